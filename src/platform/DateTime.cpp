@@ -1,0 +1,112 @@
+#include "platform/DateTime.h"
+
+#include <cmath>
+#include <cstdio>
+
+namespace {
+constexpr int64_t kMsPerDay = 86400000;
+// Days from 1899-12-30 to 1970-01-01.
+constexpr int64_t kUnixEpochDays = 25569;
+
+// Days since 1970-01-01 of a civil date (Howard Hinnant's algorithm).
+int64_t DaysFromCivil(int64_t y, unsigned m, unsigned d) {
+    y -= m <= 2;
+    const int64_t era = (y >= 0 ? y : y - 399) / 400;
+    const unsigned yoe = static_cast<unsigned>(y - era * 400);
+    const unsigned doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
+    const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+    return era * 146097 + static_cast<int64_t>(doe) - 719468;
+}
+
+void CivilFromDays(int64_t z, int& y, int& m, int& d) {
+    z += 719468;
+    const int64_t era = (z >= 0 ? z : z - 146096) / 146097;
+    const unsigned doe = static_cast<unsigned>(z - era * 146097);
+    const unsigned yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
+    const int64_t yy = static_cast<int64_t>(yoe) + era * 400;
+    const unsigned doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
+    const unsigned mp = (5 * doy + 2) / 153;
+    d = static_cast<int>(doy - (153 * mp + 2) / 5 + 1);
+    m = static_cast<int>(mp < 10 ? mp + 3 : mp - 9);
+    y = static_cast<int>(yy + (m <= 2));
+}
+
+void Append2(std::string& out, int v) {
+    char buf[16];
+    std::snprintf(buf, sizeof buf, "%02d", v);
+    out += buf;
+}
+}  // namespace
+
+TDateTime UnixMillisToDateTime(int64_t ms) {
+    return static_cast<double>(kUnixEpochDays) + static_cast<double>(ms) / kMsPerDay;
+}
+
+TDateTime EncodeDateTime(const DateTimeParts& p) {
+    const int64_t days = DaysFromCivil(p.year, p.month, p.day) + kUnixEpochDays;
+    const int64_t ms =
+        ((static_cast<int64_t>(p.hour) * 60 + p.minute) * 60 + p.second) * 1000 + p.millisecond;
+    return static_cast<double>(days) + static_cast<double>(ms) / kMsPerDay;
+}
+
+DateTimeParts DecodeDateTime(TDateTime t) {
+    const int64_t total = static_cast<int64_t>(std::llround(t * kMsPerDay));
+    int64_t days = total / kMsPerDay;
+    int64_t ms = total % kMsPerDay;
+    if (ms < 0) {
+        ms += kMsPerDay;
+        days -= 1;
+    }
+    DateTimeParts p;
+    CivilFromDays(days - kUnixEpochDays, p.year, p.month, p.day);
+    p.millisecond = static_cast<int>(ms % 1000);
+    p.second = static_cast<int>(ms / 1000 % 60);
+    p.minute = static_cast<int>(ms / 60000 % 60);
+    p.hour = static_cast<int>(ms / 3600000);
+    return p;
+}
+
+std::string FormatDateTime(const std::string& format, TDateTime t, char dateSep, char timeSep) {
+    const DateTimeParts p = DecodeDateTime(t);
+    std::string out;
+    bool afterHour = false;  // "mm" right after "hh" means minutes
+    size_t i = 0;
+    auto starts = [&](const char* tok) { return format.compare(i, std::char_traits<char>::length(tok), tok) == 0; };
+    while (i < format.size()) {
+        if (starts("yyyy")) {
+            char buf[16];
+            std::snprintf(buf, sizeof buf, "%04d", p.year);
+            out += buf;
+            i += 4;
+            afterHour = false;
+        } else if (starts("dd")) {
+            Append2(out, p.day);
+            i += 2;
+            afterHour = false;
+        } else if (starts("hh")) {
+            Append2(out, p.hour);
+            i += 2;
+            afterHour = true;
+        } else if (starts("mm")) {
+            Append2(out, afterHour ? p.minute : p.month);
+            i += 2;
+            afterHour = false;
+        } else if (starts("ss")) {
+            Append2(out, p.second);
+            i += 2;
+            afterHour = false;
+        } else if (starts("zzz")) {
+            char buf[16];
+            std::snprintf(buf, sizeof buf, "%03d", p.millisecond);
+            out += buf;
+            i += 3;
+            afterHour = false;
+        } else {
+            const char c = format[i++];
+            out += c == '/' ? dateSep : c == ':' ? timeSep : c;
+            // A separator between hh and mm keeps mm meaning minutes.
+            if (c != ':' && c != ' ') afterHour = false;
+        }
+    }
+    return out;
+}

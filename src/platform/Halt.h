@@ -1,0 +1,17 @@
+#pragma once
+// The one way out of the program: Halt() runs the installed exit procedure once,
+// then ends the process.
+#include <functional>
+
+void SetExitProc(std::function<void()> proc);
+[[noreturn]] void Halt(int code = 0);
+// Runs the exit procedure if it has not run yet (also used by Halt).
+void RunExitProcOnce();
+
+namespace testhalt {
+// Replaces the final process exit, so that tests can observe a halt; the replacement
+// must not return (throw or longjmp), or Halt aborts.
+void SetTerminate(std::function<void(int)> fn);
+// Forgets that the exit procedure ran (tests only).
+void Reset();
+}  // namespace testhalt

@@ -1,0 +1,27 @@
+#include "platform/Message.h"
+
+#include <cstdio>
+#include <mutex>
+
+namespace {
+std::mutex g_mutex;
+MessageHandler g_handler;
+}  // namespace
+
+void ShowMessage(const std::string& text) {
+    MessageHandler h;
+    {
+        std::lock_guard<std::mutex> lock(g_mutex);
+        h = g_handler;
+    }
+    if (h)
+        h(text);
+    else
+        std::fprintf(stderr, "%s\n", text.c_str());
+}
+
+MessageHandler SetMessageHandler(MessageHandler handler) {
+    std::lock_guard<std::mutex> lock(g_mutex);
+    std::swap(g_handler, handler);
+    return handler;
+}

@@ -1,0 +1,119 @@
+#include "display/FocusWindow.h"
+
+#include <QGuiApplication>
+#include <QScreen>
+#include <algorithm>
+#include <opencv2/imgproc.hpp>
+
+#include "display/Picture.h"
+
+int32_t FocusPointX = -1;
+int32_t FocusPointY = 0;
+
+std::optional<QPoint> FocusPointFromClick(bool leftButton, bool recording, int x, int y,
+                                          QSize pictureSize, int zoomPercent) {
+    if (!leftButton || recording || zoomPercent <= 0) return std::nullopt;
+    // Integer division truncating toward zero, in 64 bits so no size can overflow.
+    const auto toFrame = [zoomPercent](int v) {
+        return static_cast<int>(static_cast<int64_t>(v) * 100 / zoomPercent);
+    };
+    const int w = toFrame(pictureSize.width());
+    const int h = toFrame(pictureSize.height());
+    int fx = toFrame(x);
+    int fy = toFrame(y);
+    // Lower bound first, then the upper one: on a frame narrower than twice the margin
+    // the upper bound wins.
+    fx = std::min(std::max(fx, kFocusMargin), w - kFocusMargin);
+    fy = std::min(std::max(fy, kFocusMargin), h - kFocusMargin);
+    return QPoint(fx, fy);
+}
+
+cv::Rect FocusRegion(int frameWidth, int frameHeight, int pointX, int pointY) {
+    const cv::Rect square(pointX - 20, pointY - 21, 41, 41);
+    return square & cv::Rect(0, 0, std::max(frameWidth, 0), std::max(frameHeight, 0));
+}
+
+void PrepareFocusPicture(QImage& focusPicture, int channels, const QList<QRgb>& palette) {
+    const QImage::Format format =
+        channels == 3 ? QImage::Format_BGR888 : QImage::Format_Indexed8;
+    const QSize size(kFocusPictureSize, kFocusPictureSize);
+    if (focusPicture.size() != size || focusPicture.format() != format) {
+        focusPicture = QImage(size, format);
+        focusPicture.fill(0);
+    }
+    if (format == QImage::Format_Indexed8) focusPicture.setColorTable(palette);
+}
+
+bool FocusStep(const cv::Mat& frame, QImage& focusPicture, int pointX, int pointY) {
+    if (frame.empty() || frame.depth() != CV_8U) return false;
+    const int channels = frame.channels();
+    const QImage::Format expected =
+        channels == 3 ? QImage::Format_BGR888 : QImage::Format_Indexed8;
+    if ((channels != 1 && channels != 3) || focusPicture.format() != expected ||
+        focusPicture.width() != kFocusPictureSize ||
+        focusPicture.height() != kFocusPictureSize) {
+        return false;
+    }
+    const cv::Rect region = FocusRegion(frame.cols, frame.rows, pointX, pointY);
+    if (region.empty()) return false;
+    // bits() is taken anew each time: it detaches the image if a copy of it is alive.
+    cv::Mat target(kFocusPictureSize, kFocusPictureSize, CV_8UC(channels), focusPicture.bits(),
+                   static_cast<size_t>(focusPicture.bytesPerLine()));
+    cv::resize(frame(region), target, target.size(), 0, 0, cv::INTER_NEAREST);
+    return true;
+}
+
+QPoint CentredOver(const QRect& main, QSize form, const QRect& desktop) {
+    int left = main.left() + (main.width() - form.width()) / 2;
+    int top = main.top() + (main.height() - form.height()) / 2;
+    if (desktop.isValid()) {
+        left = std::max(std::min(left, desktop.right() + 1 - form.width()), desktop.left());
+        top = std::max(std::min(top, desktop.bottom() + 1 - form.height()), desktop.top());
+    }
+    return QPoint(left, top);
+}
+
+TFocusForm::TFocusForm(QWidget* parent)
+    : QWidget(parent, Qt::Tool | Qt::WindowStaysOnTopHint | Qt::CustomizeWindowHint |
+                          Qt::WindowTitleHint | Qt::WindowCloseButtonHint) {
+    setObjectName("FocusForm");
+    setWindowTitle("FOCUS AID");
+    setFixedSize(kFocusPictureSize, kFocusPictureSize);
+    Preview = new TPicture(this);
+    Preview->setObjectName("Preview");
+    Preview->setGeometry(0, 0, kFocusPictureSize, kFocusPictureSize);
+    // Start as the main picture starts: grey with the identity palette, black.
+    QList<QRgb> identity;
+    identity.reserve(256);
+    for (int i = 0; i < 256; ++i) identity.append(qRgb(i, i, i));
+    PrepareFocusPicture(Preview->Bitmap(), 1, identity);
+}
+
+QImage& TFocusForm::PreviewImage() { return Preview->Bitmap(); }
+
+void TFocusForm::ShowFocus(QWidget* mainWindow) {
+    if (isVisible()) return;
+    if (!shownBefore_ && mainWindow) {
+        QRect desktop;
+        if (QScreen* screen = mainWindow->screen()) desktop = screen->availableGeometry();
+        // The frame adds the title bar; keep the whole window, not only the client, on the
+        // desktop.
+        const QSize frameExtra = frameGeometry().size() - size();
+        const QPoint outer =
+            CentredOver(mainWindow->frameGeometry(), size() + frameExtra, desktop);
+        move(outer);
+    }
+    shownBefore_ = true;
+    show();
+}
+
+bool TFocusForm::Image1MouseDown(Qt::MouseButton button, int x, int y, QSize pictureSize,
+                                 int zoomPercent, bool recording, QWidget* mainWindow) {
+    const std::optional<QPoint> point =
+        FocusPointFromClick(button == Qt::LeftButton, recording, x, y, pictureSize, zoomPercent);
+    if (!point) return false;
+    FocusPointX = point->x();
+    FocusPointY = point->y();
+    ShowFocus(mainWindow);
+    return true;
+}

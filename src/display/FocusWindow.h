@@ -1,0 +1,67 @@
+#pragma once
+// Focus aid: a small window that shows a 41 x 41 pixel square of the frame around a point
+// the user clicked on the main picture, enlarged to 289 x 289.
+#include <QImage>
+#include <QPoint>
+#include <QRect>
+#include <QSize>
+#include <QWidget>
+#include <cstdint>
+#include <opencv2/core.hpp>
+#include <optional>
+
+class TPicture;
+
+// The focus point in frame pixels; start (-1, 0).
+extern int32_t FocusPointX;
+extern int32_t FocusPointY;
+
+inline constexpr int kFocusPictureSize = 289;
+inline constexpr int kFocusMargin = 30;  // the point is kept this far from the edges
+
+// Image1MouseDown's arithmetic: the point in frame pixels of a click at (x, y) on a
+// picture of pictureSize shown at zoomPercent, held kFocusMargin from the frame's edges.
+// Nothing (no point, window not to be shown) for a non-left button, during a recording,
+// or for a zoom that is not positive.
+std::optional<QPoint> FocusPointFromClick(bool leftButton, bool recording, int x, int y,
+                                          QSize pictureSize, int zoomPercent);
+
+// The region around the point: columns px-20..px+20, rows py-21..py+19, cut to the frame.
+// Empty when the point lies so far outside that nothing of the square is left.
+cv::Rect FocusRegion(int frameWidth, int frameHeight, int pointX, int pointY);
+
+// Gives `focusPicture` the size 289 x 289 and the pixel format of a frame with `channels`
+// channels; a grey picture gets `palette`. Keeps the image memory when nothing changes.
+void PrepareFocusPicture(QImage& focusPicture, int channels, const QList<QRgb>& palette);
+
+// Resamples the focus region of `frame` nearest neighbour into `focusPicture` (already
+// prepared for the frame's format). Returns false, leaving the picture alone, when the
+// region is empty or the formats do not match. The frame is only read.
+bool FocusStep(const cv::Mat& frame, QImage& focusPicture, int pointX, int pointY);
+
+// Where a window of `form` size goes when centred over `main`, moved inside `desktop`
+// where possible.
+QPoint CentredOver(const QRect& main, QSize form, const QRect& desktop);
+
+// The "FOCUS AID" window: a tool window with a close button only, staying on top,
+// client area 289 x 289 filled by the picture `Preview`.
+class TFocusForm : public QWidget {
+    Q_OBJECT
+public:
+    explicit TFocusForm(QWidget* parent = nullptr);
+
+    TPicture* Preview = nullptr;
+    QImage& PreviewImage();
+
+    // Shows the window: centred over `mainWindow` the first time, afterwards where it
+    // was last. Does nothing to the position when it is visible already.
+    void ShowFocus(QWidget* mainWindow);
+
+    // Image1MouseDown of the main picture: sets the focus point from the click and shows
+    // the window. Returns false when the click is ignored.
+    bool Image1MouseDown(Qt::MouseButton button, int x, int y, QSize pictureSize,
+                         int zoomPercent, bool recording, QWidget* mainWindow);
+
+private:
+    bool shownBefore_ = false;
+};

@@ -1,0 +1,126 @@
+#include "display/Histogram.h"
+
+#include <QFrame>
+#include <QLabel>
+#include <cmath>
+
+#include "display/HistogramChart.h"
+#include "display/Measure.h"
+#include "platform/Clock.h"
+#include "platform/Rounding.h"
+
+uint32_t NextHistogramTime = 0;
+
+bool HistogramDue(uint32_t now) {
+    // NextHistogramTime is never set more than 500 ms ahead of the then current time, so
+    // "now is before it" means: it lies 1..500 ms ahead. Compared this way a wrap of the
+    // 32-bit timer cannot freeze the histogram for 49 days.
+    const uint32_t ahead = NextHistogramTime - now;
+    if (ahead != 0 && ahead <= kHistogramIntervalMs) return false;
+    NextHistogramTime = now + kHistogramIntervalMs;
+    return true;
+}
+
+bool ComputeHistogram(const cv::Mat& image, bool logarithmic, HistogramResult& out) {
+    if (image.empty() || image.type() != CV_8UC1) return false;
+
+    // Two tables, filled alternately, so that runs of equal values do not wait on one
+    // counter.
+    uint32_t even[256] = {};
+    uint32_t odd[256] = {};
+    const int width = image.cols;
+    for (int y = 0; y < image.rows; ++y) {
+        const uint8_t* row = image.ptr<uint8_t>(y);
+        int x = 0;
+        for (; x + 1 < width; x += 2) {
+            ++even[row[x]];
+            ++odd[row[x + 1]];
+        }
+        if (x < width) ++even[row[x]];
+    }
+
+    double peak = 0, previous = 0;
+    int64_t weighted = 0;
+    for (int i = 0; i < 256; ++i) {
+        const uint32_t count = even[i] + odd[i];
+        out.counts[static_cast<size_t>(i)] = count;
+        const double height =
+            logarithmic ? std::log(static_cast<double>(count) + 1.0) : static_cast<double>(count) + 1.0;
+        out.heights[static_cast<size_t>(i)] = height;
+        if (height > peak) {
+            previous = peak;
+            peak = height;
+        }
+        weighted += static_cast<int64_t>(i) * count;
+    }
+    out.peak = peak;
+    out.previousPeak = previous;
+    out.saturated = out.counts[255] > 0;
+    const double pixels = static_cast<double>(image.total());
+    out.average = Round(static_cast<double>(weighted) / pixels);
+    // A single level towering more than tenfold over everything before it is cut off.
+    out.top = (10.0 * previous >= peak || previous == 0) ? peak + 5.0 : 2.0 * previous;
+    out.markerHeight = Round(out.top / kHistogramChartHeight * 3.0);
+    return true;
+}
+
+QColor HistogramBarColor(bool logarithmic) {
+    return logarithmic ? QColor(0, 160, 160) : QColor(160, 160, 0);
+}
+
+void ShowHistogram(const HistogramResult& result, const HistogramView& view, int blackLevel,
+                   int whiteLevel) {
+    if (view.sat) view.sat->setVisible(result.saturated);
+    if (view.average) view.average->setText(QString::asprintf("AVG:%d", static_cast<int>(result.average)));
+    THistogramChart* chart = view.chart;
+    if (!chart) return;
+    chart->Clear();
+    chart->SetDataColor(HistogramBarColor(view.logarithmic));
+    for (int i = 0; i < 256; ++i) {
+        chart->MoveTo(i, 0);
+        chart->DrawTo(i, result.heights[static_cast<size_t>(i)]);
+    }
+    chart->SetRange(1, -1, 0, 258, result.top);
+    const double m = static_cast<double>(result.markerHeight);
+    chart->SetDataColor(Qt::black);
+    chart->MarkAt(blackLevel, m, THistogramChart::MarkStyle::FilledTriangle);
+    chart->MarkAt(whiteLevel, m, THistogramChart::MarkStyle::HollowTriangle);
+    chart->Show();
+}
+
+bool UpdateHistogram(const cv::Mat& image, const HistogramView& view) {
+    if (image.empty()) return false;
+    if (!HistogramDue(timeGetTime())) return false;
+    // Kept between calls so no memory is allocated per update.
+    static HistogramResult result;
+    if (!ComputeHistogram(image, view.logarithmic, result)) return false;
+    ShowHistogram(result, view, BlackLevel, WhiteLevel);
+    return true;
+}
+
+void HGramClick(bool checked, QWidget* panel, QWidget* logarithmicBox) {
+    if (panel) panel->setVisible(checked);
+    if (logarithmicBox) logarithmicBox->setVisible(checked);
+}
+
+QFrame* CreateHistogramPanel(QWidget* parent, THistogramChart** chart, QLabel** sat,
+                             QLabel** average) {
+    auto* panel = new QFrame(parent);
+    panel->setObjectName("Panel6");
+    panel->setFixedSize(183, 95);
+    auto* h1 = new THistogramChart(panel);
+    h1->setObjectName("H1");
+    h1->move(11, 1);
+    auto* satLabel = new QLabel("SAT", panel);
+    satLabel->setObjectName("sat");
+    satLabel->setStyleSheet("QLabel { color: red; font-weight: bold; }");
+    satLabel->setGeometry(11, 80, 40, 15);
+    auto* avgLabel = new QLabel("AVG: ---", panel);
+    avgLabel->setObjectName("lAvg");
+    avgLabel->setGeometry(60, 80, 112, 15);
+    avgLabel->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    if (chart) *chart = h1;
+    if (sat) *sat = satLabel;
+    if (average) *average = avgLabel;
+    return panel;
+}

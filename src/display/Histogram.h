@@ -1,0 +1,67 @@
+#pragma once
+// The histogram of the newest frame: counts of the 256 levels, bar heights, the average
+// level, the saturation warning and the vertical range of the chart. At most one update
+// every 500 ms.
+#include <QColor>
+#include <array>
+#include <cstdint>
+#include <opencv2/core.hpp>
+
+class QFrame;
+class QLabel;
+class QWidget;
+class THistogramChart;
+
+// The multimedia-timer time from which the next frame is counted; start 0.
+extern uint32_t NextHistogramTime;
+inline constexpr uint32_t kHistogramIntervalMs = 500;
+// Height of the chart in pixels, the scale of the marker height.
+inline constexpr double kHistogramChartHeight = 80.0;
+
+struct HistogramResult {
+    std::array<uint32_t, 256> counts{};
+    std::array<double, 256> heights{};  // ln(count + 1) or count + 1
+    double peak = 0;          // the highest bar
+    double previousPeak = 0;  // the running peak before the level of the highest bar
+    int64_t average = 0;      // Round(sum of levels / pixels)
+    double top = 0;           // upper end of the chart's y range
+    int64_t markerHeight = 0;  // Round(top / 80 * 3), where the level markers sit
+    bool saturated = false;   // some pixel is 255
+};
+
+// The throttle: true when a frame at `now` is to be counted, and then NextHistogramTime
+// becomes now + 500. A frame before NextHistogramTime is not counted. Robust against the
+// 32-bit wrap of the timer.
+bool HistogramDue(uint32_t now);
+
+// Counts an 8-bit, 1-channel image (rows may be padded) and derives every figure of the
+// chart. Returns false, leaving `out` alone, for an empty image or one of another type.
+bool ComputeHistogram(const cv::Mat& image, bool logarithmic, HistogramResult& out);
+
+// The bar colour: teal on the logarithmic scale, olive on the linear one.
+QColor HistogramBarColor(bool logarithmic);
+
+// The controls an update writes to.
+struct HistogramView {
+    THistogramChart* chart = nullptr;  // H1
+    QLabel* sat = nullptr;             // "SAT"
+    QLabel* average = nullptr;         // lAvg
+    bool logarithmic = false;          // the "Logarithmic" box is checked
+};
+
+// Draws a computed histogram: bars, range, "AVG:%d", the SAT warning and the black and
+// white level markers, then repaints the chart.
+void ShowHistogram(const HistogramResult& result, const HistogramView& view, int blackLevel,
+                   int whiteLevel);
+
+// UpdateHistogram: when the image has pixels and the throttle lets it through, counts it
+// and shows it with the display's black and white levels. Returns true when it counted.
+bool UpdateHistogram(const cv::Mat& image, const HistogramView& view);
+
+// HGramClick: the histogram panel and the "Logarithmic" box are visible exactly while the
+// "Histogram" box is checked.
+void HGramClick(bool checked, QWidget* panel, QWidget* logarithmicBox);
+
+// Panel6: the chart with the "SAT" and "AVG: ---" labels below it, 183 x 95.
+QFrame* CreateHistogramPanel(QWidget* parent, THistogramChart** chart, QLabel** sat,
+                             QLabel** average);

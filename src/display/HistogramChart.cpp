@@ -1,0 +1,85 @@
+#include "display/HistogramChart.h"
+
+#include <QPainter>
+#include <QPolygonF>
+
+THistogramChart::THistogramChart(QWidget* parent) : QWidget(parent) {
+    setFixedSize(kWidth, kHeight);
+    setAttribute(Qt::WA_TransparentForMouseEvents);
+    setAttribute(Qt::WA_OpaquePaintEvent);
+}
+
+void THistogramChart::Clear() {
+    lines_.clear();
+    marks_.clear();
+    pen_ = QPointF(0, 0);
+}
+
+void THistogramChart::SetDataColor(const QColor& color) { color_ = color; }
+
+void THistogramChart::MoveTo(double x, double y) { pen_ = QPointF(x, y); }
+
+void THistogramChart::DrawTo(double x, double y) {
+    const QPointF to(x, y);
+    lines_.append(Line{pen_, to, color_});
+    pen_ = to;
+}
+
+void THistogramChart::SetRange(int layer, double xLow, double yLow, double xHigh,
+                               double yHigh) {
+    if (layer != 1) return;
+    range_ = QRectF(xLow, yLow, xHigh - xLow, yHigh - yLow);
+}
+
+void THistogramChart::MarkAt(double x, double y, MarkStyle style) {
+    marks_.append(Mark{QPointF(x, y), style, color_});
+}
+
+void THistogramChart::Show() { update(); }
+
+QRect THistogramChart::PlotArea() const {
+    return QRect(kMarginLeft, kMarginTop, width() - kMarginLeft - kMarginRight,
+                 height() - kMarginTop - kMarginBottom);
+}
+
+QPointF THistogramChart::ToPixels(QPointF data) const {
+    const QRectF plot = PlotArea();
+    const double spanX = range_.width() != 0 ? range_.width() : 1.0;
+    const double spanY = range_.height() != 0 ? range_.height() : 1.0;
+    const double px = plot.left() + (data.x() - range_.left()) / spanX * plot.width();
+    // Screen y points down: the low end of the range sits on the bottom edge.
+    const double py = plot.top() + plot.height() - (data.y() - range_.top()) / spanY * plot.height();
+    return QPointF(px, py);
+}
+
+QVector<QPointF> THistogramChart::TriangleAt(QPointF pixel) {
+    return {pixel + QPointF(-4, 3), pixel + QPointF(0, -4), pixel + QPointF(4, 3)};
+}
+
+void THistogramChart::paintEvent(QPaintEvent*) {
+    QPainter p(this);
+    p.fillRect(rect(), palette().color(QPalette::Midlight));
+
+    const QRect plot = PlotArea();
+    // Axes along the left and bottom edges of the plot area.
+    p.setPen(palette().color(QPalette::Dark));
+    p.drawLine(plot.left() - 1, plot.top(), plot.left() - 1, plot.bottom() + 1);
+    p.drawLine(plot.left() - 1, plot.bottom() + 1, plot.right(), plot.bottom() + 1);
+
+    // Bars cut at the plot area: a level that towers over the range leaves the top.
+    p.save();
+    p.setClipRect(plot);
+    for (const Line& line : lines_) {
+        p.setPen(QPen(line.color, 1));
+        p.drawLine(ToPixels(line.from), ToPixels(line.to));
+    }
+    p.restore();
+
+    p.setRenderHint(QPainter::Antialiasing, false);
+    for (const Mark& mark : marks_) {
+        const QPolygonF triangle(TriangleAt(ToPixels(mark.at)));
+        p.setPen(QPen(mark.color, 1));
+        p.setBrush(mark.style == MarkStyle::FilledTriangle ? QBrush(mark.color) : Qt::NoBrush);
+        p.drawPolygon(triangle);
+    }
+}

@@ -1,0 +1,163 @@
+// Focus point from a click, the focus region, the enlarged picture and the window.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+
+#include "TestApp.h"
+#include "display/ConfigOverlay.h"
+#include "display/FocusWindow.h"
+#include "display/Measure.h"
+#include "display/Picture.h"
+
+namespace {
+
+std::optional<QPoint> Click(int x, int y, QSize picture, int zoom) {
+    return FocusPointFromClick(true, false, x, y, picture, zoom);
+}
+
+// Lengths of the runs of equal values along a line of the focus picture.
+std::vector<std::pair<int, int>> Runs(const QImage& image, bool alongRow) {
+    std::vector<std::pair<int, int>> runs;  // value, length
+    for (int i = 0; i < kFocusPictureSize; ++i) {
+        const int v = alongRow ? image.pixelIndex(i, 0) : image.pixelIndex(0, i);
+        if (runs.empty() || runs.back().first != v)
+            runs.push_back({v, 1});
+        else
+            ++runs.back().second;
+    }
+    return runs;
+}
+
+}  // namespace
+
+TEST(FocusClick, ConvertsScreenToFramePixelsAndKeepsAwayFromTheEdges) {
+    const QSize full(1280, 960);
+    EXPECT_EQ(Click(5, 5, full, 100), QPoint(30, 30));
+    EXPECT_EQ(Click(1279, 959, full, 100), QPoint(1250, 930));
+    EXPECT_EQ(Click(101, 51, QSize(640, 480), 50), QPoint(202, 102));
+    EXPECT_EQ(Click(1001, 1001, QSize(2560, 1920), 200), QPoint(500, 500));
+    EXPECT_EQ(Click(2559, 3, QSize(2560, 1920), 200), QPoint(1250, 30));
+    EXPECT_EQ(Click(319, 239, QSize(320, 240), 25), QPoint(1250, 930));
+    // Too small a picture: the upper bound wins.
+    EXPECT_EQ(Click(10, 10, QSize(50, 40), 100), QPoint(20, 10));
+}
+
+TEST(FocusClick, IgnoresOtherButtonsRecordingsAndBadZoom) {
+    EXPECT_FALSE(FocusPointFromClick(false, false, 100, 100, QSize(640, 480), 100));
+    EXPECT_FALSE(FocusPointFromClick(true, true, 100, 100, QSize(640, 480), 100));
+    EXPECT_FALSE(FocusPointFromClick(true, false, 100, 100, QSize(640, 480), 0));
+}
+
+TEST(FocusRegion, FortyOneSquareWithOneMoreRowAboveCutToTheFrame) {
+    EXPECT_EQ(FocusRegion(1280, 960, 100, 100), cv::Rect(80, 79, 41, 41));
+    EXPECT_EQ(FocusRegion(1280, 960, 5, 5), cv::Rect(0, 0, 26, 25));
+    EXPECT_EQ(FocusRegion(1280, 960, 1279, 959), cv::Rect(1259, 938, 21, 22));
+    EXPECT_TRUE(FocusRegion(1280, 960, -1, 0).area() > 0);
+    EXPECT_TRUE(FocusRegion(100, 100, 500, 500).empty());
+}
+
+TEST(FocusStep, EnlargesColumnsEightyToOneTwentyAndRowsSeventyNineToOneNineteen) {
+    cv::Mat columns(960, 1280, CV_8UC1), rows(960, 1280, CV_8UC1);
+    for (int y = 0; y < 960; ++y)
+        for (int x = 0; x < 1280; ++x) {
+            columns.at<uchar>(y, x) = static_cast<uchar>(x & 255);
+            rows.at<uchar>(y, x) = static_cast<uchar>(y & 255);
+        }
+    QImage focus;
+    PrepareFocusPicture(focus, 1, BuildLevelsPalette(0, 255, 255, 255));
+    ASSERT_TRUE(FocusStep(columns, focus, 100, 100));
+    auto runs = Runs(focus, true);
+    ASSERT_EQ(runs.size(), 41u);
+    for (int i = 0; i < 41; ++i) {
+        EXPECT_EQ(runs[i].first, 80 + i);
+        EXPECT_TRUE(runs[i].second == 7 || runs[i].second == 8) << runs[i].second;
+    }
+    ASSERT_TRUE(FocusStep(rows, focus, 100, 100));
+    runs = Runs(focus, false);
+    ASSERT_EQ(runs.size(), 41u);
+    EXPECT_EQ(runs.front().first, 79);
+    EXPECT_EQ(runs.back().first, 119);
+}
+
+TEST(FocusStep, RefusesMismatchedPicturesAndEmptyRegions) {
+    cv::Mat grey(100, 100, CV_8UC1, cv::Scalar(9));
+    QImage colourFocus;
+    PrepareFocusPicture(colourFocus, 3, {});
+    EXPECT_EQ(colourFocus.format(), QImage::Format_BGR888);
+    EXPECT_FALSE(FocusStep(grey, colourFocus, 50, 50));
+    QImage greyFocus;
+    PrepareFocusPicture(greyFocus, 1, BuildLevelsPalette(0, 255, 255, 255));
+    EXPECT_FALSE(FocusStep(grey, greyFocus, 500, 500));
+    EXPECT_TRUE(FocusStep(grey, greyFocus, 50, 50));
+    EXPECT_EQ(greyFocus.pixelIndex(288, 288), 9);
+}
+
+TEST(FocusStep, RenderFillsTheVisibleFocusPictureInColourAndLeavesTheFrame) {
+    const int32_t zoom = ZoomPercent;
+    const bool visible = StampVisible;
+    ZoomPercent = 50;
+    StampVisible = false;
+    cv::Mat frame(200, 300, CV_8UC3);
+    cv::RNG(7).fill(frame, cv::RNG::UNIFORM, 0, 256);
+    const cv::Mat before = frame.clone();
+    FocusPointX = 150;
+    FocusPointY = 100;
+    QImage picture, focus;
+    ASSERT_TRUE(RenderPreview(frame, picture, focus, true));
+    ZoomPercent = zoom;
+    StampVisible = visible;
+    EXPECT_EQ(cv::norm(frame, before, cv::NORM_INF), 0.0);
+    ASSERT_EQ(focus.format(), QImage::Format_BGR888);
+    // Top-left block shows frame pixel (130, 79), bottom-right (170, 119).
+    const cv::Vec3b first = frame.at<cv::Vec3b>(79, 130), last = frame.at<cv::Vec3b>(119, 170);
+    EXPECT_EQ(0, memcmp(focus.constScanLine(0), first.val, 3));
+    EXPECT_EQ(0, memcmp(focus.constScanLine(288) + 3 * 288, last.val, 3));
+}
+
+TEST(FocusWindowPlacement, CentredOverTheMainWindowAndKeptOnTheDesktop) {
+    const QRect desktop(0, 0, 1920, 1080);
+    EXPECT_EQ(CentredOver(QRect(100, 100, 800, 600), QSize(300, 320), desktop),
+              QPoint(350, 240));
+    EXPECT_EQ(CentredOver(QRect(1800, 1000, 200, 100), QSize(300, 320), desktop),
+              QPoint(1620, 760));
+    EXPECT_EQ(CentredOver(QRect(-500, -500, 100, 100), QSize(300, 320), desktop),
+              QPoint(0, 0));
+}
+
+TEST(FocusWindowForm, LeftClickSetsThePointAndShowsTheWindowOnce) {
+    EnsureApp();
+    QWidget main;
+    main.setGeometry(100, 100, 800, 600);
+    TFocusForm form;
+    EXPECT_EQ(form.windowTitle(), "FOCUS AID");
+    EXPECT_EQ(form.size(), QSize(289, 289));
+    EXPECT_TRUE(form.windowFlags() & Qt::WindowStaysOnTopHint);
+    EXPECT_TRUE(form.windowFlags() & Qt::WindowCloseButtonHint);
+    EXPECT_FALSE(form.windowFlags() & Qt::WindowMinimizeButtonHint);
+    EXPECT_EQ(form.Preview->geometry(), QRect(0, 0, 289, 289));
+    EXPECT_TRUE(form.isHidden());
+
+    FocusPointX = -1;
+    FocusPointY = 0;
+    EXPECT_FALSE(
+        form.Image1MouseDown(Qt::RightButton, 100, 100, QSize(1280, 960), 100, false, &main));
+    EXPECT_FALSE(
+        form.Image1MouseDown(Qt::LeftButton, 100, 100, QSize(1280, 960), 100, true, &main));
+    EXPECT_EQ(FocusPointX, -1);
+    EXPECT_TRUE(form.isHidden());
+
+    ASSERT_TRUE(
+        form.Image1MouseDown(Qt::LeftButton, 101, 51, QSize(640, 480), 50, false, &main));
+    EXPECT_EQ(QPoint(FocusPointX, FocusPointY), QPoint(202, 102));
+    EXPECT_TRUE(form.isVisible());
+
+    // Moved by the user, closed and shown again: it comes back where it was.
+    form.move(40, 30);
+    const QPoint moved = form.pos();
+    form.close();
+    QApplication::processEvents();
+    ASSERT_TRUE(
+        form.Image1MouseDown(Qt::LeftButton, 300, 300, QSize(1280, 960), 100, false, &main));
+    EXPECT_EQ(form.pos(), moved);
+    form.hide();
+}

@@ -1,0 +1,199 @@
+// Histogram figures, the 500 ms throttle and what an update puts on the chart and labels.
+#include <gtest/gtest.h>
+
+#include <QLabel>
+#include <cmath>
+
+#include "TestApp.h"
+#include "display/Histogram.h"
+#include "display/HistogramChart.h"
+#include "platform/Clock.h"
+
+namespace {
+
+// 1000 pixels in a padded view: 900 of value 10, 100 of value 255.
+cv::Mat ThousandPixelFrame(cv::Mat& buffer) {
+    buffer = cv::Mat(20, 52, CV_8UC1, cv::Scalar(77));  // padding columns hold 77
+    cv::Mat frame = buffer(cv::Rect(0, 0, 50, 20));
+    frame.setTo(10);
+    frame(cv::Rect(0, 0, 50, 2)).setTo(255);
+    return frame;
+}
+
+struct ClockGuard {
+    uint32_t now = 0;
+    ClockGuard() {
+        NextHistogramTime = 0;
+        testclock::SetMillis([this] { return now; });
+    }
+    ~ClockGuard() {
+        testclock::SetMillis(nullptr);
+        NextHistogramTime = 0;
+    }
+};
+
+}  // namespace
+
+TEST(HistogramFigures, AllBlackFrame) {
+    const cv::Mat frame(480, 640, CV_8UC1, cv::Scalar(0));
+    const double n = 640.0 * 480.0;
+    HistogramResult r;
+    ASSERT_TRUE(ComputeHistogram(frame, false, r));
+    EXPECT_EQ(r.heights[0], n + 1);
+    for (int i = 1; i < 256; ++i) ASSERT_EQ(r.heights[i], 1.0) << i;
+    EXPECT_EQ(r.previousPeak, 0.0);
+    EXPECT_EQ(r.top, n + 6);
+    EXPECT_EQ(r.average, 0);
+    EXPECT_FALSE(r.saturated);
+}
+
+TEST(HistogramFigures, ThousandPixelFrameLinearCutsTheToweringLevel) {
+    cv::Mat buffer;
+    const cv::Mat frame = ThousandPixelFrame(buffer);
+    HistogramResult r;
+    ASSERT_TRUE(ComputeHistogram(frame, false, r));
+    EXPECT_EQ(r.counts[10], 900u);
+    EXPECT_EQ(r.counts[255], 100u);
+    EXPECT_EQ(r.counts[77], 0u);  // the row padding is not counted
+    EXPECT_EQ(r.heights[10], 901.0);
+    EXPECT_EQ(r.heights[255], 101.0);
+    EXPECT_EQ(r.heights[0], 1.0);
+    EXPECT_EQ(r.peak, 901.0);
+    EXPECT_EQ(r.previousPeak, 1.0);
+    EXPECT_EQ(r.top, 2.0);
+    EXPECT_EQ(r.markerHeight, 0);
+    EXPECT_TRUE(r.saturated);
+    EXPECT_EQ(r.average, 34);  // 34.5, half to even
+}
+
+TEST(HistogramFigures, ThousandPixelFrameLogarithmic) {
+    cv::Mat buffer;
+    const cv::Mat frame = ThousandPixelFrame(buffer);
+    HistogramResult r;
+    ASSERT_TRUE(ComputeHistogram(frame, true, r));
+    EXPECT_DOUBLE_EQ(r.heights[10], std::log(901.0));
+    EXPECT_DOUBLE_EQ(r.heights[255], std::log(101.0));
+    EXPECT_EQ(r.heights[0], 0.0);
+    EXPECT_EQ(r.previousPeak, 0.0);
+    EXPECT_NEAR(r.top, 11.80, 0.01);
+    EXPECT_EQ(r.average, 34);
+}
+
+TEST(HistogramFigures, ComparableLevelsKeepTheFullRangeAndMarkersRise) {
+    cv::Mat frame(1, 150, CV_8UC1, cv::Scalar(6));
+    frame(cv::Rect(0, 0, 50, 1)).setTo(5);
+    HistogramResult r;
+    ASSERT_TRUE(ComputeHistogram(frame, false, r));
+    EXPECT_EQ(r.previousPeak, 51.0);
+    EXPECT_EQ(r.top, 106.0);  // 10 x 51 >= 101: peak + 5
+    EXPECT_EQ(r.markerHeight, 4);  // 106 / 80 * 3 = 3.975
+    EXPECT_EQ(r.average, 6);       // 5.67
+
+    const cv::Mat halves = (cv::Mat_<uchar>(1, 2) << 1, 2);  // 1.5 -> 2
+    ASSERT_TRUE(ComputeHistogram(halves, false, r));
+    EXPECT_EQ(r.average, 2);
+}
+
+TEST(HistogramFigures, RejectsEmptyAndNonGreyImages) {
+    HistogramResult r;
+    r.average = 99;
+    EXPECT_FALSE(ComputeHistogram(cv::Mat(), false, r));
+    EXPECT_FALSE(ComputeHistogram(cv::Mat(4, 4, CV_8UC3, cv::Scalar(0)), false, r));
+    EXPECT_EQ(r.average, 99);
+}
+
+TEST(HistogramThrottle, CountsAtMostEveryHalfSecond) {
+    ClockGuard clock;
+    clock.now = 1000;
+    EXPECT_TRUE(HistogramDue(clock.now));
+    clock.now = 1200;
+    EXPECT_FALSE(HistogramDue(clock.now));
+    clock.now = 1499;
+    EXPECT_FALSE(HistogramDue(clock.now));
+    clock.now = 1500;
+    EXPECT_TRUE(HistogramDue(clock.now));
+    EXPECT_EQ(NextHistogramTime, 2000u);
+}
+
+TEST(HistogramThrottle, SurvivesTheTimerWrap) {
+    ClockGuard clock;
+    NextHistogramTime = 0xFFFFFF00u;  // set just before the 32-bit wrap
+    EXPECT_TRUE(HistogramDue(5));     // after the wrap: not 49 days later
+    NextHistogramTime = 0xFFFFFF00u - 1000;  // long past
+    EXPECT_TRUE(HistogramDue(0xFFFFFF00u));   // next one due at 244, after the wrap
+    EXPECT_FALSE(HistogramDue(0xFFFFFFF0u));
+    EXPECT_FALSE(HistogramDue(100));
+    EXPECT_TRUE(HistogramDue(244));
+}
+
+TEST(HistogramUpdate, DrawsBarsRangeMarkersAndLabelsThenThrottles) {
+    EnsureApp();
+    ClockGuard clock;
+    THistogramChart* chart = nullptr;
+    QLabel *sat = nullptr, *avg = nullptr;
+    std::unique_ptr<QFrame> panel(CreateHistogramPanel(nullptr, &chart, &sat, &avg));
+    EXPECT_EQ(panel->size(), QSize(183, 95));
+    EXPECT_EQ(chart->size(), QSize(161, 80));
+    EXPECT_EQ(avg->text(), "AVG: ---");
+
+    cv::Mat buffer;
+    const cv::Mat frame = ThousandPixelFrame(buffer);
+    clock.now = 10000;
+    ASSERT_TRUE(UpdateHistogram(frame, {chart, sat, avg, false}));
+    EXPECT_EQ(avg->text(), "AVG:34");
+    EXPECT_FALSE(sat->isHidden());
+    ASSERT_EQ(chart->Lines().size(), 256);
+    const auto& bar10 = chart->Lines()[10];
+    EXPECT_EQ(bar10.from, QPointF(10, 0));
+    EXPECT_EQ(bar10.to, QPointF(10, 901));
+    EXPECT_EQ(bar10.color, QColor(160, 160, 0));
+    EXPECT_EQ(chart->Range(), QRectF(-1, 0, 259, 2));
+    ASSERT_EQ(chart->Marks().size(), 2);
+    EXPECT_EQ(chart->Marks()[0].at, QPointF(0, 0));
+    EXPECT_EQ(chart->Marks()[0].style, THistogramChart::MarkStyle::FilledTriangle);
+    EXPECT_EQ(chart->Marks()[1].at, QPointF(255, 0));
+    EXPECT_EQ(chart->Marks()[1].style, THistogramChart::MarkStyle::HollowTriangle);
+    EXPECT_EQ(chart->Marks()[1].color, QColor(Qt::black));
+
+    // 200 ms later a dark frame is not counted; at 500 ms it is, in teal, without "SAT".
+    const cv::Mat dark(10, 10, CV_8UC1, cv::Scalar(3));
+    clock.now = 10200;
+    EXPECT_FALSE(UpdateHistogram(dark, {chart, sat, avg, true}));
+    EXPECT_EQ(avg->text(), "AVG:34");
+    clock.now = 10500;
+    ASSERT_TRUE(UpdateHistogram(dark, {chart, sat, avg, true}));
+    EXPECT_EQ(avg->text(), "AVG:3");
+    EXPECT_TRUE(sat->isHidden());
+    EXPECT_EQ(chart->Lines()[3].color, QColor(0, 160, 160));
+    EXPECT_EQ(chart->Lines().size(), 256);  // cleared before drawing
+}
+
+TEST(HistogramChart, MapsTheRangeOntoThePlotAreaAndDrawsApexUpTriangles) {
+    EnsureApp();
+    THistogramChart chart;
+    chart.SetRange(1, -1, 0, 258, 100);
+    chart.SetRange(2, 0, 0, 1, 1);  // no such layer
+    EXPECT_EQ(chart.ToPixels(QPointF(-1, 0)), QPointF(10, 70));
+    EXPECT_EQ(chart.ToPixels(QPointF(258, 100)), QPointF(160, 1));
+    const QVector<QPointF> t = THistogramChart::TriangleAt(QPointF(50, 60));
+    EXPECT_EQ(t, (QVector<QPointF>{{46, 63}, {50, 56}, {54, 63}}));
+    chart.MoveTo(1, 0);
+    chart.DrawTo(1, 5);
+    chart.MarkAt(1, 1, THistogramChart::MarkStyle::HollowTriangle);
+    chart.Clear();
+    EXPECT_TRUE(chart.Lines().isEmpty());
+    EXPECT_TRUE(chart.Marks().isEmpty());
+}
+
+TEST(HistogramPanel, HGramClickShowsAndHidesPanelAndLogarithmicBox) {
+    EnsureApp();
+    QWidget window;
+    QFrame* panel = CreateHistogramPanel(&window, nullptr, nullptr, nullptr);
+    QWidget loga(&window);
+    HGramClick(false, panel, &loga);
+    EXPECT_TRUE(panel->isHidden());
+    EXPECT_TRUE(loga.isHidden());
+    HGramClick(true, panel, &loga);
+    EXPECT_FALSE(panel->isHidden());
+    EXPECT_FALSE(loga.isHidden());
+}

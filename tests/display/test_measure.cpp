@@ -1,0 +1,249 @@
+// Palette, zoom sizes, rendering into the picture and the centring arithmetic.
+#include <gtest/gtest.h>
+
+#include <opencv2/imgproc.hpp>
+
+#include "acquisition/VideoCapture.h"
+#include "display/ConfigOverlay.h"
+#include "display/FocusWindow.h"
+#include "display/Measure.h"
+
+namespace {
+
+int Grey(const QList<QRgb>& palette, int i) {
+    const QRgb c = palette[i];
+    EXPECT_EQ(qRed(c), qGreen(c));
+    EXPECT_EQ(qRed(c), qBlue(c));
+    return qRed(c);
+}
+
+cv::Mat RandomFrame(int width, int height, int type, int seed) {
+    cv::Mat m(height, width, type);
+    cv::RNG rng(seed);
+    rng.fill(m, cv::RNG::UNIFORM, 0, 256);
+    return m;
+}
+
+// Restores the display state that a test changes.
+struct DisplayStateGuard {
+    int32_t zoom = ZoomPercent, black = BlackLevel, white = WhiteLevel,
+            limit = SaturationLimit, shade = SaturationShade;
+    bool visible = StampVisible;
+    ~DisplayStateGuard() {
+        ZoomPercent = zoom;
+        BlackLevel = black;
+        WhiteLevel = white;
+        SaturationLimit = limit;
+        SaturationShade = shade;
+        StampVisible = visible;
+    }
+};
+
+}  // namespace
+
+TEST(LevelsPalette, StartValuesGiveTheIdentityRamp) {
+    const QList<QRgb> p = BuildLevelsPalette(0, 255, 255, 255);
+    ASSERT_EQ(p.size(), 256);
+    for (int i = 0; i < 256; ++i) ASSERT_EQ(Grey(p, i), i) << "index " << i;
+}
+
+TEST(LevelsPalette, BlackAndWhiteLevelsStretchTheRampRoundingHalvesToEven) {
+    const QList<QRgb> p = BuildLevelsPalette(10, 200, 255, 255);
+    for (int i = 0; i <= 10; ++i) EXPECT_EQ(Grey(p, i), 0) << i;
+    EXPECT_EQ(Grey(p, 50), 54);
+    EXPECT_EQ(Grey(p, 150), 188);
+    for (int i = 200; i <= 254; ++i) EXPECT_EQ(Grey(p, i), 255) << i;
+
+    // A step of exactly 1.5: 1.5 -> 2, 4.5 -> 4, 7.5 -> 8.
+    const QList<QRgb> q = BuildLevelsPalette(0, 170, 255, 255);
+    EXPECT_EQ(Grey(q, 1), 2);
+    EXPECT_EQ(Grey(q, 3), 4);
+    EXPECT_EQ(Grey(q, 5), 8);
+    EXPECT_EQ(Grey(q, 171), 255);
+}
+
+TEST(LevelsPalette, SaturationLimitAndEqualLevels) {
+    const QList<QRgb> p = BuildLevelsPalette(0, 255, 250, 0);
+    EXPECT_EQ(Grey(p, 249), 249);
+    for (int i = 250; i < 256; ++i) EXPECT_EQ(Grey(p, i), 0) << i;
+
+    const QList<QRgb> q = BuildLevelsPalette(100, 100, 255, 255);
+    for (int i = 0; i <= 100; ++i) EXPECT_EQ(Grey(q, i), 0) << i;
+    for (int i = 101; i < 255; ++i) EXPECT_EQ(Grey(q, i), 255) << i;
+
+    // Reversed levels still give valid greys.
+    const QList<QRgb> r = BuildLevelsPalette(200, 10, 256, 0);
+    for (int i = 0; i < 256; ++i) {
+        const int g = Grey(r, i);
+        EXPECT_TRUE(g >= 0 && g <= 255);
+    }
+}
+
+TEST(Zoom, SizesRoundHalvesToEven) {
+    EXPECT_EQ(ZoomedSize(1280, 960, 100), QSize(1280, 960));
+    EXPECT_EQ(ZoomedSize(1280, 960, 25), QSize(320, 240));
+    EXPECT_EQ(ZoomedSize(1280, 960, 200), QSize(2560, 1920));
+    EXPECT_EQ(ZoomedSize(1281, 961, 50), QSize(640, 480));
+    EXPECT_EQ(ZoomedSize(1286, 966, 25), QSize(322, 242));  // 321.5 -> 322, 241.5 -> 242
+    EXPECT_EQ(ZoomedSize(1, 2, 25), QSize(1, 1));           // never an empty picture
+}
+
+TEST(Zoom, CommandsAcceptOnlyTheMenuChoices) {
+    DisplayStateGuard guard;
+    EXPECT_TRUE(ApplyZoom(200));
+    EXPECT_EQ(ZoomPercent, 200);
+    EXPECT_FALSE(ApplyZoom(300));
+    EXPECT_EQ(ZoomPercent, 200);
+    EXPECT_TRUE(ApplyZoom(25));
+    EXPECT_EQ(ZoomPercent, 25);
+}
+
+TEST(RenderPreview, DoubledPicturesAreTwoByTwoBlocksInPaddedRows) {
+    DisplayStateGuard guard;
+    StampVisible = false;
+    ZoomPercent = 200;
+    cv::Mat frame = RandomFrame(7, 5, CV_8UC1, 1);  // 14 pixels wide: rows padded to 16
+    const cv::Mat before = frame.clone();
+    QImage picture, focus;
+    ASSERT_TRUE(RenderPreview(frame, picture, focus, false));
+    ASSERT_EQ(picture.format(), QImage::Format_Indexed8);
+    ASSERT_EQ(picture.size(), QSize(14, 10));
+    EXPECT_EQ(picture.bytesPerLine(), 16);
+    EXPECT_EQ(picture.colorTable(), BuildLevelsPalette(0, 255, 255, 255));
+    for (int y = 0; y < 10; ++y) {
+        const uchar* row = picture.constScanLine(y);
+        for (int x = 0; x < 14; ++x)
+            ASSERT_EQ(row[x], frame.at<uchar>(y / 2, x / 2)) << x << "," << y;
+    }
+    EXPECT_EQ(cv::norm(frame, before, cv::NORM_INF), 0.0);
+}
+
+TEST(RenderPreview, GreyRowsOfAnOddWidthLandInTheirOwnRows) {
+    DisplayStateGuard guard;
+    StampVisible = false;
+    ZoomPercent = 100;
+    cv::Mat buffer = RandomFrame(16, 9, CV_8UC1, 2);
+    cv::Mat frame = buffer(cv::Rect(0, 0, 13, 9));  // a padded frame view, as the camera's
+    QImage picture, focus;
+    ASSERT_TRUE(RenderPreview(frame, picture, focus, false));
+    ASSERT_EQ(picture.size(), QSize(13, 9));
+    for (int y = 0; y < 9; ++y)
+        ASSERT_EQ(0, memcmp(picture.constScanLine(y), frame.ptr(y), 13)) << "row " << y;
+}
+
+TEST(RenderPreview, ColourFramesAreCopiedByteForByteWhenReduced) {
+    DisplayStateGuard guard;
+    StampVisible = false;
+    ZoomPercent = 50;
+    cv::Mat frame = RandomFrame(21, 10, CV_8UC3, 3);
+    QImage picture, focus;
+    ASSERT_TRUE(RenderPreview(frame, picture, focus, false));
+    ASSERT_EQ(picture.format(), QImage::Format_BGR888);
+    ASSERT_EQ(picture.size(), QSize(10, 5));  // 10.5 -> 10
+    EXPECT_EQ(focus.format(), QImage::Format_BGR888);
+    for (int y = 0; y < 5; ++y) {
+        for (int x = 0; x < 10; ++x) {
+            const cv::Vec3b src = frame.at<cv::Vec3b>(y * 2, x * 2);
+            const uchar* px = picture.constScanLine(y) + 3 * x;
+            ASSERT_EQ(px[0], src[0]);
+            ASSERT_EQ(px[1], src[1]);
+            ASSERT_EQ(px[2], src[2]);
+        }
+    }
+}
+
+TEST(RenderPreview, FollowsFormatChangesAndFeedsTheHiddenFocusPicture) {
+    DisplayStateGuard guard;
+    StampVisible = false;
+    ZoomPercent = 100;
+    BlackLevel = 10;
+    WhiteLevel = 200;
+    QImage picture, focus;
+    cv::Mat colour = RandomFrame(40, 30, CV_8UC3, 4);
+    ASSERT_TRUE(RenderPreview(colour, picture, focus, false));
+    EXPECT_EQ(picture.format(), QImage::Format_BGR888);
+
+    cv::Mat grey = RandomFrame(40, 30, CV_8UC1, 5);
+    focus = QImage(kFocusPictureSize, kFocusPictureSize, QImage::Format_Indexed8);
+    focus.fill(77);
+    ASSERT_TRUE(RenderPreview(grey, picture, focus, false));
+    const QList<QRgb> levels = BuildLevelsPalette(10, 200, 255, 255);
+    EXPECT_EQ(picture.format(), QImage::Format_Indexed8);
+    EXPECT_EQ(picture.colorTable(), levels);
+    EXPECT_EQ(focus.colorTable(), levels);
+    // Hidden: the focus picture takes the palette but no pixels.
+    for (int y = 0; y < kFocusPictureSize; ++y)
+        for (int x = 0; x < kFocusPictureSize; ++x) ASSERT_EQ(focus.pixelIndex(x, y), 77);
+}
+
+TEST(RenderPreview, NeverWritesIntoACopyOfThePicture) {
+    DisplayStateGuard guard;
+    StampVisible = false;
+    ZoomPercent = 100;
+    QImage picture, focus;
+    cv::Mat first(8, 8, CV_8UC1, cv::Scalar(1));
+    ASSERT_TRUE(RenderPreview(first, picture, focus, false));
+    const QImage copy = picture;  // e.g. held by a paint in progress
+    cv::Mat second(8, 8, CV_8UC1, cv::Scalar(2));
+    ASSERT_TRUE(RenderPreview(second, picture, focus, false));
+    EXPECT_EQ(copy.pixelIndex(3, 3), 1);
+    EXPECT_EQ(picture.pixelIndex(3, 3), 2);
+}
+
+TEST(RenderPreview, RejectsWhatItCannotShow) {
+    QImage picture(4, 4, QImage::Format_Indexed8), focus;
+    const qint64 key = picture.cacheKey();
+    cv::Mat empty;
+    cv::Mat deep(4, 4, CV_16UC1, cv::Scalar(0));
+    cv::Mat four(4, 4, CV_8UC4, cv::Scalar(0));
+    EXPECT_FALSE(RenderPreview(empty, picture, focus, false));
+    EXPECT_FALSE(RenderPreview(deep, picture, focus, false));
+    EXPECT_FALSE(RenderPreview(four, picture, focus, false));
+    EXPECT_EQ(picture.cacheKey(), key);
+}
+
+TEST(RenderPreview, OnlyTheOverlayTextChangesTheFrame) {
+    DisplayStateGuard guard;
+    ZoomPercent = 200;
+    StampVisible = true;
+    CurrentStampText.Set("21:05:09.042");
+    cv::Mat frame(60, 160, CV_8UC1, cv::Scalar(40));
+    const cv::Mat before = frame.clone();
+    QImage picture, focus;
+    FocusPointX = 80;
+    FocusPointY = 30;
+    ASSERT_TRUE(RenderPreview(frame, picture, focus, true));
+    CurrentStampText.Set("");
+
+    int baseline = 0;
+    const cv::Size text =
+        cv::getTextSize("21:05:09.042", cv::FONT_HERSHEY_PLAIN, 1.0, 1, &baseline);
+    const cv::Rect textBox(19, 20 - text.height - 1, text.width + 2, text.height + baseline + 2);
+    int changed = 0;
+    for (int y = 0; y < frame.rows; ++y) {
+        for (int x = 0; x < frame.cols; ++x) {
+            if (frame.at<uchar>(y, x) == before.at<uchar>(y, x)) continue;
+            ++changed;
+            ASSERT_TRUE(textBox.contains(cv::Point(x, y))) << x << "," << y;
+            ASSERT_EQ(frame.at<uchar>(y, x), 255);
+        }
+    }
+    EXPECT_GT(changed, 20);
+    // The picture shows the text too, twice as large.
+    cv::Mat expected;
+    cv::resize(frame, expected, cv::Size(320, 120), 0, 0, cv::INTER_NEAREST);
+    for (int y = 0; y < 120; ++y)
+        ASSERT_EQ(0, memcmp(picture.constScanLine(y), expected.ptr(y), 320)) << y;
+}
+
+TEST(Centring, PositionImageCentresSmallPicturesAndResetsLargeOnes) {
+    EXPECT_EQ(PositionImage(QSize(100, 50), QSize(301, 200)), QPoint(100, 75));
+    EXPECT_EQ(PositionImage(QSize(400, 50), QSize(301, 200)), QPoint(0, 75));
+    EXPECT_EQ(PositionImage(QSize(301, 200), QSize(301, 200)), QPoint(0, 0));
+}
+
+TEST(Centring, TimerCentresSmallPicturesAndLeavesLargeOnesWhereTheyAre) {
+    EXPECT_EQ(Timer2Position(QSize(300, 200), QSize(100, 51), QPoint(7, 9)), QPoint(100, 74));
+    EXPECT_EQ(Timer2Position(QSize(300, 200), QSize(640, 51), QPoint(7, 9)), QPoint(7, 74));
+    EXPECT_EQ(Timer2Position(QSize(300, 200), QSize(300, 480), QPoint(7, 9)), QPoint(7, 9));
+}

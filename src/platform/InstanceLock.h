@@ -1,0 +1,42 @@
+#pragma once
+// A per-user lock that tells whether another instance of the program is running. It is an
+// advisory lock (flock) on a file in $XDG_RUNTIME_DIR, else in the user's configuration
+// folder; the kernel drops it when the holding process ends, however it ends, so a crashed
+// instance never blocks the next start.
+#include <string>
+
+enum class InstanceLockResult {
+    Acquired,       // this process holds the lock now
+    HeldElsewhere,  // another process holds it: another instance is running
+    Unavailable,    // the lock file could not be created or opened
+};
+
+class InstanceLock {
+  public:
+    explicit InstanceLock(std::string path = DefaultPath());
+    ~InstanceLock();
+    InstanceLock(const InstanceLock&) = delete;
+    InstanceLock& operator=(const InstanceLock&) = delete;
+
+    // Takes the lock without waiting. Calling it again while held returns Acquired.
+    InstanceLockResult TryAcquire();
+    bool IsHeld() const { return fd_ >= 0; }
+    // Lets the lock go (also done by the destructor and by the process ending).
+    void Release();
+    const std::string& Path() const { return path_; }
+    // Text of the last failure to open the lock file (empty when none).
+    const std::string& Error() const { return error_; }
+
+    // $XDG_RUNTIME_DIR/TarviVideo5X.lock when that folder is set and absolute, else
+    // TarviVideo5X/instance.lock in $XDG_CONFIG_HOME or ~/.config.
+    static std::string DefaultPath();
+
+  private:
+    std::string path_;
+    std::string error_;
+    int fd_ = -1;
+};
+
+// The program's own lock, held until the process ends once acquired. Call it early in
+// start-up, before the camera is opened; HeldElsewhere means another instance runs.
+InstanceLockResult AcquireInstanceLock();

@@ -1,0 +1,78 @@
+// Preview rendering at each zoom against a bare nearest-neighbour resize of the same frame
+// into a preallocated buffer, measured side by side; and the histogram count.
+#include <benchmark/benchmark.h>
+
+#include <QImage>
+#include <chrono>
+#include <opencv2/imgproc.hpp>
+
+#include "display/ConfigOverlay.h"
+#include "display/Histogram.h"
+#include "display/Measure.h"
+
+namespace {
+
+constexpr int kFrameWidth = 1280;
+constexpr int kFrameHeight = 960;
+
+cv::Mat TestFrame(int channels) {
+    cv::Mat frame(kFrameHeight, kFrameWidth, CV_8UC(channels));
+    cv::RNG(42).fill(frame, cv::RNG::UNIFORM, 0, 256);
+    return frame;
+}
+
+// Args: channels, zoom percent. Reports the time of RenderPreview per frame and, as the
+// counter "ratio", its time over that of the bare resize run alternately with it.
+void BM_RenderPreview(benchmark::State& state) {
+    using Clock = std::chrono::steady_clock;
+    const int channels = static_cast<int>(state.range(0));
+    const int zoom = static_cast<int>(state.range(1));
+    const int32_t savedZoom = ZoomPercent;
+    const bool savedVisible = StampVisible;
+    ZoomPercent = zoom;
+    StampVisible = false;
+
+    cv::Mat frame = TestFrame(channels);
+    QImage picture, focus;
+    RenderPreview(frame, picture, focus, false);  // sizes the picture once
+    const QSize size = ZoomedSize(kFrameWidth, kFrameHeight, zoom);
+    cv::Mat bare(size.height(), size.width(), CV_8UC(channels));
+
+    double renderSeconds = 0, bareSeconds = 0;
+    for (auto _ : state) {
+        const auto t0 = Clock::now();
+        RenderPreview(frame, picture, focus, false);
+        const auto t1 = Clock::now();
+        cv::resize(frame, bare, bare.size(), 0, 0, cv::INTER_NEAREST);
+        const auto t2 = Clock::now();
+        benchmark::DoNotOptimize(picture.constBits());
+        benchmark::DoNotOptimize(bare.data);
+        const double render = std::chrono::duration<double>(t1 - t0).count();
+        renderSeconds += render;
+        bareSeconds += std::chrono::duration<double>(t2 - t1).count();
+        state.SetIterationTime(render);
+    }
+    state.counters["ratio"] = bareSeconds > 0 ? renderSeconds / bareSeconds : 0.0;
+    state.counters["fps"] =
+        benchmark::Counter(static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
+    ZoomPercent = savedZoom;
+    StampVisible = savedVisible;
+}
+BENCHMARK(BM_RenderPreview)
+    ->ArgNames({"channels", "zoom"})
+    ->ArgsProduct({{1, 3}, {25, 50, 100, 200}})
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond);
+
+void BM_HistogramCount(benchmark::State& state) {
+    const cv::Mat frame = TestFrame(1);
+    HistogramResult result;
+    for (auto _ : state) {
+        ComputeHistogram(frame, state.range(0) != 0, result);
+        benchmark::DoNotOptimize(result.average);
+    }
+    state.SetItemsProcessed(state.iterations() * kFrameWidth * kFrameHeight);
+}
+BENCHMARK(BM_HistogramCount)->ArgName("log")->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
+
+}  // namespace

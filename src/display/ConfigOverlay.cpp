@@ -40,8 +40,7 @@ QString StampItemCaption(const char* label, const char* format, TDateTime moment
 }
 
 QPoint ConfTextPosition(const QRect& mainFrame, int dialogWidth) {
-    return QPoint(mainFrame.left() + (mainFrame.width() - dialogWidth) / 2,
-                  mainFrame.top() + 55);
+    return QPoint(mainFrame.left() + (mainFrame.width() - dialogWidth) / 2, mainFrame.top() + 55);
 }
 
 namespace {
@@ -123,7 +122,9 @@ void TConfText::Additem(const char* label, const char* format, TDateTime moment)
     RadioItems->addButton(item, index);
 }
 
-int TConfText::ItemIndex() const { return RadioItems->checkedId(); }
+int TConfText::ItemIndex() const {
+    return RadioItems->checkedId();
+}
 
 void TConfText::SetItemIndex(int index) {
     if (QAbstractButton* b = RadioItems->button(index)) b->setChecked(true);
@@ -135,9 +136,13 @@ void TConfText::RadioGroup1Click() {
     StampFormat.Set(StampFormats[static_cast<size_t>(index)]);
 }
 
-void TConfText::fixedChange() { StampPrefix.Set(fixed->text().toStdString()); }
+void TConfText::fixedChange() {
+    StampPrefix.Set(fixed->text().toStdString());
+}
 
-void TConfText::Button1Click() { hide(); }
+void TConfText::Button1Click() {
+    hide();
+}
 
 void TConfText::BitBtn1Click() {
     if (OverlayKeyboardToggle) OverlayKeyboardToggle(this, fixed);

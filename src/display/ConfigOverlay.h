@@ -2,11 +2,11 @@
 // Timestamp text overlay: the text drawn into rendered frames, and the dialog where its
 // date/time format and prefix are chosen. The chosen format and prefix are the acquisition
 // globals StampFormat and StampPrefix; the text of the moment is CurrentStampText.
+#include <QFrame>
 #include <QPoint>
 #include <QRect>
 #include <QSize>
 #include <QString>
-#include <QFrame>
 #include <array>
 #include <functional>
 #include <opencv2/core.hpp>
@@ -35,8 +35,8 @@ void DrawStampText(cv::Mat& image);
 // The date/time formats of the dialog's items, in item order, and their labels.
 inline constexpr std::array<const char*, 5> kStampFormats = {
     "", "dd/mm/yyyy", "dd/mm/yyyy hh:mm:ss", "dd/mm/yyyy hh:mm:ss.zzz", "hh:mm:ss.zzz"};
-inline constexpr std::array<const char*, 5> kStampLabels = {
-    "No Data", "Date", "Date/Time (s)", "Date/Time(ms)", "Time(ms)"};
+inline constexpr std::array<const char*, 5> kStampLabels = {"No Data", "Date", "Date/Time (s)",
+                                                            "Date/Time(ms)", "Time(ms)"};
 inline constexpr int kDefaultStampItem = 3;
 
 // The caption of one radio item: the label alone for an empty format, else
@@ -55,7 +55,7 @@ extern std::function<void()> OverlayKeyboardHide;
 // "Text Overlay Properties": frameless, stays on top, 353 x 202. Created hidden.
 class TConfText : public QFrame {
     Q_OBJECT
-public:
+  public:
     // `moment` is the time shown in the items' samples (the creation moment).
     explicit TConfText(QWidget* parent = nullptr, TDateTime moment = Now());
 
@@ -76,13 +76,13 @@ public:
     void Button1Click();
     void BitBtn1Click();
 
-signals:
+  signals:
     void Hidden();
 
-protected:
+  protected:
     void hideEvent(QHideEvent* event) override;
 
-private:
+  private:
     void Additem(const char* label, const char* format, TDateTime moment);
 };
 

@@ -34,8 +34,7 @@ cv::Rect FocusRegion(int frameWidth, int frameHeight, int pointX, int pointY) {
 }
 
 void PrepareFocusPicture(QImage& focusPicture, int channels, const QList<QRgb>& palette) {
-    const QImage::Format format =
-        channels == 3 ? QImage::Format_BGR888 : QImage::Format_Indexed8;
+    const QImage::Format format = channels == 3 ? QImage::Format_BGR888 : QImage::Format_Indexed8;
     const QSize size(kFocusPictureSize, kFocusPictureSize);
     if (focusPicture.size() != size || focusPicture.format() != format) {
         focusPicture = QImage(size, format);
@@ -47,11 +46,9 @@ void PrepareFocusPicture(QImage& focusPicture, int channels, const QList<QRgb>& 
 bool FocusStep(const cv::Mat& frame, QImage& focusPicture, int pointX, int pointY) {
     if (frame.empty() || frame.depth() != CV_8U) return false;
     const int channels = frame.channels();
-    const QImage::Format expected =
-        channels == 3 ? QImage::Format_BGR888 : QImage::Format_Indexed8;
+    const QImage::Format expected = channels == 3 ? QImage::Format_BGR888 : QImage::Format_Indexed8;
     if ((channels != 1 && channels != 3) || focusPicture.format() != expected ||
-        focusPicture.width() != kFocusPictureSize ||
-        focusPicture.height() != kFocusPictureSize) {
+        focusPicture.width() != kFocusPictureSize || focusPicture.height() != kFocusPictureSize) {
         return false;
     }
     const cv::Rect region = FocusRegion(frame.cols, frame.rows, pointX, pointY);
@@ -89,7 +86,9 @@ TFocusForm::TFocusForm(QWidget* parent)
     PrepareFocusPicture(Preview->Bitmap(), 1, identity);
 }
 
-QImage& TFocusForm::PreviewImage() { return Preview->Bitmap(); }
+QImage& TFocusForm::PreviewImage() {
+    return Preview->Bitmap();
+}
 
 void TFocusForm::ShowFocus(QWidget* mainWindow) {
     if (isVisible()) return;
@@ -99,8 +98,7 @@ void TFocusForm::ShowFocus(QWidget* mainWindow) {
         // The frame adds the title bar; keep the whole window, not only the client, on the
         // desktop.
         const QSize frameExtra = frameGeometry().size() - size();
-        const QPoint outer =
-            CentredOver(mainWindow->frameGeometry(), size() + frameExtra, desktop);
+        const QPoint outer = CentredOver(mainWindow->frameGeometry(), size() + frameExtra, desktop);
         move(outer);
     }
     shownBefore_ = true;

@@ -47,7 +47,7 @@ QPoint CentredOver(const QRect& main, QSize form, const QRect& desktop);
 // client area 289 x 289 filled by the picture `Preview`.
 class TFocusForm : public QWidget {
     Q_OBJECT
-public:
+  public:
     explicit TFocusForm(QWidget* parent = nullptr);
 
     TPicture* Preview = nullptr;
@@ -59,9 +59,9 @@ public:
 
     // Image1MouseDown of the main picture: sets the focus point from the click and shows
     // the window. Returns false when the click is ignored.
-    bool Image1MouseDown(Qt::MouseButton button, int x, int y, QSize pictureSize,
-                         int zoomPercent, bool recording, QWidget* mainWindow);
+    bool Image1MouseDown(Qt::MouseButton button, int x, int y, QSize pictureSize, int zoomPercent,
+                         bool recording, QWidget* mainWindow);
 
-private:
+  private:
     bool shownBefore_ = false;
 };

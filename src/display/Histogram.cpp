@@ -44,8 +44,8 @@ bool ComputeHistogram(const cv::Mat& image, bool logarithmic, HistogramResult& o
     for (int i = 0; i < 256; ++i) {
         const uint32_t count = even[i] + odd[i];
         out.counts[static_cast<size_t>(i)] = count;
-        const double height =
-            logarithmic ? std::log(static_cast<double>(count) + 1.0) : static_cast<double>(count) + 1.0;
+        const double height = logarithmic ? std::log(static_cast<double>(count) + 1.0)
+                                          : static_cast<double>(count) + 1.0;
         out.heights[static_cast<size_t>(i)] = height;
         if (height > peak) {
             previous = peak;
@@ -71,7 +71,8 @@ QColor HistogramBarColor(bool logarithmic) {
 void ShowHistogram(const HistogramResult& result, const HistogramView& view, int blackLevel,
                    int whiteLevel) {
     if (view.sat) view.sat->setVisible(result.saturated);
-    if (view.average) view.average->setText(QString::asprintf("AVG:%d", static_cast<int>(result.average)));
+    if (view.average)
+        view.average->setText(QString::asprintf("AVG:%d", static_cast<int>(result.average)));
     THistogramChart* chart = view.chart;
     if (!chart) return;
     chart->Clear();

@@ -21,12 +21,12 @@ inline constexpr double kHistogramChartHeight = 80.0;
 struct HistogramResult {
     std::array<uint32_t, 256> counts{};
     std::array<double, 256> heights{};  // ln(count + 1) or count + 1
-    double peak = 0;          // the highest bar
-    double previousPeak = 0;  // the running peak before the level of the highest bar
-    int64_t average = 0;      // Round(sum of levels / pixels)
-    double top = 0;           // upper end of the chart's y range
-    int64_t markerHeight = 0;  // Round(top / 80 * 3), where the level markers sit
-    bool saturated = false;   // some pixel is 255
+    double peak = 0;                    // the highest bar
+    double previousPeak = 0;            // the running peak before the level of the highest bar
+    int64_t average = 0;                // Round(sum of levels / pixels)
+    double top = 0;                     // upper end of the chart's y range
+    int64_t markerHeight = 0;           // Round(top / 80 * 3), where the level markers sit
+    bool saturated = false;             // some pixel is 255
 };
 
 // The throttle: true when a frame at `now` is to be counted, and then NextHistogramTime

@@ -15,9 +15,13 @@ void THistogramChart::Clear() {
     pen_ = QPointF(0, 0);
 }
 
-void THistogramChart::SetDataColor(const QColor& color) { color_ = color; }
+void THistogramChart::SetDataColor(const QColor& color) {
+    color_ = color;
+}
 
-void THistogramChart::MoveTo(double x, double y) { pen_ = QPointF(x, y); }
+void THistogramChart::MoveTo(double x, double y) {
+    pen_ = QPointF(x, y);
+}
 
 void THistogramChart::DrawTo(double x, double y) {
     const QPointF to(x, y);
@@ -25,8 +29,7 @@ void THistogramChart::DrawTo(double x, double y) {
     pen_ = to;
 }
 
-void THistogramChart::SetRange(int layer, double xLow, double yLow, double xHigh,
-                               double yHigh) {
+void THistogramChart::SetRange(int layer, double xLow, double yLow, double xHigh, double yHigh) {
     if (layer != 1) return;
     range_ = QRectF(xLow, yLow, xHigh - xLow, yHigh - yLow);
 }
@@ -35,7 +38,9 @@ void THistogramChart::MarkAt(double x, double y, MarkStyle style) {
     marks_.append(Mark{QPointF(x, y), style, color_});
 }
 
-void THistogramChart::Show() { update(); }
+void THistogramChart::Show() {
+    update();
+}
 
 QRect THistogramChart::PlotArea() const {
     return QRect(kMarginLeft, kMarginTop, width() - kMarginLeft - kMarginRight,
@@ -48,7 +53,8 @@ QPointF THistogramChart::ToPixels(QPointF data) const {
     const double spanY = range_.height() != 0 ? range_.height() : 1.0;
     const double px = plot.left() + (data.x() - range_.left()) / spanX * plot.width();
     // Screen y points down: the low end of the range sits on the bottom edge.
-    const double py = plot.top() + plot.height() - (data.y() - range_.top()) / spanY * plot.height();
+    const double py =
+        plot.top() + plot.height() - (data.y() - range_.top()) / spanY * plot.height();
     return QPointF(px, py);
 }
 

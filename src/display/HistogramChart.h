@@ -11,7 +11,7 @@
 
 class THistogramChart : public QWidget {
     Q_OBJECT
-public:
+  public:
     enum class MarkStyle { FilledTriangle, HollowTriangle };
 
     struct Line {
@@ -51,10 +51,10 @@ public:
     // The three corners of a mark triangle (8 wide, 7 high, apex up) at a pixel position.
     static QVector<QPointF> TriangleAt(QPointF pixel);
 
-protected:
+  protected:
     void paintEvent(QPaintEvent* event) override;
 
-private:
+  private:
     QVector<Line> lines_;
     QVector<Mark> marks_;
     QColor color_ = Qt::black;

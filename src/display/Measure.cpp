@@ -62,8 +62,7 @@ bool RenderPreview(cv::Mat& frame, QImage& picture, QImage& focusPicture, bool f
 
     // 1. Size and 2. pixel format of the picture (and of the focus picture).
     const QSize size = ZoomedSize(frame.cols, frame.rows, ZoomPercent);
-    const QImage::Format format =
-        channels == 3 ? QImage::Format_BGR888 : QImage::Format_Indexed8;
+    const QImage::Format format = channels == 3 ? QImage::Format_BGR888 : QImage::Format_Indexed8;
     if (picture.size() != size || picture.format() != format) {
         picture = QImage(size, format);
         if (picture.isNull()) return false;  // out of memory: keep the frame, draw nothing
@@ -104,16 +103,14 @@ bool RenderPreview(cv::Mat& frame, QImage& picture, TFocusForm* focus) {
 QPoint PositionImage(QSize bitmap, QSize scrollOuter) {
     const int left =
         bitmap.width() < scrollOuter.width() ? (scrollOuter.width() - bitmap.width()) / 2 : 0;
-    const int top = bitmap.height() < scrollOuter.height()
-                        ? (scrollOuter.height() - bitmap.height()) / 2
-                        : 0;
+    const int top =
+        bitmap.height() < scrollOuter.height() ? (scrollOuter.height() - bitmap.height()) / 2 : 0;
     return QPoint(left, top);
 }
 
 QPoint Timer2Position(QSize client, QSize picture, QPoint current) {
     QPoint result = current;
     if (client.width() > picture.width()) result.setX((client.width() - picture.width()) / 2);
-    if (client.height() > picture.height())
-        result.setY((client.height() - picture.height()) / 2);
+    if (client.height() > picture.height()) result.setY((client.height() - picture.height()) / 2);
     return result;
 }

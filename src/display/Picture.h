@@ -6,7 +6,7 @@
 
 class TPicture : public QWidget {
     Q_OBJECT
-public:
+  public:
     explicit TPicture(QWidget* parent = nullptr);
 
     // The image the control shows; renderers write into it and then call Repaint().
@@ -19,15 +19,15 @@ public:
 
     QSize sizeHint() const override;
 
-signals:
+  signals:
     // Mouse press on the picture, in its own pixels.
     void MouseDown(Qt::MouseButton button, Qt::KeyboardModifiers shift, int x, int y);
 
-protected:
+  protected:
     void paintEvent(QPaintEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
 
-private:
+  private:
     QImage bitmap_;
     bool autoSize_ = false;
 };

@@ -116,12 +116,10 @@ TEST(FocusStep, RenderFillsTheVisibleFocusPictureInColourAndLeavesTheFrame) {
 
 TEST(FocusWindowPlacement, CentredOverTheMainWindowAndKeptOnTheDesktop) {
     const QRect desktop(0, 0, 1920, 1080);
-    EXPECT_EQ(CentredOver(QRect(100, 100, 800, 600), QSize(300, 320), desktop),
-              QPoint(350, 240));
+    EXPECT_EQ(CentredOver(QRect(100, 100, 800, 600), QSize(300, 320), desktop), QPoint(350, 240));
     EXPECT_EQ(CentredOver(QRect(1800, 1000, 200, 100), QSize(300, 320), desktop),
               QPoint(1620, 760));
-    EXPECT_EQ(CentredOver(QRect(-500, -500, 100, 100), QSize(300, 320), desktop),
-              QPoint(0, 0));
+    EXPECT_EQ(CentredOver(QRect(-500, -500, 100, 100), QSize(300, 320), desktop), QPoint(0, 0));
 }
 
 TEST(FocusWindowForm, LeftClickSetsThePointAndShowsTheWindowOnce) {
@@ -146,8 +144,7 @@ TEST(FocusWindowForm, LeftClickSetsThePointAndShowsTheWindowOnce) {
     EXPECT_EQ(FocusPointX, -1);
     EXPECT_TRUE(form.isHidden());
 
-    ASSERT_TRUE(
-        form.Image1MouseDown(Qt::LeftButton, 101, 51, QSize(640, 480), 50, false, &main));
+    ASSERT_TRUE(form.Image1MouseDown(Qt::LeftButton, 101, 51, QSize(640, 480), 50, false, &main));
     EXPECT_EQ(QPoint(FocusPointX, FocusPointY), QPoint(202, 102));
     EXPECT_TRUE(form.isVisible());
 

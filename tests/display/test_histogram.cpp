@@ -85,7 +85,7 @@ TEST(HistogramFigures, ComparableLevelsKeepTheFullRangeAndMarkersRise) {
     HistogramResult r;
     ASSERT_TRUE(ComputeHistogram(frame, false, r));
     EXPECT_EQ(r.previousPeak, 51.0);
-    EXPECT_EQ(r.top, 106.0);  // 10 x 51 >= 101: peak + 5
+    EXPECT_EQ(r.top, 106.0);       // 10 x 51 >= 101: peak + 5
     EXPECT_EQ(r.markerHeight, 4);  // 106 / 80 * 3 = 3.975
     EXPECT_EQ(r.average, 6);       // 5.67
 
@@ -117,10 +117,10 @@ TEST(HistogramThrottle, CountsAtMostEveryHalfSecond) {
 
 TEST(HistogramThrottle, SurvivesTheTimerWrap) {
     ClockGuard clock;
-    NextHistogramTime = 0xFFFFFF00u;  // set just before the 32-bit wrap
-    EXPECT_TRUE(HistogramDue(5));     // after the wrap: not 49 days later
+    NextHistogramTime = 0xFFFFFF00u;         // set just before the 32-bit wrap
+    EXPECT_TRUE(HistogramDue(5));            // after the wrap: not 49 days later
     NextHistogramTime = 0xFFFFFF00u - 1000;  // long past
-    EXPECT_TRUE(HistogramDue(0xFFFFFF00u));   // next one due at 244, after the wrap
+    EXPECT_TRUE(HistogramDue(0xFFFFFF00u));  // next one due at 244, after the wrap
     EXPECT_FALSE(HistogramDue(0xFFFFFFF0u));
     EXPECT_FALSE(HistogramDue(100));
     EXPECT_TRUE(HistogramDue(244));

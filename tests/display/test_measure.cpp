@@ -26,8 +26,8 @@ cv::Mat RandomFrame(int width, int height, int type, int seed) {
 
 // Restores the display state that a test changes.
 struct DisplayStateGuard {
-    int32_t zoom = ZoomPercent, black = BlackLevel, white = WhiteLevel,
-            limit = SaturationLimit, shade = SaturationShade;
+    int32_t zoom = ZoomPercent, black = BlackLevel, white = WhiteLevel, limit = SaturationLimit,
+            shade = SaturationShade;
     bool visible = StampVisible;
     ~DisplayStateGuard() {
         ZoomPercent = zoom;

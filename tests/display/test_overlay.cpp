@@ -135,10 +135,9 @@ TEST(StampDialog, ItemsCarrySamplesOfTheCreationMoment) {
     EXPECT_TRUE(dialog.AdvGlassButton1->text().isEmpty());
     EXPECT_FALSE(dialog.AdvGlassButton1->icon().isNull());
 
-    const QStringList expected = {"No Data", "Date (03/03/2011)",
-                                  "Date/Time (s) (03/03/2011 21:05:09)",
-                                  "Date/Time(ms) (03/03/2011 21:05:09.042)",
-                                  "Time(ms) (21:05:09.042)"};
+    const QStringList expected = {
+        "No Data", "Date (03/03/2011)", "Date/Time (s) (03/03/2011 21:05:09)",
+        "Date/Time(ms) (03/03/2011 21:05:09.042)", "Time(ms) (21:05:09.042)"};
     ASSERT_EQ(dialog.RadioItems->buttons().size(), 5);
     for (int i = 0; i < 5; ++i) EXPECT_EQ(dialog.RadioItems->button(i)->text(), expected[i]);
     EXPECT_EQ(dialog.ItemIndex(), 3);

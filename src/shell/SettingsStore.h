@@ -1,0 +1,39 @@
+#pragma once
+// The four values that survive from one run to the next (group "TarviVideo2R" of the
+// settings file): exposure length, frame count, capture path and gain, kept as texts.
+// They are read once while the main window is created and written once when the
+// program halts.
+#include <QSettings>
+#include <QString>
+#include <cstdint>
+
+inline constexpr char kSettingsGroup[] = "TarviVideo2R";
+
+// The stored text of `name`, or `def` when the store, the value or the group is missing,
+// unreadable, or holds something that is not a plain text.
+QString ReadSetting(QSettings& store, const QString& name, const QString& def);
+// Stores `value` as text under `name`; an empty name is ignored. Failures surface when
+// the batch is flushed (FlushSettings).
+void WriteSetting(QSettings& store, const QString& name, const QString& value);
+// Writes the batch to disk; false when the file could not be created or written.
+bool FlushSettings(QSettings& store);
+
+// A text that is a decimal integer: optional blanks around it, an optional sign and
+// digits, within 32 bits. "007" gives 7; "", "12a", "0x10", "1e3" are not decimal.
+bool ParseDecimal(const QString& text, int32_t* value);
+// ParseDecimal, or `def` when the text is not a decimal integer.
+int32_t DecimalOr(const QString& text, int32_t def);
+
+// The four texts, named after their stored values, with their defaults.
+struct TStoredSettings {
+    QString EXPOLENGTH = QStringLiteral("100");
+    QString EXPOCOUNT = QStringLiteral("1");
+    QString FILENAME;
+    QString GAIN = QStringLiteral("10");
+};
+
+// Reads EXPOLENGTH, EXPOCOUNT, FILENAME, GAIN in that order from the settings file.
+TStoredSettings ReadStoredSettings();
+// Writes EXPOLENGTH, EXPOCOUNT, FILENAME, GAIN in that order to the settings file;
+// false when the file could not be written (the values are then lost).
+bool WriteStoredSettings(const TStoredSettings& values);

@@ -4,8 +4,10 @@
 #include <semaphore.h>
 
 #include <atomic>
+#include <condition_variable>
 #include <cstdint>
 #include <functional>
+#include <mutex>
 #include <string>
 #include <thread>
 
@@ -21,7 +23,16 @@ constexpr int WM_FRAMEREADY = 0x1400;
 using PostFrameFn = std::function<bool(FrameNode*)>;
 
 // What the acquisition loop is doing, for the status display of the window thread.
-enum class CameraState : int { Idle = 0, Exposing = 1, Stalled = 2, Stopped = 3 };
+//   Idle      the thread has not started its loop yet
+//   Exposing  an exposure is running (or about to start)
+//   Stalled   the camera did not report the frame within the exposure length plus
+//             StallMarginMs; the exposure was cancelled and the thread waits for the camera
+//   Stopped   the loop has ended (Running cleared, no camera, or an error)
+//   Throttled the window thread holds kMaxFramesInFlight frames; the next exposure waits
+enum class CameraState : int { Idle = 0, Exposing = 1, Stalled = 2, Stopped = 3, Throttled = 4 };
+
+// Status-bar text of a state ("" for the ordinary states).
+const char* CameraStateText(CameraState state);
 
 class TVideoCapture {
 public:
@@ -72,13 +83,36 @@ public:
     // counts as stalled; frames in flight at most MaxFramesInFlight.
     static constexpr uint32_t kStallMarginMs = 5000;
     static constexpr int kMaxFramesInFlight = 8;
+    // Every wait of the thread (semaphore, frame budget) is cut into slices of this length,
+    // so that a cleared Running is seen within one slice.
+    static constexpr uint32_t kWaitSliceMs = 20;
+
+    // The wait for one exposure. After the exposure length in force plus StallMarginMs
+    // without the semaphore, the thread calls CancelExposure once and shows Stalled. It then
+    // keeps waiting for that exposure (a camera that comes back resumes the live view) and
+    // leaves the loop as soon as Running is cleared. The buffer of such an exposure is never
+    // freed, since the library may still write into it; nor is DoneSemaphore destroyed, so
+    // the object must outlive the library's use of it (the program keeps it to the end).
+    std::atomic<uint32_t> StallMarginMs{kStallMarginMs};
+    // True when the system granted real-time scheduling to the thread.
+    std::atomic<bool> RealTime{false};
 
 private:
+    bool WaitForBudget();
+    bool WaitForExposureEnd(uint32_t exposureMs);
+    bool TimedWaitDone(uint32_t ms);
+    void Deliver(FrameNode* node);
+    void ApplySettings();
+    void MarkSuspended();
+
     PostFrameFn post_;
     std::thread thread_;
     bool started_ = false;
     std::atomic<bool> suspended_{false};
     std::atomic<CameraState> state_{CameraState::Idle};
+    std::mutex suspendMutex_;
+    std::condition_variable suspendCv_;
+    int32_t exposureInForce_ = 100;  // acquisition thread only
 };
 
 // Shared globals of the acquisition subsystem.
@@ -92,6 +126,14 @@ extern FrameNode* NextCaptureFrame;          // acquisition thread only
 extern SharedText CurrentStampText;          // built before each exposure
 extern SharedText StampFormat;               // written by the overlay dialog
 extern SharedText StampPrefix;               // written by the overlay dialog
+
+// Puts the globals above back to their start values (frees nothing). The constructor of
+// TVideoCapture calls it, so every capture object starts from the same state.
+void ResetAcquisitionGlobals();
+
+// Buffers of exposures that a stalled camera never finished: kept (never freed) because
+// the library may still write into them. Linked through Next; acquisition thread only.
+extern FrameNode* AbandonedFrames;
 
 // The overlay text of a moment: "" or the date-time in format, preceded by
 // prefix + " " when the prefix is not blank.

@@ -1,0 +1,172 @@
+#include "Scene.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace simcam {
+namespace {
+
+struct Rgb {
+    double r, g, b;
+};
+
+Rgb Mix(const Rgb& a, const Rgb& b, double t) {
+    return {a.r + (b.r - a.r) * t, a.g + (b.g - a.g) * t, a.b + (b.b - a.b) * t};
+}
+
+double SmoothStep(double e0, double e1, double x) {
+    const double t = std::clamp((x - e0) / (e1 - e0), 0.0, 1.0);
+    return t * t * (3 - 2 * t);
+}
+
+// 1 inside [lo, hi], falling smoothly to 0 over `soft` on either side.
+double Band(double v, double lo, double hi, double soft) {
+    return SmoothStep(lo - soft, lo, v) * (1.0 - SmoothStep(hi, hi + soft, v));
+}
+
+uint8_t Level(double v) { return static_cast<uint8_t>(std::clamp(std::lround(v), 0L, 255L)); }
+
+class Canvas {
+public:
+    explicit Canvas(Scene& s) : s_(s) {}
+    // Adds colour c with weight w at sensor pixel (x, y).
+    void Add(int x, int y, const Rgb& c, double w) {
+        const int sx = x + kMargin, sy = y + kMargin;
+        if (sx < 0 || sy < 0 || sx >= s_.width || sy >= s_.height) return;
+        const size_t i = static_cast<size_t>(sy) * s_.width + sx;
+        s_.plane[0][i] = Level(s_.plane[0][i] + c.b * w);
+        s_.plane[1][i] = Level(s_.plane[1][i] + c.g * w);
+        s_.plane[2][i] = Level(s_.plane[2][i] + c.r * w);
+    }
+    void Disk(double cx, double cy, double radius, const Rgb& c) {
+        for (int y = static_cast<int>(cy - radius) - 1; y <= cy + radius + 1; ++y)
+            for (int x = static_cast<int>(cx - radius) - 1; x <= cx + radius + 1; ++x)
+                if (std::hypot(x - cx, y - cy) <= radius) Add(x, y, c, 1.0);
+    }
+    void Star(double cx, double cy, double sigma, const Rgb& c) {
+        const int reach = static_cast<int>(std::ceil(sigma * 4));
+        for (int y = static_cast<int>(cy) - reach; y <= cy + reach; ++y)
+            for (int x = static_cast<int>(cx) - reach; x <= cx + reach; ++x) {
+                const double d2 = (x - cx) * (x - cx) + (y - cy) * (y - cy);
+                Add(x, y, c, std::exp(-d2 / (2 * sigma * sigma)));
+            }
+    }
+
+private:
+    Scene& s_;
+};
+
+// A banded gas giant: pale zones, brown belts, greyish poles, an oval spot, darker limb.
+void DrawPlanet(Canvas& canvas, double cx, double cy, double a, double b) {
+    const Rgb zone{232, 214, 172}, belt{172, 118, 78}, pole{150, 138, 118}, spot{210, 112, 80};
+    for (int y = static_cast<int>(cy - b) - 2; y <= cy + b + 2; ++y) {
+        for (int x = static_cast<int>(cx - a) - 2; x <= cx + a + 2; ++x) {
+            const double nx = (x - cx) / a, ny = (y - cy) / b;
+            const double r = std::sqrt(nx * nx + ny * ny);
+            // Anti-aliased rim, about one pixel wide.
+            const double cover = std::clamp((1.0 - r) * b + 0.5, 0.0, 1.0);
+            if (cover <= 0) continue;
+            const double mu = std::sqrt(std::max(0.0, 1.0 - std::min(r, 1.0) * std::min(r, 1.0)));
+            const double lat = ny + 0.018 * std::sin(nx * 11.0 + ny * 5.0);  // wavy belt edges
+            double beltness = Band(lat, 0.10, 0.28, 0.04) + Band(lat, -0.33, -0.14, 0.04) +
+                              0.7 * Band(lat, 0.44, 0.54, 0.03) + 0.6 * Band(lat, -0.60, -0.50, 0.03);
+            Rgb c = Mix(zone, belt, std::min(beltness, 1.0));
+            c = Mix(c, pole, SmoothStep(0.68, 0.85, std::fabs(lat)));
+            const double sx = (nx - 0.32) / 0.13, sy = (ny + 0.235) / 0.065;
+            c = Mix(c, spot, 1.0 - SmoothStep(0.7, 1.0, std::sqrt(sx * sx + sy * sy)));
+            const double limb = 0.32 + 0.68 * std::pow(mu, 0.55);
+            canvas.Add(x, y, c, limb * cover);
+        }
+    }
+}
+
+}  // namespace
+
+Scene BuildScene(SceneKind kind) {
+    Scene s;
+    s.width = kSensorWidth + 2 * kMargin;
+    s.height = kSensorHeight + 2 * kMargin;
+    for (auto& p : s.plane) p.assign(static_cast<size_t>(s.width) * s.height, 0);
+    Canvas canvas(s);
+    if (kind == SceneKind::TestCard) {
+        canvas.Disk(448, 400, 64, {200, 0, 0});
+        canvas.Disk(640, 400, 64, {0, 200, 0});
+        canvas.Disk(832, 400, 64, {0, 0, 200});
+        for (int y = 700; y < 780; ++y)
+            for (int x = 600; x < 680; ++x) canvas.Add(x, y, {200, 200, 200}, 1.0);
+        return s;
+    }
+    const double cx = kSensorWidth / 2.0, cy = kSensorHeight / 2.0;
+    DrawPlanet(canvas, cx, cy, 200, 187);
+    // Two moons near the equator's line and a few field stars of different colours.
+    canvas.Star(cx - 340, cy + 9, 2.4, {235, 228, 215});
+    canvas.Star(cx + 430, cy - 14, 2.0, {215, 205, 190});
+    canvas.Star(170, 210, 1.6, {250, 250, 250});
+    canvas.Star(1085, 160, 1.5, {255, 225, 170});
+    canvas.Star(960, 800, 1.8, {180, 205, 255});
+    canvas.Star(260, 830, 1.3, {200, 200, 200});
+    return s;
+}
+
+int SubframeLeft(int width) { return ((kSensorWidth - width) / 2) & ~1; }
+int SubframeTop(int height) { return ((kSensorHeight - height) / 2) & ~1; }
+
+namespace {
+// Noise samples, standard deviation 32, for read noise in fixed point.
+// Never destroyed: the camera's worker thread may still be rendering while the process ends.
+const std::vector<int16_t>& NoiseTable() {
+    static const std::vector<int16_t>* table = [] {
+        std::mt19937 gen(12345);
+        std::normal_distribution<double> dist(0.0, 32.0);
+        auto* t = new std::vector<int16_t>(1 << 16);
+        for (auto& v : *t) v = static_cast<int16_t>(std::clamp(dist(gen), -127.0, 127.0));
+        return t;
+    }();
+    return *table;
+}
+}  // namespace
+
+void RenderMosaic(const Scene& scene, const Readout& r, uint8_t* out, size_t stride,
+                  std::mt19937& rng) {
+    // Output level per scene level and colour, bias included; large values stay large so
+    // that a saturated site is still 255 after the noise is added.
+    int32_t lut[3][256];
+    for (int c = 0; c < 3; ++c)
+        for (int s = 0; s < 256; ++s)
+            lut[c][s] = static_cast<int32_t>(std::min(4095.0, std::round(r.bias + s * r.gain[c])));
+    const std::vector<int16_t>& noise = NoiseTable();
+    // noise level = table value * k / 1024 with table sigma 32: k = sigma * 32.
+    const int32_t k = static_cast<int32_t>(std::lround(r.noiseSigma * 32.0));
+
+    const int x0 = SubframeLeft(r.width), y0 = SubframeTop(r.height);
+    const int step = r.flip ? -1 : 1;
+    const int firstSx = r.flip ? x0 + r.width - 1 : x0;
+    for (int y = 0; y < r.height; ++y) {
+        const int sy = y0 + y;
+        const int row = sy + kMargin + r.dy;
+        const bool oddRow = sy & 1;
+        // Even columns: blue on even rows, green on odd rows; odd columns: green or red.
+        const int chan[2] = {oddRow ? 1 : 0, oddRow ? 2 : 1};
+        const uint8_t* src[2] = {scene.Row(chan[0], row) + kMargin + r.dx,
+                                 scene.Row(chan[1], row) + kMargin + r.dx};
+        const int32_t* map[2] = {lut[chan[0]], lut[chan[1]]};
+        uint8_t* dst = out + static_cast<size_t>(y) * stride;
+        int sx = firstSx;
+        if (k == 0) {
+            for (int x = 0; x < r.width; ++x, sx += step) {
+                const int p = sx & 1;
+                dst[x] = static_cast<uint8_t>(std::min(map[p][src[p][sx]], 255));
+            }
+        } else {
+            uint32_t n = rng();
+            for (int x = 0; x < r.width; ++x, sx += step, ++n) {
+                const int p = sx & 1;
+                int32_t v = map[p][src[p][sx]] + ((noise[n & 0xFFFF] * k) >> 10);
+                v = v < 0 ? 0 : (v > 255 ? 255 : v);
+                dst[x] = static_cast<uint8_t>(v);
+            }
+        }
+    }
+}
+
+}  // namespace simcam

@@ -1,0 +1,53 @@
+#pragma once
+// The simulated camera's picture: a colour scene larger than the sensor (so that image
+// motion never runs off its edge) and the readout of a Bayer mosaic from it.
+#include <cstddef>
+#include <cstdint>
+#include <random>
+#include <vector>
+
+namespace simcam {
+
+constexpr int kSensorWidth = 1280;
+constexpr int kSensorHeight = 960;
+// Scene border around the sensor area, the largest image motion in pixels.
+constexpr int kMargin = 8;
+
+enum class SceneKind { Planet = 0, TestCard = 1 };
+
+// Three planes (blue, green, red) of (kSensorWidth + 2 kMargin) x (kSensorHeight + 2 kMargin)
+// scene levels; sensor pixel (x, y) sees scene pixel (x + kMargin, y + kMargin).
+struct Scene {
+    int width = 0;
+    int height = 0;
+    std::vector<uint8_t> plane[3];
+    const uint8_t* Row(int channel, int y) const {
+        return plane[channel].data() + static_cast<size_t>(y) * width;
+    }
+};
+
+Scene BuildScene(SceneKind kind);
+
+// Everything one readout needs, fixed when the exposure starts.
+struct Readout {
+    int width = kSensorWidth;  // subframe, centred on the sensor
+    int height = kSensorHeight;
+    bool flip = false;     // mirrored left to right
+    double gain[3] = {1.0, 1.0, 1.0};  // output level per scene level, per colour (B, G, R)
+    int bias = 0;          // dark level added to every pixel
+    double noiseSigma = 0.0;  // read noise in output levels; 0 for none
+    int dx = 0, dy = 0;    // image motion, within +-kMargin
+};
+
+// Left and top sensor column/row of a centred subframe; always even, so that every
+// subframe starts on the same Bayer phase as the full frame.
+int SubframeLeft(int width);
+int SubframeTop(int height);
+
+// Writes the 8-bit mosaic of the subframe into out (rows of `stride` bytes; the bytes past
+// the width are left alone). Sensor sites: blue at (even row, even column), red at
+// (odd row, odd column), green elsewhere. A flipped readout mirrors the rows.
+void RenderMosaic(const Scene& scene, const Readout& r, uint8_t* out, size_t stride,
+                  std::mt19937& rng);
+
+}  // namespace simcam

@@ -1,0 +1,283 @@
+#include <dlfcn.h>
+#include <gtest/gtest.h>
+#include <semaphore.h>
+
+#include <chrono>
+#include <climits>
+#include <cstdlib>
+#include <ctime>
+#include <opencv2/imgproc.hpp>
+#include <thread>
+#include <vector>
+
+#include "FrameQueue.h"
+#include "SimCam.h"
+#include "acquisition/CameraLib.h"
+#include "acquisition/VideoCapture.h"
+
+namespace {
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
+
+constexpr int kW = 1280, kH = 960;
+// The colour test card, in full-frame pixels.
+const cv::Point kRed(448, 400), kGreen(640, 400), kBlue(832, 400), kWhite(640, 740);
+
+sem_t g_done;  // lives as long as the process: the library keeps its address
+
+bool WaitDone(int ms) {
+    timespec t{};
+    clock_gettime(CLOCK_MONOTONIC, &t);
+    t.tv_sec += ms / 1000;
+    t.tv_nsec += (ms % 1000) * 1000000L;
+    if (t.tv_nsec >= 1000000000L) {
+        t.tv_sec += 1;
+        t.tv_nsec -= 1000000000L;
+    }
+    return sem_clockwait(&g_done, CLOCK_MONOTONIC, &t) == 0;
+}
+
+// Left and top of a centred subframe: half the spare room, down to an even pixel.
+int Left(int w) { return ((kW - w) / 2) & ~1; }
+int Top(int h) { return ((kH - h) / 2) & ~1; }
+
+class SimCamTest : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() { sem_init(&g_done, 0, 0); }
+
+    void SetUp() override {
+        std::string error;
+        ASSERT_TRUE(LoadCameraLibraryFrom(TV_SIMCAM_LIB, &error)) << error;
+        void* lib = dlopen(TV_SIMCAM_LIB, RTLD_NOW | RTLD_NOLOAD);
+        ASSERT_NE(lib, nullptr);
+        configure = reinterpret_cast<decltype(&SimCamConfigure)>(dlsym(lib, "SimCamConfigure"));
+        dlclose(lib);  // drops only the reference taken just now
+        ASSERT_NE(configure, nullptr);
+        ASSERT_EQ(configure(1, 0), 1);  // test card, no noise, no motion
+        ASSERT_EQ(api().openUSB(0), 1);
+        api().ExposureSemaphore(&g_done);
+        while (sem_trywait(&g_done) == 0) {
+        }
+    }
+    void TearDown() override {
+        configure(0, 1);
+        SetCameraApi(TarviApi{});
+    }
+    static TarviApi& api() { return Camera(); }
+
+    // One exposure of w x h into a fresh buffer whose rows are padded to 4 bytes and
+    // pre-filled with 0xAB; returns the w x h view of it.
+    cv::Mat Expose(int w, int h, bool flip = false) {
+        EXPECT_EQ(api().Subframe(w, h), 1);
+        api().HorizontalFlip(flip ? 1 : 0);
+        const size_t stride = (static_cast<size_t>(w) + 3) & ~size_t{3};
+        cv::Mat buffer(h, static_cast<int>(stride), CV_8UC1, cv::Scalar(0xAB));
+        EXPECT_EQ(api().ThreadedExposure(buffer.data, 0, 1), 1);
+        EXPECT_TRUE(WaitDone(3000));
+        padded = buffer;
+        return buffer(cv::Rect(0, 0, w, h));
+    }
+    // The frame as the program colours it: a FrameNode through EnsureColorImage.
+    cv::Mat ExposeInColour(bool flip) {
+        FrameNode* n = NewFrame(kW, kH, "", flip, 8);
+        api().Subframe(kW, kH);
+        api().HorizontalFlip(flip ? 1 : 0);
+        api().ThreadedExposure(FrameData(n), 0, 1);
+        EXPECT_TRUE(WaitDone(3000));
+        AppendFrame(n);
+        EnsureColorImage(n);
+        cv::Mat colour = n->ColorImage.clone();
+        ReleaseHead();
+        return colour;
+    }
+
+    decltype(&SimCamConfigure) configure = nullptr;
+    cv::Mat padded;
+};
+
+// Blue, green, red of a pixel.
+cv::Vec3b At(const cv::Mat& bgr, cv::Point p) { return bgr.at<cv::Vec3b>(p); }
+
+void ExpectDominant(const cv::Vec3b& px, int channel, const char* what) {
+    for (int c = 0; c < 3; ++c) {
+        if (c == channel)
+            EXPECT_GT(px[c], 150) << what;
+        else
+            EXPECT_LT(px[c], 40) << what << " channel " << c;
+    }
+}
+
+TEST_F(SimCamTest, NameAndSensorSize) {
+    int w = 0, h = 0;
+    const std::string name = api().GetCameraInfo(&w, &h);
+    EXPECT_EQ(w, kW);
+    EXPECT_EQ(h, kH);
+    EXPECT_FALSE(name.empty());
+}
+
+TEST_F(SimCamTest, ColoursComeOutTrueUnflippedAndFlipped) {
+    const cv::Mat plain = ExposeInColour(false);
+    ExpectDominant(At(plain, kRed), 2, "red disk");
+    ExpectDominant(At(plain, kGreen), 1, "green disk");
+    ExpectDominant(At(plain, kBlue), 0, "blue disk");
+    const cv::Vec3b white = At(plain, kWhite);
+    EXPECT_GT(white[0], 150);
+    EXPECT_NEAR(white[0], white[2], 10);
+    EXPECT_NEAR(white[1], white[2], 10);
+
+    const cv::Mat flipped = ExposeInColour(true);
+    auto mirror = [](cv::Point p) { return cv::Point(kW - 1 - p.x, p.y); };
+    ExpectDominant(At(flipped, mirror(kRed)), 2, "flipped red disk");
+    ExpectDominant(At(flipped, mirror(kGreen)), 1, "flipped green disk");
+    ExpectDominant(At(flipped, mirror(kBlue)), 0, "flipped blue disk");
+}
+
+TEST_F(SimCamTest, FlipAndSubframeAreMirrorAndCentredCropOfTheFullFrame) {
+    const cv::Mat full = Expose(kW, kH).clone();
+    cv::Mat mirrored;
+    cv::flip(full, mirrored, 1);
+    EXPECT_EQ(cv::norm(Expose(kW, kH, true), mirrored, cv::NORM_INF), 0.0);
+
+    const cv::Rect crop(Left(640), Top(480), 640, 480);
+    EXPECT_EQ(crop.x, 320);
+    EXPECT_EQ(cv::norm(Expose(640, 480), full(crop), cv::NORM_INF), 0.0);
+    cv::Mat cropMirrored;
+    cv::flip(full(crop), cropMirrored, 1);
+    EXPECT_EQ(cv::norm(Expose(640, 480, true), cropMirrored, cv::NORM_INF), 0.0);
+}
+
+TEST_F(SimCamTest, WidthsNotMultipleOfFourKeepTheRowPadding) {
+    const cv::Mat full = Expose(kW, kH).clone();
+    for (cv::Size size : {cv::Size(102, 50), cv::Size(101, 7), cv::Size(1, 1)}) {
+        const cv::Mat sub = Expose(size.width, size.height);
+        const cv::Rect crop(Left(size.width), Top(size.height), size.width, size.height);
+        EXPECT_EQ(cv::norm(sub, full(crop), cv::NORM_INF), 0.0) << size;
+        const cv::Mat padding = padded(cv::Rect(size.width, 0, padded.cols - size.width, size.height));
+        if (!padding.empty()) {
+            EXPECT_EQ(cv::countNonZero(padding != 0xAB), 0) << size;
+        }
+    }
+    EXPECT_EQ(api().Subframe(kW + 4, kH), 0);  // larger than the sensor: refused
+}
+
+TEST_F(SimCamTest, LevelFollowsExposureGainAndBalanceAndSaturates) {
+    // Red, green and blue sites inside the disks of their colour.
+    const cv::Point redSite(449, 401), greenSite(641, 400), blueSite(832, 400);
+    auto level = [&](cv::Point site) { return Expose(kW, kH).at<uint8_t>(site); };
+    api().SetGain(10);
+    api().SetExposureLength(100);
+    EXPECT_EQ(level(redSite), 200);
+    api().SetExposureLength(50);
+    EXPECT_EQ(level(redSite), 100);
+    api().SetExposureLength(100);
+    api().SetGain(60);  // ten times
+    EXPECT_EQ(level(redSite), 255);
+    api().SetGain(10);
+    api().SetWhiteBalance(254, 127, 64);
+    const cv::Mat balanced = Expose(kW, kH);
+    EXPECT_EQ(balanced.at<uint8_t>(redSite), 101);
+    EXPECT_EQ(balanced.at<uint8_t>(greenSite), 200);
+    EXPECT_EQ(balanced.at<uint8_t>(blueSite), 255);
+}
+
+TEST_F(SimCamTest, ExposureRunsInRealTimeAndCancelEndsIt) {
+    std::vector<uint8_t> buffer(kW * kH);
+    api().SetExposureLength(300);
+    auto t0 = Clock::now();
+    ASSERT_EQ(api().ThreadedExposure(buffer.data(), 0, 1), 1);
+    EXPECT_LT(Clock::now() - t0, 100ms);
+    EXPECT_EQ(api().ThreadedExposure(buffer.data(), 0, 1), 0);  // busy
+    std::this_thread::sleep_for(100ms);
+    EXPECT_NE(sem_trywait(&g_done), 0);
+    ASSERT_TRUE(WaitDone(3000));
+    EXPECT_GE(Clock::now() - t0, 290ms);
+
+    api().SetExposureLength(10000);
+    t0 = Clock::now();
+    ASSERT_EQ(api().ThreadedExposure(buffer.data(), 0, 1), 1);
+    std::this_thread::sleep_for(30ms);
+    EXPECT_EQ(api().CancelExposure(), 1);
+    ASSERT_TRUE(WaitDone(2000));
+    EXPECT_LT(Clock::now() - t0, 1000ms);
+    EXPECT_EQ(api().CancelExposure(), 0);  // nothing running: nothing released
+    EXPECT_FALSE(WaitDone(50));
+}
+
+TEST_F(SimCamTest, PlanetSceneMovesAndHasNoise) {
+    configure(0, 1);
+    api().SetExposureLength(20);
+    api().SetGain(40);
+    const cv::Mat a = Expose(kW, kH).clone();
+    const cv::Mat b = Expose(kW, kH).clone();
+    EXPECT_GT(cv::norm(a, b, cv::NORM_L1), 0.0);
+    const double centre = cv::mean(a(cv::Rect(kW / 2 - 50, kH / 2 - 50, 100, 100)))[0];
+    const double corner = cv::mean(a(cv::Rect(0, 0, 100, 100)))[0];
+    EXPECT_GT(centre, corner + 50);
+}
+
+TEST_F(SimCamTest, AcquisitionThreadDeliversSimulatedFrames) {
+    FrameQueue frames;
+    {
+        TVideoCapture capture(frames.Poster());
+        capture.ExposureMs = 1;
+        capture.Gain = 10;
+        ASSERT_TRUE(capture.OpenCamera());
+        capture.Start();
+        FrameNode* first = frames.Pop();
+        ASSERT_NE(first, nullptr);
+        EXPECT_EQ(FrameWidth(first), kW);
+        FreeFrame(first);
+        capture.ExposureMs = 100;
+        capture.RequestedWidth = 640;
+        capture.RequestedHeight = 480;
+        FrameNode* sub = nullptr;
+        for (int i = 0; i < 10 && !sub; ++i) {
+            FrameNode* n = frames.Pop();
+            ASSERT_NE(n, nullptr);
+            if (FrameWidth(n) == 640)
+                sub = n;
+            else
+                FreeFrame(n);
+        }
+        ASSERT_NE(sub, nullptr);
+        EXPECT_TRUE(capture.StopAndWait(3000));
+        AppendFrame(sub);
+        EnsureColorImage(sub);
+        ExpectDominant(At(sub->ColorImage, kRed - cv::Point(320, 240)), 2, "red disk in subframe");
+        ReleaseHead();
+    }
+    api().ExposureSemaphore(&g_done);
+}
+
+TEST(CameraLibrary, FoundBesideTheExecutable) {
+    std::string error;
+    ASSERT_TRUE(LoadCameraLibrary(&error)) << error;
+    EXPECT_TRUE(Camera().Complete());
+    // The entry points come from the simulated camera built beside the test program.
+    Dl_info info{};
+    ASSERT_NE(dladdr(reinterpret_cast<void*>(Camera().openUSB), &info), 0);
+    char* found = realpath(info.dli_fname, nullptr);
+    char* built = realpath(TV_SIMCAM_LIB, nullptr);
+    ASSERT_TRUE(found && built);
+    EXPECT_STREQ(found, built);
+    free(found);
+    free(built);
+    SetCameraApi(TarviApi{});
+}
+
+TEST(CameraLibrary, IncompleteOrMissingLibraryIsNoCamera) {
+    std::string error;
+    EXPECT_FALSE(LoadCameraLibraryFrom(TV_INCOMPLETE_LIB, &error));
+    EXPECT_NE(error.find("HorizontalFlip"), std::string::npos) << error;
+    EXPECT_FALSE(Camera().Complete());
+    EXPECT_EQ(Camera().openUSB, nullptr);
+    FrameQueue frames;
+    TVideoCapture capture(frames.Poster());
+    EXPECT_FALSE(capture.OpenCamera());
+
+    EXPECT_FALSE(LoadCameraLibraryFrom("/nonexistent/libtarvidll.so", &error));
+    EXPECT_FALSE(error.empty());
+    EXPECT_FALSE(Camera().Complete());
+}
+
+}  // namespace

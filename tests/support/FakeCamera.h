@@ -1,0 +1,108 @@
+#pragma once
+// A fake camera behind the ten camera entry points, for tests.
+//
+//   tvtest::FakeCamera cam(640, 480, "Test Cam");
+//   cam.Install();                       // Camera() now reaches this fake
+//   TVideoCapture capture(post);         // ... OpenCamera(), Start()
+//   ASSERT_TRUE(cam.WaitForExposure(2000));
+//   cam.Release();                       // fills the buffer, releases the semaphore
+//   EXPECT_EQ(cam.CallNames()[0], "openUSB");
+//
+// Every call is recorded in order with its arguments (pointers as integers). An exposure
+// started with ThreadedExposure stays pending until the test calls Release() (or at once
+// with SetAutoRelease(true)); CancelExposure releases it too unless SetCancelReleases(false)
+// (a camera that hangs). Release() fills the pending buffer with the fill function for the
+// current subframe size (rows padded to a multiple of 4 bytes, the padding left alone) and
+// posts the semaphore handed over with ExposureSemaphore.
+//
+// Only one fake is installed at a time; the destructor empties the camera table when this
+// fake is the installed one. Stop any acquisition thread before the fake goes.
+#include <semaphore.h>
+
+#include <condition_variable>
+#include <cstdint>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <vector>
+
+namespace tvtest {
+
+struct CameraCall {
+    std::string name;            // the entry point, e.g. "Subframe"
+    std::vector<int64_t> args;   // its arguments in order; pointers as their address
+    std::string Text() const;    // e.g. "Subframe(640,480)"; pointer arguments print as "*"
+};
+
+class FakeCamera {
+public:
+    // Value of pixel (x, y) of the frame-th exposure (counted from 0).
+    using FillFn = std::function<uint8_t(int x, int y, int frame)>;
+    // Runs after each call has been recorded, on the calling thread, without the fake's
+    // lock held (it may call back into the fake or into the capture object).
+    using CallHook = std::function<void(const CameraCall& call)>;
+
+    explicit FakeCamera(int width = 640, int height = 480, std::string name = "Fake Camera");
+    ~FakeCamera();
+    FakeCamera(const FakeCamera&) = delete;
+    FakeCamera& operator=(const FakeCamera&) = delete;
+
+    void Install();
+
+    // Answers.
+    void SetOpenResult(int result);     // openUSB's result; 1 (opened) by default
+    void SetAutoRelease(bool on);       // release every exposure as soon as it starts
+    void SetCancelReleases(bool on);    // CancelExposure releases a pending exposure (default)
+    void SetFill(FillFn fn);            // nullptr: leave buffers untouched
+    void SetCallHook(CallHook hook);
+    static FillFn Constant(uint8_t value);
+    static FillFn Gradient();           // (x + 3 y + frame) mod 256, the default
+
+    // Exposures.
+    bool ExposurePending() const;
+    bool WaitForExposure(int timeoutMs);  // until an exposure is pending
+    bool Release();                       // false when none is pending
+    bool WaitAndRelease(int timeoutMs);
+    int ExposuresStarted() const;
+    sem_t* Semaphore() const;             // as handed over with ExposureSemaphore
+
+    // The call log.
+    std::vector<CameraCall> Calls() const;
+    std::vector<std::string> CallNames() const;
+    // The calls as one text, "name(args) name(args) ...", from index `from` on.
+    std::string Trace(size_t from = 0) const;
+    size_t CallCount() const;
+    int CountOf(const std::string& name) const;
+    void ClearCalls();
+    // Waits until `name` has been called `count` times in all.
+    bool WaitForCount(const std::string& name, int count, int timeoutMs) const;
+
+    // Settings as the camera holds them now.
+    int Width() const;
+    int Height() const;
+    bool Flipped() const;
+
+private:
+    friend struct FakeCameraEntry;
+    void Record(CameraCall call);
+    void ReleaseLocked(std::unique_lock<std::mutex>& lock);
+
+    const int sensorWidth_, sensorHeight_;
+    const std::string name_;
+    mutable std::mutex mutex_;
+    mutable std::condition_variable changed_;
+    std::vector<CameraCall> calls_;
+    int openResult_ = 1;
+    bool autoRelease_ = false;
+    bool cancelReleases_ = true;
+    FillFn fill_;
+    CallHook hook_;
+    sem_t* done_ = nullptr;
+    int width_, height_;
+    bool flip_ = false;
+    uint8_t* pending_ = nullptr;
+    int pendingWidth_ = 0, pendingHeight_ = 0;
+    int exposures_ = 0;
+};
+
+}  // namespace tvtest

@@ -1,0 +1,106 @@
+#include "recording/OutFile.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+
+OutFile::~OutFile() {
+    if (fd_ >= 0) ::close(fd_);
+}
+
+bool OutFile::Fail(const char* what, int err) {
+    error_ = std::string(what) + " \"" + path_ + "\": " + std::strerror(err);
+    return false;
+}
+
+bool OutFile::Create(const std::string& path) {
+    if (fd_ >= 0) ::close(fd_);
+    path_ = path;
+    pos_ = 0;
+    error_.clear();
+    do {
+        fd_ = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    } while (fd_ < 0 && errno == EINTR);
+    if (fd_ < 0) return Fail("Cannot create file", errno);
+    return true;
+}
+
+bool OutFile::Write(const void* data, size_t size) {
+    if (fd_ < 0) return Fail("File is not open:", EBADF);
+    const char* p = static_cast<const char*>(data);
+    while (size > 0) {
+        const ssize_t n = ::write(fd_, p, size);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return Fail("Cannot write to file", errno);
+        }
+        if (n == 0) return Fail("Cannot write to file", ENOSPC);
+        p += n;
+        size -= static_cast<size_t>(n);
+        pos_ += static_cast<uint64_t>(n);
+    }
+    return true;
+}
+
+bool OutFile::WriteZeros(size_t size) {
+    static const char zeros[4096] = {};
+    while (size > 0) {
+        const size_t chunk = std::min(size, sizeof zeros);
+        if (!Write(zeros, chunk)) return false;
+        size -= chunk;
+    }
+    return true;
+}
+
+bool OutFile::WriteAt(uint64_t offset, const void* data, size_t size) {
+    if (fd_ < 0) return Fail("File is not open:", EBADF);
+    const char* p = static_cast<const char*>(data);
+    while (size > 0) {
+        const ssize_t n = ::pwrite(fd_, p, size, static_cast<off_t>(offset));
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return Fail("Cannot write to file", errno);
+        }
+        if (n == 0) return Fail("Cannot write to file", ENOSPC);
+        p += n;
+        size -= static_cast<size_t>(n);
+        offset += static_cast<uint64_t>(n);
+    }
+    return true;
+}
+
+bool OutFile::Truncate(uint64_t size) {
+    if (fd_ < 0) return Fail("File is not open:", EBADF);
+    if (::ftruncate(fd_, static_cast<off_t>(size)) != 0) return Fail("Cannot shorten file", errno);
+    if (::lseek(fd_, static_cast<off_t>(size), SEEK_SET) < 0)
+        return Fail("Cannot seek in file", errno);
+    pos_ = size;
+    return true;
+}
+
+bool OutFile::Close() {
+    if (fd_ < 0) return true;
+    const int fd = fd_;
+    fd_ = -1;
+    // close() may report a delayed write error (network file systems); the descriptor is
+    // gone either way, so it is not retried.
+    if (::close(fd) != 0 && errno != EINTR) return Fail("Cannot finish file", errno);
+    return true;
+}
+
+void OutFile::Discard() {
+    if (fd_ >= 0) {
+        ::close(fd_);
+        fd_ = -1;
+    }
+    if (!path_.empty()) ::unlink(path_.c_str());
+}
+
+bool FileExists(const std::string& path) {
+    struct stat st {};
+    return ::lstat(path.c_str(), &st) == 0;
+}

@@ -1,0 +1,44 @@
+#pragma once
+// A file written with plain POSIX calls, where every create, write and close is checked
+// and a failure leaves a reason text that names the file.
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+class OutFile {
+  public:
+    OutFile() = default;
+    ~OutFile();  // closes an open file without checking; call Close() to learn the result
+    OutFile(const OutFile&) = delete;
+    OutFile& operator=(const OutFile&) = delete;
+
+    // Creates the file, replacing any file of that name.
+    bool Create(const std::string& path);
+    // Appends all bytes (retrying short writes); false on any error.
+    bool Write(const void* data, size_t size);
+    // Appends `size` zero bytes.
+    bool WriteZeros(size_t size);
+    // Writes at an absolute offset without moving the append position.
+    bool WriteAt(uint64_t offset, const void* data, size_t size);
+    // Cuts the file to `size` bytes and continues appending there.
+    bool Truncate(uint64_t size);
+    bool Close();
+    // Closes (unchecked) and deletes the file; for output that must not be left half done.
+    void Discard();
+
+    bool IsOpen() const { return fd_ >= 0; }
+    uint64_t Position() const { return pos_; }
+    const std::string& Path() const { return path_; }
+    const std::string& Error() const { return error_; }
+
+  private:
+    bool Fail(const char* what, int err);
+
+    int fd_ = -1;
+    uint64_t pos_ = 0;
+    std::string path_;
+    std::string error_;
+};
+
+// True when something (file, folder, device) exists under the name.
+bool FileExists(const std::string& path);

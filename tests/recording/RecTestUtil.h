@@ -1,0 +1,114 @@
+#pragma once
+// Helpers of the recording tests: a private temporary folder, frames with a known pattern,
+// and running the independent file readers.
+#include <sys/resource.h>
+#include <sys/wait.h>
+
+#include <algorithm>
+#include <csignal>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "acquisition/ImageList.h"
+
+namespace rectest {
+
+class TempDir {
+  public:
+    TempDir() {
+        std::string pattern = std::filesystem::temp_directory_path().string() + "/tv-rec-XXXXXX";
+        if (::mkdtemp(pattern.data())) path_ = pattern;
+    }
+    ~TempDir() {
+        std::error_code ec;
+        if (!path_.empty()) std::filesystem::remove_all(path_, ec);
+    }
+    const std::string& path() const { return path_; }
+    std::string operator/(const std::string& name) const { return path_ + "/" + name; }
+
+  private:
+    std::string path_;
+};
+
+// The sample at (x, y) of a test frame; every row differs, so a shear shows.
+inline uint16_t Sample(int x, int y, int depth) {
+    const unsigned v = static_cast<unsigned>(x * 7 + y * 13);
+    return static_cast<uint16_t>(depth == 16 ? (v * 257u + 1u) & 0xffff : v & 0xff);
+}
+
+// A frame filled with Sample(); the row padding bytes hold 0xEE.
+inline FrameNode* MakeFrame(int width, int height, int depth = 8, const std::string& stamp = "") {
+    FrameNode* f = NewFrame(width, height, stamp, false, depth);
+    if (!f) return nullptr;
+    uint8_t* base = FrameData(f);
+    const size_t stride = FrameStride(f);
+    for (int y = 0; y < height; ++y) {
+        uint8_t* row = base + stride * y;
+        std::fill(row, row + stride, uint8_t{0xEE});
+        for (int x = 0; x < width; ++x) {
+            if (depth == 16)
+                reinterpret_cast<uint16_t*>(row)[x] = Sample(x, y, 16);
+            else
+                row[x] = static_cast<uint8_t>(Sample(x, y, 8));
+        }
+    }
+    return f;
+}
+
+struct FrameDeleter {
+    void operator()(FrameNode* f) const { FreeFrame(f); }
+};
+using FramePtr = std::unique_ptr<FrameNode, FrameDeleter>;
+
+inline std::vector<uint8_t> ReadAll(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
+}
+
+// Runs a shell command; returns its exit status and fills `out` with stdout and stderr.
+inline int RunCommand(const std::string& command, std::string& out) {
+    out.clear();
+    FILE* p = ::popen((command + " 2>&1").c_str(), "r");
+    if (!p) return -1;
+    char buf[4096];
+    size_t n;
+    while ((n = std::fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
+    const int status = ::pclose(p);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+inline std::string Quote(const std::string& s) {
+    std::string q = "'";
+    for (char c : s) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return q + "'";
+}
+
+// Limits the size of files this process writes (a full disk in miniature); writes past it
+// fail with EFBIG instead of raising SIGXFSZ. Restored when the object goes.
+class FileSizeLimit {
+  public:
+    explicit FileSizeLimit(rlim_t bytes) {
+        ::getrlimit(RLIMIT_FSIZE, &saved_);
+        oldHandler_ = std::signal(SIGXFSZ, SIG_IGN);
+        rlimit lim = saved_;
+        lim.rlim_cur = bytes;
+        ::setrlimit(RLIMIT_FSIZE, &lim);
+    }
+    ~FileSizeLimit() {
+        ::setrlimit(RLIMIT_FSIZE, &saved_);
+        std::signal(SIGXFSZ, oldHandler_);
+    }
+
+  private:
+    rlimit saved_{};
+    void (*oldHandler_)(int) = SIG_DFL;
+};
+
+}  // namespace rectest

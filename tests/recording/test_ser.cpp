@@ -1,0 +1,229 @@
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+
+#include "RecTestUtil.h"
+#include "platform/Clock.h"
+#include "platform/DateTime.h"
+#include "recording/SER.h"
+#include "recording/WriterStatus.h"
+
+using namespace rectest;
+
+namespace {
+constexpr int64_t kTicks20240101 = 638396640000000000LL;  // 2024-01-01 00:00 in 100-ns ticks
+constexpr int64_t kTicksPerDay = 864000000000LL;
+
+int32_t Le32(const std::vector<uint8_t>& b, size_t at) {
+    uint32_t v = 0;
+    for (int i = 3; i >= 0; --i) v = v << 8 | b.at(at + i);
+    return static_cast<int32_t>(v);
+}
+int64_t Le64(const std::vector<uint8_t>& b, size_t at) {
+    uint64_t v = 0;
+    for (int i = 7; i >= 0; --i) v = v << 8 | b.at(at + i);
+    return static_cast<int64_t>(v);
+}
+std::string Text(const std::vector<uint8_t>& b, size_t at, size_t n) {
+    return std::string(b.begin() + at, b.begin() + at + n);
+}
+
+TDateTime At(int y, int mo, int d, int h, int mi, int s, int ms) {
+    DateTimeParts p;
+    p.year = y, p.month = mo, p.day = d, p.hour = h, p.minute = mi, p.second = s,
+    p.millisecond = ms;
+    return EncodeDateTime(p);
+}
+
+class SerTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        testclock::SetNow([] { return At(2024, 3, 10, 21, 15, 30, 250); }, [] { return 3600; });
+    }
+    void TearDown() override {
+        if (SerIsOpen()) SerClose();
+        testclock::SetNow(nullptr);
+    }
+    TempDir dir_;
+};
+}  // namespace
+
+TEST(ToSerTicks, EpochDaysAndTies) {
+    EXPECT_EQ(ToSerTicks(0.0), 599264352000000000LL);
+    EXPECT_EQ(ToSerTicks(1.0) - ToSerTicks(0.0), kTicksPerDay);
+    EXPECT_EQ(ToSerTicks(-693593.0), 0);  // 0001-01-01
+    EXPECT_NEAR(static_cast<double>(ToSerTicks(At(2024, 1, 1, 0, 0, 0, 0))),
+                static_cast<double>(kTicks20240101), 100.0);
+    // Products that land exactly on a half round to the even neighbour.
+    const double d = static_cast<double>(kTicksPerDay);
+    ASSERT_EQ(2.5 / d * d, 2.5);
+    ASSERT_EQ(3.5 / d * d, 3.5);
+    EXPECT_EQ(ToSerTicks(2.5 / d) - ToSerTicks(0.0), 2);
+    EXPECT_EQ(ToSerTicks(3.5 / d) - ToSerTicks(0.0), 4);
+}
+
+TEST_F(SerTest, HeaderFramesAndTrailerByteByByte) {
+    const std::string path = dir_ / "moon_00000.SER";
+    // Width 10 is not a multiple of 4: the buffer rows are 12 bytes, the file's 10.
+    ASSERT_EQ(SerOpen(path, 10, 3, 8), WriterSer);
+    const TDateTime stamps[3] = {At(2024, 3, 10, 21, 15, 29, 0), At(2024, 3, 10, 21, 15, 29, 100),
+                                 At(2024, 3, 10, 21, 15, 29, 250)};
+    for (TDateTime s : stamps) {
+        FramePtr f(MakeFrame(10, 3));
+        ASSERT_EQ(FrameStride(f.get()), 12u);
+        f->TimeStamp = s;
+        ASSERT_TRUE(SerWriteFrame(f.get()));
+    }
+    EXPECT_EQ(SerStampCount, 3);
+    ASSERT_TRUE(SerClose());
+    EXPECT_FALSE(SerIsOpen());
+
+    const auto b = ReadAll(path);
+    ASSERT_EQ(b.size(), 178u + 3 * 30 + 3 * 8);
+    EXPECT_EQ(Text(b, 0, 14), "LUCAM-RECORDER");
+    EXPECT_EQ(Le32(b, 14), 0);  // LuID
+    EXPECT_EQ(Le32(b, 18), 0);  // ColorID
+    EXPECT_EQ(Le32(b, 22), 0);  // LittleEndian
+    EXPECT_EQ(Le32(b, 26), 10);
+    EXPECT_EQ(Le32(b, 30), 3);
+    EXPECT_EQ(Le32(b, 34), 8);
+    EXPECT_EQ(Le32(b, 38), 3);  // FrameCount
+    EXPECT_EQ(Text(b, 42, 40), "OBSERVER________________________________");
+    EXPECT_EQ(Text(b, 82, 40), "INSTRUMENT______________________________");
+    EXPECT_EQ(Text(b, 122, 40), "TELESCOPE_______________________________");
+
+    const int64_t local = Le64(b, 162), utc = Le64(b, 170);
+    const int64_t expectLocal =
+        kTicks20240101 + 69 * kTicksPerDay + (21 * 3600 + 15 * 60 + 30) * 10000000LL + 2500000;
+    EXPECT_NEAR(static_cast<double>(local), static_cast<double>(expectLocal), 100.0);
+    EXPECT_EQ(local - utc, 3600 * 10000000LL);  // the offset in force, exactly
+
+    for (int k = 0; k < 3; ++k)
+        for (int y = 0; y < 3; ++y)
+            for (int x = 0; x < 10; ++x)
+                ASSERT_EQ(b[178 + k * 30 + y * 10 + x], Sample(x, y, 8))
+                    << k << " " << x << "," << y;
+
+    // Each trailer entry is the UTC time of the frame's own stamp, 100 ms and 150 ms apart.
+    const size_t trailer = 178 + 90;
+    for (int k = 0; k < 3; ++k)
+        EXPECT_EQ(Le64(b, trailer + 8 * k), ToSerTicks(stamps[k]) - 3600 * 10000000LL);
+    EXPECT_NEAR(static_cast<double>(Le64(b, trailer + 8) - Le64(b, trailer)), 1000000.0, 10.0);
+    EXPECT_NEAR(static_cast<double>(Le64(b, trailer + 16) - Le64(b, trailer + 8)), 1500000.0, 10.0);
+    EXPECT_NEAR(static_cast<double>(utc - Le64(b, trailer)), 12500000.0, 10.0);
+}
+
+TEST_F(SerTest, EmptyRecordingAndTimeZoneZero) {
+    testclock::SetNow([] { return At(2024, 6, 1, 0, 0, 0, 0); }, [] { return 0; });
+    const std::string path = dir_ / "empty.SER";
+    ASSERT_EQ(SerOpen(path, 640, 480, 8), WriterSer);
+    ASSERT_TRUE(SerClose());
+    const auto b = ReadAll(path);
+    ASSERT_EQ(b.size(), 178u);
+    EXPECT_EQ(Le32(b, 38), 0);
+    EXPECT_EQ(Le64(b, 162), Le64(b, 170));
+}
+
+TEST_F(SerTest, SixteenBitFramesKeepTwoBytesPerSampleWithoutPadding) {
+    const std::string path = dir_ / "deep.SER";
+    ASSERT_EQ(SerOpen(path, 5, 2, 16), WriterSer);
+    FramePtr f(MakeFrame(5, 2, 16));
+    ASSERT_EQ(FrameStride(f.get()), 12u);
+    ASSERT_TRUE(SerWriteFrame(f.get()));
+    ASSERT_TRUE(SerClose());
+    const auto b = ReadAll(path);
+    ASSERT_EQ(b.size(), 178u + 20 + 8);
+    EXPECT_EQ(Le32(b, 34), 16);
+    for (int y = 0; y < 2; ++y)
+        for (int x = 0; x < 5; ++x) {
+            const size_t at = 178 + (y * 5 + x) * 2;
+            EXPECT_EQ(b[at] | b[at + 1] << 8, Sample(x, y, 16));
+        }
+}
+
+TEST_F(SerTest, MoreThanFiftyThousandFramesKeepEveryStamp) {
+    const std::string path = dir_ / "long.SER";
+    constexpr int kFrames = 50010;
+    ASSERT_EQ(SerOpen(path, 4, 1, 8), WriterSer);
+    FramePtr f(MakeFrame(4, 1));
+    const TDateTime start = At(2024, 3, 10, 20, 0, 0, 0);
+    for (int i = 0; i < kFrames; ++i) {
+        f->TimeStamp = start + i / 86400000.0;  // one millisecond apart
+        ASSERT_TRUE(SerWriteFrame(f.get())) << i;
+    }
+    ASSERT_TRUE(SerClose());
+    const auto b = ReadAll(path);
+    const size_t trailer = 178 + 4 * kFrames;
+    ASSERT_EQ(b.size(), trailer + 8u * kFrames);
+    EXPECT_EQ(Le32(b, 38), kFrames);
+    for (int i = 1; i < kFrames; ++i)
+        ASSERT_NEAR(static_cast<double>(Le64(b, trailer + 8 * i) - Le64(b, trailer + 8 * (i - 1))),
+                    10000.0, 10.0)
+            << i;
+    EXPECT_EQ(Le64(b, trailer + 8 * (kFrames - 1)),
+              ToSerTicks(start + (kFrames - 1) / 86400000.0) - 3600 * 10000000LL);
+}
+
+TEST_F(SerTest, OpenFailuresAreReportedAndLeaveNoFile) {
+    // A missing folder, a path under a regular file, a full device.
+    std::ofstream(dir_ / "plain") << "x";
+    ASSERT_EQ(::symlink("/dev/full", (dir_ / "full.SER").c_str()), 0);
+    for (const std::string& path :
+         {dir_ / "missing/a.SER", dir_ / "plain/a.SER", dir_ / "full.SER"}) {
+        SetWriterError("");
+        EXPECT_EQ(SerOpen(path, 8, 8, 8), WriterNone) << path;
+        EXPECT_FALSE(SerIsOpen());
+        EXPECT_NE(LastWriterError().find(path), std::string::npos) << LastWriterError();
+        EXPECT_FALSE(std::filesystem::exists(std::filesystem::symlink_status(path))) << path;
+    }
+    EXPECT_EQ(SerOpen(dir_ / "bad.SER", 0, 8, 8), WriterNone);
+    EXPECT_EQ(SerOpen(dir_ / "bad.SER", 8, 8, 12), WriterNone);
+}
+
+TEST_F(SerTest, FailedFrameIsNotCountedAndLeavesAConsistentFile) {
+    const std::string path = dir_ / "partial.SER";
+    ASSERT_EQ(SerOpen(path, 64, 64, 8), WriterSer);
+    FramePtr f(MakeFrame(64, 64));
+    ASSERT_TRUE(SerWriteFrame(f.get()));
+    ASSERT_TRUE(SerWriteFrame(f.get()));
+    {
+        // Room for half of the third frame: the write fails part way.
+        FileSizeLimit limit(178 + 2 * 4096 + 2048);
+        EXPECT_FALSE(SerWriteFrame(f.get()));
+        EXPECT_NE(LastWriterError().find(path), std::string::npos);
+        EXPECT_EQ(SerStampCount, 2);
+        ASSERT_TRUE(SerClose());
+    }
+    const auto b = ReadAll(path);
+    ASSERT_EQ(b.size(), 178u + 2 * 4096 + 2 * 8);
+    EXPECT_EQ(Le32(b, 38), 2);
+}
+
+TEST_F(SerTest, TrailerThatDoesNotFitIsReportedAndDropped) {
+    const std::string path = dir_ / "notrailer.SER";
+    ASSERT_EQ(SerOpen(path, 16, 16, 8), WriterSer);
+    FramePtr f(MakeFrame(16, 16));
+    for (int i = 0; i < 3; ++i) ASSERT_TRUE(SerWriteFrame(f.get()));
+    {
+        FileSizeLimit limit(178 + 3 * 256 + 12);
+        EXPECT_FALSE(SerClose());
+    }
+    EXPECT_FALSE(SerIsOpen());
+    const auto b = ReadAll(path);
+    ASSERT_EQ(b.size(), 178u + 3 * 256);  // frames kept, no partial trailer
+    EXPECT_EQ(Le32(b, 38), 3);
+}
+
+TEST_F(SerTest, FramesOfAnotherSizeAreRefused) {
+    ASSERT_EQ(SerOpen(dir_ / "size.SER", 8, 8, 8), WriterSer);
+    FramePtr wrong(MakeFrame(12, 8));
+    EXPECT_FALSE(SerWriteFrame(wrong.get()));
+    EXPECT_FALSE(SerWriteFrame(nullptr));
+    EXPECT_EQ(SerStampCount, 0);
+    ASSERT_TRUE(SerClose());
+    EXPECT_EQ(ReadAll(dir_ / "size.SER").size(), 178u);
+    EXPECT_FALSE(SerWriteFrame(wrong.get()));  // nothing open
+}

@@ -29,6 +29,8 @@ QLabel* MakeLabel(QWidget* parent, const QString& family, int pixelSize, const Q
 TSplash::TSplash(QWidget* parent)
     : QWidget(parent, Qt::SplashScreen | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint) {
     setObjectName(QStringLiteral("Splash"));
+    // Never drawn (no title bar); names the window for window lists and tools.
+    setWindowTitle(QString::fromLatin1(AppName) + QString::fromLatin1(AppVersion));
     setFixedSize(kWidth, kHeight);
     setAutoFillBackground(true);
     QPalette pal = palette();

@@ -1,0 +1,22 @@
+#pragma once
+// Shared set-up of the shell tests: one QApplication (offscreen platform) and a fresh,
+// private configuration folder per test, so no test touches the user's settings.
+#include <QString>
+#include <QTemporaryDir>
+
+void EnsureApp();
+
+class TempConfig {
+  public:
+    TempConfig();   // points the settings file at a new temporary folder
+    ~TempConfig();  // ... and back at a folder nobody uses
+    QString Dir() const { return dir_.path(); }
+    // The settings file the program uses while this object lives.
+    QString IniPath() const;
+    // Writes the settings file by hand.
+    [[nodiscard]] bool WriteIni(const QByteArray& contents) const;
+    QByteArray ReadIni() const;
+
+  private:
+    QTemporaryDir dir_;
+};

@@ -1,0 +1,101 @@
+// The settings store: round trip, defaults, and what a damaged or unwritable store does.
+#include <gtest/gtest.h>
+
+#include <QFile>
+#include <QSettings>
+
+#include "ShellTestEnv.h"
+#include "platform/Settings.h"
+#include "shell/SettingsStore.h"
+
+TEST(SettingsStore, RoundTripKeepsTheFourTextsInTheirGroup) {
+    TempConfig config;
+    TStoredSettings in;
+    in.EXPOLENGTH = "250";
+    in.EXPOCOUNT = "";  // an emptied count field is stored as typed
+    in.FILENAME = "/home/obs/moon, crater";
+    in.GAIN = "42";
+    ASSERT_TRUE(WriteStoredSettings(in));
+
+    const TStoredSettings out = ReadStoredSettings();
+    EXPECT_EQ(out.EXPOLENGTH, "250");
+    EXPECT_EQ(out.EXPOCOUNT, "");
+    EXPECT_EQ(out.FILENAME, "/home/obs/moon, crater");
+    EXPECT_EQ(out.GAIN, "42");
+
+    const QByteArray ini = config.ReadIni();
+    EXPECT_TRUE(ini.contains("[TarviVideo2R]")) << ini.constData();
+    EXPECT_TRUE(ini.contains("GAIN=42")) << ini.constData();
+}
+
+TEST(SettingsStore, MissingFileGivesTheDefaults) {
+    TempConfig config;
+    const TStoredSettings s = ReadStoredSettings();
+    EXPECT_EQ(s.EXPOLENGTH, "100");
+    EXPECT_EQ(s.EXPOCOUNT, "1");
+    EXPECT_EQ(s.FILENAME, "");
+    EXPECT_EQ(s.GAIN, "10");
+    EXPECT_FALSE(QFile::exists(config.IniPath()));  // reading creates nothing
+}
+
+TEST(SettingsStore, ValuesOfAnotherTypeOrAnotherGroupCountAsMissing) {
+    TempConfig config;
+    ASSERT_TRUE(
+        config.WriteIni("[TarviVideo2R]\n"
+                        "EXPOLENGTH=1, 2\n"          // a list
+                        "EXPOCOUNT=@ByteArray(7)\n"  // a byte array
+                        "FILENAME=\n"
+                        "[Other]\nGAIN=55\n"));
+    auto store = OpenSettings();
+    EXPECT_EQ(ReadSetting(*store, "EXPOLENGTH", "100"), "100");
+    EXPECT_EQ(ReadSetting(*store, "EXPOCOUNT", "1"), "1");
+    EXPECT_EQ(ReadSetting(*store, "FILENAME", "x"), "");  // present and empty: kept
+    EXPECT_EQ(ReadSetting(*store, "GAIN", "10"), "10");
+}
+
+TEST(SettingsStore, GarbageFileReadsAsDefaults) {
+    TempConfig config;
+    ASSERT_TRUE(config.WriteIni(QByteArray("\x01\xff[[[=\n\0\0garbage", 17)));
+    const TStoredSettings s = ReadStoredSettings();
+    EXPECT_EQ(s.EXPOLENGTH, "100");
+    EXPECT_EQ(s.GAIN, "10");
+}
+
+TEST(SettingsStore, WriteSettingIgnoresAnEmptyName) {
+    TempConfig config;
+    {
+        auto store = OpenSettings();
+        WriteSetting(*store, "", "lost");
+        WriteSetting(*store, "GAIN", "3");
+        ASSERT_TRUE(FlushSettings(*store));
+    }
+    auto store = OpenSettings();
+    store->beginGroup(kSettingsGroup);
+    EXPECT_EQ(store->childKeys(), QStringList{"GAIN"});
+}
+
+TEST(SettingsStore, UnwritableFolderIsReportedToTheCaller) {
+    TempConfig config;
+    // A regular file where the settings folder would go: no one can create the folder.
+    QFile blocker(config.Dir() + "/TarviVideo5X");
+    ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
+    blocker.close();
+    EXPECT_FALSE(WriteStoredSettings(TStoredSettings{}));
+}
+
+TEST(SettingsStore, DecimalParsing) {
+    int32_t v = 0;
+    EXPECT_TRUE(ParseDecimal("007", &v));
+    EXPECT_EQ(v, 7);
+    EXPECT_TRUE(ParseDecimal(" 12 ", &v));
+    EXPECT_EQ(v, 12);
+    EXPECT_TRUE(ParseDecimal("-5", &v));
+    EXPECT_EQ(v, -5);
+    EXPECT_TRUE(ParseDecimal("2147483647", &v));
+    EXPECT_EQ(v, 2147483647);
+    EXPECT_TRUE(ParseDecimal("-2147483648", &v));
+    for (const char* bad : {"", " ", "12a", "0x10", "1e3", "1.5", "--1", "2147483648", "+", "١٢"})
+        EXPECT_FALSE(ParseDecimal(QString::fromUtf8(bad), &v)) << bad;
+    EXPECT_EQ(DecimalOr("abc", 100), 100);
+    EXPECT_EQ(DecimalOr("2500", 100), 2500);
+}

@@ -1,0 +1,246 @@
+// Start-up and shutdown of the main window against the fake camera.
+#include <gtest/gtest.h>
+
+#include <QAction>
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QThread>
+#include <chrono>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "FakeCamera.h"
+#include "ShellTestEnv.h"
+#include "acquisition/CameraLib.h"
+#include "acquisition/VideoCapture.h"
+#include "display/Picture.h"
+#include "platform/Halt.h"
+#include "platform/Message.h"
+#include "shell/Main.h"
+#include "shell/SplashScreen.h"
+#include "shell/TrackBar.h"
+
+namespace {
+struct HaltCalled {
+    int code;
+};
+
+class Startup : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        EnsureApp();
+        testhalt::Reset();
+        testhalt::SetTerminate([](int code) { throw HaltCalled{code}; });
+        previous_ = SetMessageHandler([this](const std::string& text) {
+            messages.push_back(text);
+            splashAtMessage = splash.Label2->text();
+        });
+    }
+    void TearDown() override {
+        SetMessageHandler(previous_);
+        testhalt::SetTerminate(nullptr);
+        testhalt::Reset();
+    }
+
+    // Runs FormCreate; returns the halt code, or -1 when it did not halt.
+    int Create(TForm1& form) {
+        form.Splash = &splash;
+        form.SplashDelayMs = 0;
+        try {
+            form.FormCreate();
+        } catch (const HaltCalled& h) {
+            return h.code;
+        }
+        return -1;
+    }
+
+    TempConfig config;
+    TSplash splash;
+    std::vector<std::string> messages;
+    QString splashAtMessage;
+    MessageHandler previous_;
+};
+}  // namespace
+
+TEST_F(Startup, WithACameraTheWindowIsConnectedAndShown) {
+    tvtest::FakeCamera cam(640, 480, "Test Cam");
+    cam.Install();
+    cam.SetAutoRelease(true);
+    TForm1 form;
+    splash.show();
+    ASSERT_EQ(Create(form), -1);
+
+    EXPECT_EQ(form.windowTitle(), "TarviVideo5X1.0 connected to Test Cam");
+    EXPECT_EQ(splash.Label1->text(), "TarviVideo5X1.0");
+    EXPECT_EQ(splash.Label2->text(), "Test Cam Found");
+    EXPECT_EQ(splash.Label2->palette().color(QPalette::WindowText), QColor(0, 128, 0));
+    EXPECT_FALSE(splash.isVisible());
+    EXPECT_TRUE(form.isVisible());
+    EXPECT_TRUE(messages.empty());
+    EXPECT_EQ(form.height(), 750);  // 570 asked, the lower size limit wins
+
+    // Sensor size reaches the subframe sliders (the height clamps 999 to 480) and the
+    // picture.
+    EXPECT_EQ(form.SliderWidth->Max(), 640);
+    EXPECT_EQ(form.SliderHeight->Max(), 480);
+    EXPECT_EQ(form.SliderHeight->Position(), 480);
+    EXPECT_EQ(form.Image1->Bitmap().size(), QSize(640, 480));
+    EXPECT_EQ(form.Image1->Bitmap().format(), QImage::Format_Indexed8);
+
+    // Defaults of a first run; no path, so both capture buttons are disabled.
+    EXPECT_EQ(form._expot->Position(), 100);
+    EXPECT_EQ(form.Capture->ExposureMs.load(), 100);
+    EXPECT_EQ(form.expos->text(), "1");
+    EXPECT_EQ(form.gain->Position(), 10);
+    EXPECT_FALSE(form.butCapture->isEnabled());
+    EXPECT_FALSE(form.Button3->isEnabled());
+    EXPECT_EQ(form.Button3->text(), "FIT");
+    EXPECT_TRUE(form.N1001->isChecked());
+    EXPECT_TRUE(ColorCamera);
+    EXPECT_TRUE(form.Capture->Started());
+
+    // The camera was opened with 0 and got the gain directly, and the acquisition thread
+    // sends the start white balance.
+    const auto names = cam.CallNames();
+    ASSERT_FALSE(names.empty());
+    EXPECT_EQ(cam.Calls()[0].Text(), "openUSB(0)");
+    EXPECT_NE(cam.Trace().find("SetGain(10)"), std::string::npos);
+    EXPECT_TRUE(cam.WaitForCount("SetWhiteBalance", 1, 2000));
+    EXPECT_NE(cam.Trace().find("SetWhiteBalance(127,127,127)"), std::string::npos);
+
+    // Frames arrive through the event queue.
+    QElapsedTimer t;
+    t.start();
+    while (form.FramesReceived < 2 && t.elapsed() < 3000) QApplication::processEvents();
+    EXPECT_GE(form.FramesReceived, 2u);
+
+    RunExitProcOnce();
+    EXPECT_TRUE(form.Capture->Suspended());
+    EXPECT_TRUE(form.SettingsWritten);
+}
+
+TEST_F(Startup, StoredValuesAreLoadedAndOutOfRangeOrGarbageFallsBack) {
+    ASSERT_TRUE(
+        config.WriteIni("[TarviVideo2R]\nEXPOLENGTH=2500\nEXPOCOUNT=007\n"
+                        "FILENAME=/obs/moon\nGAIN=loud\n"));
+    tvtest::FakeCamera cam;
+    cam.Install();
+    cam.SetAutoRelease(true);
+    TForm1 form;
+    ASSERT_EQ(Create(form), -1);
+
+    EXPECT_EQ(form._expot->Position(), 100);  // the slider starts with the range 1..100
+    EXPECT_EQ(form.Capture->ExposureMs.load(), 100);
+    EXPECT_EQ(form.expos->text(), "7");
+    EXPECT_EQ(form.CapturePath, "/obs/moon");
+    EXPECT_TRUE(form.butCapture->isEnabled());
+    EXPECT_TRUE(form.Button3->isEnabled());
+    EXPECT_EQ(form.gain->Position(), 10);
+    EXPECT_EQ(form.Capture->Gain.load(), 10);
+
+    // What the exit writes back reflects the controls, not the raw stored texts.
+    form.expos->setText("");  // an emptied field is stored as typed ...
+    RunExitProcOnce();
+    const TStoredSettings s = ReadStoredSettings();
+    EXPECT_EQ(s.EXPOLENGTH, "100");
+    EXPECT_EQ(s.EXPOCOUNT, "");
+    EXPECT_EQ(s.FILENAME, "/obs/moon");
+    EXPECT_EQ(s.GAIN, "10");
+}
+
+TEST_F(Startup, EmptyStoredCountAndLengthReadAsDefaults) {
+    ASSERT_TRUE(config.WriteIni("[TarviVideo2R]\nEXPOLENGTH=\nEXPOCOUNT=\nGAIN=55\n"));
+    tvtest::FakeCamera cam;
+    cam.Install();
+    cam.SetAutoRelease(true);
+    TForm1 form;
+    ASSERT_EQ(Create(form), -1);
+    EXPECT_EQ(form._expot->Position(), 100);
+    EXPECT_EQ(form.expos->text(), "1");  // ... and reads back as "1"
+    EXPECT_EQ(form.gain->Position(), 55);
+    EXPECT_EQ(form.Saved.GAIN, "55");
+}
+
+TEST_F(Startup, NoCameraShowsTheMessageHaltsAndStillStoresTheSettings) {
+    tvtest::FakeCamera cam;
+    cam.Install();
+    cam.SetOpenResult(0);
+    TForm1 form;
+    splash.show();
+    EXPECT_EQ(Create(form), 1);
+    EXPECT_EQ(messages, std::vector<std::string>{"NO CAMERA!"});
+    EXPECT_EQ(splashAtMessage, "Searching...");
+    EXPECT_FALSE(form.isVisible());
+    EXPECT_FALSE(form.Capture->Started());
+    EXPECT_TRUE(form.SettingsWritten);
+    const TStoredSettings s = ReadStoredSettings();
+    EXPECT_EQ(s.EXPOLENGTH, "100");
+    EXPECT_EQ(s.EXPOCOUNT, "1");
+    EXPECT_EQ(s.GAIN, "10");
+    EXPECT_TRUE(config.ReadIni().contains("[TarviVideo2R]"));
+}
+
+TEST_F(Startup, ACameraLibraryThatCannotBeLoadedCountsAsNoCamera) {
+    SetCameraApi(TarviApi{});
+    TForm1 form;
+    form.LoadCameraLib = [](std::string* error) {
+        if (error) *error = "libtarvidll.so: cannot open shared object file";
+        return false;
+    };
+    EXPECT_EQ(Create(form), 1);
+    EXPECT_EQ(messages, std::vector<std::string>{"NO CAMERA!"});
+    EXPECT_FALSE(form.isVisible());
+}
+
+TEST_F(Startup, ExitWaitsForTheExposureInProgress) {
+    tvtest::FakeCamera cam;
+    cam.Install();
+    TForm1 form;
+    ASSERT_EQ(Create(form), -1);
+    ASSERT_TRUE(cam.WaitForExposure(2000));
+
+    // The camera ends its exposure 300 ms from now; closing must not end before.
+    std::thread camera([&cam] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        cam.Release();
+    });
+    QElapsedTimer t;
+    t.start();
+    int code = -1;
+    try {
+        form.Exit1Click();
+    } catch (const HaltCalled& h) {
+        code = h.code;
+    }
+    const qint64 elapsed = t.elapsed();
+    camera.join();
+    EXPECT_EQ(code, 0);
+    EXPECT_GE(elapsed, 250);
+    EXPECT_TRUE(form.Capture->Suspended());
+    EXPECT_TRUE(form.SettingsWritten);
+
+    // The exit procedure runs once: a second way out does not store again.
+    form.SettingsWritten = false;
+    EXPECT_THROW(form.Exit1Click(), HaltCalled);
+    EXPECT_FALSE(form.SettingsWritten);
+}
+
+TEST_F(Startup, TheWindowCannotBeMinimised) {
+    tvtest::FakeCamera cam;
+    cam.Install();
+    cam.SetAutoRelease(true);
+    TForm1 form;
+    ASSERT_EQ(Create(form), -1);
+    EXPECT_FALSE(form.windowFlags() & Qt::WindowMinimizeButtonHint);
+    EXPECT_TRUE(form.windowFlags() & Qt::WindowMaximizeButtonHint);
+    form.setWindowState(Qt::WindowMinimized);
+    QElapsedTimer t;
+    t.start();
+    while (form.isMinimized() && t.elapsed() < 1000) QApplication::processEvents();
+    EXPECT_FALSE(form.isMinimized());
+    RunExitProcOnce();
+}

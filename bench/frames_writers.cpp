@@ -1,0 +1,195 @@
+// Writers: SER and FITS throughput beside a plain sequential write of the same bytes to the
+// same folder in the same run (counter "vs_plain" is writer MB/s over plain MB/s), and AVI
+// frames per second with uncompressed frames and with IYUV.
+// The folder is TV_BENCH_DIR when set, else the system's temporary folder.
+#include <benchmark/benchmark.h>
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "acquisition/ImageList.h"
+#include "recording/AviWriter.h"
+#include "recording/SER.h"
+#include "recording/StillWriter.h"
+#include "recording/WriterStatus.h"
+
+namespace {
+using Clock = std::chrono::steady_clock;
+
+class BenchDir {
+  public:
+    BenchDir() {
+        const char* env = std::getenv("TV_BENCH_DIR");
+        const std::string base =
+            env && *env ? std::string(env) : std::filesystem::temp_directory_path().string();
+        std::string pattern = base + "/tv-bench-XXXXXX";
+        if (::mkdtemp(pattern.data())) path_ = pattern;
+    }
+    ~BenchDir() {
+        std::error_code ec;
+        if (!path_.empty()) std::filesystem::remove_all(path_, ec);
+    }
+    std::string File(const std::string& name) const { return path_ + "/" + name; }
+    bool ok() const { return !path_.empty(); }
+
+  private:
+    std::string path_;
+};
+
+const BenchDir& Dir() {
+    static BenchDir dir;
+    return dir;
+}
+
+FrameNode* Frame(int w, int h) {
+    FrameNode* f = NewFrame(w, h, "2024-03-10 21:15:30.250", false, 8);
+    for (size_t i = 0; i < FrameDataSize(f); ++i) FrameData(f)[i] = static_cast<uint8_t>(i * 31);
+    return f;
+}
+
+double Seconds(Clock::time_point a, Clock::time_point b) {
+    return std::chrono::duration<double>(b - a).count();
+}
+
+// The same bytes with nothing but open, write and close.
+double PlainWrite(const std::string& path, const std::vector<uint8_t>& bytes, size_t times) {
+    const auto t0 = Clock::now();
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    for (size_t i = 0; i < times && fd >= 0; ++i) {
+        if (::write(fd, bytes.data(), bytes.size()) != static_cast<ssize_t>(bytes.size())) break;
+    }
+    if (fd >= 0) ::close(fd);
+    const double s = Seconds(t0, Clock::now());
+    ::unlink(path.c_str());
+    return s;
+}
+
+void SetThroughput(benchmark::State& state, double bytes, double writerSeconds,
+                   double plainSeconds) {
+    state.counters["MB/s"] = bytes / writerSeconds / 1e6;
+    state.counters["plain_MB/s"] = bytes / plainSeconds / 1e6;
+    state.counters["vs_plain"] = plainSeconds / writerSeconds;
+}
+
+constexpr int kFramesPerFile = 32;
+constexpr int kSerFrames = 128;  // a recording is long: the header and trailer count little
+
+void BM_SerWrite(benchmark::State& state) {
+    const int w = static_cast<int>(state.range(0)), h = static_cast<int>(state.range(1));
+    if (!Dir().ok()) return state.SkipWithError("no folder to write to");
+    FrameNode* f = Frame(w, h);
+    const std::string ser = Dir().File("bench.SER"), plain = Dir().File("plain.bin");
+    const std::vector<uint8_t> frameBytes(FrameData(f), FrameData(f) + FrameDataSize(f));
+    double serSeconds = 0, plainSeconds = 0, bytes = 0;
+    bool plainFirst = true;
+    for (auto _ : state) {
+        // Alternate the order, so that neither side always meets the other's dirty pages.
+        if (plainFirst) plainSeconds += PlainWrite(plain, frameBytes, kSerFrames);
+        const auto t0 = Clock::now();
+        bool ok = SerOpen(ser, w, h, 8) == WriterSer;
+        for (int i = 0; ok && i < kSerFrames; ++i) ok = SerWriteFrame(f);
+        ok = SerClose() && ok;
+        const double s = Seconds(t0, Clock::now());
+        ::unlink(ser.c_str());
+        if (!ok) {
+            state.SkipWithError(LastWriterError().c_str());
+            break;
+        }
+        if (!plainFirst) plainSeconds += PlainWrite(plain, frameBytes, kSerFrames);
+        plainFirst = !plainFirst;
+        serSeconds += s;
+        state.SetIterationTime(s);
+        bytes += static_cast<double>(frameBytes.size()) * kSerFrames;
+    }
+    if (serSeconds > 0) SetThroughput(state, bytes, serSeconds, plainSeconds);
+    FreeFrame(f);
+}
+BENCHMARK(BM_SerWrite)
+    ->Args({640, 480})
+    ->Args({1280, 960})
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond);
+
+void BM_FitsWrite(benchmark::State& state) {
+    const int w = static_cast<int>(state.range(0)), h = static_cast<int>(state.range(1));
+    if (!Dir().ok()) return state.SkipWithError("no folder to write to");
+    FrameNode* f = Frame(w, h);
+    const size_t data = FrameDataSize(f);
+    const size_t fileBytes = FitsBlock + (data + FitsBlock - 1) / FitsBlock * FitsBlock;
+    const std::vector<uint8_t> sameBytes(fileBytes, 0x55);
+    const std::string plain = Dir().File("plain.bin");
+    double fitsSeconds = 0, plainSeconds = 0, bytes = 0;
+    for (auto _ : state) {
+        plainSeconds += PlainWrite(plain, sameBytes, kFramesPerFile);
+        const auto t0 = Clock::now();
+        bool ok = true;
+        for (int i = 0; ok && i < kFramesPerFile; ++i)
+            ok = WriteFitsFile(Dir().File("f" + std::to_string(i) + ".FIT"), f);
+        const double s = Seconds(t0, Clock::now());
+        if (!ok) {
+            state.SkipWithError(LastWriterError().c_str());
+            break;
+        }
+        fitsSeconds += s;
+        state.SetIterationTime(s);
+        bytes += static_cast<double>(fileBytes) * kFramesPerFile;
+        for (int i = 0; i < kFramesPerFile; ++i)
+            ::unlink(Dir().File("f" + std::to_string(i) + ".FIT").c_str());
+    }
+    if (fitsSeconds > 0) SetThroughput(state, bytes, fitsSeconds, plainSeconds);
+    FreeFrame(f);
+}
+BENCHMARK(BM_FitsWrite)
+    ->Args({640, 480})
+    ->Args({1280, 960})
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond);
+
+// range(2): 0 uncompressed, 1 IYUV.
+void BM_AviWrite(benchmark::State& state) {
+    const int w = static_cast<int>(state.range(0)), h = static_cast<int>(state.range(1));
+    if (!Dir().ok()) return state.SkipWithError("no folder to write to");
+    const int32_t saved = CodecFourCC;
+    CodecFourCC = state.range(2) ? PackFourCC('I', 'Y', 'U', 'V') : 0;
+    state.SetLabel(FourCCName(CodecFourCC) + " grey");
+    FrameNode* f = Frame(w, h);
+    const std::string path = Dir().File("bench.AVI");
+    int64_t frames = 0;
+    for (auto _ : state) {
+        state.PauseTiming();
+        const bool opened = AviOpen(path, w, h, 0) == WriterAvi;
+        state.ResumeTiming();
+        if (!opened) {
+            state.SkipWithError(LastWriterError().c_str());
+            break;
+        }
+        for (int i = 0; i < kFramesPerFile; ++i) {
+            if (!AviWriteFrame(f->RawImage)) {
+                state.SkipWithError(LastWriterError().c_str());
+                break;
+            }
+            ++frames;
+        }
+        state.PauseTiming();
+        AviClose();
+        std::filesystem::remove(Dir().File("bench-PART1.AVI"));
+        state.ResumeTiming();
+    }
+    state.counters["frames/s"] =
+        benchmark::Counter(static_cast<double>(frames), benchmark::Counter::kIsRate);
+    CodecFourCC = saved;
+    FreeFrame(f);
+}
+BENCHMARK(BM_AviWrite)
+    ->Args({640, 480, 0})
+    ->Args({640, 480, 1})
+    ->Args({1280, 960, 0})
+    ->Args({1280, 960, 1})
+    ->UseRealTime()
+    ->Unit(benchmark::kMillisecond);
+}  // namespace

@@ -24,10 +24,12 @@ double Band(double v, double lo, double hi, double soft) {
     return SmoothStep(lo - soft, lo, v) * (1.0 - SmoothStep(hi, hi + soft, v));
 }
 
-uint8_t Level(double v) { return static_cast<uint8_t>(std::clamp(std::lround(v), 0L, 255L)); }
+uint8_t Level(double v) {
+    return static_cast<uint8_t>(std::clamp(std::lround(v), 0L, 255L));
+}
 
 class Canvas {
-public:
+  public:
     explicit Canvas(Scene& s) : s_(s) {}
     // Adds colour c with weight w at sensor pixel (x, y).
     void Add(int x, int y, const Rgb& c, double w) {
@@ -52,7 +54,7 @@ public:
             }
     }
 
-private:
+  private:
     Scene& s_;
 };
 
@@ -67,14 +69,16 @@ void DrawPlanet(Canvas& canvas, double cx, double cy, double a, double b) {
             const double cover = std::clamp((1.0 - r) * b + 0.5, 0.0, 1.0);
             if (cover <= 0) continue;
             const double mu = std::sqrt(std::max(0.0, 1.0 - std::min(r, 1.0) * std::min(r, 1.0)));
-            const double lat = ny + 0.018 * std::sin(nx * 11.0 + ny * 5.0);  // wavy belt edges
+            const double lat = ny + 0.007 * std::sin(nx * 17.0 + ny * 5.0) +
+                               0.004 * std::sin(nx * 41.0 - ny * 13.0);  // ragged belt edges
             double beltness = Band(lat, 0.10, 0.28, 0.04) + Band(lat, -0.33, -0.14, 0.04) +
-                              0.7 * Band(lat, 0.44, 0.54, 0.03) + 0.6 * Band(lat, -0.60, -0.50, 0.03);
+                              0.7 * Band(lat, 0.44, 0.54, 0.03) +
+                              0.6 * Band(lat, -0.60, -0.50, 0.03);
             Rgb c = Mix(zone, belt, std::min(beltness, 1.0));
             c = Mix(c, pole, SmoothStep(0.68, 0.85, std::fabs(lat)));
             const double sx = (nx - 0.32) / 0.13, sy = (ny + 0.235) / 0.065;
             c = Mix(c, spot, 1.0 - SmoothStep(0.7, 1.0, std::sqrt(sx * sx + sy * sy)));
-            const double limb = 0.32 + 0.68 * std::pow(mu, 0.55);
+            const double limb = 0.22 + 0.78 * std::pow(mu, 0.7);
             canvas.Add(x, y, c, limb * cover);
         }
     }
@@ -108,8 +112,12 @@ Scene BuildScene(SceneKind kind) {
     return s;
 }
 
-int SubframeLeft(int width) { return ((kSensorWidth - width) / 2) & ~1; }
-int SubframeTop(int height) { return ((kSensorHeight - height) / 2) & ~1; }
+int SubframeLeft(int width) {
+    return ((kSensorWidth - width) / 2) & ~1;
+}
+int SubframeTop(int height) {
+    return ((kSensorHeight - height) / 2) & ~1;
+}
 
 namespace {
 // Noise samples, standard deviation 32, for read noise in fixed point.

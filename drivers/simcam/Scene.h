@@ -32,11 +32,11 @@ Scene BuildScene(SceneKind kind);
 struct Readout {
     int width = kSensorWidth;  // subframe, centred on the sensor
     int height = kSensorHeight;
-    bool flip = false;     // mirrored left to right
+    bool flip = false;                 // mirrored left to right
     double gain[3] = {1.0, 1.0, 1.0};  // output level per scene level, per colour (B, G, R)
-    int bias = 0;          // dark level added to every pixel
-    double noiseSigma = 0.0;  // read noise in output levels; 0 for none
-    int dx = 0, dy = 0;    // image motion, within +-kMargin
+    int bias = 0;                      // dark level added to every pixel
+    double noiseSigma = 0.0;           // read noise in output levels; 0 for none
+    int dx = 0, dy = 0;                // image motion, within +-kMargin
 };
 
 // Left and top sensor column/row of a centred subframe; always even, so that every

@@ -68,7 +68,8 @@ CameraState& State() {
 // Output level per scene level: exposure 100 ms at gain 10 is 1, gain adds 1 decade per
 // 50 steps, the balance scales each colour around the neutral 127.
 void SetLevels(Readout& r, double exposureMs, int gain, const int balance[3]) {
-    const double base = exposureMs / kDefaultExposureMs * std::pow(10.0, (gain - kDefaultGain) / 50.0);
+    const double base =
+        exposureMs / kDefaultExposureMs * std::pow(10.0, (gain - kDefaultGain) / 50.0);
     for (int c = 0; c < 3; ++c) r.gain[c] = base * balance[c] / kNeutralBalance;
 }
 

@@ -71,9 +71,13 @@ bool TarviApi::Complete() const {
            SetExposureLength && SetGain && SetWhiteBalance && Subframe && HorizontalFlip;
 }
 
-TarviApi& Camera() { return g_api; }
+TarviApi& Camera() {
+    return g_api;
+}
 
-void SetCameraApi(const TarviApi& api) { g_api = api; }
+void SetCameraApi(const TarviApi& api) {
+    g_api = api;
+}
 
 bool LoadCameraLibraryFrom(const std::string& path, std::string* error) {
     TarviApi api;

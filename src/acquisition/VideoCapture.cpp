@@ -27,7 +27,9 @@ namespace {
 constexpr int32_t kMinExposureMs = 1;
 constexpr int32_t kMaxExposureMs = 10000;
 
-bool IsBlank(char c) { return static_cast<unsigned char>(c) <= ' '; }
+bool IsBlank(char c) {
+    return static_cast<unsigned char>(c) <= ' ';
+}
 
 // Asks for real-time scheduling; false when the system refuses (no privilege).
 bool RaiseToRealTime() {
@@ -117,7 +119,9 @@ void TVideoCapture::Start() {
     thread_ = std::thread([this] { Execute(); });
 }
 
-bool TVideoCapture::Suspended() const { return !started_ || suspended_.load(); }
+bool TVideoCapture::Suspended() const {
+    return !started_ || suspended_.load();
+}
 
 void TVideoCapture::MarkSuspended() {
     {
@@ -206,8 +210,8 @@ void TVideoCapture::ApplySettings() {
     const int32_t height = std::clamp<int32_t>(RequestedHeight.load(), 1, SensorHeight.load());
     const int32_t depth = RequestedDepth.load() == 16 ? 16 : 8;
     const bool flip = RequestedFlip.load();
-    const bool changed = ActiveHeight != height || ActiveWidth != width ||
-                         ActiveDepth != depth || ActiveFlip != flip;
+    const bool changed = ActiveHeight != height || ActiveWidth != width || ActiveDepth != depth ||
+                         ActiveFlip != flip;
     ActiveWidth = width;
     ActiveHeight = height;
     api.Subframe(width, height);
@@ -276,8 +280,8 @@ void TVideoCapture::Execute() {
             }
             api.ThreadedExposure(FrameData(CaptureFrame), 0, 1 - recording);
             exposing = true;
-            NextCaptureFrame =
-                NewFrame(ActiveWidth, ActiveHeight, CurrentStampText.Get(), ActiveFlip, ActiveDepth);
+            NextCaptureFrame = NewFrame(ActiveWidth, ActiveHeight, CurrentStampText.Get(),
+                                        ActiveFlip, ActiveDepth);
             FrameCount.fetch_add(1, std::memory_order_relaxed);
 
             const int32_t ms = std::clamp(exposureInForce_, kMinExposureMs, kMaxExposureMs);

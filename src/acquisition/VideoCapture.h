@@ -35,7 +35,7 @@ enum class CameraState : int { Idle = 0, Exposing = 1, Stalled = 2, Stopped = 3,
 const char* CameraStateText(CameraState state);
 
 class TVideoCapture {
-public:
+  public:
     explicit TVideoCapture(PostFrameFn post);
     ~TVideoCapture();  // stops and joins the thread (bounded), frees its buffers
     TVideoCapture(const TVideoCapture&) = delete;
@@ -97,7 +97,7 @@ public:
     // True when the system granted real-time scheduling to the thread.
     std::atomic<bool> RealTime{false};
 
-private:
+  private:
     bool WaitForBudget();
     bool WaitForExposureEnd(uint32_t exposureMs);
     bool TimedWaitDone(uint32_t ms);

@@ -9,7 +9,7 @@
 #include "acquisition/VideoCapture.h"
 
 class FrameQueue {
-public:
+  public:
     ~FrameQueue() { Clear(); }
 
     // The post function for TVideoCapture; delivers while `accept` is true.
@@ -52,7 +52,7 @@ public:
         frames_.clear();
     }
 
-private:
+  private:
     std::mutex mutex_;
     std::condition_variable changed_;
     std::deque<FrameNode*> frames_;

@@ -38,11 +38,15 @@ bool WaitDone(int ms) {
 }
 
 // Left and top of a centred subframe: half the spare room, down to an even pixel.
-int Left(int w) { return ((kW - w) / 2) & ~1; }
-int Top(int h) { return ((kH - h) / 2) & ~1; }
+int Left(int w) {
+    return ((kW - w) / 2) & ~1;
+}
+int Top(int h) {
+    return ((kH - h) / 2) & ~1;
+}
 
 class SimCamTest : public ::testing::Test {
-protected:
+  protected:
     static void SetUpTestSuite() { sem_init(&g_done, 0, 0); }
 
     void SetUp() override {
@@ -96,7 +100,9 @@ protected:
 };
 
 // Blue, green, red of a pixel.
-cv::Vec3b At(const cv::Mat& bgr, cv::Point p) { return bgr.at<cv::Vec3b>(p); }
+cv::Vec3b At(const cv::Mat& bgr, cv::Point p) {
+    return bgr.at<cv::Vec3b>(p);
+}
 
 void ExpectDominant(const cv::Vec3b& px, int channel, const char* what) {
     for (int c = 0; c < 3; ++c) {
@@ -152,7 +158,8 @@ TEST_F(SimCamTest, WidthsNotMultipleOfFourKeepTheRowPadding) {
         const cv::Mat sub = Expose(size.width, size.height);
         const cv::Rect crop(Left(size.width), Top(size.height), size.width, size.height);
         EXPECT_EQ(cv::norm(sub, full(crop), cv::NORM_INF), 0.0) << size;
-        const cv::Mat padding = padded(cv::Rect(size.width, 0, padded.cols - size.width, size.height));
+        const cv::Mat padding =
+            padded(cv::Rect(size.width, 0, padded.cols - size.width, size.height));
         if (!padding.empty()) {
             EXPECT_EQ(cv::countNonZero(padding != 0xAB), 0) << size;
         }

@@ -26,7 +26,7 @@ bool Eventually(Cond cond, int ms = 2000) {
 }
 
 class CaptureTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         ASSERT_EQ(FramesInFlight.load(), 0);
         cam.Install();
@@ -87,7 +87,8 @@ TEST_F(CaptureTest, FirstPassesSendSettingsInOrderAndExposureLengthOnlyOnChange)
     capture->ExposureMs = 20;  // the value already sent
     cam.Release();
     size_t next = AwaitExposure();
-    EXPECT_EQ(cam.Trace(mark), "Subframe(640,480) HorizontalFlip(0) SetGain(33) ThreadedExposure(*,0,1)");
+    EXPECT_EQ(cam.Trace(mark),
+              "Subframe(640,480) HorizontalFlip(0) SetGain(33) ThreadedExposure(*,0,1)");
 
     capture->ExposureMs = 40;
     capture->Gain = 34;
@@ -297,10 +298,10 @@ TEST(CaptureNoCamera, MissingOrRefusingCameraIsNoCamera) {
     FrameQueue frames;
     TVideoCapture empty(frames.Poster());
     EXPECT_FALSE(empty.OpenCamera());
-    EXPECT_TRUE(empty.Suspended());          // never started
+    EXPECT_TRUE(empty.Suspended());  // never started
     EXPECT_TRUE(empty.StopAndWait(0));
     TVideoCapture started(frames.Poster());
-    started.Start();                          // no table: the loop ends at once
+    started.Start();  // no table: the loop ends at once
     EXPECT_TRUE(started.StopAndWait(1000));
     EXPECT_EQ(started.State(), CameraState::Stopped);
 

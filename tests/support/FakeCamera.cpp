@@ -10,7 +10,9 @@ namespace tvtest {
 namespace {
 std::atomic<FakeCamera*> g_active{nullptr};
 
-int64_t Ptr(const void* p) { return static_cast<int64_t>(reinterpret_cast<intptr_t>(p)); }
+int64_t Ptr(const void* p) {
+    return static_cast<int64_t>(reinterpret_cast<intptr_t>(p));
+}
 
 bool IsPointerArg(const std::string& name, size_t index) {
     return (name == "GetCameraInfo") || (name == "ExposureSemaphore") ||

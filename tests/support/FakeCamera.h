@@ -29,13 +29,13 @@
 namespace tvtest {
 
 struct CameraCall {
-    std::string name;            // the entry point, e.g. "Subframe"
-    std::vector<int64_t> args;   // its arguments in order; pointers as their address
-    std::string Text() const;    // e.g. "Subframe(640,480)"; pointer arguments print as "*"
+    std::string name;           // the entry point, e.g. "Subframe"
+    std::vector<int64_t> args;  // its arguments in order; pointers as their address
+    std::string Text() const;   // e.g. "Subframe(640,480)"; pointer arguments print as "*"
 };
 
 class FakeCamera {
-public:
+  public:
     // Value of pixel (x, y) of the frame-th exposure (counted from 0).
     using FillFn = std::function<uint8_t(int x, int y, int frame)>;
     // Runs after each call has been recorded, on the calling thread, without the fake's
@@ -50,13 +50,13 @@ public:
     void Install();
 
     // Answers.
-    void SetOpenResult(int result);     // openUSB's result; 1 (opened) by default
-    void SetAutoRelease(bool on);       // release every exposure as soon as it starts
-    void SetCancelReleases(bool on);    // CancelExposure releases a pending exposure (default)
-    void SetFill(FillFn fn);            // nullptr: leave buffers untouched
+    void SetOpenResult(int result);   // openUSB's result; 1 (opened) by default
+    void SetAutoRelease(bool on);     // release every exposure as soon as it starts
+    void SetCancelReleases(bool on);  // CancelExposure releases a pending exposure (default)
+    void SetFill(FillFn fn);          // nullptr: leave buffers untouched
     void SetCallHook(CallHook hook);
     static FillFn Constant(uint8_t value);
-    static FillFn Gradient();           // (x + 3 y + frame) mod 256, the default
+    static FillFn Gradient();  // (x + 3 y + frame) mod 256, the default
 
     // Exposures.
     bool ExposurePending() const;
@@ -64,7 +64,7 @@ public:
     bool Release();                       // false when none is pending
     bool WaitAndRelease(int timeoutMs);
     int ExposuresStarted() const;
-    sem_t* Semaphore() const;             // as handed over with ExposureSemaphore
+    sem_t* Semaphore() const;  // as handed over with ExposureSemaphore
 
     // The call log.
     std::vector<CameraCall> Calls() const;
@@ -82,7 +82,7 @@ public:
     int Height() const;
     bool Flipped() const;
 
-private:
+  private:
     friend struct FakeCameraEntry;
     void Record(CameraCall call);
     void ReleaseLocked(std::unique_lock<std::mutex>& lock);

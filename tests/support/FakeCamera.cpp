@@ -3,6 +3,7 @@
 #include <atomic>
 #include <chrono>
 #include <sstream>
+#include <thread>
 
 #include "acquisition/CameraLib.h"
 
@@ -76,16 +77,24 @@ struct FakeCameraEntry {
         });
     }
     static int ThreadedExposure(void* buffer, int reserved, int mode) {
-        return Call({"ThreadedExposure", {Ptr(buffer), reserved, mode}},
-                    [&](FakeCamera& f, Lock& lock) {
-                        if (!buffer || f.pending_) return 0;
-                        f.pending_ = static_cast<uint8_t*>(buffer);
-                        f.pendingWidth_ = f.width_;
-                        f.pendingHeight_ = f.height_;
-                        ++f.exposures_;
-                        if (f.autoRelease_) f.ReleaseLocked(lock);
-                        return 1;
-                    });
+        bool autoRelease = false;
+        const int result =
+            Call({"ThreadedExposure", {Ptr(buffer), reserved, mode}}, [&](FakeCamera& f, Lock&) {
+                if (!buffer || f.pending_) return 0;
+                f.pending_ = static_cast<uint8_t*>(buffer);
+                f.pendingWidth_ = f.width_;
+                f.pendingHeight_ = f.height_;
+                ++f.exposures_;
+                autoRelease = f.autoRelease_;
+                return 1;
+            });
+        if (autoRelease) {
+            // A short exposure: the acquisition thread may run at real-time priority and
+            // must not be kept in a busy loop by a camera that answers at once.
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            if (FakeCamera* f = g_active.load()) f->Release();
+        }
+        return result;
     }
     static int CancelExposure() {
         return Call({"CancelExposure", {}}, [](FakeCamera& f, Lock& lock) {

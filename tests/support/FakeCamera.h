@@ -9,11 +9,11 @@
 //   EXPECT_EQ(cam.CallNames()[0], "openUSB");
 //
 // Every call is recorded in order with its arguments (pointers as integers). An exposure
-// started with ThreadedExposure stays pending until the test calls Release() (or at once
-// with SetAutoRelease(true)); CancelExposure releases it too unless SetCancelReleases(false)
-// (a camera that hangs). Release() fills the pending buffer with the fill function for the
-// current subframe size (rows padded to a multiple of 4 bytes, the padding left alone) and
-// posts the semaphore handed over with ExposureSemaphore.
+// started with ThreadedExposure stays pending until the test calls Release() (or about
+// 1 ms later, before ThreadedExposure returns, with SetAutoRelease(true)); CancelExposure releases
+// it too unless SetCancelReleases(false) (a camera that hangs). Release() fills the pending buffer
+// with the fill function for the current subframe size (rows padded to a multiple of 4 bytes, the
+// padding left alone) and posts the semaphore handed over with ExposureSemaphore.
 //
 // Only one fake is installed at a time; the destructor empties the camera table when this
 // fake is the installed one. Stop any acquisition thread before the fake goes.
@@ -51,7 +51,7 @@ class FakeCamera {
 
     // Answers.
     void SetOpenResult(int result);   // openUSB's result; 1 (opened) by default
-    void SetAutoRelease(bool on);     // release every exposure as soon as it starts
+    void SetAutoRelease(bool on);     // release every exposure about 1 ms after it starts
     void SetCancelReleases(bool on);  // CancelExposure releases a pending exposure (default)
     void SetFill(FillFn fn);          // nullptr: leave buffers untouched
     void SetCallHook(CallHook hook);

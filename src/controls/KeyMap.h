@@ -1,0 +1,27 @@
+#pragma once
+// Windows virtual-key codes to the Qt key, text and modifiers that the same physical key
+// produces on a US keyboard layout. The on-screen keyboard speaks in virtual-key codes.
+#include <QString>
+#include <Qt>
+
+struct KeyStroke {
+    int key = 0;  // Qt::Key; 0 when the code has no mapping
+    QString text;
+    Qt::KeyboardModifiers modifiers;
+    bool valid() const { return key != 0; }
+};
+
+// Virtual-key codes the keyboard window sends.
+namespace vk {
+constexpr int Back = 8;
+constexpr int Return = 13;
+constexpr int Shift = 16;
+constexpr int Space = 32;
+constexpr int Numpad0 = 96;
+constexpr int Subtract = 109;
+constexpr int Decimal = 110;
+constexpr int OemMinus = 189;
+}  // namespace vk
+
+// The key stroke for `code` pressed with or without Shift held.
+KeyStroke VirtualKeyToQt(int code, bool withShift);

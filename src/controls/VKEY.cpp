@@ -1,0 +1,357 @@
+#include "controls/VKEY.h"
+
+#include <QApplication>
+#include <QKeyEvent>
+#include <QPainter>
+#include <QPainterPath>
+#include <QWindow>
+
+#include "controls/KeyMap.h"
+#include "platform/Settings.h"
+
+bool ShiftOn = false;
+QPoint ClickPoint;
+
+namespace {
+const QString kAzerty = QStringLiteral("AZERTY");
+const QString kQwerty = QStringLiteral("QWERTY");
+const QString kKeyboardValue = QStringLiteral("KEYBOARD");
+const QColor kBackground(0x40, 0x40, 0x40);  // colour value 4210752
+const QColor kKeyFace(0x5c, 0x5c, 0x5c);
+const QColor kKeyBorder(0x1c, 0x1c, 0x1c);
+const QColor kCaption(0xf2, 0xf2, 0xf2);
+const QColor kShiftLit(0xff, 0xc8, 0x2a);
+constexpr int kKeyW = 40;
+constexpr int kKeyH = 45;
+
+// The keys in the order the timer tests them.
+std::vector<KeyPanel> BuildKeys() {
+    std::vector<KeyPanel> k;
+    auto add = [&](const char* name, int left, int top, const QString& caption, KeyAction act,
+                   int code = 0, int w = kKeyW, int h = kKeyH) {
+        k.push_back(
+            KeyPanel{QString::fromLatin1(name), QRect(left, top, w, h), caption, act, code});
+    };
+    auto letterRow = [&](int firstPanel, int left, int top, const char* letters) {
+        for (int i = 0; letters[i]; ++i) {
+            const QByteArray name = "Panel" + QByteArray::number(firstPanel + i);
+            add(name.constData(), left + 40 * i, top, QString(QChar(letters[i])),
+                KeyAction::Letter);
+        }
+    };
+    // Letters; the captions of Panel1, Panel2, Panel11 and Panel22 follow the layout.
+    add("Panel1", 16, 8, "A", KeyAction::Letter);
+    add("Panel2", 56, 8, "Z", KeyAction::Letter);
+    letterRow(3, 96, 8, "ERTYUIOP");
+    add("Panel11", 46, 54, "Q", KeyAction::Letter);
+    letterRow(12, 86, 54, "SDFGHJKL");
+    add("Panel22", 56, 100, "W", KeyAction::Letter);
+    letterRow(23, 96, 100, "XCVBN");
+    add("Panel42", 8, 100, QString(), KeyAction::ShiftLock, 0, 47, kKeyH);
+    add("Panel20", 406, 54, "M", KeyAction::LetterOrPointM);
+    add("Panel39", 296, 100, ".", KeyAction::PointOrLetterM);
+    add("Panel45", 416, 100, QString(QChar(0x21B5)), KeyAction::Code, vk::Return, 44, kKeyH);
+    add("Panel44", 416, 8, QString(QChar(0x2190)), KeyAction::Code, vk::Back);
+    add("Panel43", 56, 146, "SPACE", KeyAction::Code, vk::Space, 404, kKeyH);
+    // Numeric block: Panel28 to Panel38 with the numeric-pad codes.
+    const int padLeft[3] = {462, 502, 542};
+    for (int i = 0; i < 3; ++i) {
+        const QByteArray n7 = "Panel" + QByteArray::number(28 + i);
+        add(n7.constData(), padLeft[i], 8, QString::number(7 + i), KeyAction::Code,
+            vk::Numpad0 + 7 + i);
+    }
+    for (int i = 0; i < 3; ++i) {
+        const QByteArray n4 = "Panel" + QByteArray::number(31 + i);
+        add(n4.constData(), padLeft[i], 54, QString::number(4 + i), KeyAction::Code,
+            vk::Numpad0 + 4 + i);
+    }
+    for (int i = 0; i < 3; ++i) {
+        const QByteArray n1 = "Panel" + QByteArray::number(34 + i);
+        add(n1.constData(), padLeft[i], 100, QString::number(1 + i), KeyAction::Code,
+            vk::Numpad0 + 1 + i);
+    }
+    add("Panel37", 461, 146, "0", KeyAction::Code, vk::Numpad0, 81, kKeyH);
+    add("Panel38", 542, 146, ".", KeyAction::Code, vk::Decimal);
+    add("Panel40", 336, 100, "_", KeyAction::ShiftedCode, vk::OemMinus);
+    add("Panel41", 376, 100, "-", KeyAction::Code, vk::Subtract);
+    add("KTYPE", 8, 146, kQwerty, KeyAction::Layout, 0, 47, kKeyH);
+    return k;
+}
+
+// The shift key's two pictures: an outlined arrow while off, a lit, filled one while on.
+void DrawShiftPicture(QPainter& p, const QRect& r, bool on) {
+    const QPointF c = QRectF(r).center();
+    QPainterPath arrow;
+    arrow.moveTo(c.x(), c.y() - 14);
+    arrow.lineTo(c.x() + 12, c.y());
+    arrow.lineTo(c.x() + 6, c.y());
+    arrow.lineTo(c.x() + 6, c.y() + 9);
+    arrow.lineTo(c.x() - 6, c.y() + 9);
+    arrow.lineTo(c.x() - 6, c.y());
+    arrow.lineTo(c.x() - 12, c.y());
+    arrow.closeSubpath();
+    p.save();
+    p.setRenderHint(QPainter::Antialiasing);
+    if (on) {
+        p.setPen(QPen(kShiftLit, 1.5));
+        p.setBrush(kShiftLit);
+        p.drawPath(arrow);
+        p.drawRect(QRectF(c.x() - 6, c.y() + 12, 12, 3));  // the lock bar
+    } else {
+        p.setPen(QPen(kCaption, 1.5));
+        p.setBrush(Qt::NoBrush);
+        p.drawPath(arrow);
+    }
+    p.restore();
+}
+}  // namespace
+
+QString ReadKeyboardSetting(const QString& name, const QString& def) {
+    auto s = OpenSettings();
+    if (s->status() != QSettings::NoError) return def;
+    s->beginGroup(QStringLiteral("Palvid"));
+    const QVariant v = s->value(name);
+    if (!v.isValid() || !v.canConvert<QString>()) return def;
+    return v.toString();
+}
+
+bool WriteKeyboardSetting(const QString& name, const QString& value) {
+    if (name.isEmpty()) return false;
+    auto s = OpenSettings();
+    s->beginGroup(QStringLiteral("Palvid"));
+    s->setValue(name, value);
+    s->endGroup();
+    s->sync();
+    return s->status() == QSettings::NoError;
+}
+
+QPoint KeyboardPositionBelow(const QRect& dialogFrame, const QSize& keyboardSize) {
+    // Integer division truncating toward zero, as in the placement rule of the dialogs.
+    const int left = dialogFrame.left() - (keyboardSize.width() - dialogFrame.width()) / 2;
+    const int top = dialogFrame.top() + dialogFrame.height() + 20;
+    return QPoint(left, top);
+}
+
+TForm4::TForm4(QWidget* parent)
+    : QWidget(parent, Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint |
+                          Qt::WindowDoesNotAcceptFocus),
+      keys_(BuildKeys()) {
+    setAttribute(Qt::WA_ShowWithoutActivating);
+    setAttribute(Qt::WA_QuitOnClose, false);
+    setFocusPolicy(Qt::NoFocus);
+    setWindowTitle(QStringLiteral("Virtual Keyboard.... AZERTY"));
+    setFixedSize(kClientWidth, kClientHeight);
+
+    ShiftOn = false;
+    image2Visible_ = true;
+    ClickPending = false;
+
+    SetLayoutCaptions(ReadKeyboardSetting(kKeyboardValue, kAzerty) == kAzerty);
+
+    // Window systems that honour WindowDoesNotAcceptFocus never activate the keyboard. Where
+    // one does anyway, the activation goes straight back to the window that had it, so the
+    // focus stays in the dialog's edit field.
+    connect(qApp, &QGuiApplication::focusWindowChanged, this, [this](QWindow* w) {
+        if (!w) return;
+        if (w != windowHandle()) {
+            lastActive_ = w;
+        } else if (lastActive_ && lastActive_->isVisible()) {
+            lastActive_->requestActivate();
+        }
+    });
+    lastActive_ = QGuiApplication::focusWindow();
+
+    Timer1.setInterval(100);
+    connect(&Timer1, &QTimer::timeout, this, [this] { Timer1Timer(); });
+    Timer1.start();
+}
+
+const KeyPanel* TForm4::Key(const QString& name) const {
+    for (const KeyPanel& k : keys_)
+        if (k.Name == name) return &k;
+    return nullptr;
+}
+
+KeyPanel& TForm4::MutableKey(const QString& name) {
+    for (KeyPanel& k : keys_)
+        if (k.Name == name) return k;
+    Q_UNREACHABLE();
+}
+
+QString TForm4::Layout() const {
+    return Key("KTYPE")->Caption == kQwerty ? kAzerty : kQwerty;
+}
+
+void TForm4::SetLayoutCaptions(bool azerty) {
+    MutableKey("Panel1").Caption = azerty ? "A" : "Q";
+    MutableKey("Panel2").Caption = azerty ? "Z" : "W";
+    MutableKey("Panel11").Caption = azerty ? "Q" : "A";
+    MutableKey("Panel22").Caption = azerty ? "W" : "Z";
+    MutableKey("Panel39").Caption = azerty ? "." : "M";
+    MutableKey("Panel20").Caption = azerty ? "M" : ".";
+    // KTYPE names the layout a click switches to.
+    MutableKey("KTYPE").Caption = azerty ? kQwerty : kAzerty;
+    update();
+}
+
+void TForm4::ToggleLayout() {
+    const bool toAzerty = Key("KTYPE")->Caption != kQwerty;
+    SetLayoutCaptions(toAzerty);
+    // A store that cannot be written leaves the layout changed on screen only.
+    WriteKeyboardSetting(kKeyboardValue, toAzerty ? kAzerty : kQwerty);
+}
+
+bool TForm4::KeyHit(const KeyPanel& key) const {
+    const QRect& r = key.Bounds;
+    return r.left() < ClickPoint.x() && ClickPoint.x() < r.left() + r.width() &&
+           r.top() < ClickPoint.y() && ClickPoint.y() < r.top() + r.height();
+}
+
+void TForm4::SendKey(int code, bool withShift, bool /*extended*/) {
+    QWidget* target = QApplication::focusWidget();
+    if (!target || target->window() == this) return;
+    const KeyStroke stroke = VirtualKeyToQt(code, withShift);
+    if (!stroke.valid()) return;
+    // A modifier key's own event is built with the state before it; QKeyEvent::modifiers()
+    // then reports Shift held on the press and released on the release.
+    if (withShift) {
+        QCoreApplication::postEvent(target,
+                                    new QKeyEvent(QEvent::KeyPress, Qt::Key_Shift, Qt::NoModifier));
+    }
+    QCoreApplication::postEvent(
+        target, new QKeyEvent(QEvent::KeyPress, stroke.key, stroke.modifiers, stroke.text));
+    QCoreApplication::postEvent(
+        target, new QKeyEvent(QEvent::KeyRelease, stroke.key, stroke.modifiers, stroke.text));
+    if (withShift) {
+        QCoreApplication::postEvent(
+            target, new QKeyEvent(QEvent::KeyRelease, Qt::Key_Shift, Qt::ShiftModifier));
+    }
+}
+
+void TForm4::PressLetter(const KeyPanel& key) {
+    if (KeyHit(key) && !key.Caption.isEmpty()) SendKey(key.Caption.at(0).unicode(), ShiftOn);
+}
+
+void TForm4::ActOn(const KeyPanel& key) {
+    const bool azertyShown = Key("KTYPE")->Caption == kQwerty;
+    switch (key.Action) {
+        case KeyAction::Letter:
+            PressLetter(key);
+            break;
+        case KeyAction::ShiftLock:
+            image2Visible_ = ShiftOn;
+            ShiftOn = !ShiftOn;
+            update(key.Bounds);
+            break;
+        case KeyAction::LetterOrPointM:
+            if (azertyShown)
+                PressLetter(key);
+            else
+                SendKey(vk::Decimal, false);
+            break;
+        case KeyAction::PointOrLetterM:
+            if (azertyShown)
+                SendKey(vk::Decimal, false);
+            else
+                PressLetter(key);
+            break;
+        case KeyAction::Code:
+            SendKey(key.Code, false);
+            break;
+        case KeyAction::ShiftedCode:
+            SendKey(key.Code, true);
+            break;
+        case KeyAction::Layout:
+            ToggleLayout();
+            break;
+    }
+}
+
+void TForm4::Timer1Timer() {
+    if (!isVisible() || !ClickPending) return;
+    ClickPending = false;
+    for (const KeyPanel& k : keys_) {
+        if (KeyHit(k)) {
+            ActOn(k);
+            break;  // keys do not overlap
+        }
+    }
+}
+
+void TForm4::ShowBelow(QWidget* dialog) {
+    if (dialog) {
+        move(KeyboardPositionBelow(dialog->frameGeometry(), frameGeometry().size()));
+        // Belonging to the dialog's window keeps the keyboard usable while that dialog is
+        // modal: a modal window never blocks the windows that belong to it.
+        create();
+        if (QWindow* own = windowHandle())
+            own->setTransientParent(dialog->window()->windowHandle());
+    }
+    setVisible(!isVisible());
+}
+
+void TForm4::mousePressEvent(QMouseEvent* event) {
+    // Only recorded here; the timer acts on the last click of its period.
+    ClickPending = true;
+    ClickPoint = event->position().toPoint();
+    event->accept();
+}
+
+void TForm4::mouseDoubleClickEvent(QMouseEvent* event) {
+    // The second press of a quick double click is a click of its own.
+    mousePressEvent(event);
+}
+
+void TForm4::mouseReleaseEvent(QMouseEvent* event) {
+    event->accept();
+}
+
+void TForm4::changeEvent(QEvent* event) {
+    QWidget::changeEvent(event);
+    // The keyboard stays usable while another window of the program disables it.
+    if (event->type() == QEvent::EnabledChange && !isEnabled()) setEnabled(true);
+}
+
+void TForm4::hideEvent(QHideEvent* event) {
+    QWidget::hideEvent(event);
+    // A click that was not executed before the keyboard went away is dropped, so that it
+    // does not type into whatever has the focus when the keyboard shows again.
+    if (!isVisible()) ClickPending = false;
+}
+
+void TForm4::paintEvent(QPaintEvent*) {
+    QPainter p(this);
+    p.fillRect(rect(), kBackground);
+
+    QFont letterFont = font();
+    letterFont.setPixelSize(17);
+    letterFont.setBold(true);
+    QFont smallFont = font();
+    smallFont.setPixelSize(10);
+    smallFont.setBold(true);
+    QFont arrowFont = font();
+    arrowFont.setPixelSize(26);
+
+    for (const KeyPanel& k : keys_) {
+        const QRect r = k.Bounds;
+        p.setPen(kKeyBorder);
+        p.setBrush(kKeyFace);
+        p.drawRect(r.adjusted(0, 0, -1, -1));
+        p.setPen(QColor(0x78, 0x78, 0x78));  // light inner edge on top and left
+        p.drawLine(r.left() + 1, r.top() + 1, r.right() - 1, r.top() + 1);
+        p.drawLine(r.left() + 1, r.top() + 1, r.left() + 1, r.bottom() - 1);
+
+        if (k.Action == KeyAction::ShiftLock) {
+            DrawShiftPicture(p, r, !image2Visible_);
+            continue;
+        }
+        if (k.Action == KeyAction::Layout || k.Caption.size() > 1)
+            p.setFont(smallFont);
+        else if (k.Code == vk::Back || k.Code == vk::Return)
+            p.setFont(arrowFont);
+        else
+            p.setFont(letterFont);
+        p.setPen(kCaption);
+        p.drawText(r, Qt::AlignCenter, k.Caption);
+    }
+}

@@ -245,6 +245,7 @@ void TVideoCapture::Execute() {
     ActiveHeight = height;
     FpsStart = timeGetTime();
     FrameCount = 0;
+    exposureInForce_ = ExposureMs.load();
     RealTime = RaiseToRealTime();
 
     sem_init(&DoneSemaphore, 0, 0);

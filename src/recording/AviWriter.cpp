@@ -42,8 +42,6 @@ const char* const kCandidates[] = {"IYUV", "I420", "YV12", "Y800", "GREY", "MJPG
 
 std::mutex g_probeMutex;
 std::map<int32_t, Support> g_support;
-std::string g_probeDir;
-bool g_probeDirTried = false;
 
 AviCodecChooser g_chooser;
 
@@ -61,19 +59,28 @@ int32_t Fourcc(const char* s) {
     return PackFourCC(s[0], s[1], s[2], s[3]);
 }
 
-const std::string& ProbeDir() {
-    if (!g_probeDirTried) {
-        g_probeDirTried = true;
+// A private folder for the probe clips, removed again when the probing is done.
+class ProbeDir {
+  public:
+    ProbeDir() {
         const char* tmp = std::getenv("TMPDIR");
         std::string pattern = std::string(tmp && *tmp ? tmp : "/tmp") + "/tv-codec-XXXXXX";
-        if (::mkdtemp(pattern.data())) g_probeDir = pattern;
+        if (::mkdtemp(pattern.data())) path_ = pattern;
     }
-    return g_probeDir;
-}
+    ~ProbeDir() {
+        if (path_.empty()) return;
+        ::unlink((path_ + "/probe.avi").c_str());
+        ::rmdir(path_.c_str());
+    }
+    const std::string& path() const { return path_; }
+
+  private:
+    std::string path_;
+};
 
 // A 64 x 48 clip of three frames: top half dark (blue in colour), bottom half bright (red).
-bool ProbeRoundTrip(int32_t fourcc, bool colourInput, bool colourContent) {
-    const std::string path = ProbeDir() + "/probe.avi";
+bool ProbeRoundTrip(const std::string& dir, int32_t fourcc, bool colourInput, bool colourContent) {
+    const std::string path = dir + "/probe.avi";
     const cv::Size size(64, 48);
     bool ok = false;
     try {
@@ -125,14 +132,15 @@ Support CodecSupport(int32_t fourcc) {
     auto it = g_support.find(fourcc);
     if (it != g_support.end()) return it->second;
     Support s;
-    if (ProbeDir().empty()) {
+    const ProbeDir dir;
+    if (dir.path().empty()) {
         // Nowhere to try: trust the codec, and hand it colour frames unless it stores raw ones.
         s = {fourcc == 0, true, true};
     } else {
         const auto level = cv::utils::logging::setLogLevel(cv::utils::logging::LOG_LEVEL_SILENT);
-        s.greyNative = ProbeRoundTrip(fourcc, false, false);
-        s.greyExpanded = s.greyNative || ProbeRoundTrip(fourcc, true, false);
-        s.colour = ProbeRoundTrip(fourcc, true, true);
+        s.greyNative = ProbeRoundTrip(dir.path(), fourcc, false, false);
+        s.greyExpanded = s.greyNative || ProbeRoundTrip(dir.path(), fourcc, true, false);
+        s.colour = ProbeRoundTrip(dir.path(), fourcc, true, true);
         cv::utils::logging::setLogLevel(level);
     }
     g_support[fourcc] = s;

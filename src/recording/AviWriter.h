@@ -59,7 +59,7 @@ void SetAviCodecChooser(AviCodecChooser chooser);
 // "<path less its last four characters>-PART<AviPartNumber>.AVI"; then AviPartNumber + 1.
 std::string AviPartName(const std::string& path);
 
-// Starts a recording and creates part 1. Returns WriterAvi, or WriterNone with
+// Starts a recording and creates its first part file. Returns WriterAvi, or WriterNone with
 // LastWriterError() set. A recording still open is finished first.
 int32_t AviOpen(const std::string& path, int32_t width, int32_t height, int32_t color);
 

@@ -5,7 +5,9 @@
 
 void SetExitProc(std::function<void()> proc);
 [[noreturn]] void Halt(int code = 0);
-// Runs the exit procedure if it has not run yet (also used by Halt).
+// Runs the exit procedure if it has not run yet (also used by Halt). A thread that arrives
+// while another thread runs it waits until it has finished; the running thread itself
+// (halting again from inside the procedure) goes straight on.
 void RunExitProcOnce();
 
 namespace testhalt {

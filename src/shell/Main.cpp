@@ -320,7 +320,8 @@ void TForm1::BuildSubframeControls(QVBoxLayout* column) {
 }
 
 void TForm1::BuildHistogramControls(QVBoxLayout* column) {
-    auto* boxes = new QHBoxLayout;
+    auto* boxes = new QVBoxLayout;
+    boxes->setSpacing(0);
     HGram = new QCheckBox(QStringLiteral("Histogram"), LeftPanel);
     HGram->setObjectName(QStringLiteral("HGram"));
     HGram->setChecked(true);

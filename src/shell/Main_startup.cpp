@@ -187,7 +187,7 @@ uint32_t TForm1::ExitWaitMs() const {
     // The exposure running at exit may be longer than the one now pending (a recording
     // keeps its length); the slider's maximum bounds every length the user can choose.
     const int32_t longest = std::max<int32_t>(Capture->ExposureMs.load(), _expot->Max());
-    return static_cast<uint32_t>(std::max<int32_t>(longest, 0)) + TVideoCapture::kStallMarginMs;
+    return static_cast<uint32_t>(std::max<int32_t>(longest, 0)) + Capture->StallMarginMs.load();
 }
 
 void TForm1::SaveAndStop() {

@@ -51,7 +51,20 @@ TSplash::TSplash(QWidget* parent)
 
 void TSplash::SetStatus(const QString& text) {
     Label2->setText(text);
-    Label2->adjustSize();
+    // A line wider than the window (a long camera name) wraps, right-aligned, instead
+    // of running off the left edge.
+    const int room = width() - 20;
+    const bool wrap = Label2->fontMetrics().horizontalAdvance(text) > room;
+    Label2->setWordWrap(wrap);
+    Label2->setAlignment(Qt::AlignRight | Qt::AlignTop);
+    if (wrap) {
+        Label2->setFixedWidth(room);
+        Label2->setFixedHeight(Label2->heightForWidth(room));
+    } else {
+        Label2->setMinimumSize(0, 0);
+        Label2->setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
+        Label2->adjustSize();
+    }
     Label2->move(width() - Label2->width() - 10, 8);
 }
 

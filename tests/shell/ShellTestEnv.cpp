@@ -1,10 +1,13 @@
 #include "ShellTestEnv.h"
 
+#include <gtest/gtest.h>
+
 #include <QApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QSettings>
+#include <memory>
 
 #include "platform/Settings.h"
 
@@ -19,16 +22,25 @@ QTemporaryDir* ProcessConfig() {
     }();
     return dir;
 }
+
+std::unique_ptr<QApplication> g_app;
+
+// Ends the application before the process does, so that it releases what it holds.
+class AppEnvironment : public ::testing::Environment {
+  public:
+    void TearDown() override { g_app.reset(); }
+};
+const auto* const g_environment = ::testing::AddGlobalTestEnvironment(new AppEnvironment);
 }  // namespace
 
 void EnsureApp() {
     ProcessConfig();
-    if (QApplication::instance()) return;
+    if (g_app) return;
     qputenv("QT_QPA_PLATFORM", "offscreen");
     static int argc = 1;
     static char name[] = "test_shell";
     static char* argv[] = {name, nullptr};
-    new QApplication(argc, argv);
+    g_app = std::make_unique<QApplication>(argc, argv);
 }
 
 TempConfig::TempConfig() {

@@ -229,6 +229,22 @@ TEST_F(Startup, ExitWaitsForTheExposureInProgress) {
     EXPECT_FALSE(form.SettingsWritten);
 }
 
+TEST_F(Startup, ACameraThatNeverEndsItsExposureDoesNotKeepTheProgramFromEnding) {
+    tvtest::FakeCamera cam;
+    cam.Install();
+    cam.SetCancelReleases(false);  // a camera unplugged during the exposure
+    TForm1 form;
+    form.Capture->StallMarginMs = 100;
+    ASSERT_EQ(Create(form), -1);
+    ASSERT_TRUE(cam.WaitForExposure(2000));
+    EXPECT_EQ(form.ExitWaitMs(), 200u);  // the longest exposure the slider allows + margin
+    QElapsedTimer t;
+    t.start();
+    RunExitProcOnce();
+    EXPECT_LT(t.elapsed(), 2000);
+    EXPECT_TRUE(form.SettingsWritten);
+}
+
 TEST_F(Startup, TheWindowCannotBeMinimised) {
     tvtest::FakeCamera cam;
     cam.Install();

@@ -32,6 +32,7 @@ class QVBoxLayout;
 class TConfText;
 class TFramePostTarget;
 class TFocusForm;
+class TForm5;
 class THistogramChart;
 class TPicture;
 class TSplash;
@@ -101,7 +102,7 @@ class TForm1 : public QMainWindow {
     // ---- auxiliary windows (null until their units create them)
     TConfText* ConfText = nullptr;    // "Text Overlay Properties", owned by this window
     TFocusForm* FocusForm = nullptr;  // "FOCUS AID", created by the program block
-    QWidget* Form5 = nullptr;         // "Output File Names", owned by this window
+    TForm5* Form5 = nullptr;          // "Output File Names", owned by this window
 
     // ---- controls of the left column, top to bottom
     QFrame* LeftPanel = nullptr;

@@ -12,6 +12,7 @@
 
 #include "acquisition/CameraLib.h"
 #include "acquisition/VideoCapture.h"
+#include "controls/FileName.h"
 #include "display/ConfigOverlay.h"
 #include "display/FocusWindow.h"
 #include "display/Measure.h"
@@ -63,9 +64,9 @@ void TForm1::FormCreate() {
 
     // The recording controller is created here once it exists (InitExport).
 
-    // The dialogs owned by the main window: overlay properties (output names come with
-    // the output-name unit).
+    // The dialogs owned by the main window: overlay properties and output names.
     if (!ConfText) ConfText = new TConfText(this);
+    if (!Form5) Form5 = new TForm5(this);
 
     // 570 pixels high, as far as the size limits allow.
     resize(width(), std::max(570, minimumHeight()));
@@ -119,7 +120,7 @@ void TForm1::FormCreate() {
     const bool havePath = !CapturePath.isEmpty();
     butCapture->setEnabled(havePath);
     Button3->setEnabled(havePath);
-    // (With a path, the output-name dialog's BaseName := its file-name part.)
+    if (havePath) Form5->BaseName = CapturePath.mid(CapturePath.lastIndexOf(u'/') + 1);
 
     gain->SetPosition(DecimalOr(stored.GAIN, 10));  // clamped to 0..100
     GAINChange();

@@ -1,24 +1,39 @@
-// The program block: splash, main window, auxiliary windows, event loop, halt.
+// The program block: single-instance check, splash, main window, hidden auxiliary
+// windows, event loop, halt.
 #include "shell/Main.h"
 
 #include <QApplication>
 #include <QMessageBox>
 
-#include "display/FocusWindow.h"
 #include "platform/Halt.h"
 #include "platform/Message.h"
 #include "shell/AppInfo.h"
+#include "shell/DoubleInst.h"
+#include "shell/ProgramBlock.h"
 #include "shell/SignalCloser.h"
 #include "shell/SplashScreen.h"
 
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
+    QApplication::setApplicationName(QString::fromLatin1(AppName));
+
+    // SIGTERM, SIGINT and SIGHUP close the program like the close box (before the main
+    // window exists: whatever window is open).
+    TForm1* form = nullptr;
+    TSignalCloser closer([&form](int) {
+        if (form)
+            form->close();
+        else
+            QApplication::closeAllWindows();
+    });
+
+    // A second instance says so and ends before it touches the camera or the settings.
+    if (!CheckSingleInstance(MultiInstance1ForceClose)) Halt(1);
 
     auto* splash = new TSplash;
     splash->show();
     QCoreApplication::processEvents();
 
-    QApplication::setApplicationName(QString::fromLatin1(AppName));
     // Fixed-text messages as modal boxes, above the splash while it is up.
     SetMessageHandler([](const std::string& text) {
         QMessageBox box(QMessageBox::NoIcon, QString::fromLatin1(AppName),
@@ -27,16 +42,12 @@ int main(int argc, char** argv) {
         box.exec();
     });
 
-    auto* form = new TForm1;
+    form = new TForm1;
     form->Splash = splash;
-    // SIGTERM, SIGINT and SIGHUP close the program like the close box.
-    TSignalCloser closer([form](int) { form->close(); });
     form->FormCreate();
 
-    // Auxiliary windows that start hidden and live until the process ends.
-    form->FocusForm = new TFocusForm;
-    // (The virtual keyboard and the single-instance error window are created here with
-    // their units.)
+    // Hidden until asked for; they live until the process ends.
+    CreateAuxiliaryWindows(*form);
 
     const int code = app.exec();
     Halt(code);

@@ -9,6 +9,8 @@ trap 'rm -rf "$work"' EXIT
 mkdir -p "$work/bin"
 cp "$exe" "$work/bin/"
 export XDG_CONFIG_HOME=$work/config
+export XDG_RUNTIME_DIR=$work/run  # the instance lock of this run only
+mkdir -m 700 "$XDG_RUNTIME_DIR"
 unset LD_LIBRARY_PATH
 ini=$XDG_CONFIG_HOME/TarviVideo5X/TarviVideo5X.ini
 

@@ -8,6 +8,8 @@ here=$(cd "$(dirname "$0")" && pwd)
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 export XDG_CONFIG_HOME=$work/config
+export XDG_RUNTIME_DIR=$work/run  # the instance lock of this run only
+mkdir -m 700 "$XDG_RUNTIME_DIR"
 ini=$XDG_CONFIG_HOME/TarviVideo5X/TarviVideo5X.ini
 mkdir -p "$(dirname "$ini")"
 printf '[TarviVideo2R]\nEXPOLENGTH=40\nEXPOCOUNT=007\nFILENAME=%s/moon\nGAIN=33\n' "$work" >"$ini"

@@ -17,10 +17,17 @@
 #include "ShellTestEnv.h"
 #include "acquisition/CameraLib.h"
 #include "acquisition/VideoCapture.h"
+#include "controls/FileName.h"
+#include "controls/VKEY.h"
+#include "display/ConfigOverlay.h"
+#include "display/FocusWindow.h"
 #include "display/Picture.h"
 #include "platform/Halt.h"
+#include "platform/InstanceLock.h"
 #include "platform/Message.h"
 #include "shell/Main.h"
+#include "shell/DoubleInst.h"
+#include "shell/ProgramBlock.h"
 #include "shell/SplashScreen.h"
 #include "shell/TrackBar.h"
 
@@ -142,6 +149,9 @@ TEST_F(Startup, StoredValuesAreLoadedAndOutOfRangeOrGarbageFallsBack) {
     EXPECT_EQ(form.gain->Position(), 10);
     EXPECT_EQ(form.Capture->Gain.load(), 10);
 
+    ASSERT_NE(form.Form5, nullptr);
+    EXPECT_EQ(form.Form5->BaseName, "moon");
+
     // What the exit writes back reflects the controls, not the raw stored texts.
     form.expos->setText("");  // an emptied field is stored as typed ...
     RunExitProcOnce();
@@ -259,4 +269,52 @@ TEST_F(Startup, TheWindowCannotBeMinimised) {
     while (form.isMinimized() && t.elapsed() < 1000) QApplication::processEvents();
     EXPECT_FALSE(form.isMinimized());
     RunExitProcOnce();
+}
+
+TEST_F(Startup, AuxiliaryWindowsStartHiddenAndShareTheKeyboard) {
+    tvtest::FakeCamera cam;
+    cam.Install();
+    cam.SetAutoRelease(true);
+    TForm1 form;
+    ASSERT_EQ(Create(form), -1);
+    const TAuxWindows aux = CreateAuxiliaryWindows(form);
+    std::unique_ptr<QWidget> keep[] = {std::unique_ptr<QWidget>(aux.Keyboard),
+                                       std::unique_ptr<QWidget>(aux.ErrorWindow),
+                                       std::unique_ptr<QWidget>(aux.Focus)};
+    EXPECT_EQ(form.FocusForm, aux.Focus);
+    for (QWidget* w : {static_cast<QWidget*>(aux.Keyboard), static_cast<QWidget*>(aux.ErrorWindow),
+                       static_cast<QWidget*>(aux.Focus), static_cast<QWidget*>(form.ConfText),
+                       static_cast<QWidget*>(form.Form5)})
+        EXPECT_FALSE(w->isVisible());
+
+    // Both dialogs toggle the same keyboard.
+    ASSERT_TRUE(OverlayKeyboardToggle);
+    OverlayKeyboardToggle(form.ConfText, nullptr);
+    EXPECT_TRUE(aux.Keyboard->isVisible());
+    OverlayKeyboardHide();
+    EXPECT_FALSE(aux.Keyboard->isVisible());
+    ASSERT_TRUE(form.Form5->KeyboardToggle);
+    form.Form5->KeyboardToggle(form.Form5);
+    EXPECT_TRUE(aux.Keyboard->isVisible());
+
+    // The exit procedure hides the focus aid and the overlay dialog.
+    aux.Focus->show();
+    form.ConfText->show();
+    RunExitProcOnce();
+    EXPECT_FALSE(aux.Focus->isVisible());
+    EXPECT_FALSE(form.ConfText->isVisible());
+    OverlayKeyboardToggle = nullptr;
+    OverlayKeyboardHide = nullptr;
+    Form6 = nullptr;  // deleted with `keep`
+}
+
+TEST(SingleInstance, ASecondInstanceShowsTheErrorAndStops) {
+    EnsureApp();
+    QTemporaryDir runtime;
+    qputenv("XDG_RUNTIME_DIR", runtime.path().toLocal8Bit());
+    InstanceLock first(InstanceLock::DefaultPath());
+    ASSERT_EQ(first.TryAcquire(), InstanceLockResult::Acquired);
+    int shown = 0;
+    EXPECT_FALSE(CheckSingleInstance([&] { ++shown; }));
+    EXPECT_EQ(shown, 1);
 }

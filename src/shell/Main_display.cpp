@@ -4,7 +4,7 @@
 void TForm1::FrameReady(FrameNode* node) {
     AppendFrame(node);
     ++FramesReceived;
-    // Preview, histogram and the recording gate work on the frame here, while it is
-    // the head of the frame list.
+    // Hook (display, recording): preview, histogram and the recording gate work on the
+    // frame here, while it is the head of the frame list.
     ReleaseHead();
 }

@@ -62,14 +62,14 @@ void TForm1::FormCreate() {
     // Display state to its start values.
     ZoomPercent = 100;
 
-    // The recording controller is created here once it exists (InitExport).
+    // Hook (recording controller): create TAVIExport here and call its InitExport.
 
     // The dialogs owned by the main window: overlay properties and output names.
     if (!ConfText) ConfText = new TConfText(this);
     if (!Form5) Form5 = new TForm5(this);
 
     // 570 pixels high, as far as the size limits allow.
-    resize(width(), std::max(570, minimumHeight()));
+    resize(width(), 570);
 
     // Display levels and their (hidden) sliders.
     BlackLevel = 0;
@@ -91,8 +91,8 @@ void TForm1::FormCreate() {
     CapturePath.clear();
     Capture->ExposureMs = 100;
 
-    // References of the recording controller (cancel button, status panels 0 and 2, the
-    // acquisition thread, HTMLabel1 and Panel10) are filled here once it exists.
+    // Hook (recording controller): fill its references here: CancelButton, ProgressPanel
+    // (StatusPanel(0)), MemoryPanel (StatusPanel(2)), Capture, HTMLabel1 and Panel10.
 
     gain->SetPosition(10);
 
@@ -115,7 +115,7 @@ void TForm1::FormCreate() {
     butCapture->setText(QStringLiteral("SER"));
     Button3->show();
     butCapture->hide();
-    // (The recording controller's CaptureFormat := 2 is set here once it exists.)
+    // Hook (recording controller): CaptureFormat := 2 here.
 
     const bool havePath = !CapturePath.isEmpty();
     butCapture->setEnabled(havePath);
@@ -132,7 +132,7 @@ void TForm1::FormCreate() {
     SetExitProc([this] { SaveAndStop(); });
     exitProcInstalled_ = true;
 
-    // (SplitCapturePath runs here once the output-name unit exists.)
+    // Hook (capture location commands): SplitCapturePath() here.
 
     // Camera discovery: a library that cannot be loaded counts as no camera.
     std::string error;
@@ -192,8 +192,8 @@ uint32_t TForm1::ExitWaitMs() const {
 }
 
 void TForm1::SaveAndStop() {
-    // An open recording is closed here first, so that its file is complete (wired by the
-    // recording controller).
+    // Hook (recording controller): close an open recording here first, so that its file
+    // is complete.
 
     Capture->Running = false;
 

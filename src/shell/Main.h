@@ -2,8 +2,9 @@
 // The main window. Its handlers are defined in several files by role:
 //   Main.cpp           the window definition: controls, menus, status bar
 //   Main_startup.cpp   start-up (FormCreate), the exit procedure, closing and minimising
-//   Main_camera.cpp    exposure, gain, white balance, colour and the count field
-//   Main_display.cpp   the frame hand-off (FrameReady)
+//   Main_camera.cpp    exposure, gain, white balance, flip, colour, subframe, count field
+//   Main_display.cpp   the frame hand-off (FrameReady), zoom, histogram, overlay, focus aid
+//   Main_capture.cpp   capture commands, output format, capture folder and base name
 // Further roles (capture commands, output names, subframe, zoom) add files of their own
 // and connect their handlers from a Wire... function called by the constructor.
 #include <QMainWindow>
@@ -28,6 +29,7 @@ class QPushButton;
 class QScrollArea;
 class QSlider;
 class QStatusBar;
+class QTimer;
 class QVBoxLayout;
 class TConfText;
 class TFramePostTarget;
@@ -38,9 +40,17 @@ class TPicture;
 class TSplash;
 class TTrackBar;
 class TVideoCapture;
+class TAVIExport;
+class TExportView;
 
 // The camera delivers a raw colour (Bayer) image: the "Color Camera" menu item.
 extern bool ColorCamera;
+
+// The recording gate of the frame hand-off: the pause between recorded frames in ms (from
+// the Pause field), and the GetTickCount value before which no frame is recorded (0: at
+// once). Defined in Main_capture.cpp.
+extern int32_t FramePause;
+extern uint32_t NextRecordTick;
 
 // The "Last Capture" summary template (the hint text of HTMLabel1); formatted with the
 // duration in seconds and the frame rate.
@@ -90,11 +100,79 @@ class TForm1 : public QMainWindow {
     // Frames received since start (for diagnostics and tests).
     uint64_t FramesReceived = 0;
 
+    // ---- display (Main_display.cpp): zoom, centring, histogram, overlay, focus aid
+    void N251Click();
+    void N501Click();
+    void N1001Click();
+    void N2001Click();
+    void ZoomClick(int percent);  // the four above: the zoom, scroll bars back to 0
+    void positionImage();         // centres the picture from the scroll box's outer size
+    void ScrollBox1Resize();
+    void Timer1Timer();  // frame rate (status panel 0) and camera state (panel 1)
+    void Timer2Timer();  // centres the picture in the client area; hides the idle cancel
+    void HGramClick();
+    void Visible1Click();
+    void Configure1Click();
+    void Image1MouseDown(Qt::MouseButton button, Qt::KeyboardModifiers shift, int x, int y);
+    QTimer* Timer1 = nullptr;  // 1000 ms
+    QTimer* Timer2 = nullptr;  // 500 ms
+
     // ---- camera controls (Main_camera.cpp)
     void GAINChange();
     void Col1Click();
     void balancePositionChanged();
     void exposChange();
+    void _expotKeyUp();
+    void _expotMouseUp();
+    void MenuItem8Click(QAction* item);  // every exposure range preset
+    void gainKeyUp();
+    void gainMouseUp();
+    void HorizontalFlip1Click();
+    // subframe
+    void SliderWidthChange();
+    void SliderHeightChange();
+    void SliderWidthKeyUp();
+    void SliderWidthMouseUp();
+    void SliderHeightKeyUp();
+    void SliderHeightMouseUp();
+
+    // ---- capture commands, output format and location (Main_capture.cpp)
+    void butCaptureClick();  // start a SER or AVI recording
+    void Button3Click();     // start a FIT or BMP series
+    void CancelButtonClick();
+    void pseChange();
+    void pseUnitChanged();
+    void N12Click(QAction* item);  // a CountPopup count into expos
+    void SER8bit1Click();
+    void AVI2Click();
+    void FIT1Click();
+    void BMP1Click();
+    void IRAWClick();
+    void Askwhenopening1Click();
+    void SetCaptureLocation1Click();
+    void SetCaptureFilename1Click();
+    void SplitCapturePath();
+    void JoinCapturePath();
+    // While a recording runs the capture buttons and the format items are disabled.
+    void SetCaptureLocked(bool locked);
+    // Closes a recording still open (the exit procedure); false when it could not be
+    // finished.
+    bool CloseRecordingForExit();
+    // The recording controller and the window parts it shows its state in (deleted in
+    // Main_capture.cpp, where their types are complete).
+    struct TCaptureDeleter {
+        void operator()(TAVIExport* p) const;
+        void operator()(TExportView* p) const;
+    };
+    std::unique_ptr<TAVIExport, TCaptureDeleter> AviExport;
+    std::unique_ptr<TExportView, TCaptureDeleter> ExportView;
+    // Called by the hand-off's recording gate for each due frame (the controller's
+    // RecordStep).
+    std::function<void()> RecordStepHook;
+    // Folder for recordings, without a trailing "/"; empty until known.
+    QString CaptureDirectory;
+    // The folder dialog; returns the chosen folder, empty for Cancel. Tests replace it.
+    std::function<QString(QWidget* owner)> ChooseFolder;
 
     // Status bar panels 0 (progress), 1, 2 (free memory).
     QLabel* StatusPanel(int index) const;
@@ -196,9 +274,17 @@ class TForm1 : public QMainWindow {
     void BuildCaptureControls(QVBoxLayout* column);
     void BuildStatusBar();
     void WireCameraControls();
+    void WireSubframeControls();
+    void WireDisplayHandlers();
     void WireStartupHandlers();
+    void WireCaptureHandlers();
+    void SelectFormat(int32_t format);
+    void EnableCaptureButtons();
+    bool ReadCount(bool absolute, int32_t& count);
+    void StartRecording(int32_t count);
 
     std::shared_ptr<TFramePostTarget> postTarget_;
     QLabel* statusPanels_[3] = {nullptr, nullptr, nullptr};
     bool exitProcInstalled_ = false;
+    bool captureLocked_ = false;
 };

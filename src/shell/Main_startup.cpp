@@ -20,6 +20,7 @@
 #include "platform/Halt.h"
 #include "platform/Message.h"
 #include "platform/Settings.h"
+#include "recording/AVIExport.h"
 #include "shell/AppInfo.h"
 #include "shell/FrameEvent.h"
 #include "shell/Main.h"
@@ -44,6 +45,7 @@ void WaitProcessing(int ms) {
 void TForm1::WireStartupHandlers() {
     connect(Exit1, &QAction::triggered, this, [this] { Exit1Click(); });
     LoadCameraLib = [](std::string* error) { return LoadCameraLibrary(error); };
+    WireCaptureHandlers();
 }
 
 TForm1::~TForm1() {
@@ -62,7 +64,8 @@ void TForm1::FormCreate() {
     // Display state to its start values.
     ZoomPercent = 100;
 
-    // Hook (recording controller): create TAVIExport here and call its InitExport.
+    // The recording controller (made with the window's capture handlers) starts idle.
+    AviExport->InitExport();
 
     // The dialogs owned by the main window: overlay properties and output names.
     if (!ConfText) ConfText = new TConfText(this);
@@ -91,8 +94,10 @@ void TForm1::FormCreate() {
     CapturePath.clear();
     Capture->ExposureMs = 100;
 
-    // Hook (recording controller): fill its references here: CancelButton, ProgressPanel
-    // (StatusPanel(0)), MemoryPanel (StatusPanel(2)), Capture, HTMLabel1 and Panel10.
+    // The controller reaches the cancel button, status panels 0 and 2 and the summary
+    // through its view.
+    AviExport->View = ExportView.get();
+    AviExport->Capture = Capture.get();
 
     gain->SetPosition(10);
 
@@ -115,7 +120,7 @@ void TForm1::FormCreate() {
     butCapture->setText(QStringLiteral("SER"));
     Button3->show();
     butCapture->hide();
-    // Hook (recording controller): CaptureFormat := 2 here.
+    AviExport->CaptureFormat = FormatFit;
 
     const bool havePath = !CapturePath.isEmpty();
     butCapture->setEnabled(havePath);
@@ -132,7 +137,7 @@ void TForm1::FormCreate() {
     SetExitProc([this] { SaveAndStop(); });
     exitProcInstalled_ = true;
 
-    // Hook (capture location commands): SplitCapturePath() here.
+    SplitCapturePath();
 
     // Camera discovery: a library that cannot be loaded counts as no camera.
     std::string error;
@@ -192,8 +197,8 @@ uint32_t TForm1::ExitWaitMs() const {
 }
 
 void TForm1::SaveAndStop() {
-    // Hook (recording controller): close an open recording here first, so that its file
-    // is complete.
+    // A recording still open is closed first, so that its file is complete.
+    CloseRecordingForExit();
 
     Capture->Running = false;
 

@@ -5,6 +5,7 @@
 #include <QApplication>
 #include <QMessageBox>
 
+#include "controls/CodecDialog.h"
 #include "platform/Halt.h"
 #include "platform/Message.h"
 #include "shell/AppInfo.h"
@@ -41,6 +42,12 @@ int main(int argc, char** argv) {
         box.setWindowFlag(Qt::WindowStaysOnTopHint);
         box.exec();
     });
+
+    // With the codec set to "Ask when opening", every AVI part asks for its codec.
+    SetAviCodecChooser(
+        [](const std::vector<AviCodec>& offered, const std::string& partName, int32_t& fourcc) {
+            return ChooseCodec(QApplication::activeWindow(), offered, partName, fourcc);
+        });
 
     form = new TForm1;
     form->Splash = splash;

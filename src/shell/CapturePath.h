@@ -1,0 +1,21 @@
+#pragma once
+// The capture path (folder + "/" + base name, without extension) taken apart and put
+// together again, and the "Last Capture" summary text. No window needed.
+#include <QString>
+
+// The text without leading and trailing blanks and control characters.
+QString TrimBlanks(const QString& text);
+
+// Folder and base name of a capture path: the folder is everything before the last "/"
+// (the root stays "/"), empty when there is none; the base name is what follows it.
+void SplitPath(const QString& path, QString& directory, QString& baseName);
+
+// Folder + "/" + base name; empty when either part is empty.
+QString JoinPath(const QString& directory, const QString& baseName);
+
+// A folder as the folder dialog returned it, without a trailing "/" (except the root).
+QString FolderOf(const QString& chosen);
+
+// The summary template formatted with the duration in seconds and the frame rate, with the
+// locale's decimal separator.
+QString LastCaptureText(double durationSeconds, double framesPerSecond);

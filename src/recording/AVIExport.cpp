@@ -16,6 +16,14 @@
 uint32_t CaptureStartTime = 0;
 int32_t FramesWritten = 0;
 
+namespace {
+// Releases the frame just handled. A writer that asked the user something ran the event
+// loop meanwhile; frames handed off then were appended behind it, never in front.
+void ReleaseFrame(const FrameNode* f) {
+    if (FrameListHead == f) ReleaseHead();
+}
+}  // namespace
+
 std::string FormatText(const char* format, ...) {
     char buf[512];
     va_list args;
@@ -113,7 +121,7 @@ TAVIExport::WriteResult TAVIExport::WriteFrame() {
     const bool sequence = CaptureFormat == FormatAvi || CaptureFormat == FormatSer;
     if (sequence && (FrameWidth(f) != width_ || FrameHeight(f) != height_)) {
         // A frame exposed before the recording's size was in force: not part of it.
-        ReleaseHead();
+        ReleaseFrame(f);
         return WriteResult::Skipped;
     }
     const cv::Mat& grey = f->Image8.empty() ? f->RawImage : f->Image8;
@@ -145,7 +153,7 @@ TAVIExport::WriteResult TAVIExport::WriteFrame() {
             break;
     }
     if (ok) ++FramesWritten;
-    ReleaseHead();
+    ReleaseFrame(f);
     UpdateMemoryPanel();
     return ok ? WriteResult::Written : WriteResult::Failed;
 }

@@ -1,0 +1,313 @@
+// The recording controller without a window: counting modes, progress texts, the end of a
+// recording, its summary, and what a failing writer does to it.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <filesystem>
+
+#include "RecTestUtil.h"
+#include "platform/Clock.h"
+#include "recording/AVIExport.h"
+#include "recording/AviWriter.h"
+#include "recording/SER.h"
+
+using namespace rectest;
+
+namespace {
+constexpr int kW = 32, kH = 24;
+
+int32_t Le32(const std::vector<uint8_t>& b, size_t at) {
+    uint32_t v = 0;
+    for (int i = 3; i >= 0; --i) v = v << 8 | b.at(at + i);
+    return static_cast<int32_t>(v);
+}
+
+struct FakeView : TExportView {
+    std::vector<std::string> progress;  // every text set, in order
+    std::string memory;
+    int closed = 0;
+    std::vector<std::pair<double, double>> summaries;
+    std::vector<std::string> failures;
+    void SetProgressText(const std::string& t) override { progress.push_back(t); }
+    void SetMemoryText(const std::string& t) override { memory = t; }
+    void RecordingClosed() override { ++closed; }
+    void ShowSummary(double d, double fps) override { summaries.emplace_back(d, fps); }
+    void ReportFailure(const std::string& t) override { failures.push_back(t); }
+};
+
+class ExportTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        now = 100000;
+        testclock::SetMillis([this] { return now.load(); });
+        exp.View = &view;
+        exp.InitExport();
+    }
+    void TearDown() override {
+        exp.CloseRecording();
+        while (FrameListHead) ReleaseHead();
+        testclock::SetMillis(nullptr);
+    }
+    // What the frame hand-off does with a due frame.
+    void Step(int w = kW, int h = kH) {
+        FrameNode* f = MakeFrame(w, h);
+        AppendFrame(f);
+        exp.RecordStep();
+        if (FrameListHead == f) ReleaseHead();
+    }
+    // A capture command's start of a recording.
+    void Start(int64_t count, bool timed) {
+        exp.SetMode(count, timed);
+        exp.FramesDone = 0;
+        FramesWritten = 0;
+        CaptureStartTime = now;
+    }
+    std::string OpenSer(const std::string& name = "moon_00000.SER") {
+        exp.CaptureFormat = FormatSer;
+        const std::string path = dir / name;
+        EXPECT_FALSE(exp.OpenRecording(path, kW, kH, 0, 8));
+        return path;
+    }
+    size_t Files() const {
+        return std::distance(std::filesystem::directory_iterator(dir.path()),
+                             std::filesystem::directory_iterator());
+    }
+
+    std::atomic<uint32_t> now{0};
+    TempDir dir;
+    FakeView view;
+    TAVIExport exp;
+};
+}  // namespace
+
+TEST(CountText, ConvertsLikeTheRuntime) {
+    int32_t v = 0;
+    std::string err;
+    EXPECT_TRUE(ParseCount("42", v, err));
+    EXPECT_EQ(v, 42);
+    EXPECT_TRUE(ParseCount("-5", v, err));
+    EXPECT_EQ(v, -5);
+    EXPECT_TRUE(ParseCount(" +7", v, err));
+    EXPECT_EQ(v, 7);
+    EXPECT_TRUE(ParseCount("-2147483648", v, err));
+    EXPECT_EQ(v, INT32_MIN);
+    for (const char* bad : {"", "-", "12a", "2147483648", "1 ", "99999999999999999999"}) {
+        EXPECT_FALSE(ParseCount(bad, v, err)) << bad;
+        EXPECT_EQ(err, std::string("'") + bad + "' is not a valid integer value");
+    }
+}
+
+TEST(CountText, PauseInMilliseconds) {
+    EXPECT_EQ(PauseMs("", false), 0);
+    EXPECT_EQ(PauseMs("", true), 0);
+    EXPECT_EQ(PauseMs("250", false), 250);
+    EXPECT_EQ(PauseMs("2", true), 2000);
+    EXPECT_EQ(PauseMs("99999", true), 99999000);
+}
+
+TEST_F(ExportTest, CountOfOneWritesOneFrameAndTheNextDueFrameCloses) {
+    const std::string path = OpenSer();
+    Start(1, false);
+    Step();
+    EXPECT_EQ(exp.FramesDone, 1);
+    EXPECT_EQ(exp.FramesToGo, 0);
+    EXPECT_TRUE(view.progress.empty());  // the count ran out: no "0 Frames left"
+    EXPECT_EQ(exp.WriterState, WriterSer);
+    now += 999;
+    Step();  // finds the recording over: not written
+    EXPECT_EQ(exp.WriterState, WriterNone);
+    EXPECT_EQ(FramesWritten, 1);
+    ASSERT_EQ(view.summaries.size(), 1u);
+    EXPECT_DOUBLE_EQ(view.summaries[0].first, 1.0);  // (999 + 1) ms
+    EXPECT_DOUBLE_EQ(view.summaries[0].second, 1.0);
+    EXPECT_EQ(view.closed, 1);
+    const auto bytes = ReadAll(path);
+    EXPECT_EQ(Le32(bytes, SerFrameCountOffset), 1);
+    EXPECT_EQ(bytes.size(), size_t{SerHeaderSize} + kW * kH + 8);
+}
+
+TEST_F(ExportTest, CountOfFiveCountsDownThenClearsThePanel) {
+    const std::string path = OpenSer();
+    Start(5, false);
+    for (int i = 0; i < 5; ++i) Step();
+    EXPECT_EQ(view.progress, (std::vector<std::string>{"4 Frames left", "3 Frames left",
+                                                       "2 Frames left", "1 Frames left"}));
+    Step();
+    EXPECT_EQ(view.progress.back(), "");
+    EXPECT_EQ(Le32(ReadAll(path), SerFrameCountOffset), 5);
+    EXPECT_FALSE(view.memory.empty());
+    EXPECT_NE(view.memory.find(" MB"), std::string::npos);
+}
+
+TEST_F(ExportTest, ContinuousRunsUntilCancelled) {
+    OpenSer();
+    Start(0, false);
+    EXPECT_EQ(exp.FramesToGo, CountContinuous);
+    for (int i = 0; i < 7; ++i) Step();
+    EXPECT_EQ(view.progress.back(), exp.ContinuousText);
+    exp.FramesToGo = 0;  // the cancel command
+    Step();
+    EXPECT_EQ(exp.WriterState, WriterNone);
+    EXPECT_EQ(FramesWritten, 7);
+}
+
+TEST_F(ExportTest, TimedShowsSecondsLeftAndEndsAtEndTime) {
+    OpenSer();
+    Start(3, true);
+    EXPECT_EQ(exp.FramesToGo, CountTimed);
+    EXPECT_EQ(exp.EndTime, now + 3000);
+    Step();
+    EXPECT_EQ(view.progress.back(), "3 s left, 1 frames");
+    now += 2500;
+    Step();
+    EXPECT_EQ(view.progress.back(), "0 s left, 2 frames");
+    now += 500;  // EndTime reached
+    Step();
+    EXPECT_EQ(exp.WriterState, WriterNone);
+    EXPECT_EQ(FramesWritten, 2);
+}
+
+TEST_F(ExportTest, TimedSurvivesTheTimerWrap) {
+    now = 0xFFFFFC00u;  // 1024 ms before the wrap
+    OpenSer();
+    Start(2, true);
+    now += 1500;  // past the wrap, 500 ms left
+    Step();
+    EXPECT_EQ(exp.FramesDone, 1);
+    EXPECT_EQ(view.progress.back(), "0 s left, 1 frames");
+}
+
+TEST_F(ExportTest, TimedZeroWritesNothingAndShowsRateZero) {
+    const std::string path = OpenSer();
+    Start(0, true);
+    Step();
+    EXPECT_EQ(exp.WriterState, WriterNone);
+    ASSERT_EQ(view.summaries.size(), 1u);
+    EXPECT_EQ(view.summaries[0].second, 0.0);
+    EXPECT_EQ(Le32(ReadAll(path), SerFrameCountOffset), 0);
+}
+
+TEST_F(ExportTest, NegativeCountEndsASeriesAtItsFirstStep) {
+    exp.CaptureFormat = FormatFit;
+    exp.StillPath = dir / "moon.FIT";
+    exp.WriterState = WriterStills;
+    Start(-5, false);
+    Step();
+    EXPECT_EQ(exp.WriterState, WriterNone);
+    EXPECT_EQ(Files(), 0u);
+}
+
+TEST_F(ExportTest, StillSeriesWritesNumberedFilesAndClosesNothing) {
+    exp.CaptureFormat = FormatBmp;
+    exp.StillPath = dir / "moon.BMP";
+    exp.WriterState = WriterStills;
+    Start(2, false);
+    Step();
+    Step();
+    Step();
+    EXPECT_EQ(exp.WriterState, WriterNone);
+    EXPECT_TRUE(std::filesystem::exists(dir / "moon_00000.BMP"));
+    EXPECT_TRUE(std::filesystem::exists(dir / "moon_00001.BMP"));
+    EXPECT_EQ(Files(), 2u);
+    EXPECT_TRUE(view.failures.empty());
+}
+
+TEST_F(ExportTest, FramesOfAnotherSizeAreDroppedNotCounted) {
+    const std::string path = OpenSer();
+    Start(2, false);
+    Step(kW + 4, kH);
+    EXPECT_EQ(exp.FramesDone, 0);
+    EXPECT_EQ(exp.FramesToGo, 2);
+    EXPECT_TRUE(view.failures.empty());
+    Step();
+    Step();
+    Step();
+    EXPECT_EQ(Le32(ReadAll(path), SerFrameCountOffset), 2);
+    EXPECT_EQ(FramesWritten, 2);
+}
+
+TEST_F(ExportTest, AStepWithoutAFrameWritesAndCountsNothing) {
+    OpenSer();
+    Start(3, false);
+    exp.RecordStep();
+    EXPECT_EQ(FramesWritten, 0);
+    EXPECT_EQ(exp.FramesToGo, 3);
+}
+
+TEST_F(ExportTest, FailedWriteEndsTheRecordingAtOnceWithACompleteFile) {
+    const std::string path = OpenSer();
+    Start(0, false);
+    {
+        // Room for the header and two frames.
+        FileSizeLimit limit(SerHeaderSize + 2 * kW * kH + kW * kH / 2);
+        Step();
+        Step();
+        Step();  // does not fit
+    }
+    EXPECT_EQ(exp.WriterState, WriterNone);
+    EXPECT_EQ(exp.FramesToGo, 0);
+    EXPECT_EQ(FramesWritten, 2);
+    ASSERT_EQ(view.summaries.size(), 1u);
+    ASSERT_EQ(view.failures.size(), 1u);
+    EXPECT_NE(view.failures[0].find("after 2 frames"), std::string::npos) << view.failures[0];
+    EXPECT_NE(view.failures[0].find(path), std::string::npos) << view.failures[0];
+    const auto bytes = ReadAll(path);
+    EXPECT_EQ(Le32(bytes, SerFrameCountOffset), 2);
+    EXPECT_EQ(bytes.size(), size_t{SerHeaderSize} + 2 * kW * kH + 2 * 8);
+    Step();  // later frames find nothing open
+    EXPECT_EQ(view.failures.size(), 1u);
+}
+
+TEST_F(ExportTest, FailedStillEndsTheSeries) {
+    exp.CaptureFormat = FormatFit;
+    exp.StillPath = dir / "gone/moon.FIT";  // the folder does not exist
+    exp.WriterState = WriterStills;
+    Start(5, false);
+    Step();
+    EXPECT_EQ(exp.WriterState, WriterNone);
+    EXPECT_EQ(FramesWritten, 0);
+    ASSERT_EQ(view.failures.size(), 1u);
+    EXPECT_NE(view.failures[0].find("moon_00000.FIT"), std::string::npos) << view.failures[0];
+}
+
+TEST_F(ExportTest, OpenFailureLeavesNothingOpen) {
+    exp.CaptureFormat = FormatSer;
+    EXPECT_TRUE(exp.OpenRecording(dir / "gone/moon_00000.SER", kW, kH, 0, 8));
+    EXPECT_EQ(exp.WriterState, WriterNone);
+    EXPECT_NE(LastWriterError().find("moon_00000.SER"), std::string::npos);
+}
+
+TEST_F(ExportTest, ASecondOpenFinishesTheFirstOutput) {
+    const std::string first = OpenSer("a_00000.SER");
+    Start(0, false);
+    Step();
+    OpenSer("b_00000.SER");
+    EXPECT_EQ(Le32(ReadAll(first), SerFrameCountOffset), 1);
+}
+
+TEST_F(ExportTest, AStepDuringAWriterDialogWritesNothing) {
+    // A new AVI part asks for its codec; frames handled while the dialog is up must not
+    // reach the writer.
+    const int32_t savedCodec = CodecFourCC;
+    const int64_t savedLimit = AviPartLimitBytes;
+    int asked = 0;
+    SetAviCodecChooser([&](const std::vector<AviCodec>&, const std::string&, int32_t& fourcc) {
+        ++asked;
+        Step();  // a frame handed off while the dialog is shown
+        fourcc = 0;
+        return true;
+    });
+    CodecFourCC = CodecAsk;
+    AviPartLimitBytes = 10;  // every second frame starts a part
+    exp.CaptureFormat = FormatAvi;
+    ASSERT_FALSE(exp.OpenRecording(dir / "moon_00000.AVI", kW, kH, 0, 8));
+    Start(0, false);
+    Step();
+    Step();  // new part: asks
+    EXPECT_GE(asked, 2);
+    EXPECT_EQ(FramesWritten, 2);
+    EXPECT_TRUE(exp.CloseRecording()) << LastWriterError();
+    SetAviCodecChooser(nullptr);
+    CodecFourCC = savedCodec;
+    AviPartLimitBytes = savedLimit;
+}

@@ -1,0 +1,236 @@
+// The camera controls against the fake camera: which calls reach the camera and when, and
+// the slider arithmetic of exposure presets and the subframe.
+#include <gtest/gtest.h>
+
+#include <QAction>
+#include <QFrame>
+#include <QLCDNumber>
+#include <QLabel>
+#include <QMenu>
+#include <QSlider>
+#include <string>
+
+#include "FakeCamera.h"
+#include "LiveForm.h"
+#include "acquisition/VideoCapture.h"
+#include "shell/ControlMath.h"
+#include "shell/Main.h"
+#include "shell/TrackBar.h"
+
+namespace {
+
+bool Has(const std::string& trace, const std::string& call) {
+    return trace.find(call) != std::string::npos;
+}
+
+class CameraControls : public ::testing::Test {
+  protected:
+    // Lets `n` more exposures run, so that whatever is pending had its chance.
+    void Exposures(int n) {
+        const int target = cam.ExposuresStarted() + n;
+        ASSERT_TRUE(WaitUntil([&] { return cam.ExposuresStarted() >= target; }));
+    }
+    void Start() {
+        cam.Install();
+        cam.SetAutoRelease(true);
+        ASSERT_TRUE(StartForm(form));
+        Exposures(2);
+    }
+
+    DisplayStateGuard guard;
+    tvtest::FakeCamera cam{1280, 1024, "Fake"};
+    TForm1 form;
+};
+
+}  // namespace
+
+TEST_F(CameraControls, ExposureReachesTheCameraOnlyWhenCommitted) {
+    Start();
+    ASSERT_TRUE(Has(cam.Trace(), "SetExposureLength(100)"));
+    cam.ClearCalls();
+
+    // Dragging the thumb changes only the slider.
+    form._expot->SetPosition(40);
+    EXPECT_EQ(form._expot->ValueLabel->text(), "40 ms");
+    Exposures(3);
+    EXPECT_EQ(form.Capture->ExposureMs.load(), 100);
+    EXPECT_EQ(cam.CountOf("SetExposureLength"), 0);
+
+    // Releasing the mouse commits: a pending length, no cancel after 100 ms.
+    emit form._expot->MouseUp();
+    EXPECT_EQ(form.Capture->ExposureMs.load(), 40);
+    EXPECT_EQ(form.Saved.EXPOLENGTH, "40");
+    EXPECT_TRUE(cam.WaitForCount("SetExposureLength", 1, 2000));
+    EXPECT_TRUE(Has(cam.Trace(), "SetExposureLength(40)"));
+    EXPECT_EQ(cam.CountOf("CancelExposure"), 0);
+
+    // A preset alone changes the range, never the camera.
+    cam.ClearCalls();
+    form.MenuItem6->trigger();  // "2500ms"
+    EXPECT_EQ(form._expot->Max(), 2500);
+    EXPECT_EQ(form._expot->Slider->tickInterval(), 250);
+    EXPECT_EQ(form._expot->Position(), 40);
+    form._expot->SetPosition(800);
+    form.MenuItem7->trigger();  // "5000ms": the thumb comes down to 100
+    EXPECT_EQ(form._expot->Position(), 100);
+    EXPECT_EQ(form._expot->Max(), 5000);
+    Exposures(3);
+    EXPECT_EQ(form.Capture->ExposureMs.load(), 40);
+    EXPECT_EQ(form.Saved.EXPOLENGTH, "40");
+    EXPECT_EQ(cam.CountOf("SetExposureLength"), 0);
+
+    // Only a previous length above 500 ms cancels the exposure in progress. (The fake
+    // exposes instantly, so the lengths cost no time here.)
+    const struct {
+        int position;
+        int cancels;  // after committing it
+    } steps[] = {{500, 0}, {600, 0}, {501, 1}, {20, 2}, {30, 2}};
+    for (const auto& s : steps) {
+        form._expot->SetPosition(s.position);
+        emit form._expot->KeyUp();
+        EXPECT_EQ(cam.CountOf("CancelExposure"), s.cancels) << "commit of " << s.position;
+    }
+    EXPECT_EQ(form.Saved.EXPOLENGTH, "30");
+}
+
+TEST_F(CameraControls, GainIsPendingWhileDraggedAndSentAtOnceOnRelease) {
+    Start();
+    form.Capture->Recording = 1;  // the acquisition thread leaves the gain alone now
+    Exposures(2);
+    cam.ClearCalls();
+    form.gain->SetPosition(60);
+    EXPECT_EQ(form.Capture->Gain.load(), 60);
+    EXPECT_EQ(form.gain->ValueLabel->text(), "60 %");
+    EXPECT_EQ(form.Saved.GAIN, "60");
+    Exposures(2);
+    EXPECT_EQ(cam.CountOf("SetGain"), 0);
+    emit form.gain->MouseUp();  // straight to the camera, recording or not
+    EXPECT_EQ(cam.CountOf("SetGain"), 1);
+    EXPECT_TRUE(Has(cam.Trace(), "SetGain(60)"));
+    form.Capture->Recording = 0;
+}
+
+TEST_F(CameraControls, DuringARecordingOnlyTheWhiteBalanceIsApplied) {
+    Start();
+    form.Capture->Recording = 1;
+    Exposures(2);  // a pass that began before the flag may still have sent settings
+    cam.ClearCalls();
+
+    form.HorizontalFlip1->trigger();
+    EXPECT_TRUE(RequestedFlip.load());
+    form.SliderWidth->SetPosition(641);
+    form.SliderHeight->SetPosition(480);
+    form.redbalance->SetPosition(128);
+    form._expot->SetPosition(20);
+    emit form._expot->MouseUp();
+    // "Color Camera" sends nothing to the camera.
+    form.Col1->trigger();
+    EXPECT_FALSE(form.Balance->isVisibleTo(&form));
+    form.Col1->trigger();
+    Exposures(4);
+    const std::string during = cam.Trace();
+    EXPECT_EQ(cam.CountOf("SetWhiteBalance"), 1) << during;
+    EXPECT_TRUE(Has(during, "SetWhiteBalance(127,127,255)")) << during;
+    for (const char* call : {"Subframe", "HorizontalFlip", "SetExposureLength", "SetGain"})
+        EXPECT_EQ(cam.CountOf(call), 0) << call << " during the recording: " << during;
+    EXPECT_EQ(cam.Width(), 1280);
+    EXPECT_FALSE(cam.Flipped());
+
+    // When the recording ends everything pending is brought into force.
+    form.Capture->Recording = 0;
+    Exposures(2);
+    const std::string after = cam.Trace();
+    EXPECT_TRUE(Has(after, "Subframe(640,480)")) << after;
+    EXPECT_TRUE(Has(after, "HorizontalFlip(1)")) << after;
+    EXPECT_TRUE(Has(after, "SetExposureLength(20)")) << after;
+    EXPECT_EQ(cam.Width(), 640);
+    EXPECT_TRUE(cam.Flipped());
+}
+
+TEST_F(CameraControls, SubframeSlidersDrawCentredAndRequestAlignedSizes) {
+    Start();
+    EXPECT_EQ(form.SliderWidth->Max(), 1280);
+    EXPECT_EQ(form.SliderHeight->Max(), 1024);
+
+    form.SliderWidth->SetPosition(320);  // 26.5 rounds to 26
+    EXPECT_EQ(form.subframe->x(), 40);
+    EXPECT_EQ(form.subframe->width(), 26);
+    EXPECT_EQ(form.HRES->intValue(), 320);
+    EXPECT_EQ(form.Capture->RequestedWidth.load(), 320);
+    for (int p = 100; p <= 103; ++p) {
+        form.SliderWidth->SetPosition(p);
+        EXPECT_EQ(form.Capture->RequestedWidth.load(), 100) << p;
+        EXPECT_EQ(form.HRES->intValue(), 100) << p;
+    }
+
+    form.SliderHeight->SetPosition(512);  // 42.5 rounds to 42
+    EXPECT_EQ(form.subframe->y(), 21);
+    EXPECT_EQ(form.subframe->height(), 42);
+    EXPECT_EQ(form.VRES->intValue(), 512);
+    EXPECT_EQ(form.Capture->RequestedHeight.load(), 512);
+    form.SliderHeight->SetPosition(1023);  // drawn from the raw position
+    EXPECT_EQ(form.subframe->height(), 85);
+    EXPECT_EQ(form.subframe->y(), 0);
+    EXPECT_EQ(form.VRES->intValue(), 1020);
+    EXPECT_EQ(form.Capture->RequestedHeight.load(), 1020);
+
+    // Key-up and mouse-up write the aligned size again.
+    form.Capture->RequestedWidth = 0;
+    form.Capture->RequestedHeight = 0;
+    emit form.SliderWidth->MouseUp();
+    emit form.SliderHeight->KeyUp();
+    EXPECT_EQ(form.Capture->RequestedWidth.load(), 100);
+    EXPECT_EQ(form.Capture->RequestedHeight.load(), 1020);
+    Exposures(2);
+    EXPECT_EQ(cam.Width(), 100);
+    EXPECT_EQ(cam.Height(), 1020);
+}
+
+TEST(CameraControlsOddSensor, FullWidthOfA1294SensorRequests1292) {
+    DisplayStateGuard guard;
+    tvtest::FakeCamera cam(1294, 966);
+    cam.Install();
+    cam.SetAutoRelease(true);
+    TForm1 form;
+    ASSERT_TRUE(StartForm(form));
+    form.SliderWidth->SetPosition(1200);
+    form.SliderWidth->SetPosition(1294);
+    form.SliderHeight->SetPosition(900);
+    form.SliderHeight->SetPosition(966);
+    EXPECT_EQ(form.Capture->RequestedWidth.load(), 1292);
+    EXPECT_EQ(form.HRES->intValue(), 1292);
+    EXPECT_EQ(form.subframe->width(), 106);  // Round(1292 * 106 / 1294) = Round(105.84)
+    EXPECT_EQ(form.Capture->RequestedHeight.load(), 964);
+    EXPECT_TRUE(WaitUntil([&] { return cam.Width() == 1292 && cam.Height() == 964; }));
+}
+
+TEST(ControlMath, PresetCaptionsAndRanges) {
+    int32_t p = 0;
+    EXPECT_TRUE(PresetFromCaption("2500ms", p));
+    EXPECT_EQ(p, 2500);
+    EXPECT_TRUE(PresetFromCaption("&10000ms", p));
+    EXPECT_EQ(p, 10000);
+    EXPECT_FALSE(PresetFromCaption("fast", p));
+    EXPECT_FALSE(PresetFromCaption("0ms", p));
+    EXPECT_EQ(p, 10000);  // untouched by a refused caption
+
+    const ExposureRange keep = ExposurePresetRange(50, 2500);
+    EXPECT_EQ(keep.position, 50);
+    EXPECT_EQ(keep.max, 2500);
+    EXPECT_EQ(keep.tickInterval, 250);
+    EXPECT_EQ(ExposurePresetRange(800, 5000).position, 100);
+    EXPECT_EQ(ExposurePresetRange(100, 100).position, 100);
+}
+
+TEST(ControlMath, BalanceAlignmentAndSpans) {
+    EXPECT_EQ(BalanceValue(-127), 0);
+    EXPECT_EQ(BalanceValue(0), 127);
+    EXPECT_EQ(BalanceValue(128), 255);
+    EXPECT_EQ(AlignedSize(1294), 1292);
+    EXPECT_EQ(AlignedSize(1296), 1296);
+    // Halves to even in both directions: 2.5 -> 2, 3.5 -> 4 (of a 10-pixel extent).
+    EXPECT_EQ(SubframeSpan(1, 4, 10).length, 2);
+    EXPECT_EQ(SubframeSpan(7, 20, 10).length, 4);
+    EXPECT_EQ(SubframeSpan(7, 20, 10).offset, 3);
+    EXPECT_EQ(SubframeSpan(5, 0, 85).length, 85);  // no maximum yet: the full panel
+}

@@ -1,0 +1,178 @@
+// The frame hand-off's decisions: preview and recording throttles with a settable clock,
+// demosaic only for colour, the histogram for every frame, and every frame released.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <vector>
+
+#include "acquisition/ImageList.h"
+#include "platform/Clock.h"
+#include "shell/FrameDispatch.h"
+
+namespace {
+
+class Handoff : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        testclock::SetMillis([this] { return now; });
+        NextPreviewTime = 0;
+        inFlightBefore = FramesInFlight.load();
+        actions.preview = [this](cv::Mat& image) { previewChannels.push_back(image.channels()); };
+        actions.histogram = [this](const cv::Mat&) { ++histograms; };
+        actions.recordStep = [this] {
+            ++steps;
+            // The controller writes the head of the list, which is the frame.
+            EXPECT_NE(FrameListHead, nullptr);
+            if (stepReleases) ReleaseHead();
+        };
+    }
+    void TearDown() override {
+        testclock::SetMillis(nullptr);
+        NextPreviewTime = 0;
+        EXPECT_EQ(FrameListHead, nullptr);
+        EXPECT_EQ(FrameListTail, nullptr);
+        EXPECT_EQ(FramesInFlight.load(), inFlightBefore) << "a frame was not freed";
+    }
+
+    // One posted frame at time `at`.
+    HandoffReport Frame(uint32_t at) {
+        now = at;
+        FrameNode* node = NewFrame(32, 24, "", false, 8);
+        node->RawImage.setTo(40);
+        MarkPosted(node);
+        return DispatchFrame(node, flags, actions, nextRecordTick, framePause);
+    }
+
+    uint32_t now = 0;
+    int inFlightBefore = 0;
+    FrameFlags flags;
+    FrameActions actions;
+    uint32_t nextRecordTick = 0;
+    int32_t framePause = 0;
+    bool stepReleases = true;
+    std::vector<int> previewChannels;
+    int histograms = 0;
+    int steps = 0;
+};
+
+}  // namespace
+
+TEST_F(Handoff, NotRecordingEveryFrameIsPreviewedAndCountedNeverRecorded) {
+    flags.colorCamera = false;
+    for (uint32_t t : {1000u, 1001u, 1002u, 1003u}) {
+        const HandoffReport r = Frame(t);
+        EXPECT_TRUE(r.previewed);
+        EXPECT_FALSE(r.demosaiced);  // grey camera: nothing demosaiced
+        EXPECT_TRUE(r.histogram);
+        EXPECT_FALSE(r.recorded);
+    }
+    EXPECT_EQ(previewChannels, (std::vector<int>{1, 1, 1, 1}));
+    EXPECT_EQ(histograms, 4);
+    EXPECT_EQ(steps, 0);
+}
+
+TEST_F(Handoff, ColourCameraPreviewsTheDemosaicedImageOnlyWhenShown) {
+    flags.colorCamera = true;
+    const HandoffReport shown = Frame(5000);
+    EXPECT_TRUE(shown.previewed);
+    EXPECT_TRUE(shown.demosaiced);
+    EXPECT_EQ(previewChannels, std::vector<int>{3});
+
+    // A thinned frame during a recording is neither shown nor demosaiced, but counted and
+    // offered to the recording.
+    flags.recording = 1;
+    const HandoffReport thinned = Frame(5500);
+    EXPECT_FALSE(thinned.previewed);
+    EXPECT_FALSE(thinned.demosaiced);
+    EXPECT_TRUE(thinned.histogram);
+    EXPECT_TRUE(thinned.recorded);
+    EXPECT_EQ(previewChannels.size(), 1u);
+}
+
+TEST_F(Handoff, RecordingThinsThePreviewToOneFrameASecond) {
+    Frame(10000);  // last preview before the recording: NextPreviewTime = 11000
+    EXPECT_EQ(NextPreviewTime, 11000u);
+    flags.recording = 1;
+    EXPECT_FALSE(Frame(10400).previewed);
+    EXPECT_FALSE(Frame(11000).previewed);  // not yet past
+    EXPECT_TRUE(Frame(11001).previewed);
+    EXPECT_FALSE(Frame(11900).previewed);
+    EXPECT_FALSE(Frame(12001).previewed);
+    EXPECT_TRUE(Frame(12002).previewed);
+    EXPECT_EQ(histograms, 7);  // every frame, previewed or not
+
+    // "Preview During Capture" shows every frame.
+    flags.previewDuringCapture = true;
+    EXPECT_TRUE(Frame(12003).previewed);
+    EXPECT_TRUE(Frame(12004).previewed);
+    // When the recording ends every frame is shown again.
+    flags.previewDuringCapture = false;
+    flags.recording = 0;
+    EXPECT_TRUE(Frame(12005).previewed);
+}
+
+TEST_F(Handoff, PreviewThrottleSurvivesTheTimerWrap) {
+    flags.recording = 1;
+    EXPECT_TRUE(Frame(0xFFFFF000u).previewed);  // the start value 0 lets the first through
+    EXPECT_TRUE(Frame(0xFFFFFD00u).previewed);
+    EXPECT_EQ(NextPreviewTime, 0xFFFFFD00u + 1000u);  // wrapped to 232
+    EXPECT_FALSE(Frame(0xFFFFFFF0u).previewed);
+    EXPECT_FALSE(Frame(232).previewed);
+    EXPECT_TRUE(Frame(233).previewed);
+}
+
+TEST_F(Handoff, RecordingGateKeepsThePauseOnTheTickCount) {
+    flags.recording = 1;
+    flags.previewDuringCapture = true;
+    framePause = 2000;
+    nextRecordTick = 0;  // set by a capture command: the first frame is due at once
+    EXPECT_TRUE(Frame(50000).recorded);
+    EXPECT_EQ(nextRecordTick, 52000u);
+    EXPECT_FALSE(Frame(50100).recorded);  // dropped, but still shown and counted
+    EXPECT_FALSE(Frame(51999).recorded);
+    EXPECT_TRUE(Frame(52000).recorded);
+    EXPECT_EQ(steps, 2);
+    EXPECT_EQ(histograms, 4);
+    EXPECT_EQ(previewChannels.size(), 4u);
+
+    // A cancel sets NextRecordTick to 0: the very next frame reaches the controller.
+    nextRecordTick = 0;
+    EXPECT_TRUE(Frame(52001).recorded);
+
+    // Pause 0: every frame.
+    framePause = 0;
+    for (uint32_t t = 60000; t < 60005; ++t) EXPECT_TRUE(Frame(t).recorded);
+
+    // A tick count that wraps during the pause does not stop the recording.
+    framePause = 1000;
+    nextRecordTick = 0;
+    EXPECT_TRUE(Frame(0xFFFFFE00u).recorded);
+    EXPECT_FALSE(Frame(0xFFFFFFFFu).recorded);
+    EXPECT_TRUE(Frame(0x000001F0u).recorded);
+}
+
+TEST_F(Handoff, OnlyRecordingOneOpensTheGateAndEveryFrameIsReleased) {
+    flags.recording = 2;
+    EXPECT_FALSE(Frame(100).recorded);
+    flags.recording = 1;
+    stepReleases = false;  // a controller that did not write the frame
+    EXPECT_TRUE(Frame(200).recorded);
+    stepReleases = true;
+    EXPECT_TRUE(Frame(300).recorded);  // ... and one that wrote and released it
+    EXPECT_EQ(steps, 2);
+    // TearDown checks that the list is empty and no frame is left in flight.
+}
+
+TEST_F(Handoff, HistogramBoxUncheckedCountsNothing) {
+    flags.histogram = false;
+    EXPECT_FALSE(Frame(100).histogram);
+    EXPECT_EQ(histograms, 0);
+}
+
+TEST(FrameRate, TruncatesAndSurvivesAnEmptyWindow) {
+    EXPECT_EQ(FramesPerSecond(25, 1000), 25);
+    EXPECT_EQ(FramesPerSecond(29, 1001), 28);  // 28.97 truncated
+    EXPECT_EQ(FramesPerSecond(7, 0), 0);
+    EXPECT_EQ(FramesPerSecond(0, 1000), 0);
+    EXPECT_EQ(FramesPerSecond(2000000, 1000), 2000000);  // no 32-bit overflow
+}

@@ -46,7 +46,7 @@ class TAVIExport {
     int32_t WriterState = WriterNone;
     // Progress and memory texts (printf formats): free MiB as long long; none; seconds
     // left as long long and FramesDone as int.
-    std::string MemoryFormat = "%lld MB";
+    std::string MemoryFormat = "%lld";  // the panel is 50 pixels wide; its tooltip names the unit
     std::string ContinuousText = "Recording - Cancel to stop";
     std::string TimedFormat = "%lld s left, %d frames";
     TExportView* View = nullptr;

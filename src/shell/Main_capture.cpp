@@ -117,6 +117,7 @@ void TForm1::WireCaptureHandlers() {
     AviExport->View = ExportView.get();
     AviExport->Capture = Capture.get();
     RecordStepHook = [this] { AviExport->RecordStep(); };
+    StatusPanel(2)->setToolTip(QStringLiteral("Free memory in MiB"));
     ChooseFolder = [](QWidget* owner) {
         return QFileDialog::getExistingDirectory(owner, QStringLiteral("Select save directory"),
                                                  QString(), QFileDialog::ShowDirsOnly);

@@ -157,6 +157,9 @@ TEST_F(CameraControls, SubframeSlidersDrawCentredAndRequestAlignedSizes) {
     EXPECT_EQ(form.subframe->width(), 26);
     EXPECT_EQ(form.HRES->intValue(), 320);
     EXPECT_EQ(form.Capture->RequestedWidth.load(), 320);
+    form.SliderWidth->SetPosition(323);  // the width is drawn from the aligned 320
+    EXPECT_EQ(form.subframe->width(), 26);
+    EXPECT_EQ(form.Capture->RequestedWidth.load(), 320);
     for (int p = 100; p <= 103; ++p) {
         form.SliderWidth->SetPosition(p);
         EXPECT_EQ(form.Capture->RequestedWidth.load(), 100) << p;
@@ -168,6 +171,10 @@ TEST_F(CameraControls, SubframeSlidersDrawCentredAndRequestAlignedSizes) {
     EXPECT_EQ(form.subframe->height(), 42);
     EXPECT_EQ(form.VRES->intValue(), 512);
     EXPECT_EQ(form.Capture->RequestedHeight.load(), 512);
+    form.SliderHeight->SetPosition(515);  // drawn from the raw 515: Round(42.75)
+    EXPECT_EQ(form.subframe->height(), 43);
+    EXPECT_EQ(form.subframe->y(), 21);
+    EXPECT_EQ(form.VRES->intValue(), 512);
     form.SliderHeight->SetPosition(1023);  // drawn from the raw position
     EXPECT_EQ(form.subframe->height(), 85);
     EXPECT_EQ(form.subframe->y(), 0);

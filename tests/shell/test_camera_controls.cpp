@@ -60,7 +60,8 @@ TEST_F(CameraControls, ExposureReachesTheCameraOnlyWhenCommitted) {
     emit form._expot->MouseUp();
     EXPECT_EQ(form.Capture->ExposureMs.load(), 40);
     EXPECT_EQ(form.Saved.EXPOLENGTH, "40");
-    EXPECT_TRUE(cam.WaitForCount("SetExposureLength", 1, 2000));
+    // (Waiting dispatches the frames, or the acquisition thread would wait for the window.)
+    EXPECT_TRUE(WaitUntil([&] { return cam.CountOf("SetExposureLength") == 1; }));
     EXPECT_TRUE(Has(cam.Trace(), "SetExposureLength(40)"));
     EXPECT_EQ(cam.CountOf("CancelExposure"), 0);
 

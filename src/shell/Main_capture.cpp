@@ -3,6 +3,7 @@
 // base name.
 #include <QAction>
 #include <QComboBox>
+#include <QFile>
 #include <QFileDialog>
 #include <QFrame>
 #include <QLabel>
@@ -97,6 +98,11 @@ class TCaptureView : public TExportView {
 
 void CutExposure() {
     if (Camera().CancelExposure) Camera().CancelExposure();
+}
+
+// A path as the file system spells it (the locale's encoding of file names).
+std::string FileSystemName(const QString& path) {
+    return QFile::encodeName(path).toStdString();
 }
 
 void ReleaseAllFrames() {
@@ -200,7 +206,7 @@ void TForm1::butCaptureClick() {
     Capture->ExposureMs = _expot->Position();
     int32_t count = 0;
     if (!ReadCount(true, count)) return;
-    const std::string base = CapturePath.toStdString() + ext;
+    const std::string base = FileSystemName(CapturePath) + ext;
     const std::string path = NumberedName(base, NextRecordingNumber(base));
     StatusPanel(2)->clear();
     if (AviExport->OpenRecording(path, Capture->ActiveWidth, Capture->ActiveHeight,
@@ -227,7 +233,7 @@ void TForm1::Button3Click() {
     int32_t count = 0;
     if (!ReadCount(false, count)) return;
     AviExport->StillPath =
-        CapturePath.toStdString() + (AviExport->CaptureFormat == FormatFit ? ".FIT" : ".BMP");
+        FileSystemName(CapturePath) + (AviExport->CaptureFormat == FormatFit ? ".FIT" : ".BMP");
     AviExport->WriterState = WriterStills;
     Capture->ExposureMs = _expot->Position();
     ReleaseAllFrames();

@@ -68,7 +68,7 @@ class RecordFormats : public ::testing::Test {
         previous_ = SetMessageHandler([this](const std::string& t) { messages.push_back(t); });
         out = config.Dir().toStdString() + "/captures";
         fs::create_directories(out);
-        ASSERT_TRUE(config.WriteIni("[TarviVideo2R]\nEXPOLENGTH=5\n"));
+        ASSERT_TRUE(config.WriteIni("[TarviVideo2R]\nEXPOLENGTH=40\n"));
         form = std::make_unique<TForm1>();
         form->SplashDelayMs = 0;
         form->LoadCameraLib = [](std::string* error) {

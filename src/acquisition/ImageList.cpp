@@ -14,8 +14,7 @@ size_t PaddedStride(int width, int depth) {
     return (bytes + 3) & ~static_cast<size_t>(3);
 }
 
-FrameNode* NewFrame(int width, int height, const std::string& stampText, bool flipped,
-                    int depth) {
+FrameNode* NewFrame(int width, int height, const std::string& stampText, bool flipped, int depth) {
     if (width <= 0 || height <= 0) return nullptr;
     FrameNode* node = new (std::nothrow) FrameNode;
     if (!node) return nullptr;
@@ -89,15 +88,25 @@ void EnsureColorImage(FrameNode* node) {
     }
 }
 
-int FrameWidth(const FrameNode* node) { return node ? node->RawImage.cols : 0; }
-int FrameHeight(const FrameNode* node) { return node ? node->RawImage.rows : 0; }
+int FrameWidth(const FrameNode* node) {
+    return node ? node->RawImage.cols : 0;
+}
+int FrameHeight(const FrameNode* node) {
+    return node ? node->RawImage.rows : 0;
+}
 int FrameDepth(const FrameNode* node) {
     return node && node->RawImage.depth() == CV_16U ? 16 : 8;
 }
-uint8_t* FrameData(FrameNode* node) { return node ? node->RawImage.data : nullptr; }
-size_t FrameStride(const FrameNode* node) { return node ? node->RawImage.step[0] : 0; }
+uint8_t* FrameData(FrameNode* node) {
+    return node ? node->RawImage.data : nullptr;
+}
+size_t FrameStride(const FrameNode* node) {
+    return node ? node->RawImage.step[0] : 0;
+}
 size_t FrameDataSize(const FrameNode* node) {
     return node ? FrameStride(node) * static_cast<size_t>(node->RawImage.rows) : 0;
 }
 
-uint64_t FreePhysicalMemory() { return AvailablePhysicalMemory(); }
+uint64_t FreePhysicalMemory() {
+    return AvailablePhysicalMemory();
+}

@@ -32,8 +32,7 @@ extern std::atomic<int> FramesInFlight;
 // Row stride in bytes for a width and depth: padded to a multiple of 4.
 size_t PaddedStride(int width, int depth);
 
-FrameNode* NewFrame(int width, int height, const std::string& stampText, bool flipped,
-                    int depth);
+FrameNode* NewFrame(int width, int height, const std::string& stampText, bool flipped, int depth);
 void FreeFrame(FrameNode* node);
 void AppendFrame(FrameNode* node);
 void ReleaseHead();

@@ -6,7 +6,7 @@
 #include <string>
 
 class SharedText {
-public:
+  public:
     SharedText() : value_(std::make_shared<const std::string>()) {}
     explicit SharedText(std::string initial)
         : value_(std::make_shared<const std::string>(std::move(initial))) {}
@@ -15,6 +15,6 @@ public:
     }
     std::string Get() const { return *std::atomic_load(&value_); }
 
-private:
+  private:
     std::shared_ptr<const std::string> value_;
 };

@@ -30,14 +30,15 @@ uint32_t timeGetTime() {
     return f ? f() : SteadyMillis();
 }
 
-uint32_t GetTickCount() { return timeGetTime(); }
+uint32_t GetTickCount() {
+    return timeGetTime();
+}
 
 TDateTime Now() {
     auto f = Get(g_now);
     if (f) return f();
     using namespace std::chrono;
-    const int64_t ms =
-        duration_cast<milliseconds>(system_clock::now().time_since_epoch()).count();
+    const int64_t ms = duration_cast<milliseconds>(system_clock::now().time_since_epoch()).count();
     const time_t secs = static_cast<time_t>(ms / 1000);
     std::tm local{};
     localtime_r(&secs, &local);

@@ -71,7 +71,9 @@ std::string FormatDateTime(const std::string& format, TDateTime t, char dateSep,
     std::string out;
     bool afterHour = false;  // "mm" right after "hh" means minutes
     size_t i = 0;
-    auto starts = [&](const char* tok) { return format.compare(i, std::char_traits<char>::length(tok), tok) == 0; };
+    auto starts = [&](const char* tok) {
+        return format.compare(i, std::char_traits<char>::length(tok), tok) == 0;
+    };
     while (i < format.size()) {
         if (starts("yyyy")) {
             char buf[16];

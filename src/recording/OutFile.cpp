@@ -30,20 +30,7 @@ bool OutFile::Create(const std::string& path) {
 }
 
 bool OutFile::Write(const void* data, size_t size) {
-    if (fd_ < 0) return Fail("File is not open:", EBADF);
-    const char* p = static_cast<const char*>(data);
-    while (size > 0) {
-        const ssize_t n = ::write(fd_, p, size);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            return Fail("Cannot write to file", errno);
-        }
-        if (n == 0) return Fail("Cannot write to file", ENOSPC);
-        p += n;
-        size -= static_cast<size_t>(n);
-        pos_ += static_cast<uint64_t>(n);
-    }
-    return true;
+    return WriteAll(data, size, nullptr);
 }
 
 bool OutFile::WriteZeros(size_t size) {
@@ -57,10 +44,17 @@ bool OutFile::WriteZeros(size_t size) {
 }
 
 bool OutFile::WriteAt(uint64_t offset, const void* data, size_t size) {
+    return WriteAll(data, size, &offset);
+}
+
+bool OutFile::WriteAll(const void* data, size_t size, uint64_t* offset) {
     if (fd_ < 0) return Fail("File is not open:", EBADF);
     const char* p = static_cast<const char*>(data);
+    // The append position follows every byte written, also when a later write fails.
+    uint64_t& at = offset ? *offset : pos_;
     while (size > 0) {
-        const ssize_t n = ::pwrite(fd_, p, size, static_cast<off_t>(offset));
+        const ssize_t n =
+            offset ? ::pwrite(fd_, p, size, static_cast<off_t>(*offset)) : ::write(fd_, p, size);
         if (n < 0) {
             if (errno == EINTR) continue;
             return Fail("Cannot write to file", errno);
@@ -68,7 +62,7 @@ bool OutFile::WriteAt(uint64_t offset, const void* data, size_t size) {
         if (n == 0) return Fail("Cannot write to file", ENOSPC);
         p += n;
         size -= static_cast<size_t>(n);
-        offset += static_cast<uint64_t>(n);
+        at += static_cast<uint64_t>(n);
     }
     return true;
 }

@@ -33,6 +33,8 @@ class OutFile {
 
   private:
     bool Fail(const char* what, int err);
+    // Writes every byte, at *offset (pwrite) when given, else at the append position.
+    bool WriteAll(const void* data, size_t size, uint64_t* offset);
 
     int fd_ = -1;
     uint64_t pos_ = 0;

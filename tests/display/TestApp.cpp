@@ -10,7 +10,7 @@ std::unique_ptr<QApplication> g_app;
 
 // Ends the application before the process does, so that it releases what it holds.
 class AppEnvironment : public ::testing::Environment {
-public:
+  public:
     void TearDown() override { g_app.reset(); }
 };
 const auto* const g_environment = ::testing::AddGlobalTestEnvironment(new AppEnvironment);

@@ -1,0 +1,223 @@
+#!/usr/bin/env bash
+# Records a few frames in every format with the real program and the simulated camera,
+# driven by synthetic X input on a virtual display: a FIT series, then (switching the
+# format through the capture button's pop-up menu) a SER file, a BMP series and an AVI
+# file. Then SIGTERM ends the program like the close box. Checks: exit status 0, exactly
+# the numbered files expected, each one read back by an independent reader, and the four
+# settings stored again.
+#
+# The controls are found through the X server (xwidgets.sh), with every widget a native
+# window: the place of the capture buttons by its fixed size of 165 x 35 pixels, the
+# capture and cancel buttons as its children (which one is in view tells the selected
+# format and whether a recording runs), the format menu as the one pop-up window that
+# opens on the right click. Every wait is a poll with a time limit.
+#
+#   record_all_formats.sh <executable>
+set -uo pipefail
+exe=$1
+here=$(cd "$(dirname "$0")" && pwd)
+
+# The simulated camera's sensor; the readout starts at full size.
+WIDTH=1280
+HEIGHT=960
+COUNT=3  # frames per recording, from the stored frame count
+
+if [ "${2:-}" != --drive ]; then
+  work=$(mktemp -d)
+  trap 'rm -rf "$work"' EXIT
+  out=$work/captures
+  mkdir -p "$out"
+  export XDG_CONFIG_HOME=$work/config
+  export XDG_RUNTIME_DIR=$work/run  # the instance lock of this run only
+  mkdir -m 700 "$XDG_RUNTIME_DIR"
+  ini=$XDG_CONFIG_HOME/TarviVideo5X/TarviVideo5X.ini
+  mkdir -p "$(dirname "$ini")"
+  printf '[TarviVideo2R]\nEXPOLENGTH=40\nEXPOCOUNT=%d\nFILENAME=%s/moon\nGAIN=33\n' \
+    "$COUNT" "$out" >"$ini"
+
+  xvfb-run -a -s "-screen 0 1400x900x24" bash "$0" "$exe" --drive "$work"
+  status=$?
+  if [ $status -ne 0 ]; then
+    echo "--- program output"
+    cat "$work/program.log" 2>/dev/null
+    echo "FAIL: status $status"
+    exit 1
+  fi
+
+  fail=0
+  expected=$(
+    for ((i = 0; i < COUNT; i++)); do printf 'moon_%05d.FIT\nmoon_%05d.BMP\n' $i $i; done
+    printf 'moon_00000.SER\nmoon_00000-PART1.AVI\n'
+  )
+  found=$(ls -A "$out")
+  if [ "$(sort <<<"$found")" != "$(sort <<<"$expected")" ]; then
+    echo "FAIL: the capture folder holds"
+    echo "$found"
+    echo "expected"
+    echo "$expected"
+    fail=1
+  fi
+  checker="/usr/bin/python3 $here/check_recording.py"
+  $checker ser "$out/moon_00000.SER" $WIDTH $HEIGHT $COUNT || fail=1
+  $checker avi "$out/moon_00000-PART1.AVI" $WIDTH $HEIGHT $COUNT || fail=1
+  for ((i = 0; i < COUNT; i++)); do
+    $checker fits "$(printf '%s/moon_%05d.FIT' "$out" $i)" $WIDTH $HEIGHT || fail=1
+    $checker bmp "$(printf '%s/moon_%05d.BMP' "$out" $i)" $WIDTH $HEIGHT || fail=1
+  done
+
+  source "$here/lib.sh"
+  for pair in "EXPOLENGTH 40" "EXPOCOUNT $COUNT" "FILENAME $out/moon" "GAIN 33"; do
+    set -- $pair
+    got=$(ini_value "$ini" "$1")
+    if [ "$got" != "$2" ]; then
+      echo "FAIL: stored $1 is '$got', expected '$2'"
+      fail=1
+    fi
+  done
+  if [ $fail -ne 0 ]; then
+    echo "FAIL: the recorded files or the stored settings are wrong"
+    exit 1
+  fi
+  echo "PASS"
+  exit 0
+fi
+
+# ---- inside the virtual display
+work=$3
+out=$work/captures
+source "$here/xwidgets.sh"
+
+QT_USE_NATIVE_WINDOWS=1 "$exe" >"$work/program.log" 2>&1 &
+pid=$!
+# Whatever happens below, the program started here does not outlive the display.
+trap 'kill -0 $pid 2>/dev/null && kill -KILL $pid' EXIT
+
+fail() {
+  echo "FAIL: $*"
+  echo "--- capture folder:"
+  ls -l "$out"
+  echo "--- top-level windows:"
+  xwininfo -root -children | grep '^ *0x'
+  exit 1
+}
+
+main_window_up() {
+  kill -0 $pid 2>/dev/null || fail "the program ended at start-up"
+  main=$(x_toplevel " connected to ")
+  [ -n "$main" ] && x_viewable "$main"
+}
+poll 40 main_window_up || fail "the connected main window did not appear"
+
+# The capture buttons share one place of 165 x 35 pixels in the left column: the window
+# of that size that holds children of the same size at its origin.
+find_button_place() {
+  local id geometry
+  while read -r id geometry; do
+    case $geometry in 165x35+0+0 | 165x35-*) continue ;; 165x35+*) ;; *) continue ;; esac
+    if x_children "$id" | grep -q ' 165x35+0+0$'; then
+      place=$id
+      return 0
+    fi
+  done < <(x_descendants "$main")
+  return 1
+}
+poll 20 find_button_place || fail "no capture button place in the main window"
+
+# The one capture button in view while nothing records (the cancel button hidden).
+shown_button() {
+  local mapped
+  mapped=$(x_mapped_children "$place")
+  [ "$(wc -l <<<"$mapped")" -eq 1 ] && [ -n "$mapped" ] && button=$mapped
+}
+
+files_exist() {
+  local f
+  for f in "$@"; do [ -f "$out/$f" ] || return 1; done
+}
+
+# The little-endian 32-bit number at byte $2 of file $1.
+u32_at() {
+  od -An -tu1 -j "$2" -N 4 "$1" 2>/dev/null |
+    awk 'NF == 4 { printf "%.0f\n", $1 + 256 * ($2 + 256 * ($3 + 256 * $4)) }'
+}
+
+# A SER file is finished when its header holds the frame count (written on closing).
+ser_closed() {
+  [ "$(u32_at "$out/$1" 38)" = "$2" ]
+}
+
+# An AVI file is finished when the size of its RIFF chunk covers the whole file (the
+# video library writes it on closing).
+avi_closed() {
+  local size riff
+  size=$(stat -c %s "$out/$1" 2>/dev/null) || return 1
+  riff=$(u32_at "$out/$1" 4)
+  [ -n "$riff" ] && [ $((riff + 8)) -eq "$size" ]
+}
+
+# Clicks the capture button $1 and waits until the recording is over: the check "$@"
+# after $1 finds the output finished and the cancel button is hidden again.
+record() {
+  local start=$1 what=$2
+  shift 2
+  x_click "$start" 1 || fail "$what: cannot click the capture button"
+  x_park_pointer
+  poll 30 "$@" || fail "$what: the output was not finished"
+  poll 30 shown_button || fail "$what: the cancel button stays in view"
+  [ "$button" = "$start" ] || fail "$what: another capture button in view afterwards"
+}
+
+# Chooses item $2 ("    SER", "    AVI", "    FIT", "    BMP") of the format pop-up menu of
+# capture button $1, and waits until the capture button in view is ($3 = is) or is not
+# ($3 = not) window $4; sets $button to it. The menu closes before the choice takes
+# effect, so the button in view is awaited, not merely read.
+choose_format() {
+  local what=$5 popup
+  x_click "$1" 3 || fail "$what: cannot right-click the capture button"
+  one_popup() {
+    popup=$(x_popups)
+    [ -n "$popup" ] && [ "$(wc -l <<<"$popup")" -eq 1 ]
+  }
+  poll 20 one_popup || fail "$what: the format menu did not open"
+  x_click_menu_item "$popup" "$2" 4 || fail "$what: cannot click the format menu"
+  x_park_pointer
+  popup_closed() { ! x_viewable "$popup"; }
+  poll 20 popup_closed || fail "$what: the format menu stays open"
+  button_as_expected() {
+    shown_button || return 1
+    if [ "$3" = is ]; then [ "$button" = "$4" ]; else [ "$button" != "$4" ]; fi
+  }
+  poll 20 button_as_expected "$@" ||
+    fail "$what chosen, but the capture button in view is not its own"
+}
+
+SER=0 AVI=1 BMP=3
+
+# FIT is the format at start: the still capture button is the one in view.
+poll 20 shown_button || fail "no capture button in view at start"
+still=$button
+fits=() bmps=()
+for ((i = 0; i < COUNT; i++)); do
+  fits+=("$(printf 'moon_%05d.FIT' $i)")
+  bmps+=("$(printf 'moon_%05d.BMP' $i)")
+done
+record "$still" FIT files_exist "${fits[@]}"
+
+choose_format "$still" $SER not "$still" SER
+video=$button
+record "$video" SER ser_closed moon_00000.SER "$COUNT"
+
+choose_format "$video" $BMP is "$still" BMP
+record "$still" BMP files_exist "${bmps[@]}"
+
+choose_format "$still" $AVI is "$video" AVI
+record "$video" AVI avi_closed moon_00000-PART1.AVI
+
+# SIGTERM closes the program like the close box: settings stored, exit status 0.
+kill -TERM $pid
+ended() { ! kill -0 $pid 2>/dev/null; }
+poll 30 ended || fail "the program did not end after SIGTERM"
+wait $pid
+status=$?
+[ $status -eq 0 ] || fail "exit status $status"
+exit 0

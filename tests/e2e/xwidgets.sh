@@ -1,0 +1,99 @@
+# Helpers that find and drive the program's widgets on the virtual display; sourced by the
+# end-to-end scripts. The program runs with QT_USE_NATIVE_WINDOWS=1, so each widget is an
+# X window of its own once it has been shown, and the X server tells its place, size and
+# whether it is mapped. Clicks go to points inside those windows; no screen position is
+# guessed. Qt maps a native widget with a round trip in show() and flushes the unmap in
+# hide(), so the map state seen here is the widget's visibility.
+
+# Runs "$@" until it succeeds; false after $1 seconds (wall clock, however slow each try).
+poll() {
+  local limit=$1
+  shift
+  local end=$((SECONDS + limit))
+  while :; do
+    "$@" && return 0
+    ((SECONDS >= end)) && return 1
+    sleep 0.1
+  done
+}
+
+# The child windows of $1, topmost first, as "id WxH+X+Y" lines.
+x_children() {
+  xwininfo -children -id "$1" 2>/dev/null | awk '
+    /^ +0x[0-9a-f]+ / {
+      for (i = 2; i <= NF; i++)
+        if ($i ~ /^[0-9]+x[0-9]+[+-][0-9]+[+-][0-9]+$/) { print $1, $i; break }
+    }'
+}
+
+# Every window below $1 (any depth), as "id WxH+X+Y" lines.
+x_descendants() {
+  xwininfo -tree -id "$1" 2>/dev/null | awk '
+    /^ +0x[0-9a-f]+ / {
+      for (i = 2; i <= NF; i++)
+        if ($i ~ /^[0-9]+x[0-9]+[+-][0-9]+[+-][0-9]+$/) { print $1, $i; break }
+    }'
+}
+
+x_viewable() {
+  xwininfo -id "$1" 2>/dev/null | grep -q 'Map State: IsViewable'
+}
+
+# "X Y W H" of window $1 on the screen.
+x_rect() {
+  xwininfo -id "$1" 2>/dev/null | awk '
+    /Absolute upper-left X:/ { x = $NF } /Absolute upper-left Y:/ { y = $NF }
+    /Width:/ { w = $NF } /Height:/ { h = $NF }
+    END { if (w != "") print x, y, w, h }'
+}
+
+# The top-level window whose name contains $1 (the first one found).
+x_toplevel() {
+  xwininfo -root -children 2>/dev/null | awk -v name="$1" '
+    /^ +0x[0-9a-f]+ / && index($0, name) { print $1; exit }'
+}
+
+# The mapped children of $1, one id a line.
+x_mapped_children() {
+  local id rest
+  x_children "$1" | while read -r id rest; do
+    x_viewable "$id" && echo "$id"
+  done
+}
+
+# Mapped override-redirect top-level windows (pop-up menus, tooltips), one id a line.
+x_popups() {
+  local id rest
+  x_children "$(xwininfo -root | awk '/Window id:/ { print $4; exit }')" |
+    while read -r id rest; do
+      xwininfo -id "$id" 2>/dev/null |
+        grep -q 'Override Redirect State: yes' && x_viewable "$id" && echo "$id"
+    done
+}
+
+# Presses mouse button $2 in the middle of window $1.
+x_click() {
+  local rect
+  rect=$(x_rect "$1") || return 1
+  [ -n "$rect" ] || return 1
+  set -- "$1" "$2" $rect
+  xdotool mousemove "$(($3 + $5 / 2))" "$(($4 + $6 / 2))" click "$2"
+}
+
+# Moves the pointer to the bottom right corner of the screen, away from every widget: no
+# tooltip opens and no hover state is left behind.
+x_park_pointer() {
+  local size
+  size=$(xwininfo -root | awk '/Width:/ { w = $NF } /Height:/ { h = $NF } END { print w, h }')
+  set -- $size
+  xdotool mousemove "$(($1 - 1))" "$(($2 - 1))"
+}
+
+# Clicks item $2 (from 0) of the $3 equally high items of the pop-up menu window $1.
+x_click_menu_item() {
+  local rect
+  rect=$(x_rect "$1") || return 1
+  [ -n "$rect" ] || return 1
+  set -- "$1" "$2" "$3" $rect
+  xdotool mousemove "$(($4 + $6 / 2))" "$(($5 + $7 * (2 * $2 + 1) / (2 * $3)))" click 1
+}

@@ -37,7 +37,7 @@ class FrameQueue {
         frames_.pop_front();
         return node;
     }
-    bool WaitForPosted(int count, int timeoutMs = 2000) {
+    bool WaitForPosted(int count, int timeoutMs = 10000) {
         std::unique_lock<std::mutex> lock(mutex_);
         return changed_.wait_for(lock, std::chrono::milliseconds(timeoutMs),
                                  [&] { return posted_ >= count; });

@@ -16,7 +16,7 @@ using namespace std::chrono_literals;
 
 // Polls `cond` for up to `ms` milliseconds.
 template <typename Cond>
-bool Eventually(Cond cond, int ms = 2000) {
+bool Eventually(Cond cond, int ms = 10000) {
     const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
     while (!cond()) {
         if (std::chrono::steady_clock::now() > end) return false;
@@ -54,7 +54,7 @@ class CaptureTest : public ::testing::Test {
     // Blocks until the next exposure has started; returns the index of the first call
     // after its ThreadedExposure (the thread makes no calls until it is released).
     size_t AwaitExposure() {
-        EXPECT_TRUE(cam.WaitForExposure(2000));
+        EXPECT_TRUE(cam.WaitForExposure(10000));
         return cam.CallCount();
     }
     // Pops a frame and keeps it for freeing at the end.
@@ -245,9 +245,9 @@ TEST_F(CaptureTest, SlowCameraRecoversThroughCancel) {
     Start();
     AwaitExposure();
     // Not released: after 10 + 150 ms the thread cancels, which releases the frame.
-    ASSERT_TRUE(frames.WaitForPosted(1, 2000));
+    ASSERT_TRUE(frames.WaitForPosted(1, 10000));
     EXPECT_EQ(cam.CountOf("CancelExposure"), 1);
-    ASSERT_TRUE(cam.WaitForCount("ThreadedExposure", 2, 2000));
+    ASSERT_TRUE(cam.WaitForCount("ThreadedExposure", 2, 10000));
     EXPECT_EQ(capture->State(), CameraState::Exposing);
 }
 
@@ -271,7 +271,7 @@ TEST_F(CaptureTest, UndeliverableFramesAreFreed) {
     frames.SetAccept(false);
     cam.SetAutoRelease(true);
     Start();
-    ASSERT_TRUE(cam.WaitForCount("ThreadedExposure", 20, 2000));
+    ASSERT_TRUE(cam.WaitForCount("ThreadedExposure", 20, 10000));
     EXPECT_TRUE(capture->StopAndWait(1000));
     EXPECT_EQ(FramesInFlight.load(), 0);
 }

@@ -311,7 +311,7 @@ TEST_F(KeyboardTest, TimerExecutesClicksOnItsOwn) {
     EXPECT_EQ(kb->Timer1.interval(), 100);
     Click("Panel9");              // O
     EXPECT_EQ(edit->text(), "");  // nothing happens at the click itself
-    EXPECT_TRUE(QTest::qWaitFor([&] { return edit->text() == "o"; }, 1000));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return edit->text() == "o"; }, 5000));
 }
 
 TEST_F(KeyboardTest, UsableWhileAnApplicationModalDialogIsOpen) {

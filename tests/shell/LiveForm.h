@@ -13,7 +13,7 @@ class TForm1;
 bool StartForm(TForm1& form);
 
 // Dispatches events until `done` or the timeout; returns `done()`.
-bool WaitUntil(const std::function<bool()>& done, int timeoutMs = 3000);
+bool WaitUntil(const std::function<bool()>& done, int timeoutMs = 15000);
 
 // Puts the display and hand-off globals back to their start values on construction and
 // on destruction: zoom, overlay, colour, focus point, throttles, recording gate, clock.

@@ -75,7 +75,7 @@ class CaptureTest : public ::testing::Test {
         form = std::make_unique<TForm1>();
         form->SplashDelayMs = 0;
         form->FormCreate();
-        ASSERT_TRUE(cam.WaitForExposure(2000));
+        ASSERT_TRUE(cam.WaitForExposure(10000));
         width = form->Capture->ActiveWidth;
         height = form->Capture->ActiveHeight;
         ASSERT_GT(width, 0);

@@ -263,7 +263,7 @@ TEST_F(WindowDisplay, ACameraThatStopsAnsweringIsShownAndClearedWhenItComesBack)
     TForm1 form;
     form.Capture->StallMarginMs = 50;
     ASSERT_TRUE(StartForm(form));
-    ASSERT_TRUE(cam.WaitForExposure(2000));
+    ASSERT_TRUE(cam.WaitForExposure(10000));
     ASSERT_TRUE(WaitUntil([&] { return form.Capture->State() == CameraState::Stalled; }));
     form.Timer1Timer();
     EXPECT_EQ(form.StatusPanel(1)->text(), "Camera not responding");

@@ -19,8 +19,9 @@ xvfb-run -a -s "-screen 0 1400x900x24" bash -c '
   "$1" >"$2/out.log" 2>&1 &
   pid=$!
   # The message box carries the program name as its title (the splash is named
-  # "TarviVideo5X1.0").
-  if ! wait_window "\"TarviVideo5X\"" 150; then
+  # "TarviVideo5X1.0"). xwininfo prints a window as 0xID "title": ("instance" "class");
+  # the 1x1 leader window of the toolkit also bears the program name, but no class.
+  if ! wait_window "\"TarviVideo5X\": (\"" 150; then
     echo "FAIL: no message box"; kill -KILL $pid; exit 91
   fi
   if ! grep -q "libtarvidll.so" "$2/out.log"; then

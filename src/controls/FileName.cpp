@@ -11,25 +11,6 @@
 #include "controls/ModalWait.h"
 #include "controls/VKEY.h"
 
-namespace {
-// The keyboard button's picture: a small keyboard outline with rows of keys.
-QIcon KeyboardIcon() {
-    QPixmap pm(26, 18);
-    pm.fill(Qt::transparent);
-    QPainter p(&pm);
-    p.setRenderHint(QPainter::Antialiasing);
-    p.setPen(QPen(QColor(0x30, 0x30, 0x30), 1.2));
-    p.setBrush(QColor(0xe8, 0xe8, 0xe8));
-    p.drawRoundedRect(QRectF(0.5, 0.5, 25, 17), 2.5, 2.5);
-    p.setPen(Qt::NoPen);
-    p.setBrush(QColor(0x40, 0x40, 0x40));
-    for (int row = 0; row < 2; ++row)
-        for (int col = 0; col < 6; ++col) p.drawRect(3 + col * 3.5 + row * 1.5, 3 + row * 4, 2, 2);
-    p.drawRect(QRectF(6, 12, 14, 2.5));  // space bar
-    return QIcon(pm);
-}
-}  // namespace
-
 QPoint DialogPositionOver(const QRect& mainFrame, const QSize& dialogSize) {
     return QPoint(mainFrame.left() + (mainFrame.width() - dialogSize.width()) / 2,
                   mainFrame.top() + 70);
@@ -48,7 +29,7 @@ TForm5::TForm5(QWidget* parent)
 
     AdvGlassButton3 = new QToolButton(this);
     AdvGlassButton3->setGeometry(248, 16, 40, 28);
-    AdvGlassButton3->setIcon(KeyboardIcon());
+    AdvGlassButton3->setIcon(KeyboardButtonIcon());
     AdvGlassButton3->setIconSize(QSize(26, 18));
     AdvGlassButton3->setToolTip(QStringLiteral("Show or hide the on-screen keyboard"));
     AdvGlassButton3->setFocusPolicy(Qt::NoFocus);

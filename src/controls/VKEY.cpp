@@ -355,3 +355,19 @@ void TForm4::paintEvent(QPaintEvent*) {
         p.drawText(r, Qt::AlignCenter, k.Caption);
     }
 }
+
+QIcon KeyboardButtonIcon() {
+    QPixmap pm(26, 18);
+    pm.fill(Qt::transparent);
+    QPainter p(&pm);
+    p.setRenderHint(QPainter::Antialiasing);
+    p.setPen(QPen(QColor(0x30, 0x30, 0x30), 1.2));
+    p.setBrush(QColor(0xe8, 0xe8, 0xe8));
+    p.drawRoundedRect(QRectF(0.5, 0.5, 25, 17), 2.5, 2.5);
+    p.setPen(Qt::NoPen);
+    p.setBrush(QColor(0x40, 0x40, 0x40));
+    for (int row = 0; row < 2; ++row)
+        for (int col = 0; col < 6; ++col) p.drawRect(3 + col * 3.5 + row * 1.5, 3 + row * 4, 2, 2);
+    p.drawRect(QRectF(6, 12, 14, 2.5));  // space bar
+    return QIcon(pm);
+}

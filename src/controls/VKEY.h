@@ -2,6 +2,7 @@
 // The on-screen keyboard: a borderless, always-on-top window whose keys type into the
 // control that has the input focus in the active window. The window itself never takes
 // the focus. Its layout (AZERTY or QWERTY) is stored at once in the settings file.
+#include <QIcon>
 #include <QPoint>
 #include <QPointer>
 #include <QRect>
@@ -93,3 +94,7 @@ class TForm4 : public QWidget {
     // The window that had the activation before the keyboard, if a platform activates it.
     QPointer<QWindow> lastActive_;
 };
+
+// The picture of the button with which a dialog shows or hides the keyboard: a small
+// keyboard outline with rows of keys.
+QIcon KeyboardButtonIcon();

@@ -6,8 +6,6 @@
 #include <QHideEvent>
 #include <QLabel>
 #include <QLineEdit>
-#include <QPainter>
-#include <QPainterPath>
 #include <QPointer>
 #include <QPushButton>
 #include <QRadioButton>
@@ -15,6 +13,7 @@
 #include <opencv2/imgproc.hpp>
 
 #include "acquisition/VideoCapture.h"
+#include "controls/VKEY.h"
 #include "platform/DateTime.h"
 
 bool StampVisible = false;
@@ -43,30 +42,6 @@ QPoint ConfTextPosition(const QRect& mainFrame, int dialogWidth) {
     return QPoint(mainFrame.left() + (mainFrame.width() - dialogWidth) / 2, mainFrame.top() + 55);
 }
 
-namespace {
-// A small keyboard: a rounded body with three rows of keys and a space bar.
-QIcon KeyboardIcon() {
-    QPixmap pixmap(24, 16);
-    pixmap.fill(Qt::transparent);
-    QPainter p(&pixmap);
-    p.setRenderHint(QPainter::Antialiasing);
-    QPainterPath body;
-    body.addRoundedRect(QRectF(0.5, 0.5, 23, 15), 2.5, 2.5);
-    p.fillPath(body, QColor(70, 70, 78));
-    p.setPen(Qt::NoPen);
-    p.setBrush(QColor(235, 235, 240));
-    p.setRenderHint(QPainter::Antialiasing, false);
-    for (int row = 0; row < 3; ++row) {
-        const int offset = row == 1 ? 1 : 0;
-        for (int col = 0; col < (row == 1 ? 6 : 7); ++col) {
-            p.drawRect(2 + offset + col * 3, 2 + row * 3, 1, 1);
-        }
-    }
-    p.drawRect(6, 11, 11, 1);  // space bar
-    return QIcon(pixmap);
-}
-}  // namespace
-
 TConfText::TConfText(QWidget* parent, TDateTime moment)
     : QFrame(parent, Qt::Dialog | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint) {
     setObjectName("ConfText");
@@ -92,7 +67,7 @@ TConfText::TConfText(QWidget* parent, TDateTime moment)
     AdvGlassButton1 = new QToolButton(this);
     AdvGlassButton1->setObjectName("AdvGlassButton1");
     AdvGlassButton1->setGeometry(247, 137, 34, 23);
-    AdvGlassButton1->setIcon(KeyboardIcon());
+    AdvGlassButton1->setIcon(KeyboardButtonIcon());
     AdvGlassButton1->setIconSize(QSize(24, 16));
     AdvGlassButton1->setToolTip("On-screen keyboard");
     AdvGlassButton1->setFocusPolicy(Qt::NoFocus);

@@ -96,7 +96,10 @@ TEST_F(Startup, WithACameraTheWindowIsConnectedAndShown) {
     EXPECT_EQ(form.SliderHeight->Max(), 480);
     EXPECT_EQ(form.SliderHeight->Position(), 480);
     EXPECT_EQ(form.Image1->Bitmap().size(), QSize(640, 480));
-    EXPECT_EQ(form.Image1->Bitmap().format(), QImage::Format_Indexed8);
+    // The start picture is 8-bit with a palette until the first colour frame is shown;
+    // the acquisition thread runs from here on, so a frame may already have arrived.
+    EXPECT_EQ(form.Image1->Bitmap().format(),
+              form.FramesReceived == 0 ? QImage::Format_Indexed8 : QImage::Format_BGR888);
 
     // Defaults of a first run; no path, so both capture buttons are disabled.
     EXPECT_EQ(form._expot->Position(), 100);

@@ -9,7 +9,7 @@
 
 #include "display/ConfigOverlay.h"
 #include "display/Histogram.h"
-#include "display/Measure.h"
+#include "display/PreviewRenderer.h"
 
 namespace {
 

@@ -9,14 +9,14 @@
 #include <string>
 
 #include "acquisition/CameraLib.h"
-#include "acquisition/VideoCapture.h"
+#include "acquisition/CaptureThread.h"
 
 namespace {
 
 class Handoff {
   public:
     PostFrameFn Poster() {
-        return [this](FrameNode* node) {
+        return [this](Frame* node) {
             {
                 std::lock_guard<std::mutex> lock(mutex_);
                 frames_.push_back(node);
@@ -25,22 +25,22 @@ class Handoff {
             return true;
         };
     }
-    FrameNode* Take() {
+    Frame* Take() {
         std::unique_lock<std::mutex> lock(mutex_);
         if (!ready_.wait_for(lock, std::chrono::seconds(5), [this] { return !frames_.empty(); }))
             return nullptr;
-        FrameNode* node = frames_.front();
+        Frame* node = frames_.front();
         frames_.pop_front();
         return node;
     }
     ~Handoff() {
-        for (FrameNode* node : frames_) FreeFrame(node);
+        for (Frame* node : frames_) FreeFrame(node);
     }
 
   private:
     std::mutex mutex_;
     std::condition_variable ready_;
-    std::deque<FrameNode*> frames_;
+    std::deque<Frame*> frames_;
 };
 
 void BM_SimulatedCameraThroughAcquisitionThread(benchmark::State& state) {
@@ -52,7 +52,7 @@ void BM_SimulatedCameraThroughAcquisitionThread(benchmark::State& state) {
         return;
     }
     Handoff handoff;
-    TVideoCapture capture(handoff.Poster());
+    CaptureThread capture(handoff.Poster());
     if (!capture.OpenCamera()) {
         state.SkipWithError("camera did not open");
         return;
@@ -60,12 +60,12 @@ void BM_SimulatedCameraThroughAcquisitionThread(benchmark::State& state) {
     capture.ExposureMs = 1;
     capture.Start();
     // The thread starts on the full frame; ask for the size and wait until it is delivered.
-    FrameNode* first = handoff.Take();
+    Frame* first = handoff.Take();
     FreeFrame(first);
     capture.RequestedWidth = width;
     capture.RequestedHeight = height;
     for (int i = 0; i < 100; ++i) {
-        FrameNode* node = handoff.Take();
+        Frame* node = handoff.Take();
         if (!node) break;
         const bool sized = FrameWidth(node) == width && FrameHeight(node) == height;
         FreeFrame(node);
@@ -74,7 +74,7 @@ void BM_SimulatedCameraThroughAcquisitionThread(benchmark::State& state) {
 
     int64_t frames = 0;
     for (auto _ : state) {
-        FrameNode* node = handoff.Take();
+        Frame* node = handoff.Take();
         if (!node) {
             state.SkipWithError("no frame within 5 s");
             break;

@@ -21,12 +21,12 @@
 #include <string>
 
 #include "acquisition/CameraLib.h"
-#include "acquisition/ImageList.h"
-#include "acquisition/VideoCapture.h"
-#include "display/Picture.h"
+#include "acquisition/Frame.h"
+#include "acquisition/CaptureThread.h"
+#include "display/PictureView.h"
 #include "recording/AVIExport.h"
 #include "shell/Main.h"
-#include "shell/TrackBar.h"
+#include "shell/LabelledSlider.h"
 
 namespace {
 
@@ -47,7 +47,7 @@ QApplication& App() {
 
 // Handles events until the window has received `count` frames in all; false when none
 // came for five seconds.
-bool HandleFramesUntil(TForm1& form, uint64_t count, int& maxInFlight) {
+bool HandleFramesUntil(MainWindow& form, uint64_t count, int& maxInFlight) {
     QElapsedTimer idle;
     idle.start();
     uint64_t last = form.FramesReceived;
@@ -66,7 +66,7 @@ bool HandleFramesUntil(TForm1& form, uint64_t count, int& maxInFlight) {
 
 // The main window on the simulated camera at 1 ms exposure, 50 % zoom, showing frames of
 // width x height; nullptr (with the benchmark skipped) when that fails.
-std::unique_ptr<TForm1> LiveWindow(benchmark::State& state, int width, int height,
+std::unique_ptr<MainWindow> LiveWindow(benchmark::State& state, int width, int height,
                                    int& maxInFlight) {
     App();
     std::string error;
@@ -74,7 +74,7 @@ std::unique_ptr<TForm1> LiveWindow(benchmark::State& state, int width, int heigh
         state.SkipWithError(("camera library: " + error).c_str());
         return nullptr;
     }
-    auto form = std::make_unique<TForm1>();
+    auto form = std::make_unique<MainWindow>();
     form->SplashDelayMs = 0;
     form->FormCreate();  // the library is loaded: no "NO CAMERA!" halt
     form->N501->trigger();
@@ -120,7 +120,7 @@ void BM_LiveViewThroughMainWindow(benchmark::State& state) {
         benchmark::Counter(static_cast<double>(frames), benchmark::Counter::kIsRate);
     state.counters["shown_fps"] = shownFps;
     state.counters["max_in_flight"] = maxInFlight;
-    state.counters["budget"] = TVideoCapture::kMaxFramesInFlight;
+    state.counters["budget"] = CaptureThread::kMaxFramesInFlight;
     state.counters["throttled_at_end"] = throttled ? 1 : 0;
 }
 

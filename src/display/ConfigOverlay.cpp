@@ -16,7 +16,6 @@
 #include "controls/VKEY.h"
 #include "platform/DateTime.h"
 
-bool StampVisible = false;
 
 std::function<void(QWidget*, QLineEdit*)> OverlayKeyboardToggle;
 std::function<void()> OverlayKeyboardHide;
@@ -27,10 +26,6 @@ void PutStampText(cv::Mat& image, const std::string& text) {
                 cv::Scalar(255, 255, 255, 0), 1, cv::LINE_8, false);
 }
 
-void DrawStampText(cv::Mat& image) {
-    if (!StampVisible || image.empty()) return;
-    PutStampText(image, CurrentStampText.Get());
-}
 
 QString StampItemCaption(const char* label, const char* format, TDateTime moment) {
     const QString text = QString::fromUtf8(label);
@@ -82,7 +77,6 @@ TConfText::TConfText(QWidget* parent, TDateTime moment)
     for (size_t i = 0; i < kStampFormats.size(); ++i)
         Additem(kStampLabels[i], kStampFormats[i], moment);
     SetItemIndex(kDefaultStampItem);
-    StampFormat.Set(StampFormats[kDefaultStampItem]);
 
     connect(RadioItems, &QButtonGroup::idClicked, this, [this](int) { RadioGroup1Click(); });
     connect(fixed, &QLineEdit::textChanged, this, [this](const QString&) { fixedChange(); });
@@ -108,11 +102,11 @@ void TConfText::SetItemIndex(int index) {
 void TConfText::RadioGroup1Click() {
     const int index = ItemIndex();
     if (index < 0 || index >= static_cast<int>(StampFormats.size())) return;
-    StampFormat.Set(StampFormats[static_cast<size_t>(index)]);
+    if (OnFormatChosen) OnFormatChosen(StampFormats[static_cast<size_t>(index)]);
 }
 
 void TConfText::fixedChange() {
-    StampPrefix.Set(fixed->text().toStdString());
+    if (OnPrefixChanged) OnPrefixChanged(fixed->text().toStdString());
 }
 
 void TConfText::Button1Click() {

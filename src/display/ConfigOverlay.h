@@ -21,16 +21,10 @@ class QLineEdit;
 class QPushButton;
 class QToolButton;
 
-// The check state of the main window's "Visible" item; start false. Window thread only.
-extern bool StampVisible;
-
 // Draws `text` into `image` (8-bit, 1 or 3 channels): plain Hershey font, scale 1,
 // thickness 1, 8-connected, white, base line starting at column 20, row 20; clipped at
 // the image's edges.
 void PutStampText(cv::Mat& image, const std::string& text);
-// Draws CurrentStampText into the frame image when StampVisible; nothing otherwise or for
-// an empty image.
-void DrawStampText(cv::Mat& image);
 
 // The date/time formats of the dialog's items, in item order, and their labels.
 inline constexpr std::array<const char*, 5> kStampFormats = {
@@ -60,6 +54,9 @@ class TConfText : public QFrame {
     explicit TConfText(QWidget* parent = nullptr, TDateTime moment = Now());
 
     std::array<std::string, 5> StampFormats;
+    // Where the chosen format and the typed prefix go.
+    std::function<void(const std::string& format)> OnFormatChosen;
+    std::function<void(const std::string& prefix)> OnPrefixChanged;
 
     QGroupBox* RadioGroup1 = nullptr;
     QButtonGroup* RadioItems = nullptr;

@@ -5,10 +5,8 @@
 #include <algorithm>
 #include <opencv2/imgproc.hpp>
 
-#include "display/Picture.h"
+#include "display/PictureView.h"
 
-int32_t FocusPointX = -1;
-int32_t FocusPointY = 0;
 
 std::optional<QPoint> FocusPointFromClick(bool leftButton, bool recording, int x, int y,
                                           QSize pictureSize, int zoomPercent) {
@@ -70,27 +68,31 @@ QPoint CentredOver(const QRect& main, QSize form, const QRect& desktop) {
     return QPoint(left, top);
 }
 
-TFocusForm::TFocusForm(QWidget* parent)
+FocusWindow::FocusWindow(QWidget* parent)
     : QWidget(parent, Qt::Tool | Qt::WindowStaysOnTopHint | Qt::CustomizeWindowHint |
                           Qt::WindowTitleHint | Qt::WindowCloseButtonHint) {
     setObjectName("FocusForm");
     setWindowTitle("FOCUS AID");
     setFixedSize(kFocusPictureSize, kFocusPictureSize);
-    Preview = new TPicture(this);
-    Preview->setObjectName("Preview");
-    Preview->setGeometry(0, 0, kFocusPictureSize, kFocusPictureSize);
+    picture_ = new PictureView(this);
+    picture_->setObjectName("Preview");
+    picture_->setGeometry(0, 0, kFocusPictureSize, kFocusPictureSize);
     // Start as the main picture starts: grey with the identity palette, black.
     QList<QRgb> identity;
     identity.reserve(256);
     for (int i = 0; i < 256; ++i) identity.append(qRgb(i, i, i));
-    PrepareFocusPicture(Preview->Bitmap(), 1, identity);
+    PrepareFocusPicture(picture_->Bitmap(), 1, identity);
 }
 
-QImage& TFocusForm::PreviewImage() {
-    return Preview->Bitmap();
+QImage& FocusWindow::image() {
+    return picture_->Bitmap();
 }
 
-void TFocusForm::ShowFocus(QWidget* mainWindow) {
+void FocusWindow::repaintImage() {
+    picture_->Repaint();
+}
+
+void FocusWindow::showOver(QWidget* mainWindow) {
     if (isVisible()) return;
     if (!shownBefore_ && mainWindow) {
         QRect desktop;
@@ -103,15 +105,4 @@ void TFocusForm::ShowFocus(QWidget* mainWindow) {
     }
     shownBefore_ = true;
     show();
-}
-
-bool TFocusForm::Image1MouseDown(Qt::MouseButton button, int x, int y, QSize pictureSize,
-                                 int zoomPercent, bool recording, QWidget* mainWindow) {
-    const std::optional<QPoint> point =
-        FocusPointFromClick(button == Qt::LeftButton, recording, x, y, pictureSize, zoomPercent);
-    if (!point) return false;
-    FocusPointX = point->x();
-    FocusPointY = point->y();
-    ShowFocus(mainWindow);
-    return true;
 }

@@ -10,16 +10,12 @@
 #include <opencv2/core.hpp>
 #include <optional>
 
-class TPicture;
-
-// The focus point in frame pixels; start (-1, 0).
-extern int32_t FocusPointX;
-extern int32_t FocusPointY;
+class PictureView;
 
 inline constexpr int kFocusPictureSize = 289;
 inline constexpr int kFocusMargin = 30;  // the point is kept this far from the edges
 
-// Image1MouseDown's arithmetic: the point in frame pixels of a click at (x, y) on a
+// The focus point from a click on the main picture: the point in frame pixels of a click at (x, y) on a
 // picture of pictureSize shown at zoomPercent, held kFocusMargin from the frame's edges.
 // Nothing (no point, window not to be shown) for a non-left button, during a recording,
 // or for a zoom that is not positive.
@@ -44,24 +40,21 @@ bool FocusStep(const cv::Mat& frame, QImage& focusPicture, int pointX, int point
 QPoint CentredOver(const QRect& main, QSize form, const QRect& desktop);
 
 // The "FOCUS AID" window: a tool window with a close button only, staying on top,
-// client area 289 x 289 filled by the picture `Preview`.
-class TFocusForm : public QWidget {
+// client area 289 x 289 filled by its picture.
+class FocusWindow : public QWidget {
     Q_OBJECT
   public:
-    explicit TFocusForm(QWidget* parent = nullptr);
+    explicit FocusWindow(QWidget* parent = nullptr);
 
-    TPicture* Preview = nullptr;
-    QImage& PreviewImage();
+    // The enlarged picture; the preview renderer writes into it, then repaintImage().
+    QImage& image();
+    void repaintImage();
 
     // Shows the window: centred over `mainWindow` the first time, afterwards where it
     // was last. Does nothing to the position when it is visible already.
-    void ShowFocus(QWidget* mainWindow);
-
-    // Image1MouseDown of the main picture: sets the focus point from the click and shows
-    // the window. Returns false when the click is ignored.
-    bool Image1MouseDown(Qt::MouseButton button, int x, int y, QSize pictureSize, int zoomPercent,
-                         bool recording, QWidget* mainWindow);
+    void showOver(QWidget* mainWindow);
 
   private:
+    PictureView* picture_ = nullptr;
     bool shownBefore_ = false;
 };

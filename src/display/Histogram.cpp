@@ -5,19 +5,17 @@
 #include <cmath>
 
 #include "display/HistogramChart.h"
-#include "display/Measure.h"
+#include "display/PreviewRenderer.h"
 #include "platform/Clock.h"
 #include "platform/Rounding.h"
 
-uint32_t NextHistogramTime = 0;
-
-bool HistogramDue(uint32_t now) {
-    // NextHistogramTime is never set more than 500 ms ahead of the then current time, so
-    // "now is before it" means: it lies 1..500 ms ahead. Compared this way a wrap of the
-    // 32-bit timer cannot freeze the histogram for 49 days.
-    const uint32_t ahead = NextHistogramTime - now;
+bool HistogramThrottle::due(uint32_t now) {
+    // next_ is never set more than 500 ms ahead of the then current time, so "now is
+    // before it" means: it lies 1..500 ms ahead. Compared this way a wrap of the 32-bit
+    // clock cannot freeze the histogram for 49 days.
+    const uint32_t ahead = next_ - now;
     if (ahead != 0 && ahead <= kHistogramIntervalMs) return false;
-    NextHistogramTime = now + kHistogramIntervalMs;
+    next_ = now + kHistogramIntervalMs;
     return true;
 }
 
@@ -73,7 +71,7 @@ void ShowHistogram(const HistogramResult& result, const HistogramView& view, int
     if (view.sat) view.sat->setVisible(result.saturated);
     if (view.average)
         view.average->setText(QString::asprintf("AVG:%d", static_cast<int>(result.average)));
-    THistogramChart* chart = view.chart;
+    HistogramChart* chart = view.chart;
     if (!chart) return;
     chart->Clear();
     chart->SetDataColor(HistogramBarColor(view.logarithmic));
@@ -84,44 +82,7 @@ void ShowHistogram(const HistogramResult& result, const HistogramView& view, int
     chart->SetRange(1, -1, 0, 258, result.top);
     const double m = static_cast<double>(result.markerHeight);
     chart->SetDataColor(Qt::black);
-    chart->MarkAt(blackLevel, m, THistogramChart::MarkStyle::FilledTriangle);
-    chart->MarkAt(whiteLevel, m, THistogramChart::MarkStyle::HollowTriangle);
+    chart->MarkAt(blackLevel, m, HistogramChart::MarkStyle::FilledTriangle);
+    chart->MarkAt(whiteLevel, m, HistogramChart::MarkStyle::HollowTriangle);
     chart->Show();
-}
-
-bool UpdateHistogram(const cv::Mat& image, const HistogramView& view) {
-    if (image.empty()) return false;
-    if (!HistogramDue(timeGetTime())) return false;
-    // Kept between calls so no memory is allocated per update.
-    static HistogramResult result;
-    if (!ComputeHistogram(image, view.logarithmic, result)) return false;
-    ShowHistogram(result, view, BlackLevel, WhiteLevel);
-    return true;
-}
-
-void HGramClick(bool checked, QWidget* panel, QWidget* logarithmicBox) {
-    if (panel) panel->setVisible(checked);
-    if (logarithmicBox) logarithmicBox->setVisible(checked);
-}
-
-QFrame* CreateHistogramPanel(QWidget* parent, THistogramChart** chart, QLabel** sat,
-                             QLabel** average) {
-    auto* panel = new QFrame(parent);
-    panel->setObjectName("Panel6");
-    panel->setFixedSize(183, 95);
-    auto* h1 = new THistogramChart(panel);
-    h1->setObjectName("H1");
-    h1->move(11, 1);
-    auto* satLabel = new QLabel("SAT", panel);
-    satLabel->setObjectName("sat");
-    satLabel->setStyleSheet("QLabel { color: red; font-weight: bold; }");
-    satLabel->setGeometry(11, 80, 40, 15);
-    auto* avgLabel = new QLabel("AVG: ---", panel);
-    avgLabel->setObjectName("lAvg");
-    avgLabel->setGeometry(60, 80, 112, 15);
-    avgLabel->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
-    if (chart) *chart = h1;
-    if (sat) *sat = satLabel;
-    if (average) *average = avgLabel;
-    return panel;
 }

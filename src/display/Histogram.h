@@ -7,13 +7,9 @@
 #include <cstdint>
 #include <opencv2/core.hpp>
 
-class QFrame;
 class QLabel;
-class QWidget;
-class THistogramChart;
+class HistogramChart;
 
-// The multimedia-timer time from which the next frame is counted; start 0.
-extern uint32_t NextHistogramTime;
 inline constexpr uint32_t kHistogramIntervalMs = 500;
 // Height of the chart in pixels, the scale of the marker height.
 inline constexpr double kHistogramChartHeight = 80.0;
@@ -29,10 +25,18 @@ struct HistogramResult {
     bool saturated = false;             // some pixel is 255
 };
 
-// The throttle: true when a frame at `now` is to be counted, and then NextHistogramTime
-// becomes now + 500. A frame before NextHistogramTime is not counted. Robust against the
-// 32-bit wrap of the timer.
-bool HistogramDue(uint32_t now);
+// The throttle of the histogram: at most one frame counted every 500 ms.
+class HistogramThrottle {
+  public:
+    explicit HistogramThrottle(uint32_t next = 0) : next_(next) {}
+    // True when a frame at `now` (TickMs) is to be counted; the next one is then due at
+    // now + 500. Robust against the 32-bit wrap of the clock.
+    bool due(uint32_t now);
+    uint32_t next() const { return next_; }
+
+  private:
+    uint32_t next_;  // the time from which the next frame is counted
+};
 
 // Counts an 8-bit, 1-channel image (rows may be padded) and derives every figure of the
 // chart. Returns false, leaving `out` alone, for an empty image or one of another type.
@@ -43,7 +47,7 @@ QColor HistogramBarColor(bool logarithmic);
 
 // The controls an update writes to.
 struct HistogramView {
-    THistogramChart* chart = nullptr;  // H1
+    HistogramChart* chart = nullptr;  // H1
     QLabel* sat = nullptr;             // "SAT"
     QLabel* average = nullptr;         // lAvg
     bool logarithmic = false;          // the "Logarithmic" box is checked
@@ -53,15 +57,3 @@ struct HistogramView {
 // white level markers, then repaints the chart.
 void ShowHistogram(const HistogramResult& result, const HistogramView& view, int blackLevel,
                    int whiteLevel);
-
-// UpdateHistogram: when the image has pixels and the throttle lets it through, counts it
-// and shows it with the display's black and white levels. Returns true when it counted.
-bool UpdateHistogram(const cv::Mat& image, const HistogramView& view);
-
-// HGramClick: the histogram panel and the "Logarithmic" box are visible exactly while the
-// "Histogram" box is checked.
-void HGramClick(bool checked, QWidget* panel, QWidget* logarithmicBox);
-
-// Panel6: the chart with the "SAT" and "AVG: ---" labels below it, 183 x 95.
-QFrame* CreateHistogramPanel(QWidget* parent, THistogramChart** chart, QLabel** sat,
-                             QLabel** average);

@@ -3,51 +3,51 @@
 #include <QPainter>
 #include <QPolygonF>
 
-THistogramChart::THistogramChart(QWidget* parent) : QWidget(parent) {
+HistogramChart::HistogramChart(QWidget* parent) : QWidget(parent) {
     setFixedSize(kWidth, kHeight);
     setAttribute(Qt::WA_TransparentForMouseEvents);
     setAttribute(Qt::WA_OpaquePaintEvent);
 }
 
-void THistogramChart::Clear() {
+void HistogramChart::Clear() {
     lines_.clear();
     marks_.clear();
     pen_ = QPointF(0, 0);
 }
 
-void THistogramChart::SetDataColor(const QColor& color) {
+void HistogramChart::SetDataColor(const QColor& color) {
     color_ = color;
 }
 
-void THistogramChart::MoveTo(double x, double y) {
+void HistogramChart::MoveTo(double x, double y) {
     pen_ = QPointF(x, y);
 }
 
-void THistogramChart::DrawTo(double x, double y) {
+void HistogramChart::DrawTo(double x, double y) {
     const QPointF to(x, y);
     lines_.append(Line{pen_, to, color_});
     pen_ = to;
 }
 
-void THistogramChart::SetRange(int layer, double xLow, double yLow, double xHigh, double yHigh) {
+void HistogramChart::SetRange(int layer, double xLow, double yLow, double xHigh, double yHigh) {
     if (layer != 1) return;
     range_ = QRectF(xLow, yLow, xHigh - xLow, yHigh - yLow);
 }
 
-void THistogramChart::MarkAt(double x, double y, MarkStyle style) {
+void HistogramChart::MarkAt(double x, double y, MarkStyle style) {
     marks_.append(Mark{QPointF(x, y), style, color_});
 }
 
-void THistogramChart::Show() {
+void HistogramChart::Show() {
     update();
 }
 
-QRect THistogramChart::PlotArea() const {
+QRect HistogramChart::PlotArea() const {
     return QRect(kMarginLeft, kMarginTop, width() - kMarginLeft - kMarginRight,
                  height() - kMarginTop - kMarginBottom);
 }
 
-QPointF THistogramChart::ToPixels(QPointF data) const {
+QPointF HistogramChart::ToPixels(QPointF data) const {
     const QRectF plot = PlotArea();
     const double spanX = range_.width() != 0 ? range_.width() : 1.0;
     const double spanY = range_.height() != 0 ? range_.height() : 1.0;
@@ -58,11 +58,11 @@ QPointF THistogramChart::ToPixels(QPointF data) const {
     return QPointF(px, py);
 }
 
-QVector<QPointF> THistogramChart::TriangleAt(QPointF pixel) {
+QVector<QPointF> HistogramChart::TriangleAt(QPointF pixel) {
     return {pixel + QPointF(-4, 3), pixel + QPointF(0, -4), pixel + QPointF(4, 3)};
 }
 
-void THistogramChart::paintEvent(QPaintEvent*) {
+void HistogramChart::paintEvent(QPaintEvent*) {
     QPainter p(this);
     p.fillRect(rect(), palette().color(QPalette::Midlight));
 

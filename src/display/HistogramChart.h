@@ -9,7 +9,7 @@
 #include <QVector>
 #include <QWidget>
 
-class THistogramChart : public QWidget {
+class HistogramChart : public QWidget {
     Q_OBJECT
   public:
     enum class MarkStyle { FilledTriangle, HollowTriangle };
@@ -28,7 +28,7 @@ class THistogramChart : public QWidget {
     static constexpr int kHeight = 80;
     static constexpr int kMarginLeft = 10, kMarginBottom = 10, kMarginRight = 1, kMarginTop = 1;
 
-    explicit THistogramChart(QWidget* parent = nullptr);
+    explicit HistogramChart(QWidget* parent = nullptr);
 
     void Clear();
     void SetDataColor(const QColor& color);

@@ -25,14 +25,12 @@ std::function<T> Get(const std::function<T>& f) {
 }
 }  // namespace
 
-uint32_t timeGetTime() {
+uint32_t TickMs() {
     auto f = Get(g_millis);
     return f ? f() : SteadyMillis();
 }
 
-uint32_t GetTickCount() {
-    return timeGetTime();
-}
+
 
 TDateTime Now() {
     auto f = Get(g_now);

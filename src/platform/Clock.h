@@ -4,10 +4,9 @@
 #include <cstdint>
 #include <functional>
 
-// Milliseconds of a monotonic clock, wrapping at 2^32 like the multimedia timer.
-uint32_t timeGetTime();
-// Milliseconds of the same monotonic clock, wrapping like the system tick count.
-uint32_t GetTickCount();
+// Milliseconds of a monotonic clock, wrapping at 2^32: the one millisecond clock of the
+// program (compare its values as differences, so the wrap does no harm).
+uint32_t TickMs();
 
 // Date-time as days since 1899-12-30 00:00, local time, millisecond resolution.
 using TDateTime = double;
@@ -16,7 +15,7 @@ TDateTime Now();
 int32_t UtcOffsetSeconds();
 
 namespace testclock {
-// Replace the millisecond counter (both timeGetTime and GetTickCount); nullptr restores it.
+// Replace the millisecond clock TickMs; nullptr restores it.
 void SetMillis(std::function<uint32_t()> fn);
 // Replace the wall clock: Now() and UtcOffsetSeconds(); nullptr restores them.
 void SetNow(std::function<TDateTime()> now, std::function<int32_t()> offset = nullptr);

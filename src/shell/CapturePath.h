@@ -3,6 +3,12 @@
 // together again, and the "Last Capture" summary text. No window needed.
 #include <QString>
 
+// The "Last Capture" summary template; formatted with the duration in seconds and the
+// frame rate.
+inline constexpr char kLastCaptureTemplate[] =
+    "<P align=\"center\"><FONT color=\"#FF0000\"><B>Last Capture</B></FONT><BR>"
+    "<B>Duration:</B> %3.1f s<br><B>FPS:</B> %2.1f</P>";
+
 // The text without leading and trailing blanks and control characters.
 QString TrimBlanks(const QString& text);
 

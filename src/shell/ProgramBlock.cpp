@@ -8,7 +8,7 @@
 #include "display/FocusWindow.h"
 #include "platform/InstanceLock.h"
 #include "shell/DoubleInst.h"
-#include "shell/Main.h"
+#include "shell/MainWindow.h"
 
 bool CheckSingleInstance(const std::function<void()>& showError) {
     // A lock that cannot be created says nothing about other instances: go on.
@@ -17,18 +17,18 @@ bool CheckSingleInstance(const std::function<void()>& showError) {
     return false;
 }
 
-TAuxWindows CreateAuxiliaryWindows(TForm1& form) {
+TAuxWindows CreateAuxiliaryWindows(MainWindow& form) {
     TAuxWindows w;
     w.Keyboard = new TForm4;
     w.Keyboard->hide();
     w.ErrorWindow = new TForm6;
     w.ErrorWindow->hide();
     Form6 = w.ErrorWindow;
-    w.Focus = new TFocusForm;
+    w.Focus = new FocusWindow;
     w.Focus->hide();
-    form.FocusForm = w.Focus;
+    form.setFocusWindow(w.Focus);
 
-    if (form.Form5) form.Form5->AttachKeyboard(w.Keyboard);
+    if (form.outputNameDialog()) form.outputNameDialog()->AttachKeyboard(w.Keyboard);
     QPointer<TForm4> keyboard(w.Keyboard);
     OverlayKeyboardToggle = [keyboard](QWidget* dialog, QLineEdit* edit) {
         if (!keyboard) return;

@@ -2,8 +2,8 @@
 // Pieces of the program block (main.cpp) that are tested on their own.
 #include <functional>
 
-class TFocusForm;
-class TForm1;
+class FocusWindow;
+class MainWindow;
 class TForm4;
 class TForm6;
 
@@ -19,6 +19,6 @@ bool CheckSingleInstance(const std::function<void()>& showError);
 struct TAuxWindows {
     TForm4* Keyboard = nullptr;
     TForm6* ErrorWindow = nullptr;
-    TFocusForm* Focus = nullptr;
+    FocusWindow* Focus = nullptr;
 };
-TAuxWindows CreateAuxiliaryWindows(TForm1& form);
+TAuxWindows CreateAuxiliaryWindows(MainWindow& form);

@@ -41,9 +41,9 @@ int32_t DecimalOr(const QString& text, int32_t def) {
     return ParseDecimal(text, &v) ? v : def;
 }
 
-TStoredSettings ReadStoredSettings() {
-    TStoredSettings out;
-    const TStoredSettings defaults;
+StoredSettings ReadStoredSettings() {
+    StoredSettings out;
+    const StoredSettings defaults;
     auto store = OpenSettings();
     out.EXPOLENGTH = ReadSetting(*store, QStringLiteral("EXPOLENGTH"), defaults.EXPOLENGTH);
     out.EXPOCOUNT = ReadSetting(*store, QStringLiteral("EXPOCOUNT"), defaults.EXPOCOUNT);
@@ -52,7 +52,7 @@ TStoredSettings ReadStoredSettings() {
     return out;
 }
 
-bool WriteStoredSettings(const TStoredSettings& values) {
+bool WriteStoredSettings(const StoredSettings& values) {
     auto store = OpenSettings();
     WriteSetting(*store, QStringLiteral("EXPOLENGTH"), values.EXPOLENGTH);
     WriteSetting(*store, QStringLiteral("EXPOCOUNT"), values.EXPOCOUNT);

@@ -25,7 +25,7 @@ bool ParseDecimal(const QString& text, int32_t* value);
 int32_t DecimalOr(const QString& text, int32_t def);
 
 // The four texts, named after their stored values, with their defaults.
-struct TStoredSettings {
+struct StoredSettings {
     QString EXPOLENGTH = QStringLiteral("100");
     QString EXPOCOUNT = QStringLiteral("1");
     QString FILENAME;
@@ -33,7 +33,7 @@ struct TStoredSettings {
 };
 
 // Reads EXPOLENGTH, EXPOCOUNT, FILENAME, GAIN in that order from the settings file.
-TStoredSettings ReadStoredSettings();
+StoredSettings ReadStoredSettings();
 // Writes EXPOLENGTH, EXPOCOUNT, FILENAME, GAIN in that order to the settings file;
 // false when the file could not be written (the values are then lost).
-bool WriteStoredSettings(const TStoredSettings& values);
+bool WriteStoredSettings(const StoredSettings& values);

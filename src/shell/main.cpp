@@ -1,15 +1,17 @@
 // The program block: single-instance check, splash, main window, hidden auxiliary
 // windows, event loop, halt.
-#include "shell/Main.h"
 
 #include <QApplication>
 #include <QMessageBox>
 
+#include "acquisition/CameraLib.h"
 #include "controls/CodecDialog.h"
 #include "platform/Halt.h"
 #include "platform/Message.h"
 #include "shell/AppInfo.h"
+#include "recording/RecordingController.h"
 #include "shell/DoubleInst.h"
+#include "shell/MainWindow.h"
 #include "shell/ProgramBlock.h"
 #include "shell/SignalCloser.h"
 #include "shell/SplashScreen.h"
@@ -20,7 +22,7 @@ int main(int argc, char** argv) {
 
     // SIGTERM, SIGINT and SIGHUP close the program like the close box (before the main
     // window exists: whatever window is open).
-    TForm1* form = nullptr;
+    MainWindow* form = nullptr;
     TSignalCloser closer([&form](int) {
         if (form)
             form->close();
@@ -43,15 +45,15 @@ int main(int argc, char** argv) {
         box.exec();
     });
 
+    form = new MainWindow;
+    form->splash = splash;
+    form->loadCameraLibrary = [](std::string* error) { return LoadCameraLibrary(error); };
     // With the codec set to "Ask when opening", every AVI part asks for its codec.
-    SetAviCodecChooser(
+    form->recorder().avi().setCodecChooser(
         [](const std::vector<AviCodec>& offered, const std::string& partName, int32_t& fourcc) {
             return ChooseCodec(QApplication::activeWindow(), offered, partName, fourcc);
         });
-
-    form = new TForm1;
-    form->Splash = splash;
-    form->FormCreate();
+    form->start();
 
     // Hidden until asked for; they live until the process ends.
     CreateAuxiliaryWindows(*form);

@@ -6,15 +6,15 @@
 #include <deque>
 #include <mutex>
 
-#include "acquisition/VideoCapture.h"
+#include "acquisition/CaptureThread.h"
 
 class FrameQueue {
   public:
     ~FrameQueue() { Clear(); }
 
-    // The post function for TVideoCapture; delivers while `accept` is true.
+    // The post function for CaptureThread; delivers while `accept` is true.
     PostFrameFn Poster() {
-        return [this](FrameNode* node) {
+        return [this](Frame* node) {
             std::lock_guard<std::mutex> lock(mutex_);
             if (!accept_) return false;
             frames_.push_back(node);
@@ -28,12 +28,12 @@ class FrameQueue {
         accept_ = on;
     }
     // Oldest frame, or nullptr after the timeout. The caller owns it (FreeFrame).
-    FrameNode* Pop(int timeoutMs = 2000) {
+    Frame* Pop(int timeoutMs = 2000) {
         std::unique_lock<std::mutex> lock(mutex_);
         if (!changed_.wait_for(lock, std::chrono::milliseconds(timeoutMs),
                                [this] { return !frames_.empty(); }))
             return nullptr;
-        FrameNode* node = frames_.front();
+        Frame* node = frames_.front();
         frames_.pop_front();
         return node;
     }
@@ -48,14 +48,14 @@ class FrameQueue {
     }
     void Clear() {
         std::lock_guard<std::mutex> lock(mutex_);
-        for (FrameNode* node : frames_) FreeFrame(node);
+        for (Frame* node : frames_) FreeFrame(node);
         frames_.clear();
     }
 
   private:
     std::mutex mutex_;
     std::condition_variable changed_;
-    std::deque<FrameNode*> frames_;
+    std::deque<Frame*> frames_;
     int posted_ = 0;
     bool accept_ = true;
 };

@@ -13,7 +13,7 @@
 #include "FrameQueue.h"
 #include "SimCam.h"
 #include "acquisition/CameraLib.h"
-#include "acquisition/VideoCapture.h"
+#include "acquisition/CaptureThread.h"
 
 namespace {
 using namespace std::chrono_literals;
@@ -81,9 +81,9 @@ class SimCamTest : public ::testing::Test {
         padded = buffer;
         return buffer(cv::Rect(0, 0, w, h));
     }
-    // The frame as the program colours it: a FrameNode through EnsureColorImage.
+    // The frame as the program colours it: a Frame through EnsureColorImage.
     cv::Mat ExposeInColour(bool flip) {
-        FrameNode* n = NewFrame(kW, kH, "", flip, 8);
+        Frame* n = NewFrame(kW, kH, "", flip, 8);
         api().Subframe(kW, kH);
         api().HorizontalFlip(flip ? 1 : 0);
         api().ThreadedExposure(FrameData(n), 0, 1);
@@ -225,21 +225,21 @@ TEST_F(SimCamTest, PlanetSceneMovesAndHasNoise) {
 TEST_F(SimCamTest, AcquisitionThreadDeliversSimulatedFrames) {
     FrameQueue frames;
     {
-        TVideoCapture capture(frames.Poster());
+        CaptureThread capture(frames.Poster());
         capture.ExposureMs = 1;
         capture.Gain = 10;
         ASSERT_TRUE(capture.OpenCamera());
         capture.Start();
-        FrameNode* first = frames.Pop();
+        Frame* first = frames.Pop();
         ASSERT_NE(first, nullptr);
         EXPECT_EQ(FrameWidth(first), kW);
         FreeFrame(first);
         capture.ExposureMs = 100;
         capture.RequestedWidth = 640;
         capture.RequestedHeight = 480;
-        FrameNode* sub = nullptr;
+        Frame* sub = nullptr;
         for (int i = 0; i < 10 && !sub; ++i) {
-            FrameNode* n = frames.Pop();
+            Frame* n = frames.Pop();
             ASSERT_NE(n, nullptr);
             if (FrameWidth(n) == 640)
                 sub = n;
@@ -279,7 +279,7 @@ TEST(CameraLibrary, IncompleteOrMissingLibraryIsNoCamera) {
     EXPECT_FALSE(Camera().Complete());
     EXPECT_EQ(Camera().openUSB, nullptr);
     FrameQueue frames;
-    TVideoCapture capture(frames.Poster());
+    CaptureThread capture(frames.Poster());
     EXPECT_FALSE(capture.OpenCamera());
 
     EXPECT_FALSE(LoadCameraLibraryFrom("/nonexistent/libtarvidll.so", &error));

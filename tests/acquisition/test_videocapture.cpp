@@ -8,7 +8,7 @@
 #include "FakeCamera.h"
 #include "FrameQueue.h"
 #include "acquisition/CameraLib.h"
-#include "acquisition/VideoCapture.h"
+#include "acquisition/CaptureThread.h"
 #include "platform/DateTime.h"
 
 namespace {
@@ -32,7 +32,7 @@ class CaptureTest : public ::testing::Test {
         cam.Install();
         StampFormat.Set("");
         StampPrefix.Set("");
-        capture = std::make_unique<TVideoCapture>(frames.Poster());
+        capture = std::make_unique<CaptureThread>(frames.Poster());
         capture->StallMarginMs = 150;
     }
     void TearDown() override {
@@ -58,16 +58,16 @@ class CaptureTest : public ::testing::Test {
         return cam.CallCount();
     }
     // Pops a frame and keeps it for freeing at the end.
-    FrameNode* Take() {
-        FrameNode* n = frames.Pop();
+    Frame* Take() {
+        Frame* n = frames.Pop();
         if (n) taken.emplace_back(n, &FreeFrame);
         return n;
     }
 
     tvtest::FakeCamera cam{640, 480, "Fake Cam"};
     FrameQueue frames;
-    std::vector<std::unique_ptr<FrameNode, void (*)(FrameNode*)>> taken;
-    std::unique_ptr<TVideoCapture> capture;
+    std::vector<std::unique_ptr<Frame, void (*)(Frame*)>> taken;
+    std::unique_ptr<CaptureThread> capture;
 };
 
 TEST_F(CaptureTest, FirstPassesSendSettingsInOrderAndExposureLengthOnlyOnChange) {
@@ -124,9 +124,9 @@ TEST_F(CaptureTest, WhileRecordingOnlyWhiteBalanceIsSentAndGeometryWaits) {
     const int64_t buffer = cam.Calls().back().args[0];
     cam.Release();
 
-    FrameNode* first = Take();
-    FrameNode* during = Take();
-    FrameNode* after = Take();
+    Frame* first = Take();
+    Frame* during = Take();
+    Frame* after = Take();
     ASSERT_TRUE(first && during && after);
     EXPECT_EQ(FrameWidth(during), 640);
     EXPECT_FALSE(during->Flipped);
@@ -165,10 +165,10 @@ TEST_F(CaptureTest, BufferIsRebuiltForGeometryOrFlipButNotForExposureOrGain) {
     AwaitExposure();
     cam.Release();
 
-    FrameNode* f1 = Take();
-    FrameNode* f2 = Take();
-    FrameNode* f3 = Take();
-    FrameNode* f4 = Take();
+    Frame* f1 = Take();
+    Frame* f2 = Take();
+    Frame* f3 = Take();
+    Frame* f4 = Take();
     ASSERT_TRUE(f1 && f2 && f3 && f4);
     EXPECT_DOUBLE_EQ(f2->TimeStamp, 1.0);  // kept across the exposure and gain change
     EXPECT_DOUBLE_EQ(f3->TimeStamp, 3.0);  // rebuilt for the new width
@@ -184,8 +184,8 @@ TEST_F(CaptureTest, FirstFrameHasNoStampTextLaterOnesHaveTheBuiltText) {
     cam.Release();
     AwaitExposure();
     cam.Release();
-    FrameNode* first = Take();
-    FrameNode* second = Take();
+    Frame* first = Take();
+    Frame* second = Take();
     ASSERT_TRUE(first && second);
     EXPECT_EQ(first->StampText, "");
     EXPECT_EQ(second->StampText, "M42 ");
@@ -194,7 +194,7 @@ TEST_F(CaptureTest, FirstFrameHasNoStampTextLaterOnesHaveTheBuiltText) {
 
 TEST_F(CaptureTest, WhiteBalanceRequestedWhileSendingIsNotLost) {
     auto once = std::make_shared<std::atomic<bool>>(false);
-    TVideoCapture* cap = capture.get();
+    CaptureThread* cap = capture.get();
     cam.SetCallHook([once, cap](const tvtest::CameraCall& call) {
         // The window thread moves a slider while the previous values are on their way.
         if (call.name == "SetWhiteBalance" && !once->exchange(true))
@@ -254,7 +254,7 @@ TEST_F(CaptureTest, SlowCameraRecoversThroughCancel) {
 TEST_F(CaptureTest, FramesInFlightAreBounded) {
     cam.SetAutoRelease(true);
     Start();
-    const int budget = TVideoCapture::kMaxFramesInFlight;
+    const int budget = CaptureThread::kMaxFramesInFlight;
     ASSERT_TRUE(frames.WaitForPosted(budget));
     ASSERT_TRUE(Eventually([&] { return capture->State() == CameraState::Throttled; }));
     std::this_thread::sleep_for(80ms);
@@ -287,7 +287,7 @@ TEST_F(CaptureTest, RequestsOutsideTheSensorAreKeptInside) {
     EXPECT_EQ(cam.Calls()[mark].Text(), "Subframe(640,1)");
     cam.Release();
     Take();
-    FrameNode* f = Take();
+    Frame* f = Take();
     ASSERT_NE(f, nullptr);
     EXPECT_EQ(FrameWidth(f), 640);
     EXPECT_EQ(FrameHeight(f), 1);
@@ -296,11 +296,11 @@ TEST_F(CaptureTest, RequestsOutsideTheSensorAreKeptInside) {
 TEST(CaptureNoCamera, MissingOrRefusingCameraIsNoCamera) {
     SetCameraApi(TarviApi{});
     FrameQueue frames;
-    TVideoCapture empty(frames.Poster());
+    CaptureThread empty(frames.Poster());
     EXPECT_FALSE(empty.OpenCamera());
     EXPECT_TRUE(empty.Suspended());  // never started
     EXPECT_TRUE(empty.StopAndWait(0));
-    TVideoCapture started(frames.Poster());
+    CaptureThread started(frames.Poster());
     started.Start();  // no table: the loop ends at once
     EXPECT_TRUE(started.StopAndWait(1000));
     EXPECT_EQ(started.State(), CameraState::Stopped);
@@ -308,7 +308,7 @@ TEST(CaptureNoCamera, MissingOrRefusingCameraIsNoCamera) {
     tvtest::FakeCamera cam;
     cam.Install();
     cam.SetOpenResult(0);
-    TVideoCapture refused(frames.Poster());
+    CaptureThread refused(frames.Poster());
     EXPECT_FALSE(refused.OpenCamera());
     EXPECT_FALSE(refused.CameraOpen);
 }

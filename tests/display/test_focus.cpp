@@ -6,8 +6,8 @@
 #include "TestApp.h"
 #include "display/ConfigOverlay.h"
 #include "display/FocusWindow.h"
-#include "display/Measure.h"
-#include "display/Picture.h"
+#include "display/PreviewRenderer.h"
+#include "display/PictureView.h"
 
 namespace {
 
@@ -126,7 +126,7 @@ TEST(FocusWindowForm, LeftClickSetsThePointAndShowsTheWindowOnce) {
     EnsureApp();
     QWidget main;
     main.setGeometry(100, 100, 800, 600);
-    TFocusForm form;
+    FocusWindow form;
     EXPECT_EQ(form.windowTitle(), "FOCUS AID");
     EXPECT_EQ(form.size(), QSize(289, 289));
     EXPECT_TRUE(form.windowFlags() & Qt::WindowStaysOnTopHint);

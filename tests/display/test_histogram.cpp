@@ -129,7 +129,7 @@ TEST(HistogramThrottle, SurvivesTheTimerWrap) {
 TEST(HistogramUpdate, DrawsBarsRangeMarkersAndLabelsThenThrottles) {
     EnsureApp();
     ClockGuard clock;
-    THistogramChart* chart = nullptr;
+    HistogramChart* chart = nullptr;
     QLabel *sat = nullptr, *avg = nullptr;
     std::unique_ptr<QFrame> panel(CreateHistogramPanel(nullptr, &chart, &sat, &avg));
     EXPECT_EQ(panel->size(), QSize(183, 95));
@@ -150,9 +150,9 @@ TEST(HistogramUpdate, DrawsBarsRangeMarkersAndLabelsThenThrottles) {
     EXPECT_EQ(chart->Range(), QRectF(-1, 0, 259, 2));
     ASSERT_EQ(chart->Marks().size(), 2);
     EXPECT_EQ(chart->Marks()[0].at, QPointF(0, 0));
-    EXPECT_EQ(chart->Marks()[0].style, THistogramChart::MarkStyle::FilledTriangle);
+    EXPECT_EQ(chart->Marks()[0].style, HistogramChart::MarkStyle::FilledTriangle);
     EXPECT_EQ(chart->Marks()[1].at, QPointF(255, 0));
-    EXPECT_EQ(chart->Marks()[1].style, THistogramChart::MarkStyle::HollowTriangle);
+    EXPECT_EQ(chart->Marks()[1].style, HistogramChart::MarkStyle::HollowTriangle);
     EXPECT_EQ(chart->Marks()[1].color, QColor(Qt::black));
 
     // 200 ms later a dark frame is not counted; at 500 ms it is, in teal, without "SAT".
@@ -170,16 +170,16 @@ TEST(HistogramUpdate, DrawsBarsRangeMarkersAndLabelsThenThrottles) {
 
 TEST(HistogramChart, MapsTheRangeOntoThePlotAreaAndDrawsApexUpTriangles) {
     EnsureApp();
-    THistogramChart chart;
+    HistogramChart chart;
     chart.SetRange(1, -1, 0, 258, 100);
     chart.SetRange(2, 0, 0, 1, 1);  // no such layer
     EXPECT_EQ(chart.ToPixels(QPointF(-1, 0)), QPointF(10, 70));
     EXPECT_EQ(chart.ToPixels(QPointF(258, 100)), QPointF(160, 1));
-    const QVector<QPointF> t = THistogramChart::TriangleAt(QPointF(50, 60));
+    const QVector<QPointF> t = HistogramChart::TriangleAt(QPointF(50, 60));
     EXPECT_EQ(t, (QVector<QPointF>{{46, 63}, {50, 56}, {54, 63}}));
     chart.MoveTo(1, 0);
     chart.DrawTo(1, 5);
-    chart.MarkAt(1, 1, THistogramChart::MarkStyle::HollowTriangle);
+    chart.MarkAt(1, 1, HistogramChart::MarkStyle::HollowTriangle);
     chart.Clear();
     EXPECT_TRUE(chart.Lines().isEmpty());
     EXPECT_TRUE(chart.Marks().isEmpty());

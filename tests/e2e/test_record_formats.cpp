@@ -22,12 +22,12 @@
 #include "RecTestUtil.h"
 #include "ShellTestEnv.h"
 #include "acquisition/CameraLib.h"
-#include "acquisition/VideoCapture.h"
+#include "acquisition/CaptureThread.h"
 #include "controls/FileName.h"
 #include "platform/Message.h"
 #include "recording/AVIExport.h"
 #include "shell/Main.h"
-#include "shell/TrackBar.h"
+#include "shell/LabelledSlider.h"
 
 namespace fs = std::filesystem;
 using rectest::Quote;
@@ -55,7 +55,7 @@ class RecordFormats : public ::testing::Test {
         out = config.Dir().toStdString() + "/captures";
         fs::create_directories(out);
         ASSERT_TRUE(config.WriteIni("[TarviVideo2R]\nEXPOLENGTH=40\n"));
-        form = std::make_unique<TForm1>();
+        form = std::make_unique<MainWindow>();
         form->SplashDelayMs = 0;
         form->LoadCameraLib = [](std::string* error) {
             return LoadCameraLibraryFrom(TV_BINARY_DIR "/bin/libtarvidll.so", error);
@@ -80,7 +80,7 @@ class RecordFormats : public ::testing::Test {
     std::string File(const std::string& name) const { return out + "/" + name; }
 
     TempConfig config;
-    std::unique_ptr<TForm1> form;
+    std::unique_ptr<MainWindow> form;
     std::vector<std::string> messages;
     std::string out;
     MessageHandler previous_;

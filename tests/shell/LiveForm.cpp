@@ -6,11 +6,11 @@
 #include <QElapsedTimer>
 #include <QThread>
 
-#include "acquisition/VideoCapture.h"
+#include "acquisition/CaptureThread.h"
 #include "display/ConfigOverlay.h"
 #include "display/FocusWindow.h"
 #include "display/Histogram.h"
-#include "display/Measure.h"
+#include "display/PreviewRenderer.h"
 #include "platform/Halt.h"
 #include "shell/FrameDispatch.h"
 #include "shell/Main.h"
@@ -21,7 +21,7 @@ struct HaltCalled {
 };
 }  // namespace
 
-bool StartForm(TForm1& form) {
+bool StartForm(MainWindow& form) {
     testhalt::Reset();
     testhalt::SetTerminate([](int code) { throw HaltCalled{code}; });
     form.SplashDelayMs = 0;

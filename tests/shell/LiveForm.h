@@ -7,10 +7,10 @@
 
 #include "ShellTestEnv.h"
 
-class TForm1;
+class MainWindow;
 
 // Runs FormCreate without the splash pause; false (and a test failure) when it halted.
-bool StartForm(TForm1& form);
+bool StartForm(MainWindow& form);
 
 // Dispatches events until `done` or the timeout; returns `done()`.
 bool WaitUntil(const std::function<bool()>& done, int timeoutMs = 15000);

@@ -12,10 +12,10 @@
 
 #include "FakeCamera.h"
 #include "LiveForm.h"
-#include "acquisition/VideoCapture.h"
+#include "acquisition/CaptureThread.h"
 #include "shell/ControlMath.h"
 #include "shell/Main.h"
-#include "shell/TrackBar.h"
+#include "shell/LabelledSlider.h"
 
 namespace {
 
@@ -39,7 +39,7 @@ class CameraControls : public ::testing::Test {
 
     DisplayStateGuard guard;
     tvtest::FakeCamera cam{1280, 1024, "Fake"};
-    TForm1 form;
+    MainWindow form;
 };
 
 }  // namespace
@@ -199,7 +199,7 @@ TEST(CameraControlsOddSensor, FullWidthOfA1294SensorRequests1292) {
     tvtest::FakeCamera cam(1294, 966);
     cam.Install();
     cam.SetAutoRelease(true);
-    TForm1 form;
+    MainWindow form;
     ASSERT_TRUE(StartForm(form));
     form.SliderWidth->SetPosition(1200);
     form.SliderWidth->SetPosition(1294);

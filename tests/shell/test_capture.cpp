@@ -20,7 +20,7 @@
 
 #include "FakeCamera.h"
 #include "ShellTestEnv.h"
-#include "acquisition/VideoCapture.h"
+#include "acquisition/CaptureThread.h"
 #include "controls/CodecDialog.h"
 #include "controls/FileName.h"
 #include "platform/Clock.h"
@@ -72,7 +72,7 @@ class CaptureTest : public ::testing::Test {
         ASSERT_TRUE(config.WriteIni(ini));
         cam.Install();
         cam.SetCancelReleases(false);  // the tests hand the frames over themselves
-        form = std::make_unique<TForm1>();
+        form = std::make_unique<MainWindow>();
         form->SplashDelayMs = 0;
         form->FormCreate();
         ASSERT_TRUE(cam.WaitForExposure(10000));
@@ -84,7 +84,7 @@ class CaptureTest : public ::testing::Test {
     // One frame from the camera, handled by the window's frame hand-off.
     void Deliver(int count = 1) {
         for (int i = 0; i < count; ++i) {
-            FrameNode* f = NewFrame(width, height, "", false, 8);
+            Frame* f = NewFrame(width, height, "", false, 8);
             std::fill(FrameData(f), FrameData(f) + FrameDataSize(f), uint8_t(40 + i));
             form->FrameReady(f);
         }
@@ -108,7 +108,7 @@ class CaptureTest : public ::testing::Test {
 
     TempConfig config;
     tvtest::FakeCamera cam{64, 48, "Test Cam"};
-    std::unique_ptr<TForm1> form;
+    std::unique_ptr<MainWindow> form;
     std::atomic<uint32_t> now{0};
     std::vector<std::string> messages;
     QString folder;

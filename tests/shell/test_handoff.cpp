@@ -5,7 +5,7 @@
 #include <atomic>
 #include <vector>
 
-#include "acquisition/ImageList.h"
+#include "acquisition/Frame.h"
 #include "platform/Clock.h"
 #include "shell/FrameDispatch.h"
 
@@ -37,7 +37,7 @@ class Handoff : public ::testing::Test {
     // One posted frame at time `at`.
     HandoffReport Frame(uint32_t at) {
         now = at;
-        FrameNode* node = NewFrame(32, 24, "", false, 8);
+        Frame* node = NewFrame(32, 24, "", false, 8);
         node->RawImage.setTo(40);
         MarkPosted(node);
         return DispatchFrame(node, flags, actions, nextRecordTick, framePause);

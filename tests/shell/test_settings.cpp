@@ -10,14 +10,14 @@
 
 TEST(SettingsStore, RoundTripKeepsTheFourTextsInTheirGroup) {
     TempConfig config;
-    TStoredSettings in;
+    StoredSettings in;
     in.EXPOLENGTH = "250";
     in.EXPOCOUNT = "";  // an emptied count field is stored as typed
     in.FILENAME = "/home/obs/moon, crater";
     in.GAIN = "42";
     ASSERT_TRUE(WriteStoredSettings(in));
 
-    const TStoredSettings out = ReadStoredSettings();
+    const StoredSettings out = ReadStoredSettings();
     EXPECT_EQ(out.EXPOLENGTH, "250");
     EXPECT_EQ(out.EXPOCOUNT, "");
     EXPECT_EQ(out.FILENAME, "/home/obs/moon, crater");
@@ -30,7 +30,7 @@ TEST(SettingsStore, RoundTripKeepsTheFourTextsInTheirGroup) {
 
 TEST(SettingsStore, MissingFileGivesTheDefaults) {
     TempConfig config;
-    const TStoredSettings s = ReadStoredSettings();
+    const StoredSettings s = ReadStoredSettings();
     EXPECT_EQ(s.EXPOLENGTH, "100");
     EXPECT_EQ(s.EXPOCOUNT, "1");
     EXPECT_EQ(s.FILENAME, "");
@@ -56,7 +56,7 @@ TEST(SettingsStore, ValuesOfAnotherTypeOrAnotherGroupCountAsMissing) {
 TEST(SettingsStore, GarbageFileReadsAsDefaults) {
     TempConfig config;
     ASSERT_TRUE(config.WriteIni(QByteArray("\x01\xff[[[=\n\0\0garbage", 17)));
-    const TStoredSettings s = ReadStoredSettings();
+    const StoredSettings s = ReadStoredSettings();
     EXPECT_EQ(s.EXPOLENGTH, "100");
     EXPECT_EQ(s.GAIN, "10");
 }
@@ -80,7 +80,7 @@ TEST(SettingsStore, UnwritableFolderIsReportedToTheCaller) {
     QFile blocker(config.Dir() + "/TarviVideo5X");
     ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
     blocker.close();
-    EXPECT_FALSE(WriteStoredSettings(TStoredSettings{}));
+    EXPECT_FALSE(WriteStoredSettings(StoredSettings{}));
 }
 
 TEST(SettingsStore, DecimalParsing) {

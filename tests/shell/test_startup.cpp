@@ -16,12 +16,12 @@
 #include "FakeCamera.h"
 #include "ShellTestEnv.h"
 #include "acquisition/CameraLib.h"
-#include "acquisition/VideoCapture.h"
+#include "acquisition/CaptureThread.h"
 #include "controls/FileName.h"
 #include "controls/VKEY.h"
 #include "display/ConfigOverlay.h"
 #include "display/FocusWindow.h"
-#include "display/Picture.h"
+#include "display/PictureView.h"
 #include "platform/Halt.h"
 #include "platform/InstanceLock.h"
 #include "platform/Message.h"
@@ -29,7 +29,7 @@
 #include "shell/Main.h"
 #include "shell/ProgramBlock.h"
 #include "shell/SplashScreen.h"
-#include "shell/TrackBar.h"
+#include "shell/LabelledSlider.h"
 
 namespace {
 struct HaltCalled {
@@ -54,7 +54,7 @@ class Startup : public ::testing::Test {
     }
 
     // Runs FormCreate; returns the halt code, or -1 when it did not halt.
-    int Create(TForm1& form) {
+    int Create(MainWindow& form) {
         form.Splash = &splash;
         form.SplashDelayMs = 0;
         try {
@@ -77,7 +77,7 @@ TEST_F(Startup, WithACameraTheWindowIsConnectedAndShown) {
     tvtest::FakeCamera cam(640, 480, "Test Cam");
     cam.Install();
     cam.SetAutoRelease(true);
-    TForm1 form;
+    MainWindow form;
     splash.show();
     ASSERT_EQ(Create(form), -1);
 
@@ -140,7 +140,7 @@ TEST_F(Startup, StoredValuesAreLoadedAndOutOfRangeOrGarbageFallsBack) {
     tvtest::FakeCamera cam;
     cam.Install();
     cam.SetAutoRelease(true);
-    TForm1 form;
+    MainWindow form;
     ASSERT_EQ(Create(form), -1);
 
     EXPECT_EQ(form._expot->Position(), 100);  // the slider starts with the range 1..100
@@ -158,7 +158,7 @@ TEST_F(Startup, StoredValuesAreLoadedAndOutOfRangeOrGarbageFallsBack) {
     // What the exit writes back reflects the controls, not the raw stored texts.
     form.expos->setText("");  // an emptied field is stored as typed ...
     RunExitProcOnce();
-    const TStoredSettings s = ReadStoredSettings();
+    const StoredSettings s = ReadStoredSettings();
     EXPECT_EQ(s.EXPOLENGTH, "100");
     EXPECT_EQ(s.EXPOCOUNT, "");
     EXPECT_EQ(s.FILENAME, "/obs/moon");
@@ -170,7 +170,7 @@ TEST_F(Startup, EmptyStoredCountAndLengthReadAsDefaults) {
     tvtest::FakeCamera cam;
     cam.Install();
     cam.SetAutoRelease(true);
-    TForm1 form;
+    MainWindow form;
     ASSERT_EQ(Create(form), -1);
     EXPECT_EQ(form._expot->Position(), 100);
     EXPECT_EQ(form.expos->text(), "1");  // ... and reads back as "1"
@@ -182,7 +182,7 @@ TEST_F(Startup, NoCameraShowsTheMessageHaltsAndStillStoresTheSettings) {
     tvtest::FakeCamera cam;
     cam.Install();
     cam.SetOpenResult(0);
-    TForm1 form;
+    MainWindow form;
     splash.show();
     EXPECT_EQ(Create(form), 1);
     EXPECT_EQ(messages, std::vector<std::string>{"NO CAMERA!"});
@@ -190,7 +190,7 @@ TEST_F(Startup, NoCameraShowsTheMessageHaltsAndStillStoresTheSettings) {
     EXPECT_FALSE(form.isVisible());
     EXPECT_FALSE(form.Capture->Started());
     EXPECT_TRUE(form.SettingsWritten);
-    const TStoredSettings s = ReadStoredSettings();
+    const StoredSettings s = ReadStoredSettings();
     EXPECT_EQ(s.EXPOLENGTH, "100");
     EXPECT_EQ(s.EXPOCOUNT, "1");
     EXPECT_EQ(s.GAIN, "10");
@@ -199,7 +199,7 @@ TEST_F(Startup, NoCameraShowsTheMessageHaltsAndStillStoresTheSettings) {
 
 TEST_F(Startup, ACameraLibraryThatCannotBeLoadedCountsAsNoCamera) {
     SetCameraApi(TarviApi{});
-    TForm1 form;
+    MainWindow form;
     form.LoadCameraLib = [](std::string* error) {
         if (error) *error = "libtarvidll.so: cannot open shared object file";
         return false;
@@ -212,7 +212,7 @@ TEST_F(Startup, ACameraLibraryThatCannotBeLoadedCountsAsNoCamera) {
 TEST_F(Startup, ExitWaitsForTheExposureInProgress) {
     tvtest::FakeCamera cam;
     cam.Install();
-    TForm1 form;
+    MainWindow form;
     ASSERT_EQ(Create(form), -1);
     ASSERT_TRUE(cam.WaitForExposure(10000));
 
@@ -246,7 +246,7 @@ TEST_F(Startup, ACameraThatNeverEndsItsExposureDoesNotKeepTheProgramFromEnding) 
     tvtest::FakeCamera cam;
     cam.Install();
     cam.SetCancelReleases(false);  // a camera unplugged during the exposure
-    TForm1 form;
+    MainWindow form;
     form.Capture->StallMarginMs = 100;
     ASSERT_EQ(Create(form), -1);
     ASSERT_TRUE(cam.WaitForExposure(10000));
@@ -262,7 +262,7 @@ TEST_F(Startup, TheWindowCannotBeMinimised) {
     tvtest::FakeCamera cam;
     cam.Install();
     cam.SetAutoRelease(true);
-    TForm1 form;
+    MainWindow form;
     ASSERT_EQ(Create(form), -1);
     EXPECT_FALSE(form.windowFlags() & Qt::WindowMinimizeButtonHint);
     EXPECT_TRUE(form.windowFlags() & Qt::WindowMaximizeButtonHint);
@@ -278,7 +278,7 @@ TEST_F(Startup, AuxiliaryWindowsStartHiddenAndShareTheKeyboard) {
     tvtest::FakeCamera cam;
     cam.Install();
     cam.SetAutoRelease(true);
-    TForm1 form;
+    MainWindow form;
     ASSERT_EQ(Create(form), -1);
     const TAuxWindows aux = CreateAuxiliaryWindows(form);
     std::unique_ptr<QWidget> keep[] = {std::unique_ptr<QWidget>(aux.Keyboard),

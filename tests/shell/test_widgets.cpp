@@ -17,12 +17,12 @@
 #include <QTest>
 
 #include "ShellTestEnv.h"
-#include "acquisition/ImageList.h"
-#include "acquisition/VideoCapture.h"
+#include "acquisition/Frame.h"
+#include "acquisition/CaptureThread.h"
 #include "shell/FrameEvent.h"
 #include "shell/Main.h"
 #include "shell/SplashScreen.h"
-#include "shell/TrackBar.h"
+#include "shell/LabelledSlider.h"
 
 TEST(TrackBar, LabelFollowsTheFormatAndThePosition) {
     EXPECT_EQ(FormatTrackLabel("%d ms", 100), "100 ms");
@@ -31,8 +31,8 @@ TEST(TrackBar, LabelFollowsTheFormatAndThePosition) {
     EXPECT_EQ(FormatTrackLabel("100%", 3), "100%");  // a lone percent sign stays
 
     EnsureApp();
-    TTrackBar bar(Qt::Horizontal, 1, 100, 1, "%d ms");
-    QSignalSpy changed(&bar, &TTrackBar::Changed);
+    LabelledSlider bar(Qt::Horizontal, 1, 100, 1, "%d ms");
+    QSignalSpy changed(&bar, &LabelledSlider::Changed);
     bar.SetPosition(250);  // clamped
     EXPECT_EQ(bar.Position(), 100);
     EXPECT_EQ(bar.ValueLabel->text(), "100 ms");
@@ -45,10 +45,10 @@ TEST(TrackBar, LabelFollowsTheFormatAndThePosition) {
 
 TEST(TrackBar, ReportsMouseAndKeyRelease) {
     EnsureApp();
-    TTrackBar bar(Qt::Horizontal, 0, 100, 10, "%d");
+    LabelledSlider bar(Qt::Horizontal, 0, 100, 10, "%d");
     bar.resize(180, 30);
     bar.show();
-    QSignalSpy up(&bar, &TTrackBar::MouseUp), key(&bar, &TTrackBar::KeyUp);
+    QSignalSpy up(&bar, &LabelledSlider::MouseUp), key(&bar, &LabelledSlider::KeyUp);
     QTest::mouseClick(bar.Slider, Qt::LeftButton);
     EXPECT_EQ(up.count(), 1);
     const int before = bar.Position();
@@ -76,8 +76,8 @@ TEST(Splash, StatusLineStaysRightAlignedTenPixelsFromTheEdge) {
 }
 
 namespace {
-FrameNode* PostedFrame() {
-    FrameNode* node = NewFrame(64, 48, "", false, 8);
+Frame* PostedFrame() {
+    Frame* node = NewFrame(64, 48, "", false, 8);
     MarkPosted(node);
     return node;
 }
@@ -86,20 +86,20 @@ FrameNode* PostedFrame() {
 TEST(FrameHandOff, TheWindowTakesEachFrameAndFreesIt) {
     EnsureApp();
     const int before = FramesInFlight.load();
-    TForm1 form;
-    auto target = std::make_shared<TFramePostTarget>(&form);
+    MainWindow form;
+    auto target = std::make_shared<FramePostTarget>(&form);
     const PostFrameFn post = MakeFramePoster(target);
     ASSERT_TRUE(post(PostedFrame()));
     ASSERT_TRUE(post(PostedFrame()));
     EXPECT_EQ(FramesInFlight.load(), before + 2);
-    QApplication::sendPostedEvents(&form, TFrameReadyEvent::kType);
+    QApplication::sendPostedEvents(&form, FrameReadyEvent::kType);
     EXPECT_EQ(form.FramesReceived, 2u);
     EXPECT_EQ(FrameListHead, nullptr);
     EXPECT_EQ(FramesInFlight.load(), before);
 
     // After Detach nothing reaches the window; the frame stays with the caller.
     target->Detach();
-    FrameNode* kept = PostedFrame();
+    Frame* kept = PostedFrame();
     EXPECT_FALSE(post(kept));
     FreeFrame(kept);
     EXPECT_EQ(FramesInFlight.load(), before);
@@ -109,26 +109,26 @@ TEST(FrameHandOff, FramesOfUnhandledEventsAreFreed) {
     EnsureApp();
     const int before = FramesInFlight.load();
     {
-        TForm1 form;
-        auto target = std::make_shared<TFramePostTarget>(&form);
+        MainWindow form;
+        auto target = std::make_shared<FramePostTarget>(&form);
         ASSERT_TRUE(MakeFramePoster(target)(PostedFrame()));
         EXPECT_EQ(FramesInFlight.load(), before + 1);
     }  // the window goes with the event still queued
     EXPECT_EQ(FramesInFlight.load(), before);
-    { TFrameReadyEvent unhandled(PostedFrame()); }
+    { FrameReadyEvent unhandled(PostedFrame()); }
     EXPECT_EQ(FramesInFlight.load(), before);
 }
 
 TEST(MainWindow, LayoutMenusAndStatusBar) {
     EnsureApp();
-    TForm1 form;
+    MainWindow form;
     EXPECT_EQ(form.windowTitle(), "TarviVideo ");
     EXPECT_EQ(form.minimumSize(), QSize(1024, 750));
     EXPECT_EQ(form.maximumSize(), QSize(9999, 9999));
     EXPECT_TRUE(form.font().bold());
     EXPECT_EQ(form.LeftPanel->width(), 185);
     EXPECT_FALSE(form.RightPanel->isVisibleTo(&form));
-    for (int i = 0; i < 3; ++i) EXPECT_EQ(form.StatusPanel(i)->width(), TForm1::kStatusWidths[i]);
+    for (int i = 0; i < 3; ++i) EXPECT_EQ(form.StatusPanel(i)->width(), MainWindow::kStatusWidths[i]);
     EXPECT_EQ(form.StatusPanel(3), nullptr);
 
     QStringList menus;
@@ -173,7 +173,7 @@ TEST(MainWindow, LayoutMenusAndStatusBar) {
 
 TEST(MainWindow, CameraControlsKeepPendingValuesAndSavedTexts) {
     EnsureApp();
-    TForm1 form;
+    MainWindow form;
     form.gain->SetPosition(73);
     EXPECT_EQ(form.Capture->Gain.load(), 73);
     EXPECT_EQ(form.Saved.GAIN, "73");

@@ -16,29 +16,29 @@
 
 #include "FakeCamera.h"
 #include "LiveForm.h"
-#include "acquisition/VideoCapture.h"
+#include "acquisition/CaptureThread.h"
 #include "display/ConfigOverlay.h"
 #include "display/FocusWindow.h"
 #include "display/Histogram.h"
-#include "display/Measure.h"
-#include "display/Picture.h"
+#include "display/PreviewRenderer.h"
+#include "display/PictureView.h"
 #include "shell/FrameDispatch.h"
 #include "shell/FrameEvent.h"
 #include "shell/Main.h"
-#include "shell/TrackBar.h"
+#include "shell/LabelledSlider.h"
 
 namespace {
 
 // A posted frame of `width` x `height` filled by `fill` (x, y) -> value.
-FrameNode* MakeFrame(int width, int height, const std::function<uint8_t(int, int)>& fill) {
-    FrameNode* node = NewFrame(width, height, "", false, 8);
+Frame* MakeFrame(int width, int height, const std::function<uint8_t(int, int)>& fill) {
+    Frame* node = NewFrame(width, height, "", false, 8);
     for (int y = 0; y < height; ++y)
         for (int x = 0; x < width; ++x) node->RawImage.at<uint8_t>(y, x) = fill(x, y);
     MarkPosted(node);
     return node;
 }
 
-FrameNode* Uniform(int width, int height, uint8_t value) {
+Frame* Uniform(int width, int height, uint8_t value) {
     return MakeFrame(width, height, [value](int, int) { return value; });
 }
 
@@ -49,7 +49,7 @@ int CountAtLeast(const cv::Mat& m, int level) {
     return n;
 }
 
-void SetColour(TForm1& form, bool on) {
+void SetColour(MainWindow& form, bool on) {
     form.Col1->setChecked(on);
     form.Col1Click();
 }
@@ -62,7 +62,7 @@ class WindowDisplay : public ::testing::Test {
 }  // namespace
 
 TEST_F(WindowDisplay, OverlayTextReachesTheRecordedPixelsOnlyWhileVisible) {
-    TForm1 form;
+    MainWindow form;
     CurrentStampText.Set("M42 21:05:09.042");
     form.Capture->Recording = 1;
     form.PreviewDuringCapture1->setChecked(true);
@@ -100,7 +100,7 @@ TEST_F(WindowDisplay, OverlayTextReachesTheRecordedPixelsOnlyWhileVisible) {
 }
 
 TEST_F(WindowDisplay, ZoomResizesTheNextFrameScrollsHomeAndTimer2Centres) {
-    TForm1 form;
+    MainWindow form;
     form.resize(1200, 800);
     form.show();
     SetColour(form, false);
@@ -146,8 +146,8 @@ TEST_F(WindowDisplay, ZoomResizesTheNextFrameScrollsHomeAndTimer2Centres) {
 }
 
 TEST_F(WindowDisplay, ClickOnThePictureSetsTheFocusPointThroughTheZoom) {
-    TForm1 form;
-    TFocusForm focus;
+    MainWindow form;
+    FocusWindow focus;
     form.FocusForm = &focus;
     form.resize(1400, 1000);
     form.show();
@@ -200,7 +200,7 @@ TEST_F(WindowDisplay, ClickOnThePictureSetsTheFocusPointThroughTheZoom) {
 TEST_F(WindowDisplay, HistogramFollowsTheFramesAtMostEveryHalfSecond) {
     uint32_t now = 10000;
     testclock::SetMillis([&] { return now; });
-    TForm1 form;
+    MainWindow form;
     SetColour(form, true);  // counted from the raw frame all the same
 
     form.FrameReady(Uniform(64, 48, 10));
@@ -233,7 +233,7 @@ TEST_F(WindowDisplay, HistogramFollowsTheFramesAtMostEveryHalfSecond) {
 TEST_F(WindowDisplay, StatusBarShowsTheFrameRateUntilARecordingOwnsThePanel) {
     uint32_t now = 5000;
     testclock::SetMillis([&] { return now; });
-    TForm1 form;
+    MainWindow form;
     form.Capture->FpsStart = 4000;
     form.Capture->FrameCount = 25;
     form.Timer1Timer();
@@ -260,7 +260,7 @@ TEST_F(WindowDisplay, ACameraThatStopsAnsweringIsShownAndClearedWhenItComesBack)
     tvtest::FakeCamera cam(320, 240);
     cam.Install();
     cam.SetCancelReleases(false);  // the exposure never ends by itself
-    TForm1 form;
+    MainWindow form;
     form.Capture->StallMarginMs = 50;
     ASSERT_TRUE(StartForm(form));
     ASSERT_TRUE(cam.WaitForExposure(10000));
@@ -275,12 +275,12 @@ TEST_F(WindowDisplay, ACameraThatStopsAnsweringIsShownAndClearedWhenItComesBack)
 }
 
 TEST_F(WindowDisplay, ConfigureShowsTheDialogOverTheWindowAndFramesGoOnMeanwhile) {
-    TForm1 form;
+    MainWindow form;
     form.ConfText = new TConfText(&form);
     form.setGeometry(100, 80, 1024, 750);
     form.show();
     const uint64_t before = form.FramesReceived;
-    auto target = std::make_shared<TFramePostTarget>(&form);
+    auto target = std::make_shared<FramePostTarget>(&form);
     bool sawDialog = false;
     QPoint where;
     QTimer::singleShot(20, &form, [&] {

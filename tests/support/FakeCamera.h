@@ -3,7 +3,7 @@
 //
 //   tvtest::FakeCamera cam(640, 480, "Test Cam");
 //   cam.Install();                       // Camera() now reaches this fake
-//   TVideoCapture capture(post);         // ... OpenCamera(), Start()
+//   CaptureThread capture(post);         // ... OpenCamera(), Start()
 //   ASSERT_TRUE(cam.WaitForExposure(10000));
 //   cam.Release();                       // fills the buffer, releases the semaphore
 //   EXPECT_EQ(cam.CallNames()[0], "openUSB");

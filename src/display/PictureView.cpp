@@ -1,27 +1,27 @@
-#include "display/Picture.h"
+#include "display/PictureView.h"
 
 #include <QMouseEvent>
 #include <QPainter>
 
-TPicture::TPicture(QWidget* parent) : QWidget(parent) {
+PictureView::PictureView(QWidget* parent) : QWidget(parent) {
     setAttribute(Qt::WA_OpaquePaintEvent);
 }
 
-void TPicture::SetAutoSize(bool on) {
+void PictureView::SetAutoSize(bool on) {
     autoSize_ = on;
     if (on && !bitmap_.isNull()) resize(bitmap_.size());
 }
 
-void TPicture::Repaint() {
+void PictureView::Repaint() {
     if (autoSize_ && !bitmap_.isNull() && size() != bitmap_.size()) resize(bitmap_.size());
     update();
 }
 
-QSize TPicture::sizeHint() const {
+QSize PictureView::sizeHint() const {
     return bitmap_.isNull() ? QWidget::sizeHint() : bitmap_.size();
 }
 
-void TPicture::paintEvent(QPaintEvent* event) {
+void PictureView::paintEvent(QPaintEvent* event) {
     QPainter painter(this);
     const QRect area = event->rect();
     if (bitmap_.isNull()) {
@@ -34,7 +34,7 @@ void TPicture::paintEvent(QPaintEvent* event) {
     for (const QRect& r : rest) painter.fillRect(r, palette().window());
 }
 
-void TPicture::mousePressEvent(QMouseEvent* event) {
+void PictureView::mousePressEvent(QMouseEvent* event) {
     const QPoint p = event->position().toPoint();
     emit MouseDown(event->button(), event->modifiers(), p.x(), p.y());
     QWidget::mousePressEvent(event);

@@ -4,10 +4,10 @@
 #include <QImage>
 #include <QWidget>
 
-class TPicture : public QWidget {
+class PictureView : public QWidget {
     Q_OBJECT
   public:
-    explicit TPicture(QWidget* parent = nullptr);
+    explicit PictureView(QWidget* parent = nullptr);
 
     // The image the control shows; renderers write into it and then call Repaint().
     QImage& Bitmap() { return bitmap_; }

@@ -1,18 +1,12 @@
-#include "display/Measure.h"
+#include "display/PreviewRenderer.h"
 
 #include <algorithm>
 #include <opencv2/imgproc.hpp>
 
 #include "display/ConfigOverlay.h"
 #include "display/FocusWindow.h"
-#include "display/Picture.h"
+#include "display/PictureView.h"
 #include "platform/Rounding.h"
-
-int32_t ZoomPercent = 100;
-int32_t BlackLevel = 0;
-int32_t WhiteLevel = 255;
-int32_t SaturationLimit = 255;
-int32_t SaturationShade = 255;
 
 QList<QRgb> BuildLevelsPalette(int black, int white, int limit, int shade) {
     if (black == white) white += 1;
@@ -45,23 +39,29 @@ QSize ZoomedSize(int width, int height, int zoomPercent) {
     return QSize(scaled(width), scaled(height));
 }
 
-bool ApplyZoom(int percent) {
+bool PreviewRenderer::setZoom(int percent) {
     for (const ZoomChoice& c : kZoomChoices) {
         if (c.percent == percent) {
-            ZoomPercent = percent;
+            zoom_ = percent;
             return true;
         }
     }
     return false;
 }
 
-bool RenderPreview(cv::Mat& frame, QImage& picture, QImage& focusPicture, bool focusVisible) {
+QList<QRgb> PreviewRenderer::palette() const {
+    return BuildLevelsPalette(levels_.black, levels_.white, levels_.saturationLimit,
+                              levels_.saturationShade);
+}
+
+bool PreviewRenderer::render(cv::Mat& frame, const std::string& stampText, QImage& picture,
+                             QImage& focusPicture, bool focusVisible) const {
     if (frame.empty() || frame.depth() != CV_8U) return false;
     const int channels = frame.channels();
     if (channels != 1 && channels != 3) return false;
 
     // 1. Size and 2. pixel format of the picture (and of the focus picture).
-    const QSize size = ZoomedSize(frame.cols, frame.rows, ZoomPercent);
+    const QSize size = ZoomedSize(frame.cols, frame.rows, zoom_);
     const QImage::Format format = channels == 3 ? QImage::Format_BGR888 : QImage::Format_Indexed8;
     if (picture.size() != size || picture.format() != format) {
         picture = QImage(size, format);
@@ -69,13 +69,13 @@ bool RenderPreview(cv::Mat& frame, QImage& picture, QImage& focusPicture, bool f
     }
     QList<QRgb> palette;
     if (channels == 1) {
-        palette = BuildLevelsPalette(BlackLevel, WhiteLevel, SaturationLimit, SaturationShade);
+        palette = this->palette();
         picture.setColorTable(palette);
     }
     PrepareFocusPicture(focusPicture, channels, palette);
 
     // 3. The overlay text goes into the frame itself.
-    DrawStampText(frame);
+    if (stampVisible_) PutStampText(frame, stampText);
 
     // 4. Nearest-neighbour resampling straight into the picture's memory. bits() is taken
     // anew for every frame: it detaches the image while another copy of it is alive.
@@ -85,32 +85,6 @@ bool RenderPreview(cv::Mat& frame, QImage& picture, QImage& focusPicture, bool f
     cv::resize(frame, target, target.size(), 0, 0, cv::INTER_NEAREST);
 
     // 6. Focus aid.
-    if (focusVisible) FocusStep(frame, focusPicture, FocusPointX, FocusPointY);
+    if (focusVisible) FocusStep(frame, focusPicture, focusPoint_.x(), focusPoint_.y());
     return true;
-}
-
-bool RenderPreview(cv::Mat& frame, QImage& picture, TFocusForm* focus) {
-    if (!focus) {
-        QImage unused;
-        return RenderPreview(frame, picture, unused, false);
-    }
-    const bool visible = focus->isVisible();
-    const bool done = RenderPreview(frame, picture, focus->PreviewImage(), visible);
-    if (done && visible) focus->Preview->Repaint();
-    return done;
-}
-
-QPoint PositionImage(QSize bitmap, QSize scrollOuter) {
-    const int left =
-        bitmap.width() < scrollOuter.width() ? (scrollOuter.width() - bitmap.width()) / 2 : 0;
-    const int top =
-        bitmap.height() < scrollOuter.height() ? (scrollOuter.height() - bitmap.height()) / 2 : 0;
-    return QPoint(left, top);
-}
-
-QPoint Timer2Position(QSize client, QSize picture, QPoint current) {
-    QPoint result = current;
-    if (client.width() > picture.width()) result.setX((client.width() - picture.width()) / 2);
-    if (client.height() > picture.height()) result.setY((client.height() - picture.height()) / 2);
-    return result;
 }

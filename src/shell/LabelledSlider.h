@@ -11,11 +11,11 @@ class QLabel;
 // The label text of `position` for `format`: "%d" becomes the number, "%%" a percent sign.
 QString FormatTrackLabel(const QString& format, int position);
 
-class TTrackBar : public QWidget {
+class LabelledSlider : public QWidget {
     Q_OBJECT
   public:
     // An empty format means no value label.
-    TTrackBar(Qt::Orientation orientation, int min, int max, int position, const QString& format,
+    LabelledSlider(Qt::Orientation orientation, int min, int max, int position, const QString& format,
               QWidget* parent = nullptr);
 
     QSlider* Slider = nullptr;

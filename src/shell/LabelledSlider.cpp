@@ -1,4 +1,4 @@
-#include "shell/TrackBar.h"
+#include "shell/LabelledSlider.h"
 
 #include <QBoxLayout>
 #include <QEvent>
@@ -49,7 +49,7 @@ QString FormatTrackLabel(const QString& format, int position) {
     return out;
 }
 
-TTrackBar::TTrackBar(Qt::Orientation orientation, int min, int max, int position,
+LabelledSlider::LabelledSlider(Qt::Orientation orientation, int min, int max, int position,
                      const QString& format, QWidget* parent)
     : QWidget(parent), format_(format) {
     auto* slider = new ReleaseSlider(orientation, this);
@@ -87,11 +87,11 @@ TTrackBar::TTrackBar(Qt::Orientation orientation, int min, int max, int position
     });
 }
 
-void TTrackBar::SetTickInterval(int interval) {
+void LabelledSlider::SetTickInterval(int interval) {
     Slider->setTickInterval(interval);
     Slider->setTickPosition(interval > 0 ? QSlider::TicksBelow : QSlider::NoTicks);
 }
 
-void TTrackBar::UpdateLabel() {
+void LabelledSlider::UpdateLabel() {
     if (ValueLabel) ValueLabel->setText(FormatTrackLabel(format_, Slider->value()));
 }

@@ -1,6 +1,6 @@
 #pragma once
 // The acquisition thread: drives the camera, one exposure after another, and hands each
-// filled FrameNode to the window thread.
+// filled Frame to the window thread.
 #include <semaphore.h>
 
 #include <atomic>
@@ -11,16 +11,18 @@
 #include <string>
 #include <thread>
 
-#include "acquisition/ImageList.h"
+#include <vector>
+
+#include "acquisition/Frame.h"
 #include "acquisition/SharedText.h"
 #include "platform/Clock.h"
 
 // Event type of the frame hand-off (a Qt event type in the shell).
 constexpr int WM_FRAMEREADY = 0x1400;
 
-// Hands a filled frame to the window thread. Returns false when it could not be
-// delivered; the acquisition thread then frees the frame itself.
-using PostFrameFn = std::function<bool(FrameNode*)>;
+// Hands a filled frame to the window thread. A frame that cannot be delivered is simply
+// destroyed with its pointer.
+using PostFrameFn = std::function<void(FramePtr)>;
 
 // What the acquisition loop is doing, for the status display of the window thread.
 //   Idle      the thread has not started its loop yet
@@ -34,12 +36,12 @@ enum class CameraState : int { Idle = 0, Exposing = 1, Stalled = 2, Stopped = 3,
 // Status-bar text of a state ("" for the ordinary states).
 const char* CameraStateText(CameraState state);
 
-class TVideoCapture {
+class CaptureThread {
   public:
-    explicit TVideoCapture(PostFrameFn post);
-    ~TVideoCapture();  // stops and joins the thread (bounded), frees its buffers
-    TVideoCapture(const TVideoCapture&) = delete;
-    TVideoCapture& operator=(const TVideoCapture&) = delete;
+    explicit CaptureThread(PostFrameFn post);
+    ~CaptureThread();  // stops and joins the thread (bounded), frees its buffers
+    CaptureThread(const CaptureThread&) = delete;
+    CaptureThread& operator=(const CaptureThread&) = delete;
 
     std::atomic<int32_t> SensorHeight{0};
     std::atomic<int32_t> SensorWidth{0};
@@ -59,12 +61,20 @@ class TVideoCapture {
     std::atomic<int32_t> WbGreen{127};
     std::atomic<int32_t> WbRed{127};
     std::atomic<bool> WbPending{false};
+    // Sample depth and mirroring asked for by the window thread, and those in force.
+    std::atomic<int32_t> RequestedDepth{8};
+    std::atomic<int32_t> ActiveDepth{8};
+    std::atomic<bool> RequestedFlip{false};
+    std::atomic<bool> ActiveFlip{false};
+    // The overlay: date-time format and prefix chosen by the user, and the text of the
+    // moment, built before each exposure from those two.
+    SharedText StampFormat{"dd/mm/yyyy hh:mm:ss.zzz"};
+    SharedText StampPrefix;
+    SharedText StampText;
 
     // openUSB(0); CameraOpen := result is 1. False also when no library is loaded.
     bool OpenCamera();
     void RequestWhiteBalance(int32_t blue, int32_t green, int32_t red);
-    // SetExposureLength(ms) when ms differs from LastExposureSent.
-    void SendExposureLength(int32_t ms);
 
     // Starts the thread (once). Execute runs on it.
     void Start();
@@ -78,6 +88,11 @@ class TVideoCapture {
     void Execute();
 
     CameraState State() const { return state_.load(std::memory_order_relaxed); }
+    // Frames handed to the window thread and not yet destroyed.
+    int FramesInFlight() const { return budget_->inFlight(); }
+    // Buffers of exposures that a stalled camera never finished (acquisition thread only;
+    // read by tests once the thread has ended).
+    const std::vector<FramePtr>& AbandonedFrames() const { return abandoned_; }
 
     // Bounds: a camera that does not post the semaphore within ExposureMs + this margin
     // counts as stalled; frames in flight at most MaxFramesInFlight.
@@ -101,9 +116,11 @@ class TVideoCapture {
     bool WaitForBudget();
     bool WaitForExposureEnd(uint32_t exposureMs);
     bool TimedWaitDone(uint32_t ms);
-    void Deliver(FrameNode* node);
+    void Deliver(FramePtr frame);
     void ApplySettings();
+    void SendExposureLength(int32_t ms);
     void MarkSuspended();
+    FramePtr NewCaptureFrame();
 
     PostFrameFn post_;
     std::thread thread_;
@@ -112,28 +129,16 @@ class TVideoCapture {
     std::atomic<CameraState> state_{CameraState::Idle};
     std::mutex suspendMutex_;
     std::condition_variable suspendCv_;
-    int32_t exposureInForce_ = 100;  // acquisition thread only
+    std::shared_ptr<FrameBudget> budget_ = std::make_shared<FrameBudget>();
+    // Acquisition thread only: the length last sent to the camera, the buffer being
+    // exposed and the one made ready for the next exposure, and the buffers kept for a
+    // camera that never finished writing them (never freed: the library may still write).
+    int32_t exposureInForce_ = 100;
+    int32_t lastExposureSent_ = 99999999;
+    FramePtr captureFrame_;
+    FramePtr nextCaptureFrame_;
+    std::vector<FramePtr> abandoned_;
 };
-
-// Shared globals of the acquisition subsystem.
-extern std::atomic<int32_t> RequestedDepth;  // 8
-extern std::atomic<int32_t> ActiveDepth;     // 8
-extern std::atomic<bool> RequestedFlip;      // false
-extern std::atomic<bool> ActiveFlip;         // false
-extern int32_t LastExposureSent;             // 99999999; acquisition thread only
-extern FrameNode* CaptureFrame;              // acquisition thread only
-extern FrameNode* NextCaptureFrame;          // acquisition thread only
-extern SharedText CurrentStampText;          // built before each exposure
-extern SharedText StampFormat;               // written by the overlay dialog
-extern SharedText StampPrefix;               // written by the overlay dialog
-
-// Puts the globals above back to their start values (frees nothing). The constructor of
-// TVideoCapture calls it, so every capture object starts from the same state.
-void ResetAcquisitionGlobals();
-
-// Buffers of exposures that a stalled camera never finished: kept (never freed) because
-// the library may still write into them. Linked through Next; acquisition thread only.
-extern FrameNode* AbandonedFrames;
 
 // The overlay text of a moment: "" or the date-time in format, preceded by
 // prefix + " " when the prefix is not blank.

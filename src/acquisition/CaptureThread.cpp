@@ -1,4 +1,4 @@
-#include "acquisition/VideoCapture.h"
+#include "acquisition/CaptureThread.h"
 
 #include <pthread.h>
 #include <sched.h>
@@ -10,18 +10,6 @@
 
 #include "acquisition/CameraLib.h"
 #include "platform/DateTime.h"
-
-std::atomic<int32_t> RequestedDepth{8};
-std::atomic<int32_t> ActiveDepth{8};
-std::atomic<bool> RequestedFlip{false};
-std::atomic<bool> ActiveFlip{false};
-int32_t LastExposureSent = 99999999;
-FrameNode* CaptureFrame = nullptr;
-FrameNode* NextCaptureFrame = nullptr;
-SharedText CurrentStampText;
-SharedText StampFormat("dd/mm/yyyy hh:mm:ss.zzz");
-SharedText StampPrefix;
-FrameNode* AbandonedFrames = nullptr;
 
 namespace {
 constexpr int32_t kMinExposureMs = 1;
@@ -42,11 +30,6 @@ bool RaiseToRealTime() {
     return pthread_setschedparam(pthread_self(), SCHED_FIFO, &param) == 0;
 }
 
-void Abandon(FrameNode* node) {
-    if (!node) return;
-    node->Next = AbandonedFrames;
-    AbandonedFrames = node;
-}
 }  // namespace
 
 const char* CameraStateText(CameraState state) {
@@ -69,35 +52,24 @@ std::string BuildStampText(const std::string& format, const std::string& prefix,
     return text;
 }
 
-void ResetAcquisitionGlobals() {
-    RequestedDepth = 8;
-    ActiveDepth = 8;
-    RequestedFlip = false;
-    ActiveFlip = false;
-    LastExposureSent = 99999999;
-    CaptureFrame = nullptr;
-    NextCaptureFrame = nullptr;
-    CurrentStampText.Set(std::string());
-}
+CaptureThread::CaptureThread(PostFrameFn post) : post_(std::move(post)) {}
 
-TVideoCapture::TVideoCapture(PostFrameFn post) : post_(std::move(post)) {
-    ResetAcquisitionGlobals();
-}
-
-TVideoCapture::~TVideoCapture() {
+CaptureThread::~CaptureThread() {
     Running = false;
     // The loop's every wait is bounded and sliced, so the join ends soon after Running
     // is cleared (at the latest after the running exposure plus StallMarginMs).
     if (thread_.joinable()) thread_.join();
+    // The library may still write into these: they are never freed.
+    for (FramePtr& frame : abandoned_) (void)frame.release();
 }
 
-bool TVideoCapture::OpenCamera() {
+bool CaptureThread::OpenCamera() {
     const TarviApi& api = Camera();
     CameraOpen = api.Complete() && api.openUSB(0) == 1;
     return CameraOpen;
 }
 
-void TVideoCapture::RequestWhiteBalance(int32_t blue, int32_t green, int32_t red) {
+void CaptureThread::RequestWhiteBalance(int32_t blue, int32_t green, int32_t red) {
     WbBlue = blue;
     WbGreen = green;
     WbRed = red;
@@ -105,13 +77,13 @@ void TVideoCapture::RequestWhiteBalance(int32_t blue, int32_t green, int32_t red
     WbPending.store(true, std::memory_order_release);
 }
 
-void TVideoCapture::SendExposureLength(int32_t ms) {
-    if (ms == LastExposureSent) return;
+void CaptureThread::SendExposureLength(int32_t ms) {
+    if (ms == lastExposureSent_) return;
     Camera().SetExposureLength(ms);
-    LastExposureSent = ms;
+    lastExposureSent_ = ms;
 }
 
-void TVideoCapture::Start() {
+void CaptureThread::Start() {
     if (started_) return;
     started_ = true;
     Recording = 0;
@@ -119,11 +91,11 @@ void TVideoCapture::Start() {
     thread_ = std::thread([this] { Execute(); });
 }
 
-bool TVideoCapture::Suspended() const {
+bool CaptureThread::Suspended() const {
     return !started_ || suspended_.load();
 }
 
-void TVideoCapture::MarkSuspended() {
+void CaptureThread::MarkSuspended() {
     {
         std::lock_guard<std::mutex> lock(suspendMutex_);
         suspended_ = true;
@@ -131,7 +103,7 @@ void TVideoCapture::MarkSuspended() {
     suspendCv_.notify_all();
 }
 
-bool TVideoCapture::StopAndWait(uint32_t timeoutMs) {
+bool CaptureThread::StopAndWait(uint32_t timeoutMs) {
     Running = false;
     if (!started_) return true;
     {
@@ -144,7 +116,7 @@ bool TVideoCapture::StopAndWait(uint32_t timeoutMs) {
     return true;
 }
 
-bool TVideoCapture::TimedWaitDone(uint32_t ms) {
+bool CaptureThread::TimedWaitDone(uint32_t ms) {
     timespec deadline{};
     clock_gettime(CLOCK_MONOTONIC, &deadline);
     deadline.tv_nsec += static_cast<long>(ms % 1000) * 1000000L;
@@ -156,9 +128,9 @@ bool TVideoCapture::TimedWaitDone(uint32_t ms) {
     return true;
 }
 
-bool TVideoCapture::WaitForBudget() {
+bool CaptureThread::WaitForBudget() {
     bool throttled = false;
-    while (FramesInFlight.load(std::memory_order_relaxed) >= kMaxFramesInFlight) {
+    while (budget_->inFlight() >= kMaxFramesInFlight) {
         if (!Running) return false;
         if (!throttled) {
             throttled = true;
@@ -170,7 +142,7 @@ bool TVideoCapture::WaitForBudget() {
     return true;
 }
 
-bool TVideoCapture::WaitForExposureEnd(uint32_t exposureMs) {
+bool CaptureThread::WaitForExposureEnd(uint32_t exposureMs) {
     using clock = std::chrono::steady_clock;
     const auto deadline =
         clock::now() + std::chrono::milliseconds(exposureMs + StallMarginMs.load());
@@ -191,18 +163,16 @@ bool TVideoCapture::WaitForExposureEnd(uint32_t exposureMs) {
     }
 }
 
-void TVideoCapture::Deliver(FrameNode* node) {
-    MarkPosted(node);
-    bool delivered = false;
-    try {
-        delivered = post_ && post_(node);
-    } catch (...) {
-        delivered = false;
-    }
-    if (!delivered) FreeFrame(node);
+void CaptureThread::Deliver(FramePtr frame) {
+    frame->holdBudget(budget_);
+    if (post_) post_(std::move(frame));
 }
 
-void TVideoCapture::ApplySettings() {
+FramePtr CaptureThread::NewCaptureFrame() {
+    return NewFrame(ActiveWidth, ActiveHeight, StampText.Get(), ActiveFlip, ActiveDepth);
+}
+
+void CaptureThread::ApplySettings() {
     const TarviApi& api = Camera();
     // The buffers are made with the active size, and the camera must write exactly that
     // size: keep requests inside the sensor.
@@ -222,13 +192,10 @@ void TVideoCapture::ApplySettings() {
     ActiveFlip = flip;
     api.HorizontalFlip(flip ? 1 : 0);
     api.SetGain(Gain.load());
-    if (changed) {
-        FreeFrame(CaptureFrame);
-        CaptureFrame = NewFrame(width, height, CurrentStampText.Get(), flip, depth);
-    }
+    if (changed) captureFrame_ = NewCaptureFrame();
 }
 
-void TVideoCapture::Execute() {
+void CaptureThread::Execute() {
     const TarviApi& api = Camera();
     if (!api.Complete()) {
         state_ = CameraState::Stopped;
@@ -243,7 +210,7 @@ void TVideoCapture::Execute() {
     ActiveWidth = width;
     RequestedHeight = height;
     ActiveHeight = height;
-    FpsStart = timeGetTime();
+    FpsStart = TickMs();
     FrameCount = 0;
     exposureInForce_ = ExposureMs.load();
     RealTime = RaiseToRealTime();
@@ -252,10 +219,9 @@ void TVideoCapture::Execute() {
     api.ExposureSemaphore(&DoneSemaphore);
     state_ = CameraState::Exposing;
 
-    bool exposing = false;  // CaptureFrame is in the library's hands
+    bool exposing = false;  // captureFrame_ is in the library's hands
     try {
-        CaptureFrame =
-            NewFrame(ActiveWidth, ActiveHeight, CurrentStampText.Get(), ActiveFlip, ActiveDepth);
+        captureFrame_ = NewCaptureFrame();
         while (Running) {
             if (!WaitForBudget()) break;
 
@@ -265,13 +231,12 @@ void TVideoCapture::Execute() {
             const int32_t recording = Recording.load();
             if (recording == 0) ApplySettings();
 
-            CurrentStampText.Set(BuildStampText(StampFormat.Get(), StampPrefix.Get(), Now()));
+            StampText.Set(BuildStampText(StampFormat.Get(), StampPrefix.Get(), Now()));
 
-            if (!CaptureFrame) {
-                CaptureFrame = NewFrame(ActiveWidth, ActiveHeight, CurrentStampText.Get(),
-                                        ActiveFlip, ActiveDepth);
+            if (!captureFrame_) {
+                captureFrame_ = NewCaptureFrame();
                 // Out of memory: give the window thread time to free frames.
-                if (!CaptureFrame) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+                if (!captureFrame_) std::this_thread::sleep_for(std::chrono::milliseconds(10));
                 continue;
             }
 
@@ -279,33 +244,26 @@ void TVideoCapture::Execute() {
             // camera has written it.
             while (sem_trywait(&DoneSemaphore) == 0) {
             }
-            api.ThreadedExposure(FrameData(CaptureFrame), 0, 1 - recording);
+            api.ThreadedExposure(FrameData(captureFrame_.get()), 0, 1 - recording);
             exposing = true;
-            NextCaptureFrame = NewFrame(ActiveWidth, ActiveHeight, CurrentStampText.Get(),
-                                        ActiveFlip, ActiveDepth);
+            nextCaptureFrame_ = NewCaptureFrame();
             FrameCount.fetch_add(1, std::memory_order_relaxed);
 
             const int32_t ms = std::clamp(exposureInForce_, kMinExposureMs, kMaxExposureMs);
             if (!WaitForExposureEnd(static_cast<uint32_t>(ms))) break;
             exposing = false;
 
-            FrameNode* done = CaptureFrame;
-            CaptureFrame = NextCaptureFrame;
-            NextCaptureFrame = nullptr;
-            Deliver(done);
+            FramePtr done = std::move(captureFrame_);
+            captureFrame_ = std::move(nextCaptureFrame_);
+            Deliver(std::move(done));
         }
     } catch (...) {
         // Any error ends acquisition for the rest of the run; the preview keeps its last frame.
     }
 
-    if (exposing) {
-        Abandon(CaptureFrame);
-    } else {
-        FreeFrame(CaptureFrame);
-    }
-    FreeFrame(NextCaptureFrame);
-    CaptureFrame = nullptr;
-    NextCaptureFrame = nullptr;
+    if (exposing) abandoned_.push_back(std::move(captureFrame_));
+    captureFrame_.reset();
+    nextCaptureFrame_.reset();
     // With an exposure still in the library's hands, its release may yet come: the
     // semaphore must stay valid for it.
     if (!exposing) sem_destroy(&DoneSemaphore);

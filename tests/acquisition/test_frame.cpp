@@ -2,7 +2,7 @@
 
 #include <opencv2/imgproc.hpp>
 
-#include "acquisition/ImageList.h"
+#include "acquisition/Frame.h"
 #include "platform/Clock.h"
 
 namespace {
@@ -20,7 +20,7 @@ TEST_F(ImageListTest, ListKeepsHeadAndTailConsistent) {
     EXPECT_EQ(FrameListHead, nullptr);
     EXPECT_EQ(FrameListTail, nullptr);
 
-    FrameNode* a = NewFrame(8, 4, "", false, 8);
+    Frame* a = NewFrame(8, 4, "", false, 8);
     AppendFrame(a);
     EXPECT_EQ(FrameListHead, a);
     EXPECT_EQ(FrameListTail, a);
@@ -28,8 +28,8 @@ TEST_F(ImageListTest, ListKeepsHeadAndTailConsistent) {
     EXPECT_EQ(FrameListHead, nullptr);
     EXPECT_EQ(FrameListTail, nullptr);
 
-    FrameNode* b = NewFrame(8, 4, "", false, 8);
-    FrameNode* c = NewFrame(8, 4, "", false, 8);
+    Frame* b = NewFrame(8, 4, "", false, 8);
+    Frame* c = NewFrame(8, 4, "", false, 8);
     b->Next = c;  // stale link from elsewhere: append must reset it
     AppendFrame(b);
     AppendFrame(c);
@@ -42,7 +42,7 @@ TEST_F(ImageListTest, ListKeepsHeadAndTailConsistent) {
 
 TEST_F(ImageListTest, NewFrameFillsFieldsAndPadsRows) {
     testclock::SetNow([] { return 40605.5; });
-    FrameNode* n = NewFrame(101, 3, "M42 ", true, 8);
+    Frame* n = NewFrame(101, 3, "M42 ", true, 8);
     testclock::SetNow(nullptr);
     ASSERT_NE(n, nullptr);
     EXPECT_EQ(n->StampText, "M42 ");
@@ -60,7 +60,7 @@ TEST_F(ImageListTest, NewFrameFillsFieldsAndPadsRows) {
     EXPECT_EQ(n->RawImage.at<uint8_t>(2, 100), 0x5A);
     FreeFrame(n);
 
-    FrameNode* w16 = NewFrame(101, 2, "", false, 16);
+    Frame* w16 = NewFrame(101, 2, "", false, 16);
     ASSERT_NE(w16, nullptr);
     EXPECT_EQ(FrameDepth(w16), 16);
     EXPECT_EQ(FrameStride(w16), 204u);
@@ -72,14 +72,14 @@ TEST_F(ImageListTest, NewFrameFillsFieldsAndPadsRows) {
 }
 
 TEST_F(ImageListTest, EightBitImageIsTheRawImage) {
-    FrameNode* n = NewFrame(6, 2, "", false, 8);
+    Frame* n = NewFrame(6, 2, "", false, 8);
     AppendFrame(n);
     EXPECT_EQ(n->Image8.data, n->RawImage.data);
     EXPECT_EQ(n->Image8.step[0], n->RawImage.step[0]);
 }
 
 TEST_F(ImageListTest, SixteenBitSamplesAreScaledAndRounded) {
-    FrameNode* n = NewFrame(3, 1, "", false, 16);
+    Frame* n = NewFrame(3, 1, "", false, 16);
     n->RawImage.at<uint16_t>(0, 0) = 0x1234;
     n->RawImage.at<uint16_t>(0, 1) = 0x12FF;
     n->RawImage.at<uint16_t>(0, 2) = 0xFFFF;
@@ -95,7 +95,7 @@ TEST_F(ImageListTest, ColourImageIsMadeOnceWithThePhaseOfTheFlip) {
     cv::Mat mosaic(8, 12, CV_8UC1);
     cv::randu(mosaic, 0, 256);
     for (bool flipped : {false, true}) {
-        FrameNode* n = NewFrame(12, 8, "", flipped, 8);
+        Frame* n = NewFrame(12, 8, "", flipped, 8);
         mosaic.copyTo(n->RawImage);
         AppendFrame(n);
         EnsureColorImage(n);
@@ -112,8 +112,8 @@ TEST_F(ImageListTest, ColourImageIsMadeOnceWithThePhaseOfTheFlip) {
 
 TEST_F(ImageListTest, PostedFramesAreCountedUntilFreed) {
     const int before = FramesInFlight.load();
-    FrameNode* a = NewFrame(4, 4, "", false, 8);
-    FrameNode* b = NewFrame(4, 4, "", false, 8);
+    Frame* a = NewFrame(4, 4, "", false, 8);
+    Frame* b = NewFrame(4, 4, "", false, 8);
     MarkPosted(a);
     MarkPosted(a);  // once only
     MarkPosted(b);

@@ -3,10 +3,10 @@
 
 #include <opencv2/imgproc.hpp>
 
-#include "acquisition/VideoCapture.h"
+#include "acquisition/CaptureThread.h"
 #include "display/ConfigOverlay.h"
 #include "display/FocusWindow.h"
-#include "display/Measure.h"
+#include "display/PreviewRenderer.h"
 
 namespace {
 

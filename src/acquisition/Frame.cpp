@@ -1,0 +1,87 @@
+#include "acquisition/Frame.h"
+
+#include <new>
+#include <opencv2/imgproc.hpp>
+
+
+Frame::~Frame() {
+    if (budget_) budget_->give();
+}
+
+void Frame::holdBudget(std::shared_ptr<FrameBudget> budget) {
+    if (budget_ || !budget) return;
+    budget_ = std::move(budget);
+    budget_->take();
+}
+
+size_t PaddedStride(int width, int depth) {
+    const size_t bytes = static_cast<size_t>(width) * (depth == 16 ? 2 : 1);
+    return (bytes + 3) & ~static_cast<size_t>(3);
+}
+
+FramePtr NewFrame(int width, int height, const std::string& stampText, bool flipped, int depth) {
+    if (width <= 0 || height <= 0) return nullptr;
+    FramePtr node(new (std::nothrow) Frame);
+    if (!node) return nullptr;
+    try {
+        node->StampText = stampText;
+        node->Flipped = flipped;
+        node->TimeStamp = Now();
+        const size_t stride = PaddedStride(width, depth);
+        // One padded buffer; RawImage is the width x height view of it, so its step
+        // keeps the padding the camera library writes.
+        if (depth == 16) {
+            cv::Mat buffer(height, static_cast<int>(stride / 2), CV_16UC1);
+            node->RawImage = buffer(cv::Rect(0, 0, width, height));
+        } else {
+            cv::Mat buffer(height, static_cast<int>(stride), CV_8UC1);
+            node->RawImage = buffer(cv::Rect(0, 0, width, height));
+        }
+    } catch (...) {
+        return nullptr;
+    }
+    return node;
+}
+
+void PrepareImage8(Frame& frame) {
+    if (FrameDepth(&frame) == 16) {
+        frame.RawImage.convertTo(frame.Image8, CV_8U, 1.0 / 256.0, 0.0);
+    } else {
+        frame.Image8 = frame.RawImage;
+    }
+}
+
+int DemosaicCode(bool flipped) {
+    return flipped ? cv::COLOR_BayerGR2BGR : cv::COLOR_BayerRG2BGR;
+}
+
+void EnsureColorImage(Frame& frame) {
+    if (!frame.ColorImage.empty()) return;
+    const cv::Mat& src = frame.Image8.empty() ? frame.RawImage : frame.Image8;
+    if (src.depth() != CV_8U) {
+        cv::Mat eight;
+        src.convertTo(eight, CV_8U, 1.0 / 256.0, 0.0);
+        cv::cvtColor(eight, frame.ColorImage, DemosaicCode(frame.Flipped));
+    } else {
+        cv::cvtColor(src, frame.ColorImage, DemosaicCode(frame.Flipped));
+    }
+}
+
+int FrameWidth(const Frame* node) {
+    return node ? node->RawImage.cols : 0;
+}
+int FrameHeight(const Frame* node) {
+    return node ? node->RawImage.rows : 0;
+}
+int FrameDepth(const Frame* node) {
+    return node && node->RawImage.depth() == CV_16U ? 16 : 8;
+}
+uint8_t* FrameData(Frame* node) {
+    return node ? node->RawImage.data : nullptr;
+}
+size_t FrameStride(const Frame* node) {
+    return node ? node->RawImage.step[0] : 0;
+}
+size_t FrameDataSize(const Frame* node) {
+    return node ? FrameStride(node) * static_cast<size_t>(node->RawImage.rows) : 0;
+}

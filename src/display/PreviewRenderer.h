@@ -1,0 +1,76 @@
+#pragma once
+// Preview rendering: the preview's state (zoom, grey levels, focus point, overlay), the
+// grey palette of monochrome frames, the zoom and the centring of the picture in its
+// scroll box. Everything here runs on the window thread.
+#include <QImage>
+#include <QList>
+#include <QPoint>
+#include <QRgb>
+#include <QSize>
+#include <cstdint>
+#include <opencv2/core.hpp>
+#include <string>
+
+// 256 greys for a QImage::Format_Indexed8 picture: black up to `black`, a linear ramp
+// (rounded halves to even) up to `white`, white above it, and `shade` from `limit` on.
+// Equal black and white levels raise white by one.
+QList<QRgb> BuildLevelsPalette(int black, int white, int limit, int shade);
+
+// The picture size of a width x height frame at a zoom: Round(zoom * size / 100), at
+// least one pixel in each direction.
+QSize ZoomedSize(int width, int height, int zoomPercent);
+
+// The four choices of the ZOOM menu, in menu order.
+struct ZoomChoice {
+    const char* item;     // the menu item's object name, e.g. "N251"
+    const char* caption;  // "25%"
+    int percent;
+};
+inline constexpr ZoomChoice kZoomChoices[4] = {
+    {"N251", "25%", 25}, {"N501", "50%", 50}, {"N1001", "100%", 100}, {"N2001", "200%", 200}};
+
+// The grey levels of monochrome previews.
+struct DisplayLevels {
+    int black = 0;             // indices up to and including this show black
+    int white = 255;           // indices above this show white
+    int saturationLimit = 255; // indices at or above this show saturationShade
+    int saturationShade = 255; // grey of the saturated indices
+};
+
+// Draws frames into the main picture and the focus picture. It owns what the user chose
+// for the preview: zoom, levels, focus point and whether the overlay text is drawn.
+class PreviewRenderer {
+  public:
+    int zoomPercent() const { return zoom_; }
+    // One of the ZOOM menu's choices; false, changing nothing, for anything else. The next
+    // rendered frame takes the new size.
+    bool setZoom(int percent);
+
+    const DisplayLevels& levels() const { return levels_; }
+    void setLevels(const DisplayLevels& levels) { levels_ = levels; }
+    QList<QRgb> palette() const;
+
+    // The focus point in frame pixels; (-1, 0) until the user clicks on the picture.
+    QPoint focusPoint() const { return focusPoint_; }
+    void setFocusPoint(QPoint point) { focusPoint_ = point; }
+
+    bool stampVisible() const { return stampVisible_; }
+    void setStampVisible(bool visible) { stampVisible_ = visible; }
+
+    // Draws one frame image (8-bit, 1 channel or 3 channels in BGR order) into `picture`:
+    // sizes it to the zoom, makes it Indexed8 with a fresh levels palette (grey) or BGR888
+    // (colour), draws `stampText` into the frame when the overlay is visible, and resamples
+    // the frame nearest neighbour straight into the picture's memory. `focusPicture`
+    // (289 x 289) receives the same pixel format and palette; when `focusVisible` it is
+    // also filled with the region around the focus point. The frame is left unchanged apart
+    // from the overlay text. Returns false, and touches nothing, for an empty frame or one
+    // of another type.
+    bool render(cv::Mat& frame, const std::string& stampText, QImage& picture,
+                QImage& focusPicture, bool focusVisible) const;
+
+  private:
+    int zoom_ = 100;
+    DisplayLevels levels_;
+    QPoint focusPoint_{-1, 0};
+    bool stampVisible_ = false;
+};

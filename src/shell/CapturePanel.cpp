@@ -1,0 +1,396 @@
+#include "shell/CapturePanel.h"
+
+#include <QAction>
+#include <QActionGroup>
+#include <QBoxLayout>
+#include <QComboBox>
+#include <QFile>
+#include <QFileDialog>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QPainter>
+#include <QPushButton>
+#include <QTimer>
+#include <cstdio>
+#include <limits>
+
+#include "acquisition/CameraLib.h"
+#include "acquisition/CaptureThread.h"
+#include "controls/FileName.h"
+#include "platform/Message.h"
+#include "recording/FileNames.h"
+#include "shell/CapturePath.h"
+#include "shell/FrameHandoff.h"
+#include "shell/PanelParts.h"
+#include "shell/StatusPanels.h"
+
+namespace {
+// The pictures of the format items: a strip of film (SER, AVI) or a single frame (FIT,
+// BMP); 25 x 25 pixels.
+QIcon FormatIcon(bool sequence) {
+    QPixmap pm(25, 25);
+    pm.fill(Qt::transparent);
+    QPainter p(&pm);
+    p.setRenderHint(QPainter::Antialiasing);
+    if (sequence) {
+        p.setPen(Qt::NoPen);
+        p.setBrush(QColor(40, 40, 40));
+        p.drawRect(2, 5, 21, 15);
+        p.setBrush(Qt::white);
+        for (int x = 4; x < 22; x += 4) {
+            p.drawRect(x, 6, 2, 2);
+            p.drawRect(x, 17, 2, 2);
+        }
+        p.setBrush(QColor(120, 170, 230));
+        p.drawRect(5, 9, 6, 7);
+        p.drawRect(14, 9, 6, 7);
+    } else {
+        p.setPen(QPen(QColor(40, 40, 40), 1.5));
+        p.setBrush(QColor(20, 20, 60));
+        p.drawRect(QRectF(3.5, 4.5, 18, 16));
+        p.setPen(Qt::NoPen);
+        p.setBrush(QColor(255, 250, 200));
+        p.drawEllipse(QPointF(12.5, 12.5), 3, 3);
+    }
+    return QIcon(pm);
+}
+
+// The cancel button has no caption; a stop sign says what it does.
+QIcon StopIcon() {
+    QPixmap pm(20, 20);
+    pm.fill(Qt::transparent);
+    QPainter p(&pm);
+    p.setPen(Qt::NoPen);
+    p.setBrush(QColor(200, 30, 30));
+    p.drawRect(3, 3, 14, 14);
+    return QIcon(pm);
+}
+
+struct FormatItem {
+    CaptureFormat format;
+    const char* name;
+    const char* caption;
+    const char* button;
+};
+constexpr FormatItem kFormatItems[] = {{CaptureFormat::Ser, "SER8bit1", "    SER", "SER"},
+                                       {CaptureFormat::Avi, "AVI2", "    AVI", "AVI"},
+                                       {CaptureFormat::Fit, "FIT1", "    FIT", "FIT"},
+                                       {CaptureFormat::Bmp, "BMP1", "    BMP", "BMP"}};
+
+bool IsSequence(CaptureFormat format) {
+    return format == CaptureFormat::Ser || format == CaptureFormat::Avi;
+}
+
+// A path as the file system spells it (the locale's encoding of file names).
+std::string FileSystemName(const QString& path) {
+    return QFile::encodeName(path).toStdString();
+}
+}  // namespace
+
+CapturePanel::CapturePanel(CaptureThread& capture, RecordingController& recorder,
+                           FrameHandoff& handoff, StatusPanels& status, QWidget* parent)
+    : QFrame(parent), capture_(capture), recorder_(recorder), handoff_(handoff), status_(status) {
+    setObjectName(QStringLiteral("CapturePanel"));
+    setFrameShape(QFrame::StyledPanel);
+    setFrameShadow(QFrame::Raised);
+    buildControls();
+    recorder_.setView(this);
+    chooseFolder = [](QWidget* owner) {
+        return QFileDialog::getExistingDirectory(owner, QStringLiteral("Select save directory"),
+                                                 QString(), QFileDialog::ShowDirsOnly);
+    };
+}
+
+void CapturePanel::buildControls() {
+    auto* box = new QVBoxLayout(this);
+    box->setContentsMargins(3, 2, 3, 3);
+    box->setSpacing(2);
+
+    QLabel* countLabel = SmallLabel(QStringLiteral("Frame Count/Duration"), this);
+    countLabel->setObjectName(QStringLiteral("Label4"));
+    box->addWidget(countLabel);
+    auto* countRow = new QHBoxLayout;
+    count_ = DigitsEdit(QStringLiteral("expos"), this);
+    count_->setText(QStringLiteral("1"));
+    countUnit_ = UnitBox(QStringLiteral("exposUnit"),
+                         {QStringLiteral(" expo(s)"), QStringLiteral(" sec(s)")}, 0, this);
+    countRow->addWidget(count_);
+    countRow->addWidget(countUnit_, 1);
+    box->addLayout(countRow);
+    connect(count_, &QLineEdit::textChanged, this, &CapturePanel::countChanged);
+
+    auto* counts = new QMenu(this);
+    counts->setObjectName(QStringLiteral("CountPopup"));
+    const char* names[] = {"N12", "N51", "N102", "N201", "MenuItem1", "MenuItem2"};
+    const char* captions[] = {"1", "5", "10", "20", "50", "100"};
+    for (int i = 0; i < 6; ++i)
+        MenuItem(counts, QString::fromLatin1(names[i]), QString::fromLatin1(captions[i]));
+    AttachContextMenu(count_, counts);
+    connect(counts, &QMenu::triggered, this, [this](QAction* item) {
+        QString caption = item->text();
+        const qsizetype amp = caption.indexOf(u'&');
+        if (amp >= 0) caption.remove(amp, 1);
+        count_->setText(caption);
+    });
+
+    auto* pauseRow = new QHBoxLayout;
+    QLabel* pauseLabel = SmallLabel(QStringLiteral("Pause"), this);
+    pauseLabel->setObjectName(QStringLiteral("Pause"));
+    pause_ = DigitsEdit(QStringLiteral("pse"), this);
+    pause_->setFixedWidth(48);
+    pauseUnit_ =
+        UnitBox(QStringLiteral("pseUnit"), {QStringLiteral(" ms"), QStringLiteral(" sec")}, 1, this);
+    pauseRow->addWidget(pauseLabel);
+    pauseRow->addWidget(pause_);
+    pauseRow->addWidget(pauseUnit_, 1);
+    box->addLayout(pauseRow);
+
+    // The two capture buttons and the cancel button share one place; the cancel button,
+    // when shown, lies over both.
+    auto* place = new QWidget(this);
+    place->setObjectName(QStringLiteral("ButtonPlace"));
+    place->setFixedSize(165, 35);
+    sequenceButton_ = new QPushButton(QStringLiteral("SER"), place);
+    sequenceButton_->setObjectName(QStringLiteral("butCapture"));
+    stillButton_ = new QPushButton(QStringLiteral("FIT"), place);
+    stillButton_->setObjectName(QStringLiteral("Button3"));
+    cancelButton_ = new QPushButton(place);
+    cancelButton_->setObjectName(QStringLiteral("CancelButton"));
+    cancelButton_->setIcon(StopIcon());
+    cancelButton_->setToolTip(QStringLiteral("Cancel"));
+    for (QPushButton* b : {sequenceButton_, stillButton_, cancelButton_}) {
+        b->setGeometry(0, 0, 165, 35);
+        b->raise();
+    }
+    cancelButton_->hide();
+    box->addWidget(place, 0, Qt::AlignHCenter);
+    connect(sequenceButton_, &QPushButton::clicked, this, &CapturePanel::startSequence);
+    connect(stillButton_, &QPushButton::clicked, this, &CapturePanel::startStillSeries);
+    connect(cancelButton_, &QPushButton::clicked, this, &CapturePanel::cancelRecording);
+
+    // One exclusive group of format items, offered by both capture buttons' menu and by
+    // the menu bar.
+    formatMenu_ = new QMenu(this);
+    formatMenu_->setObjectName(QStringLiteral("SERAVI"));
+    formats_ = new QActionGroup(this);
+    for (const FormatItem& f : kFormatItems) {
+        QAction* item = MenuItem(formatMenu_, QString::fromLatin1(f.name),
+                                 QString::fromLatin1(f.caption), formats_);
+        item->setIcon(FormatIcon(IsSequence(f.format)));
+        item->setData(static_cast<int>(f.format));
+        connect(item, &QAction::toggled, this, [this, format = f.format](bool on) {
+            if (on) selectFormat(format);
+        });
+    }
+    AttachContextMenu(sequenceButton_, formatMenu_);
+    AttachContextMenu(stillButton_, formatMenu_);
+    selectFormat(CaptureFormat::Fit);
+
+    summary_ = RaisedPanel(QStringLiteral("Panel10"), nullptr);
+    auto* summaryBox = new QVBoxLayout(summary_);
+    summaryBox->setContentsMargins(2, 2, 2, 2);
+    summaryText_ = new QLabel(summary_);
+    summaryText_->setObjectName(QStringLiteral("HTMLabel1"));
+    summaryText_->setTextFormat(Qt::RichText);
+    summaryText_->setWordWrap(true);
+    summaryText_->setText(QString::fromLatin1(kLastCaptureTemplate));
+    summaryBox->addWidget(summaryText_);
+    summary_->hide();  // shown with the summary of the first finished recording
+    updateButtons();
+}
+
+QList<QAction*> CapturePanel::formatItems() const {
+    return formats_->actions();
+}
+
+void CapturePanel::selectFormat(CaptureFormat format) {
+    // The output of a running recording must be finished by the writer that began it.
+    if (recorder_.busy()) {
+        for (QAction* item : formats_->actions())
+            if (item->data().toInt() == static_cast<int>(format_)) item->setChecked(true);
+        return;
+    }
+    format_ = format;
+    for (const FormatItem& f : kFormatItems) {
+        if (f.format != format) continue;
+        QPushButton* shown = IsSequence(format) ? sequenceButton_ : stillButton_;
+        shown->setText(QString::fromLatin1(f.button));
+    }
+    for (QAction* item : formats_->actions())
+        if (item->data().toInt() == static_cast<int>(format)) item->setChecked(true);
+    sequenceButton_->setVisible(IsSequence(format));
+    stillButton_->setVisible(!IsSequence(format));
+}
+
+QString CapturePanel::countText() const {
+    return count_->text();
+}
+
+void CapturePanel::setCountText(const QString& text) {
+    count_->setText(text);
+}
+
+void CapturePanel::setPauseText(const QString& text) {
+    pause_->setText(text);
+}
+
+// ---- the capture path
+
+void CapturePanel::setCapturePath(const QString& path) {
+    capturePath_ = TrimBlanks(path);
+    if (!capturePath_.isEmpty()) {
+        SplitPath(capturePath_, captureDirectory_, baseName_);
+        if (nameDialog_) nameDialog_->BaseName = baseName_;
+    }
+    updateButtons();
+}
+
+void CapturePanel::storePath(const QString& path) {
+    if (path.isEmpty()) return;
+    capturePath_ = path;
+    emit capturePathChanged(capturePath_);
+    updateButtons();
+}
+
+void CapturePanel::chooseLocation() {
+    const QString chosen = chooseFolder ? chooseFolder(window()) : QString();
+    if (chosen.isEmpty()) return;  // cancelled
+    captureDirectory_ = FolderOf(chosen);
+    storePath(JoinPath(captureDirectory_, baseName_));
+}
+
+void CapturePanel::chooseFileName() {
+    if (!nameDialog_) return;
+    setCapturePath(capturePath_);
+    nameDialog_->BaseName = baseName_;
+    nameDialog_->Edit1->setText(baseName_);
+    nameDialog_->Execute(window());
+    baseName_ = nameDialog_->BaseName;
+    storePath(JoinPath(captureDirectory_, baseName_));
+}
+
+// ---- starting and ending recordings
+
+void CapturePanel::setLocked(bool locked) {
+    locked_ = locked;
+    for (QAction* item : formats_->actions()) item->setEnabled(!locked);
+    updateButtons();
+}
+
+void CapturePanel::updateButtons() {
+    const bool canCapture = !locked_ && !capturePath_.isEmpty();
+    sequenceButton_->setEnabled(canCapture);
+    stillButton_->setEnabled(canCapture);
+}
+
+bool CapturePanel::readCount(bool absolute, int32_t& count) {
+    std::string error;
+    if (!ParseCount(count_->text().toStdString(), count, error)) {
+        ShowMessage(error);
+        return false;
+    }
+    if (absolute && count < 0)
+        count = count == std::numeric_limits<int32_t>::min() ? std::numeric_limits<int32_t>::max()
+                                                             : -count;
+    return true;
+}
+
+void CapturePanel::cutExposure() {
+    if (Camera().CancelExposure) Camera().CancelExposure();
+}
+
+void CapturePanel::showRecordingStarted() {
+    handoff_.startRecording(PauseMs(pause_->text().toStdString(), pauseUnit_->currentIndex() == 1));
+    setLocked(true);
+    cancelButton_->show();
+    cancelButton_->raise();
+    summaryText_->hide();
+    emit recordingStarted();
+}
+
+void CapturePanel::startSequence() {
+    if (recorder_.busy()) return;  // one recording at a time
+    cutExposure();
+    const std::string ext = format_ == CaptureFormat::Ser ? ".SER" : ".AVI";
+    if (capturePath_.isEmpty()) {
+        ShowMessage("Error opening AVI/SER file");
+        return;
+    }
+    if (exposureMs_) capture_.ExposureMs = exposureMs_();
+    int32_t count = 0;
+    if (!readCount(true, count)) return;
+    const std::string base = FileSystemName(capturePath_) + ext;
+    const std::string path = NumberedName(base, NextRecordingNumber(base));
+    status_.clear(StatusPanels::Memory);
+    if (!recorder_.startRecording(format_, path, capture_.ActiveWidth, capture_.ActiveHeight,
+                                  colorCamera_, capture_.ActiveDepth,
+                                  {count, countUnit_->currentIndex() == 1}, colorCamera_)) {
+        // The fixed text first, then what the writer found out.
+        const std::string& reason = recorder_.lastError();
+        ShowMessage("Error opening AVI/SER file" + (reason.empty() ? "" : "\n\n" + reason));
+        return;
+    }
+    showRecordingStarted();
+}
+
+void CapturePanel::startStillSeries() {
+    if (recorder_.busy()) return;
+    cutExposure();
+    if (capturePath_.isEmpty()) {
+        ShowMessage("Please set file parameters first");
+        return;
+    }
+    // The count is read before the series is set up, so a field that cannot be converted
+    // leaves nothing half prepared.
+    int32_t count = 0;
+    if (!readCount(false, count)) return;
+    const std::string stillPath =
+        FileSystemName(capturePath_) + (format_ == CaptureFormat::Fit ? ".FIT" : ".BMP");
+    if (exposureMs_) capture_.ExposureMs = exposureMs_();
+    status_.clear(StatusPanels::Memory);
+    if (!recorder_.startStillSeries(format_, stillPath, {count, countUnit_->currentIndex() == 1},
+                                    colorCamera_))
+        return;
+    showRecordingStarted();
+}
+
+void CapturePanel::cancelRecording() {
+    cutExposure();
+    recorder_.cancel();
+}
+
+bool CapturePanel::closeForExit() {
+    if (!recorder_.busy()) return true;
+    if (recorder_.close()) return true;
+    std::fprintf(stderr, "%s\n", recorder_.lastError().c_str());
+    return false;
+}
+
+// ---- what the recording controller shows
+
+void CapturePanel::setProgressText(const std::string& text) {
+    status_.setText(StatusPanels::Progress, QString::fromStdString(text));
+}
+
+void CapturePanel::setMemoryText(const std::string& text) {
+    status_.setText(StatusPanels::Memory, QString::fromStdString(text));
+}
+
+void CapturePanel::recordingClosed() {
+    cancelButton_->hide();
+    setLocked(false);
+}
+
+void CapturePanel::showSummary(double durationSeconds, double framesPerSecond) {
+    summaryText_->clear();
+    summaryText_->setText(LastCaptureText(durationSeconds, framesPerSecond));
+    summary_->show();
+    summaryText_->show();
+}
+
+void CapturePanel::reportFailure(const std::string& text) {
+    // Shown once the frame hand-off that found the failure has returned: the message box
+    // runs an event loop of its own.
+    QTimer::singleShot(0, this, [text] { ShowMessage(text); });
+}

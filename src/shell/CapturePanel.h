@@ -1,0 +1,111 @@
+#pragma once
+// The capture group: frame count or duration, the pause between recorded frames, the
+// capture buttons with their output format menu, the cancel button and the "Last Capture"
+// summary; and the capture path (folder and base name) the recordings are written under.
+// It starts and cancels recordings on the recording controller and shows their state.
+#include <QFrame>
+#include <QString>
+#include <functional>
+#include <string>
+
+#include "recording/RecordingController.h"
+
+class CaptureThread;
+class FrameHandoff;
+class TForm5;
+class QAction;
+class QActionGroup;
+class QComboBox;
+class QLabel;
+class QLineEdit;
+class QMenu;
+class QPushButton;
+class StatusPanels;
+
+class CapturePanel : public QFrame, private RecordingView {
+    Q_OBJECT
+  public:
+    CapturePanel(CaptureThread& capture, RecordingController& recorder, FrameHandoff& handoff,
+                 StatusPanels& status, QWidget* parent = nullptr);
+
+    // The summary panel, placed by the main window below the capture group.
+    QFrame* summaryPanel() const { return summary_; }
+    // The four output format items, in one exclusive group (also shown in the menu bar).
+    QList<QAction*> formatItems() const;
+    CaptureFormat format() const { return format_; }
+    // Chooses the output format (ignored while a recording runs): the button in view and
+    // its caption follow.
+    void selectFormat(CaptureFormat format);
+
+    // The exposure length that recordings take, and whether frames are colour.
+    void setExposureSource(std::function<int()> exposureMs) { exposureMs_ = std::move(exposureMs); }
+    void setColorCamera(bool color) { colorCamera_ = color; }
+
+    QString countText() const;
+    void setCountText(const QString& text);
+    void setPauseText(const QString& text);
+
+    // The capture path: folder + "/" + base name, without extension.
+    QString capturePath() const { return capturePath_; }
+    void setCapturePath(const QString& path);
+    // "Set Capture Location": the folder dialog (replaceable for tests).
+    void chooseLocation();
+    std::function<QString(QWidget* owner)> chooseFolder;
+    // "Set Capture Filename": the output-name dialog.
+    void setOutputNameDialog(TForm5* dialog) { nameDialog_ = dialog; }
+    void chooseFileName();
+
+    // Starts a SER or AVI recording, or a FIT or BMP series (the two capture buttons).
+    void startSequence();
+    void startStillSeries();
+    void cancelRecording();
+    // Closes a recording still open (the exit procedure); false when it could not be
+    // finished.
+    bool closeForExit();
+
+  signals:
+    void recordingStarted();
+    void capturePathChanged(const QString& path);
+    void countChanged(const QString& text);
+
+  private:
+    // RecordingView
+    void setProgressText(const std::string& text) override;
+    void setMemoryText(const std::string& text) override;
+    void recordingClosed() override;
+    void showSummary(double durationSeconds, double framesPerSecond) override;
+    void reportFailure(const std::string& text) override;
+
+    void buildControls();
+    void setLocked(bool locked);
+    void updateButtons();
+    bool readCount(bool absolute, int32_t& count);
+    void showRecordingStarted();
+    void cutExposure();
+    void storePath(const QString& path);
+
+    CaptureThread& capture_;
+    RecordingController& recorder_;
+    FrameHandoff& handoff_;
+    StatusPanels& status_;
+    TForm5* nameDialog_ = nullptr;
+    std::function<int()> exposureMs_;
+    bool colorCamera_ = true;
+    CaptureFormat format_ = CaptureFormat::Fit;
+    bool locked_ = false;
+    QString capturePath_;
+    QString captureDirectory_;
+    QString baseName_;
+
+    QLineEdit* count_ = nullptr;
+    QComboBox* countUnit_ = nullptr;
+    QLineEdit* pause_ = nullptr;
+    QComboBox* pauseUnit_ = nullptr;
+    QPushButton* sequenceButton_ = nullptr;
+    QPushButton* stillButton_ = nullptr;
+    QPushButton* cancelButton_ = nullptr;
+    QMenu* formatMenu_ = nullptr;
+    QActionGroup* formats_ = nullptr;
+    QFrame* summary_ = nullptr;
+    QLabel* summaryText_ = nullptr;
+};

@@ -1,0 +1,37 @@
+#include "shell/CapturePath.h"
+
+#include "recording/RecordingController.h"
+
+namespace {
+bool IsBlank(QChar c) {
+    return c.unicode() <= 32;
+}
+}  // namespace
+
+QString TrimBlanks(const QString& text) {
+    qsizetype first = 0, last = text.size();
+    while (first < last && IsBlank(text[first])) ++first;
+    while (last > first && IsBlank(text[last - 1])) --last;
+    return text.mid(first, last - first);
+}
+
+void SplitPath(const QString& path, QString& directory, QString& baseName) {
+    const qsizetype slash = path.lastIndexOf(u'/');
+    directory = slash < 0 ? QString() : FolderOf(path.left(slash + 1));
+    baseName = path.mid(slash + 1);
+}
+
+QString JoinPath(const QString& directory, const QString& baseName) {
+    if (directory.isEmpty() || baseName.isEmpty()) return QString();
+    return directory.endsWith(u'/') ? directory + baseName : directory + u'/' + baseName;
+}
+
+QString FolderOf(const QString& chosen) {
+    return chosen.size() > 1 && chosen.endsWith(u'/') ? chosen.left(chosen.size() - 1) : chosen;
+}
+
+QString LastCaptureText(double durationSeconds, double framesPerSecond) {
+    // snprintf follows LC_NUMERIC, which the application takes from the user's locale.
+    return QString::fromStdString(
+        FormatText(kLastCaptureTemplate, durationSeconds, framesPerSecond));
+}

@@ -1,0 +1,135 @@
+#include "shell/ExposurePanel.h"
+
+#include <QAction>
+#include <QBoxLayout>
+#include <QFrame>
+#include <QLabel>
+#include <QMenu>
+
+#include "acquisition/CameraLib.h"
+#include "acquisition/CaptureThread.h"
+#include "shell/ControlMath.h"
+#include "shell/LabelledSlider.h"
+#include "shell/PanelParts.h"
+
+namespace {
+// Balance sliders: the thumb coloured after the channel it sets.
+void ColourThumb(LabelledSlider* bar, const QColor& color) {
+    bar->Slider->setStyleSheet(
+        QStringLiteral("QSlider::groove:horizontal { height: 4px; background: #a0a0a0; }"
+                       "QSlider::handle:horizontal { background: %1; border: 1px solid #404040;"
+                       " width: 8px; margin: -6px 0; }")
+            .arg(color.name()));
+}
+}  // namespace
+
+ExposurePanel::ExposurePanel(CaptureThread& capture, QWidget* parent)
+    : QWidget(parent), capture_(capture) {
+    setObjectName(QStringLiteral("ExposurePanel"));
+    auto* column = new QVBoxLayout(this);
+    column->setContentsMargins(0, 0, 0, 0);
+    column->setSpacing(3);
+
+    column->addWidget(SmallLabel(QStringLiteral("Exposure"), this));
+    exposure_ = new LabelledSlider(Qt::Horizontal, 1, 100, 1, QStringLiteral("%d ms"), this);
+    exposure_->setObjectName(QStringLiteral("_expot"));
+    exposure_->SetTickInterval(exposure_->Max() / 10);
+    column->addWidget(exposure_);
+
+    presets_ = new QMenu(this);
+    presets_->setObjectName(QStringLiteral("expopup"));
+    const char* captions[] = {"100ms", "500ms", "1000ms", "2500ms", "5000ms", "10000ms"};
+    for (int i = 0; i < 6; ++i)
+        MenuItem(presets_, QStringLiteral("MenuItem%1").arg(i + 3), QString::fromLatin1(captions[i]));
+    AttachContextMenu(exposure_->Slider, presets_);
+
+    column->addWidget(SmallLabel(QStringLiteral("Gain"), this));
+    gain_ = new LabelledSlider(Qt::Horizontal, 0, 100, 10, QStringLiteral("%d %%"), this);
+    gain_->setObjectName(QStringLiteral("gain"));
+    column->addWidget(gain_);
+
+    balance_ = RaisedPanel(QStringLiteral("Balance"), this);
+    auto* wb = new QVBoxLayout(balance_);
+    wb->setContentsMargins(2, 1, 2, 1);
+    wb->setSpacing(0);
+    const struct {
+        LabelledSlider** bar;
+        const char* name;
+        QColor color;
+    } balances[] = {{&red_, "redbalance", QColor(220, 30, 30)},
+                    {&green_, "greenbalance", QColor(30, 170, 30)},
+                    {&blue_, "bluebalance", QColor(40, 70, 230)}};
+    for (const auto& b : balances) {
+        *b.bar = new LabelledSlider(Qt::Horizontal, -127, 128, 0, QStringLiteral("%d"), balance_);
+        (*b.bar)->setObjectName(QString::fromLatin1(b.name));
+        ColourThumb(*b.bar, b.color);
+        wb->addWidget(*b.bar);
+        connect(*b.bar, &LabelledSlider::Changed, this, &ExposurePanel::sendWhiteBalance);
+    }
+    column->addWidget(balance_);
+
+    connect(exposure_, &LabelledSlider::KeyUp, this, &ExposurePanel::commitExposure);
+    connect(exposure_, &LabelledSlider::MouseUp, this, &ExposurePanel::commitExposure);
+    connect(presets_, &QMenu::triggered, this, &ExposurePanel::applyPreset);
+    connect(gain_, &LabelledSlider::Changed, this, [this](int position) {
+        capture_.Gain = position;
+        emit gainChanged(position);
+    });
+    connect(gain_, &LabelledSlider::KeyUp, this, &ExposurePanel::sendGain);
+    connect(gain_, &LabelledSlider::MouseUp, this, &ExposurePanel::sendGain);
+}
+
+int ExposurePanel::exposureMs() const {
+    return exposure_->Position();
+}
+
+int ExposurePanel::exposureMax() const {
+    return exposure_->Max();
+}
+
+void ExposurePanel::setExposureMs(int ms) {
+    exposure_->SetPosition(ms);
+}
+
+void ExposurePanel::commitExposure() {
+    const int32_t previous = capture_.ExposureMs.load();
+    capture_.ExposureMs = exposure_->Position();
+    // A long exposure still running would keep the new length waiting for its old end.
+    if (CommitCancelsExposure(previous) && Camera().CancelExposure) Camera().CancelExposure();
+    emit exposureCommitted(capture_.ExposureMs.load());
+}
+
+void ExposurePanel::applyPreset(QAction* item) {
+    int32_t preset = 0;
+    if (!item || !PresetFromCaption(item->text(), preset)) return;
+    const ExposureRange range = ExposurePresetRange(exposure_->Position(), preset);
+    // The camera keeps its length until the next commit, even when the thumb moved.
+    exposure_->SetPosition(range.position);
+    exposure_->SetMax(range.max);
+    exposure_->SetTickInterval(range.tickInterval);
+}
+
+int ExposurePanel::gain() const {
+    return gain_->Position();
+}
+
+void ExposurePanel::setGain(int gain) {
+    gain_->SetPosition(gain);
+    // The capture thread and the stored settings follow even when the position was already
+    // there.
+    capture_.Gain = gain_->Position();
+    emit gainChanged(gain_->Position());
+}
+
+void ExposurePanel::sendGain() {
+    if (Camera().SetGain) Camera().SetGain(gain_->Position());
+}
+
+void ExposurePanel::setBalanceVisible(bool visible) {
+    balance_->setVisible(visible);
+}
+
+void ExposurePanel::sendWhiteBalance() {
+    capture_.RequestWhiteBalance(BalanceValue(blue_->Position()), BalanceValue(green_->Position()),
+                                 BalanceValue(red_->Position()));
+}

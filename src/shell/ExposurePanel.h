@@ -1,0 +1,55 @@
+#pragma once
+// Exposure length (with its range presets), gain and white balance. None of them talks to
+// the camera for the exposure length or the white balance: they leave pending values that
+// the capture thread brings into force between two exposures. The two direct calls are
+// CancelExposure (a new exposure length while a long one runs) and SetGain (the gain
+// slider released).
+#include <QWidget>
+
+class CaptureThread;
+class LabelledSlider;
+class QAction;
+class QFrame;
+class QMenu;
+
+class ExposurePanel : public QWidget {
+    Q_OBJECT
+  public:
+    ExposurePanel(CaptureThread& capture, QWidget* parent = nullptr);
+
+    // The exposure slider's position in ms and its current maximum (the preset range).
+    int exposureMs() const;
+    int exposureMax() const;
+    // Moves the slider (clamped to its range) without committing the length.
+    void setExposureMs(int ms);
+    // Brings the slider's position into force: the capture thread's next exposure takes
+    // it, and a long exposure still running is cut short.
+    void commitExposure();
+
+    int gain() const;
+    // Moves the gain slider; the capture thread takes the value with its next exposure.
+    void setGain(int gain);
+    // Sends the gain to the camera at once (the slider released).
+    void sendGain();
+
+    // The balance sliders are shown for a colour camera only.
+    void setBalanceVisible(bool visible);
+    // Sends the three balance positions to the capture thread.
+    void sendWhiteBalance();
+
+  signals:
+    void exposureCommitted(int ms);
+    void gainChanged(int gain);
+
+  private:
+    void applyPreset(QAction* item);
+
+    CaptureThread& capture_;
+    LabelledSlider* exposure_ = nullptr;
+    QMenu* presets_ = nullptr;
+    LabelledSlider* gain_ = nullptr;
+    QFrame* balance_ = nullptr;
+    LabelledSlider* red_ = nullptr;
+    LabelledSlider* green_ = nullptr;
+    LabelledSlider* blue_ = nullptr;
+};

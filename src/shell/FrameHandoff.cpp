@@ -1,0 +1,67 @@
+#include "shell/FrameHandoff.h"
+
+#include <chrono>
+
+#include "platform/Clock.h"
+
+bool FrameHandoff::previewDue(bool recording, bool previewDuringCapture, uint32_t now) const {
+    if (!recording || previewDuringCapture) return true;
+    // The next preview time is set kPreviewIntervalMs ahead of the then current time, so
+    // "now is not past it" means: it lies 0..kPreviewIntervalMs ahead.
+    return nextPreviewTime_ - now > kPreviewIntervalMs;
+}
+
+bool RecordDue(uint32_t tick, uint32_t nextRecordTick) {
+    if (nextRecordTick == 0) return true;
+    return static_cast<int32_t>(tick - nextRecordTick) >= 0;
+}
+
+void FrameHandoff::startRecording(int32_t pauseMs) {
+    framePause_ = pauseMs;
+    nextRecordTick_ = 0;
+}
+
+HandoffReport FrameHandoff::handle(FramePtr frame, const FrameFlags& flags,
+                                   const FrameActions& actions) {
+    HandoffReport report;
+    if (!frame) return report;
+    const auto started = std::chrono::steady_clock::now();
+    PrepareImage8(*frame);
+
+    const uint32_t now = TickMs();
+    if (previewDue(flags.recording, flags.previewDuringCapture, now)) {
+        nextPreviewTime_ = now + kPreviewIntervalMs;
+        report.previewed = true;
+        if (flags.colorCamera) {
+            EnsureColorImage(*frame);
+            report.demosaiced = !frame->ColorImage.empty();
+            if (actions.preview && report.demosaiced) actions.preview(frame->ColorImage);
+        } else if (actions.preview && !frame->Image8.empty()) {
+            actions.preview(frame->Image8);
+        }
+    }
+
+    if (flags.histogram && !frame->Image8.empty()) {
+        report.histogram = true;
+        if (actions.histogram) actions.histogram(frame->Image8);
+    }
+
+    if (flags.recording && RecordDue(TickMs(), nextRecordTick_)) {
+        nextRecordTick_ = TickMs() + static_cast<uint32_t>(framePause_);
+        report.recorded = true;
+        if (actions.record) actions.record(*frame);
+    }
+
+    frame.reset();
+    ++framesHandled_;
+    nanosHandling_ += static_cast<uint64_t>(
+        std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now() -
+                                                             started)
+            .count());
+    return report;
+}
+
+int FramesPerSecond(int32_t frames, uint32_t elapsedMs) {
+    if (elapsedMs == 0 || frames <= 0) return 0;
+    return static_cast<int>(static_cast<int64_t>(frames) * 1000 / elapsedMs);
+}

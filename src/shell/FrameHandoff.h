@@ -1,0 +1,78 @@
+#pragma once
+// The frame hand-off on the window thread, without the window: what is done with one
+// frame (previewed, demosaiced, counted for the histogram, recorded) and the two throttles
+// that decide it. The main window supplies the actions; tests supply their own.
+#include <cstdint>
+#include <functional>
+#include <opencv2/core.hpp>
+
+#include "acquisition/Frame.h"
+
+inline constexpr uint32_t kPreviewIntervalMs = 1000;
+
+// The recording gate: a frame is due when `nextRecordTick` is 0 or the clock has reached
+// it (compared as a signed distance, so a wrap of the clock does not stop a recording).
+bool RecordDue(uint32_t tick, uint32_t nextRecordTick);
+
+// The state the hand-off reads, taken once per frame.
+struct FrameFlags {
+    bool recording = false;             // a recording is running
+    bool previewDuringCapture = false;  // "Preview During Capture"
+    bool colorCamera = false;           // "Color Camera"
+    bool histogram = true;              // the "Histogram" box
+};
+
+// What the hand-off does with a frame; an empty function is skipped.
+struct FrameActions {
+    // The preview: the frame's ColorImage or Image8, which it may draw the overlay into.
+    std::function<void(cv::Mat& image)> preview;
+    // The histogram with the frame's Image8 (it throttles itself).
+    std::function<void(const cv::Mat& image8)> histogram;
+    // The recording step for a due frame. The frame stays the hand-off's.
+    std::function<void(Frame& frame)> record;
+};
+
+// What happened to one frame.
+struct HandoffReport {
+    bool previewed = false;
+    bool demosaiced = false;
+    bool histogram = false;  // offered to the histogram
+    bool recorded = false;   // offered to the recording step
+};
+
+// The window thread's side of the road of a frame. Owns the preview throttle during
+// recordings and the pause between recorded frames.
+class FrameHandoff {
+  public:
+    // Handles one frame completely: previews it when due (demosaiced first for a colour
+    // camera), offers its Image8 to the histogram, passes it to the recording step when a
+    // recording is due, and destroys it.
+    HandoffReport handle(FramePtr frame, const FrameFlags& flags, const FrameActions& actions);
+
+    // The preview decision for a frame arriving at `now` (TickMs): always when no
+    // recording runs; during a recording when "Preview During Capture" is ticked or `now`
+    // is past the next preview time. Robust against the 32-bit wrap of the clock: a next
+    // preview time up to kPreviewIntervalMs ahead of `now` (inclusive) holds the preview
+    // back, anything else counts as passed.
+    bool previewDue(bool recording, bool previewDuringCapture, uint32_t now) const;
+
+    // The pause between recorded frames in ms; a new recording starts with the next frame.
+    void startRecording(int32_t pauseMs);
+    uint32_t nextPreviewTime() const { return nextPreviewTime_; }
+    uint32_t nextRecordTick() const { return nextRecordTick_; }
+
+    // The window thread's own time spent in handle(), for the benchmark.
+    uint64_t framesHandled() const { return framesHandled_; }
+    uint64_t nanosecondsHandling() const { return nanosHandling_; }
+
+  private:
+    uint32_t nextPreviewTime_ = 0;
+    uint32_t nextRecordTick_ = 0;
+    int32_t framePause_ = 0;
+    uint64_t framesHandled_ = 0;
+    uint64_t nanosHandling_ = 0;
+};
+
+// The frame rate shown in the status bar: trunc(frames / elapsedMs * 1000); 0 when no
+// time has passed.
+int FramesPerSecond(int32_t frames, uint32_t elapsedMs);

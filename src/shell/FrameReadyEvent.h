@@ -1,0 +1,42 @@
+#pragma once
+// The frame hand-off: a Qt event of type WM_FRAMEREADY that carries one frame from the
+// acquisition thread to the main window. The frame belongs to the event until the
+// receiver takes it; an event destroyed unhandled (its receiver gone, the program
+// ending) destroys its frame.
+#include <QEvent>
+#include <QObject>
+#include <memory>
+#include <mutex>
+
+#include "acquisition/CaptureThread.h"
+
+class FrameReadyEvent : public QEvent {
+  public:
+    static constexpr QEvent::Type kType = static_cast<QEvent::Type>(WM_FRAMEREADY);
+
+    explicit FrameReadyEvent(FramePtr frame) : QEvent(kType), frame_(std::move(frame)) {}
+
+    // Hands the frame over.
+    FramePtr take() { return std::move(frame_); }
+
+  private:
+    FramePtr frame_;
+};
+
+// The receiver of posted frames. detach() (called by the receiver's destructor) makes
+// every later post drop its frame, so a post can never reach a destroyed window.
+class FramePostTarget {
+  public:
+    explicit FramePostTarget(QObject* receiver) : receiver_(receiver) {}
+    // Posts a FrameReadyEvent with the frame; once detached the frame is destroyed.
+    void post(FramePtr frame);
+    void detach();
+
+  private:
+    std::mutex mutex_;
+    QObject* receiver_;
+};
+
+// The post function for CaptureThread: wraps each frame in a FrameReadyEvent posted to
+// the target's receiver.
+PostFrameFn MakeFramePoster(std::shared_ptr<FramePostTarget> target);

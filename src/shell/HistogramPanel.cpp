@@ -1,0 +1,62 @@
+#include "shell/HistogramPanel.h"
+
+#include <QBoxLayout>
+#include <QCheckBox>
+#include <QFrame>
+#include <QLabel>
+
+#include "display/HistogramChart.h"
+#include "display/PreviewRenderer.h"
+#include "platform/Clock.h"
+
+HistogramPanel::HistogramPanel(QWidget* parent) : QWidget(parent) {
+    setObjectName(QStringLiteral("HistogramPanel"));
+    auto* column = new QVBoxLayout(this);
+    column->setContentsMargins(0, 0, 0, 0);
+    column->setSpacing(0);
+    enabled_ = new QCheckBox(QStringLiteral("Histogram"), this);
+    enabled_->setObjectName(QStringLiteral("HGram"));
+    enabled_->setChecked(true);
+    logarithmic_ = new QCheckBox(QStringLiteral("Logarithmic"), this);
+    logarithmic_->setObjectName(QStringLiteral("loga"));
+    column->addWidget(enabled_);
+    column->addWidget(logarithmic_);
+
+    // The chart with the "SAT" and "AVG: ---" labels below it, 183 x 95.
+    chartPanel_ = new QFrame(this);
+    chartPanel_->setObjectName(QStringLiteral("Panel6"));
+    chartPanel_->setFixedSize(183, 95);
+    view_.chart = new HistogramChart(chartPanel_);
+    view_.chart->setObjectName(QStringLiteral("H1"));
+    view_.chart->move(11, 1);
+    view_.sat = new QLabel(QStringLiteral("SAT"), chartPanel_);
+    view_.sat->setObjectName(QStringLiteral("sat"));
+    view_.sat->setStyleSheet(QStringLiteral("QLabel { color: red; font-weight: bold; }"));
+    view_.sat->setGeometry(11, 80, 40, 15);
+    view_.average = new QLabel(QStringLiteral("AVG: ---"), chartPanel_);
+    view_.average->setObjectName(QStringLiteral("lAvg"));
+    view_.average->setGeometry(60, 80, 112, 15);
+    view_.average->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    column->addSpacing(3);
+    column->addWidget(chartPanel_);
+
+    // The chart and the "Logarithmic" box are visible exactly while "Histogram" is ticked,
+    // however the tick changes (mouse, keyboard, accessibility).
+    connect(enabled_, &QCheckBox::toggled, this, [this](bool on) {
+        chartPanel_->setVisible(on);
+        logarithmic_->setVisible(on);
+    });
+}
+
+bool HistogramPanel::enabled() const {
+    return enabled_->isChecked();
+}
+
+bool HistogramPanel::offer(const cv::Mat& image8, const DisplayLevels& levels) {
+    if (image8.empty()) return false;
+    if (!throttle_.due(TickMs())) return false;
+    view_.logarithmic = logarithmic_->isChecked();
+    if (!ComputeHistogram(image8, view_.logarithmic, result_)) return false;
+    ShowHistogram(result_, view_, levels.black, levels.white);
+    return true;
+}

@@ -1,0 +1,72 @@
+#include "shell/MainMenus.h"
+
+#include <QAction>
+#include <QActionGroup>
+#include <QMenu>
+#include <QMenuBar>
+
+#include "display/PreviewRenderer.h"
+#include "shell/PanelParts.h"
+
+namespace {
+QAction* CheckItem(QMenu* menu, const QString& name, const QString& caption, bool checked) {
+    QAction* a = MenuItem(menu, name, caption);
+    a->setCheckable(true);
+    a->setChecked(checked);
+    return a;
+}
+}  // namespace
+
+MainMenus BuildMainMenus(QMenuBar* bar, const QList<QAction*>& formatItems) {
+    MainMenus m;
+    QMenu* file = bar->addMenu(QStringLiteral("File"));
+    file->setObjectName(QStringLiteral("File1"));
+    m.exit = MenuItem(file, QStringLiteral("Exit1"), QStringLiteral("Exit"));
+
+    QMenu* captureFiles = bar->addMenu(QStringLiteral("Capture Files"));
+    captureFiles->setObjectName(QStringLiteral("CaptureFiles1"));
+    m.setCaptureLocation = MenuItem(captureFiles, QStringLiteral("SetCaptureLocation1"),
+                                    QStringLiteral("Set Capture Location"));
+    m.setCaptureFilename = MenuItem(captureFiles, QStringLiteral("SetCaptureFilename1"),
+                                    QStringLiteral("Set Capture Filename"));
+    QMenu* formats = captureFiles->addMenu(QStringLiteral("Set Capture Format"));
+    formats->setObjectName(QStringLiteral("SetCaptureFormat1"));
+    formats->addActions(formatItems);
+    formats->menuAction()->setVisible(false);
+    QMenu* compression = captureFiles->addMenu(QStringLiteral("Compression"));
+    compression->setObjectName(QStringLiteral("Compression1"));
+    m.codecIyuv = CheckItem(compression, QStringLiteral("IRAW"),
+                            QStringLiteral("IYUV codec (Registax)"), true);
+    m.codecAsk =
+        MenuItem(compression, QStringLiteral("Askwhenopening1"), QStringLiteral("Ask when opening"));
+    compression->menuAction()->setVisible(false);
+
+    QMenu* cameraSetup = bar->addMenu(QStringLiteral("Camera Setup"));
+    cameraSetup->setObjectName(QStringLiteral("CameraSetup1"));
+    QMenu* stamp = cameraSetup->addMenu(QStringLiteral("TimeStamp Overlay"));
+    stamp->setObjectName(QStringLiteral("AddDateTime1"));
+    m.stampVisible = CheckItem(stamp, QStringLiteral("Visible1"), QStringLiteral("Visible"), false);
+    m.stampConfigure = MenuItem(stamp, QStringLiteral("Configure1"), QStringLiteral("Configure"));
+    m.previewDuringCapture = CheckItem(cameraSetup, QStringLiteral("PreviewDuringCapture1"),
+                                       QStringLiteral("Preview During Capture"), false);
+    m.horizontalFlip = CheckItem(cameraSetup, QStringLiteral("HorizontalFlip1"),
+                                 QStringLiteral("Horizontal Flip"), false);
+    m.colorCamera =
+        CheckItem(cameraSetup, QStringLiteral("Col1"), QStringLiteral("Color Camera"), true);
+    cameraSetup->addSeparator();
+    m.selectCamera = MenuItem(cameraSetup, QStringLiteral("SelectCamera1"),
+                              QStringLiteral("Select Camera..."));
+
+    QMenu* zoom = bar->addMenu(QStringLiteral("ZOOM"));
+    zoom->setObjectName(QStringLiteral("ZOOM1"));
+    m.zoom = new QActionGroup(zoom);
+    for (const ZoomChoice& c : kZoomChoices) {
+        QAction* item = MenuItem(zoom, QString::fromLatin1(c.item), QString::fromLatin1(c.caption),
+                                 m.zoom);
+        item->setData(c.percent);
+    }
+    // Listed, never offered.
+    QAction* hidden = MenuItem(zoom, QStringLiteral("N4001"), QStringLiteral("400%"), m.zoom);
+    hidden->setVisible(false);
+    return m;
+}

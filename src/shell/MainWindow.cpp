@@ -1,0 +1,242 @@
+#include "shell/MainWindow.h"
+
+#include <QAction>
+#include <QActionGroup>
+#include <QBoxLayout>
+#include <QCloseEvent>
+#include <QFrame>
+#include <QSlider>
+#include <QStatusBar>
+#include <QTimer>
+
+#include "acquisition/CaptureThread.h"
+#include "controls/FileName.h"
+#include "display/ConfigOverlay.h"
+#include "display/FocusWindow.h"
+#include "platform/Clock.h"
+#include "platform/Halt.h"
+#include "recording/RecordingController.h"
+#include "shell/CapturePanel.h"
+#include "shell/ExposurePanel.h"
+#include "shell/FrameReadyEvent.h"
+#include "shell/HistogramPanel.h"
+#include "shell/PanelParts.h"
+#include "shell/PictureArea.h"
+#include "shell/StatusPanels.h"
+#include "shell/SubframePanel.h"
+
+MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent) {
+    setObjectName(QStringLiteral("Form1"));
+    // System menu and maximise box, no minimise box.
+    setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                   Qt::WindowSystemMenuHint | Qt::WindowMaximizeButtonHint |
+                   Qt::WindowCloseButtonHint);
+    setWindowTitle(QStringLiteral("TarviVideo "));
+    setMinimumSize(1024, 750);
+    setMaximumSize(9999, 9999);
+    resize(1024, 750);
+    QFont font(QStringLiteral("Tahoma"));
+    font.setPixelSize(11);
+    font.setBold(true);
+    setFont(font);
+
+    // The acquisition thread exists as long as the window; it starts once the camera
+    // has answered (start()).
+    postTarget_ = std::make_shared<FramePostTarget>(this);
+    capture_ = std::make_unique<CaptureThread>(MakeFramePoster(postTarget_));
+    recorder_ = std::make_unique<RecordingController>();
+    recorder_->setCapture(capture_.get());
+    status_ = std::make_unique<StatusPanels>(statusBar());
+
+    buildPanels();
+    menus_ = BuildMainMenus(menuBar(), capturePanel_->formatItems());
+    wireMenus();
+
+    auto* statusTimer = new QTimer(this);
+    statusTimer->setObjectName(QStringLiteral("Timer1"));
+    statusTimer->setInterval(1000);
+    connect(statusTimer, &QTimer::timeout, this, &MainWindow::updateStatus);
+    statusTimer->start();
+}
+
+void MainWindow::buildPanels() {
+    auto* central = new QWidget(this);
+    auto* row = new QHBoxLayout(central);
+    row->setContentsMargins(0, 0, 0, 0);
+    row->setSpacing(0);
+    setCentralWidget(central);
+
+    auto* left = new QFrame(central);
+    left->setObjectName(QStringLiteral("LeftPanel"));
+    left->setFixedWidth(kLeftColumnWidth);
+    auto* column = new QVBoxLayout(left);
+    column->setContentsMargins(1, 2, 1, 2);
+    column->setSpacing(3);
+    exposurePanel_ = new ExposurePanel(*capture_, left);
+    subframePanel_ = new SubframePanel(*capture_, left);
+    histogramPanel_ = new HistogramPanel(left);
+    capturePanel_ = new CapturePanel(*capture_, *recorder_, handoff_, *status_, left);
+    column->addWidget(exposurePanel_);
+    column->addWidget(subframePanel_);
+    column->addWidget(histogramPanel_);
+    column->addWidget(capturePanel_);
+    column->addWidget(capturePanel_->summaryPanel());
+    column->addStretch(1);
+    row->addWidget(left);
+
+    pictureArea_ = new PictureArea(renderer_, central);
+    pictureArea_->setRecordingQuery([this] { return capture_->Recording.load() != 0; });
+    row->addWidget(pictureArea_, 1);
+
+    // The level sliders: kept at the start levels, never shown.
+    QFrame* levels = RaisedPanel(QStringLiteral("RightPanel"), central);
+    levels->setFixedWidth(60);
+    auto* levelRow = new QHBoxLayout(levels);
+    for (const char* name : {"BlackLevelSlider", "WhiteLevelSlider"}) {
+        auto* s = new QSlider(Qt::Vertical, levels);
+        s->setObjectName(QString::fromLatin1(name));
+        s->setRange(0, 255);
+        levelRow->addWidget(s);
+    }
+    levels->findChild<QSlider*>(QStringLiteral("WhiteLevelSlider"))->setValue(255);
+    levels->hide();
+    row->addWidget(levels);
+
+    // The dialogs owned by the main window: overlay properties and output names.
+    overlayDialog_ = new TConfText(this);
+    overlayDialog_->OnFormatChosen = [this](const std::string& format) {
+        capture_->StampFormat.Set(format);
+    };
+    overlayDialog_->OnPrefixChanged = [this](const std::string& prefix) {
+        capture_->StampPrefix.Set(prefix);
+    };
+    nameDialog_ = new TForm5(this);
+    capturePanel_->setOutputNameDialog(nameDialog_);
+    capturePanel_->setExposureSource([this] { return exposurePanel_->exposureMs(); });
+
+    connect(exposurePanel_, &ExposurePanel::exposureCommitted, this,
+            [this](int ms) { saved_.EXPOLENGTH = QString::number(ms); });
+    connect(exposurePanel_, &ExposurePanel::gainChanged, this,
+            [this](int gain) { saved_.GAIN = QString::number(gain); });
+    connect(capturePanel_, &CapturePanel::countChanged, this,
+            [this](const QString& text) { saved_.EXPOCOUNT = text; });
+    connect(capturePanel_, &CapturePanel::capturePathChanged, this,
+            [this](const QString& path) { saved_.FILENAME = path; });
+    // The focus point belongs to the frame size and the live view: a new subframe or a
+    // recording closes the focus aid.
+    connect(capturePanel_, &CapturePanel::recordingStarted, this, [this] {
+        if (focusWindow_) focusWindow_->hide();
+    });
+    connect(subframePanel_, &SubframePanel::subframeChanged, this, [this] {
+        if (focusWindow_) focusWindow_->hide();
+    });
+    connect(pictureArea_, &PictureArea::focusPointChosen, this, &MainWindow::showFocusWindow);
+}
+
+void MainWindow::wireMenus() {
+    connect(menus_.exit, &QAction::triggered, this, [] { Halt(0); });
+    connect(menus_.setCaptureLocation, &QAction::triggered, capturePanel_,
+            &CapturePanel::chooseLocation);
+    connect(menus_.setCaptureFilename, &QAction::triggered, capturePanel_,
+            &CapturePanel::chooseFileName);
+    connect(menus_.codecIyuv, &QAction::triggered, this, [this] {
+        recorder_->avi().setCodec(PackFourCC('I', 'Y', 'U', 'V'));
+        menus_.codecIyuv->setChecked(true);
+    });
+    connect(menus_.codecAsk, &QAction::triggered, this, [this] {
+        recorder_->avi().setCodec(CodecAsk);
+        menus_.codecIyuv->setChecked(false);
+    });
+    connect(menus_.stampVisible, &QAction::toggled, this,
+            [this](bool on) { renderer_.setStampVisible(on); });
+    connect(menus_.stampConfigure, &QAction::triggered, this, &MainWindow::configureOverlay);
+    connect(menus_.horizontalFlip, &QAction::toggled, this,
+            [this](bool on) { capture_->RequestedFlip = on; });
+    connect(menus_.colorCamera, &QAction::toggled, this, &MainWindow::setColorCamera);
+    connect(menus_.zoom, &QActionGroup::triggered, this,
+            [this](QAction* item) { pictureArea_->setZoom(item->data().toInt()); });
+}
+
+MainWindow::~MainWindow() {
+    if (exitProcInstalled_) SetExitProc(nullptr);
+    // No frame may be posted to this window once it is gone; frames still queued are
+    // destroyed with their events.
+    postTarget_->detach();
+    capture_->StopAndWait(exitWaitMs());
+    recorder_->setView(nullptr);
+}
+
+void MainWindow::setColorCamera(bool color) {
+    colorCamera_ = color;
+    exposurePanel_->setBalanceVisible(color);
+    capturePanel_->setColorCamera(color);
+}
+
+void MainWindow::showFocusWindow() {
+    if (focusWindow_) focusWindow_->showOver(this);
+}
+
+void MainWindow::configureOverlay() {
+    // Returns once the dialog is hidden again; frames keep arriving meanwhile.
+    ShowConfTextAndWait(overlayDialog_, this);
+}
+
+// ---- the frame hand-off
+
+void MainWindow::frameReady(FramePtr frame) {
+    ++framesReceived_;
+    FrameFlags flags;
+    flags.recording = capture_->Recording.load() != 0;
+    flags.previewDuringCapture = menus_.previewDuringCapture->isChecked();
+    flags.colorCamera = colorCamera_;
+    flags.histogram = histogramPanel_->enabled();
+
+    FrameActions actions;
+    actions.preview = [this](cv::Mat& image) {
+        pictureArea_->showFrame(image, capture_->StampText.Get(), focusWindow_);
+    };
+    actions.histogram = [this](const cv::Mat& image8) {
+        histogramPanel_->offer(image8, renderer_.levels());
+    };
+    actions.record = [this](Frame& f) { recorder_->recordFrame(f); };
+    handoff_.handle(std::move(frame), flags, actions);
+}
+
+void MainWindow::updateStatus() {
+    const uint32_t now = TickMs();
+    const int32_t frames = capture_->FrameCount.exchange(0);
+    const uint32_t elapsed = now - capture_->FpsStart.exchange(now);
+    // While a recording runs, panel 0 shows its progress.
+    if (capture_->Recording.load() == 0)
+        status_->setText(StatusPanels::Progress,
+                         QString::asprintf("%2d FPS", FramesPerSecond(frames, elapsed)));
+    status_->setText(StatusPanels::CameraState,
+                     QString::fromLatin1(CameraStateText(capture_->State())));
+}
+
+// ---- window events
+
+void MainWindow::customEvent(QEvent* event) {
+    if (event->type() == FrameReadyEvent::kType) {
+        FramePtr frame = static_cast<FrameReadyEvent*>(event)->take();
+        if (frame) frameReady(std::move(frame));
+        return;
+    }
+    QMainWindow::customEvent(event);
+}
+
+void MainWindow::closeEvent(QCloseEvent* event) {
+    // The close box, Alt+F4 and the window menu's Close all halt the program.
+    event->ignore();
+    Halt(0);
+}
+
+void MainWindow::changeEvent(QEvent* event) {
+    QMainWindow::changeEvent(event);
+    // The main window is never minimised: a minimised state is undone at once.
+    if (event->type() == QEvent::WindowStateChange && (windowState() & Qt::WindowMinimized))
+        QTimer::singleShot(0, this, [this] {
+            if (windowState() & Qt::WindowMinimized)
+                setWindowState((windowState() & ~Qt::WindowMinimized) | Qt::WindowActive);
+        });
+}

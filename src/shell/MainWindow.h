@@ -1,0 +1,117 @@
+#pragma once
+// The main window: builds the panels, wires them to each other and to the capture
+// thread, the preview and the recording controller, and runs start-up and shutdown.
+//   MainWindow.cpp         the panels, menus, wiring, the frame hand-off and window events
+//   MainWindowStartup.cpp  start-up (camera discovery, stored settings) and the exit procedure
+#include <QMainWindow>
+#include <QString>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "display/PreviewRenderer.h"
+#include "shell/FrameHandoff.h"
+#include "shell/MainMenus.h"
+#include "shell/SettingsStore.h"
+
+class CapturePanel;
+class CaptureThread;
+class ExposurePanel;
+class FocusWindow;
+class FramePostTarget;
+class HistogramPanel;
+class PictureArea;
+class RecordingController;
+class StatusPanels;
+class SubframePanel;
+class TConfText;
+class TForm5;
+class TSplash;
+
+class MainWindow : public QMainWindow {
+    Q_OBJECT
+  public:
+    explicit MainWindow(QWidget* parent = nullptr);
+    ~MainWindow() override;
+
+    // ---- start-up and shutdown (MainWindowStartup.cpp)
+    // The start-up sequence: settings, camera, acquisition, then the window is shown.
+    // Without a camera it shows "NO CAMERA!" and halts.
+    void start();
+    // The exit procedure: closes an open recording, stops the acquisition loop, stores the
+    // four settings, hides the auxiliary windows and waits (bounded) for the acquisition
+    // thread to end its last exposure.
+    void saveAndStop();
+    // How long saveAndStop waits at most for the acquisition thread, in milliseconds.
+    uint32_t exitWaitMs() const;
+
+    // Settable before start(): the splash to report to (may be null), how long the
+    // "<camera> Found" line stays readable, and how the camera library is loaded.
+    TSplash* splash = nullptr;
+    int splashDelayMs = 2000;
+    std::function<bool(std::string* error)> loadCameraLibrary;
+
+    // The focus aid, made by the program block after the window.
+    void setFocusWindow(FocusWindow* window) { focusWindow_ = window; }
+    FocusWindow* focusWindow() const { return focusWindow_; }
+    TForm5* outputNameDialog() const { return nameDialog_; }
+
+    // The parts of the window, for the program block, the tests and the benchmarks.
+    CaptureThread& capture() { return *capture_; }
+    RecordingController& recorder() { return *recorder_; }
+    CapturePanel& capturePanel() { return *capturePanel_; }
+    const PreviewRenderer& preview() const { return renderer_; }
+    const FrameHandoff& handoff() const { return handoff_; }
+    const QString& cameraName() const { return cameraName_; }
+    // The four texts saveAndStop stores, kept up to date by the panels.
+    const StoredSettings& storedSettings() const { return saved_; }
+    // True once saveAndStop has stored them (false also when the store failed).
+    bool settingsWritten() const { return settingsWritten_; }
+
+    // One frame from the acquisition thread; the window owns it from here on.
+    void frameReady(FramePtr frame);
+    // Frames received since start (for diagnostics and tests).
+    uint64_t framesReceived() const { return framesReceived_; }
+    // The frame rate (status panel 0) and the camera state (panel 1), every second.
+    void updateStatus();
+
+    static constexpr int kLeftColumnWidth = 185;
+
+  protected:
+    void customEvent(QEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+    void changeEvent(QEvent* event) override;
+
+  private:
+    void buildPanels();
+    void wireMenus();
+    void setColorCamera(bool color);
+    void showFocusWindow();
+    void configureOverlay();
+    void applyStoredSettings(const StoredSettings& stored);
+    void openCamera();
+
+    std::shared_ptr<FramePostTarget> postTarget_;
+    std::unique_ptr<CaptureThread> capture_;
+    std::unique_ptr<RecordingController> recorder_;
+    PreviewRenderer renderer_;
+    FrameHandoff handoff_;
+    std::unique_ptr<StatusPanels> status_;
+    MainMenus menus_;
+
+    ExposurePanel* exposurePanel_ = nullptr;
+    SubframePanel* subframePanel_ = nullptr;
+    HistogramPanel* histogramPanel_ = nullptr;
+    CapturePanel* capturePanel_ = nullptr;
+    PictureArea* pictureArea_ = nullptr;
+    FocusWindow* focusWindow_ = nullptr;
+    TConfText* overlayDialog_ = nullptr;
+    TForm5* nameDialog_ = nullptr;
+
+    QString cameraName_;
+    StoredSettings saved_;
+    bool settingsWritten_ = false;
+    bool colorCamera_ = true;
+    uint64_t framesReceived_ = 0;
+    bool exitProcInstalled_ = false;
+};

@@ -1,0 +1,143 @@
+// Start-up and the exit procedure of the main window.
+#include <QApplication>
+#include <QEventLoop>
+#include <QTimer>
+#include <algorithm>
+#include <cstdio>
+
+#include "acquisition/CameraLib.h"
+#include "acquisition/CaptureThread.h"
+#include "display/ConfigOverlay.h"
+#include "display/FocusWindow.h"
+#include "platform/Halt.h"
+#include "platform/Message.h"
+#include "platform/Settings.h"
+#include "recording/RecordingController.h"
+#include "shell/AppInfo.h"
+#include "shell/CapturePanel.h"
+#include "shell/ExposurePanel.h"
+#include "shell/MainWindow.h"
+#include "shell/PictureArea.h"
+#include "shell/SplashScreen.h"
+#include "shell/SubframePanel.h"
+
+namespace {
+// Dispatches what is pending (the splash gets painted), without user input.
+void ProcessPending() {
+    QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+}
+
+// Keeps the window thread responsive (the splash repaints) for `ms` milliseconds.
+void WaitProcessing(int ms) {
+    if (ms <= 0) return;
+    QEventLoop loop;
+    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
+    loop.exec(QEventLoop::ExcludeUserInputEvents);
+}
+}  // namespace
+
+void MainWindow::start() {
+    // 570 pixels high, as far as the size limits allow.
+    resize(width(), 570);
+    // A grey picture with the palette of the start levels; sized to the sensor once the
+    // camera is known.
+    pictureArea_->showBlank(1, 1);
+    capture_->ExposureMs = 100;
+    exposurePanel_->setGain(10);
+
+    if (splash) splash->SetStatus(QStringLiteral("Searching..."));
+    ProcessPending();
+
+    capturePanel_->setPauseText(QStringLiteral("0"));
+    applyStoredSettings(ReadStoredSettings());
+
+    SetExitProc([this] { saveAndStop(); });
+    exitProcInstalled_ = true;
+
+    openCamera();
+
+    if (splash) {
+        splash->SetStatusColor(QColor(0, 128, 0));
+        splash->SetStatus(cameraName_ + QStringLiteral(" Found"));
+    }
+    ProcessPending();
+    WaitProcessing(splashDelayMs);
+
+    setColorCamera(menus_.colorCamera->isChecked());
+    exposurePanel_->sendWhiteBalance();
+    exposurePanel_->setGain(exposurePanel_->gain());
+    for (QAction* item : menus_.zoom->actions())
+        if (item->data().toInt() == 100) item->setChecked(true);
+
+    capture_->Start();
+
+    if (splash) splash->hide();
+    show();
+    ProcessPending();
+}
+
+void MainWindow::applyStoredSettings(const StoredSettings& stored) {
+    // Anything that is not a decimal number counts as missing.
+    exposurePanel_->setExposureMs(DecimalOr(stored.EXPOLENGTH, 100));  // clamped to 1..100
+    capture_->ExposureMs = exposurePanel_->exposureMs();
+    capturePanel_->setCountText(QString::number(DecimalOr(stored.EXPOCOUNT, 1)));
+    // Output format FIT: the still-capture button is the one in view.
+    capturePanel_->selectFormat(CaptureFormat::Fit);
+    capturePanel_->setCapturePath(stored.FILENAME);
+    exposurePanel_->setGain(DecimalOr(stored.GAIN, 10));  // clamped to 0..100
+
+    saved_.FILENAME = capturePanel_->capturePath();
+    saved_.EXPOLENGTH = QString::number(exposurePanel_->exposureMs());
+    saved_.EXPOCOUNT = capturePanel_->countText();
+}
+
+void MainWindow::openCamera() {
+    // Camera discovery: a library that cannot be loaded counts as no camera.
+    std::string error;
+    bool found = Camera().Complete() || (loadCameraLibrary && loadCameraLibrary(&error));
+    if (found) found = capture_->OpenCamera();
+    if (!found) {
+        if (!error.empty()) std::fprintf(stderr, "%s: %s\n", AppName, error.c_str());
+        ShowMessage("NO CAMERA!");
+        Halt(1);
+    }
+
+    int w = 0, h = 0;
+    const char* name = Camera().GetCameraInfo(&w, &h);
+    cameraName_ = QString::fromUtf8(name ? name : "");
+    Camera().SetGain(exposurePanel_->gain());
+    subframePanel_->setSensorSize(w, h);
+    if (w > 0 && h > 0) pictureArea_->showBlank(w, h);
+    setWindowTitle(QString::fromLatin1(AppName) + QString::fromLatin1(AppVersion) +
+                   QStringLiteral(" connected to ") + cameraName_);
+}
+
+uint32_t MainWindow::exitWaitMs() const {
+    // The exposure running at exit may be longer than the one now pending (a recording
+    // keeps its length); the slider's maximum bounds every length the user can choose.
+    const int32_t longest =
+        std::max<int32_t>(capture_->ExposureMs.load(), exposurePanel_->exposureMax());
+    return static_cast<uint32_t>(std::max<int32_t>(longest, 0)) + capture_->StallMarginMs.load();
+}
+
+void MainWindow::saveAndStop() {
+    // A recording still open is closed first, so that its file is complete.
+    capturePanel_->closeForExit();
+
+    capture_->Running = false;
+
+    settingsWritten_ = WriteStoredSettings(saved_);
+    if (!settingsWritten_) {
+        auto store = OpenSettings();
+        std::fprintf(stderr, "%s: the settings could not be stored in %s\n", AppName,
+                     store->fileName().toLocal8Bit().constData());
+    }
+
+    if (focusWindow_) focusWindow_->hide();
+    if (overlayDialog_) overlayDialog_->hide();
+
+    // The thread ends after the exposure in progress; a camera that never reports the
+    // end of its exposure does not keep the program from ending.
+    if (!capture_->StopAndWait(exitWaitMs()))
+        std::fprintf(stderr, "%s: the camera did not finish its exposure\n", AppName);
+}

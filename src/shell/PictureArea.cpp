@@ -1,0 +1,60 @@
+#include "shell/PictureArea.h"
+
+#include <QScrollBar>
+
+#include "display/FocusWindow.h"
+#include "display/PictureView.h"
+#include "display/PreviewRenderer.h"
+
+PictureArea::PictureArea(PreviewRenderer& renderer, QWidget* parent)
+    : QScrollArea(parent), renderer_(renderer) {
+    setObjectName(QStringLiteral("ScrollBox1"));
+    setWidgetResizable(false);
+    setBackgroundRole(QPalette::Dark);
+    // The scroll area itself centres a picture that is smaller than its view, whenever
+    // either of them changes size.
+    setAlignment(Qt::AlignCenter);
+    picture_ = new PictureView;
+    picture_->setObjectName(QStringLiteral("Image1"));
+    picture_->SetAutoSize(true);
+    picture_->setCursor(Qt::CrossCursor);
+    setWidget(picture_);
+    connect(picture_, &PictureView::MouseDown, this,
+            [this](Qt::MouseButton button, Qt::KeyboardModifiers, int x, int y) {
+                pictureClicked(button, x, y);
+            });
+}
+
+bool PictureArea::showFrame(cv::Mat& image, const std::string& stampText, FocusWindow* focus) {
+    const bool focusVisible = focus && focus->isVisible();
+    QImage unused;
+    QImage& focusImage = focus ? focus->image() : unused;
+    if (!renderer_.render(image, stampText, picture_->Bitmap(), focusImage, focusVisible))
+        return false;
+    picture_->Repaint();
+    if (focusVisible) focus->repaintImage();
+    return true;
+}
+
+void PictureArea::showBlank(int width, int height) {
+    QImage blank(std::max(width, 1), std::max(height, 1), QImage::Format_Indexed8);
+    blank.setColorTable(renderer_.palette());
+    blank.fill(0);
+    picture_->Bitmap() = blank;
+    picture_->Repaint();
+}
+
+void PictureArea::setZoom(int percent) {
+    if (!renderer_.setZoom(percent)) return;
+    // The next rendered frame takes the new size; the view goes back to the top left.
+    horizontalScrollBar()->setValue(0);
+    verticalScrollBar()->setValue(0);
+}
+
+void PictureArea::pictureClicked(Qt::MouseButton button, int x, int y) {
+    const std::optional<QPoint> point = FocusPointFromClick(
+        button == Qt::LeftButton, recording_ && recording_(), x, y, picture_->size(), renderer_.zoomPercent());
+    if (!point) return;
+    renderer_.setFocusPoint(*point);
+    emit focusPointChosen();
+}

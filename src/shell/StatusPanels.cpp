@@ -1,0 +1,30 @@
+#include "shell/StatusPanels.h"
+
+#include <QLabel>
+#include <QStatusBar>
+
+StatusPanels::StatusPanels(QStatusBar* bar) {
+    bar->setObjectName(QStringLiteral("StatusBar1"));
+    for (int i = 0; i < 3; ++i) {
+        auto* panel = new QLabel(bar);
+        panel->setObjectName(QStringLiteral("StatusPanel%1").arg(i));
+        panel->setFixedWidth(kWidths[i]);
+        panel->setFrameShape(QFrame::Panel);
+        panel->setFrameShadow(QFrame::Sunken);
+        bar->addWidget(panel);
+        panels_[i] = panel;
+    }
+    panels_[Memory]->setToolTip(QStringLiteral("Free memory in MiB"));
+}
+
+void StatusPanels::setText(Panel panel, const QString& text) {
+    panels_[panel]->setText(text);
+}
+
+QString StatusPanels::text(Panel panel) const {
+    return panels_[panel]->text();
+}
+
+void StatusPanels::clear(Panel panel) {
+    panels_[panel]->clear();
+}

@@ -1,0 +1,120 @@
+#include "shell/SubframePanel.h"
+
+#include <QBoxLayout>
+#include <QLCDNumber>
+#include <QLabel>
+
+#include "acquisition/CaptureThread.h"
+#include "shell/Colors.h"
+#include "shell/ControlMath.h"
+#include "shell/LabelledSlider.h"
+
+SubframePanel::SubframePanel(CaptureThread& capture, QWidget* parent)
+    : QFrame(parent), capture_(capture) {
+    setObjectName(QStringLiteral("Panel11"));
+    setFrameShape(QFrame::StyledPanel);
+    setFrameShadow(QFrame::Raised);
+    auto* grid = new QVBoxLayout(this);
+    grid->setContentsMargins(3, 2, 3, 2);
+    grid->setSpacing(2);
+
+    auto* counters = new QHBoxLayout;
+    auto lcd = [this](const QString& name, int value) {
+        auto* n = new QLCDNumber(4, this);
+        n->setObjectName(name);
+        n->setSegmentStyle(QLCDNumber::Flat);
+        n->setFixedSize(56, 22);
+        n->display(value);
+        return n;
+    };
+    widthCounter_ = lcd(QStringLiteral("HRES"), 2000);
+    auto* times = new QLabel(QStringLiteral("x"), this);
+    times->setObjectName(QStringLiteral("Label8"));
+    heightCounter_ = lcd(QStringLiteral("VRES"), 1024);
+    counters->addWidget(widthCounter_);
+    counters->addWidget(times);
+    counters->addWidget(heightCounter_);
+    counters->addStretch(1);
+    grid->addLayout(counters);
+
+    auto* sensorRow = new QHBoxLayout;
+    sensorRow->setSpacing(2);
+    sensor_ = new QFrame(this);
+    sensor_->setObjectName(QStringLiteral("full"));
+    sensor_->setFixedSize(kFullWidth, kFullHeight);
+    sensor_->setAutoFillBackground(true);
+    QPalette dark = sensor_->palette();
+    dark.setColor(QPalette::Window, QColor(30, 30, 40));
+    sensor_->setPalette(dark);
+    subframe_ = new QWidget(sensor_);
+    subframe_->setObjectName(QStringLiteral("subframe"));
+    subframe_->setAutoFillBackground(true);
+    QPalette blue = subframe_->palette();
+    blue.setColor(QPalette::Window, kSkyBlue);
+    subframe_->setPalette(blue);
+    subframe_->setGeometry(0, 0, kFullWidth, kFullHeight);
+    sensorRow->addWidget(sensor_);
+    height_ = new LabelledSlider(Qt::Vertical, 100, 2000, 999, QString(), this);
+    height_->setObjectName(QStringLiteral("SliderHeight"));
+    height_->Slider->setInvertedAppearance(true);  // smallest height at the top
+    height_->setFixedHeight(kFullHeight);
+    sensorRow->addWidget(height_);
+    sensorRow->addStretch(1);
+    grid->addLayout(sensorRow);
+
+    width_ = new LabelledSlider(Qt::Horizontal, 100, 2000, 2000, QString(), this);
+    width_->setObjectName(QStringLiteral("SliderWidth"));
+    width_->setFixedWidth(kFullWidth);
+    grid->addWidget(width_);
+
+    connect(width_, &LabelledSlider::Changed, this, &SubframePanel::widthMoved);
+    connect(height_, &LabelledSlider::Changed, this, &SubframePanel::heightMoved);
+    // Releasing a slider asks for its size again (a request the thread already took is
+    // harmless to repeat).
+    for (LabelledSlider* s : {width_, height_}) {
+        connect(s, &LabelledSlider::KeyUp, this, &SubframePanel::requestSize);
+        connect(s, &LabelledSlider::MouseUp, this, &SubframePanel::requestSize);
+    }
+}
+
+void SubframePanel::setSensorSize(int width, int height) {
+    height_->SetMax(height);
+    width_->SetMax(width);
+}
+
+void SubframePanel::setSliderPositions(int width, int height) {
+    width_->SetPosition(width);
+    height_->SetPosition(height);
+}
+
+int SubframePanel::requestedWidth() const {
+    return AlignedSize(width_->Position());
+}
+
+int SubframePanel::requestedHeight() const {
+    return AlignedSize(height_->Position());
+}
+
+void SubframePanel::requestSize() {
+    capture_.RequestedWidth = requestedWidth();
+    capture_.RequestedHeight = requestedHeight();
+}
+
+void SubframePanel::widthMoved() {
+    const int32_t aligned = requestedWidth();
+    const Span span = SubframeSpan(aligned, width_->Max(), kFullWidth);
+    subframe_->setGeometry(span.offset, subframe_->y(), span.length, subframe_->height());
+    widthCounter_->display(aligned);
+    capture_.RequestedWidth = aligned;
+    emit subframeChanged();
+}
+
+void SubframePanel::heightMoved() {
+    const int32_t aligned = requestedHeight();
+    // The drawing follows the raw position, the request the aligned one.
+    const Span span = SubframeSpan(height_->Position(), height_->Max(), kFullHeight);
+    subframe_->setGeometry(subframe_->x(), span.offset, subframe_->width(), span.length);
+    heightCounter_->display(aligned);
+    capture_.RequestedHeight = aligned;
+    emit subframeChanged();
+}

@@ -14,9 +14,8 @@
 
 #include "acquisition/ImageList.h"
 #include "recording/AviWriter.h"
-#include "recording/SER.h"
-#include "recording/StillWriter.h"
-#include "recording/WriterStatus.h"
+#include "recording/FitsFormat.h"
+#include "recording/SerWriter.h"
 
 namespace {
 using Clock = std::chrono::steady_clock;
@@ -87,17 +86,18 @@ void BM_SerWrite(benchmark::State& state) {
     const std::vector<uint8_t> frameBytes(FrameData(f), FrameData(f) + FrameDataSize(f));
     double serSeconds = 0, plainSeconds = 0, bytes = 0;
     bool plainFirst = true;
+    SerWriter writer;
     for (auto _ : state) {
         // Alternate the order, so that neither side always meets the other's dirty pages.
         if (plainFirst) plainSeconds += PlainWrite(plain, frameBytes, kSerFrames);
         const auto t0 = Clock::now();
-        bool ok = SerOpen(ser, w, h, 8) == WriterSer;
-        for (int i = 0; ok && i < kSerFrames; ++i) ok = SerWriteFrame(f);
-        ok = SerClose() && ok;
+        bool ok = writer.open(ser, w, h, 8);
+        for (int i = 0; ok && i < kSerFrames; ++i) ok = writer.writeFrame(*f);
+        ok = writer.close() && ok;
         const double s = Seconds(t0, Clock::now());
         ::unlink(ser.c_str());
         if (!ok) {
-            state.SkipWithError(LastWriterError().c_str());
+            state.SkipWithError(writer.error().c_str());
             break;
         }
         if (!plainFirst) plainSeconds += PlainWrite(plain, frameBytes, kSerFrames);
@@ -128,11 +128,12 @@ void BM_FitsWrite(benchmark::State& state) {
         plainSeconds += PlainWrite(plain, sameBytes, kFramesPerFile);
         const auto t0 = Clock::now();
         bool ok = true;
+        std::string error;
         for (int i = 0; ok && i < kFramesPerFile; ++i)
-            ok = WriteFitsFile(Dir().File("f" + std::to_string(i) + ".FIT"), f);
+            ok = WriteFitsFile(Dir().File("f" + std::to_string(i) + ".FIT"), *f, error);
         const double s = Seconds(t0, Clock::now());
         if (!ok) {
-            state.SkipWithError(LastWriterError().c_str());
+            state.SkipWithError(error.c_str());
             break;
         }
         fitsSeconds += s;
@@ -154,35 +155,34 @@ BENCHMARK(BM_FitsWrite)
 void BM_AviWrite(benchmark::State& state) {
     const int w = static_cast<int>(state.range(0)), h = static_cast<int>(state.range(1));
     if (!Dir().ok()) return state.SkipWithError("no folder to write to");
-    const int32_t saved = CodecFourCC;
-    CodecFourCC = state.range(2) ? PackFourCC('I', 'Y', 'U', 'V') : 0;
-    state.SetLabel(FourCCName(CodecFourCC) + " grey");
+    AviWriter writer;
+    writer.setCodec(state.range(2) ? PackFourCC('I', 'Y', 'U', 'V') : 0);
+    state.SetLabel(FourCCName(writer.codec()) + " grey");
     FrameNode* f = Frame(w, h);
     const std::string path = Dir().File("bench.AVI");
     int64_t frames = 0;
     for (auto _ : state) {
         state.PauseTiming();
-        const bool opened = AviOpen(path, w, h, 0) == WriterAvi;
+        const bool opened = writer.open(path, w, h, false);
         state.ResumeTiming();
         if (!opened) {
-            state.SkipWithError(LastWriterError().c_str());
+            state.SkipWithError(writer.error().c_str());
             break;
         }
         for (int i = 0; i < kFramesPerFile; ++i) {
-            if (!AviWriteFrame(f->RawImage)) {
-                state.SkipWithError(LastWriterError().c_str());
+            if (!writer.writeFrame(f->RawImage)) {
+                state.SkipWithError(writer.error().c_str());
                 break;
             }
             ++frames;
         }
         state.PauseTiming();
-        AviClose();
+        writer.close();
         std::filesystem::remove(Dir().File("bench-PART1.AVI"));
         state.ResumeTiming();
     }
     state.counters["frames/s"] =
         benchmark::Counter(static_cast<double>(frames), benchmark::Counter::kIsRate);
-    CodecFourCC = saved;
     FreeFrame(f);
 }
 BENCHMARK(BM_AviWrite)

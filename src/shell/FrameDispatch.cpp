@@ -42,11 +42,10 @@ HandoffReport DispatchFrame(FrameNode* node, const FrameFlags& flags, const Fram
     if (flags.recording == 1 && RecordDue(GetTickCount(), nextRecordTick)) {
         nextRecordTick = GetTickCount() + static_cast<uint32_t>(framePause);
         report.recorded = true;
-        if (actions.recordStep) actions.recordStep();
+        if (actions.recordStep) actions.recordStep(*node);
     }
 
-    // The recording step releases the frame when it writes it; a frame that was not
-    // written, or not due, is dropped here.
+    // Written, passed over or not due: the frame is freed here.
     if (FrameListHead == node) ReleaseHead();
     return report;
 }

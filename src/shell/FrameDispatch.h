@@ -39,8 +39,8 @@ struct FrameActions {
     std::function<void(cv::Mat& image)> preview;
     // UpdateHistogram with the frame's Image8 (it throttles itself).
     std::function<void(const cv::Mat& image8)> histogram;
-    // RecordStep: writes the head of the frame list (the frame) and releases it.
-    std::function<void()> recordStep;
+    // The recording controller's step for the due frame; it does not keep or free it.
+    std::function<void(FrameNode& frame)> recordStep;
 };
 
 // What happened to one frame.
@@ -54,7 +54,8 @@ struct HandoffReport {
 // Handles one frame completely: appends it to the frame list, previews it when due
 // (demosaiced first for a colour camera), offers its Image8 to the histogram, passes it
 // to the recording step when a recording is due (NextRecordTick := tick + framePause),
-// and frees it if it is still in the list. The frame list is empty again afterwards.
+// and frees it again from the head of the frame list. The frame list is empty again
+// afterwards.
 HandoffReport DispatchFrame(FrameNode* node, const FrameFlags& flags, const FrameActions& actions,
                             uint32_t& nextRecordTick, int32_t framePause);
 

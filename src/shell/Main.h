@@ -14,6 +14,7 @@
 #include <string>
 
 #include "acquisition/ImageList.h"
+#include "recording/CaptureFormat.h"
 #include "shell/SettingsStore.h"
 
 class QAction;
@@ -40,8 +41,8 @@ class TPicture;
 class TSplash;
 class TTrackBar;
 class TVideoCapture;
-class TAVIExport;
-class TExportView;
+class RecordingController;
+class RecordingView;
 
 // The camera delivers a raw colour (Bayer) image: the "Color Camera" menu item.
 extern bool ColorCamera;
@@ -161,14 +162,16 @@ class TForm1 : public QMainWindow {
     // The recording controller and the window parts it shows its state in (deleted in
     // Main_capture.cpp, where their types are complete).
     struct TCaptureDeleter {
-        void operator()(TAVIExport* p) const;
-        void operator()(TExportView* p) const;
+        void operator()(RecordingController* p) const;
+        void operator()(RecordingView* p) const;
     };
-    std::unique_ptr<TAVIExport, TCaptureDeleter> AviExport;
-    std::unique_ptr<TExportView, TCaptureDeleter> ExportView;
+    std::unique_ptr<RecordingController, TCaptureDeleter> Recorder;
+    std::unique_ptr<RecordingView, TCaptureDeleter> RecorderView;
+    // The output format chosen in the format menus; FIT at start.
+    CaptureFormat SelectedFormat = CaptureFormat::Fit;
     // Called by the hand-off's recording gate for each due frame (the controller's
-    // RecordStep).
-    std::function<void()> RecordStepHook;
+    // recordFrame); the hand-off keeps and frees the frame.
+    std::function<void(FrameNode&)> RecordStepHook;
     // Folder for recordings, without a trailing "/"; empty until known.
     QString CaptureDirectory;
     // The folder dialog; returns the chosen folder, empty for Cancel. Tests replace it.
@@ -278,10 +281,11 @@ class TForm1 : public QMainWindow {
     void WireDisplayHandlers();
     void WireStartupHandlers();
     void WireCaptureHandlers();
-    void SelectFormat(int32_t format);
+    void SelectFormat(CaptureFormat format);
     void EnableCaptureButtons();
     bool ReadCount(bool absolute, int32_t& count);
-    void StartRecording(int32_t count);
+    // The window side of a started recording: capture controls locked, cancel shown.
+    void ShowRecordingStarted();
 
     std::shared_ptr<TFramePostTarget> postTarget_;
     QLabel* statusPanels_[3] = {nullptr, nullptr, nullptr};

@@ -21,9 +21,8 @@
 #include "display/FocusWindow.h"
 #include "platform/Clock.h"
 #include "platform/Message.h"
-#include "recording/AVIExport.h"
-#include "recording/AviWriter.h"
 #include "recording/FileNames.h"
+#include "recording/RecordingController.h"
 #include "shell/CapturePath.h"
 #include "shell/Main.h"
 #include "shell/TrackBar.h"
@@ -67,26 +66,26 @@ QString LastCaptureText(double durationSeconds, double framesPerSecond) {
 
 namespace {
 // The main window's parts that show the recording's state.
-class TCaptureView : public TExportView {
+class TCaptureView : public RecordingView {
   public:
     explicit TCaptureView(TForm1* form) : form_(form) {}
-    void SetProgressText(const std::string& text) override {
+    void setProgressText(const std::string& text) override {
         form_->StatusPanel(0)->setText(QString::fromStdString(text));
     }
-    void SetMemoryText(const std::string& text) override {
+    void setMemoryText(const std::string& text) override {
         form_->StatusPanel(2)->setText(QString::fromStdString(text));
     }
-    void RecordingClosed() override {
+    void recordingClosed() override {
         form_->CancelButton->hide();
         form_->SetCaptureLocked(false);
     }
-    void ShowSummary(double durationSeconds, double framesPerSecond) override {
+    void showSummary(double durationSeconds, double framesPerSecond) override {
         form_->HTMLabel1->clear();
         form_->HTMLabel1->setText(LastCaptureText(durationSeconds, framesPerSecond));
         form_->Panel10->show();
         form_->HTMLabel1->show();
     }
-    void ReportFailure(const std::string& text) override {
+    void reportFailure(const std::string& text) override {
         // Shown once the frame hand-off that found the failure has returned: the message
         // box runs an event loop of its own.
         QTimer::singleShot(0, form_, [text] { ShowMessage(text); });
@@ -110,19 +109,19 @@ void ReleaseAllFrames() {
 }
 }  // namespace
 
-void TForm1::TCaptureDeleter::operator()(TAVIExport* p) const {
+void TForm1::TCaptureDeleter::operator()(RecordingController* p) const {
     delete p;
 }
-void TForm1::TCaptureDeleter::operator()(TExportView* p) const {
+void TForm1::TCaptureDeleter::operator()(RecordingView* p) const {
     delete p;
 }
 
 void TForm1::WireCaptureHandlers() {
-    AviExport.reset(new TAVIExport);
-    ExportView.reset(new TCaptureView(this));
-    AviExport->View = ExportView.get();
-    AviExport->Capture = Capture.get();
-    RecordStepHook = [this] { AviExport->RecordStep(); };
+    Recorder.reset(new RecordingController);
+    RecorderView.reset(new TCaptureView(this));
+    Recorder->setView(RecorderView.get());
+    Recorder->setCapture(Capture.get());
+    RecordStepHook = [this](FrameNode& frame) { Recorder->recordFrame(frame); };
     StatusPanel(2)->setToolTip(QStringLiteral("Free memory in MiB"));
     ChooseFolder = [](QWidget* owner) {
         return QFileDialog::getExistingDirectory(owner, QStringLiteral("Select save directory"),
@@ -179,25 +178,19 @@ bool TForm1::ReadCount(bool absolute, int32_t& count) {
     return true;
 }
 
-void TForm1::StartRecording(int32_t count) {
-    AviExport->SetMode(count, exposUnit->currentIndex() == 1);
+void TForm1::ShowRecordingStarted() {
     SetCaptureLocked(true);
     CancelButton->show();
     CancelButton->raise();
     if (FocusForm) FocusForm->hide();
-    Capture->Recording = 1;
-    AviExport->FramesDone = 0;
-    CaptureStartTime = timeGetTime();
-    FramesWritten = 0;
     HTMLabel1->hide();
 }
 
 void TForm1::butCaptureClick() {
-    if (AviExport->Busy()) return;  // one recording at a time
+    if (Recorder->busy()) return;  // one recording at a time
     NextRecordTick = 0;
     CutExposure();
-    AviExport->ColorFrames = Col1->isChecked();
-    const std::string ext = AviExport->CaptureFormat == FormatSer ? ".SER" : ".AVI";
+    const std::string ext = SelectedFormat == CaptureFormat::Ser ? ".SER" : ".AVI";
     if (CapturePath.isEmpty()) {
         ShowMessage("Error opening AVI/SER file");
         return;
@@ -209,20 +202,20 @@ void TForm1::butCaptureClick() {
     const std::string base = FileSystemName(CapturePath) + ext;
     const std::string path = NumberedName(base, NextRecordingNumber(base));
     StatusPanel(2)->clear();
-    if (AviExport->OpenRecording(path, Capture->ActiveWidth, Capture->ActiveHeight,
-                                 ColorCamera ? 1 : 0, ActiveDepth)) {
+    if (!Recorder->startRecording(SelectedFormat, path, Capture->ActiveWidth, Capture->ActiveHeight,
+                                  ColorCamera, ActiveDepth, {count, exposUnit->currentIndex() == 1},
+                                  Col1->isChecked())) {
         // The fixed text first, then what the writer found out.
-        const std::string& reason = LastWriterError();
+        const std::string& reason = Recorder->lastError();
         ShowMessage("Error opening AVI/SER file" + (reason.empty() ? "" : "\n\n" + reason));
         return;
     }
-    StartRecording(count);
+    ShowRecordingStarted();
 }
 
 void TForm1::Button3Click() {
-    if (AviExport->Busy()) return;
+    if (Recorder->busy()) return;
     CutExposure();
-    AviExport->ColorFrames = Col1->isChecked();
     NextRecordTick = 0;
     if (CapturePath.isEmpty()) {
         ShowMessage("Please set file parameters first");
@@ -232,19 +225,20 @@ void TForm1::Button3Click() {
     // leaves nothing half prepared.
     int32_t count = 0;
     if (!ReadCount(false, count)) return;
-    AviExport->StillPath =
-        FileSystemName(CapturePath) + (AviExport->CaptureFormat == FormatFit ? ".FIT" : ".BMP");
-    AviExport->WriterState = WriterStills;
+    const std::string stillPath =
+        FileSystemName(CapturePath) + (SelectedFormat == CaptureFormat::Fit ? ".FIT" : ".BMP");
     Capture->ExposureMs = _expot->Position();
     ReleaseAllFrames();
     StatusPanel(2)->clear();
-    StartRecording(count);
+    Recorder->startStillSeries(SelectedFormat, stillPath, {count, exposUnit->currentIndex() == 1},
+                               Col1->isChecked());
+    ShowRecordingStarted();
 }
 
 void TForm1::CancelButtonClick() {
     NextRecordTick = 0;
     CutExposure();
-    AviExport->FramesToGo = 0;
+    Recorder->cancel();
 }
 
 void TForm1::pseChange() {
@@ -262,28 +256,28 @@ void TForm1::N12Click(QAction* item) {
     expos->setText(caption);
 }
 
-void TForm1::SelectFormat(int32_t format) {
+void TForm1::SelectFormat(CaptureFormat format) {
     // The output of a running recording must be finished by the writer that began it.
-    if (AviExport->Busy()) return;
-    const bool sequence = format == FormatSer || format == FormatAvi;
+    if (Recorder->busy()) return;
+    const bool sequence = format == CaptureFormat::Ser || format == CaptureFormat::Avi;
     QPushButton* shown = sequence ? butCapture : Button3;
     switch (format) {
-        case FormatSer:
+        case CaptureFormat::Ser:
             shown->setText(QStringLiteral("SER"));
             SER8bit1->setChecked(true);
             SER1->setChecked(true);
             break;
-        case FormatAvi:
+        case CaptureFormat::Avi:
             shown->setText(QStringLiteral("AVI"));
             AVI2->setChecked(true);
             AVI1->setChecked(true);
             break;
-        case FormatFit:
+        case CaptureFormat::Fit:
             shown->setText(QStringLiteral("FIT"));
             FIT1->setChecked(true);
             FIT2->setChecked(true);
             break;
-        default:
+        case CaptureFormat::Bmp:
             shown->setText(QStringLiteral("BMP"));
             BMP1->setChecked(true);
             BMP2->setChecked(true);
@@ -291,29 +285,29 @@ void TForm1::SelectFormat(int32_t format) {
     }
     butCapture->setVisible(sequence);
     Button3->setVisible(!sequence);
-    AviExport->CaptureFormat = format;
+    SelectedFormat = format;
 }
 
 void TForm1::SER8bit1Click() {
-    SelectFormat(FormatSer);
+    SelectFormat(CaptureFormat::Ser);
 }
 void TForm1::AVI2Click() {
-    SelectFormat(FormatAvi);
+    SelectFormat(CaptureFormat::Avi);
 }
 void TForm1::FIT1Click() {
-    SelectFormat(FormatFit);
+    SelectFormat(CaptureFormat::Fit);
 }
 void TForm1::BMP1Click() {
-    SelectFormat(FormatBmp);
+    SelectFormat(CaptureFormat::Bmp);
 }
 
 void TForm1::IRAWClick() {
-    SetCodecFourCC('I', 'Y', 'U', 'V');
+    Recorder->avi().setCodec(PackFourCC('I', 'Y', 'U', 'V'));
     IRAW->setChecked(true);
 }
 
 void TForm1::Askwhenopening1Click() {
-    CodecFourCC = CodecAsk;
+    Recorder->avi().setCodec(CodecAsk);
     IRAW->setChecked(false);
 }
 
@@ -354,8 +348,8 @@ void TForm1::SetCaptureFilename1Click() {
 }
 
 bool TForm1::CloseRecordingForExit() {
-    if (!AviExport || !AviExport->Busy()) return true;
-    if (AviExport->CloseRecording()) return true;
-    std::fprintf(stderr, "%s\n", LastWriterError().c_str());
+    if (!Recorder || !Recorder->busy()) return true;
+    if (Recorder->close()) return true;
+    std::fprintf(stderr, "%s\n", Recorder->lastError().c_str());
     return false;
 }

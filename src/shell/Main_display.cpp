@@ -82,8 +82,8 @@ void TForm1::FrameReady(FrameNode* node) {
     actions.histogram = [this](const cv::Mat& image8) {
         UpdateHistogram(image8, HistogramView{H1, sat, lAvg, loga->isChecked()});
     };
-    actions.recordStep = [this] {
-        if (RecordStepHook) RecordStepHook();
+    actions.recordStep = [this](FrameNode& frame) {
+        if (RecordStepHook) RecordStepHook(frame);
     };
     DispatchFrame(node, flags, actions, NextRecordTick, FramePause);
 }

@@ -20,7 +20,7 @@
 #include "platform/Halt.h"
 #include "platform/Message.h"
 #include "platform/Settings.h"
-#include "recording/AVIExport.h"
+#include "recording/RecordingController.h"
 #include "shell/AppInfo.h"
 #include "shell/FrameEvent.h"
 #include "shell/Main.h"
@@ -64,9 +64,6 @@ void TForm1::FormCreate() {
     // Display state to its start values.
     ZoomPercent = 100;
 
-    // The recording controller (made with the window's capture handlers) starts idle.
-    AviExport->InitExport();
-
     // The dialogs owned by the main window: overlay properties and output names.
     if (!ConfText) ConfText = new TConfText(this);
     if (!Form5) Form5 = new TForm5(this);
@@ -96,8 +93,8 @@ void TForm1::FormCreate() {
 
     // The controller reaches the cancel button, status panels 0 and 2 and the summary
     // through its view.
-    AviExport->View = ExportView.get();
-    AviExport->Capture = Capture.get();
+    Recorder->setView(RecorderView.get());
+    Recorder->setCapture(Capture.get());
 
     gain->SetPosition(10);
 
@@ -120,7 +117,7 @@ void TForm1::FormCreate() {
     butCapture->setText(QStringLiteral("SER"));
     Button3->show();
     butCapture->hide();
-    AviExport->CaptureFormat = FormatFit;
+    SelectedFormat = CaptureFormat::Fit;
 
     const bool havePath = !CapturePath.isEmpty();
     butCapture->setEnabled(havePath);

@@ -8,6 +8,7 @@
 #include "controls/CodecDialog.h"
 #include "platform/Halt.h"
 #include "platform/Message.h"
+#include "recording/RecordingController.h"
 #include "shell/AppInfo.h"
 #include "shell/DoubleInst.h"
 #include "shell/ProgramBlock.h"
@@ -43,13 +44,12 @@ int main(int argc, char** argv) {
         box.exec();
     });
 
+    form = new TForm1;
     // With the codec set to "Ask when opening", every AVI part asks for its codec.
-    SetAviCodecChooser(
+    form->Recorder->avi().setCodecChooser(
         [](const std::vector<AviCodec>& offered, const std::string& partName, int32_t& fourcc) {
             return ChooseCodec(QApplication::activeWindow(), offered, partName, fourcc);
         });
-
-    form = new TForm1;
     form->Splash = splash;
     form->FormCreate();
 

@@ -12,11 +12,10 @@
 #include <string>
 #include <vector>
 
-#include "acquisition/ImageList.h"
+#include "acquisition/Frame.h"
 #include "recording/AviWriter.h"
-#include "recording/SER.h"
-#include "recording/StillWriter.h"
-#include "recording/WriterStatus.h"
+#include "recording/FitsFormat.h"
+#include "recording/SerWriter.h"
 
 namespace {
 using Clock = std::chrono::steady_clock;
@@ -46,8 +45,8 @@ const BenchDir& Dir() {
     return dir;
 }
 
-FrameNode* Frame(int w, int h) {
-    FrameNode* f = NewFrame(w, h, "2024-03-10 21:15:30.250", false, 8);
+Frame* Frame(int w, int h) {
+    Frame* f = NewFrame(w, h, "2024-03-10 21:15:30.250", false, 8);
     for (size_t i = 0; i < FrameDataSize(f); ++i) FrameData(f)[i] = static_cast<uint8_t>(i * 31);
     return f;
 }
@@ -82,22 +81,23 @@ constexpr int kSerFrames = 128;  // a recording is long: the header and trailer 
 void BM_SerWrite(benchmark::State& state) {
     const int w = static_cast<int>(state.range(0)), h = static_cast<int>(state.range(1));
     if (!Dir().ok()) return state.SkipWithError("no folder to write to");
-    FrameNode* f = Frame(w, h);
+    Frame* f = Frame(w, h);
     const std::string ser = Dir().File("bench.SER"), plain = Dir().File("plain.bin");
     const std::vector<uint8_t> frameBytes(FrameData(f), FrameData(f) + FrameDataSize(f));
     double serSeconds = 0, plainSeconds = 0, bytes = 0;
     bool plainFirst = true;
+    SerWriter writer;
     for (auto _ : state) {
         // Alternate the order, so that neither side always meets the other's dirty pages.
         if (plainFirst) plainSeconds += PlainWrite(plain, frameBytes, kSerFrames);
         const auto t0 = Clock::now();
-        bool ok = SerOpen(ser, w, h, 8) == WriterSer;
-        for (int i = 0; ok && i < kSerFrames; ++i) ok = SerWriteFrame(f);
-        ok = SerClose() && ok;
+        bool ok = writer.open(ser, w, h, 8);
+        for (int i = 0; ok && i < kSerFrames; ++i) ok = writer.writeFrame(*f);
+        ok = writer.close() && ok;
         const double s = Seconds(t0, Clock::now());
         ::unlink(ser.c_str());
         if (!ok) {
-            state.SkipWithError(LastWriterError().c_str());
+            state.SkipWithError(writer.error().c_str());
             break;
         }
         if (!plainFirst) plainSeconds += PlainWrite(plain, frameBytes, kSerFrames);
@@ -118,7 +118,7 @@ BENCHMARK(BM_SerWrite)
 void BM_FitsWrite(benchmark::State& state) {
     const int w = static_cast<int>(state.range(0)), h = static_cast<int>(state.range(1));
     if (!Dir().ok()) return state.SkipWithError("no folder to write to");
-    FrameNode* f = Frame(w, h);
+    Frame* f = Frame(w, h);
     const size_t data = FrameDataSize(f);
     const size_t fileBytes = FitsBlock + (data + FitsBlock - 1) / FitsBlock * FitsBlock;
     const std::vector<uint8_t> sameBytes(fileBytes, 0x55);
@@ -128,11 +128,12 @@ void BM_FitsWrite(benchmark::State& state) {
         plainSeconds += PlainWrite(plain, sameBytes, kFramesPerFile);
         const auto t0 = Clock::now();
         bool ok = true;
+        std::string error;
         for (int i = 0; ok && i < kFramesPerFile; ++i)
-            ok = WriteFitsFile(Dir().File("f" + std::to_string(i) + ".FIT"), f);
+            ok = WriteFitsFile(Dir().File("f" + std::to_string(i) + ".FIT"), *f, error);
         const double s = Seconds(t0, Clock::now());
         if (!ok) {
-            state.SkipWithError(LastWriterError().c_str());
+            state.SkipWithError(error.c_str());
             break;
         }
         fitsSeconds += s;
@@ -154,35 +155,34 @@ BENCHMARK(BM_FitsWrite)
 void BM_AviWrite(benchmark::State& state) {
     const int w = static_cast<int>(state.range(0)), h = static_cast<int>(state.range(1));
     if (!Dir().ok()) return state.SkipWithError("no folder to write to");
-    const int32_t saved = CodecFourCC;
-    CodecFourCC = state.range(2) ? PackFourCC('I', 'Y', 'U', 'V') : 0;
-    state.SetLabel(FourCCName(CodecFourCC) + " grey");
-    FrameNode* f = Frame(w, h);
+    AviWriter writer;
+    writer.setCodec(state.range(2) ? PackFourCC('I', 'Y', 'U', 'V') : 0);
+    state.SetLabel(FourCCName(writer.codec()) + " grey");
+    Frame* f = Frame(w, h);
     const std::string path = Dir().File("bench.AVI");
     int64_t frames = 0;
     for (auto _ : state) {
         state.PauseTiming();
-        const bool opened = AviOpen(path, w, h, 0) == WriterAvi;
+        const bool opened = writer.open(path, w, h, false);
         state.ResumeTiming();
         if (!opened) {
-            state.SkipWithError(LastWriterError().c_str());
+            state.SkipWithError(writer.error().c_str());
             break;
         }
         for (int i = 0; i < kFramesPerFile; ++i) {
-            if (!AviWriteFrame(f->RawImage)) {
-                state.SkipWithError(LastWriterError().c_str());
+            if (!writer.writeFrame(f->RawImage)) {
+                state.SkipWithError(writer.error().c_str());
                 break;
             }
             ++frames;
         }
         state.PauseTiming();
-        AviClose();
+        writer.close();
         std::filesystem::remove(Dir().File("bench-PART1.AVI"));
         state.ResumeTiming();
     }
     state.counters["frames/s"] =
         benchmark::Counter(static_cast<double>(frames), benchmark::Counter::kIsRate);
-    CodecFourCC = saved;
     FreeFrame(f);
 }
 BENCHMARK(BM_AviWrite)

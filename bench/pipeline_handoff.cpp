@@ -24,7 +24,7 @@
 #include "acquisition/Frame.h"
 #include "acquisition/CaptureThread.h"
 #include "display/PictureView.h"
-#include "recording/AVIExport.h"
+#include "recording/RecordingController.h"
 #include "shell/Main.h"
 #include "shell/LabelledSlider.h"
 
@@ -176,7 +176,7 @@ void BM_SerRecordingThroughMainWindow(benchmark::State& state) {
     for (int i = 0; i < 100 && form->Capture->Recording.load() != 0; ++i)
         HandleFramesUntil(*form, form->FramesReceived + 1, maxInFlight);
     const double seconds = static_cast<double>(wall.nsecsElapsed()) / 1e9;
-    const int32_t written = FramesWritten;
+    const int32_t written = form->Recorder->framesWritten();
     form.reset();
 
     const QString serFile = folder.path() + QStringLiteral("/bench_00000.SER");

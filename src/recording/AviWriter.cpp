@@ -8,23 +8,10 @@
 #include <cstdlib>
 #include <cstring>
 #include <map>
-#include <memory>
 #include <mutex>
 #include <opencv2/core/utils/logger.hpp>
 #include <opencv2/imgproc.hpp>
 #include <opencv2/videoio.hpp>
-
-#include "recording/WriterStatus.h"
-
-int32_t CodecFourCC = PackFourCC('I', 'Y', 'U', 'V');
-int64_t AviPartLimitBytes = AviPartLimitMiB * 1024 * 1024;
-std::string AviPath;
-int32_t AviPartNumber = 1;
-int64_t AviPartBytes = 0;
-int32_t AviFrameBytes = 0;
-int32_t AviWidth = 0;
-int32_t AviHeight = 0;
-int32_t AviColor = 0;
 
 namespace {
 // How a codec copes with each kind of input, found by a round trip through the library.
@@ -39,21 +26,6 @@ const char* const kCandidates[] = {"IYUV", "I420", "YV12", "Y800", "GREY", "MJPG
                                    "DIVX", "FMP4", "MP42", "DIV3", "H264", "X264", "avc1",
                                    "FFV1", "HFYU", "FFVH", "MPNG", "WMV1", "WMV2", "VP80",
                                    "VP90", "FLV1", "UYVY", "YUY2"};
-
-std::mutex g_probeMutex;
-std::map<int32_t, Support> g_support;
-
-AviCodecChooser g_chooser;
-
-// The recording.
-bool g_open = false;
-std::unique_ptr<cv::VideoWriter> g_writer;  // writer of the current part, null between parts
-bool g_writerColour = false;                // the writer takes 3-channel frames
-std::string g_partPath;
-int64_t g_partFrames = 0;
-std::string g_choiceRefused;  // set when the user cancelled the codec choice for a later part
-std::string g_partFailure;    // first part of this recording that could not be finished
-cv::Mat g_converted;
 
 int32_t Fourcc(const char* s) {
     return PackFourCC(s[0], s[1], s[2], s[3]);
@@ -127,10 +99,15 @@ bool ProbeRoundTrip(const std::string& dir, int32_t fourcc, bool colourInput, bo
     return ok;
 }
 
+// The probe result of a codec. The library's abilities do not change while the program
+// runs, so each codec is probed once; the cache is shared by every writer and guarded,
+// since a benchmark or test may ask from more than one thread.
 Support CodecSupport(int32_t fourcc) {
-    std::lock_guard<std::mutex> lock(g_probeMutex);
-    auto it = g_support.find(fourcc);
-    if (it != g_support.end()) return it->second;
+    static std::mutex probeMutex;
+    static std::map<int32_t, Support> cache;
+    std::lock_guard<std::mutex> lock(probeMutex);
+    auto it = cache.find(fourcc);
+    if (it != cache.end()) return it->second;
     Support s;
     const ProbeDir dir;
     if (dir.path().empty()) {
@@ -143,7 +120,7 @@ Support CodecSupport(int32_t fourcc) {
         s.colour = ProbeRoundTrip(dir.path(), fourcc, true, true);
         cv::utils::logging::setLogLevel(level);
     }
-    g_support[fourcc] = s;
+    cache[fourcc] = s;
     return s;
 }
 
@@ -160,111 +137,13 @@ std::string Folder(const std::string& path) {
     return slash == 0 ? "/" : path.substr(0, slash);
 }
 
-// Why the library could not create a file there, as far as the file system tells.
-std::string CreateFailureReason(const std::string& path, int32_t fourcc) {
-    struct stat st {};
-    if (::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) return std::strerror(EISDIR);
-    const std::string folder = Folder(path);
-    if (::stat(folder.c_str(), &st) != 0) return std::strerror(errno);
-    if (!S_ISDIR(st.st_mode)) return std::strerror(ENOTDIR);
-    if (::access(folder.c_str(), W_OK) != 0) return std::strerror(errno);
-    return "the video library cannot write codec " + FourCCName(fourcc) + " at " +
-           std::to_string(AviWidth) + " x " + std::to_string(AviHeight);
-}
-
 bool EnoughSpace(const std::string& path, int64_t bytes) {
     struct statvfs vfs {};
     if (::statvfs(Folder(path).c_str(), &vfs) != 0) return true;  // cannot tell: try the write
     const uint64_t avail = static_cast<uint64_t>(vfs.f_bavail) * vfs.f_frsize;
     return avail >= static_cast<uint64_t>(bytes) + (1u << 20);  // room for the index too
 }
-
-// Creates the next part. On failure the part number is given back, so the next try
-// creates the same name.
-bool CreatePart() {
-    const std::string name = AviPartName(AviPath);
-    int32_t fourcc = CodecFourCC;
-    if (fourcc == CodecAsk) {
-        int32_t chosen = 0;
-        if (!g_chooser || !g_chooser(Offered(AviColor > 0), name, chosen)) {
-            --AviPartNumber;
-            g_choiceRefused = "No codec was chosen for \"" + name + "\"";
-            SetWriterError(g_choiceRefused);
-            return false;
-        }
-        fourcc = chosen;
-    }
-    const Support s = CodecSupport(fourcc);
-    bool colourWriter = true;
-    if (AviColor > 0 ? !s.colour : !s.greyExpanded) {
-        --AviPartNumber;
-        SetWriterError("Cannot create AVI file \"" + name + "\": codec " + FourCCName(fourcc) +
-                       " cannot record " + (AviColor > 0 ? "colour" : "grey") +
-                       " video on this system");
-        return false;
-    }
-    if (AviColor == 0) colourWriter = !s.greyNative;
-
-    auto writer = std::make_unique<cv::VideoWriter>();
-    bool opened = false;
-    try {
-        opened = writer->open(name, cv::CAP_FFMPEG, fourcc, AviFramesPerSecond,
-                              cv::Size(AviWidth, AviHeight), colourWriter);
-    } catch (const cv::Exception&) {
-        opened = false;
-    }
-    if (!opened) {
-        --AviPartNumber;
-        SetWriterError("Cannot create AVI file \"" + name +
-                       "\": " + CreateFailureReason(name, fourcc));
-        return false;
-    }
-    g_writer = std::move(writer);
-    g_writerColour = colourWriter;
-    g_partPath = name;
-    g_partFrames = 0;
-    AviPartBytes = 0;
-    return true;
-}
-
-// Releases the current part's writer, which finishes the file, and reads the file back:
-// the library does not report failed writes, so a part that cannot be read back in full
-// is the sign of one.
-void FinishPart() {
-    if (!g_writer) return;
-    try {
-        g_writer->release();
-    } catch (const cv::Exception&) {
-    }
-    g_writer.reset();
-    bool ok = false;
-    if (g_partFrames == 0) {
-        struct stat st {};
-        ok = ::stat(g_partPath.c_str(), &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0;
-    } else {
-        try {
-            cv::VideoCapture reader(g_partPath, cv::CAP_FFMPEG);
-            cv::Mat last;
-            ok = reader.isOpened() &&
-                 static_cast<int64_t>(reader.get(cv::CAP_PROP_FRAME_COUNT)) == g_partFrames &&
-                 reader.set(cv::CAP_PROP_POS_FRAMES, static_cast<double>(g_partFrames - 1)) &&
-                 reader.read(last) && !last.empty();
-        } catch (const cv::Exception&) {
-            ok = false;
-        }
-    }
-    if (!ok && g_partFailure.empty()) {
-        g_partFailure = "AVI file \"" + g_partPath +
-                        "\" is incomplete: " + std::to_string(g_partFrames) +
-                        " frames were handed to the video library but could not be read back "
-                        "(disk full or write error?)";
-    }
-}
 }  // namespace
-
-void SetCodecFourCC(char c1, char c2, char c3, char c4) {
-    CodecFourCC = PackFourCC(c1, c2, c3, c4);
-}
 
 std::string FourCCName(int32_t fourcc) {
     if (fourcc == 0) return "Uncompressed";
@@ -289,96 +168,183 @@ std::vector<AviCodec> AvailableCodecs() {
     return out;
 }
 
-void SetAviCodecChooser(AviCodecChooser chooser) {
-    g_chooser = std::move(chooser);
-}
-
-std::string AviPartName(const std::string& path) {
+std::string AviPartName(const std::string& path, int32_t part) {
     const std::string stem = path.size() >= 4 ? path.substr(0, path.size() - 4) : path;
-    return stem + "-PART" + std::to_string(AviPartNumber++) + ".AVI";
+    return stem + "-PART" + std::to_string(part) + ".AVI";
 }
 
-bool AviIsOpen() {
-    return g_open;
+AviWriter::AviWriter() = default;
+
+AviWriter::~AviWriter() {
+    close();
 }
 
-int32_t AviOpen(const std::string& path, int32_t width, int32_t height, int32_t color) {
-    if (g_open) AviClose();
-    AviPath = path;
-    AviPartBytes = 0;
-    AviPartNumber = 1;
-    AviWidth = width;
-    AviHeight = height;
-    AviColor = color > 0 ? 1 : 0;
-    AviFrameBytes = width * height * (color > 0 ? 3 : 1);
-    g_choiceRefused.clear();
-    g_partFailure.clear();
-    if (width <= 0 || height <= 0) {
-        SetWriterError("Cannot record \"" + path + "\": frame size " + std::to_string(width) +
-                       " x " + std::to_string(height));
-        return WriterNone;
-    }
-    if (!CreatePart()) {
-        AviPartNumber = 1;
-        return WriterNone;
-    }
-    g_open = true;
-    return WriterAvi;
+// Why the library could not create a file there, as far as the file system tells.
+std::string AviWriter::createFailureReason(const std::string& path, int32_t fourcc) const {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) return std::strerror(EISDIR);
+    const std::string folder = Folder(path);
+    if (::stat(folder.c_str(), &st) != 0) return std::strerror(errno);
+    if (!S_ISDIR(st.st_mode)) return std::strerror(ENOTDIR);
+    if (::access(folder.c_str(), W_OK) != 0) return std::strerror(errno);
+    return "the video library cannot write codec " + FourCCName(fourcc) + " at " +
+           std::to_string(width_) + " x " + std::to_string(height_);
 }
 
-bool AviWriteFrame(const cv::Mat& image) {
-    if (!g_open) {
-        SetWriterError("No AVI recording is open");
-        return false;
-    }
-    if (image.empty() || image.cols != AviWidth || image.rows != AviHeight ||
-        image.depth() != CV_8U || (image.channels() != 1 && image.channels() != 3)) {
-        SetWriterError("Frame does not match the recording \"" + AviPath + "\" (" +
-                       std::to_string(AviWidth) + " x " + std::to_string(AviHeight) + ", 8 bits)");
-        return false;
-    }
-    if (!g_writer || AviPartBytes > AviPartLimitBytes) {
-        if (!g_choiceRefused.empty()) {
-            SetWriterError(g_choiceRefused);
+// Creates the next part. On failure the part number stays, so the next try creates the
+// same name.
+bool AviWriter::createPart() {
+    const std::string name = AviPartName(path_, partNumber_);
+    int32_t fourcc = codec_;
+    if (fourcc == CodecAsk) {
+        // The chooser runs a dialog, and with it a nested event loop: the recording
+        // controller keeps frames handed off meanwhile away from this writer.
+        int32_t chosen = 0;
+        if (!chooser_ || !chooser_(Offered(color_), name, chosen)) {
+            choiceRefused_ = "No codec was chosen for \"" + name + "\"";
+            error_ = choiceRefused_;
             return false;
         }
-        FinishPart();
-        if (!CreatePart()) return false;
+        fourcc = chosen;
     }
-    if (!EnoughSpace(g_partPath, AviFrameBytes)) {
-        SetWriterError("Cannot write to AVI file \"" + g_partPath + "\": " + std::strerror(ENOSPC));
+    const Support s = CodecSupport(fourcc);
+    bool colourWriter = true;
+    if (color_ ? !s.colour : !s.greyExpanded) {
+        error_ = "Cannot create AVI file \"" + name + "\": codec " + FourCCName(fourcc) +
+                 " cannot record " + (color_ ? "colour" : "grey") + " video on this system";
         return false;
     }
-    const cv::Mat* frame = &image;
-    if (g_writerColour && image.channels() == 1) {
-        cv::cvtColor(image, g_converted, cv::COLOR_GRAY2BGR);
-        frame = &g_converted;
-    } else if (!g_writerColour && image.channels() == 3) {
-        cv::cvtColor(image, g_converted, cv::COLOR_BGR2GRAY);
-        frame = &g_converted;
-    }
+    if (!color_) colourWriter = !s.greyNative;
+
+    auto writer = std::make_unique<cv::VideoWriter>();
+    bool opened = false;
     try {
-        g_writer->write(*frame);
-    } catch (const cv::Exception& e) {
-        SetWriterError("Cannot write to AVI file \"" + g_partPath + "\": " + e.what());
+        opened = writer->open(name, cv::CAP_FFMPEG, fourcc, AviFramesPerSecond,
+                              cv::Size(width_, height_), colourWriter);
+    } catch (const cv::Exception&) {
+        opened = false;
+    }
+    if (!opened) {
+        error_ = "Cannot create AVI file \"" + name + "\": " + createFailureReason(name, fourcc);
         return false;
     }
-    AviPartBytes += AviFrameBytes;
-    ++g_partFrames;
+    ++partNumber_;
+    writer_ = std::move(writer);
+    writerColour_ = colourWriter;
+    partPath_ = name;
+    partFrames_ = 0;
+    partBytes_ = 0;
     return true;
 }
 
-bool AviClose() {
-    if (!g_open) return true;
-    FinishPart();
-    g_open = false;
-    g_partFrames = 0;
-    AviPartBytes = 0;
-    AviPartNumber = 1;
-    g_choiceRefused.clear();
-    g_converted.release();
-    if (!g_partFailure.empty()) {
-        SetWriterError(g_partFailure);
+// Releases the current part's writer, which finishes the file, and reads the file back:
+// the library does not report failed writes, so a part that cannot be read back in full
+// is the sign of one.
+void AviWriter::finishPart() {
+    if (!writer_) return;
+    try {
+        writer_->release();
+    } catch (const cv::Exception&) {
+    }
+    writer_.reset();
+    bool ok = false;
+    if (partFrames_ == 0) {
+        struct stat st {};
+        ok = ::stat(partPath_.c_str(), &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0;
+    } else {
+        try {
+            cv::VideoCapture reader(partPath_, cv::CAP_FFMPEG);
+            cv::Mat last;
+            ok = reader.isOpened() &&
+                 static_cast<int64_t>(reader.get(cv::CAP_PROP_FRAME_COUNT)) == partFrames_ &&
+                 reader.set(cv::CAP_PROP_POS_FRAMES, static_cast<double>(partFrames_ - 1)) &&
+                 reader.read(last) && !last.empty();
+        } catch (const cv::Exception&) {
+            ok = false;
+        }
+    }
+    if (!ok && partFailure_.empty()) {
+        partFailure_ = "AVI file \"" + partPath_ +
+                       "\" is incomplete: " + std::to_string(partFrames_) +
+                       " frames were handed to the video library but could not be read back "
+                       "(disk full or write error?)";
+    }
+}
+
+bool AviWriter::open(const std::string& path, int32_t width, int32_t height, bool color) {
+    if (open_) close();
+    path_ = path;
+    partBytes_ = 0;
+    partNumber_ = 1;
+    width_ = width;
+    height_ = height;
+    color_ = color;
+    frameBytes_ = width * height * (color ? 3 : 1);
+    choiceRefused_.clear();
+    partFailure_.clear();
+    if (width <= 0 || height <= 0) {
+        error_ = "Cannot record \"" + path + "\": frame size " + std::to_string(width) + " x " +
+                 std::to_string(height);
+        return false;
+    }
+    if (!createPart()) return false;
+    open_ = true;
+    return true;
+}
+
+bool AviWriter::writeFrame(const cv::Mat& image) {
+    if (!open_) {
+        error_ = "No AVI recording is open";
+        return false;
+    }
+    if (image.empty() || image.cols != width_ || image.rows != height_ || image.depth() != CV_8U ||
+        (image.channels() != 1 && image.channels() != 3)) {
+        error_ = "Frame does not match the recording \"" + path_ + "\" (" + std::to_string(width_) +
+                 " x " + std::to_string(height_) + ", 8 bits)";
+        return false;
+    }
+    if (!writer_ || partBytes_ > partLimitBytes_) {
+        if (!choiceRefused_.empty()) {
+            error_ = choiceRefused_;
+            return false;
+        }
+        finishPart();
+        if (!createPart()) return false;
+    }
+    if (!EnoughSpace(partPath_, frameBytes_)) {
+        error_ = "Cannot write to AVI file \"" + partPath_ + "\": " + std::strerror(ENOSPC);
+        return false;
+    }
+    const cv::Mat* frame = &image;
+    if (writerColour_ && image.channels() == 1) {
+        cv::cvtColor(image, converted_, cv::COLOR_GRAY2BGR);
+        frame = &converted_;
+    } else if (!writerColour_ && image.channels() == 3) {
+        cv::cvtColor(image, converted_, cv::COLOR_BGR2GRAY);
+        frame = &converted_;
+    }
+    try {
+        writer_->write(*frame);
+    } catch (const cv::Exception& e) {
+        error_ = "Cannot write to AVI file \"" + partPath_ + "\": " + e.what();
+        return false;
+    }
+    partBytes_ += frameBytes_;
+    ++partFrames_;
+    return true;
+}
+
+bool AviWriter::close() {
+    if (!open_) return true;
+    finishPart();
+    open_ = false;
+    partFrames_ = 0;
+    partBytes_ = 0;
+    partNumber_ = 1;
+    choiceRefused_.clear();
+    converted_.release();
+    if (!partFailure_.empty()) {
+        error_ = partFailure_;
         return false;
     }
     return true;

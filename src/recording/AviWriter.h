@@ -1,32 +1,22 @@
 #pragma once
 // AVI writer: a recording as AVI video through the video library, 10.0 frames per second,
 // split into part files "<path less .AVI>-PART1.AVI", "-PART2.AVI", ... so that no part
-// holds more than 4000 MiB of raw frame data. One recording is open at a time; the state
-// lives in this unit.
+// holds more than 4000 MiB of raw frame data. A writer holds at most one recording open;
+// the recording controller owns the one the program uses, with its codec setting.
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <opencv2/core.hpp>
 #include <string>
 #include <vector>
 
-// Codec of the parts created from now on. The start value is IYUV; 0 stores uncompressed
-// frames; -1 asks the codec chooser before every part.
-extern int32_t CodecFourCC;
-constexpr int32_t CodecAsk = -1;
+namespace cv {
+class VideoWriter;
+}
 
+constexpr int32_t CodecAsk = -1;  // the codec setting that asks before every part
 constexpr int64_t AviPartLimitMiB = 4000;
-// A part takes frames while it holds no more than this many raw bytes (4000 MiB); a test
-// may lower it.
-extern int64_t AviPartLimitBytes;
 constexpr double AviFramesPerSecond = 10.0;
-
-extern std::string AviPath;    // the recording path given to AviOpen, ending in ".AVI"
-extern int32_t AviPartNumber;  // number of the next part to create
-extern int64_t AviPartBytes;   // raw frame bytes counted into the current part
-extern int32_t AviFrameBytes;  // width x height, times 3 for colour
-extern int32_t AviWidth;
-extern int32_t AviHeight;
-extern int32_t AviColor;  // 1 colour (3 channels), 0 grey (1 channel)
 
 // c1 in the lowest byte.
 constexpr int32_t PackFourCC(char c1, char c2, char c3, char c4) {
@@ -35,8 +25,7 @@ constexpr int32_t PackFourCC(char c1, char c2, char c3, char c4) {
                                 static_cast<uint32_t>(static_cast<uint8_t>(c3)) << 16 |
                                 static_cast<uint32_t>(static_cast<uint8_t>(c4)) << 24);
 }
-void SetCodecFourCC(char c1, char c2, char c3, char c4);
-// "Uncompressed" for 0, else the four characters.
+// "Uncompressed" for 0, "(ask)" for CodecAsk, else the four characters.
 std::string FourCCName(int32_t fourcc);
 
 // A codec the video library writes here, found by writing and reading back a short clip.
@@ -46,30 +35,83 @@ struct AviCodec {
     bool Grey = false;    // grey recordings decode correctly (possibly as 3-channel frames)
     bool Colour = false;  // colour recordings decode with their colours
 };
-// Every codec that can write grey or colour recordings here; probed once, then cached.
+// Every codec that can write grey or colour recordings here. What the library can do does
+// not change while the program runs, so each codec is probed once and the result kept in a
+// cache local to this function's unit (guarded by a mutex; the only process-wide state of
+// the recording code).
 std::vector<AviCodec> AvailableCodecs();
 
-// Asked before every part when CodecFourCC is -1: the codecs that can write this recording
-// (grey or colour) and the part's file name. Sets `fourcc` and returns true, or returns
-// false for Cancel.
+// Asked before every part when the codec setting is CodecAsk: the codecs that can write
+// this recording (grey or colour) and the part's file name. Sets `fourcc` and returns true,
+// or returns false for Cancel.
 using AviCodecChooser = std::function<bool(const std::vector<AviCodec>& offered,
                                            const std::string& partName, int32_t& fourcc)>;
-void SetAviCodecChooser(AviCodecChooser chooser);
 
-// "<path less its last four characters>-PART<AviPartNumber>.AVI"; then AviPartNumber + 1.
-std::string AviPartName(const std::string& path);
+// "<path less its last four characters>-PART<part>.AVI".
+std::string AviPartName(const std::string& path, int32_t part);
 
-// Starts a recording and creates its first part file. Returns WriterAvi, or WriterNone with
-// LastWriterError() set. A recording still open is finished first.
-int32_t AviOpen(const std::string& path, int32_t width, int32_t height, int32_t color);
+class AviWriter {
+  public:
+    AviWriter();
+    // A recording still open is finished before the writer goes.
+    ~AviWriter();
+    AviWriter(const AviWriter&) = delete;
+    AviWriter& operator=(const AviWriter&) = delete;
 
-// Writes one 8-bit image of AviWidth x AviHeight (grey or BGR), starting the next part first
-// when the current one is full. False, with LastWriterError() set, when the frame was not
-// written (wrong size, no part could be created, too little disk space); it is then not counted.
-bool AviWriteFrame(const cv::Mat& image);
+    // Codec of the parts created from now on. The start value is IYUV; 0 stores
+    // uncompressed frames; CodecAsk asks the chooser before every part.
+    void setCodec(int32_t fourcc) { codec_ = fourcc; }
+    int32_t codec() const { return codec_; }
+    void setCodecChooser(AviCodecChooser chooser) { chooser_ = std::move(chooser); }
+    // A part takes frames while it holds no more than this many raw bytes (4000 MiB); a
+    // test may lower it.
+    void setPartLimitBytes(int64_t bytes) { partLimitBytes_ = bytes; }
 
-// Finishes the current part and resets the part state. False, with LastWriterError() set,
-// when a part of this recording could not be finished or read back.
-bool AviClose();
+    // Starts a recording and creates its first part file. False, with error() set, when
+    // that failed. A recording still open is finished first.
+    bool open(const std::string& path, int32_t width, int32_t height, bool color);
 
-bool AviIsOpen();
+    // Writes one 8-bit image of the recording's size (grey or BGR), starting the next part
+    // first when the current one is full. False, with error() set, when the frame was not
+    // written (wrong size, no part could be created, too little disk space); it is then
+    // not counted.
+    bool writeFrame(const cv::Mat& image);
+
+    // Finishes the current part and resets the part state. False, with error() set, when
+    // a part of this recording could not be finished or read back.
+    bool close();
+
+    bool isOpen() const { return open_; }
+    int32_t partNumber() const { return partNumber_; }  // number of the next part to create
+    int64_t partBytes() const { return partBytes_; }    // raw bytes counted into this part
+    // Why the last failed open, write or close failed, naming the file; not cleared by a
+    // success.
+    const std::string& error() const { return error_; }
+
+  private:
+    bool createPart();
+    void finishPart();
+    std::string createFailureReason(const std::string& path, int32_t fourcc) const;
+
+    int32_t codec_ = PackFourCC('I', 'Y', 'U', 'V');
+    AviCodecChooser chooser_;
+    int64_t partLimitBytes_ = AviPartLimitMiB * 1024 * 1024;
+
+    // The recording.
+    bool open_ = false;
+    std::string path_;  // the recording path given to open(), ending in ".AVI"
+    int32_t width_ = 0;
+    int32_t height_ = 0;
+    bool color_ = false;                       // colour (3 channels) or grey (1 channel)
+    int32_t frameBytes_ = 0;                   // width x height, times 3 for colour
+    int32_t partNumber_ = 1;                   // number of the next part to create
+    int64_t partBytes_ = 0;                    // raw frame bytes counted into the current part
+    std::unique_ptr<cv::VideoWriter> writer_;  // writer of the current part, null between parts
+    bool writerColour_ = false;                // the writer takes 3-channel frames
+    std::string partPath_;
+    int64_t partFrames_ = 0;
+    std::string choiceRefused_;  // set when the user cancelled the codec choice for a later part
+    std::string partFailure_;    // first part of this recording that could not be finished
+    cv::Mat converted_;
+    std::string error_;
+};

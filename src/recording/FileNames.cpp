@@ -5,9 +5,6 @@
 
 #include "recording/OutFile.h"
 
-std::string LastStillPath = "NONAMEATALL";
-int32_t LastStillNumber = 0;
-
 namespace {
 // The path without its last four characters (the extension with its dot).
 std::string Stem(const std::string& path) {
@@ -47,10 +44,8 @@ int32_t NextRecordingNumber(const std::string& path) {
     }
 }
 
-std::string NextStillPath(const std::string& stillPath) {
-    int32_t n = stillPath == LastStillPath ? LastStillNumber : 0;
-    LastStillPath = stillPath;
-    while (FileExists(NumberedName(stillPath, n))) ++n;
-    LastStillNumber = n;
-    return NumberedName(stillPath, n);
+int32_t FirstFreeNumber(const std::string& path, int32_t from) {
+    int32_t n = from;
+    while (FileExists(NumberedName(path, n))) ++n;
+    return n;
 }

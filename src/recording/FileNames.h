@@ -18,10 +18,5 @@ bool AviPartsExist(const std::string& name);
 // name nor by AVI part files of it.
 int32_t NextRecordingNumber(const std::string& path);
 
-// The still path seen last and the number given out last; the next call for the same still
-// path continues the search from there.
-extern std::string LastStillPath;
-extern int32_t LastStillNumber;
-
-// The next free numbered name for a still frame of a FIT or BMP series.
-std::string NextStillPath(const std::string& stillPath);
+// The first number from `from` on whose numbered name of `path` is not taken by a file.
+int32_t FirstFreeNumber(const std::string& path, int32_t from);

@@ -25,7 +25,7 @@
 #include "acquisition/CaptureThread.h"
 #include "controls/FileName.h"
 #include "platform/Message.h"
-#include "recording/AVIExport.h"
+#include "recording/RecordingController.h"
 #include "shell/Main.h"
 #include "shell/LabelledSlider.h"
 
@@ -71,11 +71,11 @@ class RecordFormats : public ::testing::Test {
     bool WaitForEnd(int timeoutMs, const std::function<bool()>& stop = nullptr) {
         QElapsedTimer t;
         t.start();
-        while (form->AviExport->Busy() && t.elapsed() < timeoutMs) {
+        while (form->Recorder->busy() && t.elapsed() < timeoutMs) {
             if (stop && stop()) form->CancelButton->click();
             QApplication::processEvents(QEventLoop::AllEvents, 20);
         }
-        return !form->AviExport->Busy();
+        return !form->Recorder->busy();
     }
     std::string File(const std::string& name) const { return out + "/" + name; }
 
@@ -119,7 +119,7 @@ TEST_F(RecordFormats, EachFormatIsReadBackByAnIndependentReader) {
     form->butCapture->click();
     ASSERT_TRUE(messages.empty()) << messages[0];
     ASSERT_TRUE(WaitForEnd(20000));
-    const int aviFrames = FramesWritten;
+    const int aviFrames = form->Recorder->framesWritten();
     EXPECT_GT(aviFrames, 0);
     ASSERT_TRUE(fs::exists(File("moon_00000-PART1.AVI")));  // numbers of SER files are not skipped
     // Size, every frame written, 10 frames per second.
@@ -131,8 +131,8 @@ TEST_F(RecordFormats, EachFormatIsReadBackByAnIndependentReader) {
     form->expos->setText(QStringLiteral("0"));
     form->Button3->click();
     ASSERT_TRUE(messages.empty()) << messages[0];
-    ASSERT_TRUE(WaitForEnd(20000, [] { return FramesWritten >= 3; }));
-    const int fitFrames = FramesWritten;
+    ASSERT_TRUE(WaitForEnd(20000, [this] { return form->Recorder->framesWritten() >= 3; }));
+    const int fitFrames = form->Recorder->framesWritten();
     EXPECT_GE(fitFrames, 3);
     // fitsverify without errors, then astropy reads unsigned samples of the frame's size.
     for (int i = 0; i < fitFrames; ++i)

@@ -16,7 +16,7 @@
 #include <string>
 #include <vector>
 
-#include "acquisition/ImageList.h"
+#include "acquisition/Frame.h"
 
 namespace rectest {
 
@@ -44,8 +44,8 @@ inline uint16_t Sample(int x, int y, int depth) {
 }
 
 // A frame filled with Sample(); the row padding bytes hold 0xEE.
-inline FrameNode* MakeFrame(int width, int height, int depth = 8, const std::string& stamp = "") {
-    FrameNode* f = NewFrame(width, height, stamp, false, depth);
+inline Frame* MakeFrame(int width, int height, int depth = 8, const std::string& stamp = "") {
+    Frame* f = NewFrame(width, height, stamp, false, depth);
     if (!f) return nullptr;
     uint8_t* base = FrameData(f);
     const size_t stride = FrameStride(f);
@@ -63,9 +63,9 @@ inline FrameNode* MakeFrame(int width, int height, int depth = 8, const std::str
 }
 
 struct FrameDeleter {
-    void operator()(FrameNode* f) const { FreeFrame(f); }
+    void operator()(Frame* f) const { FreeFrame(f); }
 };
-using FramePtr = std::unique_ptr<FrameNode, FrameDeleter>;
+using FramePtr = std::unique_ptr<Frame, FrameDeleter>;
 
 inline std::vector<uint8_t> ReadAll(const std::string& path) {
     std::ifstream in(path, std::ios::binary);

@@ -9,12 +9,11 @@
 
 #include "RecTestUtil.h"
 #include "recording/AviWriter.h"
-#include "recording/WriterStatus.h"
 
 using namespace rectest;
 
 namespace {
-const int32_t kStartCodec = CodecFourCC;
+const int32_t kStartCodec = AviWriter().codec();
 
 struct Probe {
     int frames = -1, width = -1, height = -1;
@@ -108,36 +107,19 @@ cv::Mat ColourFrame(int w, int h) {
 
 class AviTest : public ::testing::Test {
   protected:
-    void SetUp() override {
-        saved_ = CodecFourCC;
-        AviPartLimitBytes = AviPartLimitMiB * 1024 * 1024;
-    }
-    void TearDown() override {
-        AviClose();
-        CodecFourCC = saved_;
-        AviPartLimitBytes = AviPartLimitMiB * 1024 * 1024;
-        SetAviCodecChooser(nullptr);
-    }
-    int32_t saved_ = 0;
     TempDir dir_;
+    AviWriter avi_;
 };
 }  // namespace
 
 TEST(AviNames, FourCCAndPartNames) {
     EXPECT_EQ(kStartCodec, 0x56555949);  // I, Y, U, V with I in the lowest byte
-    const int32_t saved = CodecFourCC;
-    SetCodecFourCC('M', 'J', 'P', 'G');
-    EXPECT_EQ(CodecFourCC, 'M' + 'J' * 256 + 'P' * 65536 + 'G' * 16777216);
-    SetCodecFourCC('\xff', '\xff', '\xff', '\xff');
-    EXPECT_EQ(CodecFourCC, CodecAsk);
-    CodecFourCC = saved;
+    EXPECT_EQ(PackFourCC('M', 'J', 'P', 'G'), 'M' + 'J' * 256 + 'P' * 65536 + 'G' * 16777216);
+    EXPECT_EQ(PackFourCC('\xff', '\xff', '\xff', '\xff'), CodecAsk);
     EXPECT_EQ(AviPartLimitMiB * 1024 * 1024, 4194304000LL);
 
-    AviPartNumber = 1;
-    EXPECT_EQ(AviPartName("/obs/moon_00003.AVI"), "/obs/moon_00003-PART1.AVI");
-    EXPECT_EQ(AviPartName("/obs/moon_00003.AVI"), "/obs/moon_00003-PART2.AVI");
-    EXPECT_EQ(AviPartNumber, 3);
-    AviPartNumber = 1;
+    EXPECT_EQ(AviPartName("/obs/moon_00003.AVI", 1), "/obs/moon_00003-PART1.AVI");
+    EXPECT_EQ(AviPartName("/obs/moon_00003.AVI", 12), "/obs/moon_00003-PART12.AVI");
 }
 
 TEST_F(AviTest, EveryOfferedCodecWritesGreyAndColourThatDecodes) {
@@ -154,15 +136,14 @@ TEST_F(AviTest, EveryOfferedCodecWritesGreyAndColourThatDecodes) {
     for (const AviCodec& c : codecs) {
         for (int colour = 0; colour < 2; ++colour) {
             if (!(colour ? c.Colour : c.Grey)) continue;
-            CodecFourCC = c.FourCC;
+            avi_.setCodec(c.FourCC);
             const std::string label = c.Name + (colour ? " colour" : " grey");
             const std::string path = dir_ / ("c" + std::to_string(files.size()) + ".AVI");
-            ASSERT_EQ(AviOpen(path, 64, 48, colour), WriterAvi)
-                << label << " " << LastWriterError();
+            ASSERT_TRUE(avi_.open(path, 64, 48, colour != 0)) << label << " " << avi_.error();
             for (int k = 0; k < 3; ++k)
-                ASSERT_TRUE(AviWriteFrame(colour ? ColourFrame(64, 48) : GreyFrame(64, 48, k)))
+                ASSERT_TRUE(avi_.writeFrame(colour ? ColourFrame(64, 48) : GreyFrame(64, 48, k)))
                     << label;
-            ASSERT_TRUE(AviClose()) << label << " " << LastWriterError();
+            ASSERT_TRUE(avi_.close()) << label << " " << avi_.error();
             files.push_back(path.substr(0, path.size() - 4) + "-PART1.AVI");
             labels.push_back(label);
         }
@@ -191,14 +172,14 @@ TEST_F(AviTest, GreyFramesKeepTheirSamples) {
     // the camera buffer itself, rows padded to 4 bytes when the width is not a multiple of 4.
     for (int32_t codec : {0, kStartCodec}) {
         for (int width : {40, 38}) {
-            CodecFourCC = codec;
+            avi_.setCodec(codec);
             const std::string path =
                 dir_ / ("g" + std::to_string(codec) + "_" + std::to_string(width) + ".AVI");
-            ASSERT_EQ(AviOpen(path, width, 30, 0), WriterAvi);
+            ASSERT_TRUE(avi_.open(path, width, 30, false));
             FramePtr frame(MakeFrame(width, 30));
-            ASSERT_TRUE(AviWriteFrame(frame->RawImage));
-            ASSERT_TRUE(AviWriteFrame(frame->RawImage));
-            ASSERT_TRUE(AviClose());
+            ASSERT_TRUE(avi_.writeFrame(frame->RawImage));
+            ASSERT_TRUE(avi_.writeFrame(frame->RawImage));
+            ASSERT_TRUE(avi_.close());
             const auto got = DecodeGrey(path.substr(0, path.size() - 4) + "-PART1.AVI");
             ASSERT_EQ(got.size(), 2u * width * 30) << codec << " " << width;
             int worst = 0;
@@ -213,19 +194,19 @@ TEST_F(AviTest, GreyFramesKeepTheirSamples) {
 }
 
 TEST_F(AviTest, PartsSwitchAfterTheLimitIsPassed) {
-    CodecFourCC = 0;
+    avi_.setCodec(0);
     const int frameBytes = 32 * 24;
     // The limit is tested before a frame is counted: at exactly 3 frames a 4th still fits.
     for (const auto& [limit, perPart] :
          {std::pair{frameBytes * 5 / 2, 3}, std::pair{frameBytes * 3, 4}}) {
-        AviPartLimitBytes = limit;
+        avi_.setPartLimitBytes(limit);
         const std::string path = dir_ / ("moon_" + std::to_string(perPart) + ".AVI");
-        ASSERT_EQ(AviOpen(path, 32, 24, 0), WriterAvi);
+        ASSERT_TRUE(avi_.open(path, 32, 24, false));
         const int total = 2 * perPart + 1;
-        for (int k = 0; k < total; ++k) ASSERT_TRUE(AviWriteFrame(GreyFrame(32, 24, k)));
-        EXPECT_EQ(AviPartNumber, 4);
-        ASSERT_TRUE(AviClose());
-        EXPECT_EQ(AviPartNumber, 1);
+        for (int k = 0; k < total; ++k) ASSERT_TRUE(avi_.writeFrame(GreyFrame(32, 24, k)));
+        EXPECT_EQ(avi_.partNumber(), 4);
+        ASSERT_TRUE(avi_.close());
+        EXPECT_EQ(avi_.partNumber(), 1);
         const std::string stem = path.substr(0, path.size() - 4);
         EXPECT_FALSE(std::filesystem::exists(path));
         std::vector<std::string> parts;
@@ -245,11 +226,11 @@ TEST_F(AviTest, PartsSwitchAfterTheLimitIsPassed) {
 }
 
 TEST_F(AviTest, AskedCodecBeforeEveryPartAndCancel) {
-    CodecFourCC = CodecAsk;
-    AviPartLimitBytes = 10;  // every frame after the first of a part opens a new part
+    avi_.setCodec(CodecAsk);
+    avi_.setPartLimitBytes(10);  // every frame after the first of a part opens a new part
     std::vector<std::string> asked;
     bool cancelSecond = false;
-    SetAviCodecChooser(
+    avi_.setCodecChooser(
         [&](const std::vector<AviCodec>& offered, const std::string& part, int32_t& fourcc) {
             asked.push_back(part);
             if (cancelSecond && asked.size() == 2) return false;
@@ -258,22 +239,22 @@ TEST_F(AviTest, AskedCodecBeforeEveryPartAndCancel) {
             fourcc = asked.size() == 1 ? 0 : PackFourCC('M', 'J', 'P', 'G');
             return true;
         });
-    ASSERT_EQ(AviOpen(dir_ / "ask.AVI", 16, 16, 0), WriterAvi);
-    for (int k = 0; k < 3; ++k) ASSERT_TRUE(AviWriteFrame(GreyFrame(16, 16, k)));
-    ASSERT_TRUE(AviClose());
+    ASSERT_TRUE(avi_.open(dir_ / "ask.AVI", 16, 16, false));
+    for (int k = 0; k < 3; ++k) ASSERT_TRUE(avi_.writeFrame(GreyFrame(16, 16, k)));
+    ASSERT_TRUE(avi_.close());
     ASSERT_EQ(asked.size(), 3u);
     EXPECT_EQ(asked[2], dir_ / "ask-PART3.AVI");
 
     // Cancel at a later part: that frame and the following ones are refused, not asked again.
     asked.clear();
     cancelSecond = true;
-    ASSERT_EQ(AviOpen(dir_ / "cancel.AVI", 16, 16, 0), WriterAvi);
-    ASSERT_TRUE(AviWriteFrame(GreyFrame(16, 16, 0)));
-    EXPECT_FALSE(AviWriteFrame(GreyFrame(16, 16, 1)));
-    EXPECT_NE(LastWriterError().find("cancel-PART2.AVI"), std::string::npos) << LastWriterError();
-    EXPECT_FALSE(AviWriteFrame(GreyFrame(16, 16, 2)));
+    ASSERT_TRUE(avi_.open(dir_ / "cancel.AVI", 16, 16, false));
+    ASSERT_TRUE(avi_.writeFrame(GreyFrame(16, 16, 0)));
+    EXPECT_FALSE(avi_.writeFrame(GreyFrame(16, 16, 1)));
+    EXPECT_NE(avi_.error().find("cancel-PART2.AVI"), std::string::npos) << avi_.error();
+    EXPECT_FALSE(avi_.writeFrame(GreyFrame(16, 16, 2)));
     EXPECT_EQ(asked.size(), 2u);
-    EXPECT_TRUE(AviClose());
+    EXPECT_TRUE(avi_.close());
     std::string errors;
     const auto decoded =
         DecodeAll({dir_ / "ask-PART2.AVI", dir_ / "ask-PART3.AVI", dir_ / "cancel-PART1.AVI"},
@@ -282,32 +263,32 @@ TEST_F(AviTest, AskedCodecBeforeEveryPartAndCancel) {
     for (const Decoded& d : decoded) EXPECT_EQ(d.frames, 1);
 
     // Cancel at the first part: the open fails and creates nothing.
-    SetAviCodecChooser(
+    avi_.setCodecChooser(
         [](const std::vector<AviCodec>&, const std::string&, int32_t&) { return false; });
-    EXPECT_EQ(AviOpen(dir_ / "none.AVI", 16, 16, 0), WriterNone);
-    EXPECT_FALSE(AviIsOpen());
+    EXPECT_FALSE(avi_.open(dir_ / "none.AVI", 16, 16, false));
+    EXPECT_FALSE(avi_.isOpen());
     EXPECT_FALSE(std::filesystem::exists(dir_ / "none-PART1.AVI"));
-    SetAviCodecChooser(nullptr);
-    EXPECT_EQ(AviOpen(dir_ / "none.AVI", 16, 16, 0), WriterNone);
+    avi_.setCodecChooser(nullptr);
+    EXPECT_FALSE(avi_.open(dir_ / "none.AVI", 16, 16, false));
 }
 
 TEST_F(AviTest, OpenFailuresNameTheFile) {
     std::ofstream(dir_ / "plain") << "x";
     for (const std::string& path : {dir_ / "missing/a.AVI", dir_ / "plain/a.AVI"}) {
-        SetWriterError("");
-        EXPECT_EQ(AviOpen(path, 64, 48, 0), WriterNone);
-        EXPECT_NE(LastWriterError().find(path.substr(0, path.size() - 4) + "-PART1.AVI"),
+        AviWriter avi;
+        EXPECT_FALSE(avi.open(path, 64, 48, false));
+        EXPECT_NE(avi.error().find(path.substr(0, path.size() - 4) + "-PART1.AVI"),
                   std::string::npos)
-            << LastWriterError();
-        EXPECT_FALSE(AviIsOpen());
-        EXPECT_EQ(AviPartNumber, 1);
+            << avi.error();
+        EXPECT_FALSE(avi.isOpen());
+        EXPECT_EQ(avi.partNumber(), 1);
     }
-    EXPECT_FALSE(AviWriteFrame(GreyFrame(64, 48, 0)));  // nothing open
+    EXPECT_FALSE(avi_.writeFrame(GreyFrame(64, 48, 0)));  // nothing open
 }
 
 TEST_F(AviTest, EmptyRecordingLeavesOnlyPartOne) {
-    ASSERT_EQ(AviOpen(dir_ / "empty.AVI", 64, 48, 1), WriterAvi);
-    ASSERT_TRUE(AviClose());
+    ASSERT_TRUE(avi_.open(dir_ / "empty.AVI", 64, 48, true));
+    ASSERT_TRUE(avi_.close());
     EXPECT_TRUE(std::filesystem::exists(dir_ / "empty-PART1.AVI"));
     EXPECT_FALSE(std::filesystem::exists(dir_ / "empty.AVI"));
     EXPECT_FALSE(std::filesystem::exists(dir_ / "empty-PART2.AVI"));
@@ -315,34 +296,34 @@ TEST_F(AviTest, EmptyRecordingLeavesOnlyPartOne) {
 
 TEST_F(AviTest, WriteFailuresAreReported) {
     // Frames of another size or kind are refused and not counted.
-    ASSERT_EQ(AviOpen(dir_ / "kind.AVI", 64, 48, 0), WriterAvi);
-    EXPECT_FALSE(AviWriteFrame(GreyFrame(32, 48, 0)));
-    EXPECT_FALSE(AviWriteFrame(cv::Mat(48, 64, CV_16UC1, cv::Scalar(1))));
-    EXPECT_EQ(AviPartBytes, 0);
-    ASSERT_TRUE(AviClose()) << LastWriterError();
+    ASSERT_TRUE(avi_.open(dir_ / "kind.AVI", 64, 48, false));
+    EXPECT_FALSE(avi_.writeFrame(GreyFrame(32, 48, 0)));
+    EXPECT_FALSE(avi_.writeFrame(cv::Mat(48, 64, CV_16UC1, cv::Scalar(1))));
+    EXPECT_EQ(avi_.partBytes(), 0);
+    ASSERT_TRUE(avi_.close()) << avi_.error();
 
     // A full device: the library accepts the frames, the finished part cannot be read back.
     const std::string full = dir_ / "full-PART1.AVI";
     ASSERT_EQ(::symlink("/dev/full", full.c_str()), 0);
-    CodecFourCC = 0;
-    ASSERT_EQ(AviOpen(dir_ / "full.AVI", 64, 48, 0), WriterAvi);
-    for (int k = 0; k < 3; ++k) AviWriteFrame(GreyFrame(64, 48, k));
-    EXPECT_FALSE(AviClose());
-    EXPECT_NE(LastWriterError().find(full), std::string::npos) << LastWriterError();
+    avi_.setCodec(0);
+    ASSERT_TRUE(avi_.open(dir_ / "full.AVI", 64, 48, false));
+    for (int k = 0; k < 3; ++k) avi_.writeFrame(GreyFrame(64, 48, k));
+    EXPECT_FALSE(avi_.close());
+    EXPECT_NE(avi_.error().find(full), std::string::npos) << avi_.error();
 
     // The next part cannot be created (a folder holds its name): the frame that needed it is
     // refused; once the name is free, the same part number is created.
     const std::string blocked = dir_ / "m-PART2.AVI";
     std::filesystem::create_directory(blocked);
-    AviPartLimitBytes = 10;
-    ASSERT_EQ(AviOpen(dir_ / "m.AVI", 16, 16, 0), WriterAvi);
-    ASSERT_TRUE(AviWriteFrame(GreyFrame(16, 16, 0)));
-    EXPECT_FALSE(AviWriteFrame(GreyFrame(16, 16, 1)));
-    EXPECT_NE(LastWriterError().find(blocked), std::string::npos) << LastWriterError();
+    avi_.setPartLimitBytes(10);
+    ASSERT_TRUE(avi_.open(dir_ / "m.AVI", 16, 16, false));
+    ASSERT_TRUE(avi_.writeFrame(GreyFrame(16, 16, 0)));
+    EXPECT_FALSE(avi_.writeFrame(GreyFrame(16, 16, 1)));
+    EXPECT_NE(avi_.error().find(blocked), std::string::npos) << avi_.error();
     std::filesystem::remove(blocked);
-    ASSERT_TRUE(AviWriteFrame(GreyFrame(16, 16, 2)));
-    EXPECT_EQ(AviPartNumber, 3);
-    ASSERT_TRUE(AviClose()) << LastWriterError();
+    ASSERT_TRUE(avi_.writeFrame(GreyFrame(16, 16, 2)));
+    EXPECT_EQ(avi_.partNumber(), 3);
+    ASSERT_TRUE(avi_.close()) << avi_.error();
     std::string errors;
     const auto decoded = DecodeAll({dir_ / "m-PART1.AVI", blocked}, dir_.path(), errors);
     EXPECT_EQ(errors, "");

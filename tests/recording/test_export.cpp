@@ -7,9 +7,7 @@
 
 #include "RecTestUtil.h"
 #include "platform/Clock.h"
-#include "recording/AVIExport.h"
-#include "recording/AviWriter.h"
-#include "recording/SER.h"
+#include "recording/RecordingController.h"
 
 using namespace rectest;
 
@@ -22,17 +20,17 @@ int32_t Le32(const std::vector<uint8_t>& b, size_t at) {
     return static_cast<int32_t>(v);
 }
 
-struct FakeView : TExportView {
+struct FakeView : RecordingView {
     std::vector<std::string> progress;  // every text set, in order
     std::string memory;
     int closed = 0;
     std::vector<std::pair<double, double>> summaries;
     std::vector<std::string> failures;
-    void SetProgressText(const std::string& t) override { progress.push_back(t); }
-    void SetMemoryText(const std::string& t) override { memory = t; }
-    void RecordingClosed() override { ++closed; }
-    void ShowSummary(double d, double fps) override { summaries.emplace_back(d, fps); }
-    void ReportFailure(const std::string& t) override { failures.push_back(t); }
+    void setProgressText(const std::string& t) override { progress.push_back(t); }
+    void setMemoryText(const std::string& t) override { memory = t; }
+    void recordingClosed() override { ++closed; }
+    void showSummary(double d, double fps) override { summaries.emplace_back(d, fps); }
+    void reportFailure(const std::string& t) override { failures.push_back(t); }
 };
 
 class ExportTest : public ::testing::Test {
@@ -40,33 +38,27 @@ class ExportTest : public ::testing::Test {
     void SetUp() override {
         now = 100000;
         testclock::SetMillis([this] { return now.load(); });
-        exp.View = &view;
-        exp.InitExport();
+        exp.setView(&view);
     }
     void TearDown() override {
-        exp.CloseRecording();
-        while (FrameListHead) ReleaseHead();
+        exp.close();
         testclock::SetMillis(nullptr);
     }
-    // What the frame hand-off does with a due frame.
+    // What the frame hand-off does with a due frame: the frame is its own, before and after.
     void Step(int w = kW, int h = kH) {
-        FrameNode* f = MakeFrame(w, h);
-        AppendFrame(f);
-        exp.RecordStep();
-        if (FrameListHead == f) ReleaseHead();
+        FramePtr f(MakeFrame(w, h));
+        exp.recordFrame(*f);
     }
-    // A capture command's start of a recording.
-    void Start(int64_t count, bool timed) {
-        exp.SetMode(count, timed);
-        exp.FramesDone = 0;
-        FramesWritten = 0;
-        CaptureStartTime = now;
-    }
-    std::string OpenSer(const std::string& name = "moon_00000.SER") {
-        exp.CaptureFormat = FormatSer;
+    // A SER recording started by the capture command.
+    std::string StartSer(int64_t count, bool timed, const std::string& name = "moon_00000.SER") {
         const std::string path = dir / name;
-        EXPECT_FALSE(exp.OpenRecording(path, kW, kH, 0, 8));
+        EXPECT_TRUE(
+            exp.startRecording(CaptureFormat::Ser, path, kW, kH, false, 8, {count, timed}, false))
+            << exp.lastError();
         return path;
+    }
+    void StartStills(CaptureFormat format, const std::string& stillPath, int64_t count) {
+        EXPECT_TRUE(exp.startStillSeries(format, stillPath, {count, false}, false));
     }
     size_t Files() const {
         return std::distance(std::filesystem::directory_iterator(dir.path()),
@@ -76,7 +68,7 @@ class ExportTest : public ::testing::Test {
     std::atomic<uint32_t> now{0};
     TempDir dir;
     FakeView view;
-    TAVIExport exp;
+    RecordingController exp;
 };
 }  // namespace
 
@@ -106,17 +98,16 @@ TEST(CountText, PauseInMilliseconds) {
 }
 
 TEST_F(ExportTest, CountOfOneWritesOneFrameAndTheNextDueFrameCloses) {
-    const std::string path = OpenSer();
-    Start(1, false);
+    const std::string path = StartSer(1, false);
     Step();
-    EXPECT_EQ(exp.FramesDone, 1);
-    EXPECT_EQ(exp.FramesToGo, 0);
+    EXPECT_EQ(exp.framesDone(), 1);
+    EXPECT_EQ(exp.framesToGo(), 0);
     EXPECT_TRUE(view.progress.empty());  // the count ran out: no "0 Frames left"
-    EXPECT_EQ(exp.WriterState, WriterSer);
+    EXPECT_EQ(exp.writerState(), WriterState::Ser);
     now += 999;
     Step();  // finds the recording over: not written
-    EXPECT_EQ(exp.WriterState, WriterNone);
-    EXPECT_EQ(FramesWritten, 1);
+    EXPECT_EQ(exp.writerState(), WriterState::None);
+    EXPECT_EQ(exp.framesWritten(), 1);
     ASSERT_EQ(view.summaries.size(), 1u);
     EXPECT_DOUBLE_EQ(view.summaries[0].first, 1.0);  // (999 + 1) ms
     EXPECT_DOUBLE_EQ(view.summaries[0].second, 1.0);
@@ -127,8 +118,7 @@ TEST_F(ExportTest, CountOfOneWritesOneFrameAndTheNextDueFrameCloses) {
 }
 
 TEST_F(ExportTest, CountOfFiveCountsDownThenClearsThePanel) {
-    const std::string path = OpenSer();
-    Start(5, false);
+    const std::string path = StartSer(5, false);
     for (int i = 0; i < 5; ++i) Step();
     EXPECT_EQ(view.progress, (std::vector<std::string>{"4 Frames left", "3 Frames left",
                                                        "2 Frames left", "1 Frames left"}));
@@ -141,22 +131,20 @@ TEST_F(ExportTest, CountOfFiveCountsDownThenClearsThePanel) {
 }
 
 TEST_F(ExportTest, ContinuousRunsUntilCancelled) {
-    OpenSer();
-    Start(0, false);
-    EXPECT_EQ(exp.FramesToGo, CountContinuous);
+    StartSer(0, false);
+    EXPECT_EQ(exp.framesToGo(), CountContinuous);
     for (int i = 0; i < 7; ++i) Step();
-    EXPECT_EQ(view.progress.back(), exp.ContinuousText);
-    exp.FramesToGo = 0;  // the cancel command
+    EXPECT_EQ(view.progress.back(), RecordingController::ContinuousText);
+    exp.cancel();
     Step();
-    EXPECT_EQ(exp.WriterState, WriterNone);
-    EXPECT_EQ(FramesWritten, 7);
+    EXPECT_EQ(exp.writerState(), WriterState::None);
+    EXPECT_EQ(exp.framesWritten(), 7);
 }
 
 TEST_F(ExportTest, TimedShowsSecondsLeftAndEndsAtEndTime) {
-    OpenSer();
-    Start(3, true);
-    EXPECT_EQ(exp.FramesToGo, CountTimed);
-    EXPECT_EQ(exp.EndTime, now + 3000);
+    StartSer(3, true);
+    EXPECT_EQ(exp.framesToGo(), CountTimed);
+    EXPECT_EQ(exp.endTime(), now + 3000);
     Step();
     EXPECT_EQ(view.progress.back(), "3 s left, 1 frames");
     now += 2500;
@@ -164,49 +152,41 @@ TEST_F(ExportTest, TimedShowsSecondsLeftAndEndsAtEndTime) {
     EXPECT_EQ(view.progress.back(), "0 s left, 2 frames");
     now += 500;  // EndTime reached
     Step();
-    EXPECT_EQ(exp.WriterState, WriterNone);
-    EXPECT_EQ(FramesWritten, 2);
+    EXPECT_EQ(exp.writerState(), WriterState::None);
+    EXPECT_EQ(exp.framesWritten(), 2);
 }
 
 TEST_F(ExportTest, TimedSurvivesTheTimerWrap) {
     now = 0xFFFFFC00u;  // 1024 ms before the wrap
-    OpenSer();
-    Start(2, true);
+    StartSer(2, true);
     now += 1500;  // past the wrap, 500 ms left
     Step();
-    EXPECT_EQ(exp.FramesDone, 1);
+    EXPECT_EQ(exp.framesDone(), 1);
     EXPECT_EQ(view.progress.back(), "0 s left, 1 frames");
 }
 
 TEST_F(ExportTest, TimedZeroWritesNothingAndShowsRateZero) {
-    const std::string path = OpenSer();
-    Start(0, true);
+    const std::string path = StartSer(0, true);
     Step();
-    EXPECT_EQ(exp.WriterState, WriterNone);
+    EXPECT_EQ(exp.writerState(), WriterState::None);
     ASSERT_EQ(view.summaries.size(), 1u);
     EXPECT_EQ(view.summaries[0].second, 0.0);
     EXPECT_EQ(Le32(ReadAll(path), SerFrameCountOffset), 0);
 }
 
 TEST_F(ExportTest, NegativeCountEndsASeriesAtItsFirstStep) {
-    exp.CaptureFormat = FormatFit;
-    exp.StillPath = dir / "moon.FIT";
-    exp.WriterState = WriterStills;
-    Start(-5, false);
+    StartStills(CaptureFormat::Fit, dir / "moon.FIT", -5);
     Step();
-    EXPECT_EQ(exp.WriterState, WriterNone);
+    EXPECT_EQ(exp.writerState(), WriterState::None);
     EXPECT_EQ(Files(), 0u);
 }
 
 TEST_F(ExportTest, StillSeriesWritesNumberedFilesAndClosesNothing) {
-    exp.CaptureFormat = FormatBmp;
-    exp.StillPath = dir / "moon.BMP";
-    exp.WriterState = WriterStills;
-    Start(2, false);
+    StartStills(CaptureFormat::Bmp, dir / "moon.BMP", 2);
     Step();
     Step();
     Step();
-    EXPECT_EQ(exp.WriterState, WriterNone);
+    EXPECT_EQ(exp.writerState(), WriterState::None);
     EXPECT_TRUE(std::filesystem::exists(dir / "moon_00000.BMP"));
     EXPECT_TRUE(std::filesystem::exists(dir / "moon_00001.BMP"));
     EXPECT_EQ(Files(), 2u);
@@ -214,30 +194,20 @@ TEST_F(ExportTest, StillSeriesWritesNumberedFilesAndClosesNothing) {
 }
 
 TEST_F(ExportTest, FramesOfAnotherSizeAreDroppedNotCounted) {
-    const std::string path = OpenSer();
-    Start(2, false);
+    const std::string path = StartSer(2, false);
     Step(kW + 4, kH);
-    EXPECT_EQ(exp.FramesDone, 0);
-    EXPECT_EQ(exp.FramesToGo, 2);
+    EXPECT_EQ(exp.framesDone(), 0);
+    EXPECT_EQ(exp.framesToGo(), 2);
     EXPECT_TRUE(view.failures.empty());
     Step();
     Step();
     Step();
     EXPECT_EQ(Le32(ReadAll(path), SerFrameCountOffset), 2);
-    EXPECT_EQ(FramesWritten, 2);
-}
-
-TEST_F(ExportTest, AStepWithoutAFrameWritesAndCountsNothing) {
-    OpenSer();
-    Start(3, false);
-    exp.RecordStep();
-    EXPECT_EQ(FramesWritten, 0);
-    EXPECT_EQ(exp.FramesToGo, 3);
+    EXPECT_EQ(exp.framesWritten(), 2);
 }
 
 TEST_F(ExportTest, FailedWriteEndsTheRecordingAtOnceWithACompleteFile) {
-    const std::string path = OpenSer();
-    Start(0, false);
+    const std::string path = StartSer(0, false);
     {
         // Room for the header and two frames.
         FileSizeLimit limit(SerHeaderSize + 2 * kW * kH + kW * kH / 2);
@@ -245,9 +215,9 @@ TEST_F(ExportTest, FailedWriteEndsTheRecordingAtOnceWithACompleteFile) {
         Step();
         Step();  // does not fit
     }
-    EXPECT_EQ(exp.WriterState, WriterNone);
-    EXPECT_EQ(exp.FramesToGo, 0);
-    EXPECT_EQ(FramesWritten, 2);
+    EXPECT_EQ(exp.writerState(), WriterState::None);
+    EXPECT_EQ(exp.framesToGo(), 0);
+    EXPECT_EQ(exp.framesWritten(), 2);
     ASSERT_EQ(view.summaries.size(), 1u);
     ASSERT_EQ(view.failures.size(), 1u);
     EXPECT_NE(view.failures[0].find("after 2 frames"), std::string::npos) << view.failures[0];
@@ -260,55 +230,47 @@ TEST_F(ExportTest, FailedWriteEndsTheRecordingAtOnceWithACompleteFile) {
 }
 
 TEST_F(ExportTest, FailedStillEndsTheSeries) {
-    exp.CaptureFormat = FormatFit;
-    exp.StillPath = dir / "gone/moon.FIT";  // the folder does not exist
-    exp.WriterState = WriterStills;
-    Start(5, false);
+    StartStills(CaptureFormat::Fit, dir / "gone/moon.FIT", 5);  // the folder does not exist
     Step();
-    EXPECT_EQ(exp.WriterState, WriterNone);
-    EXPECT_EQ(FramesWritten, 0);
+    EXPECT_EQ(exp.writerState(), WriterState::None);
+    EXPECT_EQ(exp.framesWritten(), 0);
     ASSERT_EQ(view.failures.size(), 1u);
     EXPECT_NE(view.failures[0].find("moon_00000.FIT"), std::string::npos) << view.failures[0];
 }
 
 TEST_F(ExportTest, OpenFailureLeavesNothingOpen) {
-    exp.CaptureFormat = FormatSer;
-    EXPECT_TRUE(exp.OpenRecording(dir / "gone/moon_00000.SER", kW, kH, 0, 8));
-    EXPECT_EQ(exp.WriterState, WriterNone);
-    EXPECT_NE(LastWriterError().find("moon_00000.SER"), std::string::npos);
+    EXPECT_FALSE(exp.startRecording(CaptureFormat::Ser, dir / "gone/moon_00000.SER", kW, kH, false,
+                                    8, {0, false}, false));
+    EXPECT_EQ(exp.writerState(), WriterState::None);
+    EXPECT_NE(exp.lastError().find("moon_00000.SER"), std::string::npos);
 }
 
 TEST_F(ExportTest, ASecondOpenFinishesTheFirstOutput) {
-    const std::string first = OpenSer("a_00000.SER");
-    Start(0, false);
+    const std::string first = StartSer(0, false, "a_00000.SER");
     Step();
-    OpenSer("b_00000.SER");
+    StartSer(0, false, "b_00000.SER");
     EXPECT_EQ(Le32(ReadAll(first), SerFrameCountOffset), 1);
 }
 
 TEST_F(ExportTest, AStepDuringAWriterDialogWritesNothing) {
     // A new AVI part asks for its codec; frames handled while the dialog is up must not
     // reach the writer.
-    const int32_t savedCodec = CodecFourCC;
-    const int64_t savedLimit = AviPartLimitBytes;
     int asked = 0;
-    SetAviCodecChooser([&](const std::vector<AviCodec>&, const std::string&, int32_t& fourcc) {
-        ++asked;
-        Step();  // a frame handed off while the dialog is shown
-        fourcc = 0;
-        return true;
-    });
-    CodecFourCC = CodecAsk;
-    AviPartLimitBytes = 10;  // every second frame starts a part
-    exp.CaptureFormat = FormatAvi;
-    ASSERT_FALSE(exp.OpenRecording(dir / "moon_00000.AVI", kW, kH, 0, 8));
-    Start(0, false);
+    exp.avi().setCodecChooser(
+        [&](const std::vector<AviCodec>&, const std::string&, int32_t& fourcc) {
+            ++asked;
+            Step();  // a frame handed off while the dialog is shown
+            fourcc = 0;
+            return true;
+        });
+    exp.avi().setCodec(CodecAsk);
+    exp.avi().setPartLimitBytes(10);  // every second frame starts a part
+    ASSERT_TRUE(exp.startRecording(CaptureFormat::Avi, dir / "moon_00000.AVI", kW, kH, false, 8,
+                                   {0, false}, false))
+        << exp.lastError();
     Step();
     Step();  // new part: asks
     EXPECT_GE(asked, 2);
-    EXPECT_EQ(FramesWritten, 2);
-    EXPECT_TRUE(exp.CloseRecording()) << LastWriterError();
-    SetAviCodecChooser(nullptr);
-    CodecFourCC = savedCodec;
-    AviPartLimitBytes = savedLimit;
+    EXPECT_EQ(exp.framesWritten(), 2);
+    EXPECT_TRUE(exp.close()) << exp.lastError();
 }

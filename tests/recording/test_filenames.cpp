@@ -1,9 +1,11 @@
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <fstream>
 
 #include "RecTestUtil.h"
 #include "recording/FileNames.h"
+#include "recording/StillSeriesWriter.h"
 
 using rectest::TempDir;
 
@@ -68,32 +70,41 @@ TEST(NextRecordingNumber, PartNumbersZeroToNinetyNineBlock) {
 TEST(NextStillPath, SeriesContinuesAfterExistingFiles) {
     TempDir dir;
     const std::string fit = dir / "moon.FIT", bmp = dir / "moon.BMP";
+    StillSeriesWriter stills;
+    stills.begin(fit);
     // Each name is taken by writing it, as the still writers do.
     for (int i = 0; i < 3; ++i) {
-        const std::string name = NextStillPath(fit);
+        const std::string name = stills.nextPath();
         EXPECT_EQ(name, NumberedName(fit, i));
         Touch(name);
     }
-    EXPECT_EQ(LastStillNumber, 2);
     // A name handed out but never written is handed out again.
-    EXPECT_EQ(NextStillPath(fit), dir / "moon_00003.FIT");
-    EXPECT_EQ(NextStillPath(fit), dir / "moon_00003.FIT");
+    EXPECT_EQ(stills.nextPath(), dir / "moon_00003.FIT");
+    EXPECT_EQ(stills.nextPath(), dir / "moon_00003.FIT");
 
     // Another still path starts over at 0 and skips what exists.
     Touch(dir / "moon_00000.BMP");
-    EXPECT_EQ(NextStillPath(bmp), dir / "moon_00001.BMP");
+    stills.begin(bmp);
+    EXPECT_EQ(stills.nextPath(), dir / "moon_00001.BMP");
     Touch(dir / "moon_00001.BMP");
     // Back to FIT: the search restarts at 0 and still lands after the existing series.
-    EXPECT_EQ(NextStillPath(fit), dir / "moon_00003.FIT");
-    EXPECT_EQ(LastStillPath, fit);
+    stills.begin(fit);
+    EXPECT_EQ(stills.nextPath(), dir / "moon_00003.FIT");
 }
 
-TEST(NextStillPath, ComparesThePathCaseSensitively) {
+TEST(NextStillPath, ContinuesFromTheLastNumberOfTheSamePathOnly) {
     TempDir dir;
     Touch(dir / "a_00000.FIT");
     Touch(dir / "a_00001.FIT");
-    EXPECT_EQ(NextStillPath(dir / "a.FIT"), dir / "a_00002.FIT");
+    StillSeriesWriter stills;
+    stills.begin(dir / "a.FIT");
+    EXPECT_EQ(stills.nextPath(), dir / "a_00002.FIT");
+    // The same path again continues at the number given out last: a gap below it that
+    // appears later is not filled.
+    std::filesystem::remove(dir / "a_00000.FIT");
+    stills.begin(dir / "a.FIT");
+    EXPECT_EQ(stills.nextPath(), dir / "a_00002.FIT");
     // ".fit" is another still path: searched from 0, but it maps to the same upper-case names.
-    EXPECT_EQ(NextStillPath(dir / "a.fit"), dir / "a_00002.FIT");
-    EXPECT_EQ(LastStillPath, dir / "a.fit");
+    stills.begin(dir / "a.fit");
+    EXPECT_EQ(stills.nextPath(), dir / "a_00000.FIT");
 }

@@ -8,8 +8,7 @@
 #include "RecTestUtil.h"
 #include "platform/Clock.h"
 #include "platform/DateTime.h"
-#include "recording/SER.h"
-#include "recording/WriterStatus.h"
+#include "recording/SerWriter.h"
 
 using namespace rectest;
 
@@ -44,10 +43,11 @@ class SerTest : public ::testing::Test {
         testclock::SetNow([] { return At(2024, 3, 10, 21, 15, 30, 250); }, [] { return 3600; });
     }
     void TearDown() override {
-        if (SerIsOpen()) SerClose();
+        ser_.close();
         testclock::SetNow(nullptr);
     }
     TempDir dir_;
+    SerWriter ser_;
 };
 }  // namespace
 
@@ -68,18 +68,18 @@ TEST(ToSerTicks, EpochDaysAndTies) {
 TEST_F(SerTest, HeaderFramesAndTrailerByteByByte) {
     const std::string path = dir_ / "moon_00000.SER";
     // Width 10 is not a multiple of 4: the buffer rows are 12 bytes, the file's 10.
-    ASSERT_EQ(SerOpen(path, 10, 3, 8), WriterSer);
+    ASSERT_TRUE(ser_.open(path, 10, 3, 8));
     const TDateTime stamps[3] = {At(2024, 3, 10, 21, 15, 29, 0), At(2024, 3, 10, 21, 15, 29, 100),
                                  At(2024, 3, 10, 21, 15, 29, 250)};
     for (TDateTime s : stamps) {
         FramePtr f(MakeFrame(10, 3));
         ASSERT_EQ(FrameStride(f.get()), 12u);
         f->TimeStamp = s;
-        ASSERT_TRUE(SerWriteFrame(f.get()));
+        ASSERT_TRUE(ser_.writeFrame(*f));
     }
-    EXPECT_EQ(SerStampCount, 3);
-    ASSERT_TRUE(SerClose());
-    EXPECT_FALSE(SerIsOpen());
+    EXPECT_EQ(ser_.frameCount(), 3);
+    ASSERT_TRUE(ser_.close());
+    EXPECT_FALSE(ser_.isOpen());
 
     const auto b = ReadAll(path);
     ASSERT_EQ(b.size(), 178u + 3 * 30 + 3 * 8);
@@ -119,8 +119,8 @@ TEST_F(SerTest, HeaderFramesAndTrailerByteByByte) {
 TEST_F(SerTest, EmptyRecordingAndTimeZoneZero) {
     testclock::SetNow([] { return At(2024, 6, 1, 0, 0, 0, 0); }, [] { return 0; });
     const std::string path = dir_ / "empty.SER";
-    ASSERT_EQ(SerOpen(path, 640, 480, 8), WriterSer);
-    ASSERT_TRUE(SerClose());
+    ASSERT_TRUE(ser_.open(path, 640, 480, 8));
+    ASSERT_TRUE(ser_.close());
     const auto b = ReadAll(path);
     ASSERT_EQ(b.size(), 178u);
     EXPECT_EQ(Le32(b, 38), 0);
@@ -129,11 +129,11 @@ TEST_F(SerTest, EmptyRecordingAndTimeZoneZero) {
 
 TEST_F(SerTest, SixteenBitFramesKeepTwoBytesPerSampleWithoutPadding) {
     const std::string path = dir_ / "deep.SER";
-    ASSERT_EQ(SerOpen(path, 5, 2, 16), WriterSer);
+    ASSERT_TRUE(ser_.open(path, 5, 2, 16));
     FramePtr f(MakeFrame(5, 2, 16));
     ASSERT_EQ(FrameStride(f.get()), 12u);
-    ASSERT_TRUE(SerWriteFrame(f.get()));
-    ASSERT_TRUE(SerClose());
+    ASSERT_TRUE(ser_.writeFrame(*f));
+    ASSERT_TRUE(ser_.close());
     const auto b = ReadAll(path);
     ASSERT_EQ(b.size(), 178u + 20 + 8);
     EXPECT_EQ(Le32(b, 34), 16);
@@ -147,14 +147,14 @@ TEST_F(SerTest, SixteenBitFramesKeepTwoBytesPerSampleWithoutPadding) {
 TEST_F(SerTest, MoreThanFiftyThousandFramesKeepEveryStamp) {
     const std::string path = dir_ / "long.SER";
     constexpr int kFrames = 50010;
-    ASSERT_EQ(SerOpen(path, 4, 1, 8), WriterSer);
+    ASSERT_TRUE(ser_.open(path, 4, 1, 8));
     FramePtr f(MakeFrame(4, 1));
     const TDateTime start = At(2024, 3, 10, 20, 0, 0, 0);
     for (int i = 0; i < kFrames; ++i) {
         f->TimeStamp = start + i / 86400000.0;  // one millisecond apart
-        ASSERT_TRUE(SerWriteFrame(f.get())) << i;
+        ASSERT_TRUE(ser_.writeFrame(*f)) << i;
     }
-    ASSERT_TRUE(SerClose());
+    ASSERT_TRUE(ser_.close());
     const auto b = ReadAll(path);
     const size_t trailer = 178 + 4 * kFrames;
     ASSERT_EQ(b.size(), trailer + 8u * kFrames);
@@ -173,29 +173,30 @@ TEST_F(SerTest, OpenFailuresAreReportedAndLeaveNoFile) {
     ASSERT_EQ(::symlink("/dev/full", (dir_ / "full.SER").c_str()), 0);
     for (const std::string& path :
          {dir_ / "missing/a.SER", dir_ / "plain/a.SER", dir_ / "full.SER"}) {
-        SetWriterError("");
-        EXPECT_EQ(SerOpen(path, 8, 8, 8), WriterNone) << path;
-        EXPECT_FALSE(SerIsOpen());
-        EXPECT_NE(LastWriterError().find(path), std::string::npos) << LastWriterError();
+        SerWriter ser;
+        EXPECT_FALSE(ser.open(path, 8, 8, 8)) << path;
+        EXPECT_FALSE(ser.isOpen());
+        EXPECT_NE(ser.error().find(path), std::string::npos) << ser.error();
         EXPECT_FALSE(std::filesystem::exists(std::filesystem::symlink_status(path))) << path;
     }
-    EXPECT_EQ(SerOpen(dir_ / "bad.SER", 0, 8, 8), WriterNone);
-    EXPECT_EQ(SerOpen(dir_ / "bad.SER", 8, 8, 12), WriterNone);
+    EXPECT_FALSE(ser_.open(dir_ / "bad.SER", 0, 8, 8));
+    EXPECT_FALSE(ser_.open(dir_ / "bad.SER", 8, 8, 12));
+    EXPECT_FALSE(ser_.isOpen());
 }
 
 TEST_F(SerTest, FailedFrameIsNotCountedAndLeavesAConsistentFile) {
     const std::string path = dir_ / "partial.SER";
-    ASSERT_EQ(SerOpen(path, 64, 64, 8), WriterSer);
+    ASSERT_TRUE(ser_.open(path, 64, 64, 8));
     FramePtr f(MakeFrame(64, 64));
-    ASSERT_TRUE(SerWriteFrame(f.get()));
-    ASSERT_TRUE(SerWriteFrame(f.get()));
+    ASSERT_TRUE(ser_.writeFrame(*f));
+    ASSERT_TRUE(ser_.writeFrame(*f));
     {
         // Room for half of the third frame: the write fails part way.
         FileSizeLimit limit(178 + 2 * 4096 + 2048);
-        EXPECT_FALSE(SerWriteFrame(f.get()));
-        EXPECT_NE(LastWriterError().find(path), std::string::npos);
-        EXPECT_EQ(SerStampCount, 2);
-        ASSERT_TRUE(SerClose());
+        EXPECT_FALSE(ser_.writeFrame(*f));
+        EXPECT_NE(ser_.error().find(path), std::string::npos);
+        EXPECT_EQ(ser_.frameCount(), 2);
+        ASSERT_TRUE(ser_.close());
     }
     const auto b = ReadAll(path);
     ASSERT_EQ(b.size(), 178u + 2 * 4096 + 2 * 8);
@@ -204,26 +205,26 @@ TEST_F(SerTest, FailedFrameIsNotCountedAndLeavesAConsistentFile) {
 
 TEST_F(SerTest, TrailerThatDoesNotFitIsReportedAndDropped) {
     const std::string path = dir_ / "notrailer.SER";
-    ASSERT_EQ(SerOpen(path, 16, 16, 8), WriterSer);
+    ASSERT_TRUE(ser_.open(path, 16, 16, 8));
     FramePtr f(MakeFrame(16, 16));
-    for (int i = 0; i < 3; ++i) ASSERT_TRUE(SerWriteFrame(f.get()));
+    for (int i = 0; i < 3; ++i) ASSERT_TRUE(ser_.writeFrame(*f));
     {
         FileSizeLimit limit(178 + 3 * 256 + 12);
-        EXPECT_FALSE(SerClose());
+        EXPECT_FALSE(ser_.close());
     }
-    EXPECT_FALSE(SerIsOpen());
+    EXPECT_FALSE(ser_.isOpen());
     const auto b = ReadAll(path);
     ASSERT_EQ(b.size(), 178u + 3 * 256);  // frames kept, no partial trailer
     EXPECT_EQ(Le32(b, 38), 3);
 }
 
 TEST_F(SerTest, FramesOfAnotherSizeAreRefused) {
-    ASSERT_EQ(SerOpen(dir_ / "size.SER", 8, 8, 8), WriterSer);
-    FramePtr wrong(MakeFrame(12, 8));
-    EXPECT_FALSE(SerWriteFrame(wrong.get()));
-    EXPECT_FALSE(SerWriteFrame(nullptr));
-    EXPECT_EQ(SerStampCount, 0);
-    ASSERT_TRUE(SerClose());
+    ASSERT_TRUE(ser_.open(dir_ / "size.SER", 8, 8, 8));
+    FramePtr wrong(MakeFrame(12, 8)), deep(MakeFrame(8, 8, 16));
+    EXPECT_FALSE(ser_.writeFrame(*wrong));
+    EXPECT_FALSE(ser_.writeFrame(*deep));
+    EXPECT_EQ(ser_.frameCount(), 0);
+    ASSERT_TRUE(ser_.close());
     EXPECT_EQ(ReadAll(dir_ / "size.SER").size(), 178u);
-    EXPECT_FALSE(SerWriteFrame(wrong.get()));  // nothing open
+    EXPECT_FALSE(ser_.writeFrame(*wrong));  // nothing open
 }

@@ -6,9 +6,8 @@
 #include <opencv2/imgcodecs.hpp>
 
 #include "RecTestUtil.h"
-#include "recording/FileNames.h"
-#include "recording/StillWriter.h"
-#include "recording/WriterStatus.h"
+#include "recording/FitsFormat.h"
+#include "recording/StillSeriesWriter.h"
 
 using namespace rectest;
 
@@ -44,7 +43,7 @@ TEST(FitsCards, ValueAndTextCardsToTheColumn) {
 
 TEST(FitsCards, HeaderBlockOfAFrame) {
     FramePtr f(MakeFrame(640, 480, 16, "2024-03-10 21:15:30"));
-    const std::string h = FitsHeader(f.get());
+    const std::string h = FitsHeader(*f);
     ASSERT_EQ(h.size(), 2880u);
     EXPECT_EQ(Card(h, 1).substr(0, 30), "BITPIX  =                   16");
     EXPECT_EQ(Card(h, 4).substr(0, 30), "NAXIS2  =                  480");
@@ -57,7 +56,7 @@ TEST(FitsCards, HeaderBlockOfAFrame) {
     FramePtr g(MakeFrame(4, 4, 8,
                          "T=\xc2\xb0"
                          "C\t"));
-    EXPECT_EQ(Card(FitsHeader(g.get()), 7).substr(0, 17), "TIMESTAMP= T=??C?");
+    EXPECT_EQ(Card(FitsHeader(*g), 7).substr(0, 17), "TIMESTAMP= T=??C?");
 }
 
 TEST(FitsCards, Swap16GivesSignedBigEndian) {
@@ -70,19 +69,30 @@ TEST(FitsCards, Swap16GivesSignedBigEndian) {
 
 class FitsFiles : public ::testing::Test {
   protected:
+    // A still of the series under `stillPath` (the path of the running series decides
+    // where the numbering continues).
+    bool Fits(const Frame& frame, const std::string& stillPath, std::string* written) {
+        stills_.begin(stillPath);
+        return stills_.writeFits(frame, written);
+    }
+    bool Bmp(const cv::Mat& image, const std::string& stillPath, std::string* written) {
+        stills_.begin(stillPath);
+        return stills_.writeBmp(image, written);
+    }
     TempDir dir_;
+    StillSeriesWriter stills_;
 };
 
 TEST_F(FitsFiles, LayoutSizesAndPaddingOfRows) {
     FramePtr big(MakeFrame(640, 480));
     std::string name;
-    ASSERT_TRUE(WriteFits(big.get(), dir_ / "moon.FIT", &name));
+    ASSERT_TRUE(Fits(*big, dir_ / "moon.FIT", &name));
     EXPECT_EQ(name, dir_ / "moon_00000.FIT");
     EXPECT_EQ(std::filesystem::file_size(name), 311040u);
 
     // Width 10: buffer rows of 12 bytes, stored as 10.
     FramePtr odd(MakeFrame(10, 3));
-    ASSERT_TRUE(WriteFits(odd.get(), dir_ / "moon.FIT", &name));
+    ASSERT_TRUE(Fits(*odd, dir_ / "moon.FIT", &name));
     EXPECT_EQ(name, dir_ / "moon_00001.FIT");
     const auto b = ReadAll(name);
     ASSERT_EQ(b.size(), 5760u);
@@ -92,7 +102,7 @@ TEST_F(FitsFiles, LayoutSizesAndPaddingOfRows) {
 
     // The 16-bit frame is converted on the way out; its own buffer keeps the camera's values.
     FramePtr deep(MakeFrame(5, 3, 16));
-    ASSERT_TRUE(WriteFits(deep.get(), dir_ / "moon.FIT", &name));
+    ASSERT_TRUE(Fits(*deep, dir_ / "moon.FIT", &name));
     EXPECT_EQ(reinterpret_cast<const uint16_t*>(FrameData(deep.get()))[1], Sample(1, 0, 16));
 }
 
@@ -121,7 +131,7 @@ TEST_F(FitsFiles, IndependentReadersAgree) {
     for (const Case& c : cases) {
         FramePtr f(MakeFrame(c.w, c.h, c.depth, c.stamp));
         std::string name;
-        ASSERT_TRUE(WriteFits(f.get(), dir_ / "check.FIT", &name));
+        ASSERT_TRUE(Fits(*f, dir_ / "check.FIT", &name));
         std::string out;
         RunCommand("fitsverify " + Quote(name), out);
         EXPECT_NE(out.find("0 error(s)"), std::string::npos) << name << "\n" << out;
@@ -140,34 +150,35 @@ TEST_F(FitsFiles, FailedWritesAreReportedAndLeaveNoFile) {
     FramePtr f(MakeFrame(64, 64));
     const std::string full = dir_ / "full.FIT";
     ASSERT_EQ(::symlink("/dev/full", full.c_str()), 0);
-    EXPECT_FALSE(WriteFitsFile(full, f.get()));
-    EXPECT_NE(LastWriterError().find(full), std::string::npos) << LastWriterError();
+    std::string error;
+    EXPECT_FALSE(WriteFitsFile(full, *f, error));
+    EXPECT_NE(error.find(full), std::string::npos) << error;
     EXPECT_FALSE(std::filesystem::exists(std::filesystem::symlink_status(full)));
 
     std::ofstream(dir_ / "plain") << "x";
     std::string name;
-    EXPECT_FALSE(WriteFits(f.get(), dir_ / "plain/moon.FIT", &name));
-    EXPECT_NE(LastWriterError().find(name), std::string::npos) << LastWriterError();
-    EXPECT_FALSE(WriteFits(f.get(), dir_ / "missing/moon.FIT", &name));
+    EXPECT_FALSE(Fits(*f, dir_ / "plain/moon.FIT", &name));
+    EXPECT_NE(stills_.error().find(name), std::string::npos) << stills_.error();
+    EXPECT_FALSE(Fits(*f, dir_ / "missing/moon.FIT", &name));
 
     {
         FileSizeLimit limit(4000);  // the header fits, the data does not
-        EXPECT_FALSE(WriteFits(f.get(), dir_ / "moon.FIT", &name));
+        EXPECT_FALSE(Fits(*f, dir_ / "moon.FIT", &name));
     }
     EXPECT_FALSE(std::filesystem::exists(name));
     // The name that failed is handed out again for the next frame.
     std::string again;
-    ASSERT_TRUE(WriteFits(f.get(), dir_ / "moon.FIT", &again));
+    ASSERT_TRUE(Fits(*f, dir_ / "moon.FIT", &again));
     EXPECT_EQ(again, name);
 }
 
 TEST_F(FitsFiles, BmpGreyAndColour) {
     FramePtr f(MakeFrame(10, 3));
     std::string grey, colour;
-    ASSERT_TRUE(SaveBmp(f->RawImage, dir_ / "moon.BMP", &grey));
+    ASSERT_TRUE(Bmp(f->RawImage, dir_ / "moon.BMP", &grey));
     cv::Mat bgr(5, 7, CV_8UC3);
     cv::randu(bgr, 0, 255);
-    ASSERT_TRUE(SaveBmp(bgr, dir_ / "moon.BMP", &colour));
+    ASSERT_TRUE(Bmp(bgr, dir_ / "moon.BMP", &colour));
     EXPECT_EQ(grey, dir_ / "moon_00000.BMP");
     EXPECT_EQ(colour, dir_ / "moon_00001.BMP");
 
@@ -190,10 +201,10 @@ TEST_F(FitsFiles, BmpWriteFailuresAreReported) {
     std::string name;
     {
         FileSizeLimit limit(2000);
-        EXPECT_FALSE(SaveBmp(img, dir_ / "moon.BMP", &name));
+        EXPECT_FALSE(Bmp(img, dir_ / "moon.BMP", &name));
     }
-    EXPECT_NE(LastWriterError().find(name), std::string::npos) << LastWriterError();
+    EXPECT_NE(stills_.error().find(name), std::string::npos) << stills_.error();
     EXPECT_FALSE(std::filesystem::exists(name));
-    EXPECT_FALSE(SaveBmp(img, dir_ / "missing/moon.BMP", &name));
-    EXPECT_FALSE(SaveBmp(cv::Mat(), dir_ / "moon.BMP", &name));
+    EXPECT_FALSE(Bmp(img, dir_ / "missing/moon.BMP", &name));
+    EXPECT_FALSE(Bmp(cv::Mat(), dir_ / "moon.BMP", &name));
 }

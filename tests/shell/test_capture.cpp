@@ -26,9 +26,7 @@
 #include "platform/Clock.h"
 #include "platform/Halt.h"
 #include "platform/Message.h"
-#include "recording/AVIExport.h"
-#include "recording/AviWriter.h"
-#include "recording/SER.h"
+#include "recording/RecordingController.h"
 #include "shell/CapturePath.h"
 #include "shell/Main.h"
 
@@ -156,7 +154,7 @@ TEST_F(CaptureTest, CommandsWithoutAPathOnlyComplain) {
     EXPECT_EQ(messages, (std::vector<std::string>{"Error opening AVI/SER file",
                                                   "Please set file parameters first"}));
     EXPECT_FALSE(Recording());
-    EXPECT_FALSE(form->AviExport->Busy());
+    EXPECT_FALSE(form->Recorder->busy());
     EXPECT_TRUE(form->CancelButton->isHidden());
 }
 
@@ -213,7 +211,7 @@ TEST_F(CaptureTest, CountOfOneAviWritesOneFramePart) {
     EXPECT_TRUE(Recording());
     Deliver();
     EXPECT_FALSE(Recording());
-    EXPECT_EQ(FramesWritten, 1);
+    EXPECT_EQ(form->Recorder->framesWritten(), 1);
     EXPECT_TRUE(fs::exists(Out("moon_00000-PART1.AVI")));
     EXPECT_EQ(FileCount(), 1u);
 }
@@ -223,7 +221,7 @@ TEST_F(CaptureTest, ContinuousFitSeriesRunsUntilCancel) {
     form->expos->setText(QStringLiteral("0"));
     form->Button3->click();
     Deliver(3);
-    EXPECT_EQ(Progress(), QString::fromStdString(form->AviExport->ContinuousText));
+    EXPECT_EQ(Progress(), QString::fromLatin1(RecordingController::ContinuousText));
     form->CancelButtonClick();
     EXPECT_EQ(NextRecordTick, 0u);
     EXPECT_TRUE(Recording());  // ends at the next frame
@@ -261,10 +259,10 @@ TEST_F(CaptureTest, PauseHoldsFramesBackButCancelDoesNotWait) {
     Deliver();
     now += 999;
     Deliver();
-    EXPECT_EQ(FramesWritten, 1);
+    EXPECT_EQ(form->Recorder->framesWritten(), 1);
     now += 1;  // 2000 ms after the first
     Deliver();
-    EXPECT_EQ(FramesWritten, 2);
+    EXPECT_EQ(form->Recorder->framesWritten(), 2);
     now += 500;
     form->CancelButtonClick();
     now += 100;
@@ -298,7 +296,7 @@ TEST_F(CaptureTest, EmptyCountIsAConversionErrorAndRecordsNothing) {
     form->butCaptureClick();
     EXPECT_EQ(messages, (std::vector<std::string>(2, "'' is not a valid integer value")));
     EXPECT_FALSE(Recording());
-    EXPECT_FALSE(form->AviExport->Busy());
+    EXPECT_FALSE(form->Recorder->busy());
     ExpectLocked(false);
     Deliver();
     EXPECT_EQ(FileCount(), 0u);
@@ -306,30 +304,30 @@ TEST_F(CaptureTest, EmptyCountIsAConversionErrorAndRecordsNothing) {
 
 TEST_F(CaptureTest, FormatItemsSwitchTheButtonsAndLockDuringARecording) {
     CreateWithPath();
-    EXPECT_EQ(form->AviExport->CaptureFormat, FormatFit);
+    EXPECT_EQ(form->SelectedFormat, CaptureFormat::Fit);
     EXPECT_TRUE(form->FIT1->isChecked());
     form->AVI2->trigger();
     EXPECT_FALSE(form->butCapture->isHidden());
     EXPECT_TRUE(form->Button3->isHidden());
     EXPECT_EQ(form->butCapture->text(), "AVI");
     EXPECT_TRUE(form->AVI1->isChecked());
-    EXPECT_EQ(form->AviExport->CaptureFormat, FormatAvi);
+    EXPECT_EQ(form->SelectedFormat, CaptureFormat::Avi);
     form->BMP1->trigger();
     EXPECT_TRUE(form->butCapture->isHidden());
     EXPECT_FALSE(form->Button3->isHidden());
     EXPECT_EQ(form->Button3->text(), "BMP");
     EXPECT_TRUE(form->BMP2->isChecked());
-    EXPECT_EQ(form->AviExport->CaptureFormat, FormatBmp);
+    EXPECT_EQ(form->SelectedFormat, CaptureFormat::Bmp);
 
     // The codec items; choosing SER leaves the codec alone.
     form->Askwhenopening1->trigger();
-    EXPECT_EQ(CodecFourCC, CodecAsk);
+    EXPECT_EQ(form->Recorder->avi().codec(), CodecAsk);
     form->SER1->trigger();  // the hidden twin
     EXPECT_TRUE(form->SER8bit1->isChecked());
     EXPECT_EQ(form->butCapture->text(), "SER");
-    EXPECT_EQ(CodecFourCC, CodecAsk);
+    EXPECT_EQ(form->Recorder->avi().codec(), CodecAsk);
     form->IRAW->trigger();
-    EXPECT_EQ(CodecFourCC, 1448433993);
+    EXPECT_EQ(form->Recorder->avi().codec(), 1448433993);
     EXPECT_TRUE(form->IRAW->isChecked());
 
     // A running SER recording keeps its format.
@@ -337,7 +335,7 @@ TEST_F(CaptureTest, FormatItemsSwitchTheButtonsAndLockDuringARecording) {
     form->butCaptureClick();
     form->BMP1->trigger();
     form->BMP1Click();
-    EXPECT_EQ(form->AviExport->CaptureFormat, FormatSer);
+    EXPECT_EQ(form->SelectedFormat, CaptureFormat::Ser);
     EXPECT_TRUE(form->SER8bit1->isChecked());
     form->butCaptureClick();  // ignored while one runs
     Deliver(3);
@@ -353,8 +351,8 @@ TEST_F(CaptureTest, CountPopupSetsTheFieldAndKeepsTheUnit) {
     EXPECT_EQ(form->expos->text(), "20");
     EXPECT_EQ(form->Saved.EXPOCOUNT, "20");
     form->Button3Click();
-    EXPECT_EQ(form->AviExport->FramesToGo, CountTimed);
-    EXPECT_EQ(form->AviExport->EndTime, now + 20000);
+    EXPECT_EQ(form->Recorder->framesToGo(), CountTimed);
+    EXPECT_EQ(form->Recorder->endTime(), now + 20000);
     form->CancelButtonClick();
     Deliver();
 }
@@ -419,7 +417,7 @@ TEST_F(CaptureTest, AFailedWriteStopsTheRecordingAndSaysWhy) {
     ASSERT_EQ(messages.size(), 1u);
     EXPECT_NE(messages[0].find("after 2 frames"), std::string::npos) << messages[0];
     EXPECT_NE(messages[0].find(Out("moon_0000")), std::string::npos) << messages[0];
-    EXPECT_EQ(FramesWritten, 2);
+    EXPECT_EQ(form->Recorder->framesWritten(), 2);
 }
 
 TEST_F(CaptureTest, ExitDuringARecordingCompletesTheSerFile) {
@@ -435,7 +433,7 @@ TEST_F(CaptureTest, ExitDuringARecordingCompletesTheSerFile) {
     });
     form->SaveAndStop();
     camera.join();
-    EXPECT_FALSE(form->AviExport->Busy());
+    EXPECT_FALSE(form->Recorder->busy());
     const auto bytes = ReadAll(Out("moon_00000.SER"));
     EXPECT_EQ(Le32(bytes, SerFrameCountOffset), 3);
     EXPECT_EQ(bytes.size(), size_t(SerHeaderSize) + 3 * (width * height + 8));
@@ -443,17 +441,15 @@ TEST_F(CaptureTest, ExitDuringARecordingCompletesTheSerFile) {
 
 TEST_F(CaptureTest, AskedCodecCancelledMeansTheOpenFails) {
     CreateWithPath();
-    const int32_t saved = CodecFourCC;
     std::string askedFor;
-    SetAviCodecChooser([&](const std::vector<AviCodec>&, const std::string& part, int32_t&) {
-        askedFor = part;
-        return false;
-    });
+    form->Recorder->avi().setCodecChooser(
+        [&](const std::vector<AviCodec>&, const std::string& part, int32_t&) {
+            askedFor = part;
+            return false;
+        });
     form->AVI2Click();
     form->Askwhenopening1Click();
     form->butCaptureClick();
-    SetAviCodecChooser(nullptr);
-    CodecFourCC = saved;
     EXPECT_EQ(askedFor, Out("moon_00000-PART1.AVI"));
     ASSERT_EQ(messages.size(), 1u);
     EXPECT_EQ(messages[0].rfind("Error opening AVI/SER file\n\n", 0), 0u) << messages[0];

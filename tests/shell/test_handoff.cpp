@@ -19,11 +19,10 @@ class Handoff : public ::testing::Test {
         inFlightBefore = FramesInFlight.load();
         actions.preview = [this](cv::Mat& image) { previewChannels.push_back(image.channels()); };
         actions.histogram = [this](const cv::Mat&) { ++histograms; };
-        actions.recordStep = [this] {
+        actions.recordStep = [this](Frame& frame) {
             ++steps;
-            // The controller writes the head of the list, which is the frame.
-            EXPECT_NE(FrameListHead, nullptr);
-            if (stepReleases) ReleaseHead();
+            // The controller is given the frame itself, still alive.
+            EXPECT_EQ(frame.RawImage.at<uint8_t>(0, 0), 40);
         };
     }
     void TearDown() override {
@@ -49,7 +48,6 @@ class Handoff : public ::testing::Test {
     FrameActions actions;
     uint32_t nextRecordTick = 0;
     int32_t framePause = 0;
-    bool stepReleases = true;
     std::vector<int> previewChannels;
     int histograms = 0;
     int steps = 0;
@@ -155,10 +153,8 @@ TEST_F(Handoff, OnlyRecordingOneOpensTheGateAndEveryFrameIsReleased) {
     flags.recording = 2;
     EXPECT_FALSE(Frame(100).recorded);
     flags.recording = 1;
-    stepReleases = false;  // a controller that did not write the frame
     EXPECT_TRUE(Frame(200).recorded);
-    stepReleases = true;
-    EXPECT_TRUE(Frame(300).recorded);  // ... and one that wrote and released it
+    EXPECT_TRUE(Frame(300).recorded);
     EXPECT_EQ(steps, 2);
     // TearDown checks that the list is empty and no frame is left in flight.
 }

@@ -68,11 +68,9 @@ TEST_F(WindowDisplay, OverlayTextReachesTheRecordedPixelsOnlyWhileVisible) {
     form.PreviewDuringCapture1->setChecked(true);
     int written = -1;  // bright pixels of the frame the controller is given
     cv::Mat colour;
-    form.RecordStepHook = [&] {
-        ASSERT_NE(FrameListHead, nullptr);
-        written = CountAtLeast(FrameListHead->RawImage, 255);
-        colour = FrameListHead->ColorImage.clone();
-        ReleaseHead();
+    form.RecordStepHook = [&](Frame& frame) {
+        written = CountAtLeast(frame.RawImage, 255);
+        colour = frame.ColorImage.clone();
     };
 
     SetColour(form, false);

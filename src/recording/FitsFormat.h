@@ -1,12 +1,10 @@
 #pragma once
-// Still frames of a FIT or BMP series: one complete file per frame, under the next free
-// numbered name of the still path.
+// FITS files of single frames: the header cards, the sample order, and one complete file.
 #include <cstddef>
 #include <cstdint>
-#include <opencv2/core.hpp>
 #include <string>
 
-#include "acquisition/ImageList.h"
+#include "acquisition/Frame.h"
 
 constexpr size_t FitsBlock = 2880;
 constexpr size_t FitsCard = 80;
@@ -19,20 +17,12 @@ void FitsTextCard(std::string& header, const std::string& keyword, const std::st
 void FitsBlankCards(std::string& header, int count);
 
 // The 2880-byte header block of a frame: nine cards and 27 blank ones.
-std::string FitsHeader(const FrameNode* frame);
+std::string FitsHeader(const Frame& frame);
 
 // Converts 16-bit samples in place to FITS order: v - 32768 as signed big-endian.
 void FitsSwap16(uint16_t* data, size_t count);
 
 // Writes the frame as one FITS file at `path`: header, width x height samples without the
 // buffer's row padding, zeros to a multiple of 2880. The frame itself is not changed.
-// On failure the partial file is removed and LastWriterError() says why.
-bool WriteFitsFile(const std::string& path, const FrameNode* frame);
-
-// The frame as a FITS file under NextStillPath(stillPath). `written` receives the name.
-bool WriteFits(const FrameNode* frame, const std::string& stillPath,
-               std::string* written = nullptr);
-
-// The image (8-bit, 1 or 3 channels) as a BMP file under NextStillPath(stillPath): an 8-bit
-// grey bitmap for 1 channel, 24-bit for 3.
-bool SaveBmp(const cv::Mat& image, const std::string& stillPath, std::string* written = nullptr);
+// On failure the partial file is removed and `error` says why, naming the file.
+bool WriteFitsFile(const std::string& path, const Frame& frame, std::string& error);

@@ -1,12 +1,9 @@
-#include "recording/StillWriter.h"
+#include "recording/FitsFormat.h"
 
 #include <cstring>
-#include <opencv2/imgcodecs.hpp>
 #include <vector>
 
-#include "recording/FileNames.h"
 #include "recording/OutFile.h"
-#include "recording/WriterStatus.h"
 
 namespace {
 std::string Padded(std::string s, size_t width) {
@@ -24,8 +21,8 @@ std::string Printable(const std::string& text) {
     return out;
 }
 
-bool Fail(OutFile& file) {
-    SetWriterError(file.Error());
+bool Fail(OutFile& file, std::string& error) {
+    error = file.Error();
     file.Discard();
     return false;
 }
@@ -50,18 +47,18 @@ void FitsBlankCards(std::string& header, int count) {
     if (count > 0) header.append(static_cast<size_t>(count) * FitsCard, ' ');
 }
 
-std::string FitsHeader(const FrameNode* frame) {
-    const int depth = FrameDepth(frame);
+std::string FitsHeader(const Frame& frame) {
+    const int depth = FrameDepth(&frame);
     std::string h;
     h.reserve(FitsBlock);
     FitsValueCard(h, "SIMPLE", "T");
     FitsValueCard(h, "BITPIX", std::to_string(depth));
     FitsValueCard(h, "NAXIS", "2");
-    FitsValueCard(h, "NAXIS1", std::to_string(FrameWidth(frame)));
-    FitsValueCard(h, "NAXIS2", std::to_string(FrameHeight(frame)));
+    FitsValueCard(h, "NAXIS1", std::to_string(FrameWidth(&frame)));
+    FitsValueCard(h, "NAXIS2", std::to_string(FrameHeight(&frame)));
     FitsValueCard(h, "BZERO", depth == 16 ? "32768" : "0");
     FitsValueCard(h, "BSCALE", "1.0");
-    FitsTextCard(h, "TIMESTAMP", frame->StampText);
+    FitsTextCard(h, "TIMESTAMP", frame.StampText);
     FitsTextCard(h, "END", "");
     FitsBlankCards(h, 27);
     return h;
@@ -75,22 +72,22 @@ void FitsSwap16(uint16_t* data, size_t count) {
     }
 }
 
-bool WriteFitsFile(const std::string& path, const FrameNode* frame) {
-    if (!frame || frame->RawImage.empty()) {
-        SetWriterError("No frame to write to \"" + path + "\"");
+bool WriteFitsFile(const std::string& path, const Frame& frame, std::string& error) {
+    if (frame.RawImage.empty()) {
+        error = "No frame to write to \"" + path + "\"";
         return false;
     }
-    const int depth = FrameDepth(frame);
-    const size_t rowBytes = static_cast<size_t>(FrameWidth(frame)) * (depth == 16 ? 2 : 1);
-    const size_t rows = static_cast<size_t>(FrameHeight(frame));
-    const size_t stride = FrameStride(frame);
+    const int depth = FrameDepth(&frame);
+    const size_t rowBytes = static_cast<size_t>(FrameWidth(&frame)) * (depth == 16 ? 2 : 1);
+    const size_t rows = static_cast<size_t>(FrameHeight(&frame));
+    const size_t stride = FrameStride(&frame);
     const size_t dataBytes = rowBytes * rows;
-    const uint8_t* src = frame->RawImage.data;
+    const uint8_t* src = frame.RawImage.data;
 
     OutFile file;
-    if (!file.Create(path)) return Fail(file);
+    if (!file.Create(path)) return Fail(file, error);
     const std::string header = FitsHeader(frame);
-    if (!file.Write(header.data(), header.size())) return Fail(file);
+    if (!file.Write(header.data(), header.size())) return Fail(file, error);
 
     if (depth == 16 || stride != rowBytes) {
         // Gather the rows into one buffer; 16-bit samples are converted in the copy.
@@ -98,46 +95,12 @@ bool WriteFitsFile(const std::string& path, const FrameNode* frame) {
         for (size_t y = 0; y < rows; ++y)
             std::memcpy(data.data() + rowBytes * y, src + stride * y, rowBytes);
         if (depth == 16) FitsSwap16(reinterpret_cast<uint16_t*>(data.data()), dataBytes / 2);
-        if (!file.Write(data.data(), data.size())) return Fail(file);
+        if (!file.Write(data.data(), data.size())) return Fail(file, error);
     } else if (!file.Write(src, dataBytes)) {
-        return Fail(file);
+        return Fail(file, error);
     }
     const size_t tail = dataBytes % FitsBlock;
-    if (tail != 0 && !file.WriteZeros(FitsBlock - tail)) return Fail(file);
-    if (!file.Close()) return Fail(file);
-    return true;
-}
-
-bool WriteFits(const FrameNode* frame, const std::string& stillPath, std::string* written) {
-    const std::string path = NextStillPath(stillPath);
-    if (written) *written = path;
-    return WriteFitsFile(path, frame);
-}
-
-bool SaveBmp(const cv::Mat& image, const std::string& stillPath, std::string* written) {
-    const std::string path = NextStillPath(stillPath);
-    if (written) *written = path;
-    if (image.empty() || image.depth() != CV_8U ||
-        (image.channels() != 1 && image.channels() != 3)) {
-        SetWriterError("Cannot save \"" + path +
-                       "\": the image is not an 8-bit grey or colour image");
-        return false;
-    }
-    // Encoded in memory and written with checked calls: the library's own file writing
-    // does not report a full disk.
-    std::vector<uchar> bytes;
-    bool encoded = false;
-    try {
-        encoded = cv::imencode(".bmp", image, bytes);
-    } catch (const cv::Exception&) {
-        encoded = false;
-    }
-    if (!encoded) {
-        SetWriterError("Cannot encode the image for \"" + path + "\"");
-        return false;
-    }
-    OutFile file;
-    if (!file.Create(path) || !file.Write(bytes.data(), bytes.size()) || !file.Close())
-        return Fail(file);
+    if (tail != 0 && !file.WriteZeros(FitsBlock - tail)) return Fail(file, error);
+    if (!file.Close()) return Fail(file, error);
     return true;
 }

@@ -1,0 +1,143 @@
+#include "recording/SerWriter.h"
+
+#include <cstring>
+#include <utility>
+
+#include "platform/Rounding.h"
+
+namespace {
+constexpr int64_t kTicksPerDay = 864000000000LL;
+constexpr int64_t kTicksTo18991230 = 599264352000000000LL;
+constexpr int64_t kTicksPerSecond = 10000000LL;
+
+void Put32(uint8_t* p, int32_t v) {
+    const uint32_t u = static_cast<uint32_t>(v);
+    for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(u >> (8 * i));
+}
+void Put64(uint8_t* p, int64_t v) {
+    const uint64_t u = static_cast<uint64_t>(v);
+    for (int i = 0; i < 8; ++i) p[i] = static_cast<uint8_t>(u >> (8 * i));
+}
+void PutText(uint8_t* p, const char* field, size_t width) {
+    std::memset(p, '_', width);
+    std::memcpy(p, field, std::strlen(field));
+}
+
+size_t BytesPerSample(int32_t depth) {
+    return depth > 8 ? 2 : 1;
+}
+}  // namespace
+
+int64_t ToSerTicks(TDateTime value) {
+    return Round(value * static_cast<double>(kTicksPerDay)) + kTicksTo18991230;
+}
+
+SerWriter::~SerWriter() {
+    close();
+}
+
+bool SerWriter::open(const std::string& path, int32_t width, int32_t height, int32_t depth) {
+    if (file_.IsOpen()) close();
+    if (width <= 0 || height <= 0 || (depth != 8 && depth != 16)) {
+        error_ = "Cannot record \"" + path + "\": unsupported frame format " +
+                 std::to_string(width) + " x " + std::to_string(height) + ", " +
+                 std::to_string(depth) + " bits";
+        return false;
+    }
+    // The offset is read first, so DateTime and DateTime_UTC describe one instant in one zone.
+    const int64_t offsetSeconds = UtcOffsetSeconds();
+    const int64_t localTicks = ToSerTicks(Now());
+    utcShiftTicks_ = offsetSeconds * kTicksPerSecond;
+
+    uint8_t header[SerHeaderSize];
+    std::memcpy(header, "LUCAM-RECORDER", 14);
+    Put32(header + 14, 0);       // LuID
+    Put32(header + 18, 0);       // ColorID: mono, a Bayer mosaic is stored as grey
+    Put32(header + 22, 0);       // LittleEndian
+    Put32(header + 26, width);   // ImageWidth
+    Put32(header + 30, height);  // ImageHeight
+    Put32(header + 34, depth);   // PixelDepthPerPlane
+    Put32(header + 38, 0);       // FrameCount, written at close
+    PutText(header + 42, "OBSERVER", 40);
+    PutText(header + 82, "INSTRUMENT", 40);
+    PutText(header + 122, "TELESCOPE", 40);
+    Put64(header + 162, localTicks);
+    Put64(header + 170, localTicks - utcShiftTicks_);
+
+    if (!file_.Create(path)) {
+        error_ = file_.Error();
+        return false;
+    }
+    if (!file_.Write(header, sizeof header)) {
+        error_ = file_.Error();
+        file_.Discard();
+        return false;
+    }
+    width_ = width;
+    height_ = height;
+    depth_ = depth;
+    stamps_.clear();
+    return true;
+}
+
+bool SerWriter::writeFrame(const Frame& frame) {
+    if (!file_.IsOpen()) {
+        error_ = "No SER file is open";
+        return false;
+    }
+    if (FrameWidth(&frame) != width_ || FrameHeight(&frame) != height_ ||
+        FrameDepth(&frame) != depth_) {
+        error_ = "Frame does not match the recording \"" + file_.Path() + "\" (" +
+                 std::to_string(width_) + " x " + std::to_string(height_) + ", " +
+                 std::to_string(depth_) + " bits)";
+        return false;
+    }
+    const size_t rowBytes = static_cast<size_t>(width_) * BytesPerSample(depth_);
+    const size_t stride = FrameStride(&frame);
+    const uint8_t* src = frame.RawImage.data;
+    const uint8_t* data = src;
+    const size_t frameBytes = rowBytes * static_cast<size_t>(height_);
+    if (stride != rowBytes) {
+        rowBuffer_.resize(frameBytes);
+        for (int y = 0; y < height_; ++y)
+            std::memcpy(rowBuffer_.data() + rowBytes * y, src + stride * y, rowBytes);
+        data = rowBuffer_.data();
+    }
+    const uint64_t goodEnd = file_.Position();
+    if (!file_.Write(data, frameBytes)) {
+        std::string reason = file_.Error();
+        // A partly written frame would shift every later frame: cut it off again.
+        file_.Truncate(goodEnd);
+        error_ = std::move(reason);
+        return false;
+    }
+    stamps_.push_back(ToSerTicks(frame.TimeStamp) - utcShiftTicks_);
+    return true;
+}
+
+bool SerWriter::close() {
+    if (!file_.IsOpen()) return true;
+    bool ok = true;
+    std::string reason;
+    const uint64_t dataEnd = file_.Position();
+    std::vector<uint8_t> trailer(stamps_.size() * 8);
+    for (size_t i = 0; i < stamps_.size(); ++i) Put64(trailer.data() + 8 * i, stamps_[i]);
+    if (!file_.Write(trailer.data(), trailer.size())) {
+        ok = false;
+        reason = file_.Error();
+        // Without its full trailer the file is still a valid SER file: drop the partial one.
+        file_.Truncate(dataEnd);
+    }
+    uint8_t count[4];
+    Put32(count, frameCount());
+    if (!file_.WriteAt(SerFrameCountOffset, count, sizeof count) && ok) {
+        ok = false;
+        reason = file_.Error();
+    }
+    if (!file_.Close() && ok) {
+        ok = false;
+        reason = file_.Error();
+    }
+    if (!ok) error_ = std::move(reason);
+    return ok;
+}

@@ -1,0 +1,36 @@
+#pragma once
+// Still frames of a FIT or BMP series: one complete file per frame, under the next free
+// numbered name of the series' still path. The writer remembers the number it gave out
+// last, so a series that goes on under the same still path does not search from 0 again.
+#include <cstdint>
+#include <opencv2/core.hpp>
+#include <string>
+
+#include "acquisition/Frame.h"
+
+class StillSeriesWriter {
+  public:
+    // Starts a series under `stillPath` (capture path + ".FIT" or ".BMP").
+    void begin(const std::string& stillPath);
+    const std::string& stillPath() const { return stillPath_; }
+
+    // The next free numbered name of the still path: the search starts at the number given
+    // out last when the still path is the one seen last (compared case-sensitively), else
+    // at 0. A name handed out but never written is handed out again.
+    std::string nextPath();
+
+    // The frame as a FITS file under nextPath(). `written` receives the name.
+    bool writeFits(const Frame& frame, std::string* written = nullptr);
+    // The image (8-bit, 1 or 3 channels) as a BMP file under nextPath(): an 8-bit grey
+    // bitmap for 1 channel, 24-bit for 3.
+    bool writeBmp(const cv::Mat& image, std::string* written = nullptr);
+
+    // Why the last failed write failed, naming the file; not cleared by a success.
+    const std::string& error() const { return error_; }
+
+  private:
+    std::string stillPath_;
+    std::string lastPath_ = "NONAMEATALL";  // the still path nextPath() saw last
+    int32_t lastNumber_ = 0;                // the number it gave out last
+    std::string error_;
+};

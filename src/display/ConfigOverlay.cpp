@@ -12,7 +12,6 @@
 #include <QToolButton>
 #include <opencv2/imgproc.hpp>
 
-#include "acquisition/VideoCapture.h"
 #include "controls/VKEY.h"
 #include "platform/DateTime.h"
 

@@ -7,6 +7,7 @@
 
 #include "acquisition/CaptureThread.h"
 #include "platform/Clock.h"
+#include "platform/Memory.h"
 #include "platform/Rounding.h"
 
 std::string FormatText(const char* format, ...) {
@@ -53,7 +54,7 @@ void RecordingController::setProgress(const std::string& text) {
 
 void RecordingController::updateMemoryPanel() {
     if (!view_) return;
-    const long long mib = Round(static_cast<double>(FreePhysicalMemory()) / 1024.0 / 1024.0);
+    const long long mib = Round(static_cast<double>(AvailablePhysicalMemory()) / 1024.0 / 1024.0);
     view_->setMemoryText(FormatText(MemoryFormat, mib));
 }
 
@@ -128,7 +129,7 @@ RecordingController::WriteResult RecordingController::writeFrame(Frame& frame) {
             if (FrameWidth(&frame) != width_ || FrameHeight(&frame) != height_)
                 return WriteResult::Skipped;
             if (colorFrames_) {
-                EnsureColorImage(&frame);
+                EnsureColorImage(frame);
                 ok = avi_.writeFrame(frame.ColorImage);
             } else {
                 ok = avi_.writeFrame(grey);
@@ -145,7 +146,7 @@ RecordingController::WriteResult RecordingController::writeFrame(Frame& frame) {
             if (format_ == CaptureFormat::Fit) {
                 ok = stills_.writeFits(frame);
             } else if (colorFrames_) {
-                EnsureColorImage(&frame);
+                EnsureColorImage(frame);
                 ok = stills_.writeBmp(frame.ColorImage);
             } else {
                 ok = stills_.writeBmp(grey);

@@ -91,10 +91,10 @@ class RecordingController {
     WriterState writerState() const { return state_; }
     CaptureFormat format() const { return format_; }
     int32_t framesToGo() const { return framesToGo_; }
-    uint32_t endTime() const { return endTime_; }  // timeGetTime at which a timed one ends
+    uint32_t endTime() const { return endTime_; }  // TickMs at which a timed one ends
     int32_t framesDone() const { return framesDone_; }
     int32_t framesWritten() const { return framesWritten_; }
-    uint32_t startTime() const { return startTime_; }  // timeGetTime at the start
+    uint32_t startTime() const { return startTime_; }  // TickMs at the start
     // The reason of the last failed start, write or close, naming the file.
     const std::string& lastError() const { return lastError_; }
 

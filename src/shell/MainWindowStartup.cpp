@@ -1,4 +1,6 @@
 // Start-up and the exit procedure of the main window.
+#include <QAction>
+#include <QActionGroup>
 #include <QApplication>
 #include <QEventLoop>
 #include <QTimer>

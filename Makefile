@@ -4,7 +4,7 @@ ASAN_BUILD ?= build-asan
 CMAKE_FLAGS ?=
 JOBS ?= 2
 
-.PHONY: all deps configure build run test test-asan bench format clean
+.PHONY: all deps configure build run test test-asan bench package format clean
 
 all: build
 
@@ -45,3 +45,7 @@ format:
 
 clean:
 	rm -rf $(BUILD) $(ASAN_BUILD)
+
+# The Debian package of the normal build, written into $(BUILD)/.
+package: build
+	cd $(BUILD) && cpack -G DEB

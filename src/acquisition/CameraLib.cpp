@@ -6,6 +6,8 @@
 
 #include <vector>
 
+#include "tv_build_config.h"
+
 namespace {
 TarviApi g_api;
 
@@ -95,7 +97,11 @@ bool LoadCameraLibraryFrom(const std::string& path, std::string* error) {
 bool LoadCameraLibrary(std::string* error) {
     std::vector<std::string> candidates;
     const std::string folder = ExecutableFolder();
-    if (!folder.empty()) candidates.push_back(folder + kLibraryName);
+    if (!folder.empty()) {
+        candidates.push_back(folder + kLibraryName);
+        // An installed program keeps its camera libraries in a private folder.
+        candidates.push_back(folder + TV_PRIVATE_LIBDIR_REL "/" + kLibraryName);
+    }
     candidates.push_back(kLibraryName);  // LD_LIBRARY_PATH, the loader cache, ...
 
     std::string reasons;

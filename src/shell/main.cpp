@@ -2,6 +2,7 @@
 // windows, event loop, halt.
 
 #include <QApplication>
+#include <QIcon>
 #include <QMessageBox>
 
 #include "acquisition/CameraLib.h"
@@ -15,10 +16,14 @@
 #include "shell/ProgramBlock.h"
 #include "shell/SignalCloser.h"
 #include "shell/SplashScreen.h"
+#include "tv_build_config.h"
 
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
     QApplication::setApplicationName(QString::fromLatin1(AppName));
+    // The installed icon (hicolor theme) and desktop entry, for the windows and the taskbar.
+    QApplication::setDesktopFileName(QStringLiteral(TV_APP_ID));
+    QApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral(TV_APP_ID)));
 
     // SIGTERM, SIGINT and SIGHUP close the program like the close box (before the main
     // window exists: whatever window is open).

@@ -1,0 +1,20 @@
+/* Optional entry points of a camera library, beside the ten camera functions; the SER
+ * playback camera exports both. */
+#ifndef SERCAM_H
+#define SERCAM_H
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* Called for each option before openUSB; 1 = accepted, 0 = unknown key or bad value.
+ * The SER playback camera knows one key: "file", the path of the SER file to play. */
+int CameraOption(const char* key, const char* value);
+/* The reason of the last failure (e.g. why openUSB returned 0), or "". */
+const char* CameraLastError(void);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif

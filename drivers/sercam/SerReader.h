@@ -1,0 +1,44 @@
+// Reading SER video files frame by frame: the header, the frame geometry and each frame as
+// 8-bit samples, for the SER playback camera.
+#ifndef SERCAM_SERREADER_H
+#define SERCAM_SERREADER_H
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace sercam {
+
+class SerReader {
+  public:
+    SerReader() = default;
+    SerReader(const SerReader&) = delete;
+    SerReader& operator=(const SerReader&) = delete;
+    ~SerReader();
+
+    // Opens a mono or Bayer SER file of 1 to 16 bits per sample holding at least one
+    // complete frame. On failure returns false and says why in *error.
+    bool Open(const std::string& path, std::string* error);
+
+    int Width() const { return width_; }
+    int Height() const { return height_; }
+    int FrameCount() const { return frameCount_; }
+
+    // Frame `index` (0-based), Width() x Height() 8-bit samples without padding, into
+    // *frame: samples of up to 8 bits as stored, deeper samples shifted down to their top
+    // 8 bits.
+    bool ReadFrame(int index, std::vector<uint8_t>* frame, std::string* error);
+
+  private:
+    int fd_ = -1;
+    int width_ = 0;
+    int height_ = 0;
+    int depth_ = 8;
+    bool bigEndian_ = false;
+    int frameCount_ = 0;
+    std::vector<uint8_t> raw_;
+};
+
+}  // namespace sercam
+
+#endif

@@ -10,6 +10,7 @@
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -89,6 +90,7 @@ class Server {
         pid_ = fork();
         if (pid_ == 0) {
             setpgid(0, 0);
+            prctl(PR_SET_PDEATHSIG, SIGKILL);  // also ends with a test that crashes
             setenv("HOME", home_.c_str(), 1);
             const std::string log = home_ + "/indiserver.log";
             if (!freopen(log.c_str(), "w", stdout) || !freopen(log.c_str(), "a", stderr)) _exit(126);

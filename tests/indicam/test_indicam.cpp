@@ -1,0 +1,256 @@
+// The INDI camera library, loaded with dlopen as the program loads a camera library, against
+// a real indiserver running the simulated CCD.
+#include <dlfcn.h>
+#include <gtest/gtest.h>
+#include <semaphore.h>
+
+#include <chrono>
+#include <ctime>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "IndiServer.h"
+
+namespace {
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
+
+constexpr int kW = 1280, kH = 1024;  // the simulated sensor
+constexpr const char* kDevice = "CCD Simulator";
+
+struct Library {
+    int (*CameraOption)(const char*, const char*);
+    const char* (*CameraLastError)();
+    int (*openUSB)(int);
+    const char* (*GetCameraInfo)(int*, int*);
+    int (*ExposureSemaphore)(sem_t*);
+    int (*ThreadedExposure)(void*, int, int);
+    int (*CancelExposure)();
+    int (*SetExposureLength)(int);
+    int (*SetGain)(int);
+    int (*Subframe)(int, int);
+    int (*HorizontalFlip)(int);
+};
+
+template <typename Fn>
+void Take(void* lib, const char* name, Fn& slot) {
+    slot = reinterpret_cast<Fn>(dlsym(lib, name));
+    ASSERT_NE(slot, nullptr) << name;
+}
+
+Library& Lib() {
+    static Library lib{};
+    static bool loaded = false;
+    if (!loaded) {
+        void* h = dlopen(TV_INDICAM_LIB, RTLD_NOW | RTLD_LOCAL);
+        EXPECT_NE(h, nullptr) << dlerror();
+        if (!h) std::abort();
+        Take(h, "CameraOption", lib.CameraOption);
+        Take(h, "CameraLastError", lib.CameraLastError);
+        Take(h, "openUSB", lib.openUSB);
+        Take(h, "GetCameraInfo", lib.GetCameraInfo);
+        Take(h, "ExposureSemaphore", lib.ExposureSemaphore);
+        Take(h, "ThreadedExposure", lib.ThreadedExposure);
+        Take(h, "CancelExposure", lib.CancelExposure);
+        Take(h, "SetExposureLength", lib.SetExposureLength);
+        Take(h, "SetGain", lib.SetGain);
+        Take(h, "Subframe", lib.Subframe);
+        Take(h, "HorizontalFlip", lib.HorizontalFlip);
+        loaded = true;
+    }
+    return lib;
+}
+
+sem_t g_done;  // lives as long as the process: the library keeps its address
+
+bool WaitDone(int ms) {
+    timespec t{};
+    clock_gettime(CLOCK_MONOTONIC, &t);
+    t.tv_sec += ms / 1000;
+    t.tv_nsec += (ms % 1000) * 1000000L;
+    if (t.tv_nsec >= 1000000000L) {
+        t.tv_sec += 1;
+        t.tv_nsec -= 1000000000L;
+    }
+    return sem_clockwait(&g_done, CLOCK_MONOTONIC, &t) == 0;
+}
+
+size_t Stride(int w) {
+    return (static_cast<size_t>(w) + 3) & ~size_t{3};
+}
+
+class IndiCamTest : public ::testing::Test {
+  protected:
+    static void SetUpTestSuite() {
+        sem_init(&g_done, 0, 0);
+        server = new indi_test::Server;
+        ASSERT_TRUE(server->Start()) << "indiserver with indi_simulator_ccd did not start";
+    }
+    static void TearDownTestSuite() {
+        delete server;
+        server = nullptr;
+    }
+    void SetUp() override {
+        ASSERT_TRUE(server);
+        ASSERT_EQ(Lib().CameraOption("server", server->Address().c_str()), 1);
+        ASSERT_EQ(Lib().openUSB(0), 1) << Lib().CameraLastError();
+        Lib().ExposureSemaphore(&g_done);
+        while (sem_trywait(&g_done) == 0) {
+        }
+    }
+
+    // One exposure of w x h into a buffer pre-filled with 0xAB; false when none ended.
+    bool Expose(int ms, int w, int h, std::vector<uint8_t>& buffer) {
+        EXPECT_EQ(Lib().Subframe(w, h), 1);
+        Lib().SetExposureLength(ms);
+        buffer.assign(Stride(w) * h, 0xAB);
+        EXPECT_EQ(Lib().ThreadedExposure(buffer.data(), 0, 1), 1);
+        return WaitDone(15000);
+    }
+
+    static indi_test::Server* server;
+};
+indi_test::Server* IndiCamTest::server = nullptr;
+
+// Pixels of the w x h image that were written, and whether the row padding was left alone.
+struct Fill {
+    size_t written = 0;
+    bool paddingKept = true;
+};
+Fill Inspect(const std::vector<uint8_t>& b, int w, int h) {
+    Fill f;
+    const size_t stride = Stride(w);
+    for (int y = 0; y < h; ++y)
+        for (size_t x = 0; x < stride; ++x) {
+            const bool marked = b[y * stride + x] == 0xAB;
+            if (static_cast<int>(x) < w)
+                f.written += !marked;
+            else if (!marked)
+                f.paddingKept = false;
+        }
+    return f;
+}
+
+TEST_F(IndiCamTest, OpensTheSimulatorAndReportsItsSensor) {
+    int w = 0, h = 0;
+    EXPECT_STREQ(Lib().GetCameraInfo(&w, &h), kDevice);
+    EXPECT_EQ(w, kW);
+    EXPECT_EQ(h, kH);
+    EXPECT_STREQ(Lib().CameraLastError(), "");
+
+    // Named device: found; unknown device: a clear reason, quickly.
+    ASSERT_EQ(Lib().CameraOption("device", kDevice), 1);
+    EXPECT_EQ(Lib().openUSB(0), 1) << Lib().CameraLastError();
+    ASSERT_EQ(Lib().CameraOption("device", "No Such Camera"), 1);
+    const auto t0 = Clock::now();
+    EXPECT_EQ(Lib().openUSB(0), 0);
+    EXPECT_LT(Clock::now() - t0, 6s);
+    EXPECT_NE(std::string(Lib().CameraLastError()).find("'No Such Camera' not found"),
+              std::string::npos)
+        << Lib().CameraLastError();
+    ASSERT_EQ(Lib().CameraOption("device", kDevice), 1);
+}
+
+TEST(IndiCamOptions, BadOptionsAreRefusedAndAMissingServerIsReported) {
+    EXPECT_EQ(Lib().CameraOption("speed", "fast"), 0);
+    EXPECT_EQ(Lib().CameraOption("server", "localhost"), 0);
+    EXPECT_EQ(Lib().CameraOption("server", "localhost:99999"), 0);
+    EXPECT_EQ(Lib().CameraOption("server", ":7624"), 0);
+    EXPECT_EQ(Lib().CameraOption("device", ""), 0);
+
+    const int port = indi_test::FreePort();
+    ASSERT_EQ(Lib().CameraOption("server", ("127.0.0.1:" + std::to_string(port)).c_str()), 1);
+    const auto t0 = Clock::now();
+    EXPECT_EQ(Lib().openUSB(0), 0);
+    EXPECT_LT(Clock::now() - t0, 5s);
+    EXPECT_EQ(std::string(Lib().CameraLastError()),
+              "INDI: no server at 127.0.0.1:" + std::to_string(port));
+    std::vector<uint8_t> buffer(16);
+    EXPECT_EQ(Lib().ThreadedExposure(buffer.data(), 0, 1), 0);
+}
+
+TEST_F(IndiCamTest, SingleAndStreamedExposuresFillThePaddedSubframe) {
+    std::vector<uint8_t> buffer;
+    // Single exposures (long enough not to stream), full frame and an odd-width subframe.
+    for (auto [w, h] : {std::pair{kW, kH}, std::pair{638, 479}}) {
+        ASSERT_TRUE(Expose(200, w, h, buffer)) << w << " x " << h;
+        const Fill f = Inspect(buffer, w, h);
+        EXPECT_GT(f.written, static_cast<size_t>(w) * h / 2) << w << " x " << h;
+        EXPECT_TRUE(f.paddingKept) << w << " x " << h;
+    }
+    EXPECT_EQ(server->Get(std::string(kDevice) + ".CCD_FRAME.WIDTH"), "638");
+    EXPECT_EQ(server->Get(std::string(kDevice) + ".CCD_FRAME.X"), "320");
+    EXPECT_EQ(server->Get(std::string(kDevice) + ".CCD_VIDEO_STREAM.STREAM_ON"), "Off");
+
+    // Short exposures come from the video stream, subframed by the driver.
+    for (auto [w, h] : {std::pair{640, 480}, std::pair{kW, kH}}) {
+        for (int i = 0; i < 3; ++i) {
+            ASSERT_TRUE(Expose(20, w, h, buffer)) << w << " x " << h;
+            EXPECT_TRUE(Inspect(buffer, w, h).paddingKept);
+            EXPECT_GT(Inspect(buffer, w, h).written, static_cast<size_t>(w) * h / 2);
+        }
+    }
+    EXPECT_EQ(server->Get(std::string(kDevice) + ".CCD_VIDEO_STREAM.STREAM_ON"), "On");
+
+    // Back to a single exposure: the stream is stopped first.
+    ASSERT_TRUE(Expose(150, 640, 480, buffer));
+    EXPECT_EQ(server->Get(std::string(kDevice) + ".CCD_VIDEO_STREAM.STREAM_ON"), "Off");
+}
+
+TEST_F(IndiCamTest, GainReachesTheDriverAndCancelEndsTheExposure) {
+    for (int gain : {37, 80}) {
+        EXPECT_EQ(Lib().SetGain(gain), 1);
+        EXPECT_EQ(server->Await(std::string(kDevice) + ".CCD_GAIN.GAIN", std::to_string(gain)),
+                  std::to_string(gain));
+    }
+
+    std::vector<uint8_t> buffer(Stride(kW) * kH, 0xAB);
+    Lib().Subframe(kW, kH);
+    Lib().SetExposureLength(5000);
+    const auto t0 = Clock::now();
+    ASSERT_EQ(Lib().ThreadedExposure(buffer.data(), 0, 1), 1);
+    EXPECT_EQ(Lib().ThreadedExposure(buffer.data(), 0, 1), 0);  // busy
+    std::this_thread::sleep_for(200ms);
+    EXPECT_EQ(Lib().CancelExposure(), 1);
+    EXPECT_TRUE(WaitDone(2000));
+    EXPECT_LT(Clock::now() - t0, 3s);
+    EXPECT_EQ(Inspect(buffer, kW, kH).written, 0u);  // left as it was
+    EXPECT_EQ(Lib().CancelExposure(), 0);             // nothing running
+    EXPECT_FALSE(WaitDone(100));
+    // The driver was told: the next exposure starts at once and completes.
+    std::vector<uint8_t> next;
+    EXPECT_TRUE(Expose(200, kW, kH, next));
+}
+
+TEST_F(IndiCamTest, ServerKilledDuringAnExposureReleasesTheCaller) {
+    indi_test::Server own;
+    ASSERT_TRUE(own.Start());
+    ASSERT_EQ(Lib().CameraOption("server", own.Address().c_str()), 1);
+    ASSERT_EQ(Lib().openUSB(0), 1) << Lib().CameraLastError();
+    std::vector<uint8_t> buffer(Stride(kW) * kH, 0xAB);
+    Lib().Subframe(kW, kH);
+    Lib().SetExposureLength(5000);
+    ASSERT_EQ(Lib().ThreadedExposure(buffer.data(), 0, 1), 1);
+    std::this_thread::sleep_for(200ms);
+    own.Stop();
+    EXPECT_TRUE(WaitDone(4000));
+    EXPECT_NE(std::string(Lib().CameraLastError()).find("lost the server"), std::string::npos)
+        << Lib().CameraLastError();
+    const auto t0 = Clock::now();
+    EXPECT_EQ(Lib().ThreadedExposure(buffer.data(), 0, 1), 0);
+    EXPECT_EQ(Lib().SetGain(20), 1);
+    EXPECT_EQ(Lib().CancelExposure(), 0);
+    EXPECT_LT(Clock::now() - t0, 1s);
+    // Streamed exposures fail as fast.
+    Lib().SetExposureLength(10);
+    EXPECT_EQ(Lib().ThreadedExposure(buffer.data(), 0, 1), 0);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    indi_test::RunInPrivateNetwork(argc, argv);
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}

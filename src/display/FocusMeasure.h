@@ -23,7 +23,8 @@ struct FocusFigure {
 inline constexpr int kFocusPatch = 41;
 inline constexpr int kFocusMaxWindow = 101;
 
-// Measures the frame around `centre` (frame pixels).
+// Measures the frame around `centre` (frame pixels). The square is centred on the point (the
+// picture the focus aid shows reaches one row higher); near the frame's edges it is cut.
 //
 // Classification, on the kFocusPatch square around the centre:
 //  - noise: 1.4826 * MAD of the differences of horizontal neighbours / sqrt(2) (insensitive to

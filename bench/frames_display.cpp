@@ -1,13 +1,15 @@
 // Preview rendering at each zoom against a bare nearest-neighbour resize of the same frame
-// into a preallocated buffer, measured side by side; and the histogram count.
+// into a preallocated buffer, measured side by side; the histogram count; the focus number.
 #include <benchmark/benchmark.h>
 
 #include <QImage>
 #include <chrono>
+#include <cmath>
 #include <ctime>
 #include <opencv2/imgproc.hpp>
 
 #include "display/ConfigOverlay.h"
+#include "display/FocusMeasure.h"
 #include "display/Histogram.h"
 #include "display/PreviewRenderer.h"
 
@@ -90,5 +92,52 @@ void BM_HistogramCount(benchmark::State& state) {
     state.SetItemsProcessed(state.iterations() * kFrameWidth * kFrameHeight);
 }
 BENCHMARK(BM_HistogramCount)->ArgName("log")->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
+
+// A 1280 x 960 grey frame of sky (level 20, noise 2) with, at the centre, a Gaussian star of
+// `sigma` pixels (sigma 0: a banded, limb-darkened planet of radius 150 instead).
+cv::Mat FocusFrame(double sigma) {
+    cv::Mat f(kFrameHeight, kFrameWidth, CV_32F);
+    const double cx = kFrameWidth / 2 + 0.3, cy = kFrameHeight / 2 - 0.4;
+    for (int y = 0; y < f.rows; ++y)
+        for (int x = 0; x < f.cols; ++x) {
+            const double dx = x - cx, dy = y - cy, r2 = dx * dx + dy * dy;
+            double v = 20;
+            if (sigma > 0) {
+                v += 180 * std::exp(-r2 / (2 * sigma * sigma));
+            } else if (r2 < 150.0 * 150.0) {
+                const double limb = 0.4 + 0.6 * std::sqrt(1 - r2 / (150.0 * 150.0));
+                v += 200 * limb * (1 - 0.3 * (std::sin(dy / 9) > 0.7));
+            }
+            f.at<float>(y, x) = static_cast<float>(v);
+        }
+    cv::Mat noise(f.size(), CV_32F), out;
+    cv::RNG(7).fill(noise, cv::RNG::NORMAL, 0, 2);
+    cv::Mat(f + noise).convertTo(out, CV_8U);
+    return out;
+}
+
+// One focus-number update around the frame's centre. Arg: star sigma, 0 for the planet
+// (measured 60 pixels inside its limb). The goal is well under 1 ms.
+void BM_MeasureFocus(benchmark::State& state) {
+    const double sigma = static_cast<double>(state.range(0));
+    const cv::Mat frame = FocusFrame(sigma);
+    const cv::Point at = sigma > 0 ? cv::Point(kFrameWidth / 2, kFrameHeight / 2)
+                                   : cv::Point(kFrameWidth / 2, kFrameHeight / 2 - 90);
+    const FocusFigure expected = MeasureFocus(frame, at);
+    if (expected.kind != (sigma > 0 ? FocusFigure::Kind::Star : FocusFigure::Kind::Extended))
+        state.SkipWithError("the test frame is not measured as intended");
+    for (auto _ : state) {
+        const FocusFigure figure = MeasureFocus(frame, at);
+        benchmark::DoNotOptimize(figure.value);
+    }
+    state.SetLabel(FocusText(expected));
+}
+BENCHMARK(BM_MeasureFocus)
+    ->ArgName("sigma")
+    ->Arg(1)
+    ->Arg(3)
+    ->Arg(8)
+    ->Arg(0)
+    ->Unit(benchmark::kMicrosecond);
 
 }  // namespace

@@ -35,11 +35,9 @@ file(CONFIGURE OUTPUT ${CMAKE_BINARY_DIR}/config/tv_build_config.h CONTENT
 ")
 add_library(tv_build_config INTERFACE)
 target_include_directories(tv_build_config INTERFACE ${CMAKE_BINARY_DIR}/config)
-# The camera library search looks in the private folder too; the program names its icon.
-if(TARGET tv_acquisition)
-  target_link_libraries(tv_acquisition PRIVATE tv_build_config)
-endif()
-target_link_libraries(TarviVideo5X PRIVATE tv_build_config)
+# The version, the camera library search in the private folder and the program's icon
+# name, for every layer.
+target_link_libraries(tv_platform PUBLIC tv_build_config)
 
 # --- install rules ------------------------------------------------------------------------
 set(TV_INSTALLED_CAMERAS)

@@ -4,6 +4,8 @@
 #include <limits.h>
 #include <unistd.h>
 
+#include <filesystem>
+#include <set>
 #include <vector>
 
 #include "tv_build_config.h"
@@ -63,6 +65,9 @@ bool TryLoad(const std::string& path, TarviApi* api, std::string* why) {
         dlclose(handle);
         return false;
     }
+    std::string optional;
+    Take(handle, "CameraOption", t.CameraOption, optional);
+    Take(handle, "CameraLastError", t.CameraLastError, optional);
     *api = t;
     return true;
 }
@@ -94,14 +99,78 @@ bool LoadCameraLibraryFrom(const std::string& path, std::string* error) {
     return true;
 }
 
-bool LoadCameraLibrary(std::string* error) {
-    std::vector<std::string> candidates;
+std::vector<std::string> CameraLibraryFolders() {
+    std::vector<std::string> folders;
     const std::string folder = ExecutableFolder();
     if (!folder.empty()) {
-        candidates.push_back(folder + kLibraryName);
+        folders.push_back(folder);
         // An installed program keeps its camera libraries in a private folder.
-        candidates.push_back(folder + TV_PRIVATE_LIBDIR_REL "/" + kLibraryName);
+        folders.push_back(folder + TV_PRIVATE_LIBDIR_REL "/");
     }
+    return folders;
+}
+
+std::vector<std::string> AvailableCameras() {
+    const std::string prefix = "libtarvidll-", suffix = ".so";
+    std::set<std::string> names;
+    for (const std::string& folder : CameraLibraryFolders()) {
+        std::error_code ec;
+        for (const auto& entry : std::filesystem::directory_iterator(folder, ec)) {
+            const std::string file = entry.path().filename().string();
+            if (file.size() > prefix.size() + suffix.size() && file.rfind(prefix, 0) == 0 &&
+                file.compare(file.size() - suffix.size(), suffix.size(), suffix) == 0)
+                names.insert(file.substr(prefix.size(), file.size() - prefix.size() - suffix.size()));
+        }
+    }
+    return {names.begin(), names.end()};
+}
+
+bool LoadChosenCamera(const std::string& choice, std::string* error) {
+    if (choice.empty()) return LoadCameraLibrary(error);
+    if (choice.find('/') != std::string::npos) return LoadCameraLibraryFrom(choice, error);
+    const std::string file = "libtarvidll-" + choice + ".so";
+    for (const std::string& folder : CameraLibraryFolders()) {
+        if (std::filesystem::exists(folder + file)) return LoadCameraLibraryFrom(folder + file, error);
+    }
+    g_api = TarviApi{};
+    if (error) *error = "no camera library " + file;
+    return false;
+}
+
+bool ParseCameraOption(const std::string& text, CameraOptionValue& option) {
+    const size_t eq = text.find('=');
+    if (eq == std::string::npos || eq == 0) return false;
+    option.key = text.substr(0, eq);
+    option.value = text.substr(eq + 1);
+    return true;
+}
+
+bool ApplyCameraOptions(const std::vector<CameraOptionValue>& options, std::string* error) {
+    for (const CameraOptionValue& o : options) {
+        std::string why;
+        if (!g_api.CameraOption) {
+            why = "this camera library takes no options (" + o.key + "=" + o.value + ")";
+        } else if (g_api.CameraOption(o.key.c_str(), o.value.c_str()) != 1) {
+            why = "camera option " + o.key + "=" + o.value + " refused";
+            const std::string reason = CameraFailureReason();
+            if (!reason.empty()) why += ": " + reason;
+        }
+        if (!why.empty()) {
+            if (error) *error = why;
+            return false;
+        }
+    }
+    return true;
+}
+
+std::string CameraFailureReason() {
+    const char* text = g_api.CameraLastError ? g_api.CameraLastError() : nullptr;
+    return text ? std::string(text) : std::string();
+}
+
+bool LoadCameraLibrary(std::string* error) {
+    std::vector<std::string> candidates;
+    for (const std::string& folder : CameraLibraryFolders()) candidates.push_back(folder + kLibraryName);
     candidates.push_back(kLibraryName);  // LD_LIBRARY_PATH, the loader cache, ...
 
     std::string reasons;

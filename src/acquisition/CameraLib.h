@@ -1,6 +1,7 @@
 #pragma once
 // The one road to the camera: a table of the ten entry points of the camera library.
 #include <string>
+#include <vector>
 
 #include "acquisition/tarvidll.h"
 
@@ -15,6 +16,9 @@ struct TarviApi {
     decltype(&::SetWhiteBalance) SetWhiteBalance = nullptr;
     decltype(&::Subframe) Subframe = nullptr;
     decltype(&::HorizontalFlip) HorizontalFlip = nullptr;
+    // Optional: may be null.
+    decltype(&::CameraOption) CameraOption = nullptr;
+    decltype(&::CameraLastError) CameraLastError = nullptr;
 
     // True when all ten entry points are present.
     bool Complete() const;
@@ -30,5 +34,28 @@ void SetCameraApi(const TarviApi& api);
 // and true returned; a missing library or function leaves the table empty, returns false
 // and puts the reason into *error when given.
 bool LoadCameraLibrary(std::string* error = nullptr);
-// Same, from one explicit file (tests).
+// Same, from one explicit file.
 bool LoadCameraLibraryFrom(const std::string& path, std::string* error = nullptr);
+
+// The folders that hold camera libraries: the executable's own, then the private library
+// folder of an installed program.
+std::vector<std::string> CameraLibraryFolders();
+// The camera names found there: "sim" for libtarvidll-sim.so, and so on, sorted.
+std::vector<std::string> AvailableCameras();
+// Loads the chosen camera: a choice with a "/" is a file; otherwise a name NAME loads
+// libtarvidll-NAME.so from the camera library folders. An empty choice loads the default
+// (LoadCameraLibrary).
+bool LoadChosenCamera(const std::string& choice, std::string* error = nullptr);
+
+// One KEY=VALUE camera option.
+struct CameraOptionValue {
+    std::string key;
+    std::string value;
+};
+// Splits "KEY=VALUE"; false without a "=" or with an empty key.
+bool ParseCameraOption(const std::string& text, CameraOptionValue& option);
+// Hands the options to the loaded library's CameraOption, in order. False, with the
+// reason, when the library takes no options or refuses one.
+bool ApplyCameraOptions(const std::vector<CameraOptionValue>& options, std::string* error);
+// The library's own reason for its last failure; "" when it has none to give.
+std::string CameraFailureReason();

@@ -31,6 +31,18 @@ int Subframe(int width, int height);
 /* 1 = next frames mirrored left to right. */
 int HorizontalFlip(int on);
 
+/* Optional entry points; a library without them keeps working.
+ *
+ * CameraOption: one setting of the library (for example "server" = "host:7624"), given
+ * by the user with --camera-option KEY=VALUE. The program calls it once per option, in
+ * the order given, before openUSB. Returns 1 when accepted, 0 for an unknown key or a bad
+ * value (the program then reports the option and does not open the camera).
+ *
+ * CameraLastError: why the last call failed (for example why openUSB returned 0), as a
+ * zero-terminated text for the user; "" when there is nothing to say. */
+int CameraOption(const char* key, const char* value);
+const char* CameraLastError(void);
+
 #ifdef __cplusplus
 }
 #endif

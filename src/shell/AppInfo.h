@@ -1,4 +1,7 @@
 #pragma once
-// The program's name and version; shown joined without a separator.
+// The program's name and version (the project's version, one place for the title, the
+// package and --version); shown joined without a separator.
+#include "tv_build_config.h"
+
 inline constexpr char AppName[] = "TarviVideo5X";
-inline constexpr char AppVersion[] = "1.0";
+inline constexpr char AppVersion[] = TV_VERSION;

@@ -97,10 +97,14 @@ void MainWindow::openCamera() {
     // Camera discovery: a library that cannot be loaded counts as no camera.
     std::string error;
     bool found = Camera().Complete() || (loadCameraLibrary && loadCameraLibrary(&error));
-    if (found) found = capture_->OpenCamera();
+    if (found) {
+        found = capture_->OpenCamera();
+        if (!found) error = CameraFailureReason();
+    }
     if (!found) {
         if (!error.empty()) std::fprintf(stderr, "%s: %s\n", AppName, error.c_str());
-        ShowMessage("NO CAMERA!");
+        // The library's reason, when it gives one, below the fixed text.
+        ShowMessage(error.empty() ? std::string("NO CAMERA!") : "NO CAMERA!\n\n" + error);
         Halt(1);
     }
 

@@ -4,6 +4,7 @@
 #include <QApplication>
 #include <QIcon>
 #include <QMessageBox>
+#include <cstdio>
 
 #include "acquisition/CameraLib.h"
 #include "controls/CodecDialog.h"
@@ -11,6 +12,7 @@
 #include "platform/Message.h"
 #include "recording/RecordingController.h"
 #include "shell/AppInfo.h"
+#include "shell/CommandLine.h"
 #include "shell/DoubleInst.h"
 #include "shell/MainWindow.h"
 #include "shell/ProgramBlock.h"
@@ -19,6 +21,21 @@
 #include "tv_build_config.h"
 
 int main(int argc, char** argv) {
+    // --help and --version answer without a display.
+    const CommandLine line = ParseCommandLine(argc, argv);
+    if (!line.error.empty()) {
+        std::fprintf(stderr, "%s: %s (see --help)\n", AppName, line.error.c_str());
+        return 2;
+    }
+    if (line.help) {
+        std::fputs(CommandLineHelp(AvailableCameras()).c_str(), stdout);
+        return 0;
+    }
+    if (line.version) {
+        std::printf("%s %s\n", AppName, AppVersion);
+        return 0;
+    }
+
     QApplication app(argc, argv);
     QApplication::setApplicationName(QString::fromLatin1(AppName));
     // The installed icon (hicolor theme) and desktop entry, for the windows and the taskbar.
@@ -50,9 +67,26 @@ int main(int argc, char** argv) {
         box.exec();
     });
 
+    // The camera given on the command line, else the one chosen last time; a choice made
+    // here is kept for the next start.
+    CameraChoice camera = ReadCameraChoice();
+    if (line.camera) {
+        camera.name = QString::fromStdString(*line.camera);
+        camera.options.clear();
+        for (const std::string& o : line.options) camera.options << QString::fromStdString(o);
+        WriteCameraChoice(camera);
+    }
+    std::vector<CameraOptionValue> options;
+    for (const QString& text : camera.options) {
+        CameraOptionValue o;
+        if (ParseCameraOption(text.toStdString(), o)) options.push_back(o);
+    }
+
     form = new MainWindow;
     form->splash = splash;
-    form->loadCameraLibrary = [](std::string* error) { return LoadCameraLibrary(error); };
+    form->loadCameraLibrary = [name = camera.name.toStdString(), options](std::string* error) {
+        return LoadChosenCamera(name, error) && ApplyCameraOptions(options, error);
+    };
     // With the codec set to "Ask when opening", every AVI part asks for its codec.
     form->recorder().avi().setCodecChooser(
         [](const std::vector<AviCodec>& offered, const std::string& partName, int32_t& fourcc) {

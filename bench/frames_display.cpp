@@ -7,7 +7,6 @@
 #include <ctime>
 #include <opencv2/imgproc.hpp>
 
-#include "display/ConfigOverlay.h"
 #include "display/Histogram.h"
 #include "display/Measure.h"
 
@@ -38,9 +37,7 @@ void BM_RenderPreview(benchmark::State& state) {
     const int channels = static_cast<int>(state.range(0));
     const int zoom = static_cast<int>(state.range(1));
     const int32_t savedZoom = ZoomPercent;
-    const bool savedVisible = StampVisible;
     ZoomPercent = zoom;
-    StampVisible = false;
 
     cv::Mat frame = TestFrame(channels);
     QImage picture, focus;
@@ -72,7 +69,6 @@ void BM_RenderPreview(benchmark::State& state) {
     state.counters["fps"] =
         benchmark::Counter(static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
     ZoomPercent = savedZoom;
-    StampVisible = savedVisible;
 }
 BENCHMARK(BM_RenderPreview)
     ->ArgNames({"channels", "zoom"})

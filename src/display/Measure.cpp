@@ -3,9 +3,9 @@
 #include <algorithm>
 #include <opencv2/imgproc.hpp>
 
-#include "display/ConfigOverlay.h"
 #include "display/FocusWindow.h"
 #include "display/Picture.h"
+#include "display/StampOverlay.h"
 #include "platform/Rounding.h"
 
 int32_t ZoomPercent = 100;
@@ -55,7 +55,8 @@ bool ApplyZoom(int percent) {
     return false;
 }
 
-bool RenderPreview(cv::Mat& frame, QImage& picture, QImage& focusPicture, bool focusVisible) {
+bool RenderPreview(cv::Mat& frame, QImage& picture, QImage& focusPicture, bool focusVisible,
+                   const StampOverlay* stamp) {
     if (frame.empty() || frame.depth() != CV_8U) return false;
     const int channels = frame.channels();
     if (channels != 1 && channels != 3) return false;
@@ -75,7 +76,7 @@ bool RenderPreview(cv::Mat& frame, QImage& picture, QImage& focusPicture, bool f
     PrepareFocusPicture(focusPicture, channels, palette);
 
     // 3. The overlay text goes into the frame itself.
-    DrawStampText(frame);
+    if (stamp) stamp->draw(frame);
 
     // 4. Nearest-neighbour resampling straight into the picture's memory. bits() is taken
     // anew for every frame: it detaches the image while another copy of it is alive.
@@ -89,13 +90,14 @@ bool RenderPreview(cv::Mat& frame, QImage& picture, QImage& focusPicture, bool f
     return true;
 }
 
-bool RenderPreview(cv::Mat& frame, QImage& picture, TFocusForm* focus) {
+bool RenderPreview(cv::Mat& frame, QImage& picture, TFocusForm* focus,
+                   const StampOverlay* stamp) {
     if (!focus) {
         QImage unused;
-        return RenderPreview(frame, picture, unused, false);
+        return RenderPreview(frame, picture, unused, false, stamp);
     }
     const bool visible = focus->isVisible();
-    const bool done = RenderPreview(frame, picture, focus->PreviewImage(), visible);
+    const bool done = RenderPreview(frame, picture, focus->PreviewImage(), visible, stamp);
     if (done && visible) focus->Preview->Repaint();
     return done;
 }

@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <opencv2/core.hpp>
 
+class StampOverlay;
 class TFocusForm;
 
 // Display state (window thread only).
@@ -44,17 +45,20 @@ bool ApplyZoom(int percent);
 
 // Draws one frame image (8-bit, 1 channel or 3 channels in BGR order) into `picture`:
 // sizes it to the zoom, makes it Indexed8 with a fresh levels palette (grey) or BGR888
-// (colour), draws the overlay text into the frame, and resamples the frame nearest
+// (colour), draws the overlay text into the frame (when `stamp` is given and visible),
+// and resamples the frame nearest
 // neighbour straight into the picture's memory. `focusPicture` (289 x 289) receives the
 // same pixel format and palette; when `focusVisible` it is also filled with the focus
 // region. The frame is left unchanged apart from the overlay text. Returns false, and
 // touches nothing, for an empty frame or one of another type.
-bool RenderPreview(cv::Mat& frame, QImage& picture, QImage& focusPicture, bool focusVisible);
+bool RenderPreview(cv::Mat& frame, QImage& picture, QImage& focusPicture, bool focusVisible,
+                   const StampOverlay* stamp = nullptr);
 
 // The same for the main window: the focus picture is the focus window's, which is
 // repainted when it is visible. `focus` may be null (no focus window yet). The caller
 // repaints its own picture control.
-bool RenderPreview(cv::Mat& frame, QImage& picture, TFocusForm* focus);
+bool RenderPreview(cv::Mat& frame, QImage& picture, TFocusForm* focus,
+                   const StampOverlay* stamp = nullptr);
 
 // positionImage: the picture's left/top in a scroll box of outer size `scrollOuter`: centred
 // where the picture is smaller than the box, 0 where it is not.

@@ -14,6 +14,7 @@
 #include <string>
 
 #include "acquisition/ImageList.h"
+#include "display/StampOverlay.h"
 #include "shell/SettingsStore.h"
 
 class QAction;
@@ -31,13 +32,13 @@ class QSlider;
 class QStatusBar;
 class QTimer;
 class QVBoxLayout;
-class TConfText;
+class OverlayDialog;
 class TFramePostTarget;
 class TFocusForm;
-class TForm5;
+class OutputNameDialog;
 class THistogramChart;
 class TPicture;
-class TSplash;
+class SplashScreen;
 class TTrackBar;
 class TVideoCapture;
 class TAVIExport;
@@ -79,7 +80,7 @@ class TForm1 : public QMainWindow {
 
     // Settable before FormCreate: the splash to report to (may be null), how long the
     // "<camera> Found" line stays readable, and how the camera library is loaded.
-    TSplash* Splash = nullptr;
+    SplashScreen* Splash = nullptr;
     int SplashDelayMs = 2000;
     std::function<bool(std::string* error)> LoadCameraLib;
 
@@ -178,9 +179,9 @@ class TForm1 : public QMainWindow {
     QLabel* StatusPanel(int index) const;
 
     // ---- auxiliary windows (null until their units create them)
-    TConfText* ConfText = nullptr;    // "Text Overlay Properties", owned by this window
+    OverlayDialog* ConfText = nullptr;  // "Text Overlay Properties", owned by this window
     TFocusForm* FocusForm = nullptr;  // "FOCUS AID", created by the program block
-    TForm5* Form5 = nullptr;          // "Output File Names", owned by this window
+    OutputNameDialog* Form5 = nullptr;  // "Output File Names", owned by this window
 
     // ---- controls of the left column, top to bottom
     QFrame* LeftPanel = nullptr;
@@ -249,6 +250,7 @@ class TForm1 : public QMainWindow {
     QMenu* CameraSetup1 = nullptr;
     QMenu* AddDateTime1 = nullptr;  // "TimeStamp Overlay"
     QAction* Visible1 = nullptr;
+    StampOverlay Stamp;  // drawn into the preview while Visible1 is checked
     QAction* Configure1 = nullptr;
     QAction* PreviewDuringCapture1 = nullptr;
     QAction* HorizontalFlip1 = nullptr;

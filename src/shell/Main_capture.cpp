@@ -17,7 +17,7 @@
 #include "acquisition/CameraLib.h"
 #include "acquisition/ImageList.h"
 #include "acquisition/VideoCapture.h"
-#include "controls/FileName.h"
+#include "controls/OutputNameDialog.h"
 #include "display/FocusWindow.h"
 #include "platform/Clock.h"
 #include "platform/Message.h"
@@ -323,13 +323,12 @@ void TForm1::SplitCapturePath() {
     if (CapturePath.isEmpty()) return;
     QString base;
     SplitPath(CapturePath, CaptureDirectory, base);
-    Form5->BaseName = base;
-    Form5->Edit1->setText(base);
+    Form5->setBaseName(base);
 }
 
 void TForm1::JoinCapturePath() {
     if (!Form5) return;
-    const QString joined = JoinPath(CaptureDirectory, Form5->BaseName);
+    const QString joined = JoinPath(CaptureDirectory, Form5->baseName());
     if (joined.isEmpty()) return;
     CapturePath = joined;
     Saved.FILENAME = CapturePath;
@@ -340,8 +339,8 @@ void TForm1::SetCaptureLocation1Click() {
     const QString chosen = ChooseFolder ? ChooseFolder(this) : QString();
     if (chosen.isEmpty()) return;  // cancelled
     CaptureDirectory = FolderOf(chosen);
-    if (!Form5 || Form5->BaseName.isEmpty()) return;
-    CapturePath = JoinPath(CaptureDirectory, Form5->BaseName);
+    if (!Form5 || Form5->baseName().isEmpty()) return;
+    CapturePath = JoinPath(CaptureDirectory, Form5->baseName());
     Saved.FILENAME = CapturePath;
     EnableCaptureButtons();
 }
@@ -349,7 +348,7 @@ void TForm1::SetCaptureLocation1Click() {
 void TForm1::SetCaptureFilename1Click() {
     if (!Form5) return;
     SplitCapturePath();
-    Form5->Execute(this);
+    Form5->execOver(this);
     JoinCapturePath();
 }
 

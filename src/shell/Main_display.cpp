@@ -11,7 +11,7 @@
 #include <QTimer>
 
 #include "acquisition/VideoCapture.h"
-#include "display/ConfigOverlay.h"
+#include "display/OverlayDialog.h"
 #include "display/FocusWindow.h"
 #include "display/Histogram.h"
 #include "display/Measure.h"
@@ -77,7 +77,7 @@ void TForm1::FrameReady(FrameNode* node) {
 
     FrameActions actions;
     actions.preview = [this](cv::Mat& image) {
-        if (RenderPreview(image, Image1->Bitmap(), FocusForm)) Image1->Repaint();
+        if (RenderPreview(image, Image1->Bitmap(), FocusForm, &Stamp)) Image1->Repaint();
     };
     actions.histogram = [this](const cv::Mat& image8) {
         UpdateHistogram(image8, HistogramView{H1, sat, lAvg, loga->isChecked()});
@@ -151,12 +151,12 @@ void TForm1::HGramClick() {
 // ---- timestamp overlay
 
 void TForm1::Visible1Click() {
-    StampVisible = Visible1->isChecked();
+    Stamp.setVisible(Visible1->isChecked());
 }
 
 void TForm1::Configure1Click() {
     // Returns once the dialog is hidden again; frames keep arriving meanwhile.
-    ShowConfTextAndWait(ConfText, this);
+    if (ConfText) ConfText->execOver(this);
 }
 
 // ---- focus aid

@@ -12,8 +12,8 @@
 
 #include "acquisition/CameraLib.h"
 #include "acquisition/VideoCapture.h"
-#include "controls/FileName.h"
-#include "display/ConfigOverlay.h"
+#include "controls/OutputNameDialog.h"
+#include "display/OverlayDialog.h"
 #include "display/FocusWindow.h"
 #include "display/Measure.h"
 #include "display/Picture.h"
@@ -68,8 +68,14 @@ void TForm1::FormCreate() {
     AviExport->InitExport();
 
     // The dialogs owned by the main window: overlay properties and output names.
-    if (!ConfText) ConfText = new TConfText(this);
-    if (!Form5) Form5 = new TForm5(this);
+    if (!ConfText) {
+        ConfText = new OverlayDialog(this);
+        connect(ConfText, &OverlayDialog::stampChanged, this, [](const QString& f, const QString& p) {
+            StampFormat.Set(f.toStdString());
+            StampPrefix.Set(p.toStdString());
+        });
+    }
+    if (!Form5) Form5 = new OutputNameDialog(this);
 
     // 570 pixels high, as far as the size limits allow.
     resize(width(), 570);
@@ -101,7 +107,7 @@ void TForm1::FormCreate() {
 
     gain->SetPosition(10);
 
-    if (Splash) Splash->SetStatus(QStringLiteral("Searching..."));
+    if (Splash) Splash->setStatus(QStringLiteral("Searching..."));
     ProcessPending();
 
     pse->setText(QStringLiteral("0"));
@@ -125,7 +131,7 @@ void TForm1::FormCreate() {
     const bool havePath = !CapturePath.isEmpty();
     butCapture->setEnabled(havePath);
     Button3->setEnabled(havePath);
-    if (havePath) Form5->BaseName = CapturePath.mid(CapturePath.lastIndexOf(u'/') + 1);
+    if (havePath) Form5->setBaseName(CapturePath.mid(CapturePath.lastIndexOf(u'/') + 1));
 
     gain->SetPosition(DecimalOr(stored.GAIN, 10));  // clamped to 0..100
     GAINChange();
@@ -170,8 +176,8 @@ void TForm1::FormCreate() {
                    QStringLiteral(" connected to ") + CameraName);
 
     if (Splash) {
-        Splash->SetStatusColor(QColor(0, 128, 0));
-        Splash->SetStatus(CameraName + QStringLiteral(" Found"));
+        Splash->setStatusColor(QColor(0, 128, 0));
+        Splash->setStatus(CameraName + QStringLiteral(" Found"));
     }
     ProcessPending();
     WaitProcessing(SplashDelayMs);

@@ -1,14 +1,12 @@
 #include "shell/ProgramBlock.h"
 
-#include <QLineEdit>
-
-#include "controls/FileName.h"
-#include "controls/VKEY.h"
-#include "display/ConfigOverlay.h"
+#include "controls/OnScreenKeyboard.h"
+#include "controls/OutputNameDialog.h"
 #include "display/FocusWindow.h"
+#include "display/OverlayDialog.h"
 #include "platform/InstanceLock.h"
-#include "shell/DoubleInst.h"
 #include "shell/Main.h"
+#include "shell/SecondInstanceWindow.h"
 
 bool CheckSingleInstance(const std::function<void()>& showError) {
     // A lock that cannot be created says nothing about other instances: go on.
@@ -17,26 +15,18 @@ bool CheckSingleInstance(const std::function<void()>& showError) {
     return false;
 }
 
-TAuxWindows CreateAuxiliaryWindows(TForm1& form) {
-    TAuxWindows w;
-    w.Keyboard = new TForm4;
-    w.Keyboard->hide();
-    w.ErrorWindow = new TForm6;
-    w.ErrorWindow->hide();
-    Form6 = w.ErrorWindow;
-    w.Focus = new TFocusForm;
-    w.Focus->hide();
-    form.FocusForm = w.Focus;
+AuxiliaryWindows CreateAuxiliaryWindows(TForm1& form) {
+    AuxiliaryWindows w;
+    w.keyboard = new OnScreenKeyboard;
+    w.keyboard->hide();
+    w.errorWindow = new SecondInstanceWindow;
+    w.errorWindow->hide();
+    w.focus = new TFocusForm;
+    w.focus->hide();
+    form.FocusForm = w.focus;
 
-    if (form.Form5) form.Form5->AttachKeyboard(w.Keyboard);
-    QPointer<TForm4> keyboard(w.Keyboard);
-    OverlayKeyboardToggle = [keyboard](QWidget* dialog, QLineEdit* edit) {
-        if (!keyboard) return;
-        keyboard->ShowBelow(dialog);
-        if (edit) edit->setFocus();
-    };
-    OverlayKeyboardHide = [keyboard] {
-        if (keyboard) keyboard->hide();
-    };
+    // Both dialogs type with the same keyboard.
+    if (form.Form5) form.Form5->attachKeyboard(w.keyboard);
+    if (form.ConfText) form.ConfText->attachKeyboard(w.keyboard);
     return w;
 }

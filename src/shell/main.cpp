@@ -9,7 +9,7 @@
 #include "platform/Halt.h"
 #include "platform/Message.h"
 #include "shell/AppInfo.h"
-#include "shell/DoubleInst.h"
+#include "shell/SecondInstanceWindow.h"
 #include "shell/ProgramBlock.h"
 #include "shell/SignalCloser.h"
 #include "shell/SplashScreen.h"
@@ -29,9 +29,9 @@ int main(int argc, char** argv) {
     });
 
     // A second instance says so and ends before it touches the camera or the settings.
-    if (!CheckSingleInstance(MultiInstance1ForceClose)) Halt(1);
+    if (!CheckSingleInstance(ShowSecondInstanceError)) Halt(1);
 
-    auto* splash = new TSplash;
+    auto* splash = new SplashScreen;
     splash->show();
     QCoreApplication::processEvents();
 
@@ -44,10 +44,14 @@ int main(int argc, char** argv) {
     });
 
     // With the codec set to "Ask when opening", every AVI part asks for its codec.
-    SetAviCodecChooser(
-        [](const std::vector<AviCodec>& offered, const std::string& partName, int32_t& fourcc) {
-            return ChooseCodec(QApplication::activeWindow(), offered, partName, fourcc);
-        });
+    SetAviCodecChooser([lastChoice = PackFourCC('I', 'Y', 'U', 'V')](
+                           const std::vector<AviCodec>& offered, const std::string& partName,
+                           int32_t& fourcc) mutable {
+        // The codec chosen last is offered first for the next part.
+        if (!ChooseCodec(QApplication::activeWindow(), offered, partName, lastChoice)) return false;
+        fourcc = lastChoice;
+        return true;
+    });
 
     form = new TForm1;
     form->Splash = splash;

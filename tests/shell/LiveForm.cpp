@@ -7,7 +7,6 @@
 #include <QThread>
 
 #include "acquisition/VideoCapture.h"
-#include "display/ConfigOverlay.h"
 #include "display/FocusWindow.h"
 #include "display/Histogram.h"
 #include "display/Measure.h"
@@ -58,7 +57,6 @@ DisplayStateGuard::~DisplayStateGuard() {
 void DisplayStateGuard::Reset() {
     testclock::SetMillis(nullptr);
     ZoomPercent = 100;
-    StampVisible = false;
     CurrentStampText.Set(std::string());
     ColorCamera = false;
     FocusPointX = -1;

@@ -40,9 +40,7 @@ void BM_RenderPreview(benchmark::State& state) {
     const int channels = static_cast<int>(state.range(0));
     const int zoom = static_cast<int>(state.range(1));
     const int32_t savedZoom = ZoomPercent;
-    const bool savedVisible = StampVisible;
     ZoomPercent = zoom;
-    StampVisible = false;
 
     cv::Mat frame = TestFrame(channels);
     QImage picture, focus;
@@ -74,7 +72,6 @@ void BM_RenderPreview(benchmark::State& state) {
     state.counters["fps"] =
         benchmark::Counter(static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
     ZoomPercent = savedZoom;
-    StampVisible = savedVisible;
 }
 BENCHMARK(BM_RenderPreview)
     ->ArgNames({"channels", "zoom"})

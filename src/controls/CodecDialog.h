@@ -8,28 +8,26 @@
 
 #include "recording/AviWriter.h"
 
-class QLabel;
 class QListWidget;
-class QPushButton;
 
-class TCodecDialog : public QDialog {
+class CodecDialog : public QDialog {
+    Q_OBJECT
   public:
-    TCodecDialog(const std::vector<AviCodec>& offered, const std::string& partName,
-                 QWidget* parent = nullptr);
+    // Offers `offered` for the part file `partName`; the row of `preferred` is selected
+    // first (the first row when that codec is not offered).
+    CodecDialog(const std::vector<AviCodec>& offered, const std::string& partName,
+                int32_t preferred, QWidget* parent = nullptr);
 
     // The codec of the selected row; false when nothing is selected.
-    bool Selected(int32_t& fourcc) const;
-
-    QLabel* Prompt;
-    QListWidget* List;
-    QPushButton* OkButton;
-    QPushButton* CancelButton;
+    bool selected(int32_t& fourcc) const;
 
   private:
     std::vector<AviCodec> offered_;
+    QListWidget* list_;
 };
 
-// Shows the dialog modally. True with the chosen codec in `fourcc`; false for Cancel or
-// when no codec is offered. The codec chosen last is selected at the next call.
+// Shows the dialog modally with the codec `fourcc` selected first. True with the chosen
+// codec in `fourcc`; false, `fourcc` unchanged, for Cancel or when no codec is offered.
+// Passing the same variable each time offers the last choice first.
 bool ChooseCodec(QWidget* parent, const std::vector<AviCodec>& offered, const std::string& partName,
                  int32_t& fourcc);

@@ -3,9 +3,9 @@
 #include <algorithm>
 #include <opencv2/imgproc.hpp>
 
-#include "display/ConfigOverlay.h"
 #include "display/FocusWindow.h"
 #include "display/PictureView.h"
+#include "display/StampOverlay.h"
 #include "platform/Rounding.h"
 
 QList<QRgb> BuildLevelsPalette(int black, int white, int limit, int shade) {

@@ -17,7 +17,7 @@
 
 #include "acquisition/CameraLib.h"
 #include "acquisition/CaptureThread.h"
-#include "controls/FileName.h"
+#include "controls/OutputNameDialog.h"
 #include "platform/Message.h"
 #include "recording/FileNames.h"
 #include "shell/CapturePath.h"
@@ -241,7 +241,7 @@ void CapturePanel::setCapturePath(const QString& path) {
     capturePath_ = TrimBlanks(path);
     if (!capturePath_.isEmpty()) {
         SplitPath(capturePath_, captureDirectory_, baseName_);
-        if (nameDialog_) nameDialog_->BaseName = baseName_;
+        if (nameDialog_) nameDialog_->setBaseName(baseName_);
     }
     updateButtons();
 }
@@ -263,10 +263,9 @@ void CapturePanel::chooseLocation() {
 void CapturePanel::chooseFileName() {
     if (!nameDialog_) return;
     setCapturePath(capturePath_);
-    nameDialog_->BaseName = baseName_;
-    nameDialog_->Edit1->setText(baseName_);
-    nameDialog_->Execute(window());
-    baseName_ = nameDialog_->BaseName;
+    nameDialog_->setBaseName(baseName_);
+    nameDialog_->execOver(window());
+    baseName_ = nameDialog_->baseName();
     storePath(JoinPath(captureDirectory_, baseName_));
 }
 

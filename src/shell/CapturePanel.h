@@ -12,7 +12,7 @@
 
 class CaptureThread;
 class FrameHandoff;
-class TForm5;
+class OutputNameDialog;
 class QAction;
 class QActionGroup;
 class QComboBox;
@@ -52,7 +52,7 @@ class CapturePanel : public QFrame, private RecordingView {
     void chooseLocation();
     std::function<QString(QWidget* owner)> chooseFolder;
     // "Set Capture Filename": the output-name dialog.
-    void setOutputNameDialog(TForm5* dialog) { nameDialog_ = dialog; }
+    void setOutputNameDialog(OutputNameDialog* dialog) { nameDialog_ = dialog; }
     void chooseFileName();
 
     // Starts a SER or AVI recording, or a FIT or BMP series (the two capture buttons).
@@ -88,7 +88,7 @@ class CapturePanel : public QFrame, private RecordingView {
     RecordingController& recorder_;
     FrameHandoff& handoff_;
     StatusPanels& status_;
-    TForm5* nameDialog_ = nullptr;
+    OutputNameDialog* nameDialog_ = nullptr;
     std::function<int()> exposureMs_;
     bool colorCamera_ = true;
     CaptureFormat format_ = CaptureFormat::Fit;

@@ -10,8 +10,9 @@
 #include <QTimer>
 
 #include "acquisition/CaptureThread.h"
-#include "controls/FileName.h"
-#include "display/ConfigOverlay.h"
+#include "controls/OnScreenKeyboard.h"
+#include "controls/OutputNameDialog.h"
+#include "controls/OverlayDialog.h"
 #include "display/FocusWindow.h"
 #include "platform/Clock.h"
 #include "platform/Halt.h"
@@ -103,14 +104,13 @@ void MainWindow::buildPanels() {
     row->addWidget(levels);
 
     // The dialogs owned by the main window: overlay properties and output names.
-    overlayDialog_ = new TConfText(this);
-    overlayDialog_->OnFormatChosen = [this](const std::string& format) {
-        capture_->StampFormat.Set(format);
-    };
-    overlayDialog_->OnPrefixChanged = [this](const std::string& prefix) {
-        capture_->StampPrefix.Set(prefix);
-    };
-    nameDialog_ = new TForm5(this);
+    overlayDialog_ = new OverlayDialog(this);
+    connect(overlayDialog_, &OverlayDialog::stampChanged, this,
+            [this](const QString& format, const QString& prefix) {
+                capture_->StampFormat.Set(format.toStdString());
+                capture_->StampPrefix.Set(prefix.toStdString());
+            });
+    nameDialog_ = new OutputNameDialog(this);
     capturePanel_->setOutputNameDialog(nameDialog_);
     capturePanel_->setExposureSource([this] { return exposurePanel_->exposureMs(); });
 
@@ -177,8 +177,13 @@ void MainWindow::showFocusWindow() {
 }
 
 void MainWindow::configureOverlay() {
-    // Returns once the dialog is hidden again; frames keep arriving meanwhile.
-    ShowConfTextAndWait(overlayDialog_, this);
+    // Returns once the dialog is closed again; frames keep arriving meanwhile.
+    overlayDialog_->execOver(this);
+}
+
+void MainWindow::attachKeyboard(OnScreenKeyboard* keyboard) {
+    nameDialog_->attachKeyboard(keyboard);
+    overlayDialog_->attachKeyboard(keyboard);
 }
 
 // ---- the frame hand-off

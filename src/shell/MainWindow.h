@@ -24,9 +24,10 @@ class PictureArea;
 class RecordingController;
 class StatusPanels;
 class SubframePanel;
-class TConfText;
-class TForm5;
-class TSplash;
+class OnScreenKeyboard;
+class OutputNameDialog;
+class OverlayDialog;
+class SplashScreen;
 
 class MainWindow : public QMainWindow {
     Q_OBJECT
@@ -47,14 +48,15 @@ class MainWindow : public QMainWindow {
 
     // Settable before start(): the splash to report to (may be null), how long the
     // "<camera> Found" line stays readable, and how the camera library is loaded.
-    TSplash* splash = nullptr;
+    SplashScreen* splash = nullptr;
     int splashDelayMs = 2000;
     std::function<bool(std::string* error)> loadCameraLibrary;
 
     // The focus aid, made by the program block after the window.
     void setFocusWindow(FocusWindow* window) { focusWindow_ = window; }
     FocusWindow* focusWindow() const { return focusWindow_; }
-    TForm5* outputNameDialog() const { return nameDialog_; }
+    // The dialogs type with the on-screen keyboard.
+    void attachKeyboard(OnScreenKeyboard* keyboard);
 
     // The parts of the window, for the program block, the tests and the benchmarks.
     CaptureThread& capture() { return *capture_; }
@@ -105,8 +107,8 @@ class MainWindow : public QMainWindow {
     CapturePanel* capturePanel_ = nullptr;
     PictureArea* pictureArea_ = nullptr;
     FocusWindow* focusWindow_ = nullptr;
-    TConfText* overlayDialog_ = nullptr;
-    TForm5* nameDialog_ = nullptr;
+    OverlayDialog* overlayDialog_ = nullptr;
+    OutputNameDialog* nameDialog_ = nullptr;
 
     QString cameraName_;
     StoredSettings saved_;

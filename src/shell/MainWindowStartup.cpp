@@ -9,7 +9,7 @@
 
 #include "acquisition/CameraLib.h"
 #include "acquisition/CaptureThread.h"
-#include "display/ConfigOverlay.h"
+#include "controls/OverlayDialog.h"
 #include "display/FocusWindow.h"
 #include "platform/Halt.h"
 #include "platform/Message.h"
@@ -47,7 +47,7 @@ void MainWindow::start() {
     capture_->ExposureMs = 100;
     exposurePanel_->setGain(10);
 
-    if (splash) splash->SetStatus(QStringLiteral("Searching..."));
+    if (splash) splash->setStatus(QStringLiteral("Searching..."));
     ProcessPending();
 
     capturePanel_->setPauseText(QStringLiteral("0"));
@@ -59,8 +59,8 @@ void MainWindow::start() {
     openCamera();
 
     if (splash) {
-        splash->SetStatusColor(QColor(0, 128, 0));
-        splash->SetStatus(cameraName_ + QStringLiteral(" Found"));
+        splash->setStatusColor(QColor(0, 128, 0));
+        splash->setStatus(cameraName_ + QStringLiteral(" Found"));
     }
     ProcessPending();
     WaitProcessing(splashDelayMs);

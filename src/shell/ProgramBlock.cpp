@@ -1,14 +1,12 @@
 #include "shell/ProgramBlock.h"
 
-#include <QLineEdit>
-
-#include "controls/FileName.h"
-#include "controls/VKEY.h"
-#include "display/ConfigOverlay.h"
+#include "controls/OnScreenKeyboard.h"
+#include "controls/OutputNameDialog.h"
 #include "display/FocusWindow.h"
+#include "controls/OverlayDialog.h"
 #include "platform/InstanceLock.h"
-#include "shell/DoubleInst.h"
 #include "shell/MainWindow.h"
+#include "shell/SecondInstanceWindow.h"
 
 bool CheckSingleInstance(const std::function<void()>& showError) {
     // A lock that cannot be created says nothing about other instances: go on.
@@ -17,26 +15,17 @@ bool CheckSingleInstance(const std::function<void()>& showError) {
     return false;
 }
 
-TAuxWindows CreateAuxiliaryWindows(MainWindow& form) {
-    TAuxWindows w;
-    w.Keyboard = new TForm4;
-    w.Keyboard->hide();
-    w.ErrorWindow = new TForm6;
-    w.ErrorWindow->hide();
-    Form6 = w.ErrorWindow;
-    w.Focus = new FocusWindow;
-    w.Focus->hide();
-    form.setFocusWindow(w.Focus);
+AuxiliaryWindows CreateAuxiliaryWindows(MainWindow& form) {
+    AuxiliaryWindows w;
+    w.keyboard = new OnScreenKeyboard;
+    w.keyboard->hide();
+    w.errorWindow = new SecondInstanceWindow;
+    w.errorWindow->hide();
+    w.focus = new FocusWindow;
+    w.focus->hide();
+    form.setFocusWindow(w.focus);
 
-    if (form.outputNameDialog()) form.outputNameDialog()->AttachKeyboard(w.Keyboard);
-    QPointer<TForm4> keyboard(w.Keyboard);
-    OverlayKeyboardToggle = [keyboard](QWidget* dialog, QLineEdit* edit) {
-        if (!keyboard) return;
-        keyboard->ShowBelow(dialog);
-        if (edit) edit->setFocus();
-    };
-    OverlayKeyboardHide = [keyboard] {
-        if (keyboard) keyboard->hide();
-    };
+    // Both dialogs type with the same keyboard.
+    form.attachKeyboard(w.keyboard);
     return w;
 }

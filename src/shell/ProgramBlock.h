@@ -2,10 +2,10 @@
 // Pieces of the program block (main.cpp) that are tested on their own.
 #include <functional>
 
+class OnScreenKeyboard;
+class SecondInstanceWindow;
 class FocusWindow;
 class MainWindow;
-class TForm4;
-class TForm6;
 
 // The single-instance check, before anything opens the camera: true when this is the only
 // running instance (or when that cannot be told). Otherwise shows the error window until
@@ -16,9 +16,9 @@ bool CheckSingleInstance(const std::function<void()>& showError);
 // keyboard, the single-instance error window and the focus aid. The keyboard serves the
 // output-name dialog and the overlay dialog; the focus aid is hidden again by the exit
 // procedure.
-struct TAuxWindows {
-    TForm4* Keyboard = nullptr;
-    TForm6* ErrorWindow = nullptr;
-    FocusWindow* Focus = nullptr;
+struct AuxiliaryWindows {
+    OnScreenKeyboard* keyboard = nullptr;
+    SecondInstanceWindow* errorWindow = nullptr;
+    FocusWindow* focus = nullptr;
 };
-TAuxWindows CreateAuxiliaryWindows(MainWindow& form);
+AuxiliaryWindows CreateAuxiliaryWindows(MainWindow& form);

@@ -26,7 +26,7 @@ QLabel* MakeLabel(QWidget* parent, const QString& family, int pixelSize, const Q
 }
 }  // namespace
 
-TSplash::TSplash(QWidget* parent)
+SplashScreen::SplashScreen(QWidget* parent)
     : QWidget(parent, Qt::SplashScreen | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint) {
     setObjectName(QStringLiteral("Splash"));
     // Never drawn (no title bar); names the window for window lists and tools.
@@ -37,51 +37,51 @@ TSplash::TSplash(QWidget* parent)
     pal.setColor(QPalette::Window, kSkyBlue);
     setPalette(pal);
 
-    Label1 = MakeLabel(this, QStringLiteral("Tahoma"), 19, Qt::yellow);
-    Label1->setObjectName(QStringLiteral("Label1"));
-    Label1->setText(QString::fromLatin1(AppName) + QString::fromLatin1(AppVersion));
-    Label1->adjustSize();
-    Label1->move(48, 199);
+    QLabel* title = MakeLabel(this, QStringLiteral("Tahoma"), 19, Qt::yellow);
+    title->setObjectName(QStringLiteral("Label1"));
+    title->setText(QString::fromLatin1(AppName) + QString::fromLatin1(AppVersion));
+    title->adjustSize();
+    title->move(48, 199);
 
-    Label2 = MakeLabel(this, QStringLiteral("Verdana"), 16, Qt::red);
-    Label2->setObjectName(QStringLiteral("Label2"));
-    SetStatus(QStringLiteral("Connecting"));
-    CentreOnScreen();
+    status_ = MakeLabel(this, QStringLiteral("Verdana"), 16, Qt::red);
+    status_->setObjectName(QStringLiteral("Label2"));
+    setStatus(QStringLiteral("Connecting"));
+    centreOnScreen();
 }
 
-void TSplash::SetStatus(const QString& text) {
-    Label2->setText(text);
+void SplashScreen::setStatus(const QString& text) {
+    status_->setText(text);
     // A line wider than the window (a long camera name) wraps, right-aligned, instead
     // of running off the left edge.
     const int room = width() - 20;
-    const bool wrap = Label2->fontMetrics().horizontalAdvance(text) > room;
-    Label2->setWordWrap(wrap);
-    Label2->setAlignment(Qt::AlignRight | Qt::AlignTop);
+    const bool wrap = status_->fontMetrics().horizontalAdvance(text) > room;
+    status_->setWordWrap(wrap);
+    status_->setAlignment(Qt::AlignRight | Qt::AlignTop);
     if (wrap) {
-        Label2->setFixedWidth(room);
-        Label2->setFixedHeight(Label2->heightForWidth(room));
+        status_->setFixedWidth(room);
+        status_->setFixedHeight(status_->heightForWidth(room));
     } else {
-        Label2->setMinimumSize(0, 0);
-        Label2->setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
-        Label2->adjustSize();
+        status_->setMinimumSize(0, 0);
+        status_->setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
+        status_->adjustSize();
     }
-    Label2->move(width() - Label2->width() - 10, 8);
+    status_->move(width() - status_->width() - 10, 8);
 }
 
-void TSplash::SetStatusColor(const QColor& color) {
-    QPalette pal = Label2->palette();
+void SplashScreen::setStatusColor(const QColor& color) {
+    QPalette pal = status_->palette();
     pal.setColor(QPalette::WindowText, color);
-    Label2->setPalette(pal);
+    status_->setPalette(pal);
 }
 
-void TSplash::CentreOnScreen() {
+void SplashScreen::centreOnScreen() {
     QScreen* screen = this->screen() ? this->screen() : QGuiApplication::primaryScreen();
     if (!screen) return;
     const QRect area = screen->geometry();
     move(area.center() - QPoint(width() / 2, height() / 2));
 }
 
-void TSplash::paintEvent(QPaintEvent*) {
+void SplashScreen::paintEvent(QPaintEvent*) {
     if (picture_.size() != size()) picture_ = DrawSplashPicture(width(), height());
     QPainter p(this);
     p.drawImage(rect(), picture_);

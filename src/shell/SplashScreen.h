@@ -6,21 +6,20 @@
 
 class QLabel;
 
-class TSplash : public QWidget {
+// Its labels: "Label1", program name and version near the bottom; "Label2", the status
+// line, right-aligned near the top.
+class SplashScreen : public QWidget {
     Q_OBJECT
   public:
-    explicit TSplash(QWidget* parent = nullptr);
-
-    QLabel* Label1 = nullptr;  // program name and version, near the bottom
-    QLabel* Label2 = nullptr;  // status line, right-aligned near the top
+    explicit SplashScreen(QWidget* parent = nullptr);
 
     // Shows `text` in the status line, its right edge 10 pixels from the window's edge.
-    void SetStatus(const QString& text);
+    void setStatus(const QString& text);
     // Colour of the status line (red until changed).
-    void SetStatusColor(const QColor& color);
+    void setStatusColor(const QColor& color);
 
     // Centres the window on the screen it is on.
-    void CentreOnScreen();
+    void centreOnScreen();
 
     static constexpr int kWidth = 238;
     static constexpr int kHeight = 226;
@@ -29,6 +28,7 @@ class TSplash : public QWidget {
     void paintEvent(QPaintEvent* event) override;
 
   private:
+    QLabel* status_;
     QImage picture_;
 };
 

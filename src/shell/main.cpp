@@ -13,8 +13,8 @@
 #include "recording/RecordingController.h"
 #include "shell/AppInfo.h"
 #include "shell/CommandLine.h"
-#include "shell/DoubleInst.h"
 #include "shell/MainWindow.h"
+#include "shell/SecondInstanceWindow.h"
 #include "shell/ProgramBlock.h"
 #include "shell/SignalCloser.h"
 #include "shell/SplashScreen.h"
@@ -53,9 +53,9 @@ int main(int argc, char** argv) {
     });
 
     // A second instance says so and ends before it touches the camera or the settings.
-    if (!CheckSingleInstance(MultiInstance1ForceClose)) Halt(1);
+    if (!CheckSingleInstance(ShowSecondInstanceError)) Halt(1);
 
-    auto* splash = new TSplash;
+    auto* splash = new SplashScreen;
     splash->show();
     QCoreApplication::processEvents();
 
@@ -88,10 +88,15 @@ int main(int argc, char** argv) {
         return LoadChosenCamera(name, error) && ApplyCameraOptions(options, error);
     };
     // With the codec set to "Ask when opening", every AVI part asks for its codec.
-    form->recorder().avi().setCodecChooser(
-        [](const std::vector<AviCodec>& offered, const std::string& partName, int32_t& fourcc) {
-            return ChooseCodec(QApplication::activeWindow(), offered, partName, fourcc);
-        });
+    form->recorder().avi().setCodecChooser([lastChoice = PackFourCC('I', 'Y', 'U', 'V')](
+                                               const std::vector<AviCodec>& offered,
+                                               const std::string& partName,
+                                               int32_t& fourcc) mutable {
+        // The codec chosen last is offered first for the next part.
+        if (!ChooseCodec(QApplication::activeWindow(), offered, partName, lastChoice)) return false;
+        fourcc = lastChoice;
+        return true;
+    });
     form->start();
 
     // Hidden until asked for; they live until the process ends.

@@ -4,7 +4,6 @@
 #include <QApplication>
 
 #include "TestApp.h"
-#include "display/ConfigOverlay.h"
 #include "display/FocusWindow.h"
 #include "display/PreviewRenderer.h"
 #include "display/PictureView.h"
@@ -94,9 +93,7 @@ TEST(FocusStep, RefusesMismatchedPicturesAndEmptyRegions) {
 
 TEST(FocusStep, RenderFillsTheVisibleFocusPictureInColourAndLeavesTheFrame) {
     const int32_t zoom = ZoomPercent;
-    const bool visible = StampVisible;
     ZoomPercent = 50;
-    StampVisible = false;
     cv::Mat frame(200, 300, CV_8UC3);
     cv::RNG(7).fill(frame, cv::RNG::UNIFORM, 0, 256);
     const cv::Mat before = frame.clone();
@@ -105,7 +102,6 @@ TEST(FocusStep, RenderFillsTheVisibleFocusPictureInColourAndLeavesTheFrame) {
     QImage picture, focus;
     ASSERT_TRUE(RenderPreview(frame, picture, focus, true));
     ZoomPercent = zoom;
-    StampVisible = visible;
     EXPECT_EQ(cv::norm(frame, before, cv::NORM_INF), 0.0);
     ASSERT_EQ(focus.format(), QImage::Format_BGR888);
     // Top-left block shows frame pixel (130, 79), bottom-right (170, 119).

@@ -2,31 +2,27 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
-#include <QButtonGroup>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QSignalSpy>
+#include <QTest>
 #include <QTimer>
 #include <QToolButton>
 #include <opencv2/imgproc.hpp>
 
 #include "TestApp.h"
 #include "acquisition/VideoCapture.h"
-#include "display/ConfigOverlay.h"
+#include "controls/OverlayDialog.h"
+#include "display/StampOverlay.h"
 #include "platform/DateTime.h"
 
 namespace {
 
 struct OverlayGuard {
-    bool visible = StampVisible;
-    ~OverlayGuard() {
-        StampVisible = visible;
-        CurrentStampText.Set("");
-        OverlayKeyboardToggle = nullptr;
-        OverlayKeyboardHide = nullptr;
-    }
+    ~OverlayGuard() { CurrentStampText.Set(""); }
 };
 
 // Pixels that differ between two images of the same size, as a bounding box; count in n.
@@ -59,23 +55,24 @@ TEST(StampText, DrawnOnlyWhenVisibleAndNotEmpty) {
     cv::Mat frame(50, 200, CV_8UC1, cv::Scalar(30));
     const cv::Mat before = frame.clone();
     CurrentStampText.Set("M42 ");
-    StampVisible = false;
-    DrawStampText(frame);
+    StampOverlay stamp;
+    stamp.draw(frame);  // hidden at the start
     EXPECT_EQ(cv::norm(frame, before, cv::NORM_INF), 0.0);
 
-    StampVisible = true;
+    stamp.setVisible(true);
     CurrentStampText.Set("");
-    DrawStampText(frame);
+    stamp.draw(frame);
     EXPECT_EQ(cv::norm(frame, before, cv::NORM_INF), 0.0);
 
     cv::Mat none;
-    DrawStampText(none);  // no image: nothing happens
+    stamp.draw(none);  // no image: nothing happens
     EXPECT_TRUE(none.empty());
 }
 
 TEST(StampText, WhiteGlyphsOnTheBaseLineAtTwentyTwenty) {
     OverlayGuard guard;
-    StampVisible = true;
+    StampOverlay stamp;
+    stamp.setVisible(true);
     const std::string text = "21:05:09.042";
     CurrentStampText.Set(text);
     int baseline = 0;
@@ -83,7 +80,7 @@ TEST(StampText, WhiteGlyphsOnTheBaseLineAtTwentyTwenty) {
 
     cv::Mat grey(60, 200, CV_8UC1, cv::Scalar(30));
     const cv::Mat greyBefore = grey.clone();
-    DrawStampText(grey);
+    stamp.draw(grey);
     int n = 0;
     const cv::Rect box = ChangedBox(grey, greyBefore, n);
     EXPECT_GT(n, 30);
@@ -98,7 +95,7 @@ TEST(StampText, WhiteGlyphsOnTheBaseLineAtTwentyTwenty) {
 
     cv::Mat colour(60, 200, CV_8UC3, cv::Scalar(10, 20, 30));
     const cv::Mat colourBefore = colour.clone();
-    DrawStampText(colour);
+    stamp.draw(colour);
     const cv::Rect colourBox = ChangedBox(colour, colourBefore, n);
     EXPECT_EQ(colourBox, box);
     cv::Mat mask;
@@ -108,95 +105,113 @@ TEST(StampText, WhiteGlyphsOnTheBaseLineAtTwentyTwenty) {
 
 TEST(StampText, NarrowFrameCutsTheTextAtItsEdge) {
     OverlayGuard guard;
-    StampVisible = true;
     CurrentStampText.Set("03/03/2011 21:05:09.042");
     cv::Mat buffer(40, 120, CV_8UC1, cv::Scalar(0));
     cv::Mat frame = buffer(cv::Rect(0, 0, 50, 40));  // a view: its right neighbours stay
-    DrawStampText(frame);
+    PutStampText(frame, CurrentStampText.Get());
     EXPECT_GT(cv::countNonZero(frame.colRange(45, 50)), 0);  // text runs to the edge
     EXPECT_EQ(cv::countNonZero(buffer.colRange(50, 120)), 0);
 }
 
+namespace {
+template <class T>
+T* Child(const QWidget& w, const char* name) {
+    T* child = w.findChild<T*>(name);
+    EXPECT_NE(child, nullptr) << name;
+    return child;
+}
+}  // namespace
+
 TEST(StampDialog, ItemsCarrySamplesOfTheCreationMoment) {
     EnsureApp();
-    OverlayGuard guard;
-    StampFormat.Set("");
-    TConfText dialog(nullptr, SampleMoment());
+    OverlayDialog dialog(nullptr, SampleMoment());
     EXPECT_EQ(dialog.windowTitle(), "Text Overlay Properties");
     EXPECT_EQ(dialog.size(), QSize(353, 202));
     EXPECT_TRUE(dialog.windowFlags() & Qt::FramelessWindowHint);
     EXPECT_TRUE(dialog.windowFlags() & Qt::WindowStaysOnTopHint);
     EXPECT_TRUE(dialog.isHidden());
-    EXPECT_EQ(dialog.RadioGroup1->title(), "Date/Time format select");
-    EXPECT_EQ(dialog.RadioGroup1->size(), QSize(339, 129));
-    EXPECT_EQ(dialog.Label2->text(), "Text Prefix");
-    EXPECT_EQ(dialog.fixed->width(), 273);
-    EXPECT_EQ(dialog.Button1->text(), "OK");
-    EXPECT_TRUE(dialog.AdvGlassButton1->text().isEmpty());
-    EXPECT_FALSE(dialog.AdvGlassButton1->icon().isNull());
+    EXPECT_EQ(Child<QGroupBox>(dialog, "RadioGroup1")->title(), "Date/Time format select");
+    EXPECT_EQ(Child<QGroupBox>(dialog, "RadioGroup1")->size(), QSize(339, 129));
+    EXPECT_EQ(Child<QLabel>(dialog, "Label2")->text(), "Text Prefix");
+    EXPECT_EQ(Child<QLineEdit>(dialog, "fixed")->width(), 273);
+    EXPECT_EQ(Child<QPushButton>(dialog, "Button1")->text(), "OK");
+    EXPECT_TRUE(Child<QToolButton>(dialog, "AdvGlassButton1")->text().isEmpty());
+    EXPECT_FALSE(Child<QToolButton>(dialog, "AdvGlassButton1")->icon().isNull());
 
     const QStringList expected = {
         "No Data", "Date (03/03/2011)", "Date/Time (s) (03/03/2011 21:05:09)",
         "Date/Time(ms) (03/03/2011 21:05:09.042)", "Time(ms) (21:05:09.042)"};
-    ASSERT_EQ(dialog.RadioItems->buttons().size(), 5);
-    for (int i = 0; i < 5; ++i) EXPECT_EQ(dialog.RadioItems->button(i)->text(), expected[i]);
-    EXPECT_EQ(dialog.ItemIndex(), 3);
-    EXPECT_EQ(StampFormat.Get(), "dd/mm/yyyy hh:mm:ss.zzz");
+    const auto items = dialog.findChildren<QRadioButton*>();
+    ASSERT_EQ(items.size(), 5);
+    for (int i = 0; i < 5; ++i) EXPECT_EQ(items[i]->text(), expected[i]);
+    EXPECT_EQ(dialog.itemIndex(), 3);
+    EXPECT_EQ(dialog.format(), "dd/mm/yyyy hh:mm:ss.zzz");
+    EXPECT_EQ(dialog.prefix(), "");
 }
 
 TEST(StampDialog, ChoicesTakeEffectAsTheyAreMade) {
     EnsureApp();
-    OverlayGuard guard;
+    OverlayDialog dialog(nullptr, SampleMoment());
+    QSignalSpy changes(&dialog, &OverlayDialog::stampChanged);
     int hides = 0;
     QWidget* toggledDialog = nullptr;
-    QLineEdit* toggledEdit = nullptr;
-    OverlayKeyboardHide = [&] { ++hides; };
-    OverlayKeyboardToggle = [&](QWidget* d, QLineEdit* e) {
-        toggledDialog = d;
-        toggledEdit = e;
-    };
-    TConfText dialog(nullptr, SampleMoment());
+    QObject::connect(&dialog, &KeyboardDialog::keyboardHideRequested, [&] { ++hides; });
+    QObject::connect(&dialog, &KeyboardDialog::keyboardToggleRequested,
+                     [&](QWidget* d) { toggledDialog = d; });
     dialog.show();
     QApplication::processEvents();
+    const auto items = dialog.findChildren<QRadioButton*>();
+    ASSERT_EQ(items.size(), 5);
+    auto* prefix = Child<QLineEdit>(dialog, "fixed");
+    auto last = [&] {
+        EXPECT_FALSE(changes.isEmpty());
+        return changes.isEmpty()
+                   ? QStringList()
+                   : QStringList{changes.last()[0].toString(), changes.last()[1].toString()};
+    };
 
-    dialog.RadioItems->button(0)->click();
-    EXPECT_EQ(StampFormat.Get(), "");
-    dialog.RadioItems->button(4)->click();
-    EXPECT_EQ(StampFormat.Get(), "hh:mm:ss.zzz");
+    items[0]->click();
+    EXPECT_EQ(last(), QStringList({"", ""}));
+    // Checked without a click, as an assistive tool does it.
+    items[4]->setChecked(true);
+    EXPECT_EQ(last(), QStringList({"hh:mm:ss.zzz", ""}));
 
-    dialog.fixed->setText("  M42 ");
-    EXPECT_EQ(StampPrefix.Get(), "  M42 ");  // as typed, blanks kept
-    dialog.fixed->clear();
-    EXPECT_EQ(StampPrefix.Get(), "");
+    prefix->setText("  M42 ");
+    EXPECT_EQ(last(), QStringList({"hh:mm:ss.zzz", "  M42 "}));  // as typed, blanks kept
+    prefix->clear();
+    EXPECT_EQ(last(), QStringList({"hh:mm:ss.zzz", ""}));
 
-    dialog.AdvGlassButton1->click();
+    Child<QToolButton>(dialog, "AdvGlassButton1")->click();
     EXPECT_EQ(toggledDialog, &dialog);
-    EXPECT_EQ(toggledEdit, dialog.fixed);
+    EXPECT_EQ(QApplication::focusWidget(), prefix);
 
-    dialog.Button1->click();
+    const qsizetype before = changes.size();
+    QTest::keyClick(prefix, Qt::Key_Escape);  // only OK closes it
+    QTest::keyClick(prefix, Qt::Key_Return);
+    EXPECT_TRUE(dialog.isVisible());
+    Child<QPushButton>(dialog, "Button1")->click();
     EXPECT_TRUE(dialog.isHidden());
     EXPECT_EQ(hides, 1);
-    EXPECT_EQ(StampFormat.Get(), "hh:mm:ss.zzz");  // OK applies nothing more
+    EXPECT_EQ(changes.size(), before);  // OK applies nothing more
 }
 
 TEST(StampDialog, ConfigurePlacesTheDialogAndWaitsUntilItIsHidden) {
-    EXPECT_EQ(ConfTextPosition(QRect(100, 50, 800, 600), 353), QPoint(323, 105));
-    EXPECT_EQ(ConfTextPosition(QRect(0, 0, 300, 200), 353), QPoint(-26, 55));  // -26.5
+    EXPECT_EQ(OverlayDialogPosition(QRect(100, 50, 800, 600), 353), QPoint(323, 105));
+    EXPECT_EQ(OverlayDialogPosition(QRect(0, 0, 300, 200), 353), QPoint(-26, 55));  // -26.5
 
     EnsureApp();
-    OverlayGuard guard;
     QWidget main;
     main.setGeometry(100, 50, 800, 600);
     main.show();
     QApplication::processEvents();
-    const QPoint expected = ConfTextPosition(main.frameGeometry(), 353);
-    TConfText dialog(&main, SampleMoment());
+    const QPoint expected = OverlayDialogPosition(main.frameGeometry(), 353);
+    OverlayDialog dialog(&main, SampleMoment());
     bool ranMeanwhile = false;
     QTimer::singleShot(10, [&] {
         ranMeanwhile = dialog.isVisible();
-        dialog.Button1->click();
+        dialog.findChild<QPushButton*>("Button1")->click();
     });
-    ShowConfTextAndWait(&dialog, &main);
+    dialog.execOver(&main);
     EXPECT_TRUE(ranMeanwhile);
     EXPECT_TRUE(dialog.isHidden());
     EXPECT_EQ(dialog.pos(), expected);

@@ -28,14 +28,12 @@ cv::Mat RandomFrame(int width, int height, int type, int seed) {
 struct DisplayStateGuard {
     int32_t zoom = ZoomPercent, black = BlackLevel, white = WhiteLevel, limit = SaturationLimit,
             shade = SaturationShade;
-    bool visible = StampVisible;
     ~DisplayStateGuard() {
         ZoomPercent = zoom;
         BlackLevel = black;
         WhiteLevel = white;
         SaturationLimit = limit;
         SaturationShade = shade;
-        StampVisible = visible;
     }
 };
 
@@ -100,7 +98,6 @@ TEST(Zoom, CommandsAcceptOnlyTheMenuChoices) {
 
 TEST(RenderPreview, DoubledPicturesAreTwoByTwoBlocksInPaddedRows) {
     DisplayStateGuard guard;
-    StampVisible = false;
     ZoomPercent = 200;
     cv::Mat frame = RandomFrame(7, 5, CV_8UC1, 1);  // 14 pixels wide: rows padded to 16
     const cv::Mat before = frame.clone();
@@ -120,7 +117,6 @@ TEST(RenderPreview, DoubledPicturesAreTwoByTwoBlocksInPaddedRows) {
 
 TEST(RenderPreview, GreyRowsOfAnOddWidthLandInTheirOwnRows) {
     DisplayStateGuard guard;
-    StampVisible = false;
     ZoomPercent = 100;
     cv::Mat buffer = RandomFrame(16, 9, CV_8UC1, 2);
     cv::Mat frame = buffer(cv::Rect(0, 0, 13, 9));  // a padded frame view, as the camera's
@@ -133,7 +129,6 @@ TEST(RenderPreview, GreyRowsOfAnOddWidthLandInTheirOwnRows) {
 
 TEST(RenderPreview, ColourFramesAreCopiedByteForByteWhenReduced) {
     DisplayStateGuard guard;
-    StampVisible = false;
     ZoomPercent = 50;
     cv::Mat frame = RandomFrame(21, 10, CV_8UC3, 3);
     QImage picture, focus;
@@ -154,7 +149,6 @@ TEST(RenderPreview, ColourFramesAreCopiedByteForByteWhenReduced) {
 
 TEST(RenderPreview, FollowsFormatChangesAndFeedsTheHiddenFocusPicture) {
     DisplayStateGuard guard;
-    StampVisible = false;
     ZoomPercent = 100;
     BlackLevel = 10;
     WhiteLevel = 200;
@@ -178,7 +172,6 @@ TEST(RenderPreview, FollowsFormatChangesAndFeedsTheHiddenFocusPicture) {
 
 TEST(RenderPreview, NeverWritesIntoACopyOfThePicture) {
     DisplayStateGuard guard;
-    StampVisible = false;
     ZoomPercent = 100;
     QImage picture, focus;
     cv::Mat first(8, 8, CV_8UC1, cv::Scalar(1));
@@ -205,14 +198,15 @@ TEST(RenderPreview, RejectsWhatItCannotShow) {
 TEST(RenderPreview, OnlyTheOverlayTextChangesTheFrame) {
     DisplayStateGuard guard;
     ZoomPercent = 200;
-    StampVisible = true;
+    StampOverlay stamp;
+    stamp.setVisible(true);
     CurrentStampText.Set("21:05:09.042");
     cv::Mat frame(60, 160, CV_8UC1, cv::Scalar(40));
     const cv::Mat before = frame.clone();
     QImage picture, focus;
     FocusPointX = 80;
     FocusPointY = 30;
-    ASSERT_TRUE(RenderPreview(frame, picture, focus, true));
+    ASSERT_TRUE(RenderPreview(frame, picture, focus, true, &stamp));
     CurrentStampText.Set("");
 
     int baseline = 0;

@@ -93,8 +93,8 @@ TEST_F(RecordFormats, EachFormatIsReadBackByAnIndependentReader) {
     form->ChooseFolder = [folder](QWidget*) { return folder; };
     form->SetCaptureLocation1->trigger();
     QTimer::singleShot(0, form.get(), [this] {
-        form->Form5->Edit1->setText(QStringLiteral("moon"));
-        form->Form5->Button1->click();
+        form->Form5->findChild<QLineEdit*>("Edit1")->setText(QStringLiteral("moon"));
+        form->Form5->findChild<QPushButton*>("Button1")->click();
     });
     form->SetCaptureFilename1->trigger();
     ASSERT_EQ(form->CapturePath, folder + QStringLiteral("/moon"));

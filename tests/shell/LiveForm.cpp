@@ -58,7 +58,6 @@ DisplayStateGuard::~DisplayStateGuard() {
 void DisplayStateGuard::Reset() {
     testclock::SetMillis(nullptr);
     ZoomPercent = 100;
-    StampVisible = false;
     CurrentStampText.Set(std::string());
     ColorCamera = false;
     FocusPointX = -1;

@@ -22,7 +22,7 @@
 #include "ShellTestEnv.h"
 #include "acquisition/CaptureThread.h"
 #include "controls/CodecDialog.h"
-#include "controls/FileName.h"
+#include "controls/OutputNameDialog.h"
 #include "platform/Clock.h"
 #include "platform/Halt.h"
 #include "platform/Message.h"
@@ -361,7 +361,7 @@ TEST_F(CaptureTest, CaptureLocationAndFilename) {
     Create(QStringLiteral("  /obs/moon  "));
     EXPECT_EQ(form->CapturePath, "/obs/moon");
     EXPECT_EQ(form->CaptureDirectory, "/obs");
-    EXPECT_EQ(form->Form5->BaseName, "moon");
+    EXPECT_EQ(form->Form5->baseName(), "moon");
 
     // Cancel in the folder dialog changes nothing; the root keeps its one "/".
     form->ChooseFolder = [](QWidget*) { return QString(); };
@@ -373,13 +373,13 @@ TEST_F(CaptureTest, CaptureLocationAndFilename) {
     EXPECT_EQ(form->Saved.FILENAME, "/moon");
 
     // Set Capture Filename, then Cancel: split and joined again unchanged.
-    QTimer::singleShot(0, form->Form5->Button2, &QPushButton::click);
+    QTimer::singleShot(0, form->Form5->findChild<QPushButton*>("Button2"), &QPushButton::click);
     form->SetCaptureFilename1Click();
     EXPECT_EQ(form->CapturePath, "/moon");
     // OK with an empty name gives CAPTURE.
     QTimer::singleShot(0, form.get(), [this] {
-        form->Form5->Edit1->clear();
-        form->Form5->Button1->click();
+        form->Form5->findChild<QLineEdit*>("Edit1")->clear();
+        form->Form5->findChild<QPushButton*>("Button1")->click();
     });
     form->SetCaptureFilename1->trigger();
     EXPECT_EQ(form->CapturePath, "/CAPTURE");
@@ -388,8 +388,8 @@ TEST_F(CaptureTest, CaptureLocationAndFilename) {
 TEST_F(CaptureTest, FirstRunNeedsFolderAndNameInEitherOrder) {
     Create(QString());
     QTimer::singleShot(0, form.get(), [this] {
-        form->Form5->Edit1->setText(QStringLiteral("jupiter"));
-        form->Form5->Button1->click();
+        form->Form5->findChild<QLineEdit*>("Edit1")->setText(QStringLiteral("jupiter"));
+        form->Form5->findChild<QPushButton*>("Button1")->click();
     });
     form->SetCaptureFilename1Click();
     EXPECT_EQ(form->CapturePath, "");
@@ -462,9 +462,9 @@ TEST(CodecDialog, OffersTheCodecsAndReturnsTheChoice) {
     const std::vector<AviCodec> offered = {{0, "Uncompressed", true, true},
                                            {PackFourCC('M', 'J', 'P', 'G'), "MJPG", true, true}};
     {
-        TCodecDialog d(offered, "/x/moon_00000-PART1.AVI");
-        EXPECT_EQ(d.List->count(), 2);
-        EXPECT_TRUE(d.Prompt->text().contains("moon_00000-PART1.AVI"));
+        CodecDialog d(offered, "/x/moon_00000-PART1.AVI", 0);
+        EXPECT_EQ(d.findChild<QListWidget*>()->count(), 2);
+        EXPECT_TRUE(d.findChild<QLabel*>()->text().contains("moon_00000-PART1.AVI"));
     }
     int32_t fourcc = 0;
     QTimer::singleShot(0, [] {

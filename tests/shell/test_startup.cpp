@@ -25,7 +25,7 @@
 #include "platform/Halt.h"
 #include "platform/InstanceLock.h"
 #include "platform/Message.h"
-#include "shell/DoubleInst.h"
+#include "shell/SecondInstanceWindow.h"
 #include "shell/Main.h"
 #include "shell/ProgramBlock.h"
 #include "shell/SplashScreen.h"
@@ -44,7 +44,7 @@ class Startup : public ::testing::Test {
         testhalt::SetTerminate([](int code) { throw HaltCalled{code}; });
         previous_ = SetMessageHandler([this](const std::string& text) {
             messages.push_back(text);
-            splashAtMessage = splash.Label2->text();
+            splashAtMessage = splash.findChild<QLabel*>("Label2")->text();
         });
     }
     void TearDown() override {
@@ -66,7 +66,7 @@ class Startup : public ::testing::Test {
     }
 
     TempConfig config;
-    TSplash splash;
+    SplashScreen splash;
     std::vector<std::string> messages;
     QString splashAtMessage;
     MessageHandler previous_;
@@ -82,9 +82,9 @@ TEST_F(Startup, WithACameraTheWindowIsConnectedAndShown) {
     ASSERT_EQ(Create(form), -1);
 
     EXPECT_EQ(form.windowTitle(), "TarviVideo5X1.0 connected to Test Cam");
-    EXPECT_EQ(splash.Label1->text(), "TarviVideo5X1.0");
-    EXPECT_EQ(splash.Label2->text(), "Test Cam Found");
-    EXPECT_EQ(splash.Label2->palette().color(QPalette::WindowText), QColor(0, 128, 0));
+    EXPECT_EQ(splash.findChild<QLabel*>("Label1")->text(), "TarviVideo5X1.0");
+    EXPECT_EQ(splash.findChild<QLabel*>("Label2")->text(), "Test Cam Found");
+    EXPECT_EQ(splash.findChild<QLabel*>("Label2")->palette().color(QPalette::WindowText), QColor(0, 128, 0));
     EXPECT_FALSE(splash.isVisible());
     EXPECT_TRUE(form.isVisible());
     EXPECT_TRUE(messages.empty());
@@ -153,7 +153,7 @@ TEST_F(Startup, StoredValuesAreLoadedAndOutOfRangeOrGarbageFallsBack) {
     EXPECT_EQ(form.Capture->Gain.load(), 10);
 
     ASSERT_NE(form.Form5, nullptr);
-    EXPECT_EQ(form.Form5->BaseName, "moon");
+    EXPECT_EQ(form.Form5->baseName(), "moon");
 
     // What the exit writes back reflects the controls, not the raw stored texts.
     form.expos->setText("");  // an emptied field is stored as typed ...
@@ -280,35 +280,31 @@ TEST_F(Startup, AuxiliaryWindowsStartHiddenAndShareTheKeyboard) {
     cam.SetAutoRelease(true);
     MainWindow form;
     ASSERT_EQ(Create(form), -1);
-    const TAuxWindows aux = CreateAuxiliaryWindows(form);
-    std::unique_ptr<QWidget> keep[] = {std::unique_ptr<QWidget>(aux.Keyboard),
-                                       std::unique_ptr<QWidget>(aux.ErrorWindow),
-                                       std::unique_ptr<QWidget>(aux.Focus)};
-    EXPECT_EQ(form.FocusForm, aux.Focus);
-    for (QWidget* w : {static_cast<QWidget*>(aux.Keyboard), static_cast<QWidget*>(aux.ErrorWindow),
-                       static_cast<QWidget*>(aux.Focus), static_cast<QWidget*>(form.ConfText),
+    const AuxiliaryWindows aux = CreateAuxiliaryWindows(form);
+    std::unique_ptr<QWidget> keep[] = {std::unique_ptr<QWidget>(aux.keyboard),
+                                       std::unique_ptr<QWidget>(aux.errorWindow),
+                                       std::unique_ptr<QWidget>(aux.focus)};
+    EXPECT_EQ(form.FocusForm, aux.focus);
+    for (QWidget* w : {static_cast<QWidget*>(aux.keyboard), static_cast<QWidget*>(aux.errorWindow),
+                       static_cast<QWidget*>(aux.focus), static_cast<QWidget*>(form.ConfText),
                        static_cast<QWidget*>(form.Form5)})
         EXPECT_FALSE(w->isVisible());
 
     // Both dialogs toggle the same keyboard.
-    ASSERT_TRUE(OverlayKeyboardToggle);
-    OverlayKeyboardToggle(form.ConfText, nullptr);
-    EXPECT_TRUE(aux.Keyboard->isVisible());
-    OverlayKeyboardHide();
-    EXPECT_FALSE(aux.Keyboard->isVisible());
-    ASSERT_TRUE(form.Form5->KeyboardToggle);
-    form.Form5->KeyboardToggle(form.Form5);
-    EXPECT_TRUE(aux.Keyboard->isVisible());
+    form.ConfText->show();
+    form.ConfText->toggleKeyboard();
+    EXPECT_TRUE(aux.keyboard->isVisible());
+    form.ConfText->hide();
+    EXPECT_FALSE(aux.keyboard->isVisible());
+    form.Form5->toggleKeyboard();
+    EXPECT_TRUE(aux.keyboard->isVisible());
 
     // The exit procedure hides the focus aid and the overlay dialog.
-    aux.Focus->show();
+    aux.focus->show();
     form.ConfText->show();
     RunExitProcOnce();
-    EXPECT_FALSE(aux.Focus->isVisible());
+    EXPECT_FALSE(aux.focus->isVisible());
     EXPECT_FALSE(form.ConfText->isVisible());
-    OverlayKeyboardToggle = nullptr;
-    OverlayKeyboardHide = nullptr;
-    Form6 = nullptr;  // deleted with `keep`
 }
 
 TEST(SingleInstance, ASecondInstanceShowsTheErrorAndStops) {

@@ -59,17 +59,17 @@ TEST(TrackBar, ReportsMouseAndKeyRelease) {
 
 TEST(Splash, StatusLineStaysRightAlignedTenPixelsFromTheEdge) {
     EnsureApp();
-    TSplash splash;
+    SplashScreen splash;
     EXPECT_EQ(splash.size(), QSize(238, 226));
-    EXPECT_EQ(splash.Label2->text(), "Connecting");
+    EXPECT_EQ(splash.findChild<QLabel*>("Label2")->text(), "Connecting");
     for (const char* text :
          {"Searching...", "A camera with a name longer than the window Found", "x"}) {
-        splash.SetStatus(text);
-        EXPECT_EQ(splash.Label2->geometry().right() + 1, 238 - 10) << text;
-        EXPECT_EQ(splash.Label2->y(), 8);
-        EXPECT_GE(splash.Label2->x(), 10) << text;  // nothing runs off the left edge
+        splash.setStatus(text);
+        EXPECT_EQ(splash.findChild<QLabel*>("Label2")->geometry().right() + 1, 238 - 10) << text;
+        EXPECT_EQ(splash.findChild<QLabel*>("Label2")->y(), 8);
+        EXPECT_GE(splash.findChild<QLabel*>("Label2")->x(), 10) << text;  // nothing runs off the left edge
     }
-    EXPECT_EQ(splash.Label1->pos(), QPoint(48, 199));
+    EXPECT_EQ(splash.findChild<QLabel*>("Label1")->pos(), QPoint(48, 199));
     const QImage picture = DrawSplashPicture(238, 226);
     EXPECT_EQ(picture.size(), QSize(238, 226));
     EXPECT_NE(picture.pixel(10, 10), picture.pixel(10, 220));  // not a blank picture

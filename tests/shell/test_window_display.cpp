@@ -75,7 +75,7 @@ TEST_F(WindowDisplay, OverlayTextReachesTheRecordedPixelsOnlyWhileVisible) {
 
     SetColour(form, false);
     form.Visible1->trigger();  // checks itself
-    ASSERT_TRUE(StampVisible);
+    ASSERT_TRUE(form.Stamp.isVisible());
     form.FrameReady(Uniform(320, 240, 0));
     EXPECT_GT(written, 20);  // the glyphs are in the grey frame's own pixels ...
     EXPECT_GT(CountAtLeast(cv::Mat(240, 320, CV_8UC1, form.Image1->Bitmap().bits(),
@@ -90,7 +90,7 @@ TEST_F(WindowDisplay, OverlayTextReachesTheRecordedPixelsOnlyWhileVisible) {
     EXPECT_GT(CountAtLeast(colour, 255), 20);
 
     form.Visible1->trigger();  // unchecks
-    EXPECT_FALSE(StampVisible);
+    EXPECT_FALSE(form.Stamp.isVisible());
     SetColour(form, false);
     form.FrameReady(Uniform(320, 240, 0));
     EXPECT_EQ(written, 0);
@@ -285,12 +285,12 @@ TEST_F(WindowDisplay, ConfigureShowsTheDialogOverTheWindowAndFramesGoOnMeanwhile
         sawDialog = form.ConfText->isVisible();
         where = form.ConfText->pos();
         MakeFramePoster(target)(Uniform(64, 48, 1));
-        QTimer::singleShot(50, form.ConfText, [&] { form.ConfText->Button1->click(); });
+        QTimer::singleShot(50, form.ConfText, [&] { form.ConfText->findChild<QPushButton*>("Button1")->click(); });
     });
     form.Configure1->trigger();  // returns once OK has hidden the dialog
     EXPECT_TRUE(sawDialog);
     EXPECT_FALSE(form.ConfText->isVisible());
-    EXPECT_EQ(where, ConfTextPosition(form.frameGeometry(), form.ConfText->width()));
+    EXPECT_EQ(where, OverlayDialogPosition(form.frameGeometry(), form.ConfText->width()));
     EXPECT_EQ(form.FramesReceived, before + 1);
     target->Detach();
 }

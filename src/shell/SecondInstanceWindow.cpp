@@ -1,4 +1,4 @@
-#include "shell/DoubleInst.h"
+#include "shell/SecondInstanceWindow.h"
 
 #include <QGuiApplication>
 #include <QLabel>
@@ -7,10 +7,6 @@
 #include <QScreen>
 #include <QShowEvent>
 #include <QStandardPaths>
-
-#include "controls/ModalWait.h"
-
-TForm6* Form6 = nullptr;
 
 ProcessViewerCommand FindProcessViewer(
     const std::function<QString(const QString&)>& findExecutable) {
@@ -49,7 +45,7 @@ ProcessViewerCommand FindProcessViewer(
     return {};
 }
 
-TForm6::TForm6(QWidget* parent)
+SecondInstanceWindow::SecondInstanceWindow(QWidget* parent)
     : QDialog(parent, Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint |
                           Qt::WindowCloseButtonHint | Qt::WindowStaysOnTopHint) {
     setWindowTitle(QStringLiteral("KORVANE - Error"));
@@ -63,68 +59,72 @@ TForm6::TForm6(QWidget* parent)
     f.setPointSize(8);
     setFont(f);
 
-    Label1 = new QLabel(
+    auto* headline = new QLabel(
         QStringLiteral("Only one instance of this program can be running at any time"), this);
-    Label1->setWordWrap(true);
+    headline->setObjectName(QStringLiteral("Label1"));
+    headline->setWordWrap(true);
     QFont bold = f;
     bold.setBold(true);
-    Label1->setFont(bold);
-    Label1->setStyleSheet(QStringLiteral("color: red"));
-    Label1->setGeometry(16, 16, 387 - 16 - 8, Label1->heightForWidth(387 - 24));
+    headline->setFont(bold);
+    headline->setStyleSheet(QStringLiteral("color: red"));
+    headline->setGeometry(16, 16, 387 - 16 - 8, headline->heightForWidth(387 - 24));
 
-    Label2 = new QLabel(
+    auto* advice = new QLabel(
         QStringLiteral(
             "Before restarting, make sure all open instances of this program are closed"),
         this);
-    Label2->move(15, 40);
-    Label2->adjustSize();
+    advice->setObjectName(QStringLiteral("Label2"));
+    advice->move(15, 40);
+    advice->adjustSize();
 
-    Label3 = new QLabel(QStringLiteral("If required, kill pending instances using the "), this);
-    Label3->move(16, 59);
-    Label3->adjustSize();
+    auto* killHint =
+        new QLabel(QStringLiteral("If required, kill pending instances using the "), this);
+    killHint->setObjectName(QStringLiteral("Label3"));
+    killHint->move(16, 59);
+    killHint->adjustSize();
 
     // Shown as a link; on Linux it opens the desktop's process viewer.
-    Label4 = new QLabel(QStringLiteral("<a href=\"viewer\" style=\"text-decoration:none\">"
-                                       "<b>PROCESS VIEWER</b></a>"),
-                        this);
-    Label4->setTextFormat(Qt::RichText);
-    Label4->setTextInteractionFlags(Qt::LinksAccessibleByMouse);
-    Label4->setCursor(Qt::PointingHandCursor);
-    Label4->adjustSize();
+    auto* viewerLink =
+        new QLabel(QStringLiteral("<a href=\"viewer\" style=\"text-decoration:none\">"
+                                  "<b>PROCESS VIEWER</b></a>"),
+                   this);
+    viewerLink->setObjectName(QStringLiteral("Label4"));
+    viewerLink->setTextFormat(Qt::RichText);
+    viewerLink->setTextInteractionFlags(Qt::LinksAccessibleByMouse);
+    viewerLink->setCursor(Qt::PointingHandCursor);
+    viewerLink->adjustSize();
     // Right after Label3, which a wider font than the original may push past 230.
-    Label4->move(std::max(230, Label3->x() + Label3->width()), 59);
-    connect(Label4, &QLabel::linkActivated, this, [this] { Label4Click(); });
+    viewerLink->move(std::max(230, killHint->x() + killHint->width()), 59);
+    connect(viewerLink, &QLabel::linkActivated, this, &SecondInstanceWindow::openProcessViewer);
 
-    AdvGlassButton1 = new QPushButton(QStringLiteral("Exit"), this);
-    AdvGlassButton1->setGeometry(152, 84, 101, 29);
-    AdvGlassButton1->setStyleSheet(
+    auto* exitButton = new QPushButton(QStringLiteral("Exit"), this);
+    exitButton->setObjectName(QStringLiteral("AdvGlassButton1"));
+    exitButton->setGeometry(152, 84, 101, 29);
+    exitButton->setStyleSheet(
         QStringLiteral("QPushButton { color: white; border: 1px solid #505050; border-radius: 4px;"
                        " background: qlineargradient(x1:0, y1:0, x2:0, y2:1, stop:0 #a8a8a8,"
                        " stop:0.5 #858585, stop:0.51 #6e6e6e, stop:1 #7c7c7c); }"
                        "QPushButton:hover { border-color: #303030; }"
                        "QPushButton:pressed { background: #5e5e5e; }"));
-    connect(AdvGlassButton1, &QPushButton::clicked, this, [this] { Button1Click(); });
+    connect(exitButton, &QPushButton::clicked, this, &SecondInstanceWindow::reject);
 
-    FindExecutable = [](const QString& name) { return QStandardPaths::findExecutable(name); };
-    StartDetached = [](const QString& program, const QStringList& args) {
-        return QProcess::startDetached(program, args);
-    };
+    setProcessLauncher([](const QString& name) { return QStandardPaths::findExecutable(name); },
+                       [](const QString& program, const QStringList& args) {
+                           return QProcess::startDetached(program, args);
+                       });
 }
 
-void TForm6::Label4Click() {
-    const ProcessViewerCommand cmd = FindProcessViewer(FindExecutable);
-    if (!cmd.isEmpty() && StartDetached) StartDetached(cmd.program, cmd.arguments);
+void SecondInstanceWindow::setProcessLauncher(FindExecutable find, StartDetached start) {
+    findExecutable_ = std::move(find);
+    startDetached_ = std::move(start);
 }
 
-void TForm6::Button1Click() {
-    hide();
+void SecondInstanceWindow::openProcessViewer() {
+    const ProcessViewerCommand cmd = FindProcessViewer(findExecutable_);
+    if (!cmd.isEmpty() && startDetached_) startDetached_(cmd.program, cmd.arguments);
 }
 
-void TForm6::reject() {
-    hide();
-}
-
-void TForm6::showEvent(QShowEvent* event) {
+void SecondInstanceWindow::showEvent(QShowEvent* event) {
     QDialog::showEvent(event);
     if (event->spontaneous()) return;
     if (QScreen* screen = QGuiApplication::primaryScreen()) {
@@ -134,12 +134,7 @@ void TForm6::showEvent(QShowEvent* event) {
     }
 }
 
-void MultiInstance1ForceClose() {
-    // The previous window, if any, is hidden; the new one becomes the current instance.
-    delete Form6;
-    Form6 = new TForm6();
-    Form6->show();
-    Form6->raise();
-    Form6->activateWindow();
-    WaitUntilHidden(Form6);
+void ShowSecondInstanceError() {
+    SecondInstanceWindow window;
+    window.exec();
 }

@@ -11,8 +11,8 @@
 #include <memory>
 
 #include "QtTestEnv.h"
-#include "controls/FileName.h"
-#include "controls/VKEY.h"
+#include "controls/OnScreenKeyboard.h"
+#include "controls/OutputNameDialog.h"
 
 namespace {
 class FileNameDialogTest : public ::testing::Test {
@@ -26,14 +26,14 @@ class FileNameDialogTest : public ::testing::Test {
         main->show();
         main->activateWindow();
         ASSERT_TRUE(QTest::qWaitForWindowActive(main.get()));
-        dlg = new TForm5(main.get());
+        dlg = new OutputNameDialog(main.get());
     }
     void TearDown() override {
         delete dlg;
         main.reset();
     }
 
-    // Runs `action` once the dialog is up, then returns what Execute returned. A dialog
+    // Runs `action` once the dialog is up, then returns what execOver returned. A dialog
     // still open after five seconds is closed and counts as a failure.
     bool ExecuteWith(std::function<void()> action) {
         bool timedOut = false;
@@ -50,7 +50,7 @@ class FileNameDialogTest : public ::testing::Test {
             dlg->hide();
         });
         watchdog.start(5000);
-        const bool ok = dlg->Execute(main.get());
+        const bool ok = dlg->execOver(main.get());
         EXPECT_FALSE(timedOut) << "the dialog did not close";
         EXPECT_FALSE(dlg->isVisible());
         return ok;
@@ -58,7 +58,10 @@ class FileNameDialogTest : public ::testing::Test {
 
     std::unique_ptr<QWidget> main;
     QPushButton* mainButton = nullptr;
-    TForm5* dlg = nullptr;
+    QPushButton* Button(const char* name) const { return dlg->findChild<QPushButton*>(name); }
+    QLineEdit* Edit() const { return dlg->findChild<QLineEdit*>("Edit1"); }
+
+    OutputNameDialog* dlg = nullptr;
 };
 }  // namespace
 
@@ -72,49 +75,49 @@ TEST_F(FileNameDialogTest, Shape) {
 }
 
 TEST_F(FileNameDialogTest, EmptyNameConfirmedGivesCapture) {
-    EXPECT_TRUE(ExecuteWith([this] { QTest::mouseClick(dlg->Button1, Qt::LeftButton); }));
-    EXPECT_EQ(dlg->BaseName, "CAPTURE");
-    EXPECT_EQ(dlg->Edit1->text(), "CAPTURE");
+    EXPECT_TRUE(ExecuteWith([this] { QTest::mouseClick(Button("Button1"), Qt::LeftButton); }));
+    EXPECT_EQ(dlg->baseName(), "CAPTURE");
+    EXPECT_EQ(Edit()->text(), "CAPTURE");
 
-    dlg->BaseName = "";
-    EXPECT_TRUE(ExecuteWith([this] { QTest::keyClick(dlg->Edit1, Qt::Key_Return); }));
-    EXPECT_EQ(dlg->BaseName, "CAPTURE");
+    dlg->setBaseName("");
+    EXPECT_TRUE(ExecuteWith([this] { QTest::keyClick(Edit(), Qt::Key_Return); }));
+    EXPECT_EQ(dlg->baseName(), "CAPTURE");
 }
 
 TEST_F(FileNameDialogTest, EnterActsAsOkAndKeepsTheNameAsTyped) {
-    dlg->BaseName = "OLD";
+    dlg->setBaseName("OLD");
     EXPECT_TRUE(ExecuteWith([this] {
-        EXPECT_EQ(dlg->Edit1->text(), "OLD");  // the edit starts with the current name
-        dlg->Edit1->clear();
-        QTest::keyClicks(dlg->Edit1, " M42 ");
-        QTest::keyClick(dlg->Edit1, Qt::Key_Enter);
+        EXPECT_EQ(Edit()->text(), "OLD");  // the edit starts with the current name
+        Edit()->clear();
+        QTest::keyClicks(Edit(), " M42 ");
+        QTest::keyClick(Edit(), Qt::Key_Enter);
     }));
-    EXPECT_EQ(dlg->BaseName, " M42 ");
+    EXPECT_EQ(dlg->baseName(), " M42 ");
 }
 
 TEST_F(FileNameDialogTest, CancelAndEscapeKeepTheOldName) {
-    dlg->BaseName = "JUPITER";
+    dlg->setBaseName("JUPITER");
     EXPECT_FALSE(ExecuteWith([this] {
-        dlg->Edit1->setText("MARS");
-        QTest::mouseClick(dlg->Button2, Qt::LeftButton);
+        Edit()->setText("MARS");
+        QTest::mouseClick(Button("Button2"), Qt::LeftButton);
     }));
-    EXPECT_EQ(dlg->BaseName, "JUPITER");
+    EXPECT_EQ(dlg->baseName(), "JUPITER");
 
     EXPECT_FALSE(ExecuteWith([this] {
-        dlg->Edit1->setText("SATURN");
-        QTest::keyClick(dlg->Edit1, Qt::Key_Escape);
+        Edit()->setText("SATURN");
+        QTest::keyClick(Edit(), Qt::Key_Escape);
     }));
-    EXPECT_EQ(dlg->BaseName, "JUPITER");
+    EXPECT_EQ(dlg->baseName(), "JUPITER");
     // Showing again starts from the kept name, not from the abandoned text.
-    EXPECT_TRUE(ExecuteWith([this] { QTest::mouseClick(dlg->Button1, Qt::LeftButton); }));
-    EXPECT_EQ(dlg->BaseName, "JUPITER");
+    EXPECT_TRUE(ExecuteWith([this] { QTest::mouseClick(Button("Button1"), Qt::LeftButton); }));
+    EXPECT_EQ(dlg->baseName(), "JUPITER");
 }
 
 TEST_F(FileNameDialogTest, PlacedOverTheMainWindow) {
     QPoint shownAt;
     ExecuteWith([&] {
         shownAt = dlg->pos();
-        dlg->Button2Click();
+        dlg->reject();
     });
     const QRect m = main->frameGeometry();
     EXPECT_EQ(shownAt, QPoint(m.left() + (m.width() - 296) / 2, m.top() + 70));
@@ -132,7 +135,7 @@ TEST_F(FileNameDialogTest, MainWindowBlockedWhileOpen) {
     };
     ExecuteWith([&] {
         clickMain();
-        dlg->Button2Click();
+        dlg->reject();
     });
     EXPECT_EQ(clicks.count(), 0);
     clickMain();
@@ -140,24 +143,24 @@ TEST_F(FileNameDialogTest, MainWindowBlockedWhileOpen) {
 }
 
 TEST_F(FileNameDialogTest, TypingOnTheOnScreenKeyboard) {
-    TForm4 kb;
-    kb.Timer1.stop();
-    dlg->AttachKeyboard(&kb);
+    OnScreenKeyboard kb;
+    kb.findChild<QTimer*>("Timer1")->stop();
+    dlg->attachKeyboard(&kb);
     auto hit = [&](const char* key) {
         // Through the window system: the keyboard must not be blocked by the modal dialog.
-        QTest::mouseClick(kb.windowHandle(), Qt::LeftButton, {}, kb.Key(key)->Bounds.center());
-        kb.Timer1Timer();
+        QTest::mouseClick(kb.windowHandle(), Qt::LeftButton, {}, kb.key(key)->bounds.center());
+        kb.executePendingClick();
         QCoreApplication::sendPostedEvents();
     };
     bool shownBelow = false;
     const bool ok = ExecuteWith([&] {
-        QTest::mouseClick(dlg->AdvGlassButton3, Qt::LeftButton);
+        QTest::mouseClick(dlg->findChild<QToolButton*>("AdvGlassButton3"), Qt::LeftButton);
         // The keyboard shows without keeping the activation (the window system's answer
         // arrives as an event).
         EXPECT_TRUE(QTest::qWaitFor([&] { return QApplication::activeWindow() == dlg; }));
         shownBelow =
             kb.isVisible() && kb.pos() == KeyboardPositionBelow(dlg->frameGeometry(), kb.size());
-        EXPECT_EQ(QApplication::focusWidget(), dlg->Edit1);
+        EXPECT_EQ(QApplication::focusWidget(), Edit());
         hit("Panel3");   // E
         hit("Panel44");  // backspace
         hit("Panel6");   // Y
@@ -166,23 +169,23 @@ TEST_F(FileNameDialogTest, TypingOnTheOnScreenKeyboard) {
     });
     EXPECT_TRUE(ok);
     EXPECT_TRUE(shownBelow);
-    EXPECT_EQ(dlg->BaseName, "y7");
+    EXPECT_EQ(dlg->baseName(), "y7");
     EXPECT_FALSE(kb.isVisible());  // hidden together with the dialog
 }
 
 TEST_F(FileNameDialogTest, KeyboardButtonToggles) {
     int toggles = 0;
     QWidget* toggledFor = nullptr;
-    dlg->KeyboardToggle = [&](QWidget* d) {
+    QObject::connect(dlg, &KeyboardDialog::keyboardToggleRequested, [&](QWidget* d) {
         ++toggles;
         toggledFor = d;
-    };
+    });
     int hides = 0;
-    dlg->KeyboardHide = [&] { ++hides; };
+    QObject::connect(dlg, &KeyboardDialog::keyboardHideRequested, [&] { ++hides; });
     ExecuteWith([&] {
-        dlg->BitBtn1Click();
-        dlg->BitBtn1Click();
-        dlg->Button2Click();
+        dlg->toggleKeyboard();
+        dlg->toggleKeyboard();
+        dlg->reject();
     });
     EXPECT_EQ(toggles, 2);
     EXPECT_EQ(toggledFor, dlg);

@@ -8,11 +8,12 @@
 #include <QSettings>
 #include <QSignalSpy>
 #include <QTest>
+#include <QTimer>
 #include <QVBoxLayout>
 #include <memory>
 
 #include "QtTestEnv.h"
-#include "controls/VKEY.h"
+#include "controls/OnScreenKeyboard.h"
 
 namespace {
 // Records the key events that reach a widget, as "press:<key>:<text>:<modifiers>".
@@ -51,26 +52,26 @@ class KeyboardTest : public ::testing::Test {
         edit->setFocus();
         edit->installEventFilter(&recorder);
 
-        kb = std::make_unique<TForm4>();
-        kb->Timer1.stop();  // ticks are driven by hand unless a test says otherwise
-        kb->ShowBelow(dialog.get());
+        kb = std::make_unique<OnScreenKeyboard>();
+        kb->findChild<QTimer*>("Timer1")
+            ->stop();  // ticks are driven by hand unless a test says otherwise
+        kb->toggleBelow(dialog.get());
         ASSERT_TRUE(QTest::qWaitForWindowExposed(kb.get()));
     }
     void TearDown() override {
         kb.reset();
         dialog.reset();
-        ShiftOn = false;
     }
 
     QPoint Centre(const char* name) const {
-        const KeyPanel* k = kb->Key(name);
+        const KeyPanel* k = kb->key(name);
         EXPECT_NE(k, nullptr) << name;
-        return k ? k->Bounds.center() : QPoint();
+        return k ? k->bounds.center() : QPoint();
     }
     void ClickAt(QPoint p) { QTest::mouseClick(kb->windowHandle(), Qt::LeftButton, {}, p); }
     void Click(const char* name) { ClickAt(Centre(name)); }
     void Tick() {
-        kb->Timer1Timer();
+        kb->executePendingClick();
         QCoreApplication::sendPostedEvents();
     }
     // A click and the timer tick that executes it.
@@ -81,7 +82,7 @@ class KeyboardTest : public ::testing::Test {
 
     std::unique_ptr<QWidget> dialog;
     QLineEdit* edit = nullptr;
-    std::unique_ptr<TForm4> kb;
+    std::unique_ptr<OnScreenKeyboard> kb;
     KeyRecorder recorder;
 };
 }  // namespace
@@ -92,16 +93,16 @@ TEST_F(KeyboardTest, WindowShape) {
     EXPECT_TRUE(kb->windowFlags() & Qt::WindowStaysOnTopHint);
     EXPECT_TRUE(kb->windowFlags() & Qt::WindowDoesNotAcceptFocus);
     // 45 keys, inside the window, none overlapping another.
-    const auto& keys = kb->Keys();
+    const auto& keys = kb->keys();
     EXPECT_EQ(keys.size(), 45u);
     for (size_t i = 0; i < keys.size(); ++i) {
-        EXPECT_TRUE(kb->rect().contains(keys[i].Bounds)) << keys[i].Name.toStdString();
+        EXPECT_TRUE(kb->rect().contains(keys[i].bounds)) << keys[i].name.toStdString();
         for (size_t j = i + 1; j < keys.size(); ++j)
-            EXPECT_FALSE(keys[i].Bounds.intersects(keys[j].Bounds))
-                << keys[i].Name.toStdString() << " " << keys[j].Name.toStdString();
+            EXPECT_FALSE(keys[i].bounds.intersects(keys[j].bounds))
+                << keys[i].name.toStdString() << " " << keys[j].name.toStdString();
     }
-    EXPECT_EQ(kb->Key("Panel43")->Bounds, QRect(56, 146, 404, 45));
-    EXPECT_EQ(kb->Key("Panel27")->Bounds, QRect(256, 100, 40, 45));
+    EXPECT_EQ(kb->key("Panel43")->bounds, QRect(56, 146, 404, 45));
+    EXPECT_EQ(kb->key("Panel27")->bounds, QRect(256, 100, 40, 45));
 }
 
 TEST_F(KeyboardTest, ShowBelowCentresUnderTheDialogAndToggles) {
@@ -112,34 +113,31 @@ TEST_F(KeyboardTest, ShowBelowCentresUnderTheDialogAndToggles) {
     EXPECT_EQ(KeyboardPositionBelow(QRect(0, 0, 300, 50), QSize(591, 198)), QPoint(-145, 70));
     // The difference is odd and negative here: div truncates toward zero.
     EXPECT_EQ(KeyboardPositionBelow(QRect(10, 0, 700, 50), QSize(591, 198)), QPoint(64, 70));
-    kb->ShowBelow(dialog.get());
+    kb->toggleBelow(dialog.get());
     EXPECT_FALSE(kb->isVisible());
-    kb->ShowBelow(dialog.get());
+    kb->toggleBelow(dialog.get());
     EXPECT_TRUE(kb->isVisible());
 }
 
 TEST_F(KeyboardTest, LettersFollowTheShiftLock) {
     Hit("Panel3");  // E
     EXPECT_EQ(edit->text(), "e");
-    EXPECT_TRUE(kb->Image2Visible());
 
     Hit("Panel42");
-    EXPECT_TRUE(ShiftOn);
-    EXPECT_FALSE(kb->Image2Visible());
+    EXPECT_TRUE(kb->shiftLocked());
     Hit("Panel3");
     Hit("Panel12");                  // S
     EXPECT_EQ(edit->text(), "eES");  // a lock: it stays on
 
     Hit("Panel42");
-    EXPECT_FALSE(ShiftOn);
-    EXPECT_TRUE(kb->Image2Visible());
+    EXPECT_FALSE(kb->shiftLocked());
     Hit("Panel3");
     EXPECT_EQ(edit->text(), "eESe");
 }
 
 TEST_F(KeyboardTest, ShiftLockLeavesOtherKeysAlone) {
     Hit("Panel42");
-    ASSERT_TRUE(ShiftOn);
+    ASSERT_TRUE(kb->shiftLocked());
     for (const char* key : {"Panel28", "Panel37", "Panel43", "Panel41", "Panel38", "Panel40"})
         Hit(key);
     EXPECT_EQ(edit->text(), "70 -._");
@@ -162,7 +160,7 @@ TEST_F(KeyboardTest, ShiftLockLeavesOtherKeysAlone) {
 }
 
 TEST_F(KeyboardTest, UnderscoreAlwaysShifted) {
-    ASSERT_FALSE(ShiftOn);
+    ASSERT_FALSE(kb->shiftLocked());
     Hit("Panel40");
     EXPECT_EQ(edit->text(), "_");
 }
@@ -179,7 +177,7 @@ TEST_F(KeyboardTest, OnlyTheLastClickOfAPeriodActs) {
 TEST_F(KeyboardTest, DoubleClickCountsAsTwoClicks) {
     Hit("Panel5");  // T
     QTest::mouseDClick(kb->windowHandle(), Qt::LeftButton, {}, Centre("Panel5"));
-    EXPECT_TRUE(kb->ClickPending);
+    EXPECT_TRUE(kb->clickPending());
     Tick();
     EXPECT_EQ(edit->text(), "tt");
 }
@@ -192,15 +190,15 @@ TEST_F(KeyboardTest, EdgeLinesBelongToNoKey) {
     ClickAt(QPoint(5, 5));  // background
     Tick();
     EXPECT_EQ(edit->text(), "");
-    EXPECT_FALSE(kb->ClickPending);
+    EXPECT_FALSE(kb->clickPending());
     ClickAt(QPoint(57, 30));  // just inside Panel2
     Tick();
     EXPECT_EQ(edit->text(), "z");
 }
 
 TEST_F(KeyboardTest, LayoutsSwapMAndThePoint) {
-    ASSERT_EQ(kb->Layout(), "AZERTY");
-    EXPECT_EQ(kb->Key("KTYPE")->Caption, "QWERTY");
+    ASSERT_EQ(kb->layout(), "AZERTY");
+    EXPECT_EQ(kb->key("KTYPE")->caption, "QWERTY");
     Hit("Panel20");  // right of L
     Hit("Panel39");  // right of N
     Hit("Panel1");
@@ -211,10 +209,10 @@ TEST_F(KeyboardTest, LayoutsSwapMAndThePoint) {
               recorder.events.end());
 
     Hit("KTYPE");
-    EXPECT_EQ(kb->Layout(), "QWERTY");
-    EXPECT_EQ(kb->Key("KTYPE")->Caption, "AZERTY");
-    EXPECT_EQ(kb->Key("Panel20")->Caption, ".");
-    EXPECT_EQ(kb->Key("Panel39")->Caption, "M");
+    EXPECT_EQ(kb->layout(), "QWERTY");
+    EXPECT_EQ(kb->key("KTYPE")->caption, "AZERTY");
+    EXPECT_EQ(kb->key("Panel20")->caption, ".");
+    EXPECT_EQ(kb->key("Panel39")->caption, "M");
     edit->clear();
     Hit("Panel20");
     Hit("Panel39");
@@ -227,7 +225,7 @@ TEST_F(KeyboardTest, LayoutsSwapMAndThePoint) {
 
 TEST_F(KeyboardTest, LayoutSurvivesARestart) {
     Hit("KTYPE");
-    ASSERT_EQ(kb->Layout(), "QWERTY");
+    ASSERT_EQ(kb->layout(), "QWERTY");
     kb.reset();
     QFile ini(testenv::SettingsFile());
     ASSERT_TRUE(ini.open(QIODevice::ReadOnly));
@@ -235,24 +233,24 @@ TEST_F(KeyboardTest, LayoutSurvivesARestart) {
     EXPECT_TRUE(text.contains("[Palvid]")) << text.constData();
     EXPECT_TRUE(text.contains("KEYBOARD=QWERTY")) << text.constData();
 
-    TForm4 again;
-    EXPECT_EQ(again.Layout(), "QWERTY");
-    EXPECT_EQ(again.Key("Panel1")->Caption, "Q");
-    again.ToggleLayout();
-    TForm4 third;
-    EXPECT_EQ(third.Layout(), "AZERTY");
+    OnScreenKeyboard again;
+    EXPECT_EQ(again.layout(), "QWERTY");
+    EXPECT_EQ(again.key("Panel1")->caption, "Q");
+    again.toggleLayout();
+    OnScreenKeyboard third;
+    EXPECT_EQ(third.layout(), "AZERTY");
     EXPECT_EQ(ReadKeyboardSetting("KEYBOARD", "x"), "AZERTY");
 }
 
 TEST_F(KeyboardTest, StoredValueOtherThanAzertyGivesQwerty) {
     ASSERT_TRUE(WriteKeyboardSetting("KEYBOARD", "XYZ"));
-    EXPECT_EQ(TForm4().Layout(), "QWERTY");
+    EXPECT_EQ(OnScreenKeyboard().layout(), "QWERTY");
     ASSERT_TRUE(WriteKeyboardSetting("KEYBOARD", ""));
-    EXPECT_EQ(TForm4().Layout(), "QWERTY");
+    EXPECT_EQ(OnScreenKeyboard().layout(), "QWERTY");
     ASSERT_TRUE(WriteKeyboardSetting("KEYBOARD", "AZERTY"));
-    EXPECT_EQ(TForm4().Layout(), "AZERTY");
+    EXPECT_EQ(OnScreenKeyboard().layout(), "AZERTY");
     testenv::ClearSettings();
-    EXPECT_EQ(TForm4().Layout(), "AZERTY");  // nothing stored
+    EXPECT_EQ(OnScreenKeyboard().layout(), "AZERTY");  // nothing stored
     EXPECT_FALSE(WriteKeyboardSetting("", "QWERTY"));
 }
 
@@ -265,7 +263,7 @@ TEST_F(KeyboardTest, UnwritableStoreStillSwitchesTheLayout) {
     QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, blocked);
     EXPECT_FALSE(WriteKeyboardSetting("KEYBOARD", "QWERTY"));
     Hit("KTYPE");
-    EXPECT_EQ(kb->Layout(), "QWERTY");
+    EXPECT_EQ(kb->layout(), "QWERTY");
     EXPECT_EQ(ReadKeyboardSetting("KEYBOARD", "AZERTY"), "AZERTY");
     QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, testenv::ConfigDir());
     QFile::remove(blocked);
@@ -280,7 +278,7 @@ TEST_F(KeyboardTest, NeverTakesTheFocus) {
         EXPECT_FALSE(kb->isActiveWindow());
     }
     kb->hide();
-    kb->ShowBelow(dialog.get());
+    kb->toggleBelow(dialog.get());
     QCoreApplication::processEvents();
     EXPECT_EQ(QApplication::activeWindow(), dialog.get());
 }
@@ -301,14 +299,15 @@ TEST_F(KeyboardTest, ClickPendingWhenHiddenIsDropped) {
     kb->hide();
     Tick();
     EXPECT_EQ(edit->text(), "");
-    kb->ShowBelow(dialog.get());
+    kb->toggleBelow(dialog.get());
     Tick();
     EXPECT_EQ(edit->text(), "");
 }
 
 TEST_F(KeyboardTest, TimerExecutesClicksOnItsOwn) {
-    kb->Timer1.start();
-    EXPECT_EQ(kb->Timer1.interval(), 100);
+    auto* timer = kb->findChild<QTimer*>("Timer1");
+    timer->start();
+    EXPECT_EQ(timer->interval(), 100);
     Click("Panel9");              // O
     EXPECT_EQ(edit->text(), "");  // nothing happens at the click itself
     EXPECT_TRUE(QTest::qWaitFor([&] { return edit->text() == "o"; }, 5000));
@@ -323,7 +322,7 @@ TEST_F(KeyboardTest, UsableWhileAnApplicationModalDialogIsOpen) {
     ASSERT_TRUE(QTest::qWaitForWindowActive(&modal));
     modalEdit->setFocus();
     ASSERT_EQ(QGuiApplication::modalWindow(), modal.windowHandle());
-    kb->ShowBelow(&modal);
+    kb->toggleBelow(&modal);
     ASSERT_TRUE(QTest::qWaitFor([&] { return QApplication::activeWindow() == &modal; }));
     Hit("Panel10");  // P
     EXPECT_EQ(modalEdit->text(), "p");
@@ -339,7 +338,7 @@ TEST_F(KeyboardTest, DrawsShiftStateAndCaptions) {
     const QImage off = kb->grab().toImage();
     Hit("Panel42");
     const QImage on = kb->grab().toImage();
-    const QRect shiftKey = kb->Key("Panel42")->Bounds;
+    const QRect shiftKey = kb->key("Panel42")->bounds;
     bool changedInside = false, changedOutside = false;
     for (int y = 0; y < off.height(); ++y)
         for (int x = 0; x < off.width(); ++x)
@@ -351,6 +350,6 @@ TEST_F(KeyboardTest, DrawsShiftStateAndCaptions) {
 
     Hit("KTYPE");
     const QImage qwerty = kb->grab().toImage();
-    const QRect a = kb->Key("Panel1")->Bounds;
+    const QRect a = kb->key("Panel1")->bounds;
     EXPECT_NE(on.copy(a), qwerty.copy(a));
 }

@@ -7,15 +7,15 @@
 #include <QPointer>
 #include <QRect>
 #include <QString>
-#include <QTimer>
 #include <QWidget>
 #include <vector>
 
+class QTimer;
 class QWindow;
 
 // What clicking a key does.
 enum class KeyAction {
-    Letter,          // the first character of the caption, with Shift while ShiftOn
+    Letter,          // the first character of the caption, with Shift while the lock is on
     Code,            // a fixed virtual-key code, never shifted
     ShiftedCode,     // a fixed virtual-key code, always with Shift
     LetterOrPointM,  // Panel20: "M" in the AZERTY layout, the decimal point in QWERTY
@@ -25,17 +25,12 @@ enum class KeyAction {
 };
 
 struct KeyPanel {
-    QString Name;  // Panel1 ... Panel45, KTYPE
-    QRect Bounds;  // client coordinates
-    QString Caption;
-    KeyAction Action;
-    int Code = 0;  // for Code and ShiftedCode
+    QString name;  // Panel1 ... Panel45, KTYPE
+    QRect bounds;  // client coordinates
+    QString caption;
+    KeyAction action;
+    int code = 0;  // for Code and ShiftedCode
 };
-
-// Letters are sent with Shift while set; a lock, toggled by the shift key.
-extern bool ShiftOn;
-// Where the last click on the keyboard fell, in its client coordinates.
-extern QPoint ClickPoint;
 
 // Settings under group "Palvid" of the program's settings file. Reading gives `def` when
 // the value is missing or the file cannot be read; writing an empty name does nothing.
@@ -46,35 +41,32 @@ bool WriteKeyboardSetting(const QString& name, const QString& value);
 // Where the keyboard goes under a dialog: centred horizontally, 20 pixels below it.
 QPoint KeyboardPositionBelow(const QRect& dialogFrame, const QSize& keyboardSize);
 
-class TForm4 : public QWidget {
+class OnScreenKeyboard : public QWidget {
   public:
     static constexpr int kClientWidth = 591;
     static constexpr int kClientHeight = 198;
 
-    explicit TForm4(QWidget* parent = nullptr);
+    explicit OnScreenKeyboard(QWidget* parent = nullptr);
 
-    // Executes the last click recorded since the previous tick; runs every 100 ms.
-    void Timer1Timer();
-    // True when ClickPoint lies strictly inside the key (its edge lines belong to no key).
-    bool KeyHit(const KeyPanel& key) const;
+    // Executes the last click recorded since the previous tick. The click timer (object
+    // name "Timer1") calls it every 100 ms.
+    void executePendingClick();
     // One key stroke, posted to the focus widget: Shift down, key down, key up, Shift up.
-    void SendKey(int code, bool withShift, bool extended = false);
-    void PressLetter(const KeyPanel& key);
+    void sendKey(int code, bool withShift);
     // Switches between AZERTY and QWERTY and stores the new layout.
-    void ToggleLayout();
+    void toggleLayout();
     // Places the keyboard under `dialog` and toggles its visibility.
-    void ShowBelow(QWidget* dialog);
+    void toggleBelow(QWidget* dialog);
 
     // The key named `name` (Panel1 ... KTYPE); nullptr for an unknown name.
-    const KeyPanel* Key(const QString& name) const;
-    const std::vector<KeyPanel>& Keys() const { return keys_; }
+    const KeyPanel* key(const QString& name) const;
+    const std::vector<KeyPanel>& keys() const { return keys_; }
     // "AZERTY" or "QWERTY": the layout shown.
-    QString Layout() const;
-    // The shift key shows Image2 while shift is off and Image1 while it is on.
-    bool Image2Visible() const { return image2Visible_; }
-
-    QTimer Timer1;
-    bool ClickPending = false;
+    QString layout() const;
+    // Letters go with Shift while the lock is on; the shift key then shows its lit picture.
+    bool shiftLocked() const { return shiftLocked_; }
+    // A click recorded and not yet executed.
+    bool clickPending() const { return clickPending_; }
 
   protected:
     void mousePressEvent(QMouseEvent* event) override;
@@ -85,12 +77,20 @@ class TForm4 : public QWidget {
     void hideEvent(QHideEvent* event) override;
 
   private:
-    KeyPanel& MutableKey(const QString& name);
-    void SetLayoutCaptions(bool azerty);
-    void ActOn(const KeyPanel& key);
+    KeyPanel& mutableKey(const QString& name);
+    // True when the recorded click lies strictly inside the key (its edge lines belong to
+    // no key).
+    bool clickHits(const KeyPanel& panel) const;
+    void pressLetter(const KeyPanel& panel);
+    void setLayoutCaptions(bool azerty);
+    void actOn(const KeyPanel& panel);
 
     std::vector<KeyPanel> keys_;
-    bool image2Visible_ = true;
+    QTimer* clickTimer_;
+    bool shiftLocked_ = false;
+    bool clickPending_ = false;
+    // Where the last click on the keyboard fell, in its client coordinates.
+    QPoint clickPoint_;
     // The window that had the activation before the keyboard, if a platform activates it.
     QPointer<QWindow> lastActive_;
 };

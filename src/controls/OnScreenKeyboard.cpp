@@ -1,16 +1,14 @@
-#include "controls/VKEY.h"
+#include "controls/OnScreenKeyboard.h"
 
 #include <QApplication>
 #include <QKeyEvent>
 #include <QPainter>
 #include <QPainterPath>
+#include <QTimer>
 #include <QWindow>
 
 #include "controls/KeyMap.h"
 #include "platform/Settings.h"
-
-bool ShiftOn = false;
-QPoint ClickPoint;
 
 namespace {
 const QString kAzerty = QStringLiteral("AZERTY");
@@ -132,21 +130,18 @@ QPoint KeyboardPositionBelow(const QRect& dialogFrame, const QSize& keyboardSize
     return QPoint(left, top);
 }
 
-TForm4::TForm4(QWidget* parent)
+OnScreenKeyboard::OnScreenKeyboard(QWidget* parent)
     : QWidget(parent, Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint |
                           Qt::WindowDoesNotAcceptFocus),
-      keys_(BuildKeys()) {
+      keys_(BuildKeys()),
+      clickTimer_(new QTimer(this)) {
     setAttribute(Qt::WA_ShowWithoutActivating);
     setAttribute(Qt::WA_QuitOnClose, false);
     setFocusPolicy(Qt::NoFocus);
     setWindowTitle(QStringLiteral("Virtual Keyboard.... AZERTY"));
     setFixedSize(kClientWidth, kClientHeight);
 
-    ShiftOn = false;
-    image2Visible_ = true;
-    ClickPending = false;
-
-    SetLayoutCaptions(ReadKeyboardSetting(kKeyboardValue, kAzerty) == kAzerty);
+    setLayoutCaptions(ReadKeyboardSetting(kKeyboardValue, kAzerty) == kAzerty);
 
     // Window systems that honour WindowDoesNotAcceptFocus never activate the keyboard. Where
     // one does anyway, the activation goes straight back to the window that had it, so the
@@ -161,53 +156,54 @@ TForm4::TForm4(QWidget* parent)
     });
     lastActive_ = QGuiApplication::focusWindow();
 
-    Timer1.setInterval(100);
-    connect(&Timer1, &QTimer::timeout, this, [this] { Timer1Timer(); });
-    Timer1.start();
+    clickTimer_->setObjectName(QStringLiteral("Timer1"));
+    clickTimer_->setInterval(100);
+    connect(clickTimer_, &QTimer::timeout, this, &OnScreenKeyboard::executePendingClick);
+    clickTimer_->start();
 }
 
-const KeyPanel* TForm4::Key(const QString& name) const {
+const KeyPanel* OnScreenKeyboard::key(const QString& name) const {
     for (const KeyPanel& k : keys_)
-        if (k.Name == name) return &k;
+        if (k.name == name) return &k;
     return nullptr;
 }
 
-KeyPanel& TForm4::MutableKey(const QString& name) {
+KeyPanel& OnScreenKeyboard::mutableKey(const QString& name) {
     for (KeyPanel& k : keys_)
-        if (k.Name == name) return k;
+        if (k.name == name) return k;
     Q_UNREACHABLE();
 }
 
-QString TForm4::Layout() const {
-    return Key("KTYPE")->Caption == kQwerty ? kAzerty : kQwerty;
+QString OnScreenKeyboard::layout() const {
+    return key("KTYPE")->caption == kQwerty ? kAzerty : kQwerty;
 }
 
-void TForm4::SetLayoutCaptions(bool azerty) {
-    MutableKey("Panel1").Caption = azerty ? "A" : "Q";
-    MutableKey("Panel2").Caption = azerty ? "Z" : "W";
-    MutableKey("Panel11").Caption = azerty ? "Q" : "A";
-    MutableKey("Panel22").Caption = azerty ? "W" : "Z";
-    MutableKey("Panel39").Caption = azerty ? "." : "M";
-    MutableKey("Panel20").Caption = azerty ? "M" : ".";
+void OnScreenKeyboard::setLayoutCaptions(bool azerty) {
+    mutableKey("Panel1").caption = azerty ? "A" : "Q";
+    mutableKey("Panel2").caption = azerty ? "Z" : "W";
+    mutableKey("Panel11").caption = azerty ? "Q" : "A";
+    mutableKey("Panel22").caption = azerty ? "W" : "Z";
+    mutableKey("Panel39").caption = azerty ? "." : "M";
+    mutableKey("Panel20").caption = azerty ? "M" : ".";
     // KTYPE names the layout a click switches to.
-    MutableKey("KTYPE").Caption = azerty ? kQwerty : kAzerty;
+    mutableKey("KTYPE").caption = azerty ? kQwerty : kAzerty;
     update();
 }
 
-void TForm4::ToggleLayout() {
-    const bool toAzerty = Key("KTYPE")->Caption != kQwerty;
-    SetLayoutCaptions(toAzerty);
+void OnScreenKeyboard::toggleLayout() {
+    const bool toAzerty = key("KTYPE")->caption != kQwerty;
+    setLayoutCaptions(toAzerty);
     // A store that cannot be written leaves the layout changed on screen only.
     WriteKeyboardSetting(kKeyboardValue, toAzerty ? kAzerty : kQwerty);
 }
 
-bool TForm4::KeyHit(const KeyPanel& key) const {
-    const QRect& r = key.Bounds;
-    return r.left() < ClickPoint.x() && ClickPoint.x() < r.left() + r.width() &&
-           r.top() < ClickPoint.y() && ClickPoint.y() < r.top() + r.height();
+bool OnScreenKeyboard::clickHits(const KeyPanel& panel) const {
+    const QRect& r = panel.bounds;
+    return r.left() < clickPoint_.x() && clickPoint_.x() < r.left() + r.width() &&
+           r.top() < clickPoint_.y() && clickPoint_.y() < r.top() + r.height();
 }
 
-void TForm4::SendKey(int code, bool withShift, bool /*extended*/) {
+void OnScreenKeyboard::sendKey(int code, bool withShift) {
     QWidget* target = QApplication::focusWidget();
     if (!target || target->window() == this) return;
     const KeyStroke stroke = VirtualKeyToQt(code, withShift);
@@ -228,57 +224,57 @@ void TForm4::SendKey(int code, bool withShift, bool /*extended*/) {
     }
 }
 
-void TForm4::PressLetter(const KeyPanel& key) {
-    if (KeyHit(key) && !key.Caption.isEmpty()) SendKey(key.Caption.at(0).unicode(), ShiftOn);
+void OnScreenKeyboard::pressLetter(const KeyPanel& panel) {
+    if (clickHits(panel) && !panel.caption.isEmpty())
+        sendKey(panel.caption.at(0).unicode(), shiftLocked_);
 }
 
-void TForm4::ActOn(const KeyPanel& key) {
-    const bool azertyShown = Key("KTYPE")->Caption == kQwerty;
-    switch (key.Action) {
+void OnScreenKeyboard::actOn(const KeyPanel& panel) {
+    const bool azertyShown = key("KTYPE")->caption == kQwerty;
+    switch (panel.action) {
         case KeyAction::Letter:
-            PressLetter(key);
+            pressLetter(panel);
             break;
         case KeyAction::ShiftLock:
-            image2Visible_ = ShiftOn;
-            ShiftOn = !ShiftOn;
-            update(key.Bounds);
+            shiftLocked_ = !shiftLocked_;
+            update(panel.bounds);
             break;
         case KeyAction::LetterOrPointM:
             if (azertyShown)
-                PressLetter(key);
+                pressLetter(panel);
             else
-                SendKey(vk::Decimal, false);
+                sendKey(vk::Decimal, false);
             break;
         case KeyAction::PointOrLetterM:
             if (azertyShown)
-                SendKey(vk::Decimal, false);
+                sendKey(vk::Decimal, false);
             else
-                PressLetter(key);
+                pressLetter(panel);
             break;
         case KeyAction::Code:
-            SendKey(key.Code, false);
+            sendKey(panel.code, false);
             break;
         case KeyAction::ShiftedCode:
-            SendKey(key.Code, true);
+            sendKey(panel.code, true);
             break;
         case KeyAction::Layout:
-            ToggleLayout();
+            toggleLayout();
             break;
     }
 }
 
-void TForm4::Timer1Timer() {
-    if (!isVisible() || !ClickPending) return;
-    ClickPending = false;
+void OnScreenKeyboard::executePendingClick() {
+    if (!isVisible() || !clickPending_) return;
+    clickPending_ = false;
     for (const KeyPanel& k : keys_) {
-        if (KeyHit(k)) {
-            ActOn(k);
+        if (clickHits(k)) {
+            actOn(k);
             break;  // keys do not overlap
         }
     }
 }
 
-void TForm4::ShowBelow(QWidget* dialog) {
+void OnScreenKeyboard::toggleBelow(QWidget* dialog) {
     if (dialog) {
         move(KeyboardPositionBelow(dialog->frameGeometry(), frameGeometry().size()));
         // Belonging to the dialog's window keeps the keyboard usable while that dialog is
@@ -290,36 +286,36 @@ void TForm4::ShowBelow(QWidget* dialog) {
     setVisible(!isVisible());
 }
 
-void TForm4::mousePressEvent(QMouseEvent* event) {
+void OnScreenKeyboard::mousePressEvent(QMouseEvent* event) {
     // Only recorded here; the timer acts on the last click of its period.
-    ClickPending = true;
-    ClickPoint = event->position().toPoint();
+    clickPending_ = true;
+    clickPoint_ = event->position().toPoint();
     event->accept();
 }
 
-void TForm4::mouseDoubleClickEvent(QMouseEvent* event) {
+void OnScreenKeyboard::mouseDoubleClickEvent(QMouseEvent* event) {
     // The second press of a quick double click is a click of its own.
     mousePressEvent(event);
 }
 
-void TForm4::mouseReleaseEvent(QMouseEvent* event) {
+void OnScreenKeyboard::mouseReleaseEvent(QMouseEvent* event) {
     event->accept();
 }
 
-void TForm4::changeEvent(QEvent* event) {
+void OnScreenKeyboard::changeEvent(QEvent* event) {
     QWidget::changeEvent(event);
     // The keyboard stays usable while another window of the program disables it.
     if (event->type() == QEvent::EnabledChange && !isEnabled()) setEnabled(true);
 }
 
-void TForm4::hideEvent(QHideEvent* event) {
+void OnScreenKeyboard::hideEvent(QHideEvent* event) {
     QWidget::hideEvent(event);
     // A click that was not executed before the keyboard went away is dropped, so that it
     // does not type into whatever has the focus when the keyboard shows again.
-    if (!isVisible()) ClickPending = false;
+    if (!isVisible()) clickPending_ = false;
 }
 
-void TForm4::paintEvent(QPaintEvent*) {
+void OnScreenKeyboard::paintEvent(QPaintEvent*) {
     QPainter p(this);
     p.fillRect(rect(), kBackground);
 
@@ -333,7 +329,7 @@ void TForm4::paintEvent(QPaintEvent*) {
     arrowFont.setPixelSize(26);
 
     for (const KeyPanel& k : keys_) {
-        const QRect r = k.Bounds;
+        const QRect r = k.bounds;
         p.setPen(kKeyBorder);
         p.setBrush(kKeyFace);
         p.drawRect(r.adjusted(0, 0, -1, -1));
@@ -341,18 +337,18 @@ void TForm4::paintEvent(QPaintEvent*) {
         p.drawLine(r.left() + 1, r.top() + 1, r.right() - 1, r.top() + 1);
         p.drawLine(r.left() + 1, r.top() + 1, r.left() + 1, r.bottom() - 1);
 
-        if (k.Action == KeyAction::ShiftLock) {
-            DrawShiftPicture(p, r, !image2Visible_);
+        if (k.action == KeyAction::ShiftLock) {
+            DrawShiftPicture(p, r, shiftLocked_);
             continue;
         }
-        if (k.Action == KeyAction::Layout || k.Caption.size() > 1)
+        if (k.action == KeyAction::Layout || k.caption.size() > 1)
             p.setFont(smallFont);
-        else if (k.Code == vk::Back || k.Code == vk::Return)
+        else if (k.code == vk::Back || k.code == vk::Return)
             p.setFont(arrowFont);
         else
             p.setFont(letterFont);
         p.setPen(kCaption);
-        p.drawText(r, Qt::AlignCenter, k.Caption);
+        p.drawText(r, Qt::AlignCenter, k.caption);
     }
 }
 

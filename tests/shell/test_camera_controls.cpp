@@ -159,7 +159,8 @@ TEST_F(CameraControls, SubframeSlidersDrawCentredAndRequestAlignedSizes) {
     EXPECT_EQ(Find<QWidget>(form, "subframe")->width(), 26);
     EXPECT_EQ(Find<QLCDNumber>(form, "HRES")->intValue(), 320);
     EXPECT_EQ(form.capture().RequestedWidth.load(), 320);
-    Find<LabelledSlider>(form, "SliderWidth")->SetPosition(323);  // the width is drawn from the aligned 320
+    Find<LabelledSlider>(form, "SliderWidth")
+        ->SetPosition(323);  // the width is drawn from the aligned 320
     EXPECT_EQ(Find<QWidget>(form, "subframe")->width(), 26);
     EXPECT_EQ(form.capture().RequestedWidth.load(), 320);
     for (int p = 100; p <= 103; ++p) {
@@ -173,7 +174,8 @@ TEST_F(CameraControls, SubframeSlidersDrawCentredAndRequestAlignedSizes) {
     EXPECT_EQ(Find<QWidget>(form, "subframe")->height(), 42);
     EXPECT_EQ(Find<QLCDNumber>(form, "VRES")->intValue(), 512);
     EXPECT_EQ(form.capture().RequestedHeight.load(), 512);
-    Find<LabelledSlider>(form, "SliderHeight")->SetPosition(515);  // drawn from the raw 515: Round(42.75)
+    Find<LabelledSlider>(form, "SliderHeight")
+        ->SetPosition(515);  // drawn from the raw 515: Round(42.75)
     EXPECT_EQ(Find<QWidget>(form, "subframe")->height(), 43);
     EXPECT_EQ(Find<QWidget>(form, "subframe")->y(), 21);
     EXPECT_EQ(Find<QLCDNumber>(form, "VRES")->intValue(), 512);
@@ -208,7 +210,8 @@ TEST(CameraControlsOddSensor, FullWidthOfA1294SensorRequests1292) {
     Find<LabelledSlider>(form, "SliderHeight")->SetPosition(966);
     EXPECT_EQ(form.capture().RequestedWidth.load(), 1292);
     EXPECT_EQ(Find<QLCDNumber>(form, "HRES")->intValue(), 1292);
-    EXPECT_EQ(Find<QWidget>(form, "subframe")->width(), 106);  // Round(1292 * 106 / 1294) = Round(105.84)
+    EXPECT_EQ(Find<QWidget>(form, "subframe")->width(),
+              106);  // Round(1292 * 106 / 1294) = Round(105.84)
     EXPECT_EQ(form.capture().RequestedHeight.load(), 964);
     EXPECT_TRUE(WaitUntil([&] { return cam.Width() == 1292 && cam.Height() == 964; }));
 }

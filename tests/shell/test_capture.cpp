@@ -201,8 +201,7 @@ TEST_F(CaptureTest, CountOfFiveSerCountsDownAndShowsTheSummary) {
     EXPECT_FALSE(W<QFrame>("Panel10")->isHidden());
     EXPECT_FALSE(Summary()->isHidden());
     // 600 ms + 1, five frames.
-    EXPECT_TRUE(Summary()->text().contains(" 0.6 s"))
-        << Summary()->text().toStdString();
+    EXPECT_TRUE(Summary()->text().contains(" 0.6 s")) << Summary()->text().toStdString();
     EXPECT_TRUE(Summary()->text().contains(" 8.3</P>"));
     EXPECT_FALSE(W<QLabel>("StatusPanel2")->text().isEmpty());
 
@@ -256,8 +255,7 @@ TEST_F(CaptureTest, TimedZeroSecondsWritesNothingAndShowsRateZero) {
     Deliver();
     EXPECT_FALSE(Recording());
     EXPECT_EQ(FileCount(), 0u);
-    EXPECT_TRUE(Summary()->text().contains("<B>FPS:</B> 0.0"))
-        << Summary()->text().toStdString();
+    EXPECT_TRUE(Summary()->text().contains("<B>FPS:</B> 0.0")) << Summary()->text().toStdString();
 }
 
 TEST_F(CaptureTest, PauseHoldsFramesBackButCancelDoesNotWait) {
@@ -436,8 +434,7 @@ TEST_F(CaptureTest, AFailedWriteStopsTheRecordingAndSaysWhy) {
     Deliver();
     EXPECT_FALSE(Recording());
     EXPECT_TRUE(Button("CancelButton")->isHidden());
-    EXPECT_TRUE(Summary()->text().contains(" 0.0 s"))
-        << Summary()->text().toStdString();
+    EXPECT_TRUE(Summary()->text().contains(" 0.0 s")) << Summary()->text().toStdString();
     QApplication::processEvents();  // the message follows the hand-off
     ASSERT_EQ(messages.size(), 1u);
     EXPECT_NE(messages[0].find("after 2 frames"), std::string::npos) << messages[0];

@@ -148,7 +148,8 @@ TEST_F(Startup, StoredValuesAreLoadedAndOutOfRangeOrGarbageFallsBack) {
     MainWindow form;
     ASSERT_EQ(Create(form), -1);
 
-    EXPECT_EQ(Find<LabelledSlider>(form, "_expot")->Position(), 100);  // the slider starts with the range 1..100
+    EXPECT_EQ(Find<LabelledSlider>(form, "_expot")->Position(),
+              100);  // the slider starts with the range 1..100
     EXPECT_EQ(form.capture().ExposureMs.load(), 100);
     EXPECT_EQ(Find<QLineEdit>(form, "expos")->text(), "7");
     EXPECT_EQ(form.capturePanel().capturePath(), "/obs/moon");

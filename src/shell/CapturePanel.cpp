@@ -355,6 +355,8 @@ void CapturePanel::startStillSeries() {
 }
 
 void CapturePanel::cancelRecording() {
+    // The recording ends with the next frame, not after the pause.
+    handoff_.recordNextFrame();
     cutExposure();
     recorder_.cancel();
 }

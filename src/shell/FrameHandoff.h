@@ -58,6 +58,8 @@ class FrameHandoff {
 
     // The pause between recorded frames in ms; a new recording starts with the next frame.
     void startRecording(int32_t pauseMs);
+    // The next frame is due whatever the pause (a cancelled recording ends with it).
+    void recordNextFrame() { nextRecordTick_ = 0; }
     uint32_t nextPreviewTime() const { return nextPreviewTime_; }
     uint32_t nextRecordTick() const { return nextRecordTick_; }
 

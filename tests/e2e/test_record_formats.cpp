@@ -19,21 +19,35 @@
 #include <memory>
 #include <string>
 
-#include "RecTestUtil.h"
 #include "ShellTestEnv.h"
 #include "acquisition/CameraLib.h"
 #include "acquisition/CaptureThread.h"
 #include "controls/FileName.h"
 #include "platform/Message.h"
 #include "recording/RecordingController.h"
-#include "shell/Main.h"
-#include "shell/LabelledSlider.h"
+#include "shell/CapturePanel.h"
+#include "shell/MainWindow.h"
 
 namespace fs = std::filesystem;
-using rectest::Quote;
-using rectest::RunCommand;
-
 namespace {
+// Runs a shell command; returns its exit status and fills `out` with stdout and stderr.
+int RunCommand(const std::string& command, std::string& out) {
+    out.clear();
+    FILE* p = ::popen((command + " 2>&1").c_str(), "r");
+    if (!p) return -1;
+    char buf[4096];
+    size_t n;
+    while ((n = std::fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
+    const int status = ::pclose(p);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+std::string Quote(const std::string& s) {
+    std::string q = "'";
+    for (char c : s) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return q + "'";
+}
+
 // What the independent readers find wrong with a recorded file; empty when it is sound.
 // `frames` is the expected frame count of a SER or AVI file.
 std::string Problems(const std::string& kind, const std::string& path, int width, int height,
@@ -56,11 +70,11 @@ class RecordFormats : public ::testing::Test {
         fs::create_directories(out);
         ASSERT_TRUE(config.WriteIni("[TarviVideo2R]\nEXPOLENGTH=40\n"));
         form = std::make_unique<MainWindow>();
-        form->SplashDelayMs = 0;
-        form->LoadCameraLib = [](std::string* error) {
+        form->splashDelayMs = 0;
+        form->loadCameraLibrary = [](std::string* error) {
             return LoadCameraLibraryFrom(TV_BINARY_DIR "/bin/libtarvidll.so", error);
         };
-        form->FormCreate();
+        form->start();
         ASSERT_TRUE(messages.empty()) << messages[0];
     }
     void TearDown() override {
@@ -71,13 +85,20 @@ class RecordFormats : public ::testing::Test {
     bool WaitForEnd(int timeoutMs, const std::function<bool()>& stop = nullptr) {
         QElapsedTimer t;
         t.start();
-        while (form->Recorder->busy() && t.elapsed() < timeoutMs) {
-            if (stop && stop()) form->CancelButton->click();
+        while (form->recorder().busy() && t.elapsed() < timeoutMs) {
+            if (stop && stop()) Button("CancelButton")->click();
             QApplication::processEvents(QEventLoop::AllEvents, 20);
         }
-        return !form->Recorder->busy();
+        return !form->recorder().busy();
     }
     std::string File(const std::string& name) const { return out + "/" + name; }
+    // A widget or menu item of the window by its object name.
+    template <class T>
+    T* W(const char* name) const {
+        return Find<T>(*form, name);
+    }
+    QAction* Item(const char* name) const { return W<QAction>(name); }
+    QPushButton* Button(const char* name) const { return W<QPushButton>(name); }
 
     TempConfig config;
     std::unique_ptr<MainWindow> form;
@@ -90,49 +111,49 @@ class RecordFormats : public ::testing::Test {
 TEST_F(RecordFormats, EachFormatIsReadBackByAnIndependentReader) {
     // The folder through the folder dialog, the base name typed into the name dialog.
     const QString folder = QString::fromStdString(out);
-    form->ChooseFolder = [folder](QWidget*) { return folder; };
-    form->SetCaptureLocation1->trigger();
+    form->capturePanel().chooseFolder = [folder](QWidget*) { return folder; };
+    Item("SetCaptureLocation1")->trigger();
     QTimer::singleShot(0, form.get(), [this] {
-        form->Form5->findChild<QLineEdit*>("Edit1")->setText(QStringLiteral("moon"));
-        form->Form5->findChild<QPushButton*>("Button1")->click();
+        form->outputNameDialog()->Edit1->setText(QStringLiteral("moon"));
+        form->outputNameDialog()->Button1->click();
     });
-    form->SetCaptureFilename1->trigger();
-    ASSERT_EQ(form->CapturePath, folder + QStringLiteral("/moon"));
-    ASSERT_TRUE(form->Button3->isEnabled());
+    Item("SetCaptureFilename1")->trigger();
+    ASSERT_EQ(form->capturePanel().capturePath(), folder + QStringLiteral("/moon"));
+    ASSERT_TRUE(Button("Button3")->isEnabled());
 
     // SER: five frames.
-    form->SER8bit1->trigger();
-    form->expos->setText(QStringLiteral("5"));
-    form->butCapture->click();
+    Item("SER8bit1")->trigger();
+    W<QLineEdit>("expos")->setText(QStringLiteral("5"));
+    Button("butCapture")->click();
     ASSERT_TRUE(messages.empty()) << messages[0];
     ASSERT_TRUE(WaitForEnd(20000));
-    const int w = form->Capture->ActiveWidth, h = form->Capture->ActiveHeight;
+    const int w = form->capture().ActiveWidth, h = form->capture().ActiveHeight;
     // Header (identifier, size, frame count), 8-bit frames, one time stamp per frame.
     EXPECT_EQ(Problems("ser", File("moon_00000.SER"), w, h, 5), "");
-    EXPECT_FALSE(form->HTMLabel1->isHidden());
-    EXPECT_TRUE(form->HTMLabel1->text().contains(QStringLiteral("Last Capture")));
+    EXPECT_FALSE(W<QLabel>("HTMLabel1")->isHidden());
+    EXPECT_TRUE(W<QLabel>("HTMLabel1")->text().contains(QStringLiteral("Last Capture")));
 
     // AVI: a timed recording of one second.
-    form->AVI2->trigger();
-    form->exposUnit->setCurrentIndex(1);
-    form->expos->setText(QStringLiteral("1"));
-    form->butCapture->click();
+    Item("AVI2")->trigger();
+    W<QComboBox>("exposUnit")->setCurrentIndex(1);
+    W<QLineEdit>("expos")->setText(QStringLiteral("1"));
+    Button("butCapture")->click();
     ASSERT_TRUE(messages.empty()) << messages[0];
     ASSERT_TRUE(WaitForEnd(20000));
-    const int aviFrames = form->Recorder->framesWritten();
+    const int aviFrames = form->recorder().framesWritten();
     EXPECT_GT(aviFrames, 0);
     ASSERT_TRUE(fs::exists(File("moon_00000-PART1.AVI")));  // numbers of SER files are not skipped
     // Size, every frame written, 10 frames per second.
     EXPECT_EQ(Problems("avi", File("moon_00000-PART1.AVI"), w, h, aviFrames), "");
 
     // FIT: continuous until Cancel, after three files.
-    form->FIT1->trigger();
-    form->exposUnit->setCurrentIndex(0);
-    form->expos->setText(QStringLiteral("0"));
-    form->Button3->click();
+    Item("FIT1")->trigger();
+    W<QComboBox>("exposUnit")->setCurrentIndex(0);
+    W<QLineEdit>("expos")->setText(QStringLiteral("0"));
+    Button("Button3")->click();
     ASSERT_TRUE(messages.empty()) << messages[0];
-    ASSERT_TRUE(WaitForEnd(20000, [this] { return form->Recorder->framesWritten() >= 3; }));
-    const int fitFrames = form->Recorder->framesWritten();
+    ASSERT_TRUE(WaitForEnd(20000, [this] { return form->recorder().framesWritten() >= 3; }));
+    const int fitFrames = form->recorder().framesWritten();
     EXPECT_GE(fitFrames, 3);
     // fitsverify without errors, then astropy reads unsigned samples of the frame's size.
     for (int i = 0; i < fitFrames; ++i)
@@ -140,9 +161,9 @@ TEST_F(RecordFormats, EachFormatIsReadBackByAnIndependentReader) {
     EXPECT_FALSE(fs::exists(File("moon_0000" + std::to_string(fitFrames) + ".FIT")));
 
     // BMP: three colour frames.
-    form->BMP1->trigger();
-    form->expos->setText(QStringLiteral("3"));
-    form->Button3->click();
+    Item("BMP1")->trigger();
+    W<QLineEdit>("expos")->setText(QStringLiteral("3"));
+    Button("Button3")->click();
     ASSERT_TRUE(WaitForEnd(20000));
     for (int i = 0; i < 3; ++i)
         EXPECT_EQ(Problems("bmp", File("moon_0000" + std::to_string(i) + ".BMP"), w, h), "");

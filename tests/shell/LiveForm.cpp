@@ -6,14 +6,9 @@
 #include <QElapsedTimer>
 #include <QThread>
 
-#include "acquisition/CaptureThread.h"
-#include "display/ConfigOverlay.h"
-#include "display/FocusWindow.h"
-#include "display/Histogram.h"
-#include "display/PreviewRenderer.h"
+#include "platform/Clock.h"
 #include "platform/Halt.h"
-#include "shell/FrameDispatch.h"
-#include "shell/Main.h"
+#include "shell/MainWindow.h"
 
 namespace {
 struct HaltCalled {
@@ -24,15 +19,15 @@ struct HaltCalled {
 bool StartForm(MainWindow& form) {
     testhalt::Reset();
     testhalt::SetTerminate([](int code) { throw HaltCalled{code}; });
-    form.SplashDelayMs = 0;
+    form.splashDelayMs = 0;
     bool halted = false;
     try {
-        form.FormCreate();
+        form.start();
     } catch (const HaltCalled&) {
         halted = true;
     }
     testhalt::SetTerminate(nullptr);
-    EXPECT_FALSE(halted) << "FormCreate halted";
+    EXPECT_FALSE(halted) << "start() halted";
     return !halted;
 }
 
@@ -47,23 +42,10 @@ bool WaitUntil(const std::function<bool()>& done, int timeoutMs) {
 }
 
 DisplayStateGuard::DisplayStateGuard() {
-    Reset();
+    testclock::SetMillis(nullptr);
 }
 
 DisplayStateGuard::~DisplayStateGuard() {
-    Reset();
-    testhalt::Reset();
-}
-
-void DisplayStateGuard::Reset() {
     testclock::SetMillis(nullptr);
-    ZoomPercent = 100;
-    CurrentStampText.Set(std::string());
-    ColorCamera = false;
-    FocusPointX = -1;
-    FocusPointY = 0;
-    NextPreviewTime = 0;
-    NextHistogramTime = 0;
-    NextRecordTick = 0;
-    FramePause = 0;
+    testhalt::Reset();
 }

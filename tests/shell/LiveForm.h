@@ -1,6 +1,6 @@
 #pragma once
-// A main window started against the fake camera, for the tests of its handlers, and the
-// process-wide display and hand-off state those tests change.
+// A main window started against the fake camera, for the tests of its panels, and the
+// process-wide state those tests change (clock, halt, settings folder).
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -9,20 +9,19 @@
 
 class MainWindow;
 
-// Runs FormCreate without the splash pause; false (and a test failure) when it halted.
+// Runs start() without the splash pause; false (and a test failure) when it halted.
 bool StartForm(MainWindow& form);
 
 // Dispatches events until `done` or the timeout; returns `done()`.
 bool WaitUntil(const std::function<bool()>& done, int timeoutMs = 15000);
 
-// Puts the display and hand-off globals back to their start values on construction and
-// on destruction: zoom, overlay, colour, focus point, throttles, recording gate, clock.
+// Puts the clock and the halt hooks back to their start values on construction and on
+// destruction, and gives the test a private settings folder.
 class DisplayStateGuard {
   public:
     DisplayStateGuard();
     ~DisplayStateGuard();
 
   private:
-    void Reset();
     TempConfig config_;
 };

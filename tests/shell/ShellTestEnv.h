@@ -1,6 +1,9 @@
 #pragma once
 // Shared set-up of the shell tests: one QApplication (offscreen platform) and a fresh,
 // private configuration folder per test, so no test touches the user's settings.
+#include <gtest/gtest.h>
+
+#include <QObject>
 #include <QString>
 #include <QTemporaryDir>
 
@@ -20,3 +23,12 @@ class TempConfig {
   private:
     QTemporaryDir dir_;
 };
+
+// The child of `root` (a widget, action, menu, ...) with the Qt object name `name`; a test
+// failure and nullptr when there is none.
+template <class T>
+T* Find(const QObject& root, const char* name) {
+    T* found = root.findChild<T*>(QString::fromLatin1(name));
+    if (!found) ADD_FAILURE() << "no child named " << name;
+    return found;
+}

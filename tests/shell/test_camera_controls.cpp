@@ -14,8 +14,8 @@
 #include "LiveForm.h"
 #include "acquisition/CaptureThread.h"
 #include "shell/ControlMath.h"
-#include "shell/Main.h"
 #include "shell/LabelledSlider.h"
+#include "shell/MainWindow.h"
 
 namespace {
 
@@ -30,6 +30,7 @@ class CameraControls : public ::testing::Test {
         const int target = cam.ExposuresStarted() + n;
         ASSERT_TRUE(WaitUntil([&] { return cam.ExposuresStarted() >= target; }));
     }
+    LabelledSlider* expot() { return Find<LabelledSlider>(form, "_expot"); }
     void Start() {
         cam.Install();
         cam.SetAutoRelease(true);
@@ -50,16 +51,16 @@ TEST_F(CameraControls, ExposureReachesTheCameraOnlyWhenCommitted) {
     cam.ClearCalls();
 
     // Dragging the thumb changes only the slider.
-    form._expot->SetPosition(40);
-    EXPECT_EQ(form._expot->ValueLabel->text(), "40 ms");
+    expot()->SetPosition(40);
+    EXPECT_EQ(expot()->ValueLabel->text(), "40 ms");
     Exposures(3);
-    EXPECT_EQ(form.Capture->ExposureMs.load(), 100);
+    EXPECT_EQ(form.capture().ExposureMs.load(), 100);
     EXPECT_EQ(cam.CountOf("SetExposureLength"), 0);
 
     // Releasing the mouse commits: a pending length, no cancel after 100 ms.
-    emit form._expot->MouseUp();
-    EXPECT_EQ(form.Capture->ExposureMs.load(), 40);
-    EXPECT_EQ(form.Saved.EXPOLENGTH, "40");
+    emit expot()->MouseUp();
+    EXPECT_EQ(form.capture().ExposureMs.load(), 40);
+    EXPECT_EQ(form.storedSettings().EXPOLENGTH, "40");
     // (Waiting dispatches the frames, or the acquisition thread would wait for the window.)
     EXPECT_TRUE(WaitUntil([&] { return cam.CountOf("SetExposureLength") == 1; }));
     EXPECT_TRUE(Has(cam.Trace(), "SetExposureLength(40)"));
@@ -67,17 +68,17 @@ TEST_F(CameraControls, ExposureReachesTheCameraOnlyWhenCommitted) {
 
     // A preset alone changes the range, never the camera.
     cam.ClearCalls();
-    form.MenuItem6->trigger();  // "2500ms"
-    EXPECT_EQ(form._expot->Max(), 2500);
-    EXPECT_EQ(form._expot->Slider->tickInterval(), 250);
-    EXPECT_EQ(form._expot->Position(), 40);
-    form._expot->SetPosition(800);
-    form.MenuItem7->trigger();  // "5000ms": the thumb comes down to 100
-    EXPECT_EQ(form._expot->Position(), 100);
-    EXPECT_EQ(form._expot->Max(), 5000);
+    Find<QAction>(form, "MenuItem6")->trigger();  // "2500ms"
+    EXPECT_EQ(expot()->Max(), 2500);
+    EXPECT_EQ(expot()->Slider->tickInterval(), 250);
+    EXPECT_EQ(expot()->Position(), 40);
+    expot()->SetPosition(800);
+    Find<QAction>(form, "MenuItem7")->trigger();  // "5000ms": the thumb comes down to 100
+    EXPECT_EQ(expot()->Position(), 100);
+    EXPECT_EQ(expot()->Max(), 5000);
     Exposures(3);
-    EXPECT_EQ(form.Capture->ExposureMs.load(), 40);
-    EXPECT_EQ(form.Saved.EXPOLENGTH, "40");
+    EXPECT_EQ(form.capture().ExposureMs.load(), 40);
+    EXPECT_EQ(form.storedSettings().EXPOLENGTH, "40");
     EXPECT_EQ(cam.CountOf("SetExposureLength"), 0);
 
     // Only a previous length above 500 ms cancels the exposure in progress. (The fake
@@ -87,47 +88,47 @@ TEST_F(CameraControls, ExposureReachesTheCameraOnlyWhenCommitted) {
         int cancels;  // after committing it
     } steps[] = {{500, 0}, {600, 0}, {501, 1}, {20, 2}, {30, 2}};
     for (const auto& s : steps) {
-        form._expot->SetPosition(s.position);
-        emit form._expot->KeyUp();
+        expot()->SetPosition(s.position);
+        emit expot()->KeyUp();
         EXPECT_EQ(cam.CountOf("CancelExposure"), s.cancels) << "commit of " << s.position;
     }
-    EXPECT_EQ(form.Saved.EXPOLENGTH, "30");
+    EXPECT_EQ(form.storedSettings().EXPOLENGTH, "30");
 }
 
 TEST_F(CameraControls, GainIsPendingWhileDraggedAndSentAtOnceOnRelease) {
     Start();
-    form.Capture->Recording = 1;  // the acquisition thread leaves the gain alone now
+    form.capture().Recording = 1;  // the acquisition thread leaves the gain alone now
     Exposures(2);
     cam.ClearCalls();
-    form.gain->SetPosition(60);
-    EXPECT_EQ(form.Capture->Gain.load(), 60);
-    EXPECT_EQ(form.gain->ValueLabel->text(), "60 %");
-    EXPECT_EQ(form.Saved.GAIN, "60");
+    Find<LabelledSlider>(form, "gain")->SetPosition(60);
+    EXPECT_EQ(form.capture().Gain.load(), 60);
+    EXPECT_EQ(Find<LabelledSlider>(form, "gain")->ValueLabel->text(), "60 %");
+    EXPECT_EQ(form.storedSettings().GAIN, "60");
     Exposures(2);
     EXPECT_EQ(cam.CountOf("SetGain"), 0);
-    emit form.gain->MouseUp();  // straight to the camera, recording or not
+    emit Find<LabelledSlider>(form, "gain")->MouseUp();  // straight to the camera, recording or not
     EXPECT_EQ(cam.CountOf("SetGain"), 1);
     EXPECT_TRUE(Has(cam.Trace(), "SetGain(60)"));
-    form.Capture->Recording = 0;
+    form.capture().Recording = 0;
 }
 
 TEST_F(CameraControls, DuringARecordingOnlyTheWhiteBalanceIsApplied) {
     Start();
-    form.Capture->Recording = 1;
+    form.capture().Recording = 1;
     Exposures(2);  // a pass that began before the flag may still have sent settings
     cam.ClearCalls();
 
-    form.HorizontalFlip1->trigger();
-    EXPECT_TRUE(RequestedFlip.load());
-    form.SliderWidth->SetPosition(641);
-    form.SliderHeight->SetPosition(480);
-    form.redbalance->SetPosition(128);
-    form._expot->SetPosition(20);
-    emit form._expot->MouseUp();
+    Find<QAction>(form, "HorizontalFlip1")->trigger();
+    EXPECT_TRUE(form.capture().RequestedFlip.load());
+    Find<LabelledSlider>(form, "SliderWidth")->SetPosition(641);
+    Find<LabelledSlider>(form, "SliderHeight")->SetPosition(480);
+    Find<LabelledSlider>(form, "redbalance")->SetPosition(128);
+    expot()->SetPosition(20);
+    emit expot()->MouseUp();
     // "Color Camera" sends nothing to the camera.
-    form.Col1->trigger();
-    EXPECT_FALSE(form.Balance->isVisibleTo(&form));
-    form.Col1->trigger();
+    Find<QAction>(form, "Col1")->trigger();
+    EXPECT_FALSE(Find<QFrame>(form, "Balance")->isVisibleTo(&form));
+    Find<QAction>(form, "Col1")->trigger();
     Exposures(4);
     const std::string during = cam.Trace();
     EXPECT_EQ(cam.CountOf("SetWhiteBalance"), 1) << during;
@@ -138,7 +139,7 @@ TEST_F(CameraControls, DuringARecordingOnlyTheWhiteBalanceIsApplied) {
     EXPECT_FALSE(cam.Flipped());
 
     // When the recording ends everything pending is brought into force.
-    form.Capture->Recording = 0;
+    form.capture().Recording = 0;
     Exposures(2);
     const std::string after = cam.Trace();
     EXPECT_TRUE(Has(after, "Subframe(640,480)")) << after;
@@ -150,45 +151,47 @@ TEST_F(CameraControls, DuringARecordingOnlyTheWhiteBalanceIsApplied) {
 
 TEST_F(CameraControls, SubframeSlidersDrawCentredAndRequestAlignedSizes) {
     Start();
-    EXPECT_EQ(form.SliderWidth->Max(), 1280);
-    EXPECT_EQ(form.SliderHeight->Max(), 1024);
+    EXPECT_EQ(Find<LabelledSlider>(form, "SliderWidth")->Max(), 1280);
+    EXPECT_EQ(Find<LabelledSlider>(form, "SliderHeight")->Max(), 1024);
 
-    form.SliderWidth->SetPosition(320);  // 26.5 rounds to 26
-    EXPECT_EQ(form.subframe->x(), 40);
-    EXPECT_EQ(form.subframe->width(), 26);
-    EXPECT_EQ(form.HRES->intValue(), 320);
-    EXPECT_EQ(form.Capture->RequestedWidth.load(), 320);
-    form.SliderWidth->SetPosition(323);  // the width is drawn from the aligned 320
-    EXPECT_EQ(form.subframe->width(), 26);
-    EXPECT_EQ(form.Capture->RequestedWidth.load(), 320);
+    Find<LabelledSlider>(form, "SliderWidth")->SetPosition(320);  // 26.5 rounds to 26
+    EXPECT_EQ(Find<QWidget>(form, "subframe")->x(), 40);
+    EXPECT_EQ(Find<QWidget>(form, "subframe")->width(), 26);
+    EXPECT_EQ(Find<QLCDNumber>(form, "HRES")->intValue(), 320);
+    EXPECT_EQ(form.capture().RequestedWidth.load(), 320);
+    Find<LabelledSlider>(form, "SliderWidth")
+        ->SetPosition(323);  // the width is drawn from the aligned 320
+    EXPECT_EQ(Find<QWidget>(form, "subframe")->width(), 26);
+    EXPECT_EQ(form.capture().RequestedWidth.load(), 320);
     for (int p = 100; p <= 103; ++p) {
-        form.SliderWidth->SetPosition(p);
-        EXPECT_EQ(form.Capture->RequestedWidth.load(), 100) << p;
-        EXPECT_EQ(form.HRES->intValue(), 100) << p;
+        Find<LabelledSlider>(form, "SliderWidth")->SetPosition(p);
+        EXPECT_EQ(form.capture().RequestedWidth.load(), 100) << p;
+        EXPECT_EQ(Find<QLCDNumber>(form, "HRES")->intValue(), 100) << p;
     }
 
-    form.SliderHeight->SetPosition(512);  // 42.5 rounds to 42
-    EXPECT_EQ(form.subframe->y(), 21);
-    EXPECT_EQ(form.subframe->height(), 42);
-    EXPECT_EQ(form.VRES->intValue(), 512);
-    EXPECT_EQ(form.Capture->RequestedHeight.load(), 512);
-    form.SliderHeight->SetPosition(515);  // drawn from the raw 515: Round(42.75)
-    EXPECT_EQ(form.subframe->height(), 43);
-    EXPECT_EQ(form.subframe->y(), 21);
-    EXPECT_EQ(form.VRES->intValue(), 512);
-    form.SliderHeight->SetPosition(1023);  // drawn from the raw position
-    EXPECT_EQ(form.subframe->height(), 85);
-    EXPECT_EQ(form.subframe->y(), 0);
-    EXPECT_EQ(form.VRES->intValue(), 1020);
-    EXPECT_EQ(form.Capture->RequestedHeight.load(), 1020);
+    Find<LabelledSlider>(form, "SliderHeight")->SetPosition(512);  // 42.5 rounds to 42
+    EXPECT_EQ(Find<QWidget>(form, "subframe")->y(), 21);
+    EXPECT_EQ(Find<QWidget>(form, "subframe")->height(), 42);
+    EXPECT_EQ(Find<QLCDNumber>(form, "VRES")->intValue(), 512);
+    EXPECT_EQ(form.capture().RequestedHeight.load(), 512);
+    Find<LabelledSlider>(form, "SliderHeight")
+        ->SetPosition(515);  // drawn from the raw 515: Round(42.75)
+    EXPECT_EQ(Find<QWidget>(form, "subframe")->height(), 43);
+    EXPECT_EQ(Find<QWidget>(form, "subframe")->y(), 21);
+    EXPECT_EQ(Find<QLCDNumber>(form, "VRES")->intValue(), 512);
+    Find<LabelledSlider>(form, "SliderHeight")->SetPosition(1023);  // drawn from the raw position
+    EXPECT_EQ(Find<QWidget>(form, "subframe")->height(), 85);
+    EXPECT_EQ(Find<QWidget>(form, "subframe")->y(), 0);
+    EXPECT_EQ(Find<QLCDNumber>(form, "VRES")->intValue(), 1020);
+    EXPECT_EQ(form.capture().RequestedHeight.load(), 1020);
 
     // Key-up and mouse-up write the aligned size again.
-    form.Capture->RequestedWidth = 0;
-    form.Capture->RequestedHeight = 0;
-    emit form.SliderWidth->MouseUp();
-    emit form.SliderHeight->KeyUp();
-    EXPECT_EQ(form.Capture->RequestedWidth.load(), 100);
-    EXPECT_EQ(form.Capture->RequestedHeight.load(), 1020);
+    form.capture().RequestedWidth = 0;
+    form.capture().RequestedHeight = 0;
+    emit Find<LabelledSlider>(form, "SliderWidth")->MouseUp();
+    emit Find<LabelledSlider>(form, "SliderHeight")->KeyUp();
+    EXPECT_EQ(form.capture().RequestedWidth.load(), 100);
+    EXPECT_EQ(form.capture().RequestedHeight.load(), 1020);
     Exposures(2);
     EXPECT_EQ(cam.Width(), 100);
     EXPECT_EQ(cam.Height(), 1020);
@@ -201,14 +204,15 @@ TEST(CameraControlsOddSensor, FullWidthOfA1294SensorRequests1292) {
     cam.SetAutoRelease(true);
     MainWindow form;
     ASSERT_TRUE(StartForm(form));
-    form.SliderWidth->SetPosition(1200);
-    form.SliderWidth->SetPosition(1294);
-    form.SliderHeight->SetPosition(900);
-    form.SliderHeight->SetPosition(966);
-    EXPECT_EQ(form.Capture->RequestedWidth.load(), 1292);
-    EXPECT_EQ(form.HRES->intValue(), 1292);
-    EXPECT_EQ(form.subframe->width(), 106);  // Round(1292 * 106 / 1294) = Round(105.84)
-    EXPECT_EQ(form.Capture->RequestedHeight.load(), 964);
+    Find<LabelledSlider>(form, "SliderWidth")->SetPosition(1200);
+    Find<LabelledSlider>(form, "SliderWidth")->SetPosition(1294);
+    Find<LabelledSlider>(form, "SliderHeight")->SetPosition(900);
+    Find<LabelledSlider>(form, "SliderHeight")->SetPosition(966);
+    EXPECT_EQ(form.capture().RequestedWidth.load(), 1292);
+    EXPECT_EQ(Find<QLCDNumber>(form, "HRES")->intValue(), 1292);
+    EXPECT_EQ(Find<QWidget>(form, "subframe")->width(),
+              106);  // Round(1292 * 106 / 1294) = Round(105.84)
+    EXPECT_EQ(form.capture().RequestedHeight.load(), 964);
     EXPECT_TRUE(WaitUntil([&] { return cam.Width() == 1292 && cam.Height() == 964; }));
 }
 

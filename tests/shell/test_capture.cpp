@@ -6,9 +6,11 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QFile>
+#include <QFrame>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QMenu>
 #include <QPushButton>
 #include <QTimer>
 #include <atomic>
@@ -22,13 +24,15 @@
 #include "ShellTestEnv.h"
 #include "acquisition/CaptureThread.h"
 #include "controls/CodecDialog.h"
-#include "controls/OutputNameDialog.h"
+#include "controls/FileName.h"
 #include "platform/Clock.h"
 #include "platform/Halt.h"
 #include "platform/Message.h"
 #include "recording/RecordingController.h"
+#include "recording/SerWriter.h"
+#include "shell/CapturePanel.h"
 #include "shell/CapturePath.h"
-#include "shell/Main.h"
+#include "shell/MainWindow.h"
 
 namespace fs = std::filesystem;
 
@@ -56,7 +60,7 @@ class CaptureTest : public ::testing::Test {
     void TearDown() override {
         if (form) {
             // The exposure still pending is finished, so the thread ends at once.
-            form->Capture->Running = false;
+            form->capture().Running = false;
             cam.Release();
         }
         form.reset();
@@ -71,20 +75,21 @@ class CaptureTest : public ::testing::Test {
         cam.Install();
         cam.SetCancelReleases(false);  // the tests hand the frames over themselves
         form = std::make_unique<MainWindow>();
-        form->SplashDelayMs = 0;
-        form->FormCreate();
+        form->splashDelayMs = 0;
+        form->start();
         ASSERT_TRUE(cam.WaitForExposure(10000));
-        width = form->Capture->ActiveWidth;
-        height = form->Capture->ActiveHeight;
+        width = form->capture().ActiveWidth;
+        height = form->capture().ActiveHeight;
         ASSERT_GT(width, 0);
     }
     void CreateWithPath() { Create(folder + QStringLiteral("/moon")); }
     // One frame from the camera, handled by the window's frame hand-off.
     void Deliver(int count = 1) {
         for (int i = 0; i < count; ++i) {
-            Frame* f = NewFrame(width, height, "", false, 8);
-            std::fill(FrameData(f), FrameData(f) + FrameDataSize(f), uint8_t(40 + i));
-            form->FrameReady(f);
+            FramePtr f = NewFrame(width, height, "", false, 8);
+            std::fill(FrameData(f.get()), FrameData(f.get()) + FrameDataSize(f.get()),
+                      uint8_t(40 + i));
+            form->frameReady(std::move(f));
         }
     }
     std::string Out(const std::string& name) const { return folder.toStdString() + "/" + name; }
@@ -92,16 +97,26 @@ class CaptureTest : public ::testing::Test {
         const fs::directory_iterator it(folder.toStdString());
         return std::distance(fs::begin(it), fs::end(it));
     }
-    QString Progress() const { return form->StatusPanel(0)->text(); }
-    bool Recording() const { return form->Capture->Recording.load() != 0; }
+    QString Progress() const { return W<QLabel>("StatusPanel0")->text(); }
+    bool Recording() const { return form->capture().Recording.load() != 0; }
+    // A widget, menu item or menu of the window by its object name.
+    template <class T>
+    T* W(const char* name) const {
+        return Find<T>(*form, name);
+    }
+    QAction* Item(const char* name) const { return W<QAction>(name); }
+    QPushButton* Button(const char* name) const { return W<QPushButton>(name); }
+    QLineEdit* Count() const { return W<QLineEdit>("expos"); }
+    QLabel* Summary() const { return W<QLabel>("HTMLabel1"); }
+    CapturePanel& Panel() const { return form->capturePanel(); }
+    TForm5* NameDialog() const { return form->outputNameDialog(); }
     // What a recording shows while it runs, and gives back when it ends.
     void ExpectLocked(bool locked) const {
-        EXPECT_EQ(form->CancelButton->isHidden(), !locked);
-        EXPECT_EQ(form->butCapture->isEnabled(), !locked);
-        EXPECT_EQ(form->Button3->isEnabled(), !locked);
-        for (QAction* a : {form->SER8bit1, form->AVI2, form->FIT1, form->BMP1, form->SER1,
-                           form->AVI1, form->FIT2, form->BMP2})
-            EXPECT_EQ(a->isEnabled(), !locked) << a->objectName().toStdString();
+        EXPECT_EQ(Button("CancelButton")->isHidden(), !locked);
+        EXPECT_EQ(Button("butCapture")->isEnabled(), !locked);
+        EXPECT_EQ(Button("Button3")->isEnabled(), !locked);
+        for (const char* name : {"SER8bit1", "AVI2", "FIT1", "BMP1"})
+            EXPECT_EQ(Item(name)->isEnabled(), !locked) << name;
     }
 
     TempConfig config;
@@ -148,25 +163,26 @@ TEST(CapturePathText, SplitJoinTrimAndFolder) {
 
 TEST_F(CaptureTest, CommandsWithoutAPathOnlyComplain) {
     Create(QString());
-    EXPECT_FALSE(form->butCapture->isEnabled());
-    form->butCaptureClick();
-    form->Button3Click();
+    EXPECT_FALSE(Button("butCapture")->isEnabled());
+    // The buttons are disabled; the commands behind them still refuse on their own.
+    Panel().startSequence();
+    Panel().startStillSeries();
     EXPECT_EQ(messages, (std::vector<std::string>{"Error opening AVI/SER file",
                                                   "Please set file parameters first"}));
     EXPECT_FALSE(Recording());
-    EXPECT_FALSE(form->Recorder->busy());
-    EXPECT_TRUE(form->CancelButton->isHidden());
+    EXPECT_FALSE(form->recorder().busy());
+    EXPECT_TRUE(Button("CancelButton")->isHidden());
 }
 
 TEST_F(CaptureTest, CountOfFiveSerCountsDownAndShowsTheSummary) {
     CreateWithPath();
-    form->SER8bit1->trigger();
-    form->expos->setText(QStringLiteral("5"));
-    form->butCapture->click();
+    Item("SER8bit1")->trigger();
+    Count()->setText(QStringLiteral("5"));
+    Button("butCapture")->click();
     ASSERT_TRUE(messages.empty()) << messages[0];
     EXPECT_TRUE(Recording());
     ExpectLocked(true);
-    EXPECT_TRUE(form->HTMLabel1->isHidden());
+    EXPECT_TRUE(Summary()->isHidden());
 
     std::vector<QString> texts;
     for (int i = 0; i < 5; ++i) {
@@ -182,48 +198,47 @@ TEST_F(CaptureTest, CountOfFiveSerCountsDownAndShowsTheSummary) {
     EXPECT_FALSE(Recording());
     EXPECT_EQ(Progress(), "");
     ExpectLocked(false);
-    EXPECT_FALSE(form->Panel10->isHidden());
-    EXPECT_FALSE(form->HTMLabel1->isHidden());
+    EXPECT_FALSE(W<QFrame>("Panel10")->isHidden());
+    EXPECT_FALSE(Summary()->isHidden());
     // 600 ms + 1, five frames.
-    EXPECT_TRUE(form->HTMLabel1->text().contains(" 0.6 s"))
-        << form->HTMLabel1->text().toStdString();
-    EXPECT_TRUE(form->HTMLabel1->text().contains(" 8.3</P>"));
-    EXPECT_FALSE(form->StatusPanel(2)->text().isEmpty());
+    EXPECT_TRUE(Summary()->text().contains(" 0.6 s")) << Summary()->text().toStdString();
+    EXPECT_TRUE(Summary()->text().contains(" 8.3</P>"));
+    EXPECT_FALSE(W<QLabel>("StatusPanel2")->text().isEmpty());
 
     const auto bytes = ReadAll(Out("moon_00000.SER"));
     EXPECT_EQ(Le32(bytes, SerFrameCountOffset), 5);
     EXPECT_EQ(bytes.size(), size_t(SerHeaderSize) + 5 * (width * height + 8));
 
     // The next recording takes the next number.
-    form->expos->setText(QStringLiteral("1"));
-    form->butCaptureClick();
+    Count()->setText(QStringLiteral("1"));
+    Button("butCapture")->click();
     Deliver(2);
     EXPECT_EQ(Le32(ReadAll(Out("moon_00001.SER")), SerFrameCountOffset), 1);
 }
 
 TEST_F(CaptureTest, CountOfOneAviWritesOneFramePart) {
     CreateWithPath();
-    form->AVI2->trigger();
-    form->expos->setText(QStringLiteral("1"));
-    form->butCaptureClick();
+    Item("AVI2")->trigger();
+    Count()->setText(QStringLiteral("1"));
+    Button("butCapture")->click();
     ASSERT_TRUE(messages.empty()) << messages[0];
     Deliver();
     EXPECT_TRUE(Recording());
     Deliver();
     EXPECT_FALSE(Recording());
-    EXPECT_EQ(form->Recorder->framesWritten(), 1);
+    EXPECT_EQ(form->recorder().framesWritten(), 1);
     EXPECT_TRUE(fs::exists(Out("moon_00000-PART1.AVI")));
     EXPECT_EQ(FileCount(), 1u);
 }
 
 TEST_F(CaptureTest, ContinuousFitSeriesRunsUntilCancel) {
     CreateWithPath();
-    form->expos->setText(QStringLiteral("0"));
-    form->Button3->click();
+    Count()->setText(QStringLiteral("0"));
+    Button("Button3")->click();
     Deliver(3);
     EXPECT_EQ(Progress(), QString::fromLatin1(RecordingController::ContinuousText));
-    form->CancelButtonClick();
-    EXPECT_EQ(NextRecordTick, 0u);
+    Button("CancelButton")->click();
+    EXPECT_EQ(form->handoff().nextRecordTick(), 0u);
     EXPECT_TRUE(Recording());  // ends at the next frame
     Deliver();
     EXPECT_FALSE(Recording());
@@ -233,56 +248,65 @@ TEST_F(CaptureTest, ContinuousFitSeriesRunsUntilCancel) {
 
 TEST_F(CaptureTest, TimedZeroSecondsWritesNothingAndShowsRateZero) {
     CreateWithPath();
-    form->exposUnit->setCurrentIndex(1);
-    form->expos->setText(QStringLiteral("0"));
-    form->Button3Click();
+    W<QComboBox>("exposUnit")->setCurrentIndex(1);
+    Count()->setText(QStringLiteral("0"));
+    Button("Button3")->click();
     EXPECT_TRUE(Recording());
     Deliver();
     EXPECT_FALSE(Recording());
     EXPECT_EQ(FileCount(), 0u);
-    EXPECT_TRUE(form->HTMLabel1->text().contains("<B>FPS:</B> 0.0"))
-        << form->HTMLabel1->text().toStdString();
+    EXPECT_TRUE(Summary()->text().contains("<B>FPS:</B> 0.0")) << Summary()->text().toStdString();
 }
 
 TEST_F(CaptureTest, PauseHoldsFramesBackButCancelDoesNotWait) {
     CreateWithPath();
-    form->pse->setText(QStringLiteral("2"));  // unit " sec" at start
-    EXPECT_EQ(FramePause, 2000);
-    form->pseUnit->setCurrentIndex(0);
-    EXPECT_EQ(FramePause, 2);
-    form->pseUnit->setCurrentIndex(1);
-    form->SER8bit1Click();
-    form->expos->setText(QStringLiteral("0"));
-    form->butCaptureClick();
+    W<QLineEdit>("pse")->setText(QStringLiteral("2"));  // unit " sec" at start
+    Item("SER8bit1")->trigger();
+    Count()->setText(QStringLiteral("0"));
+    Button("butCapture")->click();
     Deliver();  // at once
     now += 1000;
     Deliver();
     now += 999;
     Deliver();
-    EXPECT_EQ(form->Recorder->framesWritten(), 1);
+    EXPECT_EQ(form->recorder().framesWritten(), 1);
     now += 1;  // 2000 ms after the first
     Deliver();
-    EXPECT_EQ(form->Recorder->framesWritten(), 2);
+    EXPECT_EQ(form->recorder().framesWritten(), 2);
     now += 500;
-    form->CancelButtonClick();
+    Button("CancelButton")->click();
     now += 100;
     Deliver();  // 600 ms after the last step, yet due
     EXPECT_FALSE(Recording());
     EXPECT_EQ(Le32(ReadAll(Out("moon_00000.SER")), SerFrameCountOffset), 2);
+
+    // The unit " ms": 2 ms between recorded frames.
+    W<QComboBox>("pseUnit")->setCurrentIndex(0);
+    Button("butCapture")->click();
+    Deliver();
+    now += 1;
+    Deliver();
+    EXPECT_EQ(form->recorder().framesWritten(), 1);
+    now += 1;
+    Deliver();
+    EXPECT_EQ(form->recorder().framesWritten(), 2);
+    Button("CancelButton")->click();
+    Deliver();
+    EXPECT_FALSE(Recording());
 }
 
 TEST_F(CaptureTest, StoredNegativeCount) {
     Create(folder + QStringLiteral("/moon"), QStringLiteral("-5"));
-    EXPECT_EQ(form->expos->text(), "-5");
+    EXPECT_EQ(Count()->text(), "-5");
     // SER and AVI take its absolute value ...
-    form->SER8bit1Click();
-    form->butCaptureClick();
+    Item("SER8bit1")->trigger();
+    Button("butCapture")->click();
     Deliver(6);
     EXPECT_FALSE(Recording());
     EXPECT_EQ(Le32(ReadAll(Out("moon_00000.SER")), SerFrameCountOffset), 5);
     // ... a FIT series ends at its first step without writing.
-    form->FIT1Click();
-    form->Button3Click();
+    Item("FIT1")->trigger();
+    Button("Button3")->click();
     Deliver();
     EXPECT_FALSE(Recording());
     EXPECT_EQ(FileCount(), 1u);
@@ -290,13 +314,13 @@ TEST_F(CaptureTest, StoredNegativeCount) {
 
 TEST_F(CaptureTest, EmptyCountIsAConversionErrorAndRecordsNothing) {
     CreateWithPath();
-    form->expos->clear();
-    form->Button3Click();
-    form->SER8bit1Click();
-    form->butCaptureClick();
+    Count()->clear();
+    Button("Button3")->click();
+    Item("SER8bit1")->trigger();
+    Button("butCapture")->click();
     EXPECT_EQ(messages, (std::vector<std::string>(2, "'' is not a valid integer value")));
     EXPECT_FALSE(Recording());
-    EXPECT_FALSE(form->Recorder->busy());
+    EXPECT_FALSE(form->recorder().busy());
     ExpectLocked(false);
     Deliver();
     EXPECT_EQ(FileCount(), 0u);
@@ -304,40 +328,40 @@ TEST_F(CaptureTest, EmptyCountIsAConversionErrorAndRecordsNothing) {
 
 TEST_F(CaptureTest, FormatItemsSwitchTheButtonsAndLockDuringARecording) {
     CreateWithPath();
-    EXPECT_EQ(form->SelectedFormat, CaptureFormat::Fit);
-    EXPECT_TRUE(form->FIT1->isChecked());
-    form->AVI2->trigger();
-    EXPECT_FALSE(form->butCapture->isHidden());
-    EXPECT_TRUE(form->Button3->isHidden());
-    EXPECT_EQ(form->butCapture->text(), "AVI");
-    EXPECT_TRUE(form->AVI1->isChecked());
-    EXPECT_EQ(form->SelectedFormat, CaptureFormat::Avi);
-    form->BMP1->trigger();
-    EXPECT_TRUE(form->butCapture->isHidden());
-    EXPECT_FALSE(form->Button3->isHidden());
-    EXPECT_EQ(form->Button3->text(), "BMP");
-    EXPECT_TRUE(form->BMP2->isChecked());
-    EXPECT_EQ(form->SelectedFormat, CaptureFormat::Bmp);
+    EXPECT_EQ(Panel().format(), CaptureFormat::Fit);
+    EXPECT_TRUE(Item("FIT1")->isChecked());
+    Item("AVI2")->trigger();
+    EXPECT_FALSE(Button("butCapture")->isHidden());
+    EXPECT_TRUE(Button("Button3")->isHidden());
+    EXPECT_EQ(Button("butCapture")->text(), "AVI");
+    // The hidden "Set Capture Format" menu offers the very same four items.
+    EXPECT_EQ(W<QMenu>("SetCaptureFormat1")->actions(), Panel().formatItems());
+    EXPECT_EQ(Panel().format(), CaptureFormat::Avi);
+    Item("BMP1")->trigger();
+    EXPECT_TRUE(Button("butCapture")->isHidden());
+    EXPECT_FALSE(Button("Button3")->isHidden());
+    EXPECT_EQ(Button("Button3")->text(), "BMP");
+    EXPECT_EQ(Panel().format(), CaptureFormat::Bmp);
 
     // The codec items; choosing SER leaves the codec alone.
-    form->Askwhenopening1->trigger();
-    EXPECT_EQ(form->Recorder->avi().codec(), CodecAsk);
-    form->SER1->trigger();  // the hidden twin
-    EXPECT_TRUE(form->SER8bit1->isChecked());
-    EXPECT_EQ(form->butCapture->text(), "SER");
-    EXPECT_EQ(form->Recorder->avi().codec(), CodecAsk);
-    form->IRAW->trigger();
-    EXPECT_EQ(form->Recorder->avi().codec(), 1448433993);
-    EXPECT_TRUE(form->IRAW->isChecked());
+    Item("Askwhenopening1")->trigger();
+    EXPECT_EQ(form->recorder().avi().codec(), CodecAsk);
+    W<QMenu>("SetCaptureFormat1")->actions().at(0)->trigger();  // SER, from the menu bar
+    EXPECT_TRUE(Item("SER8bit1")->isChecked());
+    EXPECT_EQ(Button("butCapture")->text(), "SER");
+    EXPECT_EQ(form->recorder().avi().codec(), CodecAsk);
+    Item("IRAW")->trigger();
+    EXPECT_EQ(form->recorder().avi().codec(), 1448433993);
+    EXPECT_TRUE(Item("IRAW")->isChecked());
 
     // A running SER recording keeps its format.
-    form->expos->setText(QStringLiteral("2"));
-    form->butCaptureClick();
-    form->BMP1->trigger();
-    form->BMP1Click();
-    EXPECT_EQ(form->SelectedFormat, CaptureFormat::Ser);
-    EXPECT_TRUE(form->SER8bit1->isChecked());
-    form->butCaptureClick();  // ignored while one runs
+    Count()->setText(QStringLiteral("2"));
+    Button("butCapture")->click();
+    Item("BMP1")->trigger();
+    Panel().selectFormat(CaptureFormat::Bmp);
+    EXPECT_EQ(Panel().format(), CaptureFormat::Ser);
+    EXPECT_TRUE(Item("SER8bit1")->isChecked());
+    Panel().startSequence();  // ignored while one runs (the button is disabled meanwhile)
     Deliver(3);
     EXPECT_FALSE(Recording());
     EXPECT_EQ(Le32(ReadAll(Out("moon_00000.SER")), SerFrameCountOffset), 2);
@@ -346,94 +370,92 @@ TEST_F(CaptureTest, FormatItemsSwitchTheButtonsAndLockDuringARecording) {
 
 TEST_F(CaptureTest, CountPopupSetsTheFieldAndKeepsTheUnit) {
     CreateWithPath();
-    form->exposUnit->setCurrentIndex(1);
-    form->N201->trigger();
-    EXPECT_EQ(form->expos->text(), "20");
-    EXPECT_EQ(form->Saved.EXPOCOUNT, "20");
-    form->Button3Click();
-    EXPECT_EQ(form->Recorder->framesToGo(), CountTimed);
-    EXPECT_EQ(form->Recorder->endTime(), now + 20000);
-    form->CancelButtonClick();
+    W<QComboBox>("exposUnit")->setCurrentIndex(1);
+    Item("N201")->trigger();
+    EXPECT_EQ(Count()->text(), "20");
+    EXPECT_EQ(form->storedSettings().EXPOCOUNT, "20");
+    Button("Button3")->click();
+    EXPECT_EQ(form->recorder().framesToGo(), CountTimed);
+    EXPECT_EQ(form->recorder().endTime(), now + 20000);
+    Button("CancelButton")->click();
     Deliver();
 }
 
 TEST_F(CaptureTest, CaptureLocationAndFilename) {
     Create(QStringLiteral("  /obs/moon  "));
-    EXPECT_EQ(form->CapturePath, "/obs/moon");
-    EXPECT_EQ(form->CaptureDirectory, "/obs");
-    EXPECT_EQ(form->Form5->baseName(), "moon");
+    EXPECT_EQ(Panel().capturePath(), "/obs/moon");
+    EXPECT_EQ(NameDialog()->BaseName, "moon");
 
     // Cancel in the folder dialog changes nothing; the root keeps its one "/".
-    form->ChooseFolder = [](QWidget*) { return QString(); };
-    form->SetCaptureLocation1Click();
-    EXPECT_EQ(form->CapturePath, "/obs/moon");
-    form->ChooseFolder = [](QWidget*) { return QStringLiteral("/"); };
-    form->SetCaptureLocation1->trigger();
-    EXPECT_EQ(form->CapturePath, "/moon");
-    EXPECT_EQ(form->Saved.FILENAME, "/moon");
+    Panel().chooseFolder = [](QWidget*) { return QString(); };
+    Item("SetCaptureLocation1")->trigger();
+    EXPECT_EQ(Panel().capturePath(), "/obs/moon");
+    Panel().chooseFolder = [](QWidget*) { return QStringLiteral("/"); };
+    Item("SetCaptureLocation1")->trigger();
+    EXPECT_EQ(Panel().capturePath(), "/moon");
+    EXPECT_EQ(form->storedSettings().FILENAME, "/moon");
 
     // Set Capture Filename, then Cancel: split and joined again unchanged.
-    QTimer::singleShot(0, form->Form5->findChild<QPushButton*>("Button2"), &QPushButton::click);
-    form->SetCaptureFilename1Click();
-    EXPECT_EQ(form->CapturePath, "/moon");
+    QTimer::singleShot(0, NameDialog()->Button2, &QPushButton::click);
+    Item("SetCaptureFilename1")->trigger();
+    EXPECT_EQ(Panel().capturePath(), "/moon");
     // OK with an empty name gives CAPTURE.
     QTimer::singleShot(0, form.get(), [this] {
-        form->Form5->findChild<QLineEdit*>("Edit1")->clear();
-        form->Form5->findChild<QPushButton*>("Button1")->click();
+        NameDialog()->Edit1->clear();
+        NameDialog()->Button1->click();
     });
-    form->SetCaptureFilename1->trigger();
-    EXPECT_EQ(form->CapturePath, "/CAPTURE");
+    Item("SetCaptureFilename1")->trigger();
+    EXPECT_EQ(Panel().capturePath(), "/CAPTURE");
 }
 
 TEST_F(CaptureTest, FirstRunNeedsFolderAndNameInEitherOrder) {
     Create(QString());
     QTimer::singleShot(0, form.get(), [this] {
-        form->Form5->findChild<QLineEdit*>("Edit1")->setText(QStringLiteral("jupiter"));
-        form->Form5->findChild<QPushButton*>("Button1")->click();
+        NameDialog()->Edit1->setText(QStringLiteral("jupiter"));
+        NameDialog()->Button1->click();
     });
-    form->SetCaptureFilename1Click();
-    EXPECT_EQ(form->CapturePath, "");
-    EXPECT_FALSE(form->Button3->isEnabled());
+    Item("SetCaptureFilename1")->trigger();
+    EXPECT_EQ(Panel().capturePath(), "");
+    EXPECT_FALSE(Button("Button3")->isEnabled());
     const QString chosen = folder + QStringLiteral("/");
-    form->ChooseFolder = [chosen](QWidget*) { return chosen; };
-    form->SetCaptureLocation1Click();
-    EXPECT_EQ(form->CapturePath, folder + QStringLiteral("/jupiter"));
-    EXPECT_TRUE(form->Button3->isEnabled());
-    EXPECT_TRUE(form->butCapture->isEnabled());
+    Panel().chooseFolder = [chosen](QWidget*) { return chosen; };
+    Item("SetCaptureLocation1")->trigger();
+    EXPECT_EQ(Panel().capturePath(), folder + QStringLiteral("/jupiter"));
+    EXPECT_TRUE(Button("Button3")->isEnabled());
+    EXPECT_TRUE(Button("butCapture")->isEnabled());
 }
 
 TEST_F(CaptureTest, AFailedWriteStopsTheRecordingAndSaysWhy) {
     CreateWithPath();
-    form->expos->setText(QStringLiteral("10"));
-    form->Button3Click();
+    Count()->setText(QStringLiteral("10"));
+    Button("Button3")->click();
     Deliver(2);
     fs::remove_all(folder.toStdString());  // the folder goes away
     Deliver();
     EXPECT_FALSE(Recording());
-    EXPECT_TRUE(form->CancelButton->isHidden());
-    EXPECT_TRUE(form->HTMLabel1->text().contains(" 0.0 s"))
-        << form->HTMLabel1->text().toStdString();
+    EXPECT_TRUE(Button("CancelButton")->isHidden());
+    EXPECT_TRUE(Summary()->text().contains(" 0.0 s")) << Summary()->text().toStdString();
     QApplication::processEvents();  // the message follows the hand-off
     ASSERT_EQ(messages.size(), 1u);
     EXPECT_NE(messages[0].find("after 2 frames"), std::string::npos) << messages[0];
     EXPECT_NE(messages[0].find(Out("moon_0000")), std::string::npos) << messages[0];
-    EXPECT_EQ(form->Recorder->framesWritten(), 2);
+    EXPECT_EQ(form->recorder().framesWritten(), 2);
 }
 
 TEST_F(CaptureTest, ExitDuringARecordingCompletesTheSerFile) {
     CreateWithPath();
-    form->SER8bit1Click();
-    form->expos->setText(QStringLiteral("0"));
-    form->butCaptureClick();
+    Item("SER8bit1")->trigger();
+    Count()->setText(QStringLiteral("0"));
+    Button("butCapture")->click();
     Deliver(3);
     // The camera finishes its exposure while the exit procedure waits for it.
     std::thread camera([this] {
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
         cam.Release();
     });
-    form->SaveAndStop();
+    form->saveAndStop();
     camera.join();
-    EXPECT_FALSE(form->Recorder->busy());
+    EXPECT_FALSE(form->recorder().busy());
     const auto bytes = ReadAll(Out("moon_00000.SER"));
     EXPECT_EQ(Le32(bytes, SerFrameCountOffset), 3);
     EXPECT_EQ(bytes.size(), size_t(SerHeaderSize) + 3 * (width * height + 8));
@@ -442,14 +464,14 @@ TEST_F(CaptureTest, ExitDuringARecordingCompletesTheSerFile) {
 TEST_F(CaptureTest, AskedCodecCancelledMeansTheOpenFails) {
     CreateWithPath();
     std::string askedFor;
-    form->Recorder->avi().setCodecChooser(
+    form->recorder().avi().setCodecChooser(
         [&](const std::vector<AviCodec>&, const std::string& part, int32_t&) {
             askedFor = part;
             return false;
         });
-    form->AVI2Click();
-    form->Askwhenopening1Click();
-    form->butCaptureClick();
+    Item("AVI2")->trigger();
+    Item("Askwhenopening1")->trigger();
+    Button("butCapture")->click();
     EXPECT_EQ(askedFor, Out("moon_00000-PART1.AVI"));
     ASSERT_EQ(messages.size(), 1u);
     EXPECT_EQ(messages[0].rfind("Error opening AVI/SER file\n\n", 0), 0u) << messages[0];
@@ -462,9 +484,9 @@ TEST(CodecDialog, OffersTheCodecsAndReturnsTheChoice) {
     const std::vector<AviCodec> offered = {{0, "Uncompressed", true, true},
                                            {PackFourCC('M', 'J', 'P', 'G'), "MJPG", true, true}};
     {
-        CodecDialog d(offered, "/x/moon_00000-PART1.AVI", 0);
-        EXPECT_EQ(d.findChild<QListWidget*>()->count(), 2);
-        EXPECT_TRUE(d.findChild<QLabel*>()->text().contains("moon_00000-PART1.AVI"));
+        TCodecDialog d(offered, "/x/moon_00000-PART1.AVI");
+        EXPECT_EQ(d.List->count(), 2);
+        EXPECT_TRUE(d.Prompt->text().contains("moon_00000-PART1.AVI"));
     }
     int32_t fourcc = 0;
     QTimer::singleShot(0, [] {

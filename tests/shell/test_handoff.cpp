@@ -1,13 +1,13 @@
 // The frame hand-off's decisions: preview and recording throttles with a settable clock,
-// demosaic only for colour, the histogram for every frame, and every frame released.
+// demosaic only for colour, the histogram for every frame, and every frame destroyed.
 #include <gtest/gtest.h>
 
-#include <atomic>
+#include <memory>
 #include <vector>
 
 #include "acquisition/Frame.h"
 #include "platform/Clock.h"
-#include "shell/FrameDispatch.h"
+#include "shell/FrameHandoff.h"
 
 namespace {
 
@@ -15,39 +15,34 @@ class Handoff : public ::testing::Test {
   protected:
     void SetUp() override {
         testclock::SetMillis([this] { return now; });
-        NextPreviewTime = 0;
-        inFlightBefore = FramesInFlight.load();
         actions.preview = [this](cv::Mat& image) { previewChannels.push_back(image.channels()); };
         actions.histogram = [this](const cv::Mat&) { ++histograms; };
-        actions.recordStep = [this](Frame& frame) {
+        actions.record = [this](::Frame& frame) {
             ++steps;
             // The controller is given the frame itself, still alive.
             EXPECT_EQ(frame.RawImage.at<uint8_t>(0, 0), 40);
+            EXPECT_EQ(budget->inFlight(), 1);
         };
     }
     void TearDown() override {
         testclock::SetMillis(nullptr);
-        NextPreviewTime = 0;
-        EXPECT_EQ(FrameListHead, nullptr);
-        EXPECT_EQ(FrameListTail, nullptr);
-        EXPECT_EQ(FramesInFlight.load(), inFlightBefore) << "a frame was not freed";
+        EXPECT_EQ(budget->inFlight(), 0) << "a frame was not destroyed";
     }
 
-    // One posted frame at time `at`.
+    // One handed-over frame at time `at`.
     HandoffReport Frame(uint32_t at) {
         now = at;
-        Frame* node = NewFrame(32, 24, "", false, 8);
-        node->RawImage.setTo(40);
-        MarkPosted(node);
-        return DispatchFrame(node, flags, actions, nextRecordTick, framePause);
+        FramePtr frame = NewFrame(32, 24, "", false, 8);
+        frame->RawImage.setTo(40);
+        frame->holdBudget(budget);
+        return handoff.handle(std::move(frame), flags, actions);
     }
 
     uint32_t now = 0;
-    int inFlightBefore = 0;
+    std::shared_ptr<FrameBudget> budget = std::make_shared<FrameBudget>();
+    FrameHandoff handoff;
     FrameFlags flags;
     FrameActions actions;
-    uint32_t nextRecordTick = 0;
-    int32_t framePause = 0;
     std::vector<int> previewChannels;
     int histograms = 0;
     int steps = 0;
@@ -78,7 +73,7 @@ TEST_F(Handoff, ColourCameraPreviewsTheDemosaicedImageOnlyWhenShown) {
 
     // A thinned frame during a recording is neither shown nor demosaiced, but counted and
     // offered to the recording.
-    flags.recording = 1;
+    flags.recording = true;
     const HandoffReport thinned = Frame(5500);
     EXPECT_FALSE(thinned.previewed);
     EXPECT_FALSE(thinned.demosaiced);
@@ -89,8 +84,8 @@ TEST_F(Handoff, ColourCameraPreviewsTheDemosaicedImageOnlyWhenShown) {
 
 TEST_F(Handoff, RecordingThinsThePreviewToOneFrameASecond) {
     Frame(10000);  // last preview before the recording: NextPreviewTime = 11000
-    EXPECT_EQ(NextPreviewTime, 11000u);
-    flags.recording = 1;
+    EXPECT_EQ(handoff.nextPreviewTime(), 11000u);
+    flags.recording = true;
     EXPECT_FALSE(Frame(10400).previewed);
     EXPECT_FALSE(Frame(11000).previewed);  // not yet past
     EXPECT_TRUE(Frame(11001).previewed);
@@ -105,27 +100,27 @@ TEST_F(Handoff, RecordingThinsThePreviewToOneFrameASecond) {
     EXPECT_TRUE(Frame(12004).previewed);
     // When the recording ends every frame is shown again.
     flags.previewDuringCapture = false;
-    flags.recording = 0;
+    flags.recording = false;
     EXPECT_TRUE(Frame(12005).previewed);
 }
 
 TEST_F(Handoff, PreviewThrottleSurvivesTheTimerWrap) {
-    flags.recording = 1;
+    flags.recording = true;
     EXPECT_TRUE(Frame(0xFFFFF000u).previewed);  // the start value 0 lets the first through
     EXPECT_TRUE(Frame(0xFFFFFD00u).previewed);
-    EXPECT_EQ(NextPreviewTime, 0xFFFFFD00u + 1000u);  // wrapped to 232
+    EXPECT_EQ(handoff.nextPreviewTime(), 0xFFFFFD00u + 1000u);  // wrapped to 232
     EXPECT_FALSE(Frame(0xFFFFFFF0u).previewed);
     EXPECT_FALSE(Frame(232).previewed);
     EXPECT_TRUE(Frame(233).previewed);
 }
 
 TEST_F(Handoff, RecordingGateKeepsThePauseOnTheTickCount) {
-    flags.recording = 1;
+    flags.recording = true;
     flags.previewDuringCapture = true;
-    framePause = 2000;
-    nextRecordTick = 0;  // set by a capture command: the first frame is due at once
+    handoff.startRecording(2000);  // a capture command: the first frame is due at once
+    EXPECT_EQ(handoff.nextRecordTick(), 0u);
     EXPECT_TRUE(Frame(50000).recorded);
-    EXPECT_EQ(nextRecordTick, 52000u);
+    EXPECT_EQ(handoff.nextRecordTick(), 52000u);
     EXPECT_FALSE(Frame(50100).recorded);  // dropped, but still shown and counted
     EXPECT_FALSE(Frame(51999).recorded);
     EXPECT_TRUE(Frame(52000).recorded);
@@ -133,30 +128,30 @@ TEST_F(Handoff, RecordingGateKeepsThePauseOnTheTickCount) {
     EXPECT_EQ(histograms, 4);
     EXPECT_EQ(previewChannels.size(), 4u);
 
-    // A cancel sets NextRecordTick to 0: the very next frame reaches the controller.
-    nextRecordTick = 0;
+    // A cancel opens the gate: the very next frame reaches the controller.
+    handoff.recordNextFrame();
+    EXPECT_EQ(handoff.nextRecordTick(), 0u);
     EXPECT_TRUE(Frame(52001).recorded);
 
     // Pause 0: every frame.
-    framePause = 0;
+    handoff.startRecording(0);
     for (uint32_t t = 60000; t < 60005; ++t) EXPECT_TRUE(Frame(t).recorded);
 
     // A tick count that wraps during the pause does not stop the recording.
-    framePause = 1000;
-    nextRecordTick = 0;
+    handoff.startRecording(1000);
     EXPECT_TRUE(Frame(0xFFFFFE00u).recorded);
     EXPECT_FALSE(Frame(0xFFFFFFFFu).recorded);
     EXPECT_TRUE(Frame(0x000001F0u).recorded);
 }
 
-TEST_F(Handoff, OnlyRecordingOneOpensTheGateAndEveryFrameIsReleased) {
-    flags.recording = 2;
+TEST_F(Handoff, OnlyARecordingOpensTheGateAndEveryFrameIsDestroyed) {
     EXPECT_FALSE(Frame(100).recorded);
-    flags.recording = 1;
+    flags.recording = true;
     EXPECT_TRUE(Frame(200).recorded);
     EXPECT_TRUE(Frame(300).recorded);
     EXPECT_EQ(steps, 2);
-    // TearDown checks that the list is empty and no frame is left in flight.
+    EXPECT_EQ(handoff.framesHandled(), 3u);
+    // TearDown checks that no frame is left in flight.
 }
 
 TEST_F(Handoff, HistogramBoxUncheckedCountsNothing) {

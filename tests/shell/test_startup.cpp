@@ -4,6 +4,8 @@
 #include <QAction>
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QFile>
+#include <QFrame>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -25,11 +27,13 @@
 #include "platform/Halt.h"
 #include "platform/InstanceLock.h"
 #include "platform/Message.h"
-#include "shell/SecondInstanceWindow.h"
-#include "shell/Main.h"
-#include "shell/ProgramBlock.h"
-#include "shell/SplashScreen.h"
+#include "shell/CapturePanel.h"
+#include "shell/DoubleInst.h"
 #include "shell/LabelledSlider.h"
+#include "shell/MainWindow.h"
+#include "shell/ProgramBlock.h"
+#include "shell/SettingsStore.h"
+#include "shell/SplashScreen.h"
 
 namespace {
 struct HaltCalled {
@@ -44,7 +48,7 @@ class Startup : public ::testing::Test {
         testhalt::SetTerminate([](int code) { throw HaltCalled{code}; });
         previous_ = SetMessageHandler([this](const std::string& text) {
             messages.push_back(text);
-            splashAtMessage = splash.findChild<QLabel*>("Label2")->text();
+            splashAtMessage = splash.Label2->text();
         });
     }
     void TearDown() override {
@@ -53,12 +57,12 @@ class Startup : public ::testing::Test {
         testhalt::Reset();
     }
 
-    // Runs FormCreate; returns the halt code, or -1 when it did not halt.
+    // Runs start(); returns the halt code, or -1 when it did not halt.
     int Create(MainWindow& form) {
-        form.Splash = &splash;
-        form.SplashDelayMs = 0;
+        form.splash = &splash;
+        form.splashDelayMs = 0;
         try {
-            form.FormCreate();
+            form.start();
         } catch (const HaltCalled& h) {
             return h.code;
         }
@@ -66,7 +70,7 @@ class Startup : public ::testing::Test {
     }
 
     TempConfig config;
-    SplashScreen splash;
+    TSplash splash;
     std::vector<std::string> messages;
     QString splashAtMessage;
     MessageHandler previous_;
@@ -82,9 +86,9 @@ TEST_F(Startup, WithACameraTheWindowIsConnectedAndShown) {
     ASSERT_EQ(Create(form), -1);
 
     EXPECT_EQ(form.windowTitle(), "TarviVideo5X1.0 connected to Test Cam");
-    EXPECT_EQ(splash.findChild<QLabel*>("Label1")->text(), "TarviVideo5X1.0");
-    EXPECT_EQ(splash.findChild<QLabel*>("Label2")->text(), "Test Cam Found");
-    EXPECT_EQ(splash.findChild<QLabel*>("Label2")->palette().color(QPalette::WindowText), QColor(0, 128, 0));
+    EXPECT_EQ(splash.Label1->text(), "TarviVideo5X1.0");
+    EXPECT_EQ(splash.Label2->text(), "Test Cam Found");
+    EXPECT_EQ(splash.Label2->palette().color(QPalette::WindowText), QColor(0, 128, 0));
     EXPECT_FALSE(splash.isVisible());
     EXPECT_TRUE(form.isVisible());
     EXPECT_TRUE(messages.empty());
@@ -92,26 +96,27 @@ TEST_F(Startup, WithACameraTheWindowIsConnectedAndShown) {
 
     // Sensor size reaches the subframe sliders (the height clamps 999 to 480) and the
     // picture.
-    EXPECT_EQ(form.SliderWidth->Max(), 640);
-    EXPECT_EQ(form.SliderHeight->Max(), 480);
-    EXPECT_EQ(form.SliderHeight->Position(), 480);
-    EXPECT_EQ(form.Image1->Bitmap().size(), QSize(640, 480));
+    EXPECT_EQ(Find<LabelledSlider>(form, "SliderWidth")->Max(), 640);
+    EXPECT_EQ(Find<LabelledSlider>(form, "SliderHeight")->Max(), 480);
+    EXPECT_EQ(Find<LabelledSlider>(form, "SliderHeight")->Position(), 480);
+    EXPECT_EQ(Find<PictureView>(form, "Image1")->Bitmap().size(), QSize(640, 480));
     // The start picture is 8-bit with a palette until the first colour frame is shown;
     // the acquisition thread runs from here on, so a frame may already have arrived.
-    EXPECT_EQ(form.Image1->Bitmap().format(),
-              form.FramesReceived == 0 ? QImage::Format_Indexed8 : QImage::Format_BGR888);
+    EXPECT_EQ(Find<PictureView>(form, "Image1")->Bitmap().format(),
+              form.framesReceived() == 0 ? QImage::Format_Indexed8 : QImage::Format_BGR888);
 
     // Defaults of a first run; no path, so both capture buttons are disabled.
-    EXPECT_EQ(form._expot->Position(), 100);
-    EXPECT_EQ(form.Capture->ExposureMs.load(), 100);
-    EXPECT_EQ(form.expos->text(), "1");
-    EXPECT_EQ(form.gain->Position(), 10);
-    EXPECT_FALSE(form.butCapture->isEnabled());
-    EXPECT_FALSE(form.Button3->isEnabled());
-    EXPECT_EQ(form.Button3->text(), "FIT");
-    EXPECT_TRUE(form.N1001->isChecked());
-    EXPECT_TRUE(ColorCamera);
-    EXPECT_TRUE(form.Capture->Started());
+    EXPECT_EQ(Find<LabelledSlider>(form, "_expot")->Position(), 100);
+    EXPECT_EQ(form.capture().ExposureMs.load(), 100);
+    EXPECT_EQ(Find<QLineEdit>(form, "expos")->text(), "1");
+    EXPECT_EQ(Find<LabelledSlider>(form, "gain")->Position(), 10);
+    EXPECT_FALSE(Find<QPushButton>(form, "butCapture")->isEnabled());
+    EXPECT_FALSE(Find<QPushButton>(form, "Button3")->isEnabled());
+    EXPECT_EQ(Find<QPushButton>(form, "Button3")->text(), "FIT");
+    EXPECT_TRUE(Find<QAction>(form, "N1001")->isChecked());
+    EXPECT_TRUE(Find<QAction>(form, "Col1")->isChecked());
+    EXPECT_TRUE(Find<QFrame>(form, "Balance")->isVisibleTo(&form));
+    EXPECT_TRUE(form.capture().Started());
 
     // The camera was opened with 0 and got the gain directly, and the acquisition thread
     // sends the start white balance.
@@ -125,12 +130,12 @@ TEST_F(Startup, WithACameraTheWindowIsConnectedAndShown) {
     // Frames arrive through the event queue.
     QElapsedTimer t;
     t.start();
-    while (form.FramesReceived < 2 && t.elapsed() < 3000) QApplication::processEvents();
-    EXPECT_GE(form.FramesReceived, 2u);
+    while (form.framesReceived() < 2 && t.elapsed() < 3000) QApplication::processEvents();
+    EXPECT_GE(form.framesReceived(), 2u);
 
     RunExitProcOnce();
-    EXPECT_TRUE(form.Capture->Suspended());
-    EXPECT_TRUE(form.SettingsWritten);
+    EXPECT_TRUE(form.capture().Suspended());
+    EXPECT_TRUE(form.settingsWritten());
 }
 
 TEST_F(Startup, StoredValuesAreLoadedAndOutOfRangeOrGarbageFallsBack) {
@@ -143,20 +148,21 @@ TEST_F(Startup, StoredValuesAreLoadedAndOutOfRangeOrGarbageFallsBack) {
     MainWindow form;
     ASSERT_EQ(Create(form), -1);
 
-    EXPECT_EQ(form._expot->Position(), 100);  // the slider starts with the range 1..100
-    EXPECT_EQ(form.Capture->ExposureMs.load(), 100);
-    EXPECT_EQ(form.expos->text(), "7");
-    EXPECT_EQ(form.CapturePath, "/obs/moon");
-    EXPECT_TRUE(form.butCapture->isEnabled());
-    EXPECT_TRUE(form.Button3->isEnabled());
-    EXPECT_EQ(form.gain->Position(), 10);
-    EXPECT_EQ(form.Capture->Gain.load(), 10);
+    EXPECT_EQ(Find<LabelledSlider>(form, "_expot")->Position(),
+              100);  // the slider starts with the range 1..100
+    EXPECT_EQ(form.capture().ExposureMs.load(), 100);
+    EXPECT_EQ(Find<QLineEdit>(form, "expos")->text(), "7");
+    EXPECT_EQ(form.capturePanel().capturePath(), "/obs/moon");
+    EXPECT_TRUE(Find<QPushButton>(form, "butCapture")->isEnabled());
+    EXPECT_TRUE(Find<QPushButton>(form, "Button3")->isEnabled());
+    EXPECT_EQ(Find<LabelledSlider>(form, "gain")->Position(), 10);
+    EXPECT_EQ(form.capture().Gain.load(), 10);
 
-    ASSERT_NE(form.Form5, nullptr);
-    EXPECT_EQ(form.Form5->baseName(), "moon");
+    ASSERT_NE(form.outputNameDialog(), nullptr);
+    EXPECT_EQ(form.outputNameDialog()->BaseName, "moon");
 
     // What the exit writes back reflects the controls, not the raw stored texts.
-    form.expos->setText("");  // an emptied field is stored as typed ...
+    Find<QLineEdit>(form, "expos")->setText("");  // an emptied field is stored as typed ...
     RunExitProcOnce();
     const StoredSettings s = ReadStoredSettings();
     EXPECT_EQ(s.EXPOLENGTH, "100");
@@ -172,10 +178,10 @@ TEST_F(Startup, EmptyStoredCountAndLengthReadAsDefaults) {
     cam.SetAutoRelease(true);
     MainWindow form;
     ASSERT_EQ(Create(form), -1);
-    EXPECT_EQ(form._expot->Position(), 100);
-    EXPECT_EQ(form.expos->text(), "1");  // ... and reads back as "1"
-    EXPECT_EQ(form.gain->Position(), 55);
-    EXPECT_EQ(form.Saved.GAIN, "55");
+    EXPECT_EQ(Find<LabelledSlider>(form, "_expot")->Position(), 100);
+    EXPECT_EQ(Find<QLineEdit>(form, "expos")->text(), "1");  // ... and reads back as "1"
+    EXPECT_EQ(Find<LabelledSlider>(form, "gain")->Position(), 55);
+    EXPECT_EQ(form.storedSettings().GAIN, "55");
 }
 
 TEST_F(Startup, NoCameraShowsTheMessageHaltsAndStillStoresTheSettings) {
@@ -188,8 +194,8 @@ TEST_F(Startup, NoCameraShowsTheMessageHaltsAndStillStoresTheSettings) {
     EXPECT_EQ(messages, std::vector<std::string>{"NO CAMERA!"});
     EXPECT_EQ(splashAtMessage, "Searching...");
     EXPECT_FALSE(form.isVisible());
-    EXPECT_FALSE(form.Capture->Started());
-    EXPECT_TRUE(form.SettingsWritten);
+    EXPECT_FALSE(form.capture().Started());
+    EXPECT_TRUE(form.settingsWritten());
     const StoredSettings s = ReadStoredSettings();
     EXPECT_EQ(s.EXPOLENGTH, "100");
     EXPECT_EQ(s.EXPOCOUNT, "1");
@@ -200,7 +206,7 @@ TEST_F(Startup, NoCameraShowsTheMessageHaltsAndStillStoresTheSettings) {
 TEST_F(Startup, ACameraLibraryThatCannotBeLoadedCountsAsNoCamera) {
     SetCameraApi(TarviApi{});
     MainWindow form;
-    form.LoadCameraLib = [](std::string* error) {
+    form.loadCameraLibrary = [](std::string* error) {
         if (error) *error = "libtarvidll.so: cannot open shared object file";
         return false;
     };
@@ -225,7 +231,7 @@ TEST_F(Startup, ExitWaitsForTheExposureInProgress) {
     t.start();
     int code = -1;
     try {
-        form.Exit1Click();
+        Find<QAction>(form, "Exit1")->trigger();
     } catch (const HaltCalled& h) {
         code = h.code;
     }
@@ -233,13 +239,13 @@ TEST_F(Startup, ExitWaitsForTheExposureInProgress) {
     camera.join();
     EXPECT_EQ(code, 0);
     EXPECT_GE(elapsed, 250);
-    EXPECT_TRUE(form.Capture->Suspended());
-    EXPECT_TRUE(form.SettingsWritten);
+    EXPECT_TRUE(form.capture().Suspended());
+    EXPECT_TRUE(form.settingsWritten());
 
     // The exit procedure runs once: a second way out does not store again.
-    form.SettingsWritten = false;
-    EXPECT_THROW(form.Exit1Click(), HaltCalled);
-    EXPECT_FALSE(form.SettingsWritten);
+    ASSERT_TRUE(QFile::remove(config.IniPath()));
+    EXPECT_THROW(Find<QAction>(form, "Exit1")->trigger(), HaltCalled);
+    EXPECT_FALSE(QFile::exists(config.IniPath()));
 }
 
 TEST_F(Startup, ACameraThatNeverEndsItsExposureDoesNotKeepTheProgramFromEnding) {
@@ -247,15 +253,15 @@ TEST_F(Startup, ACameraThatNeverEndsItsExposureDoesNotKeepTheProgramFromEnding) 
     cam.Install();
     cam.SetCancelReleases(false);  // a camera unplugged during the exposure
     MainWindow form;
-    form.Capture->StallMarginMs = 100;
+    form.capture().StallMarginMs = 100;
     ASSERT_EQ(Create(form), -1);
     ASSERT_TRUE(cam.WaitForExposure(10000));
-    EXPECT_EQ(form.ExitWaitMs(), 200u);  // the longest exposure the slider allows + margin
+    EXPECT_EQ(form.exitWaitMs(), 200u);  // the longest exposure the slider allows + margin
     QElapsedTimer t;
     t.start();
     RunExitProcOnce();
     EXPECT_LT(t.elapsed(), 2000);
-    EXPECT_TRUE(form.SettingsWritten);
+    EXPECT_TRUE(form.settingsWritten());
 }
 
 TEST_F(Startup, TheWindowCannotBeMinimised) {
@@ -280,31 +286,36 @@ TEST_F(Startup, AuxiliaryWindowsStartHiddenAndShareTheKeyboard) {
     cam.SetAutoRelease(true);
     MainWindow form;
     ASSERT_EQ(Create(form), -1);
-    const AuxiliaryWindows aux = CreateAuxiliaryWindows(form);
-    std::unique_ptr<QWidget> keep[] = {std::unique_ptr<QWidget>(aux.keyboard),
-                                       std::unique_ptr<QWidget>(aux.errorWindow),
-                                       std::unique_ptr<QWidget>(aux.focus)};
-    EXPECT_EQ(form.FocusForm, aux.focus);
-    for (QWidget* w : {static_cast<QWidget*>(aux.keyboard), static_cast<QWidget*>(aux.errorWindow),
-                       static_cast<QWidget*>(aux.focus), static_cast<QWidget*>(form.ConfText),
-                       static_cast<QWidget*>(form.Form5)})
+    const TAuxWindows aux = CreateAuxiliaryWindows(form);
+    auto* confText = Find<TConfText>(form, "ConfText");
+    std::unique_ptr<QWidget> keep[] = {std::unique_ptr<QWidget>(aux.Keyboard),
+                                       std::unique_ptr<QWidget>(aux.ErrorWindow),
+                                       std::unique_ptr<QWidget>(aux.Focus)};
+    EXPECT_EQ(form.focusWindow(), aux.Focus);
+    for (QWidget* w : {static_cast<QWidget*>(aux.Keyboard), static_cast<QWidget*>(aux.ErrorWindow),
+                       static_cast<QWidget*>(aux.Focus), static_cast<QWidget*>(confText),
+                       static_cast<QWidget*>(form.outputNameDialog())})
         EXPECT_FALSE(w->isVisible());
 
     // Both dialogs toggle the same keyboard.
-    form.ConfText->show();
-    form.ConfText->toggleKeyboard();
-    EXPECT_TRUE(aux.keyboard->isVisible());
-    form.ConfText->hide();
-    EXPECT_FALSE(aux.keyboard->isVisible());
-    form.Form5->toggleKeyboard();
-    EXPECT_TRUE(aux.keyboard->isVisible());
+    ASSERT_TRUE(OverlayKeyboardToggle);
+    OverlayKeyboardToggle(confText, nullptr);
+    EXPECT_TRUE(aux.Keyboard->isVisible());
+    OverlayKeyboardHide();
+    EXPECT_FALSE(aux.Keyboard->isVisible());
+    ASSERT_TRUE(form.outputNameDialog()->KeyboardToggle);
+    form.outputNameDialog()->KeyboardToggle(form.outputNameDialog());
+    EXPECT_TRUE(aux.Keyboard->isVisible());
 
     // The exit procedure hides the focus aid and the overlay dialog.
-    aux.focus->show();
-    form.ConfText->show();
+    aux.Focus->show();
+    confText->show();
     RunExitProcOnce();
-    EXPECT_FALSE(aux.focus->isVisible());
-    EXPECT_FALSE(form.ConfText->isVisible());
+    EXPECT_FALSE(aux.Focus->isVisible());
+    EXPECT_FALSE(confText->isVisible());
+    OverlayKeyboardToggle = nullptr;
+    OverlayKeyboardHide = nullptr;
+    Form6 = nullptr;  // deleted with `keep`
 }
 
 TEST(SingleInstance, ASecondInstanceShowsTheErrorAndStops) {

@@ -17,12 +17,13 @@
 #include <QTest>
 
 #include "ShellTestEnv.h"
-#include "acquisition/Frame.h"
 #include "acquisition/CaptureThread.h"
-#include "shell/FrameEvent.h"
-#include "shell/Main.h"
-#include "shell/SplashScreen.h"
+#include "acquisition/Frame.h"
+#include "shell/FrameReadyEvent.h"
 #include "shell/LabelledSlider.h"
+#include "shell/MainWindow.h"
+#include "shell/SplashScreen.h"
+#include "shell/StatusPanels.h"
 
 TEST(TrackBar, LabelFollowsTheFormatAndThePosition) {
     EXPECT_EQ(FormatTrackLabel("%d ms", 100), "100 ms");
@@ -76,47 +77,46 @@ TEST(Splash, StatusLineStaysRightAlignedTenPixelsFromTheEdge) {
 }
 
 namespace {
-Frame* PostedFrame() {
-    Frame* node = NewFrame(64, 48, "", false, 8);
-    MarkPosted(node);
-    return node;
+FramePtr HandedOver(const std::shared_ptr<FrameBudget>& budget) {
+    FramePtr frame = NewFrame(64, 48, "", false, 8);
+    frame->holdBudget(budget);
+    return frame;
 }
 }  // namespace
 
-TEST(FrameHandOff, TheWindowTakesEachFrameAndFreesIt) {
+TEST(FrameHandOff, TheWindowTakesEachFrameAndDestroysIt) {
     EnsureApp();
-    const int before = FramesInFlight.load();
+    auto budget = std::make_shared<FrameBudget>();
     MainWindow form;
     auto target = std::make_shared<FramePostTarget>(&form);
     const PostFrameFn post = MakeFramePoster(target);
-    ASSERT_TRUE(post(PostedFrame()));
-    ASSERT_TRUE(post(PostedFrame()));
-    EXPECT_EQ(FramesInFlight.load(), before + 2);
+    post(HandedOver(budget));
+    post(HandedOver(budget));
+    EXPECT_EQ(budget->inFlight(), 2);
     QApplication::sendPostedEvents(&form, FrameReadyEvent::kType);
-    EXPECT_EQ(form.FramesReceived, 2u);
-    EXPECT_EQ(FrameListHead, nullptr);
-    EXPECT_EQ(FramesInFlight.load(), before);
+    EXPECT_EQ(form.framesReceived(), 2u);
+    EXPECT_EQ(budget->inFlight(), 0);
 
-    // After Detach nothing reaches the window; the frame stays with the caller.
-    target->Detach();
-    Frame* kept = PostedFrame();
-    EXPECT_FALSE(post(kept));
-    FreeFrame(kept);
-    EXPECT_EQ(FramesInFlight.load(), before);
+    // After detach nothing reaches the window; the frame is destroyed at once.
+    target->detach();
+    post(HandedOver(budget));
+    EXPECT_EQ(budget->inFlight(), 0);
+    QApplication::sendPostedEvents(&form, FrameReadyEvent::kType);
+    EXPECT_EQ(form.framesReceived(), 2u);
 }
 
-TEST(FrameHandOff, FramesOfUnhandledEventsAreFreed) {
+TEST(FrameHandOff, FramesOfUnhandledEventsAreDestroyed) {
     EnsureApp();
-    const int before = FramesInFlight.load();
+    auto budget = std::make_shared<FrameBudget>();
     {
         MainWindow form;
         auto target = std::make_shared<FramePostTarget>(&form);
-        ASSERT_TRUE(MakeFramePoster(target)(PostedFrame()));
-        EXPECT_EQ(FramesInFlight.load(), before + 1);
+        MakeFramePoster(target)(HandedOver(budget));
+        EXPECT_EQ(budget->inFlight(), 1);
     }  // the window goes with the event still queued
-    EXPECT_EQ(FramesInFlight.load(), before);
-    { FrameReadyEvent unhandled(PostedFrame()); }
-    EXPECT_EQ(FramesInFlight.load(), before);
+    EXPECT_EQ(budget->inFlight(), 0);
+    { FrameReadyEvent unhandled(HandedOver(budget)); }
+    EXPECT_EQ(budget->inFlight(), 0);
 }
 
 TEST(MainWindow, LayoutMenusAndStatusBar) {
@@ -126,76 +126,83 @@ TEST(MainWindow, LayoutMenusAndStatusBar) {
     EXPECT_EQ(form.minimumSize(), QSize(1024, 750));
     EXPECT_EQ(form.maximumSize(), QSize(9999, 9999));
     EXPECT_TRUE(form.font().bold());
-    EXPECT_EQ(form.LeftPanel->width(), 185);
-    EXPECT_FALSE(form.RightPanel->isVisibleTo(&form));
-    for (int i = 0; i < 3; ++i) EXPECT_EQ(form.StatusPanel(i)->width(), MainWindow::kStatusWidths[i]);
-    EXPECT_EQ(form.StatusPanel(3), nullptr);
+    EXPECT_EQ(Find<QFrame>(form, "LeftPanel")->width(), 185);
+    EXPECT_FALSE(Find<QFrame>(form, "RightPanel")->isVisibleTo(&form));
+    for (int i = 0; i < 3; ++i)
+        EXPECT_EQ(Find<QLabel>(form, ("StatusPanel" + std::to_string(i)).c_str())->width(),
+                  StatusPanels::kWidths[i]);
+    EXPECT_EQ(form.findChild<QLabel*>("StatusPanel3"), nullptr);
 
     QStringList menus;
     for (QAction* a : form.menuBar()->actions()) menus << a->text();
     EXPECT_EQ(menus, (QStringList{"File", "Capture Files", "Camera Setup", "ZOOM"}));
-    EXPECT_FALSE(form.SetCaptureFormat1->menuAction()->isVisible());
-    EXPECT_FALSE(form.Compression1->menuAction()->isVisible());
-    EXPECT_TRUE(form.IRAW->isChecked());
-    EXPECT_FALSE(form.N4001->isVisible());
-    EXPECT_TRUE(form.ZoomGroup->isExclusive());
-    EXPECT_TRUE(form.Col1->isChecked());
-    EXPECT_FALSE(form.HorizontalFlip1->isChecked());
-    EXPECT_FALSE(form.PreviewDuringCapture1->isChecked());
-    EXPECT_FALSE(form.Visible1->isChecked());
-    EXPECT_EQ(form.SER8bit1->text(), "    SER");
-    EXPECT_TRUE(form.FIT1->isChecked());
+    EXPECT_FALSE(Find<QMenu>(form, "SetCaptureFormat1")->menuAction()->isVisible());
+    EXPECT_FALSE(Find<QMenu>(form, "Compression1")->menuAction()->isVisible());
+    EXPECT_TRUE(Find<QAction>(form, "IRAW")->isChecked());
+    EXPECT_FALSE(Find<QAction>(form, "N4001")->isVisible());
+    ASSERT_NE(Find<QAction>(form, "N501")->actionGroup(), nullptr);
+    EXPECT_TRUE(Find<QAction>(form, "N501")->actionGroup()->isExclusive());
+    EXPECT_TRUE(Find<QAction>(form, "Col1")->isChecked());
+    EXPECT_FALSE(Find<QAction>(form, "HorizontalFlip1")->isChecked());
+    EXPECT_FALSE(Find<QAction>(form, "PreviewDuringCapture1")->isChecked());
+    EXPECT_FALSE(Find<QAction>(form, "Visible1")->isChecked());
+    EXPECT_EQ(Find<QAction>(form, "SER8bit1")->text(), "    SER");
+    EXPECT_TRUE(Find<QAction>(form, "FIT1")->isChecked());
 
     // Capture group: the three buttons share one 165 x 35 place.
-    for (QPushButton* b : {form.butCapture, form.Button3, form.CancelButton})
-        EXPECT_EQ(b->geometry(), QRect(0, 0, 165, 35));
-    EXPECT_FALSE(form.CancelButton->isVisibleTo(&form));
-    EXPECT_EQ(form.expos->maxLength(), 5);
-    EXPECT_EQ(form.expos->placeholderText(), "0");
-    EXPECT_EQ(form.exposUnit->currentText(), " expo(s)");
-    EXPECT_EQ(form.pseUnit->currentText(), " sec");
+    for (const char* name : {"butCapture", "Button3", "CancelButton"})
+        EXPECT_EQ(Find<QPushButton>(form, name)->geometry(), QRect(0, 0, 165, 35)) << name;
+    EXPECT_FALSE(Find<QPushButton>(form, "CancelButton")->isVisibleTo(&form));
+    auto* expos = Find<QLineEdit>(form, "expos");
+    EXPECT_EQ(expos->maxLength(), 5);
+    EXPECT_EQ(expos->placeholderText(), "0");
+    EXPECT_EQ(Find<QComboBox>(form, "exposUnit")->currentText(), " expo(s)");
+    EXPECT_EQ(Find<QComboBox>(form, "pseUnit")->currentText(), " sec");
     QStringList counts;
-    for (QAction* a : form.CountPopup->actions()) counts << a->text();
+    for (QAction* a : Find<QMenu>(form, "CountPopup")->actions()) counts << a->text();
     EXPECT_EQ(counts, (QStringList{"1", "5", "10", "20", "50", "100"}));
     QStringList presets;
-    for (QAction* a : form.expopup->actions()) presets << a->text();
+    for (QAction* a : Find<QMenu>(form, "expopup")->actions()) presets << a->text();
     EXPECT_EQ(presets, (QStringList{"100ms", "500ms", "1000ms", "2500ms", "5000ms", "10000ms"}));
 
     // Subframe panel start state.
-    EXPECT_EQ(form.HRES->intValue(), 2000);
-    EXPECT_EQ(form.VRES->intValue(), 1024);
-    EXPECT_EQ(form.HRES->digitCount(), 4);
-    EXPECT_EQ(form.full->size(), QSize(106, 85));
-    EXPECT_EQ(form.subframe->geometry(), QRect(0, 0, 106, 85));
-    EXPECT_EQ(form.SliderHeight->Position(), 999);
-    EXPECT_EQ(form.Panel6->size(), QSize(183, 95));
+    EXPECT_EQ(Find<QLCDNumber>(form, "HRES")->intValue(), 2000);
+    EXPECT_EQ(Find<QLCDNumber>(form, "VRES")->intValue(), 1024);
+    EXPECT_EQ(Find<QLCDNumber>(form, "HRES")->digitCount(), 4);
+    EXPECT_EQ(Find<QFrame>(form, "full")->size(), QSize(106, 85));
+    EXPECT_EQ(Find<QWidget>(form, "subframe")->geometry(), QRect(0, 0, 106, 85));
+    EXPECT_EQ(Find<LabelledSlider>(form, "SliderHeight")->Position(), 999);
+    EXPECT_EQ(Find<QFrame>(form, "Panel6")->size(), QSize(183, 95));
 }
 
 TEST(MainWindow, CameraControlsKeepPendingValuesAndSavedTexts) {
     EnsureApp();
     MainWindow form;
-    form.gain->SetPosition(73);
-    EXPECT_EQ(form.Capture->Gain.load(), 73);
-    EXPECT_EQ(form.Saved.GAIN, "73");
+    Find<LabelledSlider>(form, "gain")->SetPosition(73);
+    EXPECT_EQ(form.capture().Gain.load(), 73);
+    EXPECT_EQ(form.storedSettings().GAIN, "73");
 
-    form.redbalance->SetPosition(128);
-    form.greenbalance->SetPosition(0);
-    form.bluebalance->SetPosition(-127);
-    EXPECT_EQ(form.Capture->WbBlue.load(), 0);
-    EXPECT_EQ(form.Capture->WbGreen.load(), 127);
-    EXPECT_EQ(form.Capture->WbRed.load(), 255);
-    EXPECT_TRUE(form.Capture->WbPending.load());
+    Find<LabelledSlider>(form, "redbalance")->SetPosition(128);
+    Find<LabelledSlider>(form, "greenbalance")->SetPosition(0);
+    Find<LabelledSlider>(form, "bluebalance")->SetPosition(-127);
+    EXPECT_EQ(form.capture().WbBlue.load(), 0);
+    EXPECT_EQ(form.capture().WbGreen.load(), 127);
+    EXPECT_EQ(form.capture().WbRed.load(), 255);
+    EXPECT_TRUE(form.capture().WbPending.load());
 
-    form.Col1->trigger();  // unchecks
-    EXPECT_FALSE(ColorCamera);
-    EXPECT_FALSE(form.Balance->isVisibleTo(&form));
-    form.Col1->trigger();
-    EXPECT_TRUE(ColorCamera);
-    EXPECT_TRUE(form.Balance->isVisibleTo(&form));
+    QAction* colour = Find<QAction>(form, "Col1");
+    auto* balance = Find<QFrame>(form, "Balance");
+    colour->trigger();  // unchecks
+    EXPECT_FALSE(colour->isChecked());
+    EXPECT_FALSE(balance->isVisibleTo(&form));
+    colour->trigger();
+    EXPECT_TRUE(colour->isChecked());
+    EXPECT_TRUE(balance->isVisibleTo(&form));
 
-    form.expos->setText("");
-    EXPECT_EQ(form.Saved.EXPOCOUNT, "");
-    QTest::keyClicks(form.expos, "12x3");  // digits only
-    EXPECT_EQ(form.expos->text(), "123");
-    EXPECT_EQ(form.Saved.EXPOCOUNT, "123");
+    auto* expos = Find<QLineEdit>(form, "expos");
+    expos->setText("");
+    EXPECT_EQ(form.storedSettings().EXPOCOUNT, "");
+    QTest::keyClicks(expos, "12x3");  // digits only
+    EXPECT_EQ(expos->text(), "123");
+    EXPECT_EQ(form.storedSettings().EXPOCOUNT, "123");
 }

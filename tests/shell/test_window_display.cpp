@@ -6,39 +6,44 @@
 #include <QAction>
 #include <QApplication>
 #include <QCheckBox>
+#include <QFrame>
 #include <QLabel>
 #include <QPushButton>
 #include <QScrollArea>
 #include <QScrollBar>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
+#include <fstream>
+#include <iterator>
 #include <opencv2/core.hpp>
+#include <vector>
 
 #include "FakeCamera.h"
 #include "LiveForm.h"
 #include "acquisition/CaptureThread.h"
 #include "display/ConfigOverlay.h"
 #include "display/FocusWindow.h"
-#include "display/Histogram.h"
-#include "display/PreviewRenderer.h"
 #include "display/PictureView.h"
-#include "shell/FrameDispatch.h"
-#include "shell/FrameEvent.h"
-#include "shell/Main.h"
+#include "display/PreviewRenderer.h"
+#include "recording/RecordingController.h"
+#include "recording/SerWriter.h"
+#include "shell/CapturePanel.h"
+#include "shell/FrameReadyEvent.h"
 #include "shell/LabelledSlider.h"
+#include "shell/MainWindow.h"
 
 namespace {
 
-// A posted frame of `width` x `height` filled by `fill` (x, y) -> value.
-Frame* MakeFrame(int width, int height, const std::function<uint8_t(int, int)>& fill) {
-    Frame* node = NewFrame(width, height, "", false, 8);
+// A frame of `width` x `height` filled by `fill` (x, y) -> value.
+FramePtr MakeFrame(int width, int height, const std::function<uint8_t(int, int)>& fill) {
+    FramePtr frame = NewFrame(width, height, "", false, 8);
     for (int y = 0; y < height; ++y)
-        for (int x = 0; x < width; ++x) node->RawImage.at<uint8_t>(y, x) = fill(x, y);
-    MarkPosted(node);
-    return node;
+        for (int x = 0; x < width; ++x) frame->RawImage.at<uint8_t>(y, x) = fill(x, y);
+    return frame;
 }
 
-Frame* Uniform(int width, int height, uint8_t value) {
+FramePtr Uniform(int width, int height, uint8_t value) {
     return MakeFrame(width, height, [value](int, int) { return value; });
 }
 
@@ -49,9 +54,20 @@ int CountAtLeast(const cv::Mat& m, int level) {
     return n;
 }
 
+// The picture on screen as a matrix (8-bit grey or BGR).
+cv::Mat Screen(MainWindow& form) {
+    QImage& bitmap = Find<PictureView>(form, "Image1")->Bitmap();
+    return cv::Mat(bitmap.height(), bitmap.width(),
+                   bitmap.format() == QImage::Format_BGR888 ? CV_8UC3 : CV_8UC1, bitmap.bits(),
+                   bitmap.bytesPerLine());
+}
+
 void SetColour(MainWindow& form, bool on) {
-    form.Col1->setChecked(on);
-    form.Col1Click();
+    Find<QAction>(form, "Col1")->setChecked(on);
+}
+
+QString PanelText(MainWindow& form, int panel) {
+    return Find<QLabel>(form, ("StatusPanel" + std::to_string(panel)).c_str())->text();
 }
 
 class WindowDisplay : public ::testing::Test {
@@ -63,136 +79,140 @@ class WindowDisplay : public ::testing::Test {
 
 TEST_F(WindowDisplay, OverlayTextReachesTheRecordedPixelsOnlyWhileVisible) {
     MainWindow form;
-    CurrentStampText.Set("M42 21:05:09.042");
-    form.Capture->Recording = 1;
-    form.PreviewDuringCapture1->setChecked(true);
-    int written = -1;  // bright pixels of the frame the controller is given
-    cv::Mat colour;
-    form.RecordStepHook = [&](Frame& frame) {
-        written = CountAtLeast(frame.RawImage, 255);
-        colour = frame.ColorImage.clone();
-    };
-
+    QTemporaryDir out;
+    form.capture().StampText.Set("M42 21:05:09.042");
+    form.capture().ActiveWidth = 320;
+    form.capture().ActiveHeight = 240;
     SetColour(form, false);
-    form.Visible1->trigger();  // checks itself
-    ASSERT_TRUE(form.Stamp.isVisible());
-    form.FrameReady(Uniform(320, 240, 0));
-    EXPECT_GT(written, 20);  // the glyphs are in the grey frame's own pixels ...
-    EXPECT_GT(CountAtLeast(cv::Mat(240, 320, CV_8UC1, form.Image1->Bitmap().bits(),
-                                   form.Image1->Bitmap().bytesPerLine()),
-                           255),
-              20);  // ... and on screen
+    // A continuous grey SER recording: the file holds the frames the controller was given.
+    CapturePanel& panel = form.capturePanel();
+    panel.setCapturePath(out.path() + "/overlay");
+    panel.selectFormat(CaptureFormat::Ser);
+    panel.setCountText("0");
+    Find<QAction>(form, "PreviewDuringCapture1")->setChecked(true);
+    panel.startSequence();
+    ASSERT_TRUE(form.recorder().busy());
+
+    QAction* visible = Find<QAction>(form, "Visible1");
+    visible->trigger();  // checks itself
+    ASSERT_TRUE(form.preview().stampVisible());
+    form.frameReady(Uniform(320, 240, 0));
+    EXPECT_GT(CountAtLeast(Screen(form), 255), 20);  // on screen ...
 
     // A colour camera: the colour picture carries the text, the raw mosaic does not.
     SetColour(form, true);
-    form.FrameReady(Uniform(320, 240, 0));
-    EXPECT_EQ(written, 0);
-    EXPECT_GT(CountAtLeast(colour, 255), 20);
+    form.frameReady(Uniform(320, 240, 0));
+    EXPECT_EQ(Screen(form).channels(), 3);
+    EXPECT_GT(CountAtLeast(Screen(form), 255), 20);
 
-    form.Visible1->trigger();  // unchecks
-    EXPECT_FALSE(form.Stamp.isVisible());
+    visible->trigger();  // unchecks
+    EXPECT_FALSE(form.preview().stampVisible());
     SetColour(form, false);
-    form.FrameReady(Uniform(320, 240, 0));
-    EXPECT_EQ(written, 0);
-    form.Capture->Recording = 0;
+    form.frameReady(Uniform(320, 240, 0));
+    ASSERT_TRUE(form.recorder().close());
+
+    std::ifstream in((out.path() + "/overlay_00000.SER").toStdString(), std::ios::binary);
+    const std::vector<uint8_t> bytes(std::istreambuf_iterator<char>(in), {});
+    ASSERT_GE(bytes.size(), size_t(SerHeaderSize) + 3 * 320 * 240);
+    std::vector<int> bright;
+    for (int i = 0; i < 3; ++i)
+        bright.push_back(CountAtLeast(
+            cv::Mat(240, 320, CV_8UC1,
+                    const_cast<uint8_t*>(bytes.data()) + SerHeaderSize + i * 320 * 240),
+            255));
+    EXPECT_GT(bright[0], 20);  // ... and in the grey frame's own pixels
+    EXPECT_EQ(bright[1], 0);
+    EXPECT_EQ(bright[2], 0);
 }
 
-TEST_F(WindowDisplay, ZoomResizesTheNextFrameScrollsHomeAndTimer2Centres) {
+TEST_F(WindowDisplay, ZoomResizesTheNextFrameScrollsHomeAndCentres) {
     MainWindow form;
     form.resize(1200, 800);
     form.show();
     SetColour(form, false);
-    form.N2001->trigger();
-    form.FrameReady(Uniform(640, 480, 90));
-    EXPECT_EQ(form.Image1->size(), QSize(1280, 960));
+    auto* image = Find<PictureView>(form, "Image1");
+    auto* box = Find<QScrollArea>(form, "ScrollBox1");
+    Find<QAction>(form, "N2001")->trigger();
+    form.frameReady(Uniform(640, 480, 90));
+    EXPECT_EQ(image->size(), QSize(1280, 960));
     QApplication::processEvents();
-    form.ScrollBox1->horizontalScrollBar()->setValue(200);
-    form.ScrollBox1->verticalScrollBar()->setValue(100);
-    ASSERT_EQ(form.ScrollBox1->horizontalScrollBar()->value(), 200);
+    box->horizontalScrollBar()->setValue(200);
+    box->verticalScrollBar()->setValue(100);
+    ASSERT_EQ(box->horizontalScrollBar()->value(), 200);
 
-    form.N501->trigger();
-    EXPECT_TRUE(form.N501->isChecked());
-    EXPECT_EQ(ZoomPercent, 50);
-    EXPECT_EQ(form.ScrollBox1->horizontalScrollBar()->value(), 0);
-    EXPECT_EQ(form.ScrollBox1->verticalScrollBar()->value(), 0);
-    EXPECT_EQ(form.Image1->size(), QSize(1280, 960));  // nothing redrawn before a frame
+    QAction* half = Find<QAction>(form, "N501");
+    half->trigger();
+    EXPECT_TRUE(half->isChecked());
+    EXPECT_EQ(form.preview().zoomPercent(), 50);
+    EXPECT_EQ(box->horizontalScrollBar()->value(), 0);
+    EXPECT_EQ(box->verticalScrollBar()->value(), 0);
+    EXPECT_EQ(image->size(), QSize(1280, 960));  // nothing redrawn before a frame
 
-    form.FrameReady(Uniform(640, 480, 90));
-    EXPECT_EQ(form.Image1->size(), QSize(320, 240));
-    QApplication::processEvents();
-    const QSize client = form.ScrollBox1->viewport()->size();
-    form.CancelButton->show();
-    form.Timer2Timer();
-    EXPECT_EQ(form.Image1->pos(), QPoint((client.width() - 320) / 2, (client.height() - 240) / 2));
-    EXPECT_FALSE(form.CancelButton->isVisible());  // no recording: the cancel button goes
-
-    form.Capture->Recording = 1;
-    form.CancelButton->show();
-    form.Timer2Timer();
-    EXPECT_TRUE(form.CancelButton->isVisible());
-    form.Capture->Recording = 0;
-
-    // A resize of the scroll box centres the picture on its outer size.
+    form.frameReady(Uniform(640, 480, 90));
+    EXPECT_EQ(image->size(), QSize(320, 240));
+    // A picture smaller than the scroll box sits in its middle, also after a resize.
+    const auto centred = [&] {
+        const QSize client = box->viewport()->size();
+        return image->pos() == QPoint((client.width() - 320) / 2, (client.height() - 240) / 2);
+    };
+    EXPECT_TRUE(WaitUntil(centred, 1000));
     form.resize(1100, 760);
-    EXPECT_TRUE(WaitUntil(
-        [&] {
-            const QSize outer = form.ScrollBox1->size();
-            return form.Image1->pos() ==
-                   QPoint((outer.width() - 320) / 2, (outer.height() - 240) / 2);
-        },
-        1000));
+    EXPECT_TRUE(WaitUntil(centred, 1000));
 }
 
 TEST_F(WindowDisplay, ClickOnThePictureSetsTheFocusPointThroughTheZoom) {
     MainWindow form;
     FocusWindow focus;
-    form.FocusForm = &focus;
+    form.setFocusWindow(&focus);
     form.resize(1400, 1000);
     form.show();
     SetColour(form, false);
+    auto* image = Find<PictureView>(form, "Image1");
     const auto gradient = [](int x, int y) { return static_cast<uint8_t>((x + 3 * y) & 0xFF); };
 
     struct Case {
-        QAction* zoom;
+        const char* zoom;
         QPoint click;
         QPoint expected;
-    } cases[] = {{form.N501, {101, 51}, {202, 102}},
-                 {form.N1001, {5, 5}, {30, 30}},
-                 {form.N1001, {1279, 959}, {1250, 930}},
-                 {form.N2001, {1001, 1001}, {500, 500}}};
+    } cases[] = {{"N501", {101, 51}, {202, 102}},
+                 {"N1001", {5, 5}, {30, 30}},
+                 {"N1001", {1279, 959}, {1250, 930}},
+                 {"N2001", {1001, 1001}, {500, 500}}};
     for (const Case& c : cases) {
         focus.hide();
-        c.zoom->trigger();
-        form.FrameReady(MakeFrame(1280, 960, gradient));
-        QTest::mouseClick(form.Image1, Qt::LeftButton, {}, c.click);
-        EXPECT_EQ(QPoint(FocusPointX, FocusPointY), c.expected) << ZoomPercent << "%";
+        Find<QAction>(form, c.zoom)->trigger();
+        form.frameReady(MakeFrame(1280, 960, gradient));
+        QTest::mouseClick(image, Qt::LeftButton, {}, c.click);
+        EXPECT_EQ(form.preview().focusPoint(), c.expected) << c.zoom;
         EXPECT_TRUE(focus.isVisible());
     }
 
     // The focus view follows the next rendered frame: its top-left block is frame pixel
     // (480, 479) of the square around (500, 500).
-    form.FrameReady(MakeFrame(1280, 960, gradient));
-    EXPECT_EQ(focus.PreviewImage().pixelIndex(0, 0), gradient(480, 479));
-    EXPECT_EQ(focus.PreviewImage().pixelIndex(288, 288), gradient(520, 519));
+    form.frameReady(MakeFrame(1280, 960, gradient));
+    EXPECT_EQ(focus.image().pixelIndex(0, 0), gradient(480, 479));
+    EXPECT_EQ(focus.image().pixelIndex(288, 288), gradient(520, 519));
 
     // A right click, or any click during a recording, changes nothing.
     focus.hide();
-    QTest::mouseClick(form.Image1, Qt::RightButton, {}, QPoint(100, 100));
-    form.Capture->Recording = 1;
-    QTest::mouseClick(form.Image1, Qt::LeftButton, {}, QPoint(100, 100));
-    form.Capture->Recording = 0;
-    EXPECT_EQ(QPoint(FocusPointX, FocusPointY), QPoint(500, 500));
+    QTest::mouseClick(image, Qt::RightButton, {}, QPoint(100, 100));
+    form.capture().Recording = 1;
+    QTest::mouseClick(image, Qt::LeftButton, {}, QPoint(100, 100));
+    form.capture().Recording = 0;
+    EXPECT_EQ(form.preview().focusPoint(), QPoint(500, 500));
     EXPECT_FALSE(focus.isVisible());
 
     // Every change of the subframe closes the window.
-    QTest::mouseClick(form.Image1, Qt::LeftButton, {}, QPoint(100, 100));
+    auto* width = Find<LabelledSlider>(form, "SliderWidth");
+    auto* height = Find<LabelledSlider>(form, "SliderHeight");
+    QTest::mouseClick(image, Qt::LeftButton, {}, QPoint(100, 100));
     ASSERT_TRUE(focus.isVisible());
-    form.SliderWidth->SetPosition(form.SliderWidth->Position() - 50);
+    width->SetPosition(width->Position() - 50);
     EXPECT_FALSE(focus.isVisible());
     focus.show();
-    form.SliderHeight->SetPosition(form.SliderHeight->Position() - 50);
+    height->SetPosition(height->Position() - 50);
     EXPECT_FALSE(focus.isVisible());
-    form.FocusForm = nullptr;
+    form.setFocusWindow(nullptr);
 }
 
 TEST_F(WindowDisplay, HistogramFollowsTheFramesAtMostEveryHalfSecond) {
@@ -201,57 +221,57 @@ TEST_F(WindowDisplay, HistogramFollowsTheFramesAtMostEveryHalfSecond) {
     MainWindow form;
     SetColour(form, true);  // counted from the raw frame all the same
 
-    form.FrameReady(Uniform(64, 48, 10));
-    EXPECT_EQ(form.lAvg->text(), "AVG:10");
-    EXPECT_FALSE(form.sat->isVisibleTo(&form));
+    form.frameReady(Uniform(64, 48, 10));
+    EXPECT_EQ(Find<QLabel>(form, "lAvg")->text(), "AVG:10");
+    EXPECT_FALSE(Find<QLabel>(form, "sat")->isVisibleTo(&form));
     now = 10200;
-    form.FrameReady(Uniform(64, 48, 255));
-    EXPECT_EQ(form.lAvg->text(), "AVG:10");  // within 500 ms: not counted
+    form.frameReady(Uniform(64, 48, 255));
+    EXPECT_EQ(Find<QLabel>(form, "lAvg")->text(), "AVG:10");  // within 500 ms: not counted
     now = 10500;
-    form.FrameReady(Uniform(64, 48, 255));
-    EXPECT_EQ(form.lAvg->text(), "AVG:255");
-    EXPECT_TRUE(form.sat->isVisibleTo(&form));
+    form.frameReady(Uniform(64, 48, 255));
+    EXPECT_EQ(Find<QLabel>(form, "lAvg")->text(), "AVG:255");
+    EXPECT_TRUE(Find<QLabel>(form, "sat")->isVisibleTo(&form));
 
     // Unchecking "Histogram" hides the panel and the Logarithmic box and stops counting;
     // checking it again shows the last histogram unchanged.
-    form.HGram->click();
-    EXPECT_FALSE(form.Panel6->isVisibleTo(&form));
-    EXPECT_FALSE(form.loga->isVisibleTo(&form));
+    Find<QCheckBox>(form, "HGram")->click();
+    EXPECT_FALSE(Find<QFrame>(form, "Panel6")->isVisibleTo(&form));
+    EXPECT_FALSE(Find<QCheckBox>(form, "loga")->isVisibleTo(&form));
     now = 12000;
-    form.FrameReady(Uniform(64, 48, 20));
-    form.HGram->click();
-    EXPECT_TRUE(form.Panel6->isVisibleTo(&form));
-    EXPECT_TRUE(form.loga->isVisibleTo(&form));
-    EXPECT_EQ(form.lAvg->text(), "AVG:255");
+    form.frameReady(Uniform(64, 48, 20));
+    Find<QCheckBox>(form, "HGram")->click();
+    EXPECT_TRUE(Find<QFrame>(form, "Panel6")->isVisibleTo(&form));
+    EXPECT_TRUE(Find<QCheckBox>(form, "loga")->isVisibleTo(&form));
+    EXPECT_EQ(Find<QLabel>(form, "lAvg")->text(), "AVG:255");
     now = 12001;
-    form.FrameReady(Uniform(64, 48, 20));
-    EXPECT_EQ(form.lAvg->text(), "AVG:20");
+    form.frameReady(Uniform(64, 48, 20));
+    EXPECT_EQ(Find<QLabel>(form, "lAvg")->text(), "AVG:20");
 }
 
 TEST_F(WindowDisplay, StatusBarShowsTheFrameRateUntilARecordingOwnsThePanel) {
     uint32_t now = 5000;
     testclock::SetMillis([&] { return now; });
     MainWindow form;
-    form.Capture->FpsStart = 4000;
-    form.Capture->FrameCount = 25;
-    form.Timer1Timer();
-    EXPECT_EQ(form.StatusPanel(0)->text(), "25 FPS");
-    EXPECT_EQ(form.Capture->FrameCount.load(), 0);
-    EXPECT_EQ(form.Capture->FpsStart.load(), 5000u);
+    form.capture().FpsStart = 4000;
+    form.capture().FrameCount = 25;
+    form.updateStatus();
+    EXPECT_EQ(PanelText(form, 0), "25 FPS");
+    EXPECT_EQ(form.capture().FrameCount.load(), 0);
+    EXPECT_EQ(form.capture().FpsStart.load(), 5000u);
 
     now = 7000;
-    form.Capture->FrameCount = 9;
-    form.Timer1Timer();
-    EXPECT_EQ(form.StatusPanel(0)->text(), " 4 FPS");  // 4.5 truncated, width 2
+    form.capture().FrameCount = 9;
+    form.updateStatus();
+    EXPECT_EQ(PanelText(form, 0), " 4 FPS");  // 4.5 truncated, width 2
 
-    form.Capture->Recording = 1;
-    form.StatusPanel(0)->setText("3 Frames left");
+    form.capture().Recording = 1;
+    Find<QLabel>(form, "StatusPanel0")->setText("3 Frames left");
     now = 8000;
-    form.Timer1Timer();
-    EXPECT_EQ(form.StatusPanel(0)->text(), "3 Frames left");
-    form.Capture->Recording = 0;
-    EXPECT_TRUE(form.Timer1->isActive());
-    EXPECT_EQ(form.Timer1->interval(), 1000);
+    form.updateStatus();
+    EXPECT_EQ(PanelText(form, 0), "3 Frames left");
+    form.capture().Recording = 0;
+    EXPECT_TRUE(Find<QTimer>(form, "Timer1")->isActive());
+    EXPECT_EQ(Find<QTimer>(form, "Timer1")->interval(), 1000);
 }
 
 TEST_F(WindowDisplay, ACameraThatStopsAnsweringIsShownAndClearedWhenItComesBack) {
@@ -259,38 +279,38 @@ TEST_F(WindowDisplay, ACameraThatStopsAnsweringIsShownAndClearedWhenItComesBack)
     cam.Install();
     cam.SetCancelReleases(false);  // the exposure never ends by itself
     MainWindow form;
-    form.Capture->StallMarginMs = 50;
+    form.capture().StallMarginMs = 50;
     ASSERT_TRUE(StartForm(form));
     ASSERT_TRUE(cam.WaitForExposure(10000));
-    ASSERT_TRUE(WaitUntil([&] { return form.Capture->State() == CameraState::Stalled; }));
-    form.Timer1Timer();
-    EXPECT_EQ(form.StatusPanel(1)->text(), "Camera not responding");
+    ASSERT_TRUE(WaitUntil([&] { return form.capture().State() == CameraState::Stalled; }));
+    form.updateStatus();
+    EXPECT_EQ(PanelText(form, 1), "Camera not responding");
 
     cam.Release();  // it answers after all
-    ASSERT_TRUE(WaitUntil([&] { return form.Capture->State() == CameraState::Exposing; }));
-    form.Timer1Timer();
-    EXPECT_EQ(form.StatusPanel(1)->text(), "");
+    ASSERT_TRUE(WaitUntil([&] { return form.capture().State() == CameraState::Exposing; }));
+    form.updateStatus();
+    EXPECT_EQ(PanelText(form, 1), "");
 }
 
 TEST_F(WindowDisplay, ConfigureShowsTheDialogOverTheWindowAndFramesGoOnMeanwhile) {
     MainWindow form;
-    form.ConfText = new TConfText(&form);
+    auto* dialog = Find<TConfText>(form, "ConfText");
     form.setGeometry(100, 80, 1024, 750);
     form.show();
-    const uint64_t before = form.FramesReceived;
+    const uint64_t before = form.framesReceived();
     auto target = std::make_shared<FramePostTarget>(&form);
     bool sawDialog = false;
     QPoint where;
     QTimer::singleShot(20, &form, [&] {
-        sawDialog = form.ConfText->isVisible();
-        where = form.ConfText->pos();
+        sawDialog = dialog->isVisible();
+        where = dialog->pos();
         MakeFramePoster(target)(Uniform(64, 48, 1));
-        QTimer::singleShot(50, form.ConfText, [&] { form.ConfText->findChild<QPushButton*>("Button1")->click(); });
+        QTimer::singleShot(50, dialog, [&] { dialog->Button1->click(); });
     });
-    form.Configure1->trigger();  // returns once OK has hidden the dialog
+    Find<QAction>(form, "Configure1")->trigger();  // returns once OK has hidden the dialog
     EXPECT_TRUE(sawDialog);
-    EXPECT_FALSE(form.ConfText->isVisible());
-    EXPECT_EQ(where, OverlayDialogPosition(form.frameGeometry(), form.ConfText->width()));
-    EXPECT_EQ(form.FramesReceived, before + 1);
-    target->Detach();
+    EXPECT_FALSE(dialog->isVisible());
+    EXPECT_EQ(where, ConfTextPosition(form.frameGeometry(), dialog->width()));
+    EXPECT_EQ(form.framesReceived(), before + 1);
+    target->detach();
 }

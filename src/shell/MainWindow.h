@@ -55,6 +55,8 @@ class MainWindow : public QMainWindow {
     // The focus aid, made by the program block after the window.
     void setFocusWindow(FocusWindow* window) { focusWindow_ = window; }
     FocusWindow* focusWindow() const { return focusWindow_; }
+    OutputNameDialog* outputNameDialog() const { return nameDialog_; }
+    OverlayDialog* overlayDialog() const { return overlayDialog_; }
     // The dialogs type with the on-screen keyboard.
     void attachKeyboard(OnScreenKeyboard* keyboard);
 

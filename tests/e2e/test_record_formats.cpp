@@ -22,7 +22,7 @@
 #include "ShellTestEnv.h"
 #include "acquisition/CameraLib.h"
 #include "acquisition/CaptureThread.h"
-#include "controls/FileName.h"
+#include "controls/OutputNameDialog.h"
 #include "platform/Message.h"
 #include "recording/RecordingController.h"
 #include "shell/CapturePanel.h"
@@ -114,8 +114,8 @@ TEST_F(RecordFormats, EachFormatIsReadBackByAnIndependentReader) {
     form->capturePanel().chooseFolder = [folder](QWidget*) { return folder; };
     Item("SetCaptureLocation1")->trigger();
     QTimer::singleShot(0, form.get(), [this] {
-        form->outputNameDialog()->Edit1->setText(QStringLiteral("moon"));
-        form->outputNameDialog()->Button1->click();
+        form->outputNameDialog()->findChild<QLineEdit*>("Edit1")->setText(QStringLiteral("moon"));
+        form->outputNameDialog()->findChild<QPushButton*>("Button1")->click();
     });
     Item("SetCaptureFilename1")->trigger();
     ASSERT_EQ(form->capturePanel().capturePath(), folder + QStringLiteral("/moon"));

@@ -24,7 +24,7 @@
 #include "ShellTestEnv.h"
 #include "acquisition/CaptureThread.h"
 #include "controls/CodecDialog.h"
-#include "controls/FileName.h"
+#include "controls/OutputNameDialog.h"
 #include "platform/Clock.h"
 #include "platform/Halt.h"
 #include "platform/Message.h"
@@ -109,7 +109,7 @@ class CaptureTest : public ::testing::Test {
     QLineEdit* Count() const { return W<QLineEdit>("expos"); }
     QLabel* Summary() const { return W<QLabel>("HTMLabel1"); }
     CapturePanel& Panel() const { return form->capturePanel(); }
-    TForm5* NameDialog() const { return form->outputNameDialog(); }
+    OutputNameDialog* NameDialog() const { return form->outputNameDialog(); }
     // What a recording shows while it runs, and gives back when it ends.
     void ExpectLocked(bool locked) const {
         EXPECT_EQ(Button("CancelButton")->isHidden(), !locked);
@@ -384,7 +384,7 @@ TEST_F(CaptureTest, CountPopupSetsTheFieldAndKeepsTheUnit) {
 TEST_F(CaptureTest, CaptureLocationAndFilename) {
     Create(QStringLiteral("  /obs/moon  "));
     EXPECT_EQ(Panel().capturePath(), "/obs/moon");
-    EXPECT_EQ(NameDialog()->BaseName, "moon");
+    EXPECT_EQ(NameDialog()->baseName(), "moon");
 
     // Cancel in the folder dialog changes nothing; the root keeps its one "/".
     Panel().chooseFolder = [](QWidget*) { return QString(); };
@@ -396,13 +396,13 @@ TEST_F(CaptureTest, CaptureLocationAndFilename) {
     EXPECT_EQ(form->storedSettings().FILENAME, "/moon");
 
     // Set Capture Filename, then Cancel: split and joined again unchanged.
-    QTimer::singleShot(0, NameDialog()->Button2, &QPushButton::click);
+    QTimer::singleShot(0, NameDialog()->findChild<QPushButton*>("Button2"), &QPushButton::click);
     Item("SetCaptureFilename1")->trigger();
     EXPECT_EQ(Panel().capturePath(), "/moon");
     // OK with an empty name gives CAPTURE.
     QTimer::singleShot(0, form.get(), [this] {
-        NameDialog()->Edit1->clear();
-        NameDialog()->Button1->click();
+        NameDialog()->findChild<QLineEdit*>("Edit1")->clear();
+        NameDialog()->findChild<QPushButton*>("Button1")->click();
     });
     Item("SetCaptureFilename1")->trigger();
     EXPECT_EQ(Panel().capturePath(), "/CAPTURE");
@@ -411,8 +411,8 @@ TEST_F(CaptureTest, CaptureLocationAndFilename) {
 TEST_F(CaptureTest, FirstRunNeedsFolderAndNameInEitherOrder) {
     Create(QString());
     QTimer::singleShot(0, form.get(), [this] {
-        NameDialog()->Edit1->setText(QStringLiteral("jupiter"));
-        NameDialog()->Button1->click();
+        NameDialog()->findChild<QLineEdit*>("Edit1")->setText(QStringLiteral("jupiter"));
+        NameDialog()->findChild<QPushButton*>("Button1")->click();
     });
     Item("SetCaptureFilename1")->trigger();
     EXPECT_EQ(Panel().capturePath(), "");
@@ -484,9 +484,9 @@ TEST(CodecDialog, OffersTheCodecsAndReturnsTheChoice) {
     const std::vector<AviCodec> offered = {{0, "Uncompressed", true, true},
                                            {PackFourCC('M', 'J', 'P', 'G'), "MJPG", true, true}};
     {
-        TCodecDialog d(offered, "/x/moon_00000-PART1.AVI");
-        EXPECT_EQ(d.List->count(), 2);
-        EXPECT_TRUE(d.Prompt->text().contains("moon_00000-PART1.AVI"));
+        CodecDialog d(offered, "/x/moon_00000-PART1.AVI", 0);
+        EXPECT_EQ(d.findChild<QListWidget*>()->count(), 2);
+        EXPECT_TRUE(d.findChild<QLabel*>()->text().contains("moon_00000-PART1.AVI"));
     }
     int32_t fourcc = 0;
     QTimer::singleShot(0, [] {

@@ -19,16 +19,16 @@
 #include "ShellTestEnv.h"
 #include "acquisition/CameraLib.h"
 #include "acquisition/CaptureThread.h"
-#include "controls/FileName.h"
-#include "controls/VKEY.h"
-#include "display/ConfigOverlay.h"
+#include "controls/OutputNameDialog.h"
+#include "controls/OnScreenKeyboard.h"
+#include "controls/OverlayDialog.h"
 #include "display/FocusWindow.h"
 #include "display/PictureView.h"
 #include "platform/Halt.h"
 #include "platform/InstanceLock.h"
 #include "platform/Message.h"
 #include "shell/CapturePanel.h"
-#include "shell/DoubleInst.h"
+#include "shell/SecondInstanceWindow.h"
 #include "shell/LabelledSlider.h"
 #include "shell/MainWindow.h"
 #include "shell/ProgramBlock.h"
@@ -48,7 +48,7 @@ class Startup : public ::testing::Test {
         testhalt::SetTerminate([](int code) { throw HaltCalled{code}; });
         previous_ = SetMessageHandler([this](const std::string& text) {
             messages.push_back(text);
-            splashAtMessage = splash.Label2->text();
+            splashAtMessage = splash.findChild<QLabel*>("Label2")->text();
         });
     }
     void TearDown() override {
@@ -70,7 +70,7 @@ class Startup : public ::testing::Test {
     }
 
     TempConfig config;
-    TSplash splash;
+    SplashScreen splash;
     std::vector<std::string> messages;
     QString splashAtMessage;
     MessageHandler previous_;
@@ -86,9 +86,9 @@ TEST_F(Startup, WithACameraTheWindowIsConnectedAndShown) {
     ASSERT_EQ(Create(form), -1);
 
     EXPECT_EQ(form.windowTitle(), "TarviVideo5X1.0 connected to Test Cam");
-    EXPECT_EQ(splash.Label1->text(), "TarviVideo5X1.0");
-    EXPECT_EQ(splash.Label2->text(), "Test Cam Found");
-    EXPECT_EQ(splash.Label2->palette().color(QPalette::WindowText), QColor(0, 128, 0));
+    EXPECT_EQ(splash.findChild<QLabel*>("Label1")->text(), "TarviVideo5X1.0");
+    EXPECT_EQ(splash.findChild<QLabel*>("Label2")->text(), "Test Cam Found");
+    EXPECT_EQ(splash.findChild<QLabel*>("Label2")->palette().color(QPalette::WindowText), QColor(0, 128, 0));
     EXPECT_FALSE(splash.isVisible());
     EXPECT_TRUE(form.isVisible());
     EXPECT_TRUE(messages.empty());
@@ -159,7 +159,7 @@ TEST_F(Startup, StoredValuesAreLoadedAndOutOfRangeOrGarbageFallsBack) {
     EXPECT_EQ(form.capture().Gain.load(), 10);
 
     ASSERT_NE(form.outputNameDialog(), nullptr);
-    EXPECT_EQ(form.outputNameDialog()->BaseName, "moon");
+    EXPECT_EQ(form.outputNameDialog()->baseName(), "moon");
 
     // What the exit writes back reflects the controls, not the raw stored texts.
     Find<QLineEdit>(form, "expos")->setText("");  // an emptied field is stored as typed ...
@@ -286,36 +286,32 @@ TEST_F(Startup, AuxiliaryWindowsStartHiddenAndShareTheKeyboard) {
     cam.SetAutoRelease(true);
     MainWindow form;
     ASSERT_EQ(Create(form), -1);
-    const TAuxWindows aux = CreateAuxiliaryWindows(form);
-    auto* confText = Find<TConfText>(form, "ConfText");
-    std::unique_ptr<QWidget> keep[] = {std::unique_ptr<QWidget>(aux.Keyboard),
-                                       std::unique_ptr<QWidget>(aux.ErrorWindow),
-                                       std::unique_ptr<QWidget>(aux.Focus)};
-    EXPECT_EQ(form.focusWindow(), aux.Focus);
-    for (QWidget* w : {static_cast<QWidget*>(aux.Keyboard), static_cast<QWidget*>(aux.ErrorWindow),
-                       static_cast<QWidget*>(aux.Focus), static_cast<QWidget*>(confText),
+    const AuxiliaryWindows aux = CreateAuxiliaryWindows(form);
+    OverlayDialog* overlay = form.overlayDialog();
+    std::unique_ptr<QWidget> keep[] = {std::unique_ptr<QWidget>(aux.keyboard),
+                                       std::unique_ptr<QWidget>(aux.errorWindow),
+                                       std::unique_ptr<QWidget>(aux.focus)};
+    EXPECT_EQ(form.focusWindow(), aux.focus);
+    for (QWidget* w : {static_cast<QWidget*>(aux.keyboard), static_cast<QWidget*>(aux.errorWindow),
+                       static_cast<QWidget*>(aux.focus), static_cast<QWidget*>(overlay),
                        static_cast<QWidget*>(form.outputNameDialog())})
         EXPECT_FALSE(w->isVisible());
 
     // Both dialogs toggle the same keyboard.
-    ASSERT_TRUE(OverlayKeyboardToggle);
-    OverlayKeyboardToggle(confText, nullptr);
-    EXPECT_TRUE(aux.Keyboard->isVisible());
-    OverlayKeyboardHide();
-    EXPECT_FALSE(aux.Keyboard->isVisible());
-    ASSERT_TRUE(form.outputNameDialog()->KeyboardToggle);
-    form.outputNameDialog()->KeyboardToggle(form.outputNameDialog());
-    EXPECT_TRUE(aux.Keyboard->isVisible());
+    overlay->show();
+    overlay->toggleKeyboard();
+    EXPECT_TRUE(aux.keyboard->isVisible());
+    overlay->hide();
+    EXPECT_FALSE(aux.keyboard->isVisible());
+    form.outputNameDialog()->toggleKeyboard();
+    EXPECT_TRUE(aux.keyboard->isVisible());
 
     // The exit procedure hides the focus aid and the overlay dialog.
-    aux.Focus->show();
-    confText->show();
+    aux.focus->show();
+    overlay->show();
     RunExitProcOnce();
-    EXPECT_FALSE(aux.Focus->isVisible());
-    EXPECT_FALSE(confText->isVisible());
-    OverlayKeyboardToggle = nullptr;
-    OverlayKeyboardHide = nullptr;
-    Form6 = nullptr;  // deleted with `keep`
+    EXPECT_FALSE(aux.focus->isVisible());
+    EXPECT_FALSE(overlay->isVisible());
 }
 
 TEST(SingleInstance, ASecondInstanceShowsTheErrorAndStops) {

@@ -22,7 +22,7 @@
 #include "FakeCamera.h"
 #include "LiveForm.h"
 #include "acquisition/CaptureThread.h"
-#include "display/ConfigOverlay.h"
+#include "controls/OverlayDialog.h"
 #include "display/FocusWindow.h"
 #include "display/PictureView.h"
 #include "display/PreviewRenderer.h"
@@ -294,7 +294,7 @@ TEST_F(WindowDisplay, ACameraThatStopsAnsweringIsShownAndClearedWhenItComesBack)
 
 TEST_F(WindowDisplay, ConfigureShowsTheDialogOverTheWindowAndFramesGoOnMeanwhile) {
     MainWindow form;
-    auto* dialog = Find<TConfText>(form, "ConfText");
+    OverlayDialog* dialog = form.overlayDialog();
     form.setGeometry(100, 80, 1024, 750);
     form.show();
     const uint64_t before = form.framesReceived();
@@ -305,12 +305,12 @@ TEST_F(WindowDisplay, ConfigureShowsTheDialogOverTheWindowAndFramesGoOnMeanwhile
         sawDialog = dialog->isVisible();
         where = dialog->pos();
         MakeFramePoster(target)(Uniform(64, 48, 1));
-        QTimer::singleShot(50, dialog, [&] { dialog->Button1->click(); });
+        QTimer::singleShot(50, dialog, [&] { dialog->findChild<QPushButton*>("Button1")->click(); });
     });
     Find<QAction>(form, "Configure1")->trigger();  // returns once OK has hidden the dialog
     EXPECT_TRUE(sawDialog);
     EXPECT_FALSE(dialog->isVisible());
-    EXPECT_EQ(where, ConfTextPosition(form.frameGeometry(), dialog->width()));
+    EXPECT_EQ(where, OverlayDialogPosition(form.frameGeometry(), dialog->width()));
     EXPECT_EQ(form.framesReceived(), before + 1);
     target->detach();
 }

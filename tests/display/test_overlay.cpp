@@ -12,7 +12,7 @@
 #include <QToolButton>
 #include <opencv2/imgproc.hpp>
 
-#include "TestApp.h"
+#include "QtTestEnv.h"
 #include "acquisition/VideoCapture.h"
 #include "display/ConfigOverlay.h"
 #include "platform/DateTime.h"

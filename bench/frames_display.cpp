@@ -8,7 +8,6 @@
 #include <ctime>
 #include <opencv2/imgproc.hpp>
 
-#include "display/ConfigOverlay.h"
 #include "display/FocusMeasure.h"
 #include "display/Histogram.h"
 #include "display/PreviewRenderer.h"
@@ -32,19 +31,19 @@ cv::Mat TestFrame(int channels) {
     return frame;
 }
 
-// Args: channels, zoom percent. Reports the wall time of RenderPreview per frame and, as
+// Args: channels, zoom percent. Reports the wall time of PreviewRenderer::render per frame and, as
 // the counters "ratio" (process CPU time) and "ratio_wall", its time over that of the bare
 // resize run alternately with it.
 void BM_RenderPreview(benchmark::State& state) {
     using Clock = std::chrono::steady_clock;
     const int channels = static_cast<int>(state.range(0));
     const int zoom = static_cast<int>(state.range(1));
-    const int32_t savedZoom = ZoomPercent;
-    ZoomPercent = zoom;
+    PreviewRenderer renderer;
+    renderer.setZoom(zoom);
 
     cv::Mat frame = TestFrame(channels);
     QImage picture, focus;
-    RenderPreview(frame, picture, focus, false);  // sizes the picture once
+    renderer.render(frame, "", picture, focus, false);  // sizes the picture once
     const QSize size = ZoomedSize(kFrameWidth, kFrameHeight, zoom);
     cv::Mat bare(size.height(), size.width(), CV_8UC(channels));
 
@@ -52,7 +51,7 @@ void BM_RenderPreview(benchmark::State& state) {
     for (auto _ : state) {
         const double c0 = ProcessCpuSeconds();
         const auto t0 = Clock::now();
-        RenderPreview(frame, picture, focus, false);
+        renderer.render(frame, "", picture, focus, false);
         const auto t1 = Clock::now();
         const double c1 = ProcessCpuSeconds();
         cv::resize(frame, bare, bare.size(), 0, 0, cv::INTER_NEAREST);
@@ -71,7 +70,6 @@ void BM_RenderPreview(benchmark::State& state) {
     state.counters["ratio_wall"] = bareSeconds > 0 ? renderSeconds / bareSeconds : 0.0;
     state.counters["fps"] =
         benchmark::Counter(static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
-    ZoomPercent = savedZoom;
 }
 BENCHMARK(BM_RenderPreview)
     ->ArgNames({"channels", "zoom"})

@@ -45,9 +45,10 @@ const BenchDir& Dir() {
     return dir;
 }
 
-Frame* Frame(int w, int h) {
-    Frame* f = NewFrame(w, h, "2024-03-10 21:15:30.250", false, 8);
-    for (size_t i = 0; i < FrameDataSize(f); ++i) FrameData(f)[i] = static_cast<uint8_t>(i * 31);
+FramePtr PatternFrame(int w, int h) {
+    FramePtr f = NewFrame(w, h, "2024-03-10 21:15:30.250", false, 8);
+    for (size_t i = 0; i < FrameDataSize(f.get()); ++i)
+        FrameData(f.get())[i] = static_cast<uint8_t>(i * 31);
     return f;
 }
 
@@ -81,9 +82,9 @@ constexpr int kSerFrames = 128;  // a recording is long: the header and trailer 
 void BM_SerWrite(benchmark::State& state) {
     const int w = static_cast<int>(state.range(0)), h = static_cast<int>(state.range(1));
     if (!Dir().ok()) return state.SkipWithError("no folder to write to");
-    Frame* f = Frame(w, h);
+    const FramePtr f = PatternFrame(w, h);
     const std::string ser = Dir().File("bench.SER"), plain = Dir().File("plain.bin");
-    const std::vector<uint8_t> frameBytes(FrameData(f), FrameData(f) + FrameDataSize(f));
+    const std::vector<uint8_t> frameBytes(FrameData(f.get()), FrameData(f.get()) + FrameDataSize(f.get()));
     double serSeconds = 0, plainSeconds = 0, bytes = 0;
     bool plainFirst = true;
     SerWriter writer;
@@ -107,7 +108,6 @@ void BM_SerWrite(benchmark::State& state) {
         bytes += static_cast<double>(frameBytes.size()) * kSerFrames;
     }
     if (serSeconds > 0) SetThroughput(state, bytes, serSeconds, plainSeconds);
-    FreeFrame(f);
 }
 BENCHMARK(BM_SerWrite)
     ->Args({640, 480})
@@ -118,8 +118,8 @@ BENCHMARK(BM_SerWrite)
 void BM_FitsWrite(benchmark::State& state) {
     const int w = static_cast<int>(state.range(0)), h = static_cast<int>(state.range(1));
     if (!Dir().ok()) return state.SkipWithError("no folder to write to");
-    Frame* f = Frame(w, h);
-    const size_t data = FrameDataSize(f);
+    const FramePtr f = PatternFrame(w, h);
+    const size_t data = FrameDataSize(f.get());
     const size_t fileBytes = FitsBlock + (data + FitsBlock - 1) / FitsBlock * FitsBlock;
     const std::vector<uint8_t> sameBytes(fileBytes, 0x55);
     const std::string plain = Dir().File("plain.bin");
@@ -143,7 +143,6 @@ void BM_FitsWrite(benchmark::State& state) {
             ::unlink(Dir().File("f" + std::to_string(i) + ".FIT").c_str());
     }
     if (fitsSeconds > 0) SetThroughput(state, bytes, fitsSeconds, plainSeconds);
-    FreeFrame(f);
 }
 BENCHMARK(BM_FitsWrite)
     ->Args({640, 480})
@@ -158,7 +157,7 @@ void BM_AviWrite(benchmark::State& state) {
     AviWriter writer;
     writer.setCodec(state.range(2) ? PackFourCC('I', 'Y', 'U', 'V') : 0);
     state.SetLabel(FourCCName(writer.codec()) + " grey");
-    Frame* f = Frame(w, h);
+    const FramePtr f = PatternFrame(w, h);
     const std::string path = Dir().File("bench.AVI");
     int64_t frames = 0;
     for (auto _ : state) {
@@ -183,7 +182,6 @@ void BM_AviWrite(benchmark::State& state) {
     }
     state.counters["frames/s"] =
         benchmark::Counter(static_cast<double>(frames), benchmark::Counter::kIsRate);
-    FreeFrame(f);
 }
 BENCHMARK(BM_AviWrite)
     ->Args({640, 480, 0})

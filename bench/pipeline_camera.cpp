@@ -16,31 +16,27 @@ namespace {
 class Handoff {
   public:
     PostFrameFn Poster() {
-        return [this](Frame* node) {
+        return [this](FramePtr frame) {
             {
                 std::lock_guard<std::mutex> lock(mutex_);
-                frames_.push_back(node);
+                frames_.push_back(std::move(frame));
             }
             ready_.notify_one();
-            return true;
         };
     }
-    Frame* Take() {
+    FramePtr Take() {
         std::unique_lock<std::mutex> lock(mutex_);
         if (!ready_.wait_for(lock, std::chrono::seconds(5), [this] { return !frames_.empty(); }))
             return nullptr;
-        Frame* node = frames_.front();
+        FramePtr frame = std::move(frames_.front());
         frames_.pop_front();
-        return node;
-    }
-    ~Handoff() {
-        for (Frame* node : frames_) FreeFrame(node);
+        return frame;
     }
 
   private:
     std::mutex mutex_;
     std::condition_variable ready_;
-    std::deque<Frame*> frames_;
+    std::deque<FramePtr> frames_;
 };
 
 void BM_SimulatedCameraThroughAcquisitionThread(benchmark::State& state) {
@@ -60,27 +56,23 @@ void BM_SimulatedCameraThroughAcquisitionThread(benchmark::State& state) {
     capture.ExposureMs = 1;
     capture.Start();
     // The thread starts on the full frame; ask for the size and wait until it is delivered.
-    Frame* first = handoff.Take();
-    FreeFrame(first);
+    handoff.Take();
     capture.RequestedWidth = width;
     capture.RequestedHeight = height;
     for (int i = 0; i < 100; ++i) {
-        Frame* node = handoff.Take();
-        if (!node) break;
-        const bool sized = FrameWidth(node) == width && FrameHeight(node) == height;
-        FreeFrame(node);
-        if (sized) break;
+        const FramePtr frame = handoff.Take();
+        if (!frame) break;
+        if (FrameWidth(frame.get()) == width && FrameHeight(frame.get()) == height) break;
     }
 
     int64_t frames = 0;
     for (auto _ : state) {
-        Frame* node = handoff.Take();
-        if (!node) {
+        const FramePtr frame = handoff.Take();
+        if (!frame) {
             state.SkipWithError("no frame within 5 s");
             break;
         }
-        benchmark::DoNotOptimize(FrameData(node));
-        FreeFrame(node);
+        benchmark::DoNotOptimize(FrameData(frame.get()));
         ++frames;
     }
     capture.StopAndWait(5000);

@@ -1,6 +1,6 @@
 #pragma once
 // Stands in for the window thread's message queue: collects the frames the acquisition
-// thread posts and frees whatever is left at the end.
+// thread posts; whatever is left is destroyed with the queue.
 #include <chrono>
 #include <condition_variable>
 #include <deque>
@@ -10,32 +10,29 @@
 
 class FrameQueue {
   public:
-    ~FrameQueue() { Clear(); }
-
     // The post function for CaptureThread; delivers while `accept` is true.
     PostFrameFn Poster() {
-        return [this](Frame* node) {
+        return [this](FramePtr frame) {
             std::lock_guard<std::mutex> lock(mutex_);
-            if (!accept_) return false;
-            frames_.push_back(node);
+            if (!accept_) return;  // not delivered: the frame goes with its pointer
+            frames_.push_back(std::move(frame));
             ++posted_;
             changed_.notify_all();
-            return true;
         };
     }
     void SetAccept(bool on) {
         std::lock_guard<std::mutex> lock(mutex_);
         accept_ = on;
     }
-    // Oldest frame, or nullptr after the timeout. The caller owns it (FreeFrame).
-    Frame* Pop(int timeoutMs = 2000) {
+    // Oldest frame, or nullptr after the timeout.
+    FramePtr Pop(int timeoutMs = 2000) {
         std::unique_lock<std::mutex> lock(mutex_);
         if (!changed_.wait_for(lock, std::chrono::milliseconds(timeoutMs),
                                [this] { return !frames_.empty(); }))
             return nullptr;
-        Frame* node = frames_.front();
+        FramePtr frame = std::move(frames_.front());
         frames_.pop_front();
-        return node;
+        return frame;
     }
     bool WaitForPosted(int count, int timeoutMs = 10000) {
         std::unique_lock<std::mutex> lock(mutex_);
@@ -48,14 +45,13 @@ class FrameQueue {
     }
     void Clear() {
         std::lock_guard<std::mutex> lock(mutex_);
-        for (Frame* node : frames_) FreeFrame(node);
         frames_.clear();
     }
 
   private:
     std::mutex mutex_;
     std::condition_variable changed_;
-    std::deque<Frame*> frames_;
+    std::deque<FramePtr> frames_;
     int posted_ = 0;
     bool accept_ = true;
 };

@@ -83,16 +83,14 @@ class SimCamTest : public ::testing::Test {
     }
     // The frame as the program colours it: a Frame through EnsureColorImage.
     cv::Mat ExposeInColour(bool flip) {
-        Frame* n = NewFrame(kW, kH, "", flip, 8);
+        FramePtr n = NewFrame(kW, kH, "", flip, 8);
         api().Subframe(kW, kH);
         api().HorizontalFlip(flip ? 1 : 0);
-        api().ThreadedExposure(FrameData(n), 0, 1);
+        api().ThreadedExposure(FrameData(n.get()), 0, 1);
         EXPECT_TRUE(WaitDone(10000));
-        AppendFrame(n);
-        EnsureColorImage(n);
-        cv::Mat colour = n->ColorImage.clone();
-        ReleaseHead();
-        return colour;
+        PrepareImage8(*n);
+        EnsureColorImage(*n);
+        return n->ColorImage.clone();
     }
 
     decltype(&SimCamConfigure) configure = nullptr;
@@ -230,28 +228,23 @@ TEST_F(SimCamTest, AcquisitionThreadDeliversSimulatedFrames) {
         capture.Gain = 10;
         ASSERT_TRUE(capture.OpenCamera());
         capture.Start();
-        Frame* first = frames.Pop();
+        const FramePtr first = frames.Pop();
         ASSERT_NE(first, nullptr);
-        EXPECT_EQ(FrameWidth(first), kW);
-        FreeFrame(first);
+        EXPECT_EQ(FrameWidth(first.get()), kW);
         capture.ExposureMs = 100;
         capture.RequestedWidth = 640;
         capture.RequestedHeight = 480;
-        Frame* sub = nullptr;
+        FramePtr sub;
         for (int i = 0; i < 10 && !sub; ++i) {
-            Frame* n = frames.Pop();
+            FramePtr n = frames.Pop();
             ASSERT_NE(n, nullptr);
-            if (FrameWidth(n) == 640)
-                sub = n;
-            else
-                FreeFrame(n);
+            if (FrameWidth(n.get()) == 640) sub = std::move(n);
         }
         ASSERT_NE(sub, nullptr);
         EXPECT_TRUE(capture.StopAndWait(3000));
-        AppendFrame(sub);
-        EnsureColorImage(sub);
+        PrepareImage8(*sub);
+        EnsureColorImage(*sub);
         ExpectDominant(At(sub->ColorImage, kRed - cv::Point(320, 240)), 2, "red disk in subframe");
-        ReleaseHead();
     }
     api().ExposureSemaphore(&g_done);
 }

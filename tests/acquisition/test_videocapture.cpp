@@ -28,24 +28,21 @@ bool Eventually(Cond cond, int ms = 10000) {
 class CaptureTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        ASSERT_EQ(FramesInFlight.load(), 0);
         cam.Install();
-        StampFormat.Set("");
-        StampPrefix.Set("");
         capture = std::make_unique<CaptureThread>(frames.Poster());
+        capture->StampFormat.Set("");
+        capture->StampPrefix.Set("");
         capture->StallMarginMs = 150;
     }
     void TearDown() override {
         cam.SetCallHook(nullptr);
         cam.SetAutoRelease(true);  // ends a pending exposure, so the thread can stop
         EXPECT_TRUE(capture->StopAndWait(3000));
-        capture.reset();
         frames.Clear();
         taken.clear();
+        EXPECT_EQ(capture->FramesInFlight(), 0);
+        capture.reset();
         testclock::SetNow(nullptr);
-        StampFormat.Set("dd/mm/yyyy hh:mm:ss.zzz");
-        StampPrefix.Set("");
-        EXPECT_EQ(FramesInFlight.load(), 0);
     }
     void Start() {
         ASSERT_TRUE(capture->OpenCamera());
@@ -57,16 +54,17 @@ class CaptureTest : public ::testing::Test {
         EXPECT_TRUE(cam.WaitForExposure(10000));
         return cam.CallCount();
     }
-    // Pops a frame and keeps it for freeing at the end.
+    // Pops a frame and keeps it until the end of the test.
     Frame* Take() {
-        Frame* n = frames.Pop();
-        if (n) taken.emplace_back(n, &FreeFrame);
-        return n;
+        FramePtr frame = frames.Pop();
+        if (!frame) return nullptr;
+        taken.push_back(std::move(frame));
+        return taken.back().get();
     }
 
     tvtest::FakeCamera cam{640, 480, "Fake Cam"};
     FrameQueue frames;
-    std::vector<std::unique_ptr<Frame, void (*)(Frame*)>> taken;
+    std::vector<FramePtr> taken;
     std::unique_ptr<CaptureThread> capture;
 };
 
@@ -97,7 +95,7 @@ TEST_F(CaptureTest, FirstPassesSendSettingsInOrderAndExposureLengthOnlyOnChange)
     EXPECT_EQ(cam.Trace(next),
               "Subframe(640,480) SetExposureLength(40) HorizontalFlip(0) SetGain(34) "
               "ThreadedExposure(*,0,1)");
-    EXPECT_EQ(LastExposureSent, 40);
+    EXPECT_EQ(cam.CountOf("SetExposureLength"), 2);  // 20 once, then 40
 }
 
 TEST_F(CaptureTest, WhileRecordingOnlyWhiteBalanceIsSentAndGeometryWaits) {
@@ -106,7 +104,7 @@ TEST_F(CaptureTest, WhileRecordingOnlyWhiteBalanceIsSentAndGeometryWaits) {
     capture->Recording = 1;
     capture->RequestedWidth = 320;
     capture->RequestedHeight = 240;
-    RequestedFlip = true;
+    capture->RequestedFlip = true;
     capture->ExposureMs = 50;
     capture->Gain = 70;
     capture->RequestWhiteBalance(9, 8, 7);
@@ -160,7 +158,7 @@ TEST_F(CaptureTest, BufferIsRebuiltForGeometryOrFlipButNotForExposureOrGain) {
     AwaitExposure();
     ASSERT_TRUE(allocatedNext(3));
     clock = 4.0;
-    RequestedFlip = true;
+    capture->RequestedFlip = true;
     cam.Release();
     AwaitExposure();
     cam.Release();
@@ -178,7 +176,7 @@ TEST_F(CaptureTest, BufferIsRebuiltForGeometryOrFlipButNotForExposureOrGain) {
 }
 
 TEST_F(CaptureTest, FirstFrameHasNoStampTextLaterOnesHaveTheBuiltText) {
-    StampPrefix.Set("M42");
+    capture->StampPrefix.Set("M42");
     Start();
     AwaitExposure();
     cam.Release();
@@ -189,7 +187,7 @@ TEST_F(CaptureTest, FirstFrameHasNoStampTextLaterOnesHaveTheBuiltText) {
     ASSERT_TRUE(first && second);
     EXPECT_EQ(first->StampText, "");
     EXPECT_EQ(second->StampText, "M42 ");
-    EXPECT_EQ(CurrentStampText.Get(), "M42 ");
+    EXPECT_EQ(capture->StampText.Get(), "M42 ");
 }
 
 TEST_F(CaptureTest, WhiteBalanceRequestedWhileSendingIsNotLost) {
@@ -236,8 +234,8 @@ TEST_F(CaptureTest, SilentCameraIsCancelledShownStalledAndDoesNotBlockExit) {
     EXPECT_LT(std::chrono::steady_clock::now() - t0, 500ms);
     EXPECT_EQ(frames.Posted(), 0);
     // The buffer the camera still holds is kept, never freed.
-    ASSERT_NE(AbandonedFrames, nullptr);
-    EXPECT_EQ(reinterpret_cast<intptr_t>(FrameData(AbandonedFrames)), buffer);
+    ASSERT_EQ(capture->AbandonedFrames().size(), 1u);
+    EXPECT_EQ(reinterpret_cast<intptr_t>(FrameData(capture->AbandonedFrames()[0].get())), buffer);
 }
 
 TEST_F(CaptureTest, SlowCameraRecoversThroughCancel) {
@@ -261,7 +259,7 @@ TEST_F(CaptureTest, FramesInFlightAreBounded) {
     EXPECT_EQ(frames.Posted(), budget);
     EXPECT_EQ(cam.ExposuresStarted(), budget);
 
-    FreeFrame(frames.Pop());  // the window thread catches up by one frame
+    frames.Pop();  // the window thread catches up by one frame
     EXPECT_TRUE(frames.WaitForPosted(budget + 1));
     // Stopping while throttled needs no camera at all.
     EXPECT_TRUE(capture->StopAndWait(1000));
@@ -273,7 +271,7 @@ TEST_F(CaptureTest, UndeliverableFramesAreFreed) {
     Start();
     ASSERT_TRUE(cam.WaitForCount("ThreadedExposure", 20, 10000));
     EXPECT_TRUE(capture->StopAndWait(1000));
-    EXPECT_EQ(FramesInFlight.load(), 0);
+    EXPECT_EQ(capture->FramesInFlight(), 0);
 }
 
 TEST_F(CaptureTest, RequestsOutsideTheSensorAreKeptInside) {
@@ -323,7 +321,7 @@ TEST(BuildStampText, PrefixAndFormats) {
     EXPECT_EQ(BuildStampText("dd/mm/yyyy hh:mm:ss", "", t), "03/03/2011 21:05:09");
     EXPECT_EQ(BuildStampText("dd/mm/yyyy hh:mm:ss.zzz", "", t), "03/03/2011 21:05:09.042");
     EXPECT_EQ(BuildStampText("hh:mm:ss.zzz", "", t), "21:05:09.042");
-    EXPECT_EQ(StampFormat.Get(), "dd/mm/yyyy hh:mm:ss.zzz");  // the start value
+    EXPECT_EQ(CaptureThread(nullptr).StampFormat.Get(), "dd/mm/yyyy hh:mm:ss.zzz");  // the start value
 }
 
 }  // namespace

@@ -3,7 +3,7 @@
 
 #include <QApplication>
 
-#include "TestApp.h"
+#include "QtTestEnv.h"
 #include "display/FocusWindow.h"
 #include "display/PreviewRenderer.h"
 #include "display/PictureView.h"
@@ -92,16 +92,14 @@ TEST(FocusStep, RefusesMismatchedPicturesAndEmptyRegions) {
 }
 
 TEST(FocusStep, RenderFillsTheVisibleFocusPictureInColourAndLeavesTheFrame) {
-    const int32_t zoom = ZoomPercent;
-    ZoomPercent = 50;
+    PreviewRenderer renderer;
+    renderer.setZoom(50);
     cv::Mat frame(200, 300, CV_8UC3);
     cv::RNG(7).fill(frame, cv::RNG::UNIFORM, 0, 256);
     const cv::Mat before = frame.clone();
-    FocusPointX = 150;
-    FocusPointY = 100;
+    renderer.setFocusPoint(QPoint(150, 100));
     QImage picture, focus;
-    ASSERT_TRUE(RenderPreview(frame, picture, focus, true));
-    ZoomPercent = zoom;
+    ASSERT_TRUE(renderer.render(frame, "", picture, focus, true));
     EXPECT_EQ(cv::norm(frame, before, cv::NORM_INF), 0.0);
     ASSERT_EQ(focus.format(), QImage::Format_BGR888);
     // Top-left block shows frame pixel (130, 79), bottom-right (170, 119).
@@ -118,7 +116,7 @@ TEST(FocusWindowPlacement, CentredOverTheMainWindowAndKeptOnTheDesktop) {
     EXPECT_EQ(CentredOver(QRect(-500, -500, 100, 100), QSize(300, 320), desktop), QPoint(0, 0));
 }
 
-TEST(FocusWindowForm, LeftClickSetsThePointAndShowsTheWindowOnce) {
+TEST(FocusWindowForm, ShownCentredOverTheMainWindowOnceThenWhereTheUserLeftIt) {
     EnsureApp();
     QWidget main;
     main.setGeometry(100, 100, 800, 600);
@@ -128,20 +126,14 @@ TEST(FocusWindowForm, LeftClickSetsThePointAndShowsTheWindowOnce) {
     EXPECT_TRUE(form.windowFlags() & Qt::WindowStaysOnTopHint);
     EXPECT_TRUE(form.windowFlags() & Qt::WindowCloseButtonHint);
     EXPECT_FALSE(form.windowFlags() & Qt::WindowMinimizeButtonHint);
-    EXPECT_EQ(form.Preview->geometry(), QRect(0, 0, 289, 289));
+    auto* preview = form.findChild<PictureView*>("Preview");
+    ASSERT_NE(preview, nullptr);
+    EXPECT_EQ(preview->geometry(), QRect(0, 0, 289, 289));
+    EXPECT_EQ(&form.image(), &preview->Bitmap());
+    EXPECT_EQ(form.image().size(), QSize(kFocusPictureSize, kFocusPictureSize));
     EXPECT_TRUE(form.isHidden());
 
-    FocusPointX = -1;
-    FocusPointY = 0;
-    EXPECT_FALSE(
-        form.Image1MouseDown(Qt::RightButton, 100, 100, QSize(1280, 960), 100, false, &main));
-    EXPECT_FALSE(
-        form.Image1MouseDown(Qt::LeftButton, 100, 100, QSize(1280, 960), 100, true, &main));
-    EXPECT_EQ(FocusPointX, -1);
-    EXPECT_TRUE(form.isHidden());
-
-    ASSERT_TRUE(form.Image1MouseDown(Qt::LeftButton, 101, 51, QSize(640, 480), 50, false, &main));
-    EXPECT_EQ(QPoint(FocusPointX, FocusPointY), QPoint(202, 102));
+    form.showOver(&main);
     EXPECT_TRUE(form.isVisible());
 
     // Moved by the user, closed and shown again: it comes back where it was.
@@ -149,8 +141,8 @@ TEST(FocusWindowForm, LeftClickSetsThePointAndShowsTheWindowOnce) {
     const QPoint moved = form.pos();
     form.close();
     QApplication::processEvents();
-    ASSERT_TRUE(
-        form.Image1MouseDown(Qt::LeftButton, 300, 300, QSize(1280, 960), 100, false, &main));
+    form.showOver(&main);
+    EXPECT_TRUE(form.isVisible());
     EXPECT_EQ(form.pos(), moved);
     form.hide();
 }

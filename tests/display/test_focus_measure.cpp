@@ -8,7 +8,7 @@
 #include <cmath>
 #include <opencv2/imgproc.hpp>
 
-#include "TestApp.h"
+#include "QtTestEnv.h"
 #include "display/FocusGraph.h"
 #include "display/FocusMeasure.h"
 

@@ -1,13 +1,17 @@
 // Histogram figures, the 500 ms throttle and what an update puts on the chart and labels.
 #include <gtest/gtest.h>
 
+#include <QCheckBox>
+#include <QFrame>
 #include <QLabel>
 #include <cmath>
 
-#include "TestApp.h"
+#include "QtTestEnv.h"
 #include "display/Histogram.h"
 #include "display/HistogramChart.h"
+#include "display/PreviewRenderer.h"
 #include "platform/Clock.h"
+#include "shell/HistogramPanel.h"
 
 namespace {
 
@@ -22,15 +26,16 @@ cv::Mat ThousandPixelFrame(cv::Mat& buffer) {
 
 struct ClockGuard {
     uint32_t now = 0;
-    ClockGuard() {
-        NextHistogramTime = 0;
-        testclock::SetMillis([this] { return now; });
-    }
-    ~ClockGuard() {
-        testclock::SetMillis(nullptr);
-        NextHistogramTime = 0;
-    }
+    ClockGuard() { testclock::SetMillis([this] { return now; }); }
+    ~ClockGuard() { testclock::SetMillis(nullptr); }
 };
+
+template <typename T>
+T* Child(const QWidget& parent, const char* name) {
+    T* child = parent.findChild<T*>(name);
+    EXPECT_NE(child, nullptr) << name;
+    return child;
+}
 
 }  // namespace
 
@@ -103,43 +108,41 @@ TEST(HistogramFigures, RejectsEmptyAndNonGreyImages) {
 }
 
 TEST(HistogramThrottle, CountsAtMostEveryHalfSecond) {
-    ClockGuard clock;
-    clock.now = 1000;
-    EXPECT_TRUE(HistogramDue(clock.now));
-    clock.now = 1200;
-    EXPECT_FALSE(HistogramDue(clock.now));
-    clock.now = 1499;
-    EXPECT_FALSE(HistogramDue(clock.now));
-    clock.now = 1500;
-    EXPECT_TRUE(HistogramDue(clock.now));
-    EXPECT_EQ(NextHistogramTime, 2000u);
+    HistogramThrottle throttle;
+    EXPECT_TRUE(throttle.due(1000));
+    EXPECT_FALSE(throttle.due(1200));
+    EXPECT_FALSE(throttle.due(1499));
+    EXPECT_TRUE(throttle.due(1500));
+    EXPECT_EQ(throttle.next(), 2000u);
 }
 
 TEST(HistogramThrottle, SurvivesTheTimerWrap) {
-    ClockGuard clock;
-    NextHistogramTime = 0xFFFFFF00u;         // set just before the 32-bit wrap
-    EXPECT_TRUE(HistogramDue(5));            // after the wrap: not 49 days later
-    NextHistogramTime = 0xFFFFFF00u - 1000;  // long past
-    EXPECT_TRUE(HistogramDue(0xFFFFFF00u));  // next one due at 244, after the wrap
-    EXPECT_FALSE(HistogramDue(0xFFFFFFF0u));
-    EXPECT_FALSE(HistogramDue(100));
-    EXPECT_TRUE(HistogramDue(244));
+    HistogramThrottle nearWrap(0xFFFFFF00u);  // set just before the 32-bit wrap
+    EXPECT_TRUE(nearWrap.due(5));             // after the wrap: not 49 days later
+    HistogramThrottle longPast(0xFFFFFF00u - 1000);
+    EXPECT_TRUE(longPast.due(0xFFFFFF00u));  // next one due at 244, after the wrap
+    EXPECT_FALSE(longPast.due(0xFFFFFFF0u));
+    EXPECT_FALSE(longPast.due(100));
+    EXPECT_TRUE(longPast.due(244));
 }
 
 TEST(HistogramUpdate, DrawsBarsRangeMarkersAndLabelsThenThrottles) {
     EnsureApp();
     ClockGuard clock;
-    HistogramChart* chart = nullptr;
-    QLabel *sat = nullptr, *avg = nullptr;
-    std::unique_ptr<QFrame> panel(CreateHistogramPanel(nullptr, &chart, &sat, &avg));
-    EXPECT_EQ(panel->size(), QSize(183, 95));
+    HistogramPanel panel;
+    auto* chart = Child<HistogramChart>(panel, "H1");
+    auto* sat = Child<QLabel>(panel, "sat");
+    auto* avg = Child<QLabel>(panel, "lAvg");
+    auto* loga = Child<QCheckBox>(panel, "loga");
+    ASSERT_TRUE(chart && sat && avg && loga);
+    EXPECT_EQ(Child<QFrame>(panel, "Panel6")->size(), QSize(183, 95));
     EXPECT_EQ(chart->size(), QSize(161, 80));
     EXPECT_EQ(avg->text(), "AVG: ---");
 
     cv::Mat buffer;
     const cv::Mat frame = ThousandPixelFrame(buffer);
     clock.now = 10000;
-    ASSERT_TRUE(UpdateHistogram(frame, {chart, sat, avg, false}));
+    ASSERT_TRUE(panel.offer(frame, DisplayLevels{}));
     EXPECT_EQ(avg->text(), "AVG:34");
     EXPECT_FALSE(sat->isHidden());
     ASSERT_EQ(chart->Lines().size(), 256);
@@ -156,12 +159,13 @@ TEST(HistogramUpdate, DrawsBarsRangeMarkersAndLabelsThenThrottles) {
     EXPECT_EQ(chart->Marks()[1].color, QColor(Qt::black));
 
     // 200 ms later a dark frame is not counted; at 500 ms it is, in teal, without "SAT".
+    loga->setChecked(true);
     const cv::Mat dark(10, 10, CV_8UC1, cv::Scalar(3));
     clock.now = 10200;
-    EXPECT_FALSE(UpdateHistogram(dark, {chart, sat, avg, true}));
+    EXPECT_FALSE(panel.offer(dark, DisplayLevels{}));
     EXPECT_EQ(avg->text(), "AVG:34");
     clock.now = 10500;
-    ASSERT_TRUE(UpdateHistogram(dark, {chart, sat, avg, true}));
+    ASSERT_TRUE(panel.offer(dark, DisplayLevels{}));
     EXPECT_EQ(avg->text(), "AVG:3");
     EXPECT_TRUE(sat->isHidden());
     EXPECT_EQ(chart->Lines()[3].color, QColor(0, 160, 160));
@@ -185,15 +189,20 @@ TEST(HistogramChart, MapsTheRangeOntoThePlotAreaAndDrawsApexUpTriangles) {
     EXPECT_TRUE(chart.Marks().isEmpty());
 }
 
-TEST(HistogramPanel, HGramClickShowsAndHidesPanelAndLogarithmicBox) {
+TEST(HistogramPanel, HistogramBoxShowsAndHidesChartAndLogarithmicBox) {
     EnsureApp();
-    QWidget window;
-    QFrame* panel = CreateHistogramPanel(&window, nullptr, nullptr, nullptr);
-    QWidget loga(&window);
-    HGramClick(false, panel, &loga);
-    EXPECT_TRUE(panel->isHidden());
-    EXPECT_TRUE(loga.isHidden());
-    HGramClick(true, panel, &loga);
-    EXPECT_FALSE(panel->isHidden());
-    EXPECT_FALSE(loga.isHidden());
+    HistogramPanel panel;
+    auto* box = Child<QCheckBox>(panel, "HGram");
+    auto* chart = Child<QFrame>(panel, "Panel6");
+    auto* loga = Child<QCheckBox>(panel, "loga");
+    ASSERT_TRUE(box && chart && loga);
+    EXPECT_TRUE(panel.enabled());
+    box->click();
+    EXPECT_FALSE(panel.enabled());
+    EXPECT_TRUE(chart->isHidden());
+    EXPECT_TRUE(loga->isHidden());
+    box->click();
+    EXPECT_TRUE(panel.enabled());
+    EXPECT_FALSE(chart->isHidden());
+    EXPECT_FALSE(loga->isHidden());
 }

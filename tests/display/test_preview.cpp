@@ -1,10 +1,8 @@
-// Palette, zoom sizes, rendering into the picture and the centring arithmetic.
+// Palette, zoom sizes and rendering into the picture.
 #include <gtest/gtest.h>
 
 #include <opencv2/imgproc.hpp>
 
-#include "acquisition/CaptureThread.h"
-#include "display/ConfigOverlay.h"
 #include "display/FocusWindow.h"
 #include "display/PreviewRenderer.h"
 
@@ -23,19 +21,6 @@ cv::Mat RandomFrame(int width, int height, int type, int seed) {
     rng.fill(m, cv::RNG::UNIFORM, 0, 256);
     return m;
 }
-
-// Restores the display state that a test changes.
-struct DisplayStateGuard {
-    int32_t zoom = ZoomPercent, black = BlackLevel, white = WhiteLevel, limit = SaturationLimit,
-            shade = SaturationShade;
-    ~DisplayStateGuard() {
-        ZoomPercent = zoom;
-        BlackLevel = black;
-        WhiteLevel = white;
-        SaturationLimit = limit;
-        SaturationShade = shade;
-    }
-};
 
 }  // namespace
 
@@ -87,22 +72,23 @@ TEST(Zoom, SizesRoundHalvesToEven) {
 }
 
 TEST(Zoom, CommandsAcceptOnlyTheMenuChoices) {
-    DisplayStateGuard guard;
-    EXPECT_TRUE(ApplyZoom(200));
-    EXPECT_EQ(ZoomPercent, 200);
-    EXPECT_FALSE(ApplyZoom(300));
-    EXPECT_EQ(ZoomPercent, 200);
-    EXPECT_TRUE(ApplyZoom(25));
-    EXPECT_EQ(ZoomPercent, 25);
+    PreviewRenderer renderer;
+    EXPECT_EQ(renderer.zoomPercent(), 100);
+    EXPECT_TRUE(renderer.setZoom(200));
+    EXPECT_EQ(renderer.zoomPercent(), 200);
+    EXPECT_FALSE(renderer.setZoom(300));
+    EXPECT_EQ(renderer.zoomPercent(), 200);
+    EXPECT_TRUE(renderer.setZoom(25));
+    EXPECT_EQ(renderer.zoomPercent(), 25);
 }
 
 TEST(RenderPreview, DoubledPicturesAreTwoByTwoBlocksInPaddedRows) {
-    DisplayStateGuard guard;
-    ZoomPercent = 200;
+    PreviewRenderer renderer;
+    renderer.setZoom(200);
     cv::Mat frame = RandomFrame(7, 5, CV_8UC1, 1);  // 14 pixels wide: rows padded to 16
     const cv::Mat before = frame.clone();
     QImage picture, focus;
-    ASSERT_TRUE(RenderPreview(frame, picture, focus, false));
+    ASSERT_TRUE(renderer.render(frame, "", picture, focus, false));
     ASSERT_EQ(picture.format(), QImage::Format_Indexed8);
     ASSERT_EQ(picture.size(), QSize(14, 10));
     EXPECT_EQ(picture.bytesPerLine(), 16);
@@ -116,23 +102,23 @@ TEST(RenderPreview, DoubledPicturesAreTwoByTwoBlocksInPaddedRows) {
 }
 
 TEST(RenderPreview, GreyRowsOfAnOddWidthLandInTheirOwnRows) {
-    DisplayStateGuard guard;
-    ZoomPercent = 100;
+    PreviewRenderer renderer;
+    renderer.setZoom(100);
     cv::Mat buffer = RandomFrame(16, 9, CV_8UC1, 2);
     cv::Mat frame = buffer(cv::Rect(0, 0, 13, 9));  // a padded frame view, as the camera's
     QImage picture, focus;
-    ASSERT_TRUE(RenderPreview(frame, picture, focus, false));
+    ASSERT_TRUE(renderer.render(frame, "", picture, focus, false));
     ASSERT_EQ(picture.size(), QSize(13, 9));
     for (int y = 0; y < 9; ++y)
         ASSERT_EQ(0, memcmp(picture.constScanLine(y), frame.ptr(y), 13)) << "row " << y;
 }
 
 TEST(RenderPreview, ColourFramesAreCopiedByteForByteWhenReduced) {
-    DisplayStateGuard guard;
-    ZoomPercent = 50;
+    PreviewRenderer renderer;
+    renderer.setZoom(50);
     cv::Mat frame = RandomFrame(21, 10, CV_8UC3, 3);
     QImage picture, focus;
-    ASSERT_TRUE(RenderPreview(frame, picture, focus, false));
+    ASSERT_TRUE(renderer.render(frame, "", picture, focus, false));
     ASSERT_EQ(picture.format(), QImage::Format_BGR888);
     ASSERT_EQ(picture.size(), QSize(10, 5));  // 10.5 -> 10
     EXPECT_EQ(focus.format(), QImage::Format_BGR888);
@@ -148,19 +134,18 @@ TEST(RenderPreview, ColourFramesAreCopiedByteForByteWhenReduced) {
 }
 
 TEST(RenderPreview, FollowsFormatChangesAndFeedsTheHiddenFocusPicture) {
-    DisplayStateGuard guard;
-    ZoomPercent = 100;
-    BlackLevel = 10;
-    WhiteLevel = 200;
+    PreviewRenderer renderer;
+    renderer.setZoom(100);
+    renderer.setLevels({.black = 10, .white = 200});
     QImage picture, focus;
     cv::Mat colour = RandomFrame(40, 30, CV_8UC3, 4);
-    ASSERT_TRUE(RenderPreview(colour, picture, focus, false));
+    ASSERT_TRUE(renderer.render(colour, "", picture, focus, false));
     EXPECT_EQ(picture.format(), QImage::Format_BGR888);
 
     cv::Mat grey = RandomFrame(40, 30, CV_8UC1, 5);
     focus = QImage(kFocusPictureSize, kFocusPictureSize, QImage::Format_Indexed8);
     focus.fill(77);
-    ASSERT_TRUE(RenderPreview(grey, picture, focus, false));
+    ASSERT_TRUE(renderer.render(grey, "", picture, focus, false));
     const QList<QRgb> levels = BuildLevelsPalette(10, 200, 255, 255);
     EXPECT_EQ(picture.format(), QImage::Format_Indexed8);
     EXPECT_EQ(picture.colorTable(), levels);
@@ -171,43 +156,40 @@ TEST(RenderPreview, FollowsFormatChangesAndFeedsTheHiddenFocusPicture) {
 }
 
 TEST(RenderPreview, NeverWritesIntoACopyOfThePicture) {
-    DisplayStateGuard guard;
-    ZoomPercent = 100;
+    PreviewRenderer renderer;
+    renderer.setZoom(100);
     QImage picture, focus;
     cv::Mat first(8, 8, CV_8UC1, cv::Scalar(1));
-    ASSERT_TRUE(RenderPreview(first, picture, focus, false));
+    ASSERT_TRUE(renderer.render(first, "", picture, focus, false));
     const QImage copy = picture;  // e.g. held by a paint in progress
     cv::Mat second(8, 8, CV_8UC1, cv::Scalar(2));
-    ASSERT_TRUE(RenderPreview(second, picture, focus, false));
+    ASSERT_TRUE(renderer.render(second, "", picture, focus, false));
     EXPECT_EQ(copy.pixelIndex(3, 3), 1);
     EXPECT_EQ(picture.pixelIndex(3, 3), 2);
 }
 
 TEST(RenderPreview, RejectsWhatItCannotShow) {
+    const PreviewRenderer renderer;
     QImage picture(4, 4, QImage::Format_Indexed8), focus;
     const qint64 key = picture.cacheKey();
     cv::Mat empty;
     cv::Mat deep(4, 4, CV_16UC1, cv::Scalar(0));
     cv::Mat four(4, 4, CV_8UC4, cv::Scalar(0));
-    EXPECT_FALSE(RenderPreview(empty, picture, focus, false));
-    EXPECT_FALSE(RenderPreview(deep, picture, focus, false));
-    EXPECT_FALSE(RenderPreview(four, picture, focus, false));
+    EXPECT_FALSE(renderer.render(empty, "", picture, focus, false));
+    EXPECT_FALSE(renderer.render(deep, "", picture, focus, false));
+    EXPECT_FALSE(renderer.render(four, "", picture, focus, false));
     EXPECT_EQ(picture.cacheKey(), key);
 }
 
 TEST(RenderPreview, OnlyTheOverlayTextChangesTheFrame) {
-    DisplayStateGuard guard;
-    ZoomPercent = 200;
-    StampOverlay stamp;
-    stamp.setVisible(true);
-    CurrentStampText.Set("21:05:09.042");
+    PreviewRenderer renderer;
+    renderer.setZoom(200);
+    renderer.setStampVisible(true);
     cv::Mat frame(60, 160, CV_8UC1, cv::Scalar(40));
     const cv::Mat before = frame.clone();
     QImage picture, focus;
-    FocusPointX = 80;
-    FocusPointY = 30;
-    ASSERT_TRUE(RenderPreview(frame, picture, focus, true, &stamp));
-    CurrentStampText.Set("");
+    renderer.setFocusPoint(QPoint(80, 30));
+    ASSERT_TRUE(renderer.render(frame, "21:05:09.042", picture, focus, true));
 
     int baseline = 0;
     const cv::Size text =
@@ -228,16 +210,4 @@ TEST(RenderPreview, OnlyTheOverlayTextChangesTheFrame) {
     cv::resize(frame, expected, cv::Size(320, 120), 0, 0, cv::INTER_NEAREST);
     for (int y = 0; y < 120; ++y)
         ASSERT_EQ(0, memcmp(picture.constScanLine(y), expected.ptr(y), 320)) << y;
-}
-
-TEST(Centring, PositionImageCentresSmallPicturesAndResetsLargeOnes) {
-    EXPECT_EQ(PositionImage(QSize(100, 50), QSize(301, 200)), QPoint(100, 75));
-    EXPECT_EQ(PositionImage(QSize(400, 50), QSize(301, 200)), QPoint(0, 75));
-    EXPECT_EQ(PositionImage(QSize(301, 200), QSize(301, 200)), QPoint(0, 0));
-}
-
-TEST(Centring, TimerCentresSmallPicturesAndLeavesLargeOnesWhereTheyAre) {
-    EXPECT_EQ(Timer2Position(QSize(300, 200), QSize(100, 51), QPoint(7, 9)), QPoint(100, 74));
-    EXPECT_EQ(Timer2Position(QSize(300, 200), QSize(640, 51), QPoint(7, 9)), QPoint(7, 74));
-    EXPECT_EQ(Timer2Position(QSize(300, 200), QSize(300, 480), QPoint(7, 9)), QPoint(7, 9));
 }

@@ -44,11 +44,11 @@ inline uint16_t Sample(int x, int y, int depth) {
 }
 
 // A frame filled with Sample(); the row padding bytes hold 0xEE.
-inline Frame* MakeFrame(int width, int height, int depth = 8, const std::string& stamp = "") {
-    Frame* f = NewFrame(width, height, stamp, false, depth);
+inline FramePtr MakeFrame(int width, int height, int depth = 8, const std::string& stamp = "") {
+    FramePtr f = NewFrame(width, height, stamp, false, depth);
     if (!f) return nullptr;
-    uint8_t* base = FrameData(f);
-    const size_t stride = FrameStride(f);
+    uint8_t* base = FrameData(f.get());
+    const size_t stride = FrameStride(f.get());
     for (int y = 0; y < height; ++y) {
         uint8_t* row = base + stride * y;
         std::fill(row, row + stride, uint8_t{0xEE});
@@ -61,11 +61,6 @@ inline Frame* MakeFrame(int width, int height, int depth = 8, const std::string&
     }
     return f;
 }
-
-struct FrameDeleter {
-    void operator()(Frame* f) const { FreeFrame(f); }
-};
-using FramePtr = std::unique_ptr<Frame, FrameDeleter>;
 
 inline std::vector<uint8_t> ReadAll(const std::string& path) {
     std::ifstream in(path, std::ios::binary);

@@ -1,13 +1,13 @@
 #pragma once
-// Shared set-up of the shell tests: one QApplication (offscreen platform) and a fresh,
-// private configuration folder per test, so no test touches the user's settings.
+// Shared set-up of the shell tests: a fresh, private configuration folder per test, so no
+// test touches the user's settings (the application comes from QtTestEnv).
 #include <gtest/gtest.h>
 
 #include <QObject>
 #include <QString>
 #include <QTemporaryDir>
 
-void EnsureApp();
+#include "QtTestEnv.h"
 
 class TempConfig {
   public:
@@ -23,12 +23,3 @@ class TempConfig {
   private:
     QTemporaryDir dir_;
 };
-
-// The child of `root` (a widget, action, menu, ...) with the Qt object name `name`; a test
-// failure and nullptr when there is none.
-template <class T>
-T* Find(const QObject& root, const char* name) {
-    T* found = root.findChild<T*>(QString::fromLatin1(name));
-    if (!found) ADD_FAILURE() << "no child named " << name;
-    return found;
-}

@@ -211,7 +211,9 @@ TEST_F(Startup, ACameraLibraryThatCannotBeLoadedCountsAsNoCamera) {
         return false;
     };
     EXPECT_EQ(Create(form), 1);
-    EXPECT_EQ(messages, std::vector<std::string>{"NO CAMERA!"});
+    // The fixed text, then the reason.
+    EXPECT_EQ(messages, std::vector<std::string>{
+                            "NO CAMERA!\n\nlibtarvidll.so: cannot open shared object file"});
     EXPECT_FALSE(form.isVisible());
 }
 

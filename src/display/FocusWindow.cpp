@@ -1,12 +1,13 @@
 #include "display/FocusWindow.h"
 
 #include <QGuiApplication>
+#include <QLabel>
 #include <QScreen>
 #include <algorithm>
 #include <opencv2/imgproc.hpp>
 
+#include "display/FocusGraph.h"
 #include "display/PictureView.h"
-
 
 std::optional<QPoint> FocusPointFromClick(bool leftButton, bool recording, int x, int y,
                                           QSize pictureSize, int zoomPercent) {
@@ -73,10 +74,20 @@ FocusWindow::FocusWindow(QWidget* parent)
                           Qt::WindowTitleHint | Qt::WindowCloseButtonHint) {
     setObjectName("FocusForm");
     setWindowTitle("FOCUS AID");
-    setFixedSize(kFocusPictureSize, kFocusPictureSize);
+    constexpr int kFigureHeight = 20;
+    setFixedSize(kFocusPictureSize, kFocusPictureSize + kFigureHeight + FocusGraph::kHeight);
     picture_ = new PictureView(this);
     picture_->setObjectName("Preview");
     picture_->setGeometry(0, 0, kFocusPictureSize, kFocusPictureSize);
+    figure_ = new QLabel(this);
+    figure_->setObjectName("FocusFigure");
+    figure_->setAlignment(Qt::AlignCenter);
+    figure_->setGeometry(0, kFocusPictureSize, kFocusPictureSize, kFigureHeight);
+    graph_ = new FocusGraph(this);
+    graph_->setObjectName("FocusGraph");
+    graph_->move(0, kFocusPictureSize + kFigureHeight);
+    graph_->setHistory(&history_);
+    connect(graph_, &FocusGraph::resetRequested, figure_, [this] { graph_->update(); });
     // Start as the main picture starts: grey with the identity palette, black.
     QList<QRgb> identity;
     identity.reserve(256);
@@ -105,4 +116,12 @@ void FocusWindow::showOver(QWidget* mainWindow) {
     }
     shownBefore_ = true;
     show();
+}
+
+void FocusWindow::measure(const cv::Mat& frame, QPoint point, uint32_t nowMs) {
+    if (frame.empty() || point.x() < 0 || !history_.Due(nowMs)) return;
+    const FocusFigure figure = MeasureFocus(frame, cv::Point(point.x(), point.y()));
+    history_.Add(figure);
+    figure_->setText(QString::fromStdString(FocusText(figure)));
+    graph_->update();
 }

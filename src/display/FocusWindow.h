@@ -10,13 +10,17 @@
 #include <opencv2/core.hpp>
 #include <optional>
 
+#include "display/FocusMeasure.h"
+
+class FocusGraph;
 class PictureView;
+class QLabel;
 
 inline constexpr int kFocusPictureSize = 289;
 inline constexpr int kFocusMargin = 30;  // the point is kept this far from the edges
 
-// The focus point from a click on the main picture: the point in frame pixels of a click at (x, y) on a
-// picture of pictureSize shown at zoomPercent, held kFocusMargin from the frame's edges.
+// The focus point from a click on the main picture: the point in frame pixels of a click at (x, y)
+// on a picture of pictureSize shown at zoomPercent, held kFocusMargin from the frame's edges.
 // Nothing (no point, window not to be shown) for a non-left button, during a recording,
 // or for a zoom that is not positive.
 std::optional<QPoint> FocusPointFromClick(bool leftButton, bool recording, int x, int y,
@@ -39,8 +43,9 @@ bool FocusStep(const cv::Mat& frame, QImage& focusPicture, int pointX, int point
 // where possible.
 QPoint CentredOver(const QRect& main, QSize form, const QRect& desktop);
 
-// The "FOCUS AID" window: a tool window with a close button only, staying on top,
-// client area 289 x 289 filled by its picture.
+// The "FOCUS AID" window: a tool window with a close button only, staying on top; its
+// client area holds the 289 x 289 picture, below it the focus figure (HFD of a star or
+// sharpness of an extended object) and a graph of its last values with the best one.
 class FocusWindow : public QWidget {
     Q_OBJECT
   public:
@@ -54,7 +59,15 @@ class FocusWindow : public QWidget {
     // was last. Does nothing to the position when it is visible already.
     void showOver(QWidget* mainWindow);
 
+    // Measures the focus figure of `frame` (8-bit, grey or BGR) around `point`, at most
+    // five times a second (`nowMs` from TickMs), and shows it with its history.
+    void measure(const cv::Mat& frame, QPoint point, uint32_t nowMs);
+    const FocusHistory& history() const { return history_; }
+
   private:
     PictureView* picture_ = nullptr;
+    QLabel* figure_ = nullptr;
+    FocusGraph* graph_ = nullptr;
+    FocusHistory history_;
     bool shownBefore_ = false;
 };

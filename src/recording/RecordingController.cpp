@@ -74,6 +74,7 @@ void RecordingController::beginCounting(RecordingLength length, bool colorFrames
     }
     framesDone_ = 0;
     framesWritten_ = 0;
+    bytesWritten_ = 0;
     startTime_ = TickMs();
     if (capture_) capture_->Recording = 1;
 }
@@ -156,9 +157,12 @@ RecordingController::WriteResult RecordingController::writeFrame(Frame& frame) {
         case WriterState::None:
             return WriteResult::Skipped;
     }
-    if (ok)
+    if (ok) {
         ++framesWritten_;
-    else
+        bytesWritten_ += state_ == WriterState::Ser
+                             ? frame.RawImage.total() * frame.RawImage.elemSize()
+                             : grey.total() * (colorFrames_ ? 3 : 1);
+    } else
         lastError_ = *error;
     updateMemoryPanel();
     return ok ? WriteResult::Written : WriteResult::Failed;

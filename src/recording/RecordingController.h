@@ -94,6 +94,8 @@ class RecordingController {
     uint32_t endTime() const { return endTime_; }  // TickMs at which a timed one ends
     int32_t framesDone() const { return framesDone_; }
     int32_t framesWritten() const { return framesWritten_; }
+    // Image bytes written by the recording so far (the data rate of the disk panel).
+    uint64_t bytesWritten() const { return bytesWritten_; }
     uint32_t startTime() const { return startTime_; }  // TickMs at the start
     // The reason of the last failed start, write or close, naming the file.
     const std::string& lastError() const { return lastError_; }
@@ -125,6 +127,7 @@ class RecordingController {
     uint32_t endTime_ = 0;
     int32_t framesDone_ = 0;
     int32_t framesWritten_ = 0;
+    uint64_t bytesWritten_ = 0;
     uint32_t startTime_ = 0;
     std::string lastError_;
     // Set while recordFrame runs. A writer may ask the user something (the codec of a new

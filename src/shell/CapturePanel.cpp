@@ -139,12 +139,15 @@ void CapturePanel::buildControls() {
     pauseLabel->setObjectName(QStringLiteral("Pause"));
     pause_ = DigitsEdit(QStringLiteral("pse"), this);
     pause_->setFixedWidth(48);
-    pauseUnit_ =
-        UnitBox(QStringLiteral("pseUnit"), {QStringLiteral(" ms"), QStringLiteral(" sec")}, 1, this);
+    pauseUnit_ = UnitBox(QStringLiteral("pseUnit"), {QStringLiteral(" ms"), QStringLiteral(" sec")},
+                         1, this);
     pauseRow->addWidget(pauseLabel);
     pauseRow->addWidget(pause_);
     pauseRow->addWidget(pauseUnit_, 1);
     box->addLayout(pauseRow);
+    // The pause takes effect at once, during a recording too.
+    connect(pause_, &QLineEdit::textChanged, this, &CapturePanel::applyPause);
+    connect(pauseUnit_, &QComboBox::currentIndexChanged, this, &CapturePanel::applyPause);
 
     // The two capture buttons and the cancel button share one place; the cancel button,
     // when shown, lies over both.
@@ -295,12 +298,20 @@ bool CapturePanel::readCount(bool absolute, int32_t& count) {
     return true;
 }
 
+int32_t CapturePanel::pauseMs() const {
+    return PauseMs(pause_->text().toStdString(), pauseUnit_->currentIndex() == 1);
+}
+
+void CapturePanel::applyPause() {
+    handoff_.setPause(pauseMs());
+}
+
 void CapturePanel::cutExposure() {
     if (Camera().CancelExposure) Camera().CancelExposure();
 }
 
 void CapturePanel::showRecordingStarted() {
-    handoff_.startRecording(PauseMs(pause_->text().toStdString(), pauseUnit_->currentIndex() == 1));
+    handoff_.startRecording(pauseMs());
     setLocked(true);
     cancelButton_->show();
     cancelButton_->raise();

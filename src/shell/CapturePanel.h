@@ -47,6 +47,8 @@ class CapturePanel : public QFrame, private RecordingView {
 
     // The capture path: folder + "/" + base name, without extension.
     QString capturePath() const { return capturePath_; }
+    // The folder recordings go to; empty until known.
+    QString captureDirectory() const { return captureDirectory_; }
     void setCapturePath(const QString& path);
     // "Set Capture Location": the folder dialog (replaceable for tests).
     void chooseLocation();
@@ -82,6 +84,8 @@ class CapturePanel : public QFrame, private RecordingView {
     bool readCount(bool absolute, int32_t& count);
     void showRecordingStarted();
     void cutExposure();
+    int32_t pauseMs() const;
+    void applyPause();
     void storePath(const QString& path);
 
     CaptureThread& capture_;

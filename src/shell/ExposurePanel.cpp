@@ -40,7 +40,8 @@ ExposurePanel::ExposurePanel(CaptureThread& capture, QWidget* parent)
     presets_->setObjectName(QStringLiteral("expopup"));
     const char* captions[] = {"100ms", "500ms", "1000ms", "2500ms", "5000ms", "10000ms"};
     for (int i = 0; i < 6; ++i)
-        MenuItem(presets_, QStringLiteral("MenuItem%1").arg(i + 3), QString::fromLatin1(captions[i]));
+        MenuItem(presets_, QStringLiteral("MenuItem%1").arg(i + 3),
+                 QString::fromLatin1(captions[i]));
     AttachContextMenu(exposure_->Slider, presets_);
 
     column->addWidget(SmallLabel(QStringLiteral("Gain"), this));

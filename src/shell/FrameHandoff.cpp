@@ -54,10 +54,9 @@ HandoffReport FrameHandoff::handle(FramePtr frame, const FrameFlags& flags,
 
     frame.reset();
     ++framesHandled_;
-    nanosHandling_ += static_cast<uint64_t>(
-        std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now() -
-                                                             started)
-            .count());
+    nanosHandling_ += static_cast<uint64_t>(std::chrono::duration_cast<std::chrono::nanoseconds>(
+                                                std::chrono::steady_clock::now() - started)
+                                                .count());
     return report;
 }
 

@@ -58,6 +58,8 @@ class FrameHandoff {
 
     // The pause between recorded frames in ms; a new recording starts with the next frame.
     void startRecording(int32_t pauseMs);
+    // A new pause, from the next recorded frame on (the Pause field edited meanwhile).
+    void setPause(int32_t pauseMs) { framePause_ = pauseMs; }
     // The next frame is due whatever the pause (a cancelled recording ends with it).
     void recordNextFrame() { nextRecordTick_ = 0; }
     uint32_t nextPreviewTime() const { return nextPreviewTime_; }

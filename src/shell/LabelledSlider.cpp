@@ -50,7 +50,7 @@ QString FormatTrackLabel(const QString& format, int position) {
 }
 
 LabelledSlider::LabelledSlider(Qt::Orientation orientation, int min, int max, int position,
-                     const QString& format, QWidget* parent)
+                               const QString& format, QWidget* parent)
     : QWidget(parent), format_(format) {
     auto* slider = new ReleaseSlider(orientation, this);
     slider->onMouseUp = [this] { emit MouseUp(); };

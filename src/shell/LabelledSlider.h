@@ -15,8 +15,8 @@ class LabelledSlider : public QWidget {
     Q_OBJECT
   public:
     // An empty format means no value label.
-    LabelledSlider(Qt::Orientation orientation, int min, int max, int position, const QString& format,
-              QWidget* parent = nullptr);
+    LabelledSlider(Qt::Orientation orientation, int min, int max, int position,
+                   const QString& format, QWidget* parent = nullptr);
 
     QSlider* Slider = nullptr;
     QLabel* ValueLabel = nullptr;  // null without a format

@@ -37,8 +37,8 @@ MainMenus BuildMainMenus(QMenuBar* bar, const QList<QAction*>& formatItems) {
     compression->setObjectName(QStringLiteral("Compression1"));
     m.codecIyuv = CheckItem(compression, QStringLiteral("IRAW"),
                             QStringLiteral("IYUV codec (Registax)"), true);
-    m.codecAsk =
-        MenuItem(compression, QStringLiteral("Askwhenopening1"), QStringLiteral("Ask when opening"));
+    m.codecAsk = MenuItem(compression, QStringLiteral("Askwhenopening1"),
+                          QStringLiteral("Ask when opening"));
     compression->menuAction()->setVisible(false);
 
     QMenu* cameraSetup = bar->addMenu(QStringLiteral("Camera Setup"));
@@ -54,15 +54,15 @@ MainMenus BuildMainMenus(QMenuBar* bar, const QList<QAction*>& formatItems) {
     m.colorCamera =
         CheckItem(cameraSetup, QStringLiteral("Col1"), QStringLiteral("Color Camera"), true);
     cameraSetup->addSeparator();
-    m.selectCamera = MenuItem(cameraSetup, QStringLiteral("SelectCamera1"),
-                              QStringLiteral("Select Camera..."));
+    m.selectCamera =
+        MenuItem(cameraSetup, QStringLiteral("SelectCamera1"), QStringLiteral("Select Camera..."));
 
     QMenu* zoom = bar->addMenu(QStringLiteral("ZOOM"));
     zoom->setObjectName(QStringLiteral("ZOOM1"));
     m.zoom = new QActionGroup(zoom);
     for (const ZoomChoice& c : kZoomChoices) {
-        QAction* item = MenuItem(zoom, QString::fromLatin1(c.item), QString::fromLatin1(c.caption),
-                                 m.zoom);
+        QAction* item =
+            MenuItem(zoom, QString::fromLatin1(c.item), QString::fromLatin1(c.caption), m.zoom);
         item->setData(c.percent);
     }
     // Listed, never offered.

@@ -13,11 +13,11 @@ struct MainMenus {
     QAction* exit = nullptr;
     QAction* setCaptureLocation = nullptr;
     QAction* setCaptureFilename = nullptr;
-    QAction* codecIyuv = nullptr;      // "IYUV codec (Registax)"
-    QAction* codecAsk = nullptr;       // "Ask when opening"
-    QAction* stampVisible = nullptr;   // TimeStamp Overlay > "Visible"
-    QAction* stampConfigure = nullptr; // TimeStamp Overlay > "Configure"
-    QAction* selectCamera = nullptr;   // "Select Camera..."
+    QAction* codecIyuv = nullptr;       // "IYUV codec (Registax)"
+    QAction* codecAsk = nullptr;        // "Ask when opening"
+    QAction* stampVisible = nullptr;    // TimeStamp Overlay > "Visible"
+    QAction* stampConfigure = nullptr;  // TimeStamp Overlay > "Configure"
+    QAction* selectCamera = nullptr;    // "Select Camera..."
     QAction* previewDuringCapture = nullptr;
     QAction* horizontalFlip = nullptr;
     QAction* colorCamera = nullptr;

@@ -4,6 +4,7 @@
 #include <QActionGroup>
 #include <QBoxLayout>
 #include <QCloseEvent>
+#include <QFile>
 #include <QFrame>
 #include <QSlider>
 #include <QStatusBar>
@@ -58,6 +59,11 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent) {
     statusTimer->setInterval(1000);
     connect(statusTimer, &QTimer::timeout, this, &MainWindow::updateStatus);
     statusTimer->start();
+    auto* diskTimer = new QTimer(this);
+    diskTimer->setObjectName(QStringLiteral("DiskTimer"));
+    diskTimer->setInterval(2000);
+    connect(diskTimer, &QTimer::timeout, this, &MainWindow::updateDiskStatus);
+    diskTimer->start();
 }
 
 void MainWindow::buildPanels() {
@@ -217,6 +223,25 @@ void MainWindow::updateStatus() {
                          QString::asprintf("%2d FPS", FramesPerSecond(frames, elapsed)));
     status_->setText(StatusPanels::CameraState,
                      QString::fromLatin1(CameraStateText(capture_->State())));
+}
+
+void MainWindow::updateDiskStatus() {
+    const QString folder = capturePanel_->captureDirectory();
+    std::optional<double> rate;
+    if (recorder_->busy()) {
+        const uint64_t written = recorder_->bytesWritten();
+        if (written < bytesCounted_) bytesCounted_ = 0;  // a new recording
+        diskRate_.Add(TickMs(), written - bytesCounted_);
+        bytesCounted_ = written;
+        rate = diskRate_.BytesPerSecond(TickMs());
+    } else {
+        diskRate_.Reset();
+        bytesCounted_ = 0;
+    }
+    const DiskStatus disk = folder.isEmpty()
+                                ? DiskStatus{}
+                                : DiskStatusOf(QFile::encodeName(folder).toStdString(), rate);
+    status_->setDisk(QString::fromStdString(disk.text), disk.low);
 }
 
 // ---- window events

@@ -10,6 +10,7 @@
 #include <string>
 
 #include "display/PreviewRenderer.h"
+#include "platform/DiskSpace.h"
 #include "shell/FrameHandoff.h"
 #include "shell/MainMenus.h"
 #include "shell/SettingsStore.h"
@@ -78,6 +79,9 @@ class MainWindow : public QMainWindow {
     uint64_t framesReceived() const { return framesReceived_; }
     // The frame rate (status panel 0) and the camera state (panel 1), every second.
     void updateStatus();
+    // The free space of the capture folder (status panel 3), with the recording time left
+    // at the rate the recording writes; every few seconds.
+    void updateDiskStatus();
 
     static constexpr int kLeftColumnWidth = 185;
 
@@ -117,5 +121,7 @@ class MainWindow : public QMainWindow {
     bool settingsWritten_ = false;
     bool colorCamera_ = true;
     uint64_t framesReceived_ = 0;
+    WriteRateMeter diskRate_;
+    uint64_t bytesCounted_ = 0;  // the recording's bytes already given to diskRate_
     bool exitProcInstalled_ = false;
 };

@@ -5,6 +5,7 @@
 #include "display/FocusWindow.h"
 #include "display/PictureView.h"
 #include "display/PreviewRenderer.h"
+#include "platform/Clock.h"
 
 PictureArea::PictureArea(PreviewRenderer& renderer, QWidget* parent)
     : QScrollArea(parent), renderer_(renderer) {
@@ -32,7 +33,11 @@ bool PictureArea::showFrame(cv::Mat& image, const std::string& stampText, FocusW
     if (!renderer_.render(image, stampText, picture_->Bitmap(), focusImage, focusVisible))
         return false;
     picture_->Repaint();
-    if (focusVisible) focus->repaintImage();
+    if (focusVisible) {
+        focus->repaintImage();
+        const QPoint point = renderer_.focusPoint();
+        focus->measure(image, point, TickMs());
+    }
     return true;
 }
 
@@ -52,8 +57,9 @@ void PictureArea::setZoom(int percent) {
 }
 
 void PictureArea::pictureClicked(Qt::MouseButton button, int x, int y) {
-    const std::optional<QPoint> point = FocusPointFromClick(
-        button == Qt::LeftButton, recording_ && recording_(), x, y, picture_->size(), renderer_.zoomPercent());
+    const std::optional<QPoint> point =
+        FocusPointFromClick(button == Qt::LeftButton, recording_ && recording_(), x, y,
+                            picture_->size(), renderer_.zoomPercent());
     if (!point) return;
     renderer_.setFocusPoint(*point);
     emit focusPointChosen();

@@ -2,8 +2,8 @@
 
 #include "controls/OnScreenKeyboard.h"
 #include "controls/OutputNameDialog.h"
-#include "display/FocusWindow.h"
 #include "controls/OverlayDialog.h"
+#include "display/FocusWindow.h"
 #include "platform/InstanceLock.h"
 #include "shell/MainWindow.h"
 #include "shell/SecondInstanceWindow.h"

@@ -5,7 +5,7 @@
 
 StatusPanels::StatusPanels(QStatusBar* bar) {
     bar->setObjectName(QStringLiteral("StatusBar1"));
-    for (int i = 0; i < 3; ++i) {
+    for (int i = 0; i < kCount; ++i) {
         auto* panel = new QLabel(bar);
         panel->setObjectName(QStringLiteral("StatusPanel%1").arg(i));
         panel->setFixedWidth(kWidths[i]);
@@ -27,4 +27,11 @@ QString StatusPanels::text(Panel panel) const {
 
 void StatusPanels::clear(Panel panel) {
     panels_[panel]->clear();
+}
+
+void StatusPanels::setDisk(const QString& text, bool low) {
+    QLabel* panel = panels_[Disk];
+    panel->setText(text);
+    panel->setStyleSheet(low ? QStringLiteral("QLabel { color: white; background: #c00000; }")
+                             : QString());
 }

@@ -1,6 +1,7 @@
 #pragma once
 // The status bar's panels: 0 the frame rate or the recording's progress, 1 the camera's
-// state, 2 the free memory during a recording.
+// state, 2 the free memory during a recording, 3 the free disk space of the capture folder
+// (and the recording time left).
 #include <QString>
 
 class QLabel;
@@ -8,14 +9,17 @@ class QStatusBar;
 
 class StatusPanels {
   public:
-    enum Panel { Progress = 0, CameraState = 1, Memory = 2 };
-    static constexpr int kWidths[3] = {200, 400, 50};
+    enum Panel { Progress = 0, CameraState = 1, Memory = 2, Disk = 3 };
+    static constexpr int kCount = 4;
+    static constexpr int kWidths[kCount] = {200, 400, 50, 260};
 
     explicit StatusPanels(QStatusBar* bar);
     void setText(Panel panel, const QString& text);
     QString text(Panel panel) const;
     void clear(Panel panel);
+    // The disk panel, red when little recording time is left.
+    void setDisk(const QString& text, bool low);
 
   private:
-    QLabel* panels_[3] = {nullptr, nullptr, nullptr};
+    QLabel* panels_[kCount] = {};
 };

@@ -14,8 +14,8 @@
 #include "shell/AppInfo.h"
 #include "shell/CommandLine.h"
 #include "shell/MainWindow.h"
-#include "shell/SecondInstanceWindow.h"
 #include "shell/ProgramBlock.h"
+#include "shell/SecondInstanceWindow.h"
 #include "shell/SignalCloser.h"
 #include "shell/SplashScreen.h"
 #include "tv_build_config.h"
@@ -88,15 +88,16 @@ int main(int argc, char** argv) {
         return LoadChosenCamera(name, error) && ApplyCameraOptions(options, error);
     };
     // With the codec set to "Ask when opening", every AVI part asks for its codec.
-    form->recorder().avi().setCodecChooser([lastChoice = PackFourCC('I', 'Y', 'U', 'V')](
-                                               const std::vector<AviCodec>& offered,
-                                               const std::string& partName,
-                                               int32_t& fourcc) mutable {
-        // The codec chosen last is offered first for the next part.
-        if (!ChooseCodec(QApplication::activeWindow(), offered, partName, lastChoice)) return false;
-        fourcc = lastChoice;
-        return true;
-    });
+    form->recorder().avi().setCodecChooser(
+        [lastChoice = PackFourCC('I', 'Y', 'U', 'V')](const std::vector<AviCodec>& offered,
+                                                      const std::string& partName,
+                                                      int32_t& fourcc) mutable {
+            // The codec chosen last is offered first for the next part.
+            if (!ChooseCodec(QApplication::activeWindow(), offered, partName, lastChoice))
+                return false;
+            fourcc = lastChoice;
+            return true;
+        });
     form->start();
 
     // Hidden until asked for; they live until the process ends.

@@ -2,11 +2,14 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QLabel>
+#include <cmath>
+#include <opencv2/imgproc.hpp>
 
 #include "QtTestEnv.h"
 #include "display/FocusWindow.h"
-#include "display/PreviewRenderer.h"
 #include "display/PictureView.h"
+#include "display/PreviewRenderer.h"
 
 namespace {
 
@@ -122,7 +125,7 @@ TEST(FocusWindowForm, ShownCentredOverTheMainWindowOnceThenWhereTheUserLeftIt) {
     main.setGeometry(100, 100, 800, 600);
     FocusWindow form;
     EXPECT_EQ(form.windowTitle(), "FOCUS AID");
-    EXPECT_EQ(form.size(), QSize(289, 289));
+    EXPECT_EQ(form.width(), 289);  // the picture, with the figure and its graph below
     EXPECT_TRUE(form.windowFlags() & Qt::WindowStaysOnTopHint);
     EXPECT_TRUE(form.windowFlags() & Qt::WindowCloseButtonHint);
     EXPECT_FALSE(form.windowFlags() & Qt::WindowMinimizeButtonHint);
@@ -145,4 +148,26 @@ TEST(FocusWindowForm, ShownCentredOverTheMainWindowOnceThenWhereTheUserLeftIt) {
     EXPECT_TRUE(form.isVisible());
     EXPECT_EQ(form.pos(), moved);
     form.hide();
+}
+
+TEST(FocusWindowForm, ShowsTheFigureOfTheFocusPointAtMostFiveTimesASecond) {
+    EnsureApp();
+    FocusWindow form;
+    cv::Mat frame(200, 300, CV_8UC1, cv::Scalar(20));
+    for (int y = 0; y < frame.rows; ++y)
+        for (int x = 0; x < frame.cols; ++x) {
+            const double r2 = (x - 150) * (x - 150) + (y - 100) * (y - 100);
+            frame.at<uchar>(y, x) =
+                cv::saturate_cast<uchar>(20 + 200 * std::exp(-r2 / (2 * 2.0 * 2.0)));
+        }
+    auto* label = form.findChild<QLabel*>("FocusFigure");
+    ASSERT_NE(label, nullptr);
+    form.measure(frame, QPoint(150, 100), 1000);
+    EXPECT_TRUE(label->text().startsWith("HFD ")) << label->text().toStdString();
+    ASSERT_EQ(form.history().values().size(), 1u);
+    EXPECT_NEAR(form.history().values().back(), 2.355 * 2.0, 0.25);
+    form.measure(frame, QPoint(150, 100), 1100);  // within 200 ms: not measured again
+    EXPECT_EQ(form.history().values().size(), 1u);
+    form.measure(frame, QPoint(150, 100), 1200);
+    EXPECT_EQ(form.history().values().size(), 2u);
 }

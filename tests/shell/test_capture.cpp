@@ -507,3 +507,28 @@ TEST(CodecDialog, OffersTheCodecsAndReturnsTheChoice) {
     EXPECT_FALSE(ChooseCodec(nullptr, offered, "p.AVI", fourcc));
     EXPECT_FALSE(ChooseCodec(nullptr, {}, "p.AVI", fourcc));
 }
+
+TEST_F(CaptureTest, DiskPanelShowsTheCaptureFolderSpaceAndTheTimeLeftWhileRecording) {
+    Create(QString());
+    form->updateDiskStatus();
+    EXPECT_EQ(W<QLabel>("StatusPanel3")->text(), "");  // no capture folder yet
+    form.reset();
+    CreateWithPath();
+    form->updateDiskStatus();
+    const QString idle = W<QLabel>("StatusPanel3")->text();
+    EXPECT_TRUE(idle.startsWith("Disk ") && idle.endsWith(" GB free")) << idle.toStdString();
+
+    // A continuous SER recording: after a few seconds of frames the time left joins in.
+    Count()->setText("0");
+    Item("SER8bit1")->trigger();
+    Button("butCapture")->click();
+    ASSERT_TRUE(Recording());
+    for (int step = 0; step < 4; ++step) {
+        now += 1000;
+        Deliver(3);
+        form->updateDiskStatus();
+    }
+    const QString busy = W<QLabel>("StatusPanel3")->text();
+    EXPECT_TRUE(busy.contains(" GB free, ") && busy.endsWith(" left")) << busy.toStdString();
+    Button("CancelButton")->click();
+}

@@ -128,10 +128,11 @@ TEST(MainWindow, LayoutMenusAndStatusBar) {
     EXPECT_TRUE(form.font().bold());
     EXPECT_EQ(Find<QFrame>(form, "LeftPanel")->width(), 185);
     EXPECT_FALSE(Find<QFrame>(form, "RightPanel")->isVisibleTo(&form));
-    for (int i = 0; i < 3; ++i)
+    // The three panels, then the disk panel after them.
+    for (int i = 0; i < StatusPanels::kCount; ++i)
         EXPECT_EQ(Find<QLabel>(form, ("StatusPanel" + std::to_string(i)).c_str())->width(),
                   StatusPanels::kWidths[i]);
-    EXPECT_EQ(form.findChild<QLabel*>("StatusPanel3"), nullptr);
+    EXPECT_EQ(form.findChild<QLabel*>("StatusPanel4"), nullptr);
 
     QStringList menus;
     for (QAction* a : form.menuBar()->actions()) menus << a->text();

@@ -159,8 +159,11 @@ void MainWindow::wireMenus() {
     connect(menus_.horizontalFlip, &QAction::toggled, this,
             [this](bool on) { capture_->RequestedFlip = on; });
     connect(menus_.colorCamera, &QAction::toggled, this, &MainWindow::setColorCamera);
-    connect(menus_.zoom, &QActionGroup::triggered, this,
-            [this](QAction* item) { pictureArea_->setZoom(item->data().toInt()); });
+    // Each zoom item acts on its state, however it gets checked.
+    for (QAction* item : menus_.zoom->actions())
+        connect(item, &QAction::toggled, this, [this, item](bool on) {
+            if (on) pictureArea_->setZoom(item->data().toInt());
+        });
 }
 
 MainWindow::~MainWindow() {

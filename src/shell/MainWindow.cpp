@@ -10,6 +10,8 @@
 #include <QTimer>
 
 #include "acquisition/CaptureThread.h"
+#include "acquisition/CameraLib.h"
+#include "controls/CameraDialog.h"
 #include "controls/OnScreenKeyboard.h"
 #include "controls/OutputNameDialog.h"
 #include "controls/OverlayDialog.h"
@@ -18,6 +20,7 @@
 #include "platform/Halt.h"
 #include "recording/RecordingController.h"
 #include "shell/CapturePanel.h"
+#include "shell/CommandLine.h"
 #include "shell/ExposurePanel.h"
 #include "shell/FrameReadyEvent.h"
 #include "shell/HistogramPanel.h"
@@ -155,6 +158,17 @@ void MainWindow::wireMenus() {
     connect(menus_.colorCamera, &QAction::toggled, this, &MainWindow::setColorCamera);
     connect(menus_.zoom, &QActionGroup::triggered, this,
             [this](QAction* item) { pictureArea_->setZoom(item->data().toInt()); });
+    connect(menus_.selectCamera, &QAction::triggered, this, &MainWindow::selectCamera);
+}
+
+void MainWindow::selectCamera() {
+    const CameraChoice current = ReadCameraChoice();
+    CameraDialog dialog(AvailableCameras(), {current.name, current.options},
+                        [](const CameraSelection& chosen) {
+                            return WriteCameraChoice({chosen.name, chosen.options});
+                        },
+                        this);
+    dialog.exec();
 }
 
 MainWindow::~MainWindow() {
@@ -215,8 +229,13 @@ void MainWindow::updateStatus() {
     if (capture_->Recording.load() == 0)
         status_->setText(StatusPanels::Progress,
                          QString::asprintf("%2d FPS", FramesPerSecond(frames, elapsed)));
-    status_->setText(StatusPanels::CameraState,
-                     QString::fromLatin1(CameraStateText(capture_->State())));
+    // A camera that stopped answering says why when its library can tell (a lost server).
+    QString state = QString::fromLatin1(CameraStateText(capture_->State()));
+    if (capture_->State() == CameraState::Stalled) {
+        const std::string reason = CameraFailureReason();
+        if (!reason.empty()) state += QStringLiteral(": ") + QString::fromStdString(reason);
+    }
+    status_->setText(StatusPanels::CameraState, state);
 }
 
 // ---- window events

@@ -469,8 +469,10 @@ void WatchdogLoop() {
     }
 }
 
-// Stops the stream, leaves the server and forgets the device. Under apiMutex.
-void Close() {
+// Stops the stream, leaves the server and forgets the device. Under apiMutex. At process
+// exit (atExit) the client and what it told are left in memory: tearing down the client
+// library's device tree during exit was seen to crash inside that library.
+void Close(bool atExit = false) {
     if (client) {
         if (Usable()) StopStream();
         client->disconnectServer();
@@ -483,6 +485,10 @@ void Close() {
         s.changed.notify_all();
     }
     if (watchdog.joinable()) watchdog.join();
+    if (atExit) {
+        client.release();
+        return;
+    }
     client.reset();
     std::lock_guard<std::mutex> lock(s.mutex);
     s.props.clear();
@@ -766,7 +772,7 @@ void CopyOut(const std::string& text, char* buffer, int size) {
 
 __attribute__((destructor)) void CloseAtUnload() {
     std::lock_guard<std::mutex> api(apiMutex);
-    Close();
+    Close(/*atExit=*/true);
 }
 
 }  // namespace

@@ -246,13 +246,15 @@ void CameraDialog::fetchDevices() {
 }
 
 bool CameraDialog::fetching() const {
-    if (!fetch_) return false;
-    std::lock_guard<std::mutex> lock(fetch_->mutex);
-    return !fetch_->done;
+    return fetch_ != nullptr;  // until the answer is shown
 }
 
 void CameraDialog::pollFetch() {
-    if (!fetch_ || fetching()) return;
+    if (!fetch_) return;
+    {
+        std::lock_guard<std::mutex> lock(fetch_->mutex);
+        if (!fetch_->done) return;
+    }
     fetchTimer_->stop();
     fetchButton_->setEnabled(true);
     const std::shared_ptr<Fetch> fetch = std::move(fetch_);

@@ -48,6 +48,7 @@ class CameraDialog : public QDialog {
     bool selection(CameraSelection& out, QString* error = nullptr) const;
     // Starts asking the server in the address field; the list fills when it answers.
     void fetchDevices();
+    // True from fetchDevices until the answer is shown.
     bool fetching() const;
 
     void accept() override;

@@ -39,6 +39,7 @@ test-asan: deps $(ASAN_BUILD)/build.ninja
 bench: build
 	$(BUILD)/bin/bench_frames
 	$(BUILD)/bin/bench_pipeline
+	$(BUILD)/bin/bench_indi_fps
 
 format:
 	clang-format -i $$(git ls-files '*.cpp' '*.h')

@@ -1,26 +1,28 @@
 // Frames per second from indi_simulator_ccd's video stream, received two ways at once: by a
-// bare INDI client that only counts the stream's BLOBs, and through the INDI camera library
-// in the program's exposure loop (ThreadedExposure, wait on the semaphore, again). The driver
-// sends each stream frame to every client, so both see the same stream over the same time.
-// Prints both rates and their ratio for the full sensor and for a 640 x 480 subframe.
+// bare INDI client that only counts the stream's BLOBs, and through the program's acquisition
+// thread (CaptureThread) driving the INDI camera library, loaded and given its server as the
+// program does, each frame taken from the hand-off and freed as the window thread does. The
+// driver sends each stream frame to every client, so both see the same stream over the same
+// time. Prints both rates and their ratio for the full sensor and for 640 x 480.
 //
 //   bench_indi_fps [seconds per measurement, default 4]
-#include <dlfcn.h>
-#include <semaphore.h>
-
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
-#include <ctime>
+#include <deque>
+#include <memory>
+#include <mutex>
 #include <string>
 #include <thread>
-#include <vector>
 
 #include <libindi/baseclient.h>
 #include <libindi/basedevice.h>
 
 #include "IndiServer.h"
+#include "acquisition/CameraLib.h"
+#include "acquisition/CaptureThread.h"
 
 namespace {
 using namespace std::chrono_literals;
@@ -42,6 +44,32 @@ class BareClient : public INDI::BaseClient {
     }
 };
 
+// The window thread's side of the hand-off: frames queued by the acquisition thread.
+class Handoff {
+  public:
+    PostFrameFn Poster() {
+        return [this](FramePtr frame) {
+            {
+                std::lock_guard<std::mutex> lock(mutex_);
+                frames_.push_back(std::move(frame));
+            }
+            ready_.notify_one();
+        };
+    }
+    FramePtr Take() {
+        std::unique_lock<std::mutex> lock(mutex_);
+        if (!ready_.wait_for(lock, 5s, [this] { return !frames_.empty(); })) return nullptr;
+        FramePtr frame = std::move(frames_.front());
+        frames_.pop_front();
+        return frame;
+    }
+
+  private:
+    std::mutex mutex_;
+    std::condition_variable ready_;
+    std::deque<FramePtr> frames_;
+};
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -58,56 +86,53 @@ int main(int argc, char** argv) {
     if (!bare.connectServer()) return 1;
     bare.setBLOBMode(B_ALSO, kDevice, nullptr);
 
-    void* lib = dlopen(TV_INDICAM_LIB, RTLD_NOW | RTLD_LOCAL);
-    if (!lib) {
-        std::fprintf(stderr, "%s\n", dlerror());
+    std::string error;
+    if (!LoadCameraLibraryFrom(TV_INDICAM_LIB, &error) ||
+        !ApplyCameraOptions({{"server", server.Address()}}, &error)) {
+        std::fprintf(stderr, "%s\n", error.c_str());
         return 1;
     }
-    auto option = reinterpret_cast<int (*)(const char*, const char*)>(dlsym(lib, "CameraOption"));
-    auto open = reinterpret_cast<int (*)(int)>(dlsym(lib, "openUSB"));
-    auto semaphore = reinterpret_cast<int (*)(sem_t*)>(dlsym(lib, "ExposureSemaphore"));
-    auto expose = reinterpret_cast<int (*)(void*, int, int)>(dlsym(lib, "ThreadedExposure"));
-    auto exposure = reinterpret_cast<int (*)(int)>(dlsym(lib, "SetExposureLength"));
-    auto subframe = reinterpret_cast<int (*)(int, int)>(dlsym(lib, "Subframe"));
-    option("server", server.Address().c_str());
-    if (open(0) != 1) return 1;
-    static sem_t done;
-    sem_init(&done, 0, 0);
-    semaphore(&done);
-    exposure(kExposureMs);
+    Handoff handoff;
+    auto capture = std::make_unique<CaptureThread>(handoff.Poster());
+    if (!capture->OpenCamera()) {
+        std::fprintf(stderr, "camera did not open: %s\n", CameraFailureReason().c_str());
+        return 1;
+    }
+    capture->ExposureMs = kExposureMs;
+    capture->Start();
 
     std::setvbuf(stdout, nullptr, _IOLBF, 0);
-    std::printf("%-12s %12s %12s %8s\n", "frame", "bare fps", "library fps", "ratio");
-    for (int i = 0; i < 2; ++i) {
-        subframe(sizes[i].w, sizes[i].h);
-        std::vector<uint8_t> buffer(((sizes[i].w + 3) & ~3) * static_cast<size_t>(sizes[i].h));
+    std::printf("%-12s %12s %12s %8s\n", "frame", "bare fps", "program fps", "ratio");
+    for (const Size& size : sizes) {
+        capture->RequestedWidth = size.w;
+        capture->RequestedHeight = size.h;
+        // Frames of the size asked for, then a second of warming up before counting.
+        bool sized = false;
+        for (int i = 0; i < 200 && !sized; ++i) {
+            const FramePtr frame = handoff.Take();
+            if (!frame) break;
+            sized = FrameWidth(frame.get()) == size.w && FrameHeight(frame.get()) == size.h;
+        }
+        if (!sized) {
+            std::fprintf(stderr, "no frames of %d x %d\n", size.w, size.h);
+            return 1;
+        }
+        for (const auto warm = Clock::now() + 1s; Clock::now() < warm;)
+            if (!handoff.Take()) return 1;
         long frames = 0;
-        const auto warm = Clock::now() + 1s;
-        auto t0 = Clock::now();
-        long bareStart = 0;
-        bool counting = false;
-        for (;;) {
-            const auto now = Clock::now();
-            if (!counting && now >= warm) {
-                counting = true;
-                t0 = now;
-                frames = 0;
-                bareStart = bare.frames.load();
-            }
-            if (counting && now - t0 >= std::chrono::duration<double>(seconds)) break;
-            if (expose(buffer.data(), 0, 1) != 1) break;
-            timespec t{};
-            clock_gettime(CLOCK_MONOTONIC, &t);
-            t.tv_sec += 5;
-            if (sem_clockwait(&done, CLOCK_MONOTONIC, &t) != 0) break;
+        const long bareStart = bare.frames.load();
+        const auto t0 = Clock::now();
+        while (Clock::now() - t0 < std::chrono::duration<double>(seconds)) {
+            if (!handoff.Take()) break;
             ++frames;
         }
         const double elapsed = std::chrono::duration<double>(Clock::now() - t0).count();
         const double fps = frames / elapsed;
         const double bareFps = (bare.frames.load() - bareStart) / elapsed;
-        std::printf("%4d x %-5d %12.1f %12.1f %7.0f%%\n", sizes[i].w, sizes[i].h, bareFps, fps,
+        std::printf("%4d x %-5d %12.1f %12.1f %7.0f%%\n", size.w, size.h, bareFps, fps,
                     bareFps > 0 ? 100.0 * fps / bareFps : 0.0);
     }
+    capture->StopAndWait(5000);
     bare.disconnectServer();
     return 0;
 }

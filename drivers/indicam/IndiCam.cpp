@@ -469,8 +469,10 @@ void WatchdogLoop() {
     }
 }
 
-// Stops the stream, leaves the server and forgets the device. Under apiMutex.
-void Close() {
+// Stops the stream, leaves the server and forgets the device. Under apiMutex. At process
+// exit (atExit) the client and what it told are left in memory: tearing down the client
+// library's device tree during exit was seen to crash inside that library.
+void Close(bool atExit = false) {
     if (client) {
         if (Usable()) StopStream();
         client->disconnectServer();
@@ -483,6 +485,10 @@ void Close() {
         s.changed.notify_all();
     }
     if (watchdog.joinable()) watchdog.join();
+    if (atExit) {
+        client.release();
+        return;
+    }
     client.reset();
     std::lock_guard<std::mutex> lock(s.mutex);
     s.props.clear();
@@ -699,9 +705,74 @@ void PrepareSingle(int w, int h) {
     }
 }
 
+// "HOST:PORT" into its parts; false for anything else.
+bool ParseServer(const std::string& v, std::string* host, int* port) {
+    const size_t colon = v.rfind(':');
+    if (colon == std::string::npos || colon == 0 || colon + 1 >= v.size()) return false;
+    const std::string portText = v.substr(colon + 1);
+    if (portText.find_first_not_of("0123456789") != std::string::npos || portText.size() > 5)
+        return false;
+    const int number = std::stoi(portText);
+    if (number < 1 || number > 65535) return false;
+    *host = v.substr(0, colon);
+    *port = number;
+    return true;
+}
+
+// A client of its own that only notes the cameras a server announces, for the camera choice.
+class ListingClient : public INDI::BaseClient {
+  public:
+    // The cameras, in order of appearance, once the server has gone quiet for a moment (it
+    // lists every device's properties at once when a client connects).
+    std::vector<std::string> Cameras() {
+        const auto start = Clock::now();
+        std::unique_lock<std::mutex> lock(mutex_);
+        while (!down_ && Clock::now() - start < kListingTime &&
+               (Clock::now() - last_ < 400ms || Clock::now() - start < 300ms))
+            changed_.wait_for(lock, 50ms);
+        return cameras_;
+    }
+
+  protected:
+    void newProperty(INDI::Property p) override {
+        bool camera = p.isNameMatch("CCD_EXPOSURE");
+        if (p.isNameMatch("DRIVER_INFO") && p.getType() == INDI_TEXT) {
+            auto* iface = p.getText()->findWidgetByName("DRIVER_INTERFACE");
+            camera = iface && iface->getText() &&
+                     (std::atoi(iface->getText()) & INDI::BaseDevice::CCD_INTERFACE);
+        }
+        std::lock_guard<std::mutex> lock(mutex_);
+        last_ = Clock::now();
+        const std::string device = p.getDeviceName();
+        if (camera && std::find(cameras_.begin(), cameras_.end(), device) == cameras_.end())
+            cameras_.push_back(device);
+        changed_.notify_all();
+    }
+    void serverDisconnected(int /*exitCode*/) override {
+        std::lock_guard<std::mutex> lock(mutex_);
+        down_ = true;
+        changed_.notify_all();
+    }
+
+  private:
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    std::vector<std::string> cameras_;
+    Clock::time_point last_ = Clock::now();
+    bool down_ = false;
+};
+
+// Copies text into buffer, cut to fit, zero-terminated.
+void CopyOut(const std::string& text, char* buffer, int size) {
+    if (!buffer || size < 1) return;
+    const size_t n = std::min(text.size(), static_cast<size_t>(size) - 1);
+    std::memcpy(buffer, text.data(), n);
+    buffer[n] = '\0';
+}
+
 __attribute__((destructor)) void CloseAtUnload() {
     std::lock_guard<std::mutex> api(apiMutex);
-    Close();
+    Close(/*atExit=*/true);
 }
 
 }  // namespace
@@ -712,18 +783,7 @@ int CameraOption(const char* key, const char* value) {
     if (!key || !value) return 0;
     std::lock_guard<std::mutex> api(apiMutex);
     const std::string k = key, v = value;
-    if (k == "server") {
-        const size_t colon = v.rfind(':');
-        if (colon == std::string::npos || colon == 0 || colon + 1 >= v.size()) return 0;
-        const std::string portText = v.substr(colon + 1);
-        if (portText.find_first_not_of("0123456789") != std::string::npos || portText.size() > 5)
-            return 0;
-        const int port = std::stoi(portText);
-        if (port < 1 || port > 65535) return 0;
-        options.host = v.substr(0, colon);
-        options.port = port;
-        return 1;
-    }
+    if (k == "server") return ParseServer(v, &options.host, &options.port) ? 1 : 0;
     if (k == "device") {
         if (v.empty()) return 0;
         options.device = v;
@@ -738,6 +798,36 @@ const char* CameraLastError(void) {
     std::lock_guard<std::mutex> lock(s.mutex);
     copy = s.lastError;
     return copy.c_str();
+}
+
+int CameraListDevices(const char* server, char* buffer, int size) {
+    std::string host = "localhost";
+    int port = 7624;
+    const std::string address = server ? server : "";
+    if (!address.empty() && !ParseServer(address, &host, &port)) {
+        CopyOut("not a server address (HOST:PORT): " + address, buffer, size);
+        return -1;
+    }
+    ListingClient lister;
+    lister.setServer(host.c_str(), static_cast<unsigned>(port));
+    lister.setConnectionTimeout(3, 0);
+    bool connected = false;
+    Send([&] { connected = lister.connectServer(); });
+    if (!connected) {
+        CopyOut("no INDI server at " + host + ":" + std::to_string(port), buffer, size);
+        return -1;
+    }
+    const std::vector<std::string> cameras = lister.Cameras();
+    lister.disconnectServer();
+    std::string names;
+    int count = 0;
+    for (const std::string& name : cameras) {
+        if (size < 1 || names.size() + name.size() + 1 >= static_cast<size_t>(size)) break;
+        names += name + "\n";
+        ++count;
+    }
+    CopyOut(names, buffer, size);
+    return count;
 }
 
 int openUSB(int /*reserved*/) {

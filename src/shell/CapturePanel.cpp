@@ -370,6 +370,12 @@ void CapturePanel::cancelRecording() {
     handoff_.recordNextFrame();
     cutExposure();
     recorder_.cancel();
+    // A camera that stopped answering (a lost server or device) sends no next frame: the
+    // recording ends now, its file closed complete with the frames written so far.
+    const CameraState state = capture_.State();
+    if (state == CameraState::Stalled || state == CameraState::Stopped) {
+        if (!recorder_.close()) reportFailure(recorder_.lastError());
+    }
 }
 
 bool CapturePanel::closeForExit() {

@@ -82,3 +82,13 @@ bool WriteCameraChoice(const CameraChoice& choice) {
     store->sync();
     return store->status() == QSettings::NoError;
 }
+
+CameraChoice ResolveCameraChoice(const CommandLine& line) {
+    CameraChoice camera = ReadCameraChoice();
+    if (!line.camera && line.options.empty()) return camera;
+    if (line.camera) camera.name = QString::fromStdString(*line.camera);
+    camera.options.clear();
+    for (const std::string& o : line.options) camera.options << QString::fromStdString(o);
+    WriteCameraChoice(camera);
+    return camera;
+}

@@ -28,3 +28,7 @@ struct CameraChoice {
 };
 CameraChoice ReadCameraChoice();
 bool WriteCameraChoice(const CameraChoice& choice);
+// The camera to use at this start: the one on the command line (with its options), else the
+// remembered one; options given without --camera go to the remembered camera. A choice made
+// on the command line is remembered for the next start.
+CameraChoice ResolveCameraChoice(const CommandLine& line);

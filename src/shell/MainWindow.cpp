@@ -11,6 +11,8 @@
 #include <QTimer>
 
 #include "acquisition/CaptureThread.h"
+#include "acquisition/CameraLib.h"
+#include "controls/CameraDialog.h"
 #include "controls/OnScreenKeyboard.h"
 #include "controls/OutputNameDialog.h"
 #include "controls/OverlayDialog.h"
@@ -19,6 +21,7 @@
 #include "platform/Halt.h"
 #include "recording/RecordingController.h"
 #include "shell/CapturePanel.h"
+#include "shell/CommandLine.h"
 #include "shell/ExposurePanel.h"
 #include "shell/FrameReadyEvent.h"
 #include "shell/HistogramPanel.h"
@@ -164,6 +167,17 @@ void MainWindow::wireMenus() {
         connect(item, &QAction::toggled, this, [this, item](bool on) {
             if (on) pictureArea_->setZoom(item->data().toInt());
         });
+    connect(menus_.selectCamera, &QAction::triggered, this, &MainWindow::selectCamera);
+}
+
+void MainWindow::selectCamera() {
+    const CameraChoice current = ReadCameraChoice();
+    CameraDialog dialog(AvailableCameras(), {current.name, current.options},
+                        [](const CameraSelection& chosen) {
+                            return WriteCameraChoice({chosen.name, chosen.options});
+                        },
+                        this);
+    dialog.exec();
 }
 
 MainWindow::~MainWindow() {
@@ -224,8 +238,13 @@ void MainWindow::updateStatus() {
     if (capture_->Recording.load() == 0)
         status_->setText(StatusPanels::Progress,
                          QString::asprintf("%2d FPS", FramesPerSecond(frames, elapsed)));
-    status_->setText(StatusPanels::CameraState,
-                     QString::fromLatin1(CameraStateText(capture_->State())));
+    // A camera that stopped answering says why when its library can tell (a lost server).
+    QString state = QString::fromLatin1(CameraStateText(capture_->State()));
+    if (capture_->State() == CameraState::Stalled) {
+        const std::string reason = CameraFailureReason();
+        if (!reason.empty()) state += QStringLiteral(": ") + QString::fromStdString(reason);
+    }
+    status_->setText(StatusPanels::CameraState, state);
 }
 
 void MainWindow::updateDiskStatus() {

@@ -96,6 +96,8 @@ class MainWindow : public QMainWindow {
     void setColorCamera(bool color);
     void showFocusWindow();
     void configureOverlay();
+    // "Select Camera...": the choice is stored for the next start.
+    void selectCamera();
     void applyStoredSettings(const StoredSettings& stored);
     void openCamera();
 

@@ -67,15 +67,9 @@ int main(int argc, char** argv) {
         box.exec();
     });
 
-    // The camera given on the command line, else the one chosen last time; a choice made
-    // here is kept for the next start.
-    CameraChoice camera = ReadCameraChoice();
-    if (line.camera) {
-        camera.name = QString::fromStdString(*line.camera);
-        camera.options.clear();
-        for (const std::string& o : line.options) camera.options << QString::fromStdString(o);
-        WriteCameraChoice(camera);
-    }
+    // The camera given on the command line, else the one chosen last time (in the settings
+    // or with "Select Camera..."); a choice made here is kept for the next start.
+    const CameraChoice camera = ResolveCameraChoice(line);
     std::vector<CameraOptionValue> options;
     for (const QString& text : camera.options) {
         CameraOptionValue o;

@@ -3,6 +3,9 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QDialogButtonBox>
+#include <QListWidget>
+#include <QTimer>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFrame>
@@ -28,6 +31,7 @@
 #include "platform/InstanceLock.h"
 #include "platform/Message.h"
 #include "shell/CapturePanel.h"
+#include "shell/CommandLine.h"
 #include "shell/SecondInstanceWindow.h"
 #include "shell/LabelledSlider.h"
 #include "shell/MainWindow.h"
@@ -325,4 +329,41 @@ TEST(SingleInstance, ASecondInstanceShowsTheErrorAndStops) {
     int shown = 0;
     EXPECT_FALSE(CheckSingleInstance([&] { ++shown; }));
     EXPECT_EQ(shown, 1);
+}
+
+TEST_F(Startup, AnOptionForALibraryWithoutCameraOptionIsNoCameraWithTheReason) {
+    SetCameraApi(TarviApi{});
+    MainWindow form;
+    // As the program loads its choice: the simulated camera takes no options.
+    form.loadCameraLibrary = [](std::string* error) {
+        return LoadCameraLibraryFrom(TV_BINARY_DIR "/bin/libtarvidll.so", error) &&
+               ApplyCameraOptions({{"gain", "5"}}, error);
+    };
+    EXPECT_EQ(Create(form), 1);
+    SetCameraApi(TarviApi{});
+    EXPECT_EQ(messages, std::vector<std::string>{
+                            "NO CAMERA!\n\nthis camera library takes no options (gain=5)"});
+}
+
+TEST_F(Startup, SelectCameraStoresTheChoiceForTheNextStart) {
+    tvtest::FakeCamera cam;
+    cam.Install();
+    cam.SetAutoRelease(true);
+    MainWindow form;
+    ASSERT_EQ(Create(form), -1);
+    bool seen = false;
+    QTimer::singleShot(0, [&seen] {
+        QWidget* dialog = QApplication::activeModalWidget();
+        if (!dialog || dialog->objectName() != QStringLiteral("CameraDialog")) return;
+        seen = true;
+        auto* list = dialog->findChild<QListWidget*>(QStringLiteral("CameraList"));
+        for (int i = 0; i < list->count(); ++i)
+            if (list->item(i)->data(Qt::UserRole).toString() == QStringLiteral("sim"))
+                list->setCurrentRow(i);
+        dialog->findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Ok)->click();
+    });
+    Find<QAction>(form, "SelectCamera1")->trigger();
+    EXPECT_TRUE(seen);
+    EXPECT_EQ(ReadCameraChoice().name, QStringLiteral("sim"));
+    EXPECT_TRUE(form.capture().CameraOpen);  // the camera in use stays until the next start
 }

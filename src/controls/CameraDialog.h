@@ -1,0 +1,74 @@
+#pragma once
+// "Select Camera...": the camera libraries found, their options as KEY=VALUE lines and, for
+// the INDI camera, the server address and the cameras that server offers (asked for only
+// when the user presses "Fetch devices"). The choice is stored for the next start.
+#include <QDialog>
+#include <QString>
+#include <QStringList>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+class QLabel;
+class QLineEdit;
+class QListWidget;
+class QPlainTextEdit;
+class QPushButton;
+class QTimer;
+class QWidget;
+
+// A camera library ("" = the default simulated camera, a name, or a file path) and its
+// options, KEY=VALUE each.
+struct CameraSelection {
+    QString name;
+    QStringList options;
+};
+
+// The cameras an INDI server offers: true with their names, or false with the reason.
+using DeviceLister = std::function<bool(const std::string& server,
+                                        std::vector<std::string>& devices, std::string& error)>;
+// Keeps the choice for the next start; false when it could not be saved.
+using SelectionStore = std::function<bool(const CameraSelection&)>;
+
+// Asks the INDI camera library (libtarvidll-indi.so from the camera library folders, loaded
+// on a handle of its own) for the cameras of the server at HOST:PORT ("" = its default).
+bool ListIndiDevices(const std::string& server, std::vector<std::string>& devices,
+                     std::string& error);
+
+class CameraDialog : public QDialog {
+  public:
+    CameraDialog(const std::vector<std::string>& cameras, const CameraSelection& current,
+                 SelectionStore store, QWidget* parent = nullptr,
+                 DeviceLister lister = ListIndiDevices);
+    ~CameraDialog() override;
+
+    // The choice as the dialog's fields make it; false (with the reason) when an option
+    // line is not KEY=VALUE.
+    bool selection(CameraSelection& out, QString* error = nullptr) const;
+    // Starts asking the server in the address field; the list fills when it answers.
+    void fetchDevices();
+    // True from fetchDevices until the answer is shown.
+    bool fetching() const;
+
+    void accept() override;
+
+  private:
+    struct Fetch;
+    QString chosenName() const;
+    void cameraChanged();
+    void pollFetch();
+
+    DeviceLister lister_;
+    SelectionStore store_;
+    QListWidget* cameraList_ = nullptr;
+    QPlainTextEdit* optionsEdit_ = nullptr;
+    QWidget* indiBox_ = nullptr;
+    QLineEdit* serverEdit_ = nullptr;
+    QPushButton* fetchButton_ = nullptr;
+    QListWidget* deviceList_ = nullptr;
+    QLabel* deviceStatus_ = nullptr;
+    QLabel* errorLabel_ = nullptr;
+    QTimer* fetchTimer_ = nullptr;
+    std::shared_ptr<Fetch> fetch_;
+};

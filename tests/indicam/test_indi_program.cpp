@@ -1,0 +1,188 @@
+// The INDI camera through the program, against a real indiserver with the simulated CCD: the
+// camera choice's device listing, a SER recording with the simulator's frames through the main
+// window, and the server killed in the middle of a recording.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <QApplication>
+#include <QDialogButtonBox>
+#include <QElapsedTimer>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPushButton>
+#include <QTimer>
+#include <cstdio>
+#include <filesystem>
+#include <memory>
+#include <string>
+
+#include "IndiServer.h"
+#include "ShellTestEnv.h"
+#include "acquisition/CameraLib.h"
+#include "acquisition/CaptureThread.h"
+#include "controls/CameraDialog.h"
+#include "controls/OutputNameDialog.h"
+#include "platform/Message.h"
+#include "recording/RecordingController.h"
+#include "shell/CapturePanel.h"
+#include "shell/MainWindow.h"
+
+namespace fs = std::filesystem;
+namespace {
+constexpr const char* kDevice = "CCD Simulator";
+
+bool WaitUntil(const std::function<bool()>& done, int timeoutMs) {
+    QElapsedTimer t;
+    t.start();
+    while (!done() && t.elapsed() < timeoutMs) QApplication::processEvents(QEventLoop::AllEvents, 20);
+    return done();
+}
+
+// What the independent SER check finds wrong with a file of `frames` frames; empty if sound.
+std::string SerProblems(const std::string& path, int width, int height, int frames) {
+    const std::string command = "/usr/bin/python3 " TV_SOURCE_DIR "/tests/e2e/check_recording.py ser '" +
+                                path + "' " + std::to_string(width) + " " + std::to_string(height) +
+                                " " + std::to_string(frames) + " 2>&1";
+    std::string out;
+    FILE* p = ::popen(command.c_str(), "r");
+    if (!p) return "cannot run the check";
+    char buf[4096];
+    size_t n;
+    while ((n = std::fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
+    const int status = ::pclose(p);
+    return WIFEXITED(status) && WEXITSTATUS(status) == 0 ? std::string() : out;
+}
+}  // namespace
+
+TEST(IndiDeviceListing, TheDialogListsTheServersCamerasAndStoresTheOneChosen) {
+    EnsureApp();
+    indi_test::Server server;
+    ASSERT_TRUE(server.Start());
+    std::vector<std::string> devices;
+    std::string error;
+    ASSERT_TRUE(ListIndiDevices(server.Address(), devices, error)) << error;
+    EXPECT_EQ(devices, std::vector<std::string>{kDevice});
+
+    std::vector<CameraSelection> stored;
+    CameraDialog dialog({"indi", "sim"}, {QStringLiteral("indi"), {}},
+                        [&](const CameraSelection& s) {
+                            stored.push_back(s);
+                            return true;
+                        });
+    Find<QLineEdit>(dialog, "ServerEdit")->setText(QString::fromStdString(server.Address()));
+    Find<QPushButton>(dialog, "FetchButton")->click();
+    auto* list = Find<QListWidget>(dialog, "DeviceList");
+    ASSERT_TRUE(WaitUntil([&] { return !dialog.fetching() && list->count() == 2; }, 10000))
+        << Find<QLabel>(dialog, "DeviceStatus")->text().toStdString();
+    list->setCurrentRow(1);
+    Find<QDialogButtonBox>(dialog, "Buttons")->button(QDialogButtonBox::Ok)->click();
+    ASSERT_EQ(stored.size(), 1u);
+    EXPECT_EQ(stored[0].options,
+              (QStringList{QString::fromStdString("server=" + server.Address()),
+                           QStringLiteral("device=") + QLatin1String(kDevice)}));
+
+    // No server there any more: the reason, in the dialog too.
+    server.Stop();
+    EXPECT_FALSE(ListIndiDevices(server.Address(), devices, error));
+    EXPECT_NE(error.find("no INDI server"), std::string::npos) << error;
+    EXPECT_FALSE(ListIndiDevices("no port", devices, error));
+    Find<QPushButton>(dialog, "FetchButton")->click();
+    ASSERT_TRUE(WaitUntil([&] { return !dialog.fetching(); }, 10000));
+    EXPECT_TRUE(Find<QLabel>(dialog, "DeviceStatus")->text().contains(QStringLiteral("no INDI server")));
+}
+
+class IndiRecording : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        EnsureApp();
+        ASSERT_TRUE(server.Start()) << "indiserver with indi_simulator_ccd did not start";
+        previous_ = SetMessageHandler([this](const std::string& t) { messages.push_back(t); });
+        out = config.Dir().toStdString() + "/captures";
+        fs::create_directories(out);
+        // 40 ms: the library takes the driver's video stream.
+        ASSERT_TRUE(config.WriteIni("[TarviVideo2R]\nEXPOLENGTH=40\n"));
+        form = std::make_unique<MainWindow>();
+        form->splashDelayMs = 0;
+        // As the program loads "--camera indi --camera-option server=...".
+        form->loadCameraLibrary = [address = server.Address()](std::string* error) {
+            return LoadChosenCamera("indi", error) &&
+                   ApplyCameraOptions({{"server", address}}, error);
+        };
+        form->start();
+        ASSERT_TRUE(messages.empty()) << messages[0];
+
+        const QString folder = QString::fromStdString(out);
+        form->capturePanel().chooseFolder = [folder](QWidget*) { return folder; };
+        Find<QAction>(*form, "SetCaptureLocation1")->trigger();
+        QTimer::singleShot(0, form.get(), [this] {
+            form->outputNameDialog()->findChild<QLineEdit*>("Edit1")->setText(QStringLiteral("sky"));
+            form->outputNameDialog()->findChild<QPushButton*>("Button1")->click();
+        });
+        Find<QAction>(*form, "SetCaptureFilename1")->trigger();
+        Find<QAction>(*form, "SER8bit1")->trigger();
+    }
+    void TearDown() override {
+        form.reset();  // stops the acquisition thread, even with the camera gone
+        SetCameraApi(TarviApi{});
+        SetMessageHandler(previous_);
+    }
+    void Record(int frames) {
+        Find<QLineEdit>(*form, "expos")->setText(QString::number(frames));
+        Find<QPushButton>(*form, "butCapture")->click();
+        ASSERT_TRUE(messages.empty()) << messages[0];
+        ASSERT_TRUE(form->recorder().busy());
+    }
+    std::vector<std::string> SerFiles() const {
+        std::vector<std::string> files;
+        for (const auto& e : fs::directory_iterator(out))
+            if (e.path().extension() == ".SER") files.push_back(e.path().string());
+        std::sort(files.begin(), files.end());
+        return files;
+    }
+
+    indi_test::Server server;
+    TempConfig config;
+    std::unique_ptr<MainWindow> form;
+    std::vector<std::string> messages;
+    std::string out;
+    MessageHandler previous_;
+};
+
+TEST_F(IndiRecording, SerFramesFromTheSimulatorThroughTheProgram) {
+    Record(5);
+    ASSERT_TRUE(WaitUntil([this] { return !form->recorder().busy(); }, 30000));
+    EXPECT_EQ(form->capture().ActiveWidth, 1280);
+    EXPECT_EQ(form->capture().ActiveHeight, 1024);
+    ASSERT_EQ(SerFiles().size(), 1u);
+    EXPECT_EQ(SerProblems(SerFiles()[0], 1280, 1024, 5), "");
+    EXPECT_TRUE(messages.empty()) << messages[0];
+}
+
+TEST_F(IndiRecording, ServerKilledMidRecordingShowsTheCameraStateAndTheFileEndsWhole) {
+    form->capture().StallMarginMs = 1000;
+    Record(100000);
+    ASSERT_TRUE(WaitUntil([this] { return form->recorder().framesWritten() >= 5; }, 30000));
+    server.Stop();
+    // The status bar says the camera stopped answering, and why.
+    auto* state = Find<QLabel>(*form, "StatusPanel1");
+    ASSERT_TRUE(WaitUntil([&] { return state->text().contains(QStringLiteral("lost the server")); },
+                          15000))
+        << state->text().toStdString();
+    EXPECT_TRUE(state->text().startsWith(QStringLiteral("Camera not responding")));
+    EXPECT_TRUE(form->recorder().busy());
+
+    // The user ends the recording: the file holds every frame written, header to trailer.
+    Find<QPushButton>(*form, "CancelButton")->click();
+    ASSERT_TRUE(WaitUntil([this] { return !form->recorder().busy(); }, 10000));
+    const int frames = form->recorder().framesWritten();
+    EXPECT_GE(frames, 5);
+    ASSERT_EQ(SerFiles().size(), 1u);
+    EXPECT_EQ(SerProblems(SerFiles()[0], 1280, 1024, frames), "");
+}
+
+int main(int argc, char** argv) {
+    indi_test::RunInPrivateNetwork(argc, argv);
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}

@@ -28,14 +28,12 @@ std::string FitsError(int status) {
 
 }  // namespace
 
-bool DecodeFits(const void* data, size_t size, int bitsPerPixel, Image* out,
-                std::string* error) {
+bool DecodeFits(const void* data, size_t size, int bitsPerPixel, Image* out, std::string* error) {
     void* memory = const_cast<void*>(data);  // opened read-only; cfitsio wants a non-const pointer
     size_t memorySize = size;
     fitsfile* f = nullptr;
     int status = 0;
-    if (fits_open_memfile(&f, "image.fits", READONLY, &memory, &memorySize, 0, nullptr,
-                          &status)) {
+    if (fits_open_memfile(&f, "image.fits", READONLY, &memory, &memorySize, 0, nullptr, &status)) {
         *error = "not a FITS image (" + FitsError(status) + ")";
         return false;
     }
@@ -64,8 +62,8 @@ bool DecodeFits(const void* data, size_t size, int bitsPerPixel, Image* out,
                           &anyNull, &status);
         } else {
             std::vector<uint16_t> wide(n);
-            fits_read_img(f, TUSHORT, 1, static_cast<LONGLONG>(n), nullptr, wide.data(),
-                          &anyNull, &status);
+            fits_read_img(f, TUSHORT, 1, static_cast<LONGLONG>(n), nullptr, wide.data(), &anyNull,
+                          &status);
             const int depth = bitsPerPixel >= 9 && bitsPerPixel <= 16 ? bitsPerPixel : 16;
             const int shift = depth - 8;
             const unsigned top = (1u << depth) - 1;
@@ -113,8 +111,7 @@ std::string ProgramPattern(bool flipped) {
     return flipped ? "GBRG" : "BGGR";
 }
 
-bool CopyToFrame(const Image& src, int width, int height, bool mirror, bool flipped,
-                 uint8_t* dst) {
+bool CopyToFrame(const Image& src, int width, int height, bool mirror, bool flipped, uint8_t* dst) {
     if (width < 1 || height < 1 || src.width < width || src.height < height ||
         src.pixels.size() < static_cast<size_t>(src.width) * static_cast<size_t>(src.height))
         return false;
@@ -123,8 +120,7 @@ bool CopyToFrame(const Image& src, int width, int height, bool mirror, bool flip
 
     // The mosaic of the cut-out (even offsets keep it), then of its mirror image.
     std::string pattern = src.bayer;
-    if (ValidPattern(pattern) && mirror && (width % 2 == 0))
-        pattern = ShiftPattern(pattern, 1, 0);
+    if (ValidPattern(pattern) && mirror && (width % 2 == 0)) pattern = ShiftPattern(pattern, 1, 0);
     int dx = 0, dy = 0;
     if (ValidPattern(pattern)) {
         const std::string want = ProgramPattern(flipped);
@@ -141,8 +137,8 @@ bool CopyToFrame(const Image& src, int width, int height, bool mirror, bool flip
     const uint8_t* base = src.pixels.data();
     for (int y = 0; y < height; ++y) {
         const uint8_t* row =
-            base + static_cast<size_t>(top + Moved(y, dy, height)) * static_cast<size_t>(src.width) +
-            left;
+            base +
+            static_cast<size_t>(top + Moved(y, dy, height)) * static_cast<size_t>(src.width) + left;
         uint8_t* out = dst + static_cast<size_t>(y) * stride;
         if (!mirror && dx == 0) {
             std::memcpy(out, row, static_cast<size_t>(width));

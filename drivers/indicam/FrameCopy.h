@@ -37,8 +37,7 @@ std::string ProgramPattern(bool flipped);
 // the result is moved by a row and/or a column as needed so that it starts in
 // ProgramPattern(flipped); the rows and columns that move in past the edge repeat the
 // ones two away, which keeps the mosaic. False when src is smaller than width x height.
-bool CopyToFrame(const Image& src, int width, int height, bool mirror, bool flipped,
-                 uint8_t* dst);
+bool CopyToFrame(const Image& src, int width, int height, bool mirror, bool flipped, uint8_t* dst);
 
 // The padded row length the program uses for a frame of this width.
 inline size_t PaddedStride(int width) {

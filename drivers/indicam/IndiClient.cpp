@@ -1,0 +1,322 @@
+// The INDI client of the camera: what the server tells (properties, images) kept in the
+// shared state, and the helpers that send settings to the device.
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+
+#include "IndiSession.h"
+
+namespace indicam {
+void Report(std::unique_lock<std::mutex>& lock, const std::string& message) {
+    State& s = S();
+    s.lastError = message;
+    const bool repeat = s.lastPrinted == message;
+    s.lastPrinted = message;
+    lock.unlock();
+    if (!repeat) std::fprintf(stderr, "%s\n", message.c_str());
+    lock.lock();
+}
+
+void PostDone(sem_t* done) {
+    if (!done) return;
+    int value = 0;
+    if (sem_getvalue(done, &value) == 0 && value >= 1) return;  // counts to 1 at most
+    sem_post(done);
+}
+
+// Ends the running exposure (the caller holds the state lock); its buffer is not touched.
+void EndPending(State& s) {
+    if (s.pending == Kind::None) return;
+    s.pending = Kind::None;
+    s.buffer = nullptr;
+    PostDone(s.done);
+}
+
+INDI::Property Find(State& s, const char* name) {
+    auto it = s.props.find({s.device, name});
+    return it == s.props.end() ? INDI::Property() : it->second;
+}
+
+// The number element of a device property, or null.
+INDI::WidgetView<INumber>* NumberOf(const INDI::Property& p, const char* element) {
+    if (!p.isValid() || p.getType() != INDI_NUMBER) return nullptr;
+    return p.getNumber()->findWidgetByName(element);
+}
+
+bool SwitchIsOn(const INDI::Property& p, const char* element) {
+    if (!p.isValid() || p.getType() != INDI_SWITCH) return false;
+    auto* w = p.getSwitch()->findWidgetByName(element);
+    return w && w->getState() == ISS_ON;
+}
+
+// The colour mosaic the driver announces in CCD_CFA, empty for none.
+std::string DriverPattern(State& s) {
+    INDI::Property cfa = Find(s, "CCD_CFA");
+    if (!cfa.isValid() || cfa.getType() != INDI_TEXT) return {};
+    auto* type = cfa.getText()->findWidgetByName("CFA_TYPE");
+    if (!type || !type->getText()) return {};
+    std::string pattern = type->getText();
+    int dx = 0, dy = 0;
+    if (auto* x = NumberOf(cfa, "CFA_OFFSET_X")) dx = static_cast<int>(x->getValue());
+    if (auto* y = NumberOf(cfa, "CFA_OFFSET_Y")) dy = static_cast<int>(y->getValue());
+    return pattern.size() == 4 ? indicam::ShiftPattern(pattern, dx, dy) : std::string();
+}
+
+namespace {
+class Client : public INDI::BaseClient {
+  protected:
+    void newProperty(INDI::Property p) override { Remember(p); }
+    void updateProperty(INDI::Property p) override {
+        if (p.getType() == INDI_BLOB) {
+            Image(p);
+            return;
+        }
+        Remember(p);
+        if (p.isNameMatch("CCD_EXPOSURE") && p.getState() == IPS_ALERT) {
+            State& s = S();
+            std::unique_lock<std::mutex> lock(s.mutex);
+            if (p.getDeviceName() == s.device && s.pending == Kind::Single) {
+                Report(lock, "INDI: the exposure on '" + s.device + "' failed");
+                EndPending(s);
+            }
+        }
+    }
+    void removeProperty(INDI::Property p) override {
+        State& s = S();
+        std::lock_guard<std::mutex> lock(s.mutex);
+        s.props.erase({p.getDeviceName(), p.getName()});
+    }
+    void removeDevice(INDI::BaseDevice d) override {
+        State& s = S();
+        std::unique_lock<std::mutex> lock(s.mutex);
+        const std::string name = d.getDeviceName();
+        for (auto it = s.props.begin(); it != s.props.end();)
+            it = it->first.first == name ? s.props.erase(it) : std::next(it);
+        std::erase(s.devices, name);
+        if (name == s.device && !s.lost) {
+            s.lost = true;
+            Report(lock, "INDI: device '" + name + "' is gone");
+            EndPending(s);
+        }
+        s.changed.notify_all();
+    }
+    void serverConnected() override {
+        State& s = S();
+        std::lock_guard<std::mutex> lock(s.mutex);
+        s.serverUp = true;
+    }
+    void serverDisconnected(int /*exitCode*/) override {
+        State& s = S();
+        std::unique_lock<std::mutex> lock(s.mutex);
+        const bool wasUp = s.serverUp;
+        s.serverUp = false;
+        if (wasUp && !s.lost && !s.device.empty()) {
+            s.lost = true;
+            Report(lock,
+                   "INDI: lost the server at " + options.host + ":" + std::to_string(options.port));
+        }
+        s.lost = true;
+        EndPending(s);
+        s.changed.notify_all();
+    }
+
+  private:
+    static void Remember(const INDI::Property& p) {
+        State& s = S();
+        std::lock_guard<std::mutex> lock(s.mutex);
+        const std::string device = p.getDeviceName();
+        if (std::find(s.devices.begin(), s.devices.end(), device) == s.devices.end())
+            s.devices.push_back(device);
+        s.props[{device, p.getName()}] = p;
+        s.lastProperty = Clock::now();
+        s.changed.notify_all();
+    }
+
+    // An image BLOB: decoded outside the lock, copied into the waiting buffer under it.
+    static void Image(const INDI::Property& p) {
+        State& s = S();
+        auto* blobs = p.getBLOB();
+        if (!blobs || blobs->count() < 1) return;
+        auto* blob = blobs->at(0);
+        const std::string format = blob->getFormat() ? blob->getFormat() : "";
+        const bool stream = format == ".stream";
+        const void* data = blob->getBlob();
+        const size_t size = static_cast<size_t>(std::max(0, blob->getBlobLen()));
+
+        std::unique_lock<std::mutex> lock(s.mutex);
+        if (p.getDeviceName() != s.device) return;
+        // A single exposure ignores the stream frames still coming after the stream was
+        // stopped; the stream ignores late single images.
+        if ((stream && s.pending == Kind::Single) || (!stream && s.pending == Kind::Stream)) return;
+        const int streamW = s.streamWidth, streamH = s.streamHeight;
+        const int sensorW = s.sensorWidth, sensorH = s.sensorHeight;
+        int reportedW = 0, reportedH = 0;
+        if (stream) {
+            INDI::Property frame = Find(s, "CCD_STREAM_FRAME");
+            if (auto* fw = NumberOf(frame, "WIDTH")) reportedW = static_cast<int>(fw->getValue());
+            if (auto* fh = NumberOf(frame, "HEIGHT")) reportedH = static_cast<int>(fh->getValue());
+        }
+        const int bits = s.bitsPerPixel;
+        const std::string pattern = stream ? DriverPattern(s) : std::string();
+        const unsigned generation = s.generation;
+        lock.unlock();
+
+        indicam::Image image;
+        std::string error;
+        bool ok = false;
+        if (stream) {
+            // Raw 8-bit frames of the stream frame asked for (or of the full sensor).
+            int w = 0, h = 0;
+            // The frame asked for, else the one the driver reports, else the full sensor.
+            for (auto [cw, ch] : {std::pair{streamW, streamH}, std::pair{reportedW, reportedH},
+                                  std::pair{sensorW, sensorH}}) {
+                if (cw > 0 && ch > 0 && size == static_cast<size_t>(cw) * ch) {
+                    w = cw;
+                    h = ch;
+                    break;
+                }
+            }
+            if (w > 0 && data) {
+                image.width = w;
+                image.height = h;
+                image.pixels.assign(static_cast<const uint8_t*>(data),
+                                    static_cast<const uint8_t*>(data) + size);
+                image.bayer = pattern;
+                ok = true;
+            } else {
+                error = "stream frame of " + std::to_string(size) + " bytes, expected " +
+                        std::to_string(streamW) + " x " + std::to_string(streamH) + " at 8 bits";
+            }
+        } else if (format == ".fits" || format == ".fit") {
+            ok = data && indicam::DecodeFits(data, size, bits, &image, &error);
+        } else {
+            error = "image of format '" + format + "' cannot be read (FITS or raw stream only)";
+        }
+
+        lock.lock();
+        if (!ok) {
+            if (s.pending != Kind::None) {
+                Report(lock, "INDI: rejected an image from '" + s.device + "': " + error);
+                EndPending(s);
+            }
+            return;
+        }
+        if (s.pending == Kind::None) {
+            if (stream) {
+                s.streamFrame = std::move(image);
+                s.streamFrameFresh = true;
+                s.streamFrameGeneration = generation;
+            }
+            return;
+        }
+        if (!indicam::CopyToFrame(image, s.width, s.height, s.mirror, s.flipped, s.buffer)) {
+            Report(lock, "INDI: rejected an image of " + std::to_string(image.width) + " x " +
+                             std::to_string(image.height) + " from '" + s.device +
+                             "' for a frame of " + std::to_string(s.width) + " x " +
+                             std::to_string(s.height));
+        }
+        EndPending(s);
+    }
+};
+}  // namespace
+
+std::unique_ptr<INDI::BaseClient> MakeClient() {
+    return std::make_unique<Client>();
+}
+
+bool Usable() {
+    State& s = S();
+    std::lock_guard<std::mutex> lock(s.mutex);
+    return client && s.serverUp && !s.lost;
+}
+
+// Sets number elements of a property of the camera and sends it; values are clamped to the
+// element's range. False when the property or an element is missing.
+bool SetNumbers(const char* name, std::initializer_list<std::pair<const char*, double>> values) {
+    State& s = S();
+    INDI::Property p;
+    {
+        std::lock_guard<std::mutex> lock(s.mutex);
+        if (!client || !s.serverUp || s.lost) return false;
+        p = Find(s, name);
+        if (!p.isValid() || p.getType() != INDI_NUMBER) return false;
+        for (const auto& [element, value] : values) {
+            auto* w = NumberOf(p, element);
+            if (!w) return false;
+            double v = value;
+            if (w->getMax() > w->getMin()) v = std::clamp(v, w->getMin(), w->getMax());
+            w->setValue(v);
+        }
+    }
+    Send([&] { client->sendNewNumber(p); });
+    return true;
+}
+
+// Turns one element of a switch property on (the others of a one-of-many switch off).
+bool SetSwitch(const char* name, const char* element, bool on) {
+    State& s = S();
+    INDI::Property p;
+    {
+        std::lock_guard<std::mutex> lock(s.mutex);
+        if (!client || !s.serverUp || s.lost) return false;
+        p = Find(s, name);
+        if (!p.isValid() || p.getType() != INDI_SWITCH) return false;
+        auto* sw = p.getSwitch();
+        auto* w = sw->findWidgetByName(element);
+        if (!w) return false;
+        if (sw->getRule() != ISR_NOFMANY) sw->reset();
+        w->setState(on ? ISS_ON : ISS_OFF);
+    }
+    Send([&] { client->sendNewSwitch(p); });
+    return true;
+}
+
+bool HasProperty(const char* name) {
+    State& s = S();
+    std::lock_guard<std::mutex> lock(s.mutex);
+    return Find(s, name).isValid();
+}
+
+// Range of a number element, false when there is none.
+bool RangeOf(const char* name, const char* element, double* min, double* max) {
+    State& s = S();
+    std::lock_guard<std::mutex> lock(s.mutex);
+    auto* w = NumberOf(Find(s, name), element);
+    if (!w) return false;
+    *min = w->getMin();
+    *max = w->getMax();
+    return true;
+}
+
+// The element of CCD_CONTROLS whose name matches one of the candidates (any case).
+std::string ControlElement(std::initializer_list<const char*> candidates) {
+    State& s = S();
+    std::lock_guard<std::mutex> lock(s.mutex);
+    INDI::Property p = Find(s, "CCD_CONTROLS");
+    if (!p.isValid() || p.getType() != INDI_NUMBER) return {};
+    for (auto& w : *p.getNumber())
+        for (const char* c : candidates)
+            if (strcasecmp(w.getName(), c) == 0) return w.getName();
+    return {};
+}
+
+// Maps a value of 0..top onto an element's range and sends it.
+bool SetScaled(const char* name, const std::string& element, int value, int top) {
+    double min = 0, max = 0;
+    if (element.empty() || !RangeOf(name, element.c_str(), &min, &max) || max <= min) return false;
+    const double v = min + (max - min) * std::clamp(value, 0, top) / top;
+    return SetNumbers(name, {{element.c_str(), v}});
+}
+
+bool SwitchIsOnNow(const char* name, const char* element);
+
+void StopStream() {
+    if (settings.streamOn || SwitchIsOnNow("CCD_VIDEO_STREAM", "STREAM_ON"))
+        SetSwitch("CCD_VIDEO_STREAM", "STREAM_OFF");
+    settings.streamOn = false;
+    State& s = S();
+    std::lock_guard<std::mutex> lock(s.mutex);
+    s.streamFrameFresh = false;
+}
+}  // namespace indicam

@@ -1,0 +1,174 @@
+#pragma once
+// What the parts of the INDI camera library share: the state the INDI callbacks and the
+// entry points both see, the settings of the entry points, and the helpers that talk to
+// the server. Nothing here is exported from the library.
+#include <libindi/baseclient.h>
+#include <libindi/basedevice.h>
+#include <libindi/indiproperty.h>
+#include <pthread.h>
+#include <semaphore.h>
+#include <signal.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <initializer_list>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <utility>
+#include <vector>
+
+#include "FrameCopy.h"
+
+namespace indicam {
+using Clock = std::chrono::steady_clock;
+using namespace std::chrono_literals;
+
+// Exposures shorter than this use the video stream when the driver has one: below it a
+// single exposure's fixed cost (FITS built, sent and decoded, measured at 60-100 ms per frame
+// with the simulator) is larger than the exposure itself.
+constexpr int kStreamBelowMs = 100;
+constexpr auto kAnswerTimeout = 5s;   // device found, connected and its properties in
+constexpr auto kListingTime = 2s;     // for the server to list its devices
+constexpr auto kImageMargin = 10s;    // after the exposure time, before giving up on an image
+constexpr int kPreviewPeriodMs = 10;  // polling period asked of the driver
+
+enum class Kind { None, Single, Stream };
+
+struct Options {
+    std::string host = "localhost";
+    int port = 7624;
+    std::string device;  // empty: the first camera
+};
+
+struct State {
+    std::mutex mutex;
+    std::condition_variable changed;
+
+    // Everything the server told about, by device and property name.
+    std::map<std::pair<std::string, std::string>, INDI::Property> props;
+    std::vector<std::string> devices;  // in order of appearance
+    Clock::time_point lastProperty;
+    bool serverUp = false;
+    bool lost = false;  // server or device gone since openUSB
+    std::string lastError;
+    std::string lastPrinted;
+
+    std::string device;
+    int sensorWidth = 0, sensorHeight = 0, bitsPerPixel = 16;
+    sem_t* done = nullptr;
+
+    // The running exposure.
+    Kind pending = Kind::None;
+    uint8_t* buffer = nullptr;
+    int width = 0, height = 0;
+    bool mirror = false, flipped = false;
+    Clock::time_point deadline;
+    unsigned generation = 0;  // settings changes; stream frames of older settings are stale
+
+    // The newest stream frame not yet delivered, and the settings it was taken with.
+    indicam::Image streamFrame;
+    bool streamFrameFresh = false;
+    unsigned streamFrameGeneration = 0;
+    int streamWidth = 0, streamHeight = 0;  // the stream frame asked of the driver
+
+    bool stopWatchdog = false;
+};
+
+// Settings of the entry points, owned by the acquisition thread (under apiMutex).
+struct Settings {
+    int exposureMs = 100;
+    int gain = -1;  // not set: the driver's own
+    int width = 0, height = 0;
+    bool flip = false;
+    bool driverFlips = false;
+    bool streamOn = false;
+    double streamExposure = -1;
+    int frameX = -1, frameY = -1, frameW = -1, frameH = -1;
+    int streamFrameW = -1, streamFrameH = -1;
+    bool lostReported = false;
+};
+
+inline State& S() {
+    static State* s = new State;  // never destroyed: the client thread may outlive exit
+    return *s;
+}
+
+// The library's globals live until the process ends (never destroyed: the unload hook
+// below still uses them after static destruction has begun).
+struct Globals {
+    std::mutex apiMutex;
+    Options options;
+    Settings settings;
+    std::string cameraName;
+    std::thread watchdog;
+};
+inline Globals& G() {
+    static Globals* g = new Globals;
+    return *g;
+}
+inline std::mutex& apiMutex = G().apiMutex;
+inline Options& options = G().options;
+inline Settings& settings = G().settings;
+inline std::string& cameraName = G().cameraName;
+inline std::thread& watchdog = G().watchdog;
+
+// The connection to the server (never destroyed at exit: the client thread may outlive it).
+inline std::unique_ptr<INDI::BaseClient>& client = *new std::unique_ptr<INDI::BaseClient>;
+std::unique_ptr<INDI::BaseClient> MakeClient();
+
+// Property and state helpers (IndiClient.cpp).
+void Report(std::unique_lock<std::mutex>& lock, const std::string& message);
+void PostDone(sem_t* done);
+void EndPending(State& s);
+INDI::Property Find(State& s, const char* name);
+INDI::WidgetView<INumber>* NumberOf(const INDI::Property& p, const char* element);
+bool SwitchIsOn(const INDI::Property& p, const char* element);
+std::string DriverPattern(State& s);
+bool Usable();
+bool SetNumbers(const char* name, std::initializer_list<std::pair<const char*, double>> values);
+bool SetSwitch(const char* name, const char* element, bool on = true);
+bool HasProperty(const char* name);
+bool RangeOf(const char* name, const char* element, double* min, double* max);
+std::string ControlElement(std::initializer_list<const char*> candidates);
+bool SetScaled(const char* name, const std::string& element, int value, int top);
+void StopStream();
+
+// The session with the server and the device (IndiSession.cpp).
+void WatchdogLoop();
+void Close(bool atExit = false);
+int Fail(const std::string& message);
+std::string ChooseDevice();
+bool SwitchIsOnNow(const char* name, const char* element);
+int OpenCamera();
+void SettingsChanged();
+void PrepareStream(int w, int h);
+void PrepareSingle(int w, int h);
+bool ParseServer(const std::string& v, std::string* host, int* port);
+
+// Sends with SIGPIPE held back on this thread, so a server that has just gone away does not
+// end the program; the write error itself is the client library's to notice.
+template <typename Fn>
+void Send(Fn&& send) {
+    sigset_t pipe, old;
+    sigemptyset(&pipe);
+    sigaddset(&pipe, SIGPIPE);
+    pthread_sigmask(SIG_BLOCK, &pipe, &old);
+    send();
+    const timespec zero{0, 0};
+    while (sigtimedwait(&pipe, nullptr, &zero) > 0) {
+    }
+    pthread_sigmask(SIG_SETMASK, &old, nullptr);
+}
+
+// Waits for pred (under the state lock) until the timeout; true when it held.
+template <typename Pred>
+bool WaitFor(Clock::duration timeout, Pred pred) {
+    State& s = S();
+    std::unique_lock<std::mutex> lock(s.mutex);
+    return s.changed.wait_for(lock, timeout, [&] { return pred(s); });
+}
+
+}  // namespace indicam

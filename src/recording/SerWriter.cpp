@@ -28,6 +28,10 @@ size_t BytesPerSample(int32_t depth) {
 }
 }  // namespace
 
+std::string SerStampsPath(const std::string& serPath) {
+    return serPath + ".stamps";
+}
+
 int64_t ToSerTicks(TDateTime value) {
     return Round(value * static_cast<double>(kTicksPerDay)) + kTicksTo18991230;
 }
@@ -73,6 +77,13 @@ bool SerWriter::open(const std::string& path, int32_t width, int32_t height, int
         file_.Discard();
         return false;
     }
+    if (!stampsFile_.Create(SerStampsPath(path))) {
+        error_ = stampsFile_.Error();
+        file_.Discard();
+        return false;
+    }
+    stampsReserved_ = 0;
+    countUpdatedMs_ = TickMs();
     width_ = width;
     height_ = height;
     depth_ = depth;
@@ -104,6 +115,28 @@ bool SerWriter::writeFrame(const Frame& frame) {
         data = rowBuffer_.data();
     }
     const uint64_t goodEnd = file_.Position();
+    const uint64_t stampsEnd = stampsFile_.Position();
+    const int32_t frames = frameCount() + 1;
+    const uint64_t trailerBytes = 8 * static_cast<uint64_t>(frames);
+    // Room for this frame and for the stamps of every frame up to it, in the recording and
+    // in the side file, before anything is written: a full disk refuses the frame whole and
+    // leaves room for the trailer of the frames before it. The side file grows in steps.
+    if (trailerBytes > stampsReserved_) {
+        const uint64_t step = 65536;
+        if (!stampsFile_.Reserve((trailerBytes + step - 1) / step * step)) {
+            error_ = stampsFile_.Error();
+            return false;
+        }
+        stampsReserved_ = (trailerBytes + step - 1) / step * step;
+    }
+    if (!file_.Reserve(goodEnd + frameBytes + trailerBytes)) {
+        error_ = file_.Error();
+        return false;
+    }
+    uint8_t stamp[8];
+    Put64(stamp, ToSerTicks(frame.TimeStamp) - utcShiftTicks_);
+    const uint32_t now = TickMs();
+    const bool countDue = frames == 1 || now - countUpdatedMs_ >= SerCountUpdateMs;
     if (!file_.Write(data, frameBytes)) {
         std::string reason = file_.Error();
         // A partly written frame would shift every later frame: cut it off again.
@@ -111,7 +144,33 @@ bool SerWriter::writeFrame(const Frame& frame) {
         error_ = std::move(reason);
         return false;
     }
+    std::string reason;
+    if (!stampsFile_.Write(stamp, sizeof stamp))
+        reason = stampsFile_.Error();
+    else if (countDue)
+        updateHeaderCount(frames, reason);
+    if (!reason.empty()) {
+        error_ = std::move(reason);
+        file_.Truncate(goodEnd);
+        stampsFile_.Truncate(stampsEnd);
+        return false;
+    }
+    if (countDue) countUpdatedMs_ = now;
     stamps_.push_back(ToSerTicks(frame.TimeStamp) - utcShiftTicks_);
+    return true;
+}
+
+bool SerWriter::updateHeaderCount(int32_t frames, std::string& reason) {
+    uint8_t count[4];
+    Put32(count, frames);
+    if (!stampsFile_.SyncData()) {
+        reason = stampsFile_.Error();
+        return false;
+    }
+    if (!file_.SyncData() || !file_.WriteAt(SerFrameCountOffset, count, sizeof count)) {
+        reason = file_.Error();
+        return false;
+    }
     return true;
 }
 
@@ -134,10 +193,19 @@ bool SerWriter::close() {
         ok = false;
         reason = file_.Error();
     }
+    // The side file goes only once the recording is complete on the disk.
+    if (ok && !file_.SyncData()) {
+        ok = false;
+        reason = file_.Error();
+    }
     if (!file_.Close() && ok) {
         ok = false;
         reason = file_.Error();
     }
+    if (ok)
+        stampsFile_.Discard();
+    else
+        stampsFile_.Close();
     if (!ok) error_ = std::move(reason);
     return ok;
 }

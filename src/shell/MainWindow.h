@@ -93,6 +93,9 @@ class MainWindow : public QMainWindow {
     void showFocusWindow();
     void configureOverlay();
     void applyStoredSettings(const StoredSettings& stored);
+    // Completes SER recordings left unfinished in the capture folder; says so on stderr
+    // and in the status bar.
+    void finishInterruptedRecordings();
     void openCamera();
 
     std::shared_ptr<FramePostTarget> postTarget_;

@@ -158,6 +158,8 @@ void BM_HundredThousandFramesThroughSerPlayback(benchmark::State& state) {
     state.counters["frames_handed_over"] = handed;
     state.counters["frames_in_file"] = counted;
     state.counters["trailer_stamps"] = static_cast<double>(stamps);
+    // 1 when the three counts are equal (the console rounds large counters).
+    state.counters["counts_agree"] = handed == counted && counted == stamps ? 1 : 0;
     state.counters["rss_start_kib"] = static_cast<double>(rssStart);
     state.counters["rss_end_kib"] = static_cast<double>(rssEnd);
     state.counters["fps"] = benchmark::Counter(handed, benchmark::Counter::kIsRate);

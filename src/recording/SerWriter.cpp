@@ -1,5 +1,10 @@
 #include "recording/SerWriter.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
 #include <cstring>
 #include <utility>
 
@@ -87,7 +92,7 @@ bool SerWriter::open(const std::string& path, int32_t width, int32_t height, int
     width_ = width;
     height_ = height;
     depth_ = depth;
-    stamps_.clear();
+    frames_ = 0;
     return true;
 }
 
@@ -156,7 +161,7 @@ bool SerWriter::writeFrame(const Frame& frame) {
         return false;
     }
     if (countDue) countUpdatedMs_ = now;
-    stamps_.push_back(ToSerTicks(frame.TimeStamp) - utcShiftTicks_);
+    frames_ = frames;
     return true;
 }
 
@@ -179,14 +184,32 @@ bool SerWriter::close() {
     bool ok = true;
     std::string reason;
     const uint64_t dataEnd = file_.Position();
-    std::vector<uint8_t> trailer(stamps_.size() * 8);
-    for (size_t i = 0; i < stamps_.size(); ++i) Put64(trailer.data() + 8 * i, stamps_[i]);
-    if (!file_.Write(trailer.data(), trailer.size())) {
+    // The trailer is the side file, copied in pieces.
+    const std::string stampsPath = stampsFile_.Path();
+    const int in = ::open(stampsPath.c_str(), O_RDONLY | O_CLOEXEC);
+    if (in < 0) {
         ok = false;
-        reason = file_.Error();
-        // Without its full trailer the file is still a valid SER file: drop the partial one.
-        file_.Truncate(dataEnd);
+        reason = "Cannot read file \"" + stampsPath + "\": " + std::strerror(errno);
     }
+    std::vector<uint8_t> piece(65536);
+    for (uint64_t at = 0, left = 8 * static_cast<uint64_t>(frames_); ok && left > 0;) {
+        const size_t want = static_cast<size_t>(std::min<uint64_t>(left, piece.size()));
+        const ssize_t got = ::pread(in, piece.data(), want, static_cast<off_t>(at));
+        if (got < 0 && errno == EINTR) continue;
+        if (got <= 0) {
+            ok = false;
+            reason = "Cannot read file \"" + stampsPath + "\": " +
+                     (got < 0 ? std::strerror(errno) : "it ends early");
+        } else if (!file_.Write(piece.data(), static_cast<size_t>(got))) {
+            ok = false;
+            reason = file_.Error();
+        }
+        at += static_cast<uint64_t>(std::max<ssize_t>(got, 0));
+        left -= static_cast<uint64_t>(std::max<ssize_t>(got, 0));
+    }
+    if (in >= 0) ::close(in);
+    // Without its full trailer the file is still a valid SER file: drop the partial one.
+    if (!ok) file_.Truncate(dataEnd);
     uint8_t count[4];
     Put32(count, frameCount());
     if (!file_.WriteAt(SerFrameCountOffset, count, sizeof count) && ok) {

@@ -55,9 +55,9 @@ class SerWriter {
     bool close();
 
     bool isOpen() const { return file_.IsOpen(); }
-    // Frames written to the open file (one time stamp each; the table grows with the
-    // recording, so every frame keeps its stamp).
-    int32_t frameCount() const { return static_cast<int32_t>(stamps_.size()); }
+    // Frames written to the open file, each with its stamp in the side file (which holds
+    // them all, so memory stays flat however long the recording).
+    int32_t frameCount() const { return frames_; }
     // Why the last failed open, write or close failed, naming the file; not cleared by a
     // success.
     const std::string& error() const { return error_; }
@@ -75,7 +75,7 @@ class SerWriter {
     int32_t height_ = 0;
     int32_t depth_ = 8;
     int64_t utcShiftTicks_ = 0;       // local minus UTC, from the offset in force at open
-    std::vector<int64_t> stamps_;     // UTC ticks of the frames written, in order
+    int32_t frames_ = 0;
     std::vector<uint8_t> rowBuffer_;  // frame gathered without row padding
     std::string error_;
 };

@@ -1,6 +1,7 @@
 #include "recording/OutFile.h"
 
 #include <fcntl.h>
+#include <linux/falloc.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -21,6 +22,8 @@ bool OutFile::Create(const std::string& path) {
     if (fd_ >= 0) ::close(fd_);
     path_ = path;
     pos_ = 0;
+    reserved_ = 0;
+    canReserve_ = true;
     error_.clear();
     do {
         fd_ = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
@@ -76,8 +79,41 @@ bool OutFile::Truncate(uint64_t size) {
     return true;
 }
 
+bool OutFile::Reserve(uint64_t end) {
+    if (fd_ < 0) return Fail("File is not open:", EBADF);
+    if (!canReserve_ || end <= reserved_ || end <= pos_) return true;
+    const uint64_t from = std::max(reserved_, pos_);
+    int r;
+    do {
+        r = ::fallocate(fd_, FALLOC_FL_KEEP_SIZE, static_cast<off_t>(from),
+                        static_cast<off_t>(end - from));
+    } while (r != 0 && errno == EINTR);
+    if (r != 0) {
+        if (errno == EOPNOTSUPP || errno == ENOSYS) {
+            canReserve_ = false;
+            return true;
+        }
+        return Fail("Cannot write to file", errno);
+    }
+    reserved_ = end;
+    return true;
+}
+
+bool OutFile::SyncData() {
+    if (fd_ < 0) return Fail("File is not open:", EBADF);
+    int r;
+    do r = ::fdatasync(fd_);
+    while (r != 0 && errno == EINTR);
+    return r == 0 || Fail("Cannot write to file", errno);
+}
+
 bool OutFile::Close() {
     if (fd_ < 0) return true;
+    struct stat st {};
+    if (reserved_ > 0 && ::fstat(fd_, &st) == 0 && reserved_ > static_cast<uint64_t>(st.st_size))
+        ::fallocate(fd_, FALLOC_FL_PUNCH_HOLE | FALLOC_FL_KEEP_SIZE, st.st_size,
+                    static_cast<off_t>(reserved_ - static_cast<uint64_t>(st.st_size)));
+    reserved_ = 0;
     const int fd = fd_;
     fd_ = -1;
     // close() may report a delayed write error (network file systems); the descriptor is

@@ -22,6 +22,13 @@ class OutFile {
     bool WriteAt(uint64_t offset, const void* data, size_t size);
     // Cuts the file to `size` bytes and continues appending there.
     bool Truncate(uint64_t size);
+    // Makes sure the disk blocks up to byte `end` are allocated, without changing the file's
+    // size, so that later writes up to there cannot fail for want of space. A file system
+    // that cannot allocate ahead counts as success (nothing is reserved there).
+    bool Reserve(uint64_t end);
+    // Waits until the data written so far is on the disk (fdatasync).
+    bool SyncData();
+    // Blocks reserved past the end of the file are given back.
     bool Close();
     // Closes (unchecked) and deletes the file; for output that must not be left half done.
     void Discard();
@@ -38,6 +45,8 @@ class OutFile {
 
     int fd_ = -1;
     uint64_t pos_ = 0;
+    uint64_t reserved_ = 0;   // bytes allocated ahead by Reserve (0: none)
+    bool canReserve_ = true;  // false once the file system refused to allocate ahead
     std::string path_;
     std::string error_;
 };

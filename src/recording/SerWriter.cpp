@@ -1,5 +1,10 @@
 #include "recording/SerWriter.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
 #include <cstring>
 #include <utility>
 
@@ -27,6 +32,10 @@ size_t BytesPerSample(int32_t depth) {
     return depth > 8 ? 2 : 1;
 }
 }  // namespace
+
+std::string SerStampsPath(const std::string& serPath) {
+    return serPath + ".stamps";
+}
 
 int64_t ToSerTicks(TDateTime value) {
     return Round(value * static_cast<double>(kTicksPerDay)) + kTicksTo18991230;
@@ -73,10 +82,17 @@ bool SerWriter::open(const std::string& path, int32_t width, int32_t height, int
         file_.Discard();
         return false;
     }
+    if (!stampsFile_.Create(SerStampsPath(path))) {
+        error_ = stampsFile_.Error();
+        file_.Discard();
+        return false;
+    }
+    stampsReserved_ = 0;
+    countUpdatedMs_ = TickMs();
     width_ = width;
     height_ = height;
     depth_ = depth;
-    stamps_.clear();
+    frames_ = 0;
     return true;
 }
 
@@ -104,6 +120,28 @@ bool SerWriter::writeFrame(const Frame& frame) {
         data = rowBuffer_.data();
     }
     const uint64_t goodEnd = file_.Position();
+    const uint64_t stampsEnd = stampsFile_.Position();
+    const int32_t frames = frameCount() + 1;
+    const uint64_t trailerBytes = 8 * static_cast<uint64_t>(frames);
+    // Room for this frame and for the stamps of every frame up to it, in the recording and
+    // in the side file, before anything is written: a full disk refuses the frame whole and
+    // leaves room for the trailer of the frames before it. The side file grows in steps.
+    if (trailerBytes > stampsReserved_) {
+        const uint64_t step = 65536;
+        if (!stampsFile_.Reserve((trailerBytes + step - 1) / step * step)) {
+            error_ = stampsFile_.Error();
+            return false;
+        }
+        stampsReserved_ = (trailerBytes + step - 1) / step * step;
+    }
+    if (!file_.Reserve(goodEnd + frameBytes + trailerBytes)) {
+        error_ = file_.Error();
+        return false;
+    }
+    uint8_t stamp[8];
+    Put64(stamp, ToSerTicks(frame.TimeStamp) - utcShiftTicks_);
+    const uint32_t now = TickMs();
+    const bool countDue = frames == 1 || now - countUpdatedMs_ >= SerCountUpdateMs;
     if (!file_.Write(data, frameBytes)) {
         std::string reason = file_.Error();
         // A partly written frame would shift every later frame: cut it off again.
@@ -111,7 +149,33 @@ bool SerWriter::writeFrame(const Frame& frame) {
         error_ = std::move(reason);
         return false;
     }
-    stamps_.push_back(ToSerTicks(frame.TimeStamp) - utcShiftTicks_);
+    std::string reason;
+    if (!stampsFile_.Write(stamp, sizeof stamp))
+        reason = stampsFile_.Error();
+    else if (countDue)
+        updateHeaderCount(frames, reason);
+    if (!reason.empty()) {
+        error_ = std::move(reason);
+        file_.Truncate(goodEnd);
+        stampsFile_.Truncate(stampsEnd);
+        return false;
+    }
+    if (countDue) countUpdatedMs_ = now;
+    frames_ = frames;
+    return true;
+}
+
+bool SerWriter::updateHeaderCount(int32_t frames, std::string& reason) {
+    uint8_t count[4];
+    Put32(count, frames);
+    if (!stampsFile_.SyncData()) {
+        reason = stampsFile_.Error();
+        return false;
+    }
+    if (!file_.SyncData() || !file_.WriteAt(SerFrameCountOffset, count, sizeof count)) {
+        reason = file_.Error();
+        return false;
+    }
     return true;
 }
 
@@ -120,17 +184,40 @@ bool SerWriter::close() {
     bool ok = true;
     std::string reason;
     const uint64_t dataEnd = file_.Position();
-    std::vector<uint8_t> trailer(stamps_.size() * 8);
-    for (size_t i = 0; i < stamps_.size(); ++i) Put64(trailer.data() + 8 * i, stamps_[i]);
-    if (!file_.Write(trailer.data(), trailer.size())) {
+    // The trailer is the side file, copied in pieces.
+    const std::string stampsPath = stampsFile_.Path();
+    const int in = ::open(stampsPath.c_str(), O_RDONLY | O_CLOEXEC);
+    if (in < 0) {
         ok = false;
-        reason = file_.Error();
-        // Without its full trailer the file is still a valid SER file: drop the partial one.
-        file_.Truncate(dataEnd);
+        reason = "Cannot read file \"" + stampsPath + "\": " + std::strerror(errno);
     }
+    std::vector<uint8_t> piece(65536);
+    for (uint64_t at = 0, left = 8 * static_cast<uint64_t>(frames_); ok && left > 0;) {
+        const size_t want = static_cast<size_t>(std::min<uint64_t>(left, piece.size()));
+        const ssize_t got = ::pread(in, piece.data(), want, static_cast<off_t>(at));
+        if (got < 0 && errno == EINTR) continue;
+        if (got <= 0) {
+            ok = false;
+            reason = "Cannot read file \"" + stampsPath + "\": " +
+                     (got < 0 ? std::strerror(errno) : "it ends early");
+        } else if (!file_.Write(piece.data(), static_cast<size_t>(got))) {
+            ok = false;
+            reason = file_.Error();
+        }
+        at += static_cast<uint64_t>(std::max<ssize_t>(got, 0));
+        left -= static_cast<uint64_t>(std::max<ssize_t>(got, 0));
+    }
+    if (in >= 0) ::close(in);
+    // Without its full trailer the file is still a valid SER file: drop the partial one.
+    if (!ok) file_.Truncate(dataEnd);
     uint8_t count[4];
     Put32(count, frameCount());
     if (!file_.WriteAt(SerFrameCountOffset, count, sizeof count) && ok) {
+        ok = false;
+        reason = file_.Error();
+    }
+    // The side file goes only once the recording is complete on the disk.
+    if (ok && !file_.SyncData()) {
         ok = false;
         reason = file_.Error();
     }
@@ -138,6 +225,10 @@ bool SerWriter::close() {
         ok = false;
         reason = file_.Error();
     }
+    if (ok)
+        stampsFile_.Discard();
+    else
+        stampsFile_.Close();
     if (!ok) error_ = std::move(reason);
     return ok;
 }

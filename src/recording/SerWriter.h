@@ -2,6 +2,14 @@
 // SER writer: one recording as a SER file ("LUCAM-RECORDER" header of 178 bytes, the raw
 // frames one after the other, a trailer of one UTC time stamp per frame). A writer holds
 // at most one file open; the recording controller owns the one the program uses.
+//
+// A recording survives a crash of the program or of the machine: the header's frame count
+// is brought up to date at least once a second (after the frames it counts are on the
+// disk, so it never claims more than the file holds), and each frame's time stamp goes to
+// a side file beside the recording (SerStampsPath) as it comes. close() writes the trailer
+// and removes the side file; a side file left behind marks a recording that was cut short,
+// which FinishInterruptedSerFiles completes. The disk room for the trailer is allocated
+// with each frame, so a recording that fills the disk still ends with all its stamps.
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -12,6 +20,12 @@
 
 constexpr int SerHeaderSize = 178;
 constexpr int SerFrameCountOffset = 38;
+// Longest time the header's frame count lags behind the frames written.
+constexpr uint32_t SerCountUpdateMs = 1000;
+
+// The side file holding the time stamps of the recording `serPath` while it is written:
+// the 8-byte trailer entries, one per frame, in order.
+std::string SerStampsPath(const std::string& serPath);
 
 // Date-time (days since 1899-12-30) to 100-ns ticks since 0001-01-01; the product is
 // rounded to the nearest integer, ties to even.
@@ -35,25 +49,33 @@ class SerWriter {
     // the header or could not be written; such a frame is not counted and leaves no bytes.
     bool writeFrame(const Frame& frame);
 
-    // Appends the trailer, writes the frame count into the header and closes the file.
-    // False, with error() set, when any of that failed; the frames stay in the file.
+    // Appends the trailer, writes the frame count into the header and closes the file;
+    // the side file goes once the file is complete. False, with error() set, when any of
+    // that failed; the frames stay in the file (and the side file, for the next start).
     bool close();
 
     bool isOpen() const { return file_.IsOpen(); }
-    // Frames written to the open file (one time stamp each; the table grows with the
-    // recording, so every frame keeps its stamp).
-    int32_t frameCount() const { return static_cast<int32_t>(stamps_.size()); }
+    // Frames written to the open file, each with its stamp in the side file (which holds
+    // them all, so memory stays flat however long the recording).
+    int32_t frameCount() const { return frames_; }
     // Why the last failed open, write or close failed, naming the file; not cleared by a
     // success.
     const std::string& error() const { return error_; }
 
   private:
+    // Waits until the frames and stamps written are on the disk, then writes their count
+    // into the header; on failure `reason` names the file.
+    bool updateHeaderCount(int32_t frames, std::string& reason);
+
     OutFile file_;
+    OutFile stampsFile_;              // the side file
+    uint64_t stampsReserved_ = 0;     // bytes of the side file allocated ahead
+    uint32_t countUpdatedMs_ = 0;     // TickMs of the last header count update
     int32_t width_ = 0;
     int32_t height_ = 0;
     int32_t depth_ = 8;
     int64_t utcShiftTicks_ = 0;       // local minus UTC, from the offset in force at open
-    std::vector<int64_t> stamps_;     // UTC ticks of the frames written, in order
+    int32_t frames_ = 0;
     std::vector<uint8_t> rowBuffer_;  // frame gathered without row padding
     std::string error_;
 };

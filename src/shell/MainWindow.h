@@ -99,6 +99,9 @@ class MainWindow : public QMainWindow {
     // "Select Camera...": the choice is stored for the next start.
     void selectCamera();
     void applyStoredSettings(const StoredSettings& stored);
+    // Completes SER recordings left unfinished in the capture folder; says so on stderr
+    // and in the status bar.
+    void finishInterruptedRecordings();
     void openCamera();
 
     std::shared_ptr<FramePostTarget> postTarget_;

@@ -3,6 +3,9 @@
 #include <QActionGroup>
 #include <QApplication>
 #include <QEventLoop>
+#include <QFile>
+#include <QFileInfo>
+#include <QStatusBar>
 #include <QTimer>
 #include <algorithm>
 #include <cstdio>
@@ -15,6 +18,7 @@
 #include "platform/Message.h"
 #include "platform/Settings.h"
 #include "recording/RecordingController.h"
+#include "recording/SerRecovery.h"
 #include "shell/AppInfo.h"
 #include "shell/CapturePanel.h"
 #include "shell/ExposurePanel.h"
@@ -52,6 +56,7 @@ void MainWindow::start() {
 
     capturePanel_->setPauseText(QStringLiteral("0"));
     applyStoredSettings(ReadStoredSettings());
+    finishInterruptedRecordings();
 
     SetExitProc([this] { saveAndStop(); });
     exitProcInstalled_ = true;
@@ -76,6 +81,24 @@ void MainWindow::start() {
     if (splash) splash->hide();
     show();
     ProcessPending();
+}
+
+void MainWindow::finishInterruptedRecordings() {
+    // SER recordings cut short by a crash in the capture folder get their count and trailer.
+    const QString path = capturePanel_->capturePath();
+    if (path.isEmpty()) return;
+    const std::string folder = QFile::encodeName(QFileInfo(path).path()).toStdString();
+    QStringList lines;
+    for (const FinishedSerFile& file : FinishInterruptedSerFiles(folder)) {
+        const std::string line =
+            file.error.empty() ? "Finished the interrupted recording " + file.path + " (" +
+                                     std::to_string(file.frames) + " frames)"
+                               : "Cannot finish the interrupted recording " + file.path + ": " +
+                                     file.error;
+        std::fprintf(stderr, "%s: %s\n", AppName, line.c_str());
+        lines << QString::fromLocal8Bit(line.c_str());
+    }
+    if (!lines.isEmpty()) statusBar()->showMessage(lines.join(QStringLiteral("; ")), 30000);
 }
 
 void MainWindow::applyStoredSettings(const StoredSettings& stored) {

@@ -1,0 +1,239 @@
+// Frames in = frames out: the SER playback camera feeds the main window a file of distinct
+// frames, and the SER, AVI (uncompressed) and FIT recordings hold source frames only, in
+// order, none missing, none twice, bit for bit (uncompressed grey AVI included). Also: a SER recording cut
+// short by a kill is completed at the next start, named on the status bar.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <QAction>
+#include <QApplication>
+#include <QComboBox>
+#include <QElapsedTimer>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QStatusBar>
+#include <csignal>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <opencv2/imgproc.hpp>
+#include <opencv2/videoio.hpp>
+#include <string>
+#include <vector>
+
+#include "ShellTestEnv.h"
+#include "acquisition/CameraLib.h"
+#include "acquisition/CaptureThread.h"
+#include "platform/Message.h"
+#include "recording/RecordingController.h"
+#include "recording/SerWriter.h"
+#include "shell/MainWindow.h"
+
+namespace fs = std::filesystem;
+namespace {
+constexpr int kW = 64, kH = 48, kFrames = 120;
+using Pixels = std::vector<uint8_t>;
+
+// Source frame i: a pattern that differs from every other frame's in every sample.
+Pixels SourceFrame(int i) {
+    Pixels p(static_cast<size_t>(kW) * kH);
+    for (int y = 0; y < kH; ++y)
+        for (int x = 0; x < kW; ++x) p[y * kW + x] = static_cast<uint8_t>(x * 3 + y * 5 + i * 11);
+    return p;
+}
+
+// An 8-bit mono SER file of the source frames (header, frames, no trailer).
+bool WriteSource(const std::string& path) {
+    std::vector<uint8_t> header(SerHeaderSize, 0);
+    std::memcpy(header.data(), "LUCAM-RECORDER", 14);
+    const int32_t fields[] = {kW, kH, 8, kFrames};
+    std::memcpy(header.data() + 26, fields, sizeof fields);  // little-endian machine
+    std::ofstream out(path, std::ios::binary);
+    out.write(reinterpret_cast<const char*>(header.data()), header.size());
+    for (int i = 0; i < kFrames; ++i) {
+        const Pixels p = SourceFrame(i);
+        out.write(reinterpret_cast<const char*>(p.data()), p.size());
+    }
+    return static_cast<bool>(out);
+}
+
+// The source frame a recorded frame is, bit for bit (its index), or -1.
+int SourceIndex(const Pixels& frame) {
+    for (int i = 0; i < kFrames; ++i)
+        if (frame == SourceFrame(i)) return i;
+    return -1;
+}
+
+// Every frame is a source frame, and each follows the one before it in the source (which
+// starts again after its last frame).
+void ExpectConsecutive(const std::vector<int>& indices, const char* what) {
+    ASSERT_FALSE(indices.empty()) << what;
+    for (size_t k = 0; k < indices.size(); ++k) {
+        ASSERT_GE(indices[k], 0) << what << ": frame " << k << " is no source frame";
+        if (k > 0) {
+            EXPECT_EQ(indices[k], (indices[k - 1] + 1) % kFrames)
+                << what << ": frame " << k << " does not follow frame " << k - 1;
+        }
+    }
+}
+
+std::vector<uint8_t> ReadAll(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
+}
+
+int32_t Le32(const std::vector<uint8_t>& b, size_t at) {
+    int32_t v;
+    std::memcpy(&v, b.data() + at, 4);
+    return v;
+}
+
+// The samples of an 8-bit FITS image, rows as stored; empty when it is not one.
+Pixels FitsPixels(const std::string& path) {
+    const auto b = ReadAll(path);
+    size_t end = std::string::npos;
+    for (size_t at = 0; at + 80 <= b.size(); at += 80)
+        if (std::string(b.begin() + at, b.begin() + at + 8) == "END     ") {
+            end = at;
+            break;
+        }
+    if (end == std::string::npos) return {};
+    const size_t data = (end / 2880 + 1) * 2880;
+    if (b.size() < data + static_cast<size_t>(kW) * kH) return {};
+    return Pixels(b.begin() + data, b.begin() + data + kW * kH);
+}
+
+class SerPlayback : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        EnsureApp();
+        previous_ = SetMessageHandler([this](const std::string& t) { messages.push_back(t); });
+        out = config.Dir().toStdString() + "/captures";
+        fs::create_directories(out);
+        source = config.Dir().toStdString() + "/source.SER";
+        ASSERT_TRUE(WriteSource(source));
+        ASSERT_TRUE(config.WriteIni(
+            QByteArray("[TarviVideo2R]\nEXPOLENGTH=5\nFILENAME=") + out.c_str() + "/moon\n"));
+    }
+    void Start() {
+        SetCameraApi(TarviApi{});  // the window loads the library and hands it this test's file
+        form = std::make_unique<MainWindow>();
+        form->splashDelayMs = 0;
+        const std::string file = source;
+        form->loadCameraLibrary = [file](std::string* error) {
+            return LoadChosenCamera(TV_BINARY_DIR "/bin/libtarvidll-ser.so", error) &&
+                   ApplyCameraOptions({{"file", file}}, error);
+        };
+        form->start();
+        ASSERT_TRUE(messages.empty()) << messages[0];
+    }
+    void TearDown() override {
+        form.reset();
+        SetMessageHandler(previous_);
+    }
+    bool WaitForEnd(int timeoutMs) {
+        QElapsedTimer t;
+        t.start();
+        while (form->recorder().busy() && t.elapsed() < timeoutMs)
+            QApplication::processEvents(QEventLoop::AllEvents, 20);
+        return !form->recorder().busy();
+    }
+    // Records `count` frames in the format of the menu item `format` with button `button`.
+    void Record(const char* format, const char* button, int count) {
+        Find<QAction>(*form, format)->trigger();
+        Find<QLineEdit>(*form, "expos")->setText(QString::number(count));
+        Find<QPushButton>(*form, button)->click();
+        ASSERT_TRUE(messages.empty()) << messages[0];
+        ASSERT_TRUE(WaitForEnd(30000));
+        ASSERT_EQ(form->recorder().framesWritten(), count);
+    }
+    std::string File(const std::string& name) const { return out + "/" + name; }
+
+    TempConfig config;
+    std::unique_ptr<MainWindow> form;
+    std::vector<std::string> messages;
+    std::string out, source;
+    MessageHandler previous_;
+};
+}  // namespace
+
+TEST_F(SerPlayback, EveryRecordedFrameIsTheNextSourceFrame) {
+    Start();
+    ASSERT_EQ(form->capture().ActiveWidth, kW);
+    Find<QAction>(*form, "Col1")->setChecked(false);  // grey: AVI frames are the samples
+    form->recorder().avi().setCodec(0);
+
+    // SER: more frames than the source holds, so the camera starts the file again.
+    const int serCount = kFrames + 30;
+    Record("SER8bit1", "butCapture", serCount);
+    const auto ser = ReadAll(File("moon_00000.SER"));
+    const size_t fb = static_cast<size_t>(kW) * kH;
+    ASSERT_EQ(ser.size(), SerHeaderSize + serCount * (fb + 8));
+    EXPECT_EQ(Le32(ser, SerFrameCountOffset), serCount);
+    std::vector<int> indices;
+    for (int k = 0; k < serCount; ++k) {
+        const auto at = ser.begin() + SerHeaderSize + k * fb;
+        indices.push_back(SourceIndex(Pixels(at, at + fb)));
+    }
+    ExpectConsecutive(indices, "SER");
+
+    // AVI, uncompressed grey, read by the video library's FFmpeg reader: bit-exact too.
+    const int aviCount = 40;
+    Record("AVI2", "butCapture", aviCount);
+    cv::VideoCapture avi(File("moon_00000-PART1.AVI"), cv::CAP_FFMPEG);
+    ASSERT_TRUE(avi.isOpened());
+    indices.clear();
+    cv::Mat frame, grey;
+    while (avi.read(frame)) {
+        if (frame.channels() == 3)
+            cv::cvtColor(frame, grey, cv::COLOR_BGR2GRAY);
+        else
+            grey = frame;
+        ASSERT_EQ(grey.cols, kW);
+        ASSERT_EQ(grey.rows, kH);
+        indices.push_back(SourceIndex(Pixels(grey.begin<uint8_t>(), grey.end<uint8_t>())));
+    }
+    EXPECT_EQ(static_cast<int>(indices.size()), aviCount);
+    ExpectConsecutive(indices, "AVI");
+
+    // A FIT series, one file a frame.
+    const int fitCount = 12;
+    Record("FIT1", "Button3", fitCount);
+    indices.clear();
+    for (int k = 0; k < fitCount; ++k) {
+        char name[32];
+        std::snprintf(name, sizeof name, "moon_%05d.FIT", k);
+        indices.push_back(SourceIndex(FitsPixels(File(name))));
+    }
+    EXPECT_FALSE(fs::exists(File("moon_00012.FIT")));
+    ExpectConsecutive(indices, "FIT");
+}
+
+TEST_F(SerPlayback, RecordingCutShortIsCompletedAtStartAndNamedOnTheStatusBar) {
+    const std::string path = File("moon_00000.SER");
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        SerWriter ser;
+        FramePtr f = NewFrame(kW, kH, "", false, 8);
+        if (!f || !ser.open(path, kW, kH, 8)) ::_exit(2);
+        for (int i = 0; i < 4; ++i)
+            if (!ser.writeFrame(*f)) ::_exit(3);
+        ::raise(SIGKILL);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFSIGNALED(status));
+    ASSERT_TRUE(fs::exists(SerStampsPath(path)));
+
+    Start();
+    const QString shown = form->statusBar()->currentMessage();
+    EXPECT_TRUE(shown.contains(QString::fromStdString(path))) << shown.toStdString();
+    EXPECT_TRUE(shown.contains(QStringLiteral("4 frames"))) << shown.toStdString();
+    EXPECT_FALSE(fs::exists(SerStampsPath(path)));
+    const auto b = ReadAll(path);
+    EXPECT_EQ(Le32(b, SerFrameCountOffset), 4);
+    EXPECT_EQ(b.size(), SerHeaderSize + 4 * (static_cast<size_t>(kW) * kH + 8));
+}

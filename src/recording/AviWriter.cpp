@@ -137,11 +137,27 @@ std::string Folder(const std::string& path) {
     return slash == 0 ? "/" : path.substr(0, slash);
 }
 
-bool EnoughSpace(const std::string& path, int64_t bytes) {
+// Free bytes for unprivileged writers in the folder of `path`; -1 when it cannot be told.
+int64_t FreeBytes(const std::string& path) {
     struct statvfs vfs {};
-    if (::statvfs(Folder(path).c_str(), &vfs) != 0) return true;  // cannot tell: try the write
-    const uint64_t avail = static_cast<uint64_t>(vfs.f_bavail) * vfs.f_frsize;
-    return avail >= static_cast<uint64_t>(bytes) + (1u << 20);  // room for the index too
+    if (::statvfs(Folder(path).c_str(), &vfs) != 0) return -1;
+    return static_cast<int64_t>(vfs.f_bavail) * static_cast<int64_t>(vfs.f_frsize);
+}
+
+// Size of the file on disk; 0 when it cannot be told.
+int64_t FileBytes(const std::string& path) {
+    struct stat st {};
+    return ::stat(path.c_str(), &st) == 0 ? static_cast<int64_t>(st.st_size) : 0;
+}
+
+// The library holds the latest frames in its output buffers for a while: the file on disk
+// lags behind what was handed over by up to about this much.
+constexpr int64_t kBufferedBytes = 256 << 10;
+
+// Room a part needs beyond its size on disk before it can be finished: what the library
+// still buffers and the index written at the end (a few bytes a frame).
+int64_t FinishingRoom(int64_t frames) {
+    return kBufferedBytes + 32 * frames;
 }
 }  // namespace
 
@@ -303,7 +319,13 @@ bool AviWriter::writeFrame(const cv::Mat& image) {
                  " x " + std::to_string(height_) + ", 8 bits)";
         return false;
     }
-    if (!writer_ || partBytes_ > partLimitBytes_) {
+    // What the next frame will take in the file: the average of the frames of this part so
+    // far as the file shows them, or before the first one the bytes handed over.
+    const int64_t inputBytes = int64_t{frameBytes_} * (writerColour_ && !color_ ? 3 : 1);
+    const int64_t perFrame =
+        partFrames_ > 0 && partBytes_ > 0 ? (partBytes_ + partFrames_ - 1) / partFrames_ : inputBytes;
+    if (!writer_ ||
+        (partFrames_ > 0 && partBytes_ + kBufferedBytes + perFrame > partLimitBytes_)) {
         if (!choiceRefused_.empty()) {
             error_ = choiceRefused_;
             return false;
@@ -311,8 +333,13 @@ bool AviWriter::writeFrame(const cv::Mat& image) {
         finishPart();
         if (!createPart()) return false;
     }
-    if (!EnoughSpace(partPath_, frameBytes_)) {
-        error_ = "Cannot write to AVI file \"" + partPath_ + "\": " + std::strerror(ENOSPC);
+    // The video library does not report a full disk (it finds out only when the part is
+    // finished, too late for the frames before): a frame is written only when it and the
+    // part's finishing fit into the free space.
+    const int64_t free = FreeBytes(partPath_);
+    const int64_t estimate = partFrames_ > 0 && partBytes_ > 0 ? perFrame : inputBytes;
+    if (free >= 0 && free < estimate + FinishingRoom(partFrames_ + 1)) {
+        error_ = "Cannot write to AVI file \"" + partPath_ + "\": not enough free space";
         return false;
     }
     const cv::Mat* frame = &image;
@@ -329,8 +356,9 @@ bool AviWriter::writeFrame(const cv::Mat& image) {
         error_ = "Cannot write to AVI file \"" + partPath_ + "\": " + e.what();
         return false;
     }
-    partBytes_ += frameBytes_;
     ++partFrames_;
+    // What the part holds on disk so far (the library's output buffer lags a little).
+    partBytes_ = FileBytes(partPath_);
     return true;
 }
 

@@ -78,6 +78,9 @@ constexpr FormatItem kFormatItems[] = {{CaptureFormat::Ser, "SER8bit1", "    SER
                                        {CaptureFormat::Fit, "FIT1", "    FIT", "FIT"},
                                        {CaptureFormat::Bmp, "BMP1", "    BMP", "BMP"}};
 
+// How often a running recording is checked for being over without a frame.
+constexpr int kOverCheckMs = 200;
+
 bool IsSequence(CaptureFormat format) {
     return format == CaptureFormat::Ser || format == CaptureFormat::Avi;
 }
@@ -96,6 +99,9 @@ CapturePanel::CapturePanel(CaptureThread& capture, RecordingController& recorder
     setFrameShadow(QFrame::Raised);
     buildControls();
     recorder_.setView(this);
+    overTimer_ = new QTimer(this);
+    overTimer_->setInterval(kOverCheckMs);
+    connect(overTimer_, &QTimer::timeout, this, &CapturePanel::finishIfOver);
     chooseFolder = [](QWidget* owner) {
         return QFileDialog::getExistingDirectory(owner, QStringLiteral("Select save directory"),
                                                  QString(), QFileDialog::ShowDirsOnly);
@@ -296,11 +302,17 @@ bool CapturePanel::readCount(bool absolute, int32_t& count) {
 }
 
 void CapturePanel::cutExposure() {
-    if (Camera().CancelExposure) Camera().CancelExposure();
+    firstExposure_ = capture_.CutExposure() + 1;
+}
+
+void CapturePanel::finishIfOver() {
+    recorder_.finishIfOver();
 }
 
 void CapturePanel::showRecordingStarted() {
-    handoff_.startRecording(PauseMs(pause_->text().toStdString(), pauseUnit_->currentIndex() == 1));
+    handoff_.startRecording(PauseMs(pause_->text().toStdString(), pauseUnit_->currentIndex() == 1),
+                            firstExposure_);
+    overTimer_->start();
     setLocked(true);
     cancelButton_->show();
     cancelButton_->raise();
@@ -343,7 +355,7 @@ void CapturePanel::startStillSeries() {
     // The count is read before the series is set up, so a field that cannot be converted
     // leaves nothing half prepared.
     int32_t count = 0;
-    if (!readCount(false, count)) return;
+    if (!readCount(true, count)) return;
     const std::string stillPath =
         FileSystemName(capturePath_) + (format_ == CaptureFormat::Fit ? ".FIT" : ".BMP");
     if (exposureMs_) capture_.ExposureMs = exposureMs_();
@@ -355,10 +367,11 @@ void CapturePanel::startStillSeries() {
 }
 
 void CapturePanel::cancelRecording() {
-    // The recording ends with the next frame, not after the pause.
+    // The recording ends now, whether or not the camera sends another frame.
     handoff_.recordNextFrame();
     cutExposure();
     recorder_.cancel();
+    recorder_.finishIfOver();
 }
 
 bool CapturePanel::closeForExit() {
@@ -379,13 +392,15 @@ void CapturePanel::setMemoryText(const std::string& text) {
 }
 
 void CapturePanel::recordingClosed() {
+    overTimer_->stop();
     cancelButton_->hide();
     setLocked(false);
 }
 
 void CapturePanel::showSummary(double durationSeconds, double framesPerSecond) {
     summaryText_->clear();
-    summaryText_->setText(LastCaptureText(durationSeconds, framesPerSecond));
+    summaryText_->setText(
+        LastCaptureText(durationSeconds, framesPerSecond, GapText(recorder_.lastGaps())));
     summary_->show();
     summaryText_->show();
 }

@@ -356,10 +356,10 @@ bool AviWriter::writeFrame(const cv::Mat& image) {
     // What the next frame will take in the file: the average of the frames of this part so
     // far as the file shows them, or before the first one the bytes handed over.
     const int64_t inputBytes = int64_t{frameBytes_} * (writerColour_ && !color_ ? 3 : 1);
-    const int64_t perFrame =
-        partFrames_ > 0 && partBytes_ > 0 ? (partBytes_ + partFrames_ - 1) / partFrames_ : inputBytes;
-    if (!writer_ ||
-        (partFrames_ > 0 && partBytes_ + kBufferedBytes + perFrame > partLimitBytes_)) {
+    const int64_t perFrame = partFrames_ > 0 && partBytes_ > 0
+                                 ? (partBytes_ + partFrames_ - 1) / partFrames_
+                                 : inputBytes;
+    if (!writer_ || (partFrames_ > 0 && partBytes_ + kBufferedBytes + perFrame > partLimitBytes_)) {
         if (!choiceRefused_.empty()) {
             error_ = choiceRefused_;
             return false;

@@ -1,8 +1,8 @@
 #pragma once
 // AVI writer: a recording as AVI video through the video library, 10.0 frames per second,
 // split into part files "<path less .AVI>-PART1.AVI", "-PART2.AVI", ... so that no part
-// grows past 4000 MiB of frame data as stored in the file. A writer holds at most one recording open;
-// the recording controller owns the one the program uses, with its codec setting.
+// grows past 4000 MiB of frame data as stored in the file. A writer holds at most one recording
+// open; the recording controller owns the one the program uses, with its codec setting.
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -103,10 +103,10 @@ class AviWriter {
     std::string path_;  // the recording path given to open(), ending in ".AVI"
     int32_t width_ = 0;
     int32_t height_ = 0;
-    bool color_ = false;                       // colour (3 channels) or grey (1 channel)
-    int32_t frameBytes_ = 0;                   // width x height, times 3 for colour
-    int32_t partNumber_ = 1;                   // number of the next part to create
-    int64_t partBytes_ = 0;                    // size of the current part's file after its last frame
+    bool color_ = false;      // colour (3 channels) or grey (1 channel)
+    int32_t frameBytes_ = 0;  // width x height, times 3 for colour
+    int32_t partNumber_ = 1;  // number of the next part to create
+    int64_t partBytes_ = 0;   // size of the current part's file after its last frame
     std::unique_ptr<cv::VideoWriter> writer_;  // writer of the current part, null between parts
     bool writerColour_ = false;                // the writer takes 3-channel frames
     std::string partPath_;

@@ -34,7 +34,8 @@ QString LastCaptureText(double durationSeconds, double framesPerSecond, const st
     // snprintf follows LC_NUMERIC, which the application takes from the user's locale.
     QString text =
         QString::fromStdString(FormatText(kLastCaptureTemplate, durationSeconds, framesPerSecond));
-    if (!gaps.empty()) text.insert(text.lastIndexOf(QStringLiteral("</P>")),
-                                   QStringLiteral("<br>") + QString::fromStdString(gaps).toHtmlEscaped());
+    if (!gaps.empty())
+        text.insert(text.lastIndexOf(QStringLiteral("</P>")),
+                    QStringLiteral("<br>") + QString::fromStdString(gaps).toHtmlEscaped());
     return text;
 }

@@ -70,7 +70,8 @@ int RunOnSmallFs(const std::string& dir, size_t bytes,
     const pid_t pid = ::fork();
     if (pid == 0) {
         const std::string why = MountSmallFs(dir, bytes);
-        if (!why.empty()) std::printf("disk full simulated without a small file system: %s\n", why.c_str());
+        if (!why.empty())
+            std::printf("disk full simulated without a small file system: %s\n", why.c_str());
         body(why.empty());
         std::fflush(nullptr);
         ::_exit(::testing::Test::HasFailure() ? 1 : 0);
@@ -120,7 +121,8 @@ TEST(DiskFull, StillSeriesStopsWithTheReasonAndLeavesOnlyWholeFiles) {
             // Only whole stills: as many files as frames written, all of one size.
             EXPECT_EQ(Count(dir), static_cast<size_t>(rec.framesWritten()));
             for (const auto& e : fs::directory_iterator(dir))
-                EXPECT_EQ(fs::file_size(e.path()), fs::file_size(fs::directory_iterator(dir)->path()));
+                EXPECT_EQ(fs::file_size(e.path()),
+                          fs::file_size(fs::directory_iterator(dir)->path()));
 
             // Room again: the next series writes.
             Clear(dir);

@@ -77,6 +77,13 @@ void CaptureThread::RequestWhiteBalance(int32_t blue, int32_t green, int32_t red
     WbPending.store(true, std::memory_order_release);
 }
 
+uint64_t CaptureThread::CutExposure() {
+    std::lock_guard<std::mutex> lock(exposureStartMutex_);
+    const TarviApi& api = Camera();
+    if (api.CancelExposure) api.CancelExposure();
+    return exposuresStarted_.load();
+}
+
 void CaptureThread::SendExposureLength(int32_t ms) {
     if (ms == lastExposureSent_) return;
     Camera().SetExposureLength(ms);
@@ -244,8 +251,13 @@ void CaptureThread::Execute() {
             // camera has written it.
             while (sem_trywait(&DoneSemaphore) == 0) {
             }
-            api.ThreadedExposure(FrameData(captureFrame_.get()), 0, 1 - recording);
-            exposing = true;
+            {
+                std::lock_guard<std::mutex> lock(exposureStartMutex_);
+                captureFrame_->ExposureNumber = exposuresStarted_.load() + 1;
+                exposuresStarted_.store(captureFrame_->ExposureNumber);
+                api.ThreadedExposure(FrameData(captureFrame_.get()), 0, 1 - recording);
+                exposing = true;
+            }
             nextCaptureFrame_ = NewCaptureFrame();
             FrameCount.fetch_add(1, std::memory_order_relaxed);
 

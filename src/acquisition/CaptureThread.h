@@ -76,6 +76,14 @@ class CaptureThread {
     bool OpenCamera();
     void RequestWhiteBalance(int32_t blue, int32_t green, int32_t red);
 
+    // Cuts the running exposure short (CancelExposure, when the library has it) and returns
+    // the number of the last exposure started before the cut: every frame with a higher
+    // ExposureNumber was exposed entirely after this call. No exposure starts while the
+    // cut is being made, so the number is exact.
+    uint64_t CutExposure();
+    // Exposures started so far; the number of the latest.
+    uint64_t ExposuresStarted() const { return exposuresStarted_.load(); }
+
     // Starts the thread (once). Execute runs on it.
     void Start();
     bool Started() const { return started_; }
@@ -128,6 +136,9 @@ class CaptureThread {
     std::atomic<bool> suspended_{false};
     std::atomic<CameraState> state_{CameraState::Idle};
     std::mutex suspendMutex_;
+    // Held while an exposure is numbered and started, and while CutExposure cuts one.
+    std::mutex exposureStartMutex_;
+    std::atomic<uint64_t> exposuresStarted_{0};
     std::condition_variable suspendCv_;
     std::shared_ptr<FrameBudget> budget_ = std::make_shared<FrameBudget>();
     // Acquisition thread only: the length last sent to the camera, the buffer being

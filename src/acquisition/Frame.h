@@ -37,6 +37,10 @@ struct Frame {
     cv::Mat ColorImage;  // 8-bit BGR demosaic; empty until EnsureColorImage
     std::string StampText;
     bool Flipped = false;
+    // Number of the exposure that filled the frame, counted by the capture thread from 1
+    // as it starts each exposure; 0 for a frame no capture thread exposed. Tells a frame
+    // exposed before a command from one exposed after it.
+    uint64_t ExposureNumber = 0;
 
     // Marks the frame as handed over: it counts in `budget` until it is destroyed.
     void holdBudget(std::shared_ptr<FrameBudget> budget);

@@ -1,5 +1,6 @@
 #include "recording/AviWriter.h"
 
+#include <dlfcn.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <unistd.h>
@@ -50,6 +51,37 @@ class ProbeDir {
     std::string path_;
 };
 
+// Quiets the video library's decoder log while a probe clip is read back: a codec that
+// cannot hold grey frames fails the round trip, which is the answer the probe wants, but
+// the decoder also reports it on standard error, where it reads like a fault. The log
+// level lives in the decoder library the video library loads; it is reached by name, so
+// the program does not link that library itself, and left alone when it is not found.
+class QuietDecoderLog {
+  public:
+    QuietDecoderLog() {
+        get_ = reinterpret_cast<int (*)()>(dlsym(RTLD_DEFAULT, "av_log_get_level"));
+        set_ = reinterpret_cast<void (*)(int)>(dlsym(RTLD_DEFAULT, "av_log_set_level"));
+        if (!get_ || !set_) return;
+        saved_ = get_();
+        apply();
+    }
+    // Again after opening a file: the video library sets its own level at every open.
+    void apply() {
+        if (set_) set_(kQuiet);
+    }
+    ~QuietDecoderLog() {
+        if (get_ && set_) set_(saved_);
+    }
+    QuietDecoderLog(const QuietDecoderLog&) = delete;
+    QuietDecoderLog& operator=(const QuietDecoderLog&) = delete;
+
+  private:
+    static constexpr int kQuiet = -8;  // the decoder library's "print nothing" level
+    int (*get_)() = nullptr;
+    void (*set_)(int) = nullptr;
+    int saved_ = 0;
+};
+
 // A 64 x 48 clip of three frames: top half dark (blue in colour), bottom half bright (red).
 bool ProbeRoundTrip(const std::string& dir, int32_t fourcc, bool colourInput, bool colourContent) {
     const std::string path = dir + "/probe.avi";
@@ -71,7 +103,9 @@ bool ProbeRoundTrip(const std::string& dir, int32_t fourcc, bool colourInput, bo
         for (int i = 0; i < 3; ++i) writer.write(frame);
         writer.release();
 
+        QuietDecoderLog quiet;
         cv::VideoCapture reader(path, cv::CAP_FFMPEG);
+        quiet.apply();
         cv::Mat got, last;
         int count = 0;
         while (reader.isOpened() && reader.read(got)) {
@@ -137,11 +171,27 @@ std::string Folder(const std::string& path) {
     return slash == 0 ? "/" : path.substr(0, slash);
 }
 
-bool EnoughSpace(const std::string& path, int64_t bytes) {
+// Free bytes for unprivileged writers in the folder of `path`; -1 when it cannot be told.
+int64_t FreeBytes(const std::string& path) {
     struct statvfs vfs {};
-    if (::statvfs(Folder(path).c_str(), &vfs) != 0) return true;  // cannot tell: try the write
-    const uint64_t avail = static_cast<uint64_t>(vfs.f_bavail) * vfs.f_frsize;
-    return avail >= static_cast<uint64_t>(bytes) + (1u << 20);  // room for the index too
+    if (::statvfs(Folder(path).c_str(), &vfs) != 0) return -1;
+    return static_cast<int64_t>(vfs.f_bavail) * static_cast<int64_t>(vfs.f_frsize);
+}
+
+// Size of the file on disk; 0 when it cannot be told.
+int64_t FileBytes(const std::string& path) {
+    struct stat st {};
+    return ::stat(path.c_str(), &st) == 0 ? static_cast<int64_t>(st.st_size) : 0;
+}
+
+// The library holds the latest frames in its output buffers for a while: the file on disk
+// lags behind what was handed over by up to about this much.
+constexpr int64_t kBufferedBytes = 256 << 10;
+
+// Room a part needs beyond its size on disk before it can be finished: what the library
+// still buffers and the index written at the end (a few bytes a frame).
+int64_t FinishingRoom(int64_t frames) {
+    return kBufferedBytes + 32 * frames;
 }
 }  // namespace
 
@@ -303,7 +353,13 @@ bool AviWriter::writeFrame(const cv::Mat& image) {
                  " x " + std::to_string(height_) + ", 8 bits)";
         return false;
     }
-    if (!writer_ || partBytes_ > partLimitBytes_) {
+    // What the next frame will take in the file: the average of the frames of this part so
+    // far as the file shows them, or before the first one the bytes handed over.
+    const int64_t inputBytes = int64_t{frameBytes_} * (writerColour_ && !color_ ? 3 : 1);
+    const int64_t perFrame = partFrames_ > 0 && partBytes_ > 0
+                                 ? (partBytes_ + partFrames_ - 1) / partFrames_
+                                 : inputBytes;
+    if (!writer_ || (partFrames_ > 0 && partBytes_ + kBufferedBytes + perFrame > partLimitBytes_)) {
         if (!choiceRefused_.empty()) {
             error_ = choiceRefused_;
             return false;
@@ -311,8 +367,13 @@ bool AviWriter::writeFrame(const cv::Mat& image) {
         finishPart();
         if (!createPart()) return false;
     }
-    if (!EnoughSpace(partPath_, frameBytes_)) {
-        error_ = "Cannot write to AVI file \"" + partPath_ + "\": " + std::strerror(ENOSPC);
+    // The video library does not report a full disk (it finds out only when the part is
+    // finished, too late for the frames before): a frame is written only when it and the
+    // part's finishing fit into the free space.
+    const int64_t free = FreeBytes(partPath_);
+    const int64_t estimate = partFrames_ > 0 && partBytes_ > 0 ? perFrame : inputBytes;
+    if (free >= 0 && free < estimate + FinishingRoom(partFrames_ + 1)) {
+        error_ = "Cannot write to AVI file \"" + partPath_ + "\": not enough free space";
         return false;
     }
     const cv::Mat* frame = &image;
@@ -329,8 +390,9 @@ bool AviWriter::writeFrame(const cv::Mat& image) {
         error_ = "Cannot write to AVI file \"" + partPath_ + "\": " + e.what();
         return false;
     }
-    partBytes_ += frameBytes_;
     ++partFrames_;
+    // What the part holds on disk so far (the library's output buffer lags a little).
+    partBytes_ = FileBytes(partPath_);
     return true;
 }
 

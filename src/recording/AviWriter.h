@@ -1,8 +1,8 @@
 #pragma once
 // AVI writer: a recording as AVI video through the video library, 10.0 frames per second,
 // split into part files "<path less .AVI>-PART1.AVI", "-PART2.AVI", ... so that no part
-// holds more than 4000 MiB of raw frame data. A writer holds at most one recording open;
-// the recording controller owns the one the program uses, with its codec setting.
+// grows past 4000 MiB of frame data as stored in the file. A writer holds at most one recording
+// open; the recording controller owns the one the program uses, with its codec setting.
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -63,8 +63,9 @@ class AviWriter {
     void setCodec(int32_t fourcc) { codec_ = fourcc; }
     int32_t codec() const { return codec_; }
     void setCodecChooser(AviCodecChooser chooser) { chooser_ = std::move(chooser); }
-    // A part takes frames while it holds no more than this many raw bytes (4000 MiB); a
-    // test may lower it.
+    // A part takes a frame while its file, with that frame added (the average of its
+    // frames so far) and what the library may still buffer, stays within this many bytes
+    // (4000 MiB); a part takes at least one frame. A test may lower it.
     void setPartLimitBytes(int64_t bytes) { partLimitBytes_ = bytes; }
 
     // Starts a recording and creates its first part file. False, with error() set, when
@@ -73,8 +74,8 @@ class AviWriter {
 
     // Writes one 8-bit image of the recording's size (grey or BGR), starting the next part
     // first when the current one is full. False, with error() set, when the frame was not
-    // written (wrong size, no part could be created, too little disk space); it is then
-    // not counted.
+    // written (wrong size, no part could be created, a forecast of too little disk space
+    // for it and the part's finishing); it is then not counted.
     bool writeFrame(const cv::Mat& image);
 
     // Finishes the current part and resets the part state. False, with error() set, when
@@ -83,7 +84,7 @@ class AviWriter {
 
     bool isOpen() const { return open_; }
     int32_t partNumber() const { return partNumber_; }  // number of the next part to create
-    int64_t partBytes() const { return partBytes_; }    // raw bytes counted into this part
+    int64_t partBytes() const { return partBytes_; }    // bytes of this part on disk
     // Why the last failed open, write or close failed, naming the file; not cleared by a
     // success.
     const std::string& error() const { return error_; }
@@ -102,10 +103,10 @@ class AviWriter {
     std::string path_;  // the recording path given to open(), ending in ".AVI"
     int32_t width_ = 0;
     int32_t height_ = 0;
-    bool color_ = false;                       // colour (3 channels) or grey (1 channel)
-    int32_t frameBytes_ = 0;                   // width x height, times 3 for colour
-    int32_t partNumber_ = 1;                   // number of the next part to create
-    int64_t partBytes_ = 0;                    // raw frame bytes counted into the current part
+    bool color_ = false;      // colour (3 channels) or grey (1 channel)
+    int32_t frameBytes_ = 0;  // width x height, times 3 for colour
+    int32_t partNumber_ = 1;  // number of the next part to create
+    int64_t partBytes_ = 0;   // size of the current part's file after its last frame
     std::unique_ptr<cv::VideoWriter> writer_;  // writer of the current part, null between parts
     bool writerColour_ = false;                // the writer takes 3-channel frames
     std::string partPath_;

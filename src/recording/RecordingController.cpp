@@ -75,6 +75,7 @@ void RecordingController::beginCounting(RecordingLength length, bool colorFrames
     framesDone_ = 0;
     framesWritten_ = 0;
     bytesWritten_ = 0;
+    stampsSeconds_.clear();
     startTime_ = TickMs();
     if (capture_) capture_->Recording = 1;
 }
@@ -162,6 +163,7 @@ RecordingController::WriteResult RecordingController::writeFrame(Frame& frame) {
         bytesWritten_ += state_ == WriterState::Ser
                              ? frame.RawImage.total() * frame.RawImage.elemSize()
                              : grey.total() * (colorFrames_ ? 3 : 1);
+        stampsSeconds_.push_back(frame.TimeStamp * 86400.0);
     } else
         lastError_ = *error;
     updateMemoryPanel();
@@ -193,9 +195,18 @@ void RecordingController::finish(const std::string& failure) {
     // The added millisecond keeps the duration above zero.
     const double duration = static_cast<double>(TickMs() - startTime_ + 1u) / 1000.0;
     const double rate = framesWritten_ / duration;
+    lastGaps_ = FindGaps(stampsSeconds_);
     if (view_) view_->showSummary(duration, rate);
     framesToGo_ = 0;
     if (!message.empty() && view_) view_->reportFailure(message);
+}
+
+bool RecordingController::finishIfOver() {
+    // Not from inside recordFrame (a writer's dialog runs a nested event loop).
+    if (inRecordFrame_ || state_ == WriterState::None || isActive()) return false;
+    finish(std::string());
+    updateMemoryPanel();
+    return true;
 }
 
 void RecordingController::recordFrame(Frame& frame) {

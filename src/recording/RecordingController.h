@@ -7,10 +7,12 @@
 // only through RecordingView.
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "acquisition/Frame.h"
 #include "recording/AviWriter.h"
 #include "recording/CaptureFormat.h"
+#include "recording/RecordingGaps.h"
 #include "recording/SerWriter.h"
 #include "recording/StillSeriesWriter.h"
 
@@ -77,8 +79,14 @@ class RecordingController {
     // owns the frame; the controller does not keep, free or release it.
     void recordFrame(Frame& frame);
 
-    // The cancel command: the recording ends at the next due frame.
+    // The cancel command: the recording is over; finishIfOver() (or the next due frame)
+    // ends it.
     void cancel() { framesToGo_ = 0; }
+    // Ends a recording that is over (cancelled, its count done, its time passed) without
+    // waiting for another frame, as the next due frame would: output closed, summary shown.
+    // A camera that stops sending frames must not keep a recording open. True when it ended
+    // one.
+    bool finishIfOver();
     // Closes what is open and leaves the recording state, without the summary. False when
     // the output could not be finished (lastError() says why).
     bool close();
@@ -97,6 +105,8 @@ class RecordingController {
     // Image bytes written by the recording so far (the data rate of the disk panel).
     uint64_t bytesWritten() const { return bytesWritten_; }
     uint32_t startTime() const { return startTime_; }  // TickMs at the start
+    // The gaps of the last finished recording, from its written frames' time stamps.
+    const GapReport& lastGaps() const { return lastGaps_; }
     // The reason of the last failed start, write or close, naming the file.
     const std::string& lastError() const { return lastError_; }
 
@@ -130,6 +140,8 @@ class RecordingController {
     uint64_t bytesWritten_ = 0;
     uint32_t startTime_ = 0;
     std::string lastError_;
+    std::vector<double> stampsSeconds_;  // time stamps of the frames written, in seconds
+    GapReport lastGaps_;
     // Set while recordFrame runs. A writer may ask the user something (the codec of a new
     // AVI part) through a modal dialog, whose exec() runs a nested event loop; frames handed
     // off meanwhile come back into recordFrame and must not reach a writer that is half way

@@ -78,6 +78,9 @@ constexpr FormatItem kFormatItems[] = {{CaptureFormat::Ser, "SER8bit1", "    SER
                                        {CaptureFormat::Fit, "FIT1", "    FIT", "FIT"},
                                        {CaptureFormat::Bmp, "BMP1", "    BMP", "BMP"}};
 
+// How often a running recording is checked for being over without a frame.
+constexpr int kOverCheckMs = 200;
+
 bool IsSequence(CaptureFormat format) {
     return format == CaptureFormat::Ser || format == CaptureFormat::Avi;
 }
@@ -96,6 +99,9 @@ CapturePanel::CapturePanel(CaptureThread& capture, RecordingController& recorder
     setFrameShadow(QFrame::Raised);
     buildControls();
     recorder_.setView(this);
+    overTimer_ = new QTimer(this);
+    overTimer_->setInterval(kOverCheckMs);
+    connect(overTimer_, &QTimer::timeout, this, &CapturePanel::finishIfOver);
     chooseFolder = [](QWidget* owner) {
         return QFileDialog::getExistingDirectory(owner, QStringLiteral("Select save directory"),
                                                  QString(), QFileDialog::ShowDirsOnly);
@@ -307,11 +313,16 @@ void CapturePanel::applyPause() {
 }
 
 void CapturePanel::cutExposure() {
-    if (Camera().CancelExposure) Camera().CancelExposure();
+    firstExposure_ = capture_.CutExposure() + 1;
+}
+
+void CapturePanel::finishIfOver() {
+    recorder_.finishIfOver();
 }
 
 void CapturePanel::showRecordingStarted() {
-    handoff_.startRecording(pauseMs());
+    handoff_.startRecording(pauseMs(), firstExposure_);
+    overTimer_->start();
     setLocked(true);
     cancelButton_->show();
     cancelButton_->raise();
@@ -354,7 +365,7 @@ void CapturePanel::startStillSeries() {
     // The count is read before the series is set up, so a field that cannot be converted
     // leaves nothing half prepared.
     int32_t count = 0;
-    if (!readCount(false, count)) return;
+    if (!readCount(true, count)) return;
     const std::string stillPath =
         FileSystemName(capturePath_) + (format_ == CaptureFormat::Fit ? ".FIT" : ".BMP");
     if (exposureMs_) capture_.ExposureMs = exposureMs_();
@@ -366,16 +377,11 @@ void CapturePanel::startStillSeries() {
 }
 
 void CapturePanel::cancelRecording() {
-    // The recording ends with the next frame, not after the pause.
+    // The recording ends now, whether or not the camera sends another frame.
     handoff_.recordNextFrame();
     cutExposure();
     recorder_.cancel();
-    // A camera that stopped answering (a lost server or device) sends no next frame: the
-    // recording ends now, its file closed complete with the frames written so far.
-    const CameraState state = capture_.State();
-    if (state == CameraState::Stalled || state == CameraState::Stopped) {
-        if (!recorder_.close()) reportFailure(recorder_.lastError());
-    }
+    recorder_.finishIfOver();
 }
 
 bool CapturePanel::closeForExit() {
@@ -396,13 +402,15 @@ void CapturePanel::setMemoryText(const std::string& text) {
 }
 
 void CapturePanel::recordingClosed() {
+    overTimer_->stop();
     cancelButton_->hide();
     setLocked(false);
 }
 
 void CapturePanel::showSummary(double durationSeconds, double framesPerSecond) {
     summaryText_->clear();
-    summaryText_->setText(LastCaptureText(durationSeconds, framesPerSecond));
+    summaryText_->setText(
+        LastCaptureText(durationSeconds, framesPerSecond, GapText(recorder_.lastGaps())));
     summary_->show();
     summaryText_->show();
 }

@@ -20,6 +20,7 @@ class QLabel;
 class QLineEdit;
 class QMenu;
 class QPushButton;
+class QTimer;
 class StatusPanels;
 
 class CapturePanel : public QFrame, private RecordingView {
@@ -86,6 +87,7 @@ class CapturePanel : public QFrame, private RecordingView {
     void cutExposure();
     int32_t pauseMs() const;
     void applyPause();
+    void finishIfOver();
     void storePath(const QString& path);
 
     CaptureThread& capture_;
@@ -97,6 +99,12 @@ class CapturePanel : public QFrame, private RecordingView {
     bool colorCamera_ = true;
     CaptureFormat format_ = CaptureFormat::Fit;
     bool locked_ = false;
+    // The first exposure a recording may take: the one after the exposure the capture
+    // command cut short.
+    uint64_t firstExposure_ = 0;
+    // While a recording runs: ends it when it is over although no frame arrives (a camera
+    // that stopped answering, a cancel, a timed end).
+    QTimer* overTimer_ = nullptr;
     QString capturePath_;
     QString captureDirectory_;
     QString baseName_;

@@ -30,8 +30,12 @@ QString FolderOf(const QString& chosen) {
     return chosen.size() > 1 && chosen.endsWith(u'/') ? chosen.left(chosen.size() - 1) : chosen;
 }
 
-QString LastCaptureText(double durationSeconds, double framesPerSecond) {
+QString LastCaptureText(double durationSeconds, double framesPerSecond, const std::string& gaps) {
     // snprintf follows LC_NUMERIC, which the application takes from the user's locale.
-    return QString::fromStdString(
-        FormatText(kLastCaptureTemplate, durationSeconds, framesPerSecond));
+    QString text =
+        QString::fromStdString(FormatText(kLastCaptureTemplate, durationSeconds, framesPerSecond));
+    if (!gaps.empty())
+        text.insert(text.lastIndexOf(QStringLiteral("</P>")),
+                    QStringLiteral("<br>") + QString::fromStdString(gaps).toHtmlEscaped());
+    return text;
 }

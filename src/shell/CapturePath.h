@@ -2,6 +2,7 @@
 // The capture path (folder + "/" + base name, without extension) taken apart and put
 // together again, and the "Last Capture" summary text. No window needed.
 #include <QString>
+#include <string>
 
 // The "Last Capture" summary template; formatted with the duration in seconds and the
 // frame rate.
@@ -23,5 +24,7 @@ QString JoinPath(const QString& directory, const QString& baseName);
 QString FolderOf(const QString& chosen);
 
 // The summary template formatted with the duration in seconds and the frame rate, with the
-// locale's decimal separator.
-QString LastCaptureText(double durationSeconds, double framesPerSecond);
+// locale's decimal separator; a non-empty `gaps` text (how many gaps the time stamps show)
+// follows on a line of its own.
+QString LastCaptureText(double durationSeconds, double framesPerSecond,
+                        const std::string& gaps = std::string());

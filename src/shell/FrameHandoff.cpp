@@ -16,8 +16,9 @@ bool RecordDue(uint32_t tick, uint32_t nextRecordTick) {
     return static_cast<int32_t>(tick - nextRecordTick) >= 0;
 }
 
-void FrameHandoff::startRecording(int32_t pauseMs) {
+void FrameHandoff::startRecording(int32_t pauseMs, uint64_t firstExposure) {
     framePause_ = pauseMs;
+    firstExposure_ = firstExposure;
     nextRecordTick_ = 0;
 }
 
@@ -46,7 +47,9 @@ HandoffReport FrameHandoff::handle(FramePtr frame, const FrameFlags& flags,
         if (actions.histogram) actions.histogram(frame->Image8);
     }
 
-    if (flags.recording && RecordDue(TickMs(), nextRecordTick_)) {
+    const bool exposedAfterStart =
+        frame->ExposureNumber == 0 || frame->ExposureNumber >= firstExposure_;
+    if (flags.recording && exposedAfterStart && RecordDue(TickMs(), nextRecordTick_)) {
         nextRecordTick_ = TickMs() + static_cast<uint32_t>(framePause_);
         report.recorded = true;
         if (actions.record) actions.record(*frame);

@@ -56,8 +56,11 @@ class FrameHandoff {
     // back, anything else counts as passed.
     bool previewDue(bool recording, bool previewDuringCapture, uint32_t now) const;
 
-    // The pause between recorded frames in ms; a new recording starts with the next frame.
-    void startRecording(int32_t pauseMs);
+    // The pause between recorded frames in ms; a new recording starts with the first frame
+    // whose exposure number is at least `firstExposure`: a frame of an exposure that began
+    // before the capture command (cut short by it) is previewed but never recorded. Frames
+    // without a number (0) are always taken.
+    void startRecording(int32_t pauseMs, uint64_t firstExposure = 0);
     // A new pause, from the next recorded frame on (the Pause field edited meanwhile).
     void setPause(int32_t pauseMs) { framePause_ = pauseMs; }
     // The next frame is due whatever the pause (a cancelled recording ends with it).
@@ -73,6 +76,7 @@ class FrameHandoff {
     uint32_t nextPreviewTime_ = 0;
     uint32_t nextRecordTick_ = 0;
     int32_t framePause_ = 0;
+    uint64_t firstExposure_ = 0;
     uint64_t framesHandled_ = 0;
     uint64_t nanosHandling_ = 0;
 };

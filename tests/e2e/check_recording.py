@@ -53,6 +53,15 @@ def check_ser(path, width, height, frames):
         errors.append("trailer stamps before 1900: %s" % (stamps,))
     if list(stamps) != sorted(stamps):
         errors.append("trailer stamps out of order: %s" % (stamps,))
+    # Whole exposures only: the one the capture command cut short is not recorded, so no
+    # frame is much darker than the others.
+    means = [sum(data[SER_HEADER + i * frame_bytes:SER_HEADER + (i + 1) * frame_bytes]) /
+             frame_bytes for i in range(count)]
+    middle = sorted(means)[len(means) // 2]
+    for i, m in enumerate(means):
+        if m < 0.9 * middle:
+            errors.append("frame %d mean %.2f, the others about %.2f: a cut-short exposure"
+                          % (i, m, middle))
     return errors
 
 

@@ -74,6 +74,11 @@ if [ "${2:-}" != --drive ]; then
       fail=1
     fi
   done
+  # The codec probe's round trips stay quiet: nothing that reads like a fault.
+  if grep -F "Invalid buffer size" "$work/program.log"; then
+    echo "FAIL: the program logged a video library complaint"
+    fail=1
+  fi
   if [ $fail -ne 0 ]; then
     echo "FAIL: the recorded files or the stored settings are wrong"
     exit 1

@@ -8,6 +8,7 @@
 #include "RecTestUtil.h"
 #include "platform/Clock.h"
 #include "recording/RecordingController.h"
+#include "recording/SerWriter.h"
 
 using namespace rectest;
 
@@ -273,4 +274,61 @@ TEST_F(ExportTest, AStepDuringAWriterDialogWritesNothing) {
     EXPECT_GE(asked, 2);
     EXPECT_EQ(exp.framesWritten(), 2);
     EXPECT_TRUE(exp.close()) << exp.lastError();
+}
+
+// A camera that stops sending frames must not keep a recording open: a cancel, a timed end
+// and a finished count end it without another frame, with a complete file.
+TEST_F(ExportTest, OverRecordingsEndWithoutAnotherFrame) {
+    const std::string timed = StartSer(2, true);
+    Step();
+    EXPECT_FALSE(exp.finishIfOver());  // time left
+    now += 2000;
+    EXPECT_TRUE(exp.finishIfOver());
+    EXPECT_EQ(exp.writerState(), WriterState::None);
+    EXPECT_EQ(view.closed, 1);
+    EXPECT_EQ(view.summaries.size(), 1u);
+    const auto bytes = ReadAll(timed);
+    EXPECT_EQ(Le32(bytes, SerFrameCountOffset), 1);
+    EXPECT_EQ(bytes.size(), size_t(SerHeaderSize) + kW * kH + 8);  // one frame, one stamp
+
+    const std::string cancelled = StartSer(0, false, "moon_00001.SER");
+    Step();
+    Step();
+    exp.cancel();
+    EXPECT_TRUE(exp.finishIfOver());
+    EXPECT_EQ(Le32(ReadAll(cancelled), SerFrameCountOffset), 2);
+
+    StartStills(CaptureFormat::Fit, dir / "m.FIT", 1);
+    Step();
+    EXPECT_TRUE(exp.finishIfOver());
+    EXPECT_FALSE(exp.finishIfOver());  // nothing open any more
+    EXPECT_EQ(view.closed, 3);
+}
+
+TEST(Gaps, IntervalsLongerThanOneAndAHalfMedians) {
+    EXPECT_EQ(GapText(FindGaps({})), "no gaps");
+    EXPECT_EQ(GapText(FindGaps({1.0, 5.0})), "no gaps");
+    EXPECT_EQ(GapText(FindGaps({0.0, 0.1, 0.2, 0.3, 0.4})), "no gaps");
+    // Median 0.1: 0.14 is no gap, 0.4 and 0.2 are.
+    const GapReport r = FindGaps({0.0, 0.1, 0.24, 0.34, 0.74, 0.84, 1.04, 1.14});
+    EXPECT_EQ(r.gaps, 2);
+    EXPECT_DOUBLE_EQ(r.longestSeconds, 0.4);
+    EXPECT_EQ(GapText(r), "2 gaps, longest 0.4 s");
+    // An even number of intervals: the median lies between the middle two (0.1 and 0.25).
+    EXPECT_EQ(GapText(FindGaps({0.0, 0.1, 0.2, 0.45, 0.7})), "no gaps");
+    EXPECT_EQ(GapText(FindGaps({0.0, 0.1, 0.2, 0.3, 1.5})), "1 gap, longest 1.2 s");
+}
+
+TEST_F(ExportTest, GapsOfTheWrittenFramesTimeStamps) {
+    StartSer(0, false);
+    const double day = 86400.0;
+    for (double t : {10.0, 10.1, 10.2, 10.8, 10.9}) {
+        FramePtr f = MakeFrame(kW, kH);
+        f->TimeStamp = t / day;
+        exp.recordFrame(*f);
+    }
+    exp.cancel();
+    exp.finishIfOver();
+    EXPECT_EQ(exp.lastGaps().gaps, 1);
+    EXPECT_NEAR(exp.lastGaps().longestSeconds, 0.6, 1e-6);
 }

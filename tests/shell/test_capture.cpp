@@ -5,6 +5,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QComboBox>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFrame>
 #include <QLabel>
@@ -202,7 +203,7 @@ TEST_F(CaptureTest, CountOfFiveSerCountsDownAndShowsTheSummary) {
     EXPECT_FALSE(Summary()->isHidden());
     // 600 ms + 1, five frames.
     EXPECT_TRUE(Summary()->text().contains(" 0.6 s")) << Summary()->text().toStdString();
-    EXPECT_TRUE(Summary()->text().contains(" 8.3</P>"));
+    EXPECT_TRUE(Summary()->text().contains(" 8.3<br>")) << Summary()->text().toStdString();
     EXPECT_FALSE(W<QLabel>("StatusPanel2")->text().isEmpty());
 
     const auto bytes = ReadAll(Out("moon_00000.SER"));
@@ -238,10 +239,9 @@ TEST_F(CaptureTest, ContinuousFitSeriesRunsUntilCancel) {
     Deliver(3);
     EXPECT_EQ(Progress(), QString::fromLatin1(RecordingController::ContinuousText));
     Button("CancelButton")->click();
-    EXPECT_EQ(form->handoff().nextRecordTick(), 0u);
-    EXPECT_TRUE(Recording());  // ends at the next frame
+    EXPECT_FALSE(Recording());  // at once, not at the next frame
+    ExpectLocked(false);
     Deliver();
-    EXPECT_FALSE(Recording());
     EXPECT_EQ(FileCount(), 3u);
     EXPECT_TRUE(fs::exists(Out("moon_00002.FIT")));
 }
@@ -274,9 +274,7 @@ TEST_F(CaptureTest, PauseHoldsFramesBackButCancelDoesNotWait) {
     Deliver();
     EXPECT_EQ(form->recorder().framesWritten(), 2);
     now += 500;
-    Button("CancelButton")->click();
-    now += 100;
-    Deliver();  // 600 ms after the last step, yet due
+    Button("CancelButton")->click();  // ends without waiting out the pause
     EXPECT_FALSE(Recording());
     EXPECT_EQ(Le32(ReadAll(Out("moon_00000.SER")), SerFrameCountOffset), 2);
 
@@ -291,25 +289,61 @@ TEST_F(CaptureTest, PauseHoldsFramesBackButCancelDoesNotWait) {
     Deliver();
     EXPECT_EQ(form->recorder().framesWritten(), 2);
     Button("CancelButton")->click();
-    Deliver();
     EXPECT_FALSE(Recording());
 }
 
 TEST_F(CaptureTest, StoredNegativeCount) {
     Create(folder + QStringLiteral("/moon"), QStringLiteral("-5"));
     EXPECT_EQ(Count()->text(), "-5");
-    // SER and AVI take its absolute value ...
+    // Every format takes its absolute value.
     Item("SER8bit1")->trigger();
     Button("butCapture")->click();
     Deliver(6);
     EXPECT_FALSE(Recording());
     EXPECT_EQ(Le32(ReadAll(Out("moon_00000.SER")), SerFrameCountOffset), 5);
-    // ... a FIT series ends at its first step without writing.
     Item("FIT1")->trigger();
     Button("Button3")->click();
-    Deliver();
+    Deliver(6);
     EXPECT_FALSE(Recording());
-    EXPECT_EQ(FileCount(), 1u);
+    EXPECT_EQ(FileCount(), 6u);
+}
+
+// A camera that sends no more frames (stalled, or a long exposure) does not hold a
+// recording open: Cancel finishes it at once, a timed one ends on time, each with a complete
+// file and the summary, which counts the gaps in the frames' time stamps.
+TEST_F(CaptureTest, CancelAndTimedEndFinishWithoutAnotherFrame) {
+    CreateWithPath();
+    Item("SER8bit1")->trigger();
+    Count()->setText(QStringLiteral("0"));
+    Button("butCapture")->click();
+    Deliver(2);
+    Button("CancelButton")->click();
+    EXPECT_FALSE(Recording());
+    ExpectLocked(false);
+    const auto bytes = ReadAll(Out("moon_00000.SER"));
+    EXPECT_EQ(Le32(bytes, SerFrameCountOffset), 2);
+    EXPECT_EQ(bytes.size(), size_t(SerHeaderSize) + 2 * (width * height + 8));  // trailer too
+
+    W<QComboBox>("exposUnit")->setCurrentIndex(1);
+    Count()->setText(QStringLiteral("2"));
+    Button("butCapture")->click();
+    // Frames 0.1 s apart with one of 0.5 s.
+    for (double t : {1.0, 1.1, 1.2, 1.7, 1.8, 1.9}) {
+        FramePtr f = NewFrame(width, height, "", false, 8);
+        f->TimeStamp = (100000.0 + t) / 86400.0;
+        form->frameReady(std::move(f));
+    }
+    now += 2000;
+    QElapsedTimer waited;
+    waited.start();
+    while (Recording() && waited.elapsed() < 3000)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+    EXPECT_FALSE(Recording());
+    EXPECT_EQ(Le32(ReadAll(Out("moon_00001.SER")), SerFrameCountOffset), 6);
+    const QString summary = Summary()->text();
+    EXPECT_TRUE(summary.contains("<br>1 gap, longest 0.5 s</P>") ||
+                summary.contains("<br>1 gap, longest 0,5 s</P>"))
+        << summary.toStdString();
 }
 
 TEST_F(CaptureTest, EmptyCountIsAConversionErrorAndRecordsNothing) {

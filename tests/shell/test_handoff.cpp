@@ -1,10 +1,19 @@
 // The frame hand-off's decisions: preview and recording throttles with a settable clock,
 // demosaic only for colour, the histogram for every frame, and every frame destroyed.
+#include <dlfcn.h>
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <condition_variable>
+#include <deque>
 #include <memory>
+#include <mutex>
+#include <opencv2/core.hpp>
+#include <thread>
 #include <vector>
 
+#include "acquisition/CameraLib.h"
+#include "acquisition/CaptureThread.h"
 #include "acquisition/Frame.h"
 #include "platform/Clock.h"
 #include "shell/FrameHandoff.h"
@@ -166,4 +175,74 @@ TEST(FrameRate, TruncatesAndSurvivesAnEmptyWindow) {
     EXPECT_EQ(FramesPerSecond(7, 0), 0);
     EXPECT_EQ(FramesPerSecond(0, 1000), 0);
     EXPECT_EQ(FramesPerSecond(2000000, 1000), 2000000);  // no 32-bit overflow
+}
+
+// A capture command cuts the running exposure short so that the recording starts at once;
+// the frame of that cut-short exposure is previewed but never recorded. With the simulated
+// camera (a still test card), at a short and at a long exposure: every recorded frame is
+// as bright as a whole exposure.
+TEST(CaptureStart, TheCutShortExposureIsShownButNeverRecorded) {
+    std::string error;
+    ASSERT_TRUE(LoadCameraLibraryFrom(TV_SIMCAM_LIB, &error)) << error;
+    void* lib = dlopen(TV_SIMCAM_LIB, RTLD_NOW | RTLD_NOLOAD);
+    ASSERT_NE(lib, nullptr);
+    auto configure = reinterpret_cast<int (*)(int, int)>(dlsym(lib, "SimCamConfigure"));
+    dlclose(lib);
+    ASSERT_NE(configure, nullptr);
+    configure(1, 0);  // test card, no noise, no motion
+
+    for (const int ms : {40, 1000}) {
+        std::mutex mutex;
+        std::condition_variable arrived;
+        std::deque<FramePtr> frames;
+        CaptureThread capture([&](FramePtr f) {
+            std::lock_guard<std::mutex> lock(mutex);
+            frames.push_back(std::move(f));
+            arrived.notify_all();
+        });
+        auto pop = [&]() -> FramePtr {
+            std::unique_lock<std::mutex> lock(mutex);
+            if (!arrived.wait_for(lock, std::chrono::seconds(10), [&] { return !frames.empty(); }))
+                return nullptr;
+            FramePtr f = std::move(frames.front());
+            frames.pop_front();
+            return f;
+        };
+        capture.ExposureMs = ms;
+        // Gain and colour balance low, so that the test card stays below white.
+        capture.Gain = 0;
+        const int balance = ms > 100 ? 15 : 127;
+        capture.RequestWhiteBalance(balance, balance, balance);
+        ASSERT_TRUE(capture.OpenCamera());
+        capture.Start();
+        FramePtr whole = pop();
+        ASSERT_TRUE(whole);
+        const double full = cv::mean(whole->RawImage)[0];
+        whole.reset();
+
+        // Half way into the next exposure, the capture command.
+        std::this_thread::sleep_for(std::chrono::milliseconds(ms / 2));
+        FrameHandoff handoff;
+        handoff.startRecording(0, capture.CutExposure() + 1);
+        std::vector<double> shown, recorded;
+        FrameActions actions;
+        actions.preview = [&](cv::Mat& image) { shown.push_back(cv::mean(image)[0]); };
+        actions.record = [&](::Frame& f) { recorded.push_back(cv::mean(f.RawImage)[0]); };
+        FrameFlags flags;
+        flags.recording = true;
+        flags.previewDuringCapture = true;
+        flags.histogram = false;
+        for (int i = 0; i < 3; ++i) {
+            FramePtr f = pop();
+            ASSERT_TRUE(f);
+            handoff.handle(std::move(f), flags, actions);
+        }
+        capture.StopAndWait(ms + 5000);
+        ASSERT_EQ(shown.size(), 3u);
+        EXPECT_LT(shown[0], 0.8 * full) << ms << " ms: the first frame after the cut was whole";
+        ASSERT_EQ(recorded.size(), 2u) << ms << " ms";
+        for (double mean : recorded) EXPECT_NEAR(mean, full, 0.02 * full) << ms << " ms";
+    }
+    configure(0, 1);
+    SetCameraApi(TarviApi{});
 }

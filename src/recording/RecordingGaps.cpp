@@ -1,0 +1,37 @@
+#include "recording/RecordingGaps.h"
+
+#include <algorithm>
+#include <cstdio>
+
+GapReport FindGaps(const std::vector<double>& stampsSeconds) {
+    GapReport report;
+    if (stampsSeconds.size() < 2) return report;
+    std::vector<double> intervals;
+    intervals.reserve(stampsSeconds.size() - 1);
+    for (size_t i = 1; i < stampsSeconds.size(); ++i)
+        intervals.push_back(stampsSeconds[i] - stampsSeconds[i - 1]);
+    std::vector<double> sorted = intervals;
+    const size_t mid = sorted.size() / 2;
+    std::nth_element(sorted.begin(), sorted.begin() + mid, sorted.end());
+    double median = sorted[mid];
+    if (sorted.size() % 2 == 0) {
+        const double below = *std::max_element(sorted.begin(), sorted.begin() + mid);
+        median = (median + below) / 2.0;
+    }
+    const double limit = 1.5 * median;
+    for (double interval : intervals) {
+        if (interval <= limit) continue;
+        ++report.gaps;
+        report.longestSeconds = std::max(report.longestSeconds, interval);
+    }
+    return report;
+}
+
+std::string GapText(const GapReport& report) {
+    if (report.gaps == 0) return "no gaps";
+    // snprintf follows LC_NUMERIC, like the rest of the summary.
+    char buf[80];
+    std::snprintf(buf, sizeof buf, "%d gap%s, longest %.1f s", report.gaps,
+                  report.gaps == 1 ? "" : "s", report.longestSeconds);
+    return buf;
+}

@@ -1,0 +1,19 @@
+#pragma once
+// Gaps in a recording, found from its frame time stamps: an interval between two
+// consecutive frames longer than 1.5 times the median interval is a gap (frames lost, the
+// camera late, the disk slow). No window needed.
+#include <string>
+#include <vector>
+
+struct GapReport {
+    int gaps = 0;
+    double longestSeconds = 0.0;  // the longest gap interval; 0 without gaps
+};
+
+// The gaps among time stamps in seconds, in recording order. Fewer than two stamps show
+// no interval and so no gap.
+GapReport FindGaps(const std::vector<double>& stampsSeconds);
+
+// "no gaps", "1 gap, longest 0.4 s", "2 gaps, longest 1.2 s" (one decimal, with the
+// locale's decimal separator).
+std::string GapText(const GapReport& report);

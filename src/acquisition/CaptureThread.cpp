@@ -32,6 +32,18 @@ bool RaiseToRealTime() {
 
 }  // namespace
 
+namespace {
+// Buffers that a stalled camera was given and never gave back outlive their capture thread:
+// the library may still write into them. They are kept here, reachable, until the process
+// ends (process-wide by nature, like the camera library itself).
+void KeepUntilExit(std::vector<FramePtr> frames) {
+    static std::mutex mutex;
+    static auto* kept = new std::vector<FramePtr>;
+    std::lock_guard<std::mutex> lock(mutex);
+    for (FramePtr& frame : frames) kept->push_back(std::move(frame));
+}
+}  // namespace
+
 const char* CameraStateText(CameraState state) {
     switch (state) {
         case CameraState::Stalled:
@@ -60,7 +72,7 @@ CaptureThread::~CaptureThread() {
     // is cleared (at the latest after the running exposure plus StallMarginMs).
     if (thread_.joinable()) thread_.join();
     // The library may still write into these: they are never freed.
-    for (FramePtr& frame : abandoned_) (void)frame.release();
+    KeepUntilExit(std::move(abandoned_));
 }
 
 bool CaptureThread::OpenCamera() {

@@ -138,8 +138,10 @@ TEST_F(CaptureTest, WhileRecordingOnlyWhiteBalanceIsSentAndGeometryWaits) {
 }
 
 TEST_F(CaptureTest, BufferIsRebuiltForGeometryOrFlipButNotForExposureOrGain) {
-    std::atomic<double> clock{1.0};
-    testclock::SetNow([&] { return clock.load(); });
+    // Outlives the test body: the capture thread reads the clock until the fixture stops it.
+    static std::atomic<double> clock;
+    clock = 1.0;
+    testclock::SetNow([] { return clock.load(); });
     auto allocatedNext = [&](int n) {  // the buffer for exposure n + 1 exists
         return Eventually([&] { return capture->FrameCount >= n; });
     };

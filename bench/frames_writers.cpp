@@ -84,7 +84,8 @@ void BM_SerWrite(benchmark::State& state) {
     if (!Dir().ok()) return state.SkipWithError("no folder to write to");
     const FramePtr f = PatternFrame(w, h);
     const std::string ser = Dir().File("bench.SER"), plain = Dir().File("plain.bin");
-    const std::vector<uint8_t> frameBytes(FrameData(f.get()), FrameData(f.get()) + FrameDataSize(f.get()));
+    const std::vector<uint8_t> frameBytes(FrameData(f.get()),
+                                          FrameData(f.get()) + FrameDataSize(f.get()));
     double serSeconds = 0, plainSeconds = 0, bytes = 0;
     bool plainFirst = true;
     SerWriter writer;

@@ -6,6 +6,9 @@
 // time. Prints both rates and their ratio for the full sensor and for 640 x 480.
 //
 //   bench_indi_fps [seconds per measurement, default 4]
+#include <libindi/baseclient.h>
+#include <libindi/basedevice.h>
+
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -16,9 +19,6 @@
 #include <mutex>
 #include <string>
 #include <thread>
-
-#include <libindi/baseclient.h>
-#include <libindi/basedevice.h>
 
 #include "IndiServer.h"
 #include "acquisition/CameraLib.h"

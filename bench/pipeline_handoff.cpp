@@ -24,8 +24,8 @@
 #include <string>
 
 #include "acquisition/CameraLib.h"
-#include "acquisition/Frame.h"
 #include "acquisition/CaptureThread.h"
+#include "acquisition/Frame.h"
 #include "display/PictureView.h"
 #include "recording/RecordingController.h"
 #include "shell/CapturePanel.h"
@@ -94,7 +94,7 @@ bool HandleFramesUntil(MainWindow& form, uint64_t count, int& maxInFlight) {
 // The main window on the simulated camera at 1 ms exposure, 50 % zoom, showing frames of
 // width x height; nullptr (with the benchmark skipped) when that fails.
 std::unique_ptr<MainWindow> LiveWindow(benchmark::State& state, int width, int height,
-                                   int& maxInFlight) {
+                                       int& maxInFlight) {
     App();
     std::string error;
     if (!LoadCameraLibrary(&error)) {

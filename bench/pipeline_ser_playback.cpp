@@ -153,7 +153,8 @@ void BM_HundredThousandFramesThroughSerPlayback(benchmark::State& state) {
         std::fclose(f);
         struct stat st {};
         if (counted >= 0 && ::stat(path.c_str(), &st) == 0)
-            stamps = (st.st_size - SerHeaderSize - static_cast<long long>(counted) * kSide * kSide) / 8;
+            stamps =
+                (st.st_size - SerHeaderSize - static_cast<long long>(counted) * kSide * kSide) / 8;
     }
     state.counters["frames_handed_over"] = handed;
     state.counters["frames_in_file"] = counted;

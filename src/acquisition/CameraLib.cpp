@@ -119,7 +119,8 @@ std::vector<std::string> AvailableCameras() {
             const std::string file = entry.path().filename().string();
             if (file.size() > prefix.size() + suffix.size() && file.rfind(prefix, 0) == 0 &&
                 file.compare(file.size() - suffix.size(), suffix.size(), suffix) == 0)
-                names.insert(file.substr(prefix.size(), file.size() - prefix.size() - suffix.size()));
+                names.insert(
+                    file.substr(prefix.size(), file.size() - prefix.size() - suffix.size()));
         }
     }
     return {names.begin(), names.end()};
@@ -130,7 +131,8 @@ bool LoadChosenCamera(const std::string& choice, std::string* error) {
     if (choice.find('/') != std::string::npos) return LoadCameraLibraryFrom(choice, error);
     const std::string file = "libtarvidll-" + choice + ".so";
     for (const std::string& folder : CameraLibraryFolders()) {
-        if (std::filesystem::exists(folder + file)) return LoadCameraLibraryFrom(folder + file, error);
+        if (std::filesystem::exists(folder + file))
+            return LoadCameraLibraryFrom(folder + file, error);
     }
     g_api = TarviApi{};
     if (error) *error = "no camera library " + file;
@@ -170,7 +172,8 @@ std::string CameraFailureReason() {
 
 bool LoadCameraLibrary(std::string* error) {
     std::vector<std::string> candidates;
-    for (const std::string& folder : CameraLibraryFolders()) candidates.push_back(folder + kLibraryName);
+    for (const std::string& folder : CameraLibraryFolders())
+        candidates.push_back(folder + kLibraryName);
     candidates.push_back(kLibraryName);  // LD_LIBRARY_PATH, the loader cache, ...
 
     std::string reasons;

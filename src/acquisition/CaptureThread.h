@@ -10,7 +10,6 @@
 #include <mutex>
 #include <string>
 #include <thread>
-
 #include <vector>
 
 #include "acquisition/Frame.h"

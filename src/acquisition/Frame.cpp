@@ -3,7 +3,6 @@
 #include <new>
 #include <opencv2/imgproc.hpp>
 
-
 Frame::~Frame() {
     if (budget_) budget_->give();
 }

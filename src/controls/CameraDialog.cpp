@@ -26,7 +26,8 @@ constexpr int kNameRole = Qt::UserRole;
 QString Describe(const QString& name) {
     if (name.isEmpty()) return QStringLiteral("Simulated camera (default)");
     if (name == QLatin1String("sim")) return QStringLiteral("sim - simulated camera");
-    if (name == QLatin1String(kIndi)) return QStringLiteral("indi - INDI server, local or on the network");
+    if (name == QLatin1String(kIndi))
+        return QStringLiteral("indi - INDI server, local or on the network");
     if (name == QLatin1String("ser")) return QStringLiteral("ser - plays a SER file (file=PATH)");
     return name;
 }
@@ -52,7 +53,8 @@ bool ListIndiDevices(const std::string& server, std::vector<std::string>& device
         return static_cast<ListFn>(nullptr);
     }();
     if (!list) {
-        error = "the INDI camera library (libtarvidll-indi.so) is not installed or cannot list devices";
+        error =
+            "the INDI camera library (libtarvidll-indi.so) is not installed or cannot list devices";
         return false;
     }
     std::vector<char> buffer(16384);
@@ -144,7 +146,8 @@ CameraDialog::CameraDialog(const std::vector<std::string>& cameras, const Camera
             other << option;
     }
     optionsEdit_->setPlainText(other.join(QLatin1Char('\n')));
-    auto* first = new QListWidgetItem(QStringLiteral("(the first camera on the server)"), deviceList_);
+    auto* first =
+        new QListWidgetItem(QStringLiteral("(the first camera on the server)"), deviceList_);
     first->setData(kNameRole, QString());
     deviceList_->setCurrentRow(0);
     if (!device.isEmpty()) {
@@ -232,7 +235,8 @@ void CameraDialog::fetchDevices() {
     deviceStatus_->setText(QStringLiteral("Asking the server..."));
     // The server may take seconds to answer, or not answer at all: the window thread (and
     // with it the live view and a recording) does not wait for it.
-    std::thread([fetch = fetch_, lister = lister_, server = serverEdit_->text().trimmed().toStdString()] {
+    std::thread([fetch = fetch_, lister = lister_,
+                 server = serverEdit_->text().trimmed().toStdString()] {
         std::vector<std::string> devices;
         std::string error;
         const bool ok = lister(server, devices, error);
@@ -273,7 +277,8 @@ void CameraDialog::pollFetch() {
         item->setData(kNameRole, device);
         if (device == chosen) deviceList_->setCurrentItem(item);
     }
-    deviceStatus_->setText(fetch->devices.empty()
-                               ? QStringLiteral("The server offers no camera.")
-                               : QStringLiteral("%1 camera(s) on the server.").arg(fetch->devices.size()));
+    deviceStatus_->setText(
+        fetch->devices.empty()
+            ? QStringLiteral("The server offers no camera.")
+            : QStringLiteral("%1 camera(s) on the server.").arg(fetch->devices.size()));
 }

@@ -48,9 +48,9 @@ QColor HistogramBarColor(bool logarithmic);
 // The controls an update writes to.
 struct HistogramView {
     HistogramChart* chart = nullptr;  // H1
-    QLabel* sat = nullptr;             // "SAT"
-    QLabel* average = nullptr;         // lAvg
-    bool logarithmic = false;          // the "Logarithmic" box is checked
+    QLabel* sat = nullptr;            // "SAT"
+    QLabel* average = nullptr;        // lAvg
+    bool logarithmic = false;         // the "Logarithmic" box is checked
 };
 
 // Draws a computed histogram: bars, range, "AVG:%d", the SAT warning and the black and

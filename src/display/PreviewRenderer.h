@@ -31,10 +31,10 @@ inline constexpr ZoomChoice kZoomChoices[4] = {
 
 // The grey levels of monochrome previews.
 struct DisplayLevels {
-    int black = 0;             // indices up to and including this show black
-    int white = 255;           // indices above this show white
-    int saturationLimit = 255; // indices at or above this show saturationShade
-    int saturationShade = 255; // grey of the saturated indices
+    int black = 0;              // indices up to and including this show black
+    int white = 255;            // indices above this show white
+    int saturationLimit = 255;  // indices at or above this show saturationShade
+    int saturationShade = 255;  // grey of the saturated indices
 };
 
 // Draws frames into the main picture and the focus picture. It owns what the user chose
@@ -65,8 +65,8 @@ class PreviewRenderer {
     // also filled with the region around the focus point. The frame is left unchanged apart
     // from the overlay text. Returns false, and touches nothing, for an empty frame or one
     // of another type.
-    bool render(cv::Mat& frame, const std::string& stampText, QImage& picture,
-                QImage& focusPicture, bool focusVisible) const;
+    bool render(cv::Mat& frame, const std::string& stampText, QImage& picture, QImage& focusPicture,
+                bool focusVisible) const;
 
   private:
     int zoom_ = 100;

@@ -30,8 +30,6 @@ uint32_t TickMs() {
     return f ? f() : SteadyMillis();
 }
 
-
-
 TDateTime Now() {
     auto f = Get(g_now);
     if (f) return f();

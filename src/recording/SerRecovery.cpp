@@ -76,7 +76,8 @@ FinishedSerFile FinishInterruptedSerFile(const std::string& serPath) {
         return result;
     }
     uint8_t header[SerHeaderSize];
-    struct stat serStat {}, stampsStat {};
+    struct stat serStat {
+    }, stampsStat{};
     if (!ReadAllAt(ser.fd, header, sizeof header, 0) || ::fstat(ser.fd, &serStat) != 0 ||
         ::fstat(stamps.fd, &stampsStat) != 0) {
         result.error = "Cannot read the header of \"" + serPath + "\"";
@@ -84,8 +85,8 @@ FinishedSerFile FinishInterruptedSerFile(const std::string& serPath) {
     }
     const int32_t width = Get32(header + 26), height = Get32(header + 30),
                   depth = Get32(header + 34);
-    if (std::memcmp(header, "LUCAM-RECORDER", 14) != 0 || width <= 0 || height <= 0 ||
-        depth <= 0 || depth > 16) {
+    if (std::memcmp(header, "LUCAM-RECORDER", 14) != 0 || width <= 0 || height <= 0 || depth <= 0 ||
+        depth > 16) {
         result.error = "\"" + serPath + "\" is not a SER file this program wrote";
         return result;
     }
@@ -95,13 +96,14 @@ FinishedSerFile FinishInterruptedSerFile(const std::string& serPath) {
     // Every frame whose pixels and stamp were both written. A stamp is written after its
     // frame, and a trailer cut short by the crash is shorter than the stamps before it,
     // so the side file bounds the count where the file's size does not.
-    const uint64_t whole = std::min<uint64_t>(dataBytes / frameBytes,
-                                              static_cast<uint64_t>(stampsStat.st_size) / 8);
+    const uint64_t whole =
+        std::min<uint64_t>(dataBytes / frameBytes, static_cast<uint64_t>(stampsStat.st_size) / 8);
     const int32_t frames = static_cast<int32_t>(std::min<uint64_t>(whole, INT32_MAX));
     std::vector<uint8_t> trailer(static_cast<size_t>(frames) * 8);
     const off_t dataEnd = static_cast<off_t>(SerHeaderSize + frameBytes * frames);
     uint8_t count[4];
-    for (int i = 0; i < 4; ++i) count[i] = static_cast<uint8_t>(static_cast<uint32_t>(frames) >> (8 * i));
+    for (int i = 0; i < 4; ++i)
+        count[i] = static_cast<uint8_t>(static_cast<uint32_t>(frames) >> (8 * i));
     if (!ReadAllAt(stamps.fd, trailer.data(), trailer.size(), 0)) {
         result.error = Reason("Cannot read file", stampsPath, errno ? errno : EIO);
         return result;
@@ -123,7 +125,8 @@ std::vector<FinishedSerFile> FinishInterruptedSerFiles(const std::string& folder
         const size_t suffix = sizeof kStampsSuffix - 1;
         while (const dirent* entry = ::readdir(dir)) {
             const std::string name = entry->d_name;
-            if (name.size() > suffix && name.compare(name.size() - suffix, suffix, kStampsSuffix) == 0)
+            if (name.size() > suffix &&
+                name.compare(name.size() - suffix, suffix, kStampsSuffix) == 0)
                 found.push_back(name.substr(0, name.size() - suffix));
         }
         ::closedir(dir);

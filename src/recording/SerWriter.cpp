@@ -198,8 +198,8 @@ bool SerWriter::close() {
         if (got < 0 && errno == EINTR) continue;
         if (got <= 0) {
             ok = false;
-            reason = "Cannot read file \"" + stampsPath + "\": " +
-                     (got < 0 ? std::strerror(errno) : "it ends early");
+            reason = "Cannot read file \"" + stampsPath +
+                     "\": " + (got < 0 ? std::strerror(errno) : "it ends early");
         } else if (!file_.Write(piece.data(), static_cast<size_t>(got))) {
             ok = false;
             reason = file_.Error();

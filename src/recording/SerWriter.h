@@ -68,13 +68,13 @@ class SerWriter {
     bool updateHeaderCount(int32_t frames, std::string& reason);
 
     OutFile file_;
-    OutFile stampsFile_;              // the side file
-    uint64_t stampsReserved_ = 0;     // bytes of the side file allocated ahead
-    uint32_t countUpdatedMs_ = 0;     // TickMs of the last header count update
+    OutFile stampsFile_;           // the side file
+    uint64_t stampsReserved_ = 0;  // bytes of the side file allocated ahead
+    uint32_t countUpdatedMs_ = 0;  // TickMs of the last header count update
     int32_t width_ = 0;
     int32_t height_ = 0;
     int32_t depth_ = 8;
-    int64_t utcShiftTicks_ = 0;       // local minus UTC, from the offset in force at open
+    int64_t utcShiftTicks_ = 0;  // local minus UTC, from the offset in force at open
     int32_t frames_ = 0;
     std::vector<uint8_t> rowBuffer_;  // frame gathered without row padding
     std::string error_;

@@ -10,8 +10,8 @@
 #include <QStatusBar>
 #include <QTimer>
 
-#include "acquisition/CaptureThread.h"
 #include "acquisition/CameraLib.h"
+#include "acquisition/CaptureThread.h"
 #include "controls/CameraDialog.h"
 #include "controls/OnScreenKeyboard.h"
 #include "controls/OutputNameDialog.h"
@@ -172,11 +172,12 @@ void MainWindow::wireMenus() {
 
 void MainWindow::selectCamera() {
     const CameraChoice current = ReadCameraChoice();
-    CameraDialog dialog(AvailableCameras(), {current.name, current.options},
-                        [](const CameraSelection& chosen) {
-                            return WriteCameraChoice({chosen.name, chosen.options});
-                        },
-                        this);
+    CameraDialog dialog(
+        AvailableCameras(), {current.name, current.options},
+        [](const CameraSelection& chosen) {
+            return WriteCameraChoice({chosen.name, chosen.options});
+        },
+        this);
     dialog.exec();
 }
 

@@ -91,10 +91,10 @@ void MainWindow::finishInterruptedRecordings() {
     QStringList lines;
     for (const FinishedSerFile& file : FinishInterruptedSerFiles(folder)) {
         const std::string line =
-            file.error.empty() ? "Finished the interrupted recording " + file.path + " (" +
-                                     std::to_string(file.frames) + " frames)"
-                               : "Cannot finish the interrupted recording " + file.path + ": " +
-                                     file.error;
+            file.error.empty()
+                ? "Finished the interrupted recording " + file.path + " (" +
+                      std::to_string(file.frames) + " frames)"
+                : "Cannot finish the interrupted recording " + file.path + ": " + file.error;
         std::fprintf(stderr, "%s: %s\n", AppName, line.c_str());
         lines << QString::fromLocal8Bit(line.c_str());
     }

@@ -323,7 +323,8 @@ TEST(BuildStampText, PrefixAndFormats) {
     EXPECT_EQ(BuildStampText("dd/mm/yyyy hh:mm:ss", "", t), "03/03/2011 21:05:09");
     EXPECT_EQ(BuildStampText("dd/mm/yyyy hh:mm:ss.zzz", "", t), "03/03/2011 21:05:09.042");
     EXPECT_EQ(BuildStampText("hh:mm:ss.zzz", "", t), "21:05:09.042");
-    EXPECT_EQ(CaptureThread(nullptr).StampFormat.Get(), "dd/mm/yyyy hh:mm:ss.zzz");  // the start value
+    EXPECT_EQ(CaptureThread(nullptr).StampFormat.Get(),
+              "dd/mm/yyyy hh:mm:ss.zzz");  // the start value
 }
 
 }  // namespace

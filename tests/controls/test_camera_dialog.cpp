@@ -39,18 +39,21 @@ TEST(CameraDialog, IndiServerAndDeviceHaveTheirOwnFieldsAndAreStoredWithTheOptio
                         });
     EXPECT_FALSE(Find<QWidget>(dialog, "IndiBox")->isHidden());
     EXPECT_EQ(Find<QLineEdit>(dialog, "ServerEdit")->text(), QStringLiteral("scope:7624"));
-    EXPECT_EQ(Find<QListWidget>(dialog, "DeviceList")->currentItem()->text(), QStringLiteral("Cam A"));
+    EXPECT_EQ(Find<QListWidget>(dialog, "DeviceList")->currentItem()->text(),
+              QStringLiteral("Cam A"));
     EXPECT_EQ(Find<QPlainTextEdit>(dialog, "OptionsEdit")->toPlainText(), QStringLiteral("x=1"));
     EXPECT_TRUE(Find<QLabel>(dialog, "NoteLabel")->text().contains(QStringLiteral("next start")));
 
     // A server typed among the options gives way to the server field.
     Find<QLineEdit>(dialog, "ServerEdit")->setText(QStringLiteral("other:7000"));
-    Find<QPlainTextEdit>(dialog, "OptionsEdit")->setPlainText(QStringLiteral("x=1\n\nserver=a:1\n"));
+    Find<QPlainTextEdit>(dialog, "OptionsEdit")
+        ->setPlainText(QStringLiteral("x=1\n\nserver=a:1\n"));
     ClickOk(dialog);
     ASSERT_EQ(stored.size(), 1u);
     EXPECT_EQ(stored[0].name, QStringLiteral("indi"));
-    EXPECT_EQ(stored[0].options, (QStringList{QStringLiteral("x=1"), QStringLiteral("server=other:7000"),
-                                              QStringLiteral("device=Cam A")}));
+    EXPECT_EQ(stored[0].options,
+              (QStringList{QStringLiteral("x=1"), QStringLiteral("server=other:7000"),
+                           QStringLiteral("device=Cam A")}));
     EXPECT_EQ(dialog.result(), QDialog::Accepted);
 }
 
@@ -64,7 +67,8 @@ TEST(CameraDialog, BadOptionsAndFailedSavesKeepTheDialogOpen) {
         return saves;
     });
     // A library chosen by its file stays in the list, chosen.
-    EXPECT_EQ(Find<QListWidget>(dialog, "CameraList")->currentItem()->data(Qt::UserRole).toString(), file);
+    EXPECT_EQ(Find<QListWidget>(dialog, "CameraList")->currentItem()->data(Qt::UserRole).toString(),
+              file);
     EXPECT_TRUE(Find<QWidget>(dialog, "IndiBox")->isHidden());
 
     Choose(dialog, QStringLiteral("ser"));
@@ -74,7 +78,8 @@ TEST(CameraDialog, BadOptionsAndFailedSavesKeepTheDialogOpen) {
     ClickOk(dialog);
     EXPECT_TRUE(stored.empty());
     EXPECT_FALSE(error->isHidden());
-    EXPECT_TRUE(error->text().contains(QStringLiteral("KEY=VALUE: loop"))) << error->text().toStdString();
+    EXPECT_TRUE(error->text().contains(QStringLiteral("KEY=VALUE: loop")))
+        << error->text().toStdString();
 
     options->setPlainText(QStringLiteral("file=/a.ser"));
     saves = false;

@@ -18,7 +18,6 @@
 
 namespace {
 
-
 TDateTime SampleMoment() {
     DateTimeParts p;
     p.year = 2011;

@@ -26,7 +26,9 @@ cv::Mat ThousandPixelFrame(cv::Mat& buffer) {
 
 struct ClockGuard {
     uint32_t now = 0;
-    ClockGuard() { testclock::SetMillis([this] { return now; }); }
+    ClockGuard() {
+        testclock::SetMillis([this] { return now; });
+    }
     ~ClockGuard() { testclock::SetMillis(nullptr); }
 };
 

@@ -17,7 +17,6 @@ cv::Rect ChangedBox(const cv::Mat& a, const cv::Mat& b, int& n) {
     return points.empty() ? cv::Rect() : cv::boundingRect(points);
 }
 
-
 }  // namespace
 
 TEST(StampText, NothingDrawnForAnEmptyTextOrImage) {
@@ -69,4 +68,3 @@ TEST(StampText, NarrowFrameCutsTheTextAtItsEdge) {
     EXPECT_GT(cv::countNonZero(frame.colRange(45, 50)), 0);  // text runs to the edge
     EXPECT_EQ(cv::countNonZero(buffer.colRange(50, 120)), 0);
 }
-

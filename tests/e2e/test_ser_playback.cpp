@@ -1,7 +1,7 @@
 // Frames in = frames out: the SER playback camera feeds the main window a file of distinct
 // frames, and the SER, AVI (uncompressed) and FIT recordings hold source frames only, in
-// order, none missing, none twice, bit for bit (uncompressed grey AVI included). Also: a SER recording cut
-// short by a kill is completed at the next start, named on the status bar.
+// order, none missing, none twice, bit for bit (uncompressed grey AVI included). Also: a SER
+// recording cut short by a kill is completed at the next start, named on the status bar.
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -114,8 +114,8 @@ class SerPlayback : public ::testing::Test {
         fs::create_directories(out);
         source = config.Dir().toStdString() + "/source.SER";
         ASSERT_TRUE(WriteSource(source));
-        ASSERT_TRUE(config.WriteIni(
-            QByteArray("[TarviVideo2R]\nEXPOLENGTH=5\nFILENAME=") + out.c_str() + "/moon\n"));
+        ASSERT_TRUE(config.WriteIni(QByteArray("[TarviVideo2R]\nEXPOLENGTH=5\nFILENAME=") +
+                                    out.c_str() + "/moon\n"));
     }
     void Start() {
         SetCameraApi(TarviApi{});  // the window loads the library and hands it this test's file

@@ -93,7 +93,8 @@ class Server {
             prctl(PR_SET_PDEATHSIG, SIGKILL);  // also ends with a test that crashes
             setenv("HOME", home_.c_str(), 1);
             const std::string log = home_ + "/indiserver.log";
-            if (!freopen(log.c_str(), "w", stdout) || !freopen(log.c_str(), "a", stderr)) _exit(126);
+            if (!freopen(log.c_str(), "w", stdout) || !freopen(log.c_str(), "a", stderr))
+                _exit(126);
             const std::string port = std::to_string(port_);
             // Its own local socket too: the default name is shared by every indiserver.
             const std::string local = home_ + "/indiserver.socket";
@@ -155,8 +156,8 @@ class Server {
     }
     // Sets DEVICE.PROPERTY.ELEMENT=VALUE with indi_setprop.
     bool Set(const std::string& assignment) const {
-        const std::string cmd = "indi_setprop -p " + std::to_string(port_) + " '" + assignment +
-                                "' >/dev/null 2>&1";
+        const std::string cmd =
+            "indi_setprop -p " + std::to_string(port_) + " '" + assignment + "' >/dev/null 2>&1";
         return std::system(cmd.c_str()) == 0;
     }
 

@@ -39,7 +39,8 @@ TEST(FrameCopy, EveryMosaicEndsInTheProgramsPhaseEvenAtTheEdges) {
                 std::vector<uint8_t> frame(stride * h, 0xAB);
                 ASSERT_TRUE(indicam::CopyToFrame(src, w, h, mirror, mirror, frame.data()));
                 const std::string want = indicam::ProgramPattern(mirror);
-                EXPECT_EQ(PatternOf(frame, stride), want) << pattern << " " << w << (mirror ? " mirrored" : "");
+                EXPECT_EQ(PatternOf(frame, stride), want)
+                    << pattern << " " << w << (mirror ? " mirrored" : "");
                 // The whole frame keeps the mosaic, the last row and column included.
                 for (int y = 0; y < h; ++y)
                     for (int x = 0; x < w; ++x) {

@@ -35,13 +35,15 @@ constexpr const char* kDevice = "CCD Simulator";
 bool WaitUntil(const std::function<bool()>& done, int timeoutMs) {
     QElapsedTimer t;
     t.start();
-    while (!done() && t.elapsed() < timeoutMs) QApplication::processEvents(QEventLoop::AllEvents, 20);
+    while (!done() && t.elapsed() < timeoutMs)
+        QApplication::processEvents(QEventLoop::AllEvents, 20);
     return done();
 }
 
 // What the independent SER check finds wrong with a file of `frames` frames; empty if sound.
 std::string SerProblems(const std::string& path, int width, int height, int frames) {
-    const std::string command = "/usr/bin/python3 " TV_SOURCE_DIR "/tests/e2e/check_recording.py ser '" +
+    const std::string command = "/usr/bin/python3 " TV_SOURCE_DIR
+                                "/tests/e2e/check_recording.py ser '" +
                                 path + "' " + std::to_string(width) + " " + std::to_string(height) +
                                 " " + std::to_string(frames) + " 2>&1";
     std::string out;
@@ -78,9 +80,8 @@ TEST(IndiDeviceListing, TheDialogListsTheServersCamerasAndStoresTheOneChosen) {
     list->setCurrentRow(1);
     Find<QDialogButtonBox>(dialog, "Buttons")->button(QDialogButtonBox::Ok)->click();
     ASSERT_EQ(stored.size(), 1u);
-    EXPECT_EQ(stored[0].options,
-              (QStringList{QString::fromStdString("server=" + server.Address()),
-                           QStringLiteral("device=") + QLatin1String(kDevice)}));
+    EXPECT_EQ(stored[0].options, (QStringList{QString::fromStdString("server=" + server.Address()),
+                                              QStringLiteral("device=") + QLatin1String(kDevice)}));
 
     // No server there any more: the reason, in the dialog too.
     server.Stop();
@@ -89,7 +90,8 @@ TEST(IndiDeviceListing, TheDialogListsTheServersCamerasAndStoresTheOneChosen) {
     EXPECT_FALSE(ListIndiDevices("no port", devices, error));
     Find<QPushButton>(dialog, "FetchButton")->click();
     ASSERT_TRUE(WaitUntil([&] { return !dialog.fetching(); }, 10000));
-    EXPECT_TRUE(Find<QLabel>(dialog, "DeviceStatus")->text().contains(QStringLiteral("no INDI server")));
+    EXPECT_TRUE(
+        Find<QLabel>(dialog, "DeviceStatus")->text().contains(QStringLiteral("no INDI server")));
 }
 
 class IndiRecording : public ::testing::Test {
@@ -116,7 +118,8 @@ class IndiRecording : public ::testing::Test {
         form->capturePanel().chooseFolder = [folder](QWidget*) { return folder; };
         Find<QAction>(*form, "SetCaptureLocation1")->trigger();
         QTimer::singleShot(0, form.get(), [this] {
-            form->outputNameDialog()->findChild<QLineEdit*>("Edit1")->setText(QStringLiteral("sky"));
+            form->outputNameDialog()->findChild<QLineEdit*>("Edit1")->setText(
+                QStringLiteral("sky"));
             form->outputNameDialog()->findChild<QPushButton*>("Button1")->click();
         });
         Find<QAction>(*form, "SetCaptureFilename1")->trigger();
@@ -166,8 +169,8 @@ TEST_F(IndiRecording, ServerKilledMidRecordingShowsTheCameraStateAndTheFileEndsW
     server.Stop();
     // The status bar says the camera stopped answering, and why.
     auto* state = Find<QLabel>(*form, "StatusPanel1");
-    ASSERT_TRUE(WaitUntil([&] { return state->text().contains(QStringLiteral("lost the server")); },
-                          15000))
+    ASSERT_TRUE(
+        WaitUntil([&] { return state->text().contains(QStringLiteral("lost the server")); }, 15000))
         << state->text().toStdString();
     EXPECT_TRUE(state->text().startsWith(QStringLiteral("Camera not responding")));
     EXPECT_TRUE(form->recorder().busy());

@@ -216,7 +216,7 @@ TEST_F(IndiCamTest, GainReachesTheDriverAndCancelEndsTheExposure) {
     EXPECT_TRUE(WaitDone(2000));
     EXPECT_LT(Clock::now() - t0, 3s);
     EXPECT_EQ(Inspect(buffer, kW, kH).written, 0u);  // left as it was
-    EXPECT_EQ(Lib().CancelExposure(), 0);             // nothing running
+    EXPECT_EQ(Lib().CancelExposure(), 0);            // nothing running
     EXPECT_FALSE(WaitDone(100));
     // The driver was told: the next exposure starts at once and completes.
     std::vector<uint8_t> next;

@@ -122,8 +122,8 @@ TEST(SerCrash, FullDiskKeepsEveryStampAndTheNextRecordingWorks) {
         TempDir mount;
         const int status = RunCommand(
             "unshare -rm sh -c 'mount -t tmpfs -o size=1m none " + Quote(mount.path()) +
-                " && TV_SMALL_FS=" + Quote(mount.path()) +
-                " exec " + Quote(fs::read_symlink("/proc/self/exe").string()) +
+                " && TV_SMALL_FS=" + Quote(mount.path()) + " exec " +
+                Quote(fs::read_symlink("/proc/self/exe").string()) +
                 " --gtest_filter=SerCrash.FullDiskKeepsEveryStampAndTheNextRecordingWorks'",
             out);
         EXPECT_EQ(status, 0) << out;

@@ -33,13 +33,13 @@ int RunProgram(const std::string& args, std::string& out) {
 }  // namespace
 
 TEST(CommandLine, CameraAndOptionsInBothFormsOtherArgumentsLeftToTheToolkit) {
-    const CommandLine line = Parse({"-platform", "offscreen", "--camera", "indi",
-                                    "--camera-option", "server=scope:7624",
-                                    "--camera-option=device=CCD Simulator"});
+    const CommandLine line = Parse({"-platform", "offscreen", "--camera", "indi", "--camera-option",
+                                    "server=scope:7624", "--camera-option=device=CCD Simulator"});
     EXPECT_TRUE(line.error.empty()) << line.error;
     ASSERT_TRUE(line.camera);
     EXPECT_EQ(*line.camera, "indi");
-    EXPECT_EQ(line.options, (std::vector<std::string>{"server=scope:7624", "device=CCD Simulator"}));
+    EXPECT_EQ(line.options,
+              (std::vector<std::string>{"server=scope:7624", "device=CCD Simulator"}));
     EXPECT_FALSE(line.help || line.version);
 
     EXPECT_EQ(*Parse({"--camera=/opt/lib/libcam.so"}).camera, "/opt/lib/libcam.so");
@@ -59,8 +59,8 @@ TEST(CommandLine, IncompleteOrMalformedOptionsAreErrors) {
 
 TEST(CommandLine, TheChoiceIsRememberedAndUsedAtTheNextStartWithoutOptions) {
     TempConfig config;
-    const CameraChoice first = ResolveCameraChoice(
-        Parse({"--camera", "indi", "--camera-option", "server=scope:7624"}));
+    const CameraChoice first =
+        ResolveCameraChoice(Parse({"--camera", "indi", "--camera-option", "server=scope:7624"}));
     EXPECT_EQ(first.name, QStringLiteral("indi"));
     // The next start, from the settings file alone.
     const CameraChoice next = ResolveCameraChoice(Parse({}));

@@ -4,15 +4,15 @@
 #include <QAction>
 #include <QApplication>
 #include <QDialogButtonBox>
-#include <QListWidget>
-#include <QTimer>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFrame>
 #include <QLabel>
 #include <QLineEdit>
+#include <QListWidget>
 #include <QPushButton>
 #include <QThread>
+#include <QTimer>
 #include <chrono>
 #include <string>
 #include <thread>
@@ -22,8 +22,8 @@
 #include "ShellTestEnv.h"
 #include "acquisition/CameraLib.h"
 #include "acquisition/CaptureThread.h"
-#include "controls/OutputNameDialog.h"
 #include "controls/OnScreenKeyboard.h"
+#include "controls/OutputNameDialog.h"
 #include "controls/OverlayDialog.h"
 #include "display/FocusWindow.h"
 #include "display/PictureView.h"
@@ -32,10 +32,10 @@
 #include "platform/Message.h"
 #include "shell/CapturePanel.h"
 #include "shell/CommandLine.h"
-#include "shell/SecondInstanceWindow.h"
 #include "shell/LabelledSlider.h"
 #include "shell/MainWindow.h"
 #include "shell/ProgramBlock.h"
+#include "shell/SecondInstanceWindow.h"
 #include "shell/SettingsStore.h"
 #include "shell/SplashScreen.h"
 
@@ -92,7 +92,8 @@ TEST_F(Startup, WithACameraTheWindowIsConnectedAndShown) {
     EXPECT_EQ(form.windowTitle(), "TarviVideo5X1.0 connected to Test Cam");
     EXPECT_EQ(splash.findChild<QLabel*>("Label1")->text(), "TarviVideo5X1.0");
     EXPECT_EQ(splash.findChild<QLabel*>("Label2")->text(), "Test Cam Found");
-    EXPECT_EQ(splash.findChild<QLabel*>("Label2")->palette().color(QPalette::WindowText), QColor(0, 128, 0));
+    EXPECT_EQ(splash.findChild<QLabel*>("Label2")->palette().color(QPalette::WindowText),
+              QColor(0, 128, 0));
     EXPECT_FALSE(splash.isVisible());
     EXPECT_TRUE(form.isVisible());
     EXPECT_TRUE(messages.empty());

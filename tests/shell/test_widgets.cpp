@@ -68,7 +68,8 @@ TEST(Splash, StatusLineStaysRightAlignedTenPixelsFromTheEdge) {
         splash.setStatus(text);
         EXPECT_EQ(splash.findChild<QLabel*>("Label2")->geometry().right() + 1, 238 - 10) << text;
         EXPECT_EQ(splash.findChild<QLabel*>("Label2")->y(), 8);
-        EXPECT_GE(splash.findChild<QLabel*>("Label2")->x(), 10) << text;  // nothing runs off the left edge
+        EXPECT_GE(splash.findChild<QLabel*>("Label2")->x(), 10)
+            << text;  // nothing runs off the left edge
     }
     EXPECT_EQ(splash.findChild<QLabel*>("Label1")->pos(), QPoint(48, 199));
     const QImage picture = DrawSplashPicture(238, 226);

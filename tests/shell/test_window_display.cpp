@@ -305,7 +305,8 @@ TEST_F(WindowDisplay, ConfigureShowsTheDialogOverTheWindowAndFramesGoOnMeanwhile
         sawDialog = dialog->isVisible();
         where = dialog->pos();
         MakeFramePoster(target)(Uniform(64, 48, 1));
-        QTimer::singleShot(50, dialog, [&] { dialog->findChild<QPushButton*>("Button1")->click(); });
+        QTimer::singleShot(50, dialog,
+                           [&] { dialog->findChild<QPushButton*>("Button1")->click(); });
     });
     Find<QAction>(form, "Configure1")->trigger();  // returns once OK has hidden the dialog
     EXPECT_TRUE(sawDialog);

@@ -1,5 +1,7 @@
 #include <dlfcn.h>
 #include <gtest/gtest.h>
+
+#include "SemaphoreWait.h"
 #include <semaphore.h>
 
 #include <chrono>
@@ -26,15 +28,7 @@ const cv::Point kRed(448, 400), kGreen(640, 400), kBlue(832, 400), kWhite(640, 7
 sem_t g_done;  // lives as long as the process: the library keeps its address
 
 bool WaitDone(int ms) {
-    timespec t{};
-    clock_gettime(CLOCK_MONOTONIC, &t);
-    t.tv_sec += ms / 1000;
-    t.tv_nsec += (ms % 1000) * 1000000L;
-    if (t.tv_nsec >= 1000000000L) {
-        t.tv_sec += 1;
-        t.tv_nsec -= 1000000000L;
-    }
-    return sem_clockwait(&g_done, CLOCK_MONOTONIC, &t) == 0;
+    return WaitPosted(g_done, ms);
 }
 
 // Left and top of a centred subframe: half the spare room, down to an even pixel.

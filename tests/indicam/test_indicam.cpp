@@ -2,6 +2,8 @@
 // a real indiserver running the simulated CCD.
 #include <dlfcn.h>
 #include <gtest/gtest.h>
+
+#include "SemaphoreWait.h"
 #include <semaphore.h>
 
 #include <chrono>
@@ -65,15 +67,7 @@ Library& Lib() {
 sem_t g_done;  // lives as long as the process: the library keeps its address
 
 bool WaitDone(int ms) {
-    timespec t{};
-    clock_gettime(CLOCK_MONOTONIC, &t);
-    t.tv_sec += ms / 1000;
-    t.tv_nsec += (ms % 1000) * 1000000L;
-    if (t.tv_nsec >= 1000000000L) {
-        t.tv_sec += 1;
-        t.tv_nsec -= 1000000000L;
-    }
-    return sem_clockwait(&g_done, CLOCK_MONOTONIC, &t) == 0;
+    return WaitPosted(g_done, ms);
 }
 
 size_t Stride(int w) {

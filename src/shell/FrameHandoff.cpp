@@ -49,8 +49,9 @@ HandoffReport FrameHandoff::handle(FramePtr frame, const FrameFlags& flags,
 
     const bool exposedAfterStart =
         frame->ExposureNumber == 0 || frame->ExposureNumber >= firstExposure_;
-    if (flags.recording && exposedAfterStart && RecordDue(TickMs(), nextRecordTick_)) {
-        nextRecordTick_ = TickMs() + static_cast<uint32_t>(framePause_);
+    const uint32_t tick = flags.recording ? TickMs() : 0;  // after the preview's own time
+    if (flags.recording && exposedAfterStart && RecordDue(tick, nextRecordTick_)) {
+        nextRecordTick_ = tick + static_cast<uint32_t>(framePause_);
         report.recorded = true;
         if (actions.record) actions.record(*frame);
     }

@@ -1,7 +1,5 @@
 #include <dlfcn.h>
 #include <gtest/gtest.h>
-
-#include "SemaphoreWait.h"
 #include <semaphore.h>
 
 #include <chrono>
@@ -13,6 +11,7 @@
 #include <vector>
 
 #include "FrameQueue.h"
+#include "SemaphoreWait.h"
 #include "SimCam.h"
 #include "acquisition/CameraLib.h"
 #include "acquisition/CaptureThread.h"

@@ -19,6 +19,7 @@
 #include <memory>
 #include <string>
 
+#include "RecTestUtil.h"
 #include "ShellTestEnv.h"
 #include "acquisition/CameraLib.h"
 #include "acquisition/CaptureThread.h"
@@ -30,23 +31,8 @@
 
 namespace fs = std::filesystem;
 namespace {
-// Runs a shell command; returns its exit status and fills `out` with stdout and stderr.
-int RunCommand(const std::string& command, std::string& out) {
-    out.clear();
-    FILE* p = ::popen((command + " 2>&1").c_str(), "r");
-    if (!p) return -1;
-    char buf[4096];
-    size_t n;
-    while ((n = std::fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
-    const int status = ::pclose(p);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
-std::string Quote(const std::string& s) {
-    std::string q = "'";
-    for (char c : s) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    return q + "'";
-}
+using rectest::Quote;
+using rectest::RunCommand;
 
 // What the independent readers find wrong with a recorded file; empty when it is sound.
 // `frames` is the expected frame count of a SER or AVI file.

@@ -2,8 +2,6 @@
 // a real indiserver running the simulated CCD.
 #include <dlfcn.h>
 #include <gtest/gtest.h>
-
-#include "SemaphoreWait.h"
 #include <semaphore.h>
 
 #include <chrono>
@@ -13,6 +11,7 @@
 #include <vector>
 
 #include "IndiServer.h"
+#include "SemaphoreWait.h"
 
 namespace {
 using namespace std::chrono_literals;

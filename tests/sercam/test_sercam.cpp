@@ -1,7 +1,5 @@
 #include <dlfcn.h>
 #include <gtest/gtest.h>
-
-#include "SemaphoreWait.h"
 #include <semaphore.h>
 #include <stdlib.h>
 
@@ -13,6 +11,8 @@
 #include <string>
 #include <thread>
 #include <vector>
+
+#include "SemaphoreWait.h"
 
 namespace {
 using namespace std::chrono_literals;

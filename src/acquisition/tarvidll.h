@@ -43,6 +43,38 @@ int HorizontalFlip(int on);
 int CameraOption(const char* key, const char* value);
 const char* CameraLastError(void);
 
+/* CameraFrameInfo: what the library knows of the exposure whose end it last signalled.
+ * The program calls it on its acquisition thread once after each post of the semaphore,
+ * before the next ThreadedExposure. The caller sets `size` to the bytes of the struct it
+ * passes (sizeof as it was compiled); the library fills only the fields that lie wholly
+ * within `size` and leaves the others as they are, so that either side may be older.
+ * Returns 1 when it filled the struct, 0 when it knows nothing of the last exposure.
+ *
+ * A library without this entry point, or one that returns 0, gets: exposure good, start
+ * time taken by the program as it called ThreadedExposure, 8 bits, the colour pattern the
+ * user's choice implies. */
+enum {
+    TARVI_FRAME_GOOD = 1,   /* the buffer holds the whole exposure */
+    TARVI_FRAME_FAILED = 0, /* the exposure failed: the buffer must not be used */
+    /* colorPattern: the colour filter mosaic of the samples as stored in the buffer; the
+     * values of the Bayer patterns are those of the SER format's ColorID. */
+    TARVI_PATTERN_UNKNOWN = 0,
+    TARVI_PATTERN_MONO = 1,
+    TARVI_PATTERN_RGGB = 8,
+    TARVI_PATTERN_GRBG = 9,
+    TARVI_PATTERN_GBRG = 10,
+    TARVI_PATTERN_BGGR = 11
+};
+typedef struct TarviFrameInfo {
+    unsigned int size;      /* set by the caller: sizeof(TarviFrameInfo) as it knows it */
+    int status;             /* TARVI_FRAME_GOOD or TARVI_FRAME_FAILED */
+    long long startUnixUs;  /* exposure start, microseconds since 1970-01-01 00:00 UTC;
+                               0 = not known */
+    int bitsPerSample;      /* significant bits of each sample in the buffer; 0 = not known */
+    int colorPattern;       /* TARVI_PATTERN_... */
+} TarviFrameInfo;
+int CameraFrameInfo(TarviFrameInfo* info);
+
 #ifdef __cplusplus
 }
 #endif

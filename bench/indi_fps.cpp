@@ -94,18 +94,18 @@ int main(int argc, char** argv) {
     }
     Handoff handoff;
     auto capture = std::make_unique<CaptureThread>(handoff.Poster());
-    if (!capture->OpenCamera()) {
+    if (!capture->openCamera()) {
         std::fprintf(stderr, "camera did not open: %s\n", CameraFailureReason().c_str());
         return 1;
     }
-    capture->ExposureMs = kExposureMs;
-    capture->Start();
+    capture->setExposureMs(kExposureMs);
+    capture->start();
 
     std::setvbuf(stdout, nullptr, _IOLBF, 0);
     std::printf("%-12s %12s %12s %8s\n", "frame", "bare fps", "program fps", "ratio");
     for (const Size& size : sizes) {
-        capture->RequestedWidth = size.w;
-        capture->RequestedHeight = size.h;
+        capture->setSubframeWidth(size.w);
+        capture->setSubframeHeight(size.h);
         // Frames of the size asked for, then a second of warming up before counting.
         bool sized = false;
         for (int i = 0; i < 200 && !sized; ++i) {
@@ -132,7 +132,7 @@ int main(int argc, char** argv) {
         std::printf("%4d x %-5d %12.1f %12.1f %7.0f%%\n", size.w, size.h, bareFps, fps,
                     bareFps > 0 ? 100.0 * fps / bareFps : 0.0);
     }
-    capture->StopAndWait(5000);
+    capture->stop(5000);
     bare.disconnectServer();
     return 0;
 }

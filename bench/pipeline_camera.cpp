@@ -49,16 +49,16 @@ void BM_SimulatedCameraThroughAcquisitionThread(benchmark::State& state) {
     }
     Handoff handoff;
     CaptureThread capture(handoff.Poster());
-    if (!capture.OpenCamera()) {
+    if (!capture.openCamera()) {
         state.SkipWithError("camera did not open");
         return;
     }
-    capture.ExposureMs = 1;
-    capture.Start();
+    capture.setExposureMs(1);
+    capture.start();
     // The thread starts on the full frame; ask for the size and wait until it is delivered.
     handoff.Take();
-    capture.RequestedWidth = width;
-    capture.RequestedHeight = height;
+    capture.setSubframeWidth(width);
+    capture.setSubframeHeight(height);
     for (int i = 0; i < 100; ++i) {
         const FramePtr frame = handoff.Take();
         if (!frame) break;
@@ -75,7 +75,7 @@ void BM_SimulatedCameraThroughAcquisitionThread(benchmark::State& state) {
         benchmark::DoNotOptimize(FrameData(frame.get()));
         ++frames;
     }
-    capture.StopAndWait(5000);
+    capture.stop(5000);
     state.counters["fps"] =
         benchmark::Counter(static_cast<double>(frames), benchmark::Counter::kIsRate);
     state.counters["MB/s"] = benchmark::Counter(static_cast<double>(frames) * width * height / 1e6,

@@ -79,7 +79,7 @@ bool HandleFramesUntil(MainWindow& form, uint64_t count, int& maxInFlight) {
     idle.start();
     uint64_t last = form.framesReceived();
     while (form.framesReceived() < count) {
-        maxInFlight = std::max(maxInFlight, form.capture().FramesInFlight());
+        maxInFlight = std::max(maxInFlight, form.capture().framesInFlight());
         QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
         if (form.framesReceived() != last) {
             last = form.framesReceived();
@@ -145,7 +145,7 @@ void BM_LiveViewThroughMainWindow(benchmark::State& state) {
         shownFps = std::max(shownFps, status.text().trimmed().split(' ')[0].toInt());
     }
     const double handlerUs = HandlerTime::Now(*form).MicrosecondsPerFrameSince(mark);
-    const bool throttled = form->capture().State() == CameraState::Throttled;
+    const bool throttled = form->capture().status().state == CameraState::Throttled;
     form.reset();  // stops the acquisition thread
 
     state.counters["fps"] =
@@ -192,8 +192,7 @@ void BM_SerRecordingThroughMainWindow(benchmark::State& state) {
     Child<QAction>(*form, "SER8bit1").trigger();
     capture.setCountText(QStringLiteral("0"));
     Child<QPushButton>(*form, "butCapture").click();
-    if (form->capture().Recording.load() != 1)
-        return state.SkipWithError("recording did not start");
+    if (form->capture().recording() != 1) return state.SkipWithError("recording did not start");
 
     // Three seconds of recording; one benchmark iteration is the whole recording.
     QElapsedTimer wall;
@@ -210,7 +209,7 @@ void BM_SerRecordingThroughMainWindow(benchmark::State& state) {
     }
     const double handlerUs = HandlerTime::Now(*form).MicrosecondsPerFrameSince(mark);
     Child<QPushButton>(*form, "CancelButton").click();
-    for (int i = 0; i < 100 && form->capture().Recording.load() != 0; ++i)
+    for (int i = 0; i < 100 && form->capture().recording(); ++i)
         HandleFramesUntil(*form, form->framesReceived() + 1, maxInFlight);
     const double seconds = static_cast<double>(wall.nsecsElapsed()) / 1e9;
     const int32_t written = form->recorder().framesWritten();

@@ -68,6 +68,7 @@ bool TryLoad(const std::string& path, TarviApi* api, std::string* why) {
     std::string optional;
     Take(handle, "CameraOption", t.CameraOption, optional);
     Take(handle, "CameraLastError", t.CameraLastError, optional);
+    Take(handle, "CameraFrameInfo", t.CameraFrameInfo, optional);
     *api = t;
     return true;
 }

@@ -19,6 +19,7 @@ struct TarviApi {
     // Optional: may be null.
     decltype(&::CameraOption) CameraOption = nullptr;
     decltype(&::CameraLastError) CameraLastError = nullptr;
+    decltype(&::CameraFrameInfo) CameraFrameInfo = nullptr;
 
     // True when all ten entry points are present.
     bool Complete() const;

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <cstdio>
 #include <ctime>
 
 #include "acquisition/CameraLib.h"
@@ -14,6 +15,7 @@
 namespace {
 constexpr int32_t kMinExposureMs = 1;
 constexpr int32_t kMaxExposureMs = 10000;
+constexpr uint32_t kRateWindowMs = 1000;
 
 bool IsBlank(char c) {
     return static_cast<unsigned char>(c) <= ' ';
@@ -30,9 +32,6 @@ bool RaiseToRealTime() {
     return pthread_setschedparam(pthread_self(), SCHED_FIFO, &param) == 0;
 }
 
-}  // namespace
-
-namespace {
 // Buffers that a stalled camera was given and never gave back outlive their capture thread:
 // the library may still write into them. They are kept here, reachable, until the process
 // ends (process-wide by nature, like the camera library itself).
@@ -41,6 +40,23 @@ void KeepUntilExit(std::vector<FramePtr> frames) {
     static auto* kept = new std::vector<FramePtr>;
     std::lock_guard<std::mutex> lock(mutex);
     for (FramePtr& frame : frames) kept->push_back(std::move(frame));
+}
+
+// The library's report on the exposure that just ended; a library without the entry point,
+// or one that knows nothing, reports a good frame of unknown start.
+TarviFrameInfo AskFrameInfo(const TarviApi& api) {
+    TarviFrameInfo info{};
+    info.size = sizeof info;
+    info.status = TARVI_FRAME_GOOD;
+    if (!api.CameraFrameInfo) return info;
+    TarviFrameInfo reported = info;
+    if (api.CameraFrameInfo(&reported) != 1) return info;
+    return reported;
+}
+
+// A UTC instant in microseconds since 1970 as local TDateTime, the frames' time scale.
+TDateTime LocalDateTimeOfUnixUs(int64_t us) {
+    return UnixMillisToDateTime(us / 1000 + static_cast<int64_t>(UtcOffsetSeconds()) * 1000);
 }
 }  // namespace
 
@@ -64,196 +80,389 @@ std::string BuildStampText(const std::string& format, const std::string& prefix,
     return text;
 }
 
+int FramesPerSecond(uint64_t frames, uint32_t elapsedMs) {
+    if (elapsedMs == 0 || frames == 0) return 0;
+    return static_cast<int>(frames * 1000 / elapsedMs);
+}
+
 CaptureThread::CaptureThread(PostFrameFn post) : post_(std::move(post)) {}
 
 CaptureThread::~CaptureThread() {
-    Running = false;
-    // The loop's every wait is bounded and sliced, so the join ends soon after Running
-    // is cleared (at the latest after the running exposure plus StallMarginMs).
+    requestStop();
+    // The loop's every wait is bounded and sliced, so the join ends soon after the stop
+    // (at the latest after the running exposure plus the stall margin).
     if (thread_.joinable()) thread_.join();
     // The library may still write into these: they are never freed.
     KeepUntilExit(std::move(abandoned_));
 }
 
-bool CaptureThread::OpenCamera() {
-    const TarviApi& api = Camera();
-    CameraOpen = api.Complete() && api.openUSB(0) == 1;
-    return CameraOpen;
+// ---- settings
+
+void CaptureThread::setExposureMs(int32_t ms) {
+    std::lock_guard<std::mutex> lock(requestMutex_);
+    request_.exposureMs = ms;
 }
 
-void CaptureThread::RequestWhiteBalance(int32_t blue, int32_t green, int32_t red) {
-    WbBlue = blue;
-    WbGreen = green;
-    WbRed = red;
-    // Set last: the acquisition thread reads the three values only after taking this mark.
-    WbPending.store(true, std::memory_order_release);
+void CaptureThread::setGain(int32_t gain) {
+    std::lock_guard<std::mutex> lock(requestMutex_);
+    request_.gain = gain;
 }
 
-uint64_t CaptureThread::CutExposure() {
-    std::lock_guard<std::mutex> lock(exposureStartMutex_);
-    const TarviApi& api = Camera();
-    if (api.CancelExposure) api.CancelExposure();
-    return exposuresStarted_.load();
+void CaptureThread::sendGain() {
+    std::lock_guard<std::mutex> lock(requestMutex_);
+    ++gainSerial_;
 }
 
-void CaptureThread::SendExposureLength(int32_t ms) {
-    if (ms == lastExposureSent_) return;
-    Camera().SetExposureLength(ms);
-    lastExposureSent_ = ms;
+void CaptureThread::setWhiteBalance(const WhiteBalance& balance) {
+    std::lock_guard<std::mutex> lock(requestMutex_);
+    balance_ = balance;
+    ++balanceSerial_;
 }
 
-void CaptureThread::Start() {
+void CaptureThread::setSubframe(int32_t width, int32_t height) {
+    std::lock_guard<std::mutex> lock(requestMutex_);
+    request_.width = width;
+    request_.height = height;
+}
+
+void CaptureThread::setSubframeWidth(int32_t width) {
+    std::lock_guard<std::mutex> lock(requestMutex_);
+    request_.width = width;
+}
+
+void CaptureThread::setSubframeHeight(int32_t height) {
+    std::lock_guard<std::mutex> lock(requestMutex_);
+    request_.height = height;
+}
+
+void CaptureThread::setFlip(bool on) {
+    std::lock_guard<std::mutex> lock(requestMutex_);
+    request_.flip = on;
+}
+
+void CaptureThread::setDepth(int32_t bits) {
+    std::lock_guard<std::mutex> lock(requestMutex_);
+    request_.depth = bits;
+}
+
+CaptureSettings CaptureThread::settings() const {
+    std::lock_guard<std::mutex> lock(requestMutex_);
+    return request_;
+}
+
+WhiteBalance CaptureThread::whiteBalance() const {
+    std::lock_guard<std::mutex> lock(requestMutex_);
+    return balance_;
+}
+
+void CaptureThread::setStamp(std::string format, std::string prefix) {
+    std::lock_guard<std::mutex> lock(requestMutex_);
+    stampFormat_ = std::move(format);
+    stampPrefix_ = std::move(prefix);
+}
+
+std::string CaptureThread::stampFormat() const {
+    std::lock_guard<std::mutex> lock(requestMutex_);
+    return stampFormat_;
+}
+
+// ---- commands
+
+bool CaptureThread::openCamera() {
+    if (!Camera().Complete()) return false;
+    {
+        std::lock_guard<std::mutex> lock(phaseMutex_);
+        if (phase_ != Phase::Created) return status().cameraOpen;
+        phase_ = Phase::Opening;
+    }
+    thread_ = std::thread([this] { run(); });
+    std::unique_lock<std::mutex> lock(phaseMutex_);
+    phaseCv_.wait(lock, [this] { return phase_ != Phase::Opening; });
+    return phase_ != Phase::Finished;
+}
+
+void CaptureThread::start() {
     if (started_) return;
     started_ = true;
-    Recording = 0;
-    suspended_ = false;
-    thread_ = std::thread([this] { Execute(); });
-}
-
-bool CaptureThread::Suspended() const {
-    return !started_ || suspended_.load();
-}
-
-void CaptureThread::MarkSuspended() {
     {
-        std::lock_guard<std::mutex> lock(suspendMutex_);
-        suspended_ = true;
+        std::lock_guard<std::mutex> lock(phaseMutex_);
+        startRequested_ = true;
+        // Without an open camera there is nothing to run.
+        if (phase_ == Phase::Created) {
+            std::lock_guard<std::mutex> statusLock(statusMutex_);
+            status_.state = CameraState::Stopped;
+        }
     }
-    suspendCv_.notify_all();
+    phaseCv_.notify_all();
 }
 
-bool CaptureThread::StopAndWait(uint32_t timeoutMs) {
-    Running = false;
-    if (!started_) return true;
+void CaptureThread::requestStop() {
     {
-        std::unique_lock<std::mutex> lock(suspendMutex_);
-        if (!suspendCv_.wait_for(lock, std::chrono::milliseconds(timeoutMs),
-                                 [this] { return suspended_.load(); }))
+        std::lock_guard<std::mutex> lock(phaseMutex_);
+        running_ = false;
+    }
+    phaseCv_.notify_all();
+}
+
+bool CaptureThread::finished() const {
+    std::lock_guard<std::mutex> lock(phaseMutex_);
+    return phase_ == Phase::Created || phase_ == Phase::Finished;
+}
+
+bool CaptureThread::stop(uint32_t timeoutMs) {
+    requestStop();
+    {
+        std::unique_lock<std::mutex> lock(phaseMutex_);
+        if (phase_ == Phase::Created) return true;
+        if (!phaseCv_.wait_for(lock, std::chrono::milliseconds(timeoutMs),
+                               [this] { return phase_ == Phase::Finished; }))
             return false;
     }
     if (thread_.joinable()) thread_.join();
     return true;
 }
 
-bool CaptureThread::TimedWaitDone(uint32_t ms) {
+void CaptureThread::setRecording(bool on) {
+    recording_ = on;
+    std::lock_guard<std::mutex> lock(statusMutex_);
+    status_.recording = on;
+}
+
+uint64_t CaptureThread::cutExposure() {
+    std::lock_guard<std::mutex> lock(exposureStartMutex_);
+    // The acquisition thread cancels this exposure if it is still running; every later
+    // one is numbered and started after this lock is given back.
+    cutTarget_ = exposuresStarted_;
+    return exposuresStarted_;
+}
+
+CaptureStatus CaptureThread::status() const {
+    std::lock_guard<std::mutex> lock(statusMutex_);
+    return status_;
+}
+
+// ---- the thread
+
+void CaptureThread::setState(CameraState state) {
+    std::lock_guard<std::mutex> lock(statusMutex_);
+    status_.state = state;
+}
+
+void CaptureThread::markFinished() {
+    setState(CameraState::Stopped);
+    {
+        std::lock_guard<std::mutex> lock(phaseMutex_);
+        phase_ = Phase::Finished;
+    }
+    phaseCv_.notify_all();
+}
+
+bool CaptureThread::openOnThread() {
+    const TarviApi& api = Camera();
+    if (api.openUSB(0) != 1) return false;
+    int width = 0, height = 0;
+    const char* name = api.GetCameraInfo(&width, &height);
+    sensorWidth_ = width;
+    sensorHeight_ = height;
+    active_.width = width;
+    active_.height = height;
+    // The thread always starts on the full frame, whatever the subframe controls hold.
+    {
+        std::lock_guard<std::mutex> lock(requestMutex_);
+        request_.width = width;
+        request_.height = height;
+    }
+    sem_init(&doneSemaphore_, 0, 0);
+    semaphoreMade_ = true;
+    api.ExposureSemaphore(&doneSemaphore_);
+    std::lock_guard<std::mutex> lock(statusMutex_);
+    status_.cameraOpen = true;
+    status_.cameraName = name ? name : "";
+    status_.sensorWidth = status_.width = width;
+    status_.sensorHeight = status_.height = height;
+    return true;
+}
+
+bool CaptureThread::waitForStart() {
+    std::unique_lock<std::mutex> lock(phaseMutex_);
+    phaseCv_.wait(lock, [this] { return startRequested_ || !running_; });
+    if (!running_) return false;
+    phase_ = Phase::Running;
+    return true;
+}
+
+void CaptureThread::run() {
+    const bool opened = openOnThread();
+    {
+        std::lock_guard<std::mutex> lock(phaseMutex_);
+        phase_ = opened ? Phase::Opened : Phase::Finished;
+    }
+    phaseCv_.notify_all();
+    if (!opened) {
+        setState(CameraState::Stopped);
+        return;
+    }
+    if (waitForStart()) exposureLoop();
+    markFinished();
+}
+
+void CaptureThread::sendExposureLength(int32_t ms) {
+    if (ms == lastExposureSent_) return;
+    Camera().SetExposureLength(ms);
+    lastExposureSent_ = ms;
+}
+
+bool CaptureThread::timedWaitDone(uint32_t ms) {
     timespec deadline{};
     clock_gettime(CLOCK_MONOTONIC, &deadline);
     deadline.tv_nsec += static_cast<long>(ms % 1000) * 1000000L;
     deadline.tv_sec += ms / 1000 + deadline.tv_nsec / 1000000000L;
     deadline.tv_nsec %= 1000000000L;
-    while (sem_clockwait(&DoneSemaphore, CLOCK_MONOTONIC, &deadline) != 0) {
+    while (sem_clockwait(&doneSemaphore_, CLOCK_MONOTONIC, &deadline) != 0) {
         if (errno != EINTR) return false;
     }
     return true;
 }
 
-bool CaptureThread::WaitForBudget() {
+bool CaptureThread::waitForBudget() {
     bool throttled = false;
     while (budget_->inFlight() >= kMaxFramesInFlight) {
-        if (!Running) return false;
+        if (!running_) return false;
         if (!throttled) {
             throttled = true;
-            state_ = CameraState::Throttled;
+            setState(CameraState::Throttled);
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(kWaitSliceMs / 4));
     }
-    if (throttled) state_ = CameraState::Exposing;
+    if (throttled) setState(CameraState::Exposing);
     return true;
 }
 
-bool CaptureThread::WaitForExposureEnd(uint32_t exposureMs) {
+bool CaptureThread::waitForExposureEnd(uint32_t exposureMs, uint64_t number) {
     using clock = std::chrono::steady_clock;
     const auto deadline =
-        clock::now() + std::chrono::milliseconds(exposureMs + StallMarginMs.load());
+        clock::now() + std::chrono::milliseconds(exposureMs + stallMarginMs_.load());
     bool stalled = false;
+    bool cut = false;
     for (;;) {
-        if (TimedWaitDone(kWaitSliceMs)) {
-            if (stalled) state_ = CameraState::Exposing;
+        if (!cut && cutTarget_.load() == number) {
+            cut = true;
+            if (Camera().CancelExposure) Camera().CancelExposure();
+        }
+        if (timedWaitDone(cut ? kWaitSliceMs : kCutSliceMs)) {
+            if (stalled) setState(CameraState::Exposing);
             return true;
         }
         if (!stalled && clock::now() >= deadline) {
             stalled = true;
-            state_ = CameraState::Stalled;
+            setState(CameraState::Stalled);
             Camera().CancelExposure();
         }
-        // A healthy exposure is finished even when Running is cleared meanwhile; a stalled
-        // one is not waited for any longer.
-        if (stalled && !Running) return false;
+        // A healthy exposure is finished even when a stop was asked for meanwhile; a
+        // stalled one is not waited for any longer.
+        if (stalled && !running_) return false;
     }
 }
 
-void CaptureThread::Deliver(FramePtr frame) {
+void CaptureThread::deliver(FramePtr frame) {
     frame->holdBudget(budget_);
     if (post_) post_(std::move(frame));
 }
 
-FramePtr CaptureThread::NewCaptureFrame() {
-    return NewFrame(ActiveWidth, ActiveHeight, StampText.Get(), ActiveFlip, ActiveDepth);
+FramePtr CaptureThread::newCaptureFrame() const {
+    return NewFrame(active_.width, active_.height, std::string(), active_.flip, active_.depth);
 }
 
-void CaptureThread::ApplySettings() {
+void CaptureThread::applySettings(bool recording) {
     const TarviApi& api = Camera();
-    // The buffers are made with the active size, and the camera must write exactly that
-    // size: keep requests inside the sensor.
-    const int32_t width = std::clamp<int32_t>(RequestedWidth.load(), 1, SensorWidth.load());
-    const int32_t height = std::clamp<int32_t>(RequestedHeight.load(), 1, SensorHeight.load());
-    const int32_t depth = RequestedDepth.load() == 16 ? 16 : 8;
-    const bool flip = RequestedFlip.load();
-    const bool changed = ActiveHeight != height || ActiveWidth != width || ActiveDepth != depth ||
-                         ActiveFlip != flip;
-    ActiveWidth = width;
-    ActiveHeight = height;
-    api.Subframe(width, height);
-    const int32_t ms = ExposureMs.load();
-    SendExposureLength(ms);
-    exposureInForce_ = ms;
-    ActiveDepth = depth;
-    ActiveFlip = flip;
-    api.HorizontalFlip(flip ? 1 : 0);
-    api.SetGain(Gain.load());
-    if (changed) captureFrame_ = NewCaptureFrame();
+    CaptureSettings want;
+    WhiteBalance balance;
+    uint64_t balanceSerial = 0, gainSerial = 0;
+    {
+        std::lock_guard<std::mutex> lock(requestMutex_);
+        want = request_;
+        balance = balance_;
+        balanceSerial = balanceSerial_;
+        gainSerial = gainSerial_;
+    }
+    // White balance reaches the camera also while recording.
+    if (balanceSerial != balanceSent_) {
+        balanceSent_ = balanceSerial;
+        api.SetWhiteBalance(balance.blue, balance.green, balance.red);
+    }
+    if (!recording) {
+        // The buffers are made with the active size, and the camera must write exactly
+        // that size: keep requests inside the sensor.
+        want.width = std::clamp(want.width, 1, std::max(sensorWidth_, 1));
+        want.height = std::clamp(want.height, 1, std::max(sensorHeight_, 1));
+        want.depth = want.depth == 16 ? 16 : 8;
+        const bool changed = active_.width != want.width || active_.height != want.height ||
+                             active_.depth != want.depth || active_.flip != want.flip;
+        api.Subframe(want.width, want.height);
+        sendExposureLength(want.exposureMs);
+        api.HorizontalFlip(want.flip ? 1 : 0);
+        api.SetGain(want.gain);
+        gainSent_ = gainSerial;
+        active_ = want;
+        if (changed) captureFrame_ = newCaptureFrame();
+        std::lock_guard<std::mutex> lock(statusMutex_);
+        status_.width = active_.width;
+        status_.height = active_.height;
+        status_.depth = active_.depth;
+        status_.flip = active_.flip;
+        status_.exposureMs = active_.exposureMs;
+    } else if (gainSerial != gainSent_) {
+        // The user released the gain slider during the recording.
+        gainSent_ = gainSerial;
+        api.SetGain(want.gain);
+    }
 }
 
-void CaptureThread::Execute() {
-    const TarviApi& api = Camera();
-    if (!api.Complete()) {
-        state_ = CameraState::Stopped;
-        MarkSuspended();
+void CaptureThread::noteExposureStarted(uint64_t number) {
+    const uint32_t now = TickMs();
+    std::lock_guard<std::mutex> lock(statusMutex_);
+    status_.exposuresStarted = number;
+    if (rateWindowFirst_ == 0) {
+        rateWindowFirst_ = number;
+        rateWindowStart_ = now;
         return;
     }
-    int width = 0, height = 0;
-    api.GetCameraInfo(&width, &height);
-    SensorWidth = width;
-    SensorHeight = height;
-    RequestedWidth = width;
-    ActiveWidth = width;
-    RequestedHeight = height;
-    ActiveHeight = height;
-    FpsStart = TickMs();
-    FrameCount = 0;
-    exposureInForce_ = ExposureMs.load();
-    RealTime = RaiseToRealTime();
+    const uint32_t elapsed = now - rateWindowStart_;
+    if (elapsed >= kRateWindowMs) {
+        status_.framesPerSecond = FramesPerSecond(number - rateWindowFirst_, elapsed);
+        rateWindowFirst_ = number;
+        rateWindowStart_ = now;
+    }
+}
 
-    sem_init(&DoneSemaphore, 0, 0);
-    api.ExposureSemaphore(&DoneSemaphore);
-    state_ = CameraState::Exposing;
+void CaptureThread::finishFrame(Frame& frame) {
+    std::string format, prefix;
+    {
+        std::lock_guard<std::mutex> lock(requestMutex_);
+        format = stampFormat_;
+        prefix = stampPrefix_;
+    }
+    frame.StampText = BuildStampText(format, prefix, frame.TimeStamp);
+}
+
+void CaptureThread::exposureLoop() {
+    const TarviApi& api = Camera();
+    setState(CameraState::Exposing);
+    {
+        std::lock_guard<std::mutex> lock(statusMutex_);
+        status_.realTime = RaiseToRealTime();
+    }
 
     bool exposing = false;  // captureFrame_ is in the library's hands
     try {
-        captureFrame_ = NewCaptureFrame();
-        while (Running) {
-            if (!WaitForBudget()) break;
-
-            if (WbPending.exchange(false, std::memory_order_acquire))
-                api.SetWhiteBalance(WbBlue.load(), WbGreen.load(), WbRed.load());
-
-            const int32_t recording = Recording.load();
-            if (recording == 0) ApplySettings();
-
-            StampText.Set(BuildStampText(StampFormat.Get(), StampPrefix.Get(), Now()));
+        captureFrame_ = newCaptureFrame();
+        while (running_) {
+            if (!waitForBudget()) break;
+            const bool recording = recording_.load();
+            applySettings(recording);
 
             if (!captureFrame_) {
-                captureFrame_ = NewCaptureFrame();
+                captureFrame_ = newCaptureFrame();
                 // Out of memory: give the window thread time to free frames.
                 if (!captureFrame_) std::this_thread::sleep_for(std::chrono::milliseconds(10));
                 continue;
@@ -261,28 +470,45 @@ void CaptureThread::Execute() {
 
             // A stray release left over from before would end this exposure before the
             // camera has written it.
-            while (sem_trywait(&DoneSemaphore) == 0) {
+            while (sem_trywait(&doneSemaphore_) == 0) {
             }
+            uint64_t number = 0;
             {
                 std::lock_guard<std::mutex> lock(exposureStartMutex_);
-                captureFrame_->ExposureNumber = exposuresStarted_.load() + 1;
-                exposuresStarted_.store(captureFrame_->ExposureNumber);
-                api.ThreadedExposure(FrameData(captureFrame_.get()), 0, 1 - recording);
+                number = exposuresStarted_ + 1;
+                exposuresStarted_ = number;
+                captureFrame_->ExposureNumber = number;
+                // The exposure starts now, as far as the program can tell.
+                captureFrame_->TimeStamp = Now();
+                api.ThreadedExposure(FrameData(captureFrame_.get()), 0, recording ? 0 : 1);
                 exposing = true;
             }
-            nextCaptureFrame_ = NewCaptureFrame();
-            FrameCount.fetch_add(1, std::memory_order_relaxed);
+            noteExposureStarted(number);
+            nextCaptureFrame_ = newCaptureFrame();
 
-            const int32_t ms = std::clamp(exposureInForce_, kMinExposureMs, kMaxExposureMs);
-            if (!WaitForExposureEnd(static_cast<uint32_t>(ms))) break;
+            const int32_t ms = std::clamp(active_.exposureMs, kMinExposureMs, kMaxExposureMs);
+            if (!waitForExposureEnd(static_cast<uint32_t>(ms), number)) break;
             exposing = false;
 
             FramePtr done = std::move(captureFrame_);
             captureFrame_ = std::move(nextCaptureFrame_);
-            Deliver(std::move(done));
+            const TarviFrameInfo info = AskFrameInfo(api);
+            if (info.status != TARVI_FRAME_GOOD) {
+                // A failed exposure left the buffer unfilled: it is neither shown nor
+                // recorded, and the next exposure starts.
+                std::lock_guard<std::mutex> lock(statusMutex_);
+                status_.failedExposures = ++failed_;
+                continue;
+            }
+            if (info.startUnixUs > 0) done->TimeStamp = LocalDateTimeOfUnixUs(info.startUnixUs);
+            finishFrame(*done);
+            deliver(std::move(done));
         }
-    } catch (...) {
+    } catch (const std::exception& e) {
         // Any error ends acquisition for the rest of the run; the preview keeps its last frame.
+        std::fprintf(stderr, "acquisition stopped: %s\n", e.what());
+    } catch (...) {
+        std::fprintf(stderr, "acquisition stopped: unknown error\n");
     }
 
     if (exposing) abandoned_.push_back(std::move(captureFrame_));
@@ -290,7 +516,5 @@ void CaptureThread::Execute() {
     nextCaptureFrame_.reset();
     // With an exposure still in the library's hands, its release may yet come: the
     // semaphore must stay valid for it.
-    if (!exposing) sem_destroy(&DoneSemaphore);
-    state_ = CameraState::Stopped;
-    MarkSuspended();
+    if (!exposing && semaphoreMade_) sem_destroy(&doneSemaphore_);
 }

@@ -1,6 +1,8 @@
 #pragma once
-// The acquisition thread: drives the camera, one exposure after another, and hands each
-// filled Frame to the window thread.
+// The acquisition thread: the one thread that talks to the camera library. It opens the
+// camera, then runs one exposure after another and hands each filled Frame to the window
+// thread. Other threads reach it through a small interface: the settings they ask for
+// (taken between exposures), a few commands, and one consistent status snapshot.
 #include <semaphore.h>
 
 #include <atomic>
@@ -13,11 +15,7 @@
 #include <vector>
 
 #include "acquisition/Frame.h"
-#include "acquisition/SharedText.h"
 #include "platform/Clock.h"
-
-// Event type of the frame hand-off (a Qt event type in the shell).
-constexpr int WM_FRAMEREADY = 0x1400;
 
 // Hands a filled frame to the window thread. A frame that cannot be delivered is simply
 // destroyed with its pointer.
@@ -26,14 +24,54 @@ using PostFrameFn = std::function<void(FramePtr)>;
 // What the acquisition loop is doing, for the status display of the window thread.
 //   Idle      the thread has not started its loop yet
 //   Exposing  an exposure is running (or about to start)
-//   Stalled   the camera did not report the frame within the exposure length plus
-//             StallMarginMs; the exposure was cancelled and the thread waits for the camera
-//   Stopped   the loop has ended (Running cleared, no camera, or an error)
+//   Stalled   the camera did not report the frame within the exposure length plus the
+//             stall margin; the exposure was cancelled and the thread waits for the camera
+//   Stopped   the loop has ended (stopped, no camera, or an error)
 //   Throttled the window thread holds kMaxFramesInFlight frames; the next exposure waits
 enum class CameraState : int { Idle = 0, Exposing = 1, Stalled = 2, Stopped = 3, Throttled = 4 };
 
 // Status-bar text of a state ("" for the ordinary states).
 const char* CameraStateText(CameraState state);
+
+struct WhiteBalance {
+    int32_t blue = 127;
+    int32_t green = 127;
+    int32_t red = 127;
+};
+
+// The camera settings the user asks for. The capture thread brings them into force before
+// an exposure while no recording runs; a recording keeps the ones it started with.
+struct CaptureSettings {
+    int32_t exposureMs = 100;
+    int32_t gain = 0;
+    // The subframe; kept inside the sensor (0 or more than the sensor: the full sensor).
+    int32_t width = 0;
+    int32_t height = 0;
+    int32_t depth = 8;  // bits per sample, 8 or 16
+    bool flip = false;
+};
+
+// One consistent picture of the capture thread, taken with status().
+struct CaptureStatus {
+    CameraState state = CameraState::Idle;
+    bool cameraOpen = false;
+    std::string cameraName;
+    int32_t sensorWidth = 0;
+    int32_t sensorHeight = 0;
+    // The geometry, depth and flip of the frames being produced now.
+    int32_t width = 0;
+    int32_t height = 0;
+    int32_t depth = 8;
+    bool flip = false;
+    int32_t exposureMs = 0;  // the length in force, 0 before the first exposure
+    bool recording = false;
+    uint64_t exposuresStarted = 0;
+    // Exposures the camera library reported as failed: neither shown nor recorded.
+    uint64_t failedExposures = 0;
+    // Exposures started per second, over the last second or so of exposures.
+    int framesPerSecond = 0;
+    bool realTime = false;  // the system granted real-time scheduling to the thread
+};
 
 class CaptureThread {
   public:
@@ -42,113 +80,143 @@ class CaptureThread {
     CaptureThread(const CaptureThread&) = delete;
     CaptureThread& operator=(const CaptureThread&) = delete;
 
-    std::atomic<int32_t> SensorHeight{0};
-    std::atomic<int32_t> SensorWidth{0};
-    std::atomic<int32_t> Gain{0};
-    std::atomic<int32_t> Recording{0};
-    std::atomic<int32_t> ExposureMs{100};
-    std::atomic<bool> Running{true};
-    sem_t DoneSemaphore{};
-    std::atomic<int32_t> ActiveWidth{0};
-    std::atomic<int32_t> ActiveHeight{0};
-    std::atomic<int32_t> RequestedWidth{0};
-    std::atomic<int32_t> RequestedHeight{0};
-    std::atomic<uint32_t> FpsStart{0};
-    std::atomic<int32_t> FrameCount{0};
-    std::atomic<bool> CameraOpen{false};
-    std::atomic<int32_t> WbBlue{127};
-    std::atomic<int32_t> WbGreen{127};
-    std::atomic<int32_t> WbRed{127};
-    std::atomic<bool> WbPending{false};
-    // Sample depth and mirroring asked for by the window thread, and those in force.
-    std::atomic<int32_t> RequestedDepth{8};
-    std::atomic<int32_t> ActiveDepth{8};
-    std::atomic<bool> RequestedFlip{false};
-    std::atomic<bool> ActiveFlip{false};
-    // The overlay: date-time format and prefix chosen by the user, and the text of the
-    // moment, built before each exposure from those two.
-    SharedText StampFormat{"dd/mm/yyyy hh:mm:ss.zzz"};
-    SharedText StampPrefix;
-    SharedText StampText;
+    // ---- settings, taken before the next exposure (any thread)
+    void setExposureMs(int32_t ms);
+    void setGain(int32_t gain);
+    // Sends the gain before the next exposure even while a recording runs: the user
+    // released the gain slider.
+    void sendGain();
+    void setWhiteBalance(const WhiteBalance& balance);  // sent also while recording
+    void setSubframe(int32_t width, int32_t height);
+    void setSubframeWidth(int32_t width);
+    void setSubframeHeight(int32_t height);
+    void setFlip(bool on);
+    void setDepth(int32_t bits);
+    CaptureSettings settings() const;   // as asked for, not necessarily in force yet
+    WhiteBalance whiteBalance() const;  // as asked for last
+    // The overlay text: date-time format and prefix, applied to each frame's start time.
+    void setStamp(std::string format, std::string prefix);
+    std::string stampFormat() const;
 
-    // openUSB(0); CameraOpen := result is 1. False also when no library is loaded.
-    bool OpenCamera();
-    void RequestWhiteBalance(int32_t blue, int32_t green, int32_t red);
+    // ---- commands
+    // Opens the camera on the acquisition thread (openUSB, the sensor size and name, the
+    // semaphore) and waits for the answer; true when the camera opened. The thread then
+    // waits for start(). False also when no library is loaded.
+    bool openCamera();
+    // Starts the exposures (once, after openCamera succeeded; without it the thread ends).
+    void start();
+    bool started() const { return started_; }
+    // Asks the loop to end after the running exposure (no wait).
+    void requestStop();
+    // requestStop, then waits until the thread has ended or the timeout passed; true when
+    // it ended (also when it never started).
+    bool stop(uint32_t timeoutMs);
+    // True once the thread body has returned, or when it never started.
+    bool finished() const;
+    // Recording on or off: while on, only white balance and a sent gain reach the camera,
+    // and exposures are started in recording mode.
+    void setRecording(bool on);
+    bool recording() const { return recording_.load(); }
+    // Cuts the running exposure short and returns the number of the last exposure started
+    // before the cut: every frame with a higher ExposureNumber was exposed entirely after
+    // this call. The acquisition thread cancels that exposure within kCutSliceMs when it is
+    // still running.
+    uint64_t cutExposure();
 
-    // Cuts the running exposure short (CancelExposure, when the library has it) and returns
-    // the number of the last exposure started before the cut: every frame with a higher
-    // ExposureNumber was exposed entirely after this call. No exposure starts while the
-    // cut is being made, so the number is exact.
-    uint64_t CutExposure();
-    // Exposures started so far; the number of the latest.
-    uint64_t ExposuresStarted() const { return exposuresStarted_.load(); }
-
-    // Starts the thread (once). Execute runs on it.
-    void Start();
-    bool Started() const { return started_; }
-    // True once the thread body has returned ("suspended for good"), or when it was
-    // never started.
-    bool Suspended() const;
-    // Clears Running and waits until Suspended or the timeout passed; true when suspended.
-    bool StopAndWait(uint32_t timeoutMs);
-    // The loop body; public so tests can run it on a thread of their own.
-    void Execute();
-
-    CameraState State() const { return state_.load(std::memory_order_relaxed); }
+    // ---- status
+    CaptureStatus status() const;
     // Frames handed to the window thread and not yet destroyed.
-    int FramesInFlight() const { return budget_->inFlight(); }
-    // Buffers of exposures that a stalled camera never finished (acquisition thread only;
-    // read by tests once the thread has ended).
-    const std::vector<FramePtr>& AbandonedFrames() const { return abandoned_; }
+    int framesInFlight() const { return budget_->inFlight(); }
+    // A camera that does not report its frame within the exposure length plus this margin
+    // counts as stalled.
+    void setStallMarginMs(uint32_t ms) { stallMarginMs_ = ms; }
+    uint32_t stallMarginMs() const { return stallMarginMs_.load(); }
+    // Buffers of exposures that a stalled camera never finished (read by tests once the
+    // thread has ended).
+    const std::vector<FramePtr>& abandonedFrames() const { return abandoned_; }
+    // The semaphore handed to the camera library (for tests of the hand-over).
+    const sem_t* doneSemaphore() const { return &doneSemaphore_; }
 
-    // Bounds: a camera that does not post the semaphore within ExposureMs + this margin
-    // counts as stalled; frames in flight at most MaxFramesInFlight.
     static constexpr uint32_t kStallMarginMs = 5000;
     static constexpr int kMaxFramesInFlight = 8;
     // Every wait of the thread (semaphore, frame budget) is cut into slices of this length,
-    // so that a cleared Running is seen within one slice.
+    // so that a stop is seen within one slice; a cut is seen within kCutSliceMs.
     static constexpr uint32_t kWaitSliceMs = 20;
-
-    // The wait for one exposure. After the exposure length in force plus StallMarginMs
-    // without the semaphore, the thread calls CancelExposure once and shows Stalled. It then
-    // keeps waiting for that exposure (a camera that comes back resumes the live view) and
-    // leaves the loop as soon as Running is cleared. The buffer of such an exposure is never
-    // freed, since the library may still write into it; nor is DoneSemaphore destroyed, so
-    // the object must outlive the library's use of it (the program keeps it to the end).
-    std::atomic<uint32_t> StallMarginMs{kStallMarginMs};
-    // True when the system granted real-time scheduling to the thread.
-    std::atomic<bool> RealTime{false};
+    static constexpr uint32_t kCutSliceMs = 5;
 
   private:
-    bool WaitForBudget();
-    bool WaitForExposureEnd(uint32_t exposureMs);
-    bool TimedWaitDone(uint32_t ms);
-    void Deliver(FramePtr frame);
-    void ApplySettings();
-    void SendExposureLength(int32_t ms);
-    void MarkSuspended();
-    FramePtr NewCaptureFrame();
+    enum class Phase { Created, Opening, Opened, Running, Finished };
+
+    void run();
+    bool openOnThread();
+    void exposureLoop();
+    bool waitForStart();
+    bool waitForBudget();
+    bool waitForExposureEnd(uint32_t exposureMs, uint64_t number);
+    bool timedWaitDone(uint32_t ms);
+    void deliver(FramePtr frame);
+    void applySettings(bool recording);
+    void sendExposureLength(int32_t ms);
+    void finishFrame(Frame& frame);
+    void markFinished();
+    void setState(CameraState state);
+    void noteExposureStarted(uint64_t number);
+    FramePtr newCaptureFrame() const;
 
     PostFrameFn post_;
     std::thread thread_;
-    bool started_ = false;
-    std::atomic<bool> suspended_{false};
-    std::atomic<CameraState> state_{CameraState::Idle};
-    std::mutex suspendMutex_;
-    // Held while an exposure is numbered and started, and while CutExposure cuts one.
+    bool started_ = false;  // window thread only
+
+    // Settings asked for, under requestMutex_; the serials tell the thread what is new.
+    mutable std::mutex requestMutex_;
+    CaptureSettings request_;
+    WhiteBalance balance_;
+    uint64_t balanceSerial_ = 0;
+    uint64_t gainSerial_ = 0;
+    std::string stampFormat_{"dd/mm/yyyy hh:mm:ss.zzz"};
+    std::string stampPrefix_;
+
+    // The status snapshot, under statusMutex_.
+    mutable std::mutex statusMutex_;
+    CaptureStatus status_;
+
+    // Life of the thread.
+    mutable std::mutex phaseMutex_;
+    std::condition_variable phaseCv_;
+    Phase phase_ = Phase::Created;
+    bool startRequested_ = false;
+    std::atomic<bool> running_{true};
+    std::atomic<bool> recording_{false};
+    std::atomic<uint32_t> stallMarginMs_{kStallMarginMs};
+
+    // Held while an exposure is numbered and started, and while cutExposure picks the one
+    // to cut.
     std::mutex exposureStartMutex_;
-    std::atomic<uint64_t> exposuresStarted_{0};
-    std::condition_variable suspendCv_;
+    uint64_t exposuresStarted_ = 0;  // under exposureStartMutex_
+    std::atomic<uint64_t> cutTarget_{0};
+
     std::shared_ptr<FrameBudget> budget_ = std::make_shared<FrameBudget>();
-    // Acquisition thread only: the length last sent to the camera, the buffer being
-    // exposed and the one made ready for the next exposure, and the buffers kept for a
-    // camera that never finished writing them (never freed: the library may still write).
-    int32_t exposureInForce_ = 100;
+
+    // Acquisition thread only.
+    sem_t doneSemaphore_{};
+    bool semaphoreMade_ = false;
+    int32_t sensorWidth_ = 0;
+    int32_t sensorHeight_ = 0;
+    CaptureSettings active_;
     int32_t lastExposureSent_ = 99999999;
+    uint64_t balanceSent_ = 0;
+    uint64_t gainSent_ = 0;
+    uint64_t failed_ = 0;
+    uint32_t rateWindowStart_ = 0;
+    uint64_t rateWindowFirst_ = 0;
     FramePtr captureFrame_;
     FramePtr nextCaptureFrame_;
     std::vector<FramePtr> abandoned_;
 };
+
+// The frame rate shown in the status bar: trunc(frames / elapsedMs * 1000); 0 when no
+// time has passed.
+int FramesPerSecond(uint64_t frames, uint32_t elapsedMs);
 
 // The overlay text of a moment: "" or the date-time in format, preceded by
 // prefix + " " when the prefix is not blank.

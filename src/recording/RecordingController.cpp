@@ -77,7 +77,8 @@ void RecordingController::beginCounting(RecordingLength length, bool colorFrames
     bytesWritten_ = 0;
     stampsSeconds_.clear();
     startTime_ = TickMs();
-    if (capture_) capture_->Recording = 1;
+    failedAtStart_ = capture_ ? capture_->status().failedExposures : 0;
+    if (capture_) capture_->setRecording(true);
 }
 
 bool RecordingController::isActive() const {
@@ -180,7 +181,7 @@ bool RecordingController::close() {
         lastError_ = avi_.error();
     }
     state_ = WriterState::None;
-    if (capture_) capture_->Recording = 0;
+    if (capture_) capture_->setRecording(false);
     if (view_) view_->recordingClosed();
     setProgress(std::string());
     return ok;
@@ -196,6 +197,7 @@ void RecordingController::finish(const std::string& failure) {
     const double duration = static_cast<double>(TickMs() - startTime_ + 1u) / 1000.0;
     const double rate = framesWritten_ / duration;
     lastGaps_ = FindGaps(stampsSeconds_);
+    if (capture_) lastGaps_.failedExposures = capture_->status().failedExposures - failedAtStart_;
     if (view_) view_->showSummary(duration, rate);
     framesToGo_ = 0;
     if (!message.empty() && view_) view_->reportFailure(message);

@@ -142,6 +142,7 @@ class RecordingController {
     std::string lastError_;
     std::vector<double> stampsSeconds_;  // time stamps of the frames written, in seconds
     GapReport lastGaps_;
+    uint64_t failedAtStart_ = 0;  // the capture thread's failed exposures when it began
     // Set while recordFrame runs. A writer may ask the user something (the codec of a new
     // AVI part) through a modal dialog, whose exec() runs a nested event loop; frames handed
     // off meanwhile come back into recordFrame and must not reach a writer that is half way

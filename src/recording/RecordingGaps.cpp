@@ -28,10 +28,16 @@ GapReport FindGaps(const std::vector<double>& stampsSeconds) {
 }
 
 std::string GapText(const GapReport& report) {
-    if (report.gaps == 0) return "no gaps";
-    // snprintf follows LC_NUMERIC, like the rest of the summary.
-    char buf[80];
-    std::snprintf(buf, sizeof buf, "%d gap%s, longest %.1f s", report.gaps,
-                  report.gaps == 1 ? "" : "s", report.longestSeconds);
-    return buf;
+    std::string text = "no gaps";
+    if (report.gaps > 0) {
+        // snprintf follows LC_NUMERIC, like the rest of the summary.
+        char buf[80];
+        std::snprintf(buf, sizeof buf, "%d gap%s, longest %.1f s", report.gaps,
+                      report.gaps == 1 ? "" : "s", report.longestSeconds);
+        text = buf;
+    }
+    if (report.failedExposures > 0)
+        text += ", " + std::to_string(report.failedExposures) + " failed exposure" +
+                (report.failedExposures == 1 ? "" : "s");
+    return text;
 }

@@ -2,12 +2,15 @@
 // Gaps in a recording, found from its frame time stamps: an interval between two
 // consecutive frames longer than 1.5 times the median interval is a gap (frames lost, the
 // camera late, the disk slow). No window needed.
+#include <cstdint>
 #include <string>
 #include <vector>
 
 struct GapReport {
     int gaps = 0;
     double longestSeconds = 0.0;  // the longest gap interval; 0 without gaps
+    // Exposures the camera reported as failed during the recording (none of them written).
+    uint64_t failedExposures = 0;
 };
 
 // The gaps among time stamps in seconds, in recording order. Fewer than two stamps show
@@ -15,5 +18,6 @@ struct GapReport {
 GapReport FindGaps(const std::vector<double>& stampsSeconds);
 
 // "no gaps", "1 gap, longest 0.4 s", "2 gaps, longest 1.2 s" (one decimal, with the
+// decimal point of the locale), followed by ", N failed exposures" when there were any
 // locale's decimal separator).
 std::string GapText(const GapReport& report);

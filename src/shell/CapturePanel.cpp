@@ -313,7 +313,7 @@ void CapturePanel::applyPause() {
 }
 
 void CapturePanel::cutExposure() {
-    firstExposure_ = capture_.CutExposure() + 1;
+    firstExposure_ = capture_.cutExposure() + 1;
 }
 
 void CapturePanel::finishIfOver() {
@@ -321,6 +321,9 @@ void CapturePanel::finishIfOver() {
 }
 
 void CapturePanel::showRecordingStarted() {
+    // Cut only now that the file is open: every frame recorded was exposed after the cut,
+    // so no time stamp of a recording is earlier than the file's own start time.
+    cutExposure();
     handoff_.startRecording(pauseMs(), firstExposure_);
     overTimer_->start();
     setLocked(true);
@@ -332,21 +335,21 @@ void CapturePanel::showRecordingStarted() {
 
 void CapturePanel::startSequence() {
     if (recorder_.busy()) return;  // one recording at a time
-    cutExposure();
     const std::string ext = format_ == CaptureFormat::Ser ? ".SER" : ".AVI";
     if (capturePath_.isEmpty()) {
         ShowMessage("Error opening AVI/SER file");
         return;
     }
-    if (exposureMs_) capture_.ExposureMs = exposureMs_();
+    if (exposureMs_) capture_.setExposureMs(exposureMs_());
     int32_t count = 0;
     if (!readCount(true, count)) return;
     const std::string base = FileSystemName(capturePath_) + ext;
     const std::string path = NumberedName(base, NextRecordingNumber(base));
     status_.clear(StatusPanels::Memory);
-    if (!recorder_.startRecording(format_, path, capture_.ActiveWidth, capture_.ActiveHeight,
-                                  colorCamera_, capture_.ActiveDepth,
-                                  {count, countUnit_->currentIndex() == 1}, colorCamera_)) {
+    const CaptureStatus camera = capture_.status();
+    if (!recorder_.startRecording(format_, path, camera.width, camera.height, colorCamera_,
+                                  camera.depth, {count, countUnit_->currentIndex() == 1},
+                                  colorCamera_)) {
         // The fixed text first, then what the writer found out.
         const std::string& reason = recorder_.lastError();
         ShowMessage("Error opening AVI/SER file" + (reason.empty() ? "" : "\n\n" + reason));
@@ -357,7 +360,6 @@ void CapturePanel::startSequence() {
 
 void CapturePanel::startStillSeries() {
     if (recorder_.busy()) return;
-    cutExposure();
     if (capturePath_.isEmpty()) {
         ShowMessage("Please set file parameters first");
         return;
@@ -368,7 +370,7 @@ void CapturePanel::startStillSeries() {
     if (!readCount(true, count)) return;
     const std::string stillPath =
         FileSystemName(capturePath_) + (format_ == CaptureFormat::Fit ? ".FIT" : ".BMP");
-    if (exposureMs_) capture_.ExposureMs = exposureMs_();
+    if (exposureMs_) capture_.setExposureMs(exposureMs_());
     status_.clear(StatusPanels::Memory);
     if (!recorder_.startStillSeries(format_, stillPath, {count, countUnit_->currentIndex() == 1},
                                     colorCamera_))

@@ -73,7 +73,7 @@ ExposurePanel::ExposurePanel(CaptureThread& capture, QWidget* parent)
     connect(exposure_, &LabelledSlider::MouseUp, this, &ExposurePanel::commitExposure);
     connect(presets_, &QMenu::triggered, this, &ExposurePanel::applyPreset);
     connect(gain_, &LabelledSlider::Changed, this, [this](int position) {
-        capture_.Gain = position;
+        capture_.setGain(position);
         emit gainChanged(position);
     });
     connect(gain_, &LabelledSlider::KeyUp, this, &ExposurePanel::sendGain);
@@ -93,11 +93,12 @@ void ExposurePanel::setExposureMs(int ms) {
 }
 
 void ExposurePanel::commitExposure() {
-    const int32_t previous = capture_.ExposureMs.load();
-    capture_.ExposureMs = exposure_->Position();
+    const int32_t previous = capture_.settings().exposureMs;
+    const int32_t committed = exposure_->Position();
+    capture_.setExposureMs(committed);
     // A long exposure still running would keep the new length waiting for its old end.
-    if (CommitCancelsExposure(previous) && Camera().CancelExposure) Camera().CancelExposure();
-    emit exposureCommitted(capture_.ExposureMs.load());
+    if (CommitCancelsExposure(previous)) capture_.cutExposure();
+    emit exposureCommitted(committed);
 }
 
 void ExposurePanel::applyPreset(QAction* item) {
@@ -118,12 +119,13 @@ void ExposurePanel::setGain(int gain) {
     gain_->SetPosition(gain);
     // The capture thread and the stored settings follow even when the position was already
     // there.
-    capture_.Gain = gain_->Position();
+    capture_.setGain(gain_->Position());
     emit gainChanged(gain_->Position());
 }
 
 void ExposurePanel::sendGain() {
-    if (Camera().SetGain) Camera().SetGain(gain_->Position());
+    capture_.setGain(gain_->Position());
+    capture_.sendGain();
 }
 
 void ExposurePanel::setBalanceVisible(bool visible) {
@@ -131,6 +133,6 @@ void ExposurePanel::setBalanceVisible(bool visible) {
 }
 
 void ExposurePanel::sendWhiteBalance() {
-    capture_.RequestWhiteBalance(BalanceValue(blue_->Position()), BalanceValue(green_->Position()),
-                                 BalanceValue(red_->Position()));
+    capture_.setWhiteBalance({BalanceValue(blue_->Position()), BalanceValue(green_->Position()),
+                              BalanceValue(red_->Position())});
 }

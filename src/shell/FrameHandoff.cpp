@@ -63,8 +63,3 @@ HandoffReport FrameHandoff::handle(FramePtr frame, const FrameFlags& flags,
                                                 .count());
     return report;
 }
-
-int FramesPerSecond(int32_t frames, uint32_t elapsedMs) {
-    if (elapsedMs == 0 || frames <= 0) return 0;
-    return static_cast<int>(static_cast<int64_t>(frames) * 1000 / elapsedMs);
-}

@@ -80,7 +80,3 @@ class FrameHandoff {
     uint64_t framesHandled_ = 0;
     uint64_t nanosHandling_ = 0;
 };
-
-// The frame rate shown in the status bar: trunc(frames / elapsedMs * 1000); 0 when no
-// time has passed.
-int FramesPerSecond(int32_t frames, uint32_t elapsedMs);

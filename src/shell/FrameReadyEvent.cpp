@@ -2,6 +2,11 @@
 
 #include <QCoreApplication>
 
+QEvent::Type FrameReadyEvent::eventType() {
+    static const auto registered = static_cast<QEvent::Type>(QEvent::registerEventType());
+    return registered;
+}
+
 void FramePostTarget::post(FramePtr frame) {
     std::lock_guard<std::mutex> lock(mutex_);
     if (!receiver_ || !QCoreApplication::instance()) return;

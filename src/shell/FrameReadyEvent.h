@@ -1,5 +1,5 @@
 #pragma once
-// The frame hand-off: a Qt event of type WM_FRAMEREADY that carries one frame from the
+// The frame hand-off: a Qt event of its own registered type that carries one frame from the
 // acquisition thread to the main window. The frame belongs to the event until the
 // receiver takes it; an event destroyed unhandled (its receiver gone, the program
 // ending) destroys its frame.
@@ -12,9 +12,10 @@
 
 class FrameReadyEvent : public QEvent {
   public:
-    static constexpr QEvent::Type kType = static_cast<QEvent::Type>(WM_FRAMEREADY);
+    // The event type, registered with Qt once.
+    static QEvent::Type eventType();
 
-    explicit FrameReadyEvent(FramePtr frame) : QEvent(kType), frame_(std::move(frame)) {}
+    explicit FrameReadyEvent(FramePtr frame) : QEvent(eventType()), frame_(std::move(frame)) {}
 
     // Hands the frame over.
     FramePtr take() { return std::move(frame_); }

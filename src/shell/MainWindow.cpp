@@ -95,7 +95,7 @@ void MainWindow::buildPanels() {
     row->addWidget(left);
 
     pictureArea_ = new PictureArea(renderer_, central);
-    pictureArea_->setRecordingQuery([this] { return capture_->Recording.load() != 0; });
+    pictureArea_->setRecordingQuery([this] { return capture_->recording(); });
     row->addWidget(pictureArea_, 1);
 
     // The level sliders: kept at the start levels, never shown.
@@ -116,8 +116,7 @@ void MainWindow::buildPanels() {
     overlayDialog_ = new OverlayDialog(this);
     connect(overlayDialog_, &OverlayDialog::stampChanged, this,
             [this](const QString& format, const QString& prefix) {
-                capture_->StampFormat.Set(format.toStdString());
-                capture_->StampPrefix.Set(prefix.toStdString());
+                capture_->setStamp(format.toStdString(), prefix.toStdString());
             });
     nameDialog_ = new OutputNameDialog(this);
     capturePanel_->setOutputNameDialog(nameDialog_);
@@ -160,7 +159,7 @@ void MainWindow::wireMenus() {
             [this](bool on) { renderer_.setStampVisible(on); });
     connect(menus_.stampConfigure, &QAction::triggered, this, &MainWindow::configureOverlay);
     connect(menus_.horizontalFlip, &QAction::toggled, this,
-            [this](bool on) { capture_->RequestedFlip = on; });
+            [this](bool on) { capture_->setFlip(on); });
     connect(menus_.colorCamera, &QAction::toggled, this, &MainWindow::setColorCamera);
     // Each zoom item acts on its state, however it gets checked.
     for (QAction* item : menus_.zoom->actions())
@@ -186,7 +185,7 @@ MainWindow::~MainWindow() {
     // No frame may be posted to this window once it is gone; frames still queued are
     // destroyed with their events.
     postTarget_->detach();
-    capture_->StopAndWait(exitWaitMs());
+    capture_->stop(exitWaitMs());
     recorder_->setView(nullptr);
 }
 
@@ -215,14 +214,15 @@ void MainWindow::attachKeyboard(OnScreenKeyboard* keyboard) {
 void MainWindow::frameReady(FramePtr frame) {
     ++framesReceived_;
     FrameFlags flags;
-    flags.recording = capture_->Recording.load() != 0;
+    flags.recording = capture_->recording();
     flags.previewDuringCapture = menus_.previewDuringCapture->isChecked();
     flags.colorCamera = colorCamera_;
     flags.histogram = histogramPanel_->enabled();
 
     FrameActions actions;
-    actions.preview = [this](cv::Mat& image) {
-        pictureArea_->showFrame(image, capture_->StampText.Get(), focusWindow_);
+    const std::string stampText = frame->StampText;
+    actions.preview = [this, &stampText](cv::Mat& image) {
+        pictureArea_->showFrame(image, stampText, focusWindow_);
     };
     actions.histogram = [this](const cv::Mat& image8) {
         histogramPanel_->offer(image8, renderer_.levels());
@@ -232,16 +232,14 @@ void MainWindow::frameReady(FramePtr frame) {
 }
 
 void MainWindow::updateStatus() {
-    const uint32_t now = TickMs();
-    const int32_t frames = capture_->FrameCount.exchange(0);
-    const uint32_t elapsed = now - capture_->FpsStart.exchange(now);
+    const CaptureStatus camera = capture_->status();
     // While a recording runs, panel 0 shows its progress.
-    if (capture_->Recording.load() == 0)
+    if (!camera.recording)
         status_->setText(StatusPanels::Progress,
-                         QString::asprintf("%2d FPS", FramesPerSecond(frames, elapsed)));
+                         QString::asprintf("%2d FPS", camera.framesPerSecond));
     // A camera that stopped answering says why when its library can tell (a lost server).
-    QString state = QString::fromLatin1(CameraStateText(capture_->State()));
-    if (capture_->State() == CameraState::Stalled) {
+    QString state = QString::fromLatin1(CameraStateText(camera.state));
+    if (camera.state == CameraState::Stalled) {
         const std::string reason = CameraFailureReason();
         if (!reason.empty()) state += QStringLiteral(": ") + QString::fromStdString(reason);
     }
@@ -270,7 +268,7 @@ void MainWindow::updateDiskStatus() {
 // ---- window events
 
 void MainWindow::customEvent(QEvent* event) {
-    if (event->type() == FrameReadyEvent::kType) {
+    if (event->type() == FrameReadyEvent::eventType()) {
         FramePtr frame = static_cast<FrameReadyEvent*>(event)->take();
         if (frame) frameReady(std::move(frame));
         return;

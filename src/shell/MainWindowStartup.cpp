@@ -48,7 +48,7 @@ void MainWindow::start() {
     // A grey picture with the palette of the start levels; sized to the sensor once the
     // camera is known.
     pictureArea_->showBlank(1, 1);
-    capture_->ExposureMs = 100;
+    capture_->setExposureMs(100);
     exposurePanel_->setGain(10);
 
     if (splash) splash->setStatus(QStringLiteral("Searching..."));
@@ -76,7 +76,7 @@ void MainWindow::start() {
     for (QAction* item : menus_.zoom->actions())
         if (item->data().toInt() == 100) item->setChecked(true);
 
-    capture_->Start();
+    capture_->start();
 
     if (splash) splash->hide();
     show();
@@ -104,7 +104,7 @@ void MainWindow::finishInterruptedRecordings() {
 void MainWindow::applyStoredSettings(const StoredSettings& stored) {
     // Anything that is not a decimal number counts as missing.
     exposurePanel_->setExposureMs(DecimalOr(stored.EXPOLENGTH, 100));  // clamped to 1..100
-    capture_->ExposureMs = exposurePanel_->exposureMs();
+    capture_->setExposureMs(exposurePanel_->exposureMs());
     capturePanel_->setCountText(QString::number(DecimalOr(stored.EXPOCOUNT, 1)));
     // Output format FIT: the still-capture button is the one in view.
     capturePanel_->selectFormat(CaptureFormat::Fit);
@@ -121,7 +121,7 @@ void MainWindow::openCamera() {
     std::string error;
     bool found = Camera().Complete() || (loadCameraLibrary && loadCameraLibrary(&error));
     if (found) {
-        found = capture_->OpenCamera();
+        found = capture_->openCamera();
         if (!found) error = CameraFailureReason();
     }
     if (!found) {
@@ -131,10 +131,11 @@ void MainWindow::openCamera() {
         Halt(1);
     }
 
-    int w = 0, h = 0;
-    const char* name = Camera().GetCameraInfo(&w, &h);
-    cameraName_ = QString::fromUtf8(name ? name : "");
-    Camera().SetGain(exposurePanel_->gain());
+    const CaptureStatus camera = capture_->status();
+    const int w = camera.sensorWidth, h = camera.sensorHeight;
+    cameraName_ = QString::fromStdString(camera.cameraName);
+    capture_->setGain(exposurePanel_->gain());
+    capture_->sendGain();
     subframePanel_->setSensorSize(w, h);
     if (w > 0 && h > 0) pictureArea_->showBlank(w, h);
     setWindowTitle(QString::fromLatin1(AppName) + QString::fromLatin1(AppVersion) +
@@ -145,15 +146,15 @@ uint32_t MainWindow::exitWaitMs() const {
     // The exposure running at exit may be longer than the one now pending (a recording
     // keeps its length); the slider's maximum bounds every length the user can choose.
     const int32_t longest =
-        std::max<int32_t>(capture_->ExposureMs.load(), exposurePanel_->exposureMax());
-    return static_cast<uint32_t>(std::max<int32_t>(longest, 0)) + capture_->StallMarginMs.load();
+        std::max<int32_t>(capture_->settings().exposureMs, exposurePanel_->exposureMax());
+    return static_cast<uint32_t>(std::max<int32_t>(longest, 0)) + capture_->stallMarginMs();
 }
 
 void MainWindow::saveAndStop() {
     // A recording still open is closed first, so that its file is complete.
     capturePanel_->closeForExit();
 
-    capture_->Running = false;
+    capture_->requestStop();
 
     settingsWritten_ = WriteStoredSettings(saved_);
     if (!settingsWritten_) {
@@ -167,6 +168,6 @@ void MainWindow::saveAndStop() {
 
     // The thread ends after the exposure in progress; a camera that never reports the
     // end of its exposure does not keep the program from ending.
-    if (!capture_->StopAndWait(exitWaitMs()))
+    if (!capture_->stop(exitWaitMs()))
         std::fprintf(stderr, "%s: the camera did not finish its exposure\n", AppName);
 }

@@ -96,8 +96,7 @@ int SubframePanel::requestedHeight() const {
 }
 
 void SubframePanel::requestSize() {
-    capture_.RequestedWidth = requestedWidth();
-    capture_.RequestedHeight = requestedHeight();
+    capture_.setSubframe(requestedWidth(), requestedHeight());
 }
 
 void SubframePanel::widthMoved() {
@@ -105,7 +104,7 @@ void SubframePanel::widthMoved() {
     const Span span = SubframeSpan(aligned, width_->Max(), kFullWidth);
     subframe_->setGeometry(span.offset, subframe_->y(), span.length, subframe_->height());
     widthCounter_->display(aligned);
-    capture_.RequestedWidth = aligned;
+    capture_.setSubframeWidth(aligned);
     emit subframeChanged();
 }
 
@@ -115,6 +114,6 @@ void SubframePanel::heightMoved() {
     const Span span = SubframeSpan(height_->Position(), height_->Max(), kFullHeight);
     subframe_->setGeometry(subframe_->x(), span.offset, subframe_->width(), span.length);
     heightCounter_->display(aligned);
-    capture_.RequestedHeight = aligned;
+    capture_.setSubframeHeight(aligned);
     emit subframeChanged();
 }

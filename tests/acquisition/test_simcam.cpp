@@ -217,16 +217,16 @@ TEST_F(SimCamTest, AcquisitionThreadDeliversSimulatedFrames) {
     FrameQueue frames;
     {
         CaptureThread capture(frames.Poster());
-        capture.ExposureMs = 1;
-        capture.Gain = 10;
-        ASSERT_TRUE(capture.OpenCamera());
-        capture.Start();
+        capture.setExposureMs(1);
+        capture.setGain(10);
+        ASSERT_TRUE(capture.openCamera());
+        capture.start();
         const FramePtr first = frames.Pop();
         ASSERT_NE(first, nullptr);
         EXPECT_EQ(FrameWidth(first.get()), kW);
-        capture.ExposureMs = 100;
-        capture.RequestedWidth = 640;
-        capture.RequestedHeight = 480;
+        capture.setExposureMs(100);
+        capture.setSubframeWidth(640);
+        capture.setSubframeHeight(480);
         FramePtr sub;
         for (int i = 0; i < 10 && !sub; ++i) {
             FramePtr n = frames.Pop();
@@ -234,7 +234,7 @@ TEST_F(SimCamTest, AcquisitionThreadDeliversSimulatedFrames) {
             if (FrameWidth(n.get()) == 640) sub = std::move(n);
         }
         ASSERT_NE(sub, nullptr);
-        EXPECT_TRUE(capture.StopAndWait(3000));
+        EXPECT_TRUE(capture.stop(3000));
         PrepareImage8(*sub);
         EnsureColorImage(*sub);
         ExpectDominant(At(sub->ColorImage, kRed - cv::Point(320, 240)), 2, "red disk in subframe");
@@ -266,7 +266,7 @@ TEST(CameraLibrary, IncompleteOrMissingLibraryIsNoCamera) {
     EXPECT_EQ(Camera().openUSB, nullptr);
     FrameQueue frames;
     CaptureThread capture(frames.Poster());
-    EXPECT_FALSE(capture.OpenCamera());
+    EXPECT_FALSE(capture.openCamera());
 
     EXPECT_FALSE(LoadCameraLibraryFrom("/nonexistent/libtarvidll.so", &error));
     EXPECT_FALSE(error.empty());

@@ -30,23 +30,22 @@ class CaptureTest : public ::testing::Test {
     void SetUp() override {
         cam.Install();
         capture = std::make_unique<CaptureThread>(frames.Poster());
-        capture->StampFormat.Set("");
-        capture->StampPrefix.Set("");
-        capture->StallMarginMs = 150;
+        capture->setStamp("", "");
+        capture->setStallMarginMs(150);
     }
     void TearDown() override {
         cam.SetCallHook(nullptr);
         cam.SetAutoRelease(true);  // ends a pending exposure, so the thread can stop
-        EXPECT_TRUE(capture->StopAndWait(3000));
+        EXPECT_TRUE(capture->stop(3000));
         frames.Clear();
         taken.clear();
-        EXPECT_EQ(capture->FramesInFlight(), 0);
+        EXPECT_EQ(capture->framesInFlight(), 0);
         capture.reset();
         testclock::SetNow(nullptr);
     }
     void Start() {
-        ASSERT_TRUE(capture->OpenCamera());
-        capture->Start();
+        ASSERT_TRUE(capture->openCamera());
+        capture->start();
     }
     // Blocks until the next exposure has started; returns the index of the first call
     // after its ThreadedExposure (the thread makes no calls until it is released).
@@ -69,27 +68,27 @@ class CaptureTest : public ::testing::Test {
 };
 
 TEST_F(CaptureTest, FirstPassesSendSettingsInOrderAndExposureLengthOnlyOnChange) {
-    capture->Gain = 33;
-    capture->ExposureMs = 20;
-    capture->RequestWhiteBalance(1, 2, 3);
+    capture->setGain(33);
+    capture->setExposureMs(20);
+    capture->setWhiteBalance({1, 2, 3});
     Start();
     size_t mark = AwaitExposure();
     EXPECT_EQ(cam.Trace(),
               "openUSB(0) GetCameraInfo(*,*) ExposureSemaphore(*) SetWhiteBalance(1,2,3) "
               "Subframe(640,480) SetExposureLength(20) HorizontalFlip(0) SetGain(33) "
               "ThreadedExposure(*,0,1)");
-    EXPECT_EQ(capture->SensorWidth, 640);
-    EXPECT_EQ(capture->SensorHeight, 480);
-    EXPECT_EQ(cam.Semaphore(), &capture->DoneSemaphore);
+    EXPECT_EQ(capture->status().sensorWidth, 640);
+    EXPECT_EQ(capture->status().sensorHeight, 480);
+    EXPECT_EQ(cam.Semaphore(), capture->doneSemaphore());
 
-    capture->ExposureMs = 20;  // the value already sent
+    capture->setExposureMs(20);  // the value already sent
     cam.Release();
     size_t next = AwaitExposure();
     EXPECT_EQ(cam.Trace(mark),
               "Subframe(640,480) HorizontalFlip(0) SetGain(33) ThreadedExposure(*,0,1)");
 
-    capture->ExposureMs = 40;
-    capture->Gain = 34;
+    capture->setExposureMs(40);
+    capture->setGain(34);
     cam.Release();
     AwaitExposure();
     EXPECT_EQ(cam.Trace(next),
@@ -101,19 +100,19 @@ TEST_F(CaptureTest, FirstPassesSendSettingsInOrderAndExposureLengthOnlyOnChange)
 TEST_F(CaptureTest, WhileRecordingOnlyWhiteBalanceIsSentAndGeometryWaits) {
     Start();
     AwaitExposure();
-    capture->Recording = 1;
-    capture->RequestedWidth = 320;
-    capture->RequestedHeight = 240;
-    capture->RequestedFlip = true;
-    capture->ExposureMs = 50;
-    capture->Gain = 70;
-    capture->RequestWhiteBalance(9, 8, 7);
+    capture->setRecording(true);
+    capture->setSubframeWidth(320);
+    capture->setSubframeHeight(240);
+    capture->setFlip(true);
+    capture->setExposureMs(50);
+    capture->setGain(70);
+    capture->setWhiteBalance({9, 8, 7});
     size_t mark = cam.CallCount();
     cam.Release();
     size_t next = AwaitExposure();
     EXPECT_EQ(cam.Trace(mark), "SetWhiteBalance(9,8,7) ThreadedExposure(*,0,0)");
 
-    capture->Recording = 0;
+    capture->setRecording(false);
     cam.Release();
     AwaitExposure();
     EXPECT_EQ(cam.Trace(next),
@@ -137,59 +136,65 @@ TEST_F(CaptureTest, WhileRecordingOnlyWhiteBalanceIsSentAndGeometryWaits) {
     EXPECT_EQ(after->RawImage.at<uint8_t>(1, 2), static_cast<uint8_t>(2 + 3 + 2));
 }
 
-TEST_F(CaptureTest, BufferIsRebuiltForGeometryOrFlipButNotForExposureOrGain) {
+TEST_F(CaptureTest, EachFrameIsStampedWhenItsExposureStartsAndItsTextIsThatInstant) {
     // Outlives the test body: the capture thread reads the clock until the fixture stops it.
     static std::atomic<double> clock;
     clock = 1.0;
     testclock::SetNow([] { return clock.load(); });
-    auto allocatedNext = [&](int n) {  // the buffer for exposure n + 1 exists
-        return Eventually([&] { return capture->FrameCount >= n; });
-    };
+    capture->setStamp("hh:mm:ss", "M42");
     Start();
-    AwaitExposure();
-    ASSERT_TRUE(allocatedNext(1));  // frame 2's buffer was made at clock 1
-    clock = 2.0;
-    capture->ExposureMs = 77;
-    capture->Gain = 55;
-    cam.Release();
-    AwaitExposure();
-    ASSERT_TRUE(allocatedNext(2));  // frame 3's buffer was made at clock 2
-    clock = 3.0;
-    capture->RequestedWidth = 320;
-    cam.Release();
-    AwaitExposure();
-    ASSERT_TRUE(allocatedNext(3));
-    clock = 4.0;
-    capture->RequestedFlip = true;
-    cam.Release();
+    for (int i = 2; i <= 3; ++i) {
+        AwaitExposure();
+        // The buffer of the next exposure exists by now; that exposure starts only after
+        // the release, at the new time.
+        ASSERT_TRUE(Eventually([&] { return capture->status().exposuresStarted >= 1u; }));
+        clock = static_cast<double>(i) + 0.5;  // 12:00 on day i
+        cam.Release();
+    }
     AwaitExposure();
     cam.Release();
-
-    Frame* f1 = Take();
-    Frame* f2 = Take();
-    Frame* f3 = Take();
-    Frame* f4 = Take();
-    ASSERT_TRUE(f1 && f2 && f3 && f4);
-    EXPECT_DOUBLE_EQ(f2->TimeStamp, 1.0);  // kept across the exposure and gain change
-    EXPECT_DOUBLE_EQ(f3->TimeStamp, 3.0);  // rebuilt for the new width
-    EXPECT_EQ(FrameWidth(f3), 320);
-    EXPECT_DOUBLE_EQ(f4->TimeStamp, 4.0);  // rebuilt for the flip
-    EXPECT_TRUE(f4->Flipped);
+    for (int i = 1; i <= 3; ++i) {
+        Frame* f = Take();
+        ASSERT_TRUE(f);
+        EXPECT_DOUBLE_EQ(f->TimeStamp, i == 1 ? 1.0 : i + 0.5) << "frame " << i;
+        EXPECT_EQ(f->StampText, i == 1 ? "M42 00:00:00" : "M42 12:00:00");
+    }
 }
 
-TEST_F(CaptureTest, FirstFrameHasNoStampTextLaterOnesHaveTheBuiltText) {
-    capture->StampPrefix.Set("M42");
+TEST_F(CaptureTest, CameraReportedStartAndFailedExposures) {
+    // The camera knows its exposures started 2 s after the program asked, and fails two.
+    testclock::SetNow([] { return UnixMillisToDateTime(1'700'000'000'000); }, [] { return 0; });
+    cam.SetReportedStart([](int exposure) { return (1'700'000'002'000LL + exposure) * 1000; });
+    cam.FailNextExposures(2);
+    cam.SetAutoRelease(true);
     Start();
-    AwaitExposure();
-    cam.Release();
-    AwaitExposure();
-    cam.Release();
     Frame* first = Take();
     Frame* second = Take();
     ASSERT_TRUE(first && second);
-    EXPECT_EQ(first->StampText, "");
-    EXPECT_EQ(second->StampText, "M42 ");
-    EXPECT_EQ(capture->StampText.Get(), "M42 ");
+    // The failed two were neither delivered nor left out of the numbering.
+    EXPECT_EQ(first->ExposureNumber, 3u);
+    EXPECT_EQ(second->ExposureNumber, 4u);
+    EXPECT_DOUBLE_EQ(first->TimeStamp, UnixMillisToDateTime(1'700'000'002'002));
+    EXPECT_EQ(capture->status().failedExposures, 2u);
+    // Delivered buffers were filled by their own exposure.
+    EXPECT_EQ(first->RawImage.at<uint8_t>(0, 1), static_cast<uint8_t>(1 + 2));
+}
+
+TEST_F(CaptureTest, OnlyTheAcquisitionThreadCallsTheCamera) {
+    Start();
+    AwaitExposure();
+    // Every setting and command of the window thread reaches the camera through the thread.
+    capture->setGain(5);
+    capture->sendGain();
+    capture->setWhiteBalance({1, 2, 3});
+    capture->setExposureMs(3000);
+    capture->cutExposure();
+    ASSERT_TRUE(cam.WaitForCount("CancelExposure", 1, 5000));
+    ASSERT_TRUE(cam.WaitForCount("SetWhiteBalance", 1, 5000));
+    const std::thread::id acquisition = cam.Calls().front().thread;
+    EXPECT_NE(acquisition, std::this_thread::get_id());
+    for (const tvtest::CameraCall& call : cam.Calls())
+        EXPECT_EQ(call.thread, acquisition) << call.Text();
 }
 
 TEST_F(CaptureTest, WhiteBalanceRequestedWhileSendingIsNotLost) {
@@ -198,9 +203,9 @@ TEST_F(CaptureTest, WhiteBalanceRequestedWhileSendingIsNotLost) {
     cam.SetCallHook([once, cap](const tvtest::CameraCall& call) {
         // The window thread moves a slider while the previous values are on their way.
         if (call.name == "SetWhiteBalance" && !once->exchange(true))
-            cap->RequestWhiteBalance(10, 20, 30);
+            cap->setWhiteBalance({10, 20, 30});
     });
-    capture->RequestWhiteBalance(1, 2, 3);
+    capture->setWhiteBalance({1, 2, 3});
     Start();
     size_t mark = AwaitExposure();
     cam.Release();
@@ -211,44 +216,44 @@ TEST_F(CaptureTest, WhiteBalanceRequestedWhileSendingIsNotLost) {
 TEST_F(CaptureTest, RunningExposureIsFinishedAndPostedAfterStop) {
     Start();
     AwaitExposure();
-    capture->Running = false;
+    capture->requestStop();
     std::this_thread::sleep_for(60ms);
-    EXPECT_FALSE(capture->Suspended());  // still waiting for the healthy exposure
+    EXPECT_FALSE(capture->finished());  // still waiting for the healthy exposure
     cam.Release();
-    EXPECT_TRUE(capture->StopAndWait(2000));
+    EXPECT_TRUE(capture->stop(2000));
     EXPECT_EQ(frames.Posted(), 1);
     EXPECT_EQ(cam.ExposuresStarted(), 1);
-    EXPECT_EQ(capture->State(), CameraState::Stopped);
+    EXPECT_EQ(capture->status().state, CameraState::Stopped);
 }
 
 TEST_F(CaptureTest, SilentCameraIsCancelledShownStalledAndDoesNotBlockExit) {
     cam.SetCancelReleases(false);  // unplugged: nothing ever comes back
-    capture->ExposureMs = 10;
+    capture->setExposureMs(10);
     Start();
     AwaitExposure();
     const int64_t buffer = cam.Calls().back().args[0];
-    ASSERT_TRUE(Eventually([&] { return capture->State() == CameraState::Stalled; }));
+    ASSERT_TRUE(Eventually([&] { return capture->status().state == CameraState::Stalled; }));
     EXPECT_EQ(cam.CountOf("CancelExposure"), 1);
-    EXPECT_STRNE(CameraStateText(capture->State()), "");
+    EXPECT_STRNE(CameraStateText(capture->status().state), "");
 
     const auto t0 = std::chrono::steady_clock::now();
-    EXPECT_TRUE(capture->StopAndWait(2000));
+    EXPECT_TRUE(capture->stop(2000));
     EXPECT_LT(std::chrono::steady_clock::now() - t0, 500ms);
     EXPECT_EQ(frames.Posted(), 0);
     // The buffer the camera still holds is kept, never freed.
-    ASSERT_EQ(capture->AbandonedFrames().size(), 1u);
-    EXPECT_EQ(reinterpret_cast<intptr_t>(FrameData(capture->AbandonedFrames()[0].get())), buffer);
+    ASSERT_EQ(capture->abandonedFrames().size(), 1u);
+    EXPECT_EQ(reinterpret_cast<intptr_t>(FrameData(capture->abandonedFrames()[0].get())), buffer);
 }
 
 TEST_F(CaptureTest, SlowCameraRecoversThroughCancel) {
-    capture->ExposureMs = 10;
+    capture->setExposureMs(10);
     Start();
     AwaitExposure();
     // Not released: after 10 + 150 ms the thread cancels, which releases the frame.
     ASSERT_TRUE(frames.WaitForPosted(1, 10000));
     EXPECT_EQ(cam.CountOf("CancelExposure"), 1);
     ASSERT_TRUE(cam.WaitForCount("ThreadedExposure", 2, 10000));
-    EXPECT_EQ(capture->State(), CameraState::Exposing);
+    EXPECT_EQ(capture->status().state, CameraState::Exposing);
 }
 
 TEST_F(CaptureTest, FramesInFlightAreBounded) {
@@ -256,7 +261,7 @@ TEST_F(CaptureTest, FramesInFlightAreBounded) {
     Start();
     const int budget = CaptureThread::kMaxFramesInFlight;
     ASSERT_TRUE(frames.WaitForPosted(budget));
-    ASSERT_TRUE(Eventually([&] { return capture->State() == CameraState::Throttled; }));
+    ASSERT_TRUE(Eventually([&] { return capture->status().state == CameraState::Throttled; }));
     std::this_thread::sleep_for(80ms);
     EXPECT_EQ(frames.Posted(), budget);
     EXPECT_EQ(cam.ExposuresStarted(), budget);
@@ -264,7 +269,7 @@ TEST_F(CaptureTest, FramesInFlightAreBounded) {
     frames.Pop();  // the window thread catches up by one frame
     EXPECT_TRUE(frames.WaitForPosted(budget + 1));
     // Stopping while throttled needs no camera at all.
-    EXPECT_TRUE(capture->StopAndWait(1000));
+    EXPECT_TRUE(capture->stop(1000));
 }
 
 TEST_F(CaptureTest, UndeliverableFramesAreFreed) {
@@ -272,15 +277,15 @@ TEST_F(CaptureTest, UndeliverableFramesAreFreed) {
     cam.SetAutoRelease(true);
     Start();
     ASSERT_TRUE(cam.WaitForCount("ThreadedExposure", 20, 10000));
-    EXPECT_TRUE(capture->StopAndWait(1000));
-    EXPECT_EQ(capture->FramesInFlight(), 0);
+    EXPECT_TRUE(capture->stop(1000));
+    EXPECT_EQ(capture->framesInFlight(), 0);
 }
 
 TEST_F(CaptureTest, RequestsOutsideTheSensorAreKeptInside) {
     Start();
     AwaitExposure();
-    capture->RequestedWidth = 5000;
-    capture->RequestedHeight = 0;
+    capture->setSubframeWidth(5000);
+    capture->setSubframeHeight(0);
     size_t mark = cam.CallCount();
     cam.Release();
     AwaitExposure();
@@ -297,20 +302,20 @@ TEST(CaptureNoCamera, MissingOrRefusingCameraIsNoCamera) {
     SetCameraApi(TarviApi{});
     FrameQueue frames;
     CaptureThread empty(frames.Poster());
-    EXPECT_FALSE(empty.OpenCamera());
-    EXPECT_TRUE(empty.Suspended());  // never started
-    EXPECT_TRUE(empty.StopAndWait(0));
+    EXPECT_FALSE(empty.openCamera());
+    EXPECT_TRUE(empty.finished());  // never started
+    EXPECT_TRUE(empty.stop(0));
     CaptureThread started(frames.Poster());
-    started.Start();  // no table: the loop ends at once
-    EXPECT_TRUE(started.StopAndWait(1000));
-    EXPECT_EQ(started.State(), CameraState::Stopped);
+    started.start();  // no table: the loop ends at once
+    EXPECT_TRUE(started.stop(1000));
+    EXPECT_EQ(started.status().state, CameraState::Stopped);
 
     tvtest::FakeCamera cam;
     cam.Install();
     cam.SetOpenResult(0);
     CaptureThread refused(frames.Poster());
-    EXPECT_FALSE(refused.OpenCamera());
-    EXPECT_FALSE(refused.CameraOpen);
+    EXPECT_FALSE(refused.openCamera());
+    EXPECT_FALSE(refused.status().cameraOpen);
 }
 
 TEST(BuildStampText, PrefixAndFormats) {
@@ -323,7 +328,7 @@ TEST(BuildStampText, PrefixAndFormats) {
     EXPECT_EQ(BuildStampText("dd/mm/yyyy hh:mm:ss", "", t), "03/03/2011 21:05:09");
     EXPECT_EQ(BuildStampText("dd/mm/yyyy hh:mm:ss.zzz", "", t), "03/03/2011 21:05:09.042");
     EXPECT_EQ(BuildStampText("hh:mm:ss.zzz", "", t), "21:05:09.042");
-    EXPECT_EQ(CaptureThread(nullptr).StampFormat.Get(),
+    EXPECT_EQ(CaptureThread(nullptr).stampFormat(),
               "dd/mm/yyyy hh:mm:ss.zzz");  // the start value
 }
 

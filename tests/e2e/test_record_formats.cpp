@@ -113,7 +113,7 @@ TEST_F(RecordFormats, EachFormatIsReadBackByAnIndependentReader) {
     Button("butCapture")->click();
     ASSERT_TRUE(messages.empty()) << messages[0];
     ASSERT_TRUE(WaitForEnd(20000));
-    const int w = form->capture().ActiveWidth, h = form->capture().ActiveHeight;
+    const int w = form->capture().status().width, h = form->capture().status().height;
     // Header (identifier, size, frame count), 8-bit frames, one time stamp per frame.
     EXPECT_EQ(Problems("ser", File("moon_00000.SER"), w, h, 5), "");
     EXPECT_FALSE(W<QLabel>("HTMLabel1")->isHidden());

@@ -161,7 +161,7 @@ class SerPlayback : public ::testing::Test {
 
 TEST_F(SerPlayback, EveryRecordedFrameIsTheNextSourceFrame) {
     Start();
-    ASSERT_EQ(form->capture().ActiveWidth, kW);
+    ASSERT_EQ(form->capture().status().width, kW);
     Find<QAction>(*form, "Col1")->setChecked(false);  // grey: AVI frames are the samples
     form->recorder().avi().setCodec(0);
 

@@ -155,15 +155,15 @@ class IndiRecording : public ::testing::Test {
 TEST_F(IndiRecording, SerFramesFromTheSimulatorThroughTheProgram) {
     Record(5);
     ASSERT_TRUE(WaitUntil([this] { return !form->recorder().busy(); }, 30000));
-    EXPECT_EQ(form->capture().ActiveWidth, 1280);
-    EXPECT_EQ(form->capture().ActiveHeight, 1024);
+    EXPECT_EQ(form->capture().status().width, 1280);
+    EXPECT_EQ(form->capture().status().height, 1024);
     ASSERT_EQ(SerFiles().size(), 1u);
     EXPECT_EQ(SerProblems(SerFiles()[0], 1280, 1024, 5), "");
     EXPECT_TRUE(messages.empty()) << messages[0];
 }
 
 TEST_F(IndiRecording, ServerKilledMidRecordingShowsTheCameraStateAndTheFileEndsWhole) {
-    form->capture().StallMarginMs = 1000;
+    form->capture().setStallMarginMs(1000);
     Record(100000);
     ASSERT_TRUE(WaitUntil([this] { return form->recorder().framesWritten() >= 5; }, 30000));
     server.Stop();

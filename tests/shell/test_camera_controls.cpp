@@ -54,12 +54,12 @@ TEST_F(CameraControls, ExposureReachesTheCameraOnlyWhenCommitted) {
     expot()->SetPosition(40);
     EXPECT_EQ(expot()->ValueLabel->text(), "40 ms");
     Exposures(3);
-    EXPECT_EQ(form.capture().ExposureMs.load(), 100);
+    EXPECT_EQ(form.capture().settings().exposureMs, 100);
     EXPECT_EQ(cam.CountOf("SetExposureLength"), 0);
 
     // Releasing the mouse commits: a pending length, no cancel after 100 ms.
     emit expot()->MouseUp();
-    EXPECT_EQ(form.capture().ExposureMs.load(), 40);
+    EXPECT_EQ(form.capture().settings().exposureMs, 40);
     EXPECT_EQ(form.storedSettings().EXPOLENGTH, "40");
     // (Waiting dispatches the frames, or the acquisition thread would wait for the window.)
     EXPECT_TRUE(WaitUntil([&] { return cam.CountOf("SetExposureLength") == 1; }));
@@ -77,7 +77,7 @@ TEST_F(CameraControls, ExposureReachesTheCameraOnlyWhenCommitted) {
     EXPECT_EQ(expot()->Position(), 100);
     EXPECT_EQ(expot()->Max(), 5000);
     Exposures(3);
-    EXPECT_EQ(form.capture().ExposureMs.load(), 40);
+    EXPECT_EQ(form.capture().settings().exposureMs, 40);
     EXPECT_EQ(form.storedSettings().EXPOLENGTH, "40");
     EXPECT_EQ(cam.CountOf("SetExposureLength"), 0);
 
@@ -88,38 +88,44 @@ TEST_F(CameraControls, ExposureReachesTheCameraOnlyWhenCommitted) {
         int cancels;  // after committing it
     } steps[] = {{500, 0}, {600, 0}, {501, 1}, {20, 2}, {30, 2}};
     for (const auto& s : steps) {
+        cam.SetAutoRelease(false);
+        ASSERT_TRUE(WaitUntil([&] { return cam.ExposurePending(); }));  // one in progress
         expot()->SetPosition(s.position);
         emit expot()->KeyUp();
+        // The cut reaches the camera through the acquisition thread within a few ms.
+        WaitUntil([&] { return cam.CountOf("CancelExposure") == s.cancels; }, 200);
         EXPECT_EQ(cam.CountOf("CancelExposure"), s.cancels) << "commit of " << s.position;
+        cam.SetAutoRelease(true);
     }
     EXPECT_EQ(form.storedSettings().EXPOLENGTH, "30");
 }
 
 TEST_F(CameraControls, GainIsPendingWhileDraggedAndSentAtOnceOnRelease) {
     Start();
-    form.capture().Recording = 1;  // the acquisition thread leaves the gain alone now
+    form.capture().setRecording(true);  // the acquisition thread leaves the gain alone now
     Exposures(2);
     cam.ClearCalls();
     Find<LabelledSlider>(form, "gain")->SetPosition(60);
-    EXPECT_EQ(form.capture().Gain.load(), 60);
+    EXPECT_EQ(form.capture().settings().gain, 60);
     EXPECT_EQ(Find<LabelledSlider>(form, "gain")->ValueLabel->text(), "60 %");
     EXPECT_EQ(form.storedSettings().GAIN, "60");
     Exposures(2);
     EXPECT_EQ(cam.CountOf("SetGain"), 0);
-    emit Find<LabelledSlider>(form, "gain")->MouseUp();  // straight to the camera, recording or not
-    EXPECT_EQ(cam.CountOf("SetGain"), 1);
+    // To the camera before the next exposure, recording or not.
+    emit Find<LabelledSlider>(form, "gain")->MouseUp();
+    EXPECT_TRUE(WaitUntil([&] { return cam.CountOf("SetGain") == 1; }));
     EXPECT_TRUE(Has(cam.Trace(), "SetGain(60)"));
-    form.capture().Recording = 0;
+    form.capture().setRecording(false);
 }
 
 TEST_F(CameraControls, DuringARecordingOnlyTheWhiteBalanceIsApplied) {
     Start();
-    form.capture().Recording = 1;
+    form.capture().setRecording(true);
     Exposures(2);  // a pass that began before the flag may still have sent settings
     cam.ClearCalls();
 
     Find<QAction>(form, "HorizontalFlip1")->trigger();
-    EXPECT_TRUE(form.capture().RequestedFlip.load());
+    EXPECT_TRUE(form.capture().settings().flip);
     Find<LabelledSlider>(form, "SliderWidth")->SetPosition(641);
     Find<LabelledSlider>(form, "SliderHeight")->SetPosition(480);
     Find<LabelledSlider>(form, "redbalance")->SetPosition(128);
@@ -139,7 +145,7 @@ TEST_F(CameraControls, DuringARecordingOnlyTheWhiteBalanceIsApplied) {
     EXPECT_FALSE(cam.Flipped());
 
     // When the recording ends everything pending is brought into force.
-    form.capture().Recording = 0;
+    form.capture().setRecording(false);
     Exposures(2);
     const std::string after = cam.Trace();
     EXPECT_TRUE(Has(after, "Subframe(640,480)")) << after;
@@ -158,14 +164,14 @@ TEST_F(CameraControls, SubframeSlidersDrawCentredAndRequestAlignedSizes) {
     EXPECT_EQ(Find<QWidget>(form, "subframe")->x(), 40);
     EXPECT_EQ(Find<QWidget>(form, "subframe")->width(), 26);
     EXPECT_EQ(Find<QLCDNumber>(form, "HRES")->intValue(), 320);
-    EXPECT_EQ(form.capture().RequestedWidth.load(), 320);
+    EXPECT_EQ(form.capture().settings().width, 320);
     Find<LabelledSlider>(form, "SliderWidth")
         ->SetPosition(323);  // the width is drawn from the aligned 320
     EXPECT_EQ(Find<QWidget>(form, "subframe")->width(), 26);
-    EXPECT_EQ(form.capture().RequestedWidth.load(), 320);
+    EXPECT_EQ(form.capture().settings().width, 320);
     for (int p = 100; p <= 103; ++p) {
         Find<LabelledSlider>(form, "SliderWidth")->SetPosition(p);
-        EXPECT_EQ(form.capture().RequestedWidth.load(), 100) << p;
+        EXPECT_EQ(form.capture().settings().width, 100) << p;
         EXPECT_EQ(Find<QLCDNumber>(form, "HRES")->intValue(), 100) << p;
     }
 
@@ -173,7 +179,7 @@ TEST_F(CameraControls, SubframeSlidersDrawCentredAndRequestAlignedSizes) {
     EXPECT_EQ(Find<QWidget>(form, "subframe")->y(), 21);
     EXPECT_EQ(Find<QWidget>(form, "subframe")->height(), 42);
     EXPECT_EQ(Find<QLCDNumber>(form, "VRES")->intValue(), 512);
-    EXPECT_EQ(form.capture().RequestedHeight.load(), 512);
+    EXPECT_EQ(form.capture().settings().height, 512);
     Find<LabelledSlider>(form, "SliderHeight")
         ->SetPosition(515);  // drawn from the raw 515: Round(42.75)
     EXPECT_EQ(Find<QWidget>(form, "subframe")->height(), 43);
@@ -183,15 +189,15 @@ TEST_F(CameraControls, SubframeSlidersDrawCentredAndRequestAlignedSizes) {
     EXPECT_EQ(Find<QWidget>(form, "subframe")->height(), 85);
     EXPECT_EQ(Find<QWidget>(form, "subframe")->y(), 0);
     EXPECT_EQ(Find<QLCDNumber>(form, "VRES")->intValue(), 1020);
-    EXPECT_EQ(form.capture().RequestedHeight.load(), 1020);
+    EXPECT_EQ(form.capture().settings().height, 1020);
 
     // Key-up and mouse-up write the aligned size again.
-    form.capture().RequestedWidth = 0;
-    form.capture().RequestedHeight = 0;
+    form.capture().setSubframeWidth(0);
+    form.capture().setSubframeHeight(0);
     emit Find<LabelledSlider>(form, "SliderWidth")->MouseUp();
     emit Find<LabelledSlider>(form, "SliderHeight")->KeyUp();
-    EXPECT_EQ(form.capture().RequestedWidth.load(), 100);
-    EXPECT_EQ(form.capture().RequestedHeight.load(), 1020);
+    EXPECT_EQ(form.capture().settings().width, 100);
+    EXPECT_EQ(form.capture().settings().height, 1020);
     Exposures(2);
     EXPECT_EQ(cam.Width(), 100);
     EXPECT_EQ(cam.Height(), 1020);
@@ -208,11 +214,11 @@ TEST(CameraControlsOddSensor, FullWidthOfA1294SensorRequests1292) {
     Find<LabelledSlider>(form, "SliderWidth")->SetPosition(1294);
     Find<LabelledSlider>(form, "SliderHeight")->SetPosition(900);
     Find<LabelledSlider>(form, "SliderHeight")->SetPosition(966);
-    EXPECT_EQ(form.capture().RequestedWidth.load(), 1292);
+    EXPECT_EQ(form.capture().settings().width, 1292);
     EXPECT_EQ(Find<QLCDNumber>(form, "HRES")->intValue(), 1292);
     EXPECT_EQ(Find<QWidget>(form, "subframe")->width(),
               106);  // Round(1292 * 106 / 1294) = Round(105.84)
-    EXPECT_EQ(form.capture().RequestedHeight.load(), 964);
+    EXPECT_EQ(form.capture().settings().height, 964);
     EXPECT_TRUE(WaitUntil([&] { return cam.Width() == 1292 && cam.Height() == 964; }));
 }
 

@@ -61,7 +61,7 @@ class CaptureTest : public ::testing::Test {
     void TearDown() override {
         if (form) {
             // The exposure still pending is finished, so the thread ends at once.
-            form->capture().Running = false;
+            form->capture().requestStop();
             cam.Release();
         }
         form.reset();
@@ -79,8 +79,8 @@ class CaptureTest : public ::testing::Test {
         form->splashDelayMs = 0;
         form->start();
         ASSERT_TRUE(cam.WaitForExposure(10000));
-        width = form->capture().ActiveWidth;
-        height = form->capture().ActiveHeight;
+        width = form->capture().status().width;
+        height = form->capture().status().height;
         ASSERT_GT(width, 0);
     }
     void CreateWithPath() { Create(folder + QStringLiteral("/moon")); }
@@ -99,7 +99,7 @@ class CaptureTest : public ::testing::Test {
         return std::distance(fs::begin(it), fs::end(it));
     }
     QString Progress() const { return W<QLabel>("StatusPanel0")->text(); }
-    bool Recording() const { return form->capture().Recording.load() != 0; }
+    bool Recording() const { return form->capture().recording(); }
     // A widget, menu item or menu of the window by its object name.
     template <class T>
     T* W(const char* name) const {

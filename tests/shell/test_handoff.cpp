@@ -208,13 +208,13 @@ TEST(CaptureStart, TheCutShortExposureIsShownButNeverRecorded) {
             frames.pop_front();
             return f;
         };
-        capture.ExposureMs = ms;
+        capture.setExposureMs(ms);
         // Gain and colour balance low, so that the test card stays below white.
-        capture.Gain = 0;
+        capture.setGain(0);
         const int balance = ms > 100 ? 15 : 127;
-        capture.RequestWhiteBalance(balance, balance, balance);
-        ASSERT_TRUE(capture.OpenCamera());
-        capture.Start();
+        capture.setWhiteBalance({balance, balance, balance});
+        ASSERT_TRUE(capture.openCamera());
+        capture.start();
         FramePtr whole = pop();
         ASSERT_TRUE(whole);
         const double full = cv::mean(whole->RawImage)[0];
@@ -223,7 +223,7 @@ TEST(CaptureStart, TheCutShortExposureIsShownButNeverRecorded) {
         // Half way into the next exposure, the capture command.
         std::this_thread::sleep_for(std::chrono::milliseconds(ms / 2));
         FrameHandoff handoff;
-        handoff.startRecording(0, capture.CutExposure() + 1);
+        handoff.startRecording(0, capture.cutExposure() + 1);
         std::vector<double> shown, recorded;
         FrameActions actions;
         actions.preview = [&](cv::Mat& image) { shown.push_back(cv::mean(image)[0]); };
@@ -237,7 +237,7 @@ TEST(CaptureStart, TheCutShortExposureIsShownButNeverRecorded) {
             ASSERT_TRUE(f);
             handoff.handle(std::move(f), flags, actions);
         }
-        capture.StopAndWait(ms + 5000);
+        capture.stop(ms + 5000);
         ASSERT_EQ(shown.size(), 3u);
         EXPECT_LT(shown[0], 0.8 * full) << ms << " ms: the first frame after the cut was whole";
         ASSERT_EQ(recorded.size(), 2u) << ms << " ms";

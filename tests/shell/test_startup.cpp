@@ -112,7 +112,7 @@ TEST_F(Startup, WithACameraTheWindowIsConnectedAndShown) {
 
     // Defaults of a first run; no path, so both capture buttons are disabled.
     EXPECT_EQ(Find<LabelledSlider>(form, "_expot")->Position(), 100);
-    EXPECT_EQ(form.capture().ExposureMs.load(), 100);
+    EXPECT_EQ(form.capture().settings().exposureMs, 100);
     EXPECT_EQ(Find<QLineEdit>(form, "expos")->text(), "1");
     EXPECT_EQ(Find<LabelledSlider>(form, "gain")->Position(), 10);
     EXPECT_FALSE(Find<QPushButton>(form, "butCapture")->isEnabled());
@@ -121,7 +121,7 @@ TEST_F(Startup, WithACameraTheWindowIsConnectedAndShown) {
     EXPECT_TRUE(Find<QAction>(form, "N1001")->isChecked());
     EXPECT_TRUE(Find<QAction>(form, "Col1")->isChecked());
     EXPECT_TRUE(Find<QFrame>(form, "Balance")->isVisibleTo(&form));
-    EXPECT_TRUE(form.capture().Started());
+    EXPECT_TRUE(form.capture().started());
 
     // The camera was opened with 0 and got the gain directly, and the acquisition thread
     // sends the start white balance.
@@ -139,7 +139,7 @@ TEST_F(Startup, WithACameraTheWindowIsConnectedAndShown) {
     EXPECT_GE(form.framesReceived(), 2u);
 
     RunExitProcOnce();
-    EXPECT_TRUE(form.capture().Suspended());
+    EXPECT_TRUE(form.capture().finished());
     EXPECT_TRUE(form.settingsWritten());
 }
 
@@ -155,13 +155,13 @@ TEST_F(Startup, StoredValuesAreLoadedAndOutOfRangeOrGarbageFallsBack) {
 
     EXPECT_EQ(Find<LabelledSlider>(form, "_expot")->Position(),
               100);  // the slider starts with the range 1..100
-    EXPECT_EQ(form.capture().ExposureMs.load(), 100);
+    EXPECT_EQ(form.capture().settings().exposureMs, 100);
     EXPECT_EQ(Find<QLineEdit>(form, "expos")->text(), "7");
     EXPECT_EQ(form.capturePanel().capturePath(), "/obs/moon");
     EXPECT_TRUE(Find<QPushButton>(form, "butCapture")->isEnabled());
     EXPECT_TRUE(Find<QPushButton>(form, "Button3")->isEnabled());
     EXPECT_EQ(Find<LabelledSlider>(form, "gain")->Position(), 10);
-    EXPECT_EQ(form.capture().Gain.load(), 10);
+    EXPECT_EQ(form.capture().settings().gain, 10);
 
     ASSERT_NE(form.outputNameDialog(), nullptr);
     EXPECT_EQ(form.outputNameDialog()->baseName(), "moon");
@@ -199,7 +199,7 @@ TEST_F(Startup, NoCameraShowsTheMessageHaltsAndStillStoresTheSettings) {
     EXPECT_EQ(messages, std::vector<std::string>{"NO CAMERA!"});
     EXPECT_EQ(splashAtMessage, "Searching...");
     EXPECT_FALSE(form.isVisible());
-    EXPECT_FALSE(form.capture().Started());
+    EXPECT_FALSE(form.capture().started());
     EXPECT_TRUE(form.settingsWritten());
     const StoredSettings s = ReadStoredSettings();
     EXPECT_EQ(s.EXPOLENGTH, "100");
@@ -248,7 +248,7 @@ TEST_F(Startup, ExitWaitsForTheExposureInProgress) {
     camera.join();
     EXPECT_EQ(code, 0);
     EXPECT_GE(elapsed, 250);
-    EXPECT_TRUE(form.capture().Suspended());
+    EXPECT_TRUE(form.capture().finished());
     EXPECT_TRUE(form.settingsWritten());
 
     // The exit procedure runs once: a second way out does not store again.
@@ -262,7 +262,7 @@ TEST_F(Startup, ACameraThatNeverEndsItsExposureDoesNotKeepTheProgramFromEnding) 
     cam.Install();
     cam.SetCancelReleases(false);  // a camera unplugged during the exposure
     MainWindow form;
-    form.capture().StallMarginMs = 100;
+    form.capture().setStallMarginMs(100);
     ASSERT_EQ(Create(form), -1);
     ASSERT_TRUE(cam.WaitForExposure(10000));
     EXPECT_EQ(form.exitWaitMs(), 200u);  // the longest exposure the slider allows + margin
@@ -368,5 +368,6 @@ TEST_F(Startup, SelectCameraStoresTheChoiceForTheNextStart) {
     Find<QAction>(form, "SelectCamera1")->trigger();
     EXPECT_TRUE(seen);
     EXPECT_EQ(ReadCameraChoice().name, QStringLiteral("sim"));
-    EXPECT_TRUE(form.capture().CameraOpen);  // the camera in use stays until the next start
+    EXPECT_TRUE(
+        form.capture().status().cameraOpen);  // the camera in use stays until the next start
 }

@@ -94,7 +94,7 @@ TEST(FrameHandOff, TheWindowTakesEachFrameAndDestroysIt) {
     post(HandedOver(budget));
     post(HandedOver(budget));
     EXPECT_EQ(budget->inFlight(), 2);
-    QApplication::sendPostedEvents(&form, FrameReadyEvent::kType);
+    QApplication::sendPostedEvents(&form, FrameReadyEvent::eventType());
     EXPECT_EQ(form.framesReceived(), 2u);
     EXPECT_EQ(budget->inFlight(), 0);
 
@@ -102,7 +102,7 @@ TEST(FrameHandOff, TheWindowTakesEachFrameAndDestroysIt) {
     target->detach();
     post(HandedOver(budget));
     EXPECT_EQ(budget->inFlight(), 0);
-    QApplication::sendPostedEvents(&form, FrameReadyEvent::kType);
+    QApplication::sendPostedEvents(&form, FrameReadyEvent::eventType());
     EXPECT_EQ(form.framesReceived(), 2u);
 }
 
@@ -181,16 +181,16 @@ TEST(MainWindow, CameraControlsKeepPendingValuesAndSavedTexts) {
     EnsureApp();
     MainWindow form;
     Find<LabelledSlider>(form, "gain")->SetPosition(73);
-    EXPECT_EQ(form.capture().Gain.load(), 73);
+    EXPECT_EQ(form.capture().settings().gain, 73);
     EXPECT_EQ(form.storedSettings().GAIN, "73");
 
     Find<LabelledSlider>(form, "redbalance")->SetPosition(128);
     Find<LabelledSlider>(form, "greenbalance")->SetPosition(0);
     Find<LabelledSlider>(form, "bluebalance")->SetPosition(-127);
-    EXPECT_EQ(form.capture().WbBlue.load(), 0);
-    EXPECT_EQ(form.capture().WbGreen.load(), 127);
-    EXPECT_EQ(form.capture().WbRed.load(), 255);
-    EXPECT_TRUE(form.capture().WbPending.load());
+    const WhiteBalance wb = form.capture().whiteBalance();
+    EXPECT_EQ(wb.blue, 0);
+    EXPECT_EQ(wb.green, 127);
+    EXPECT_EQ(wb.red, 255);
 
     QAction* colour = Find<QAction>(form, "Col1");
     auto* balance = Find<QFrame>(form, "Balance");

@@ -78,11 +78,17 @@ class WindowDisplay : public ::testing::Test {
 }  // namespace
 
 TEST_F(WindowDisplay, OverlayTextReachesTheRecordedPixelsOnlyWhileVisible) {
+    // An opened camera of 320 x 240 whose exposure never ends: frames come from the test.
+    tvtest::FakeCamera cam(320, 240);
+    cam.Install();
     MainWindow form;
+    ASSERT_TRUE(form.capture().openCamera());
     QTemporaryDir out;
-    form.capture().StampText.Set("M42 21:05:09.042");
-    form.capture().ActiveWidth = 320;
-    form.capture().ActiveHeight = 240;
+    auto Uniform = [](int width, int height, uint8_t value) {
+        FramePtr frame = ::Uniform(width, height, value);
+        frame->StampText = "M42 21:05:09.042";
+        return frame;
+    };
     SetColour(form, false);
     // A continuous grey SER recording: the file holds the frames the controller was given.
     CapturePanel& panel = form.capturePanel();
@@ -196,9 +202,9 @@ TEST_F(WindowDisplay, ClickOnThePictureSetsTheFocusPointThroughTheZoom) {
     // A right click, or any click during a recording, changes nothing.
     focus.hide();
     QTest::mouseClick(image, Qt::RightButton, {}, QPoint(100, 100));
-    form.capture().Recording = 1;
+    form.capture().setRecording(true);
     QTest::mouseClick(image, Qt::LeftButton, {}, QPoint(100, 100));
-    form.capture().Recording = 0;
+    form.capture().setRecording(false);
     EXPECT_EQ(form.preview().focusPoint(), QPoint(500, 500));
     EXPECT_FALSE(focus.isVisible());
 
@@ -252,24 +258,15 @@ TEST_F(WindowDisplay, StatusBarShowsTheFrameRateUntilARecordingOwnsThePanel) {
     uint32_t now = 5000;
     testclock::SetMillis([&] { return now; });
     MainWindow form;
-    form.capture().FpsStart = 4000;
-    form.capture().FrameCount = 25;
     form.updateStatus();
-    EXPECT_EQ(PanelText(form, 0), "25 FPS");
-    EXPECT_EQ(form.capture().FrameCount.load(), 0);
-    EXPECT_EQ(form.capture().FpsStart.load(), 5000u);
+    EXPECT_EQ(PanelText(form, 0), " 0 FPS");  // no exposure yet, width 2
 
-    now = 7000;
-    form.capture().FrameCount = 9;
-    form.updateStatus();
-    EXPECT_EQ(PanelText(form, 0), " 4 FPS");  // 4.5 truncated, width 2
-
-    form.capture().Recording = 1;
+    form.capture().setRecording(true);
     Find<QLabel>(form, "StatusPanel0")->setText("3 Frames left");
     now = 8000;
     form.updateStatus();
     EXPECT_EQ(PanelText(form, 0), "3 Frames left");
-    form.capture().Recording = 0;
+    form.capture().setRecording(false);
     EXPECT_TRUE(Find<QTimer>(form, "Timer1")->isActive());
     EXPECT_EQ(Find<QTimer>(form, "Timer1")->interval(), 1000);
 }
@@ -279,15 +276,15 @@ TEST_F(WindowDisplay, ACameraThatStopsAnsweringIsShownAndClearedWhenItComesBack)
     cam.Install();
     cam.SetCancelReleases(false);  // the exposure never ends by itself
     MainWindow form;
-    form.capture().StallMarginMs = 50;
+    form.capture().setStallMarginMs(50);
     ASSERT_TRUE(StartForm(form));
     ASSERT_TRUE(cam.WaitForExposure(10000));
-    ASSERT_TRUE(WaitUntil([&] { return form.capture().State() == CameraState::Stalled; }));
+    ASSERT_TRUE(WaitUntil([&] { return form.capture().status().state == CameraState::Stalled; }));
     form.updateStatus();
     EXPECT_EQ(PanelText(form, 1), "Camera not responding");
 
     cam.Release();  // it answers after all
-    ASSERT_TRUE(WaitUntil([&] { return form.capture().State() == CameraState::Exposing; }));
+    ASSERT_TRUE(WaitUntil([&] { return form.capture().status().state == CameraState::Exposing; }));
     form.updateStatus();
     EXPECT_EQ(PanelText(form, 1), "");
 }

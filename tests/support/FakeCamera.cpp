@@ -46,6 +46,7 @@ struct FakeCameraEntry {
         if (!f) return 0;
         FakeCamera::CallHook hook;
         int result = 0;
+        call.thread = std::this_thread::get_id();
         CameraCall copy = call;
         {
             Lock lock(f->mutex_);
@@ -119,6 +120,16 @@ struct FakeCameraEntry {
             return 1;
         });
     }
+    // Not recorded: it only reads what the last release left.
+    static int CameraFrameInfo(TarviFrameInfo* info) {
+        FakeCamera* f = g_active.load();
+        if (!f || !info) return 0;
+        std::lock_guard<std::mutex> lock(f->mutex_);
+        if (f->lastReleased_ < 0) return 0;
+        info->status = f->lastFailed_ ? TARVI_FRAME_FAILED : TARVI_FRAME_GOOD;
+        if (f->reportedStart_) info->startUnixUs = f->reportedStart_(f->lastReleased_);
+        return 1;
+    }
     static int HorizontalFlip(int on) {
         return Call({"HorizontalFlip", {on}}, [&](FakeCamera& f, Lock&) {
             f.flip_ = on != 0;
@@ -153,6 +164,7 @@ void FakeCamera::Install() {
     api.SetWhiteBalance = &FakeCameraEntry::SetWhiteBalance;
     api.Subframe = &FakeCameraEntry::Subframe;
     api.HorizontalFlip = &FakeCameraEntry::HorizontalFlip;
+    api.CameraFrameInfo = &FakeCameraEntry::CameraFrameInfo;
     SetCameraApi(api);
 }
 
@@ -173,6 +185,14 @@ void FakeCamera::SetFill(FillFn fn) {
     std::lock_guard<std::mutex> lock(mutex_);
     fill_ = std::move(fn);
 }
+void FakeCamera::FailNextExposures(int count) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    failNext_ = count;
+}
+void FakeCamera::SetReportedStart(std::function<int64_t(int)> start) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    reportedStart_ = std::move(start);
+}
 void FakeCamera::SetCallHook(CallHook hook) {
     std::lock_guard<std::mutex> lock(mutex_);
     hook_ = std::move(hook);
@@ -187,7 +207,10 @@ FakeCamera::FillFn FakeCamera::Gradient() {
 
 void FakeCamera::ReleaseLocked(std::unique_lock<std::mutex>&) {
     if (!pending_) return;
-    if (fill_) {
+    lastReleased_ = exposures_ - 1;
+    lastFailed_ = failNext_ > 0;
+    if (lastFailed_) --failNext_;
+    if (fill_ && !lastFailed_) {
         const size_t stride = (static_cast<size_t>(pendingWidth_) + 3) & ~static_cast<size_t>(3);
         const int frame = exposures_ - 1;
         for (int y = 0; y < pendingHeight_; ++y) {

@@ -24,6 +24,7 @@
 #include <functional>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace tvtest {
@@ -31,6 +32,7 @@ namespace tvtest {
 struct CameraCall {
     std::string name;           // the entry point, e.g. "Subframe"
     std::vector<int64_t> args;  // its arguments in order; pointers as their address
+    std::thread::id thread;     // the thread that made the call
     std::string Text() const;   // e.g. "Subframe(640,480)"; pointer arguments print as "*"
 };
 
@@ -55,6 +57,12 @@ class FakeCamera {
     void SetCancelReleases(bool on);  // CancelExposure releases a pending exposure (default)
     void SetFill(FillFn fn);          // nullptr: leave buffers untouched
     void SetCallHook(CallHook hook);
+    // The next `count` exposures fail: their buffers stay as they are and CameraFrameInfo
+    // reports them as failed.
+    void FailNextExposures(int count);
+    // CameraFrameInfo reports this start (microseconds since 1970, UTC) for the exposure
+    // with the given index (from 0); nullptr: no start reported (the default).
+    void SetReportedStart(std::function<int64_t(int exposure)> start);
     static FillFn Constant(uint8_t value);
     static FillFn Gradient();  // (x + 3 y + frame) mod 256, the default
 
@@ -103,6 +111,10 @@ class FakeCamera {
     uint8_t* pending_ = nullptr;
     int pendingWidth_ = 0, pendingHeight_ = 0;
     int exposures_ = 0;
+    int failNext_ = 0;
+    bool lastFailed_ = false;
+    int lastReleased_ = -1;
+    std::function<int64_t(int)> reportedStart_;
 };
 
 }  // namespace tvtest

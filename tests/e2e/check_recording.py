@@ -1,7 +1,8 @@
 #!/usr/bin/python3
 """Reads a recorded file back with readers that share no code with the program.
 
-    check_recording.py ser  FILE WIDTH HEIGHT FRAMES   byte check of header, frames, trailer
+    check_recording.py ser  FILE WIDTH HEIGHT FRAMES [EXPOSURE_MS]
+                                                       byte check of header, frames, trailer
     check_recording.py avi  FILE WIDTH HEIGHT FRAMES   ffprobe: size, frame count, 10 fps
     check_recording.py fits FILE WIDTH HEIGHT          fitsverify, then astropy
     check_recording.py bmp  FILE WIDTH HEIGHT          ImageMagick identify, header size
@@ -26,7 +27,7 @@ def run(args, merge=True):
     return (p.returncode, p.stdout) if merge else (p.returncode, p.stdout, p.stderr)
 
 
-def check_ser(path, width, height, frames):
+def check_ser(path, width, height, frames, exposure_ms=0):
     data = open(path, "rb").read()
     if len(data) < SER_HEADER:
         return ["%d bytes, shorter than the %d-byte header" % (len(data), SER_HEADER)]
@@ -53,6 +54,17 @@ def check_ser(path, width, height, frames):
         errors.append("trailer stamps before 1900: %s" % (stamps,))
     if list(stamps) != sorted(stamps):
         errors.append("trailer stamps out of order: %s" % (stamps,))
+    # Each stamp is its exposure's start: none before the file's own start time, and no two
+    # closer than the exposure length (the camera exposes one frame at a time).
+    utc_start = struct.unpack_from("<q", data, 170)[0]
+    if stamps and stamps[0] < utc_start:
+        errors.append("first stamp %.3f s before the header's DateTime_UTC" %
+                      ((utc_start - stamps[0]) / 1e7))
+    if exposure_ms:
+        close = [b - a for a, b in zip(stamps, stamps[1:]) if b - a < 0.9 * exposure_ms * 1e4]
+        if close:
+            errors.append("stamps closer than the %d ms exposure: %s ms apart" %
+                          (exposure_ms, [d / 1e4 for d in close]))
     # Whole exposures only: the one the capture command cut short is not recorded, so no
     # frame is much darker than the others.
     means = [sum(data[SER_HEADER + i * frame_bytes:SER_HEADER + (i + 1) * frame_bytes]) /
@@ -127,12 +139,12 @@ def check_bmp(path, width, height):
     return errors
 
 
-CHECKS = {"ser": (check_ser, 4), "avi": (check_avi, 4), "fits": (check_fits, 3),
-          "bmp": (check_bmp, 3)}
+CHECKS = {"ser": (check_ser, (4, 5)), "avi": (check_avi, (4,)), "fits": (check_fits, (3,)),
+          "bmp": (check_bmp, (3,))}
 
 
 def main(argv):
-    if len(argv) < 2 or argv[1] not in CHECKS or len(argv) != 2 + CHECKS[argv[1]][1]:
+    if len(argv) < 2 or argv[1] not in CHECKS or len(argv) - 2 not in CHECKS[argv[1]][1]:
         print(__doc__)
         return 2
     check, _ = CHECKS[argv[1]]

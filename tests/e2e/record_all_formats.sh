@@ -58,7 +58,7 @@ if [ "${2:-}" != --drive ]; then
     fail=1
   fi
   checker="/usr/bin/python3 $here/check_recording.py"
-  $checker ser "$out/moon_00000.SER" $WIDTH $HEIGHT $COUNT || fail=1
+  $checker ser "$out/moon_00000.SER" $WIDTH $HEIGHT $COUNT 40 || fail=1
   $checker avi "$out/moon_00000-PART1.AVI" $WIDTH $HEIGHT $COUNT || fail=1
   for ((i = 0; i < COUNT; i++)); do
     $checker fits "$(printf '%s/moon_%05d.FIT' "$out" $i)" $WIDTH $HEIGHT || fail=1

@@ -13,6 +13,18 @@ constexpr size_t kFileIdSize = sizeof kFileId - 1;
 static_assert(kDateTimeUtc + 8 == kHeaderSize);
 static_assert(kTelescope + kTextSize == kDateTime);
 
+// Unsigned integers, little-endian.
+template <typename U>
+void PutLe(uint8_t* p, U u) {
+    for (size_t i = 0; i < sizeof u; ++i) p[i] = static_cast<uint8_t>(u >> (8 * i));
+}
+template <typename U>
+U GetLe(const uint8_t* p) {
+    U u = 0;
+    for (size_t i = sizeof u; i-- > 0;) u = static_cast<U>(u << 8 | p[i]);
+    return u;
+}
+
 void PutText(uint8_t* p, const std::string& text) {
     std::memset(p, '_', kTextSize);
     std::memcpy(p, text.data(), std::min(text.size(), kTextSize));
@@ -20,25 +32,19 @@ void PutText(uint8_t* p, const std::string& text) {
 }  // namespace
 
 void Put32(uint8_t* p, int32_t v) {
-    const uint32_t u = static_cast<uint32_t>(v);
-    for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(u >> (8 * i));
+    PutLe(p, static_cast<uint32_t>(v));
 }
 
 void Put64(uint8_t* p, int64_t v) {
-    const uint64_t u = static_cast<uint64_t>(v);
-    for (int i = 0; i < 8; ++i) p[i] = static_cast<uint8_t>(u >> (8 * i));
+    PutLe(p, static_cast<uint64_t>(v));
 }
 
 int32_t Get32(const uint8_t* p) {
-    uint32_t u = 0;
-    for (int i = 3; i >= 0; --i) u = u << 8 | p[i];
-    return static_cast<int32_t>(u);
+    return static_cast<int32_t>(GetLe<uint32_t>(p));
 }
 
 int64_t Get64(const uint8_t* p) {
-    uint64_t u = 0;
-    for (int i = 7; i >= 0; --i) u = u << 8 | p[i];
-    return static_cast<int64_t>(u);
+    return static_cast<int64_t>(GetLe<uint64_t>(p));
 }
 
 void EncodeHeader(const Header& h, uint8_t out[kHeaderSize]) {

@@ -67,7 +67,7 @@ void Worker() {
         FillResult result;
         try {
             result = fill(exposure);
-        } catch (const std::exception&) {
+        } catch (...) {
             result.filled = false;  // out of memory, say: the buffer is not to be used
         }
         if (!exposure.Waited()) exposure.WaitForEnd();

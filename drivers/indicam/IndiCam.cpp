@@ -15,7 +15,7 @@
 
 #pragma GCC visibility push(default)
 #include "IndiCam.h"
-#include "acquisition/tarvidll.h"
+#include "tarvidll.h"
 #pragma GCC visibility pop
 
 using namespace indicam;

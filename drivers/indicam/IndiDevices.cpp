@@ -9,7 +9,7 @@
 
 #pragma GCC visibility push(default)
 #include "IndiCam.h"
-#include "acquisition/tarvidll.h"
+#include "tarvidll.h"
 #pragma GCC visibility pop
 
 namespace indicam {

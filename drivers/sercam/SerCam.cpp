@@ -1,76 +1,47 @@
 // The SER playback camera behind the ten camera functions: a SER file (option file=PATH)
 // played as the camera's picture, one frame per exposure, paced by the exposure length and
 // starting again after the last frame. The subframe is the centre of the file's frame.
-#include <semaphore.h>
+// Exposures run on the worker thread of drivers/common.
+#include <sys/stat.h>
 
 #include <algorithm>
-#include <chrono>
-#include <condition_variable>
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <exception>
 #include <memory>
-#include <mutex>
 #include <string>
-#include <thread>
 #include <vector>
 
+#include "CameraCommon.h"
 #include "SerReader.h"
 
 #pragma GCC visibility push(default)
 #include "SerCam.h"
-#include "acquisition/tarvidll.h"
+#include "tarvidll.h"
 #pragma GCC visibility pop
 
 namespace {
-using Clock = std::chrono::steady_clock;
 
-struct CameraState {
-    std::mutex mutex;
-    std::condition_variable wake;
-
+// The camera's own state; guarded by camera::Lock().
+struct PlaybackState {
     std::string file;  // from the option
     std::shared_ptr<sercam::SerReader> reader;
     std::string name;
     std::string lastError;
-
-    // Settings, in force from the next exposure.
-    int width = 0;
-    int height = 0;
-    bool flip = false;
-    int exposureMs = 100;
-    sem_t* done = nullptr;
-
-    // The exposure.
-    bool workerStarted = false;
-    bool requested = false;
-    bool busy = false;
-    bool cancel = false;
     int next = 0;  // frame of the next exposure
-    uint8_t* buffer = nullptr;
-    int readWidth = 0;
-    int readHeight = 0;
-    bool readFlip = false;
-    Clock::time_point end;
 };
 
-// Never destroyed: the worker thread is detached and may run until the process ends.
-CameraState& State() {
-    static CameraState* state = new CameraState;
+// Never destroyed: the worker thread may use it until the process ends.
+PlaybackState& State() {
+    static PlaybackState* state = new PlaybackState;
     return *state;
 }
 
-// Called with the mutex held.
-void Fail(CameraState& s, const std::string& why) {
+// Called with the lock held.
+void Fail(PlaybackState& s, const std::string& why) {
     s.lastError = why;
     std::fprintf(stderr, "SER playback camera: %s\n", why.c_str());
-}
-
-void PostDone(sem_t* done) {
-    if (!done) return;
-    int value = 0;
-    // The semaphore counts to 1 at most.
-    if (sem_getvalue(done, &value) == 0 && value >= 1) return;
-    sem_post(done);
 }
 
 // The w x h centre of the full frame (left and top even, so that a Bayer mosaic keeps its
@@ -90,46 +61,57 @@ void CopyOut(const std::vector<uint8_t>& full, int fullW, int fullH, int w, int 
     }
 }
 
-void Worker() {
-    CameraState& s = State();
-    std::vector<uint8_t> frame;
-    std::unique_lock<std::mutex> lock(s.mutex);
-    for (;;) {
-        s.wake.wait(lock, [&] { return s.requested; });
-        s.requested = false;
-        std::shared_ptr<sercam::SerReader> reader = s.reader;
-        const int index = s.next;
-        if (reader) s.next = (index + 1) % reader->FrameCount();
-        const int w = s.readWidth, h = s.readHeight;
-        const bool flip = s.readFlip;
-        uint8_t* buffer = s.buffer;
-        lock.unlock();
-
-        // The frame is read while the exposure runs.
-        std::string why;
-        const bool ok = reader && reader->ReadFrame(index, &frame, &why);
-
-        lock.lock();
-        s.wake.wait_until(lock, s.end, [&] { return s.cancel; });
-        if (ok)
-            CopyOut(frame, reader->Width(), reader->Height(), w, h, flip, buffer);
-        else
-            Fail(s, reader ? why : "the camera is not open");
-        s.busy = false;
-        s.cancel = false;
-        sem_t* done = s.done;
-        lock.unlock();
-        PostDone(done);
-        lock.lock();
+// Frame `index` into the exposure's buffer: read while the exposure runs, copied out when it
+// has ended. A frame that cannot be read (the file shrank or went away) fails the exposure.
+camera::FillResult Fill(camera::Exposure& exposure, sercam::SerReader& reader, int index) {
+    thread_local std::vector<uint8_t> frame;  // the worker's, kept from frame to frame
+    std::string why;
+    const bool ok = reader.ReadFrame(index, &frame, &why);
+    exposure.WaitForEnd();
+    if (!ok) {
+        auto lock = camera::Lock();
+        Fail(State(), why);
+        return {false};
     }
+    const camera::Settings& used = exposure.Used();
+    CopyOut(frame, reader.Width(), reader.Height(), used.width, used.height, used.flip,
+            exposure.Buffer());
+    return {};
+}
+
+// Why `path` cannot be played when it is there and not a regular file (a FIFO or a device
+// would block or never end); "" otherwise. stat does not open, so it cannot block.
+std::string NotAFile(const std::string& path) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0 || S_ISREG(st.st_mode)) return "";
+    return path + ": not a regular file";
 }
 }  // namespace
 
+namespace camera {
+
+void MaxSubframe(int* width, int* height) {
+    const PlaybackState& s = State();
+    *width = s.reader ? s.reader->Width() : 0;
+    *height = s.reader ? s.reader->Height() : 0;
+}
+
+FillFunction BeginExposure(const Settings& /*settings*/) {
+    PlaybackState& s = State();
+    if (!s.reader) return {};
+    const int index = s.next;
+    s.next = (index + 1) % s.reader->FrameCount();
+    return
+        [reader = s.reader, index](Exposure& exposure) { return Fill(exposure, *reader, index); };
+}
+
+}  // namespace camera
+
 extern "C" {
 
-int CameraOption(const char* key, const char* value) {
-    CameraState& s = State();
-    std::lock_guard<std::mutex> lock(s.mutex);
+int CameraOption(const char* key, const char* value) try {
+    auto lock = camera::Lock();
+    PlaybackState& s = State();
     if (!key || !value || std::strcmp(key, "file") != 0) {
         Fail(s, std::string("unknown option \"") + (key ? key : "") + "\"");
         return 0;
@@ -138,26 +120,33 @@ int CameraOption(const char* key, const char* value) {
         Fail(s, "the option file needs the path of a SER file");
         return 0;
     }
+    const std::string why = NotAFile(value);
+    if (!why.empty()) {
+        Fail(s, why);
+        return 0;
+    }
     s.file = value;
     return 1;
+} catch (const std::exception&) {
+    return 0;
 }
 
 const char* CameraLastError(void) {
-    CameraState& s = State();
-    std::lock_guard<std::mutex> lock(s.mutex);
-    return s.lastError.c_str();  // valid until the next failure
+    auto lock = camera::Lock();
+    return State().lastError.c_str();  // valid until the next failure
 }
 
-int openUSB(int /*reserved*/) {
-    CameraState& s = State();
-    std::lock_guard<std::mutex> lock(s.mutex);
-    if (s.busy) {
+int openUSB(int /*reserved*/) try {
+    auto lock = camera::Lock();
+    PlaybackState& s = State();
+    if (camera::ExposureRunning()) {
         Fail(s, "an exposure is running");
         return 0;
     }
+    camera::Settings& settings = camera::Current();
     s.reader.reset();
     s.name.clear();
-    s.width = s.height = 0;
+    settings.width = settings.height = 0;
     if (s.file.empty()) {
         Fail(s, "no SER file chosen (camera option file=PATH)");
         return 0;
@@ -170,95 +159,22 @@ int openUSB(int /*reserved*/) {
     }
     s.reader = reader;
     s.name = "SER playback: " + s.file.substr(s.file.rfind('/') + 1);
-    s.width = reader->Width();
-    s.height = reader->Height();
-    s.flip = false;
+    settings.width = reader->Width();
+    settings.height = reader->Height();
+    settings.flip = false;
     s.next = 0;
     s.lastError.clear();
     return 1;
+} catch (const std::exception&) {
+    return 0;
 }
 
 const char* GetCameraInfo(int* width, int* height) {
-    CameraState& s = State();
-    std::lock_guard<std::mutex> lock(s.mutex);
+    auto lock = camera::Lock();
+    const PlaybackState& s = State();
     if (width) *width = s.reader ? s.reader->Width() : 0;
     if (height) *height = s.reader ? s.reader->Height() : 0;
     return s.name.c_str();  // changes only with openUSB
-}
-
-int ExposureSemaphore(sem_t* done) {
-    CameraState& s = State();
-    std::lock_guard<std::mutex> lock(s.mutex);
-    s.done = done;
-    return 1;
-}
-
-int ThreadedExposure(void* buffer, int /*reserved*/, int /*mode*/) {
-    if (!buffer) return 0;
-    CameraState& s = State();
-    {
-        std::lock_guard<std::mutex> lock(s.mutex);
-        if (s.busy || !s.reader) return 0;
-        if (!s.workerStarted) {
-            std::thread(Worker).detach();
-            s.workerStarted = true;
-        }
-        s.buffer = static_cast<uint8_t*>(buffer);
-        s.readWidth = s.width;
-        s.readHeight = s.height;
-        s.readFlip = s.flip;
-        s.end = Clock::now() + std::chrono::milliseconds(s.exposureMs);
-        s.busy = true;
-        s.cancel = false;
-        s.requested = true;
-    }
-    s.wake.notify_all();
-    return 1;
-}
-
-int CancelExposure(void) {
-    CameraState& s = State();
-    {
-        std::lock_guard<std::mutex> lock(s.mutex);
-        if (!s.busy) return 0;
-        s.cancel = true;
-    }
-    s.wake.notify_all();
-    return 1;
-}
-
-int SetExposureLength(int ms) {
-    CameraState& s = State();
-    std::lock_guard<std::mutex> lock(s.mutex);
-    s.exposureMs = std::clamp(ms, 1, 10000);
-    return 1;
-}
-
-// A recorded file has its light fixed: gain and white balance are accepted and change nothing.
-int SetGain(int /*gain*/) {
-    return 1;
-}
-
-int SetWhiteBalance(int /*blue*/, int /*green*/, int /*red*/) {
-    return 1;
-}
-
-int Subframe(int width, int height) {
-    CameraState& s = State();
-    std::lock_guard<std::mutex> lock(s.mutex);
-    if (!s.reader || width < 1 || height < 1 || width > s.reader->Width() ||
-        height > s.reader->Height())
-        return 0;
-    s.width = width;
-    s.height = height;
-    return 1;
-}
-
-int HorizontalFlip(int on) {
-    CameraState& s = State();
-    std::lock_guard<std::mutex> lock(s.mutex);
-    s.flip = on != 0;
-    return 1;
 }
 
 }  // extern "C"

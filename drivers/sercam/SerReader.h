@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "SerFormat.h"
+
 namespace sercam {
 
 class SerReader {
@@ -16,12 +18,16 @@ class SerReader {
     SerReader& operator=(const SerReader&) = delete;
     ~SerReader();
 
+    // Frames larger than this are refused: the reader holds one frame in memory.
+    static constexpr uint64_t kMaxFrameBytes = uint64_t{1} << 30;
+
     // Opens a mono or Bayer SER file of 1 to 16 bits per sample holding at least one
-    // complete frame. On failure returns false and says why in *error.
+    // complete frame of at most kMaxFrameBytes; only regular files, and without blocking.
+    // On failure returns false and says why in *error. Never throws.
     bool Open(const std::string& path, std::string* error);
 
-    int Width() const { return width_; }
-    int Height() const { return height_; }
+    int Width() const { return header_.width; }
+    int Height() const { return header_.height; }
     int FrameCount() const { return frameCount_; }
 
     // Frame `index` (0-based), Width() x Height() 8-bit samples without padding, into
@@ -31,10 +37,7 @@ class SerReader {
 
   private:
     int fd_ = -1;
-    int width_ = 0;
-    int height_ = 0;
-    int depth_ = 8;
-    bool bigEndian_ = false;
+    ser::Header header_;
     int frameCount_ = 0;
     std::vector<uint8_t> raw_;
 };

@@ -14,12 +14,6 @@
 namespace {
 const char kStampsSuffix[] = ".stamps";
 
-int32_t Get32(const uint8_t* p) {
-    return static_cast<int32_t>(static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
-                                static_cast<uint32_t>(p[2]) << 16 |
-                                static_cast<uint32_t>(p[3]) << 24);
-}
-
 bool ReadAllAt(int fd, void* data, size_t size, off_t at) {
     auto* p = static_cast<uint8_t*>(data);
     while (size > 0) {
@@ -83,27 +77,22 @@ FinishedSerFile FinishInterruptedSerFile(const std::string& serPath) {
         result.error = "Cannot read the header of \"" + serPath + "\"";
         return result;
     }
-    const int32_t width = Get32(header + 26), height = Get32(header + 30),
-                  depth = Get32(header + 34);
-    if (std::memcmp(header, "LUCAM-RECORDER", 14) != 0 || width <= 0 || height <= 0 || depth <= 0 ||
-        depth > 16) {
+    ser::Header fields;
+    if (!ser::DecodeHeader(header, &fields) || ser::FrameBytes(fields) == 0) {
         result.error = "\"" + serPath + "\" is not a SER file this program wrote";
         return result;
     }
-    const uint64_t frameBytes =
-        static_cast<uint64_t>(width) * static_cast<uint64_t>(height) * (depth > 8 ? 2 : 1);
-    const uint64_t dataBytes = static_cast<uint64_t>(serStat.st_size) - SerHeaderSize;
     // Every frame whose pixels and stamp were both written. A stamp is written after its
     // frame, and a trailer cut short by the crash is shorter than the stamps before it,
     // so the side file bounds the count where the file's size does not.
     const uint64_t whole =
-        std::min<uint64_t>(dataBytes / frameBytes, static_cast<uint64_t>(stampsStat.st_size) / 8);
+        std::min<uint64_t>(ser::FramesInFile(fields, static_cast<uint64_t>(serStat.st_size)),
+                           static_cast<uint64_t>(stampsStat.st_size) / ser::kStampSize);
     const int32_t frames = static_cast<int32_t>(std::min<uint64_t>(whole, INT32_MAX));
-    std::vector<uint8_t> trailer(static_cast<size_t>(frames) * 8);
-    const off_t dataEnd = static_cast<off_t>(SerHeaderSize + frameBytes * frames);
+    std::vector<uint8_t> trailer(static_cast<size_t>(frames) * ser::kStampSize);
+    const off_t dataEnd = static_cast<off_t>(ser::FrameOffset(fields, frames));
     uint8_t count[4];
-    for (int i = 0; i < 4; ++i)
-        count[i] = static_cast<uint8_t>(static_cast<uint32_t>(frames) >> (8 * i));
+    ser::Put32(count, frames);
     if (!ReadAllAt(stamps.fd, trailer.data(), trailer.size(), 0)) {
         result.error = Reason("Cannot read file", stampsPath, errno ? errno : EIO);
         return result;

@@ -15,22 +15,8 @@ constexpr int64_t kTicksPerDay = 864000000000LL;
 constexpr int64_t kTicksTo18991230 = 599264352000000000LL;
 constexpr int64_t kTicksPerSecond = 10000000LL;
 
-void Put32(uint8_t* p, int32_t v) {
-    const uint32_t u = static_cast<uint32_t>(v);
-    for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(u >> (8 * i));
-}
-void Put64(uint8_t* p, int64_t v) {
-    const uint64_t u = static_cast<uint64_t>(v);
-    for (int i = 0; i < 8; ++i) p[i] = static_cast<uint8_t>(u >> (8 * i));
-}
-void PutText(uint8_t* p, const char* field, size_t width) {
-    std::memset(p, '_', width);
-    std::memcpy(p, field, std::strlen(field));
-}
-
-size_t BytesPerSample(int32_t depth) {
-    return depth > 8 ? 2 : 1;
-}
+using ser::Put32;
+using ser::Put64;
 }  // namespace
 
 std::string SerStampsPath(const std::string& serPath) {
@@ -58,20 +44,20 @@ bool SerWriter::open(const std::string& path, int32_t width, int32_t height, int
     const int64_t localTicks = ToSerTicks(Now());
     utcShiftTicks_ = offsetSeconds * kTicksPerSecond;
 
-    uint8_t header[SerHeaderSize];
-    std::memcpy(header, "LUCAM-RECORDER", 14);
-    Put32(header + 14, 0);       // LuID
-    Put32(header + 18, 0);       // ColorID: mono, a Bayer mosaic is stored as grey
-    Put32(header + 22, 0);       // LittleEndian
-    Put32(header + 26, width);   // ImageWidth
-    Put32(header + 30, height);  // ImageHeight
-    Put32(header + 34, depth);   // PixelDepthPerPlane
-    Put32(header + 38, 0);       // FrameCount, written at close
-    PutText(header + 42, "OBSERVER", 40);
-    PutText(header + 82, "INSTRUMENT", 40);
-    PutText(header + 122, "TELESCOPE", 40);
-    Put64(header + 162, localTicks);
-    Put64(header + 170, localTicks - utcShiftTicks_);
+    ser::Header fields;
+    fields.colorId = ser::kMono;  // a Bayer mosaic is stored as grey
+    fields.littleEndian = 0;
+    fields.width = width;
+    fields.height = height;
+    fields.depth = depth;
+    fields.frameCount = 0;  // written at close
+    fields.observer = "OBSERVER";
+    fields.instrument = "INSTRUMENT";
+    fields.telescope = "TELESCOPE";
+    fields.dateTime = localTicks;
+    fields.dateTimeUtc = localTicks - utcShiftTicks_;
+    uint8_t header[ser::kHeaderSize];
+    ser::EncodeHeader(fields, header);
 
     if (!file_.Create(path)) {
         error_ = file_.Error();
@@ -108,7 +94,7 @@ bool SerWriter::writeFrame(const Frame& frame) {
                  std::to_string(depth_) + " bits)";
         return false;
     }
-    const size_t rowBytes = static_cast<size_t>(width_) * BytesPerSample(depth_);
+    const size_t rowBytes = static_cast<size_t>(width_) * ser::BytesPerSample(depth_);
     const size_t stride = FrameStride(&frame);
     const uint8_t* src = frame.RawImage.data;
     const uint8_t* data = src;
@@ -122,7 +108,7 @@ bool SerWriter::writeFrame(const Frame& frame) {
     const uint64_t goodEnd = file_.Position();
     const uint64_t stampsEnd = stampsFile_.Position();
     const int32_t frames = frameCount() + 1;
-    const uint64_t trailerBytes = 8 * static_cast<uint64_t>(frames);
+    const uint64_t trailerBytes = ser::kStampSize * static_cast<uint64_t>(frames);
     // Room for this frame and for the stamps of every frame up to it, in the recording and
     // in the side file, before anything is written: a full disk refuses the frame whole and
     // leaves room for the trailer of the frames before it. The side file grows in steps.
@@ -138,7 +124,7 @@ bool SerWriter::writeFrame(const Frame& frame) {
         error_ = file_.Error();
         return false;
     }
-    uint8_t stamp[8];
+    uint8_t stamp[ser::kStampSize];
     Put64(stamp, ToSerTicks(frame.TimeStamp) - utcShiftTicks_);
     const uint32_t now = TickMs();
     const bool countDue = frames == 1 || now - countUpdatedMs_ >= SerCountUpdateMs;
@@ -192,7 +178,8 @@ bool SerWriter::close() {
         reason = "Cannot read file \"" + stampsPath + "\": " + std::strerror(errno);
     }
     std::vector<uint8_t> piece(65536);
-    for (uint64_t at = 0, left = 8 * static_cast<uint64_t>(frames_); ok && left > 0;) {
+    for (uint64_t at = 0, left = ser::kStampSize * static_cast<uint64_t>(frames_);
+         ok && left > 0;) {
         const size_t want = static_cast<size_t>(std::min<uint64_t>(left, piece.size()));
         const ssize_t got = ::pread(in, piece.data(), want, static_cast<off_t>(at));
         if (got < 0 && errno == EINTR) continue;

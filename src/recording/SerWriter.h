@@ -14,12 +14,13 @@
 #include <string>
 #include <vector>
 
+#include "SerFormat.h"
 #include "acquisition/Frame.h"
 #include "platform/Clock.h"
 #include "recording/OutFile.h"
 
-constexpr int SerHeaderSize = 178;
-constexpr int SerFrameCountOffset = 38;
+constexpr int SerHeaderSize = static_cast<int>(ser::kHeaderSize);
+constexpr int SerFrameCountOffset = static_cast<int>(ser::kFrameCountOffset);
 // Longest time the header's frame count lags behind the frames written.
 constexpr uint32_t SerCountUpdateMs = 1000;
 

@@ -1,5 +1,5 @@
 /* A camera library that lacks HorizontalFlip: loading it must count as no camera. */
-#include "acquisition/tarvidll.h"
+#include "tarvidll.h"
 
 int openUSB(int reserved) {
     return reserved == 0;

@@ -10,6 +10,7 @@
 #include <thread>
 #include <vector>
 
+#include "FrameInfoProbe.h"
 #include "FrameQueue.h"
 #include "SemaphoreWait.h"
 #include "SimCam.h"
@@ -110,6 +111,22 @@ TEST_F(SimCamTest, NameAndSensorSize) {
     EXPECT_EQ(w, kW);
     EXPECT_EQ(h, kH);
     EXPECT_FALSE(name.empty());
+}
+
+TEST_F(SimCamTest, FrameInfoTellsWhenEachExposureStartedAndKeepsToTheCallersSize) {
+    void* lib = dlopen(TV_SIMCAM_LIB, RTLD_NOW | RTLD_NOLOAD);
+    FrameInfoProbe probe{api().ThreadedExposure, reinterpret_cast<decltype(&CameraFrameInfo)>(
+                                                     dlsym(lib, "CameraFrameInfo"))};
+    dlclose(lib);
+    ASSERT_NE(probe.CameraFrameInfo, nullptr);
+    ASSERT_EQ(api().Subframe(64, 48), 1);
+    api().SetExposureLength(30);
+    std::vector<uint8_t> buffer(64 * 48);
+    EXPECT_EQ(probe.Expose(g_done, buffer.data()).status, TARVI_FRAME_GOOD);
+    const TarviFrameInfo old =
+        probe.Expose(g_done, buffer.data(), offsetof(TarviFrameInfo, startUnixUs));
+    EXPECT_EQ(old.status, TARVI_FRAME_GOOD);
+    EXPECT_EQ(old.startUnixUs, -7);  // beyond the size this caller knows
 }
 
 TEST_F(SimCamTest, ColoursComeOutTrueUnflippedAndFlipped) {

@@ -2,6 +2,8 @@
 #include <gtest/gtest.h>
 #include <semaphore.h>
 #include <stdlib.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <cstdint>
@@ -12,6 +14,7 @@
 #include <thread>
 #include <vector>
 
+#include "FrameInfoProbe.h"
 #include "SemaphoreWait.h"
 
 namespace {
@@ -37,6 +40,7 @@ struct SerCamLib {
     int (*SetExposureLength)(int);
     int (*Subframe)(int, int);
     int (*HorizontalFlip)(int);
+    int (*CameraFrameInfo)(TarviFrameInfo*);
 };
 
 template <typename Fn>
@@ -95,6 +99,7 @@ class SerCamTest : public ::testing::Test {
         Take(lib, "SetExposureLength", cam.SetExposureLength);
         Take(lib, "Subframe", cam.Subframe);
         Take(lib, "HorizontalFlip", cam.HorizontalFlip);
+        Take(lib, "CameraFrameInfo", cam.CameraFrameInfo);
         std::string tmpl = ::testing::TempDir() + "sercamXXXXXX";
         ASSERT_NE(mkdtemp(tmpl.data()), nullptr);
         dir = tmpl;
@@ -228,6 +233,42 @@ TEST_F(SerCamTest, ExposureLengthPacesTheFramesAndCancelEndsAtOnce) {
     EXPECT_LT(Clock::now() - t1, 9000ms);
     EXPECT_EQ(cam.CancelExposure(), 0);  // nothing running
     EXPECT_EQ(Bytes(TestFrame(8, 4, 0)), Frame(buffer.begin(), buffer.end()));
+}
+
+TEST_F(SerCamTest, FrameInfoTellsTheStartAndAFrameThatCouldNotBeReadFailed) {
+    WriteSer(dir + "/short.ser", 8, 4, 8, 0, {TestFrame(8, 4, 0), TestFrame(8, 4, 1)});
+    ASSERT_TRUE(Open("short.ser"));
+    cam.SetExposureLength(30);
+    FrameInfoProbe probe{cam.ThreadedExposure, cam.CameraFrameInfo};
+    std::vector<uint8_t> buffer(8 * 4);
+    EXPECT_EQ(probe.Expose(g_done, buffer.data()).status, TARVI_FRAME_GOOD);
+    // The file shrinks under the camera: the second frame is gone.
+    ASSERT_EQ(truncate((dir + "/short.ser").c_str(), 178 + 32), 0);
+    EXPECT_EQ(probe.Expose(g_done, buffer.data()).status, TARVI_FRAME_FAILED);
+    EXPECT_NE(std::string(cam.CameraLastError()).find("frame 1"), std::string::npos);
+}
+
+// A FIFO (chosen, or put where a chosen file was) and a header of 65535 x 65535 16-bit
+// frames over a sparse file of 9 GiB: refused at once, saying why.
+TEST_F(SerCamTest, HostileFilesAreRefusedAtOnceWithAReason) {
+    const auto t0 = Clock::now();
+    const std::string fifo = dir + "/pipe.ser", later = dir + "/later.ser";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    EXPECT_EQ(cam.CameraOption("file", fifo.c_str()), 0);
+    EXPECT_NE(std::string(cam.CameraLastError()).find("not a regular file"), std::string::npos);
+    WriteSer(later, 4, 2, 8, 0, {TestFrame(4, 2, 0)});
+    ASSERT_EQ(cam.CameraOption("file", later.c_str()), 1);
+    ASSERT_EQ(unlink(later.c_str()), 0);
+    ASSERT_EQ(mkfifo(later.c_str(), 0600), 0);
+    EXPECT_EQ(cam.openUSB(0), 0);
+    EXPECT_NE(std::string(cam.CameraLastError()).find("not a regular file"), std::string::npos);
+
+    WriteSer(dir + "/giant.ser", 65535, 65535, 16, 0, {});
+    ASSERT_EQ(truncate((dir + "/giant.ser").c_str(), off_t{9} << 30), 0);
+    EXPECT_FALSE(Open("giant.ser"));
+    EXPECT_NE(std::string(cam.CameraLastError()).find("65535 x 65535 x 16 bits"), std::string::npos)
+        << cam.CameraLastError();
+    EXPECT_LT(Clock::now() - t0, 1s);
 }
 
 TEST_F(SerCamTest, WithoutAPlayableFileThereIsNoCameraAndTheReasonIsGiven) {

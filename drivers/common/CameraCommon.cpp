@@ -1,0 +1,232 @@
+#include "CameraCommon.h"
+
+#include <semaphore.h>
+
+#include <algorithm>
+#include <condition_variable>
+#include <cstddef>
+#include <exception>
+#include <thread>
+
+#pragma GCC visibility push(default)
+#include "tarvidll.h"
+#pragma GCC visibility pop
+
+namespace camera {
+namespace {
+using SteadyClock = std::chrono::steady_clock;
+
+struct WorkerState {
+    std::mutex mutex;
+    std::condition_variable wake;
+    Settings settings;
+    sem_t* done = nullptr;
+
+    // The exposure.
+    bool workerStarted = false;
+    bool requested = false;
+    bool busy = false;
+    bool cancel = false;
+    uint8_t* buffer = nullptr;
+    Settings used;
+    FillFunction fill;
+    SteadyClock::time_point start;
+    int64_t startUnixUs = 0;
+
+    // What CameraFrameInfo reports: the last exposure that ended.
+    bool ended = false;
+    FillResult lastResult;
+    int64_t lastStartUnixUs = 0;
+};
+
+// Never destroyed: the worker thread is detached and may run until the process ends.
+WorkerState& State() {
+    static WorkerState* state = new WorkerState;
+    return *state;
+}
+
+void PostDone(sem_t* done) {
+    if (!done) return;
+    int value = 0;
+    // The semaphore counts to 1 at most.
+    if (sem_getvalue(done, &value) == 0 && value >= 1) return;
+    sem_post(done);
+}
+
+void Worker() {
+    WorkerState& s = State();
+    std::unique_lock<std::mutex> lock(s.mutex);
+    for (;;) {
+        s.wake.wait(lock, [&] { return s.requested; });
+        s.requested = false;
+        FillFunction fill = std::move(s.fill);
+        Exposure exposure(s.buffer, s.used, s.start);
+        const int64_t startUnixUs = s.startUnixUs;
+        lock.unlock();
+
+        FillResult result;
+        try {
+            result = fill(exposure);
+        } catch (...) {
+            result.filled = false;  // out of memory, say: the buffer is not to be used
+        }
+        if (!exposure.Waited()) exposure.WaitForEnd();
+
+        lock.lock();
+        s.ended = true;
+        s.lastResult = result;
+        s.lastStartUnixUs = startUnixUs;
+        s.busy = false;
+        s.cancel = false;
+        sem_t* done = s.done;
+        lock.unlock();
+        PostDone(done);
+        lock.lock();
+    }
+}
+
+// True when the field at `offset`, `bytes` long, lies wholly within the struct the caller
+// passed (whose size it set), so that an older caller's smaller struct is never overrun.
+bool Within(const TarviFrameInfo* info, size_t offset, size_t bytes) {
+    return offset + bytes <= info->size;
+}
+}  // namespace
+
+double Exposure::WaitForEnd() {
+    if (waited_) return part_;
+    WorkerState& s = State();
+    std::unique_lock<std::mutex> lock(s.mutex);
+    const auto end = start_ + std::chrono::milliseconds(settings_.exposureMs);
+    s.wake.wait_until(lock, end, [&] { return s.cancel; });
+    if (s.cancel) {
+        const double elapsedMs =
+            std::chrono::duration<double, std::milli>(SteadyClock::now() - start_).count();
+        part_ = std::clamp(elapsedMs / settings_.exposureMs, 0.0, 1.0);
+    }
+    waited_ = true;
+    return part_;
+}
+
+std::unique_lock<std::mutex> Lock() {
+    return std::unique_lock<std::mutex>(State().mutex);
+}
+
+Settings& Current() {
+    return State().settings;
+}
+
+bool ExposureRunning() {
+    return State().busy;
+}
+
+}  // namespace camera
+
+using namespace camera;
+
+extern "C" {
+
+int ExposureSemaphore(sem_t* done) {
+    auto lock = Lock();
+    State().done = done;
+    return 1;
+}
+
+int ThreadedExposure(void* buffer, int /*reserved*/, int /*mode*/) {
+    if (!buffer) return 0;
+    WorkerState& s = State();
+    {
+        auto lock = Lock();
+        if (s.busy) return 0;
+        FillFunction fill;
+        try {
+            fill = BeginExposure(s.settings);
+            if (!fill) return 0;
+            if (!s.workerStarted) {
+                std::thread(Worker).detach();
+                s.workerStarted = true;
+            }
+        } catch (const std::exception&) {
+            return 0;  // no memory or no thread for the exposure
+        }
+        s.fill = std::move(fill);
+        s.buffer = static_cast<uint8_t*>(buffer);
+        s.used = s.settings;
+        s.start = SteadyClock::now();
+        s.startUnixUs = std::chrono::duration_cast<std::chrono::microseconds>(
+                            std::chrono::system_clock::now().time_since_epoch())
+                            .count();
+        s.busy = true;
+        s.cancel = false;
+        s.requested = true;
+    }
+    s.wake.notify_all();
+    return 1;
+}
+
+int CancelExposure(void) {
+    WorkerState& s = State();
+    {
+        auto lock = Lock();
+        if (!s.busy) return 0;
+        s.cancel = true;
+    }
+    s.wake.notify_all();
+    return 1;
+}
+
+int CameraFrameInfo(TarviFrameInfo* info) {
+    if (!info) return 0;
+    WorkerState& s = State();
+    auto lock = Lock();
+    if (!s.ended) return 0;
+    const FillResult& r = s.lastResult;
+#define TV_WITHIN(field) Within(info, offsetof(TarviFrameInfo, field), sizeof info->field)
+    if (!TV_WITHIN(status)) return 0;
+    info->status = r.filled ? TARVI_FRAME_GOOD : TARVI_FRAME_FAILED;
+    if (TV_WITHIN(startUnixUs)) info->startUnixUs = s.lastStartUnixUs;
+    // Depth and pattern only when the camera reported them; the caller's values stay else.
+    if (r.bitsPerSample > 0 && TV_WITHIN(bitsPerSample)) info->bitsPerSample = r.bitsPerSample;
+    if (r.colorPattern != TARVI_PATTERN_UNKNOWN && TV_WITHIN(colorPattern))
+        info->colorPattern = r.colorPattern;
+#undef TV_WITHIN
+    return 1;
+}
+
+int SetExposureLength(int ms) {
+    auto lock = Lock();
+    Current().exposureMs = std::clamp(ms, 1, 10000);
+    return 1;
+}
+
+int SetGain(int gain) {
+    auto lock = Lock();
+    Current().gain = std::clamp(gain, 0, 100);
+    return 1;
+}
+
+int SetWhiteBalance(int blue, int green, int red) {
+    auto lock = Lock();
+    int* balance = Current().balance;
+    balance[0] = std::clamp(blue, 0, 255);
+    balance[1] = std::clamp(green, 0, 255);
+    balance[2] = std::clamp(red, 0, 255);
+    return 1;
+}
+
+int Subframe(int width, int height) {
+    auto lock = Lock();
+    int maxWidth = 0, maxHeight = 0;
+    MaxSubframe(&maxWidth, &maxHeight);
+    if (width < 1 || height < 1 || width > maxWidth || height > maxHeight) return 0;
+    Current().width = width;
+    Current().height = height;
+    return 1;
+}
+
+int HorizontalFlip(int on) {
+    auto lock = Lock();
+    Current().flip = on != 0;
+    return 1;
+}
+
+}  // extern "C"

@@ -1,0 +1,75 @@
+#pragma once
+// The part of a camera library that every camera shares: the exposure worker thread and the
+// entry points ExposureSemaphore, ThreadedExposure, CancelExposure, SetExposureLength,
+// SetGain, SetWhiteBalance, Subframe, HorizontalFlip and CameraFrameInfo.
+//
+// A camera library links this and defines the two functions at the end: what its largest
+// subframe is, and how an exposure fills the buffer. openUSB, GetCameraInfo and any entry
+// points of its own stay with the camera; they take Lock() to reach the shared settings.
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <mutex>
+
+namespace camera {
+
+// Settings in force from the next exposure; ThreadedExposure hands a copy to the fill.
+struct Settings {
+    int width = 0;
+    int height = 0;
+    bool flip = false;
+    int exposureMs = 100;              // 1 to 10000
+    int gain = 10;                     // 0 to 100
+    int balance[3] = {127, 127, 127};  // blue, green, red, each 0 to 255
+};
+
+// What the fill function says of the exposure it filled.
+struct FillResult {
+    bool filled = true;     // false: the buffer does not hold the exposure
+    int bitsPerSample = 0;  // significant bits of each sample; 0 = not reported
+    int colorPattern = 0;   // a TARVI_PATTERN_ value; 0 = not reported
+};
+
+// One exposure as the worker thread hands it to the fill function.
+class Exposure {
+  public:
+    Exposure(uint8_t* buffer, const Settings& settings, std::chrono::steady_clock::time_point start)
+        : buffer_(buffer), settings_(settings), start_(start) {}
+
+    // Rows of Used().width samples, each padded to a multiple of 4 bytes.
+    uint8_t* Buffer() const { return buffer_; }
+    size_t Stride() const { return (static_cast<size_t>(settings_.width) + 3) & ~size_t{3}; }
+    // The settings this exposure was started with.
+    const Settings& Used() const { return settings_; }
+
+    // Waits until the exposure length has passed since the start, or until CancelExposure.
+    // Returns the part of the length that passed, 0 to 1. The worker calls it after the
+    // fill when the fill did not, so a fill may do its work before or after the wait.
+    double WaitForEnd();
+    bool Waited() const { return waited_; }
+
+  private:
+    uint8_t* buffer_;
+    Settings settings_;
+    std::chrono::steady_clock::time_point start_;
+    bool waited_ = false;
+    double part_ = 1.0;
+};
+
+using FillFunction = std::function<FillResult(Exposure&)>;
+
+// The lock over the shared settings and over the camera's own state.
+std::unique_lock<std::mutex> Lock();
+// With Lock() held: the settings for the next exposure, and whether one is running.
+Settings& Current();
+bool ExposureRunning();
+
+// Defined by the camera library.
+// The largest subframe now; 0 x 0 while the camera is not open. Called with Lock() held.
+void MaxSubframe(int* width, int* height);
+// The function that fills the exposure starting now with `settings`, on the worker thread
+// without the lock; an empty function refuses the exposure. Called with Lock() held.
+FillFunction BeginExposure(const Settings& settings);
+
+}  // namespace camera

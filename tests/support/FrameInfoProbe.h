@@ -1,0 +1,42 @@
+#pragma once
+// One exposure through a camera library's entry points and what its CameraFrameInfo says of
+// it, for the tests of each camera library.
+#include <gtest/gtest.h>
+#include <semaphore.h>
+
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+
+#include "SemaphoreWait.h"
+#include "tarvidll.h"
+
+struct FrameInfoProbe {
+    int (*ThreadedExposure)(void*, int, int) = nullptr;
+    int (*CameraFrameInfo)(TarviFrameInfo*) = nullptr;
+
+    // Exposes into `buffer` and returns what CameraFrameInfo filled; `info.size` is the
+    // size the caller claims (an older caller passes less). Fields it must not touch keep
+    // -7. Also checks that the start reported lies within the ThreadedExposure call.
+    TarviFrameInfo Expose(sem_t& done, void* buffer, unsigned size = sizeof(TarviFrameInfo)) {
+        TarviFrameInfo info{size, -7, -7, -7, -7};
+        const long long before = UnixUs();
+        EXPECT_EQ(ThreadedExposure(buffer, 0, 1), 1);
+        const long long after = UnixUs();
+        EXPECT_TRUE(WaitPosted(done, 10000));
+        EXPECT_EQ(CameraFrameInfo(&info), 1);
+        if (size >= offsetof(TarviFrameInfo, startUnixUs) + sizeof info.startUnixUs) {
+            EXPECT_GE(info.startUnixUs, before);
+            EXPECT_LE(info.startUnixUs, after);
+        }
+        EXPECT_EQ(info.bitsPerSample, -7);  // not reported yet by any camera
+        EXPECT_EQ(info.colorPattern, -7);
+        return info;
+    }
+
+    static long long UnixUs() {
+        return std::chrono::duration_cast<std::chrono::microseconds>(
+                   std::chrono::system_clock::now().time_since_epoch())
+            .count();
+    }
+};

@@ -3,6 +3,7 @@
 // and running the independent file readers.
 #include <sys/resource.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <csignal>
@@ -11,6 +12,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <memory>
 #include <string>
@@ -105,5 +107,34 @@ class FileSizeLimit {
     rlimit saved_{};
     void (*oldHandler_)(int) = SIG_DFL;
 };
+
+// Runs `work` in a child process, which calls the function it is given where it is to be
+// stopped; this process then kills it with SIGKILL, as a crash or power cut stops the
+// program: no destructor runs, nothing buffered is flushed. False when the child returned
+// without reaching that point or did not die by the signal.
+using KillPoint = std::function<void()>;
+inline bool RunAndKill(const std::function<void(const KillPoint&)>& work) {
+    int ready[2];
+    if (::pipe(ready) != 0) return false;
+    const pid_t child = ::fork();
+    if (child < 0) return false;
+    if (child == 0) {
+        ::close(ready[0]);
+        work([&] {
+            const char here = 'k';
+            if (::write(ready[1], &here, 1) == 1)
+                for (;;) ::pause();
+        });
+        ::_exit(3);
+    }
+    ::close(ready[1]);
+    char here = 0;
+    const bool reached = ::read(ready[0], &here, 1) == 1;
+    ::close(ready[0]);
+    ::kill(child, SIGKILL);
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    return reached && WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL;
+}
 
 }  // namespace rectest

@@ -220,7 +220,14 @@ bool Finisher::scan() {
         if (at == 0 && h_.avihFrames < 0) return fail("has no main header");
         riffs_.push_back(std::move(riff));
         const Riff& r = riffs_.back();
-        if (!r.closed || !r.moviClosed || r.moviCut) break;
+        if (!r.closed || !r.moviClosed || r.moviCut) {
+            // Only the last list can be unfinished: cutting one in the middle would cut off
+            // the lists after it.
+            if (r.closed && r.end < fileSize)
+                return fail("has an unfinished RIFF list at byte " + std::to_string(at) +
+                            " before others");
+            break;
+        }
         at = r.end + (r.end & 1);
     }
     if (h_.streams != 1 || !h_.video || h_.strhLength < 0)

@@ -15,6 +15,7 @@
 #include <functional>
 #include <iterator>
 #include <memory>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -85,6 +86,43 @@ inline std::string Quote(const std::string& s) {
     std::string q = "'";
     for (char c : s) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
     return q + "'";
+}
+
+struct Probe {
+    int frames = -1, width = -1, height = -1;
+    int counted = -1;  // frames the header gives, -1 when it gives none
+    std::string rate, output;
+    bool errors = false;
+};
+
+// Decodes every frame with ffprobe; decoder complaints count as errors.
+inline Probe FfProbe(const std::string& path) {
+    Probe p;
+    RunCommand(
+        "ffprobe -v error -count_frames -select_streams v:0 -show_entries "
+        "stream=nb_read_frames,nb_frames,width,height,r_frame_rate -of default=nw=1 " +
+            Quote(path),
+        p.output);
+    std::istringstream in(p.output);
+    std::string line;
+    while (std::getline(in, line)) {
+        const size_t eq = line.find('=');
+        const std::string key = line.substr(0, eq),
+                          value = eq == std::string::npos ? "" : line.substr(eq + 1);
+        if (key == "width")
+            p.width = std::atoi(value.c_str());
+        else if (key == "height")
+            p.height = std::atoi(value.c_str());
+        else if (key == "r_frame_rate")
+            p.rate = value;
+        else if (key == "nb_read_frames")
+            p.frames = std::atoi(value.c_str());
+        else if (key == "nb_frames")
+            p.counted = value == "N/A" ? -1 : std::atoi(value.c_str());
+        else
+            p.errors = true;
+    }
+    return p;
 }
 
 // Limits the size of files this process writes (a full disk in miniature); writes past it

@@ -15,40 +15,6 @@ using namespace rectest;
 namespace {
 const int32_t kStartCodec = AviWriter().codec();
 
-struct Probe {
-    int frames = -1, width = -1, height = -1;
-    std::string rate, output;
-    bool errors = false;
-};
-
-// Decodes every frame with ffprobe; decoder complaints count as errors.
-Probe FfProbe(const std::string& path) {
-    Probe p;
-    RunCommand(
-        "ffprobe -v error -count_frames -select_streams v:0 -show_entries "
-        "stream=nb_read_frames,width,height,r_frame_rate -of default=nw=1 " +
-            Quote(path),
-        p.output);
-    std::istringstream in(p.output);
-    std::string line;
-    while (std::getline(in, line)) {
-        const size_t eq = line.find('=');
-        const std::string key = line.substr(0, eq),
-                          value = eq == std::string::npos ? "" : line.substr(eq + 1);
-        if (key == "width")
-            p.width = std::atoi(value.c_str());
-        else if (key == "height")
-            p.height = std::atoi(value.c_str());
-        else if (key == "r_frame_rate")
-            p.rate = value;
-        else if (key == "nb_read_frames")
-            p.frames = std::atoi(value.c_str());
-        else
-            p.errors = true;
-    }
-    return p;
-}
-
 struct Decoded {
     int frames = 0;
     std::string dimensions, timeBase;

@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <map>
@@ -282,6 +283,7 @@ bool AviWriter::createPart() {
     writer_ = std::move(writer);
     writerColour_ = colourWriter;
     partPath_ = name;
+    notePartInJournal();
     partFrames_ = 0;
     partBytes_ = 0;
     return true;
@@ -313,12 +315,32 @@ void AviWriter::finishPart() {
             ok = false;
         }
     }
+    // A finished part needs nothing after a crash; one that could not be read back keeps
+    // its note for the next start, which finishes what the file holds.
+    if (ok && journal_) journal_->remove(journalKey_);
+    journalKey_.clear();
     if (!ok && partFailure_.empty()) {
         partFailure_ = "AVI file \"" + partPath_ +
                        "\" is incomplete: " + std::to_string(partFrames_) +
                        " frames were handed to the video library but could not be read back "
                        "(disk full or write error?)";
     }
+}
+
+void AviWriter::notePartInJournal() {
+    journalKey_.clear();
+    if (!journal_) return;
+    JournalEntry entry;
+    entry.format = "AVI";
+    entry.path = AbsoluteFilePath(partPath_);
+    entry.width = width_;
+    entry.height = height_;
+    entry.depth = 8;
+    std::string why;
+    journalKey_ = journal_->add(entry, &why);
+    // The recording goes on; only its finishing after a crash is not possible.
+    if (journalKey_.empty())
+        std::fprintf(stderr, "%s (a crash would leave this recording unfinished)\n", why.c_str());
 }
 
 bool AviWriter::open(const std::string& path, int32_t width, int32_t height, bool color) {

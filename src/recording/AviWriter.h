@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "recording/RecoveryJournal.h"
+
 namespace cv {
 class VideoWriter;
 }
@@ -67,6 +69,9 @@ class AviWriter {
     // frames so far) and what the library may still buffer, stays within this many bytes
     // (4000 MiB); a part takes at least one frame. A test may lower it.
     void setPartLimitBytes(int64_t bytes) { partLimitBytes_ = bytes; }
+    // Where the writer notes each part it has open, so that a crash can be finished at the
+    // next start (null: no note).
+    void setJournal(RecoveryJournal* journal) { journal_ = journal; }
 
     // Starts a recording and creates its first part file. False, with error() set, when
     // that failed. A recording still open is finished first.
@@ -91,6 +96,7 @@ class AviWriter {
 
   private:
     bool createPart();
+    void notePartInJournal();
     void finishPart();
     std::string createFailureReason(const std::string& path, int32_t fourcc) const;
 
@@ -115,4 +121,6 @@ class AviWriter {
     std::string partFailure_;    // first part of this recording that could not be finished
     cv::Mat converted_;
     std::string error_;
+    RecoveryJournal* journal_ = nullptr;
+    std::string journalKey_;  // the note of the open part; "" without one
 };

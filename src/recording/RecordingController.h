@@ -57,6 +57,11 @@ class RecordingController {
     // the recording (both may be null).
     void setView(RecordingView* view) { view_ = view; }
     void setCapture(CaptureThread* capture) { capture_ = capture; }
+    // Where the SER and AVI writers note the files they have open (may be null).
+    void setJournal(RecoveryJournal* journal) {
+        ser_.setJournal(journal);
+        avi_.setJournal(journal);
+    }
 
     // Opens a SER file (format Ser) or an AVI recording (any other format) for frames of
     // the given size, `colorCamera` choosing a colour AVI, and starts counting: the start

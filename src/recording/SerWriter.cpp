@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <utility>
 
@@ -73,6 +74,7 @@ bool SerWriter::open(const std::string& path, int32_t width, int32_t height, int
         file_.Discard();
         return false;
     }
+    noteInJournal(path, width, height, depth, fields.colorId);
     stampsReserved_ = 0;
     countUpdatedMs_ = TickMs();
     width_ = width;
@@ -212,10 +214,34 @@ bool SerWriter::close() {
         ok = false;
         reason = file_.Error();
     }
-    if (ok)
+    if (ok) {
         stampsFile_.Discard();
-    else
+        // Complete: nothing is left to finish after a crash.
+        if (journal_) journal_->remove(journalKey_);
+    } else {
+        // The note stays, so that the next start finishes the file from its side file.
         stampsFile_.Close();
+    }
+    journalKey_.clear();
     if (!ok) error_ = std::move(reason);
     return ok;
+}
+
+void SerWriter::noteInJournal(const std::string& path, int32_t width, int32_t height, int32_t depth,
+                              int32_t colorId) {
+    journalKey_.clear();
+    if (!journal_) return;
+    JournalEntry entry;
+    entry.format = "SER";
+    entry.path = AbsoluteFilePath(path);
+    entry.sidePath = AbsoluteFilePath(SerStampsPath(path));
+    entry.width = width;
+    entry.height = height;
+    entry.depth = depth;
+    entry.colorId = colorId;
+    std::string why;
+    journalKey_ = journal_->add(entry, &why);
+    // The recording goes on; only its finishing after a crash is not possible.
+    if (journalKey_.empty())
+        std::fprintf(stderr, "%s (a crash would leave this recording unfinished)\n", why.c_str());
 }

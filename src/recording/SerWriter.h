@@ -8,8 +8,9 @@
 // disk, so it never claims more than the file holds), and each frame's time stamp goes to
 // a side file beside the recording (SerStampsPath) as it comes. close() writes the trailer
 // and removes the side file; a side file left behind marks a recording that was cut short,
-// which FinishInterruptedSerFiles completes. The disk room for the trailer is allocated
-// with each frame, so a recording that fills the disk still ends with all its stamps.
+// which the start-up recovery completes through the writer's journal note (RecoveryJournal). The
+// disk room for the trailer is allocated with each frame, so a recording that fills the disk still
+// ends with all its stamps.
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -18,6 +19,7 @@
 #include "acquisition/Frame.h"
 #include "platform/Clock.h"
 #include "recording/OutFile.h"
+#include "recording/RecoveryJournal.h"
 
 constexpr int SerHeaderSize = static_cast<int>(ser::kHeaderSize);
 constexpr int SerFrameCountOffset = static_cast<int>(ser::kFrameCountOffset);
@@ -55,6 +57,10 @@ class SerWriter {
     // that failed; the frames stay in the file (and the side file, for the next start).
     bool close();
 
+    // Where the writer notes the file it has open, so that a crash can be finished at the
+    // next start (null: no note).
+    void setJournal(RecoveryJournal* journal) { journal_ = journal; }
+
     bool isOpen() const { return file_.IsOpen(); }
     // Frames written to the open file, each with its stamp in the side file (which holds
     // them all, so memory stays flat however long the recording).
@@ -67,6 +73,9 @@ class SerWriter {
     // Waits until the frames and stamps written are on the disk, then writes their count
     // into the header; on failure `reason` names the file.
     bool updateHeaderCount(int32_t frames, std::string& reason);
+    // Notes the file just created in the journal (when there is one).
+    void noteInJournal(const std::string& path, int32_t width, int32_t height, int32_t depth,
+                       int32_t colorId);
 
     OutFile file_;
     OutFile stampsFile_;           // the side file
@@ -79,4 +88,6 @@ class SerWriter {
     int32_t frames_ = 0;
     std::vector<uint8_t> rowBuffer_;  // frame gathered without row padding
     std::string error_;
+    RecoveryJournal* journal_ = nullptr;
+    std::string journalKey_;  // the note of the open file; "" without one
 };

@@ -20,6 +20,7 @@
 #include "platform/Clock.h"
 #include "platform/Halt.h"
 #include "recording/RecordingController.h"
+#include "recording/RecoveryJournal.h"
 #include "shell/CapturePanel.h"
 #include "shell/CommandLine.h"
 #include "shell/ExposurePanel.h"
@@ -51,6 +52,8 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent) {
     capture_ = std::make_unique<CaptureThread>(MakeFramePoster(postTarget_));
     recorder_ = std::make_unique<RecordingController>();
     recorder_->setCapture(capture_.get());
+    journal_ = std::make_unique<RecoveryJournal>(DefaultJournalFolder());
+    recorder_->setJournal(journal_.get());
     status_ = std::make_unique<StatusPanels>(statusBar());
 
     buildPanels();

@@ -17,6 +17,7 @@
 
 class CapturePanel;
 class CaptureThread;
+class RecoveryJournal;
 class ExposurePanel;
 class FocusWindow;
 class FramePostTarget;
@@ -107,6 +108,7 @@ class MainWindow : public QMainWindow {
     std::shared_ptr<FramePostTarget> postTarget_;
     std::unique_ptr<CaptureThread> capture_;
     std::unique_ptr<RecordingController> recorder_;
+    std::unique_ptr<RecoveryJournal> journal_;  // the notes of the recording files open
     PreviewRenderer renderer_;
     FrameHandoff handoff_;
     std::unique_ptr<StatusPanels> status_;

@@ -18,7 +18,7 @@
 #include "platform/Message.h"
 #include "platform/Settings.h"
 #include "recording/RecordingController.h"
-#include "recording/SerRecovery.h"
+#include "recording/RecoveryJournal.h"
 #include "shell/AppInfo.h"
 #include "shell/CapturePanel.h"
 #include "shell/ExposurePanel.h"
@@ -84,19 +84,12 @@ void MainWindow::start() {
 }
 
 void MainWindow::finishInterruptedRecordings() {
-    // SER recordings cut short by a crash in the capture folder get their count and trailer.
-    const QString path = capturePanel_->capturePath();
-    if (path.isEmpty()) return;
-    const std::string folder = QFile::encodeName(QFileInfo(path).path()).toStdString();
+    // Recordings that a crash cut short are finished through the journal of the files the
+    // program had open, wherever they were written; nothing else is touched.
     QStringList lines;
-    for (const FinishedSerFile& file : FinishInterruptedSerFiles(folder)) {
-        const std::string line =
-            file.error.empty()
-                ? "Finished the interrupted recording " + file.path + " (" +
-                      std::to_string(file.frames) + " frames)"
-                : "Cannot finish the interrupted recording " + file.path + ": " + file.error;
-        std::fprintf(stderr, "%s: %s\n", AppName, line.c_str());
-        lines << QString::fromLocal8Bit(line.c_str());
+    for (const RecoveryOutcome& outcome : RecoverInterruptedRecordings(*journal_)) {
+        std::fprintf(stderr, "%s: %s\n", AppName, outcome.text.c_str());
+        lines << QString::fromStdString(outcome.text);
     }
     if (!lines.isEmpty()) statusBar()->showMessage(lines.join(QStringLiteral("; ")), 30000);
 }

@@ -8,7 +8,7 @@ work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 mkdir -p "$work/bin"
 cp "$exe" "$work/bin/"
-export XDG_CONFIG_HOME=$work/config
+export XDG_CONFIG_HOME=$work/config XDG_STATE_HOME=$work/state
 export XDG_RUNTIME_DIR=$work/run  # the instance lock of this run only
 mkdir -m 700 "$XDG_RUNTIME_DIR"
 unset LD_LIBRARY_PATH

@@ -27,7 +27,7 @@ if [ "${2:-}" != --drive ]; then
   trap 'rm -rf "$work"' EXIT
   out=$work/captures
   mkdir -p "$out"
-  export XDG_CONFIG_HOME=$work/config
+  export XDG_CONFIG_HOME=$work/config XDG_STATE_HOME=$work/state
   export XDG_RUNTIME_DIR=$work/run  # the instance lock of this run only
   mkdir -m 700 "$XDG_RUNTIME_DIR"
   ini=$XDG_CONFIG_HOME/TarviVideo5X/TarviVideo5X.ini

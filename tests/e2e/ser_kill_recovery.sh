@@ -17,7 +17,7 @@ if [ "${2:-}" != --drive ]; then
   trap 'rm -rf "$work"' EXIT
   out=$work/captures
   mkdir -p "$out"
-  export XDG_CONFIG_HOME=$work/config
+  export XDG_CONFIG_HOME=$work/config XDG_STATE_HOME=$work/state
   export XDG_RUNTIME_DIR=$work/run
   mkdir -m 700 "$XDG_RUNTIME_DIR"
   ini=$XDG_CONFIG_HOME/TarviVideo5X/TarviVideo5X.ini
@@ -118,7 +118,7 @@ echo "after the kill: header count $count, FFmpeg reads $read_frames frames"
 
 # The next start completes the file and says so, naming it.
 start_program run2
-grep -q "interrupted recording $ser" "$work/run2.log" || fail "no line naming $ser at start-up"
+grep -q "interrupted recording \"$ser\"" "$work/run2.log" || fail "no line naming $ser at start-up"
 [ ! -e "$ser.stamps" ] || fail "the side file is still there"
 kill -TERM $pid
 wait_ended() { ! kill -0 $pid 2>/dev/null; }

@@ -7,7 +7,7 @@ exe=$1
 here=$(cd "$(dirname "$0")" && pwd)
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
-export XDG_CONFIG_HOME=$work/config
+export XDG_CONFIG_HOME=$work/config XDG_STATE_HOME=$work/state
 export XDG_RUNTIME_DIR=$work/run  # the instance lock of this run only
 mkdir -m 700 "$XDG_RUNTIME_DIR"
 ini=$XDG_CONFIG_HOME/TarviVideo5X/TarviVideo5X.ini

@@ -34,7 +34,7 @@ metainfo=$prefix/share/metainfo/io.github.tarvivideo5x.TarviVideo5X.metainfo.xml
 desktop-file-validate "$desktop" || problem "desktop-file-validate"
 appstreamcli validate --no-net "$metainfo" || problem "appstreamcli validate"
 
-export HOME=$work/home XDG_CONFIG_HOME=$work/config XDG_RUNTIME_DIR=$work/run
+export HOME=$work/home XDG_CONFIG_HOME=$work/config XDG_STATE_HOME=$work/state XDG_RUNTIME_DIR=$work/run
 export XDG_DATA_DIRS=$prefix/share:/usr/share
 mkdir -p "$HOME" && mkdir -m 700 "$XDG_RUNTIME_DIR"
 unset LD_LIBRARY_PATH

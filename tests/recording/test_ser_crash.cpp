@@ -1,17 +1,19 @@
 // A SER recording that is cut short (process killed) or that fills the disk stays readable:
 // the header's frame count follows the recording, the stamps wait in a side file, and the
-// next start completes the file.
+// next start completes the file through the note the writer left in the recovery journal.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <csignal>
 #include <filesystem>
 #include <fstream>
+#include <map>
 
 #include "RecTestUtil.h"
 #include "platform/Clock.h"
-#include "recording/SerRecovery.h"
+#include "recording/RecoveryJournal.h"
 #include "recording/SerWriter.h"
 
 using namespace rectest;
@@ -70,13 +72,15 @@ TEST(SerCrash, HeaderCountFollowsTheRecordingAtLeastOnceASecond) {
     testclock::SetMillis(nullptr);
 }
 
-TEST(SerCrash, KilledRecordingIsReadableAndFinishedAtTheNextStart) {
+TEST(SerCrash, KilledRecordingIsReadableAndFinishedAtTheNextStartThroughItsNote) {
     TempDir dir;
+    RecoveryJournal journal(dir / "journal");
     const std::string path = dir / "killed_00000.SER";
     const pid_t child = ::fork();
     ASSERT_GE(child, 0);
     if (child == 0) {
         SerWriter ser;
+        ser.setJournal(&journal);
         if (!ser.open(path, 64, 16, 8)) ::_exit(2);
         for (int i = 0; i < 7; ++i)
             if (!ser.writeFrame(*StampedFrame(64, 16, i))) ::_exit(3);
@@ -92,23 +96,84 @@ TEST(SerCrash, KilledRecordingIsReadableAndFinishedAtTheNextStart) {
     EXPECT_LE(Le(killed, SerFrameCountOffset, 4), 7);
     // Part of an eighth frame, as a kill in the middle of a write leaves it.
     { std::ofstream(path, std::ios::app | std::ios::binary) << std::string(300, 'x'); }
-    // A side file whose recording was deleted is only removed.
-    { std::ofstream(SerStampsPath(dir / "gone.SER")) << "12345678"; }
 
-    const auto finished = FinishInterruptedSerFiles(dir.path());
-    ASSERT_EQ(finished.size(), 1u);
-    EXPECT_EQ(finished[0].path, path);
-    EXPECT_EQ(finished[0].error, "");
-    EXPECT_EQ(finished[0].frames, 7);
+    const auto outcomes = RecoverInterruptedRecordings(journal);
+    ASSERT_EQ(outcomes.size(), 1u);
+    EXPECT_TRUE(outcomes[0].finished) << outcomes[0].text;
+    EXPECT_NE(outcomes[0].text.find("(7 frames)"), std::string::npos) << outcomes[0].text;
     ExpectComplete(path, 64, 16, 7);
-    EXPECT_FALSE(fs::exists(SerStampsPath(dir / "gone.SER")));
-    EXPECT_TRUE(FinishInterruptedSerFiles(dir.path()).empty());
-    // A side file beside something that is not a SER file is reported, not "repaired".
-    { std::ofstream(dir / "notes.SER") << "not a recording"; }
-    { std::ofstream(SerStampsPath(dir / "notes.SER")) << "12345678"; }
-    const auto refused = FinishInterruptedSerFiles(dir.path());
-    ASSERT_EQ(refused.size(), 1u);
-    EXPECT_NE(refused[0].error.find("notes.SER"), std::string::npos);
+    EXPECT_TRUE(journal.pending().empty());
+    EXPECT_TRUE(RecoverInterruptedRecordings(journal).empty());
+}
+
+// What a hostile or confused capture folder holds must never be changed: only files the
+// journal notes, still the very files the program wrote, with the header it wrote.
+TEST(SerCrash, RecoveryChangesNoFileOutsideItsNotesAndNeverBlocks) {
+    TempDir dir;
+    RecoveryJournal journal(dir / "journal");
+    auto complete = [&](const std::string& name, int frames) {
+        SerWriter ser;
+        EXPECT_TRUE(ser.open(dir / name, 32, 8, 8));
+        for (int i = 0; i < frames; ++i) EXPECT_TRUE(ser.writeFrame(*StampedFrame(32, 8, i)));
+        EXPECT_TRUE(ser.close());
+        return dir / name;
+    };
+    auto note = [&](const std::string& path, int32_t colorId = 0) {
+        JournalEntry e{"SER", path, SerStampsPath(path), 0, 0, 32, 8, 8, colorId};
+        ASSERT_FALSE(journal.add(e).empty());
+    };
+    // No note: a complete recording with an empty side file, and a user's own .stamps file.
+    const std::string plain = complete("plain.SER", 10);
+    { std::ofstream(SerStampsPath(plain)); }
+    { std::ofstream(dir / "notes.stamps") << "my notes"; }
+    // Noted, then replaced by another file of the same name.
+    const std::string replaced = complete("replaced.SER", 4);
+    note(replaced);
+    fs::rename(complete("other.SER", 3), replaced);
+    // Noted, now a link to a complete recording elsewhere.
+    const std::string target = complete("elsewhere.SER", 6);
+    const std::string link = dir / "link.SER";
+    { std::ofstream(link) << "x"; }
+    note(link);
+    fs::remove(link);
+    fs::create_symlink(target, link);
+    // Noted as mono, but the file's header says colour.
+    const std::string colour = complete("colour.SER", 5);
+    note(colour, 8);
+    { std::ofstream(SerStampsPath(colour)) << std::string(16, 's'); }
+    // Noted with a side file shorter than the frames the header already counts.
+    const std::string counted = complete("counted.SER", 10);
+    note(counted);
+    { std::ofstream(SerStampsPath(counted)) << std::string(4 * 8, 's'); }
+    // Noted, now a FIFO; and a FIFO as a side file.
+    const std::string fifo = dir / "fifo.SER";
+    { std::ofstream(fifo) << "x"; }
+    note(fifo);
+    fs::remove(fifo);
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    const std::string fifoSide = complete("fifoside.SER", 2);
+    note(fifoSide);
+    ASSERT_EQ(::mkfifo(SerStampsPath(fifoSide).c_str(), 0600), 0);
+    // Noted, with a sparse 17 GB side file: bounded by the frames the file holds.
+    const std::string sparse = complete("sparse.SER", 3);
+    note(sparse);
+    { std::ofstream(SerStampsPath(sparse)); }
+    fs::resize_file(SerStampsPath(sparse), 17'000'000'000ULL);
+
+    std::map<std::string, std::vector<uint8_t>> before;
+    for (const auto& entry : fs::directory_iterator(dir.path()))
+        if (entry.is_regular_file() && entry.path().filename() != "sparse.SER.stamps")
+            before[entry.path()] = ReadAll(entry.path());
+    const auto outcomes = RecoverInterruptedRecordings(journal);
+    EXPECT_EQ(outcomes.size(), 7u);
+    for (const RecoveryOutcome& o : outcomes) EXPECT_EQ(o.finished, o.path == sparse) << o.text;
+    for (const auto& [path, bytes] : before)
+        if (path != sparse) EXPECT_EQ(ReadAll(path), bytes) << path;
+    EXPECT_TRUE(fs::exists(dir / "notes.stamps"));
+    EXPECT_TRUE(fs::exists(SerStampsPath(plain)));
+    EXPECT_TRUE(journal.pending().empty());
+    // The sparse side file's zeros became the trailer of the 3 frames; the file kept them all.
+    EXPECT_EQ(fs::file_size(sparse), SerHeaderSize + 3u * 256 + 3u * 8);
 }
 
 // Fills a small file system of its own (a tmpfs in a private mount namespace): the

@@ -22,6 +22,8 @@ QTemporaryDir& ProcessConfig() {
     if (!g_configDir) {
         g_configDir = std::make_unique<QTemporaryDir>();
         qputenv("XDG_CONFIG_HOME", g_configDir->path().toLocal8Bit());
+        // The recovery journal too: notes of the tests' recordings stay with the tests.
+        qputenv("XDG_STATE_HOME", (g_configDir->path() + "/state").toLocal8Bit());
         QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, g_configDir->path());
     }
     return *g_configDir;

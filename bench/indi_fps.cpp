@@ -1,15 +1,13 @@
-// Frames per second from indi_simulator_ccd's video stream, received two ways at once: by a
-// bare INDI client that only counts the stream's BLOBs, and through the program's acquisition
-// thread (CaptureThread) driving the INDI camera library, loaded and given its server as the
-// program does, each frame taken from the hand-off and freed as the window thread does. The
-// driver sends each stream frame to every client, so both see the same stream over the same
-// time. Prints both rates and their ratio for the full sensor and for 640 x 480.
+// Frames per second from indi_simulator_ccd's video stream at 10 ms, on a fresh server and on a
+// server where an earlier client has had its session (fast polling, a 10 ms stream turned off
+// again). For each: the program's acquisition thread (CaptureThread) driving the INDI camera
+// library, loaded and given its server as the program does, each frame taken from the hand-off
+// and freed as the window thread does, with a bare INDI client counting the stream the driver
+// sends meanwhile ("driver sent"); then that bare client streaming by itself at the driver's
+// top preview rate ("bare fps"). Prints the rates side by side for the full sensor and for
+// 640 x 480.
 //
 //   bench_indi_fps [seconds per measurement, default 4]
-#include <libindi/baseclient.h>
-#include <libindi/basedevice.h>
-
-#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
@@ -18,8 +16,8 @@
 #include <memory>
 #include <mutex>
 #include <string>
-#include <thread>
 
+#include "IndiPeer.h"
 #include "IndiServer.h"
 #include "acquisition/CameraLib.h"
 #include "acquisition/CaptureThread.h"
@@ -27,21 +25,10 @@
 namespace {
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
-constexpr const char* kDevice = "CCD Simulator";
 constexpr int kExposureMs = 10;  // streamed by the library (below its stream threshold)
 
 struct Size {
     int w, h;
-};
-
-class BareClient : public INDI::BaseClient {
-  public:
-    std::atomic<long> frames{0};
-
-  protected:
-    void updateProperty(INDI::Property p) override {
-        if (p.getType() == INDI_BLOB) frames.fetch_add(1, std::memory_order_relaxed);
-    }
 };
 
 // The window thread's side of the hand-off: frames queued by the acquisition thread.
@@ -70,69 +57,94 @@ class Handoff {
     std::deque<FramePtr> frames_;
 };
 
-}  // namespace
+// Frames per second of the program's path for one frame size, and of the stream the driver
+// sent meanwhile as the bare client counted it; false when no frames of that size came.
+bool MeasureProgram(CaptureThread& capture, Handoff& handoff, indi_test::Peer& bare,
+                    const Size& size, double seconds, double* fps, double* sentFps) {
+    capture.setSubframe(size.w, size.h);
+    bool sized = false;
+    for (int i = 0; i < 200 && !sized; ++i) {
+        const FramePtr frame = handoff.Take();
+        if (!frame) break;
+        sized = FrameWidth(frame.get()) == size.w && FrameHeight(frame.get()) == size.h;
+    }
+    if (!sized) return false;
+    for (const auto warm = Clock::now() + 1s; Clock::now() < warm;)
+        if (!handoff.Take()) return false;
+    long frames = 0;
+    const long bareStart = bare.blobs.load();
+    const auto t0 = Clock::now();
+    while (Clock::now() - t0 < std::chrono::duration<double>(seconds)) {
+        if (!handoff.Take()) break;
+        ++frames;
+    }
+    const double elapsed = std::chrono::duration<double>(Clock::now() - t0).count();
+    *fps = frames / elapsed;
+    *sentFps = (bare.blobs.load() - bareStart) / elapsed;
+    return true;
+}
 
-int main(int argc, char** argv) {
-    indi_test::RunInPrivateNetwork(argc, argv);
-    const double seconds = argc > 1 ? std::atof(argv[1]) : 4.0;
+// One server: the earlier client's session when asked; the program's path, which connects
+// the camera itself, with the bare client only watching; then the bare client streaming by
+// itself (the library stays connected, idle). False when something did not start.
+bool RunScenario(const char* name, bool earlierClient, double seconds) {
     indi_test::Server server;
     if (!server.Start()) {
         std::fprintf(stderr, "indiserver with indi_simulator_ccd did not start\n");
-        return 1;
+        return false;
     }
-    const Size sizes[] = {{1280, 1024}, {640, 480}};
-    BareClient bare;
-    bare.setServer("localhost", static_cast<unsigned>(server.Port()));
-    if (!bare.connectServer()) return 1;
-    bare.setBLOBMode(B_ALSO, kDevice, nullptr);
+    if (earlierClient) {
+        indi_test::Peer earlier;
+        if (!earlier.Join(server.Port())) return false;
+        earlier.EarlierSession();
+    }
+    indi_test::Peer bare;
+    if (!bare.Join(server.Port(), /*connect=*/false)) return false;
 
     std::string error;
     if (!LoadCameraLibraryFrom(TV_INDICAM_LIB, &error) ||
         !ApplyCameraOptions({{"server", server.Address()}}, &error)) {
         std::fprintf(stderr, "%s\n", error.c_str());
-        return 1;
+        return false;
     }
-    Handoff handoff;
-    auto capture = std::make_unique<CaptureThread>(handoff.Poster());
-    if (!capture->openCamera()) {
-        std::fprintf(stderr, "camera did not open: %s\n", CameraFailureReason().c_str());
-        return 1;
+    const Size sizes[] = {{1280, 1024}, {640, 480}};
+    double fps[2] = {}, sentFps[2] = {};
+    {
+        // The acquisition thread, as the program runs it.
+        Handoff handoff;
+        auto capture = std::make_unique<CaptureThread>(handoff.Poster());
+        if (!capture->openCamera()) {
+            std::fprintf(stderr, "camera did not open: %s\n", CameraFailureReason().c_str());
+            return false;
+        }
+        capture->setExposureMs(kExposureMs);
+        capture->start();
+        for (int i = 0; i < 2; ++i) {
+            if (!MeasureProgram(*capture, handoff, bare, sizes[i], seconds, &fps[i], &sentFps[i])) {
+                std::fprintf(stderr, "no frames of %d x %d\n", sizes[i].w, sizes[i].h);
+                return false;
+            }
+        }
+        capture->stop(5000);
     }
-    capture->setExposureMs(kExposureMs);
-    capture->start();
+    for (int i = 0; i < 2; ++i) {
+        const double bareFps = bare.Stream(
+            kExposureMs / 1000.0, std::chrono::duration<double>(seconds), sizes[i].w, sizes[i].h);
+        std::printf("%-22s %4d x %-5d %10.1f %12.1f %12.1f %7.0f%%\n", name, sizes[i].w, sizes[i].h,
+                    bareFps, fps[i], sentFps[i], bareFps > 0 ? 100.0 * fps[i] / bareFps : 0.0);
+    }
+    return true;
+}
 
+}  // namespace
+
+int main(int argc, char** argv) {
+    indi_test::RunInPrivateNetwork(argc, argv);
+    const double seconds = argc > 1 ? std::atof(argv[1]) : 4.0;
     std::setvbuf(stdout, nullptr, _IOLBF, 0);
-    std::printf("%-12s %12s %12s %8s\n", "frame", "bare fps", "program fps", "ratio");
-    for (const Size& size : sizes) {
-        capture->setSubframeWidth(size.w);
-        capture->setSubframeHeight(size.h);
-        // Frames of the size asked for, then a second of warming up before counting.
-        bool sized = false;
-        for (int i = 0; i < 200 && !sized; ++i) {
-            const FramePtr frame = handoff.Take();
-            if (!frame) break;
-            sized = FrameWidth(frame.get()) == size.w && FrameHeight(frame.get()) == size.h;
-        }
-        if (!sized) {
-            std::fprintf(stderr, "no frames of %d x %d\n", size.w, size.h);
-            return 1;
-        }
-        for (const auto warm = Clock::now() + 1s; Clock::now() < warm;)
-            if (!handoff.Take()) return 1;
-        long frames = 0;
-        const long bareStart = bare.frames.load();
-        const auto t0 = Clock::now();
-        while (Clock::now() - t0 < std::chrono::duration<double>(seconds)) {
-            if (!handoff.Take()) break;
-            ++frames;
-        }
-        const double elapsed = std::chrono::duration<double>(Clock::now() - t0).count();
-        const double fps = frames / elapsed;
-        const double bareFps = (bare.frames.load() - bareStart) / elapsed;
-        std::printf("%4d x %-5d %12.1f %12.1f %7.0f%%\n", size.w, size.h, bareFps, fps,
-                    bareFps > 0 ? 100.0 * fps / bareFps : 0.0);
-    }
-    capture->stop(5000);
-    bare.disconnectServer();
-    return 0;
+    std::printf("%-22s %-12s %10s %12s %12s %8s\n", "server", "frame", "bare fps", "program fps",
+                "driver sent", "ratio");
+    const bool fresh = RunScenario("fresh", false, seconds);
+    const bool after = RunScenario("after earlier client", true, seconds);
+    return fresh && after ? 0 : 1;
 }

@@ -3,7 +3,9 @@
 #include <fitsio.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstring>
+#include <ctime>
 
 namespace indicam {
 namespace {
@@ -92,9 +94,35 @@ bool DecodeFits(const void* data, size_t size, int bitsPerPixel, Image* out, std
             }
         }
     }
+    if (ok) {
+        char date[FLEN_VALUE] = {};
+        int keyStatus = 0;
+        out->startUs = fits_read_key(f, TSTRING, "DATE-OBS", date, nullptr, &keyStatus) == 0
+                           ? FitsDateToUnixUs(date)
+                           : 0;
+    }
     int closeStatus = 0;
     fits_close_file(f, &closeStatus);
     return ok;
+}
+
+long long FitsDateToUnixUs(const std::string& text) {
+    int year = 0, month = 0, day = 0, hour = 0, minute = 0, status = 0;
+    double second = 0;
+    // cfitsio reads the date with its fraction of a second; a date without a time is
+    // midnight, which is no exposure start.
+    if (text.find('T') == std::string::npos ||
+        fits_str2time(const_cast<char*>(text.c_str()), &year, &month, &day, &hour, &minute, &second,
+                      &status) != 0)
+        return 0;
+    std::tm t{};
+    t.tm_year = year - 1900;
+    t.tm_mon = month - 1;
+    t.tm_mday = day;
+    t.tm_hour = hour;
+    t.tm_min = minute;
+    const long long whole = static_cast<long long>(timegm(&t));
+    return whole * 1000000 + std::llround(second * 1e6);
 }
 
 std::string ShiftPattern(const std::string& pattern, int dx, int dy) {

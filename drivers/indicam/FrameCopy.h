@@ -16,14 +16,20 @@ struct Image {
     int width = 0;
     int height = 0;
     std::vector<uint8_t> pixels;
-    std::string bayer;  // colour mosaic from the top left, e.g. "RGGB"; empty for mono
+    std::string bayer;      // colour mosaic from the top left, e.g. "RGGB"; empty for mono
+    long long startUs = 0;  // exposure start, microseconds since 1970 UTC; 0 = not known
 };
 
 // Decodes a FITS file held in memory (2-D, 8 or 16 bits). 16-bit values are scaled to
 // 8 bits by bitsPerPixel (the depth the driver reports; 0 or out of 9..16 means 16). The
-// BAYERPAT keyword, moved by XBAYROFF/YBAYROFF, gives the mosaic. False with *error set
+// BAYERPAT keyword, moved by XBAYROFF/YBAYROFF, gives the mosaic; DATE-OBS (UTC, to the
+// fraction of a second it is written with) gives the start of the exposure. False with *error set
 // when the data is not such an image.
 bool DecodeFits(const void* data, size_t size, int bitsPerPixel, Image* out, std::string* error);
+
+// A FITS date "YYYY-MM-DDThh:mm:ss[.ffffff]" (UTC) as microseconds since 1970; 0 when it
+// is not such a date.
+long long FitsDateToUnixUs(const std::string& text);
 
 // The 2 x 2 colour mosaic "RGGB", "BGGR", "GRBG" or "GBRG" moved by (dx, dy) pixels.
 std::string ShiftPattern(const std::string& pattern, int dx, int dy);

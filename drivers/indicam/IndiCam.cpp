@@ -8,6 +8,7 @@
 // State::mutex guards what the callbacks share with them. Nothing is sent from a callback.
 #include <algorithm>
 #include <cmath>
+#include <cstddef>
 #include <cstdio>
 #include <cstring>
 
@@ -23,16 +24,23 @@ using namespace indicam;
 extern "C" {
 
 int CameraOption(const char* key, const char* value) {
-    if (!key || !value) return 0;
     std::lock_guard<std::mutex> api(apiMutex);
-    const std::string k = key, v = value;
-    if (k == "server") return ParseServer(v, &options.host, &options.port) ? 1 : 0;
-    if (k == "device") {
-        if (v.empty()) return 0;
-        options.device = v;
-        return 1;
+    const std::string k = key ? key : "", v = value ? value : "";
+    std::string why;
+    if (k == "server") {
+        ParseServer(v, &options.host, &options.port, &why);
+    } else if (k == "device") {
+        if (v.empty())
+            why = "device needs the name of an INDI device, as its driver shows it";
+        else
+            options.device = v;
+    } else {
+        why = "no option '" + k + "' (the options are server=HOST:PORT and device=NAME)";
     }
-    return 0;
+    State& s = S();
+    std::lock_guard<std::mutex> lock(s.mutex);
+    s.lastError = why.empty() ? std::string() : "INDI: " + why;
+    return why.empty() ? 1 : 0;
 }
 
 const char* CameraLastError(void) {
@@ -67,6 +75,7 @@ int ThreadedExposure(void* buffer, int /*reserved*/, int /*mode*/) {
     if (!buffer) return 0;
     std::lock_guard<std::mutex> api(apiMutex);
     State& s = S();
+    CheckStreamRate();
     {
         std::unique_lock<std::mutex> lock(s.mutex);
         if (!client) return 0;
@@ -101,11 +110,14 @@ int ThreadedExposure(void* buffer, int /*reserved*/, int /*mode*/) {
         s.mirror = settings.flip && !settings.driverFlips;
         s.flipped = settings.flip;
         s.deadline = Clock::now() + std::chrono::milliseconds(settings.exposureMs) + kImageMargin;
+        s.exposureAnswered = false;
         s.changed.notify_all();  // the watchdog takes the new deadline
         if (stream && s.streamFrameFresh && s.streamFrameGeneration == s.generation) {
+            // A frame that came while no exposure waited, not delivered before: this one's.
             s.streamFrameFresh = false;
-            indicam::CopyToFrame(s.streamFrame, w, h, s.mirror, s.flipped, s.buffer);
-            EndPending(s);
+            const bool filled =
+                indicam::CopyToFrame(s.streamFrame, w, h, s.mirror, s.flipped, s.buffer);
+            EndPending(s, filled, s.streamFrame.startUs);
             return 1;
         }
         s.streamFrameFresh = false;
@@ -127,7 +139,10 @@ int CancelExposure(void) {
         was = s.pending;
         EndPending(s);
     }
-    if (was == Kind::Single) SetSwitch("CCD_ABORT_EXPOSURE", "ABORT");
+    if (was == Kind::Single && SetSwitch("CCD_ABORT_EXPOSURE", "ABORT")) {
+        std::lock_guard<std::mutex> lock(s.mutex);
+        ++s.abortsUnanswered;  // its idle CCD_EXPOSURE is no news of the next exposure
+    }
     return was == Kind::None ? 0 : 1;
 }
 
@@ -193,6 +208,23 @@ int HorizontalFlip(int on) {
     // Drivers that mirror in the camera offer a FLIP switch; otherwise the copy mirrors.
     settings.driverFlips = HasProperty("FLIP") && SetSwitch("FLIP", "FLIP_HORIZONTAL", flip);
     SettingsChanged();
+    return 1;
+}
+
+int CameraFrameInfo(TarviFrameInfo* info) {
+    if (!info) return 0;
+    State& s = S();
+    std::lock_guard<std::mutex> lock(s.mutex);
+    if (!s.lastKnown) return 0;
+    // Only the fields that lie wholly within the caller's struct.
+    const auto fits = [&](size_t offset, size_t bytes) { return offset + bytes <= info->size; };
+    if (fits(offsetof(TarviFrameInfo, status), sizeof info->status))
+        info->status = s.lastGood ? TARVI_FRAME_GOOD : TARVI_FRAME_FAILED;
+    if (fits(offsetof(TarviFrameInfo, startUnixUs), sizeof info->startUnixUs))
+        info->startUnixUs = s.lastStartUs;
+    // The copy scales every image to 8-bit samples.
+    if (s.lastGood && fits(offsetof(TarviFrameInfo, bitsPerSample), sizeof info->bitsPerSample))
+        info->bitsPerSample = 8;
     return 1;
 }
 

@@ -8,11 +8,17 @@ extern "C" {
 
 /* Called for each option before openUSB: "server" = HOST:PORT (default localhost:7624),
  * "device" = the INDI device name (default: the first camera). 1 = accepted, 0 = unknown
- * key or bad value. */
+ * key or bad value, with the reason in CameraLastError. */
 int CameraOption(const char* key, const char* value);
 
 /* Why the last openUSB failed or the camera stopped, as one line; empty when all is well. */
 const char* CameraLastError(void);
+
+/* What became of the exposure whose end was signalled last: good only when its image was
+ * copied into its buffer, with the exposure start (DATE-OBS of a single exposure's FITS, the
+ * arrival of a stream frame less its exposure) and 8 bits per sample. See tarvidll.h. */
+struct TarviFrameInfo;
+int CameraFrameInfo(struct TarviFrameInfo* info);
 
 /* The cameras offered by the INDI server at HOST:PORT ("" for the default localhost:7624),
  * for the camera choice: asks the server on a connection of its own, so the camera in use

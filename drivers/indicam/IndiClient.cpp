@@ -25,12 +25,22 @@ void PostDone(sem_t* done) {
     sem_post(done);
 }
 
-// Ends the running exposure (the caller holds the state lock); its buffer is not touched.
-void EndPending(State& s) {
+// Ends the running exposure (the caller holds the state lock) and notes what became of it
+// for CameraFrameInfo: filled only when this exposure's image was copied into its buffer,
+// which is otherwise left untouched.
+void EndPending(State& s, bool filled, long long startUs) {
     if (s.pending == Kind::None) return;
     s.pending = Kind::None;
     s.buffer = nullptr;
+    s.lastKnown = true;
+    s.lastGood = filled;
+    s.lastStartUs = filled ? startUs : 0;
     PostDone(s.done);
+}
+
+long long UnixNowUs() {
+    using namespace std::chrono;
+    return duration_cast<microseconds>(system_clock::now().time_since_epoch()).count();
 }
 
 INDI::Property Find(State& s, const char* name) {
@@ -66,21 +76,19 @@ std::string DriverPattern(State& s) {
 namespace {
 class Client : public INDI::BaseClient {
   protected:
-    void newProperty(INDI::Property p) override { Remember(p); }
+    void newProperty(INDI::Property p) override {
+        Remember(p);
+        State& s = S();
+        std::lock_guard<std::mutex> lock(s.mutex);
+        s.lastDefined = Clock::now();
+    }
     void updateProperty(INDI::Property p) override {
         if (p.getType() == INDI_BLOB) {
             Image(p);
             return;
         }
         Remember(p);
-        if (p.isNameMatch("CCD_EXPOSURE") && p.getState() == IPS_ALERT) {
-            State& s = S();
-            std::unique_lock<std::mutex> lock(s.mutex);
-            if (p.getDeviceName() == s.device && s.pending == Kind::Single) {
-                Report(lock, "INDI: the exposure on '" + s.device + "' failed");
-                EndPending(s);
-            }
-        }
+        if (p.isNameMatch("CCD_EXPOSURE")) ExposureState(p);
     }
     void removeProperty(INDI::Property p) override {
         State& s = S();
@@ -122,6 +130,34 @@ class Client : public INDI::BaseClient {
     }
 
   private:
+    // The driver's answers to a single exposure: busy while it runs; an alert when it was
+    // refused or failed; idle once it was aborted (by this library, another client or the
+    // driver); ok when it is over, the image coming just before.
+    static void ExposureState(const INDI::Property& p) {
+        State& s = S();
+        std::unique_lock<std::mutex> lock(s.mutex);
+        if (p.getDeviceName() != s.device) return;
+        const IPState state = p.getState();
+        if ((state == IPS_IDLE || state == IPS_ALERT) && s.abortsUnanswered > 0) {
+            --s.abortsUnanswered;  // the answer to an abort of an earlier exposure
+            return;
+        }
+        if (s.pending != Kind::Single) return;
+        if (state == IPS_BUSY) {
+            s.exposureAnswered = true;
+        } else if (state == IPS_ALERT) {
+            Report(lock, "INDI: the exposure on '" + s.device + "' failed");
+            EndPending(s);
+        } else if (state == IPS_IDLE && s.exposureAnswered) {
+            Report(lock, "INDI: the exposure on '" + s.device + "' was aborted");
+            EndPending(s);
+        } else if (state == IPS_OK && s.exposureAnswered) {
+            // Over without an image so far: one that is still on its way gets a moment.
+            s.deadline = std::min(s.deadline, Clock::now() + 2s);
+            s.changed.notify_all();
+        }
+    }
+
     static void Remember(const INDI::Property& p) {
         State& s = S();
         std::lock_guard<std::mutex> lock(s.mutex);
@@ -136,6 +172,7 @@ class Client : public INDI::BaseClient {
     // An image BLOB: decoded outside the lock, copied into the waiting buffer under it.
     static void Image(const INDI::Property& p) {
         State& s = S();
+        const long long arrivedUs = UnixNowUs();
         auto* blobs = p.getBLOB();
         if (!blobs || blobs->count() < 1) return;
         auto* blob = blobs->at(0);
@@ -160,6 +197,8 @@ class Client : public INDI::BaseClient {
         const int bits = s.bitsPerPixel;
         const std::string pattern = stream ? DriverPattern(s) : std::string();
         const unsigned generation = s.generation;
+        const long long streamExposureUs = s.streamExposureUs;
+        if (stream) CountStreamFrame(s);
         lock.unlock();
 
         indicam::Image image;
@@ -183,6 +222,8 @@ class Client : public INDI::BaseClient {
                 image.pixels.assign(static_cast<const uint8_t*>(data),
                                     static_cast<const uint8_t*>(data) + size);
                 image.bayer = pattern;
+                // The driver sends a stream frame as soon as it is read out.
+                image.startUs = arrivedUs - streamExposureUs;
                 ok = true;
             } else {
                 error = "stream frame of " + std::to_string(size) + " bytes, expected " +
@@ -215,8 +256,28 @@ class Client : public INDI::BaseClient {
                              std::to_string(image.height) + " from '" + s.device +
                              "' for a frame of " + std::to_string(s.width) + " x " +
                              std::to_string(s.height));
+            EndPending(s);
+            return;
         }
-        EndPending(s);
+        EndPending(s, true, image.startUs);
+    }
+
+    // Counts a stream frame toward the rate check and, at the end of each window of the
+    // check, compares the window's rate with the one the driver reports making (its FPS
+    // property, else one frame per streaming exposure).
+    static void CountStreamFrame(State& s) {
+        const auto now = Clock::now();
+        if (s.rateFrames == 0) s.rateSince = now;
+        ++s.rateFrames;
+        if (now - s.rateSince < kRateWindow) return;
+        const double seconds = std::chrono::duration<double>(now - s.rateSince).count();
+        s.rateSeen = (s.rateFrames - 1) / seconds;
+        s.rateFrames = 0;
+        auto* made = NumberOf(Find(s, "FPS"), "AVG_FPS");
+        s.rateExpected = made && made->getValue() > 0 ? made->getValue()
+                         : s.streamExposureUs > 0     ? 1e6 / s.streamExposureUs
+                                                      : 0;
+        s.rateSlow = s.rateExpected > 0 && s.rateSeen < kSlowStreamShare * s.rateExpected;
     }
 };
 }  // namespace
@@ -270,6 +331,39 @@ bool SetSwitch(const char* name, const char* element, bool on) {
     }
     Send([&] { client->sendNewSwitch(p); });
     return true;
+}
+
+// As SetNumbers, but sends only when the driver's values (as last reported, or as last sent
+// by this library) differ from those wanted, so that whatever another client left is put
+// right without sending the same values again and again.
+bool EnsureNumbers(const char* name, std::initializer_list<std::pair<const char*, double>> values) {
+    {
+        State& s = S();
+        std::lock_guard<std::mutex> lock(s.mutex);
+        const INDI::Property p = Find(s, name);
+        bool same = p.isValid();
+        for (const auto& [element, value] : values) {
+            auto* w = NumberOf(p, element);
+            if (!w) return false;
+            double v = value;
+            if (w->getMax() > w->getMin()) v = std::clamp(v, w->getMin(), w->getMax());
+            same = same && std::fabs(w->getValue() - v) <= 1e-9 * std::max(1.0, std::fabs(v));
+        }
+        if (same) return true;
+    }
+    return SetNumbers(name, values);
+}
+
+// Turns the element of a one-of-many switch on when the driver does not have it on.
+bool EnsureSwitch(const char* name, const char* element) {
+    {
+        State& s = S();
+        std::lock_guard<std::mutex> lock(s.mutex);
+        const INDI::Property p = Find(s, name);
+        if (!p.isValid()) return false;
+        if (SwitchIsOn(p, element)) return true;
+    }
+    return SetSwitch(name, element);
 }
 
 bool HasProperty(const char* name) {

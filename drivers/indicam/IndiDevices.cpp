@@ -75,8 +75,9 @@ int CameraListDevices(const char* server, char* buffer, int size) {
     std::string host = "localhost";
     int port = 7624;
     const std::string address = server ? server : "";
-    if (!address.empty() && !ParseServer(address, &host, &port)) {
-        CopyOut("not a server address (HOST:PORT): " + address, buffer, size);
+    std::string why;
+    if (!address.empty() && !ParseServer(address, &host, &port, &why)) {
+        CopyOut(why, buffer, size);
         return -1;
     }
     ListingClient lister;

@@ -54,6 +54,8 @@ void Close(bool atExit) {
     s.stopWatchdog = false;
     s.streamFrameFresh = false;
     s.sensorWidth = s.sensorHeight = 0;
+    s.abortsUnanswered = 0;
+    s.lastKnown = false;
     settings = Settings{};
     cameraName.clear();
 }
@@ -144,6 +146,10 @@ int OpenCamera() {
     });
     if (!answered || !Usable())
         return Fail("INDI: device '" + device + "' does not answer at " + where);
+    // A device another client has connected already lists all its properties at once, the
+    // stream's last: wait for the listing to end, or the settings below would miss some.
+    WaitFor(kListingTime,
+            [](State& st) { return st.lost || Clock::now() - st.lastDefined >= kListingQuiet; });
 
     {
         std::lock_guard<std::mutex> lock(s.mutex);
@@ -163,13 +169,7 @@ int OpenCamera() {
     Send([&] { client->setBLOBMode(B_ALSO, device.c_str(), nullptr); });
     // A stream left on by an earlier client blocks exposures.
     if (SwitchIsOnNow("CCD_VIDEO_STREAM", "STREAM_ON")) SetSwitch("CCD_VIDEO_STREAM", "STREAM_OFF");
-    SetSwitch("CCD_TRANSFER_FORMAT", "FORMAT_FITS");
-    SetSwitch("CCD_COMPRESSION", "INDI_DISABLED");
-    double min = 0, max = 0;
-    if (RangeOf("LIMITS", "LIMITS_PREVIEW_FPS", &min, &max) && max > 0)
-        SetNumbers("LIMITS", {{"LIMITS_PREVIEW_FPS", max}});
-    if (RangeOf("POLLING_PERIOD", "PERIOD_MS", &min, &max))
-        SetNumbers("POLLING_PERIOD", {{"PERIOD_MS", std::max<double>(min, kPreviewPeriodMs)}});
+    AssertSessionSettings();
 
     {
         std::lock_guard<std::mutex> lock(s.mutex);
@@ -185,6 +185,69 @@ void SettingsChanged() {
     ++s.generation;
 }
 
+// Every setting of the device the images depend on, whatever an earlier client left: they
+// come to this client as FITS BLOBs, uncompressed, of light frames, unbinned, one exposure at
+// a time, with the driver polling fast enough for short exposures. Properties a driver does
+// not have are left out.
+void AssertSessionSettings() {
+    EnsureSwitch("UPLOAD_MODE", "UPLOAD_CLIENT");
+    EnsureSwitch("CCD_TRANSFER_FORMAT", "FORMAT_FITS");
+    EnsureSwitch("CCD_COMPRESSION", "INDI_DISABLED");
+    EnsureSwitch("CCD_FRAME_TYPE", "FRAME_LIGHT");
+    EnsureSwitch("CCD_FAST_TOGGLE", "INDI_DISABLED");
+    EnsureNumbers("CCD_BINNING", {{"HOR_BIN", 1}, {"VER_BIN", 1}});
+    double min = 0, max = 0;
+    if (RangeOf("POLLING_PERIOD", "PERIOD_MS", &min, &max))
+        EnsureNumbers("POLLING_PERIOD", {{"PERIOD_MS", std::max<double>(min, kPreviewPeriodMs)}});
+    AssertStreamSettings();
+}
+
+// The stream's settings: raw frames (the only stream frames the copy reads), every frame sent
+// (no divisor) and the preview rate limit at its top, which the driver otherwise keeps at a
+// few frames a second.
+void AssertStreamSettings() {
+    EnsureSwitch("CCD_STREAM_ENCODER", "RAW");
+    double min = 0, max = 0;
+    if (RangeOf("LIMITS", "LIMITS_PREVIEW_FPS", &min, &max) && max > 0)
+        EnsureNumbers("LIMITS", {{"LIMITS_PREVIEW_FPS", max}});
+    if (RangeOf("STREAMING_EXPOSURE", "STREAMING_DIVISOR_VALUE", &min, &max))
+        EnsureNumbers("STREAMING_EXPOSURE", {{"STREAMING_DIVISOR_VALUE", std::max(min, 1.0)}});
+}
+
+// After a window of the stream's rate check: when frames came far slower than the driver
+// makes them, its settings are sent again, once a session, and the user is told; if that does
+// not help, the user is told once more.
+void CheckStreamRate() {
+    State& s = S();
+    double seen = 0, expected = 0;
+    {
+        std::lock_guard<std::mutex> lock(s.mutex);
+        if (!s.rateSlow) return;
+        s.rateSlow = false;
+        seen = s.rateSeen;
+        expected = s.rateExpected;
+    }
+    if (settings.rateReported) return;
+    char rates[96];
+    std::snprintf(rates, sizeof rates, "%.1f frames a second where the driver makes %.1f", seen,
+                  expected);
+    std::string message = "INDI: the stream of '" + cameraName + "' brings " + rates;
+    if (!settings.rateReasserted) {
+        settings.rateReasserted = true;
+        settings.streamExposure = -1;
+        settings.streamFrameW = -1;
+        AssertSessionSettings();
+        SetSwitch("CCD_VIDEO_STREAM", "STREAM_ON");
+        message += "; its settings were sent again";
+        std::lock_guard<std::mutex> lock(s.mutex);
+        s.rateFrames = 0;
+    } else {
+        settings.rateReported = true;
+    }
+    std::unique_lock<std::mutex> lock(s.mutex);
+    Report(lock, message);
+}
+
 // Sends the frame, exposure and stream settings a stream exposure needs, then starts it.
 void PrepareStream(int w, int h) {
     State& s = S();
@@ -192,6 +255,9 @@ void PrepareStream(int w, int h) {
     if (settings.streamExposure != seconds) {
         SetNumbers("STREAMING_EXPOSURE", {{"STREAMING_EXPOSURE_VALUE", seconds}});
         settings.streamExposure = seconds;
+        std::lock_guard<std::mutex> lock(s.mutex);
+        s.streamExposureUs = static_cast<long long>(settings.exposureMs) * 1000;
+        s.rateFrames = 0;  // a new rate to check
     }
     // The stream takes its subframe from CCD_STREAM_FRAME: a CCD_FRAME subframe makes the
     // simulator stream frames of the wrong size, so CCD_FRAME stays at the full sensor.
@@ -232,8 +298,11 @@ void PrepareStream(int w, int h) {
         s.streamFrameFresh = false;
     }
     if (!settings.streamOn) {
+        AssertStreamSettings();  // another client may have changed them since the last stream
         SetSwitch("CCD_VIDEO_STREAM", "STREAM_ON");
         settings.streamOn = true;
+        std::lock_guard<std::mutex> lock(s.mutex);
+        s.rateFrames = 0;
     }
 }
 
@@ -253,17 +322,24 @@ void PrepareSingle(int w, int h) {
     }
 }
 
-// "HOST:PORT" into its parts; false for anything else.
-bool ParseServer(const std::string& v, std::string* host, int* port) {
+bool ParseServer(const std::string& v, std::string* host, int* port, std::string* why) {
+    std::string reason;
     const size_t colon = v.rfind(':');
-    if (colon == std::string::npos || colon == 0 || colon + 1 >= v.size()) return false;
-    const std::string portText = v.substr(colon + 1);
-    if (portText.find_first_not_of("0123456789") != std::string::npos || portText.size() > 5)
+    std::string portText = colon == std::string::npos ? std::string() : v.substr(colon + 1);
+    if (colon == std::string::npos || colon + 1 >= v.size())
+        reason = "the port is missing";
+    else if (colon == 0)
+        reason = "the host is missing";
+    else if (portText.find_first_not_of("0123456789") != std::string::npos)
+        reason = "the port '" + portText + "' is not a number";
+    else if (portText.size() > 5 || std::stoi(portText) < 1 || std::stoi(portText) > 65535)
+        reason = "the port " + portText + " is not between 1 and 65535";
+    if (!reason.empty()) {
+        if (why) *why = "'" + v + "' is not a server address HOST:PORT: " + reason;
         return false;
-    const int number = std::stoi(portText);
-    if (number < 1 || number > 65535) return false;
+    }
     *host = v.substr(0, colon);
-    *port = number;
+    *port = std::stoi(portText);
     return true;
 }
 

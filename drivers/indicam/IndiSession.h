@@ -30,10 +30,15 @@ using namespace std::chrono_literals;
 // single exposure's fixed cost (FITS built, sent and decoded, measured at 60-100 ms per frame
 // with the simulator) is larger than the exposure itself.
 constexpr int kStreamBelowMs = 100;
-constexpr auto kAnswerTimeout = 5s;   // device found, connected and its properties in
-constexpr auto kListingTime = 2s;     // for the server to list its devices
-constexpr auto kImageMargin = 10s;    // after the exposure time, before giving up on an image
-constexpr int kPreviewPeriodMs = 10;  // polling period asked of the driver
+constexpr auto kAnswerTimeout = 5s;    // device found, connected and its properties in
+constexpr auto kListingTime = 2s;      // for the server to list its devices
+constexpr auto kImageMargin = 10s;     // after the exposure time, before giving up on an image
+constexpr int kPreviewPeriodMs = 10;   // polling period asked of the driver
+constexpr auto kListingQuiet = 300ms;  // no new property for this long: the listing is complete
+// The stream's rate is checked over windows of this length: frames arriving at less than
+// kSlowStreamShare of the rate the driver reports making count as held back on the way.
+constexpr auto kRateWindow = 3s;
+constexpr double kSlowStreamShare = 0.6;
 
 enum class Kind { None, Single, Stream };
 
@@ -51,6 +56,7 @@ struct State {
     std::map<std::pair<std::string, std::string>, INDI::Property> props;
     std::vector<std::string> devices;  // in order of appearance
     Clock::time_point lastProperty;
+    Clock::time_point lastDefined;  // the newest property definition
     bool serverUp = false;
     bool lost = false;  // server or device gone since openUSB
     std::string lastError;
@@ -66,13 +72,27 @@ struct State {
     int width = 0, height = 0;
     bool mirror = false, flipped = false;
     Clock::time_point deadline;
-    unsigned generation = 0;  // settings changes; stream frames of older settings are stale
+    unsigned generation = 0;         // settings changes; stream frames of older settings are stale
+    bool exposureAnswered = false;   // the driver showed the single exposure busy
+    int abortsUnanswered = 0;        // aborts sent whose CCD_EXPOSURE reply has not come
+    long long streamExposureUs = 0;  // exposure of the stream frames asked for
+
+    // What became of the exposure whose end was signalled last (CameraFrameInfo).
+    bool lastKnown = false;
+    bool lastGood = false;
+    long long lastStartUs = 0;
 
     // The newest stream frame not yet delivered, and the settings it was taken with.
     indicam::Image streamFrame;
     bool streamFrameFresh = false;
     unsigned streamFrameGeneration = 0;
     int streamWidth = 0, streamHeight = 0;  // the stream frame asked of the driver
+
+    // The stream's arrival rate since it was (re)started, and what its check found.
+    Clock::time_point rateSince;
+    long rateFrames = 0;
+    bool rateSlow = false;  // the last window was far below the driver's rate
+    double rateSeen = 0, rateExpected = 0;
 
     bool stopWatchdog = false;
 };
@@ -89,6 +109,8 @@ struct Settings {
     int frameX = -1, frameY = -1, frameW = -1, frameH = -1;
     int streamFrameW = -1, streamFrameH = -1;
     bool lostReported = false;
+    bool rateReasserted = false;  // the stream's settings were sent again once already
+    bool rateReported = false;    // a slow stream was reported since
 };
 
 inline State& S() {
@@ -122,13 +144,16 @@ std::unique_ptr<INDI::BaseClient> MakeClient();
 // Property and state helpers (IndiClient.cpp).
 void Report(std::unique_lock<std::mutex>& lock, const std::string& message);
 void PostDone(sem_t* done);
-void EndPending(State& s);
+void EndPending(State& s, bool filled = false, long long startUs = 0);
+long long UnixNowUs();
 INDI::Property Find(State& s, const char* name);
 INDI::WidgetView<INumber>* NumberOf(const INDI::Property& p, const char* element);
 bool SwitchIsOn(const INDI::Property& p, const char* element);
 std::string DriverPattern(State& s);
 bool Usable();
 bool SetNumbers(const char* name, std::initializer_list<std::pair<const char*, double>> values);
+bool EnsureNumbers(const char* name, std::initializer_list<std::pair<const char*, double>> values);
+bool EnsureSwitch(const char* name, const char* element);
 bool SetSwitch(const char* name, const char* element, bool on = true);
 bool HasProperty(const char* name);
 bool RangeOf(const char* name, const char* element, double* min, double* max);
@@ -146,7 +171,11 @@ int OpenCamera();
 void SettingsChanged();
 void PrepareStream(int w, int h);
 void PrepareSingle(int w, int h);
-bool ParseServer(const std::string& v, std::string* host, int* port);
+void AssertSessionSettings();
+void AssertStreamSettings();
+void CheckStreamRate();
+// "HOST:PORT" into its parts; false with the reason in *why for anything else.
+bool ParseServer(const std::string& v, std::string* host, int* port, std::string* why = nullptr);
 
 // Sends with SIGPIPE held back on this thread, so a server that has just gone away does not
 // end the program; the write error itself is the client library's to notice.

@@ -8,10 +8,13 @@
 #include <ctime>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <vector>
 
+#include "IndiPeer.h"
 #include "IndiServer.h"
 #include "SemaphoreWait.h"
+#include "acquisition/tarvidll.h"
 
 namespace {
 using namespace std::chrono_literals;
@@ -32,6 +35,7 @@ struct Library {
     int (*SetGain)(int);
     int (*Subframe)(int, int);
     int (*HorizontalFlip)(int);
+    int (*CameraFrameInfo)(TarviFrameInfo*);
 };
 
 template <typename Fn>
@@ -58,6 +62,7 @@ Library& Lib() {
         Take(h, "SetGain", lib.SetGain);
         Take(h, "Subframe", lib.Subframe);
         Take(h, "HorizontalFlip", lib.HorizontalFlip);
+        Take(h, "CameraFrameInfo", lib.CameraFrameInfo);
         loaded = true;
     }
     return lib;
@@ -71,6 +76,20 @@ bool WaitDone(int ms) {
 
 size_t Stride(int w) {
     return (static_cast<size_t>(w) + 3) & ~size_t{3};
+}
+
+// What the library says of the exposure it signalled last.
+TarviFrameInfo LastFrame() {
+    TarviFrameInfo info{};
+    info.size = sizeof info;
+    info.status = -1;
+    EXPECT_EQ(Lib().CameraFrameInfo(&info), 1);
+    return info;
+}
+
+long long UnixNowUs() {
+    using namespace std::chrono;
+    return duration_cast<microseconds>(system_clock::now().time_since_epoch()).count();
 }
 
 class IndiCamTest : public ::testing::Test {
@@ -145,12 +164,22 @@ TEST_F(IndiCamTest, OpensTheSimulatorAndReportsItsSensor) {
     ASSERT_EQ(Lib().CameraOption("device", kDevice), 1);
 }
 
-TEST(IndiCamOptions, BadOptionsAreRefusedAndAMissingServerIsReported) {
-    EXPECT_EQ(Lib().CameraOption("speed", "fast"), 0);
-    EXPECT_EQ(Lib().CameraOption("server", "localhost"), 0);
-    EXPECT_EQ(Lib().CameraOption("server", "localhost:99999"), 0);
-    EXPECT_EQ(Lib().CameraOption("server", ":7624"), 0);
-    EXPECT_EQ(Lib().CameraOption("device", ""), 0);
+TEST(IndiCamOptions, BadOptionsAreRefusedWithTheirReasonAndAMissingServerIsReported) {
+    const struct {
+        const char *key, *value, *reason;
+    } refused[] = {{"speed", "fast", "no option 'speed'"},
+                   {"server", "localhost", "the port is missing"},
+                   {"server", "localhost:99999", "not between 1 and 65535"},
+                   {"server", "localhost:76x", "'76x' is not a number"},
+                   {"server", ":7624", "the host is missing"},
+                   {"device", "", "device needs the name"}};
+    for (const auto& r : refused) {
+        EXPECT_EQ(Lib().CameraOption(r.key, r.value), 0) << r.key << "=" << r.value;
+        EXPECT_NE(std::string(Lib().CameraLastError()).find(r.reason), std::string::npos)
+            << r.key << "=" << r.value << ": " << Lib().CameraLastError();
+    }
+    EXPECT_EQ(Lib().CameraOption("device", kDevice), 1);
+    EXPECT_STREQ(Lib().CameraLastError(), "");
 
     const int port = indi_test::FreePort();
     ASSERT_EQ(Lib().CameraOption("server", ("127.0.0.1:" + std::to_string(port)).c_str()), 1);
@@ -209,11 +238,113 @@ TEST_F(IndiCamTest, GainReachesTheDriverAndCancelEndsTheExposure) {
     EXPECT_TRUE(WaitDone(2000));
     EXPECT_LT(Clock::now() - t0, 3s);
     EXPECT_EQ(Inspect(buffer, kW, kH).written, 0u);  // left as it was
-    EXPECT_EQ(Lib().CancelExposure(), 0);            // nothing running
+    EXPECT_EQ(LastFrame().status, TARVI_FRAME_FAILED);
+    EXPECT_EQ(Lib().CancelExposure(), 0);  // nothing running
     EXPECT_FALSE(WaitDone(100));
     // The driver was told: the next exposure starts at once and completes.
     std::vector<uint8_t> next;
     EXPECT_TRUE(Expose(200, kW, kH, next));
+}
+
+// Each frame's start against what a second client sees: the DATE-OBS of the same FITS images
+// as it reads them, and the moments the test asked for a frame and got it.
+TEST_F(IndiCamTest, FramesCarryTheStartOfTheirExposure) {
+    indi_test::Peer observer;
+    ASSERT_TRUE(observer.Join(server->Port(), /*connect=*/false));
+    std::vector<uint8_t> buffer;
+    std::vector<long long> starts, seen;
+    for (const auto [ms, w, h] : {std::tuple{200, kW, kH}, {200, kW, kH}, {20, 640, 480}}) {
+        const long long askedUs = UnixNowUs();
+        ASSERT_TRUE(Expose(ms, w, h, buffer));
+        const TarviFrameInfo info = LastFrame();
+        EXPECT_EQ(info.status, TARVI_FRAME_GOOD);
+        EXPECT_EQ(info.bitsPerSample, 8);
+        EXPECT_LE(info.startUnixUs, UnixNowUs() - ms * 1000);
+        // A stream frame that came while none was asked for is the next one delivered.
+        EXPECT_GE(info.startUnixUs, askedUs - (ms < 100 ? 1000000 : 0));
+        if (ms >= 100) starts.push_back(info.startUnixUs);
+    }
+    for (int i = 0; i < 50 && (seen = observer.DateObs()).size() < starts.size(); ++i)
+        std::this_thread::sleep_for(100ms);
+    ASSERT_EQ(seen.size(), starts.size());
+    for (size_t i = 0; i < starts.size(); ++i)
+        EXPECT_NEAR(static_cast<double>(starts[i]), static_cast<double>(seen[i]), 20000.0) << i;
+}
+
+// Another client cuts the library's exposure short: the driver aborts it, or a request it
+// refuses turns the exposure property to alert. The frame is reported failed with its buffer
+// left alone; the next exposure is good again.
+class IndiCamFailures : public IndiCamTest,
+                        public ::testing::WithParamInterface<std::pair<const char*, const char*>> {
+};
+
+TEST_P(IndiCamFailures, AnExposureTheDriverDoesNotFinishIsReportedFailed) {
+    const auto [interference, reason] = GetParam();
+    indi_test::Peer other;
+    ASSERT_TRUE(other.Join(server->Port(), /*connect=*/false));
+    std::vector<uint8_t> buffer(Stride(kW) * kH, 0xAB);
+    Lib().Subframe(kW, kH);
+    Lib().SetExposureLength(3000);
+    ASSERT_EQ(Lib().ThreadedExposure(buffer.data(), 0, 1), 1);
+    std::this_thread::sleep_for(500ms);
+    if (std::string(interference) == "Abort")
+        other.sendNewSwitch(kDevice, "CCD_ABORT_EXPOSURE", "ABORT");
+    else
+        other.sendNewNumber(kDevice, "CCD_EXPOSURE", "CCD_EXPOSURE_VALUE", 1e9);
+    ASSERT_TRUE(WaitDone(2000));
+    EXPECT_EQ(LastFrame().status, TARVI_FRAME_FAILED);
+    EXPECT_EQ(Inspect(buffer, kW, kH).written, 0u);
+    EXPECT_NE(std::string(Lib().CameraLastError()).find(reason), std::string::npos)
+        << Lib().CameraLastError();
+    ASSERT_TRUE(Expose(200, kW, kH, buffer));
+    EXPECT_EQ(LastFrame().status, TARVI_FRAME_GOOD);
+}
+INSTANTIATE_TEST_SUITE_P(Interference, IndiCamFailures,
+                         ::testing::Values(std::pair{"Abort", "was aborted"},
+                                           std::pair{"RefusedRequest", "failed"}),
+                         [](const auto& info) { return std::string(info.param.first); });
+
+// Good 640 x 480 stream frames per second through the library, after a second's warming up.
+double LibraryStreamFps(std::chrono::seconds seconds) {
+    std::vector<uint8_t> buffer(Stride(640) * 480);
+    Lib().Subframe(640, 480);
+    Lib().SetExposureLength(10);
+    int frames = 0;
+    const auto t0 = Clock::now() + 1s;
+    while (Clock::now() - t0 < seconds) {
+        if (Lib().ThreadedExposure(buffer.data(), 0, 1) != 1 || !WaitDone(5000)) {
+            ADD_FAILURE() << "no stream frame: " << Lib().CameraLastError();
+            return 0;
+        }
+        frames += Clock::now() > t0 && LastFrame().status == TARVI_FRAME_GOOD;
+    }
+    return frames / std::chrono::duration<double>(seconds).count();
+}
+
+// After an earlier client's session the library streams about as fast as a client of its own
+// on the same server; when another client throttles the stream, it notices and restores it.
+TEST(IndiCamRate, TheStreamKeepsItsRateWhateverOtherClientsDo) {
+    sem_init(&g_done, 0, 0);
+    indi_test::Server server;
+    ASSERT_TRUE(server.Start());
+    indi_test::Peer earlier;
+    ASSERT_TRUE(earlier.Join(server.Port()));
+    earlier.EarlierSession();
+    ASSERT_EQ(Lib().CameraOption("server", server.Address().c_str()), 1);
+    ASSERT_EQ(Lib().openUSB(0), 1) << Lib().CameraLastError();
+    Lib().ExposureSemaphore(&g_done);
+    const double program = LibraryStreamFps(3s);
+    earlier.sendNewNumber(kDevice, "LIMITS", "LIMITS_PREVIEW_FPS", 3);
+    LibraryStreamFps(4s);  // one window of the library's rate check, at least
+    EXPECT_NE(std::string(Lib().CameraLastError()).find("settings were sent again"),
+              std::string::npos)
+        << Lib().CameraLastError();
+    const double restored = LibraryStreamFps(3s);
+    const double bare = earlier.Stream(0.01, 3s, 640, 480);  // the library only listens
+    if (bare < 12.0) GTEST_SKIP() << "the server streams too slowly here to tell: " << bare;
+    // Held back by a setting the earlier client left, the stream came at a third of the rate.
+    EXPECT_GT(program, 0.5 * bare) << "program " << program << " fps, bare client " << bare;
+    EXPECT_GT(restored, 0.5 * bare) << "restored " << restored << " fps, bare client " << bare;
 }
 
 TEST_F(IndiCamTest, ServerKilledDuringAnExposureReleasesTheCaller) {

@@ -1,0 +1,142 @@
+// A second INDI client beside the camera library, for tests and benchmarks: it watches the
+// same camera, counts the image BLOBs the driver sends, notes the DATE-OBS of each FITS image
+// with its own reading of the header, and can stream by itself or play the session of an
+// earlier client that leaves its settings behind.
+#ifndef TESTS_INDIPEER_H
+#define TESTS_INDIPEER_H
+
+#include <libindi/baseclient.h>
+#include <libindi/basedevice.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cmath>
+#include <condition_variable>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace indi_test {
+
+constexpr const char* kSimDevice = "CCD Simulator";
+
+// The DATE-OBS of a FITS header ('YYYY-MM-DDThh:mm:ss.fff', UTC) in microseconds since 1970.
+inline long long FitsDateObsUs(const char* data, size_t size) {
+    const std::string header(data, std::min<size_t>(size, 2880 * 4));
+    const size_t at = header.find("DATE-OBS= '");
+    std::tm t{};
+    double seconds = 0;
+    if (at == std::string::npos || at % 80 != 0 ||
+        std::sscanf(header.c_str() + at + 11, "%4d-%2d-%2dT%2d:%2d:%lf", &t.tm_year, &t.tm_mon,
+                    &t.tm_mday, &t.tm_hour, &t.tm_min, &seconds) != 6)
+        return 0;
+    t.tm_year -= 1900;
+    t.tm_mon -= 1;
+    return static_cast<long long>(timegm(&t)) * 1000000 + std::llround(seconds * 1e6);
+}
+
+class Peer : public INDI::BaseClient {
+  public:
+    ~Peer() override { disconnectServer(); }
+
+    // Connects and receives the camera's BLOBs too. With connect, also connects the camera
+    // (when no one has yet) and waits until its stream properties are there.
+    bool Join(int port, bool connect = true) {
+        setServer("localhost", static_cast<unsigned>(port));
+        if (!connectServer()) return false;
+        setBLOBMode(B_ALSO, kSimDevice, nullptr);
+        std::unique_lock<std::mutex> lock(mutex_);
+        if (!changed_.wait_for(lock, std::chrono::seconds(5), [this] { return known_; }))
+            return false;
+        if (!connect) return true;
+        lock.unlock();
+        connectDevice(kSimDevice);
+        lock.lock();
+        return changed_.wait_for(lock, std::chrono::seconds(5), [this] { return streamable_; });
+    }
+
+    // Streams by itself at exposure `seconds` for `duration`, then stops; frames per second
+    // received meanwhile. With a frame size, streams that centred frame at the driver's top
+    // preview rate, and puts the rate limit back afterwards.
+    double Stream(double seconds, std::chrono::duration<double> duration, int w = 0, int h = 0) {
+        double limit = 0;
+        if (w > 0) {
+            INDI::Property frameProperty = getDevice(kSimDevice).getProperty("CCD_STREAM_FRAME");
+            auto frame = frameProperty.getNumber();
+            auto limits = getDevice(kSimDevice).getProperty("LIMITS").getNumber();
+            if (!frame || !limits) return 0;
+            limit = limits->findWidgetByName("LIMITS_PREVIEW_FPS")->getValue();
+            sendNewNumber(kSimDevice, "LIMITS", "LIMITS_PREVIEW_FPS",
+                          limits->findWidgetByName("LIMITS_PREVIEW_FPS")->getMax());
+            frame->findWidgetByName("X")->setValue(((1280 - w) / 2) & ~1);
+            frame->findWidgetByName("Y")->setValue(((1024 - h) / 2) & ~1);
+            frame->findWidgetByName("WIDTH")->setValue(w);
+            frame->findWidgetByName("HEIGHT")->setValue(h);
+            sendNewNumber(frameProperty);
+        }
+        sendNewNumber(kSimDevice, "STREAMING_EXPOSURE", "STREAMING_EXPOSURE_VALUE", seconds);
+        sendNewSwitch(kSimDevice, "CCD_VIDEO_STREAM", "STREAM_ON");
+        std::this_thread::sleep_for(std::chrono::milliseconds(1000));  // the stream settles
+        const long start = blobs.load();
+        const auto t0 = std::chrono::steady_clock::now();
+        std::this_thread::sleep_for(duration);
+        const double elapsed =
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+        const double fps = (blobs.load() - start) / elapsed;
+        sendNewSwitch(kSimDevice, "CCD_VIDEO_STREAM", "STREAM_OFF");
+        if (limit > 0) sendNewNumber(kSimDevice, "LIMITS", "LIMITS_PREVIEW_FPS", limit);
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        return fps;
+    }
+
+    // What another program may do before ours: a fast polling period, a 10 ms stream for a
+    // few seconds, the stream turned off again.
+    void EarlierSession() {
+        sendNewNumber(kSimDevice, "POLLING_PERIOD", "PERIOD_MS", 10);
+        Stream(0.01, std::chrono::seconds(3));
+    }
+
+    // DATE-OBS of each FITS image seen so far, in order of arrival.
+    std::vector<long long> DateObs() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return dateObs_;
+    }
+
+    std::atomic<long> blobs{0};
+
+  protected:
+    void newProperty(INDI::Property p) override { Note(p); }
+    void updateProperty(INDI::Property p) override {
+        if (p.getType() != INDI_BLOB) return Note(p);
+        blobs.fetch_add(1);
+        auto* blob = p.getBLOB()->at(0);
+        const char* format = blob->getFormat();
+        if (!format || std::strcmp(format, ".fits") != 0) return;
+        const long long us = FitsDateObsUs(static_cast<const char*>(blob->getBlob()),
+                                           static_cast<size_t>(blob->getBlobLen()));
+        std::lock_guard<std::mutex> lock(mutex_);
+        dateObs_.push_back(us);
+    }
+
+  private:
+    void Note(const INDI::Property& p) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        known_ |= std::strcmp(p.getDeviceName(), kSimDevice) == 0;
+        streamable_ |= p.isNameMatch("STREAMING_EXPOSURE");
+        changed_.notify_all();
+    }
+
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    bool known_ = false, streamable_ = false;
+    std::vector<long long> dateObs_;
+};
+
+}  // namespace indi_test
+
+#endif

@@ -1,10 +1,11 @@
 # Wrappers around CMake + Ninja. `make run` and `make test` do all the set-up.
 BUILD      ?= build
 ASAN_BUILD ?= build-asan
+RELEASE_BUILD ?= build-release
 CMAKE_FLAGS ?=
 JOBS ?= 2
 
-.PHONY: all deps configure build run test test-asan bench package format clean
+.PHONY: all deps configure build run test test-asan bench release package format clean
 
 all: build
 
@@ -45,8 +46,19 @@ format:
 	clang-format -i $$(git ls-files '*.cpp' '*.h')
 
 clean:
-	rm -rf $(BUILD) $(ASAN_BUILD)
+	rm -rf $(BUILD) $(ASAN_BUILD) $(RELEASE_BUILD)
 
-# The Debian package of the normal build, written into $(BUILD)/.
-package: build
-	cd $(BUILD) && cpack -G DEB
+# The Debian package, written into $(RELEASE_BUILD)/: a release build of the program alone
+# (no tests, no benchmarks) for the prefix /usr, with Debian's build and hardening flags.
+# Only the packages for building and packaging are installed.
+$(RELEASE_BUILD)/build.ninja:
+	cmake -S . -B $(RELEASE_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Release -DTV_TESTS=OFF -DTV_BENCH=OFF \
+	  -DTV_DEB_BUILDFLAGS=ON -DCMAKE_INSTALL_PREFIX=/usr $(CMAKE_FLAGS)
+
+release: $(RELEASE_BUILD)/build.ninja
+	cmake --build $(RELEASE_BUILD) -j $(JOBS)
+
+package:
+	@scripts/install-deps package
+	$(MAKE) release
+	cd $(RELEASE_BUILD) && cpack -G DEB

@@ -5,6 +5,12 @@
 #   share/applications, share/metainfo            desktop entry, AppStream metainfo
 #   share/icons/hicolor/{scalable,NxN}/apps       the icon, as SVG and 48/128/256 PNG
 #   share/doc/tarvivideo5x                        README, licence, copyright, changelog
+#   share/man/man1/TarviVideo5X.1.gz              the manual page
+#
+# The private folder is not in the loader's search path: the executable finds it through
+# its RUNPATH and the relative path below, so the package needs no ldconfig scripts. The
+# Debian package is made from a build configured for the prefix /usr (`make package`), where
+# <libdir> is the multiarch folder lib/<triplet>.
 #
 # The generated header tv_build_config.h (target tv_build_config) gives the program the
 # version and where the private folder lies relative to the executable's folder.
@@ -16,8 +22,12 @@ set(TV_MAINTAINER "TarviVideo5X developers <tarvivideo5x@users.noreply.github.co
 # The date of the release PROJECT_VERSION, for the metainfo and the package changelog.
 set(TV_RELEASE_DATE 2026-12-09)
 set(TV_RELEASE_DATE_RFC2822 "Wed, 09 Dec 2026 12:00:00 +0000")
+# The same moment in seconds since 1970: the file dates of a package built outside a git
+# checkout (see SOURCE_DATE_EPOCH below).
+set(TV_RELEASE_EPOCH 1796817600)
 
 set(TV_PRIVATE_LIBDIR ${CMAKE_INSTALL_LIBDIR}/${TV_PACKAGE_NAME})
+set(TV_PRIVATE_LIBDIR_FULL ${CMAKE_INSTALL_PREFIX}/${TV_PRIVATE_LIBDIR})
 file(RELATIVE_PATH TV_PRIVATE_LIBDIR_REL /${CMAKE_INSTALL_BINDIR} /${TV_PRIVATE_LIBDIR})
 set(TV_PACKAGING_DIR ${CMAKE_SOURCE_DIR}/packaging)
 set(TV_GENERATED_DIR ${CMAKE_BINARY_DIR}/packaging)
@@ -86,6 +96,12 @@ install(FILES ${CMAKE_SOURCE_DIR}/README.md ${CMAKE_SOURCE_DIR}/LICENSE
   ${TV_GENERATED_DIR}/copyright ${TV_GENERATED_DIR}/changelog.gz
   DESTINATION ${TV_DOCDIR})
 
+# The manual page, compressed without a file name or date in it, as Debian keeps them.
+configure_file(${TV_PACKAGING_DIR}/TarviVideo5X.1.in ${TV_GENERATED_DIR}/TarviVideo5X.1 @ONLY)
+execute_process(COMMAND gzip -9 -n -c ${TV_GENERATED_DIR}/TarviVideo5X.1
+  OUTPUT_FILE ${TV_GENERATED_DIR}/TarviVideo5X.1.gz)
+install(FILES ${TV_GENERATED_DIR}/TarviVideo5X.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+
 # --- Debian package -----------------------------------------------------------------------
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME ${PROJECT_NAME})
@@ -98,7 +114,8 @@ set(CPACK_PACKAGE_DESCRIPTION
 and records it, for imaging the Moon, the Sun and the planets. It steers the
 exposure length, gain, white balance, readout subframe and flip, and records
 sequences as SER files or AVI video and single frames as FITS or BMP files.
-A simulated camera and a SER playback camera come with it.")
+A simulated camera, a SER playback camera and a camera for INDI servers come
+with it.")
 set(CPACK_RESOURCE_FILE_LICENSE ${CMAKE_SOURCE_DIR}/LICENSE)
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)
@@ -107,12 +124,18 @@ set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_MAINTAINER "${TV_MAINTAINER}")
 set(CPACK_DEBIAN_PACKAGE_SECTION science)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
+# The dependencies come from the libraries the executable and the camera libraries link
+# (the INDI client library among them); the windowing plugins are loaded at run time, so
+# the scan cannot see them.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-# The windowing plugins are loaded at run time, so the library scan cannot see them.
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-qpa-plugins")
 if(TARGET tarvidll_indi)
-  # The INDI camera: the client library, and the INDI server with its camera drivers.
-  string(APPEND CPACK_DEBIAN_PACKAGE_DEPENDS ", libindiclient1")
+  # The INDI server and its camera drivers, for the INDI camera.
   set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "indi-bin")
 endif()
+# Reproducible packages: every file date in the package is SOURCE_DATE_EPOCH, taken from
+# the environment, else from the last commit, else the release date (see the file).
+configure_file(${CMAKE_SOURCE_DIR}/cmake/CPackProjectConfig.cmake.in
+  ${CMAKE_BINARY_DIR}/CPackProjectConfig.cmake @ONLY)
+set(CPACK_PROJECT_CONFIG_FILE ${CMAKE_BINARY_DIR}/CPackProjectConfig.cmake)
 include(CPack)

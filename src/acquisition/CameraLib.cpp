@@ -14,6 +14,15 @@ namespace {
 TarviApi g_api;
 
 constexpr const char* kLibraryName = "libtarvidll.so";
+// A camera NAME stands for the file libtarvidll-NAME.so.
+const std::string kNamedPrefix = "libtarvidll-", kNamedSuffix = ".so";
+// The longest NAME whose file name stays within NAME_MAX.
+constexpr size_t kMaxCameraName = NAME_MAX - 15;
+
+// The start of a long text, for messages.
+std::string Shortened(const std::string& text) {
+    return text.size() <= 40 ? text : text.substr(0, 37) + "...";
+}
 
 // Folder of the running executable, with a trailing slash; empty when unknown.
 std::string ExecutableFolder() {
@@ -112,7 +121,8 @@ std::vector<std::string> CameraLibraryFolders() {
 }
 
 std::vector<std::string> AvailableCameras() {
-    const std::string prefix = "libtarvidll-", suffix = ".so";
+    const std::string& prefix = kNamedPrefix;
+    const std::string& suffix = kNamedSuffix;
     std::set<std::string> names;
     for (const std::string& folder : CameraLibraryFolders()) {
         std::error_code ec;
@@ -127,15 +137,44 @@ std::vector<std::string> AvailableCameras() {
     return {names.begin(), names.end()};
 }
 
+bool CheckCameraChoice(const std::string& choice, std::string* error) {
+    std::string why;
+    if (choice.empty()) {
+        why = "an empty camera name";
+    } else if (choice.find('\0') != std::string::npos) {
+        why = "a camera name with a NUL character";
+    } else if (choice.find('/') != std::string::npos) {
+        if (choice.size() >= PATH_MAX)
+            why = "the camera library path is longer than " + std::to_string(PATH_MAX - 1) +
+                  " characters";
+    } else if (choice.size() > kMaxCameraName) {
+        why = "the camera name is longer than " + std::to_string(kMaxCameraName) + " characters";
+    } else {
+        for (const char c : choice) {
+            const bool ok = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') ||
+                            (c >= '0' && c <= '9') || c == '.' || c == '_' || c == '+' || c == '-';
+            if (!ok) {
+                why = "the camera name \"" + Shortened(choice) +
+                      "\" may hold letters, digits, '.', '_', '+' and '-' only";
+                break;
+            }
+        }
+    }
+    if (error) *error = why;
+    return why.empty();
+}
+
 bool LoadChosenCamera(const std::string& choice, std::string* error) {
     if (choice.empty()) return LoadCameraLibrary(error);
+    g_api = TarviApi{};
+    if (!CheckCameraChoice(choice, error)) return false;
     if (choice.find('/') != std::string::npos) return LoadCameraLibraryFrom(choice, error);
-    const std::string file = "libtarvidll-" + choice + ".so";
+    const std::string file = kNamedPrefix + choice + kNamedSuffix;
     for (const std::string& folder : CameraLibraryFolders()) {
-        if (std::filesystem::exists(folder + file))
+        std::error_code ec;  // an unreadable folder is passed over
+        if (std::filesystem::exists(folder + file, ec))
             return LoadCameraLibraryFrom(folder + file, error);
     }
-    g_api = TarviApi{};
     if (error) *error = "no camera library " + file;
     return false;
 }

@@ -43,9 +43,14 @@ bool LoadCameraLibraryFrom(const std::string& path, std::string* error = nullptr
 std::vector<std::string> CameraLibraryFolders();
 // The camera names found there: "sim" for libtarvidll-sim.so, and so on, sorted.
 std::vector<std::string> AvailableCameras();
+// A camera choice that can name a library: a path (with a "/") the file system could hold,
+// or a NAME of letters, digits, '.', '_', '+' and '-' whose file name libtarvidll-NAME.so
+// fits the file system's limit. False, with the reason, for anything else (the choice may
+// come from the command line or an old settings file).
+bool CheckCameraChoice(const std::string& choice, std::string* error = nullptr);
 // Loads the chosen camera: a choice with a "/" is a file; otherwise a name NAME loads
 // libtarvidll-NAME.so from the camera library folders. An empty choice loads the default
-// (LoadCameraLibrary).
+// (LoadCameraLibrary). Never throws; a choice CheckCameraChoice refuses is not loaded.
 bool LoadChosenCamera(const std::string& choice, std::string* error = nullptr);
 
 // One KEY=VALUE camera option.

@@ -77,6 +77,11 @@ constexpr FormatItem kFormatItems[] = {{CaptureFormat::Ser, "SER8bit1", "    SER
                                        {CaptureFormat::Avi, "AVI2", "    AVI", "AVI"},
                                        {CaptureFormat::Fit, "FIT1", "    FIT", "FIT"},
                                        {CaptureFormat::Bmp, "BMP1", "    BMP", "BMP"}};
+// The twins in the menu bar's (hidden) "Set Capture Format" menu, in its order.
+constexpr FormatItem kMenuFormatItems[] = {{CaptureFormat::Avi, "AVI1", "AVI", "AVI"},
+                                           {CaptureFormat::Bmp, "BMP2", "BMP", "BMP"},
+                                           {CaptureFormat::Fit, "FIT2", "FIT", "FIT"},
+                                           {CaptureFormat::Ser, "SER1", "SER", "SER"}};
 
 // How often a running recording is checked for being over without a frame.
 constexpr int kOverCheckMs = 200;
@@ -178,8 +183,7 @@ void CapturePanel::buildControls() {
     connect(stillButton_, &QPushButton::clicked, this, &CapturePanel::startStillSeries);
     connect(cancelButton_, &QPushButton::clicked, this, &CapturePanel::cancelRecording);
 
-    // One exclusive group of format items, offered by both capture buttons' menu and by
-    // the menu bar.
+    // The format items of both capture buttons' pop-up menu.
     formatMenu_ = new QMenu(this);
     formatMenu_->setObjectName(QStringLiteral("SERAVI"));
     formats_ = new QActionGroup(this);
@@ -192,6 +196,7 @@ void CapturePanel::buildControls() {
             if (on) selectFormat(format);
         });
     }
+    menuFormats_ = new QActionGroup(this);
     AttachContextMenu(sequenceButton_, formatMenu_);
     AttachContextMenu(stillButton_, formatMenu_);
     selectFormat(CaptureFormat::Fit);
@@ -213,10 +218,27 @@ QList<QAction*> CapturePanel::formatItems() const {
     return formats_->actions();
 }
 
+QList<QAction*> CapturePanel::allFormatItems() const {
+    return formats_->actions() + menuFormats_->actions();
+}
+
+void CapturePanel::addFormatItems(QMenu* menu) {
+    for (const FormatItem& f : kMenuFormatItems) {
+        QAction* item = MenuItem(menu, QString::fromLatin1(f.name), QString::fromLatin1(f.caption),
+                                 menuFormats_);
+        item->setData(static_cast<int>(f.format));
+        item->setChecked(f.format == format_);
+        item->setEnabled(!locked_);
+        connect(item, &QAction::toggled, this, [this, format = f.format](bool on) {
+            if (on) selectFormat(format);
+        });
+    }
+}
+
 void CapturePanel::selectFormat(CaptureFormat format) {
     // The output of a running recording must be finished by the writer that began it.
     if (recorder_.busy()) {
-        for (QAction* item : formats_->actions())
+        for (QAction* item : allFormatItems())
             if (item->data().toInt() == static_cast<int>(format_)) item->setChecked(true);
         return;
     }
@@ -226,7 +248,7 @@ void CapturePanel::selectFormat(CaptureFormat format) {
         QPushButton* shown = IsSequence(format) ? sequenceButton_ : stillButton_;
         shown->setText(QString::fromLatin1(f.button));
     }
-    for (QAction* item : formats_->actions())
+    for (QAction* item : allFormatItems())
         if (item->data().toInt() == static_cast<int>(format)) item->setChecked(true);
     sequenceButton_->setVisible(IsSequence(format));
     stillButton_->setVisible(!IsSequence(format));
@@ -282,7 +304,7 @@ void CapturePanel::chooseFileName() {
 
 void CapturePanel::setLocked(bool locked) {
     locked_ = locked;
-    for (QAction* item : formats_->actions()) item->setEnabled(!locked);
+    for (QAction* item : allFormatItems()) item->setEnabled(!locked);
     updateButtons();
 }
 

@@ -31,8 +31,12 @@ class CapturePanel : public QFrame, private RecordingView {
 
     // The summary panel, placed by the main window below the capture group.
     QFrame* summaryPanel() const { return summary_; }
-    // The four output format items, in one exclusive group (also shown in the menu bar).
+    // The four output format items of the capture buttons' pop-up, in one exclusive group.
     QList<QAction*> formatItems() const;
+    // Puts the menu bar's own four format items into `menu`. Each menu has actions of its
+    // own (assistive tools describe an action by the menu that shows it); this panel keeps
+    // their checked and enabled states in step.
+    void addFormatItems(QMenu* menu);
     CaptureFormat format() const { return format_; }
     // Chooses the output format (ignored while a recording runs): the button in view and
     // its caption follow.
@@ -117,7 +121,9 @@ class CapturePanel : public QFrame, private RecordingView {
     QPushButton* stillButton_ = nullptr;
     QPushButton* cancelButton_ = nullptr;
     QMenu* formatMenu_ = nullptr;
-    QActionGroup* formats_ = nullptr;
+    QActionGroup* formats_ = nullptr;      // the pop-up's items
+    QActionGroup* menuFormats_ = nullptr;  // the menu bar's items
+    QList<QAction*> allFormatItems() const;
     QFrame* summary_ = nullptr;
     QLabel* summaryText_ = nullptr;
 };

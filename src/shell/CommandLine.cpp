@@ -1,19 +1,63 @@
 #include "shell/CommandLine.h"
 
-#include <cstring>
+#include <algorithm>
 
+#include "acquisition/CameraLib.h"
 #include "platform/Settings.h"
+
+namespace {
+// The toolkit's own options, which QApplication takes from the line (it accepts them with
+// one dash or two); `value`: the next argument belongs to it; `equals`: also "-NAME=VALUE".
+struct ToolkitOption {
+    const char* name;
+    bool value;
+    bool equals;
+};
+constexpr ToolkitOption kToolkitOptions[] = {{"platform", true, false},
+                                             {"platformpluginpath", true, false},
+                                             {"platformtheme", true, false},
+                                             {"plugin", true, false},
+                                             {"qwindowgeometry", true, false},
+                                             {"geometry", true, false},
+                                             {"qwindowicon", true, false},
+                                             {"icon", true, false},
+                                             {"qwindowtitle", true, false},
+                                             {"title", true, false},
+                                             {"display", true, false},
+                                             {"name", true, false},
+                                             {"session", true, false},
+                                             {"style", true, true},
+                                             {"stylesheet", true, true},
+                                             {"qmljsdebugger", false, true},
+                                             {"reverse", false, false},
+                                             {"widgetcount", false, false},
+                                             {"nograb", false, false},
+                                             {"dograb", false, false},
+                                             {"sync", false, false}};
+
+// How many arguments the toolkit option at `arg` spans: 0 when it is none of them.
+int ToolkitOptionLength(const std::string& arg) {
+    if (arg.size() < 2 || arg[0] != '-') return 0;
+    const std::string name = arg.substr(arg[1] == '-' ? 2 : 1);
+    for (const ToolkitOption& o : kToolkitOptions) {
+        if (name == o.name && (o.value || !o.equals)) return o.value ? 2 : 1;
+        if (o.equals && name.rfind(std::string(o.name) + "=", 0) == 0) return 1;
+    }
+    return 0;
+}
+}  // namespace
 
 CommandLine ParseCommandLine(int argc, char** argv) {
     CommandLine line;
-    for (int i = 1; i < argc; ++i) {
+    for (int i = 1; i < argc && line.error.empty(); ++i) {
         const std::string arg = argv[i];
-        auto value = [&](const char* name) -> std::optional<std::string> {
-            const std::string prefix = std::string(name) + "=";
-            if (arg.rfind(prefix, 0) == 0) return arg.substr(prefix.size());
-            if (arg != name) return std::nullopt;
+        // Our options come as "--NAME VALUE" or "--NAME=VALUE".
+        const size_t eq = arg.rfind("--", 0) == 0 ? arg.find('=') : std::string::npos;
+        const std::string name = arg.substr(0, eq);
+        auto value = [&]() -> std::optional<std::string> {
+            if (eq != std::string::npos) return arg.substr(eq + 1);
             if (i + 1 >= argc) {
-                line.error = std::string(name) + " needs a value";
+                line.error = name + " needs a value";
                 return std::nullopt;
             }
             return std::string(argv[++i]);
@@ -22,73 +66,152 @@ CommandLine ParseCommandLine(int argc, char** argv) {
             line.help = true;
         } else if (arg == "--version") {
             line.version = true;
-        } else if (arg.rfind("--camera-option", 0) == 0) {
-            if (auto v = value("--camera-option")) {
+        } else if (name == "--camera-option") {
+            if (auto v = value()) {
                 if (v->find('=') == std::string::npos || v->front() == '=')
                     line.error = "--camera-option wants KEY=VALUE, not '" + *v + "'";
                 else
                     line.options.push_back(*v);
             }
-        } else if (arg.rfind("--camera", 0) == 0 && (arg == "--camera" || arg[8] == '=')) {
-            if (auto v = value("--camera")) {
+        } else if (name == "--camera") {
+            if (auto v = value()) {
+                std::string why;
                 if (v->empty())
                     line.error = "--camera needs a name or a path";
+                else if (!CheckCameraChoice(*v, &why))
+                    line.error = "--camera: " + why;
                 else
                     line.camera = *v;
             }
+        } else if (const int n = ToolkitOptionLength(arg)) {
+            if (n == 2 && ++i >= argc) line.error = arg + " needs a value";
+        } else if (arg.size() > 1 && arg[0] == '-') {
+            line.error = "unknown option " + arg;
+        } else {
+            line.error = "unexpected argument '" + arg + "'";
         }
-        if (!line.error.empty()) break;
     }
     return line;
 }
 
+std::string CommandLineUsage() {
+    return "Usage: TarviVideo5X [--camera NAME|PATH] [--camera-option KEY=VALUE]...\n"
+           "\n"
+           "  --camera NAME|PATH          the camera library: NAME loads libtarvidll-NAME.so\n"
+           "                              from the program's camera folders, a PATH that file\n"
+           "  --camera-option KEY=VALUE   a setting for the camera library (repeatable),\n"
+           "                              e.g. server=HOST:PORT or device=NAME for indi,\n"
+           "                              file=PATH for ser\n"
+           "  --help                      this text and the camera libraries found\n"
+           "  --version                   the program's version\n"
+           "\n"
+           "The toolkit's own options (-platform NAME, -style NAME, ...) are passed on.\n"
+           "A camera and its options are remembered once the camera has opened, and used\n"
+           "at the next start without --camera. Without a choice the simulated camera\n"
+           "(libtarvidll.so) is used.\n";
+}
+
 std::string CommandLineHelp(const std::vector<std::string>& cameras) {
-    std::string text =
-        "Usage: TarviVideo5X [--camera NAME|PATH] [--camera-option KEY=VALUE]...\n"
-        "\n"
-        "  --camera NAME|PATH          the camera library: NAME loads libtarvidll-NAME.so\n"
-        "                              from the program's camera folders, a PATH that file\n"
-        "  --camera-option KEY=VALUE   a setting for the camera library (repeatable),\n"
-        "                              e.g. server=HOST:PORT or device=NAME for indi,\n"
-        "                              file=PATH for ser\n"
-        "  --help                      this text\n"
-        "  --version                   the program's version\n"
-        "\n"
-        "The camera and its options are remembered for the next start without them.\n"
-        "Without a choice the simulated camera (libtarvidll.so) is used.\n"
-        "\n"
-        "Camera libraries found:";
+    std::string text = CommandLineUsage() + "\nCamera libraries found:";
     if (cameras.empty()) text += " none";
     for (const std::string& name : cameras) text += "\n  " + name;
     return text + "\n";
 }
 
+namespace {
+// Keys of the group "Camera": the camera that opened last, and the choice for the next start.
+const QString kGroup = QStringLiteral("Camera");
+const QString kName = QStringLiteral("Name"), kOptions = QStringLiteral("Options");
+const QString kNextName = QStringLiteral("NextName"), kNextOptions = QStringLiteral("NextOptions");
+
+CameraChoice ReadChoice(QSettings& store, const QString& name, const QString& options) {
+    return {store.value(name).toString(), store.value(options).toStringList()};
+}
+
+bool Flush(QSettings& store) {
+    store.endGroup();
+    store.sync();
+    return store.status() == QSettings::NoError;
+}
+
+// A choice as the user would type it.
+std::string Describe(const CameraChoice& choice) {
+    std::string text = choice.name.isEmpty()
+                           ? std::string("the default camera (libtarvidll.so)")
+                           : "--camera " + (choice.name.size() <= 40
+                                                ? choice.name
+                                                : choice.name.left(37) + QStringLiteral("..."))
+                                               .toStdString();
+    for (const QString& o : choice.options) text += " --camera-option " + o.toStdString();
+    return text;
+}
+}  // namespace
+
 CameraChoice ReadCameraChoice() {
-    CameraChoice choice;
     auto store = OpenSettings();
-    store->beginGroup(QStringLiteral("Camera"));
-    choice.name = store->value(QStringLiteral("Name")).toString();
-    choice.options = store->value(QStringLiteral("Options")).toStringList();
-    store->endGroup();
-    return choice;
+    store->beginGroup(kGroup);
+    const bool next = store->contains(kNextName);
+    return ReadChoice(*store, next ? kNextName : kName, next ? kNextOptions : kOptions);
+}
+
+CameraChoice ReadWorkingCameraChoice() {
+    auto store = OpenSettings();
+    store->beginGroup(kGroup);
+    return ReadChoice(*store, kName, kOptions);
 }
 
 bool WriteCameraChoice(const CameraChoice& choice) {
     auto store = OpenSettings();
-    store->beginGroup(QStringLiteral("Camera"));
-    store->setValue(QStringLiteral("Name"), choice.name);
-    store->setValue(QStringLiteral("Options"), choice.options);
-    store->endGroup();
-    store->sync();
-    return store->status() == QSettings::NoError;
+    store->beginGroup(kGroup);
+    store->setValue(kNextName, choice.name);
+    store->setValue(kNextOptions, choice.options);
+    return Flush(*store);
+}
+
+bool RememberWorkingCamera(const CameraChoice& choice) {
+    auto store = OpenSettings();
+    store->beginGroup(kGroup);
+    store->setValue(kName, choice.name);
+    store->setValue(kOptions, choice.options);
+    store->remove(kNextName);
+    store->remove(kNextOptions);
+    return Flush(*store);
 }
 
 CameraChoice ResolveCameraChoice(const CommandLine& line) {
     CameraChoice camera = ReadCameraChoice();
+    {
+        // Tried once: a choice that does not open must not keep every later start from
+        // reaching the camera that worked.
+        auto store = OpenSettings();
+        store->beginGroup(kGroup);
+        if (store->contains(kNextName)) {
+            store->remove(kNextName);
+            store->remove(kNextOptions);
+            Flush(*store);
+        }
+    }
     if (!line.camera && line.options.empty()) return camera;
     if (line.camera) camera.name = QString::fromStdString(*line.camera);
     camera.options.clear();
     for (const std::string& o : line.options) camera.options << QString::fromStdString(o);
-    WriteCameraChoice(camera);
     return camera;
+}
+
+std::string NoCameraHint(const CameraChoice& tried, const CameraChoice& working,
+                         const std::vector<std::string>& cameras) {
+    std::string text;
+    if (cameras.empty()) {
+        text = "No camera libraries were found beside the program.";
+    } else {
+        text = "Cameras found:";
+        for (size_t i = 0; i < cameras.size(); ++i) text += (i ? ", " : " ") + cameras[i];
+        text += ". Choose one with --camera NAME";
+        if (std::find(cameras.begin(), cameras.end(), "sim") != cameras.end())
+            text += " (--camera sim: the simulated camera)";
+        text += "; --help lists the options.";
+    }
+    if (!(tried == working))
+        text += "\nThe next start without --camera uses " + Describe(working) + ".";
+    return text;
 }

@@ -1,7 +1,8 @@
 #pragma once
 // The program's command line: which camera library to use and its options.
 //   TarviVideo5X [--camera NAME|PATH] [--camera-option KEY=VALUE]... [--help] [--version]
-// The choice is remembered in the settings file and used at the next start without one.
+// A camera choice is remembered in the settings file once that camera has opened, and used
+// at the next start without one.
 #include <QString>
 #include <QStringList>
 #include <optional>
@@ -16,19 +17,37 @@ struct CommandLine {
     std::string error;                  // not empty: the line cannot be used
 };
 
-// Reads our options; arguments it does not know are left to the toolkit.
+// Reads our options and passes the toolkit's own (-platform NAME, -style NAME, ...) on to
+// it; any other argument makes the line unusable.
 CommandLine ParseCommandLine(int argc, char** argv);
-// The text of --help: usage, options and the camera libraries found.
+// The usage and the options, for --help and after a line that cannot be used.
+std::string CommandLineUsage();
+// The text of --help: the usage and the camera libraries found.
 std::string CommandLineHelp(const std::vector<std::string>& cameras);
 
-// The camera choice kept in the settings file (group "Camera").
+// The camera choice kept in the settings file (group "Camera"): the camera that opened last,
+// and a choice made in the program ("Select Camera...") for the next start.
 struct CameraChoice {
     QString name;  // "" for the default camera library
     QStringList options;
+    bool operator==(const CameraChoice&) const = default;
 };
+// The camera the next start without --camera uses: the one chosen in the program when there
+// is one, else the one that opened last.
 CameraChoice ReadCameraChoice();
+// The camera that opened last (the default camera when none has).
+CameraChoice ReadWorkingCameraChoice();
+// Keeps a choice made in the program for the next start; it is tried once, and remembered
+// when it opens.
 bool WriteCameraChoice(const CameraChoice& choice);
+// Remembers the camera that has just opened for the next starts.
+bool RememberWorkingCamera(const CameraChoice& choice);
 // The camera to use at this start: the one on the command line (with its options), else the
-// remembered one; options given without --camera go to the remembered camera. A choice made
-// on the command line is remembered for the next start.
+// one from ReadCameraChoice; options given without --camera go to that camera. A choice made
+// in the program is used up here: when it does not open, the next start goes back to the
+// camera that opened last.
 CameraChoice ResolveCameraChoice(const CommandLine& line);
+// What to tell the user when the camera `tried` did not open: the cameras found and how to
+// choose one, and which camera the next plain start uses.
+std::string NoCameraHint(const CameraChoice& tried, const CameraChoice& working,
+                         const std::vector<std::string>& cameras);

@@ -17,7 +17,7 @@ QAction* CheckItem(QMenu* menu, const QString& name, const QString& caption, boo
 }
 }  // namespace
 
-MainMenus BuildMainMenus(QMenuBar* bar, const QList<QAction*>& formatItems) {
+MainMenus BuildMainMenus(QMenuBar* bar) {
     MainMenus m;
     QMenu* file = bar->addMenu(QStringLiteral("File"));
     file->setObjectName(QStringLiteral("File1"));
@@ -29,10 +29,9 @@ MainMenus BuildMainMenus(QMenuBar* bar, const QList<QAction*>& formatItems) {
                                     QStringLiteral("Set Capture Location"));
     m.setCaptureFilename = MenuItem(captureFiles, QStringLiteral("SetCaptureFilename1"),
                                     QStringLiteral("Set Capture Filename"));
-    QMenu* formats = captureFiles->addMenu(QStringLiteral("Set Capture Format"));
-    formats->setObjectName(QStringLiteral("SetCaptureFormat1"));
-    formats->addActions(formatItems);
-    formats->menuAction()->setVisible(false);
+    m.captureFormat = captureFiles->addMenu(QStringLiteral("Set Capture Format"));
+    m.captureFormat->setObjectName(QStringLiteral("SetCaptureFormat1"));
+    m.captureFormat->menuAction()->setVisible(false);
     QMenu* compression = captureFiles->addMenu(QStringLiteral("Compression"));
     compression->setObjectName(QStringLiteral("Compression1"));
     m.codecIyuv = CheckItem(compression, QStringLiteral("IRAW"),

@@ -1,9 +1,6 @@
 #pragma once
 // The main window's menu bar: File, Capture Files, Camera Setup and ZOOM. The main window
-// connects the items; the output format items belong to the capture panel and are shown
-// here too.
-#include <QList>
-
+// connects the items; the capture panel fills the output format menu with items of its own.
 class QAction;
 class QActionGroup;
 class QMenu;
@@ -13,6 +10,7 @@ struct MainMenus {
     QAction* exit = nullptr;
     QAction* setCaptureLocation = nullptr;
     QAction* setCaptureFilename = nullptr;
+    QMenu* captureFormat = nullptr;     // "Set Capture Format" (hidden), filled by the panel
     QAction* codecIyuv = nullptr;       // "IYUV codec (Registax)"
     QAction* codecAsk = nullptr;        // "Ask when opening"
     QAction* stampVisible = nullptr;    // TimeStamp Overlay > "Visible"
@@ -24,5 +22,5 @@ struct MainMenus {
     QActionGroup* zoom = nullptr;  // the zoom items; each item's data is its percentage
 };
 
-// Builds the menus into `bar`; `formatItems` go into the (hidden) "Set Capture Format" menu.
-MainMenus BuildMainMenus(QMenuBar* bar, const QList<QAction*>& formatItems);
+// Builds the menus into `bar`.
+MainMenus BuildMainMenus(QMenuBar* bar);

@@ -57,7 +57,8 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent) {
     status_ = std::make_unique<StatusPanels>(statusBar());
 
     buildPanels();
-    menus_ = BuildMainMenus(menuBar(), capturePanel_->formatItems());
+    menus_ = BuildMainMenus(menuBar());
+    capturePanel_->addFormatItems(menus_.captureFormat);
     wireMenus();
 
     auto* statusTimer = new QTimer(this);

@@ -53,6 +53,8 @@ class MainWindow : public QMainWindow {
     SplashScreen* splash = nullptr;
     int splashDelayMs = 2000;
     std::function<bool(std::string* error)> loadCameraLibrary;
+    // Shown below "NO CAMERA!" and its reason: how to choose another camera.
+    std::string noCameraHint;
 
     // The focus aid, made by the program block after the window.
     void setFocusWindow(FocusWindow* window) { focusWindow_ = window; }

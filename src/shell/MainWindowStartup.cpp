@@ -118,9 +118,12 @@ void MainWindow::openCamera() {
         if (!found) error = CameraFailureReason();
     }
     if (!found) {
-        if (!error.empty()) std::fprintf(stderr, "%s: %s\n", AppName, error.c_str());
-        // The library's reason, when it gives one, below the fixed text.
-        ShowMessage(error.empty() ? std::string("NO CAMERA!") : "NO CAMERA!\n\n" + error);
+        // Below the fixed text: the library's reason, when it gives one, and the way to
+        // another camera.
+        std::string details = error;
+        if (!noCameraHint.empty()) details += (details.empty() ? "" : "\n\n") + noCameraHint;
+        if (!details.empty()) std::fprintf(stderr, "%s: %s\n", AppName, details.c_str());
+        ShowMessage(details.empty() ? std::string("NO CAMERA!") : "NO CAMERA!\n\n" + details);
         Halt(1);
     }
 

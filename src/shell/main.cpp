@@ -24,7 +24,8 @@ int main(int argc, char** argv) {
     // --help and --version answer without a display.
     const CommandLine line = ParseCommandLine(argc, argv);
     if (!line.error.empty()) {
-        std::fprintf(stderr, "%s: %s (see --help)\n", AppName, line.error.c_str());
+        std::fprintf(stderr, "%s: %s\n\n%s", AppName, line.error.c_str(),
+                     CommandLineUsage().c_str());
         return 2;
     }
     if (line.help) {
@@ -43,10 +44,15 @@ int main(int argc, char** argv) {
     QApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral(TV_APP_ID)));
 
     // SIGTERM, SIGINT and SIGHUP close the program like the close box (before the main
-    // window exists: whatever window is open).
+    // window exists: whatever window is open). During start-up a message in front (such as
+    // "NO CAMERA!") is closed instead, so the program ends the way that message ends it.
     MainWindow* form = nullptr;
-    TSignalCloser closer([&form](int) {
-        if (form)
+    bool started = false;
+    TSignalCloser closer([&form, &started](int) {
+        QWidget* modal = QApplication::activeModalWidget();
+        if (!started && modal)
+            modal->close();
+        else if (form)
             form->close();
         else
             QApplication::closeAllWindows();
@@ -68,7 +74,7 @@ int main(int argc, char** argv) {
     });
 
     // The camera given on the command line, else the one chosen last time (in the settings
-    // or with "Select Camera..."); a choice made here is kept for the next start.
+    // or with "Select Camera..."); it is kept for the next start once it has opened.
     const CameraChoice camera = ResolveCameraChoice(line);
     std::vector<CameraOptionValue> options;
     for (const QString& text : camera.options) {
@@ -81,6 +87,7 @@ int main(int argc, char** argv) {
     form->loadCameraLibrary = [name = camera.name.toStdString(), options](std::string* error) {
         return LoadChosenCamera(name, error) && ApplyCameraOptions(options, error);
     };
+    form->noCameraHint = NoCameraHint(camera, ReadWorkingCameraChoice(), AvailableCameras());
     // With the codec set to "Ask when opening", every AVI part asks for its codec.
     form->recorder().avi().setCodecChooser(
         [lastChoice = PackFourCC('I', 'Y', 'U', 'V')](const std::vector<AviCodec>& offered,
@@ -92,7 +99,10 @@ int main(int argc, char** argv) {
             fourcc = lastChoice;
             return true;
         });
-    form->start();
+    form->start();  // halts when the camera does not open
+    started = true;
+    if (!RememberWorkingCamera(camera))
+        std::fprintf(stderr, "%s: the camera choice could not be stored\n", AppName);
 
     // Hidden until asked for; they live until the process ends.
     CreateAuxiliaryWindows(*form);

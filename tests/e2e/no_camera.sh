@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Starts a copy of the program in a folder without the camera library: the "NO CAMERA!"
-# message appears, the main window never does, and the settings are still stored.
+# message appears, the main window never does, SIGTERM while the message is shown ends the
+# program with status 1, and the settings are still stored.
 set -uo pipefail
 exe=$1
 here=$(cd "$(dirname "$0")" && pwd)
@@ -33,6 +34,8 @@ xvfb-run -a -s "-screen 0 1400x900x24" bash -c '
   kill -TERM $pid
   if ! wait_exit $pid 100; then echo "FAIL: the program did not end"; exit 92; fi
   wait $pid
+  code=$?
+  if [ $code -ne 1 ]; then echo "FAIL: exit status $code after SIGTERM, not 1"; exit 95; fi
   exit 0
 ' _ "$work/bin/$(basename "$exe")" "$work" "$here"
 status=$?

@@ -2,6 +2,7 @@
 // real frame hand-off and a settable clock.
 #include <gtest/gtest.h>
 
+#include <QAccessible>
 #include <QAction>
 #include <QApplication>
 #include <QComboBox>
@@ -116,7 +117,8 @@ class CaptureTest : public ::testing::Test {
         EXPECT_EQ(Button("CancelButton")->isHidden(), !locked);
         EXPECT_EQ(Button("butCapture")->isEnabled(), !locked);
         EXPECT_EQ(Button("Button3")->isEnabled(), !locked);
-        for (const char* name : {"SER8bit1", "AVI2", "FIT1", "BMP1"})
+        for (const char* name :
+             {"SER8bit1", "AVI2", "FIT1", "BMP1", "SER1", "AVI1", "FIT2", "BMP2"})
             EXPECT_EQ(Item(name)->isEnabled(), !locked) << name;
     }
 
@@ -360,6 +362,34 @@ TEST_F(CaptureTest, EmptyCountIsAConversionErrorAndRecordsNothing) {
     EXPECT_EQ(FileCount(), 0u);
 }
 
+// A screen reader sees the capture buttons' format pop-up as four shown items and can pick a
+// format with their press action.
+TEST_F(CaptureTest, TheFormatPopUpIsUsableThroughTheAccessibilityInterface) {
+    CreateWithPath();
+    // A tool that reads the whole window meets the hidden "Set Capture Format" menu first.
+    QAccessibleInterface* hidden =
+        QAccessible::queryAccessibleInterface(W<QMenu>("SetCaptureFormat1"));
+    for (int i = 0; i < hidden->childCount(); ++i) EXPECT_TRUE(hidden->child(i)->state().invisible);
+    QMenu* popup = W<QMenu>("SERAVI");
+    popup->popup(Button("Button3")->mapToGlobal(QPoint(5, 5)));
+    QAccessibleInterface* menu = QAccessible::queryAccessibleInterface(popup);
+    ASSERT_NE(menu, nullptr);
+    ASSERT_EQ(menu->childCount(), 4);
+    QStringList names;
+    for (int i = 0; i < menu->childCount(); ++i) {
+        names << menu->child(i)->text(QAccessible::Name);
+        EXPECT_FALSE(menu->child(i)->state().invisible) << i;
+    }
+    EXPECT_EQ(names, (QStringList{"    SER", "    AVI", "    FIT", "    BMP"}));
+    QAccessibleActionInterface* avi = menu->child(1)->actionInterface();
+    ASSERT_NE(avi, nullptr);
+    avi->doAction(QAccessibleActionInterface::pressAction());
+    popup->hide();
+    EXPECT_EQ(Panel().format(), CaptureFormat::Avi);
+    EXPECT_TRUE(Item("AVI1")->isChecked());  // the menu bar's twin follows
+    EXPECT_FALSE(Button("butCapture")->isHidden());
+}
+
 TEST_F(CaptureTest, FormatItemsSwitchTheButtonsAndLockDuringARecording) {
     CreateWithPath();
     EXPECT_EQ(Panel().format(), CaptureFormat::Fit);
@@ -368,8 +398,10 @@ TEST_F(CaptureTest, FormatItemsSwitchTheButtonsAndLockDuringARecording) {
     EXPECT_FALSE(Button("butCapture")->isHidden());
     EXPECT_TRUE(Button("Button3")->isHidden());
     EXPECT_EQ(Button("butCapture")->text(), "AVI");
-    // The hidden "Set Capture Format" menu offers the very same four items.
-    EXPECT_EQ(W<QMenu>("SetCaptureFormat1")->actions(), Panel().formatItems());
+    // The hidden "Set Capture Format" menu has four items of its own, checked in step.
+    EXPECT_EQ(W<QMenu>("SetCaptureFormat1")->actions().size(), 4);
+    EXPECT_TRUE(Item("AVI1")->isChecked());
+    EXPECT_FALSE(Item("FIT2")->isChecked());
     EXPECT_EQ(Panel().format(), CaptureFormat::Avi);
     Item("BMP1")->trigger();
     EXPECT_TRUE(Button("butCapture")->isHidden());
@@ -380,7 +412,7 @@ TEST_F(CaptureTest, FormatItemsSwitchTheButtonsAndLockDuringARecording) {
     // The codec items; choosing SER leaves the codec alone.
     Item("Askwhenopening1")->trigger();
     EXPECT_EQ(form->recorder().avi().codec(), CodecAsk);
-    W<QMenu>("SetCaptureFormat1")->actions().at(0)->trigger();  // SER, from the menu bar
+    Item("SER1")->trigger();  // SER, from the menu bar
     EXPECT_TRUE(Item("SER8bit1")->isChecked());
     EXPECT_EQ(Button("butCapture")->text(), "SER");
     EXPECT_EQ(form->recorder().avi().codec(), CodecAsk);

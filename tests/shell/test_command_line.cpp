@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "ShellTestEnv.h"
+#include "acquisition/CameraLib.h"
 #include "shell/AppInfo.h"
 #include "shell/CommandLine.h"
 
@@ -57,23 +58,74 @@ TEST(CommandLine, IncompleteOrMalformedOptionsAreErrors) {
     EXPECT_NE(Parse({"--camera-option", "=value"}).error, "");
 }
 
-TEST(CommandLine, TheChoiceIsRememberedAndUsedAtTheNextStartWithoutOptions) {
+// Lines the program refuses with status 2: unknown options, stray arguments, camera names
+// that cannot name a library file; the toolkit's own options pass.
+struct LineCase {
+    std::vector<std::string> args;
+    bool usable;
+};
+class CommandLineCheck : public ::testing::TestWithParam<LineCase> {};
+TEST_P(CommandLineCheck, OnlyOurOptionsAndTheToolkitsPass) {
+    const CommandLine line = Parse(GetParam().args);
+    EXPECT_EQ(line.error.empty(), GetParam().usable) << line.error;
+}
+INSTANTIATE_TEST_SUITE_P(
+    Lines, CommandLineCheck,
+    ::testing::Values(LineCase{{"--foo"}, false}, LineCase{{"extra"}, false},
+                      LineCase{{"--cameras"}, false}, LineCase{{"--camera-options", "a=1"}, false},
+                      LineCase{{"--help=1"}, false}, LineCase{{"-platform"}, false},
+                      LineCase{{"--camera", std::string(250, 'x')}, false},
+                      LineCase{{"--camera", std::string(240, 'x')}, true},
+                      LineCase{{"--camera", "../sim"}, true},  // a path
+                      LineCase{{"--camera", "a b"}, false}, LineCase{{"--camera=sim;rm"}, false},
+                      LineCase{{"--platform", "xcb", "-style=fusion", "-reverse"}, true}));
+
+TEST(CommandLine, ABadCameraNameIsNoCameraWithoutAnException) {
+    std::string error;
+    EXPECT_FALSE(LoadChosenCamera(std::string(250, 'x'), &error));
+    EXPECT_NE(error.find("longer than 240"), std::string::npos) << error;
+    EXPECT_FALSE(LoadChosenCamera("no-such-camera", &error));
+    EXPECT_EQ(error, "no camera library libtarvidll-no-such-camera.so");
+    EXPECT_FALSE(Camera().Complete());
+    // A refused option carries the library's own reason.
+    ASSERT_TRUE(LoadCameraLibraryFrom(TV_BINARY_DIR "/bin/libtarvidll-ser.so", &error)) << error;
+    EXPECT_FALSE(ApplyCameraOptions({{"speed", "2"}}, &error));
+    EXPECT_EQ(error, "camera option speed=2 refused: unknown option \"speed\"");
+    SetCameraApi(TarviApi{});
+}
+
+TEST(CommandLine, AChoiceIsRememberedOnlyOnceItsCameraHasOpened) {
     TempConfig config;
-    const CameraChoice first =
+    const CameraChoice indi =
         ResolveCameraChoice(Parse({"--camera", "indi", "--camera-option", "server=scope:7624"}));
-    EXPECT_EQ(first.name, QStringLiteral("indi"));
-    // The next start, from the settings file alone.
-    const CameraChoice next = ResolveCameraChoice(Parse({}));
-    EXPECT_EQ(next.name, QStringLiteral("indi"));
-    EXPECT_EQ(next.options, QStringList{QStringLiteral("server=scope:7624")});
+    EXPECT_EQ(indi, (CameraChoice{"indi", {"server=scope:7624"}}));
+    EXPECT_EQ(ReadCameraChoice(), CameraChoice{});  // tried, not yet opened
+    ASSERT_TRUE(RememberWorkingCamera(indi));
     EXPECT_TRUE(config.ReadIni().contains("[Camera]"));
+    // The next start, from the settings file alone.
+    EXPECT_EQ(ResolveCameraChoice(Parse({})), indi);
     // Options alone go to the remembered camera; a new camera starts without the old options.
-    EXPECT_EQ(ResolveCameraChoice(Parse({"--camera-option", "device=B"})).options,
-              QStringList{QStringLiteral("device=B")});
-    EXPECT_EQ(ReadCameraChoice().name, QStringLiteral("indi"));
-    const CameraChoice sim = ResolveCameraChoice(Parse({"--camera", "sim"}));
-    EXPECT_TRUE(sim.options.isEmpty());
-    EXPECT_EQ(ReadCameraChoice().name, QStringLiteral("sim"));
+    EXPECT_EQ(ResolveCameraChoice(Parse({"--camera-option", "device=B"})),
+              (CameraChoice{"indi", {"device=B"}}));
+    EXPECT_TRUE(ResolveCameraChoice(Parse({"--camera", "sim"})).options.isEmpty());
+    EXPECT_EQ(ReadWorkingCameraChoice(), indi);
+
+    // A choice made in the program is tried at the next start only.
+    ASSERT_TRUE(WriteCameraChoice({"ser", {"file=/x.ser"}}));
+    EXPECT_EQ(ReadCameraChoice().name, QStringLiteral("ser"));
+    EXPECT_EQ(ResolveCameraChoice(Parse({})).name, QStringLiteral("ser"));
+    EXPECT_EQ(ResolveCameraChoice(Parse({})), indi);
+}
+
+TEST(CommandLine, TheNoCameraHintNamesTheCamerasAndTheCameraTheNextStartUses) {
+    const CameraChoice sim{"sim", {}}, bad{"nosuch", {}};
+    const std::string hint = NoCameraHint(bad, sim, {"indi", "sim"});
+    EXPECT_NE(hint.find("Cameras found: indi, sim."), std::string::npos) << hint;
+    EXPECT_NE(hint.find("--camera sim: the simulated camera"), std::string::npos) << hint;
+    EXPECT_NE(hint.find("next start without --camera uses --camera sim."), std::string::npos);
+    // Nothing about the next start when it is the camera that just failed.
+    EXPECT_EQ(NoCameraHint(sim, sim, {}).find("next start"), std::string::npos);
+    EXPECT_NE(NoCameraHint(sim, sim, {}).find("No camera libraries"), std::string::npos);
 }
 
 TEST(CommandLine, TheProgramPrintsItsHelpWithTheCamerasFoundAndItsVersion) {
@@ -90,4 +142,7 @@ TEST(CommandLine, TheProgramPrintsItsHelpWithTheCamerasFoundAndItsVersion) {
 
     EXPECT_EQ(RunProgram("--camera-option nonsense", out), 2);
     EXPECT_NE(out.find("KEY=VALUE"), std::string::npos) << out;
+    // An unknown option ends with the usage.
+    EXPECT_EQ(RunProgram("--foo", out), 2);
+    EXPECT_EQ(out.rfind("TarviVideo5X: unknown option --foo\n\nUsage: ", 0), 0u) << out;
 }

@@ -28,6 +28,7 @@
 #include "acquisition/CaptureThread.h"
 #include "platform/Message.h"
 #include "recording/RecordingController.h"
+#include "recording/RecoveryJournal.h"
 #include "recording/SerWriter.h"
 #include "shell/MainWindow.h"
 
@@ -216,7 +217,10 @@ TEST_F(SerPlayback, RecordingCutShortIsCompletedAtStartAndNamedOnTheStatusBar) {
     const pid_t child = ::fork();
     ASSERT_GE(child, 0);
     if (child == 0) {
+        // The program's writer with the program's journal, as a recording killed mid-way.
+        RecoveryJournal journal(DefaultJournalFolder());
         SerWriter ser;
+        ser.setJournal(&journal);
         FramePtr f = NewFrame(kW, kH, "", false, 8);
         if (!f || !ser.open(path, kW, kH, 8)) ::_exit(2);
         for (int i = 0; i < 4; ++i)

@@ -4,10 +4,16 @@
 // library, loaded and given its server as the program does, each frame taken from the hand-off
 // and freed as the window thread does, with a bare INDI client counting the stream the driver
 // sends meanwhile ("driver sent"); then that bare client streaming by itself at the driver's
-// top preview rate ("bare fps"). Prints the rates side by side for the full sensor and for
-// 640 x 480.
+// top preview rate ("bare fps"). The same once more through the real main window (offscreen),
+// where each frame is previewed, shown in the histogram and freed by the window thread
+// ("window fps"). Prints the rates side by side for the full sensor and for 640 x 480.
 //
 //   bench_indi_fps [seconds per measurement, default 4]
+#include <QApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QTemporaryDir>
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
@@ -21,6 +27,7 @@
 #include "IndiServer.h"
 #include "acquisition/CameraLib.h"
 #include "acquisition/CaptureThread.h"
+#include "shell/MainWindow.h"
 
 namespace {
 using namespace std::chrono_literals;
@@ -84,6 +91,32 @@ bool MeasureProgram(CaptureThread& capture, Handoff& handoff, indi_test::Peer& b
     return true;
 }
 
+// The window's frames per second for each size, over `seconds` after a second of warming up,
+// and the stream the driver sent meanwhile; false when the window had no frames of a size.
+bool MeasureWindow(MainWindow& form, indi_test::Peer& bare, const Size (&sizes)[2], double seconds,
+                   double* fps, double* sentFps) {
+    auto runFor = [&](double s) {
+        QElapsedTimer t;
+        t.start();
+        while (t.elapsed() < s * 1000) QApplication::processEvents(QEventLoop::AllEvents, 5);
+    };
+    for (int i = 0; i < 2; ++i) {
+        form.capture().setSubframe(sizes[i].w, sizes[i].h);
+        for (int k = 0; k < 100 && form.capture().status().width != sizes[i].w; ++k) runFor(0.05);
+        if (form.capture().status().width != sizes[i].w) return false;
+        runFor(1.0);
+        const uint64_t first = form.framesReceived();
+        const long bareStart = bare.blobs.load();
+        QElapsedTimer t;
+        t.start();
+        runFor(seconds);
+        const double elapsed = static_cast<double>(t.nsecsElapsed()) / 1e9;
+        fps[i] = static_cast<double>(form.framesReceived() - first) / elapsed;
+        sentFps[i] = (bare.blobs.load() - bareStart) / elapsed;
+    }
+    return true;
+}
+
 // One server: the earlier client's session when asked; the program's path, which connects
 // the camera itself, with the bare client only watching; then the bare client streaming by
 // itself (the library stays connected, idle). False when something did not start.
@@ -127,11 +160,34 @@ bool RunScenario(const char* name, bool earlierClient, double seconds) {
         }
         capture->stop(5000);
     }
+    double windowFps[2] = {}, windowSentFps[2] = {};
+    {
+        // The main window, started as the program starts it, at the same exposure.
+        QTemporaryDir config;
+        qputenv("XDG_CONFIG_HOME", config.path().toLocal8Bit());
+        qputenv("XDG_STATE_HOME", config.path().toLocal8Bit());
+        QDir().mkpath(config.path() + "/TarviVideo5X");
+        QFile ini(config.path() + "/TarviVideo5X/TarviVideo5X.ini");
+        if (!ini.open(QIODevice::WriteOnly) ||
+            ini.write(QByteArray("[TarviVideo2R]\nEXPOLENGTH=") + QByteArray::number(kExposureMs) +
+                      "\n") <= 0)
+            return false;
+        ini.close();
+        MainWindow form;
+        form.splashDelayMs = 0;
+        form.start();
+        if (!MeasureWindow(form, bare, sizes, seconds, windowFps, windowSentFps)) {
+            std::fprintf(stderr, "the window had no frames of the sizes asked for\n");
+            return false;
+        }
+    }
     for (int i = 0; i < 2; ++i) {
         const double bareFps = bare.Stream(
             kExposureMs / 1000.0, std::chrono::duration<double>(seconds), sizes[i].w, sizes[i].h);
-        std::printf("%-22s %4d x %-5d %10.1f %12.1f %12.1f %7.0f%%\n", name, sizes[i].w, sizes[i].h,
-                    bareFps, fps[i], sentFps[i], bareFps > 0 ? 100.0 * fps[i] / bareFps : 0.0);
+        std::printf("%-22s %4d x %-5d %10.1f %12.1f %12.1f %7.0f%% %12.1f %12.1f %7.0f%%\n", name,
+                    sizes[i].w, sizes[i].h, bareFps, fps[i], sentFps[i],
+                    bareFps > 0 ? 100.0 * fps[i] / bareFps : 0.0, windowFps[i], windowSentFps[i],
+                    bareFps > 0 ? 100.0 * windowFps[i] / bareFps : 0.0);
     }
     return true;
 }
@@ -142,8 +198,10 @@ int main(int argc, char** argv) {
     indi_test::RunInPrivateNetwork(argc, argv);
     const double seconds = argc > 1 ? std::atof(argv[1]) : 4.0;
     std::setvbuf(stdout, nullptr, _IOLBF, 0);
-    std::printf("%-22s %-12s %10s %12s %12s %8s\n", "server", "frame", "bare fps", "program fps",
-                "driver sent", "ratio");
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    std::printf("%-22s %-12s %10s %12s %12s %8s %12s %12s %8s\n", "server", "frame", "bare fps",
+                "program fps", "driver sent", "ratio", "window fps", "driver sent", "ratio");
     const bool fresh = RunScenario("fresh", false, seconds);
     const bool after = RunScenario("after earlier client", true, seconds);
     return fresh && after ? 0 : 1;

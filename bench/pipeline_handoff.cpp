@@ -152,7 +152,7 @@ void BM_LiveViewThroughMainWindow(benchmark::State& state) {
         benchmark::Counter(static_cast<double>(frames), benchmark::Counter::kIsRate);
     state.counters["shown_fps"] = shownFps;
     state.counters["max_in_flight"] = maxInFlight;
-    state.counters["budget"] = CaptureThread::kMaxFramesInFlight;
+    state.counters["handoff_budget_MB"] = CaptureThread::kHandOffBudgetBytes / 1e6;
     state.counters["throttled_at_end"] = throttled ? 1 : 0;
     state.counters["handler_us_per_frame"] = handlerUs;
 }

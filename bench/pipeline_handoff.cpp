@@ -19,7 +19,10 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QTemporaryDir>
+#include <QThread>
 #include <algorithm>
+#include <atomic>
+#include <cstdio>
 #include <memory>
 #include <string>
 
@@ -28,6 +31,7 @@
 #include "acquisition/Frame.h"
 #include "display/PictureView.h"
 #include "recording/RecordingController.h"
+#include "recording/RecordingGaps.h"
 #include "shell/CapturePanel.h"
 #include "shell/ExposurePanel.h"
 #include "shell/MainWindow.h"
@@ -152,7 +156,7 @@ void BM_LiveViewThroughMainWindow(benchmark::State& state) {
         benchmark::Counter(static_cast<double>(frames), benchmark::Counter::kIsRate);
     state.counters["shown_fps"] = shownFps;
     state.counters["max_in_flight"] = maxInFlight;
-    state.counters["budget"] = CaptureThread::kMaxFramesInFlight;
+    state.counters["handoff_budget_MB"] = CaptureThread::kHandOffBudgetBytes / 1e6;
     state.counters["throttled_at_end"] = throttled ? 1 : 0;
     state.counters["handler_us_per_frame"] = handlerUs;
 }
@@ -163,44 +167,126 @@ BENCHMARK(BM_LiveViewThroughMainWindow)
     ->MinTime(3.0)
     ->Unit(benchmark::kMillisecond);
 
-// Seconds to write `bytes` bytes in frame-sized pieces to a new file, then remove it.
+// Resident memory of this process in MB (VmRSS).
+double ResidentMB() {
+    std::FILE* f = std::fopen("/proc/self/status", "r");
+    long kib = 0;
+    char line[256];
+    while (f && std::fgets(line, sizeof line, f))
+        if (std::sscanf(line, "VmRSS: %ld kB", &kib) == 1) break;
+    if (f) std::fclose(f);
+    return kib / 1024.0;
+}
+
+// Seconds to write `frames` frame-sized pieces to a new file with the durability of a
+// recording (fdatasync once a second), then remove it.
 double PlainWriteSeconds(const std::string& path, size_t frameBytes, size_t frames) {
     std::vector<char> frame(frameBytes, 0x40);
     QElapsedTimer t;
     t.start();
     const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    for (size_t i = 0; i < frames && fd >= 0; ++i)
+    qint64 synced = 0;
+    for (size_t i = 0; i < frames && fd >= 0; ++i) {
         if (::write(fd, frame.data(), frame.size()) != static_cast<ssize_t>(frame.size())) break;
-    if (fd >= 0) ::close(fd);
+        if (t.elapsed() - synced >= 1000) {
+            ::fdatasync(fd);
+            synced = t.elapsed();
+        }
+    }
+    if (fd >= 0) {
+        ::fdatasync(fd);
+        ::close(fd);
+    }
     const double s = static_cast<double>(t.nsecsElapsed()) / 1e9;
     ::unlink(path.c_str());
     return s;
 }
 
-void BM_SerRecordingThroughMainWindow(benchmark::State& state) {
+// The simulated camera alone through the acquisition thread, frames freed as they come,
+// for `ms` milliseconds at width x height: frames per second.
+double CameraAloneFps(int width, int height, int ms) {
+    std::atomic<uint64_t> frames{0};
+    std::atomic<bool> sized{false};
+    CaptureThread capture([&](FramePtr f) {
+        if (FrameWidth(f.get()) == width && FrameHeight(f.get()) == height) {
+            sized = true;
+            ++frames;
+        }
+    });
+    if (!capture.openCamera()) return 0.0;
+    capture.setExposureMs(1);
+    capture.setSubframe(width, height);
+    capture.start();
+    for (int i = 0; i < 500 && !sized; ++i) QThread::msleep(10);
+    const uint64_t first = frames.load();
+    QElapsedTimer t;
+    t.start();
+    QThread::msleep(ms);
+    const double fps = (frames.load() - first) / (t.nsecsElapsed() / 1e9);
+    capture.stop(5000);
+    return fps;
+}
+
+// The sensor the simulated camera has for a frame size: at least its usual 1280 x 960.
+void ChooseSensor(int width, int height) {
+    const std::string size =
+        std::to_string(std::max(width, 1280)) + "x" + std::to_string(std::max(height, 960));
+    std::string error;
+    ApplyCameraOptions({{"sensor", size}}, &error);
+}
+
+enum class Output { Ser = 0, AviUncompressed = 1, AviIyuv = 2 };
+
+// A continuous recording through the capture button of the main window, beside the camera
+// alone and a plain write of the same bytes with the same durability, all in one run.
+// Args: width, height, output, seconds (0: the memory run, `frames` frames instead).
+void BM_RecordingThroughMainWindow(benchmark::State& state) {
     const int width = static_cast<int>(state.range(0));
     const int height = static_cast<int>(state.range(1));
+    const auto output = static_cast<Output>(state.range(2));
+    const int64_t seconds = state.range(3);
+    const int64_t memoryFrames = state.range(4);
+    App();
+    std::string error;
+    if (!LoadCameraLibrary(&error))
+        return state.SkipWithError(("camera library: " + error).c_str());
+    ChooseSensor(width, height);
+    const double cameraFps = CameraAloneFps(width, height, 2000);
+
     int maxInFlight = 0;
     auto form = LiveWindow(state, width, height, maxInFlight);
     if (!form) return;
     QTemporaryDir folder;
     if (!folder.isValid()) return state.SkipWithError("no folder to write to");
-
-    // A continuous SER recording, started the way the user starts one.
     CapturePanel& capture = form->capturePanel();
     capture.setCapturePath(folder.path() + QStringLiteral("/bench"));
-    Child<QAction>(*form, "SER8bit1").trigger();
+    capture.setColorCamera(false);
+    if (output == Output::Ser) {
+        Child<QAction>(*form, "SER8bit1").trigger();
+    } else {
+        Child<QAction>(*form, "AVI2").trigger();
+        form->recorder().avi().setCodec(output == Output::AviIyuv ? PackFourCC('I', 'Y', 'U', 'V')
+                                                                  : 0);
+    }
     capture.setCountText(QStringLiteral("0"));
     Child<QPushButton>(*form, "butCapture").click();
-    if (form->capture().recording() != 1) return state.SkipWithError("recording did not start");
+    if (!form->capture().recording()) return state.SkipWithError("recording did not start");
 
-    // Three seconds of recording; one benchmark iteration is the whole recording.
     QElapsedTimer wall;
     wall.start();
-    maxInFlight = 0;
     const HandlerTime mark = HandlerTime::Now(*form);
+    const uint64_t firstFrame = form->framesReceived();
+    double rssEarly = 0.0;
+    const auto& budget = form->capture().frameBudget();
     for (auto _ : state) {
-        while (wall.elapsed() < 3000) {
+        for (;;) {
+            const uint64_t got = form->framesReceived() - firstFrame;
+            if (memoryFrames > 0 ? got >= static_cast<uint64_t>(memoryFrames)
+                                 : wall.elapsed() >= seconds * 1000)
+                break;
+            if (memoryFrames > 0 && rssEarly == 0.0 &&
+                got >= static_cast<uint64_t>(memoryFrames / 10))
+                rssEarly = ResidentMB();
             if (!HandleFramesUntil(*form, form->framesReceived() + 1, maxInFlight)) {
                 state.SkipWithError("no frame within 5 s");
                 break;
@@ -208,34 +294,66 @@ void BM_SerRecordingThroughMainWindow(benchmark::State& state) {
         }
     }
     const double handlerUs = HandlerTime::Now(*form).MicrosecondsPerFrameSince(mark);
+    const double recordSeconds = static_cast<double>(wall.nsecsElapsed()) / 1e9;
+    const double rssEnd = ResidentMB();
+    const double peakQueueMB = budget.peakBytesQueued() / 1e6;
+    const double queueLimitMB = budget.queueLimit() / 1e6;
+    // Cancel, then wait until the queue is written out and the file closed.
     Child<QPushButton>(*form, "CancelButton").click();
-    for (int i = 0; i < 100 && form->capture().recording(); ++i)
-        HandleFramesUntil(*form, form->framesReceived() + 1, maxInFlight);
-    const double seconds = static_cast<double>(wall.nsecsElapsed()) / 1e9;
+    QElapsedTimer drain;
+    drain.start();
+    while (form->recorder().busy() && drain.elapsed() < 60000)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    const double drainSeconds = drain.nsecsElapsed() / 1e9;
     const int32_t written = form->recorder().framesWritten();
+    const uint64_t dataBytes = form->recorder().bytesWritten();
+    const std::string gaps = GapText(form->recorder().lastGaps());
     form.reset();
 
-    const QString serFile = folder.path() + QStringLiteral("/bench_00000.SER");
-    const double fileBytes = static_cast<double>(QFileInfo(serFile).size());
-    const size_t frameBytes = static_cast<size_t>(width) * static_cast<size_t>(height);
-    const double plain =
-        PlainWriteSeconds((folder.path() + QStringLiteral("/plain.bin")).toStdString(), frameBytes,
-                          static_cast<size_t>(written));
-    const double dataBytes = static_cast<double>(frameBytes) * written;
+    const double fps = written / recordSeconds;
+    state.counters["camera_alone_fps"] = cameraFps;
+    state.counters["fps"] = fps;
+    state.counters["share_of_camera_%"] = cameraFps > 0 ? 100.0 * fps / cameraFps : 0.0;
     state.counters["frames_written"] = written;
-    state.counters["fps"] = written / seconds;
-    state.counters["MB/s"] = dataBytes / seconds / 1e6;
-    state.counters["file_MB"] = fileBytes / 1e6;
-    state.counters["plain_MB/s"] = plain > 0 ? dataBytes / plain / 1e6 : 0.0;
-    state.counters["max_in_flight"] = maxInFlight;
     state.counters["handler_us_per_frame"] = handlerUs;
+    state.counters["queue_peak_MB"] = peakQueueMB;
+    state.counters["queue_budget_MB"] = queueLimitMB;
+    state.counters["drain_s"] = drainSeconds;
+    if (output == Output::Ser) {
+        // The disk's own pace for the same bytes, written and synced the same way.
+        const size_t frameBytes = static_cast<size_t>(width) * static_cast<size_t>(height);
+        const double plain =
+            PlainWriteSeconds((folder.path() + QStringLiteral("/plain.bin")).toStdString(),
+                              frameBytes, static_cast<size_t>(written));
+        // The writer's pace: the recording's bytes over the time until the last was
+        // written (the recording plus the drain of the queue after Cancel).
+        state.counters["MB/s"] = dataBytes / (recordSeconds + drainSeconds) / 1e6;
+        state.counters["plain_synced_MB/s"] = plain > 0 ? dataBytes / plain / 1e6 : 0.0;
+    }
+    if (memoryFrames > 0) {
+        state.counters["rss_at_10%_MB"] = rssEarly;
+        state.counters["rss_end_MB"] = rssEnd;
+    }
+    state.SetLabel(gaps);
 }
 
-// The recording runs at the camera's pace: the figure beside the plain write shows how far
-// below the disk's speed that pace lies, and that no frame is lost on the way.
-BENCHMARK(BM_SerRecordingThroughMainWindow)
-    ->Args({640, 480})
-    ->Args({1280, 960})
+// SER at three frame sizes, then AVI uncompressed and IYUV at 1280 x 960, each for 5 s.
+BENCHMARK(BM_RecordingThroughMainWindow)
+    ->Args({640, 480, 0, 5, 0})
+    ->Args({1280, 960, 0, 5, 0})
+    ->Args({4096, 3000, 0, 5, 0})
+    ->Args({1280, 960, 1, 5, 0})
+    ->Args({1280, 960, 2, 5, 0})
+    ->UseRealTime()
+    ->Iterations(1)
+    ->Unit(benchmark::kSecond);
+
+// Resident memory over a long SER recording at 640 x 480 (20,000 frames; see the README).
+void BM_RecordingMemory(benchmark::State& state) {
+    BM_RecordingThroughMainWindow(state);
+}
+BENCHMARK(BM_RecordingMemory)
+    ->Args({640, 480, 0, 0, 20000})
     ->UseRealTime()
     ->Iterations(1)
     ->Unit(benchmark::kSecond);

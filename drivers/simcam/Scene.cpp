@@ -1,6 +1,7 @@
 #include "Scene.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 
 namespace simcam {
@@ -86,10 +87,29 @@ void DrawPlanet(Canvas& canvas, double cx, double cy, double a, double b) {
 
 }  // namespace
 
+namespace {
+std::atomic<int> g_sensorWidth{kSensorWidth};
+std::atomic<int> g_sensorHeight{kSensorHeight};
+}  // namespace
+
+int SensorWidth() {
+    return g_sensorWidth.load();
+}
+int SensorHeight() {
+    return g_sensorHeight.load();
+}
+bool SetSensorSize(int width, int height) {
+    if (width < 16 || height < 16 || width > kMaxSensorWidth || height > kMaxSensorHeight)
+        return false;
+    g_sensorWidth = width;
+    g_sensorHeight = height;
+    return true;
+}
+
 Scene BuildScene(SceneKind kind) {
     Scene s;
-    s.width = kSensorWidth + 2 * kMargin;
-    s.height = kSensorHeight + 2 * kMargin;
+    s.width = SensorWidth() + 2 * kMargin;
+    s.height = SensorHeight() + 2 * kMargin;
     for (auto& p : s.plane) p.assign(static_cast<size_t>(s.width) * s.height, 0);
     Canvas canvas(s);
     if (kind == SceneKind::TestCard) {
@@ -100,8 +120,10 @@ Scene BuildScene(SceneKind kind) {
             for (int x = 600; x < 680; ++x) canvas.Add(x, y, {200, 200, 200}, 1.0);
         return s;
     }
-    const double cx = kSensorWidth / 2.0, cy = kSensorHeight / 2.0;
-    DrawPlanet(canvas, cx, cy, 200, 187);
+    // The planet's size follows the sensor's height (187 pixels at 960 rows).
+    const double cx = SensorWidth() / 2.0, cy = SensorHeight() / 2.0;
+    const double scale = SensorHeight() / static_cast<double>(kSensorHeight);
+    DrawPlanet(canvas, cx, cy, 200 * scale, 187 * scale);
     // Two moons near the equator's line and a few field stars of different colours.
     canvas.Star(cx - 340, cy + 9, 2.4, {235, 228, 215});
     canvas.Star(cx + 430, cy - 14, 2.0, {215, 205, 190});
@@ -113,10 +135,10 @@ Scene BuildScene(SceneKind kind) {
 }
 
 int SubframeLeft(int width) {
-    return ((kSensorWidth - width) / 2) & ~1;
+    return ((SensorWidth() - width) / 2) & ~1;
 }
 int SubframeTop(int height) {
-    return ((kSensorHeight - height) / 2) & ~1;
+    return ((SensorHeight() - height) / 2) & ~1;
 }
 
 namespace {

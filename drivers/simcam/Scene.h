@@ -8,14 +8,23 @@
 
 namespace simcam {
 
+// The sensor: 1280 x 960 unless the camera option sensor=WxH chose another size (up to
+// kMaxSensorWidth x kMaxSensorHeight) before the camera was opened.
 constexpr int kSensorWidth = 1280;
 constexpr int kSensorHeight = 960;
+constexpr int kMaxSensorWidth = 6248;
+constexpr int kMaxSensorHeight = 4176;
+int SensorWidth();
+int SensorHeight();
+// Sets the sensor size; false (nothing changed) when either side is below 16 or above the
+// largest. Called with the camera's lock held, while no exposure runs.
+bool SetSensorSize(int width, int height);
 // Scene border around the sensor area, the largest image motion in pixels.
 constexpr int kMargin = 8;
 
 enum class SceneKind { Planet = 0, TestCard = 1 };
 
-// Three planes (blue, green, red) of (kSensorWidth + 2 kMargin) x (kSensorHeight + 2 kMargin)
+// Three planes (blue, green, red) of (SensorWidth() + 2 kMargin) x (SensorHeight() + 2 kMargin)
 // scene levels; sensor pixel (x, y) sees scene pixel (x + kMargin, y + kMargin).
 struct Scene {
     int width = 0;
@@ -30,8 +39,8 @@ Scene BuildScene(SceneKind kind);
 
 // Everything one readout needs, fixed when the exposure starts.
 struct Readout {
-    int width = kSensorWidth;  // subframe, centred on the sensor
-    int height = kSensorHeight;
+    int width = 0;  // subframe, centred on the sensor
+    int height = 0;
     bool flip = false;                 // mirrored left to right
     double gain[3] = {1.0, 1.0, 1.0};  // output level per scene level, per colour (B, G, R)
     int bias = 0;                      // dark level added to every pixel

@@ -1,10 +1,13 @@
 // The simulated camera behind the ten camera functions: a planetary camera with a
-// 1280 x 960 colour sensor (Bayer mosaic, 8 bits), whose exposures run on the worker thread
-// of the library (drivers/common) in real time.
+// 1280 x 960 colour sensor (Bayer mosaic, 8 bits; the camera option sensor=WxH chooses
+// another size up to 6248 x 4176), whose exposures run on the worker thread of the library
+// (drivers/common) in real time.
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <memory>
 #include <random>
+#include <string>
 
 #include "CameraCommon.h"
 #include "Scene.h"
@@ -53,7 +56,9 @@ void SetLevels(Readout& r, double exposureMs, int gain, const int balance[3]) {
 camera::FillResult Fill(camera::Exposure& exposure, Readout r, SceneKind kind, bool seeing) {
     Sky& sky = TheSky();
     const double part = exposure.WaitForEnd();
-    if (!sky.scene || kind != sky.sceneKind) {
+    if (!sky.scene || kind != sky.sceneKind ||
+        sky.scene->width != simcam::SensorWidth() + 2 * simcam::kMargin ||
+        sky.scene->height != simcam::SensorHeight() + 2 * simcam::kMargin) {
         sky.scene = std::make_shared<simcam::Scene>(simcam::BuildScene(kind));
         sky.sceneKind = kind;
     }
@@ -74,8 +79,8 @@ camera::FillResult Fill(camera::Exposure& exposure, Readout r, SceneKind kind, b
 namespace camera {
 
 void MaxSubframe(int* width, int* height) {
-    *width = simcam::kSensorWidth;
-    *height = simcam::kSensorHeight;
+    *width = simcam::SensorWidth();
+    *height = simcam::SensorHeight();
 }
 
 FillFunction BeginExposure(const Settings& s) {
@@ -100,8 +105,8 @@ extern "C" {
 int openUSB(int /*reserved*/) {
     auto lock = camera::Lock();
     camera::Settings& s = camera::Current();
-    s.width = simcam::kSensorWidth;
-    s.height = simcam::kSensorHeight;
+    s.width = simcam::SensorWidth();
+    s.height = simcam::SensorHeight();
     s.flip = false;
     s.exposureMs = kDefaultExposureMs;
     s.gain = kDefaultGain;
@@ -110,9 +115,20 @@ int openUSB(int /*reserved*/) {
 }
 
 const char* GetCameraInfo(int* width, int* height) {
-    if (width) *width = simcam::kSensorWidth;
-    if (height) *height = simcam::kSensorHeight;
+    if (width) *width = simcam::SensorWidth();
+    if (height) *height = simcam::SensorHeight();
     return kCameraName;
+}
+
+// sensor=WxH: the sensor size from the next openUSB on.
+int CameraOption(const char* key, const char* value) {
+    if (!key || !value || std::string(key) != "sensor") return 0;
+    int width = 0, height = 0;
+    char tail = 0;
+    if (std::sscanf(value, "%dx%d%c", &width, &height, &tail) != 2) return 0;
+    auto lock = camera::Lock();
+    if (camera::ExposureRunning()) return 0;
+    return simcam::SetSensorSize(width, height) ? 1 : 0;
 }
 
 int SimCamConfigure(int scene, int seeing) {

@@ -18,6 +18,10 @@ extern "C" {
  * Returns 1, or 0 for an unknown scene. Holds from the next exposure. */
 int SimCamConfigure(int scene, int seeing);
 
+/* The camera option of the program's --camera-option: "sensor" with "WxH" (16 to 6248 by
+ * 16 to 4176) sets the sensor size from the next openUSB on. 1 = accepted. */
+int CameraOption(const char* key, const char* value);
+
 #ifdef __cplusplus
 }
 #endif

@@ -68,6 +68,8 @@ const char* CameraStateText(CameraState state) {
             return "Acquisition stopped";
         case CameraState::Throttled:
             return "Display falling behind";
+        case CameraState::DiskBehind:
+            return "Disk behind";
         default:
             return "";
     }
@@ -325,16 +327,29 @@ bool CaptureThread::timedWaitDone(uint32_t ms) {
 }
 
 bool CaptureThread::waitForBudget() {
-    bool throttled = false;
-    while (budget_->inFlight() >= kMaxFramesInFlight) {
+    const uint64_t bytes = PaddedStride(active_.width, active_.depth) *
+                           static_cast<uint64_t>(std::max(active_.height, 0));
+    FrameBudget::Hold shown = FrameBudget::Hold::None;
+    const auto started = std::chrono::steady_clock::now();
+    bool heldByQueue = false;
+    for (FrameBudget::Hold hold; (hold = budget_->holds(bytes)) != FrameBudget::Hold::None;) {
         if (!running_) return false;
-        if (!throttled) {
-            throttled = true;
-            setState(CameraState::Throttled);
+        if (hold != shown) {
+            shown = hold;
+            setState(hold == FrameBudget::Hold::Queue ? CameraState::DiskBehind
+                                                      : CameraState::Throttled);
         }
-        std::this_thread::sleep_for(std::chrono::milliseconds(kWaitSliceMs / 4));
+        heldByQueue = heldByQueue || hold == FrameBudget::Hold::Queue;
+        std::this_thread::sleep_for(std::chrono::milliseconds(kWaitSliceMs / 20));
     }
-    if (throttled) setState(CameraState::Exposing);
+    if (shown != FrameBudget::Hold::None) setState(CameraState::Exposing);
+    if (heldByQueue) {
+        const auto waited = std::chrono::duration_cast<std::chrono::milliseconds>(
+            std::chrono::steady_clock::now() - started);
+        std::lock_guard<std::mutex> lock(statusMutex_);
+        ++status_.exposuresHeldBack;
+        status_.heldBackMs += static_cast<uint64_t>(waited.count());
+    }
     return true;
 }
 

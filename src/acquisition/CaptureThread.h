@@ -16,6 +16,7 @@
 
 #include "acquisition/Frame.h"
 #include "platform/Clock.h"
+#include "platform/Memory.h"
 
 // Hands a filled frame to the window thread. A frame that cannot be delivered is simply
 // destroyed with its pointer.
@@ -27,8 +28,16 @@ using PostFrameFn = std::function<void(FramePtr)>;
 //   Stalled   the camera did not report the frame within the exposure length plus the
 //             stall margin; the exposure was cancelled and the thread waits for the camera
 //   Stopped   the loop has ended (stopped, no camera, or an error)
-//   Throttled the window thread holds kMaxFramesInFlight frames; the next exposure waits
-enum class CameraState : int { Idle = 0, Exposing = 1, Stalled = 2, Stopped = 3, Throttled = 4 };
+//   Throttled the frames handed to the window thread fill their budget; the next exposure waits
+//   DiskBehind a recording's writer queue is full; the next exposure waits for the disk
+enum class CameraState : int {
+    Idle = 0,
+    Exposing = 1,
+    Stalled = 2,
+    Stopped = 3,
+    Throttled = 4,
+    DiskBehind = 5
+};
 
 // Status-bar text of a state ("" for the ordinary states).
 const char* CameraStateText(CameraState state);
@@ -71,6 +80,9 @@ struct CaptureStatus {
     // Exposures started per second, over the last second or so of exposures.
     int framesPerSecond = 0;
     bool realTime = false;  // the system granted real-time scheduling to the thread
+    // Exposures that waited for room in a writer queue (the disk behind), and how long.
+    uint64_t exposuresHeldBack = 0;
+    uint64_t heldBackMs = 0;
 };
 
 class CaptureThread {
@@ -125,8 +137,14 @@ class CaptureThread {
 
     // ---- status
     CaptureStatus status() const;
-    // Frames handed to the window thread and not yet destroyed.
+    // Frames handed to the window thread and not yet destroyed (writer queues included).
     int framesInFlight() const { return budget_->inFlight(); }
+    // The budget of the frames handed over, in bytes: those in the hand-off to the window
+    // thread, and those in a recording's writer queue.
+    void setFrameBudget(uint64_t handOffBytes, uint64_t queueBytes) {
+        budget_->setLimits(handOffBytes, queueBytes);
+    }
+    const FrameBudget& frameBudget() const { return *budget_; }
     // A camera that does not report its frame within the exposure length plus this margin
     // counts as stalled.
     void setStallMarginMs(uint32_t ms) { stallMarginMs_ = ms; }
@@ -138,7 +156,9 @@ class CaptureThread {
     const sem_t* doneSemaphore() const { return &doneSemaphore_; }
 
     static constexpr uint32_t kStallMarginMs = 5000;
-    static constexpr int kMaxFramesInFlight = 8;
+    // The hand-off's share of the frame budget: frames posted to the window thread and not
+    // yet handled. Small, so that the preview never lags far behind the camera.
+    static constexpr uint64_t kHandOffBudgetBytes = 64ull << 20;
     // Every wait of the thread (semaphore, frame budget) is cut into slices of this length,
     // so that a stop is seen within one slice; a cut is seen within kCutSliceMs.
     static constexpr uint32_t kWaitSliceMs = 20;
@@ -195,7 +215,11 @@ class CaptureThread {
     uint64_t exposuresStarted_ = 0;  // under exposureStartMutex_
     std::atomic<uint64_t> cutTarget_{0};
 
-    std::shared_ptr<FrameBudget> budget_ = std::make_shared<FrameBudget>();
+    std::shared_ptr<FrameBudget> budget_ = [] {
+        auto budget = std::make_shared<FrameBudget>();
+        budget->setLimits(kHandOffBudgetBytes, DefaultWriterQueueBytes());
+        return budget;
+    }();
 
     // Acquisition thread only.
     sem_t doneSemaphore_{};

@@ -3,14 +3,53 @@
 #include <new>
 #include <opencv2/imgproc.hpp>
 
+FrameBudget::Hold FrameBudget::holds(uint64_t bytes) const {
+    if (queuedFrames_.load() > 0 && bytesQueued() + bytes > queueLimit()) return Hold::Queue;
+    const int handOffFrames = inFlight() - framesQueued();
+    const uint64_t handOffBytes = bytesInFlight() - bytesQueued();
+    if (handOffFrames >= kMinHandOffFrames && handOffBytes + bytes > handOffLimit())
+        return Hold::HandOff;
+    return Hold::None;
+}
+
+void FrameBudget::take(uint64_t bytes) {
+    // Bytes first: a reader that sees the frame count also sees its bytes.
+    bytes_.fetch_add(bytes);
+    frames_.fetch_add(1);
+}
+
+void FrameBudget::give(uint64_t bytes, bool queued) {
+    if (queued) {
+        queuedFrames_.fetch_sub(1);
+        queuedBytes_.fetch_sub(bytes);
+    }
+    frames_.fetch_sub(1);
+    bytes_.fetch_sub(bytes);
+}
+
+void FrameBudget::enqueue(uint64_t bytes) {
+    const uint64_t now = queuedBytes_.fetch_add(bytes) + bytes;
+    queuedFrames_.fetch_add(1);
+    uint64_t peak = peakQueued_.load();
+    while (now > peak && !peakQueued_.compare_exchange_weak(peak, now)) {
+    }
+}
+
 Frame::~Frame() {
-    if (budget_) budget_->give();
+    if (budget_) budget_->give(budgetBytes_, queued_);
 }
 
 void Frame::holdBudget(std::shared_ptr<FrameBudget> budget) {
     if (budget_ || !budget) return;
     budget_ = std::move(budget);
-    budget_->take();
+    budgetBytes_ = FrameDataSize(this);
+    budget_->take(budgetBytes_);
+}
+
+void Frame::markQueued() {
+    if (!budget_ || queued_) return;
+    queued_ = true;
+    budget_->enqueue(budgetBytes_);
 }
 
 size_t PaddedStride(int width, int depth) {

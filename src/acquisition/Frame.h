@@ -11,17 +11,51 @@
 
 #include "platform/Clock.h"
 
-// Counts the frames handed to the window thread and not yet destroyed. The capture thread
-// waits before its next exposure while the count is at its limit; each handed-over frame
-// holds the budget and gives its place back when it is destroyed, on whichever thread.
+// The memory held by frames that the capture thread has handed over and that are not yet
+// destroyed, in bytes, in two accounts: frames on their way to or in the window thread's
+// hand-off, and frames waiting in a recording's writer queue. The capture thread waits
+// before its next exposure while either account is at its limit, so a slow window or a
+// slow disk holds the camera back instead of letting memory grow; no frame is dropped.
+// Each handed-over frame gives its bytes back when it is destroyed, on whichever thread.
 class FrameBudget {
   public:
-    int inFlight() const { return count_.load(std::memory_order_relaxed); }
-    void take() { count_.fetch_add(1, std::memory_order_relaxed); }
-    void give() { count_.fetch_sub(1, std::memory_order_relaxed); }
+    // Which account keeps the next frame back, if any.
+    enum class Hold { None, HandOff, Queue };
+
+    // The limits in bytes. The hand-off always admits kMinHandOffFrames frames, however
+    // large, so that the window thread has one frame to work on while the next arrives.
+    void setLimits(uint64_t handOffBytes, uint64_t queueBytes) {
+        handOffLimit_ = handOffBytes;
+        queueLimit_ = queueBytes;
+    }
+    uint64_t handOffLimit() const { return handOffLimit_.load(std::memory_order_relaxed); }
+    uint64_t queueLimit() const { return queueLimit_.load(std::memory_order_relaxed); }
+    // Whether a frame of `bytes` may be handed over now.
+    Hold holds(uint64_t bytes) const;
+
+    int inFlight() const { return frames_.load(std::memory_order_relaxed); }
+    uint64_t bytesInFlight() const { return bytes_.load(std::memory_order_relaxed); }
+    int framesQueued() const { return queuedFrames_.load(std::memory_order_relaxed); }
+    uint64_t bytesQueued() const { return queuedBytes_.load(std::memory_order_relaxed); }
+    // The most bytes the writer queues ever held; resetPeak starts counting anew.
+    uint64_t peakBytesQueued() const { return peakQueued_.load(std::memory_order_relaxed); }
+    void resetPeak() { peakQueued_ = queuedBytes_.load(); }
+
+    void take(uint64_t bytes);
+    void give(uint64_t bytes, bool queued);
+    // A frame of `bytes` moves from the hand-off into a writer queue.
+    void enqueue(uint64_t bytes);
+
+    static constexpr int kMinHandOffFrames = 2;
 
   private:
-    std::atomic<int> count_{0};
+    std::atomic<int> frames_{0};
+    std::atomic<uint64_t> bytes_{0};
+    std::atomic<int> queuedFrames_{0};
+    std::atomic<uint64_t> queuedBytes_{0};
+    std::atomic<uint64_t> peakQueued_{0};
+    std::atomic<uint64_t> handOffLimit_{UINT64_MAX};
+    std::atomic<uint64_t> queueLimit_{UINT64_MAX};
 };
 
 struct Frame {
@@ -42,12 +76,17 @@ struct Frame {
     // exposed before a command from one exposed after it.
     uint64_t ExposureNumber = 0;
 
-    // Marks the frame as handed over: it counts in `budget` until it is destroyed.
+    // Marks the frame as handed over: its pixel bytes count in `budget` until it is
+    // destroyed.
     void holdBudget(std::shared_ptr<FrameBudget> budget);
     bool handedOver() const { return budget_ != nullptr; }
+    // The frame goes into a writer queue: from now on it counts in the queue's account.
+    void markQueued();
 
   private:
     std::shared_ptr<FrameBudget> budget_;
+    uint64_t budgetBytes_ = 0;
+    bool queued_ = false;
 };
 using FramePtr = std::unique_ptr<Frame>;
 

@@ -1,14 +1,27 @@
 #include "platform/Memory.h"
 
+#include <algorithm>
+#include <cstring>
 #include <fstream>
 #include <sstream>
 
-uint64_t ParseMemAvailable(const std::string& text) {
+namespace {
+std::string MemInfoText() {
+    std::ifstream f("/proc/meminfo");
+    if (!f) return std::string();
+    std::stringstream ss;
+    ss << f.rdbuf();
+    return ss.str();
+}
+}  // namespace
+
+uint64_t ParseMemField(const std::string& text, const char* field) {
     std::istringstream in(text);
     std::string line;
+    const size_t n = std::strlen(field);
     while (std::getline(in, line)) {
-        if (line.rfind("MemAvailable:", 0) == 0) {
-            std::istringstream fields(line.substr(13));
+        if (line.rfind(field, 0) == 0) {
+            std::istringstream fields(line.substr(n));
             uint64_t kib = 0;
             std::string unit;
             if (!(fields >> kib)) return 0;
@@ -19,10 +32,20 @@ uint64_t ParseMemAvailable(const std::string& text) {
     return 0;
 }
 
+uint64_t ParseMemAvailable(const std::string& text) {
+    return ParseMemField(text, "MemAvailable:");
+}
+
 uint64_t AvailablePhysicalMemory() {
-    std::ifstream f("/proc/meminfo");
-    if (!f) return 0;
-    std::stringstream ss;
-    ss << f.rdbuf();
-    return ParseMemAvailable(ss.str());
+    return ParseMemAvailable(MemInfoText());
+}
+
+uint64_t TotalPhysicalMemory() {
+    return ParseMemField(MemInfoText(), "MemTotal:");
+}
+
+uint64_t DefaultWriterQueueBytes() {
+    constexpr uint64_t kGiB = 1ull << 30;
+    const uint64_t total = TotalPhysicalMemory();
+    return total == 0 ? kGiB : std::min(kGiB, total / 4);
 }

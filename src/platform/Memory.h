@@ -6,3 +6,10 @@
 uint64_t AvailablePhysicalMemory();
 // Parses the text of a meminfo file; exposed for tests.
 uint64_t ParseMemAvailable(const std::string& meminfoText);
+// Total physical memory in bytes: MemTotal of /proc/meminfo (0 when unreadable).
+uint64_t TotalPhysicalMemory();
+// Parses MemTotal (`field` "MemTotal:") or MemAvailable ("MemAvailable:") of a meminfo text.
+uint64_t ParseMemField(const std::string& meminfoText, const char* field);
+// The memory a recording's writer queue may hold by default: the smaller of 1 GiB and a
+// quarter of the physical memory (1 GiB when that cannot be read).
+uint64_t DefaultWriterQueueBytes();

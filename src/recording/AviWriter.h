@@ -65,6 +65,7 @@ class AviWriter {
     void setCodec(int32_t fourcc) { codec_ = fourcc; }
     int32_t codec() const { return codec_; }
     void setCodecChooser(AviCodecChooser chooser) { chooser_ = std::move(chooser); }
+    const AviCodecChooser& codecChooser() const { return chooser_; }
     // A part takes a frame while its file, with that frame added (the average of its
     // frames so far) and what the library may still buffer, stays within this many bytes
     // (4000 MiB); a part takes at least one frame. A test may lower it.

@@ -52,10 +52,21 @@ void RecordingController::setProgress(const std::string& text) {
     if (view_) view_->setProgressText(text);
 }
 
-void RecordingController::updateMemoryPanel() {
+void RecordingController::updateMemoryPanel(bool now) {
     if (!view_) return;
+    // Reading the memory figure costs the window thread more than a frame's hand-over:
+    // a few times a second is enough for a panel the eye reads.
+    constexpr uint32_t kMemoryPanelMs = 250;
+    const uint32_t tick = TickMs();
+    if (!now && tick - memoryShownAt_ < kMemoryPanelMs) return;
+    memoryShownAt_ = tick;
     const long long mib = Round(static_cast<double>(AvailablePhysicalMemory()) / 1024.0 / 1024.0);
     view_->setMemoryText(FormatText(MemoryFormat, mib));
+}
+
+RecordingController::~RecordingController() {
+    view_ = nullptr;
+    close();
 }
 
 void RecordingController::beginCounting(RecordingLength length, bool colorFrames) {
@@ -75,10 +86,34 @@ void RecordingController::beginCounting(RecordingLength length, bool colorFrames
     framesDone_ = 0;
     framesWritten_ = 0;
     bytesWritten_ = 0;
+    ending_ = false;
     stampsSeconds_.clear();
+    writerError_.clear();
     startTime_ = TickMs();
-    failedAtStart_ = capture_ ? capture_->status().failedExposures : 0;
+    const CaptureStatus camera = capture_ ? capture_->status() : CaptureStatus{};
+    failedAtStart_ = camera.failedExposures;
+    heldBackAtStart_ = camera.exposuresHeldBack;
+    heldBackMsAtStart_ = camera.heldBackMs;
     if (capture_) capture_->setRecording(true);
+    startWriter();
+}
+
+void RecordingController::startWriter() {
+    // From here until the writer thread has ended, the writers belong to it.
+    if (state_ == WriterState::Avi) {
+        userChooser_ = avi_.codecChooser();
+        if (userChooser_)
+            avi_.setCodecChooser([this](const std::vector<AviCodec>& offered,
+                                        const std::string& partName, int32_t& fourcc) {
+                return chooseCodecForWriter(offered, partName, fourcc);
+            });
+    }
+    writer_ = std::make_unique<FrameWriterThread>(
+        [this](Frame& frame) { return writeOnWriterThread(frame); },
+        [this] { return closeOnWriterThread(); },
+        [this] {
+            if (wake_) wake_();
+        });
 }
 
 bool RecordingController::isActive() const {
@@ -91,7 +126,7 @@ bool RecordingController::startRecording(CaptureFormat format, const std::string
                                          int32_t width, int32_t height, bool colorCamera,
                                          int32_t depth, RecordingLength length, bool colorFrames) {
     // Never two outputs at once: one still open is finished before the next starts.
-    if (state_ == WriterState::Ser || state_ == WriterState::Avi) close();
+    if (busy()) close();
     format_ = format;
     if (format == CaptureFormat::Ser) {
         if (!ser_.open(path, width, height, depth)) {
@@ -114,7 +149,7 @@ bool RecordingController::startRecording(CaptureFormat format, const std::string
 
 bool RecordingController::startStillSeries(CaptureFormat format, const std::string& stillPath,
                                            RecordingLength length, bool colorFrames) {
-    if (state_ == WriterState::Ser || state_ == WriterState::Avi) close();
+    if (busy()) close();
     format_ = format == CaptureFormat::Fit ? CaptureFormat::Fit : CaptureFormat::Bmp;
     stills_.begin(stillPath);
     state_ = WriterState::Stills;
@@ -122,15 +157,15 @@ bool RecordingController::startStillSeries(CaptureFormat format, const std::stri
     return true;
 }
 
-RecordingController::WriteResult RecordingController::writeFrame(Frame& frame) {
+// ---- the writer thread
+
+bool RecordingController::writeOnWriterThread(Frame& frame) {
     const cv::Mat& grey = frame.Image8.empty() ? frame.RawImage : frame.Image8;
     bool ok = true;
     const std::string* error = nullptr;
+    uint64_t bytes = grey.total() * (colorFrames_ ? 3 : 1);
     switch (state_) {
         case WriterState::Avi:
-            // A frame exposed before the recording's size was in force: not part of it.
-            if (FrameWidth(&frame) != width_ || FrameHeight(&frame) != height_)
-                return WriteResult::Skipped;
             if (colorFrames_) {
                 EnsureColorImage(frame);
                 ok = avi_.writeFrame(frame.ColorImage);
@@ -140,10 +175,9 @@ RecordingController::WriteResult RecordingController::writeFrame(Frame& frame) {
             error = &avi_.error();
             break;
         case WriterState::Ser:
-            if (FrameWidth(&frame) != width_ || FrameHeight(&frame) != height_)
-                return WriteResult::Skipped;
             ok = ser_.writeFrame(frame);
             error = &ser_.error();
+            bytes = frame.RawImage.total() * frame.RawImage.elemSize();
             break;
         case WriterState::Stills:
             if (format_ == CaptureFormat::Fit) {
@@ -157,88 +191,203 @@ RecordingController::WriteResult RecordingController::writeFrame(Frame& frame) {
             error = &stills_.error();
             break;
         case WriterState::None:
-            return WriteResult::Skipped;
+            return true;
     }
-    if (ok) {
-        ++framesWritten_;
-        bytesWritten_ += state_ == WriterState::Ser
-                             ? frame.RawImage.total() * frame.RawImage.elemSize()
-                             : grey.total() * (colorFrames_ ? 3 : 1);
-        stampsSeconds_.push_back(frame.TimeStamp * 86400.0);
-    } else
-        lastError_ = *error;
-    updateMemoryPanel();
-    return ok ? WriteResult::Written : WriteResult::Failed;
+    if (!ok) {
+        writerError_ = *error;
+        return false;
+    }
+    stampsSeconds_.push_back(frame.TimeStamp * 86400.0);
+    bytesWritten_ += bytes;
+    ++framesWritten_;
+    return true;
+}
+
+bool RecordingController::closeOnWriterThread() {
+    if (state_ == WriterState::Ser && !ser_.close()) {
+        writerError_ += (writerError_.empty() ? "" : "\n") + ser_.error();
+        return false;
+    }
+    if (state_ == WriterState::Avi && !avi_.close()) {
+        writerError_ += (writerError_.empty() ? "" : "\n") + avi_.error();
+        return false;
+    }
+    return true;
+}
+
+bool RecordingController::chooseCodecForWriter(const std::vector<AviCodec>& offered,
+                                               const std::string& partName, int32_t& fourcc) {
+    // The chooser is a dialog of the window thread: ask there and wait for the answer.
+    // Frames keep arriving meanwhile and wait in the queue (the camera held back when it
+    // is full).
+    std::unique_lock<std::mutex> lock(codecMutex_);
+    codecRequest_ = CodecRequest{};
+    codecRequest_.pending = true;
+    codecRequest_.offered = offered;
+    codecRequest_.partName = partName;
+    lock.unlock();
+    if (wake_) wake_();
+    lock.lock();
+    codecCv_.wait(lock, [this] { return codecRequest_.answered; });
+    codecRequest_.pending = false;
+    fourcc = codecRequest_.fourcc;
+    return codecRequest_.accepted;
+}
+
+void RecordingController::answerCodecRequest(bool refuse) {
+    CodecRequest request;
+    {
+        std::lock_guard<std::mutex> lock(codecMutex_);
+        if (!codecRequest_.pending || codecRequest_.answered) return;
+        request = codecRequest_;
+    }
+    // The dialog runs an event loop: frames, timers and wake-ups come back in here
+    // meanwhile and must not ask a second time.
+    if (answering_) return;
+    answering_ = true;
+    int32_t fourcc = 0;
+    const bool accepted =
+        !refuse && userChooser_ && userChooser_(request.offered, request.partName, fourcc);
+    answering_ = false;
+    {
+        std::lock_guard<std::mutex> lock(codecMutex_);
+        codecRequest_.answered = true;
+        codecRequest_.accepted = accepted;
+        codecRequest_.fourcc = fourcc;
+    }
+    codecCv_.notify_all();
+}
+
+// ---- the window thread
+
+std::string RecordingController::settleWriter() {
+    // The writer thread has ended: the writers are the window thread's again.
+    std::string failure;
+    writer_->join();
+    const int64_t lost = writer_->framesLost();
+    if (writer_->failed())
+        failure = "Recording stopped after " + std::to_string(framesWritten_.load()) +
+                  " frames:\n" + writerError_;
+    else if (writer_->closeFailed())
+        failure = writerError_;
+    if (lost > 0)
+        failure += (failure.empty() ? "" : "\n") + std::to_string(lost) +
+                   " recorded frame(s) could not be written.";
+    lastGaps_ = FindGaps(stampsSeconds_);
+    lastGaps_.framesLost = lost;
+    writer_.reset();
+    if (state_ == WriterState::Avi) avi_.setCodecChooser(userChooser_);
+    if (!failure.empty()) lastError_ = failure;
+    return failure;
 }
 
 bool RecordingController::close() {
-    bool ok = true;
-    if (state_ == WriterState::Ser && !ser_.close()) {
-        ok = false;
-        lastError_ = ser_.error();
-    } else if (state_ == WriterState::Avi && !avi_.close()) {
-        ok = false;
-        lastError_ = avi_.error();
+    if (state_ == WriterState::None) return true;
+    std::string failure;
+    if (writer_) {
+        writer_->finish();
+        // The window thread waits for the disk here; a codec chooser wanted meanwhile
+        // cannot be shown (the program may be on its way out) and counts as cancelled.
+        while (!writer_->waitUntilEnded(20)) answerCodecRequest(true);
+        failure = settleWriter();
     }
     state_ = WriterState::None;
+    ending_ = false;
     if (capture_) capture_->setRecording(false);
     if (view_) view_->recordingClosed();
     setProgress(std::string());
-    return ok;
+    return failure.empty();
 }
 
 void RecordingController::finish(const std::string& failure) {
     std::string message = failure;
-    if (!close()) {
-        if (!message.empty()) message += "\n";
-        message += lastError_;
-    }
+    const std::string closing = settleWriter();
+    if (!closing.empty()) message += (message.empty() ? "" : "\n") + closing;
+    state_ = WriterState::None;
+    ending_ = false;
+    if (capture_) capture_->setRecording(false);
+    if (view_) view_->recordingClosed();
+    setProgress(std::string());
     // The added millisecond keeps the duration above zero.
-    const double duration = static_cast<double>(TickMs() - startTime_ + 1u) / 1000.0;
-    const double rate = framesWritten_ / duration;
-    lastGaps_ = FindGaps(stampsSeconds_);
-    if (capture_) lastGaps_.failedExposures = capture_->status().failedExposures - failedAtStart_;
+    const double duration = static_cast<double>(stopTime_ - startTime_ + 1u) / 1000.0;
+    const double rate = framesWritten_.load() / duration;
+    if (capture_) {
+        const CaptureStatus camera = capture_->status();
+        lastGaps_.failedExposures = camera.failedExposures - failedAtStart_;
+        lastGaps_.exposuresHeldBack = camera.exposuresHeldBack - heldBackAtStart_;
+        lastGaps_.heldBackSeconds =
+            static_cast<double>(camera.heldBackMs - heldBackMsAtStart_) / 1000.0;
+    }
     if (view_) view_->showSummary(duration, rate);
     framesToGo_ = 0;
     if (!message.empty() && view_) view_->reportFailure(message);
 }
 
-bool RecordingController::finishIfOver() {
-    // Not from inside recordFrame (a writer's dialog runs a nested event loop).
-    if (inRecordFrame_ || state_ == WriterState::None || isActive()) return false;
+void RecordingController::endRecording() {
+    // No frame is taken from now on; the writer thread writes out the queue and closes.
+    ending_ = true;
+    stopTime_ = TickMs();
+    framesToGo_ = 0;
+    if (capture_) capture_->setRecording(false);
+    if (writer_) writer_->finish();
+    const int queued = framesQueued();
+    if (queued > 0) setProgress(FormatText("Writing %d queued frames", queued));
+}
+
+bool RecordingController::completeIfEnded() {
+    answerCodecRequest(false);
+    if (!writer_ || !writer_->ended()) return false;
+    // A failed write ends the recording at once, whatever was still to go.
+    if (!ending_) stopTime_ = TickMs();
     finish(std::string());
-    updateMemoryPanel();
+    updateMemoryPanel(true);
     return true;
 }
 
-void RecordingController::recordFrame(Frame& frame) {
-    if (inRecordFrame_) return;  // a frame handed off while a writer's dialog is up
-    inRecordFrame_ = true;
+bool RecordingController::finishIfOver() {
+    if (state_ == WriterState::None) return false;
+    if (!ending_ && !isActive()) {
+        endRecording();
+        completeIfEnded();
+        return true;
+    }
+    return completeIfEnded();
+}
+
+void RecordingController::waitForWriter() {
+    if (!writer_) return;
+    while (!writer_->waitUntilDrained(20)) answerCodecRequest(false);
+    // A recording that stopped taking frames, or whose writer failed, closes its output.
+    if (ending_ || writer_->failed())
+        while (!writer_->waitUntilEnded(20)) answerCodecRequest(false);
+    completeIfEnded();
+}
+
+void RecordingController::recordFrame(FramePtr frame) {
     if (state_ == WriterState::None) {
         setProgress("Idle");
+    } else if (completeIfEnded()) {
+        // The writer thread had ended (a failed write): the recording is over.
+    } else if (ending_) {
+        // Taking no frames: the queue is being written out.
     } else if (isActive()) {
-        switch (writeFrame(frame)) {
-            case WriteResult::Failed:
-                finish("Recording stopped after " + std::to_string(framesWritten_) + " frames:\n" +
-                       lastError_);
-                break;
-            case WriteResult::Skipped:
-                break;
-            case WriteResult::Written:
-                ++framesDone_;
-                if (framesToGo_ == CountTimed) {
-                    const long long left = static_cast<int32_t>(endTime_ - TickMs()) / 1000;
-                    setProgress(FormatText(TimedFormat, left, framesDone_));
-                } else if (framesToGo_ == CountContinuous) {
-                    setProgress(ContinuousText);
-                } else if (--framesToGo_ > 0) {
-                    setProgress(FormatText("%d Frames left", framesToGo_));
-                }
-                break;
+        // A frame exposed before the recording's size was in force: not part of it.
+        if (state_ != WriterState::Stills &&
+            (FrameWidth(frame.get()) != width_ || FrameHeight(frame.get()) != height_))
+            return;
+        writer_->push(std::move(frame));
+        ++framesDone_;
+        if (framesToGo_ == CountTimed) {
+            const long long left = static_cast<int32_t>(endTime_ - TickMs()) / 1000;
+            setProgress(FormatText(TimedFormat, left, framesDone_));
+        } else if (framesToGo_ == CountContinuous) {
+            setProgress(ContinuousText);
+        } else if (--framesToGo_ > 0) {
+            setProgress(FormatText("%d Frames left", framesToGo_));
         }
     } else {
-        finish(std::string());
+        endRecording();
+        completeIfEnded();
     }
     updateMemoryPanel();
-    inRecordFrame_ = false;
 }

@@ -2,16 +2,29 @@
 // The recording controller: turns the frames the window thread finds due into a SER file,
 // an AVI recording or a FIT/BMP series, counts down frames or time, shows the progress
 // and, when the recording is over, closes the output and shows the "Last Capture" summary.
-// It owns the three writers and all state of a recording. Everything here runs on the
-// window thread; the controller needs no window of its own and reaches the main window
-// only through RecordingView.
+// It owns the three writers and all state of a recording; the controller needs no window
+// of its own and reaches the main window only through RecordingView.
+//
+// Threads: every public function runs on the window thread. The writers run on a writer
+// thread of each recording (FrameWriterThread): the window thread opens the output, then
+// hands each recorded frame over and the writer thread writes it (the SER durability
+// updates, AVI colour conversion and encoding, FITS and BMP files) and closes the output
+// once the recording has ended and every queued frame is written. The window thread learns
+// of the end (or of a failed write) through the wake-up function and finishes the
+// recording: summary, failure report. An AVI part that needs the codec chooser asks the
+// window thread for it and waits for the answer.
+#include <atomic>
+#include <condition_variable>
 #include <cstdint>
+#include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
 #include "acquisition/Frame.h"
 #include "recording/AviWriter.h"
 #include "recording/CaptureFormat.h"
+#include "recording/FrameWriterThread.h"
 #include "recording/RecordingGaps.h"
 #include "recording/SerWriter.h"
 #include "recording/StillSeriesWriter.h"
@@ -46,6 +59,12 @@ struct RecordingLength {
 
 class RecordingController {
   public:
+    RecordingController() = default;
+    // A recording still running is finished: every queued frame written, the output closed.
+    ~RecordingController();
+    RecordingController(const RecordingController&) = delete;
+    RecordingController& operator=(const RecordingController&) = delete;
+
     // Progress and memory texts (printf formats): free MiB as long long; none; seconds
     // left as long long and framesDone() as int. The memory panel is 50 pixels wide; its
     // tooltip names the unit.
@@ -62,6 +81,10 @@ class RecordingController {
         ser_.setJournal(journal);
         avi_.setJournal(journal);
     }
+    // Called from the writer thread when the window thread has something to do: the
+    // output is closed, a write failed, or the codec chooser is wanted. It must make the
+    // window thread call finishIfOver() soon (post it; never call it directly).
+    void setWakeUp(std::function<void()> wake) { wake_ = std::move(wake); }
 
     // Opens a SER file (format Ser) or an AVI recording (any other format) for frames of
     // the given size, `colorCamera` choosing a colour AVI, and starts counting: the start
@@ -78,26 +101,38 @@ class RecordingController {
     bool startStillSeries(CaptureFormat format, const std::string& stillPath,
                           RecordingLength length, bool colorFrames);
 
-    // The step for one due frame: writes it while the recording is active, otherwise ends
-    // the recording. A failed write ends it at once. A frame that does not fit the open SER
-    // or AVI recording (exposed before its size was in force) is passed over. The caller
-    // owns the frame; the controller does not keep, free or release it.
-    void recordFrame(Frame& frame);
+    // The step for one due frame: hands it to the writer thread while the recording is
+    // active, otherwise ends the recording. A frame that does not fit the open SER or AVI
+    // recording (exposed before its size was in force) is passed over.
+    void recordFrame(FramePtr frame);
 
     // The cancel command: the recording is over; finishIfOver() (or the next due frame)
     // ends it.
     void cancel() { framesToGo_ = 0; }
     // Ends a recording that is over (cancelled, its count done, its time passed) without
-    // waiting for another frame, as the next due frame would: output closed, summary shown.
-    // A camera that stops sending frames must not keep a recording open. True when it ended
-    // one.
+    // waiting for another frame, as the next due frame would: no frame is taken any more,
+    // the writer thread writes what is queued and closes the output. Once it has, the
+    // summary is shown (by this call or a later one). Also answers the writer thread's
+    // request for the codec chooser. A camera that stops sending frames must not keep a
+    // recording open. True when it ended a recording or finished one.
     bool finishIfOver();
-    // Closes what is open and leaves the recording state, without the summary. False when
-    // the output could not be finished (lastError() says why).
+    // Writes out every queued frame, closes what is open and leaves the recording state,
+    // without the summary; waits for the disk. False when the output could not be
+    // finished or frames were lost (lastError() says why). A codec chooser wanted
+    // meanwhile counts as cancelled.
     bool close();
+    // Waits until every frame handed over so far is written (or the writer failed) and,
+    // for a recording that has stopped taking frames, until its output is closed; then
+    // finishes a recording whose writer has ended. For tests and benchmarks; a codec
+    // chooser wanted meanwhile is answered.
+    void waitForWriter();
 
-    // A recording (or a series) is set up and not yet ended.
+    // A recording (or a series) is set up and not yet finished (its output not closed).
     bool busy() const { return state_ != WriterState::None; }
+    // The recording takes no more frames; the writer thread is writing out its queue.
+    bool ending() const { return ending_; }
+    // Frames handed to the writer thread and not yet written.
+    int framesQueued() const { return writer_ ? writer_->framesQueued() : 0; }
     // Frames or time still to go (the recording is not over yet).
     bool isActive() const;
 
@@ -106,9 +141,10 @@ class RecordingController {
     int32_t framesToGo() const { return framesToGo_; }
     uint32_t endTime() const { return endTime_; }  // TickMs at which a timed one ends
     int32_t framesDone() const { return framesDone_; }
-    int32_t framesWritten() const { return framesWritten_; }
+    // Frames the writer thread has written so far.
+    int32_t framesWritten() const { return framesWritten_.load(); }
     // Image bytes written by the recording so far (the data rate of the disk panel).
-    uint64_t bytesWritten() const { return bytesWritten_; }
+    uint64_t bytesWritten() const { return bytesWritten_.load(); }
     uint32_t startTime() const { return startTime_; }  // TickMs at the start
     // The gaps of the last finished recording, from its written frames' time stamps.
     const GapReport& lastGaps() const { return lastGaps_; }
@@ -121,38 +157,65 @@ class RecordingController {
     StillSeriesWriter& stills() { return stills_; }
 
   private:
-    enum class WriteResult { Written, Skipped, Failed };
     void beginCounting(RecordingLength length, bool colorFrames);
-    WriteResult writeFrame(Frame& frame);
+    void startWriter();
+    bool writeOnWriterThread(Frame& frame);
+    bool closeOnWriterThread();
+    bool chooseCodecForWriter(const std::vector<AviCodec>& offered, const std::string& partName,
+                              int32_t& fourcc);
+    void answerCodecRequest(bool refuse);
+    void endRecording();
+    bool completeIfEnded();
+    std::string settleWriter();
     void finish(const std::string& failure);
     void setProgress(const std::string& text);
-    void updateMemoryPanel();
+    void updateMemoryPanel(bool now = false);
 
     AviWriter avi_;
     SerWriter ser_;
     StillSeriesWriter stills_;
     RecordingView* view_ = nullptr;
     CaptureThread* capture_ = nullptr;
+    std::function<void()> wake_;
+    std::unique_ptr<FrameWriterThread> writer_;
 
+    // Window thread.
     WriterState state_ = WriterState::None;
     CaptureFormat format_ = CaptureFormat::Fit;
     bool colorFrames_ = false;        // AVI and BMP get the demosaiced colour image
     int32_t width_ = 0, height_ = 0;  // frame size of the open SER/AVI recording
     int32_t framesToGo_ = 0;
     uint32_t endTime_ = 0;
-    int32_t framesDone_ = 0;
-    int32_t framesWritten_ = 0;
-    uint64_t bytesWritten_ = 0;
+    int32_t framesDone_ = 0;  // frames handed to the writer thread
+    bool ending_ = false;
     uint32_t startTime_ = 0;
+    uint32_t stopTime_ = 0;  // TickMs when the recording stopped taking frames
+    uint32_t memoryShownAt_ = 0;
     std::string lastError_;
-    std::vector<double> stampsSeconds_;  // time stamps of the frames written, in seconds
     GapReport lastGaps_;
     uint64_t failedAtStart_ = 0;  // the capture thread's failed exposures when it began
-    // Set while recordFrame runs. A writer may ask the user something (the codec of a new
-    // AVI part) through a modal dialog, whose exec() runs a nested event loop; frames handed
-    // off meanwhile come back into recordFrame and must not reach a writer that is half way
-    // through opening a part. They are passed over, as frames that are not due.
-    bool inRecordFrame_ = false;
+    uint64_t heldBackAtStart_ = 0, heldBackMsAtStart_ = 0;
+    AviCodecChooser userChooser_;  // the codec chooser the program gave the AVI writer
+    bool answering_ = false;       // the codec chooser is up (its dialog runs an event loop)
+
+    // Writer thread while a recording runs; read by the window thread once it has ended.
+    std::string writerError_;
+    std::vector<double> stampsSeconds_;  // time stamps of the frames written, in seconds
+    std::atomic<int32_t> framesWritten_{0};
+    std::atomic<uint64_t> bytesWritten_{0};
+
+    // The writer thread's question for the codec chooser, and the window thread's answer.
+    struct CodecRequest {
+        bool pending = false;
+        bool answered = false;
+        bool accepted = false;
+        int32_t fourcc = 0;
+        std::vector<AviCodec> offered;
+        std::string partName;
+    };
+    std::mutex codecMutex_;
+    std::condition_variable codecCv_;
+    CodecRequest codecRequest_;
 };
 
 // printf-style formatting of the controller's texts.

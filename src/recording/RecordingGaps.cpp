@@ -39,5 +39,15 @@ std::string GapText(const GapReport& report) {
     if (report.failedExposures > 0)
         text += ", " + std::to_string(report.failedExposures) + " failed exposure" +
                 (report.failedExposures == 1 ? "" : "s");
+    if (report.exposuresHeldBack > 0) {
+        char buf[96];
+        std::snprintf(buf, sizeof buf, ", camera held back %llu time%s (%.1f s) for the disk",
+                      static_cast<unsigned long long>(report.exposuresHeldBack),
+                      report.exposuresHeldBack == 1 ? "" : "s", report.heldBackSeconds);
+        text += buf;
+    }
+    if (report.framesLost > 0)
+        text += ", " + std::to_string(report.framesLost) + " frame" +
+                (report.framesLost == 1 ? "" : "s") + " not written";
     return text;
 }

@@ -11,6 +11,11 @@ struct GapReport {
     double longestSeconds = 0.0;  // the longest gap interval; 0 without gaps
     // Exposures the camera reported as failed during the recording (none of them written).
     uint64_t failedExposures = 0;
+    // Exposures the camera was held back for because the writer queue was full, and for
+    // how long in all; frames handed to the writer and never written.
+    uint64_t exposuresHeldBack = 0;
+    double heldBackSeconds = 0.0;
+    int64_t framesLost = 0;
 };
 
 // The gaps among time stamps in seconds, in recording order. Fewer than two stamps show
@@ -18,6 +23,6 @@ struct GapReport {
 GapReport FindGaps(const std::vector<double>& stampsSeconds);
 
 // "no gaps", "1 gap, longest 0.4 s", "2 gaps, longest 1.2 s" (one decimal, with the
-// decimal point of the locale), followed by ", N failed exposures" when there were any
-// locale's decimal separator).
+// decimal point of the locale), followed by ", N failed exposures" when there were any,
+// ", camera held back N times (S s) for the disk" and ", N frames not written" likewise.
 std::string GapText(const GapReport& report);

@@ -104,6 +104,11 @@ CapturePanel::CapturePanel(CaptureThread& capture, RecordingController& recorder
     setFrameShadow(QFrame::Raised);
     buildControls();
     recorder_.setView(this);
+    // The writer thread asks for the window thread (its recording ended or failed, or the
+    // codec chooser is wanted): the request is posted, never run on the writer thread.
+    recorder_.setWakeUp([this] {
+        QMetaObject::invokeMethod(this, &CapturePanel::finishIfOver, Qt::QueuedConnection);
+    });
     overTimer_ = new QTimer(this);
     overTimer_->setInterval(kOverCheckMs);
     connect(overTimer_, &QTimer::timeout, this, &CapturePanel::finishIfOver);
@@ -410,6 +415,8 @@ void CapturePanel::cancelRecording() {
 
 bool CapturePanel::closeForExit() {
     if (!recorder_.busy()) return true;
+    // Every frame still queued is written before the file is closed; what could not be
+    // written is reported.
     if (recorder_.close()) return true;
     std::fprintf(stderr, "%s\n", recorder_.lastError().c_str());
     return false;

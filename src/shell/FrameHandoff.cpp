@@ -53,7 +53,7 @@ HandoffReport FrameHandoff::handle(FramePtr frame, const FrameFlags& flags,
     if (flags.recording && exposedAfterStart && RecordDue(tick, nextRecordTick_)) {
         nextRecordTick_ = tick + static_cast<uint32_t>(framePause_);
         report.recorded = true;
-        if (actions.record) actions.record(*frame);
+        if (actions.record) actions.record(std::move(frame));
     }
 
     frame.reset();

@@ -28,8 +28,9 @@ struct FrameActions {
     std::function<void(cv::Mat& image)> preview;
     // The histogram with the frame's Image8 (it throttles itself).
     std::function<void(const cv::Mat& image8)> histogram;
-    // The recording step for a due frame. The frame stays the hand-off's.
-    std::function<void(Frame& frame)> record;
+    // The recording step for a due frame, which takes the frame over (to queue it for the
+    // writer thread without copying its pixels).
+    std::function<void(FramePtr frame)> record;
 };
 
 // What happened to one frame.
@@ -44,9 +45,9 @@ struct HandoffReport {
 // recordings and the pause between recorded frames.
 class FrameHandoff {
   public:
-    // Handles one frame completely: previews it when due (demosaiced first for a colour
-    // camera), offers its Image8 to the histogram, passes it to the recording step when a
-    // recording is due, and destroys it.
+    // Handles one frame: previews it when due (demosaiced first for a colour camera),
+    // offers its Image8 to the histogram, hands it to the recording step when a recording
+    // is due, and otherwise destroys it.
     HandoffReport handle(FramePtr frame, const FrameFlags& flags, const FrameActions& actions);
 
     // The preview decision for a frame arriving at `now` (TickMs): always when no

@@ -224,14 +224,14 @@ void MainWindow::frameReady(FramePtr frame) {
     flags.histogram = histogramPanel_->enabled();
 
     FrameActions actions;
-    const std::string stampText = frame->StampText;
-    actions.preview = [this, &stampText](cv::Mat& image) {
-        pictureArea_->showFrame(image, stampText, focusWindow_);
+    const Frame* shown = frame.get();  // alive while the preview runs
+    actions.preview = [this, shown](cv::Mat& image) {
+        pictureArea_->showFrame(image, shown->StampText, focusWindow_);
     };
     actions.histogram = [this](const cv::Mat& image8) {
         histogramPanel_->offer(image8, renderer_.levels());
     };
-    actions.record = [this](Frame& f) { recorder_->recordFrame(f); };
+    actions.record = [this](FramePtr f) { recorder_->recordFrame(std::move(f)); };
     handoff_.handle(std::move(frame), flags, actions);
 }
 
@@ -243,6 +243,13 @@ void MainWindow::updateStatus() {
                          QString::asprintf("%2d FPS", camera.framesPerSecond));
     // A camera that stopped answering says why when its library can tell (a lost server).
     QString state = QString::fromLatin1(CameraStateText(camera.state));
+    // A recording whose writer queue is full (the camera waits) or holds more than a
+    // quarter of its budget says how far the disk is behind.
+    const FrameBudget& budget = capture_->frameBudget();
+    const int queued = recorder_->framesQueued();
+    if (camera.state == CameraState::DiskBehind ||
+        (queued > 0 && budget.bytesQueued() > budget.queueLimit() / 4))
+        state = QStringLiteral("Disk behind: %1 frames queued").arg(queued);
     if (camera.state == CameraState::Stalled) {
         const std::string reason = CameraFailureReason();
         if (!reason.empty()) state += QStringLiteral(": ") + QString::fromStdString(reason);

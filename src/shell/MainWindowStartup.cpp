@@ -24,6 +24,7 @@
 #include "shell/ExposurePanel.h"
 #include "shell/MainWindow.h"
 #include "shell/PictureArea.h"
+#include "shell/SettingsStore.h"
 #include "shell/SplashScreen.h"
 #include "shell/SubframePanel.h"
 
@@ -56,6 +57,7 @@ void MainWindow::start() {
 
     capturePanel_->setPauseText(QStringLiteral("0"));
     applyStoredSettings(ReadStoredSettings());
+    capture_->setFrameBudget(CaptureThread::kHandOffBudgetBytes, ReadWriterQueueBytes());
     finishInterruptedRecordings();
 
     SetExitProc([this] { saveAndStop(); });

@@ -2,6 +2,7 @@
 
 #include <QRegularExpression>
 
+#include "platform/Memory.h"
 #include "platform/Settings.h"
 
 QString ReadSetting(QSettings& store, const QString& name, const QString& def) {
@@ -59,4 +60,10 @@ bool WriteStoredSettings(const StoredSettings& values) {
     WriteSetting(*store, QStringLiteral("FILENAME"), values.FILENAME);
     WriteSetting(*store, QStringLiteral("GAIN"), values.GAIN);
     return FlushSettings(*store);
+}
+
+uint64_t ReadWriterQueueBytes() {
+    auto store = OpenSettings();
+    const int32_t mib = DecimalOr(ReadSetting(*store, QStringLiteral("WRITERQUEUEMIB"), {}), 0);
+    return mib > 0 ? static_cast<uint64_t>(mib) << 20 : DefaultWriterQueueBytes();
 }

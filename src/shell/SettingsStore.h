@@ -37,3 +37,8 @@ StoredSettings ReadStoredSettings();
 // Writes EXPOLENGTH, EXPOCOUNT, FILENAME, GAIN in that order to the settings file;
 // false when the file could not be written (the values are then lost).
 bool WriteStoredSettings(const StoredSettings& values);
+
+// The memory a recording's writer queue may hold, in bytes: the value WRITERQUEUEMIB (MiB,
+// read only, never written back) when it is a positive decimal, else the smaller of 1 GiB
+// and a quarter of the physical memory.
+uint64_t ReadWriterQueueBytes();

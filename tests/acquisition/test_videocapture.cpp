@@ -258,8 +258,10 @@ TEST_F(CaptureTest, SlowCameraRecoversThroughCancel) {
 
 TEST_F(CaptureTest, FramesInFlightAreBounded) {
     cam.SetAutoRelease(true);
+    // A hand-off budget of eight frames of the fake camera's sensor.
+    const int budget = 8;
+    capture->setFrameBudget(budget * PaddedStride(640, 8) * 480, UINT64_MAX);
     Start();
-    const int budget = CaptureThread::kMaxFramesInFlight;
     ASSERT_TRUE(frames.WaitForPosted(budget));
     ASSERT_TRUE(Eventually([&] { return capture->status().state == CameraState::Throttled; }));
     std::this_thread::sleep_for(80ms);

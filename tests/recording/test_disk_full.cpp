@@ -90,8 +90,8 @@ void Clear(const std::string& dir) {
 }
 
 void Step(RecordingController& rec, int w, int h) {
-    FramePtr f = MakeFrame(w, h);
-    rec.recordFrame(*f);
+    rec.recordFrame(MakeFrame(w, h));
+    rec.waitForWriter();
 }
 }  // namespace
 

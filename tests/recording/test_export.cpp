@@ -45,10 +45,10 @@ class ExportTest : public ::testing::Test {
         exp.close();
         testclock::SetMillis(nullptr);
     }
-    // What the frame hand-off does with a due frame: the frame is its own, before and after.
+    // What the frame hand-off does with a due frame, then waiting for the writer thread.
     void Step(int w = kW, int h = kH) {
-        FramePtr f(MakeFrame(w, h));
-        exp.recordFrame(*f);
+        exp.recordFrame(MakeFrame(w, h));
+        exp.waitForWriter();
     }
     // A SER recording started by the capture command.
     std::string StartSer(int64_t count, bool timed, const std::string& name = "moon_00000.SER") {
@@ -253,14 +253,13 @@ TEST_F(ExportTest, ASecondOpenFinishesTheFirstOutput) {
     EXPECT_EQ(Le32(ReadAll(first), SerFrameCountOffset), 1);
 }
 
-TEST_F(ExportTest, AStepDuringAWriterDialogWritesNothing) {
-    // A new AVI part asks for its codec; frames handled while the dialog is up must not
-    // reach the writer.
+TEST_F(ExportTest, FramesHandedOffDuringTheCodecDialogWaitInTheQueue) {
+    // A new AVI part asks the window thread for its codec; frames handed off while the
+    // dialog is up wait in the queue and are written after it.
     int asked = 0;
     exp.avi().setCodecChooser(
         [&](const std::vector<AviCodec>&, const std::string&, int32_t& fourcc) {
-            ++asked;
-            Step();  // a frame handed off while the dialog is shown
+            if (++asked == 2) exp.recordFrame(MakeFrame(kW, kH));
             fourcc = 0;
             return true;
         });
@@ -270,9 +269,9 @@ TEST_F(ExportTest, AStepDuringAWriterDialogWritesNothing) {
                                    {0, false}, false))
         << exp.lastError();
     Step();
-    Step();  // new part: asks
-    EXPECT_GE(asked, 2);
-    EXPECT_EQ(exp.framesWritten(), 2);
+    Step();  // new part: asks; the frame handed off meanwhile takes a third part
+    EXPECT_EQ(asked, 3);
+    EXPECT_EQ(exp.framesWritten(), 3);
     EXPECT_TRUE(exp.close()) << exp.lastError();
 }
 
@@ -284,6 +283,7 @@ TEST_F(ExportTest, OverRecordingsEndWithoutAnotherFrame) {
     EXPECT_FALSE(exp.finishIfOver());  // time left
     now += 2000;
     EXPECT_TRUE(exp.finishIfOver());
+    exp.waitForWriter();
     EXPECT_EQ(exp.writerState(), WriterState::None);
     EXPECT_EQ(view.closed, 1);
     EXPECT_EQ(view.summaries.size(), 1u);
@@ -296,11 +296,13 @@ TEST_F(ExportTest, OverRecordingsEndWithoutAnotherFrame) {
     Step();
     exp.cancel();
     EXPECT_TRUE(exp.finishIfOver());
+    exp.waitForWriter();
     EXPECT_EQ(Le32(ReadAll(cancelled), SerFrameCountOffset), 2);
 
     StartStills(CaptureFormat::Fit, dir / "m.FIT", 1);
     Step();
     EXPECT_TRUE(exp.finishIfOver());
+    exp.waitForWriter();
     EXPECT_FALSE(exp.finishIfOver());  // nothing open any more
     EXPECT_EQ(view.closed, 3);
 }
@@ -325,10 +327,11 @@ TEST_F(ExportTest, GapsOfTheWrittenFramesTimeStamps) {
     for (double t : {10.0, 10.1, 10.2, 10.8, 10.9}) {
         FramePtr f = MakeFrame(kW, kH);
         f->TimeStamp = t / day;
-        exp.recordFrame(*f);
+        exp.recordFrame(std::move(f));
     }
     exp.cancel();
     exp.finishIfOver();
+    exp.waitForWriter();
     EXPECT_EQ(exp.lastGaps().gaps, 1);
     EXPECT_NEAR(exp.lastGaps().longestSeconds, 0.6, 1e-6);
 }

@@ -85,14 +85,21 @@ class CaptureTest : public ::testing::Test {
         ASSERT_GT(width, 0);
     }
     void CreateWithPath() { Create(folder + QStringLiteral("/moon")); }
-    // One frame from the camera, handled by the window's frame hand-off.
+    // One frame from the camera, handled by the window's frame hand-off, and written by
+    // the writer thread.
     void Deliver(int count = 1) {
         for (int i = 0; i < count; ++i) {
             FramePtr f = NewFrame(width, height, "", false, 8);
             std::fill(FrameData(f.get()), FrameData(f.get()) + FrameDataSize(f.get()),
                       uint8_t(40 + i));
             form->frameReady(std::move(f));
+            form->recorder().waitForWriter();
         }
+    }
+    // The cancel button, and the writer thread closing the output.
+    void Cancel() {
+        Button("CancelButton")->click();
+        form->recorder().waitForWriter();
     }
     std::string Out(const std::string& name) const { return folder.toStdString() + "/" + name; }
     size_t FileCount() const {
@@ -240,7 +247,7 @@ TEST_F(CaptureTest, ContinuousFitSeriesRunsUntilCancel) {
     Button("Button3")->click();
     Deliver(3);
     EXPECT_EQ(Progress(), QString::fromLatin1(RecordingController::ContinuousText));
-    Button("CancelButton")->click();
+    Cancel();
     EXPECT_FALSE(Recording());  // at once, not at the next frame
     ExpectLocked(false);
     Deliver();
@@ -276,7 +283,7 @@ TEST_F(CaptureTest, PauseHoldsFramesBackButCancelDoesNotWait) {
     Deliver();
     EXPECT_EQ(form->recorder().framesWritten(), 2);
     now += 500;
-    Button("CancelButton")->click();  // ends without waiting out the pause
+    Cancel();  // ends without waiting out the pause
     EXPECT_FALSE(Recording());
     EXPECT_EQ(Le32(ReadAll(Out("moon_00000.SER")), SerFrameCountOffset), 2);
 
@@ -290,7 +297,7 @@ TEST_F(CaptureTest, PauseHoldsFramesBackButCancelDoesNotWait) {
     now += 1;
     Deliver();
     EXPECT_EQ(form->recorder().framesWritten(), 2);
-    Button("CancelButton")->click();
+    Cancel();
     EXPECT_FALSE(Recording());
 }
 
@@ -319,7 +326,7 @@ TEST_F(CaptureTest, CancelAndTimedEndFinishWithoutAnotherFrame) {
     Count()->setText(QStringLiteral("0"));
     Button("butCapture")->click();
     Deliver(2);
-    Button("CancelButton")->click();
+    Cancel();
     EXPECT_FALSE(Recording());
     ExpectLocked(false);
     const auto bytes = ReadAll(Out("moon_00000.SER"));
@@ -334,11 +341,12 @@ TEST_F(CaptureTest, CancelAndTimedEndFinishWithoutAnotherFrame) {
         FramePtr f = NewFrame(width, height, "", false, 8);
         f->TimeStamp = (100000.0 + t) / 86400.0;
         form->frameReady(std::move(f));
+        form->recorder().waitForWriter();
     }
     now += 2000;
     QElapsedTimer waited;
     waited.start();
-    while (Recording() && waited.elapsed() < 3000)
+    while (form->recorder().busy() && waited.elapsed() < 3000)
         QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
     EXPECT_FALSE(Recording());
     EXPECT_EQ(Le32(ReadAll(Out("moon_00001.SER")), SerFrameCountOffset), 6);
@@ -443,7 +451,7 @@ TEST_F(CaptureTest, CountPopupSetsTheFieldAndKeepsTheUnit) {
     Button("Button3")->click();
     EXPECT_EQ(form->recorder().framesToGo(), CountTimed);
     EXPECT_EQ(form->recorder().endTime(), now + 20000);
-    Button("CancelButton")->click();
+    Cancel();
     Deliver();
 }
 
@@ -596,5 +604,5 @@ TEST_F(CaptureTest, DiskPanelShowsTheCaptureFolderSpaceAndTheTimeLeftWhileRecord
     }
     const QString busy = W<QLabel>("StatusPanel3")->text();
     EXPECT_TRUE(busy.contains(" GB free, ") && busy.endsWith(" left")) << busy.toStdString();
-    Button("CancelButton")->click();
+    Cancel();
 }

@@ -26,10 +26,11 @@ class Handoff : public ::testing::Test {
         testclock::SetMillis([this] { return now; });
         actions.preview = [this](cv::Mat& image) { previewChannels.push_back(image.channels()); };
         actions.histogram = [this](const cv::Mat&) { ++histograms; };
-        actions.record = [this](::Frame& frame) {
+        actions.record = [this](FramePtr frame) {
             ++steps;
-            // The controller is given the frame itself, still alive.
-            EXPECT_EQ(frame.RawImage.at<uint8_t>(0, 0), 40);
+            // The controller is given the frame itself, still alive, and takes it over.
+            ASSERT_TRUE(frame);
+            EXPECT_EQ(frame->RawImage.at<uint8_t>(0, 0), 40);
             EXPECT_EQ(budget->inFlight(), 1);
         };
     }
@@ -227,7 +228,7 @@ TEST(CaptureStart, TheCutShortExposureIsShownButNeverRecorded) {
         std::vector<double> shown, recorded;
         FrameActions actions;
         actions.preview = [&](cv::Mat& image) { shown.push_back(cv::mean(image)[0]); };
-        actions.record = [&](::Frame& f) { recorded.push_back(cv::mean(f.RawImage)[0]); };
+        actions.record = [&](FramePtr f) { recorded.push_back(cv::mean(f->RawImage)[0]); };
         FrameFlags flags;
         flags.recording = true;
         flags.previewDuringCapture = true;

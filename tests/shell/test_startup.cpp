@@ -334,10 +334,10 @@ TEST(SingleInstance, ASecondInstanceShowsTheErrorAndStops) {
     EXPECT_EQ(shown, 1);
 }
 
-TEST_F(Startup, AnOptionForALibraryWithoutCameraOptionIsNoCameraWithTheReason) {
+TEST_F(Startup, AnOptionTheLibraryRefusesIsNoCameraWithTheReason) {
     SetCameraApi(TarviApi{});
     MainWindow form;
-    // As the program loads its choice: the simulated camera takes no options.
+    // As the program loads its choice: the simulated camera takes only sensor=WxH.
     form.loadCameraLibrary = [](std::string* error) {
         return LoadCameraLibraryFrom(TV_BINARY_DIR "/bin/libtarvidll.so", error) &&
                ApplyCameraOptions({{"gain", "5"}}, error);
@@ -345,7 +345,7 @@ TEST_F(Startup, AnOptionForALibraryWithoutCameraOptionIsNoCameraWithTheReason) {
     EXPECT_EQ(Create(form), 1);
     SetCameraApi(TarviApi{});
     EXPECT_EQ(messages, std::vector<std::string>{
-                            "NO CAMERA!\n\nthis camera library takes no options (gain=5)"});
+                            "NO CAMERA!\n\ncamera option gain=5 refused"});
 }
 
 TEST_F(Startup, SelectCameraStoresTheChoiceForTheNextStart) {

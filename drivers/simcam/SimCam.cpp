@@ -1,8 +1,11 @@
 // The simulated camera behind the ten camera functions: a planetary camera with a
-// 1280 x 960 colour sensor (Bayer mosaic, 8 bits), whose exposures run on the worker thread
+// 1280 x 960 colour sensor (Bayer mosaic, blue at the top left; 12-bit samples, or 8 bits
+// until the program asks for 16-bit words; camera option depth=8..16 changes the depth), whose exposures run on the worker thread
 // of the library (drivers/common) in real time.
 #include <algorithm>
 #include <cmath>
+#include <cstdlib>
+#include <cstring>
 #include <memory>
 #include <random>
 
@@ -27,6 +30,7 @@ constexpr int kMaxMotion = 3;
 // What SimCamConfigure chose; guarded by camera::Lock().
 SceneKind g_sceneKind = SceneKind::Planet;
 bool g_seeing = true;
+int g_bits = 12;  // the sensor's depth, camera option "depth"
 
 // Used by the fills only, which run one after the other on the worker thread.
 struct Sky {
@@ -67,7 +71,7 @@ camera::FillResult Fill(camera::Exposure& exposure, Readout r, SceneKind kind, b
         r.dy = sky.dy;
     }
     simcam::RenderMosaic(*sky.scene, r, exposure.Buffer(), exposure.Stride(), sky.rng);
-    return {};
+    return {true, r.bits, simcam::ReadoutPattern(r)};
 }
 }  // namespace
 
@@ -83,6 +87,8 @@ FillFunction BeginExposure(const Settings& s) {
     r.width = s.width;
     r.height = s.height;
     r.flip = s.flip;
+    r.depth = s.depth;
+    r.bits = s.depth == 16 ? s.maxBits : 8;
     SetLevels(r, s.exposureMs, s.gain, s.balance);
     if (g_seeing) {
         r.bias = 4;
@@ -103,6 +109,8 @@ int openUSB(int /*reserved*/) {
     s.width = simcam::kSensorWidth;
     s.height = simcam::kSensorHeight;
     s.flip = false;
+    s.maxBits = g_bits;
+    s.depth = 8;
     s.exposureMs = kDefaultExposureMs;
     s.gain = kDefaultGain;
     std::fill(std::begin(s.balance), std::end(s.balance), kNeutralBalance);
@@ -113,6 +121,17 @@ const char* GetCameraInfo(int* width, int* height) {
     if (width) *width = simcam::kSensorWidth;
     if (height) *height = simcam::kSensorHeight;
     return kCameraName;
+}
+
+// depth=N: the sensor delivers N-bit samples, 8 to 16.
+int CameraOption(const char* key, const char* value) {
+    if (!key || !value || std::strcmp(key, "depth") != 0) return 0;
+    char* end = nullptr;
+    const long bits = std::strtol(value, &end, 10);
+    if (end == value || *end != '\0' || bits < 8 || bits > 16) return 0;
+    auto lock = camera::Lock();
+    g_bits = static_cast<int>(bits);
+    return 1;
 }
 
 int SimCamConfigure(int scene, int seeing) {

@@ -60,3 +60,19 @@ bool WriteStoredSettings(const StoredSettings& values) {
     WriteSetting(*store, QStringLiteral("GAIN"), values.GAIN);
     return FlushSettings(*store);
 }
+
+int32_t ReadSampleDepth() {
+    auto store = OpenSettings();
+    store->beginGroup(QStringLiteral("Capture"));
+    const QVariant value = store->value(QStringLiteral("SampleDepth"));
+    store->endGroup();
+    return value.typeId() == QMetaType::QString && DecimalOr(value.toString(), 8) == 16 ? 16 : 8;
+}
+
+bool WriteSampleDepth(int32_t bits) {
+    auto store = OpenSettings();
+    store->beginGroup(QStringLiteral("Capture"));
+    store->setValue(QStringLiteral("SampleDepth"), QString::number(bits == 16 ? 16 : 8));
+    store->endGroup();
+    return FlushSettings(*store);
+}

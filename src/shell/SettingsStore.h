@@ -37,3 +37,8 @@ StoredSettings ReadStoredSettings();
 // Writes EXPOLENGTH, EXPOCOUNT, FILENAME, GAIN in that order to the settings file;
 // false when the file could not be written (the values are then lost).
 bool WriteStoredSettings(const StoredSettings& values);
+
+// The sample depth of recordings the user chose ("8 bit" / "16 bit"): 8 or 16, 8 when
+// nothing valid is stored. Kept under group "Capture", written at once.
+int32_t ReadSampleDepth();
+bool WriteSampleDepth(int32_t bits);

@@ -73,9 +73,8 @@ void CopyOut(const std::vector<Sample>& full, int fullW, int fullH, int w, int h
 int DeliveredPattern(const sercam::SerReader& reader, const camera::Settings& used) {
     const int id = reader.ColorId();
     if (id < TARVI_PATTERN_RGGB || id > TARVI_PATTERN_BGGR) return TARVI_PATTERN_MONO;
-    const int first =
-        camera::ShiftedPattern(id, SubframeLeft(reader.Width(), used.width),
-                               SubframeTop(reader.Height(), used.height));
+    const int first = camera::ShiftedPattern(id, SubframeLeft(reader.Width(), used.width),
+                                             SubframeTop(reader.Height(), used.height));
     return used.flip ? camera::MirroredPattern(first, used.width) : first;
 }
 

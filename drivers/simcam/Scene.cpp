@@ -147,8 +147,8 @@ void Render(const Scene& scene, const Readout& r, uint8_t* out, size_t stride, s
     int32_t lut[3][256];
     for (int c = 0; c < 3; ++c)
         for (int s = 0; s < 256; ++s)
-            lut[c][s] = static_cast<int32_t>(std::min<double>(
-                16 * top, std::round(std::ldexp(r.bias + s * r.gain[c], shift))));
+            lut[c][s] = static_cast<int32_t>(
+                std::min<double>(16 * top, std::round(std::ldexp(r.bias + s * r.gain[c], shift))));
     const std::vector<int16_t>& noise = NoiseTable();
     // noise level = table value * k / 1024 with table sigma 32: k = sigma * 32.
     const int32_t k = static_cast<int32_t>(std::lround(std::ldexp(r.noiseSigma * 32.0, shift)));
@@ -195,7 +195,8 @@ void RenderMosaic(const Scene& scene, const Readout& r, uint8_t* out, size_t str
 
 int ReadoutPattern(const Readout& r) {
     // The sensor starts with blue; subframes start on even sites.
-    const int first = camera::ShiftedPattern(TARVI_PATTERN_BGGR, SubframeLeft(r.width), SubframeTop(r.height));
+    const int first =
+        camera::ShiftedPattern(TARVI_PATTERN_BGGR, SubframeLeft(r.width), SubframeTop(r.height));
     return r.flip ? camera::MirroredPattern(first, r.width) : first;
 }
 

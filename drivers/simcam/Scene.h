@@ -37,8 +37,8 @@ struct Readout {
     int bias = 0;                      // dark level added to every pixel
     double noiseSigma = 0.0;           // read noise in output levels; 0 for none
     int dx = 0, dy = 0;                // image motion, within +-kMargin
-    int depth = 8;  // bits of each output word: 8, or 16 for deeper samples
-    int bits = 8;   // significant bits of the samples: 8, or 9 to 16 in 16-bit words
+    int depth = 8;                     // bits of each output word: 8, or 16 for deeper samples
+    int bits = 8;  // significant bits of the samples: 8, or 9 to 16 in 16-bit words
 };
 
 // Left and top sensor column/row of a centred subframe; always even, so that every

@@ -1,7 +1,7 @@
 // The simulated camera behind the ten camera functions: a planetary camera with a
 // 1280 x 960 colour sensor (Bayer mosaic, blue at the top left; 12-bit samples, or 8 bits
-// until the program asks for 16-bit words; camera option depth=8..16 changes the depth), whose exposures run on the worker thread
-// of the library (drivers/common) in real time.
+// until the program asks for 16-bit words; camera option depth=8..16 changes the depth), whose
+// exposures run on the worker thread of the library (drivers/common) in real time.
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>

@@ -66,12 +66,12 @@ enum {
     TARVI_PATTERN_BGGR = 11
 };
 typedef struct TarviFrameInfo {
-    unsigned int size;      /* set by the caller: sizeof(TarviFrameInfo) as it knows it */
-    int status;             /* TARVI_FRAME_GOOD or TARVI_FRAME_FAILED */
-    long long startUnixUs;  /* exposure start, microseconds since 1970-01-01 00:00 UTC;
-                               0 = not known */
-    int bitsPerSample;      /* significant bits of each sample in the buffer; 0 = not known */
-    int colorPattern;       /* TARVI_PATTERN_... */
+    unsigned int size;     /* set by the caller: sizeof(TarviFrameInfo) as it knows it */
+    int status;            /* TARVI_FRAME_GOOD or TARVI_FRAME_FAILED */
+    long long startUnixUs; /* exposure start, microseconds since 1970-01-01 00:00 UTC;
+                              0 = not known */
+    int bitsPerSample;     /* significant bits of each sample in the buffer; 0 = not known */
+    int colorPattern;      /* TARVI_PATTERN_... */
 } TarviFrameInfo;
 int CameraFrameInfo(TarviFrameInfo* info);
 

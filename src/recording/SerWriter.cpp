@@ -4,9 +4,9 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <bit>
 #include <cerrno>
 #include <cstring>
-#include <bit>
 #include <utility>
 
 #include "platform/Rounding.h"

@@ -121,7 +121,9 @@ int ShiftedPattern(int pattern, int dx, int dy) {
 }
 
 int MirroredPattern(int pattern, int width) {
-    return ShiftedPattern(ShiftedPattern(pattern, width - 1, 0), 1, 0);
+    // Read leftwards from its last column the mosaic has the same cell as read rightwards
+    // from there (the colours repeat every two columns).
+    return ShiftedPattern(pattern, width - 1, 0);
 }
 
 std::unique_lock<std::mutex> Lock() {

@@ -334,18 +334,19 @@ TEST(SingleInstance, ASecondInstanceShowsTheErrorAndStops) {
     EXPECT_EQ(shown, 1);
 }
 
-TEST_F(Startup, AnOptionForALibraryWithoutCameraOptionIsNoCameraWithTheReason) {
+TEST_F(Startup, AnOptionTheLibraryRefusesIsNoCameraWithTheReason) {
     SetCameraApi(TarviApi{});
     MainWindow form;
-    // As the program loads its choice: the simulated camera takes no options.
+    // As the program loads its choice: the simulated camera takes "depth" only.
     form.loadCameraLibrary = [](std::string* error) {
         return LoadCameraLibraryFrom(TV_BINARY_DIR "/bin/libtarvidll.so", error) &&
                ApplyCameraOptions({{"gain", "5"}}, error);
     };
     EXPECT_EQ(Create(form), 1);
     SetCameraApi(TarviApi{});
-    EXPECT_EQ(messages, std::vector<std::string>{
-                            "NO CAMERA!\n\nthis camera library takes no options (gain=5)"});
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_EQ(messages[0].rfind("NO CAMERA!\n\n", 0), 0u) << messages[0];
+    EXPECT_NE(messages[0].find("gain=5"), std::string::npos) << messages[0];
 }
 
 TEST_F(Startup, SelectCameraStoresTheChoiceForTheNextStart) {

@@ -8,6 +8,7 @@
 #include <ctime>
 #include <opencv2/imgproc.hpp>
 
+#include "acquisition/Frame.h"
 #include "display/FocusMeasure.h"
 #include "display/Histogram.h"
 #include "display/PreviewRenderer.h"
@@ -71,6 +72,35 @@ void BM_RenderPreview(benchmark::State& state) {
     state.counters["fps"] =
         benchmark::Counter(static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
 }
+// The whole preview of one camera frame at 100 %: its 8-bit view (scaled from 12 bits in
+// 16-bit words, or the frame itself at 8), the demosaic when colour, the render. Args: bits
+// per sample word (8 or 16), colour (0 or 1).
+void BM_PreviewFrame(benchmark::State& state) {
+    const int depth = static_cast<int>(state.range(0));
+    const bool colour = state.range(1) != 0;
+    FramePtr frame = NewFrame(kFrameWidth, kFrameHeight, "", false, depth);
+    frame->BitsPerSample = depth == 16 ? 12 : 8;
+    frame->Pattern = colour ? ColorPattern::RGGB : ColorPattern::Mono;
+    cv::RNG(42).fill(frame->RawImage, cv::RNG::UNIFORM, 0, 1 << frame->BitsPerSample);
+    PreviewRenderer renderer;
+    QImage picture, focus;
+    for (auto _ : state) {
+        frame->Image8.release();
+        frame->ColorImage.release();
+        PrepareImage8(*frame);
+        if (colour) EnsureColorImage(*frame);
+        cv::Mat& shown = colour ? frame->ColorImage : frame->Image8;
+        renderer.render(shown, "", picture, focus, false);
+        benchmark::DoNotOptimize(picture.constBits());
+    }
+    state.counters["fps"] =
+        benchmark::Counter(static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
+}
+BENCHMARK(BM_PreviewFrame)
+    ->ArgNames({"bits", "colour"})
+    ->ArgsProduct({{8, 16}, {0, 1}})
+    ->Unit(benchmark::kMillisecond);
+
 BENCHMARK(BM_RenderPreview)
     ->ArgNames({"channels", "zoom"})
     ->ArgsProduct({{1, 3}, {25, 50, 100, 200}})

@@ -45,8 +45,8 @@ const BenchDir& Dir() {
     return dir;
 }
 
-FramePtr PatternFrame(int w, int h) {
-    FramePtr f = NewFrame(w, h, "2024-03-10 21:15:30.250", false, 8);
+FramePtr PatternFrame(int w, int h, int depth = 8) {
+    FramePtr f = NewFrame(w, h, "2024-03-10 21:15:30.250", false, depth);
     for (size_t i = 0; i < FrameDataSize(f.get()); ++i)
         FrameData(f.get())[i] = static_cast<uint8_t>(i * 31);
     return f;
@@ -79,10 +79,12 @@ void SetThroughput(benchmark::State& state, double bytes, double writerSeconds,
 constexpr int kFramesPerFile = 32;
 constexpr int kSerFrames = 128;  // a recording is long: the header and trailer count little
 
+// Args: width, height, bits per sample (8 or 16).
 void BM_SerWrite(benchmark::State& state) {
     const int w = static_cast<int>(state.range(0)), h = static_cast<int>(state.range(1));
+    const int depth = static_cast<int>(state.range(2));
     if (!Dir().ok()) return state.SkipWithError("no folder to write to");
-    const FramePtr f = PatternFrame(w, h);
+    const FramePtr f = PatternFrame(w, h, depth);
     const std::string ser = Dir().File("bench.SER"), plain = Dir().File("plain.bin");
     const std::vector<uint8_t> frameBytes(FrameData(f.get()),
                                           FrameData(f.get()) + FrameDataSize(f.get()));
@@ -93,7 +95,7 @@ void BM_SerWrite(benchmark::State& state) {
         // Alternate the order, so that neither side always meets the other's dirty pages.
         if (plainFirst) plainSeconds += PlainWrite(plain, frameBytes, kSerFrames);
         const auto t0 = Clock::now();
-        bool ok = writer.open(ser, w, h, 8);
+        bool ok = writer.open(ser, w, h, depth);
         for (int i = 0; ok && i < kSerFrames; ++i) ok = writer.writeFrame(*f);
         ok = writer.close() && ok;
         const double s = Seconds(t0, Clock::now());
@@ -111,8 +113,10 @@ void BM_SerWrite(benchmark::State& state) {
     if (serSeconds > 0) SetThroughput(state, bytes, serSeconds, plainSeconds);
 }
 BENCHMARK(BM_SerWrite)
-    ->Args({640, 480})
-    ->Args({1280, 960})
+    ->ArgNames({"w", "h", "bits"})
+    ->Args({640, 480, 8})
+    ->Args({1280, 960, 8})
+    ->Args({1280, 960, 16})
     ->UseManualTime()
     ->Unit(benchmark::kMillisecond);
 

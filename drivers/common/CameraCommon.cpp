@@ -107,6 +107,25 @@ double Exposure::WaitForEnd() {
     return part_;
 }
 
+int ShiftedPattern(int pattern, int dx, int dy) {
+    if (pattern < TARVI_PATTERN_RGGB || pattern > TARVI_PATTERN_BGGR) return pattern;
+    // The 2 x 2 cells row by row, in the order of the pattern values.
+    static const char* const kCells[4] = {"RGGB", "GRBG", "GBRG", "BGGR"};
+    const char* cell = kCells[pattern - TARVI_PATTERN_RGGB];
+    char moved[5] = {};
+    for (int y = 0; y < 2; ++y)
+        for (int x = 0; x < 2; ++x) moved[y * 2 + x] = cell[((y + dy) & 1) * 2 + ((x + dx) & 1)];
+    for (int i = 0; i < 4; ++i)
+        if (std::equal(moved, moved + 4, kCells[i])) return TARVI_PATTERN_RGGB + i;
+    return pattern;
+}
+
+int MirroredPattern(int pattern, int width) {
+    // Read leftwards from its last column the mosaic has the same cell as read rightwards
+    // from there (the colours repeat every two columns).
+    return ShiftedPattern(pattern, width - 1, 0);
+}
+
 std::unique_lock<std::mutex> Lock() {
     return std::unique_lock<std::mutex>(State().mutex);
 }
@@ -190,6 +209,17 @@ int CameraFrameInfo(TarviFrameInfo* info) {
         info->colorPattern = r.colorPattern;
 #undef TV_WITHIN
     return 1;
+}
+
+int CameraSampleDepth(int bits) {
+    auto lock = Lock();
+    Settings& s = Current();
+    if (bits == 0) return s.maxBits;
+    if (bits == 8 || (bits == 16 && s.maxBits > 8)) {
+        s.depth = bits;
+        return 1;
+    }
+    return 0;
 }
 
 int SetExposureLength(int ms) {

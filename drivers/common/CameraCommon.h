@@ -22,6 +22,8 @@ struct Settings {
     int exposureMs = 100;              // 1 to 10000
     int gain = 10;                     // 0 to 100
     int balance[3] = {127, 127, 127};  // blue, green, red, each 0 to 255
+    int depth = 8;                     // bits of each buffer word: 8 or 16
+    int maxBits = 8;  // the camera's deepest samples; more than 8 lets it fill 16-bit words
 };
 
 // What the fill function says of the exposure it filled.
@@ -37,9 +39,13 @@ class Exposure {
     Exposure(uint8_t* buffer, const Settings& settings, std::chrono::steady_clock::time_point start)
         : buffer_(buffer), settings_(settings), start_(start) {}
 
-    // Rows of Used().width samples, each padded to a multiple of 4 bytes.
+    // Rows of Used().width samples of Used().depth bits, each padded to a multiple of 4
+    // bytes.
     uint8_t* Buffer() const { return buffer_; }
-    size_t Stride() const { return (static_cast<size_t>(settings_.width) + 3) & ~size_t{3}; }
+    size_t Stride() const {
+        const size_t bytes = static_cast<size_t>(settings_.width) * (settings_.depth == 16 ? 2 : 1);
+        return (bytes + 3) & ~size_t{3};
+    }
     // The settings this exposure was started with.
     const Settings& Used() const { return settings_; }
 
@@ -58,6 +64,13 @@ class Exposure {
 };
 
 using FillFunction = std::function<FillResult(Exposure&)>;
+
+// The colour pattern (a TARVI_PATTERN_ value) of a mosaic read from column dx, row dy on:
+// odd offsets swap the columns or rows of the 2 x 2 cell. Mono and unknown stay.
+int ShiftedPattern(int pattern, int dx, int dy);
+// The pattern of `width` columns of a mosaic read right to left, its first column being the
+// last of the original: with an even width the columns of the cell swap.
+int MirroredPattern(int pattern, int width);
 
 // The lock over the shared settings and over the camera's own state.
 std::unique_lock<std::mutex> Lock();

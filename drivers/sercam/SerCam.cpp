@@ -44,39 +44,65 @@ void Fail(PlaybackState& s, const std::string& why) {
     std::fprintf(stderr, "SER playback camera: %s\n", why.c_str());
 }
 
+int SubframeLeft(int fullW, int w) {
+    return ((fullW - w) / 2) & ~1;
+}
+int SubframeTop(int fullH, int h) {
+    return ((fullH - h) / 2) & ~1;
+}
+
 // The w x h centre of the full frame (left and top even, so that a Bayer mosaic keeps its
-// pattern), mirrored when asked, into rows padded to 4 bytes.
-void CopyOut(const std::vector<uint8_t>& full, int fullW, int fullH, int w, int h, bool flip,
-             uint8_t* dst) {
-    const int left = ((fullW - w) / 2) & ~1;
-    const int top = ((fullH - h) / 2) & ~1;
-    const size_t stride = (static_cast<size_t>(w) + 3) & ~static_cast<size_t>(3);
+// pattern), mirrored when asked, into rows of `stride` bytes.
+template <typename Sample>
+void CopyOut(const std::vector<Sample>& full, int fullW, int fullH, int w, int h, bool flip,
+             uint8_t* dst, size_t stride) {
+    const int left = SubframeLeft(fullW, w);
+    const int top = SubframeTop(fullH, h);
     for (int y = 0; y < h; ++y) {
-        const uint8_t* src = full.data() + static_cast<size_t>(top + y) * fullW + left;
-        uint8_t* row = dst + stride * y;
+        const Sample* src = full.data() + static_cast<size_t>(top + y) * fullW + left;
+        Sample* row = reinterpret_cast<Sample*>(dst + stride * y);
         if (flip)
             std::reverse_copy(src, src + w, row);
         else
-            std::memcpy(row, src, static_cast<size_t>(w));
+            std::copy(src, src + w, row);
     }
+}
+
+// The pattern of the frames delivered: the file's ColorID, moved to the subframe and
+// relabelled when mirrored (the samples themselves are never shifted).
+int DeliveredPattern(const sercam::SerReader& reader, const camera::Settings& used) {
+    const int id = reader.ColorId();
+    if (id < TARVI_PATTERN_RGGB || id > TARVI_PATTERN_BGGR) return TARVI_PATTERN_MONO;
+    const int first = camera::ShiftedPattern(id, SubframeLeft(reader.Width(), used.width),
+                                             SubframeTop(reader.Height(), used.height));
+    return used.flip ? camera::MirroredPattern(first, used.width) : first;
 }
 
 // Frame `index` into the exposure's buffer: read while the exposure runs, copied out when it
 // has ended. A frame that cannot be read (the file shrank or went away) fails the exposure.
+// 16-bit buffers get the samples as the file holds them, 8-bit ones their top 8 bits.
 camera::FillResult Fill(camera::Exposure& exposure, sercam::SerReader& reader, int index) {
-    thread_local std::vector<uint8_t> frame;  // the worker's, kept from frame to frame
+    // The worker's, kept from frame to frame.
+    thread_local std::vector<uint8_t> frame;
+    thread_local std::vector<uint16_t> deep;
+    const camera::Settings& used = exposure.Used();
+    const bool wide = used.depth == 16;
     std::string why;
-    const bool ok = reader.ReadFrame(index, &frame, &why);
+    const bool ok =
+        wide ? reader.ReadFrame(index, &deep, &why) : reader.ReadFrame(index, &frame, &why);
     exposure.WaitForEnd();
     if (!ok) {
         auto lock = camera::Lock();
         Fail(State(), why);
         return {false};
     }
-    const camera::Settings& used = exposure.Used();
-    CopyOut(frame, reader.Width(), reader.Height(), used.width, used.height, used.flip,
-            exposure.Buffer());
-    return {};
+    if (wide)
+        CopyOut(deep, reader.Width(), reader.Height(), used.width, used.height, used.flip,
+                exposure.Buffer(), exposure.Stride());
+    else
+        CopyOut(frame, reader.Width(), reader.Height(), used.width, used.height, used.flip,
+                exposure.Buffer(), exposure.Stride());
+    return {true, wide ? reader.Depth() : 8, DeliveredPattern(reader, used)};
 }
 
 // Why `path` cannot be played when it is there and not a regular file (a FIFO or a device
@@ -162,6 +188,9 @@ int openUSB(int /*reserved*/) try {
     settings.width = reader->Width();
     settings.height = reader->Height();
     settings.flip = false;
+    // Deeper files can be played as they are, in 16-bit words.
+    settings.maxBits = std::max(reader->Depth(), 8);
+    settings.depth = 8;
     s.next = 0;
     s.lastError.clear();
     return 1;

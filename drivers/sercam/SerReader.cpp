@@ -85,7 +85,7 @@ bool SerReader::Open(const std::string& path, std::string* error) try {
     return false;
 }
 
-bool SerReader::ReadFrame(int index, std::vector<uint8_t>* frame, std::string* error) {
+bool SerReader::ReadRaw(int index, std::string* error) {
     if (fd_ < 0 || index < 0 || index >= frameCount_) {
         *error = "no such frame";
         return false;
@@ -95,21 +95,37 @@ bool SerReader::ReadFrame(int index, std::vector<uint8_t>* frame, std::string* e
         *error = "cannot read frame " + std::to_string(index) + " of the SER file";
         return false;
     }
+    return true;
+}
+
+unsigned SerReader::Sample(size_t i) const {
+    if (header_.depth <= 8) return raw_[i];
+    // Capture programs write 16-bit samples in the machine's order, little-endian, and most
+    // of them (this program too) leave the LittleEndian field at 0: 0 means little-endian
+    // here, 1 big-endian.
+    const size_t lo = header_.littleEndian != 0 ? 1 : 0, hi = 1 - lo;
+    return raw_[2 * i + lo] | static_cast<unsigned>(raw_[2 * i + hi]) << 8;
+}
+
+bool SerReader::ReadFrame(int index, std::vector<uint8_t>* frame, std::string* error) {
+    if (!ReadRaw(index, error)) return false;
     const size_t samples = static_cast<size_t>(Width()) * Height();
     frame->resize(samples);
     if (header_.depth <= 8) {
         std::memcpy(frame->data(), raw_.data(), samples);
         return true;
     }
-    // Capture programs write 16-bit samples in the machine's order, little-endian, and most
-    // of them (this program too) leave the LittleEndian field at 0: 0 means little-endian
-    // here, 1 big-endian.
     const int shift = header_.depth - 8;
-    const size_t lo = header_.littleEndian != 0 ? 1 : 0, hi = 1 - lo;
-    for (size_t i = 0; i < samples; ++i) {
-        const unsigned v = raw_[2 * i + lo] | static_cast<unsigned>(raw_[2 * i + hi]) << 8;
-        (*frame)[i] = static_cast<uint8_t>(std::min(v >> shift, 255u));
-    }
+    for (size_t i = 0; i < samples; ++i)
+        (*frame)[i] = static_cast<uint8_t>(std::min(Sample(i) >> shift, 255u));
+    return true;
+}
+
+bool SerReader::ReadFrame(int index, std::vector<uint16_t>* frame, std::string* error) {
+    if (!ReadRaw(index, error)) return false;
+    const size_t samples = static_cast<size_t>(Width()) * Height();
+    frame->resize(samples);
+    for (size_t i = 0; i < samples; ++i) (*frame)[i] = static_cast<uint16_t>(Sample(i));
     return true;
 }
 

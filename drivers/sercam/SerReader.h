@@ -29,13 +29,22 @@ class SerReader {
     int Width() const { return header_.width; }
     int Height() const { return header_.height; }
     int FrameCount() const { return frameCount_; }
+    int Depth() const { return header_.depth; }
+    int ColorId() const { return header_.colorId; }
 
     // Frame `index` (0-based), Width() x Height() 8-bit samples without padding, into
     // *frame: samples of up to 8 bits as stored, deeper samples shifted down to their top
     // 8 bits.
     bool ReadFrame(int index, std::vector<uint8_t>* frame, std::string* error);
+    // The same with the samples as stored, unshifted, in the machine's byte order (files
+    // of up to 8 bits give their bytes).
+    bool ReadFrame(int index, std::vector<uint16_t>* frame, std::string* error);
 
   private:
+    bool ReadRaw(int index, std::string* error);
+    // Sample i of the frame last read, as stored.
+    unsigned Sample(size_t i) const;
+
     int fd_ = -1;
     ser::Header header_;
     int frameCount_ = 0;

@@ -4,6 +4,9 @@
 #include <atomic>
 #include <cmath>
 
+#include "CameraCommon.h"
+#include "tarvidll.h"
+
 namespace simcam {
 namespace {
 
@@ -156,17 +159,21 @@ const std::vector<int16_t>& NoiseTable() {
 }
 }  // namespace
 
-void RenderMosaic(const Scene& scene, const Readout& r, uint8_t* out, size_t stride,
-                  std::mt19937& rng) {
+namespace {
+template <typename Sample>
+void Render(const Scene& scene, const Readout& r, uint8_t* out, size_t stride, std::mt19937& rng) {
     // Output level per scene level and colour, bias included; large values stay large so
-    // that a saturated site is still 255 after the noise is added.
+    // that a saturated site is still at the top after the noise is added.
+    const int shift = r.bits - 8;
+    const int32_t top = (1 << r.bits) - 1;
     int32_t lut[3][256];
     for (int c = 0; c < 3; ++c)
         for (int s = 0; s < 256; ++s)
-            lut[c][s] = static_cast<int32_t>(std::min(4095.0, std::round(r.bias + s * r.gain[c])));
+            lut[c][s] = static_cast<int32_t>(
+                std::min<double>(16 * top, std::round(std::ldexp(r.bias + s * r.gain[c], shift))));
     const std::vector<int16_t>& noise = NoiseTable();
     // noise level = table value * k / 1024 with table sigma 32: k = sigma * 32.
-    const int32_t k = static_cast<int32_t>(std::lround(r.noiseSigma * 32.0));
+    const int32_t k = static_cast<int32_t>(std::lround(std::ldexp(r.noiseSigma * 32.0, shift)));
 
     const int x0 = SubframeLeft(r.width), y0 = SubframeTop(r.height);
     const int step = r.flip ? -1 : 1;
@@ -180,23 +187,39 @@ void RenderMosaic(const Scene& scene, const Readout& r, uint8_t* out, size_t str
         const uint8_t* src[2] = {scene.Row(chan[0], row) + kMargin + r.dx,
                                  scene.Row(chan[1], row) + kMargin + r.dx};
         const int32_t* map[2] = {lut[chan[0]], lut[chan[1]]};
-        uint8_t* dst = out + static_cast<size_t>(y) * stride;
+        Sample* dst = reinterpret_cast<Sample*>(out + static_cast<size_t>(y) * stride);
         int sx = firstSx;
         if (k == 0) {
             for (int x = 0; x < r.width; ++x, sx += step) {
                 const int p = sx & 1;
-                dst[x] = static_cast<uint8_t>(std::min(map[p][src[p][sx]], 255));
+                dst[x] = static_cast<Sample>(std::min(map[p][src[p][sx]], top));
             }
         } else {
             uint32_t n = rng();
             for (int x = 0; x < r.width; ++x, sx += step, ++n) {
                 const int p = sx & 1;
                 int32_t v = map[p][src[p][sx]] + ((noise[n & 0xFFFF] * k) >> 10);
-                v = v < 0 ? 0 : (v > 255 ? 255 : v);
-                dst[x] = static_cast<uint8_t>(v);
+                v = v < 0 ? 0 : (v > top ? top : v);
+                dst[x] = static_cast<Sample>(v);
             }
         }
     }
+}
+}  // namespace
+
+void RenderMosaic(const Scene& scene, const Readout& r, uint8_t* out, size_t stride,
+                  std::mt19937& rng) {
+    if (r.depth == 16)
+        Render<uint16_t>(scene, r, out, stride, rng);
+    else
+        Render<uint8_t>(scene, r, out, stride, rng);
+}
+
+int ReadoutPattern(const Readout& r) {
+    // The sensor starts with blue; subframes start on even sites.
+    const int first =
+        camera::ShiftedPattern(TARVI_PATTERN_BGGR, SubframeLeft(r.width), SubframeTop(r.height));
+    return r.flip ? camera::MirroredPattern(first, r.width) : first;
 }
 
 }  // namespace simcam

@@ -46,6 +46,8 @@ struct Readout {
     int bias = 0;                      // dark level added to every pixel
     double noiseSigma = 0.0;           // read noise in output levels; 0 for none
     int dx = 0, dy = 0;                // image motion, within +-kMargin
+    int depth = 8;                     // bits of each output word: 8, or 16 for deeper samples
+    int bits = 8;  // significant bits of the samples: 8, or 9 to 16 in 16-bit words
 };
 
 // Left and top sensor column/row of a centred subframe; always even, so that every
@@ -53,10 +55,15 @@ struct Readout {
 int SubframeLeft(int width);
 int SubframeTop(int height);
 
-// Writes the 8-bit mosaic of the subframe into out (rows of `stride` bytes; the bytes past
-// the width are left alone). Sensor sites: blue at (even row, even column), red at
-// (odd row, odd column), green elsewhere. A flipped readout mirrors the rows.
+// Writes the mosaic of the subframe into out (rows of `stride` bytes; the bytes past the
+// width are left alone): 8-bit samples, or r.bits-bit samples in 16-bit words when r.depth
+// is 16 (the levels scaled by 2^(bits - 8), so a deeper readout shows the same picture).
+// Sensor sites: blue at (even row, even column), red at (odd row, odd column), green
+// elsewhere. A flipped readout mirrors the rows.
 void RenderMosaic(const Scene& scene, const Readout& r, uint8_t* out, size_t stride,
                   std::mt19937& rng);
+
+// The colour pattern (TARVI_PATTERN_ value) of the readout's first sites.
+int ReadoutPattern(const Readout& r);
 
 }  // namespace simcam

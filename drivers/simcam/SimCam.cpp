@@ -1,10 +1,13 @@
 // The simulated camera behind the ten camera functions: a planetary camera with a
-// 1280 x 960 colour sensor (Bayer mosaic, 8 bits; the camera option sensor=WxH chooses
-// another size up to 6248 x 4176), whose exposures run on the worker thread of the library
+// 1280 x 960 colour sensor (Bayer mosaic, blue at the top left; 12-bit samples, or 8 bits
+// until the program asks for 16-bit words; the camera options sensor=WxH, up to 6248 x 4176,
+// and depth=8..16 change them), whose exposures run on the worker thread of the library
 // (drivers/common) in real time.
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <memory>
 #include <random>
 #include <string>
@@ -30,6 +33,7 @@ constexpr int kMaxMotion = 3;
 // What SimCamConfigure chose; guarded by camera::Lock().
 SceneKind g_sceneKind = SceneKind::Planet;
 bool g_seeing = true;
+int g_bits = 12;  // the sensor's depth, camera option "depth"
 
 // Used by the fills only, which run one after the other on the worker thread.
 struct Sky {
@@ -72,7 +76,7 @@ camera::FillResult Fill(camera::Exposure& exposure, Readout r, SceneKind kind, b
         r.dy = sky.dy;
     }
     simcam::RenderMosaic(*sky.scene, r, exposure.Buffer(), exposure.Stride(), sky.rng);
-    return {};
+    return {true, r.bits, simcam::ReadoutPattern(r)};
 }
 }  // namespace
 
@@ -88,6 +92,8 @@ FillFunction BeginExposure(const Settings& s) {
     r.width = s.width;
     r.height = s.height;
     r.flip = s.flip;
+    r.depth = s.depth;
+    r.bits = s.depth == 16 ? s.maxBits : 8;
     SetLevels(r, s.exposureMs, s.gain, s.balance);
     if (g_seeing) {
         r.bias = 4;
@@ -108,6 +114,8 @@ int openUSB(int /*reserved*/) {
     s.width = simcam::SensorWidth();
     s.height = simcam::SensorHeight();
     s.flip = false;
+    s.maxBits = g_bits;
+    s.depth = 8;
     s.exposureMs = kDefaultExposureMs;
     s.gain = kDefaultGain;
     std::fill(std::begin(s.balance), std::end(s.balance), kNeutralBalance);
@@ -120,15 +128,25 @@ const char* GetCameraInfo(int* width, int* height) {
     return kCameraName;
 }
 
-// sensor=WxH: the sensor size from the next openUSB on.
+// sensor=WxH: the sensor size from the next openUSB on; depth=N: the sensor delivers N-bit
+// samples, 8 to 16.
 int CameraOption(const char* key, const char* value) {
-    if (!key || !value || std::string(key) != "sensor") return 0;
-    int width = 0, height = 0;
-    char tail = 0;
-    if (std::sscanf(value, "%dx%d%c", &width, &height, &tail) != 2) return 0;
+    if (!key || !value) return 0;
+    if (std::strcmp(key, "sensor") == 0) {
+        int width = 0, height = 0;
+        char tail = 0;
+        if (std::sscanf(value, "%dx%d%c", &width, &height, &tail) != 2) return 0;
+        auto lock = camera::Lock();
+        if (camera::ExposureRunning()) return 0;
+        return simcam::SetSensorSize(width, height) ? 1 : 0;
+    }
+    if (std::strcmp(key, "depth") != 0) return 0;
+    char* end = nullptr;
+    const long bits = std::strtol(value, &end, 10);
+    if (end == value || *end != '\0' || bits < 8 || bits > 16) return 0;
     auto lock = camera::Lock();
-    if (camera::ExposureRunning()) return 0;
-    return simcam::SetSensorSize(width, height) ? 1 : 0;
+    g_bits = static_cast<int>(bits);
+    return 1;
 }
 
 int SimCamConfigure(int scene, int seeing) {

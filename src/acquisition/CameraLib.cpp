@@ -78,6 +78,7 @@ bool TryLoad(const std::string& path, TarviApi* api, std::string* why) {
     Take(handle, "CameraOption", t.CameraOption, optional);
     Take(handle, "CameraLastError", t.CameraLastError, optional);
     Take(handle, "CameraFrameInfo", t.CameraFrameInfo, optional);
+    Take(handle, "CameraSampleDepth", t.CameraSampleDepth, optional);
     *api = t;
     return true;
 }

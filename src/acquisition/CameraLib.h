@@ -20,6 +20,7 @@ struct TarviApi {
     decltype(&::CameraOption) CameraOption = nullptr;
     decltype(&::CameraLastError) CameraLastError = nullptr;
     decltype(&::CameraFrameInfo) CameraFrameInfo = nullptr;
+    decltype(&::CameraSampleDepth) CameraSampleDepth = nullptr;
 
     // True when all ten entry points are present.
     bool Complete() const;

@@ -274,6 +274,8 @@ bool CaptureThread::openOnThread() {
         request_.width = width;
         request_.height = height;
     }
+    // A camera without the depth entry point delivers 8 bits.
+    cameraBits_ = api.CameraSampleDepth ? std::clamp(api.CameraSampleDepth(0), 8, 16) : 8;
     sem_init(&doneSemaphore_, 0, 0);
     semaphoreMade_ = true;
     api.ExposureSemaphore(&doneSemaphore_);
@@ -282,6 +284,7 @@ bool CaptureThread::openOnThread() {
     status_.cameraName = name ? name : "";
     status_.sensorWidth = status_.width = width;
     status_.sensorHeight = status_.height = height;
+    status_.cameraBits = cameraBits_;
     return true;
 }
 
@@ -410,7 +413,10 @@ void CaptureThread::applySettings(bool recording) {
         // that size: keep requests inside the sensor.
         want.width = std::clamp(want.width, 1, std::max(sensorWidth_, 1));
         want.height = std::clamp(want.height, 1, std::max(sensorHeight_, 1));
-        want.depth = want.depth == 16 ? 16 : 8;
+        want.depth = want.depth == 16 && cameraBits_ > 8 ? 16 : 8;
+        if (want.depth != active_.depth && api.CameraSampleDepth &&
+            api.CameraSampleDepth(want.depth) != 1)
+            want.depth = active_.depth;  // refused: the buffers keep their size
         const bool changed = active_.width != want.width || active_.height != want.height ||
                              active_.depth != want.depth || active_.flip != want.flip;
         api.Subframe(want.width, want.height);
@@ -450,7 +456,18 @@ void CaptureThread::noteExposureStarted(uint64_t number) {
     }
 }
 
-void CaptureThread::finishFrame(Frame& frame) {
+void CaptureThread::finishFrame(Frame& frame, const TarviFrameInfo& info) {
+    // What the buffer holds: the library's report when it gives one, else 8 bits (or the
+    // whole word) and the pattern the user's choice implies.
+    const int word = FrameDepth(&frame);
+    frame.BitsPerSample = info.bitsPerSample > 0 ? std::clamp(info.bitsPerSample, 1, word) : word;
+    if (!colorCamera_.load())
+        frame.Pattern = ColorPattern::Mono;
+    else if (info.colorPattern == TARVI_PATTERN_UNKNOWN)
+        frame.Pattern = AssumedPattern(frame.Flipped);
+    else
+        frame.Pattern = PatternFromId(info.colorPattern);
+
     std::string format, prefix;
     {
         std::lock_guard<std::mutex> lock(requestMutex_);
@@ -516,7 +533,7 @@ void CaptureThread::exposureLoop() {
                 continue;
             }
             if (info.startUnixUs > 0) done->TimeStamp = LocalDateTimeOfUnixUs(info.startUnixUs);
-            finishFrame(*done);
+            finishFrame(*done, info);
             deliver(std::move(done));
         }
     } catch (const std::exception& e) {

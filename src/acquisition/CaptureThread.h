@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "acquisition/Frame.h"
+#include "acquisition/tarvidll.h"
 #include "platform/Clock.h"
 #include "platform/Memory.h"
 
@@ -67,6 +68,9 @@ struct CaptureStatus {
     std::string cameraName;
     int32_t sensorWidth = 0;
     int32_t sensorHeight = 0;
+    // The most significant bits per sample the camera can deliver (8 for a camera that
+    // delivers 8 bits only): more than 8 means 16-bit frames can be asked for.
+    int32_t cameraBits = 8;
     // The geometry, depth and flip of the frames being produced now.
     int32_t width = 0;
     int32_t height = 0;
@@ -103,7 +107,11 @@ class CaptureThread {
     void setSubframeWidth(int32_t width);
     void setSubframeHeight(int32_t height);
     void setFlip(bool on);
+    // 8 or 16 bits per sample; 16 only reaches a camera that delivers more than 8 bits.
     void setDepth(int32_t bits);
+    // The user's "Color Camera" choice: off labels every frame Mono; on takes the pattern
+    // the camera reports, or the assumed one (AssumedPattern) when it reports none.
+    void setColorCamera(bool on) { colorCamera_ = on; }
     CaptureSettings settings() const;   // as asked for, not necessarily in force yet
     WhiteBalance whiteBalance() const;  // as asked for last
     // The overlay text: date-time format and prefix, applied to each frame's start time.
@@ -177,7 +185,7 @@ class CaptureThread {
     void deliver(FramePtr frame);
     void applySettings(bool recording);
     void sendExposureLength(int32_t ms);
-    void finishFrame(Frame& frame);
+    void finishFrame(Frame& frame, const TarviFrameInfo& info);
     void markFinished();
     void setState(CameraState state);
     void noteExposureStarted(uint64_t number);
@@ -207,6 +215,7 @@ class CaptureThread {
     bool startRequested_ = false;
     std::atomic<bool> running_{true};
     std::atomic<bool> recording_{false};
+    std::atomic<bool> colorCamera_{true};
     std::atomic<uint32_t> stallMarginMs_{kStallMarginMs};
 
     // Held while an exposure is numbered and started, and while cutExposure picks the one
@@ -226,6 +235,7 @@ class CaptureThread {
     bool semaphoreMade_ = false;
     int32_t sensorWidth_ = 0;
     int32_t sensorHeight_ = 0;
+    int32_t cameraBits_ = 8;
     CaptureSettings active_;
     int32_t lastExposureSent_ = 99999999;
     uint64_t balanceSent_ = 0;

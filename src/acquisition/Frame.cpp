@@ -1,5 +1,6 @@
 #include "acquisition/Frame.h"
 
+#include <algorithm>
 #include <new>
 #include <opencv2/imgproc.hpp>
 
@@ -64,6 +65,7 @@ FramePtr NewFrame(int width, int height, const std::string& stampText, bool flip
     try {
         node->StampText = stampText;
         node->Flipped = flipped;
+        node->BitsPerSample = depth == 16 ? 16 : 8;
         node->TimeStamp = Now();
         const size_t stride = PaddedStride(width, depth);
         // One padded buffer; RawImage is the width x height view of it, so its step
@@ -83,26 +85,67 @@ FramePtr NewFrame(int width, int height, const std::string& stampText, bool flip
 
 void PrepareImage8(Frame& frame) {
     if (FrameDepth(&frame) == 16) {
-        frame.RawImage.convertTo(frame.Image8, CV_8U, 1.0 / 256.0, 0.0);
+        const int bits = std::clamp(frame.BitsPerSample, 8, 16);
+        frame.RawImage.convertTo(frame.Image8, CV_8U, 1.0 / static_cast<double>(1 << (bits - 8)),
+                                 0.0);
     } else {
         frame.Image8 = frame.RawImage;
     }
 }
 
-int DemosaicCode(bool flipped) {
-    return flipped ? cv::COLOR_BayerGR2BGR : cv::COLOR_BayerRG2BGR;
+ColorPattern PatternFromId(int id) {
+    switch (id) {
+        case 8:
+            return ColorPattern::RGGB;
+        case 9:
+            return ColorPattern::GRBG;
+        case 10:
+            return ColorPattern::GBRG;
+        case 11:
+            return ColorPattern::BGGR;
+        default:
+            return ColorPattern::Mono;
+    }
+}
+
+const char* PatternName(ColorPattern pattern) {
+    switch (pattern) {
+        case ColorPattern::RGGB:
+            return "RGGB";
+        case ColorPattern::GRBG:
+            return "GRBG";
+        case ColorPattern::GBRG:
+            return "GBRG";
+        case ColorPattern::BGGR:
+            return "BGGR";
+        default:
+            return "";
+    }
+}
+
+int DemosaicCode(ColorPattern pattern) {
+    switch (pattern) {
+        case ColorPattern::RGGB:
+            return cv::COLOR_BayerRGGB2BGR;
+        case ColorPattern::GRBG:
+            return cv::COLOR_BayerGRBG2BGR;
+        case ColorPattern::GBRG:
+            return cv::COLOR_BayerGBRG2BGR;
+        case ColorPattern::BGGR:
+            return cv::COLOR_BayerBGGR2BGR;
+        default:
+            return cv::COLOR_GRAY2BGR;
+    }
+}
+
+ColorPattern AssumedPattern(bool flipped) {
+    return flipped ? ColorPattern::GBRG : ColorPattern::BGGR;
 }
 
 void EnsureColorImage(Frame& frame) {
     if (!frame.ColorImage.empty()) return;
-    const cv::Mat& src = frame.Image8.empty() ? frame.RawImage : frame.Image8;
-    if (src.depth() != CV_8U) {
-        cv::Mat eight;
-        src.convertTo(eight, CV_8U, 1.0 / 256.0, 0.0);
-        cv::cvtColor(eight, frame.ColorImage, DemosaicCode(frame.Flipped));
-    } else {
-        cv::cvtColor(src, frame.ColorImage, DemosaicCode(frame.Flipped));
-    }
+    if (frame.Image8.empty()) PrepareImage8(frame);
+    cv::cvtColor(frame.Image8, frame.ColorImage, DemosaicCode(frame.Pattern));
 }
 
 int FrameWidth(const Frame* node) {

@@ -11,6 +11,15 @@
 
 #include "platform/Clock.h"
 
+// The colour filter mosaic of a frame's samples as stored, from its top-left pixel. The
+// values are those of the SER format's ColorID (and of the camera library's report).
+enum class ColorPattern : int { Mono = 0, RGGB = 8, GRBG = 9, GBRG = 10, BGGR = 11 };
+
+// A pattern value of the camera library or of a SER header; Mono for anything else.
+ColorPattern PatternFromId(int id);
+// "RGGB", "GRBG", "GBRG", "BGGR"; "" for Mono.
+const char* PatternName(ColorPattern pattern);
+
 // The memory held by frames that the capture thread has handed over and that are not yet
 // destroyed, in bytes, in two accounts: frames on their way to or in the window thread's
 // hand-off, and frames waiting in a recording's writer queue. The capture thread waits
@@ -71,6 +80,12 @@ struct Frame {
     cv::Mat ColorImage;  // 8-bit BGR demosaic; empty until EnsureColorImage
     std::string StampText;
     bool Flipped = false;
+    // Mosaic of the samples as stored; Mono for a monochrome camera or when the user said
+    // the camera is not a colour one.
+    ColorPattern Pattern = ColorPattern::Mono;
+    // Significant bits of each sample: 8 in 8-bit frames, 9 to 16 in 16-bit frames (the
+    // samples lie in 0 .. 2^bits - 1, unshifted).
+    int BitsPerSample = 8;
     // Number of the exposure that filled the frame, counted by the capture thread from 1
     // as it starts each exposure; 0 for a frame no capture thread exposed. Tells a frame
     // exposed before a command from one exposed after it.
@@ -96,9 +111,11 @@ size_t PaddedStride(int width, int depth);
 // A frame of width x height samples of `depth` bits (8 or 16), stamped with the current
 // time; nullptr for an empty size or when memory runs out.
 FramePtr NewFrame(int width, int height, const std::string& stampText, bool flipped, int depth);
-// Gives the frame its 8-bit image (the raw image itself at depth 8, scaled by 1/256 at 16).
+// Gives the frame its 8-bit image: the raw image itself at depth 8; at 16 the samples
+// scaled from their true range (BitsPerSample) to 0..255, rounded and limited to 255.
 void PrepareImage8(Frame& frame);
-// Demosaics the frame into ColorImage once.
+// Demosaics the frame by its Pattern into ColorImage once (a Mono frame gives three equal
+// channels).
 void EnsureColorImage(Frame& frame);
 
 int FrameWidth(const Frame* frame);
@@ -108,5 +125,8 @@ uint8_t* FrameData(Frame* frame);          // first byte of the pixel memory
 size_t FrameDataSize(const Frame* frame);  // bytes of pixel memory, row padding included
 size_t FrameStride(const Frame* frame);    // bytes per row, padding included
 
-// Demosaic code for a frame: flipped frames have their Bayer phase shifted by one column.
-int DemosaicCode(bool flipped);
+// The OpenCV conversion from a mosaic of this pattern to BGR; COLOR_GRAY2BGR for Mono.
+int DemosaicCode(ColorPattern pattern);
+// The pattern a library that reports none is taken to deliver while "Color Camera" is on:
+// blue at the top left, its mirror image when the camera flips the frames.
+ColorPattern AssumedPattern(bool flipped);

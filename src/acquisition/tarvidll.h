@@ -66,14 +66,26 @@ enum {
     TARVI_PATTERN_BGGR = 11
 };
 typedef struct TarviFrameInfo {
-    unsigned int size;      /* set by the caller: sizeof(TarviFrameInfo) as it knows it */
-    int status;             /* TARVI_FRAME_GOOD or TARVI_FRAME_FAILED */
-    long long startUnixUs;  /* exposure start, microseconds since 1970-01-01 00:00 UTC;
-                               0 = not known */
-    int bitsPerSample;      /* significant bits of each sample in the buffer; 0 = not known */
-    int colorPattern;       /* TARVI_PATTERN_... */
+    unsigned int size;     /* set by the caller: sizeof(TarviFrameInfo) as it knows it */
+    int status;            /* TARVI_FRAME_GOOD or TARVI_FRAME_FAILED */
+    long long startUnixUs; /* exposure start, microseconds since 1970-01-01 00:00 UTC;
+                              0 = not known */
+    int bitsPerSample;     /* significant bits of each sample in the buffer; 0 = not known */
+    int colorPattern;      /* TARVI_PATTERN_... */
 } TarviFrameInfo;
 int CameraFrameInfo(TarviFrameInfo* info);
+
+/* CameraSampleDepth: the size of the samples in the buffers, for cameras that deliver more
+ * than 8 bits. With 0 it returns the most significant bits per sample the camera can
+ * deliver (8 for a camera of 8 bits only). With 8 or 16 the program says that the buffers
+ * of the next exposures hold one byte or one 16-bit word (in the machine's byte order) per
+ * sample, rows still padded to a multiple of 4 bytes; 16-bit words hold the samples as the
+ * camera made them, unshifted (12-bit samples lie in 0..4095), and CameraFrameInfo reports
+ * their significant bits. Returns 1 when accepted, 0 when the camera cannot fill such
+ * buffers. Called on the acquisition thread, between exposures.
+ *
+ * A library without this entry point delivers 8-bit samples only. */
+int CameraSampleDepth(int bits);
 
 #ifdef __cplusplus
 }

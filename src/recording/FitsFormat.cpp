@@ -47,8 +47,18 @@ void FitsBlankCards(std::string& header, int count) {
     if (count > 0) header.append(static_cast<size_t>(count) * FitsCard, ' ');
 }
 
+void FitsStringCard(std::string& header, const std::string& keyword, const std::string& text) {
+    // Quoted from column 11, the text padded to at least 8 characters inside the quotes.
+    std::string quoted = Printable(text).substr(0, 68);
+    std::string escaped;
+    for (char c : quoted) escaped += c == '\'' ? std::string("''") : std::string(1, c);
+    if (escaped.size() < 8) escaped.resize(8, ' ');
+    header += Padded(Padded(keyword.substr(0, 8), 8) + "= '" + escaped + "'", FitsCard);
+}
+
 std::string FitsHeader(const Frame& frame) {
     const int depth = FrameDepth(&frame);
+    const bool mosaic = frame.Pattern != ColorPattern::Mono;
     std::string h;
     h.reserve(FitsBlock);
     FitsValueCard(h, "SIMPLE", "T");
@@ -58,9 +68,15 @@ std::string FitsHeader(const Frame& frame) {
     FitsValueCard(h, "NAXIS2", std::to_string(FrameHeight(&frame)));
     FitsValueCard(h, "BZERO", depth == 16 ? "32768" : "0");
     FitsValueCard(h, "BSCALE", "1.0");
+    if (mosaic) {
+        // The colour filter mosaic from the first pixel of the data.
+        FitsStringCard(h, "BAYERPAT", PatternName(frame.Pattern));
+        FitsValueCard(h, "XBAYROFF", "0");
+        FitsValueCard(h, "YBAYROFF", "0");
+    }
     FitsTextCard(h, "TIMESTAMP", frame.StampText);
     FitsTextCard(h, "END", "");
-    FitsBlankCards(h, 27);
+    FitsBlankCards(h, mosaic ? 24 : 27);
     return h;
 }
 

@@ -15,8 +15,12 @@ void FitsValueCard(std::string& header, const std::string& keyword, const std::s
 // Text card: "END" alone, or keyword, "=", a space and the unquoted text, cut at column 80.
 void FitsTextCard(std::string& header, const std::string& keyword, const std::string& text);
 void FitsBlankCards(std::string& header, int count);
+// String value card: keyword, "= " and the text quoted from column 11 (quotes doubled).
+void FitsStringCard(std::string& header, const std::string& keyword, const std::string& text);
 
-// The 2880-byte header block of a frame: nine cards and 27 blank ones.
+// The 2880-byte header block of a frame: nine cards and 27 blank ones; a mosaic frame has
+// BAYERPAT, XBAYROFF and YBAYROFF (0: the pattern starts at the first pixel) after BSCALE
+// and three blank cards fewer.
 std::string FitsHeader(const Frame& frame);
 
 // Converts 16-bit samples in place to FITS order: v - 32768 as signed big-endian.

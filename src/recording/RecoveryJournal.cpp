@@ -296,8 +296,12 @@ RecoveryOutcome FinishInterruptedSer(const JournalEntry& entry, bool* keepNote) 
     if (::fstat(ser.fd, &st) != 0 || !ReadAllAt(ser.fd, bytes, sizeof bytes, 0) ||
         !ser::DecodeHeader(bytes, &header))
         return leave("its header is not the one the program wrote");
+    // The writer labels a mono-noted file with its frames' Bayer pattern at the first frame;
+    // any other change of the colour (and with it the bytes of a frame) is not its own.
+    const bool labelled = entry.colorId == ser::kMono && header.colorId >= ser::kBayerRggb &&
+                          header.colorId <= ser::kBayerBggr;
     if (header.width != entry.width || header.height != entry.height ||
-        header.depth != entry.depth || header.colorId != entry.colorId ||
+        header.depth != entry.depth || (header.colorId != entry.colorId && !labelled) ||
         !ser::GeometryProblem(header).empty())
         return leave("its header is not the one the program wrote");
     const uint64_t frameBytes = ser::FrameBytes(header);

@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <bit>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -15,6 +16,9 @@ namespace {
 constexpr int64_t kTicksPerDay = 864000000000LL;
 constexpr int64_t kTicksTo18991230 = 599264352000000000LL;
 constexpr int64_t kTicksPerSecond = 10000000LL;
+
+// Frames are written as they lie in memory; their 16-bit samples must be little-endian.
+static_assert(std::endian::native == std::endian::little, "16-bit SER samples are little-endian");
 
 using ser::Put32;
 using ser::Put64;
@@ -46,7 +50,11 @@ bool SerWriter::open(const std::string& path, int32_t width, int32_t height, int
     utcShiftTicks_ = offsetSeconds * kTicksPerSecond;
 
     ser::Header fields;
-    fields.colorId = ser::kMono;  // a Bayer mosaic is stored as grey
+    // Mono until the first frame says what it is (writeFrame labels the recording by it).
+    fields.colorId = ser::kMono;
+    // 16-bit samples are stored little-endian, and the field says 0: the value the stacking
+    // programs read as little-endian (the format's text has it the other way round, and
+    // readers following the text swap the bytes).
     fields.littleEndian = 0;
     fields.width = width;
     fields.height = height;
@@ -130,6 +138,15 @@ bool SerWriter::writeFrame(const Frame& frame) {
     Put64(stamp, ToSerTicks(frame.TimeStamp) - utcShiftTicks_);
     const uint32_t now = TickMs();
     const bool countDue = frames == 1 || now - countUpdatedMs_ >= SerCountUpdateMs;
+    if (frames == 1) {
+        // The recording's colour label: the mosaic of its frames as stored, or mono.
+        uint8_t colorId[4];
+        Put32(colorId, static_cast<int32_t>(frame.Pattern));
+        if (!file_.WriteAt(ser::kColorIdOffset, colorId, sizeof colorId)) {
+            error_ = file_.Error();
+            return false;
+        }
+    }
     if (!file_.Write(data, frameBytes)) {
         std::string reason = file_.Error();
         // A partly written frame would shift every later frame: cut it off again.

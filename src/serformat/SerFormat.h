@@ -10,6 +10,7 @@
 namespace ser {
 
 constexpr size_t kHeaderSize = 178;
+constexpr size_t kColorIdOffset = 18;
 constexpr size_t kFrameCountOffset = 38;
 constexpr size_t kStampSize = 8;
 constexpr size_t kTextSize = 40;

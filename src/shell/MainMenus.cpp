@@ -39,6 +39,13 @@ MainMenus BuildMainMenus(QMenuBar* bar) {
     m.codecAsk = MenuItem(compression, QStringLiteral("Askwhenopening1"),
                           QStringLiteral("Ask when opening"));
     compression->menuAction()->setVisible(false);
+    captureFiles->addSeparator();
+    auto* depths = new QActionGroup(captureFiles);
+    m.depth8 = CheckItem(captureFiles, QStringLiteral("Depth8bit1"), QStringLiteral("8 bit"), true);
+    m.depth16 =
+        CheckItem(captureFiles, QStringLiteral("Depth16bit1"), QStringLiteral("16 bit"), false);
+    depths->addAction(m.depth8);
+    depths->addAction(m.depth16);
 
     QMenu* cameraSetup = bar->addMenu(QStringLiteral("Camera Setup"));
     cameraSetup->setObjectName(QStringLiteral("CameraSetup1"));

@@ -13,6 +13,8 @@ struct MainMenus {
     QMenu* captureFormat = nullptr;     // "Set Capture Format" (hidden), filled by the panel
     QAction* codecIyuv = nullptr;       // "IYUV codec (Registax)"
     QAction* codecAsk = nullptr;        // "Ask when opening"
+    QAction* depth8 = nullptr;          // "8 bit": samples of the files
+    QAction* depth16 = nullptr;         // "16 bit": enabled for cameras of more than 8 bits
     QAction* stampVisible = nullptr;    // TimeStamp Overlay > "Visible"
     QAction* stampConfigure = nullptr;  // TimeStamp Overlay > "Configure"
     QAction* selectCamera = nullptr;    // "Select Camera..."

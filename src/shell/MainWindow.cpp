@@ -9,6 +9,7 @@
 #include <QSlider>
 #include <QStatusBar>
 #include <QTimer>
+#include <cstdio>
 
 #include "acquisition/CameraLib.h"
 #include "acquisition/CaptureThread.h"
@@ -21,6 +22,7 @@
 #include "platform/Halt.h"
 #include "recording/RecordingController.h"
 #include "recording/RecoveryJournal.h"
+#include "shell/AppInfo.h"
 #include "shell/CapturePanel.h"
 #include "shell/CommandLine.h"
 #include "shell/ExposurePanel.h"
@@ -165,6 +167,8 @@ void MainWindow::wireMenus() {
     connect(menus_.horizontalFlip, &QAction::toggled, this,
             [this](bool on) { capture_->setFlip(on); });
     connect(menus_.colorCamera, &QAction::toggled, this, &MainWindow::setColorCamera);
+    connect(menus_.depth8, &QAction::triggered, this, [this] { chooseSampleDepth(8); });
+    connect(menus_.depth16, &QAction::triggered, this, [this] { chooseSampleDepth(16); });
     // Each zoom item acts on its state, however it gets checked.
     for (QAction* item : menus_.zoom->actions())
         connect(item, &QAction::toggled, this, [this, item](bool on) {
@@ -193,8 +197,25 @@ MainWindow::~MainWindow() {
     recorder_->setView(nullptr);
 }
 
+void MainWindow::chooseSampleDepth(int32_t bits) {
+    capture_->setDepth(bits);
+    if (!WriteSampleDepth(bits))
+        std::fprintf(stderr, "%s: the sample depth could not be stored\n", AppName);
+}
+
+void MainWindow::offerSampleDepths() {
+    // 16-bit frames only from a camera that delivers more than 8 bits; the stored choice
+    // holds for such a camera.
+    const bool deep = capture_->status().cameraBits > 8;
+    menus_.depth16->setEnabled(deep);
+    const bool sixteen = deep && ReadSampleDepth() == 16;
+    (sixteen ? menus_.depth16 : menus_.depth8)->setChecked(true);
+    capture_->setDepth(sixteen ? 16 : 8);
+}
+
 void MainWindow::setColorCamera(bool color) {
     colorCamera_ = color;
+    capture_->setColorCamera(color);
     exposurePanel_->setBalanceVisible(color);
     capturePanel_->setColorCamera(color);
 }

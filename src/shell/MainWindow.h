@@ -97,6 +97,10 @@ class MainWindow : public QMainWindow {
     void buildPanels();
     void wireMenus();
     void setColorCamera(bool color);
+    // The "8 bit" / "16 bit" items: the depth asked of the capture thread, stored.
+    void chooseSampleDepth(int32_t bits);
+    // Enables "16 bit" for a camera of more than 8 bits and applies the stored choice.
+    void offerSampleDepths();
     void showFocusWindow();
     void configureOverlay();
     // "Select Camera...": the choice is stored for the next start.

@@ -135,6 +135,7 @@ void MainWindow::openCamera() {
     capture_->setGain(exposurePanel_->gain());
     capture_->sendGain();
     subframePanel_->setSensorSize(w, h);
+    offerSampleDepths();
     if (w > 0 && h > 0) pictureArea_->showBlank(w, h);
     setWindowTitle(QString::fromLatin1(AppName) + QString::fromLatin1(AppVersion) +
                    QStringLiteral(" connected to ") + cameraName_);

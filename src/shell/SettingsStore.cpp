@@ -67,3 +67,19 @@ uint64_t ReadWriterQueueBytes() {
     const int32_t mib = DecimalOr(ReadSetting(*store, QStringLiteral("WRITERQUEUEMIB"), {}), 0);
     return mib > 0 ? static_cast<uint64_t>(mib) << 20 : DefaultWriterQueueBytes();
 }
+
+int32_t ReadSampleDepth() {
+    auto store = OpenSettings();
+    store->beginGroup(QStringLiteral("Capture"));
+    const QVariant value = store->value(QStringLiteral("SampleDepth"));
+    store->endGroup();
+    return value.typeId() == QMetaType::QString && DecimalOr(value.toString(), 8) == 16 ? 16 : 8;
+}
+
+bool WriteSampleDepth(int32_t bits) {
+    auto store = OpenSettings();
+    store->beginGroup(QStringLiteral("Capture"));
+    store->setValue(QStringLiteral("SampleDepth"), QString::number(bits == 16 ? 16 : 8));
+    store->endGroup();
+    return FlushSettings(*store);
+}

@@ -42,3 +42,8 @@ bool WriteStoredSettings(const StoredSettings& values);
 // read only, never written back) when it is a positive decimal, else the smaller of 1 GiB
 // and a quarter of the physical memory.
 uint64_t ReadWriterQueueBytes();
+
+// The sample depth of recordings the user chose ("8 bit" / "16 bit"): 8 or 16, 8 when
+// nothing valid is stored. Kept under group "Capture", written at once.
+int32_t ReadSampleDepth();
+bool WriteSampleDepth(int32_t bits);

@@ -82,6 +82,9 @@ class SimCamTest : public ::testing::Test {
         api().HorizontalFlip(flip ? 1 : 0);
         api().ThreadedExposure(FrameData(n.get()), 0, 1);
         EXPECT_TRUE(WaitDone(10000));
+        TarviFrameInfo info{sizeof info, 0, 0, 0, 0};
+        EXPECT_EQ(api().CameraFrameInfo(&info), 1);
+        n->Pattern = PatternFromId(info.colorPattern);  // as the camera reports it
         PrepareImage8(*n);
         EnsureColorImage(*n);
         return n->ColorImage.clone();

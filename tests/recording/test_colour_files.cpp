@@ -1,0 +1,81 @@
+// The simulated camera's colour test card, through the capture thread, recorded as SER and
+// FITS and debayered by an independent reader (read_mosaic.py: numpy, astropy) by the
+// file's own label: the red disk comes out red, the blue one blue, at the camera's levels.
+#include <dlfcn.h>
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <sstream>
+
+#include "RecTestUtil.h"
+#include "acquisition/CameraLib.h"
+#include "acquisition/FrameQueue.h"
+#include "recording/FitsFormat.h"
+#include "recording/SerWriter.h"
+
+namespace {
+constexpr char kSimCam[] = TV_BINARY_DIR "/bin/libtarvidll.so";
+
+class ColourFiles : public ::testing::TestWithParam<int> {};
+
+TEST_P(ColourFiles, TestCardReadsBackRedAndBlueAtItsLevels) {
+    const int depth = GetParam();
+    std::string error;
+    ASSERT_TRUE(LoadCameraLibraryFrom(kSimCam, &error)) << error;
+    void* lib = dlopen(kSimCam, RTLD_NOW | RTLD_NOLOAD);
+    auto configure = reinterpret_cast<int (*)(int, int)>(dlsym(lib, "SimCamConfigure"));
+    ASSERT_NE(configure, nullptr);
+    configure(1, depth == 16 ? 1 : 0);  // the test card; noise at 16 bits, for the low bytes
+
+    FrameQueue queue;
+    CaptureThread capture(queue.Poster());
+    capture.setGain(10);
+    capture.sendGain();
+    capture.setDepth(depth);
+    ASSERT_TRUE(capture.openCamera());
+    EXPECT_EQ(capture.status().cameraBits, 12);
+    capture.start();
+    FramePtr frame;
+    for (int i = 0; i < 20 && !(frame && FrameDepth(frame.get()) == depth); ++i)
+        frame = queue.Pop(5000);
+    capture.stop(5000);
+    dlclose(lib);
+    ASSERT_TRUE(frame && FrameDepth(frame.get()) == depth);
+
+    const auto dir = std::filesystem::temp_directory_path() /
+                     ("tv_colour_" + std::to_string(::getpid()) + "_" + std::to_string(depth));
+    std::filesystem::create_directories(dir);
+    const std::string ser = (dir / "card.SER").string(), fit = (dir / "card.FIT").string();
+    SerWriter writer;
+    ASSERT_TRUE(writer.open(ser, FrameWidth(frame.get()), FrameHeight(frame.get()), depth));
+    ASSERT_TRUE(writer.writeFrame(*frame) && writer.close());
+    ASSERT_TRUE(WriteFitsFile(fit, *frame, error)) << error;
+
+    const double level = depth == 16 ? 3200 : 200;  // level 200 of 255, in 12 bits at 16
+    for (const std::string& path : {ser, fit}) {
+        std::string out, word;
+        EXPECT_EQ(rectest::RunCommand("/usr/bin/python3 " TV_SOURCE_DIR
+                                      "/tests/recording/read_mosaic.py " +
+                                          rectest::Quote(path) + " 448 400 40 832 400 40",
+                                      out),
+                  0)
+            << out;
+        std::istringstream in(out);
+        double red[3] = {}, blue[3] = {};  // B, G, R
+        int bits = 0, lowBytes = 0;
+        in >> red[0] >> red[1] >> red[2] >> blue[0] >> blue[1] >> blue[2] >> word >> bits >>
+            lowBytes;
+        std::printf("%s: red patch BGR %s", path.c_str(), out.c_str());
+        EXPECT_NEAR(red[2], level, level * 0.1) << path;
+        EXPECT_NEAR(blue[0], level, level * 0.1) << path;
+        EXPECT_LT(red[0] + red[1] + blue[1] + blue[2], level * 0.3) << path;
+        if (depth == 16) {
+            EXPECT_EQ(bits, 12) << path;       // unshifted 12-bit samples
+            EXPECT_GT(lowBytes, 200) << path;  // values 8 bits cannot hold
+        }
+    }
+    std::filesystem::remove_all(dir);
+}
+
+INSTANTIATE_TEST_SUITE_P(Depths, ColourFiles, ::testing::Values(8, 16));
+}  // namespace

@@ -144,7 +144,9 @@ TEST(WriterThread, TheSummaryReportsTheCameraHeldBackAndFramesLost) {
     r.exposuresHeldBack = 3;
     r.heldBackSeconds = 1.25;
     r.framesLost = 1;
+    r.failedExposures = 2;
     const std::string text = GapText(r);
+    EXPECT_NE(text.find("no gaps, 2 failed exposures, "), std::string::npos) << text;
     EXPECT_NE(text.find("camera held back 3 times (1"), std::string::npos) << text;
     EXPECT_NE(text.find("1 frame not written"), std::string::npos) << text;
 }

@@ -192,7 +192,14 @@ TEST(CaptureStart, TheCutShortExposureIsShownButNeverRecorded) {
     ASSERT_NE(configure, nullptr);
     configure(1, 0);  // test card, no noise, no motion
 
-    for (const int ms : {40, 1000}) {
+#if defined(__SANITIZE_ADDRESS__)
+    // The instrumented build is too slow for a cut 20 ms into a 40 ms exposure to be sure to
+    // reach the camera before that exposure ends; the long exposure shows the same.
+    const int lengths[] = {1000};
+#else
+    const int lengths[] = {40, 1000};
+#endif
+    for (const int ms : lengths) {
         std::mutex mutex;
         std::condition_variable arrived;
         std::deque<FramePtr> frames;

@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstring>
 #include <ctime>
 
 namespace indicam {
@@ -14,12 +13,21 @@ bool ValidPattern(const std::string& p) {
     return p == "RGGB" || p == "BGGR" || p == "GRBG" || p == "GBRG";
 }
 
-// Source index for destination index i moved by d (0 or 1): past the far edge, the one two
-// back, which has the same parity.
-int Moved(int i, int d, int n) {
-    const int j = i + d;
-    if (j < n) return j;
-    return std::max(0, i - d);
+// Copies rows of the centred cut-out into dst, each sample through put(out, x, value).
+template <typename Word, typename Put>
+void CopyRows(const Image& src, int width, int height, bool mirror, uint8_t* dst, size_t stride,
+              Put put) {
+    const int left = CentredOffset(src.width, width);
+    const int top = CentredOffset(src.height, height);
+    for (int y = 0; y < height; ++y) {
+        const uint16_t* row =
+            src.pixels.data() + static_cast<size_t>(top + y) * static_cast<size_t>(src.width) + left;
+        Word* out = reinterpret_cast<Word*>(dst + static_cast<size_t>(y) * stride);
+        if (mirror)
+            for (int x = 0; x < width; ++x) put(out, x, row[width - 1 - x]);
+        else
+            for (int x = 0; x < width; ++x) put(out, x, row[x]);
+    }
 }
 
 std::string FitsError(int status) {
@@ -58,20 +66,12 @@ bool DecodeFits(const void* data, size_t size, int bitsPerPixel, Image* out, std
         out->width = w;
         out->height = h;
         out->pixels.resize(n);
+        out->bits = bitpix == BYTE_IMG                          ? 8
+                    : bitsPerPixel >= 9 && bitsPerPixel <= 16 ? bitsPerPixel
+                                                              : 16;
         int anyNull = 0;
-        if (bitpix == BYTE_IMG) {
-            fits_read_img(f, TBYTE, 1, static_cast<LONGLONG>(n), nullptr, out->pixels.data(),
-                          &anyNull, &status);
-        } else {
-            std::vector<uint16_t> wide(n);
-            fits_read_img(f, TUSHORT, 1, static_cast<LONGLONG>(n), nullptr, wide.data(), &anyNull,
-                          &status);
-            const int depth = bitsPerPixel >= 9 && bitsPerPixel <= 16 ? bitsPerPixel : 16;
-            const int shift = depth - 8;
-            const unsigned top = (1u << depth) - 1;
-            for (size_t i = 0; i < n; ++i)
-                out->pixels[i] = static_cast<uint8_t>(std::min<unsigned>(wide[i], top) >> shift);
-        }
+        fits_read_img(f, TUSHORT, 1, static_cast<LONGLONG>(n), nullptr, out->pixels.data(),
+                      &anyNull, &status);
         if (status) {
             *error = "FITS pixels unreadable (" + FitsError(status) + ")";
             ok = false;
@@ -135,49 +135,32 @@ std::string ShiftPattern(const std::string& pattern, int dx, int dy) {
     return moved;
 }
 
-std::string ProgramPattern(bool flipped) {
-    return flipped ? "GBRG" : "BGGR";
-}
-
-bool CopyToFrame(const Image& src, int width, int height, bool mirror, bool flipped, uint8_t* dst) {
+bool CopyToFrame(const Image& src, int width, int height, bool mirror, int depth, uint8_t* dst) {
     if (width < 1 || height < 1 || src.width < width || src.height < height ||
         src.pixels.size() < static_cast<size_t>(src.width) * static_cast<size_t>(src.height))
         return false;
-    const int left = CentredOffset(src.width, width);
-    const int top = CentredOffset(src.height, height);
-
-    // The mosaic of the cut-out (even offsets keep it), then of its mirror image.
-    std::string pattern = src.bayer;
-    if (ValidPattern(pattern) && mirror && (width % 2 == 0)) pattern = ShiftPattern(pattern, 1, 0);
-    int dx = 0, dy = 0;
-    if (ValidPattern(pattern)) {
-        const std::string want = ProgramPattern(flipped);
-        for (int i = 0; i < 4; ++i) {
-            if (ShiftPattern(pattern, i & 1, i >> 1) == want) {
-                dx = i & 1;
-                dy = i >> 1;
-                break;
-            }
-        }
+    const size_t stride = PaddedStride(width, depth);
+    if (depth == 16) {
+        CopyRows<uint16_t>(src, width, height, mirror, dst, stride,
+                           [](uint16_t* out, int x, uint16_t v) { out[x] = v; });
+        return true;
     }
-
-    const size_t stride = PaddedStride(width);
-    const uint8_t* base = src.pixels.data();
-    for (int y = 0; y < height; ++y) {
-        const uint8_t* row =
-            base +
-            static_cast<size_t>(top + Moved(y, dy, height)) * static_cast<size_t>(src.width) + left;
-        uint8_t* out = dst + static_cast<size_t>(y) * stride;
-        if (!mirror && dx == 0) {
-            std::memcpy(out, row, static_cast<size_t>(width));
-            continue;
-        }
-        for (int x = 0; x < width; ++x) {
-            const int m = Moved(x, dx, width);  // column in the (mirrored) cut-out
-            out[x] = row[mirror ? width - 1 - m : m];
-        }
-    }
+    // To 8 bits: the top 8 of the significant bits; values beyond them are full scale.
+    const int shift = std::clamp(src.bits, 8, 16) - 8;
+    const unsigned top = (1u << (shift + 8)) - 1;
+    CopyRows<uint8_t>(src, width, height, mirror, dst, stride, [=](uint8_t* out, int x, uint16_t v) {
+        out[x] = static_cast<uint8_t>(std::min<unsigned>(v, top) >> shift);
+    });
     return true;
+}
+
+std::string FramePattern(const Image& src, int width, int height, bool mirror) {
+    if (!ValidPattern(src.bayer)) return {};
+    // The cut-out starts at the centred offsets (even: the same cell); its mirror image
+    // starts at the cut-out's last column.
+    const std::string cut = ShiftPattern(src.bayer, CentredOffset(src.width, width),
+                                         CentredOffset(src.height, height));
+    return mirror ? ShiftPattern(cut, width - 1, 0) : cut;
 }
 
 }  // namespace indicam

@@ -1,6 +1,8 @@
 // The INDI camera: the camera functions of the program, served by a CCD driver behind an
 // INDI server. Single exposures arrive as FITS BLOBs; short exposures use the driver's video
-// stream, whose frames arrive as raw 8-bit BLOBs.
+// stream, whose frames arrive as raw 8-bit BLOBs. Samples reach the buffers as the driver
+// made them, in 16-bit words when the program asks for them, the colour mosaic unmoved and
+// reported with each frame.
 //
 // Threads: the program calls the entry points from its acquisition thread; the INDI client
 // calls back on its own listening thread; a watchdog thread ends exposures whose image never
@@ -20,6 +22,30 @@
 #pragma GCC visibility pop
 
 using namespace indicam;
+
+namespace {
+// Under apiMutex: the bits of each buffer word the program asked for, and the driver's bits
+// per pixel since the camera opened (0 while it is not open).
+int sampleDepth = 8;
+int driverBits = 0;
+
+int PatternId(const std::string& pattern) {
+    if (pattern == "RGGB") return TARVI_PATTERN_RGGB;
+    if (pattern == "GRBG") return TARVI_PATTERN_GRBG;
+    if (pattern == "GBRG") return TARVI_PATTERN_GBRG;
+    if (pattern == "BGGR") return TARVI_PATTERN_BGGR;
+    return TARVI_PATTERN_MONO;
+}
+}  // namespace
+
+namespace indicam {
+bool CopyImage(State& s, const Image& image) {
+    if (!CopyToFrame(image, s.width, s.height, s.mirror, s.depth, s.buffer)) return false;
+    s.lastBits = s.depth == 16 ? image.bits : 8;
+    s.lastPattern = FramePattern(image, s.width, s.height, s.mirror);
+    return true;
+}
+}  // namespace indicam
 
 extern "C" {
 
@@ -52,7 +78,15 @@ const char* CameraLastError(void) {
 }
 int openUSB(int /*reserved*/) {
     std::lock_guard<std::mutex> api(apiMutex);
-    return OpenCamera();
+    sampleDepth = 8;
+    driverBits = 0;
+    const int opened = OpenCamera();
+    if (opened == 1) {
+        State& s = S();
+        std::lock_guard<std::mutex> lock(s.mutex);
+        driverBits = std::clamp(s.bitsPerPixel, 8, 16);
+    }
+    return opened;
 }
 
 const char* GetCameraInfo(int* width, int* height) {
@@ -90,8 +124,9 @@ int ThreadedExposure(void* buffer, int /*reserved*/, int /*mode*/) {
         if (s.pending != Kind::None) return 0;
     }
     const int w = settings.width, h = settings.height;
-    const bool stream = settings.exposureMs < kStreamBelowMs && HasProperty("CCD_VIDEO_STREAM") &&
-                        HasProperty("STREAMING_EXPOSURE");
+    // The stream's frames hold 8 bits whatever the sensor's depth: 16-bit buffers take FITS.
+    const bool stream = settings.exposureMs < kStreamBelowMs && sampleDepth == 8 &&
+                        HasProperty("CCD_VIDEO_STREAM") && HasProperty("STREAMING_EXPOSURE");
     if (stream)
         PrepareStream(w, h);
     else
@@ -108,15 +143,14 @@ int ThreadedExposure(void* buffer, int /*reserved*/, int /*mode*/) {
         s.width = w;
         s.height = h;
         s.mirror = settings.flip && !settings.driverFlips;
-        s.flipped = settings.flip;
+        s.depth = sampleDepth;
         s.deadline = Clock::now() + std::chrono::milliseconds(settings.exposureMs) + kImageMargin;
         s.exposureAnswered = false;
         s.changed.notify_all();  // the watchdog takes the new deadline
         if (stream && s.streamFrameFresh && s.streamFrameGeneration == s.generation) {
             // A frame that came while no exposure waited, not delivered before: this one's.
             s.streamFrameFresh = false;
-            const bool filled =
-                indicam::CopyToFrame(s.streamFrame, w, h, s.mirror, s.flipped, s.buffer);
+            const bool filled = CopyImage(s, s.streamFrame);
             EndPending(s, filled, s.streamFrame.startUs);
             return 1;
         }
@@ -222,10 +256,21 @@ int CameraFrameInfo(TarviFrameInfo* info) {
         info->status = s.lastGood ? TARVI_FRAME_GOOD : TARVI_FRAME_FAILED;
     if (fits(offsetof(TarviFrameInfo, startUnixUs), sizeof info->startUnixUs))
         info->startUnixUs = s.lastStartUs;
-    // The copy scales every image to 8-bit samples.
     if (s.lastGood && fits(offsetof(TarviFrameInfo, bitsPerSample), sizeof info->bitsPerSample))
-        info->bitsPerSample = 8;
+        info->bitsPerSample = s.lastBits;
+    if (s.lastGood && fits(offsetof(TarviFrameInfo, colorPattern), sizeof info->colorPattern))
+        info->colorPattern = PatternId(s.lastPattern);
     return 1;
+}
+
+int CameraSampleDepth(int bits) {
+    std::lock_guard<std::mutex> api(apiMutex);
+    if (bits == 0) return driverBits > 0 ? driverBits : 8;
+    if (bits == 8 || (bits == 16 && driverBits > 8)) {
+        sampleDepth = bits;
+        return 1;
+    }
+    return 0;
 }
 
 }  // extern "C"

@@ -16,9 +16,17 @@ const char* CameraLastError(void);
 
 /* What became of the exposure whose end was signalled last: good only when its image was
  * copied into its buffer, with the exposure start (DATE-OBS of a single exposure's FITS, the
- * arrival of a stream frame less its exposure) and 8 bits per sample. See tarvidll.h. */
+ * arrival of a stream frame less its exposure), the bits per sample (8 in 8-bit buffers; in
+ * 16-bit ones the driver's bits per pixel) and the mosaic of the samples as stored (the FITS
+ * BAYERPAT or the driver's CCD_CFA, relabelled for the crop and the mirror; mono when the
+ * driver names none). See tarvidll.h. */
 struct TarviFrameInfo;
 int CameraFrameInfo(struct TarviFrameInfo* info);
+
+/* 0: the driver's bits per pixel once the camera is open, 8 before. 8 or 16: the words of
+ * the next buffers; 16 only for a driver of more than 8 bits. Exposures into 16-bit buffers
+ * are single FITS exposures, the stream's frames holding 8 bits only. See tarvidll.h. */
+int CameraSampleDepth(int bits);
 
 /* The cameras offered by the INDI server at HOST:PORT ("" for the default localhost:7624),
  * for the camera choice: asks the server on a connection of its own, so the camera in use

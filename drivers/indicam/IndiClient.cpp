@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 #include "IndiSession.h"
@@ -67,9 +68,12 @@ std::string DriverPattern(State& s) {
     auto* type = cfa.getText()->findWidgetByName("CFA_TYPE");
     if (!type || !type->getText()) return {};
     std::string pattern = type->getText();
-    int dx = 0, dy = 0;
-    if (auto* x = NumberOf(cfa, "CFA_OFFSET_X")) dx = static_cast<int>(x->getValue());
-    if (auto* y = NumberOf(cfa, "CFA_OFFSET_Y")) dy = static_cast<int>(y->getValue());
+    // The offsets are text elements of the same property.
+    const auto offset = [&](const char* name) {
+        auto* e = cfa.getText()->findWidgetByName(name);
+        return e && e->getText() ? std::atoi(e->getText()) : 0;
+    };
+    const int dx = offset("CFA_OFFSET_X"), dy = offset("CFA_OFFSET_Y");
     return pattern.size() == 4 ? indicam::ShiftPattern(pattern, dx, dy) : std::string();
 }
 
@@ -251,7 +255,7 @@ class Client : public INDI::BaseClient {
             }
             return;
         }
-        if (!indicam::CopyToFrame(image, s.width, s.height, s.mirror, s.flipped, s.buffer)) {
+        if (!CopyImage(s, image)) {
             Report(lock, "INDI: rejected an image of " + std::to_string(image.width) + " x " +
                              std::to_string(image.height) + " from '" + s.device +
                              "' for a frame of " + std::to_string(s.width) + " x " +

@@ -70,7 +70,8 @@ struct State {
     Kind pending = Kind::None;
     uint8_t* buffer = nullptr;
     int width = 0, height = 0;
-    bool mirror = false, flipped = false;
+    bool mirror = false;
+    int depth = 8;  // bits of each buffer word: 8 or 16
     Clock::time_point deadline;
     unsigned generation = 0;         // settings changes; stream frames of older settings are stale
     bool exposureAnswered = false;   // the driver showed the single exposure busy
@@ -81,6 +82,8 @@ struct State {
     bool lastKnown = false;
     bool lastGood = false;
     long long lastStartUs = 0;
+    int lastBits = 0;          // significant bits of its samples
+    std::string lastPattern;  // mosaic of its samples as stored; empty for mono
 
     // The newest stream frame not yet delivered, and the settings it was taken with.
     indicam::Image streamFrame;
@@ -145,6 +148,9 @@ std::unique_ptr<INDI::BaseClient> MakeClient();
 void Report(std::unique_lock<std::mutex>& lock, const std::string& message);
 void PostDone(sem_t* done);
 void EndPending(State& s, bool filled = false, long long startUs = 0);
+// Copies an image into the running exposure's buffer (with s.mutex held) and notes its depth
+// and mosaic for CameraFrameInfo; false when it does not fit (IndiCam.cpp).
+bool CopyImage(State& s, const indicam::Image& image);
 long long UnixNowUs();
 INDI::Property Find(State& s, const char* name);
 INDI::WidgetView<INumber>* NumberOf(const INDI::Property& p, const char* element);

@@ -101,6 +101,17 @@ class Peer : public INDI::BaseClient {
         Stream(0.01, std::chrono::seconds(3));
     }
 
+    // Before the camera connects: the simulator's Bayer mosaic on, noise of `noise` counts.
+    bool SimulateBayer(double noise) {
+        std::unique_lock<std::mutex> lock(mutex_);
+        if (!changed_.wait_for(lock, std::chrono::seconds(5), [this] { return bayerKnown_; }))
+            return false;
+        lock.unlock();
+        sendNewSwitch(kSimDevice, "SIMULATE_BAYER", "INDI_ENABLED");
+        sendNewNumber(kSimDevice, "SIMULATOR_SETTINGS", "SIM_NOISE", noise);
+        return true;
+    }
+
     // DATE-OBS of each FITS image seen so far, in order of arrival.
     std::vector<long long> DateObs() {
         std::lock_guard<std::mutex> lock(mutex_);
@@ -128,12 +139,13 @@ class Peer : public INDI::BaseClient {
         std::lock_guard<std::mutex> lock(mutex_);
         known_ |= std::strcmp(p.getDeviceName(), kSimDevice) == 0;
         streamable_ |= p.isNameMatch("STREAMING_EXPOSURE");
+        bayerKnown_ |= p.isNameMatch("SIMULATE_BAYER");
         changed_.notify_all();
     }
 
     std::mutex mutex_;
     std::condition_variable changed_;
-    bool known_ = false, streamable_ = false;
+    bool known_ = false, streamable_ = false, bayerKnown_ = false;
     std::vector<long long> dateObs_;
 };
 

@@ -4,7 +4,10 @@
 #include <gtest/gtest.h>
 #include <semaphore.h>
 
+#include <algorithm>
 #include <chrono>
+#include <cstring>
+#include <set>
 #include <ctime>
 #include <string>
 #include <thread>
@@ -36,6 +39,7 @@ struct Library {
     int (*Subframe)(int, int);
     int (*HorizontalFlip)(int);
     int (*CameraFrameInfo)(TarviFrameInfo*);
+    int (*CameraSampleDepth)(int);
 };
 
 template <typename Fn>
@@ -63,6 +67,7 @@ Library& Lib() {
         Take(h, "Subframe", lib.Subframe);
         Take(h, "HorizontalFlip", lib.HorizontalFlip);
         Take(h, "CameraFrameInfo", lib.CameraFrameInfo);
+        Take(h, "CameraSampleDepth", lib.CameraSampleDepth);
         loaded = true;
     }
     return lib;
@@ -92,6 +97,16 @@ long long UnixNowUs() {
     return duration_cast<microseconds>(system_clock::now().time_since_epoch()).count();
 }
 
+// One exposure of w x h into a buffer of `depth`-bit words pre-filled with 0xAB; false
+// when none ended.
+bool Expose(int ms, int w, int h, std::vector<uint8_t>& buffer, int depth = 8) {
+    EXPECT_EQ(Lib().Subframe(w, h), 1);
+    Lib().SetExposureLength(ms);
+    buffer.assign(Stride(w * depth / 8) * h, 0xAB);
+    EXPECT_EQ(Lib().ThreadedExposure(buffer.data(), 0, 1), 1);
+    return WaitDone(15000);
+}
+
 class IndiCamTest : public ::testing::Test {
   protected:
     static void SetUpTestSuite() {
@@ -110,15 +125,6 @@ class IndiCamTest : public ::testing::Test {
         Lib().ExposureSemaphore(&g_done);
         while (sem_trywait(&g_done) == 0) {
         }
-    }
-
-    // One exposure of w x h into a buffer pre-filled with 0xAB; false when none ended.
-    bool Expose(int ms, int w, int h, std::vector<uint8_t>& buffer) {
-        EXPECT_EQ(Lib().Subframe(w, h), 1);
-        Lib().SetExposureLength(ms);
-        buffer.assign(Stride(w) * h, 0xAB);
-        EXPECT_EQ(Lib().ThreadedExposure(buffer.data(), 0, 1), 1);
-        return WaitDone(15000);
     }
 
     static indi_test::Server* server;
@@ -259,6 +265,7 @@ TEST_F(IndiCamTest, FramesCarryTheStartOfTheirExposure) {
         const TarviFrameInfo info = LastFrame();
         EXPECT_EQ(info.status, TARVI_FRAME_GOOD);
         EXPECT_EQ(info.bitsPerSample, 8);
+        EXPECT_EQ(info.colorPattern, TARVI_PATTERN_MONO);
         EXPECT_LE(info.startUnixUs, UnixNowUs() - ms * 1000);
         // A stream frame that came while none was asked for is the next one delivered.
         EXPECT_GE(info.startUnixUs, askedUs - (ms < 100 ? 1000000 : 0));
@@ -269,6 +276,37 @@ TEST_F(IndiCamTest, FramesCarryTheStartOfTheirExposure) {
     ASSERT_EQ(seen.size(), starts.size());
     for (size_t i = 0; i < starts.size(); ++i)
         EXPECT_NEAR(static_cast<double>(starts[i]), static_cast<double>(seen[i]), 20000.0) << i;
+}
+
+// With the simulator's Bayer mosaic on, frames are labelled with the mosaic as stored (an
+// even-width mirror swaps the cell's columns); 16-bit buffers hold the driver's samples whole,
+// short exposures too (FITS then, the stream holding 8 bits only).
+TEST(IndiCamColour, FramesAreLabelledAndSixteenBitSamplesArriveWhole) {
+    sem_init(&g_done, 0, 0);
+    indi_test::Server server;
+    indi_test::Peer peer;
+    ASSERT_TRUE(server.Start() && peer.Join(server.Port(), false) && peer.SimulateBayer(1000));
+    ASSERT_EQ(Lib().CameraOption("server", server.Address().c_str()), 1);
+    ASSERT_EQ(Lib().openUSB(0), 1) << Lib().CameraLastError();
+    Lib().ExposureSemaphore(&g_done);
+    EXPECT_EQ(Lib().CameraSampleDepth(0), 16);
+    std::vector<uint8_t> buffer;
+    for (const auto& [depth, ms, flip] : {std::tuple{8, 200, 0}, {8, 200, 1}, {8, 20, 0},
+                                          {8, 20, 1}, {16, 200, 0}, {16, 20, 0}}) {
+        Lib().HorizontalFlip(flip);
+        ASSERT_EQ(Lib().CameraSampleDepth(depth), 1);
+        ASSERT_TRUE(Expose(ms, 640, 480, buffer, depth)) << ms;
+        const TarviFrameInfo info = LastFrame();
+        EXPECT_EQ(info.colorPattern, flip ? TARVI_PATTERN_GRBG : TARVI_PATTERN_RGGB) << ms;
+        EXPECT_EQ(info.bitsPerSample, depth) << ms;
+        if (depth == 8) continue;
+        std::vector<uint16_t> samples(640 * 480);  // rows unpadded at 640
+        std::memcpy(samples.data(), buffer.data(), samples.size() * 2);
+        std::set<int> lowBytes;
+        for (uint16_t v : samples) lowBytes.insert(v & 0xFF);
+        EXPECT_GT(*std::max_element(samples.begin(), samples.end()), 255) << ms;
+        EXPECT_GT(lowBytes.size(), 200u) << ms;  // not 8-bit values moved up
+    }
 }
 
 // Another client cuts the library's exposure short: the driver aborts it, or a request it

@@ -93,7 +93,7 @@ class RecordingController {
     // cards and the capture log.
     void setFacts(RecordingFacts facts) { facts_ = std::move(facts); }
     const RecordingFacts& facts() const { return facts_; }
-    // Whether a capture log is written beside each recording (on by default).
+    // Whether a capture log is written beside each recording (off until asked for).
     void setWriteLog(bool on) { writeLog_ = on; }
     // Observation names: a SER or AVI recording is written under a provisional name and
     // renamed at its close after the UTC time of its middle, the target and the filter
@@ -232,7 +232,7 @@ class RecordingController {
 
     // What the files and the log say about the recording; set before it starts.
     RecordingFacts facts_;
-    bool writeLog_ = true;
+    bool writeLog_ = false;  // the program turns it on from its stored choice
     bool observationNames_ = false;
     std::atomic<int32_t> gain_{0};  // the gain in force, for the FITS cards
     std::mutex changesMutex_;

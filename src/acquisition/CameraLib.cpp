@@ -93,6 +93,16 @@ TarviApi& Camera() {
     return g_api;
 }
 
+std::string CameraLibraryPath() {
+    Dl_info info{};
+    if (!g_api.openUSB || dladdr(reinterpret_cast<void*>(g_api.openUSB), &info) == 0 ||
+        !info.dli_fname)
+        return {};
+    // A table of functions inside the program itself (a test's fake camera) is no library.
+    const std::string file = info.dli_fname;
+    return file.find(".so") == std::string::npos ? std::string() : file;
+}
+
 void SetCameraApi(const TarviApi& api) {
     g_api = api;
 }

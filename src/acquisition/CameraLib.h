@@ -28,6 +28,8 @@ struct TarviApi {
 
 // The table in use. Empty (every pointer null) until LoadCameraLibrary or SetCameraApi.
 TarviApi& Camera();
+// The file of the camera library in use; "" when none is loaded (or a table was installed).
+std::string CameraLibraryPath();
 // Installs a table (tests put a fake camera here).
 void SetCameraApi(const TarviApi& api);
 

@@ -31,6 +31,8 @@ class KeyboardDialog : public QDialog {
                                    const QSize& iconSize, const QString& toolTip,
                                    QLineEdit* target);
     void hideEvent(QHideEvent* event) override;
+    // The edit field the keyboard's keys type into from now on.
+    void setKeyTarget(QLineEdit* target) { keyTarget_ = target; }
 
   private:
     QLineEdit* keyTarget_ = nullptr;

@@ -89,6 +89,7 @@ class AviWriter {
     bool close();
 
     bool isOpen() const { return open_; }
+    const std::string& path() const { return path_; }   // as given to open()
     int32_t partNumber() const { return partNumber_; }  // number of the next part to create
     int64_t partBytes() const { return partBytes_; }    // bytes of this part on disk
     // Why the last failed open, write or close failed, naming the file; not cleared by a

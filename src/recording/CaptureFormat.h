@@ -5,6 +5,21 @@
 // The output format chosen in the format menus.
 enum class CaptureFormat { Avi, Fit, Ser, Bmp };
 
+// "AVI", "FIT", "SER", "BMP".
+inline const char* FormatName(CaptureFormat format) {
+    switch (format) {
+        case CaptureFormat::Avi:
+            return "AVI";
+        case CaptureFormat::Fit:
+            return "FIT";
+        case CaptureFormat::Ser:
+            return "SER";
+        case CaptureFormat::Bmp:
+            return "BMP";
+    }
+    return "";
+}
+
 // What the recording controller has set up.
 enum class WriterState {
     None,    // nothing: no recording runs

@@ -1,5 +1,6 @@
 #include "recording/FitsFormat.h"
 
+#include <algorithm>
 #include <cstring>
 #include <vector>
 
@@ -56,7 +57,7 @@ void FitsStringCard(std::string& header, const std::string& keyword, const std::
     header += Padded(Padded(keyword.substr(0, 8), 8) + "= '" + escaped + "'", FitsCard);
 }
 
-std::string FitsHeader(const Frame& frame) {
+std::string FitsHeader(const Frame& frame, const std::string& moreCards) {
     const int depth = FrameDepth(&frame);
     const bool mosaic = frame.Pattern != ColorPattern::Mono;
     std::string h;
@@ -75,8 +76,11 @@ std::string FitsHeader(const Frame& frame) {
         FitsValueCard(h, "YBAYROFF", "0");
     }
     FitsTextCard(h, "TIMESTAMP", frame.StampText);
+    // Whole cards only, and room left for END in the one block.
+    const size_t room = FitsBlock - h.size() - FitsCard;
+    h += moreCards.substr(0, std::min(room, moreCards.size() / FitsCard * FitsCard));
     FitsTextCard(h, "END", "");
-    FitsBlankCards(h, mosaic ? 24 : 27);
+    FitsBlankCards(h, static_cast<int>((FitsBlock - h.size()) / FitsCard));
     return h;
 }
 
@@ -88,7 +92,8 @@ void FitsSwap16(uint16_t* data, size_t count) {
     }
 }
 
-bool WriteFitsFile(const std::string& path, const Frame& frame, std::string& error) {
+bool WriteFitsFile(const std::string& path, const Frame& frame, std::string& error,
+                   const std::string& moreCards) {
     if (frame.RawImage.empty()) {
         error = "No frame to write to \"" + path + "\"";
         return false;
@@ -102,7 +107,7 @@ bool WriteFitsFile(const std::string& path, const Frame& frame, std::string& err
 
     OutFile file;
     if (!file.Create(path)) return Fail(file, error);
-    const std::string header = FitsHeader(frame);
+    const std::string header = FitsHeader(frame, moreCards);
     if (!file.Write(header.data(), header.size())) return Fail(file, error);
 
     if (depth == 16 || stride != rowBytes) {

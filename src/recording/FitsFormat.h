@@ -20,8 +20,9 @@ void FitsStringCard(std::string& header, const std::string& keyword, const std::
 
 // The 2880-byte header block of a frame: nine cards and 27 blank ones; a mosaic frame has
 // BAYERPAT, XBAYROFF and YBAYROFF (0: the pattern starts at the first pixel) after BSCALE
-// and three blank cards fewer.
-std::string FitsHeader(const Frame& frame);
+// and three blank cards fewer. `moreCards` (whole 80-byte cards, at most 24) go after
+// TIMESTAMP, before END, in place of as many blank cards.
+std::string FitsHeader(const Frame& frame, const std::string& moreCards = std::string());
 
 // Converts 16-bit samples in place to FITS order: v - 32768 as signed big-endian.
 void FitsSwap16(uint16_t* data, size_t count);
@@ -29,4 +30,5 @@ void FitsSwap16(uint16_t* data, size_t count);
 // Writes the frame as one FITS file at `path`: header, width x height samples without the
 // buffer's row padding, zeros to a multiple of 2880. The frame itself is not changed.
 // On failure the partial file is removed and `error` says why, naming the file.
-bool WriteFitsFile(const std::string& path, const Frame& frame, std::string& error);
+bool WriteFitsFile(const std::string& path, const Frame& frame, std::string& error,
+                   const std::string& moreCards = std::string());

@@ -1,8 +1,11 @@
 #include "recording/RecordingController.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdarg>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <limits>
 
 #include "acquisition/CaptureThread.h"
@@ -88,6 +91,16 @@ void RecordingController::beginCounting(RecordingLength length, bool colorFrames
     bytesWritten_ = 0;
     ending_ = false;
     stampsSeconds_.clear();
+    firstStamp_.reset();
+    lastStamp_.reset();
+    firstFile_.clear();
+    lastFile_.clear();
+    lastLogPath_.clear();
+    gain_ = facts_.gain;
+    {
+        std::lock_guard<std::mutex> lock(changesMutex_);
+        changes_.clear();
+    }
     writerError_.clear();
     startTime_ = TickMs();
     const CaptureStatus camera = capture_ ? capture_->status() : CaptureStatus{};
@@ -129,7 +142,7 @@ bool RecordingController::startRecording(CaptureFormat format, const std::string
     if (busy()) close();
     format_ = format;
     if (format == CaptureFormat::Ser) {
-        if (!ser_.open(path, width, height, depth)) {
+        if (!ser_.open(path, width, height, depth, SerTextsOf(facts_))) {
             lastError_ = ser_.error();
             return false;
         }
@@ -152,6 +165,15 @@ bool RecordingController::startStillSeries(CaptureFormat format, const std::stri
     if (busy()) close();
     format_ = format == CaptureFormat::Fit ? CaptureFormat::Fit : CaptureFormat::Bmp;
     stills_.begin(stillPath);
+    if (observationNames_) {
+        const size_t slash = stillPath.rfind('/');
+        stills_.setObservationNaming(StillSeriesWriter::ObservationNaming{
+            slash == std::string::npos ? std::string() : stillPath.substr(0, slash),
+            facts_.session.target, facts_.filter, format_ == CaptureFormat::Fit ? ".fit" : ".bmp",
+            facts_.utcOffsetSeconds});
+    } else {
+        stills_.setObservationNaming(std::nullopt);
+    }
     state_ = WriterState::Stills;
     beginCounting(length, colorFrames);
     return true;
@@ -166,6 +188,7 @@ bool RecordingController::writeOnWriterThread(Frame& frame) {
     uint64_t bytes = grey.total() * (colorFrames_ ? 3 : 1);
     switch (state_) {
         case WriterState::Avi:
+            if (firstFile_.empty()) firstFile_ = avi_.path();
             if (colorFrames_) {
                 EnsureColorImage(frame);
                 ok = avi_.writeFrame(frame.ColorImage);
@@ -175,21 +198,27 @@ bool RecordingController::writeOnWriterThread(Frame& frame) {
             error = &avi_.error();
             break;
         case WriterState::Ser:
+            if (firstFile_.empty()) firstFile_ = ser_.path();
             ok = ser_.writeFrame(frame);
             error = &ser_.error();
             bytes = frame.RawImage.total() * frame.RawImage.elemSize();
             break;
-        case WriterState::Stills:
+        case WriterState::Stills: {
+            std::string written;
             if (format_ == CaptureFormat::Fit) {
-                ok = stills_.writeFits(frame);
+                std::string cards;
+                AppendSessionCards(cards, facts_, frame.TimeStamp, gain_.load());
+                ok = stills_.writeFits(frame, &written, cards);
             } else if (colorFrames_) {
                 EnsureColorImage(frame);
-                ok = stills_.writeBmp(frame.ColorImage);
+                ok = stills_.writeBmp(frame.ColorImage, &written, frame.TimeStamp);
             } else {
-                ok = stills_.writeBmp(grey);
+                ok = stills_.writeBmp(grey, &written, frame.TimeStamp);
             }
+            if (ok && firstFile_.empty()) firstFile_ = written;
             error = &stills_.error();
             break;
+        }
         case WriterState::None:
             return true;
     }
@@ -198,21 +227,101 @@ bool RecordingController::writeOnWriterThread(Frame& frame) {
         return false;
     }
     stampsSeconds_.push_back(frame.TimeStamp * 86400.0);
+    if (!firstStamp_) {
+        // What the frames are, as the camera delivered them.
+        firstStamp_ = frame.TimeStamp;
+        facts_.pattern = PatternName(frame.Pattern);
+        facts_.depth = FrameDepth(&frame);
+    }
+    lastStamp_ = frame.TimeStamp;
     bytesWritten_ += bytes;
     ++framesWritten_;
     return true;
 }
 
 bool RecordingController::closeOnWriterThread() {
-    if (state_ == WriterState::Ser && !ser_.close()) {
-        writerError_ += (writerError_.empty() ? "" : "\n") + ser_.error();
-        return false;
+    if (state_ == WriterState::Ser) {
+        if (!ser_.close(finalRecordingPath())) {
+            writerError_ += (writerError_.empty() ? "" : "\n") + ser_.error();
+            return false;
+        }
+        lastFile_ = ser_.closedPath();
+    } else if (state_ == WriterState::Avi) {
+        const std::string provisional = avi_.path();
+        const int32_t parts = avi_.partNumber() - 1;
+        const std::string finalPath = finalRecordingPath();
+        if (!avi_.close()) {
+            writerError_ += (writerError_.empty() ? "" : "\n") + avi_.error();
+            return false;
+        }
+        lastFile_ = provisional;
+        // Every part is complete (and out of the journal): a crash before or during the
+        // renames leaves parts under the provisional name, each a whole file.
+        if (!finalPath.empty() && finalPath != provisional) {
+            bool renamed = true;
+            for (int32_t part = 1; part <= parts && renamed; ++part)
+                renamed =
+                    RenameNoReplace(AviPartName(provisional, part), AviPartName(finalPath, part));
+            if (renamed)
+                lastFile_ = finalPath;
+            else
+                std::fprintf(stderr, "Cannot rename the parts of \"%s\": %s\n", provisional.c_str(),
+                             std::strerror(errno));
+        }
+    } else {
+        lastFile_ = firstFile_;
     }
-    if (state_ == WriterState::Avi && !avi_.close()) {
-        writerError_ += (writerError_.empty() ? "" : "\n") + avi_.error();
-        return false;
-    }
+    if (writeLog_) writeLogOnWriterThread();
     return true;
+}
+
+std::string RecordingController::finalRecordingPath() const {
+    if (!observationNames_) return std::string();
+    const std::string provisional = state_ == WriterState::Ser ? ser_.path() : avi_.path();
+    RecordingResult result;
+    result.firstFrame = firstStamp_;
+    result.lastFrame = lastStamp_;
+    const TDateTime middle = ToUtc(RecordingMiddle(facts_, result), facts_.utcOffsetSeconds);
+    const size_t slash = provisional.rfind('/');
+    return FreeObservationPath(
+        slash == std::string::npos ? std::string() : provisional.substr(0, slash),
+        ObservationStem(middle, facts_.session.target, facts_.filter),
+        state_ == WriterState::Ser ? ".ser" : ".avi");
+}
+
+void RecordingController::writeLogOnWriterThread() {
+    RecordingResult result;
+    result.file = lastFile_;
+    result.format = FormatName(format_);
+    result.frames = framesWritten_.load();
+    result.gaps = FindGaps(stampsSeconds_);
+    result.gaps.framesLost = writer_ ? writer_->framesLost() : 0;
+    if (capture_) {
+        const CaptureStatus camera = capture_->status();
+        result.gaps.failedExposures = camera.failedExposures - failedAtStart_;
+    }
+    result.firstFrame = firstStamp_;
+    result.lastFrame = lastStamp_;
+    result.endLocal = Now();
+    {
+        std::lock_guard<std::mutex> lock(changesMutex_);
+        result.changes = changes_;
+    }
+    // A series without a file, or a recording whose file name is unknown, has no log.
+    if (result.file.empty()) return;
+    const std::string path = CaptureLogPath(result.file);
+    std::string error;
+    if (WriteCaptureLog(path, CaptureLogText(facts_, result), error))
+        lastLogPath_ = path;
+    else
+        std::fprintf(stderr, "%s (no capture log)\n", error.c_str());
+}
+
+void RecordingController::noteSettingChange(const std::string& name, const std::string& value) {
+    if (state_ == WriterState::None || ending_) return;
+    if (name == "Gain") gain_ = std::atoi(value.c_str());
+    std::lock_guard<std::mutex> lock(changesMutex_);
+    changes_.push_back({Now(), name, value});
 }
 
 bool RecordingController::chooseCodecForWriter(const std::vector<AviCodec>& offered,

@@ -18,6 +18,7 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -27,6 +28,7 @@
 #include "recording/FrameWriterThread.h"
 #include "recording/RecordingGaps.h"
 #include "recording/SerWriter.h"
+#include "recording/SessionRecord.h"
 #include "recording/StillSeriesWriter.h"
 
 class CaptureThread;
@@ -85,6 +87,26 @@ class RecordingController {
     // output is closed, a write failed, or the codec chooser is wanted. It must make the
     // window thread call finishIfOver() soon (post it; never call it directly).
     void setWakeUp(std::function<void()> wake) { wake_ = std::move(wake); }
+
+    // The facts of the next recording (camera, settings, session details), taken by
+    // startRecording and startStillSeries: they go into the SER header texts, the FITS
+    // cards and the capture log.
+    void setFacts(RecordingFacts facts) { facts_ = std::move(facts); }
+    const RecordingFacts& facts() const { return facts_; }
+    // Whether a capture log is written beside each recording (off until asked for).
+    void setWriteLog(bool on) { writeLog_ = on; }
+    // Observation names: a SER or AVI recording is written under a provisional name and
+    // renamed at its close after the UTC time of its middle, the target and the filter
+    // (ObservationStem); a FIT/BMP series names each file after its frame's time.
+    void setObservationNames(bool on) { observationNames_ = on; }
+    bool observationNames() const { return observationNames_; }
+    // A setting changed while a recording runs (window thread): noted with the time for the
+    // log; a gain also goes into the FITS cards of the frames written from then on.
+    void noteSettingChange(const std::string& name, const std::string& value);
+    // The file of the last finished recording (its final name) and its log ("" when none
+    // was written). Valid once the recording has finished.
+    const std::string& lastFile() const { return lastFile_; }
+    const std::string& lastLogPath() const { return lastLogPath_; }
 
     // Opens a SER file (format Ser) or an AVI recording (any other format) for frames of
     // the given size, `colorCamera` choosing a colour AVI, and starts counting: the start
@@ -161,6 +183,8 @@ class RecordingController {
     void startWriter();
     bool writeOnWriterThread(Frame& frame);
     bool closeOnWriterThread();
+    std::string finalRecordingPath() const;
+    void writeLogOnWriterThread();
     bool chooseCodecForWriter(const std::vector<AviCodec>& offered, const std::string& partName,
                               int32_t& fourcc);
     void answerCodecRequest(bool refuse);
@@ -201,6 +225,18 @@ class RecordingController {
     // Writer thread while a recording runs; read by the window thread once it has ended.
     std::string writerError_;
     std::vector<double> stampsSeconds_;  // time stamps of the frames written, in seconds
+    std::optional<TDateTime> firstStamp_, lastStamp_;
+    std::string firstFile_;    // the first file the recording wrote
+    std::string lastFile_;     // set on the writer thread at close, read once it ended
+    std::string lastLogPath_;  // likewise
+
+    // What the files and the log say about the recording; set before it starts.
+    RecordingFacts facts_;
+    bool writeLog_ = false;  // the program turns it on from its stored choice
+    bool observationNames_ = false;
+    std::atomic<int32_t> gain_{0};  // the gain in force, for the FITS cards
+    std::mutex changesMutex_;
+    std::vector<SettingChange> changes_;  // of the running recording
     std::atomic<int32_t> framesWritten_{0};
     std::atomic<uint64_t> bytesWritten_{0};
 

@@ -1,6 +1,7 @@
 #include "recording/SerWriter.h"
 
 #include <fcntl.h>
+#include <stdio.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -36,7 +37,12 @@ SerWriter::~SerWriter() {
     close();
 }
 
-bool SerWriter::open(const std::string& path, int32_t width, int32_t height, int32_t depth) {
+bool RenameNoReplace(const std::string& from, const std::string& to) {
+    return ::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0;
+}
+
+bool SerWriter::open(const std::string& path, int32_t width, int32_t height, int32_t depth,
+                     const SerTexts& texts) {
     if (file_.IsOpen()) close();
     if (width <= 0 || height <= 0 || (depth != 8 && depth != 16)) {
         error_ = "Cannot record \"" + path + "\": unsupported frame format " +
@@ -60,9 +66,17 @@ bool SerWriter::open(const std::string& path, int32_t width, int32_t height, int
     fields.height = height;
     fields.depth = depth;
     fields.frameCount = 0;  // written at close
-    fields.observer = "OBSERVER";
-    fields.instrument = "INSTRUMENT";
-    fields.telescope = "TELESCOPE";
+    // A text set is padded with blanks (readers trim them); the fixed words keep the
+    // underscores of the encoder.
+    auto text = [](const std::string& set, const char* fixed) {
+        std::string t = AsciiText(set);
+        if (t.empty()) return std::string(fixed);
+        t.resize(ser::kTextSize, ' ');
+        return t;
+    };
+    fields.observer = text(texts.observer, "OBSERVER");
+    fields.instrument = text(texts.instrument, "INSTRUMENT");
+    fields.telescope = text(texts.telescope, "TELESCOPE");
     fields.dateTime = localTicks;
     fields.dateTimeUtc = localTicks - utcShiftTicks_;
     uint8_t header[ser::kHeaderSize];
@@ -184,8 +198,9 @@ bool SerWriter::updateHeaderCount(int32_t frames, std::string& reason) {
     return true;
 }
 
-bool SerWriter::close() {
+bool SerWriter::close(const std::string& finalPath) {
     if (!file_.IsOpen()) return true;
+    closedPath_ = file_.Path();
     bool ok = true;
     std::string reason;
     const uint64_t dataEnd = file_.Position();
@@ -230,6 +245,15 @@ bool SerWriter::close() {
     if (!file_.Close() && ok) {
         ok = false;
         reason = file_.Error();
+    }
+    if (ok && !finalPath.empty() && finalPath != closedPath_) {
+        // The file is complete on the disk; a crash from here on leaves it under its first
+        // name, with its side file and note, and the recovery finishes it there.
+        if (RenameNoReplace(closedPath_, finalPath))
+            closedPath_ = finalPath;
+        else
+            std::fprintf(stderr, "Cannot rename \"%s\" to \"%s\": %s\n", closedPath_.c_str(),
+                         finalPath.c_str(), std::strerror(errno));
     }
     if (ok) {
         stampsFile_.Discard();

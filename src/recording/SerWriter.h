@@ -20,6 +20,7 @@
 #include "platform/Clock.h"
 #include "recording/OutFile.h"
 #include "recording/RecoveryJournal.h"
+#include "recording/SessionRecord.h"
 
 constexpr int SerHeaderSize = static_cast<int>(ser::kHeaderSize);
 constexpr int SerFrameCountOffset = static_cast<int>(ser::kFrameCountOffset);
@@ -44,8 +45,10 @@ class SerWriter {
 
     // Creates (or replaces) the file and writes the header. False, with error() set, when
     // that failed; a file whose header could not be written is removed. A file still open
-    // is finished first.
-    bool open(const std::string& path, int32_t width, int32_t height, int32_t depth);
+    // is finished first. `texts` fill the observer, instrument and telescope fields (cut
+    // to 40 bytes, padded with blanks); an empty one keeps the field's fixed word.
+    bool open(const std::string& path, int32_t width, int32_t height, int32_t depth,
+              const SerTexts& texts = SerTexts());
 
     // Appends the frame's pixels (width x height samples, without the buffer's row padding)
     // and remembers its time stamp. False, with error() set, when the frame does not match
@@ -55,13 +58,20 @@ class SerWriter {
     // Appends the trailer, writes the frame count into the header and closes the file;
     // the side file goes once the file is complete. False, with error() set, when any of
     // that failed; the frames stay in the file (and the side file, for the next start).
-    bool close();
+    // With a `finalPath`, the complete file is then renamed to it (never over a file that
+    // exists); the side file and the journal note stay until the rename is done, so a crash
+    // before it leaves the recording under its first name, which the recovery finishes.
+    // A rename that fails leaves the file complete under its first name (closedPath()).
+    bool close(const std::string& finalPath = std::string());
+    // Where the file last closed lies.
+    const std::string& closedPath() const { return closedPath_; }
 
     // Where the writer notes the file it has open, so that a crash can be finished at the
     // next start (null: no note).
     void setJournal(RecoveryJournal* journal) { journal_ = journal; }
 
     bool isOpen() const { return file_.IsOpen(); }
+    const std::string& path() const { return file_.Path(); }  // of the open file
     // Frames written to the open file, each with its stamp in the side file (which holds
     // them all, so memory stays flat however long the recording).
     int32_t frameCount() const { return frames_; }
@@ -90,4 +100,8 @@ class SerWriter {
     std::string error_;
     RecoveryJournal* journal_ = nullptr;
     std::string journalKey_;  // the note of the open file; "" without one
+    std::string closedPath_;
 };
+
+// Renames `from` to `to` unless `to` exists; false with errno set otherwise.
+bool RenameNoReplace(const std::string& from, const std::string& to);

@@ -6,26 +6,33 @@
 #include "recording/FileNames.h"
 #include "recording/FitsFormat.h"
 #include "recording/OutFile.h"
+#include "recording/SessionRecord.h"
 
 void StillSeriesWriter::begin(const std::string& stillPath) {
     stillPath_ = stillPath;
 }
 
-std::string StillSeriesWriter::nextPath() {
+std::string StillSeriesWriter::nextPath(TDateTime local) {
+    if (naming_)
+        return FreeObservationPath(naming_->folder,
+                                   ObservationStem(ToUtc(local, naming_->utcOffsetSeconds),
+                                                   naming_->target, naming_->filter),
+                                   naming_->ext);
     const int32_t from = stillPath_ == lastPath_ ? lastNumber_ : 0;
     lastPath_ = stillPath_;
     lastNumber_ = FirstFreeNumber(stillPath_, from);
     return NumberedName(stillPath_, lastNumber_);
 }
 
-bool StillSeriesWriter::writeFits(const Frame& frame, std::string* written) {
-    const std::string path = nextPath();
+bool StillSeriesWriter::writeFits(const Frame& frame, std::string* written,
+                                  const std::string& moreCards) {
+    const std::string path = nextPath(frame.TimeStamp);
     if (written) *written = path;
-    return WriteFitsFile(path, frame, error_);
+    return WriteFitsFile(path, frame, error_, moreCards);
 }
 
-bool StillSeriesWriter::writeBmp(const cv::Mat& image, std::string* written) {
-    const std::string path = nextPath();
+bool StillSeriesWriter::writeBmp(const cv::Mat& image, std::string* written, TDateTime local) {
+    const std::string path = nextPath(local);
     if (written) *written = path;
     if (image.empty() || image.depth() != CV_8U ||
         (image.channels() != 1 && image.channels() != 3)) {

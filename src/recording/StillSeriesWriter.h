@@ -4,6 +4,7 @@
 // last, so a series that goes on under the same still path does not search from 0 again.
 #include <cstdint>
 #include <opencv2/core.hpp>
+#include <optional>
 #include <string>
 
 #include "acquisition/Frame.h"
@@ -14,16 +15,30 @@ class StillSeriesWriter {
     void begin(const std::string& stillPath);
     const std::string& stillPath() const { return stillPath_; }
 
+    // Observation names instead of numbered ones: each file is named after its frame's
+    // exposure start in UTC, the target and the filter (ObservationStem), in `folder`, with
+    // `ext` (".fit", ".bmp"); numbered only when the name is taken.
+    struct ObservationNaming {
+        std::string folder, target, filter, ext;
+        int32_t utcOffsetSeconds = 0;
+    };
+    void setObservationNaming(std::optional<ObservationNaming> naming) {
+        naming_ = std::move(naming);
+    }
+
     // The next free numbered name of the still path: the search starts at the number given
     // out last when the still path is the one seen last (compared case-sensitively), else
     // at 0. A name handed out but never written is handed out again.
-    std::string nextPath();
+    // With observation naming, the free observation name of a frame exposed at `local`.
+    std::string nextPath(TDateTime local = 0.0);
 
-    // The frame as a FITS file under nextPath(). `written` receives the name.
-    bool writeFits(const Frame& frame, std::string* written = nullptr);
-    // The image (8-bit, 1 or 3 channels) as a BMP file under nextPath(): an 8-bit grey
-    // bitmap for 1 channel, 24-bit for 3.
-    bool writeBmp(const cv::Mat& image, std::string* written = nullptr);
+    // The frame as a FITS file under nextPath(), with `moreCards` in its header. `written`
+    // receives the name.
+    bool writeFits(const Frame& frame, std::string* written = nullptr,
+                   const std::string& moreCards = std::string());
+    // The image (8-bit, 1 or 3 channels) of a frame exposed at `local` as a BMP file under
+    // nextPath(): an 8-bit grey bitmap for 1 channel, 24-bit for 3.
+    bool writeBmp(const cv::Mat& image, std::string* written = nullptr, TDateTime local = 0.0);
 
     // Why the last failed write failed, naming the file; not cleared by a success.
     const std::string& error() const { return error_; }
@@ -33,4 +48,5 @@ class StillSeriesWriter {
     std::string lastPath_ = "NONAMEATALL";  // the still path nextPath() saw last
     int32_t lastNumber_ = 0;                // the number it gave out last
     std::string error_;
+    std::optional<ObservationNaming> naming_;
 };

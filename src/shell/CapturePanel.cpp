@@ -370,8 +370,22 @@ void CapturePanel::startSequence() {
     if (exposureMs_) capture_.setExposureMs(exposureMs_());
     int32_t count = 0;
     if (!readCount(true, count)) return;
+    if (factsSource) recorder_.setFacts(factsSource());
     const std::string base = FileSystemName(capturePath_) + ext;
-    const std::string path = NumberedName(base, NextRecordingNumber(base));
+    std::string path;
+    if (recorder_.observationNames()) {
+        // Written under the name of its start and renamed after its middle at the close.
+        const RecordingFacts& facts = recorder_.facts();
+        const size_t slash = base.rfind('/');
+        path =
+            FreeObservationPath(slash == std::string::npos ? std::string() : base.substr(0, slash),
+                                ObservationStem(ToUtc(Now(), facts.utcOffsetSeconds),
+                                                facts.session.target, facts.filter) +
+                                    "-unfinished",
+                                format_ == CaptureFormat::Ser ? ".ser" : ".avi");
+    } else {
+        path = NumberedName(base, NextRecordingNumber(base));
+    }
     status_.clear(StatusPanels::Memory);
     const CaptureStatus camera = capture_.status();
     if (!recorder_.startRecording(format_, path, camera.width, camera.height, colorCamera_,
@@ -398,6 +412,7 @@ void CapturePanel::startStillSeries() {
     const std::string stillPath =
         FileSystemName(capturePath_) + (format_ == CaptureFormat::Fit ? ".FIT" : ".BMP");
     if (exposureMs_) capture_.setExposureMs(exposureMs_());
+    if (factsSource) recorder_.setFacts(factsSource());
     status_.clear(StatusPanels::Memory);
     if (!recorder_.startStillSeries(format_, stillPath, {count, countUnit_->currentIndex() == 1},
                                     colorCamera_))

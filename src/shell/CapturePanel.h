@@ -45,6 +45,8 @@ class CapturePanel : public QFrame, private RecordingView {
     // The exposure length that recordings take, and whether frames are colour.
     void setExposureSource(std::function<int()> exposureMs) { exposureMs_ = std::move(exposureMs); }
     void setColorCamera(bool color) { colorCamera_ = color; }
+    // The facts of a recording about to start (camera, settings, session details).
+    std::function<RecordingFacts()> factsSource;
 
     QString countText() const;
     void setCountText(const QString& text);

@@ -126,6 +126,7 @@ void ExposurePanel::setGain(int gain) {
 void ExposurePanel::sendGain() {
     capture_.setGain(gain_->Position());
     capture_.sendGain();
+    emit gainSent(gain_->Position());
 }
 
 void ExposurePanel::setBalanceVisible(bool visible) {
@@ -133,6 +134,8 @@ void ExposurePanel::setBalanceVisible(bool visible) {
 }
 
 void ExposurePanel::sendWhiteBalance() {
-    capture_.setWhiteBalance({BalanceValue(blue_->Position()), BalanceValue(green_->Position()),
-                              BalanceValue(red_->Position())});
+    const WhiteBalance balance{BalanceValue(blue_->Position()), BalanceValue(green_->Position()),
+                               BalanceValue(red_->Position())};
+    capture_.setWhiteBalance(balance);
+    emit whiteBalanceSent(balance.red, balance.green, balance.blue);
 }

@@ -40,6 +40,9 @@ class ExposurePanel : public QWidget {
   signals:
     void exposureCommitted(int ms);
     void gainChanged(int gain);
+    // A setting sent to the camera at once, also while a recording runs.
+    void gainSent(int gain);
+    void whiteBalanceSent(int red, int green, int blue);
 
   private:
     void applyPreset(QAction* item);

@@ -29,6 +29,18 @@ MainMenus BuildMainMenus(QMenuBar* bar) {
                                     QStringLiteral("Set Capture Location"));
     m.setCaptureFilename = MenuItem(captureFiles, QStringLiteral("SetCaptureFilename1"),
                                     QStringLiteral("Set Capture Filename"));
+    m.sessionDetails = MenuItem(captureFiles, QStringLiteral("SessionDetails1"),
+                                QStringLiteral("Session Details..."));
+    m.writeCaptureLog = CheckItem(captureFiles, QStringLiteral("WriteCaptureLog1"),
+                                  QStringLiteral("Write a capture log"), true);
+    auto* naming = new QActionGroup(captureFiles);
+    m.numberedNames = CheckItem(captureFiles, QStringLiteral("NumberedNames1"),
+                                QStringLiteral("Numbered Names"), true);
+    m.observationNames =
+        CheckItem(captureFiles, QStringLiteral("ObservationNames1"),
+                  QStringLiteral("Observation Names (UTC, target, filter)"), false);
+    naming->addAction(m.numberedNames);
+    naming->addAction(m.observationNames);
     m.captureFormat = captureFiles->addMenu(QStringLiteral("Set Capture Format"));
     m.captureFormat->setObjectName(QStringLiteral("SetCaptureFormat1"));
     m.captureFormat->menuAction()->setVisible(false);

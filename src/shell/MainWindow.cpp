@@ -17,6 +17,7 @@
 #include "controls/OnScreenKeyboard.h"
 #include "controls/OutputNameDialog.h"
 #include "controls/OverlayDialog.h"
+#include "controls/SessionDetailsDialog.h"
 #include "display/FocusWindow.h"
 #include "platform/Clock.h"
 #include "platform/Halt.h"
@@ -126,12 +127,23 @@ void MainWindow::buildPanels() {
             });
     nameDialog_ = new OutputNameDialog(this);
     capturePanel_->setOutputNameDialog(nameDialog_);
+    sessionDialog_ = new SessionDetailsDialog(this);
+    capturePanel_->factsSource = [this] { return recordingFacts(); };
     capturePanel_->setExposureSource([this] { return exposurePanel_->exposureMs(); });
 
     connect(exposurePanel_, &ExposurePanel::exposureCommitted, this,
             [this](int ms) { saved_.EXPOLENGTH = QString::number(ms); });
     connect(exposurePanel_, &ExposurePanel::gainChanged, this,
             [this](int gain) { saved_.GAIN = QString::number(gain); });
+    // What reaches the camera while a recording runs goes into its log.
+    connect(exposurePanel_, &ExposurePanel::gainSent, this,
+            [this](int gain) { recorder_->noteSettingChange("Gain", std::to_string(gain)); });
+    connect(exposurePanel_, &ExposurePanel::whiteBalanceSent, this,
+            [this](int red, int green, int blue) {
+                recorder_->noteSettingChange("White balance", "R " + std::to_string(red) + ", G " +
+                                                                  std::to_string(green) + ", B " +
+                                                                  std::to_string(blue));
+            });
     connect(capturePanel_, &CapturePanel::countChanged, this,
             [this](const QString& text) { saved_.EXPOCOUNT = text; });
     connect(capturePanel_, &CapturePanel::capturePathChanged, this,
@@ -153,6 +165,17 @@ void MainWindow::wireMenus() {
             &CapturePanel::chooseLocation);
     connect(menus_.setCaptureFilename, &QAction::triggered, capturePanel_,
             &CapturePanel::chooseFileName);
+    connect(menus_.sessionDetails, &QAction::triggered, this, &MainWindow::editSessionDetails);
+    connect(menus_.writeCaptureLog, &QAction::toggled, this, [this](bool on) {
+        recorder_->setWriteLog(on);
+        if (!WriteCaptureLogOn(on))
+            std::fprintf(stderr, "%s: the capture log choice could not be stored\n", AppName);
+    });
+    connect(menus_.observationNames, &QAction::toggled, this, [this](bool on) {
+        recorder_->setObservationNames(on);
+        if (!WriteObservationNames(on))
+            std::fprintf(stderr, "%s: the naming choice could not be stored\n", AppName);
+    });
     connect(menus_.codecIyuv, &QAction::triggered, this, [this] {
         recorder_->avi().setCodec(PackFourCC('I', 'Y', 'U', 'V'));
         menus_.codecIyuv->setChecked(true);
@@ -229,7 +252,46 @@ void MainWindow::configureOverlay() {
     overlayDialog_->execOver(this);
 }
 
+void MainWindow::editSessionDetails() {
+    sessionDialog_->setDetails(session_);
+    if (!sessionDialog_->execOver(this)) return;
+    session_ = sessionDialog_->details();
+    if (!WriteSessionDetails(session_))
+        std::fprintf(stderr, "%s: the session details could not be stored\n", AppName);
+}
+
+RecordingFacts MainWindow::recordingFacts() const {
+    RecordingFacts f;
+    const CaptureStatus camera = capture_->status();
+    const CaptureSettings asked = capture_->settings();
+    const WhiteBalance balance = capture_->whiteBalance();
+    f.program = std::string(AppName) + " " + AppVersion;
+    f.camera = camera.cameraName;
+    f.cameraLibrary = CameraLibraryPath();
+    f.sensorWidth = camera.sensorWidth;
+    f.sensorHeight = camera.sensorHeight;
+    f.width = camera.width;
+    f.height = camera.height;
+    f.depth = camera.depth;
+    f.flip = camera.flip;
+    // The length the recording's exposures take: the capture command sets it first.
+    f.exposureMs = asked.exposureMs;
+    f.gain = asked.gain;
+    f.balanceRed = balance.red;
+    f.balanceGreen = balance.green;
+    f.balanceBlue = balance.blue;
+    f.colorCamera = colorCamera_;
+    f.session = session_;
+    f.filter = session_.filter;
+    f.utcOffsetSeconds = UtcOffsetSeconds();
+    f.startLocal = Now();
+    const QString folder = capturePanel_->captureDirectory();
+    if (!folder.isEmpty()) f.freeDiskBytes = FreeDiskBytes(QFile::encodeName(folder).toStdString());
+    return f;
+}
+
 void MainWindow::attachKeyboard(OnScreenKeyboard* keyboard) {
+    sessionDialog_->attachKeyboard(keyboard);
     nameDialog_->attachKeyboard(keyboard);
     overlayDialog_->attachKeyboard(keyboard);
 }

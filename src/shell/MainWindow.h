@@ -30,6 +30,7 @@ class OnScreenKeyboard;
 class OutputNameDialog;
 class OverlayDialog;
 class SplashScreen;
+class SessionDetailsDialog;
 
 class MainWindow : public QMainWindow {
     Q_OBJECT
@@ -61,6 +62,12 @@ class MainWindow : public QMainWindow {
     FocusWindow* focusWindow() const { return focusWindow_; }
     OutputNameDialog* outputNameDialog() const { return nameDialog_; }
     OverlayDialog* overlayDialog() const { return overlayDialog_; }
+    SessionDetailsDialog* sessionDialog() const { return sessionDialog_; }
+    const MainMenus& menus() const { return menus_; }
+    // "Session Details...": the dialog; the details are stored when confirmed.
+    void editSessionDetails();
+    // The facts a recording starts with: camera, settings, session details, the disk.
+    RecordingFacts recordingFacts() const;
     // The dialogs type with the on-screen keyboard.
     void attachKeyboard(OnScreenKeyboard* keyboard);
 
@@ -128,6 +135,8 @@ class MainWindow : public QMainWindow {
     FocusWindow* focusWindow_ = nullptr;
     OverlayDialog* overlayDialog_ = nullptr;
     OutputNameDialog* nameDialog_ = nullptr;
+    SessionDetailsDialog* sessionDialog_ = nullptr;
+    SessionDetails session_;
 
     QString cameraName_;
     StoredSettings saved_;

@@ -57,6 +57,11 @@ void MainWindow::start() {
 
     capturePanel_->setPauseText(QStringLiteral("0"));
     applyStoredSettings(ReadStoredSettings());
+    session_ = ReadSessionDetails();
+    menus_.writeCaptureLog->setChecked(ReadCaptureLogOn());
+    recorder_->setWriteLog(menus_.writeCaptureLog->isChecked());
+    (ReadObservationNames() ? menus_.observationNames : menus_.numberedNames)->setChecked(true);
+    recorder_->setObservationNames(menus_.observationNames->isChecked());
     capture_->setFrameBudget(CaptureThread::kHandOffBudgetBytes, ReadWriterQueueBytes());
     finishInterruptedRecordings();
 

@@ -83,3 +83,78 @@ bool WriteSampleDepth(int32_t bits) {
     store->endGroup();
     return FlushSettings(*store);
 }
+
+namespace {
+QString ReadGroupText(const QString& group, const QString& name) {
+    auto store = OpenSettings();
+    store->beginGroup(group);
+    const QVariant value = store->value(name);
+    store->endGroup();
+    return value.typeId() == QMetaType::QString ? value.toString() : QString();
+}
+
+bool ReadSwitch(const QString& name, bool def) {
+    const QString text = ReadGroupText(QStringLiteral("Capture"), name);
+    return text.isEmpty() ? def : DecimalOr(text, def ? 1 : 0) != 0;
+}
+
+bool WriteSwitch(const QString& name, bool on) {
+    auto store = OpenSettings();
+    store->beginGroup(QStringLiteral("Capture"));
+    store->setValue(name, on ? QStringLiteral("1") : QStringLiteral("0"));
+    store->endGroup();
+    return FlushSettings(*store);
+}
+
+const QString kSession = QStringLiteral("Session");
+}  // namespace
+
+SessionDetails ReadSessionDetails() {
+    SessionDetails d;
+    auto text = [](const char* name) {
+        return ReadGroupText(kSession, QString::fromLatin1(name)).toStdString();
+    };
+    d.target = text("Target");
+    d.observer = text("Observer");
+    d.telescope = text("Telescope");
+    d.filter = text("Filter");
+    std::optional<double> lat, lon;
+    if (ParseDegrees(text("Latitude"), 90.0, lat) && ParseDegrees(text("Longitude"), 180.0, lon) &&
+        lat.has_value() == lon.has_value()) {
+        d.latitude = lat;
+        d.longitude = lon;
+    }
+    return d;
+}
+
+bool WriteSessionDetails(const SessionDetails& d) {
+    auto store = OpenSettings();
+    store->beginGroup(kSession);
+    auto put = [&](const char* name, const std::string& value) {
+        store->setValue(QString::fromLatin1(name), QString::fromStdString(value));
+    };
+    put("Target", d.target);
+    put("Observer", d.observer);
+    put("Telescope", d.telescope);
+    put("Filter", d.filter);
+    put("Latitude", d.latitude ? QString::number(*d.latitude, 'f', 6).toStdString() : "");
+    put("Longitude", d.longitude ? QString::number(*d.longitude, 'f', 6).toStdString() : "");
+    store->endGroup();
+    return FlushSettings(*store);
+}
+
+bool ReadCaptureLogOn() {
+    return ReadSwitch(QStringLiteral("CaptureLog"), true);
+}
+
+bool WriteCaptureLogOn(bool on) {
+    return WriteSwitch(QStringLiteral("CaptureLog"), on);
+}
+
+bool ReadObservationNames() {
+    return ReadSwitch(QStringLiteral("ObservationNames"), false);
+}
+
+bool WriteObservationNames(bool on) {
+    return WriteSwitch(QStringLiteral("ObservationNames"), on);
+}

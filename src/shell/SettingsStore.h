@@ -7,6 +7,8 @@
 #include <QString>
 #include <cstdint>
 
+#include "recording/SessionRecord.h"
+
 inline constexpr char kSettingsGroup[] = "TarviVideo2R";
 
 // The stored text of `name`, or `def` when the store, the value or the group is missing,
@@ -47,3 +49,16 @@ uint64_t ReadWriterQueueBytes();
 // nothing valid is stored. Kept under group "Capture", written at once.
 int32_t ReadSampleDepth();
 bool WriteSampleDepth(int32_t bits);
+
+// The session details (group "Session"): target, observer, telescope, filter and the site;
+// a site value that is not a valid coordinate counts as not set.
+SessionDetails ReadSessionDetails();
+bool WriteSessionDetails(const SessionDetails& details);
+
+// The choices of the "Capture Files" menu kept under group "Capture", written at once:
+// whether a capture log is written (on when nothing is stored) and whether recordings
+// take observation names (off when nothing is stored).
+bool ReadCaptureLogOn();
+bool WriteCaptureLogOn(bool on);
+bool ReadObservationNames();
+bool WriteObservationNames(bool on);

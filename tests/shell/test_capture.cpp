@@ -15,6 +15,7 @@
 #include <QMenu>
 #include <QPushButton>
 #include <QTimer>
+#include <algorithm>
 #include <atomic>
 #include <filesystem>
 #include <fstream>
@@ -102,9 +103,12 @@ class CaptureTest : public ::testing::Test {
         form->recorder().waitForWriter();
     }
     std::string Out(const std::string& name) const { return folder.toStdString() + "/" + name; }
+    // The recorded files; the capture log beside each recording is not counted.
     size_t FileCount() const {
         const fs::directory_iterator it(folder.toStdString());
-        return std::distance(fs::begin(it), fs::end(it));
+        return std::count_if(fs::begin(it), fs::end(it), [](const fs::directory_entry& e) {
+            return e.path().extension() != ".txt";
+        });
     }
     QString Progress() const { return W<QLabel>("StatusPanel0")->text(); }
     bool Recording() const { return form->capture().recording(); }

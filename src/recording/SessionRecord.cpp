@@ -1,0 +1,238 @@
+#include "recording/SessionRecord.h"
+
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+
+#include "platform/DateTime.h"
+#include "recording/FileNames.h"
+#include "recording/FitsFormat.h"
+#include "recording/OutFile.h"
+
+namespace {
+// Length of the UTF-8 sequence that starts with `lead`; 1 for a stray byte.
+size_t SequenceLength(unsigned char lead) {
+    if (lead >= 0xF0 && lead <= 0xF4) return 4;
+    if (lead >= 0xE0) return 3;
+    if (lead >= 0xC2 && lead <= 0xDF) return 2;
+    return 1;
+}
+
+// Each ASCII character through `keep` (which gives the replacement for one it does not
+// keep), each non-ASCII sequence as `other`.
+template <typename Keep>
+std::string MapCharacters(const std::string& utf8, char other, Keep keep) {
+    std::string out;
+    for (size_t i = 0; i < utf8.size();) {
+        const unsigned char c = static_cast<unsigned char>(utf8[i]);
+        if (c < 0x80) {
+            out += keep(static_cast<char>(c));
+            ++i;
+            continue;
+        }
+        size_t n = SequenceLength(c);
+        // A cut-off sequence counts as far as its continuation bytes go.
+        size_t k = 1;
+        while (k < n && i + k < utf8.size() &&
+               (static_cast<unsigned char>(utf8[i + k]) & 0xC0) == 0x80)
+            ++k;
+        out += other;
+        i += k;
+    }
+    return out;
+}
+
+std::string Trimmed(const std::string& s) {
+    const size_t a = s.find_first_not_of(' ');
+    if (a == std::string::npos) return {};
+    return s.substr(a, s.find_last_not_of(' ') - a + 1);
+}
+
+std::string Number(const char* format, double v) {
+    char buf[64];
+    std::snprintf(buf, sizeof buf, format, v);
+    return buf;
+}
+
+std::string Stem(const std::string& path) {
+    const size_t slash = path.rfind('/');
+    const size_t dot = path.rfind('.');
+    return dot != std::string::npos && (slash == std::string::npos || dot > slash)
+               ? path.substr(0, dot)
+               : path;
+}
+
+void Line(std::string& out, const std::string& key, const std::string& value) {
+    out += key + ": " + value + "\n";
+}
+}  // namespace
+
+bool ParseDegrees(const std::string& text, double limit, std::optional<double>& value) {
+    const std::string t = Trimmed(text);
+    if (t.empty()) {
+        value.reset();
+        return true;
+    }
+    // Digits with at most one decimal point, an optional sign: nothing the C library would
+    // also take (exponents, "inf", hexadecimal).
+    size_t i = (t[0] == '+' || t[0] == '-') ? 1 : 0;
+    int digits = 0, points = 0;
+    for (size_t k = i; k < t.size(); ++k) {
+        if (t[k] >= '0' && t[k] <= '9')
+            ++digits;
+        else if (t[k] == '.' && ++points == 1)
+            continue;
+        else
+            return false;
+    }
+    if (digits == 0) return false;
+    const double v = std::strtod(t.c_str(), nullptr);
+    if (!std::isfinite(v) || std::fabs(v) > limit) return false;
+    value = v;
+    return true;
+}
+
+std::string AsciiText(const std::string& utf8) {
+    return Trimmed(MapCharacters(utf8, '?', [](char c) { return c < 32 || c == 127 ? '?' : c; }));
+}
+
+std::string FileNameText(const std::string& utf8) {
+    return MapCharacters(Trimmed(utf8), '_', [](char c) {
+        const bool keep = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') ||
+                          (c >= '0' && c <= '9') || c == '+' || c == '.';
+        return keep ? c : '_';
+    });
+}
+
+TDateTime ToUtc(TDateTime local, int32_t utcOffsetSeconds) {
+    return local - utcOffsetSeconds / 86400.0;
+}
+
+std::string IsoDateTime(TDateTime t) {
+    const DateTimeParts p = DecodeDateTime(t);
+    char buf[40];
+    std::snprintf(buf, sizeof buf, "%04d-%02d-%02dT%02d:%02d:%02d.%03d", p.year, p.month, p.day,
+                  p.hour, p.minute, p.second, p.millisecond);
+    return buf;
+}
+
+TDateTime RecordingMiddle(const RecordingFacts& facts, const RecordingResult& result) {
+    if (!result.firstFrame || !result.lastFrame) return facts.startLocal;
+    const TDateTime end = *result.lastFrame + facts.exposureMs / 86400000.0;
+    return *result.firstFrame + (end - *result.firstFrame) / 2.0;
+}
+
+SerTexts SerTextsOf(const RecordingFacts& facts) {
+    SerTexts t;
+    t.observer = AsciiText(facts.session.observer);
+    t.telescope = AsciiText(facts.session.telescope);
+    const std::string camera = AsciiText(facts.camera);
+    const std::string filter = AsciiText(facts.filter);
+    t.instrument = camera;
+    if (!filter.empty()) t.instrument += (camera.empty() ? "" : ", ") + ("filter " + filter);
+    return t;
+}
+
+void AppendSessionCards(std::string& header, const RecordingFacts& facts, TDateTime frameLocal,
+                        int32_t gain) {
+    const struct {
+        const char* keyword;
+        std::string text;
+    } texts[] = {{"OBJECT", AsciiText(facts.session.target)},
+                 {"OBSERVER", AsciiText(facts.session.observer)},
+                 {"TELESCOP", AsciiText(facts.session.telescope)},
+                 {"INSTRUME", AsciiText(facts.camera)},
+                 {"FILTER", AsciiText(facts.filter)}};
+    for (const auto& t : texts)
+        if (!t.text.empty()) FitsStringCard(header, t.keyword, t.text);
+    FitsStringCard(header, "DATE-OBS", IsoDateTime(ToUtc(frameLocal, facts.utcOffsetSeconds)));
+    FitsValueCard(header, "EXPTIME", Number("%.4f", facts.exposureMs / 1000.0));
+    FitsValueCard(header, "GAIN", std::to_string(gain));
+    FitsValueCard(header, "XBINNING", "1");
+    FitsValueCard(header, "YBINNING", "1");
+}
+
+std::string CaptureLogText(const RecordingFacts& f, const RecordingResult& r) {
+    auto utc = [&](TDateTime local) { return IsoDateTime(ToUtc(local, f.utcOffsetSeconds)) + "Z"; };
+    std::string out;
+    Line(out, "Program", f.program);
+    Line(out, "File", r.file);
+    Line(out, "Format", r.format);
+    Line(out, "Camera", f.camera);
+    Line(out, "Camera library", f.cameraLibrary);
+    Line(out, "Sensor", std::to_string(f.sensorWidth) + "x" + std::to_string(f.sensorHeight));
+    Line(out, "Subframe", std::to_string(f.width) + "x" + std::to_string(f.height));
+    Line(out, "Depth", std::to_string(f.depth) + " bits");
+    Line(out, "Colour", f.pattern.empty() ? "mono" : f.pattern);
+    Line(out, "Exposure", Number("%.3f", f.exposureMs) + " ms");
+    Line(out, "Gain", std::to_string(f.gain));
+    Line(out, "White balance",
+         f.colorCamera ? "R " + std::to_string(f.balanceRed) + ", G " +
+                             std::to_string(f.balanceGreen) + ", B " + std::to_string(f.balanceBlue)
+                       : "none");
+    Line(out, "Flip", f.flip ? "horizontal" : "none");
+    Line(out, "Frames", std::to_string(r.frames));
+    Line(out, "Failed exposures", std::to_string(r.gaps.failedExposures));
+    Line(out, "Gaps", std::to_string(r.gaps.gaps));
+    Line(out, "Longest gap", Number("%.3f", r.gaps.longestSeconds) + " s");
+    Line(out, "Frames not written", std::to_string(r.gaps.framesLost));
+    const TDateTime start = r.firstFrame ? *r.firstFrame : f.startLocal;
+    const TDateTime end = r.lastFrame ? *r.lastFrame + f.exposureMs / 86400000.0 : r.endLocal;
+    Line(out, "Start (UTC)", utc(start));
+    Line(out, "Middle (UTC)", utc(RecordingMiddle(f, r)));
+    Line(out, "End (UTC)", utc(end));
+    Line(out, "UTC offset", Number("%+.0f", f.utcOffsetSeconds) + " s");
+    const double span = (end - start) * 86400.0;
+    Line(out, "Frame rate",
+         Number("%.2f", span > 0 && r.frames > 0 ? r.frames / span : 0.0) + " fps");
+    Line(out, "Target", f.session.target);
+    Line(out, "Observer", f.session.observer);
+    Line(out, "Telescope", f.session.telescope);
+    Line(out, "Filter", f.filter);
+    Line(out, "Site latitude", f.session.latitude ? Number("%.5f", *f.session.latitude) : "");
+    Line(out, "Site longitude", f.session.longitude ? Number("%.5f", *f.session.longitude) : "");
+    Line(out, "Free disk space at start",
+         f.freeDiskBytes ? std::to_string(*f.freeDiskBytes) + " bytes" : "unknown");
+    for (const SettingChange& c : r.changes)
+        Line(out, "Change", utc(c.local) + " " + c.name + " = " + c.value);
+    return out;
+}
+
+std::string CaptureLogPath(const std::string& recordingPath) {
+    const std::string stem = Stem(recordingPath);
+    std::string path = stem + ".txt";
+    for (int n = 1; FileExists(path); ++n) path = stem + "-" + std::to_string(n) + ".txt";
+    return path;
+}
+
+bool WriteCaptureLog(const std::string& path, const std::string& text, std::string& error) {
+    OutFile file;
+    if (!file.Create(path) || !file.Write(text.data(), text.size()) || !file.Close()) {
+        error = file.Error();
+        file.Discard();
+        return false;
+    }
+    return true;
+}
+
+std::string ObservationStem(TDateTime utc, const std::string& target, const std::string& filter) {
+    // Rounded to the millisecond first, so 21:32:23.9999 is not read as 21:32:23.
+    const DateTimeParts p = DecodeDateTime(utc);
+    char buf[40];
+    std::snprintf(buf, sizeof buf, "%04d-%02d-%02d-%02d%02d_%d", p.year, p.month, p.day, p.hour,
+                  p.minute, p.second / 6);
+    std::string stem = buf;
+    for (const std::string& part : {FileNameText(target), FileNameText(filter)})
+        if (!part.empty()) stem += "-" + part;
+    return stem;
+}
+
+std::string FreeObservationPath(const std::string& folder, const std::string& stem,
+                                const std::string& ext) {
+    const std::string base = (folder.empty() ? "" : folder + "/") + stem;
+    const bool avi = ext == ".avi" || ext == ".AVI";
+    auto taken = [&](const std::string& p) { return FileExists(p) || (avi && AviPartsExist(p)); };
+    std::string path = base + ext;
+    for (int n = 1; taken(path); ++n) path = base + "_" + std::to_string(n) + ext;
+    return path;
+}

@@ -1,0 +1,117 @@
+#pragma once
+// What a night's files say about themselves: the session details the user typed (target,
+// observer, telescope, filter, site), the facts of each recording taken when it starts
+// (camera, geometry, exposure, gain, the disk), the settings changed while it ran, and
+// what comes of them: the SER header texts, the FITS cards, the capture log beside each
+// recording and the observation names built from the UTC time, the target and the filter.
+// No window and no Qt here.
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/Clock.h"
+#include "recording/RecordingGaps.h"
+
+struct SessionDetails {
+    std::string target;  // the object observed
+    std::string observer;
+    std::string telescope;
+    // The filter typed by the user; a filter wheel, once one is connected, supplies the
+    // filter instead (RecordingFacts::filter is what a recording used).
+    std::string filter;
+    // The site, in degrees: north and east positive. Both or neither.
+    std::optional<double> latitude;
+    std::optional<double> longitude;
+};
+
+// A coordinate in decimal degrees ("48.8566", "-2.35", blanks around it allowed) within
+// +-`limit` (90 for a latitude, 180 for a longitude). Empty text is no value and valid.
+// False for anything else.
+bool ParseDegrees(const std::string& text, double limit, std::optional<double>& value);
+
+// Text that a header field may hold: every character outside printable ASCII (a control
+// character, or each UTF-8 sequence as a whole) becomes '?'; leading and trailing blanks go.
+std::string AsciiText(const std::string& utf8);
+// A part of a file name: letters, digits, '+' and '.' stay, every other character (and each
+// UTF-8 sequence as a whole) becomes '_'; a '-' too, since it separates the name's fields.
+std::string FileNameText(const std::string& utf8);
+
+// The facts of a recording as it starts. Times are TDateTime in local time; the offset
+// turns them into UTC.
+struct RecordingFacts {
+    std::string program;  // name and version
+    std::string camera;
+    std::string cameraLibrary;
+    int32_t sensorWidth = 0, sensorHeight = 0;
+    int32_t width = 0, height = 0;  // the subframe recorded
+    int32_t depth = 8;
+    std::string pattern;  // "RGGB" and so on, "" for mono
+    int32_t exposureMs = 0;
+    int32_t gain = 0;
+    int32_t balanceRed = 0, balanceGreen = 0, balanceBlue = 0;
+    bool colorCamera = false;
+    bool flip = false;
+    SessionDetails session;
+    std::string filter;  // the filter in use: the session's, or the wheel's
+    int32_t utcOffsetSeconds = 0;
+    TDateTime startLocal = 0.0;
+    std::optional<uint64_t> freeDiskBytes;
+};
+
+struct SettingChange {
+    TDateTime local = 0.0;
+    std::string name;
+    std::string value;
+};
+
+// How a recording went, known at its end.
+struct RecordingResult {
+    std::string file;  // the recording file (an AVI's first part), or a series' first file
+    std::string format;
+    int64_t frames = 0;
+    GapReport gaps;
+    // Exposure starts of the first and last frame written (local), when any was.
+    std::optional<TDateTime> firstFrame, lastFrame;
+    TDateTime endLocal = 0.0;
+    std::vector<SettingChange> changes;
+};
+
+// Local date-time to UTC with the offset (seconds east of UTC).
+TDateTime ToUtc(TDateTime local, int32_t utcOffsetSeconds);
+// "2026-12-09T21:32:24.123": ISO 8601 with milliseconds, no zone letter (FITS DATE-OBS form).
+std::string IsoDateTime(TDateTime t);
+
+// The middle of the recording in local time: between the first frame's exposure start and
+// the last frame's exposure end; the start time when no frame was written.
+TDateTime RecordingMiddle(const RecordingFacts& facts, const RecordingResult& result);
+
+// SER header texts: the observer, the camera and filter ("Camera, filter R"), the
+// telescope; "" for a field nothing was set for (the writer then keeps its fixed word).
+struct SerTexts {
+    std::string observer, instrument, telescope;
+};
+SerTexts SerTextsOf(const RecordingFacts& facts);
+
+// The cards a FITS frame carries about its session and exposure: OBJECT, OBSERVER, TELESCOP,
+// INSTRUME, FILTER where set, then DATE-OBS (the frame's exposure start in UTC), EXPTIME,
+// GAIN, XBINNING and YBINNING. Appended as 80-byte cards to `header`.
+void AppendSessionCards(std::string& header, const RecordingFacts& facts, TDateTime frameLocal,
+                        int32_t gain);
+
+// The capture log: "key: value" lines, one fact per line, the settings changed during the
+// recording last ("Change: <UTC time> <name> = <value>").
+std::string CaptureLogText(const RecordingFacts& facts, const RecordingResult& result);
+// Where a recording's log goes: the recording's name less its extension, ".txt"; for a name
+// already taken "-1.txt", "-2.txt" and so on (a log never replaces another one).
+std::string CaptureLogPath(const std::string& recordingPath);
+// Writes the log; false with `error` set when it could not be written.
+bool WriteCaptureLog(const std::string& path, const std::string& text, std::string& error);
+
+// The observation name's stem of a UTC time, target and filter: "2026-12-09-2132_4-Jupiter-R"
+// (date, hours and minutes, tenths of a minute; target and filter left out when empty).
+std::string ObservationStem(TDateTime utc, const std::string& target, const std::string& filter);
+// `folder`/`stem``ext`, or with "_1", "_2"... before the extension when that name is taken
+// (for ".avi" also by part files of it). `ext` starts with the dot.
+std::string FreeObservationPath(const std::string& folder, const std::string& stem,
+                                const std::string& ext);

@@ -1,0 +1,221 @@
+// What a recording says about itself: session details in the SER header and FITS cards
+// (read back byte by byte, by fitsverify and by astropy), the capture log parsed back, and
+// observation names of recordings whose times are known in advance.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <map>
+
+#include "RecTestUtil.h"
+#include "platform/DateTime.h"
+#include "recording/RecordingController.h"
+#include "recording/SessionRecord.h"
+
+using namespace rectest;
+
+namespace {
+constexpr int kW = 32, kH = 24;
+constexpr int32_t kOffset = 3600;  // local time is UTC + 1 h
+
+TDateTime Local(int h, int m, double s) {
+    DateTimeParts p{2026,
+                    12,
+                    9,
+                    h,
+                    m,
+                    static_cast<int>(s),
+                    static_cast<int>((s - static_cast<int>(s)) * 1000 + 0.5)};
+    return EncodeDateTime(p);
+}
+
+// The log as key -> values, in order; every line must be "key: value".
+std::multimap<std::string, std::string> ParseLog(const std::string& path, bool* wellFormed) {
+    std::multimap<std::string, std::string> out;
+    std::ifstream in(path);
+    std::string line;
+    *wellFormed = true;
+    while (std::getline(in, line)) {
+        if (line.empty()) continue;
+        const size_t colon = line.find(": ");
+        if (colon == std::string::npos && line.back() != ':') *wellFormed = false;
+        out.emplace(line.substr(0, std::min(colon, line.size() - 1)),
+                    colon == std::string::npos ? "" : line.substr(colon + 2));
+    }
+    return out;
+}
+
+std::string Field40(const std::vector<uint8_t>& b, size_t at) {
+    return std::string(b.begin() + at, b.begin() + at + 40);
+}
+
+class SessionRecordTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        testclock::SetNow([] { return Local(22, 33, 0); }, [] { return kOffset; });
+        facts.program = "TarviVideo5X 9.9";
+        facts.camera = "SimCam 2000";
+        facts.exposureMs = 100;
+        facts.gain = 12;
+        facts.session.target = "Jupiter";
+        facts.session.observer = "Åsa O'Neil";  // non-ASCII and a quote
+        facts.session.latitude = 48.5;
+        facts.session.longitude = -2.25;
+        facts.filter = "R";
+        facts.utcOffsetSeconds = kOffset;
+        facts.startLocal = Local(22, 32, 19);
+        exp.setWriteLog(true);
+        exp.setObservationNames(true);
+    }
+    void TearDown() override {
+        exp.close();
+        testclock::SetNow(nullptr);
+    }
+    // Frames exposed one second apart from 22:32:20 local (21:32:20 UTC).
+    void Record(int frames) {
+        for (int i = 0; i < frames; ++i) {
+            FramePtr f = MakeFrame(kW, kH);
+            f->TimeStamp = Local(22, 32, 20 + i);
+            exp.recordFrame(std::move(f));
+            if (i == 0) {
+                // The first frame is written with the gain of the start, the rest with this.
+                exp.waitForWriter();
+                exp.noteSettingChange("Gain", "15");
+            }
+        }
+        exp.waitForWriter();
+        ASSERT_TRUE(exp.close()) << exp.lastError();
+    }
+
+    RecordingFacts facts;
+    TempDir dir;
+    RecordingController exp;
+};
+}  // namespace
+
+TEST_F(SessionRecordTest, SerTakesItsObservationNameHeaderTextsAndLog) {
+    facts.session.telescope = "";  // not set: the fixed word stays
+    exp.setFacts(facts);
+    const std::string provisional = dir / "2026-12-09-2132_3-Jupiter-R-unfinished.ser";
+    ASSERT_TRUE(
+        exp.startRecording(CaptureFormat::Ser, provisional, kW, kH, false, 8, {0, false}, false));
+    Record(11);
+    // First exposure starts 21:32:20.0, the last ends 21:32:30.1: the middle is 21:32:25.05.
+    const std::string name = dir / "2026-12-09-2132_4-Jupiter-R.ser";
+    EXPECT_EQ(exp.lastFile(), name);
+    EXPECT_FALSE(std::filesystem::exists(provisional));
+    EXPECT_FALSE(std::filesystem::exists(SerStampsPath(provisional)));
+
+    const auto b = ReadAll(name);
+    ASSERT_EQ(b.size(), 178u + 11u * kW * kH + 11u * 8u);
+    EXPECT_EQ(Field40(b, 42), "?sa O'Neil" + std::string(30, ' '));
+    EXPECT_EQ(Field40(b, 82), "SimCam 2000, filter R" + std::string(19, ' '));
+    EXPECT_EQ(Field40(b, 122), "TELESCOPE" + std::string(31, '_'));
+
+    bool wellFormed = false;
+    const auto log = ParseLog(dir / "2026-12-09-2132_4-Jupiter-R.txt", &wellFormed);
+    EXPECT_TRUE(wellFormed);
+    auto one = [&](const std::string& key) {
+        EXPECT_EQ(log.count(key), 1u) << key;
+        const auto it = log.find(key);
+        return it == log.end() ? std::string() : it->second;
+    };
+    EXPECT_EQ(one("File"), name);
+    EXPECT_EQ(one("Frames"), "11");
+    EXPECT_EQ(one("Start (UTC)"), "2026-12-09T21:32:20.000Z");
+    EXPECT_EQ(one("Middle (UTC)"), "2026-12-09T21:32:25.050Z");
+    EXPECT_EQ(one("End (UTC)"), "2026-12-09T21:32:30.100Z");
+    EXPECT_EQ(one("Exposure"), "100.000 ms");
+    EXPECT_EQ(one("Target"), "Jupiter");
+    EXPECT_EQ(one("Filter"), "R");
+    EXPECT_EQ(one("Site latitude"), "48.50000");
+    EXPECT_EQ(one("Gaps"), "0");
+    EXPECT_EQ(one("Change"), "2026-12-09T21:33:00.000Z Gain = 15");
+}
+
+TEST_F(SessionRecordTest, NameTakenAlreadyIsNumberedAndNumberedNamesStay) {
+    exp.setFacts(facts);
+    std::ofstream(dir / "2026-12-09-2132_4-Jupiter-R.ser") << "earlier";
+    std::ofstream(dir / "2026-12-09-2132_4-Jupiter-R.txt") << "earlier";
+    ASSERT_TRUE(exp.startRecording(CaptureFormat::Ser, dir / "p-unfinished.ser", kW, kH, false, 8,
+                                   {0, false}, false));
+    Record(11);
+    EXPECT_EQ(exp.lastFile(), dir / "2026-12-09-2132_4-Jupiter-R_1.ser");
+    EXPECT_EQ(exp.lastLogPath(), dir / "2026-12-09-2132_4-Jupiter-R_1.txt");
+
+    // Numbered names: the recording keeps its name, the log goes beside it.
+    exp.setObservationNames(false);
+    ASSERT_TRUE(exp.startRecording(CaptureFormat::Ser, dir / "moon_00000.SER", kW, kH, false, 8,
+                                   {0, false}, false));
+    Record(2);
+    EXPECT_EQ(exp.lastFile(), dir / "moon_00000.SER");
+    EXPECT_EQ(exp.lastLogPath(), dir / "moon_00000.txt");
+}
+
+TEST_F(SessionRecordTest, FitsSeriesCardsPassFitsverifyAndAstropy) {
+    facts.session.target = "Comet C/2026 'A1'";
+    facts.session.telescope = "C11";
+    exp.setFacts(facts);
+    ASSERT_TRUE(exp.startStillSeries(CaptureFormat::Fit, dir / "moon.FIT", {0, false}, false));
+    Record(2);
+    // Each frame named after its own time; the second shares the first's tenth of a minute.
+    const std::string first = dir / "2026-12-09-2132_3-Comet_C_2026__A1_-R.fit";
+    const std::string second = dir / "2026-12-09-2132_3-Comet_C_2026__A1_-R_1.fit";
+    ASSERT_TRUE(std::filesystem::exists(first));
+    ASSERT_TRUE(std::filesystem::exists(second));
+    EXPECT_EQ(exp.lastLogPath(), dir / "2026-12-09-2132_3-Comet_C_2026__A1_-R.txt");
+
+    for (const std::string& f : {first, second}) {
+        std::string out;
+        RunCommand("fitsverify " + Quote(f), out);
+        EXPECT_NE(out.find("0 warning(s) and 0 error(s)"), std::string::npos) << out;
+    }
+    const std::string py = dir / "cards.py";
+    std::ofstream(py) << "import sys\nfrom astropy.io import fits\n"
+                         "h = fits.getheader(sys.argv[1])\n"
+                         "for k in ['OBJECT','OBSERVER','TELESCOP','INSTRUME','FILTER','DATE-OBS',"
+                         "'EXPTIME','GAIN','XBINNING','YBINNING']:\n"
+                         "    print(k + '|' + repr(h[k]))\n"
+                         "print('CCD-TEMP' in h)\n";
+    std::string out;
+    // -W ignore: astropy warns of the TIMESTAMP card, whose nine-letter keyword is the
+    // program's own unchanged convention; every card asked for must still be read.
+    ASSERT_EQ(RunCommand("/usr/bin/python3 -W ignore " + Quote(py) + " " + Quote(second), out), 0)
+        << out;
+    EXPECT_EQ(out,
+              "OBJECT|\"Comet C/2026 'A1'\"\nOBSERVER|\"?sa O'Neil\"\nTELESCOP|'C11'\n"
+              "INSTRUME|'SimCam 2000'\nFILTER|'R'\nDATE-OBS|'2026-12-09T21:32:21.000'\n"
+              "EXPTIME|0.1\nGAIN|15\nXBINNING|1\nYBINNING|1\nFalse\n");
+}
+
+TEST(ObservationNames, FromTheUtcTimeTargetAndFilter) {
+    struct Case {
+        double seconds;
+        const char *target, *filter, *want;
+    } const cases[] = {
+        {24.0, "Jupiter", "R", "2026-12-09-2132_4-Jupiter-R"},
+        {23.999, "Jupiter", "", "2026-12-09-2132_3-Jupiter"},
+        {5.9, "", "IR-685", "2026-12-09-2132_0-IR_685"},
+        {0.0, " Mars / Phobos ", "Ö", "2026-12-09-2132_0-Mars___Phobos-_"},
+        {36.0, "", "", "2026-12-09-2132_6"},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(ObservationStem(Local(21, 32, c.seconds), c.target, c.filter), c.want)
+            << c.seconds;
+}
+
+TEST(SessionDetailsSite, DecimalDegreesWithinTheirRange) {
+    struct Case {
+        const char* text;
+        double limit;
+        bool ok;
+        std::optional<double> value;
+    } const cases[] = {{"48.8566", 90, true, 48.8566},     {" -2.35 ", 180, true, -2.35},
+                       {"", 90, true, std::nullopt},       {"91", 90, false, std::nullopt},
+                       {"1e1", 90, false, std::nullopt},   {"nan", 90, false, std::nullopt},
+                       {"4.5.1", 90, false, std::nullopt}, {"-", 90, false, std::nullopt}};
+    for (const Case& c : cases) {
+        std::optional<double> v;
+        EXPECT_EQ(ParseDegrees(c.text, c.limit, v), c.ok) << c.text;
+        if (c.ok) EXPECT_EQ(v, c.value) << c.text;
+    }
+}

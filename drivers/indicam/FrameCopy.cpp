@@ -20,8 +20,8 @@ void CopyRows(const Image& src, int width, int height, bool mirror, uint8_t* dst
     const int left = CentredOffset(src.width, width);
     const int top = CentredOffset(src.height, height);
     for (int y = 0; y < height; ++y) {
-        const uint16_t* row =
-            src.pixels.data() + static_cast<size_t>(top + y) * static_cast<size_t>(src.width) + left;
+        const uint16_t* row = src.pixels.data() +
+                              static_cast<size_t>(top + y) * static_cast<size_t>(src.width) + left;
         Word* out = reinterpret_cast<Word*>(dst + static_cast<size_t>(y) * stride);
         if (mirror)
             for (int x = 0; x < width; ++x) put(out, x, row[width - 1 - x]);
@@ -66,7 +66,7 @@ bool DecodeFits(const void* data, size_t size, int bitsPerPixel, Image* out, std
         out->width = w;
         out->height = h;
         out->pixels.resize(n);
-        out->bits = bitpix == BYTE_IMG                          ? 8
+        out->bits = bitpix == BYTE_IMG                        ? 8
                     : bitsPerPixel >= 9 && bitsPerPixel <= 16 ? bitsPerPixel
                                                               : 16;
         int anyNull = 0;
@@ -148,9 +148,10 @@ bool CopyToFrame(const Image& src, int width, int height, bool mirror, int depth
     // To 8 bits: the top 8 of the significant bits; values beyond them are full scale.
     const int shift = std::clamp(src.bits, 8, 16) - 8;
     const unsigned top = (1u << (shift + 8)) - 1;
-    CopyRows<uint8_t>(src, width, height, mirror, dst, stride, [=](uint8_t* out, int x, uint16_t v) {
-        out[x] = static_cast<uint8_t>(std::min<unsigned>(v, top) >> shift);
-    });
+    CopyRows<uint8_t>(src, width, height, mirror, dst, stride,
+                      [=](uint8_t* out, int x, uint16_t v) {
+                          out[x] = static_cast<uint8_t>(std::min<unsigned>(v, top) >> shift);
+                      });
     return true;
 }
 
@@ -158,8 +159,8 @@ std::string FramePattern(const Image& src, int width, int height, bool mirror) {
     if (!ValidPattern(src.bayer)) return {};
     // The cut-out starts at the centred offsets (even: the same cell); its mirror image
     // starts at the cut-out's last column.
-    const std::string cut = ShiftPattern(src.bayer, CentredOffset(src.width, width),
-                                         CentredOffset(src.height, height));
+    const std::string cut =
+        ShiftPattern(src.bayer, CentredOffset(src.width, width), CentredOffset(src.height, height));
     return mirror ? ShiftPattern(cut, width - 1, 0) : cut;
 }
 

@@ -25,9 +25,9 @@ struct Image {
 
 // Decodes a FITS file held in memory (2-D, 8 or 16 bits). 16-bit values are kept as they
 // are, of bitsPerPixel significant bits (the depth the driver reports; 0 or out of 9..16
-// means 16). The BAYERPAT keyword, moved by XBAYROFF/YBAYROFF, gives the mosaic; DATE-OBS (UTC, to the
-// fraction of a second it is written with) gives the start of the exposure. False with *error set
-// when the data is not such an image.
+// means 16). The BAYERPAT keyword, moved by XBAYROFF/YBAYROFF, gives the mosaic; DATE-OBS (UTC, to
+// the fraction of a second it is written with) gives the start of the exposure. False with *error
+// set when the data is not such an image.
 bool DecodeFits(const void* data, size_t size, int bitsPerPixel, Image* out, std::string* error);
 
 // A FITS date "YYYY-MM-DDThh:mm:ss[.ffffff]" (UTC) as microseconds since 1970; 0 when it

@@ -166,6 +166,12 @@ class Client : public INDI::BaseClient {
         State& s = S();
         std::lock_guard<std::mutex> lock(s.mutex);
         const std::string device = p.getDeviceName();
+        if (device == s.device && p.isNameMatch("CCD_VIDEO_STREAM")) {
+            // The property objects are updated in place: what was on is noted here.
+            const bool on = SwitchIsOn(p, "STREAM_ON");
+            if (s.driverStreamOn && !on) NoteStreamStopped(s);
+            s.driverStreamOn = on;
+        }
         if (std::find(s.devices.begin(), s.devices.end(), device) == s.devices.end())
             s.devices.push_back(device);
         s.props[{device, p.getName()}] = p;
@@ -208,6 +214,7 @@ class Client : public INDI::BaseClient {
         indicam::Image image;
         std::string error;
         bool ok = false;
+        bool staleStreamFrame = false;
         if (stream) {
             // Raw 8-bit frames of the stream frame asked for (or of the full sensor).
             int w = 0, h = 0;
@@ -230,6 +237,9 @@ class Client : public INDI::BaseClient {
                 image.startUs = arrivedUs - streamExposureUs;
                 ok = true;
             } else {
+                // A frame the driver read out before the new stream frame size took effect:
+                // passed over, the exposure waits for the next one (the watchdog bounds it).
+                staleStreamFrame = true;
                 error = "stream frame of " + std::to_string(size) + " bytes, expected " +
                         std::to_string(streamW) + " x " + std::to_string(streamH) + " at 8 bits";
             }
@@ -241,7 +251,7 @@ class Client : public INDI::BaseClient {
 
         lock.lock();
         if (!ok) {
-            if (s.pending != Kind::None) {
+            if (s.pending != Kind::None && !staleStreamFrame) {
                 Report(lock, "INDI: rejected an image from '" + s.device + "': " + error);
                 EndPending(s);
             }
@@ -410,11 +420,30 @@ bool SetScaled(const char* name, const std::string& element, int value, int top)
 bool SwitchIsOnNow(const char* name, const char* element);
 
 void StopStream() {
-    if (settings.streamOn || SwitchIsOnNow("CCD_VIDEO_STREAM", "STREAM_ON"))
-        SetSwitch("CCD_VIDEO_STREAM", "STREAM_OFF");
+    const bool wasOn = settings.streamOn || SwitchIsOnNow("CCD_VIDEO_STREAM", "STREAM_ON");
+    if (wasOn) SetSwitch("CCD_VIDEO_STREAM", "STREAM_OFF");
     settings.streamOn = false;
     State& s = S();
     std::lock_guard<std::mutex> lock(s.mutex);
     s.streamFrameFresh = false;
+    if (wasOn) NoteStreamStopped(s);
+}
+
+// Under the state lock.
+void NoteStreamStopped(State& s) {
+    auto* exposure = NumberOf(Find(s, "STREAMING_EXPOSURE"), "STREAMING_EXPOSURE_VALUE");
+    s.streamStopped = Clock::now();
+    s.stoppedExposureUs = exposure ? std::llround(exposure->getValue() * 1e6) : 0;
+}
+
+// Waits until a stream stopped lately has had time to finish its frame in the driver.
+void AwaitStreamSettled() {
+    State& s = S();
+    Clock::time_point until;
+    {
+        std::lock_guard<std::mutex> lock(s.mutex);
+        until = s.streamStopped + kStreamSettle + std::chrono::microseconds(s.stoppedExposureUs);
+    }
+    if (Clock::now() < until) std::this_thread::sleep_until(until);
 }
 }  // namespace indicam

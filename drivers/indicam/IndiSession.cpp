@@ -53,6 +53,7 @@ void Close(bool atExit) {
     s.lost = false;
     s.stopWatchdog = false;
     s.streamFrameFresh = false;
+    s.driverStreamOn = false;
     s.sensorWidth = s.sensorHeight = 0;
     s.abortsUnanswered = 0;
     s.lastKnown = false;
@@ -168,7 +169,7 @@ int OpenCamera() {
 
     Send([&] { client->setBLOBMode(B_ALSO, device.c_str(), nullptr); });
     // A stream left on by an earlier client blocks exposures.
-    if (SwitchIsOnNow("CCD_VIDEO_STREAM", "STREAM_ON")) SetSwitch("CCD_VIDEO_STREAM", "STREAM_OFF");
+    StopStream();
     AssertSessionSettings();
 
     {
@@ -299,6 +300,7 @@ void PrepareStream(int w, int h) {
     }
     if (!settings.streamOn) {
         AssertStreamSettings();  // another client may have changed them since the last stream
+        AwaitStreamSettled();
         SetSwitch("CCD_VIDEO_STREAM", "STREAM_ON");
         settings.streamOn = true;
         std::lock_guard<std::mutex> lock(s.mutex);

@@ -39,6 +39,11 @@ constexpr auto kListingQuiet = 300ms;  // no new property for this long: the lis
 // kSlowStreamShare of the rate the driver reports making count as held back on the way.
 constexpr auto kRateWindow = 3s;
 constexpr double kSlowStreamShare = 0.6;
+// A stream turned off keeps its driver busy with the frame in hand for a while: the
+// simulator's stream thread, told to stop and start again before it has finished that frame,
+// sleeps for one over the exposure (100 s at 10 ms) and sends nothing meanwhile. A stream is
+// started no sooner than this, plus one exposure, after it was last seen stopping.
+constexpr auto kStreamSettle = 500ms;
 
 enum class Kind { None, Single, Stream };
 
@@ -77,12 +82,17 @@ struct State {
     bool exposureAnswered = false;   // the driver showed the single exposure busy
     int abortsUnanswered = 0;        // aborts sent whose CCD_EXPOSURE reply has not come
     long long streamExposureUs = 0;  // exposure of the stream frames asked for
+    bool driverStreamOn = false;     // the driver's stream, as it last reported it
+    // When the driver's stream was last seen turning off (sent by this library or reported
+    // by the driver), and the exposure it then streamed; kept over a re-open.
+    Clock::time_point streamStopped;
+    long long stoppedExposureUs = 0;
 
     // What became of the exposure whose end was signalled last (CameraFrameInfo).
     bool lastKnown = false;
     bool lastGood = false;
     long long lastStartUs = 0;
-    int lastBits = 0;          // significant bits of its samples
+    int lastBits = 0;         // significant bits of its samples
     std::string lastPattern;  // mosaic of its samples as stored; empty for mono
 
     // The newest stream frame not yet delivered, and the settings it was taken with.
@@ -166,6 +176,8 @@ bool RangeOf(const char* name, const char* element, double* min, double* max);
 std::string ControlElement(std::initializer_list<const char*> candidates);
 bool SetScaled(const char* name, const std::string& element, int value, int top);
 void StopStream();
+void NoteStreamStopped(State& s);
+void AwaitStreamSettled();
 
 // The session with the server and the device (IndiSession.cpp).
 void WatchdogLoop();

@@ -39,9 +39,11 @@ TEST(FrameCopy, MosaicIsCopiedAsSentAndLabelledAsStored) {
                         uint16_t v;
                         std::memcpy(&v, frame.data() + y * stride + 2 * x, 2);
                         const int sx = left + (mirror ? w - 1 - x : x);
-                        ASSERT_EQ(v, src.pixels[(top + y) * 12 + sx]) << pattern << " " << x << "," << y;
+                        ASSERT_EQ(v, src.pixels[(top + y) * 12 + sx])
+                            << pattern << " " << x << "," << y;
                         ASSERT_EQ("RGB"[v / 1000], label[(y & 1) * 2 + (x & 1)])
-                            << pattern << " " << w << (mirror ? " mirrored" : "") << " as " << label;
+                            << pattern << " " << w << (mirror ? " mirrored" : "") << " as "
+                            << label;
                     }
                 for (size_t b = 2 * w; b < stride; ++b) EXPECT_EQ(frame[b], 0xAB);
             }

@@ -8,7 +8,8 @@
 // where each frame is previewed, shown in the histogram and freed by the window thread
 // ("window fps"). Prints the rates side by side for the full sensor and for 640 x 480.
 //
-//   bench_indi_fps [seconds per measurement, default 4]
+//   bench_indi_fps [seconds per measurement, default 4] [thread|window]
+// Without a path, both are measured, each in a process of its own.
 #include <QApplication>
 #include <QDir>
 #include <QElapsedTimer>
@@ -19,6 +20,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <deque>
+#include <filesystem>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -120,7 +122,7 @@ bool MeasureWindow(MainWindow& form, indi_test::Peer& bare, const Size (&sizes)[
 // One server: the earlier client's session when asked; the program's path, which connects
 // the camera itself, with the bare client only watching; then the bare client streaming by
 // itself (the library stays connected, idle). False when something did not start.
-bool RunScenario(const char* name, bool earlierClient, double seconds) {
+bool RunScenario(const char* name, bool earlierClient, double seconds, bool window) {
     indi_test::Server server;
     if (!server.Start()) {
         std::fprintf(stderr, "indiserver with indi_simulator_ccd did not start\n");
@@ -141,28 +143,10 @@ bool RunScenario(const char* name, bool earlierClient, double seconds) {
         return false;
     }
     const Size sizes[] = {{1280, 1024}, {640, 480}};
-    double fps[2] = {}, sentFps[2] = {};
-    {
-        // The acquisition thread, as the program runs it.
-        Handoff handoff;
-        auto capture = std::make_unique<CaptureThread>(handoff.Poster());
-        if (!capture->openCamera()) {
-            std::fprintf(stderr, "camera did not open: %s\n", CameraFailureReason().c_str());
-            return false;
-        }
-        capture->setExposureMs(kExposureMs);
-        capture->start();
-        for (int i = 0; i < 2; ++i) {
-            if (!MeasureProgram(*capture, handoff, bare, sizes[i], seconds, &fps[i], &sentFps[i])) {
-                std::fprintf(stderr, "no frames of %d x %d\n", sizes[i].w, sizes[i].h);
-                return false;
-            }
-        }
-        capture->stop(5000);
-    }
     double windowFps[2] = {}, windowSentFps[2] = {};
-    {
-        // The main window, started as the program starts it, at the same exposure.
+    if (window) {
+        // The main window first, started as the program starts it (its camera opened once in
+        // the process, as in the program), at the same exposure.
         QTemporaryDir config;
         qputenv("XDG_CONFIG_HOME", config.path().toLocal8Bit());
         qputenv("XDG_STATE_HOME", config.path().toLocal8Bit());
@@ -181,13 +165,33 @@ bool RunScenario(const char* name, bool earlierClient, double seconds) {
             return false;
         }
     }
+    double fps[2] = {}, sentFps[2] = {};
+    if (!window) {
+        // The acquisition thread, as the program runs it.
+        Handoff handoff;
+        auto capture = std::make_unique<CaptureThread>(handoff.Poster());
+        if (!capture->openCamera()) {
+            std::fprintf(stderr, "camera did not open: %s\n", CameraFailureReason().c_str());
+            return false;
+        }
+        capture->setExposureMs(kExposureMs);
+        capture->start();
+        for (int i = 0; i < 2; ++i) {
+            if (!MeasureProgram(*capture, handoff, bare, sizes[i], seconds, &fps[i], &sentFps[i])) {
+                std::fprintf(stderr, "no frames of %d x %d\n", sizes[i].w, sizes[i].h);
+                return false;
+            }
+        }
+        capture->stop(5000);
+    }
     for (int i = 0; i < 2; ++i) {
         const double bareFps = bare.Stream(
             kExposureMs / 1000.0, std::chrono::duration<double>(seconds), sizes[i].w, sizes[i].h);
-        std::printf("%-22s %4d x %-5d %10.1f %12.1f %12.1f %7.0f%% %12.1f %12.1f %7.0f%%\n", name,
-                    sizes[i].w, sizes[i].h, bareFps, fps[i], sentFps[i],
-                    bareFps > 0 ? 100.0 * fps[i] / bareFps : 0.0, windowFps[i], windowSentFps[i],
-                    bareFps > 0 ? 100.0 * windowFps[i] / bareFps : 0.0);
+        const double path = window ? windowFps[i] : fps[i];
+        std::printf("%-22s %-18s %4d x %-5d %10.1f %12.1f %12.1f %7.0f%%\n", name,
+                    window ? "main window" : "acquisition thread", sizes[i].w, sizes[i].h, bareFps,
+                    path, window ? windowSentFps[i] : sentFps[i],
+                    bareFps > 0 ? 100.0 * path / bareFps : 0.0);
     }
     return true;
 }
@@ -197,12 +201,25 @@ bool RunScenario(const char* name, bool earlierClient, double seconds) {
 int main(int argc, char** argv) {
     indi_test::RunInPrivateNetwork(argc, argv);
     const double seconds = argc > 1 ? std::atof(argv[1]) : 4.0;
+    const std::string path = argc > 2 ? argv[2] : "";
     std::setvbuf(stdout, nullptr, _IOLBF, 0);
+    if (path.empty()) {
+        // Each path in a process of its own, as the program opens its camera once per run.
+        std::printf("%-22s %-18s %-12s %10s %12s %12s %8s\n", "server", "path", "frame", "bare fps",
+                    "path fps", "driver sent", "ratio");
+        bool ok = true;
+        for (const char* which : {"thread", "window"}) {
+            const std::string command = "'" +
+                                        std::filesystem::read_symlink("/proc/self/exe").string() +
+                                        "' " + std::to_string(seconds) + " " + which;
+            ok = std::system(command.c_str()) == 0 && ok;
+        }
+        return ok ? 0 : 1;
+    }
+    const bool window = path == "window";
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
-    std::printf("%-22s %-12s %10s %12s %12s %8s %12s %12s %8s\n", "server", "frame", "bare fps",
-                "program fps", "driver sent", "ratio", "window fps", "driver sent", "ratio");
-    const bool fresh = RunScenario("fresh", false, seconds);
-    const bool after = RunScenario("after earlier client", true, seconds);
+    const bool fresh = RunScenario("fresh", false, seconds, window);
+    const bool after = RunScenario("after earlier client", true, seconds, window);
     return fresh && after ? 0 : 1;
 }

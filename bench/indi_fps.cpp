@@ -15,6 +15,8 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QTemporaryDir>
+#include <sys/resource.h>
+
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
@@ -39,6 +41,19 @@ constexpr int kExposureMs = 10;  // streamed by the library (below its stream th
 struct Size {
     int w, h;
 };
+
+// What one path took for one frame size: its frames per second, the stream the driver sent
+// meanwhile, and the processor time of this whole process (every thread) per frame.
+struct Rates {
+    double fps = 0, sent = 0, cpuMsPerFrame = 0;
+};
+
+double ProcessCpuSeconds() {
+    rusage u{};
+    getrusage(RUSAGE_SELF, &u);
+    return static_cast<double>(u.ru_utime.tv_sec + u.ru_stime.tv_sec) +
+           static_cast<double>(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
+}
 
 // The window thread's side of the hand-off: frames queued by the acquisition thread.
 class Handoff {
@@ -69,7 +84,7 @@ class Handoff {
 // Frames per second of the program's path for one frame size, and of the stream the driver
 // sent meanwhile as the bare client counted it; false when no frames of that size came.
 bool MeasureProgram(CaptureThread& capture, Handoff& handoff, indi_test::Peer& bare,
-                    const Size& size, double seconds, double* fps, double* sentFps) {
+                    const Size& size, double seconds, Rates* rates) {
     capture.setSubframe(size.w, size.h);
     bool sized = false;
     for (int i = 0; i < 200 && !sized; ++i) {
@@ -82,21 +97,23 @@ bool MeasureProgram(CaptureThread& capture, Handoff& handoff, indi_test::Peer& b
         if (!handoff.Take()) return false;
     long frames = 0;
     const long bareStart = bare.blobs.load();
+    const double cpu0 = ProcessCpuSeconds();
     const auto t0 = Clock::now();
     while (Clock::now() - t0 < std::chrono::duration<double>(seconds)) {
         if (!handoff.Take()) break;
         ++frames;
     }
     const double elapsed = std::chrono::duration<double>(Clock::now() - t0).count();
-    *fps = frames / elapsed;
-    *sentFps = (bare.blobs.load() - bareStart) / elapsed;
+    rates->fps = frames / elapsed;
+    rates->sent = (bare.blobs.load() - bareStart) / elapsed;
+    rates->cpuMsPerFrame = frames > 0 ? (ProcessCpuSeconds() - cpu0) * 1e3 / frames : 0;
     return true;
 }
 
 // The window's frames per second for each size, over `seconds` after a second of warming up,
 // and the stream the driver sent meanwhile; false when the window had no frames of a size.
 bool MeasureWindow(MainWindow& form, indi_test::Peer& bare, const Size (&sizes)[2], double seconds,
-                   double* fps, double* sentFps) {
+                   Rates (&rates)[2]) {
     auto runFor = [&](double s) {
         QElapsedTimer t;
         t.start();
@@ -109,12 +126,15 @@ bool MeasureWindow(MainWindow& form, indi_test::Peer& bare, const Size (&sizes)[
         runFor(1.0);
         const uint64_t first = form.framesReceived();
         const long bareStart = bare.blobs.load();
+        const double cpu0 = ProcessCpuSeconds();
         QElapsedTimer t;
         t.start();
         runFor(seconds);
         const double elapsed = static_cast<double>(t.nsecsElapsed()) / 1e9;
-        fps[i] = static_cast<double>(form.framesReceived() - first) / elapsed;
-        sentFps[i] = (bare.blobs.load() - bareStart) / elapsed;
+        const double frames = static_cast<double>(form.framesReceived() - first);
+        rates[i].fps = frames / elapsed;
+        rates[i].sent = (bare.blobs.load() - bareStart) / elapsed;
+        rates[i].cpuMsPerFrame = frames > 0 ? (ProcessCpuSeconds() - cpu0) * 1e3 / frames : 0;
     }
     return true;
 }
@@ -143,15 +163,14 @@ bool RunScenario(const char* name, bool earlierClient, double seconds, bool wind
         return false;
     }
     const Size sizes[] = {{1280, 1024}, {640, 480}};
-    double windowFps[2] = {}, windowSentFps[2] = {};
+    Rates rates[2];
     if (window) {
-        // The main window first, started as the program starts it (its camera opened once in
-        // the process, as in the program), at the same exposure.
-        QTemporaryDir config;
-        qputenv("XDG_CONFIG_HOME", config.path().toLocal8Bit());
-        qputenv("XDG_STATE_HOME", config.path().toLocal8Bit());
-        QDir().mkpath(config.path() + "/TarviVideo5X");
-        QFile ini(config.path() + "/TarviVideo5X/TarviVideo5X.ini");
+        // The main window, started as the program starts it (its camera opened once in the
+        // process, as in the program), at the same exposure. The settings folder is the one
+        // main() chose: the toolkit fixes it at its first use in a process.
+        const QString config = qEnvironmentVariable("XDG_CONFIG_HOME");
+        QDir().mkpath(config + "/TarviVideo5X");
+        QFile ini(config + "/TarviVideo5X/TarviVideo5X.ini");
         if (!ini.open(QIODevice::WriteOnly) ||
             ini.write(QByteArray("[TarviVideo2R]\nEXPOLENGTH=") + QByteArray::number(kExposureMs) +
                       "\n") <= 0)
@@ -160,12 +179,11 @@ bool RunScenario(const char* name, bool earlierClient, double seconds, bool wind
         MainWindow form;
         form.splashDelayMs = 0;
         form.start();
-        if (!MeasureWindow(form, bare, sizes, seconds, windowFps, windowSentFps)) {
+        if (!MeasureWindow(form, bare, sizes, seconds, rates)) {
             std::fprintf(stderr, "the window had no frames of the sizes asked for\n");
             return false;
         }
     }
-    double fps[2] = {}, sentFps[2] = {};
     if (!window) {
         // The acquisition thread, as the program runs it.
         Handoff handoff;
@@ -177,7 +195,7 @@ bool RunScenario(const char* name, bool earlierClient, double seconds, bool wind
         capture->setExposureMs(kExposureMs);
         capture->start();
         for (int i = 0; i < 2; ++i) {
-            if (!MeasureProgram(*capture, handoff, bare, sizes[i], seconds, &fps[i], &sentFps[i])) {
+            if (!MeasureProgram(*capture, handoff, bare, sizes[i], seconds, &rates[i])) {
                 std::fprintf(stderr, "no frames of %d x %d\n", sizes[i].w, sizes[i].h);
                 return false;
             }
@@ -187,11 +205,10 @@ bool RunScenario(const char* name, bool earlierClient, double seconds, bool wind
     for (int i = 0; i < 2; ++i) {
         const double bareFps = bare.Stream(
             kExposureMs / 1000.0, std::chrono::duration<double>(seconds), sizes[i].w, sizes[i].h);
-        const double path = window ? windowFps[i] : fps[i];
-        std::printf("%-22s %-18s %4d x %-5d %10.1f %12.1f %12.1f %7.0f%%\n", name,
+        std::printf("%-22s %-18s %4d x %-5d %10.1f %12.1f %12.1f %7.0f%% %10.1f\n", name,
                     window ? "main window" : "acquisition thread", sizes[i].w, sizes[i].h, bareFps,
-                    path, window ? windowSentFps[i] : sentFps[i],
-                    bareFps > 0 ? 100.0 * path / bareFps : 0.0);
+                    rates[i].fps, rates[i].sent,
+                    bareFps > 0 ? 100.0 * rates[i].fps / bareFps : 0.0, rates[i].cpuMsPerFrame);
     }
     return true;
 }
@@ -205,8 +222,8 @@ int main(int argc, char** argv) {
     std::setvbuf(stdout, nullptr, _IOLBF, 0);
     if (path.empty()) {
         // Each path in a process of its own, as the program opens its camera once per run.
-        std::printf("%-22s %-18s %-12s %10s %12s %12s %8s\n", "server", "path", "frame", "bare fps",
-                    "path fps", "driver sent", "ratio");
+        std::printf("%-22s %-18s %-12s %10s %12s %12s %8s %10s\n", "server", "path", "frame",
+                    "bare fps", "path fps", "driver sent", "ratio", "cpu ms/fr");
         bool ok = true;
         for (const char* which : {"thread", "window"}) {
             const std::string command = "'" +
@@ -218,6 +235,10 @@ int main(int argc, char** argv) {
     }
     const bool window = path == "window";
     qputenv("QT_QPA_PLATFORM", "offscreen");
+    // The window's settings and journal in a folder of this run, for both servers.
+    QTemporaryDir config;
+    qputenv("XDG_CONFIG_HOME", config.path().toLocal8Bit());
+    qputenv("XDG_STATE_HOME", config.path().toLocal8Bit());
     QApplication app(argc, argv);
     const bool fresh = RunScenario("fresh", false, seconds, window);
     const bool after = RunScenario("after earlier client", true, seconds, window);

@@ -80,6 +80,11 @@ class Peer : public INDI::BaseClient {
             sendNewNumber(frameProperty);
         }
         sendNewNumber(kSimDevice, "STREAMING_EXPOSURE", "STREAMING_EXPOSURE_VALUE", seconds);
+        // A stream another client left on is stopped first, and its frame in hand given time
+        // to end: the simulator's stream thread, started again within that frame, sleeps for
+        // one over the exposure and sends nothing.
+        sendNewSwitch(kSimDevice, "CCD_VIDEO_STREAM", "STREAM_OFF");
+        std::this_thread::sleep_for(std::chrono::milliseconds(600));
         sendNewSwitch(kSimDevice, "CCD_VIDEO_STREAM", "STREAM_ON");
         std::this_thread::sleep_for(std::chrono::milliseconds(1000));  // the stream settles
         const long start = blobs.load();

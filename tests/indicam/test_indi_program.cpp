@@ -1,6 +1,7 @@
 // The INDI camera through the program, against a real indiserver with the simulated CCD: the
 // camera choice's device listing, a SER recording with the simulator's frames through the main
-// window, and the server killed in the middle of a recording.
+// window, the server killed in the middle of a recording, and a known colour mosaic served by
+// the simulator recorded in SER and FIT.
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 
@@ -15,6 +16,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <memory>
+#include <sstream>
 #include <string>
 
 #include "IndiServer.h"
@@ -40,20 +42,27 @@ bool WaitUntil(const std::function<bool()>& done, int timeoutMs) {
     return done();
 }
 
-// What the independent SER check finds wrong with a file of `frames` frames; empty if sound.
-std::string SerProblems(const std::string& path, int width, int height, int frames) {
-    const std::string command = "/usr/bin/python3 " TV_SOURCE_DIR
-                                "/tests/e2e/check_recording.py ser '" +
-                                path + "' " + std::to_string(width) + " " + std::to_string(height) +
-                                " " + std::to_string(frames) + " 2>&1";
-    std::string out;
-    FILE* p = ::popen(command.c_str(), "r");
-    if (!p) return "cannot run the check";
+// Runs a command through the shell; true when it exits 0. *out gets its output.
+bool RunCommand(const std::string& command, std::string* out) {
+    out->clear();
+    FILE* p = ::popen((command + " 2>&1").c_str(), "r");
+    if (!p) return false;
     char buf[4096];
     size_t n;
-    while ((n = std::fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
+    while ((n = std::fread(buf, 1, sizeof buf, p)) > 0) out->append(buf, n);
     const int status = ::pclose(p);
-    return WIFEXITED(status) && WEXITSTATUS(status) == 0 ? std::string() : out;
+    return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+// What the independent SER check finds wrong with a file of `frames` frames; empty if sound.
+std::string SerProblems(const std::string& path, int width, int height, int frames) {
+    std::string out;
+    return RunCommand("/usr/bin/python3 " TV_SOURCE_DIR "/tests/e2e/check_recording.py ser '" +
+                          path + "' " + std::to_string(width) + " " + std::to_string(height) + " " +
+                          std::to_string(frames),
+                      &out)
+               ? std::string()
+               : out;
 }
 }  // namespace
 
@@ -99,11 +108,16 @@ class IndiRecording : public ::testing::Test {
     void SetUp() override {
         EnsureApp();
         ASSERT_TRUE(server.Start()) << "indiserver with indi_simulator_ccd did not start";
+        // 40 ms: the library takes the driver's video stream.
+        StartProgram("[TarviVideo2R]\nEXPOLENGTH=40\n");
+    }
+    // Starts the main window on the server's camera with these settings, recording to
+    // captures/sky in SER.
+    void StartProgram(const QByteArray& ini) {
         previous_ = SetMessageHandler([this](const std::string& t) { messages.push_back(t); });
         out = config.Dir().toStdString() + "/captures";
         fs::create_directories(out);
-        // 40 ms: the library takes the driver's video stream.
-        ASSERT_TRUE(config.WriteIni("[TarviVideo2R]\nEXPOLENGTH=40\n"));
+        ASSERT_TRUE(config.WriteIni(ini));
         form = std::make_unique<MainWindow>();
         form->splashDelayMs = 0;
         // As the program loads "--camera indi --camera-option server=...".
@@ -130,19 +144,21 @@ class IndiRecording : public ::testing::Test {
         SetCameraApi(TarviApi{});
         SetMessageHandler(previous_);
     }
-    void Record(int frames) {
+    // A recording of `frames` frames: SER through "butCapture", FIT files through "Button3".
+    void Record(int frames, const char* button = "butCapture") {
         Find<QLineEdit>(*form, "expos")->setText(QString::number(frames));
-        Find<QPushButton>(*form, "butCapture")->click();
+        Find<QPushButton>(*form, button)->click();
         ASSERT_TRUE(messages.empty()) << messages[0];
         ASSERT_TRUE(form->recorder().busy());
     }
-    std::vector<std::string> SerFiles() const {
+    std::vector<std::string> Files(const std::string& extension) const {
         std::vector<std::string> files;
         for (const auto& e : fs::directory_iterator(out))
-            if (e.path().extension() == ".SER") files.push_back(e.path().string());
+            if (e.path().extension() == extension) files.push_back(e.path().string());
         std::sort(files.begin(), files.end());
         return files;
     }
+    std::vector<std::string> SerFiles() const { return Files(".SER"); }
 
     indi_test::Server server;
     TempConfig config;
@@ -183,6 +199,79 @@ TEST_F(IndiRecording, ServerKilledMidRecordingShowsTheCameraStateAndTheFileEndsW
     ASSERT_EQ(SerFiles().size(), 1u);
     EXPECT_EQ(SerProblems(SerFiles()[0], 1280, 1024, frames), "");
 }
+
+// The simulator with its own Bayer mosaic on (RGGB) serving, from its image folder, a GBRG
+// mosaic of a red and a blue square: the program records it in SER and FIT at 8 and 16 bits,
+// and an independent reader debayering each file by its own label finds the red square red
+// and the blue one blue, at the image's levels.
+class IndiColourRecording : public IndiRecording, public ::testing::WithParamInterface<int> {
+  protected:
+    void SetUp() override {
+        EnsureApp();
+        ASSERT_TRUE(server.Start()) << "indiserver with indi_simulator_ccd did not start";
+        const std::string images = config.Dir().toStdString() + "/images";
+        fs::create_directories(images);
+        std::string log;
+        ASSERT_TRUE(RunCommand("/usr/bin/python3 " TV_SOURCE_DIR
+                               "/tests/indicam/mosaic_target.py '" +
+                                   images + "/target.fits' GBRG 1280 1024 448 512 832 512",
+                               &log))
+            << log;
+        // The folder's properties come with the connection; the program finds the device
+        // connected.
+        const std::string dev = std::string(kDevice) + ".";
+        ASSERT_TRUE(server.Set(dev + "SIMULATE_BAYER.INDI_ENABLED=On;INDI_DISABLED=Off"));
+        ASSERT_EQ(server.Await(dev + "SIMULATE_BAYER.INDI_ENABLED", "On"), "On");
+        ASSERT_TRUE(server.Set(dev + "CONNECTION.CONNECT=On;DISCONNECT=Off"));
+        ASSERT_EQ(server.Await(dev + "CONNECTION.CONNECT", "On"), "On");
+        ASSERT_TRUE(server.Set(dev + "CCD_DIRECTORY_LOCATION.LOCATION=" + images));
+        ASSERT_EQ(server.Await(dev + "CCD_DIRECTORY_LOCATION.LOCATION", images), images);
+        ASSERT_TRUE(server.Set(dev + "CCD_DIRECTORY_TOGGLE.INDI_ENABLED=On;INDI_DISABLED=Off"));
+        ASSERT_EQ(server.Await(dev + "CCD_DIRECTORY_TOGGLE.INDI_ENABLED", "On"), "On");
+        // 200 ms: single exposures, which the folder serves (the video stream does not).
+        StartProgram("[TarviVideo2R]\nEXPOLENGTH=200\n[Capture]\nSampleDepth=" +
+                     QByteArray::number(GetParam()) + "\n");
+    }
+};
+
+TEST_P(IndiColourRecording, RedAndBluePatchesReadBackByTheFilesLabel) {
+    const int depth = GetParam();
+    EXPECT_EQ(Find<QAction>(*form, "Depth16bit1")->isChecked(), depth == 16);
+    Record(3);
+    ASSERT_TRUE(WaitUntil([this] { return !form->recorder().busy(); }, 30000));
+    Find<QAction>(*form, "FIT1")->trigger();
+    Record(1, "Button3");
+    ASSERT_TRUE(WaitUntil([this] { return !form->recorder().busy(); }, 30000));
+    ASSERT_EQ(Files(".SER").size(), 1u);
+    ASSERT_EQ(Files(".FIT").size(), 1u);
+    EXPECT_TRUE(messages.empty()) << messages[0];
+
+    const double level = depth == 16 ? 50000 : 195;  // 50000 >> 8 in 8 bits
+    for (const std::string& path : {Files(".SER")[0], Files(".FIT")[0]}) {
+        std::string out;
+        ASSERT_TRUE(RunCommand("/usr/bin/python3 " TV_SOURCE_DIR
+                               "/tests/recording/read_mosaic.py '" +
+                                   path + "' 448 512 80 832 512 80",
+                               &out))
+            << out;
+        std::istringstream in(out);
+        double red[3] = {}, blue[3] = {};  // B, G, R
+        std::string word;
+        int bits = 0, lowBytes = 0;
+        in >> red[0] >> red[1] >> red[2] >> blue[0] >> blue[1] >> blue[2] >> word >> bits >>
+            lowBytes;
+        std::printf("%s: red patch B G R, blue patch B G R:\n%s", path.c_str(), out.c_str());
+        EXPECT_NEAR(red[2], level, level * 0.05) << path;
+        EXPECT_NEAR(blue[0], level, level * 0.05) << path;
+        EXPECT_LT(red[0] + red[1] + blue[1] + blue[2], level * 0.3) << path;
+        if (depth == 16) {
+            EXPECT_EQ(bits, 16) << path;
+            EXPECT_GT(lowBytes, 200) << path;  // values 8 bits cannot hold
+        }
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Depths, IndiColourRecording, ::testing::Values(8, 16));
 
 int main(int argc, char** argv) {
     indi_test::RunInPrivateNetwork(argc, argv);

@@ -64,8 +64,8 @@ int CameraOption(const char* key, const char* value) {
     } else if (k == "wheel") {
         SetWheelOption(v, &why);
     } else {
-        why = "no option '" + k +
-              "' (the options are server=HOST:PORT, device=NAME and wheel=NAME)";
+        why =
+            "no option '" + k + "' (the options are server=HOST:PORT, device=NAME and wheel=NAME)";
     }
     State& s = S();
     std::lock_guard<std::mutex> lock(s.mutex);

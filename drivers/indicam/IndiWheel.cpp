@@ -59,8 +59,7 @@ bool HasFilterInterface(State& s, const std::string& device) {
 // camera when it is a wheel too. Under the state lock.
 std::string ChooseWheel(State& s, const std::string& named) {
     if (!named.empty())
-        return std::find(s.devices.begin(), s.devices.end(), named) != s.devices.end() ? named
-                                                                                       : "";
+        return std::find(s.devices.begin(), s.devices.end(), named) != s.devices.end() ? named : "";
     for (const std::string& d : s.devices)
         if (d != s.device && HasFilterInterface(s, d)) return d;
     return HasFilterInterface(s, s.device) ? s.device : std::string();
@@ -91,9 +90,9 @@ INDI::WidgetView<INumber>* SlotValue(State& s) {
 int SlotCount(State& s) {
     auto* value = SlotValue(s);
     INDI::Property names = WheelProperty(s, "FILTER_NAME");
-    const int byNames =
-        names.isValid() && names.getType() == INDI_TEXT ? static_cast<int>(names.getText()->count())
-                                                        : 0;
+    const int byNames = names.isValid() && names.getType() == INDI_TEXT
+                            ? static_cast<int>(names.getText()->count())
+                            : 0;
     if (!value) return 0;
     const int byRange = static_cast<int>(std::lround(value->getMax()));
     return byRange >= 1 ? byRange : byNames;
@@ -159,9 +158,9 @@ void OpenWheel() {
             return true;
         });
     const bool ready = WaitFor(kAnswerTimeout, [&](State& st) {
-        return st.lost || (SwitchIsOn(WheelProperty(st, "CONNECTION"), "CONNECT") &&
-                           SlotValue(st) && SlotCount(st) >= 1 &&
-                           WheelProperty(st, "FILTER_NAME").isValid());
+        return st.lost ||
+               (SwitchIsOn(WheelProperty(st, "CONNECTION"), "CONNECT") && SlotValue(st) &&
+                SlotCount(st) >= 1 && WheelProperty(st, "FILTER_NAME").isValid());
     });
     std::lock_guard<std::mutex> lock(s.mutex);
     if (!ready || s.lost) {
@@ -207,7 +206,8 @@ int FilterWheelState(TarviWheelState* state) {
     unsigned names = 2166136261u;
     for (int k = 0; k <= slots; ++k) {
         const std::string name = k == 0 ? w.device : SlotName(s, k);
-        for (const char c : name + '\n') names = (names ^ static_cast<unsigned char>(c)) * 16777619u;
+        for (const char c : name + '\n')
+            names = (names ^ static_cast<unsigned char>(c)) * 16777619u;
     }
     const auto fits = [&](size_t offset, size_t bytes) { return offset + bytes <= state->size; };
     if (fits(offsetof(TarviWheelState, slotCount), sizeof state->slotCount))

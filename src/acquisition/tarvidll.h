@@ -96,16 +96,16 @@ int CameraSampleDepth(int bits);
  * library fills only the fields that lie wholly within `size`, so that either side may be
  * older. Returns 1 when there is a wheel, 0 when there is none. */
 typedef struct TarviWheelState {
-    unsigned int size;      /* set by the caller: sizeof(TarviWheelState) as it knows it */
-    int slotCount;          /* filter positions, numbered 1..slotCount */
-    int slot;               /* the position in the beam as the wheel last reported it; 0 = not
-                               known */
-    int moving;             /* 1 from a move asked for (by this program or anyone else) until
-                               the wheel reports the position reached */
+    unsigned int size;       /* set by the caller: sizeof(TarviWheelState) as it knows it */
+    int slotCount;           /* filter positions, numbered 1..slotCount */
+    int slot;                /* the position in the beam as the wheel last reported it; 0 = not
+                                known */
+    int moving;              /* 1 from a move asked for (by this program or anyone else) until
+                                the wheel reports the position reached */
     long long settledUnixUs; /* when the library learnt that the wheel had reached its
                                 position, microseconds since 1970-01-01 00:00 UTC, on the clock
                                 of CameraFrameInfo's startUnixUs; 0 = not known */
-    unsigned int names;     /* changes whenever a name of FilterWheelName does */
+    unsigned int names;      /* changes whenever a name of FilterWheelName does */
 } TarviWheelState;
 int FilterWheelState(TarviWheelState* state);
 

@@ -260,8 +260,8 @@ bool RecordingController::closeOnWriterThread() {
         if (!finalPath.empty() && finalPath != provisional) {
             bool renamed = true;
             for (int32_t part = 1; part <= parts && renamed; ++part)
-                renamed = renameClosedPart(AviPartName(provisional, part),
-                                           AviPartName(finalPath, part));
+                renamed =
+                    renameClosedPart(AviPartName(provisional, part), AviPartName(finalPath, part));
             if (renamed)
                 lastFile_ = finalPath;
             else

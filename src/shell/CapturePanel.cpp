@@ -378,7 +378,8 @@ void CapturePanel::updateWheel() {
         shownFilters_ = camera.filterNames;
         const QSignalBlocker quiet(filter_);
         filter_->clear();
-        for (const std::string& name : shownFilters_) filter_->addItem(QString::fromStdString(name));
+        for (const std::string& name : shownFilters_)
+            filter_->addItem(QString::fromStdString(name));
         filterRow_->setVisible(!shownFilters_.empty());
     }
     if (shownFilters_.empty()) return;

@@ -15,6 +15,7 @@
 #include <cstring>
 
 #include "IndiSession.h"
+#include "IndiWheel.h"
 
 #pragma GCC visibility push(default)
 #include "IndiCam.h"
@@ -60,8 +61,11 @@ int CameraOption(const char* key, const char* value) {
             why = "device needs the name of an INDI device, as its driver shows it";
         else
             options.device = v;
+    } else if (k == "wheel") {
+        SetWheelOption(v, &why);
     } else {
-        why = "no option '" + k + "' (the options are server=HOST:PORT and device=NAME)";
+        why =
+            "no option '" + k + "' (the options are server=HOST:PORT, device=NAME and wheel=NAME)";
     }
     State& s = S();
     std::lock_guard<std::mutex> lock(s.mutex);
@@ -86,6 +90,7 @@ int openUSB(int /*reserved*/) {
         std::lock_guard<std::mutex> lock(s.mutex);
         driverBits = std::clamp(s.bitsPerPixel, 8, 16);
     }
+    if (opened == 1) OpenWheel();
     return opened;
 }
 

@@ -7,8 +7,10 @@ extern "C" {
 #endif
 
 /* Called for each option before openUSB: "server" = HOST:PORT (default localhost:7624),
- * "device" = the INDI device name (default: the first camera). 1 = accepted, 0 = unknown
- * key or bad value, with the reason in CameraLastError. */
+ * "device" = the INDI device name (default: the first camera), "wheel" = the INDI device of
+ * the filter wheel (default: the first one the server offers; "none" for none). 1 = accepted,
+ * 0 = unknown key or bad value, with the reason in CameraLastError. The wheel's entry points
+ * FilterWheelState, FilterWheelName and FilterWheelMove are those of tarvidll.h. */
 int CameraOption(const char* key, const char* value);
 
 /* Why the last openUSB failed or the camera stopped, as one line; empty when all is well. */

@@ -79,6 +79,14 @@ bool TryLoad(const std::string& path, TarviApi* api, std::string* why) {
     Take(handle, "CameraLastError", t.CameraLastError, optional);
     Take(handle, "CameraFrameInfo", t.CameraFrameInfo, optional);
     Take(handle, "CameraSampleDepth", t.CameraSampleDepth, optional);
+    // A wheel needs all three of its entry points.
+    if (!Take(handle, "FilterWheelState", t.FilterWheelState, optional) |
+        !Take(handle, "FilterWheelName", t.FilterWheelName, optional) |
+        !Take(handle, "FilterWheelMove", t.FilterWheelMove, optional)) {
+        t.FilterWheelState = nullptr;
+        t.FilterWheelName = nullptr;
+        t.FilterWheelMove = nullptr;
+    }
     *api = t;
     return true;
 }

@@ -21,6 +21,10 @@ struct TarviApi {
     decltype(&::CameraLastError) CameraLastError = nullptr;
     decltype(&::CameraFrameInfo) CameraFrameInfo = nullptr;
     decltype(&::CameraSampleDepth) CameraSampleDepth = nullptr;
+    // The filter wheel: all three or none.
+    decltype(&::FilterWheelState) FilterWheelState = nullptr;
+    decltype(&::FilterWheelName) FilterWheelName = nullptr;
+    decltype(&::FilterWheelMove) FilterWheelMove = nullptr;
 
     // True when all ten entry points are present.
     bool Complete() const;

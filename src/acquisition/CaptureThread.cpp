@@ -54,6 +54,31 @@ TarviFrameInfo AskFrameInfo(const TarviApi& api) {
     return reported;
 }
 
+// The library's report on its filter wheel; no positions when there is none.
+TarviWheelState AskWheel(const TarviApi& api) {
+    TarviWheelState wheel{};
+    wheel.size = sizeof wheel;
+    if (!api.FilterWheelState || api.FilterWheelState(&wheel) != 1 || wheel.slotCount < 1) {
+        wheel = TarviWheelState{};
+        wheel.size = sizeof wheel;
+    }
+    return wheel;
+}
+
+// The name of a filter position; "Slot N" for one the wheel leaves unnamed.
+std::string FilterName(const TarviApi& api, int slot) {
+    std::string name(64, '\0');
+    int length = api.FilterWheelName(slot, name.data(), static_cast<int>(name.size()));
+    if (length >= static_cast<int>(name.size())) {
+        name.assign(static_cast<size_t>(length) + 1, '\0');
+        length = api.FilterWheelName(slot, name.data(), static_cast<int>(name.size()));
+    }
+    name.resize(static_cast<size_t>(std::clamp(length, 0, static_cast<int>(name.size()) - 1)));
+    if (slot > 0 && name.find_first_not_of(' ') == std::string::npos)
+        name = "Slot " + std::to_string(slot);
+    return name;
+}
+
 // A UTC instant in microseconds since 1970 as local TDateTime, the frames' time scale.
 TDateTime LocalDateTimeOfUnixUs(int64_t us) {
     return UnixMillisToDateTime(us / 1000 + static_cast<int64_t>(UtcOffsetSeconds()) * 1000);
@@ -145,6 +170,15 @@ void CaptureThread::setFlip(bool on) {
 void CaptureThread::setDepth(int32_t bits) {
     std::lock_guard<std::mutex> lock(requestMutex_);
     request_.depth = bits;
+}
+
+void CaptureThread::setFilterSlot(int32_t slot) {
+    std::lock_guard<std::mutex> lock(requestMutex_);
+    filterSlot_ = slot;
+    ++filterSerial_;
+    std::lock_guard<std::mutex> statusLock(statusMutex_);
+    // Moving from now on, so that a recording started next waits for the wheel.
+    if (!status_.filterNames.empty()) status_.wheelMoving = true;
 }
 
 CaptureSettings CaptureThread::settings() const {
@@ -456,6 +490,74 @@ void CaptureThread::noteExposureStarted(uint64_t number) {
     }
 }
 
+// Between exposures: sends a move asked for, follows the wheel (also when another program
+// turns it) and publishes it. Frames are then marked by exposedWhileWheelMoved.
+void CaptureThread::serviceWheel() {
+    const TarviApi& api = Camera();
+    if (!api.FilterWheelState) return;
+    TarviWheelState wheel = AskWheel(api);
+    int32_t slot = 0;
+    uint64_t serial = 0;
+    {
+        std::lock_guard<std::mutex> lock(requestMutex_);
+        slot = filterSlot_;
+        serial = filterSerial_;
+    }
+    // Every exposure up to the one that just ended was over before a move sent now.
+    const uint64_t next = exposuresStarted_ + 1;
+    if (serial != filterSent_) {
+        filterSent_ = serial;
+        if (slot >= 1 && slot <= wheel.slotCount && (slot != wheel.slot || wheel.moving) &&
+            api.FilterWheelMove(slot) == 1) {
+            if (!wheelMoving_) moveFrom_ = next;
+            wheelMoving_ = true;
+            wheel = AskWheel(api);
+        }
+    }
+    if (wheel.moving && !wheelMoving_) {
+        // A move this thread did not ask for may have begun during the exposure just ended.
+        wheelMoving_ = true;
+        moveFrom_ = std::max<uint64_t>(exposuresStarted_, 1);
+    } else if (!wheel.moving && wheelMoving_) {
+        wheelMoving_ = false;
+        steadyFrom_ = next;
+        settledUs_ = wheel.settledUnixUs;
+    }
+    publishWheel(wheel, wheelMoving_);
+}
+
+void CaptureThread::publishWheel(const TarviWheelState& wheel, bool moving) {
+    const TarviApi& api = Camera();
+    const bool renamed = wheel.slotCount > 0 && (!wheelKnown_ || wheel.names != wheelNames_);
+    std::vector<std::string> names;
+    std::string wheelName;
+    if (renamed) {
+        wheelName = FilterName(api, 0);
+        for (int slot = 1; slot <= wheel.slotCount; ++slot) names.push_back(FilterName(api, slot));
+        wheelKnown_ = true;
+        wheelNames_ = wheel.names;
+    } else if (wheel.slotCount == 0) {
+        wheelKnown_ = false;
+    }
+    std::lock_guard<std::mutex> lock(requestMutex_);
+    std::lock_guard<std::mutex> statusLock(statusMutex_);
+    if (renamed || static_cast<int>(status_.filterNames.size()) != wheel.slotCount) {
+        status_.wheelName = wheelName;
+        status_.filterNames = std::move(names);
+    }
+    status_.filterSlot = wheel.slot;
+    // A move asked for and not yet sent counts as moving.
+    status_.wheelMoving = !status_.filterNames.empty() && (moving || filterSerial_ != filterSent_);
+}
+
+bool CaptureThread::exposedWhileWheelMoved(uint64_t number, int64_t startUnixUs) const {
+    if (moveFrom_ == 0 || number < moveFrom_) return false;  // over before the last move began
+    if (wheelMoving_ || number < steadyFrom_) return true;   // begun before it was seen still
+    // An exposure the camera had begun before it was asked for (a video stream's frame) and
+    // before the wheel settled.
+    return startUnixUs > 0 && startUnixUs < settledUs_;
+}
+
 void CaptureThread::finishFrame(Frame& frame, const TarviFrameInfo& info) {
     // What the buffer holds: the library's report when it gives one, else 8 bits (or the
     // whole word) and the pattern the user's choice implies.
@@ -488,6 +590,7 @@ void CaptureThread::exposureLoop() {
     bool exposing = false;  // captureFrame_ is in the library's hands
     try {
         captureFrame_ = newCaptureFrame();
+        serviceWheel();
         while (running_) {
             if (!waitForBudget()) break;
             const bool recording = recording_.load();
@@ -525,6 +628,7 @@ void CaptureThread::exposureLoop() {
             FramePtr done = std::move(captureFrame_);
             captureFrame_ = std::move(nextCaptureFrame_);
             const TarviFrameInfo info = AskFrameInfo(api);
+            serviceWheel();
             if (info.status != TARVI_FRAME_GOOD) {
                 // A failed exposure left the buffer unfilled: it is neither shown nor
                 // recorded, and the next exposure starts.
@@ -534,6 +638,7 @@ void CaptureThread::exposureLoop() {
             }
             if (info.startUnixUs > 0) done->TimeStamp = LocalDateTimeOfUnixUs(info.startUnixUs);
             finishFrame(*done, info);
+            done->FilterMoving = exposedWhileWheelMoved(done->ExposureNumber, info.startUnixUs);
             deliver(std::move(done));
         }
     } catch (const std::exception& e) {

@@ -87,6 +87,13 @@ struct CaptureStatus {
     // Exposures that waited for room in a writer queue (the disk behind), and how long.
     uint64_t exposuresHeldBack = 0;
     uint64_t heldBackMs = 0;
+    // The filter wheel of the camera library; none while filterNames is empty.
+    std::string wheelName;
+    std::vector<std::string> filterNames;  // of positions 1..n
+    int32_t filterSlot = 0;                // in the beam as last reported; 0 = not known
+    // From a move asked for (or one another program started) until the acquisition thread
+    // has seen the wheel still: frames of exposures begun meanwhile are marked FilterMoving.
+    bool wheelMoving = false;
 };
 
 class CaptureThread {
@@ -112,6 +119,9 @@ class CaptureThread {
     // The user's "Color Camera" choice: off labels every frame Mono; on takes the pattern
     // the camera reports, or the assumed one (AssumedPattern) when it reports none.
     void setColorCamera(bool on) { colorCamera_ = on; }
+    // Turns the filter wheel to position `slot` (1..) between exposures; wheelMoving holds
+    // in the status from this call on until the thread has seen the wheel still.
+    void setFilterSlot(int32_t slot);
     CaptureSettings settings() const;   // as asked for, not necessarily in force yet
     WhiteBalance whiteBalance() const;  // as asked for last
     // The overlay text: date-time format and prefix, applied to each frame's start time.
@@ -190,6 +200,9 @@ class CaptureThread {
     void setState(CameraState state);
     void noteExposureStarted(uint64_t number);
     FramePtr newCaptureFrame() const;
+    void serviceWheel();
+    void publishWheel(const TarviWheelState& wheel, bool moving);
+    bool exposedWhileWheelMoved(uint64_t number, int64_t startUnixUs) const;
 
     PostFrameFn post_;
     std::thread thread_;
@@ -203,6 +216,8 @@ class CaptureThread {
     uint64_t gainSerial_ = 0;
     std::string stampFormat_{"dd/mm/yyyy hh:mm:ss.zzz"};
     std::string stampPrefix_;
+    int32_t filterSlot_ = 0;
+    uint64_t filterSerial_ = 0;
 
     // The status snapshot, under statusMutex_.
     mutable std::mutex statusMutex_;
@@ -243,6 +258,16 @@ class CaptureThread {
     uint64_t failed_ = 0;
     uint32_t rateWindowStart_ = 0;
     uint64_t rateWindowFirst_ = 0;
+    // The filter wheel: the last move asked of it and what the thread has seen of it. Frames
+    // of exposures from moveFrom_ on are marked until the wheel is seen still; from
+    // steadyFrom_ on only those that the camera began before the wheel settled.
+    uint64_t filterSent_ = 0;
+    int32_t wheelTarget_ = 0;  // the position moved to; 0 once reached
+    bool wheelMoving_ = false;
+    uint64_t moveFrom_ = 0, steadyFrom_ = 0;
+    int64_t settledUs_ = 0;
+    unsigned wheelNames_ = 0;
+    bool wheelKnown_ = false;  // the names have been read
     FramePtr captureFrame_;
     FramePtr nextCaptureFrame_;
     std::vector<FramePtr> abandoned_;

@@ -90,6 +90,9 @@ struct Frame {
     // as it starts each exposure; 0 for a frame no capture thread exposed. Tells a frame
     // exposed before a command from one exposed after it.
     uint64_t ExposureNumber = 0;
+    // The filter wheel turned during the exposure (or may have): the frame is shown but
+    // never recorded.
+    bool FilterMoving = false;
 
     // Marks the frame as handed over: its pixel bytes count in `budget` until it is
     // destroyed.

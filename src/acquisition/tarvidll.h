@@ -87,6 +87,38 @@ int CameraFrameInfo(TarviFrameInfo* info);
  * A library without this entry point delivers 8-bit samples only. */
 int CameraSampleDepth(int bits);
 
+/* The filter wheel: for a library that also turns a filter wheel in front of its camera.
+ * Called on the acquisition thread, between exposures, once openUSB has opened the camera.
+ * A library without these entry points, or whose FilterWheelState returns 0, has no wheel.
+ *
+ * FilterWheelState: the wheel as the library last heard of it, without waiting for it. The
+ * caller sets `size` to the bytes of the struct it passes, as with CameraFrameInfo; the
+ * library fills only the fields that lie wholly within `size`, so that either side may be
+ * older. Returns 1 when there is a wheel, 0 when there is none. */
+typedef struct TarviWheelState {
+    unsigned int size;       /* set by the caller: sizeof(TarviWheelState) as it knows it */
+    int slotCount;           /* filter positions, numbered 1..slotCount */
+    int slot;                /* the position in the beam as the wheel last reported it; 0 = not
+                                known */
+    int moving;              /* 1 from a move asked for (by this program or anyone else) until
+                                the wheel reports the position reached */
+    long long settledUnixUs; /* when the library learnt that the wheel had reached its
+                                position, microseconds since 1970-01-01 00:00 UTC, on the clock
+                                of CameraFrameInfo's startUnixUs; 0 = not known */
+    unsigned int names;      /* changes whenever a name of FilterWheelName does */
+} TarviWheelState;
+int FilterWheelState(TarviWheelState* state);
+
+/* FilterWheelName: the name of filter position `slot` (1..slotCount), or with 0 the name of the
+ * wheel itself, zero-terminated into buffer and cut to fit. Returns the length of the whole
+ * name, or -1 when there is no such position. */
+int FilterWheelName(int slot, char* buffer, int size);
+
+/* FilterWheelMove: starts the move to position `slot` and returns at once: 1 = asked for
+ * (FilterWheelState then says moving until the wheel reports the position reached), 0 =
+ * refused (no wheel, no such position). */
+int FilterWheelMove(int slot);
+
 #ifdef __cplusplus
 }
 #endif

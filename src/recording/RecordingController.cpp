@@ -261,7 +261,7 @@ bool RecordingController::closeOnWriterThread() {
             bool renamed = true;
             for (int32_t part = 1; part <= parts && renamed; ++part)
                 renamed =
-                    RenameNoReplace(AviPartName(provisional, part), AviPartName(finalPath, part));
+                    renameClosedPart(AviPartName(provisional, part), AviPartName(finalPath, part));
             if (renamed)
                 lastFile_ = finalPath;
             else

@@ -103,6 +103,11 @@ class RecordingController {
     // A setting changed while a recording runs (window thread): noted with the time for the
     // log; a gain also goes into the FITS cards of the frames written from then on.
     void noteSettingChange(const std::string& name, const std::string& value);
+    // Renames a closed AVI part to its observation name, never over an existing file; the
+    // parts are whole files by then. Replaceable, so that a test can stop the program between
+    // the close and the rename.
+    std::function<bool(const std::string& from, const std::string& to)> renameClosedPart =
+        RenameNoReplace;
     // The file of the last finished recording (its final name) and its log ("" when none
     // was written). Valid once the recording has finished.
     const std::string& lastFile() const { return lastFile_; }

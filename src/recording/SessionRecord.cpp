@@ -145,6 +145,11 @@ void AppendSessionCards(std::string& header, const RecordingFacts& facts, TDateT
                  {"FILTER", AsciiText(facts.filter)}};
     for (const auto& t : texts)
         if (!t.text.empty()) FitsStringCard(header, t.keyword, t.text);
+    // The site in decimal degrees, north and east positive, as the session holds it.
+    if (facts.session.latitude && facts.session.longitude) {
+        FitsValueCard(header, "SITELAT", Number("%.6f", *facts.session.latitude));
+        FitsValueCard(header, "SITELONG", Number("%.6f", *facts.session.longitude));
+    }
     FitsStringCard(header, "DATE-OBS", IsoDateTime(ToUtc(frameLocal, facts.utcOffsetSeconds)));
     FitsValueCard(header, "EXPTIME", Number("%.4f", facts.exposureMs / 1000.0));
     FitsValueCard(header, "GAIN", std::to_string(gain));

@@ -94,7 +94,8 @@ struct SerTexts {
 SerTexts SerTextsOf(const RecordingFacts& facts);
 
 // The cards a FITS frame carries about its session and exposure: OBJECT, OBSERVER, TELESCOP,
-// INSTRUME, FILTER where set, then DATE-OBS (the frame's exposure start in UTC), EXPTIME,
+// INSTRUME, FILTER where set, SITELAT and SITELONG (decimal degrees) when the site is set,
+// then DATE-OBS (the frame's exposure start in UTC), EXPTIME,
 // GAIN, XBINNING and YBINNING. Appended as 80-byte cards to `header`.
 void AppendSessionCards(std::string& header, const RecordingFacts& facts, TDateTime frameLocal,
                         int32_t gain);

@@ -11,6 +11,7 @@
 #include <QMenu>
 #include <QPainter>
 #include <QPushButton>
+#include <QSignalBlocker>
 #include <QTimer>
 #include <cstdio>
 #include <limits>
@@ -85,6 +86,8 @@ constexpr FormatItem kMenuFormatItems[] = {{CaptureFormat::Avi, "AVI1", "AVI", "
 
 // How often a running recording is checked for being over without a frame.
 constexpr int kOverCheckMs = 200;
+// How often the filter row follows the wheel.
+constexpr int kWheelCheckMs = 100;
 
 bool IsSequence(CaptureFormat format) {
     return format == CaptureFormat::Ser || format == CaptureFormat::Avi;
@@ -112,6 +115,10 @@ CapturePanel::CapturePanel(CaptureThread& capture, RecordingController& recorder
     overTimer_ = new QTimer(this);
     overTimer_->setInterval(kOverCheckMs);
     connect(overTimer_, &QTimer::timeout, this, &CapturePanel::finishIfOver);
+    wheelTimer_ = new QTimer(this);
+    wheelTimer_->setInterval(kWheelCheckMs);
+    connect(wheelTimer_, &QTimer::timeout, this, &CapturePanel::updateWheel);
+    wheelTimer_->start();
     chooseFolder = [](QWidget* owner) {
         return QFileDialog::getExistingDirectory(owner, QStringLiteral("Select save directory"),
                                                  QString(), QFileDialog::ShowDirsOnly);
@@ -164,6 +171,20 @@ void CapturePanel::buildControls() {
     // The pause takes effect at once, during a recording too.
     connect(pause_, &QLineEdit::textChanged, this, &CapturePanel::applyPause);
     connect(pauseUnit_, &QComboBox::currentIndexChanged, this, &CapturePanel::applyPause);
+
+    // The filter wheel's filters; shown only for a camera with a wheel.
+    filterRow_ = new QWidget(this);
+    auto* filterRow = new QHBoxLayout(filterRow_);
+    filterRow->setContentsMargins(0, 0, 0, 0);
+    filterLabel_ = SmallLabel(QStringLiteral("Filter"), filterRow_);
+    filterLabel_->setObjectName(QStringLiteral("FilterLabel"));
+    filter_ = new QComboBox(filterRow_);
+    filter_->setObjectName(QStringLiteral("FilterWheel"));
+    filterRow->addWidget(filterLabel_);
+    filterRow->addWidget(filter_, 1);
+    box->addWidget(filterRow_);
+    filterRow_->hide();
+    connect(filter_, &QComboBox::activated, this, &CapturePanel::chooseFilter);
 
     // The two capture buttons and the cancel button share one place; the cancel button,
     // when shown, lies over both.
@@ -309,6 +330,8 @@ void CapturePanel::chooseFileName() {
 
 void CapturePanel::setLocked(bool locked) {
     locked_ = locked;
+    // A recording keeps the filter it started with.
+    filter_->setEnabled(!locked);
     for (QAction* item : allFormatItems()) item->setEnabled(!locked);
     updateButtons();
 }
@@ -347,11 +370,62 @@ void CapturePanel::finishIfOver() {
     recorder_.finishIfOver();
 }
 
+// ---- the filter wheel
+
+void CapturePanel::updateWheel() {
+    const CaptureStatus camera = capture_.status();
+    if (camera.filterNames != shownFilters_) {
+        shownFilters_ = camera.filterNames;
+        const QSignalBlocker quiet(filter_);
+        filter_->clear();
+        for (const std::string& name : shownFilters_)
+            filter_->addItem(QString::fromStdString(name));
+        filterRow_->setVisible(!shownFilters_.empty());
+    }
+    if (shownFilters_.empty()) return;
+    // While it turns the choice stays as made; then it shows where the wheel is, also after
+    // another program turned it.
+    filterLabel_->setText(camera.wheelMoving ? QStringLiteral("Moving") : QStringLiteral("Filter"));
+    if (!camera.wheelMoving && camera.filterSlot >= 1 &&
+        camera.filterSlot <= static_cast<int32_t>(shownFilters_.size())) {
+        const QSignalBlocker quiet(filter_);
+        filter_->setCurrentIndex(camera.filterSlot - 1);
+        if (recorder_.busy() && recordedSlot_ != camera.filterSlot) {
+            recordedSlot_ = camera.filterSlot;
+            recorder_.noteSettingChange("Filter", shownFilters_[camera.filterSlot - 1]);
+        }
+    }
+    if (waiting_ != Waiting::None && !camera.wheelMoving) {
+        const bool sequence = waiting_ == Waiting::Sequence;
+        waiting_ = Waiting::None;
+        cancelButton_->hide();
+        setLocked(false);
+        status_.clear(StatusPanels::Progress);
+        sequence ? startSequence() : startStillSeries();
+    }
+}
+
+void CapturePanel::chooseFilter(int index) {
+    if (index >= 0) capture_.setFilterSlot(index + 1);
+}
+
+bool CapturePanel::waitForWheel(bool sequence) {
+    if (!capture_.status().wheelMoving) return false;
+    // The capture starts once the wheel is still; the cancel button gives up waiting.
+    waiting_ = sequence ? Waiting::Sequence : Waiting::Stills;
+    setLocked(true);
+    cancelButton_->show();
+    cancelButton_->raise();
+    status_.setText(StatusPanels::Progress, QStringLiteral("Waiting for the filter wheel"));
+    return true;
+}
+
 void CapturePanel::showRecordingStarted() {
     // Cut only now that the file is open: every frame recorded was exposed after the cut,
     // so no time stamp of a recording is earlier than the file's own start time.
     cutExposure();
     handoff_.startRecording(pauseMs(), firstExposure_);
+    recordedSlot_ = capture_.status().filterSlot;
     overTimer_->start();
     setLocked(true);
     cancelButton_->show();
@@ -361,7 +435,8 @@ void CapturePanel::showRecordingStarted() {
 }
 
 void CapturePanel::startSequence() {
-    if (recorder_.busy()) return;  // one recording at a time
+    if (recorder_.busy() || waitingForWheel()) return;  // one recording at a time
+    if (waitForWheel(true)) return;
     const std::string ext = format_ == CaptureFormat::Ser ? ".SER" : ".AVI";
     if (capturePath_.isEmpty()) {
         ShowMessage("Error opening AVI/SER file");
@@ -400,7 +475,8 @@ void CapturePanel::startSequence() {
 }
 
 void CapturePanel::startStillSeries() {
-    if (recorder_.busy()) return;
+    if (recorder_.busy() || waitingForWheel()) return;
+    if (waitForWheel(false)) return;
     if (capturePath_.isEmpty()) {
         ShowMessage("Please set file parameters first");
         return;
@@ -421,6 +497,13 @@ void CapturePanel::startStillSeries() {
 }
 
 void CapturePanel::cancelRecording() {
+    if (waitingForWheel()) {
+        waiting_ = Waiting::None;
+        cancelButton_->hide();
+        setLocked(false);
+        status_.clear(StatusPanels::Progress);
+        return;
+    }
     // The recording ends now, whether or not the camera sends another frame.
     handoff_.recordNextFrame();
     cutExposure();

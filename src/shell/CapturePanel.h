@@ -7,6 +7,7 @@
 #include <QString>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "recording/RecordingController.h"
 
@@ -68,6 +69,8 @@ class CapturePanel : public QFrame, private RecordingView {
     void startSequence();
     void startStillSeries();
     void cancelRecording();
+    // A capture command given while the filter wheel turns waits for it: true meanwhile.
+    bool waitingForWheel() const { return waiting_ != Waiting::None; }
     // Closes a recording still open (the exit procedure); false when it could not be
     // finished.
     bool closeForExit();
@@ -95,6 +98,10 @@ class CapturePanel : public QFrame, private RecordingView {
     void applyPause();
     void finishIfOver();
     void storePath(const QString& path);
+    // The filter row: the wheel's filters, the one in the beam, a start that waited for it.
+    void updateWheel();
+    void chooseFilter(int index);
+    bool waitForWheel(bool sequence);
 
     CaptureThread& capture_;
     RecordingController& recorder_;
@@ -128,4 +135,13 @@ class CapturePanel : public QFrame, private RecordingView {
     QList<QAction*> allFormatItems() const;
     QFrame* summary_ = nullptr;
     QLabel* summaryText_ = nullptr;
+
+    // The filter wheel of the camera, when it has one.
+    QWidget* filterRow_ = nullptr;
+    QLabel* filterLabel_ = nullptr;
+    QComboBox* filter_ = nullptr;
+    QTimer* wheelTimer_ = nullptr;
+    std::vector<std::string> shownFilters_;
+    int32_t recordedSlot_ = 0;  // the filter of the running recording, for its log
+    enum class Waiting { None, Sequence, Stills } waiting_ = Waiting::None;
 };

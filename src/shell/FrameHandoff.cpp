@@ -47,8 +47,11 @@ HandoffReport FrameHandoff::handle(FramePtr frame, const FrameFlags& flags,
         if (actions.histogram) actions.histogram(frame->Image8);
     }
 
+    // A frame exposed before the recording began, or while the filter wheel turned, is
+    // previewed only.
     const bool exposedAfterStart =
-        frame->ExposureNumber == 0 || frame->ExposureNumber >= firstExposure_;
+        (frame->ExposureNumber == 0 || frame->ExposureNumber >= firstExposure_) &&
+        !frame->FilterMoving;
     const uint32_t tick = flags.recording ? TickMs() : 0;  // after the preview's own time
     if (flags.recording && exposedAfterStart && RecordDue(tick, nextRecordTick_)) {
         nextRecordTick_ = tick + static_cast<uint32_t>(framePause_);

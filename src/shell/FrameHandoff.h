@@ -60,7 +60,7 @@ class FrameHandoff {
     // The pause between recorded frames in ms; a new recording starts with the first frame
     // whose exposure number is at least `firstExposure`: a frame of an exposure that began
     // before the capture command (cut short by it) is previewed but never recorded. Frames
-    // without a number (0) are always taken.
+    // without a number (0) are always taken; frames marked FilterMoving never.
     void startRecording(int32_t pauseMs, uint64_t firstExposure = 0);
     // A new pause, from the next recorded frame on (the Pause field edited meanwhile).
     void setPause(int32_t pauseMs) { framePause_ = pauseMs; }

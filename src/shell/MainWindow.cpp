@@ -282,7 +282,11 @@ RecordingFacts MainWindow::recordingFacts() const {
     f.balanceBlue = balance.blue;
     f.colorCamera = colorCamera_;
     f.session = session_;
+    // The filter in the beam when the camera has a wheel, else the one the user typed.
     f.filter = session_.filter;
+    if (camera.filterSlot >= 1 &&
+        camera.filterSlot <= static_cast<int32_t>(camera.filterNames.size()))
+        f.filter = camera.filterNames[static_cast<size_t>(camera.filterSlot) - 1];
     f.utcOffsetSeconds = UtcOffsetSeconds();
     f.startLocal = Now();
     const QString folder = capturePanel_->captureDirectory();

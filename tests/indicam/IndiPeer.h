@@ -154,6 +154,40 @@ class Peer : public INDI::BaseClient {
     std::vector<long long> dateObs_;
 };
 
+// When each move of the simulated wheel began and ended (microseconds since 1970).
+class WheelWatcher : public INDI::BaseClient {
+  public:
+    ~WheelWatcher() override { disconnectServer(); }
+    struct Move {
+        long long busyUs = 0, restUs = 0;
+        int slot = 0;
+    };
+    std::vector<Move> Moves() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return moves_;
+    }
+
+  protected:
+    void updateProperty(INDI::Property p) override {
+        if (!p.isNameMatch("FILTER_SLOT") || std::strcmp(p.getDeviceName(), "Filter Simulator"))
+            return;
+        const long long now = std::chrono::duration_cast<std::chrono::microseconds>(
+                                  std::chrono::system_clock::now().time_since_epoch())
+                                  .count();
+        std::lock_guard<std::mutex> lock(mutex_);
+        const bool busy = p.getState() == IPS_BUSY,
+                   resting = moves_.empty() || moves_.back().restUs;
+        if (busy && resting) moves_.push_back({now, 0, 0});
+        if (!busy && !resting)
+            moves_.back() = {moves_.back().busyUs, now,
+                             static_cast<int>(p.getNumber()->at(0)->getValue())};
+    }
+
+  private:
+    std::mutex mutex_;
+    std::vector<Move> moves_;
+};
+
 }  // namespace indi_test
 
 #endif

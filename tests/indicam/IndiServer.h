@@ -81,8 +81,8 @@ class Server {
     Server& operator=(const Server&) = delete;
     ~Server() { Stop(); }
 
-    // Starts indiserver with indi_simulator_ccd; true once it accepts connections.
-    bool Start() {
+    // Starts indiserver with the drivers; true once it accepts connections.
+    bool Start(std::vector<std::string> drivers = {"indi_simulator_ccd"}) {
         port_ = FreePort();
         char dir[] = "/tmp/tv-indi-XXXXXX";
         if (!mkdtemp(dir)) return false;
@@ -98,8 +98,11 @@ class Server {
             const std::string port = std::to_string(port_);
             // Its own local socket too: the default name is shared by every indiserver.
             const std::string local = home_ + "/indiserver.socket";
-            execlp("indiserver", "indiserver", "-p", port.c_str(), "-u", local.c_str(),
-                   "indi_simulator_ccd", static_cast<char*>(nullptr));
+            drivers.insert(drivers.begin(), {"indiserver", "-p", port, "-u", local});
+            std::vector<char*> args;
+            for (std::string& a : drivers) args.push_back(a.data());
+            args.push_back(nullptr);
+            execvp("indiserver", args.data());
             _exit(127);
         }
         if (pid_ < 0) return false;

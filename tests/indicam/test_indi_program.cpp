@@ -6,6 +6,7 @@
 #include <sys/wait.h>
 
 #include <QApplication>
+#include <QComboBox>
 #include <QDialogButtonBox>
 #include <QElapsedTimer>
 #include <QLabel>
@@ -14,11 +15,14 @@
 #include <QPushButton>
 #include <QTimer>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <memory>
 #include <sstream>
 #include <string>
 
+#include "IndiPeer.h"
 #include "IndiServer.h"
 #include "ShellTestEnv.h"
 #include "acquisition/CameraLib.h"
@@ -107,9 +111,8 @@ class IndiRecording : public ::testing::Test {
   protected:
     void SetUp() override {
         EnsureApp();
-        ASSERT_TRUE(server.Start()) << "indiserver with indi_simulator_ccd did not start";
-        // 40 ms: the library takes the driver's video stream.
-        StartProgram("[TarviVideo2R]\nEXPOLENGTH=40\n");
+        ASSERT_TRUE(server.Start(drivers)) << "indiserver with the simulators did not start";
+        StartProgram(QByteArray::fromStdString(ini));
     }
     // Starts the main window on the server's camera with these settings, recording to
     // captures/sky in SER.
@@ -160,6 +163,9 @@ class IndiRecording : public ::testing::Test {
     }
     std::vector<std::string> SerFiles() const { return Files(".SER"); }
 
+    std::vector<std::string> drivers{"indi_simulator_ccd"};
+    // 40 ms: the library takes the driver's video stream.
+    std::string ini = "[TarviVideo2R]\nEXPOLENGTH=40\n";
     indi_test::Server server;
     TempConfig config;
     std::unique_ptr<MainWindow> form;
@@ -272,6 +278,91 @@ TEST_P(IndiColourRecording, RedAndBluePatchesReadBackByTheFilesLabel) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Depths, IndiColourRecording, ::testing::Values(8, 16));
+
+
+// With the simulated filter wheel: the capture panel offers its filters; a filter chosen turns
+// the wheel and a recording asked for meanwhile waits for it; a turn by another client during
+// the recording is left out of it; the wheel's filter, not the one typed in the session
+// details, goes into the observation names, the SER header, the log and the FITS cards.
+class IndiWheelRecording : public IndiRecording {
+  protected:
+    IndiWheelRecording() {
+        drivers.push_back("indi_simulator_wheel");
+        // Single exposures, whose starts are the driver's own (DATE-OBS).
+        ini =
+            "[TarviVideo2R]\nEXPOLENGTH=150\n[Session]\nTarget=Jupiter\nFilter=Typed\n"
+            "[Capture]\nObservationNames=1\n";
+    }
+    std::string Only(const std::string& ext) const {
+        std::vector<std::string> files;
+        for (const auto& e : fs::directory_iterator(out))
+            if (e.path().extension() == ext) files.push_back(e.path().string());
+        EXPECT_EQ(files.size(), 1u) << ext;
+        return files.empty() ? std::string() : files[0];
+    }
+    static std::string Read(const std::string& path) {
+        std::ifstream in(path, std::ios::binary);
+        return std::string(std::istreambuf_iterator<char>(in), {});
+    }
+};
+
+TEST_F(IndiWheelRecording, FramesExposedWhileTheWheelTurnsAreNotRecordedAndFilesNameTheFilter) {
+    auto* filter = Find<QComboBox>(*form, "FilterWheel");
+    ASSERT_TRUE(WaitUntil([&] { return filter->count() == 8; }, 10000));
+    EXPECT_TRUE(filter->isVisibleTo(form.get()));
+    indi_test::WheelWatcher watcher;
+    watcher.setServer("localhost", static_cast<unsigned>(server.Port()));
+    ASSERT_TRUE(watcher.connectServer());
+    emit filter->activated(3);  // H_Alpha
+    Find<QLineEdit>(*form, "expos")->setText(QStringLiteral("0"));
+    Find<QPushButton>(*form, "butCapture")->click();
+    EXPECT_TRUE(form->capturePanel().waitingForWheel() && !form->recorder().busy());
+    ASSERT_TRUE(WaitUntil([&] { return form->recorder().framesWritten() >= 5; }, 30000));
+    ASSERT_TRUE(server.Set("Filter Simulator.FILTER_SLOT.FILTER_SLOT_VALUE=5"));  // SII
+    ASSERT_TRUE(
+        WaitUntil([&] { return watcher.Moves().size() == 2 && watcher.Moves()[1].restUs; }, 30000));
+    const int before = form->recorder().framesWritten();
+    ASSERT_TRUE(WaitUntil([&] { return form->recorder().framesWritten() >= before + 5; }, 30000));
+    Find<QPushButton>(*form, "CancelButton")->click();
+    ASSERT_TRUE(WaitUntil([this] { return !form->recorder().busy(); }, 30000));
+    const auto moves = watcher.Moves();
+    ASSERT_TRUE(moves.size() == 2 && moves[0].slot == 4 && moves[1].slot == 5);
+
+    const std::string path = Only(".ser"), ser = Read(path);
+    EXPECT_NE(path.find("-Jupiter-H_Alpha.ser"), std::string::npos) << path;
+    const int frames = form->recorder().framesWritten();
+    EXPECT_EQ(SerProblems(path, 1280, 1024, frames), "");
+    EXPECT_EQ(ser.substr(82, 40), "CCD Simulator, filter H_Alpha" + std::string(11, ' '));
+    // Exposure starts (trailer: UTC, 100 ns since year 1) against the moves the other client
+    // saw, 5 ms allowed for the clocks' resolution and the connections.
+    const size_t trailer = 178 + static_cast<size_t>(frames) * 1280 * 1024;
+    ASSERT_EQ(ser.size(), trailer + 8u * frames);
+    constexpr long long kTol = 5000, kExposureUs = 150000;
+    int during = 0, after = 0;
+    for (int i = 0; i < frames; ++i) {
+        int64_t ticks = 0;
+        std::memcpy(&ticks, ser.data() + trailer + 8u * i, 8);
+        const long long start = (ticks - 621355968000000000LL) / 10;
+        EXPECT_GE(start, moves[0].restUs - kTol) << "frame " << i;
+        during += start < moves[1].restUs - kTol && start + kExposureUs > moves[1].busyUs + kTol;
+        after += start >= moves[1].restUs;
+    }
+    EXPECT_EQ(during, 0);
+    EXPECT_TRUE(after > 0 && after < frames);
+    const std::string log = Read(path.substr(0, path.size() - 4) + ".txt");
+    EXPECT_NE(log.find("\nFilter: H_Alpha\n"), std::string::npos) << log;
+    EXPECT_NE(log.find(" Filter = SII\n"), std::string::npos) << log;
+
+    // A FITS series afterwards takes the filter the other client left in the beam.
+    Find<QAction>(*form, "FIT1")->trigger();
+    Find<QLineEdit>(*form, "expos")->setText(QStringLiteral("1"));
+    Find<QPushButton>(*form, "Button3")->click();
+    ASSERT_TRUE(WaitUntil([this] { return !form->recorder().busy(); }, 30000));
+    const std::string fit = Only(".fit");
+    EXPECT_NE(fit.find("-Jupiter-SII.fit"), std::string::npos) << fit;
+    EXPECT_NE(Read(fit).substr(0, 2880).find("FILTER  = 'SII     '"), std::string::npos);
+    EXPECT_TRUE(messages.empty()) << messages[0];
+}
 
 int main(int argc, char** argv) {
     indi_test::RunInPrivateNetwork(argc, argv);

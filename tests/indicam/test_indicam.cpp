@@ -406,6 +406,49 @@ TEST_F(IndiCamTest, ServerKilledDuringAnExposureReleasesTheCaller) {
     EXPECT_EQ(Lib().ThreadedExposure(buffer.data(), 0, 1), 0);
 }
 
+// Against the simulated CCD and filter wheel: the wheel taken (its own device first, the
+// camera's built-in one when named, none when told), its filters, a move read back.
+class IndiWheelTest : public ::testing::TestWithParam<std::pair<const char*, std::string>> {};
+
+TEST_P(IndiWheelTest, TakesTheWheelListsItsFiltersAndMovesIt) {
+    void* h = dlopen(TV_INDICAM_LIB, RTLD_NOW | RTLD_LOCAL);
+    auto state = reinterpret_cast<int (*)(TarviWheelState*)>(dlsym(h, "FilterWheelState"));
+    auto name = reinterpret_cast<int (*)(int, char*, int)>(dlsym(h, "FilterWheelName"));
+    auto move = reinterpret_cast<int (*)(int)>(dlsym(h, "FilterWheelMove"));
+    ASSERT_TRUE(state && name && move);
+    indi_test::Server server;
+    ASSERT_TRUE(server.Start({"indi_simulator_ccd", "indi_simulator_wheel"}));
+    ASSERT_EQ(Lib().CameraOption("server", server.Address().c_str()), 1);
+    if (*GetParam().first) ASSERT_EQ(Lib().CameraOption("wheel", GetParam().first), 1);
+    ASSERT_EQ(Lib().openUSB(0), 1) << Lib().CameraLastError();
+    const std::string device = GetParam().second;
+    TarviWheelState w{sizeof w};
+    ASSERT_EQ(state(&w), device.empty() ? 0 : 1);
+    if (device.empty()) return;
+    std::string names;
+    for (int slot = 0; slot <= w.slotCount; ++slot) {
+        char text[64] = "";
+        EXPECT_GT(name(slot, text, sizeof text), 0);
+        names += text + std::string(",");
+    }
+    EXPECT_EQ(names, device + ",Red,Green,Blue,H_Alpha,SII,OIII,LPR,Luminance,");
+    EXPECT_TRUE(w.slot == 1 && !w.moving);
+
+    const long long asked = UnixNowUs();
+    ASSERT_EQ(move(3), 1);
+    ASSERT_TRUE(state(&w) && w.moving);
+    for (const auto t0 = Clock::now(); w.moving && Clock::now() - t0 < 15s; state(&w))
+        std::this_thread::sleep_for(20ms);
+    EXPECT_TRUE(w.slot == 3 && !w.moving && w.settledUnixUs > asked);
+    EXPECT_EQ(server.Await(device + ".FILTER_SLOT.FILTER_SLOT_VALUE", "3"), "3");
+    EXPECT_EQ(move(9), 0);  // no such position
+}
+
+INSTANTIATE_TEST_SUITE_P(Wheels, IndiWheelTest,
+                         ::testing::Values(std::pair{"", "Filter Simulator"},
+                                           std::pair{"CCD Simulator", "CCD Simulator"},
+                                           std::pair{"none", ""}));
+
 }  // namespace
 
 int main(int argc, char** argv) {

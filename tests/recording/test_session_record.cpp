@@ -9,6 +9,7 @@
 #include "RecTestUtil.h"
 #include "platform/DateTime.h"
 #include "recording/RecordingController.h"
+#include "recording/RecoveryJournal.h"
 #include "recording/SessionRecord.h"
 
 using namespace rectest;
@@ -173,7 +174,7 @@ TEST_F(SessionRecordTest, FitsSeriesCardsPassFitsverifyAndAstropy) {
     std::ofstream(py) << "import sys\nfrom astropy.io import fits\n"
                          "h = fits.getheader(sys.argv[1])\n"
                          "for k in ['OBJECT','OBSERVER','TELESCOP','INSTRUME','FILTER','DATE-OBS',"
-                         "'EXPTIME','GAIN','XBINNING','YBINNING']:\n"
+                         "'SITELAT','SITELONG','EXPTIME','GAIN','XBINNING','YBINNING']:\n"
                          "    print(k + '|' + repr(h[k]))\n"
                          "print('CCD-TEMP' in h)\n";
     std::string out;
@@ -181,10 +182,48 @@ TEST_F(SessionRecordTest, FitsSeriesCardsPassFitsverifyAndAstropy) {
     // program's own unchanged convention; every card asked for must still be read.
     ASSERT_EQ(RunCommand("/usr/bin/python3 -W ignore " + Quote(py) + " " + Quote(second), out), 0)
         << out;
-    EXPECT_EQ(out,
-              "OBJECT|\"Comet C/2026 'A1'\"\nOBSERVER|\"?sa O'Neil\"\nTELESCOP|'C11'\n"
-              "INSTRUME|'SimCam 2000'\nFILTER|'R'\nDATE-OBS|'2026-12-09T21:32:21.000'\n"
-              "EXPTIME|0.1\nGAIN|15\nXBINNING|1\nYBINNING|1\nFalse\n");
+    EXPECT_EQ(
+        out,
+        "OBJECT|\"Comet C/2026 'A1'\"\nOBSERVER|\"?sa O'Neil\"\nTELESCOP|'C11'\n"
+        "INSTRUME|'SimCam 2000'\nFILTER|'R'\nDATE-OBS|'2026-12-09T21:32:21.000'\n"
+        "SITELAT|48.5\nSITELONG|-2.25\nEXPTIME|0.1\nGAIN|15\nXBINNING|1\nYBINNING|1\nFalse\n");
+}
+
+// An AVI is renamed part by part at its close. Killed between the close and the rename, its
+// parts stay whole under the provisional name, out of the journal, and the next start's
+// recovery leaves them as they are.
+TEST_F(SessionRecordTest, AviPartsTakeTheObservationNameAndAKillBeforeTheRenameLosesNothing) {
+    exp.setFacts(facts);
+    exp.avi().setCodec(0);
+    RecoveryJournal journal(dir / "journal");
+    exp.setJournal(&journal);
+    const std::string provisional = dir / "2026-12-09-2132_3-Jupiter-R-unfinished.avi";
+    ASSERT_TRUE(RunAndKill([&](const KillPoint& kill) {
+        exp.renameClosedPart = [&](const std::string&, const std::string&) {
+            kill();
+            return false;
+        };
+        if (exp.startRecording(CaptureFormat::Avi, provisional, kW, kH, false, 8, {0, false},
+                               false))
+            Record(11);
+    }));
+    const std::string left = AviPartName(provisional, 1);
+    const auto bytes = ReadAll(left);
+    Probe probe = FfProbe(left);
+    EXPECT_TRUE(!probe.errors && probe.frames == 11 && probe.counted == 11) << probe.output;
+    EXPECT_TRUE(journal.pending().empty() && RecoverInterruptedRecordings(journal).empty());
+    EXPECT_EQ(ReadAll(left), bytes);
+    std::filesystem::remove(left);
+
+    exp.renameClosedPart = RenameNoReplace;
+    ASSERT_TRUE(
+        exp.startRecording(CaptureFormat::Avi, provisional, kW, kH, false, 8, {0, false}, false));
+    Record(11);
+    EXPECT_EQ(exp.lastFile(), dir / "2026-12-09-2132_4-Jupiter-R.avi");
+    EXPECT_EQ(exp.lastLogPath(), dir / "2026-12-09-2132_4-Jupiter-R.txt");
+    EXPECT_FALSE(std::filesystem::exists(left));
+    probe = FfProbe(dir / "2026-12-09-2132_4-Jupiter-R-PART1.AVI");
+    EXPECT_TRUE(!probe.errors && probe.frames == 11) << probe.output;
 }
 
 TEST(ObservationNames, FromTheUtcTimeTargetAndFilter) {

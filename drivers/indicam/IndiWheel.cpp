@@ -1,0 +1,262 @@
+// The filter wheel beside the INDI camera: a device of the same server with FILTER_SLOT and
+// FILTER_NAME, named by the wheel=NAME option or found by its driver interface (a wheel of
+// its own first, else the camera itself when it has one built in). Its properties reach the
+// camera's client with those of every other device; the entry points below read them and
+// send the moves, under apiMutex like the camera's, never from a callback.
+//
+// A move counts from the moment it is sent until the driver reports the position reached
+// (FILTER_SLOT ok at the position asked for) or refused (alert); a move another client asks
+// for, while the driver shows FILTER_SLOT busy.
+#include "IndiWheel.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstddef>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "IndiSession.h"
+
+#pragma GCC visibility push(default)
+#include "tarvidll.h"
+#pragma GCC visibility pop
+
+namespace indicam {
+namespace {
+// A driver that neither reaches the position nor refuses it within this time has failed.
+constexpr auto kMoveTimeout = 60s;
+
+struct Wheel {
+    std::string option;  // wheel=NAME; "" for the first wheel found (under apiMutex)
+    // Under the state lock.
+    std::string device;  // "" while there is none
+    bool asked = false;  // a move sent whose end has not been seen yet
+    int target = 0;
+    Clock::time_point askedAt;
+    bool moving = false;  // as FilterWheelState last reported it
+    long long settledUs = 0;
+};
+Wheel& W() {
+    static Wheel* w = new Wheel;  // never destroyed, like the rest of the library's state
+    return *w;
+}
+
+INDI::Property WheelProperty(State& s, const char* name) {
+    auto it = s.props.find({W().device, name});
+    return it == s.props.end() ? INDI::Property() : it->second;
+}
+
+bool HasFilterInterface(State& s, const std::string& device) {
+    auto it = s.props.find({device, "DRIVER_INFO"});
+    if (it == s.props.end() || it->second.getType() != INDI_TEXT) return false;
+    auto* iface = it->second.getText()->findWidgetByName("DRIVER_INTERFACE");
+    return iface && iface->getText() &&
+           (std::atoi(iface->getText()) & INDI::BaseDevice::FILTER_INTERFACE);
+}
+
+// The wheel's device: the one named, else the first wheel that is not the camera, else the
+// camera when it is a wheel too. Under the state lock.
+std::string ChooseWheel(State& s, const std::string& named) {
+    if (!named.empty())
+        return std::find(s.devices.begin(), s.devices.end(), named) != s.devices.end() ? named : "";
+    for (const std::string& d : s.devices)
+        if (d != s.device && HasFilterInterface(s, d)) return d;
+    return HasFilterInterface(s, s.device) ? s.device : std::string();
+}
+
+// Sends a property of the wheel (the state lock not held).
+template <typename Edit>
+bool SendWheel(const char* name, Edit edit) {
+    State& s = S();
+    INDI::Property p;
+    {
+        std::lock_guard<std::mutex> lock(s.mutex);
+        if (!client || !s.serverUp || s.lost || W().device.empty()) return false;
+        p = WheelProperty(s, name);
+        if (!p.isValid() || !edit(p)) return false;
+    }
+    if (p.getType() == INDI_SWITCH)
+        Send([&] { client->sendNewSwitch(p); });
+    else
+        Send([&] { client->sendNewNumber(p); });
+    return true;
+}
+
+INDI::WidgetView<INumber>* SlotValue(State& s) {
+    return NumberOf(WheelProperty(s, "FILTER_SLOT"), "FILTER_SLOT_VALUE");
+}
+
+int SlotCount(State& s) {
+    auto* value = SlotValue(s);
+    INDI::Property names = WheelProperty(s, "FILTER_NAME");
+    const int byNames = names.isValid() && names.getType() == INDI_TEXT
+                            ? static_cast<int>(names.getText()->count())
+                            : 0;
+    if (!value) return 0;
+    const int byRange = static_cast<int>(std::lround(value->getMax()));
+    return byRange >= 1 ? byRange : byNames;
+}
+
+std::string SlotName(State& s, int slot) {
+    INDI::Property names = WheelProperty(s, "FILTER_NAME");
+    if (!names.isValid() || names.getType() != INDI_TEXT) return {};
+    auto* text = names.getText();
+    auto* w = text->findWidgetByName(("FILTER_SLOT_NAME_" + std::to_string(slot)).c_str());
+    if (!w && slot >= 1 && slot <= static_cast<int>(text->count())) w = text->at(slot - 1);
+    return w && w->getText() ? w->getText() : "";
+}
+}  // namespace
+
+bool SetWheelOption(const std::string& value, std::string* why) {
+    if (value.empty()) {
+        *why = "wheel needs the name of an INDI filter wheel, or none";
+        return false;
+    }
+    W().option = value;
+    return true;
+}
+
+void OpenWheel() {
+    State& s = S();
+    Wheel& w = W();
+    {
+        std::lock_guard<std::mutex> lock(s.mutex);
+        w.device.clear();
+        w.asked = w.moving = false;
+        w.settledUs = 0;
+    }
+    if (w.option == "none") return;
+    std::string device;
+    // The server lists every device at once; a wheel named may take a moment more.
+    WaitFor(w.option.empty() ? kListingQuiet : Clock::duration(kListingTime), [&](State& st) {
+        device = ChooseWheel(st, w.option);
+        return !device.empty() || st.lost;
+    });
+    if (device.empty()) {
+        if (!w.option.empty())
+            std::fprintf(stderr, "INDI: filter wheel '%s' not found; no wheel in use\n",
+                         w.option.c_str());
+        return;
+    }
+    {
+        std::lock_guard<std::mutex> lock(s.mutex);
+        w.device = device;
+    }
+    bool connected = false;
+    {
+        std::lock_guard<std::mutex> lock(s.mutex);
+        connected = SwitchIsOn(WheelProperty(s, "CONNECTION"), "CONNECT");
+    }
+    if (!connected)
+        SendWheel("CONNECTION", [](INDI::Property& p) {
+            auto* sw = p.getSwitch();
+            auto* on = sw->findWidgetByName("CONNECT");
+            if (!on) return false;
+            sw->reset();
+            on->setState(ISS_ON);
+            return true;
+        });
+    const bool ready = WaitFor(kAnswerTimeout, [&](State& st) {
+        return st.lost ||
+               (SwitchIsOn(WheelProperty(st, "CONNECTION"), "CONNECT") && SlotValue(st) &&
+                SlotCount(st) >= 1 && WheelProperty(st, "FILTER_NAME").isValid());
+    });
+    std::lock_guard<std::mutex> lock(s.mutex);
+    if (!ready || s.lost) {
+        std::fprintf(stderr, "INDI: filter wheel '%s' does not answer; no wheel in use\n",
+                     device.c_str());
+        w.device.clear();
+    }
+}
+}  // namespace indicam
+
+using namespace indicam;
+
+extern "C" {
+
+int FilterWheelState(TarviWheelState* state) {
+    if (!state) return 0;
+    std::lock_guard<std::mutex> api(apiMutex);
+    State& s = S();
+    Wheel& w = W();
+    std::lock_guard<std::mutex> lock(s.mutex);
+    INDI::Property slotProperty = WheelProperty(s, "FILTER_SLOT");
+    auto* value = SlotValue(s);
+    const int slots = SlotCount(s);
+    if (w.device.empty() || !value || slots < 1 || !client || !s.serverUp || s.lost) return 0;
+    const IPState driverState = slotProperty.getState();
+    const int slot = static_cast<int>(std::lround(value->getValue()));
+    if (w.asked) {
+        const bool ended = driverState == IPS_ALERT ||
+                           (driverState != IPS_BUSY && slot == w.target) ||
+                           Clock::now() - w.askedAt > kMoveTimeout;
+        if (ended) {
+            w.asked = false;
+            if (slot != w.target)
+                std::fprintf(stderr, "INDI: filter wheel '%s' did not reach position %d\n",
+                             w.device.c_str(), w.target);
+        }
+    }
+    const bool moving = w.asked || driverState == IPS_BUSY;
+    if (w.moving && !moving) w.settledUs = UnixNowUs();
+    w.moving = moving;
+
+    // The names' fingerprint, so that the program reads them again when one changes.
+    unsigned names = 2166136261u;
+    for (int k = 0; k <= slots; ++k) {
+        const std::string name = k == 0 ? w.device : SlotName(s, k);
+        for (const char c : name + '\n')
+            names = (names ^ static_cast<unsigned char>(c)) * 16777619u;
+    }
+    const auto fits = [&](size_t offset, size_t bytes) { return offset + bytes <= state->size; };
+    if (fits(offsetof(TarviWheelState, slotCount), sizeof state->slotCount))
+        state->slotCount = slots;
+    if (fits(offsetof(TarviWheelState, slot), sizeof state->slot))
+        state->slot = slot >= 1 && slot <= slots ? slot : 0;
+    if (fits(offsetof(TarviWheelState, moving), sizeof state->moving)) state->moving = moving;
+    if (fits(offsetof(TarviWheelState, settledUnixUs), sizeof state->settledUnixUs))
+        state->settledUnixUs = w.settledUs;
+    if (fits(offsetof(TarviWheelState, names), sizeof state->names)) state->names = names;
+    return 1;
+}
+
+int FilterWheelName(int slot, char* buffer, int size) {
+    std::lock_guard<std::mutex> api(apiMutex);
+    State& s = S();
+    std::lock_guard<std::mutex> lock(s.mutex);
+    if (W().device.empty() || slot < 0 || slot > SlotCount(s)) return -1;
+    const std::string name = slot == 0 ? W().device : SlotName(s, slot);
+    if (buffer && size > 0) {
+        const size_t n = std::min(name.size(), static_cast<size_t>(size) - 1);
+        std::memcpy(buffer, name.data(), n);
+        buffer[n] = '\0';
+    }
+    return static_cast<int>(name.size());
+}
+
+int FilterWheelMove(int slot) {
+    std::lock_guard<std::mutex> api(apiMutex);
+    State& s = S();
+    Wheel& w = W();
+    {
+        std::lock_guard<std::mutex> lock(s.mutex);
+        if (w.device.empty() || slot < 1 || slot > SlotCount(s)) return 0;
+    }
+    const bool sent = SendWheel("FILTER_SLOT", [slot](INDI::Property& p) {
+        auto* value = NumberOf(p, "FILTER_SLOT_VALUE");
+        if (!value) return false;
+        value->setValue(slot);
+        // Busy until the driver answers: an answer of before the move cannot end it.
+        p.setState(IPS_BUSY);
+        return true;
+    });
+    if (!sent) return 0;
+    std::lock_guard<std::mutex> lock(s.mutex);
+    w.asked = w.moving = true;
+    w.target = slot;
+    w.askedAt = Clock::now();
+    return 1;
+}
+
+}  // extern "C"

@@ -80,6 +80,11 @@ std::string FilterName(const TarviApi& api, int slot) {
 }
 
 // A UTC instant in microseconds since 1970 as local TDateTime, the frames' time scale.
+int64_t UnixNowUs() {
+    using namespace std::chrono;
+    return duration_cast<microseconds>(system_clock::now().time_since_epoch()).count();
+}
+
 TDateTime LocalDateTimeOfUnixUs(int64_t us) {
     return UnixMillisToDateTime(us / 1000 + static_cast<int64_t>(UtcOffsetSeconds()) * 1000);
 }
@@ -269,6 +274,7 @@ uint64_t CaptureThread::cutExposure() {
     // The acquisition thread cancels this exposure if it is still running; every later
     // one is numbered and started after this lock is given back.
     cutTarget_ = exposuresStarted_;
+    cutUnixUs_ = UnixNowUs();
     return exposuresStarted_;
 }
 
@@ -550,6 +556,18 @@ void CaptureThread::publishWheel(const TarviWheelState& wheel, bool moving) {
     status_.wheelMoving = !status_.filterNames.empty() && (moving || filterSerial_ != filterSent_);
 }
 
+// A frame numbered after the last cut whose exposure the camera had begun before it (a video
+// stream's frame already under way, or one the library kept from before) takes the cut's own
+// number, so that every frame numbered above a cut was exposed entirely after it. Only a start
+// within one exposure and a margin before the cut counts: a camera clock far behind this
+// one's would otherwise keep every frame out.
+bool CaptureThread::begunBeforeCut(uint64_t number, int64_t startUnixUs, int32_t exposureMs) const {
+    constexpr int64_t kMarginUs = 2'000'000;
+    const int64_t cut = cutUnixUs_.load();
+    return number > cutTarget_.load() && startUnixUs > 0 && startUnixUs < cut &&
+           cut - startUnixUs <= int64_t{exposureMs} * 1000 + kMarginUs;
+}
+
 bool CaptureThread::exposedWhileWheelMoved(uint64_t number, int64_t startUnixUs) const {
     if (moveFrom_ == 0 || number < moveFrom_) return false;  // over before the last move began
     if (wheelMoving_ || number < steadyFrom_) return true;   // begun before it was seen still
@@ -639,6 +657,8 @@ void CaptureThread::exposureLoop() {
             if (info.startUnixUs > 0) done->TimeStamp = LocalDateTimeOfUnixUs(info.startUnixUs);
             finishFrame(*done, info);
             done->FilterMoving = exposedWhileWheelMoved(done->ExposureNumber, info.startUnixUs);
+            if (begunBeforeCut(done->ExposureNumber, info.startUnixUs, ms))
+                done->ExposureNumber = cutTarget_.load();
             deliver(std::move(done));
         }
     } catch (const std::exception& e) {

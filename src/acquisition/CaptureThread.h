@@ -203,6 +203,7 @@ class CaptureThread {
     void serviceWheel();
     void publishWheel(const TarviWheelState& wheel, bool moving);
     bool exposedWhileWheelMoved(uint64_t number, int64_t startUnixUs) const;
+    bool begunBeforeCut(uint64_t number, int64_t startUnixUs, int32_t exposureMs) const;
 
     PostFrameFn post_;
     std::thread thread_;
@@ -238,6 +239,7 @@ class CaptureThread {
     std::mutex exposureStartMutex_;
     uint64_t exposuresStarted_ = 0;  // under exposureStartMutex_
     std::atomic<uint64_t> cutTarget_{0};
+    std::atomic<int64_t> cutUnixUs_{0};  // when the last cut was asked for, UTC microseconds
 
     std::shared_ptr<FrameBudget> budget_ = [] {
         auto budget = std::make_shared<FrameBudget>();

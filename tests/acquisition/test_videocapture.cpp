@@ -180,6 +180,30 @@ TEST_F(CaptureTest, CameraReportedStartAndFailedExposures) {
     EXPECT_EQ(first->RawImage.at<uint8_t>(0, 1), static_cast<uint8_t>(1 + 2));
 }
 
+TEST_F(CaptureTest, AFrameTheCameraBeganBeforeACutCountsAsBeforeIt) {
+    // The second exposure is asked for after the cut but is a video stream's frame the camera
+    // had begun 100 ms before it; the third begins when asked.
+    const auto unixNowUs = [] {
+        return std::chrono::duration_cast<std::chrono::microseconds>(
+                   std::chrono::system_clock::now().time_since_epoch())
+            .count();
+    };
+    const int64_t cutUs = unixNowUs() + 50'000;
+    cam.SetReportedStart(
+        [&](int exposure) { return exposure == 1 ? cutUs - 100'000 : unixNowUs(); });
+    Start();
+    AwaitExposure();
+    std::this_thread::sleep_for(60ms);
+    const uint64_t cut = capture->cutExposure();
+    cam.SetAutoRelease(true);
+    cam.Release();
+    Frame* frames[3] = {Take(), Take(), Take()};
+    ASSERT_TRUE(frames[0] && frames[1] && frames[2]);
+    EXPECT_EQ(cut, 1u);
+    EXPECT_LE(frames[1]->ExposureNumber, cut);  // not recorded by a recording begun at the cut
+    EXPECT_EQ(frames[2]->ExposureNumber, 3u);
+}
+
 TEST_F(CaptureTest, OnlyTheAcquisitionThreadCallsTheCamera) {
     Start();
     AwaitExposure();

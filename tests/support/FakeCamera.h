@@ -32,7 +32,7 @@ namespace tvtest {
 struct CameraCall {
     std::string name;           // the entry point, e.g. "Subframe"
     std::vector<int64_t> args;  // its arguments in order; pointers as their address
-    std::thread::id thread;     // the thread that made the call
+    std::thread::id thread{};   // the thread that made the call
     std::string Text() const;   // e.g. "Subframe(640,480)"; pointer arguments print as "*"
 };
 

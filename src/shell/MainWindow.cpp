@@ -311,8 +311,9 @@ void MainWindow::frameReady(FramePtr frame) {
     actions.preview = [this, shown](cv::Mat& image) {
         pictureArea_->showFrame(image, shown->StampText, focusWindow_);
     };
+    actions.histogramDue = [this] { return histogramPanel_->takeFrame(); };
     actions.histogram = [this](const cv::Mat& image8) {
-        histogramPanel_->offer(image8, renderer_.levels());
+        histogramPanel_->show(image8, renderer_.levels());
     };
     actions.record = [this](FramePtr f) { recorder_->recordFrame(std::move(f)); };
     handoff_.handle(std::move(frame), flags, actions);

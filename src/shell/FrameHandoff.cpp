@@ -30,12 +30,15 @@ HandoffReport FrameHandoff::handle(FramePtr frame, const FrameFlags& flags,
 
     const uint32_t now = TickMs();
     const bool preview = previewDue(flags.recording, flags.previewDuringCapture, now);
+    const bool reduced = preview && actions.previewFrame && actions.previewFrame(*frame, flags.colorCamera);
     const bool histogram = flags.histogram && (!actions.histogramDue || actions.histogramDue());
-    if (preview || histogram) PrepareImage8(*frame);
+    if ((preview && !reduced) || histogram) PrepareImage8(*frame);
     if (preview) {
         nextPreviewTime_ = now + kPreviewIntervalMs;
         report.previewed = true;
-        if (flags.colorCamera) {
+        if (reduced) {
+            report.demosaiced = flags.colorCamera;
+        } else if (flags.colorCamera) {
             EnsureColorImage(*frame);
             report.demosaiced = !frame->ColorImage.empty();
             if (actions.preview && report.demosaiced) actions.preview(frame->ColorImage);

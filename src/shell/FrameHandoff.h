@@ -24,6 +24,10 @@ struct FrameFlags {
 
 // What the hand-off does with a frame; an empty function is skipped.
 struct FrameActions {
+    // When set, tried first for a frame due for the preview: draws the frame straight from
+    // its samples (a reduced zoom) and returns true, or returns false and the frame is
+    // demosaiced or converted for `preview`. Its second argument is the "Color Camera" choice.
+    std::function<bool(const Frame& frame, bool colour)> previewFrame;
     // The preview: the frame's ColorImage or Image8, which it may draw the overlay into.
     std::function<void(cv::Mat& image)> preview;
     // The histogram with the frame's Image8 (it throttles itself).

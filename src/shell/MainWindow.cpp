@@ -307,6 +307,9 @@ void MainWindow::frameReady(FramePtr frame) {
     flags.histogram = histogramPanel_->enabled();
 
     FrameActions actions;
+    actions.previewFrame = [this](const Frame& f, bool colour) {
+        return pictureArea_->showReduced(f, colour, focusWindow_);
+    };
     const Frame* shown = frame.get();  // alive while the preview runs
     actions.preview = [this, shown](cv::Mat& image) {
         pictureArea_->showFrame(image, shown->StampText, focusWindow_);

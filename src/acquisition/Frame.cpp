@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <new>
+#include <vector>
 #include <opencv2/imgproc.hpp>
 
 FrameBudget::Hold FrameBudget::holds(uint64_t bytes) const {
@@ -146,6 +147,81 @@ void EnsureColorImage(Frame& frame) {
     if (!frame.ColorImage.empty()) return;
     if (frame.Image8.empty()) PrepareImage8(frame);
     cv::cvtColor(frame.Image8, frame.ColorImage, DemosaicCode(frame.Pattern));
+}
+
+namespace {
+// 8-bit values of 16-bit samples of `bits` significant bits, as PrepareImage8 gives them
+// (scaled, rounded half to even, limited to 255); a sample above the range reads the last
+// entry, which is 255.
+std::vector<uint8_t> Levels8(int bits) {
+    std::vector<uint8_t> table(size_t{1} << bits);
+    const double scale = 1.0 / static_cast<double>(1 << (bits - 8));
+    for (size_t v = 0; v < table.size(); ++v)
+        table[v] = cv::saturate_cast<uint8_t>(static_cast<double>(v) * scale);
+    return table;
+}
+
+template <typename T>
+void Reduce(const Frame& frame, bool colour, cv::Mat& out) {
+    const cv::Mat& raw = frame.RawImage;
+    const int width = raw.cols, height = raw.rows;
+    std::vector<uint8_t> table;
+    if (sizeof(T) == 2) table = Levels8(std::clamp(frame.BitsPerSample, 8, 16));
+    const size_t top = table.empty() ? 0 : table.size() - 1;
+    const auto to8 = [&table, top](int v) -> uint8_t {
+        if constexpr (sizeof(T) == 1) return static_cast<uint8_t>(v);
+        return table[std::min(static_cast<size_t>(v), top)];
+    };
+    // Where red and blue lie in a 2 x 2 cell; the greens take the other two places.
+    int rx = 0, ry = 0;
+    switch (frame.Pattern) {
+        case ColorPattern::RGGB: rx = 0, ry = 0; break;
+        case ColorPattern::GRBG: rx = 1, ry = 0; break;
+        case ColorPattern::GBRG: rx = 0, ry = 1; break;
+        case ColorPattern::BGGR: rx = 1, ry = 1; break;
+        case ColorPattern::Mono: break;
+    }
+    const bool mosaic = colour && frame.Pattern != ColorPattern::Mono && width >= 2 && height >= 2;
+    // The source column of each picture column; in colour the left column of its cell.
+    std::vector<int> columns(static_cast<size_t>(out.cols));
+    for (int x = 0; x < out.cols; ++x) {
+        const int sx = std::min(width - 1, static_cast<int>(int64_t{x} * width / out.cols));
+        columns[static_cast<size_t>(x)] = mosaic ? std::min(sx & ~1, width - 2) : sx;
+    }
+    const int* column = columns.data();
+    for (int y = 0; y < out.rows; ++y) {
+        const int sy = std::min(height - 1, static_cast<int>(int64_t{y} * height / out.rows));
+        uint8_t* o = out.ptr<uint8_t>(y);
+        if (!mosaic) {
+            const T* row = raw.ptr<T>(sy);
+            if (colour) {
+                for (int x = 0; x < out.cols; ++x) o[3 * x] = o[3 * x + 1] = o[3 * x + 2] = to8(row[column[x]]);
+            } else {
+                for (int x = 0; x < out.cols; ++x) o[x] = to8(row[column[x]]);
+            }
+            continue;
+        }
+        const int cy = std::min(sy & ~1, height - 2);
+        const T* redRow = raw.ptr<T>(cy + ry) + rx;
+        const T* blueRow = raw.ptr<T>(cy + 1 - ry) + 1 - rx;
+        const T* green1 = raw.ptr<T>(cy + ry) + 1 - rx;
+        const T* green2 = raw.ptr<T>(cy + 1 - ry) + rx;
+        for (int x = 0; x < out.cols; ++x) {
+            const int cx = column[x];
+            o[3 * x] = to8(blueRow[cx]);
+            o[3 * x + 1] = to8((green1[cx] + green2[cx] + 1) >> 1);
+            o[3 * x + 2] = to8(redRow[cx]);
+        }
+    }
+}
+}  // namespace
+
+void ReducedImage8(const Frame& frame, bool colour, cv::Mat& out) {
+    if (frame.RawImage.empty() || out.empty()) return;
+    if (FrameDepth(&frame) == 16)
+        Reduce<uint16_t>(frame, colour, out);
+    else
+        Reduce<uint8_t>(frame, colour, out);
 }
 
 int FrameWidth(const Frame* node) {

@@ -120,6 +120,14 @@ void PrepareImage8(Frame& frame);
 // Demosaics the frame by its Pattern into ColorImage once (a Mono frame gives three equal
 // channels).
 void EnsureColorImage(Frame& frame);
+// The frame reduced into `out`, which has the reduced size and 8-bit samples, 3 channels
+// (BGR) for `colour`, else 1: each pixel from the frame pixel that nearest-neighbour
+// resampling takes (column x * width / out.cols, likewise the row), scaled to 8 bits as
+// PrepareImage8 does; in colour from the 2 x 2 mosaic cell that holds that pixel, red and
+// blue as they are and the two greens averaged (a Mono frame gives three equal channels).
+// Only the pixels shown are read: a quarter-size preview of a large frame costs a
+// sixteenth of the full conversion and demosaic.
+void ReducedImage8(const Frame& frame, bool colour, cv::Mat& out);
 
 int FrameWidth(const Frame* frame);
 int FrameHeight(const Frame* frame);

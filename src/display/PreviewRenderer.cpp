@@ -62,17 +62,7 @@ bool PreviewRenderer::render(cv::Mat& frame, const std::string& stampText, QImag
 
     // 1. Size and 2. pixel format of the picture (and of the focus picture).
     const QSize size = ZoomedSize(frame.cols, frame.rows, zoom_);
-    const QImage::Format format = channels == 3 ? QImage::Format_BGR888 : QImage::Format_Indexed8;
-    if (picture.size() != size || picture.format() != format) {
-        picture = QImage(size, format);
-        if (picture.isNull()) return false;  // out of memory: keep the frame, draw nothing
-    }
-    QList<QRgb> palette;
-    if (channels == 1) {
-        palette = this->palette();
-        picture.setColorTable(palette);
-    }
-    PrepareFocusPicture(focusPicture, channels, palette);
+    if (!preparePictures(size, channels, picture, focusPicture)) return false;
 
     // 3. The overlay text goes into the frame itself.
     if (stampVisible_) PutStampText(frame, stampText);
@@ -86,5 +76,36 @@ bool PreviewRenderer::render(cv::Mat& frame, const std::string& stampText, QImag
 
     // 6. Focus aid.
     if (focusVisible) FocusStep(frame, focusPicture, focusPoint_.x(), focusPoint_.y());
+    return true;
+}
+
+bool PreviewRenderer::preparePictures(QSize size, int channels, QImage& picture,
+                                      QImage& focusPicture) const {
+    const QImage::Format format = channels == 3 ? QImage::Format_BGR888 : QImage::Format_Indexed8;
+    if (picture.size() != size || picture.format() != format) {
+        picture = QImage(size, format);
+        if (picture.isNull()) return false;  // out of memory: keep the frame, draw nothing
+    }
+    QList<QRgb> palette;
+    if (channels == 1) {
+        palette = this->palette();
+        picture.setColorTable(palette);
+    }
+    PrepareFocusPicture(focusPicture, channels, palette);
+    return true;
+}
+
+bool PreviewRenderer::renderReduced(const Frame& frame, bool colour, const std::string& stampText,
+                                    QImage& picture, QImage& focusPicture,
+                                    bool focusVisible) const {
+    if (zoom_ >= 100 || focusVisible || frame.RawImage.empty()) return false;
+    if (!colour && FrameDepth(&frame) == 8) return false;
+    const int channels = colour ? 3 : 1;
+    const QSize size = ZoomedSize(FrameWidth(&frame), FrameHeight(&frame), zoom_);
+    if (!preparePictures(size, channels, picture, focusPicture)) return false;
+    cv::Mat target(size.height(), size.width(), CV_8UC(channels), picture.bits(),
+                   static_cast<size_t>(picture.bytesPerLine()));
+    ReducedImage8(frame, colour, target);
+    if (stampVisible_) PutStampText(target, stampText);
     return true;
 }

@@ -11,6 +11,8 @@
 #include <opencv2/core.hpp>
 #include <string>
 
+#include "acquisition/Frame.h"
+
 // 256 greys for a QImage::Format_Indexed8 picture: black up to `black`, a linear ramp
 // (rounded halves to even) up to `white`, white above it, and `shade` from `limit` on.
 // Equal black and white levels raise white by one.
@@ -68,7 +70,21 @@ class PreviewRenderer {
     bool render(cv::Mat& frame, const std::string& stampText, QImage& picture, QImage& focusPicture,
                 bool focusVisible) const;
 
+    // Below 100 % zoom: draws a camera frame (`colour`: demosaiced) into `picture` straight
+    // from its samples at the picture's size (ReducedImage8), instead of converting and
+    // demosaicing the whole frame only to show a quarter or a sixteenth of it; the overlay
+    // text goes into the picture. Returns false, touching nothing, where render() is to be
+    // used: at 100 % and more, with the focus picture visible (it shows the frame's own
+    // pixels), and for 8-bit grey frames, which are their own 8-bit view (render reads
+    // only the pixels it shows, and draws the overlay into the frame itself).
+    bool renderReduced(const Frame& frame, bool colour, const std::string& stampText,
+                       QImage& picture, QImage& focusPicture, bool focusVisible) const;
+
   private:
+    // Sizes `picture` to `size` in the pixel format of `channels` (with the levels palette
+    // for grey) and gives the focus picture the same; false when out of memory.
+    bool preparePictures(QSize size, int channels, QImage& picture, QImage& focusPicture) const;
+
     int zoom_ = 100;
     DisplayLevels levels_;
     QPoint focusPoint_{-1, 0};

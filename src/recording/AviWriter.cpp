@@ -246,7 +246,7 @@ std::string AviWriter::createFailureReason(const std::string& path, int32_t four
 // same name.
 bool AviWriter::createPart() {
     const std::string name = AviPartName(path_, partNumber_);
-    int32_t fourcc = codec_;
+    int32_t fourcc = recordingCodec_;
     if (fourcc == CodecAsk) {
         // The chooser runs a dialog, and with it a nested event loop: the recording
         // controller keeps frames handed off meanwhile away from this writer.
@@ -346,6 +346,7 @@ void AviWriter::notePartInJournal() {
 bool AviWriter::open(const std::string& path, int32_t width, int32_t height, bool color) {
     if (open_) close();
     path_ = path;
+    recordingCodec_ = codec_;
     partBytes_ = 0;
     partNumber_ = 1;
     width_ = width;

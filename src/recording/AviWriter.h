@@ -60,8 +60,10 @@ class AviWriter {
     AviWriter(const AviWriter&) = delete;
     AviWriter& operator=(const AviWriter&) = delete;
 
-    // Codec of the parts created from now on. The start value is IYUV; 0 stores
-    // uncompressed frames; CodecAsk asks the chooser before every part.
+    // Codec of the recordings opened from now on. The start value is IYUV; 0 stores
+    // uncompressed frames; CodecAsk asks the chooser before every part. A recording keeps
+    // the codec it was opened with for all its parts: the setting may change (on the window
+    // thread) while the writer thread creates the parts of the running one.
     void setCodec(int32_t fourcc) { codec_ = fourcc; }
     int32_t codec() const { return codec_; }
     void setCodecChooser(AviCodecChooser chooser) { chooser_ = std::move(chooser); }
@@ -103,6 +105,7 @@ class AviWriter {
     std::string createFailureReason(const std::string& path, int32_t fourcc) const;
 
     int32_t codec_ = PackFourCC('I', 'Y', 'U', 'V');
+    int32_t recordingCodec_ = 0;  // codec_ as it was when the recording was opened
     AviCodecChooser chooser_;
     int64_t partLimitBytes_ = AviPartLimitMiB * 1024 * 1024;
 

@@ -7,10 +7,27 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 
+namespace {
+// The aligned buffer the direct writes go through; a frame's middle is written in pieces of
+// this size.
+constexpr size_t kStageBytes = size_t{8} << 20;
+}  // namespace
+
+void OutFile::FreeAligned::operator()(void* p) const {
+    std::free(p);
+}
+
 OutFile::~OutFile() {
+    CloseDirect();
     if (fd_ >= 0) ::close(fd_);
+}
+
+void OutFile::CloseDirect() {
+    if (directFd_ >= 0) ::close(directFd_);
+    directFd_ = -1;
 }
 
 bool OutFile::Fail(const char* what, int err) {
@@ -18,7 +35,8 @@ bool OutFile::Fail(const char* what, int err) {
     return false;
 }
 
-bool OutFile::Create(const std::string& path) {
+bool OutFile::Create(const std::string& path, bool direct) {
+    CloseDirect();
     if (fd_ >= 0) ::close(fd_);
     path_ = path;
     pos_ = 0;
@@ -29,6 +47,21 @@ bool OutFile::Create(const std::string& path) {
         fd_ = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
     } while (fd_ < 0 && errno == EINTR);
     if (fd_ < 0) return Fail("Cannot create file", errno);
+    if (direct) {
+        // A second descriptor of the very file just created, for the direct writes; where
+        // the file system refuses O_DIRECT the file is written the ordinary way.
+        int d;
+        do {
+            d = ::open(path.c_str(), O_WRONLY | O_DIRECT | O_CLOEXEC);
+        } while (d < 0 && errno == EINTR);
+        struct stat a {}, b {};
+        if (d >= 0 && ::fstat(fd_, &a) == 0 && ::fstat(d, &b) == 0 && a.st_dev == b.st_dev &&
+            a.st_ino == b.st_ino) {
+            directFd_ = d;
+        } else if (d >= 0) {
+            ::close(d);
+        }
+    }
     return true;
 }
 
@@ -50,14 +83,53 @@ bool OutFile::WriteAt(uint64_t offset, const void* data, size_t size) {
     return WriteAll(data, size, &offset);
 }
 
+bool OutFile::WriteDirect(const char*& data, size_t& size) {
+    // The ordinary write fills the block the append position is in; the whole blocks after
+    // it go straight to the disk; the rest is left to the ordinary write again.
+    const uint64_t head = (kDirectAlign - pos_ % kDirectAlign) % kDirectAlign;
+    if (head > 0 && !WriteAll(data, static_cast<size_t>(head), &pos_)) return false;
+    data += head;
+    size -= static_cast<size_t>(head);
+    if (!stage_) {
+        stage_.reset(static_cast<char*>(std::aligned_alloc(kDirectAlign, kStageBytes)));
+        if (!stage_) {
+            CloseDirect();  // no memory for the buffer: ordinary writes
+            return true;
+        }
+    }
+    while (size >= kDirectAlign && directFd_ >= 0) {
+        const size_t piece = std::min(size / kDirectAlign * kDirectAlign, kStageBytes);
+        std::memcpy(stage_.get(), data, piece);
+        const ssize_t n = ::pwrite(directFd_, stage_.get(), piece, static_cast<off_t>(pos_));
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            // A file system that takes the descriptor but not the write itself: the
+            // ordinary road from here on.
+            if (errno == EINVAL || errno == EOPNOTSUPP) {
+                CloseDirect();
+                break;
+            }
+            return Fail("Cannot write to file", errno);
+        }
+        data += n;
+        size -= static_cast<size_t>(n);
+        pos_ += static_cast<uint64_t>(n);
+        // A short write leaves the position off the block grid: the rest goes the ordinary way.
+        if (static_cast<size_t>(n) != piece) break;
+    }
+    return true;
+}
+
 bool OutFile::WriteAll(const void* data, size_t size, uint64_t* offset) {
     if (fd_ < 0) return Fail("File is not open:", EBADF);
     const char* p = static_cast<const char*>(data);
+    if (!offset && directFd_ >= 0 && size >= kDirectMinBytes + 2 * kDirectAlign &&
+        !WriteDirect(p, size))
+        return false;
     // The append position follows every byte written, also when a later write fails.
     uint64_t& at = offset ? *offset : pos_;
     while (size > 0) {
-        const ssize_t n =
-            offset ? ::pwrite(fd_, p, size, static_cast<off_t>(*offset)) : ::write(fd_, p, size);
+        const ssize_t n = ::pwrite(fd_, p, size, static_cast<off_t>(at));
         if (n < 0) {
             if (errno == EINTR) continue;
             return Fail("Cannot write to file", errno);
@@ -73,8 +145,6 @@ bool OutFile::WriteAll(const void* data, size_t size, uint64_t* offset) {
 bool OutFile::Truncate(uint64_t size) {
     if (fd_ < 0) return Fail("File is not open:", EBADF);
     if (::ftruncate(fd_, static_cast<off_t>(size)) != 0) return Fail("Cannot shorten file", errno);
-    if (::lseek(fd_, static_cast<off_t>(size), SEEK_SET) < 0)
-        return Fail("Cannot seek in file", errno);
     pos_ = size;
     return true;
 }
@@ -114,6 +184,7 @@ bool OutFile::Close() {
         ::fallocate(fd_, FALLOC_FL_PUNCH_HOLE | FALLOC_FL_KEEP_SIZE, st.st_size,
                     static_cast<off_t>(reserved_ - static_cast<uint64_t>(st.st_size)));
     reserved_ = 0;
+    CloseDirect();
     const int fd = fd_;
     fd_ = -1;
     // close() may report a delayed write error (network file systems); the descriptor is
@@ -123,6 +194,7 @@ bool OutFile::Close() {
 }
 
 void OutFile::Discard() {
+    CloseDirect();
     if (fd_ >= 0) {
         ::close(fd_);
         fd_ = -1;

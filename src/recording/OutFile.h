@@ -1,8 +1,18 @@
 #pragma once
 // A file written with plain POSIX calls, where every create, write and close is checked
 // and a failure leaves a reason text that names the file.
+//
+// A file created for large appends (Create with `direct`) sends the block-aligned middle of
+// each append of at least kDirectMinBytes straight to the disk (O_DIRECT, through an
+// aligned buffer of its own), bypassing the page cache: copying many megabytes a second
+// into the page cache and writing them back costs the machine far more than the disk
+// itself does. The unaligned ends go through the page cache as before, so after every
+// Write all its bytes are in the file, where a crash of the program cannot take them; the
+// durability calls (SyncData) cover both roads. A file system that refuses O_DIRECT gets
+// ordinary writes.
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 
 class OutFile {
@@ -12,8 +22,9 @@ class OutFile {
     OutFile(const OutFile&) = delete;
     OutFile& operator=(const OutFile&) = delete;
 
-    // Creates the file, replacing any file of that name.
-    bool Create(const std::string& path);
+    // Creates the file, replacing any file of that name; `direct`: large appends bypass the
+    // page cache where the file system allows it.
+    bool Create(const std::string& path, bool direct = false);
     // Appends all bytes (retrying short writes); false on any error.
     bool Write(const void* data, size_t size);
     // Appends `size` zero bytes.
@@ -34,16 +45,33 @@ class OutFile {
     void Discard();
 
     bool IsOpen() const { return fd_ >= 0; }
+    // Appends go straight to the disk (Create with `direct` on a file system that allows it).
+    bool Direct() const { return directFd_ >= 0; }
     uint64_t Position() const { return pos_; }
     const std::string& Path() const { return path_; }
     const std::string& Error() const { return error_; }
+
+    // Block size and alignment of the direct writes, and the least append that takes them
+    // (measured: at 1.2 MB the page cache was the cheaper road, from 2.4 MB on the direct one).
+    static constexpr size_t kDirectAlign = 4096;
+    static constexpr size_t kDirectMinBytes = size_t{2} << 20;
 
   private:
     bool Fail(const char* what, int err);
     // Writes every byte, at *offset (pwrite) when given, else at the append position.
     bool WriteAll(const void* data, size_t size, uint64_t* offset);
+    // Appends the block-aligned middle of `size` bytes straight to the disk; the bytes not
+    // taken are left to the ordinary writes. False only on a failed write.
+    bool WriteDirect(const char*& data, size_t& size);
+    void CloseDirect();
+
+    struct FreeAligned {
+        void operator()(void* p) const;
+    };
 
     int fd_ = -1;
+    int directFd_ = -1;  // the same file opened with O_DIRECT; -1 without
+    std::unique_ptr<char, FreeAligned> stage_;  // kStageBytes, aligned to kDirectAlign
     uint64_t pos_ = 0;
     uint64_t reserved_ = 0;   // bytes allocated ahead by Reserve (0: none)
     bool canReserve_ = true;  // false once the file system refused to allocate ahead

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
@@ -89,6 +90,7 @@ void RecordingController::beginCounting(RecordingLength length, bool colorFrames
     framesDone_ = 0;
     framesWritten_ = 0;
     bytesWritten_ = 0;
+    nanosWriting_ = 0;
     ending_ = false;
     stampsSeconds_.clear();
     firstStamp_.reset();
@@ -182,6 +184,19 @@ bool RecordingController::startStillSeries(CaptureFormat format, const std::stri
 // ---- the writer thread
 
 bool RecordingController::writeOnWriterThread(Frame& frame) {
+    const auto started = std::chrono::steady_clock::now();
+    const bool ok = writeFrameOnWriterThread(frame);
+    nanosWriting_ += static_cast<uint64_t>(std::chrono::duration_cast<std::chrono::nanoseconds>(
+                                               std::chrono::steady_clock::now() - started)
+                                               .count());
+    return ok;
+}
+
+bool RecordingController::writeFrameOnWriterThread(Frame& frame) {
+    // AVI and BMP take the 8-bit view, which the window thread made only for the frames it
+    // showed or counted.
+    if (state_ == WriterState::Avi || (state_ == WriterState::Stills && format_ != CaptureFormat::Fit))
+        if (frame.Image8.empty()) PrepareImage8(frame);
     const cv::Mat& grey = frame.Image8.empty() ? frame.RawImage : frame.Image8;
     bool ok = true;
     const std::string* error = nullptr;

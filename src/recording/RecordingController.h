@@ -172,6 +172,9 @@ class RecordingController {
     int32_t framesWritten() const { return framesWritten_.load(); }
     // Image bytes written by the recording so far (the data rate of the disk panel).
     uint64_t bytesWritten() const { return bytesWritten_.load(); }
+    // Seconds the writer thread spent writing the recording's frames so far (its pace is
+    // bytesWritten() over this; for the benchmark).
+    double secondsWriting() const { return static_cast<double>(nanosWriting_.load()) / 1e9; }
     uint32_t startTime() const { return startTime_; }  // TickMs at the start
     // The gaps of the last finished recording, from its written frames' time stamps.
     const GapReport& lastGaps() const { return lastGaps_; }
@@ -187,6 +190,7 @@ class RecordingController {
     void beginCounting(RecordingLength length, bool colorFrames);
     void startWriter();
     bool writeOnWriterThread(Frame& frame);
+    bool writeFrameOnWriterThread(Frame& frame);
     bool closeOnWriterThread();
     std::string finalRecordingPath() const;
     void writeLogOnWriterThread();
@@ -244,6 +248,7 @@ class RecordingController {
     std::vector<SettingChange> changes_;  // of the running recording
     std::atomic<int32_t> framesWritten_{0};
     std::atomic<uint64_t> bytesWritten_{0};
+    std::atomic<uint64_t> nanosWriting_{0};
 
     // The writer thread's question for the codec chooser, and the window thread's answer.
     struct CodecRequest {

@@ -82,7 +82,8 @@ bool SerWriter::open(const std::string& path, int32_t width, int32_t height, int
     uint8_t header[ser::kHeaderSize];
     ser::EncodeHeader(fields, header);
 
-    if (!file_.Create(path)) {
+    // Frames of megabytes go straight to the disk (OutFile), the rest through the page cache.
+    if (!file_.Create(path, /*direct=*/true)) {
         error_ = file_.Error();
         return false;
     }

@@ -27,13 +27,18 @@ HandoffReport FrameHandoff::handle(FramePtr frame, const FrameFlags& flags,
     HandoffReport report;
     if (!frame) return report;
     const auto started = std::chrono::steady_clock::now();
-    PrepareImage8(*frame);
 
     const uint32_t now = TickMs();
-    if (previewDue(flags.recording, flags.previewDuringCapture, now)) {
+    const bool preview = previewDue(flags.recording, flags.previewDuringCapture, now);
+    const bool reduced = preview && actions.previewFrame && actions.previewFrame(*frame, flags.colorCamera);
+    const bool histogram = flags.histogram && (!actions.histogramDue || actions.histogramDue());
+    if ((preview && !reduced) || histogram) PrepareImage8(*frame);
+    if (preview) {
         nextPreviewTime_ = now + kPreviewIntervalMs;
         report.previewed = true;
-        if (flags.colorCamera) {
+        if (reduced) {
+            report.demosaiced = flags.colorCamera;
+        } else if (flags.colorCamera) {
             EnsureColorImage(*frame);
             report.demosaiced = !frame->ColorImage.empty();
             if (actions.preview && report.demosaiced) actions.preview(frame->ColorImage);
@@ -42,7 +47,7 @@ HandoffReport FrameHandoff::handle(FramePtr frame, const FrameFlags& flags,
         }
     }
 
-    if (flags.histogram && !frame->Image8.empty()) {
+    if (histogram && !frame->Image8.empty()) {
         report.histogram = true;
         if (actions.histogram) actions.histogram(frame->Image8);
     }

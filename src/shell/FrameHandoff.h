@@ -24,10 +24,18 @@ struct FrameFlags {
 
 // What the hand-off does with a frame; an empty function is skipped.
 struct FrameActions {
+    // When set, tried first for a frame due for the preview: draws the frame straight from
+    // its samples (a reduced zoom) and returns true, or returns false and the frame is
+    // demosaiced or converted for `preview`. Its second argument is the "Color Camera" choice.
+    std::function<bool(const Frame& frame, bool colour)> previewFrame;
     // The preview: the frame's ColorImage or Image8, which it may draw the overlay into.
     std::function<void(cv::Mat& image)> preview;
     // The histogram with the frame's Image8 (it throttles itself).
     std::function<void(const cv::Mat& image8)> histogram;
+    // When set, asked for each frame whether the histogram takes it: the frame's 8-bit view
+    // (a conversion of the whole frame at 16 bits) is made only for a frame that is shown
+    // or counted. Unset: every frame is offered.
+    std::function<bool()> histogramDue;
     // The recording step for a due frame, which takes the frame over (to queue it for the
     // writer thread without copying its pixels).
     std::function<void(FramePtr frame)> record;
@@ -47,7 +55,8 @@ class FrameHandoff {
   public:
     // Handles one frame: previews it when due (demosaiced first for a colour camera),
     // offers its Image8 to the histogram, hands it to the recording step when a recording
-    // is due, and otherwise destroys it.
+    // is due, and otherwise destroys it. The 8-bit view is made only when the preview or
+    // the histogram takes the frame; the writer thread makes it for a recording that needs it.
     HandoffReport handle(FramePtr frame, const FrameFlags& flags, const FrameActions& actions);
 
     // The preview decision for a frame arriving at `now` (TickMs): always when no

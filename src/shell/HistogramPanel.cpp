@@ -54,7 +54,15 @@ bool HistogramPanel::enabled() const {
 
 bool HistogramPanel::offer(const cv::Mat& image8, const DisplayLevels& levels) {
     if (image8.empty()) return false;
-    if (!throttle_.due(TickMs())) return false;
+    return takeFrame() && show(image8, levels);
+}
+
+bool HistogramPanel::takeFrame() {
+    return throttle_.due(TickMs());
+}
+
+bool HistogramPanel::show(const cv::Mat& image8, const DisplayLevels& levels) {
+    if (image8.empty()) return false;
     view_.logarithmic = logarithmic_->isChecked();
     if (!ComputeHistogram(image8, view_.logarithmic, result_)) return false;
     ShowHistogram(result_, view_, levels.black, levels.white);

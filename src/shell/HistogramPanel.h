@@ -21,6 +21,11 @@ class HistogramPanel : public QWidget {
     // Counts and shows an 8-bit grey image when the throttle lets it through, with the
     // preview's black and white levels as markers. True when it counted.
     bool offer(const cv::Mat& image8, const DisplayLevels& levels);
+    // The same in two steps, so that a frame's 8-bit view is made only when it is counted:
+    // whether the throttle lets the frame at this moment through (it then counts as taken),
+    // and the count and display of a taken frame.
+    bool takeFrame();
+    bool show(const cv::Mat& image8, const DisplayLevels& levels);
 
   private:
     QCheckBox* enabled_ = nullptr;

@@ -311,12 +311,16 @@ void MainWindow::frameReady(FramePtr frame) {
     flags.histogram = histogramPanel_->enabled();
 
     FrameActions actions;
+    actions.previewFrame = [this](const Frame& f, bool colour) {
+        return pictureArea_->showReduced(f, colour, focusWindow_);
+    };
     const Frame* shown = frame.get();  // alive while the preview runs
     actions.preview = [this, shown](cv::Mat& image) {
         pictureArea_->showFrame(image, shown->StampText, focusWindow_);
     };
+    actions.histogramDue = [this] { return histogramPanel_->takeFrame(); };
     actions.histogram = [this](const cv::Mat& image8) {
-        histogramPanel_->offer(image8, renderer_.levels());
+        histogramPanel_->show(image8, renderer_.levels());
     };
     actions.record = [this](FramePtr f) { recorder_->recordFrame(std::move(f)); };
     handoff_.handle(std::move(frame), flags, actions);

@@ -41,6 +41,17 @@ bool PictureArea::showFrame(cv::Mat& image, const std::string& stampText, FocusW
     return true;
 }
 
+bool PictureArea::showReduced(const Frame& frame, bool colour, FocusWindow* focus) {
+    const bool focusVisible = focus && focus->isVisible();
+    QImage unused;
+    QImage& focusImage = focus ? focus->image() : unused;
+    if (!renderer_.renderReduced(frame, colour, frame.StampText, picture_->Bitmap(), focusImage,
+                                 focusVisible))
+        return false;
+    picture_->Repaint();
+    return true;
+}
+
 void PictureArea::showBlank(int width, int height) {
     QImage blank(std::max(width, 1), std::max(height, 1), QImage::Format_Indexed8);
     blank.setColorTable(renderer_.palette());

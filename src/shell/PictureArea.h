@@ -8,6 +8,7 @@
 #include <string>
 
 class FocusWindow;
+struct Frame;
 class PictureView;
 class PreviewRenderer;
 
@@ -19,6 +20,9 @@ class PictureArea : public QScrollArea {
     // Draws a frame image (8-bit grey or BGR) through the renderer; the focus window's
     // picture too when it is shown. False when the image could not be drawn.
     bool showFrame(cv::Mat& image, const std::string& stampText, FocusWindow* focus);
+    // Shows a camera frame drawn straight from its samples at a reduced zoom
+    // (PreviewRenderer::renderReduced); false where showFrame is to be used instead.
+    bool showReduced(const Frame& frame, bool colour, FocusWindow* focus);
     // A blank grey picture of the sensor's size, before the first frame.
     void showBlank(int width, int height);
 

@@ -1,7 +1,9 @@
 // Palette, zoom sizes and rendering into the picture.
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <opencv2/imgproc.hpp>
+#include <tuple>
 
 #include "display/FocusWindow.h"
 #include "display/PreviewRenderer.h"
@@ -211,3 +213,70 @@ TEST(RenderPreview, OnlyTheOverlayTextChangesTheFrame) {
     for (int y = 0; y < 120; ++y)
         ASSERT_EQ(0, memcmp(picture.constScanLine(y), expected.ptr(y), 320)) << y;
 }
+
+// Below 100 % a camera frame is drawn straight from its samples; it must show what the
+// whole-frame road (8-bit view, demosaic, nearest-neighbour render) shows. Params: colour
+// pattern, bits per sample word.
+class ReducedPreview : public ::testing::TestWithParam<std::tuple<ColorPattern, int>> {};
+
+TEST_P(ReducedPreview, ShowsWhatTheWholeFrameRoadShows) {
+    const auto [pattern, depth] = GetParam();
+    const bool colour = pattern != ColorPattern::Mono;
+    FramePtr frame = NewFrame(64, 48, "", false, depth);
+    frame->Pattern = pattern;
+    frame->BitsPerSample = depth == 16 ? 12 : 8;
+    const int unit = depth == 16 ? 16 : 1;
+    if (colour) {
+        // One colour everywhere: red 200, green 100, blue 40 (at 8 bits) on their sites.
+        for (int y = 0; y < 48; ++y)
+            for (int x = 0; x < 64; ++x) {
+                const bool redRow = (pattern == ColorPattern::RGGB || pattern == ColorPattern::GRBG)
+                                        ? y % 2 == 0 : y % 2 == 1;
+                const bool redCol = (pattern == ColorPattern::RGGB || pattern == ColorPattern::GBRG)
+                                        ? x % 2 == 0 : x % 2 == 1;
+                const int v = redRow && redCol ? 200 : (!redRow && !redCol ? 40 : 100);
+                if (depth == 16)
+                    frame->RawImage.at<uint16_t>(y, x) = static_cast<uint16_t>(v * unit);
+                else
+                    frame->RawImage.at<uint8_t>(y, x) = static_cast<uint8_t>(v);
+            }
+    } else {
+        cv::RNG(9).fill(frame->RawImage, cv::RNG::UNIFORM, 0, 256 * unit);
+    }
+    PreviewRenderer renderer;
+    renderer.setZoom(25);
+    QImage reduced, whole, focus;
+    if (!colour && depth == 8) {
+        EXPECT_FALSE(renderer.renderReduced(*frame, false, "", reduced, focus, false));
+        return;  // its own 8-bit view: the ordinary render
+    }
+    ASSERT_TRUE(renderer.renderReduced(*frame, colour, "", reduced, focus, false));
+    PrepareImage8(*frame);
+    if (colour) EnsureColorImage(*frame);
+    ASSERT_TRUE(renderer.render(colour ? frame->ColorImage : frame->Image8, "", whole, focus, false));
+    ASSERT_EQ(reduced.size(), QSize(16, 12));
+    ASSERT_EQ(reduced.format(), whole.format());
+    for (int y = 0; y < 12; ++y)
+        for (int x = 0; x < 16; ++x) {
+            if (colour) {
+                const uchar* px = reduced.constScanLine(y) + 3 * x;
+                ASSERT_EQ(cv::Vec3b(px[0], px[1], px[2]), cv::Vec3b(40, 100, 200)) << x << "," << y;
+            }
+            // The whole-frame demosaic is exact inside the frame; its border may differ.
+            if (!colour || (x > 0 && y > 0))
+                ASSERT_EQ(0, memcmp(reduced.constScanLine(y) + x * reduced.depth() / 8,
+                                    whole.constScanLine(y) + x * whole.depth() / 8,
+                                    reduced.depth() / 8))
+                    << x << "," << y;
+        }
+    // The whole-frame road stays in charge at 100 % and with the focus picture shown.
+    EXPECT_FALSE(renderer.renderReduced(*frame, colour, "", reduced, focus, true));
+    renderer.setZoom(100);
+    EXPECT_FALSE(renderer.renderReduced(*frame, colour, "", reduced, focus, false));
+}
+
+INSTANTIATE_TEST_SUITE_P(PatternsAndDepths, ReducedPreview,
+                         ::testing::Combine(::testing::Values(ColorPattern::Mono, ColorPattern::RGGB,
+                                                              ColorPattern::GRBG, ColorPattern::GBRG,
+                                                              ColorPattern::BGGR),
+                                            ::testing::Values(8, 16)));

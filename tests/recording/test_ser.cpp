@@ -8,6 +8,7 @@
 #include "RecTestUtil.h"
 #include "platform/Clock.h"
 #include "platform/DateTime.h"
+#include "recording/OutFile.h"
 #include "recording/SerWriter.h"
 
 using namespace rectest;
@@ -228,3 +229,43 @@ TEST_F(SerTest, FramesOfAnotherSizeAreRefused) {
     EXPECT_EQ(ReadAll(dir_ / "size.SER").size(), 178u);
     EXPECT_FALSE(ser_.writeFrame(*wrong));  // nothing open
 }
+
+// Appends of megabytes (their aligned middle straight to the disk where the file system
+// allows it) beside small ones, header patches, a sync and a cut: the file holds every byte
+// after each call, as a killed program would leave it, and the model's bytes at the end.
+class OutFileAppends : public ::testing::TestWithParam<bool> {};
+
+TEST_P(OutFileAppends, EveryByteIsInTheFileAfterEachCall) {
+    TempDir dir;
+    const std::string path = dir / "big.bin";
+    OutFile file;
+    ASSERT_TRUE(file.Create(path, GetParam()));
+    std::vector<uint8_t> model;
+    auto append = [&](size_t n, uint8_t seed) {
+        std::vector<uint8_t> bytes(n);
+        for (size_t i = 0; i < n; ++i) bytes[i] = static_cast<uint8_t>(seed + i * 31 + i / 4096);
+        ASSERT_TRUE(file.Write(bytes.data(), bytes.size())) << file.Error();
+        model.insert(model.end(), bytes.begin(), bytes.end());
+        ASSERT_EQ(file.Position(), model.size());
+        ASSERT_EQ(ReadAll(path), model);
+    };
+    const size_t big = OutFile::kDirectMinBytes + 3 * OutFile::kDirectAlign + 123;
+    append(178, 1);  // a header: every later append starts off the block grid
+    append(big, 2);
+    ASSERT_TRUE(file.WriteAt(38, "ABCD", 4));
+    std::memcpy(&model[38], "ABCD", 4);
+    append(big + 777, 3);
+    ASSERT_TRUE(file.SyncData());
+    ASSERT_EQ(ReadAll(path), model);
+    // A frame cut off again after a failure, then the next one in its place.
+    const size_t cut = model.size();
+    append(big, 4);
+    ASSERT_TRUE(file.Truncate(cut));
+    model.resize(cut);
+    append(2 * big, 5);
+    append(10, 6);
+    ASSERT_TRUE(file.Close());
+    EXPECT_EQ(ReadAll(path), model);
+}
+
+INSTANTIATE_TEST_SUITE_P(DirectAndOrdinary, OutFileAppends, ::testing::Bool());

@@ -170,6 +170,20 @@ TEST_F(Handoff, HistogramBoxUncheckedCountsNothing) {
     EXPECT_EQ(histograms, 0);
 }
 
+TEST_F(Handoff, TheEightBitViewIsMadeOnlyForFramesShownOrCounted) {
+    flags.recording = true;
+    bool due = false;
+    actions.histogramDue = [&due] { return due; };
+    std::vector<bool> viewMade;
+    actions.record = [&viewMade](FramePtr f) { viewMade.push_back(!f->Image8.empty()); };
+    EXPECT_TRUE(Frame(1000).previewed);
+    EXPECT_FALSE(Frame(1100).histogram);  // neither shown nor counted
+    due = true;
+    EXPECT_TRUE(Frame(1200).histogram);
+    EXPECT_EQ(viewMade, (std::vector<bool>{true, false, true}));
+    EXPECT_EQ(histograms, 1);
+}
+
 TEST(FrameRate, TruncatesAndSurvivesAnEmptyWindow) {
     EXPECT_EQ(FramesPerSecond(25, 1000), 25);
     EXPECT_EQ(FramesPerSecond(29, 1001), 28);  // 28.97 truncated

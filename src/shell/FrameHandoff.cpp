@@ -30,7 +30,8 @@ HandoffReport FrameHandoff::handle(FramePtr frame, const FrameFlags& flags,
 
     const uint32_t now = TickMs();
     const bool preview = previewDue(flags.recording, flags.previewDuringCapture, now);
-    const bool reduced = preview && actions.previewFrame && actions.previewFrame(*frame, flags.colorCamera);
+    const bool reduced =
+        preview && actions.previewFrame && actions.previewFrame(*frame, flags.colorCamera);
     const bool histogram = flags.histogram && (!actions.histogramDue || actions.histogramDue());
     if ((preview && !reduced) || histogram) PrepareImage8(*frame);
     if (preview) {
@@ -61,6 +62,7 @@ HandoffReport FrameHandoff::handle(FramePtr frame, const FrameFlags& flags,
     if (flags.recording && exposedAfterStart && RecordDue(tick, nextRecordTick_)) {
         nextRecordTick_ = tick + static_cast<uint32_t>(framePause_);
         report.recorded = true;
+        if (reduced && actions.stampRecorded) actions.stampRecorded(*frame, flags.colorCamera);
         if (actions.record) actions.record(std::move(frame));
     }
 

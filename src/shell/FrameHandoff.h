@@ -36,6 +36,10 @@ struct FrameActions {
     // (a conversion of the whole frame at 16 bits) is made only for a frame that is shown
     // or counted. Unset: every frame is offered.
     std::function<bool()> histogramDue;
+    // For a frame the reduced preview showed that is about to be recorded: puts the overlay
+    // text into the images the writers take from it (its 8-bit view, or its colour image
+    // with `colour`), as the whole-frame preview does by drawing into them.
+    std::function<void(Frame& frame, bool colour)> stampRecorded;
     // The recording step for a due frame, which takes the frame over (to queue it for the
     // writer thread without copying its pixels).
     std::function<void(FramePtr frame)> record;

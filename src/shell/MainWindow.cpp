@@ -19,6 +19,7 @@
 #include "controls/OverlayDialog.h"
 #include "controls/SessionDetailsDialog.h"
 #include "display/FocusWindow.h"
+#include "display/StampOverlay.h"
 #include "platform/Clock.h"
 #include "platform/Halt.h"
 #include "recording/RecordingController.h"
@@ -321,6 +322,13 @@ void MainWindow::frameReady(FramePtr frame) {
     actions.histogramDue = [this] { return histogramPanel_->takeFrame(); };
     actions.histogram = [this](const cv::Mat& image8) {
         histogramPanel_->show(image8, renderer_.levels());
+    };
+    actions.stampRecorded = [this](Frame& f, bool colour) {
+        if (!renderer_.stampVisible()) return;
+        PrepareImage8(f);
+        if (colour) EnsureColorImage(f);
+        cv::Mat& image = colour ? f.ColorImage : f.Image8;
+        if (!image.empty()) PutStampText(image, f.StampText);
     };
     actions.record = [this](FramePtr f) { recorder_->recordFrame(std::move(f)); };
     handoff_.handle(std::move(frame), flags, actions);

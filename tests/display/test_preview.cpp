@@ -231,9 +231,11 @@ TEST_P(ReducedPreview, ShowsWhatTheWholeFrameRoadShows) {
         for (int y = 0; y < 48; ++y)
             for (int x = 0; x < 64; ++x) {
                 const bool redRow = (pattern == ColorPattern::RGGB || pattern == ColorPattern::GRBG)
-                                        ? y % 2 == 0 : y % 2 == 1;
+                                        ? y % 2 == 0
+                                        : y % 2 == 1;
                 const bool redCol = (pattern == ColorPattern::RGGB || pattern == ColorPattern::GBRG)
-                                        ? x % 2 == 0 : x % 2 == 1;
+                                        ? x % 2 == 0
+                                        : x % 2 == 1;
                 const int v = redRow && redCol ? 200 : (!redRow && !redCol ? 40 : 100);
                 if (depth == 16)
                     frame->RawImage.at<uint16_t>(y, x) = static_cast<uint16_t>(v * unit);
@@ -253,7 +255,8 @@ TEST_P(ReducedPreview, ShowsWhatTheWholeFrameRoadShows) {
     ASSERT_TRUE(renderer.renderReduced(*frame, colour, "", reduced, focus, false));
     PrepareImage8(*frame);
     if (colour) EnsureColorImage(*frame);
-    ASSERT_TRUE(renderer.render(colour ? frame->ColorImage : frame->Image8, "", whole, focus, false));
+    ASSERT_TRUE(
+        renderer.render(colour ? frame->ColorImage : frame->Image8, "", whole, focus, false));
     ASSERT_EQ(reduced.size(), QSize(16, 12));
     ASSERT_EQ(reduced.format(), whole.format());
     for (int y = 0; y < 12; ++y)
@@ -263,11 +266,12 @@ TEST_P(ReducedPreview, ShowsWhatTheWholeFrameRoadShows) {
                 ASSERT_EQ(cv::Vec3b(px[0], px[1], px[2]), cv::Vec3b(40, 100, 200)) << x << "," << y;
             }
             // The whole-frame demosaic is exact inside the frame; its border may differ.
-            if (!colour || (x > 0 && y > 0))
-                ASSERT_EQ(0, memcmp(reduced.constScanLine(y) + x * reduced.depth() / 8,
-                                    whole.constScanLine(y) + x * whole.depth() / 8,
-                                    reduced.depth() / 8))
+            if (!colour || (x > 0 && y > 0)) {
+                ASSERT_EQ(
+                    0, memcmp(reduced.constScanLine(y) + x * reduced.depth() / 8,
+                              whole.constScanLine(y) + x * whole.depth() / 8, reduced.depth() / 8))
                     << x << "," << y;
+            }
         }
     // The whole-frame road stays in charge at 100 % and with the focus picture shown.
     EXPECT_FALSE(renderer.renderReduced(*frame, colour, "", reduced, focus, true));
@@ -275,8 +279,8 @@ TEST_P(ReducedPreview, ShowsWhatTheWholeFrameRoadShows) {
     EXPECT_FALSE(renderer.renderReduced(*frame, colour, "", reduced, focus, false));
 }
 
-INSTANTIATE_TEST_SUITE_P(PatternsAndDepths, ReducedPreview,
-                         ::testing::Combine(::testing::Values(ColorPattern::Mono, ColorPattern::RGGB,
-                                                              ColorPattern::GRBG, ColorPattern::GBRG,
-                                                              ColorPattern::BGGR),
-                                            ::testing::Values(8, 16)));
+INSTANTIATE_TEST_SUITE_P(
+    PatternsAndDepths, ReducedPreview,
+    ::testing::Combine(::testing::Values(ColorPattern::Mono, ColorPattern::RGGB, ColorPattern::GRBG,
+                                         ColorPattern::GBRG, ColorPattern::BGGR),
+                       ::testing::Values(8, 16)));

@@ -168,7 +168,9 @@ TEST(SerCrash, RecoveryChangesNoFileOutsideItsNotesAndNeverBlocks) {
     EXPECT_EQ(outcomes.size(), 7u);
     for (const RecoveryOutcome& o : outcomes) EXPECT_EQ(o.finished, o.path == sparse) << o.text;
     for (const auto& [path, bytes] : before)
-        if (path != sparse) EXPECT_EQ(ReadAll(path), bytes) << path;
+        if (path != sparse) {
+            EXPECT_EQ(ReadAll(path), bytes) << path;
+        }
     EXPECT_TRUE(fs::exists(dir / "notes.stamps"));
     EXPECT_TRUE(fs::exists(SerStampsPath(plain)));
     EXPECT_TRUE(journal.pending().empty());

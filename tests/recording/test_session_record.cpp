@@ -255,6 +255,8 @@ TEST(SessionDetailsSite, DecimalDegreesWithinTheirRange) {
     for (const Case& c : cases) {
         std::optional<double> v;
         EXPECT_EQ(ParseDegrees(c.text, c.limit, v), c.ok) << c.text;
-        if (c.ok) EXPECT_EQ(v, c.value) << c.text;
+        if (c.ok) {
+            EXPECT_EQ(v, c.value) << c.text;
+        }
     }
 }

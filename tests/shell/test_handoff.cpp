@@ -184,6 +184,17 @@ TEST_F(Handoff, TheEightBitViewIsMadeOnlyForFramesShownOrCounted) {
     EXPECT_EQ(histograms, 1);
 }
 
+TEST_F(Handoff, AFrameShownReducedIsStampedBeforeItIsRecorded) {
+    flags.recording = true;
+    actions.previewFrame = [](const ::Frame&, bool) { return true; };
+    std::vector<std::string> order;
+    actions.stampRecorded = [&order](::Frame&, bool) { order.push_back("stamp"); };
+    actions.record = [&order](FramePtr) { order.push_back("record"); };
+    EXPECT_TRUE(Frame(1000).previewed);
+    EXPECT_FALSE(Frame(1100).previewed);  // not shown: nothing to stamp
+    EXPECT_EQ(order, (std::vector<std::string>{"stamp", "record", "record"}));
+}
+
 TEST(FrameRate, TruncatesAndSurvivesAnEmptyWindow) {
     EXPECT_EQ(FramesPerSecond(25, 1000), 25);
     EXPECT_EQ(FramesPerSecond(29, 1001), 28);  // 28.97 truncated

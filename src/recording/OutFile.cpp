@@ -169,6 +169,18 @@ bool OutFile::Reserve(uint64_t end) {
     return true;
 }
 
+bool OutFile::ReserveAhead(uint64_t end, uint64_t ahead) {
+    if (!canReserve_ || end <= reserved_ || end <= pos_) return true;
+    if (Reserve(end + ahead)) return true;
+    const std::string reason = error_;
+    if (Reserve(end)) {
+        error_.clear();
+        return true;
+    }
+    error_ = reason;
+    return false;
+}
+
 bool OutFile::SyncData() {
     if (fd_ < 0) return Fail("File is not open:", EBADF);
     int r;

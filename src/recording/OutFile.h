@@ -37,6 +37,10 @@ class OutFile {
     // size, so that later writes up to there cannot fail for want of space. A file system
     // that cannot allocate ahead counts as success (nothing is reserved there).
     bool Reserve(uint64_t end);
+    // As Reserve, but allocates `ahead` bytes more when it allocates at all, so that a file
+    // growing by small pieces asks the file system once for many of them; where the disk has
+    // not that much room left, just up to `end`.
+    bool ReserveAhead(uint64_t end, uint64_t ahead);
     // Waits until the data written so far is on the disk (fdatasync).
     bool SyncData();
     // Blocks reserved past the end of the file are given back.

@@ -145,7 +145,9 @@ bool SerWriter::writeFrame(const Frame& frame) {
         }
         stampsReserved_ = (trailerBytes + step - 1) / step * step;
     }
-    if (!file_.Reserve(goodEnd + frameBytes + trailerBytes)) {
+    // Ahead by 16 MiB at a time: a call for each small frame cost the writer a tenth of its
+    // pace at 640 x 480.
+    if (!file_.ReserveAhead(goodEnd + frameBytes + trailerBytes, uint64_t{16} << 20)) {
         error_ = file_.Error();
         return false;
     }

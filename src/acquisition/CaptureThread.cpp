@@ -528,7 +528,15 @@ void CaptureThread::serviceWheel() {
         wheelMoving_ = false;
         steadyFrom_ = next;
         settledUs_ = wheel.settledUnixUs;
+    } else if (!wheel.moving && lastWheelSlot_ != 0 && wheel.slot != lastWheelSlot_) {
+        // A whole move by someone else between two looks, too quick to be seen moving: it
+        // may have lain within the exposure just ended, and a frame the camera began before
+        // now may have seen it.
+        moveFrom_ = std::max<uint64_t>(exposuresStarted_, 1);
+        steadyFrom_ = next;
+        settledUs_ = std::max<int64_t>(wheel.settledUnixUs, UnixNowUs());
     }
+    lastWheelSlot_ = wheel.slot;
     publishWheel(wheel, wheelMoving_);
 }
 

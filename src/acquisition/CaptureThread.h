@@ -267,6 +267,7 @@ class CaptureThread {
     int32_t wheelTarget_ = 0;  // the position moved to; 0 once reached
     bool wheelMoving_ = false;
     uint64_t moveFrom_ = 0, steadyFrom_ = 0;
+    int32_t lastWheelSlot_ = 0;  // the position the wheel was in at the last look
     int64_t settledUs_ = 0;
     unsigned wheelNames_ = 0;
     bool wheelKnown_ = false;  // the names have been read

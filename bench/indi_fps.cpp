@@ -10,14 +10,14 @@
 //
 //   bench_indi_fps [seconds per measurement, default 4] [thread|window]
 // Without a path, both are measured, each in a process of its own.
+#include <sys/resource.h>
+
 #include <QApplication>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QTemporaryDir>
 #include <QTimer>
-#include <sys/resource.h>
-
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
@@ -209,8 +209,8 @@ bool RunScenario(const char* name, bool earlierClient, double seconds, bool wind
             kExposureMs / 1000.0, std::chrono::duration<double>(seconds), sizes[i].w, sizes[i].h);
         std::printf("%-22s %-18s %4d x %-5d %10.1f %12.1f %12.1f %7.0f%% %10.1f\n", name,
                     window ? "main window" : "acquisition thread", sizes[i].w, sizes[i].h, bareFps,
-                    rates[i].fps, rates[i].sent,
-                    bareFps > 0 ? 100.0 * rates[i].fps / bareFps : 0.0, rates[i].cpuMsPerFrame);
+                    rates[i].fps, rates[i].sent, bareFps > 0 ? 100.0 * rates[i].fps / bareFps : 0.0,
+                    rates[i].cpuMsPerFrame);
     }
     return true;
 }

@@ -2,8 +2,8 @@
 
 #include <algorithm>
 #include <new>
-#include <vector>
 #include <opencv2/imgproc.hpp>
+#include <vector>
 
 FrameBudget::Hold FrameBudget::holds(uint64_t bytes) const {
     if (queuedFrames_.load() > 0 && bytesQueued() + bytes > queueLimit()) return Hold::Queue;
@@ -175,11 +175,20 @@ void Reduce(const Frame& frame, bool colour, cv::Mat& out) {
     // Where red and blue lie in a 2 x 2 cell; the greens take the other two places.
     int rx = 0, ry = 0;
     switch (frame.Pattern) {
-        case ColorPattern::RGGB: rx = 0, ry = 0; break;
-        case ColorPattern::GRBG: rx = 1, ry = 0; break;
-        case ColorPattern::GBRG: rx = 0, ry = 1; break;
-        case ColorPattern::BGGR: rx = 1, ry = 1; break;
-        case ColorPattern::Mono: break;
+        case ColorPattern::RGGB:
+            rx = 0, ry = 0;
+            break;
+        case ColorPattern::GRBG:
+            rx = 1, ry = 0;
+            break;
+        case ColorPattern::GBRG:
+            rx = 0, ry = 1;
+            break;
+        case ColorPattern::BGGR:
+            rx = 1, ry = 1;
+            break;
+        case ColorPattern::Mono:
+            break;
     }
     const bool mosaic = colour && frame.Pattern != ColorPattern::Mono && width >= 2 && height >= 2;
     // The source column of each picture column; in colour the left column of its cell.
@@ -195,7 +204,8 @@ void Reduce(const Frame& frame, bool colour, cv::Mat& out) {
         if (!mosaic) {
             const T* row = raw.ptr<T>(sy);
             if (colour) {
-                for (int x = 0; x < out.cols; ++x) o[3 * x] = o[3 * x + 1] = o[3 * x + 2] = to8(row[column[x]]);
+                for (int x = 0; x < out.cols; ++x)
+                    o[3 * x] = o[3 * x + 1] = o[3 * x + 2] = to8(row[column[x]]);
             } else {
                 for (int x = 0; x < out.cols; ++x) o[x] = to8(row[column[x]]);
             }

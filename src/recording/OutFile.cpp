@@ -54,7 +54,8 @@ bool OutFile::Create(const std::string& path, bool direct) {
         do {
             d = ::open(path.c_str(), O_WRONLY | O_DIRECT | O_CLOEXEC);
         } while (d < 0 && errno == EINTR);
-        struct stat a {}, b {};
+        struct stat a {
+        }, b{};
         if (d >= 0 && ::fstat(fd_, &a) == 0 && ::fstat(d, &b) == 0 && a.st_dev == b.st_dev &&
             a.st_ino == b.st_ino) {
             directFd_ = d;

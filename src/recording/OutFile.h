@@ -74,7 +74,7 @@ class OutFile {
     };
 
     int fd_ = -1;
-    int directFd_ = -1;  // the same file opened with O_DIRECT; -1 without
+    int directFd_ = -1;                         // the same file opened with O_DIRECT; -1 without
     std::unique_ptr<char, FreeAligned> stage_;  // kStageBytes, aligned to kDirectAlign
     uint64_t pos_ = 0;
     uint64_t reserved_ = 0;   // bytes allocated ahead by Reserve (0: none)

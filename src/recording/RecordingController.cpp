@@ -195,7 +195,8 @@ bool RecordingController::writeOnWriterThread(Frame& frame) {
 bool RecordingController::writeFrameOnWriterThread(Frame& frame) {
     // AVI and BMP take the 8-bit view, which the window thread made only for the frames it
     // showed or counted.
-    if (state_ == WriterState::Avi || (state_ == WriterState::Stills && format_ != CaptureFormat::Fit))
+    if (state_ == WriterState::Avi ||
+        (state_ == WriterState::Stills && format_ != CaptureFormat::Fit))
         if (frame.Image8.empty()) PrepareImage8(frame);
     const cv::Mat& grey = frame.Image8.empty() ? frame.RawImage : frame.Image8;
     bool ok = true;

@@ -19,11 +19,11 @@
 #include <filesystem>
 #include <fstream>
 #include <memory>
-#include <sstream>
 #include <string>
 
 #include "IndiPeer.h"
 #include "IndiServer.h"
+#include "MosaicPatches.h"
 #include "ShellTestEnv.h"
 #include "acquisition/CameraLib.h"
 #include "acquisition/CaptureThread.h"
@@ -253,28 +253,9 @@ TEST_P(IndiColourRecording, RedAndBluePatchesReadBackByTheFilesLabel) {
     EXPECT_TRUE(messages.empty()) << messages[0];
 
     const double level = depth == 16 ? 50000 : 195;  // 50000 >> 8 in 8 bits
-    for (const std::string& path : {Files(".SER")[0], Files(".FIT")[0]}) {
-        std::string out;
-        ASSERT_TRUE(RunCommand("/usr/bin/python3 " TV_SOURCE_DIR
-                               "/tests/recording/read_mosaic.py '" +
-                                   path + "' 448 512 80 832 512 80",
-                               &out))
-            << out;
-        std::istringstream in(out);
-        double red[3] = {}, blue[3] = {};  // B, G, R
-        std::string word;
-        int bits = 0, lowBytes = 0;
-        in >> red[0] >> red[1] >> red[2] >> blue[0] >> blue[1] >> blue[2] >> word >> bits >>
-            lowBytes;
-        std::printf("%s: red patch B G R, blue patch B G R:\n%s", path.c_str(), out.c_str());
-        EXPECT_NEAR(red[2], level, level * 0.05) << path;
-        EXPECT_NEAR(blue[0], level, level * 0.05) << path;
-        EXPECT_LT(red[0] + red[1] + blue[1] + blue[2], level * 0.3) << path;
-        if (depth == 16) {
-            EXPECT_EQ(bits, 16) << path;
-            EXPECT_GT(lowBytes, 200) << path;  // values 8 bits cannot hold
-        }
-    }
+    for (const std::string& path : {Files(".SER")[0], Files(".FIT")[0]})
+        tvtest::ExpectRedAndBluePatches(path, "448 512 80 832 512 80", level, 0.05,
+                                        depth == 16 ? 16 : 0);
 }
 
 INSTANTIATE_TEST_SUITE_P(Depths, IndiColourRecording, ::testing::Values(8, 16));

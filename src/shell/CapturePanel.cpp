@@ -18,12 +18,12 @@
 
 #include "acquisition/CameraLib.h"
 #include "acquisition/CaptureThread.h"
-#include "controls/OutputNameDialog.h"
+#include "widgets/OutputNameDialog.h"
 #include "platform/Message.h"
 #include "recording/FileNames.h"
 #include "shell/CapturePath.h"
-#include "shell/FrameHandoff.h"
-#include "shell/PanelParts.h"
+#include "acquisition/FrameHandoff.h"
+#include "widgets/PanelParts.h"
 #include "shell/StatusPanels.h"
 
 namespace {

@@ -3,7 +3,7 @@
 #include <algorithm>
 
 #include "acquisition/CameraLib.h"
-#include "platform/Settings.h"
+#include "settings/Settings.h"
 
 namespace {
 // The toolkit's own options, which QApplication takes from the line (it accepts them with

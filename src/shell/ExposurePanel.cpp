@@ -9,8 +9,8 @@
 #include "acquisition/CameraLib.h"
 #include "acquisition/CaptureThread.h"
 #include "shell/ControlMath.h"
-#include "shell/LabelledSlider.h"
-#include "shell/PanelParts.h"
+#include "widgets/LabelledSlider.h"
+#include "widgets/PanelParts.h"
 
 namespace {
 // Balance sliders: the thumb coloured after the channel it sets.

@@ -6,7 +6,7 @@
 #include <QMenuBar>
 
 #include "display/PreviewRenderer.h"
-#include "shell/PanelParts.h"
+#include "widgets/PanelParts.h"
 
 namespace {
 QAction* CheckItem(QMenu* menu, const QString& name, const QString& caption, bool checked) {

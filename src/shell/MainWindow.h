@@ -11,9 +11,9 @@
 
 #include "display/PreviewRenderer.h"
 #include "platform/DiskSpace.h"
-#include "shell/FrameHandoff.h"
+#include "acquisition/FrameHandoff.h"
 #include "shell/MainMenus.h"
-#include "shell/SettingsStore.h"
+#include "settings/SettingsStore.h"
 
 class CapturePanel;
 class CaptureThread;

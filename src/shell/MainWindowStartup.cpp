@@ -12,11 +12,11 @@
 
 #include "acquisition/CameraLib.h"
 #include "acquisition/CaptureThread.h"
-#include "controls/OverlayDialog.h"
+#include "widgets/OverlayDialog.h"
 #include "display/FocusWindow.h"
-#include "platform/Halt.h"
+#include "platform/HardExit.h"
 #include "platform/Message.h"
-#include "platform/Settings.h"
+#include "settings/Settings.h"
 #include "recording/RecordingController.h"
 #include "recording/RecoveryJournal.h"
 #include "shell/AppInfo.h"
@@ -24,8 +24,8 @@
 #include "shell/ExposurePanel.h"
 #include "shell/MainWindow.h"
 #include "shell/PictureArea.h"
-#include "shell/SettingsStore.h"
-#include "shell/SplashScreen.h"
+#include "settings/SettingsStore.h"
+#include "widgets/SplashScreen.h"
 #include "shell/SubframePanel.h"
 
 namespace {

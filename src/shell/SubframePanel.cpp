@@ -5,9 +5,9 @@
 #include <QLabel>
 
 #include "acquisition/CaptureThread.h"
-#include "shell/Colors.h"
+#include "widgets/Colors.h"
 #include "shell/ControlMath.h"
-#include "shell/LabelledSlider.h"
+#include "widgets/LabelledSlider.h"
 
 SubframePanel::SubframePanel(CaptureThread& capture, QWidget* parent)
     : QFrame(parent), capture_(capture) {

@@ -7,17 +7,17 @@
 #include <cstdio>
 
 #include "acquisition/CameraLib.h"
-#include "controls/CodecDialog.h"
-#include "platform/Halt.h"
+#include "widgets/CodecDialog.h"
+#include "platform/HardExit.h"
 #include "platform/Message.h"
 #include "recording/RecordingController.h"
 #include "shell/AppInfo.h"
 #include "shell/CommandLine.h"
 #include "shell/MainWindow.h"
-#include "shell/ProgramBlock.h"
-#include "shell/SecondInstanceWindow.h"
+#include "shell/ProgramSetup.h"
+#include "widgets/SecondInstanceWindow.h"
 #include "shell/SignalCloser.h"
-#include "shell/SplashScreen.h"
+#include "widgets/SplashScreen.h"
 #include "tv_build_config.h"
 
 int main(int argc, char** argv) {

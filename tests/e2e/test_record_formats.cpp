@@ -23,7 +23,7 @@
 #include "ShellTestEnv.h"
 #include "acquisition/CameraLib.h"
 #include "acquisition/CaptureThread.h"
-#include "controls/OutputNameDialog.h"
+#include "widgets/OutputNameDialog.h"
 #include "platform/Message.h"
 #include "recording/RecordingController.h"
 #include "shell/CapturePanel.h"

@@ -5,7 +5,7 @@
 #include <limits>
 #include <thread>
 
-#include "platform/Halt.h"
+#include "platform/HardExit.h"
 #include "platform/Memory.h"
 #include "platform/Message.h"
 #include "platform/Rounding.h"

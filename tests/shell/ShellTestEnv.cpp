@@ -9,7 +9,7 @@
 #include <QSettings>
 #include <memory>
 
-#include "platform/Settings.h"
+#include "settings/Settings.h"
 
 TempConfig::TempConfig() {
     EnsureApp();

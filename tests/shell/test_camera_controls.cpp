@@ -11,10 +11,10 @@
 #include <string>
 
 #include "FakeCamera.h"
-#include "LiveForm.h"
+#include "LiveWindow.h"
 #include "acquisition/CaptureThread.h"
 #include "shell/ControlMath.h"
-#include "shell/LabelledSlider.h"
+#include "widgets/LabelledSlider.h"
 #include "shell/MainWindow.h"
 
 namespace {

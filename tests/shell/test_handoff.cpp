@@ -16,7 +16,7 @@
 #include "acquisition/CaptureThread.h"
 #include "acquisition/Frame.h"
 #include "platform/Clock.h"
-#include "shell/FrameHandoff.h"
+#include "acquisition/FrameHandoff.h"
 
 namespace {
 

@@ -5,8 +5,8 @@
 #include <QSettings>
 
 #include "ShellTestEnv.h"
-#include "platform/Settings.h"
-#include "shell/SettingsStore.h"
+#include "settings/Settings.h"
+#include "settings/SettingsStore.h"
 
 TEST(SettingsStore, RoundTripKeepsTheFourTextsInTheirGroup) {
     TempConfig config;

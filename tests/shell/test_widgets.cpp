@@ -20,9 +20,9 @@
 #include "acquisition/CaptureThread.h"
 #include "acquisition/Frame.h"
 #include "shell/FrameReadyEvent.h"
-#include "shell/LabelledSlider.h"
+#include "widgets/LabelledSlider.h"
 #include "shell/MainWindow.h"
-#include "shell/SplashScreen.h"
+#include "widgets/SplashScreen.h"
 #include "shell/StatusPanels.h"
 
 TEST(TrackBar, LabelFollowsTheFormatAndThePosition) {

@@ -20,9 +20,9 @@
 #include <vector>
 
 #include "FakeCamera.h"
-#include "LiveForm.h"
+#include "LiveWindow.h"
 #include "acquisition/CaptureThread.h"
-#include "controls/OverlayDialog.h"
+#include "widgets/OverlayDialog.h"
 #include "display/FocusWindow.h"
 #include "display/PictureView.h"
 #include "display/PreviewRenderer.h"
@@ -30,7 +30,7 @@
 #include "recording/SerWriter.h"
 #include "shell/CapturePanel.h"
 #include "shell/FrameReadyEvent.h"
-#include "shell/LabelledSlider.h"
+#include "widgets/LabelledSlider.h"
 #include "shell/MainWindow.h"
 
 namespace {

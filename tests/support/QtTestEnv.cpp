@@ -8,7 +8,7 @@
 #include <QTemporaryDir>
 #include <memory>
 
-#include "platform/Settings.h"
+#include "settings/Settings.h"
 
 QApplication* EnsureApp();
 

@@ -1,0 +1,75 @@
+#include "acquisition/FrameHandoff.h"
+
+#include <chrono>
+
+#include "platform/Clock.h"
+
+bool FrameHandoff::previewDue(bool recording, bool previewDuringCapture, uint32_t now) const {
+    if (!recording || previewDuringCapture) return true;
+    // The next preview time is set kPreviewIntervalMs ahead of the then current time, so
+    // "now is not past it" means: it lies 0..kPreviewIntervalMs ahead.
+    return nextPreviewTime_ - now > kPreviewIntervalMs;
+}
+
+bool RecordDue(uint32_t tick, uint32_t nextRecordTick) {
+    if (nextRecordTick == 0) return true;
+    return static_cast<int32_t>(tick - nextRecordTick) >= 0;
+}
+
+void FrameHandoff::startRecording(int32_t pauseMs, uint64_t firstExposure) {
+    framePause_ = pauseMs;
+    firstExposure_ = firstExposure;
+    nextRecordTick_ = 0;
+}
+
+HandoffReport FrameHandoff::handle(FramePtr frame, const FrameFlags& flags,
+                                   const FrameActions& actions) {
+    HandoffReport report;
+    if (!frame) return report;
+    const auto started = std::chrono::steady_clock::now();
+
+    const uint32_t now = TickMs();
+    const bool preview = previewDue(flags.recording, flags.previewDuringCapture, now);
+    const bool reduced =
+        preview && actions.previewFrame && actions.previewFrame(*frame, flags.colorCamera);
+    const bool histogram = flags.histogram && (!actions.histogramDue || actions.histogramDue());
+    if ((preview && !reduced) || histogram) PrepareImage8(*frame);
+    if (preview) {
+        nextPreviewTime_ = now + kPreviewIntervalMs;
+        report.previewed = true;
+        if (reduced) {
+            report.demosaiced = flags.colorCamera;
+        } else if (flags.colorCamera) {
+            EnsureColorImage(*frame);
+            report.demosaiced = !frame->ColorImage.empty();
+            if (actions.preview && report.demosaiced) actions.preview(frame->ColorImage);
+        } else if (actions.preview && !frame->Image8.empty()) {
+            actions.preview(frame->Image8);
+        }
+    }
+
+    if (histogram && !frame->Image8.empty()) {
+        report.histogram = true;
+        if (actions.histogram) actions.histogram(frame->Image8);
+    }
+
+    // A frame exposed before the recording began, or while the filter wheel turned, is
+    // previewed only.
+    const bool exposedAfterStart =
+        (frame->ExposureNumber == 0 || frame->ExposureNumber >= firstExposure_) &&
+        !frame->FilterMoving;
+    const uint32_t tick = flags.recording ? TickMs() : 0;  // after the preview's own time
+    if (flags.recording && exposedAfterStart && RecordDue(tick, nextRecordTick_)) {
+        nextRecordTick_ = tick + static_cast<uint32_t>(framePause_);
+        report.recorded = true;
+        if (reduced && actions.stampRecorded) actions.stampRecorded(*frame, flags.colorCamera);
+        if (actions.record) actions.record(std::move(frame));
+    }
+
+    frame.reset();
+    ++framesHandled_;
+    nanosHandling_ += static_cast<uint64_t>(std::chrono::duration_cast<std::chrono::nanoseconds>(
+                                                std::chrono::steady_clock::now() - started)
+                                                .count());
+    return report;
+}

@@ -1,7 +1,0 @@
-#include "platform/Settings.h"
-
-std::unique_ptr<QSettings> OpenSettings() {
-    return std::make_unique<QSettings>(QSettings::IniFormat, QSettings::UserScope,
-                                       QStringLiteral("TarviVideo5X"),
-                                       QStringLiteral("TarviVideo5X"));
-}

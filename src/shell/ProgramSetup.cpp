@@ -1,0 +1,31 @@
+#include "shell/ProgramSetup.h"
+
+#include "widgets/OnScreenKeyboard.h"
+#include "widgets/OutputNameDialog.h"
+#include "widgets/OverlayDialog.h"
+#include "display/FocusWindow.h"
+#include "platform/InstanceLock.h"
+#include "shell/MainWindow.h"
+#include "widgets/SecondInstanceWindow.h"
+
+bool CheckSingleInstance(const std::function<void()>& showError) {
+    // A lock that cannot be created says nothing about other instances: go on.
+    if (AcquireInstanceLock() != InstanceLockResult::HeldElsewhere) return true;
+    if (showError) showError();
+    return false;
+}
+
+AuxiliaryWindows CreateAuxiliaryWindows(MainWindow& form) {
+    AuxiliaryWindows w;
+    w.keyboard = new OnScreenKeyboard;
+    w.keyboard->hide();
+    w.errorWindow = new SecondInstanceWindow;
+    w.errorWindow->hide();
+    w.focus = new FocusWindow;
+    w.focus->hide();
+    form.setFocusWindow(w.focus);
+
+    // Both dialogs type with the same keyboard.
+    form.attachKeyboard(w.keyboard);
+    return w;
+}

@@ -1,0 +1,284 @@
+#include "widgets/CameraDialog.h"
+
+#include <dlfcn.h>
+
+#include <QBoxLayout>
+#include <QDialogButtonBox>
+#include <QFormLayout>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QTimer>
+#include <filesystem>
+#include <mutex>
+#include <thread>
+
+#include "acquisition/CameraLib.h"
+
+namespace {
+constexpr const char* kIndi = "indi";
+constexpr int kNameRole = Qt::UserRole;
+
+// What each known camera library is, for the list.
+QString Describe(const QString& name) {
+    if (name.isEmpty()) return QStringLiteral("Simulated camera (default)");
+    if (name == QLatin1String("sim")) return QStringLiteral("sim - simulated camera");
+    if (name == QLatin1String(kIndi))
+        return QStringLiteral("indi - INDI server, local or on the network");
+    if (name == QLatin1String("ser")) return QStringLiteral("ser - plays a SER file (file=PATH)");
+    return name;
+}
+
+bool IsKey(const QString& option, const char* key) {
+    return option.startsWith(QLatin1String(key) + QLatin1Char('='));
+}
+}  // namespace
+
+bool ListIndiDevices(const std::string& server, std::vector<std::string>& devices,
+                     std::string& error) {
+    using ListFn = int (*)(const char*, char*, int);
+    // Loaded once and kept: the library's client threads must never outlive its code. When
+    // the INDI camera is the one in use this is the same library, and the listing still runs
+    // on a connection of its own.
+    static ListFn list = [] {
+        for (const std::string& folder : CameraLibraryFolders()) {
+            const std::string path = folder + "libtarvidll-indi.so";
+            if (!std::filesystem::exists(path)) continue;
+            if (void* handle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL))
+                return reinterpret_cast<ListFn>(dlsym(handle, "CameraListDevices"));
+        }
+        return static_cast<ListFn>(nullptr);
+    }();
+    if (!list) {
+        error =
+            "the INDI camera library (libtarvidll-indi.so) is not installed or cannot list devices";
+        return false;
+    }
+    std::vector<char> buffer(16384);
+    const int count = list(server.c_str(), buffer.data(), static_cast<int>(buffer.size()));
+    const std::string text(buffer.data());
+    if (count < 0) {
+        error = text;
+        return false;
+    }
+    devices.clear();
+    size_t start = 0;
+    for (size_t end; (end = text.find('\n', start)) != std::string::npos; start = end + 1)
+        devices.push_back(text.substr(start, end - start));
+    return true;
+}
+
+// One request to the server, shared with the thread that asks it: the dialog may be closed
+// before the answer comes.
+struct CameraDialog::Fetch {
+    std::mutex mutex;
+    bool done = false;
+    bool ok = false;
+    std::vector<std::string> devices;
+    std::string error;
+};
+
+CameraDialog::CameraDialog(const std::vector<std::string>& cameras, const CameraSelection& current,
+                           SelectionStore store, QWidget* parent, DeviceLister lister)
+    : QDialog(parent), lister_(std::move(lister)), store_(std::move(store)) {
+    setObjectName(QStringLiteral("CameraDialog"));
+    setWindowTitle(QStringLiteral("Select Camera"));
+    auto* layout = new QVBoxLayout(this);
+
+    layout->addWidget(new QLabel(QStringLiteral("Camera:"), this));
+    cameraList_ = new QListWidget(this);
+    cameraList_->setObjectName(QStringLiteral("CameraList"));
+    auto addCamera = [this](const QString& name) {
+        auto* item = new QListWidgetItem(Describe(name), cameraList_);
+        item->setData(kNameRole, name);
+    };
+    addCamera(QString());
+    for (const std::string& name : cameras) addCamera(QString::fromStdString(name));
+    // A choice that is not among those found (a file, or a library since removed) stays.
+    if (cameraList_->findItems(Describe(current.name), Qt::MatchExactly).isEmpty())
+        addCamera(current.name);
+    for (int i = 0; i < cameraList_->count(); ++i)
+        if (cameraList_->item(i)->data(kNameRole).toString() == current.name)
+            cameraList_->setCurrentRow(i);
+    layout->addWidget(cameraList_);
+
+    // The INDI server and its cameras.
+    auto* indi = new QGroupBox(QStringLiteral("INDI server"), this);
+    indi->setObjectName(QStringLiteral("IndiBox"));
+    indiBox_ = indi;
+    auto* indiLayout = new QFormLayout(indi);
+    serverEdit_ = new QLineEdit(indi);
+    serverEdit_->setObjectName(QStringLiteral("ServerEdit"));
+    serverEdit_->setPlaceholderText(QStringLiteral("localhost:7624"));
+    fetchButton_ = new QPushButton(QStringLiteral("Fetch devices"), indi);
+    fetchButton_->setObjectName(QStringLiteral("FetchButton"));
+    auto* serverRow = new QHBoxLayout;
+    serverRow->addWidget(serverEdit_, 1);
+    serverRow->addWidget(fetchButton_);
+    indiLayout->addRow(QStringLiteral("Server (HOST:PORT):"), serverRow);
+    deviceList_ = new QListWidget(indi);
+    deviceList_->setObjectName(QStringLiteral("DeviceList"));
+    indiLayout->addRow(QStringLiteral("Device:"), deviceList_);
+    deviceStatus_ = new QLabel(indi);
+    deviceStatus_->setObjectName(QStringLiteral("DeviceStatus"));
+    deviceStatus_->setWordWrap(true);
+    indiLayout->addRow(deviceStatus_);
+    layout->addWidget(indi);
+
+    layout->addWidget(new QLabel(QStringLiteral("Options (KEY=VALUE, one a line):"), this));
+    optionsEdit_ = new QPlainTextEdit(this);
+    optionsEdit_->setObjectName(QStringLiteral("OptionsEdit"));
+    optionsEdit_->setMaximumHeight(80);
+    layout->addWidget(optionsEdit_);
+
+    // For the INDI camera the server and device come from their own fields.
+    QString device;
+    QStringList other;
+    for (const QString& option : current.options) {
+        if (current.name == QLatin1String(kIndi) && IsKey(option, "server"))
+            serverEdit_->setText(option.mid(7));
+        else if (current.name == QLatin1String(kIndi) && IsKey(option, "device"))
+            device = option.mid(7);
+        else
+            other << option;
+    }
+    optionsEdit_->setPlainText(other.join(QLatin1Char('\n')));
+    auto* first =
+        new QListWidgetItem(QStringLiteral("(the first camera on the server)"), deviceList_);
+    first->setData(kNameRole, QString());
+    deviceList_->setCurrentRow(0);
+    if (!device.isEmpty()) {
+        auto* item = new QListWidgetItem(device, deviceList_);
+        item->setData(kNameRole, device);
+        deviceList_->setCurrentItem(item);
+    }
+
+    auto* note = new QLabel(QStringLiteral("The camera is used from the next start."), this);
+    note->setObjectName(QStringLiteral("NoteLabel"));
+    layout->addWidget(note);
+    errorLabel_ = new QLabel(this);
+    errorLabel_->setObjectName(QStringLiteral("ErrorLabel"));
+    errorLabel_->setWordWrap(true);
+    errorLabel_->hide();
+    layout->addWidget(errorLabel_);
+    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
+    buttons->setObjectName(QStringLiteral("Buttons"));
+    layout->addWidget(buttons);
+
+    fetchTimer_ = new QTimer(this);
+    fetchTimer_->setInterval(50);
+    connect(fetchTimer_, &QTimer::timeout, this, &CameraDialog::pollFetch);
+    connect(fetchButton_, &QPushButton::clicked, this, &CameraDialog::fetchDevices);
+    connect(cameraList_, &QListWidget::currentRowChanged, this, &CameraDialog::cameraChanged);
+    connect(buttons, &QDialogButtonBox::accepted, this, &CameraDialog::accept);
+    connect(buttons, &QDialogButtonBox::rejected, this, &CameraDialog::reject);
+    cameraChanged();
+}
+
+CameraDialog::~CameraDialog() = default;
+
+QString CameraDialog::chosenName() const {
+    const QListWidgetItem* item = cameraList_->currentItem();
+    return item ? item->data(kNameRole).toString() : QString();
+}
+
+void CameraDialog::cameraChanged() {
+    indiBox_->setVisible(chosenName() == QLatin1String(kIndi));
+}
+
+bool CameraDialog::selection(CameraSelection& out, QString* error) const {
+    out.name = chosenName();
+    out.options.clear();
+    const bool indi = out.name == QLatin1String(kIndi);
+    for (QString line : optionsEdit_->toPlainText().split(QLatin1Char('\n'))) {
+        line = line.trimmed();
+        if (line.isEmpty()) continue;
+        if (line.indexOf(QLatin1Char('=')) < 1) {
+            if (error) *error = QStringLiteral("Not an option of the form KEY=VALUE: ") + line;
+            return false;
+        }
+        // The fields below take precedence over the same options typed here.
+        if (indi && (IsKey(line, "server") || IsKey(line, "device"))) continue;
+        out.options << line;
+    }
+    if (indi) {
+        const QString server = serverEdit_->text().trimmed();
+        if (!server.isEmpty()) out.options << QStringLiteral("server=") + server;
+        const QListWidgetItem* device = deviceList_->currentItem();
+        const QString name = device ? device->data(kNameRole).toString() : QString();
+        if (!name.isEmpty()) out.options << QStringLiteral("device=") + name;
+    }
+    return true;
+}
+
+void CameraDialog::accept() {
+    CameraSelection chosen;
+    QString error;
+    if (!selection(chosen, &error)) {
+    } else if (store_ && !store_(chosen)) {
+        error = QStringLiteral("The choice could not be saved in the settings file.");
+    } else {
+        QDialog::accept();
+        return;
+    }
+    errorLabel_->setText(error);
+    errorLabel_->show();
+}
+
+void CameraDialog::fetchDevices() {
+    if (fetching() || !lister_) return;
+    fetch_ = std::make_shared<Fetch>();
+    fetchButton_->setEnabled(false);
+    deviceStatus_->setText(QStringLiteral("Asking the server..."));
+    // The server may take seconds to answer, or not answer at all: the window thread (and
+    // with it the live view and a recording) does not wait for it.
+    std::thread([fetch = fetch_, lister = lister_,
+                 server = serverEdit_->text().trimmed().toStdString()] {
+        std::vector<std::string> devices;
+        std::string error;
+        const bool ok = lister(server, devices, error);
+        std::lock_guard<std::mutex> lock(fetch->mutex);
+        fetch->ok = ok;
+        fetch->devices = std::move(devices);
+        fetch->error = std::move(error);
+        fetch->done = true;
+    }).detach();
+    fetchTimer_->start();
+}
+
+bool CameraDialog::fetching() const {
+    return fetch_ != nullptr;  // until the answer is shown
+}
+
+void CameraDialog::pollFetch() {
+    if (!fetch_) return;
+    {
+        std::lock_guard<std::mutex> lock(fetch_->mutex);
+        if (!fetch_->done) return;
+    }
+    fetchTimer_->stop();
+    fetchButton_->setEnabled(true);
+    const std::shared_ptr<Fetch> fetch = std::move(fetch_);
+    if (!fetch->ok) {
+        deviceStatus_->setText(QString::fromStdString(fetch->error));
+        return;
+    }
+    // The list anew, keeping the device chosen when the server still offers it.
+    const QListWidgetItem* current = deviceList_->currentItem();
+    const QString chosen = current ? current->data(kNameRole).toString() : QString();
+    while (deviceList_->count() > 1) delete deviceList_->takeItem(1);
+    deviceList_->setCurrentRow(0);
+    for (const std::string& name : fetch->devices) {
+        const QString device = QString::fromStdString(name);
+        auto* item = new QListWidgetItem(device, deviceList_);
+        item->setData(kNameRole, device);
+        if (device == chosen) deviceList_->setCurrentItem(item);
+    }
+    deviceStatus_->setText(
+        fetch->devices.empty()
+            ? QStringLiteral("The server offers no camera.")
+            : QStringLiteral("%1 camera(s) on the server.").arg(fetch->devices.size()));
+}

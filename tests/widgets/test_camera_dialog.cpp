@@ -1,0 +1,95 @@
+// "Select Camera...": the fields made from the stored choice and the choice made from the
+// fields. The device listing against a real INDI server is tested in tests/indicam.
+#include <gtest/gtest.h>
+
+#include <QDialogButtonBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPlainTextEdit>
+#include <QPushButton>
+
+#include "QtTestEnv.h"
+#include "widgets/CameraDialog.h"
+
+namespace {
+const std::vector<std::string> kFound = {"indi", "ser", "sim"};
+
+void ClickOk(CameraDialog& dialog) {
+    Find<QDialogButtonBox>(dialog, "Buttons")->button(QDialogButtonBox::Ok)->click();
+}
+
+void Choose(CameraDialog& dialog, const QString& name) {
+    auto* list = Find<QListWidget>(dialog, "CameraList");
+    for (int i = 0; i < list->count(); ++i)
+        if (list->item(i)->data(Qt::UserRole).toString() == name) list->setCurrentRow(i);
+}
+}  // namespace
+
+TEST(CameraDialog, IndiServerAndDeviceHaveTheirOwnFieldsAndAreStoredWithTheOptions) {
+    EnsureApp();
+    std::vector<CameraSelection> stored;
+    CameraDialog dialog(kFound,
+                        {QStringLiteral("indi"),
+                         {QStringLiteral("server=scope:7624"), QStringLiteral("device=Cam A"),
+                          QStringLiteral("x=1")}},
+                        [&](const CameraSelection& s) {
+                            stored.push_back(s);
+                            return true;
+                        });
+    EXPECT_FALSE(Find<QWidget>(dialog, "IndiBox")->isHidden());
+    EXPECT_EQ(Find<QLineEdit>(dialog, "ServerEdit")->text(), QStringLiteral("scope:7624"));
+    EXPECT_EQ(Find<QListWidget>(dialog, "DeviceList")->currentItem()->text(),
+              QStringLiteral("Cam A"));
+    EXPECT_EQ(Find<QPlainTextEdit>(dialog, "OptionsEdit")->toPlainText(), QStringLiteral("x=1"));
+    EXPECT_TRUE(Find<QLabel>(dialog, "NoteLabel")->text().contains(QStringLiteral("next start")));
+
+    // A server typed among the options gives way to the server field.
+    Find<QLineEdit>(dialog, "ServerEdit")->setText(QStringLiteral("other:7000"));
+    Find<QPlainTextEdit>(dialog, "OptionsEdit")
+        ->setPlainText(QStringLiteral("x=1\n\nserver=a:1\n"));
+    ClickOk(dialog);
+    ASSERT_EQ(stored.size(), 1u);
+    EXPECT_EQ(stored[0].name, QStringLiteral("indi"));
+    EXPECT_EQ(stored[0].options,
+              (QStringList{QStringLiteral("x=1"), QStringLiteral("server=other:7000"),
+                           QStringLiteral("device=Cam A")}));
+    EXPECT_EQ(dialog.result(), QDialog::Accepted);
+}
+
+TEST(CameraDialog, BadOptionsAndFailedSavesKeepTheDialogOpen) {
+    EnsureApp();
+    std::vector<CameraSelection> stored;
+    bool saves = true;
+    const QString file = QStringLiteral("/opt/cams/libtarvidll-x.so");
+    CameraDialog dialog(kFound, {file, {}}, [&](const CameraSelection& s) {
+        if (saves) stored.push_back(s);
+        return saves;
+    });
+    // A library chosen by its file stays in the list, chosen.
+    EXPECT_EQ(Find<QListWidget>(dialog, "CameraList")->currentItem()->data(Qt::UserRole).toString(),
+              file);
+    EXPECT_TRUE(Find<QWidget>(dialog, "IndiBox")->isHidden());
+
+    Choose(dialog, QStringLiteral("ser"));
+    auto* options = Find<QPlainTextEdit>(dialog, "OptionsEdit");
+    auto* error = Find<QLabel>(dialog, "ErrorLabel");
+    options->setPlainText(QStringLiteral("file=/a.ser\nloop"));
+    ClickOk(dialog);
+    EXPECT_TRUE(stored.empty());
+    EXPECT_FALSE(error->isHidden());
+    EXPECT_TRUE(error->text().contains(QStringLiteral("KEY=VALUE: loop")))
+        << error->text().toStdString();
+
+    options->setPlainText(QStringLiteral("file=/a.ser"));
+    saves = false;
+    ClickOk(dialog);
+    EXPECT_TRUE(error->text().contains(QStringLiteral("could not be saved")));
+    EXPECT_NE(dialog.result(), QDialog::Accepted);
+
+    saves = true;
+    ClickOk(dialog);
+    ASSERT_EQ(stored.size(), 1u);
+    EXPECT_EQ(stored[0].name, QStringLiteral("ser"));
+    EXPECT_EQ(stored[0].options, QStringList{QStringLiteral("file=/a.ser")});
+}

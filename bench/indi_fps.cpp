@@ -113,7 +113,7 @@ bool MeasureProgram(CaptureThread& capture, Handoff& handoff, indi_test::Peer& b
 
 // The window's frames per second for each size, over `seconds` after a second of warming up,
 // and the stream the driver sent meanwhile; false when the window had no frames of a size.
-bool MeasureWindow(MainWindow& form, indi_test::Peer& bare, const Size (&sizes)[2], double seconds,
+bool MeasureWindow(MainWindow& mainWindow, indi_test::Peer& bare, const Size (&sizes)[2], double seconds,
                    Rates (&rates)[2]) {
     // The event loop runs as in the program: asleep between events, not polled.
     auto runFor = [&](double s) {
@@ -122,18 +122,18 @@ bool MeasureWindow(MainWindow& form, indi_test::Peer& bare, const Size (&sizes)[
         loop.exec();
     };
     for (int i = 0; i < 2; ++i) {
-        form.capture().setSubframe(sizes[i].w, sizes[i].h);
-        for (int k = 0; k < 100 && form.capture().status().width != sizes[i].w; ++k) runFor(0.05);
-        if (form.capture().status().width != sizes[i].w) return false;
+        mainWindow.capture().setSubframe(sizes[i].w, sizes[i].h);
+        for (int k = 0; k < 100 && mainWindow.capture().status().width != sizes[i].w; ++k) runFor(0.05);
+        if (mainWindow.capture().status().width != sizes[i].w) return false;
         runFor(1.0);
-        const uint64_t first = form.framesReceived();
+        const uint64_t first = mainWindow.framesReceived();
         const long bareStart = bare.blobs.load();
         const double cpu0 = ProcessCpuSeconds();
         QElapsedTimer t;
         t.start();
         runFor(seconds);
         const double elapsed = static_cast<double>(t.nsecsElapsed()) / 1e9;
-        const double frames = static_cast<double>(form.framesReceived() - first);
+        const double frames = static_cast<double>(mainWindow.framesReceived() - first);
         rates[i].fps = frames / elapsed;
         rates[i].sent = (bare.blobs.load() - bareStart) / elapsed;
         rates[i].cpuMsPerFrame = frames > 0 ? (ProcessCpuSeconds() - cpu0) * 1e3 / frames : 0;
@@ -178,10 +178,10 @@ bool RunScenario(const char* name, bool earlierClient, double seconds, bool wind
                       "\n") <= 0)
             return false;
         ini.close();
-        MainWindow form;
-        form.splashDelayMs = 0;
-        form.start();
-        if (!MeasureWindow(form, bare, sizes, seconds, rates)) {
+        MainWindow mainWindow;
+        mainWindow.splashDelayMs = 0;
+        mainWindow.start();
+        if (!MeasureWindow(mainWindow, bare, sizes, seconds, rates)) {
             std::fprintf(stderr, "the window had no frames of the sizes asked for\n");
             return false;
         }

@@ -72,8 +72,8 @@ T& Child(QWidget& window, const char* name) {
 struct HandlerTime {
     uint64_t frames = 0;
     uint64_t nanoseconds = 0;
-    static HandlerTime Now(const MainWindow& form) {
-        return {form.handoff().framesHandled(), form.handoff().nanosecondsHandling()};
+    static HandlerTime Now(const MainWindow& mainWindow) {
+        return {mainWindow.handoff().framesHandled(), mainWindow.handoff().nanosecondsHandling()};
     }
     double MicrosecondsPerFrameSince(const HandlerTime& mark) const {
         const uint64_t n = frames - mark.frames;
@@ -103,15 +103,15 @@ double ThreadCpuSeconds() {
 
 // Handles events until the window has received `count` frames in all; false when none
 // came for five seconds.
-bool HandleFramesUntil(MainWindow& form, uint64_t count, int& maxInFlight) {
+bool HandleFramesUntil(MainWindow& mainWindow, uint64_t count, int& maxInFlight) {
     QElapsedTimer idle;
     idle.start();
-    uint64_t last = form.framesReceived();
-    while (form.framesReceived() < count) {
-        maxInFlight = std::max(maxInFlight, form.capture().framesInFlight());
+    uint64_t last = mainWindow.framesReceived();
+    while (mainWindow.framesReceived() < count) {
+        maxInFlight = std::max(maxInFlight, mainWindow.capture().framesInFlight());
         WaitForEvents();
-        if (form.framesReceived() != last) {
-            last = form.framesReceived();
+        if (mainWindow.framesReceived() != last) {
+            last = mainWindow.framesReceived();
             idle.restart();
         } else if (idle.elapsed() > 5000) {
             return false;
@@ -130,56 +130,56 @@ std::unique_ptr<MainWindow> LiveWindow(benchmark::State& state, int width, int h
         state.SkipWithError(("camera library: " + error).c_str());
         return nullptr;
     }
-    auto form = std::make_unique<MainWindow>();
-    form->splashDelayMs = 0;
-    form->start();  // the library is loaded: no "NO CAMERA!" halt
-    Child<QAction>(*form, "N501").trigger();
+    auto mainWindow = std::make_unique<MainWindow>();
+    mainWindow->splashDelayMs = 0;
+    mainWindow->start();  // the library is loaded: no "NO CAMERA!" halt
+    Child<QAction>(*mainWindow, "N501").trigger();
     // The shortest exposure, committed like a mouse release on the slider.
-    auto& exposure = Child<ExposurePanel>(*form, "ExposurePanel");
+    auto& exposure = Child<ExposurePanel>(*mainWindow, "ExposurePanel");
     exposure.setExposureMs(1);
     exposure.commitExposure();
-    Child<SubframePanel>(*form, "Panel11").setSliderPositions(width, height);
-    Child<QAction>(*form, depth == 16 ? "Depth16bit1" : "Depth8bit1").trigger();
+    Child<SubframePanel>(*mainWindow, "Panel11").setSliderPositions(width, height);
+    Child<QAction>(*mainWindow, depth == 16 ? "Depth16bit1" : "Depth8bit1").trigger();
 
     // Until the frames have the size and depth asked for.
     const QSize shown(width / 2, height / 2);
-    const PictureView& picture = Child<PictureView>(*form, "Image1");
+    const PictureView& picture = Child<PictureView>(*mainWindow, "Image1");
     const auto ready = [&] {
-        return picture.Bitmap().size() == shown && form->capture().status().depth == depth;
+        return picture.image().size() == shown && mainWindow->capture().status().depth == depth;
     };
     for (int i = 0; i < 200 && !ready(); ++i) {
-        if (!HandleFramesUntil(*form, form->framesReceived() + 1, maxInFlight)) break;
+        if (!HandleFramesUntil(*mainWindow, mainWindow->framesReceived() + 1, maxInFlight)) break;
     }
     if (!ready()) {
         state.SkipWithError("the frames never took the requested size");
         return nullptr;
     }
-    return form;
+    return mainWindow;
 }
 
 void BM_LiveViewThroughMainWindow(benchmark::State& state) {
     const int width = static_cast<int>(state.range(0));
     const int height = static_cast<int>(state.range(1));
     int maxInFlight = 0;
-    auto form = LiveWindow(state, width, height, maxInFlight);
-    if (!form) return;
+    auto mainWindow = LiveWindow(state, width, height, maxInFlight);
+    if (!mainWindow) return;
 
     maxInFlight = 0;
     uint64_t frames = 0;
     int shownFps = 0;
-    const QLabel& status = Child<QLabel>(*form, "StatusPanel0");
-    const HandlerTime mark = HandlerTime::Now(*form);
+    const QLabel& status = Child<QLabel>(*mainWindow, "StatusPanel0");
+    const HandlerTime mark = HandlerTime::Now(*mainWindow);
     for (auto _ : state) {
-        if (!HandleFramesUntil(*form, form->framesReceived() + 1, maxInFlight)) {
+        if (!HandleFramesUntil(*mainWindow, mainWindow->framesReceived() + 1, maxInFlight)) {
             state.SkipWithError("no frame within 5 s");
             break;
         }
         ++frames;
         shownFps = std::max(shownFps, status.text().trimmed().split(' ')[0].toInt());
     }
-    const double handlerUs = HandlerTime::Now(*form).MicrosecondsPerFrameSince(mark);
-    const bool throttled = form->capture().status().state == CameraState::Throttled;
-    form.reset();  // stops the acquisition thread
+    const double handlerUs = HandlerTime::Now(*mainWindow).MicrosecondsPerFrameSince(mark);
+    const bool throttled = mainWindow->capture().status().state == CameraState::Throttled;
+    mainWindow.reset();  // stops the acquisition thread
 
     state.counters["fps"] =
         benchmark::Counter(static_cast<double>(frames), benchmark::Counter::kIsRate);
@@ -289,49 +289,49 @@ void BM_RecordingThroughMainWindow(benchmark::State& state) {
     const double cameraBefore = CameraAloneFps(width, height, depth, 2000);
 
     int maxInFlight = 0;
-    auto form = LiveWindow(state, width, height, maxInFlight, depth);
-    if (!form) return;
+    auto mainWindow = LiveWindow(state, width, height, maxInFlight, depth);
+    if (!mainWindow) return;
     QTemporaryDir folder;
     if (!folder.isValid()) return state.SkipWithError("no folder to write to");
-    CapturePanel& capture = form->capturePanel();
+    CapturePanel& capture = mainWindow->capturePanel();
     capture.setCapturePath(folder.path() + QStringLiteral("/bench"));
     capture.setColorCamera(false);
     if (output == Output::Ser) {
-        Child<QAction>(*form, "SER8bit1").trigger();
+        Child<QAction>(*mainWindow, "SER8bit1").trigger();
     } else {
-        Child<QAction>(*form, "AVI2").trigger();
-        form->recorder().avi().setCodec(output == Output::AviIyuv ? PackFourCC('I', 'Y', 'U', 'V')
+        Child<QAction>(*mainWindow, "AVI2").trigger();
+        mainWindow->recorder().avi().setCodec(output == Output::AviIyuv ? PackFourCC('I', 'Y', 'U', 'V')
                                                                   : 0);
     }
     capture.setCountText(QStringLiteral("0"));
     const double rssStart = ResidentMB();
-    Child<QPushButton>(*form, "butCapture").click();
-    if (!form->capture().recording()) return state.SkipWithError("recording did not start");
+    Child<QPushButton>(*mainWindow, "butCapture").click();
+    if (!mainWindow->capture().recording()) return state.SkipWithError("recording did not start");
 
     QElapsedTimer wall;
     wall.start();
-    const HandlerTime mark = HandlerTime::Now(*form);
+    const HandlerTime mark = HandlerTime::Now(*mainWindow);
     const double cpuMark = ThreadCpuSeconds();
-    const uint64_t firstFrame = form->framesReceived();
+    const uint64_t firstFrame = mainWindow->framesReceived();
     double rssEarly = 0.0;
-    const auto& budget = form->capture().frameBudget();
+    const auto& budget = mainWindow->capture().frameBudget();
     for (auto _ : state) {
         for (;;) {
-            const uint64_t got = form->framesReceived() - firstFrame;
+            const uint64_t got = mainWindow->framesReceived() - firstFrame;
             if (memoryFrames > 0 ? got >= static_cast<uint64_t>(memoryFrames)
                                  : wall.elapsed() >= seconds * 1000)
                 break;
             if (memoryFrames > 0 && rssEarly == 0.0 &&
                 got >= static_cast<uint64_t>(memoryFrames / 10))
                 rssEarly = ResidentMB();
-            if (!HandleFramesUntil(*form, form->framesReceived() + 1, maxInFlight)) {
+            if (!HandleFramesUntil(*mainWindow, mainWindow->framesReceived() + 1, maxInFlight)) {
                 state.SkipWithError("no frame within 5 s");
                 break;
             }
         }
     }
-    const double handlerUs = HandlerTime::Now(*form).MicrosecondsPerFrameSince(mark);
-    const uint64_t framesHandled = form->framesReceived() - firstFrame;
+    const double handlerUs = HandlerTime::Now(*mainWindow).MicrosecondsPerFrameSince(mark);
+    const uint64_t framesHandled = mainWindow->framesReceived() - firstFrame;
     const double windowCpuUs =
         framesHandled > 0 ? (ThreadCpuSeconds() - cpuMark) * 1e6 / framesHandled : 0.0;
     const double recordSeconds = static_cast<double>(wall.nsecsElapsed()) / 1e9;
@@ -339,16 +339,16 @@ void BM_RecordingThroughMainWindow(benchmark::State& state) {
     const double peakQueueMB = budget.peakBytesQueued() / 1e6;
     const double queueLimitMB = budget.queueLimit() / 1e6;
     // Cancel, then wait until the queue is written out and the file closed.
-    Child<QPushButton>(*form, "CancelButton").click();
+    Child<QPushButton>(*mainWindow, "CancelButton").click();
     QElapsedTimer drain;
     drain.start();
-    while (form->recorder().busy() && drain.elapsed() < 60000) WaitForEvents();
+    while (mainWindow->recorder().busy() && drain.elapsed() < 60000) WaitForEvents();
     const double drainSeconds = drain.nsecsElapsed() / 1e9;
-    const int32_t written = form->recorder().framesWritten();
-    const uint64_t dataBytes = form->recorder().bytesWritten();
-    const double writingSeconds = form->recorder().secondsWriting();
-    const std::string gaps = GapText(form->recorder().lastGaps());
-    form.reset();
+    const int32_t written = mainWindow->recorder().framesWritten();
+    const uint64_t dataBytes = mainWindow->recorder().bytesWritten();
+    const double writingSeconds = mainWindow->recorder().secondsWriting();
+    const std::string gaps = GapText(mainWindow->recorder().lastGaps());
+    mainWindow.reset();
     const double cameraAfter = CameraAloneFps(width, height, depth, 2000);
     const double cameraFps = (cameraBefore + cameraAfter) / 2;
 

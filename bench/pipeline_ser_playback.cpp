@@ -97,41 +97,41 @@ void BM_HundredThousandFramesThroughSerPlayback(benchmark::State& state) {
     if (!LoadChosenCamera("ser", &error) || !ApplyCameraOptions({{"file", source}}, &error))
         return state.SkipWithError(("SER playback camera: " + error).c_str());
 
-    auto form = std::make_unique<MainWindow>();
-    form->splashDelayMs = 0;
-    form->start();
-    auto* exposure = form->findChild<ExposurePanel*>(QStringLiteral("ExposurePanel"));
-    auto* colour = form->findChild<QAction*>(QStringLiteral("Col1"));
-    auto* ser = form->findChild<QAction*>(QStringLiteral("SER8bit1"));
-    auto* button = form->findChild<QPushButton*>(QStringLiteral("butCapture"));
-    auto* cancel = form->findChild<QPushButton*>(QStringLiteral("CancelButton"));
+    auto mainWindow = std::make_unique<MainWindow>();
+    mainWindow->splashDelayMs = 0;
+    mainWindow->start();
+    auto* exposure = mainWindow->findChild<ExposurePanel*>(QStringLiteral("ExposurePanel"));
+    auto* colour = mainWindow->findChild<QAction*>(QStringLiteral("Col1"));
+    auto* ser = mainWindow->findChild<QAction*>(QStringLiteral("SER8bit1"));
+    auto* button = mainWindow->findChild<QPushButton*>(QStringLiteral("butCapture"));
+    auto* cancel = mainWindow->findChild<QPushButton*>(QStringLiteral("CancelButton"));
     if (!exposure || !colour || !ser || !button || !cancel)
         return state.SkipWithError("the main window lacks a control");
     exposure->setExposureMs(1);
     exposure->commitExposure();
     colour->setChecked(false);
-    CapturePanel& capture = form->capturePanel();
+    CapturePanel& capture = mainWindow->capturePanel();
     capture.setCapturePath(folder.path() + QStringLiteral("/bench"));
     ser->trigger();
     capture.setCountText(QStringLiteral("0"));  // until cancelled
-    StopAt stop(form->recorder(), *cancel, kRecorded);
-    form->installEventFilter(&stop);
+    StopAt stop(mainWindow->recorder(), *cancel, kRecorded);
+    mainWindow->installEventFilter(&stop);
 
     long rssStart = 0, rssEnd = 0;
     for (auto _ : state) {
         button->click();
-        if (!form->recorder().busy()) return state.SkipWithError("the recording did not start");
+        if (!mainWindow->recorder().busy()) return state.SkipWithError("the recording did not start");
         // The recording's own buffers are in place after its first frames.
-        while (form->recorder().framesWritten() < 100 && form->recorder().busy())
+        while (mainWindow->recorder().framesWritten() < 100 && mainWindow->recorder().busy())
             QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
         rssStart = ResidentKiB();
         QElapsedTimer idle;
         idle.start();
         int32_t last = 0;
-        while (form->recorder().busy()) {
+        while (mainWindow->recorder().busy()) {
             QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-            if (form->recorder().framesWritten() != last) {
-                last = form->recorder().framesWritten();
+            if (mainWindow->recorder().framesWritten() != last) {
+                last = mainWindow->recorder().framesWritten();
                 idle.restart();
             } else if (idle.elapsed() > 10000) {
                 return state.SkipWithError("no frame recorded for 10 s");
@@ -139,9 +139,9 @@ void BM_HundredThousandFramesThroughSerPlayback(benchmark::State& state) {
         }
         rssEnd = ResidentKiB();
     }
-    const int32_t handed = form->recorder().framesWritten();
-    form->removeEventFilter(&stop);
-    form.reset();
+    const int32_t handed = mainWindow->recorder().framesWritten();
+    mainWindow->removeEventFilter(&stop);
+    mainWindow.reset();
 
     // The file as an independent reader sees it: header count and trailer length.
     const std::string path = folder.path().toStdString() + "/bench_00000.SER";

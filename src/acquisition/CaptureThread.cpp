@@ -79,13 +79,13 @@ std::string FilterName(const TarviApi& api, int slot) {
     return name;
 }
 
-// A UTC instant in microseconds since 1970 as local TDateTime, the frames' time scale.
+// A UTC instant in microseconds since 1970 as local LocalDateTime, the frames' time scale.
 int64_t UnixNowUs() {
     using namespace std::chrono;
     return duration_cast<microseconds>(system_clock::now().time_since_epoch()).count();
 }
 
-TDateTime LocalDateTimeOfUnixUs(int64_t us) {
+LocalDateTime LocalDateTimeOfUnixUs(int64_t us) {
     return UnixMillisToDateTime(us / 1000 + static_cast<int64_t>(UtcOffsetSeconds()) * 1000);
 }
 }  // namespace
@@ -105,7 +105,7 @@ const char* CameraStateText(CameraState state) {
     }
 }
 
-std::string BuildStampText(const std::string& format, const std::string& prefix, TDateTime t) {
+std::string BuildStampText(const std::string& format, const std::string& prefix, LocalDateTime t) {
     std::string text = format.empty() ? std::string() : FormatDateTime(format, t);
     const bool blankPrefix = std::all_of(prefix.begin(), prefix.end(), IsBlank);
     if (!blankPrefix) text = prefix + " " + text;
@@ -480,7 +480,7 @@ void CaptureThread::applySettings(bool recording) {
 }
 
 void CaptureThread::noteExposureStarted(uint64_t number) {
-    const uint32_t now = TickMs();
+    const uint32_t now = monotonicMs();
     std::lock_guard<std::mutex> lock(statusMutex_);
     status_.exposuresStarted = number;
     if (rateWindowFirst_ == 0) {
@@ -640,7 +640,7 @@ void CaptureThread::exposureLoop() {
                 exposuresStarted_ = number;
                 captureFrame_->ExposureNumber = number;
                 // The exposure starts now, as far as the program can tell.
-                captureFrame_->TimeStamp = Now();
+                captureFrame_->TimeStamp = localNow();
                 api.ThreadedExposure(FrameData(captureFrame_.get()), 0, recording ? 0 : 1);
                 exposing = true;
             }

@@ -282,4 +282,4 @@ int FramesPerSecond(uint64_t frames, uint32_t elapsedMs);
 
 // The overlay text of a moment: "" or the date-time in format, preceded by
 // prefix + " " when the prefix is not blank.
-std::string BuildStampText(const std::string& format, const std::string& prefix, TDateTime t);
+std::string BuildStampText(const std::string& format, const std::string& prefix, LocalDateTime t);

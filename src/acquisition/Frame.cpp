@@ -67,7 +67,7 @@ FramePtr NewFrame(int width, int height, const std::string& stampText, bool flip
         node->StampText = stampText;
         node->Flipped = flipped;
         node->BitsPerSample = depth == 16 ? 16 : 8;
-        node->TimeStamp = Now();
+        node->TimeStamp = localNow();
         const size_t stride = PaddedStride(width, depth);
         // One padded buffer; RawImage is the width x height view of it, so its step
         // keeps the padding the camera library writes.

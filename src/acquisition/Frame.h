@@ -73,7 +73,7 @@ struct Frame {
     Frame(const Frame&) = delete;
     Frame& operator=(const Frame&) = delete;
 
-    TDateTime TimeStamp = 0.0;  // local clock when NewFrame created the frame
+    LocalDateTime TimeStamp = 0.0;  // local clock when NewFrame created the frame
     // 1 channel, 8 or 16 bits, each row padded to a multiple of 4 bytes (RawImage.step).
     cv::Mat RawImage;
     cv::Mat Image8;      // 8-bit view: RawImage itself at depth 8; empty until PrepareImage8

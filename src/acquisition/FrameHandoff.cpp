@@ -28,7 +28,7 @@ HandoffReport FrameHandoff::handle(FramePtr frame, const FrameFlags& flags,
     if (!frame) return report;
     const auto started = std::chrono::steady_clock::now();
 
-    const uint32_t now = TickMs();
+    const uint32_t now = monotonicMs();
     const bool preview = previewDue(flags.recording, flags.previewDuringCapture, now);
     const bool reduced =
         preview && actions.previewFrame && actions.previewFrame(*frame, flags.colorCamera);
@@ -58,7 +58,7 @@ HandoffReport FrameHandoff::handle(FramePtr frame, const FrameFlags& flags,
     const bool exposedAfterStart =
         (frame->ExposureNumber == 0 || frame->ExposureNumber >= firstExposure_) &&
         !frame->FilterMoving;
-    const uint32_t tick = flags.recording ? TickMs() : 0;  // after the preview's own time
+    const uint32_t tick = flags.recording ? monotonicMs() : 0;  // after the preview's own time
     if (flags.recording && exposedAfterStart && RecordDue(tick, nextRecordTick_)) {
         nextRecordTick_ = tick + static_cast<uint32_t>(framePause_);
         report.recorded = true;

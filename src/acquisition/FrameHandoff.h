@@ -63,7 +63,7 @@ class FrameHandoff {
     // the histogram takes the frame; the writer thread makes it for a recording that needs it.
     HandoffReport handle(FramePtr frame, const FrameFlags& flags, const FrameActions& actions);
 
-    // The preview decision for a frame arriving at `now` (TickMs): always when no
+    // The preview decision for a frame arriving at `now` (monotonicMs): always when no
     // recording runs; during a recording when "Preview During Capture" is ticked or `now`
     // is past the next preview time. Robust against the 32-bit wrap of the clock: a next
     // preview time up to kPreviewIntervalMs ahead of `now` (inclusive) holds the preview

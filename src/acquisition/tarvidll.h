@@ -5,6 +5,9 @@
 
 #include <semaphore.h>
 
+/* The names below are those every camera library exports; they follow C, not the program. */
+/* NOLINTBEGIN(readability-identifier-naming) */
+
 #ifdef __cplusplus
 extern "C" {
 #endif
@@ -122,5 +125,7 @@ int FilterWheelMove(int slot);
 #ifdef __cplusplus
 }
 #endif
+
+/* NOLINTEND(readability-identifier-naming) */
 
 #endif

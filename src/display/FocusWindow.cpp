@@ -59,12 +59,12 @@ bool FocusStep(const cv::Mat& frame, QImage& focusPicture, int pointX, int point
     return true;
 }
 
-QPoint CentredOver(const QRect& main, QSize form, const QRect& desktop) {
-    int left = main.left() + (main.width() - form.width()) / 2;
-    int top = main.top() + (main.height() - form.height()) / 2;
+QPoint CentredOver(const QRect& main, QSize windowSize, const QRect& desktop) {
+    int left = main.left() + (main.width() - windowSize.width()) / 2;
+    int top = main.top() + (main.height() - windowSize.height()) / 2;
     if (desktop.isValid()) {
-        left = std::max(std::min(left, desktop.right() + 1 - form.width()), desktop.left());
-        top = std::max(std::min(top, desktop.bottom() + 1 - form.height()), desktop.top());
+        left = std::max(std::min(left, desktop.right() + 1 - windowSize.width()), desktop.left());
+        top = std::max(std::min(top, desktop.bottom() + 1 - windowSize.height()), desktop.top());
     }
     return QPoint(left, top);
 }
@@ -92,15 +92,15 @@ FocusWindow::FocusWindow(QWidget* parent)
     QList<QRgb> identity;
     identity.reserve(256);
     for (int i = 0; i < 256; ++i) identity.append(qRgb(i, i, i));
-    PrepareFocusPicture(picture_->Bitmap(), 1, identity);
+    PrepareFocusPicture(picture_->image(), 1, identity);
 }
 
 QImage& FocusWindow::image() {
-    return picture_->Bitmap();
+    return picture_->image();
 }
 
 void FocusWindow::repaintImage() {
-    picture_->Repaint();
+    picture_->updateImage();
 }
 
 void FocusWindow::showOver(QWidget* mainWindow) {

@@ -39,9 +39,9 @@ void PrepareFocusPicture(QImage& focusPicture, int channels, const QList<QRgb>& 
 // region is empty or the formats do not match. The frame is only read.
 bool FocusStep(const cv::Mat& frame, QImage& focusPicture, int pointX, int pointY);
 
-// Where a window of `form` size goes when centred over `main`, moved inside `desktop`
+// Where a window of `windowSize` goes when centred over `main`, moved inside `desktop`
 // where possible.
-QPoint CentredOver(const QRect& main, QSize form, const QRect& desktop);
+QPoint CentredOver(const QRect& main, QSize windowSize, const QRect& desktop);
 
 // The "FOCUS AID" window: a tool window with a close button only, staying on top; its
 // client area holds the 289 x 289 picture, below it the focus figure (HFD of a star or
@@ -60,7 +60,7 @@ class FocusWindow : public QWidget {
     void showOver(QWidget* mainWindow);
 
     // Measures the focus figure of `frame` (8-bit, grey or BGR) around `point`, at most
-    // five times a second (`nowMs` from TickMs), and shows it with its history.
+    // five times a second (`nowMs` from monotonicMs), and shows it with its history.
     void measure(const cv::Mat& frame, QPoint point, uint32_t nowMs);
     const FocusHistory& history() const { return history_; }
 

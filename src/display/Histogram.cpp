@@ -73,16 +73,14 @@ void ShowHistogram(const HistogramResult& result, const HistogramView& view, int
         view.average->setText(QString::asprintf("AVG:%d", static_cast<int>(result.average)));
     HistogramChart* chart = view.chart;
     if (!chart) return;
-    chart->Clear();
-    chart->SetDataColor(HistogramBarColor(view.logarithmic));
-    for (int i = 0; i < 256; ++i) {
-        chart->MoveTo(i, 0);
-        chart->DrawTo(i, result.heights[static_cast<size_t>(i)]);
-    }
-    chart->SetRange(1, -1, 0, 258, result.top);
+    const QColor barColor = HistogramBarColor(view.logarithmic);
+    QVector<HistogramChart::Line> bars;
+    bars.reserve(256);
+    for (int i = 0; i < 256; ++i)
+        bars.append({QPointF(i, 0), QPointF(i, result.heights[static_cast<size_t>(i)]), barColor});
     const double m = static_cast<double>(result.markerHeight);
-    chart->SetDataColor(Qt::black);
-    chart->MarkAt(blackLevel, m, HistogramChart::MarkStyle::FilledTriangle);
-    chart->MarkAt(whiteLevel, m, HistogramChart::MarkStyle::HollowTriangle);
-    chart->Show();
+    QVector<HistogramChart::Mark> marks{
+        {QPointF(blackLevel, m), HistogramChart::MarkStyle::FilledTriangle, Qt::black},
+        {QPointF(whiteLevel, m), HistogramChart::MarkStyle::HollowTriangle, Qt::black}};
+    chart->setData(std::move(bars), std::move(marks), QRectF(-1, 0, 259, result.top));
 }

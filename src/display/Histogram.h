@@ -29,7 +29,7 @@ struct HistogramResult {
 class HistogramThrottle {
   public:
     explicit HistogramThrottle(uint32_t next = 0) : next_(next) {}
-    // True when a frame at `now` (TickMs) is to be counted; the next one is then due at
+    // True when a frame at `now` (monotonicMs) is to be counted; the next one is then due at
     // now + 500. Robust against the 32-bit wrap of the clock.
     bool due(uint32_t now);
     uint32_t next() const { return next_; }

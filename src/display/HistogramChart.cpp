@@ -2,6 +2,7 @@
 
 #include <QPainter>
 #include <QPolygonF>
+#include <utility>
 
 HistogramChart::HistogramChart(QWidget* parent) : QWidget(parent) {
     setFixedSize(kWidth, kHeight);
@@ -9,36 +10,16 @@ HistogramChart::HistogramChart(QWidget* parent) : QWidget(parent) {
     setAttribute(Qt::WA_OpaquePaintEvent);
 }
 
-void HistogramChart::Clear() {
+void HistogramChart::setData(QVector<Line> lines, QVector<Mark> marks, const QRectF& range) {
+    lines_ = std::move(lines);
+    marks_ = std::move(marks);
+    range_ = range;
+    update();
+}
+
+void HistogramChart::clear() {
     lines_.clear();
     marks_.clear();
-    pen_ = QPointF(0, 0);
-}
-
-void HistogramChart::SetDataColor(const QColor& color) {
-    color_ = color;
-}
-
-void HistogramChart::MoveTo(double x, double y) {
-    pen_ = QPointF(x, y);
-}
-
-void HistogramChart::DrawTo(double x, double y) {
-    const QPointF to(x, y);
-    lines_.append(Line{pen_, to, color_});
-    pen_ = to;
-}
-
-void HistogramChart::SetRange(int layer, double xLow, double yLow, double xHigh, double yHigh) {
-    if (layer != 1) return;
-    range_ = QRectF(xLow, yLow, xHigh - xLow, yHigh - yLow);
-}
-
-void HistogramChart::MarkAt(double x, double y, MarkStyle style) {
-    marks_.append(Mark{QPointF(x, y), style, color_});
-}
-
-void HistogramChart::Show() {
     update();
 }
 

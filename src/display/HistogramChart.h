@@ -1,7 +1,6 @@
 #pragma once
-// A small line chart with the six operations the histogram uses: clear, set data colour,
-// move to / draw to in data coordinates, set the range of layer 1, mark a point with a
-// triangle, show. Light 3-D background, plot margins 10 pixels left and bottom, 1 pixel
+// A small line chart: coloured line segments and triangle marks in data coordinates, drawn
+// over a data range, all set at once with setData. Light 3-D background, plot margins 10 pixels left and bottom, 1 pixel
 // right and top, no mouse interaction.
 #include <QColor>
 #include <QPointF>
@@ -30,19 +29,15 @@ class HistogramChart : public QWidget {
 
     explicit HistogramChart(QWidget* parent = nullptr);
 
-    void Clear();
-    void SetDataColor(const QColor& color);
-    void MoveTo(double x, double y);
-    void DrawTo(double x, double y);
-    // Only layer 1 exists; other layers are ignored.
-    void SetRange(int layer, double xLow, double yLow, double xHigh, double yHigh);
-    void MarkAt(double x, double y, MarkStyle style);
-    void Show();
+    // Replaces what the chart shows and schedules a repaint. `range`: x, y = the low ends
+    // of the data range, width, height = its spans.
+    void setData(QVector<Line> lines, QVector<Mark> marks, const QRectF& range);
+    // Empties the chart (the range stays).
+    void clear();
 
-    // What the chart holds since the last Clear (for whoever wants to inspect it).
-    const QVector<Line>& Lines() const { return lines_; }
-    const QVector<Mark>& Marks() const { return marks_; }
-    QRectF Range() const { return range_; }  // x, y = low ends; width, height = spans
+    const QVector<Line>& lines() const { return lines_; }
+    const QVector<Mark>& marks() const { return marks_; }
+    QRectF range() const { return range_; }
 
     // The plot area in widget pixels, and a data point's position in it.
     QRect PlotArea() const;
@@ -57,7 +52,5 @@ class HistogramChart : public QWidget {
   private:
     QVector<Line> lines_;
     QVector<Mark> marks_;
-    QColor color_ = Qt::black;
-    QPointF pen_{0, 0};
     QRectF range_{0, 0, 1, 1};
 };

@@ -7,35 +7,40 @@ PictureView::PictureView(QWidget* parent) : QWidget(parent) {
     setAttribute(Qt::WA_OpaquePaintEvent);
 }
 
-void PictureView::SetAutoSize(bool on) {
+void PictureView::setAutoSize(bool on) {
     autoSize_ = on;
-    if (on && !bitmap_.isNull()) resize(bitmap_.size());
+    if (on && !image_.isNull()) resize(image_.size());
 }
 
-void PictureView::Repaint() {
-    if (autoSize_ && !bitmap_.isNull() && size() != bitmap_.size()) resize(bitmap_.size());
+void PictureView::setImage(const QImage& image) {
+    image_ = image;
+    updateImage();
+}
+
+void PictureView::updateImage() {
+    if (autoSize_ && !image_.isNull() && size() != image_.size()) resize(image_.size());
     update();
 }
 
 QSize PictureView::sizeHint() const {
-    return bitmap_.isNull() ? QWidget::sizeHint() : bitmap_.size();
+    return image_.isNull() ? QWidget::sizeHint() : image_.size();
 }
 
 void PictureView::paintEvent(QPaintEvent* event) {
     QPainter painter(this);
     const QRect area = event->rect();
-    if (bitmap_.isNull()) {
+    if (image_.isNull()) {
         painter.fillRect(area, palette().window());
         return;
     }
-    painter.drawImage(area.topLeft(), bitmap_, area);
+    painter.drawImage(area.topLeft(), image_, area);
     // Whatever the image does not cover shows the background.
-    const QRegion rest = QRegion(area).subtracted(QRegion(bitmap_.rect()));
+    const QRegion rest = QRegion(area).subtracted(QRegion(image_.rect()));
     for (const QRect& r : rest) painter.fillRect(r, palette().window());
 }
 
 void PictureView::mousePressEvent(QMouseEvent* event) {
     const QPoint p = event->position().toPoint();
-    emit MouseDown(event->button(), event->modifiers(), p.x(), p.y());
+    emit clicked(event->button(), event->modifiers(), p.x(), p.y());
     QWidget::mousePressEvent(event);
 }

@@ -9,7 +9,7 @@
 namespace {
 std::mutex g_mutex;
 std::function<uint32_t()> g_millis;
-std::function<TDateTime()> g_now;
+std::function<LocalDateTime()> g_now;
 std::function<int32_t()> g_offset;
 
 uint32_t SteadyMillis() {
@@ -25,12 +25,12 @@ std::function<T> Get(const std::function<T>& f) {
 }
 }  // namespace
 
-uint32_t TickMs() {
+uint32_t monotonicMs() {
     auto f = Get(g_millis);
     return f ? f() : SteadyMillis();
 }
 
-TDateTime Now() {
+LocalDateTime localNow() {
     auto f = Get(g_now);
     if (f) return f();
     using namespace std::chrono;
@@ -55,7 +55,7 @@ void SetMillis(std::function<uint32_t()> fn) {
     std::lock_guard<std::mutex> lock(g_mutex);
     g_millis = std::move(fn);
 }
-void SetNow(std::function<TDateTime()> now, std::function<int32_t()> offset) {
+void SetNow(std::function<LocalDateTime()> now, std::function<int32_t()> offset) {
     std::lock_guard<std::mutex> lock(g_mutex);
     g_now = std::move(now);
     g_offset = std::move(offset);

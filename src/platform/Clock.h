@@ -6,17 +6,17 @@
 
 // Milliseconds of a monotonic clock, wrapping at 2^32: the one millisecond clock of the
 // program (compare its values as differences, so the wrap does no harm).
-uint32_t TickMs();
+uint32_t monotonicMs();
 
 // Date-time as days since 1899-12-30 00:00, local time, millisecond resolution.
-using TDateTime = double;
-TDateTime Now();
+using LocalDateTime = double;
+LocalDateTime localNow();
 // Seconds east of UTC in force at the current moment (tm_gmtoff).
 int32_t UtcOffsetSeconds();
 
 namespace testclock {
-// Replace the millisecond clock TickMs; nullptr restores it.
+// Replace the millisecond clock monotonicMs; nullptr restores it.
 void SetMillis(std::function<uint32_t()> fn);
-// Replace the wall clock: Now() and UtcOffsetSeconds(); nullptr restores them.
-void SetNow(std::function<TDateTime()> now, std::function<int32_t()> offset = nullptr);
+// Replace the wall clock: localNow() and UtcOffsetSeconds(); nullptr restores them.
+void SetNow(std::function<LocalDateTime()> now, std::function<int32_t()> offset = nullptr);
 }  // namespace testclock

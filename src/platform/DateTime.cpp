@@ -38,18 +38,18 @@ void Append2(std::string& out, int v) {
 }
 }  // namespace
 
-TDateTime UnixMillisToDateTime(int64_t ms) {
+LocalDateTime UnixMillisToDateTime(int64_t ms) {
     return static_cast<double>(kUnixEpochDays) + static_cast<double>(ms) / kMsPerDay;
 }
 
-TDateTime EncodeDateTime(const DateTimeParts& p) {
+LocalDateTime EncodeDateTime(const DateTimeParts& p) {
     const int64_t days = DaysFromCivil(p.year, p.month, p.day) + kUnixEpochDays;
     const int64_t ms =
         ((static_cast<int64_t>(p.hour) * 60 + p.minute) * 60 + p.second) * 1000 + p.millisecond;
     return static_cast<double>(days) + static_cast<double>(ms) / kMsPerDay;
 }
 
-DateTimeParts DecodeDateTime(TDateTime t) {
+DateTimeParts DecodeDateTime(LocalDateTime t) {
     const int64_t total = static_cast<int64_t>(std::llround(t * kMsPerDay));
     int64_t days = total / kMsPerDay;
     int64_t ms = total % kMsPerDay;
@@ -66,7 +66,7 @@ DateTimeParts DecodeDateTime(TDateTime t) {
     return p;
 }
 
-std::string FormatDateTime(const std::string& format, TDateTime t, char dateSep, char timeSep) {
+std::string FormatDateTime(const std::string& format, LocalDateTime t, char dateSep, char timeSep) {
     const DateTimeParts p = DecodeDateTime(t);
     std::string out;
     bool afterHour = false;  // "mm" right after "hh" means minutes

@@ -1,5 +1,5 @@
 #pragma once
-// TDateTime arithmetic and formatting: days since 1899-12-30 as a double.
+// LocalDateTime arithmetic and formatting: days since 1899-12-30 as a double.
 #include <cstdint>
 #include <string>
 
@@ -10,14 +10,14 @@ struct DateTimeParts {
     int hour = 0, minute = 0, second = 0, millisecond = 0;
 };
 
-// Milliseconds since 1970-01-01 (in whatever zone the caller means) to TDateTime.
-TDateTime UnixMillisToDateTime(int64_t ms);
-// Builds a TDateTime from calendar parts (proleptic Gregorian calendar).
-TDateTime EncodeDateTime(const DateTimeParts& p);
-// Splits a TDateTime into calendar parts, rounded to the millisecond.
-DateTimeParts DecodeDateTime(TDateTime t);
+// Milliseconds since 1970-01-01 (in whatever zone the caller means) to LocalDateTime.
+LocalDateTime UnixMillisToDateTime(int64_t ms);
+// Builds a LocalDateTime from calendar parts (proleptic Gregorian calendar).
+LocalDateTime EncodeDateTime(const DateTimeParts& p);
+// Splits a LocalDateTime into calendar parts, rounded to the millisecond.
+DateTimeParts DecodeDateTime(LocalDateTime t);
 
 // Formats with the letters dd, mm (minutes right after hh, else month), yyyy, hh, ss, zzz;
 // "/" prints as dateSep and ":" as timeSep; every other character prints as it is.
-std::string FormatDateTime(const std::string& format, TDateTime t, char dateSep = '/',
+std::string FormatDateTime(const std::string& format, LocalDateTime t, char dateSep = '/',
                            char timeSep = ':');

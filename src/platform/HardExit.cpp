@@ -20,12 +20,12 @@ ExitState g_state = ExitState::NotRun;
 std::thread::id g_runner;
 }  // namespace
 
-void SetExitProc(std::function<void()> proc) {
+void setExitHandler(std::function<void()> proc) {
     std::lock_guard<std::mutex> lock(g_mutex);
     g_exitProc = std::move(proc);
 }
 
-void RunExitProcOnce() {
+void runExitHandlerOnce() {
     std::unique_lock<std::mutex> run(g_runMutex);
     if (g_state == ExitState::Done) return;
     if (g_state == ExitState::Running) {
@@ -53,8 +53,8 @@ void RunExitProcOnce() {
     if (proc) proc();
 }
 
-void Halt(int code) {
-    RunExitProcOnce();
+void hardExit(int code) {
+    runExitHandlerOnce();
     std::function<void(int)> term;
     {
         std::lock_guard<std::mutex> lock(g_mutex);
@@ -67,7 +67,7 @@ void Halt(int code) {
     std::exit(code);
 }
 
-namespace testhalt {
+namespace testexit {
 void SetTerminate(std::function<void(int)> fn) {
     std::lock_guard<std::mutex> lock(g_mutex);
     g_terminate = std::move(fn);
@@ -76,4 +76,4 @@ void Reset() {
     std::lock_guard<std::mutex> lock(g_runMutex);
     g_state = ExitState::NotRun;
 }
-}  // namespace testhalt
+}  // namespace testexit

@@ -51,7 +51,7 @@ class OutFile {
     bool IsOpen() const { return fd_ >= 0; }
     // Appends go straight to the disk (Create with `direct` on a file system that allows it).
     bool Direct() const { return directFd_ >= 0; }
-    uint64_t Position() const { return pos_; }
+    uint64_t position() const { return pos_; }
     const std::string& Path() const { return path_; }
     const std::string& Error() const { return error_; }
 

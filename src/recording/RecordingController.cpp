@@ -61,7 +61,7 @@ void RecordingController::updateMemoryPanel(bool now) {
     // Reading the memory figure costs the window thread more than a frame's hand-over:
     // a few times a second is enough for a panel the eye reads.
     constexpr uint32_t kMemoryPanelMs = 250;
-    const uint32_t tick = TickMs();
+    const uint32_t tick = monotonicMs();
     if (!now && tick - memoryShownAt_ < kMemoryPanelMs) return;
     memoryShownAt_ = tick;
     const long long mib = Round(static_cast<double>(AvailablePhysicalMemory()) / 1024.0 / 1024.0);
@@ -80,7 +80,7 @@ void RecordingController::beginCounting(RecordingLength length, bool colorFrames
         const int64_t ms =
             std::clamp<int64_t>(length.count * 1000, 0, std::numeric_limits<int32_t>::max());
         framesToGo_ = CountTimed;
-        endTime_ = TickMs() + static_cast<uint32_t>(ms);
+        endTime_ = monotonicMs() + static_cast<uint32_t>(ms);
     } else {
         framesToGo_ = length.count == 0 ? CountContinuous
                                         : static_cast<int32_t>(std::clamp<int64_t>(
@@ -104,7 +104,7 @@ void RecordingController::beginCounting(RecordingLength length, bool colorFrames
         changes_.clear();
     }
     writerError_.clear();
-    startTime_ = TickMs();
+    startTime_ = monotonicMs();
     const CaptureStatus camera = capture_ ? capture_->status() : CaptureStatus{};
     failedAtStart_ = camera.failedExposures;
     heldBackAtStart_ = camera.exposuresHeldBack;
@@ -134,7 +134,7 @@ void RecordingController::startWriter() {
 bool RecordingController::isActive() const {
     if (framesToGo_ == CountContinuous || framesToGo_ > 0) return true;
     // Wrap-safe: the difference tells which side of endTime_ the timer is on.
-    return framesToGo_ == CountTimed && static_cast<int32_t>(endTime_ - TickMs()) > 0;
+    return framesToGo_ == CountTimed && static_cast<int32_t>(endTime_ - monotonicMs()) > 0;
 }
 
 bool RecordingController::startRecording(CaptureFormat format, const std::string& path,
@@ -297,7 +297,7 @@ std::string RecordingController::finalRecordingPath() const {
     RecordingResult result;
     result.firstFrame = firstStamp_;
     result.lastFrame = lastStamp_;
-    const TDateTime middle = ToUtc(RecordingMiddle(facts_, result), facts_.utcOffsetSeconds);
+    const LocalDateTime middle = ToUtc(RecordingMiddle(facts_, result), facts_.utcOffsetSeconds);
     const size_t slash = provisional.rfind('/');
     return FreeObservationPath(
         slash == std::string::npos ? std::string() : provisional.substr(0, slash),
@@ -318,7 +318,7 @@ void RecordingController::writeLogOnWriterThread() {
     }
     result.firstFrame = firstStamp_;
     result.lastFrame = lastStamp_;
-    result.endLocal = Now();
+    result.endLocal = localNow();
     {
         std::lock_guard<std::mutex> lock(changesMutex_);
         result.changes = changes_;
@@ -337,7 +337,7 @@ void RecordingController::noteSettingChange(const std::string& name, const std::
     if (state_ == WriterState::None || ending_) return;
     if (name == "Gain") gain_ = std::atoi(value.c_str());
     std::lock_guard<std::mutex> lock(changesMutex_);
-    changes_.push_back({Now(), name, value});
+    changes_.push_back({localNow(), name, value});
 }
 
 bool RecordingController::chooseCodecForWriter(const std::vector<AviCodec>& offered,
@@ -451,7 +451,7 @@ void RecordingController::finish(const std::string& failure) {
 void RecordingController::endRecording() {
     // No frame is taken from now on; the writer thread writes out the queue and closes.
     ending_ = true;
-    stopTime_ = TickMs();
+    stopTime_ = monotonicMs();
     framesToGo_ = 0;
     if (capture_) capture_->setRecording(false);
     if (writer_) writer_->finish();
@@ -463,7 +463,7 @@ bool RecordingController::completeIfEnded() {
     answerCodecRequest(false);
     if (!writer_ || !writer_->ended()) return false;
     // A failed write ends the recording at once, whatever was still to go.
-    if (!ending_) stopTime_ = TickMs();
+    if (!ending_) stopTime_ = monotonicMs();
     finish(std::string());
     updateMemoryPanel(true);
     return true;
@@ -503,7 +503,7 @@ void RecordingController::recordFrame(FramePtr frame) {
         writer_->push(std::move(frame));
         ++framesDone_;
         if (framesToGo_ == CountTimed) {
-            const long long left = static_cast<int32_t>(endTime_ - TickMs()) / 1000;
+            const long long left = static_cast<int32_t>(endTime_ - monotonicMs()) / 1000;
             setProgress(FormatText(TimedFormat, left, framesDone_));
         } else if (framesToGo_ == CountContinuous) {
             setProgress(ContinuousText);

@@ -166,7 +166,7 @@ class RecordingController {
     WriterState writerState() const { return state_; }
     CaptureFormat format() const { return format_; }
     int32_t framesToGo() const { return framesToGo_; }
-    uint32_t endTime() const { return endTime_; }  // TickMs at which a timed one ends
+    uint32_t endTime() const { return endTime_; }  // monotonicMs at which a timed one ends
     int32_t framesDone() const { return framesDone_; }
     // Frames the writer thread has written so far.
     int32_t framesWritten() const { return framesWritten_.load(); }
@@ -175,7 +175,7 @@ class RecordingController {
     // Seconds the writer thread spent writing the recording's frames so far (its pace is
     // bytesWritten() over this; for the benchmark).
     double secondsWriting() const { return static_cast<double>(nanosWriting_.load()) / 1e9; }
-    uint32_t startTime() const { return startTime_; }  // TickMs at the start
+    uint32_t startTime() const { return startTime_; }  // monotonicMs at the start
     // The gaps of the last finished recording, from its written frames' time stamps.
     const GapReport& lastGaps() const { return lastGaps_; }
     // The reason of the last failed start, write or close, naming the file.
@@ -222,7 +222,7 @@ class RecordingController {
     int32_t framesDone_ = 0;  // frames handed to the writer thread
     bool ending_ = false;
     uint32_t startTime_ = 0;
-    uint32_t stopTime_ = 0;  // TickMs when the recording stopped taking frames
+    uint32_t stopTime_ = 0;  // monotonicMs when the recording stopped taking frames
     uint32_t memoryShownAt_ = 0;
     std::string lastError_;
     GapReport lastGaps_;
@@ -234,7 +234,7 @@ class RecordingController {
     // Writer thread while a recording runs; read by the window thread once it has ended.
     std::string writerError_;
     std::vector<double> stampsSeconds_;  // time stamps of the frames written, in seconds
-    std::optional<TDateTime> firstStamp_, lastStamp_;
+    std::optional<LocalDateTime> firstStamp_, lastStamp_;
     std::string firstFile_;    // the first file the recording wrote
     std::string lastFile_;     // set on the writer thread at close, read once it ended
     std::string lastLogPath_;  // likewise

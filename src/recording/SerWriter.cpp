@@ -29,7 +29,7 @@ std::string SerStampsPath(const std::string& serPath) {
     return serPath + ".stamps";
 }
 
-int64_t ToSerTicks(TDateTime value) {
+int64_t ToSerTicks(LocalDateTime value) {
     return Round(value * static_cast<double>(kTicksPerDay)) + kTicksTo18991230;
 }
 
@@ -52,7 +52,7 @@ bool SerWriter::open(const std::string& path, int32_t width, int32_t height, int
     }
     // The offset is read first, so DateTime and DateTime_UTC describe one instant in one zone.
     const int64_t offsetSeconds = UtcOffsetSeconds();
-    const int64_t localTicks = ToSerTicks(Now());
+    const int64_t localTicks = ToSerTicks(localNow());
     utcShiftTicks_ = offsetSeconds * kTicksPerSecond;
 
     ser::Header fields;
@@ -99,7 +99,7 @@ bool SerWriter::open(const std::string& path, int32_t width, int32_t height, int
     }
     noteInJournal(path, width, height, depth, fields.colorId);
     stampsReserved_ = 0;
-    countUpdatedMs_ = TickMs();
+    countUpdatedMs_ = monotonicMs();
     width_ = width;
     height_ = height;
     depth_ = depth;
@@ -130,8 +130,8 @@ bool SerWriter::writeFrame(const Frame& frame) {
             std::memcpy(rowBuffer_.data() + rowBytes * y, src + stride * y, rowBytes);
         data = rowBuffer_.data();
     }
-    const uint64_t goodEnd = file_.Position();
-    const uint64_t stampsEnd = stampsFile_.Position();
+    const uint64_t goodEnd = file_.position();
+    const uint64_t stampsEnd = stampsFile_.position();
     const int32_t frames = frameCount() + 1;
     const uint64_t trailerBytes = ser::kStampSize * static_cast<uint64_t>(frames);
     // Room for this frame and for the stamps of every frame up to it, in the recording and
@@ -153,7 +153,7 @@ bool SerWriter::writeFrame(const Frame& frame) {
     }
     uint8_t stamp[ser::kStampSize];
     Put64(stamp, ToSerTicks(frame.TimeStamp) - utcShiftTicks_);
-    const uint32_t now = TickMs();
+    const uint32_t now = monotonicMs();
     const bool countDue = frames == 1 || now - countUpdatedMs_ >= SerCountUpdateMs;
     if (frames == 1) {
         // The recording's colour label: the mosaic of its frames as stored, or mono.
@@ -206,7 +206,7 @@ bool SerWriter::close(const std::string& finalPath) {
     closedPath_ = file_.Path();
     bool ok = true;
     std::string reason;
-    const uint64_t dataEnd = file_.Position();
+    const uint64_t dataEnd = file_.position();
     // The trailer is the side file, copied in pieces.
     const std::string stampsPath = stampsFile_.Path();
     const int in = ::open(stampsPath.c_str(), O_RDONLY | O_CLOEXEC);

@@ -33,7 +33,7 @@ std::string SerStampsPath(const std::string& serPath);
 
 // Date-time (days since 1899-12-30) to 100-ns ticks since 0001-01-01; the product is
 // rounded to the nearest integer, ties to even.
-int64_t ToSerTicks(TDateTime value);
+int64_t ToSerTicks(LocalDateTime value);
 
 class SerWriter {
   public:
@@ -90,7 +90,7 @@ class SerWriter {
     OutFile file_;
     OutFile stampsFile_;           // the side file
     uint64_t stampsReserved_ = 0;  // bytes of the side file allocated ahead
-    uint32_t countUpdatedMs_ = 0;  // TickMs of the last header count update
+    uint32_t countUpdatedMs_ = 0;  // monotonicMs of the last header count update
     int32_t width_ = 0;
     int32_t height_ = 0;
     int32_t depth_ = 8;

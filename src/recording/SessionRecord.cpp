@@ -104,11 +104,11 @@ std::string FileNameText(const std::string& utf8) {
     });
 }
 
-TDateTime ToUtc(TDateTime local, int32_t utcOffsetSeconds) {
+LocalDateTime ToUtc(LocalDateTime local, int32_t utcOffsetSeconds) {
     return local - utcOffsetSeconds / 86400.0;
 }
 
-std::string IsoDateTime(TDateTime t) {
+std::string IsoDateTime(LocalDateTime t) {
     const DateTimeParts p = DecodeDateTime(t);
     char buf[40];
     std::snprintf(buf, sizeof buf, "%04d-%02d-%02dT%02d:%02d:%02d.%03d", p.year, p.month, p.day,
@@ -116,9 +116,9 @@ std::string IsoDateTime(TDateTime t) {
     return buf;
 }
 
-TDateTime RecordingMiddle(const RecordingFacts& facts, const RecordingResult& result) {
+LocalDateTime RecordingMiddle(const RecordingFacts& facts, const RecordingResult& result) {
     if (!result.firstFrame || !result.lastFrame) return facts.startLocal;
-    const TDateTime end = *result.lastFrame + facts.exposureMs / 86400000.0;
+    const LocalDateTime end = *result.lastFrame + facts.exposureMs / 86400000.0;
     return *result.firstFrame + (end - *result.firstFrame) / 2.0;
 }
 
@@ -133,7 +133,7 @@ SerTexts SerTextsOf(const RecordingFacts& facts) {
     return t;
 }
 
-void AppendSessionCards(std::string& header, const RecordingFacts& facts, TDateTime frameLocal,
+void AppendSessionCards(std::string& header, const RecordingFacts& facts, LocalDateTime frameLocal,
                         int32_t gain) {
     const struct {
         const char* keyword;
@@ -158,7 +158,7 @@ void AppendSessionCards(std::string& header, const RecordingFacts& facts, TDateT
 }
 
 std::string CaptureLogText(const RecordingFacts& f, const RecordingResult& r) {
-    auto utc = [&](TDateTime local) { return IsoDateTime(ToUtc(local, f.utcOffsetSeconds)) + "Z"; };
+    auto utc = [&](LocalDateTime local) { return IsoDateTime(ToUtc(local, f.utcOffsetSeconds)) + "Z"; };
     std::string out;
     Line(out, "Program", f.program);
     Line(out, "File", r.file);
@@ -181,8 +181,8 @@ std::string CaptureLogText(const RecordingFacts& f, const RecordingResult& r) {
     Line(out, "Gaps", std::to_string(r.gaps.gaps));
     Line(out, "Longest gap", Number("%.3f", r.gaps.longestSeconds) + " s");
     Line(out, "Frames not written", std::to_string(r.gaps.framesLost));
-    const TDateTime start = r.firstFrame ? *r.firstFrame : f.startLocal;
-    const TDateTime end = r.lastFrame ? *r.lastFrame + f.exposureMs / 86400000.0 : r.endLocal;
+    const LocalDateTime start = r.firstFrame ? *r.firstFrame : f.startLocal;
+    const LocalDateTime end = r.lastFrame ? *r.lastFrame + f.exposureMs / 86400000.0 : r.endLocal;
     Line(out, "Start (UTC)", utc(start));
     Line(out, "Middle (UTC)", utc(RecordingMiddle(f, r)));
     Line(out, "End (UTC)", utc(end));
@@ -220,7 +220,7 @@ bool WriteCaptureLog(const std::string& path, const std::string& text, std::stri
     return true;
 }
 
-std::string ObservationStem(TDateTime utc, const std::string& target, const std::string& filter) {
+std::string ObservationStem(LocalDateTime utc, const std::string& target, const std::string& filter) {
     // Rounded to the millisecond first, so 21:32:23.9999 is not read as 21:32:23.
     const DateTimeParts p = DecodeDateTime(utc);
     char buf[40];

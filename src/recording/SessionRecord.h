@@ -37,7 +37,7 @@ std::string AsciiText(const std::string& utf8);
 // UTF-8 sequence as a whole) becomes '_'; a '-' too, since it separates the name's fields.
 std::string FileNameText(const std::string& utf8);
 
-// The facts of a recording as it starts. Times are TDateTime in local time; the offset
+// The facts of a recording as it starts. Times are LocalDateTime in local time; the offset
 // turns them into UTC.
 struct RecordingFacts {
     std::string program;  // name and version
@@ -55,12 +55,12 @@ struct RecordingFacts {
     SessionDetails session;
     std::string filter;  // the filter in use: the session's, or the wheel's
     int32_t utcOffsetSeconds = 0;
-    TDateTime startLocal = 0.0;
+    LocalDateTime startLocal = 0.0;
     std::optional<uint64_t> freeDiskBytes;
 };
 
 struct SettingChange {
-    TDateTime local = 0.0;
+    LocalDateTime local = 0.0;
     std::string name;
     std::string value;
 };
@@ -72,19 +72,19 @@ struct RecordingResult {
     int64_t frames = 0;
     GapReport gaps;
     // Exposure starts of the first and last frame written (local), when any was.
-    std::optional<TDateTime> firstFrame, lastFrame;
-    TDateTime endLocal = 0.0;
+    std::optional<LocalDateTime> firstFrame, lastFrame;
+    LocalDateTime endLocal = 0.0;
     std::vector<SettingChange> changes;
 };
 
 // Local date-time to UTC with the offset (seconds east of UTC).
-TDateTime ToUtc(TDateTime local, int32_t utcOffsetSeconds);
+LocalDateTime ToUtc(LocalDateTime local, int32_t utcOffsetSeconds);
 // "2026-12-09T21:32:24.123": ISO 8601 with milliseconds, no zone letter (FITS DATE-OBS form).
-std::string IsoDateTime(TDateTime t);
+std::string IsoDateTime(LocalDateTime t);
 
 // The middle of the recording in local time: between the first frame's exposure start and
 // the last frame's exposure end; the start time when no frame was written.
-TDateTime RecordingMiddle(const RecordingFacts& facts, const RecordingResult& result);
+LocalDateTime RecordingMiddle(const RecordingFacts& facts, const RecordingResult& result);
 
 // SER header texts: the observer, the camera and filter ("Camera, filter R"), the
 // telescope; "" for a field nothing was set for (the writer then keeps its fixed word).
@@ -97,7 +97,7 @@ SerTexts SerTextsOf(const RecordingFacts& facts);
 // INSTRUME, FILTER where set, SITELAT and SITELONG (decimal degrees) when the site is set,
 // then DATE-OBS (the frame's exposure start in UTC), EXPTIME,
 // GAIN, XBINNING and YBINNING. Appended as 80-byte cards to `header`.
-void AppendSessionCards(std::string& header, const RecordingFacts& facts, TDateTime frameLocal,
+void AppendSessionCards(std::string& header, const RecordingFacts& facts, LocalDateTime frameLocal,
                         int32_t gain);
 
 // The capture log: "key: value" lines, one fact per line, the settings changed during the
@@ -111,7 +111,7 @@ bool WriteCaptureLog(const std::string& path, const std::string& text, std::stri
 
 // The observation name's stem of a UTC time, target and filter: "2026-12-09-2132_4-Jupiter-R"
 // (date, hours and minutes, tenths of a minute; target and filter left out when empty).
-std::string ObservationStem(TDateTime utc, const std::string& target, const std::string& filter);
+std::string ObservationStem(LocalDateTime utc, const std::string& target, const std::string& filter);
 // `folder`/`stem``ext`, or with "_1", "_2"... before the extension when that name is taken
 // (for ".avi" also by part files of it). `ext` starts with the dot.
 std::string FreeObservationPath(const std::string& folder, const std::string& stem,

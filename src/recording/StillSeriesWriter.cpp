@@ -12,7 +12,7 @@ void StillSeriesWriter::begin(const std::string& stillPath) {
     stillPath_ = stillPath;
 }
 
-std::string StillSeriesWriter::nextPath(TDateTime local) {
+std::string StillSeriesWriter::nextPath(LocalDateTime local) {
     if (naming_)
         return FreeObservationPath(naming_->folder,
                                    ObservationStem(ToUtc(local, naming_->utcOffsetSeconds),
@@ -31,7 +31,7 @@ bool StillSeriesWriter::writeFits(const Frame& frame, std::string* written,
     return WriteFitsFile(path, frame, error_, moreCards);
 }
 
-bool StillSeriesWriter::writeBmp(const cv::Mat& image, std::string* written, TDateTime local) {
+bool StillSeriesWriter::writeBmp(const cv::Mat& image, std::string* written, LocalDateTime local) {
     const std::string path = nextPath(local);
     if (written) *written = path;
     if (image.empty() || image.depth() != CV_8U ||

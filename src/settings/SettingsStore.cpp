@@ -46,19 +46,19 @@ StoredSettings ReadStoredSettings() {
     StoredSettings out;
     const StoredSettings defaults;
     auto store = OpenSettings();
-    out.EXPOLENGTH = ReadSetting(*store, QStringLiteral("EXPOLENGTH"), defaults.EXPOLENGTH);
-    out.EXPOCOUNT = ReadSetting(*store, QStringLiteral("EXPOCOUNT"), defaults.EXPOCOUNT);
-    out.FILENAME = ReadSetting(*store, QStringLiteral("FILENAME"), defaults.FILENAME);
-    out.GAIN = ReadSetting(*store, QStringLiteral("GAIN"), defaults.GAIN);
+    out.exposureMs = DecimalOr(ReadSetting(*store, kExposureLengthKey, {}), defaults.exposureMs);
+    out.frameCountText = ReadSetting(*store, kFrameCountKey, defaults.frameCountText);
+    out.capturePath = ReadSetting(*store, kCapturePathKey, defaults.capturePath);
+    out.gain = DecimalOr(ReadSetting(*store, kGainKey, {}), defaults.gain);
     return out;
 }
 
 bool WriteStoredSettings(const StoredSettings& values) {
     auto store = OpenSettings();
-    WriteSetting(*store, QStringLiteral("EXPOLENGTH"), values.EXPOLENGTH);
-    WriteSetting(*store, QStringLiteral("EXPOCOUNT"), values.EXPOCOUNT);
-    WriteSetting(*store, QStringLiteral("FILENAME"), values.FILENAME);
-    WriteSetting(*store, QStringLiteral("GAIN"), values.GAIN);
+    WriteSetting(*store, kExposureLengthKey, QString::number(values.exposureMs));
+    WriteSetting(*store, kFrameCountKey, values.frameCountText);
+    WriteSetting(*store, kCapturePathKey, values.capturePath);
+    WriteSetting(*store, kGainKey, QString::number(values.gain));
     return FlushSettings(*store);
 }
 

@@ -26,17 +26,25 @@ bool ParseDecimal(const QString& text, int32_t* value);
 // ParseDecimal, or `def` when the text is not a decimal integer.
 int32_t DecimalOr(const QString& text, int32_t def);
 
-// The four texts, named after their stored values, with their defaults.
+// The keys of the four values in group kSettingsGroup.
+inline constexpr char kExposureLengthKey[] = "EXPOLENGTH";
+inline constexpr char kFrameCountKey[] = "EXPOCOUNT";
+inline constexpr char kCapturePathKey[] = "FILENAME";
+inline constexpr char kGainKey[] = "GAIN";
+
+// The four values with their defaults.
 struct StoredSettings {
-    QString EXPOLENGTH = QStringLiteral("100");
-    QString EXPOCOUNT = QStringLiteral("1");
-    QString FILENAME;
-    QString GAIN = QStringLiteral("10");
+    int32_t exposureMs = 100;
+    // The frame count field's text as typed: an emptied field is stored empty.
+    QString frameCountText = QStringLiteral("1");
+    QString capturePath;
+    int32_t gain = 10;
 };
 
-// Reads EXPOLENGTH, EXPOCOUNT, FILENAME, GAIN in that order from the settings file.
+// Reads the four values in the order above from the settings file; a stored exposure or
+// gain that is not a decimal integer counts as missing.
 StoredSettings ReadStoredSettings();
-// Writes EXPOLENGTH, EXPOCOUNT, FILENAME, GAIN in that order to the settings file;
+// Writes the four values in the order above to the settings file (all as texts);
 // false when the file could not be written (the values are then lost).
 bool WriteStoredSettings(const StoredSettings& values);
 

@@ -454,7 +454,7 @@ void CapturePanel::startSequence() {
         const size_t slash = base.rfind('/');
         path =
             FreeObservationPath(slash == std::string::npos ? std::string() : base.substr(0, slash),
-                                ObservationStem(ToUtc(Now(), facts.utcOffsetSeconds),
+                                ObservationStem(ToUtc(localNow(), facts.utcOffsetSeconds),
                                                 facts.session.target, facts.filter) +
                                     "-unfinished",
                                 format_ == CaptureFormat::Ser ? ".ser" : ".avi");

@@ -15,7 +15,7 @@
 namespace {
 // Balance sliders: the thumb coloured after the channel it sets.
 void ColourThumb(LabelledSlider* bar, const QColor& color) {
-    bar->Slider->setStyleSheet(
+    bar->slider()->setStyleSheet(
         QStringLiteral("QSlider::groove:horizontal { height: 4px; background: #a0a0a0; }"
                        "QSlider::handle:horizontal { background: %1; border: 1px solid #404040;"
                        " width: 8px; margin: -6px 0; }")
@@ -33,7 +33,7 @@ ExposurePanel::ExposurePanel(CaptureThread& capture, QWidget* parent)
     column->addWidget(SmallLabel(QStringLiteral("Exposure"), this));
     exposure_ = new LabelledSlider(Qt::Horizontal, 1, 100, 1, QStringLiteral("%d ms"), this);
     exposure_->setObjectName(QStringLiteral("_expot"));
-    exposure_->SetTickInterval(exposure_->Max() / 10);
+    exposure_->setTickInterval(exposure_->maximum() / 10);
     column->addWidget(exposure_);
 
     presets_ = new QMenu(this);
@@ -42,7 +42,7 @@ ExposurePanel::ExposurePanel(CaptureThread& capture, QWidget* parent)
     for (int i = 0; i < 6; ++i)
         MenuItem(presets_, QStringLiteral("MenuItem%1").arg(i + 3),
                  QString::fromLatin1(captions[i]));
-    AttachContextMenu(exposure_->Slider, presets_);
+    AttachContextMenu(exposure_->slider(), presets_);
 
     column->addWidget(SmallLabel(QStringLiteral("Gain"), this));
     gain_ = new LabelledSlider(Qt::Horizontal, 0, 100, 10, QStringLiteral("%d %%"), this);
@@ -65,36 +65,36 @@ ExposurePanel::ExposurePanel(CaptureThread& capture, QWidget* parent)
         (*b.bar)->setObjectName(QString::fromLatin1(b.name));
         ColourThumb(*b.bar, b.color);
         wb->addWidget(*b.bar);
-        connect(*b.bar, &LabelledSlider::Changed, this, &ExposurePanel::sendWhiteBalance);
+        connect(*b.bar, &LabelledSlider::valueChanged, this, &ExposurePanel::sendWhiteBalance);
     }
     column->addWidget(balance_);
 
-    connect(exposure_, &LabelledSlider::KeyUp, this, &ExposurePanel::commitExposure);
-    connect(exposure_, &LabelledSlider::MouseUp, this, &ExposurePanel::commitExposure);
+    connect(exposure_, &LabelledSlider::keyReleased, this, &ExposurePanel::commitExposure);
+    connect(exposure_, &LabelledSlider::released, this, &ExposurePanel::commitExposure);
     connect(presets_, &QMenu::triggered, this, &ExposurePanel::applyPreset);
-    connect(gain_, &LabelledSlider::Changed, this, [this](int position) {
+    connect(gain_, &LabelledSlider::valueChanged, this, [this](int position) {
         capture_.setGain(position);
         emit gainChanged(position);
     });
-    connect(gain_, &LabelledSlider::KeyUp, this, &ExposurePanel::sendGain);
-    connect(gain_, &LabelledSlider::MouseUp, this, &ExposurePanel::sendGain);
+    connect(gain_, &LabelledSlider::keyReleased, this, &ExposurePanel::sendGain);
+    connect(gain_, &LabelledSlider::released, this, &ExposurePanel::sendGain);
 }
 
 int ExposurePanel::exposureMs() const {
-    return exposure_->Position();
+    return exposure_->value();
 }
 
 int ExposurePanel::exposureMax() const {
-    return exposure_->Max();
+    return exposure_->maximum();
 }
 
 void ExposurePanel::setExposureMs(int ms) {
-    exposure_->SetPosition(ms);
+    exposure_->setValue(ms);
 }
 
 void ExposurePanel::commitExposure() {
     const int32_t previous = capture_.settings().exposureMs;
-    const int32_t committed = exposure_->Position();
+    const int32_t committed = exposure_->value();
     capture_.setExposureMs(committed);
     // A long exposure still running would keep the new length waiting for its old end.
     if (CommitCancelsExposure(previous)) capture_.cutExposure();
@@ -104,29 +104,29 @@ void ExposurePanel::commitExposure() {
 void ExposurePanel::applyPreset(QAction* item) {
     int32_t preset = 0;
     if (!item || !PresetFromCaption(item->text(), preset)) return;
-    const ExposureRange range = ExposurePresetRange(exposure_->Position(), preset);
+    const ExposureRange range = ExposurePresetRange(exposure_->value(), preset);
     // The camera keeps its length until the next commit, even when the thumb moved.
-    exposure_->SetPosition(range.position);
-    exposure_->SetMax(range.max);
-    exposure_->SetTickInterval(range.tickInterval);
+    exposure_->setValue(range.position);
+    exposure_->setMaximum(range.max);
+    exposure_->setTickInterval(range.tickInterval);
 }
 
 int ExposurePanel::gain() const {
-    return gain_->Position();
+    return gain_->value();
 }
 
 void ExposurePanel::setGain(int gain) {
-    gain_->SetPosition(gain);
+    gain_->setValue(gain);
     // The capture thread and the stored settings follow even when the position was already
     // there.
-    capture_.setGain(gain_->Position());
-    emit gainChanged(gain_->Position());
+    capture_.setGain(gain_->value());
+    emit gainChanged(gain_->value());
 }
 
 void ExposurePanel::sendGain() {
-    capture_.setGain(gain_->Position());
+    capture_.setGain(gain_->value());
     capture_.sendGain();
-    emit gainSent(gain_->Position());
+    emit gainSent(gain_->value());
 }
 
 void ExposurePanel::setBalanceVisible(bool visible) {
@@ -134,8 +134,8 @@ void ExposurePanel::setBalanceVisible(bool visible) {
 }
 
 void ExposurePanel::sendWhiteBalance() {
-    const WhiteBalance balance{BalanceValue(blue_->Position()), BalanceValue(green_->Position()),
-                               BalanceValue(red_->Position())};
+    const WhiteBalance balance{BalanceValue(blue_->value()), BalanceValue(green_->value()),
+                               BalanceValue(red_->value())};
     capture_.setWhiteBalance(balance);
     emit whiteBalanceSent(balance.red, balance.green, balance.blue);
 }

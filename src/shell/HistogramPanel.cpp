@@ -58,7 +58,7 @@ bool HistogramPanel::offer(const cv::Mat& image8, const DisplayLevels& levels) {
 }
 
 bool HistogramPanel::takeFrame() {
-    return throttle_.due(TickMs());
+    return throttle_.due(monotonicMs());
 }
 
 bool HistogramPanel::show(const cv::Mat& image8, const DisplayLevels& levels) {

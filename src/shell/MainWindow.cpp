@@ -133,9 +133,9 @@ void MainWindow::buildPanels() {
     capturePanel_->setExposureSource([this] { return exposurePanel_->exposureMs(); });
 
     connect(exposurePanel_, &ExposurePanel::exposureCommitted, this,
-            [this](int ms) { saved_.EXPOLENGTH = QString::number(ms); });
+            [this](int ms) { saved_.exposureMs = ms; });
     connect(exposurePanel_, &ExposurePanel::gainChanged, this,
-            [this](int gain) { saved_.GAIN = QString::number(gain); });
+            [this](int gain) { saved_.gain = gain; });
     // What reaches the camera while a recording runs goes into its log.
     connect(exposurePanel_, &ExposurePanel::gainSent, this,
             [this](int gain) { recorder_->noteSettingChange("Gain", std::to_string(gain)); });
@@ -146,9 +146,9 @@ void MainWindow::buildPanels() {
                                                                   std::to_string(blue));
             });
     connect(capturePanel_, &CapturePanel::countChanged, this,
-            [this](const QString& text) { saved_.EXPOCOUNT = text; });
+            [this](const QString& text) { saved_.frameCountText = text; });
     connect(capturePanel_, &CapturePanel::capturePathChanged, this,
-            [this](const QString& path) { saved_.FILENAME = path; });
+            [this](const QString& path) { saved_.capturePath = path; });
     // The focus point belongs to the frame size and the live view: a new subframe or a
     // recording closes the focus aid.
     connect(capturePanel_, &CapturePanel::recordingStarted, this, [this] {
@@ -161,7 +161,7 @@ void MainWindow::buildPanels() {
 }
 
 void MainWindow::wireMenus() {
-    connect(menus_.exit, &QAction::triggered, this, [] { Halt(0); });
+    connect(menus_.exit, &QAction::triggered, this, [] { hardExit(0); });
     connect(menus_.setCaptureLocation, &QAction::triggered, capturePanel_,
             &CapturePanel::chooseLocation);
     connect(menus_.setCaptureFilename, &QAction::triggered, capturePanel_,
@@ -213,7 +213,7 @@ void MainWindow::selectCamera() {
 }
 
 MainWindow::~MainWindow() {
-    if (exitProcInstalled_) SetExitProc(nullptr);
+    if (exitProcInstalled_) setExitHandler(nullptr);
     // No frame may be posted to this window once it is gone; frames still queued are
     // destroyed with their events.
     postTarget_->detach();
@@ -289,7 +289,7 @@ RecordingFacts MainWindow::recordingFacts() const {
         camera.filterSlot <= static_cast<int32_t>(camera.filterNames.size()))
         f.filter = camera.filterNames[static_cast<size_t>(camera.filterSlot) - 1];
     f.utcOffsetSeconds = UtcOffsetSeconds();
-    f.startLocal = Now();
+    f.startLocal = localNow();
     const QString folder = capturePanel_->captureDirectory();
     if (!folder.isEmpty()) f.freeDiskBytes = FreeDiskBytes(QFile::encodeName(folder).toStdString());
     return f;
@@ -362,9 +362,9 @@ void MainWindow::updateDiskStatus() {
     if (recorder_->busy()) {
         const uint64_t written = recorder_->bytesWritten();
         if (written < bytesCounted_) bytesCounted_ = 0;  // a new recording
-        diskRate_.Add(TickMs(), written - bytesCounted_);
+        diskRate_.Add(monotonicMs(), written - bytesCounted_);
         bytesCounted_ = written;
-        rate = diskRate_.BytesPerSecond(TickMs());
+        rate = diskRate_.BytesPerSecond(monotonicMs());
     } else {
         diskRate_.Reset();
         bytesCounted_ = 0;
@@ -389,7 +389,7 @@ void MainWindow::customEvent(QEvent* event) {
 void MainWindow::closeEvent(QCloseEvent* event) {
     // The close box, Alt+F4 and the window menu's Close all halt the program.
     event->ignore();
-    Halt(0);
+    hardExit(0);
 }
 
 void MainWindow::changeEvent(QEvent* event) {

@@ -65,7 +65,7 @@ void MainWindow::start() {
     capture_->setFrameBudget(CaptureThread::kHandOffBudgetBytes, ReadWriterQueueBytes());
     finishInterruptedRecordings();
 
-    SetExitProc([this] { saveAndStop(); });
+    setExitHandler([this] { saveAndStop(); });
     exitProcInstalled_ = true;
 
     openCamera();
@@ -102,18 +102,17 @@ void MainWindow::finishInterruptedRecordings() {
 }
 
 void MainWindow::applyStoredSettings(const StoredSettings& stored) {
-    // Anything that is not a decimal number counts as missing.
-    exposurePanel_->setExposureMs(DecimalOr(stored.EXPOLENGTH, 100));  // clamped to 1..100
+    exposurePanel_->setExposureMs(stored.exposureMs);  // clamped to 1..100
     capture_->setExposureMs(exposurePanel_->exposureMs());
-    capturePanel_->setCountText(QString::number(DecimalOr(stored.EXPOCOUNT, 1)));
+    capturePanel_->setCountText(QString::number(DecimalOr(stored.frameCountText, 1)));
     // Output format FIT: the still-capture button is the one in view.
     capturePanel_->selectFormat(CaptureFormat::Fit);
-    capturePanel_->setCapturePath(stored.FILENAME);
-    exposurePanel_->setGain(DecimalOr(stored.GAIN, 10));  // clamped to 0..100
+    capturePanel_->setCapturePath(stored.capturePath);
+    exposurePanel_->setGain(stored.gain);  // clamped to 0..100
 
-    saved_.FILENAME = capturePanel_->capturePath();
-    saved_.EXPOLENGTH = QString::number(exposurePanel_->exposureMs());
-    saved_.EXPOCOUNT = capturePanel_->countText();
+    saved_.capturePath = capturePanel_->capturePath();
+    saved_.exposureMs = exposurePanel_->exposureMs();
+    saved_.frameCountText = capturePanel_->countText();
 }
 
 void MainWindow::openCamera() {
@@ -131,7 +130,7 @@ void MainWindow::openCamera() {
         if (!noCameraHint.empty()) details += (details.empty() ? "" : "\n\n") + noCameraHint;
         if (!details.empty()) std::fprintf(stderr, "%s: %s\n", AppName, details.c_str());
         ShowMessage(details.empty() ? std::string("NO CAMERA!") : "NO CAMERA!\n\n" + details);
-        Halt(1);
+        hardExit(1);
     }
 
     const CaptureStatus camera = capture_->status();

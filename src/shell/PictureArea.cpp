@@ -17,10 +17,10 @@ PictureArea::PictureArea(PreviewRenderer& renderer, QWidget* parent)
     setAlignment(Qt::AlignCenter);
     picture_ = new PictureView;
     picture_->setObjectName(QStringLiteral("Image1"));
-    picture_->SetAutoSize(true);
+    picture_->setAutoSize(true);
     picture_->setCursor(Qt::CrossCursor);
     setWidget(picture_);
-    connect(picture_, &PictureView::MouseDown, this,
+    connect(picture_, &PictureView::clicked, this,
             [this](Qt::MouseButton button, Qt::KeyboardModifiers, int x, int y) {
                 pictureClicked(button, x, y);
             });
@@ -30,13 +30,13 @@ bool PictureArea::showFrame(cv::Mat& image, const std::string& stampText, FocusW
     const bool focusVisible = focus && focus->isVisible();
     QImage unused;
     QImage& focusImage = focus ? focus->image() : unused;
-    if (!renderer_.render(image, stampText, picture_->Bitmap(), focusImage, focusVisible))
+    if (!renderer_.render(image, stampText, picture_->image(), focusImage, focusVisible))
         return false;
-    picture_->Repaint();
+    picture_->updateImage();
     if (focusVisible) {
         focus->repaintImage();
         const QPoint point = renderer_.focusPoint();
-        focus->measure(image, point, TickMs());
+        focus->measure(image, point, monotonicMs());
     }
     return true;
 }
@@ -45,10 +45,10 @@ bool PictureArea::showReduced(const Frame& frame, bool colour, FocusWindow* focu
     const bool focusVisible = focus && focus->isVisible();
     QImage unused;
     QImage& focusImage = focus ? focus->image() : unused;
-    if (!renderer_.renderReduced(frame, colour, frame.StampText, picture_->Bitmap(), focusImage,
+    if (!renderer_.renderReduced(frame, colour, frame.StampText, picture_->image(), focusImage,
                                  focusVisible))
         return false;
-    picture_->Repaint();
+    picture_->updateImage();
     return true;
 }
 
@@ -56,8 +56,7 @@ void PictureArea::showBlank(int width, int height) {
     QImage blank(std::max(width, 1), std::max(height, 1), QImage::Format_Indexed8);
     blank.setColorTable(renderer_.palette());
     blank.fill(0);
-    picture_->Bitmap() = blank;
-    picture_->Repaint();
+    picture_->setImage(blank);
 }
 
 void PictureArea::setZoom(int percent) {

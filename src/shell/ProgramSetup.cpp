@@ -15,7 +15,7 @@ bool CheckSingleInstance(const std::function<void()>& showError) {
     return false;
 }
 
-AuxiliaryWindows CreateAuxiliaryWindows(MainWindow& form) {
+AuxiliaryWindows CreateAuxiliaryWindows(MainWindow& mainWindow) {
     AuxiliaryWindows w;
     w.keyboard = new OnScreenKeyboard;
     w.keyboard->hide();
@@ -23,9 +23,9 @@ AuxiliaryWindows CreateAuxiliaryWindows(MainWindow& form) {
     w.errorWindow->hide();
     w.focus = new FocusWindow;
     w.focus->hide();
-    form.setFocusWindow(w.focus);
+    mainWindow.setFocusWindow(w.focus);
 
     // Both dialogs type with the same keyboard.
-    form.attachKeyboard(w.keyboard);
+    mainWindow.attachKeyboard(w.keyboard);
     return w;
 }

@@ -21,4 +21,4 @@ struct AuxiliaryWindows {
     SecondInstanceWindow* errorWindow = nullptr;
     FocusWindow* focus = nullptr;
 };
-AuxiliaryWindows CreateAuxiliaryWindows(MainWindow& form);
+AuxiliaryWindows CreateAuxiliaryWindows(MainWindow& mainWindow);

@@ -20,13 +20,13 @@ void OnSignal(int sig) {
 }
 }  // namespace
 
-TSignalCloser::TSignalCloser(std::function<void(int)> onSignal, QObject* parent)
+SignalCloser::SignalCloser(std::function<void(int)> onSignal, QObject* parent)
     : QObject(parent), onSignal_(std::move(onSignal)) {
     if (g_fds[0] >= 0) return;  // one instance per process
     if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, g_fds) != 0) return;
     ::fcntl(g_fds[0], F_SETFL, O_NONBLOCK);
     notifier_ = new QSocketNotifier(g_fds[1], QSocketNotifier::Read, this);
-    connect(notifier_, &QSocketNotifier::activated, this, &TSignalCloser::ReadSignal);
+    connect(notifier_, &QSocketNotifier::activated, this, &SignalCloser::ReadSignal);
     struct sigaction sa {};
     sa.sa_handler = OnSignal;
     sigemptyset(&sa.sa_mask);
@@ -36,7 +36,7 @@ TSignalCloser::TSignalCloser(std::function<void(int)> onSignal, QObject* parent)
         if (::sigaction(sig, &sa, nullptr) != 0) installed_ = false;
 }
 
-TSignalCloser::~TSignalCloser() {
+SignalCloser::~SignalCloser() {
     if (!notifier_) return;
     struct sigaction sa {};
     sa.sa_handler = SIG_DFL;
@@ -47,7 +47,7 @@ TSignalCloser::~TSignalCloser() {
     g_fds[0] = g_fds[1] = -1;
 }
 
-void TSignalCloser::ReadSignal() {
+void SignalCloser::ReadSignal() {
     unsigned char byte = 0;
     if (::read(g_fds[1], &byte, 1) == 1 && onSignal_) onSignal_(byte);
 }

@@ -8,14 +8,14 @@
 
 class QSocketNotifier;
 
-class TSignalCloser : public QObject {
+class SignalCloser : public QObject {
     Q_OBJECT
   public:
     // `onSignal` runs on the window thread for each signal received.
-    explicit TSignalCloser(std::function<void(int signal)> onSignal, QObject* parent = nullptr);
-    ~TSignalCloser() override;
+    explicit SignalCloser(std::function<void(int signal)> onSignal, QObject* parent = nullptr);
+    ~SignalCloser() override;
     // False when the socket pair or the handlers could not be set up.
-    bool Installed() const { return installed_; }
+    bool isInstalled() const { return installed_; }
 
   private:
     void ReadSignal();

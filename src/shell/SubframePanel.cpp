@@ -56,7 +56,7 @@ SubframePanel::SubframePanel(CaptureThread& capture, QWidget* parent)
     sensorRow->addWidget(sensor_);
     height_ = new LabelledSlider(Qt::Vertical, 100, 2000, 999, QString(), this);
     height_->setObjectName(QStringLiteral("SliderHeight"));
-    height_->Slider->setInvertedAppearance(true);  // smallest height at the top
+    height_->slider()->setInvertedAppearance(true);  // smallest height at the top
     height_->setFixedHeight(kFullHeight);
     sensorRow->addWidget(height_);
     sensorRow->addStretch(1);
@@ -67,32 +67,32 @@ SubframePanel::SubframePanel(CaptureThread& capture, QWidget* parent)
     width_->setFixedWidth(kFullWidth);
     grid->addWidget(width_);
 
-    connect(width_, &LabelledSlider::Changed, this, &SubframePanel::widthMoved);
-    connect(height_, &LabelledSlider::Changed, this, &SubframePanel::heightMoved);
+    connect(width_, &LabelledSlider::valueChanged, this, &SubframePanel::widthMoved);
+    connect(height_, &LabelledSlider::valueChanged, this, &SubframePanel::heightMoved);
     // Releasing a slider asks for its size again (a request the thread already took is
     // harmless to repeat).
     for (LabelledSlider* s : {width_, height_}) {
-        connect(s, &LabelledSlider::KeyUp, this, &SubframePanel::requestSize);
-        connect(s, &LabelledSlider::MouseUp, this, &SubframePanel::requestSize);
+        connect(s, &LabelledSlider::keyReleased, this, &SubframePanel::requestSize);
+        connect(s, &LabelledSlider::released, this, &SubframePanel::requestSize);
     }
 }
 
 void SubframePanel::setSensorSize(int width, int height) {
-    height_->SetMax(height);
-    width_->SetMax(width);
+    height_->setMaximum(height);
+    width_->setMaximum(width);
 }
 
 void SubframePanel::setSliderPositions(int width, int height) {
-    width_->SetPosition(width);
-    height_->SetPosition(height);
+    width_->setValue(width);
+    height_->setValue(height);
 }
 
 int SubframePanel::requestedWidth() const {
-    return AlignedSize(width_->Position());
+    return AlignedSize(width_->value());
 }
 
 int SubframePanel::requestedHeight() const {
-    return AlignedSize(height_->Position());
+    return AlignedSize(height_->value());
 }
 
 void SubframePanel::requestSize() {
@@ -101,7 +101,7 @@ void SubframePanel::requestSize() {
 
 void SubframePanel::widthMoved() {
     const int32_t aligned = requestedWidth();
-    const Span span = SubframeSpan(aligned, width_->Max(), kFullWidth);
+    const Span span = SubframeSpan(aligned, width_->maximum(), kFullWidth);
     subframe_->setGeometry(span.offset, subframe_->y(), span.length, subframe_->height());
     widthCounter_->display(aligned);
     capture_.setSubframeWidth(aligned);
@@ -111,7 +111,7 @@ void SubframePanel::widthMoved() {
 void SubframePanel::heightMoved() {
     const int32_t aligned = requestedHeight();
     // The drawing follows the raw position, the request the aligned one.
-    const Span span = SubframeSpan(height_->Position(), height_->Max(), kFullHeight);
+    const Span span = SubframeSpan(height_->value(), height_->maximum(), kFullHeight);
     subframe_->setGeometry(subframe_->x(), span.offset, subframe_->width(), span.length);
     heightCounter_->display(aligned);
     capture_.setSubframeHeight(aligned);

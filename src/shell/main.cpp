@@ -46,20 +46,20 @@ int main(int argc, char** argv) {
     // SIGTERM, SIGINT and SIGHUP close the program like the close box (before the main
     // window exists: whatever window is open). During start-up a message in front (such as
     // "NO CAMERA!") is closed instead, so the program ends the way that message ends it.
-    MainWindow* form = nullptr;
+    MainWindow* mainWindow = nullptr;
     bool started = false;
-    TSignalCloser closer([&form, &started](int) {
+    SignalCloser closer([&mainWindow, &started](int) {
         QWidget* modal = QApplication::activeModalWidget();
         if (!started && modal)
             modal->close();
-        else if (form)
-            form->close();
+        else if (mainWindow)
+            mainWindow->close();
         else
             QApplication::closeAllWindows();
     });
 
     // A second instance says so and ends before it touches the camera or the settings.
-    if (!CheckSingleInstance(ShowSecondInstanceError)) Halt(1);
+    if (!CheckSingleInstance(ShowSecondInstanceError)) hardExit(1);
 
     auto* splash = new SplashScreen;
     splash->show();
@@ -82,14 +82,14 @@ int main(int argc, char** argv) {
         if (ParseCameraOption(text.toStdString(), o)) options.push_back(o);
     }
 
-    form = new MainWindow;
-    form->splash = splash;
-    form->loadCameraLibrary = [name = camera.name.toStdString(), options](std::string* error) {
+    mainWindow = new MainWindow;
+    mainWindow->splash = splash;
+    mainWindow->loadCameraLibrary = [name = camera.name.toStdString(), options](std::string* error) {
         return LoadChosenCamera(name, error) && ApplyCameraOptions(options, error);
     };
-    form->noCameraHint = NoCameraHint(camera, ReadWorkingCameraChoice(), AvailableCameras());
+    mainWindow->noCameraHint = NoCameraHint(camera, ReadWorkingCameraChoice(), AvailableCameras());
     // With the codec set to "Ask when opening", every AVI part asks for its codec.
-    form->recorder().avi().setCodecChooser(
+    mainWindow->recorder().avi().setCodecChooser(
         [lastChoice = PackFourCC('I', 'Y', 'U', 'V')](const std::vector<AviCodec>& offered,
                                                       const std::string& partName,
                                                       int32_t& fourcc) mutable {
@@ -99,14 +99,14 @@ int main(int argc, char** argv) {
             fourcc = lastChoice;
             return true;
         });
-    form->start();  // halts when the camera does not open
+    mainWindow->start();  // halts when the camera does not open
     started = true;
     if (!RememberWorkingCamera(camera))
         std::fprintf(stderr, "%s: the camera choice could not be stored\n", AppName);
 
     // Hidden until asked for; they live until the process ends.
-    CreateAuxiliaryWindows(*form);
+    CreateAuxiliaryWindows(*mainWindow);
 
     const int code = app.exec();
-    Halt(code);
+    hardExit(code);
 }

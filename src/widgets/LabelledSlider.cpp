@@ -28,7 +28,7 @@ class ReleaseSlider : public QSlider {
 };
 }  // namespace
 
-QString FormatTrackLabel(const QString& format, int position) {
+QString formatTrackLabel(const QString& format, int position) {
     QString out;
     out.reserve(format.size() + 8);
     for (qsizetype i = 0; i < format.size(); ++i) {
@@ -53,45 +53,45 @@ LabelledSlider::LabelledSlider(Qt::Orientation orientation, int min, int max, in
                                const QString& format, QWidget* parent)
     : QWidget(parent), format_(format) {
     auto* slider = new ReleaseSlider(orientation, this);
-    slider->onMouseUp = [this] { emit MouseUp(); };
-    slider->onKeyUp = [this] { emit KeyUp(); };
-    Slider = slider;
-    Slider->setObjectName(QStringLiteral("slider"));
-    Slider->setRange(min, max);
-    Slider->setValue(position);
+    slider->onMouseUp = [this] { emit released(); };
+    slider->onKeyUp = [this] { emit keyReleased(); };
+    slider_ = slider;
+    slider_->setObjectName(QStringLiteral("slider"));
+    slider_->setRange(min, max);
+    slider_->setValue(position);
     QBoxLayout* layout = orientation == Qt::Horizontal
                              ? static_cast<QBoxLayout*>(new QHBoxLayout(this))
                              : static_cast<QBoxLayout*>(new QVBoxLayout(this));
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(4);
-    layout->addWidget(Slider, 1);
+    layout->addWidget(slider_, 1);
     if (!format.isEmpty()) {
-        ValueLabel = new QLabel(this);
-        ValueLabel->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
-        ValueLabel->setMinimumWidth(
-            std::max(fontMetrics().horizontalAdvance(FormatTrackLabel(format, min)),
-                     fontMetrics().horizontalAdvance(FormatTrackLabel(format, max))));
-        layout->addWidget(ValueLabel);
+        valueLabel_ = new QLabel(this);
+        valueLabel_->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+        valueLabel_->setMinimumWidth(
+            std::max(fontMetrics().horizontalAdvance(formatTrackLabel(format, min)),
+                     fontMetrics().horizontalAdvance(formatTrackLabel(format, max))));
+        layout->addWidget(valueLabel_);
     }
-    UpdateLabel();
-    connect(Slider, &QSlider::valueChanged, this, [this](int v) {
-        UpdateLabel();
-        emit Changed(v);
+    updateLabel();
+    connect(slider_, &QSlider::valueChanged, this, [this](int v) {
+        updateLabel();
+        emit valueChanged(v);
     });
-    connect(Slider, &QSlider::rangeChanged, this, [this] {
+    connect(slider_, &QSlider::rangeChanged, this, [this] {
         // The label's width follows a larger maximum ("10000 ms").
-        if (ValueLabel)
-            ValueLabel->setMinimumWidth(std::max(
-                ValueLabel->minimumWidth(),
-                fontMetrics().horizontalAdvance(FormatTrackLabel(format_, Slider->maximum()))));
+        if (valueLabel_)
+            valueLabel_->setMinimumWidth(std::max(
+                valueLabel_->minimumWidth(),
+                fontMetrics().horizontalAdvance(formatTrackLabel(format_, slider_->maximum()))));
     });
 }
 
-void LabelledSlider::SetTickInterval(int interval) {
-    Slider->setTickInterval(interval);
-    Slider->setTickPosition(interval > 0 ? QSlider::TicksBelow : QSlider::NoTicks);
+void LabelledSlider::setTickInterval(int interval) {
+    slider_->setTickInterval(interval);
+    slider_->setTickPosition(interval > 0 ? QSlider::TicksBelow : QSlider::NoTicks);
 }
 
-void LabelledSlider::UpdateLabel() {
-    if (ValueLabel) ValueLabel->setText(FormatTrackLabel(format_, Slider->value()));
+void LabelledSlider::updateLabel() {
+    if (valueLabel_) valueLabel_->setText(formatTrackLabel(format_, slider_->value()));
 }

@@ -9,7 +9,7 @@
 class QLabel;
 
 // The label text of `position` for `format`: "%d" becomes the number, "%%" a percent sign.
-QString FormatTrackLabel(const QString& format, int position);
+QString formatTrackLabel(const QString& format, int position);
 
 class LabelledSlider : public QWidget {
     Q_OBJECT
@@ -18,27 +18,30 @@ class LabelledSlider : public QWidget {
     LabelledSlider(Qt::Orientation orientation, int min, int max, int position,
                    const QString& format, QWidget* parent = nullptr);
 
-    QSlider* Slider = nullptr;
-    QLabel* ValueLabel = nullptr;  // null without a format
+    QSlider* slider() const { return slider_; }
+    QLabel* valueLabel() const { return valueLabel_; }  // null without a format
 
-    int Position() const { return Slider->value(); }
-    // Clamped into the range; raises Changed when the position really changes.
-    void SetPosition(int position) { Slider->setValue(position); }
-    int Min() const { return Slider->minimum(); }
-    int Max() const { return Slider->maximum(); }
-    // A new maximum clamps the position (raising Changed when it moves).
-    void SetMax(int max) { Slider->setMaximum(max); }
-    void SetMin(int min) { Slider->setMinimum(min); }
+    int value() const { return slider_->value(); }
+    // Clamped into the range; emits valueChanged when the position really changes.
+    void setValue(int position) { slider_->setValue(position); }
+    int minimum() const { return slider_->minimum(); }
+    int maximum() const { return slider_->maximum(); }
+    // A new maximum clamps the position (emitting valueChanged when it moves).
+    void setMaximum(int max) { slider_->setMaximum(max); }
+    void setMinimum(int min) { slider_->setMinimum(min); }
     // Tick marks every `interval` steps (0: none).
-    void SetTickInterval(int interval);
-    QString Format() const { return format_; }
+    void setTickInterval(int interval);
+    QString format() const { return format_; }
 
   signals:
-    void Changed(int position);
-    void MouseUp();
-    void KeyUp();
+    void valueChanged(int position);
+    // The mouse button, or a key, released on the slider: some controls commit then.
+    void released();
+    void keyReleased();
 
   private:
-    void UpdateLabel();
+    void updateLabel();
+    QSlider* slider_ = nullptr;
+    QLabel* valueLabel_ = nullptr;
     QString format_;
 };

@@ -13,7 +13,7 @@
 
 #include "platform/DateTime.h"
 
-QString StampItemCaption(const char* label, const char* format, TDateTime moment) {
+QString StampItemCaption(const char* label, const char* format, LocalDateTime moment) {
     const QString text = QString::fromUtf8(label);
     if (!format || !*format) return text;
     return text + " (" + QString::fromStdString(FormatDateTime(format, moment)) + ")";
@@ -23,7 +23,7 @@ QPoint OverlayDialogPosition(const QRect& mainFrame, int dialogWidth) {
     return QPoint(mainFrame.left() + (mainFrame.width() - dialogWidth) / 2, mainFrame.top() + 55);
 }
 
-OverlayDialog::OverlayDialog(QWidget* parent, TDateTime moment)
+OverlayDialog::OverlayDialog(QWidget* parent, LocalDateTime moment)
     : KeyboardDialog(parent, Qt::Dialog | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint) {
     setObjectName("ConfText");
     setWindowTitle("Text Overlay Properties");

@@ -23,7 +23,7 @@ inline constexpr int kDefaultStampItem = 3;
 
 // The caption of one radio item: the label alone for an empty format, else
 // label + " (" + the moment in that format + ")".
-QString StampItemCaption(const char* label, const char* format, TDateTime moment);
+QString StampItemCaption(const char* label, const char* format, LocalDateTime moment);
 
 // Where "Configure" places the dialog: horizontally centred on the main window (outer
 // frame), 55 pixels below its top.
@@ -34,7 +34,7 @@ class OverlayDialog : public KeyboardDialog {
     Q_OBJECT
   public:
     // `moment` is the time shown in the items' samples (the creation moment).
-    explicit OverlayDialog(QWidget* parent = nullptr, TDateTime moment = Now());
+    explicit OverlayDialog(QWidget* parent = nullptr, LocalDateTime moment = localNow());
 
     // The format of the selected item ("" for "No Data") and the prefix as typed.
     QString format() const;

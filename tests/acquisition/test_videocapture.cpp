@@ -345,7 +345,7 @@ TEST(CaptureNoCamera, MissingOrRefusingCameraIsNoCamera) {
 }
 
 TEST(BuildStampText, PrefixAndFormats) {
-    const TDateTime t = EncodeDateTime({2011, 3, 3, 21, 5, 9, 42});
+    const LocalDateTime t = EncodeDateTime({2011, 3, 3, 21, 5, 9, 42});
     EXPECT_EQ(BuildStampText("", "", t), "");
     EXPECT_EQ(BuildStampText("", "M42", t), "M42 ");
     EXPECT_EQ(BuildStampText("", " \t ", t), "");

@@ -123,36 +123,36 @@ TEST(FocusWindowForm, ShownCentredOverTheMainWindowOnceThenWhereTheUserLeftIt) {
     EnsureApp();
     QWidget main;
     main.setGeometry(100, 100, 800, 600);
-    FocusWindow form;
-    EXPECT_EQ(form.windowTitle(), "FOCUS AID");
-    EXPECT_EQ(form.width(), 289);  // the picture, with the figure and its graph below
-    EXPECT_TRUE(form.windowFlags() & Qt::WindowStaysOnTopHint);
-    EXPECT_TRUE(form.windowFlags() & Qt::WindowCloseButtonHint);
-    EXPECT_FALSE(form.windowFlags() & Qt::WindowMinimizeButtonHint);
-    auto* preview = form.findChild<PictureView*>("Preview");
+    FocusWindow focus;
+    EXPECT_EQ(focus.windowTitle(), "FOCUS AID");
+    EXPECT_EQ(focus.width(), 289);  // the picture, with the figure and its graph below
+    EXPECT_TRUE(focus.windowFlags() & Qt::WindowStaysOnTopHint);
+    EXPECT_TRUE(focus.windowFlags() & Qt::WindowCloseButtonHint);
+    EXPECT_FALSE(focus.windowFlags() & Qt::WindowMinimizeButtonHint);
+    auto* preview = focus.findChild<PictureView*>("Preview");
     ASSERT_NE(preview, nullptr);
     EXPECT_EQ(preview->geometry(), QRect(0, 0, 289, 289));
-    EXPECT_EQ(&form.image(), &preview->Bitmap());
-    EXPECT_EQ(form.image().size(), QSize(kFocusPictureSize, kFocusPictureSize));
-    EXPECT_TRUE(form.isHidden());
+    EXPECT_EQ(&focus.image(), &preview->image());
+    EXPECT_EQ(focus.image().size(), QSize(kFocusPictureSize, kFocusPictureSize));
+    EXPECT_TRUE(focus.isHidden());
 
-    form.showOver(&main);
-    EXPECT_TRUE(form.isVisible());
+    focus.showOver(&main);
+    EXPECT_TRUE(focus.isVisible());
 
     // Moved by the user, closed and shown again: it comes back where it was.
-    form.move(40, 30);
-    const QPoint moved = form.pos();
-    form.close();
+    focus.move(40, 30);
+    const QPoint moved = focus.pos();
+    focus.close();
     QApplication::processEvents();
-    form.showOver(&main);
-    EXPECT_TRUE(form.isVisible());
-    EXPECT_EQ(form.pos(), moved);
-    form.hide();
+    focus.showOver(&main);
+    EXPECT_TRUE(focus.isVisible());
+    EXPECT_EQ(focus.pos(), moved);
+    focus.hide();
 }
 
 TEST(FocusWindowForm, ShowsTheFigureOfTheFocusPointAtMostFiveTimesASecond) {
     EnsureApp();
-    FocusWindow form;
+    FocusWindow focus;
     cv::Mat frame(200, 300, CV_8UC1, cv::Scalar(20));
     for (int y = 0; y < frame.rows; ++y)
         for (int x = 0; x < frame.cols; ++x) {
@@ -160,14 +160,14 @@ TEST(FocusWindowForm, ShowsTheFigureOfTheFocusPointAtMostFiveTimesASecond) {
             frame.at<uchar>(y, x) =
                 cv::saturate_cast<uchar>(20 + 200 * std::exp(-r2 / (2 * 2.0 * 2.0)));
         }
-    auto* label = form.findChild<QLabel*>("FocusFigure");
+    auto* label = focus.findChild<QLabel*>("FocusFigure");
     ASSERT_NE(label, nullptr);
-    form.measure(frame, QPoint(150, 100), 1000);
+    focus.measure(frame, QPoint(150, 100), 1000);
     EXPECT_TRUE(label->text().startsWith("HFD ")) << label->text().toStdString();
-    ASSERT_EQ(form.history().values().size(), 1u);
-    EXPECT_NEAR(form.history().values().back(), 2.355 * 2.0, 0.25);
-    form.measure(frame, QPoint(150, 100), 1100);  // within 200 ms: not measured again
-    EXPECT_EQ(form.history().values().size(), 1u);
-    form.measure(frame, QPoint(150, 100), 1200);
-    EXPECT_EQ(form.history().values().size(), 2u);
+    ASSERT_EQ(focus.history().values().size(), 1u);
+    EXPECT_NEAR(focus.history().values().back(), 2.355 * 2.0, 0.25);
+    focus.measure(frame, QPoint(150, 100), 1100);  // within 200 ms: not measured again
+    EXPECT_EQ(focus.history().values().size(), 1u);
+    focus.measure(frame, QPoint(150, 100), 1200);
+    EXPECT_EQ(focus.history().values().size(), 2u);
 }

@@ -147,18 +147,18 @@ TEST(HistogramUpdate, DrawsBarsRangeMarkersAndLabelsThenThrottles) {
     ASSERT_TRUE(panel.offer(frame, DisplayLevels{}));
     EXPECT_EQ(avg->text(), "AVG:34");
     EXPECT_FALSE(sat->isHidden());
-    ASSERT_EQ(chart->Lines().size(), 256);
-    const auto& bar10 = chart->Lines()[10];
+    ASSERT_EQ(chart->lines().size(), 256);
+    const auto& bar10 = chart->lines()[10];
     EXPECT_EQ(bar10.from, QPointF(10, 0));
     EXPECT_EQ(bar10.to, QPointF(10, 901));
     EXPECT_EQ(bar10.color, QColor(160, 160, 0));
-    EXPECT_EQ(chart->Range(), QRectF(-1, 0, 259, 2));
-    ASSERT_EQ(chart->Marks().size(), 2);
-    EXPECT_EQ(chart->Marks()[0].at, QPointF(0, 0));
-    EXPECT_EQ(chart->Marks()[0].style, HistogramChart::MarkStyle::FilledTriangle);
-    EXPECT_EQ(chart->Marks()[1].at, QPointF(255, 0));
-    EXPECT_EQ(chart->Marks()[1].style, HistogramChart::MarkStyle::HollowTriangle);
-    EXPECT_EQ(chart->Marks()[1].color, QColor(Qt::black));
+    EXPECT_EQ(chart->range(), QRectF(-1, 0, 259, 2));
+    ASSERT_EQ(chart->marks().size(), 2);
+    EXPECT_EQ(chart->marks()[0].at, QPointF(0, 0));
+    EXPECT_EQ(chart->marks()[0].style, HistogramChart::MarkStyle::FilledTriangle);
+    EXPECT_EQ(chart->marks()[1].at, QPointF(255, 0));
+    EXPECT_EQ(chart->marks()[1].style, HistogramChart::MarkStyle::HollowTriangle);
+    EXPECT_EQ(chart->marks()[1].color, QColor(Qt::black));
 
     // 200 ms later a dark frame is not counted; at 500 ms it is, in teal, without "SAT".
     loga->setChecked(true);
@@ -170,25 +170,25 @@ TEST(HistogramUpdate, DrawsBarsRangeMarkersAndLabelsThenThrottles) {
     ASSERT_TRUE(panel.offer(dark, DisplayLevels{}));
     EXPECT_EQ(avg->text(), "AVG:3");
     EXPECT_TRUE(sat->isHidden());
-    EXPECT_EQ(chart->Lines()[3].color, QColor(0, 160, 160));
-    EXPECT_EQ(chart->Lines().size(), 256);  // cleared before drawing
+    EXPECT_EQ(chart->lines()[3].color, QColor(0, 160, 160));
+    EXPECT_EQ(chart->lines().size(), 256);  // cleared before drawing
 }
 
 TEST(HistogramChart, MapsTheRangeOntoThePlotAreaAndDrawsApexUpTriangles) {
     EnsureApp();
     HistogramChart chart;
-    chart.SetRange(1, -1, 0, 258, 100);
-    chart.SetRange(2, 0, 0, 1, 1);  // no such layer
+    chart.setData({}, {}, QRectF(-1, 0, 259, 100));
     EXPECT_EQ(chart.ToPixels(QPointF(-1, 0)), QPointF(10, 70));
     EXPECT_EQ(chart.ToPixels(QPointF(258, 100)), QPointF(160, 1));
     const QVector<QPointF> t = HistogramChart::TriangleAt(QPointF(50, 60));
     EXPECT_EQ(t, (QVector<QPointF>{{46, 63}, {50, 56}, {54, 63}}));
-    chart.MoveTo(1, 0);
-    chart.DrawTo(1, 5);
-    chart.MarkAt(1, 1, HistogramChart::MarkStyle::HollowTriangle);
-    chart.Clear();
-    EXPECT_TRUE(chart.Lines().isEmpty());
-    EXPECT_TRUE(chart.Marks().isEmpty());
+    chart.setData({{QPointF(1, 0), QPointF(1, 5), Qt::black}},
+                  {{QPointF(1, 1), HistogramChart::MarkStyle::HollowTriangle, Qt::black}},
+                  QRectF(-1, 0, 259, 100));
+    EXPECT_EQ(chart.lines().size(), 1);
+    chart.clear();
+    EXPECT_TRUE(chart.lines().isEmpty());
+    EXPECT_TRUE(chart.marks().isEmpty());
 }
 
 TEST(HistogramPanel, HistogramBoxShowsAndHidesChartAndLogarithmicBox) {

@@ -55,39 +55,39 @@ class RecordFormats : public ::testing::Test {
         out = config.Dir().toStdString() + "/captures";
         fs::create_directories(out);
         ASSERT_TRUE(config.WriteIni("[TarviVideo2R]\nEXPOLENGTH=40\n"));
-        form = std::make_unique<MainWindow>();
-        form->splashDelayMs = 0;
-        form->loadCameraLibrary = [](std::string* error) {
+        mainWindow = std::make_unique<MainWindow>();
+        mainWindow->splashDelayMs = 0;
+        mainWindow->loadCameraLibrary = [](std::string* error) {
             return LoadCameraLibraryFrom(TV_BINARY_DIR "/bin/libtarvidll.so", error);
         };
-        form->start();
+        mainWindow->start();
         ASSERT_TRUE(messages.empty()) << messages[0];
     }
     void TearDown() override {
-        form.reset();
+        mainWindow.reset();
         SetMessageHandler(previous_);
     }
     // Runs the event loop until the recording has ended, or `stop` says to cancel it.
     bool WaitForEnd(int timeoutMs, const std::function<bool()>& stop = nullptr) {
         QElapsedTimer t;
         t.start();
-        while (form->recorder().busy() && t.elapsed() < timeoutMs) {
+        while (mainWindow->recorder().busy() && t.elapsed() < timeoutMs) {
             if (stop && stop()) Button("CancelButton")->click();
             QApplication::processEvents(QEventLoop::AllEvents, 20);
         }
-        return !form->recorder().busy();
+        return !mainWindow->recorder().busy();
     }
     std::string File(const std::string& name) const { return out + "/" + name; }
     // A widget or menu item of the window by its object name.
     template <class T>
     T* W(const char* name) const {
-        return Find<T>(*form, name);
+        return Find<T>(*mainWindow, name);
     }
     QAction* Item(const char* name) const { return W<QAction>(name); }
     QPushButton* Button(const char* name) const { return W<QPushButton>(name); }
 
     TempConfig config;
-    std::unique_ptr<MainWindow> form;
+    std::unique_ptr<MainWindow> mainWindow;
     std::vector<std::string> messages;
     std::string out;
     MessageHandler previous_;
@@ -97,14 +97,14 @@ class RecordFormats : public ::testing::Test {
 TEST_F(RecordFormats, EachFormatIsReadBackByAnIndependentReader) {
     // The folder through the folder dialog, the base name typed into the name dialog.
     const QString folder = QString::fromStdString(out);
-    form->capturePanel().chooseFolder = [folder](QWidget*) { return folder; };
+    mainWindow->capturePanel().chooseFolder = [folder](QWidget*) { return folder; };
     Item("SetCaptureLocation1")->trigger();
-    QTimer::singleShot(0, form.get(), [this] {
-        form->outputNameDialog()->findChild<QLineEdit*>("Edit1")->setText(QStringLiteral("moon"));
-        form->outputNameDialog()->findChild<QPushButton*>("Button1")->click();
+    QTimer::singleShot(0, mainWindow.get(), [this] {
+        mainWindow->outputNameDialog()->findChild<QLineEdit*>("Edit1")->setText(QStringLiteral("moon"));
+        mainWindow->outputNameDialog()->findChild<QPushButton*>("Button1")->click();
     });
     Item("SetCaptureFilename1")->trigger();
-    ASSERT_EQ(form->capturePanel().capturePath(), folder + QStringLiteral("/moon"));
+    ASSERT_EQ(mainWindow->capturePanel().capturePath(), folder + QStringLiteral("/moon"));
     ASSERT_TRUE(Button("Button3")->isEnabled());
 
     // SER: five frames.
@@ -113,7 +113,7 @@ TEST_F(RecordFormats, EachFormatIsReadBackByAnIndependentReader) {
     Button("butCapture")->click();
     ASSERT_TRUE(messages.empty()) << messages[0];
     ASSERT_TRUE(WaitForEnd(20000));
-    const int w = form->capture().status().width, h = form->capture().status().height;
+    const int w = mainWindow->capture().status().width, h = mainWindow->capture().status().height;
     // Header (identifier, size, frame count), 8-bit frames, one time stamp per frame.
     EXPECT_EQ(Problems("ser", File("moon_00000.SER"), w, h, 5), "");
     EXPECT_FALSE(W<QLabel>("HTMLabel1")->isHidden());
@@ -126,7 +126,7 @@ TEST_F(RecordFormats, EachFormatIsReadBackByAnIndependentReader) {
     Button("butCapture")->click();
     ASSERT_TRUE(messages.empty()) << messages[0];
     ASSERT_TRUE(WaitForEnd(20000));
-    const int aviFrames = form->recorder().framesWritten();
+    const int aviFrames = mainWindow->recorder().framesWritten();
     EXPECT_GT(aviFrames, 0);
     ASSERT_TRUE(fs::exists(File("moon_00000-PART1.AVI")));  // numbers of SER files are not skipped
     // Size, every frame written, 10 frames per second.
@@ -138,8 +138,8 @@ TEST_F(RecordFormats, EachFormatIsReadBackByAnIndependentReader) {
     W<QLineEdit>("expos")->setText(QStringLiteral("0"));
     Button("Button3")->click();
     ASSERT_TRUE(messages.empty()) << messages[0];
-    ASSERT_TRUE(WaitForEnd(20000, [this] { return form->recorder().framesWritten() >= 3; }));
-    const int fitFrames = form->recorder().framesWritten();
+    ASSERT_TRUE(WaitForEnd(20000, [this] { return mainWindow->recorder().framesWritten() >= 3; }));
+    const int fitFrames = mainWindow->recorder().framesWritten();
     EXPECT_GE(fitFrames, 3);
     // fitsverify without errors, then astropy reads unsigned samples of the frame's size.
     for (int i = 0; i < fitFrames; ++i)

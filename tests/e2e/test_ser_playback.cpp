@@ -120,40 +120,40 @@ class SerPlayback : public ::testing::Test {
     }
     void Start() {
         SetCameraApi(TarviApi{});  // the window loads the library and hands it this test's file
-        form = std::make_unique<MainWindow>();
-        form->splashDelayMs = 0;
+        mainWindow = std::make_unique<MainWindow>();
+        mainWindow->splashDelayMs = 0;
         const std::string file = source;
-        form->loadCameraLibrary = [file](std::string* error) {
+        mainWindow->loadCameraLibrary = [file](std::string* error) {
             return LoadChosenCamera(TV_BINARY_DIR "/bin/libtarvidll-ser.so", error) &&
                    ApplyCameraOptions({{"file", file}}, error);
         };
-        form->start();
+        mainWindow->start();
         ASSERT_TRUE(messages.empty()) << messages[0];
     }
     void TearDown() override {
-        form.reset();
+        mainWindow.reset();
         SetMessageHandler(previous_);
     }
     bool WaitForEnd(int timeoutMs) {
         QElapsedTimer t;
         t.start();
-        while (form->recorder().busy() && t.elapsed() < timeoutMs)
+        while (mainWindow->recorder().busy() && t.elapsed() < timeoutMs)
             QApplication::processEvents(QEventLoop::AllEvents, 20);
-        return !form->recorder().busy();
+        return !mainWindow->recorder().busy();
     }
     // Records `count` frames in the format of the menu item `format` with button `button`.
     void Record(const char* format, const char* button, int count) {
-        Find<QAction>(*form, format)->trigger();
-        Find<QLineEdit>(*form, "expos")->setText(QString::number(count));
-        Find<QPushButton>(*form, button)->click();
+        Find<QAction>(*mainWindow, format)->trigger();
+        Find<QLineEdit>(*mainWindow, "expos")->setText(QString::number(count));
+        Find<QPushButton>(*mainWindow, button)->click();
         ASSERT_TRUE(messages.empty()) << messages[0];
         ASSERT_TRUE(WaitForEnd(30000));
-        ASSERT_EQ(form->recorder().framesWritten(), count);
+        ASSERT_EQ(mainWindow->recorder().framesWritten(), count);
     }
     std::string File(const std::string& name) const { return out + "/" + name; }
 
     TempConfig config;
-    std::unique_ptr<MainWindow> form;
+    std::unique_ptr<MainWindow> mainWindow;
     std::vector<std::string> messages;
     std::string out, source;
     MessageHandler previous_;
@@ -162,9 +162,9 @@ class SerPlayback : public ::testing::Test {
 
 TEST_F(SerPlayback, EveryRecordedFrameIsTheNextSourceFrame) {
     Start();
-    ASSERT_EQ(form->capture().status().width, kW);
-    Find<QAction>(*form, "Col1")->setChecked(false);  // grey: AVI frames are the samples
-    form->recorder().avi().setCodec(0);
+    ASSERT_EQ(mainWindow->capture().status().width, kW);
+    Find<QAction>(*mainWindow, "Col1")->setChecked(false);  // grey: AVI frames are the samples
+    mainWindow->recorder().avi().setCodec(0);
 
     // SER: more frames than the source holds, so the camera starts the file again.
     const int serCount = kFrames + 30;
@@ -233,7 +233,7 @@ TEST_F(SerPlayback, RecordingCutShortIsCompletedAtStartAndNamedOnTheStatusBar) {
     ASSERT_TRUE(fs::exists(SerStampsPath(path)));
 
     Start();
-    const QString shown = form->statusBar()->currentMessage();
+    const QString shown = mainWindow->statusBar()->currentMessage();
     EXPECT_TRUE(shown.contains(QString::fromStdString(path))) << shown.toStdString();
     EXPECT_TRUE(shown.contains(QStringLiteral("4 frames"))) << shown.toStdString();
     EXPECT_FALSE(fs::exists(SerStampsPath(path)));

@@ -121,38 +121,38 @@ class IndiRecording : public ::testing::Test {
         out = config.Dir().toStdString() + "/captures";
         fs::create_directories(out);
         ASSERT_TRUE(config.WriteIni(ini));
-        form = std::make_unique<MainWindow>();
-        form->splashDelayMs = 0;
+        mainWindow = std::make_unique<MainWindow>();
+        mainWindow->splashDelayMs = 0;
         // As the program loads "--camera indi --camera-option server=...".
-        form->loadCameraLibrary = [address = server.Address()](std::string* error) {
+        mainWindow->loadCameraLibrary = [address = server.Address()](std::string* error) {
             return LoadChosenCamera("indi", error) &&
                    ApplyCameraOptions({{"server", address}}, error);
         };
-        form->start();
+        mainWindow->start();
         ASSERT_TRUE(messages.empty()) << messages[0];
 
         const QString folder = QString::fromStdString(out);
-        form->capturePanel().chooseFolder = [folder](QWidget*) { return folder; };
-        Find<QAction>(*form, "SetCaptureLocation1")->trigger();
-        QTimer::singleShot(0, form.get(), [this] {
-            form->outputNameDialog()->findChild<QLineEdit*>("Edit1")->setText(
+        mainWindow->capturePanel().chooseFolder = [folder](QWidget*) { return folder; };
+        Find<QAction>(*mainWindow, "SetCaptureLocation1")->trigger();
+        QTimer::singleShot(0, mainWindow.get(), [this] {
+            mainWindow->outputNameDialog()->findChild<QLineEdit*>("Edit1")->setText(
                 QStringLiteral("sky"));
-            form->outputNameDialog()->findChild<QPushButton*>("Button1")->click();
+            mainWindow->outputNameDialog()->findChild<QPushButton*>("Button1")->click();
         });
-        Find<QAction>(*form, "SetCaptureFilename1")->trigger();
-        Find<QAction>(*form, "SER8bit1")->trigger();
+        Find<QAction>(*mainWindow, "SetCaptureFilename1")->trigger();
+        Find<QAction>(*mainWindow, "SER8bit1")->trigger();
     }
     void TearDown() override {
-        form.reset();  // stops the acquisition thread, even with the camera gone
+        mainWindow.reset();  // stops the acquisition thread, even with the camera gone
         SetCameraApi(TarviApi{});
         SetMessageHandler(previous_);
     }
     // A recording of `frames` frames: SER through "butCapture", FIT files through "Button3".
     void Record(int frames, const char* button = "butCapture") {
-        Find<QLineEdit>(*form, "expos")->setText(QString::number(frames));
-        Find<QPushButton>(*form, button)->click();
+        Find<QLineEdit>(*mainWindow, "expos")->setText(QString::number(frames));
+        Find<QPushButton>(*mainWindow, button)->click();
         ASSERT_TRUE(messages.empty()) << messages[0];
-        ASSERT_TRUE(form->recorder().busy());
+        ASSERT_TRUE(mainWindow->recorder().busy());
     }
     std::vector<std::string> Files(const std::string& extension) const {
         std::vector<std::string> files;
@@ -168,7 +168,7 @@ class IndiRecording : public ::testing::Test {
     std::string ini = "[TarviVideo2R]\nEXPOLENGTH=40\n";
     indi_test::Server server;
     TempConfig config;
-    std::unique_ptr<MainWindow> form;
+    std::unique_ptr<MainWindow> mainWindow;
     std::vector<std::string> messages;
     std::string out;
     MessageHandler previous_;
@@ -176,31 +176,31 @@ class IndiRecording : public ::testing::Test {
 
 TEST_F(IndiRecording, SerFramesFromTheSimulatorThroughTheProgram) {
     Record(5);
-    ASSERT_TRUE(WaitUntil([this] { return !form->recorder().busy(); }, 30000));
-    EXPECT_EQ(form->capture().status().width, 1280);
-    EXPECT_EQ(form->capture().status().height, 1024);
+    ASSERT_TRUE(WaitUntil([this] { return !mainWindow->recorder().busy(); }, 30000));
+    EXPECT_EQ(mainWindow->capture().status().width, 1280);
+    EXPECT_EQ(mainWindow->capture().status().height, 1024);
     ASSERT_EQ(SerFiles().size(), 1u);
     EXPECT_EQ(SerProblems(SerFiles()[0], 1280, 1024, 5), "");
     EXPECT_TRUE(messages.empty()) << messages[0];
 }
 
 TEST_F(IndiRecording, ServerKilledMidRecordingShowsTheCameraStateAndTheFileEndsWhole) {
-    form->capture().setStallMarginMs(1000);
+    mainWindow->capture().setStallMarginMs(1000);
     Record(100000);
-    ASSERT_TRUE(WaitUntil([this] { return form->recorder().framesWritten() >= 5; }, 30000));
+    ASSERT_TRUE(WaitUntil([this] { return mainWindow->recorder().framesWritten() >= 5; }, 30000));
     server.Stop();
     // The status bar says the camera stopped answering, and why.
-    auto* state = Find<QLabel>(*form, "StatusPanel1");
+    auto* state = Find<QLabel>(*mainWindow, "StatusPanel1");
     ASSERT_TRUE(
         WaitUntil([&] { return state->text().contains(QStringLiteral("lost the server")); }, 15000))
         << state->text().toStdString();
     EXPECT_TRUE(state->text().startsWith(QStringLiteral("Camera not responding")));
-    EXPECT_TRUE(form->recorder().busy());
+    EXPECT_TRUE(mainWindow->recorder().busy());
 
     // The user ends the recording: the file holds every frame written, header to trailer.
-    Find<QPushButton>(*form, "CancelButton")->click();
-    ASSERT_TRUE(WaitUntil([this] { return !form->recorder().busy(); }, 10000));
-    const int frames = form->recorder().framesWritten();
+    Find<QPushButton>(*mainWindow, "CancelButton")->click();
+    ASSERT_TRUE(WaitUntil([this] { return !mainWindow->recorder().busy(); }, 10000));
+    const int frames = mainWindow->recorder().framesWritten();
     EXPECT_GE(frames, 5);
     ASSERT_EQ(SerFiles().size(), 1u);
     EXPECT_EQ(SerProblems(SerFiles()[0], 1280, 1024, frames), "");
@@ -242,12 +242,12 @@ class IndiColourRecording : public IndiRecording, public ::testing::WithParamInt
 
 TEST_P(IndiColourRecording, RedAndBluePatchesReadBackByTheFilesLabel) {
     const int depth = GetParam();
-    EXPECT_EQ(Find<QAction>(*form, "Depth16bit1")->isChecked(), depth == 16);
+    EXPECT_EQ(Find<QAction>(*mainWindow, "Depth16bit1")->isChecked(), depth == 16);
     Record(3);
-    ASSERT_TRUE(WaitUntil([this] { return !form->recorder().busy(); }, 30000));
-    Find<QAction>(*form, "FIT1")->trigger();
+    ASSERT_TRUE(WaitUntil([this] { return !mainWindow->recorder().busy(); }, 30000));
+    Find<QAction>(*mainWindow, "FIT1")->trigger();
     Record(1, "Button3");
-    ASSERT_TRUE(WaitUntil([this] { return !form->recorder().busy(); }, 30000));
+    ASSERT_TRUE(WaitUntil([this] { return !mainWindow->recorder().busy(); }, 30000));
     ASSERT_EQ(Files(".SER").size(), 1u);
     ASSERT_EQ(Files(".FIT").size(), 1u);
     EXPECT_TRUE(messages.empty()) << messages[0];
@@ -287,30 +287,30 @@ class IndiWheelRecording : public IndiRecording {
 };
 
 TEST_F(IndiWheelRecording, FramesExposedWhileTheWheelTurnsAreNotRecordedAndFilesNameTheFilter) {
-    auto* filter = Find<QComboBox>(*form, "FilterWheel");
+    auto* filter = Find<QComboBox>(*mainWindow, "FilterWheel");
     ASSERT_TRUE(WaitUntil([&] { return filter->count() == 8; }, 10000));
-    EXPECT_TRUE(filter->isVisibleTo(form.get()));
+    EXPECT_TRUE(filter->isVisibleTo(mainWindow.get()));
     indi_test::WheelWatcher watcher;
     watcher.setServer("localhost", static_cast<unsigned>(server.Port()));
     ASSERT_TRUE(watcher.connectServer());
     emit filter->activated(3);  // H_Alpha
-    Find<QLineEdit>(*form, "expos")->setText(QStringLiteral("0"));
-    Find<QPushButton>(*form, "butCapture")->click();
-    EXPECT_TRUE(form->capturePanel().waitingForWheel() && !form->recorder().busy());
-    ASSERT_TRUE(WaitUntil([&] { return form->recorder().framesWritten() >= 5; }, 30000));
+    Find<QLineEdit>(*mainWindow, "expos")->setText(QStringLiteral("0"));
+    Find<QPushButton>(*mainWindow, "butCapture")->click();
+    EXPECT_TRUE(mainWindow->capturePanel().waitingForWheel() && !mainWindow->recorder().busy());
+    ASSERT_TRUE(WaitUntil([&] { return mainWindow->recorder().framesWritten() >= 5; }, 30000));
     ASSERT_TRUE(server.Set("Filter Simulator.FILTER_SLOT.FILTER_SLOT_VALUE=5"));  // SII
     ASSERT_TRUE(
         WaitUntil([&] { return watcher.Moves().size() == 2 && watcher.Moves()[1].restUs; }, 30000));
-    const int before = form->recorder().framesWritten();
-    ASSERT_TRUE(WaitUntil([&] { return form->recorder().framesWritten() >= before + 5; }, 30000));
-    Find<QPushButton>(*form, "CancelButton")->click();
-    ASSERT_TRUE(WaitUntil([this] { return !form->recorder().busy(); }, 30000));
+    const int before = mainWindow->recorder().framesWritten();
+    ASSERT_TRUE(WaitUntil([&] { return mainWindow->recorder().framesWritten() >= before + 5; }, 30000));
+    Find<QPushButton>(*mainWindow, "CancelButton")->click();
+    ASSERT_TRUE(WaitUntil([this] { return !mainWindow->recorder().busy(); }, 30000));
     const auto moves = watcher.Moves();
     ASSERT_TRUE(moves.size() == 2 && moves[0].slot == 4 && moves[1].slot == 5);
 
     const std::string path = Only(".ser"), ser = Read(path);
     EXPECT_NE(path.find("-Jupiter-H_Alpha.ser"), std::string::npos) << path;
-    const int frames = form->recorder().framesWritten();
+    const int frames = mainWindow->recorder().framesWritten();
     EXPECT_EQ(SerProblems(path, 1280, 1024, frames), "");
     EXPECT_EQ(ser.substr(82, 40), "CCD Simulator, filter H_Alpha" + std::string(11, ' '));
     // Exposure starts (trailer: UTC, 100 ns since year 1) against the moves the other client
@@ -337,10 +337,10 @@ TEST_F(IndiWheelRecording, FramesExposedWhileTheWheelTurnsAreNotRecordedAndFiles
     EXPECT_NE(log.find(" Filter = SII\n"), std::string::npos) << log;
 
     // A FITS series afterwards takes the filter the other client left in the beam.
-    Find<QAction>(*form, "FIT1")->trigger();
-    Find<QLineEdit>(*form, "expos")->setText(QStringLiteral("1"));
-    Find<QPushButton>(*form, "Button3")->click();
-    ASSERT_TRUE(WaitUntil([this] { return !form->recorder().busy(); }, 30000));
+    Find<QAction>(*mainWindow, "FIT1")->trigger();
+    Find<QLineEdit>(*mainWindow, "expos")->setText(QStringLiteral("1"));
+    Find<QPushButton>(*mainWindow, "Button3")->click();
+    ASSERT_TRUE(WaitUntil([this] { return !mainWindow->recorder().busy(); }, 30000));
     const std::string fit = Only(".fit");
     EXPECT_NE(fit.find("-Jupiter-SII.fit"), std::string::npos) << fit;
     EXPECT_NE(Read(fit).substr(0, 2880).find("FILTER  = 'SII     '"), std::string::npos);

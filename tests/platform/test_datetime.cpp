@@ -17,7 +17,7 @@ DateTimeParts Parts(int y, int mo, int d, int h = 0, int mi = 0, int s = 0, int 
 }
 
 // 3 March 2011 21:05:09.042: month (03) and minutes (05) differ, so a mix-up shows.
-const TDateTime kSample = EncodeDateTime(Parts(2011, 3, 3, 21, 5, 9, 42));
+const LocalDateTime kSample = EncodeDateTime(Parts(2011, 3, 3, 21, 5, 9, 42));
 }  // namespace
 
 TEST(FormatDateTime, OverlayFormats) {
@@ -40,7 +40,7 @@ TEST(FormatDateTime, SeparatorsAreReplaced) {
 }
 
 TEST(FormatDateTime, PadsSmallFields) {
-    const TDateTime t = EncodeDateTime(Parts(987, 1, 2, 3, 4, 5, 6));
+    const LocalDateTime t = EncodeDateTime(Parts(987, 1, 2, 3, 4, 5, 6));
     EXPECT_EQ(FormatDateTime("yyyy-mm-dd hh:mm:ss.zzz", t), "0987-01-02 03:04:05.006");
 }
 
@@ -76,20 +76,20 @@ TEST(DateTime, EncodeDecodeRoundTrip) {
 TEST(Clock, ReplaceableCounters) {
     uint32_t now = 0xFFFFFFF0u;
     testclock::SetMillis([&] { return now; });
-    EXPECT_EQ(TickMs(), 0xFFFFFFF0u);
+    EXPECT_EQ(monotonicMs(), 0xFFFFFFF0u);
     now += 0x20;  // wraps like the system counters
-    EXPECT_EQ(TickMs(), 0x10u);
+    EXPECT_EQ(monotonicMs(), 0x10u);
     // Differences across the wrap stay right in unsigned arithmetic.
-    EXPECT_EQ(TickMs() - 0xFFFFFFF0u, 0x20u);
+    EXPECT_EQ(monotonicMs() - 0xFFFFFFF0u, 0x20u);
     testclock::SetMillis(nullptr);
 
     testclock::SetNow([] { return kSample; }, [] { return 3600; });
-    EXPECT_DOUBLE_EQ(Now(), kSample);
+    EXPECT_DOUBLE_EQ(localNow(), kSample);
     EXPECT_EQ(UtcOffsetSeconds(), 3600);
     testclock::SetNow(nullptr, nullptr);
 
-    const uint32_t a = TickMs();
-    const uint32_t b = TickMs();
+    const uint32_t a = monotonicMs();
+    const uint32_t b = monotonicMs();
     EXPECT_LT(b - a, 1000u);  // the real clock is back and monotonic
-    EXPECT_GT(Now(), EncodeDateTime(Parts(2020, 1, 1)));
+    EXPECT_GT(localNow(), EncodeDateTime(Parts(2020, 1, 1)));
 }

@@ -57,18 +57,18 @@ struct HaltCalled {
 class HaltTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        testhalt::Reset();
-        testhalt::SetTerminate([](int code) { throw HaltCalled{code}; });
+        testexit::Reset();
+        testexit::SetTerminate([](int code) { throw HaltCalled{code}; });
     }
     void TearDown() override {
-        SetExitProc(nullptr);
-        testhalt::SetTerminate(nullptr);
-        testhalt::Reset();
+        setExitHandler(nullptr);
+        testexit::SetTerminate(nullptr);
+        testexit::Reset();
     }
     // Halts and returns the exit code handed to the final exit.
     static int HaltAndCatch(int code) {
         try {
-            Halt(code);
+            hardExit(code);
         } catch (const HaltCalled& h) {
             return h.code;
         }
@@ -79,18 +79,18 @@ class HaltTest : public ::testing::Test {
 
 TEST_F(HaltTest, ExitProcedureRunsOnce) {
     int runs = 0;
-    SetExitProc([&] { ++runs; });
+    setExitHandler([&] { ++runs; });
     EXPECT_EQ(HaltAndCatch(3), 3);
     EXPECT_EQ(runs, 1);
     EXPECT_EQ(HaltAndCatch(0), 0);
-    RunExitProcOnce();
+    runExitHandlerOnce();
     EXPECT_EQ(runs, 1);
 }
 
 TEST_F(HaltTest, HaltInsideTheExitProcedureDoesNotRecurse) {
     int runs = 0;
     int innerCode = -1;
-    SetExitProc([&] {
+    setExitHandler([&] {
         ++runs;
         innerCode = HaltAndCatch(7);
     });
@@ -102,7 +102,7 @@ TEST_F(HaltTest, HaltInsideTheExitProcedureDoesNotRecurse) {
 TEST_F(HaltTest, SecondThreadWaitsForTheRunningExitProcedure) {
     std::atomic<bool> started{false};
     std::atomic<bool> finished{false};
-    SetExitProc([&] {
+    setExitHandler([&] {
         started = true;
         std::this_thread::sleep_for(std::chrono::milliseconds(200));
         finished = true;

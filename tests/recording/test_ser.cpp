@@ -31,7 +31,7 @@ std::string Text(const std::vector<uint8_t>& b, size_t at, size_t n) {
     return std::string(b.begin() + at, b.begin() + at + n);
 }
 
-TDateTime At(int y, int mo, int d, int h, int mi, int s, int ms) {
+LocalDateTime At(int y, int mo, int d, int h, int mi, int s, int ms) {
     DateTimeParts p;
     p.year = y, p.month = mo, p.day = d, p.hour = h, p.minute = mi, p.second = s,
     p.millisecond = ms;
@@ -70,9 +70,9 @@ TEST_F(SerTest, HeaderFramesAndTrailerByteByByte) {
     const std::string path = dir_ / "moon_00000.SER";
     // Width 10 is not a multiple of 4: the buffer rows are 12 bytes, the file's 10.
     ASSERT_TRUE(ser_.open(path, 10, 3, 8));
-    const TDateTime stamps[3] = {At(2024, 3, 10, 21, 15, 29, 0), At(2024, 3, 10, 21, 15, 29, 100),
+    const LocalDateTime stamps[3] = {At(2024, 3, 10, 21, 15, 29, 0), At(2024, 3, 10, 21, 15, 29, 100),
                                  At(2024, 3, 10, 21, 15, 29, 250)};
-    for (TDateTime s : stamps) {
+    for (LocalDateTime s : stamps) {
         FramePtr f(MakeFrame(10, 3));
         ASSERT_EQ(FrameStride(f.get()), 12u);
         f->TimeStamp = s;
@@ -150,7 +150,7 @@ TEST_F(SerTest, MoreThanFiftyThousandFramesKeepEveryStamp) {
     constexpr int kFrames = 50010;
     ASSERT_TRUE(ser_.open(path, 4, 1, 8));
     FramePtr f(MakeFrame(4, 1));
-    const TDateTime start = At(2024, 3, 10, 20, 0, 0, 0);
+    const LocalDateTime start = At(2024, 3, 10, 20, 0, 0, 0);
     for (int i = 0; i < kFrames; ++i) {
         f->TimeStamp = start + i / 86400000.0;  // one millisecond apart
         ASSERT_TRUE(ser_.writeFrame(*f)) << i;
@@ -246,7 +246,7 @@ TEST_P(OutFileAppends, EveryByteIsInTheFileAfterEachCall) {
         for (size_t i = 0; i < n; ++i) bytes[i] = static_cast<uint8_t>(seed + i * 31 + i / 4096);
         ASSERT_TRUE(file.Write(bytes.data(), bytes.size())) << file.Error();
         model.insert(model.end(), bytes.begin(), bytes.end());
-        ASSERT_EQ(file.Position(), model.size());
+        ASSERT_EQ(file.position(), model.size());
         ASSERT_EQ(ReadAll(path), model);
     };
     const size_t big = OutFile::kDirectMinBytes + 3 * OutFile::kDirectAlign + 123;

@@ -18,7 +18,7 @@ namespace {
 constexpr int kW = 32, kH = 24;
 constexpr int32_t kOffset = 3600;  // local time is UTC + 1 h
 
-TDateTime Local(int h, int m, double s) {
+LocalDateTime Local(int h, int m, double s) {
     DateTimeParts p{2026,
                     12,
                     9,

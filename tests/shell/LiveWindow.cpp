@@ -16,17 +16,17 @@ struct HaltCalled {
 };
 }  // namespace
 
-bool StartForm(MainWindow& form) {
-    testhalt::Reset();
-    testhalt::SetTerminate([](int code) { throw HaltCalled{code}; });
-    form.splashDelayMs = 0;
+bool startLiveWindow(MainWindow& mainWindow) {
+    testexit::Reset();
+    testexit::SetTerminate([](int code) { throw HaltCalled{code}; });
+    mainWindow.splashDelayMs = 0;
     bool halted = false;
     try {
-        form.start();
+        mainWindow.start();
     } catch (const HaltCalled&) {
         halted = true;
     }
-    testhalt::SetTerminate(nullptr);
+    testexit::SetTerminate(nullptr);
     EXPECT_FALSE(halted) << "start() halted";
     return !halted;
 }
@@ -47,5 +47,5 @@ DisplayStateGuard::DisplayStateGuard() {
 
 DisplayStateGuard::~DisplayStateGuard() {
     testclock::SetMillis(nullptr);
-    testhalt::Reset();
+    testexit::Reset();
 }

@@ -10,7 +10,7 @@
 class MainWindow;
 
 // Runs start() without the splash pause; false (and a test failure) when it halted.
-bool StartForm(MainWindow& form);
+bool startLiveWindow(MainWindow& mainWindow);
 
 // Dispatches events until `done` or the timeout; returns `done()`.
 bool WaitUntil(const std::function<bool()>& done, int timeoutMs = 15000);

@@ -30,17 +30,17 @@ class CameraControls : public ::testing::Test {
         const int target = cam.ExposuresStarted() + n;
         ASSERT_TRUE(WaitUntil([&] { return cam.ExposuresStarted() >= target; }));
     }
-    LabelledSlider* expot() { return Find<LabelledSlider>(form, "_expot"); }
+    LabelledSlider* expot() { return Find<LabelledSlider>(mainWindow, "_expot"); }
     void Start() {
         cam.Install();
         cam.SetAutoRelease(true);
-        ASSERT_TRUE(StartForm(form));
+        ASSERT_TRUE(startLiveWindow(mainWindow));
         Exposures(2);
     }
 
     DisplayStateGuard guard;
     tvtest::FakeCamera cam{1280, 1024, "Fake"};
-    MainWindow form;
+    MainWindow mainWindow;
 };
 
 }  // namespace
@@ -51,16 +51,16 @@ TEST_F(CameraControls, ExposureReachesTheCameraOnlyWhenCommitted) {
     cam.ClearCalls();
 
     // Dragging the thumb changes only the slider.
-    expot()->SetPosition(40);
-    EXPECT_EQ(expot()->ValueLabel->text(), "40 ms");
+    expot()->setValue(40);
+    EXPECT_EQ(expot()->valueLabel()->text(), "40 ms");
     Exposures(3);
-    EXPECT_EQ(form.capture().settings().exposureMs, 100);
+    EXPECT_EQ(mainWindow.capture().settings().exposureMs, 100);
     EXPECT_EQ(cam.CountOf("SetExposureLength"), 0);
 
     // Releasing the mouse commits: a pending length, no cancel after 100 ms.
-    emit expot()->MouseUp();
-    EXPECT_EQ(form.capture().settings().exposureMs, 40);
-    EXPECT_EQ(form.storedSettings().EXPOLENGTH, "40");
+    emit expot()->released();
+    EXPECT_EQ(mainWindow.capture().settings().exposureMs, 40);
+    EXPECT_EQ(mainWindow.storedSettings().exposureMs, 40);
     // (Waiting dispatches the frames, or the acquisition thread would wait for the window.)
     EXPECT_TRUE(WaitUntil([&] { return cam.CountOf("SetExposureLength") == 1; }));
     EXPECT_TRUE(Has(cam.Trace(), "SetExposureLength(40)"));
@@ -68,17 +68,17 @@ TEST_F(CameraControls, ExposureReachesTheCameraOnlyWhenCommitted) {
 
     // A preset alone changes the range, never the camera.
     cam.ClearCalls();
-    Find<QAction>(form, "MenuItem6")->trigger();  // "2500ms"
-    EXPECT_EQ(expot()->Max(), 2500);
-    EXPECT_EQ(expot()->Slider->tickInterval(), 250);
-    EXPECT_EQ(expot()->Position(), 40);
-    expot()->SetPosition(800);
-    Find<QAction>(form, "MenuItem7")->trigger();  // "5000ms": the thumb comes down to 100
-    EXPECT_EQ(expot()->Position(), 100);
-    EXPECT_EQ(expot()->Max(), 5000);
+    Find<QAction>(mainWindow, "MenuItem6")->trigger();  // "2500ms"
+    EXPECT_EQ(expot()->maximum(), 2500);
+    EXPECT_EQ(expot()->slider()->tickInterval(), 250);
+    EXPECT_EQ(expot()->value(), 40);
+    expot()->setValue(800);
+    Find<QAction>(mainWindow, "MenuItem7")->trigger();  // "5000ms": the thumb comes down to 100
+    EXPECT_EQ(expot()->value(), 100);
+    EXPECT_EQ(expot()->maximum(), 5000);
     Exposures(3);
-    EXPECT_EQ(form.capture().settings().exposureMs, 40);
-    EXPECT_EQ(form.storedSettings().EXPOLENGTH, "40");
+    EXPECT_EQ(mainWindow.capture().settings().exposureMs, 40);
+    EXPECT_EQ(mainWindow.storedSettings().exposureMs, 40);
     EXPECT_EQ(cam.CountOf("SetExposureLength"), 0);
 
     // Only a previous length above 500 ms cancels the exposure in progress. (The fake
@@ -90,51 +90,51 @@ TEST_F(CameraControls, ExposureReachesTheCameraOnlyWhenCommitted) {
     for (const auto& s : steps) {
         cam.SetAutoRelease(false);
         ASSERT_TRUE(WaitUntil([&] { return cam.ExposurePending(); }));  // one in progress
-        expot()->SetPosition(s.position);
-        emit expot()->KeyUp();
+        expot()->setValue(s.position);
+        emit expot()->keyReleased();
         // The cut reaches the camera through the acquisition thread within a few ms.
         WaitUntil([&] { return cam.CountOf("CancelExposure") == s.cancels; }, 200);
         EXPECT_EQ(cam.CountOf("CancelExposure"), s.cancels) << "commit of " << s.position;
         cam.SetAutoRelease(true);
     }
-    EXPECT_EQ(form.storedSettings().EXPOLENGTH, "30");
+    EXPECT_EQ(mainWindow.storedSettings().exposureMs, 30);
 }
 
 TEST_F(CameraControls, GainIsPendingWhileDraggedAndSentAtOnceOnRelease) {
     Start();
-    form.capture().setRecording(true);  // the acquisition thread leaves the gain alone now
+    mainWindow.capture().setRecording(true);  // the acquisition thread leaves the gain alone now
     Exposures(2);
     cam.ClearCalls();
-    Find<LabelledSlider>(form, "gain")->SetPosition(60);
-    EXPECT_EQ(form.capture().settings().gain, 60);
-    EXPECT_EQ(Find<LabelledSlider>(form, "gain")->ValueLabel->text(), "60 %");
-    EXPECT_EQ(form.storedSettings().GAIN, "60");
+    Find<LabelledSlider>(mainWindow, "gain")->setValue(60);
+    EXPECT_EQ(mainWindow.capture().settings().gain, 60);
+    EXPECT_EQ(Find<LabelledSlider>(mainWindow, "gain")->valueLabel()->text(), "60 %");
+    EXPECT_EQ(mainWindow.storedSettings().gain, 60);
     Exposures(2);
     EXPECT_EQ(cam.CountOf("SetGain"), 0);
     // To the camera before the next exposure, recording or not.
-    emit Find<LabelledSlider>(form, "gain")->MouseUp();
+    emit Find<LabelledSlider>(mainWindow, "gain")->released();
     EXPECT_TRUE(WaitUntil([&] { return cam.CountOf("SetGain") == 1; }));
     EXPECT_TRUE(Has(cam.Trace(), "SetGain(60)"));
-    form.capture().setRecording(false);
+    mainWindow.capture().setRecording(false);
 }
 
 TEST_F(CameraControls, DuringARecordingOnlyTheWhiteBalanceIsApplied) {
     Start();
-    form.capture().setRecording(true);
+    mainWindow.capture().setRecording(true);
     Exposures(2);  // a pass that began before the flag may still have sent settings
     cam.ClearCalls();
 
-    Find<QAction>(form, "HorizontalFlip1")->trigger();
-    EXPECT_TRUE(form.capture().settings().flip);
-    Find<LabelledSlider>(form, "SliderWidth")->SetPosition(641);
-    Find<LabelledSlider>(form, "SliderHeight")->SetPosition(480);
-    Find<LabelledSlider>(form, "redbalance")->SetPosition(128);
-    expot()->SetPosition(20);
-    emit expot()->MouseUp();
+    Find<QAction>(mainWindow, "HorizontalFlip1")->trigger();
+    EXPECT_TRUE(mainWindow.capture().settings().flip);
+    Find<LabelledSlider>(mainWindow, "SliderWidth")->setValue(641);
+    Find<LabelledSlider>(mainWindow, "SliderHeight")->setValue(480);
+    Find<LabelledSlider>(mainWindow, "redbalance")->setValue(128);
+    expot()->setValue(20);
+    emit expot()->released();
     // "Color Camera" sends nothing to the camera.
-    Find<QAction>(form, "Col1")->trigger();
-    EXPECT_FALSE(Find<QFrame>(form, "Balance")->isVisibleTo(&form));
-    Find<QAction>(form, "Col1")->trigger();
+    Find<QAction>(mainWindow, "Col1")->trigger();
+    EXPECT_FALSE(Find<QFrame>(mainWindow, "Balance")->isVisibleTo(&mainWindow));
+    Find<QAction>(mainWindow, "Col1")->trigger();
     Exposures(4);
     const std::string during = cam.Trace();
     EXPECT_EQ(cam.CountOf("SetWhiteBalance"), 1) << during;
@@ -145,7 +145,7 @@ TEST_F(CameraControls, DuringARecordingOnlyTheWhiteBalanceIsApplied) {
     EXPECT_FALSE(cam.Flipped());
 
     // When the recording ends everything pending is brought into force.
-    form.capture().setRecording(false);
+    mainWindow.capture().setRecording(false);
     Exposures(2);
     const std::string after = cam.Trace();
     EXPECT_TRUE(Has(after, "Subframe(640,480)")) << after;
@@ -157,47 +157,47 @@ TEST_F(CameraControls, DuringARecordingOnlyTheWhiteBalanceIsApplied) {
 
 TEST_F(CameraControls, SubframeSlidersDrawCentredAndRequestAlignedSizes) {
     Start();
-    EXPECT_EQ(Find<LabelledSlider>(form, "SliderWidth")->Max(), 1280);
-    EXPECT_EQ(Find<LabelledSlider>(form, "SliderHeight")->Max(), 1024);
+    EXPECT_EQ(Find<LabelledSlider>(mainWindow, "SliderWidth")->maximum(), 1280);
+    EXPECT_EQ(Find<LabelledSlider>(mainWindow, "SliderHeight")->maximum(), 1024);
 
-    Find<LabelledSlider>(form, "SliderWidth")->SetPosition(320);  // 26.5 rounds to 26
-    EXPECT_EQ(Find<QWidget>(form, "subframe")->x(), 40);
-    EXPECT_EQ(Find<QWidget>(form, "subframe")->width(), 26);
-    EXPECT_EQ(Find<QLCDNumber>(form, "HRES")->intValue(), 320);
-    EXPECT_EQ(form.capture().settings().width, 320);
-    Find<LabelledSlider>(form, "SliderWidth")
-        ->SetPosition(323);  // the width is drawn from the aligned 320
-    EXPECT_EQ(Find<QWidget>(form, "subframe")->width(), 26);
-    EXPECT_EQ(form.capture().settings().width, 320);
+    Find<LabelledSlider>(mainWindow, "SliderWidth")->setValue(320);  // 26.5 rounds to 26
+    EXPECT_EQ(Find<QWidget>(mainWindow, "subframe")->x(), 40);
+    EXPECT_EQ(Find<QWidget>(mainWindow, "subframe")->width(), 26);
+    EXPECT_EQ(Find<QLCDNumber>(mainWindow, "HRES")->intValue(), 320);
+    EXPECT_EQ(mainWindow.capture().settings().width, 320);
+    Find<LabelledSlider>(mainWindow, "SliderWidth")
+        ->setValue(323);  // the width is drawn from the aligned 320
+    EXPECT_EQ(Find<QWidget>(mainWindow, "subframe")->width(), 26);
+    EXPECT_EQ(mainWindow.capture().settings().width, 320);
     for (int p = 100; p <= 103; ++p) {
-        Find<LabelledSlider>(form, "SliderWidth")->SetPosition(p);
-        EXPECT_EQ(form.capture().settings().width, 100) << p;
-        EXPECT_EQ(Find<QLCDNumber>(form, "HRES")->intValue(), 100) << p;
+        Find<LabelledSlider>(mainWindow, "SliderWidth")->setValue(p);
+        EXPECT_EQ(mainWindow.capture().settings().width, 100) << p;
+        EXPECT_EQ(Find<QLCDNumber>(mainWindow, "HRES")->intValue(), 100) << p;
     }
 
-    Find<LabelledSlider>(form, "SliderHeight")->SetPosition(512);  // 42.5 rounds to 42
-    EXPECT_EQ(Find<QWidget>(form, "subframe")->y(), 21);
-    EXPECT_EQ(Find<QWidget>(form, "subframe")->height(), 42);
-    EXPECT_EQ(Find<QLCDNumber>(form, "VRES")->intValue(), 512);
-    EXPECT_EQ(form.capture().settings().height, 512);
-    Find<LabelledSlider>(form, "SliderHeight")
-        ->SetPosition(515);  // drawn from the raw 515: Round(42.75)
-    EXPECT_EQ(Find<QWidget>(form, "subframe")->height(), 43);
-    EXPECT_EQ(Find<QWidget>(form, "subframe")->y(), 21);
-    EXPECT_EQ(Find<QLCDNumber>(form, "VRES")->intValue(), 512);
-    Find<LabelledSlider>(form, "SliderHeight")->SetPosition(1023);  // drawn from the raw position
-    EXPECT_EQ(Find<QWidget>(form, "subframe")->height(), 85);
-    EXPECT_EQ(Find<QWidget>(form, "subframe")->y(), 0);
-    EXPECT_EQ(Find<QLCDNumber>(form, "VRES")->intValue(), 1020);
-    EXPECT_EQ(form.capture().settings().height, 1020);
+    Find<LabelledSlider>(mainWindow, "SliderHeight")->setValue(512);  // 42.5 rounds to 42
+    EXPECT_EQ(Find<QWidget>(mainWindow, "subframe")->y(), 21);
+    EXPECT_EQ(Find<QWidget>(mainWindow, "subframe")->height(), 42);
+    EXPECT_EQ(Find<QLCDNumber>(mainWindow, "VRES")->intValue(), 512);
+    EXPECT_EQ(mainWindow.capture().settings().height, 512);
+    Find<LabelledSlider>(mainWindow, "SliderHeight")
+        ->setValue(515);  // drawn from the raw 515: Round(42.75)
+    EXPECT_EQ(Find<QWidget>(mainWindow, "subframe")->height(), 43);
+    EXPECT_EQ(Find<QWidget>(mainWindow, "subframe")->y(), 21);
+    EXPECT_EQ(Find<QLCDNumber>(mainWindow, "VRES")->intValue(), 512);
+    Find<LabelledSlider>(mainWindow, "SliderHeight")->setValue(1023);  // drawn from the raw position
+    EXPECT_EQ(Find<QWidget>(mainWindow, "subframe")->height(), 85);
+    EXPECT_EQ(Find<QWidget>(mainWindow, "subframe")->y(), 0);
+    EXPECT_EQ(Find<QLCDNumber>(mainWindow, "VRES")->intValue(), 1020);
+    EXPECT_EQ(mainWindow.capture().settings().height, 1020);
 
     // Key-up and mouse-up write the aligned size again.
-    form.capture().setSubframeWidth(0);
-    form.capture().setSubframeHeight(0);
-    emit Find<LabelledSlider>(form, "SliderWidth")->MouseUp();
-    emit Find<LabelledSlider>(form, "SliderHeight")->KeyUp();
-    EXPECT_EQ(form.capture().settings().width, 100);
-    EXPECT_EQ(form.capture().settings().height, 1020);
+    mainWindow.capture().setSubframeWidth(0);
+    mainWindow.capture().setSubframeHeight(0);
+    emit Find<LabelledSlider>(mainWindow, "SliderWidth")->released();
+    emit Find<LabelledSlider>(mainWindow, "SliderHeight")->keyReleased();
+    EXPECT_EQ(mainWindow.capture().settings().width, 100);
+    EXPECT_EQ(mainWindow.capture().settings().height, 1020);
     Exposures(2);
     EXPECT_EQ(cam.Width(), 100);
     EXPECT_EQ(cam.Height(), 1020);
@@ -208,17 +208,17 @@ TEST(CameraControlsOddSensor, FullWidthOfA1294SensorRequests1292) {
     tvtest::FakeCamera cam(1294, 966);
     cam.Install();
     cam.SetAutoRelease(true);
-    MainWindow form;
-    ASSERT_TRUE(StartForm(form));
-    Find<LabelledSlider>(form, "SliderWidth")->SetPosition(1200);
-    Find<LabelledSlider>(form, "SliderWidth")->SetPosition(1294);
-    Find<LabelledSlider>(form, "SliderHeight")->SetPosition(900);
-    Find<LabelledSlider>(form, "SliderHeight")->SetPosition(966);
-    EXPECT_EQ(form.capture().settings().width, 1292);
-    EXPECT_EQ(Find<QLCDNumber>(form, "HRES")->intValue(), 1292);
-    EXPECT_EQ(Find<QWidget>(form, "subframe")->width(),
+    MainWindow mainWindow;
+    ASSERT_TRUE(startLiveWindow(mainWindow));
+    Find<LabelledSlider>(mainWindow, "SliderWidth")->setValue(1200);
+    Find<LabelledSlider>(mainWindow, "SliderWidth")->setValue(1294);
+    Find<LabelledSlider>(mainWindow, "SliderHeight")->setValue(900);
+    Find<LabelledSlider>(mainWindow, "SliderHeight")->setValue(966);
+    EXPECT_EQ(mainWindow.capture().settings().width, 1292);
+    EXPECT_EQ(Find<QLCDNumber>(mainWindow, "HRES")->intValue(), 1292);
+    EXPECT_EQ(Find<QWidget>(mainWindow, "subframe")->width(),
               106);  // Round(1292 * 106 / 1294) = Round(105.84)
-    EXPECT_EQ(form.capture().settings().height, 964);
+    EXPECT_EQ(mainWindow.capture().settings().height, 964);
     EXPECT_TRUE(WaitUntil([&] { return cam.Width() == 1292 && cam.Height() == 964; }));
 }
 

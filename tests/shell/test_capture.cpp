@@ -61,12 +61,12 @@ class CaptureTest : public ::testing::Test {
         fs::create_directories(folder.toStdString());
     }
     void TearDown() override {
-        if (form) {
+        if (mainWindow) {
             // The exposure still pending is finished, so the thread ends at once.
-            form->capture().requestStop();
+            mainWindow->capture().requestStop();
             cam.Release();
         }
-        form.reset();
+        mainWindow.reset();
         SetMessageHandler(previous_);
         testclock::SetMillis(nullptr);
     }
@@ -77,12 +77,12 @@ class CaptureTest : public ::testing::Test {
         ASSERT_TRUE(config.WriteIni(ini));
         cam.Install();
         cam.SetCancelReleases(false);  // the tests hand the frames over themselves
-        form = std::make_unique<MainWindow>();
-        form->splashDelayMs = 0;
-        form->start();
+        mainWindow = std::make_unique<MainWindow>();
+        mainWindow->splashDelayMs = 0;
+        mainWindow->start();
         ASSERT_TRUE(cam.WaitForExposure(10000));
-        width = form->capture().status().width;
-        height = form->capture().status().height;
+        width = mainWindow->capture().status().width;
+        height = mainWindow->capture().status().height;
         ASSERT_GT(width, 0);
     }
     void CreateWithPath() { Create(folder + QStringLiteral("/moon")); }
@@ -93,14 +93,14 @@ class CaptureTest : public ::testing::Test {
             FramePtr f = NewFrame(width, height, "", false, 8);
             std::fill(FrameData(f.get()), FrameData(f.get()) + FrameDataSize(f.get()),
                       uint8_t(40 + i));
-            form->frameReady(std::move(f));
-            form->recorder().waitForWriter();
+            mainWindow->frameReady(std::move(f));
+            mainWindow->recorder().waitForWriter();
         }
     }
     // The cancel button, and the writer thread closing the output.
     void Cancel() {
         Button("CancelButton")->click();
-        form->recorder().waitForWriter();
+        mainWindow->recorder().waitForWriter();
     }
     std::string Out(const std::string& name) const { return folder.toStdString() + "/" + name; }
     // The recorded files; the capture log beside each recording is not counted.
@@ -111,18 +111,18 @@ class CaptureTest : public ::testing::Test {
         });
     }
     QString Progress() const { return W<QLabel>("StatusPanel0")->text(); }
-    bool Recording() const { return form->capture().recording(); }
+    bool Recording() const { return mainWindow->capture().recording(); }
     // A widget, menu item or menu of the window by its object name.
     template <class T>
     T* W(const char* name) const {
-        return Find<T>(*form, name);
+        return Find<T>(*mainWindow, name);
     }
     QAction* Item(const char* name) const { return W<QAction>(name); }
     QPushButton* Button(const char* name) const { return W<QPushButton>(name); }
     QLineEdit* Count() const { return W<QLineEdit>("expos"); }
     QLabel* Summary() const { return W<QLabel>("HTMLabel1"); }
-    CapturePanel& Panel() const { return form->capturePanel(); }
-    OutputNameDialog* NameDialog() const { return form->outputNameDialog(); }
+    CapturePanel& Panel() const { return mainWindow->capturePanel(); }
+    OutputNameDialog* NameDialog() const { return mainWindow->outputNameDialog(); }
     // What a recording shows while it runs, and gives back when it ends.
     void ExpectLocked(bool locked) const {
         EXPECT_EQ(Button("CancelButton")->isHidden(), !locked);
@@ -135,7 +135,7 @@ class CaptureTest : public ::testing::Test {
 
     TempConfig config;
     tvtest::FakeCamera cam{64, 48, "Test Cam"};
-    std::unique_ptr<MainWindow> form;
+    std::unique_ptr<MainWindow> mainWindow;
     std::atomic<uint32_t> now{0};
     std::vector<std::string> messages;
     QString folder;
@@ -184,7 +184,7 @@ TEST_F(CaptureTest, CommandsWithoutAPathOnlyComplain) {
     EXPECT_EQ(messages, (std::vector<std::string>{"Error opening AVI/SER file",
                                                   "Please set file parameters first"}));
     EXPECT_FALSE(Recording());
-    EXPECT_FALSE(form->recorder().busy());
+    EXPECT_FALSE(mainWindow->recorder().busy());
     EXPECT_TRUE(Button("CancelButton")->isHidden());
 }
 
@@ -240,7 +240,7 @@ TEST_F(CaptureTest, CountOfOneAviWritesOneFramePart) {
     EXPECT_TRUE(Recording());
     Deliver();
     EXPECT_FALSE(Recording());
-    EXPECT_EQ(form->recorder().framesWritten(), 1);
+    EXPECT_EQ(mainWindow->recorder().framesWritten(), 1);
     EXPECT_TRUE(fs::exists(Out("moon_00000-PART1.AVI")));
     EXPECT_EQ(FileCount(), 1u);
 }
@@ -282,10 +282,10 @@ TEST_F(CaptureTest, PauseHoldsFramesBackButCancelDoesNotWait) {
     Deliver();
     now += 999;
     Deliver();
-    EXPECT_EQ(form->recorder().framesWritten(), 1);
+    EXPECT_EQ(mainWindow->recorder().framesWritten(), 1);
     now += 1;  // 2000 ms after the first
     Deliver();
-    EXPECT_EQ(form->recorder().framesWritten(), 2);
+    EXPECT_EQ(mainWindow->recorder().framesWritten(), 2);
     now += 500;
     Cancel();  // ends without waiting out the pause
     EXPECT_FALSE(Recording());
@@ -297,10 +297,10 @@ TEST_F(CaptureTest, PauseHoldsFramesBackButCancelDoesNotWait) {
     Deliver();
     now += 1;
     Deliver();
-    EXPECT_EQ(form->recorder().framesWritten(), 1);
+    EXPECT_EQ(mainWindow->recorder().framesWritten(), 1);
     now += 1;
     Deliver();
-    EXPECT_EQ(form->recorder().framesWritten(), 2);
+    EXPECT_EQ(mainWindow->recorder().framesWritten(), 2);
     Cancel();
     EXPECT_FALSE(Recording());
 }
@@ -344,13 +344,13 @@ TEST_F(CaptureTest, CancelAndTimedEndFinishWithoutAnotherFrame) {
     for (double t : {1.0, 1.1, 1.2, 1.7, 1.8, 1.9}) {
         FramePtr f = NewFrame(width, height, "", false, 8);
         f->TimeStamp = (100000.0 + t) / 86400.0;
-        form->frameReady(std::move(f));
-        form->recorder().waitForWriter();
+        mainWindow->frameReady(std::move(f));
+        mainWindow->recorder().waitForWriter();
     }
     now += 2000;
     QElapsedTimer waited;
     waited.start();
-    while (form->recorder().busy() && waited.elapsed() < 3000)
+    while (mainWindow->recorder().busy() && waited.elapsed() < 3000)
         QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
     EXPECT_FALSE(Recording());
     EXPECT_EQ(Le32(ReadAll(Out("moon_00001.SER")), SerFrameCountOffset), 6);
@@ -368,7 +368,7 @@ TEST_F(CaptureTest, EmptyCountIsAConversionErrorAndRecordsNothing) {
     Button("butCapture")->click();
     EXPECT_EQ(messages, (std::vector<std::string>(2, "'' is not a valid integer value")));
     EXPECT_FALSE(Recording());
-    EXPECT_FALSE(form->recorder().busy());
+    EXPECT_FALSE(mainWindow->recorder().busy());
     ExpectLocked(false);
     Deliver();
     EXPECT_EQ(FileCount(), 0u);
@@ -423,13 +423,13 @@ TEST_F(CaptureTest, FormatItemsSwitchTheButtonsAndLockDuringARecording) {
 
     // The codec items; choosing SER leaves the codec alone.
     Item("Askwhenopening1")->trigger();
-    EXPECT_EQ(form->recorder().avi().codec(), CodecAsk);
+    EXPECT_EQ(mainWindow->recorder().avi().codec(), CodecAsk);
     Item("SER1")->trigger();  // SER, from the menu bar
     EXPECT_TRUE(Item("SER8bit1")->isChecked());
     EXPECT_EQ(Button("butCapture")->text(), "SER");
-    EXPECT_EQ(form->recorder().avi().codec(), CodecAsk);
+    EXPECT_EQ(mainWindow->recorder().avi().codec(), CodecAsk);
     Item("IRAW")->trigger();
-    EXPECT_EQ(form->recorder().avi().codec(), 1448433993);
+    EXPECT_EQ(mainWindow->recorder().avi().codec(), 1448433993);
     EXPECT_TRUE(Item("IRAW")->isChecked());
 
     // A running SER recording keeps its format.
@@ -451,10 +451,10 @@ TEST_F(CaptureTest, CountPopupSetsTheFieldAndKeepsTheUnit) {
     W<QComboBox>("exposUnit")->setCurrentIndex(1);
     Item("N201")->trigger();
     EXPECT_EQ(Count()->text(), "20");
-    EXPECT_EQ(form->storedSettings().EXPOCOUNT, "20");
+    EXPECT_EQ(mainWindow->storedSettings().frameCountText, "20");
     Button("Button3")->click();
-    EXPECT_EQ(form->recorder().framesToGo(), CountTimed);
-    EXPECT_EQ(form->recorder().endTime(), now + 20000);
+    EXPECT_EQ(mainWindow->recorder().framesToGo(), CountTimed);
+    EXPECT_EQ(mainWindow->recorder().endTime(), now + 20000);
     Cancel();
     Deliver();
 }
@@ -471,14 +471,14 @@ TEST_F(CaptureTest, CaptureLocationAndFilename) {
     Panel().chooseFolder = [](QWidget*) { return QStringLiteral("/"); };
     Item("SetCaptureLocation1")->trigger();
     EXPECT_EQ(Panel().capturePath(), "/moon");
-    EXPECT_EQ(form->storedSettings().FILENAME, "/moon");
+    EXPECT_EQ(mainWindow->storedSettings().capturePath, "/moon");
 
     // Set Capture Filename, then Cancel: split and joined again unchanged.
     QTimer::singleShot(0, NameDialog()->findChild<QPushButton*>("Button2"), &QPushButton::click);
     Item("SetCaptureFilename1")->trigger();
     EXPECT_EQ(Panel().capturePath(), "/moon");
     // OK with an empty name gives CAPTURE.
-    QTimer::singleShot(0, form.get(), [this] {
+    QTimer::singleShot(0, mainWindow.get(), [this] {
         NameDialog()->findChild<QLineEdit*>("Edit1")->clear();
         NameDialog()->findChild<QPushButton*>("Button1")->click();
     });
@@ -488,7 +488,7 @@ TEST_F(CaptureTest, CaptureLocationAndFilename) {
 
 TEST_F(CaptureTest, FirstRunNeedsFolderAndNameInEitherOrder) {
     Create(QString());
-    QTimer::singleShot(0, form.get(), [this] {
+    QTimer::singleShot(0, mainWindow.get(), [this] {
         NameDialog()->findChild<QLineEdit*>("Edit1")->setText(QStringLiteral("jupiter"));
         NameDialog()->findChild<QPushButton*>("Button1")->click();
     });
@@ -517,7 +517,7 @@ TEST_F(CaptureTest, AFailedWriteStopsTheRecordingAndSaysWhy) {
     ASSERT_EQ(messages.size(), 1u);
     EXPECT_NE(messages[0].find("after 2 frames"), std::string::npos) << messages[0];
     EXPECT_NE(messages[0].find(Out("moon_0000")), std::string::npos) << messages[0];
-    EXPECT_EQ(form->recorder().framesWritten(), 2);
+    EXPECT_EQ(mainWindow->recorder().framesWritten(), 2);
 }
 
 TEST_F(CaptureTest, ExitDuringARecordingCompletesTheSerFile) {
@@ -531,9 +531,9 @@ TEST_F(CaptureTest, ExitDuringARecordingCompletesTheSerFile) {
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
         cam.Release();
     });
-    form->saveAndStop();
+    mainWindow->saveAndStop();
     camera.join();
-    EXPECT_FALSE(form->recorder().busy());
+    EXPECT_FALSE(mainWindow->recorder().busy());
     const auto bytes = ReadAll(Out("moon_00000.SER"));
     EXPECT_EQ(Le32(bytes, SerFrameCountOffset), 3);
     EXPECT_EQ(bytes.size(), size_t(SerHeaderSize) + 3 * (width * height + 8));
@@ -542,7 +542,7 @@ TEST_F(CaptureTest, ExitDuringARecordingCompletesTheSerFile) {
 TEST_F(CaptureTest, AskedCodecCancelledMeansTheOpenFails) {
     CreateWithPath();
     std::string askedFor;
-    form->recorder().avi().setCodecChooser(
+    mainWindow->recorder().avi().setCodecChooser(
         [&](const std::vector<AviCodec>&, const std::string& part, int32_t&) {
             askedFor = part;
             return false;
@@ -588,11 +588,11 @@ TEST(CodecDialog, OffersTheCodecsAndReturnsTheChoice) {
 
 TEST_F(CaptureTest, DiskPanelShowsTheCaptureFolderSpaceAndTheTimeLeftWhileRecording) {
     Create(QString());
-    form->updateDiskStatus();
+    mainWindow->updateDiskStatus();
     EXPECT_EQ(W<QLabel>("StatusPanel3")->text(), "");  // no capture folder yet
-    form.reset();
+    mainWindow.reset();
     CreateWithPath();
-    form->updateDiskStatus();
+    mainWindow->updateDiskStatus();
     const QString idle = W<QLabel>("StatusPanel3")->text();
     EXPECT_TRUE(idle.startsWith("Disk ") && idle.endsWith(" GB free")) << idle.toStdString();
 
@@ -604,7 +604,7 @@ TEST_F(CaptureTest, DiskPanelShowsTheCaptureFolderSpaceAndTheTimeLeftWhileRecord
     for (int step = 0; step < 4; ++step) {
         now += 1000;
         Deliver(3);
-        form->updateDiskStatus();
+        mainWindow->updateDiskStatus();
     }
     const QString busy = W<QLabel>("StatusPanel3")->text();
     EXPECT_TRUE(busy.contains(" GB free, ") && busy.endsWith(" left")) << busy.toStdString();

@@ -11,17 +11,17 @@
 TEST(SettingsStore, RoundTripKeepsTheFourTextsInTheirGroup) {
     TempConfig config;
     StoredSettings in;
-    in.EXPOLENGTH = "250";
-    in.EXPOCOUNT = "";  // an emptied count field is stored as typed
-    in.FILENAME = "/home/obs/moon, crater";
-    in.GAIN = "42";
+    in.exposureMs = 250;
+    in.frameCountText = "";  // an emptied count field is stored as typed
+    in.capturePath = "/home/obs/moon, crater";
+    in.gain = 42;
     ASSERT_TRUE(WriteStoredSettings(in));
 
     const StoredSettings out = ReadStoredSettings();
-    EXPECT_EQ(out.EXPOLENGTH, "250");
-    EXPECT_EQ(out.EXPOCOUNT, "");
-    EXPECT_EQ(out.FILENAME, "/home/obs/moon, crater");
-    EXPECT_EQ(out.GAIN, "42");
+    EXPECT_EQ(out.exposureMs, 250);
+    EXPECT_EQ(out.frameCountText, "");
+    EXPECT_EQ(out.capturePath, "/home/obs/moon, crater");
+    EXPECT_EQ(out.gain, 42);
 
     const QByteArray ini = config.ReadIni();
     EXPECT_TRUE(ini.contains("[TarviVideo2R]")) << ini.constData();
@@ -31,10 +31,10 @@ TEST(SettingsStore, RoundTripKeepsTheFourTextsInTheirGroup) {
 TEST(SettingsStore, MissingFileGivesTheDefaults) {
     TempConfig config;
     const StoredSettings s = ReadStoredSettings();
-    EXPECT_EQ(s.EXPOLENGTH, "100");
-    EXPECT_EQ(s.EXPOCOUNT, "1");
-    EXPECT_EQ(s.FILENAME, "");
-    EXPECT_EQ(s.GAIN, "10");
+    EXPECT_EQ(s.exposureMs, 100);
+    EXPECT_EQ(s.frameCountText, "1");
+    EXPECT_EQ(s.capturePath, "");
+    EXPECT_EQ(s.gain, 10);
     EXPECT_FALSE(QFile::exists(config.IniPath()));  // reading creates nothing
 }
 
@@ -57,8 +57,8 @@ TEST(SettingsStore, GarbageFileReadsAsDefaults) {
     TempConfig config;
     ASSERT_TRUE(config.WriteIni(QByteArray("\x01\xff[[[=\n\0\0garbage", 17)));
     const StoredSettings s = ReadStoredSettings();
-    EXPECT_EQ(s.EXPOLENGTH, "100");
-    EXPECT_EQ(s.GAIN, "10");
+    EXPECT_EQ(s.exposureMs, 100);
+    EXPECT_EQ(s.gain, 10);
 }
 
 TEST(SettingsStore, WriteSettingIgnoresAnEmptyName) {

@@ -48,8 +48,8 @@ class Startup : public ::testing::Test {
   protected:
     void SetUp() override {
         EnsureApp();
-        testhalt::Reset();
-        testhalt::SetTerminate([](int code) { throw HaltCalled{code}; });
+        testexit::Reset();
+        testexit::SetTerminate([](int code) { throw HaltCalled{code}; });
         previous_ = SetMessageHandler([this](const std::string& text) {
             messages.push_back(text);
             splashAtMessage = splash.findChild<QLabel*>("Label2")->text();
@@ -57,16 +57,16 @@ class Startup : public ::testing::Test {
     }
     void TearDown() override {
         SetMessageHandler(previous_);
-        testhalt::SetTerminate(nullptr);
-        testhalt::Reset();
+        testexit::SetTerminate(nullptr);
+        testexit::Reset();
     }
 
     // Runs start(); returns the halt code, or -1 when it did not halt.
-    int Create(MainWindow& form) {
-        form.splash = &splash;
-        form.splashDelayMs = 0;
+    int Create(MainWindow& mainWindow) {
+        mainWindow.splash = &splash;
+        mainWindow.splashDelayMs = 0;
         try {
-            form.start();
+            mainWindow.start();
         } catch (const HaltCalled& h) {
             return h.code;
         }
@@ -85,43 +85,43 @@ TEST_F(Startup, WithACameraTheWindowIsConnectedAndShown) {
     tvtest::FakeCamera cam(640, 480, "Test Cam");
     cam.Install();
     cam.SetAutoRelease(true);
-    MainWindow form;
+    MainWindow mainWindow;
     splash.show();
-    ASSERT_EQ(Create(form), -1);
+    ASSERT_EQ(Create(mainWindow), -1);
 
-    EXPECT_EQ(form.windowTitle(), "TarviVideo5X1.0 connected to Test Cam");
+    EXPECT_EQ(mainWindow.windowTitle(), "TarviVideo5X1.0 connected to Test Cam");
     EXPECT_EQ(splash.findChild<QLabel*>("Label1")->text(), "TarviVideo5X1.0");
     EXPECT_EQ(splash.findChild<QLabel*>("Label2")->text(), "Test Cam Found");
     EXPECT_EQ(splash.findChild<QLabel*>("Label2")->palette().color(QPalette::WindowText),
               QColor(0, 128, 0));
     EXPECT_FALSE(splash.isVisible());
-    EXPECT_TRUE(form.isVisible());
+    EXPECT_TRUE(mainWindow.isVisible());
     EXPECT_TRUE(messages.empty());
-    EXPECT_EQ(form.height(), 750);  // 570 asked, the lower size limit wins
+    EXPECT_EQ(mainWindow.height(), 750);  // 570 asked, the lower size limit wins
 
     // Sensor size reaches the subframe sliders (the height clamps 999 to 480) and the
     // picture.
-    EXPECT_EQ(Find<LabelledSlider>(form, "SliderWidth")->Max(), 640);
-    EXPECT_EQ(Find<LabelledSlider>(form, "SliderHeight")->Max(), 480);
-    EXPECT_EQ(Find<LabelledSlider>(form, "SliderHeight")->Position(), 480);
-    EXPECT_EQ(Find<PictureView>(form, "Image1")->Bitmap().size(), QSize(640, 480));
+    EXPECT_EQ(Find<LabelledSlider>(mainWindow, "SliderWidth")->maximum(), 640);
+    EXPECT_EQ(Find<LabelledSlider>(mainWindow, "SliderHeight")->maximum(), 480);
+    EXPECT_EQ(Find<LabelledSlider>(mainWindow, "SliderHeight")->value(), 480);
+    EXPECT_EQ(Find<PictureView>(mainWindow, "Image1")->image().size(), QSize(640, 480));
     // The start picture is 8-bit with a palette until the first colour frame is shown;
     // the acquisition thread runs from here on, so a frame may already have arrived.
-    EXPECT_EQ(Find<PictureView>(form, "Image1")->Bitmap().format(),
-              form.framesReceived() == 0 ? QImage::Format_Indexed8 : QImage::Format_BGR888);
+    EXPECT_EQ(Find<PictureView>(mainWindow, "Image1")->image().format(),
+              mainWindow.framesReceived() == 0 ? QImage::Format_Indexed8 : QImage::Format_BGR888);
 
     // Defaults of a first run; no path, so both capture buttons are disabled.
-    EXPECT_EQ(Find<LabelledSlider>(form, "_expot")->Position(), 100);
-    EXPECT_EQ(form.capture().settings().exposureMs, 100);
-    EXPECT_EQ(Find<QLineEdit>(form, "expos")->text(), "1");
-    EXPECT_EQ(Find<LabelledSlider>(form, "gain")->Position(), 10);
-    EXPECT_FALSE(Find<QPushButton>(form, "butCapture")->isEnabled());
-    EXPECT_FALSE(Find<QPushButton>(form, "Button3")->isEnabled());
-    EXPECT_EQ(Find<QPushButton>(form, "Button3")->text(), "FIT");
-    EXPECT_TRUE(Find<QAction>(form, "N1001")->isChecked());
-    EXPECT_TRUE(Find<QAction>(form, "Col1")->isChecked());
-    EXPECT_TRUE(Find<QFrame>(form, "Balance")->isVisibleTo(&form));
-    EXPECT_TRUE(form.capture().started());
+    EXPECT_EQ(Find<LabelledSlider>(mainWindow, "_expot")->value(), 100);
+    EXPECT_EQ(mainWindow.capture().settings().exposureMs, 100);
+    EXPECT_EQ(Find<QLineEdit>(mainWindow, "expos")->text(), "1");
+    EXPECT_EQ(Find<LabelledSlider>(mainWindow, "gain")->value(), 10);
+    EXPECT_FALSE(Find<QPushButton>(mainWindow, "butCapture")->isEnabled());
+    EXPECT_FALSE(Find<QPushButton>(mainWindow, "Button3")->isEnabled());
+    EXPECT_EQ(Find<QPushButton>(mainWindow, "Button3")->text(), "FIT");
+    EXPECT_TRUE(Find<QAction>(mainWindow, "N1001")->isChecked());
+    EXPECT_TRUE(Find<QAction>(mainWindow, "Col1")->isChecked());
+    EXPECT_TRUE(Find<QFrame>(mainWindow, "Balance")->isVisibleTo(&mainWindow));
+    EXPECT_TRUE(mainWindow.capture().started());
 
     // The camera was opened with 0 and got the gain directly, and the acquisition thread
     // sends the start white balance.
@@ -135,12 +135,12 @@ TEST_F(Startup, WithACameraTheWindowIsConnectedAndShown) {
     // Frames arrive through the event queue.
     QElapsedTimer t;
     t.start();
-    while (form.framesReceived() < 2 && t.elapsed() < 3000) QApplication::processEvents();
-    EXPECT_GE(form.framesReceived(), 2u);
+    while (mainWindow.framesReceived() < 2 && t.elapsed() < 3000) QApplication::processEvents();
+    EXPECT_GE(mainWindow.framesReceived(), 2u);
 
-    RunExitProcOnce();
-    EXPECT_TRUE(form.capture().finished());
-    EXPECT_TRUE(form.settingsWritten());
+    runExitHandlerOnce();
+    EXPECT_TRUE(mainWindow.capture().finished());
+    EXPECT_TRUE(mainWindow.settingsWritten());
 }
 
 TEST_F(Startup, StoredValuesAreLoadedAndOutOfRangeOrGarbageFallsBack) {
@@ -150,30 +150,30 @@ TEST_F(Startup, StoredValuesAreLoadedAndOutOfRangeOrGarbageFallsBack) {
     tvtest::FakeCamera cam;
     cam.Install();
     cam.SetAutoRelease(true);
-    MainWindow form;
-    ASSERT_EQ(Create(form), -1);
+    MainWindow mainWindow;
+    ASSERT_EQ(Create(mainWindow), -1);
 
-    EXPECT_EQ(Find<LabelledSlider>(form, "_expot")->Position(),
+    EXPECT_EQ(Find<LabelledSlider>(mainWindow, "_expot")->value(),
               100);  // the slider starts with the range 1..100
-    EXPECT_EQ(form.capture().settings().exposureMs, 100);
-    EXPECT_EQ(Find<QLineEdit>(form, "expos")->text(), "7");
-    EXPECT_EQ(form.capturePanel().capturePath(), "/obs/moon");
-    EXPECT_TRUE(Find<QPushButton>(form, "butCapture")->isEnabled());
-    EXPECT_TRUE(Find<QPushButton>(form, "Button3")->isEnabled());
-    EXPECT_EQ(Find<LabelledSlider>(form, "gain")->Position(), 10);
-    EXPECT_EQ(form.capture().settings().gain, 10);
+    EXPECT_EQ(mainWindow.capture().settings().exposureMs, 100);
+    EXPECT_EQ(Find<QLineEdit>(mainWindow, "expos")->text(), "7");
+    EXPECT_EQ(mainWindow.capturePanel().capturePath(), "/obs/moon");
+    EXPECT_TRUE(Find<QPushButton>(mainWindow, "butCapture")->isEnabled());
+    EXPECT_TRUE(Find<QPushButton>(mainWindow, "Button3")->isEnabled());
+    EXPECT_EQ(Find<LabelledSlider>(mainWindow, "gain")->value(), 10);
+    EXPECT_EQ(mainWindow.capture().settings().gain, 10);
 
-    ASSERT_NE(form.outputNameDialog(), nullptr);
-    EXPECT_EQ(form.outputNameDialog()->baseName(), "moon");
+    ASSERT_NE(mainWindow.outputNameDialog(), nullptr);
+    EXPECT_EQ(mainWindow.outputNameDialog()->baseName(), "moon");
 
     // What the exit writes back reflects the controls, not the raw stored texts.
-    Find<QLineEdit>(form, "expos")->setText("");  // an emptied field is stored as typed ...
-    RunExitProcOnce();
+    Find<QLineEdit>(mainWindow, "expos")->setText("");  // an emptied field is stored as typed ...
+    runExitHandlerOnce();
     const StoredSettings s = ReadStoredSettings();
-    EXPECT_EQ(s.EXPOLENGTH, "100");
-    EXPECT_EQ(s.EXPOCOUNT, "");
-    EXPECT_EQ(s.FILENAME, "/obs/moon");
-    EXPECT_EQ(s.GAIN, "10");
+    EXPECT_EQ(s.exposureMs, 100);
+    EXPECT_EQ(s.frameCountText, "");
+    EXPECT_EQ(s.capturePath, "/obs/moon");
+    EXPECT_EQ(s.gain, 10);
 }
 
 TEST_F(Startup, EmptyStoredCountAndLengthReadAsDefaults) {
@@ -181,52 +181,52 @@ TEST_F(Startup, EmptyStoredCountAndLengthReadAsDefaults) {
     tvtest::FakeCamera cam;
     cam.Install();
     cam.SetAutoRelease(true);
-    MainWindow form;
-    ASSERT_EQ(Create(form), -1);
-    EXPECT_EQ(Find<LabelledSlider>(form, "_expot")->Position(), 100);
-    EXPECT_EQ(Find<QLineEdit>(form, "expos")->text(), "1");  // ... and reads back as "1"
-    EXPECT_EQ(Find<LabelledSlider>(form, "gain")->Position(), 55);
-    EXPECT_EQ(form.storedSettings().GAIN, "55");
+    MainWindow mainWindow;
+    ASSERT_EQ(Create(mainWindow), -1);
+    EXPECT_EQ(Find<LabelledSlider>(mainWindow, "_expot")->value(), 100);
+    EXPECT_EQ(Find<QLineEdit>(mainWindow, "expos")->text(), "1");  // ... and reads back as "1"
+    EXPECT_EQ(Find<LabelledSlider>(mainWindow, "gain")->value(), 55);
+    EXPECT_EQ(mainWindow.storedSettings().gain, 55);
 }
 
 TEST_F(Startup, NoCameraShowsTheMessageHaltsAndStillStoresTheSettings) {
     tvtest::FakeCamera cam;
     cam.Install();
     cam.SetOpenResult(0);
-    MainWindow form;
+    MainWindow mainWindow;
     splash.show();
-    EXPECT_EQ(Create(form), 1);
+    EXPECT_EQ(Create(mainWindow), 1);
     EXPECT_EQ(messages, std::vector<std::string>{"NO CAMERA!"});
     EXPECT_EQ(splashAtMessage, "Searching...");
-    EXPECT_FALSE(form.isVisible());
-    EXPECT_FALSE(form.capture().started());
-    EXPECT_TRUE(form.settingsWritten());
+    EXPECT_FALSE(mainWindow.isVisible());
+    EXPECT_FALSE(mainWindow.capture().started());
+    EXPECT_TRUE(mainWindow.settingsWritten());
     const StoredSettings s = ReadStoredSettings();
-    EXPECT_EQ(s.EXPOLENGTH, "100");
-    EXPECT_EQ(s.EXPOCOUNT, "1");
-    EXPECT_EQ(s.GAIN, "10");
+    EXPECT_EQ(s.exposureMs, 100);
+    EXPECT_EQ(s.frameCountText, "1");
+    EXPECT_EQ(s.gain, 10);
     EXPECT_TRUE(config.ReadIni().contains("[TarviVideo2R]"));
 }
 
 TEST_F(Startup, ACameraLibraryThatCannotBeLoadedCountsAsNoCamera) {
     SetCameraApi(TarviApi{});
-    MainWindow form;
-    form.loadCameraLibrary = [](std::string* error) {
+    MainWindow mainWindow;
+    mainWindow.loadCameraLibrary = [](std::string* error) {
         if (error) *error = "libtarvidll.so: cannot open shared object file";
         return false;
     };
-    EXPECT_EQ(Create(form), 1);
+    EXPECT_EQ(Create(mainWindow), 1);
     // The fixed text, then the reason.
     EXPECT_EQ(messages, std::vector<std::string>{
                             "NO CAMERA!\n\nlibtarvidll.so: cannot open shared object file"});
-    EXPECT_FALSE(form.isVisible());
+    EXPECT_FALSE(mainWindow.isVisible());
 }
 
 TEST_F(Startup, ExitWaitsForTheExposureInProgress) {
     tvtest::FakeCamera cam;
     cam.Install();
-    MainWindow form;
-    ASSERT_EQ(Create(form), -1);
+    MainWindow mainWindow;
+    ASSERT_EQ(Create(mainWindow), -1);
     ASSERT_TRUE(cam.WaitForExposure(10000));
 
     // The camera ends its exposure 300 ms from now; closing must not end before.
@@ -240,7 +240,7 @@ TEST_F(Startup, ExitWaitsForTheExposureInProgress) {
     // File > Exit halts (called directly: the test's halt throws, and an exception thrown
     // through the toolkit's signal dispatch would leak the dispatcher's guard).
     try {
-        Halt(0);
+        hardExit(0);
     } catch (const HaltCalled& h) {
         code = h.code;
     }
@@ -248,12 +248,12 @@ TEST_F(Startup, ExitWaitsForTheExposureInProgress) {
     camera.join();
     EXPECT_EQ(code, 0);
     EXPECT_GE(elapsed, 250);
-    EXPECT_TRUE(form.capture().finished());
-    EXPECT_TRUE(form.settingsWritten());
+    EXPECT_TRUE(mainWindow.capture().finished());
+    EXPECT_TRUE(mainWindow.settingsWritten());
 
     // The exit procedure runs once: a second way out does not store again.
     ASSERT_TRUE(QFile::remove(config.IniPath()));
-    EXPECT_THROW(Halt(0), HaltCalled);
+    EXPECT_THROW(hardExit(0), HaltCalled);
     EXPECT_FALSE(QFile::exists(config.IniPath()));
 }
 
@@ -261,49 +261,49 @@ TEST_F(Startup, ACameraThatNeverEndsItsExposureDoesNotKeepTheProgramFromEnding) 
     tvtest::FakeCamera cam;
     cam.Install();
     cam.SetCancelReleases(false);  // a camera unplugged during the exposure
-    MainWindow form;
-    form.capture().setStallMarginMs(100);
-    ASSERT_EQ(Create(form), -1);
+    MainWindow mainWindow;
+    mainWindow.capture().setStallMarginMs(100);
+    ASSERT_EQ(Create(mainWindow), -1);
     ASSERT_TRUE(cam.WaitForExposure(10000));
-    EXPECT_EQ(form.exitWaitMs(), 200u);  // the longest exposure the slider allows + margin
+    EXPECT_EQ(mainWindow.exitWaitMs(), 200u);  // the longest exposure the slider allows + margin
     QElapsedTimer t;
     t.start();
-    RunExitProcOnce();
+    runExitHandlerOnce();
     EXPECT_LT(t.elapsed(), 2000);
-    EXPECT_TRUE(form.settingsWritten());
+    EXPECT_TRUE(mainWindow.settingsWritten());
 }
 
 TEST_F(Startup, TheWindowCannotBeMinimised) {
     tvtest::FakeCamera cam;
     cam.Install();
     cam.SetAutoRelease(true);
-    MainWindow form;
-    ASSERT_EQ(Create(form), -1);
-    EXPECT_FALSE(form.windowFlags() & Qt::WindowMinimizeButtonHint);
-    EXPECT_TRUE(form.windowFlags() & Qt::WindowMaximizeButtonHint);
-    form.setWindowState(Qt::WindowMinimized);
+    MainWindow mainWindow;
+    ASSERT_EQ(Create(mainWindow), -1);
+    EXPECT_FALSE(mainWindow.windowFlags() & Qt::WindowMinimizeButtonHint);
+    EXPECT_TRUE(mainWindow.windowFlags() & Qt::WindowMaximizeButtonHint);
+    mainWindow.setWindowState(Qt::WindowMinimized);
     QElapsedTimer t;
     t.start();
-    while (form.isMinimized() && t.elapsed() < 1000) QApplication::processEvents();
-    EXPECT_FALSE(form.isMinimized());
-    RunExitProcOnce();
+    while (mainWindow.isMinimized() && t.elapsed() < 1000) QApplication::processEvents();
+    EXPECT_FALSE(mainWindow.isMinimized());
+    runExitHandlerOnce();
 }
 
 TEST_F(Startup, AuxiliaryWindowsStartHiddenAndShareTheKeyboard) {
     tvtest::FakeCamera cam;
     cam.Install();
     cam.SetAutoRelease(true);
-    MainWindow form;
-    ASSERT_EQ(Create(form), -1);
-    const AuxiliaryWindows aux = CreateAuxiliaryWindows(form);
-    OverlayDialog* overlay = form.overlayDialog();
+    MainWindow mainWindow;
+    ASSERT_EQ(Create(mainWindow), -1);
+    const AuxiliaryWindows aux = CreateAuxiliaryWindows(mainWindow);
+    OverlayDialog* overlay = mainWindow.overlayDialog();
     std::unique_ptr<QWidget> keep[] = {std::unique_ptr<QWidget>(aux.keyboard),
                                        std::unique_ptr<QWidget>(aux.errorWindow),
                                        std::unique_ptr<QWidget>(aux.focus)};
-    EXPECT_EQ(form.focusWindow(), aux.focus);
+    EXPECT_EQ(mainWindow.focusWindow(), aux.focus);
     for (QWidget* w : {static_cast<QWidget*>(aux.keyboard), static_cast<QWidget*>(aux.errorWindow),
                        static_cast<QWidget*>(aux.focus), static_cast<QWidget*>(overlay),
-                       static_cast<QWidget*>(form.outputNameDialog())})
+                       static_cast<QWidget*>(mainWindow.outputNameDialog())})
         EXPECT_FALSE(w->isVisible());
 
     // Both dialogs toggle the same keyboard.
@@ -312,13 +312,13 @@ TEST_F(Startup, AuxiliaryWindowsStartHiddenAndShareTheKeyboard) {
     EXPECT_TRUE(aux.keyboard->isVisible());
     overlay->hide();
     EXPECT_FALSE(aux.keyboard->isVisible());
-    form.outputNameDialog()->toggleKeyboard();
+    mainWindow.outputNameDialog()->toggleKeyboard();
     EXPECT_TRUE(aux.keyboard->isVisible());
 
     // The exit procedure hides the focus aid and the overlay dialog.
     aux.focus->show();
     overlay->show();
-    RunExitProcOnce();
+    runExitHandlerOnce();
     EXPECT_FALSE(aux.focus->isVisible());
     EXPECT_FALSE(overlay->isVisible());
 }
@@ -336,13 +336,13 @@ TEST(SingleInstance, ASecondInstanceShowsTheErrorAndStops) {
 
 TEST_F(Startup, AnOptionTheLibraryRefusesIsNoCameraWithTheReason) {
     SetCameraApi(TarviApi{});
-    MainWindow form;
+    MainWindow mainWindow;
     // As the program loads its choice: the simulated camera takes sensor=WxH and depth only.
-    form.loadCameraLibrary = [](std::string* error) {
+    mainWindow.loadCameraLibrary = [](std::string* error) {
         return LoadCameraLibraryFrom(TV_BINARY_DIR "/bin/libtarvidll.so", error) &&
                ApplyCameraOptions({{"gain", "5"}}, error);
     };
-    EXPECT_EQ(Create(form), 1);
+    EXPECT_EQ(Create(mainWindow), 1);
     SetCameraApi(TarviApi{});
     ASSERT_EQ(messages.size(), 1u);
     EXPECT_EQ(messages[0].rfind("NO CAMERA!\n\n", 0), 0u) << messages[0];
@@ -353,8 +353,8 @@ TEST_F(Startup, SelectCameraStoresTheChoiceForTheNextStart) {
     tvtest::FakeCamera cam;
     cam.Install();
     cam.SetAutoRelease(true);
-    MainWindow form;
-    ASSERT_EQ(Create(form), -1);
+    MainWindow mainWindow;
+    ASSERT_EQ(Create(mainWindow), -1);
     bool seen = false;
     QTimer::singleShot(0, [&seen] {
         QWidget* dialog = QApplication::activeModalWidget();
@@ -366,9 +366,9 @@ TEST_F(Startup, SelectCameraStoresTheChoiceForTheNextStart) {
                 list->setCurrentRow(i);
         dialog->findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Ok)->click();
     });
-    Find<QAction>(form, "SelectCamera1")->trigger();
+    Find<QAction>(mainWindow, "SelectCamera1")->trigger();
     EXPECT_TRUE(seen);
     EXPECT_EQ(ReadCameraChoice().name, QStringLiteral("sim"));
     EXPECT_TRUE(
-        form.capture().status().cameraOpen);  // the camera in use stays until the next start
+        mainWindow.capture().status().cameraOpen);  // the camera in use stays until the next start
 }

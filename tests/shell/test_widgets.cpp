@@ -26,21 +26,21 @@
 #include "shell/StatusPanels.h"
 
 TEST(TrackBar, LabelFollowsTheFormatAndThePosition) {
-    EXPECT_EQ(FormatTrackLabel("%d ms", 100), "100 ms");
-    EXPECT_EQ(FormatTrackLabel("%d %%", 10), "10 %");
-    EXPECT_EQ(FormatTrackLabel("%d", -127), "-127");
-    EXPECT_EQ(FormatTrackLabel("100%", 3), "100%");  // a lone percent sign stays
+    EXPECT_EQ(formatTrackLabel("%d ms", 100), "100 ms");
+    EXPECT_EQ(formatTrackLabel("%d %%", 10), "10 %");
+    EXPECT_EQ(formatTrackLabel("%d", -127), "-127");
+    EXPECT_EQ(formatTrackLabel("100%", 3), "100%");  // a lone percent sign stays
 
     EnsureApp();
     LabelledSlider bar(Qt::Horizontal, 1, 100, 1, "%d ms");
-    QSignalSpy changed(&bar, &LabelledSlider::Changed);
-    bar.SetPosition(250);  // clamped
-    EXPECT_EQ(bar.Position(), 100);
-    EXPECT_EQ(bar.ValueLabel->text(), "100 ms");
-    bar.SetMax(50);  // a new maximum clamps and raises the change
-    EXPECT_EQ(bar.Position(), 50);
+    QSignalSpy changed(&bar, &LabelledSlider::valueChanged);
+    bar.setValue(250);  // clamped
+    EXPECT_EQ(bar.value(), 100);
+    EXPECT_EQ(bar.valueLabel()->text(), "100 ms");
+    bar.setMaximum(50);  // a new maximum clamps and raises the change
+    EXPECT_EQ(bar.value(), 50);
     EXPECT_EQ(changed.count(), 2);
-    bar.SetPosition(50);  // no real change, no event
+    bar.setValue(50);  // no real change, no event
     EXPECT_EQ(changed.count(), 2);
 }
 
@@ -49,13 +49,13 @@ TEST(TrackBar, ReportsMouseAndKeyRelease) {
     LabelledSlider bar(Qt::Horizontal, 0, 100, 10, "%d");
     bar.resize(180, 30);
     bar.show();
-    QSignalSpy up(&bar, &LabelledSlider::MouseUp), key(&bar, &LabelledSlider::KeyUp);
-    QTest::mouseClick(bar.Slider, Qt::LeftButton);
+    QSignalSpy up(&bar, &LabelledSlider::released), key(&bar, &LabelledSlider::keyReleased);
+    QTest::mouseClick(bar.slider(), Qt::LeftButton);
     EXPECT_EQ(up.count(), 1);
-    const int before = bar.Position();
-    QTest::keyClick(bar.Slider, Qt::Key_Right);
+    const int before = bar.value();
+    QTest::keyClick(bar.slider(), Qt::Key_Right);
     EXPECT_EQ(key.count(), 1);
-    EXPECT_EQ(bar.Position(), before + 1);  // the slider handled the key before the report
+    EXPECT_EQ(bar.value(), before + 1);  // the slider handled the key before the report
 }
 
 TEST(Splash, StatusLineStaysRightAlignedTenPixelsFromTheEdge) {
@@ -88,30 +88,30 @@ FramePtr HandedOver(const std::shared_ptr<FrameBudget>& budget) {
 TEST(FrameHandOff, TheWindowTakesEachFrameAndDestroysIt) {
     EnsureApp();
     auto budget = std::make_shared<FrameBudget>();
-    MainWindow form;
-    auto target = std::make_shared<FramePostTarget>(&form);
+    MainWindow mainWindow;
+    auto target = std::make_shared<FramePostTarget>(&mainWindow);
     const PostFrameFn post = MakeFramePoster(target);
     post(HandedOver(budget));
     post(HandedOver(budget));
     EXPECT_EQ(budget->inFlight(), 2);
-    QApplication::sendPostedEvents(&form, FrameReadyEvent::eventType());
-    EXPECT_EQ(form.framesReceived(), 2u);
+    QApplication::sendPostedEvents(&mainWindow, FrameReadyEvent::eventType());
+    EXPECT_EQ(mainWindow.framesReceived(), 2u);
     EXPECT_EQ(budget->inFlight(), 0);
 
     // After detach nothing reaches the window; the frame is destroyed at once.
     target->detach();
     post(HandedOver(budget));
     EXPECT_EQ(budget->inFlight(), 0);
-    QApplication::sendPostedEvents(&form, FrameReadyEvent::eventType());
-    EXPECT_EQ(form.framesReceived(), 2u);
+    QApplication::sendPostedEvents(&mainWindow, FrameReadyEvent::eventType());
+    EXPECT_EQ(mainWindow.framesReceived(), 2u);
 }
 
 TEST(FrameHandOff, FramesOfUnhandledEventsAreDestroyed) {
     EnsureApp();
     auto budget = std::make_shared<FrameBudget>();
     {
-        MainWindow form;
-        auto target = std::make_shared<FramePostTarget>(&form);
+        MainWindow mainWindow;
+        auto target = std::make_shared<FramePostTarget>(&mainWindow);
         MakeFramePoster(target)(HandedOver(budget));
         EXPECT_EQ(budget->inFlight(), 1);
     }  // the window goes with the event still queued
@@ -122,89 +122,89 @@ TEST(FrameHandOff, FramesOfUnhandledEventsAreDestroyed) {
 
 TEST(MainWindow, LayoutMenusAndStatusBar) {
     EnsureApp();
-    MainWindow form;
-    EXPECT_EQ(form.windowTitle(), "TarviVideo ");
-    EXPECT_EQ(form.minimumSize(), QSize(1024, 750));
-    EXPECT_EQ(form.maximumSize(), QSize(9999, 9999));
-    EXPECT_TRUE(form.font().bold());
-    EXPECT_EQ(Find<QFrame>(form, "LeftPanel")->width(), 185);
-    EXPECT_FALSE(Find<QFrame>(form, "RightPanel")->isVisibleTo(&form));
+    MainWindow mainWindow;
+    EXPECT_EQ(mainWindow.windowTitle(), "TarviVideo ");
+    EXPECT_EQ(mainWindow.minimumSize(), QSize(1024, 750));
+    EXPECT_EQ(mainWindow.maximumSize(), QSize(9999, 9999));
+    EXPECT_TRUE(mainWindow.font().bold());
+    EXPECT_EQ(Find<QFrame>(mainWindow, "LeftPanel")->width(), 185);
+    EXPECT_FALSE(Find<QFrame>(mainWindow, "RightPanel")->isVisibleTo(&mainWindow));
     // The three panels, then the disk panel after them.
     for (int i = 0; i < StatusPanels::kCount; ++i)
-        EXPECT_EQ(Find<QLabel>(form, ("StatusPanel" + std::to_string(i)).c_str())->width(),
+        EXPECT_EQ(Find<QLabel>(mainWindow, ("StatusPanel" + std::to_string(i)).c_str())->width(),
                   StatusPanels::kWidths[i]);
-    EXPECT_EQ(form.findChild<QLabel*>("StatusPanel4"), nullptr);
+    EXPECT_EQ(mainWindow.findChild<QLabel*>("StatusPanel4"), nullptr);
 
     QStringList menus;
-    for (QAction* a : form.menuBar()->actions()) menus << a->text();
+    for (QAction* a : mainWindow.menuBar()->actions()) menus << a->text();
     EXPECT_EQ(menus, (QStringList{"File", "Capture Files", "Camera Setup", "ZOOM"}));
-    EXPECT_FALSE(Find<QMenu>(form, "SetCaptureFormat1")->menuAction()->isVisible());
-    EXPECT_FALSE(Find<QMenu>(form, "Compression1")->menuAction()->isVisible());
-    EXPECT_TRUE(Find<QAction>(form, "IRAW")->isChecked());
-    EXPECT_FALSE(Find<QAction>(form, "N4001")->isVisible());
-    ASSERT_NE(Find<QAction>(form, "N501")->actionGroup(), nullptr);
-    EXPECT_TRUE(Find<QAction>(form, "N501")->actionGroup()->isExclusive());
-    EXPECT_TRUE(Find<QAction>(form, "Col1")->isChecked());
-    EXPECT_FALSE(Find<QAction>(form, "HorizontalFlip1")->isChecked());
-    EXPECT_FALSE(Find<QAction>(form, "PreviewDuringCapture1")->isChecked());
-    EXPECT_FALSE(Find<QAction>(form, "Visible1")->isChecked());
-    EXPECT_EQ(Find<QAction>(form, "SER8bit1")->text(), "    SER");
-    EXPECT_TRUE(Find<QAction>(form, "FIT1")->isChecked());
+    EXPECT_FALSE(Find<QMenu>(mainWindow, "SetCaptureFormat1")->menuAction()->isVisible());
+    EXPECT_FALSE(Find<QMenu>(mainWindow, "Compression1")->menuAction()->isVisible());
+    EXPECT_TRUE(Find<QAction>(mainWindow, "IRAW")->isChecked());
+    EXPECT_FALSE(Find<QAction>(mainWindow, "N4001")->isVisible());
+    ASSERT_NE(Find<QAction>(mainWindow, "N501")->actionGroup(), nullptr);
+    EXPECT_TRUE(Find<QAction>(mainWindow, "N501")->actionGroup()->isExclusive());
+    EXPECT_TRUE(Find<QAction>(mainWindow, "Col1")->isChecked());
+    EXPECT_FALSE(Find<QAction>(mainWindow, "HorizontalFlip1")->isChecked());
+    EXPECT_FALSE(Find<QAction>(mainWindow, "PreviewDuringCapture1")->isChecked());
+    EXPECT_FALSE(Find<QAction>(mainWindow, "Visible1")->isChecked());
+    EXPECT_EQ(Find<QAction>(mainWindow, "SER8bit1")->text(), "    SER");
+    EXPECT_TRUE(Find<QAction>(mainWindow, "FIT1")->isChecked());
 
     // Capture group: the three buttons share one 165 x 35 place.
     for (const char* name : {"butCapture", "Button3", "CancelButton"})
-        EXPECT_EQ(Find<QPushButton>(form, name)->geometry(), QRect(0, 0, 165, 35)) << name;
-    EXPECT_FALSE(Find<QPushButton>(form, "CancelButton")->isVisibleTo(&form));
-    auto* expos = Find<QLineEdit>(form, "expos");
+        EXPECT_EQ(Find<QPushButton>(mainWindow, name)->geometry(), QRect(0, 0, 165, 35)) << name;
+    EXPECT_FALSE(Find<QPushButton>(mainWindow, "CancelButton")->isVisibleTo(&mainWindow));
+    auto* expos = Find<QLineEdit>(mainWindow, "expos");
     EXPECT_EQ(expos->maxLength(), 5);
     EXPECT_EQ(expos->placeholderText(), "0");
-    EXPECT_EQ(Find<QComboBox>(form, "exposUnit")->currentText(), " expo(s)");
-    EXPECT_EQ(Find<QComboBox>(form, "pseUnit")->currentText(), " sec");
+    EXPECT_EQ(Find<QComboBox>(mainWindow, "exposUnit")->currentText(), " expo(s)");
+    EXPECT_EQ(Find<QComboBox>(mainWindow, "pseUnit")->currentText(), " sec");
     QStringList counts;
-    for (QAction* a : Find<QMenu>(form, "CountPopup")->actions()) counts << a->text();
+    for (QAction* a : Find<QMenu>(mainWindow, "CountPopup")->actions()) counts << a->text();
     EXPECT_EQ(counts, (QStringList{"1", "5", "10", "20", "50", "100"}));
     QStringList presets;
-    for (QAction* a : Find<QMenu>(form, "expopup")->actions()) presets << a->text();
+    for (QAction* a : Find<QMenu>(mainWindow, "expopup")->actions()) presets << a->text();
     EXPECT_EQ(presets, (QStringList{"100ms", "500ms", "1000ms", "2500ms", "5000ms", "10000ms"}));
 
     // Subframe panel start state.
-    EXPECT_EQ(Find<QLCDNumber>(form, "HRES")->intValue(), 2000);
-    EXPECT_EQ(Find<QLCDNumber>(form, "VRES")->intValue(), 1024);
-    EXPECT_EQ(Find<QLCDNumber>(form, "HRES")->digitCount(), 4);
-    EXPECT_EQ(Find<QFrame>(form, "full")->size(), QSize(106, 85));
-    EXPECT_EQ(Find<QWidget>(form, "subframe")->geometry(), QRect(0, 0, 106, 85));
-    EXPECT_EQ(Find<LabelledSlider>(form, "SliderHeight")->Position(), 999);
-    EXPECT_EQ(Find<QFrame>(form, "Panel6")->size(), QSize(183, 95));
+    EXPECT_EQ(Find<QLCDNumber>(mainWindow, "HRES")->intValue(), 2000);
+    EXPECT_EQ(Find<QLCDNumber>(mainWindow, "VRES")->intValue(), 1024);
+    EXPECT_EQ(Find<QLCDNumber>(mainWindow, "HRES")->digitCount(), 4);
+    EXPECT_EQ(Find<QFrame>(mainWindow, "full")->size(), QSize(106, 85));
+    EXPECT_EQ(Find<QWidget>(mainWindow, "subframe")->geometry(), QRect(0, 0, 106, 85));
+    EXPECT_EQ(Find<LabelledSlider>(mainWindow, "SliderHeight")->value(), 999);
+    EXPECT_EQ(Find<QFrame>(mainWindow, "Panel6")->size(), QSize(183, 95));
 }
 
 TEST(MainWindow, CameraControlsKeepPendingValuesAndSavedTexts) {
     EnsureApp();
-    MainWindow form;
-    Find<LabelledSlider>(form, "gain")->SetPosition(73);
-    EXPECT_EQ(form.capture().settings().gain, 73);
-    EXPECT_EQ(form.storedSettings().GAIN, "73");
+    MainWindow mainWindow;
+    Find<LabelledSlider>(mainWindow, "gain")->setValue(73);
+    EXPECT_EQ(mainWindow.capture().settings().gain, 73);
+    EXPECT_EQ(mainWindow.storedSettings().gain, 73);
 
-    Find<LabelledSlider>(form, "redbalance")->SetPosition(128);
-    Find<LabelledSlider>(form, "greenbalance")->SetPosition(0);
-    Find<LabelledSlider>(form, "bluebalance")->SetPosition(-127);
-    const WhiteBalance wb = form.capture().whiteBalance();
+    Find<LabelledSlider>(mainWindow, "redbalance")->setValue(128);
+    Find<LabelledSlider>(mainWindow, "greenbalance")->setValue(0);
+    Find<LabelledSlider>(mainWindow, "bluebalance")->setValue(-127);
+    const WhiteBalance wb = mainWindow.capture().whiteBalance();
     EXPECT_EQ(wb.blue, 0);
     EXPECT_EQ(wb.green, 127);
     EXPECT_EQ(wb.red, 255);
 
-    QAction* colour = Find<QAction>(form, "Col1");
-    auto* balance = Find<QFrame>(form, "Balance");
+    QAction* colour = Find<QAction>(mainWindow, "Col1");
+    auto* balance = Find<QFrame>(mainWindow, "Balance");
     colour->trigger();  // unchecks
     EXPECT_FALSE(colour->isChecked());
-    EXPECT_FALSE(balance->isVisibleTo(&form));
+    EXPECT_FALSE(balance->isVisibleTo(&mainWindow));
     colour->trigger();
     EXPECT_TRUE(colour->isChecked());
-    EXPECT_TRUE(balance->isVisibleTo(&form));
+    EXPECT_TRUE(balance->isVisibleTo(&mainWindow));
 
-    auto* expos = Find<QLineEdit>(form, "expos");
+    auto* expos = Find<QLineEdit>(mainWindow, "expos");
     expos->setText("");
-    EXPECT_EQ(form.storedSettings().EXPOCOUNT, "");
+    EXPECT_EQ(mainWindow.storedSettings().frameCountText, "");
     QTest::keyClicks(expos, "12x3");  // digits only
     EXPECT_EQ(expos->text(), "123");
-    EXPECT_EQ(form.storedSettings().EXPOCOUNT, "123");
+    EXPECT_EQ(mainWindow.storedSettings().frameCountText, "123");
 }

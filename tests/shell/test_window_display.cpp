@@ -55,19 +55,19 @@ int CountAtLeast(const cv::Mat& m, int level) {
 }
 
 // The picture on screen as a matrix (8-bit grey or BGR).
-cv::Mat Screen(MainWindow& form) {
-    QImage& bitmap = Find<PictureView>(form, "Image1")->Bitmap();
+cv::Mat Screen(MainWindow& mainWindow) {
+    QImage& bitmap = Find<PictureView>(mainWindow, "Image1")->image();
     return cv::Mat(bitmap.height(), bitmap.width(),
                    bitmap.format() == QImage::Format_BGR888 ? CV_8UC3 : CV_8UC1, bitmap.bits(),
                    bitmap.bytesPerLine());
 }
 
-void SetColour(MainWindow& form, bool on) {
-    Find<QAction>(form, "Col1")->setChecked(on);
+void SetColour(MainWindow& mainWindow, bool on) {
+    Find<QAction>(mainWindow, "Col1")->setChecked(on);
 }
 
-QString PanelText(MainWindow& form, int panel) {
-    return Find<QLabel>(form, ("StatusPanel" + std::to_string(panel)).c_str())->text();
+QString PanelText(MainWindow& mainWindow, int panel) {
+    return Find<QLabel>(mainWindow, ("StatusPanel" + std::to_string(panel)).c_str())->text();
 }
 
 class WindowDisplay : public ::testing::Test {
@@ -81,41 +81,41 @@ TEST_F(WindowDisplay, OverlayTextReachesTheRecordedPixelsOnlyWhileVisible) {
     // An opened camera of 320 x 240 whose exposure never ends: frames come from the test.
     tvtest::FakeCamera cam(320, 240);
     cam.Install();
-    MainWindow form;
-    ASSERT_TRUE(form.capture().openCamera());
+    MainWindow mainWindow;
+    ASSERT_TRUE(mainWindow.capture().openCamera());
     QTemporaryDir out;
     auto Uniform = [](int width, int height, uint8_t value) {
         FramePtr frame = ::Uniform(width, height, value);
         frame->StampText = "M42 21:05:09.042";
         return frame;
     };
-    SetColour(form, false);
+    SetColour(mainWindow, false);
     // A continuous grey SER recording: the file holds the frames the controller was given.
-    CapturePanel& panel = form.capturePanel();
+    CapturePanel& panel = mainWindow.capturePanel();
     panel.setCapturePath(out.path() + "/overlay");
     panel.selectFormat(CaptureFormat::Ser);
     panel.setCountText("0");
-    Find<QAction>(form, "PreviewDuringCapture1")->setChecked(true);
+    Find<QAction>(mainWindow, "PreviewDuringCapture1")->setChecked(true);
     panel.startSequence();
-    ASSERT_TRUE(form.recorder().busy());
+    ASSERT_TRUE(mainWindow.recorder().busy());
 
-    QAction* visible = Find<QAction>(form, "Visible1");
+    QAction* visible = Find<QAction>(mainWindow, "Visible1");
     visible->trigger();  // checks itself
-    ASSERT_TRUE(form.preview().stampVisible());
-    form.frameReady(Uniform(320, 240, 0));
-    EXPECT_GT(CountAtLeast(Screen(form), 255), 20);  // on screen ...
+    ASSERT_TRUE(mainWindow.preview().stampVisible());
+    mainWindow.frameReady(Uniform(320, 240, 0));
+    EXPECT_GT(CountAtLeast(Screen(mainWindow), 255), 20);  // on screen ...
 
     // A colour camera: the colour picture carries the text, the raw mosaic does not.
-    SetColour(form, true);
-    form.frameReady(Uniform(320, 240, 0));
-    EXPECT_EQ(Screen(form).channels(), 3);
-    EXPECT_GT(CountAtLeast(Screen(form), 255), 20);
+    SetColour(mainWindow, true);
+    mainWindow.frameReady(Uniform(320, 240, 0));
+    EXPECT_EQ(Screen(mainWindow).channels(), 3);
+    EXPECT_GT(CountAtLeast(Screen(mainWindow), 255), 20);
 
     visible->trigger();  // unchecks
-    EXPECT_FALSE(form.preview().stampVisible());
-    SetColour(form, false);
-    form.frameReady(Uniform(320, 240, 0));
-    ASSERT_TRUE(form.recorder().close());
+    EXPECT_FALSE(mainWindow.preview().stampVisible());
+    SetColour(mainWindow, false);
+    mainWindow.frameReady(Uniform(320, 240, 0));
+    ASSERT_TRUE(mainWindow.recorder().close());
 
     std::ifstream in((out.path() + "/overlay_00000.SER").toStdString(), std::ios::binary);
     const std::vector<uint8_t> bytes(std::istreambuf_iterator<char>(in), {});
@@ -132,29 +132,29 @@ TEST_F(WindowDisplay, OverlayTextReachesTheRecordedPixelsOnlyWhileVisible) {
 }
 
 TEST_F(WindowDisplay, ZoomResizesTheNextFrameScrollsHomeAndCentres) {
-    MainWindow form;
-    form.resize(1200, 800);
-    form.show();
-    SetColour(form, false);
-    auto* image = Find<PictureView>(form, "Image1");
-    auto* box = Find<QScrollArea>(form, "ScrollBox1");
-    Find<QAction>(form, "N2001")->trigger();
-    form.frameReady(Uniform(640, 480, 90));
+    MainWindow mainWindow;
+    mainWindow.resize(1200, 800);
+    mainWindow.show();
+    SetColour(mainWindow, false);
+    auto* image = Find<PictureView>(mainWindow, "Image1");
+    auto* box = Find<QScrollArea>(mainWindow, "ScrollBox1");
+    Find<QAction>(mainWindow, "N2001")->trigger();
+    mainWindow.frameReady(Uniform(640, 480, 90));
     EXPECT_EQ(image->size(), QSize(1280, 960));
     QApplication::processEvents();
     box->horizontalScrollBar()->setValue(200);
     box->verticalScrollBar()->setValue(100);
     ASSERT_EQ(box->horizontalScrollBar()->value(), 200);
 
-    QAction* half = Find<QAction>(form, "N501");
+    QAction* half = Find<QAction>(mainWindow, "N501");
     half->trigger();
     EXPECT_TRUE(half->isChecked());
-    EXPECT_EQ(form.preview().zoomPercent(), 50);
+    EXPECT_EQ(mainWindow.preview().zoomPercent(), 50);
     EXPECT_EQ(box->horizontalScrollBar()->value(), 0);
     EXPECT_EQ(box->verticalScrollBar()->value(), 0);
     EXPECT_EQ(image->size(), QSize(1280, 960));  // nothing redrawn before a frame
 
-    form.frameReady(Uniform(640, 480, 90));
+    mainWindow.frameReady(Uniform(640, 480, 90));
     EXPECT_EQ(image->size(), QSize(320, 240));
     // A picture smaller than the scroll box sits in its middle, also after a resize.
     const auto centred = [&] {
@@ -162,18 +162,18 @@ TEST_F(WindowDisplay, ZoomResizesTheNextFrameScrollsHomeAndCentres) {
         return image->pos() == QPoint((client.width() - 320) / 2, (client.height() - 240) / 2);
     };
     EXPECT_TRUE(WaitUntil(centred, 1000));
-    form.resize(1100, 760);
+    mainWindow.resize(1100, 760);
     EXPECT_TRUE(WaitUntil(centred, 1000));
 }
 
 TEST_F(WindowDisplay, ClickOnThePictureSetsTheFocusPointThroughTheZoom) {
-    MainWindow form;
+    MainWindow mainWindow;
     FocusWindow focus;
-    form.setFocusWindow(&focus);
-    form.resize(1400, 1000);
-    form.show();
-    SetColour(form, false);
-    auto* image = Find<PictureView>(form, "Image1");
+    mainWindow.setFocusWindow(&focus);
+    mainWindow.resize(1400, 1000);
+    mainWindow.show();
+    SetColour(mainWindow, false);
+    auto* image = Find<PictureView>(mainWindow, "Image1");
     const auto gradient = [](int x, int y) { return static_cast<uint8_t>((x + 3 * y) & 0xFF); };
 
     struct Case {
@@ -186,129 +186,129 @@ TEST_F(WindowDisplay, ClickOnThePictureSetsTheFocusPointThroughTheZoom) {
                  {"N2001", {1001, 1001}, {500, 500}}};
     for (const Case& c : cases) {
         focus.hide();
-        Find<QAction>(form, c.zoom)->trigger();
-        form.frameReady(MakeFrame(1280, 960, gradient));
+        Find<QAction>(mainWindow, c.zoom)->trigger();
+        mainWindow.frameReady(MakeFrame(1280, 960, gradient));
         QTest::mouseClick(image, Qt::LeftButton, {}, c.click);
-        EXPECT_EQ(form.preview().focusPoint(), c.expected) << c.zoom;
+        EXPECT_EQ(mainWindow.preview().focusPoint(), c.expected) << c.zoom;
         EXPECT_TRUE(focus.isVisible());
     }
 
     // The focus view follows the next rendered frame: its top-left block is frame pixel
     // (480, 479) of the square around (500, 500).
-    form.frameReady(MakeFrame(1280, 960, gradient));
+    mainWindow.frameReady(MakeFrame(1280, 960, gradient));
     EXPECT_EQ(focus.image().pixelIndex(0, 0), gradient(480, 479));
     EXPECT_EQ(focus.image().pixelIndex(288, 288), gradient(520, 519));
 
     // A right click, or any click during a recording, changes nothing.
     focus.hide();
     QTest::mouseClick(image, Qt::RightButton, {}, QPoint(100, 100));
-    form.capture().setRecording(true);
+    mainWindow.capture().setRecording(true);
     QTest::mouseClick(image, Qt::LeftButton, {}, QPoint(100, 100));
-    form.capture().setRecording(false);
-    EXPECT_EQ(form.preview().focusPoint(), QPoint(500, 500));
+    mainWindow.capture().setRecording(false);
+    EXPECT_EQ(mainWindow.preview().focusPoint(), QPoint(500, 500));
     EXPECT_FALSE(focus.isVisible());
 
     // Every change of the subframe closes the window.
-    auto* width = Find<LabelledSlider>(form, "SliderWidth");
-    auto* height = Find<LabelledSlider>(form, "SliderHeight");
+    auto* width = Find<LabelledSlider>(mainWindow, "SliderWidth");
+    auto* height = Find<LabelledSlider>(mainWindow, "SliderHeight");
     QTest::mouseClick(image, Qt::LeftButton, {}, QPoint(100, 100));
     ASSERT_TRUE(focus.isVisible());
-    width->SetPosition(width->Position() - 50);
+    width->setValue(width->value() - 50);
     EXPECT_FALSE(focus.isVisible());
     focus.show();
-    height->SetPosition(height->Position() - 50);
+    height->setValue(height->value() - 50);
     EXPECT_FALSE(focus.isVisible());
-    form.setFocusWindow(nullptr);
+    mainWindow.setFocusWindow(nullptr);
 }
 
 TEST_F(WindowDisplay, HistogramFollowsTheFramesAtMostEveryHalfSecond) {
     uint32_t now = 10000;
     testclock::SetMillis([&] { return now; });
-    MainWindow form;
-    SetColour(form, true);  // counted from the raw frame all the same
+    MainWindow mainWindow;
+    SetColour(mainWindow, true);  // counted from the raw frame all the same
 
-    form.frameReady(Uniform(64, 48, 10));
-    EXPECT_EQ(Find<QLabel>(form, "lAvg")->text(), "AVG:10");
-    EXPECT_FALSE(Find<QLabel>(form, "sat")->isVisibleTo(&form));
+    mainWindow.frameReady(Uniform(64, 48, 10));
+    EXPECT_EQ(Find<QLabel>(mainWindow, "lAvg")->text(), "AVG:10");
+    EXPECT_FALSE(Find<QLabel>(mainWindow, "sat")->isVisibleTo(&mainWindow));
     now = 10200;
-    form.frameReady(Uniform(64, 48, 255));
-    EXPECT_EQ(Find<QLabel>(form, "lAvg")->text(), "AVG:10");  // within 500 ms: not counted
+    mainWindow.frameReady(Uniform(64, 48, 255));
+    EXPECT_EQ(Find<QLabel>(mainWindow, "lAvg")->text(), "AVG:10");  // within 500 ms: not counted
     now = 10500;
-    form.frameReady(Uniform(64, 48, 255));
-    EXPECT_EQ(Find<QLabel>(form, "lAvg")->text(), "AVG:255");
-    EXPECT_TRUE(Find<QLabel>(form, "sat")->isVisibleTo(&form));
+    mainWindow.frameReady(Uniform(64, 48, 255));
+    EXPECT_EQ(Find<QLabel>(mainWindow, "lAvg")->text(), "AVG:255");
+    EXPECT_TRUE(Find<QLabel>(mainWindow, "sat")->isVisibleTo(&mainWindow));
 
     // Unchecking "Histogram" hides the panel and the Logarithmic box and stops counting;
     // checking it again shows the last histogram unchanged.
-    Find<QCheckBox>(form, "HGram")->click();
-    EXPECT_FALSE(Find<QFrame>(form, "Panel6")->isVisibleTo(&form));
-    EXPECT_FALSE(Find<QCheckBox>(form, "loga")->isVisibleTo(&form));
+    Find<QCheckBox>(mainWindow, "HGram")->click();
+    EXPECT_FALSE(Find<QFrame>(mainWindow, "Panel6")->isVisibleTo(&mainWindow));
+    EXPECT_FALSE(Find<QCheckBox>(mainWindow, "loga")->isVisibleTo(&mainWindow));
     now = 12000;
-    form.frameReady(Uniform(64, 48, 20));
-    Find<QCheckBox>(form, "HGram")->click();
-    EXPECT_TRUE(Find<QFrame>(form, "Panel6")->isVisibleTo(&form));
-    EXPECT_TRUE(Find<QCheckBox>(form, "loga")->isVisibleTo(&form));
-    EXPECT_EQ(Find<QLabel>(form, "lAvg")->text(), "AVG:255");
+    mainWindow.frameReady(Uniform(64, 48, 20));
+    Find<QCheckBox>(mainWindow, "HGram")->click();
+    EXPECT_TRUE(Find<QFrame>(mainWindow, "Panel6")->isVisibleTo(&mainWindow));
+    EXPECT_TRUE(Find<QCheckBox>(mainWindow, "loga")->isVisibleTo(&mainWindow));
+    EXPECT_EQ(Find<QLabel>(mainWindow, "lAvg")->text(), "AVG:255");
     now = 12001;
-    form.frameReady(Uniform(64, 48, 20));
-    EXPECT_EQ(Find<QLabel>(form, "lAvg")->text(), "AVG:20");
+    mainWindow.frameReady(Uniform(64, 48, 20));
+    EXPECT_EQ(Find<QLabel>(mainWindow, "lAvg")->text(), "AVG:20");
 }
 
 TEST_F(WindowDisplay, StatusBarShowsTheFrameRateUntilARecordingOwnsThePanel) {
     uint32_t now = 5000;
     testclock::SetMillis([&] { return now; });
-    MainWindow form;
-    form.updateStatus();
-    EXPECT_EQ(PanelText(form, 0), " 0 FPS");  // no exposure yet, width 2
+    MainWindow mainWindow;
+    mainWindow.updateStatus();
+    EXPECT_EQ(PanelText(mainWindow, 0), " 0 FPS");  // no exposure yet, width 2
 
-    form.capture().setRecording(true);
-    Find<QLabel>(form, "StatusPanel0")->setText("3 Frames left");
+    mainWindow.capture().setRecording(true);
+    Find<QLabel>(mainWindow, "StatusPanel0")->setText("3 Frames left");
     now = 8000;
-    form.updateStatus();
-    EXPECT_EQ(PanelText(form, 0), "3 Frames left");
-    form.capture().setRecording(false);
-    EXPECT_TRUE(Find<QTimer>(form, "Timer1")->isActive());
-    EXPECT_EQ(Find<QTimer>(form, "Timer1")->interval(), 1000);
+    mainWindow.updateStatus();
+    EXPECT_EQ(PanelText(mainWindow, 0), "3 Frames left");
+    mainWindow.capture().setRecording(false);
+    EXPECT_TRUE(Find<QTimer>(mainWindow, "Timer1")->isActive());
+    EXPECT_EQ(Find<QTimer>(mainWindow, "Timer1")->interval(), 1000);
 }
 
 TEST_F(WindowDisplay, ACameraThatStopsAnsweringIsShownAndClearedWhenItComesBack) {
     tvtest::FakeCamera cam(320, 240);
     cam.Install();
     cam.SetCancelReleases(false);  // the exposure never ends by itself
-    MainWindow form;
-    form.capture().setStallMarginMs(50);
-    ASSERT_TRUE(StartForm(form));
+    MainWindow mainWindow;
+    mainWindow.capture().setStallMarginMs(50);
+    ASSERT_TRUE(startLiveWindow(mainWindow));
     ASSERT_TRUE(cam.WaitForExposure(10000));
-    ASSERT_TRUE(WaitUntil([&] { return form.capture().status().state == CameraState::Stalled; }));
-    form.updateStatus();
-    EXPECT_EQ(PanelText(form, 1), "Camera not responding");
+    ASSERT_TRUE(WaitUntil([&] { return mainWindow.capture().status().state == CameraState::Stalled; }));
+    mainWindow.updateStatus();
+    EXPECT_EQ(PanelText(mainWindow, 1), "Camera not responding");
 
     cam.Release();  // it answers after all
-    ASSERT_TRUE(WaitUntil([&] { return form.capture().status().state == CameraState::Exposing; }));
-    form.updateStatus();
-    EXPECT_EQ(PanelText(form, 1), "");
+    ASSERT_TRUE(WaitUntil([&] { return mainWindow.capture().status().state == CameraState::Exposing; }));
+    mainWindow.updateStatus();
+    EXPECT_EQ(PanelText(mainWindow, 1), "");
 }
 
 TEST_F(WindowDisplay, ConfigureShowsTheDialogOverTheWindowAndFramesGoOnMeanwhile) {
-    MainWindow form;
-    OverlayDialog* dialog = form.overlayDialog();
-    form.setGeometry(100, 80, 1024, 750);
-    form.show();
-    const uint64_t before = form.framesReceived();
-    auto target = std::make_shared<FramePostTarget>(&form);
+    MainWindow mainWindow;
+    OverlayDialog* dialog = mainWindow.overlayDialog();
+    mainWindow.setGeometry(100, 80, 1024, 750);
+    mainWindow.show();
+    const uint64_t before = mainWindow.framesReceived();
+    auto target = std::make_shared<FramePostTarget>(&mainWindow);
     bool sawDialog = false;
     QPoint where;
-    QTimer::singleShot(20, &form, [&] {
+    QTimer::singleShot(20, &mainWindow, [&] {
         sawDialog = dialog->isVisible();
         where = dialog->pos();
         MakeFramePoster(target)(Uniform(64, 48, 1));
         QTimer::singleShot(50, dialog,
                            [&] { dialog->findChild<QPushButton*>("Button1")->click(); });
     });
-    Find<QAction>(form, "Configure1")->trigger();  // returns once OK has hidden the dialog
+    Find<QAction>(mainWindow, "Configure1")->trigger();  // returns once OK has hidden the dialog
     EXPECT_TRUE(sawDialog);
     EXPECT_FALSE(dialog->isVisible());
-    EXPECT_EQ(where, OverlayDialogPosition(form.frameGeometry(), dialog->width()));
-    EXPECT_EQ(form.framesReceived(), before + 1);
+    EXPECT_EQ(where, OverlayDialogPosition(mainWindow.frameGeometry(), dialog->width()));
+    EXPECT_EQ(mainWindow.framesReceived(), before + 1);
     target->detach();
 }

@@ -18,7 +18,7 @@
 
 namespace {
 
-TDateTime SampleMoment() {
+LocalDateTime SampleMoment() {
     DateTimeParts p;
     p.year = 2011;
     p.month = 3;

@@ -20,13 +20,13 @@ constexpr int kFrameHeight = 960;
 
 // CPU seconds of the whole process (OpenCV may resize on several threads). On a machine
 // shared with other work this is steadier than the wall clock.
-double ProcessCpuSeconds() {
+double processCpuSeconds() {
     timespec ts{};
     clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
     return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) * 1e-9;
 }
 
-cv::Mat TestFrame(int channels) {
+cv::Mat testFrame(int channels) {
     cv::Mat frame(kFrameHeight, kFrameWidth, CV_8UC(channels));
     cv::RNG(42).fill(frame, cv::RNG::UNIFORM, 0, 256);
     return frame;
@@ -35,29 +35,29 @@ cv::Mat TestFrame(int channels) {
 // Args: channels, zoom percent. Reports the wall time of PreviewRenderer::render per frame and, as
 // the counters "ratio" (process CPU time) and "ratio_wall", its time over that of the bare
 // resize run alternately with it.
-void BM_RenderPreview(benchmark::State& state) {
+void bmRenderPreview(benchmark::State& state) {
     using Clock = std::chrono::steady_clock;
     const int channels = static_cast<int>(state.range(0));
     const int zoom = static_cast<int>(state.range(1));
     PreviewRenderer renderer;
     renderer.setZoom(zoom);
 
-    cv::Mat frame = TestFrame(channels);
+    cv::Mat frame = testFrame(channels);
     QImage picture, focus;
     renderer.render(frame, "", picture, focus, false);  // sizes the picture once
-    const QSize size = ZoomedSize(kFrameWidth, kFrameHeight, zoom);
+    const QSize size = zoomedSize(kFrameWidth, kFrameHeight, zoom);
     cv::Mat bare(size.height(), size.width(), CV_8UC(channels));
 
     double renderSeconds = 0, bareSeconds = 0, renderCpu = 0, bareCpu = 0;
     for (auto _ : state) {
-        const double c0 = ProcessCpuSeconds();
+        const double c0 = processCpuSeconds();
         const auto t0 = Clock::now();
         renderer.render(frame, "", picture, focus, false);
         const auto t1 = Clock::now();
-        const double c1 = ProcessCpuSeconds();
+        const double c1 = processCpuSeconds();
         cv::resize(frame, bare, bare.size(), 0, 0, cv::INTER_NEAREST);
         const auto t2 = Clock::now();
-        const double c2 = ProcessCpuSeconds();
+        const double c2 = processCpuSeconds();
         renderCpu += c1 - c0;
         bareCpu += c2 - c1;
         benchmark::DoNotOptimize(picture.constBits());
@@ -75,21 +75,21 @@ void BM_RenderPreview(benchmark::State& state) {
 // The whole preview of one camera frame at 100 %: its 8-bit view (scaled from 12 bits in
 // 16-bit words, or the frame itself at 8), the demosaic when colour, the render. Args: bits
 // per sample word (8 or 16), colour (0 or 1).
-void BM_PreviewFrame(benchmark::State& state) {
+void bmPreviewFrame(benchmark::State& state) {
     const int depth = static_cast<int>(state.range(0));
     const bool colour = state.range(1) != 0;
-    FramePtr frame = NewFrame(kFrameWidth, kFrameHeight, "", false, depth);
-    frame->BitsPerSample = depth == 16 ? 12 : 8;
-    frame->Pattern = colour ? ColorPattern::RGGB : ColorPattern::Mono;
-    cv::RNG(42).fill(frame->RawImage, cv::RNG::UNIFORM, 0, 1 << frame->BitsPerSample);
+    FramePtr frame = newFrame(kFrameWidth, kFrameHeight, "", false, depth);
+    frame->bitsPerSample = depth == 16 ? 12 : 8;
+    frame->pattern = colour ? ColorPattern::RGGB : ColorPattern::Mono;
+    cv::RNG(42).fill(frame->rawImage, cv::RNG::UNIFORM, 0, 1 << frame->bitsPerSample);
     PreviewRenderer renderer;
     QImage picture, focus;
     for (auto _ : state) {
-        frame->Image8.release();
-        frame->ColorImage.release();
-        PrepareImage8(*frame);
-        if (colour) EnsureColorImage(*frame);
-        cv::Mat& shown = colour ? frame->ColorImage : frame->Image8;
+        frame->image8.release();
+        frame->colorImage.release();
+        prepareImage8(*frame);
+        if (colour) ensureColorImage(*frame);
+        cv::Mat& shown = colour ? frame->colorImage : frame->image8;
         renderer.render(shown, "", picture, focus, false);
         benchmark::DoNotOptimize(picture.constBits());
     }
@@ -102,35 +102,35 @@ void BM_PreviewFrame(benchmark::State& state) {
 // at the picture's size ("reduced_ms", PreviewRenderer::renderReduced; an 8-bit grey frame
 // is its own 8-bit view and takes the ordinary render on both sides). "speedup" is the
 // ratio of their process CPU times. Args: bits per sample word, colour, zoom percent.
-void BM_PreviewLargeFrame(benchmark::State& state) {
+void bmPreviewLargeFrame(benchmark::State& state) {
     const int depth = static_cast<int>(state.range(0));
     const bool colour = state.range(1) != 0;
-    FramePtr frame = NewFrame(4096, 3000, "", false, depth);
-    frame->BitsPerSample = depth == 16 ? 12 : 8;
-    frame->Pattern = colour ? ColorPattern::RGGB : ColorPattern::Mono;
-    cv::RNG(42).fill(frame->RawImage, cv::RNG::UNIFORM, 0, 1 << frame->BitsPerSample);
+    FramePtr frame = newFrame(4096, 3000, "", false, depth);
+    frame->bitsPerSample = depth == 16 ? 12 : 8;
+    frame->pattern = colour ? ColorPattern::RGGB : ColorPattern::Mono;
+    cv::RNG(42).fill(frame->rawImage, cv::RNG::UNIFORM, 0, 1 << frame->bitsPerSample);
     PreviewRenderer renderer;
     renderer.setZoom(static_cast<int>(state.range(2)));
     QImage picture, focus;
     double wholeCpu = 0, reducedCpu = 0, wholeWall = 0, reducedWall = 0;
     for (auto _ : state) {
-        const double c0 = ProcessCpuSeconds();
+        const double c0 = processCpuSeconds();
         const auto t0 = std::chrono::steady_clock::now();
-        PrepareImage8(*frame);
-        if (colour) EnsureColorImage(*frame);
-        renderer.render(colour ? frame->ColorImage : frame->Image8, "", picture, focus, false);
+        prepareImage8(*frame);
+        if (colour) ensureColorImage(*frame);
+        renderer.render(colour ? frame->colorImage : frame->image8, "", picture, focus, false);
         const auto t1 = std::chrono::steady_clock::now();
-        const double c1a = ProcessCpuSeconds();
-        frame->Image8.release();  // the whole road's memory goes back outside both timings
-        frame->ColorImage.release();
-        const double c1 = ProcessCpuSeconds();
+        const double c1a = processCpuSeconds();
+        frame->image8.release();  // the whole road's memory goes back outside both timings
+        frame->colorImage.release();
+        const double c1 = processCpuSeconds();
         const auto t1b = std::chrono::steady_clock::now();
         if (!renderer.renderReduced(*frame, colour, "", picture, focus, false)) {
-            PrepareImage8(*frame);
-            renderer.render(frame->Image8, "", picture, focus, false);
+            prepareImage8(*frame);
+            renderer.render(frame->image8, "", picture, focus, false);
         }
         const auto t2 = std::chrono::steady_clock::now();
-        const double c2 = ProcessCpuSeconds();
+        const double c2 = processCpuSeconds();
         benchmark::DoNotOptimize(picture.constBits());
         wholeCpu += c1a - c0;
         reducedCpu += c2 - c1;
@@ -144,37 +144,37 @@ void BM_PreviewLargeFrame(benchmark::State& state) {
     state.counters["reduced_ms"] = reducedWall / n * 1e3;
     state.counters["speedup"] = reducedCpu > 0 ? wholeCpu / reducedCpu : 0.0;
 }
-BENCHMARK(BM_PreviewLargeFrame)
+BENCHMARK(bmPreviewLargeFrame)
     ->ArgNames({"bits", "colour", "zoom"})
     ->ArgsProduct({{8, 16}, {0, 1}, {25, 50}})
     ->UseManualTime()
     ->Unit(benchmark::kMillisecond);
 
-BENCHMARK(BM_PreviewFrame)
+BENCHMARK(bmPreviewFrame)
     ->ArgNames({"bits", "colour"})
     ->ArgsProduct({{8, 16}, {0, 1}})
     ->Unit(benchmark::kMillisecond);
 
-BENCHMARK(BM_RenderPreview)
+BENCHMARK(bmRenderPreview)
     ->ArgNames({"channels", "zoom"})
     ->ArgsProduct({{1, 3}, {25, 50, 100, 200}})
     ->UseManualTime()
     ->Unit(benchmark::kMillisecond);
 
-void BM_HistogramCount(benchmark::State& state) {
-    const cv::Mat frame = TestFrame(1);
+void bmHistogramCount(benchmark::State& state) {
+    const cv::Mat frame = testFrame(1);
     HistogramResult result;
     for (auto _ : state) {
-        ComputeHistogram(frame, state.range(0) != 0, result);
+        computeHistogram(frame, state.range(0) != 0, result);
         benchmark::DoNotOptimize(result.average);
     }
     state.SetItemsProcessed(state.iterations() * kFrameWidth * kFrameHeight);
 }
-BENCHMARK(BM_HistogramCount)->ArgName("log")->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
+BENCHMARK(bmHistogramCount)->ArgName("log")->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
 
 // A 1280 x 960 grey frame of sky (level 20, noise 2) with, at the centre, a Gaussian star of
 // `sigma` pixels (sigma 0: a banded, limb-darkened planet of radius 150 instead).
-cv::Mat FocusFrame(double sigma) {
+cv::Mat focusFrame(double sigma) {
     cv::Mat f(kFrameHeight, kFrameWidth, CV_32F);
     const double cx = kFrameWidth / 2 + 0.3, cy = kFrameHeight / 2 - 0.4;
     for (int y = 0; y < f.rows; ++y)
@@ -197,21 +197,21 @@ cv::Mat FocusFrame(double sigma) {
 
 // One focus-number update around the frame's centre. Arg: star sigma, 0 for the planet
 // (measured 60 pixels inside its limb). The goal is well under 1 ms.
-void BM_MeasureFocus(benchmark::State& state) {
+void bmMeasureFocus(benchmark::State& state) {
     const double sigma = static_cast<double>(state.range(0));
-    const cv::Mat frame = FocusFrame(sigma);
+    const cv::Mat frame = focusFrame(sigma);
     const cv::Point at = sigma > 0 ? cv::Point(kFrameWidth / 2, kFrameHeight / 2)
                                    : cv::Point(kFrameWidth / 2, kFrameHeight / 2 - 90);
-    const FocusFigure expected = MeasureFocus(frame, at);
+    const FocusFigure expected = measureFocus(frame, at);
     if (expected.kind != (sigma > 0 ? FocusFigure::Kind::Star : FocusFigure::Kind::Extended))
         state.SkipWithError("the test frame is not measured as intended");
     for (auto _ : state) {
-        const FocusFigure figure = MeasureFocus(frame, at);
+        const FocusFigure figure = measureFocus(frame, at);
         benchmark::DoNotOptimize(figure.value);
     }
-    state.SetLabel(FocusText(expected));
+    state.SetLabel(focusText(expected));
 }
-BENCHMARK(BM_MeasureFocus)
+BENCHMARK(bmMeasureFocus)
     ->ArgName("sigma")
     ->Arg(1)
     ->Arg(3)

@@ -49,7 +49,7 @@ struct Rates {
     double fps = 0, sent = 0, cpuMsPerFrame = 0;
 };
 
-double ProcessCpuSeconds() {
+double processCpuSeconds() {
     rusage u{};
     getrusage(RUSAGE_SELF, &u);
     return static_cast<double>(u.ru_utime.tv_sec + u.ru_stime.tv_sec) +
@@ -59,7 +59,7 @@ double ProcessCpuSeconds() {
 // The window thread's side of the hand-off: frames queued by the acquisition thread.
 class Handoff {
   public:
-    PostFrameFn Poster() {
+    PostFrameFn poster() {
         return [this](FramePtr frame) {
             {
                 std::lock_guard<std::mutex> lock(mutex_);
@@ -68,7 +68,7 @@ class Handoff {
             ready_.notify_one();
         };
     }
-    FramePtr Take() {
+    FramePtr take() {
         std::unique_lock<std::mutex> lock(mutex_);
         if (!ready_.wait_for(lock, 5s, [this] { return !frames_.empty(); })) return nullptr;
         FramePtr frame = std::move(frames_.front());
@@ -84,36 +84,36 @@ class Handoff {
 
 // Frames per second of the program's path for one frame size, and of the stream the driver
 // sent meanwhile as the bare client counted it; false when no frames of that size came.
-bool MeasureProgram(CaptureThread& capture, Handoff& handoff, indi_test::Peer& bare,
+bool measureProgram(CaptureThread& capture, Handoff& handoff, indi_test::Peer& bare,
                     const Size& size, double seconds, Rates* rates) {
     capture.setSubframe(size.w, size.h);
     bool sized = false;
     for (int i = 0; i < 200 && !sized; ++i) {
-        const FramePtr frame = handoff.Take();
+        const FramePtr frame = handoff.take();
         if (!frame) break;
-        sized = FrameWidth(frame.get()) == size.w && FrameHeight(frame.get()) == size.h;
+        sized = frameWidth(frame.get()) == size.w && frameHeight(frame.get()) == size.h;
     }
     if (!sized) return false;
     for (const auto warm = Clock::now() + 1s; Clock::now() < warm;)
-        if (!handoff.Take()) return false;
+        if (!handoff.take()) return false;
     long frames = 0;
     const long bareStart = bare.blobs.load();
-    const double cpu0 = ProcessCpuSeconds();
+    const double cpu0 = processCpuSeconds();
     const auto t0 = Clock::now();
     while (Clock::now() - t0 < std::chrono::duration<double>(seconds)) {
-        if (!handoff.Take()) break;
+        if (!handoff.take()) break;
         ++frames;
     }
     const double elapsed = std::chrono::duration<double>(Clock::now() - t0).count();
     rates->fps = frames / elapsed;
     rates->sent = (bare.blobs.load() - bareStart) / elapsed;
-    rates->cpuMsPerFrame = frames > 0 ? (ProcessCpuSeconds() - cpu0) * 1e3 / frames : 0;
+    rates->cpuMsPerFrame = frames > 0 ? (processCpuSeconds() - cpu0) * 1e3 / frames : 0;
     return true;
 }
 
 // The window's frames per second for each size, over `seconds` after a second of warming up,
 // and the stream the driver sent meanwhile; false when the window had no frames of a size.
-bool MeasureWindow(MainWindow& mainWindow, indi_test::Peer& bare, const Size (&sizes)[2], double seconds,
+bool measureWindow(MainWindow& mainWindow, indi_test::Peer& bare, const Size (&sizes)[2], double seconds,
                    Rates (&rates)[2]) {
     // The event loop runs as in the program: asleep between events, not polled.
     auto runFor = [&](double s) {
@@ -128,7 +128,7 @@ bool MeasureWindow(MainWindow& mainWindow, indi_test::Peer& bare, const Size (&s
         runFor(1.0);
         const uint64_t first = mainWindow.framesReceived();
         const long bareStart = bare.blobs.load();
-        const double cpu0 = ProcessCpuSeconds();
+        const double cpu0 = processCpuSeconds();
         QElapsedTimer t;
         t.start();
         runFor(seconds);
@@ -136,7 +136,7 @@ bool MeasureWindow(MainWindow& mainWindow, indi_test::Peer& bare, const Size (&s
         const double frames = static_cast<double>(mainWindow.framesReceived() - first);
         rates[i].fps = frames / elapsed;
         rates[i].sent = (bare.blobs.load() - bareStart) / elapsed;
-        rates[i].cpuMsPerFrame = frames > 0 ? (ProcessCpuSeconds() - cpu0) * 1e3 / frames : 0;
+        rates[i].cpuMsPerFrame = frames > 0 ? (processCpuSeconds() - cpu0) * 1e3 / frames : 0;
     }
     return true;
 }
@@ -144,23 +144,23 @@ bool MeasureWindow(MainWindow& mainWindow, indi_test::Peer& bare, const Size (&s
 // One server: the earlier client's session when asked; the program's path, which connects
 // the camera itself, with the bare client only watching; then the bare client streaming by
 // itself (the library stays connected, idle). False when something did not start.
-bool RunScenario(const char* name, bool earlierClient, double seconds, bool window) {
+bool runScenario(const char* name, bool earlierClient, double seconds, bool window) {
     indi_test::Server server;
-    if (!server.Start()) {
+    if (!server.start()) {
         std::fprintf(stderr, "indiserver with indi_simulator_ccd did not start\n");
         return false;
     }
     if (earlierClient) {
         indi_test::Peer earlier;
-        if (!earlier.Join(server.Port())) return false;
-        earlier.EarlierSession();
+        if (!earlier.join(server.port())) return false;
+        earlier.earlierSession();
     }
     indi_test::Peer bare;
-    if (!bare.Join(server.Port(), /*connect=*/false)) return false;
+    if (!bare.join(server.port(), /*connect=*/false)) return false;
 
     std::string error;
-    if (!LoadCameraLibraryFrom(TV_INDICAM_LIB, &error) ||
-        !ApplyCameraOptions({{"server", server.Address()}}, &error)) {
+    if (!loadCameraLibraryFrom(TV_INDICAM_LIB, &error) ||
+        !applyCameraOptions({{"server", server.address()}}, &error)) {
         std::fprintf(stderr, "%s\n", error.c_str());
         return false;
     }
@@ -181,7 +181,7 @@ bool RunScenario(const char* name, bool earlierClient, double seconds, bool wind
         MainWindow mainWindow;
         mainWindow.splashDelayMs = 0;
         mainWindow.start();
-        if (!MeasureWindow(mainWindow, bare, sizes, seconds, rates)) {
+        if (!measureWindow(mainWindow, bare, sizes, seconds, rates)) {
             std::fprintf(stderr, "the window had no frames of the sizes asked for\n");
             return false;
         }
@@ -189,15 +189,15 @@ bool RunScenario(const char* name, bool earlierClient, double seconds, bool wind
     if (!window) {
         // The acquisition thread, as the program runs it.
         Handoff handoff;
-        auto capture = std::make_unique<CaptureThread>(handoff.Poster());
+        auto capture = std::make_unique<CaptureThread>(handoff.poster());
         if (!capture->openCamera()) {
-            std::fprintf(stderr, "camera did not open: %s\n", CameraFailureReason().c_str());
+            std::fprintf(stderr, "camera did not open: %s\n", cameraFailureReason().c_str());
             return false;
         }
         capture->setExposureMs(kExposureMs);
         capture->start();
         for (int i = 0; i < 2; ++i) {
-            if (!MeasureProgram(*capture, handoff, bare, sizes[i], seconds, &rates[i])) {
+            if (!measureProgram(*capture, handoff, bare, sizes[i], seconds, &rates[i])) {
                 std::fprintf(stderr, "no frames of %d x %d\n", sizes[i].w, sizes[i].h);
                 return false;
             }
@@ -205,7 +205,7 @@ bool RunScenario(const char* name, bool earlierClient, double seconds, bool wind
         capture->stop(5000);
     }
     for (int i = 0; i < 2; ++i) {
-        const double bareFps = bare.Stream(
+        const double bareFps = bare.stream(
             kExposureMs / 1000.0, std::chrono::duration<double>(seconds), sizes[i].w, sizes[i].h);
         std::printf("%-22s %-18s %4d x %-5d %10.1f %12.1f %12.1f %7.0f%% %10.1f\n", name,
                     window ? "main window" : "acquisition thread", sizes[i].w, sizes[i].h, bareFps,
@@ -218,7 +218,7 @@ bool RunScenario(const char* name, bool earlierClient, double seconds, bool wind
 }  // namespace
 
 int main(int argc, char** argv) {
-    indi_test::RunInPrivateNetwork(argc, argv);
+    indi_test::runInPrivateNetwork(argc, argv);
     const double seconds = argc > 1 ? std::atof(argv[1]) : 4.0;
     const std::string path = argc > 2 ? argv[2] : "";
     std::setvbuf(stdout, nullptr, _IOLBF, 0);
@@ -242,7 +242,7 @@ int main(int argc, char** argv) {
     qputenv("XDG_CONFIG_HOME", config.path().toLocal8Bit());
     qputenv("XDG_STATE_HOME", config.path().toLocal8Bit());
     QApplication app(argc, argv);
-    const bool fresh = RunScenario("fresh", false, seconds, window);
-    const bool after = RunScenario("after earlier client", true, seconds, window);
+    const bool fresh = runScenario("fresh", false, seconds, window);
+    const bool after = runScenario("after earlier client", true, seconds, window);
     return fresh && after ? 0 : 1;
 }

@@ -15,7 +15,7 @@ namespace {
 
 class Handoff {
   public:
-    PostFrameFn Poster() {
+    PostFrameFn poster() {
         return [this](FramePtr frame) {
             {
                 std::lock_guard<std::mutex> lock(mutex_);
@@ -24,7 +24,7 @@ class Handoff {
             ready_.notify_one();
         };
     }
-    FramePtr Take() {
+    FramePtr take() {
         std::unique_lock<std::mutex> lock(mutex_);
         if (!ready_.wait_for(lock, std::chrono::seconds(5), [this] { return !frames_.empty(); }))
             return nullptr;
@@ -39,16 +39,16 @@ class Handoff {
     std::deque<FramePtr> frames_;
 };
 
-void BM_SimulatedCameraThroughAcquisitionThread(benchmark::State& state) {
+void bmSimulatedCameraThroughAcquisitionThread(benchmark::State& state) {
     const int width = static_cast<int>(state.range(0));
     const int height = static_cast<int>(state.range(1));
     std::string error;
-    if (!LoadCameraLibrary(&error)) {
+    if (!loadCameraLibrary(&error)) {
         state.SkipWithError(("camera library: " + error).c_str());
         return;
     }
     Handoff handoff;
-    CaptureThread capture(handoff.Poster());
+    CaptureThread capture(handoff.poster());
     if (!capture.openCamera()) {
         state.SkipWithError("camera did not open");
         return;
@@ -56,23 +56,23 @@ void BM_SimulatedCameraThroughAcquisitionThread(benchmark::State& state) {
     capture.setExposureMs(1);
     capture.start();
     // The thread starts on the full frame; ask for the size and wait until it is delivered.
-    handoff.Take();
+    handoff.take();
     capture.setSubframeWidth(width);
     capture.setSubframeHeight(height);
     for (int i = 0; i < 100; ++i) {
-        const FramePtr frame = handoff.Take();
+        const FramePtr frame = handoff.take();
         if (!frame) break;
-        if (FrameWidth(frame.get()) == width && FrameHeight(frame.get()) == height) break;
+        if (frameWidth(frame.get()) == width && frameHeight(frame.get()) == height) break;
     }
 
     int64_t frames = 0;
     for (auto _ : state) {
-        const FramePtr frame = handoff.Take();
+        const FramePtr frame = handoff.take();
         if (!frame) {
             state.SkipWithError("no frame within 5 s");
             break;
         }
-        benchmark::DoNotOptimize(FrameData(frame.get()));
+        benchmark::DoNotOptimize(frameData(frame.get()));
         ++frames;
     }
     capture.stop(5000);
@@ -82,7 +82,7 @@ void BM_SimulatedCameraThroughAcquisitionThread(benchmark::State& state) {
                                                 benchmark::Counter::kIsRate);
 }
 
-BENCHMARK(BM_SimulatedCameraThroughAcquisitionThread)
+BENCHMARK(bmSimulatedCameraThroughAcquisitionThread)
     ->Args({640, 480})
     ->Args({1280, 960})
     ->UseRealTime()

@@ -44,7 +44,7 @@
 
 namespace {
 
-QApplication& App() {
+QApplication& app() {
     static QTemporaryDir* config = [] {
         auto* dir = new QTemporaryDir;  // the settings of this run, never the user's
         qputenv("XDG_CONFIG_HOME", dir->path().toLocal8Bit());
@@ -62,7 +62,7 @@ QApplication& App() {
 // A widget or menu item of the window by its object name; the benchmark stops when the
 // window no longer has it.
 template <typename T>
-T& Child(QWidget& window, const char* name) {
+T& child(QWidget& window, const char* name) {
     T* child = window.findChild<T*>(QString::fromLatin1(name));
     if (!child) qFatal("the main window has no %s", name);
     return *child;
@@ -72,10 +72,10 @@ T& Child(QWidget& window, const char* name) {
 struct HandlerTime {
     uint64_t frames = 0;
     uint64_t nanoseconds = 0;
-    static HandlerTime Now(const MainWindow& mainWindow) {
+    static HandlerTime now(const MainWindow& mainWindow) {
         return {mainWindow.handoff().framesHandled(), mainWindow.handoff().nanosecondsHandling()};
     }
-    double MicrosecondsPerFrameSince(const HandlerTime& mark) const {
+    double microsecondsPerFrameSince(const HandlerTime& mark) const {
         const uint64_t n = frames - mark.frames;
         return n > 0 ? static_cast<double>(nanoseconds - mark.nanoseconds) / 1e3 / n : 0.0;
     }
@@ -84,7 +84,7 @@ struct HandlerTime {
 // One pass of the window thread's event loop that sleeps until something happens, as the
 // program's own loop does (a loop that polls would take a core from the camera and the
 // writer). A timer wakes it at least every 50 ms.
-void WaitForEvents() {
+void waitForEvents() {
     static QTimer* tick = [] {
         auto* t = new QTimer;
         t->start(50);
@@ -95,7 +95,7 @@ void WaitForEvents() {
 }
 
 // CPU seconds of the calling thread (the window thread here), whatever the machine's load.
-double ThreadCpuSeconds() {
+double threadCpuSeconds() {
     timespec ts{};
     clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
     return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) * 1e-9;
@@ -103,13 +103,13 @@ double ThreadCpuSeconds() {
 
 // Handles events until the window has received `count` frames in all; false when none
 // came for five seconds.
-bool HandleFramesUntil(MainWindow& mainWindow, uint64_t count, int& maxInFlight) {
+bool handleFramesUntil(MainWindow& mainWindow, uint64_t count, int& maxInFlight) {
     QElapsedTimer idle;
     idle.start();
     uint64_t last = mainWindow.framesReceived();
     while (mainWindow.framesReceived() < count) {
         maxInFlight = std::max(maxInFlight, mainWindow.capture().framesInFlight());
-        WaitForEvents();
+        waitForEvents();
         if (mainWindow.framesReceived() != last) {
             last = mainWindow.framesReceived();
             idle.restart();
@@ -122,33 +122,33 @@ bool HandleFramesUntil(MainWindow& mainWindow, uint64_t count, int& maxInFlight)
 
 // The main window on the simulated camera at 1 ms exposure, 50 % zoom, showing frames of
 // width x height; nullptr (with the benchmark skipped) when that fails.
-std::unique_ptr<MainWindow> LiveWindow(benchmark::State& state, int width, int height,
+std::unique_ptr<MainWindow> liveWindow(benchmark::State& state, int width, int height,
                                        int& maxInFlight, int depth = 8) {
-    App();
+    app();
     std::string error;
-    if (!LoadCameraLibrary(&error)) {
+    if (!loadCameraLibrary(&error)) {
         state.SkipWithError(("camera library: " + error).c_str());
         return nullptr;
     }
     auto mainWindow = std::make_unique<MainWindow>();
     mainWindow->splashDelayMs = 0;
     mainWindow->start();  // the library is loaded: no "NO CAMERA!" halt
-    Child<QAction>(*mainWindow, "N501").trigger();
+    child<QAction>(*mainWindow, "N501").trigger();
     // The shortest exposure, committed like a mouse release on the slider.
-    auto& exposure = Child<ExposurePanel>(*mainWindow, "ExposurePanel");
+    auto& exposure = child<ExposurePanel>(*mainWindow, "ExposurePanel");
     exposure.setExposureMs(1);
     exposure.commitExposure();
-    Child<SubframePanel>(*mainWindow, "Panel11").setSliderPositions(width, height);
-    Child<QAction>(*mainWindow, depth == 16 ? "Depth16bit1" : "Depth8bit1").trigger();
+    child<SubframePanel>(*mainWindow, "Panel11").setSliderPositions(width, height);
+    child<QAction>(*mainWindow, depth == 16 ? "Depth16bit1" : "Depth8bit1").trigger();
 
     // Until the frames have the size and depth asked for.
     const QSize shown(width / 2, height / 2);
-    const PictureView& picture = Child<PictureView>(*mainWindow, "Image1");
+    const PictureView& picture = child<PictureView>(*mainWindow, "Image1");
     const auto ready = [&] {
         return picture.image().size() == shown && mainWindow->capture().status().depth == depth;
     };
     for (int i = 0; i < 200 && !ready(); ++i) {
-        if (!HandleFramesUntil(*mainWindow, mainWindow->framesReceived() + 1, maxInFlight)) break;
+        if (!handleFramesUntil(*mainWindow, mainWindow->framesReceived() + 1, maxInFlight)) break;
     }
     if (!ready()) {
         state.SkipWithError("the frames never took the requested size");
@@ -157,27 +157,27 @@ std::unique_ptr<MainWindow> LiveWindow(benchmark::State& state, int width, int h
     return mainWindow;
 }
 
-void BM_LiveViewThroughMainWindow(benchmark::State& state) {
+void bmLiveViewThroughMainWindow(benchmark::State& state) {
     const int width = static_cast<int>(state.range(0));
     const int height = static_cast<int>(state.range(1));
     int maxInFlight = 0;
-    auto mainWindow = LiveWindow(state, width, height, maxInFlight);
+    auto mainWindow = liveWindow(state, width, height, maxInFlight);
     if (!mainWindow) return;
 
     maxInFlight = 0;
     uint64_t frames = 0;
     int shownFps = 0;
-    const QLabel& status = Child<QLabel>(*mainWindow, "StatusPanel0");
-    const HandlerTime mark = HandlerTime::Now(*mainWindow);
+    const QLabel& status = child<QLabel>(*mainWindow, "StatusPanel0");
+    const HandlerTime mark = HandlerTime::now(*mainWindow);
     for (auto _ : state) {
-        if (!HandleFramesUntil(*mainWindow, mainWindow->framesReceived() + 1, maxInFlight)) {
+        if (!handleFramesUntil(*mainWindow, mainWindow->framesReceived() + 1, maxInFlight)) {
             state.SkipWithError("no frame within 5 s");
             break;
         }
         ++frames;
         shownFps = std::max(shownFps, status.text().trimmed().split(' ')[0].toInt());
     }
-    const double handlerUs = HandlerTime::Now(*mainWindow).MicrosecondsPerFrameSince(mark);
+    const double handlerUs = HandlerTime::now(*mainWindow).microsecondsPerFrameSince(mark);
     const bool throttled = mainWindow->capture().status().state == CameraState::Throttled;
     mainWindow.reset();  // stops the acquisition thread
 
@@ -190,14 +190,14 @@ void BM_LiveViewThroughMainWindow(benchmark::State& state) {
     state.counters["handler_us_per_frame"] = handlerUs;
 }
 
-BENCHMARK(BM_LiveViewThroughMainWindow)
+BENCHMARK(bmLiveViewThroughMainWindow)
     ->Args({640, 480})
     ->UseRealTime()
     ->MinTime(3.0)
     ->Unit(benchmark::kMillisecond);
 
 // Resident memory of this process in MB (VmRSS).
-double ResidentMB() {
+double residentMb() {
     std::FILE* f = std::fopen("/proc/self/status", "r");
     long kib = 0;
     char line[256];
@@ -209,7 +209,7 @@ double ResidentMB() {
 
 // Seconds to write `frames` frame-sized pieces to a new file with the durability of a
 // recording (fdatasync once a second), then remove it.
-double PlainWriteSeconds(const std::string& path, size_t frameBytes, size_t frames) {
+double plainWriteSeconds(const std::string& path, size_t frameBytes, size_t frames) {
     std::vector<char> frame(frameBytes, 0x40);
     QElapsedTimer t;
     t.start();
@@ -233,12 +233,12 @@ double PlainWriteSeconds(const std::string& path, size_t frameBytes, size_t fram
 
 // The simulated camera alone through the acquisition thread, frames freed as they come,
 // for `ms` milliseconds at width x height and `depth` bits: frames per second.
-double CameraAloneFps(int width, int height, int depth, int ms) {
+double cameraAloneFps(int width, int height, int depth, int ms) {
     std::atomic<uint64_t> frames{0};
     std::atomic<bool> ready{false};
     CaptureThread capture([&](FramePtr f) {
-        if (FrameWidth(f.get()) == width && FrameHeight(f.get()) == height &&
-            FrameDepth(f.get()) == depth) {
+        if (frameWidth(f.get()) == width && frameHeight(f.get()) == height &&
+            frameDepth(f.get()) == depth) {
             ready = true;
             ++frames;
         }
@@ -259,11 +259,11 @@ double CameraAloneFps(int width, int height, int depth, int ms) {
 }
 
 // The sensor the simulated camera has for a frame size: at least its usual 1280 x 960.
-void ChooseSensor(int width, int height) {
+void chooseSensor(int width, int height) {
     const std::string size =
         std::to_string(std::max(width, 1280)) + "x" + std::to_string(std::max(height, 960));
     std::string error;
-    ApplyCameraOptions({{"sensor", size}}, &error);
+    applyCameraOptions({{"sensor", size}}, &error);
 }
 
 enum class Output { Ser = 0, AviUncompressed = 1, AviIyuv = 2 };
@@ -274,22 +274,22 @@ enum class Output { Ser = 0, AviUncompressed = 1, AviIyuv = 2 };
 // durability, all in one run.
 // Args: width, height, output, bits per sample, seconds (0: the memory run, `frames`
 // frames instead), frames.
-void BM_RecordingThroughMainWindow(benchmark::State& state) {
+void bmRecordingThroughMainWindow(benchmark::State& state) {
     const int width = static_cast<int>(state.range(0));
     const int height = static_cast<int>(state.range(1));
     const auto output = static_cast<Output>(state.range(2));
     const int depth = static_cast<int>(state.range(3));
     const int64_t seconds = state.range(4);
     const int64_t memoryFrames = state.range(5);
-    App();
+    app();
     std::string error;
-    if (!LoadCameraLibrary(&error))
+    if (!loadCameraLibrary(&error))
         return state.SkipWithError(("camera library: " + error).c_str());
-    ChooseSensor(width, height);
-    const double cameraBefore = CameraAloneFps(width, height, depth, 2000);
+    chooseSensor(width, height);
+    const double cameraBefore = cameraAloneFps(width, height, depth, 2000);
 
     int maxInFlight = 0;
-    auto mainWindow = LiveWindow(state, width, height, maxInFlight, depth);
+    auto mainWindow = liveWindow(state, width, height, maxInFlight, depth);
     if (!mainWindow) return;
     QTemporaryDir folder;
     if (!folder.isValid()) return state.SkipWithError("no folder to write to");
@@ -297,21 +297,21 @@ void BM_RecordingThroughMainWindow(benchmark::State& state) {
     capture.setCapturePath(folder.path() + QStringLiteral("/bench"));
     capture.setColorCamera(false);
     if (output == Output::Ser) {
-        Child<QAction>(*mainWindow, "SER8bit1").trigger();
+        child<QAction>(*mainWindow, "SER8bit1").trigger();
     } else {
-        Child<QAction>(*mainWindow, "AVI2").trigger();
-        mainWindow->recorder().avi().setCodec(output == Output::AviIyuv ? PackFourCC('I', 'Y', 'U', 'V')
+        child<QAction>(*mainWindow, "AVI2").trigger();
+        mainWindow->recorder().avi().setCodec(output == Output::AviIyuv ? packFourCc('I', 'Y', 'U', 'V')
                                                                   : 0);
     }
     capture.setCountText(QStringLiteral("0"));
-    const double rssStart = ResidentMB();
-    Child<QPushButton>(*mainWindow, "butCapture").click();
+    const double rssStart = residentMb();
+    child<QPushButton>(*mainWindow, "butCapture").click();
     if (!mainWindow->capture().recording()) return state.SkipWithError("recording did not start");
 
     QElapsedTimer wall;
     wall.start();
-    const HandlerTime mark = HandlerTime::Now(*mainWindow);
-    const double cpuMark = ThreadCpuSeconds();
+    const HandlerTime mark = HandlerTime::now(*mainWindow);
+    const double cpuMark = threadCpuSeconds();
     const uint64_t firstFrame = mainWindow->framesReceived();
     double rssEarly = 0.0;
     const auto& budget = mainWindow->capture().frameBudget();
@@ -323,33 +323,33 @@ void BM_RecordingThroughMainWindow(benchmark::State& state) {
                 break;
             if (memoryFrames > 0 && rssEarly == 0.0 &&
                 got >= static_cast<uint64_t>(memoryFrames / 10))
-                rssEarly = ResidentMB();
-            if (!HandleFramesUntil(*mainWindow, mainWindow->framesReceived() + 1, maxInFlight)) {
+                rssEarly = residentMb();
+            if (!handleFramesUntil(*mainWindow, mainWindow->framesReceived() + 1, maxInFlight)) {
                 state.SkipWithError("no frame within 5 s");
                 break;
             }
         }
     }
-    const double handlerUs = HandlerTime::Now(*mainWindow).MicrosecondsPerFrameSince(mark);
+    const double handlerUs = HandlerTime::now(*mainWindow).microsecondsPerFrameSince(mark);
     const uint64_t framesHandled = mainWindow->framesReceived() - firstFrame;
     const double windowCpuUs =
-        framesHandled > 0 ? (ThreadCpuSeconds() - cpuMark) * 1e6 / framesHandled : 0.0;
+        framesHandled > 0 ? (threadCpuSeconds() - cpuMark) * 1e6 / framesHandled : 0.0;
     const double recordSeconds = static_cast<double>(wall.nsecsElapsed()) / 1e9;
-    const double rssEnd = ResidentMB();
+    const double rssEnd = residentMb();
     const double peakQueueMB = budget.peakBytesQueued() / 1e6;
     const double queueLimitMB = budget.queueLimit() / 1e6;
     // Cancel, then wait until the queue is written out and the file closed.
-    Child<QPushButton>(*mainWindow, "CancelButton").click();
+    child<QPushButton>(*mainWindow, "CancelButton").click();
     QElapsedTimer drain;
     drain.start();
-    while (mainWindow->recorder().busy() && drain.elapsed() < 60000) WaitForEvents();
+    while (mainWindow->recorder().busy() && drain.elapsed() < 60000) waitForEvents();
     const double drainSeconds = drain.nsecsElapsed() / 1e9;
     const int32_t written = mainWindow->recorder().framesWritten();
     const uint64_t dataBytes = mainWindow->recorder().bytesWritten();
     const double writingSeconds = mainWindow->recorder().secondsWriting();
-    const std::string gaps = GapText(mainWindow->recorder().lastGaps());
+    const std::string gaps = gapText(mainWindow->recorder().lastGaps());
     mainWindow.reset();
-    const double cameraAfter = CameraAloneFps(width, height, depth, 2000);
+    const double cameraAfter = cameraAloneFps(width, height, depth, 2000);
     const double cameraFps = (cameraBefore + cameraAfter) / 2;
 
     const double fps = written / recordSeconds;
@@ -366,7 +366,7 @@ void BM_RecordingThroughMainWindow(benchmark::State& state) {
     state.counters["drain_s"] = drainSeconds;
     if (output == Output::Ser) {
         // The disk's own pace for the same bytes, written and synced the same way.
-        const double plain = PlainWriteSeconds(
+        const double plain = plainWriteSeconds(
             (folder.path() + QStringLiteral("/plain.bin")).toStdString(),
             dataBytes / std::max<int32_t>(written, 1), static_cast<size_t>(written));
         const double plainMBs = plain > 0 ? dataBytes / plain / 1e6 : 0.0;
@@ -392,7 +392,7 @@ void BM_RecordingThroughMainWindow(benchmark::State& state) {
 
 // SER at three frame sizes in 8 and 16 bits, then AVI uncompressed and IYUV at 1280 x 960,
 // each for 5 s.
-BENCHMARK(BM_RecordingThroughMainWindow)
+BENCHMARK(bmRecordingThroughMainWindow)
     ->ArgNames({"w", "h", "out", "bits", "s", "frames"})
     ->Args({640, 480, 0, 8, 5, 0})
     ->Args({1280, 960, 0, 8, 5, 0})
@@ -407,10 +407,10 @@ BENCHMARK(BM_RecordingThroughMainWindow)
     ->Unit(benchmark::kSecond);
 
 // Resident memory over a long SER recording: 100,000 frames at 320 x 240.
-void BM_RecordingMemory(benchmark::State& state) {
-    BM_RecordingThroughMainWindow(state);
+void bmRecordingMemory(benchmark::State& state) {
+    bmRecordingThroughMainWindow(state);
 }
-BENCHMARK(BM_RecordingMemory)
+BENCHMARK(bmRecordingMemory)
     ->ArgNames({"w", "h", "out", "bits", "s", "frames"})
     ->Args({320, 240, 0, 8, 0, 100000})
     ->UseRealTime()

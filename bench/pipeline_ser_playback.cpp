@@ -33,7 +33,7 @@ constexpr int kSourceFrames = 100;
 constexpr int kRecorded = 100000;
 
 // The application of this process; the other main-window benchmarks may have made it.
-void EnsureApplication() {
+void ensureApplication() {
     if (QCoreApplication::instance()) return;
     static QTemporaryDir config;  // the settings of this run, never the user's
     qputenv("XDG_CONFIG_HOME", config.path().toLocal8Bit());
@@ -45,7 +45,7 @@ void EnsureApplication() {
 }
 
 // Resident memory of this process in KiB (VmRSS).
-long ResidentKiB() {
+long residentKiB() {
     std::FILE* f = std::fopen("/proc/self/status", "r");
     if (!f) return -1;
     char line[256];
@@ -73,8 +73,8 @@ class StopAt : public QObject {
     int32_t target_;
 };
 
-bool WriteSource(const std::string& path) {
-    char header[SerHeaderSize] = {};
+bool writeSource(const std::string& path) {
+    char header[kSerHeaderSize] = {};
     std::memcpy(header, "LUCAM-RECORDER", 14);
     const int32_t fields[] = {kSide, kSide, 8, kSourceFrames};
     std::memcpy(header + 26, fields, sizeof fields);
@@ -88,13 +88,13 @@ bool WriteSource(const std::string& path) {
     return static_cast<bool>(out);
 }
 
-void BM_HundredThousandFramesThroughSerPlayback(benchmark::State& state) {
-    EnsureApplication();
+void bmHundredThousandFramesThroughSerPlayback(benchmark::State& state) {
+    ensureApplication();
     QTemporaryDir folder;
     const std::string source = folder.path().toStdString() + "/source.SER";
-    if (!folder.isValid() || !WriteSource(source)) return state.SkipWithError("no source file");
+    if (!folder.isValid() || !writeSource(source)) return state.SkipWithError("no source file");
     std::string error;
-    if (!LoadChosenCamera("ser", &error) || !ApplyCameraOptions({{"file", source}}, &error))
+    if (!loadChosenCamera("ser", &error) || !applyCameraOptions({{"file", source}}, &error))
         return state.SkipWithError(("SER playback camera: " + error).c_str());
 
     auto mainWindow = std::make_unique<MainWindow>();
@@ -124,7 +124,7 @@ void BM_HundredThousandFramesThroughSerPlayback(benchmark::State& state) {
         // The recording's own buffers are in place after its first frames.
         while (mainWindow->recorder().framesWritten() < 100 && mainWindow->recorder().busy())
             QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-        rssStart = ResidentKiB();
+        rssStart = residentKiB();
         QElapsedTimer idle;
         idle.start();
         int32_t last = 0;
@@ -137,7 +137,7 @@ void BM_HundredThousandFramesThroughSerPlayback(benchmark::State& state) {
                 return state.SkipWithError("no frame recorded for 10 s");
             }
         }
-        rssEnd = ResidentKiB();
+        rssEnd = residentKiB();
     }
     const int32_t handed = mainWindow->recorder().framesWritten();
     mainWindow->removeEventFilter(&stop);
@@ -148,13 +148,13 @@ void BM_HundredThousandFramesThroughSerPlayback(benchmark::State& state) {
     int32_t counted = -1;
     long long stamps = -1;
     if (std::FILE* f = std::fopen(path.c_str(), "rb")) {
-        std::fseek(f, SerFrameCountOffset, SEEK_SET);
+        std::fseek(f, kSerFrameCountOffset, SEEK_SET);
         if (std::fread(&counted, 4, 1, f) != 1) counted = -1;
         std::fclose(f);
         struct stat st {};
         if (counted >= 0 && ::stat(path.c_str(), &st) == 0)
             stamps =
-                (st.st_size - SerHeaderSize - static_cast<long long>(counted) * kSide * kSide) / 8;
+                (st.st_size - kSerHeaderSize - static_cast<long long>(counted) * kSide * kSide) / 8;
     }
     state.counters["frames_handed_over"] = handed;
     state.counters["frames_in_file"] = counted;
@@ -166,7 +166,7 @@ void BM_HundredThousandFramesThroughSerPlayback(benchmark::State& state) {
     state.counters["fps"] = benchmark::Counter(handed, benchmark::Counter::kIsRate);
 }
 
-BENCHMARK(BM_HundredThousandFramesThroughSerPlayback)
+BENCHMARK(bmHundredThousandFramesThroughSerPlayback)
     ->Iterations(1)
     ->UseRealTime()
     ->Unit(benchmark::kSecond);

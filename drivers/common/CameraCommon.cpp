@@ -40,12 +40,12 @@ struct WorkerState {
 };
 
 // Never destroyed: the worker thread is detached and may run until the process ends.
-WorkerState& State() {
+WorkerState& state() {
     static WorkerState* state = new WorkerState;
     return *state;
 }
 
-void PostDone(sem_t* done) {
+void postDone(sem_t* done) {
     if (!done) return;
     int value = 0;
     // The semaphore counts to 1 at most.
@@ -53,8 +53,8 @@ void PostDone(sem_t* done) {
     sem_post(done);
 }
 
-void Worker() {
-    WorkerState& s = State();
+void worker() {
+    WorkerState& s = state();
     std::unique_lock<std::mutex> lock(s.mutex);
     for (;;) {
         s.wake.wait(lock, [&] { return s.requested; });
@@ -70,7 +70,7 @@ void Worker() {
         } catch (...) {
             result.filled = false;  // out of memory, say: the buffer is not to be used
         }
-        if (!exposure.Waited()) exposure.WaitForEnd();
+        if (!exposure.waited()) exposure.waitForEnd();
 
         lock.lock();
         s.ended = true;
@@ -80,7 +80,7 @@ void Worker() {
         s.cancel = false;
         sem_t* done = s.done;
         lock.unlock();
-        PostDone(done);
+        postDone(done);
         lock.lock();
     }
 }
@@ -92,9 +92,9 @@ bool Within(const TarviFrameInfo* info, size_t offset, size_t bytes) {
 }
 }  // namespace
 
-double Exposure::WaitForEnd() {
+double Exposure::waitForEnd() {
     if (waited_) return part_;
-    WorkerState& s = State();
+    WorkerState& s = state();
     std::unique_lock<std::mutex> lock(s.mutex);
     const auto end = start_ + std::chrono::milliseconds(settings_.exposureMs);
     s.wake.wait_until(lock, end, [&] { return s.cancel; });
@@ -107,7 +107,7 @@ double Exposure::WaitForEnd() {
     return part_;
 }
 
-int ShiftedPattern(int pattern, int dx, int dy) {
+int shiftedPattern(int pattern, int dx, int dy) {
     if (pattern < TARVI_PATTERN_RGGB || pattern > TARVI_PATTERN_BGGR) return pattern;
     // The 2 x 2 cells row by row, in the order of the pattern values.
     static const char* const kCells[4] = {"RGGB", "GRBG", "GBRG", "BGGR"};
@@ -120,22 +120,22 @@ int ShiftedPattern(int pattern, int dx, int dy) {
     return pattern;
 }
 
-int MirroredPattern(int pattern, int width) {
+int mirroredPattern(int pattern, int width) {
     // Read leftwards from its last column the mosaic has the same cell as read rightwards
     // from there (the colours repeat every two columns).
-    return ShiftedPattern(pattern, width - 1, 0);
+    return shiftedPattern(pattern, width - 1, 0);
 }
 
-std::unique_lock<std::mutex> Lock() {
-    return std::unique_lock<std::mutex>(State().mutex);
+std::unique_lock<std::mutex> lockCamera() {
+    return std::unique_lock<std::mutex>(state().mutex);
 }
 
-Settings& Current() {
-    return State().settings;
+Settings& current() {
+    return state().settings;
 }
 
-bool ExposureRunning() {
-    return State().busy;
+bool exposureRunning() {
+    return state().busy;
 }
 
 }  // namespace camera
@@ -143,25 +143,26 @@ bool ExposureRunning() {
 using namespace camera;
 
 extern "C" {
+// NOLINTBEGIN(readability-identifier-naming): the entry points keep their exported names
 
 int ExposureSemaphore(sem_t* done) {
-    auto lock = Lock();
-    State().done = done;
+    auto lock = lockCamera();
+    state().done = done;
     return 1;
 }
 
 int ThreadedExposure(void* buffer, int /*reserved*/, int /*mode*/) {
     if (!buffer) return 0;
-    WorkerState& s = State();
+    WorkerState& s = state();
     {
-        auto lock = Lock();
+        auto lock = lockCamera();
         if (s.busy) return 0;
         FillFunction fill;
         try {
-            fill = BeginExposure(s.settings);
+            fill = beginExposure(s.settings);
             if (!fill) return 0;
             if (!s.workerStarted) {
-                std::thread(Worker).detach();
+                std::thread(worker).detach();
                 s.workerStarted = true;
             }
         } catch (const std::exception&) {
@@ -183,9 +184,9 @@ int ThreadedExposure(void* buffer, int /*reserved*/, int /*mode*/) {
 }
 
 int CancelExposure(void) {
-    WorkerState& s = State();
+    WorkerState& s = state();
     {
-        auto lock = Lock();
+        auto lock = lockCamera();
         if (!s.busy) return 0;
         s.cancel = true;
     }
@@ -195,8 +196,8 @@ int CancelExposure(void) {
 
 int CameraFrameInfo(TarviFrameInfo* info) {
     if (!info) return 0;
-    WorkerState& s = State();
-    auto lock = Lock();
+    WorkerState& s = state();
+    auto lock = lockCamera();
     if (!s.ended) return 0;
     const FillResult& r = s.lastResult;
 #define TV_WITHIN(field) Within(info, offsetof(TarviFrameInfo, field), sizeof info->field)
@@ -212,8 +213,8 @@ int CameraFrameInfo(TarviFrameInfo* info) {
 }
 
 int CameraSampleDepth(int bits) {
-    auto lock = Lock();
-    Settings& s = Current();
+    auto lock = lockCamera();
+    Settings& s = current();
     if (bits == 0) return s.maxBits;
     if (bits == 8 || (bits == 16 && s.maxBits > 8)) {
         s.depth = bits;
@@ -223,20 +224,20 @@ int CameraSampleDepth(int bits) {
 }
 
 int SetExposureLength(int ms) {
-    auto lock = Lock();
-    Current().exposureMs = std::clamp(ms, 1, 10000);
+    auto lock = lockCamera();
+    current().exposureMs = std::clamp(ms, 1, 10000);
     return 1;
 }
 
 int SetGain(int gain) {
-    auto lock = Lock();
-    Current().gain = std::clamp(gain, 0, 100);
+    auto lock = lockCamera();
+    current().gain = std::clamp(gain, 0, 100);
     return 1;
 }
 
 int SetWhiteBalance(int blue, int green, int red) {
-    auto lock = Lock();
-    int* balance = Current().balance;
+    auto lock = lockCamera();
+    int* balance = current().balance;
     balance[0] = std::clamp(blue, 0, 255);
     balance[1] = std::clamp(green, 0, 255);
     balance[2] = std::clamp(red, 0, 255);
@@ -244,19 +245,20 @@ int SetWhiteBalance(int blue, int green, int red) {
 }
 
 int Subframe(int width, int height) {
-    auto lock = Lock();
+    auto lock = lockCamera();
     int maxWidth = 0, maxHeight = 0;
-    MaxSubframe(&maxWidth, &maxHeight);
+    maxSubframe(&maxWidth, &maxHeight);
     if (width < 1 || height < 1 || width > maxWidth || height > maxHeight) return 0;
-    Current().width = width;
-    Current().height = height;
+    current().width = width;
+    current().height = height;
     return 1;
 }
 
 int HorizontalFlip(int on) {
-    auto lock = Lock();
-    Current().flip = on != 0;
+    auto lock = lockCamera();
+    current().flip = on != 0;
     return 1;
 }
 
+// NOLINTEND(readability-identifier-naming)
 }  // extern "C"

@@ -41,19 +41,19 @@ class Exposure {
 
     // Rows of Used().width samples of Used().depth bits, each padded to a multiple of 4
     // bytes.
-    uint8_t* Buffer() const { return buffer_; }
-    size_t Stride() const {
+    uint8_t* buffer() const { return buffer_; }
+    size_t stride() const {
         const size_t bytes = static_cast<size_t>(settings_.width) * (settings_.depth == 16 ? 2 : 1);
         return (bytes + 3) & ~size_t{3};
     }
     // The settings this exposure was started with.
-    const Settings& Used() const { return settings_; }
+    const Settings& used() const { return settings_; }
 
     // Waits until the exposure length has passed since the start, or until CancelExposure.
     // Returns the part of the length that passed, 0 to 1. The worker calls it after the
     // fill when the fill did not, so a fill may do its work before or after the wait.
-    double WaitForEnd();
-    bool Waited() const { return waited_; }
+    double waitForEnd();
+    bool waited() const { return waited_; }
 
   private:
     uint8_t* buffer_;
@@ -67,22 +67,22 @@ using FillFunction = std::function<FillResult(Exposure&)>;
 
 // The colour pattern (a TARVI_PATTERN_ value) of a mosaic read from column dx, row dy on:
 // odd offsets swap the columns or rows of the 2 x 2 cell. Mono and unknown stay.
-int ShiftedPattern(int pattern, int dx, int dy);
+int shiftedPattern(int pattern, int dx, int dy);
 // The pattern of `width` columns of a mosaic read right to left, its first column being the
 // last of the original: with an even width the columns of the cell swap.
-int MirroredPattern(int pattern, int width);
+int mirroredPattern(int pattern, int width);
 
 // The lock over the shared settings and over the camera's own state.
-std::unique_lock<std::mutex> Lock();
-// With Lock() held: the settings for the next exposure, and whether one is running.
-Settings& Current();
-bool ExposureRunning();
+std::unique_lock<std::mutex> lockCamera();
+// With lockCamera() held: the settings for the next exposure, and whether one is running.
+Settings& current();
+bool exposureRunning();
 
 // Defined by the camera library.
 // The largest subframe now; 0 x 0 while the camera is not open. Called with Lock() held.
-void MaxSubframe(int* width, int* height);
+void maxSubframe(int* width, int* height);
 // The function that fills the exposure starting now with `settings`, on the worker thread
 // without the lock; an empty function refuses the exposure. Called with Lock() held.
-FillFunction BeginExposure(const Settings& settings);
+FillFunction beginExposure(const Settings& settings);
 
 }  // namespace camera

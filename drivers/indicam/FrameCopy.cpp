@@ -9,16 +9,16 @@
 namespace indicam {
 namespace {
 
-bool ValidPattern(const std::string& p) {
+bool validPattern(const std::string& p) {
     return p == "RGGB" || p == "BGGR" || p == "GRBG" || p == "GBRG";
 }
 
 // Copies rows of the centred cut-out into dst, each sample through put(out, x, value).
 template <typename Word, typename Put>
-void CopyRows(const Image& src, int width, int height, bool mirror, uint8_t* dst, size_t stride,
+void copyRows(const Image& src, int width, int height, bool mirror, uint8_t* dst, size_t stride,
               Put put) {
-    const int left = CentredOffset(src.width, width);
-    const int top = CentredOffset(src.height, height);
+    const int left = centredOffset(src.width, width);
+    const int top = centredOffset(src.height, height);
     for (int y = 0; y < height; ++y) {
         const uint16_t* row = src.pixels.data() +
                               static_cast<size_t>(top + y) * static_cast<size_t>(src.width) + left;
@@ -30,7 +30,7 @@ void CopyRows(const Image& src, int width, int height, bool mirror, uint8_t* dst
     }
 }
 
-std::string FitsError(int status) {
+std::string fitsError(int status) {
     char text[FLEN_STATUS] = {};
     fits_get_errstatus(status, text);
     return text;
@@ -38,13 +38,13 @@ std::string FitsError(int status) {
 
 }  // namespace
 
-bool DecodeFits(const void* data, size_t size, int bitsPerPixel, Image* out, std::string* error) {
+bool decodeFits(const void* data, size_t size, int bitsPerPixel, Image* out, std::string* error) {
     void* memory = const_cast<void*>(data);  // opened read-only; cfitsio wants a non-const pointer
     size_t memorySize = size;
     fitsfile* f = nullptr;
     int status = 0;
     if (fits_open_memfile(&f, "image.fits", READONLY, &memory, &memorySize, 0, nullptr, &status)) {
-        *error = "not a FITS image (" + FitsError(status) + ")";
+        *error = "not a FITS image (" + fitsError(status) + ")";
         return false;
     }
     int bitpix = 0, naxis = 0;
@@ -73,7 +73,7 @@ bool DecodeFits(const void* data, size_t size, int bitsPerPixel, Image* out, std
         fits_read_img(f, TUSHORT, 1, static_cast<LONGLONG>(n), nullptr, out->pixels.data(),
                       &anyNull, &status);
         if (status) {
-            *error = "FITS pixels unreadable (" + FitsError(status) + ")";
+            *error = "FITS pixels unreadable (" + fitsError(status) + ")";
             ok = false;
         }
     }
@@ -84,13 +84,13 @@ bool DecodeFits(const void* data, size_t size, int bitsPerPixel, Image* out, std
         if (fits_read_key(f, TSTRING, "BAYERPAT", pattern, nullptr, &keyStatus) == 0) {
             std::string p(pattern);
             p.erase(std::remove(p.begin(), p.end(), ' '), p.end());
-            if (ValidPattern(p)) {
+            if (validPattern(p)) {
                 int xOff = 0, yOff = 0;
                 keyStatus = 0;
                 fits_read_key(f, TINT, "XBAYROFF", &xOff, nullptr, &keyStatus);
                 keyStatus = 0;
                 fits_read_key(f, TINT, "YBAYROFF", &yOff, nullptr, &keyStatus);
-                out->bayer = ShiftPattern(p, xOff, yOff);
+                out->bayer = shiftPattern(p, xOff, yOff);
             }
         }
     }
@@ -98,7 +98,7 @@ bool DecodeFits(const void* data, size_t size, int bitsPerPixel, Image* out, std
         char date[FLEN_VALUE] = {};
         int keyStatus = 0;
         out->startUs = fits_read_key(f, TSTRING, "DATE-OBS", date, nullptr, &keyStatus) == 0
-                           ? FitsDateToUnixUs(date)
+                           ? fitsDateToUnixUs(date)
                            : 0;
     }
     int closeStatus = 0;
@@ -106,7 +106,7 @@ bool DecodeFits(const void* data, size_t size, int bitsPerPixel, Image* out, std
     return ok;
 }
 
-long long FitsDateToUnixUs(const std::string& text) {
+long long fitsDateToUnixUs(const std::string& text) {
     int year = 0, month = 0, day = 0, hour = 0, minute = 0, status = 0;
     double second = 0;
     // cfitsio reads the date with its fraction of a second; a date without a time is
@@ -125,8 +125,8 @@ long long FitsDateToUnixUs(const std::string& text) {
     return whole * 1000000 + std::llround(second * 1e6);
 }
 
-std::string ShiftPattern(const std::string& pattern, int dx, int dy) {
-    if (!ValidPattern(pattern)) return pattern;
+std::string shiftPattern(const std::string& pattern, int dx, int dy) {
+    if (!validPattern(pattern)) return pattern;
     std::string moved(4, ' ');
     for (int r = 0; r < 2; ++r)
         for (int c = 0; c < 2; ++c)
@@ -135,33 +135,33 @@ std::string ShiftPattern(const std::string& pattern, int dx, int dy) {
     return moved;
 }
 
-bool CopyToFrame(const Image& src, int width, int height, bool mirror, int depth, uint8_t* dst) {
+bool copyToFrame(const Image& src, int width, int height, bool mirror, int depth, uint8_t* dst) {
     if (width < 1 || height < 1 || src.width < width || src.height < height ||
         src.pixels.size() < static_cast<size_t>(src.width) * static_cast<size_t>(src.height))
         return false;
-    const size_t stride = PaddedStride(width, depth);
+    const size_t stride = paddedStride(width, depth);
     if (depth == 16) {
-        CopyRows<uint16_t>(src, width, height, mirror, dst, stride,
+        copyRows<uint16_t>(src, width, height, mirror, dst, stride,
                            [](uint16_t* out, int x, uint16_t v) { out[x] = v; });
         return true;
     }
     // To 8 bits: the top 8 of the significant bits; values beyond them are full scale.
     const int shift = std::clamp(src.bits, 8, 16) - 8;
     const unsigned top = (1u << (shift + 8)) - 1;
-    CopyRows<uint8_t>(src, width, height, mirror, dst, stride,
+    copyRows<uint8_t>(src, width, height, mirror, dst, stride,
                       [=](uint8_t* out, int x, uint16_t v) {
                           out[x] = static_cast<uint8_t>(std::min<unsigned>(v, top) >> shift);
                       });
     return true;
 }
 
-std::string FramePattern(const Image& src, int width, int height, bool mirror) {
-    if (!ValidPattern(src.bayer)) return {};
+std::string framePattern(const Image& src, int width, int height, bool mirror) {
+    if (!validPattern(src.bayer)) return {};
     // The cut-out starts at the centred offsets (even: the same cell); its mirror image
     // starts at the cut-out's last column.
     const std::string cut =
-        ShiftPattern(src.bayer, CentredOffset(src.width, width), CentredOffset(src.height, height));
-    return mirror ? ShiftPattern(cut, width - 1, 0) : cut;
+        shiftPattern(src.bayer, centredOffset(src.width, width), centredOffset(src.height, height));
+    return mirror ? shiftPattern(cut, width - 1, 0) : cut;
 }
 
 }  // namespace indicam

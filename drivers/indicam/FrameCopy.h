@@ -28,35 +28,35 @@ struct Image {
 // means 16). The BAYERPAT keyword, moved by XBAYROFF/YBAYROFF, gives the mosaic; DATE-OBS (UTC, to
 // the fraction of a second it is written with) gives the start of the exposure. False with *error
 // set when the data is not such an image.
-bool DecodeFits(const void* data, size_t size, int bitsPerPixel, Image* out, std::string* error);
+bool decodeFits(const void* data, size_t size, int bitsPerPixel, Image* out, std::string* error);
 
 // A FITS date "YYYY-MM-DDThh:mm:ss[.ffffff]" (UTC) as microseconds since 1970; 0 when it
 // is not such a date.
-long long FitsDateToUnixUs(const std::string& text);
+long long fitsDateToUnixUs(const std::string& text);
 
 // The 2 x 2 colour mosaic "RGGB", "BGGR", "GRBG" or "GBRG" moved by (dx, dy) pixels.
-std::string ShiftPattern(const std::string& pattern, int dx, int dy);
+std::string shiftPattern(const std::string& pattern, int dx, int dy);
 
 // Copies the centred width x height part of src into dst, mirrored left to right when mirror
 // is set. depth 8: one byte per sample, scaled from src.bits to 8 bits; depth 16: one 16-bit
 // word per sample in the machine's byte order, the value as the driver sent it. Rows are
 // padded to a multiple of 4 bytes. The mosaic is left as it is: FramePattern names it.
 // False when src is smaller than width x height.
-bool CopyToFrame(const Image& src, int width, int height, bool mirror, int depth, uint8_t* dst);
+bool copyToFrame(const Image& src, int width, int height, bool mirror, int depth, uint8_t* dst);
 
 // The mosaic of what CopyToFrame makes of src: src.bayer relabelled for the crop and the
 // mirror; empty for mono.
-std::string FramePattern(const Image& src, int width, int height, bool mirror);
+std::string framePattern(const Image& src, int width, int height, bool mirror);
 
 // The padded row length the program uses for a frame of this width and depth (8 or 16).
-inline size_t PaddedStride(int width, int depth = 8) {
+inline size_t paddedStride(int width, int depth = 8) {
     const size_t bytes = static_cast<size_t>(width) * (depth == 16 ? 2 : 1);
     return (bytes + 3) & ~static_cast<size_t>(3);
 }
 
 // Left or top of a centred subframe: half the spare room, down to an even pixel, so that
 // a colour mosaic keeps its phase.
-inline int CentredOffset(int full, int part) {
+inline int centredOffset(int full, int part) {
     return part >= full ? 0 : ((full - part) / 2) & ~1;
 }
 

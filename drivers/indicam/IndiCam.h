@@ -5,6 +5,7 @@
 #ifdef __cplusplus
 extern "C" {
 #endif
+/* NOLINTBEGIN(readability-identifier-naming): the exported names */
 
 /* Called for each option before openUSB: "server" = HOST:PORT (default localhost:7624),
  * "device" = the INDI device name (default: the first camera), "wheel" = the INDI device of
@@ -38,6 +39,7 @@ int CameraSampleDepth(int bits);
  * a few seconds. */
 int CameraListDevices(const char* server, char* buffer, int size);
 
+/* NOLINTEND(readability-identifier-naming) */
 #ifdef __cplusplus
 }
 #endif

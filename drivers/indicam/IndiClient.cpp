@@ -9,8 +9,8 @@
 #include "IndiSession.h"
 
 namespace indicam {
-void Report(std::unique_lock<std::mutex>& lock, const std::string& message) {
-    State& s = S();
+void report(std::unique_lock<std::mutex>& lock, const std::string& message) {
+    State& s = state();
     s.lastError = message;
     const bool repeat = s.lastPrinted == message;
     s.lastPrinted = message;
@@ -19,7 +19,7 @@ void Report(std::unique_lock<std::mutex>& lock, const std::string& message) {
     lock.lock();
 }
 
-void PostDone(sem_t* done) {
+void postDone(sem_t* done) {
     if (!done) return;
     int value = 0;
     if (sem_getvalue(done, &value) == 0 && value >= 1) return;  // counts to 1 at most
@@ -29,41 +29,41 @@ void PostDone(sem_t* done) {
 // Ends the running exposure (the caller holds the state lock) and notes what became of it
 // for CameraFrameInfo: filled only when this exposure's image was copied into its buffer,
 // which is otherwise left untouched.
-void EndPending(State& s, bool filled, long long startUs) {
+void endPending(State& s, bool filled, long long startUs) {
     if (s.pending == Kind::None) return;
     s.pending = Kind::None;
     s.buffer = nullptr;
     s.lastKnown = true;
     s.lastGood = filled;
     s.lastStartUs = filled ? startUs : 0;
-    PostDone(s.done);
+    postDone(s.done);
 }
 
-long long UnixNowUs() {
+long long unixNowUs() {
     using namespace std::chrono;
     return duration_cast<microseconds>(system_clock::now().time_since_epoch()).count();
 }
 
-INDI::Property Find(State& s, const char* name) {
+INDI::Property find(State& s, const char* name) {
     auto it = s.props.find({s.device, name});
     return it == s.props.end() ? INDI::Property() : it->second;
 }
 
 // The number element of a device property, or null.
-INDI::WidgetView<INumber>* NumberOf(const INDI::Property& p, const char* element) {
+INDI::WidgetView<INumber>* numberOf(const INDI::Property& p, const char* element) {
     if (!p.isValid() || p.getType() != INDI_NUMBER) return nullptr;
     return p.getNumber()->findWidgetByName(element);
 }
 
-bool SwitchIsOn(const INDI::Property& p, const char* element) {
+bool switchIsOn(const INDI::Property& p, const char* element) {
     if (!p.isValid() || p.getType() != INDI_SWITCH) return false;
     auto* w = p.getSwitch()->findWidgetByName(element);
     return w && w->getState() == ISS_ON;
 }
 
 // The colour mosaic the driver announces in CCD_CFA, empty for none.
-std::string DriverPattern(State& s) {
-    INDI::Property cfa = Find(s, "CCD_CFA");
+std::string driverPattern(State& s) {
+    INDI::Property cfa = find(s, "CCD_CFA");
     if (!cfa.isValid() || cfa.getType() != INDI_TEXT) return {};
     auto* type = cfa.getText()->findWidgetByName("CFA_TYPE");
     if (!type || !type->getText()) return {};
@@ -74,33 +74,33 @@ std::string DriverPattern(State& s) {
         return e && e->getText() ? std::atoi(e->getText()) : 0;
     };
     const int dx = offset("CFA_OFFSET_X"), dy = offset("CFA_OFFSET_Y");
-    return pattern.size() == 4 ? indicam::ShiftPattern(pattern, dx, dy) : std::string();
+    return pattern.size() == 4 ? indicam::shiftPattern(pattern, dx, dy) : std::string();
 }
 
 namespace {
 class Client : public INDI::BaseClient {
   protected:
     void newProperty(INDI::Property p) override {
-        Remember(p);
-        State& s = S();
+        remember(p);
+        State& s = state();
         std::lock_guard<std::mutex> lock(s.mutex);
         s.lastDefined = Clock::now();
     }
     void updateProperty(INDI::Property p) override {
         if (p.getType() == INDI_BLOB) {
-            Image(p);
+            image(p);
             return;
         }
-        Remember(p);
-        if (p.isNameMatch("CCD_EXPOSURE")) ExposureState(p);
+        remember(p);
+        if (p.isNameMatch("CCD_EXPOSURE")) exposureState(p);
     }
     void removeProperty(INDI::Property p) override {
-        State& s = S();
+        State& s = state();
         std::lock_guard<std::mutex> lock(s.mutex);
         s.props.erase({p.getDeviceName(), p.getName()});
     }
     void removeDevice(INDI::BaseDevice d) override {
-        State& s = S();
+        State& s = state();
         std::unique_lock<std::mutex> lock(s.mutex);
         const std::string name = d.getDeviceName();
         for (auto it = s.props.begin(); it != s.props.end();)
@@ -108,28 +108,28 @@ class Client : public INDI::BaseClient {
         std::erase(s.devices, name);
         if (name == s.device && !s.lost) {
             s.lost = true;
-            Report(lock, "INDI: device '" + name + "' is gone");
-            EndPending(s);
+            report(lock, "INDI: device '" + name + "' is gone");
+            endPending(s);
         }
         s.changed.notify_all();
     }
     void serverConnected() override {
-        State& s = S();
+        State& s = state();
         std::lock_guard<std::mutex> lock(s.mutex);
         s.serverUp = true;
     }
     void serverDisconnected(int /*exitCode*/) override {
-        State& s = S();
+        State& s = state();
         std::unique_lock<std::mutex> lock(s.mutex);
         const bool wasUp = s.serverUp;
         s.serverUp = false;
         if (wasUp && !s.lost && !s.device.empty()) {
             s.lost = true;
-            Report(lock,
-                   "INDI: lost the server at " + options.host + ":" + std::to_string(options.port));
+            report(lock,
+                   "INDI: lost the server at " + g_options.host + ":" + std::to_string(g_options.port));
         }
         s.lost = true;
-        EndPending(s);
+        endPending(s);
         s.changed.notify_all();
     }
 
@@ -137,8 +137,8 @@ class Client : public INDI::BaseClient {
     // The driver's answers to a single exposure: busy while it runs; an alert when it was
     // refused or failed; idle once it was aborted (by this library, another client or the
     // driver); ok when it is over, the image coming just before.
-    static void ExposureState(const INDI::Property& p) {
-        State& s = S();
+    static void exposureState(const INDI::Property& p) {
+        State& s = state();
         std::unique_lock<std::mutex> lock(s.mutex);
         if (p.getDeviceName() != s.device) return;
         const IPState state = p.getState();
@@ -150,11 +150,11 @@ class Client : public INDI::BaseClient {
         if (state == IPS_BUSY) {
             s.exposureAnswered = true;
         } else if (state == IPS_ALERT) {
-            Report(lock, "INDI: the exposure on '" + s.device + "' failed");
-            EndPending(s);
+            report(lock, "INDI: the exposure on '" + s.device + "' failed");
+            endPending(s);
         } else if (state == IPS_IDLE && s.exposureAnswered) {
-            Report(lock, "INDI: the exposure on '" + s.device + "' was aborted");
-            EndPending(s);
+            report(lock, "INDI: the exposure on '" + s.device + "' was aborted");
+            endPending(s);
         } else if (state == IPS_OK && s.exposureAnswered) {
             // Over without an image so far: one that is still on its way gets a moment.
             s.deadline = std::min(s.deadline, Clock::now() + 2s);
@@ -162,14 +162,14 @@ class Client : public INDI::BaseClient {
         }
     }
 
-    static void Remember(const INDI::Property& p) {
-        State& s = S();
+    static void remember(const INDI::Property& p) {
+        State& s = state();
         std::lock_guard<std::mutex> lock(s.mutex);
         const std::string device = p.getDeviceName();
         if (device == s.device && p.isNameMatch("CCD_VIDEO_STREAM")) {
             // The property objects are updated in place: what was on is noted here.
-            const bool on = SwitchIsOn(p, "STREAM_ON");
-            if (s.driverStreamOn && !on) NoteStreamStopped(s);
+            const bool on = switchIsOn(p, "STREAM_ON");
+            if (s.driverStreamOn && !on) noteStreamStopped(s);
             s.driverStreamOn = on;
         }
         if (std::find(s.devices.begin(), s.devices.end(), device) == s.devices.end())
@@ -180,9 +180,9 @@ class Client : public INDI::BaseClient {
     }
 
     // An image BLOB: decoded outside the lock, copied into the waiting buffer under it.
-    static void Image(const INDI::Property& p) {
-        State& s = S();
-        const long long arrivedUs = UnixNowUs();
+    static void image(const INDI::Property& p) {
+        State& s = state();
+        const long long arrivedUs = unixNowUs();
         auto* blobs = p.getBLOB();
         if (!blobs || blobs->count() < 1) return;
         auto* blob = blobs->at(0);
@@ -200,15 +200,15 @@ class Client : public INDI::BaseClient {
         const int sensorW = s.sensorWidth, sensorH = s.sensorHeight;
         int reportedW = 0, reportedH = 0;
         if (stream) {
-            INDI::Property frame = Find(s, "CCD_STREAM_FRAME");
-            if (auto* fw = NumberOf(frame, "WIDTH")) reportedW = static_cast<int>(fw->getValue());
-            if (auto* fh = NumberOf(frame, "HEIGHT")) reportedH = static_cast<int>(fh->getValue());
+            INDI::Property frame = find(s, "CCD_STREAM_FRAME");
+            if (auto* fw = numberOf(frame, "WIDTH")) reportedW = static_cast<int>(fw->getValue());
+            if (auto* fh = numberOf(frame, "HEIGHT")) reportedH = static_cast<int>(fh->getValue());
         }
         const int bits = s.bitsPerPixel;
-        const std::string pattern = stream ? DriverPattern(s) : std::string();
+        const std::string pattern = stream ? driverPattern(s) : std::string();
         const unsigned generation = s.generation;
         const long long streamExposureUs = s.streamExposureUs;
-        if (stream) CountStreamFrame(s);
+        if (stream) countStreamFrame(s);
         lock.unlock();
 
         indicam::Image image;
@@ -244,7 +244,7 @@ class Client : public INDI::BaseClient {
                         std::to_string(streamW) + " x " + std::to_string(streamH) + " at 8 bits";
             }
         } else if (format == ".fits" || format == ".fit") {
-            ok = data && indicam::DecodeFits(data, size, bits, &image, &error);
+            ok = data && indicam::decodeFits(data, size, bits, &image, &error);
         } else {
             error = "image of format '" + format + "' cannot be read (FITS or raw stream only)";
         }
@@ -252,8 +252,8 @@ class Client : public INDI::BaseClient {
         lock.lock();
         if (!ok) {
             if (s.pending != Kind::None && !staleStreamFrame) {
-                Report(lock, "INDI: rejected an image from '" + s.device + "': " + error);
-                EndPending(s);
+                report(lock, "INDI: rejected an image from '" + s.device + "': " + error);
+                endPending(s);
             }
             return;
         }
@@ -265,21 +265,21 @@ class Client : public INDI::BaseClient {
             }
             return;
         }
-        if (!CopyImage(s, image)) {
-            Report(lock, "INDI: rejected an image of " + std::to_string(image.width) + " x " +
+        if (!copyImage(s, image)) {
+            report(lock, "INDI: rejected an image of " + std::to_string(image.width) + " x " +
                              std::to_string(image.height) + " from '" + s.device +
                              "' for a frame of " + std::to_string(s.width) + " x " +
                              std::to_string(s.height));
-            EndPending(s);
+            endPending(s);
             return;
         }
-        EndPending(s, true, image.startUs);
+        endPending(s, true, image.startUs);
     }
 
     // Counts a stream frame toward the rate check and, at the end of each window of the
     // check, compares the window's rate with the one the driver reports making (its FPS
     // property, else one frame per streaming exposure).
-    static void CountStreamFrame(State& s) {
+    static void countStreamFrame(State& s) {
         const auto now = Clock::now();
         if (s.rateFrames == 0) s.rateSince = now;
         ++s.rateFrames;
@@ -287,7 +287,7 @@ class Client : public INDI::BaseClient {
         const double seconds = std::chrono::duration<double>(now - s.rateSince).count();
         s.rateSeen = (s.rateFrames - 1) / seconds;
         s.rateFrames = 0;
-        auto* made = NumberOf(Find(s, "FPS"), "AVG_FPS");
+        auto* made = numberOf(find(s, "FPS"), "AVG_FPS");
         s.rateExpected = made && made->getValue() > 0 ? made->getValue()
                          : s.streamExposureUs > 0     ? 1e6 / s.streamExposureUs
                                                       : 0;
@@ -296,46 +296,46 @@ class Client : public INDI::BaseClient {
 };
 }  // namespace
 
-std::unique_ptr<INDI::BaseClient> MakeClient() {
+std::unique_ptr<INDI::BaseClient> makeClient() {
     return std::make_unique<Client>();
 }
 
-bool Usable() {
-    State& s = S();
+bool usable() {
+    State& s = state();
     std::lock_guard<std::mutex> lock(s.mutex);
-    return client && s.serverUp && !s.lost;
+    return g_client && s.serverUp && !s.lost;
 }
 
 // Sets number elements of a property of the camera and sends it; values are clamped to the
 // element's range. False when the property or an element is missing.
-bool SetNumbers(const char* name, std::initializer_list<std::pair<const char*, double>> values) {
-    State& s = S();
+bool setNumbers(const char* name, std::initializer_list<std::pair<const char*, double>> values) {
+    State& s = state();
     INDI::Property p;
     {
         std::lock_guard<std::mutex> lock(s.mutex);
-        if (!client || !s.serverUp || s.lost) return false;
-        p = Find(s, name);
+        if (!g_client || !s.serverUp || s.lost) return false;
+        p = find(s, name);
         if (!p.isValid() || p.getType() != INDI_NUMBER) return false;
         for (const auto& [element, value] : values) {
-            auto* w = NumberOf(p, element);
+            auto* w = numberOf(p, element);
             if (!w) return false;
             double v = value;
             if (w->getMax() > w->getMin()) v = std::clamp(v, w->getMin(), w->getMax());
             w->setValue(v);
         }
     }
-    Send([&] { client->sendNewNumber(p); });
+    send([&] { g_client->sendNewNumber(p); });
     return true;
 }
 
 // Turns one element of a switch property on (the others of a one-of-many switch off).
-bool SetSwitch(const char* name, const char* element, bool on) {
-    State& s = S();
+bool setSwitch(const char* name, const char* element, bool on) {
+    State& s = state();
     INDI::Property p;
     {
         std::lock_guard<std::mutex> lock(s.mutex);
-        if (!client || !s.serverUp || s.lost) return false;
-        p = Find(s, name);
+        if (!g_client || !s.serverUp || s.lost) return false;
+        p = find(s, name);
         if (!p.isValid() || p.getType() != INDI_SWITCH) return false;
         auto* sw = p.getSwitch();
         auto* w = sw->findWidgetByName(element);
@@ -343,21 +343,21 @@ bool SetSwitch(const char* name, const char* element, bool on) {
         if (sw->getRule() != ISR_NOFMANY) sw->reset();
         w->setState(on ? ISS_ON : ISS_OFF);
     }
-    Send([&] { client->sendNewSwitch(p); });
+    send([&] { g_client->sendNewSwitch(p); });
     return true;
 }
 
 // As SetNumbers, but sends only when the driver's values (as last reported, or as last sent
 // by this library) differ from those wanted, so that whatever another client left is put
 // right without sending the same values again and again.
-bool EnsureNumbers(const char* name, std::initializer_list<std::pair<const char*, double>> values) {
+bool ensureNumbers(const char* name, std::initializer_list<std::pair<const char*, double>> values) {
     {
-        State& s = S();
+        State& s = state();
         std::lock_guard<std::mutex> lock(s.mutex);
-        const INDI::Property p = Find(s, name);
+        const INDI::Property p = find(s, name);
         bool same = p.isValid();
         for (const auto& [element, value] : values) {
-            auto* w = NumberOf(p, element);
+            auto* w = numberOf(p, element);
             if (!w) return false;
             double v = value;
             if (w->getMax() > w->getMin()) v = std::clamp(v, w->getMin(), w->getMax());
@@ -365,32 +365,32 @@ bool EnsureNumbers(const char* name, std::initializer_list<std::pair<const char*
         }
         if (same) return true;
     }
-    return SetNumbers(name, values);
+    return setNumbers(name, values);
 }
 
 // Turns the element of a one-of-many switch on when the driver does not have it on.
-bool EnsureSwitch(const char* name, const char* element) {
+bool ensureSwitch(const char* name, const char* element) {
     {
-        State& s = S();
+        State& s = state();
         std::lock_guard<std::mutex> lock(s.mutex);
-        const INDI::Property p = Find(s, name);
+        const INDI::Property p = find(s, name);
         if (!p.isValid()) return false;
-        if (SwitchIsOn(p, element)) return true;
+        if (switchIsOn(p, element)) return true;
     }
-    return SetSwitch(name, element);
+    return setSwitch(name, element);
 }
 
-bool HasProperty(const char* name) {
-    State& s = S();
+bool hasProperty(const char* name) {
+    State& s = state();
     std::lock_guard<std::mutex> lock(s.mutex);
-    return Find(s, name).isValid();
+    return find(s, name).isValid();
 }
 
 // Range of a number element, false when there is none.
-bool RangeOf(const char* name, const char* element, double* min, double* max) {
-    State& s = S();
+bool rangeOf(const char* name, const char* element, double* min, double* max) {
+    State& s = state();
     std::lock_guard<std::mutex> lock(s.mutex);
-    auto* w = NumberOf(Find(s, name), element);
+    auto* w = numberOf(find(s, name), element);
     if (!w) return false;
     *min = w->getMin();
     *max = w->getMax();
@@ -398,10 +398,10 @@ bool RangeOf(const char* name, const char* element, double* min, double* max) {
 }
 
 // The element of CCD_CONTROLS whose name matches one of the candidates (any case).
-std::string ControlElement(std::initializer_list<const char*> candidates) {
-    State& s = S();
+std::string controlElement(std::initializer_list<const char*> candidates) {
+    State& s = state();
     std::lock_guard<std::mutex> lock(s.mutex);
-    INDI::Property p = Find(s, "CCD_CONTROLS");
+    INDI::Property p = find(s, "CCD_CONTROLS");
     if (!p.isValid() || p.getType() != INDI_NUMBER) return {};
     for (auto& w : *p.getNumber())
         for (const char* c : candidates)
@@ -410,35 +410,35 @@ std::string ControlElement(std::initializer_list<const char*> candidates) {
 }
 
 // Maps a value of 0..top onto an element's range and sends it.
-bool SetScaled(const char* name, const std::string& element, int value, int top) {
+bool setScaled(const char* name, const std::string& element, int value, int top) {
     double min = 0, max = 0;
-    if (element.empty() || !RangeOf(name, element.c_str(), &min, &max) || max <= min) return false;
+    if (element.empty() || !rangeOf(name, element.c_str(), &min, &max) || max <= min) return false;
     const double v = min + (max - min) * std::clamp(value, 0, top) / top;
-    return SetNumbers(name, {{element.c_str(), v}});
+    return setNumbers(name, {{element.c_str(), v}});
 }
 
-bool SwitchIsOnNow(const char* name, const char* element);
+bool switchIsOnNow(const char* name, const char* element);
 
-void StopStream() {
-    const bool wasOn = settings.streamOn || SwitchIsOnNow("CCD_VIDEO_STREAM", "STREAM_ON");
-    if (wasOn) SetSwitch("CCD_VIDEO_STREAM", "STREAM_OFF");
-    settings.streamOn = false;
-    State& s = S();
+void stopStream() {
+    const bool wasOn = g_settings.streamOn || switchIsOnNow("CCD_VIDEO_STREAM", "STREAM_ON");
+    if (wasOn) setSwitch("CCD_VIDEO_STREAM", "STREAM_OFF");
+    g_settings.streamOn = false;
+    State& s = state();
     std::lock_guard<std::mutex> lock(s.mutex);
     s.streamFrameFresh = false;
-    if (wasOn) NoteStreamStopped(s);
+    if (wasOn) noteStreamStopped(s);
 }
 
 // Under the state lock.
-void NoteStreamStopped(State& s) {
-    auto* exposure = NumberOf(Find(s, "STREAMING_EXPOSURE"), "STREAMING_EXPOSURE_VALUE");
+void noteStreamStopped(State& s) {
+    auto* exposure = numberOf(find(s, "STREAMING_EXPOSURE"), "STREAMING_EXPOSURE_VALUE");
     s.streamStopped = Clock::now();
     s.stoppedExposureUs = exposure ? std::llround(exposure->getValue() * 1e6) : 0;
 }
 
 // Waits until a stream stopped lately has had time to finish its frame in the driver.
-void AwaitStreamSettled() {
-    State& s = S();
+void awaitStreamSettled() {
+    State& s = state();
     Clock::time_point until;
     {
         std::lock_guard<std::mutex> lock(s.mutex);

@@ -19,7 +19,7 @@ class ListingClient : public INDI::BaseClient {
   public:
     // The cameras, in order of appearance, once the server has gone quiet for a moment (it
     // lists every device's properties at once when a client connects).
-    std::vector<std::string> Cameras() {
+    std::vector<std::string> cameras() {
         const auto start = Clock::now();
         std::unique_lock<std::mutex> lock(mutex_);
         while (!down_ && Clock::now() - start < kListingTime &&
@@ -58,7 +58,7 @@ class ListingClient : public INDI::BaseClient {
 };
 
 // Copies text into buffer, cut to fit, zero-terminated.
-void CopyOut(const std::string& text, char* buffer, int size) {
+void copyOut(const std::string& text, char* buffer, int size) {
     if (!buffer || size < 1) return;
     const size_t n = std::min(text.size(), static_cast<size_t>(size) - 1);
     std::memcpy(buffer, text.data(), n);
@@ -70,26 +70,27 @@ void CopyOut(const std::string& text, char* buffer, int size) {
 using namespace indicam;
 
 extern "C" {
+// NOLINTBEGIN(readability-identifier-naming): the entry points keep their exported names
 
 int CameraListDevices(const char* server, char* buffer, int size) {
     std::string host = "localhost";
     int port = 7624;
     const std::string address = server ? server : "";
     std::string why;
-    if (!address.empty() && !ParseServer(address, &host, &port, &why)) {
-        CopyOut(why, buffer, size);
+    if (!address.empty() && !parseServer(address, &host, &port, &why)) {
+        copyOut(why, buffer, size);
         return -1;
     }
     ListingClient lister;
     lister.setServer(host.c_str(), static_cast<unsigned>(port));
     lister.setConnectionTimeout(3, 0);
     bool connected = false;
-    Send([&] { connected = lister.connectServer(); });
+    send([&] { connected = lister.connectServer(); });
     if (!connected) {
-        CopyOut("no INDI server at " + host + ":" + std::to_string(port), buffer, size);
+        copyOut("no INDI server at " + host + ":" + std::to_string(port), buffer, size);
         return -1;
     }
-    const std::vector<std::string> cameras = lister.Cameras();
+    const std::vector<std::string> cameras = lister.cameras();
     lister.disconnectServer();
     std::string names;
     int count = 0;
@@ -98,8 +99,9 @@ int CameraListDevices(const char* server, char* buffer, int size) {
         names += name + "\n";
         ++count;
     }
-    CopyOut(names, buffer, size);
+    copyOut(names, buffer, size);
     return count;
 }
 
+// NOLINTEND(readability-identifier-naming)
 }  // extern "C"

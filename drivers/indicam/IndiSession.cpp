@@ -9,13 +9,13 @@
 #include <cstring>
 
 namespace indicam {
-void WatchdogLoop() {
-    State& s = S();
+void watchdogLoop() {
+    State& s = state();
     std::unique_lock<std::mutex> lock(s.mutex);
     while (!s.stopWatchdog) {
         if (s.pending != Kind::None && Clock::now() >= s.deadline) {
-            Report(lock, "INDI: no image from '" + s.device + "' in time");
-            EndPending(s);
+            report(lock, "INDI: no image from '" + s.device + "' in time");
+            endPending(s);
         }
         if (s.pending != Kind::None)
             s.changed.wait_until(lock, s.deadline);
@@ -27,24 +27,24 @@ void WatchdogLoop() {
 // Stops the stream, leaves the server and forgets the device. Under apiMutex. At process
 // exit (atExit) the client and what it told are left in memory: tearing down the client
 // library's device tree during exit was seen to crash inside that library.
-void Close(bool atExit) {
-    if (client) {
-        if (Usable()) StopStream();
-        client->disconnectServer();
+void close(bool atExit) {
+    if (g_client) {
+        if (usable()) stopStream();
+        g_client->disconnectServer();
     }
-    State& s = S();
+    State& s = state();
     {
         std::lock_guard<std::mutex> lock(s.mutex);
-        EndPending(s);
+        endPending(s);
         s.stopWatchdog = true;
         s.changed.notify_all();
     }
-    if (watchdog.joinable()) watchdog.join();
+    if (g_watchdog.joinable()) g_watchdog.join();
     if (atExit) {
-        client.release();
+        g_client.release();
         return;
     }
-    client.reset();
+    g_client.reset();
     std::lock_guard<std::mutex> lock(s.mutex);
     s.props.clear();
     s.devices.clear();
@@ -57,29 +57,29 @@ void Close(bool atExit) {
     s.sensorWidth = s.sensorHeight = 0;
     s.abortsUnanswered = 0;
     s.lastKnown = false;
-    settings = Settings{};
-    cameraName.clear();
+    g_settings = Settings{};
+    g_cameraName.clear();
 }
 
-int Fail(const std::string& message) {
-    State& s = S();
+int fail(const std::string& message) {
+    State& s = state();
     {
         std::unique_lock<std::mutex> lock(s.mutex);
         s.lastPrinted.clear();
-        Report(lock, message);
+        report(lock, message);
     }
-    Close();
+    close();
     return 0;
 }
 // The device to use: the named one, else the first that has CCD_EXPOSURE or calls itself
 // a CCD. Empty when none shows up.
-std::string ChooseDevice() {
+std::string chooseDevice() {
     const auto start = Clock::now();
     std::string chosen;
-    WaitFor(kAnswerTimeout, [&](State& s) {
-        if (!options.device.empty()) {
+    waitFor(kAnswerTimeout, [&](State& s) {
+        if (!g_options.device.empty()) {
             for (const auto& d : s.devices)
-                if (d == options.device) chosen = d;
+                if (d == g_options.device) chosen = d;
         } else {
             for (const auto& d : s.devices)
                 if (s.props.count({d, "CCD_EXPOSURE"})) {
@@ -105,83 +105,83 @@ std::string ChooseDevice() {
     return chosen;
 }
 
-bool SwitchIsOnNow(const char* name, const char* element) {
-    State& s = S();
+bool switchIsOnNow(const char* name, const char* element) {
+    State& s = state();
     std::lock_guard<std::mutex> lock(s.mutex);
-    return SwitchIsOn(Find(s, name), element);
+    return switchIsOn(find(s, name), element);
 }
 
-int OpenCamera() {
-    Close();
-    State& s = S();
-    const std::string where = options.host + ":" + std::to_string(options.port);
-    client = MakeClient();
-    client->setServer(options.host.c_str(), static_cast<unsigned>(options.port));
-    client->setConnectionTimeout(3, 0);
+int openCamera() {
+    close();
+    State& s = state();
+    const std::string where = g_options.host + ":" + std::to_string(g_options.port);
+    g_client = makeClient();
+    g_client->setServer(g_options.host.c_str(), static_cast<unsigned>(g_options.port));
+    g_client->setConnectionTimeout(3, 0);
     {
         std::lock_guard<std::mutex> lock(s.mutex);
         s.lastProperty = Clock::now();
     }
     bool connected = false;
-    Send([&] { connected = client->connectServer(); });
-    if (!connected) return Fail("INDI: no server at " + where);
+    send([&] { connected = g_client->connectServer(); });
+    if (!connected) return fail("INDI: no server at " + where);
 
-    const std::string device = ChooseDevice();
+    const std::string device = chooseDevice();
     if (device.empty()) {
-        return Fail(options.device.empty() ? "INDI: no camera on the server at " + where
-                                           : "INDI: device '" + options.device +
+        return fail(g_options.device.empty() ? "INDI: no camera on the server at " + where
+                                           : "INDI: device '" + g_options.device +
                                                  "' not found on the server at " + where);
     }
     {
         std::lock_guard<std::mutex> lock(s.mutex);
         s.device = device;
     }
-    if (!SwitchIsOnNow("CONNECTION", "CONNECT") && !SetSwitch("CONNECTION", "CONNECT"))
-        return Fail("INDI: device '" + device + "' cannot be connected");
-    const bool answered = WaitFor(kAnswerTimeout, [&](State& st) {
+    if (!switchIsOnNow("CONNECTION", "CONNECT") && !setSwitch("CONNECTION", "CONNECT"))
+        return fail("INDI: device '" + device + "' cannot be connected");
+    const bool answered = waitFor(kAnswerTimeout, [&](State& st) {
         // The sensor size comes in an update after the property itself.
-        auto* maxX = NumberOf(Find(st, "CCD_INFO"), "CCD_MAX_X");
-        return st.lost || (SwitchIsOn(Find(st, "CONNECTION"), "CONNECT") &&
-                           Find(st, "CCD_EXPOSURE").isValid() && maxX && maxX->getValue() > 0 &&
-                           Find(st, "CCD_FRAME").isValid());
+        auto* maxX = numberOf(find(st, "CCD_INFO"), "CCD_MAX_X");
+        return st.lost || (switchIsOn(find(st, "CONNECTION"), "CONNECT") &&
+                           find(st, "CCD_EXPOSURE").isValid() && maxX && maxX->getValue() > 0 &&
+                           find(st, "CCD_FRAME").isValid());
     });
-    if (!answered || !Usable())
-        return Fail("INDI: device '" + device + "' does not answer at " + where);
+    if (!answered || !usable())
+        return fail("INDI: device '" + device + "' does not answer at " + where);
     // A device another client has connected already lists all its properties at once, the
     // stream's last: wait for the listing to end, or the settings below would miss some.
-    WaitFor(kListingTime,
+    waitFor(kListingTime,
             [](State& st) { return st.lost || Clock::now() - st.lastDefined >= kListingQuiet; });
 
     {
         std::lock_guard<std::mutex> lock(s.mutex);
-        INDI::Property info = Find(s, "CCD_INFO");
-        if (auto* w = NumberOf(info, "CCD_MAX_X")) s.sensorWidth = static_cast<int>(w->getValue());
-        if (auto* h = NumberOf(info, "CCD_MAX_Y")) s.sensorHeight = static_cast<int>(h->getValue());
-        if (auto* b = NumberOf(info, "CCD_BITSPERPIXEL"))
+        INDI::Property info = find(s, "CCD_INFO");
+        if (auto* w = numberOf(info, "CCD_MAX_X")) s.sensorWidth = static_cast<int>(w->getValue());
+        if (auto* h = numberOf(info, "CCD_MAX_Y")) s.sensorHeight = static_cast<int>(h->getValue());
+        if (auto* b = numberOf(info, "CCD_BITSPERPIXEL"))
             s.bitsPerPixel = static_cast<int>(b->getValue());
         s.generation = 0;
     }
     if (s.sensorWidth < 1 || s.sensorHeight < 1)
-        return Fail("INDI: device '" + device + "' reports no sensor size");
-    cameraName = device;
-    settings.width = s.sensorWidth;
-    settings.height = s.sensorHeight;
+        return fail("INDI: device '" + device + "' reports no sensor size");
+    g_cameraName = device;
+    g_settings.width = s.sensorWidth;
+    g_settings.height = s.sensorHeight;
 
-    Send([&] { client->setBLOBMode(B_ALSO, device.c_str(), nullptr); });
+    send([&] { g_client->setBLOBMode(B_ALSO, device.c_str(), nullptr); });
     // A stream left on by an earlier client blocks exposures.
-    StopStream();
-    AssertSessionSettings();
+    stopStream();
+    assertSessionSettings();
 
     {
         std::lock_guard<std::mutex> lock(s.mutex);
         s.stopWatchdog = false;
     }
-    watchdog = std::thread(WatchdogLoop);
+    g_watchdog = std::thread(watchdogLoop);
     return 1;
 }
 
-void SettingsChanged() {
-    State& s = S();
+void settingsChanged() {
+    State& s = state();
     std::lock_guard<std::mutex> lock(s.mutex);
     ++s.generation;
 }
@@ -190,36 +190,36 @@ void SettingsChanged() {
 // come to this client as FITS BLOBs, uncompressed, of light frames, unbinned, one exposure at
 // a time, with the driver polling fast enough for short exposures. Properties a driver does
 // not have are left out.
-void AssertSessionSettings() {
-    EnsureSwitch("UPLOAD_MODE", "UPLOAD_CLIENT");
-    EnsureSwitch("CCD_TRANSFER_FORMAT", "FORMAT_FITS");
-    EnsureSwitch("CCD_COMPRESSION", "INDI_DISABLED");
-    EnsureSwitch("CCD_FRAME_TYPE", "FRAME_LIGHT");
-    EnsureSwitch("CCD_FAST_TOGGLE", "INDI_DISABLED");
-    EnsureNumbers("CCD_BINNING", {{"HOR_BIN", 1}, {"VER_BIN", 1}});
+void assertSessionSettings() {
+    ensureSwitch("UPLOAD_MODE", "UPLOAD_CLIENT");
+    ensureSwitch("CCD_TRANSFER_FORMAT", "FORMAT_FITS");
+    ensureSwitch("CCD_COMPRESSION", "INDI_DISABLED");
+    ensureSwitch("CCD_FRAME_TYPE", "FRAME_LIGHT");
+    ensureSwitch("CCD_FAST_TOGGLE", "INDI_DISABLED");
+    ensureNumbers("CCD_BINNING", {{"HOR_BIN", 1}, {"VER_BIN", 1}});
     double min = 0, max = 0;
-    if (RangeOf("POLLING_PERIOD", "PERIOD_MS", &min, &max))
-        EnsureNumbers("POLLING_PERIOD", {{"PERIOD_MS", std::max<double>(min, kPreviewPeriodMs)}});
-    AssertStreamSettings();
+    if (rangeOf("POLLING_PERIOD", "PERIOD_MS", &min, &max))
+        ensureNumbers("POLLING_PERIOD", {{"PERIOD_MS", std::max<double>(min, kPreviewPeriodMs)}});
+    assertStreamSettings();
 }
 
 // The stream's settings: raw frames (the only stream frames the copy reads), every frame sent
 // (no divisor) and the preview rate limit at its top, which the driver otherwise keeps at a
 // few frames a second.
-void AssertStreamSettings() {
-    EnsureSwitch("CCD_STREAM_ENCODER", "RAW");
+void assertStreamSettings() {
+    ensureSwitch("CCD_STREAM_ENCODER", "RAW");
     double min = 0, max = 0;
-    if (RangeOf("LIMITS", "LIMITS_PREVIEW_FPS", &min, &max) && max > 0)
-        EnsureNumbers("LIMITS", {{"LIMITS_PREVIEW_FPS", max}});
-    if (RangeOf("STREAMING_EXPOSURE", "STREAMING_DIVISOR_VALUE", &min, &max))
-        EnsureNumbers("STREAMING_EXPOSURE", {{"STREAMING_DIVISOR_VALUE", std::max(min, 1.0)}});
+    if (rangeOf("LIMITS", "LIMITS_PREVIEW_FPS", &min, &max) && max > 0)
+        ensureNumbers("LIMITS", {{"LIMITS_PREVIEW_FPS", max}});
+    if (rangeOf("STREAMING_EXPOSURE", "STREAMING_DIVISOR_VALUE", &min, &max))
+        ensureNumbers("STREAMING_EXPOSURE", {{"STREAMING_DIVISOR_VALUE", std::max(min, 1.0)}});
 }
 
 // After a window of the stream's rate check: when frames came far slower than the driver
 // makes them, its settings are sent again, once a session, and the user is told; if that does
 // not help, the user is told once more.
-void CheckStreamRate() {
-    State& s = S();
+void checkStreamRate() {
+    State& s = state();
     double seen = 0, expected = 0;
     {
         std::lock_guard<std::mutex> lock(s.mutex);
@@ -228,103 +228,103 @@ void CheckStreamRate() {
         seen = s.rateSeen;
         expected = s.rateExpected;
     }
-    if (settings.rateReported) return;
+    if (g_settings.rateReported) return;
     char rates[96];
     std::snprintf(rates, sizeof rates, "%.1f frames a second where the driver makes %.1f", seen,
                   expected);
-    std::string message = "INDI: the stream of '" + cameraName + "' brings " + rates;
-    if (!settings.rateReasserted) {
-        settings.rateReasserted = true;
-        settings.streamExposure = -1;
-        settings.streamFrameW = -1;
-        AssertSessionSettings();
-        SetSwitch("CCD_VIDEO_STREAM", "STREAM_ON");
+    std::string message = "INDI: the stream of '" + g_cameraName + "' brings " + rates;
+    if (!g_settings.rateReasserted) {
+        g_settings.rateReasserted = true;
+        g_settings.streamExposure = -1;
+        g_settings.streamFrameW = -1;
+        assertSessionSettings();
+        setSwitch("CCD_VIDEO_STREAM", "STREAM_ON");
         message += "; its settings were sent again";
         std::lock_guard<std::mutex> lock(s.mutex);
         s.rateFrames = 0;
     } else {
-        settings.rateReported = true;
+        g_settings.rateReported = true;
     }
     std::unique_lock<std::mutex> lock(s.mutex);
-    Report(lock, message);
+    report(lock, message);
 }
 
 // Sends the frame, exposure and stream settings a stream exposure needs, then starts it.
-void PrepareStream(int w, int h) {
-    State& s = S();
-    const double seconds = settings.exposureMs / 1000.0;
-    if (settings.streamExposure != seconds) {
-        SetNumbers("STREAMING_EXPOSURE", {{"STREAMING_EXPOSURE_VALUE", seconds}});
-        settings.streamExposure = seconds;
+void prepareStream(int w, int h) {
+    State& s = state();
+    const double seconds = g_settings.exposureMs / 1000.0;
+    if (g_settings.streamExposure != seconds) {
+        setNumbers("STREAMING_EXPOSURE", {{"STREAMING_EXPOSURE_VALUE", seconds}});
+        g_settings.streamExposure = seconds;
         std::lock_guard<std::mutex> lock(s.mutex);
-        s.streamExposureUs = static_cast<long long>(settings.exposureMs) * 1000;
+        s.streamExposureUs = static_cast<long long>(g_settings.exposureMs) * 1000;
         s.rateFrames = 0;  // a new rate to check
     }
     // The stream takes its subframe from CCD_STREAM_FRAME: a CCD_FRAME subframe makes the
     // simulator stream frames of the wrong size, so CCD_FRAME stays at the full sensor.
-    if (settings.frameW != s.sensorWidth || settings.frameH != s.sensorHeight ||
-        settings.frameX != 0 || settings.frameY != 0) {
-        SetNumbers("CCD_FRAME",
+    if (g_settings.frameW != s.sensorWidth || g_settings.frameH != s.sensorHeight ||
+        g_settings.frameX != 0 || g_settings.frameY != 0) {
+        setNumbers("CCD_FRAME",
                    {{"X", 0}, {"Y", 0}, {"WIDTH", s.sensorWidth}, {"HEIGHT", s.sensorHeight}});
-        settings.frameX = settings.frameY = 0;
-        settings.frameW = s.sensorWidth;
-        settings.frameH = s.sensorHeight;
-        settings.streamFrameW = -1;
+        g_settings.frameX = g_settings.frameY = 0;
+        g_settings.frameW = s.sensorWidth;
+        g_settings.frameH = s.sensorHeight;
+        g_settings.streamFrameW = -1;
     }
-    if (settings.streamFrameW != w || settings.streamFrameH != h) {
+    if (g_settings.streamFrameW != w || g_settings.streamFrameH != h) {
         // The driver answers a CCD_FRAME change by resetting its stream frame, possibly after
         // this one arrives: wait for the frame asked for, and ask again once if need be.
         bool set = false;
         for (int attempt = 0; attempt < 2 && !set; ++attempt) {
-            if (!SetNumbers("CCD_STREAM_FRAME", {{"X", indicam::CentredOffset(s.sensorWidth, w)},
-                                                 {"Y", indicam::CentredOffset(s.sensorHeight, h)},
+            if (!setNumbers("CCD_STREAM_FRAME", {{"X", indicam::centredOffset(s.sensorWidth, w)},
+                                                 {"Y", indicam::centredOffset(s.sensorHeight, h)},
                                                  {"WIDTH", w},
                                                  {"HEIGHT", h}}))
                 break;
-            set = WaitFor(1s, [&](State& st) {
-                INDI::Property f = Find(st, "CCD_STREAM_FRAME");
-                auto* fw = NumberOf(f, "WIDTH");
-                auto* fh = NumberOf(f, "HEIGHT");
+            set = waitFor(1s, [&](State& st) {
+                INDI::Property f = find(st, "CCD_STREAM_FRAME");
+                auto* fw = numberOf(f, "WIDTH");
+                auto* fh = numberOf(f, "HEIGHT");
                 return f.getState() != IPS_BUSY && fw && fh &&
                        static_cast<int>(fw->getValue()) == w &&
                        static_cast<int>(fh->getValue()) == h;
             });
         }
-        settings.streamFrameW = w;
-        settings.streamFrameH = h;
+        g_settings.streamFrameW = w;
+        g_settings.streamFrameH = h;
         std::lock_guard<std::mutex> lock(s.mutex);
         // Without a stream frame the driver streams the full sensor; the copy crops.
         s.streamWidth = set ? w : s.sensorWidth;
         s.streamHeight = set ? h : s.sensorHeight;
         s.streamFrameFresh = false;
     }
-    if (!settings.streamOn) {
-        AssertStreamSettings();  // another client may have changed them since the last stream
-        AwaitStreamSettled();
-        SetSwitch("CCD_VIDEO_STREAM", "STREAM_ON");
-        settings.streamOn = true;
+    if (!g_settings.streamOn) {
+        assertStreamSettings();  // another client may have changed them since the last stream
+        awaitStreamSettled();
+        setSwitch("CCD_VIDEO_STREAM", "STREAM_ON");
+        g_settings.streamOn = true;
         std::lock_guard<std::mutex> lock(s.mutex);
         s.rateFrames = 0;
     }
 }
 
-void PrepareSingle(int w, int h) {
-    State& s = S();
-    if (settings.streamOn) StopStream();
-    const int x = indicam::CentredOffset(s.sensorWidth, w);
-    const int y = indicam::CentredOffset(s.sensorHeight, h);
-    if (settings.frameX != x || settings.frameY != y || settings.frameW != w ||
-        settings.frameH != h) {
-        SetNumbers("CCD_FRAME", {{"X", x}, {"Y", y}, {"WIDTH", w}, {"HEIGHT", h}});
-        settings.frameX = x;
-        settings.frameY = y;
-        settings.frameW = w;
-        settings.frameH = h;
-        settings.streamFrameW = -1;  // the driver follows CCD_FRAME with its stream frame
+void prepareSingle(int w, int h) {
+    State& s = state();
+    if (g_settings.streamOn) stopStream();
+    const int x = indicam::centredOffset(s.sensorWidth, w);
+    const int y = indicam::centredOffset(s.sensorHeight, h);
+    if (g_settings.frameX != x || g_settings.frameY != y || g_settings.frameW != w ||
+        g_settings.frameH != h) {
+        setNumbers("CCD_FRAME", {{"X", x}, {"Y", y}, {"WIDTH", w}, {"HEIGHT", h}});
+        g_settings.frameX = x;
+        g_settings.frameY = y;
+        g_settings.frameW = w;
+        g_settings.frameH = h;
+        g_settings.streamFrameW = -1;  // the driver follows CCD_FRAME with its stream frame
     }
 }
 
-bool ParseServer(const std::string& v, std::string* host, int* port, std::string* why) {
+bool parseServer(const std::string& v, std::string* host, int* port, std::string* why) {
     std::string reason;
     const size_t colon = v.rfind(':');
     std::string portText = colon == std::string::npos ? std::string() : v.substr(colon + 1);
@@ -346,9 +346,9 @@ bool ParseServer(const std::string& v, std::string* host, int* port, std::string
 }
 
 namespace {
-__attribute__((destructor)) void CloseAtUnload() {
-    std::lock_guard<std::mutex> api(apiMutex);
-    Close(/*atExit=*/true);
+__attribute__((destructor)) void closeAtUnload() {
+    std::lock_guard<std::mutex> api(g_apiMutex);
+    close(/*atExit=*/true);
 }
 }  // namespace
 }  // namespace indicam

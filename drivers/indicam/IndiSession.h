@@ -126,7 +126,7 @@ struct Settings {
     bool rateReported = false;    // a slow stream was reported since
 };
 
-inline State& S() {
+inline State& state() {
     static State* s = new State;  // never destroyed: the client thread may outlive exit
     return *s;
 }
@@ -140,65 +140,65 @@ struct Globals {
     std::string cameraName;
     std::thread watchdog;
 };
-inline Globals& G() {
+inline Globals& globals() {
     static Globals* g = new Globals;
     return *g;
 }
-inline std::mutex& apiMutex = G().apiMutex;
-inline Options& options = G().options;
-inline Settings& settings = G().settings;
-inline std::string& cameraName = G().cameraName;
-inline std::thread& watchdog = G().watchdog;
+inline std::mutex& g_apiMutex = globals().apiMutex;
+inline Options& g_options = globals().options;
+inline Settings& g_settings = globals().settings;
+inline std::string& g_cameraName = globals().cameraName;
+inline std::thread& g_watchdog = globals().watchdog;
 
 // The connection to the server (never destroyed at exit: the client thread may outlive it).
-inline std::unique_ptr<INDI::BaseClient>& client = *new std::unique_ptr<INDI::BaseClient>;
-std::unique_ptr<INDI::BaseClient> MakeClient();
+inline std::unique_ptr<INDI::BaseClient>& g_client = *new std::unique_ptr<INDI::BaseClient>;
+std::unique_ptr<INDI::BaseClient> makeClient();
 
 // Property and state helpers (IndiClient.cpp).
-void Report(std::unique_lock<std::mutex>& lock, const std::string& message);
-void PostDone(sem_t* done);
-void EndPending(State& s, bool filled = false, long long startUs = 0);
+void report(std::unique_lock<std::mutex>& lock, const std::string& message);
+void postDone(sem_t* done);
+void endPending(State& s, bool filled = false, long long startUs = 0);
 // Copies an image into the running exposure's buffer (with s.mutex held) and notes its depth
 // and mosaic for CameraFrameInfo; false when it does not fit (IndiCam.cpp).
-bool CopyImage(State& s, const indicam::Image& image);
-long long UnixNowUs();
-INDI::Property Find(State& s, const char* name);
-INDI::WidgetView<INumber>* NumberOf(const INDI::Property& p, const char* element);
-bool SwitchIsOn(const INDI::Property& p, const char* element);
-std::string DriverPattern(State& s);
-bool Usable();
-bool SetNumbers(const char* name, std::initializer_list<std::pair<const char*, double>> values);
-bool EnsureNumbers(const char* name, std::initializer_list<std::pair<const char*, double>> values);
-bool EnsureSwitch(const char* name, const char* element);
-bool SetSwitch(const char* name, const char* element, bool on = true);
-bool HasProperty(const char* name);
-bool RangeOf(const char* name, const char* element, double* min, double* max);
-std::string ControlElement(std::initializer_list<const char*> candidates);
-bool SetScaled(const char* name, const std::string& element, int value, int top);
-void StopStream();
-void NoteStreamStopped(State& s);
-void AwaitStreamSettled();
+bool copyImage(State& s, const indicam::Image& image);
+long long unixNowUs();
+INDI::Property find(State& s, const char* name);
+INDI::WidgetView<INumber>* numberOf(const INDI::Property& p, const char* element);
+bool switchIsOn(const INDI::Property& p, const char* element);
+std::string driverPattern(State& s);
+bool usable();
+bool setNumbers(const char* name, std::initializer_list<std::pair<const char*, double>> values);
+bool ensureNumbers(const char* name, std::initializer_list<std::pair<const char*, double>> values);
+bool ensureSwitch(const char* name, const char* element);
+bool setSwitch(const char* name, const char* element, bool on = true);
+bool hasProperty(const char* name);
+bool rangeOf(const char* name, const char* element, double* min, double* max);
+std::string controlElement(std::initializer_list<const char*> candidates);
+bool setScaled(const char* name, const std::string& element, int value, int top);
+void stopStream();
+void noteStreamStopped(State& s);
+void awaitStreamSettled();
 
 // The session with the server and the device (IndiSession.cpp).
-void WatchdogLoop();
-void Close(bool atExit = false);
-int Fail(const std::string& message);
-std::string ChooseDevice();
-bool SwitchIsOnNow(const char* name, const char* element);
-int OpenCamera();
-void SettingsChanged();
-void PrepareStream(int w, int h);
-void PrepareSingle(int w, int h);
-void AssertSessionSettings();
-void AssertStreamSettings();
-void CheckStreamRate();
+void watchdogLoop();
+void close(bool atExit = false);
+int fail(const std::string& message);
+std::string chooseDevice();
+bool switchIsOnNow(const char* name, const char* element);
+int openCamera();
+void settingsChanged();
+void prepareStream(int w, int h);
+void prepareSingle(int w, int h);
+void assertSessionSettings();
+void assertStreamSettings();
+void checkStreamRate();
 // "HOST:PORT" into its parts; false with the reason in *why for anything else.
-bool ParseServer(const std::string& v, std::string* host, int* port, std::string* why = nullptr);
+bool parseServer(const std::string& v, std::string* host, int* port, std::string* why = nullptr);
 
 // Sends with SIGPIPE held back on this thread, so a server that has just gone away does not
 // end the program; the write error itself is the client library's to notice.
 template <typename Fn>
-void Send(Fn&& send) {
+void send(Fn&& send) {
     sigset_t pipe, old;
     sigemptyset(&pipe);
     sigaddset(&pipe, SIGPIPE);
@@ -212,8 +212,8 @@ void Send(Fn&& send) {
 
 // Waits for pred (under the state lock) until the timeout; true when it held.
 template <typename Pred>
-bool WaitFor(Clock::duration timeout, Pred pred) {
-    State& s = S();
+bool waitFor(Clock::duration timeout, Pred pred) {
+    State& s = state();
     std::unique_lock<std::mutex> lock(s.mutex);
     return s.changed.wait_for(lock, timeout, [&] { return pred(s); });
 }

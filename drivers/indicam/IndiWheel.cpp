@@ -37,17 +37,17 @@ struct Wheel {
     bool moving = false;  // as FilterWheelState last reported it
     long long settledUs = 0;
 };
-Wheel& W() {
+Wheel& wheel() {
     static Wheel* w = new Wheel;  // never destroyed, like the rest of the library's state
     return *w;
 }
 
-INDI::Property WheelProperty(State& s, const char* name) {
-    auto it = s.props.find({W().device, name});
+INDI::Property wheelProperty(State& s, const char* name) {
+    auto it = s.props.find({wheel().device, name});
     return it == s.props.end() ? INDI::Property() : it->second;
 }
 
-bool HasFilterInterface(State& s, const std::string& device) {
+bool hasFilterInterface(State& s, const std::string& device) {
     auto it = s.props.find({device, "DRIVER_INFO"});
     if (it == s.props.end() || it->second.getType() != INDI_TEXT) return false;
     auto* iface = it->second.getText()->findWidgetByName("DRIVER_INTERFACE");
@@ -57,39 +57,39 @@ bool HasFilterInterface(State& s, const std::string& device) {
 
 // The wheel's device: the one named, else the first wheel that is not the camera, else the
 // camera when it is a wheel too. Under the state lock.
-std::string ChooseWheel(State& s, const std::string& named) {
+std::string chooseWheel(State& s, const std::string& named) {
     if (!named.empty())
         return std::find(s.devices.begin(), s.devices.end(), named) != s.devices.end() ? named : "";
     for (const std::string& d : s.devices)
-        if (d != s.device && HasFilterInterface(s, d)) return d;
-    return HasFilterInterface(s, s.device) ? s.device : std::string();
+        if (d != s.device && hasFilterInterface(s, d)) return d;
+    return hasFilterInterface(s, s.device) ? s.device : std::string();
 }
 
 // Sends a property of the wheel (the state lock not held).
 template <typename Edit>
-bool SendWheel(const char* name, Edit edit) {
-    State& s = S();
+bool sendWheel(const char* name, Edit edit) {
+    State& s = state();
     INDI::Property p;
     {
         std::lock_guard<std::mutex> lock(s.mutex);
-        if (!client || !s.serverUp || s.lost || W().device.empty()) return false;
-        p = WheelProperty(s, name);
+        if (!g_client || !s.serverUp || s.lost || wheel().device.empty()) return false;
+        p = wheelProperty(s, name);
         if (!p.isValid() || !edit(p)) return false;
     }
     if (p.getType() == INDI_SWITCH)
-        Send([&] { client->sendNewSwitch(p); });
+        send([&] { g_client->sendNewSwitch(p); });
     else
-        Send([&] { client->sendNewNumber(p); });
+        send([&] { g_client->sendNewNumber(p); });
     return true;
 }
 
-INDI::WidgetView<INumber>* SlotValue(State& s) {
-    return NumberOf(WheelProperty(s, "FILTER_SLOT"), "FILTER_SLOT_VALUE");
+INDI::WidgetView<INumber>* slotValue(State& s) {
+    return numberOf(wheelProperty(s, "FILTER_SLOT"), "FILTER_SLOT_VALUE");
 }
 
-int SlotCount(State& s) {
-    auto* value = SlotValue(s);
-    INDI::Property names = WheelProperty(s, "FILTER_NAME");
+int slotCount(State& s) {
+    auto* value = slotValue(s);
+    INDI::Property names = wheelProperty(s, "FILTER_NAME");
     const int byNames = names.isValid() && names.getType() == INDI_TEXT
                             ? static_cast<int>(names.getText()->count())
                             : 0;
@@ -98,8 +98,8 @@ int SlotCount(State& s) {
     return byRange >= 1 ? byRange : byNames;
 }
 
-std::string SlotName(State& s, int slot) {
-    INDI::Property names = WheelProperty(s, "FILTER_NAME");
+std::string slotName(State& s, int slot) {
+    INDI::Property names = wheelProperty(s, "FILTER_NAME");
     if (!names.isValid() || names.getType() != INDI_TEXT) return {};
     auto* text = names.getText();
     auto* w = text->findWidgetByName(("FILTER_SLOT_NAME_" + std::to_string(slot)).c_str());
@@ -108,18 +108,18 @@ std::string SlotName(State& s, int slot) {
 }
 }  // namespace
 
-bool SetWheelOption(const std::string& value, std::string* why) {
+bool setWheelOption(const std::string& value, std::string* why) {
     if (value.empty()) {
         *why = "wheel needs the name of an INDI filter wheel, or none";
         return false;
     }
-    W().option = value;
+    wheel().option = value;
     return true;
 }
 
-void OpenWheel() {
-    State& s = S();
-    Wheel& w = W();
+void openWheel() {
+    State& s = state();
+    Wheel& w = wheel();
     {
         std::lock_guard<std::mutex> lock(s.mutex);
         w.device.clear();
@@ -129,8 +129,8 @@ void OpenWheel() {
     if (w.option == "none") return;
     std::string device;
     // The server lists every device at once; a wheel named may take a moment more.
-    WaitFor(w.option.empty() ? kListingQuiet : Clock::duration(kListingTime), [&](State& st) {
-        device = ChooseWheel(st, w.option);
+    waitFor(w.option.empty() ? kListingQuiet : Clock::duration(kListingTime), [&](State& st) {
+        device = chooseWheel(st, w.option);
         return !device.empty() || st.lost;
     });
     if (device.empty()) {
@@ -146,10 +146,10 @@ void OpenWheel() {
     bool connected = false;
     {
         std::lock_guard<std::mutex> lock(s.mutex);
-        connected = SwitchIsOn(WheelProperty(s, "CONNECTION"), "CONNECT");
+        connected = switchIsOn(wheelProperty(s, "CONNECTION"), "CONNECT");
     }
     if (!connected)
-        SendWheel("CONNECTION", [](INDI::Property& p) {
+        sendWheel("CONNECTION", [](INDI::Property& p) {
             auto* sw = p.getSwitch();
             auto* on = sw->findWidgetByName("CONNECT");
             if (!on) return false;
@@ -157,10 +157,10 @@ void OpenWheel() {
             on->setState(ISS_ON);
             return true;
         });
-    const bool ready = WaitFor(kAnswerTimeout, [&](State& st) {
+    const bool ready = waitFor(kAnswerTimeout, [&](State& st) {
         return st.lost ||
-               (SwitchIsOn(WheelProperty(st, "CONNECTION"), "CONNECT") && SlotValue(st) &&
-                SlotCount(st) >= 1 && WheelProperty(st, "FILTER_NAME").isValid());
+               (switchIsOn(wheelProperty(st, "CONNECTION"), "CONNECT") && slotValue(st) &&
+                slotCount(st) >= 1 && wheelProperty(st, "FILTER_NAME").isValid());
     });
     std::lock_guard<std::mutex> lock(s.mutex);
     if (!ready || s.lost) {
@@ -174,17 +174,18 @@ void OpenWheel() {
 using namespace indicam;
 
 extern "C" {
+// NOLINTBEGIN(readability-identifier-naming): the entry points keep their exported names
 
 int FilterWheelState(TarviWheelState* state) {
     if (!state) return 0;
-    std::lock_guard<std::mutex> api(apiMutex);
-    State& s = S();
-    Wheel& w = W();
+    std::lock_guard<std::mutex> api(g_apiMutex);
+    State& s = indicam::state();
+    Wheel& w = wheel();
     std::lock_guard<std::mutex> lock(s.mutex);
-    INDI::Property slotProperty = WheelProperty(s, "FILTER_SLOT");
-    auto* value = SlotValue(s);
-    const int slots = SlotCount(s);
-    if (w.device.empty() || !value || slots < 1 || !client || !s.serverUp || s.lost) return 0;
+    INDI::Property slotProperty = wheelProperty(s, "FILTER_SLOT");
+    auto* value = slotValue(s);
+    const int slots = slotCount(s);
+    if (w.device.empty() || !value || slots < 1 || !g_client || !s.serverUp || s.lost) return 0;
     const IPState driverState = slotProperty.getState();
     const int slot = static_cast<int>(std::lround(value->getValue()));
     if (w.asked) {
@@ -199,13 +200,13 @@ int FilterWheelState(TarviWheelState* state) {
         }
     }
     const bool moving = w.asked || driverState == IPS_BUSY;
-    if (w.moving && !moving) w.settledUs = UnixNowUs();
+    if (w.moving && !moving) w.settledUs = unixNowUs();
     w.moving = moving;
 
     // The names' fingerprint, so that the program reads them again when one changes.
     unsigned names = 2166136261u;
     for (int k = 0; k <= slots; ++k) {
-        const std::string name = k == 0 ? w.device : SlotName(s, k);
+        const std::string name = k == 0 ? w.device : slotName(s, k);
         for (const char c : name + '\n')
             names = (names ^ static_cast<unsigned char>(c)) * 16777619u;
     }
@@ -222,11 +223,11 @@ int FilterWheelState(TarviWheelState* state) {
 }
 
 int FilterWheelName(int slot, char* buffer, int size) {
-    std::lock_guard<std::mutex> api(apiMutex);
-    State& s = S();
+    std::lock_guard<std::mutex> api(g_apiMutex);
+    State& s = state();
     std::lock_guard<std::mutex> lock(s.mutex);
-    if (W().device.empty() || slot < 0 || slot > SlotCount(s)) return -1;
-    const std::string name = slot == 0 ? W().device : SlotName(s, slot);
+    if (wheel().device.empty() || slot < 0 || slot > slotCount(s)) return -1;
+    const std::string name = slot == 0 ? wheel().device : slotName(s, slot);
     if (buffer && size > 0) {
         const size_t n = std::min(name.size(), static_cast<size_t>(size) - 1);
         std::memcpy(buffer, name.data(), n);
@@ -236,15 +237,15 @@ int FilterWheelName(int slot, char* buffer, int size) {
 }
 
 int FilterWheelMove(int slot) {
-    std::lock_guard<std::mutex> api(apiMutex);
-    State& s = S();
-    Wheel& w = W();
+    std::lock_guard<std::mutex> api(g_apiMutex);
+    State& s = state();
+    Wheel& w = wheel();
     {
         std::lock_guard<std::mutex> lock(s.mutex);
-        if (w.device.empty() || slot < 1 || slot > SlotCount(s)) return 0;
+        if (w.device.empty() || slot < 1 || slot > slotCount(s)) return 0;
     }
-    const bool sent = SendWheel("FILTER_SLOT", [slot](INDI::Property& p) {
-        auto* value = NumberOf(p, "FILTER_SLOT_VALUE");
+    const bool sent = sendWheel("FILTER_SLOT", [slot](INDI::Property& p) {
+        auto* value = numberOf(p, "FILTER_SLOT_VALUE");
         if (!value) return false;
         value->setValue(slot);
         // Busy until the driver answers: an answer of before the move cannot end it.
@@ -259,4 +260,5 @@ int FilterWheelMove(int slot) {
     return 1;
 }
 
+// NOLINTEND(readability-identifier-naming)
 }  // extern "C"

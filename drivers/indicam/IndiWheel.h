@@ -6,9 +6,9 @@
 namespace indicam {
 // The wheel=NAME option (under apiMutex): the INDI device of the wheel, or "none" for no
 // wheel. False, with the reason in *why, for an empty name.
-bool SetWheelOption(const std::string& value, std::string* why);
+bool setWheelOption(const std::string& value, std::string* why);
 // Once the camera is open (under apiMutex): finds the wheel on the same server, connects it
 // and waits for its slot and names. A wheel that is missing or does not answer is reported
 // on stderr and left out; the camera works without it.
-void OpenWheel();
+void openWheel();
 }  // namespace indicam

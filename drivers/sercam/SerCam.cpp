@@ -33,31 +33,31 @@ struct PlaybackState {
 };
 
 // Never destroyed: the worker thread may use it until the process ends.
-PlaybackState& State() {
+PlaybackState& state() {
     static PlaybackState* state = new PlaybackState;
     return *state;
 }
 
 // Called with the lock held.
-void Fail(PlaybackState& s, const std::string& why) {
+void fail(PlaybackState& s, const std::string& why) {
     s.lastError = why;
     std::fprintf(stderr, "SER playback camera: %s\n", why.c_str());
 }
 
-int SubframeLeft(int fullW, int w) {
+int subframeLeft(int fullW, int w) {
     return ((fullW - w) / 2) & ~1;
 }
-int SubframeTop(int fullH, int h) {
+int subframeTop(int fullH, int h) {
     return ((fullH - h) / 2) & ~1;
 }
 
 // The w x h centre of the full frame (left and top even, so that a Bayer mosaic keeps its
 // pattern), mirrored when asked, into rows of `stride` bytes.
 template <typename Sample>
-void CopyOut(const std::vector<Sample>& full, int fullW, int fullH, int w, int h, bool flip,
+void copyOut(const std::vector<Sample>& full, int fullW, int fullH, int w, int h, bool flip,
              uint8_t* dst, size_t stride) {
-    const int left = SubframeLeft(fullW, w);
-    const int top = SubframeTop(fullH, h);
+    const int left = subframeLeft(fullW, w);
+    const int top = subframeTop(fullH, h);
     for (int y = 0; y < h; ++y) {
         const Sample* src = full.data() + static_cast<size_t>(top + y) * fullW + left;
         Sample* row = reinterpret_cast<Sample*>(dst + stride * y);
@@ -70,44 +70,44 @@ void CopyOut(const std::vector<Sample>& full, int fullW, int fullH, int w, int h
 
 // The pattern of the frames delivered: the file's ColorID, moved to the subframe and
 // relabelled when mirrored (the samples themselves are never shifted).
-int DeliveredPattern(const sercam::SerReader& reader, const camera::Settings& used) {
-    const int id = reader.ColorId();
+int deliveredPattern(const sercam::SerReader& reader, const camera::Settings& used) {
+    const int id = reader.colorId();
     if (id < TARVI_PATTERN_RGGB || id > TARVI_PATTERN_BGGR) return TARVI_PATTERN_MONO;
-    const int first = camera::ShiftedPattern(id, SubframeLeft(reader.Width(), used.width),
-                                             SubframeTop(reader.Height(), used.height));
-    return used.flip ? camera::MirroredPattern(first, used.width) : first;
+    const int first = camera::shiftedPattern(id, subframeLeft(reader.width(), used.width),
+                                             subframeTop(reader.height(), used.height));
+    return used.flip ? camera::mirroredPattern(first, used.width) : first;
 }
 
 // Frame `index` into the exposure's buffer: read while the exposure runs, copied out when it
 // has ended. A frame that cannot be read (the file shrank or went away) fails the exposure.
 // 16-bit buffers get the samples as the file holds them, 8-bit ones their top 8 bits.
-camera::FillResult Fill(camera::Exposure& exposure, sercam::SerReader& reader, int index) {
+camera::FillResult fill(camera::Exposure& exposure, sercam::SerReader& reader, int index) {
     // The worker's, kept from frame to frame.
     thread_local std::vector<uint8_t> frame;
     thread_local std::vector<uint16_t> deep;
-    const camera::Settings& used = exposure.Used();
+    const camera::Settings& used = exposure.used();
     const bool wide = used.depth == 16;
     std::string why;
     const bool ok =
-        wide ? reader.ReadFrame(index, &deep, &why) : reader.ReadFrame(index, &frame, &why);
-    exposure.WaitForEnd();
+        wide ? reader.readFrame(index, &deep, &why) : reader.readFrame(index, &frame, &why);
+    exposure.waitForEnd();
     if (!ok) {
-        auto lock = camera::Lock();
-        Fail(State(), why);
+        auto lock = camera::lockCamera();
+        fail(state(), why);
         return {false};
     }
     if (wide)
-        CopyOut(deep, reader.Width(), reader.Height(), used.width, used.height, used.flip,
-                exposure.Buffer(), exposure.Stride());
+        copyOut(deep, reader.width(), reader.height(), used.width, used.height, used.flip,
+                exposure.buffer(), exposure.stride());
     else
-        CopyOut(frame, reader.Width(), reader.Height(), used.width, used.height, used.flip,
-                exposure.Buffer(), exposure.Stride());
-    return {true, wide ? reader.Depth() : 8, DeliveredPattern(reader, used)};
+        copyOut(frame, reader.width(), reader.height(), used.width, used.height, used.flip,
+                exposure.buffer(), exposure.stride());
+    return {true, wide ? reader.depth() : 8, deliveredPattern(reader, used)};
 }
 
 // Why `path` cannot be played when it is there and not a regular file (a FIFO or a device
 // would block or never end); "" otherwise. stat does not open, so it cannot block.
-std::string NotAFile(const std::string& path) {
+std::string notAFile(const std::string& path) {
     struct stat st {};
     if (::stat(path.c_str(), &st) != 0 || S_ISREG(st.st_mode)) return "";
     return path + ": not a regular file";
@@ -116,39 +116,40 @@ std::string NotAFile(const std::string& path) {
 
 namespace camera {
 
-void MaxSubframe(int* width, int* height) {
-    const PlaybackState& s = State();
-    *width = s.reader ? s.reader->Width() : 0;
-    *height = s.reader ? s.reader->Height() : 0;
+void maxSubframe(int* width, int* height) {
+    const PlaybackState& s = state();
+    *width = s.reader ? s.reader->width() : 0;
+    *height = s.reader ? s.reader->height() : 0;
 }
 
-FillFunction BeginExposure(const Settings& /*settings*/) {
-    PlaybackState& s = State();
+FillFunction beginExposure(const Settings& /*settings*/) {
+    PlaybackState& s = state();
     if (!s.reader) return {};
     const int index = s.next;
-    s.next = (index + 1) % s.reader->FrameCount();
+    s.next = (index + 1) % s.reader->frameCount();
     return
-        [reader = s.reader, index](Exposure& exposure) { return Fill(exposure, *reader, index); };
+        [reader = s.reader, index](Exposure& exposure) { return fill(exposure, *reader, index); };
 }
 
 }  // namespace camera
 
 extern "C" {
+// NOLINTBEGIN(readability-identifier-naming): the entry points keep their exported names
 
 int CameraOption(const char* key, const char* value) try {
-    auto lock = camera::Lock();
-    PlaybackState& s = State();
+    auto lock = camera::lockCamera();
+    PlaybackState& s = state();
     if (!key || !value || std::strcmp(key, "file") != 0) {
-        Fail(s, std::string("unknown option \"") + (key ? key : "") + "\"");
+        fail(s, std::string("unknown option \"") + (key ? key : "") + "\"");
         return 0;
     }
     if (!*value) {
-        Fail(s, "the option file needs the path of a SER file");
+        fail(s, "the option file needs the path of a SER file");
         return 0;
     }
-    const std::string why = NotAFile(value);
+    const std::string why = notAFile(value);
     if (!why.empty()) {
-        Fail(s, why);
+        fail(s, why);
         return 0;
     }
     s.file = value;
@@ -158,38 +159,38 @@ int CameraOption(const char* key, const char* value) try {
 }
 
 const char* CameraLastError(void) {
-    auto lock = camera::Lock();
-    return State().lastError.c_str();  // valid until the next failure
+    auto lock = camera::lockCamera();
+    return state().lastError.c_str();  // valid until the next failure
 }
 
 int openUSB(int /*reserved*/) try {
-    auto lock = camera::Lock();
-    PlaybackState& s = State();
-    if (camera::ExposureRunning()) {
-        Fail(s, "an exposure is running");
+    auto lock = camera::lockCamera();
+    PlaybackState& s = state();
+    if (camera::exposureRunning()) {
+        fail(s, "an exposure is running");
         return 0;
     }
-    camera::Settings& settings = camera::Current();
+    camera::Settings& settings = camera::current();
     s.reader.reset();
     s.name.clear();
     settings.width = settings.height = 0;
     if (s.file.empty()) {
-        Fail(s, "no SER file chosen (camera option file=PATH)");
+        fail(s, "no SER file chosen (camera option file=PATH)");
         return 0;
     }
     auto reader = std::make_shared<sercam::SerReader>();
     std::string why;
-    if (!reader->Open(s.file, &why)) {
-        Fail(s, why);
+    if (!reader->open(s.file, &why)) {
+        fail(s, why);
         return 0;
     }
     s.reader = reader;
     s.name = "SER playback: " + s.file.substr(s.file.rfind('/') + 1);
-    settings.width = reader->Width();
-    settings.height = reader->Height();
+    settings.width = reader->width();
+    settings.height = reader->height();
     settings.flip = false;
     // Deeper files can be played as they are, in 16-bit words.
-    settings.maxBits = std::max(reader->Depth(), 8);
+    settings.maxBits = std::max(reader->depth(), 8);
     settings.depth = 8;
     s.next = 0;
     s.lastError.clear();
@@ -199,11 +200,12 @@ int openUSB(int /*reserved*/) try {
 }
 
 const char* GetCameraInfo(int* width, int* height) {
-    auto lock = camera::Lock();
-    const PlaybackState& s = State();
-    if (width) *width = s.reader ? s.reader->Width() : 0;
-    if (height) *height = s.reader ? s.reader->Height() : 0;
+    auto lock = camera::lockCamera();
+    const PlaybackState& s = state();
+    if (width) *width = s.reader ? s.reader->width() : 0;
+    if (height) *height = s.reader ? s.reader->height() : 0;
     return s.name.c_str();  // changes only with openUSB
 }
 
+// NOLINTEND(readability-identifier-naming)
 }  // extern "C"

@@ -6,6 +6,7 @@
 #ifdef __cplusplus
 extern "C" {
 #endif
+/* NOLINTBEGIN(readability-identifier-naming): the exported names */
 
 /* Called for each option before openUSB; 1 = accepted, 0 = unknown key or bad value.
  * The SER playback camera knows one key: "file", the path of the SER file to play. */
@@ -13,6 +14,7 @@ int CameraOption(const char* key, const char* value);
 /* The reason of the last failure (e.g. why openUSB returned 0), or "". */
 const char* CameraLastError(void);
 
+/* NOLINTEND(readability-identifier-naming) */
 #ifdef __cplusplus
 }
 #endif

@@ -13,7 +13,7 @@
 namespace sercam {
 namespace {
 // Reads exactly n bytes at offset; false on an error or a short file.
-bool ReadAt(int fd, uint8_t* dst, size_t n, off_t offset) {
+bool readAt(int fd, uint8_t* dst, size_t n, off_t offset) {
     while (n > 0) {
         const ssize_t got = pread(fd, dst, n, offset);
         if (got < 0 && errno == EINTR) continue;
@@ -25,49 +25,49 @@ bool ReadAt(int fd, uint8_t* dst, size_t n, off_t offset) {
     return true;
 }
 
-std::string Mib(uint64_t bytes) {
+std::string mib(uint64_t bytes) {
     return std::to_string(bytes / (1024 * 1024)) + " MiB";
 }
 }  // namespace
 
 SerReader::~SerReader() {
-    if (fd_ >= 0) close(fd_);
+    if (fd_ >= 0) ::close(fd_);
 }
 
-bool SerReader::Open(const std::string& path, std::string* error) try {
+bool SerReader::open(const std::string& path, std::string* error) try {
     auto fail = [&](const std::string& why) {
         *error = path + ": " + why;
-        if (fd_ >= 0) close(fd_);
+        if (fd_ >= 0) ::close(fd_);
         fd_ = -1;
         return false;
     };
-    if (fd_ >= 0) close(fd_);
+    if (fd_ >= 0) ::close(fd_);
     // Without blocking: opening a FIFO for reading would wait for a writer for ever.
-    fd_ = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    fd_ = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     if (fd_ < 0) return fail(std::strerror(errno));
     struct stat st {};
     if (fstat(fd_, &st) != 0) return fail(std::strerror(errno));
     if (!S_ISREG(st.st_mode)) return fail("not a regular file");
     uint8_t h[ser::kHeaderSize];
     ser::Header header;
-    if (!ReadAt(fd_, h, sizeof h, 0) || !ser::DecodeHeader(h, &header))
+    if (!readAt(fd_, h, sizeof h, 0) || !ser::decodeHeader(h, &header))
         return fail("not a SER file");
-    const std::string problem = ser::GeometryProblem(header);
+    const std::string problem = ser::geometryProblem(header);
     if (!problem.empty()) return fail(problem);
-    if (header.colorId != ser::kMono &&
-        (header.colorId < ser::kBayerRggb || header.colorId > ser::kBayerBggr))
+    if (header.colorId != ser::KMono &&
+        (header.colorId < ser::KBayerRggb || header.colorId > ser::KBayerBggr))
         return fail("colour format " + std::to_string(header.colorId) +
                     " is not supported (only mono and Bayer mosaics)");
-    const uint64_t frameBytes = ser::FrameBytes(header);
+    const uint64_t frameBytes = ser::frameBytes(header);
     const uint64_t fileSize = static_cast<uint64_t>(st.st_size);
     const std::string size = std::to_string(header.width) + " x " + std::to_string(header.height) +
                              " x " + std::to_string(header.depth) + " bits";
     if (frameBytes == 0 || frameBytes > kMaxFrameBytes)
-        return fail("frames of " + size + " are larger than the " + Mib(kMaxFrameBytes) +
+        return fail("frames of " + size + " are larger than the " + mib(kMaxFrameBytes) +
                     " this camera can hold");
     // A recording cut off before its header was completed says 0 frames, and a header may
     // claim more frames than the file holds: the complete frames present are played.
-    const uint64_t present = ser::FramesInFile(header, fileSize);
+    const uint64_t present = ser::framesInFile(header, fileSize);
     if (present == 0)
         return fail("no complete frame in the file (a frame of " + size + " is " +
                     std::to_string(frameBytes) + " bytes, the file " + std::to_string(fileSize) +
@@ -80,25 +80,25 @@ bool SerReader::Open(const std::string& path, std::string* error) try {
     return true;
 } catch (const std::bad_alloc&) {
     *error = path + ": not enough memory for its frames";
-    if (fd_ >= 0) close(fd_);
+    if (fd_ >= 0) ::close(fd_);
     fd_ = -1;
     return false;
 }
 
-bool SerReader::ReadRaw(int index, std::string* error) {
+bool SerReader::readRaw(int index, std::string* error) {
     if (fd_ < 0 || index < 0 || index >= frameCount_) {
         *error = "no such frame";
         return false;
     }
-    const off_t offset = static_cast<off_t>(ser::FrameOffset(header_, index));
-    if (!ReadAt(fd_, raw_.data(), raw_.size(), offset)) {
+    const off_t offset = static_cast<off_t>(ser::frameOffset(header_, index));
+    if (!readAt(fd_, raw_.data(), raw_.size(), offset)) {
         *error = "cannot read frame " + std::to_string(index) + " of the SER file";
         return false;
     }
     return true;
 }
 
-unsigned SerReader::Sample(size_t i) const {
+unsigned SerReader::sample(size_t i) const {
     if (header_.depth <= 8) return raw_[i];
     // Capture programs write 16-bit samples in the machine's order, little-endian, and most
     // of them (this program too) leave the LittleEndian field at 0: 0 means little-endian
@@ -107,9 +107,9 @@ unsigned SerReader::Sample(size_t i) const {
     return raw_[2 * i + lo] | static_cast<unsigned>(raw_[2 * i + hi]) << 8;
 }
 
-bool SerReader::ReadFrame(int index, std::vector<uint8_t>* frame, std::string* error) {
-    if (!ReadRaw(index, error)) return false;
-    const size_t samples = static_cast<size_t>(Width()) * Height();
+bool SerReader::readFrame(int index, std::vector<uint8_t>* frame, std::string* error) {
+    if (!readRaw(index, error)) return false;
+    const size_t samples = static_cast<size_t>(width()) * height();
     frame->resize(samples);
     if (header_.depth <= 8) {
         std::memcpy(frame->data(), raw_.data(), samples);
@@ -117,15 +117,15 @@ bool SerReader::ReadFrame(int index, std::vector<uint8_t>* frame, std::string* e
     }
     const int shift = header_.depth - 8;
     for (size_t i = 0; i < samples; ++i)
-        (*frame)[i] = static_cast<uint8_t>(std::min(Sample(i) >> shift, 255u));
+        (*frame)[i] = static_cast<uint8_t>(std::min(sample(i) >> shift, 255u));
     return true;
 }
 
-bool SerReader::ReadFrame(int index, std::vector<uint16_t>* frame, std::string* error) {
-    if (!ReadRaw(index, error)) return false;
-    const size_t samples = static_cast<size_t>(Width()) * Height();
+bool SerReader::readFrame(int index, std::vector<uint16_t>* frame, std::string* error) {
+    if (!readRaw(index, error)) return false;
+    const size_t samples = static_cast<size_t>(width()) * height();
     frame->resize(samples);
-    for (size_t i = 0; i < samples; ++i) (*frame)[i] = static_cast<uint16_t>(Sample(i));
+    for (size_t i = 0; i < samples; ++i) (*frame)[i] = static_cast<uint16_t>(sample(i));
     return true;
 }
 

@@ -24,26 +24,26 @@ class SerReader {
     // Opens a mono or Bayer SER file of 1 to 16 bits per sample holding at least one
     // complete frame of at most kMaxFrameBytes; only regular files, and without blocking.
     // On failure returns false and says why in *error. Never throws.
-    bool Open(const std::string& path, std::string* error);
+    bool open(const std::string& path, std::string* error);
 
-    int Width() const { return header_.width; }
-    int Height() const { return header_.height; }
-    int FrameCount() const { return frameCount_; }
-    int Depth() const { return header_.depth; }
-    int ColorId() const { return header_.colorId; }
+    int width() const { return header_.width; }
+    int height() const { return header_.height; }
+    int frameCount() const { return frameCount_; }
+    int depth() const { return header_.depth; }
+    int colorId() const { return header_.colorId; }
 
     // Frame `index` (0-based), Width() x Height() 8-bit samples without padding, into
     // *frame: samples of up to 8 bits as stored, deeper samples shifted down to their top
     // 8 bits.
-    bool ReadFrame(int index, std::vector<uint8_t>* frame, std::string* error);
+    bool readFrame(int index, std::vector<uint8_t>* frame, std::string* error);
     // The same with the samples as stored, unshifted, in the machine's byte order (files
     // of up to 8 bits give their bytes).
-    bool ReadFrame(int index, std::vector<uint16_t>* frame, std::string* error);
+    bool readFrame(int index, std::vector<uint16_t>* frame, std::string* error);
 
   private:
-    bool ReadRaw(int index, std::string* error);
+    bool readRaw(int index, std::string* error);
     // Sample i of the frame last read, as stored.
-    unsigned Sample(size_t i) const;
+    unsigned sample(size_t i) const;
 
     int fd_ = -1;
     ser::Header header_;

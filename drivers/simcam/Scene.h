@@ -14,11 +14,11 @@ constexpr int kSensorWidth = 1280;
 constexpr int kSensorHeight = 960;
 constexpr int kMaxSensorWidth = 6248;
 constexpr int kMaxSensorHeight = 4176;
-int SensorWidth();
-int SensorHeight();
+int sensorWidth();
+int sensorHeight();
 // Sets the sensor size; false (nothing changed) when either side is below 16 or above the
 // largest. Called with the camera's lock held, while no exposure runs.
-bool SetSensorSize(int width, int height);
+bool setSensorSize(int width, int height);
 // Scene border around the sensor area, the largest image motion in pixels.
 constexpr int kMargin = 8;
 
@@ -30,12 +30,12 @@ struct Scene {
     int width = 0;
     int height = 0;
     std::vector<uint8_t> plane[3];
-    const uint8_t* Row(int channel, int y) const {
+    const uint8_t* row(int channel, int y) const {
         return plane[channel].data() + static_cast<size_t>(y) * width;
     }
 };
 
-Scene BuildScene(SceneKind kind);
+Scene buildScene(SceneKind kind);
 
 // Everything one readout needs, fixed when the exposure starts.
 struct Readout {
@@ -52,18 +52,18 @@ struct Readout {
 
 // Left and top sensor column/row of a centred subframe; always even, so that every
 // subframe starts on the same Bayer phase as the full frame.
-int SubframeLeft(int width);
-int SubframeTop(int height);
+int subframeLeft(int width);
+int subframeTop(int height);
 
 // Writes the mosaic of the subframe into out (rows of `stride` bytes; the bytes past the
 // width are left alone): 8-bit samples, or r.bits-bit samples in 16-bit words when r.depth
 // is 16 (the levels scaled by 2^(bits - 8), so a deeper readout shows the same picture).
 // Sensor sites: blue at (even row, even column), red at (odd row, odd column), green
 // elsewhere. A flipped readout mirrors the rows.
-void RenderMosaic(const Scene& scene, const Readout& r, uint8_t* out, size_t stride,
+void renderMosaic(const Scene& scene, const Readout& r, uint8_t* out, size_t stride,
                   std::mt19937& rng);
 
 // The colour pattern (TARVI_PATTERN_ value) of the readout's first sites.
-int ReadoutPattern(const Readout& r);
+int readoutPattern(const Readout& r);
 
 }  // namespace simcam

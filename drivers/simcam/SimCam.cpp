@@ -43,27 +43,27 @@ struct Sky {
     SceneKind sceneKind = SceneKind::Planet;
 };
 
-Sky& TheSky() {
+Sky& theSky() {
     static Sky* sky = new Sky;  // never destroyed, like the worker thread
     return *sky;
 }
 
 // Output level per scene level: exposure 100 ms at gain 10 is 1, gain adds 1 decade per
 // 50 steps, the balance scales each colour around the neutral 127.
-void SetLevels(Readout& r, double exposureMs, int gain, const int balance[3]) {
+void setLevels(Readout& r, double exposureMs, int gain, const int balance[3]) {
     const double base =
         exposureMs / kDefaultExposureMs * std::pow(10.0, (gain - kDefaultGain) / 50.0);
     for (int c = 0; c < 3; ++c) r.gain[c] = base * balance[c] / kNeutralBalance;
 }
 
 // Renders the exposure after it ended, with the light gathered until then.
-camera::FillResult Fill(camera::Exposure& exposure, Readout r, SceneKind kind, bool seeing) {
-    Sky& sky = TheSky();
-    const double part = exposure.WaitForEnd();
+camera::FillResult fill(camera::Exposure& exposure, Readout r, SceneKind kind, bool seeing) {
+    Sky& sky = theSky();
+    const double part = exposure.waitForEnd();
     if (!sky.scene || kind != sky.sceneKind ||
-        sky.scene->width != simcam::SensorWidth() + 2 * simcam::kMargin ||
-        sky.scene->height != simcam::SensorHeight() + 2 * simcam::kMargin) {
-        sky.scene = std::make_shared<simcam::Scene>(simcam::BuildScene(kind));
+        sky.scene->width != simcam::sensorWidth() + 2 * simcam::kMargin ||
+        sky.scene->height != simcam::sensorHeight() + 2 * simcam::kMargin) {
+        sky.scene = std::make_shared<simcam::Scene>(simcam::buildScene(kind));
         sky.sceneKind = kind;
     }
     for (double& g : r.gain) g *= part;  // a cancelled exposure holds the light so far
@@ -75,44 +75,45 @@ camera::FillResult Fill(camera::Exposure& exposure, Readout r, SceneKind kind, b
         r.dx = sky.dx;
         r.dy = sky.dy;
     }
-    simcam::RenderMosaic(*sky.scene, r, exposure.Buffer(), exposure.Stride(), sky.rng);
-    return {true, r.bits, simcam::ReadoutPattern(r)};
+    simcam::renderMosaic(*sky.scene, r, exposure.buffer(), exposure.stride(), sky.rng);
+    return {true, r.bits, simcam::readoutPattern(r)};
 }
 }  // namespace
 
 namespace camera {
 
-void MaxSubframe(int* width, int* height) {
-    *width = simcam::SensorWidth();
-    *height = simcam::SensorHeight();
+void maxSubframe(int* width, int* height) {
+    *width = simcam::sensorWidth();
+    *height = simcam::sensorHeight();
 }
 
-FillFunction BeginExposure(const Settings& s) {
+FillFunction beginExposure(const Settings& s) {
     Readout r;
     r.width = s.width;
     r.height = s.height;
     r.flip = s.flip;
     r.depth = s.depth;
     r.bits = s.depth == 16 ? s.maxBits : 8;
-    SetLevels(r, s.exposureMs, s.gain, s.balance);
+    setLevels(r, s.exposureMs, s.gain, s.balance);
     if (g_seeing) {
         r.bias = 4;
         r.noiseSigma = 0.8 + 0.04 * s.gain;
     }
     return [r, kind = g_sceneKind, seeing = g_seeing](Exposure& exposure) {
-        return Fill(exposure, r, kind, seeing);
+        return fill(exposure, r, kind, seeing);
     };
 }
 
 }  // namespace camera
 
 extern "C" {
+// NOLINTBEGIN(readability-identifier-naming): the entry points keep their exported names
 
 int openUSB(int /*reserved*/) {
-    auto lock = camera::Lock();
-    camera::Settings& s = camera::Current();
-    s.width = simcam::SensorWidth();
-    s.height = simcam::SensorHeight();
+    auto lock = camera::lockCamera();
+    camera::Settings& s = camera::current();
+    s.width = simcam::sensorWidth();
+    s.height = simcam::sensorHeight();
     s.flip = false;
     s.maxBits = g_bits;
     s.depth = 8;
@@ -123,8 +124,8 @@ int openUSB(int /*reserved*/) {
 }
 
 const char* GetCameraInfo(int* width, int* height) {
-    if (width) *width = simcam::SensorWidth();
-    if (height) *height = simcam::SensorHeight();
+    if (width) *width = simcam::sensorWidth();
+    if (height) *height = simcam::sensorHeight();
     return kCameraName;
 }
 
@@ -136,25 +137,26 @@ int CameraOption(const char* key, const char* value) {
         int width = 0, height = 0;
         char tail = 0;
         if (std::sscanf(value, "%dx%d%c", &width, &height, &tail) != 2) return 0;
-        auto lock = camera::Lock();
-        if (camera::ExposureRunning()) return 0;
-        return simcam::SetSensorSize(width, height) ? 1 : 0;
+        auto lock = camera::lockCamera();
+        if (camera::exposureRunning()) return 0;
+        return simcam::setSensorSize(width, height) ? 1 : 0;
     }
     if (std::strcmp(key, "depth") != 0) return 0;
     char* end = nullptr;
     const long bits = std::strtol(value, &end, 10);
     if (end == value || *end != '\0' || bits < 8 || bits > 16) return 0;
-    auto lock = camera::Lock();
+    auto lock = camera::lockCamera();
     g_bits = static_cast<int>(bits);
     return 1;
 }
 
 int SimCamConfigure(int scene, int seeing) {
     if (scene != 0 && scene != 1) return 0;
-    auto lock = camera::Lock();
+    auto lock = camera::lockCamera();
     g_sceneKind = static_cast<SceneKind>(scene);
     g_seeing = seeing != 0;
     return 1;
 }
 
+// NOLINTEND(readability-identifier-naming)
 }  // extern "C"

@@ -6,6 +6,7 @@
 #ifdef __cplusplus
 extern "C" {
 #endif
+/* NOLINTBEGIN(readability-identifier-naming): the exported names */
 
 /* Chooses what the simulated camera shows.
  *   scene  0: a banded planet with a spot, two moons and a few stars (the default);
@@ -22,6 +23,7 @@ int SimCamConfigure(int scene, int seeing);
  * 16 to 4176) sets the sensor size from the next openUSB on. 1 = accepted. */
 int CameraOption(const char* key, const char* value);
 
+/* NOLINTEND(readability-identifier-naming) */
 #ifdef __cplusplus
 }
 #endif

@@ -20,12 +20,12 @@ const std::string kNamedPrefix = "libtarvidll-", kNamedSuffix = ".so";
 constexpr size_t kMaxCameraName = NAME_MAX - 15;
 
 // The start of a long text, for messages.
-std::string Shortened(const std::string& text) {
+std::string shortened(const std::string& text) {
     return text.size() <= 40 ? text : text.substr(0, 37) + "...";
 }
 
 // Folder of the running executable, with a trailing slash; empty when unknown.
-std::string ExecutableFolder() {
+std::string executableFolder() {
     char buf[PATH_MAX];
     const ssize_t n = readlink("/proc/self/exe", buf, sizeof buf - 1);
     if (n <= 0) return {};
@@ -35,7 +35,7 @@ std::string ExecutableFolder() {
 }
 
 template <typename Fn>
-bool Take(void* handle, const char* name, Fn& slot, std::string& missing) {
+bool take(void* handle, const char* name, Fn& slot, std::string& missing) {
     dlerror();
     void* sym = dlsym(handle, name);
     if (!sym) {
@@ -49,7 +49,7 @@ bool Take(void* handle, const char* name, Fn& slot, std::string& missing) {
 
 // Opens one candidate and fills *api from it. The handle stays open on success: nothing
 // closes the camera library while the program runs.
-bool TryLoad(const std::string& path, TarviApi* api, std::string* why) {
+bool tryLoad(const std::string& path, TarviApi* api, std::string* why) {
     void* handle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
     if (!handle) {
         const char* err = dlerror();
@@ -59,49 +59,49 @@ bool TryLoad(const std::string& path, TarviApi* api, std::string* why) {
     TarviApi t;
     std::string missing;
     bool ok = true;
-    ok &= Take(handle, "openUSB", t.openUSB, missing);
-    ok &= Take(handle, "GetCameraInfo", t.GetCameraInfo, missing);
-    ok &= Take(handle, "ExposureSemaphore", t.ExposureSemaphore, missing);
-    ok &= Take(handle, "ThreadedExposure", t.ThreadedExposure, missing);
-    ok &= Take(handle, "CancelExposure", t.CancelExposure, missing);
-    ok &= Take(handle, "SetExposureLength", t.SetExposureLength, missing);
-    ok &= Take(handle, "SetGain", t.SetGain, missing);
-    ok &= Take(handle, "SetWhiteBalance", t.SetWhiteBalance, missing);
-    ok &= Take(handle, "Subframe", t.Subframe, missing);
-    ok &= Take(handle, "HorizontalFlip", t.HorizontalFlip, missing);
+    ok &= take(handle, "openUSB", t.openUSB, missing);
+    ok &= take(handle, "GetCameraInfo", t.getCameraInfo, missing);
+    ok &= take(handle, "ExposureSemaphore", t.exposureSemaphore, missing);
+    ok &= take(handle, "ThreadedExposure", t.threadedExposure, missing);
+    ok &= take(handle, "CancelExposure", t.cancelExposure, missing);
+    ok &= take(handle, "SetExposureLength", t.setExposureLength, missing);
+    ok &= take(handle, "SetGain", t.setGain, missing);
+    ok &= take(handle, "SetWhiteBalance", t.setWhiteBalance, missing);
+    ok &= take(handle, "Subframe", t.subframe, missing);
+    ok &= take(handle, "HorizontalFlip", t.horizontalFlip, missing);
     if (!ok) {
         *why = path + ": missing " + missing;
         dlclose(handle);
         return false;
     }
     std::string optional;
-    Take(handle, "CameraOption", t.CameraOption, optional);
-    Take(handle, "CameraLastError", t.CameraLastError, optional);
-    Take(handle, "CameraFrameInfo", t.CameraFrameInfo, optional);
-    Take(handle, "CameraSampleDepth", t.CameraSampleDepth, optional);
+    take(handle, "CameraOption", t.cameraOption, optional);
+    take(handle, "CameraLastError", t.cameraLastError, optional);
+    take(handle, "CameraFrameInfo", t.cameraFrameInfo, optional);
+    take(handle, "CameraSampleDepth", t.cameraSampleDepth, optional);
     // A wheel needs all three of its entry points.
-    if (!Take(handle, "FilterWheelState", t.FilterWheelState, optional) |
-        !Take(handle, "FilterWheelName", t.FilterWheelName, optional) |
-        !Take(handle, "FilterWheelMove", t.FilterWheelMove, optional)) {
-        t.FilterWheelState = nullptr;
-        t.FilterWheelName = nullptr;
-        t.FilterWheelMove = nullptr;
+    if (!take(handle, "FilterWheelState", t.filterWheelState, optional) |
+        !take(handle, "FilterWheelName", t.filterWheelName, optional) |
+        !take(handle, "FilterWheelMove", t.filterWheelMove, optional)) {
+        t.filterWheelState = nullptr;
+        t.filterWheelName = nullptr;
+        t.filterWheelMove = nullptr;
     }
     *api = t;
     return true;
 }
 }  // namespace
 
-bool TarviApi::Complete() const {
-    return openUSB && GetCameraInfo && ExposureSemaphore && ThreadedExposure && CancelExposure &&
-           SetExposureLength && SetGain && SetWhiteBalance && Subframe && HorizontalFlip;
+bool TarviApi::complete() const {
+    return openUSB && getCameraInfo && exposureSemaphore && threadedExposure && cancelExposure &&
+           setExposureLength && setGain && setWhiteBalance && subframe && horizontalFlip;
 }
 
-TarviApi& Camera() {
+TarviApi& camera() {
     return g_api;
 }
 
-std::string CameraLibraryPath() {
+std::string cameraLibraryPath() {
     Dl_info info{};
     if (!g_api.openUSB || dladdr(reinterpret_cast<void*>(g_api.openUSB), &info) == 0 ||
         !info.dli_fname)
@@ -111,14 +111,14 @@ std::string CameraLibraryPath() {
     return file.find(".so") == std::string::npos ? std::string() : file;
 }
 
-void SetCameraApi(const TarviApi& api) {
+void setCameraApi(const TarviApi& api) {
     g_api = api;
 }
 
-bool LoadCameraLibraryFrom(const std::string& path, std::string* error) {
+bool loadCameraLibraryFrom(const std::string& path, std::string* error) {
     TarviApi api;
     std::string why;
-    if (!TryLoad(path, &api, &why)) {
+    if (!tryLoad(path, &api, &why)) {
         g_api = TarviApi{};
         if (error) *error = why;
         return false;
@@ -128,9 +128,9 @@ bool LoadCameraLibraryFrom(const std::string& path, std::string* error) {
     return true;
 }
 
-std::vector<std::string> CameraLibraryFolders() {
+std::vector<std::string> cameraLibraryFolders() {
     std::vector<std::string> folders;
-    const std::string folder = ExecutableFolder();
+    const std::string folder = executableFolder();
     if (!folder.empty()) {
         folders.push_back(folder);
         // An installed program keeps its camera libraries in a private folder.
@@ -139,11 +139,11 @@ std::vector<std::string> CameraLibraryFolders() {
     return folders;
 }
 
-std::vector<std::string> AvailableCameras() {
+std::vector<std::string> availableCameras() {
     const std::string& prefix = kNamedPrefix;
     const std::string& suffix = kNamedSuffix;
     std::set<std::string> names;
-    for (const std::string& folder : CameraLibraryFolders()) {
+    for (const std::string& folder : cameraLibraryFolders()) {
         std::error_code ec;
         for (const auto& entry : std::filesystem::directory_iterator(folder, ec)) {
             const std::string file = entry.path().filename().string();
@@ -156,7 +156,7 @@ std::vector<std::string> AvailableCameras() {
     return {names.begin(), names.end()};
 }
 
-bool CheckCameraChoice(const std::string& choice, std::string* error) {
+bool checkCameraChoice(const std::string& choice, std::string* error) {
     std::string why;
     if (choice.empty()) {
         why = "an empty camera name";
@@ -173,7 +173,7 @@ bool CheckCameraChoice(const std::string& choice, std::string* error) {
             const bool ok = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') ||
                             (c >= '0' && c <= '9') || c == '.' || c == '_' || c == '+' || c == '-';
             if (!ok) {
-                why = "the camera name \"" + Shortened(choice) +
+                why = "the camera name \"" + shortened(choice) +
                       "\" may hold letters, digits, '.', '_', '+' and '-' only";
                 break;
             }
@@ -183,22 +183,22 @@ bool CheckCameraChoice(const std::string& choice, std::string* error) {
     return why.empty();
 }
 
-bool LoadChosenCamera(const std::string& choice, std::string* error) {
-    if (choice.empty()) return LoadCameraLibrary(error);
+bool loadChosenCamera(const std::string& choice, std::string* error) {
+    if (choice.empty()) return loadCameraLibrary(error);
     g_api = TarviApi{};
-    if (!CheckCameraChoice(choice, error)) return false;
-    if (choice.find('/') != std::string::npos) return LoadCameraLibraryFrom(choice, error);
+    if (!checkCameraChoice(choice, error)) return false;
+    if (choice.find('/') != std::string::npos) return loadCameraLibraryFrom(choice, error);
     const std::string file = kNamedPrefix + choice + kNamedSuffix;
-    for (const std::string& folder : CameraLibraryFolders()) {
+    for (const std::string& folder : cameraLibraryFolders()) {
         std::error_code ec;  // an unreadable folder is passed over
         if (std::filesystem::exists(folder + file, ec))
-            return LoadCameraLibraryFrom(folder + file, error);
+            return loadCameraLibraryFrom(folder + file, error);
     }
     if (error) *error = "no camera library " + file;
     return false;
 }
 
-bool ParseCameraOption(const std::string& text, CameraOptionValue& option) {
+bool parseCameraOption(const std::string& text, CameraOptionValue& option) {
     const size_t eq = text.find('=');
     if (eq == std::string::npos || eq == 0) return false;
     option.key = text.substr(0, eq);
@@ -206,14 +206,14 @@ bool ParseCameraOption(const std::string& text, CameraOptionValue& option) {
     return true;
 }
 
-bool ApplyCameraOptions(const std::vector<CameraOptionValue>& options, std::string* error) {
+bool applyCameraOptions(const std::vector<CameraOptionValue>& options, std::string* error) {
     for (const CameraOptionValue& o : options) {
         std::string why;
-        if (!g_api.CameraOption) {
+        if (!g_api.cameraOption) {
             why = "this camera library takes no options (" + o.key + "=" + o.value + ")";
-        } else if (g_api.CameraOption(o.key.c_str(), o.value.c_str()) != 1) {
+        } else if (g_api.cameraOption(o.key.c_str(), o.value.c_str()) != 1) {
             why = "camera option " + o.key + "=" + o.value + " refused";
-            const std::string reason = CameraFailureReason();
+            const std::string reason = cameraFailureReason();
             if (!reason.empty()) why += ": " + reason;
         }
         if (!why.empty()) {
@@ -224,14 +224,14 @@ bool ApplyCameraOptions(const std::vector<CameraOptionValue>& options, std::stri
     return true;
 }
 
-std::string CameraFailureReason() {
-    const char* text = g_api.CameraLastError ? g_api.CameraLastError() : nullptr;
+std::string cameraFailureReason() {
+    const char* text = g_api.cameraLastError ? g_api.cameraLastError() : nullptr;
     return text ? std::string(text) : std::string();
 }
 
-bool LoadCameraLibrary(std::string* error) {
+bool loadCameraLibrary(std::string* error) {
     std::vector<std::string> candidates;
-    for (const std::string& folder : CameraLibraryFolders())
+    for (const std::string& folder : cameraLibraryFolders())
         candidates.push_back(folder + kLibraryName);
     candidates.push_back(kLibraryName);  // LD_LIBRARY_PATH, the loader cache, ...
 
@@ -239,7 +239,7 @@ bool LoadCameraLibrary(std::string* error) {
     for (const std::string& path : candidates) {
         TarviApi api;
         std::string why;
-        if (TryLoad(path, &api, &why)) {
+        if (tryLoad(path, &api, &why)) {
             g_api = api;
             if (error) error->clear();
             return true;

@@ -17,12 +17,12 @@ constexpr int32_t kMinExposureMs = 1;
 constexpr int32_t kMaxExposureMs = 10000;
 constexpr uint32_t kRateWindowMs = 1000;
 
-bool IsBlank(char c) {
+bool isBlank(char c) {
     return static_cast<unsigned char>(c) <= ' ';
 }
 
 // Asks for real-time scheduling; false when the system refuses (no privilege).
-bool RaiseToRealTime() {
+bool raiseToRealTime() {
     const int lo = sched_get_priority_min(SCHED_FIFO);
     const int hi = sched_get_priority_max(SCHED_FIFO);
     if (lo < 0 || hi < 0) return false;
@@ -35,7 +35,7 @@ bool RaiseToRealTime() {
 // Buffers that a stalled camera was given and never gave back outlive their capture thread:
 // the library may still write into them. They are kept here, reachable, until the process
 // ends (process-wide by nature, like the camera library itself).
-void KeepUntilExit(std::vector<FramePtr> frames) {
+void keepUntilExit(std::vector<FramePtr> frames) {
     static std::mutex mutex;
     static auto* kept = new std::vector<FramePtr>;
     std::lock_guard<std::mutex> lock(mutex);
@@ -44,21 +44,21 @@ void KeepUntilExit(std::vector<FramePtr> frames) {
 
 // The library's report on the exposure that just ended; a library without the entry point,
 // or one that knows nothing, reports a good frame of unknown start.
-TarviFrameInfo AskFrameInfo(const TarviApi& api) {
+TarviFrameInfo askFrameInfo(const TarviApi& api) {
     TarviFrameInfo info{};
     info.size = sizeof info;
     info.status = TARVI_FRAME_GOOD;
-    if (!api.CameraFrameInfo) return info;
+    if (!api.cameraFrameInfo) return info;
     TarviFrameInfo reported = info;
-    if (api.CameraFrameInfo(&reported) != 1) return info;
+    if (api.cameraFrameInfo(&reported) != 1) return info;
     return reported;
 }
 
 // The library's report on its filter wheel; no positions when there is none.
-TarviWheelState AskWheel(const TarviApi& api) {
+TarviWheelState askWheel(const TarviApi& api) {
     TarviWheelState wheel{};
     wheel.size = sizeof wheel;
-    if (!api.FilterWheelState || api.FilterWheelState(&wheel) != 1 || wheel.slotCount < 1) {
+    if (!api.filterWheelState || api.filterWheelState(&wheel) != 1 || wheel.slotCount < 1) {
         wheel = TarviWheelState{};
         wheel.size = sizeof wheel;
     }
@@ -66,12 +66,12 @@ TarviWheelState AskWheel(const TarviApi& api) {
 }
 
 // The name of a filter position; "Slot N" for one the wheel leaves unnamed.
-std::string FilterName(const TarviApi& api, int slot) {
+std::string filterName(const TarviApi& api, int slot) {
     std::string name(64, '\0');
-    int length = api.FilterWheelName(slot, name.data(), static_cast<int>(name.size()));
+    int length = api.filterWheelName(slot, name.data(), static_cast<int>(name.size()));
     if (length >= static_cast<int>(name.size())) {
         name.assign(static_cast<size_t>(length) + 1, '\0');
-        length = api.FilterWheelName(slot, name.data(), static_cast<int>(name.size()));
+        length = api.filterWheelName(slot, name.data(), static_cast<int>(name.size()));
     }
     name.resize(static_cast<size_t>(std::clamp(length, 0, static_cast<int>(name.size()) - 1)));
     if (slot > 0 && name.find_first_not_of(' ') == std::string::npos)
@@ -80,17 +80,17 @@ std::string FilterName(const TarviApi& api, int slot) {
 }
 
 // A UTC instant in microseconds since 1970 as local LocalDateTime, the frames' time scale.
-int64_t UnixNowUs() {
+int64_t unixNowUs() {
     using namespace std::chrono;
     return duration_cast<microseconds>(system_clock::now().time_since_epoch()).count();
 }
 
-LocalDateTime LocalDateTimeOfUnixUs(int64_t us) {
-    return UnixMillisToDateTime(us / 1000 + static_cast<int64_t>(UtcOffsetSeconds()) * 1000);
+LocalDateTime localDateTimeOfUnixUs(int64_t us) {
+    return unixMillisToDateTime(us / 1000 + static_cast<int64_t>(utcOffsetSeconds()) * 1000);
 }
 }  // namespace
 
-const char* CameraStateText(CameraState state) {
+const char* cameraStateText(CameraState state) {
     switch (state) {
         case CameraState::Stalled:
             return "Camera not responding";
@@ -105,14 +105,14 @@ const char* CameraStateText(CameraState state) {
     }
 }
 
-std::string BuildStampText(const std::string& format, const std::string& prefix, LocalDateTime t) {
-    std::string text = format.empty() ? std::string() : FormatDateTime(format, t);
-    const bool blankPrefix = std::all_of(prefix.begin(), prefix.end(), IsBlank);
+std::string buildStampText(const std::string& format, const std::string& prefix, LocalDateTime t) {
+    std::string text = format.empty() ? std::string() : formatDateTime(format, t);
+    const bool blankPrefix = std::all_of(prefix.begin(), prefix.end(), isBlank);
     if (!blankPrefix) text = prefix + " " + text;
     return text;
 }
 
-int FramesPerSecond(uint64_t frames, uint32_t elapsedMs) {
+int framesPerSecond(uint64_t frames, uint32_t elapsedMs) {
     if (elapsedMs == 0 || frames == 0) return 0;
     return static_cast<int>(frames * 1000 / elapsedMs);
 }
@@ -125,7 +125,7 @@ CaptureThread::~CaptureThread() {
     // (at the latest after the running exposure plus the stall margin).
     if (thread_.joinable()) thread_.join();
     // The library may still write into these: they are never freed.
-    KeepUntilExit(std::move(abandoned_));
+    keepUntilExit(std::move(abandoned_));
 }
 
 // ---- settings
@@ -210,7 +210,7 @@ std::string CaptureThread::stampFormat() const {
 // ---- commands
 
 bool CaptureThread::openCamera() {
-    if (!Camera().Complete()) return false;
+    if (!camera().complete()) return false;
     {
         std::lock_guard<std::mutex> lock(phaseMutex_);
         if (phase_ != Phase::Created) return status().cameraOpen;
@@ -274,7 +274,7 @@ uint64_t CaptureThread::cutExposure() {
     // The acquisition thread cancels this exposure if it is still running; every later
     // one is numbered and started after this lock is given back.
     cutTarget_ = exposuresStarted_;
-    cutUnixUs_ = UnixNowUs();
+    cutUnixUs_ = unixNowUs();
     return exposuresStarted_;
 }
 
@@ -300,10 +300,10 @@ void CaptureThread::markFinished() {
 }
 
 bool CaptureThread::openOnThread() {
-    const TarviApi& api = Camera();
+    const TarviApi& api = camera();
     if (api.openUSB(0) != 1) return false;
     int width = 0, height = 0;
-    const char* name = api.GetCameraInfo(&width, &height);
+    const char* name = api.getCameraInfo(&width, &height);
     sensorWidth_ = width;
     sensorHeight_ = height;
     active_.width = width;
@@ -315,10 +315,10 @@ bool CaptureThread::openOnThread() {
         request_.height = height;
     }
     // A camera without the depth entry point delivers 8 bits.
-    cameraBits_ = api.CameraSampleDepth ? std::clamp(api.CameraSampleDepth(0), 8, 16) : 8;
+    cameraBits_ = api.cameraSampleDepth ? std::clamp(api.cameraSampleDepth(0), 8, 16) : 8;
     sem_init(&doneSemaphore_, 0, 0);
     semaphoreMade_ = true;
-    api.ExposureSemaphore(&doneSemaphore_);
+    api.exposureSemaphore(&doneSemaphore_);
     std::lock_guard<std::mutex> lock(statusMutex_);
     status_.cameraOpen = true;
     status_.cameraName = name ? name : "";
@@ -353,7 +353,7 @@ void CaptureThread::run() {
 
 void CaptureThread::sendExposureLength(int32_t ms) {
     if (ms == lastExposureSent_) return;
-    Camera().SetExposureLength(ms);
+    camera().setExposureLength(ms);
     lastExposureSent_ = ms;
 }
 
@@ -370,7 +370,7 @@ bool CaptureThread::timedWaitDone(uint32_t ms) {
 }
 
 bool CaptureThread::waitForBudget() {
-    const uint64_t bytes = PaddedStride(active_.width, active_.depth) *
+    const uint64_t bytes = paddedStride(active_.width, active_.depth) *
                            static_cast<uint64_t>(std::max(active_.height, 0));
     FrameBudget::Hold shown = FrameBudget::Hold::None;
     const auto started = std::chrono::steady_clock::now();
@@ -397,24 +397,24 @@ bool CaptureThread::waitForBudget() {
 }
 
 bool CaptureThread::waitForExposureEnd(uint32_t exposureMs, uint64_t number) {
-    using clock = std::chrono::steady_clock;
+    using Clock = std::chrono::steady_clock;
     const auto deadline =
-        clock::now() + std::chrono::milliseconds(exposureMs + stallMarginMs_.load());
+        Clock::now() + std::chrono::milliseconds(exposureMs + stallMarginMs_.load());
     bool stalled = false;
     bool cut = false;
     for (;;) {
         if (!cut && cutTarget_.load() == number) {
             cut = true;
-            if (Camera().CancelExposure) Camera().CancelExposure();
+            if (camera().cancelExposure) camera().cancelExposure();
         }
         if (timedWaitDone(cut ? kWaitSliceMs : kCutSliceMs)) {
             if (stalled) setState(CameraState::Exposing);
             return true;
         }
-        if (!stalled && clock::now() >= deadline) {
+        if (!stalled && Clock::now() >= deadline) {
             stalled = true;
             setState(CameraState::Stalled);
-            Camera().CancelExposure();
+            camera().cancelExposure();
         }
         // A healthy exposure is finished even when a stop was asked for meanwhile; a
         // stalled one is not waited for any longer.
@@ -428,11 +428,11 @@ void CaptureThread::deliver(FramePtr frame) {
 }
 
 FramePtr CaptureThread::newCaptureFrame() const {
-    return NewFrame(active_.width, active_.height, std::string(), active_.flip, active_.depth);
+    return newFrame(active_.width, active_.height, std::string(), active_.flip, active_.depth);
 }
 
 void CaptureThread::applySettings(bool recording) {
-    const TarviApi& api = Camera();
+    const TarviApi& api = camera();
     CaptureSettings want;
     WhiteBalance balance;
     uint64_t balanceSerial = 0, gainSerial = 0;
@@ -446,7 +446,7 @@ void CaptureThread::applySettings(bool recording) {
     // White balance reaches the camera also while recording.
     if (balanceSerial != balanceSent_) {
         balanceSent_ = balanceSerial;
-        api.SetWhiteBalance(balance.blue, balance.green, balance.red);
+        api.setWhiteBalance(balance.blue, balance.green, balance.red);
     }
     if (!recording) {
         // The buffers are made with the active size, and the camera must write exactly
@@ -454,15 +454,15 @@ void CaptureThread::applySettings(bool recording) {
         want.width = std::clamp(want.width, 1, std::max(sensorWidth_, 1));
         want.height = std::clamp(want.height, 1, std::max(sensorHeight_, 1));
         want.depth = want.depth == 16 && cameraBits_ > 8 ? 16 : 8;
-        if (want.depth != active_.depth && api.CameraSampleDepth &&
-            api.CameraSampleDepth(want.depth) != 1)
+        if (want.depth != active_.depth && api.cameraSampleDepth &&
+            api.cameraSampleDepth(want.depth) != 1)
             want.depth = active_.depth;  // refused: the buffers keep their size
         const bool changed = active_.width != want.width || active_.height != want.height ||
                              active_.depth != want.depth || active_.flip != want.flip;
-        api.Subframe(want.width, want.height);
+        api.subframe(want.width, want.height);
         sendExposureLength(want.exposureMs);
-        api.HorizontalFlip(want.flip ? 1 : 0);
-        api.SetGain(want.gain);
+        api.horizontalFlip(want.flip ? 1 : 0);
+        api.setGain(want.gain);
         gainSent_ = gainSerial;
         active_ = want;
         if (changed) captureFrame_ = newCaptureFrame();
@@ -475,7 +475,7 @@ void CaptureThread::applySettings(bool recording) {
     } else if (gainSerial != gainSent_) {
         // The user released the gain slider during the recording.
         gainSent_ = gainSerial;
-        api.SetGain(want.gain);
+        api.setGain(want.gain);
     }
 }
 
@@ -490,7 +490,7 @@ void CaptureThread::noteExposureStarted(uint64_t number) {
     }
     const uint32_t elapsed = now - rateWindowStart_;
     if (elapsed >= kRateWindowMs) {
-        status_.framesPerSecond = FramesPerSecond(number - rateWindowFirst_, elapsed);
+        status_.framesPerSecond = framesPerSecond(number - rateWindowFirst_, elapsed);
         rateWindowFirst_ = number;
         rateWindowStart_ = now;
     }
@@ -499,9 +499,9 @@ void CaptureThread::noteExposureStarted(uint64_t number) {
 // Between exposures: sends a move asked for, follows the wheel (also when another program
 // turns it) and publishes it. Frames are then marked by exposedWhileWheelMoved.
 void CaptureThread::serviceWheel() {
-    const TarviApi& api = Camera();
-    if (!api.FilterWheelState) return;
-    TarviWheelState wheel = AskWheel(api);
+    const TarviApi& api = camera();
+    if (!api.filterWheelState) return;
+    TarviWheelState wheel = askWheel(api);
     int32_t slot = 0;
     uint64_t serial = 0;
     {
@@ -514,10 +514,10 @@ void CaptureThread::serviceWheel() {
     if (serial != filterSent_) {
         filterSent_ = serial;
         if (slot >= 1 && slot <= wheel.slotCount && (slot != wheel.slot || wheel.moving) &&
-            api.FilterWheelMove(slot) == 1) {
+            api.filterWheelMove(slot) == 1) {
             if (!wheelMoving_) moveFrom_ = next;
             wheelMoving_ = true;
-            wheel = AskWheel(api);
+            wheel = askWheel(api);
         }
     }
     if (wheel.moving && !wheelMoving_) {
@@ -534,20 +534,20 @@ void CaptureThread::serviceWheel() {
         // now may have seen it.
         moveFrom_ = std::max<uint64_t>(exposuresStarted_, 1);
         steadyFrom_ = next;
-        settledUs_ = std::max<int64_t>(wheel.settledUnixUs, UnixNowUs());
+        settledUs_ = std::max<int64_t>(wheel.settledUnixUs, unixNowUs());
     }
     lastWheelSlot_ = wheel.slot;
     publishWheel(wheel, wheelMoving_);
 }
 
 void CaptureThread::publishWheel(const TarviWheelState& wheel, bool moving) {
-    const TarviApi& api = Camera();
+    const TarviApi& api = camera();
     const bool renamed = wheel.slotCount > 0 && (!wheelKnown_ || wheel.names != wheelNames_);
     std::vector<std::string> names;
     std::string wheelName;
     if (renamed) {
-        wheelName = FilterName(api, 0);
-        for (int slot = 1; slot <= wheel.slotCount; ++slot) names.push_back(FilterName(api, slot));
+        wheelName = filterName(api, 0);
+        for (int slot = 1; slot <= wheel.slotCount; ++slot) names.push_back(filterName(api, slot));
         wheelKnown_ = true;
         wheelNames_ = wheel.names;
     } else if (wheel.slotCount == 0) {
@@ -587,14 +587,14 @@ bool CaptureThread::exposedWhileWheelMoved(uint64_t number, int64_t startUnixUs)
 void CaptureThread::finishFrame(Frame& frame, const TarviFrameInfo& info) {
     // What the buffer holds: the library's report when it gives one, else 8 bits (or the
     // whole word) and the pattern the user's choice implies.
-    const int word = FrameDepth(&frame);
-    frame.BitsPerSample = info.bitsPerSample > 0 ? std::clamp(info.bitsPerSample, 1, word) : word;
+    const int word = frameDepth(&frame);
+    frame.bitsPerSample = info.bitsPerSample > 0 ? std::clamp(info.bitsPerSample, 1, word) : word;
     if (!colorCamera_.load())
-        frame.Pattern = ColorPattern::Mono;
+        frame.pattern = ColorPattern::Mono;
     else if (info.colorPattern == TARVI_PATTERN_UNKNOWN)
-        frame.Pattern = AssumedPattern(frame.Flipped);
+        frame.pattern = assumedPattern(frame.flipped);
     else
-        frame.Pattern = PatternFromId(info.colorPattern);
+        frame.pattern = patternFromId(info.colorPattern);
 
     std::string format, prefix;
     {
@@ -602,15 +602,15 @@ void CaptureThread::finishFrame(Frame& frame, const TarviFrameInfo& info) {
         format = stampFormat_;
         prefix = stampPrefix_;
     }
-    frame.StampText = BuildStampText(format, prefix, frame.TimeStamp);
+    frame.stampText = buildStampText(format, prefix, frame.timeStamp);
 }
 
 void CaptureThread::exposureLoop() {
-    const TarviApi& api = Camera();
+    const TarviApi& api = camera();
     setState(CameraState::Exposing);
     {
         std::lock_guard<std::mutex> lock(statusMutex_);
-        status_.realTime = RaiseToRealTime();
+        status_.realTime = raiseToRealTime();
     }
 
     bool exposing = false;  // captureFrame_ is in the library's hands
@@ -638,10 +638,10 @@ void CaptureThread::exposureLoop() {
                 std::lock_guard<std::mutex> lock(exposureStartMutex_);
                 number = exposuresStarted_ + 1;
                 exposuresStarted_ = number;
-                captureFrame_->ExposureNumber = number;
+                captureFrame_->exposureNumber = number;
                 // The exposure starts now, as far as the program can tell.
-                captureFrame_->TimeStamp = localNow();
-                api.ThreadedExposure(FrameData(captureFrame_.get()), 0, recording ? 0 : 1);
+                captureFrame_->timeStamp = localNow();
+                api.threadedExposure(frameData(captureFrame_.get()), 0, recording ? 0 : 1);
                 exposing = true;
             }
             noteExposureStarted(number);
@@ -653,7 +653,7 @@ void CaptureThread::exposureLoop() {
 
             FramePtr done = std::move(captureFrame_);
             captureFrame_ = std::move(nextCaptureFrame_);
-            const TarviFrameInfo info = AskFrameInfo(api);
+            const TarviFrameInfo info = askFrameInfo(api);
             serviceWheel();
             if (info.status != TARVI_FRAME_GOOD) {
                 // A failed exposure left the buffer unfilled: it is neither shown nor
@@ -662,11 +662,11 @@ void CaptureThread::exposureLoop() {
                 status_.failedExposures = ++failed_;
                 continue;
             }
-            if (info.startUnixUs > 0) done->TimeStamp = LocalDateTimeOfUnixUs(info.startUnixUs);
+            if (info.startUnixUs > 0) done->timeStamp = localDateTimeOfUnixUs(info.startUnixUs);
             finishFrame(*done, info);
-            done->FilterMoving = exposedWhileWheelMoved(done->ExposureNumber, info.startUnixUs);
-            if (begunBeforeCut(done->ExposureNumber, info.startUnixUs, ms))
-                done->ExposureNumber = cutTarget_.load();
+            done->filterMoving = exposedWhileWheelMoved(done->exposureNumber, info.startUnixUs);
+            if (begunBeforeCut(done->exposureNumber, info.startUnixUs, ms))
+                done->exposureNumber = cutTarget_.load();
             deliver(std::move(done));
         }
     } catch (const std::exception& e) {

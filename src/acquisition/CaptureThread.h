@@ -41,7 +41,7 @@ enum class CameraState : int {
 };
 
 // Status-bar text of a state ("" for the ordinary states).
-const char* CameraStateText(CameraState state);
+const char* cameraStateText(CameraState state);
 
 struct WhiteBalance {
     int32_t blue = 127;
@@ -243,7 +243,7 @@ class CaptureThread {
 
     std::shared_ptr<FrameBudget> budget_ = [] {
         auto budget = std::make_shared<FrameBudget>();
-        budget->setLimits(kHandOffBudgetBytes, DefaultWriterQueueBytes());
+        budget->setLimits(kHandOffBudgetBytes, defaultWriterQueueBytes());
         return budget;
     }();
 
@@ -278,8 +278,8 @@ class CaptureThread {
 
 // The frame rate shown in the status bar: trunc(frames / elapsedMs * 1000); 0 when no
 // time has passed.
-int FramesPerSecond(uint64_t frames, uint32_t elapsedMs);
+int framesPerSecond(uint64_t frames, uint32_t elapsedMs);
 
 // The overlay text of a moment: "" or the date-time in format, preceded by
 // prefix + " " when the prefix is not blank.
-std::string BuildStampText(const std::string& format, const std::string& prefix, LocalDateTime t);
+std::string buildStampText(const std::string& format, const std::string& prefix, LocalDateTime t);

@@ -44,7 +44,7 @@ Frame::~Frame() {
 void Frame::holdBudget(std::shared_ptr<FrameBudget> budget) {
     if (budget_ || !budget) return;
     budget_ = std::move(budget);
-    budgetBytes_ = FrameDataSize(this);
+    budgetBytes_ = frameDataSize(this);
     budget_->take(budgetBytes_);
 }
 
@@ -54,29 +54,29 @@ void Frame::markQueued() {
     budget_->enqueue(budgetBytes_);
 }
 
-size_t PaddedStride(int width, int depth) {
+size_t paddedStride(int width, int depth) {
     const size_t bytes = static_cast<size_t>(width) * (depth == 16 ? 2 : 1);
     return (bytes + 3) & ~static_cast<size_t>(3);
 }
 
-FramePtr NewFrame(int width, int height, const std::string& stampText, bool flipped, int depth) {
+FramePtr newFrame(int width, int height, const std::string& stampText, bool flipped, int depth) {
     if (width <= 0 || height <= 0) return nullptr;
     FramePtr node(new (std::nothrow) Frame);
     if (!node) return nullptr;
     try {
-        node->StampText = stampText;
-        node->Flipped = flipped;
-        node->BitsPerSample = depth == 16 ? 16 : 8;
-        node->TimeStamp = localNow();
-        const size_t stride = PaddedStride(width, depth);
+        node->stampText = stampText;
+        node->flipped = flipped;
+        node->bitsPerSample = depth == 16 ? 16 : 8;
+        node->timeStamp = localNow();
+        const size_t stride = paddedStride(width, depth);
         // One padded buffer; RawImage is the width x height view of it, so its step
         // keeps the padding the camera library writes.
         if (depth == 16) {
             cv::Mat buffer(height, static_cast<int>(stride / 2), CV_16UC1);
-            node->RawImage = buffer(cv::Rect(0, 0, width, height));
+            node->rawImage = buffer(cv::Rect(0, 0, width, height));
         } else {
             cv::Mat buffer(height, static_cast<int>(stride), CV_8UC1);
-            node->RawImage = buffer(cv::Rect(0, 0, width, height));
+            node->rawImage = buffer(cv::Rect(0, 0, width, height));
         }
     } catch (...) {
         return nullptr;
@@ -84,17 +84,17 @@ FramePtr NewFrame(int width, int height, const std::string& stampText, bool flip
     return node;
 }
 
-void PrepareImage8(Frame& frame) {
-    if (FrameDepth(&frame) == 16) {
-        const int bits = std::clamp(frame.BitsPerSample, 8, 16);
-        frame.RawImage.convertTo(frame.Image8, CV_8U, 1.0 / static_cast<double>(1 << (bits - 8)),
+void prepareImage8(Frame& frame) {
+    if (frameDepth(&frame) == 16) {
+        const int bits = std::clamp(frame.bitsPerSample, 8, 16);
+        frame.rawImage.convertTo(frame.image8, CV_8U, 1.0 / static_cast<double>(1 << (bits - 8)),
                                  0.0);
     } else {
-        frame.Image8 = frame.RawImage;
+        frame.image8 = frame.rawImage;
     }
 }
 
-ColorPattern PatternFromId(int id) {
+ColorPattern patternFromId(int id) {
     switch (id) {
         case 8:
             return ColorPattern::RGGB;
@@ -109,7 +109,7 @@ ColorPattern PatternFromId(int id) {
     }
 }
 
-const char* PatternName(ColorPattern pattern) {
+const char* patternName(ColorPattern pattern) {
     switch (pattern) {
         case ColorPattern::RGGB:
             return "RGGB";
@@ -124,7 +124,7 @@ const char* PatternName(ColorPattern pattern) {
     }
 }
 
-int DemosaicCode(ColorPattern pattern) {
+int demosaicCode(ColorPattern pattern) {
     switch (pattern) {
         case ColorPattern::RGGB:
             return cv::COLOR_BayerRGGB2BGR;
@@ -139,21 +139,21 @@ int DemosaicCode(ColorPattern pattern) {
     }
 }
 
-ColorPattern AssumedPattern(bool flipped) {
+ColorPattern assumedPattern(bool flipped) {
     return flipped ? ColorPattern::GBRG : ColorPattern::BGGR;
 }
 
-void EnsureColorImage(Frame& frame) {
-    if (!frame.ColorImage.empty()) return;
-    if (frame.Image8.empty()) PrepareImage8(frame);
-    cv::cvtColor(frame.Image8, frame.ColorImage, DemosaicCode(frame.Pattern));
+void ensureColorImage(Frame& frame) {
+    if (!frame.colorImage.empty()) return;
+    if (frame.image8.empty()) prepareImage8(frame);
+    cv::cvtColor(frame.image8, frame.colorImage, demosaicCode(frame.pattern));
 }
 
 namespace {
 // 8-bit values of 16-bit samples of `bits` significant bits, as PrepareImage8 gives them
 // (scaled, rounded half to even, limited to 255); a sample above the range reads the last
 // entry, which is 255.
-std::vector<uint8_t> Levels8(int bits) {
+std::vector<uint8_t> levels8(int bits) {
     std::vector<uint8_t> table(size_t{1} << bits);
     const double scale = 1.0 / static_cast<double>(1 << (bits - 8));
     for (size_t v = 0; v < table.size(); ++v)
@@ -162,11 +162,11 @@ std::vector<uint8_t> Levels8(int bits) {
 }
 
 template <typename T>
-void Reduce(const Frame& frame, bool colour, cv::Mat& out) {
-    const cv::Mat& raw = frame.RawImage;
+void reduce(const Frame& frame, bool colour, cv::Mat& out) {
+    const cv::Mat& raw = frame.rawImage;
     const int width = raw.cols, height = raw.rows;
     std::vector<uint8_t> table;
-    if (sizeof(T) == 2) table = Levels8(std::clamp(frame.BitsPerSample, 8, 16));
+    if (sizeof(T) == 2) table = levels8(std::clamp(frame.bitsPerSample, 8, 16));
     const size_t top = table.empty() ? 0 : table.size() - 1;
     const auto to8 = [&table, top](int v) -> uint8_t {
         if constexpr (sizeof(T) == 1) return static_cast<uint8_t>(v);
@@ -174,7 +174,7 @@ void Reduce(const Frame& frame, bool colour, cv::Mat& out) {
     };
     // Where red and blue lie in a 2 x 2 cell; the greens take the other two places.
     int rx = 0, ry = 0;
-    switch (frame.Pattern) {
+    switch (frame.pattern) {
         case ColorPattern::RGGB:
             rx = 0, ry = 0;
             break;
@@ -190,7 +190,7 @@ void Reduce(const Frame& frame, bool colour, cv::Mat& out) {
         case ColorPattern::Mono:
             break;
     }
-    const bool mosaic = colour && frame.Pattern != ColorPattern::Mono && width >= 2 && height >= 2;
+    const bool mosaic = colour && frame.pattern != ColorPattern::Mono && width >= 2 && height >= 2;
     // The source column of each picture column; in colour the left column of its cell.
     std::vector<int> columns(static_cast<size_t>(out.cols));
     for (int x = 0; x < out.cols; ++x) {
@@ -226,29 +226,29 @@ void Reduce(const Frame& frame, bool colour, cv::Mat& out) {
 }
 }  // namespace
 
-void ReducedImage8(const Frame& frame, bool colour, cv::Mat& out) {
-    if (frame.RawImage.empty() || out.empty()) return;
-    if (FrameDepth(&frame) == 16)
-        Reduce<uint16_t>(frame, colour, out);
+void reducedImage8(const Frame& frame, bool colour, cv::Mat& out) {
+    if (frame.rawImage.empty() || out.empty()) return;
+    if (frameDepth(&frame) == 16)
+        reduce<uint16_t>(frame, colour, out);
     else
-        Reduce<uint8_t>(frame, colour, out);
+        reduce<uint8_t>(frame, colour, out);
 }
 
-int FrameWidth(const Frame* node) {
-    return node ? node->RawImage.cols : 0;
+int frameWidth(const Frame* node) {
+    return node ? node->rawImage.cols : 0;
 }
-int FrameHeight(const Frame* node) {
-    return node ? node->RawImage.rows : 0;
+int frameHeight(const Frame* node) {
+    return node ? node->rawImage.rows : 0;
 }
-int FrameDepth(const Frame* node) {
-    return node && node->RawImage.depth() == CV_16U ? 16 : 8;
+int frameDepth(const Frame* node) {
+    return node && node->rawImage.depth() == CV_16U ? 16 : 8;
 }
-uint8_t* FrameData(Frame* node) {
-    return node ? node->RawImage.data : nullptr;
+uint8_t* frameData(Frame* node) {
+    return node ? node->rawImage.data : nullptr;
 }
-size_t FrameStride(const Frame* node) {
-    return node ? node->RawImage.step[0] : 0;
+size_t frameStride(const Frame* node) {
+    return node ? node->rawImage.step[0] : 0;
 }
-size_t FrameDataSize(const Frame* node) {
-    return node ? FrameStride(node) * static_cast<size_t>(node->RawImage.rows) : 0;
+size_t frameDataSize(const Frame* node) {
+    return node ? frameStride(node) * static_cast<size_t>(node->rawImage.rows) : 0;
 }

@@ -16,9 +16,9 @@
 enum class ColorPattern : int { Mono = 0, RGGB = 8, GRBG = 9, GBRG = 10, BGGR = 11 };
 
 // A pattern value of the camera library or of a SER header; Mono for anything else.
-ColorPattern PatternFromId(int id);
+ColorPattern patternFromId(int id);
 // "RGGB", "GRBG", "GBRG", "BGGR"; "" for Mono.
-const char* PatternName(ColorPattern pattern);
+const char* patternName(ColorPattern pattern);
 
 // The memory held by frames that the capture thread has handed over and that are not yet
 // destroyed, in bytes, in two accounts: frames on their way to or in the window thread's
@@ -73,26 +73,26 @@ struct Frame {
     Frame(const Frame&) = delete;
     Frame& operator=(const Frame&) = delete;
 
-    LocalDateTime TimeStamp = 0.0;  // local clock when NewFrame created the frame
+    LocalDateTime timeStamp = 0.0;  // local clock when NewFrame created the frame
     // 1 channel, 8 or 16 bits, each row padded to a multiple of 4 bytes (RawImage.step).
-    cv::Mat RawImage;
-    cv::Mat Image8;      // 8-bit view: RawImage itself at depth 8; empty until PrepareImage8
-    cv::Mat ColorImage;  // 8-bit BGR demosaic; empty until EnsureColorImage
-    std::string StampText;
-    bool Flipped = false;
+    cv::Mat rawImage;
+    cv::Mat image8;      // 8-bit view: RawImage itself at depth 8; empty until PrepareImage8
+    cv::Mat colorImage;  // 8-bit BGR demosaic; empty until EnsureColorImage
+    std::string stampText;
+    bool flipped = false;
     // Mosaic of the samples as stored; Mono for a monochrome camera or when the user said
     // the camera is not a colour one.
-    ColorPattern Pattern = ColorPattern::Mono;
+    ColorPattern pattern = ColorPattern::Mono;
     // Significant bits of each sample: 8 in 8-bit frames, 9 to 16 in 16-bit frames (the
     // samples lie in 0 .. 2^bits - 1, unshifted).
-    int BitsPerSample = 8;
+    int bitsPerSample = 8;
     // Number of the exposure that filled the frame, counted by the capture thread from 1
     // as it starts each exposure; 0 for a frame no capture thread exposed. Tells a frame
     // exposed before a command from one exposed after it.
-    uint64_t ExposureNumber = 0;
+    uint64_t exposureNumber = 0;
     // The filter wheel turned during the exposure (or may have): the frame is shown but
     // never recorded.
-    bool FilterMoving = false;
+    bool filterMoving = false;
 
     // Marks the frame as handed over: its pixel bytes count in `budget` until it is
     // destroyed.
@@ -109,17 +109,17 @@ struct Frame {
 using FramePtr = std::unique_ptr<Frame>;
 
 // Row stride in bytes for a width and depth: padded to a multiple of 4.
-size_t PaddedStride(int width, int depth);
+size_t paddedStride(int width, int depth);
 
 // A frame of width x height samples of `depth` bits (8 or 16), stamped with the current
 // time; nullptr for an empty size or when memory runs out.
-FramePtr NewFrame(int width, int height, const std::string& stampText, bool flipped, int depth);
+FramePtr newFrame(int width, int height, const std::string& stampText, bool flipped, int depth);
 // Gives the frame its 8-bit image: the raw image itself at depth 8; at 16 the samples
 // scaled from their true range (BitsPerSample) to 0..255, rounded and limited to 255.
-void PrepareImage8(Frame& frame);
+void prepareImage8(Frame& frame);
 // Demosaics the frame by its Pattern into ColorImage once (a Mono frame gives three equal
 // channels).
-void EnsureColorImage(Frame& frame);
+void ensureColorImage(Frame& frame);
 // The frame reduced into `out`, which has the reduced size and 8-bit samples, 3 channels
 // (BGR) for `colour`, else 1: each pixel from the frame pixel that nearest-neighbour
 // resampling takes (column x * width / out.cols, likewise the row), scaled to 8 bits as
@@ -127,17 +127,17 @@ void EnsureColorImage(Frame& frame);
 // blue as they are and the two greens averaged (a Mono frame gives three equal channels).
 // Only the pixels shown are read: a quarter-size preview of a large frame costs a
 // sixteenth of the full conversion and demosaic.
-void ReducedImage8(const Frame& frame, bool colour, cv::Mat& out);
+void reducedImage8(const Frame& frame, bool colour, cv::Mat& out);
 
-int FrameWidth(const Frame* frame);
-int FrameHeight(const Frame* frame);
-int FrameDepth(const Frame* frame);        // bits per sample, 8 or 16
-uint8_t* FrameData(Frame* frame);          // first byte of the pixel memory
-size_t FrameDataSize(const Frame* frame);  // bytes of pixel memory, row padding included
-size_t FrameStride(const Frame* frame);    // bytes per row, padding included
+int frameWidth(const Frame* frame);
+int frameHeight(const Frame* frame);
+int frameDepth(const Frame* frame);        // bits per sample, 8 or 16
+uint8_t* frameData(Frame* frame);          // first byte of the pixel memory
+size_t frameDataSize(const Frame* frame);  // bytes of pixel memory, row padding included
+size_t frameStride(const Frame* frame);    // bytes per row, padding included
 
 // The OpenCV conversion from a mosaic of this pattern to BGR; COLOR_GRAY2BGR for Mono.
-int DemosaicCode(ColorPattern pattern);
+int demosaicCode(ColorPattern pattern);
 // The pattern a library that reports none is taken to deliver while "Color Camera" is on:
 // blue at the top left, its mirror image when the camera flips the frames.
-ColorPattern AssumedPattern(bool flipped);
+ColorPattern assumedPattern(bool flipped);

@@ -11,7 +11,7 @@ bool FrameHandoff::previewDue(bool recording, bool previewDuringCapture, uint32_
     return nextPreviewTime_ - now > kPreviewIntervalMs;
 }
 
-bool RecordDue(uint32_t tick, uint32_t nextRecordTick) {
+bool recordDue(uint32_t tick, uint32_t nextRecordTick) {
     if (nextRecordTick == 0) return true;
     return static_cast<int32_t>(tick - nextRecordTick) >= 0;
 }
@@ -33,33 +33,33 @@ HandoffReport FrameHandoff::handle(FramePtr frame, const FrameFlags& flags,
     const bool reduced =
         preview && actions.previewFrame && actions.previewFrame(*frame, flags.colorCamera);
     const bool histogram = flags.histogram && (!actions.histogramDue || actions.histogramDue());
-    if ((preview && !reduced) || histogram) PrepareImage8(*frame);
+    if ((preview && !reduced) || histogram) prepareImage8(*frame);
     if (preview) {
         nextPreviewTime_ = now + kPreviewIntervalMs;
         report.previewed = true;
         if (reduced) {
             report.demosaiced = flags.colorCamera;
         } else if (flags.colorCamera) {
-            EnsureColorImage(*frame);
-            report.demosaiced = !frame->ColorImage.empty();
-            if (actions.preview && report.demosaiced) actions.preview(frame->ColorImage);
-        } else if (actions.preview && !frame->Image8.empty()) {
-            actions.preview(frame->Image8);
+            ensureColorImage(*frame);
+            report.demosaiced = !frame->colorImage.empty();
+            if (actions.preview && report.demosaiced) actions.preview(frame->colorImage);
+        } else if (actions.preview && !frame->image8.empty()) {
+            actions.preview(frame->image8);
         }
     }
 
-    if (histogram && !frame->Image8.empty()) {
+    if (histogram && !frame->image8.empty()) {
         report.histogram = true;
-        if (actions.histogram) actions.histogram(frame->Image8);
+        if (actions.histogram) actions.histogram(frame->image8);
     }
 
     // A frame exposed before the recording began, or while the filter wheel turned, is
     // previewed only.
     const bool exposedAfterStart =
-        (frame->ExposureNumber == 0 || frame->ExposureNumber >= firstExposure_) &&
-        !frame->FilterMoving;
+        (frame->exposureNumber == 0 || frame->exposureNumber >= firstExposure_) &&
+        !frame->filterMoving;
     const uint32_t tick = flags.recording ? monotonicMs() : 0;  // after the preview's own time
-    if (flags.recording && exposedAfterStart && RecordDue(tick, nextRecordTick_)) {
+    if (flags.recording && exposedAfterStart && recordDue(tick, nextRecordTick_)) {
         nextRecordTick_ = tick + static_cast<uint32_t>(framePause_);
         report.recorded = true;
         if (reduced && actions.stampRecorded) actions.stampRecorded(*frame, flags.colorCamera);

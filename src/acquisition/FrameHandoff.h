@@ -12,7 +12,7 @@ inline constexpr uint32_t kPreviewIntervalMs = 1000;
 
 // The recording gate: a frame is due when `nextRecordTick` is 0 or the clock has reached
 // it (compared as a signed distance, so a wrap of the clock does not stop a recording).
-bool RecordDue(uint32_t tick, uint32_t nextRecordTick);
+bool recordDue(uint32_t tick, uint32_t nextRecordTick);
 
 // The state the hand-off reads, taken once per frame.
 struct FrameFlags {

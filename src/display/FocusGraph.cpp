@@ -52,11 +52,11 @@ void FocusGraph::paintEvent(QPaintEvent*) {
     p.setPen(QColor(255, 200, 0));
     p.drawText(
         QRectF(4, 0, width() - 8, 14), Qt::AlignLeft | Qt::AlignVCenter,
-        QStringLiteral("Best ") + QString::fromStdString(FocusText({history_->kind(), best})));
+        QStringLiteral("Best ") + QString::fromStdString(focusText({history_->kind(), best})));
 }
 
 void FocusGraph::mousePressEvent(QMouseEvent* event) {
-    if (history_) history_->Reset();
+    if (history_) history_->reset();
     update();
     emit resetRequested();
     event->accept();

@@ -19,13 +19,13 @@ constexpr double kBinWidth = 0.02;  // radial resolution of the enclosed-flux cu
 constexpr double kSharpnessScale = 1e6;
 
 // Square of `side` pixels around `c`, cut to the frame.
-cv::Rect Square(cv::Point c, int side, cv::Size frame) {
+cv::Rect square(cv::Point c, int side, cv::Size frame) {
     const int half = side / 2;
     return cv::Rect(c.x - half, c.y - half, side, side) & cv::Rect(cv::Point(0, 0), frame);
 }
 
 // The region as 8-bit grey; a view when the frame is grey already.
-cv::Mat GreyRegion(const cv::Mat& frame, const cv::Rect& r) {
+cv::Mat greyRegion(const cv::Mat& frame, const cv::Rect& r) {
     const cv::Mat roi = frame(r);
     if (roi.channels() == 1) return roi;
     cv::Mat grey;
@@ -33,7 +33,7 @@ cv::Mat GreyRegion(const cv::Mat& frame, const cv::Rect& r) {
     return grey;
 }
 
-double MedianOf(std::vector<float>& v) {
+double medianOf(std::vector<float>& v) {
     if (v.empty()) return 0;
     const auto mid = v.begin() + static_cast<std::ptrdiff_t>(v.size() / 2);
     std::nth_element(v.begin(), mid, v.end());
@@ -42,7 +42,7 @@ double MedianOf(std::vector<float>& v) {
 
 // Pixel noise from the absolute differences of horizontal neighbours: their median is
 // 0.6745 * sqrt(2) sigma for Gaussian noise, and smooth structure hardly moves it.
-double NoiseOf(const cv::Mat& grey) {
+double noiseOf(const cv::Mat& grey) {
     std::vector<float> d;
     d.reserve(static_cast<size_t>(grey.rows) * static_cast<size_t>(grey.cols));
     for (int y = 0; y < grey.rows; ++y) {
@@ -50,12 +50,12 @@ double NoiseOf(const cv::Mat& grey) {
         for (int x = 0; x + 1 < grey.cols; ++x)
             d.push_back(static_cast<float>(std::abs(row[x + 1] - row[x])));
     }
-    return std::max(kMinNoise, MedianOf(d) * 1.4826 / std::sqrt(2.0));
+    return std::max(kMinNoise, medianOf(d) * 1.4826 / std::sqrt(2.0));
 }
 
 // Median of the border pixels, refined to the mean of those within 3 noise of it.
 template <typename T>
-double BorderBackground(const cv::Mat& m, double noise) {
+double borderBackground(const cv::Mat& m, double noise) {
     std::vector<float> b;
     const int w = m.cols, h = m.rows;
     for (int x = 0; x < w; ++x) {
@@ -66,7 +66,7 @@ double BorderBackground(const cv::Mat& m, double noise) {
         b.push_back(static_cast<float>(m.at<T>(y, 0)));
         if (w > 1) b.push_back(static_cast<float>(m.at<T>(y, w - 1)));
     }
-    const double median = MedianOf(b);
+    const double median = medianOf(b);
     double sum = 0;
     int n = 0;
     for (float v : b) {
@@ -84,7 +84,7 @@ struct StarCandidate {
 };
 
 // The classification rule documented at MeasureFocus.
-std::optional<StarCandidate> FindStar(const cv::Mat& smoothed, double background, double noise,
+std::optional<StarCandidate> findStar(const cv::Mat& smoothed, double background, double noise,
                                       double peak, cv::Point peakAt) {
     const double height = peak - background;
     if (height <= kDetectNoise * noise) return std::nullopt;
@@ -104,16 +104,16 @@ std::optional<StarCandidate> FindStar(const cv::Mat& smoothed, double background
 }
 
 // Half-flux diameter of the star found near `start` (frame coordinates).
-std::optional<double> HalfFluxDiameter(const cv::Mat& frame, cv::Point start, double halfMaxRadius,
+std::optional<double> halfFluxDiameter(const cv::Mat& frame, cv::Point start, double halfMaxRadius,
                                        double noise) {
     const int maxHalf = kFocusMaxWindow / 2;
     double radius = std::clamp(kRadiusPerHalfMax * halfMaxRadius, kMinRadius,
                                static_cast<double>(maxHalf - kWindowMargin));
     const int half = static_cast<int>(std::ceil(radius)) + kWindowMargin;
-    const cv::Rect window = Square(start, 2 * half + 1, frame.size());
+    const cv::Rect window = square(start, 2 * half + 1, frame.size());
     cv::Mat flux;
-    GreyRegion(frame, window).convertTo(flux, CV_32F);
-    flux -= BorderBackground<float>(flux, noise);
+    greyRegion(frame, window).convertTo(flux, CV_32F);
+    flux -= borderBackground<float>(flux, noise);
 
     // Flux-weighted centroid of the positive pixels near the current estimate; it starts
     // on the brightest pixel, which for the ring of a defocused star lies off the centre.
@@ -180,14 +180,14 @@ std::optional<double> HalfFluxDiameter(const cv::Mat& frame, cv::Point start, do
 
 }  // namespace
 
-FocusFigure MeasureFocus(const cv::Mat& frame, cv::Point centre) {
+FocusFigure measureFocus(const cv::Mat& frame, cv::Point centre) {
     if (frame.empty() || frame.depth() != CV_8U) return {};
-    const cv::Rect patchRect = Square(centre, kFocusPatch, frame.size());
+    const cv::Rect patchRect = square(centre, kFocusPatch, frame.size());
     if (patchRect.width < 5 || patchRect.height < 5) return {};
-    const cv::Mat patch = GreyRegion(frame, patchRect);
+    const cv::Mat patch = greyRegion(frame, patchRect);
 
-    const double noise = NoiseOf(patch);
-    const double background = BorderBackground<uint8_t>(patch, noise);
+    const double noise = noiseOf(patch);
+    const double background = borderBackground<uint8_t>(patch, noise);
     cv::Mat smoothed;
     cv::medianBlur(patch, smoothed, 3);
     double low = 0, high = 0;
@@ -195,15 +195,15 @@ FocusFigure MeasureFocus(const cv::Mat& frame, cv::Point centre) {
     cv::minMaxLoc(smoothed, &low, &high, nullptr, &highAt);
     if (high - low <= kDetectNoise * noise) return {};
 
-    if (const auto star = FindStar(smoothed, background, noise, high, highAt)) {
+    if (const auto star = findStar(smoothed, background, noise, high, highAt)) {
         const auto hfd =
-            HalfFluxDiameter(frame, patchRect.tl() + star->peak, star->halfMaxRadius, noise);
+            halfFluxDiameter(frame, patchRect.tl() + star->peak, star->halfMaxRadius, noise);
         if (hfd) return {FocusFigure::Kind::Star, *hfd};
     }
-    return {FocusFigure::Kind::Extended, Sharpness(patch)};
+    return {FocusFigure::Kind::Extended, sharpness(patch)};
 }
 
-double Sharpness(const cv::Mat& grey) {
+double sharpness(const cv::Mat& grey) {
     if (grey.empty()) return 0;
     cv::Mat f, smooth, laplacian;
     grey.convertTo(f, CV_32F);
@@ -217,7 +217,7 @@ double Sharpness(const cv::Mat& grey) {
     return kSharpnessScale * inner.dot(inner) / static_cast<double>(inner.total()) / (mean * mean);
 }
 
-std::string FocusText(const FocusFigure& figure) {
+std::string focusText(const FocusFigure& figure) {
     char text[48];
     switch (figure.kind) {
         case FocusFigure::Kind::Star:
@@ -225,7 +225,7 @@ std::string FocusText(const FocusFigure& figure) {
             return text;
         case FocusFigure::Kind::Extended:
             std::snprintf(text, sizeof text, "Sharpness %lld",
-                          static_cast<long long>(Round(figure.value)));
+                          static_cast<long long>(roundEven(figure.value)));
             return text;
         case FocusFigure::Kind::None:
             break;
@@ -233,7 +233,7 @@ std::string FocusText(const FocusFigure& figure) {
     return {};
 }
 
-bool FocusHistory::Due(uint32_t nowMs) {
+bool FocusHistory::due(uint32_t nowMs) {
     if (started_) {
         const uint32_t ahead = next_ - nowMs;
         if (ahead != 0 && ahead <= kIntervalMs) return false;
@@ -243,10 +243,10 @@ bool FocusHistory::Due(uint32_t nowMs) {
     return true;
 }
 
-void FocusHistory::Add(const FocusFigure& figure) {
+void FocusHistory::add(const FocusFigure& figure) {
     if (figure.kind == FocusFigure::Kind::None) return;
     if (figure.kind != kind_) {
-        Reset();
+        reset();
         kind_ = figure.kind;
     }
     values_.push_back(figure.value);
@@ -256,7 +256,7 @@ void FocusHistory::Add(const FocusFigure& figure) {
     if (better) best_ = figure.value;
 }
 
-void FocusHistory::Reset() {
+void FocusHistory::reset() {
     values_.clear();
     best_.reset();
 }

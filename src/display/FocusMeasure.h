@@ -45,16 +45,16 @@ inline constexpr int kFocusMaxWindow = 101;
 // of the background-subtracted window, and the HFD is twice the radius where it reaches half
 // the flux (2.355 sigma for a Gaussian star).
 // Extended: see Sharpness().
-FocusFigure MeasureFocus(const cv::Mat& frame, cv::Point centre);
+FocusFigure measureFocus(const cv::Mat& frame, cv::Point centre);
 
 // Sharpness of an 8-bit grey patch: the mean square of the Laplacian of the patch smoothed
 // with a Gaussian of sigma 1 (which keeps pixel noise from dominating), divided by the square
 // of the mean level so that brightness and exposure do not change it, times 1e6 (a sharp
 // planet gives some hundreds, a badly blurred one tens).
-double Sharpness(const cv::Mat& grey);
+double sharpness(const cv::Mat& grey);
 
 // "HFD 4.7 px", "Sharpness 123", or empty for None.
-std::string FocusText(const FocusFigure& figure);
+std::string focusText(const FocusFigure& figure);
 
 // The last kCapacity figures of one kind, the best since the last reset (smallest HFD,
 // largest sharpness), and a limiter of at most one update per kIntervalMs.
@@ -65,12 +65,12 @@ class FocusHistory {
 
     // True when an update may run at `nowMs` (a wrapping millisecond counter); it then
     // counts as done. Wrap-safe: the next time is never more than kIntervalMs ahead.
-    bool Due(uint32_t nowMs);
+    bool due(uint32_t nowMs);
 
     // Appends a figure; a figure of another kind than the ones held starts afresh, None is
     // ignored.
-    void Add(const FocusFigure& figure);
-    void Reset();
+    void add(const FocusFigure& figure);
+    void reset();
 
     FocusFigure::Kind kind() const { return kind_; }
     const std::deque<double>& values() const { return values_; }  // oldest first

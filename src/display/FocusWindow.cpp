@@ -9,7 +9,7 @@
 #include "display/FocusGraph.h"
 #include "display/PictureView.h"
 
-std::optional<QPoint> FocusPointFromClick(bool leftButton, bool recording, int x, int y,
+std::optional<QPoint> focusPointFromClick(bool leftButton, bool recording, int x, int y,
                                           QSize pictureSize, int zoomPercent) {
     if (!leftButton || recording || zoomPercent <= 0) return std::nullopt;
     // Integer division truncating toward zero, in 64 bits so no size can overflow.
@@ -27,12 +27,12 @@ std::optional<QPoint> FocusPointFromClick(bool leftButton, bool recording, int x
     return QPoint(fx, fy);
 }
 
-cv::Rect FocusRegion(int frameWidth, int frameHeight, int pointX, int pointY) {
+cv::Rect focusRegion(int frameWidth, int frameHeight, int pointX, int pointY) {
     const cv::Rect square(pointX - 20, pointY - 21, 41, 41);
     return square & cv::Rect(0, 0, std::max(frameWidth, 0), std::max(frameHeight, 0));
 }
 
-void PrepareFocusPicture(QImage& focusPicture, int channels, const QList<QRgb>& palette) {
+void prepareFocusPicture(QImage& focusPicture, int channels, const QList<QRgb>& palette) {
     const QImage::Format format = channels == 3 ? QImage::Format_BGR888 : QImage::Format_Indexed8;
     const QSize size(kFocusPictureSize, kFocusPictureSize);
     if (focusPicture.size() != size || focusPicture.format() != format) {
@@ -42,7 +42,7 @@ void PrepareFocusPicture(QImage& focusPicture, int channels, const QList<QRgb>& 
     if (format == QImage::Format_Indexed8) focusPicture.setColorTable(palette);
 }
 
-bool FocusStep(const cv::Mat& frame, QImage& focusPicture, int pointX, int pointY) {
+bool focusStep(const cv::Mat& frame, QImage& focusPicture, int pointX, int pointY) {
     if (frame.empty() || frame.depth() != CV_8U) return false;
     const int channels = frame.channels();
     const QImage::Format expected = channels == 3 ? QImage::Format_BGR888 : QImage::Format_Indexed8;
@@ -50,7 +50,7 @@ bool FocusStep(const cv::Mat& frame, QImage& focusPicture, int pointX, int point
         focusPicture.width() != kFocusPictureSize || focusPicture.height() != kFocusPictureSize) {
         return false;
     }
-    const cv::Rect region = FocusRegion(frame.cols, frame.rows, pointX, pointY);
+    const cv::Rect region = focusRegion(frame.cols, frame.rows, pointX, pointY);
     if (region.empty()) return false;
     // bits() is taken anew each time: it detaches the image if a copy of it is alive.
     cv::Mat target(kFocusPictureSize, kFocusPictureSize, CV_8UC(channels), focusPicture.bits(),
@@ -59,7 +59,7 @@ bool FocusStep(const cv::Mat& frame, QImage& focusPicture, int pointX, int point
     return true;
 }
 
-QPoint CentredOver(const QRect& main, QSize windowSize, const QRect& desktop) {
+QPoint centredOver(const QRect& main, QSize windowSize, const QRect& desktop) {
     int left = main.left() + (main.width() - windowSize.width()) / 2;
     int top = main.top() + (main.height() - windowSize.height()) / 2;
     if (desktop.isValid()) {
@@ -92,7 +92,7 @@ FocusWindow::FocusWindow(QWidget* parent)
     QList<QRgb> identity;
     identity.reserve(256);
     for (int i = 0; i < 256; ++i) identity.append(qRgb(i, i, i));
-    PrepareFocusPicture(picture_->image(), 1, identity);
+    prepareFocusPicture(picture_->image(), 1, identity);
 }
 
 QImage& FocusWindow::image() {
@@ -111,7 +111,7 @@ void FocusWindow::showOver(QWidget* mainWindow) {
         // The frame adds the title bar; keep the whole window, not only the client, on the
         // desktop.
         const QSize frameExtra = frameGeometry().size() - size();
-        const QPoint outer = CentredOver(mainWindow->frameGeometry(), size() + frameExtra, desktop);
+        const QPoint outer = centredOver(mainWindow->frameGeometry(), size() + frameExtra, desktop);
         move(outer);
     }
     shownBefore_ = true;
@@ -119,9 +119,9 @@ void FocusWindow::showOver(QWidget* mainWindow) {
 }
 
 void FocusWindow::measure(const cv::Mat& frame, QPoint point, uint32_t nowMs) {
-    if (frame.empty() || point.x() < 0 || !history_.Due(nowMs)) return;
-    const FocusFigure figure = MeasureFocus(frame, cv::Point(point.x(), point.y()));
-    history_.Add(figure);
-    figure_->setText(QString::fromStdString(FocusText(figure)));
+    if (frame.empty() || point.x() < 0 || !history_.due(nowMs)) return;
+    const FocusFigure figure = measureFocus(frame, cv::Point(point.x(), point.y()));
+    history_.add(figure);
+    figure_->setText(QString::fromStdString(focusText(figure)));
     graph_->update();
 }

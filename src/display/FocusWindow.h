@@ -23,25 +23,25 @@ inline constexpr int kFocusMargin = 30;  // the point is kept this far from the 
 // on a picture of pictureSize shown at zoomPercent, held kFocusMargin from the frame's edges.
 // Nothing (no point, window not to be shown) for a non-left button, during a recording,
 // or for a zoom that is not positive.
-std::optional<QPoint> FocusPointFromClick(bool leftButton, bool recording, int x, int y,
+std::optional<QPoint> focusPointFromClick(bool leftButton, bool recording, int x, int y,
                                           QSize pictureSize, int zoomPercent);
 
 // The region around the point: columns px-20..px+20, rows py-21..py+19, cut to the frame.
 // Empty when the point lies so far outside that nothing of the square is left.
-cv::Rect FocusRegion(int frameWidth, int frameHeight, int pointX, int pointY);
+cv::Rect focusRegion(int frameWidth, int frameHeight, int pointX, int pointY);
 
 // Gives `focusPicture` the size 289 x 289 and the pixel format of a frame with `channels`
 // channels; a grey picture gets `palette`. Keeps the image memory when nothing changes.
-void PrepareFocusPicture(QImage& focusPicture, int channels, const QList<QRgb>& palette);
+void prepareFocusPicture(QImage& focusPicture, int channels, const QList<QRgb>& palette);
 
 // Resamples the focus region of `frame` nearest neighbour into `focusPicture` (already
 // prepared for the frame's format). Returns false, leaving the picture alone, when the
 // region is empty or the formats do not match. The frame is only read.
-bool FocusStep(const cv::Mat& frame, QImage& focusPicture, int pointX, int pointY);
+bool focusStep(const cv::Mat& frame, QImage& focusPicture, int pointX, int pointY);
 
 // Where a window of `windowSize` goes when centred over `main`, moved inside `desktop`
 // where possible.
-QPoint CentredOver(const QRect& main, QSize windowSize, const QRect& desktop);
+QPoint centredOver(const QRect& main, QSize windowSize, const QRect& desktop);
 
 // The "FOCUS AID" window: a tool window with a close button only, staying on top; its
 // client area holds the 289 x 289 picture, below it the focus figure (HFD of a star or

@@ -19,7 +19,7 @@ bool HistogramThrottle::due(uint32_t now) {
     return true;
 }
 
-bool ComputeHistogram(const cv::Mat& image, bool logarithmic, HistogramResult& out) {
+bool computeHistogram(const cv::Mat& image, bool logarithmic, HistogramResult& out) {
     if (image.empty() || image.type() != CV_8UC1) return false;
 
     // Two tables, filled alternately, so that runs of equal values do not wait on one
@@ -55,25 +55,25 @@ bool ComputeHistogram(const cv::Mat& image, bool logarithmic, HistogramResult& o
     out.previousPeak = previous;
     out.saturated = out.counts[255] > 0;
     const double pixels = static_cast<double>(image.total());
-    out.average = Round(static_cast<double>(weighted) / pixels);
+    out.average = roundEven(static_cast<double>(weighted) / pixels);
     // A single level towering more than tenfold over everything before it is cut off.
     out.top = (10.0 * previous >= peak || previous == 0) ? peak + 5.0 : 2.0 * previous;
-    out.markerHeight = Round(out.top / kHistogramChartHeight * 3.0);
+    out.markerHeight = roundEven(out.top / kHistogramChartHeight * 3.0);
     return true;
 }
 
-QColor HistogramBarColor(bool logarithmic) {
+QColor histogramBarColor(bool logarithmic) {
     return logarithmic ? QColor(0, 160, 160) : QColor(160, 160, 0);
 }
 
-void ShowHistogram(const HistogramResult& result, const HistogramView& view, int blackLevel,
+void showHistogram(const HistogramResult& result, const HistogramView& view, int blackLevel,
                    int whiteLevel) {
     if (view.sat) view.sat->setVisible(result.saturated);
     if (view.average)
         view.average->setText(QString::asprintf("AVG:%d", static_cast<int>(result.average)));
     HistogramChart* chart = view.chart;
     if (!chart) return;
-    const QColor barColor = HistogramBarColor(view.logarithmic);
+    const QColor barColor = histogramBarColor(view.logarithmic);
     QVector<HistogramChart::Line> bars;
     bars.reserve(256);
     for (int i = 0; i < 256; ++i)

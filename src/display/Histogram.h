@@ -19,9 +19,9 @@ struct HistogramResult {
     std::array<double, 256> heights{};  // ln(count + 1) or count + 1
     double peak = 0;                    // the highest bar
     double previousPeak = 0;            // the running peak before the level of the highest bar
-    int64_t average = 0;                // Round(sum of levels / pixels)
+    int64_t average = 0;                // roundEven(sum of levels / pixels)
     double top = 0;                     // upper end of the chart's y range
-    int64_t markerHeight = 0;           // Round(top / 80 * 3), where the level markers sit
+    int64_t markerHeight = 0;           // roundEven(top / 80 * 3), where the level markers sit
     bool saturated = false;             // some pixel is 255
 };
 
@@ -40,10 +40,10 @@ class HistogramThrottle {
 
 // Counts an 8-bit, 1-channel image (rows may be padded) and derives every figure of the
 // chart. Returns false, leaving `out` alone, for an empty image or one of another type.
-bool ComputeHistogram(const cv::Mat& image, bool logarithmic, HistogramResult& out);
+bool computeHistogram(const cv::Mat& image, bool logarithmic, HistogramResult& out);
 
 // The bar colour: teal on the logarithmic scale, olive on the linear one.
-QColor HistogramBarColor(bool logarithmic);
+QColor histogramBarColor(bool logarithmic);
 
 // The controls an update writes to.
 struct HistogramView {
@@ -55,5 +55,5 @@ struct HistogramView {
 
 // Draws a computed histogram: bars, range, "AVG:%d", the SAT warning and the black and
 // white level markers, then repaints the chart.
-void ShowHistogram(const HistogramResult& result, const HistogramView& view, int blackLevel,
+void showHistogram(const HistogramResult& result, const HistogramView& view, int blackLevel,
                    int whiteLevel);

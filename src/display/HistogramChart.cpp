@@ -23,13 +23,13 @@ void HistogramChart::clear() {
     update();
 }
 
-QRect HistogramChart::PlotArea() const {
+QRect HistogramChart::plotArea() const {
     return QRect(kMarginLeft, kMarginTop, width() - kMarginLeft - kMarginRight,
                  height() - kMarginTop - kMarginBottom);
 }
 
-QPointF HistogramChart::ToPixels(QPointF data) const {
-    const QRectF plot = PlotArea();
+QPointF HistogramChart::toPixels(QPointF data) const {
+    const QRectF plot = plotArea();
     const double spanX = range_.width() != 0 ? range_.width() : 1.0;
     const double spanY = range_.height() != 0 ? range_.height() : 1.0;
     const double px = plot.left() + (data.x() - range_.left()) / spanX * plot.width();
@@ -39,7 +39,7 @@ QPointF HistogramChart::ToPixels(QPointF data) const {
     return QPointF(px, py);
 }
 
-QVector<QPointF> HistogramChart::TriangleAt(QPointF pixel) {
+QVector<QPointF> HistogramChart::triangleAt(QPointF pixel) {
     return {pixel + QPointF(-4, 3), pixel + QPointF(0, -4), pixel + QPointF(4, 3)};
 }
 
@@ -47,7 +47,7 @@ void HistogramChart::paintEvent(QPaintEvent*) {
     QPainter p(this);
     p.fillRect(rect(), palette().color(QPalette::Midlight));
 
-    const QRect plot = PlotArea();
+    const QRect plot = plotArea();
     // Axes along the left and bottom edges of the plot area.
     p.setPen(palette().color(QPalette::Dark));
     p.drawLine(plot.left() - 1, plot.top(), plot.left() - 1, plot.bottom() + 1);
@@ -58,13 +58,13 @@ void HistogramChart::paintEvent(QPaintEvent*) {
     p.setClipRect(plot);
     for (const Line& line : lines_) {
         p.setPen(QPen(line.color, 1));
-        p.drawLine(ToPixels(line.from), ToPixels(line.to));
+        p.drawLine(toPixels(line.from), toPixels(line.to));
     }
     p.restore();
 
     p.setRenderHint(QPainter::Antialiasing, false);
     for (const Mark& mark : marks_) {
-        const QPolygonF triangle(TriangleAt(ToPixels(mark.at)));
+        const QPolygonF triangle(triangleAt(toPixels(mark.at)));
         p.setPen(QPen(mark.color, 1));
         p.setBrush(mark.style == MarkStyle::FilledTriangle ? QBrush(mark.color) : Qt::NoBrush);
         p.drawPolygon(triangle);

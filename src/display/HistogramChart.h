@@ -40,11 +40,11 @@ class HistogramChart : public QWidget {
     QRectF range() const { return range_; }
 
     // The plot area in widget pixels, and a data point's position in it.
-    QRect PlotArea() const;
-    QPointF ToPixels(QPointF data) const;
+    QRect plotArea() const;
+    QPointF toPixels(QPointF data) const;
 
     // The three corners of a mark triangle (8 wide, 7 high, apex up) at a pixel position.
-    static QVector<QPointF> TriangleAt(QPointF pixel);
+    static QVector<QPointF> triangleAt(QPointF pixel);
 
   protected:
     void paintEvent(QPaintEvent* event) override;

@@ -8,7 +8,7 @@
 #include "display/StampOverlay.h"
 #include "platform/Rounding.h"
 
-QList<QRgb> BuildLevelsPalette(int black, int white, int limit, int shade) {
+QList<QRgb> buildLevelsPalette(int black, int white, int limit, int shade) {
     if (black == white) white += 1;
     const double scale = 255.0 / (white - black);
     QList<QRgb> palette;
@@ -20,7 +20,7 @@ QList<QRgb> BuildLevelsPalette(int black, int white, int limit, int shade) {
         } else if (i > white) {
             v = 255;
         } else {
-            v = Round((i - black) * scale);
+            v = roundEven((i - black) * scale);
         }
         if (i >= limit) v = shade;
         // A black level above the white one makes the ramp run backwards; keep every entry
@@ -31,9 +31,9 @@ QList<QRgb> BuildLevelsPalette(int black, int white, int limit, int shade) {
     return palette;
 }
 
-QSize ZoomedSize(int width, int height, int zoomPercent) {
+QSize zoomedSize(int width, int height, int zoomPercent) {
     const auto scaled = [zoomPercent](int v) {
-        const int64_t r = Round(static_cast<double>(zoomPercent) * v / 100.0);
+        const int64_t r = roundEven(static_cast<double>(zoomPercent) * v / 100.0);
         return static_cast<int>(std::clamp<int64_t>(r, 1, 1 << 20));
     };
     return QSize(scaled(width), scaled(height));
@@ -50,7 +50,7 @@ bool PreviewRenderer::setZoom(int percent) {
 }
 
 QList<QRgb> PreviewRenderer::palette() const {
-    return BuildLevelsPalette(levels_.black, levels_.white, levels_.saturationLimit,
+    return buildLevelsPalette(levels_.black, levels_.white, levels_.saturationLimit,
                               levels_.saturationShade);
 }
 
@@ -61,11 +61,11 @@ bool PreviewRenderer::render(cv::Mat& frame, const std::string& stampText, QImag
     if (channels != 1 && channels != 3) return false;
 
     // 1. Size and 2. pixel format of the picture (and of the focus picture).
-    const QSize size = ZoomedSize(frame.cols, frame.rows, zoom_);
+    const QSize size = zoomedSize(frame.cols, frame.rows, zoom_);
     if (!preparePictures(size, channels, picture, focusPicture)) return false;
 
     // 3. The overlay text goes into the frame itself.
-    if (stampVisible_) PutStampText(frame, stampText);
+    if (stampVisible_) putStampText(frame, stampText);
 
     // 4. Nearest-neighbour resampling straight into the picture's memory. bits() is taken
     // anew for every frame: it detaches the image while another copy of it is alive.
@@ -75,7 +75,7 @@ bool PreviewRenderer::render(cv::Mat& frame, const std::string& stampText, QImag
     cv::resize(frame, target, target.size(), 0, 0, cv::INTER_NEAREST);
 
     // 6. Focus aid.
-    if (focusVisible) FocusStep(frame, focusPicture, focusPoint_.x(), focusPoint_.y());
+    if (focusVisible) focusStep(frame, focusPicture, focusPoint_.x(), focusPoint_.y());
     return true;
 }
 
@@ -91,21 +91,21 @@ bool PreviewRenderer::preparePictures(QSize size, int channels, QImage& picture,
         palette = this->palette();
         picture.setColorTable(palette);
     }
-    PrepareFocusPicture(focusPicture, channels, palette);
+    prepareFocusPicture(focusPicture, channels, palette);
     return true;
 }
 
 bool PreviewRenderer::renderReduced(const Frame& frame, bool colour, const std::string& stampText,
                                     QImage& picture, QImage& focusPicture,
                                     bool focusVisible) const {
-    if (zoom_ >= 100 || focusVisible || frame.RawImage.empty()) return false;
-    if (!colour && FrameDepth(&frame) == 8) return false;
+    if (zoom_ >= 100 || focusVisible || frame.rawImage.empty()) return false;
+    if (!colour && frameDepth(&frame) == 8) return false;
     const int channels = colour ? 3 : 1;
-    const QSize size = ZoomedSize(FrameWidth(&frame), FrameHeight(&frame), zoom_);
+    const QSize size = zoomedSize(frameWidth(&frame), frameHeight(&frame), zoom_);
     if (!preparePictures(size, channels, picture, focusPicture)) return false;
     cv::Mat target(size.height(), size.width(), CV_8UC(channels), picture.bits(),
                    static_cast<size_t>(picture.bytesPerLine()));
-    ReducedImage8(frame, colour, target);
-    if (stampVisible_) PutStampText(target, stampText);
+    reducedImage8(frame, colour, target);
+    if (stampVisible_) putStampText(target, stampText);
     return true;
 }

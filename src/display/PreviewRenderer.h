@@ -16,11 +16,11 @@
 // 256 greys for a QImage::Format_Indexed8 picture: black up to `black`, a linear ramp
 // (rounded halves to even) up to `white`, white above it, and `shade` from `limit` on.
 // Equal black and white levels raise white by one.
-QList<QRgb> BuildLevelsPalette(int black, int white, int limit, int shade);
+QList<QRgb> buildLevelsPalette(int black, int white, int limit, int shade);
 
-// The picture size of a width x height frame at a zoom: Round(zoom * size / 100), at
+// The picture size of a width x height frame at a zoom: roundEven(zoom * size / 100), at
 // least one pixel in each direction.
-QSize ZoomedSize(int width, int height, int zoomPercent);
+QSize zoomedSize(int width, int height, int zoomPercent);
 
 // The four choices of the ZOOM menu, in menu order.
 struct ZoomChoice {

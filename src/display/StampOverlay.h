@@ -7,4 +7,4 @@
 // Draws `text` into `image` (8-bit, 1 or 3 channels): plain Hershey font, scale 1,
 // thickness 1, 8-connected, white, base line starting at column 20, row 20; clipped at
 // the image's edges.
-void PutStampText(cv::Mat& image, const std::string& text);
+void putStampText(cv::Mat& image, const std::string& text);

@@ -12,11 +12,11 @@ uint32_t monotonicMs();
 using LocalDateTime = double;
 LocalDateTime localNow();
 // Seconds east of UTC in force at the current moment (tm_gmtoff).
-int32_t UtcOffsetSeconds();
+int32_t utcOffsetSeconds();
 
 namespace testclock {
 // Replace the millisecond clock monotonicMs; nullptr restores it.
-void SetMillis(std::function<uint32_t()> fn);
+void setMillis(std::function<uint32_t()> fn);
 // Replace the wall clock: localNow() and UtcOffsetSeconds(); nullptr restores them.
-void SetNow(std::function<LocalDateTime()> now, std::function<int32_t()> offset = nullptr);
+void setNow(std::function<LocalDateTime()> now, std::function<int32_t()> offset = nullptr);
 }  // namespace testclock

@@ -9,7 +9,7 @@ constexpr int64_t kMsPerDay = 86400000;
 constexpr int64_t kUnixEpochDays = 25569;
 
 // Days since 1970-01-01 of a civil date (Howard Hinnant's algorithm).
-int64_t DaysFromCivil(int64_t y, unsigned m, unsigned d) {
+int64_t daysFromCivil(int64_t y, unsigned m, unsigned d) {
     y -= m <= 2;
     const int64_t era = (y >= 0 ? y : y - 399) / 400;
     const unsigned yoe = static_cast<unsigned>(y - era * 400);
@@ -18,7 +18,7 @@ int64_t DaysFromCivil(int64_t y, unsigned m, unsigned d) {
     return era * 146097 + static_cast<int64_t>(doe) - 719468;
 }
 
-void CivilFromDays(int64_t z, int& y, int& m, int& d) {
+void civilFromDays(int64_t z, int& y, int& m, int& d) {
     z += 719468;
     const int64_t era = (z >= 0 ? z : z - 146096) / 146097;
     const unsigned doe = static_cast<unsigned>(z - era * 146097);
@@ -31,25 +31,25 @@ void CivilFromDays(int64_t z, int& y, int& m, int& d) {
     y = static_cast<int>(yy + (m <= 2));
 }
 
-void Append2(std::string& out, int v) {
+void append2(std::string& out, int v) {
     char buf[16];
     std::snprintf(buf, sizeof buf, "%02d", v);
     out += buf;
 }
 }  // namespace
 
-LocalDateTime UnixMillisToDateTime(int64_t ms) {
+LocalDateTime unixMillisToDateTime(int64_t ms) {
     return static_cast<double>(kUnixEpochDays) + static_cast<double>(ms) / kMsPerDay;
 }
 
-LocalDateTime EncodeDateTime(const DateTimeParts& p) {
-    const int64_t days = DaysFromCivil(p.year, p.month, p.day) + kUnixEpochDays;
+LocalDateTime encodeDateTime(const DateTimeParts& p) {
+    const int64_t days = daysFromCivil(p.year, p.month, p.day) + kUnixEpochDays;
     const int64_t ms =
         ((static_cast<int64_t>(p.hour) * 60 + p.minute) * 60 + p.second) * 1000 + p.millisecond;
     return static_cast<double>(days) + static_cast<double>(ms) / kMsPerDay;
 }
 
-DateTimeParts DecodeDateTime(LocalDateTime t) {
+DateTimeParts decodeDateTime(LocalDateTime t) {
     const int64_t total = static_cast<int64_t>(std::llround(t * kMsPerDay));
     int64_t days = total / kMsPerDay;
     int64_t ms = total % kMsPerDay;
@@ -58,7 +58,7 @@ DateTimeParts DecodeDateTime(LocalDateTime t) {
         days -= 1;
     }
     DateTimeParts p;
-    CivilFromDays(days - kUnixEpochDays, p.year, p.month, p.day);
+    civilFromDays(days - kUnixEpochDays, p.year, p.month, p.day);
     p.millisecond = static_cast<int>(ms % 1000);
     p.second = static_cast<int>(ms / 1000 % 60);
     p.minute = static_cast<int>(ms / 60000 % 60);
@@ -66,8 +66,8 @@ DateTimeParts DecodeDateTime(LocalDateTime t) {
     return p;
 }
 
-std::string FormatDateTime(const std::string& format, LocalDateTime t, char dateSep, char timeSep) {
-    const DateTimeParts p = DecodeDateTime(t);
+std::string formatDateTime(const std::string& format, LocalDateTime t, char dateSep, char timeSep) {
+    const DateTimeParts p = decodeDateTime(t);
     std::string out;
     bool afterHour = false;  // "mm" right after "hh" means minutes
     size_t i = 0;
@@ -82,19 +82,19 @@ std::string FormatDateTime(const std::string& format, LocalDateTime t, char date
             i += 4;
             afterHour = false;
         } else if (starts("dd")) {
-            Append2(out, p.day);
+            append2(out, p.day);
             i += 2;
             afterHour = false;
         } else if (starts("hh")) {
-            Append2(out, p.hour);
+            append2(out, p.hour);
             i += 2;
             afterHour = true;
         } else if (starts("mm")) {
-            Append2(out, afterHour ? p.minute : p.month);
+            append2(out, afterHour ? p.minute : p.month);
             i += 2;
             afterHour = false;
         } else if (starts("ss")) {
-            Append2(out, p.second);
+            append2(out, p.second);
             i += 2;
             afterHour = false;
         } else if (starts("zzz")) {

@@ -11,13 +11,13 @@ struct DateTimeParts {
 };
 
 // Milliseconds since 1970-01-01 (in whatever zone the caller means) to LocalDateTime.
-LocalDateTime UnixMillisToDateTime(int64_t ms);
+LocalDateTime unixMillisToDateTime(int64_t ms);
 // Builds a LocalDateTime from calendar parts (proleptic Gregorian calendar).
-LocalDateTime EncodeDateTime(const DateTimeParts& p);
+LocalDateTime encodeDateTime(const DateTimeParts& p);
 // Splits a LocalDateTime into calendar parts, rounded to the millisecond.
-DateTimeParts DecodeDateTime(LocalDateTime t);
+DateTimeParts decodeDateTime(LocalDateTime t);
 
 // Formats with the letters dd, mm (minutes right after hh, else month), yyyy, hh, ss, zzz;
 // "/" prints as dateSep and ":" as timeSep; every other character prints as it is.
-std::string FormatDateTime(const std::string& format, LocalDateTime t, char dateSep = '/',
+std::string formatDateTime(const std::string& format, LocalDateTime t, char dateSep = '/',
                            char timeSep = ':');

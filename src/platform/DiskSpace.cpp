@@ -5,18 +5,18 @@
 #include <cmath>
 #include <cstdio>
 
-std::optional<uint64_t> FreeDiskBytes(const std::string& folder) {
+std::optional<uint64_t> freeDiskBytes(const std::string& folder) {
     struct statvfs fs {};
     if (folder.empty() || statvfs(folder.c_str(), &fs) != 0) return std::nullopt;
     return static_cast<uint64_t>(fs.f_bavail) * static_cast<uint64_t>(fs.f_frsize);
 }
 
-void WriteRateMeter::Reset() {
+void WriteRateMeter::reset() {
     samples_.clear();
     total_ = 0;
 }
 
-void WriteRateMeter::Add(uint32_t nowMs, uint64_t bytes) {
+void WriteRateMeter::add(uint32_t nowMs, uint64_t bytes) {
     total_ += bytes;
     // Writes within the same millisecond share one sample, which bounds the queue.
     if (samples_.size() > 1 && samples_.back().ms == nowMs)
@@ -25,7 +25,7 @@ void WriteRateMeter::Add(uint32_t nowMs, uint64_t bytes) {
         samples_.push_back({nowMs, total_});
 }
 
-std::optional<double> WriteRateMeter::BytesPerSecond(uint32_t nowMs) {
+std::optional<double> WriteRateMeter::bytesPerSecond(uint32_t nowMs) {
     // Keep as the baseline the newest sample that is at least a window old.
     while (samples_.size() > 1 && nowMs - samples_[1].ms >= kWindowMs) samples_.pop_front();
     if (samples_.empty()) return std::nullopt;
@@ -34,7 +34,7 @@ std::optional<double> WriteRateMeter::BytesPerSecond(uint32_t nowMs) {
     return static_cast<double>(samples_.back().total - samples_.front().total) * 1000.0 / span;
 }
 
-DiskStatus FormatDiskStatus(uint64_t freeBytes, std::optional<double> bytesPerSecond) {
+DiskStatus formatDiskStatus(uint64_t freeBytes, std::optional<double> bytesPerSecond) {
     char text[96];
     int n =
         std::snprintf(text, sizeof text, "Disk %.1f GB free", static_cast<double>(freeBytes) / 1e9);
@@ -53,8 +53,8 @@ DiskStatus FormatDiskStatus(uint64_t freeBytes, std::optional<double> bytesPerSe
     return status;
 }
 
-DiskStatus DiskStatusOf(const std::string& folder, std::optional<double> bytesPerSecond) {
-    const auto free = FreeDiskBytes(folder);
+DiskStatus diskStatusOf(const std::string& folder, std::optional<double> bytesPerSecond) {
+    const auto free = freeDiskBytes(folder);
     if (!free) return {};
-    return FormatDiskStatus(*free, bytesPerSecond);
+    return formatDiskStatus(*free, bytesPerSecond);
 }

@@ -8,7 +8,7 @@
 
 // Bytes an unprivileged user may still write on the file system of `folder` (statvfs:
 // f_bavail * f_frsize, the "Avail" of df). Nothing when the folder cannot be examined.
-std::optional<uint64_t> FreeDiskBytes(const std::string& folder);
+std::optional<uint64_t> freeDiskBytes(const std::string& folder);
 
 // The data rate of a recording over its last few seconds. The writer reports each write
 // with the millisecond counter's time; the rate is the bytes reported after the oldest
@@ -19,11 +19,11 @@ class WriteRateMeter {
     static constexpr uint32_t kWindowMs = 5000;
     static constexpr uint32_t kMinSpanMs = 1000;  // no rate before this much has passed
 
-    void Reset();
-    void Add(uint32_t nowMs, uint64_t bytes);
+    void reset();
+    void add(uint32_t nowMs, uint64_t bytes);
     // Bytes per second at `nowMs`, or nothing during the first kMinSpanMs. Times are
     // compared wrap-safe; `nowMs` must not lie before the last Add.
-    std::optional<double> BytesPerSecond(uint32_t nowMs);
+    std::optional<double> bytesPerSecond(uint32_t nowMs);
 
   private:
     struct Sample {
@@ -43,7 +43,7 @@ inline constexpr double kLowSeconds = 120.0;
 // "Disk 41.2 GB free" (decimal gigabytes, 1e9 bytes, as df -H counts them); with a data
 // rate (while recording) also the time left, whole minutes rounded down:
 // "Disk 41.2 GB free, 12 min left", above 99 minutes "Disk 41.2 GB free, 2 h 05 min left".
-DiskStatus FormatDiskStatus(uint64_t freeBytes, std::optional<double> bytesPerSecond);
+DiskStatus formatDiskStatus(uint64_t freeBytes, std::optional<double> bytesPerSecond);
 
 // The panel for `folder`: empty when no folder is set or it cannot be examined.
-DiskStatus DiskStatusOf(const std::string& folder, std::optional<double> bytesPerSecond);
+DiskStatus diskStatusOf(const std::string& folder, std::optional<double> bytesPerSecond);

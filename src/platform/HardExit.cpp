@@ -68,11 +68,11 @@ void hardExit(int code) {
 }
 
 namespace testexit {
-void SetTerminate(std::function<void(int)> fn) {
+void setTerminate(std::function<void(int)> fn) {
     std::lock_guard<std::mutex> lock(g_mutex);
     g_terminate = std::move(fn);
 }
-void Reset() {
+void reset() {
     std::lock_guard<std::mutex> lock(g_runMutex);
     g_state = ExitState::NotRun;
 }

@@ -13,7 +13,7 @@ void runExitHandlerOnce();
 namespace testexit {
 // Replaces the final process exit, so that tests can observe a halt; the replacement
 // must not return (throw or longjmp), or Halt aborts.
-void SetTerminate(std::function<void(int)> fn);
+void setTerminate(std::function<void(int)> fn);
 // Forgets that the exit procedure ran (tests only).
-void Reset();
+void reset();
 }  // namespace testexit

@@ -10,32 +10,32 @@
 #include <cstring>
 
 namespace {
-bool IsAbsoluteDir(const char* p) {
+bool isAbsoluteDir(const char* p) {
     return p && p[0] == '/';
 }
 
 // Creates `dir` and its missing parents, private to the user where it creates them.
-bool MakeDirs(const std::string& dir) {
+bool makeDirs(const std::string& dir) {
     if (dir.empty()) return false;
     struct stat st {};
     if (stat(dir.c_str(), &st) == 0) return S_ISDIR(st.st_mode);
     const size_t slash = dir.find_last_of('/');
-    if (slash != std::string::npos && slash > 0 && !MakeDirs(dir.substr(0, slash))) return false;
+    if (slash != std::string::npos && slash > 0 && !makeDirs(dir.substr(0, slash))) return false;
     return mkdir(dir.c_str(), 0700) == 0 || errno == EEXIST;
 }
 
-std::string ParentOf(const std::string& path) {
+std::string parentOf(const std::string& path) {
     const size_t slash = path.find_last_of('/');
     return slash == std::string::npos ? std::string() : path.substr(0, slash);
 }
 }  // namespace
 
-std::string InstanceLock::DefaultPath() {
+std::string InstanceLock::defaultPath() {
     const char* runtime = std::getenv("XDG_RUNTIME_DIR");
-    if (IsAbsoluteDir(runtime)) return std::string(runtime) + "/TarviVideo5X.lock";
+    if (isAbsoluteDir(runtime)) return std::string(runtime) + "/TarviVideo5X.lock";
     std::string config;
     const char* xdg = std::getenv("XDG_CONFIG_HOME");
-    if (IsAbsoluteDir(xdg)) {
+    if (isAbsoluteDir(xdg)) {
         config = xdg;
     } else {
         const char* home = std::getenv("HOME");
@@ -47,14 +47,14 @@ std::string InstanceLock::DefaultPath() {
 InstanceLock::InstanceLock(std::string path) : path_(std::move(path)) {}
 
 InstanceLock::~InstanceLock() {
-    Release();
+    release();
 }
 
-InstanceLockResult InstanceLock::TryAcquire() {
+InstanceLockResult InstanceLock::tryAcquire() {
     if (fd_ >= 0) return InstanceLockResult::Acquired;
     error_.clear();
-    const std::string dir = ParentOf(path_);
-    if (!dir.empty() && !MakeDirs(dir)) {
+    const std::string dir = parentOf(path_);
+    if (!dir.empty() && !makeDirs(dir)) {
         error_ = "cannot create " + dir + ": " + std::strerror(errno);
         return InstanceLockResult::Unavailable;
     }
@@ -80,15 +80,15 @@ InstanceLockResult InstanceLock::TryAcquire() {
     return InstanceLockResult::Acquired;
 }
 
-void InstanceLock::Release() {
+void InstanceLock::release() {
     if (fd_ < 0) return;
     // Closing the only descriptor of this open file drops the lock.
     close(fd_);
     fd_ = -1;
 }
 
-InstanceLockResult AcquireInstanceLock() {
+InstanceLockResult acquireInstanceLock() {
     // Never destroyed: the lock lasts as long as the process.
     static InstanceLock* lock = new InstanceLock();
-    return lock->TryAcquire();
+    return lock->tryAcquire();
 }

@@ -13,23 +13,23 @@ enum class InstanceLockResult {
 
 class InstanceLock {
   public:
-    explicit InstanceLock(std::string path = DefaultPath());
+    explicit InstanceLock(std::string path = defaultPath());
     ~InstanceLock();
     InstanceLock(const InstanceLock&) = delete;
     InstanceLock& operator=(const InstanceLock&) = delete;
 
     // Takes the lock without waiting. Calling it again while held returns Acquired.
-    InstanceLockResult TryAcquire();
-    bool IsHeld() const { return fd_ >= 0; }
+    InstanceLockResult tryAcquire();
+    bool isHeld() const { return fd_ >= 0; }
     // Lets the lock go (also done by the destructor and by the process ending).
-    void Release();
-    const std::string& Path() const { return path_; }
+    void release();
+    const std::string& path() const { return path_; }
     // Text of the last failure to open the lock file (empty when none).
-    const std::string& Error() const { return error_; }
+    const std::string& error() const { return error_; }
 
     // $XDG_RUNTIME_DIR/TarviVideo5X.lock when that folder is set and absolute, else
     // TarviVideo5X/instance.lock in $XDG_CONFIG_HOME or ~/.config.
-    static std::string DefaultPath();
+    static std::string defaultPath();
 
   private:
     std::string path_;
@@ -39,4 +39,4 @@ class InstanceLock {
 
 // The program's own lock, held until the process ends once acquired. Call it early in
 // start-up, before the camera is opened; HeldElsewhere means another instance runs.
-InstanceLockResult AcquireInstanceLock();
+InstanceLockResult acquireInstanceLock();

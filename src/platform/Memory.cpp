@@ -6,7 +6,7 @@
 #include <sstream>
 
 namespace {
-std::string MemInfoText() {
+std::string memInfoText() {
     std::ifstream f("/proc/meminfo");
     if (!f) return std::string();
     std::stringstream ss;
@@ -15,7 +15,7 @@ std::string MemInfoText() {
 }
 }  // namespace
 
-uint64_t ParseMemField(const std::string& text, const char* field) {
+uint64_t parseMemField(const std::string& text, const char* field) {
     std::istringstream in(text);
     std::string line;
     const size_t n = std::strlen(field);
@@ -32,20 +32,20 @@ uint64_t ParseMemField(const std::string& text, const char* field) {
     return 0;
 }
 
-uint64_t ParseMemAvailable(const std::string& text) {
-    return ParseMemField(text, "MemAvailable:");
+uint64_t parseMemAvailable(const std::string& text) {
+    return parseMemField(text, "MemAvailable:");
 }
 
-uint64_t AvailablePhysicalMemory() {
-    return ParseMemAvailable(MemInfoText());
+uint64_t availablePhysicalMemory() {
+    return parseMemAvailable(memInfoText());
 }
 
-uint64_t TotalPhysicalMemory() {
-    return ParseMemField(MemInfoText(), "MemTotal:");
+uint64_t totalPhysicalMemory() {
+    return parseMemField(memInfoText(), "MemTotal:");
 }
 
-uint64_t DefaultWriterQueueBytes() {
+uint64_t defaultWriterQueueBytes() {
     constexpr uint64_t kGiB = 1ull << 30;
-    const uint64_t total = TotalPhysicalMemory();
+    const uint64_t total = totalPhysicalMemory();
     return total == 0 ? kGiB : std::min(kGiB, total / 4);
 }

@@ -8,7 +8,7 @@ std::mutex g_mutex;
 MessageHandler g_handler;
 }  // namespace
 
-void ShowMessage(const std::string& text) {
+void showMessage(const std::string& text) {
     MessageHandler h;
     {
         std::lock_guard<std::mutex> lock(g_mutex);
@@ -20,7 +20,7 @@ void ShowMessage(const std::string& text) {
         std::fprintf(stderr, "%s\n", text.c_str());
 }
 
-MessageHandler SetMessageHandler(MessageHandler handler) {
+MessageHandler setMessageHandler(MessageHandler handler) {
     std::lock_guard<std::mutex> lock(g_mutex);
     std::swap(g_handler, handler);
     return handler;

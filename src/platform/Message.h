@@ -6,6 +6,6 @@
 
 using MessageHandler = std::function<void(const std::string& text)>;
 
-void ShowMessage(const std::string& text);
+void showMessage(const std::string& text);
 // Installs the handler; returns the previous one. The shell installs a QMessageBox.
-MessageHandler SetMessageHandler(MessageHandler handler);
+MessageHandler setMessageHandler(MessageHandler handler);

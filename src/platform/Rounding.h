@@ -1,11 +1,11 @@
 #pragma once
-// Round: nearest integer, halves to the even neighbour (2.5 -> 2, 3.5 -> 4).
+// roundEven: nearest integer, halves to the even neighbour (2.5 -> 2, 3.5 -> 4).
 #include <cfenv>
 #include <cmath>
 #include <cstdint>
 #include <limits>
 
-inline int64_t Round(double v) {
+inline int64_t roundEven(double v) {
     // std::nearbyint honours the current rounding mode, which is round-to-nearest-even
     // unless someone changed it; the program never does.
     const double r = std::nearbyint(v);

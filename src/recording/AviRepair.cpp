@@ -9,47 +9,47 @@
 #include <vector>
 
 namespace {
-constexpr uint32_t Tag(const char (&s)[5]) {
+constexpr uint32_t tag(const char (&s)[5]) {
     return static_cast<uint32_t>(static_cast<uint8_t>(s[0])) |
            static_cast<uint32_t>(static_cast<uint8_t>(s[1])) << 8 |
            static_cast<uint32_t>(static_cast<uint8_t>(s[2])) << 16 |
            static_cast<uint32_t>(static_cast<uint8_t>(s[3])) << 24;
 }
 
-constexpr uint32_t kRiff = Tag("RIFF"), kList = Tag("LIST"), kAvi = Tag("AVI "),
-                   kAvix = Tag("AVIX"), kHdrl = Tag("hdrl"), kMovi = Tag("movi"),
-                   kAvih = Tag("avih"), kStrl = Tag("strl"), kStrh = Tag("strh"),
-                   kVids = Tag("vids"), kIndx = Tag("indx"), kJunk = Tag("JUNK"),
-                   kOdml = Tag("odml"), kDmlh = Tag("dmlh"), kIdx1 = Tag("idx1");
+constexpr uint32_t kRiff = tag("RIFF"), kList = tag("LIST"), kAvi = tag("AVI "),
+                   kAvix = tag("AVIX"), kHdrl = tag("hdrl"), kMovi = tag("movi"),
+                   kAvih = tag("avih"), kStrl = tag("strl"), kStrh = tag("strh"),
+                   kVids = tag("vids"), kIndx = tag("indx"), kJunk = tag("JUNK"),
+                   kOdml = tag("odml"), kDmlh = tag("dmlh"), kIdx1 = tag("idx1");
 constexpr uint32_t kPlaceholder = 0xFFFFFFFF;
 constexpr uint32_t kHasIndex = 0x10;         // AVIF_HASINDEX in the main header's flags
 constexpr uint32_t kKeyFrame = 0x10;         // AVIIF_KEYFRAME in an idx1 entry
 constexpr uint32_t kNotKeyFrame = 1u << 31;  // in a standard index entry's size
 constexpr uint8_t kIndexOfIndexes = 0, kIndexOfChunks = 1;
 
-uint32_t Get32(const uint8_t* p) {
+uint32_t get32(const uint8_t* p) {
     return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
            static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
 }
-void Put16(std::vector<uint8_t>& b, uint16_t v) {
+void put16(std::vector<uint8_t>& b, uint16_t v) {
     b.push_back(static_cast<uint8_t>(v));
     b.push_back(static_cast<uint8_t>(v >> 8));
 }
-void Put32(std::vector<uint8_t>& b, uint32_t v) {
+void put32(std::vector<uint8_t>& b, uint32_t v) {
     for (int i = 0; i < 4; ++i) b.push_back(static_cast<uint8_t>(v >> (8 * i)));
 }
-void Put64(std::vector<uint8_t>& b, uint64_t v) {
-    Put32(b, static_cast<uint32_t>(v));
-    Put32(b, static_cast<uint32_t>(v >> 32));
+void put64(std::vector<uint8_t>& b, uint64_t v) {
+    put32(b, static_cast<uint32_t>(v));
+    put32(b, static_cast<uint32_t>(v >> 32));
 }
 
 // Frame chunks of stream 0: "00dc" (compressed) and "00db" (uncompressed).
-bool IsFrame(uint32_t id) {
-    return (id & 0xffff) == Tag("00\0\0") &&
+bool isFrame(uint32_t id) {
+    return (id & 0xffff) == tag("00\0\0") &&
            ((id >> 16) == ('d' | 'c' << 8) || (id >> 16) == ('d' | 'b' << 8));
 }
 // Standard index chunks "ix00" to "ix99".
-bool IsLeafIndex(uint32_t id) {
+bool isLeafIndex(uint32_t id) {
     const auto c = [id](int i) { return static_cast<char>(id >> (8 * i)); };
     return c(0) == 'i' && c(1) == 'x' && c(2) >= '0' && c(2) <= '9' && c(3) >= '0' && c(3) <= '9';
 }
@@ -82,8 +82,8 @@ class Reader {
     bool header(int64_t at, uint32_t& id, uint32_t& size) {
         uint8_t h[8];
         if (!read(at, h, 8)) return false;
-        id = Get32(h);
-        size = Get32(h + 4);
+        id = get32(h);
+        size = get32(h + 4);
         return true;
     }
 
@@ -177,7 +177,7 @@ bool Finisher::scan() {
             if (at == 0) return fail("is not an AVI file: it is too short");
             break;  // an extension's header cut off
         }
-        form = Get32(f);
+        form = get32(f);
         if (id != kRiff || form != (at == 0 ? kAvi : kAvix)) {
             if (at == 0) return fail("is not an AVI file");
             return fail("holds unknown data after its RIFF lists, at byte " + std::to_string(at));
@@ -193,7 +193,7 @@ bool Finisher::scan() {
             in_.header(p, cid, csize);
             const int64_t cend = p + 8 + int64_t{csize} + (csize & 1);
             uint32_t list = 0;
-            if (cid == kList && csize >= 4 && in_.read(p + 8, f, 4)) list = Get32(f);
+            if (cid == kList && csize >= 4 && in_.read(p + 8, f, 4)) list = get32(f);
             if (list == kMovi) {
                 if (riff.movi >= 0) return fail("has two movi lists in one RIFF list");
                 riff.movi = p;
@@ -249,11 +249,11 @@ bool Finisher::scanHeaderList(int64_t p, int64_t end) {
         if (id == kAvih && size >= 20) {
             h_.avihFlags = p + 8 + 12;
             h_.avihFrames = p + 8 + 16;
-        } else if (id == kList && has8 && Get32(d) == kStrl) {
+        } else if (id == kList && has8 && get32(d) == kStrl) {
             ++h_.streams;
             if (!scanStreamList(p + 12, p + 8 + int64_t{size})) return false;
-        } else if ((id == kList && has8 && Get32(d) == kOdml) ||
-                   (id == kJunk && has8 && Get32(d) == kOdml && Get32(d + 4) == kDmlh)) {
+        } else if ((id == kList && has8 && get32(d) == kOdml) ||
+                   (id == kJunk && has8 && get32(d) == kOdml && get32(d + 4) == kDmlh)) {
             uint32_t did = 0, dsize = 0;
             if (size >= 16 && in_.header(p + 12, did, dsize) && did == kDmlh && dsize >= 4 &&
                 12 + 8 + int64_t{dsize} <= 8 + int64_t{size}) {
@@ -274,14 +274,14 @@ bool Finisher::scanStreamList(int64_t p, int64_t end) {
         if (p + 8 + int64_t{size} > end) return fail("has a stream header larger than its list");
         uint8_t d[12] = {};
         if (id == kStrh && size >= 36 && in_.read(p + 8, d, 4)) {
-            h_.video = Get32(d) == kVids;
+            h_.video = get32(d) == kVids;
             h_.strhLength = p + 8 + 32;
         } else if ((id == kIndx || id == kJunk) && size >= 24 && in_.read(p + 8, d, 8) &&
                    d[0] == 4 && d[1] == 0 && d[3] == kIndexOfIndexes && h_.superIndex < 0) {
             h_.superIndex = p;
             h_.superIndexTag = id;
             h_.superIndexSize = size;
-            h_.superIndexEntries = Get32(d + 4);
+            h_.superIndexEntries = get32(d + 4);
         }
         p += 8 + int64_t{size} + (size & 1);
     }
@@ -299,11 +299,11 @@ bool Finisher::scanMovi(Riff& riff, int64_t dataEnd) {
         uint32_t id = 0, size = 0;
         in_.header(p, id, size);
         const int64_t dend = p + 8 + int64_t{size};
-        const bool known = IsFrame(id) || IsLeafIndex(id) || id == kJunk ||
-                           (id == Tag("00pc"));  // a palette change
-        if (!known || dend > dataEnd || (IsFrame(id) && size >= kNotKeyFrame)) {
+        const bool known = isFrame(id) || isLeafIndex(id) || id == kJunk ||
+                           (id == tag("00pc"));  // a palette change
+        if (!known || dend > dataEnd || (isFrame(id) && size >= kNotKeyFrame)) {
             if (riff.moviClosed) {
-                if (dend <= dataEnd && !IsFrame(id)) {  // another writer's chunk: kept
+                if (dend <= dataEnd && !isFrame(id)) {  // another writer's chunk: kept
                     p = dend + (size & 1);
                     riff.moviEnd = dend;
                     continue;
@@ -313,16 +313,16 @@ bool Finisher::scanMovi(Riff& riff, int64_t dataEnd) {
             break;
         }
         if (p - base > 0xFFFFFFFFLL) return fail("has a movi list beyond 4 GiB");
-        if (IsFrame(id)) {
+        if (isFrame(id)) {
             const bool raw = (id >> 24) == 'b';
             riff.frames.push_back(
                 {static_cast<uint32_t>(p - base), size | (raw ? kNotKeyFrame : 0)});
-        } else if (IsLeafIndex(id) && size >= 24) {
+        } else if (isLeafIndex(id) && size >= 24) {
             uint8_t e[4];
             if (in_.read(p + 12, e, 4)) {
                 riff.leaf = p;
                 riff.leafSize = size;
-                riff.leafEntries = Get32(e);
+                riff.leafEntries = get32(e);
             }
         }
         riff.moviEnd = dend;
@@ -346,7 +346,7 @@ bool Finisher::write(int64_t at, const std::vector<uint8_t>& bytes) {
 
 bool Finisher::write32(int64_t at, uint32_t v) {
     std::vector<uint8_t> b;
-    Put32(b, v);
+    put32(b, v);
     return write(at, b);
 }
 
@@ -369,30 +369,30 @@ bool Finisher::finish() {
     std::vector<uint8_t> tail;
     if (closed) {
     } else if (single) {
-        Put32(tail, kIdx1);
-        Put32(tail, static_cast<uint32_t>(16 * last.frames.size()));
+        put32(tail, kIdx1);
+        put32(tail, static_cast<uint32_t>(16 * last.frames.size()));
         for (const Frame& f : last.frames) {
             const uint32_t size = f.size & ~kNotKeyFrame;
-            Put32(tail, (f.size & kNotKeyFrame) ? Tag("00db") : Tag("00dc"));
-            Put32(tail, size > 0 ? kKeyFrame : 0);
-            Put32(tail, f.offset);
-            Put32(tail, size);
+            put32(tail, (f.size & kNotKeyFrame) ? tag("00db") : tag("00dc"));
+            put32(tail, size > 0 ? kKeyFrame : 0);
+            put32(tail, f.offset);
+            put32(tail, size);
         }
     } else {
         const bool raw = !last.frames.empty() && (last.frames[0].size & kNotKeyFrame);
-        Put32(tail, Tag("ix00"));
-        Put32(tail, static_cast<uint32_t>(24 + 8 * last.frames.size()));
-        Put16(tail, 2);  // longs per entry
+        put32(tail, tag("ix00"));
+        put32(tail, static_cast<uint32_t>(24 + 8 * last.frames.size()));
+        put16(tail, 2);  // longs per entry
         tail.push_back(0);
         tail.push_back(kIndexOfChunks);
-        Put32(tail, static_cast<uint32_t>(last.frames.size()));
-        Put32(tail, raw ? Tag("00db") : Tag("00dc"));
-        Put64(tail, static_cast<uint64_t>(base));
-        Put32(tail, 0);
+        put32(tail, static_cast<uint32_t>(last.frames.size()));
+        put32(tail, raw ? tag("00db") : tag("00dc"));
+        put64(tail, static_cast<uint64_t>(base));
+        put32(tail, 0);
         for (const Frame& f : last.frames) {
             const uint32_t size = f.size & ~kNotKeyFrame;
-            Put32(tail, f.offset + 8);  // the data, after the chunk header
-            Put32(tail, size > 0 ? size : size | kNotKeyFrame);
+            put32(tail, f.offset + 8);  // the data, after the chunk header
+            put32(tail, size > 0 ? size : size | kNotKeyFrame);
         }
         last.leaf = cut;
         last.leafSize = static_cast<uint32_t>(tail.size() - 8);
@@ -419,18 +419,18 @@ bool Finisher::finish() {
                 return fail("cannot be finished: the standard index of RIFF list " +
                             std::to_string(i + 1) + " does not match its frames");
         const bool raw = !last.frames.empty() && (last.frames[0].size & kNotKeyFrame);
-        Put32(super, kIndx);
-        Put32(super, h_.superIndexSize);
-        Put16(super, 4);  // longs per entry
+        put32(super, kIndx);
+        put32(super, h_.superIndexSize);
+        put16(super, 4);  // longs per entry
         super.push_back(0);
         super.push_back(kIndexOfIndexes);
-        Put32(super, static_cast<uint32_t>(riffs_.size()));
-        Put32(super, raw ? Tag("00db") : Tag("00dc"));
-        for (int i = 0; i < 3; ++i) Put32(super, 0);
+        put32(super, static_cast<uint32_t>(riffs_.size()));
+        put32(super, raw ? tag("00db") : tag("00dc"));
+        for (int i = 0; i < 3; ++i) put32(super, 0);
         for (const Riff& r : riffs_) {
-            Put64(super, static_cast<uint64_t>(r.leaf));
-            Put32(super, 8 + r.leafSize);
-            Put32(super, r.leafEntries);
+            put64(super, static_cast<uint64_t>(r.leaf));
+            put32(super, 8 + r.leafSize);
+            put32(super, r.leafEntries);
         }
     }
 
@@ -444,7 +444,7 @@ bool Finisher::finish() {
             return false;
     }
     uint8_t flags[4];
-    if (!in_.read(h_.avihFlags, flags, 4) || !write32(h_.avihFlags, Get32(flags) | kHasIndex) ||
+    if (!in_.read(h_.avihFlags, flags, 4) || !write32(h_.avihFlags, get32(flags) | kHasIndex) ||
         !write32(h_.avihFrames, static_cast<uint32_t>(riffs_[0].frames.size())) ||
         !write32(h_.strhLength, static_cast<uint32_t>(frames_)))
         return false;
@@ -467,7 +467,7 @@ bool Finisher::finish() {
 
 }  // namespace
 
-AviRepairResult FinishCutAvi(int fd, const std::string& pathForMessages) {
+AviRepairResult finishCutAvi(int fd, const std::string& pathForMessages) {
     struct stat st {};
     if (::fstat(fd, &st) != 0) {
         AviRepairResult r;

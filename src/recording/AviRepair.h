@@ -21,4 +21,4 @@ struct AviRepairResult {
 // file is checked against the file's real size; a file that is not a one-stream video RIFF
 // AVI, or whose structure cannot be trusted, is refused with the reason and left unchanged.
 // `pathForMessages` names the file in the reason.
-AviRepairResult FinishCutAvi(int fd, const std::string& pathForMessages);
+AviRepairResult finishCutAvi(int fd, const std::string& pathForMessages);

@@ -29,8 +29,8 @@ const char* const kCandidates[] = {"IYUV", "I420", "YV12", "Y800", "GREY", "MJPG
                                    "FFV1", "HFYU", "FFVH", "MPNG", "WMV1", "WMV2", "VP80",
                                    "VP90", "FLV1", "UYVY", "YUY2"};
 
-int32_t Fourcc(const char* s) {
-    return PackFourCC(s[0], s[1], s[2], s[3]);
+int32_t fourcc(const char* s) {
+    return packFourCc(s[0], s[1], s[2], s[3]);
 }
 
 // A private folder for the probe clips, removed again when the probing is done.
@@ -84,13 +84,13 @@ class QuietDecoderLog {
 };
 
 // A 64 x 48 clip of three frames: top half dark (blue in colour), bottom half bright (red).
-bool ProbeRoundTrip(const std::string& dir, int32_t fourcc, bool colourInput, bool colourContent) {
+bool probeRoundTrip(const std::string& dir, int32_t fourcc, bool colourInput, bool colourContent) {
     const std::string path = dir + "/probe.avi";
     const cv::Size size(64, 48);
     bool ok = false;
     try {
         cv::VideoWriter writer;
-        if (!writer.open(path, cv::CAP_FFMPEG, fourcc, AviFramesPerSecond, size, colourInput))
+        if (!writer.open(path, cv::CAP_FFMPEG, fourcc, kAviFramesPerSecond, size, colourInput))
             return false;
         cv::Mat frame(size, colourInput ? CV_8UC3 : CV_8UC1);
         cv::Mat top = frame.rowRange(0, 24), bottom = frame.rowRange(24, 48);
@@ -137,7 +137,7 @@ bool ProbeRoundTrip(const std::string& dir, int32_t fourcc, bool colourInput, bo
 // The probe result of a codec. The library's abilities do not change while the program
 // runs, so each codec is probed once; the cache is shared by every writer and guarded,
 // since a benchmark or test may ask from more than one thread.
-Support CodecSupport(int32_t fourcc) {
+Support codecSupport(int32_t fourcc) {
     static std::mutex probeMutex;
     static std::map<int32_t, Support> cache;
     std::lock_guard<std::mutex> lock(probeMutex);
@@ -150,37 +150,37 @@ Support CodecSupport(int32_t fourcc) {
         s = {fourcc == 0, true, true};
     } else {
         const auto level = cv::utils::logging::setLogLevel(cv::utils::logging::LOG_LEVEL_SILENT);
-        s.greyNative = ProbeRoundTrip(dir.path(), fourcc, false, false);
-        s.greyExpanded = s.greyNative || ProbeRoundTrip(dir.path(), fourcc, true, false);
-        s.colour = ProbeRoundTrip(dir.path(), fourcc, true, true);
+        s.greyNative = probeRoundTrip(dir.path(), fourcc, false, false);
+        s.greyExpanded = s.greyNative || probeRoundTrip(dir.path(), fourcc, true, false);
+        s.colour = probeRoundTrip(dir.path(), fourcc, true, true);
         cv::utils::logging::setLogLevel(level);
     }
     cache[fourcc] = s;
     return s;
 }
 
-std::vector<AviCodec> Offered(bool colour) {
+std::vector<AviCodec> offered(bool colour) {
     std::vector<AviCodec> out;
-    for (const AviCodec& c : AvailableCodecs())
-        if (colour ? c.Colour : c.Grey) out.push_back(c);
+    for (const AviCodec& c : availableCodecs())
+        if (colour ? c.colour : c.grey) out.push_back(c);
     return out;
 }
 
-std::string Folder(const std::string& path) {
+std::string folderOf(const std::string& path) {
     const size_t slash = path.find_last_of('/');
     if (slash == std::string::npos) return ".";
     return slash == 0 ? "/" : path.substr(0, slash);
 }
 
 // Free bytes for unprivileged writers in the folder of `path`; -1 when it cannot be told.
-int64_t FreeBytes(const std::string& path) {
+int64_t freeBytes(const std::string& path) {
     struct statvfs vfs {};
-    if (::statvfs(Folder(path).c_str(), &vfs) != 0) return -1;
+    if (::statvfs(folderOf(path).c_str(), &vfs) != 0) return -1;
     return static_cast<int64_t>(vfs.f_bavail) * static_cast<int64_t>(vfs.f_frsize);
 }
 
 // Size of the file on disk; 0 when it cannot be told.
-int64_t FileBytes(const std::string& path) {
+int64_t fileBytes(const std::string& path) {
     struct stat st {};
     return ::stat(path.c_str(), &st) == 0 ? static_cast<int64_t>(st.st_size) : 0;
 }
@@ -191,14 +191,14 @@ constexpr int64_t kBufferedBytes = 256 << 10;
 
 // Room a part needs beyond its size on disk before it can be finished: what the library
 // still buffers and the index written at the end (a few bytes a frame).
-int64_t FinishingRoom(int64_t frames) {
+int64_t finishingRoom(int64_t frames) {
     return kBufferedBytes + 32 * frames;
 }
 }  // namespace
 
-std::string FourCCName(int32_t fourcc) {
+std::string fourCcName(int32_t fourcc) {
     if (fourcc == 0) return "Uncompressed";
-    if (fourcc == CodecAsk) return "(ask)";
+    if (fourcc == kCodecAsk) return "(ask)";
     std::string s(4, ' ');
     for (int i = 0; i < 4; ++i) {
         const char c = static_cast<char>((static_cast<uint32_t>(fourcc) >> (8 * i)) & 0xff);
@@ -207,19 +207,19 @@ std::string FourCCName(int32_t fourcc) {
     return s;
 }
 
-std::vector<AviCodec> AvailableCodecs() {
+std::vector<AviCodec> availableCodecs() {
     std::vector<AviCodec> out;
     auto consider = [&out](int32_t fourcc) {
-        const Support s = CodecSupport(fourcc);
+        const Support s = codecSupport(fourcc);
         if (s.greyExpanded || s.colour)
-            out.push_back({fourcc, FourCCName(fourcc), s.greyExpanded, s.colour});
+            out.push_back({fourcc, fourCcName(fourcc), s.greyExpanded, s.colour});
     };
     consider(0);
-    for (const char* c : kCandidates) consider(Fourcc(c));
+    for (const char* c : kCandidates) consider(fourcc(c));
     return out;
 }
 
-std::string AviPartName(const std::string& path, int32_t part) {
+std::string aviPartName(const std::string& path, int32_t part) {
     const std::string stem = path.size() >= 4 ? path.substr(0, path.size() - 4) : path;
     return stem + "-PART" + std::to_string(part) + ".AVI";
 }
@@ -234,34 +234,34 @@ AviWriter::~AviWriter() {
 std::string AviWriter::createFailureReason(const std::string& path, int32_t fourcc) const {
     struct stat st {};
     if (::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) return std::strerror(EISDIR);
-    const std::string folder = Folder(path);
+    const std::string folder = folderOf(path);
     if (::stat(folder.c_str(), &st) != 0) return std::strerror(errno);
     if (!S_ISDIR(st.st_mode)) return std::strerror(ENOTDIR);
     if (::access(folder.c_str(), W_OK) != 0) return std::strerror(errno);
-    return "the video library cannot write codec " + FourCCName(fourcc) + " at " +
+    return "the video library cannot write codec " + fourCcName(fourcc) + " at " +
            std::to_string(width_) + " x " + std::to_string(height_);
 }
 
 // Creates the next part. On failure the part number stays, so the next try creates the
 // same name.
 bool AviWriter::createPart() {
-    const std::string name = AviPartName(path_, partNumber_);
+    const std::string name = aviPartName(path_, partNumber_);
     int32_t fourcc = recordingCodec_;
-    if (fourcc == CodecAsk) {
+    if (fourcc == kCodecAsk) {
         // The chooser runs a dialog, and with it a nested event loop: the recording
         // controller keeps frames handed off meanwhile away from this writer.
         int32_t chosen = 0;
-        if (!chooser_ || !chooser_(Offered(color_), name, chosen)) {
+        if (!chooser_ || !chooser_(offered(color_), name, chosen)) {
             choiceRefused_ = "No codec was chosen for \"" + name + "\"";
             error_ = choiceRefused_;
             return false;
         }
         fourcc = chosen;
     }
-    const Support s = CodecSupport(fourcc);
+    const Support s = codecSupport(fourcc);
     bool colourWriter = true;
     if (color_ ? !s.colour : !s.greyExpanded) {
-        error_ = "Cannot create AVI file \"" + name + "\": codec " + FourCCName(fourcc) +
+        error_ = "Cannot create AVI file \"" + name + "\": codec " + fourCcName(fourcc) +
                  " cannot record " + (color_ ? "colour" : "grey") + " video on this system";
         return false;
     }
@@ -270,7 +270,7 @@ bool AviWriter::createPart() {
     auto writer = std::make_unique<cv::VideoWriter>();
     bool opened = false;
     try {
-        opened = writer->open(name, cv::CAP_FFMPEG, fourcc, AviFramesPerSecond,
+        opened = writer->open(name, cv::CAP_FFMPEG, fourcc, kAviFramesPerSecond,
                               cv::Size(width_, height_), colourWriter);
     } catch (const cv::Exception&) {
         opened = false;
@@ -332,7 +332,7 @@ void AviWriter::notePartInJournal() {
     if (!journal_) return;
     JournalEntry entry;
     entry.format = "AVI";
-    entry.path = AbsoluteFilePath(partPath_);
+    entry.path = absoluteFilePath(partPath_);
     entry.width = width_;
     entry.height = height_;
     entry.depth = 8;
@@ -393,9 +393,9 @@ bool AviWriter::writeFrame(const cv::Mat& image) {
     // The video library does not report a full disk (it finds out only when the part is
     // finished, too late for the frames before): a frame is written only when it and the
     // part's finishing fit into the free space.
-    const int64_t free = FreeBytes(partPath_);
+    const int64_t free = freeBytes(partPath_);
     const int64_t estimate = partFrames_ > 0 && partBytes_ > 0 ? perFrame : inputBytes;
-    if (free >= 0 && free < estimate + FinishingRoom(partFrames_ + 1)) {
+    if (free >= 0 && free < estimate + finishingRoom(partFrames_ + 1)) {
         error_ = "Cannot write to AVI file \"" + partPath_ + "\": not enough free space";
         return false;
     }
@@ -415,7 +415,7 @@ bool AviWriter::writeFrame(const cv::Mat& image) {
     }
     ++partFrames_;
     // What the part holds on disk so far (the library's output buffer lags a little).
-    partBytes_ = FileBytes(partPath_);
+    partBytes_ = fileBytes(partPath_);
     return true;
 }
 

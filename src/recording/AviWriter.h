@@ -16,32 +16,32 @@ namespace cv {
 class VideoWriter;
 }
 
-constexpr int32_t CodecAsk = -1;  // the codec setting that asks before every part
-constexpr int64_t AviPartLimitMiB = 4000;
-constexpr double AviFramesPerSecond = 10.0;
+constexpr int32_t kCodecAsk = -1;  // the codec setting that asks before every part
+constexpr int64_t kAviPartLimitMiB = 4000;
+constexpr double kAviFramesPerSecond = 10.0;
 
 // c1 in the lowest byte.
-constexpr int32_t PackFourCC(char c1, char c2, char c3, char c4) {
+constexpr int32_t packFourCc(char c1, char c2, char c3, char c4) {
     return static_cast<int32_t>(static_cast<uint32_t>(static_cast<uint8_t>(c1)) |
                                 static_cast<uint32_t>(static_cast<uint8_t>(c2)) << 8 |
                                 static_cast<uint32_t>(static_cast<uint8_t>(c3)) << 16 |
                                 static_cast<uint32_t>(static_cast<uint8_t>(c4)) << 24);
 }
 // "Uncompressed" for 0, "(ask)" for CodecAsk, else the four characters.
-std::string FourCCName(int32_t fourcc);
+std::string fourCcName(int32_t fourcc);
 
 // A codec the video library writes here, found by writing and reading back a short clip.
 struct AviCodec {
-    int32_t FourCC = 0;
-    std::string Name;
-    bool Grey = false;    // grey recordings decode correctly (possibly as 3-channel frames)
-    bool Colour = false;  // colour recordings decode with their colours
+    int32_t fourCc = 0;
+    std::string name;
+    bool grey = false;    // grey recordings decode correctly (possibly as 3-channel frames)
+    bool colour = false;  // colour recordings decode with their colours
 };
 // Every codec that can write grey or colour recordings here. What the library can do does
 // not change while the program runs, so each codec is probed once and the result kept in a
 // cache local to this function's unit (guarded by a mutex; the only process-wide state of
 // the recording code).
-std::vector<AviCodec> AvailableCodecs();
+std::vector<AviCodec> availableCodecs();
 
 // Asked before every part when the codec setting is CodecAsk: the codecs that can write
 // this recording (grey or colour) and the part's file name. Sets `fourcc` and returns true,
@@ -50,7 +50,7 @@ using AviCodecChooser = std::function<bool(const std::vector<AviCodec>& offered,
                                            const std::string& partName, int32_t& fourcc)>;
 
 // "<path less its last four characters>-PART<part>.AVI".
-std::string AviPartName(const std::string& path, int32_t part);
+std::string aviPartName(const std::string& path, int32_t part);
 
 class AviWriter {
   public:
@@ -104,10 +104,10 @@ class AviWriter {
     void finishPart();
     std::string createFailureReason(const std::string& path, int32_t fourcc) const;
 
-    int32_t codec_ = PackFourCC('I', 'Y', 'U', 'V');
+    int32_t codec_ = packFourCc('I', 'Y', 'U', 'V');
     int32_t recordingCodec_ = 0;  // codec_ as it was when the recording was opened
     AviCodecChooser chooser_;
-    int64_t partLimitBytes_ = AviPartLimitMiB * 1024 * 1024;
+    int64_t partLimitBytes_ = kAviPartLimitMiB * 1024 * 1024;
 
     // The recording.
     bool open_ = false;

@@ -6,7 +6,7 @@
 enum class CaptureFormat { Avi, Fit, Ser, Bmp };
 
 // "AVI", "FIT", "SER", "BMP".
-inline const char* FormatName(CaptureFormat format) {
+inline const char* formatName(CaptureFormat format) {
     switch (format) {
         case CaptureFormat::Avi:
             return "AVI";

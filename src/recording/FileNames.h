@@ -5,18 +5,18 @@
 #include <string>
 
 // The number with leading zeros up to five digits ("00042"); from 100000 on all digits.
-std::string NumberText(int32_t n);
+std::string numberText(int32_t n);
 
 // For a path ending in a four-character extension (".SER", ".AVI", ".FIT", ".BMP"): the
 // path less the extension, "_", the number text, and the extension in upper case.
-std::string NumberedName(const std::string& path, int32_t n);
+std::string numberedName(const std::string& path, int32_t n);
 
 // Whether any of the AVI part files <name less its extension>-PART0.AVI ... -PART99.AVI exists.
-bool AviPartsExist(const std::string& name);
+bool aviPartsExist(const std::string& name);
 
 // The first number whose numbered name of `path` is not taken, neither by a file of that
 // name nor by AVI part files of it.
-int32_t NextRecordingNumber(const std::string& path);
+int32_t nextRecordingNumber(const std::string& path);
 
 // The first number from `from` on whose numbered name of `path` is not taken by a file.
-int32_t FirstFreeNumber(const std::string& path, int32_t from);
+int32_t firstFreeNumber(const std::string& path, int32_t from);

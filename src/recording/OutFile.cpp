@@ -21,22 +21,22 @@ void OutFile::FreeAligned::operator()(void* p) const {
 }
 
 OutFile::~OutFile() {
-    CloseDirect();
+    closeDirect();
     if (fd_ >= 0) ::close(fd_);
 }
 
-void OutFile::CloseDirect() {
+void OutFile::closeDirect() {
     if (directFd_ >= 0) ::close(directFd_);
     directFd_ = -1;
 }
 
-bool OutFile::Fail(const char* what, int err) {
+bool OutFile::fail(const char* what, int err) {
     error_ = std::string(what) + " \"" + path_ + "\": " + std::strerror(err);
     return false;
 }
 
-bool OutFile::Create(const std::string& path, bool direct) {
-    CloseDirect();
+bool OutFile::create(const std::string& path, bool direct) {
+    closeDirect();
     if (fd_ >= 0) ::close(fd_);
     path_ = path;
     pos_ = 0;
@@ -46,7 +46,7 @@ bool OutFile::Create(const std::string& path, bool direct) {
     do {
         fd_ = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
     } while (fd_ < 0 && errno == EINTR);
-    if (fd_ < 0) return Fail("Cannot create file", errno);
+    if (fd_ < 0) return fail("Cannot create file", errno);
     if (direct) {
         // A second descriptor of the very file just created, for the direct writes; where
         // the file system refuses O_DIRECT the file is written the ordinary way.
@@ -66,35 +66,35 @@ bool OutFile::Create(const std::string& path, bool direct) {
     return true;
 }
 
-bool OutFile::Write(const void* data, size_t size) {
-    return WriteAll(data, size, nullptr);
+bool OutFile::write(const void* data, size_t size) {
+    return writeAll(data, size, nullptr);
 }
 
-bool OutFile::WriteZeros(size_t size) {
-    static const char zeros[4096] = {};
+bool OutFile::writeZeros(size_t size) {
+    static const char kZeros[4096] = {};
     while (size > 0) {
-        const size_t chunk = std::min(size, sizeof zeros);
-        if (!Write(zeros, chunk)) return false;
+        const size_t chunk = std::min(size, sizeof kZeros);
+        if (!write(kZeros, chunk)) return false;
         size -= chunk;
     }
     return true;
 }
 
-bool OutFile::WriteAt(uint64_t offset, const void* data, size_t size) {
-    return WriteAll(data, size, &offset);
+bool OutFile::writeAt(uint64_t offset, const void* data, size_t size) {
+    return writeAll(data, size, &offset);
 }
 
-bool OutFile::WriteDirect(const char*& data, size_t& size) {
+bool OutFile::writeDirect(const char*& data, size_t& size) {
     // The ordinary write fills the block the append position is in; the whole blocks after
     // it go straight to the disk; the rest is left to the ordinary write again.
     const uint64_t head = (kDirectAlign - pos_ % kDirectAlign) % kDirectAlign;
-    if (head > 0 && !WriteAll(data, static_cast<size_t>(head), &pos_)) return false;
+    if (head > 0 && !writeAll(data, static_cast<size_t>(head), &pos_)) return false;
     data += head;
     size -= static_cast<size_t>(head);
     if (!stage_) {
         stage_.reset(static_cast<char*>(std::aligned_alloc(kDirectAlign, kStageBytes)));
         if (!stage_) {
-            CloseDirect();  // no memory for the buffer: ordinary writes
+            closeDirect();  // no memory for the buffer: ordinary writes
             return true;
         }
     }
@@ -107,10 +107,10 @@ bool OutFile::WriteDirect(const char*& data, size_t& size) {
             // A file system that takes the descriptor but not the write itself: the
             // ordinary road from here on.
             if (errno == EINVAL || errno == EOPNOTSUPP) {
-                CloseDirect();
+                closeDirect();
                 break;
             }
-            return Fail("Cannot write to file", errno);
+            return fail("Cannot write to file", errno);
         }
         data += n;
         size -= static_cast<size_t>(n);
@@ -121,11 +121,11 @@ bool OutFile::WriteDirect(const char*& data, size_t& size) {
     return true;
 }
 
-bool OutFile::WriteAll(const void* data, size_t size, uint64_t* offset) {
-    if (fd_ < 0) return Fail("File is not open:", EBADF);
+bool OutFile::writeAll(const void* data, size_t size, uint64_t* offset) {
+    if (fd_ < 0) return fail("File is not open:", EBADF);
     const char* p = static_cast<const char*>(data);
     if (!offset && directFd_ >= 0 && size >= kDirectMinBytes + 2 * kDirectAlign &&
-        !WriteDirect(p, size))
+        !writeDirect(p, size))
         return false;
     // The append position follows every byte written, also when a later write fails.
     uint64_t& at = offset ? *offset : pos_;
@@ -133,9 +133,9 @@ bool OutFile::WriteAll(const void* data, size_t size, uint64_t* offset) {
         const ssize_t n = ::pwrite(fd_, p, size, static_cast<off_t>(at));
         if (n < 0) {
             if (errno == EINTR) continue;
-            return Fail("Cannot write to file", errno);
+            return fail("Cannot write to file", errno);
         }
-        if (n == 0) return Fail("Cannot write to file", ENOSPC);
+        if (n == 0) return fail("Cannot write to file", ENOSPC);
         p += n;
         size -= static_cast<size_t>(n);
         at += static_cast<uint64_t>(n);
@@ -143,15 +143,15 @@ bool OutFile::WriteAll(const void* data, size_t size, uint64_t* offset) {
     return true;
 }
 
-bool OutFile::Truncate(uint64_t size) {
-    if (fd_ < 0) return Fail("File is not open:", EBADF);
-    if (::ftruncate(fd_, static_cast<off_t>(size)) != 0) return Fail("Cannot shorten file", errno);
+bool OutFile::truncate(uint64_t size) {
+    if (fd_ < 0) return fail("File is not open:", EBADF);
+    if (::ftruncate(fd_, static_cast<off_t>(size)) != 0) return fail("Cannot shorten file", errno);
     pos_ = size;
     return true;
 }
 
-bool OutFile::Reserve(uint64_t end) {
-    if (fd_ < 0) return Fail("File is not open:", EBADF);
+bool OutFile::reserve(uint64_t end) {
+    if (fd_ < 0) return fail("File is not open:", EBADF);
     if (!canReserve_ || end <= reserved_ || end <= pos_) return true;
     const uint64_t from = std::max(reserved_, pos_);
     int r;
@@ -164,17 +164,17 @@ bool OutFile::Reserve(uint64_t end) {
             canReserve_ = false;
             return true;
         }
-        return Fail("Cannot write to file", errno);
+        return fail("Cannot write to file", errno);
     }
     reserved_ = end;
     return true;
 }
 
-bool OutFile::ReserveAhead(uint64_t end, uint64_t ahead) {
+bool OutFile::reserveAhead(uint64_t end, uint64_t ahead) {
     if (!canReserve_ || end <= reserved_ || end <= pos_) return true;
-    if (Reserve(end + ahead)) return true;
+    if (reserve(end + ahead)) return true;
     const std::string reason = error_;
-    if (Reserve(end)) {
+    if (reserve(end)) {
         error_.clear();
         return true;
     }
@@ -182,32 +182,32 @@ bool OutFile::ReserveAhead(uint64_t end, uint64_t ahead) {
     return false;
 }
 
-bool OutFile::SyncData() {
-    if (fd_ < 0) return Fail("File is not open:", EBADF);
+bool OutFile::syncData() {
+    if (fd_ < 0) return fail("File is not open:", EBADF);
     int r;
     do r = ::fdatasync(fd_);
     while (r != 0 && errno == EINTR);
-    return r == 0 || Fail("Cannot write to file", errno);
+    return r == 0 || fail("Cannot write to file", errno);
 }
 
-bool OutFile::Close() {
+bool OutFile::close() {
     if (fd_ < 0) return true;
     struct stat st {};
     if (reserved_ > 0 && ::fstat(fd_, &st) == 0 && reserved_ > static_cast<uint64_t>(st.st_size))
         ::fallocate(fd_, FALLOC_FL_PUNCH_HOLE | FALLOC_FL_KEEP_SIZE, st.st_size,
                     static_cast<off_t>(reserved_ - static_cast<uint64_t>(st.st_size)));
     reserved_ = 0;
-    CloseDirect();
+    closeDirect();
     const int fd = fd_;
     fd_ = -1;
     // close() may report a delayed write error (network file systems); the descriptor is
     // gone either way, so it is not retried.
-    if (::close(fd) != 0 && errno != EINTR) return Fail("Cannot finish file", errno);
+    if (::close(fd) != 0 && errno != EINTR) return fail("Cannot finish file", errno);
     return true;
 }
 
-void OutFile::Discard() {
-    CloseDirect();
+void OutFile::discard() {
+    closeDirect();
     if (fd_ >= 0) {
         ::close(fd_);
         fd_ = -1;
@@ -215,7 +215,7 @@ void OutFile::Discard() {
     if (!path_.empty()) ::unlink(path_.c_str());
 }
 
-bool FileExists(const std::string& path) {
+bool fileExists(const std::string& path) {
     struct stat st {};
     return ::lstat(path.c_str(), &st) == 0;
 }

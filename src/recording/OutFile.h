@@ -24,36 +24,36 @@ class OutFile {
 
     // Creates the file, replacing any file of that name; `direct`: large appends bypass the
     // page cache where the file system allows it.
-    bool Create(const std::string& path, bool direct = false);
+    bool create(const std::string& path, bool direct = false);
     // Appends all bytes (retrying short writes); false on any error.
-    bool Write(const void* data, size_t size);
+    bool write(const void* data, size_t size);
     // Appends `size` zero bytes.
-    bool WriteZeros(size_t size);
+    bool writeZeros(size_t size);
     // Writes at an absolute offset without moving the append position.
-    bool WriteAt(uint64_t offset, const void* data, size_t size);
+    bool writeAt(uint64_t offset, const void* data, size_t size);
     // Cuts the file to `size` bytes and continues appending there.
-    bool Truncate(uint64_t size);
+    bool truncate(uint64_t size);
     // Makes sure the disk blocks up to byte `end` are allocated, without changing the file's
     // size, so that later writes up to there cannot fail for want of space. A file system
     // that cannot allocate ahead counts as success (nothing is reserved there).
-    bool Reserve(uint64_t end);
+    bool reserve(uint64_t end);
     // As Reserve, but allocates `ahead` bytes more when it allocates at all, so that a file
     // growing by small pieces asks the file system once for many of them; where the disk has
     // not that much room left, just up to `end`.
-    bool ReserveAhead(uint64_t end, uint64_t ahead);
+    bool reserveAhead(uint64_t end, uint64_t ahead);
     // Waits until the data written so far is on the disk (fdatasync).
-    bool SyncData();
+    bool syncData();
     // Blocks reserved past the end of the file are given back.
-    bool Close();
+    bool close();
     // Closes (unchecked) and deletes the file; for output that must not be left half done.
-    void Discard();
+    void discard();
 
-    bool IsOpen() const { return fd_ >= 0; }
+    bool isOpen() const { return fd_ >= 0; }
     // Appends go straight to the disk (Create with `direct` on a file system that allows it).
-    bool Direct() const { return directFd_ >= 0; }
+    bool direct() const { return directFd_ >= 0; }
     uint64_t position() const { return pos_; }
-    const std::string& Path() const { return path_; }
-    const std::string& Error() const { return error_; }
+    const std::string& path() const { return path_; }
+    const std::string& error() const { return error_; }
 
     // Block size and alignment of the direct writes, and the least append that takes them
     // (measured: at 1.2 MB the page cache was the cheaper road, from 2.4 MB on the direct one).
@@ -61,13 +61,13 @@ class OutFile {
     static constexpr size_t kDirectMinBytes = size_t{2} << 20;
 
   private:
-    bool Fail(const char* what, int err);
+    bool fail(const char* what, int err);
     // Writes every byte, at *offset (pwrite) when given, else at the append position.
-    bool WriteAll(const void* data, size_t size, uint64_t* offset);
+    bool writeAll(const void* data, size_t size, uint64_t* offset);
     // Appends the block-aligned middle of `size` bytes straight to the disk; the bytes not
     // taken are left to the ordinary writes. False only on a failed write.
-    bool WriteDirect(const char*& data, size_t& size);
-    void CloseDirect();
+    bool writeDirect(const char*& data, size_t& size);
+    void closeDirect();
 
     struct FreeAligned {
         void operator()(void* p) const;
@@ -84,4 +84,4 @@ class OutFile {
 };
 
 // True when something (file, folder, device) exists under the name.
-bool FileExists(const std::string& path);
+bool fileExists(const std::string& path);

@@ -14,7 +14,7 @@
 #include "platform/Memory.h"
 #include "platform/Rounding.h"
 
-std::string FormatText(const char* format, ...) {
+std::string formatText(const char* format, ...) {
     char buf[512];
     va_list args;
     va_start(args, format);
@@ -23,7 +23,7 @@ std::string FormatText(const char* format, ...) {
     return n < 0 ? std::string() : std::string(buf, std::min<size_t>(n, sizeof buf - 1));
 }
 
-bool ParseCount(const std::string& text, int32_t& value, std::string& error) {
+bool parseCount(const std::string& text, int32_t& value, std::string& error) {
     size_t i = 0;
     while (i < text.size() && (text[i] == ' ' || text[i] == '\t')) ++i;
     bool negative = false;
@@ -44,10 +44,10 @@ bool ParseCount(const std::string& text, int32_t& value, std::string& error) {
     return true;
 }
 
-int32_t PauseMs(const std::string& text, bool seconds) {
+int32_t pauseMsFromText(const std::string& text, bool seconds) {
     int32_t v = 0;
     std::string ignored;
-    if (!ParseCount(text, v, ignored) || v < 0) v = 0;
+    if (!parseCount(text, v, ignored) || v < 0) v = 0;
     const int64_t ms = int64_t{v} * (seconds ? 1000 : 1);
     return static_cast<int32_t>(std::min<int64_t>(ms, std::numeric_limits<int32_t>::max()));
 }
@@ -64,8 +64,8 @@ void RecordingController::updateMemoryPanel(bool now) {
     const uint32_t tick = monotonicMs();
     if (!now && tick - memoryShownAt_ < kMemoryPanelMs) return;
     memoryShownAt_ = tick;
-    const long long mib = Round(static_cast<double>(AvailablePhysicalMemory()) / 1024.0 / 1024.0);
-    view_->setMemoryText(FormatText(MemoryFormat, mib));
+    const long long mib = roundEven(static_cast<double>(availablePhysicalMemory()) / 1024.0 / 1024.0);
+    view_->setMemoryText(formatText(kMemoryFormat, mib));
 }
 
 RecordingController::~RecordingController() {
@@ -79,10 +79,10 @@ void RecordingController::beginCounting(RecordingLength length, bool colorFrames
         // Bounded to what the 32-bit millisecond timer can tell apart from "passed".
         const int64_t ms =
             std::clamp<int64_t>(length.count * 1000, 0, std::numeric_limits<int32_t>::max());
-        framesToGo_ = CountTimed;
+        framesToGo_ = kCountTimed;
         endTime_ = monotonicMs() + static_cast<uint32_t>(ms);
     } else {
-        framesToGo_ = length.count == 0 ? CountContinuous
+        framesToGo_ = length.count == 0 ? kCountContinuous
                                         : static_cast<int32_t>(std::clamp<int64_t>(
                                               length.count, std::numeric_limits<int32_t>::min(),
                                               std::numeric_limits<int32_t>::max()));
@@ -132,9 +132,9 @@ void RecordingController::startWriter() {
 }
 
 bool RecordingController::isActive() const {
-    if (framesToGo_ == CountContinuous || framesToGo_ > 0) return true;
+    if (framesToGo_ == kCountContinuous || framesToGo_ > 0) return true;
     // Wrap-safe: the difference tells which side of endTime_ the timer is on.
-    return framesToGo_ == CountTimed && static_cast<int32_t>(endTime_ - monotonicMs()) > 0;
+    return framesToGo_ == kCountTimed && static_cast<int32_t>(endTime_ - monotonicMs()) > 0;
 }
 
 bool RecordingController::startRecording(CaptureFormat format, const std::string& path,
@@ -144,7 +144,7 @@ bool RecordingController::startRecording(CaptureFormat format, const std::string
     if (busy()) close();
     format_ = format;
     if (format == CaptureFormat::Ser) {
-        if (!ser_.open(path, width, height, depth, SerTextsOf(facts_))) {
+        if (!ser_.open(path, width, height, depth, serTextsOf(facts_))) {
             lastError_ = ser_.error();
             return false;
         }
@@ -197,8 +197,8 @@ bool RecordingController::writeFrameOnWriterThread(Frame& frame) {
     // showed or counted.
     if (state_ == WriterState::Avi ||
         (state_ == WriterState::Stills && format_ != CaptureFormat::Fit))
-        if (frame.Image8.empty()) PrepareImage8(frame);
-    const cv::Mat& grey = frame.Image8.empty() ? frame.RawImage : frame.Image8;
+        if (frame.image8.empty()) prepareImage8(frame);
+    const cv::Mat& grey = frame.image8.empty() ? frame.rawImage : frame.image8;
     bool ok = true;
     const std::string* error = nullptr;
     uint64_t bytes = grey.total() * (colorFrames_ ? 3 : 1);
@@ -206,8 +206,8 @@ bool RecordingController::writeFrameOnWriterThread(Frame& frame) {
         case WriterState::Avi:
             if (firstFile_.empty()) firstFile_ = avi_.path();
             if (colorFrames_) {
-                EnsureColorImage(frame);
-                ok = avi_.writeFrame(frame.ColorImage);
+                ensureColorImage(frame);
+                ok = avi_.writeFrame(frame.colorImage);
             } else {
                 ok = avi_.writeFrame(grey);
             }
@@ -217,19 +217,19 @@ bool RecordingController::writeFrameOnWriterThread(Frame& frame) {
             if (firstFile_.empty()) firstFile_ = ser_.path();
             ok = ser_.writeFrame(frame);
             error = &ser_.error();
-            bytes = frame.RawImage.total() * frame.RawImage.elemSize();
+            bytes = frame.rawImage.total() * frame.rawImage.elemSize();
             break;
         case WriterState::Stills: {
             std::string written;
             if (format_ == CaptureFormat::Fit) {
                 std::string cards;
-                AppendSessionCards(cards, facts_, frame.TimeStamp, gain_.load());
+                appendSessionCards(cards, facts_, frame.timeStamp, gain_.load());
                 ok = stills_.writeFits(frame, &written, cards);
             } else if (colorFrames_) {
-                EnsureColorImage(frame);
-                ok = stills_.writeBmp(frame.ColorImage, &written, frame.TimeStamp);
+                ensureColorImage(frame);
+                ok = stills_.writeBmp(frame.colorImage, &written, frame.timeStamp);
             } else {
-                ok = stills_.writeBmp(grey, &written, frame.TimeStamp);
+                ok = stills_.writeBmp(grey, &written, frame.timeStamp);
             }
             if (ok && firstFile_.empty()) firstFile_ = written;
             error = &stills_.error();
@@ -242,14 +242,14 @@ bool RecordingController::writeFrameOnWriterThread(Frame& frame) {
         writerError_ = *error;
         return false;
     }
-    stampsSeconds_.push_back(frame.TimeStamp * 86400.0);
+    stampsSeconds_.push_back(frame.timeStamp * 86400.0);
     if (!firstStamp_) {
         // What the frames are, as the camera delivered them.
-        firstStamp_ = frame.TimeStamp;
-        facts_.pattern = PatternName(frame.Pattern);
-        facts_.depth = FrameDepth(&frame);
+        firstStamp_ = frame.timeStamp;
+        facts_.pattern = patternName(frame.pattern);
+        facts_.depth = frameDepth(&frame);
     }
-    lastStamp_ = frame.TimeStamp;
+    lastStamp_ = frame.timeStamp;
     bytesWritten_ += bytes;
     ++framesWritten_;
     return true;
@@ -277,7 +277,7 @@ bool RecordingController::closeOnWriterThread() {
             bool renamed = true;
             for (int32_t part = 1; part <= parts && renamed; ++part)
                 renamed =
-                    renameClosedPart(AviPartName(provisional, part), AviPartName(finalPath, part));
+                    renameClosedPart(aviPartName(provisional, part), aviPartName(finalPath, part));
             if (renamed)
                 lastFile_ = finalPath;
             else
@@ -297,20 +297,20 @@ std::string RecordingController::finalRecordingPath() const {
     RecordingResult result;
     result.firstFrame = firstStamp_;
     result.lastFrame = lastStamp_;
-    const LocalDateTime middle = ToUtc(RecordingMiddle(facts_, result), facts_.utcOffsetSeconds);
+    const LocalDateTime middle = toUtc(recordingMiddle(facts_, result), facts_.utcOffsetSeconds);
     const size_t slash = provisional.rfind('/');
-    return FreeObservationPath(
+    return freeObservationPath(
         slash == std::string::npos ? std::string() : provisional.substr(0, slash),
-        ObservationStem(middle, facts_.session.target, facts_.filter),
+        observationStem(middle, facts_.session.target, facts_.filter),
         state_ == WriterState::Ser ? ".ser" : ".avi");
 }
 
 void RecordingController::writeLogOnWriterThread() {
     RecordingResult result;
     result.file = lastFile_;
-    result.format = FormatName(format_);
+    result.format = formatName(format_);
     result.frames = framesWritten_.load();
-    result.gaps = FindGaps(stampsSeconds_);
+    result.gaps = findGaps(stampsSeconds_);
     result.gaps.framesLost = writer_ ? writer_->framesLost() : 0;
     if (capture_) {
         const CaptureStatus camera = capture_->status();
@@ -325,9 +325,9 @@ void RecordingController::writeLogOnWriterThread() {
     }
     // A series without a file, or a recording whose file name is unknown, has no log.
     if (result.file.empty()) return;
-    const std::string path = CaptureLogPath(result.file);
+    const std::string path = captureLogPath(result.file);
     std::string error;
-    if (WriteCaptureLog(path, CaptureLogText(facts_, result), error))
+    if (writeCaptureLog(path, captureLogText(facts_, result), error))
         lastLogPath_ = path;
     else
         std::fprintf(stderr, "%s (no capture log)\n", error.c_str());
@@ -398,7 +398,7 @@ std::string RecordingController::settleWriter() {
     if (lost > 0)
         failure += (failure.empty() ? "" : "\n") + std::to_string(lost) +
                    " recorded frame(s) could not be written.";
-    lastGaps_ = FindGaps(stampsSeconds_);
+    lastGaps_ = findGaps(stampsSeconds_);
     lastGaps_.framesLost = lost;
     writer_.reset();
     if (state_ == WriterState::Avi) avi_.setCodecChooser(userChooser_);
@@ -456,7 +456,7 @@ void RecordingController::endRecording() {
     if (capture_) capture_->setRecording(false);
     if (writer_) writer_->finish();
     const int queued = framesQueued();
-    if (queued > 0) setProgress(FormatText("Writing %d queued frames", queued));
+    if (queued > 0) setProgress(formatText("Writing %d queued frames", queued));
 }
 
 bool RecordingController::completeIfEnded() {
@@ -498,17 +498,17 @@ void RecordingController::recordFrame(FramePtr frame) {
     } else if (isActive()) {
         // A frame exposed before the recording's size was in force: not part of it.
         if (state_ != WriterState::Stills &&
-            (FrameWidth(frame.get()) != width_ || FrameHeight(frame.get()) != height_))
+            (frameWidth(frame.get()) != width_ || frameHeight(frame.get()) != height_))
             return;
         writer_->push(std::move(frame));
         ++framesDone_;
-        if (framesToGo_ == CountTimed) {
+        if (framesToGo_ == kCountTimed) {
             const long long left = static_cast<int32_t>(endTime_ - monotonicMs()) / 1000;
-            setProgress(FormatText(TimedFormat, left, framesDone_));
-        } else if (framesToGo_ == CountContinuous) {
-            setProgress(ContinuousText);
+            setProgress(formatText(kTimedFormat, left, framesDone_));
+        } else if (framesToGo_ == kCountContinuous) {
+            setProgress(kContinuousText);
         } else if (--framesToGo_ > 0) {
-            setProgress(FormatText("%d Frames left", framesToGo_));
+            setProgress(formatText("%d Frames left", framesToGo_));
         }
     } else {
         endRecording();

@@ -34,8 +34,8 @@
 class CaptureThread;
 
 // Modes of framesToGo() besides a positive frame count; 0 means stop.
-constexpr int32_t CountContinuous = -10;  // until cancelled
-constexpr int32_t CountTimed = -11;       // until endTime()
+constexpr int32_t kCountContinuous = -10;  // until cancelled
+constexpr int32_t kCountTimed = -11;       // until endTime()
 
 // The parts of the main window the controller shows its state in.
 class RecordingView {
@@ -70,9 +70,9 @@ class RecordingController {
     // Progress and memory texts (printf formats): free MiB as long long; none; seconds
     // left as long long and framesDone() as int. The memory panel is 50 pixels wide; its
     // tooltip names the unit.
-    static constexpr const char* MemoryFormat = "%lld";
-    static constexpr const char* ContinuousText = "Recording - Cancel to stop";
-    static constexpr const char* TimedFormat = "%lld s left, %d frames";
+    static constexpr const char* kMemoryFormat = "%lld";
+    static constexpr const char* kContinuousText = "Recording - Cancel to stop";
+    static constexpr const char* kTimedFormat = "%lld s left, %d frames";
 
     // Where the state is shown, and the acquisition thread whose Recording flag follows
     // the recording (both may be null).
@@ -107,7 +107,7 @@ class RecordingController {
     // parts are whole files by then. Replaceable, so that a test can stop the program between
     // the close and the rename.
     std::function<bool(const std::string& from, const std::string& to)> renameClosedPart =
-        RenameNoReplace;
+        renameNoReplace;
     // The file of the last finished recording (its final name) and its log ("" when none
     // was written). Valid once the recording has finished.
     const std::string& lastFile() const { return lastFile_; }
@@ -265,13 +265,13 @@ class RecordingController {
 };
 
 // printf-style formatting of the controller's texts.
-std::string FormatText(const char* format, ...) __attribute__((format(printf, 1, 2)));
+std::string formatText(const char* format, ...) __attribute__((format(printf, 1, 2)));
 
 // The Frame Count/Duration text as a number, the way the runtime converts it: optional
 // blanks, an optional sign and decimal digits. Otherwise false with the message
 // "'<text>' is not a valid integer value" in `error`.
-bool ParseCount(const std::string& text, int32_t& value, std::string& error);
+bool parseCount(const std::string& text, int32_t& value, std::string& error);
 
 // The pause between recorded frames in milliseconds: the Pause text (empty counts as 0),
 // times 1000 when the unit is seconds. Never negative.
-int32_t PauseMs(const std::string& text, bool seconds);
+int32_t pauseMsFromText(const std::string& text, bool seconds);

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 
-GapReport FindGaps(const std::vector<double>& stampsSeconds) {
+GapReport findGaps(const std::vector<double>& stampsSeconds) {
     GapReport report;
     if (stampsSeconds.size() < 2) return report;
     std::vector<double> intervals;
@@ -27,7 +27,7 @@ GapReport FindGaps(const std::vector<double>& stampsSeconds) {
     return report;
 }
 
-std::string GapText(const GapReport& report) {
+std::string gapText(const GapReport& report) {
     std::string text = "no gaps";
     if (report.gaps > 0) {
         // snprintf follows LC_NUMERIC, like the rest of the summary.

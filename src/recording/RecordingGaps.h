@@ -20,9 +20,9 @@ struct GapReport {
 
 // The gaps among time stamps in seconds, in recording order. Fewer than two stamps show
 // no interval and so no gap.
-GapReport FindGaps(const std::vector<double>& stampsSeconds);
+GapReport findGaps(const std::vector<double>& stampsSeconds);
 
 // "no gaps", "1 gap, longest 0.4 s", "2 gaps, longest 1.2 s" (one decimal, with the
 // decimal point of the locale), followed by ", N failed exposures" when there were any,
 // ", camera held back N times (S s) for the disk" and ", N frames not written" likewise.
-std::string GapText(const GapReport& report);
+std::string gapText(const GapReport& report);

@@ -31,7 +31,7 @@ struct Fd {
     Fd& operator=(const Fd&) = delete;
 };
 
-bool ReadAllAt(int fd, void* data, size_t size, off_t at) {
+bool readAllAt(int fd, void* data, size_t size, off_t at) {
     auto* p = static_cast<uint8_t*>(data);
     while (size > 0) {
         const ssize_t n = ::pread(fd, p, size, at);
@@ -44,7 +44,7 @@ bool ReadAllAt(int fd, void* data, size_t size, off_t at) {
     return true;
 }
 
-bool WriteAllAt(int fd, const void* data, size_t size, off_t at) {
+bool writeAllAt(int fd, const void* data, size_t size, off_t at) {
     const auto* p = static_cast<const uint8_t*>(data);
     while (size > 0) {
         const ssize_t n = ::pwrite(fd, p, size, at);
@@ -57,7 +57,7 @@ bool WriteAllAt(int fd, const void* data, size_t size, off_t at) {
     return true;
 }
 
-bool MakeFolders(const std::string& path) {
+bool makeFolders(const std::string& path) {
     for (size_t at = 1; at <= path.size(); ++at) {
         if (at != path.size() && path[at] != '/') continue;
         const std::string part = path.substr(0, at);
@@ -68,7 +68,7 @@ bool MakeFolders(const std::string& path) {
 
 // Opens an existing regular file without following a link and without blocking on a
 // special file; -1 with errno otherwise (ELOOP for a link, EINVAL for a special file).
-int OpenRegular(const std::string& path, int flags, struct stat* st) {
+int openRegular(const std::string& path, int flags, struct stat* st) {
     const int fd = ::open(path.c_str(), flags | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
     if (fd < 0) return -1;
     if (::fstat(fd, st) != 0 || !S_ISREG(st->st_mode)) {
@@ -81,11 +81,11 @@ int OpenRegular(const std::string& path, int flags, struct stat* st) {
     return fd;
 }
 
-std::string Quoted(const std::string& path) {
+std::string quoted(const std::string& path) {
     return "\"" + path + "\"";
 }
 
-std::string Escape(const std::string& text) {
+std::string escape(const std::string& text) {
     std::string out;
     for (char c : text) {
         if (c == '\\')
@@ -98,7 +98,7 @@ std::string Escape(const std::string& text) {
     return out;
 }
 
-std::string Unescape(const std::string& text) {
+std::string unescape(const std::string& text) {
     std::string out;
     for (size_t i = 0; i < text.size(); ++i) {
         if (text[i] == '\\' && i + 1 < text.size()) {
@@ -111,15 +111,15 @@ std::string Unescape(const std::string& text) {
     return out;
 }
 
-std::string Encode(const JournalEntry& e) {
+std::string encode(const JournalEntry& e) {
     std::ostringstream out;
-    out << "format=" << e.format << "\npath=" << Escape(e.path) << "\nside=" << Escape(e.sidePath)
+    out << "format=" << e.format << "\npath=" << escape(e.path) << "\nside=" << escape(e.sidePath)
         << "\ndevice=" << e.device << "\ninode=" << e.inode << "\nwidth=" << e.width
         << "\nheight=" << e.height << "\ndepth=" << e.depth << "\ncolor=" << e.colorId << "\n";
     return out.str();
 }
 
-JournalEntry Decode(const std::string& text) {
+JournalEntry decode(const std::string& text) {
     JournalEntry e;
     std::istringstream in(text);
     std::string line;
@@ -135,9 +135,9 @@ JournalEntry Decode(const std::string& text) {
         if (key == "format")
             e.format = value;
         else if (key == "path")
-            e.path = Unescape(value);
+            e.path = unescape(value);
         else if (key == "side")
-            e.sidePath = Unescape(value);
+            e.sidePath = unescape(value);
         else if (key == "device")
             e.device = number();
         else if (key == "inode")
@@ -154,26 +154,26 @@ JournalEntry Decode(const std::string& text) {
     return e;
 }
 
-RecoveryOutcome Outcome(const std::string& path, std::string text, bool finished = false) {
+RecoveryOutcome makeOutcome(const std::string& path, std::string text, bool finished = false) {
     return RecoveryOutcome{path, std::move(text), finished};
 }
 
 // The recording file of a note, opened for writing when it is still the file the note
 // describes; otherwise -1 and the outcome says why it is left alone.
-int OpenNotedFile(const JournalEntry& entry, RecoveryOutcome& outcome, bool& keepNote) {
+int openNotedFile(const JournalEntry& entry, RecoveryOutcome& outcome, bool& keepNote) {
     struct stat st {};
-    const int fd = OpenRegular(entry.path, O_RDWR, &st);
+    const int fd = openRegular(entry.path, O_RDWR, &st);
     if (fd < 0) {
         const int err = errno;
         if (err == ENOENT) {
             outcome =
-                Outcome(entry.path, "The interrupted recording " + Quoted(entry.path) + " is gone");
+                makeOutcome(entry.path, "The interrupted recording " + quoted(entry.path) + " is gone");
         } else if (err == ELOOP || err == EINVAL) {
-            outcome = Outcome(entry.path, "Left " + Quoted(entry.path) +
+            outcome = makeOutcome(entry.path, "Left " + quoted(entry.path) +
                                               " alone: it is no longer the recording's file");
         } else {
-            outcome = Outcome(entry.path, "Cannot finish the interrupted recording " +
-                                              Quoted(entry.path) + ": " + std::strerror(err));
+            outcome = makeOutcome(entry.path, "Cannot finish the interrupted recording " +
+                                              quoted(entry.path) + ": " + std::strerror(err));
             keepNote = err == EIO || err == EACCES || err == EROFS || err == EBUSY;
         }
         return -1;
@@ -181,7 +181,7 @@ int OpenNotedFile(const JournalEntry& entry, RecoveryOutcome& outcome, bool& kee
     if (static_cast<uint64_t>(st.st_dev) != entry.device ||
         static_cast<uint64_t>(st.st_ino) != entry.inode) {
         ::close(fd);
-        outcome = Outcome(entry.path, "Left " + Quoted(entry.path) +
+        outcome = makeOutcome(entry.path, "Left " + quoted(entry.path) +
                                           " alone: it is no longer the recording's file");
         return -1;
     }
@@ -197,26 +197,26 @@ std::string RecoveryJournal::add(JournalEntry entry, std::string* error) {
         return std::string();
     };
     struct stat st {};
-    if (::stat(entry.path.c_str(), &st) != 0) return fail("Cannot read " + Quoted(entry.path));
+    if (::stat(entry.path.c_str(), &st) != 0) return fail("Cannot read " + quoted(entry.path));
     entry.device = static_cast<uint64_t>(st.st_dev);
     entry.inode = static_cast<uint64_t>(st.st_ino);
-    if (!MakeFolders(folder_)) return fail("Cannot create the folder " + Quoted(folder_));
+    if (!makeFolders(folder_)) return fail("Cannot create the folder " + quoted(folder_));
 
     static std::atomic<unsigned> counter{0};
     const std::string key = std::to_string(::time(nullptr)) + "-" + std::to_string(::getpid()) +
                             "-" + std::to_string(counter++) + kNoteSuffix;
     const std::string path = folder_ + "/" + key, temp = path + ".new";
-    const std::string text = Encode(entry);
+    const std::string text = encode(entry);
     Fd fd(::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0600));
-    if (fd.fd < 0) return fail("Cannot create " + Quoted(temp));
+    if (fd.fd < 0) return fail("Cannot create " + quoted(temp));
     // The note is on the disk before the recording's first frame can be.
-    if (!WriteAllAt(fd.fd, text.data(), text.size(), 0) || ::fsync(fd.fd) != 0) {
+    if (!writeAllAt(fd.fd, text.data(), text.size(), 0) || ::fsync(fd.fd) != 0) {
         ::unlink(temp.c_str());
-        return fail("Cannot write " + Quoted(temp));
+        return fail("Cannot write " + quoted(temp));
     }
     if (::rename(temp.c_str(), path.c_str()) != 0) {
         ::unlink(temp.c_str());
-        return fail("Cannot write " + Quoted(path));
+        return fail("Cannot write " + quoted(path));
     }
     Fd dir(::open(folder_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (dir.fd >= 0) ::fsync(dir.fd);
@@ -244,12 +244,12 @@ std::vector<std::pair<std::string, JournalEntry>> RecoveryJournal::pending() con
     std::vector<std::pair<std::string, JournalEntry>> notes;
     for (const std::string& key : keys) {
         struct stat st {};
-        const int fd = OpenRegular(folder_ + "/" + key, O_RDONLY, &st);
+        const int fd = openRegular(folder_ + "/" + key, O_RDONLY, &st);
         JournalEntry entry;
         if (fd >= 0) {
             if (st.st_size > 0 && st.st_size <= kMaxNoteBytes) {
                 std::string text(static_cast<size_t>(st.st_size), '\0');
-                if (ReadAllAt(fd, text.data(), text.size(), 0)) entry = Decode(text);
+                if (readAllAt(fd, text.data(), text.size(), 0)) entry = decode(text);
             }
             ::close(fd);
         }
@@ -258,7 +258,7 @@ std::vector<std::pair<std::string, JournalEntry>> RecoveryJournal::pending() con
     return notes;
 }
 
-std::string AbsoluteFilePath(const std::string& path) {
+std::string absoluteFilePath(const std::string& path) {
     char* real = ::realpath(path.c_str(), nullptr);
     if (!real) return path;
     std::string result = real;
@@ -266,7 +266,7 @@ std::string AbsoluteFilePath(const std::string& path) {
     return result;
 }
 
-std::string DefaultJournalFolder() {
+std::string defaultJournalFolder() {
     const char* state = std::getenv("XDG_STATE_HOME");
     std::string base;
     if (state && *state == '/') {
@@ -278,39 +278,39 @@ std::string DefaultJournalFolder() {
     return base + "/TarviVideo5X/recordings";
 }
 
-RecoveryOutcome FinishInterruptedSer(const JournalEntry& entry, bool* keepNote) {
+RecoveryOutcome finishInterruptedSer(const JournalEntry& entry, bool* keepNote) {
     RecoveryOutcome outcome;
     bool keep = false;
-    Fd ser(OpenNotedFile(entry, outcome, keep));
+    Fd ser(openNotedFile(entry, outcome, keep));
     if (keepNote) *keepNote = keep;
     if (ser.fd < 0) return outcome;
     const std::string& path = entry.path;
     auto leave = [&](const std::string& why) {
-        return Outcome(path,
-                       "Left the interrupted recording " + Quoted(path) + " as it is: " + why);
+        return makeOutcome(path,
+                       "Left the interrupted recording " + quoted(path) + " as it is: " + why);
     };
 
     struct stat st {};
     uint8_t bytes[ser::kHeaderSize];
     ser::Header header;
-    if (::fstat(ser.fd, &st) != 0 || !ReadAllAt(ser.fd, bytes, sizeof bytes, 0) ||
-        !ser::DecodeHeader(bytes, &header))
+    if (::fstat(ser.fd, &st) != 0 || !readAllAt(ser.fd, bytes, sizeof bytes, 0) ||
+        !ser::decodeHeader(bytes, &header))
         return leave("its header is not the one the program wrote");
     // The writer labels a mono-noted file with its frames' Bayer pattern at the first frame;
     // any other change of the colour (and with it the bytes of a frame) is not its own.
-    const bool labelled = entry.colorId == ser::kMono && header.colorId >= ser::kBayerRggb &&
-                          header.colorId <= ser::kBayerBggr;
+    const bool labelled = entry.colorId == ser::KMono && header.colorId >= ser::KBayerRggb &&
+                          header.colorId <= ser::KBayerBggr;
     if (header.width != entry.width || header.height != entry.height ||
         header.depth != entry.depth || (header.colorId != entry.colorId && !labelled) ||
-        !ser::GeometryProblem(header).empty())
+        !ser::geometryProblem(header).empty())
         return leave("its header is not the one the program wrote");
-    const uint64_t frameBytes = ser::FrameBytes(header);
-    const uint64_t inFile = ser::FramesInFile(header, static_cast<uint64_t>(st.st_size));
+    const uint64_t frameBytes = ser::frameBytes(header);
+    const uint64_t inFile = ser::framesInFile(header, static_cast<uint64_t>(st.st_size));
     const uint64_t claimed = static_cast<uint64_t>(std::max<int32_t>(header.frameCount, 0));
     if (inFile < claimed) return leave("it holds fewer frames than its header counts");
 
     struct stat sideStat {};
-    Fd side(entry.sidePath.empty() ? -1 : OpenRegular(entry.sidePath, O_RDONLY, &sideStat));
+    Fd side(entry.sidePath.empty() ? -1 : openRegular(entry.sidePath, O_RDONLY, &sideStat));
     if (side.fd < 0)
         return leave("its time stamps are missing; the header counts " + std::to_string(claimed) +
                      " frames");
@@ -325,56 +325,56 @@ RecoveryOutcome FinishInterruptedSer(const JournalEntry& entry, bool* keepNote) 
     bool ok = ::ftruncate(ser.fd, dataEnd) == 0;
     for (uint64_t at = 0, left = frames * ser::kStampSize; ok && left > 0;) {
         const size_t n = static_cast<size_t>(std::min<uint64_t>(left, piece.size()));
-        ok = ReadAllAt(side.fd, piece.data(), n, static_cast<off_t>(at)) &&
-             WriteAllAt(ser.fd, piece.data(), n, dataEnd + static_cast<off_t>(at));
+        ok = readAllAt(side.fd, piece.data(), n, static_cast<off_t>(at)) &&
+             writeAllAt(ser.fd, piece.data(), n, dataEnd + static_cast<off_t>(at));
         at += n;
         left -= n;
     }
     uint8_t count[4];
-    ser::Put32(count, static_cast<int32_t>(frames));
-    ok = ok && WriteAllAt(ser.fd, count, sizeof count, ser::kFrameCountOffset) &&
+    ser::put32(count, static_cast<int32_t>(frames));
+    ok = ok && writeAllAt(ser.fd, count, sizeof count, ser::kFrameCountOffset) &&
          ::fsync(ser.fd) == 0;
     if (!ok)
-        return Outcome(path, "Cannot finish the interrupted recording " + Quoted(path) + ": " +
+        return makeOutcome(path, "Cannot finish the interrupted recording " + quoted(path) + ": " +
                                  std::strerror(errno ? errno : EIO));
     // The side file goes once the recording is complete on the disk. It was opened without
     // following a link, so the name is the side file itself.
     ::unlink(entry.sidePath.c_str());
-    return Outcome(path,
-                   "Finished the interrupted recording " + Quoted(path) + " (" +
+    return makeOutcome(path,
+                   "Finished the interrupted recording " + quoted(path) + " (" +
                        std::to_string(frames) + " frames)",
                    true);
 }
 
 namespace {
-RecoveryOutcome FinishInterruptedAvi(const JournalEntry& entry, bool& keepNote) {
+RecoveryOutcome finishInterruptedAvi(const JournalEntry& entry, bool& keepNote) {
     RecoveryOutcome outcome;
-    Fd avi(OpenNotedFile(entry, outcome, keepNote));
+    Fd avi(openNotedFile(entry, outcome, keepNote));
     if (avi.fd < 0) return outcome;
-    const AviRepairResult result = FinishCutAvi(avi.fd, entry.path);
+    const AviRepairResult result = finishCutAvi(avi.fd, entry.path);
     if (!result.ok)
-        return Outcome(entry.path, "Left the interrupted recording " + Quoted(entry.path) +
+        return makeOutcome(entry.path, "Left the interrupted recording " + quoted(entry.path) +
                                        " as it is: " + result.error);
-    return Outcome(entry.path,
-                   "Finished the interrupted recording " + Quoted(entry.path) + " (" +
+    return makeOutcome(entry.path,
+                   "Finished the interrupted recording " + quoted(entry.path) + " (" +
                        std::to_string(result.frames) + " frames)",
                    true);
 }
 }  // namespace
 
-std::vector<RecoveryOutcome> RecoverInterruptedRecordings(RecoveryJournal& journal) {
+std::vector<RecoveryOutcome> recoverInterruptedRecordings(RecoveryJournal& journal) {
     std::vector<RecoveryOutcome> outcomes;
     for (const auto& [key, entry] : journal.pending()) {
         bool keep = false;
         if (entry.path.empty()) {
-            outcomes.push_back(Outcome("", "Removed an unreadable recovery note " + key));
+            outcomes.push_back(makeOutcome("", "Removed an unreadable recovery note " + key));
         } else if (entry.format == "SER") {
-            outcomes.push_back(FinishInterruptedSer(entry, &keep));
+            outcomes.push_back(finishInterruptedSer(entry, &keep));
         } else if (entry.format == "AVI") {
-            outcomes.push_back(FinishInterruptedAvi(entry, keep));
+            outcomes.push_back(finishInterruptedAvi(entry, keep));
         } else {
             outcomes.push_back(
-                Outcome(entry.path, "Left " + Quoted(entry.path) + " alone: unknown format"));
+                makeOutcome(entry.path, "Left " + quoted(entry.path) + " alone: unknown format"));
         }
         if (!keep) journal.remove(key);
     }

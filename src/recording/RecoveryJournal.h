@@ -45,11 +45,11 @@ class RecoveryJournal {
 
 // The absolute path of an existing file, links in its folders resolved; `path` itself when
 // that cannot be made.
-std::string AbsoluteFilePath(const std::string& path);
+std::string absoluteFilePath(const std::string& path);
 
 // The journal folder of this user: $XDG_STATE_HOME/TarviVideo5X/recordings, with
 // ~/.local/state standing in for an unset $XDG_STATE_HOME.
-std::string DefaultJournalFolder();
+std::string defaultJournalFolder();
 
 // What the start-up recovery did with one note: one line for the user.
 struct RecoveryOutcome {
@@ -61,9 +61,9 @@ struct RecoveryOutcome {
 // Finishes the files of every note left in the journal and takes the notes back (a note is
 // kept only when its file could not be reached for a reason that may pass, such as an
 // input/output error). Never blocks on a special file and never follows a link.
-std::vector<RecoveryOutcome> RecoverInterruptedRecordings(RecoveryJournal& journal);
+std::vector<RecoveryOutcome> recoverInterruptedRecordings(RecoveryJournal& journal);
 
 // Finishes one SER file of a note: header count and trailer of its whole frames from the side
 // file, never fewer frames than its header already claims. *keepNote tells whether the note
 // should stay for a later start (the file could not be reached for a passing reason).
-RecoveryOutcome FinishInterruptedSer(const JournalEntry& entry, bool* keepNote = nullptr);
+RecoveryOutcome finishInterruptedSer(const JournalEntry& entry, bool* keepNote = nullptr);

@@ -21,29 +21,29 @@ constexpr int64_t kTicksPerSecond = 10000000LL;
 // Frames are written as they lie in memory; their 16-bit samples must be little-endian.
 static_assert(std::endian::native == std::endian::little, "16-bit SER samples are little-endian");
 
-using ser::Put32;
-using ser::Put64;
+using ser::put32;
+using ser::put64;
 }  // namespace
 
-std::string SerStampsPath(const std::string& serPath) {
+std::string serStampsPath(const std::string& serPath) {
     return serPath + ".stamps";
 }
 
-int64_t ToSerTicks(LocalDateTime value) {
-    return Round(value * static_cast<double>(kTicksPerDay)) + kTicksTo18991230;
+int64_t toSerTicks(LocalDateTime value) {
+    return roundEven(value * static_cast<double>(kTicksPerDay)) + kTicksTo18991230;
 }
 
 SerWriter::~SerWriter() {
     close();
 }
 
-bool RenameNoReplace(const std::string& from, const std::string& to) {
+bool renameNoReplace(const std::string& from, const std::string& to) {
     return ::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0;
 }
 
 bool SerWriter::open(const std::string& path, int32_t width, int32_t height, int32_t depth,
                      const SerTexts& texts) {
-    if (file_.IsOpen()) close();
+    if (file_.isOpen()) close();
     if (width <= 0 || height <= 0 || (depth != 8 && depth != 16)) {
         error_ = "Cannot record \"" + path + "\": unsupported frame format " +
                  std::to_string(width) + " x " + std::to_string(height) + ", " +
@@ -51,13 +51,13 @@ bool SerWriter::open(const std::string& path, int32_t width, int32_t height, int
         return false;
     }
     // The offset is read first, so DateTime and DateTime_UTC describe one instant in one zone.
-    const int64_t offsetSeconds = UtcOffsetSeconds();
-    const int64_t localTicks = ToSerTicks(localNow());
+    const int64_t offsetSeconds = utcOffsetSeconds();
+    const int64_t localTicks = toSerTicks(localNow());
     utcShiftTicks_ = offsetSeconds * kTicksPerSecond;
 
     ser::Header fields;
     // Mono until the first frame says what it is (writeFrame labels the recording by it).
-    fields.colorId = ser::kMono;
+    fields.colorId = ser::KMono;
     // 16-bit samples are stored little-endian, and the field says 0: the value the stacking
     // programs read as little-endian (the format's text has it the other way round, and
     // readers following the text swap the bytes).
@@ -69,7 +69,7 @@ bool SerWriter::open(const std::string& path, int32_t width, int32_t height, int
     // A text set is padded with blanks (readers trim them); the fixed words keep the
     // underscores of the encoder.
     auto text = [](const std::string& set, const char* fixed) {
-        std::string t = AsciiText(set);
+        std::string t = asciiText(set);
         if (t.empty()) return std::string(fixed);
         t.resize(ser::kTextSize, ' ');
         return t;
@@ -80,21 +80,21 @@ bool SerWriter::open(const std::string& path, int32_t width, int32_t height, int
     fields.dateTime = localTicks;
     fields.dateTimeUtc = localTicks - utcShiftTicks_;
     uint8_t header[ser::kHeaderSize];
-    ser::EncodeHeader(fields, header);
+    ser::encodeHeader(fields, header);
 
     // Frames of megabytes go straight to the disk (OutFile), the rest through the page cache.
-    if (!file_.Create(path, /*direct=*/true)) {
-        error_ = file_.Error();
+    if (!file_.create(path, /*direct=*/true)) {
+        error_ = file_.error();
         return false;
     }
-    if (!file_.Write(header, sizeof header)) {
-        error_ = file_.Error();
-        file_.Discard();
+    if (!file_.write(header, sizeof header)) {
+        error_ = file_.error();
+        file_.discard();
         return false;
     }
-    if (!stampsFile_.Create(SerStampsPath(path))) {
-        error_ = stampsFile_.Error();
-        file_.Discard();
+    if (!stampsFile_.create(serStampsPath(path))) {
+        error_ = stampsFile_.error();
+        file_.discard();
         return false;
     }
     noteInJournal(path, width, height, depth, fields.colorId);
@@ -108,20 +108,20 @@ bool SerWriter::open(const std::string& path, int32_t width, int32_t height, int
 }
 
 bool SerWriter::writeFrame(const Frame& frame) {
-    if (!file_.IsOpen()) {
+    if (!file_.isOpen()) {
         error_ = "No SER file is open";
         return false;
     }
-    if (FrameWidth(&frame) != width_ || FrameHeight(&frame) != height_ ||
-        FrameDepth(&frame) != depth_) {
-        error_ = "Frame does not match the recording \"" + file_.Path() + "\" (" +
+    if (frameWidth(&frame) != width_ || frameHeight(&frame) != height_ ||
+        frameDepth(&frame) != depth_) {
+        error_ = "Frame does not match the recording \"" + file_.path() + "\" (" +
                  std::to_string(width_) + " x " + std::to_string(height_) + ", " +
                  std::to_string(depth_) + " bits)";
         return false;
     }
-    const size_t rowBytes = static_cast<size_t>(width_) * ser::BytesPerSample(depth_);
-    const size_t stride = FrameStride(&frame);
-    const uint8_t* src = frame.RawImage.data;
+    const size_t rowBytes = static_cast<size_t>(width_) * ser::bytesPerSample(depth_);
+    const size_t stride = frameStride(&frame);
+    const uint8_t* src = frame.rawImage.data;
     const uint8_t* data = src;
     const size_t frameBytes = rowBytes * static_cast<size_t>(height_);
     if (stride != rowBytes) {
@@ -139,47 +139,47 @@ bool SerWriter::writeFrame(const Frame& frame) {
     // leaves room for the trailer of the frames before it. The side file grows in steps.
     if (trailerBytes > stampsReserved_) {
         const uint64_t step = 65536;
-        if (!stampsFile_.Reserve((trailerBytes + step - 1) / step * step)) {
-            error_ = stampsFile_.Error();
+        if (!stampsFile_.reserve((trailerBytes + step - 1) / step * step)) {
+            error_ = stampsFile_.error();
             return false;
         }
         stampsReserved_ = (trailerBytes + step - 1) / step * step;
     }
     // Ahead by 16 MiB at a time: a call for each small frame cost the writer a tenth of its
     // pace at 640 x 480.
-    if (!file_.ReserveAhead(goodEnd + frameBytes + trailerBytes, uint64_t{16} << 20)) {
-        error_ = file_.Error();
+    if (!file_.reserveAhead(goodEnd + frameBytes + trailerBytes, uint64_t{16} << 20)) {
+        error_ = file_.error();
         return false;
     }
     uint8_t stamp[ser::kStampSize];
-    Put64(stamp, ToSerTicks(frame.TimeStamp) - utcShiftTicks_);
+    put64(stamp, toSerTicks(frame.timeStamp) - utcShiftTicks_);
     const uint32_t now = monotonicMs();
-    const bool countDue = frames == 1 || now - countUpdatedMs_ >= SerCountUpdateMs;
+    const bool countDue = frames == 1 || now - countUpdatedMs_ >= kSerCountUpdateMs;
     if (frames == 1) {
         // The recording's colour label: the mosaic of its frames as stored, or mono.
         uint8_t colorId[4];
-        Put32(colorId, static_cast<int32_t>(frame.Pattern));
-        if (!file_.WriteAt(ser::kColorIdOffset, colorId, sizeof colorId)) {
-            error_ = file_.Error();
+        put32(colorId, static_cast<int32_t>(frame.pattern));
+        if (!file_.writeAt(ser::kColorIdOffset, colorId, sizeof colorId)) {
+            error_ = file_.error();
             return false;
         }
     }
-    if (!file_.Write(data, frameBytes)) {
-        std::string reason = file_.Error();
+    if (!file_.write(data, frameBytes)) {
+        std::string reason = file_.error();
         // A partly written frame would shift every later frame: cut it off again.
-        file_.Truncate(goodEnd);
+        file_.truncate(goodEnd);
         error_ = std::move(reason);
         return false;
     }
     std::string reason;
-    if (!stampsFile_.Write(stamp, sizeof stamp))
-        reason = stampsFile_.Error();
+    if (!stampsFile_.write(stamp, sizeof stamp))
+        reason = stampsFile_.error();
     else if (countDue)
         updateHeaderCount(frames, reason);
     if (!reason.empty()) {
         error_ = std::move(reason);
-        file_.Truncate(goodEnd);
-        stampsFile_.Truncate(stampsEnd);
+        file_.truncate(goodEnd);
+        stampsFile_.truncate(stampsEnd);
         return false;
     }
     if (countDue) countUpdatedMs_ = now;
@@ -189,26 +189,26 @@ bool SerWriter::writeFrame(const Frame& frame) {
 
 bool SerWriter::updateHeaderCount(int32_t frames, std::string& reason) {
     uint8_t count[4];
-    Put32(count, frames);
-    if (!stampsFile_.SyncData()) {
-        reason = stampsFile_.Error();
+    put32(count, frames);
+    if (!stampsFile_.syncData()) {
+        reason = stampsFile_.error();
         return false;
     }
-    if (!file_.SyncData() || !file_.WriteAt(SerFrameCountOffset, count, sizeof count)) {
-        reason = file_.Error();
+    if (!file_.syncData() || !file_.writeAt(kSerFrameCountOffset, count, sizeof count)) {
+        reason = file_.error();
         return false;
     }
     return true;
 }
 
 bool SerWriter::close(const std::string& finalPath) {
-    if (!file_.IsOpen()) return true;
-    closedPath_ = file_.Path();
+    if (!file_.isOpen()) return true;
+    closedPath_ = file_.path();
     bool ok = true;
     std::string reason;
     const uint64_t dataEnd = file_.position();
     // The trailer is the side file, copied in pieces.
-    const std::string stampsPath = stampsFile_.Path();
+    const std::string stampsPath = stampsFile_.path();
     const int in = ::open(stampsPath.c_str(), O_RDONLY | O_CLOEXEC);
     if (in < 0) {
         ok = false;
@@ -224,47 +224,47 @@ bool SerWriter::close(const std::string& finalPath) {
             ok = false;
             reason = "Cannot read file \"" + stampsPath +
                      "\": " + (got < 0 ? std::strerror(errno) : "it ends early");
-        } else if (!file_.Write(piece.data(), static_cast<size_t>(got))) {
+        } else if (!file_.write(piece.data(), static_cast<size_t>(got))) {
             ok = false;
-            reason = file_.Error();
+            reason = file_.error();
         }
         at += static_cast<uint64_t>(std::max<ssize_t>(got, 0));
         left -= static_cast<uint64_t>(std::max<ssize_t>(got, 0));
     }
     if (in >= 0) ::close(in);
     // Without its full trailer the file is still a valid SER file: drop the partial one.
-    if (!ok) file_.Truncate(dataEnd);
+    if (!ok) file_.truncate(dataEnd);
     uint8_t count[4];
-    Put32(count, frameCount());
-    if (!file_.WriteAt(SerFrameCountOffset, count, sizeof count) && ok) {
+    put32(count, frameCount());
+    if (!file_.writeAt(kSerFrameCountOffset, count, sizeof count) && ok) {
         ok = false;
-        reason = file_.Error();
+        reason = file_.error();
     }
     // The side file goes only once the recording is complete on the disk.
-    if (ok && !file_.SyncData()) {
+    if (ok && !file_.syncData()) {
         ok = false;
-        reason = file_.Error();
+        reason = file_.error();
     }
-    if (!file_.Close() && ok) {
+    if (!file_.close() && ok) {
         ok = false;
-        reason = file_.Error();
+        reason = file_.error();
     }
     if (ok && !finalPath.empty() && finalPath != closedPath_) {
         // The file is complete on the disk; a crash from here on leaves it under its first
         // name, with its side file and note, and the recovery finishes it there.
-        if (RenameNoReplace(closedPath_, finalPath))
+        if (renameNoReplace(closedPath_, finalPath))
             closedPath_ = finalPath;
         else
             std::fprintf(stderr, "Cannot rename \"%s\" to \"%s\": %s\n", closedPath_.c_str(),
                          finalPath.c_str(), std::strerror(errno));
     }
     if (ok) {
-        stampsFile_.Discard();
+        stampsFile_.discard();
         // Complete: nothing is left to finish after a crash.
         if (journal_) journal_->remove(journalKey_);
     } else {
         // The note stays, so that the next start finishes the file from its side file.
-        stampsFile_.Close();
+        stampsFile_.close();
     }
     journalKey_.clear();
     if (!ok) error_ = std::move(reason);
@@ -277,8 +277,8 @@ void SerWriter::noteInJournal(const std::string& path, int32_t width, int32_t he
     if (!journal_) return;
     JournalEntry entry;
     entry.format = "SER";
-    entry.path = AbsoluteFilePath(path);
-    entry.sidePath = AbsoluteFilePath(SerStampsPath(path));
+    entry.path = absoluteFilePath(path);
+    entry.sidePath = absoluteFilePath(serStampsPath(path));
     entry.width = width;
     entry.height = height;
     entry.depth = depth;

@@ -22,18 +22,18 @@
 #include "recording/RecoveryJournal.h"
 #include "recording/SessionRecord.h"
 
-constexpr int SerHeaderSize = static_cast<int>(ser::kHeaderSize);
-constexpr int SerFrameCountOffset = static_cast<int>(ser::kFrameCountOffset);
+constexpr int kSerHeaderSize = static_cast<int>(ser::kHeaderSize);
+constexpr int kSerFrameCountOffset = static_cast<int>(ser::kFrameCountOffset);
 // Longest time the header's frame count lags behind the frames written.
-constexpr uint32_t SerCountUpdateMs = 1000;
+constexpr uint32_t kSerCountUpdateMs = 1000;
 
 // The side file holding the time stamps of the recording `serPath` while it is written:
 // the 8-byte trailer entries, one per frame, in order.
-std::string SerStampsPath(const std::string& serPath);
+std::string serStampsPath(const std::string& serPath);
 
 // Date-time (days since 1899-12-30) to 100-ns ticks since 0001-01-01; the product is
 // rounded to the nearest integer, ties to even.
-int64_t ToSerTicks(LocalDateTime value);
+int64_t toSerTicks(LocalDateTime value);
 
 class SerWriter {
   public:
@@ -70,8 +70,8 @@ class SerWriter {
     // next start (null: no note).
     void setJournal(RecoveryJournal* journal) { journal_ = journal; }
 
-    bool isOpen() const { return file_.IsOpen(); }
-    const std::string& path() const { return file_.Path(); }  // of the open file
+    bool isOpen() const { return file_.isOpen(); }
+    const std::string& path() const { return file_.path(); }  // of the open file
     // Frames written to the open file, each with its stamp in the side file (which holds
     // them all, so memory stays flat however long the recording).
     int32_t frameCount() const { return frames_; }
@@ -104,4 +104,4 @@ class SerWriter {
 };
 
 // Renames `from` to `to` unless `to` exists; false with errno set otherwise.
-bool RenameNoReplace(const std::string& from, const std::string& to);
+bool renameNoReplace(const std::string& from, const std::string& to);

@@ -11,7 +11,7 @@
 
 namespace {
 // Length of the UTF-8 sequence that starts with `lead`; 1 for a stray byte.
-size_t SequenceLength(unsigned char lead) {
+size_t sequenceLength(unsigned char lead) {
     if (lead >= 0xF0 && lead <= 0xF4) return 4;
     if (lead >= 0xE0) return 3;
     if (lead >= 0xC2 && lead <= 0xDF) return 2;
@@ -21,7 +21,7 @@ size_t SequenceLength(unsigned char lead) {
 // Each ASCII character through `keep` (which gives the replacement for one it does not
 // keep), each non-ASCII sequence as `other`.
 template <typename Keep>
-std::string MapCharacters(const std::string& utf8, char other, Keep keep) {
+std::string mapCharacters(const std::string& utf8, char other, Keep keep) {
     std::string out;
     for (size_t i = 0; i < utf8.size();) {
         const unsigned char c = static_cast<unsigned char>(utf8[i]);
@@ -30,7 +30,7 @@ std::string MapCharacters(const std::string& utf8, char other, Keep keep) {
             ++i;
             continue;
         }
-        size_t n = SequenceLength(c);
+        size_t n = sequenceLength(c);
         // A cut-off sequence counts as far as its continuation bytes go.
         size_t k = 1;
         while (k < n && i + k < utf8.size() &&
@@ -42,19 +42,19 @@ std::string MapCharacters(const std::string& utf8, char other, Keep keep) {
     return out;
 }
 
-std::string Trimmed(const std::string& s) {
+std::string trimmed(const std::string& s) {
     const size_t a = s.find_first_not_of(' ');
     if (a == std::string::npos) return {};
     return s.substr(a, s.find_last_not_of(' ') - a + 1);
 }
 
-std::string Number(const char* format, double v) {
+std::string number(const char* format, double v) {
     char buf[64];
     std::snprintf(buf, sizeof buf, format, v);
     return buf;
 }
 
-std::string Stem(const std::string& path) {
+std::string pathStem(const std::string& path) {
     const size_t slash = path.rfind('/');
     const size_t dot = path.rfind('.');
     return dot != std::string::npos && (slash == std::string::npos || dot > slash)
@@ -62,13 +62,13 @@ std::string Stem(const std::string& path) {
                : path;
 }
 
-void Line(std::string& out, const std::string& key, const std::string& value) {
+void line(std::string& out, const std::string& key, const std::string& value) {
     out += key + ": " + value + "\n";
 }
 }  // namespace
 
-bool ParseDegrees(const std::string& text, double limit, std::optional<double>& value) {
-    const std::string t = Trimmed(text);
+bool parseDegrees(const std::string& text, double limit, std::optional<double>& value) {
+    const std::string t = trimmed(text);
     if (t.empty()) {
         value.reset();
         return true;
@@ -92,151 +92,151 @@ bool ParseDegrees(const std::string& text, double limit, std::optional<double>& 
     return true;
 }
 
-std::string AsciiText(const std::string& utf8) {
-    return Trimmed(MapCharacters(utf8, '?', [](char c) { return c < 32 || c == 127 ? '?' : c; }));
+std::string asciiText(const std::string& utf8) {
+    return trimmed(mapCharacters(utf8, '?', [](char c) { return c < 32 || c == 127 ? '?' : c; }));
 }
 
-std::string FileNameText(const std::string& utf8) {
-    return MapCharacters(Trimmed(utf8), '_', [](char c) {
+std::string fileNameText(const std::string& utf8) {
+    return mapCharacters(trimmed(utf8), '_', [](char c) {
         const bool keep = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') ||
                           (c >= '0' && c <= '9') || c == '+' || c == '.';
         return keep ? c : '_';
     });
 }
 
-LocalDateTime ToUtc(LocalDateTime local, int32_t utcOffsetSeconds) {
+LocalDateTime toUtc(LocalDateTime local, int32_t utcOffsetSeconds) {
     return local - utcOffsetSeconds / 86400.0;
 }
 
-std::string IsoDateTime(LocalDateTime t) {
-    const DateTimeParts p = DecodeDateTime(t);
+std::string isoDateTime(LocalDateTime t) {
+    const DateTimeParts p = decodeDateTime(t);
     char buf[40];
     std::snprintf(buf, sizeof buf, "%04d-%02d-%02dT%02d:%02d:%02d.%03d", p.year, p.month, p.day,
                   p.hour, p.minute, p.second, p.millisecond);
     return buf;
 }
 
-LocalDateTime RecordingMiddle(const RecordingFacts& facts, const RecordingResult& result) {
+LocalDateTime recordingMiddle(const RecordingFacts& facts, const RecordingResult& result) {
     if (!result.firstFrame || !result.lastFrame) return facts.startLocal;
     const LocalDateTime end = *result.lastFrame + facts.exposureMs / 86400000.0;
     return *result.firstFrame + (end - *result.firstFrame) / 2.0;
 }
 
-SerTexts SerTextsOf(const RecordingFacts& facts) {
+SerTexts serTextsOf(const RecordingFacts& facts) {
     SerTexts t;
-    t.observer = AsciiText(facts.session.observer);
-    t.telescope = AsciiText(facts.session.telescope);
-    const std::string camera = AsciiText(facts.camera);
-    const std::string filter = AsciiText(facts.filter);
+    t.observer = asciiText(facts.session.observer);
+    t.telescope = asciiText(facts.session.telescope);
+    const std::string camera = asciiText(facts.camera);
+    const std::string filter = asciiText(facts.filter);
     t.instrument = camera;
     if (!filter.empty()) t.instrument += (camera.empty() ? "" : ", ") + ("filter " + filter);
     return t;
 }
 
-void AppendSessionCards(std::string& header, const RecordingFacts& facts, LocalDateTime frameLocal,
+void appendSessionCards(std::string& header, const RecordingFacts& facts, LocalDateTime frameLocal,
                         int32_t gain) {
     const struct {
         const char* keyword;
         std::string text;
-    } texts[] = {{"OBJECT", AsciiText(facts.session.target)},
-                 {"OBSERVER", AsciiText(facts.session.observer)},
-                 {"TELESCOP", AsciiText(facts.session.telescope)},
-                 {"INSTRUME", AsciiText(facts.camera)},
-                 {"FILTER", AsciiText(facts.filter)}};
+    } texts[] = {{"OBJECT", asciiText(facts.session.target)},
+                 {"OBSERVER", asciiText(facts.session.observer)},
+                 {"TELESCOP", asciiText(facts.session.telescope)},
+                 {"INSTRUME", asciiText(facts.camera)},
+                 {"FILTER", asciiText(facts.filter)}};
     for (const auto& t : texts)
-        if (!t.text.empty()) FitsStringCard(header, t.keyword, t.text);
+        if (!t.text.empty()) fitsStringCard(header, t.keyword, t.text);
     // The site in decimal degrees, north and east positive, as the session holds it.
     if (facts.session.latitude && facts.session.longitude) {
-        FitsValueCard(header, "SITELAT", Number("%.6f", *facts.session.latitude));
-        FitsValueCard(header, "SITELONG", Number("%.6f", *facts.session.longitude));
+        fitsValueCard(header, "SITELAT", number("%.6f", *facts.session.latitude));
+        fitsValueCard(header, "SITELONG", number("%.6f", *facts.session.longitude));
     }
-    FitsStringCard(header, "DATE-OBS", IsoDateTime(ToUtc(frameLocal, facts.utcOffsetSeconds)));
-    FitsValueCard(header, "EXPTIME", Number("%.4f", facts.exposureMs / 1000.0));
-    FitsValueCard(header, "GAIN", std::to_string(gain));
-    FitsValueCard(header, "XBINNING", "1");
-    FitsValueCard(header, "YBINNING", "1");
+    fitsStringCard(header, "DATE-OBS", isoDateTime(toUtc(frameLocal, facts.utcOffsetSeconds)));
+    fitsValueCard(header, "EXPTIME", number("%.4f", facts.exposureMs / 1000.0));
+    fitsValueCard(header, "GAIN", std::to_string(gain));
+    fitsValueCard(header, "XBINNING", "1");
+    fitsValueCard(header, "YBINNING", "1");
 }
 
-std::string CaptureLogText(const RecordingFacts& f, const RecordingResult& r) {
-    auto utc = [&](LocalDateTime local) { return IsoDateTime(ToUtc(local, f.utcOffsetSeconds)) + "Z"; };
+std::string captureLogText(const RecordingFacts& f, const RecordingResult& r) {
+    auto utc = [&](LocalDateTime local) { return isoDateTime(toUtc(local, f.utcOffsetSeconds)) + "Z"; };
     std::string out;
-    Line(out, "Program", f.program);
-    Line(out, "File", r.file);
-    Line(out, "Format", r.format);
-    Line(out, "Camera", f.camera);
-    Line(out, "Camera library", f.cameraLibrary);
-    Line(out, "Sensor", std::to_string(f.sensorWidth) + "x" + std::to_string(f.sensorHeight));
-    Line(out, "Subframe", std::to_string(f.width) + "x" + std::to_string(f.height));
-    Line(out, "Depth", std::to_string(f.depth) + " bits");
-    Line(out, "Colour", f.pattern.empty() ? "mono" : f.pattern);
-    Line(out, "Exposure", Number("%.3f", f.exposureMs) + " ms");
-    Line(out, "Gain", std::to_string(f.gain));
-    Line(out, "White balance",
+    line(out, "Program", f.program);
+    line(out, "File", r.file);
+    line(out, "Format", r.format);
+    line(out, "Camera", f.camera);
+    line(out, "Camera library", f.cameraLibrary);
+    line(out, "Sensor", std::to_string(f.sensorWidth) + "x" + std::to_string(f.sensorHeight));
+    line(out, "Subframe", std::to_string(f.width) + "x" + std::to_string(f.height));
+    line(out, "Depth", std::to_string(f.depth) + " bits");
+    line(out, "Colour", f.pattern.empty() ? "mono" : f.pattern);
+    line(out, "Exposure", number("%.3f", f.exposureMs) + " ms");
+    line(out, "Gain", std::to_string(f.gain));
+    line(out, "White balance",
          f.colorCamera ? "R " + std::to_string(f.balanceRed) + ", G " +
                              std::to_string(f.balanceGreen) + ", B " + std::to_string(f.balanceBlue)
                        : "none");
-    Line(out, "Flip", f.flip ? "horizontal" : "none");
-    Line(out, "Frames", std::to_string(r.frames));
-    Line(out, "Failed exposures", std::to_string(r.gaps.failedExposures));
-    Line(out, "Gaps", std::to_string(r.gaps.gaps));
-    Line(out, "Longest gap", Number("%.3f", r.gaps.longestSeconds) + " s");
-    Line(out, "Frames not written", std::to_string(r.gaps.framesLost));
+    line(out, "Flip", f.flip ? "horizontal" : "none");
+    line(out, "Frames", std::to_string(r.frames));
+    line(out, "Failed exposures", std::to_string(r.gaps.failedExposures));
+    line(out, "Gaps", std::to_string(r.gaps.gaps));
+    line(out, "Longest gap", number("%.3f", r.gaps.longestSeconds) + " s");
+    line(out, "Frames not written", std::to_string(r.gaps.framesLost));
     const LocalDateTime start = r.firstFrame ? *r.firstFrame : f.startLocal;
     const LocalDateTime end = r.lastFrame ? *r.lastFrame + f.exposureMs / 86400000.0 : r.endLocal;
-    Line(out, "Start (UTC)", utc(start));
-    Line(out, "Middle (UTC)", utc(RecordingMiddle(f, r)));
-    Line(out, "End (UTC)", utc(end));
-    Line(out, "UTC offset", Number("%+.0f", f.utcOffsetSeconds) + " s");
+    line(out, "Start (UTC)", utc(start));
+    line(out, "Middle (UTC)", utc(recordingMiddle(f, r)));
+    line(out, "End (UTC)", utc(end));
+    line(out, "UTC offset", number("%+.0f", f.utcOffsetSeconds) + " s");
     const double span = (end - start) * 86400.0;
-    Line(out, "Frame rate",
-         Number("%.2f", span > 0 && r.frames > 0 ? r.frames / span : 0.0) + " fps");
-    Line(out, "Target", f.session.target);
-    Line(out, "Observer", f.session.observer);
-    Line(out, "Telescope", f.session.telescope);
-    Line(out, "Filter", f.filter);
-    Line(out, "Site latitude", f.session.latitude ? Number("%.5f", *f.session.latitude) : "");
-    Line(out, "Site longitude", f.session.longitude ? Number("%.5f", *f.session.longitude) : "");
-    Line(out, "Free disk space at start",
+    line(out, "Frame rate",
+         number("%.2f", span > 0 && r.frames > 0 ? r.frames / span : 0.0) + " fps");
+    line(out, "Target", f.session.target);
+    line(out, "Observer", f.session.observer);
+    line(out, "Telescope", f.session.telescope);
+    line(out, "Filter", f.filter);
+    line(out, "Site latitude", f.session.latitude ? number("%.5f", *f.session.latitude) : "");
+    line(out, "Site longitude", f.session.longitude ? number("%.5f", *f.session.longitude) : "");
+    line(out, "Free disk space at start",
          f.freeDiskBytes ? std::to_string(*f.freeDiskBytes) + " bytes" : "unknown");
     for (const SettingChange& c : r.changes)
-        Line(out, "Change", utc(c.local) + " " + c.name + " = " + c.value);
+        line(out, "Change", utc(c.local) + " " + c.name + " = " + c.value);
     return out;
 }
 
-std::string CaptureLogPath(const std::string& recordingPath) {
-    const std::string stem = Stem(recordingPath);
+std::string captureLogPath(const std::string& recordingPath) {
+    const std::string stem = pathStem(recordingPath);
     std::string path = stem + ".txt";
-    for (int n = 1; FileExists(path); ++n) path = stem + "-" + std::to_string(n) + ".txt";
+    for (int n = 1; fileExists(path); ++n) path = stem + "-" + std::to_string(n) + ".txt";
     return path;
 }
 
-bool WriteCaptureLog(const std::string& path, const std::string& text, std::string& error) {
+bool writeCaptureLog(const std::string& path, const std::string& text, std::string& error) {
     OutFile file;
-    if (!file.Create(path) || !file.Write(text.data(), text.size()) || !file.Close()) {
-        error = file.Error();
-        file.Discard();
+    if (!file.create(path) || !file.write(text.data(), text.size()) || !file.close()) {
+        error = file.error();
+        file.discard();
         return false;
     }
     return true;
 }
 
-std::string ObservationStem(LocalDateTime utc, const std::string& target, const std::string& filter) {
+std::string observationStem(LocalDateTime utc, const std::string& target, const std::string& filter) {
     // Rounded to the millisecond first, so 21:32:23.9999 is not read as 21:32:23.
-    const DateTimeParts p = DecodeDateTime(utc);
+    const DateTimeParts p = decodeDateTime(utc);
     char buf[40];
     std::snprintf(buf, sizeof buf, "%04d-%02d-%02d-%02d%02d_%d", p.year, p.month, p.day, p.hour,
                   p.minute, p.second / 6);
     std::string stem = buf;
-    for (const std::string& part : {FileNameText(target), FileNameText(filter)})
+    for (const std::string& part : {fileNameText(target), fileNameText(filter)})
         if (!part.empty()) stem += "-" + part;
     return stem;
 }
 
-std::string FreeObservationPath(const std::string& folder, const std::string& stem,
+std::string freeObservationPath(const std::string& folder, const std::string& stem,
                                 const std::string& ext) {
     const std::string base = (folder.empty() ? "" : folder + "/") + stem;
     const bool avi = ext == ".avi" || ext == ".AVI";
-    auto taken = [&](const std::string& p) { return FileExists(p) || (avi && AviPartsExist(p)); };
+    auto taken = [&](const std::string& p) { return fileExists(p) || (avi && aviPartsExist(p)); };
     std::string path = base + ext;
     for (int n = 1; taken(path); ++n) path = base + "_" + std::to_string(n) + ext;
     return path;

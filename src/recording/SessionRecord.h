@@ -28,14 +28,14 @@ struct SessionDetails {
 // A coordinate in decimal degrees ("48.8566", "-2.35", blanks around it allowed) within
 // +-`limit` (90 for a latitude, 180 for a longitude). Empty text is no value and valid.
 // False for anything else.
-bool ParseDegrees(const std::string& text, double limit, std::optional<double>& value);
+bool parseDegrees(const std::string& text, double limit, std::optional<double>& value);
 
 // Text that a header field may hold: every character outside printable ASCII (a control
 // character, or each UTF-8 sequence as a whole) becomes '?'; leading and trailing blanks go.
-std::string AsciiText(const std::string& utf8);
+std::string asciiText(const std::string& utf8);
 // A part of a file name: letters, digits, '+' and '.' stay, every other character (and each
 // UTF-8 sequence as a whole) becomes '_'; a '-' too, since it separates the name's fields.
-std::string FileNameText(const std::string& utf8);
+std::string fileNameText(const std::string& utf8);
 
 // The facts of a recording as it starts. Times are LocalDateTime in local time; the offset
 // turns them into UTC.
@@ -78,41 +78,41 @@ struct RecordingResult {
 };
 
 // Local date-time to UTC with the offset (seconds east of UTC).
-LocalDateTime ToUtc(LocalDateTime local, int32_t utcOffsetSeconds);
+LocalDateTime toUtc(LocalDateTime local, int32_t utcOffsetSeconds);
 // "2026-12-09T21:32:24.123": ISO 8601 with milliseconds, no zone letter (FITS DATE-OBS form).
-std::string IsoDateTime(LocalDateTime t);
+std::string isoDateTime(LocalDateTime t);
 
 // The middle of the recording in local time: between the first frame's exposure start and
 // the last frame's exposure end; the start time when no frame was written.
-LocalDateTime RecordingMiddle(const RecordingFacts& facts, const RecordingResult& result);
+LocalDateTime recordingMiddle(const RecordingFacts& facts, const RecordingResult& result);
 
 // SER header texts: the observer, the camera and filter ("Camera, filter R"), the
 // telescope; "" for a field nothing was set for (the writer then keeps its fixed word).
 struct SerTexts {
     std::string observer, instrument, telescope;
 };
-SerTexts SerTextsOf(const RecordingFacts& facts);
+SerTexts serTextsOf(const RecordingFacts& facts);
 
 // The cards a FITS frame carries about its session and exposure: OBJECT, OBSERVER, TELESCOP,
 // INSTRUME, FILTER where set, SITELAT and SITELONG (decimal degrees) when the site is set,
 // then DATE-OBS (the frame's exposure start in UTC), EXPTIME,
 // GAIN, XBINNING and YBINNING. Appended as 80-byte cards to `header`.
-void AppendSessionCards(std::string& header, const RecordingFacts& facts, LocalDateTime frameLocal,
+void appendSessionCards(std::string& header, const RecordingFacts& facts, LocalDateTime frameLocal,
                         int32_t gain);
 
 // The capture log: "key: value" lines, one fact per line, the settings changed during the
 // recording last ("Change: <UTC time> <name> = <value>").
-std::string CaptureLogText(const RecordingFacts& facts, const RecordingResult& result);
+std::string captureLogText(const RecordingFacts& facts, const RecordingResult& result);
 // Where a recording's log goes: the recording's name less its extension, ".txt"; for a name
 // already taken "-1.txt", "-2.txt" and so on (a log never replaces another one).
-std::string CaptureLogPath(const std::string& recordingPath);
+std::string captureLogPath(const std::string& recordingPath);
 // Writes the log; false with `error` set when it could not be written.
-bool WriteCaptureLog(const std::string& path, const std::string& text, std::string& error);
+bool writeCaptureLog(const std::string& path, const std::string& text, std::string& error);
 
 // The observation name's stem of a UTC time, target and filter: "2026-12-09-2132_4-Jupiter-R"
 // (date, hours and minutes, tenths of a minute; target and filter left out when empty).
-std::string ObservationStem(LocalDateTime utc, const std::string& target, const std::string& filter);
+std::string observationStem(LocalDateTime utc, const std::string& target, const std::string& filter);
 // `folder`/`stem``ext`, or with "_1", "_2"... before the extension when that name is taken
 // (for ".avi" also by part files of it). `ext` starts with the dot.
-std::string FreeObservationPath(const std::string& folder, const std::string& stem,
+std::string freeObservationPath(const std::string& folder, const std::string& stem,
                                 const std::string& ext);

@@ -14,21 +14,21 @@ void StillSeriesWriter::begin(const std::string& stillPath) {
 
 std::string StillSeriesWriter::nextPath(LocalDateTime local) {
     if (naming_)
-        return FreeObservationPath(naming_->folder,
-                                   ObservationStem(ToUtc(local, naming_->utcOffsetSeconds),
+        return freeObservationPath(naming_->folder,
+                                   observationStem(toUtc(local, naming_->utcOffsetSeconds),
                                                    naming_->target, naming_->filter),
                                    naming_->ext);
     const int32_t from = stillPath_ == lastPath_ ? lastNumber_ : 0;
     lastPath_ = stillPath_;
-    lastNumber_ = FirstFreeNumber(stillPath_, from);
-    return NumberedName(stillPath_, lastNumber_);
+    lastNumber_ = firstFreeNumber(stillPath_, from);
+    return numberedName(stillPath_, lastNumber_);
 }
 
 bool StillSeriesWriter::writeFits(const Frame& frame, std::string* written,
                                   const std::string& moreCards) {
-    const std::string path = nextPath(frame.TimeStamp);
+    const std::string path = nextPath(frame.timeStamp);
     if (written) *written = path;
-    return WriteFitsFile(path, frame, error_, moreCards);
+    return writeFitsFile(path, frame, error_, moreCards);
 }
 
 bool StillSeriesWriter::writeBmp(const cv::Mat& image, std::string* written, LocalDateTime local) {
@@ -53,9 +53,9 @@ bool StillSeriesWriter::writeBmp(const cv::Mat& image, std::string* written, Loc
         return false;
     }
     OutFile file;
-    if (!file.Create(path) || !file.Write(bytes.data(), bytes.size()) || !file.Close()) {
-        error_ = file.Error();
-        file.Discard();
+    if (!file.create(path) || !file.write(bytes.data(), bytes.size()) || !file.close()) {
+        error_ = file.error();
+        file.discard();
         return false;
     }
     return true;

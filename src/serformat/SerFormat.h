@@ -18,18 +18,18 @@ constexpr char kFileId[] = "LUCAM-RECORDER";  // 14 characters, stored without t
 
 // ColorID values.
 enum ColorId : int32_t {
-    kMono = 0,
-    kBayerRggb = 8,
-    kBayerGrbg = 9,
-    kBayerGbrg = 10,
-    kBayerBggr = 11,
-    kRgb = 100,  // three planes per pixel, red first
-    kBgr = 101,  // three planes per pixel, blue first
+    KMono = 0,
+    KBayerRggb = 8,
+    KBayerGrbg = 9,
+    KBayerGbrg = 10,
+    KBayerBggr = 11,
+    KRgb = 100,  // three planes per pixel, red first
+    KBgr = 101,  // three planes per pixel, blue first
 };
 
 struct Header {
     int32_t luId = 0;
-    int32_t colorId = kMono;
+    int32_t colorId = KMono;
     int32_t littleEndian = 0;
     int32_t width = 0;
     int32_t height = 0;
@@ -43,27 +43,27 @@ struct Header {
     int64_t dateTimeUtc = 0;  // the same instant in UTC
 };
 
-void Put32(uint8_t* p, int32_t v);
-void Put64(uint8_t* p, int64_t v);
-int32_t Get32(const uint8_t* p);
-int64_t Get64(const uint8_t* p);
+void put32(uint8_t* p, int32_t v);
+void put64(uint8_t* p, int64_t v);
+int32_t get32(const uint8_t* p);
+int64_t get64(const uint8_t* p);
 
 // The header as the 178 bytes at the start of the file.
-void EncodeHeader(const Header& header, uint8_t out[kHeaderSize]);
+void encodeHeader(const Header& header, uint8_t out[kHeaderSize]);
 // False when the bytes do not start with the file identifier.
-bool DecodeHeader(const uint8_t bytes[kHeaderSize], Header* header);
+bool decodeHeader(const uint8_t bytes[kHeaderSize], Header* header);
 
 // Samples per pixel: 3 for the RGB and BGR ColorIDs, else 1.
-int Planes(int32_t colorId);
+int planes(int32_t colorId);
 // Bytes of one sample: 1 up to 8 bits, 2 above.
-int BytesPerSample(int32_t depth);
+int bytesPerSample(int32_t depth);
 // Why the header's width, height, depth or colour cannot describe frames; "" when they can.
-std::string GeometryProblem(const Header& header);
+std::string geometryProblem(const Header& header);
 // Bytes of one frame; 0 when GeometryProblem() finds one or the size passes 64 bits.
-uint64_t FrameBytes(const Header& header);
+uint64_t frameBytes(const Header& header);
 // Whole frames that `fileSize` bytes of a file with this header hold (trailer not counted).
-uint64_t FramesInFile(const Header& header, uint64_t fileSize);
+uint64_t framesInFile(const Header& header, uint64_t fileSize);
 // Where frame `index` starts; index below FramesInFile().
-uint64_t FrameOffset(const Header& header, uint64_t index);
+uint64_t frameOffset(const Header& header, uint64_t index);
 
 }  // namespace ser

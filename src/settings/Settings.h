@@ -5,4 +5,4 @@
 #include <QSettings>
 #include <memory>
 
-std::unique_ptr<QSettings> OpenSettings();
+std::unique_ptr<QSettings> openSettings();

@@ -5,7 +5,7 @@
 #include "platform/Memory.h"
 #include "settings/Settings.h"
 
-QString ReadSetting(QSettings& store, const QString& name, const QString& def) {
+QString readSetting(QSettings& store, const QString& name, const QString& def) {
     store.beginGroup(QLatin1String(kSettingsGroup));
     const QVariant value = store.value(name);
     store.endGroup();
@@ -15,21 +15,21 @@ QString ReadSetting(QSettings& store, const QString& name, const QString& def) {
     return value.toString();
 }
 
-void WriteSetting(QSettings& store, const QString& name, const QString& value) {
+void writeSetting(QSettings& store, const QString& name, const QString& value) {
     if (name.isEmpty()) return;
     store.beginGroup(QLatin1String(kSettingsGroup));
     store.setValue(name, value);
     store.endGroup();
 }
 
-bool FlushSettings(QSettings& store) {
+bool flushSettings(QSettings& store) {
     store.sync();
     return store.status() == QSettings::NoError;
 }
 
-bool ParseDecimal(const QString& text, int32_t* value) {
-    static const QRegularExpression decimal(QStringLiteral("^\\s*[+-]?[0-9]+\\s*$"));
-    if (!decimal.match(text).hasMatch()) return false;
+bool parseDecimal(const QString& text, int32_t* value) {
+    static const QRegularExpression kDecimal(QStringLiteral("^\\s*[+-]?[0-9]+\\s*$"));
+    if (!kDecimal.match(text).hasMatch()) return false;
     bool ok = false;
     const int32_t v = text.trimmed().toInt(&ok, 10);
     if (!ok) return false;  // out of the 32-bit range
@@ -37,89 +37,89 @@ bool ParseDecimal(const QString& text, int32_t* value) {
     return true;
 }
 
-int32_t DecimalOr(const QString& text, int32_t def) {
+int32_t decimalOr(const QString& text, int32_t def) {
     int32_t v = 0;
-    return ParseDecimal(text, &v) ? v : def;
+    return parseDecimal(text, &v) ? v : def;
 }
 
-StoredSettings ReadStoredSettings() {
+StoredSettings readStoredSettings() {
     StoredSettings out;
     const StoredSettings defaults;
-    auto store = OpenSettings();
-    out.exposureMs = DecimalOr(ReadSetting(*store, kExposureLengthKey, {}), defaults.exposureMs);
-    out.frameCountText = ReadSetting(*store, kFrameCountKey, defaults.frameCountText);
-    out.capturePath = ReadSetting(*store, kCapturePathKey, defaults.capturePath);
-    out.gain = DecimalOr(ReadSetting(*store, kGainKey, {}), defaults.gain);
+    auto store = openSettings();
+    out.exposureMs = decimalOr(readSetting(*store, kExposureLengthKey, {}), defaults.exposureMs);
+    out.frameCountText = readSetting(*store, kFrameCountKey, defaults.frameCountText);
+    out.capturePath = readSetting(*store, kCapturePathKey, defaults.capturePath);
+    out.gain = decimalOr(readSetting(*store, kGainKey, {}), defaults.gain);
     return out;
 }
 
-bool WriteStoredSettings(const StoredSettings& values) {
-    auto store = OpenSettings();
-    WriteSetting(*store, kExposureLengthKey, QString::number(values.exposureMs));
-    WriteSetting(*store, kFrameCountKey, values.frameCountText);
-    WriteSetting(*store, kCapturePathKey, values.capturePath);
-    WriteSetting(*store, kGainKey, QString::number(values.gain));
-    return FlushSettings(*store);
+bool writeStoredSettings(const StoredSettings& values) {
+    auto store = openSettings();
+    writeSetting(*store, kExposureLengthKey, QString::number(values.exposureMs));
+    writeSetting(*store, kFrameCountKey, values.frameCountText);
+    writeSetting(*store, kCapturePathKey, values.capturePath);
+    writeSetting(*store, kGainKey, QString::number(values.gain));
+    return flushSettings(*store);
 }
 
-uint64_t ReadWriterQueueBytes() {
-    auto store = OpenSettings();
-    const int32_t mib = DecimalOr(ReadSetting(*store, QStringLiteral("WRITERQUEUEMIB"), {}), 0);
-    return mib > 0 ? static_cast<uint64_t>(mib) << 20 : DefaultWriterQueueBytes();
+uint64_t readWriterQueueBytes() {
+    auto store = openSettings();
+    const int32_t mib = decimalOr(readSetting(*store, QStringLiteral("WRITERQUEUEMIB"), {}), 0);
+    return mib > 0 ? static_cast<uint64_t>(mib) << 20 : defaultWriterQueueBytes();
 }
 
-int32_t ReadSampleDepth() {
-    auto store = OpenSettings();
+int32_t readSampleDepth() {
+    auto store = openSettings();
     store->beginGroup(QStringLiteral("Capture"));
     const QVariant value = store->value(QStringLiteral("SampleDepth"));
     store->endGroup();
-    return value.typeId() == QMetaType::QString && DecimalOr(value.toString(), 8) == 16 ? 16 : 8;
+    return value.typeId() == QMetaType::QString && decimalOr(value.toString(), 8) == 16 ? 16 : 8;
 }
 
-bool WriteSampleDepth(int32_t bits) {
-    auto store = OpenSettings();
+bool writeSampleDepth(int32_t bits) {
+    auto store = openSettings();
     store->beginGroup(QStringLiteral("Capture"));
     store->setValue(QStringLiteral("SampleDepth"), QString::number(bits == 16 ? 16 : 8));
     store->endGroup();
-    return FlushSettings(*store);
+    return flushSettings(*store);
 }
 
 namespace {
-QString ReadGroupText(const QString& group, const QString& name) {
-    auto store = OpenSettings();
+QString readGroupText(const QString& group, const QString& name) {
+    auto store = openSettings();
     store->beginGroup(group);
     const QVariant value = store->value(name);
     store->endGroup();
     return value.typeId() == QMetaType::QString ? value.toString() : QString();
 }
 
-bool ReadSwitch(const QString& name, bool def) {
-    const QString text = ReadGroupText(QStringLiteral("Capture"), name);
-    return text.isEmpty() ? def : DecimalOr(text, def ? 1 : 0) != 0;
+bool readSwitch(const QString& name, bool def) {
+    const QString text = readGroupText(QStringLiteral("Capture"), name);
+    return text.isEmpty() ? def : decimalOr(text, def ? 1 : 0) != 0;
 }
 
-bool WriteSwitch(const QString& name, bool on) {
-    auto store = OpenSettings();
+bool writeSwitch(const QString& name, bool on) {
+    auto store = openSettings();
     store->beginGroup(QStringLiteral("Capture"));
     store->setValue(name, on ? QStringLiteral("1") : QStringLiteral("0"));
     store->endGroup();
-    return FlushSettings(*store);
+    return flushSettings(*store);
 }
 
 const QString kSession = QStringLiteral("Session");
 }  // namespace
 
-SessionDetails ReadSessionDetails() {
+SessionDetails readSessionDetails() {
     SessionDetails d;
     auto text = [](const char* name) {
-        return ReadGroupText(kSession, QString::fromLatin1(name)).toStdString();
+        return readGroupText(kSession, QString::fromLatin1(name)).toStdString();
     };
     d.target = text("Target");
     d.observer = text("Observer");
     d.telescope = text("Telescope");
     d.filter = text("Filter");
     std::optional<double> lat, lon;
-    if (ParseDegrees(text("Latitude"), 90.0, lat) && ParseDegrees(text("Longitude"), 180.0, lon) &&
+    if (parseDegrees(text("Latitude"), 90.0, lat) && parseDegrees(text("Longitude"), 180.0, lon) &&
         lat.has_value() == lon.has_value()) {
         d.latitude = lat;
         d.longitude = lon;
@@ -127,8 +127,8 @@ SessionDetails ReadSessionDetails() {
     return d;
 }
 
-bool WriteSessionDetails(const SessionDetails& d) {
-    auto store = OpenSettings();
+bool writeSessionDetails(const SessionDetails& d) {
+    auto store = openSettings();
     store->beginGroup(kSession);
     auto put = [&](const char* name, const std::string& value) {
         store->setValue(QString::fromLatin1(name), QString::fromStdString(value));
@@ -140,21 +140,21 @@ bool WriteSessionDetails(const SessionDetails& d) {
     put("Latitude", d.latitude ? QString::number(*d.latitude, 'f', 6).toStdString() : "");
     put("Longitude", d.longitude ? QString::number(*d.longitude, 'f', 6).toStdString() : "");
     store->endGroup();
-    return FlushSettings(*store);
+    return flushSettings(*store);
 }
 
-bool ReadCaptureLogOn() {
-    return ReadSwitch(QStringLiteral("CaptureLog"), true);
+bool readCaptureLogOn() {
+    return readSwitch(QStringLiteral("CaptureLog"), true);
 }
 
-bool WriteCaptureLogOn(bool on) {
-    return WriteSwitch(QStringLiteral("CaptureLog"), on);
+bool writeCaptureLogOn(bool on) {
+    return writeSwitch(QStringLiteral("CaptureLog"), on);
 }
 
-bool ReadObservationNames() {
-    return ReadSwitch(QStringLiteral("ObservationNames"), false);
+bool readObservationNames() {
+    return readSwitch(QStringLiteral("ObservationNames"), false);
 }
 
-bool WriteObservationNames(bool on) {
-    return WriteSwitch(QStringLiteral("ObservationNames"), on);
+bool writeObservationNames(bool on) {
+    return writeSwitch(QStringLiteral("ObservationNames"), on);
 }

@@ -13,18 +13,18 @@ inline constexpr char kSettingsGroup[] = "TarviVideo2R";
 
 // The stored text of `name`, or `def` when the store, the value or the group is missing,
 // unreadable, or holds something that is not a plain text.
-QString ReadSetting(QSettings& store, const QString& name, const QString& def);
+QString readSetting(QSettings& store, const QString& name, const QString& def);
 // Stores `value` as text under `name`; an empty name is ignored. Failures surface when
 // the batch is flushed (FlushSettings).
-void WriteSetting(QSettings& store, const QString& name, const QString& value);
+void writeSetting(QSettings& store, const QString& name, const QString& value);
 // Writes the batch to disk; false when the file could not be created or written.
-bool FlushSettings(QSettings& store);
+bool flushSettings(QSettings& store);
 
 // A text that is a decimal integer: optional blanks around it, an optional sign and
 // digits, within 32 bits. "007" gives 7; "", "12a", "0x10", "1e3" are not decimal.
-bool ParseDecimal(const QString& text, int32_t* value);
+bool parseDecimal(const QString& text, int32_t* value);
 // ParseDecimal, or `def` when the text is not a decimal integer.
-int32_t DecimalOr(const QString& text, int32_t def);
+int32_t decimalOr(const QString& text, int32_t def);
 
 // The keys of the four values in group kSettingsGroup.
 inline constexpr char kExposureLengthKey[] = "EXPOLENGTH";
@@ -43,30 +43,30 @@ struct StoredSettings {
 
 // Reads the four values in the order above from the settings file; a stored exposure or
 // gain that is not a decimal integer counts as missing.
-StoredSettings ReadStoredSettings();
+StoredSettings readStoredSettings();
 // Writes the four values in the order above to the settings file (all as texts);
 // false when the file could not be written (the values are then lost).
-bool WriteStoredSettings(const StoredSettings& values);
+bool writeStoredSettings(const StoredSettings& values);
 
 // The memory a recording's writer queue may hold, in bytes: the value WRITERQUEUEMIB (MiB,
 // read only, never written back) when it is a positive decimal, else the smaller of 1 GiB
 // and a quarter of the physical memory.
-uint64_t ReadWriterQueueBytes();
+uint64_t readWriterQueueBytes();
 
 // The sample depth of recordings the user chose ("8 bit" / "16 bit"): 8 or 16, 8 when
 // nothing valid is stored. Kept under group "Capture", written at once.
-int32_t ReadSampleDepth();
-bool WriteSampleDepth(int32_t bits);
+int32_t readSampleDepth();
+bool writeSampleDepth(int32_t bits);
 
 // The session details (group "Session"): target, observer, telescope, filter and the site;
 // a site value that is not a valid coordinate counts as not set.
-SessionDetails ReadSessionDetails();
-bool WriteSessionDetails(const SessionDetails& details);
+SessionDetails readSessionDetails();
+bool writeSessionDetails(const SessionDetails& details);
 
 // The choices of the "Capture Files" menu kept under group "Capture", written at once:
 // whether a capture log is written (on when nothing is stored) and whether recordings
 // take observation names (off when nothing is stored).
-bool ReadCaptureLogOn();
-bool WriteCaptureLogOn(bool on);
-bool ReadObservationNames();
-bool WriteObservationNames(bool on);
+bool readCaptureLogOn();
+bool writeCaptureLogOn(bool on);
+bool readObservationNames();
+bool writeObservationNames(bool on);

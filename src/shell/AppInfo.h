@@ -3,5 +3,5 @@
 // package and --version); shown joined without a separator.
 #include "tv_build_config.h"
 
-inline constexpr char AppName[] = "TarviVideo5X";
-inline constexpr char AppVersion[] = TV_VERSION;
+inline constexpr char kAppName[] = "TarviVideo5X";
+inline constexpr char kAppVersion[] = TV_VERSION;

@@ -29,7 +29,7 @@
 namespace {
 // The pictures of the format items: a strip of film (SER, AVI) or a single frame (FIT,
 // BMP); 25 x 25 pixels.
-QIcon FormatIcon(bool sequence) {
+QIcon formatIcon(bool sequence) {
     QPixmap pm(25, 25);
     pm.fill(Qt::transparent);
     QPainter p(&pm);
@@ -58,7 +58,7 @@ QIcon FormatIcon(bool sequence) {
 }
 
 // The cancel button has no caption; a stop sign says what it does.
-QIcon StopIcon() {
+QIcon stopIcon() {
     QPixmap pm(20, 20);
     pm.fill(Qt::transparent);
     QPainter p(&pm);
@@ -89,12 +89,12 @@ constexpr int kOverCheckMs = 200;
 // How often the filter row follows the wheel.
 constexpr int kWheelCheckMs = 100;
 
-bool IsSequence(CaptureFormat format) {
+bool isSequence(CaptureFormat format) {
     return format == CaptureFormat::Ser || format == CaptureFormat::Avi;
 }
 
 // A path as the file system spells it (the locale's encoding of file names).
-std::string FileSystemName(const QString& path) {
+std::string fileSystemName(const QString& path) {
     return QFile::encodeName(path).toStdString();
 }
 }  // namespace
@@ -130,13 +130,13 @@ void CapturePanel::buildControls() {
     box->setContentsMargins(3, 2, 3, 3);
     box->setSpacing(2);
 
-    QLabel* countLabel = SmallLabel(QStringLiteral("Frame Count/Duration"), this);
+    QLabel* countLabel = smallLabel(QStringLiteral("Frame Count/Duration"), this);
     countLabel->setObjectName(QStringLiteral("Label4"));
     box->addWidget(countLabel);
     auto* countRow = new QHBoxLayout;
-    count_ = DigitsEdit(QStringLiteral("expos"), this);
+    count_ = digitsEdit(QStringLiteral("expos"), this);
     count_->setText(QStringLiteral("1"));
-    countUnit_ = UnitBox(QStringLiteral("exposUnit"),
+    countUnit_ = unitBox(QStringLiteral("exposUnit"),
                          {QStringLiteral(" expo(s)"), QStringLiteral(" sec(s)")}, 0, this);
     countRow->addWidget(count_);
     countRow->addWidget(countUnit_, 1);
@@ -148,8 +148,8 @@ void CapturePanel::buildControls() {
     const char* names[] = {"N12", "N51", "N102", "N201", "MenuItem1", "MenuItem2"};
     const char* captions[] = {"1", "5", "10", "20", "50", "100"};
     for (int i = 0; i < 6; ++i)
-        MenuItem(counts, QString::fromLatin1(names[i]), QString::fromLatin1(captions[i]));
-    AttachContextMenu(count_, counts);
+        menuItem(counts, QString::fromLatin1(names[i]), QString::fromLatin1(captions[i]));
+    attachContextMenu(count_, counts);
     connect(counts, &QMenu::triggered, this, [this](QAction* item) {
         QString caption = item->text();
         const qsizetype amp = caption.indexOf(u'&');
@@ -158,11 +158,11 @@ void CapturePanel::buildControls() {
     });
 
     auto* pauseRow = new QHBoxLayout;
-    QLabel* pauseLabel = SmallLabel(QStringLiteral("Pause"), this);
+    QLabel* pauseLabel = smallLabel(QStringLiteral("Pause"), this);
     pauseLabel->setObjectName(QStringLiteral("Pause"));
-    pause_ = DigitsEdit(QStringLiteral("pse"), this);
+    pause_ = digitsEdit(QStringLiteral("pse"), this);
     pause_->setFixedWidth(48);
-    pauseUnit_ = UnitBox(QStringLiteral("pseUnit"), {QStringLiteral(" ms"), QStringLiteral(" sec")},
+    pauseUnit_ = unitBox(QStringLiteral("pseUnit"), {QStringLiteral(" ms"), QStringLiteral(" sec")},
                          1, this);
     pauseRow->addWidget(pauseLabel);
     pauseRow->addWidget(pause_);
@@ -176,7 +176,7 @@ void CapturePanel::buildControls() {
     filterRow_ = new QWidget(this);
     auto* filterRow = new QHBoxLayout(filterRow_);
     filterRow->setContentsMargins(0, 0, 0, 0);
-    filterLabel_ = SmallLabel(QStringLiteral("Filter"), filterRow_);
+    filterLabel_ = smallLabel(QStringLiteral("Filter"), filterRow_);
     filterLabel_->setObjectName(QStringLiteral("FilterLabel"));
     filter_ = new QComboBox(filterRow_);
     filter_->setObjectName(QStringLiteral("FilterWheel"));
@@ -197,7 +197,7 @@ void CapturePanel::buildControls() {
     stillButton_->setObjectName(QStringLiteral("Button3"));
     cancelButton_ = new QPushButton(place);
     cancelButton_->setObjectName(QStringLiteral("CancelButton"));
-    cancelButton_->setIcon(StopIcon());
+    cancelButton_->setIcon(stopIcon());
     cancelButton_->setToolTip(QStringLiteral("Cancel"));
     for (QPushButton* b : {sequenceButton_, stillButton_, cancelButton_}) {
         b->setGeometry(0, 0, 165, 35);
@@ -214,20 +214,20 @@ void CapturePanel::buildControls() {
     formatMenu_->setObjectName(QStringLiteral("SERAVI"));
     formats_ = new QActionGroup(this);
     for (const FormatItem& f : kFormatItems) {
-        QAction* item = MenuItem(formatMenu_, QString::fromLatin1(f.name),
+        QAction* item = menuItem(formatMenu_, QString::fromLatin1(f.name),
                                  QString::fromLatin1(f.caption), formats_);
-        item->setIcon(FormatIcon(IsSequence(f.format)));
+        item->setIcon(formatIcon(isSequence(f.format)));
         item->setData(static_cast<int>(f.format));
         connect(item, &QAction::toggled, this, [this, format = f.format](bool on) {
             if (on) selectFormat(format);
         });
     }
     menuFormats_ = new QActionGroup(this);
-    AttachContextMenu(sequenceButton_, formatMenu_);
-    AttachContextMenu(stillButton_, formatMenu_);
+    attachContextMenu(sequenceButton_, formatMenu_);
+    attachContextMenu(stillButton_, formatMenu_);
     selectFormat(CaptureFormat::Fit);
 
-    summary_ = RaisedPanel(QStringLiteral("Panel10"), nullptr);
+    summary_ = raisedPanel(QStringLiteral("Panel10"), nullptr);
     auto* summaryBox = new QVBoxLayout(summary_);
     summaryBox->setContentsMargins(2, 2, 2, 2);
     summaryText_ = new QLabel(summary_);
@@ -250,7 +250,7 @@ QList<QAction*> CapturePanel::allFormatItems() const {
 
 void CapturePanel::addFormatItems(QMenu* menu) {
     for (const FormatItem& f : kMenuFormatItems) {
-        QAction* item = MenuItem(menu, QString::fromLatin1(f.name), QString::fromLatin1(f.caption),
+        QAction* item = menuItem(menu, QString::fromLatin1(f.name), QString::fromLatin1(f.caption),
                                  menuFormats_);
         item->setData(static_cast<int>(f.format));
         item->setChecked(f.format == format_);
@@ -271,13 +271,13 @@ void CapturePanel::selectFormat(CaptureFormat format) {
     format_ = format;
     for (const FormatItem& f : kFormatItems) {
         if (f.format != format) continue;
-        QPushButton* shown = IsSequence(format) ? sequenceButton_ : stillButton_;
+        QPushButton* shown = isSequence(format) ? sequenceButton_ : stillButton_;
         shown->setText(QString::fromLatin1(f.button));
     }
     for (QAction* item : allFormatItems())
         if (item->data().toInt() == static_cast<int>(format)) item->setChecked(true);
-    sequenceButton_->setVisible(IsSequence(format));
-    stillButton_->setVisible(!IsSequence(format));
+    sequenceButton_->setVisible(isSequence(format));
+    stillButton_->setVisible(!isSequence(format));
 }
 
 QString CapturePanel::countText() const {
@@ -295,9 +295,9 @@ void CapturePanel::setPauseText(const QString& text) {
 // ---- the capture path
 
 void CapturePanel::setCapturePath(const QString& path) {
-    capturePath_ = TrimBlanks(path);
+    capturePath_ = trimBlanks(path);
     if (!capturePath_.isEmpty()) {
-        SplitPath(capturePath_, captureDirectory_, baseName_);
+        splitPath(capturePath_, captureDirectory_, baseName_);
         if (nameDialog_) nameDialog_->setBaseName(baseName_);
     }
     updateButtons();
@@ -313,8 +313,8 @@ void CapturePanel::storePath(const QString& path) {
 void CapturePanel::chooseLocation() {
     const QString chosen = chooseFolder ? chooseFolder(window()) : QString();
     if (chosen.isEmpty()) return;  // cancelled
-    captureDirectory_ = FolderOf(chosen);
-    storePath(JoinPath(captureDirectory_, baseName_));
+    captureDirectory_ = folderOf(chosen);
+    storePath(joinPath(captureDirectory_, baseName_));
 }
 
 void CapturePanel::chooseFileName() {
@@ -323,7 +323,7 @@ void CapturePanel::chooseFileName() {
     nameDialog_->setBaseName(baseName_);
     nameDialog_->execOver(window());
     baseName_ = nameDialog_->baseName();
-    storePath(JoinPath(captureDirectory_, baseName_));
+    storePath(joinPath(captureDirectory_, baseName_));
 }
 
 // ---- starting and ending recordings
@@ -344,8 +344,8 @@ void CapturePanel::updateButtons() {
 
 bool CapturePanel::readCount(bool absolute, int32_t& count) {
     std::string error;
-    if (!ParseCount(count_->text().toStdString(), count, error)) {
-        ShowMessage(error);
+    if (!parseCount(count_->text().toStdString(), count, error)) {
+        showMessage(error);
         return false;
     }
     if (absolute && count < 0)
@@ -355,7 +355,7 @@ bool CapturePanel::readCount(bool absolute, int32_t& count) {
 }
 
 int32_t CapturePanel::pauseMs() const {
-    return PauseMs(pause_->text().toStdString(), pauseUnit_->currentIndex() == 1);
+    return pauseMsFromText(pause_->text().toStdString(), pauseUnit_->currentIndex() == 1);
 }
 
 void CapturePanel::applyPause() {
@@ -439,27 +439,27 @@ void CapturePanel::startSequence() {
     if (waitForWheel(true)) return;
     const std::string ext = format_ == CaptureFormat::Ser ? ".SER" : ".AVI";
     if (capturePath_.isEmpty()) {
-        ShowMessage("Error opening AVI/SER file");
+        showMessage("Error opening AVI/SER file");
         return;
     }
     if (exposureMs_) capture_.setExposureMs(exposureMs_());
     int32_t count = 0;
     if (!readCount(true, count)) return;
     if (factsSource) recorder_.setFacts(factsSource());
-    const std::string base = FileSystemName(capturePath_) + ext;
+    const std::string base = fileSystemName(capturePath_) + ext;
     std::string path;
     if (recorder_.observationNames()) {
         // Written under the name of its start and renamed after its middle at the close.
         const RecordingFacts& facts = recorder_.facts();
         const size_t slash = base.rfind('/');
         path =
-            FreeObservationPath(slash == std::string::npos ? std::string() : base.substr(0, slash),
-                                ObservationStem(ToUtc(localNow(), facts.utcOffsetSeconds),
+            freeObservationPath(slash == std::string::npos ? std::string() : base.substr(0, slash),
+                                observationStem(toUtc(localNow(), facts.utcOffsetSeconds),
                                                 facts.session.target, facts.filter) +
                                     "-unfinished",
                                 format_ == CaptureFormat::Ser ? ".ser" : ".avi");
     } else {
-        path = NumberedName(base, NextRecordingNumber(base));
+        path = numberedName(base, nextRecordingNumber(base));
     }
     status_.clear(StatusPanels::Memory);
     const CaptureStatus camera = capture_.status();
@@ -468,7 +468,7 @@ void CapturePanel::startSequence() {
                                   colorCamera_)) {
         // The fixed text first, then what the writer found out.
         const std::string& reason = recorder_.lastError();
-        ShowMessage("Error opening AVI/SER file" + (reason.empty() ? "" : "\n\n" + reason));
+        showMessage("Error opening AVI/SER file" + (reason.empty() ? "" : "\n\n" + reason));
         return;
     }
     showRecordingStarted();
@@ -478,7 +478,7 @@ void CapturePanel::startStillSeries() {
     if (recorder_.busy() || waitingForWheel()) return;
     if (waitForWheel(false)) return;
     if (capturePath_.isEmpty()) {
-        ShowMessage("Please set file parameters first");
+        showMessage("Please set file parameters first");
         return;
     }
     // The count is read before the series is set up, so a field that cannot be converted
@@ -486,7 +486,7 @@ void CapturePanel::startStillSeries() {
     int32_t count = 0;
     if (!readCount(true, count)) return;
     const std::string stillPath =
-        FileSystemName(capturePath_) + (format_ == CaptureFormat::Fit ? ".FIT" : ".BMP");
+        fileSystemName(capturePath_) + (format_ == CaptureFormat::Fit ? ".FIT" : ".BMP");
     if (exposureMs_) capture_.setExposureMs(exposureMs_());
     if (factsSource) recorder_.setFacts(factsSource());
     status_.clear(StatusPanels::Memory);
@@ -539,7 +539,7 @@ void CapturePanel::recordingClosed() {
 void CapturePanel::showSummary(double durationSeconds, double framesPerSecond) {
     summaryText_->clear();
     summaryText_->setText(
-        LastCaptureText(durationSeconds, framesPerSecond, GapText(recorder_.lastGaps())));
+        lastCaptureText(durationSeconds, framesPerSecond, gapText(recorder_.lastGaps())));
     summary_->show();
     summaryText_->show();
 }
@@ -547,5 +547,5 @@ void CapturePanel::showSummary(double durationSeconds, double framesPerSecond) {
 void CapturePanel::reportFailure(const std::string& text) {
     // Shown once the frame hand-off that found the failure has returned: the message box
     // runs an event loop of its own.
-    QTimer::singleShot(0, this, [text] { ShowMessage(text); });
+    QTimer::singleShot(0, this, [text] { showMessage(text); });
 }

@@ -3,37 +3,37 @@
 #include "recording/RecordingController.h"
 
 namespace {
-bool IsBlank(QChar c) {
+bool isBlank(QChar c) {
     return c.unicode() <= 32;
 }
 }  // namespace
 
-QString TrimBlanks(const QString& text) {
+QString trimBlanks(const QString& text) {
     qsizetype first = 0, last = text.size();
-    while (first < last && IsBlank(text[first])) ++first;
-    while (last > first && IsBlank(text[last - 1])) --last;
+    while (first < last && isBlank(text[first])) ++first;
+    while (last > first && isBlank(text[last - 1])) --last;
     return text.mid(first, last - first);
 }
 
-void SplitPath(const QString& path, QString& directory, QString& baseName) {
+void splitPath(const QString& path, QString& directory, QString& baseName) {
     const qsizetype slash = path.lastIndexOf(u'/');
-    directory = slash < 0 ? QString() : FolderOf(path.left(slash + 1));
+    directory = slash < 0 ? QString() : folderOf(path.left(slash + 1));
     baseName = path.mid(slash + 1);
 }
 
-QString JoinPath(const QString& directory, const QString& baseName) {
+QString joinPath(const QString& directory, const QString& baseName) {
     if (directory.isEmpty() || baseName.isEmpty()) return QString();
     return directory.endsWith(u'/') ? directory + baseName : directory + u'/' + baseName;
 }
 
-QString FolderOf(const QString& chosen) {
+QString folderOf(const QString& chosen) {
     return chosen.size() > 1 && chosen.endsWith(u'/') ? chosen.left(chosen.size() - 1) : chosen;
 }
 
-QString LastCaptureText(double durationSeconds, double framesPerSecond, const std::string& gaps) {
+QString lastCaptureText(double durationSeconds, double framesPerSecond, const std::string& gaps) {
     // snprintf follows LC_NUMERIC, which the application takes from the user's locale.
     QString text =
-        QString::fromStdString(FormatText(kLastCaptureTemplate, durationSeconds, framesPerSecond));
+        QString::fromStdString(formatText(kLastCaptureTemplate, durationSeconds, framesPerSecond));
     if (!gaps.empty())
         text.insert(text.lastIndexOf(QStringLiteral("</P>")),
                     QStringLiteral("<br>") + QString::fromStdString(gaps).toHtmlEscaped());

@@ -36,7 +36,7 @@ constexpr ToolkitOption kToolkitOptions[] = {{"platform", true, false},
                                              {"sync", false, false}};
 
 // How many arguments the toolkit option at `arg` spans: 0 when it is none of them.
-int ToolkitOptionLength(const std::string& arg) {
+int toolkitOptionLength(const std::string& arg) {
     if (arg.size() < 2 || arg[0] != '-') return 0;
     const std::string name = arg.substr(arg[1] == '-' ? 2 : 1);
     for (const ToolkitOption& o : kToolkitOptions) {
@@ -47,7 +47,7 @@ int ToolkitOptionLength(const std::string& arg) {
 }
 }  // namespace
 
-CommandLine ParseCommandLine(int argc, char** argv) {
+CommandLine parseCommandLine(int argc, char** argv) {
     CommandLine line;
     for (int i = 1; i < argc && line.error.empty(); ++i) {
         const std::string arg = argv[i];
@@ -78,12 +78,12 @@ CommandLine ParseCommandLine(int argc, char** argv) {
                 std::string why;
                 if (v->empty())
                     line.error = "--camera needs a name or a path";
-                else if (!CheckCameraChoice(*v, &why))
+                else if (!checkCameraChoice(*v, &why))
                     line.error = "--camera: " + why;
                 else
                     line.camera = *v;
             }
-        } else if (const int n = ToolkitOptionLength(arg)) {
+        } else if (const int n = toolkitOptionLength(arg)) {
             if (n == 2 && ++i >= argc) line.error = arg + " needs a value";
         } else if (arg.size() > 1 && arg[0] == '-') {
             line.error = "unknown option " + arg;
@@ -94,7 +94,7 @@ CommandLine ParseCommandLine(int argc, char** argv) {
     return line;
 }
 
-std::string CommandLineUsage() {
+std::string commandLineUsage() {
     return "Usage: TarviVideo5X [--camera NAME|PATH] [--camera-option KEY=VALUE]...\n"
            "\n"
            "  --camera NAME|PATH          the camera library: NAME loads libtarvidll-NAME.so\n"
@@ -111,8 +111,8 @@ std::string CommandLineUsage() {
            "(libtarvidll.so) is used.\n";
 }
 
-std::string CommandLineHelp(const std::vector<std::string>& cameras) {
-    std::string text = CommandLineUsage() + "\nCamera libraries found:";
+std::string commandLineHelp(const std::vector<std::string>& cameras) {
+    std::string text = commandLineUsage() + "\nCamera libraries found:";
     if (cameras.empty()) text += " none";
     for (const std::string& name : cameras) text += "\n  " + name;
     return text + "\n";
@@ -124,18 +124,18 @@ const QString kGroup = QStringLiteral("Camera");
 const QString kName = QStringLiteral("Name"), kOptions = QStringLiteral("Options");
 const QString kNextName = QStringLiteral("NextName"), kNextOptions = QStringLiteral("NextOptions");
 
-CameraChoice ReadChoice(QSettings& store, const QString& name, const QString& options) {
+CameraChoice readChoice(QSettings& store, const QString& name, const QString& options) {
     return {store.value(name).toString(), store.value(options).toStringList()};
 }
 
-bool Flush(QSettings& store) {
+bool flush(QSettings& store) {
     store.endGroup();
     store.sync();
     return store.status() == QSettings::NoError;
 }
 
 // A choice as the user would type it.
-std::string Describe(const CameraChoice& choice) {
+std::string describe(const CameraChoice& choice) {
     std::string text = choice.name.isEmpty()
                            ? std::string("the default camera (libtarvidll.so)")
                            : "--camera " + (choice.name.size() <= 40
@@ -147,48 +147,48 @@ std::string Describe(const CameraChoice& choice) {
 }
 }  // namespace
 
-CameraChoice ReadCameraChoice() {
-    auto store = OpenSettings();
+CameraChoice readCameraChoice() {
+    auto store = openSettings();
     store->beginGroup(kGroup);
     const bool next = store->contains(kNextName);
-    return ReadChoice(*store, next ? kNextName : kName, next ? kNextOptions : kOptions);
+    return readChoice(*store, next ? kNextName : kName, next ? kNextOptions : kOptions);
 }
 
-CameraChoice ReadWorkingCameraChoice() {
-    auto store = OpenSettings();
+CameraChoice readWorkingCameraChoice() {
+    auto store = openSettings();
     store->beginGroup(kGroup);
-    return ReadChoice(*store, kName, kOptions);
+    return readChoice(*store, kName, kOptions);
 }
 
-bool WriteCameraChoice(const CameraChoice& choice) {
-    auto store = OpenSettings();
+bool writeCameraChoice(const CameraChoice& choice) {
+    auto store = openSettings();
     store->beginGroup(kGroup);
     store->setValue(kNextName, choice.name);
     store->setValue(kNextOptions, choice.options);
-    return Flush(*store);
+    return flush(*store);
 }
 
-bool RememberWorkingCamera(const CameraChoice& choice) {
-    auto store = OpenSettings();
+bool rememberWorkingCamera(const CameraChoice& choice) {
+    auto store = openSettings();
     store->beginGroup(kGroup);
     store->setValue(kName, choice.name);
     store->setValue(kOptions, choice.options);
     store->remove(kNextName);
     store->remove(kNextOptions);
-    return Flush(*store);
+    return flush(*store);
 }
 
-CameraChoice ResolveCameraChoice(const CommandLine& line) {
-    CameraChoice camera = ReadCameraChoice();
+CameraChoice resolveCameraChoice(const CommandLine& line) {
+    CameraChoice camera = readCameraChoice();
     {
         // Tried once: a choice that does not open must not keep every later start from
         // reaching the camera that worked.
-        auto store = OpenSettings();
+        auto store = openSettings();
         store->beginGroup(kGroup);
         if (store->contains(kNextName)) {
             store->remove(kNextName);
             store->remove(kNextOptions);
-            Flush(*store);
+            flush(*store);
         }
     }
     if (!line.camera && line.options.empty()) return camera;
@@ -198,7 +198,7 @@ CameraChoice ResolveCameraChoice(const CommandLine& line) {
     return camera;
 }
 
-std::string NoCameraHint(const CameraChoice& tried, const CameraChoice& working,
+std::string noCameraHint(const CameraChoice& tried, const CameraChoice& working,
                          const std::vector<std::string>& cameras) {
     std::string text;
     if (cameras.empty()) {
@@ -212,6 +212,6 @@ std::string NoCameraHint(const CameraChoice& tried, const CameraChoice& working,
         text += "; --help lists the options.";
     }
     if (!(tried == working))
-        text += "\nThe next start without --camera uses " + Describe(working) + ".";
+        text += "\nThe next start without --camera uses " + describe(working) + ".";
     return text;
 }

@@ -19,11 +19,11 @@ struct CommandLine {
 
 // Reads our options and passes the toolkit's own (-platform NAME, -style NAME, ...) on to
 // it; any other argument makes the line unusable.
-CommandLine ParseCommandLine(int argc, char** argv);
+CommandLine parseCommandLine(int argc, char** argv);
 // The usage and the options, for --help and after a line that cannot be used.
-std::string CommandLineUsage();
+std::string commandLineUsage();
 // The text of --help: the usage and the camera libraries found.
-std::string CommandLineHelp(const std::vector<std::string>& cameras);
+std::string commandLineHelp(const std::vector<std::string>& cameras);
 
 // The camera choice kept in the settings file (group "Camera"): the camera that opened last,
 // and a choice made in the program ("Select Camera...") for the next start.
@@ -34,20 +34,20 @@ struct CameraChoice {
 };
 // The camera the next start without --camera uses: the one chosen in the program when there
 // is one, else the one that opened last.
-CameraChoice ReadCameraChoice();
+CameraChoice readCameraChoice();
 // The camera that opened last (the default camera when none has).
-CameraChoice ReadWorkingCameraChoice();
+CameraChoice readWorkingCameraChoice();
 // Keeps a choice made in the program for the next start; it is tried once, and remembered
 // when it opens.
-bool WriteCameraChoice(const CameraChoice& choice);
+bool writeCameraChoice(const CameraChoice& choice);
 // Remembers the camera that has just opened for the next starts.
-bool RememberWorkingCamera(const CameraChoice& choice);
+bool rememberWorkingCamera(const CameraChoice& choice);
 // The camera to use at this start: the one on the command line (with its options), else the
 // one from ReadCameraChoice; options given without --camera go to that camera. A choice made
 // in the program is used up here: when it does not open, the next start goes back to the
 // camera that opened last.
-CameraChoice ResolveCameraChoice(const CommandLine& line);
+CameraChoice resolveCameraChoice(const CommandLine& line);
 // What to tell the user when the camera `tried` did not open: the cameras found and how to
 // choose one, and which camera the next plain start uses.
-std::string NoCameraHint(const CameraChoice& tried, const CameraChoice& working,
+std::string noCameraHint(const CameraChoice& tried, const CameraChoice& working,
                          const std::vector<std::string>& cameras);

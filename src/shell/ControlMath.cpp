@@ -4,11 +4,11 @@
 
 #include "platform/Rounding.h"
 
-bool CommitCancelsExposure(int32_t previousMs) {
+bool commitCancelsExposure(int32_t previousMs) {
     return previousMs > kCancelAboveMs;
 }
 
-bool PresetFromCaption(const QString& caption, int32_t& preset) {
+bool presetFromCaption(const QString& caption, int32_t& preset) {
     QString text = caption;
     const qsizetype amp = text.indexOf(u'&');
     if (amp >= 0) text.remove(amp, 1);
@@ -21,7 +21,7 @@ bool PresetFromCaption(const QString& caption, int32_t& preset) {
     return true;
 }
 
-ExposureRange ExposurePresetRange(int32_t position, int32_t preset) {
+ExposureRange exposurePresetRange(int32_t position, int32_t preset) {
     ExposureRange r;
     r.position = position > 100 ? 100 : position;
     r.max = preset;
@@ -29,9 +29,9 @@ ExposureRange ExposurePresetRange(int32_t position, int32_t preset) {
     return r;
 }
 
-Span SubframeSpan(int32_t value, int32_t max, int extent) {
+Span subframeSpan(int32_t value, int32_t max, int extent) {
     if (max <= 0) return Span{0, extent};
-    const int64_t length = Round(static_cast<double>(value) * extent / max);
+    const int64_t length = roundEven(static_cast<double>(value) * extent / max);
     const int len = static_cast<int>(std::clamp<int64_t>(length, 0, extent));
     return Span{(extent - len) / 2, len};
 }

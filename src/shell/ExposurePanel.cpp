@@ -14,7 +14,7 @@
 
 namespace {
 // Balance sliders: the thumb coloured after the channel it sets.
-void ColourThumb(LabelledSlider* bar, const QColor& color) {
+void colourThumb(LabelledSlider* bar, const QColor& color) {
     bar->slider()->setStyleSheet(
         QStringLiteral("QSlider::groove:horizontal { height: 4px; background: #a0a0a0; }"
                        "QSlider::handle:horizontal { background: %1; border: 1px solid #404040;"
@@ -30,7 +30,7 @@ ExposurePanel::ExposurePanel(CaptureThread& capture, QWidget* parent)
     column->setContentsMargins(0, 0, 0, 0);
     column->setSpacing(3);
 
-    column->addWidget(SmallLabel(QStringLiteral("Exposure"), this));
+    column->addWidget(smallLabel(QStringLiteral("Exposure"), this));
     exposure_ = new LabelledSlider(Qt::Horizontal, 1, 100, 1, QStringLiteral("%d ms"), this);
     exposure_->setObjectName(QStringLiteral("_expot"));
     exposure_->setTickInterval(exposure_->maximum() / 10);
@@ -40,16 +40,16 @@ ExposurePanel::ExposurePanel(CaptureThread& capture, QWidget* parent)
     presets_->setObjectName(QStringLiteral("expopup"));
     const char* captions[] = {"100ms", "500ms", "1000ms", "2500ms", "5000ms", "10000ms"};
     for (int i = 0; i < 6; ++i)
-        MenuItem(presets_, QStringLiteral("MenuItem%1").arg(i + 3),
+        menuItem(presets_, QStringLiteral("MenuItem%1").arg(i + 3),
                  QString::fromLatin1(captions[i]));
-    AttachContextMenu(exposure_->slider(), presets_);
+    attachContextMenu(exposure_->slider(), presets_);
 
-    column->addWidget(SmallLabel(QStringLiteral("Gain"), this));
+    column->addWidget(smallLabel(QStringLiteral("Gain"), this));
     gain_ = new LabelledSlider(Qt::Horizontal, 0, 100, 10, QStringLiteral("%d %%"), this);
     gain_->setObjectName(QStringLiteral("gain"));
     column->addWidget(gain_);
 
-    balance_ = RaisedPanel(QStringLiteral("Balance"), this);
+    balance_ = raisedPanel(QStringLiteral("Balance"), this);
     auto* wb = new QVBoxLayout(balance_);
     wb->setContentsMargins(2, 1, 2, 1);
     wb->setSpacing(0);
@@ -63,7 +63,7 @@ ExposurePanel::ExposurePanel(CaptureThread& capture, QWidget* parent)
     for (const auto& b : balances) {
         *b.bar = new LabelledSlider(Qt::Horizontal, -127, 128, 0, QStringLiteral("%d"), balance_);
         (*b.bar)->setObjectName(QString::fromLatin1(b.name));
-        ColourThumb(*b.bar, b.color);
+        colourThumb(*b.bar, b.color);
         wb->addWidget(*b.bar);
         connect(*b.bar, &LabelledSlider::valueChanged, this, &ExposurePanel::sendWhiteBalance);
     }
@@ -97,14 +97,14 @@ void ExposurePanel::commitExposure() {
     const int32_t committed = exposure_->value();
     capture_.setExposureMs(committed);
     // A long exposure still running would keep the new length waiting for its old end.
-    if (CommitCancelsExposure(previous)) capture_.cutExposure();
+    if (commitCancelsExposure(previous)) capture_.cutExposure();
     emit exposureCommitted(committed);
 }
 
 void ExposurePanel::applyPreset(QAction* item) {
     int32_t preset = 0;
-    if (!item || !PresetFromCaption(item->text(), preset)) return;
-    const ExposureRange range = ExposurePresetRange(exposure_->value(), preset);
+    if (!item || !presetFromCaption(item->text(), preset)) return;
+    const ExposureRange range = exposurePresetRange(exposure_->value(), preset);
     // The camera keeps its length until the next commit, even when the thumb moved.
     exposure_->setValue(range.position);
     exposure_->setMaximum(range.max);
@@ -134,8 +134,8 @@ void ExposurePanel::setBalanceVisible(bool visible) {
 }
 
 void ExposurePanel::sendWhiteBalance() {
-    const WhiteBalance balance{BalanceValue(blue_->value()), BalanceValue(green_->value()),
-                               BalanceValue(red_->value())};
+    const WhiteBalance balance{balanceValue(blue_->value()), balanceValue(green_->value()),
+                               balanceValue(red_->value())};
     capture_.setWhiteBalance(balance);
     emit whiteBalanceSent(balance.red, balance.green, balance.blue);
 }

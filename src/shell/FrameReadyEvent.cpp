@@ -3,8 +3,8 @@
 #include <QCoreApplication>
 
 QEvent::Type FrameReadyEvent::eventType() {
-    static const auto registered = static_cast<QEvent::Type>(QEvent::registerEventType());
-    return registered;
+    static const auto kRegistered = static_cast<QEvent::Type>(QEvent::registerEventType());
+    return kRegistered;
 }
 
 void FramePostTarget::post(FramePtr frame) {
@@ -18,6 +18,6 @@ void FramePostTarget::detach() {
     receiver_ = nullptr;
 }
 
-PostFrameFn MakeFramePoster(std::shared_ptr<FramePostTarget> target) {
+PostFrameFn makeFramePoster(std::shared_ptr<FramePostTarget> target) {
     return [target = std::move(target)](FramePtr frame) { target->post(std::move(frame)); };
 }

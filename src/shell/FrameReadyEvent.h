@@ -40,4 +40,4 @@ class FramePostTarget {
 
 // The post function for CaptureThread: wraps each frame in a FrameReadyEvent posted to
 // the target's receiver.
-PostFrameFn MakeFramePoster(std::shared_ptr<FramePostTarget> target);
+PostFrameFn makeFramePoster(std::shared_ptr<FramePostTarget> target);

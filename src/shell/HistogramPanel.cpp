@@ -64,7 +64,7 @@ bool HistogramPanel::takeFrame() {
 bool HistogramPanel::show(const cv::Mat& image8, const DisplayLevels& levels) {
     if (image8.empty()) return false;
     view_.logarithmic = logarithmic_->isChecked();
-    if (!ComputeHistogram(image8, view_.logarithmic, result_)) return false;
-    ShowHistogram(result_, view_, levels.black, levels.white);
+    if (!computeHistogram(image8, view_.logarithmic, result_)) return false;
+    showHistogram(result_, view_, levels.black, levels.white);
     return true;
 }

@@ -29,4 +29,4 @@ struct MainMenus {
 };
 
 // Builds the menus into `bar`.
-MainMenus BuildMainMenus(QMenuBar* bar);
+MainMenus buildMainMenus(QMenuBar* bar);

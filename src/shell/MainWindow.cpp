@@ -53,15 +53,15 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent) {
     // The acquisition thread exists as long as the window; it starts once the camera
     // has answered (start()).
     postTarget_ = std::make_shared<FramePostTarget>(this);
-    capture_ = std::make_unique<CaptureThread>(MakeFramePoster(postTarget_));
+    capture_ = std::make_unique<CaptureThread>(makeFramePoster(postTarget_));
     recorder_ = std::make_unique<RecordingController>();
     recorder_->setCapture(capture_.get());
-    journal_ = std::make_unique<RecoveryJournal>(DefaultJournalFolder());
+    journal_ = std::make_unique<RecoveryJournal>(defaultJournalFolder());
     recorder_->setJournal(journal_.get());
     status_ = std::make_unique<StatusPanels>(statusBar());
 
     buildPanels();
-    menus_ = BuildMainMenus(menuBar());
+    menus_ = buildMainMenus(menuBar());
     capturePanel_->addFormatItems(menus_.captureFormat);
     wireMenus();
 
@@ -107,7 +107,7 @@ void MainWindow::buildPanels() {
     row->addWidget(pictureArea_, 1);
 
     // The level sliders: kept at the start levels, never shown.
-    QFrame* levels = RaisedPanel(QStringLiteral("RightPanel"), central);
+    QFrame* levels = raisedPanel(QStringLiteral("RightPanel"), central);
     levels->setFixedWidth(60);
     auto* levelRow = new QHBoxLayout(levels);
     for (const char* name : {"BlackLevelSlider", "WhiteLevelSlider"}) {
@@ -169,20 +169,20 @@ void MainWindow::wireMenus() {
     connect(menus_.sessionDetails, &QAction::triggered, this, &MainWindow::editSessionDetails);
     connect(menus_.writeCaptureLog, &QAction::toggled, this, [this](bool on) {
         recorder_->setWriteLog(on);
-        if (!WriteCaptureLogOn(on))
-            std::fprintf(stderr, "%s: the capture log choice could not be stored\n", AppName);
+        if (!writeCaptureLogOn(on))
+            std::fprintf(stderr, "%s: the capture log choice could not be stored\n", kAppName);
     });
     connect(menus_.observationNames, &QAction::toggled, this, [this](bool on) {
         recorder_->setObservationNames(on);
-        if (!WriteObservationNames(on))
-            std::fprintf(stderr, "%s: the naming choice could not be stored\n", AppName);
+        if (!writeObservationNames(on))
+            std::fprintf(stderr, "%s: the naming choice could not be stored\n", kAppName);
     });
     connect(menus_.codecIyuv, &QAction::triggered, this, [this] {
-        recorder_->avi().setCodec(PackFourCC('I', 'Y', 'U', 'V'));
+        recorder_->avi().setCodec(packFourCc('I', 'Y', 'U', 'V'));
         menus_.codecIyuv->setChecked(true);
     });
     connect(menus_.codecAsk, &QAction::triggered, this, [this] {
-        recorder_->avi().setCodec(CodecAsk);
+        recorder_->avi().setCodec(kCodecAsk);
         menus_.codecIyuv->setChecked(false);
     });
     connect(menus_.stampVisible, &QAction::toggled, this,
@@ -202,11 +202,11 @@ void MainWindow::wireMenus() {
 }
 
 void MainWindow::selectCamera() {
-    const CameraChoice current = ReadCameraChoice();
+    const CameraChoice current = readCameraChoice();
     CameraDialog dialog(
-        AvailableCameras(), {current.name, current.options},
+        availableCameras(), {current.name, current.options},
         [](const CameraSelection& chosen) {
-            return WriteCameraChoice({chosen.name, chosen.options});
+            return writeCameraChoice({chosen.name, chosen.options});
         },
         this);
     dialog.exec();
@@ -223,8 +223,8 @@ MainWindow::~MainWindow() {
 
 void MainWindow::chooseSampleDepth(int32_t bits) {
     capture_->setDepth(bits);
-    if (!WriteSampleDepth(bits))
-        std::fprintf(stderr, "%s: the sample depth could not be stored\n", AppName);
+    if (!writeSampleDepth(bits))
+        std::fprintf(stderr, "%s: the sample depth could not be stored\n", kAppName);
 }
 
 void MainWindow::offerSampleDepths() {
@@ -232,7 +232,7 @@ void MainWindow::offerSampleDepths() {
     // holds for such a camera.
     const bool deep = capture_->status().cameraBits > 8;
     menus_.depth16->setEnabled(deep);
-    const bool sixteen = deep && ReadSampleDepth() == 16;
+    const bool sixteen = deep && readSampleDepth() == 16;
     (sixteen ? menus_.depth16 : menus_.depth8)->setChecked(true);
     capture_->setDepth(sixteen ? 16 : 8);
 }
@@ -257,8 +257,8 @@ void MainWindow::editSessionDetails() {
     sessionDialog_->setDetails(session_);
     if (!sessionDialog_->execOver(this)) return;
     session_ = sessionDialog_->details();
-    if (!WriteSessionDetails(session_))
-        std::fprintf(stderr, "%s: the session details could not be stored\n", AppName);
+    if (!writeSessionDetails(session_))
+        std::fprintf(stderr, "%s: the session details could not be stored\n", kAppName);
 }
 
 RecordingFacts MainWindow::recordingFacts() const {
@@ -266,9 +266,9 @@ RecordingFacts MainWindow::recordingFacts() const {
     const CaptureStatus camera = capture_->status();
     const CaptureSettings asked = capture_->settings();
     const WhiteBalance balance = capture_->whiteBalance();
-    f.program = std::string(AppName) + " " + AppVersion;
+    f.program = std::string(kAppName) + " " + kAppVersion;
     f.camera = camera.cameraName;
-    f.cameraLibrary = CameraLibraryPath();
+    f.cameraLibrary = cameraLibraryPath();
     f.sensorWidth = camera.sensorWidth;
     f.sensorHeight = camera.sensorHeight;
     f.width = camera.width;
@@ -288,10 +288,10 @@ RecordingFacts MainWindow::recordingFacts() const {
     if (camera.filterSlot >= 1 &&
         camera.filterSlot <= static_cast<int32_t>(camera.filterNames.size()))
         f.filter = camera.filterNames[static_cast<size_t>(camera.filterSlot) - 1];
-    f.utcOffsetSeconds = UtcOffsetSeconds();
+    f.utcOffsetSeconds = utcOffsetSeconds();
     f.startLocal = localNow();
     const QString folder = capturePanel_->captureDirectory();
-    if (!folder.isEmpty()) f.freeDiskBytes = FreeDiskBytes(QFile::encodeName(folder).toStdString());
+    if (!folder.isEmpty()) f.freeDiskBytes = freeDiskBytes(QFile::encodeName(folder).toStdString());
     return f;
 }
 
@@ -317,7 +317,7 @@ void MainWindow::frameReady(FramePtr frame) {
     };
     const Frame* shown = frame.get();  // alive while the preview runs
     actions.preview = [this, shown](cv::Mat& image) {
-        pictureArea_->showFrame(image, shown->StampText, focusWindow_);
+        pictureArea_->showFrame(image, shown->stampText, focusWindow_);
     };
     actions.histogramDue = [this] { return histogramPanel_->takeFrame(); };
     actions.histogram = [this](const cv::Mat& image8) {
@@ -325,10 +325,10 @@ void MainWindow::frameReady(FramePtr frame) {
     };
     actions.stampRecorded = [this](Frame& f, bool colour) {
         if (!renderer_.stampVisible()) return;
-        PrepareImage8(f);
-        if (colour) EnsureColorImage(f);
-        cv::Mat& image = colour ? f.ColorImage : f.Image8;
-        if (!image.empty()) PutStampText(image, f.StampText);
+        prepareImage8(f);
+        if (colour) ensureColorImage(f);
+        cv::Mat& image = colour ? f.colorImage : f.image8;
+        if (!image.empty()) putStampText(image, f.stampText);
     };
     actions.record = [this](FramePtr f) { recorder_->recordFrame(std::move(f)); };
     handoff_.handle(std::move(frame), flags, actions);
@@ -341,7 +341,7 @@ void MainWindow::updateStatus() {
         status_->setText(StatusPanels::Progress,
                          QString::asprintf("%2d FPS", camera.framesPerSecond));
     // A camera that stopped answering says why when its library can tell (a lost server).
-    QString state = QString::fromLatin1(CameraStateText(camera.state));
+    QString state = QString::fromLatin1(cameraStateText(camera.state));
     // A recording whose writer queue is full (the camera waits) or holds more than a
     // quarter of its budget says how far the disk is behind.
     const FrameBudget& budget = capture_->frameBudget();
@@ -350,7 +350,7 @@ void MainWindow::updateStatus() {
         (queued > 0 && budget.bytesQueued() > budget.queueLimit() / 4))
         state = QStringLiteral("Disk behind: %1 frames queued").arg(queued);
     if (camera.state == CameraState::Stalled) {
-        const std::string reason = CameraFailureReason();
+        const std::string reason = cameraFailureReason();
         if (!reason.empty()) state += QStringLiteral(": ") + QString::fromStdString(reason);
     }
     status_->setText(StatusPanels::CameraState, state);
@@ -362,16 +362,16 @@ void MainWindow::updateDiskStatus() {
     if (recorder_->busy()) {
         const uint64_t written = recorder_->bytesWritten();
         if (written < bytesCounted_) bytesCounted_ = 0;  // a new recording
-        diskRate_.Add(monotonicMs(), written - bytesCounted_);
+        diskRate_.add(monotonicMs(), written - bytesCounted_);
         bytesCounted_ = written;
-        rate = diskRate_.BytesPerSecond(monotonicMs());
+        rate = diskRate_.bytesPerSecond(monotonicMs());
     } else {
-        diskRate_.Reset();
+        diskRate_.reset();
         bytesCounted_ = 0;
     }
     const DiskStatus disk = folder.isEmpty()
                                 ? DiskStatus{}
-                                : DiskStatusOf(QFile::encodeName(folder).toStdString(), rate);
+                                : diskStatusOf(QFile::encodeName(folder).toStdString(), rate);
     status_->setDisk(QString::fromStdString(disk.text), disk.low);
 }
 

@@ -30,12 +30,12 @@
 
 namespace {
 // Dispatches what is pending (the splash gets painted), without user input.
-void ProcessPending() {
+void processPending() {
     QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
 }
 
 // Keeps the window thread responsive (the splash repaints) for `ms` milliseconds.
-void WaitProcessing(int ms) {
+void waitProcessing(int ms) {
     if (ms <= 0) return;
     QEventLoop loop;
     QTimer::singleShot(ms, &loop, &QEventLoop::quit);
@@ -53,16 +53,16 @@ void MainWindow::start() {
     exposurePanel_->setGain(10);
 
     if (splash) splash->setStatus(QStringLiteral("Searching..."));
-    ProcessPending();
+    processPending();
 
     capturePanel_->setPauseText(QStringLiteral("0"));
-    applyStoredSettings(ReadStoredSettings());
-    session_ = ReadSessionDetails();
-    menus_.writeCaptureLog->setChecked(ReadCaptureLogOn());
+    applyStoredSettings(readStoredSettings());
+    session_ = readSessionDetails();
+    menus_.writeCaptureLog->setChecked(readCaptureLogOn());
     recorder_->setWriteLog(menus_.writeCaptureLog->isChecked());
-    (ReadObservationNames() ? menus_.observationNames : menus_.numberedNames)->setChecked(true);
+    (readObservationNames() ? menus_.observationNames : menus_.numberedNames)->setChecked(true);
     recorder_->setObservationNames(menus_.observationNames->isChecked());
-    capture_->setFrameBudget(CaptureThread::kHandOffBudgetBytes, ReadWriterQueueBytes());
+    capture_->setFrameBudget(CaptureThread::kHandOffBudgetBytes, readWriterQueueBytes());
     finishInterruptedRecordings();
 
     setExitHandler([this] { saveAndStop(); });
@@ -74,8 +74,8 @@ void MainWindow::start() {
         splash->setStatusColor(QColor(0, 128, 0));
         splash->setStatus(cameraName_ + QStringLiteral(" Found"));
     }
-    ProcessPending();
-    WaitProcessing(splashDelayMs);
+    processPending();
+    waitProcessing(splashDelayMs);
 
     setColorCamera(menus_.colorCamera->isChecked());
     exposurePanel_->sendWhiteBalance();
@@ -87,15 +87,15 @@ void MainWindow::start() {
 
     if (splash) splash->hide();
     show();
-    ProcessPending();
+    processPending();
 }
 
 void MainWindow::finishInterruptedRecordings() {
     // Recordings that a crash cut short are finished through the journal of the files the
     // program had open, wherever they were written; nothing else is touched.
     QStringList lines;
-    for (const RecoveryOutcome& outcome : RecoverInterruptedRecordings(*journal_)) {
-        std::fprintf(stderr, "%s: %s\n", AppName, outcome.text.c_str());
+    for (const RecoveryOutcome& outcome : recoverInterruptedRecordings(*journal_)) {
+        std::fprintf(stderr, "%s: %s\n", kAppName, outcome.text.c_str());
         lines << QString::fromStdString(outcome.text);
     }
     if (!lines.isEmpty()) statusBar()->showMessage(lines.join(QStringLiteral("; ")), 30000);
@@ -104,7 +104,7 @@ void MainWindow::finishInterruptedRecordings() {
 void MainWindow::applyStoredSettings(const StoredSettings& stored) {
     exposurePanel_->setExposureMs(stored.exposureMs);  // clamped to 1..100
     capture_->setExposureMs(exposurePanel_->exposureMs());
-    capturePanel_->setCountText(QString::number(DecimalOr(stored.frameCountText, 1)));
+    capturePanel_->setCountText(QString::number(decimalOr(stored.frameCountText, 1)));
     // Output format FIT: the still-capture button is the one in view.
     capturePanel_->selectFormat(CaptureFormat::Fit);
     capturePanel_->setCapturePath(stored.capturePath);
@@ -118,18 +118,18 @@ void MainWindow::applyStoredSettings(const StoredSettings& stored) {
 void MainWindow::openCamera() {
     // Camera discovery: a library that cannot be loaded counts as no camera.
     std::string error;
-    bool found = Camera().Complete() || (loadCameraLibrary && loadCameraLibrary(&error));
+    bool found = camera().complete() || (loadCameraLibrary && loadCameraLibrary(&error));
     if (found) {
         found = capture_->openCamera();
-        if (!found) error = CameraFailureReason();
+        if (!found) error = cameraFailureReason();
     }
     if (!found) {
         // Below the fixed text: the library's reason, when it gives one, and the way to
         // another camera.
         std::string details = error;
         if (!noCameraHint.empty()) details += (details.empty() ? "" : "\n\n") + noCameraHint;
-        if (!details.empty()) std::fprintf(stderr, "%s: %s\n", AppName, details.c_str());
-        ShowMessage(details.empty() ? std::string("NO CAMERA!") : "NO CAMERA!\n\n" + details);
+        if (!details.empty()) std::fprintf(stderr, "%s: %s\n", kAppName, details.c_str());
+        showMessage(details.empty() ? std::string("NO CAMERA!") : "NO CAMERA!\n\n" + details);
         hardExit(1);
     }
 
@@ -141,7 +141,7 @@ void MainWindow::openCamera() {
     subframePanel_->setSensorSize(w, h);
     offerSampleDepths();
     if (w > 0 && h > 0) pictureArea_->showBlank(w, h);
-    setWindowTitle(QString::fromLatin1(AppName) + QString::fromLatin1(AppVersion) +
+    setWindowTitle(QString::fromLatin1(kAppName) + QString::fromLatin1(kAppVersion) +
                    QStringLiteral(" connected to ") + cameraName_);
 }
 
@@ -159,10 +159,10 @@ void MainWindow::saveAndStop() {
 
     capture_->requestStop();
 
-    settingsWritten_ = WriteStoredSettings(saved_);
+    settingsWritten_ = writeStoredSettings(saved_);
     if (!settingsWritten_) {
-        auto store = OpenSettings();
-        std::fprintf(stderr, "%s: the settings could not be stored in %s\n", AppName,
+        auto store = openSettings();
+        std::fprintf(stderr, "%s: the settings could not be stored in %s\n", kAppName,
                      store->fileName().toLocal8Bit().constData());
     }
 
@@ -172,5 +172,5 @@ void MainWindow::saveAndStop() {
     // The thread ends after the exposure in progress; a camera that never reports the
     // end of its exposure does not keep the program from ending.
     if (!capture_->stop(exitWaitMs()))
-        std::fprintf(stderr, "%s: the camera did not finish its exposure\n", AppName);
+        std::fprintf(stderr, "%s: the camera did not finish its exposure\n", kAppName);
 }

@@ -45,7 +45,7 @@ bool PictureArea::showReduced(const Frame& frame, bool colour, FocusWindow* focu
     const bool focusVisible = focus && focus->isVisible();
     QImage unused;
     QImage& focusImage = focus ? focus->image() : unused;
-    if (!renderer_.renderReduced(frame, colour, frame.StampText, picture_->image(), focusImage,
+    if (!renderer_.renderReduced(frame, colour, frame.stampText, picture_->image(), focusImage,
                                  focusVisible))
         return false;
     picture_->updateImage();
@@ -68,7 +68,7 @@ void PictureArea::setZoom(int percent) {
 
 void PictureArea::pictureClicked(Qt::MouseButton button, int x, int y) {
     const std::optional<QPoint> point =
-        FocusPointFromClick(button == Qt::LeftButton, recording_ && recording_(), x, y,
+        focusPointFromClick(button == Qt::LeftButton, recording_ && recording_(), x, y,
                             picture_->size(), renderer_.zoomPercent());
     if (!point) return;
     renderer_.setFocusPoint(*point);

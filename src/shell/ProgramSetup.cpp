@@ -8,14 +8,14 @@
 #include "shell/MainWindow.h"
 #include "widgets/SecondInstanceWindow.h"
 
-bool CheckSingleInstance(const std::function<void()>& showError) {
+bool checkSingleInstance(const std::function<void()>& showError) {
     // A lock that cannot be created says nothing about other instances: go on.
-    if (AcquireInstanceLock() != InstanceLockResult::HeldElsewhere) return true;
+    if (acquireInstanceLock() != InstanceLockResult::HeldElsewhere) return true;
     if (showError) showError();
     return false;
 }
 
-AuxiliaryWindows CreateAuxiliaryWindows(MainWindow& mainWindow) {
+AuxiliaryWindows createAuxiliaryWindows(MainWindow& mainWindow) {
     AuxiliaryWindows w;
     w.keyboard = new OnScreenKeyboard;
     w.keyboard->hide();

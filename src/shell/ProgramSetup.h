@@ -10,7 +10,7 @@ class MainWindow;
 // The single-instance check, before anything opens the camera: true when this is the only
 // running instance (or when that cannot be told). Otherwise shows the error window until
 // the user dismisses it and returns false.
-bool CheckSingleInstance(const std::function<void()>& showError);
+bool checkSingleInstance(const std::function<void()>& showError);
 
 // The windows the program block creates hidden after the main window: the on-screen
 // keyboard, the single-instance error window and the focus aid. The keyboard serves the
@@ -21,4 +21,4 @@ struct AuxiliaryWindows {
     SecondInstanceWindow* errorWindow = nullptr;
     FocusWindow* focus = nullptr;
 };
-AuxiliaryWindows CreateAuxiliaryWindows(MainWindow& mainWindow);
+AuxiliaryWindows createAuxiliaryWindows(MainWindow& mainWindow);

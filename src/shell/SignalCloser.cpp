@@ -12,7 +12,7 @@ namespace {
 int g_fds[2] = {-1, -1};
 constexpr int kSignals[] = {SIGTERM, SIGINT, SIGHUP};
 
-void OnSignal(int sig) {
+void signalHandler(int sig) {
     const unsigned char byte = static_cast<unsigned char>(sig);
     const int saved = errno;
     [[maybe_unused]] ssize_t n = ::write(g_fds[0], &byte, 1);
@@ -26,9 +26,9 @@ SignalCloser::SignalCloser(std::function<void(int)> onSignal, QObject* parent)
     if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, g_fds) != 0) return;
     ::fcntl(g_fds[0], F_SETFL, O_NONBLOCK);
     notifier_ = new QSocketNotifier(g_fds[1], QSocketNotifier::Read, this);
-    connect(notifier_, &QSocketNotifier::activated, this, &SignalCloser::ReadSignal);
+    connect(notifier_, &QSocketNotifier::activated, this, &SignalCloser::readSignal);
     struct sigaction sa {};
-    sa.sa_handler = OnSignal;
+    sa.sa_handler = signalHandler;
     sigemptyset(&sa.sa_mask);
     sa.sa_flags = SA_RESTART;
     installed_ = true;
@@ -47,7 +47,7 @@ SignalCloser::~SignalCloser() {
     g_fds[0] = g_fds[1] = -1;
 }
 
-void SignalCloser::ReadSignal() {
+void SignalCloser::readSignal() {
     unsigned char byte = 0;
     if (::read(g_fds[1], &byte, 1) == 1 && onSignal_) onSignal_(byte);
 }

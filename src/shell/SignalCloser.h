@@ -18,7 +18,7 @@ class SignalCloser : public QObject {
     bool isInstalled() const { return installed_; }
 
   private:
-    void ReadSignal();
+    void readSignal();
     std::function<void(int)> onSignal_;
     QSocketNotifier* notifier_ = nullptr;
     bool installed_ = false;

@@ -88,11 +88,11 @@ void SubframePanel::setSliderPositions(int width, int height) {
 }
 
 int SubframePanel::requestedWidth() const {
-    return AlignedSize(width_->value());
+    return alignedSize(width_->value());
 }
 
 int SubframePanel::requestedHeight() const {
-    return AlignedSize(height_->value());
+    return alignedSize(height_->value());
 }
 
 void SubframePanel::requestSize() {
@@ -101,7 +101,7 @@ void SubframePanel::requestSize() {
 
 void SubframePanel::widthMoved() {
     const int32_t aligned = requestedWidth();
-    const Span span = SubframeSpan(aligned, width_->maximum(), kFullWidth);
+    const Span span = subframeSpan(aligned, width_->maximum(), kFullWidth);
     subframe_->setGeometry(span.offset, subframe_->y(), span.length, subframe_->height());
     widthCounter_->display(aligned);
     capture_.setSubframeWidth(aligned);
@@ -111,7 +111,7 @@ void SubframePanel::widthMoved() {
 void SubframePanel::heightMoved() {
     const int32_t aligned = requestedHeight();
     // The drawing follows the raw position, the request the aligned one.
-    const Span span = SubframeSpan(height_->value(), height_->maximum(), kFullHeight);
+    const Span span = subframeSpan(height_->value(), height_->maximum(), kFullHeight);
     subframe_->setGeometry(subframe_->x(), span.offset, subframe_->width(), span.length);
     heightCounter_->display(aligned);
     capture_.setSubframeHeight(aligned);

@@ -22,23 +22,23 @@
 
 int main(int argc, char** argv) {
     // --help and --version answer without a display.
-    const CommandLine line = ParseCommandLine(argc, argv);
+    const CommandLine line = parseCommandLine(argc, argv);
     if (!line.error.empty()) {
-        std::fprintf(stderr, "%s: %s\n\n%s", AppName, line.error.c_str(),
-                     CommandLineUsage().c_str());
+        std::fprintf(stderr, "%s: %s\n\n%s", kAppName, line.error.c_str(),
+                     commandLineUsage().c_str());
         return 2;
     }
     if (line.help) {
-        std::fputs(CommandLineHelp(AvailableCameras()).c_str(), stdout);
+        std::fputs(commandLineHelp(availableCameras()).c_str(), stdout);
         return 0;
     }
     if (line.version) {
-        std::printf("%s %s\n", AppName, AppVersion);
+        std::printf("%s %s\n", kAppName, kAppVersion);
         return 0;
     }
 
     QApplication app(argc, argv);
-    QApplication::setApplicationName(QString::fromLatin1(AppName));
+    QApplication::setApplicationName(QString::fromLatin1(kAppName));
     // The installed icon (hicolor theme) and desktop entry, for the windows and the taskbar.
     QApplication::setDesktopFileName(QStringLiteral(TV_APP_ID));
     QApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral(TV_APP_ID)));
@@ -59,15 +59,15 @@ int main(int argc, char** argv) {
     });
 
     // A second instance says so and ends before it touches the camera or the settings.
-    if (!CheckSingleInstance(ShowSecondInstanceError)) hardExit(1);
+    if (!checkSingleInstance(showSecondInstanceError)) hardExit(1);
 
     auto* splash = new SplashScreen;
     splash->show();
     QCoreApplication::processEvents();
 
     // Fixed-text messages as modal boxes, above the splash while it is up.
-    SetMessageHandler([](const std::string& text) {
-        QMessageBox box(QMessageBox::NoIcon, QString::fromLatin1(AppName),
+    setMessageHandler([](const std::string& text) {
+        QMessageBox box(QMessageBox::NoIcon, QString::fromLatin1(kAppName),
                         QString::fromStdString(text), QMessageBox::Ok);
         box.setWindowFlag(Qt::WindowStaysOnTopHint);
         box.exec();
@@ -75,37 +75,37 @@ int main(int argc, char** argv) {
 
     // The camera given on the command line, else the one chosen last time (in the settings
     // or with "Select Camera..."); it is kept for the next start once it has opened.
-    const CameraChoice camera = ResolveCameraChoice(line);
+    const CameraChoice camera = resolveCameraChoice(line);
     std::vector<CameraOptionValue> options;
     for (const QString& text : camera.options) {
         CameraOptionValue o;
-        if (ParseCameraOption(text.toStdString(), o)) options.push_back(o);
+        if (parseCameraOption(text.toStdString(), o)) options.push_back(o);
     }
 
     mainWindow = new MainWindow;
     mainWindow->splash = splash;
     mainWindow->loadCameraLibrary = [name = camera.name.toStdString(), options](std::string* error) {
-        return LoadChosenCamera(name, error) && ApplyCameraOptions(options, error);
+        return loadChosenCamera(name, error) && applyCameraOptions(options, error);
     };
-    mainWindow->noCameraHint = NoCameraHint(camera, ReadWorkingCameraChoice(), AvailableCameras());
+    mainWindow->noCameraHint = noCameraHint(camera, readWorkingCameraChoice(), availableCameras());
     // With the codec set to "Ask when opening", every AVI part asks for its codec.
     mainWindow->recorder().avi().setCodecChooser(
-        [lastChoice = PackFourCC('I', 'Y', 'U', 'V')](const std::vector<AviCodec>& offered,
+        [lastChoice = packFourCc('I', 'Y', 'U', 'V')](const std::vector<AviCodec>& offered,
                                                       const std::string& partName,
                                                       int32_t& fourcc) mutable {
             // The codec chosen last is offered first for the next part.
-            if (!ChooseCodec(QApplication::activeWindow(), offered, partName, lastChoice))
+            if (!chooseCodec(QApplication::activeWindow(), offered, partName, lastChoice))
                 return false;
             fourcc = lastChoice;
             return true;
         });
     mainWindow->start();  // halts when the camera does not open
     started = true;
-    if (!RememberWorkingCamera(camera))
-        std::fprintf(stderr, "%s: the camera choice could not be stored\n", AppName);
+    if (!rememberWorkingCamera(camera))
+        std::fprintf(stderr, "%s: the camera choice could not be stored\n", kAppName);
 
     // Hidden until asked for; they live until the process ends.
-    CreateAuxiliaryWindows(*mainWindow);
+    createAuxiliaryWindows(*mainWindow);
 
     const int code = app.exec();
     hardExit(code);

@@ -23,7 +23,7 @@ constexpr const char* kIndi = "indi";
 constexpr int kNameRole = Qt::UserRole;
 
 // What each known camera library is, for the list.
-QString Describe(const QString& name) {
+QString describe(const QString& name) {
     if (name.isEmpty()) return QStringLiteral("Simulated camera (default)");
     if (name == QLatin1String("sim")) return QStringLiteral("sim - simulated camera");
     if (name == QLatin1String(kIndi))
@@ -32,19 +32,19 @@ QString Describe(const QString& name) {
     return name;
 }
 
-bool IsKey(const QString& option, const char* key) {
+bool isKey(const QString& option, const char* key) {
     return option.startsWith(QLatin1String(key) + QLatin1Char('='));
 }
 }  // namespace
 
-bool ListIndiDevices(const std::string& server, std::vector<std::string>& devices,
+bool listIndiDevices(const std::string& server, std::vector<std::string>& devices,
                      std::string& error) {
     using ListFn = int (*)(const char*, char*, int);
     // Loaded once and kept: the library's client threads must never outlive its code. When
     // the INDI camera is the one in use this is the same library, and the listing still runs
     // on a connection of its own.
     static ListFn list = [] {
-        for (const std::string& folder : CameraLibraryFolders()) {
+        for (const std::string& folder : cameraLibraryFolders()) {
             const std::string path = folder + "libtarvidll-indi.so";
             if (!std::filesystem::exists(path)) continue;
             if (void* handle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL))
@@ -92,13 +92,13 @@ CameraDialog::CameraDialog(const std::vector<std::string>& cameras, const Camera
     cameraList_ = new QListWidget(this);
     cameraList_->setObjectName(QStringLiteral("CameraList"));
     auto addCamera = [this](const QString& name) {
-        auto* item = new QListWidgetItem(Describe(name), cameraList_);
+        auto* item = new QListWidgetItem(describe(name), cameraList_);
         item->setData(kNameRole, name);
     };
     addCamera(QString());
     for (const std::string& name : cameras) addCamera(QString::fromStdString(name));
     // A choice that is not among those found (a file, or a library since removed) stays.
-    if (cameraList_->findItems(Describe(current.name), Qt::MatchExactly).isEmpty())
+    if (cameraList_->findItems(describe(current.name), Qt::MatchExactly).isEmpty())
         addCamera(current.name);
     for (int i = 0; i < cameraList_->count(); ++i)
         if (cameraList_->item(i)->data(kNameRole).toString() == current.name)
@@ -138,9 +138,9 @@ CameraDialog::CameraDialog(const std::vector<std::string>& cameras, const Camera
     QString device;
     QStringList other;
     for (const QString& option : current.options) {
-        if (current.name == QLatin1String(kIndi) && IsKey(option, "server"))
+        if (current.name == QLatin1String(kIndi) && isKey(option, "server"))
             serverEdit_->setText(option.mid(7));
-        else if (current.name == QLatin1String(kIndi) && IsKey(option, "device"))
+        else if (current.name == QLatin1String(kIndi) && isKey(option, "device"))
             device = option.mid(7);
         else
             other << option;
@@ -201,7 +201,7 @@ bool CameraDialog::selection(CameraSelection& out, QString* error) const {
             return false;
         }
         // The fields below take precedence over the same options typed here.
-        if (indi && (IsKey(line, "server") || IsKey(line, "device"))) continue;
+        if (indi && (isKey(line, "server") || isKey(line, "device"))) continue;
         out.options << line;
     }
     if (indi) {

@@ -33,14 +33,14 @@ using SelectionStore = std::function<bool(const CameraSelection&)>;
 
 // Asks the INDI camera library (libtarvidll-indi.so from the camera library folders, loaded
 // on a handle of its own) for the cameras of the server at HOST:PORT ("" = its default).
-bool ListIndiDevices(const std::string& server, std::vector<std::string>& devices,
+bool listIndiDevices(const std::string& server, std::vector<std::string>& devices,
                      std::string& error);
 
 class CameraDialog : public QDialog {
   public:
     CameraDialog(const std::vector<std::string>& cameras, const CameraSelection& current,
                  SelectionStore store, QWidget* parent = nullptr,
-                 DeviceLister lister = ListIndiDevices);
+                 DeviceLister lister = listIndiDevices);
     ~CameraDialog() override;
 
     // The choice as the dialog's fields make it; false (with the reason) when an option

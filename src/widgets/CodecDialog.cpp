@@ -7,15 +7,15 @@
 #include <QPushButton>
 
 namespace {
-QString RowText(const AviCodec& c) {
+QString rowText(const AviCodec& c) {
     QString kinds;
-    if (c.Grey && c.Colour)
+    if (c.grey && c.colour)
         kinds = QStringLiteral("grey and colour");
-    else if (c.Colour)
+    else if (c.colour)
         kinds = QStringLiteral("colour");
     else
         kinds = QStringLiteral("grey");
-    return QString::fromStdString(c.Name) + QStringLiteral("  (") + kinds + QStringLiteral(")");
+    return QString::fromStdString(c.name) + QStringLiteral("  (") + kinds + QStringLiteral(")");
 }
 }  // namespace
 
@@ -31,8 +31,8 @@ CodecDialog::CodecDialog(const std::vector<AviCodec>& offered, const std::string
     list_ = new QListWidget(this);
     int selected = offered_.empty() ? -1 : 0;
     for (size_t i = 0; i < offered_.size(); ++i) {
-        list_->addItem(RowText(offered_[i]));
-        if (offered_[i].FourCC == preferred) selected = static_cast<int>(i);
+        list_->addItem(rowText(offered_[i]));
+        if (offered_[i].fourCc == preferred) selected = static_cast<int>(i);
     }
     list_->setCurrentRow(selected);
     box->addWidget(list_);
@@ -55,11 +55,11 @@ CodecDialog::CodecDialog(const std::vector<AviCodec>& offered, const std::string
 bool CodecDialog::selected(int32_t& fourcc) const {
     const int row = list_->currentRow();
     if (row < 0 || row >= static_cast<int>(offered_.size())) return false;
-    fourcc = offered_[row].FourCC;
+    fourcc = offered_[row].fourCc;
     return true;
 }
 
-bool ChooseCodec(QWidget* parent, const std::vector<AviCodec>& offered, const std::string& partName,
+bool chooseCodec(QWidget* parent, const std::vector<AviCodec>& offered, const std::string& partName,
                  int32_t& fourcc) {
     if (offered.empty()) return false;
     CodecDialog dialog(offered, partName, fourcc, parent);

@@ -29,5 +29,5 @@ class CodecDialog : public QDialog {
 // Shows the dialog modally with the codec `fourcc` selected first. True with the chosen
 // codec in `fourcc`; false, `fourcc` unchanged, for Cancel or when no codec is offered.
 // Passing the same variable each time offers the last choice first.
-bool ChooseCodec(QWidget* parent, const std::vector<AviCodec>& offered, const std::string& partName,
+bool chooseCodec(QWidget* parent, const std::vector<AviCodec>& offered, const std::string& partName,
                  int32_t& fourcc);

@@ -1,7 +1,7 @@
 #include "widgets/KeyMap.h"
 
 namespace {
-KeyStroke Make(int key, QString text, Qt::KeyboardModifiers mods) {
+KeyStroke make(int key, QString text, Qt::KeyboardModifiers mods) {
     KeyStroke k;
     k.key = key;
     k.text = std::move(text);
@@ -40,53 +40,53 @@ constexpr int kShiftedDigitKeys[] = {
 };
 }  // namespace
 
-KeyStroke VirtualKeyToQt(int code, bool withShift) {
+KeyStroke virtualKeyToQt(int code, bool withShift) {
     const Qt::KeyboardModifiers shift = withShift ? Qt::ShiftModifier : Qt::NoModifier;
     const Qt::KeyboardModifiers pad = shift | Qt::KeypadModifier;
 
     if (code >= 'A' && code <= 'Z') {
         const QChar c(withShift ? code : code - 'A' + 'a');
-        return Make(Qt::Key_A + (code - 'A'), QString(c), shift);
+        return make(Qt::Key_A + (code - 'A'), QString(c), shift);
     }
     if (code >= '0' && code <= '9') {
         const int d = code - '0';
-        if (withShift) return Make(kShiftedDigitKeys[d], QString(QChar(kShiftedDigits[d])), shift);
-        return Make(Qt::Key_0 + d, QString(QChar(code)), shift);
+        if (withShift) return make(kShiftedDigitKeys[d], QString(QChar(kShiftedDigits[d])), shift);
+        return make(Qt::Key_0 + d, QString(QChar(code)), shift);
     }
-    if (code >= vk::Numpad0 && code <= vk::Numpad0 + 9) {
-        const int d = code - vk::Numpad0;
-        return Make(Qt::Key_0 + d, QString(QChar('0' + d)), pad);
+    if (code >= vk::kNumpad0 && code <= vk::kNumpad0 + 9) {
+        const int d = code - vk::kNumpad0;
+        return make(Qt::Key_0 + d, QString(QChar('0' + d)), pad);
     }
     switch (code) {
-        case vk::Back:
-            return Make(Qt::Key_Backspace, QStringLiteral("\b"), shift);
+        case vk::kBack:
+            return make(Qt::Key_Backspace, QStringLiteral("\b"), shift);
         case 9:
-            return Make(withShift ? Qt::Key_Backtab : Qt::Key_Tab, QStringLiteral("\t"), shift);
-        case vk::Return:
-            return Make(Qt::Key_Return, QStringLiteral("\r"), shift);
-        case vk::Shift:
-            return Make(Qt::Key_Shift, QString(), Qt::ShiftModifier);
+            return make(withShift ? Qt::Key_Backtab : Qt::Key_Tab, QStringLiteral("\t"), shift);
+        case vk::kReturn:
+            return make(Qt::Key_Return, QStringLiteral("\r"), shift);
+        case vk::kShift:
+            return make(Qt::Key_Shift, QString(), Qt::ShiftModifier);
         case 27:
-            return Make(Qt::Key_Escape, QStringLiteral("\x1b"), shift);
-        case vk::Space:
-            return Make(Qt::Key_Space, QStringLiteral(" "), shift);
+            return make(Qt::Key_Escape, QStringLiteral("\x1b"), shift);
+        case vk::kSpace:
+            return make(Qt::Key_Space, QStringLiteral(" "), shift);
         case 106:
-            return Make(Qt::Key_Asterisk, QStringLiteral("*"), pad);
+            return make(Qt::Key_Asterisk, QStringLiteral("*"), pad);
         case 107:
-            return Make(Qt::Key_Plus, QStringLiteral("+"), pad);
-        case vk::Subtract:
-            return Make(Qt::Key_Minus, QStringLiteral("-"), pad);
-        case vk::Decimal:
-            return Make(Qt::Key_Period, QStringLiteral("."), pad);
+            return make(Qt::Key_Plus, QStringLiteral("+"), pad);
+        case vk::kSubtract:
+            return make(Qt::Key_Minus, QStringLiteral("-"), pad);
+        case vk::kDecimal:
+            return make(Qt::Key_Period, QStringLiteral("."), pad);
         case 111:
-            return Make(Qt::Key_Slash, QStringLiteral("/"), pad);
+            return make(Qt::Key_Slash, QStringLiteral("/"), pad);
         default:
             break;
     }
     for (const OemKey& k : kOemKeys) {
         if (k.code != code) continue;
-        if (withShift) return Make(k.shiftedKey, QString(QChar(k.shiftedText)), shift);
-        return Make(k.key, QString(QChar(k.text)), shift);
+        if (withShift) return make(k.shiftedKey, QString(QChar(k.shiftedText)), shift);
+        return make(k.key, QString(QChar(k.text)), shift);
     }
     return KeyStroke{};
 }

@@ -13,15 +13,15 @@ struct KeyStroke {
 
 // Virtual-key codes the keyboard window sends.
 namespace vk {
-constexpr int Back = 8;
-constexpr int Return = 13;
-constexpr int Shift = 16;
-constexpr int Space = 32;
-constexpr int Numpad0 = 96;
-constexpr int Subtract = 109;
-constexpr int Decimal = 110;
-constexpr int OemMinus = 189;
+constexpr int kBack = 8;
+constexpr int kReturn = 13;
+constexpr int kShift = 16;
+constexpr int kSpace = 32;
+constexpr int kNumpad0 = 96;
+constexpr int kSubtract = 109;
+constexpr int kDecimal = 110;
+constexpr int kOemMinus = 189;
 }  // namespace vk
 
 // The key stroke for `code` pressed with or without Shift held.
-KeyStroke VirtualKeyToQt(int code, bool withShift);
+KeyStroke virtualKeyToQt(int code, bool withShift);

@@ -27,7 +27,7 @@ QToolButton* KeyboardDialog::addKeyboardButton(const QString& objectName, const 
     auto* button = new QToolButton(this);
     button->setObjectName(objectName);
     button->setGeometry(geometry);
-    button->setIcon(KeyboardButtonIcon());
+    button->setIcon(keyboardButtonIcon());
     button->setIconSize(iconSize);
     button->setToolTip(toolTip);
     button->setFocusPolicy(Qt::NoFocus);

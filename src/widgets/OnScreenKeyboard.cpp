@@ -23,7 +23,7 @@ constexpr int kKeyW = 40;
 constexpr int kKeyH = 45;
 
 // The keys in the order the timer tests them.
-std::vector<KeyPanel> BuildKeys() {
+std::vector<KeyPanel> buildKeys() {
     std::vector<KeyPanel> k;
     auto add = [&](const char* name, int left, int top, const QString& caption, KeyAction act,
                    int code = 0, int w = kKeyW, int h = kKeyH) {
@@ -48,36 +48,36 @@ std::vector<KeyPanel> BuildKeys() {
     add("Panel42", 8, 100, QString(), KeyAction::ShiftLock, 0, 47, kKeyH);
     add("Panel20", 406, 54, "M", KeyAction::LetterOrPointM);
     add("Panel39", 296, 100, ".", KeyAction::PointOrLetterM);
-    add("Panel45", 416, 100, QString(QChar(0x21B5)), KeyAction::Code, vk::Return, 44, kKeyH);
-    add("Panel44", 416, 8, QString(QChar(0x2190)), KeyAction::Code, vk::Back);
-    add("Panel43", 56, 146, "SPACE", KeyAction::Code, vk::Space, 404, kKeyH);
+    add("Panel45", 416, 100, QString(QChar(0x21B5)), KeyAction::Code, vk::kReturn, 44, kKeyH);
+    add("Panel44", 416, 8, QString(QChar(0x2190)), KeyAction::Code, vk::kBack);
+    add("Panel43", 56, 146, "SPACE", KeyAction::Code, vk::kSpace, 404, kKeyH);
     // Numeric block: Panel28 to Panel38 with the numeric-pad codes.
     const int padLeft[3] = {462, 502, 542};
     for (int i = 0; i < 3; ++i) {
         const QByteArray n7 = "Panel" + QByteArray::number(28 + i);
         add(n7.constData(), padLeft[i], 8, QString::number(7 + i), KeyAction::Code,
-            vk::Numpad0 + 7 + i);
+            vk::kNumpad0 + 7 + i);
     }
     for (int i = 0; i < 3; ++i) {
         const QByteArray n4 = "Panel" + QByteArray::number(31 + i);
         add(n4.constData(), padLeft[i], 54, QString::number(4 + i), KeyAction::Code,
-            vk::Numpad0 + 4 + i);
+            vk::kNumpad0 + 4 + i);
     }
     for (int i = 0; i < 3; ++i) {
         const QByteArray n1 = "Panel" + QByteArray::number(34 + i);
         add(n1.constData(), padLeft[i], 100, QString::number(1 + i), KeyAction::Code,
-            vk::Numpad0 + 1 + i);
+            vk::kNumpad0 + 1 + i);
     }
-    add("Panel37", 461, 146, "0", KeyAction::Code, vk::Numpad0, 81, kKeyH);
-    add("Panel38", 542, 146, ".", KeyAction::Code, vk::Decimal);
-    add("Panel40", 336, 100, "_", KeyAction::ShiftedCode, vk::OemMinus);
-    add("Panel41", 376, 100, "-", KeyAction::Code, vk::Subtract);
+    add("Panel37", 461, 146, "0", KeyAction::Code, vk::kNumpad0, 81, kKeyH);
+    add("Panel38", 542, 146, ".", KeyAction::Code, vk::kDecimal);
+    add("Panel40", 336, 100, "_", KeyAction::ShiftedCode, vk::kOemMinus);
+    add("Panel41", 376, 100, "-", KeyAction::Code, vk::kSubtract);
     add("KTYPE", 8, 146, kQwerty, KeyAction::Layout, 0, 47, kKeyH);
     return k;
 }
 
 // The shift key's two pictures: an outlined arrow while off, a lit, filled one while on.
-void DrawShiftPicture(QPainter& p, const QRect& r, bool on) {
+void drawShiftPicture(QPainter& p, const QRect& r, bool on) {
     const QPointF c = QRectF(r).center();
     QPainterPath arrow;
     arrow.moveTo(c.x(), c.y() - 14);
@@ -104,8 +104,8 @@ void DrawShiftPicture(QPainter& p, const QRect& r, bool on) {
 }
 }  // namespace
 
-QString ReadKeyboardSetting(const QString& name, const QString& def) {
-    auto s = OpenSettings();
+QString readKeyboardSetting(const QString& name, const QString& def) {
+    auto s = openSettings();
     if (s->status() != QSettings::NoError) return def;
     s->beginGroup(QStringLiteral("Palvid"));
     const QVariant v = s->value(name);
@@ -113,9 +113,9 @@ QString ReadKeyboardSetting(const QString& name, const QString& def) {
     return v.toString();
 }
 
-bool WriteKeyboardSetting(const QString& name, const QString& value) {
+bool writeKeyboardSetting(const QString& name, const QString& value) {
     if (name.isEmpty()) return false;
-    auto s = OpenSettings();
+    auto s = openSettings();
     s->beginGroup(QStringLiteral("Palvid"));
     s->setValue(name, value);
     s->endGroup();
@@ -123,7 +123,7 @@ bool WriteKeyboardSetting(const QString& name, const QString& value) {
     return s->status() == QSettings::NoError;
 }
 
-QPoint KeyboardPositionBelow(const QRect& dialogFrame, const QSize& keyboardSize) {
+QPoint keyboardPositionBelow(const QRect& dialogFrame, const QSize& keyboardSize) {
     // Integer division truncating toward zero, as in the placement rule of the dialogs.
     const int left = dialogFrame.left() - (keyboardSize.width() - dialogFrame.width()) / 2;
     const int top = dialogFrame.top() + dialogFrame.height() + 20;
@@ -133,7 +133,7 @@ QPoint KeyboardPositionBelow(const QRect& dialogFrame, const QSize& keyboardSize
 OnScreenKeyboard::OnScreenKeyboard(QWidget* parent)
     : QWidget(parent, Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint |
                           Qt::WindowDoesNotAcceptFocus),
-      keys_(BuildKeys()),
+      keys_(buildKeys()),
       clickTimer_(new QTimer(this)) {
     setAttribute(Qt::WA_ShowWithoutActivating);
     setAttribute(Qt::WA_QuitOnClose, false);
@@ -141,7 +141,7 @@ OnScreenKeyboard::OnScreenKeyboard(QWidget* parent)
     setWindowTitle(QStringLiteral("Virtual Keyboard.... AZERTY"));
     setFixedSize(kClientWidth, kClientHeight);
 
-    setLayoutCaptions(ReadKeyboardSetting(kKeyboardValue, kAzerty) == kAzerty);
+    setLayoutCaptions(readKeyboardSetting(kKeyboardValue, kAzerty) == kAzerty);
 
     // Window systems that honour WindowDoesNotAcceptFocus never activate the keyboard. Where
     // one does anyway, the activation goes straight back to the window that had it, so the
@@ -194,7 +194,7 @@ void OnScreenKeyboard::toggleLayout() {
     const bool toAzerty = key("KTYPE")->caption != kQwerty;
     setLayoutCaptions(toAzerty);
     // A store that cannot be written leaves the layout changed on screen only.
-    WriteKeyboardSetting(kKeyboardValue, toAzerty ? kAzerty : kQwerty);
+    writeKeyboardSetting(kKeyboardValue, toAzerty ? kAzerty : kQwerty);
 }
 
 bool OnScreenKeyboard::clickHits(const KeyPanel& panel) const {
@@ -206,7 +206,7 @@ bool OnScreenKeyboard::clickHits(const KeyPanel& panel) const {
 void OnScreenKeyboard::sendKey(int code, bool withShift) {
     QWidget* target = QApplication::focusWidget();
     if (!target || target->window() == this) return;
-    const KeyStroke stroke = VirtualKeyToQt(code, withShift);
+    const KeyStroke stroke = virtualKeyToQt(code, withShift);
     if (!stroke.valid()) return;
     // A modifier key's own event is built with the state before it; QKeyEvent::modifiers()
     // then reports Shift held on the press and released on the release.
@@ -243,11 +243,11 @@ void OnScreenKeyboard::actOn(const KeyPanel& panel) {
             if (azertyShown)
                 pressLetter(panel);
             else
-                sendKey(vk::Decimal, false);
+                sendKey(vk::kDecimal, false);
             break;
         case KeyAction::PointOrLetterM:
             if (azertyShown)
-                sendKey(vk::Decimal, false);
+                sendKey(vk::kDecimal, false);
             else
                 pressLetter(panel);
             break;
@@ -276,7 +276,7 @@ void OnScreenKeyboard::executePendingClick() {
 
 void OnScreenKeyboard::toggleBelow(QWidget* dialog) {
     if (dialog) {
-        move(KeyboardPositionBelow(dialog->frameGeometry(), frameGeometry().size()));
+        move(keyboardPositionBelow(dialog->frameGeometry(), frameGeometry().size()));
         // Belonging to the dialog's window keeps the keyboard usable while that dialog is
         // modal: a modal window never blocks the windows that belong to it.
         create();
@@ -338,12 +338,12 @@ void OnScreenKeyboard::paintEvent(QPaintEvent*) {
         p.drawLine(r.left() + 1, r.top() + 1, r.left() + 1, r.bottom() - 1);
 
         if (k.action == KeyAction::ShiftLock) {
-            DrawShiftPicture(p, r, shiftLocked_);
+            drawShiftPicture(p, r, shiftLocked_);
             continue;
         }
         if (k.action == KeyAction::Layout || k.caption.size() > 1)
             p.setFont(smallFont);
-        else if (k.code == vk::Back || k.code == vk::Return)
+        else if (k.code == vk::kBack || k.code == vk::kReturn)
             p.setFont(arrowFont);
         else
             p.setFont(letterFont);
@@ -352,7 +352,7 @@ void OnScreenKeyboard::paintEvent(QPaintEvent*) {
     }
 }
 
-QIcon KeyboardButtonIcon() {
+QIcon keyboardButtonIcon() {
     QPixmap pm(26, 18);
     pm.fill(Qt::transparent);
     QPainter p(&pm);

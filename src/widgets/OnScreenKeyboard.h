@@ -35,11 +35,11 @@ struct KeyPanel {
 // Settings under group "Palvid" of the program's settings file. Reading gives `def` when
 // the value is missing or the file cannot be read; writing an empty name does nothing.
 // WriteKeyboardSetting returns false when the value did not reach the file.
-QString ReadKeyboardSetting(const QString& name, const QString& def);
-bool WriteKeyboardSetting(const QString& name, const QString& value);
+QString readKeyboardSetting(const QString& name, const QString& def);
+bool writeKeyboardSetting(const QString& name, const QString& value);
 
 // Where the keyboard goes under a dialog: centred horizontally, 20 pixels below it.
-QPoint KeyboardPositionBelow(const QRect& dialogFrame, const QSize& keyboardSize);
+QPoint keyboardPositionBelow(const QRect& dialogFrame, const QSize& keyboardSize);
 
 class OnScreenKeyboard : public QWidget {
   public:
@@ -97,4 +97,4 @@ class OnScreenKeyboard : public QWidget {
 
 // The picture of the button with which a dialog shows or hides the keyboard: a small
 // keyboard outline with rows of keys.
-QIcon KeyboardButtonIcon();
+QIcon keyboardButtonIcon();

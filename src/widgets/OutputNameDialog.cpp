@@ -6,7 +6,7 @@
 #include <QPushButton>
 #include <QShowEvent>
 
-QPoint DialogPositionOver(const QRect& mainFrame, const QSize& dialogSize) {
+QPoint dialogPositionOver(const QRect& mainFrame, const QSize& dialogSize) {
     return QPoint(mainFrame.left() + (mainFrame.width() - dialogSize.width()) / 2,
                   mainFrame.top() + 70);
 }
@@ -54,7 +54,7 @@ bool OutputNameDialog::execOver(QWidget* mainWindow) {
         if (parentWidget() != mainWindow) setParent(mainWindow, windowFlags());
         // Blocks the main window only; the keyboard is a window of its own and stays usable.
         setWindowModality(Qt::WindowModal);
-        move(DialogPositionOver(mainWindow->frameGeometry(), frameGeometry().size()));
+        move(dialogPositionOver(mainWindow->frameGeometry(), frameGeometry().size()));
     }
     return exec() == QDialog::Accepted;
 }

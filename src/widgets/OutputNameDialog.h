@@ -8,7 +8,7 @@
 class QLineEdit;
 
 // Where the dialog goes over the main window: centred horizontally, 70 pixels below its top.
-QPoint DialogPositionOver(const QRect& mainFrame, const QSize& dialogSize);
+QPoint dialogPositionOver(const QRect& mainFrame, const QSize& dialogSize);
 
 class OutputNameDialog : public KeyboardDialog {
     Q_OBJECT

@@ -13,13 +13,13 @@
 
 #include "platform/DateTime.h"
 
-QString StampItemCaption(const char* label, const char* format, LocalDateTime moment) {
+QString stampItemCaption(const char* label, const char* format, LocalDateTime moment) {
     const QString text = QString::fromUtf8(label);
     if (!format || !*format) return text;
-    return text + " (" + QString::fromStdString(FormatDateTime(format, moment)) + ")";
+    return text + " (" + QString::fromStdString(formatDateTime(format, moment)) + ")";
 }
 
-QPoint OverlayDialogPosition(const QRect& mainFrame, int dialogWidth) {
+QPoint overlayDialogPosition(const QRect& mainFrame, int dialogWidth) {
     return QPoint(mainFrame.left() + (mainFrame.width() - dialogWidth) / 2, mainFrame.top() + 55);
 }
 
@@ -55,7 +55,7 @@ OverlayDialog::OverlayDialog(QWidget* parent, LocalDateTime moment)
     for (size_t i = 0; i < kStampFormats.size(); ++i) {
         const int index = static_cast<int>(i);
         auto* item =
-            new QRadioButton(StampItemCaption(kStampLabels[i], kStampFormats[i], moment), group);
+            new QRadioButton(stampItemCaption(kStampLabels[i], kStampFormats[i], moment), group);
         item->setGeometry(10, 22 + index * 20, 320, 20);
         formatItems_->addButton(item, index);
     }
@@ -90,7 +90,7 @@ void OverlayDialog::setItemIndex(int index) {
 }
 
 void OverlayDialog::execOver(QWidget* mainWindow) {
-    if (mainWindow) move(OverlayDialogPosition(mainWindow->frameGeometry(), width()));
+    if (mainWindow) move(overlayDialogPosition(mainWindow->frameGeometry(), width()));
     if (isVisible()) {
         raise();
         activateWindow();

@@ -23,11 +23,11 @@ inline constexpr int kDefaultStampItem = 3;
 
 // The caption of one radio item: the label alone for an empty format, else
 // label + " (" + the moment in that format + ")".
-QString StampItemCaption(const char* label, const char* format, LocalDateTime moment);
+QString stampItemCaption(const char* label, const char* format, LocalDateTime moment);
 
 // Where "Configure" places the dialog: horizontally centred on the main window (outer
 // frame), 55 pixels below its top.
-QPoint OverlayDialogPosition(const QRect& mainFrame, int dialogWidth);
+QPoint overlayDialogPosition(const QRect& mainFrame, int dialogWidth);
 
 // Frameless, stays on top, 353 x 202, created hidden with item 3 selected and no prefix.
 class OverlayDialog : public KeyboardDialog {

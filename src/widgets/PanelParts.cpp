@@ -9,13 +9,13 @@
 #include <QMenu>
 #include <QRegularExpressionValidator>
 
-QLabel* SmallLabel(const QString& text, QWidget* parent) {
+QLabel* smallLabel(const QString& text, QWidget* parent) {
     auto* label = new QLabel(text, parent);
     label->setContentsMargins(0, 0, 0, 0);
     return label;
 }
 
-QFrame* RaisedPanel(const QString& name, QWidget* parent) {
+QFrame* raisedPanel(const QString& name, QWidget* parent) {
     auto* frame = new QFrame(parent);
     frame->setObjectName(name);
     frame->setFrameShape(QFrame::StyledPanel);
@@ -23,7 +23,7 @@ QFrame* RaisedPanel(const QString& name, QWidget* parent) {
     return frame;
 }
 
-QLineEdit* DigitsEdit(const QString& name, QWidget* parent) {
+QLineEdit* digitsEdit(const QString& name, QWidget* parent) {
     auto* edit = new QLineEdit(parent);
     edit->setObjectName(name);
     edit->setValidator(
@@ -35,7 +35,7 @@ QLineEdit* DigitsEdit(const QString& name, QWidget* parent) {
     return edit;
 }
 
-QComboBox* UnitBox(const QString& name, const QStringList& units, int index, QWidget* parent) {
+QComboBox* unitBox(const QString& name, const QStringList& units, int index, QWidget* parent) {
     auto* box = new QComboBox(parent);
     box->setObjectName(name);
     box->addItems(units);
@@ -43,7 +43,7 @@ QComboBox* UnitBox(const QString& name, const QStringList& units, int index, QWi
     return box;
 }
 
-QAction* MenuItem(QMenu* menu, const QString& name, const QString& caption, QActionGroup* group) {
+QAction* menuItem(QMenu* menu, const QString& name, const QString& caption, QActionGroup* group) {
     QAction* a = menu->addAction(caption);
     a->setObjectName(name);
     if (group) {
@@ -53,7 +53,7 @@ QAction* MenuItem(QMenu* menu, const QString& name, const QString& caption, QAct
     return a;
 }
 
-void AttachContextMenu(QWidget* widget, QMenu* menu) {
+void attachContextMenu(QWidget* widget, QMenu* menu) {
     widget->setContextMenuPolicy(Qt::CustomContextMenu);
     QObject::connect(widget, &QWidget::customContextMenuRequested, menu,
                      [widget, menu](const QPoint& p) { menu->popup(widget->mapToGlobal(p)); });

@@ -13,15 +13,15 @@ class QMenu;
 class QWidget;
 
 // A label without margins.
-QLabel* SmallLabel(const QString& text, QWidget* parent);
+QLabel* smallLabel(const QString& text, QWidget* parent);
 // A raised frame named `name`.
-QFrame* RaisedPanel(const QString& name, QWidget* parent);
+QFrame* raisedPanel(const QString& name, QWidget* parent);
 // A numeric field: digits only, at most 5 of them, right-aligned, "0" as hint when empty.
-QLineEdit* DigitsEdit(const QString& name, QWidget* parent);
+QLineEdit* digitsEdit(const QString& name, QWidget* parent);
 // A unit selector with `units`, showing item `index`.
-QComboBox* UnitBox(const QString& name, const QStringList& units, int index, QWidget* parent);
+QComboBox* unitBox(const QString& name, const QStringList& units, int index, QWidget* parent);
 // A menu item named `name`; checkable and in `group` when a group is given.
-QAction* MenuItem(QMenu* menu, const QString& name, const QString& caption,
+QAction* menuItem(QMenu* menu, const QString& name, const QString& caption,
                   QActionGroup* group = nullptr);
 // Opens `menu` as the context menu of `widget` (right click).
-void AttachContextMenu(QWidget* widget, QMenu* menu);
+void attachContextMenu(QWidget* widget, QMenu* menu);

@@ -8,7 +8,7 @@
 #include <QShowEvent>
 #include <QStandardPaths>
 
-ProcessViewerCommand FindProcessViewer(
+ProcessViewerCommand findProcessViewer(
     const std::function<QString(const QString&)>& findExecutable) {
     static const char* const kMonitors[] = {
         "gnome-system-monitor",
@@ -120,7 +120,7 @@ void SecondInstanceWindow::setProcessLauncher(FindExecutable find, StartDetached
 }
 
 void SecondInstanceWindow::openProcessViewer() {
-    const ProcessViewerCommand cmd = FindProcessViewer(findExecutable_);
+    const ProcessViewerCommand cmd = findProcessViewer(findExecutable_);
     if (!cmd.isEmpty() && startDetached_) startDetached_(cmd.program, cmd.arguments);
 }
 
@@ -134,7 +134,7 @@ void SecondInstanceWindow::showEvent(QShowEvent* event) {
     }
 }
 
-void ShowSecondInstanceError() {
+void showSecondInstanceError() {
     SecondInstanceWindow window;
     window.exec();
 }

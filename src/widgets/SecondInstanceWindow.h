@@ -15,7 +15,7 @@ struct ProcessViewerCommand {
 
 // The first process viewer found by `findExecutable` (name -> full path, empty when not
 // installed): a desktop system monitor, else a terminal running top, else nothing.
-ProcessViewerCommand FindProcessViewer(
+ProcessViewerCommand findProcessViewer(
     const std::function<QString(const QString&)>& findExecutable);
 
 class SecondInstanceWindow : public QDialog {
@@ -42,4 +42,4 @@ class SecondInstanceWindow : public QDialog {
 
 // Shows a new error window, modally, and returns once it is closed by "Exit", its close
 // box or Escape.
-void ShowSecondInstanceError();
+void showSecondInstanceError();

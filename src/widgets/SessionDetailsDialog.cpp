@@ -10,7 +10,7 @@
 #include <QToolButton>
 
 namespace {
-QLineEdit* Field(QWidget* parent, const char* name, int maxLength, const QString& hint = {}) {
+QLineEdit* field(QWidget* parent, const char* name, int maxLength, const QString& hint = {}) {
     auto* edit = new QLineEdit(parent);
     edit->setObjectName(QString::fromLatin1(name));
     edit->setMaxLength(maxLength);
@@ -18,7 +18,7 @@ QLineEdit* Field(QWidget* parent, const char* name, int maxLength, const QString
     return edit;
 }
 
-std::string Text(const QLineEdit* edit) {
+std::string text(const QLineEdit* edit) {
     return edit->text().trimmed().toStdString();
 }
 }  // namespace
@@ -29,12 +29,12 @@ SessionDetailsDialog::SessionDetailsDialog(QWidget* parent)
     setWindowTitle(QStringLiteral("Session Details"));
 
     // The SER header keeps 40 bytes for each text, a FITS card 68 characters.
-    target_ = Field(this, "TargetEdit", 40);
-    observer_ = Field(this, "ObserverEdit", 40);
-    telescope_ = Field(this, "TelescopeEdit", 40);
-    filter_ = Field(this, "FilterEdit", 20);
-    latitude_ = Field(this, "LatitudeEdit", 12, QStringLiteral("degrees, north +"));
-    longitude_ = Field(this, "LongitudeEdit", 12, QStringLiteral("degrees, east +"));
+    target_ = field(this, "TargetEdit", 40);
+    observer_ = field(this, "ObserverEdit", 40);
+    telescope_ = field(this, "TelescopeEdit", 40);
+    filter_ = field(this, "FilterEdit", 20);
+    latitude_ = field(this, "LatitudeEdit", 12, QStringLiteral("degrees, north +"));
+    longitude_ = field(this, "LongitudeEdit", 12, QStringLiteral("degrees, east +"));
 
     auto* form = new QFormLayout;
     form->addRow(QStringLiteral("Target"), target_);
@@ -125,9 +125,9 @@ QString SessionDetailsDialog::problem() const {
 void SessionDetailsDialog::accept() {
     std::optional<double> lat, lon;
     QString why;
-    if (!ParseDegrees(Text(latitude_), 90.0, lat))
+    if (!parseDegrees(text(latitude_), 90.0, lat))
         why = QStringLiteral("The latitude must be decimal degrees from -90 to 90.");
-    else if (!ParseDegrees(Text(longitude_), 180.0, lon))
+    else if (!parseDegrees(text(longitude_), 180.0, lon))
         why = QStringLiteral("The longitude must be decimal degrees from -180 to 180.");
     else if (lat.has_value() != lon.has_value())
         why = QStringLiteral("Give both the latitude and the longitude of the site, or neither.");
@@ -136,10 +136,10 @@ void SessionDetailsDialog::accept() {
         problem_->show();
         return;
     }
-    details_.target = Text(target_);
-    details_.observer = Text(observer_);
-    details_.telescope = Text(telescope_);
-    details_.filter = Text(filter_);
+    details_.target = text(target_);
+    details_.observer = text(observer_);
+    details_.telescope = text(telescope_);
+    details_.filter = text(filter_);
     details_.latitude = lat;
     details_.longitude = lon;
     problem_->clear();

@@ -12,7 +12,7 @@
 #include "widgets/Colors.h"
 
 namespace {
-QLabel* MakeLabel(QWidget* parent, const QString& family, int pixelSize, const QColor& color) {
+QLabel* makeLabel(QWidget* parent, const QString& family, int pixelSize, const QColor& color) {
     auto* label = new QLabel(parent);
     QFont font(family);
     font.setPixelSize(pixelSize);
@@ -30,20 +30,20 @@ SplashScreen::SplashScreen(QWidget* parent)
     : QWidget(parent, Qt::SplashScreen | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint) {
     setObjectName(QStringLiteral("Splash"));
     // Never drawn (no title bar); names the window for window lists and tools.
-    setWindowTitle(QString::fromLatin1(AppName) + QString::fromLatin1(AppVersion));
+    setWindowTitle(QString::fromLatin1(kAppName) + QString::fromLatin1(kAppVersion));
     setFixedSize(kWidth, kHeight);
     setAutoFillBackground(true);
     QPalette pal = palette();
     pal.setColor(QPalette::Window, kSkyBlue);
     setPalette(pal);
 
-    QLabel* title = MakeLabel(this, QStringLiteral("Tahoma"), 19, Qt::yellow);
+    QLabel* title = makeLabel(this, QStringLiteral("Tahoma"), 19, Qt::yellow);
     title->setObjectName(QStringLiteral("Label1"));
-    title->setText(QString::fromLatin1(AppName) + QString::fromLatin1(AppVersion));
+    title->setText(QString::fromLatin1(kAppName) + QString::fromLatin1(kAppVersion));
     title->adjustSize();
     title->move(48, 199);
 
-    status_ = MakeLabel(this, QStringLiteral("Verdana"), 16, Qt::red);
+    status_ = makeLabel(this, QStringLiteral("Verdana"), 16, Qt::red);
     status_->setObjectName(QStringLiteral("Label2"));
     setStatus(QStringLiteral("Connecting"));
     centreOnScreen();
@@ -82,12 +82,12 @@ void SplashScreen::centreOnScreen() {
 }
 
 void SplashScreen::paintEvent(QPaintEvent*) {
-    if (picture_.size() != size()) picture_ = DrawSplashPicture(width(), height());
+    if (picture_.size() != size()) picture_ = drawSplashPicture(width(), height());
     QPainter p(this);
     p.drawImage(rect(), picture_);
 }
 
-QImage DrawSplashPicture(int width, int height) {
+QImage drawSplashPicture(int width, int height) {
     QImage img(width, height, QImage::Format_RGB32);
     QPainter p(&img);
     p.setRenderHint(QPainter::Antialiasing);

@@ -34,4 +34,4 @@ class SplashScreen : public QWidget {
 
 // The splash picture, drawn at any size: a night sky with a ringed planet and a small
 // telescope on its tripod.
-QImage DrawSplashPicture(int width, int height);
+QImage drawSplashPicture(int width, int height);

@@ -11,7 +11,7 @@
 class FrameQueue {
   public:
     // The post function for CaptureThread; delivers while `accept` is true.
-    PostFrameFn Poster() {
+    PostFrameFn poster() {
         return [this](FramePtr frame) {
             std::lock_guard<std::mutex> lock(mutex_);
             if (!accept_) return;  // not delivered: the frame goes with its pointer
@@ -20,12 +20,12 @@ class FrameQueue {
             changed_.notify_all();
         };
     }
-    void SetAccept(bool on) {
+    void setAccept(bool on) {
         std::lock_guard<std::mutex> lock(mutex_);
         accept_ = on;
     }
     // Oldest frame, or nullptr after the timeout.
-    FramePtr Pop(int timeoutMs = 2000) {
+    FramePtr pop(int timeoutMs = 2000) {
         std::unique_lock<std::mutex> lock(mutex_);
         if (!changed_.wait_for(lock, std::chrono::milliseconds(timeoutMs),
                                [this] { return !frames_.empty(); }))
@@ -34,16 +34,16 @@ class FrameQueue {
         frames_.pop_front();
         return frame;
     }
-    bool WaitForPosted(int count, int timeoutMs = 10000) {
+    bool waitForPosted(int count, int timeoutMs = 10000) {
         std::unique_lock<std::mutex> lock(mutex_);
         return changed_.wait_for(lock, std::chrono::milliseconds(timeoutMs),
                                  [&] { return posted_ >= count; });
     }
-    int Posted() {
+    int posted() {
         std::lock_guard<std::mutex> lock(mutex_);
         return posted_;
     }
-    void Clear() {
+    void clear() {
         std::lock_guard<std::mutex> lock(mutex_);
         frames_.clear();
     }

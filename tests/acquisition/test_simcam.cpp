@@ -27,15 +27,15 @@ const cv::Point kRed(448, 400), kGreen(640, 400), kBlue(832, 400), kWhite(640, 7
 
 sem_t g_done;  // lives as long as the process: the library keeps its address
 
-bool WaitDone(int ms) {
-    return WaitPosted(g_done, ms);
+bool waitDone(int ms) {
+    return waitPosted(g_done, ms);
 }
 
 // Left and top of a centred subframe: half the spare room, down to an even pixel.
-int Left(int w) {
+int left(int w) {
     return ((kW - w) / 2) & ~1;
 }
-int Top(int h) {
+int top(int h) {
     return ((kH - h) / 2) & ~1;
 }
 
@@ -45,61 +45,61 @@ class SimCamTest : public ::testing::Test {
 
     void SetUp() override {
         std::string error;
-        ASSERT_TRUE(LoadCameraLibraryFrom(TV_SIMCAM_LIB, &error)) << error;
+        ASSERT_TRUE(loadCameraLibraryFrom(TV_SIMCAM_LIB, &error)) << error;
         void* lib = dlopen(TV_SIMCAM_LIB, RTLD_NOW | RTLD_NOLOAD);
         ASSERT_NE(lib, nullptr);
-        configure = reinterpret_cast<decltype(&SimCamConfigure)>(dlsym(lib, "SimCamConfigure"));
+        configure_ = reinterpret_cast<decltype(&SimCamConfigure)>(dlsym(lib, "SimCamConfigure"));
         dlclose(lib);  // drops only the reference taken just now
-        ASSERT_NE(configure, nullptr);
-        ASSERT_EQ(configure(1, 0), 1);  // test card, no noise, no motion
+        ASSERT_NE(configure_, nullptr);
+        ASSERT_EQ(configure_(1, 0), 1);  // test card, no noise, no motion
         ASSERT_EQ(api().openUSB(0), 1);
-        api().ExposureSemaphore(&g_done);
+        api().exposureSemaphore(&g_done);
         while (sem_trywait(&g_done) == 0) {
         }
     }
     void TearDown() override {
-        configure(0, 1);
-        SetCameraApi(TarviApi{});
+        configure_(0, 1);
+        setCameraApi(TarviApi{});
     }
-    static TarviApi& api() { return Camera(); }
+    static TarviApi& api() { return camera(); }
 
     // One exposure of w x h into a fresh buffer whose rows are padded to 4 bytes and
     // pre-filled with 0xAB; returns the w x h view of it.
-    cv::Mat Expose(int w, int h, bool flip = false) {
-        EXPECT_EQ(api().Subframe(w, h), 1);
-        api().HorizontalFlip(flip ? 1 : 0);
+    cv::Mat expose(int w, int h, bool flip = false) {
+        EXPECT_EQ(api().subframe(w, h), 1);
+        api().horizontalFlip(flip ? 1 : 0);
         const size_t stride = (static_cast<size_t>(w) + 3) & ~size_t{3};
         cv::Mat buffer(h, static_cast<int>(stride), CV_8UC1, cv::Scalar(0xAB));
-        EXPECT_EQ(api().ThreadedExposure(buffer.data, 0, 1), 1);
-        EXPECT_TRUE(WaitDone(10000));
-        padded = buffer;
+        EXPECT_EQ(api().threadedExposure(buffer.data, 0, 1), 1);
+        EXPECT_TRUE(waitDone(10000));
+        padded_ = buffer;
         return buffer(cv::Rect(0, 0, w, h));
     }
     // The frame as the program colours it: a Frame through EnsureColorImage.
-    cv::Mat ExposeInColour(bool flip) {
-        FramePtr n = NewFrame(kW, kH, "", flip, 8);
-        api().Subframe(kW, kH);
-        api().HorizontalFlip(flip ? 1 : 0);
-        api().ThreadedExposure(FrameData(n.get()), 0, 1);
-        EXPECT_TRUE(WaitDone(10000));
+    cv::Mat exposeInColour(bool flip) {
+        FramePtr n = newFrame(kW, kH, "", flip, 8);
+        api().subframe(kW, kH);
+        api().horizontalFlip(flip ? 1 : 0);
+        api().threadedExposure(frameData(n.get()), 0, 1);
+        EXPECT_TRUE(waitDone(10000));
         TarviFrameInfo info{sizeof info, 0, 0, 0, 0};
-        EXPECT_EQ(api().CameraFrameInfo(&info), 1);
-        n->Pattern = PatternFromId(info.colorPattern);  // as the camera reports it
-        PrepareImage8(*n);
-        EnsureColorImage(*n);
-        return n->ColorImage.clone();
+        EXPECT_EQ(api().cameraFrameInfo(&info), 1);
+        n->pattern = patternFromId(info.colorPattern);  // as the camera reports it
+        prepareImage8(*n);
+        ensureColorImage(*n);
+        return n->colorImage.clone();
     }
 
-    decltype(&SimCamConfigure) configure = nullptr;
-    cv::Mat padded;
+    decltype(&SimCamConfigure) configure_ = nullptr;
+    cv::Mat padded_;
 };
 
 // Blue, green, red of a pixel.
-cv::Vec3b At(const cv::Mat& bgr, cv::Point p) {
+cv::Vec3b at(const cv::Mat& bgr, cv::Point p) {
     return bgr.at<cv::Vec3b>(p);
 }
 
-void ExpectDominant(const cv::Vec3b& px, int channel, const char* what) {
+void expectDominant(const cv::Vec3b& px, int channel, const char* what) {
     for (int c = 0; c < 3; ++c) {
         if (c == channel)
             EXPECT_GT(px[c], 150) << what;
@@ -110,7 +110,7 @@ void ExpectDominant(const cv::Vec3b& px, int channel, const char* what) {
 
 TEST_F(SimCamTest, NameAndSensorSize) {
     int w = 0, h = 0;
-    const std::string name = api().GetCameraInfo(&w, &h);
+    const std::string name = api().getCameraInfo(&w, &h);
     EXPECT_EQ(w, kW);
     EXPECT_EQ(h, kH);
     EXPECT_FALSE(name.empty());
@@ -118,81 +118,81 @@ TEST_F(SimCamTest, NameAndSensorSize) {
 
 TEST_F(SimCamTest, FrameInfoTellsWhenEachExposureStartedAndKeepsToTheCallersSize) {
     void* lib = dlopen(TV_SIMCAM_LIB, RTLD_NOW | RTLD_NOLOAD);
-    FrameInfoProbe probe{api().ThreadedExposure, reinterpret_cast<decltype(&CameraFrameInfo)>(
+    FrameInfoProbe probe{api().threadedExposure, reinterpret_cast<decltype(&CameraFrameInfo)>(
                                                      dlsym(lib, "CameraFrameInfo"))};
     dlclose(lib);
-    ASSERT_NE(probe.CameraFrameInfo, nullptr);
-    ASSERT_EQ(api().Subframe(64, 48), 1);
-    api().SetExposureLength(30);
+    ASSERT_NE(probe.cameraFrameInfo, nullptr);
+    ASSERT_EQ(api().subframe(64, 48), 1);
+    api().setExposureLength(30);
     std::vector<uint8_t> buffer(64 * 48);
-    EXPECT_EQ(probe.Expose(g_done, buffer.data()).status, TARVI_FRAME_GOOD);
+    EXPECT_EQ(probe.expose(g_done, buffer.data()).status, TARVI_FRAME_GOOD);
     const TarviFrameInfo old =
-        probe.Expose(g_done, buffer.data(), offsetof(TarviFrameInfo, startUnixUs));
+        probe.expose(g_done, buffer.data(), offsetof(TarviFrameInfo, startUnixUs));
     EXPECT_EQ(old.status, TARVI_FRAME_GOOD);
     EXPECT_EQ(old.startUnixUs, -7);  // beyond the size this caller knows
 }
 
 TEST_F(SimCamTest, ColoursComeOutTrueUnflippedAndFlipped) {
-    const cv::Mat plain = ExposeInColour(false);
-    ExpectDominant(At(plain, kRed), 2, "red disk");
-    ExpectDominant(At(plain, kGreen), 1, "green disk");
-    ExpectDominant(At(plain, kBlue), 0, "blue disk");
-    const cv::Vec3b white = At(plain, kWhite);
+    const cv::Mat plain = exposeInColour(false);
+    expectDominant(at(plain, kRed), 2, "red disk");
+    expectDominant(at(plain, kGreen), 1, "green disk");
+    expectDominant(at(plain, kBlue), 0, "blue disk");
+    const cv::Vec3b white = at(plain, kWhite);
     EXPECT_GT(white[0], 150);
     EXPECT_NEAR(white[0], white[2], 10);
     EXPECT_NEAR(white[1], white[2], 10);
 
-    const cv::Mat flipped = ExposeInColour(true);
+    const cv::Mat flipped = exposeInColour(true);
     auto mirror = [](cv::Point p) { return cv::Point(kW - 1 - p.x, p.y); };
-    ExpectDominant(At(flipped, mirror(kRed)), 2, "flipped red disk");
-    ExpectDominant(At(flipped, mirror(kGreen)), 1, "flipped green disk");
-    ExpectDominant(At(flipped, mirror(kBlue)), 0, "flipped blue disk");
+    expectDominant(at(flipped, mirror(kRed)), 2, "flipped red disk");
+    expectDominant(at(flipped, mirror(kGreen)), 1, "flipped green disk");
+    expectDominant(at(flipped, mirror(kBlue)), 0, "flipped blue disk");
 }
 
 TEST_F(SimCamTest, FlipAndSubframeAreMirrorAndCentredCropOfTheFullFrame) {
-    const cv::Mat full = Expose(kW, kH).clone();
+    const cv::Mat full = expose(kW, kH).clone();
     cv::Mat mirrored;
     cv::flip(full, mirrored, 1);
-    EXPECT_EQ(cv::norm(Expose(kW, kH, true), mirrored, cv::NORM_INF), 0.0);
+    EXPECT_EQ(cv::norm(expose(kW, kH, true), mirrored, cv::NORM_INF), 0.0);
 
-    const cv::Rect crop(Left(640), Top(480), 640, 480);
+    const cv::Rect crop(left(640), top(480), 640, 480);
     EXPECT_EQ(crop.x, 320);
-    EXPECT_EQ(cv::norm(Expose(640, 480), full(crop), cv::NORM_INF), 0.0);
+    EXPECT_EQ(cv::norm(expose(640, 480), full(crop), cv::NORM_INF), 0.0);
     cv::Mat cropMirrored;
     cv::flip(full(crop), cropMirrored, 1);
-    EXPECT_EQ(cv::norm(Expose(640, 480, true), cropMirrored, cv::NORM_INF), 0.0);
+    EXPECT_EQ(cv::norm(expose(640, 480, true), cropMirrored, cv::NORM_INF), 0.0);
 }
 
 TEST_F(SimCamTest, WidthsNotMultipleOfFourKeepTheRowPadding) {
-    const cv::Mat full = Expose(kW, kH).clone();
+    const cv::Mat full = expose(kW, kH).clone();
     for (cv::Size size : {cv::Size(102, 50), cv::Size(101, 7), cv::Size(1, 1)}) {
-        const cv::Mat sub = Expose(size.width, size.height);
-        const cv::Rect crop(Left(size.width), Top(size.height), size.width, size.height);
+        const cv::Mat sub = expose(size.width, size.height);
+        const cv::Rect crop(left(size.width), top(size.height), size.width, size.height);
         EXPECT_EQ(cv::norm(sub, full(crop), cv::NORM_INF), 0.0) << size;
         const cv::Mat padding =
-            padded(cv::Rect(size.width, 0, padded.cols - size.width, size.height));
+            padded_(cv::Rect(size.width, 0, padded_.cols - size.width, size.height));
         if (!padding.empty()) {
             EXPECT_EQ(cv::countNonZero(padding != 0xAB), 0) << size;
         }
     }
-    EXPECT_EQ(api().Subframe(kW + 4, kH), 0);  // larger than the sensor: refused
+    EXPECT_EQ(api().subframe(kW + 4, kH), 0);  // larger than the sensor: refused
 }
 
 TEST_F(SimCamTest, LevelFollowsExposureGainAndBalanceAndSaturates) {
     // Red, green and blue sites inside the disks of their colour.
     const cv::Point redSite(449, 401), greenSite(641, 400), blueSite(832, 400);
-    auto level = [&](cv::Point site) { return Expose(kW, kH).at<uint8_t>(site); };
-    api().SetGain(10);
-    api().SetExposureLength(100);
+    auto level = [&](cv::Point site) { return expose(kW, kH).at<uint8_t>(site); };
+    api().setGain(10);
+    api().setExposureLength(100);
     EXPECT_EQ(level(redSite), 200);
-    api().SetExposureLength(50);
+    api().setExposureLength(50);
     EXPECT_EQ(level(redSite), 100);
-    api().SetExposureLength(100);
-    api().SetGain(60);  // ten times
+    api().setExposureLength(100);
+    api().setGain(60);  // ten times
     EXPECT_EQ(level(redSite), 255);
-    api().SetGain(10);
-    api().SetWhiteBalance(254, 127, 64);
-    const cv::Mat balanced = Expose(kW, kH);
+    api().setGain(10);
+    api().setWhiteBalance(254, 127, 64);
+    const cv::Mat balanced = expose(kW, kH);
     EXPECT_EQ(balanced.at<uint8_t>(redSite), 101);
     EXPECT_EQ(balanced.at<uint8_t>(greenSite), 200);
     EXPECT_EQ(balanced.at<uint8_t>(blueSite), 255);
@@ -200,33 +200,33 @@ TEST_F(SimCamTest, LevelFollowsExposureGainAndBalanceAndSaturates) {
 
 TEST_F(SimCamTest, ExposureRunsInRealTimeAndCancelEndsIt) {
     std::vector<uint8_t> buffer(kW * kH);
-    api().SetExposureLength(300);
+    api().setExposureLength(300);
     auto t0 = Clock::now();
-    ASSERT_EQ(api().ThreadedExposure(buffer.data(), 0, 1), 1);
+    ASSERT_EQ(api().threadedExposure(buffer.data(), 0, 1), 1);
     EXPECT_LT(Clock::now() - t0, 100ms);
-    EXPECT_EQ(api().ThreadedExposure(buffer.data(), 0, 1), 0);  // busy
+    EXPECT_EQ(api().threadedExposure(buffer.data(), 0, 1), 0);  // busy
     std::this_thread::sleep_for(100ms);
     EXPECT_NE(sem_trywait(&g_done), 0);
-    ASSERT_TRUE(WaitDone(10000));
+    ASSERT_TRUE(waitDone(10000));
     EXPECT_GE(Clock::now() - t0, 290ms);
 
-    api().SetExposureLength(10000);
+    api().setExposureLength(10000);
     t0 = Clock::now();
-    ASSERT_EQ(api().ThreadedExposure(buffer.data(), 0, 1), 1);
+    ASSERT_EQ(api().threadedExposure(buffer.data(), 0, 1), 1);
     std::this_thread::sleep_for(30ms);
-    EXPECT_EQ(api().CancelExposure(), 1);
-    ASSERT_TRUE(WaitDone(10000));
+    EXPECT_EQ(api().cancelExposure(), 1);
+    ASSERT_TRUE(waitDone(10000));
     EXPECT_LT(Clock::now() - t0, 1000ms);
-    EXPECT_EQ(api().CancelExposure(), 0);  // nothing running: nothing released
-    EXPECT_FALSE(WaitDone(50));
+    EXPECT_EQ(api().cancelExposure(), 0);  // nothing running: nothing released
+    EXPECT_FALSE(waitDone(50));
 }
 
 TEST_F(SimCamTest, PlanetSceneMovesAndHasNoise) {
-    configure(0, 1);
-    api().SetExposureLength(20);
-    api().SetGain(40);
-    const cv::Mat a = Expose(kW, kH).clone();
-    const cv::Mat b = Expose(kW, kH).clone();
+    configure_(0, 1);
+    api().setExposureLength(20);
+    api().setGain(40);
+    const cv::Mat a = expose(kW, kH).clone();
+    const cv::Mat b = expose(kW, kH).clone();
     EXPECT_GT(cv::norm(a, b, cv::NORM_L1), 0.0);
     const double centre = cv::mean(a(cv::Rect(kW / 2 - 50, kH / 2 - 50, 100, 100)))[0];
     const double corner = cv::mean(a(cv::Rect(0, 0, 100, 100)))[0];
@@ -236,61 +236,61 @@ TEST_F(SimCamTest, PlanetSceneMovesAndHasNoise) {
 TEST_F(SimCamTest, AcquisitionThreadDeliversSimulatedFrames) {
     FrameQueue frames;
     {
-        CaptureThread capture(frames.Poster());
+        CaptureThread capture(frames.poster());
         capture.setExposureMs(1);
         capture.setGain(10);
         ASSERT_TRUE(capture.openCamera());
         capture.start();
-        const FramePtr first = frames.Pop();
+        const FramePtr first = frames.pop();
         ASSERT_NE(first, nullptr);
-        EXPECT_EQ(FrameWidth(first.get()), kW);
+        EXPECT_EQ(frameWidth(first.get()), kW);
         capture.setExposureMs(100);
         capture.setSubframeWidth(640);
         capture.setSubframeHeight(480);
         FramePtr sub;
         for (int i = 0; i < 10 && !sub; ++i) {
-            FramePtr n = frames.Pop();
+            FramePtr n = frames.pop();
             ASSERT_NE(n, nullptr);
-            if (FrameWidth(n.get()) == 640) sub = std::move(n);
+            if (frameWidth(n.get()) == 640) sub = std::move(n);
         }
         ASSERT_NE(sub, nullptr);
         EXPECT_TRUE(capture.stop(3000));
-        PrepareImage8(*sub);
-        EnsureColorImage(*sub);
-        ExpectDominant(At(sub->ColorImage, kRed - cv::Point(320, 240)), 2, "red disk in subframe");
+        prepareImage8(*sub);
+        ensureColorImage(*sub);
+        expectDominant(at(sub->colorImage, kRed - cv::Point(320, 240)), 2, "red disk in subframe");
     }
-    api().ExposureSemaphore(&g_done);
+    api().exposureSemaphore(&g_done);
 }
 
 TEST(CameraLibrary, FoundBesideTheExecutable) {
     std::string error;
-    ASSERT_TRUE(LoadCameraLibrary(&error)) << error;
-    EXPECT_TRUE(Camera().Complete());
+    ASSERT_TRUE(loadCameraLibrary(&error)) << error;
+    EXPECT_TRUE(camera().complete());
     // The entry points come from the simulated camera built beside the test program.
     Dl_info info{};
-    ASSERT_NE(dladdr(reinterpret_cast<void*>(Camera().openUSB), &info), 0);
+    ASSERT_NE(dladdr(reinterpret_cast<void*>(camera().openUSB), &info), 0);
     char* found = realpath(info.dli_fname, nullptr);
     char* built = realpath(TV_SIMCAM_LIB, nullptr);
     ASSERT_TRUE(found && built);
     EXPECT_STREQ(found, built);
     free(found);
     free(built);
-    SetCameraApi(TarviApi{});
+    setCameraApi(TarviApi{});
 }
 
 TEST(CameraLibrary, IncompleteOrMissingLibraryIsNoCamera) {
     std::string error;
-    EXPECT_FALSE(LoadCameraLibraryFrom(TV_INCOMPLETE_LIB, &error));
+    EXPECT_FALSE(loadCameraLibraryFrom(TV_INCOMPLETE_LIB, &error));
     EXPECT_NE(error.find("HorizontalFlip"), std::string::npos) << error;
-    EXPECT_FALSE(Camera().Complete());
-    EXPECT_EQ(Camera().openUSB, nullptr);
+    EXPECT_FALSE(camera().complete());
+    EXPECT_EQ(camera().openUSB, nullptr);
     FrameQueue frames;
-    CaptureThread capture(frames.Poster());
+    CaptureThread capture(frames.poster());
     EXPECT_FALSE(capture.openCamera());
 
-    EXPECT_FALSE(LoadCameraLibraryFrom("/nonexistent/libtarvidll.so", &error));
+    EXPECT_FALSE(loadCameraLibraryFrom("/nonexistent/libtarvidll.so", &error));
     EXPECT_FALSE(error.empty());
-    EXPECT_FALSE(Camera().Complete());
+    EXPECT_FALSE(camera().complete());
 }
 
 }  // namespace

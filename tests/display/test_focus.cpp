@@ -13,12 +13,12 @@
 
 namespace {
 
-std::optional<QPoint> Click(int x, int y, QSize picture, int zoom) {
-    return FocusPointFromClick(true, false, x, y, picture, zoom);
+std::optional<QPoint> click(int x, int y, QSize picture, int zoom) {
+    return focusPointFromClick(true, false, x, y, picture, zoom);
 }
 
 // Lengths of the runs of equal values along a line of the focus picture.
-std::vector<std::pair<int, int>> Runs(const QImage& image, bool alongRow) {
+std::vector<std::pair<int, int>> runsOf(const QImage& image, bool alongRow) {
     std::vector<std::pair<int, int>> runs;  // value, length
     for (int i = 0; i < kFocusPictureSize; ++i) {
         const int v = alongRow ? image.pixelIndex(i, 0) : image.pixelIndex(0, i);
@@ -34,28 +34,28 @@ std::vector<std::pair<int, int>> Runs(const QImage& image, bool alongRow) {
 
 TEST(FocusClick, ConvertsScreenToFramePixelsAndKeepsAwayFromTheEdges) {
     const QSize full(1280, 960);
-    EXPECT_EQ(Click(5, 5, full, 100), QPoint(30, 30));
-    EXPECT_EQ(Click(1279, 959, full, 100), QPoint(1250, 930));
-    EXPECT_EQ(Click(101, 51, QSize(640, 480), 50), QPoint(202, 102));
-    EXPECT_EQ(Click(1001, 1001, QSize(2560, 1920), 200), QPoint(500, 500));
-    EXPECT_EQ(Click(2559, 3, QSize(2560, 1920), 200), QPoint(1250, 30));
-    EXPECT_EQ(Click(319, 239, QSize(320, 240), 25), QPoint(1250, 930));
+    EXPECT_EQ(click(5, 5, full, 100), QPoint(30, 30));
+    EXPECT_EQ(click(1279, 959, full, 100), QPoint(1250, 930));
+    EXPECT_EQ(click(101, 51, QSize(640, 480), 50), QPoint(202, 102));
+    EXPECT_EQ(click(1001, 1001, QSize(2560, 1920), 200), QPoint(500, 500));
+    EXPECT_EQ(click(2559, 3, QSize(2560, 1920), 200), QPoint(1250, 30));
+    EXPECT_EQ(click(319, 239, QSize(320, 240), 25), QPoint(1250, 930));
     // Too small a picture: the upper bound wins.
-    EXPECT_EQ(Click(10, 10, QSize(50, 40), 100), QPoint(20, 10));
+    EXPECT_EQ(click(10, 10, QSize(50, 40), 100), QPoint(20, 10));
 }
 
 TEST(FocusClick, IgnoresOtherButtonsRecordingsAndBadZoom) {
-    EXPECT_FALSE(FocusPointFromClick(false, false, 100, 100, QSize(640, 480), 100));
-    EXPECT_FALSE(FocusPointFromClick(true, true, 100, 100, QSize(640, 480), 100));
-    EXPECT_FALSE(FocusPointFromClick(true, false, 100, 100, QSize(640, 480), 0));
+    EXPECT_FALSE(focusPointFromClick(false, false, 100, 100, QSize(640, 480), 100));
+    EXPECT_FALSE(focusPointFromClick(true, true, 100, 100, QSize(640, 480), 100));
+    EXPECT_FALSE(focusPointFromClick(true, false, 100, 100, QSize(640, 480), 0));
 }
 
 TEST(FocusRegion, FortyOneSquareWithOneMoreRowAboveCutToTheFrame) {
-    EXPECT_EQ(FocusRegion(1280, 960, 100, 100), cv::Rect(80, 79, 41, 41));
-    EXPECT_EQ(FocusRegion(1280, 960, 5, 5), cv::Rect(0, 0, 26, 25));
-    EXPECT_EQ(FocusRegion(1280, 960, 1279, 959), cv::Rect(1259, 938, 21, 22));
-    EXPECT_TRUE(FocusRegion(1280, 960, -1, 0).area() > 0);
-    EXPECT_TRUE(FocusRegion(100, 100, 500, 500).empty());
+    EXPECT_EQ(focusRegion(1280, 960, 100, 100), cv::Rect(80, 79, 41, 41));
+    EXPECT_EQ(focusRegion(1280, 960, 5, 5), cv::Rect(0, 0, 26, 25));
+    EXPECT_EQ(focusRegion(1280, 960, 1279, 959), cv::Rect(1259, 938, 21, 22));
+    EXPECT_TRUE(focusRegion(1280, 960, -1, 0).area() > 0);
+    EXPECT_TRUE(focusRegion(100, 100, 500, 500).empty());
 }
 
 TEST(FocusStep, EnlargesColumnsEightyToOneTwentyAndRowsSeventyNineToOneNineteen) {
@@ -66,16 +66,16 @@ TEST(FocusStep, EnlargesColumnsEightyToOneTwentyAndRowsSeventyNineToOneNineteen)
             rows.at<uchar>(y, x) = static_cast<uchar>(y & 255);
         }
     QImage focus;
-    PrepareFocusPicture(focus, 1, BuildLevelsPalette(0, 255, 255, 255));
-    ASSERT_TRUE(FocusStep(columns, focus, 100, 100));
-    auto runs = Runs(focus, true);
+    prepareFocusPicture(focus, 1, buildLevelsPalette(0, 255, 255, 255));
+    ASSERT_TRUE(focusStep(columns, focus, 100, 100));
+    auto runs = runsOf(focus, true);
     ASSERT_EQ(runs.size(), 41u);
     for (int i = 0; i < 41; ++i) {
         EXPECT_EQ(runs[i].first, 80 + i);
         EXPECT_TRUE(runs[i].second == 7 || runs[i].second == 8) << runs[i].second;
     }
-    ASSERT_TRUE(FocusStep(rows, focus, 100, 100));
-    runs = Runs(focus, false);
+    ASSERT_TRUE(focusStep(rows, focus, 100, 100));
+    runs = runsOf(focus, false);
     ASSERT_EQ(runs.size(), 41u);
     EXPECT_EQ(runs.front().first, 79);
     EXPECT_EQ(runs.back().first, 119);
@@ -84,13 +84,13 @@ TEST(FocusStep, EnlargesColumnsEightyToOneTwentyAndRowsSeventyNineToOneNineteen)
 TEST(FocusStep, RefusesMismatchedPicturesAndEmptyRegions) {
     cv::Mat grey(100, 100, CV_8UC1, cv::Scalar(9));
     QImage colourFocus;
-    PrepareFocusPicture(colourFocus, 3, {});
+    prepareFocusPicture(colourFocus, 3, {});
     EXPECT_EQ(colourFocus.format(), QImage::Format_BGR888);
-    EXPECT_FALSE(FocusStep(grey, colourFocus, 50, 50));
+    EXPECT_FALSE(focusStep(grey, colourFocus, 50, 50));
     QImage greyFocus;
-    PrepareFocusPicture(greyFocus, 1, BuildLevelsPalette(0, 255, 255, 255));
-    EXPECT_FALSE(FocusStep(grey, greyFocus, 500, 500));
-    EXPECT_TRUE(FocusStep(grey, greyFocus, 50, 50));
+    prepareFocusPicture(greyFocus, 1, buildLevelsPalette(0, 255, 255, 255));
+    EXPECT_FALSE(focusStep(grey, greyFocus, 500, 500));
+    EXPECT_TRUE(focusStep(grey, greyFocus, 50, 50));
     EXPECT_EQ(greyFocus.pixelIndex(288, 288), 9);
 }
 
@@ -113,14 +113,14 @@ TEST(FocusStep, RenderFillsTheVisibleFocusPictureInColourAndLeavesTheFrame) {
 
 TEST(FocusWindowPlacement, CentredOverTheMainWindowAndKeptOnTheDesktop) {
     const QRect desktop(0, 0, 1920, 1080);
-    EXPECT_EQ(CentredOver(QRect(100, 100, 800, 600), QSize(300, 320), desktop), QPoint(350, 240));
-    EXPECT_EQ(CentredOver(QRect(1800, 1000, 200, 100), QSize(300, 320), desktop),
+    EXPECT_EQ(centredOver(QRect(100, 100, 800, 600), QSize(300, 320), desktop), QPoint(350, 240));
+    EXPECT_EQ(centredOver(QRect(1800, 1000, 200, 100), QSize(300, 320), desktop),
               QPoint(1620, 760));
-    EXPECT_EQ(CentredOver(QRect(-500, -500, 100, 100), QSize(300, 320), desktop), QPoint(0, 0));
+    EXPECT_EQ(centredOver(QRect(-500, -500, 100, 100), QSize(300, 320), desktop), QPoint(0, 0));
 }
 
 TEST(FocusWindowForm, ShownCentredOverTheMainWindowOnceThenWhereTheUserLeftIt) {
-    EnsureApp();
+    ensureApp();
     QWidget main;
     main.setGeometry(100, 100, 800, 600);
     FocusWindow focus;
@@ -151,7 +151,7 @@ TEST(FocusWindowForm, ShownCentredOverTheMainWindowOnceThenWhereTheUserLeftIt) {
 }
 
 TEST(FocusWindowForm, ShowsTheFigureOfTheFocusPointAtMostFiveTimesASecond) {
-    EnsureApp();
+    ensureApp();
     FocusWindow focus;
     cv::Mat frame(200, 300, CV_8UC1, cv::Scalar(20));
     for (int y = 0; y < frame.rows; ++y)

@@ -16,7 +16,7 @@
 namespace {
 
 // 1000 pixels in a padded view: 900 of value 10, 100 of value 255.
-cv::Mat ThousandPixelFrame(cv::Mat& buffer) {
+cv::Mat thousandPixelFrame(cv::Mat& buffer) {
     buffer = cv::Mat(20, 52, CV_8UC1, cv::Scalar(77));  // padding columns hold 77
     cv::Mat frame = buffer(cv::Rect(0, 0, 50, 20));
     frame.setTo(10);
@@ -27,13 +27,13 @@ cv::Mat ThousandPixelFrame(cv::Mat& buffer) {
 struct ClockGuard {
     uint32_t now = 0;
     ClockGuard() {
-        testclock::SetMillis([this] { return now; });
+        testclock::setMillis([this] { return now; });
     }
-    ~ClockGuard() { testclock::SetMillis(nullptr); }
+    ~ClockGuard() { testclock::setMillis(nullptr); }
 };
 
 template <typename T>
-T* Child(const QWidget& parent, const char* name) {
+T* child(const QWidget& parent, const char* name) {
     T* child = parent.findChild<T*>(name);
     EXPECT_NE(child, nullptr) << name;
     return child;
@@ -45,7 +45,7 @@ TEST(HistogramFigures, AllBlackFrame) {
     const cv::Mat frame(480, 640, CV_8UC1, cv::Scalar(0));
     const double n = 640.0 * 480.0;
     HistogramResult r;
-    ASSERT_TRUE(ComputeHistogram(frame, false, r));
+    ASSERT_TRUE(computeHistogram(frame, false, r));
     EXPECT_EQ(r.heights[0], n + 1);
     for (int i = 1; i < 256; ++i) ASSERT_EQ(r.heights[i], 1.0) << i;
     EXPECT_EQ(r.previousPeak, 0.0);
@@ -56,9 +56,9 @@ TEST(HistogramFigures, AllBlackFrame) {
 
 TEST(HistogramFigures, ThousandPixelFrameLinearCutsTheToweringLevel) {
     cv::Mat buffer;
-    const cv::Mat frame = ThousandPixelFrame(buffer);
+    const cv::Mat frame = thousandPixelFrame(buffer);
     HistogramResult r;
-    ASSERT_TRUE(ComputeHistogram(frame, false, r));
+    ASSERT_TRUE(computeHistogram(frame, false, r));
     EXPECT_EQ(r.counts[10], 900u);
     EXPECT_EQ(r.counts[255], 100u);
     EXPECT_EQ(r.counts[77], 0u);  // the row padding is not counted
@@ -75,9 +75,9 @@ TEST(HistogramFigures, ThousandPixelFrameLinearCutsTheToweringLevel) {
 
 TEST(HistogramFigures, ThousandPixelFrameLogarithmic) {
     cv::Mat buffer;
-    const cv::Mat frame = ThousandPixelFrame(buffer);
+    const cv::Mat frame = thousandPixelFrame(buffer);
     HistogramResult r;
-    ASSERT_TRUE(ComputeHistogram(frame, true, r));
+    ASSERT_TRUE(computeHistogram(frame, true, r));
     EXPECT_DOUBLE_EQ(r.heights[10], std::log(901.0));
     EXPECT_DOUBLE_EQ(r.heights[255], std::log(101.0));
     EXPECT_EQ(r.heights[0], 0.0);
@@ -90,22 +90,22 @@ TEST(HistogramFigures, ComparableLevelsKeepTheFullRangeAndMarkersRise) {
     cv::Mat frame(1, 150, CV_8UC1, cv::Scalar(6));
     frame(cv::Rect(0, 0, 50, 1)).setTo(5);
     HistogramResult r;
-    ASSERT_TRUE(ComputeHistogram(frame, false, r));
+    ASSERT_TRUE(computeHistogram(frame, false, r));
     EXPECT_EQ(r.previousPeak, 51.0);
     EXPECT_EQ(r.top, 106.0);       // 10 x 51 >= 101: peak + 5
     EXPECT_EQ(r.markerHeight, 4);  // 106 / 80 * 3 = 3.975
     EXPECT_EQ(r.average, 6);       // 5.67
 
     const cv::Mat halves = (cv::Mat_<uchar>(1, 2) << 1, 2);  // 1.5 -> 2
-    ASSERT_TRUE(ComputeHistogram(halves, false, r));
+    ASSERT_TRUE(computeHistogram(halves, false, r));
     EXPECT_EQ(r.average, 2);
 }
 
 TEST(HistogramFigures, RejectsEmptyAndNonGreyImages) {
     HistogramResult r;
     r.average = 99;
-    EXPECT_FALSE(ComputeHistogram(cv::Mat(), false, r));
-    EXPECT_FALSE(ComputeHistogram(cv::Mat(4, 4, CV_8UC3, cv::Scalar(0)), false, r));
+    EXPECT_FALSE(computeHistogram(cv::Mat(), false, r));
+    EXPECT_FALSE(computeHistogram(cv::Mat(4, 4, CV_8UC3, cv::Scalar(0)), false, r));
     EXPECT_EQ(r.average, 99);
 }
 
@@ -129,20 +129,20 @@ TEST(HistogramThrottle, SurvivesTheTimerWrap) {
 }
 
 TEST(HistogramUpdate, DrawsBarsRangeMarkersAndLabelsThenThrottles) {
-    EnsureApp();
+    ensureApp();
     ClockGuard clock;
     HistogramPanel panel;
-    auto* chart = Child<HistogramChart>(panel, "H1");
-    auto* sat = Child<QLabel>(panel, "sat");
-    auto* avg = Child<QLabel>(panel, "lAvg");
-    auto* loga = Child<QCheckBox>(panel, "loga");
+    auto* chart = child<HistogramChart>(panel, "H1");
+    auto* sat = child<QLabel>(panel, "sat");
+    auto* avg = child<QLabel>(panel, "lAvg");
+    auto* loga = child<QCheckBox>(panel, "loga");
     ASSERT_TRUE(chart && sat && avg && loga);
-    EXPECT_EQ(Child<QFrame>(panel, "Panel6")->size(), QSize(183, 95));
+    EXPECT_EQ(child<QFrame>(panel, "Panel6")->size(), QSize(183, 95));
     EXPECT_EQ(chart->size(), QSize(161, 80));
     EXPECT_EQ(avg->text(), "AVG: ---");
 
     cv::Mat buffer;
-    const cv::Mat frame = ThousandPixelFrame(buffer);
+    const cv::Mat frame = thousandPixelFrame(buffer);
     clock.now = 10000;
     ASSERT_TRUE(panel.offer(frame, DisplayLevels{}));
     EXPECT_EQ(avg->text(), "AVG:34");
@@ -175,12 +175,12 @@ TEST(HistogramUpdate, DrawsBarsRangeMarkersAndLabelsThenThrottles) {
 }
 
 TEST(HistogramChart, MapsTheRangeOntoThePlotAreaAndDrawsApexUpTriangles) {
-    EnsureApp();
+    ensureApp();
     HistogramChart chart;
     chart.setData({}, {}, QRectF(-1, 0, 259, 100));
-    EXPECT_EQ(chart.ToPixels(QPointF(-1, 0)), QPointF(10, 70));
-    EXPECT_EQ(chart.ToPixels(QPointF(258, 100)), QPointF(160, 1));
-    const QVector<QPointF> t = HistogramChart::TriangleAt(QPointF(50, 60));
+    EXPECT_EQ(chart.toPixels(QPointF(-1, 0)), QPointF(10, 70));
+    EXPECT_EQ(chart.toPixels(QPointF(258, 100)), QPointF(160, 1));
+    const QVector<QPointF> t = HistogramChart::triangleAt(QPointF(50, 60));
     EXPECT_EQ(t, (QVector<QPointF>{{46, 63}, {50, 56}, {54, 63}}));
     chart.setData({{QPointF(1, 0), QPointF(1, 5), Qt::black}},
                   {{QPointF(1, 1), HistogramChart::MarkStyle::HollowTriangle, Qt::black}},
@@ -192,11 +192,11 @@ TEST(HistogramChart, MapsTheRangeOntoThePlotAreaAndDrawsApexUpTriangles) {
 }
 
 TEST(HistogramPanel, HistogramBoxShowsAndHidesChartAndLogarithmicBox) {
-    EnsureApp();
+    ensureApp();
     HistogramPanel panel;
-    auto* box = Child<QCheckBox>(panel, "HGram");
-    auto* chart = Child<QFrame>(panel, "Panel6");
-    auto* loga = Child<QCheckBox>(panel, "loga");
+    auto* box = child<QCheckBox>(panel, "HGram");
+    auto* chart = child<QFrame>(panel, "Panel6");
+    auto* loga = child<QCheckBox>(panel, "loga");
     ASSERT_TRUE(box && chart && loga);
     EXPECT_TRUE(panel.enabled());
     box->click();

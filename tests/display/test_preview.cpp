@@ -10,14 +10,14 @@
 
 namespace {
 
-int Grey(const QList<QRgb>& palette, int i) {
+int grey(const QList<QRgb>& palette, int i) {
     const QRgb c = palette[i];
     EXPECT_EQ(qRed(c), qGreen(c));
     EXPECT_EQ(qRed(c), qBlue(c));
     return qRed(c);
 }
 
-cv::Mat RandomFrame(int width, int height, int type, int seed) {
+cv::Mat randomFrame(int width, int height, int type, int seed) {
     cv::Mat m(height, width, type);
     cv::RNG rng(seed);
     rng.fill(m, cv::RNG::UNIFORM, 0, 256);
@@ -27,50 +27,50 @@ cv::Mat RandomFrame(int width, int height, int type, int seed) {
 }  // namespace
 
 TEST(LevelsPalette, StartValuesGiveTheIdentityRamp) {
-    const QList<QRgb> p = BuildLevelsPalette(0, 255, 255, 255);
+    const QList<QRgb> p = buildLevelsPalette(0, 255, 255, 255);
     ASSERT_EQ(p.size(), 256);
-    for (int i = 0; i < 256; ++i) ASSERT_EQ(Grey(p, i), i) << "index " << i;
+    for (int i = 0; i < 256; ++i) ASSERT_EQ(grey(p, i), i) << "index " << i;
 }
 
 TEST(LevelsPalette, BlackAndWhiteLevelsStretchTheRampRoundingHalvesToEven) {
-    const QList<QRgb> p = BuildLevelsPalette(10, 200, 255, 255);
-    for (int i = 0; i <= 10; ++i) EXPECT_EQ(Grey(p, i), 0) << i;
-    EXPECT_EQ(Grey(p, 50), 54);
-    EXPECT_EQ(Grey(p, 150), 188);
-    for (int i = 200; i <= 254; ++i) EXPECT_EQ(Grey(p, i), 255) << i;
+    const QList<QRgb> p = buildLevelsPalette(10, 200, 255, 255);
+    for (int i = 0; i <= 10; ++i) EXPECT_EQ(grey(p, i), 0) << i;
+    EXPECT_EQ(grey(p, 50), 54);
+    EXPECT_EQ(grey(p, 150), 188);
+    for (int i = 200; i <= 254; ++i) EXPECT_EQ(grey(p, i), 255) << i;
 
     // A step of exactly 1.5: 1.5 -> 2, 4.5 -> 4, 7.5 -> 8.
-    const QList<QRgb> q = BuildLevelsPalette(0, 170, 255, 255);
-    EXPECT_EQ(Grey(q, 1), 2);
-    EXPECT_EQ(Grey(q, 3), 4);
-    EXPECT_EQ(Grey(q, 5), 8);
-    EXPECT_EQ(Grey(q, 171), 255);
+    const QList<QRgb> q = buildLevelsPalette(0, 170, 255, 255);
+    EXPECT_EQ(grey(q, 1), 2);
+    EXPECT_EQ(grey(q, 3), 4);
+    EXPECT_EQ(grey(q, 5), 8);
+    EXPECT_EQ(grey(q, 171), 255);
 }
 
 TEST(LevelsPalette, SaturationLimitAndEqualLevels) {
-    const QList<QRgb> p = BuildLevelsPalette(0, 255, 250, 0);
-    EXPECT_EQ(Grey(p, 249), 249);
-    for (int i = 250; i < 256; ++i) EXPECT_EQ(Grey(p, i), 0) << i;
+    const QList<QRgb> p = buildLevelsPalette(0, 255, 250, 0);
+    EXPECT_EQ(grey(p, 249), 249);
+    for (int i = 250; i < 256; ++i) EXPECT_EQ(grey(p, i), 0) << i;
 
-    const QList<QRgb> q = BuildLevelsPalette(100, 100, 255, 255);
-    for (int i = 0; i <= 100; ++i) EXPECT_EQ(Grey(q, i), 0) << i;
-    for (int i = 101; i < 255; ++i) EXPECT_EQ(Grey(q, i), 255) << i;
+    const QList<QRgb> q = buildLevelsPalette(100, 100, 255, 255);
+    for (int i = 0; i <= 100; ++i) EXPECT_EQ(grey(q, i), 0) << i;
+    for (int i = 101; i < 255; ++i) EXPECT_EQ(grey(q, i), 255) << i;
 
     // Reversed levels still give valid greys.
-    const QList<QRgb> r = BuildLevelsPalette(200, 10, 256, 0);
+    const QList<QRgb> r = buildLevelsPalette(200, 10, 256, 0);
     for (int i = 0; i < 256; ++i) {
-        const int g = Grey(r, i);
+        const int g = grey(r, i);
         EXPECT_TRUE(g >= 0 && g <= 255);
     }
 }
 
 TEST(Zoom, SizesRoundHalvesToEven) {
-    EXPECT_EQ(ZoomedSize(1280, 960, 100), QSize(1280, 960));
-    EXPECT_EQ(ZoomedSize(1280, 960, 25), QSize(320, 240));
-    EXPECT_EQ(ZoomedSize(1280, 960, 200), QSize(2560, 1920));
-    EXPECT_EQ(ZoomedSize(1281, 961, 50), QSize(640, 480));
-    EXPECT_EQ(ZoomedSize(1286, 966, 25), QSize(322, 242));  // 321.5 -> 322, 241.5 -> 242
-    EXPECT_EQ(ZoomedSize(1, 2, 25), QSize(1, 1));           // never an empty picture
+    EXPECT_EQ(zoomedSize(1280, 960, 100), QSize(1280, 960));
+    EXPECT_EQ(zoomedSize(1280, 960, 25), QSize(320, 240));
+    EXPECT_EQ(zoomedSize(1280, 960, 200), QSize(2560, 1920));
+    EXPECT_EQ(zoomedSize(1281, 961, 50), QSize(640, 480));
+    EXPECT_EQ(zoomedSize(1286, 966, 25), QSize(322, 242));  // 321.5 -> 322, 241.5 -> 242
+    EXPECT_EQ(zoomedSize(1, 2, 25), QSize(1, 1));           // never an empty picture
 }
 
 TEST(Zoom, CommandsAcceptOnlyTheMenuChoices) {
@@ -87,14 +87,14 @@ TEST(Zoom, CommandsAcceptOnlyTheMenuChoices) {
 TEST(RenderPreview, DoubledPicturesAreTwoByTwoBlocksInPaddedRows) {
     PreviewRenderer renderer;
     renderer.setZoom(200);
-    cv::Mat frame = RandomFrame(7, 5, CV_8UC1, 1);  // 14 pixels wide: rows padded to 16
+    cv::Mat frame = randomFrame(7, 5, CV_8UC1, 1);  // 14 pixels wide: rows padded to 16
     const cv::Mat before = frame.clone();
     QImage picture, focus;
     ASSERT_TRUE(renderer.render(frame, "", picture, focus, false));
     ASSERT_EQ(picture.format(), QImage::Format_Indexed8);
     ASSERT_EQ(picture.size(), QSize(14, 10));
     EXPECT_EQ(picture.bytesPerLine(), 16);
-    EXPECT_EQ(picture.colorTable(), BuildLevelsPalette(0, 255, 255, 255));
+    EXPECT_EQ(picture.colorTable(), buildLevelsPalette(0, 255, 255, 255));
     for (int y = 0; y < 10; ++y) {
         const uchar* row = picture.constScanLine(y);
         for (int x = 0; x < 14; ++x)
@@ -106,7 +106,7 @@ TEST(RenderPreview, DoubledPicturesAreTwoByTwoBlocksInPaddedRows) {
 TEST(RenderPreview, GreyRowsOfAnOddWidthLandInTheirOwnRows) {
     PreviewRenderer renderer;
     renderer.setZoom(100);
-    cv::Mat buffer = RandomFrame(16, 9, CV_8UC1, 2);
+    cv::Mat buffer = randomFrame(16, 9, CV_8UC1, 2);
     cv::Mat frame = buffer(cv::Rect(0, 0, 13, 9));  // a padded frame view, as the camera's
     QImage picture, focus;
     ASSERT_TRUE(renderer.render(frame, "", picture, focus, false));
@@ -118,7 +118,7 @@ TEST(RenderPreview, GreyRowsOfAnOddWidthLandInTheirOwnRows) {
 TEST(RenderPreview, ColourFramesAreCopiedByteForByteWhenReduced) {
     PreviewRenderer renderer;
     renderer.setZoom(50);
-    cv::Mat frame = RandomFrame(21, 10, CV_8UC3, 3);
+    cv::Mat frame = randomFrame(21, 10, CV_8UC3, 3);
     QImage picture, focus;
     ASSERT_TRUE(renderer.render(frame, "", picture, focus, false));
     ASSERT_EQ(picture.format(), QImage::Format_BGR888);
@@ -140,15 +140,15 @@ TEST(RenderPreview, FollowsFormatChangesAndFeedsTheHiddenFocusPicture) {
     renderer.setZoom(100);
     renderer.setLevels({.black = 10, .white = 200});
     QImage picture, focus;
-    cv::Mat colour = RandomFrame(40, 30, CV_8UC3, 4);
+    cv::Mat colour = randomFrame(40, 30, CV_8UC3, 4);
     ASSERT_TRUE(renderer.render(colour, "", picture, focus, false));
     EXPECT_EQ(picture.format(), QImage::Format_BGR888);
 
-    cv::Mat grey = RandomFrame(40, 30, CV_8UC1, 5);
+    cv::Mat grey = randomFrame(40, 30, CV_8UC1, 5);
     focus = QImage(kFocusPictureSize, kFocusPictureSize, QImage::Format_Indexed8);
     focus.fill(77);
     ASSERT_TRUE(renderer.render(grey, "", picture, focus, false));
-    const QList<QRgb> levels = BuildLevelsPalette(10, 200, 255, 255);
+    const QList<QRgb> levels = buildLevelsPalette(10, 200, 255, 255);
     EXPECT_EQ(picture.format(), QImage::Format_Indexed8);
     EXPECT_EQ(picture.colorTable(), levels);
     EXPECT_EQ(focus.colorTable(), levels);
@@ -222,9 +222,9 @@ class ReducedPreview : public ::testing::TestWithParam<std::tuple<ColorPattern, 
 TEST_P(ReducedPreview, ShowsWhatTheWholeFrameRoadShows) {
     const auto [pattern, depth] = GetParam();
     const bool colour = pattern != ColorPattern::Mono;
-    FramePtr frame = NewFrame(64, 48, "", false, depth);
-    frame->Pattern = pattern;
-    frame->BitsPerSample = depth == 16 ? 12 : 8;
+    FramePtr frame = newFrame(64, 48, "", false, depth);
+    frame->pattern = pattern;
+    frame->bitsPerSample = depth == 16 ? 12 : 8;
     const int unit = depth == 16 ? 16 : 1;
     if (colour) {
         // One colour everywhere: red 200, green 100, blue 40 (at 8 bits) on their sites.
@@ -238,12 +238,12 @@ TEST_P(ReducedPreview, ShowsWhatTheWholeFrameRoadShows) {
                                         : x % 2 == 1;
                 const int v = redRow && redCol ? 200 : (!redRow && !redCol ? 40 : 100);
                 if (depth == 16)
-                    frame->RawImage.at<uint16_t>(y, x) = static_cast<uint16_t>(v * unit);
+                    frame->rawImage.at<uint16_t>(y, x) = static_cast<uint16_t>(v * unit);
                 else
-                    frame->RawImage.at<uint8_t>(y, x) = static_cast<uint8_t>(v);
+                    frame->rawImage.at<uint8_t>(y, x) = static_cast<uint8_t>(v);
             }
     } else {
-        cv::RNG(9).fill(frame->RawImage, cv::RNG::UNIFORM, 0, 256 * unit);
+        cv::RNG(9).fill(frame->rawImage, cv::RNG::UNIFORM, 0, 256 * unit);
     }
     PreviewRenderer renderer;
     renderer.setZoom(25);
@@ -253,10 +253,10 @@ TEST_P(ReducedPreview, ShowsWhatTheWholeFrameRoadShows) {
         return;  // its own 8-bit view: the ordinary render
     }
     ASSERT_TRUE(renderer.renderReduced(*frame, colour, "", reduced, focus, false));
-    PrepareImage8(*frame);
-    if (colour) EnsureColorImage(*frame);
+    prepareImage8(*frame);
+    if (colour) ensureColorImage(*frame);
     ASSERT_TRUE(
-        renderer.render(colour ? frame->ColorImage : frame->Image8, "", whole, focus, false));
+        renderer.render(colour ? frame->colorImage : frame->image8, "", whole, focus, false));
     ASSERT_EQ(reduced.size(), QSize(16, 12));
     ASSERT_EQ(reduced.format(), whole.format());
     for (int y = 0; y < 12; ++y)

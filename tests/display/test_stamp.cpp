@@ -7,7 +7,7 @@
 
 namespace {
 // Pixels that differ between two images of the same size, as a bounding box; count in n.
-cv::Rect ChangedBox(const cv::Mat& a, const cv::Mat& b, int& n) {
+cv::Rect changedBox(const cv::Mat& a, const cv::Mat& b, int& n) {
     cv::Mat diff;
     cv::absdiff(a, b, diff);
     if (diff.channels() > 1) cv::cvtColor(diff, diff, cv::COLOR_BGR2GRAY);
@@ -22,11 +22,11 @@ cv::Rect ChangedBox(const cv::Mat& a, const cv::Mat& b, int& n) {
 TEST(StampText, NothingDrawnForAnEmptyTextOrImage) {
     cv::Mat frame(50, 200, CV_8UC1, cv::Scalar(30));
     const cv::Mat before = frame.clone();
-    PutStampText(frame, "");
+    putStampText(frame, "");
     EXPECT_EQ(cv::norm(frame, before, cv::NORM_INF), 0.0);
 
     cv::Mat none;
-    PutStampText(none, "M42 ");  // no image: nothing happens
+    putStampText(none, "M42 ");  // no image: nothing happens
     EXPECT_TRUE(none.empty());
 }
 
@@ -37,9 +37,9 @@ TEST(StampText, WhiteGlyphsOnTheBaseLineAtTwentyTwenty) {
 
     cv::Mat grey(60, 200, CV_8UC1, cv::Scalar(30));
     const cv::Mat greyBefore = grey.clone();
-    PutStampText(grey, text);
+    putStampText(grey, text);
     int n = 0;
-    const cv::Rect box = ChangedBox(grey, greyBefore, n);
+    const cv::Rect box = changedBox(grey, greyBefore, n);
     EXPECT_GT(n, 30);
     EXPECT_GE(box.x, 19);
     EXPECT_LE(box.x, 22);
@@ -52,8 +52,8 @@ TEST(StampText, WhiteGlyphsOnTheBaseLineAtTwentyTwenty) {
 
     cv::Mat colour(60, 200, CV_8UC3, cv::Scalar(10, 20, 30));
     const cv::Mat colourBefore = colour.clone();
-    PutStampText(colour, text);
-    const cv::Rect colourBox = ChangedBox(colour, colourBefore, n);
+    putStampText(colour, text);
+    const cv::Rect colourBox = changedBox(colour, colourBefore, n);
     EXPECT_EQ(colourBox, box);
     cv::Mat mask;
     cv::inRange(colour, cv::Scalar(255, 255, 255), cv::Scalar(255, 255, 255), mask);
@@ -64,7 +64,7 @@ TEST(StampText, NarrowFrameCutsTheTextAtItsEdge) {
     const std::string text = "03/03/2011 21:05:09.042";
     cv::Mat buffer(40, 120, CV_8UC1, cv::Scalar(0));
     cv::Mat frame = buffer(cv::Rect(0, 0, 50, 40));  // a view: its right neighbours stay
-    PutStampText(frame, text);
+    putStampText(frame, text);
     EXPECT_GT(cv::countNonZero(frame.colRange(45, 50)), 0);  // text runs to the edge
     EXPECT_EQ(cv::countNonZero(buffer.colRange(50, 120)), 0);
 }

@@ -38,7 +38,7 @@ constexpr int kW = 64, kH = 48, kFrames = 120;
 using Pixels = std::vector<uint8_t>;
 
 // Source frame i: a pattern that differs from every other frame's in every sample.
-Pixels SourceFrame(int i) {
+Pixels sourceFrame(int i) {
     Pixels p(static_cast<size_t>(kW) * kH);
     for (int y = 0; y < kH; ++y)
         for (int x = 0; x < kW; ++x) p[y * kW + x] = static_cast<uint8_t>(x * 3 + y * 5 + i * 11);
@@ -46,30 +46,30 @@ Pixels SourceFrame(int i) {
 }
 
 // An 8-bit mono SER file of the source frames (header, frames, no trailer).
-bool WriteSource(const std::string& path) {
-    std::vector<uint8_t> header(SerHeaderSize, 0);
+bool writeSource(const std::string& path) {
+    std::vector<uint8_t> header(kSerHeaderSize, 0);
     std::memcpy(header.data(), "LUCAM-RECORDER", 14);
     const int32_t fields[] = {kW, kH, 8, kFrames};
     std::memcpy(header.data() + 26, fields, sizeof fields);  // little-endian machine
     std::ofstream out(path, std::ios::binary);
     out.write(reinterpret_cast<const char*>(header.data()), header.size());
     for (int i = 0; i < kFrames; ++i) {
-        const Pixels p = SourceFrame(i);
+        const Pixels p = sourceFrame(i);
         out.write(reinterpret_cast<const char*>(p.data()), p.size());
     }
     return static_cast<bool>(out);
 }
 
 // The source frame a recorded frame is, bit for bit (its index), or -1.
-int SourceIndex(const Pixels& frame) {
+int sourceIndex(const Pixels& frame) {
     for (int i = 0; i < kFrames; ++i)
-        if (frame == SourceFrame(i)) return i;
+        if (frame == sourceFrame(i)) return i;
     return -1;
 }
 
 // Every frame is a source frame, and each follows the one before it in the source (which
 // starts again after its last frame).
-void ExpectConsecutive(const std::vector<int>& indices, const char* what) {
+void expectConsecutive(const std::vector<int>& indices, const char* what) {
     ASSERT_FALSE(indices.empty()) << what;
     for (size_t k = 0; k < indices.size(); ++k) {
         ASSERT_GE(indices[k], 0) << what << ": frame " << k << " is no source frame";
@@ -80,20 +80,20 @@ void ExpectConsecutive(const std::vector<int>& indices, const char* what) {
     }
 }
 
-std::vector<uint8_t> ReadAll(const std::string& path) {
+std::vector<uint8_t> readAll(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
 }
 
-int32_t Le32(const std::vector<uint8_t>& b, size_t at) {
+int32_t le32(const std::vector<uint8_t>& b, size_t at) {
     int32_t v;
     std::memcpy(&v, b.data() + at, 4);
     return v;
 }
 
 // The samples of an 8-bit FITS image, rows as stored; empty when it is not one.
-Pixels FitsPixels(const std::string& path) {
-    const auto b = ReadAll(path);
+Pixels fitsPixels(const std::string& path) {
+    const auto b = readAll(path);
     size_t end = std::string::npos;
     for (size_t at = 0; at + 80 <= b.size(); at += 80)
         if (std::string(b.begin() + at, b.begin() + at + 8) == "END     ") {
@@ -109,81 +109,81 @@ Pixels FitsPixels(const std::string& path) {
 class SerPlayback : public ::testing::Test {
   protected:
     void SetUp() override {
-        EnsureApp();
-        previous_ = SetMessageHandler([this](const std::string& t) { messages.push_back(t); });
-        out = config.Dir().toStdString() + "/captures";
-        fs::create_directories(out);
-        source = config.Dir().toStdString() + "/source.SER";
-        ASSERT_TRUE(WriteSource(source));
-        ASSERT_TRUE(config.WriteIni(QByteArray("[TarviVideo2R]\nEXPOLENGTH=5\nFILENAME=") +
-                                    out.c_str() + "/moon\n"));
+        ensureApp();
+        previous_ = setMessageHandler([this](const std::string& t) { messages_.push_back(t); });
+        out_ = config_.dir().toStdString() + "/captures";
+        fs::create_directories(out_);
+        source_ = config_.dir().toStdString() + "/source.SER";
+        ASSERT_TRUE(writeSource(source_));
+        ASSERT_TRUE(config_.writeIni(QByteArray("[TarviVideo2R]\nEXPOLENGTH=5\nFILENAME=") +
+                                    out_.c_str() + "/moon\n"));
     }
-    void Start() {
-        SetCameraApi(TarviApi{});  // the window loads the library and hands it this test's file
-        mainWindow = std::make_unique<MainWindow>();
-        mainWindow->splashDelayMs = 0;
-        const std::string file = source;
-        mainWindow->loadCameraLibrary = [file](std::string* error) {
-            return LoadChosenCamera(TV_BINARY_DIR "/bin/libtarvidll-ser.so", error) &&
-                   ApplyCameraOptions({{"file", file}}, error);
+    void start() {
+        setCameraApi(TarviApi{});  // the window loads the library and hands it this test's file
+        mainWindow_ = std::make_unique<MainWindow>();
+        mainWindow_->splashDelayMs = 0;
+        const std::string file = source_;
+        mainWindow_->loadCameraLibrary = [file](std::string* error) {
+            return loadChosenCamera(TV_BINARY_DIR "/bin/libtarvidll-ser.so", error) &&
+                   applyCameraOptions({{"file", file}}, error);
         };
-        mainWindow->start();
-        ASSERT_TRUE(messages.empty()) << messages[0];
+        mainWindow_->start();
+        ASSERT_TRUE(messages_.empty()) << messages_[0];
     }
     void TearDown() override {
-        mainWindow.reset();
-        SetMessageHandler(previous_);
+        mainWindow_.reset();
+        setMessageHandler(previous_);
     }
-    bool WaitForEnd(int timeoutMs) {
+    bool waitForEnd(int timeoutMs) {
         QElapsedTimer t;
         t.start();
-        while (mainWindow->recorder().busy() && t.elapsed() < timeoutMs)
+        while (mainWindow_->recorder().busy() && t.elapsed() < timeoutMs)
             QApplication::processEvents(QEventLoop::AllEvents, 20);
-        return !mainWindow->recorder().busy();
+        return !mainWindow_->recorder().busy();
     }
     // Records `count` frames in the format of the menu item `format` with button `button`.
-    void Record(const char* format, const char* button, int count) {
-        Find<QAction>(*mainWindow, format)->trigger();
-        Find<QLineEdit>(*mainWindow, "expos")->setText(QString::number(count));
-        Find<QPushButton>(*mainWindow, button)->click();
-        ASSERT_TRUE(messages.empty()) << messages[0];
-        ASSERT_TRUE(WaitForEnd(30000));
-        ASSERT_EQ(mainWindow->recorder().framesWritten(), count);
+    void record(const char* format, const char* button, int count) {
+        find<QAction>(*mainWindow_, format)->trigger();
+        find<QLineEdit>(*mainWindow_, "expos")->setText(QString::number(count));
+        find<QPushButton>(*mainWindow_, button)->click();
+        ASSERT_TRUE(messages_.empty()) << messages_[0];
+        ASSERT_TRUE(waitForEnd(30000));
+        ASSERT_EQ(mainWindow_->recorder().framesWritten(), count);
     }
-    std::string File(const std::string& name) const { return out + "/" + name; }
+    std::string file(const std::string& name) const { return out_ + "/" + name; }
 
-    TempConfig config;
-    std::unique_ptr<MainWindow> mainWindow;
-    std::vector<std::string> messages;
-    std::string out, source;
+    TempConfig config_;
+    std::unique_ptr<MainWindow> mainWindow_;
+    std::vector<std::string> messages_;
+    std::string out_, source_;
     MessageHandler previous_;
 };
 }  // namespace
 
 TEST_F(SerPlayback, EveryRecordedFrameIsTheNextSourceFrame) {
-    Start();
-    ASSERT_EQ(mainWindow->capture().status().width, kW);
-    Find<QAction>(*mainWindow, "Col1")->setChecked(false);  // grey: AVI frames are the samples
-    mainWindow->recorder().avi().setCodec(0);
+    start();
+    ASSERT_EQ(mainWindow_->capture().status().width, kW);
+    find<QAction>(*mainWindow_, "Col1")->setChecked(false);  // grey: AVI frames are the samples
+    mainWindow_->recorder().avi().setCodec(0);
 
     // SER: more frames than the source holds, so the camera starts the file again.
     const int serCount = kFrames + 30;
-    Record("SER8bit1", "butCapture", serCount);
-    const auto ser = ReadAll(File("moon_00000.SER"));
+    record("SER8bit1", "butCapture", serCount);
+    const auto ser = readAll(file("moon_00000.SER"));
     const size_t fb = static_cast<size_t>(kW) * kH;
-    ASSERT_EQ(ser.size(), SerHeaderSize + serCount * (fb + 8));
-    EXPECT_EQ(Le32(ser, SerFrameCountOffset), serCount);
+    ASSERT_EQ(ser.size(), kSerHeaderSize + serCount * (fb + 8));
+    EXPECT_EQ(le32(ser, kSerFrameCountOffset), serCount);
     std::vector<int> indices;
     for (int k = 0; k < serCount; ++k) {
-        const auto at = ser.begin() + SerHeaderSize + k * fb;
-        indices.push_back(SourceIndex(Pixels(at, at + fb)));
+        const auto at = ser.begin() + kSerHeaderSize + k * fb;
+        indices.push_back(sourceIndex(Pixels(at, at + fb)));
     }
-    ExpectConsecutive(indices, "SER");
+    expectConsecutive(indices, "SER");
 
     // AVI, uncompressed grey, read by the video library's FFmpeg reader: bit-exact too.
     const int aviCount = 40;
-    Record("AVI2", "butCapture", aviCount);
-    cv::VideoCapture avi(File("moon_00000-PART1.AVI"), cv::CAP_FFMPEG);
+    record("AVI2", "butCapture", aviCount);
+    cv::VideoCapture avi(file("moon_00000-PART1.AVI"), cv::CAP_FFMPEG);
     ASSERT_TRUE(avi.isOpened());
     indices.clear();
     cv::Mat frame, grey;
@@ -194,34 +194,34 @@ TEST_F(SerPlayback, EveryRecordedFrameIsTheNextSourceFrame) {
             grey = frame;
         ASSERT_EQ(grey.cols, kW);
         ASSERT_EQ(grey.rows, kH);
-        indices.push_back(SourceIndex(Pixels(grey.begin<uint8_t>(), grey.end<uint8_t>())));
+        indices.push_back(sourceIndex(Pixels(grey.begin<uint8_t>(), grey.end<uint8_t>())));
     }
     EXPECT_EQ(static_cast<int>(indices.size()), aviCount);
-    ExpectConsecutive(indices, "AVI");
+    expectConsecutive(indices, "AVI");
 
     // A FIT series, one file a frame.
     const int fitCount = 12;
-    Record("FIT1", "Button3", fitCount);
+    record("FIT1", "Button3", fitCount);
     indices.clear();
     for (int k = 0; k < fitCount; ++k) {
         char name[32];
         std::snprintf(name, sizeof name, "moon_%05d.FIT", k);
-        indices.push_back(SourceIndex(FitsPixels(File(name))));
+        indices.push_back(sourceIndex(fitsPixels(file(name))));
     }
-    EXPECT_FALSE(fs::exists(File("moon_00012.FIT")));
-    ExpectConsecutive(indices, "FIT");
+    EXPECT_FALSE(fs::exists(file("moon_00012.FIT")));
+    expectConsecutive(indices, "FIT");
 }
 
 TEST_F(SerPlayback, RecordingCutShortIsCompletedAtStartAndNamedOnTheStatusBar) {
-    const std::string path = File("moon_00000.SER");
+    const std::string path = file("moon_00000.SER");
     const pid_t child = ::fork();
     ASSERT_GE(child, 0);
     if (child == 0) {
         // The program's writer with the program's journal, as a recording killed mid-way.
-        RecoveryJournal journal(DefaultJournalFolder());
+        RecoveryJournal journal(defaultJournalFolder());
         SerWriter ser;
         ser.setJournal(&journal);
-        FramePtr f = NewFrame(kW, kH, "", false, 8);
+        FramePtr f = newFrame(kW, kH, "", false, 8);
         if (!f || !ser.open(path, kW, kH, 8)) ::_exit(2);
         for (int i = 0; i < 4; ++i)
             if (!ser.writeFrame(*f)) ::_exit(3);
@@ -230,14 +230,14 @@ TEST_F(SerPlayback, RecordingCutShortIsCompletedAtStartAndNamedOnTheStatusBar) {
     int status = 0;
     ASSERT_EQ(::waitpid(child, &status, 0), child);
     ASSERT_TRUE(WIFSIGNALED(status));
-    ASSERT_TRUE(fs::exists(SerStampsPath(path)));
+    ASSERT_TRUE(fs::exists(serStampsPath(path)));
 
-    Start();
-    const QString shown = mainWindow->statusBar()->currentMessage();
+    start();
+    const QString shown = mainWindow_->statusBar()->currentMessage();
     EXPECT_TRUE(shown.contains(QString::fromStdString(path))) << shown.toStdString();
     EXPECT_TRUE(shown.contains(QStringLiteral("4 frames"))) << shown.toStdString();
-    EXPECT_FALSE(fs::exists(SerStampsPath(path)));
-    const auto b = ReadAll(path);
-    EXPECT_EQ(Le32(b, SerFrameCountOffset), 4);
-    EXPECT_EQ(b.size(), SerHeaderSize + 4 * (static_cast<size_t>(kW) * kH + 8));
+    EXPECT_FALSE(fs::exists(serStampsPath(path)));
+    const auto b = readAll(path);
+    EXPECT_EQ(le32(b, kSerFrameCountOffset), 4);
+    EXPECT_EQ(b.size(), kSerHeaderSize + 4 * (static_cast<size_t>(kW) * kH + 8));
 }

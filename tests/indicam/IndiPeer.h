@@ -26,7 +26,7 @@ namespace indi_test {
 constexpr const char* kSimDevice = "CCD Simulator";
 
 // The DATE-OBS of a FITS header ('YYYY-MM-DDThh:mm:ss.fff', UTC) in microseconds since 1970.
-inline long long FitsDateObsUs(const char* data, size_t size) {
+inline long long fitsDateObsUs(const char* data, size_t size) {
     const std::string header(data, std::min<size_t>(size, 2880 * 4));
     const size_t at = header.find("DATE-OBS= '");
     std::tm t{};
@@ -46,7 +46,7 @@ class Peer : public INDI::BaseClient {
 
     // Connects and receives the camera's BLOBs too. With connect, also connects the camera
     // (when no one has yet) and waits until its stream properties are there.
-    bool Join(int port, bool connect = true) {
+    bool join(int port, bool connect = true) {
         setServer("localhost", static_cast<unsigned>(port));
         if (!connectServer()) return false;
         setBLOBMode(B_ALSO, kSimDevice, nullptr);
@@ -63,7 +63,7 @@ class Peer : public INDI::BaseClient {
     // Streams by itself at exposure `seconds` for `duration`, then stops; frames per second
     // received meanwhile. With a frame size, streams that centred frame at the driver's top
     // preview rate, and puts the rate limit back afterwards.
-    double Stream(double seconds, std::chrono::duration<double> duration, int w = 0, int h = 0) {
+    double stream(double seconds, std::chrono::duration<double> duration, int w = 0, int h = 0) {
         double limit = 0;
         if (w > 0) {
             INDI::Property frameProperty = getDevice(kSimDevice).getProperty("CCD_STREAM_FRAME");
@@ -101,13 +101,13 @@ class Peer : public INDI::BaseClient {
 
     // What another program may do before ours: a fast polling period, a 10 ms stream for a
     // few seconds, the stream turned off again.
-    void EarlierSession() {
+    void earlierSession() {
         sendNewNumber(kSimDevice, "POLLING_PERIOD", "PERIOD_MS", 10);
-        Stream(0.01, std::chrono::seconds(3));
+        stream(0.01, std::chrono::seconds(3));
     }
 
     // Before the camera connects: the simulator's Bayer mosaic on, noise of `noise` counts.
-    bool SimulateBayer(double noise) {
+    bool simulateBayer(double noise) {
         std::unique_lock<std::mutex> lock(mutex_);
         if (!changed_.wait_for(lock, std::chrono::seconds(5), [this] { return bayerKnown_; }))
             return false;
@@ -118,7 +118,7 @@ class Peer : public INDI::BaseClient {
     }
 
     // DATE-OBS of each FITS image seen so far, in order of arrival.
-    std::vector<long long> DateObs() {
+    std::vector<long long> dateObs() {
         std::lock_guard<std::mutex> lock(mutex_);
         return dateObs_;
     }
@@ -126,21 +126,21 @@ class Peer : public INDI::BaseClient {
     std::atomic<long> blobs{0};
 
   protected:
-    void newProperty(INDI::Property p) override { Note(p); }
+    void newProperty(INDI::Property p) override { note(p); }
     void updateProperty(INDI::Property p) override {
-        if (p.getType() != INDI_BLOB) return Note(p);
+        if (p.getType() != INDI_BLOB) return note(p);
         blobs.fetch_add(1);
         auto* blob = p.getBLOB()->at(0);
         const char* format = blob->getFormat();
         if (!format || std::strcmp(format, ".fits") != 0) return;
-        const long long us = FitsDateObsUs(static_cast<const char*>(blob->getBlob()),
+        const long long us = fitsDateObsUs(static_cast<const char*>(blob->getBlob()),
                                            static_cast<size_t>(blob->getBlobLen()));
         std::lock_guard<std::mutex> lock(mutex_);
         dateObs_.push_back(us);
     }
 
   private:
-    void Note(const INDI::Property& p) {
+    void note(const INDI::Property& p) {
         std::lock_guard<std::mutex> lock(mutex_);
         known_ |= std::strcmp(p.getDeviceName(), kSimDevice) == 0;
         streamable_ |= p.isNameMatch("STREAMING_EXPOSURE");
@@ -162,7 +162,7 @@ class WheelWatcher : public INDI::BaseClient {
         long long busyUs = 0, restUs = 0;
         int slot = 0;
     };
-    std::vector<Move> Moves() {
+    std::vector<Move> moves() {
         std::lock_guard<std::mutex> lock(mutex_);
         return moves_;
     }

@@ -27,7 +27,7 @@ namespace indi_test {
 
 // Re-executes this program inside `unshare -n` with loopback up, once; returns only when
 // that is not possible (then the server listens on a free port of this machine).
-inline void RunInPrivateNetwork(int argc, char** argv) {
+inline void runInPrivateNetwork(int argc, char** argv) {
     if (std::getenv("TV_INDI_NETNS")) return;
     for (int i = 1; i < argc; ++i)
         if (std::string(argv[i]).rfind("--gtest_list_tests", 0) == 0) return;  // no server needed
@@ -49,7 +49,7 @@ inline void RunInPrivateNetwork(int argc, char** argv) {
     std::perror("unshare");
 }
 
-inline bool CanConnect(int port) {
+inline bool canConnect(int port) {
     const int fd = socket(AF_INET, SOCK_STREAM, 0);
     if (fd < 0) return false;
     sockaddr_in a{};
@@ -62,7 +62,7 @@ inline bool CanConnect(int port) {
 }
 
 // A loopback port nobody listens on right now.
-inline int FreePort() {
+inline int freePort() {
     const int fd = socket(AF_INET, SOCK_STREAM, 0);
     sockaddr_in a{};
     a.sin_family = AF_INET;
@@ -79,11 +79,11 @@ class Server {
     Server() = default;
     Server(const Server&) = delete;
     Server& operator=(const Server&) = delete;
-    ~Server() { Stop(); }
+    ~Server() { stop(); }
 
     // Starts indiserver with the drivers; true once it accepts connections.
-    bool Start(std::vector<std::string> drivers = {"indi_simulator_ccd"}) {
-        port_ = FreePort();
+    bool start(std::vector<std::string> drivers = {"indi_simulator_ccd"}) {
+        port_ = freePort();
         char dir[] = "/tmp/tv-indi-XXXXXX";
         if (!mkdtemp(dir)) return false;
         home_ = dir;
@@ -108,7 +108,7 @@ class Server {
         if (pid_ < 0) return false;
         setpgid(pid_, pid_);
         for (int i = 0; i < 100; ++i) {
-            if (CanConnect(port_)) return true;
+            if (canConnect(port_)) return true;
             int status = 0;
             if (waitpid(pid_, &status, WNOHANG) == pid_) {
                 pid_ = -1;
@@ -120,7 +120,7 @@ class Server {
     }
 
     // Ends the server and its driver (its process group) and waits for the server.
-    void Stop() {
+    void stop() {
         if (pid_ > 0) {
             kill(-pid_, SIGKILL);
             waitpid(pid_, nullptr, 0);
@@ -133,11 +133,11 @@ class Server {
         }
     }
 
-    int Port() const { return port_; }
-    std::string Address() const { return "localhost:" + std::to_string(port_); }
+    int port() const { return port_; }
+    std::string address() const { return "localhost:" + std::to_string(port_); }
 
     // The value of DEVICE.PROPERTY.ELEMENT as the server has it, read by indi_getprop.
-    std::string Get(const std::string& what) const {
+    std::string get(const std::string& what) const {
         const std::string cmd =
             "indi_getprop -1 -t 3 -p " + std::to_string(port_) + " '" + what + "' 2>/dev/null";
         std::string out;
@@ -151,14 +151,14 @@ class Server {
     }
     // Get until it reads want (settings reach the driver a moment after they are sent), for
     // up to 3 s; returns the last value read.
-    std::string Await(const std::string& what, const std::string& want) const {
+    std::string await(const std::string& what, const std::string& want) const {
         std::string value;
-        for (int i = 0; i < 15 && (value = Get(what)) != want; ++i)
+        for (int i = 0; i < 15 && (value = get(what)) != want; ++i)
             std::this_thread::sleep_for(std::chrono::milliseconds(200));
         return value;
     }
     // Sets DEVICE.PROPERTY.ELEMENT=VALUE with indi_setprop.
-    bool Set(const std::string& assignment) const {
+    bool set(const std::string& assignment) const {
         const std::string cmd =
             "indi_setprop -p " + std::to_string(port_) + " '" + assignment + "' >/dev/null 2>&1";
         return std::system(cmd.c_str()) == 0;

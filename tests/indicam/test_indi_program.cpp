@@ -38,7 +38,7 @@ namespace fs = std::filesystem;
 namespace {
 constexpr const char* kDevice = "CCD Simulator";
 
-bool WaitUntil(const std::function<bool()>& done, int timeoutMs) {
+bool waitUntil(const std::function<bool()>& done, int timeoutMs) {
     QElapsedTimer t;
     t.start();
     while (!done() && t.elapsed() < timeoutMs)
@@ -47,7 +47,7 @@ bool WaitUntil(const std::function<bool()>& done, int timeoutMs) {
 }
 
 // Runs a command through the shell; true when it exits 0. *out gets its output.
-bool RunCommand(const std::string& command, std::string* out) {
+bool runCommand(const std::string& command, std::string* out) {
     out->clear();
     FILE* p = ::popen((command + " 2>&1").c_str(), "r");
     if (!p) return false;
@@ -59,9 +59,9 @@ bool RunCommand(const std::string& command, std::string* out) {
 }
 
 // What the independent SER check finds wrong with a file of `frames` frames; empty if sound.
-std::string SerProblems(const std::string& path, int width, int height, int frames) {
+std::string serProblems(const std::string& path, int width, int height, int frames) {
     std::string out;
-    return RunCommand("/usr/bin/python3 " TV_SOURCE_DIR "/tests/e2e/check_recording.py ser '" +
+    return runCommand("/usr/bin/python3 " TV_SOURCE_DIR "/tests/e2e/check_recording.py ser '" +
                           path + "' " + std::to_string(width) + " " + std::to_string(height) + " " +
                           std::to_string(frames),
                       &out)
@@ -71,12 +71,12 @@ std::string SerProblems(const std::string& path, int width, int height, int fram
 }  // namespace
 
 TEST(IndiDeviceListing, TheDialogListsTheServersCamerasAndStoresTheOneChosen) {
-    EnsureApp();
+    ensureApp();
     indi_test::Server server;
-    ASSERT_TRUE(server.Start());
+    ASSERT_TRUE(server.start());
     std::vector<std::string> devices;
     std::string error;
-    ASSERT_TRUE(ListIndiDevices(server.Address(), devices, error)) << error;
+    ASSERT_TRUE(listIndiDevices(server.address(), devices, error)) << error;
     EXPECT_EQ(devices, std::vector<std::string>{kDevice});
 
     std::vector<CameraSelection> stored;
@@ -85,125 +85,125 @@ TEST(IndiDeviceListing, TheDialogListsTheServersCamerasAndStoresTheOneChosen) {
                             stored.push_back(s);
                             return true;
                         });
-    Find<QLineEdit>(dialog, "ServerEdit")->setText(QString::fromStdString(server.Address()));
-    Find<QPushButton>(dialog, "FetchButton")->click();
-    auto* list = Find<QListWidget>(dialog, "DeviceList");
-    ASSERT_TRUE(WaitUntil([&] { return !dialog.fetching() && list->count() == 2; }, 10000))
-        << Find<QLabel>(dialog, "DeviceStatus")->text().toStdString();
+    find<QLineEdit>(dialog, "ServerEdit")->setText(QString::fromStdString(server.address()));
+    find<QPushButton>(dialog, "FetchButton")->click();
+    auto* list = find<QListWidget>(dialog, "DeviceList");
+    ASSERT_TRUE(waitUntil([&] { return !dialog.fetching() && list->count() == 2; }, 10000))
+        << find<QLabel>(dialog, "DeviceStatus")->text().toStdString();
     list->setCurrentRow(1);
-    Find<QDialogButtonBox>(dialog, "Buttons")->button(QDialogButtonBox::Ok)->click();
+    find<QDialogButtonBox>(dialog, "Buttons")->button(QDialogButtonBox::Ok)->click();
     ASSERT_EQ(stored.size(), 1u);
-    EXPECT_EQ(stored[0].options, (QStringList{QString::fromStdString("server=" + server.Address()),
+    EXPECT_EQ(stored[0].options, (QStringList{QString::fromStdString("server=" + server.address()),
                                               QStringLiteral("device=") + QLatin1String(kDevice)}));
 
     // No server there any more: the reason, in the dialog too.
-    server.Stop();
-    EXPECT_FALSE(ListIndiDevices(server.Address(), devices, error));
+    server.stop();
+    EXPECT_FALSE(listIndiDevices(server.address(), devices, error));
     EXPECT_NE(error.find("no INDI server"), std::string::npos) << error;
-    EXPECT_FALSE(ListIndiDevices("no port", devices, error));
-    Find<QPushButton>(dialog, "FetchButton")->click();
-    ASSERT_TRUE(WaitUntil([&] { return !dialog.fetching(); }, 10000));
+    EXPECT_FALSE(listIndiDevices("no port", devices, error));
+    find<QPushButton>(dialog, "FetchButton")->click();
+    ASSERT_TRUE(waitUntil([&] { return !dialog.fetching(); }, 10000));
     EXPECT_TRUE(
-        Find<QLabel>(dialog, "DeviceStatus")->text().contains(QStringLiteral("no INDI server")));
+        find<QLabel>(dialog, "DeviceStatus")->text().contains(QStringLiteral("no INDI server")));
 }
 
 class IndiRecording : public ::testing::Test {
   protected:
     void SetUp() override {
-        EnsureApp();
-        ASSERT_TRUE(server.Start(drivers)) << "indiserver with the simulators did not start";
-        StartProgram(QByteArray::fromStdString(ini));
+        ensureApp();
+        ASSERT_TRUE(server_.start(drivers_)) << "indiserver with the simulators did not start";
+        startProgram(QByteArray::fromStdString(ini_));
     }
     // Starts the main window on the server's camera with these settings, recording to
     // captures/sky in SER.
-    void StartProgram(const QByteArray& ini) {
-        previous_ = SetMessageHandler([this](const std::string& t) { messages.push_back(t); });
-        out = config.Dir().toStdString() + "/captures";
-        fs::create_directories(out);
-        ASSERT_TRUE(config.WriteIni(ini));
-        mainWindow = std::make_unique<MainWindow>();
-        mainWindow->splashDelayMs = 0;
+    void startProgram(const QByteArray& ini) {
+        previous_ = setMessageHandler([this](const std::string& t) { messages_.push_back(t); });
+        out_ = config_.dir().toStdString() + "/captures";
+        fs::create_directories(out_);
+        ASSERT_TRUE(config_.writeIni(ini));
+        mainWindow_ = std::make_unique<MainWindow>();
+        mainWindow_->splashDelayMs = 0;
         // As the program loads "--camera indi --camera-option server=...".
-        mainWindow->loadCameraLibrary = [address = server.Address()](std::string* error) {
-            return LoadChosenCamera("indi", error) &&
-                   ApplyCameraOptions({{"server", address}}, error);
+        mainWindow_->loadCameraLibrary = [address = server_.address()](std::string* error) {
+            return loadChosenCamera("indi", error) &&
+                   applyCameraOptions({{"server", address}}, error);
         };
-        mainWindow->start();
-        ASSERT_TRUE(messages.empty()) << messages[0];
+        mainWindow_->start();
+        ASSERT_TRUE(messages_.empty()) << messages_[0];
 
-        const QString folder = QString::fromStdString(out);
-        mainWindow->capturePanel().chooseFolder = [folder](QWidget*) { return folder; };
-        Find<QAction>(*mainWindow, "SetCaptureLocation1")->trigger();
-        QTimer::singleShot(0, mainWindow.get(), [this] {
-            mainWindow->outputNameDialog()->findChild<QLineEdit*>("Edit1")->setText(
+        const QString folder = QString::fromStdString(out_);
+        mainWindow_->capturePanel().chooseFolder = [folder](QWidget*) { return folder; };
+        find<QAction>(*mainWindow_, "SetCaptureLocation1")->trigger();
+        QTimer::singleShot(0, mainWindow_.get(), [this] {
+            mainWindow_->outputNameDialog()->findChild<QLineEdit*>("Edit1")->setText(
                 QStringLiteral("sky"));
-            mainWindow->outputNameDialog()->findChild<QPushButton*>("Button1")->click();
+            mainWindow_->outputNameDialog()->findChild<QPushButton*>("Button1")->click();
         });
-        Find<QAction>(*mainWindow, "SetCaptureFilename1")->trigger();
-        Find<QAction>(*mainWindow, "SER8bit1")->trigger();
+        find<QAction>(*mainWindow_, "SetCaptureFilename1")->trigger();
+        find<QAction>(*mainWindow_, "SER8bit1")->trigger();
     }
     void TearDown() override {
-        mainWindow.reset();  // stops the acquisition thread, even with the camera gone
-        SetCameraApi(TarviApi{});
-        SetMessageHandler(previous_);
+        mainWindow_.reset();  // stops the acquisition thread, even with the camera gone
+        setCameraApi(TarviApi{});
+        setMessageHandler(previous_);
     }
     // A recording of `frames` frames: SER through "butCapture", FIT files through "Button3".
-    void Record(int frames, const char* button = "butCapture") {
-        Find<QLineEdit>(*mainWindow, "expos")->setText(QString::number(frames));
-        Find<QPushButton>(*mainWindow, button)->click();
-        ASSERT_TRUE(messages.empty()) << messages[0];
-        ASSERT_TRUE(mainWindow->recorder().busy());
+    void record(int frames, const char* button = "butCapture") {
+        find<QLineEdit>(*mainWindow_, "expos")->setText(QString::number(frames));
+        find<QPushButton>(*mainWindow_, button)->click();
+        ASSERT_TRUE(messages_.empty()) << messages_[0];
+        ASSERT_TRUE(mainWindow_->recorder().busy());
     }
-    std::vector<std::string> Files(const std::string& extension) const {
+    std::vector<std::string> files(const std::string& extension) const {
         std::vector<std::string> files;
-        for (const auto& e : fs::directory_iterator(out))
+        for (const auto& e : fs::directory_iterator(out_))
             if (e.path().extension() == extension) files.push_back(e.path().string());
         std::sort(files.begin(), files.end());
         return files;
     }
-    std::vector<std::string> SerFiles() const { return Files(".SER"); }
+    std::vector<std::string> serFiles() const { return files(".SER"); }
 
-    std::vector<std::string> drivers{"indi_simulator_ccd"};
+    std::vector<std::string> drivers_{"indi_simulator_ccd"};
     // 40 ms: the library takes the driver's video stream.
-    std::string ini = "[TarviVideo2R]\nEXPOLENGTH=40\n";
-    indi_test::Server server;
-    TempConfig config;
-    std::unique_ptr<MainWindow> mainWindow;
-    std::vector<std::string> messages;
-    std::string out;
+    std::string ini_ = "[TarviVideo2R]\nEXPOLENGTH=40\n";
+    indi_test::Server server_;
+    TempConfig config_;
+    std::unique_ptr<MainWindow> mainWindow_;
+    std::vector<std::string> messages_;
+    std::string out_;
     MessageHandler previous_;
 };
 
 TEST_F(IndiRecording, SerFramesFromTheSimulatorThroughTheProgram) {
-    Record(5);
-    ASSERT_TRUE(WaitUntil([this] { return !mainWindow->recorder().busy(); }, 30000));
-    EXPECT_EQ(mainWindow->capture().status().width, 1280);
-    EXPECT_EQ(mainWindow->capture().status().height, 1024);
-    ASSERT_EQ(SerFiles().size(), 1u);
-    EXPECT_EQ(SerProblems(SerFiles()[0], 1280, 1024, 5), "");
-    EXPECT_TRUE(messages.empty()) << messages[0];
+    record(5);
+    ASSERT_TRUE(waitUntil([this] { return !mainWindow_->recorder().busy(); }, 30000));
+    EXPECT_EQ(mainWindow_->capture().status().width, 1280);
+    EXPECT_EQ(mainWindow_->capture().status().height, 1024);
+    ASSERT_EQ(serFiles().size(), 1u);
+    EXPECT_EQ(serProblems(serFiles()[0], 1280, 1024, 5), "");
+    EXPECT_TRUE(messages_.empty()) << messages_[0];
 }
 
 TEST_F(IndiRecording, ServerKilledMidRecordingShowsTheCameraStateAndTheFileEndsWhole) {
-    mainWindow->capture().setStallMarginMs(1000);
-    Record(100000);
-    ASSERT_TRUE(WaitUntil([this] { return mainWindow->recorder().framesWritten() >= 5; }, 30000));
-    server.Stop();
+    mainWindow_->capture().setStallMarginMs(1000);
+    record(100000);
+    ASSERT_TRUE(waitUntil([this] { return mainWindow_->recorder().framesWritten() >= 5; }, 30000));
+    server_.stop();
     // The status bar says the camera stopped answering, and why.
-    auto* state = Find<QLabel>(*mainWindow, "StatusPanel1");
+    auto* state = find<QLabel>(*mainWindow_, "StatusPanel1");
     ASSERT_TRUE(
-        WaitUntil([&] { return state->text().contains(QStringLiteral("lost the server")); }, 15000))
+        waitUntil([&] { return state->text().contains(QStringLiteral("lost the server")); }, 15000))
         << state->text().toStdString();
     EXPECT_TRUE(state->text().startsWith(QStringLiteral("Camera not responding")));
-    EXPECT_TRUE(mainWindow->recorder().busy());
+    EXPECT_TRUE(mainWindow_->recorder().busy());
 
     // The user ends the recording: the file holds every frame written, header to trailer.
-    Find<QPushButton>(*mainWindow, "CancelButton")->click();
-    ASSERT_TRUE(WaitUntil([this] { return !mainWindow->recorder().busy(); }, 10000));
-    const int frames = mainWindow->recorder().framesWritten();
+    find<QPushButton>(*mainWindow_, "CancelButton")->click();
+    ASSERT_TRUE(waitUntil([this] { return !mainWindow_->recorder().busy(); }, 10000));
+    const int frames = mainWindow_->recorder().framesWritten();
     EXPECT_GE(frames, 5);
-    ASSERT_EQ(SerFiles().size(), 1u);
-    EXPECT_EQ(SerProblems(SerFiles()[0], 1280, 1024, frames), "");
+    ASSERT_EQ(serFiles().size(), 1u);
+    EXPECT_EQ(serProblems(serFiles()[0], 1280, 1024, frames), "");
 }
 
 // The simulator with its own Bayer mosaic on (RGGB) serving, from its image folder, a GBRG
@@ -213,12 +213,12 @@ TEST_F(IndiRecording, ServerKilledMidRecordingShowsTheCameraStateAndTheFileEndsW
 class IndiColourRecording : public IndiRecording, public ::testing::WithParamInterface<int> {
   protected:
     void SetUp() override {
-        EnsureApp();
-        ASSERT_TRUE(server.Start()) << "indiserver with indi_simulator_ccd did not start";
-        const std::string images = config.Dir().toStdString() + "/images";
+        ensureApp();
+        ASSERT_TRUE(server_.start()) << "indiserver with indi_simulator_ccd did not start";
+        const std::string images = config_.dir().toStdString() + "/images";
         fs::create_directories(images);
         std::string log;
-        ASSERT_TRUE(RunCommand("/usr/bin/python3 " TV_SOURCE_DIR
+        ASSERT_TRUE(runCommand("/usr/bin/python3 " TV_SOURCE_DIR
                                "/tests/indicam/mosaic_target.py '" +
                                    images + "/target.fits' GBRG 1280 1024 448 512 832 512",
                                &log))
@@ -226,35 +226,35 @@ class IndiColourRecording : public IndiRecording, public ::testing::WithParamInt
         // The folder's properties come with the connection; the program finds the device
         // connected.
         const std::string dev = std::string(kDevice) + ".";
-        ASSERT_TRUE(server.Set(dev + "SIMULATE_BAYER.INDI_ENABLED=On;INDI_DISABLED=Off"));
-        ASSERT_EQ(server.Await(dev + "SIMULATE_BAYER.INDI_ENABLED", "On"), "On");
-        ASSERT_TRUE(server.Set(dev + "CONNECTION.CONNECT=On;DISCONNECT=Off"));
-        ASSERT_EQ(server.Await(dev + "CONNECTION.CONNECT", "On"), "On");
-        ASSERT_TRUE(server.Set(dev + "CCD_DIRECTORY_LOCATION.LOCATION=" + images));
-        ASSERT_EQ(server.Await(dev + "CCD_DIRECTORY_LOCATION.LOCATION", images), images);
-        ASSERT_TRUE(server.Set(dev + "CCD_DIRECTORY_TOGGLE.INDI_ENABLED=On;INDI_DISABLED=Off"));
-        ASSERT_EQ(server.Await(dev + "CCD_DIRECTORY_TOGGLE.INDI_ENABLED", "On"), "On");
+        ASSERT_TRUE(server_.set(dev + "SIMULATE_BAYER.INDI_ENABLED=On;INDI_DISABLED=Off"));
+        ASSERT_EQ(server_.await(dev + "SIMULATE_BAYER.INDI_ENABLED", "On"), "On");
+        ASSERT_TRUE(server_.set(dev + "CONNECTION.CONNECT=On;DISCONNECT=Off"));
+        ASSERT_EQ(server_.await(dev + "CONNECTION.CONNECT", "On"), "On");
+        ASSERT_TRUE(server_.set(dev + "CCD_DIRECTORY_LOCATION.LOCATION=" + images));
+        ASSERT_EQ(server_.await(dev + "CCD_DIRECTORY_LOCATION.LOCATION", images), images);
+        ASSERT_TRUE(server_.set(dev + "CCD_DIRECTORY_TOGGLE.INDI_ENABLED=On;INDI_DISABLED=Off"));
+        ASSERT_EQ(server_.await(dev + "CCD_DIRECTORY_TOGGLE.INDI_ENABLED", "On"), "On");
         // 200 ms: single exposures, which the folder serves (the video stream does not).
-        StartProgram("[TarviVideo2R]\nEXPOLENGTH=200\n[Capture]\nSampleDepth=" +
+        startProgram("[TarviVideo2R]\nEXPOLENGTH=200\n[Capture]\nSampleDepth=" +
                      QByteArray::number(GetParam()) + "\n");
     }
 };
 
 TEST_P(IndiColourRecording, RedAndBluePatchesReadBackByTheFilesLabel) {
     const int depth = GetParam();
-    EXPECT_EQ(Find<QAction>(*mainWindow, "Depth16bit1")->isChecked(), depth == 16);
-    Record(3);
-    ASSERT_TRUE(WaitUntil([this] { return !mainWindow->recorder().busy(); }, 30000));
-    Find<QAction>(*mainWindow, "FIT1")->trigger();
-    Record(1, "Button3");
-    ASSERT_TRUE(WaitUntil([this] { return !mainWindow->recorder().busy(); }, 30000));
-    ASSERT_EQ(Files(".SER").size(), 1u);
-    ASSERT_EQ(Files(".FIT").size(), 1u);
-    EXPECT_TRUE(messages.empty()) << messages[0];
+    EXPECT_EQ(find<QAction>(*mainWindow_, "Depth16bit1")->isChecked(), depth == 16);
+    record(3);
+    ASSERT_TRUE(waitUntil([this] { return !mainWindow_->recorder().busy(); }, 30000));
+    find<QAction>(*mainWindow_, "FIT1")->trigger();
+    record(1, "Button3");
+    ASSERT_TRUE(waitUntil([this] { return !mainWindow_->recorder().busy(); }, 30000));
+    ASSERT_EQ(files(".SER").size(), 1u);
+    ASSERT_EQ(files(".FIT").size(), 1u);
+    EXPECT_TRUE(messages_.empty()) << messages_[0];
 
     const double level = depth == 16 ? 50000 : 195;  // 50000 >> 8 in 8 bits
-    for (const std::string& path : {Files(".SER")[0], Files(".FIT")[0]})
-        tvtest::ExpectRedAndBluePatches(path, "448 512 80 832 512 80", level, 0.05,
+    for (const std::string& path : {files(".SER")[0], files(".FIT")[0]})
+        tvtest::expectRedAndBluePatches(path, "448 512 80 832 512 80", level, 0.05,
                                         depth == 16 ? 16 : 0);
 }
 
@@ -267,51 +267,51 @@ INSTANTIATE_TEST_SUITE_P(Depths, IndiColourRecording, ::testing::Values(8, 16));
 class IndiWheelRecording : public IndiRecording {
   protected:
     IndiWheelRecording() {
-        drivers.push_back("indi_simulator_wheel");
+        drivers_.push_back("indi_simulator_wheel");
         // Single exposures, whose starts are the driver's own (DATE-OBS).
-        ini =
+        ini_ =
             "[TarviVideo2R]\nEXPOLENGTH=150\n[Session]\nTarget=Jupiter\nFilter=Typed\n"
             "[Capture]\nObservationNames=1\n";
     }
-    std::string Only(const std::string& ext) const {
+    std::string only(const std::string& ext) const {
         std::vector<std::string> files;
-        for (const auto& e : fs::directory_iterator(out))
+        for (const auto& e : fs::directory_iterator(out_))
             if (e.path().extension() == ext) files.push_back(e.path().string());
         EXPECT_EQ(files.size(), 1u) << ext;
         return files.empty() ? std::string() : files[0];
     }
-    static std::string Read(const std::string& path) {
+    static std::string read(const std::string& path) {
         std::ifstream in(path, std::ios::binary);
         return std::string(std::istreambuf_iterator<char>(in), {});
     }
 };
 
 TEST_F(IndiWheelRecording, FramesExposedWhileTheWheelTurnsAreNotRecordedAndFilesNameTheFilter) {
-    auto* filter = Find<QComboBox>(*mainWindow, "FilterWheel");
-    ASSERT_TRUE(WaitUntil([&] { return filter->count() == 8; }, 10000));
-    EXPECT_TRUE(filter->isVisibleTo(mainWindow.get()));
+    auto* filter = find<QComboBox>(*mainWindow_, "FilterWheel");
+    ASSERT_TRUE(waitUntil([&] { return filter->count() == 8; }, 10000));
+    EXPECT_TRUE(filter->isVisibleTo(mainWindow_.get()));
     indi_test::WheelWatcher watcher;
-    watcher.setServer("localhost", static_cast<unsigned>(server.Port()));
+    watcher.setServer("localhost", static_cast<unsigned>(server_.port()));
     ASSERT_TRUE(watcher.connectServer());
     emit filter->activated(3);  // H_Alpha
-    Find<QLineEdit>(*mainWindow, "expos")->setText(QStringLiteral("0"));
-    Find<QPushButton>(*mainWindow, "butCapture")->click();
-    EXPECT_TRUE(mainWindow->capturePanel().waitingForWheel() && !mainWindow->recorder().busy());
-    ASSERT_TRUE(WaitUntil([&] { return mainWindow->recorder().framesWritten() >= 5; }, 30000));
-    ASSERT_TRUE(server.Set("Filter Simulator.FILTER_SLOT.FILTER_SLOT_VALUE=5"));  // SII
+    find<QLineEdit>(*mainWindow_, "expos")->setText(QStringLiteral("0"));
+    find<QPushButton>(*mainWindow_, "butCapture")->click();
+    EXPECT_TRUE(mainWindow_->capturePanel().waitingForWheel() && !mainWindow_->recorder().busy());
+    ASSERT_TRUE(waitUntil([&] { return mainWindow_->recorder().framesWritten() >= 5; }, 30000));
+    ASSERT_TRUE(server_.set("Filter Simulator.FILTER_SLOT.FILTER_SLOT_VALUE=5"));  // SII
     ASSERT_TRUE(
-        WaitUntil([&] { return watcher.Moves().size() == 2 && watcher.Moves()[1].restUs; }, 30000));
-    const int before = mainWindow->recorder().framesWritten();
-    ASSERT_TRUE(WaitUntil([&] { return mainWindow->recorder().framesWritten() >= before + 5; }, 30000));
-    Find<QPushButton>(*mainWindow, "CancelButton")->click();
-    ASSERT_TRUE(WaitUntil([this] { return !mainWindow->recorder().busy(); }, 30000));
-    const auto moves = watcher.Moves();
+        waitUntil([&] { return watcher.moves().size() == 2 && watcher.moves()[1].restUs; }, 30000));
+    const int before = mainWindow_->recorder().framesWritten();
+    ASSERT_TRUE(waitUntil([&] { return mainWindow_->recorder().framesWritten() >= before + 5; }, 30000));
+    find<QPushButton>(*mainWindow_, "CancelButton")->click();
+    ASSERT_TRUE(waitUntil([this] { return !mainWindow_->recorder().busy(); }, 30000));
+    const auto moves = watcher.moves();
     ASSERT_TRUE(moves.size() == 2 && moves[0].slot == 4 && moves[1].slot == 5);
 
-    const std::string path = Only(".ser"), ser = Read(path);
+    const std::string path = only(".ser"), ser = read(path);
     EXPECT_NE(path.find("-Jupiter-H_Alpha.ser"), std::string::npos) << path;
-    const int frames = mainWindow->recorder().framesWritten();
-    EXPECT_EQ(SerProblems(path, 1280, 1024, frames), "");
+    const int frames = mainWindow_->recorder().framesWritten();
+    EXPECT_EQ(serProblems(path, 1280, 1024, frames), "");
     EXPECT_EQ(ser.substr(82, 40), "CCD Simulator, filter H_Alpha" + std::string(11, ' '));
     // Exposure starts (trailer: UTC, 100 ns since year 1) against the moves the other client
     // saw, 5 ms allowed for the clocks' resolution and the connections. The second move is
@@ -332,23 +332,23 @@ TEST_F(IndiWheelRecording, FramesExposedWhileTheWheelTurnsAreNotRecordedAndFiles
     }
     EXPECT_EQ(during, 0);
     EXPECT_TRUE(after > 0 && after < frames);
-    const std::string log = Read(path.substr(0, path.size() - 4) + ".txt");
+    const std::string log = read(path.substr(0, path.size() - 4) + ".txt");
     EXPECT_NE(log.find("\nFilter: H_Alpha\n"), std::string::npos) << log;
     EXPECT_NE(log.find(" Filter = SII\n"), std::string::npos) << log;
 
     // A FITS series afterwards takes the filter the other client left in the beam.
-    Find<QAction>(*mainWindow, "FIT1")->trigger();
-    Find<QLineEdit>(*mainWindow, "expos")->setText(QStringLiteral("1"));
-    Find<QPushButton>(*mainWindow, "Button3")->click();
-    ASSERT_TRUE(WaitUntil([this] { return !mainWindow->recorder().busy(); }, 30000));
-    const std::string fit = Only(".fit");
+    find<QAction>(*mainWindow_, "FIT1")->trigger();
+    find<QLineEdit>(*mainWindow_, "expos")->setText(QStringLiteral("1"));
+    find<QPushButton>(*mainWindow_, "Button3")->click();
+    ASSERT_TRUE(waitUntil([this] { return !mainWindow_->recorder().busy(); }, 30000));
+    const std::string fit = only(".fit");
     EXPECT_NE(fit.find("-Jupiter-SII.fit"), std::string::npos) << fit;
-    EXPECT_NE(Read(fit).substr(0, 2880).find("FILTER  = 'SII     '"), std::string::npos);
-    EXPECT_TRUE(messages.empty()) << messages[0];
+    EXPECT_NE(read(fit).substr(0, 2880).find("FILTER  = 'SII     '"), std::string::npos);
+    EXPECT_TRUE(messages_.empty()) << messages_[0];
 }
 
 int main(int argc, char** argv) {
-    indi_test::RunInPrivateNetwork(argc, argv);
+    indi_test::runInPrivateNetwork(argc, argv);
     ::testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();
 }

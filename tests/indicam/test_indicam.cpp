@@ -27,47 +27,47 @@ constexpr int kW = 1280, kH = 1024;  // the simulated sensor
 constexpr const char* kDevice = "CCD Simulator";
 
 struct Library {
-    int (*CameraOption)(const char*, const char*);
-    const char* (*CameraLastError)();
+    int (*cameraOption)(const char*, const char*);
+    const char* (*cameraLastError)();
     int (*openUSB)(int);
-    const char* (*GetCameraInfo)(int*, int*);
-    int (*ExposureSemaphore)(sem_t*);
-    int (*ThreadedExposure)(void*, int, int);
-    int (*CancelExposure)();
-    int (*SetExposureLength)(int);
-    int (*SetGain)(int);
-    int (*Subframe)(int, int);
-    int (*HorizontalFlip)(int);
-    int (*CameraFrameInfo)(TarviFrameInfo*);
-    int (*CameraSampleDepth)(int);
+    const char* (*getCameraInfo)(int*, int*);
+    int (*exposureSemaphore)(sem_t*);
+    int (*threadedExposure)(void*, int, int);
+    int (*cancelExposure)();
+    int (*setExposureLength)(int);
+    int (*setGain)(int);
+    int (*subframe)(int, int);
+    int (*horizontalFlip)(int);
+    int (*cameraFrameInfo)(TarviFrameInfo*);
+    int (*cameraSampleDepth)(int);
 };
 
 template <typename Fn>
-void Take(void* lib, const char* name, Fn& slot) {
+void take(void* lib, const char* name, Fn& slot) {
     slot = reinterpret_cast<Fn>(dlsym(lib, name));
     ASSERT_NE(slot, nullptr) << name;
 }
 
-Library& Lib() {
+Library& lib() {
     static Library lib{};
     static bool loaded = false;
     if (!loaded) {
         void* h = dlopen(TV_INDICAM_LIB, RTLD_NOW | RTLD_LOCAL);
         EXPECT_NE(h, nullptr) << dlerror();
         if (!h) std::abort();
-        Take(h, "CameraOption", lib.CameraOption);
-        Take(h, "CameraLastError", lib.CameraLastError);
-        Take(h, "openUSB", lib.openUSB);
-        Take(h, "GetCameraInfo", lib.GetCameraInfo);
-        Take(h, "ExposureSemaphore", lib.ExposureSemaphore);
-        Take(h, "ThreadedExposure", lib.ThreadedExposure);
-        Take(h, "CancelExposure", lib.CancelExposure);
-        Take(h, "SetExposureLength", lib.SetExposureLength);
-        Take(h, "SetGain", lib.SetGain);
-        Take(h, "Subframe", lib.Subframe);
-        Take(h, "HorizontalFlip", lib.HorizontalFlip);
-        Take(h, "CameraFrameInfo", lib.CameraFrameInfo);
-        Take(h, "CameraSampleDepth", lib.CameraSampleDepth);
+        take(h, "CameraOption", lib.cameraOption);
+        take(h, "CameraLastError", lib.cameraLastError);
+        take(h, "openUSB", lib.openUSB);
+        take(h, "GetCameraInfo", lib.getCameraInfo);
+        take(h, "ExposureSemaphore", lib.exposureSemaphore);
+        take(h, "ThreadedExposure", lib.threadedExposure);
+        take(h, "CancelExposure", lib.cancelExposure);
+        take(h, "SetExposureLength", lib.setExposureLength);
+        take(h, "SetGain", lib.setGain);
+        take(h, "Subframe", lib.subframe);
+        take(h, "HorizontalFlip", lib.horizontalFlip);
+        take(h, "CameraFrameInfo", lib.cameraFrameInfo);
+        take(h, "CameraSampleDepth", lib.cameraSampleDepth);
         loaded = true;
     }
     return lib;
@@ -75,70 +75,70 @@ Library& Lib() {
 
 sem_t g_done;  // lives as long as the process: the library keeps its address
 
-bool WaitDone(int ms) {
-    return WaitPosted(g_done, ms);
+bool waitDone(int ms) {
+    return waitPosted(g_done, ms);
 }
 
-size_t Stride(int w) {
+size_t rowStride(int w) {
     return (static_cast<size_t>(w) + 3) & ~size_t{3};
 }
 
 // What the library says of the exposure it signalled last.
-TarviFrameInfo LastFrame() {
+TarviFrameInfo lastFrame() {
     TarviFrameInfo info{};
     info.size = sizeof info;
     info.status = -1;
-    EXPECT_EQ(Lib().CameraFrameInfo(&info), 1);
+    EXPECT_EQ(lib().cameraFrameInfo(&info), 1);
     return info;
 }
 
-long long UnixNowUs() {
+long long unixNowUs() {
     using namespace std::chrono;
     return duration_cast<microseconds>(system_clock::now().time_since_epoch()).count();
 }
 
 // One exposure of w x h into a buffer of `depth`-bit words pre-filled with 0xAB; false
 // when none ended.
-bool Expose(int ms, int w, int h, std::vector<uint8_t>& buffer, int depth = 8) {
-    EXPECT_EQ(Lib().Subframe(w, h), 1);
-    Lib().SetExposureLength(ms);
-    buffer.assign(Stride(w * depth / 8) * h, 0xAB);
-    EXPECT_EQ(Lib().ThreadedExposure(buffer.data(), 0, 1), 1);
-    return WaitDone(15000);
+bool expose(int ms, int w, int h, std::vector<uint8_t>& buffer, int depth = 8) {
+    EXPECT_EQ(lib().subframe(w, h), 1);
+    lib().setExposureLength(ms);
+    buffer.assign(rowStride(w * depth / 8) * h, 0xAB);
+    EXPECT_EQ(lib().threadedExposure(buffer.data(), 0, 1), 1);
+    return waitDone(15000);
 }
 
 class IndiCamTest : public ::testing::Test {
   protected:
     static void SetUpTestSuite() {
         sem_init(&g_done, 0, 0);
-        server = new indi_test::Server;
-        ASSERT_TRUE(server->Start()) << "indiserver with indi_simulator_ccd did not start";
+        g_server = new indi_test::Server;
+        ASSERT_TRUE(g_server->start()) << "indiserver with indi_simulator_ccd did not start";
     }
     static void TearDownTestSuite() {
-        delete server;
-        server = nullptr;
+        delete g_server;
+        g_server = nullptr;
     }
     void SetUp() override {
-        ASSERT_TRUE(server);
-        ASSERT_EQ(Lib().CameraOption("server", server->Address().c_str()), 1);
-        ASSERT_EQ(Lib().openUSB(0), 1) << Lib().CameraLastError();
-        Lib().ExposureSemaphore(&g_done);
+        ASSERT_TRUE(g_server);
+        ASSERT_EQ(lib().cameraOption("server", g_server->address().c_str()), 1);
+        ASSERT_EQ(lib().openUSB(0), 1) << lib().cameraLastError();
+        lib().exposureSemaphore(&g_done);
         while (sem_trywait(&g_done) == 0) {
         }
     }
 
-    static indi_test::Server* server;
+    static indi_test::Server* g_server;
 };
-indi_test::Server* IndiCamTest::server = nullptr;
+indi_test::Server* IndiCamTest::g_server = nullptr;
 
 // Pixels of the w x h image that were written, and whether the row padding was left alone.
 struct Fill {
     size_t written = 0;
     bool paddingKept = true;
 };
-Fill Inspect(const std::vector<uint8_t>& b, int w, int h) {
+Fill inspect(const std::vector<uint8_t>& b, int w, int h) {
     Fill f;
-    const size_t stride = Stride(w);
+    const size_t stride = rowStride(w);
     for (int y = 0; y < h; ++y)
         for (size_t x = 0; x < stride; ++x) {
             const bool marked = b[y * stride + x] == 0xAB;
@@ -152,22 +152,22 @@ Fill Inspect(const std::vector<uint8_t>& b, int w, int h) {
 
 TEST_F(IndiCamTest, OpensTheSimulatorAndReportsItsSensor) {
     int w = 0, h = 0;
-    EXPECT_STREQ(Lib().GetCameraInfo(&w, &h), kDevice);
+    EXPECT_STREQ(lib().getCameraInfo(&w, &h), kDevice);
     EXPECT_EQ(w, kW);
     EXPECT_EQ(h, kH);
-    EXPECT_STREQ(Lib().CameraLastError(), "");
+    EXPECT_STREQ(lib().cameraLastError(), "");
 
     // Named device: found; unknown device: a clear reason, quickly.
-    ASSERT_EQ(Lib().CameraOption("device", kDevice), 1);
-    EXPECT_EQ(Lib().openUSB(0), 1) << Lib().CameraLastError();
-    ASSERT_EQ(Lib().CameraOption("device", "No Such Camera"), 1);
+    ASSERT_EQ(lib().cameraOption("device", kDevice), 1);
+    EXPECT_EQ(lib().openUSB(0), 1) << lib().cameraLastError();
+    ASSERT_EQ(lib().cameraOption("device", "No Such Camera"), 1);
     const auto t0 = Clock::now();
-    EXPECT_EQ(Lib().openUSB(0), 0);
+    EXPECT_EQ(lib().openUSB(0), 0);
     EXPECT_LT(Clock::now() - t0, 6s);
-    EXPECT_NE(std::string(Lib().CameraLastError()).find("'No Such Camera' not found"),
+    EXPECT_NE(std::string(lib().cameraLastError()).find("'No Such Camera' not found"),
               std::string::npos)
-        << Lib().CameraLastError();
-    ASSERT_EQ(Lib().CameraOption("device", kDevice), 1);
+        << lib().cameraLastError();
+    ASSERT_EQ(lib().cameraOption("device", kDevice), 1);
 }
 
 TEST(IndiCamOptions, BadOptionsAreRefusedWithTheirReasonAndAMissingServerIsReported) {
@@ -180,98 +180,98 @@ TEST(IndiCamOptions, BadOptionsAreRefusedWithTheirReasonAndAMissingServerIsRepor
                    {"server", ":7624", "the host is missing"},
                    {"device", "", "device needs the name"}};
     for (const auto& r : refused) {
-        EXPECT_EQ(Lib().CameraOption(r.key, r.value), 0) << r.key << "=" << r.value;
-        EXPECT_NE(std::string(Lib().CameraLastError()).find(r.reason), std::string::npos)
-            << r.key << "=" << r.value << ": " << Lib().CameraLastError();
+        EXPECT_EQ(lib().cameraOption(r.key, r.value), 0) << r.key << "=" << r.value;
+        EXPECT_NE(std::string(lib().cameraLastError()).find(r.reason), std::string::npos)
+            << r.key << "=" << r.value << ": " << lib().cameraLastError();
     }
-    EXPECT_EQ(Lib().CameraOption("device", kDevice), 1);
-    EXPECT_STREQ(Lib().CameraLastError(), "");
+    EXPECT_EQ(lib().cameraOption("device", kDevice), 1);
+    EXPECT_STREQ(lib().cameraLastError(), "");
 
-    const int port = indi_test::FreePort();
-    ASSERT_EQ(Lib().CameraOption("server", ("127.0.0.1:" + std::to_string(port)).c_str()), 1);
+    const int port = indi_test::freePort();
+    ASSERT_EQ(lib().cameraOption("server", ("127.0.0.1:" + std::to_string(port)).c_str()), 1);
     const auto t0 = Clock::now();
-    EXPECT_EQ(Lib().openUSB(0), 0);
+    EXPECT_EQ(lib().openUSB(0), 0);
     EXPECT_LT(Clock::now() - t0, 5s);
-    EXPECT_EQ(std::string(Lib().CameraLastError()),
+    EXPECT_EQ(std::string(lib().cameraLastError()),
               "INDI: no server at 127.0.0.1:" + std::to_string(port));
     std::vector<uint8_t> buffer(16);
-    EXPECT_EQ(Lib().ThreadedExposure(buffer.data(), 0, 1), 0);
+    EXPECT_EQ(lib().threadedExposure(buffer.data(), 0, 1), 0);
 }
 
 TEST_F(IndiCamTest, SingleAndStreamedExposuresFillThePaddedSubframe) {
     std::vector<uint8_t> buffer;
     // Single exposures (long enough not to stream), full frame and an odd-width subframe.
     for (auto [w, h] : {std::pair{kW, kH}, std::pair{638, 479}}) {
-        ASSERT_TRUE(Expose(200, w, h, buffer)) << w << " x " << h;
-        const Fill f = Inspect(buffer, w, h);
+        ASSERT_TRUE(expose(200, w, h, buffer)) << w << " x " << h;
+        const Fill f = inspect(buffer, w, h);
         EXPECT_GT(f.written, static_cast<size_t>(w) * h / 2) << w << " x " << h;
         EXPECT_TRUE(f.paddingKept) << w << " x " << h;
     }
-    EXPECT_EQ(server->Get(std::string(kDevice) + ".CCD_FRAME.WIDTH"), "638");
-    EXPECT_EQ(server->Get(std::string(kDevice) + ".CCD_FRAME.X"), "320");
-    EXPECT_EQ(server->Get(std::string(kDevice) + ".CCD_VIDEO_STREAM.STREAM_ON"), "Off");
+    EXPECT_EQ(g_server->get(std::string(kDevice) + ".CCD_FRAME.WIDTH"), "638");
+    EXPECT_EQ(g_server->get(std::string(kDevice) + ".CCD_FRAME.X"), "320");
+    EXPECT_EQ(g_server->get(std::string(kDevice) + ".CCD_VIDEO_STREAM.STREAM_ON"), "Off");
 
     // Short exposures come from the video stream, subframed by the driver.
     for (auto [w, h] : {std::pair{640, 480}, std::pair{kW, kH}}) {
         for (int i = 0; i < 3; ++i) {
-            ASSERT_TRUE(Expose(20, w, h, buffer)) << w << " x " << h;
-            EXPECT_TRUE(Inspect(buffer, w, h).paddingKept);
-            EXPECT_GT(Inspect(buffer, w, h).written, static_cast<size_t>(w) * h / 2);
+            ASSERT_TRUE(expose(20, w, h, buffer)) << w << " x " << h;
+            EXPECT_TRUE(inspect(buffer, w, h).paddingKept);
+            EXPECT_GT(inspect(buffer, w, h).written, static_cast<size_t>(w) * h / 2);
         }
     }
-    EXPECT_EQ(server->Get(std::string(kDevice) + ".CCD_VIDEO_STREAM.STREAM_ON"), "On");
+    EXPECT_EQ(g_server->get(std::string(kDevice) + ".CCD_VIDEO_STREAM.STREAM_ON"), "On");
 
     // Back to a single exposure: the stream is stopped first.
-    ASSERT_TRUE(Expose(150, 640, 480, buffer));
-    EXPECT_EQ(server->Get(std::string(kDevice) + ".CCD_VIDEO_STREAM.STREAM_ON"), "Off");
+    ASSERT_TRUE(expose(150, 640, 480, buffer));
+    EXPECT_EQ(g_server->get(std::string(kDevice) + ".CCD_VIDEO_STREAM.STREAM_ON"), "Off");
 }
 
 TEST_F(IndiCamTest, GainReachesTheDriverAndCancelEndsTheExposure) {
     for (int gain : {37, 80}) {
-        EXPECT_EQ(Lib().SetGain(gain), 1);
-        EXPECT_EQ(server->Await(std::string(kDevice) + ".CCD_GAIN.GAIN", std::to_string(gain)),
+        EXPECT_EQ(lib().setGain(gain), 1);
+        EXPECT_EQ(g_server->await(std::string(kDevice) + ".CCD_GAIN.GAIN", std::to_string(gain)),
                   std::to_string(gain));
     }
 
-    std::vector<uint8_t> buffer(Stride(kW) * kH, 0xAB);
-    Lib().Subframe(kW, kH);
-    Lib().SetExposureLength(5000);
+    std::vector<uint8_t> buffer(rowStride(kW) * kH, 0xAB);
+    lib().subframe(kW, kH);
+    lib().setExposureLength(5000);
     const auto t0 = Clock::now();
-    ASSERT_EQ(Lib().ThreadedExposure(buffer.data(), 0, 1), 1);
-    EXPECT_EQ(Lib().ThreadedExposure(buffer.data(), 0, 1), 0);  // busy
+    ASSERT_EQ(lib().threadedExposure(buffer.data(), 0, 1), 1);
+    EXPECT_EQ(lib().threadedExposure(buffer.data(), 0, 1), 0);  // busy
     std::this_thread::sleep_for(200ms);
-    EXPECT_EQ(Lib().CancelExposure(), 1);
-    EXPECT_TRUE(WaitDone(2000));
+    EXPECT_EQ(lib().cancelExposure(), 1);
+    EXPECT_TRUE(waitDone(2000));
     EXPECT_LT(Clock::now() - t0, 3s);
-    EXPECT_EQ(Inspect(buffer, kW, kH).written, 0u);  // left as it was
-    EXPECT_EQ(LastFrame().status, TARVI_FRAME_FAILED);
-    EXPECT_EQ(Lib().CancelExposure(), 0);  // nothing running
-    EXPECT_FALSE(WaitDone(100));
+    EXPECT_EQ(inspect(buffer, kW, kH).written, 0u);  // left as it was
+    EXPECT_EQ(lastFrame().status, TARVI_FRAME_FAILED);
+    EXPECT_EQ(lib().cancelExposure(), 0);  // nothing running
+    EXPECT_FALSE(waitDone(100));
     // The driver was told: the next exposure starts at once and completes.
     std::vector<uint8_t> next;
-    EXPECT_TRUE(Expose(200, kW, kH, next));
+    EXPECT_TRUE(expose(200, kW, kH, next));
 }
 
 // Each frame's start against what a second client sees: the DATE-OBS of the same FITS images
 // as it reads them, and the moments the test asked for a frame and got it.
 TEST_F(IndiCamTest, FramesCarryTheStartOfTheirExposure) {
     indi_test::Peer observer;
-    ASSERT_TRUE(observer.Join(server->Port(), /*connect=*/false));
+    ASSERT_TRUE(observer.join(g_server->port(), /*connect=*/false));
     std::vector<uint8_t> buffer;
     std::vector<long long> starts, seen;
     for (const auto [ms, w, h] : {std::tuple{200, kW, kH}, {200, kW, kH}, {20, 640, 480}}) {
-        const long long askedUs = UnixNowUs();
-        ASSERT_TRUE(Expose(ms, w, h, buffer));
-        const TarviFrameInfo info = LastFrame();
+        const long long askedUs = unixNowUs();
+        ASSERT_TRUE(expose(ms, w, h, buffer));
+        const TarviFrameInfo info = lastFrame();
         EXPECT_EQ(info.status, TARVI_FRAME_GOOD);
         EXPECT_EQ(info.bitsPerSample, 8);
         EXPECT_EQ(info.colorPattern, TARVI_PATTERN_MONO);
-        EXPECT_LE(info.startUnixUs, UnixNowUs() - ms * 1000);
+        EXPECT_LE(info.startUnixUs, unixNowUs() - ms * 1000);
         // A stream frame that came while none was asked for is the next one delivered.
         EXPECT_GE(info.startUnixUs, askedUs - (ms < 100 ? 1000000 : 0));
         if (ms >= 100) starts.push_back(info.startUnixUs);
     }
-    for (int i = 0; i < 50 && (seen = observer.DateObs()).size() < starts.size(); ++i)
+    for (int i = 0; i < 50 && (seen = observer.dateObs()).size() < starts.size(); ++i)
         std::this_thread::sleep_for(100ms);
     ASSERT_EQ(seen.size(), starts.size());
     for (size_t i = 0; i < starts.size(); ++i)
@@ -285,18 +285,18 @@ TEST(IndiCamColour, FramesAreLabelledAndSixteenBitSamplesArriveWhole) {
     sem_init(&g_done, 0, 0);
     indi_test::Server server;
     indi_test::Peer peer;
-    ASSERT_TRUE(server.Start() && peer.Join(server.Port(), false) && peer.SimulateBayer(1000));
-    ASSERT_EQ(Lib().CameraOption("server", server.Address().c_str()), 1);
-    ASSERT_EQ(Lib().openUSB(0), 1) << Lib().CameraLastError();
-    Lib().ExposureSemaphore(&g_done);
-    EXPECT_EQ(Lib().CameraSampleDepth(0), 16);
+    ASSERT_TRUE(server.start() && peer.join(server.port(), false) && peer.simulateBayer(1000));
+    ASSERT_EQ(lib().cameraOption("server", server.address().c_str()), 1);
+    ASSERT_EQ(lib().openUSB(0), 1) << lib().cameraLastError();
+    lib().exposureSemaphore(&g_done);
+    EXPECT_EQ(lib().cameraSampleDepth(0), 16);
     std::vector<uint8_t> buffer;
     for (const auto& [depth, ms, flip] :
          {std::tuple{8, 200, 0}, {8, 200, 1}, {8, 20, 0}, {8, 20, 1}, {16, 200, 0}, {16, 20, 0}}) {
-        Lib().HorizontalFlip(flip);
-        ASSERT_EQ(Lib().CameraSampleDepth(depth), 1);
-        ASSERT_TRUE(Expose(ms, 640, 480, buffer, depth)) << ms;
-        const TarviFrameInfo info = LastFrame();
+        lib().horizontalFlip(flip);
+        ASSERT_EQ(lib().cameraSampleDepth(depth), 1);
+        ASSERT_TRUE(expose(ms, 640, 480, buffer, depth)) << ms;
+        const TarviFrameInfo info = lastFrame();
         EXPECT_EQ(info.colorPattern, flip ? TARVI_PATTERN_GRBG : TARVI_PATTERN_RGGB) << ms;
         EXPECT_EQ(info.bitsPerSample, depth) << ms;
         if (depth == 8) continue;
@@ -319,23 +319,23 @@ class IndiCamFailures : public IndiCamTest,
 TEST_P(IndiCamFailures, AnExposureTheDriverDoesNotFinishIsReportedFailed) {
     const auto [interference, reason] = GetParam();
     indi_test::Peer other;
-    ASSERT_TRUE(other.Join(server->Port(), /*connect=*/false));
-    std::vector<uint8_t> buffer(Stride(kW) * kH, 0xAB);
-    Lib().Subframe(kW, kH);
-    Lib().SetExposureLength(3000);
-    ASSERT_EQ(Lib().ThreadedExposure(buffer.data(), 0, 1), 1);
+    ASSERT_TRUE(other.join(g_server->port(), /*connect=*/false));
+    std::vector<uint8_t> buffer(rowStride(kW) * kH, 0xAB);
+    lib().subframe(kW, kH);
+    lib().setExposureLength(3000);
+    ASSERT_EQ(lib().threadedExposure(buffer.data(), 0, 1), 1);
     std::this_thread::sleep_for(500ms);
     if (std::string(interference) == "Abort")
         other.sendNewSwitch(kDevice, "CCD_ABORT_EXPOSURE", "ABORT");
     else
         other.sendNewNumber(kDevice, "CCD_EXPOSURE", "CCD_EXPOSURE_VALUE", 1e9);
-    ASSERT_TRUE(WaitDone(2000));
-    EXPECT_EQ(LastFrame().status, TARVI_FRAME_FAILED);
-    EXPECT_EQ(Inspect(buffer, kW, kH).written, 0u);
-    EXPECT_NE(std::string(Lib().CameraLastError()).find(reason), std::string::npos)
-        << Lib().CameraLastError();
-    ASSERT_TRUE(Expose(200, kW, kH, buffer));
-    EXPECT_EQ(LastFrame().status, TARVI_FRAME_GOOD);
+    ASSERT_TRUE(waitDone(2000));
+    EXPECT_EQ(lastFrame().status, TARVI_FRAME_FAILED);
+    EXPECT_EQ(inspect(buffer, kW, kH).written, 0u);
+    EXPECT_NE(std::string(lib().cameraLastError()).find(reason), std::string::npos)
+        << lib().cameraLastError();
+    ASSERT_TRUE(expose(200, kW, kH, buffer));
+    EXPECT_EQ(lastFrame().status, TARVI_FRAME_GOOD);
 }
 INSTANTIATE_TEST_SUITE_P(Interference, IndiCamFailures,
                          ::testing::Values(std::pair{"Abort", "was aborted"},
@@ -343,18 +343,18 @@ INSTANTIATE_TEST_SUITE_P(Interference, IndiCamFailures,
                          [](const auto& info) { return std::string(info.param.first); });
 
 // Good 640 x 480 stream frames per second through the library, after a second's warming up.
-double LibraryStreamFps(std::chrono::seconds seconds) {
-    std::vector<uint8_t> buffer(Stride(640) * 480);
-    Lib().Subframe(640, 480);
-    Lib().SetExposureLength(10);
+double libraryStreamFps(std::chrono::seconds seconds) {
+    std::vector<uint8_t> buffer(rowStride(640) * 480);
+    lib().subframe(640, 480);
+    lib().setExposureLength(10);
     int frames = 0;
     const auto t0 = Clock::now() + 1s;
     while (Clock::now() - t0 < seconds) {
-        if (Lib().ThreadedExposure(buffer.data(), 0, 1) != 1 || !WaitDone(5000)) {
-            ADD_FAILURE() << "no stream frame: " << Lib().CameraLastError();
+        if (lib().threadedExposure(buffer.data(), 0, 1) != 1 || !waitDone(5000)) {
+            ADD_FAILURE() << "no stream frame: " << lib().cameraLastError();
             return 0;
         }
-        frames += Clock::now() > t0 && LastFrame().status == TARVI_FRAME_GOOD;
+        frames += Clock::now() > t0 && lastFrame().status == TARVI_FRAME_GOOD;
     }
     return frames / std::chrono::duration<double>(seconds).count();
 }
@@ -366,44 +366,44 @@ double LibraryStreamFps(std::chrono::seconds seconds) {
 TEST(IndiCamRate, AnotherClientsPreviewLimitIsNoticedAndUndone) {
     sem_init(&g_done, 0, 0);
     indi_test::Server server;
-    ASSERT_TRUE(server.Start());
+    ASSERT_TRUE(server.start());
     indi_test::Peer earlier;
-    ASSERT_TRUE(earlier.Join(server.Port()));
-    earlier.EarlierSession();
-    ASSERT_EQ(Lib().CameraOption("server", server.Address().c_str()), 1);
-    ASSERT_EQ(Lib().openUSB(0), 1) << Lib().CameraLastError();
-    Lib().ExposureSemaphore(&g_done);
-    EXPECT_GT(LibraryStreamFps(2s), 0.0);
+    ASSERT_TRUE(earlier.join(server.port()));
+    earlier.earlierSession();
+    ASSERT_EQ(lib().cameraOption("server", server.address().c_str()), 1);
+    ASSERT_EQ(lib().openUSB(0), 1) << lib().cameraLastError();
+    lib().exposureSemaphore(&g_done);
+    EXPECT_GT(libraryStreamFps(2s), 0.0);
     earlier.sendNewNumber(kDevice, "LIMITS", "LIMITS_PREVIEW_FPS", 3);
-    LibraryStreamFps(4s);  // one window of the library's rate check, at least
-    EXPECT_NE(std::string(Lib().CameraLastError()).find("settings were sent again"),
+    libraryStreamFps(4s);  // one window of the library's rate check, at least
+    EXPECT_NE(std::string(lib().cameraLastError()).find("settings were sent again"),
               std::string::npos)
-        << Lib().CameraLastError();
-    EXPECT_GT(LibraryStreamFps(2s), 0.0);
+        << lib().cameraLastError();
+    EXPECT_GT(libraryStreamFps(2s), 0.0);
 }
 
 TEST_F(IndiCamTest, ServerKilledDuringAnExposureReleasesTheCaller) {
     indi_test::Server own;
-    ASSERT_TRUE(own.Start());
-    ASSERT_EQ(Lib().CameraOption("server", own.Address().c_str()), 1);
-    ASSERT_EQ(Lib().openUSB(0), 1) << Lib().CameraLastError();
-    std::vector<uint8_t> buffer(Stride(kW) * kH, 0xAB);
-    Lib().Subframe(kW, kH);
-    Lib().SetExposureLength(5000);
-    ASSERT_EQ(Lib().ThreadedExposure(buffer.data(), 0, 1), 1);
+    ASSERT_TRUE(own.start());
+    ASSERT_EQ(lib().cameraOption("server", own.address().c_str()), 1);
+    ASSERT_EQ(lib().openUSB(0), 1) << lib().cameraLastError();
+    std::vector<uint8_t> buffer(rowStride(kW) * kH, 0xAB);
+    lib().subframe(kW, kH);
+    lib().setExposureLength(5000);
+    ASSERT_EQ(lib().threadedExposure(buffer.data(), 0, 1), 1);
     std::this_thread::sleep_for(200ms);
-    own.Stop();
-    EXPECT_TRUE(WaitDone(4000));
-    EXPECT_NE(std::string(Lib().CameraLastError()).find("lost the server"), std::string::npos)
-        << Lib().CameraLastError();
+    own.stop();
+    EXPECT_TRUE(waitDone(4000));
+    EXPECT_NE(std::string(lib().cameraLastError()).find("lost the server"), std::string::npos)
+        << lib().cameraLastError();
     const auto t0 = Clock::now();
-    EXPECT_EQ(Lib().ThreadedExposure(buffer.data(), 0, 1), 0);
-    EXPECT_EQ(Lib().SetGain(20), 1);
-    EXPECT_EQ(Lib().CancelExposure(), 0);
+    EXPECT_EQ(lib().threadedExposure(buffer.data(), 0, 1), 0);
+    EXPECT_EQ(lib().setGain(20), 1);
+    EXPECT_EQ(lib().cancelExposure(), 0);
     EXPECT_LT(Clock::now() - t0, 1s);
     // Streamed exposures fail as fast.
-    Lib().SetExposureLength(10);
-    EXPECT_EQ(Lib().ThreadedExposure(buffer.data(), 0, 1), 0);
+    lib().setExposureLength(10);
+    EXPECT_EQ(lib().threadedExposure(buffer.data(), 0, 1), 0);
 }
 
 // Against the simulated CCD and filter wheel: the wheel taken (its own device first, the
@@ -417,10 +417,10 @@ TEST_P(IndiWheelTest, TakesTheWheelListsItsFiltersAndMovesIt) {
     auto move = reinterpret_cast<int (*)(int)>(dlsym(h, "FilterWheelMove"));
     ASSERT_TRUE(state && name && move);
     indi_test::Server server;
-    ASSERT_TRUE(server.Start({"indi_simulator_ccd", "indi_simulator_wheel"}));
-    ASSERT_EQ(Lib().CameraOption("server", server.Address().c_str()), 1);
-    if (*GetParam().first) ASSERT_EQ(Lib().CameraOption("wheel", GetParam().first), 1);
-    ASSERT_EQ(Lib().openUSB(0), 1) << Lib().CameraLastError();
+    ASSERT_TRUE(server.start({"indi_simulator_ccd", "indi_simulator_wheel"}));
+    ASSERT_EQ(lib().cameraOption("server", server.address().c_str()), 1);
+    if (*GetParam().first) ASSERT_EQ(lib().cameraOption("wheel", GetParam().first), 1);
+    ASSERT_EQ(lib().openUSB(0), 1) << lib().cameraLastError();
     const std::string device = GetParam().second;
     TarviWheelState w{sizeof w};
     ASSERT_EQ(state(&w), device.empty() ? 0 : 1);
@@ -434,13 +434,13 @@ TEST_P(IndiWheelTest, TakesTheWheelListsItsFiltersAndMovesIt) {
     EXPECT_EQ(names, device + ",Red,Green,Blue,H_Alpha,SII,OIII,LPR,Luminance,");
     EXPECT_TRUE(w.slot == 1 && !w.moving);
 
-    const long long asked = UnixNowUs();
+    const long long asked = unixNowUs();
     ASSERT_EQ(move(3), 1);
     ASSERT_TRUE(state(&w) && w.moving);
     for (const auto t0 = Clock::now(); w.moving && Clock::now() - t0 < 15s; state(&w))
         std::this_thread::sleep_for(20ms);
     EXPECT_TRUE(w.slot == 3 && !w.moving && w.settledUnixUs > asked);
-    EXPECT_EQ(server.Await(device + ".FILTER_SLOT.FILTER_SLOT_VALUE", "3"), "3");
+    EXPECT_EQ(server.await(device + ".FILTER_SLOT.FILTER_SLOT_VALUE", "3"), "3");
     EXPECT_EQ(move(9), 0);  // no such position
 }
 
@@ -452,7 +452,7 @@ INSTANTIATE_TEST_SUITE_P(Wheels, IndiWheelTest,
 }  // namespace
 
 int main(int argc, char** argv) {
-    indi_test::RunInPrivateNetwork(argc, argv);
+    indi_test::runInPrivateNetwork(argc, argv);
     ::testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();
 }

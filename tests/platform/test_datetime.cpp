@@ -4,7 +4,7 @@
 #include "platform/DateTime.h"
 
 namespace {
-DateTimeParts Parts(int y, int mo, int d, int h = 0, int mi = 0, int s = 0, int ms = 0) {
+DateTimeParts parts(int y, int mo, int d, int h = 0, int mi = 0, int s = 0, int ms = 0) {
     DateTimeParts p;
     p.year = y;
     p.month = mo;
@@ -17,52 +17,52 @@ DateTimeParts Parts(int y, int mo, int d, int h = 0, int mi = 0, int s = 0, int 
 }
 
 // 3 March 2011 21:05:09.042: month (03) and minutes (05) differ, so a mix-up shows.
-const LocalDateTime kSample = EncodeDateTime(Parts(2011, 3, 3, 21, 5, 9, 42));
+const LocalDateTime kSample = encodeDateTime(parts(2011, 3, 3, 21, 5, 9, 42));
 }  // namespace
 
 TEST(FormatDateTime, OverlayFormats) {
-    EXPECT_EQ(FormatDateTime("", kSample), "");
-    EXPECT_EQ(FormatDateTime("dd/mm/yyyy", kSample), "03/03/2011");
-    EXPECT_EQ(FormatDateTime("dd/mm/yyyy hh:mm:ss", kSample), "03/03/2011 21:05:09");
-    EXPECT_EQ(FormatDateTime("dd/mm/yyyy hh:mm:ss.zzz", kSample), "03/03/2011 21:05:09.042");
-    EXPECT_EQ(FormatDateTime("hh:mm:ss.zzz", kSample), "21:05:09.042");
+    EXPECT_EQ(formatDateTime("", kSample), "");
+    EXPECT_EQ(formatDateTime("dd/mm/yyyy", kSample), "03/03/2011");
+    EXPECT_EQ(formatDateTime("dd/mm/yyyy hh:mm:ss", kSample), "03/03/2011 21:05:09");
+    EXPECT_EQ(formatDateTime("dd/mm/yyyy hh:mm:ss.zzz", kSample), "03/03/2011 21:05:09.042");
+    EXPECT_EQ(formatDateTime("hh:mm:ss.zzz", kSample), "21:05:09.042");
 }
 
 TEST(FormatDateTime, MinutesOnlyAfterHours) {
-    EXPECT_EQ(FormatDateTime("hhmm", kSample), "2105");
-    EXPECT_EQ(FormatDateTime("mm hh mm", kSample), "03 21 05");
-    EXPECT_EQ(FormatDateTime("hh/mm", kSample), "21/03");  // "/" is a date separator
+    EXPECT_EQ(formatDateTime("hhmm", kSample), "2105");
+    EXPECT_EQ(formatDateTime("mm hh mm", kSample), "03 21 05");
+    EXPECT_EQ(formatDateTime("hh/mm", kSample), "21/03");  // "/" is a date separator
 }
 
 TEST(FormatDateTime, SeparatorsAreReplaced) {
-    EXPECT_EQ(FormatDateTime("dd/mm/yyyy hh:mm:ss.zzz", kSample, '-', '.'),
+    EXPECT_EQ(formatDateTime("dd/mm/yyyy hh:mm:ss.zzz", kSample, '-', '.'),
               "03-03-2011 21.05.09.042");
 }
 
 TEST(FormatDateTime, PadsSmallFields) {
-    const LocalDateTime t = EncodeDateTime(Parts(987, 1, 2, 3, 4, 5, 6));
-    EXPECT_EQ(FormatDateTime("yyyy-mm-dd hh:mm:ss.zzz", t), "0987-01-02 03:04:05.006");
+    const LocalDateTime t = encodeDateTime(parts(987, 1, 2, 3, 4, 5, 6));
+    EXPECT_EQ(formatDateTime("yyyy-mm-dd hh:mm:ss.zzz", t), "0987-01-02 03:04:05.006");
 }
 
 TEST(DateTime, KnownSerialNumbers) {
-    EXPECT_DOUBLE_EQ(EncodeDateTime(Parts(1899, 12, 30)), 0.0);
-    EXPECT_DOUBLE_EQ(EncodeDateTime(Parts(1970, 1, 1)), 25569.0);
-    EXPECT_DOUBLE_EQ(EncodeDateTime(Parts(2011, 3, 3, 12)), 40605.5);
-    EXPECT_DOUBLE_EQ(UnixMillisToDateTime(86400000), 25570.0);
+    EXPECT_DOUBLE_EQ(encodeDateTime(parts(1899, 12, 30)), 0.0);
+    EXPECT_DOUBLE_EQ(encodeDateTime(parts(1970, 1, 1)), 25569.0);
+    EXPECT_DOUBLE_EQ(encodeDateTime(parts(2011, 3, 3, 12)), 40605.5);
+    EXPECT_DOUBLE_EQ(unixMillisToDateTime(86400000), 25570.0);
 }
 
 TEST(DateTime, EncodeDecodeRoundTrip) {
     const DateTimeParts samples[] = {
-        Parts(2011, 3, 3, 21, 5, 9, 42),
-        Parts(2000, 2, 29, 23, 59, 59, 999),
-        Parts(1899, 12, 30),
-        Parts(1850, 7, 14, 6, 30, 0, 1),
-        Parts(2100, 12, 31, 0, 0, 0, 500),
-        Parts(2038, 1, 19, 3, 14, 8, 0),
+        parts(2011, 3, 3, 21, 5, 9, 42),
+        parts(2000, 2, 29, 23, 59, 59, 999),
+        parts(1899, 12, 30),
+        parts(1850, 7, 14, 6, 30, 0, 1),
+        parts(2100, 12, 31, 0, 0, 0, 500),
+        parts(2038, 1, 19, 3, 14, 8, 0),
     };
     for (const DateTimeParts& p : samples) {
-        const DateTimeParts q = DecodeDateTime(EncodeDateTime(p));
-        SCOPED_TRACE(FormatDateTime("yyyy/mm/dd hh:mm:ss.zzz", EncodeDateTime(p)));
+        const DateTimeParts q = decodeDateTime(encodeDateTime(p));
+        SCOPED_TRACE(formatDateTime("yyyy/mm/dd hh:mm:ss.zzz", encodeDateTime(p)));
         EXPECT_EQ(q.year, p.year);
         EXPECT_EQ(q.month, p.month);
         EXPECT_EQ(q.day, p.day);
@@ -75,21 +75,21 @@ TEST(DateTime, EncodeDecodeRoundTrip) {
 
 TEST(Clock, ReplaceableCounters) {
     uint32_t now = 0xFFFFFFF0u;
-    testclock::SetMillis([&] { return now; });
+    testclock::setMillis([&] { return now; });
     EXPECT_EQ(monotonicMs(), 0xFFFFFFF0u);
     now += 0x20;  // wraps like the system counters
     EXPECT_EQ(monotonicMs(), 0x10u);
     // Differences across the wrap stay right in unsigned arithmetic.
     EXPECT_EQ(monotonicMs() - 0xFFFFFFF0u, 0x20u);
-    testclock::SetMillis(nullptr);
+    testclock::setMillis(nullptr);
 
-    testclock::SetNow([] { return kSample; }, [] { return 3600; });
+    testclock::setNow([] { return kSample; }, [] { return 3600; });
     EXPECT_DOUBLE_EQ(localNow(), kSample);
-    EXPECT_EQ(UtcOffsetSeconds(), 3600);
-    testclock::SetNow(nullptr, nullptr);
+    EXPECT_EQ(utcOffsetSeconds(), 3600);
+    testclock::setNow(nullptr, nullptr);
 
     const uint32_t a = monotonicMs();
     const uint32_t b = monotonicMs();
     EXPECT_LT(b - a, 1000u);  // the real clock is back and monotonic
-    EXPECT_GT(localNow(), EncodeDateTime(Parts(2020, 1, 1)));
+    EXPECT_GT(localNow(), encodeDateTime(parts(2020, 1, 1)));
 }

@@ -30,7 +30,7 @@ class InstanceLockTest : public ::testing::Test {
 
     // Runs `body` in a forked child and returns its exit status (-1 when it did not exit).
     template <typename F>
-    static int InChild(F body) {
+    static int inChild(F body) {
         const pid_t pid = fork();
         if (pid == 0) _exit(body());
         int status = 0;
@@ -41,7 +41,7 @@ class InstanceLockTest : public ::testing::Test {
     // A child process that takes the lock, tells us through a pipe, then waits to be
     // killed. With `spawnHelper` it first starts a program that outlives it and sends
     // that program's pid.
-    pid_t StartHolder(bool spawnHelper, pid_t* helper) {
+    pid_t startHolder(bool spawnHelper, pid_t* helper) {
         int ready[2];
         if (pipe(ready) != 0) return -1;
         const std::string path = path_;
@@ -49,7 +49,7 @@ class InstanceLockTest : public ::testing::Test {
         if (pid == 0) {
             close(ready[0]);
             InstanceLock lock(path);
-            if (lock.TryAcquire() != InstanceLockResult::Acquired) _exit(2);
+            if (lock.tryAcquire() != InstanceLockResult::Acquired) _exit(2);
             pid_t spawned = 0;
             if (spawnHelper) {
                 // This pipe closes in the helper when exec succeeds: its end-of-file says
@@ -77,8 +77,8 @@ class InstanceLockTest : public ::testing::Test {
         return ok ? pid : -1;
     }
 
-    static void Kill(pid_t pid) {
-        kill(pid, SIGKILL);
+    static void killAndReap(pid_t pid) {
+        ::kill(pid, SIGKILL);
         waitpid(pid, nullptr, 0);
     }
 
@@ -89,52 +89,52 @@ class InstanceLockTest : public ::testing::Test {
 
 TEST_F(InstanceLockTest, SecondProcessIsRefusedWhileHeld) {
     InstanceLock first(path_);
-    ASSERT_EQ(first.TryAcquire(), InstanceLockResult::Acquired);
-    EXPECT_TRUE(first.IsHeld());
-    EXPECT_EQ(first.TryAcquire(), InstanceLockResult::Acquired);  // holding it again is fine
+    ASSERT_EQ(first.tryAcquire(), InstanceLockResult::Acquired);
+    EXPECT_TRUE(first.isHeld());
+    EXPECT_EQ(first.tryAcquire(), InstanceLockResult::Acquired);  // holding it again is fine
 
     const std::string path = path_;
-    const int held = InChild([&] {
+    const int held = inChild([&] {
         InstanceLock other(path);
-        return other.TryAcquire() == InstanceLockResult::HeldElsewhere ? 0 : 1;
+        return other.tryAcquire() == InstanceLockResult::HeldElsewhere ? 0 : 1;
     });
     EXPECT_EQ(held, 0);
 
-    first.Release();
-    const int free = InChild([&] {
+    first.release();
+    const int free = inChild([&] {
         InstanceLock other(path);
-        return other.TryAcquire() == InstanceLockResult::Acquired ? 0 : 1;
+        return other.tryAcquire() == InstanceLockResult::Acquired ? 0 : 1;
     });
     EXPECT_EQ(free, 0);
 }
 
 TEST_F(InstanceLockTest, KilledHolderDoesNotBlock) {
-    const pid_t holder = StartHolder(false, nullptr);
+    const pid_t holder = startHolder(false, nullptr);
     ASSERT_GT(holder, 0);
     InstanceLock lock(path_);
-    EXPECT_EQ(lock.TryAcquire(), InstanceLockResult::HeldElsewhere);
-    Kill(holder);
-    EXPECT_EQ(lock.TryAcquire(), InstanceLockResult::Acquired);
+    EXPECT_EQ(lock.tryAcquire(), InstanceLockResult::HeldElsewhere);
+    killAndReap(holder);
+    EXPECT_EQ(lock.tryAcquire(), InstanceLockResult::Acquired);
 }
 
 TEST_F(InstanceLockTest, ProgramsStartedByTheHolderDoNotInheritIt) {
     pid_t helper = 0;
-    const pid_t holder = StartHolder(true, &helper);
+    const pid_t holder = startHolder(true, &helper);
     ASSERT_GT(holder, 0);
     ASSERT_GT(helper, 0);
-    Kill(holder);
+    killAndReap(holder);
     InstanceLock lock(path_);
-    EXPECT_EQ(lock.TryAcquire(), InstanceLockResult::Acquired);
-    kill(helper, SIGKILL);  // reparented away from us: it cannot be waited for here
+    EXPECT_EQ(lock.tryAcquire(), InstanceLockResult::Acquired);
+    ::kill(helper, SIGKILL);  // reparented away from us: it cannot be waited for here
 }
 
 TEST_F(InstanceLockTest, LockFileThatCannotBeCreatedIsReported) {
     const std::string file = dir_ + "/file";
     std::ofstream(file) << "x";
     InstanceLock lock(file + "/instance.lock");
-    EXPECT_EQ(lock.TryAcquire(), InstanceLockResult::Unavailable);
-    EXPECT_FALSE(lock.IsHeld());
-    EXPECT_FALSE(lock.Error().empty());
+    EXPECT_EQ(lock.tryAcquire(), InstanceLockResult::Unavailable);
+    EXPECT_FALSE(lock.isHeld());
+    EXPECT_FALSE(lock.error().empty());
 }
 
 TEST_F(InstanceLockTest, DefaultPathPrefersTheRuntimeFolder) {
@@ -151,10 +151,10 @@ TEST_F(InstanceLockTest, DefaultPathPrefersTheRuntimeFolder) {
     const auto runtime = save("XDG_RUNTIME_DIR");
     const auto config = save("XDG_CONFIG_HOME");
     setenv("XDG_RUNTIME_DIR", "/run/user/4242", 1);
-    EXPECT_EQ(InstanceLock::DefaultPath(), "/run/user/4242/TarviVideo5X.lock");
+    EXPECT_EQ(InstanceLock::defaultPath(), "/run/user/4242/TarviVideo5X.lock");
     setenv("XDG_RUNTIME_DIR", "relative", 1);
     setenv("XDG_CONFIG_HOME", dir_.c_str(), 1);
-    EXPECT_EQ(InstanceLock::DefaultPath(), dir_ + "/TarviVideo5X/instance.lock");
+    EXPECT_EQ(InstanceLock::defaultPath(), dir_ + "/TarviVideo5X/instance.lock");
     restore("XDG_RUNTIME_DIR", runtime);
     restore("XDG_CONFIG_HOME", config);
 }

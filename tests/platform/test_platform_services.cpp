@@ -11,22 +11,22 @@
 #include "platform/Rounding.h"
 
 TEST(Round, HalvesGoToEven) {
-    EXPECT_EQ(Round(0.5), 0);
-    EXPECT_EQ(Round(1.5), 2);
-    EXPECT_EQ(Round(2.5), 2);
-    EXPECT_EQ(Round(3.5), 4);
-    EXPECT_EQ(Round(-2.5), -2);
-    EXPECT_EQ(Round(-3.5), -4);
-    EXPECT_EQ(Round(2.4999999), 2);
-    EXPECT_EQ(Round(2.5000001), 3);
-    EXPECT_EQ(Round(1e12 + 0.5), 1000000000000);
-    EXPECT_EQ(Round(5000.0 / 1024), 5);  // MiB figures come through here
+    EXPECT_EQ(roundEven(0.5), 0);
+    EXPECT_EQ(roundEven(1.5), 2);
+    EXPECT_EQ(roundEven(2.5), 2);
+    EXPECT_EQ(roundEven(3.5), 4);
+    EXPECT_EQ(roundEven(-2.5), -2);
+    EXPECT_EQ(roundEven(-3.5), -4);
+    EXPECT_EQ(roundEven(2.4999999), 2);
+    EXPECT_EQ(roundEven(2.5000001), 3);
+    EXPECT_EQ(roundEven(1e12 + 0.5), 1000000000000);
+    EXPECT_EQ(roundEven(5000.0 / 1024), 5);  // MiB figures come through here
 }
 
 TEST(Round, OutOfRangeSaturates) {
-    EXPECT_EQ(Round(1e300), std::numeric_limits<int64_t>::max());
-    EXPECT_EQ(Round(-1e300), std::numeric_limits<int64_t>::min());
-    EXPECT_EQ(Round(std::numeric_limits<double>::quiet_NaN()), 0);
+    EXPECT_EQ(roundEven(1e300), std::numeric_limits<int64_t>::max());
+    EXPECT_EQ(roundEven(-1e300), std::numeric_limits<int64_t>::min());
+    EXPECT_EQ(roundEven(std::numeric_limits<double>::quiet_NaN()), 0);
 }
 
 TEST(Memory, ParsesMemAvailableAboveFourGiB) {
@@ -35,18 +35,18 @@ TEST(Memory, ParsesMemAvailableAboveFourGiB) {
         "MemFree:         1228892 kB\n"
         "MemAvailable:    9437184 kB\n"
         "Buffers:          421548 kB\n";
-    EXPECT_EQ(ParseMemAvailable(meminfo), 9437184ull * 1024);  // 9 GiB
-    EXPECT_EQ(ParseMemAvailable("MemAvailable: 17179869184 kB\n"), 17179869184ull * 1024);
+    EXPECT_EQ(parseMemAvailable(meminfo), 9437184ull * 1024);  // 9 GiB
+    EXPECT_EQ(parseMemAvailable("MemAvailable: 17179869184 kB\n"), 17179869184ull * 1024);
 }
 
 TEST(Memory, MissingOrBrokenValueGivesZero) {
-    EXPECT_EQ(ParseMemAvailable(""), 0u);
-    EXPECT_EQ(ParseMemAvailable("MemTotal: 100 kB\nMemFree: 50 kB\n"), 0u);
-    EXPECT_EQ(ParseMemAvailable("MemAvailable: lots\n"), 0u);
+    EXPECT_EQ(parseMemAvailable(""), 0u);
+    EXPECT_EQ(parseMemAvailable("MemTotal: 100 kB\nMemFree: 50 kB\n"), 0u);
+    EXPECT_EQ(parseMemAvailable("MemAvailable: lots\n"), 0u);
 }
 
 TEST(Memory, ReadsThisMachine) {
-    EXPECT_GT(AvailablePhysicalMemory(), 0u);
+    EXPECT_GT(availablePhysicalMemory(), 0u);
 }
 
 namespace {
@@ -57,16 +57,16 @@ struct HaltCalled {
 class HaltTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        testexit::Reset();
-        testexit::SetTerminate([](int code) { throw HaltCalled{code}; });
+        testexit::reset();
+        testexit::setTerminate([](int code) { throw HaltCalled{code}; });
     }
     void TearDown() override {
         setExitHandler(nullptr);
-        testexit::SetTerminate(nullptr);
-        testexit::Reset();
+        testexit::setTerminate(nullptr);
+        testexit::reset();
     }
     // Halts and returns the exit code handed to the final exit.
-    static int HaltAndCatch(int code) {
+    static int haltAndCatch(int code) {
         try {
             hardExit(code);
         } catch (const HaltCalled& h) {
@@ -80,9 +80,9 @@ class HaltTest : public ::testing::Test {
 TEST_F(HaltTest, ExitProcedureRunsOnce) {
     int runs = 0;
     setExitHandler([&] { ++runs; });
-    EXPECT_EQ(HaltAndCatch(3), 3);
+    EXPECT_EQ(haltAndCatch(3), 3);
     EXPECT_EQ(runs, 1);
-    EXPECT_EQ(HaltAndCatch(0), 0);
+    EXPECT_EQ(haltAndCatch(0), 0);
     runExitHandlerOnce();
     EXPECT_EQ(runs, 1);
 }
@@ -92,9 +92,9 @@ TEST_F(HaltTest, HaltInsideTheExitProcedureDoesNotRecurse) {
     int innerCode = -1;
     setExitHandler([&] {
         ++runs;
-        innerCode = HaltAndCatch(7);
+        innerCode = haltAndCatch(7);
     });
-    EXPECT_EQ(HaltAndCatch(1), 1);
+    EXPECT_EQ(haltAndCatch(1), 1);
     EXPECT_EQ(runs, 1);
     EXPECT_EQ(innerCode, 7);
 }
@@ -108,10 +108,10 @@ TEST_F(HaltTest, SecondThreadWaitsForTheRunningExitProcedure) {
         finished = true;
     });
     std::atomic<bool> finishedWhenSecondExited{false};
-    std::thread first([] { HaltAndCatch(0); });
+    std::thread first([] { haltAndCatch(0); });
     while (!started) std::this_thread::yield();
     std::thread second([&] {
-        HaltAndCatch(0);
+        haltAndCatch(0);
         finishedWhenSecondExited = finished.load();
     });
     first.join();
@@ -121,17 +121,17 @@ TEST_F(HaltTest, SecondThreadWaitsForTheRunningExitProcedure) {
 
 TEST(Message, HandlerReceivesTextAndCanBeRestored) {
     std::vector<std::string> seen;
-    MessageHandler previous = SetMessageHandler([&](const std::string& t) { seen.push_back(t); });
-    ShowMessage("NO CAMERA!");
-    ShowMessage("Please set file parameters first");
+    MessageHandler previous = setMessageHandler([&](const std::string& t) { seen.push_back(t); });
+    showMessage("NO CAMERA!");
+    showMessage("Please set file parameters first");
     ASSERT_EQ(seen.size(), 2u);
     EXPECT_EQ(seen[0], "NO CAMERA!");
     EXPECT_EQ(seen[1], "Please set file parameters first");
 
-    MessageHandler mine = SetMessageHandler(previous);
+    MessageHandler mine = setMessageHandler(previous);
     ASSERT_TRUE(mine);
     mine("direct");
     EXPECT_EQ(seen.back(), "direct");
-    ShowMessage("to stderr");  // the previous (default) handler is back
+    showMessage("to stderr");  // the previous (default) handler is back
     EXPECT_EQ(seen.size(), 3u);
 }

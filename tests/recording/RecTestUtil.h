@@ -41,37 +41,37 @@ class TempDir {
 };
 
 // The sample at (x, y) of a test frame; every row differs, so a shear shows.
-inline uint16_t Sample(int x, int y, int depth) {
+inline uint16_t sample(int x, int y, int depth) {
     const unsigned v = static_cast<unsigned>(x * 7 + y * 13);
     return static_cast<uint16_t>(depth == 16 ? (v * 257u + 1u) & 0xffff : v & 0xff);
 }
 
 // A frame filled with Sample(); the row padding bytes hold 0xEE.
-inline FramePtr MakeFrame(int width, int height, int depth = 8, const std::string& stamp = "") {
-    FramePtr f = NewFrame(width, height, stamp, false, depth);
+inline FramePtr makeFrame(int width, int height, int depth = 8, const std::string& stamp = "") {
+    FramePtr f = newFrame(width, height, stamp, false, depth);
     if (!f) return nullptr;
-    uint8_t* base = FrameData(f.get());
-    const size_t stride = FrameStride(f.get());
+    uint8_t* base = frameData(f.get());
+    const size_t stride = frameStride(f.get());
     for (int y = 0; y < height; ++y) {
         uint8_t* row = base + stride * y;
         std::fill(row, row + stride, uint8_t{0xEE});
         for (int x = 0; x < width; ++x) {
             if (depth == 16)
-                reinterpret_cast<uint16_t*>(row)[x] = Sample(x, y, 16);
+                reinterpret_cast<uint16_t*>(row)[x] = sample(x, y, 16);
             else
-                row[x] = static_cast<uint8_t>(Sample(x, y, 8));
+                row[x] = static_cast<uint8_t>(sample(x, y, 8));
         }
     }
     return f;
 }
 
-inline std::vector<uint8_t> ReadAll(const std::string& path) {
+inline std::vector<uint8_t> readAll(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
 }
 
 // Runs a shell command; returns its exit status and fills `out` with stdout and stderr.
-inline int RunCommand(const std::string& command, std::string& out) {
+inline int runCommand(const std::string& command, std::string& out) {
     out.clear();
     FILE* p = ::popen((command + " 2>&1").c_str(), "r");
     if (!p) return -1;
@@ -82,7 +82,7 @@ inline int RunCommand(const std::string& command, std::string& out) {
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
-inline std::string Quote(const std::string& s) {
+inline std::string quote(const std::string& s) {
     std::string q = "'";
     for (char c : s) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
     return q + "'";
@@ -96,12 +96,12 @@ struct Probe {
 };
 
 // Decodes every frame with ffprobe; decoder complaints count as errors.
-inline Probe FfProbe(const std::string& path) {
+inline Probe ffProbe(const std::string& path) {
     Probe p;
-    RunCommand(
+    runCommand(
         "ffprobe -v error -count_frames -select_streams v:0 -show_entries "
         "stream=nb_read_frames,nb_frames,width,height,r_frame_rate -of default=nw=1 " +
-            Quote(path),
+            quote(path),
         p.output);
     std::istringstream in(p.output);
     std::string line;
@@ -151,7 +151,7 @@ class FileSizeLimit {
 // program: no destructor runs, nothing buffered is flushed. False when the child returned
 // without reaching that point or did not die by the signal.
 using KillPoint = std::function<void()>;
-inline bool RunAndKill(const std::function<void(const KillPoint&)>& work) {
+inline bool runAndKill(const std::function<void(const KillPoint&)>& work) {
     int ready[2];
     if (::pipe(ready) != 0) return false;
     const pid_t child = ::fork();

@@ -22,14 +22,14 @@ struct Decoded {
 
 // Decodes several files in one ffmpeg run (one process start instead of one per file).
 // `errors` receives the decoder's complaints; they name the input stream "#<index>:".
-std::vector<Decoded> DecodeAll(const std::vector<std::string>& files, const std::string& scratch,
+std::vector<Decoded> decodeAll(const std::vector<std::string>& files, const std::string& scratch,
                                std::string& errors) {
     std::string cmd = "ffmpeg -v error -nostdin -y";
-    for (const auto& f : files) cmd += " -i " + Quote(f);
+    for (const auto& f : files) cmd += " -i " + quote(f);
     for (size_t i = 0; i < files.size(); ++i)
         cmd += " -map " + std::to_string(i) + ":v -f framecrc " +
-               Quote(scratch + "/crc" + std::to_string(i) + ".txt");
-    RunCommand(cmd, errors);
+               quote(scratch + "/crc" + std::to_string(i) + ".txt");
+    runCommand(cmd, errors);
     std::vector<Decoded> out(files.size());
     for (size_t i = 0; i < files.size(); ++i) {
         std::ifstream in(scratch + "/crc" + std::to_string(i) + ".txt");
@@ -47,17 +47,17 @@ std::vector<Decoded> DecodeAll(const std::vector<std::string>& files, const std:
 }
 
 // The grey samples of every frame, decoded by ffmpeg.
-std::vector<uint8_t> DecodeGrey(const std::string& path) {
+std::vector<uint8_t> decodeGrey(const std::string& path) {
     const std::string raw = path + ".gray";
     std::string out;
-    RunCommand("ffmpeg -v error -y -i " + Quote(path) + " -f rawvideo -pix_fmt gray " + Quote(raw),
+    runCommand("ffmpeg -v error -y -i " + quote(path) + " -f rawvideo -pix_fmt gray " + quote(raw),
                out);
-    auto bytes = ReadAll(raw);
+    auto bytes = readAll(raw);
     std::remove(raw.c_str());
     return bytes;
 }
 
-cv::Mat GreyFrame(int w, int h, int k) {
+cv::Mat greyFrame(int w, int h, int k) {
     cv::Mat m(h, w, CV_8UC1);
     for (int y = 0; y < h; ++y)
         for (int x = 0; x < w; ++x)
@@ -65,7 +65,7 @@ cv::Mat GreyFrame(int w, int h, int k) {
     return m;
 }
 
-cv::Mat ColourFrame(int w, int h) {
+cv::Mat colourFrame(int w, int h) {
     cv::Mat m(h, w, CV_8UC3, cv::Scalar(200, 40, 10));
     m.rowRange(h / 2, h).setTo(cv::Scalar(10, 40, 200));
     return m;
@@ -80,19 +80,19 @@ class AviTest : public ::testing::Test {
 
 TEST(AviNames, FourCCAndPartNames) {
     EXPECT_EQ(kStartCodec, 0x56555949);  // I, Y, U, V with I in the lowest byte
-    EXPECT_EQ(PackFourCC('M', 'J', 'P', 'G'), 'M' + 'J' * 256 + 'P' * 65536 + 'G' * 16777216);
-    EXPECT_EQ(PackFourCC('\xff', '\xff', '\xff', '\xff'), CodecAsk);
-    EXPECT_EQ(AviPartLimitMiB * 1024 * 1024, 4194304000LL);
+    EXPECT_EQ(packFourCc('M', 'J', 'P', 'G'), 'M' + 'J' * 256 + 'P' * 65536 + 'G' * 16777216);
+    EXPECT_EQ(packFourCc('\xff', '\xff', '\xff', '\xff'), kCodecAsk);
+    EXPECT_EQ(kAviPartLimitMiB * 1024 * 1024, 4194304000LL);
 
-    EXPECT_EQ(AviPartName("/obs/moon_00003.AVI", 1), "/obs/moon_00003-PART1.AVI");
-    EXPECT_EQ(AviPartName("/obs/moon_00003.AVI", 12), "/obs/moon_00003-PART12.AVI");
+    EXPECT_EQ(aviPartName("/obs/moon_00003.AVI", 1), "/obs/moon_00003-PART1.AVI");
+    EXPECT_EQ(aviPartName("/obs/moon_00003.AVI", 12), "/obs/moon_00003-PART12.AVI");
 }
 
 TEST_F(AviTest, EveryOfferedCodecWritesGreyAndColourThatDecodes) {
-    const auto codecs = AvailableCodecs();
+    const auto codecs = availableCodecs();
     auto has = [&](int32_t fourcc, bool colour) {
         for (const AviCodec& c : codecs)
-            if (c.FourCC == fourcc) return colour ? c.Colour : c.Grey;
+            if (c.fourCc == fourcc) return colour ? c.colour : c.grey;
         return false;
     };
     ASSERT_TRUE(has(0, false) && has(0, true));
@@ -101,13 +101,13 @@ TEST_F(AviTest, EveryOfferedCodecWritesGreyAndColourThatDecodes) {
     std::vector<std::string> files, labels;
     for (const AviCodec& c : codecs) {
         for (int colour = 0; colour < 2; ++colour) {
-            if (!(colour ? c.Colour : c.Grey)) continue;
-            avi_.setCodec(c.FourCC);
-            const std::string label = c.Name + (colour ? " colour" : " grey");
+            if (!(colour ? c.colour : c.grey)) continue;
+            avi_.setCodec(c.fourCc);
+            const std::string label = c.name + (colour ? " colour" : " grey");
             const std::string path = dir_ / ("c" + std::to_string(files.size()) + ".AVI");
             ASSERT_TRUE(avi_.open(path, 64, 48, colour != 0)) << label << " " << avi_.error();
             for (int k = 0; k < 3; ++k)
-                ASSERT_TRUE(avi_.writeFrame(colour ? ColourFrame(64, 48) : GreyFrame(64, 48, k)))
+                ASSERT_TRUE(avi_.writeFrame(colour ? colourFrame(64, 48) : greyFrame(64, 48, k)))
                     << label;
             ASSERT_TRUE(avi_.close()) << label << " " << avi_.error();
             files.push_back(path.substr(0, path.size() - 4) + "-PART1.AVI");
@@ -115,7 +115,7 @@ TEST_F(AviTest, EveryOfferedCodecWritesGreyAndColourThatDecodes) {
         }
     }
     std::string errors;
-    const auto decoded = DecodeAll(files, dir_.path(), errors);
+    const auto decoded = decodeAll(files, dir_.path(), errors);
     for (size_t i = 0; i < files.size(); ++i) {
         EXPECT_EQ(errors.find("#" + std::to_string(i) + ":"), std::string::npos)
             << labels[i] << "\n"
@@ -126,7 +126,7 @@ TEST_F(AviTest, EveryOfferedCodecWritesGreyAndColourThatDecodes) {
     }
     // The same files as ffprobe sees them, for the two codecs every user meets first.
     for (size_t i : {size_t{0}, size_t{1}}) {
-        const Probe p = FfProbe(files[i]);
+        const Probe p = ffProbe(files[i]);
         EXPECT_FALSE(p.errors) << labels[i] << p.output;
         EXPECT_EQ(p.frames, 3) << labels[i];
         EXPECT_EQ(p.rate, "10/1") << labels[i];
@@ -142,18 +142,18 @@ TEST_F(AviTest, GreyFramesKeepTheirSamples) {
             const std::string path =
                 dir_ / ("g" + std::to_string(codec) + "_" + std::to_string(width) + ".AVI");
             ASSERT_TRUE(avi_.open(path, width, 30, false));
-            FramePtr frame(MakeFrame(width, 30));
-            ASSERT_TRUE(avi_.writeFrame(frame->RawImage));
-            ASSERT_TRUE(avi_.writeFrame(frame->RawImage));
+            FramePtr frame(makeFrame(width, 30));
+            ASSERT_TRUE(avi_.writeFrame(frame->rawImage));
+            ASSERT_TRUE(avi_.writeFrame(frame->rawImage));
             ASSERT_TRUE(avi_.close());
-            const auto got = DecodeGrey(path.substr(0, path.size() - 4) + "-PART1.AVI");
+            const auto got = decodeGrey(path.substr(0, path.size() - 4) + "-PART1.AVI");
             ASSERT_EQ(got.size(), 2u * width * 30) << codec << " " << width;
             int worst = 0;
             for (int k = 0; k < 2; ++k)
                 for (int y = 0; y < 30; ++y)
                     for (int x = 0; x < width; ++x)
                         worst = std::max(worst,
-                                         std::abs(got[(k * 30 + y) * width + x] - Sample(x, y, 8)));
+                                         std::abs(got[(k * 30 + y) * width + x] - sample(x, y, 8)));
             EXPECT_LE(worst, codec ? 2 : 0) << codec << " " << width;
         }
     }
@@ -168,16 +168,16 @@ TEST_F(AviTest, PartsSplitByTheBytesStoredInTheFile) {
     const std::string path = dir_ / "moon.AVI";
     ASSERT_TRUE(avi_.open(path, 640, 480, false));
     // A codec chosen meanwhile is for the next recording: every part of this one stays raw.
-    avi_.setCodec(PackFourCC('I', 'Y', 'U', 'V'));
+    avi_.setCodec(packFourCc('I', 'Y', 'U', 'V'));
     const int total = 24;
-    for (int k = 0; k < total; ++k) ASSERT_TRUE(avi_.writeFrame(GreyFrame(640, 480, k)));
+    for (int k = 0; k < total; ++k) ASSERT_TRUE(avi_.writeFrame(greyFrame(640, 480, k)));
     const int parts = avi_.partNumber() - 1;
     ASSERT_TRUE(avi_.close());
     std::vector<std::string> names;
-    for (int part = 1; part <= parts; ++part) names.push_back(AviPartName(path, part));
-    EXPECT_FALSE(std::filesystem::exists(AviPartName(path, parts + 1)));
+    for (int part = 1; part <= parts; ++part) names.push_back(aviPartName(path, part));
+    EXPECT_FALSE(std::filesystem::exists(aviPartName(path, parts + 1)));
     std::string errors;
-    const auto decoded = DecodeAll(names, dir_.path(), errors);
+    const auto decoded = decodeAll(names, dir_.path(), errors);
     EXPECT_EQ(errors, "");
     int frames = 0;
     for (int i = 0; i < parts; ++i) {
@@ -197,7 +197,7 @@ TEST_F(AviTest, PartsSplitByTheBytesStoredInTheFile) {
 }
 
 TEST_F(AviTest, AskedCodecBeforeEveryPartAndCancel) {
-    avi_.setCodec(CodecAsk);
+    avi_.setCodec(kCodecAsk);
     avi_.setPartLimitBytes(10);  // every frame after the first of a part opens a new part
     std::vector<std::string> asked;
     bool cancelSecond = false;
@@ -206,12 +206,12 @@ TEST_F(AviTest, AskedCodecBeforeEveryPartAndCancel) {
             asked.push_back(part);
             if (cancelSecond && asked.size() == 2) return false;
             EXPECT_FALSE(offered.empty());
-            for (const AviCodec& c : offered) EXPECT_TRUE(c.Grey) << c.Name;
-            fourcc = asked.size() == 1 ? 0 : PackFourCC('M', 'J', 'P', 'G');
+            for (const AviCodec& c : offered) EXPECT_TRUE(c.grey) << c.name;
+            fourcc = asked.size() == 1 ? 0 : packFourCc('M', 'J', 'P', 'G');
             return true;
         });
     ASSERT_TRUE(avi_.open(dir_ / "ask.AVI", 16, 16, false));
-    for (int k = 0; k < 3; ++k) ASSERT_TRUE(avi_.writeFrame(GreyFrame(16, 16, k)));
+    for (int k = 0; k < 3; ++k) ASSERT_TRUE(avi_.writeFrame(greyFrame(16, 16, k)));
     ASSERT_TRUE(avi_.close());
     ASSERT_EQ(asked.size(), 3u);
     EXPECT_EQ(asked[2], dir_ / "ask-PART3.AVI");
@@ -220,15 +220,15 @@ TEST_F(AviTest, AskedCodecBeforeEveryPartAndCancel) {
     asked.clear();
     cancelSecond = true;
     ASSERT_TRUE(avi_.open(dir_ / "cancel.AVI", 16, 16, false));
-    ASSERT_TRUE(avi_.writeFrame(GreyFrame(16, 16, 0)));
-    EXPECT_FALSE(avi_.writeFrame(GreyFrame(16, 16, 1)));
+    ASSERT_TRUE(avi_.writeFrame(greyFrame(16, 16, 0)));
+    EXPECT_FALSE(avi_.writeFrame(greyFrame(16, 16, 1)));
     EXPECT_NE(avi_.error().find("cancel-PART2.AVI"), std::string::npos) << avi_.error();
-    EXPECT_FALSE(avi_.writeFrame(GreyFrame(16, 16, 2)));
+    EXPECT_FALSE(avi_.writeFrame(greyFrame(16, 16, 2)));
     EXPECT_EQ(asked.size(), 2u);
     EXPECT_TRUE(avi_.close());
     std::string errors;
     const auto decoded =
-        DecodeAll({dir_ / "ask-PART2.AVI", dir_ / "ask-PART3.AVI", dir_ / "cancel-PART1.AVI"},
+        decodeAll({dir_ / "ask-PART2.AVI", dir_ / "ask-PART3.AVI", dir_ / "cancel-PART1.AVI"},
                   dir_.path(), errors);
     EXPECT_EQ(errors, "");
     for (const Decoded& d : decoded) EXPECT_EQ(d.frames, 1);
@@ -254,7 +254,7 @@ TEST_F(AviTest, OpenFailuresNameTheFile) {
         EXPECT_FALSE(avi.isOpen());
         EXPECT_EQ(avi.partNumber(), 1);
     }
-    EXPECT_FALSE(avi_.writeFrame(GreyFrame(64, 48, 0)));  // nothing open
+    EXPECT_FALSE(avi_.writeFrame(greyFrame(64, 48, 0)));  // nothing open
 }
 
 TEST_F(AviTest, EmptyRecordingLeavesOnlyPartOne) {
@@ -268,7 +268,7 @@ TEST_F(AviTest, EmptyRecordingLeavesOnlyPartOne) {
 TEST_F(AviTest, WriteFailuresAreReported) {
     // Frames of another size or kind are refused and not counted.
     ASSERT_TRUE(avi_.open(dir_ / "kind.AVI", 64, 48, false));
-    EXPECT_FALSE(avi_.writeFrame(GreyFrame(32, 48, 0)));
+    EXPECT_FALSE(avi_.writeFrame(greyFrame(32, 48, 0)));
     EXPECT_FALSE(avi_.writeFrame(cv::Mat(48, 64, CV_16UC1, cv::Scalar(1))));
     EXPECT_EQ(avi_.partBytes(), 0);
     ASSERT_TRUE(avi_.close()) << avi_.error();
@@ -278,7 +278,7 @@ TEST_F(AviTest, WriteFailuresAreReported) {
     ASSERT_EQ(::symlink("/dev/full", full.c_str()), 0);
     avi_.setCodec(0);
     ASSERT_TRUE(avi_.open(dir_ / "full.AVI", 64, 48, false));
-    for (int k = 0; k < 3; ++k) avi_.writeFrame(GreyFrame(64, 48, k));
+    for (int k = 0; k < 3; ++k) avi_.writeFrame(greyFrame(64, 48, k));
     EXPECT_FALSE(avi_.close());
     EXPECT_NE(avi_.error().find(full), std::string::npos) << avi_.error();
 
@@ -288,15 +288,15 @@ TEST_F(AviTest, WriteFailuresAreReported) {
     std::filesystem::create_directory(blocked);
     avi_.setPartLimitBytes(10);
     ASSERT_TRUE(avi_.open(dir_ / "m.AVI", 16, 16, false));
-    ASSERT_TRUE(avi_.writeFrame(GreyFrame(16, 16, 0)));
-    EXPECT_FALSE(avi_.writeFrame(GreyFrame(16, 16, 1)));
+    ASSERT_TRUE(avi_.writeFrame(greyFrame(16, 16, 0)));
+    EXPECT_FALSE(avi_.writeFrame(greyFrame(16, 16, 1)));
     EXPECT_NE(avi_.error().find(blocked), std::string::npos) << avi_.error();
     std::filesystem::remove(blocked);
-    ASSERT_TRUE(avi_.writeFrame(GreyFrame(16, 16, 2)));
+    ASSERT_TRUE(avi_.writeFrame(greyFrame(16, 16, 2)));
     EXPECT_EQ(avi_.partNumber(), 3);
     ASSERT_TRUE(avi_.close()) << avi_.error();
     std::string errors;
-    const auto decoded = DecodeAll({dir_ / "m-PART1.AVI", blocked}, dir_.path(), errors);
+    const auto decoded = decodeAll({dir_ / "m-PART1.AVI", blocked}, dir_.path(), errors);
     EXPECT_EQ(errors, "");
     EXPECT_EQ(decoded[0].frames, 1);
     EXPECT_EQ(decoded[1].frames, 1);

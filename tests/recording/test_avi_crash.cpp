@@ -17,9 +17,9 @@ using namespace rectest;
 
 namespace {
 // Part 1 of a grey recording of `frames` frames, killed (SIGKILL) before it was closed.
-std::string KilledPart(const std::string& path, int32_t codec, int w, int h, int frames,
+std::string killedPart(const std::string& path, int32_t codec, int w, int h, int frames,
                        RecoveryJournal* journal = nullptr) {
-    EXPECT_TRUE(RunAndKill([&](const KillPoint& kill) {
+    EXPECT_TRUE(runAndKill([&](const KillPoint& kill) {
         AviWriter avi;
         avi.setCodec(codec);
         avi.setJournal(journal);
@@ -30,35 +30,35 @@ std::string KilledPart(const std::string& path, int32_t codec, int w, int h, int
             if (!avi.writeFrame(frame + k)) return;
         kill();
     }));
-    return AviPartName(path, 1);
+    return aviPartName(path, 1);
 }
 
-AviRepairResult Finish(const std::string& path) {
+AviRepairResult finish(const std::string& path) {
     const int fd = ::open(path.c_str(), O_RDWR | O_CLOEXEC);
     if (fd < 0) return {};
-    const AviRepairResult r = FinishCutAvi(fd, path);
+    const AviRepairResult r = finishCutAvi(fd, path);
     ::close(fd);
     return r;
 }
 
 // A run on a finished file changes nothing and reports what the first one did.
-void ExpectSecondRunIdle(const std::string& path, const AviRepairResult& first) {
-    const auto once = ReadAll(path);
-    const AviRepairResult again = Finish(path);
+void expectSecondRunIdle(const std::string& path, const AviRepairResult& first) {
+    const auto once = readAll(path);
+    const AviRepairResult again = finish(path);
     EXPECT_TRUE(again.ok && !again.changed && again.frames == first.frames) << again.error;
-    EXPECT_EQ(ReadAll(path), once);
+    EXPECT_EQ(readAll(path), once);
 }
 
 // Finishes a killed part: ffprobe then decodes every frame the result reports, without a
 // complaint, and the header counts as many.
-int64_t ExpectFinished(const std::string& part) {
-    const AviRepairResult r = Finish(part);
+int64_t expectFinished(const std::string& part) {
+    const AviRepairResult r = finish(part);
     EXPECT_TRUE(r.ok && r.changed) << r.error;
-    const Probe p = FfProbe(part);
+    const Probe p = ffProbe(part);
     EXPECT_FALSE(p.errors) << p.output;
     EXPECT_EQ(p.frames, r.frames);
     EXPECT_EQ(p.counted, r.frames);
-    ExpectSecondRunIdle(part, r);
+    expectSecondRunIdle(part, r);
     return r.frames;
 }
 
@@ -68,23 +68,23 @@ class AviCrash : public ::testing::TestWithParam<int32_t> {};
 TEST_P(AviCrash, KilledPartIsFinishedAndClosedPartLeftAsItIs) {
     TempDir dir;
     RecoveryJournal journal(dir / "journal");
-    const std::string part = KilledPart(dir / "cut.AVI", GetParam(), 200, 150, 60, &journal);
-    const auto killed = ReadAll(part);
+    const std::string part = killedPart(dir / "cut.AVI", GetParam(), 200, 150, 60, &journal);
+    const auto killed = readAll(part);
     ASSERT_GT(killed.size(), 100000u);  // the library had flushed part of the recording
     // The next start finishes it through the note the writer left.
-    const auto outcomes = RecoverInterruptedRecordings(journal);
+    const auto outcomes = recoverInterruptedRecordings(journal);
     ASSERT_EQ(outcomes.size(), 1u);
     EXPECT_TRUE(outcomes[0].finished) << outcomes[0].text;
     EXPECT_TRUE(journal.pending().empty());
-    const AviRepairResult done = Finish(part);
+    const AviRepairResult done = finish(part);
     EXPECT_TRUE(done.ok && !done.changed) << done.error;
-    const Probe probe = FfProbe(part);
+    const Probe probe = ffProbe(part);
     EXPECT_FALSE(probe.errors) << probe.output;
     EXPECT_EQ(probe.frames, done.frames);
     EXPECT_EQ(probe.counted, done.frames);
     const int64_t frames = done.frames;
     EXPECT_TRUE(frames > 0 && frames < 60) << frames;  // the last ones were in a buffer
-    const auto finished = ReadAll(part);               // with the frames as recorded
+    const auto finished = readAll(part);               // with the frames as recorded
     EXPECT_TRUE(
         std::equal(finished.begin() + 6000, finished.begin() + 100000, killed.begin() + 6000));
 
@@ -94,10 +94,10 @@ TEST_P(AviCrash, KilledPartIsFinishedAndClosedPartLeftAsItIs) {
     for (int k = 0; k < 5; ++k)
         ASSERT_TRUE(avi.writeFrame(cv::Mat(48, 64, CV_8UC1, cv::Scalar(k))));
     ASSERT_TRUE(avi.close());
-    ExpectSecondRunIdle(dir / "closed-PART1.AVI", {true, false, 5, ""});
+    expectSecondRunIdle(dir / "closed-PART1.AVI", {true, false, 5, ""});
 }
 
-INSTANTIATE_TEST_SUITE_P(Codecs, AviCrash, ::testing::Values(0, PackFourCC('I', 'Y', 'U', 'V')),
+INSTANTIATE_TEST_SUITE_P(Codecs, AviCrash, ::testing::Values(0, packFourCc('I', 'Y', 'U', 'V')),
                          [](const auto& info) { return info.param ? "IYUV" : "Uncompressed"; });
 
 // Past 1 GiB the library continues a part in RIFF AVIX extensions, indexed by standard
@@ -111,7 +111,7 @@ TEST(AviCrashLarge, KilledPartWithExtensionsIsFinished) {
     TempDir dir;
     if (std::filesystem::space(dir.path()).available < (3ULL << 30))
         GTEST_SKIP() << "needs 3 GiB free in the temporary folder for a 1.1 GB part";
-    EXPECT_GT(ExpectFinished(KilledPart(dir / "big.AVI", 0, 1920, 1080, 540)), 520);
+    EXPECT_GT(expectFinished(killedPart(dir / "big.AVI", 0, 1920, 1080, 540)), 520);
 }
 
 // A short recording killed early leaves only what the library had flushed: often an empty
@@ -119,13 +119,13 @@ TEST(AviCrashLarge, KilledPartWithExtensionsIsFinished) {
 // finished; never a crash, a read past the end or a loop.
 TEST(AviCrashDamage, RefusedUnchangedOrFinished) {
     TempDir dir;
-    const std::string empty = KilledPart(dir / "short.AVI", 0, 64, 48, 2);
+    const std::string empty = killedPart(dir / "short.AVI", 0, 64, 48, 2);
     ASSERT_EQ(std::filesystem::file_size(empty), 0u);
-    const AviRepairResult none = Finish(empty);
+    const AviRepairResult none = finish(empty);
     EXPECT_FALSE(none.ok);
     EXPECT_NE(none.error.find(empty), std::string::npos) << none.error;
 
-    const auto original = ReadAll(KilledPart(dir / "src.AVI", 0, 100, 80, 80));
+    const auto original = readAll(killedPart(dir / "src.AVI", 0, 100, 80, 80));
     ASSERT_GT(original.size(), 6000u);
     std::mt19937 random(20240607);
     const std::string path = dir / "damaged.AVI";
@@ -141,14 +141,14 @@ TEST(AviCrashDamage, RefusedUnchangedOrFinished) {
         }
         std::ofstream(path, std::ios::binary | std::ios::trunc)
             .write(reinterpret_cast<const char*>(bytes.data()), bytes.size());
-        const AviRepairResult r = Finish(path);
+        const AviRepairResult r = finish(path);
         if (!r.ok) {
             ++refused;
-            EXPECT_EQ(ReadAll(path), bytes) << r.error;
+            EXPECT_EQ(readAll(path), bytes) << r.error;
             continue;
         }
         ++finished;
-        ExpectSecondRunIdle(path, r);
+        expectSecondRunIdle(path, r);
     }
     EXPECT_GT(finished, 0);
     EXPECT_GT(refused, 0);

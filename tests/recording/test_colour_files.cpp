@@ -21,14 +21,14 @@ class ColourFiles : public ::testing::TestWithParam<int> {};
 TEST_P(ColourFiles, TestCardReadsBackRedAndBlueAtItsLevels) {
     const int depth = GetParam();
     std::string error;
-    ASSERT_TRUE(LoadCameraLibraryFrom(kSimCam, &error)) << error;
+    ASSERT_TRUE(loadCameraLibraryFrom(kSimCam, &error)) << error;
     void* lib = dlopen(kSimCam, RTLD_NOW | RTLD_NOLOAD);
     auto configure = reinterpret_cast<int (*)(int, int)>(dlsym(lib, "SimCamConfigure"));
     ASSERT_NE(configure, nullptr);
     configure(1, depth == 16 ? 1 : 0);  // the test card; noise at 16 bits, for the low bytes
 
     FrameQueue queue;
-    CaptureThread capture(queue.Poster());
+    CaptureThread capture(queue.poster());
     capture.setGain(10);
     capture.sendGain();
     capture.setDepth(depth);
@@ -36,24 +36,24 @@ TEST_P(ColourFiles, TestCardReadsBackRedAndBlueAtItsLevels) {
     EXPECT_EQ(capture.status().cameraBits, 12);
     capture.start();
     FramePtr frame;
-    for (int i = 0; i < 20 && !(frame && FrameDepth(frame.get()) == depth); ++i)
-        frame = queue.Pop(5000);
+    for (int i = 0; i < 20 && !(frame && frameDepth(frame.get()) == depth); ++i)
+        frame = queue.pop(5000);
     capture.stop(5000);
     dlclose(lib);
-    ASSERT_TRUE(frame && FrameDepth(frame.get()) == depth);
+    ASSERT_TRUE(frame && frameDepth(frame.get()) == depth);
 
     const auto dir = std::filesystem::temp_directory_path() /
                      ("tv_colour_" + std::to_string(::getpid()) + "_" + std::to_string(depth));
     std::filesystem::create_directories(dir);
     const std::string ser = (dir / "card.SER").string(), fit = (dir / "card.FIT").string();
     SerWriter writer;
-    ASSERT_TRUE(writer.open(ser, FrameWidth(frame.get()), FrameHeight(frame.get()), depth));
+    ASSERT_TRUE(writer.open(ser, frameWidth(frame.get()), frameHeight(frame.get()), depth));
     ASSERT_TRUE(writer.writeFrame(*frame) && writer.close());
-    ASSERT_TRUE(WriteFitsFile(fit, *frame, error)) << error;
+    ASSERT_TRUE(writeFitsFile(fit, *frame, error)) << error;
 
     const double level = depth == 16 ? 3200 : 200;  // level 200 of 255, in 12 bits at 16
     for (const std::string& path : {ser, fit})      // unshifted 12-bit samples at 16
-        tvtest::ExpectRedAndBluePatches(path, "448 400 40 832 400 40", level, 0.1,
+        tvtest::expectRedAndBluePatches(path, "448 400 40 832 400 40", level, 0.1,
                                         depth == 16 ? 12 : 0);
     std::filesystem::remove_all(dir);
 }

@@ -40,7 +40,7 @@ struct View : RecordingView {
 
 // Turns `dir` into a tmpfs of `bytes` bytes seen only by this process; the reason when the
 // machine does not allow it.
-std::string MountSmallFs(const std::string& dir, size_t bytes) {
+std::string mountSmallFs(const std::string& dir, size_t bytes) {
     if (::unshare(CLONE_NEWNS) != 0) {
         // Without the privilege: a user namespace of its own, in which this user is root.
         const uid_t uid = ::getuid();
@@ -64,12 +64,12 @@ std::string MountSmallFs(const std::string& dir, size_t bytes) {
 
 // Runs `body(mounted)` in a child process with `dir` a file system of `bytes` bytes when
 // `mounted`; the child's gtest failures are printed by the child and make it exit with 1.
-int RunOnSmallFs(const std::string& dir, size_t bytes,
+int runOnSmallFs(const std::string& dir, size_t bytes,
                  const std::function<void(bool mounted)>& body) {
     std::fflush(nullptr);
     const pid_t pid = ::fork();
     if (pid == 0) {
-        const std::string why = MountSmallFs(dir, bytes);
+        const std::string why = mountSmallFs(dir, bytes);
         if (!why.empty())
             std::printf("disk full simulated without a small file system: %s\n", why.c_str());
         body(why.empty());
@@ -81,16 +81,16 @@ int RunOnSmallFs(const std::string& dir, size_t bytes,
     return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
 }
 
-size_t Count(const std::string& dir) {
+size_t count(const std::string& dir) {
     return std::distance(fs::directory_iterator(dir), fs::directory_iterator());
 }
 
-void Clear(const std::string& dir) {
+void clear(const std::string& dir) {
     for (const auto& e : fs::directory_iterator(dir)) fs::remove_all(e.path());
 }
 
-void Step(RecordingController& rec, int w, int h) {
-    rec.recordFrame(MakeFrame(w, h));
+void step(RecordingController& rec, int w, int h) {
+    rec.recordFrame(makeFrame(w, h));
     rec.waitForWriter();
 }
 }  // namespace
@@ -100,7 +100,7 @@ TEST(DiskFull, StillSeriesStopsWithTheReasonAndLeavesOnlyWholeFiles) {
     const std::string dir = tmp / "small";
     fs::create_directory(dir);
     const int w = 320, h = 240;  // a FIT file of about 80 KB
-    const int status = RunOnSmallFs(dir, 1 << 20, [&](bool mounted) {
+    const int status = runOnSmallFs(dir, 1 << 20, [&](bool mounted) {
         // Without the small file system, every file may hold a little under one still.
         std::unique_ptr<FileSizeLimit> limit;
         if (!mounted) limit = std::make_unique<FileSizeLimit>(w * h / 2);
@@ -110,7 +110,7 @@ TEST(DiskFull, StillSeriesStopsWithTheReasonAndLeavesOnlyWholeFiles) {
             rec.setView(&view);
             const std::string still = dir + (format == CaptureFormat::Fit ? "/m.FIT" : "/m.BMP");
             ASSERT_TRUE(rec.startStillSeries(format, still, {0, false}, false));
-            for (int i = 0; i < 40 && rec.busy(); ++i) Step(rec, w, h);
+            for (int i = 0; i < 40 && rec.busy(); ++i) step(rec, w, h);
             EXPECT_FALSE(rec.busy()) << "the series went on past a full disk";
             ASSERT_EQ(view.failures.size(), 1u);
             const std::string& msg = view.failures[0];
@@ -119,19 +119,19 @@ TEST(DiskFull, StillSeriesStopsWithTheReasonAndLeavesOnlyWholeFiles) {
                       std::string::npos)
                 << msg;
             // Only whole stills: as many files as frames written, all of one size.
-            EXPECT_EQ(Count(dir), static_cast<size_t>(rec.framesWritten()));
+            EXPECT_EQ(count(dir), static_cast<size_t>(rec.framesWritten()));
             for (const auto& e : fs::directory_iterator(dir))
                 EXPECT_EQ(fs::file_size(e.path()),
                           fs::file_size(fs::directory_iterator(dir)->path()));
 
             // Room again: the next series writes.
-            Clear(dir);
+            clear(dir);
             limit.reset();
             ASSERT_TRUE(rec.startStillSeries(format, still, {2, false}, false));
-            for (int i = 0; i < 3; ++i) Step(rec, w, h);
+            for (int i = 0; i < 3; ++i) step(rec, w, h);
             EXPECT_EQ(rec.framesWritten(), 2);
             EXPECT_EQ(view.failures.size(), 1u);
-            Clear(dir);
+            clear(dir);
             if (!mounted) limit = std::make_unique<FileSizeLimit>(w * h / 2);
         }
     });
@@ -143,7 +143,7 @@ TEST(DiskFull, AviStopsBeforeTheDiskIsFullAndThePartStaysReadable) {
     const std::string dir = tmp / "small";
     fs::create_directory(dir);
     const int w = 640, h = 480;
-    const int status = RunOnSmallFs(dir, 4 << 20, [&](bool mounted) {
+    const int status = runOnSmallFs(dir, 4 << 20, [&](bool mounted) {
         if (!mounted) {
             std::fflush(nullptr);
             ::_exit(kSkipped);
@@ -155,7 +155,7 @@ TEST(DiskFull, AviStopsBeforeTheDiskIsFullAndThePartStaysReadable) {
         const std::string path = dir + "/m_00000.AVI";
         ASSERT_TRUE(rec.startRecording(CaptureFormat::Avi, path, w, h, false, 8, {0, false}, false))
             << rec.lastError();
-        for (int i = 0; i < 40 && rec.busy(); ++i) Step(rec, w, h);
+        for (int i = 0; i < 40 && rec.busy(); ++i) step(rec, w, h);
         EXPECT_FALSE(rec.busy());
         ASSERT_EQ(view.failures.size(), 1u);
         const std::string part = dir + "/m_00000-PART1.AVI";
@@ -176,7 +176,7 @@ TEST(DiskFull, AviStopsBeforeTheDiskIsFullAndThePartStaysReadable) {
         fs::remove(part);
         ASSERT_TRUE(rec.startRecording(CaptureFormat::Avi, dir + "/m_00001.AVI", w, h, false, 8,
                                        {2, false}, false));
-        for (int i = 0; i < 3; ++i) Step(rec, w, h);
+        for (int i = 0; i < 3; ++i) step(rec, w, h);
         EXPECT_EQ(rec.framesWritten(), 2);
         EXPECT_EQ(view.failures.size(), 1u) << view.failures.back();
     });

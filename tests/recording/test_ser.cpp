@@ -17,35 +17,35 @@ namespace {
 constexpr int64_t kTicks20240101 = 638396640000000000LL;  // 2024-01-01 00:00 in 100-ns ticks
 constexpr int64_t kTicksPerDay = 864000000000LL;
 
-int32_t Le32(const std::vector<uint8_t>& b, size_t at) {
+int32_t le32(const std::vector<uint8_t>& b, size_t at) {
     uint32_t v = 0;
     for (int i = 3; i >= 0; --i) v = v << 8 | b.at(at + i);
     return static_cast<int32_t>(v);
 }
-int64_t Le64(const std::vector<uint8_t>& b, size_t at) {
+int64_t le64(const std::vector<uint8_t>& b, size_t at) {
     uint64_t v = 0;
     for (int i = 7; i >= 0; --i) v = v << 8 | b.at(at + i);
     return static_cast<int64_t>(v);
 }
-std::string Text(const std::vector<uint8_t>& b, size_t at, size_t n) {
+std::string text(const std::vector<uint8_t>& b, size_t at, size_t n) {
     return std::string(b.begin() + at, b.begin() + at + n);
 }
 
-LocalDateTime At(int y, int mo, int d, int h, int mi, int s, int ms) {
+LocalDateTime at(int y, int mo, int d, int h, int mi, int s, int ms) {
     DateTimeParts p;
     p.year = y, p.month = mo, p.day = d, p.hour = h, p.minute = mi, p.second = s,
     p.millisecond = ms;
-    return EncodeDateTime(p);
+    return encodeDateTime(p);
 }
 
 class SerTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        testclock::SetNow([] { return At(2024, 3, 10, 21, 15, 30, 250); }, [] { return 3600; });
+        testclock::setNow([] { return at(2024, 3, 10, 21, 15, 30, 250); }, [] { return 3600; });
     }
     void TearDown() override {
         ser_.close();
-        testclock::SetNow(nullptr);
+        testclock::setNow(nullptr);
     }
     TempDir dir_;
     SerWriter ser_;
@@ -53,50 +53,50 @@ class SerTest : public ::testing::Test {
 }  // namespace
 
 TEST(ToSerTicks, EpochDaysAndTies) {
-    EXPECT_EQ(ToSerTicks(0.0), 599264352000000000LL);
-    EXPECT_EQ(ToSerTicks(1.0) - ToSerTicks(0.0), kTicksPerDay);
-    EXPECT_EQ(ToSerTicks(-693593.0), 0);  // 0001-01-01
-    EXPECT_NEAR(static_cast<double>(ToSerTicks(At(2024, 1, 1, 0, 0, 0, 0))),
+    EXPECT_EQ(toSerTicks(0.0), 599264352000000000LL);
+    EXPECT_EQ(toSerTicks(1.0) - toSerTicks(0.0), kTicksPerDay);
+    EXPECT_EQ(toSerTicks(-693593.0), 0);  // 0001-01-01
+    EXPECT_NEAR(static_cast<double>(toSerTicks(at(2024, 1, 1, 0, 0, 0, 0))),
                 static_cast<double>(kTicks20240101), 100.0);
     // Products that land exactly on a half round to the even neighbour.
     const double d = static_cast<double>(kTicksPerDay);
     ASSERT_EQ(2.5 / d * d, 2.5);
     ASSERT_EQ(3.5 / d * d, 3.5);
-    EXPECT_EQ(ToSerTicks(2.5 / d) - ToSerTicks(0.0), 2);
-    EXPECT_EQ(ToSerTicks(3.5 / d) - ToSerTicks(0.0), 4);
+    EXPECT_EQ(toSerTicks(2.5 / d) - toSerTicks(0.0), 2);
+    EXPECT_EQ(toSerTicks(3.5 / d) - toSerTicks(0.0), 4);
 }
 
 TEST_F(SerTest, HeaderFramesAndTrailerByteByByte) {
     const std::string path = dir_ / "moon_00000.SER";
     // Width 10 is not a multiple of 4: the buffer rows are 12 bytes, the file's 10.
     ASSERT_TRUE(ser_.open(path, 10, 3, 8));
-    const LocalDateTime stamps[3] = {At(2024, 3, 10, 21, 15, 29, 0), At(2024, 3, 10, 21, 15, 29, 100),
-                                 At(2024, 3, 10, 21, 15, 29, 250)};
+    const LocalDateTime stamps[3] = {at(2024, 3, 10, 21, 15, 29, 0), at(2024, 3, 10, 21, 15, 29, 100),
+                                 at(2024, 3, 10, 21, 15, 29, 250)};
     for (LocalDateTime s : stamps) {
-        FramePtr f(MakeFrame(10, 3));
-        ASSERT_EQ(FrameStride(f.get()), 12u);
-        f->TimeStamp = s;
+        FramePtr f(makeFrame(10, 3));
+        ASSERT_EQ(frameStride(f.get()), 12u);
+        f->timeStamp = s;
         ASSERT_TRUE(ser_.writeFrame(*f));
     }
     EXPECT_EQ(ser_.frameCount(), 3);
     ASSERT_TRUE(ser_.close());
     EXPECT_FALSE(ser_.isOpen());
 
-    const auto b = ReadAll(path);
+    const auto b = readAll(path);
     ASSERT_EQ(b.size(), 178u + 3 * 30 + 3 * 8);
-    EXPECT_EQ(Text(b, 0, 14), "LUCAM-RECORDER");
-    EXPECT_EQ(Le32(b, 14), 0);  // LuID
-    EXPECT_EQ(Le32(b, 18), 0);  // ColorID
-    EXPECT_EQ(Le32(b, 22), 0);  // LittleEndian
-    EXPECT_EQ(Le32(b, 26), 10);
-    EXPECT_EQ(Le32(b, 30), 3);
-    EXPECT_EQ(Le32(b, 34), 8);
-    EXPECT_EQ(Le32(b, 38), 3);  // FrameCount
-    EXPECT_EQ(Text(b, 42, 40), "OBSERVER________________________________");
-    EXPECT_EQ(Text(b, 82, 40), "INSTRUMENT______________________________");
-    EXPECT_EQ(Text(b, 122, 40), "TELESCOPE_______________________________");
+    EXPECT_EQ(text(b, 0, 14), "LUCAM-RECORDER");
+    EXPECT_EQ(le32(b, 14), 0);  // LuID
+    EXPECT_EQ(le32(b, 18), 0);  // ColorID
+    EXPECT_EQ(le32(b, 22), 0);  // LittleEndian
+    EXPECT_EQ(le32(b, 26), 10);
+    EXPECT_EQ(le32(b, 30), 3);
+    EXPECT_EQ(le32(b, 34), 8);
+    EXPECT_EQ(le32(b, 38), 3);  // FrameCount
+    EXPECT_EQ(text(b, 42, 40), "OBSERVER________________________________");
+    EXPECT_EQ(text(b, 82, 40), "INSTRUMENT______________________________");
+    EXPECT_EQ(text(b, 122, 40), "TELESCOPE_______________________________");
 
-    const int64_t local = Le64(b, 162), utc = Le64(b, 170);
+    const int64_t local = le64(b, 162), utc = le64(b, 170);
     const int64_t expectLocal =
         kTicks20240101 + 69 * kTicksPerDay + (21 * 3600 + 15 * 60 + 30) * 10000000LL + 2500000;
     EXPECT_NEAR(static_cast<double>(local), static_cast<double>(expectLocal), 100.0);
@@ -105,43 +105,43 @@ TEST_F(SerTest, HeaderFramesAndTrailerByteByByte) {
     for (int k = 0; k < 3; ++k)
         for (int y = 0; y < 3; ++y)
             for (int x = 0; x < 10; ++x)
-                ASSERT_EQ(b[178 + k * 30 + y * 10 + x], Sample(x, y, 8))
+                ASSERT_EQ(b[178 + k * 30 + y * 10 + x], sample(x, y, 8))
                     << k << " " << x << "," << y;
 
     // Each trailer entry is the UTC time of the frame's own stamp, 100 ms and 150 ms apart.
     const size_t trailer = 178 + 90;
     for (int k = 0; k < 3; ++k)
-        EXPECT_EQ(Le64(b, trailer + 8 * k), ToSerTicks(stamps[k]) - 3600 * 10000000LL);
-    EXPECT_NEAR(static_cast<double>(Le64(b, trailer + 8) - Le64(b, trailer)), 1000000.0, 10.0);
-    EXPECT_NEAR(static_cast<double>(Le64(b, trailer + 16) - Le64(b, trailer + 8)), 1500000.0, 10.0);
-    EXPECT_NEAR(static_cast<double>(utc - Le64(b, trailer)), 12500000.0, 10.0);
+        EXPECT_EQ(le64(b, trailer + 8 * k), toSerTicks(stamps[k]) - 3600 * 10000000LL);
+    EXPECT_NEAR(static_cast<double>(le64(b, trailer + 8) - le64(b, trailer)), 1000000.0, 10.0);
+    EXPECT_NEAR(static_cast<double>(le64(b, trailer + 16) - le64(b, trailer + 8)), 1500000.0, 10.0);
+    EXPECT_NEAR(static_cast<double>(utc - le64(b, trailer)), 12500000.0, 10.0);
 }
 
 TEST_F(SerTest, EmptyRecordingAndTimeZoneZero) {
-    testclock::SetNow([] { return At(2024, 6, 1, 0, 0, 0, 0); }, [] { return 0; });
+    testclock::setNow([] { return at(2024, 6, 1, 0, 0, 0, 0); }, [] { return 0; });
     const std::string path = dir_ / "empty.SER";
     ASSERT_TRUE(ser_.open(path, 640, 480, 8));
     ASSERT_TRUE(ser_.close());
-    const auto b = ReadAll(path);
+    const auto b = readAll(path);
     ASSERT_EQ(b.size(), 178u);
-    EXPECT_EQ(Le32(b, 38), 0);
-    EXPECT_EQ(Le64(b, 162), Le64(b, 170));
+    EXPECT_EQ(le32(b, 38), 0);
+    EXPECT_EQ(le64(b, 162), le64(b, 170));
 }
 
 TEST_F(SerTest, SixteenBitFramesKeepTwoBytesPerSampleWithoutPadding) {
     const std::string path = dir_ / "deep.SER";
     ASSERT_TRUE(ser_.open(path, 5, 2, 16));
-    FramePtr f(MakeFrame(5, 2, 16));
-    ASSERT_EQ(FrameStride(f.get()), 12u);
+    FramePtr f(makeFrame(5, 2, 16));
+    ASSERT_EQ(frameStride(f.get()), 12u);
     ASSERT_TRUE(ser_.writeFrame(*f));
     ASSERT_TRUE(ser_.close());
-    const auto b = ReadAll(path);
+    const auto b = readAll(path);
     ASSERT_EQ(b.size(), 178u + 20 + 8);
-    EXPECT_EQ(Le32(b, 34), 16);
+    EXPECT_EQ(le32(b, 34), 16);
     for (int y = 0; y < 2; ++y)
         for (int x = 0; x < 5; ++x) {
             const size_t at = 178 + (y * 5 + x) * 2;
-            EXPECT_EQ(b[at] | b[at + 1] << 8, Sample(x, y, 16));
+            EXPECT_EQ(b[at] | b[at + 1] << 8, sample(x, y, 16));
         }
 }
 
@@ -149,23 +149,23 @@ TEST_F(SerTest, MoreThanFiftyThousandFramesKeepEveryStamp) {
     const std::string path = dir_ / "long.SER";
     constexpr int kFrames = 50010;
     ASSERT_TRUE(ser_.open(path, 4, 1, 8));
-    FramePtr f(MakeFrame(4, 1));
-    const LocalDateTime start = At(2024, 3, 10, 20, 0, 0, 0);
+    FramePtr f(makeFrame(4, 1));
+    const LocalDateTime start = at(2024, 3, 10, 20, 0, 0, 0);
     for (int i = 0; i < kFrames; ++i) {
-        f->TimeStamp = start + i / 86400000.0;  // one millisecond apart
+        f->timeStamp = start + i / 86400000.0;  // one millisecond apart
         ASSERT_TRUE(ser_.writeFrame(*f)) << i;
     }
     ASSERT_TRUE(ser_.close());
-    const auto b = ReadAll(path);
+    const auto b = readAll(path);
     const size_t trailer = 178 + 4 * kFrames;
     ASSERT_EQ(b.size(), trailer + 8u * kFrames);
-    EXPECT_EQ(Le32(b, 38), kFrames);
+    EXPECT_EQ(le32(b, 38), kFrames);
     for (int i = 1; i < kFrames; ++i)
-        ASSERT_NEAR(static_cast<double>(Le64(b, trailer + 8 * i) - Le64(b, trailer + 8 * (i - 1))),
+        ASSERT_NEAR(static_cast<double>(le64(b, trailer + 8 * i) - le64(b, trailer + 8 * (i - 1))),
                     10000.0, 10.0)
             << i;
-    EXPECT_EQ(Le64(b, trailer + 8 * (kFrames - 1)),
-              ToSerTicks(start + (kFrames - 1) / 86400000.0) - 3600 * 10000000LL);
+    EXPECT_EQ(le64(b, trailer + 8 * (kFrames - 1)),
+              toSerTicks(start + (kFrames - 1) / 86400000.0) - 3600 * 10000000LL);
 }
 
 TEST_F(SerTest, OpenFailuresAreReportedAndLeaveNoFile) {
@@ -188,7 +188,7 @@ TEST_F(SerTest, OpenFailuresAreReportedAndLeaveNoFile) {
 TEST_F(SerTest, FailedFrameIsNotCountedAndLeavesAConsistentFile) {
     const std::string path = dir_ / "partial.SER";
     ASSERT_TRUE(ser_.open(path, 64, 64, 8));
-    FramePtr f(MakeFrame(64, 64));
+    FramePtr f(makeFrame(64, 64));
     ASSERT_TRUE(ser_.writeFrame(*f));
     ASSERT_TRUE(ser_.writeFrame(*f));
     {
@@ -199,34 +199,34 @@ TEST_F(SerTest, FailedFrameIsNotCountedAndLeavesAConsistentFile) {
         EXPECT_EQ(ser_.frameCount(), 2);
         ASSERT_TRUE(ser_.close());
     }
-    const auto b = ReadAll(path);
+    const auto b = readAll(path);
     ASSERT_EQ(b.size(), 178u + 2 * 4096 + 2 * 8);
-    EXPECT_EQ(Le32(b, 38), 2);
+    EXPECT_EQ(le32(b, 38), 2);
 }
 
 TEST_F(SerTest, TrailerThatDoesNotFitIsReportedAndDropped) {
     const std::string path = dir_ / "notrailer.SER";
     ASSERT_TRUE(ser_.open(path, 16, 16, 8));
-    FramePtr f(MakeFrame(16, 16));
+    FramePtr f(makeFrame(16, 16));
     for (int i = 0; i < 3; ++i) ASSERT_TRUE(ser_.writeFrame(*f));
     {
         FileSizeLimit limit(178 + 3 * 256 + 12);
         EXPECT_FALSE(ser_.close());
     }
     EXPECT_FALSE(ser_.isOpen());
-    const auto b = ReadAll(path);
+    const auto b = readAll(path);
     ASSERT_EQ(b.size(), 178u + 3 * 256);  // frames kept, no partial trailer
-    EXPECT_EQ(Le32(b, 38), 3);
+    EXPECT_EQ(le32(b, 38), 3);
 }
 
 TEST_F(SerTest, FramesOfAnotherSizeAreRefused) {
     ASSERT_TRUE(ser_.open(dir_ / "size.SER", 8, 8, 8));
-    FramePtr wrong(MakeFrame(12, 8)), deep(MakeFrame(8, 8, 16));
+    FramePtr wrong(makeFrame(12, 8)), deep(makeFrame(8, 8, 16));
     EXPECT_FALSE(ser_.writeFrame(*wrong));
     EXPECT_FALSE(ser_.writeFrame(*deep));
     EXPECT_EQ(ser_.frameCount(), 0);
     ASSERT_TRUE(ser_.close());
-    EXPECT_EQ(ReadAll(dir_ / "size.SER").size(), 178u);
+    EXPECT_EQ(readAll(dir_ / "size.SER").size(), 178u);
     EXPECT_FALSE(ser_.writeFrame(*wrong));  // nothing open
 }
 
@@ -239,33 +239,33 @@ TEST_P(OutFileAppends, EveryByteIsInTheFileAfterEachCall) {
     TempDir dir;
     const std::string path = dir / "big.bin";
     OutFile file;
-    ASSERT_TRUE(file.Create(path, GetParam()));
+    ASSERT_TRUE(file.create(path, GetParam()));
     std::vector<uint8_t> model;
     auto append = [&](size_t n, uint8_t seed) {
         std::vector<uint8_t> bytes(n);
         for (size_t i = 0; i < n; ++i) bytes[i] = static_cast<uint8_t>(seed + i * 31 + i / 4096);
-        ASSERT_TRUE(file.Write(bytes.data(), bytes.size())) << file.Error();
+        ASSERT_TRUE(file.write(bytes.data(), bytes.size())) << file.error();
         model.insert(model.end(), bytes.begin(), bytes.end());
         ASSERT_EQ(file.position(), model.size());
-        ASSERT_EQ(ReadAll(path), model);
+        ASSERT_EQ(readAll(path), model);
     };
     const size_t big = OutFile::kDirectMinBytes + 3 * OutFile::kDirectAlign + 123;
     append(178, 1);  // a header: every later append starts off the block grid
     append(big, 2);
-    ASSERT_TRUE(file.WriteAt(38, "ABCD", 4));
+    ASSERT_TRUE(file.writeAt(38, "ABCD", 4));
     std::memcpy(&model[38], "ABCD", 4);
     append(big + 777, 3);
-    ASSERT_TRUE(file.SyncData());
-    ASSERT_EQ(ReadAll(path), model);
+    ASSERT_TRUE(file.syncData());
+    ASSERT_EQ(readAll(path), model);
     // A frame cut off again after a failure, then the next one in its place.
     const size_t cut = model.size();
     append(big, 4);
-    ASSERT_TRUE(file.Truncate(cut));
+    ASSERT_TRUE(file.truncate(cut));
     model.resize(cut);
     append(2 * big, 5);
     append(10, 6);
-    ASSERT_TRUE(file.Close());
-    EXPECT_EQ(ReadAll(path), model);
+    ASSERT_TRUE(file.close());
+    EXPECT_EQ(readAll(path), model);
 }
 
 INSTANTIATE_TEST_SUITE_P(DirectAndOrdinary, OutFileAppends, ::testing::Bool());

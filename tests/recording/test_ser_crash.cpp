@@ -20,56 +20,56 @@ using namespace rectest;
 namespace fs = std::filesystem;
 
 namespace {
-int64_t Le(const std::vector<uint8_t>& b, size_t at, int bytes) {
+int64_t le(const std::vector<uint8_t>& b, size_t at, int bytes) {
     uint64_t v = 0;
     for (int i = bytes - 1; i >= 0; --i) v = v << 8 | b.at(at + i);
     return static_cast<int64_t>(v);
 }
 
 // Frame i of a recording: the pattern frame with a time stamp of its own.
-FramePtr StampedFrame(int w, int h, int i) {
-    FramePtr f = MakeFrame(w, h);
-    f->TimeStamp = 45000.0 + i / 86400.0;
+FramePtr stampedFrame(int w, int h, int i) {
+    FramePtr f = makeFrame(w, h);
+    f->timeStamp = 45000.0 + i / 86400.0;
     return f;
 }
 
 // Header count, data and trailer agree, and the trailer holds `frames` rising stamps.
-void ExpectComplete(const std::string& path, int w, int h, int frames) {
-    const auto b = ReadAll(path);
+void expectComplete(const std::string& path, int w, int h, int frames) {
+    const auto b = readAll(path);
     const size_t fb = static_cast<size_t>(w) * h;
-    ASSERT_EQ(b.size(), SerHeaderSize + frames * fb + 8 * frames) << path;
-    EXPECT_EQ(Le(b, SerFrameCountOffset, 4), frames);
-    const size_t trailer = SerHeaderSize + frames * fb;
+    ASSERT_EQ(b.size(), kSerHeaderSize + frames * fb + 8 * frames) << path;
+    EXPECT_EQ(le(b, kSerFrameCountOffset, 4), frames);
+    const size_t trailer = kSerHeaderSize + frames * fb;
     for (int i = 1; i < frames; ++i)
-        EXPECT_GT(Le(b, trailer + 8 * i, 8), Le(b, trailer + 8 * (i - 1), 8)) << i;
-    EXPECT_FALSE(fs::exists(SerStampsPath(path)));
+        EXPECT_GT(le(b, trailer + 8 * i, 8), le(b, trailer + 8 * (i - 1), 8)) << i;
+    EXPECT_FALSE(fs::exists(serStampsPath(path)));
 }
 }  // namespace
 
 TEST(SerCrash, HeaderCountFollowsTheRecordingAtLeastOnceASecond) {
     uint32_t now = 5000;
-    testclock::SetMillis([&now] { return now; });
+    testclock::setMillis([&now] { return now; });
     TempDir dir;
     const std::string path = dir / "live.SER";
     SerWriter ser;
     ASSERT_TRUE(ser.open(path, 32, 8, 8));
     int i = 0;
-    ASSERT_TRUE(ser.writeFrame(*StampedFrame(32, 8, i++)));
-    EXPECT_EQ(Le(ReadAll(path), SerFrameCountOffset, 4), 1);  // the first frame at once
-    now += SerCountUpdateMs - 1;
-    for (; i < 4; ++i) ASSERT_TRUE(ser.writeFrame(*StampedFrame(32, 8, i)));
-    EXPECT_EQ(Le(ReadAll(path), SerFrameCountOffset, 4), 1);
-    EXPECT_EQ(fs::file_size(SerStampsPath(path)), 4u * 8);
+    ASSERT_TRUE(ser.writeFrame(*stampedFrame(32, 8, i++)));
+    EXPECT_EQ(le(readAll(path), kSerFrameCountOffset, 4), 1);  // the first frame at once
+    now += kSerCountUpdateMs - 1;
+    for (; i < 4; ++i) ASSERT_TRUE(ser.writeFrame(*stampedFrame(32, 8, i)));
+    EXPECT_EQ(le(readAll(path), kSerFrameCountOffset, 4), 1);
+    EXPECT_EQ(fs::file_size(serStampsPath(path)), 4u * 8);
     now += 1;
-    ASSERT_TRUE(ser.writeFrame(*StampedFrame(32, 8, i++)));
-    EXPECT_EQ(Le(ReadAll(path), SerFrameCountOffset, 4), 5);
+    ASSERT_TRUE(ser.writeFrame(*stampedFrame(32, 8, i++)));
+    EXPECT_EQ(le(readAll(path), kSerFrameCountOffset, 4), 5);
     // The trailer at close is the side file's stamps.
-    const auto stamps = ReadAll(SerStampsPath(path));
+    const auto stamps = readAll(serStampsPath(path));
     ASSERT_TRUE(ser.close());
-    ExpectComplete(path, 32, 8, 5);
-    const auto b = ReadAll(path);
+    expectComplete(path, 32, 8, 5);
+    const auto b = readAll(path);
     EXPECT_TRUE(std::equal(stamps.begin(), stamps.end(), b.end() - 40));
-    testclock::SetMillis(nullptr);
+    testclock::setMillis(nullptr);
 }
 
 TEST(SerCrash, KilledRecordingIsReadableAndFinishedAtTheNextStartThroughItsNote) {
@@ -83,27 +83,27 @@ TEST(SerCrash, KilledRecordingIsReadableAndFinishedAtTheNextStartThroughItsNote)
         ser.setJournal(&journal);
         if (!ser.open(path, 64, 16, 8)) ::_exit(2);
         for (int i = 0; i < 7; ++i)
-            if (!ser.writeFrame(*StampedFrame(64, 16, i))) ::_exit(3);
+            if (!ser.writeFrame(*stampedFrame(64, 16, i))) ::_exit(3);
         ::raise(SIGKILL);
     }
     int status = 0;
     ASSERT_EQ(::waitpid(child, &status, 0), child);
     ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL) << status;
     // As the kill left it: a header that counts no more frames than the file holds.
-    const auto killed = ReadAll(path);
-    ASSERT_EQ(killed.size(), SerHeaderSize + 7u * 1024);
-    EXPECT_GE(Le(killed, SerFrameCountOffset, 4), 1);
-    EXPECT_LE(Le(killed, SerFrameCountOffset, 4), 7);
+    const auto killed = readAll(path);
+    ASSERT_EQ(killed.size(), kSerHeaderSize + 7u * 1024);
+    EXPECT_GE(le(killed, kSerFrameCountOffset, 4), 1);
+    EXPECT_LE(le(killed, kSerFrameCountOffset, 4), 7);
     // Part of an eighth frame, as a kill in the middle of a write leaves it.
     { std::ofstream(path, std::ios::app | std::ios::binary) << std::string(300, 'x'); }
 
-    const auto outcomes = RecoverInterruptedRecordings(journal);
+    const auto outcomes = recoverInterruptedRecordings(journal);
     ASSERT_EQ(outcomes.size(), 1u);
     EXPECT_TRUE(outcomes[0].finished) << outcomes[0].text;
     EXPECT_NE(outcomes[0].text.find("(7 frames)"), std::string::npos) << outcomes[0].text;
-    ExpectComplete(path, 64, 16, 7);
+    expectComplete(path, 64, 16, 7);
     EXPECT_TRUE(journal.pending().empty());
-    EXPECT_TRUE(RecoverInterruptedRecordings(journal).empty());
+    EXPECT_TRUE(recoverInterruptedRecordings(journal).empty());
 }
 
 // What a hostile or confused capture folder holds must never be changed: only files the
@@ -114,17 +114,17 @@ TEST(SerCrash, RecoveryChangesNoFileOutsideItsNotesAndNeverBlocks) {
     auto complete = [&](const std::string& name, int frames) {
         SerWriter ser;
         EXPECT_TRUE(ser.open(dir / name, 32, 8, 8));
-        for (int i = 0; i < frames; ++i) EXPECT_TRUE(ser.writeFrame(*StampedFrame(32, 8, i)));
+        for (int i = 0; i < frames; ++i) EXPECT_TRUE(ser.writeFrame(*stampedFrame(32, 8, i)));
         EXPECT_TRUE(ser.close());
         return dir / name;
     };
     auto note = [&](const std::string& path, int32_t colorId = 0) {
-        JournalEntry e{"SER", path, SerStampsPath(path), 0, 0, 32, 8, 8, colorId};
+        JournalEntry e{"SER", path, serStampsPath(path), 0, 0, 32, 8, 8, colorId};
         ASSERT_FALSE(journal.add(e).empty());
     };
     // No note: a complete recording with an empty side file, and a user's own .stamps file.
     const std::string plain = complete("plain.SER", 10);
-    { std::ofstream(SerStampsPath(plain)); }
+    { std::ofstream(serStampsPath(plain)); }
     { std::ofstream(dir / "notes.stamps") << "my notes"; }
     // Noted, then replaced by another file of the same name.
     const std::string replaced = complete("replaced.SER", 4);
@@ -140,11 +140,11 @@ TEST(SerCrash, RecoveryChangesNoFileOutsideItsNotesAndNeverBlocks) {
     // Noted as mono, but the file's header says colour.
     const std::string colour = complete("colour.SER", 5);
     note(colour, 8);
-    { std::ofstream(SerStampsPath(colour)) << std::string(16, 's'); }
+    { std::ofstream(serStampsPath(colour)) << std::string(16, 's'); }
     // Noted with a side file shorter than the frames the header already counts.
     const std::string counted = complete("counted.SER", 10);
     note(counted);
-    { std::ofstream(SerStampsPath(counted)) << std::string(4 * 8, 's'); }
+    { std::ofstream(serStampsPath(counted)) << std::string(4 * 8, 's'); }
     // Noted, now a FIFO; and a FIFO as a side file.
     const std::string fifo = dir / "fifo.SER";
     { std::ofstream(fifo) << "x"; }
@@ -153,29 +153,29 @@ TEST(SerCrash, RecoveryChangesNoFileOutsideItsNotesAndNeverBlocks) {
     ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
     const std::string fifoSide = complete("fifoside.SER", 2);
     note(fifoSide);
-    ASSERT_EQ(::mkfifo(SerStampsPath(fifoSide).c_str(), 0600), 0);
+    ASSERT_EQ(::mkfifo(serStampsPath(fifoSide).c_str(), 0600), 0);
     // Noted, with a sparse 17 GB side file: bounded by the frames the file holds.
     const std::string sparse = complete("sparse.SER", 3);
     note(sparse);
-    { std::ofstream(SerStampsPath(sparse)); }
-    fs::resize_file(SerStampsPath(sparse), 17'000'000'000ULL);
+    { std::ofstream(serStampsPath(sparse)); }
+    fs::resize_file(serStampsPath(sparse), 17'000'000'000ULL);
 
     std::map<std::string, std::vector<uint8_t>> before;
     for (const auto& entry : fs::directory_iterator(dir.path()))
         if (entry.is_regular_file() && entry.path().filename() != "sparse.SER.stamps")
-            before[entry.path()] = ReadAll(entry.path());
-    const auto outcomes = RecoverInterruptedRecordings(journal);
+            before[entry.path()] = readAll(entry.path());
+    const auto outcomes = recoverInterruptedRecordings(journal);
     EXPECT_EQ(outcomes.size(), 7u);
     for (const RecoveryOutcome& o : outcomes) EXPECT_EQ(o.finished, o.path == sparse) << o.text;
     for (const auto& [path, bytes] : before)
         if (path != sparse) {
-            EXPECT_EQ(ReadAll(path), bytes) << path;
+            EXPECT_EQ(readAll(path), bytes) << path;
         }
     EXPECT_TRUE(fs::exists(dir / "notes.stamps"));
-    EXPECT_TRUE(fs::exists(SerStampsPath(plain)));
+    EXPECT_TRUE(fs::exists(serStampsPath(plain)));
     EXPECT_TRUE(journal.pending().empty());
     // The sparse side file's zeros became the trailer of the 3 frames; the file kept them all.
-    EXPECT_EQ(fs::file_size(sparse), SerHeaderSize + 3u * 256 + 3u * 8);
+    EXPECT_EQ(fs::file_size(sparse), kSerHeaderSize + 3u * 256 + 3u * 8);
 }
 
 // Fills a small file system of its own (a tmpfs in a private mount namespace): the
@@ -185,12 +185,12 @@ TEST(SerCrash, FullDiskKeepsEveryStampAndTheNextRecordingWorks) {
     const char* small = std::getenv("TV_SMALL_FS");
     if (!small) {
         std::string out;
-        if (RunCommand("unshare -rm true", out) != 0) GTEST_SKIP() << "no private mounts: " << out;
+        if (runCommand("unshare -rm true", out) != 0) GTEST_SKIP() << "no private mounts: " << out;
         TempDir mount;
-        const int status = RunCommand(
-            "unshare -rm sh -c 'mount -t tmpfs -o size=1m none " + Quote(mount.path()) +
-                " && TV_SMALL_FS=" + Quote(mount.path()) + " exec " +
-                Quote(fs::read_symlink("/proc/self/exe").string()) +
+        const int status = runCommand(
+            "unshare -rm sh -c 'mount -t tmpfs -o size=1m none " + quote(mount.path()) +
+                " && TV_SMALL_FS=" + quote(mount.path()) + " exec " +
+                quote(fs::read_symlink("/proc/self/exe").string()) +
                 " --gtest_filter=SerCrash.FullDiskKeepsEveryStampAndTheNextRecordingWorks'",
             out);
         EXPECT_EQ(status, 0) << out;
@@ -205,18 +205,18 @@ TEST(SerCrash, FullDiskKeepsEveryStampAndTheNextRecordingWorks) {
     // Small frames: the trailer outgrows the slack of the file's last disk block.
     ASSERT_TRUE(ser.open(path, 16, 16, 8));
     int frames = 0;
-    while (frames < 100000 && ser.writeFrame(*StampedFrame(16, 16, frames))) ++frames;
+    while (frames < 100000 && ser.writeFrame(*stampedFrame(16, 16, frames))) ++frames;
     ASSERT_GT(frames, 1000);
     ASSERT_LT(frames, 100000);
     EXPECT_NE(ser.error().find(path), std::string::npos) << ser.error();
     EXPECT_NE(ser.error().find("No space left on device"), std::string::npos) << ser.error();
     ASSERT_TRUE(ser.close()) << ser.error();
-    ExpectComplete(path, 16, 16, frames);
+    expectComplete(path, 16, 16, frames);
 
     fs::remove(filler);
     const std::string next = dir + "/next.SER";
     ASSERT_TRUE(ser.open(next, 64, 64, 8));
-    for (int i = 0; i < 20; ++i) ASSERT_TRUE(ser.writeFrame(*StampedFrame(64, 64, i))) << i;
+    for (int i = 0; i < 20; ++i) ASSERT_TRUE(ser.writeFrame(*stampedFrame(64, 64, i))) << i;
     ASSERT_TRUE(ser.close());
-    ExpectComplete(next, 64, 64, 20);
+    expectComplete(next, 64, 64, 20);
 }

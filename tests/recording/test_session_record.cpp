@@ -18,7 +18,7 @@ namespace {
 constexpr int kW = 32, kH = 24;
 constexpr int32_t kOffset = 3600;  // local time is UTC + 1 h
 
-LocalDateTime Local(int h, int m, double s) {
+LocalDateTime local(int h, int m, double s) {
     DateTimeParts p{2026,
                     12,
                     9,
@@ -26,11 +26,11 @@ LocalDateTime Local(int h, int m, double s) {
                     m,
                     static_cast<int>(s),
                     static_cast<int>((s - static_cast<int>(s)) * 1000 + 0.5)};
-    return EncodeDateTime(p);
+    return encodeDateTime(p);
 }
 
 // The log as key -> values, in order; every line must be "key: value".
-std::multimap<std::string, std::string> ParseLog(const std::string& path, bool* wellFormed) {
+std::multimap<std::string, std::string> parseLog(const std::string& path, bool* wellFormed) {
     std::multimap<std::string, std::string> out;
     std::ifstream in(path);
     std::string line;
@@ -45,75 +45,75 @@ std::multimap<std::string, std::string> ParseLog(const std::string& path, bool* 
     return out;
 }
 
-std::string Field40(const std::vector<uint8_t>& b, size_t at) {
+std::string field40(const std::vector<uint8_t>& b, size_t at) {
     return std::string(b.begin() + at, b.begin() + at + 40);
 }
 
 class SessionRecordTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        testclock::SetNow([] { return Local(22, 33, 0); }, [] { return kOffset; });
-        facts.program = "TarviVideo5X 9.9";
-        facts.camera = "SimCam 2000";
-        facts.exposureMs = 100;
-        facts.gain = 12;
-        facts.session.target = "Jupiter";
-        facts.session.observer = "Åsa O'Neil";  // non-ASCII and a quote
-        facts.session.latitude = 48.5;
-        facts.session.longitude = -2.25;
-        facts.filter = "R";
-        facts.utcOffsetSeconds = kOffset;
-        facts.startLocal = Local(22, 32, 19);
-        exp.setWriteLog(true);
-        exp.setObservationNames(true);
+        testclock::setNow([] { return local(22, 33, 0); }, [] { return kOffset; });
+        facts_.program = "TarviVideo5X 9.9";
+        facts_.camera = "SimCam 2000";
+        facts_.exposureMs = 100;
+        facts_.gain = 12;
+        facts_.session.target = "Jupiter";
+        facts_.session.observer = "Åsa O'Neil";  // non-ASCII and a quote
+        facts_.session.latitude = 48.5;
+        facts_.session.longitude = -2.25;
+        facts_.filter = "R";
+        facts_.utcOffsetSeconds = kOffset;
+        facts_.startLocal = local(22, 32, 19);
+        exp_.setWriteLog(true);
+        exp_.setObservationNames(true);
     }
     void TearDown() override {
-        exp.close();
-        testclock::SetNow(nullptr);
+        exp_.close();
+        testclock::setNow(nullptr);
     }
     // Frames exposed one second apart from 22:32:20 local (21:32:20 UTC).
-    void Record(int frames) {
+    void record(int frames) {
         for (int i = 0; i < frames; ++i) {
-            FramePtr f = MakeFrame(kW, kH);
-            f->TimeStamp = Local(22, 32, 20 + i);
-            exp.recordFrame(std::move(f));
+            FramePtr f = makeFrame(kW, kH);
+            f->timeStamp = local(22, 32, 20 + i);
+            exp_.recordFrame(std::move(f));
             if (i == 0) {
                 // The first frame is written with the gain of the start, the rest with this.
-                exp.waitForWriter();
-                exp.noteSettingChange("Gain", "15");
+                exp_.waitForWriter();
+                exp_.noteSettingChange("Gain", "15");
             }
         }
-        exp.waitForWriter();
-        ASSERT_TRUE(exp.close()) << exp.lastError();
+        exp_.waitForWriter();
+        ASSERT_TRUE(exp_.close()) << exp_.lastError();
     }
 
-    RecordingFacts facts;
-    TempDir dir;
-    RecordingController exp;
+    RecordingFacts facts_;
+    TempDir dir_;
+    RecordingController exp_;
 };
 }  // namespace
 
 TEST_F(SessionRecordTest, SerTakesItsObservationNameHeaderTextsAndLog) {
-    facts.session.telescope = "";  // not set: the fixed word stays
-    exp.setFacts(facts);
-    const std::string provisional = dir / "2026-12-09-2132_3-Jupiter-R-unfinished.ser";
+    facts_.session.telescope = "";  // not set: the fixed word stays
+    exp_.setFacts(facts_);
+    const std::string provisional = dir_ / "2026-12-09-2132_3-Jupiter-R-unfinished.ser";
     ASSERT_TRUE(
-        exp.startRecording(CaptureFormat::Ser, provisional, kW, kH, false, 8, {0, false}, false));
-    Record(11);
+        exp_.startRecording(CaptureFormat::Ser, provisional, kW, kH, false, 8, {0, false}, false));
+    record(11);
     // First exposure starts 21:32:20.0, the last ends 21:32:30.1: the middle is 21:32:25.05.
-    const std::string name = dir / "2026-12-09-2132_4-Jupiter-R.ser";
-    EXPECT_EQ(exp.lastFile(), name);
+    const std::string name = dir_ / "2026-12-09-2132_4-Jupiter-R.ser";
+    EXPECT_EQ(exp_.lastFile(), name);
     EXPECT_FALSE(std::filesystem::exists(provisional));
-    EXPECT_FALSE(std::filesystem::exists(SerStampsPath(provisional)));
+    EXPECT_FALSE(std::filesystem::exists(serStampsPath(provisional)));
 
-    const auto b = ReadAll(name);
+    const auto b = readAll(name);
     ASSERT_EQ(b.size(), 178u + 11u * kW * kH + 11u * 8u);
-    EXPECT_EQ(Field40(b, 42), "?sa O'Neil" + std::string(30, ' '));
-    EXPECT_EQ(Field40(b, 82), "SimCam 2000, filter R" + std::string(19, ' '));
-    EXPECT_EQ(Field40(b, 122), "TELESCOPE" + std::string(31, '_'));
+    EXPECT_EQ(field40(b, 42), "?sa O'Neil" + std::string(30, ' '));
+    EXPECT_EQ(field40(b, 82), "SimCam 2000, filter R" + std::string(19, ' '));
+    EXPECT_EQ(field40(b, 122), "TELESCOPE" + std::string(31, '_'));
 
     bool wellFormed = false;
-    const auto log = ParseLog(dir / "2026-12-09-2132_4-Jupiter-R.txt", &wellFormed);
+    const auto log = parseLog(dir_ / "2026-12-09-2132_4-Jupiter-R.txt", &wellFormed);
     EXPECT_TRUE(wellFormed);
     auto one = [&](const std::string& key) {
         EXPECT_EQ(log.count(key), 1u) << key;
@@ -134,43 +134,43 @@ TEST_F(SessionRecordTest, SerTakesItsObservationNameHeaderTextsAndLog) {
 }
 
 TEST_F(SessionRecordTest, NameTakenAlreadyIsNumberedAndNumberedNamesStay) {
-    exp.setFacts(facts);
-    std::ofstream(dir / "2026-12-09-2132_4-Jupiter-R.ser") << "earlier";
-    std::ofstream(dir / "2026-12-09-2132_4-Jupiter-R.txt") << "earlier";
-    ASSERT_TRUE(exp.startRecording(CaptureFormat::Ser, dir / "p-unfinished.ser", kW, kH, false, 8,
+    exp_.setFacts(facts_);
+    std::ofstream(dir_ / "2026-12-09-2132_4-Jupiter-R.ser") << "earlier";
+    std::ofstream(dir_ / "2026-12-09-2132_4-Jupiter-R.txt") << "earlier";
+    ASSERT_TRUE(exp_.startRecording(CaptureFormat::Ser, dir_ / "p-unfinished.ser", kW, kH, false, 8,
                                    {0, false}, false));
-    Record(11);
-    EXPECT_EQ(exp.lastFile(), dir / "2026-12-09-2132_4-Jupiter-R_1.ser");
-    EXPECT_EQ(exp.lastLogPath(), dir / "2026-12-09-2132_4-Jupiter-R_1.txt");
+    record(11);
+    EXPECT_EQ(exp_.lastFile(), dir_ / "2026-12-09-2132_4-Jupiter-R_1.ser");
+    EXPECT_EQ(exp_.lastLogPath(), dir_ / "2026-12-09-2132_4-Jupiter-R_1.txt");
 
     // Numbered names: the recording keeps its name, the log goes beside it.
-    exp.setObservationNames(false);
-    ASSERT_TRUE(exp.startRecording(CaptureFormat::Ser, dir / "moon_00000.SER", kW, kH, false, 8,
+    exp_.setObservationNames(false);
+    ASSERT_TRUE(exp_.startRecording(CaptureFormat::Ser, dir_ / "moon_00000.SER", kW, kH, false, 8,
                                    {0, false}, false));
-    Record(2);
-    EXPECT_EQ(exp.lastFile(), dir / "moon_00000.SER");
-    EXPECT_EQ(exp.lastLogPath(), dir / "moon_00000.txt");
+    record(2);
+    EXPECT_EQ(exp_.lastFile(), dir_ / "moon_00000.SER");
+    EXPECT_EQ(exp_.lastLogPath(), dir_ / "moon_00000.txt");
 }
 
 TEST_F(SessionRecordTest, FitsSeriesCardsPassFitsverifyAndAstropy) {
-    facts.session.target = "Comet C/2026 'A1'";
-    facts.session.telescope = "C11";
-    exp.setFacts(facts);
-    ASSERT_TRUE(exp.startStillSeries(CaptureFormat::Fit, dir / "moon.FIT", {0, false}, false));
-    Record(2);
+    facts_.session.target = "Comet C/2026 'A1'";
+    facts_.session.telescope = "C11";
+    exp_.setFacts(facts_);
+    ASSERT_TRUE(exp_.startStillSeries(CaptureFormat::Fit, dir_ / "moon.FIT", {0, false}, false));
+    record(2);
     // Each frame named after its own time; the second shares the first's tenth of a minute.
-    const std::string first = dir / "2026-12-09-2132_3-Comet_C_2026__A1_-R.fit";
-    const std::string second = dir / "2026-12-09-2132_3-Comet_C_2026__A1_-R_1.fit";
+    const std::string first = dir_ / "2026-12-09-2132_3-Comet_C_2026__A1_-R.fit";
+    const std::string second = dir_ / "2026-12-09-2132_3-Comet_C_2026__A1_-R_1.fit";
     ASSERT_TRUE(std::filesystem::exists(first));
     ASSERT_TRUE(std::filesystem::exists(second));
-    EXPECT_EQ(exp.lastLogPath(), dir / "2026-12-09-2132_3-Comet_C_2026__A1_-R.txt");
+    EXPECT_EQ(exp_.lastLogPath(), dir_ / "2026-12-09-2132_3-Comet_C_2026__A1_-R.txt");
 
     for (const std::string& f : {first, second}) {
         std::string out;
-        RunCommand("fitsverify " + Quote(f), out);
+        runCommand("fitsverify " + quote(f), out);
         EXPECT_NE(out.find("0 warning(s) and 0 error(s)"), std::string::npos) << out;
     }
-    const std::string py = dir / "cards.py";
+    const std::string py = dir_ / "cards.py";
     std::ofstream(py) << "import sys\nfrom astropy.io import fits\n"
                          "h = fits.getheader(sys.argv[1])\n"
                          "for k in ['OBJECT','OBSERVER','TELESCOP','INSTRUME','FILTER','DATE-OBS',"
@@ -180,7 +180,7 @@ TEST_F(SessionRecordTest, FitsSeriesCardsPassFitsverifyAndAstropy) {
     std::string out;
     // -W ignore: astropy warns of the TIMESTAMP card, whose nine-letter keyword is the
     // program's own unchanged convention; every card asked for must still be read.
-    ASSERT_EQ(RunCommand("/usr/bin/python3 -W ignore " + Quote(py) + " " + Quote(second), out), 0)
+    ASSERT_EQ(runCommand("/usr/bin/python3 -W ignore " + quote(py) + " " + quote(second), out), 0)
         << out;
     EXPECT_EQ(
         out,
@@ -193,36 +193,36 @@ TEST_F(SessionRecordTest, FitsSeriesCardsPassFitsverifyAndAstropy) {
 // parts stay whole under the provisional name, out of the journal, and the next start's
 // recovery leaves them as they are.
 TEST_F(SessionRecordTest, AviPartsTakeTheObservationNameAndAKillBeforeTheRenameLosesNothing) {
-    exp.setFacts(facts);
-    exp.avi().setCodec(0);
-    RecoveryJournal journal(dir / "journal");
-    exp.setJournal(&journal);
-    const std::string provisional = dir / "2026-12-09-2132_3-Jupiter-R-unfinished.avi";
-    ASSERT_TRUE(RunAndKill([&](const KillPoint& kill) {
-        exp.renameClosedPart = [&](const std::string&, const std::string&) {
+    exp_.setFacts(facts_);
+    exp_.avi().setCodec(0);
+    RecoveryJournal journal(dir_ / "journal");
+    exp_.setJournal(&journal);
+    const std::string provisional = dir_ / "2026-12-09-2132_3-Jupiter-R-unfinished.avi";
+    ASSERT_TRUE(runAndKill([&](const KillPoint& kill) {
+        exp_.renameClosedPart = [&](const std::string&, const std::string&) {
             kill();
             return false;
         };
-        if (exp.startRecording(CaptureFormat::Avi, provisional, kW, kH, false, 8, {0, false},
+        if (exp_.startRecording(CaptureFormat::Avi, provisional, kW, kH, false, 8, {0, false},
                                false))
-            Record(11);
+            record(11);
     }));
-    const std::string left = AviPartName(provisional, 1);
-    const auto bytes = ReadAll(left);
-    Probe probe = FfProbe(left);
+    const std::string left = aviPartName(provisional, 1);
+    const auto bytes = readAll(left);
+    Probe probe = ffProbe(left);
     EXPECT_TRUE(!probe.errors && probe.frames == 11 && probe.counted == 11) << probe.output;
-    EXPECT_TRUE(journal.pending().empty() && RecoverInterruptedRecordings(journal).empty());
-    EXPECT_EQ(ReadAll(left), bytes);
+    EXPECT_TRUE(journal.pending().empty() && recoverInterruptedRecordings(journal).empty());
+    EXPECT_EQ(readAll(left), bytes);
     std::filesystem::remove(left);
 
-    exp.renameClosedPart = RenameNoReplace;
+    exp_.renameClosedPart = renameNoReplace;
     ASSERT_TRUE(
-        exp.startRecording(CaptureFormat::Avi, provisional, kW, kH, false, 8, {0, false}, false));
-    Record(11);
-    EXPECT_EQ(exp.lastFile(), dir / "2026-12-09-2132_4-Jupiter-R.avi");
-    EXPECT_EQ(exp.lastLogPath(), dir / "2026-12-09-2132_4-Jupiter-R.txt");
+        exp_.startRecording(CaptureFormat::Avi, provisional, kW, kH, false, 8, {0, false}, false));
+    record(11);
+    EXPECT_EQ(exp_.lastFile(), dir_ / "2026-12-09-2132_4-Jupiter-R.avi");
+    EXPECT_EQ(exp_.lastLogPath(), dir_ / "2026-12-09-2132_4-Jupiter-R.txt");
     EXPECT_FALSE(std::filesystem::exists(left));
-    probe = FfProbe(dir / "2026-12-09-2132_4-Jupiter-R-PART1.AVI");
+    probe = ffProbe(dir_ / "2026-12-09-2132_4-Jupiter-R-PART1.AVI");
     EXPECT_TRUE(!probe.errors && probe.frames == 11) << probe.output;
 }
 
@@ -238,7 +238,7 @@ TEST(ObservationNames, FromTheUtcTimeTargetAndFilter) {
         {36.0, "", "", "2026-12-09-2132_6"},
     };
     for (const Case& c : cases)
-        EXPECT_EQ(ObservationStem(Local(21, 32, c.seconds), c.target, c.filter), c.want)
+        EXPECT_EQ(observationStem(local(21, 32, c.seconds), c.target, c.filter), c.want)
             << c.seconds;
 }
 
@@ -254,7 +254,7 @@ TEST(SessionDetailsSite, DecimalDegreesWithinTheirRange) {
                        {"4.5.1", 90, false, std::nullopt}, {"-", 90, false, std::nullopt}};
     for (const Case& c : cases) {
         std::optional<double> v;
-        EXPECT_EQ(ParseDegrees(c.text, c.limit, v), c.ok) << c.text;
+        EXPECT_EQ(parseDegrees(c.text, c.limit, v), c.ok) << c.text;
         if (c.ok) {
             EXPECT_EQ(v, c.value) << c.text;
         }

@@ -12,56 +12,56 @@
 using namespace rectest;
 
 namespace {
-std::string Card(const std::string& header, int index) {
+std::string card(const std::string& header, int index) {
     return header.substr(index * 80, 80);
 }
 }  // namespace
 
 TEST(FitsCards, ValueAndTextCardsToTheColumn) {
     std::string h;
-    FitsValueCard(h, "SIMPLE", "T");
+    fitsValueCard(h, "SIMPLE", "T");
     EXPECT_EQ(h, "SIMPLE  =" + std::string(20, ' ') + "T" + std::string(50, ' '));
     h.clear();
-    FitsValueCard(h, "NAXIS1", "640");
+    fitsValueCard(h, "NAXIS1", "640");
     EXPECT_EQ(h.substr(0, 30), "NAXIS1  =                  640");
     EXPECT_EQ(h.size(), 80u);
 
     h.clear();
-    FitsTextCard(h, "TIMESTAMP", "");
+    fitsTextCard(h, "TIMESTAMP", "");
     EXPECT_EQ(h, "TIMESTAMP=" + std::string(70, ' '));
     h.clear();
     const std::string longText(80, 'x');
-    FitsTextCard(h, "TIMESTAMP", longText);
+    fitsTextCard(h, "TIMESTAMP", longText);
     EXPECT_EQ(h, "TIMESTAMP= " + std::string(69, 'x'));
     h.clear();
-    FitsTextCard(h, "END", "");
+    fitsTextCard(h, "END", "");
     EXPECT_EQ(h, "END" + std::string(77, ' '));
     h.clear();
-    FitsBlankCards(h, 27);
+    fitsBlankCards(h, 27);
     EXPECT_EQ(h, std::string(27 * 80, ' '));
 }
 
 TEST(FitsCards, HeaderBlockOfAFrame) {
-    FramePtr f(MakeFrame(640, 480, 16, "2024-03-10 21:15:30"));
-    const std::string h = FitsHeader(*f);
+    FramePtr f(makeFrame(640, 480, 16, "2024-03-10 21:15:30"));
+    const std::string h = fitsHeader(*f);
     ASSERT_EQ(h.size(), 2880u);
-    EXPECT_EQ(Card(h, 1).substr(0, 30), "BITPIX  =                   16");
-    EXPECT_EQ(Card(h, 4).substr(0, 30), "NAXIS2  =                  480");
-    EXPECT_EQ(Card(h, 5).substr(0, 30), "BZERO   =                32768");
-    EXPECT_EQ(Card(h, 6).substr(0, 30), "BSCALE  =                  1.0");
-    EXPECT_EQ(Card(h, 7).substr(0, 30), "TIMESTAMP= 2024-03-10 21:15:30");
-    EXPECT_EQ(Card(h, 8).substr(0, 4), "END ");
+    EXPECT_EQ(card(h, 1).substr(0, 30), "BITPIX  =                   16");
+    EXPECT_EQ(card(h, 4).substr(0, 30), "NAXIS2  =                  480");
+    EXPECT_EQ(card(h, 5).substr(0, 30), "BZERO   =                32768");
+    EXPECT_EQ(card(h, 6).substr(0, 30), "BSCALE  =                  1.0");
+    EXPECT_EQ(card(h, 7).substr(0, 30), "TIMESTAMP= 2024-03-10 21:15:30");
+    EXPECT_EQ(card(h, 8).substr(0, 4), "END ");
     EXPECT_EQ(h.substr(9 * 80), std::string(27 * 80, ' '));
     // Header text stays printable ASCII whatever the overlay text holds.
-    FramePtr g(MakeFrame(4, 4, 8,
+    FramePtr g(makeFrame(4, 4, 8,
                          "T=\xc2\xb0"
                          "C\t"));
-    EXPECT_EQ(Card(FitsHeader(*g), 7).substr(0, 17), "TIMESTAMP= T=??C?");
+    EXPECT_EQ(card(fitsHeader(*g), 7).substr(0, 17), "TIMESTAMP= T=??C?");
 }
 
 TEST(FitsCards, Swap16GivesSignedBigEndian) {
     uint16_t v[4] = {0, 32768, 65535, 0x1234};
-    FitsSwap16(v, 4);
+    fitsSwap16(v, 4);
     const auto* b = reinterpret_cast<const uint8_t*>(v);
     const uint8_t expect[8] = {0x80, 0x00, 0x00, 0x00, 0x7f, 0xff, 0x92, 0x34};
     for (int i = 0; i < 8; ++i) EXPECT_EQ(b[i], expect[i]) << i;
@@ -71,11 +71,11 @@ class FitsFiles : public ::testing::Test {
   protected:
     // A still of the series under `stillPath` (the path of the running series decides
     // where the numbering continues).
-    bool Fits(const Frame& frame, const std::string& stillPath, std::string* written) {
+    bool fits(const Frame& frame, const std::string& stillPath, std::string* written) {
         stills_.begin(stillPath);
         return stills_.writeFits(frame, written);
     }
-    bool Bmp(const cv::Mat& image, const std::string& stillPath, std::string* written) {
+    bool bmp(const cv::Mat& image, const std::string& stillPath, std::string* written) {
         stills_.begin(stillPath);
         return stills_.writeBmp(image, written);
     }
@@ -84,26 +84,26 @@ class FitsFiles : public ::testing::Test {
 };
 
 TEST_F(FitsFiles, LayoutSizesAndPaddingOfRows) {
-    FramePtr big(MakeFrame(640, 480));
+    FramePtr big(makeFrame(640, 480));
     std::string name;
-    ASSERT_TRUE(Fits(*big, dir_ / "moon.FIT", &name));
+    ASSERT_TRUE(fits(*big, dir_ / "moon.FIT", &name));
     EXPECT_EQ(name, dir_ / "moon_00000.FIT");
     EXPECT_EQ(std::filesystem::file_size(name), 311040u);
 
     // Width 10: buffer rows of 12 bytes, stored as 10.
-    FramePtr odd(MakeFrame(10, 3));
-    ASSERT_TRUE(Fits(*odd, dir_ / "moon.FIT", &name));
+    FramePtr odd(makeFrame(10, 3));
+    ASSERT_TRUE(fits(*odd, dir_ / "moon.FIT", &name));
     EXPECT_EQ(name, dir_ / "moon_00001.FIT");
-    const auto b = ReadAll(name);
+    const auto b = readAll(name);
     ASSERT_EQ(b.size(), 5760u);
     for (int y = 0; y < 3; ++y)
-        for (int x = 0; x < 10; ++x) ASSERT_EQ(b[2880 + y * 10 + x], Sample(x, y, 8));
+        for (int x = 0; x < 10; ++x) ASSERT_EQ(b[2880 + y * 10 + x], sample(x, y, 8));
     for (size_t i = 2880 + 30; i < b.size(); ++i) ASSERT_EQ(b[i], 0) << i;
 
     // The 16-bit frame is converted on the way out; its own buffer keeps the camera's values.
-    FramePtr deep(MakeFrame(5, 3, 16));
-    ASSERT_TRUE(Fits(*deep, dir_ / "moon.FIT", &name));
-    EXPECT_EQ(reinterpret_cast<const uint16_t*>(FrameData(deep.get()))[1], Sample(1, 0, 16));
+    FramePtr deep(makeFrame(5, 3, 16));
+    ASSERT_TRUE(fits(*deep, dir_ / "moon.FIT", &name));
+    EXPECT_EQ(reinterpret_cast<const uint16_t*>(frameData(deep.get()))[1], sample(1, 0, 16));
 }
 
 TEST_F(FitsFiles, IndependentReadersAgree) {
@@ -129,11 +129,11 @@ TEST_F(FitsFiles, IndependentReadersAgree) {
         "                card.rstrip() == ('TIMESTAMP= ' + stamp)[:80].rstrip())\n"
         "        if not good: print('MISMATCH', path, hd['BITPIX'], d.shape, card); ok = False\n";
     for (const Case& c : cases) {
-        FramePtr f(MakeFrame(c.w, c.h, c.depth, c.stamp));
+        FramePtr f(makeFrame(c.w, c.h, c.depth, c.stamp));
         std::string name;
-        ASSERT_TRUE(Fits(*f, dir_ / "check.FIT", &name));
+        ASSERT_TRUE(fits(*f, dir_ / "check.FIT", &name));
         std::string out;
-        RunCommand("fitsverify " + Quote(name), out);
+        runCommand("fitsverify " + quote(name), out);
         EXPECT_NE(out.find("0 error(s)"), std::string::npos) << name << "\n" << out;
         script += "check('" + name + "', " + std::to_string(c.w) + ", " + std::to_string(c.h) +
                   ", " + std::to_string(c.depth) + ", '" + c.stamp + "')\n";
@@ -142,47 +142,47 @@ TEST_F(FitsFiles, IndependentReadersAgree) {
     const std::string py = dir_ / "check.py";
     std::ofstream(py) << script;
     std::string out;
-    EXPECT_EQ(RunCommand("/usr/bin/python3 " + Quote(py), out), 0) << out;
+    EXPECT_EQ(runCommand("/usr/bin/python3 " + quote(py), out), 0) << out;
     EXPECT_NE(out.find("ALL OK"), std::string::npos) << out;
 }
 
 TEST_F(FitsFiles, FailedWritesAreReportedAndLeaveNoFile) {
-    FramePtr f(MakeFrame(64, 64));
+    FramePtr f(makeFrame(64, 64));
     const std::string full = dir_ / "full.FIT";
     ASSERT_EQ(::symlink("/dev/full", full.c_str()), 0);
     std::string error;
-    EXPECT_FALSE(WriteFitsFile(full, *f, error));
+    EXPECT_FALSE(writeFitsFile(full, *f, error));
     EXPECT_NE(error.find(full), std::string::npos) << error;
     EXPECT_FALSE(std::filesystem::exists(std::filesystem::symlink_status(full)));
 
     std::ofstream(dir_ / "plain") << "x";
     std::string name;
-    EXPECT_FALSE(Fits(*f, dir_ / "plain/moon.FIT", &name));
+    EXPECT_FALSE(fits(*f, dir_ / "plain/moon.FIT", &name));
     EXPECT_NE(stills_.error().find(name), std::string::npos) << stills_.error();
-    EXPECT_FALSE(Fits(*f, dir_ / "missing/moon.FIT", &name));
+    EXPECT_FALSE(fits(*f, dir_ / "missing/moon.FIT", &name));
 
     {
         FileSizeLimit limit(4000);  // the header fits, the data does not
-        EXPECT_FALSE(Fits(*f, dir_ / "moon.FIT", &name));
+        EXPECT_FALSE(fits(*f, dir_ / "moon.FIT", &name));
     }
     EXPECT_FALSE(std::filesystem::exists(name));
     // The name that failed is handed out again for the next frame.
     std::string again;
-    ASSERT_TRUE(Fits(*f, dir_ / "moon.FIT", &again));
+    ASSERT_TRUE(fits(*f, dir_ / "moon.FIT", &again));
     EXPECT_EQ(again, name);
 }
 
 TEST_F(FitsFiles, BmpGreyAndColour) {
-    FramePtr f(MakeFrame(10, 3));
+    FramePtr f(makeFrame(10, 3));
     std::string grey, colour;
-    ASSERT_TRUE(Bmp(f->RawImage, dir_ / "moon.BMP", &grey));
+    ASSERT_TRUE(bmp(f->rawImage, dir_ / "moon.BMP", &grey));
     cv::Mat bgr(5, 7, CV_8UC3);
     cv::randu(bgr, 0, 255);
-    ASSERT_TRUE(Bmp(bgr, dir_ / "moon.BMP", &colour));
+    ASSERT_TRUE(bmp(bgr, dir_ / "moon.BMP", &colour));
     EXPECT_EQ(grey, dir_ / "moon_00000.BMP");
     EXPECT_EQ(colour, dir_ / "moon_00001.BMP");
 
-    const auto gb = ReadAll(grey), cb = ReadAll(colour);
+    const auto gb = readAll(grey), cb = readAll(colour);
     ASSERT_GT(gb.size(), 30u);
     ASSERT_GT(cb.size(), 30u);
     EXPECT_EQ(gb[0], 'B');
@@ -192,7 +192,7 @@ TEST_F(FitsFiles, BmpGreyAndColour) {
     const cv::Mat g = cv::imread(grey, cv::IMREAD_UNCHANGED),
                   c = cv::imread(colour, cv::IMREAD_UNCHANGED);
     ASSERT_EQ(g.channels(), 1);
-    EXPECT_EQ(cv::norm(g, f->RawImage, cv::NORM_INF), 0.0);
+    EXPECT_EQ(cv::norm(g, f->rawImage, cv::NORM_INF), 0.0);
     EXPECT_EQ(cv::norm(c, bgr, cv::NORM_INF), 0.0);
 }
 
@@ -201,10 +201,10 @@ TEST_F(FitsFiles, BmpWriteFailuresAreReported) {
     std::string name;
     {
         FileSizeLimit limit(2000);
-        EXPECT_FALSE(Bmp(img, dir_ / "moon.BMP", &name));
+        EXPECT_FALSE(bmp(img, dir_ / "moon.BMP", &name));
     }
     EXPECT_NE(stills_.error().find(name), std::string::npos) << stills_.error();
     EXPECT_FALSE(std::filesystem::exists(name));
-    EXPECT_FALSE(Bmp(img, dir_ / "missing/moon.BMP", &name));
-    EXPECT_FALSE(Bmp(cv::Mat(), dir_ / "moon.BMP", &name));
+    EXPECT_FALSE(bmp(img, dir_ / "missing/moon.BMP", &name));
+    EXPECT_FALSE(bmp(cv::Mat(), dir_ / "moon.BMP", &name));
 }

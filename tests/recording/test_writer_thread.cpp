@@ -19,18 +19,18 @@ constexpr int kW = 32, kH = 24;
 constexpr uint64_t kFrameBytes = kW * kH;
 
 // A frame handed over by a capture thread: it holds `budget` until it is destroyed.
-FramePtr Numbered(uint64_t number, const std::shared_ptr<FrameBudget>& budget) {
-    FramePtr f = MakeFrame(kW, kH);
-    f->ExposureNumber = number;
+FramePtr numbered(uint64_t number, const std::shared_ptr<FrameBudget>& budget) {
+    FramePtr f = makeFrame(kW, kH);
+    f->exposureNumber = number;
     f->holdBudget(budget);
     return f;
 }
 
-int32_t SerFrameCount(const std::string& path) {
-    const auto b = ReadAll(path);
-    if (b.size() < size_t(SerHeaderSize)) return -1;
+int32_t serFrameCount(const std::string& path) {
+    const auto b = readAll(path);
+    if (b.size() < size_t(kSerHeaderSize)) return -1;
     uint32_t v = 0;
-    for (int i = 3; i >= 0; --i) v = v << 8 | b[SerFrameCountOffset + i];
+    for (int i = 3; i >= 0; --i) v = v << 8 | b[kSerFrameCountOffset + i];
     return static_cast<int32_t>(v);
 }
 
@@ -44,11 +44,11 @@ TEST(WriterThread, WritesInOrderAndHoldsTheCameraBackWhileTheQueueIsFull) {
         FrameWriterThread writer(
             [&](Frame& f) {
                 disk.acquire();
-                order.push_back(f.ExposureNumber);
+                order.push_back(f.exposureNumber);
                 return true;
             },
             [&] { return ++closed == 1; }, nullptr);
-        for (uint64_t n = 1; n <= 5; ++n) writer.push(Numbered(n, budget));
+        for (uint64_t n = 1; n <= 5; ++n) writer.push(numbered(n, budget));
         // The first frame is taken off the queue, the others wait: the queue's account is
         // full and the next exposure would be held back.
         EXPECT_EQ(budget->framesQueued(), 5);
@@ -59,7 +59,7 @@ TEST(WriterThread, WritesInOrderAndHoldsTheCameraBackWhileTheQueueIsFull) {
         EXPECT_TRUE(writer.waitUntilDrained(5000));
         EXPECT_EQ(budget->holds(kFrameBytes), FrameBudget::Hold::None);
         // Exit with frames queued: the destructor writes them all before closing.
-        for (uint64_t n = 6; n <= 9; ++n) writer.push(Numbered(n, budget));
+        for (uint64_t n = 6; n <= 9; ++n) writer.push(numbered(n, budget));
         disk.release(4);
     }
     EXPECT_EQ(order, (std::vector<uint64_t>{1, 2, 3, 4, 5, 6, 7, 8, 9}));
@@ -79,10 +79,10 @@ TEST(WriterThread, AFailedWriteClosesAndCountsEveryLaterFrameLost) {
             return ++writes < 3;  // the third write fails
         },
         [] { return true; }, nullptr);
-    for (uint64_t n = 1; n <= 6; ++n) writer.push(Numbered(n, budget));
+    for (uint64_t n = 1; n <= 6; ++n) writer.push(numbered(n, budget));
     for (int i = 0; i < 3; ++i) gate.release();
     ASSERT_TRUE(writer.waitUntilEnded(5000));
-    writer.push(Numbered(7, budget));
+    writer.push(numbered(7, budget));
     EXPECT_TRUE(writer.failed());
     EXPECT_EQ(writer.framesWritten(), 2);
     EXPECT_EQ(writer.framesLost(), 5);  // the failed one, three queued, one pushed after
@@ -105,7 +105,7 @@ struct View : RecordingView {
 TEST(WriterThread, EveryEndWritesOutTheQueueBeforeTheFileCloses) {
     TempDir dir;
     std::atomic<uint32_t> now{1000};
-    testclock::SetMillis([&] { return now.load(); });
+    testclock::setMillis([&] { return now.load(); });
     enum class End { Cancel, Timed, Exit };
     for (End end : {End::Cancel, End::Timed, End::Exit}) {
         View view;
@@ -116,7 +116,7 @@ TEST(WriterThread, EveryEndWritesOutTheQueueBeforeTheFileCloses) {
         const std::string path = dir / ("m_0000" + std::to_string(int(end)) + ".SER");
         ASSERT_TRUE(rec.startRecording(CaptureFormat::Ser, path, kW, kH, false, 8,
                                        {end == End::Timed ? 1 : 0, end == End::Timed}, false));
-        for (int i = 0; i < 200; ++i) rec.recordFrame(MakeFrame(kW, kH));
+        for (int i = 0; i < 200; ++i) rec.recordFrame(makeFrame(kW, kH));
         if (end == End::Exit) {
             EXPECT_TRUE(rec.close());
             EXPECT_EQ(view.summaries, 0);
@@ -124,7 +124,7 @@ TEST(WriterThread, EveryEndWritesOutTheQueueBeforeTheFileCloses) {
             if (end == End::Cancel) rec.cancel();
             if (end == End::Timed) now += 1000;
             EXPECT_TRUE(rec.finishIfOver());
-            rec.recordFrame(MakeFrame(kW, kH));  // after the end: not taken
+            rec.recordFrame(makeFrame(kW, kH));  // after the end: not taken
             rec.waitForWriter();
             EXPECT_EQ(view.summaries, 1);
             EXPECT_GE(wakes.load(), 1);  // the window thread was told the file is closed
@@ -133,10 +133,10 @@ TEST(WriterThread, EveryEndWritesOutTheQueueBeforeTheFileCloses) {
         EXPECT_EQ(view.closed, 1);
         EXPECT_TRUE(view.failures.empty());
         EXPECT_EQ(rec.framesWritten(), 200);
-        EXPECT_EQ(SerFrameCount(path), 200);
-        EXPECT_EQ(ReadAll(path).size(), size_t(SerHeaderSize) + 200 * (kFrameBytes + 8));
+        EXPECT_EQ(serFrameCount(path), 200);
+        EXPECT_EQ(readAll(path).size(), size_t(kSerHeaderSize) + 200 * (kFrameBytes + 8));
     }
-    testclock::SetMillis(nullptr);
+    testclock::setMillis(nullptr);
 }
 
 TEST(WriterThread, TheSummaryReportsTheCameraHeldBackAndFramesLost) {
@@ -145,7 +145,7 @@ TEST(WriterThread, TheSummaryReportsTheCameraHeldBackAndFramesLost) {
     r.heldBackSeconds = 1.25;
     r.framesLost = 1;
     r.failedExposures = 2;
-    const std::string text = GapText(r);
+    const std::string text = gapText(r);
     EXPECT_NE(text.find("no gaps, 2 failed exposures, "), std::string::npos) << text;
     EXPECT_NE(text.find("camera held back 3 times (1"), std::string::npos) << text;
     EXPECT_NE(text.find("1 frame not written"), std::string::npos) << text;

@@ -29,15 +29,15 @@ constexpr int32_t kInteresting[] = {0,  1,   -1,  7,     8,     11,      12,    
                                     19, 100, 101, 65535, 65536, 1 << 20, INT_MAX, INT_MIN};
 constexpr size_t kFields[] = {14, 18, 22, 26, 30, 34, 38};  // the header's integers
 
-Bytes Record(const std::string& path, int w, int h, int depth, int frames) {
+Bytes record(const std::string& path, int w, int h, int depth, int frames) {
     SerWriter ser;
     EXPECT_TRUE(ser.open(path, w, h, depth)) << ser.error();
-    for (int i = 0; i < frames; ++i) ser.writeFrame(*rectest::MakeFrame(w, h, depth));
+    for (int i = 0; i < frames; ++i) ser.writeFrame(*rectest::makeFrame(w, h, depth));
     EXPECT_TRUE(ser.close()) << ser.error();
-    return rectest::ReadAll(path);
+    return rectest::readAll(path);
 }
 
-void Mutate(Bytes& b, std::mt19937& rng) {
+void mutate(Bytes& b, std::mt19937& rng) {
     auto pick = [&](size_t n) { return std::uniform_int_distribution<size_t>(0, n - 1)(rng); };
     for (size_t k = 1 + pick(4); k > 0 && !b.empty(); --k) switch (pick(6)) {
             case 0:
@@ -49,7 +49,7 @@ void Mutate(Bytes& b, std::mt19937& rng) {
             case 2:
             case 3:
                 if (b.size() >= ser::kHeaderSize)
-                    ser::Put32(b.data() + kFields[pick(std::size(kFields))],
+                    ser::put32(b.data() + kFields[pick(std::size(kFields))],
                                kInteresting[pick(std::size(kInteresting))]);
                 break;
             case 4:
@@ -65,8 +65,8 @@ void Mutate(Bytes& b, std::mt19937& rng) {
 TEST(SerReaderFuzz, MutatedRecordingsAreRefusedOrPlayedWithinBounds) {
     rectest::TempDir dir;
     const std::string path = dir / "case.ser";
-    const std::vector<Bytes> seeds = {Record(path, 6, 4, 8, 3), Record(path, 5, 3, 16, 2),
-                                      Record(path, 12, 2, 8, 0)};
+    const std::vector<Bytes> seeds = {record(path, 6, 4, 8, 3), record(path, 5, 3, 16, 2),
+                                      record(path, 12, 2, 8, 0)};
     const int fd = ::open(path.c_str(), O_WRONLY | O_CLOEXEC);
     ASSERT_GE(fd, 0);
     std::mt19937 rng(20240310);
@@ -74,31 +74,31 @@ TEST(SerReaderFuzz, MutatedRecordingsAreRefusedOrPlayedWithinBounds) {
     const auto t0 = std::chrono::steady_clock::now();
     for (int i = 0; i < kCases; ++i) {
         Bytes b = seeds[i % seeds.size()];
-        Mutate(b, rng);
+        mutate(b, rng);
         // Rewritten in place: truncating to 0 first would flush the disk each time.
         ASSERT_EQ(::pwrite(fd, b.data(), b.size(), 0), static_cast<ssize_t>(b.size()));
         ASSERT_EQ(::ftruncate(fd, static_cast<off_t>(b.size())), 0);
 
         ser::Header h;
-        if (b.size() >= ser::kHeaderSize && ser::DecodeHeader(b.data(), &h)) {
+        if (b.size() >= ser::kHeaderSize && ser::decodeHeader(b.data(), &h)) {
             uint8_t again[ser::kHeaderSize];  // the layout reads and writes the same bytes
-            ser::EncodeHeader(h, again);
+            ser::encodeHeader(h, again);
             ASSERT_TRUE(std::equal(again, again + sizeof again, b.begin())) << "case " << i;
         }
         const auto start = std::chrono::steady_clock::now();
         sercam::SerReader reader;
         std::string why;
-        if (reader.Open(path, &why)) {
+        if (reader.open(path, &why)) {
             ++played;
-            const uint64_t frameBytes = ser::FrameBytes(h);
-            ASSERT_GE(reader.FrameCount(), 1);
-            ASSERT_LE(ser::kHeaderSize + frameBytes * reader.FrameCount(), b.size()) << i;
+            const uint64_t frameBytes = ser::frameBytes(h);
+            ASSERT_GE(reader.frameCount(), 1);
+            ASSERT_LE(ser::kHeaderSize + frameBytes * reader.frameCount(), b.size()) << i;
             Bytes frame;
-            for (int index : {0, reader.FrameCount() - 1}) {
-                ASSERT_TRUE(reader.ReadFrame(index, &frame, &why)) << "case " << i << why;
-                ASSERT_EQ(frame.size(), static_cast<size_t>(reader.Width()) * reader.Height());
+            for (int index : {0, reader.frameCount() - 1}) {
+                ASSERT_TRUE(reader.readFrame(index, &frame, &why)) << "case " << i << why;
+                ASSERT_EQ(frame.size(), static_cast<size_t>(reader.width()) * reader.height());
             }
-            ASSERT_FALSE(reader.ReadFrame(reader.FrameCount(), &frame, &why));
+            ASSERT_FALSE(reader.readFrame(reader.frameCount(), &frame, &why));
         } else {
             ASSERT_NE(why.find(path), std::string::npos) << why;
         }
@@ -118,7 +118,7 @@ TEST(SerReaderFuzz, MutatedRecordingsAreRefusedOrPlayedWithinBounds) {
 TEST(SerRecoveryFuzz, MutatedNotedRecordingsAreFinishedOrLeftAsTheyWere) {
     rectest::TempDir dir;
     const std::string path = dir / "noted.ser";
-    const std::vector<Bytes> seeds = {Record(path, 6, 4, 8, 3), Record(path, 5, 3, 16, 2)};
+    const std::vector<Bytes> seeds = {record(path, 6, 4, 8, 3), record(path, 5, 3, 16, 2)};
     const int fd = ::open(path.c_str(), O_WRONLY | O_CLOEXEC);
     ASSERT_GE(fd, 0);
     struct stat st {};
@@ -127,29 +127,29 @@ TEST(SerRecoveryFuzz, MutatedNotedRecordingsAreFinishedOrLeftAsTheyWere) {
     int finished = 0;
     for (int i = 0; i < kRecoveryCases; ++i) {
         Bytes b = seeds[i % seeds.size()];
-        Mutate(b, rng);
+        mutate(b, rng);
         ASSERT_EQ(::pwrite(fd, b.data(), b.size(), 0), static_cast<ssize_t>(b.size()));
         ASSERT_EQ(::ftruncate(fd, static_cast<off_t>(b.size())), 0);
-        { std::ofstream(SerStampsPath(path)) << std::string(rng() % 200, 's'); }
+        { std::ofstream(serStampsPath(path)) << std::string(rng() % 200, 's'); }
         ser::Header h;
-        const bool decoded = b.size() >= ser::kHeaderSize && ser::DecodeHeader(b.data(), &h);
+        const bool decoded = b.size() >= ser::kHeaderSize && ser::decodeHeader(b.data(), &h);
         // Noted with the header's own geometry, so that the finishing is really tried.
-        const JournalEntry note{"SER",     path,      SerStampsPath(path),
+        const JournalEntry note{"SER",     path,      serStampsPath(path),
                                 st.st_dev, st.st_ino, h.width,
                                 h.height,  h.depth,   h.colorId};
         const auto start = std::chrono::steady_clock::now();
-        const RecoveryOutcome outcome = FinishInterruptedSer(note);
+        const RecoveryOutcome outcome = finishInterruptedSer(note);
         ASSERT_LT(std::chrono::steady_clock::now() - start, 1s) << "case " << i;
-        const Bytes after = rectest::ReadAll(path);
+        const Bytes after = rectest::readAll(path);
         if (!outcome.finished) {
             ASSERT_EQ(after, b) << "case " << i << ": " << outcome.text;
             continue;
         }
         ++finished;
         ASSERT_TRUE(decoded);
-        const int32_t count = ser::Get32(after.data() + ser::kFrameCountOffset);
+        const int32_t count = ser::get32(after.data() + ser::kFrameCountOffset);
         ASSERT_GE(count, std::max(h.frameCount, 0)) << "case " << i;
-        ASSERT_EQ(after.size(), ser::kHeaderSize + count * (ser::FrameBytes(h) + 8)) << i;
+        ASSERT_EQ(after.size(), ser::kHeaderSize + count * (ser::frameBytes(h) + 8)) << i;
     }
     ::close(fd);
     std::printf("%d mutated noted recordings, %d finished\n", kRecoveryCases, finished);

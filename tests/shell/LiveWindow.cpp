@@ -17,8 +17,8 @@ struct HaltCalled {
 }  // namespace
 
 bool startLiveWindow(MainWindow& mainWindow) {
-    testexit::Reset();
-    testexit::SetTerminate([](int code) { throw HaltCalled{code}; });
+    testexit::reset();
+    testexit::setTerminate([](int code) { throw HaltCalled{code}; });
     mainWindow.splashDelayMs = 0;
     bool halted = false;
     try {
@@ -26,12 +26,12 @@ bool startLiveWindow(MainWindow& mainWindow) {
     } catch (const HaltCalled&) {
         halted = true;
     }
-    testexit::SetTerminate(nullptr);
+    testexit::setTerminate(nullptr);
     EXPECT_FALSE(halted) << "start() halted";
     return !halted;
 }
 
-bool WaitUntil(const std::function<bool()>& done, int timeoutMs) {
+bool waitUntil(const std::function<bool()>& done, int timeoutMs) {
     QElapsedTimer t;
     t.start();
     while (!done() && t.elapsed() < timeoutMs) {
@@ -42,10 +42,10 @@ bool WaitUntil(const std::function<bool()>& done, int timeoutMs) {
 }
 
 DisplayStateGuard::DisplayStateGuard() {
-    testclock::SetMillis(nullptr);
+    testclock::setMillis(nullptr);
 }
 
 DisplayStateGuard::~DisplayStateGuard() {
-    testclock::SetMillis(nullptr);
-    testexit::Reset();
+    testclock::setMillis(nullptr);
+    testexit::reset();
 }

@@ -13,7 +13,7 @@ class MainWindow;
 bool startLiveWindow(MainWindow& mainWindow);
 
 // Dispatches events until `done` or the timeout; returns `done()`.
-bool WaitUntil(const std::function<bool()>& done, int timeoutMs = 15000);
+bool waitUntil(const std::function<bool()>& done, int timeoutMs = 15000);
 
 // Puts the clock and the halt hooks back to their start values on construction and on
 // destruction, and gives the test a private settings folder.

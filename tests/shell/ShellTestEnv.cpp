@@ -12,27 +12,27 @@
 #include "settings/Settings.h"
 
 TempConfig::TempConfig() {
-    EnsureApp();
+    ensureApp();
     QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, dir_.path());
 }
 
 TempConfig::~TempConfig() {
-    QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, testenv::ConfigDir());
+    QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, testenv::configDir());
 }
 
-QString TempConfig::IniPath() const {
-    return OpenSettings()->fileName();
+QString TempConfig::iniPath() const {
+    return openSettings()->fileName();
 }
 
-bool TempConfig::WriteIni(const QByteArray& contents) const {
-    const QString path = IniPath();
+bool TempConfig::writeIni(const QByteArray& contents) const {
+    const QString path = iniPath();
     QDir().mkpath(QFileInfo(path).path());
     QFile f(path);
     return f.open(QIODevice::WriteOnly | QIODevice::Truncate) &&
            f.write(contents) == contents.size() && f.flush();
 }
 
-QByteArray TempConfig::ReadIni() const {
-    QFile f(IniPath());
+QByteArray TempConfig::readIni() const {
+    QFile f(iniPath());
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
 }

@@ -13,12 +13,12 @@ class TempConfig {
   public:
     TempConfig();   // points the settings file at a new temporary folder
     ~TempConfig();  // ... and back at a folder nobody uses
-    QString Dir() const { return dir_.path(); }
+    QString dir() const { return dir_.path(); }
     // The settings file the program uses while this object lives.
-    QString IniPath() const;
+    QString iniPath() const;
     // Writes the settings file by hand.
-    [[nodiscard]] bool WriteIni(const QByteArray& contents) const;
-    QByteArray ReadIni() const;
+    [[nodiscard]] bool writeIni(const QByteArray& contents) const;
+    QByteArray readIni() const;
 
   private:
     QTemporaryDir dir_;

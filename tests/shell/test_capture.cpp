@@ -40,11 +40,11 @@
 namespace fs = std::filesystem;
 
 namespace {
-std::vector<uint8_t> ReadAll(const std::string& path) {
+std::vector<uint8_t> readAll(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
 }
-int32_t Le32(const std::vector<uint8_t>& b, size_t at) {
+int32_t le32(const std::vector<uint8_t>& b, size_t at) {
     uint32_t v = 0;
     for (int i = 3; i >= 0; --i) v = v << 8 | b.at(at + i);
     return static_cast<int32_t>(v);
@@ -53,337 +53,337 @@ int32_t Le32(const std::vector<uint8_t>& b, size_t at) {
 class CaptureTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        EnsureApp();
-        now = 50000;
-        testclock::SetMillis([this] { return now.load(); });
-        previous_ = SetMessageHandler([this](const std::string& t) { messages.push_back(t); });
-        folder = config.Dir() + QStringLiteral("/out");
-        fs::create_directories(folder.toStdString());
+        ensureApp();
+        now_ = 50000;
+        testclock::setMillis([this] { return now_.load(); });
+        previous_ = setMessageHandler([this](const std::string& t) { messages_.push_back(t); });
+        folder_ = config_.dir() + QStringLiteral("/out");
+        fs::create_directories(folder_.toStdString());
     }
     void TearDown() override {
-        if (mainWindow) {
+        if (mainWindow_) {
             // The exposure still pending is finished, so the thread ends at once.
-            mainWindow->capture().requestStop();
-            cam.Release();
+            mainWindow_->capture().requestStop();
+            cam_.release();
         }
-        mainWindow.reset();
-        SetMessageHandler(previous_);
-        testclock::SetMillis(nullptr);
+        mainWindow_.reset();
+        setMessageHandler(previous_);
+        testclock::setMillis(nullptr);
     }
     // Starts the window with the stored settings given (FILENAME empty: none stored).
-    void Create(const QString& filename, const QString& count = QStringLiteral("1")) {
+    void create(const QString& filename, const QString& count = QStringLiteral("1")) {
         QByteArray ini = "[TarviVideo2R]\nEXPOCOUNT=" + count.toUtf8() + "\n";
         if (!filename.isEmpty()) ini += "FILENAME=" + filename.toUtf8() + "\n";
-        ASSERT_TRUE(config.WriteIni(ini));
-        cam.Install();
-        cam.SetCancelReleases(false);  // the tests hand the frames over themselves
-        mainWindow = std::make_unique<MainWindow>();
-        mainWindow->splashDelayMs = 0;
-        mainWindow->start();
-        ASSERT_TRUE(cam.WaitForExposure(10000));
-        width = mainWindow->capture().status().width;
-        height = mainWindow->capture().status().height;
-        ASSERT_GT(width, 0);
+        ASSERT_TRUE(config_.writeIni(ini));
+        cam_.install();
+        cam_.setCancelReleases(false);  // the tests hand the frames over themselves
+        mainWindow_ = std::make_unique<MainWindow>();
+        mainWindow_->splashDelayMs = 0;
+        mainWindow_->start();
+        ASSERT_TRUE(cam_.waitForExposure(10000));
+        width_ = mainWindow_->capture().status().width;
+        height_ = mainWindow_->capture().status().height;
+        ASSERT_GT(width_, 0);
     }
-    void CreateWithPath() { Create(folder + QStringLiteral("/moon")); }
+    void createWithPath() { create(folder_ + QStringLiteral("/moon")); }
     // One frame from the camera, handled by the window's frame hand-off, and written by
     // the writer thread.
-    void Deliver(int count = 1) {
+    void deliver(int count = 1) {
         for (int i = 0; i < count; ++i) {
-            FramePtr f = NewFrame(width, height, "", false, 8);
-            std::fill(FrameData(f.get()), FrameData(f.get()) + FrameDataSize(f.get()),
+            FramePtr f = newFrame(width_, height_, "", false, 8);
+            std::fill(frameData(f.get()), frameData(f.get()) + frameDataSize(f.get()),
                       uint8_t(40 + i));
-            mainWindow->frameReady(std::move(f));
-            mainWindow->recorder().waitForWriter();
+            mainWindow_->frameReady(std::move(f));
+            mainWindow_->recorder().waitForWriter();
         }
     }
     // The cancel button, and the writer thread closing the output.
-    void Cancel() {
-        Button("CancelButton")->click();
-        mainWindow->recorder().waitForWriter();
+    void cancel() {
+        button("CancelButton")->click();
+        mainWindow_->recorder().waitForWriter();
     }
-    std::string Out(const std::string& name) const { return folder.toStdString() + "/" + name; }
+    std::string out(const std::string& name) const { return folder_.toStdString() + "/" + name; }
     // The recorded files; the capture log beside each recording is not counted.
-    size_t FileCount() const {
-        const fs::directory_iterator it(folder.toStdString());
+    size_t fileCount() const {
+        const fs::directory_iterator it(folder_.toStdString());
         return std::count_if(fs::begin(it), fs::end(it), [](const fs::directory_entry& e) {
             return e.path().extension() != ".txt";
         });
     }
-    QString Progress() const { return W<QLabel>("StatusPanel0")->text(); }
-    bool Recording() const { return mainWindow->capture().recording(); }
+    QString progress() const { return w<QLabel>("StatusPanel0")->text(); }
+    bool recording() const { return mainWindow_->capture().recording(); }
     // A widget, menu item or menu of the window by its object name.
     template <class T>
-    T* W(const char* name) const {
-        return Find<T>(*mainWindow, name);
+    T* w(const char* name) const {
+        return find<T>(*mainWindow_, name);
     }
-    QAction* Item(const char* name) const { return W<QAction>(name); }
-    QPushButton* Button(const char* name) const { return W<QPushButton>(name); }
-    QLineEdit* Count() const { return W<QLineEdit>("expos"); }
-    QLabel* Summary() const { return W<QLabel>("HTMLabel1"); }
-    CapturePanel& Panel() const { return mainWindow->capturePanel(); }
-    OutputNameDialog* NameDialog() const { return mainWindow->outputNameDialog(); }
+    QAction* item(const char* name) const { return w<QAction>(name); }
+    QPushButton* button(const char* name) const { return w<QPushButton>(name); }
+    QLineEdit* count() const { return w<QLineEdit>("expos"); }
+    QLabel* summaryLabel() const { return w<QLabel>("HTMLabel1"); }
+    CapturePanel& panel() const { return mainWindow_->capturePanel(); }
+    OutputNameDialog* nameDialog() const { return mainWindow_->outputNameDialog(); }
     // What a recording shows while it runs, and gives back when it ends.
-    void ExpectLocked(bool locked) const {
-        EXPECT_EQ(Button("CancelButton")->isHidden(), !locked);
-        EXPECT_EQ(Button("butCapture")->isEnabled(), !locked);
-        EXPECT_EQ(Button("Button3")->isEnabled(), !locked);
+    void expectLocked(bool locked) const {
+        EXPECT_EQ(button("CancelButton")->isHidden(), !locked);
+        EXPECT_EQ(button("butCapture")->isEnabled(), !locked);
+        EXPECT_EQ(button("Button3")->isEnabled(), !locked);
         for (const char* name :
              {"SER8bit1", "AVI2", "FIT1", "BMP1", "SER1", "AVI1", "FIT2", "BMP2"})
-            EXPECT_EQ(Item(name)->isEnabled(), !locked) << name;
+            EXPECT_EQ(item(name)->isEnabled(), !locked) << name;
     }
 
-    TempConfig config;
-    tvtest::FakeCamera cam{64, 48, "Test Cam"};
-    std::unique_ptr<MainWindow> mainWindow;
-    std::atomic<uint32_t> now{0};
-    std::vector<std::string> messages;
-    QString folder;
-    int width = 0, height = 0;
+    TempConfig config_;
+    tvtest::FakeCamera cam_{64, 48, "Test Cam"};
+    std::unique_ptr<MainWindow> mainWindow_;
+    std::atomic<uint32_t> now_{0};
+    std::vector<std::string> messages_;
+    QString folder_;
+    int width_ = 0, height_ = 0;
     MessageHandler previous_;
 };
 }  // namespace
 
 TEST(CapturePathText, SplitJoinTrimAndFolder) {
     QString dir, base;
-    SplitPath(QStringLiteral("/obs/moon"), dir, base);
+    splitPath(QStringLiteral("/obs/moon"), dir, base);
     EXPECT_EQ(dir, "/obs");
     EXPECT_EQ(base, "moon");
-    SplitPath(QStringLiteral("/moon"), dir, base);
+    splitPath(QStringLiteral("/moon"), dir, base);
     EXPECT_EQ(dir, "/");
     EXPECT_EQ(base, "moon");
-    SplitPath(QStringLiteral("moon"), dir, base);
+    splitPath(QStringLiteral("moon"), dir, base);
     EXPECT_EQ(dir, "");
     EXPECT_EQ(base, "moon");
-    SplitPath(QStringLiteral("/obs/"), dir, base);
+    splitPath(QStringLiteral("/obs/"), dir, base);
     EXPECT_EQ(dir, "/obs");
     EXPECT_EQ(base, "");
 
-    EXPECT_EQ(JoinPath("/obs", "moon"), "/obs/moon");
-    EXPECT_EQ(JoinPath("/", "CAPTURE"), "/CAPTURE");
-    EXPECT_EQ(JoinPath("", "moon"), "");
-    EXPECT_EQ(JoinPath("/obs", ""), "");
+    EXPECT_EQ(joinPath("/obs", "moon"), "/obs/moon");
+    EXPECT_EQ(joinPath("/", "CAPTURE"), "/CAPTURE");
+    EXPECT_EQ(joinPath("", "moon"), "");
+    EXPECT_EQ(joinPath("/obs", ""), "");
 
-    EXPECT_EQ(TrimBlanks(QStringLiteral("  \t/obs/moon\x01 \n")), "/obs/moon");
-    EXPECT_EQ(TrimBlanks(QStringLiteral(" \x02 ")), "");
-    EXPECT_EQ(FolderOf("/obs/"), "/obs");
-    EXPECT_EQ(FolderOf("/"), "/");
+    EXPECT_EQ(trimBlanks(QStringLiteral("  \t/obs/moon\x01 \n")), "/obs/moon");
+    EXPECT_EQ(trimBlanks(QStringLiteral(" \x02 ")), "");
+    EXPECT_EQ(folderOf("/obs/"), "/obs");
+    EXPECT_EQ(folderOf("/"), "/");
 
-    const QString summary = LastCaptureText(2.25, 10.0);
+    const QString summary = lastCaptureText(2.25, 10.0);
     EXPECT_TRUE(summary.contains("<B>Last Capture</B>"));
     EXPECT_TRUE(summary.contains(" 2.2 s") || summary.contains(" 2,2 s")) << summary.toStdString();
     EXPECT_TRUE(summary.contains("10.0") || summary.contains("10,0"));
 }
 
 TEST_F(CaptureTest, CommandsWithoutAPathOnlyComplain) {
-    Create(QString());
-    EXPECT_FALSE(Button("butCapture")->isEnabled());
+    create(QString());
+    EXPECT_FALSE(button("butCapture")->isEnabled());
     // The buttons are disabled; the commands behind them still refuse on their own.
-    Panel().startSequence();
-    Panel().startStillSeries();
-    EXPECT_EQ(messages, (std::vector<std::string>{"Error opening AVI/SER file",
+    panel().startSequence();
+    panel().startStillSeries();
+    EXPECT_EQ(messages_, (std::vector<std::string>{"Error opening AVI/SER file",
                                                   "Please set file parameters first"}));
-    EXPECT_FALSE(Recording());
-    EXPECT_FALSE(mainWindow->recorder().busy());
-    EXPECT_TRUE(Button("CancelButton")->isHidden());
+    EXPECT_FALSE(recording());
+    EXPECT_FALSE(mainWindow_->recorder().busy());
+    EXPECT_TRUE(button("CancelButton")->isHidden());
 }
 
 TEST_F(CaptureTest, CountOfFiveSerCountsDownAndShowsTheSummary) {
-    CreateWithPath();
-    Item("SER8bit1")->trigger();
-    Count()->setText(QStringLiteral("5"));
-    Button("butCapture")->click();
-    ASSERT_TRUE(messages.empty()) << messages[0];
-    EXPECT_TRUE(Recording());
-    ExpectLocked(true);
-    EXPECT_TRUE(Summary()->isHidden());
+    createWithPath();
+    item("SER8bit1")->trigger();
+    count()->setText(QStringLiteral("5"));
+    button("butCapture")->click();
+    ASSERT_TRUE(messages_.empty()) << messages_[0];
+    EXPECT_TRUE(recording());
+    expectLocked(true);
+    EXPECT_TRUE(summaryLabel()->isHidden());
 
     std::vector<QString> texts;
     for (int i = 0; i < 5; ++i) {
-        now += 100;
-        Deliver();
-        texts.push_back(Progress());
+        now_ += 100;
+        deliver();
+        texts.push_back(progress());
     }
     EXPECT_EQ(texts, (std::vector<QString>{"4 Frames left", "3 Frames left", "2 Frames left",
                                            "1 Frames left", "1 Frames left"}));
-    EXPECT_TRUE(Recording());
-    now += 100;
-    Deliver();  // closes
-    EXPECT_FALSE(Recording());
-    EXPECT_EQ(Progress(), "");
-    ExpectLocked(false);
-    EXPECT_FALSE(W<QFrame>("Panel10")->isHidden());
-    EXPECT_FALSE(Summary()->isHidden());
+    EXPECT_TRUE(recording());
+    now_ += 100;
+    deliver();  // closes
+    EXPECT_FALSE(recording());
+    EXPECT_EQ(progress(), "");
+    expectLocked(false);
+    EXPECT_FALSE(w<QFrame>("Panel10")->isHidden());
+    EXPECT_FALSE(summaryLabel()->isHidden());
     // 600 ms + 1, five frames.
-    EXPECT_TRUE(Summary()->text().contains(" 0.6 s")) << Summary()->text().toStdString();
-    EXPECT_TRUE(Summary()->text().contains(" 8.3<br>")) << Summary()->text().toStdString();
-    EXPECT_FALSE(W<QLabel>("StatusPanel2")->text().isEmpty());
+    EXPECT_TRUE(summaryLabel()->text().contains(" 0.6 s")) << summaryLabel()->text().toStdString();
+    EXPECT_TRUE(summaryLabel()->text().contains(" 8.3<br>")) << summaryLabel()->text().toStdString();
+    EXPECT_FALSE(w<QLabel>("StatusPanel2")->text().isEmpty());
 
-    const auto bytes = ReadAll(Out("moon_00000.SER"));
-    EXPECT_EQ(Le32(bytes, SerFrameCountOffset), 5);
-    EXPECT_EQ(bytes.size(), size_t(SerHeaderSize) + 5 * (width * height + 8));
+    const auto bytes = readAll(out("moon_00000.SER"));
+    EXPECT_EQ(le32(bytes, kSerFrameCountOffset), 5);
+    EXPECT_EQ(bytes.size(), size_t(kSerHeaderSize) + 5 * (width_ * height_ + 8));
 
     // The next recording takes the next number.
-    Count()->setText(QStringLiteral("1"));
-    Button("butCapture")->click();
-    Deliver(2);
-    EXPECT_EQ(Le32(ReadAll(Out("moon_00001.SER")), SerFrameCountOffset), 1);
+    count()->setText(QStringLiteral("1"));
+    button("butCapture")->click();
+    deliver(2);
+    EXPECT_EQ(le32(readAll(out("moon_00001.SER")), kSerFrameCountOffset), 1);
 }
 
 TEST_F(CaptureTest, CountOfOneAviWritesOneFramePart) {
-    CreateWithPath();
-    Item("AVI2")->trigger();
-    Count()->setText(QStringLiteral("1"));
-    Button("butCapture")->click();
-    ASSERT_TRUE(messages.empty()) << messages[0];
-    Deliver();
-    EXPECT_TRUE(Recording());
-    Deliver();
-    EXPECT_FALSE(Recording());
-    EXPECT_EQ(mainWindow->recorder().framesWritten(), 1);
-    EXPECT_TRUE(fs::exists(Out("moon_00000-PART1.AVI")));
-    EXPECT_EQ(FileCount(), 1u);
+    createWithPath();
+    item("AVI2")->trigger();
+    count()->setText(QStringLiteral("1"));
+    button("butCapture")->click();
+    ASSERT_TRUE(messages_.empty()) << messages_[0];
+    deliver();
+    EXPECT_TRUE(recording());
+    deliver();
+    EXPECT_FALSE(recording());
+    EXPECT_EQ(mainWindow_->recorder().framesWritten(), 1);
+    EXPECT_TRUE(fs::exists(out("moon_00000-PART1.AVI")));
+    EXPECT_EQ(fileCount(), 1u);
 }
 
 TEST_F(CaptureTest, ContinuousFitSeriesRunsUntilCancel) {
-    CreateWithPath();
-    Count()->setText(QStringLiteral("0"));
-    Button("Button3")->click();
-    Deliver(3);
-    EXPECT_EQ(Progress(), QString::fromLatin1(RecordingController::ContinuousText));
-    Cancel();
-    EXPECT_FALSE(Recording());  // at once, not at the next frame
-    ExpectLocked(false);
-    Deliver();
-    EXPECT_EQ(FileCount(), 3u);
-    EXPECT_TRUE(fs::exists(Out("moon_00002.FIT")));
+    createWithPath();
+    count()->setText(QStringLiteral("0"));
+    button("Button3")->click();
+    deliver(3);
+    EXPECT_EQ(progress(), QString::fromLatin1(RecordingController::kContinuousText));
+    cancel();
+    EXPECT_FALSE(recording());  // at once, not at the next frame
+    expectLocked(false);
+    deliver();
+    EXPECT_EQ(fileCount(), 3u);
+    EXPECT_TRUE(fs::exists(out("moon_00002.FIT")));
 }
 
 TEST_F(CaptureTest, TimedZeroSecondsWritesNothingAndShowsRateZero) {
-    CreateWithPath();
-    W<QComboBox>("exposUnit")->setCurrentIndex(1);
-    Count()->setText(QStringLiteral("0"));
-    Button("Button3")->click();
-    EXPECT_TRUE(Recording());
-    Deliver();
-    EXPECT_FALSE(Recording());
-    EXPECT_EQ(FileCount(), 0u);
-    EXPECT_TRUE(Summary()->text().contains("<B>FPS:</B> 0.0")) << Summary()->text().toStdString();
+    createWithPath();
+    w<QComboBox>("exposUnit")->setCurrentIndex(1);
+    count()->setText(QStringLiteral("0"));
+    button("Button3")->click();
+    EXPECT_TRUE(recording());
+    deliver();
+    EXPECT_FALSE(recording());
+    EXPECT_EQ(fileCount(), 0u);
+    EXPECT_TRUE(summaryLabel()->text().contains("<B>FPS:</B> 0.0")) << summaryLabel()->text().toStdString();
 }
 
 TEST_F(CaptureTest, PauseHoldsFramesBackButCancelDoesNotWait) {
-    CreateWithPath();
-    W<QLineEdit>("pse")->setText(QStringLiteral("2"));  // unit " sec" at start
-    Item("SER8bit1")->trigger();
-    Count()->setText(QStringLiteral("0"));
-    Button("butCapture")->click();
-    Deliver();  // at once
-    now += 1000;
-    Deliver();
-    now += 999;
-    Deliver();
-    EXPECT_EQ(mainWindow->recorder().framesWritten(), 1);
-    now += 1;  // 2000 ms after the first
-    Deliver();
-    EXPECT_EQ(mainWindow->recorder().framesWritten(), 2);
-    now += 500;
-    Cancel();  // ends without waiting out the pause
-    EXPECT_FALSE(Recording());
-    EXPECT_EQ(Le32(ReadAll(Out("moon_00000.SER")), SerFrameCountOffset), 2);
+    createWithPath();
+    w<QLineEdit>("pse")->setText(QStringLiteral("2"));  // unit " sec" at start
+    item("SER8bit1")->trigger();
+    count()->setText(QStringLiteral("0"));
+    button("butCapture")->click();
+    deliver();  // at once
+    now_ += 1000;
+    deliver();
+    now_ += 999;
+    deliver();
+    EXPECT_EQ(mainWindow_->recorder().framesWritten(), 1);
+    now_ += 1;  // 2000 ms after the first
+    deliver();
+    EXPECT_EQ(mainWindow_->recorder().framesWritten(), 2);
+    now_ += 500;
+    cancel();  // ends without waiting out the pause
+    EXPECT_FALSE(recording());
+    EXPECT_EQ(le32(readAll(out("moon_00000.SER")), kSerFrameCountOffset), 2);
 
     // The unit " ms": 2 ms between recorded frames.
-    W<QComboBox>("pseUnit")->setCurrentIndex(0);
-    Button("butCapture")->click();
-    Deliver();
-    now += 1;
-    Deliver();
-    EXPECT_EQ(mainWindow->recorder().framesWritten(), 1);
-    now += 1;
-    Deliver();
-    EXPECT_EQ(mainWindow->recorder().framesWritten(), 2);
-    Cancel();
-    EXPECT_FALSE(Recording());
+    w<QComboBox>("pseUnit")->setCurrentIndex(0);
+    button("butCapture")->click();
+    deliver();
+    now_ += 1;
+    deliver();
+    EXPECT_EQ(mainWindow_->recorder().framesWritten(), 1);
+    now_ += 1;
+    deliver();
+    EXPECT_EQ(mainWindow_->recorder().framesWritten(), 2);
+    cancel();
+    EXPECT_FALSE(recording());
 }
 
 TEST_F(CaptureTest, StoredNegativeCount) {
-    Create(folder + QStringLiteral("/moon"), QStringLiteral("-5"));
-    EXPECT_EQ(Count()->text(), "-5");
+    create(folder_ + QStringLiteral("/moon"), QStringLiteral("-5"));
+    EXPECT_EQ(count()->text(), "-5");
     // Every format takes its absolute value.
-    Item("SER8bit1")->trigger();
-    Button("butCapture")->click();
-    Deliver(6);
-    EXPECT_FALSE(Recording());
-    EXPECT_EQ(Le32(ReadAll(Out("moon_00000.SER")), SerFrameCountOffset), 5);
-    Item("FIT1")->trigger();
-    Button("Button3")->click();
-    Deliver(6);
-    EXPECT_FALSE(Recording());
-    EXPECT_EQ(FileCount(), 6u);
+    item("SER8bit1")->trigger();
+    button("butCapture")->click();
+    deliver(6);
+    EXPECT_FALSE(recording());
+    EXPECT_EQ(le32(readAll(out("moon_00000.SER")), kSerFrameCountOffset), 5);
+    item("FIT1")->trigger();
+    button("Button3")->click();
+    deliver(6);
+    EXPECT_FALSE(recording());
+    EXPECT_EQ(fileCount(), 6u);
 }
 
 // A camera that sends no more frames (stalled, or a long exposure) does not hold a
 // recording open: Cancel finishes it at once, a timed one ends on time, each with a complete
 // file and the summary, which counts the gaps in the frames' time stamps.
 TEST_F(CaptureTest, CancelAndTimedEndFinishWithoutAnotherFrame) {
-    CreateWithPath();
-    Item("SER8bit1")->trigger();
-    Count()->setText(QStringLiteral("0"));
-    Button("butCapture")->click();
-    Deliver(2);
-    Cancel();
-    EXPECT_FALSE(Recording());
-    ExpectLocked(false);
-    const auto bytes = ReadAll(Out("moon_00000.SER"));
-    EXPECT_EQ(Le32(bytes, SerFrameCountOffset), 2);
-    EXPECT_EQ(bytes.size(), size_t(SerHeaderSize) + 2 * (width * height + 8));  // trailer too
+    createWithPath();
+    item("SER8bit1")->trigger();
+    count()->setText(QStringLiteral("0"));
+    button("butCapture")->click();
+    deliver(2);
+    cancel();
+    EXPECT_FALSE(recording());
+    expectLocked(false);
+    const auto bytes = readAll(out("moon_00000.SER"));
+    EXPECT_EQ(le32(bytes, kSerFrameCountOffset), 2);
+    EXPECT_EQ(bytes.size(), size_t(kSerHeaderSize) + 2 * (width_ * height_ + 8));  // trailer too
 
-    W<QComboBox>("exposUnit")->setCurrentIndex(1);
-    Count()->setText(QStringLiteral("2"));
-    Button("butCapture")->click();
+    w<QComboBox>("exposUnit")->setCurrentIndex(1);
+    count()->setText(QStringLiteral("2"));
+    button("butCapture")->click();
     // Frames 0.1 s apart with one of 0.5 s.
     for (double t : {1.0, 1.1, 1.2, 1.7, 1.8, 1.9}) {
-        FramePtr f = NewFrame(width, height, "", false, 8);
-        f->TimeStamp = (100000.0 + t) / 86400.0;
-        mainWindow->frameReady(std::move(f));
-        mainWindow->recorder().waitForWriter();
+        FramePtr f = newFrame(width_, height_, "", false, 8);
+        f->timeStamp = (100000.0 + t) / 86400.0;
+        mainWindow_->frameReady(std::move(f));
+        mainWindow_->recorder().waitForWriter();
     }
-    now += 2000;
+    now_ += 2000;
     QElapsedTimer waited;
     waited.start();
-    while (mainWindow->recorder().busy() && waited.elapsed() < 3000)
+    while (mainWindow_->recorder().busy() && waited.elapsed() < 3000)
         QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
-    EXPECT_FALSE(Recording());
-    EXPECT_EQ(Le32(ReadAll(Out("moon_00001.SER")), SerFrameCountOffset), 6);
-    const QString summary = Summary()->text();
+    EXPECT_FALSE(recording());
+    EXPECT_EQ(le32(readAll(out("moon_00001.SER")), kSerFrameCountOffset), 6);
+    const QString summary = summaryLabel()->text();
     EXPECT_TRUE(summary.contains("<br>1 gap, longest 0.5 s</P>") ||
                 summary.contains("<br>1 gap, longest 0,5 s</P>"))
         << summary.toStdString();
 }
 
 TEST_F(CaptureTest, EmptyCountIsAConversionErrorAndRecordsNothing) {
-    CreateWithPath();
-    Count()->clear();
-    Button("Button3")->click();
-    Item("SER8bit1")->trigger();
-    Button("butCapture")->click();
-    EXPECT_EQ(messages, (std::vector<std::string>(2, "'' is not a valid integer value")));
-    EXPECT_FALSE(Recording());
-    EXPECT_FALSE(mainWindow->recorder().busy());
-    ExpectLocked(false);
-    Deliver();
-    EXPECT_EQ(FileCount(), 0u);
+    createWithPath();
+    count()->clear();
+    button("Button3")->click();
+    item("SER8bit1")->trigger();
+    button("butCapture")->click();
+    EXPECT_EQ(messages_, (std::vector<std::string>(2, "'' is not a valid integer value")));
+    EXPECT_FALSE(recording());
+    EXPECT_FALSE(mainWindow_->recorder().busy());
+    expectLocked(false);
+    deliver();
+    EXPECT_EQ(fileCount(), 0u);
 }
 
 // A screen reader sees the capture buttons' format pop-up as four shown items and can pick a
 // format with their press action.
 TEST_F(CaptureTest, TheFormatPopUpIsUsableThroughTheAccessibilityInterface) {
-    CreateWithPath();
+    createWithPath();
     // A tool that reads the whole window meets the hidden "Set Capture Format" menu first.
     QAccessibleInterface* hidden =
-        QAccessible::queryAccessibleInterface(W<QMenu>("SetCaptureFormat1"));
+        QAccessible::queryAccessibleInterface(w<QMenu>("SetCaptureFormat1"));
     for (int i = 0; i < hidden->childCount(); ++i) EXPECT_TRUE(hidden->child(i)->state().invisible);
-    QMenu* popup = W<QMenu>("SERAVI");
-    popup->popup(Button("Button3")->mapToGlobal(QPoint(5, 5)));
+    QMenu* popup = w<QMenu>("SERAVI");
+    popup->popup(button("Button3")->mapToGlobal(QPoint(5, 5)));
     QAccessibleInterface* menu = QAccessible::queryAccessibleInterface(popup);
     ASSERT_NE(menu, nullptr);
     ASSERT_EQ(menu->childCount(), 4);
@@ -397,170 +397,170 @@ TEST_F(CaptureTest, TheFormatPopUpIsUsableThroughTheAccessibilityInterface) {
     ASSERT_NE(avi, nullptr);
     avi->doAction(QAccessibleActionInterface::pressAction());
     popup->hide();
-    EXPECT_EQ(Panel().format(), CaptureFormat::Avi);
-    EXPECT_TRUE(Item("AVI1")->isChecked());  // the menu bar's twin follows
-    EXPECT_FALSE(Button("butCapture")->isHidden());
+    EXPECT_EQ(panel().format(), CaptureFormat::Avi);
+    EXPECT_TRUE(item("AVI1")->isChecked());  // the menu bar's twin follows
+    EXPECT_FALSE(button("butCapture")->isHidden());
 }
 
 TEST_F(CaptureTest, FormatItemsSwitchTheButtonsAndLockDuringARecording) {
-    CreateWithPath();
-    EXPECT_EQ(Panel().format(), CaptureFormat::Fit);
-    EXPECT_TRUE(Item("FIT1")->isChecked());
-    Item("AVI2")->trigger();
-    EXPECT_FALSE(Button("butCapture")->isHidden());
-    EXPECT_TRUE(Button("Button3")->isHidden());
-    EXPECT_EQ(Button("butCapture")->text(), "AVI");
+    createWithPath();
+    EXPECT_EQ(panel().format(), CaptureFormat::Fit);
+    EXPECT_TRUE(item("FIT1")->isChecked());
+    item("AVI2")->trigger();
+    EXPECT_FALSE(button("butCapture")->isHidden());
+    EXPECT_TRUE(button("Button3")->isHidden());
+    EXPECT_EQ(button("butCapture")->text(), "AVI");
     // The hidden "Set Capture Format" menu has four items of its own, checked in step.
-    EXPECT_EQ(W<QMenu>("SetCaptureFormat1")->actions().size(), 4);
-    EXPECT_TRUE(Item("AVI1")->isChecked());
-    EXPECT_FALSE(Item("FIT2")->isChecked());
-    EXPECT_EQ(Panel().format(), CaptureFormat::Avi);
-    Item("BMP1")->trigger();
-    EXPECT_TRUE(Button("butCapture")->isHidden());
-    EXPECT_FALSE(Button("Button3")->isHidden());
-    EXPECT_EQ(Button("Button3")->text(), "BMP");
-    EXPECT_EQ(Panel().format(), CaptureFormat::Bmp);
+    EXPECT_EQ(w<QMenu>("SetCaptureFormat1")->actions().size(), 4);
+    EXPECT_TRUE(item("AVI1")->isChecked());
+    EXPECT_FALSE(item("FIT2")->isChecked());
+    EXPECT_EQ(panel().format(), CaptureFormat::Avi);
+    item("BMP1")->trigger();
+    EXPECT_TRUE(button("butCapture")->isHidden());
+    EXPECT_FALSE(button("Button3")->isHidden());
+    EXPECT_EQ(button("Button3")->text(), "BMP");
+    EXPECT_EQ(panel().format(), CaptureFormat::Bmp);
 
     // The codec items; choosing SER leaves the codec alone.
-    Item("Askwhenopening1")->trigger();
-    EXPECT_EQ(mainWindow->recorder().avi().codec(), CodecAsk);
-    Item("SER1")->trigger();  // SER, from the menu bar
-    EXPECT_TRUE(Item("SER8bit1")->isChecked());
-    EXPECT_EQ(Button("butCapture")->text(), "SER");
-    EXPECT_EQ(mainWindow->recorder().avi().codec(), CodecAsk);
-    Item("IRAW")->trigger();
-    EXPECT_EQ(mainWindow->recorder().avi().codec(), 1448433993);
-    EXPECT_TRUE(Item("IRAW")->isChecked());
+    item("Askwhenopening1")->trigger();
+    EXPECT_EQ(mainWindow_->recorder().avi().codec(), kCodecAsk);
+    item("SER1")->trigger();  // SER, from the menu bar
+    EXPECT_TRUE(item("SER8bit1")->isChecked());
+    EXPECT_EQ(button("butCapture")->text(), "SER");
+    EXPECT_EQ(mainWindow_->recorder().avi().codec(), kCodecAsk);
+    item("IRAW")->trigger();
+    EXPECT_EQ(mainWindow_->recorder().avi().codec(), 1448433993);
+    EXPECT_TRUE(item("IRAW")->isChecked());
 
     // A running SER recording keeps its format.
-    Count()->setText(QStringLiteral("2"));
-    Button("butCapture")->click();
-    Item("BMP1")->trigger();
-    Panel().selectFormat(CaptureFormat::Bmp);
-    EXPECT_EQ(Panel().format(), CaptureFormat::Ser);
-    EXPECT_TRUE(Item("SER8bit1")->isChecked());
-    Panel().startSequence();  // ignored while one runs (the button is disabled meanwhile)
-    Deliver(3);
-    EXPECT_FALSE(Recording());
-    EXPECT_EQ(Le32(ReadAll(Out("moon_00000.SER")), SerFrameCountOffset), 2);
-    EXPECT_EQ(FileCount(), 1u);
+    count()->setText(QStringLiteral("2"));
+    button("butCapture")->click();
+    item("BMP1")->trigger();
+    panel().selectFormat(CaptureFormat::Bmp);
+    EXPECT_EQ(panel().format(), CaptureFormat::Ser);
+    EXPECT_TRUE(item("SER8bit1")->isChecked());
+    panel().startSequence();  // ignored while one runs (the button is disabled meanwhile)
+    deliver(3);
+    EXPECT_FALSE(recording());
+    EXPECT_EQ(le32(readAll(out("moon_00000.SER")), kSerFrameCountOffset), 2);
+    EXPECT_EQ(fileCount(), 1u);
 }
 
 TEST_F(CaptureTest, CountPopupSetsTheFieldAndKeepsTheUnit) {
-    CreateWithPath();
-    W<QComboBox>("exposUnit")->setCurrentIndex(1);
-    Item("N201")->trigger();
-    EXPECT_EQ(Count()->text(), "20");
-    EXPECT_EQ(mainWindow->storedSettings().frameCountText, "20");
-    Button("Button3")->click();
-    EXPECT_EQ(mainWindow->recorder().framesToGo(), CountTimed);
-    EXPECT_EQ(mainWindow->recorder().endTime(), now + 20000);
-    Cancel();
-    Deliver();
+    createWithPath();
+    w<QComboBox>("exposUnit")->setCurrentIndex(1);
+    item("N201")->trigger();
+    EXPECT_EQ(count()->text(), "20");
+    EXPECT_EQ(mainWindow_->storedSettings().frameCountText, "20");
+    button("Button3")->click();
+    EXPECT_EQ(mainWindow_->recorder().framesToGo(), kCountTimed);
+    EXPECT_EQ(mainWindow_->recorder().endTime(), now_ + 20000);
+    cancel();
+    deliver();
 }
 
 TEST_F(CaptureTest, CaptureLocationAndFilename) {
-    Create(QStringLiteral("  /obs/moon  "));
-    EXPECT_EQ(Panel().capturePath(), "/obs/moon");
-    EXPECT_EQ(NameDialog()->baseName(), "moon");
+    create(QStringLiteral("  /obs/moon  "));
+    EXPECT_EQ(panel().capturePath(), "/obs/moon");
+    EXPECT_EQ(nameDialog()->baseName(), "moon");
 
     // Cancel in the folder dialog changes nothing; the root keeps its one "/".
-    Panel().chooseFolder = [](QWidget*) { return QString(); };
-    Item("SetCaptureLocation1")->trigger();
-    EXPECT_EQ(Panel().capturePath(), "/obs/moon");
-    Panel().chooseFolder = [](QWidget*) { return QStringLiteral("/"); };
-    Item("SetCaptureLocation1")->trigger();
-    EXPECT_EQ(Panel().capturePath(), "/moon");
-    EXPECT_EQ(mainWindow->storedSettings().capturePath, "/moon");
+    panel().chooseFolder = [](QWidget*) { return QString(); };
+    item("SetCaptureLocation1")->trigger();
+    EXPECT_EQ(panel().capturePath(), "/obs/moon");
+    panel().chooseFolder = [](QWidget*) { return QStringLiteral("/"); };
+    item("SetCaptureLocation1")->trigger();
+    EXPECT_EQ(panel().capturePath(), "/moon");
+    EXPECT_EQ(mainWindow_->storedSettings().capturePath, "/moon");
 
     // Set Capture Filename, then Cancel: split and joined again unchanged.
-    QTimer::singleShot(0, NameDialog()->findChild<QPushButton*>("Button2"), &QPushButton::click);
-    Item("SetCaptureFilename1")->trigger();
-    EXPECT_EQ(Panel().capturePath(), "/moon");
+    QTimer::singleShot(0, nameDialog()->findChild<QPushButton*>("Button2"), &QPushButton::click);
+    item("SetCaptureFilename1")->trigger();
+    EXPECT_EQ(panel().capturePath(), "/moon");
     // OK with an empty name gives CAPTURE.
-    QTimer::singleShot(0, mainWindow.get(), [this] {
-        NameDialog()->findChild<QLineEdit*>("Edit1")->clear();
-        NameDialog()->findChild<QPushButton*>("Button1")->click();
+    QTimer::singleShot(0, mainWindow_.get(), [this] {
+        nameDialog()->findChild<QLineEdit*>("Edit1")->clear();
+        nameDialog()->findChild<QPushButton*>("Button1")->click();
     });
-    Item("SetCaptureFilename1")->trigger();
-    EXPECT_EQ(Panel().capturePath(), "/CAPTURE");
+    item("SetCaptureFilename1")->trigger();
+    EXPECT_EQ(panel().capturePath(), "/CAPTURE");
 }
 
 TEST_F(CaptureTest, FirstRunNeedsFolderAndNameInEitherOrder) {
-    Create(QString());
-    QTimer::singleShot(0, mainWindow.get(), [this] {
-        NameDialog()->findChild<QLineEdit*>("Edit1")->setText(QStringLiteral("jupiter"));
-        NameDialog()->findChild<QPushButton*>("Button1")->click();
+    create(QString());
+    QTimer::singleShot(0, mainWindow_.get(), [this] {
+        nameDialog()->findChild<QLineEdit*>("Edit1")->setText(QStringLiteral("jupiter"));
+        nameDialog()->findChild<QPushButton*>("Button1")->click();
     });
-    Item("SetCaptureFilename1")->trigger();
-    EXPECT_EQ(Panel().capturePath(), "");
-    EXPECT_FALSE(Button("Button3")->isEnabled());
-    const QString chosen = folder + QStringLiteral("/");
-    Panel().chooseFolder = [chosen](QWidget*) { return chosen; };
-    Item("SetCaptureLocation1")->trigger();
-    EXPECT_EQ(Panel().capturePath(), folder + QStringLiteral("/jupiter"));
-    EXPECT_TRUE(Button("Button3")->isEnabled());
-    EXPECT_TRUE(Button("butCapture")->isEnabled());
+    item("SetCaptureFilename1")->trigger();
+    EXPECT_EQ(panel().capturePath(), "");
+    EXPECT_FALSE(button("Button3")->isEnabled());
+    const QString chosen = folder_ + QStringLiteral("/");
+    panel().chooseFolder = [chosen](QWidget*) { return chosen; };
+    item("SetCaptureLocation1")->trigger();
+    EXPECT_EQ(panel().capturePath(), folder_ + QStringLiteral("/jupiter"));
+    EXPECT_TRUE(button("Button3")->isEnabled());
+    EXPECT_TRUE(button("butCapture")->isEnabled());
 }
 
 TEST_F(CaptureTest, AFailedWriteStopsTheRecordingAndSaysWhy) {
-    CreateWithPath();
-    Count()->setText(QStringLiteral("10"));
-    Button("Button3")->click();
-    Deliver(2);
-    fs::remove_all(folder.toStdString());  // the folder goes away
-    Deliver();
-    EXPECT_FALSE(Recording());
-    EXPECT_TRUE(Button("CancelButton")->isHidden());
-    EXPECT_TRUE(Summary()->text().contains(" 0.0 s")) << Summary()->text().toStdString();
+    createWithPath();
+    count()->setText(QStringLiteral("10"));
+    button("Button3")->click();
+    deliver(2);
+    fs::remove_all(folder_.toStdString());  // the folder goes away
+    deliver();
+    EXPECT_FALSE(recording());
+    EXPECT_TRUE(button("CancelButton")->isHidden());
+    EXPECT_TRUE(summaryLabel()->text().contains(" 0.0 s")) << summaryLabel()->text().toStdString();
     QApplication::processEvents();  // the message follows the hand-off
-    ASSERT_EQ(messages.size(), 1u);
-    EXPECT_NE(messages[0].find("after 2 frames"), std::string::npos) << messages[0];
-    EXPECT_NE(messages[0].find(Out("moon_0000")), std::string::npos) << messages[0];
-    EXPECT_EQ(mainWindow->recorder().framesWritten(), 2);
+    ASSERT_EQ(messages_.size(), 1u);
+    EXPECT_NE(messages_[0].find("after 2 frames"), std::string::npos) << messages_[0];
+    EXPECT_NE(messages_[0].find(out("moon_0000")), std::string::npos) << messages_[0];
+    EXPECT_EQ(mainWindow_->recorder().framesWritten(), 2);
 }
 
 TEST_F(CaptureTest, ExitDuringARecordingCompletesTheSerFile) {
-    CreateWithPath();
-    Item("SER8bit1")->trigger();
-    Count()->setText(QStringLiteral("0"));
-    Button("butCapture")->click();
-    Deliver(3);
+    createWithPath();
+    item("SER8bit1")->trigger();
+    count()->setText(QStringLiteral("0"));
+    button("butCapture")->click();
+    deliver(3);
     // The camera finishes its exposure while the exit procedure waits for it.
     std::thread camera([this] {
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
-        cam.Release();
+        cam_.release();
     });
-    mainWindow->saveAndStop();
+    mainWindow_->saveAndStop();
     camera.join();
-    EXPECT_FALSE(mainWindow->recorder().busy());
-    const auto bytes = ReadAll(Out("moon_00000.SER"));
-    EXPECT_EQ(Le32(bytes, SerFrameCountOffset), 3);
-    EXPECT_EQ(bytes.size(), size_t(SerHeaderSize) + 3 * (width * height + 8));
+    EXPECT_FALSE(mainWindow_->recorder().busy());
+    const auto bytes = readAll(out("moon_00000.SER"));
+    EXPECT_EQ(le32(bytes, kSerFrameCountOffset), 3);
+    EXPECT_EQ(bytes.size(), size_t(kSerHeaderSize) + 3 * (width_ * height_ + 8));
 }
 
 TEST_F(CaptureTest, AskedCodecCancelledMeansTheOpenFails) {
-    CreateWithPath();
+    createWithPath();
     std::string askedFor;
-    mainWindow->recorder().avi().setCodecChooser(
+    mainWindow_->recorder().avi().setCodecChooser(
         [&](const std::vector<AviCodec>&, const std::string& part, int32_t&) {
             askedFor = part;
             return false;
         });
-    Item("AVI2")->trigger();
-    Item("Askwhenopening1")->trigger();
-    Button("butCapture")->click();
-    EXPECT_EQ(askedFor, Out("moon_00000-PART1.AVI"));
-    ASSERT_EQ(messages.size(), 1u);
-    EXPECT_EQ(messages[0].rfind("Error opening AVI/SER file\n\n", 0), 0u) << messages[0];
-    EXPECT_FALSE(Recording());
-    ExpectLocked(false);
+    item("AVI2")->trigger();
+    item("Askwhenopening1")->trigger();
+    button("butCapture")->click();
+    EXPECT_EQ(askedFor, out("moon_00000-PART1.AVI"));
+    ASSERT_EQ(messages_.size(), 1u);
+    EXPECT_EQ(messages_[0].rfind("Error opening AVI/SER file\n\n", 0), 0u) << messages_[0];
+    EXPECT_FALSE(recording());
+    expectLocked(false);
 }
 
 TEST(CodecDialog, OffersTheCodecsAndReturnsTheChoice) {
-    EnsureApp();
+    ensureApp();
     const std::vector<AviCodec> offered = {{0, "Uncompressed", true, true},
-                                           {PackFourCC('M', 'J', 'P', 'G'), "MJPG", true, true}};
+                                           {packFourCc('M', 'J', 'P', 'G'), "MJPG", true, true}};
     {
         CodecDialog d(offered, "/x/moon_00000-PART1.AVI", 0);
         EXPECT_EQ(d.findChild<QListWidget*>()->count(), 2);
@@ -573,8 +573,8 @@ TEST(CodecDialog, OffersTheCodecsAndReturnsTheChoice) {
         d->findChild<QListWidget*>()->setCurrentRow(1);
         d->accept();
     });
-    EXPECT_TRUE(ChooseCodec(nullptr, offered, "p.AVI", fourcc));
-    EXPECT_EQ(fourcc, PackFourCC('M', 'J', 'P', 'G'));
+    EXPECT_TRUE(chooseCodec(nullptr, offered, "p.AVI", fourcc));
+    EXPECT_EQ(fourcc, packFourCc('M', 'J', 'P', 'G'));
     // The last choice comes first next time; Cancel gives no codec.
     QTimer::singleShot(0, [] {
         auto* d = qobject_cast<QDialog*>(QApplication::activeModalWidget());
@@ -582,31 +582,31 @@ TEST(CodecDialog, OffersTheCodecsAndReturnsTheChoice) {
         EXPECT_EQ(d->findChild<QListWidget*>()->currentRow(), 1);
         d->reject();
     });
-    EXPECT_FALSE(ChooseCodec(nullptr, offered, "p.AVI", fourcc));
-    EXPECT_FALSE(ChooseCodec(nullptr, {}, "p.AVI", fourcc));
+    EXPECT_FALSE(chooseCodec(nullptr, offered, "p.AVI", fourcc));
+    EXPECT_FALSE(chooseCodec(nullptr, {}, "p.AVI", fourcc));
 }
 
 TEST_F(CaptureTest, DiskPanelShowsTheCaptureFolderSpaceAndTheTimeLeftWhileRecording) {
-    Create(QString());
-    mainWindow->updateDiskStatus();
-    EXPECT_EQ(W<QLabel>("StatusPanel3")->text(), "");  // no capture folder yet
-    mainWindow.reset();
-    CreateWithPath();
-    mainWindow->updateDiskStatus();
-    const QString idle = W<QLabel>("StatusPanel3")->text();
+    create(QString());
+    mainWindow_->updateDiskStatus();
+    EXPECT_EQ(w<QLabel>("StatusPanel3")->text(), "");  // no capture folder yet
+    mainWindow_.reset();
+    createWithPath();
+    mainWindow_->updateDiskStatus();
+    const QString idle = w<QLabel>("StatusPanel3")->text();
     EXPECT_TRUE(idle.startsWith("Disk ") && idle.endsWith(" GB free")) << idle.toStdString();
 
     // A continuous SER recording: after a few seconds of frames the time left joins in.
-    Count()->setText("0");
-    Item("SER8bit1")->trigger();
-    Button("butCapture")->click();
-    ASSERT_TRUE(Recording());
+    count()->setText("0");
+    item("SER8bit1")->trigger();
+    button("butCapture")->click();
+    ASSERT_TRUE(recording());
     for (int step = 0; step < 4; ++step) {
-        now += 1000;
-        Deliver(3);
-        mainWindow->updateDiskStatus();
+        now_ += 1000;
+        deliver(3);
+        mainWindow_->updateDiskStatus();
     }
-    const QString busy = W<QLabel>("StatusPanel3")->text();
+    const QString busy = w<QLabel>("StatusPanel3")->text();
     EXPECT_TRUE(busy.contains(" GB free, ") && busy.endsWith(" left")) << busy.toStdString();
-    Cancel();
+    cancel();
 }

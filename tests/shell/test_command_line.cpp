@@ -13,15 +13,15 @@
 #include "shell/CommandLine.h"
 
 namespace {
-CommandLine Parse(std::vector<std::string> args) {
+CommandLine parse(std::vector<std::string> args) {
     args.insert(args.begin(), "TarviVideo5X");
     std::vector<char*> argv;
     for (std::string& a : args) argv.push_back(a.data());
-    return ParseCommandLine(static_cast<int>(argv.size()), argv.data());
+    return parseCommandLine(static_cast<int>(argv.size()), argv.data());
 }
 
 // Runs the program with these arguments; its exit status and what it printed.
-int RunProgram(const std::string& args, std::string& out) {
+int runProgram(const std::string& args, std::string& out) {
     out.clear();
     FILE* p = ::popen((TV_BINARY_DIR "/bin/TarviVideo5X " + args + " 2>&1").c_str(), "r");
     if (!p) return -1;
@@ -34,7 +34,7 @@ int RunProgram(const std::string& args, std::string& out) {
 }  // namespace
 
 TEST(CommandLine, CameraAndOptionsInBothFormsOtherArgumentsLeftToTheToolkit) {
-    const CommandLine line = Parse({"-platform", "offscreen", "--camera", "indi", "--camera-option",
+    const CommandLine line = parse({"-platform", "offscreen", "--camera", "indi", "--camera-option",
                                     "server=scope:7624", "--camera-option=device=CCD Simulator"});
     EXPECT_TRUE(line.error.empty()) << line.error;
     ASSERT_TRUE(line.camera);
@@ -43,19 +43,19 @@ TEST(CommandLine, CameraAndOptionsInBothFormsOtherArgumentsLeftToTheToolkit) {
               (std::vector<std::string>{"server=scope:7624", "device=CCD Simulator"}));
     EXPECT_FALSE(line.help || line.version);
 
-    EXPECT_EQ(*Parse({"--camera=/opt/lib/libcam.so"}).camera, "/opt/lib/libcam.so");
-    EXPECT_FALSE(Parse({"--cameras"}).camera);
-    EXPECT_TRUE(Parse({"-h"}).help);
-    EXPECT_TRUE(Parse({"--version"}).version);
-    EXPECT_FALSE(Parse({}).camera);
+    EXPECT_EQ(*parse({"--camera=/opt/lib/libcam.so"}).camera, "/opt/lib/libcam.so");
+    EXPECT_FALSE(parse({"--cameras"}).camera);
+    EXPECT_TRUE(parse({"-h"}).help);
+    EXPECT_TRUE(parse({"--version"}).version);
+    EXPECT_FALSE(parse({}).camera);
 }
 
 TEST(CommandLine, IncompleteOrMalformedOptionsAreErrors) {
-    EXPECT_NE(Parse({"--camera"}).error, "");
-    EXPECT_NE(Parse({"--camera="}).error, "");
-    EXPECT_NE(Parse({"--camera-option"}).error, "");
-    EXPECT_NE(Parse({"--camera-option", "server"}).error, "");
-    EXPECT_NE(Parse({"--camera-option", "=value"}).error, "");
+    EXPECT_NE(parse({"--camera"}).error, "");
+    EXPECT_NE(parse({"--camera="}).error, "");
+    EXPECT_NE(parse({"--camera-option"}).error, "");
+    EXPECT_NE(parse({"--camera-option", "server"}).error, "");
+    EXPECT_NE(parse({"--camera-option", "=value"}).error, "");
 }
 
 // Lines the program refuses with status 2: unknown options, stray arguments, camera names
@@ -66,7 +66,7 @@ struct LineCase {
 };
 class CommandLineCheck : public ::testing::TestWithParam<LineCase> {};
 TEST_P(CommandLineCheck, OnlyOurOptionsAndTheToolkitsPass) {
-    const CommandLine line = Parse(GetParam().args);
+    const CommandLine line = parse(GetParam().args);
     EXPECT_EQ(line.error.empty(), GetParam().usable) << line.error;
 }
 INSTANTIATE_TEST_SUITE_P(
@@ -82,67 +82,67 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(CommandLine, ABadCameraNameIsNoCameraWithoutAnException) {
     std::string error;
-    EXPECT_FALSE(LoadChosenCamera(std::string(250, 'x'), &error));
+    EXPECT_FALSE(loadChosenCamera(std::string(250, 'x'), &error));
     EXPECT_NE(error.find("longer than 240"), std::string::npos) << error;
-    EXPECT_FALSE(LoadChosenCamera("no-such-camera", &error));
+    EXPECT_FALSE(loadChosenCamera("no-such-camera", &error));
     EXPECT_EQ(error, "no camera library libtarvidll-no-such-camera.so");
-    EXPECT_FALSE(Camera().Complete());
+    EXPECT_FALSE(camera().complete());
     // A refused option carries the library's own reason.
-    ASSERT_TRUE(LoadCameraLibraryFrom(TV_BINARY_DIR "/bin/libtarvidll-ser.so", &error)) << error;
-    EXPECT_FALSE(ApplyCameraOptions({{"speed", "2"}}, &error));
+    ASSERT_TRUE(loadCameraLibraryFrom(TV_BINARY_DIR "/bin/libtarvidll-ser.so", &error)) << error;
+    EXPECT_FALSE(applyCameraOptions({{"speed", "2"}}, &error));
     EXPECT_EQ(error, "camera option speed=2 refused: unknown option \"speed\"");
-    SetCameraApi(TarviApi{});
+    setCameraApi(TarviApi{});
 }
 
 TEST(CommandLine, AChoiceIsRememberedOnlyOnceItsCameraHasOpened) {
     TempConfig config;
     const CameraChoice indi =
-        ResolveCameraChoice(Parse({"--camera", "indi", "--camera-option", "server=scope:7624"}));
+        resolveCameraChoice(parse({"--camera", "indi", "--camera-option", "server=scope:7624"}));
     EXPECT_EQ(indi, (CameraChoice{"indi", {"server=scope:7624"}}));
-    EXPECT_EQ(ReadCameraChoice(), CameraChoice{});  // tried, not yet opened
-    ASSERT_TRUE(RememberWorkingCamera(indi));
-    EXPECT_TRUE(config.ReadIni().contains("[Camera]"));
+    EXPECT_EQ(readCameraChoice(), CameraChoice{});  // tried, not yet opened
+    ASSERT_TRUE(rememberWorkingCamera(indi));
+    EXPECT_TRUE(config.readIni().contains("[Camera]"));
     // The next start, from the settings file alone.
-    EXPECT_EQ(ResolveCameraChoice(Parse({})), indi);
+    EXPECT_EQ(resolveCameraChoice(parse({})), indi);
     // Options alone go to the remembered camera; a new camera starts without the old options.
-    EXPECT_EQ(ResolveCameraChoice(Parse({"--camera-option", "device=B"})),
+    EXPECT_EQ(resolveCameraChoice(parse({"--camera-option", "device=B"})),
               (CameraChoice{"indi", {"device=B"}}));
-    EXPECT_TRUE(ResolveCameraChoice(Parse({"--camera", "sim"})).options.isEmpty());
-    EXPECT_EQ(ReadWorkingCameraChoice(), indi);
+    EXPECT_TRUE(resolveCameraChoice(parse({"--camera", "sim"})).options.isEmpty());
+    EXPECT_EQ(readWorkingCameraChoice(), indi);
 
     // A choice made in the program is tried at the next start only.
-    ASSERT_TRUE(WriteCameraChoice({"ser", {"file=/x.ser"}}));
-    EXPECT_EQ(ReadCameraChoice().name, QStringLiteral("ser"));
-    EXPECT_EQ(ResolveCameraChoice(Parse({})).name, QStringLiteral("ser"));
-    EXPECT_EQ(ResolveCameraChoice(Parse({})), indi);
+    ASSERT_TRUE(writeCameraChoice({"ser", {"file=/x.ser"}}));
+    EXPECT_EQ(readCameraChoice().name, QStringLiteral("ser"));
+    EXPECT_EQ(resolveCameraChoice(parse({})).name, QStringLiteral("ser"));
+    EXPECT_EQ(resolveCameraChoice(parse({})), indi);
 }
 
 TEST(CommandLine, TheNoCameraHintNamesTheCamerasAndTheCameraTheNextStartUses) {
     const CameraChoice sim{"sim", {}}, bad{"nosuch", {}};
-    const std::string hint = NoCameraHint(bad, sim, {"indi", "sim"});
+    const std::string hint = noCameraHint(bad, sim, {"indi", "sim"});
     EXPECT_NE(hint.find("Cameras found: indi, sim."), std::string::npos) << hint;
     EXPECT_NE(hint.find("--camera sim: the simulated camera"), std::string::npos) << hint;
     EXPECT_NE(hint.find("next start without --camera uses --camera sim."), std::string::npos);
     // Nothing about the next start when it is the camera that just failed.
-    EXPECT_EQ(NoCameraHint(sim, sim, {}).find("next start"), std::string::npos);
-    EXPECT_NE(NoCameraHint(sim, sim, {}).find("No camera libraries"), std::string::npos);
+    EXPECT_EQ(noCameraHint(sim, sim, {}).find("next start"), std::string::npos);
+    EXPECT_NE(noCameraHint(sim, sim, {}).find("No camera libraries"), std::string::npos);
 }
 
 TEST(CommandLine, TheProgramPrintsItsHelpWithTheCamerasFoundAndItsVersion) {
     std::string out;
-    ASSERT_EQ(RunProgram("--help", out), 0) << out;
+    ASSERT_EQ(runProgram("--help", out), 0) << out;
     EXPECT_NE(out.find("--camera-option KEY=VALUE"), std::string::npos) << out;
     const size_t found = out.find("Camera libraries found:");
     ASSERT_NE(found, std::string::npos) << out;
     for (const char* name : {"\n  indi", "\n  ser", "\n  sim"})
         EXPECT_NE(out.find(name, found), std::string::npos) << name << " in " << out;
 
-    ASSERT_EQ(RunProgram("--version", out), 0) << out;
-    EXPECT_EQ(out, std::string(AppName) + " " + AppVersion + "\n");
+    ASSERT_EQ(runProgram("--version", out), 0) << out;
+    EXPECT_EQ(out, std::string(kAppName) + " " + kAppVersion + "\n");
 
-    EXPECT_EQ(RunProgram("--camera-option nonsense", out), 2);
+    EXPECT_EQ(runProgram("--camera-option nonsense", out), 2);
     EXPECT_NE(out.find("KEY=VALUE"), std::string::npos) << out;
     // An unknown option ends with the usage.
-    EXPECT_EQ(RunProgram("--foo", out), 2);
+    EXPECT_EQ(runProgram("--foo", out), 2);
     EXPECT_EQ(out.rfind("TarviVideo5X: unknown option --foo\n\nUsage: ", 0), 0u) << out;
 }

@@ -23,184 +23,184 @@ namespace {
 class Handoff : public ::testing::Test {
   protected:
     void SetUp() override {
-        testclock::SetMillis([this] { return now; });
-        actions.preview = [this](cv::Mat& image) { previewChannels.push_back(image.channels()); };
-        actions.histogram = [this](const cv::Mat&) { ++histograms; };
-        actions.record = [this](FramePtr frame) {
-            ++steps;
+        testclock::setMillis([this] { return now_; });
+        actions_.preview = [this](cv::Mat& image) { previewChannels_.push_back(image.channels()); };
+        actions_.histogram = [this](const cv::Mat&) { ++histograms_; };
+        actions_.record = [this](FramePtr frame) {
+            ++steps_;
             // The controller is given the frame itself, still alive, and takes it over.
             ASSERT_TRUE(frame);
-            EXPECT_EQ(frame->RawImage.at<uint8_t>(0, 0), 40);
-            EXPECT_EQ(budget->inFlight(), 1);
+            EXPECT_EQ(frame->rawImage.at<uint8_t>(0, 0), 40);
+            EXPECT_EQ(budget_->inFlight(), 1);
         };
     }
     void TearDown() override {
-        testclock::SetMillis(nullptr);
-        EXPECT_EQ(budget->inFlight(), 0) << "a frame was not destroyed";
+        testclock::setMillis(nullptr);
+        EXPECT_EQ(budget_->inFlight(), 0) << "a frame was not destroyed";
     }
 
     // One handed-over frame at time `at`.
-    HandoffReport Frame(uint32_t at) {
-        now = at;
-        FramePtr frame = NewFrame(32, 24, "", false, 8);
-        frame->RawImage.setTo(40);
-        frame->holdBudget(budget);
-        return handoff.handle(std::move(frame), flags, actions);
+    HandoffReport frame(uint32_t at) {
+        now_ = at;
+        FramePtr frame = newFrame(32, 24, "", false, 8);
+        frame->rawImage.setTo(40);
+        frame->holdBudget(budget_);
+        return handoff_.handle(std::move(frame), flags_, actions_);
     }
 
-    uint32_t now = 0;
-    std::shared_ptr<FrameBudget> budget = std::make_shared<FrameBudget>();
-    FrameHandoff handoff;
-    FrameFlags flags;
-    FrameActions actions;
-    std::vector<int> previewChannels;
-    int histograms = 0;
-    int steps = 0;
+    uint32_t now_ = 0;
+    std::shared_ptr<FrameBudget> budget_ = std::make_shared<FrameBudget>();
+    FrameHandoff handoff_;
+    FrameFlags flags_;
+    FrameActions actions_;
+    std::vector<int> previewChannels_;
+    int histograms_ = 0;
+    int steps_ = 0;
 };
 
 }  // namespace
 
 TEST_F(Handoff, NotRecordingEveryFrameIsPreviewedAndCountedNeverRecorded) {
-    flags.colorCamera = false;
+    flags_.colorCamera = false;
     for (uint32_t t : {1000u, 1001u, 1002u, 1003u}) {
-        const HandoffReport r = Frame(t);
+        const HandoffReport r = frame(t);
         EXPECT_TRUE(r.previewed);
         EXPECT_FALSE(r.demosaiced);  // grey camera: nothing demosaiced
         EXPECT_TRUE(r.histogram);
         EXPECT_FALSE(r.recorded);
     }
-    EXPECT_EQ(previewChannels, (std::vector<int>{1, 1, 1, 1}));
-    EXPECT_EQ(histograms, 4);
-    EXPECT_EQ(steps, 0);
+    EXPECT_EQ(previewChannels_, (std::vector<int>{1, 1, 1, 1}));
+    EXPECT_EQ(histograms_, 4);
+    EXPECT_EQ(steps_, 0);
 }
 
 TEST_F(Handoff, ColourCameraPreviewsTheDemosaicedImageOnlyWhenShown) {
-    flags.colorCamera = true;
-    const HandoffReport shown = Frame(5000);
+    flags_.colorCamera = true;
+    const HandoffReport shown = frame(5000);
     EXPECT_TRUE(shown.previewed);
     EXPECT_TRUE(shown.demosaiced);
-    EXPECT_EQ(previewChannels, std::vector<int>{3});
+    EXPECT_EQ(previewChannels_, std::vector<int>{3});
 
     // A thinned frame during a recording is neither shown nor demosaiced, but counted and
     // offered to the recording.
-    flags.recording = true;
-    const HandoffReport thinned = Frame(5500);
+    flags_.recording = true;
+    const HandoffReport thinned = frame(5500);
     EXPECT_FALSE(thinned.previewed);
     EXPECT_FALSE(thinned.demosaiced);
     EXPECT_TRUE(thinned.histogram);
     EXPECT_TRUE(thinned.recorded);
-    EXPECT_EQ(previewChannels.size(), 1u);
+    EXPECT_EQ(previewChannels_.size(), 1u);
 }
 
 TEST_F(Handoff, RecordingThinsThePreviewToOneFrameASecond) {
-    Frame(10000);  // last preview before the recording: NextPreviewTime = 11000
-    EXPECT_EQ(handoff.nextPreviewTime(), 11000u);
-    flags.recording = true;
-    EXPECT_FALSE(Frame(10400).previewed);
-    EXPECT_FALSE(Frame(11000).previewed);  // not yet past
-    EXPECT_TRUE(Frame(11001).previewed);
-    EXPECT_FALSE(Frame(11900).previewed);
-    EXPECT_FALSE(Frame(12001).previewed);
-    EXPECT_TRUE(Frame(12002).previewed);
-    EXPECT_EQ(histograms, 7);  // every frame, previewed or not
+    frame(10000);  // last preview before the recording: NextPreviewTime = 11000
+    EXPECT_EQ(handoff_.nextPreviewTime(), 11000u);
+    flags_.recording = true;
+    EXPECT_FALSE(frame(10400).previewed);
+    EXPECT_FALSE(frame(11000).previewed);  // not yet past
+    EXPECT_TRUE(frame(11001).previewed);
+    EXPECT_FALSE(frame(11900).previewed);
+    EXPECT_FALSE(frame(12001).previewed);
+    EXPECT_TRUE(frame(12002).previewed);
+    EXPECT_EQ(histograms_, 7);  // every frame, previewed or not
 
     // "Preview During Capture" shows every frame.
-    flags.previewDuringCapture = true;
-    EXPECT_TRUE(Frame(12003).previewed);
-    EXPECT_TRUE(Frame(12004).previewed);
+    flags_.previewDuringCapture = true;
+    EXPECT_TRUE(frame(12003).previewed);
+    EXPECT_TRUE(frame(12004).previewed);
     // When the recording ends every frame is shown again.
-    flags.previewDuringCapture = false;
-    flags.recording = false;
-    EXPECT_TRUE(Frame(12005).previewed);
+    flags_.previewDuringCapture = false;
+    flags_.recording = false;
+    EXPECT_TRUE(frame(12005).previewed);
 }
 
 TEST_F(Handoff, PreviewThrottleSurvivesTheTimerWrap) {
-    flags.recording = true;
-    EXPECT_TRUE(Frame(0xFFFFF000u).previewed);  // the start value 0 lets the first through
-    EXPECT_TRUE(Frame(0xFFFFFD00u).previewed);
-    EXPECT_EQ(handoff.nextPreviewTime(), 0xFFFFFD00u + 1000u);  // wrapped to 232
-    EXPECT_FALSE(Frame(0xFFFFFFF0u).previewed);
-    EXPECT_FALSE(Frame(232).previewed);
-    EXPECT_TRUE(Frame(233).previewed);
+    flags_.recording = true;
+    EXPECT_TRUE(frame(0xFFFFF000u).previewed);  // the start value 0 lets the first through
+    EXPECT_TRUE(frame(0xFFFFFD00u).previewed);
+    EXPECT_EQ(handoff_.nextPreviewTime(), 0xFFFFFD00u + 1000u);  // wrapped to 232
+    EXPECT_FALSE(frame(0xFFFFFFF0u).previewed);
+    EXPECT_FALSE(frame(232).previewed);
+    EXPECT_TRUE(frame(233).previewed);
 }
 
 TEST_F(Handoff, RecordingGateKeepsThePauseOnTheTickCount) {
-    flags.recording = true;
-    flags.previewDuringCapture = true;
-    handoff.startRecording(2000);  // a capture command: the first frame is due at once
-    EXPECT_EQ(handoff.nextRecordTick(), 0u);
-    EXPECT_TRUE(Frame(50000).recorded);
-    EXPECT_EQ(handoff.nextRecordTick(), 52000u);
-    EXPECT_FALSE(Frame(50100).recorded);  // dropped, but still shown and counted
-    EXPECT_FALSE(Frame(51999).recorded);
-    EXPECT_TRUE(Frame(52000).recorded);
-    EXPECT_EQ(steps, 2);
-    EXPECT_EQ(histograms, 4);
-    EXPECT_EQ(previewChannels.size(), 4u);
+    flags_.recording = true;
+    flags_.previewDuringCapture = true;
+    handoff_.startRecording(2000);  // a capture command: the first frame is due at once
+    EXPECT_EQ(handoff_.nextRecordTick(), 0u);
+    EXPECT_TRUE(frame(50000).recorded);
+    EXPECT_EQ(handoff_.nextRecordTick(), 52000u);
+    EXPECT_FALSE(frame(50100).recorded);  // dropped, but still shown and counted
+    EXPECT_FALSE(frame(51999).recorded);
+    EXPECT_TRUE(frame(52000).recorded);
+    EXPECT_EQ(steps_, 2);
+    EXPECT_EQ(histograms_, 4);
+    EXPECT_EQ(previewChannels_.size(), 4u);
 
     // A cancel opens the gate: the very next frame reaches the controller.
-    handoff.recordNextFrame();
-    EXPECT_EQ(handoff.nextRecordTick(), 0u);
-    EXPECT_TRUE(Frame(52001).recorded);
+    handoff_.recordNextFrame();
+    EXPECT_EQ(handoff_.nextRecordTick(), 0u);
+    EXPECT_TRUE(frame(52001).recorded);
 
     // Pause 0: every frame.
-    handoff.startRecording(0);
-    for (uint32_t t = 60000; t < 60005; ++t) EXPECT_TRUE(Frame(t).recorded);
+    handoff_.startRecording(0);
+    for (uint32_t t = 60000; t < 60005; ++t) EXPECT_TRUE(frame(t).recorded);
 
     // A tick count that wraps during the pause does not stop the recording.
-    handoff.startRecording(1000);
-    EXPECT_TRUE(Frame(0xFFFFFE00u).recorded);
-    EXPECT_FALSE(Frame(0xFFFFFFFFu).recorded);
-    EXPECT_TRUE(Frame(0x000001F0u).recorded);
+    handoff_.startRecording(1000);
+    EXPECT_TRUE(frame(0xFFFFFE00u).recorded);
+    EXPECT_FALSE(frame(0xFFFFFFFFu).recorded);
+    EXPECT_TRUE(frame(0x000001F0u).recorded);
 }
 
 TEST_F(Handoff, OnlyARecordingOpensTheGateAndEveryFrameIsDestroyed) {
-    EXPECT_FALSE(Frame(100).recorded);
-    flags.recording = true;
-    EXPECT_TRUE(Frame(200).recorded);
-    EXPECT_TRUE(Frame(300).recorded);
-    EXPECT_EQ(steps, 2);
-    EXPECT_EQ(handoff.framesHandled(), 3u);
+    EXPECT_FALSE(frame(100).recorded);
+    flags_.recording = true;
+    EXPECT_TRUE(frame(200).recorded);
+    EXPECT_TRUE(frame(300).recorded);
+    EXPECT_EQ(steps_, 2);
+    EXPECT_EQ(handoff_.framesHandled(), 3u);
     // TearDown checks that no frame is left in flight.
 }
 
 TEST_F(Handoff, HistogramBoxUncheckedCountsNothing) {
-    flags.histogram = false;
-    EXPECT_FALSE(Frame(100).histogram);
-    EXPECT_EQ(histograms, 0);
+    flags_.histogram = false;
+    EXPECT_FALSE(frame(100).histogram);
+    EXPECT_EQ(histograms_, 0);
 }
 
 TEST_F(Handoff, TheEightBitViewIsMadeOnlyForFramesShownOrCounted) {
-    flags.recording = true;
+    flags_.recording = true;
     bool due = false;
-    actions.histogramDue = [&due] { return due; };
+    actions_.histogramDue = [&due] { return due; };
     std::vector<bool> viewMade;
-    actions.record = [&viewMade](FramePtr f) { viewMade.push_back(!f->Image8.empty()); };
-    EXPECT_TRUE(Frame(1000).previewed);
-    EXPECT_FALSE(Frame(1100).histogram);  // neither shown nor counted
+    actions_.record = [&viewMade](FramePtr f) { viewMade.push_back(!f->image8.empty()); };
+    EXPECT_TRUE(frame(1000).previewed);
+    EXPECT_FALSE(frame(1100).histogram);  // neither shown nor counted
     due = true;
-    EXPECT_TRUE(Frame(1200).histogram);
+    EXPECT_TRUE(frame(1200).histogram);
     EXPECT_EQ(viewMade, (std::vector<bool>{true, false, true}));
-    EXPECT_EQ(histograms, 1);
+    EXPECT_EQ(histograms_, 1);
 }
 
 TEST_F(Handoff, AFrameShownReducedIsStampedBeforeItIsRecorded) {
-    flags.recording = true;
-    actions.previewFrame = [](const ::Frame&, bool) { return true; };
+    flags_.recording = true;
+    actions_.previewFrame = [](const ::Frame&, bool) { return true; };
     std::vector<std::string> order;
-    actions.stampRecorded = [&order](::Frame&, bool) { order.push_back("stamp"); };
-    actions.record = [&order](FramePtr) { order.push_back("record"); };
-    EXPECT_TRUE(Frame(1000).previewed);
-    EXPECT_FALSE(Frame(1100).previewed);  // not shown: nothing to stamp
+    actions_.stampRecorded = [&order](::Frame&, bool) { order.push_back("stamp"); };
+    actions_.record = [&order](FramePtr) { order.push_back("record"); };
+    EXPECT_TRUE(frame(1000).previewed);
+    EXPECT_FALSE(frame(1100).previewed);  // not shown: nothing to stamp
     EXPECT_EQ(order, (std::vector<std::string>{"stamp", "record", "record"}));
 }
 
 TEST(FrameRate, TruncatesAndSurvivesAnEmptyWindow) {
-    EXPECT_EQ(FramesPerSecond(25, 1000), 25);
-    EXPECT_EQ(FramesPerSecond(29, 1001), 28);  // 28.97 truncated
-    EXPECT_EQ(FramesPerSecond(7, 0), 0);
-    EXPECT_EQ(FramesPerSecond(0, 1000), 0);
-    EXPECT_EQ(FramesPerSecond(2000000, 1000), 2000000);  // no 32-bit overflow
+    EXPECT_EQ(framesPerSecond(25, 1000), 25);
+    EXPECT_EQ(framesPerSecond(29, 1001), 28);  // 28.97 truncated
+    EXPECT_EQ(framesPerSecond(7, 0), 0);
+    EXPECT_EQ(framesPerSecond(0, 1000), 0);
+    EXPECT_EQ(framesPerSecond(2000000, 1000), 2000000);  // no 32-bit overflow
 }
 
 // A capture command cuts the running exposure short so that the recording starts at once;
@@ -209,7 +209,7 @@ TEST(FrameRate, TruncatesAndSurvivesAnEmptyWindow) {
 // as bright as a whole exposure.
 TEST(CaptureStart, TheCutShortExposureIsShownButNeverRecorded) {
     std::string error;
-    ASSERT_TRUE(LoadCameraLibraryFrom(TV_SIMCAM_LIB, &error)) << error;
+    ASSERT_TRUE(loadCameraLibraryFrom(TV_SIMCAM_LIB, &error)) << error;
     void* lib = dlopen(TV_SIMCAM_LIB, RTLD_NOW | RTLD_NOLOAD);
     ASSERT_NE(lib, nullptr);
     auto configure = reinterpret_cast<int (*)(int, int)>(dlsym(lib, "SimCamConfigure"));
@@ -250,7 +250,7 @@ TEST(CaptureStart, TheCutShortExposureIsShownButNeverRecorded) {
         capture.start();
         FramePtr whole = pop();
         ASSERT_TRUE(whole);
-        const double full = cv::mean(whole->RawImage)[0];
+        const double full = cv::mean(whole->rawImage)[0];
         whole.reset();
 
         // Half way into the next exposure, the capture command.
@@ -260,7 +260,7 @@ TEST(CaptureStart, TheCutShortExposureIsShownButNeverRecorded) {
         std::vector<double> shown, recorded;
         FrameActions actions;
         actions.preview = [&](cv::Mat& image) { shown.push_back(cv::mean(image)[0]); };
-        actions.record = [&](FramePtr f) { recorded.push_back(cv::mean(f->RawImage)[0]); };
+        actions.record = [&](FramePtr f) { recorded.push_back(cv::mean(f->rawImage)[0]); };
         FrameFlags flags;
         flags.recording = true;
         flags.previewDuringCapture = true;
@@ -277,5 +277,5 @@ TEST(CaptureStart, TheCutShortExposureIsShownButNeverRecorded) {
         for (double mean : recorded) EXPECT_NEAR(mean, full, 0.02 * full) << ms << " ms";
     }
     configure(0, 1);
-    SetCameraApi(TarviApi{});
+    setCameraApi(TarviApi{});
 }

@@ -47,23 +47,23 @@ struct HaltCalled {
 class Startup : public ::testing::Test {
   protected:
     void SetUp() override {
-        EnsureApp();
-        testexit::Reset();
-        testexit::SetTerminate([](int code) { throw HaltCalled{code}; });
-        previous_ = SetMessageHandler([this](const std::string& text) {
-            messages.push_back(text);
-            splashAtMessage = splash.findChild<QLabel*>("Label2")->text();
+        ensureApp();
+        testexit::reset();
+        testexit::setTerminate([](int code) { throw HaltCalled{code}; });
+        previous_ = setMessageHandler([this](const std::string& text) {
+            messages_.push_back(text);
+            splashAtMessage_ = splash_.findChild<QLabel*>("Label2")->text();
         });
     }
     void TearDown() override {
-        SetMessageHandler(previous_);
-        testexit::SetTerminate(nullptr);
-        testexit::Reset();
+        setMessageHandler(previous_);
+        testexit::setTerminate(nullptr);
+        testexit::reset();
     }
 
     // Runs start(); returns the halt code, or -1 when it did not halt.
-    int Create(MainWindow& mainWindow) {
-        mainWindow.splash = &splash;
+    int create(MainWindow& mainWindow) {
+        mainWindow.splash = &splash_;
         mainWindow.splashDelayMs = 0;
         try {
             mainWindow.start();
@@ -73,64 +73,64 @@ class Startup : public ::testing::Test {
         return -1;
     }
 
-    TempConfig config;
-    SplashScreen splash;
-    std::vector<std::string> messages;
-    QString splashAtMessage;
+    TempConfig config_;
+    SplashScreen splash_;
+    std::vector<std::string> messages_;
+    QString splashAtMessage_;
     MessageHandler previous_;
 };
 }  // namespace
 
 TEST_F(Startup, WithACameraTheWindowIsConnectedAndShown) {
     tvtest::FakeCamera cam(640, 480, "Test Cam");
-    cam.Install();
-    cam.SetAutoRelease(true);
+    cam.install();
+    cam.setAutoRelease(true);
     MainWindow mainWindow;
-    splash.show();
-    ASSERT_EQ(Create(mainWindow), -1);
+    splash_.show();
+    ASSERT_EQ(create(mainWindow), -1);
 
     EXPECT_EQ(mainWindow.windowTitle(), "TarviVideo5X1.0 connected to Test Cam");
-    EXPECT_EQ(splash.findChild<QLabel*>("Label1")->text(), "TarviVideo5X1.0");
-    EXPECT_EQ(splash.findChild<QLabel*>("Label2")->text(), "Test Cam Found");
-    EXPECT_EQ(splash.findChild<QLabel*>("Label2")->palette().color(QPalette::WindowText),
+    EXPECT_EQ(splash_.findChild<QLabel*>("Label1")->text(), "TarviVideo5X1.0");
+    EXPECT_EQ(splash_.findChild<QLabel*>("Label2")->text(), "Test Cam Found");
+    EXPECT_EQ(splash_.findChild<QLabel*>("Label2")->palette().color(QPalette::WindowText),
               QColor(0, 128, 0));
-    EXPECT_FALSE(splash.isVisible());
+    EXPECT_FALSE(splash_.isVisible());
     EXPECT_TRUE(mainWindow.isVisible());
-    EXPECT_TRUE(messages.empty());
+    EXPECT_TRUE(messages_.empty());
     EXPECT_EQ(mainWindow.height(), 750);  // 570 asked, the lower size limit wins
 
     // Sensor size reaches the subframe sliders (the height clamps 999 to 480) and the
     // picture.
-    EXPECT_EQ(Find<LabelledSlider>(mainWindow, "SliderWidth")->maximum(), 640);
-    EXPECT_EQ(Find<LabelledSlider>(mainWindow, "SliderHeight")->maximum(), 480);
-    EXPECT_EQ(Find<LabelledSlider>(mainWindow, "SliderHeight")->value(), 480);
-    EXPECT_EQ(Find<PictureView>(mainWindow, "Image1")->image().size(), QSize(640, 480));
+    EXPECT_EQ(find<LabelledSlider>(mainWindow, "SliderWidth")->maximum(), 640);
+    EXPECT_EQ(find<LabelledSlider>(mainWindow, "SliderHeight")->maximum(), 480);
+    EXPECT_EQ(find<LabelledSlider>(mainWindow, "SliderHeight")->value(), 480);
+    EXPECT_EQ(find<PictureView>(mainWindow, "Image1")->image().size(), QSize(640, 480));
     // The start picture is 8-bit with a palette until the first colour frame is shown;
     // the acquisition thread runs from here on, so a frame may already have arrived.
-    EXPECT_EQ(Find<PictureView>(mainWindow, "Image1")->image().format(),
+    EXPECT_EQ(find<PictureView>(mainWindow, "Image1")->image().format(),
               mainWindow.framesReceived() == 0 ? QImage::Format_Indexed8 : QImage::Format_BGR888);
 
     // Defaults of a first run; no path, so both capture buttons are disabled.
-    EXPECT_EQ(Find<LabelledSlider>(mainWindow, "_expot")->value(), 100);
+    EXPECT_EQ(find<LabelledSlider>(mainWindow, "_expot")->value(), 100);
     EXPECT_EQ(mainWindow.capture().settings().exposureMs, 100);
-    EXPECT_EQ(Find<QLineEdit>(mainWindow, "expos")->text(), "1");
-    EXPECT_EQ(Find<LabelledSlider>(mainWindow, "gain")->value(), 10);
-    EXPECT_FALSE(Find<QPushButton>(mainWindow, "butCapture")->isEnabled());
-    EXPECT_FALSE(Find<QPushButton>(mainWindow, "Button3")->isEnabled());
-    EXPECT_EQ(Find<QPushButton>(mainWindow, "Button3")->text(), "FIT");
-    EXPECT_TRUE(Find<QAction>(mainWindow, "N1001")->isChecked());
-    EXPECT_TRUE(Find<QAction>(mainWindow, "Col1")->isChecked());
-    EXPECT_TRUE(Find<QFrame>(mainWindow, "Balance")->isVisibleTo(&mainWindow));
+    EXPECT_EQ(find<QLineEdit>(mainWindow, "expos")->text(), "1");
+    EXPECT_EQ(find<LabelledSlider>(mainWindow, "gain")->value(), 10);
+    EXPECT_FALSE(find<QPushButton>(mainWindow, "butCapture")->isEnabled());
+    EXPECT_FALSE(find<QPushButton>(mainWindow, "Button3")->isEnabled());
+    EXPECT_EQ(find<QPushButton>(mainWindow, "Button3")->text(), "FIT");
+    EXPECT_TRUE(find<QAction>(mainWindow, "N1001")->isChecked());
+    EXPECT_TRUE(find<QAction>(mainWindow, "Col1")->isChecked());
+    EXPECT_TRUE(find<QFrame>(mainWindow, "Balance")->isVisibleTo(&mainWindow));
     EXPECT_TRUE(mainWindow.capture().started());
 
     // The camera was opened with 0 and got the gain directly, and the acquisition thread
     // sends the start white balance.
-    const auto names = cam.CallNames();
+    const auto names = cam.callNames();
     ASSERT_FALSE(names.empty());
-    EXPECT_EQ(cam.Calls()[0].Text(), "openUSB(0)");
-    EXPECT_NE(cam.Trace().find("SetGain(10)"), std::string::npos);
-    EXPECT_TRUE(cam.WaitForCount("SetWhiteBalance", 1, 10000));
-    EXPECT_NE(cam.Trace().find("SetWhiteBalance(127,127,127)"), std::string::npos);
+    EXPECT_EQ(cam.calls()[0].text(), "openUSB(0)");
+    EXPECT_NE(cam.trace().find("SetGain(10)"), std::string::npos);
+    EXPECT_TRUE(cam.waitForCount("SetWhiteBalance", 1, 10000));
+    EXPECT_NE(cam.trace().find("SetWhiteBalance(127,127,127)"), std::string::npos);
 
     // Frames arrive through the event queue.
     QElapsedTimer t;
@@ -145,31 +145,31 @@ TEST_F(Startup, WithACameraTheWindowIsConnectedAndShown) {
 
 TEST_F(Startup, StoredValuesAreLoadedAndOutOfRangeOrGarbageFallsBack) {
     ASSERT_TRUE(
-        config.WriteIni("[TarviVideo2R]\nEXPOLENGTH=2500\nEXPOCOUNT=007\n"
+        config_.writeIni("[TarviVideo2R]\nEXPOLENGTH=2500\nEXPOCOUNT=007\n"
                         "FILENAME=/obs/moon\nGAIN=loud\n"));
     tvtest::FakeCamera cam;
-    cam.Install();
-    cam.SetAutoRelease(true);
+    cam.install();
+    cam.setAutoRelease(true);
     MainWindow mainWindow;
-    ASSERT_EQ(Create(mainWindow), -1);
+    ASSERT_EQ(create(mainWindow), -1);
 
-    EXPECT_EQ(Find<LabelledSlider>(mainWindow, "_expot")->value(),
+    EXPECT_EQ(find<LabelledSlider>(mainWindow, "_expot")->value(),
               100);  // the slider starts with the range 1..100
     EXPECT_EQ(mainWindow.capture().settings().exposureMs, 100);
-    EXPECT_EQ(Find<QLineEdit>(mainWindow, "expos")->text(), "7");
+    EXPECT_EQ(find<QLineEdit>(mainWindow, "expos")->text(), "7");
     EXPECT_EQ(mainWindow.capturePanel().capturePath(), "/obs/moon");
-    EXPECT_TRUE(Find<QPushButton>(mainWindow, "butCapture")->isEnabled());
-    EXPECT_TRUE(Find<QPushButton>(mainWindow, "Button3")->isEnabled());
-    EXPECT_EQ(Find<LabelledSlider>(mainWindow, "gain")->value(), 10);
+    EXPECT_TRUE(find<QPushButton>(mainWindow, "butCapture")->isEnabled());
+    EXPECT_TRUE(find<QPushButton>(mainWindow, "Button3")->isEnabled());
+    EXPECT_EQ(find<LabelledSlider>(mainWindow, "gain")->value(), 10);
     EXPECT_EQ(mainWindow.capture().settings().gain, 10);
 
     ASSERT_NE(mainWindow.outputNameDialog(), nullptr);
     EXPECT_EQ(mainWindow.outputNameDialog()->baseName(), "moon");
 
     // What the exit writes back reflects the controls, not the raw stored texts.
-    Find<QLineEdit>(mainWindow, "expos")->setText("");  // an emptied field is stored as typed ...
+    find<QLineEdit>(mainWindow, "expos")->setText("");  // an emptied field is stored as typed ...
     runExitHandlerOnce();
-    const StoredSettings s = ReadStoredSettings();
+    const StoredSettings s = readStoredSettings();
     EXPECT_EQ(s.exposureMs, 100);
     EXPECT_EQ(s.frameCountText, "");
     EXPECT_EQ(s.capturePath, "/obs/moon");
@@ -177,62 +177,62 @@ TEST_F(Startup, StoredValuesAreLoadedAndOutOfRangeOrGarbageFallsBack) {
 }
 
 TEST_F(Startup, EmptyStoredCountAndLengthReadAsDefaults) {
-    ASSERT_TRUE(config.WriteIni("[TarviVideo2R]\nEXPOLENGTH=\nEXPOCOUNT=\nGAIN=55\n"));
+    ASSERT_TRUE(config_.writeIni("[TarviVideo2R]\nEXPOLENGTH=\nEXPOCOUNT=\nGAIN=55\n"));
     tvtest::FakeCamera cam;
-    cam.Install();
-    cam.SetAutoRelease(true);
+    cam.install();
+    cam.setAutoRelease(true);
     MainWindow mainWindow;
-    ASSERT_EQ(Create(mainWindow), -1);
-    EXPECT_EQ(Find<LabelledSlider>(mainWindow, "_expot")->value(), 100);
-    EXPECT_EQ(Find<QLineEdit>(mainWindow, "expos")->text(), "1");  // ... and reads back as "1"
-    EXPECT_EQ(Find<LabelledSlider>(mainWindow, "gain")->value(), 55);
+    ASSERT_EQ(create(mainWindow), -1);
+    EXPECT_EQ(find<LabelledSlider>(mainWindow, "_expot")->value(), 100);
+    EXPECT_EQ(find<QLineEdit>(mainWindow, "expos")->text(), "1");  // ... and reads back as "1"
+    EXPECT_EQ(find<LabelledSlider>(mainWindow, "gain")->value(), 55);
     EXPECT_EQ(mainWindow.storedSettings().gain, 55);
 }
 
 TEST_F(Startup, NoCameraShowsTheMessageHaltsAndStillStoresTheSettings) {
     tvtest::FakeCamera cam;
-    cam.Install();
-    cam.SetOpenResult(0);
+    cam.install();
+    cam.setOpenResult(0);
     MainWindow mainWindow;
-    splash.show();
-    EXPECT_EQ(Create(mainWindow), 1);
-    EXPECT_EQ(messages, std::vector<std::string>{"NO CAMERA!"});
-    EXPECT_EQ(splashAtMessage, "Searching...");
+    splash_.show();
+    EXPECT_EQ(create(mainWindow), 1);
+    EXPECT_EQ(messages_, std::vector<std::string>{"NO CAMERA!"});
+    EXPECT_EQ(splashAtMessage_, "Searching...");
     EXPECT_FALSE(mainWindow.isVisible());
     EXPECT_FALSE(mainWindow.capture().started());
     EXPECT_TRUE(mainWindow.settingsWritten());
-    const StoredSettings s = ReadStoredSettings();
+    const StoredSettings s = readStoredSettings();
     EXPECT_EQ(s.exposureMs, 100);
     EXPECT_EQ(s.frameCountText, "1");
     EXPECT_EQ(s.gain, 10);
-    EXPECT_TRUE(config.ReadIni().contains("[TarviVideo2R]"));
+    EXPECT_TRUE(config_.readIni().contains("[TarviVideo2R]"));
 }
 
 TEST_F(Startup, ACameraLibraryThatCannotBeLoadedCountsAsNoCamera) {
-    SetCameraApi(TarviApi{});
+    setCameraApi(TarviApi{});
     MainWindow mainWindow;
     mainWindow.loadCameraLibrary = [](std::string* error) {
         if (error) *error = "libtarvidll.so: cannot open shared object file";
         return false;
     };
-    EXPECT_EQ(Create(mainWindow), 1);
+    EXPECT_EQ(create(mainWindow), 1);
     // The fixed text, then the reason.
-    EXPECT_EQ(messages, std::vector<std::string>{
+    EXPECT_EQ(messages_, std::vector<std::string>{
                             "NO CAMERA!\n\nlibtarvidll.so: cannot open shared object file"});
     EXPECT_FALSE(mainWindow.isVisible());
 }
 
 TEST_F(Startup, ExitWaitsForTheExposureInProgress) {
     tvtest::FakeCamera cam;
-    cam.Install();
+    cam.install();
     MainWindow mainWindow;
-    ASSERT_EQ(Create(mainWindow), -1);
-    ASSERT_TRUE(cam.WaitForExposure(10000));
+    ASSERT_EQ(create(mainWindow), -1);
+    ASSERT_TRUE(cam.waitForExposure(10000));
 
     // The camera ends its exposure 300 ms from now; closing must not end before.
     std::thread camera([&cam] {
         std::this_thread::sleep_for(std::chrono::milliseconds(300));
-        cam.Release();
+        cam.release();
     });
     QElapsedTimer t;
     t.start();
@@ -252,19 +252,19 @@ TEST_F(Startup, ExitWaitsForTheExposureInProgress) {
     EXPECT_TRUE(mainWindow.settingsWritten());
 
     // The exit procedure runs once: a second way out does not store again.
-    ASSERT_TRUE(QFile::remove(config.IniPath()));
+    ASSERT_TRUE(QFile::remove(config_.iniPath()));
     EXPECT_THROW(hardExit(0), HaltCalled);
-    EXPECT_FALSE(QFile::exists(config.IniPath()));
+    EXPECT_FALSE(QFile::exists(config_.iniPath()));
 }
 
 TEST_F(Startup, ACameraThatNeverEndsItsExposureDoesNotKeepTheProgramFromEnding) {
     tvtest::FakeCamera cam;
-    cam.Install();
-    cam.SetCancelReleases(false);  // a camera unplugged during the exposure
+    cam.install();
+    cam.setCancelReleases(false);  // a camera unplugged during the exposure
     MainWindow mainWindow;
     mainWindow.capture().setStallMarginMs(100);
-    ASSERT_EQ(Create(mainWindow), -1);
-    ASSERT_TRUE(cam.WaitForExposure(10000));
+    ASSERT_EQ(create(mainWindow), -1);
+    ASSERT_TRUE(cam.waitForExposure(10000));
     EXPECT_EQ(mainWindow.exitWaitMs(), 200u);  // the longest exposure the slider allows + margin
     QElapsedTimer t;
     t.start();
@@ -275,10 +275,10 @@ TEST_F(Startup, ACameraThatNeverEndsItsExposureDoesNotKeepTheProgramFromEnding) 
 
 TEST_F(Startup, TheWindowCannotBeMinimised) {
     tvtest::FakeCamera cam;
-    cam.Install();
-    cam.SetAutoRelease(true);
+    cam.install();
+    cam.setAutoRelease(true);
     MainWindow mainWindow;
-    ASSERT_EQ(Create(mainWindow), -1);
+    ASSERT_EQ(create(mainWindow), -1);
     EXPECT_FALSE(mainWindow.windowFlags() & Qt::WindowMinimizeButtonHint);
     EXPECT_TRUE(mainWindow.windowFlags() & Qt::WindowMaximizeButtonHint);
     mainWindow.setWindowState(Qt::WindowMinimized);
@@ -291,11 +291,11 @@ TEST_F(Startup, TheWindowCannotBeMinimised) {
 
 TEST_F(Startup, AuxiliaryWindowsStartHiddenAndShareTheKeyboard) {
     tvtest::FakeCamera cam;
-    cam.Install();
-    cam.SetAutoRelease(true);
+    cam.install();
+    cam.setAutoRelease(true);
     MainWindow mainWindow;
-    ASSERT_EQ(Create(mainWindow), -1);
-    const AuxiliaryWindows aux = CreateAuxiliaryWindows(mainWindow);
+    ASSERT_EQ(create(mainWindow), -1);
+    const AuxiliaryWindows aux = createAuxiliaryWindows(mainWindow);
     OverlayDialog* overlay = mainWindow.overlayDialog();
     std::unique_ptr<QWidget> keep[] = {std::unique_ptr<QWidget>(aux.keyboard),
                                        std::unique_ptr<QWidget>(aux.errorWindow),
@@ -324,37 +324,37 @@ TEST_F(Startup, AuxiliaryWindowsStartHiddenAndShareTheKeyboard) {
 }
 
 TEST(SingleInstance, ASecondInstanceShowsTheErrorAndStops) {
-    EnsureApp();
+    ensureApp();
     QTemporaryDir runtime;
     qputenv("XDG_RUNTIME_DIR", runtime.path().toLocal8Bit());
-    InstanceLock first(InstanceLock::DefaultPath());
-    ASSERT_EQ(first.TryAcquire(), InstanceLockResult::Acquired);
+    InstanceLock first(InstanceLock::defaultPath());
+    ASSERT_EQ(first.tryAcquire(), InstanceLockResult::Acquired);
     int shown = 0;
-    EXPECT_FALSE(CheckSingleInstance([&] { ++shown; }));
+    EXPECT_FALSE(checkSingleInstance([&] { ++shown; }));
     EXPECT_EQ(shown, 1);
 }
 
 TEST_F(Startup, AnOptionTheLibraryRefusesIsNoCameraWithTheReason) {
-    SetCameraApi(TarviApi{});
+    setCameraApi(TarviApi{});
     MainWindow mainWindow;
     // As the program loads its choice: the simulated camera takes sensor=WxH and depth only.
     mainWindow.loadCameraLibrary = [](std::string* error) {
-        return LoadCameraLibraryFrom(TV_BINARY_DIR "/bin/libtarvidll.so", error) &&
-               ApplyCameraOptions({{"gain", "5"}}, error);
+        return loadCameraLibraryFrom(TV_BINARY_DIR "/bin/libtarvidll.so", error) &&
+               applyCameraOptions({{"gain", "5"}}, error);
     };
-    EXPECT_EQ(Create(mainWindow), 1);
-    SetCameraApi(TarviApi{});
-    ASSERT_EQ(messages.size(), 1u);
-    EXPECT_EQ(messages[0].rfind("NO CAMERA!\n\n", 0), 0u) << messages[0];
-    EXPECT_NE(messages[0].find("gain=5"), std::string::npos) << messages[0];
+    EXPECT_EQ(create(mainWindow), 1);
+    setCameraApi(TarviApi{});
+    ASSERT_EQ(messages_.size(), 1u);
+    EXPECT_EQ(messages_[0].rfind("NO CAMERA!\n\n", 0), 0u) << messages_[0];
+    EXPECT_NE(messages_[0].find("gain=5"), std::string::npos) << messages_[0];
 }
 
 TEST_F(Startup, SelectCameraStoresTheChoiceForTheNextStart) {
     tvtest::FakeCamera cam;
-    cam.Install();
-    cam.SetAutoRelease(true);
+    cam.install();
+    cam.setAutoRelease(true);
     MainWindow mainWindow;
-    ASSERT_EQ(Create(mainWindow), -1);
+    ASSERT_EQ(create(mainWindow), -1);
     bool seen = false;
     QTimer::singleShot(0, [&seen] {
         QWidget* dialog = QApplication::activeModalWidget();
@@ -366,9 +366,9 @@ TEST_F(Startup, SelectCameraStoresTheChoiceForTheNextStart) {
                 list->setCurrentRow(i);
         dialog->findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Ok)->click();
     });
-    Find<QAction>(mainWindow, "SelectCamera1")->trigger();
+    find<QAction>(mainWindow, "SelectCamera1")->trigger();
     EXPECT_TRUE(seen);
-    EXPECT_EQ(ReadCameraChoice().name, QStringLiteral("sim"));
+    EXPECT_EQ(readCameraChoice().name, QStringLiteral("sim"));
     EXPECT_TRUE(
         mainWindow.capture().status().cameraOpen);  // the camera in use stays until the next start
 }

@@ -31,7 +31,7 @@ TEST(TrackBar, LabelFollowsTheFormatAndThePosition) {
     EXPECT_EQ(formatTrackLabel("%d", -127), "-127");
     EXPECT_EQ(formatTrackLabel("100%", 3), "100%");  // a lone percent sign stays
 
-    EnsureApp();
+    ensureApp();
     LabelledSlider bar(Qt::Horizontal, 1, 100, 1, "%d ms");
     QSignalSpy changed(&bar, &LabelledSlider::valueChanged);
     bar.setValue(250);  // clamped
@@ -45,7 +45,7 @@ TEST(TrackBar, LabelFollowsTheFormatAndThePosition) {
 }
 
 TEST(TrackBar, ReportsMouseAndKeyRelease) {
-    EnsureApp();
+    ensureApp();
     LabelledSlider bar(Qt::Horizontal, 0, 100, 10, "%d");
     bar.resize(180, 30);
     bar.show();
@@ -59,7 +59,7 @@ TEST(TrackBar, ReportsMouseAndKeyRelease) {
 }
 
 TEST(Splash, StatusLineStaysRightAlignedTenPixelsFromTheEdge) {
-    EnsureApp();
+    ensureApp();
     SplashScreen splash;
     EXPECT_EQ(splash.size(), QSize(238, 226));
     EXPECT_EQ(splash.findChild<QLabel*>("Label2")->text(), "Connecting");
@@ -72,27 +72,27 @@ TEST(Splash, StatusLineStaysRightAlignedTenPixelsFromTheEdge) {
             << text;  // nothing runs off the left edge
     }
     EXPECT_EQ(splash.findChild<QLabel*>("Label1")->pos(), QPoint(48, 199));
-    const QImage picture = DrawSplashPicture(238, 226);
+    const QImage picture = drawSplashPicture(238, 226);
     EXPECT_EQ(picture.size(), QSize(238, 226));
     EXPECT_NE(picture.pixel(10, 10), picture.pixel(10, 220));  // not a blank picture
 }
 
 namespace {
-FramePtr HandedOver(const std::shared_ptr<FrameBudget>& budget) {
-    FramePtr frame = NewFrame(64, 48, "", false, 8);
+FramePtr handedOver(const std::shared_ptr<FrameBudget>& budget) {
+    FramePtr frame = newFrame(64, 48, "", false, 8);
     frame->holdBudget(budget);
     return frame;
 }
 }  // namespace
 
 TEST(FrameHandOff, TheWindowTakesEachFrameAndDestroysIt) {
-    EnsureApp();
+    ensureApp();
     auto budget = std::make_shared<FrameBudget>();
     MainWindow mainWindow;
     auto target = std::make_shared<FramePostTarget>(&mainWindow);
-    const PostFrameFn post = MakeFramePoster(target);
-    post(HandedOver(budget));
-    post(HandedOver(budget));
+    const PostFrameFn post = makeFramePoster(target);
+    post(handedOver(budget));
+    post(handedOver(budget));
     EXPECT_EQ(budget->inFlight(), 2);
     QApplication::sendPostedEvents(&mainWindow, FrameReadyEvent::eventType());
     EXPECT_EQ(mainWindow.framesReceived(), 2u);
@@ -100,100 +100,100 @@ TEST(FrameHandOff, TheWindowTakesEachFrameAndDestroysIt) {
 
     // After detach nothing reaches the window; the frame is destroyed at once.
     target->detach();
-    post(HandedOver(budget));
+    post(handedOver(budget));
     EXPECT_EQ(budget->inFlight(), 0);
     QApplication::sendPostedEvents(&mainWindow, FrameReadyEvent::eventType());
     EXPECT_EQ(mainWindow.framesReceived(), 2u);
 }
 
 TEST(FrameHandOff, FramesOfUnhandledEventsAreDestroyed) {
-    EnsureApp();
+    ensureApp();
     auto budget = std::make_shared<FrameBudget>();
     {
         MainWindow mainWindow;
         auto target = std::make_shared<FramePostTarget>(&mainWindow);
-        MakeFramePoster(target)(HandedOver(budget));
+        makeFramePoster(target)(handedOver(budget));
         EXPECT_EQ(budget->inFlight(), 1);
     }  // the window goes with the event still queued
     EXPECT_EQ(budget->inFlight(), 0);
-    { FrameReadyEvent unhandled(HandedOver(budget)); }
+    { FrameReadyEvent unhandled(handedOver(budget)); }
     EXPECT_EQ(budget->inFlight(), 0);
 }
 
 TEST(MainWindow, LayoutMenusAndStatusBar) {
-    EnsureApp();
+    ensureApp();
     MainWindow mainWindow;
     EXPECT_EQ(mainWindow.windowTitle(), "TarviVideo ");
     EXPECT_EQ(mainWindow.minimumSize(), QSize(1024, 750));
     EXPECT_EQ(mainWindow.maximumSize(), QSize(9999, 9999));
     EXPECT_TRUE(mainWindow.font().bold());
-    EXPECT_EQ(Find<QFrame>(mainWindow, "LeftPanel")->width(), 185);
-    EXPECT_FALSE(Find<QFrame>(mainWindow, "RightPanel")->isVisibleTo(&mainWindow));
+    EXPECT_EQ(find<QFrame>(mainWindow, "LeftPanel")->width(), 185);
+    EXPECT_FALSE(find<QFrame>(mainWindow, "RightPanel")->isVisibleTo(&mainWindow));
     // The three panels, then the disk panel after them.
     for (int i = 0; i < StatusPanels::kCount; ++i)
-        EXPECT_EQ(Find<QLabel>(mainWindow, ("StatusPanel" + std::to_string(i)).c_str())->width(),
+        EXPECT_EQ(find<QLabel>(mainWindow, ("StatusPanel" + std::to_string(i)).c_str())->width(),
                   StatusPanels::kWidths[i]);
     EXPECT_EQ(mainWindow.findChild<QLabel*>("StatusPanel4"), nullptr);
 
     QStringList menus;
     for (QAction* a : mainWindow.menuBar()->actions()) menus << a->text();
     EXPECT_EQ(menus, (QStringList{"File", "Capture Files", "Camera Setup", "ZOOM"}));
-    EXPECT_FALSE(Find<QMenu>(mainWindow, "SetCaptureFormat1")->menuAction()->isVisible());
-    EXPECT_FALSE(Find<QMenu>(mainWindow, "Compression1")->menuAction()->isVisible());
-    EXPECT_TRUE(Find<QAction>(mainWindow, "IRAW")->isChecked());
-    EXPECT_FALSE(Find<QAction>(mainWindow, "N4001")->isVisible());
-    ASSERT_NE(Find<QAction>(mainWindow, "N501")->actionGroup(), nullptr);
-    EXPECT_TRUE(Find<QAction>(mainWindow, "N501")->actionGroup()->isExclusive());
-    EXPECT_TRUE(Find<QAction>(mainWindow, "Col1")->isChecked());
-    EXPECT_FALSE(Find<QAction>(mainWindow, "HorizontalFlip1")->isChecked());
-    EXPECT_FALSE(Find<QAction>(mainWindow, "PreviewDuringCapture1")->isChecked());
-    EXPECT_FALSE(Find<QAction>(mainWindow, "Visible1")->isChecked());
-    EXPECT_EQ(Find<QAction>(mainWindow, "SER8bit1")->text(), "    SER");
-    EXPECT_TRUE(Find<QAction>(mainWindow, "FIT1")->isChecked());
+    EXPECT_FALSE(find<QMenu>(mainWindow, "SetCaptureFormat1")->menuAction()->isVisible());
+    EXPECT_FALSE(find<QMenu>(mainWindow, "Compression1")->menuAction()->isVisible());
+    EXPECT_TRUE(find<QAction>(mainWindow, "IRAW")->isChecked());
+    EXPECT_FALSE(find<QAction>(mainWindow, "N4001")->isVisible());
+    ASSERT_NE(find<QAction>(mainWindow, "N501")->actionGroup(), nullptr);
+    EXPECT_TRUE(find<QAction>(mainWindow, "N501")->actionGroup()->isExclusive());
+    EXPECT_TRUE(find<QAction>(mainWindow, "Col1")->isChecked());
+    EXPECT_FALSE(find<QAction>(mainWindow, "HorizontalFlip1")->isChecked());
+    EXPECT_FALSE(find<QAction>(mainWindow, "PreviewDuringCapture1")->isChecked());
+    EXPECT_FALSE(find<QAction>(mainWindow, "Visible1")->isChecked());
+    EXPECT_EQ(find<QAction>(mainWindow, "SER8bit1")->text(), "    SER");
+    EXPECT_TRUE(find<QAction>(mainWindow, "FIT1")->isChecked());
 
     // Capture group: the three buttons share one 165 x 35 place.
     for (const char* name : {"butCapture", "Button3", "CancelButton"})
-        EXPECT_EQ(Find<QPushButton>(mainWindow, name)->geometry(), QRect(0, 0, 165, 35)) << name;
-    EXPECT_FALSE(Find<QPushButton>(mainWindow, "CancelButton")->isVisibleTo(&mainWindow));
-    auto* expos = Find<QLineEdit>(mainWindow, "expos");
+        EXPECT_EQ(find<QPushButton>(mainWindow, name)->geometry(), QRect(0, 0, 165, 35)) << name;
+    EXPECT_FALSE(find<QPushButton>(mainWindow, "CancelButton")->isVisibleTo(&mainWindow));
+    auto* expos = find<QLineEdit>(mainWindow, "expos");
     EXPECT_EQ(expos->maxLength(), 5);
     EXPECT_EQ(expos->placeholderText(), "0");
-    EXPECT_EQ(Find<QComboBox>(mainWindow, "exposUnit")->currentText(), " expo(s)");
-    EXPECT_EQ(Find<QComboBox>(mainWindow, "pseUnit")->currentText(), " sec");
+    EXPECT_EQ(find<QComboBox>(mainWindow, "exposUnit")->currentText(), " expo(s)");
+    EXPECT_EQ(find<QComboBox>(mainWindow, "pseUnit")->currentText(), " sec");
     QStringList counts;
-    for (QAction* a : Find<QMenu>(mainWindow, "CountPopup")->actions()) counts << a->text();
+    for (QAction* a : find<QMenu>(mainWindow, "CountPopup")->actions()) counts << a->text();
     EXPECT_EQ(counts, (QStringList{"1", "5", "10", "20", "50", "100"}));
     QStringList presets;
-    for (QAction* a : Find<QMenu>(mainWindow, "expopup")->actions()) presets << a->text();
+    for (QAction* a : find<QMenu>(mainWindow, "expopup")->actions()) presets << a->text();
     EXPECT_EQ(presets, (QStringList{"100ms", "500ms", "1000ms", "2500ms", "5000ms", "10000ms"}));
 
     // Subframe panel start state.
-    EXPECT_EQ(Find<QLCDNumber>(mainWindow, "HRES")->intValue(), 2000);
-    EXPECT_EQ(Find<QLCDNumber>(mainWindow, "VRES")->intValue(), 1024);
-    EXPECT_EQ(Find<QLCDNumber>(mainWindow, "HRES")->digitCount(), 4);
-    EXPECT_EQ(Find<QFrame>(mainWindow, "full")->size(), QSize(106, 85));
-    EXPECT_EQ(Find<QWidget>(mainWindow, "subframe")->geometry(), QRect(0, 0, 106, 85));
-    EXPECT_EQ(Find<LabelledSlider>(mainWindow, "SliderHeight")->value(), 999);
-    EXPECT_EQ(Find<QFrame>(mainWindow, "Panel6")->size(), QSize(183, 95));
+    EXPECT_EQ(find<QLCDNumber>(mainWindow, "HRES")->intValue(), 2000);
+    EXPECT_EQ(find<QLCDNumber>(mainWindow, "VRES")->intValue(), 1024);
+    EXPECT_EQ(find<QLCDNumber>(mainWindow, "HRES")->digitCount(), 4);
+    EXPECT_EQ(find<QFrame>(mainWindow, "full")->size(), QSize(106, 85));
+    EXPECT_EQ(find<QWidget>(mainWindow, "subframe")->geometry(), QRect(0, 0, 106, 85));
+    EXPECT_EQ(find<LabelledSlider>(mainWindow, "SliderHeight")->value(), 999);
+    EXPECT_EQ(find<QFrame>(mainWindow, "Panel6")->size(), QSize(183, 95));
 }
 
 TEST(MainWindow, CameraControlsKeepPendingValuesAndSavedTexts) {
-    EnsureApp();
+    ensureApp();
     MainWindow mainWindow;
-    Find<LabelledSlider>(mainWindow, "gain")->setValue(73);
+    find<LabelledSlider>(mainWindow, "gain")->setValue(73);
     EXPECT_EQ(mainWindow.capture().settings().gain, 73);
     EXPECT_EQ(mainWindow.storedSettings().gain, 73);
 
-    Find<LabelledSlider>(mainWindow, "redbalance")->setValue(128);
-    Find<LabelledSlider>(mainWindow, "greenbalance")->setValue(0);
-    Find<LabelledSlider>(mainWindow, "bluebalance")->setValue(-127);
+    find<LabelledSlider>(mainWindow, "redbalance")->setValue(128);
+    find<LabelledSlider>(mainWindow, "greenbalance")->setValue(0);
+    find<LabelledSlider>(mainWindow, "bluebalance")->setValue(-127);
     const WhiteBalance wb = mainWindow.capture().whiteBalance();
     EXPECT_EQ(wb.blue, 0);
     EXPECT_EQ(wb.green, 127);
     EXPECT_EQ(wb.red, 255);
 
-    QAction* colour = Find<QAction>(mainWindow, "Col1");
-    auto* balance = Find<QFrame>(mainWindow, "Balance");
+    QAction* colour = find<QAction>(mainWindow, "Col1");
+    auto* balance = find<QFrame>(mainWindow, "Balance");
     colour->trigger();  // unchecks
     EXPECT_FALSE(colour->isChecked());
     EXPECT_FALSE(balance->isVisibleTo(&mainWindow));
@@ -201,7 +201,7 @@ TEST(MainWindow, CameraControlsKeepPendingValuesAndSavedTexts) {
     EXPECT_TRUE(colour->isChecked());
     EXPECT_TRUE(balance->isVisibleTo(&mainWindow));
 
-    auto* expos = Find<QLineEdit>(mainWindow, "expos");
+    auto* expos = find<QLineEdit>(mainWindow, "expos");
     expos->setText("");
     EXPECT_EQ(mainWindow.storedSettings().frameCountText, "");
     QTest::keyClicks(expos, "12x3");  // digits only

@@ -36,18 +36,18 @@
 namespace {
 
 // A frame of `width` x `height` filled by `fill` (x, y) -> value.
-FramePtr MakeFrame(int width, int height, const std::function<uint8_t(int, int)>& fill) {
-    FramePtr frame = NewFrame(width, height, "", false, 8);
+FramePtr makeFrame(int width, int height, const std::function<uint8_t(int, int)>& fill) {
+    FramePtr frame = newFrame(width, height, "", false, 8);
     for (int y = 0; y < height; ++y)
-        for (int x = 0; x < width; ++x) frame->RawImage.at<uint8_t>(y, x) = fill(x, y);
+        for (int x = 0; x < width; ++x) frame->rawImage.at<uint8_t>(y, x) = fill(x, y);
     return frame;
 }
 
-FramePtr Uniform(int width, int height, uint8_t value) {
-    return MakeFrame(width, height, [value](int, int) { return value; });
+FramePtr uniform(int width, int height, uint8_t value) {
+    return makeFrame(width, height, [value](int, int) { return value; });
 }
 
-int CountAtLeast(const cv::Mat& m, int level) {
+int countAtLeast(const cv::Mat& m, int level) {
     int n = 0;
     for (int y = 0; y < m.rows; ++y)
         for (int x = 0; x < m.cols * m.channels(); ++x) n += m.ptr<uint8_t>(y)[x] >= level;
@@ -55,24 +55,24 @@ int CountAtLeast(const cv::Mat& m, int level) {
 }
 
 // The picture on screen as a matrix (8-bit grey or BGR).
-cv::Mat Screen(MainWindow& mainWindow) {
-    QImage& bitmap = Find<PictureView>(mainWindow, "Image1")->image();
+cv::Mat screen(MainWindow& mainWindow) {
+    QImage& bitmap = find<PictureView>(mainWindow, "Image1")->image();
     return cv::Mat(bitmap.height(), bitmap.width(),
                    bitmap.format() == QImage::Format_BGR888 ? CV_8UC3 : CV_8UC1, bitmap.bits(),
                    bitmap.bytesPerLine());
 }
 
-void SetColour(MainWindow& mainWindow, bool on) {
-    Find<QAction>(mainWindow, "Col1")->setChecked(on);
+void setColour(MainWindow& mainWindow, bool on) {
+    find<QAction>(mainWindow, "Col1")->setChecked(on);
 }
 
-QString PanelText(MainWindow& mainWindow, int panel) {
-    return Find<QLabel>(mainWindow, ("StatusPanel" + std::to_string(panel)).c_str())->text();
+QString panelText(MainWindow& mainWindow, int panel) {
+    return find<QLabel>(mainWindow, ("StatusPanel" + std::to_string(panel)).c_str())->text();
 }
 
 class WindowDisplay : public ::testing::Test {
   protected:
-    DisplayStateGuard guard;
+    DisplayStateGuard guard_;
 };
 
 }  // namespace
@@ -80,51 +80,51 @@ class WindowDisplay : public ::testing::Test {
 TEST_F(WindowDisplay, OverlayTextReachesTheRecordedPixelsOnlyWhileVisible) {
     // An opened camera of 320 x 240 whose exposure never ends: frames come from the test.
     tvtest::FakeCamera cam(320, 240);
-    cam.Install();
+    cam.install();
     MainWindow mainWindow;
     ASSERT_TRUE(mainWindow.capture().openCamera());
     QTemporaryDir out;
-    auto Uniform = [](int width, int height, uint8_t value) {
-        FramePtr frame = ::Uniform(width, height, value);
-        frame->StampText = "M42 21:05:09.042";
+    auto uniform = [](int width, int height, uint8_t value) {
+        FramePtr frame = ::uniform(width, height, value);
+        frame->stampText = "M42 21:05:09.042";
         return frame;
     };
-    SetColour(mainWindow, false);
+    setColour(mainWindow, false);
     // A continuous grey SER recording: the file holds the frames the controller was given.
     CapturePanel& panel = mainWindow.capturePanel();
     panel.setCapturePath(out.path() + "/overlay");
     panel.selectFormat(CaptureFormat::Ser);
     panel.setCountText("0");
-    Find<QAction>(mainWindow, "PreviewDuringCapture1")->setChecked(true);
+    find<QAction>(mainWindow, "PreviewDuringCapture1")->setChecked(true);
     panel.startSequence();
     ASSERT_TRUE(mainWindow.recorder().busy());
 
-    QAction* visible = Find<QAction>(mainWindow, "Visible1");
+    QAction* visible = find<QAction>(mainWindow, "Visible1");
     visible->trigger();  // checks itself
     ASSERT_TRUE(mainWindow.preview().stampVisible());
-    mainWindow.frameReady(Uniform(320, 240, 0));
-    EXPECT_GT(CountAtLeast(Screen(mainWindow), 255), 20);  // on screen ...
+    mainWindow.frameReady(uniform(320, 240, 0));
+    EXPECT_GT(countAtLeast(screen(mainWindow), 255), 20);  // on screen ...
 
     // A colour camera: the colour picture carries the text, the raw mosaic does not.
-    SetColour(mainWindow, true);
-    mainWindow.frameReady(Uniform(320, 240, 0));
-    EXPECT_EQ(Screen(mainWindow).channels(), 3);
-    EXPECT_GT(CountAtLeast(Screen(mainWindow), 255), 20);
+    setColour(mainWindow, true);
+    mainWindow.frameReady(uniform(320, 240, 0));
+    EXPECT_EQ(screen(mainWindow).channels(), 3);
+    EXPECT_GT(countAtLeast(screen(mainWindow), 255), 20);
 
     visible->trigger();  // unchecks
     EXPECT_FALSE(mainWindow.preview().stampVisible());
-    SetColour(mainWindow, false);
-    mainWindow.frameReady(Uniform(320, 240, 0));
+    setColour(mainWindow, false);
+    mainWindow.frameReady(uniform(320, 240, 0));
     ASSERT_TRUE(mainWindow.recorder().close());
 
     std::ifstream in((out.path() + "/overlay_00000.SER").toStdString(), std::ios::binary);
     const std::vector<uint8_t> bytes(std::istreambuf_iterator<char>(in), {});
-    ASSERT_GE(bytes.size(), size_t(SerHeaderSize) + 3 * 320 * 240);
+    ASSERT_GE(bytes.size(), size_t(kSerHeaderSize) + 3 * 320 * 240);
     std::vector<int> bright;
     for (int i = 0; i < 3; ++i)
-        bright.push_back(CountAtLeast(
+        bright.push_back(countAtLeast(
             cv::Mat(240, 320, CV_8UC1,
-                    const_cast<uint8_t*>(bytes.data()) + SerHeaderSize + i * 320 * 240),
+                    const_cast<uint8_t*>(bytes.data()) + kSerHeaderSize + i * 320 * 240),
             255));
     EXPECT_GT(bright[0], 20);  // ... and in the grey frame's own pixels
     EXPECT_EQ(bright[1], 0);
@@ -135,18 +135,18 @@ TEST_F(WindowDisplay, ZoomResizesTheNextFrameScrollsHomeAndCentres) {
     MainWindow mainWindow;
     mainWindow.resize(1200, 800);
     mainWindow.show();
-    SetColour(mainWindow, false);
-    auto* image = Find<PictureView>(mainWindow, "Image1");
-    auto* box = Find<QScrollArea>(mainWindow, "ScrollBox1");
-    Find<QAction>(mainWindow, "N2001")->trigger();
-    mainWindow.frameReady(Uniform(640, 480, 90));
+    setColour(mainWindow, false);
+    auto* image = find<PictureView>(mainWindow, "Image1");
+    auto* box = find<QScrollArea>(mainWindow, "ScrollBox1");
+    find<QAction>(mainWindow, "N2001")->trigger();
+    mainWindow.frameReady(uniform(640, 480, 90));
     EXPECT_EQ(image->size(), QSize(1280, 960));
     QApplication::processEvents();
     box->horizontalScrollBar()->setValue(200);
     box->verticalScrollBar()->setValue(100);
     ASSERT_EQ(box->horizontalScrollBar()->value(), 200);
 
-    QAction* half = Find<QAction>(mainWindow, "N501");
+    QAction* half = find<QAction>(mainWindow, "N501");
     half->trigger();
     EXPECT_TRUE(half->isChecked());
     EXPECT_EQ(mainWindow.preview().zoomPercent(), 50);
@@ -154,16 +154,16 @@ TEST_F(WindowDisplay, ZoomResizesTheNextFrameScrollsHomeAndCentres) {
     EXPECT_EQ(box->verticalScrollBar()->value(), 0);
     EXPECT_EQ(image->size(), QSize(1280, 960));  // nothing redrawn before a frame
 
-    mainWindow.frameReady(Uniform(640, 480, 90));
+    mainWindow.frameReady(uniform(640, 480, 90));
     EXPECT_EQ(image->size(), QSize(320, 240));
     // A picture smaller than the scroll box sits in its middle, also after a resize.
     const auto centred = [&] {
         const QSize client = box->viewport()->size();
         return image->pos() == QPoint((client.width() - 320) / 2, (client.height() - 240) / 2);
     };
-    EXPECT_TRUE(WaitUntil(centred, 1000));
+    EXPECT_TRUE(waitUntil(centred, 1000));
     mainWindow.resize(1100, 760);
-    EXPECT_TRUE(WaitUntil(centred, 1000));
+    EXPECT_TRUE(waitUntil(centred, 1000));
 }
 
 TEST_F(WindowDisplay, ClickOnThePictureSetsTheFocusPointThroughTheZoom) {
@@ -172,8 +172,8 @@ TEST_F(WindowDisplay, ClickOnThePictureSetsTheFocusPointThroughTheZoom) {
     mainWindow.setFocusWindow(&focus);
     mainWindow.resize(1400, 1000);
     mainWindow.show();
-    SetColour(mainWindow, false);
-    auto* image = Find<PictureView>(mainWindow, "Image1");
+    setColour(mainWindow, false);
+    auto* image = find<PictureView>(mainWindow, "Image1");
     const auto gradient = [](int x, int y) { return static_cast<uint8_t>((x + 3 * y) & 0xFF); };
 
     struct Case {
@@ -186,8 +186,8 @@ TEST_F(WindowDisplay, ClickOnThePictureSetsTheFocusPointThroughTheZoom) {
                  {"N2001", {1001, 1001}, {500, 500}}};
     for (const Case& c : cases) {
         focus.hide();
-        Find<QAction>(mainWindow, c.zoom)->trigger();
-        mainWindow.frameReady(MakeFrame(1280, 960, gradient));
+        find<QAction>(mainWindow, c.zoom)->trigger();
+        mainWindow.frameReady(makeFrame(1280, 960, gradient));
         QTest::mouseClick(image, Qt::LeftButton, {}, c.click);
         EXPECT_EQ(mainWindow.preview().focusPoint(), c.expected) << c.zoom;
         EXPECT_TRUE(focus.isVisible());
@@ -195,7 +195,7 @@ TEST_F(WindowDisplay, ClickOnThePictureSetsTheFocusPointThroughTheZoom) {
 
     // The focus view follows the next rendered frame: its top-left block is frame pixel
     // (480, 479) of the square around (500, 500).
-    mainWindow.frameReady(MakeFrame(1280, 960, gradient));
+    mainWindow.frameReady(makeFrame(1280, 960, gradient));
     EXPECT_EQ(focus.image().pixelIndex(0, 0), gradient(480, 479));
     EXPECT_EQ(focus.image().pixelIndex(288, 288), gradient(520, 519));
 
@@ -209,8 +209,8 @@ TEST_F(WindowDisplay, ClickOnThePictureSetsTheFocusPointThroughTheZoom) {
     EXPECT_FALSE(focus.isVisible());
 
     // Every change of the subframe closes the window.
-    auto* width = Find<LabelledSlider>(mainWindow, "SliderWidth");
-    auto* height = Find<LabelledSlider>(mainWindow, "SliderHeight");
+    auto* width = find<LabelledSlider>(mainWindow, "SliderWidth");
+    auto* height = find<LabelledSlider>(mainWindow, "SliderHeight");
     QTest::mouseClick(image, Qt::LeftButton, {}, QPoint(100, 100));
     ASSERT_TRUE(focus.isVisible());
     width->setValue(width->value() - 50);
@@ -223,70 +223,70 @@ TEST_F(WindowDisplay, ClickOnThePictureSetsTheFocusPointThroughTheZoom) {
 
 TEST_F(WindowDisplay, HistogramFollowsTheFramesAtMostEveryHalfSecond) {
     uint32_t now = 10000;
-    testclock::SetMillis([&] { return now; });
+    testclock::setMillis([&] { return now; });
     MainWindow mainWindow;
-    SetColour(mainWindow, true);  // counted from the raw frame all the same
+    setColour(mainWindow, true);  // counted from the raw frame all the same
 
-    mainWindow.frameReady(Uniform(64, 48, 10));
-    EXPECT_EQ(Find<QLabel>(mainWindow, "lAvg")->text(), "AVG:10");
-    EXPECT_FALSE(Find<QLabel>(mainWindow, "sat")->isVisibleTo(&mainWindow));
+    mainWindow.frameReady(uniform(64, 48, 10));
+    EXPECT_EQ(find<QLabel>(mainWindow, "lAvg")->text(), "AVG:10");
+    EXPECT_FALSE(find<QLabel>(mainWindow, "sat")->isVisibleTo(&mainWindow));
     now = 10200;
-    mainWindow.frameReady(Uniform(64, 48, 255));
-    EXPECT_EQ(Find<QLabel>(mainWindow, "lAvg")->text(), "AVG:10");  // within 500 ms: not counted
+    mainWindow.frameReady(uniform(64, 48, 255));
+    EXPECT_EQ(find<QLabel>(mainWindow, "lAvg")->text(), "AVG:10");  // within 500 ms: not counted
     now = 10500;
-    mainWindow.frameReady(Uniform(64, 48, 255));
-    EXPECT_EQ(Find<QLabel>(mainWindow, "lAvg")->text(), "AVG:255");
-    EXPECT_TRUE(Find<QLabel>(mainWindow, "sat")->isVisibleTo(&mainWindow));
+    mainWindow.frameReady(uniform(64, 48, 255));
+    EXPECT_EQ(find<QLabel>(mainWindow, "lAvg")->text(), "AVG:255");
+    EXPECT_TRUE(find<QLabel>(mainWindow, "sat")->isVisibleTo(&mainWindow));
 
     // Unchecking "Histogram" hides the panel and the Logarithmic box and stops counting;
     // checking it again shows the last histogram unchanged.
-    Find<QCheckBox>(mainWindow, "HGram")->click();
-    EXPECT_FALSE(Find<QFrame>(mainWindow, "Panel6")->isVisibleTo(&mainWindow));
-    EXPECT_FALSE(Find<QCheckBox>(mainWindow, "loga")->isVisibleTo(&mainWindow));
+    find<QCheckBox>(mainWindow, "HGram")->click();
+    EXPECT_FALSE(find<QFrame>(mainWindow, "Panel6")->isVisibleTo(&mainWindow));
+    EXPECT_FALSE(find<QCheckBox>(mainWindow, "loga")->isVisibleTo(&mainWindow));
     now = 12000;
-    mainWindow.frameReady(Uniform(64, 48, 20));
-    Find<QCheckBox>(mainWindow, "HGram")->click();
-    EXPECT_TRUE(Find<QFrame>(mainWindow, "Panel6")->isVisibleTo(&mainWindow));
-    EXPECT_TRUE(Find<QCheckBox>(mainWindow, "loga")->isVisibleTo(&mainWindow));
-    EXPECT_EQ(Find<QLabel>(mainWindow, "lAvg")->text(), "AVG:255");
+    mainWindow.frameReady(uniform(64, 48, 20));
+    find<QCheckBox>(mainWindow, "HGram")->click();
+    EXPECT_TRUE(find<QFrame>(mainWindow, "Panel6")->isVisibleTo(&mainWindow));
+    EXPECT_TRUE(find<QCheckBox>(mainWindow, "loga")->isVisibleTo(&mainWindow));
+    EXPECT_EQ(find<QLabel>(mainWindow, "lAvg")->text(), "AVG:255");
     now = 12001;
-    mainWindow.frameReady(Uniform(64, 48, 20));
-    EXPECT_EQ(Find<QLabel>(mainWindow, "lAvg")->text(), "AVG:20");
+    mainWindow.frameReady(uniform(64, 48, 20));
+    EXPECT_EQ(find<QLabel>(mainWindow, "lAvg")->text(), "AVG:20");
 }
 
 TEST_F(WindowDisplay, StatusBarShowsTheFrameRateUntilARecordingOwnsThePanel) {
     uint32_t now = 5000;
-    testclock::SetMillis([&] { return now; });
+    testclock::setMillis([&] { return now; });
     MainWindow mainWindow;
     mainWindow.updateStatus();
-    EXPECT_EQ(PanelText(mainWindow, 0), " 0 FPS");  // no exposure yet, width 2
+    EXPECT_EQ(panelText(mainWindow, 0), " 0 FPS");  // no exposure yet, width 2
 
     mainWindow.capture().setRecording(true);
-    Find<QLabel>(mainWindow, "StatusPanel0")->setText("3 Frames left");
+    find<QLabel>(mainWindow, "StatusPanel0")->setText("3 Frames left");
     now = 8000;
     mainWindow.updateStatus();
-    EXPECT_EQ(PanelText(mainWindow, 0), "3 Frames left");
+    EXPECT_EQ(panelText(mainWindow, 0), "3 Frames left");
     mainWindow.capture().setRecording(false);
-    EXPECT_TRUE(Find<QTimer>(mainWindow, "Timer1")->isActive());
-    EXPECT_EQ(Find<QTimer>(mainWindow, "Timer1")->interval(), 1000);
+    EXPECT_TRUE(find<QTimer>(mainWindow, "Timer1")->isActive());
+    EXPECT_EQ(find<QTimer>(mainWindow, "Timer1")->interval(), 1000);
 }
 
 TEST_F(WindowDisplay, ACameraThatStopsAnsweringIsShownAndClearedWhenItComesBack) {
     tvtest::FakeCamera cam(320, 240);
-    cam.Install();
-    cam.SetCancelReleases(false);  // the exposure never ends by itself
+    cam.install();
+    cam.setCancelReleases(false);  // the exposure never ends by itself
     MainWindow mainWindow;
     mainWindow.capture().setStallMarginMs(50);
     ASSERT_TRUE(startLiveWindow(mainWindow));
-    ASSERT_TRUE(cam.WaitForExposure(10000));
-    ASSERT_TRUE(WaitUntil([&] { return mainWindow.capture().status().state == CameraState::Stalled; }));
+    ASSERT_TRUE(cam.waitForExposure(10000));
+    ASSERT_TRUE(waitUntil([&] { return mainWindow.capture().status().state == CameraState::Stalled; }));
     mainWindow.updateStatus();
-    EXPECT_EQ(PanelText(mainWindow, 1), "Camera not responding");
+    EXPECT_EQ(panelText(mainWindow, 1), "Camera not responding");
 
-    cam.Release();  // it answers after all
-    ASSERT_TRUE(WaitUntil([&] { return mainWindow.capture().status().state == CameraState::Exposing; }));
+    cam.release();  // it answers after all
+    ASSERT_TRUE(waitUntil([&] { return mainWindow.capture().status().state == CameraState::Exposing; }));
     mainWindow.updateStatus();
-    EXPECT_EQ(PanelText(mainWindow, 1), "");
+    EXPECT_EQ(panelText(mainWindow, 1), "");
 }
 
 TEST_F(WindowDisplay, ConfigureShowsTheDialogOverTheWindowAndFramesGoOnMeanwhile) {
@@ -301,14 +301,14 @@ TEST_F(WindowDisplay, ConfigureShowsTheDialogOverTheWindowAndFramesGoOnMeanwhile
     QTimer::singleShot(20, &mainWindow, [&] {
         sawDialog = dialog->isVisible();
         where = dialog->pos();
-        MakeFramePoster(target)(Uniform(64, 48, 1));
+        makeFramePoster(target)(uniform(64, 48, 1));
         QTimer::singleShot(50, dialog,
                            [&] { dialog->findChild<QPushButton*>("Button1")->click(); });
     });
-    Find<QAction>(mainWindow, "Configure1")->trigger();  // returns once OK has hidden the dialog
+    find<QAction>(mainWindow, "Configure1")->trigger();  // returns once OK has hidden the dialog
     EXPECT_TRUE(sawDialog);
     EXPECT_FALSE(dialog->isVisible());
-    EXPECT_EQ(where, OverlayDialogPosition(mainWindow.frameGeometry(), dialog->width()));
+    EXPECT_EQ(where, overlayDialogPosition(mainWindow.frameGeometry(), dialog->width()));
     EXPECT_EQ(mainWindow.framesReceived(), before + 1);
     target->detach();
 }

@@ -11,22 +11,22 @@ namespace tvtest {
 namespace {
 std::atomic<FakeCamera*> g_active{nullptr};
 
-int64_t Ptr(const void* p) {
+int64_t ptr(const void* p) {
     return static_cast<int64_t>(reinterpret_cast<intptr_t>(p));
 }
 
-bool IsPointerArg(const std::string& name, size_t index) {
+bool isPointerArg(const std::string& name, size_t index) {
     return (name == "GetCameraInfo") || (name == "ExposureSemaphore") ||
            (name == "ThreadedExposure" && index == 0);
 }
 }  // namespace
 
-std::string CameraCall::Text() const {
+std::string CameraCall::text() const {
     std::ostringstream out;
     out << name << '(';
     for (size_t i = 0; i < args.size(); ++i) {
         if (i) out << ',';
-        if (IsPointerArg(name, i))
+        if (isPointerArg(name, i))
             out << '*';
         else
             out << args[i];
@@ -41,7 +41,7 @@ struct FakeCameraEntry {
 
     // Records the call, applies `effect` under the fake's lock, then runs the hook.
     template <typename Effect>
-    static int Call(CameraCall call, Effect effect) {
+    static int call(CameraCall call, Effect effect) {
         FakeCamera* f = g_active.load();
         if (!f) return 0;
         FakeCamera::CallHook hook;
@@ -60,27 +60,27 @@ struct FakeCameraEntry {
     }
 
     static int openUSB(int reserved) {
-        return Call({"openUSB", {reserved}}, [](FakeCamera& f, Lock&) { return f.openResult_; });
+        return call({"openUSB", {reserved}}, [](FakeCamera& f, Lock&) { return f.openResult_; });
     }
-    static const char* GetCameraInfo(int* width, int* height) {
+    static const char* getCameraInfo(int* width, int* height) {
         FakeCamera* f = g_active.load();
-        Call({"GetCameraInfo", {Ptr(width), Ptr(height)}}, [&](FakeCamera& c, Lock&) {
+        call({"GetCameraInfo", {ptr(width), ptr(height)}}, [&](FakeCamera& c, Lock&) {
             if (width) *width = c.sensorWidth_;
             if (height) *height = c.sensorHeight_;
             return 1;
         });
         return f ? f->name_.c_str() : "";
     }
-    static int ExposureSemaphore(sem_t* done) {
-        return Call({"ExposureSemaphore", {Ptr(done)}}, [&](FakeCamera& f, Lock&) {
+    static int exposureSemaphore(sem_t* done) {
+        return call({"ExposureSemaphore", {ptr(done)}}, [&](FakeCamera& f, Lock&) {
             f.done_ = done;
             return 1;
         });
     }
-    static int ThreadedExposure(void* buffer, int reserved, int mode) {
+    static int threadedExposure(void* buffer, int reserved, int mode) {
         bool autoRelease = false;
         const int result =
-            Call({"ThreadedExposure", {Ptr(buffer), reserved, mode}}, [&](FakeCamera& f, Lock&) {
+            call({"ThreadedExposure", {ptr(buffer), reserved, mode}}, [&](FakeCamera& f, Lock&) {
                 if (!buffer || f.pending_) return 0;
                 f.pending_ = static_cast<uint8_t*>(buffer);
                 f.pendingWidth_ = f.width_;
@@ -93,35 +93,35 @@ struct FakeCameraEntry {
             // A short exposure: the acquisition thread may run at real-time priority and
             // must not be kept in a busy loop by a camera that answers at once.
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
-            if (FakeCamera* f = g_active.load()) f->Release();
+            if (FakeCamera* f = g_active.load()) f->release();
         }
         return result;
     }
-    static int CancelExposure() {
-        return Call({"CancelExposure", {}}, [](FakeCamera& f, Lock& lock) {
+    static int cancelExposure() {
+        return call({"CancelExposure", {}}, [](FakeCamera& f, Lock& lock) {
             if (!f.pending_) return 0;
-            if (f.cancelReleases_) f.ReleaseLocked(lock);
+            if (f.cancelReleases_) f.releaseLocked(lock);
             return 1;
         });
     }
-    static int SetExposureLength(int ms) {
-        return Call({"SetExposureLength", {ms}}, [](FakeCamera&, Lock&) { return 1; });
+    static int setExposureLength(int ms) {
+        return call({"SetExposureLength", {ms}}, [](FakeCamera&, Lock&) { return 1; });
     }
-    static int SetGain(int gain) {
-        return Call({"SetGain", {gain}}, [](FakeCamera&, Lock&) { return 1; });
+    static int setGain(int gain) {
+        return call({"SetGain", {gain}}, [](FakeCamera&, Lock&) { return 1; });
     }
-    static int SetWhiteBalance(int blue, int green, int red) {
-        return Call({"SetWhiteBalance", {blue, green, red}}, [](FakeCamera&, Lock&) { return 1; });
+    static int setWhiteBalance(int blue, int green, int red) {
+        return call({"SetWhiteBalance", {blue, green, red}}, [](FakeCamera&, Lock&) { return 1; });
     }
-    static int Subframe(int width, int height) {
-        return Call({"Subframe", {width, height}}, [&](FakeCamera& f, Lock&) {
+    static int subframe(int width, int height) {
+        return call({"Subframe", {width, height}}, [&](FakeCamera& f, Lock&) {
             f.width_ = width;
             f.height_ = height;
             return 1;
         });
     }
     // Not recorded: it only reads what the last release left.
-    static int CameraFrameInfo(TarviFrameInfo* info) {
+    static int cameraFrameInfo(TarviFrameInfo* info) {
         FakeCamera* f = g_active.load();
         if (!f || !info) return 0;
         std::lock_guard<std::mutex> lock(f->mutex_);
@@ -130,8 +130,8 @@ struct FakeCameraEntry {
         if (f->reportedStart_) info->startUnixUs = f->reportedStart_(f->lastReleased_);
         return 1;
     }
-    static int HorizontalFlip(int on) {
-        return Call({"HorizontalFlip", {on}}, [&](FakeCamera& f, Lock&) {
+    static int horizontalFlip(int on) {
+        return call({"HorizontalFlip", {on}}, [&](FakeCamera& f, Lock&) {
             f.flip_ = on != 0;
             return 1;
         });
@@ -142,70 +142,70 @@ FakeCamera::FakeCamera(int width, int height, std::string name)
     : sensorWidth_(width),
       sensorHeight_(height),
       name_(std::move(name)),
-      fill_(Gradient()),
+      fill_(gradient()),
       width_(width),
       height_(height) {}
 
 FakeCamera::~FakeCamera() {
     FakeCamera* self = this;
-    if (g_active.compare_exchange_strong(self, nullptr)) SetCameraApi(TarviApi{});
+    if (g_active.compare_exchange_strong(self, nullptr)) setCameraApi(TarviApi{});
 }
 
-void FakeCamera::Install() {
+void FakeCamera::install() {
     g_active = this;
     TarviApi api;
     api.openUSB = &FakeCameraEntry::openUSB;
-    api.GetCameraInfo = &FakeCameraEntry::GetCameraInfo;
-    api.ExposureSemaphore = &FakeCameraEntry::ExposureSemaphore;
-    api.ThreadedExposure = &FakeCameraEntry::ThreadedExposure;
-    api.CancelExposure = &FakeCameraEntry::CancelExposure;
-    api.SetExposureLength = &FakeCameraEntry::SetExposureLength;
-    api.SetGain = &FakeCameraEntry::SetGain;
-    api.SetWhiteBalance = &FakeCameraEntry::SetWhiteBalance;
-    api.Subframe = &FakeCameraEntry::Subframe;
-    api.HorizontalFlip = &FakeCameraEntry::HorizontalFlip;
-    api.CameraFrameInfo = &FakeCameraEntry::CameraFrameInfo;
-    SetCameraApi(api);
+    api.getCameraInfo = &FakeCameraEntry::getCameraInfo;
+    api.exposureSemaphore = &FakeCameraEntry::exposureSemaphore;
+    api.threadedExposure = &FakeCameraEntry::threadedExposure;
+    api.cancelExposure = &FakeCameraEntry::cancelExposure;
+    api.setExposureLength = &FakeCameraEntry::setExposureLength;
+    api.setGain = &FakeCameraEntry::setGain;
+    api.setWhiteBalance = &FakeCameraEntry::setWhiteBalance;
+    api.subframe = &FakeCameraEntry::subframe;
+    api.horizontalFlip = &FakeCameraEntry::horizontalFlip;
+    api.cameraFrameInfo = &FakeCameraEntry::cameraFrameInfo;
+    setCameraApi(api);
 }
 
-void FakeCamera::SetOpenResult(int result) {
+void FakeCamera::setOpenResult(int result) {
     std::lock_guard<std::mutex> lock(mutex_);
     openResult_ = result;
 }
-void FakeCamera::SetAutoRelease(bool on) {
+void FakeCamera::setAutoRelease(bool on) {
     std::unique_lock<std::mutex> lock(mutex_);
     autoRelease_ = on;
-    if (on && pending_) ReleaseLocked(lock);
+    if (on && pending_) releaseLocked(lock);
 }
-void FakeCamera::SetCancelReleases(bool on) {
+void FakeCamera::setCancelReleases(bool on) {
     std::lock_guard<std::mutex> lock(mutex_);
     cancelReleases_ = on;
 }
-void FakeCamera::SetFill(FillFn fn) {
+void FakeCamera::setFill(FillFn fn) {
     std::lock_guard<std::mutex> lock(mutex_);
     fill_ = std::move(fn);
 }
-void FakeCamera::FailNextExposures(int count) {
+void FakeCamera::failNextExposures(int count) {
     std::lock_guard<std::mutex> lock(mutex_);
     failNext_ = count;
 }
-void FakeCamera::SetReportedStart(std::function<int64_t(int)> start) {
+void FakeCamera::setReportedStart(std::function<int64_t(int)> start) {
     std::lock_guard<std::mutex> lock(mutex_);
     reportedStart_ = std::move(start);
 }
-void FakeCamera::SetCallHook(CallHook hook) {
+void FakeCamera::setCallHook(CallHook hook) {
     std::lock_guard<std::mutex> lock(mutex_);
     hook_ = std::move(hook);
 }
 
-FakeCamera::FillFn FakeCamera::Constant(uint8_t value) {
+FakeCamera::FillFn FakeCamera::constant(uint8_t value) {
     return [value](int, int, int) { return value; };
 }
-FakeCamera::FillFn FakeCamera::Gradient() {
+FakeCamera::FillFn FakeCamera::gradient() {
     return [](int x, int y, int frame) { return static_cast<uint8_t>(x + 3 * y + frame); };
 }
 
-void FakeCamera::ReleaseLocked(std::unique_lock<std::mutex>&) {
+void FakeCamera::releaseLocked(std::unique_lock<std::mutex>&) {
     if (!pending_) return;
     lastReleased_ = exposures_ - 1;
     lastFailed_ = failNext_ > 0;
@@ -226,83 +226,83 @@ void FakeCamera::ReleaseLocked(std::unique_lock<std::mutex>&) {
     changed_.notify_all();
 }
 
-bool FakeCamera::ExposurePending() const {
+bool FakeCamera::exposurePending() const {
     std::lock_guard<std::mutex> lock(mutex_);
     return pending_ != nullptr;
 }
 
-bool FakeCamera::WaitForExposure(int timeoutMs) {
+bool FakeCamera::waitForExposure(int timeoutMs) {
     std::unique_lock<std::mutex> lock(mutex_);
     return changed_.wait_for(lock, std::chrono::milliseconds(timeoutMs),
                              [this] { return pending_ != nullptr; });
 }
 
-bool FakeCamera::Release() {
+bool FakeCamera::release() {
     std::unique_lock<std::mutex> lock(mutex_);
     if (!pending_) return false;
-    ReleaseLocked(lock);
+    releaseLocked(lock);
     return true;
 }
 
-bool FakeCamera::WaitAndRelease(int timeoutMs) {
+bool FakeCamera::waitAndRelease(int timeoutMs) {
     std::unique_lock<std::mutex> lock(mutex_);
     if (!changed_.wait_for(lock, std::chrono::milliseconds(timeoutMs),
                            [this] { return pending_ != nullptr; }))
         return false;
-    ReleaseLocked(lock);
+    releaseLocked(lock);
     return true;
 }
 
-int FakeCamera::ExposuresStarted() const {
+int FakeCamera::exposuresStarted() const {
     std::lock_guard<std::mutex> lock(mutex_);
     return exposures_;
 }
 
-sem_t* FakeCamera::Semaphore() const {
+sem_t* FakeCamera::semaphore() const {
     std::lock_guard<std::mutex> lock(mutex_);
     return done_;
 }
 
-std::vector<CameraCall> FakeCamera::Calls() const {
+std::vector<CameraCall> FakeCamera::calls() const {
     std::lock_guard<std::mutex> lock(mutex_);
     return calls_;
 }
 
-std::vector<std::string> FakeCamera::CallNames() const {
+std::vector<std::string> FakeCamera::callNames() const {
     std::lock_guard<std::mutex> lock(mutex_);
     std::vector<std::string> names;
     for (const auto& c : calls_) names.push_back(c.name);
     return names;
 }
 
-std::string FakeCamera::Trace(size_t from) const {
+std::string FakeCamera::trace(size_t from) const {
     std::lock_guard<std::mutex> lock(mutex_);
     std::string out;
     for (size_t i = from; i < calls_.size(); ++i) {
         if (!out.empty()) out += ' ';
-        out += calls_[i].Text();
+        out += calls_[i].text();
     }
     return out;
 }
 
-size_t FakeCamera::CallCount() const {
+size_t FakeCamera::callCount() const {
     std::lock_guard<std::mutex> lock(mutex_);
     return calls_.size();
 }
 
-int FakeCamera::CountOf(const std::string& name) const {
+int FakeCamera::countOf(const std::string& name) const {
     std::lock_guard<std::mutex> lock(mutex_);
     int n = 0;
     for (const auto& c : calls_) n += c.name == name;
     return n;
 }
 
-void FakeCamera::ClearCalls() {
+void FakeCamera::clearCalls() {
     std::lock_guard<std::mutex> lock(mutex_);
     calls_.clear();
 }
 
-bool FakeCamera::WaitForCount(const std::string& name, int count, int timeoutMs) const {
+bool FakeCamera::waitForCount(const std::string& name, int count, int timeoutMs) const {
     std::unique_lock<std::mutex> lock(mutex_);
     return changed_.wait_for(lock, std::chrono::milliseconds(timeoutMs), [&] {
         int n = 0;
@@ -311,15 +311,15 @@ bool FakeCamera::WaitForCount(const std::string& name, int count, int timeoutMs)
     });
 }
 
-int FakeCamera::Width() const {
+int FakeCamera::width() const {
     std::lock_guard<std::mutex> lock(mutex_);
     return width_;
 }
-int FakeCamera::Height() const {
+int FakeCamera::height() const {
     std::lock_guard<std::mutex> lock(mutex_);
     return height_;
 }
-bool FakeCamera::Flipped() const {
+bool FakeCamera::flipped() const {
     std::lock_guard<std::mutex> lock(mutex_);
     return flip_;
 }

@@ -33,7 +33,7 @@ struct CameraCall {
     std::string name;           // the entry point, e.g. "Subframe"
     std::vector<int64_t> args;  // its arguments in order; pointers as their address
     std::thread::id thread{};   // the thread that made the call
-    std::string Text() const;   // e.g. "Subframe(640,480)"; pointer arguments print as "*"
+    std::string text() const;   // e.g. "Subframe(640,480)"; pointer arguments print as "*"
 };
 
 class FakeCamera {
@@ -49,51 +49,51 @@ class FakeCamera {
     FakeCamera(const FakeCamera&) = delete;
     FakeCamera& operator=(const FakeCamera&) = delete;
 
-    void Install();
+    void install();
 
     // Answers.
-    void SetOpenResult(int result);   // openUSB's result; 1 (opened) by default
-    void SetAutoRelease(bool on);     // release every exposure about 1 ms after it starts
-    void SetCancelReleases(bool on);  // CancelExposure releases a pending exposure (default)
-    void SetFill(FillFn fn);          // nullptr: leave buffers untouched
-    void SetCallHook(CallHook hook);
+    void setOpenResult(int result);   // openUSB's result; 1 (opened) by default
+    void setAutoRelease(bool on);     // release every exposure about 1 ms after it starts
+    void setCancelReleases(bool on);  // CancelExposure releases a pending exposure (default)
+    void setFill(FillFn fn);          // nullptr: leave buffers untouched
+    void setCallHook(CallHook hook);
     // The next `count` exposures fail: their buffers stay as they are and CameraFrameInfo
     // reports them as failed.
-    void FailNextExposures(int count);
+    void failNextExposures(int count);
     // CameraFrameInfo reports this start (microseconds since 1970, UTC) for the exposure
     // with the given index (from 0); nullptr: no start reported (the default).
-    void SetReportedStart(std::function<int64_t(int exposure)> start);
-    static FillFn Constant(uint8_t value);
-    static FillFn Gradient();  // (x + 3 y + frame) mod 256, the default
+    void setReportedStart(std::function<int64_t(int exposure)> start);
+    static FillFn constant(uint8_t value);
+    static FillFn gradient();  // (x + 3 y + frame) mod 256, the default
 
     // Exposures.
-    bool ExposurePending() const;
-    bool WaitForExposure(int timeoutMs);  // until an exposure is pending
-    bool Release();                       // false when none is pending
-    bool WaitAndRelease(int timeoutMs);
-    int ExposuresStarted() const;
-    sem_t* Semaphore() const;  // as handed over with ExposureSemaphore
+    bool exposurePending() const;
+    bool waitForExposure(int timeoutMs);  // until an exposure is pending
+    bool release();                       // false when none is pending
+    bool waitAndRelease(int timeoutMs);
+    int exposuresStarted() const;
+    sem_t* semaphore() const;  // as handed over with ExposureSemaphore
 
     // The call log.
-    std::vector<CameraCall> Calls() const;
-    std::vector<std::string> CallNames() const;
+    std::vector<CameraCall> calls() const;
+    std::vector<std::string> callNames() const;
     // The calls as one text, "name(args) name(args) ...", from index `from` on.
-    std::string Trace(size_t from = 0) const;
-    size_t CallCount() const;
-    int CountOf(const std::string& name) const;
-    void ClearCalls();
+    std::string trace(size_t from = 0) const;
+    size_t callCount() const;
+    int countOf(const std::string& name) const;
+    void clearCalls();
     // Waits until `name` has been called `count` times in all.
-    bool WaitForCount(const std::string& name, int count, int timeoutMs) const;
+    bool waitForCount(const std::string& name, int count, int timeoutMs) const;
 
     // Settings as the camera holds them now.
-    int Width() const;
-    int Height() const;
-    bool Flipped() const;
+    int width() const;
+    int height() const;
+    bool flipped() const;
 
   private:
     friend struct FakeCameraEntry;
-    void Record(CameraCall call);
-    void ReleaseLocked(std::unique_lock<std::mutex>& lock);
+    void record(CameraCall call);
+    void releaseLocked(std::unique_lock<std::mutex>& lock);
 
     const int sensorWidth_, sensorHeight_;
     const std::string name_;

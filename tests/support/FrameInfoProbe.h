@@ -12,19 +12,19 @@
 #include "tarvidll.h"
 
 struct FrameInfoProbe {
-    int (*ThreadedExposure)(void*, int, int) = nullptr;
-    int (*CameraFrameInfo)(TarviFrameInfo*) = nullptr;
+    int (*threadedExposure)(void*, int, int) = nullptr;
+    int (*cameraFrameInfo)(TarviFrameInfo*) = nullptr;
 
     // Exposes into `buffer` and returns what CameraFrameInfo filled; `info.size` is the
     // size the caller claims (an older caller passes less). Fields it must not touch keep
     // -7. Also checks that the start reported lies within the ThreadedExposure call.
-    TarviFrameInfo Expose(sem_t& done, void* buffer, unsigned size = sizeof(TarviFrameInfo)) {
+    TarviFrameInfo expose(sem_t& done, void* buffer, unsigned size = sizeof(TarviFrameInfo)) {
         TarviFrameInfo info{size, -7, -7, -7, -7};
-        const long long before = UnixUs();
-        EXPECT_EQ(ThreadedExposure(buffer, 0, 1), 1);
-        const long long after = UnixUs();
-        EXPECT_TRUE(WaitPosted(done, 10000));
-        EXPECT_EQ(CameraFrameInfo(&info), 1);
+        const long long before = unixUs();
+        EXPECT_EQ(threadedExposure(buffer, 0, 1), 1);
+        const long long after = unixUs();
+        EXPECT_TRUE(waitPosted(done, 10000));
+        EXPECT_EQ(cameraFrameInfo(&info), 1);
         if (size >= offsetof(TarviFrameInfo, startUnixUs) + sizeof info.startUnixUs) {
             EXPECT_GE(info.startUnixUs, before);
             EXPECT_LE(info.startUnixUs, after);
@@ -40,7 +40,7 @@ struct FrameInfoProbe {
         return info;
     }
 
-    static long long UnixUs() {
+    static long long unixUs() {
         return std::chrono::duration_cast<std::chrono::microseconds>(
                    std::chrono::system_clock::now().time_since_epoch())
             .count();

@@ -16,7 +16,7 @@ namespace tvtest {
 // `boxes` is the reader's "X Y SIZE X Y SIZE" of the red and the blue square. The red square
 // must read red and the blue one blue at `level` (within `tolerance` of it); with `bits` set,
 // the file's samples must have that many significant bits and vary in their low byte.
-inline void ExpectRedAndBluePatches(const std::string& path, const std::string& boxes, double level,
+inline void expectRedAndBluePatches(const std::string& path, const std::string& boxes, double level,
                                     double tolerance, int bits = 0) {
     const std::string command = "/usr/bin/python3 " TV_SOURCE_DIR
                                 "/tests/recording/read_mosaic.py '" +

@@ -10,7 +10,7 @@
 
 #include "settings/Settings.h"
 
-QApplication* EnsureApp();
+QApplication* ensureApp();
 
 namespace {
 std::unique_ptr<QTemporaryDir> g_configDir;
@@ -18,7 +18,7 @@ std::unique_ptr<QApplication> g_app;
 
 // Before anything reads a settings path: the whole test program works in its own
 // configuration folder, both for the environment and for Qt's cached path.
-QTemporaryDir& ProcessConfig() {
+QTemporaryDir& processConfig() {
     if (!g_configDir) {
         g_configDir = std::make_unique<QTemporaryDir>();
         qputenv("XDG_CONFIG_HOME", g_configDir->path().toLocal8Bit());
@@ -33,17 +33,17 @@ QTemporaryDir& ProcessConfig() {
 // removes the configuration folder.
 class AppEnvironment : public ::testing::Environment {
   public:
-    void SetUp() override { EnsureApp(); }
+    void SetUp() override { ensureApp(); }
     void TearDown() override {
         g_app.reset();
         g_configDir.reset();
     }
 };
-const auto* const g_environment = ::testing::AddGlobalTestEnvironment(new AppEnvironment);
+const auto* const kGEnvironment = ::testing::AddGlobalTestEnvironment(new AppEnvironment);
 }  // namespace
 
-QApplication* EnsureApp() {
-    ProcessConfig();
+QApplication* ensureApp() {
+    processConfig();
     if (!g_app) {
         if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
         static int argc = 1;
@@ -55,16 +55,16 @@ QApplication* EnsureApp() {
 }
 
 namespace testenv {
-QString ConfigDir() {
-    return ProcessConfig().path();
+QString configDir() {
+    return processConfig().path();
 }
-QString SettingsFile() {
-    ProcessConfig();
-    return OpenSettings()->fileName();
+QString settingsFile() {
+    processConfig();
+    return openSettings()->fileName();
 }
-void ClearSettings() {
-    ProcessConfig();
-    auto s = OpenSettings();
+void clearSettings() {
+    processConfig();
+    auto s = openSettings();
     s->clear();
     s->sync();
 }

@@ -4,7 +4,7 @@
 #include <time.h>
 
 // True when `done` was posted within `ms` milliseconds.
-inline bool WaitPosted(sem_t& done, int ms) {
+inline bool waitPosted(sem_t& done, int ms) {
     timespec t{};
     clock_gettime(CLOCK_MONOTONIC, &t);
     t.tv_sec += ms / 1000;

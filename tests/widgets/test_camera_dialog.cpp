@@ -15,19 +15,19 @@
 namespace {
 const std::vector<std::string> kFound = {"indi", "ser", "sim"};
 
-void ClickOk(CameraDialog& dialog) {
-    Find<QDialogButtonBox>(dialog, "Buttons")->button(QDialogButtonBox::Ok)->click();
+void clickOk(CameraDialog& dialog) {
+    find<QDialogButtonBox>(dialog, "Buttons")->button(QDialogButtonBox::Ok)->click();
 }
 
-void Choose(CameraDialog& dialog, const QString& name) {
-    auto* list = Find<QListWidget>(dialog, "CameraList");
+void choose(CameraDialog& dialog, const QString& name) {
+    auto* list = find<QListWidget>(dialog, "CameraList");
     for (int i = 0; i < list->count(); ++i)
         if (list->item(i)->data(Qt::UserRole).toString() == name) list->setCurrentRow(i);
 }
 }  // namespace
 
 TEST(CameraDialog, IndiServerAndDeviceHaveTheirOwnFieldsAndAreStoredWithTheOptions) {
-    EnsureApp();
+    ensureApp();
     std::vector<CameraSelection> stored;
     CameraDialog dialog(kFound,
                         {QStringLiteral("indi"),
@@ -37,18 +37,18 @@ TEST(CameraDialog, IndiServerAndDeviceHaveTheirOwnFieldsAndAreStoredWithTheOptio
                             stored.push_back(s);
                             return true;
                         });
-    EXPECT_FALSE(Find<QWidget>(dialog, "IndiBox")->isHidden());
-    EXPECT_EQ(Find<QLineEdit>(dialog, "ServerEdit")->text(), QStringLiteral("scope:7624"));
-    EXPECT_EQ(Find<QListWidget>(dialog, "DeviceList")->currentItem()->text(),
+    EXPECT_FALSE(find<QWidget>(dialog, "IndiBox")->isHidden());
+    EXPECT_EQ(find<QLineEdit>(dialog, "ServerEdit")->text(), QStringLiteral("scope:7624"));
+    EXPECT_EQ(find<QListWidget>(dialog, "DeviceList")->currentItem()->text(),
               QStringLiteral("Cam A"));
-    EXPECT_EQ(Find<QPlainTextEdit>(dialog, "OptionsEdit")->toPlainText(), QStringLiteral("x=1"));
-    EXPECT_TRUE(Find<QLabel>(dialog, "NoteLabel")->text().contains(QStringLiteral("next start")));
+    EXPECT_EQ(find<QPlainTextEdit>(dialog, "OptionsEdit")->toPlainText(), QStringLiteral("x=1"));
+    EXPECT_TRUE(find<QLabel>(dialog, "NoteLabel")->text().contains(QStringLiteral("next start")));
 
     // A server typed among the options gives way to the server field.
-    Find<QLineEdit>(dialog, "ServerEdit")->setText(QStringLiteral("other:7000"));
-    Find<QPlainTextEdit>(dialog, "OptionsEdit")
+    find<QLineEdit>(dialog, "ServerEdit")->setText(QStringLiteral("other:7000"));
+    find<QPlainTextEdit>(dialog, "OptionsEdit")
         ->setPlainText(QStringLiteral("x=1\n\nserver=a:1\n"));
-    ClickOk(dialog);
+    clickOk(dialog);
     ASSERT_EQ(stored.size(), 1u);
     EXPECT_EQ(stored[0].name, QStringLiteral("indi"));
     EXPECT_EQ(stored[0].options,
@@ -58,7 +58,7 @@ TEST(CameraDialog, IndiServerAndDeviceHaveTheirOwnFieldsAndAreStoredWithTheOptio
 }
 
 TEST(CameraDialog, BadOptionsAndFailedSavesKeepTheDialogOpen) {
-    EnsureApp();
+    ensureApp();
     std::vector<CameraSelection> stored;
     bool saves = true;
     const QString file = QStringLiteral("/opt/cams/libtarvidll-x.so");
@@ -67,15 +67,15 @@ TEST(CameraDialog, BadOptionsAndFailedSavesKeepTheDialogOpen) {
         return saves;
     });
     // A library chosen by its file stays in the list, chosen.
-    EXPECT_EQ(Find<QListWidget>(dialog, "CameraList")->currentItem()->data(Qt::UserRole).toString(),
+    EXPECT_EQ(find<QListWidget>(dialog, "CameraList")->currentItem()->data(Qt::UserRole).toString(),
               file);
-    EXPECT_TRUE(Find<QWidget>(dialog, "IndiBox")->isHidden());
+    EXPECT_TRUE(find<QWidget>(dialog, "IndiBox")->isHidden());
 
-    Choose(dialog, QStringLiteral("ser"));
-    auto* options = Find<QPlainTextEdit>(dialog, "OptionsEdit");
-    auto* error = Find<QLabel>(dialog, "ErrorLabel");
+    choose(dialog, QStringLiteral("ser"));
+    auto* options = find<QPlainTextEdit>(dialog, "OptionsEdit");
+    auto* error = find<QLabel>(dialog, "ErrorLabel");
     options->setPlainText(QStringLiteral("file=/a.ser\nloop"));
-    ClickOk(dialog);
+    clickOk(dialog);
     EXPECT_TRUE(stored.empty());
     EXPECT_FALSE(error->isHidden());
     EXPECT_TRUE(error->text().contains(QStringLiteral("KEY=VALUE: loop")))
@@ -83,12 +83,12 @@ TEST(CameraDialog, BadOptionsAndFailedSavesKeepTheDialogOpen) {
 
     options->setPlainText(QStringLiteral("file=/a.ser"));
     saves = false;
-    ClickOk(dialog);
+    clickOk(dialog);
     EXPECT_TRUE(error->text().contains(QStringLiteral("could not be saved")));
     EXPECT_NE(dialog.result(), QDialog::Accepted);
 
     saves = true;
-    ClickOk(dialog);
+    clickOk(dialog);
     ASSERT_EQ(stored.size(), 1u);
     EXPECT_EQ(stored[0].name, QStringLiteral("ser"));
     EXPECT_EQ(stored[0].options, QStringList{QStringLiteral("file=/a.ser")});

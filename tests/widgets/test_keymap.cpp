@@ -3,9 +3,9 @@
 #include "widgets/KeyMap.h"
 
 namespace {
-void ExpectStroke(int code, bool shift, int key, const QString& text, Qt::KeyboardModifiers mods) {
+void expectStroke(int code, bool shift, int key, const QString& text, Qt::KeyboardModifiers mods) {
     SCOPED_TRACE(testing::Message() << "code " << code << (shift ? " with Shift" : ""));
-    const KeyStroke k = VirtualKeyToQt(code, shift);
+    const KeyStroke k = virtualKeyToQt(code, shift);
     EXPECT_EQ(k.key, key);
     EXPECT_EQ(k.text, text);
     EXPECT_EQ(k.modifiers, mods);
@@ -13,34 +13,34 @@ void ExpectStroke(int code, bool shift, int key, const QString& text, Qt::Keyboa
 }  // namespace
 
 TEST(VirtualKeyToQt, LettersFollowShift) {
-    ExpectStroke('A', false, Qt::Key_A, "a", Qt::NoModifier);
-    ExpectStroke('Z', false, Qt::Key_Z, "z", Qt::NoModifier);
-    ExpectStroke('M', true, Qt::Key_M, "M", Qt::ShiftModifier);
+    expectStroke('A', false, Qt::Key_A, "a", Qt::NoModifier);
+    expectStroke('Z', false, Qt::Key_Z, "z", Qt::NoModifier);
+    expectStroke('M', true, Qt::Key_M, "M", Qt::ShiftModifier);
 }
 
 TEST(VirtualKeyToQt, NumericPadKeys) {
     for (int d = 0; d <= 9; ++d)
-        ExpectStroke(vk::Numpad0 + d, false, Qt::Key_0 + d, QString::number(d), Qt::KeypadModifier);
-    ExpectStroke(vk::Decimal, false, Qt::Key_Period, ".", Qt::KeypadModifier);
-    ExpectStroke(vk::Subtract, false, Qt::Key_Minus, "-", Qt::KeypadModifier);
+        expectStroke(vk::kNumpad0 + d, false, Qt::Key_0 + d, QString::number(d), Qt::KeypadModifier);
+    expectStroke(vk::kDecimal, false, Qt::Key_Period, ".", Qt::KeypadModifier);
+    expectStroke(vk::kSubtract, false, Qt::Key_Minus, "-", Qt::KeypadModifier);
 }
 
 TEST(VirtualKeyToQt, MainKeyboardPunctuationAndDigits) {
-    ExpectStroke(vk::OemMinus, false, Qt::Key_Minus, "-", Qt::NoModifier);
-    ExpectStroke(vk::OemMinus, true, Qt::Key_Underscore, "_", Qt::ShiftModifier);
-    ExpectStroke(190, false, Qt::Key_Period, ".", Qt::NoModifier);
-    ExpectStroke('7', false, Qt::Key_7, "7", Qt::NoModifier);
-    ExpectStroke('2', true, Qt::Key_At, "@", Qt::ShiftModifier);
+    expectStroke(vk::kOemMinus, false, Qt::Key_Minus, "-", Qt::NoModifier);
+    expectStroke(vk::kOemMinus, true, Qt::Key_Underscore, "_", Qt::ShiftModifier);
+    expectStroke(190, false, Qt::Key_Period, ".", Qt::NoModifier);
+    expectStroke('7', false, Qt::Key_7, "7", Qt::NoModifier);
+    expectStroke('2', true, Qt::Key_At, "@", Qt::ShiftModifier);
 }
 
 TEST(VirtualKeyToQt, EditingKeys) {
-    ExpectStroke(vk::Back, false, Qt::Key_Backspace, "\b", Qt::NoModifier);
-    ExpectStroke(vk::Return, false, Qt::Key_Return, "\r", Qt::NoModifier);
-    ExpectStroke(vk::Space, false, Qt::Key_Space, " ", Qt::NoModifier);
+    expectStroke(vk::kBack, false, Qt::Key_Backspace, "\b", Qt::NoModifier);
+    expectStroke(vk::kReturn, false, Qt::Key_Return, "\r", Qt::NoModifier);
+    expectStroke(vk::kSpace, false, Qt::Key_Space, " ", Qt::NoModifier);
 }
 
 TEST(VirtualKeyToQt, UnknownCodesMapToNothing) {
-    EXPECT_FALSE(VirtualKeyToQt(0, false).valid());
-    EXPECT_FALSE(VirtualKeyToQt(255, true).valid());
-    EXPECT_FALSE(VirtualKeyToQt(-5, false).valid());
+    EXPECT_FALSE(virtualKeyToQt(0, false).valid());
+    EXPECT_FALSE(virtualKeyToQt(255, true).valid());
+    EXPECT_FALSE(virtualKeyToQt(-5, false).valid());
 }

@@ -33,201 +33,201 @@ class KeyRecorder : public QObject {
     std::vector<QString> events;
 };
 
-QString Press(int key, const QString& text, Qt::KeyboardModifiers mods) {
+QString press(int key, const QString& text, Qt::KeyboardModifiers mods) {
     return QString("press:%1:%2:%3").arg(key, 0, 16).arg(text).arg(int(mods), 0, 16);
 }
 
 class KeyboardTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        testenv::ClearSettings();
-        dialog = std::make_unique<QWidget>();
-        dialog->setGeometry(300, 200, 296, 72);
-        edit = new QLineEdit(dialog.get());
-        auto* layout = new QVBoxLayout(dialog.get());
-        layout->addWidget(edit);
-        dialog->show();
-        dialog->activateWindow();
-        ASSERT_TRUE(QTest::qWaitForWindowActive(dialog.get()));
-        edit->setFocus();
-        edit->installEventFilter(&recorder);
+        testenv::clearSettings();
+        dialog_ = std::make_unique<QWidget>();
+        dialog_->setGeometry(300, 200, 296, 72);
+        edit_ = new QLineEdit(dialog_.get());
+        auto* layout = new QVBoxLayout(dialog_.get());
+        layout->addWidget(edit_);
+        dialog_->show();
+        dialog_->activateWindow();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(dialog_.get()));
+        edit_->setFocus();
+        edit_->installEventFilter(&recorder_);
 
-        kb = std::make_unique<OnScreenKeyboard>();
-        kb->findChild<QTimer*>("Timer1")
+        kb_ = std::make_unique<OnScreenKeyboard>();
+        kb_->findChild<QTimer*>("Timer1")
             ->stop();  // ticks are driven by hand unless a test says otherwise
-        kb->toggleBelow(dialog.get());
-        ASSERT_TRUE(QTest::qWaitForWindowExposed(kb.get()));
+        kb_->toggleBelow(dialog_.get());
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(kb_.get()));
     }
     void TearDown() override {
-        kb.reset();
-        dialog.reset();
+        kb_.reset();
+        dialog_.reset();
     }
 
-    QPoint Centre(const char* name) const {
-        const KeyPanel* k = kb->key(name);
+    QPoint centre(const char* name) const {
+        const KeyPanel* k = kb_->key(name);
         EXPECT_NE(k, nullptr) << name;
         return k ? k->bounds.center() : QPoint();
     }
-    void ClickAt(QPoint p) { QTest::mouseClick(kb->windowHandle(), Qt::LeftButton, {}, p); }
-    void Click(const char* name) { ClickAt(Centre(name)); }
-    void Tick() {
-        kb->executePendingClick();
+    void clickAt(QPoint p) { QTest::mouseClick(kb_->windowHandle(), Qt::LeftButton, {}, p); }
+    void click(const char* name) { clickAt(centre(name)); }
+    void tick() {
+        kb_->executePendingClick();
         QCoreApplication::sendPostedEvents();
     }
     // A click and the timer tick that executes it.
-    void Hit(const char* name) {
-        Click(name);
-        Tick();
+    void hit(const char* name) {
+        click(name);
+        tick();
     }
 
-    std::unique_ptr<QWidget> dialog;
-    QLineEdit* edit = nullptr;
-    std::unique_ptr<OnScreenKeyboard> kb;
-    KeyRecorder recorder;
+    std::unique_ptr<QWidget> dialog_;
+    QLineEdit* edit_ = nullptr;
+    std::unique_ptr<OnScreenKeyboard> kb_;
+    KeyRecorder recorder_;
 };
 }  // namespace
 
 TEST_F(KeyboardTest, WindowShape) {
-    EXPECT_EQ(kb->size(), QSize(591, 198));
-    EXPECT_TRUE(kb->windowFlags() & Qt::FramelessWindowHint);
-    EXPECT_TRUE(kb->windowFlags() & Qt::WindowStaysOnTopHint);
-    EXPECT_TRUE(kb->windowFlags() & Qt::WindowDoesNotAcceptFocus);
+    EXPECT_EQ(kb_->size(), QSize(591, 198));
+    EXPECT_TRUE(kb_->windowFlags() & Qt::FramelessWindowHint);
+    EXPECT_TRUE(kb_->windowFlags() & Qt::WindowStaysOnTopHint);
+    EXPECT_TRUE(kb_->windowFlags() & Qt::WindowDoesNotAcceptFocus);
     // 45 keys, inside the window, none overlapping another.
-    const auto& keys = kb->keys();
+    const auto& keys = kb_->keys();
     EXPECT_EQ(keys.size(), 45u);
     for (size_t i = 0; i < keys.size(); ++i) {
-        EXPECT_TRUE(kb->rect().contains(keys[i].bounds)) << keys[i].name.toStdString();
+        EXPECT_TRUE(kb_->rect().contains(keys[i].bounds)) << keys[i].name.toStdString();
         for (size_t j = i + 1; j < keys.size(); ++j)
             EXPECT_FALSE(keys[i].bounds.intersects(keys[j].bounds))
                 << keys[i].name.toStdString() << " " << keys[j].name.toStdString();
     }
-    EXPECT_EQ(kb->key("Panel43")->bounds, QRect(56, 146, 404, 45));
-    EXPECT_EQ(kb->key("Panel27")->bounds, QRect(256, 100, 40, 45));
+    EXPECT_EQ(kb_->key("Panel43")->bounds, QRect(56, 146, 404, 45));
+    EXPECT_EQ(kb_->key("Panel27")->bounds, QRect(256, 100, 40, 45));
 }
 
 TEST_F(KeyboardTest, ShowBelowCentresUnderTheDialogAndToggles) {
     // Left: dialog left - (591 - dialog width) div 2; top: 20 below the dialog's frame.
-    const QRect d = dialog->frameGeometry();
-    EXPECT_EQ(kb->pos(), QPoint(d.left() - (591 - d.width()) / 2, d.bottom() + 1 + 20));
-    EXPECT_EQ(KeyboardPositionBelow(QRect(300, 200, 296, 72), QSize(591, 198)), QPoint(153, 292));
-    EXPECT_EQ(KeyboardPositionBelow(QRect(0, 0, 300, 50), QSize(591, 198)), QPoint(-145, 70));
+    const QRect d = dialog_->frameGeometry();
+    EXPECT_EQ(kb_->pos(), QPoint(d.left() - (591 - d.width()) / 2, d.bottom() + 1 + 20));
+    EXPECT_EQ(keyboardPositionBelow(QRect(300, 200, 296, 72), QSize(591, 198)), QPoint(153, 292));
+    EXPECT_EQ(keyboardPositionBelow(QRect(0, 0, 300, 50), QSize(591, 198)), QPoint(-145, 70));
     // The difference is odd and negative here: div truncates toward zero.
-    EXPECT_EQ(KeyboardPositionBelow(QRect(10, 0, 700, 50), QSize(591, 198)), QPoint(64, 70));
-    kb->toggleBelow(dialog.get());
-    EXPECT_FALSE(kb->isVisible());
-    kb->toggleBelow(dialog.get());
-    EXPECT_TRUE(kb->isVisible());
+    EXPECT_EQ(keyboardPositionBelow(QRect(10, 0, 700, 50), QSize(591, 198)), QPoint(64, 70));
+    kb_->toggleBelow(dialog_.get());
+    EXPECT_FALSE(kb_->isVisible());
+    kb_->toggleBelow(dialog_.get());
+    EXPECT_TRUE(kb_->isVisible());
 }
 
 TEST_F(KeyboardTest, LettersFollowTheShiftLock) {
-    Hit("Panel3");  // E
-    EXPECT_EQ(edit->text(), "e");
+    hit("Panel3");  // E
+    EXPECT_EQ(edit_->text(), "e");
 
-    Hit("Panel42");
-    EXPECT_TRUE(kb->shiftLocked());
-    Hit("Panel3");
-    Hit("Panel12");                  // S
-    EXPECT_EQ(edit->text(), "eES");  // a lock: it stays on
+    hit("Panel42");
+    EXPECT_TRUE(kb_->shiftLocked());
+    hit("Panel3");
+    hit("Panel12");                  // S
+    EXPECT_EQ(edit_->text(), "eES");  // a lock: it stays on
 
-    Hit("Panel42");
-    EXPECT_FALSE(kb->shiftLocked());
-    Hit("Panel3");
-    EXPECT_EQ(edit->text(), "eESe");
+    hit("Panel42");
+    EXPECT_FALSE(kb_->shiftLocked());
+    hit("Panel3");
+    EXPECT_EQ(edit_->text(), "eESe");
 }
 
 TEST_F(KeyboardTest, ShiftLockLeavesOtherKeysAlone) {
-    Hit("Panel42");
-    ASSERT_TRUE(kb->shiftLocked());
+    hit("Panel42");
+    ASSERT_TRUE(kb_->shiftLocked());
     for (const char* key : {"Panel28", "Panel37", "Panel43", "Panel41", "Panel38", "Panel40"})
-        Hit(key);
-    EXPECT_EQ(edit->text(), "70 -._");
+        hit(key);
+    EXPECT_EQ(edit_->text(), "70 -._");
     // Only the underscore came with Shift: Shift down, the minus key, Shift up.
     const std::vector<QString> expectShifted = {
         "press:" + QString::number(Qt::Key_Shift, 16) +
             "::" + QString::number(int(Qt::ShiftModifier), 16),
-        Press(Qt::Key_Underscore, "_", Qt::ShiftModifier),
+        press(Qt::Key_Underscore, "_", Qt::ShiftModifier),
     };
     int shiftPresses = 0;
-    for (const QString& e : recorder.events)
+    for (const QString& e : recorder_.events)
         if (e.startsWith("press:" + QString::number(Qt::Key_Shift, 16))) ++shiftPresses;
     EXPECT_EQ(shiftPresses, 1);
-    const auto& ev = recorder.events;
+    const auto& ev = recorder_.events;
     ASSERT_GE(ev.size(), 4u);
     EXPECT_EQ(ev[ev.size() - 4], expectShifted[0]);
     EXPECT_EQ(ev[ev.size() - 3], expectShifted[1]);
     EXPECT_TRUE(ev.back().startsWith("release:" + QString::number(Qt::Key_Shift, 16)));
-    EXPECT_NE(std::find(ev.begin(), ev.end(), Press(Qt::Key_7, "7", Qt::KeypadModifier)), ev.end());
+    EXPECT_NE(std::find(ev.begin(), ev.end(), press(Qt::Key_7, "7", Qt::KeypadModifier)), ev.end());
 }
 
 TEST_F(KeyboardTest, UnderscoreAlwaysShifted) {
-    ASSERT_FALSE(kb->shiftLocked());
-    Hit("Panel40");
-    EXPECT_EQ(edit->text(), "_");
+    ASSERT_FALSE(kb_->shiftLocked());
+    hit("Panel40");
+    EXPECT_EQ(edit_->text(), "_");
 }
 
 TEST_F(KeyboardTest, OnlyTheLastClickOfAPeriodActs) {
-    Click("Panel3");   // E
-    Click("Panel13");  // D
-    Tick();
-    EXPECT_EQ(edit->text(), "d");
-    Tick();  // nothing pending any more
-    EXPECT_EQ(edit->text(), "d");
+    click("Panel3");   // E
+    click("Panel13");  // D
+    tick();
+    EXPECT_EQ(edit_->text(), "d");
+    tick();  // nothing pending any more
+    EXPECT_EQ(edit_->text(), "d");
 }
 
 TEST_F(KeyboardTest, DoubleClickCountsAsTwoClicks) {
-    Hit("Panel5");  // T
-    QTest::mouseDClick(kb->windowHandle(), Qt::LeftButton, {}, Centre("Panel5"));
-    EXPECT_TRUE(kb->clickPending());
-    Tick();
-    EXPECT_EQ(edit->text(), "tt");
+    hit("Panel5");  // T
+    QTest::mouseDClick(kb_->windowHandle(), Qt::LeftButton, {}, centre("Panel5"));
+    EXPECT_TRUE(kb_->clickPending());
+    tick();
+    EXPECT_EQ(edit_->text(), "tt");
 }
 
 TEST_F(KeyboardTest, EdgeLinesBelongToNoKey) {
-    ClickAt(QPoint(56, 30));  // between Panel1 and Panel2
-    Tick();
-    ClickAt(QPoint(30, 8));  // top edge of Panel1
-    Tick();
-    ClickAt(QPoint(5, 5));  // background
-    Tick();
-    EXPECT_EQ(edit->text(), "");
-    EXPECT_FALSE(kb->clickPending());
-    ClickAt(QPoint(57, 30));  // just inside Panel2
-    Tick();
-    EXPECT_EQ(edit->text(), "z");
+    clickAt(QPoint(56, 30));  // between Panel1 and Panel2
+    tick();
+    clickAt(QPoint(30, 8));  // top edge of Panel1
+    tick();
+    clickAt(QPoint(5, 5));  // background
+    tick();
+    EXPECT_EQ(edit_->text(), "");
+    EXPECT_FALSE(kb_->clickPending());
+    clickAt(QPoint(57, 30));  // just inside Panel2
+    tick();
+    EXPECT_EQ(edit_->text(), "z");
 }
 
 TEST_F(KeyboardTest, LayoutsSwapMAndThePoint) {
-    ASSERT_EQ(kb->layout(), "AZERTY");
-    EXPECT_EQ(kb->key("KTYPE")->caption, "QWERTY");
-    Hit("Panel20");  // right of L
-    Hit("Panel39");  // right of N
-    Hit("Panel1");
-    Hit("Panel11");
-    EXPECT_EQ(edit->text(), "m.aq");
-    EXPECT_NE(std::find(recorder.events.begin(), recorder.events.end(),
-                        Press(Qt::Key_Period, ".", Qt::KeypadModifier)),
-              recorder.events.end());
+    ASSERT_EQ(kb_->layout(), "AZERTY");
+    EXPECT_EQ(kb_->key("KTYPE")->caption, "QWERTY");
+    hit("Panel20");  // right of L
+    hit("Panel39");  // right of N
+    hit("Panel1");
+    hit("Panel11");
+    EXPECT_EQ(edit_->text(), "m.aq");
+    EXPECT_NE(std::find(recorder_.events.begin(), recorder_.events.end(),
+                        press(Qt::Key_Period, ".", Qt::KeypadModifier)),
+              recorder_.events.end());
 
-    Hit("KTYPE");
-    EXPECT_EQ(kb->layout(), "QWERTY");
-    EXPECT_EQ(kb->key("KTYPE")->caption, "AZERTY");
-    EXPECT_EQ(kb->key("Panel20")->caption, ".");
-    EXPECT_EQ(kb->key("Panel39")->caption, "M");
-    edit->clear();
-    Hit("Panel20");
-    Hit("Panel39");
-    Hit("Panel1");
-    Hit("Panel2");
-    Hit("Panel11");
-    Hit("Panel22");
-    EXPECT_EQ(edit->text(), ".mqwaz");
+    hit("KTYPE");
+    EXPECT_EQ(kb_->layout(), "QWERTY");
+    EXPECT_EQ(kb_->key("KTYPE")->caption, "AZERTY");
+    EXPECT_EQ(kb_->key("Panel20")->caption, ".");
+    EXPECT_EQ(kb_->key("Panel39")->caption, "M");
+    edit_->clear();
+    hit("Panel20");
+    hit("Panel39");
+    hit("Panel1");
+    hit("Panel2");
+    hit("Panel11");
+    hit("Panel22");
+    EXPECT_EQ(edit_->text(), ".mqwaz");
 }
 
 TEST_F(KeyboardTest, LayoutSurvivesARestart) {
-    Hit("KTYPE");
-    ASSERT_EQ(kb->layout(), "QWERTY");
-    kb.reset();
-    QFile ini(testenv::SettingsFile());
+    hit("KTYPE");
+    ASSERT_EQ(kb_->layout(), "QWERTY");
+    kb_.reset();
+    QFile ini(testenv::settingsFile());
     ASSERT_TRUE(ini.open(QIODevice::ReadOnly));
     const QByteArray text = ini.readAll();
     EXPECT_TRUE(text.contains("[Palvid]")) << text.constData();
@@ -239,106 +239,106 @@ TEST_F(KeyboardTest, LayoutSurvivesARestart) {
     again.toggleLayout();
     OnScreenKeyboard third;
     EXPECT_EQ(third.layout(), "AZERTY");
-    EXPECT_EQ(ReadKeyboardSetting("KEYBOARD", "x"), "AZERTY");
+    EXPECT_EQ(readKeyboardSetting("KEYBOARD", "x"), "AZERTY");
 }
 
 TEST_F(KeyboardTest, StoredValueOtherThanAzertyGivesQwerty) {
-    ASSERT_TRUE(WriteKeyboardSetting("KEYBOARD", "XYZ"));
+    ASSERT_TRUE(writeKeyboardSetting("KEYBOARD", "XYZ"));
     EXPECT_EQ(OnScreenKeyboard().layout(), "QWERTY");
-    ASSERT_TRUE(WriteKeyboardSetting("KEYBOARD", ""));
+    ASSERT_TRUE(writeKeyboardSetting("KEYBOARD", ""));
     EXPECT_EQ(OnScreenKeyboard().layout(), "QWERTY");
-    ASSERT_TRUE(WriteKeyboardSetting("KEYBOARD", "AZERTY"));
+    ASSERT_TRUE(writeKeyboardSetting("KEYBOARD", "AZERTY"));
     EXPECT_EQ(OnScreenKeyboard().layout(), "AZERTY");
-    testenv::ClearSettings();
+    testenv::clearSettings();
     EXPECT_EQ(OnScreenKeyboard().layout(), "AZERTY");  // nothing stored
-    EXPECT_FALSE(WriteKeyboardSetting("", "QWERTY"));
+    EXPECT_FALSE(writeKeyboardSetting("", "QWERTY"));
 }
 
 TEST_F(KeyboardTest, UnwritableStoreStillSwitchesTheLayout) {
     // A settings folder that cannot be created: its place is taken by a plain file.
-    const QString blocked = testenv::ConfigDir() + "/blocked";
+    const QString blocked = testenv::configDir() + "/blocked";
     QFile f(blocked);
     ASSERT_TRUE(f.open(QIODevice::WriteOnly));
     f.close();
     QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, blocked);
-    EXPECT_FALSE(WriteKeyboardSetting("KEYBOARD", "QWERTY"));
-    Hit("KTYPE");
-    EXPECT_EQ(kb->layout(), "QWERTY");
-    EXPECT_EQ(ReadKeyboardSetting("KEYBOARD", "AZERTY"), "AZERTY");
-    QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, testenv::ConfigDir());
+    EXPECT_FALSE(writeKeyboardSetting("KEYBOARD", "QWERTY"));
+    hit("KTYPE");
+    EXPECT_EQ(kb_->layout(), "QWERTY");
+    EXPECT_EQ(readKeyboardSetting("KEYBOARD", "AZERTY"), "AZERTY");
+    QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, testenv::configDir());
     QFile::remove(blocked);
 }
 
 TEST_F(KeyboardTest, NeverTakesTheFocus) {
-    EXPECT_EQ(QApplication::activeWindow(), dialog.get());
+    EXPECT_EQ(QApplication::activeWindow(), dialog_.get());
     for (const char* key : {"Panel3", "Panel42", "KTYPE", "Panel43", "Panel44"}) {
-        Hit(key);
-        EXPECT_EQ(QApplication::activeWindow(), dialog.get()) << key;
-        EXPECT_EQ(QApplication::focusWidget(), edit) << key;
-        EXPECT_FALSE(kb->isActiveWindow());
+        hit(key);
+        EXPECT_EQ(QApplication::activeWindow(), dialog_.get()) << key;
+        EXPECT_EQ(QApplication::focusWidget(), edit_) << key;
+        EXPECT_FALSE(kb_->isActiveWindow());
     }
-    kb->hide();
-    kb->toggleBelow(dialog.get());
+    kb_->hide();
+    kb_->toggleBelow(dialog_.get());
     QCoreApplication::processEvents();
-    EXPECT_EQ(QApplication::activeWindow(), dialog.get());
+    EXPECT_EQ(QApplication::activeWindow(), dialog_.get());
 }
 
 TEST_F(KeyboardTest, BackspaceAndReturnReachTheEdit) {
-    QSignalSpy returns(edit, &QLineEdit::returnPressed);
-    Hit("Panel7");   // U
-    Hit("Panel16");  // H
-    Hit("Panel44");  // backspace
-    EXPECT_EQ(edit->text(), "u");
-    EXPECT_EQ(edit->cursorPosition(), 1);
-    Hit("Panel45");  // return
+    QSignalSpy returns(edit_, &QLineEdit::returnPressed);
+    hit("Panel7");   // U
+    hit("Panel16");  // H
+    hit("Panel44");  // backspace
+    EXPECT_EQ(edit_->text(), "u");
+    EXPECT_EQ(edit_->cursorPosition(), 1);
+    hit("Panel45");  // return
     EXPECT_EQ(returns.count(), 1);
 }
 
 TEST_F(KeyboardTest, ClickPendingWhenHiddenIsDropped) {
-    Click("Panel3");
-    kb->hide();
-    Tick();
-    EXPECT_EQ(edit->text(), "");
-    kb->toggleBelow(dialog.get());
-    Tick();
-    EXPECT_EQ(edit->text(), "");
+    click("Panel3");
+    kb_->hide();
+    tick();
+    EXPECT_EQ(edit_->text(), "");
+    kb_->toggleBelow(dialog_.get());
+    tick();
+    EXPECT_EQ(edit_->text(), "");
 }
 
 TEST_F(KeyboardTest, TimerExecutesClicksOnItsOwn) {
-    auto* timer = kb->findChild<QTimer*>("Timer1");
+    auto* timer = kb_->findChild<QTimer*>("Timer1");
     timer->start();
     EXPECT_EQ(timer->interval(), 100);
-    Click("Panel9");              // O
-    EXPECT_EQ(edit->text(), "");  // nothing happens at the click itself
-    EXPECT_TRUE(QTest::qWaitFor([&] { return edit->text() == "o"; }, 5000));
+    click("Panel9");              // O
+    EXPECT_EQ(edit_->text(), "");  // nothing happens at the click itself
+    EXPECT_TRUE(QTest::qWaitFor([&] { return edit_->text() == "o"; }, 5000));
 }
 
 TEST_F(KeyboardTest, UsableWhileAnApplicationModalDialogIsOpen) {
     QDialog modal;
     modal.setModal(true);
     QLineEdit* modalEdit = new QLineEdit(&modal);
-    kb->hide();
+    kb_->hide();
     modal.show();
     ASSERT_TRUE(QTest::qWaitForWindowActive(&modal));
     modalEdit->setFocus();
     ASSERT_EQ(QGuiApplication::modalWindow(), modal.windowHandle());
-    kb->toggleBelow(&modal);
+    kb_->toggleBelow(&modal);
     ASSERT_TRUE(QTest::qWaitFor([&] { return QApplication::activeWindow() == &modal; }));
-    Hit("Panel10");  // P
+    hit("Panel10");  // P
     EXPECT_EQ(modalEdit->text(), "p");
     EXPECT_EQ(QApplication::activeWindow(), &modal);
 }
 
 TEST_F(KeyboardTest, StaysEnabledWhenDisabled) {
-    kb->setEnabled(false);
-    EXPECT_TRUE(kb->isEnabled());
+    kb_->setEnabled(false);
+    EXPECT_TRUE(kb_->isEnabled());
 }
 
 TEST_F(KeyboardTest, DrawsShiftStateAndCaptions) {
-    const QImage off = kb->grab().toImage();
-    Hit("Panel42");
-    const QImage on = kb->grab().toImage();
-    const QRect shiftKey = kb->key("Panel42")->bounds;
+    const QImage off = kb_->grab().toImage();
+    hit("Panel42");
+    const QImage on = kb_->grab().toImage();
+    const QRect shiftKey = kb_->key("Panel42")->bounds;
     bool changedInside = false, changedOutside = false;
     for (int y = 0; y < off.height(); ++y)
         for (int x = 0; x < off.width(); ++x)
@@ -348,8 +348,8 @@ TEST_F(KeyboardTest, DrawsShiftStateAndCaptions) {
     EXPECT_FALSE(changedOutside);
     EXPECT_EQ(QColor(off.pixel(3, 3)), QColor(0x40, 0x40, 0x40));
 
-    Hit("KTYPE");
-    const QImage qwerty = kb->grab().toImage();
-    const QRect a = kb->key("Panel1")->bounds;
+    hit("KTYPE");
+    const QImage qwerty = kb_->grab().toImage();
+    const QRect a = kb_->key("Panel1")->bounds;
     EXPECT_NE(on.copy(a), qwerty.copy(a));
 }

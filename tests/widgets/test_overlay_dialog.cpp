@@ -18,7 +18,7 @@
 
 namespace {
 
-LocalDateTime SampleMoment() {
+LocalDateTime sampleMoment() {
     DateTimeParts p;
     p.year = 2011;
     p.month = 3;
@@ -27,14 +27,14 @@ LocalDateTime SampleMoment() {
     p.minute = 5;
     p.second = 9;
     p.millisecond = 42;
-    return EncodeDateTime(p);
+    return encodeDateTime(p);
 }
 
 }  // namespace
 
 namespace {
 template <class T>
-T* Child(const QWidget& w, const char* name) {
+T* child(const QWidget& w, const char* name) {
     T* child = w.findChild<T*>(name);
     EXPECT_NE(child, nullptr) << name;
     return child;
@@ -42,20 +42,20 @@ T* Child(const QWidget& w, const char* name) {
 }  // namespace
 
 TEST(StampDialog, ItemsCarrySamplesOfTheCreationMoment) {
-    EnsureApp();
-    OverlayDialog dialog(nullptr, SampleMoment());
+    ensureApp();
+    OverlayDialog dialog(nullptr, sampleMoment());
     EXPECT_EQ(dialog.windowTitle(), "Text Overlay Properties");
     EXPECT_EQ(dialog.size(), QSize(353, 202));
     EXPECT_TRUE(dialog.windowFlags() & Qt::FramelessWindowHint);
     EXPECT_TRUE(dialog.windowFlags() & Qt::WindowStaysOnTopHint);
     EXPECT_TRUE(dialog.isHidden());
-    EXPECT_EQ(Child<QGroupBox>(dialog, "RadioGroup1")->title(), "Date/Time format select");
-    EXPECT_EQ(Child<QGroupBox>(dialog, "RadioGroup1")->size(), QSize(339, 129));
-    EXPECT_EQ(Child<QLabel>(dialog, "Label2")->text(), "Text Prefix");
-    EXPECT_EQ(Child<QLineEdit>(dialog, "fixed")->width(), 273);
-    EXPECT_EQ(Child<QPushButton>(dialog, "Button1")->text(), "OK");
-    EXPECT_TRUE(Child<QToolButton>(dialog, "AdvGlassButton1")->text().isEmpty());
-    EXPECT_FALSE(Child<QToolButton>(dialog, "AdvGlassButton1")->icon().isNull());
+    EXPECT_EQ(child<QGroupBox>(dialog, "RadioGroup1")->title(), "Date/Time format select");
+    EXPECT_EQ(child<QGroupBox>(dialog, "RadioGroup1")->size(), QSize(339, 129));
+    EXPECT_EQ(child<QLabel>(dialog, "Label2")->text(), "Text Prefix");
+    EXPECT_EQ(child<QLineEdit>(dialog, "fixed")->width(), 273);
+    EXPECT_EQ(child<QPushButton>(dialog, "Button1")->text(), "OK");
+    EXPECT_TRUE(child<QToolButton>(dialog, "AdvGlassButton1")->text().isEmpty());
+    EXPECT_FALSE(child<QToolButton>(dialog, "AdvGlassButton1")->icon().isNull());
 
     const QStringList expected = {
         "No Data", "Date (03/03/2011)", "Date/Time (s) (03/03/2011 21:05:09)",
@@ -69,8 +69,8 @@ TEST(StampDialog, ItemsCarrySamplesOfTheCreationMoment) {
 }
 
 TEST(StampDialog, ChoicesTakeEffectAsTheyAreMade) {
-    EnsureApp();
-    OverlayDialog dialog(nullptr, SampleMoment());
+    ensureApp();
+    OverlayDialog dialog(nullptr, sampleMoment());
     QSignalSpy changes(&dialog, &OverlayDialog::stampChanged);
     int hides = 0;
     QWidget* toggledDialog = nullptr;
@@ -81,7 +81,7 @@ TEST(StampDialog, ChoicesTakeEffectAsTheyAreMade) {
     QApplication::processEvents();
     const auto items = dialog.findChildren<QRadioButton*>();
     ASSERT_EQ(items.size(), 5);
-    auto* prefix = Child<QLineEdit>(dialog, "fixed");
+    auto* prefix = child<QLineEdit>(dialog, "fixed");
     auto last = [&] {
         EXPECT_FALSE(changes.isEmpty());
         return changes.isEmpty()
@@ -100,7 +100,7 @@ TEST(StampDialog, ChoicesTakeEffectAsTheyAreMade) {
     prefix->clear();
     EXPECT_EQ(last(), QStringList({"hh:mm:ss.zzz", ""}));
 
-    Child<QToolButton>(dialog, "AdvGlassButton1")->click();
+    child<QToolButton>(dialog, "AdvGlassButton1")->click();
     EXPECT_EQ(toggledDialog, &dialog);
     EXPECT_EQ(QApplication::focusWidget(), prefix);
 
@@ -108,23 +108,23 @@ TEST(StampDialog, ChoicesTakeEffectAsTheyAreMade) {
     QTest::keyClick(prefix, Qt::Key_Escape);  // only OK closes it
     QTest::keyClick(prefix, Qt::Key_Return);
     EXPECT_TRUE(dialog.isVisible());
-    Child<QPushButton>(dialog, "Button1")->click();
+    child<QPushButton>(dialog, "Button1")->click();
     EXPECT_TRUE(dialog.isHidden());
     EXPECT_EQ(hides, 1);
     EXPECT_EQ(changes.size(), before);  // OK applies nothing more
 }
 
 TEST(StampDialog, ConfigurePlacesTheDialogAndWaitsUntilItIsHidden) {
-    EXPECT_EQ(OverlayDialogPosition(QRect(100, 50, 800, 600), 353), QPoint(323, 105));
-    EXPECT_EQ(OverlayDialogPosition(QRect(0, 0, 300, 200), 353), QPoint(-26, 55));  // -26.5
+    EXPECT_EQ(overlayDialogPosition(QRect(100, 50, 800, 600), 353), QPoint(323, 105));
+    EXPECT_EQ(overlayDialogPosition(QRect(0, 0, 300, 200), 353), QPoint(-26, 55));  // -26.5
 
-    EnsureApp();
+    ensureApp();
     QWidget main;
     main.setGeometry(100, 50, 800, 600);
     main.show();
     QApplication::processEvents();
-    const QPoint expected = OverlayDialogPosition(main.frameGeometry(), 353);
-    OverlayDialog dialog(&main, SampleMoment());
+    const QPoint expected = overlayDialogPosition(main.frameGeometry(), 353);
+    OverlayDialog dialog(&main, sampleMoment());
     bool ranMeanwhile = false;
     QTimer::singleShot(10, [&] {
         ranMeanwhile = dialog.isVisible();

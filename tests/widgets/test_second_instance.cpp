@@ -11,16 +11,16 @@
 
 namespace {
 // The error window that ShowSecondInstanceError has open, if any.
-SecondInstanceWindow* OpenWindow() {
+SecondInstanceWindow* openWindow() {
     return qobject_cast<SecondInstanceWindow*>(QApplication::activeModalWidget());
 }
 
 // Runs ShowSecondInstanceError with `action` applied to the window once it shows.
 // Returns false when the wait had to be broken by the watchdog.
-bool ShowErrorWith(std::function<void(SecondInstanceWindow*)> action) {
+bool showErrorWith(std::function<void(SecondInstanceWindow*)> action) {
     bool timedOut = false;
     QTimer::singleShot(0, [action] {
-        SecondInstanceWindow* w = OpenWindow();
+        SecondInstanceWindow* w = openWindow();
         ASSERT_NE(w, nullptr);
         EXPECT_TRUE(w->isVisible());
         action(w);
@@ -29,47 +29,47 @@ bool ShowErrorWith(std::function<void(SecondInstanceWindow*)> action) {
     watchdog.setSingleShot(true);
     QObject::connect(&watchdog, &QTimer::timeout, [&] {
         timedOut = true;
-        if (SecondInstanceWindow* w = OpenWindow()) w->hide();
+        if (SecondInstanceWindow* w = openWindow()) w->hide();
     });
     watchdog.start(5000);
-    ShowSecondInstanceError();
+    showSecondInstanceError();
     return !timedOut;
 }
 
-QLabel* Label(const QWidget& w, const char* name) {
+QLabel* label(const QWidget& w, const char* name) {
     return w.findChild<QLabel*>(name);
 }
 
-std::function<QString(const QString&)> Installed(QStringList names) {
+std::function<QString(const QString&)> installed(QStringList names) {
     return [names](const QString& n) { return names.contains(n) ? "/usr/bin/" + n : QString(); };
 }
 }  // namespace
 
 TEST(ProcessViewer, PrefersADesktopMonitor) {
-    auto cmd = FindProcessViewer(Installed({"xterm", "top", "xfce4-taskmanager"}));
+    auto cmd = findProcessViewer(installed({"xterm", "top", "xfce4-taskmanager"}));
     EXPECT_EQ(cmd.program, "/usr/bin/xfce4-taskmanager");
     EXPECT_TRUE(cmd.arguments.isEmpty());
-    cmd = FindProcessViewer(Installed({"lxtask", "gnome-system-monitor"}));
+    cmd = findProcessViewer(installed({"lxtask", "gnome-system-monitor"}));
     EXPECT_EQ(cmd.program, "/usr/bin/gnome-system-monitor");
 }
 
 TEST(ProcessViewer, FallsBackToTopInATerminal) {
-    auto cmd = FindProcessViewer(Installed({"xterm", "top"}));
+    auto cmd = findProcessViewer(installed({"xterm", "top"}));
     EXPECT_EQ(cmd.program, "/usr/bin/xterm");
     EXPECT_EQ(cmd.arguments, QStringList({"-e", "/usr/bin/top"}));
-    cmd = FindProcessViewer(Installed({"gnome-terminal", "top"}));
+    cmd = findProcessViewer(installed({"gnome-terminal", "top"}));
     EXPECT_EQ(cmd.arguments, QStringList({"--", "/usr/bin/top"}));
-    EXPECT_TRUE(FindProcessViewer(Installed({"xterm"})).isEmpty());  // no top
-    EXPECT_TRUE(FindProcessViewer(Installed({"top"})).isEmpty());    // no terminal
-    EXPECT_TRUE(FindProcessViewer(Installed({})).isEmpty());
+    EXPECT_TRUE(findProcessViewer(installed({"xterm"})).isEmpty());  // no top
+    EXPECT_TRUE(findProcessViewer(installed({"top"})).isEmpty());    // no terminal
+    EXPECT_TRUE(findProcessViewer(installed({})).isEmpty());
 }
 
 TEST(ErrorWindow, TextsAndLayout) {
     SecondInstanceWindow w;
-    QLabel* label1 = Label(w, "Label1");
-    QLabel* label2 = Label(w, "Label2");
-    QLabel* label3 = Label(w, "Label3");
-    QLabel* label4 = Label(w, "Label4");
+    QLabel* label1 = label(w, "Label1");
+    QLabel* label2 = label(w, "Label2");
+    QLabel* label3 = label(w, "Label3");
+    QLabel* label4 = label(w, "Label4");
     auto* exit = w.findChild<QPushButton*>("AdvGlassButton1");
     ASSERT_TRUE(label1 && label2 && label3 && label4 && exit);
     EXPECT_EQ(w.windowTitle(), "KORVANE - Error");
@@ -93,27 +93,27 @@ TEST(ErrorWindow, TextsAndLayout) {
 }
 
 TEST(ErrorWindow, ExitCloseBoxAndEscapeEndTheWait) {
-    EXPECT_TRUE(ShowErrorWith([](SecondInstanceWindow* w) {
+    EXPECT_TRUE(showErrorWith([](SecondInstanceWindow* w) {
         QTest::mouseClick(w->findChild<QPushButton*>("AdvGlassButton1"), Qt::LeftButton);
     }));
-    EXPECT_EQ(OpenWindow(), nullptr);
-    EXPECT_TRUE(ShowErrorWith([](SecondInstanceWindow* w) { w->close(); }));
-    EXPECT_TRUE(ShowErrorWith([](SecondInstanceWindow* w) { QTest::keyClick(w, Qt::Key_Escape); }));
+    EXPECT_EQ(openWindow(), nullptr);
+    EXPECT_TRUE(showErrorWith([](SecondInstanceWindow* w) { w->close(); }));
+    EXPECT_TRUE(showErrorWith([](SecondInstanceWindow* w) { QTest::keyClick(w, Qt::Key_Escape); }));
 }
 
 TEST(ErrorWindow, LinkStartsTheViewerAndLeavesTheWindowOpen) {
     QStringList started;
     bool visibleAfterClick = false;
-    EXPECT_TRUE(ShowErrorWith([&](SecondInstanceWindow* w) {
+    EXPECT_TRUE(showErrorWith([&](SecondInstanceWindow* w) {
         auto start = [&](const QString& p, const QStringList&) {
             started << p;
             return true;
         };
-        w->setProcessLauncher(Installed({"ksysguard"}), start);
+        w->setProcessLauncher(installed({"ksysguard"}), start);
         w->openProcessViewer();
-        emit Label(*w, "Label4")->linkActivated("viewer");  // the link's own signal
+        emit label(*w, "Label4")->linkActivated("viewer");  // the link's own signal
         visibleAfterClick = w->isVisible();
-        w->setProcessLauncher(Installed({}), start);
+        w->setProcessLauncher(installed({}), start);
         w->openProcessViewer();  // nothing installed: nothing started
         w->reject();
     }));

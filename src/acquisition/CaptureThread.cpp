@@ -11,6 +11,7 @@
 
 #include "acquisition/CameraLib.h"
 #include "platform/DateTime.h"
+#include "platform/Log.h"
 
 namespace {
 constexpr int32_t kMinExposureMs = 1;
@@ -671,9 +672,9 @@ void CaptureThread::exposureLoop() {
         }
     } catch (const std::exception& e) {
         // Any error ends acquisition for the rest of the run; the preview keeps its last frame.
-        std::fprintf(stderr, "acquisition stopped: %s\n", e.what());
+        qCWarning(lcProgram, "acquisition stopped: %s", e.what());
     } catch (...) {
-        std::fprintf(stderr, "acquisition stopped: unknown error\n");
+        qCWarning(lcProgram, "acquisition stopped: unknown error");
     }
 
     if (exposing) abandoned_.push_back(std::move(captureFrame_));

@@ -5,6 +5,8 @@
 #include <opencv2/imgproc.hpp>
 #include <vector>
 
+#include "platform/Log.h"
+
 FrameBudget::Hold FrameBudget::holds(uint64_t bytes) const {
     if (queuedFrames_.load() > 0 && bytesQueued() + bytes > queueLimit()) return Hold::Queue;
     const int handOffFrames = inFlight() - framesQueued();
@@ -78,7 +80,9 @@ FramePtr newFrame(int width, int height, const std::string& stampText, bool flip
             cv::Mat buffer(height, static_cast<int>(stride), CV_8UC1);
             node->rawImage = buffer(cv::Rect(0, 0, width, height));
         }
-    } catch (...) {
+    } catch (const std::exception& e) {
+        // Out of memory (std::bad_alloc or OpenCV's own): no frame this time.
+        qCWarning(lcProgram, "no memory for a %d x %d frame: %s", width, height, e.what());
         return nullptr;
     }
     return node;

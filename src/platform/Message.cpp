@@ -1,4 +1,5 @@
 #include "platform/Message.h"
+#include "platform/Log.h"
 
 #include <cstdio>
 #include <mutex>
@@ -17,7 +18,7 @@ void showMessage(const std::string& text) {
     if (h)
         h(text);
     else
-        std::fprintf(stderr, "%s\n", text.c_str());
+        qCWarning(lcProgram, "%s", text.c_str());
 }
 
 MessageHandler setMessageHandler(MessageHandler handler) {

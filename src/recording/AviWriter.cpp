@@ -1,4 +1,5 @@
 #include "recording/AviWriter.h"
+#include "platform/Log.h"
 
 #include <dlfcn.h>
 #include <sys/stat.h>
@@ -340,7 +341,7 @@ void AviWriter::notePartInJournal() {
     journalKey_ = journal_->add(entry, &why);
     // The recording goes on; only its finishing after a crash is not possible.
     if (journalKey_.empty())
-        std::fprintf(stderr, "%s (a crash would leave this recording unfinished)\n", why.c_str());
+        qCWarning(lcProgram, "%s (a crash would leave this recording unfinished)", why.c_str());
 }
 
 bool AviWriter::open(const std::string& path, int32_t width, int32_t height, bool color) {

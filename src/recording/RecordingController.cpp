@@ -13,6 +13,7 @@
 #include "platform/Clock.h"
 #include "platform/Memory.h"
 #include "platform/Rounding.h"
+#include "platform/Log.h"
 
 std::string formatText(const char* format, ...) {
     char buf[512];
@@ -281,7 +282,7 @@ bool RecordingController::closeOnWriterThread() {
             if (renamed)
                 lastFile_ = finalPath;
             else
-                std::fprintf(stderr, "Cannot rename the parts of \"%s\": %s\n", provisional.c_str(),
+                qCWarning(lcProgram, "Cannot rename the parts of \"%s\": %s", provisional.c_str(),
                              std::strerror(errno));
         }
     } else {
@@ -330,7 +331,7 @@ void RecordingController::writeLogOnWriterThread() {
     if (writeCaptureLog(path, captureLogText(facts_, result), error))
         lastLogPath_ = path;
     else
-        std::fprintf(stderr, "%s (no capture log)\n", error.c_str());
+        qCWarning(lcProgram, "%s (no capture log)", error.c_str());
 }
 
 void RecordingController::noteSettingChange(const std::string& name, const std::string& value) {

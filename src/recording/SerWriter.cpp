@@ -12,6 +12,7 @@
 #include <utility>
 
 #include "platform/Rounding.h"
+#include "platform/Log.h"
 
 namespace {
 constexpr int64_t kTicksPerDay = 864000000000LL;
@@ -255,7 +256,7 @@ bool SerWriter::close(const std::string& finalPath) {
         if (renameNoReplace(closedPath_, finalPath))
             closedPath_ = finalPath;
         else
-            std::fprintf(stderr, "Cannot rename \"%s\" to \"%s\": %s\n", closedPath_.c_str(),
+            qCWarning(lcProgram, "Cannot rename \"%s\" to \"%s\": %s", closedPath_.c_str(),
                          finalPath.c_str(), std::strerror(errno));
     }
     if (ok) {
@@ -287,5 +288,5 @@ void SerWriter::noteInJournal(const std::string& path, int32_t width, int32_t he
     journalKey_ = journal_->add(entry, &why);
     // The recording goes on; only its finishing after a crash is not possible.
     if (journalKey_.empty())
-        std::fprintf(stderr, "%s (a crash would leave this recording unfinished)\n", why.c_str());
+        qCWarning(lcProgram, "%s (a crash would leave this recording unfinished)", why.c_str());
 }

@@ -25,6 +25,7 @@
 #include "acquisition/FrameHandoff.h"
 #include "widgets/PanelParts.h"
 #include "shell/StatusPanels.h"
+#include "platform/Log.h"
 
 namespace {
 // The pictures of the format items: a strip of film (SER, AVI) or a single frame (FIT,
@@ -516,7 +517,7 @@ bool CapturePanel::closeForExit() {
     // Every frame still queued is written before the file is closed; what could not be
     // written is reported.
     if (recorder_.close()) return true;
-    std::fprintf(stderr, "%s\n", recorder_.lastError().c_str());
+    qCWarning(lcProgram, "%s", recorder_.lastError().c_str());
     return false;
 }
 

@@ -8,6 +8,7 @@
 #include <QFrame>
 #include <QSlider>
 #include <QStatusBar>
+#include <QCoreApplication>
 #include <QTimer>
 #include <cstdio>
 
@@ -34,6 +35,7 @@
 #include "shell/PictureArea.h"
 #include "shell/StatusPanels.h"
 #include "shell/SubframePanel.h"
+#include "platform/Log.h"
 
 MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent) {
     setObjectName(QStringLiteral("Form1"));
@@ -161,7 +163,7 @@ void MainWindow::buildPanels() {
 }
 
 void MainWindow::wireMenus() {
-    connect(menus_.exit, &QAction::triggered, this, [] { hardExit(0); });
+    connect(menus_.exit, &QAction::triggered, this, &QWidget::close);
     connect(menus_.setCaptureLocation, &QAction::triggered, capturePanel_,
             &CapturePanel::chooseLocation);
     connect(menus_.setCaptureFilename, &QAction::triggered, capturePanel_,
@@ -170,12 +172,12 @@ void MainWindow::wireMenus() {
     connect(menus_.writeCaptureLog, &QAction::toggled, this, [this](bool on) {
         recorder_->setWriteLog(on);
         if (!writeCaptureLogOn(on))
-            std::fprintf(stderr, "%s: the capture log choice could not be stored\n", kAppName);
+            qCWarning(lcProgram, "the capture log choice could not be stored");
     });
     connect(menus_.observationNames, &QAction::toggled, this, [this](bool on) {
         recorder_->setObservationNames(on);
         if (!writeObservationNames(on))
-            std::fprintf(stderr, "%s: the naming choice could not be stored\n", kAppName);
+            qCWarning(lcProgram, "the naming choice could not be stored");
     });
     connect(menus_.codecIyuv, &QAction::triggered, this, [this] {
         recorder_->avi().setCodec(packFourCc('I', 'Y', 'U', 'V'));
@@ -224,7 +226,7 @@ MainWindow::~MainWindow() {
 void MainWindow::chooseSampleDepth(int32_t bits) {
     capture_->setDepth(bits);
     if (!writeSampleDepth(bits))
-        std::fprintf(stderr, "%s: the sample depth could not be stored\n", kAppName);
+        qCWarning(lcProgram, "the sample depth could not be stored");
 }
 
 void MainWindow::offerSampleDepths() {
@@ -258,7 +260,7 @@ void MainWindow::editSessionDetails() {
     if (!sessionDialog_->execOver(this)) return;
     session_ = sessionDialog_->details();
     if (!writeSessionDetails(session_))
-        std::fprintf(stderr, "%s: the session details could not be stored\n", kAppName);
+        qCWarning(lcProgram, "the session details could not be stored");
 }
 
 RecordingFacts MainWindow::recordingFacts() const {
@@ -387,9 +389,12 @@ void MainWindow::customEvent(QEvent* event) {
 }
 
 void MainWindow::closeEvent(QCloseEvent* event) {
-    // The close box, Alt+F4 and the window menu's Close all halt the program.
-    event->ignore();
-    hardExit(0);
+    // The close box, Alt+F4, the window menu's Close, File > Exit and the signals that end
+    // the program: a recording is closed, the settings stored and the camera stopped (once),
+    // then the event loop ends.
+    runExitHandlerOnce();
+    event->accept();
+    QCoreApplication::quit();
 }
 
 void MainWindow::changeEvent(QEvent* event) {

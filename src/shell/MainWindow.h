@@ -39,8 +39,9 @@ class MainWindow : public QMainWindow {
     ~MainWindow() override;
 
     // ---- start-up and shutdown (MainWindowStartup.cpp)
-    // The start-up sequence: settings, camera, acquisition, then the window is shown.
-    // Without a camera it shows "NO CAMERA!" and halts.
+    // The start-up sequence: settings, camera, acquisition, then the window is shown
+    // (after splashDelayMs, from the event loop; at once without a delay) and started()
+    // is emitted. Without a camera it shows "NO CAMERA!" and halts.
     void start();
     // The exit procedure: closes an open recording, stops the acquisition loop, stores the
     // four settings, hides the auxiliary windows and waits (bounded) for the acquisition
@@ -95,12 +96,18 @@ class MainWindow : public QMainWindow {
 
     static constexpr int kLeftColumnWidth = 185;
 
+  signals:
+    // The window is shown and the camera runs.
+    void started();
+
   protected:
     void customEvent(QEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
     void changeEvent(QEvent* event) override;
 
   private:
+    // The second half of start(): the camera's settings, acquisition, the window shown.
+    void completeStart();
     void buildPanels();
     void wireMenus();
     void setColorCamera(bool color);

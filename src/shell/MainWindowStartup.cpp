@@ -2,7 +2,6 @@
 #include <QAction>
 #include <QActionGroup>
 #include <QApplication>
-#include <QEventLoop>
 #include <QFile>
 #include <QFileInfo>
 #include <QStatusBar>
@@ -27,19 +26,13 @@
 #include "settings/SettingsStore.h"
 #include "widgets/SplashScreen.h"
 #include "shell/SubframePanel.h"
+#include "platform/Log.h"
 
 namespace {
-// Dispatches what is pending (the splash gets painted), without user input.
+// Dispatches what is pending (the splash gets painted before the camera is opened, which
+// may take seconds), without user input.
 void processPending() {
     QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
-}
-
-// Keeps the window thread responsive (the splash repaints) for `ms` milliseconds.
-void waitProcessing(int ms) {
-    if (ms <= 0) return;
-    QEventLoop loop;
-    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
-    loop.exec(QEventLoop::ExcludeUserInputEvents);
 }
 }  // namespace
 
@@ -75,8 +68,15 @@ void MainWindow::start() {
         splash->setStatus(cameraName_ + QStringLiteral(" Found"));
     }
     processPending();
-    waitProcessing(splashDelayMs);
+    // The "<camera> Found" line stays readable for splashDelayMs while the event loop runs;
+    // then the window opens.
+    if (splashDelayMs > 0)
+        QTimer::singleShot(splashDelayMs, this, &MainWindow::completeStart);
+    else
+        completeStart();
+}
 
+void MainWindow::completeStart() {
     setColorCamera(menus_.colorCamera->isChecked());
     exposurePanel_->sendWhiteBalance();
     exposurePanel_->setGain(exposurePanel_->gain());
@@ -87,7 +87,7 @@ void MainWindow::start() {
 
     if (splash) splash->hide();
     show();
-    processPending();
+    emit started();
 }
 
 void MainWindow::finishInterruptedRecordings() {
@@ -95,7 +95,7 @@ void MainWindow::finishInterruptedRecordings() {
     // program had open, wherever they were written; nothing else is touched.
     QStringList lines;
     for (const RecoveryOutcome& outcome : recoverInterruptedRecordings(*journal_)) {
-        std::fprintf(stderr, "%s: %s\n", kAppName, outcome.text.c_str());
+        qCInfo(lcProgram, "%s", outcome.text.c_str());
         lines << QString::fromStdString(outcome.text);
     }
     if (!lines.isEmpty()) statusBar()->showMessage(lines.join(QStringLiteral("; ")), 30000);
@@ -128,7 +128,7 @@ void MainWindow::openCamera() {
         // another camera.
         std::string details = error;
         if (!noCameraHint.empty()) details += (details.empty() ? "" : "\n\n") + noCameraHint;
-        if (!details.empty()) std::fprintf(stderr, "%s: %s\n", kAppName, details.c_str());
+        if (!details.empty()) qCWarning(lcProgram, "%s", details.c_str());
         showMessage(details.empty() ? std::string("NO CAMERA!") : "NO CAMERA!\n\n" + details);
         hardExit(1);
     }
@@ -162,8 +162,7 @@ void MainWindow::saveAndStop() {
     settingsWritten_ = writeStoredSettings(saved_);
     if (!settingsWritten_) {
         auto store = openSettings();
-        std::fprintf(stderr, "%s: the settings could not be stored in %s\n", kAppName,
-                     store->fileName().toLocal8Bit().constData());
+        qCWarning(lcProgram, "the settings could not be stored in %s", store->fileName().toLocal8Bit().constData());
     }
 
     if (focusWindow_) focusWindow_->hide();
@@ -172,5 +171,5 @@ void MainWindow::saveAndStop() {
     // The thread ends after the exposure in progress; a camera that never reports the
     // end of its exposure does not keep the program from ending.
     if (!capture_->stop(exitWaitMs()))
-        std::fprintf(stderr, "%s: the camera did not finish its exposure\n", kAppName);
+        qCWarning(lcProgram, "the camera did not finish its exposure");
 }

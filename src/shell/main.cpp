@@ -1,5 +1,6 @@
-// The program block: single-instance check, splash, main window, hidden auxiliary
-// windows, event loop, halt.
+// The program: single-instance check, splash, main window, hidden auxiliary windows, event
+// loop. A normal end closes the main window, whose exit procedure stores the settings and
+// stops the camera before the event loop ends.
 
 #include <QApplication>
 #include <QIcon>
@@ -19,6 +20,7 @@
 #include "shell/SignalCloser.h"
 #include "widgets/SplashScreen.h"
 #include "tv_build_config.h"
+#include "platform/Log.h"
 
 int main(int argc, char** argv) {
     // --help and --version answer without a display.
@@ -102,11 +104,13 @@ int main(int argc, char** argv) {
     mainWindow->start();  // halts when the camera does not open
     started = true;
     if (!rememberWorkingCamera(camera))
-        std::fprintf(stderr, "%s: the camera choice could not be stored\n", kAppName);
+        qCWarning(lcProgram, "the camera choice could not be stored");
 
     // Hidden until asked for; they live until the process ends.
     createAuxiliaryWindows(*mainWindow);
 
     const int code = app.exec();
-    hardExit(code);
+    // However the event loop ended, the exit procedure has run once.
+    runExitHandlerOnce();
+    return code;
 }

@@ -1,5 +1,6 @@
 #include "recording/RecordingController.h"
 
+#include <QMetaMethod>
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
@@ -54,11 +55,11 @@ int32_t pauseMsFromText(const std::string& text, bool seconds) {
 }
 
 void RecordingController::setProgress(const std::string& text) {
-    if (view_) view_->setProgressText(text);
+    emit progressChanged(QString::fromStdString(text));
 }
 
 void RecordingController::updateMemoryPanel(bool now) {
-    if (!view_) return;
+    if (!isSignalConnected(QMetaMethod::fromSignal(&RecordingController::memoryChanged))) return;
     // Reading the memory figure costs the window thread more than a frame's hand-over:
     // a few times a second is enough for a panel the eye reads.
     constexpr uint32_t kMemoryPanelMs = 250;
@@ -66,11 +67,12 @@ void RecordingController::updateMemoryPanel(bool now) {
     if (!now && tick - memoryShownAt_ < kMemoryPanelMs) return;
     memoryShownAt_ = tick;
     const long long mib = roundEven(static_cast<double>(availablePhysicalMemory()) / 1024.0 / 1024.0);
-    view_->setMemoryText(formatText(kMemoryFormat, mib));
+    emit memoryChanged(QString::fromStdString(formatText(kMemoryFormat, mib)));
 }
 
 RecordingController::~RecordingController() {
-    view_ = nullptr;
+    // The recording is finished without telling anyone: the window may be half gone.
+    blockSignals(true);
     close();
 }
 
@@ -420,7 +422,7 @@ bool RecordingController::close() {
     state_ = WriterState::None;
     ending_ = false;
     if (capture_) capture_->setRecording(false);
-    if (view_) view_->recordingClosed();
+    emit recordingClosed();
     setProgress(std::string());
     return failure.empty();
 }
@@ -432,7 +434,7 @@ void RecordingController::finish(const std::string& failure) {
     state_ = WriterState::None;
     ending_ = false;
     if (capture_) capture_->setRecording(false);
-    if (view_) view_->recordingClosed();
+    emit recordingClosed();
     setProgress(std::string());
     // The added millisecond keeps the duration above zero.
     const double duration = static_cast<double>(stopTime_ - startTime_ + 1u) / 1000.0;
@@ -444,9 +446,9 @@ void RecordingController::finish(const std::string& failure) {
         lastGaps_.heldBackSeconds =
             static_cast<double>(camera.heldBackMs - heldBackMsAtStart_) / 1000.0;
     }
-    if (view_) view_->showSummary(duration, rate);
+    emit summaryReady(duration, rate);
     framesToGo_ = 0;
-    if (!message.empty() && view_) view_->reportFailure(message);
+    if (!message.empty()) emit failed(QString::fromStdString(message));
 }
 
 void RecordingController::endRecording() {

@@ -3,7 +3,7 @@
 // an AVI recording or a FIT/BMP series, counts down frames or time, shows the progress
 // and, when the recording is over, closes the output and shows the "Last Capture" summary.
 // It owns the three writers and all state of a recording; the controller needs no window
-// of its own and reaches the main window only through RecordingView.
+// of its own and tells the window what it shows through its signals.
 //
 // Threads: every public function runs on the window thread. The writers run on a writer
 // thread of each recording (FrameWriterThread): the window thread opens the output, then
@@ -13,6 +13,8 @@
 // of the end (or of a failed write) through the wake-up function and finishes the
 // recording: summary, failure report. An AVI part that needs the codec chooser asks the
 // window thread for it and waits for the answer.
+#include <QObject>
+#include <QString>
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
@@ -37,21 +39,6 @@ class CaptureThread;
 constexpr int32_t kCountContinuous = -10;  // until cancelled
 constexpr int32_t kCountTimed = -11;       // until endTime()
 
-// The parts of the main window the controller shows its state in.
-class RecordingView {
-  public:
-    virtual ~RecordingView() = default;
-    virtual void setProgressText(const std::string& text) = 0;  // status panel 0
-    virtual void setMemoryText(const std::string& text) = 0;    // status panel 2
-    // The recording has ended: hide the cancel button, give the capture controls back.
-    virtual void recordingClosed() = 0;
-    // The "Last Capture" summary: duration in seconds and frames per second.
-    virtual void showSummary(double durationSeconds, double framesPerSecond) = 0;
-    // A failure the user must learn of (a write that failed, an output that could not be
-    // finished). Called once the recording state is settled.
-    virtual void reportFailure(const std::string& text) = 0;
-};
-
 // How long a recording runs, from the Frame Count/Duration field: `count` frames (0: until
 // cancelled; negative: it ends at its first frame), or with `timed` `count` seconds.
 struct RecordingLength {
@@ -59,9 +46,10 @@ struct RecordingLength {
     bool timed = false;
 };
 
-class RecordingController {
+class RecordingController : public QObject {
+    Q_OBJECT
   public:
-    RecordingController() = default;
+    explicit RecordingController(QObject* parent = nullptr) : QObject(parent) {}
     // A recording still running is finished: every queued frame written, the output closed.
     ~RecordingController();
     RecordingController(const RecordingController&) = delete;
@@ -74,9 +62,7 @@ class RecordingController {
     static constexpr const char* kContinuousText = "Recording - Cancel to stop";
     static constexpr const char* kTimedFormat = "%lld s left, %d frames";
 
-    // Where the state is shown, and the acquisition thread whose Recording flag follows
-    // the recording (both may be null).
-    void setView(RecordingView* view) { view_ = view; }
+    // The acquisition thread whose Recording flag follows the recording (may be null).
     void setCapture(CaptureThread* capture) { capture_ = capture; }
     // Where the SER and AVI writers note the files they have open (may be null).
     void setJournal(RecoveryJournal* journal) {
@@ -186,6 +172,20 @@ class RecordingController {
     SerWriter& ser() { return ser_; }
     StillSeriesWriter& stills() { return stills_; }
 
+
+  signals:
+    // The progress text of status panel 0 (empty: the panel is the frame rate's again).
+    void progressChanged(const QString& text);
+    // The free memory text of status panel 2, a few times a second during a recording.
+    void memoryChanged(const QString& text);
+    // The recording has ended: the cancel button goes, the capture controls come back.
+    void recordingClosed();
+    // The "Last Capture" summary: duration in seconds and frames per second.
+    void summaryReady(double durationSeconds, double framesPerSecond);
+    // A failure the user must learn of (a write that failed, an output that could not be
+    // finished), once the recording state is settled.
+    void failed(const QString& text);
+
   private:
     void beginCounting(RecordingLength length, bool colorFrames);
     void startWriter();
@@ -207,7 +207,6 @@ class RecordingController {
     AviWriter avi_;
     SerWriter ser_;
     StillSeriesWriter stills_;
-    RecordingView* view_ = nullptr;
     CaptureThread* capture_ = nullptr;
     std::function<void()> wake_;
     std::unique_ptr<FrameWriterThread> writer_;

@@ -107,7 +107,14 @@ CapturePanel::CapturePanel(CaptureThread& capture, RecordingController& recorder
     setFrameShape(QFrame::StyledPanel);
     setFrameShadow(QFrame::Raised);
     buildControls();
-    recorder_.setView(this);
+    connect(&recorder_, &RecordingController::progressChanged, this,
+            [this](const QString& text) { status_.setText(StatusPanels::Progress, text); });
+    connect(&recorder_, &RecordingController::memoryChanged, this,
+            [this](const QString& text) { status_.setText(StatusPanels::Memory, text); });
+    connect(&recorder_, &RecordingController::recordingClosed, this,
+            &CapturePanel::endRecordingControls);
+    connect(&recorder_, &RecordingController::summaryReady, this, &CapturePanel::showSummary);
+    connect(&recorder_, &RecordingController::failed, this, &CapturePanel::reportFailure);
     // The writer thread asks for the window thread (its recording ended or failed, or the
     // codec chooser is wanted): the request is posted, never run on the writer thread.
     recorder_.setWakeUp([this] {
@@ -523,15 +530,7 @@ bool CapturePanel::closeForExit() {
 
 // ---- what the recording controller shows
 
-void CapturePanel::setProgressText(const std::string& text) {
-    status_.setText(StatusPanels::Progress, QString::fromStdString(text));
-}
-
-void CapturePanel::setMemoryText(const std::string& text) {
-    status_.setText(StatusPanels::Memory, QString::fromStdString(text));
-}
-
-void CapturePanel::recordingClosed() {
+void CapturePanel::endRecordingControls() {
     overTimer_->stop();
     cancelButton_->hide();
     setLocked(false);
@@ -545,8 +544,8 @@ void CapturePanel::showSummary(double durationSeconds, double framesPerSecond) {
     summaryText_->show();
 }
 
-void CapturePanel::reportFailure(const std::string& text) {
+void CapturePanel::reportFailure(const QString& text) {
     // Shown once the frame hand-off that found the failure has returned: the message box
     // runs an event loop of its own.
-    QTimer::singleShot(0, this, [text] { showMessage(text); });
+    QTimer::singleShot(0, this, [text = text.toStdString()] { showMessage(text); });
 }

@@ -24,7 +24,7 @@ class QPushButton;
 class QTimer;
 class StatusPanels;
 
-class CapturePanel : public QFrame, private RecordingView {
+class CapturePanel : public QFrame {
     Q_OBJECT
   public:
     CapturePanel(CaptureThread& capture, RecordingController& recorder, FrameHandoff& handoff,
@@ -81,12 +81,10 @@ class CapturePanel : public QFrame, private RecordingView {
     void countChanged(const QString& text);
 
   private:
-    // RecordingView
-    void setProgressText(const std::string& text) override;
-    void setMemoryText(const std::string& text) override;
-    void recordingClosed() override;
-    void showSummary(double durationSeconds, double framesPerSecond) override;
-    void reportFailure(const std::string& text) override;
+    // What the recording controller says.
+    void endRecordingControls();
+    void showSummary(double durationSeconds, double framesPerSecond);
+    void reportFailure(const QString& text);
 
     void buildControls();
     void setLocked(bool locked);

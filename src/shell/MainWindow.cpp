@@ -220,7 +220,8 @@ MainWindow::~MainWindow() {
     // destroyed with their events.
     postTarget_->detach();
     capture_->stop(exitWaitMs());
-    recorder_->setView(nullptr);
+    // The panels go with the window: a recording still open ends without telling them.
+    recorder_->blockSignals(true);
 }
 
 void MainWindow::chooseSampleDepth(int32_t bits) {

@@ -87,6 +87,7 @@ void MainWindow::completeStart() {
 
     if (splash) splash->hide();
     show();
+    processPending();
     emit started();
 }
 

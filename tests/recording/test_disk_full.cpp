@@ -21,6 +21,7 @@
 
 #include "RecTestUtil.h"
 #include "recording/RecordingController.h"
+#include "support/RecordingLog.h"
 
 using namespace rectest;
 namespace fs = std::filesystem;
@@ -28,15 +29,7 @@ namespace fs = std::filesystem;
 namespace {
 constexpr int kSkipped = 77;  // exit status of a child that cannot run its case
 
-struct View : RecordingView {
-    std::vector<std::string> failures;
-    int closed = 0;
-    void setProgressText(const std::string&) override {}
-    void setMemoryText(const std::string&) override {}
-    void recordingClosed() override { ++closed; }
-    void showSummary(double, double) override {}
-    void reportFailure(const std::string& t) override { failures.push_back(t); }
-};
+using View = tvtest::RecordingLog;
 
 // Turns `dir` into a tmpfs of `bytes` bytes seen only by this process; the reason when the
 // machine does not allow it.
@@ -107,7 +100,7 @@ TEST(DiskFull, StillSeriesStopsWithTheReasonAndLeavesOnlyWholeFiles) {
         for (CaptureFormat format : {CaptureFormat::Fit, CaptureFormat::Bmp}) {
             View view;
             RecordingController rec;
-            rec.setView(&view);
+            view.listenTo(rec);
             const std::string still = dir + (format == CaptureFormat::Fit ? "/m.FIT" : "/m.BMP");
             ASSERT_TRUE(rec.startStillSeries(format, still, {0, false}, false));
             for (int i = 0; i < 40 && rec.busy(); ++i) step(rec, w, h);
@@ -150,7 +143,7 @@ TEST(DiskFull, AviStopsBeforeTheDiskIsFullAndThePartStaysReadable) {
         }
         View view;
         RecordingController rec;
-        rec.setView(&view);
+        view.listenTo(rec);
         rec.avi().setCodec(0);
         const std::string path = dir + "/m_00000.AVI";
         ASSERT_TRUE(rec.startRecording(CaptureFormat::Avi, path, w, h, false, 8, {0, false}, false))

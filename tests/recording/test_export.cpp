@@ -9,6 +9,7 @@
 #include "platform/Clock.h"
 #include "recording/RecordingController.h"
 #include "recording/SerWriter.h"
+#include "support/RecordingLog.h"
 
 using namespace rectest;
 
@@ -21,25 +22,14 @@ int32_t le32(const std::vector<uint8_t>& b, size_t at) {
     return static_cast<int32_t>(v);
 }
 
-struct FakeView : RecordingView {
-    std::vector<std::string> progress;  // every text set, in order
-    std::string memory;
-    int closed = 0;
-    std::vector<std::pair<double, double>> summaries;
-    std::vector<std::string> failures;
-    void setProgressText(const std::string& t) override { progress.push_back(t); }
-    void setMemoryText(const std::string& t) override { memory = t; }
-    void recordingClosed() override { ++closed; }
-    void showSummary(double d, double fps) override { summaries.emplace_back(d, fps); }
-    void reportFailure(const std::string& t) override { failures.push_back(t); }
-};
+using FakeView = tvtest::RecordingLog;
 
 class ExportTest : public ::testing::Test {
   protected:
     void SetUp() override {
         now_ = 100000;
         testclock::setMillis([this] { return now_.load(); });
-        exp_.setView(&view_);
+        view_.listenTo(exp_);
     }
     void TearDown() override {
         exp_.close();

@@ -11,6 +11,7 @@
 #include "recording/FrameWriterThread.h"
 #include "recording/RecordingController.h"
 #include "recording/SerWriter.h"
+#include "support/RecordingLog.h"
 
 using namespace rectest;
 
@@ -89,15 +90,7 @@ TEST(WriterThread, AFailedWriteClosesAndCountsEveryLaterFrameLost) {
     EXPECT_EQ(budget->inFlight(), 0);
 }
 
-struct View : RecordingView {
-    int summaries = 0, closed = 0;
-    std::vector<std::string> failures;
-    void setProgressText(const std::string&) override {}
-    void setMemoryText(const std::string&) override {}
-    void recordingClosed() override { ++closed; }
-    void showSummary(double, double) override { ++summaries; }
-    void reportFailure(const std::string& t) override { failures.push_back(t); }
-};
+using View = tvtest::RecordingLog;
 
 // Cancel, a timed end and exit, each with frames handed over faster than they are waited
 // for: every frame handed over is in the file, the summary (not at exit) comes once the
@@ -111,7 +104,7 @@ TEST(WriterThread, EveryEndWritesOutTheQueueBeforeTheFileCloses) {
         View view;
         std::atomic<int> wakes{0};
         RecordingController rec;
-        rec.setView(&view);
+        view.listenTo(rec);
         rec.setWakeUp([&] { ++wakes; });
         const std::string path = dir / ("m_0000" + std::to_string(int(end)) + ".SER");
         ASSERT_TRUE(rec.startRecording(CaptureFormat::Ser, path, kW, kH, false, 8,
@@ -119,14 +112,14 @@ TEST(WriterThread, EveryEndWritesOutTheQueueBeforeTheFileCloses) {
         for (int i = 0; i < 200; ++i) rec.recordFrame(makeFrame(kW, kH));
         if (end == End::Exit) {
             EXPECT_TRUE(rec.close());
-            EXPECT_EQ(view.summaries, 0);
+            EXPECT_EQ(view.summaries.size(), 0u);
         } else {
             if (end == End::Cancel) rec.cancel();
             if (end == End::Timed) now += 1000;
             EXPECT_TRUE(rec.finishIfOver());
             rec.recordFrame(makeFrame(kW, kH));  // after the end: not taken
             rec.waitForWriter();
-            EXPECT_EQ(view.summaries, 1);
+            EXPECT_EQ(view.summaries.size(), 1u);
             EXPECT_GE(wakes.load(), 1);  // the window thread was told the file is closed
         }
         EXPECT_FALSE(rec.busy());

@@ -50,9 +50,8 @@ void FocusGraph::paintEvent(QPaintEvent*) {
         p.drawPolyline(line);
 
     p.setPen(QColor(255, 200, 0));
-    p.drawText(
-        QRectF(4, 0, width() - 8, 14), Qt::AlignLeft | Qt::AlignVCenter,
-        QStringLiteral("Best ") + QString::fromStdString(focusText({history_->kind(), best})));
+    p.drawText(QRectF(4, 0, width() - 8, 14), Qt::AlignLeft | Qt::AlignVCenter,
+               tr("Best %1").arg(QString::fromStdString(focusText({history_->kind(), best}))));
 }
 
 void FocusGraph::mousePressEvent(QMouseEvent* event) {

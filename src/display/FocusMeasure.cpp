@@ -1,5 +1,6 @@
 #include "display/FocusMeasure.h"
 
+#include <QCoreApplication>
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -218,15 +219,20 @@ double sharpness(const cv::Mat& grey) {
 }
 
 std::string focusText(const FocusFigure& figure) {
-    char text[48];
+    // The number is formatted here, the words around it come from the translations.
+    char number[48];
     switch (figure.kind) {
         case FocusFigure::Kind::Star:
-            std::snprintf(text, sizeof text, "HFD %.1f px", figure.value);
-            return text;
+            std::snprintf(number, sizeof number, "%.1f", figure.value);
+            return QCoreApplication::translate("FocusWindow", "HFD %1 px")
+                .arg(QLatin1String(number))
+                .toStdString();
         case FocusFigure::Kind::Extended:
-            std::snprintf(text, sizeof text, "Sharpness %lld",
+            std::snprintf(number, sizeof number, "%lld",
                           static_cast<long long>(roundEven(figure.value)));
-            return text;
+            return QCoreApplication::translate("FocusWindow", "Sharpness %1")
+                .arg(QLatin1String(number))
+                .toStdString();
         case FocusFigure::Kind::None:
             break;
     }

@@ -73,7 +73,7 @@ FocusWindow::FocusWindow(QWidget* parent)
     : QWidget(parent, Qt::Tool | Qt::WindowStaysOnTopHint | Qt::CustomizeWindowHint |
                           Qt::WindowTitleHint | Qt::WindowCloseButtonHint) {
     setObjectName("FocusForm");
-    setWindowTitle("FOCUS AID");
+    setWindowTitle(tr("FOCUS AID"));
     constexpr int kFigureHeight = 20;
     setFixedSize(kFocusPictureSize, kFocusPictureSize + kFigureHeight + FocusGraph::kHeight);
     picture_ = new PictureView(this);

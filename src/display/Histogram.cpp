@@ -1,5 +1,6 @@
 #include "display/Histogram.h"
 
+#include <QCoreApplication>
 #include <QFrame>
 #include <QLabel>
 #include <cmath>
@@ -70,7 +71,8 @@ void showHistogram(const HistogramResult& result, const HistogramView& view, int
                    int whiteLevel) {
     if (view.sat) view.sat->setVisible(result.saturated);
     if (view.average)
-        view.average->setText(QString::asprintf("AVG:%d", static_cast<int>(result.average)));
+        view.average->setText(QCoreApplication::translate("Histogram", "AVG:%1")
+                                  .arg(static_cast<int>(result.average)));
     HistogramChart* chart = view.chart;
     if (!chart) return;
     const QColor barColor = histogramBarColor(view.logarithmic);

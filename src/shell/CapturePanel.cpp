@@ -128,7 +128,7 @@ CapturePanel::CapturePanel(CaptureThread& capture, RecordingController& recorder
     connect(wheelTimer_, &QTimer::timeout, this, &CapturePanel::updateWheel);
     wheelTimer_->start();
     chooseFolder = [](QWidget* owner) {
-        return QFileDialog::getExistingDirectory(owner, QStringLiteral("Select save directory"),
+        return QFileDialog::getExistingDirectory(owner, CapturePanel::tr("Select save directory"),
                                                  QString(), QFileDialog::ShowDirsOnly);
     };
 }
@@ -138,14 +138,13 @@ void CapturePanel::buildControls() {
     box->setContentsMargins(3, 2, 3, 3);
     box->setSpacing(2);
 
-    QLabel* countLabel = smallLabel(QStringLiteral("Frame Count/Duration"), this);
+    QLabel* countLabel = smallLabel(tr("Frame Count/Duration"), this);
     countLabel->setObjectName(QStringLiteral("Label4"));
     box->addWidget(countLabel);
     auto* countRow = new QHBoxLayout;
     count_ = digitsEdit(QStringLiteral("expos"), this);
     count_->setText(QStringLiteral("1"));
-    countUnit_ = unitBox(QStringLiteral("exposUnit"),
-                         {QStringLiteral(" expo(s)"), QStringLiteral(" sec(s)")}, 0, this);
+    countUnit_ = unitBox(QStringLiteral("exposUnit"), {tr(" expo(s)"), tr(" sec(s)")}, 0, this);
     countRow->addWidget(count_);
     countRow->addWidget(countUnit_, 1);
     box->addLayout(countRow);
@@ -166,12 +165,11 @@ void CapturePanel::buildControls() {
     });
 
     auto* pauseRow = new QHBoxLayout;
-    QLabel* pauseLabel = smallLabel(QStringLiteral("Pause"), this);
+    QLabel* pauseLabel = smallLabel(tr("Pause"), this);
     pauseLabel->setObjectName(QStringLiteral("Pause"));
     pause_ = digitsEdit(QStringLiteral("pse"), this);
     pause_->setFixedWidth(48);
-    pauseUnit_ = unitBox(QStringLiteral("pseUnit"), {QStringLiteral(" ms"), QStringLiteral(" sec")},
-                         1, this);
+    pauseUnit_ = unitBox(QStringLiteral("pseUnit"), {tr(" ms"), tr(" sec")}, 1, this);
     pauseRow->addWidget(pauseLabel);
     pauseRow->addWidget(pause_);
     pauseRow->addWidget(pauseUnit_, 1);
@@ -184,7 +182,7 @@ void CapturePanel::buildControls() {
     filterRow_ = new QWidget(this);
     auto* filterRow = new QHBoxLayout(filterRow_);
     filterRow->setContentsMargins(0, 0, 0, 0);
-    filterLabel_ = smallLabel(QStringLiteral("Filter"), filterRow_);
+    filterLabel_ = smallLabel(tr("Filter"), filterRow_);
     filterLabel_->setObjectName(QStringLiteral("FilterLabel"));
     filter_ = new QComboBox(filterRow_);
     filter_->setObjectName(QStringLiteral("FilterWheel"));
@@ -206,7 +204,7 @@ void CapturePanel::buildControls() {
     cancelButton_ = new QPushButton(place);
     cancelButton_->setObjectName(QStringLiteral("CancelButton"));
     cancelButton_->setIcon(stopIcon());
-    cancelButton_->setToolTip(QStringLiteral("Cancel"));
+    cancelButton_->setToolTip(tr("Cancel"));
     for (QPushButton* b : {sequenceButton_, stillButton_, cancelButton_}) {
         b->setGeometry(0, 0, 165, 35);
         b->raise();
@@ -393,7 +391,7 @@ void CapturePanel::updateWheel() {
     if (shownFilters_.empty()) return;
     // While it turns the choice stays as made; then it shows where the wheel is, also after
     // another program turned it.
-    filterLabel_->setText(camera.wheelMoving ? QStringLiteral("Moving") : QStringLiteral("Filter"));
+    filterLabel_->setText(camera.wheelMoving ? tr("Moving") : tr("Filter"));
     if (!camera.wheelMoving && camera.filterSlot >= 1 &&
         camera.filterSlot <= static_cast<int32_t>(shownFilters_.size())) {
         const QSignalBlocker quiet(filter_);
@@ -424,7 +422,7 @@ bool CapturePanel::waitForWheel(bool sequence) {
     setLocked(true);
     cancelButton_->show();
     cancelButton_->raise();
-    status_.setText(StatusPanels::Progress, QStringLiteral("Waiting for the filter wheel"));
+    status_.setText(StatusPanels::Progress, tr("Waiting for the filter wheel"));
     return true;
 }
 
@@ -447,7 +445,7 @@ void CapturePanel::startSequence() {
     if (waitForWheel(true)) return;
     const std::string ext = format_ == CaptureFormat::Ser ? ".SER" : ".AVI";
     if (capturePath_.isEmpty()) {
-        showMessage("Error opening AVI/SER file");
+        showMessage(tr("Error opening AVI/SER file").toStdString());
         return;
     }
     if (exposureMs_) capture_.setExposureMs(exposureMs_());
@@ -476,7 +474,8 @@ void CapturePanel::startSequence() {
                                   colorCamera_)) {
         // The fixed text first, then what the writer found out.
         const std::string& reason = recorder_.lastError();
-        showMessage("Error opening AVI/SER file" + (reason.empty() ? "" : "\n\n" + reason));
+        showMessage(tr("Error opening AVI/SER file").toStdString() +
+                    (reason.empty() ? "" : "\n\n" + reason));
         return;
     }
     showRecordingStarted();
@@ -486,7 +485,7 @@ void CapturePanel::startStillSeries() {
     if (recorder_.busy() || waitingForWheel()) return;
     if (waitForWheel(false)) return;
     if (capturePath_.isEmpty()) {
-        showMessage("Please set file parameters first");
+        showMessage(tr("Please set file parameters first").toStdString());
         return;
     }
     // The count is read before the series is set up, so a field that cannot be converted

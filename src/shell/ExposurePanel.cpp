@@ -30,8 +30,8 @@ ExposurePanel::ExposurePanel(CaptureThread& capture, QWidget* parent)
     column->setContentsMargins(0, 0, 0, 0);
     column->setSpacing(3);
 
-    column->addWidget(smallLabel(QStringLiteral("Exposure"), this));
-    exposure_ = new LabelledSlider(Qt::Horizontal, 1, 100, 1, QStringLiteral("%d ms"), this);
+    column->addWidget(smallLabel(tr("Exposure"), this));
+    exposure_ = new LabelledSlider(Qt::Horizontal, 1, 100, 1, tr("%d ms"), this);
     exposure_->setObjectName(QStringLiteral("_expot"));
     exposure_->setTickInterval(exposure_->maximum() / 10);
     column->addWidget(exposure_);
@@ -44,7 +44,7 @@ ExposurePanel::ExposurePanel(CaptureThread& capture, QWidget* parent)
                  QString::fromLatin1(captions[i]));
     attachContextMenu(exposure_->slider(), presets_);
 
-    column->addWidget(smallLabel(QStringLiteral("Gain"), this));
+    column->addWidget(smallLabel(tr("Gain"), this));
     gain_ = new LabelledSlider(Qt::Horizontal, 0, 100, 10, QStringLiteral("%d %%"), this);
     gain_->setObjectName(QStringLiteral("gain"));
     column->addWidget(gain_);

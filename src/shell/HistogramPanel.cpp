@@ -14,10 +14,10 @@ HistogramPanel::HistogramPanel(QWidget* parent) : QWidget(parent) {
     auto* column = new QVBoxLayout(this);
     column->setContentsMargins(0, 0, 0, 0);
     column->setSpacing(0);
-    enabled_ = new QCheckBox(QStringLiteral("Histogram"), this);
+    enabled_ = new QCheckBox(tr("Histogram"), this);
     enabled_->setObjectName(QStringLiteral("HGram"));
     enabled_->setChecked(true);
-    logarithmic_ = new QCheckBox(QStringLiteral("Logarithmic"), this);
+    logarithmic_ = new QCheckBox(tr("Logarithmic"), this);
     logarithmic_->setObjectName(QStringLiteral("loga"));
     column->addWidget(enabled_);
     column->addWidget(logarithmic_);
@@ -29,11 +29,11 @@ HistogramPanel::HistogramPanel(QWidget* parent) : QWidget(parent) {
     view_.chart = new HistogramChart(chartPanel_);
     view_.chart->setObjectName(QStringLiteral("H1"));
     view_.chart->move(11, 1);
-    view_.sat = new QLabel(QStringLiteral("SAT"), chartPanel_);
+    view_.sat = new QLabel(tr("SAT"), chartPanel_);
     view_.sat->setObjectName(QStringLiteral("sat"));
     view_.sat->setStyleSheet(QStringLiteral("QLabel { color: red; font-weight: bold; }"));
     view_.sat->setGeometry(11, 80, 40, 15);
-    view_.average = new QLabel(QStringLiteral("AVG: ---"), chartPanel_);
+    view_.average = new QLabel(tr("AVG: ---"), chartPanel_);
     view_.average->setObjectName(QStringLiteral("lAvg"));
     view_.average->setGeometry(60, 80, 112, 15);
     view_.average->setAlignment(Qt::AlignRight | Qt::AlignVCenter);

@@ -2,6 +2,7 @@
 
 #include <QAction>
 #include <QActionGroup>
+#include <QCoreApplication>
 #include <QMenu>
 #include <QMenuBar>
 
@@ -19,63 +20,76 @@ QAction* checkItem(QMenu* menu, const QString& name, const QString& caption, boo
 
 MainMenus buildMainMenus(QMenuBar* bar) {
     MainMenus m;
-    QMenu* file = bar->addMenu(QStringLiteral("File"));
+    QMenu* file = bar->addMenu(QCoreApplication::translate("MainMenus", "File"));
     file->setObjectName(QStringLiteral("File1"));
-    m.exit = menuItem(file, QStringLiteral("Exit1"), QStringLiteral("Exit"));
+    m.exit =
+        menuItem(file, QStringLiteral("Exit1"), QCoreApplication::translate("MainMenus", "Exit"));
 
-    QMenu* captureFiles = bar->addMenu(QStringLiteral("Capture Files"));
+    QMenu* captureFiles = bar->addMenu(QCoreApplication::translate("MainMenus", "Capture Files"));
     captureFiles->setObjectName(QStringLiteral("CaptureFiles1"));
-    m.setCaptureLocation = menuItem(captureFiles, QStringLiteral("SetCaptureLocation1"),
-                                    QStringLiteral("Set Capture Location"));
-    m.setCaptureFilename = menuItem(captureFiles, QStringLiteral("SetCaptureFilename1"),
-                                    QStringLiteral("Set Capture Filename"));
+    m.setCaptureLocation =
+        menuItem(captureFiles, QStringLiteral("SetCaptureLocation1"),
+                 QCoreApplication::translate("MainMenus", "Set Capture Location"));
+    m.setCaptureFilename =
+        menuItem(captureFiles, QStringLiteral("SetCaptureFilename1"),
+                 QCoreApplication::translate("MainMenus", "Set Capture Filename"));
     m.sessionDetails = menuItem(captureFiles, QStringLiteral("SessionDetails1"),
-                                QStringLiteral("Session Details..."));
-    m.writeCaptureLog = checkItem(captureFiles, QStringLiteral("WriteCaptureLog1"),
-                                  QStringLiteral("Write a capture log"), true);
+                                QCoreApplication::translate("MainMenus", "Session Details..."));
+    m.writeCaptureLog =
+        checkItem(captureFiles, QStringLiteral("WriteCaptureLog1"),
+                  QCoreApplication::translate("MainMenus", "Write a capture log"), true);
     auto* naming = new QActionGroup(captureFiles);
     m.numberedNames = checkItem(captureFiles, QStringLiteral("NumberedNames1"),
-                                QStringLiteral("Numbered Names"), true);
-    m.observationNames =
-        checkItem(captureFiles, QStringLiteral("ObservationNames1"),
-                  QStringLiteral("Observation Names (UTC, target, filter)"), false);
+                                QCoreApplication::translate("MainMenus", "Numbered Names"), true);
+    m.observationNames = checkItem(
+        captureFiles, QStringLiteral("ObservationNames1"),
+        QCoreApplication::translate("MainMenus", "Observation Names (UTC, target, filter)"), false);
     naming->addAction(m.numberedNames);
     naming->addAction(m.observationNames);
-    m.captureFormat = captureFiles->addMenu(QStringLiteral("Set Capture Format"));
+    m.captureFormat =
+        captureFiles->addMenu(QCoreApplication::translate("MainMenus", "Set Capture Format"));
     m.captureFormat->setObjectName(QStringLiteral("SetCaptureFormat1"));
     m.captureFormat->menuAction()->setVisible(false);
-    QMenu* compression = captureFiles->addMenu(QStringLiteral("Compression"));
+    QMenu* compression =
+        captureFiles->addMenu(QCoreApplication::translate("MainMenus", "Compression"));
     compression->setObjectName(QStringLiteral("Compression1"));
-    m.codecIyuv = checkItem(compression, QStringLiteral("IRAW"),
-                            QStringLiteral("IYUV codec (Registax)"), true);
+    m.codecIyuv =
+        checkItem(compression, QStringLiteral("IRAW"),
+                  QCoreApplication::translate("MainMenus", "IYUV codec (Registax)"), true);
     m.codecAsk = menuItem(compression, QStringLiteral("Askwhenopening1"),
-                          QStringLiteral("Ask when opening"));
+                          QCoreApplication::translate("MainMenus", "Ask when opening"));
     compression->menuAction()->setVisible(false);
     captureFiles->addSeparator();
     auto* depths = new QActionGroup(captureFiles);
-    m.depth8 = checkItem(captureFiles, QStringLiteral("Depth8bit1"), QStringLiteral("8 bit"), true);
-    m.depth16 =
-        checkItem(captureFiles, QStringLiteral("Depth16bit1"), QStringLiteral("16 bit"), false);
+    m.depth8 = checkItem(captureFiles, QStringLiteral("Depth8bit1"),
+                         QCoreApplication::translate("MainMenus", "8 bit"), true);
+    m.depth16 = checkItem(captureFiles, QStringLiteral("Depth16bit1"),
+                          QCoreApplication::translate("MainMenus", "16 bit"), false);
     depths->addAction(m.depth8);
     depths->addAction(m.depth16);
 
-    QMenu* cameraSetup = bar->addMenu(QStringLiteral("Camera Setup"));
+    QMenu* cameraSetup = bar->addMenu(QCoreApplication::translate("MainMenus", "Camera Setup"));
     cameraSetup->setObjectName(QStringLiteral("CameraSetup1"));
-    QMenu* stamp = cameraSetup->addMenu(QStringLiteral("TimeStamp Overlay"));
+    QMenu* stamp =
+        cameraSetup->addMenu(QCoreApplication::translate("MainMenus", "TimeStamp Overlay"));
     stamp->setObjectName(QStringLiteral("AddDateTime1"));
-    m.stampVisible = checkItem(stamp, QStringLiteral("Visible1"), QStringLiteral("Visible"), false);
-    m.stampConfigure = menuItem(stamp, QStringLiteral("Configure1"), QStringLiteral("Configure"));
-    m.previewDuringCapture = checkItem(cameraSetup, QStringLiteral("PreviewDuringCapture1"),
-                                       QStringLiteral("Preview During Capture"), false);
-    m.horizontalFlip = checkItem(cameraSetup, QStringLiteral("HorizontalFlip1"),
-                                 QStringLiteral("Horizontal Flip"), false);
-    m.colorCamera =
-        checkItem(cameraSetup, QStringLiteral("Col1"), QStringLiteral("Color Camera"), true);
+    m.stampVisible = checkItem(stamp, QStringLiteral("Visible1"),
+                               QCoreApplication::translate("MainMenus", "Visible"), false);
+    m.stampConfigure = menuItem(stamp, QStringLiteral("Configure1"),
+                                QCoreApplication::translate("MainMenus", "Configure"));
+    m.previewDuringCapture =
+        checkItem(cameraSetup, QStringLiteral("PreviewDuringCapture1"),
+                  QCoreApplication::translate("MainMenus", "Preview During Capture"), false);
+    m.horizontalFlip =
+        checkItem(cameraSetup, QStringLiteral("HorizontalFlip1"),
+                  QCoreApplication::translate("MainMenus", "Horizontal Flip"), false);
+    m.colorCamera = checkItem(cameraSetup, QStringLiteral("Col1"),
+                              QCoreApplication::translate("MainMenus", "Color Camera"), true);
     cameraSetup->addSeparator();
-    m.selectCamera =
-        menuItem(cameraSetup, QStringLiteral("SelectCamera1"), QStringLiteral("Select Camera..."));
+    m.selectCamera = menuItem(cameraSetup, QStringLiteral("SelectCamera1"),
+                              QCoreApplication::translate("MainMenus", "Select Camera..."));
 
-    QMenu* zoom = bar->addMenu(QStringLiteral("ZOOM"));
+    QMenu* zoom = bar->addMenu(QCoreApplication::translate("MainMenus", "ZOOM"));
     zoom->setObjectName(QStringLiteral("ZOOM1"));
     m.zoom = new QActionGroup(zoom);
     for (const ZoomChoice& c : kZoomChoices) {

@@ -1,6 +1,7 @@
 #include "widgets/CodecDialog.h"
 
 #include <QBoxLayout>
+#include <QCoreApplication>
 #include <QFileInfo>
 #include <QLabel>
 #include <QListWidget>
@@ -10,11 +11,11 @@ namespace {
 QString rowText(const AviCodec& c) {
     QString kinds;
     if (c.grey && c.colour)
-        kinds = QStringLiteral("grey and colour");
+        kinds = QCoreApplication::translate("CodecDialog", "grey and colour");
     else if (c.colour)
-        kinds = QStringLiteral("colour");
+        kinds = QCoreApplication::translate("CodecDialog", "colour");
     else
-        kinds = QStringLiteral("grey");
+        kinds = QCoreApplication::translate("CodecDialog", "grey");
     return QString::fromStdString(c.name) + QStringLiteral("  (") + kinds + QStringLiteral(")");
 }
 }  // namespace
@@ -22,11 +23,10 @@ QString rowText(const AviCodec& c) {
 CodecDialog::CodecDialog(const std::vector<AviCodec>& offered, const std::string& partName,
                          int32_t preferred, QWidget* parent)
     : QDialog(parent), offered_(offered) {
-    setWindowTitle(QStringLiteral("Video Compression"));
+    setWindowTitle(tr("Video Compression"));
     auto* box = new QVBoxLayout(this);
     auto* prompt = new QLabel(
-        QStringLiteral("Codec for %1:").arg(QFileInfo(QString::fromStdString(partName)).fileName()),
-        this);
+        tr("Codec for %1:").arg(QFileInfo(QString::fromStdString(partName)).fileName()), this);
     box->addWidget(prompt);
     list_ = new QListWidget(this);
     int selected = offered_.empty() ? -1 : 0;
@@ -39,10 +39,10 @@ CodecDialog::CodecDialog(const std::vector<AviCodec>& offered, const std::string
 
     auto* buttons = new QHBoxLayout;
     buttons->addStretch(1);
-    auto* okButton = new QPushButton(QStringLiteral("OK"), this);
+    auto* okButton = new QPushButton(tr("OK"), this);
     okButton->setDefault(true);
     okButton->setEnabled(!offered_.empty());
-    auto* cancelButton = new QPushButton(QStringLiteral("Cancel"), this);
+    auto* cancelButton = new QPushButton(tr("Cancel"), this);
     buttons->addWidget(okButton);
     buttons->addWidget(cancelButton);
     box->addLayout(buttons);

@@ -13,10 +13,10 @@ QPoint dialogPositionOver(const QRect& mainFrame, const QSize& dialogSize) {
 
 OutputNameDialog::OutputNameDialog(QWidget* parent)
     : KeyboardDialog(parent, Qt::Dialog | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint) {
-    setWindowTitle(QStringLiteral("Output File Names"));
+    setWindowTitle(tr("Output File Names"));
     setFixedSize(kClientWidth, kClientHeight);
 
-    auto* label = new QLabel(QStringLiteral("File Base Name"), this);
+    auto* label = new QLabel(tr("File Base Name"), this);
     label->setObjectName(QStringLiteral("Label1"));
     label->setGeometry(8, 4, 232, 16);
 
@@ -25,12 +25,12 @@ OutputNameDialog::OutputNameDialog(QWidget* parent)
     nameEdit_->setGeometry(8, 20, 232, 22);
 
     addKeyboardButton(QStringLiteral("AdvGlassButton3"), QRect(248, 16, 40, 28), QSize(26, 18),
-                      QStringLiteral("Show or hide the on-screen keyboard"), nameEdit_);
+                      tr("Show or hide the on-screen keyboard"), nameEdit_);
 
-    auto* okButton = new QPushButton(QStringLiteral("OK"), this);
+    auto* okButton = new QPushButton(tr("OK"), this);
     okButton->setObjectName(QStringLiteral("Button1"));
     okButton->setGeometry(132, 46, 76, 22);
-    auto* cancelButton = new QPushButton(QStringLiteral("Cancel"), this);
+    auto* cancelButton = new QPushButton(tr("Cancel"), this);
     cancelButton->setObjectName(QStringLiteral("Button2"));
     cancelButton->setGeometry(212, 46, 76, 22);
     // Enter in the edit is handled by the edit itself, so no button is a default button.

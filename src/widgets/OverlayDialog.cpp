@@ -3,6 +3,7 @@
 #include <qdrawutil.h>
 
 #include <QButtonGroup>
+#include <QCoreApplication>
 #include <QGroupBox>
 #include <QKeyEvent>
 #include <QLabel>
@@ -14,7 +15,7 @@
 #include "platform/DateTime.h"
 
 QString stampItemCaption(const char* label, const char* format, LocalDateTime moment) {
-    const QString text = QString::fromUtf8(label);
+    const QString text = QCoreApplication::translate("OverlayDialog", label);
     if (!format || !*format) return text;
     return text + " (" + QString::fromStdString(formatDateTime(format, moment)) + ")";
 }
@@ -26,16 +27,16 @@ QPoint overlayDialogPosition(const QRect& mainFrame, int dialogWidth) {
 OverlayDialog::OverlayDialog(QWidget* parent, LocalDateTime moment)
     : KeyboardDialog(parent, Qt::Dialog | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint) {
     setObjectName("ConfText");
-    setWindowTitle("Text Overlay Properties");
+    setWindowTitle(tr("Text Overlay Properties"));
     setFixedSize(353, 202);
 
-    auto* group = new QGroupBox("Date/Time format select", this);
+    auto* group = new QGroupBox(tr("Date/Time format select"), this);
     group->setObjectName("RadioGroup1");
     group->setGeometry(7, 6, 339, 129);
     formatItems_ = new QButtonGroup(this);
     formatItems_->setExclusive(true);
 
-    auto* prefixLabel = new QLabel("Text Prefix", this);
+    auto* prefixLabel = new QLabel(tr("Text Prefix"), this);
     prefixLabel->setObjectName("Label2");
     prefixLabel->setGeometry(8, 142, 120, 16);
 
@@ -44,9 +45,9 @@ OverlayDialog::OverlayDialog(QWidget* parent, LocalDateTime moment)
     prefixEdit_->setGeometry(8, 162, 273, 26);
 
     addKeyboardButton("AdvGlassButton1", QRect(247, 137, 34, 23), QSize(24, 16),
-                      "On-screen keyboard", prefixEdit_);
+                      tr("On-screen keyboard"), prefixEdit_);
 
-    auto* okButton = new QPushButton("OK", this);
+    auto* okButton = new QPushButton(tr("OK"), this);
     okButton->setObjectName("Button1");
     okButton->setGeometry(290, 160, 56, 30);
     okButton->setAutoDefault(false);  // Enter in the prefix box does not close the dialog

@@ -48,7 +48,7 @@ ProcessViewerCommand findProcessViewer(
 SecondInstanceWindow::SecondInstanceWindow(QWidget* parent)
     : QDialog(parent, Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint |
                           Qt::WindowCloseButtonHint | Qt::WindowStaysOnTopHint) {
-    setWindowTitle(QStringLiteral("KORVANE - Error"));
+    setWindowTitle(tr("KORVANE - Error"));
     setFixedSize(387, 121);
     setAttribute(Qt::WA_QuitOnClose, false);
     // Tahoma 8 points where installed; otherwise a font of similar width, so that the
@@ -59,8 +59,8 @@ SecondInstanceWindow::SecondInstanceWindow(QWidget* parent)
     f.setPointSize(8);
     setFont(f);
 
-    auto* headline = new QLabel(
-        QStringLiteral("Only one instance of this program can be running at any time"), this);
+    auto* headline =
+        new QLabel(tr("Only one instance of this program can be running at any time"), this);
     headline->setObjectName(QStringLiteral("Label1"));
     headline->setWordWrap(true);
     QFont bold = f;
@@ -70,15 +70,12 @@ SecondInstanceWindow::SecondInstanceWindow(QWidget* parent)
     headline->setGeometry(16, 16, 387 - 16 - 8, headline->heightForWidth(387 - 24));
 
     auto* advice = new QLabel(
-        QStringLiteral(
-            "Before restarting, make sure all open instances of this program are closed"),
-        this);
+        tr("Before restarting, make sure all open instances of this program are closed"), this);
     advice->setObjectName(QStringLiteral("Label2"));
     advice->move(15, 40);
     advice->adjustSize();
 
-    auto* killHint =
-        new QLabel(QStringLiteral("If required, kill pending instances using the "), this);
+    auto* killHint = new QLabel(tr("If required, kill pending instances using the "), this);
     killHint->setObjectName(QStringLiteral("Label3"));
     killHint->move(16, 59);
     killHint->adjustSize();
@@ -86,7 +83,8 @@ SecondInstanceWindow::SecondInstanceWindow(QWidget* parent)
     // Shown as a link; on Linux it opens the desktop's process viewer.
     auto* viewerLink =
         new QLabel(QStringLiteral("<a href=\"viewer\" style=\"text-decoration:none\">"
-                                  "<b>PROCESS VIEWER</b></a>"),
+                                  "<b>%1</b></a>")
+                       .arg(tr("PROCESS VIEWER")),
                    this);
     viewerLink->setObjectName(QStringLiteral("Label4"));
     viewerLink->setTextFormat(Qt::RichText);
@@ -97,7 +95,7 @@ SecondInstanceWindow::SecondInstanceWindow(QWidget* parent)
     viewerLink->move(std::max(230, killHint->x() + killHint->width()), 59);
     connect(viewerLink, &QLabel::linkActivated, this, &SecondInstanceWindow::openProcessViewer);
 
-    auto* exitButton = new QPushButton(QStringLiteral("Exit"), this);
+    auto* exitButton = new QPushButton(tr("Exit"), this);
     exitButton->setObjectName(QStringLiteral("AdvGlassButton1"));
     exitButton->setGeometry(152, 84, 101, 29);
     exitButton->setStyleSheet(

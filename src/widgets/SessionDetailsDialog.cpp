@@ -26,23 +26,23 @@ std::string text(const QLineEdit* edit) {
 SessionDetailsDialog::SessionDetailsDialog(QWidget* parent)
     : KeyboardDialog(parent, Qt::Dialog | Qt::WindowStaysOnTopHint) {
     setObjectName(QStringLiteral("SessionDetailsForm"));
-    setWindowTitle(QStringLiteral("Session Details"));
+    setWindowTitle(tr("Session Details"));
 
     // The SER header keeps 40 bytes for each text, a FITS card 68 characters.
     target_ = field(this, "TargetEdit", 40);
     observer_ = field(this, "ObserverEdit", 40);
     telescope_ = field(this, "TelescopeEdit", 40);
     filter_ = field(this, "FilterEdit", 20);
-    latitude_ = field(this, "LatitudeEdit", 12, QStringLiteral("degrees, north +"));
-    longitude_ = field(this, "LongitudeEdit", 12, QStringLiteral("degrees, east +"));
+    latitude_ = field(this, "LatitudeEdit", 12, tr("degrees, north +"));
+    longitude_ = field(this, "LongitudeEdit", 12, tr("degrees, east +"));
 
     auto* form = new QFormLayout;
-    form->addRow(QStringLiteral("Target"), target_);
-    form->addRow(QStringLiteral("Observer"), observer_);
-    form->addRow(QStringLiteral("Telescope"), telescope_);
-    form->addRow(QStringLiteral("Filter"), filter_);
-    form->addRow(QStringLiteral("Site latitude"), latitude_);
-    form->addRow(QStringLiteral("Site longitude"), longitude_);
+    form->addRow(tr("Target"), target_);
+    form->addRow(tr("Observer"), observer_);
+    form->addRow(tr("Telescope"), telescope_);
+    form->addRow(tr("Filter"), filter_);
+    form->addRow(tr("Site latitude"), latitude_);
+    form->addRow(tr("Site longitude"), longitude_);
 
     problem_ = new QLabel(this);
     problem_->setObjectName(QStringLiteral("ProblemLabel"));
@@ -50,17 +50,16 @@ SessionDetailsDialog::SessionDetailsDialog(QWidget* parent)
     problem_->setWordWrap(true);
     problem_->hide();
 
-    auto* okButton = new QPushButton(QStringLiteral("OK"), this);
+    auto* okButton = new QPushButton(tr("OK"), this);
     okButton->setObjectName(QStringLiteral("OkButton"));
-    auto* cancelButton = new QPushButton(QStringLiteral("Cancel"), this);
+    auto* cancelButton = new QPushButton(tr("Cancel"), this);
     cancelButton->setObjectName(QStringLiteral("CancelButton"));
     for (QPushButton* b : {okButton, cancelButton}) {
         b->setAutoDefault(false);
         b->setDefault(false);
     }
-    QToolButton* keys =
-        addKeyboardButton(QStringLiteral("KeyboardButton"), QRect(), QSize(26, 18),
-                          QStringLiteral("Show or hide the on-screen keyboard"), target_);
+    QToolButton* keys = addKeyboardButton(QStringLiteral("KeyboardButton"), QRect(), QSize(26, 18),
+                                          tr("Show or hide the on-screen keyboard"), target_);
     keys->setFixedSize(40, 28);
 
     auto* buttons = new QHBoxLayout;
@@ -126,11 +125,11 @@ void SessionDetailsDialog::accept() {
     std::optional<double> lat, lon;
     QString why;
     if (!parseDegrees(text(latitude_), 90.0, lat))
-        why = QStringLiteral("The latitude must be decimal degrees from -90 to 90.");
+        why = tr("The latitude must be decimal degrees from -90 to 90.");
     else if (!parseDegrees(text(longitude_), 180.0, lon))
-        why = QStringLiteral("The longitude must be decimal degrees from -180 to 180.");
+        why = tr("The longitude must be decimal degrees from -180 to 180.");
     else if (lat.has_value() != lon.has_value())
-        why = QStringLiteral("Give both the latitude and the longitude of the site, or neither.");
+        why = tr("Give both the latitude and the longitude of the site, or neither.");
     if (!why.isEmpty()) {
         problem_->setText(why);
         problem_->show();

@@ -45,7 +45,7 @@ SplashScreen::SplashScreen(QWidget* parent)
 
     status_ = makeLabel(this, QStringLiteral("Verdana"), 16, Qt::red);
     status_->setObjectName(QStringLiteral("Label2"));
-    setStatus(QStringLiteral("Connecting"));
+    setStatus(tr("Connecting"));
     centreOnScreen();
 }
 

@@ -27,6 +27,7 @@
 #include "recording/RecoveryJournal.h"
 #include "shell/AppInfo.h"
 #include "shell/CapturePanel.h"
+#include "shell/CaptureStatusSource.h"
 #include "shell/CommandLine.h"
 #include "shell/ExposurePanel.h"
 #include "shell/FrameReadyEvent.h"
@@ -67,11 +68,19 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent) {
     capturePanel_->addFormatItems(menus_.captureFormat);
     wireMenus();
 
-    auto* statusTimer = new QTimer(this);
-    statusTimer->setObjectName(QStringLiteral("Timer1"));
-    statusTimer->setInterval(1000);
-    connect(statusTimer, &QTimer::timeout, this, &MainWindow::updateStatus);
-    statusTimer->start();
+    statusSource_ = new CaptureStatusSource(
+        *capture_, [this] { return recorder_->framesQueued(); }, this);
+    connect(statusSource_, &CaptureStatusSource::frameRateChanged, this, [this](int fps) {
+        status_->setText(StatusPanels::Progress, QString::asprintf("%2d FPS", fps));
+    });
+    connect(statusSource_, &CaptureStatusSource::stateTextChanged, this,
+            [this](const QString& text) { status_->setText(StatusPanels::CameraState, text); });
+    // A recording that has ended gives the progress panel back to the frame rate, at the
+    // next reading.
+    connect(recorder_.get(), &RecordingController::progressChanged, statusSource_,
+            [this](const QString& text) {
+                if (text.isEmpty()) statusSource_->forgetFrameRate();
+            });
     auto* diskTimer = new QTimer(this);
     diskTimer->setObjectName(QStringLiteral("DiskTimer"));
     diskTimer->setInterval(2000);
@@ -338,25 +347,7 @@ void MainWindow::frameReady(FramePtr frame) {
 }
 
 void MainWindow::updateStatus() {
-    const CaptureStatus camera = capture_->status();
-    // While a recording runs, panel 0 shows its progress.
-    if (!camera.recording)
-        status_->setText(StatusPanels::Progress,
-                         QString::asprintf("%2d FPS", camera.framesPerSecond));
-    // A camera that stopped answering says why when its library can tell (a lost server).
-    QString state = QString::fromLatin1(cameraStateText(camera.state));
-    // A recording whose writer queue is full (the camera waits) or holds more than a
-    // quarter of its budget says how far the disk is behind.
-    const FrameBudget& budget = capture_->frameBudget();
-    const int queued = recorder_->framesQueued();
-    if (camera.state == CameraState::DiskBehind ||
-        (queued > 0 && budget.bytesQueued() > budget.queueLimit() / 4))
-        state = QStringLiteral("Disk behind: %1 frames queued").arg(queued);
-    if (camera.state == CameraState::Stalled) {
-        const std::string reason = cameraFailureReason();
-        if (!reason.empty()) state += QStringLiteral(": ") + QString::fromStdString(reason);
-    }
-    status_->setText(StatusPanels::CameraState, state);
+    statusSource_->poll();
 }
 
 void MainWindow::updateDiskStatus() {

@@ -16,6 +16,7 @@
 #include "settings/SettingsStore.h"
 
 class CapturePanel;
+class CaptureStatusSource;
 class CaptureThread;
 class RecoveryJournal;
 class ExposurePanel;
@@ -88,7 +89,8 @@ class MainWindow : public QMainWindow {
     void frameReady(FramePtr frame);
     // Frames received since start (for diagnostics and tests).
     uint64_t framesReceived() const { return framesReceived_; }
-    // The frame rate (status panel 0) and the camera state (panel 1), every second.
+    // The frame rate (status panel 0) and the camera state (panel 1) read now; the status
+    // source reads them every second.
     void updateStatus();
     // The free space of the capture folder (status panel 3), with the recording time left
     // at the rate the recording writes; every few seconds.
@@ -132,6 +134,7 @@ class MainWindow : public QMainWindow {
     PreviewRenderer renderer_;
     FrameHandoff handoff_;
     std::unique_ptr<StatusPanels> status_;
+    CaptureStatusSource* statusSource_ = nullptr;
     MainMenus menus_;
 
     ExposurePanel* exposurePanel_ = nullptr;

@@ -45,7 +45,7 @@ void MainWindow::start() {
     capture_->setExposureMs(100);
     exposurePanel_->setGain(10);
 
-    if (splash) splash->setStatus(QStringLiteral("Searching..."));
+    if (splash) splash->setStatus(tr("Searching..."));
     processPending();
 
     capturePanel_->setPauseText(QStringLiteral("0"));
@@ -65,7 +65,7 @@ void MainWindow::start() {
 
     if (splash) {
         splash->setStatusColor(QColor(0, 128, 0));
-        splash->setStatus(cameraName_ + QStringLiteral(" Found"));
+        splash->setStatus(tr("%1 Found").arg(cameraName_));
     }
     processPending();
     // The "<camera> Found" line stays readable for splashDelayMs while the event loop runs;
@@ -130,7 +130,8 @@ void MainWindow::openCamera() {
         std::string details = error;
         if (!noCameraHint.empty()) details += (details.empty() ? "" : "\n\n") + noCameraHint;
         if (!details.empty()) qCWarning(lcProgram, "%s", details.c_str());
-        showMessage(details.empty() ? std::string("NO CAMERA!") : "NO CAMERA!\n\n" + details);
+        const std::string noCamera = tr("NO CAMERA!").toStdString();
+        showMessage(details.empty() ? noCamera : noCamera + "\n\n" + details);
         hardExit(1);
     }
 
@@ -143,7 +144,7 @@ void MainWindow::openCamera() {
     offerSampleDepths();
     if (w > 0 && h > 0) pictureArea_->showBlank(w, h);
     setWindowTitle(QString::fromLatin1(kAppName) + QString::fromLatin1(kAppVersion) +
-                   QStringLiteral(" connected to ") + cameraName_);
+                   tr(" connected to %1").arg(cameraName_));
 }
 
 uint32_t MainWindow::exitWaitMs() const {

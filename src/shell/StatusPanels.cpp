@@ -1,5 +1,6 @@
 #include "shell/StatusPanels.h"
 
+#include <QCoreApplication>
 #include <QLabel>
 #include <QStatusBar>
 
@@ -14,7 +15,7 @@ StatusPanels::StatusPanels(QStatusBar* bar) {
         bar->addWidget(panel);
         panels_[i] = panel;
     }
-    panels_[Memory]->setToolTip(QStringLiteral("Free memory in MiB"));
+    panels_[Memory]->setToolTip(QCoreApplication::translate("StatusPanels", "Free memory in MiB"));
 }
 
 void StatusPanels::setText(Panel panel, const QString& text) {

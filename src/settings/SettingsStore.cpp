@@ -158,3 +158,22 @@ bool readObservationNames() {
 bool writeObservationNames(bool on) {
     return writeSwitch(QStringLiteral("ObservationNames"), on);
 }
+
+QString readKeyboardSetting(const QString& name, const QString& def) {
+    auto s = openSettings();
+    if (s->status() != QSettings::NoError) return def;
+    s->beginGroup(QStringLiteral("Palvid"));
+    const QVariant v = s->value(name);
+    if (!v.isValid() || !v.canConvert<QString>()) return def;
+    return v.toString();
+}
+
+bool writeKeyboardSetting(const QString& name, const QString& value) {
+    if (name.isEmpty()) return false;
+    auto s = openSettings();
+    s->beginGroup(QStringLiteral("Palvid"));
+    s->setValue(name, value);
+    s->endGroup();
+    s->sync();
+    return s->status() == QSettings::NoError;
+}

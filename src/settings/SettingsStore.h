@@ -70,3 +70,9 @@ bool readCaptureLogOn();
 bool writeCaptureLogOn(bool on);
 bool readObservationNames();
 bool writeObservationNames(bool on);
+
+// The on-screen keyboard's settings, under group "Palvid". Reading gives `def` when the
+// value is missing or the file cannot be read; writing an empty name does nothing and
+// returns false, as it does when the value did not reach the file.
+QString readKeyboardSetting(const QString& name, const QString& def);
+bool writeKeyboardSetting(const QString& name, const QString& value);

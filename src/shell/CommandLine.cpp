@@ -3,7 +3,6 @@
 #include <algorithm>
 
 #include "acquisition/CameraLib.h"
-#include "settings/Settings.h"
 
 namespace {
 // The toolkit's own options, which QApplication takes from the line (it accepts them with
@@ -119,21 +118,6 @@ std::string commandLineHelp(const std::vector<std::string>& cameras) {
 }
 
 namespace {
-// Keys of the group "Camera": the camera that opened last, and the choice for the next start.
-const QString kGroup = QStringLiteral("Camera");
-const QString kName = QStringLiteral("Name"), kOptions = QStringLiteral("Options");
-const QString kNextName = QStringLiteral("NextName"), kNextOptions = QStringLiteral("NextOptions");
-
-CameraChoice readChoice(QSettings& store, const QString& name, const QString& options) {
-    return {store.value(name).toString(), store.value(options).toStringList()};
-}
-
-bool flush(QSettings& store) {
-    store.endGroup();
-    store.sync();
-    return store.status() == QSettings::NoError;
-}
-
 // A choice as the user would type it.
 std::string describe(const CameraChoice& choice) {
     std::string text = choice.name.isEmpty()
@@ -147,50 +131,11 @@ std::string describe(const CameraChoice& choice) {
 }
 }  // namespace
 
-CameraChoice readCameraChoice() {
-    auto store = openSettings();
-    store->beginGroup(kGroup);
-    const bool next = store->contains(kNextName);
-    return readChoice(*store, next ? kNextName : kName, next ? kNextOptions : kOptions);
-}
-
-CameraChoice readWorkingCameraChoice() {
-    auto store = openSettings();
-    store->beginGroup(kGroup);
-    return readChoice(*store, kName, kOptions);
-}
-
-bool writeCameraChoice(const CameraChoice& choice) {
-    auto store = openSettings();
-    store->beginGroup(kGroup);
-    store->setValue(kNextName, choice.name);
-    store->setValue(kNextOptions, choice.options);
-    return flush(*store);
-}
-
-bool rememberWorkingCamera(const CameraChoice& choice) {
-    auto store = openSettings();
-    store->beginGroup(kGroup);
-    store->setValue(kName, choice.name);
-    store->setValue(kOptions, choice.options);
-    store->remove(kNextName);
-    store->remove(kNextOptions);
-    return flush(*store);
-}
-
 CameraChoice resolveCameraChoice(const CommandLine& line) {
     CameraChoice camera = readCameraChoice();
-    {
-        // Tried once: a choice that does not open must not keep every later start from
-        // reaching the camera that worked.
-        auto store = openSettings();
-        store->beginGroup(kGroup);
-        if (store->contains(kNextName)) {
-            store->remove(kNextName);
-            store->remove(kNextOptions);
-            flush(*store);
-        }
-    }
+    // Tried once: a choice that does not open must not keep every later start from
+    // reaching the camera that worked.
+    forgetNextCameraChoice();
     if (!line.camera && line.options.empty()) return camera;
     if (line.camera) camera.name = QString::fromStdString(*line.camera);
     camera.options.clear();

@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "settings/CameraChoiceStore.h"
+
 struct CommandLine {
     bool help = false;
     bool version = false;
@@ -25,25 +27,8 @@ std::string commandLineUsage();
 // The text of --help: the usage and the camera libraries found.
 std::string commandLineHelp(const std::vector<std::string>& cameras);
 
-// The camera choice kept in the settings file (group "Camera"): the camera that opened last,
-// and a choice made in the program ("Select Camera...") for the next start.
-struct CameraChoice {
-    QString name;  // "" for the default camera library
-    QStringList options;
-    bool operator==(const CameraChoice&) const = default;
-};
-// The camera the next start without --camera uses: the one chosen in the program when there
-// is one, else the one that opened last.
-CameraChoice readCameraChoice();
-// The camera that opened last (the default camera when none has).
-CameraChoice readWorkingCameraChoice();
-// Keeps a choice made in the program for the next start; it is tried once, and remembered
-// when it opens.
-bool writeCameraChoice(const CameraChoice& choice);
-// Remembers the camera that has just opened for the next starts.
-bool rememberWorkingCamera(const CameraChoice& choice);
 // The camera to use at this start: the one on the command line (with its options), else the
-// one from ReadCameraChoice; options given without --camera go to that camera. A choice made
+// one from readCameraChoice; options given without --camera go to that camera. A choice made
 // in the program is used up here: when it does not open, the next start goes back to the
 // camera that opened last.
 CameraChoice resolveCameraChoice(const CommandLine& line);

@@ -9,7 +9,6 @@
 #include <QWindow>
 
 #include "widgets/KeyMap.h"
-#include "settings/Settings.h"
 
 namespace {
 const QString kAzerty = QStringLiteral("AZERTY");
@@ -105,25 +104,6 @@ void drawShiftPicture(QPainter& p, const QRect& r, bool on) {
     p.restore();
 }
 }  // namespace
-
-QString readKeyboardSetting(const QString& name, const QString& def) {
-    auto s = openSettings();
-    if (s->status() != QSettings::NoError) return def;
-    s->beginGroup(QStringLiteral("Palvid"));
-    const QVariant v = s->value(name);
-    if (!v.isValid() || !v.canConvert<QString>()) return def;
-    return v.toString();
-}
-
-bool writeKeyboardSetting(const QString& name, const QString& value) {
-    if (name.isEmpty()) return false;
-    auto s = openSettings();
-    s->beginGroup(QStringLiteral("Palvid"));
-    s->setValue(name, value);
-    s->endGroup();
-    s->sync();
-    return s->status() == QSettings::NoError;
-}
 
 QPoint keyboardPositionBelow(const QRect& dialogFrame, const QSize& keyboardSize) {
     // Integer division truncating toward zero, as in the placement rule of the dialogs.

@@ -10,6 +10,8 @@
 #include <QWidget>
 #include <vector>
 
+#include "settings/SettingsStore.h"
+
 class QTimer;
 class QWindow;
 
@@ -32,11 +34,6 @@ struct KeyPanel {
     int code = 0;  // for Code and ShiftedCode
 };
 
-// Settings under group "Palvid" of the program's settings file. Reading gives `def` when
-// the value is missing or the file cannot be read; writing an empty name does nothing.
-// WriteKeyboardSetting returns false when the value did not reach the file.
-QString readKeyboardSetting(const QString& name, const QString& def);
-bool writeKeyboardSetting(const QString& name, const QString& value);
 
 // Where the keyboard goes under a dialog: centred horizontally, 20 pixels below it.
 QPoint keyboardPositionBelow(const QRect& dialogFrame, const QSize& keyboardSize);

@@ -113,8 +113,8 @@ bool measureProgram(CaptureThread& capture, Handoff& handoff, indi_test::Peer& b
 
 // The window's frames per second for each size, over `seconds` after a second of warming up,
 // and the stream the driver sent meanwhile; false when the window had no frames of a size.
-bool measureWindow(MainWindow& mainWindow, indi_test::Peer& bare, const Size (&sizes)[2], double seconds,
-                   Rates (&rates)[2]) {
+bool measureWindow(MainWindow& mainWindow, indi_test::Peer& bare, const Size (&sizes)[2],
+                   double seconds, Rates (&rates)[2]) {
     // The event loop runs as in the program: asleep between events, not polled.
     auto runFor = [&](double s) {
         QEventLoop loop;
@@ -123,7 +123,8 @@ bool measureWindow(MainWindow& mainWindow, indi_test::Peer& bare, const Size (&s
     };
     for (int i = 0; i < 2; ++i) {
         mainWindow.capture().setSubframe(sizes[i].w, sizes[i].h);
-        for (int k = 0; k < 100 && mainWindow.capture().status().width != sizes[i].w; ++k) runFor(0.05);
+        for (int k = 0; k < 100 && mainWindow.capture().status().width != sizes[i].w; ++k)
+            runFor(0.05);
         if (mainWindow.capture().status().width != sizes[i].w) return false;
         runFor(1.0);
         const uint64_t first = mainWindow.framesReceived();

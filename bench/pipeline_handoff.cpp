@@ -300,8 +300,8 @@ void bmRecordingThroughMainWindow(benchmark::State& state) {
         child<QAction>(*mainWindow, "SER8bit1").trigger();
     } else {
         child<QAction>(*mainWindow, "AVI2").trigger();
-        mainWindow->recorder().avi().setCodec(output == Output::AviIyuv ? packFourCc('I', 'Y', 'U', 'V')
-                                                                  : 0);
+        mainWindow->recorder().avi().setCodec(
+            output == Output::AviIyuv ? packFourCc('I', 'Y', 'U', 'V') : 0);
     }
     capture.setCountText(QStringLiteral("0"));
     const double rssStart = residentMb();

@@ -120,7 +120,8 @@ void bmHundredThousandFramesThroughSerPlayback(benchmark::State& state) {
     long rssStart = 0, rssEnd = 0;
     for (auto _ : state) {
         button->click();
-        if (!mainWindow->recorder().busy()) return state.SkipWithError("the recording did not start");
+        if (!mainWindow->recorder().busy())
+            return state.SkipWithError("the recording did not start");
         // The recording's own buffers are in place after its first frames.
         while (mainWindow->recorder().framesWritten() < 100 && mainWindow->recorder().busy())
             QCoreApplication::processEvents(QEventLoop::AllEvents, 20);

@@ -40,11 +40,11 @@ std::string shiftPattern(const std::string& pattern, int dx, int dy);
 // Copies the centred width x height part of src into dst, mirrored left to right when mirror
 // is set. depth 8: one byte per sample, scaled from src.bits to 8 bits; depth 16: one 16-bit
 // word per sample in the machine's byte order, the value as the driver sent it. Rows are
-// padded to a multiple of 4 bytes. The mosaic is left as it is: FramePattern names it.
+// padded to a multiple of 4 bytes. The mosaic is left as it is: framePattern names it.
 // False when src is smaller than width x height.
 bool copyToFrame(const Image& src, int width, int height, bool mirror, int depth, uint8_t* dst);
 
-// The mosaic of what CopyToFrame makes of src: src.bayer relabelled for the crop and the
+// The mosaic of what copyToFrame makes of src: src.bayer relabelled for the crop and the
 // mirror; empty for mono.
 std::string framePattern(const Image& src, int width, int height, bool mirror);
 

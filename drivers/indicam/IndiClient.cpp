@@ -125,8 +125,8 @@ class Client : public INDI::BaseClient {
         s.serverUp = false;
         if (wasUp && !s.lost && !s.device.empty()) {
             s.lost = true;
-            report(lock,
-                   "INDI: lost the server at " + g_options.host + ":" + std::to_string(g_options.port));
+            report(lock, "INDI: lost the server at " + g_options.host + ":" +
+                             std::to_string(g_options.port));
         }
         s.lost = true;
         endPending(s);
@@ -347,7 +347,7 @@ bool setSwitch(const char* name, const char* element, bool on) {
     return true;
 }
 
-// As SetNumbers, but sends only when the driver's values (as last reported, or as last sent
+// As setNumbers, but sends only when the driver's values (as last reported, or as last sent
 // by this library) differ from those wanted, so that whatever another client left is put
 // right without sending the same values again and again.
 bool ensureNumbers(const char* name, std::initializer_list<std::pair<const char*, double>> values) {

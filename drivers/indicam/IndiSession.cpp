@@ -129,8 +129,8 @@ int openCamera() {
     const std::string device = chooseDevice();
     if (device.empty()) {
         return fail(g_options.device.empty() ? "INDI: no camera on the server at " + where
-                                           : "INDI: device '" + g_options.device +
-                                                 "' not found on the server at " + where);
+                                             : "INDI: device '" + g_options.device +
+                                                   "' not found on the server at " + where);
     }
     {
         std::lock_guard<std::mutex> lock(s.mutex);

@@ -24,7 +24,7 @@ constexpr int kMargin = 8;
 
 enum class SceneKind { Planet = 0, TestCard = 1 };
 
-// Three planes (blue, green, red) of (SensorWidth() + 2 kMargin) x (SensorHeight() + 2 kMargin)
+// Three planes (blue, green, red) of (sensorWidth() + 2 kMargin) x (sensorHeight() + 2 kMargin)
 // scene levels; sensor pixel (x, y) sees scene pixel (x + kMargin, y + kMargin).
 struct Scene {
     int width = 0;

@@ -30,7 +30,7 @@ struct TarviApi {
     bool complete() const;
 };
 
-// The table in use. Empty (every pointer null) until LoadCameraLibrary or SetCameraApi.
+// The table in use. Empty (every pointer null) until loadCameraLibrary or setCameraApi.
 TarviApi& camera();
 // The file of the camera library in use; "" when none is loaded (or a table was installed).
 std::string cameraLibraryPath();
@@ -57,7 +57,7 @@ std::vector<std::string> availableCameras();
 bool checkCameraChoice(const std::string& choice, std::string* error = nullptr);
 // Loads the chosen camera: a choice with a "/" is a file; otherwise a name NAME loads
 // libtarvidll-NAME.so from the camera library folders. An empty choice loads the default
-// (LoadCameraLibrary). Never throws; a choice CheckCameraChoice refuses is not loaded.
+// (loadCameraLibrary). Never throws; a choice checkCameraChoice refuses is not loaded.
 bool loadChosenCamera(const std::string& choice, std::string* error = nullptr);
 
 // One KEY=VALUE camera option.

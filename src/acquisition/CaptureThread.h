@@ -92,7 +92,7 @@ struct CaptureStatus {
     std::vector<std::string> filterNames;  // of positions 1..n
     int32_t filterSlot = 0;                // in the beam as last reported; 0 = not known
     // From a move asked for (or one another program started) until the acquisition thread
-    // has seen the wheel still: frames of exposures begun meanwhile are marked FilterMoving.
+    // has seen the wheel still: frames of exposures begun meanwhile are marked filterMoving.
     bool wheelMoving = false;
 };
 
@@ -117,7 +117,7 @@ class CaptureThread {
     // 8 or 16 bits per sample; 16 only reaches a camera that delivers more than 8 bits.
     void setDepth(int32_t bits);
     // The user's "Color Camera" choice: off labels every frame Mono; on takes the pattern
-    // the camera reports, or the assumed one (AssumedPattern) when it reports none.
+    // the camera reports, or the assumed one (assumedPattern) when it reports none.
     void setColorCamera(bool on) { colorCamera_ = on; }
     // Turns the filter wheel to position `slot` (1..) between exposures; wheelMoving holds
     // in the status from this call on until the thread has seen the wheel still.
@@ -148,7 +148,7 @@ class CaptureThread {
     void setRecording(bool on);
     bool recording() const { return recording_.load(); }
     // Cuts the running exposure short and returns the number of the last exposure started
-    // before the cut: every frame with a higher ExposureNumber was exposed entirely after
+    // before the cut: every frame with a higher exposureNumber was exposed entirely after
     // this call. The acquisition thread cancels that exposure within kCutSliceMs when it is
     // still running.
     uint64_t cutExposure();

@@ -71,7 +71,7 @@ FramePtr newFrame(int width, int height, const std::string& stampText, bool flip
         node->bitsPerSample = depth == 16 ? 16 : 8;
         node->timeStamp = localNow();
         const size_t stride = paddedStride(width, depth);
-        // One padded buffer; RawImage is the width x height view of it, so its step
+        // One padded buffer; rawImage is the width x height view of it, so its step
         // keeps the padding the camera library writes.
         if (depth == 16) {
             cv::Mat buffer(height, static_cast<int>(stride / 2), CV_16UC1);
@@ -154,7 +154,7 @@ void ensureColorImage(Frame& frame) {
 }
 
 namespace {
-// 8-bit values of 16-bit samples of `bits` significant bits, as PrepareImage8 gives them
+// 8-bit values of 16-bit samples of `bits` significant bits, as prepareImage8 gives them
 // (scaled, rounded half to even, limited to 255); a sample above the range reads the last
 // entry, which is 255.
 std::vector<uint8_t> levels8(int bits) {

@@ -73,11 +73,11 @@ struct Frame {
     Frame(const Frame&) = delete;
     Frame& operator=(const Frame&) = delete;
 
-    LocalDateTime timeStamp = 0.0;  // local clock when NewFrame created the frame
-    // 1 channel, 8 or 16 bits, each row padded to a multiple of 4 bytes (RawImage.step).
+    LocalDateTime timeStamp = 0.0;  // local clock when newFrame created the frame
+    // 1 channel, 8 or 16 bits, each row padded to a multiple of 4 bytes (rawImage.step).
     cv::Mat rawImage;
-    cv::Mat image8;      // 8-bit view: RawImage itself at depth 8; empty until PrepareImage8
-    cv::Mat colorImage;  // 8-bit BGR demosaic; empty until EnsureColorImage
+    cv::Mat image8;      // 8-bit view: rawImage itself at depth 8; empty until prepareImage8
+    cv::Mat colorImage;  // 8-bit BGR demosaic; empty until ensureColorImage
     std::string stampText;
     bool flipped = false;
     // Mosaic of the samples as stored; Mono for a monochrome camera or when the user said
@@ -115,15 +115,15 @@ size_t paddedStride(int width, int depth);
 // time; nullptr for an empty size or when memory runs out.
 FramePtr newFrame(int width, int height, const std::string& stampText, bool flipped, int depth);
 // Gives the frame its 8-bit image: the raw image itself at depth 8; at 16 the samples
-// scaled from their true range (BitsPerSample) to 0..255, rounded and limited to 255.
+// scaled from their true range (bitsPerSample) to 0..255, rounded and limited to 255.
 void prepareImage8(Frame& frame);
-// Demosaics the frame by its Pattern into ColorImage once (a Mono frame gives three equal
+// Demosaics the frame by its Pattern into colorImage once (a Mono frame gives three equal
 // channels).
 void ensureColorImage(Frame& frame);
 // The frame reduced into `out`, which has the reduced size and 8-bit samples, 3 channels
 // (BGR) for `colour`, else 1: each pixel from the frame pixel that nearest-neighbour
 // resampling takes (column x * width / out.cols, likewise the row), scaled to 8 bits as
-// PrepareImage8 does; in colour from the 2 x 2 mosaic cell that holds that pixel, red and
+// prepareImage8 does; in colour from the 2 x 2 mosaic cell that holds that pixel, red and
 // blue as they are and the two greens averaged (a Mono frame gives three equal channels).
 // Only the pixels shown are read: a quarter-size preview of a large frame costs a
 // sixteenth of the full conversion and demosaic.

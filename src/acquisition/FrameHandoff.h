@@ -28,7 +28,7 @@ struct FrameActions {
     // its samples (a reduced zoom) and returns true, or returns false and the frame is
     // demosaiced or converted for `preview`. Its second argument is the "Color Camera" choice.
     std::function<bool(const Frame& frame, bool colour)> previewFrame;
-    // The preview: the frame's ColorImage or Image8, which it may draw the overlay into.
+    // The preview: the frame's colorImage or Image8, which it may draw the overlay into.
     std::function<void(cv::Mat& image)> preview;
     // The histogram with the frame's Image8 (it throttles itself).
     std::function<void(const cv::Mat& image8)> histogram;
@@ -73,7 +73,7 @@ class FrameHandoff {
     // The pause between recorded frames in ms; a new recording starts with the first frame
     // whose exposure number is at least `firstExposure`: a frame of an exposure that began
     // before the capture command (cut short by it) is previewed but never recorded. Frames
-    // without a number (0) are always taken; frames marked FilterMoving never.
+    // without a number (0) are always taken; frames marked filterMoving never.
     void startRecording(int32_t pauseMs, uint64_t firstExposure = 0);
     // A new pause, from the next recorded frame on (the Pause field edited meanwhile).
     void setPause(int32_t pauseMs) { framePause_ = pauseMs; }

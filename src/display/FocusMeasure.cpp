@@ -84,7 +84,7 @@ struct StarCandidate {
     double halfMaxRadius;  // radius of a disk with the area above half the peak's height
 };
 
-// The classification rule documented at MeasureFocus.
+// The classification rule documented at measureFocus.
 std::optional<StarCandidate> findStar(const cv::Mat& smoothed, double background, double noise,
                                       double peak, cv::Point peakAt) {
     const double height = peak - background;

@@ -1,7 +1,7 @@
 #pragma once
 // A small line chart: coloured line segments and triangle marks in data coordinates, drawn
-// over a data range, all set at once with setData. Light 3-D background, plot margins 10 pixels left and bottom, 1 pixel
-// right and top, no mouse interaction.
+// over a data range, all set at once with setData. Light 3-D background, plot margins 10 pixels
+// left and bottom, 1 pixel right and top, no mouse interaction.
 #include <QColor>
 #include <QPointF>
 #include <QRectF>

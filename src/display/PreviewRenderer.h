@@ -71,7 +71,7 @@ class PreviewRenderer {
                 bool focusVisible) const;
 
     // Below 100 % zoom: draws a camera frame (`colour`: demosaiced) into `picture` straight
-    // from its samples at the picture's size (ReducedImage8), instead of converting and
+    // from its samples at the picture's size (reducedImage8), instead of converting and
     // demosaicing the whole frame only to show a quarter or a sixteenth of it; the overlay
     // text goes into the picture. Returns false, touching nothing, where render() is to be
     // used: at 100 % and more, with the focus picture visible (it shows the frame's own

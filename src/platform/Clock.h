@@ -17,6 +17,6 @@ int32_t utcOffsetSeconds();
 namespace testclock {
 // Replace the millisecond clock monotonicMs; nullptr restores it.
 void setMillis(std::function<uint32_t()> fn);
-// Replace the wall clock: localNow() and UtcOffsetSeconds(); nullptr restores them.
+// Replace the wall clock: localNow() and utcOffsetSeconds(); nullptr restores them.
 void setNow(std::function<LocalDateTime()> now, std::function<int32_t()> offset = nullptr);
 }  // namespace testclock

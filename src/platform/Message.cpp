@@ -1,8 +1,9 @@
 #include "platform/Message.h"
-#include "platform/Log.h"
 
 #include <cstdio>
 #include <mutex>
+
+#include "platform/Log.h"
 
 namespace {
 std::mutex g_mutex;

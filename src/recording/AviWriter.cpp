@@ -1,5 +1,4 @@
 #include "recording/AviWriter.h"
-#include "platform/Log.h"
 
 #include <dlfcn.h>
 #include <sys/stat.h>
@@ -15,6 +14,8 @@
 #include <opencv2/core/utils/logger.hpp>
 #include <opencv2/imgproc.hpp>
 #include <opencv2/videoio.hpp>
+
+#include "platform/Log.h"
 
 namespace {
 // How a codec copes with each kind of input, found by a round trip through the library.

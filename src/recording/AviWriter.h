@@ -27,7 +27,7 @@ constexpr int32_t packFourCc(char c1, char c2, char c3, char c4) {
                                 static_cast<uint32_t>(static_cast<uint8_t>(c3)) << 16 |
                                 static_cast<uint32_t>(static_cast<uint8_t>(c4)) << 24);
 }
-// "Uncompressed" for 0, "(ask)" for CodecAsk, else the four characters.
+// "Uncompressed" for 0, "(ask)" for kCodecAsk, else the four characters.
 std::string fourCcName(int32_t fourcc);
 
 // A codec the video library writes here, found by writing and reading back a short clip.
@@ -43,7 +43,7 @@ struct AviCodec {
 // the recording code).
 std::vector<AviCodec> availableCodecs();
 
-// Asked before every part when the codec setting is CodecAsk: the codecs that can write
+// Asked before every part when the codec setting is kCodecAsk: the codecs that can write
 // this recording (grey or colour) and the part's file name. Sets `fourcc` and returns true,
 // or returns false for Cancel.
 using AviCodecChooser = std::function<bool(const std::vector<AviCodec>& offered,
@@ -61,7 +61,7 @@ class AviWriter {
     AviWriter& operator=(const AviWriter&) = delete;
 
     // Codec of the recordings opened from now on. The start value is IYUV; 0 stores
-    // uncompressed frames; CodecAsk asks the chooser before every part. A recording keeps
+    // uncompressed frames; kCodecAsk asks the chooser before every part. A recording keeps
     // the codec it was opened with for all its parts: the setting may change (on the window
     // thread) while the writer thread creates the parts of the running one.
     void setCodec(int32_t fourcc) { codec_ = fourcc; }

@@ -8,7 +8,7 @@
 // into the page cache and writing them back costs the machine far more than the disk
 // itself does. The unaligned ends go through the page cache as before, so after every
 // Write all its bytes are in the file, where a crash of the program cannot take them; the
-// durability calls (SyncData) cover both roads. A file system that refuses O_DIRECT gets
+// durability calls (syncData) cover both roads. A file system that refuses O_DIRECT gets
 // ordinary writes.
 #include <cstddef>
 #include <cstdint>

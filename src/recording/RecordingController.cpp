@@ -12,9 +12,9 @@
 
 #include "acquisition/CaptureThread.h"
 #include "platform/Clock.h"
+#include "platform/Log.h"
 #include "platform/Memory.h"
 #include "platform/Rounding.h"
-#include "platform/Log.h"
 
 std::string formatText(const char* format, ...) {
     char buf[512];
@@ -66,7 +66,8 @@ void RecordingController::updateMemoryPanel(bool now) {
     const uint32_t tick = monotonicMs();
     if (!now && tick - memoryShownAt_ < kMemoryPanelMs) return;
     memoryShownAt_ = tick;
-    const long long mib = roundEven(static_cast<double>(availablePhysicalMemory()) / 1024.0 / 1024.0);
+    const long long mib =
+        roundEven(static_cast<double>(availablePhysicalMemory()) / 1024.0 / 1024.0);
     emit memoryChanged(QString::fromStdString(formatText(kMemoryFormat, mib)));
 }
 
@@ -285,7 +286,7 @@ bool RecordingController::closeOnWriterThread() {
                 lastFile_ = finalPath;
             else
                 qCWarning(lcProgram, "Cannot rename the parts of \"%s\": %s", provisional.c_str(),
-                             std::strerror(errno));
+                          std::strerror(errno));
         }
     } else {
         lastFile_ = firstFile_;

@@ -83,7 +83,7 @@ class RecordingController : public QObject {
     void setWriteLog(bool on) { writeLog_ = on; }
     // Observation names: a SER or AVI recording is written under a provisional name and
     // renamed at its close after the UTC time of its middle, the target and the filter
-    // (ObservationStem); a FIT/BMP series names each file after its frame's time.
+    // (observationStem); a FIT/BMP series names each file after its frame's time.
     void setObservationNames(bool on) { observationNames_ = on; }
     bool observationNames() const { return observationNames_; }
     // A setting changed while a recording runs (window thread): noted with the time for the
@@ -171,7 +171,6 @@ class RecordingController : public QObject {
     AviWriter& avi() { return avi_; }
     SerWriter& ser() { return ser_; }
     StillSeriesWriter& stills() { return stills_; }
-
 
   signals:
     // The progress text of status panel 0 (empty: the panel is the frame rate's again).

@@ -166,14 +166,14 @@ int openNotedFile(const JournalEntry& entry, RecoveryOutcome& outcome, bool& kee
     if (fd < 0) {
         const int err = errno;
         if (err == ENOENT) {
-            outcome =
-                makeOutcome(entry.path, "The interrupted recording " + quoted(entry.path) + " is gone");
+            outcome = makeOutcome(entry.path,
+                                  "The interrupted recording " + quoted(entry.path) + " is gone");
         } else if (err == ELOOP || err == EINVAL) {
             outcome = makeOutcome(entry.path, "Left " + quoted(entry.path) +
-                                              " alone: it is no longer the recording's file");
+                                                  " alone: it is no longer the recording's file");
         } else {
             outcome = makeOutcome(entry.path, "Cannot finish the interrupted recording " +
-                                              quoted(entry.path) + ": " + std::strerror(err));
+                                                  quoted(entry.path) + ": " + std::strerror(err));
             keepNote = err == EIO || err == EACCES || err == EROFS || err == EBUSY;
         }
         return -1;
@@ -182,7 +182,7 @@ int openNotedFile(const JournalEntry& entry, RecoveryOutcome& outcome, bool& kee
         static_cast<uint64_t>(st.st_ino) != entry.inode) {
         ::close(fd);
         outcome = makeOutcome(entry.path, "Left " + quoted(entry.path) +
-                                          " alone: it is no longer the recording's file");
+                                              " alone: it is no longer the recording's file");
         return -1;
     }
     return fd;
@@ -287,7 +287,7 @@ RecoveryOutcome finishInterruptedSer(const JournalEntry& entry, bool* keepNote) 
     const std::string& path = entry.path;
     auto leave = [&](const std::string& why) {
         return makeOutcome(path,
-                       "Left the interrupted recording " + quoted(path) + " as it is: " + why);
+                           "Left the interrupted recording " + quoted(path) + " as it is: " + why);
     };
 
     struct stat st {};
@@ -336,14 +336,14 @@ RecoveryOutcome finishInterruptedSer(const JournalEntry& entry, bool* keepNote) 
          ::fsync(ser.fd) == 0;
     if (!ok)
         return makeOutcome(path, "Cannot finish the interrupted recording " + quoted(path) + ": " +
-                                 std::strerror(errno ? errno : EIO));
+                                     std::strerror(errno ? errno : EIO));
     // The side file goes once the recording is complete on the disk. It was opened without
     // following a link, so the name is the side file itself.
     ::unlink(entry.sidePath.c_str());
     return makeOutcome(path,
-                   "Finished the interrupted recording " + quoted(path) + " (" +
-                       std::to_string(frames) + " frames)",
-                   true);
+                       "Finished the interrupted recording " + quoted(path) + " (" +
+                           std::to_string(frames) + " frames)",
+                       true);
 }
 
 namespace {
@@ -354,11 +354,11 @@ RecoveryOutcome finishInterruptedAvi(const JournalEntry& entry, bool& keepNote) 
     const AviRepairResult result = finishCutAvi(avi.fd, entry.path);
     if (!result.ok)
         return makeOutcome(entry.path, "Left the interrupted recording " + quoted(entry.path) +
-                                       " as it is: " + result.error);
+                                           " as it is: " + result.error);
     return makeOutcome(entry.path,
-                   "Finished the interrupted recording " + quoted(entry.path) + " (" +
-                       std::to_string(result.frames) + " frames)",
-                   true);
+                       "Finished the interrupted recording " + quoted(entry.path) + " (" +
+                           std::to_string(result.frames) + " frames)",
+                       true);
 }
 }  // namespace
 

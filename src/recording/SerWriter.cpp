@@ -11,8 +11,8 @@
 #include <cstring>
 #include <utility>
 
-#include "platform/Rounding.h"
 #include "platform/Log.h"
+#include "platform/Rounding.h"
 
 namespace {
 constexpr int64_t kTicksPerDay = 864000000000LL;
@@ -257,7 +257,7 @@ bool SerWriter::close(const std::string& finalPath) {
             closedPath_ = finalPath;
         else
             qCWarning(lcProgram, "Cannot rename \"%s\" to \"%s\": %s", closedPath_.c_str(),
-                         finalPath.c_str(), std::strerror(errno));
+                      finalPath.c_str(), std::strerror(errno));
     }
     if (ok) {
         stampsFile_.discard();

@@ -6,7 +6,7 @@
 // A recording survives a crash of the program or of the machine: the header's frame count
 // is brought up to date at least once a second (after the frames it counts are on the
 // disk, so it never claims more than the file holds), and each frame's time stamp goes to
-// a side file beside the recording (SerStampsPath) as it comes. close() writes the trailer
+// a side file beside the recording (serStampsPath) as it comes. close() writes the trailer
 // and removes the side file; a side file left behind marks a recording that was cut short,
 // which the start-up recovery completes through the writer's journal note (RecoveryJournal). The
 // disk room for the trailer is allocated with each frame, so a recording that fills the disk still

@@ -158,7 +158,9 @@ void appendSessionCards(std::string& header, const RecordingFacts& facts, LocalD
 }
 
 std::string captureLogText(const RecordingFacts& f, const RecordingResult& r) {
-    auto utc = [&](LocalDateTime local) { return isoDateTime(toUtc(local, f.utcOffsetSeconds)) + "Z"; };
+    auto utc = [&](LocalDateTime local) {
+        return isoDateTime(toUtc(local, f.utcOffsetSeconds)) + "Z";
+    };
     std::string out;
     line(out, "Program", f.program);
     line(out, "File", r.file);
@@ -220,7 +222,8 @@ bool writeCaptureLog(const std::string& path, const std::string& text, std::stri
     return true;
 }
 
-std::string observationStem(LocalDateTime utc, const std::string& target, const std::string& filter) {
+std::string observationStem(LocalDateTime utc, const std::string& target,
+                            const std::string& filter) {
     // Rounded to the millisecond first, so 21:32:23.9999 is not read as 21:32:23.
     const DateTimeParts p = decodeDateTime(utc);
     char buf[40];

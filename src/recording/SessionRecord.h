@@ -111,7 +111,8 @@ bool writeCaptureLog(const std::string& path, const std::string& text, std::stri
 
 // The observation name's stem of a UTC time, target and filter: "2026-12-09-2132_4-Jupiter-R"
 // (date, hours and minutes, tenths of a minute; target and filter left out when empty).
-std::string observationStem(LocalDateTime utc, const std::string& target, const std::string& filter);
+std::string observationStem(LocalDateTime utc, const std::string& target,
+                            const std::string& filter);
 // `folder`/`stem``ext`, or with "_1", "_2"... before the extension when that name is taken
 // (for ".avi" also by part files of it). `ext` starts with the dot.
 std::string freeObservationPath(const std::string& folder, const std::string& stem,

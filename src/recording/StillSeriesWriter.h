@@ -16,7 +16,7 @@ class StillSeriesWriter {
     const std::string& stillPath() const { return stillPath_; }
 
     // Observation names instead of numbered ones: each file is named after its frame's
-    // exposure start in UTC, the target and the filter (ObservationStem), in `folder`, with
+    // exposure start in UTC, the target and the filter (observationStem), in `folder`, with
     // `ext` (".fit", ".bmp"); numbered only when the name is taken.
     struct ObservationNaming {
         std::string folder, target, filter, ext;

@@ -59,11 +59,11 @@ int planes(int32_t colorId);
 int bytesPerSample(int32_t depth);
 // Why the header's width, height, depth or colour cannot describe frames; "" when they can.
 std::string geometryProblem(const Header& header);
-// Bytes of one frame; 0 when GeometryProblem() finds one or the size passes 64 bits.
+// Bytes of one frame; 0 when geometryProblem() finds one or the size passes 64 bits.
 uint64_t frameBytes(const Header& header);
 // Whole frames that `fileSize` bytes of a file with this header hold (trailer not counted).
 uint64_t framesInFile(const Header& header, uint64_t fileSize);
-// Where frame `index` starts; index below FramesInFile().
+// Where frame `index` starts; index below framesInFile().
 uint64_t frameOffset(const Header& header, uint64_t index);
 
 }  // namespace ser

@@ -15,7 +15,7 @@ inline constexpr char kSettingsGroup[] = "TarviVideo2R";
 // unreadable, or holds something that is not a plain text.
 QString readSetting(QSettings& store, const QString& name, const QString& def);
 // Stores `value` as text under `name`; an empty name is ignored. Failures surface when
-// the batch is flushed (FlushSettings).
+// the batch is flushed (flushSettings).
 void writeSetting(QSettings& store, const QString& name, const QString& value);
 // Writes the batch to disk; false when the file could not be created or written.
 bool flushSettings(QSettings& store);
@@ -23,7 +23,7 @@ bool flushSettings(QSettings& store);
 // A text that is a decimal integer: optional blanks around it, an optional sign and
 // digits, within 32 bits. "007" gives 7; "", "12a", "0x10", "1e3" are not decimal.
 bool parseDecimal(const QString& text, int32_t* value);
-// ParseDecimal, or `def` when the text is not a decimal integer.
+// parseDecimal, or `def` when the text is not a decimal integer.
 int32_t decimalOr(const QString& text, int32_t def);
 
 // The keys of the four values in group kSettingsGroup.

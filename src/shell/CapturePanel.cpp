@@ -18,14 +18,14 @@
 
 #include "acquisition/CameraLib.h"
 #include "acquisition/CaptureThread.h"
-#include "widgets/OutputNameDialog.h"
+#include "acquisition/FrameHandoff.h"
+#include "platform/Log.h"
 #include "platform/Message.h"
 #include "recording/FileNames.h"
 #include "shell/CapturePath.h"
-#include "acquisition/FrameHandoff.h"
-#include "widgets/PanelParts.h"
 #include "shell/StatusPanels.h"
-#include "platform/Log.h"
+#include "widgets/OutputNameDialog.h"
+#include "widgets/PanelParts.h"
 
 namespace {
 // The pictures of the format items: a strip of film (SER, AVI) or a single frame (FIT,

@@ -5,8 +5,8 @@
 #include "acquisition/CameraLib.h"
 #include "acquisition/CaptureThread.h"
 
-CaptureStatusSource::CaptureStatusSource(CaptureThread& capture,
-                                         std::function<int()> framesQueued, QObject* parent)
+CaptureStatusSource::CaptureStatusSource(CaptureThread& capture, std::function<int()> framesQueued,
+                                         QObject* parent)
     : QObject(parent), capture_(capture), framesQueued_(std::move(framesQueued)) {
     timer_ = new QTimer(this);
     timer_->setObjectName(QStringLiteral("Timer1"));

@@ -2,7 +2,7 @@
 // Exposure length (with its range presets), gain and white balance. None of them talks to
 // the camera for the exposure length or the white balance: they leave pending values that
 // the capture thread brings into force between two exposures. The two direct calls are
-// CancelExposure (a new exposure length while a long one runs) and SetGain (the gain
+// cancelExposure (a new exposure length while a long one runs) and setGain (the gain
 // slider released).
 #include <QWidget>
 

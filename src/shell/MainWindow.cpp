@@ -4,25 +4,21 @@
 #include <QActionGroup>
 #include <QBoxLayout>
 #include <QCloseEvent>
+#include <QCoreApplication>
 #include <QFile>
 #include <QFrame>
 #include <QSlider>
 #include <QStatusBar>
-#include <QCoreApplication>
 #include <QTimer>
 #include <cstdio>
 
 #include "acquisition/CameraLib.h"
 #include "acquisition/CaptureThread.h"
-#include "widgets/CameraDialog.h"
-#include "widgets/OnScreenKeyboard.h"
-#include "widgets/OutputNameDialog.h"
-#include "widgets/OverlayDialog.h"
-#include "widgets/SessionDetailsDialog.h"
 #include "display/FocusWindow.h"
 #include "display/StampOverlay.h"
 #include "platform/Clock.h"
 #include "platform/HardExit.h"
+#include "platform/Log.h"
 #include "recording/RecordingController.h"
 #include "recording/RecoveryJournal.h"
 #include "shell/AppInfo.h"
@@ -32,11 +28,15 @@
 #include "shell/ExposurePanel.h"
 #include "shell/FrameReadyEvent.h"
 #include "shell/HistogramPanel.h"
-#include "widgets/PanelParts.h"
 #include "shell/PictureArea.h"
 #include "shell/StatusPanels.h"
 #include "shell/SubframePanel.h"
-#include "platform/Log.h"
+#include "widgets/CameraDialog.h"
+#include "widgets/OnScreenKeyboard.h"
+#include "widgets/OutputNameDialog.h"
+#include "widgets/OverlayDialog.h"
+#include "widgets/PanelParts.h"
+#include "widgets/SessionDetailsDialog.h"
 
 MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent) {
     setObjectName(QStringLiteral("Form1"));
@@ -235,8 +235,7 @@ MainWindow::~MainWindow() {
 
 void MainWindow::chooseSampleDepth(int32_t bits) {
     capture_->setDepth(bits);
-    if (!writeSampleDepth(bits))
-        qCWarning(lcProgram, "the sample depth could not be stored");
+    if (!writeSampleDepth(bits)) qCWarning(lcProgram, "the sample depth could not be stored");
 }
 
 void MainWindow::offerSampleDepths() {

@@ -9,11 +9,11 @@
 #include <memory>
 #include <string>
 
+#include "acquisition/FrameHandoff.h"
 #include "display/PreviewRenderer.h"
 #include "platform/DiskSpace.h"
-#include "acquisition/FrameHandoff.h"
-#include "shell/MainMenus.h"
 #include "settings/SettingsStore.h"
+#include "shell/MainMenus.h"
 
 class CapturePanel;
 class CaptureStatusSource;

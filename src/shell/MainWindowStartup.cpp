@@ -11,22 +11,22 @@
 
 #include "acquisition/CameraLib.h"
 #include "acquisition/CaptureThread.h"
-#include "widgets/OverlayDialog.h"
 #include "display/FocusWindow.h"
 #include "platform/HardExit.h"
+#include "platform/Log.h"
 #include "platform/Message.h"
-#include "settings/Settings.h"
 #include "recording/RecordingController.h"
 #include "recording/RecoveryJournal.h"
+#include "settings/Settings.h"
+#include "settings/SettingsStore.h"
 #include "shell/AppInfo.h"
 #include "shell/CapturePanel.h"
 #include "shell/ExposurePanel.h"
 #include "shell/MainWindow.h"
 #include "shell/PictureArea.h"
-#include "settings/SettingsStore.h"
-#include "widgets/SplashScreen.h"
 #include "shell/SubframePanel.h"
-#include "platform/Log.h"
+#include "widgets/OverlayDialog.h"
+#include "widgets/SplashScreen.h"
 
 namespace {
 // Dispatches what is pending (the splash gets painted before the camera is opened, which
@@ -164,7 +164,8 @@ void MainWindow::saveAndStop() {
     settingsWritten_ = writeStoredSettings(saved_);
     if (!settingsWritten_) {
         auto store = openSettings();
-        qCWarning(lcProgram, "the settings could not be stored in %s", store->fileName().toLocal8Bit().constData());
+        qCWarning(lcProgram, "the settings could not be stored in %s",
+                  store->fileName().toLocal8Bit().constData());
     }
 
     if (focusWindow_) focusWindow_->hide();

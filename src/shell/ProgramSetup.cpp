@@ -1,11 +1,11 @@
 #include "shell/ProgramSetup.h"
 
-#include "widgets/OnScreenKeyboard.h"
-#include "widgets/OutputNameDialog.h"
-#include "widgets/OverlayDialog.h"
 #include "display/FocusWindow.h"
 #include "platform/InstanceLock.h"
 #include "shell/MainWindow.h"
+#include "widgets/OnScreenKeyboard.h"
+#include "widgets/OutputNameDialog.h"
+#include "widgets/OverlayDialog.h"
 #include "widgets/SecondInstanceWindow.h"
 
 bool checkSingleInstance(const std::function<void()>& showError) {

@@ -5,8 +5,8 @@
 #include <QLabel>
 
 #include "acquisition/CaptureThread.h"
-#include "widgets/Colors.h"
 #include "shell/ControlMath.h"
+#include "widgets/Colors.h"
 #include "widgets/LabelledSlider.h"
 
 SubframePanel::SubframePanel(CaptureThread& capture, QWidget* parent)

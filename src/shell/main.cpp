@@ -8,19 +8,19 @@
 #include <cstdio>
 
 #include "acquisition/CameraLib.h"
-#include "widgets/CodecDialog.h"
 #include "platform/HardExit.h"
+#include "platform/Log.h"
 #include "platform/Message.h"
 #include "recording/RecordingController.h"
 #include "shell/AppInfo.h"
 #include "shell/CommandLine.h"
 #include "shell/MainWindow.h"
 #include "shell/ProgramSetup.h"
-#include "widgets/SecondInstanceWindow.h"
 #include "shell/SignalCloser.h"
-#include "widgets/SplashScreen.h"
 #include "tv_build_config.h"
-#include "platform/Log.h"
+#include "widgets/CodecDialog.h"
+#include "widgets/SecondInstanceWindow.h"
+#include "widgets/SplashScreen.h"
 
 int main(int argc, char** argv) {
     // --help and --version answer without a display.
@@ -86,7 +86,8 @@ int main(int argc, char** argv) {
 
     mainWindow = new MainWindow;
     mainWindow->splash = splash;
-    mainWindow->loadCameraLibrary = [name = camera.name.toStdString(), options](std::string* error) {
+    mainWindow->loadCameraLibrary = [name = camera.name.toStdString(),
+                                     options](std::string* error) {
         return loadChosenCamera(name, error) && applyCameraOptions(options, error);
     };
     mainWindow->noCameraHint = noCameraHint(camera, readWorkingCameraChoice(), availableCameras());

@@ -34,7 +34,6 @@ struct KeyPanel {
     int code = 0;  // for Code and ShiftedCode
 };
 
-
 // Where the keyboard goes under a dialog: centred horizontally, 20 pixels below it.
 QPoint keyboardPositionBelow(const QRect& dialogFrame, const QSize& keyboardSize);
 

@@ -8,8 +8,8 @@
 #include <array>
 #include <string>
 
-#include "widgets/KeyboardDialog.h"
 #include "platform/Clock.h"
+#include "widgets/KeyboardDialog.h"
 
 class QButtonGroup;
 class QLineEdit;

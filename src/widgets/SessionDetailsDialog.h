@@ -5,8 +5,8 @@
 // the recordings' headers, cards, logs and observation names.
 #include <QString>
 
-#include "widgets/KeyboardDialog.h"
 #include "recording/SessionRecord.h"
+#include "widgets/KeyboardDialog.h"
 
 class QLabel;
 class QLineEdit;

@@ -23,7 +23,7 @@ TEST(Frame, NewFrameFillsFieldsAndPadsRows) {
     EXPECT_EQ(frameDepth(n.get()), 8);
     EXPECT_EQ(frameStride(n.get()), 104u);
     EXPECT_EQ(frameDataSize(n.get()), 312u);
-    // The padded rows are one block: a camera may write FrameDataSize bytes.
+    // The padded rows are one block: a camera may write frameDataSize bytes.
     std::fill(frameData(n.get()), frameData(n.get()) + frameDataSize(n.get()), 0x5A);
     EXPECT_EQ(n->rawImage.at<uint8_t>(2, 100), 0x5A);
 

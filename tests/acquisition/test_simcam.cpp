@@ -75,7 +75,7 @@ class SimCamTest : public ::testing::Test {
         padded_ = buffer;
         return buffer(cv::Rect(0, 0, w, h));
     }
-    // The frame as the program colours it: a Frame through EnsureColorImage.
+    // The frame as the program colours it: a Frame through ensureColorImage.
     cv::Mat exposeInColour(bool flip) {
         FramePtr n = newFrame(kW, kH, "", flip, 8);
         api().subframe(kW, kH);

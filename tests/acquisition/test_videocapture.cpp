@@ -48,7 +48,7 @@ class CaptureTest : public ::testing::Test {
         capture_->start();
     }
     // Blocks until the next exposure has started; returns the index of the first call
-    // after its ThreadedExposure (the thread makes no calls until it is released).
+    // after its threadedExposure (the thread makes no calls until it is released).
     size_t awaitExposure() {
         EXPECT_TRUE(cam_.waitForExposure(10000));
         return cam_.callCount();

@@ -23,11 +23,11 @@
 #include "ShellTestEnv.h"
 #include "acquisition/CameraLib.h"
 #include "acquisition/CaptureThread.h"
-#include "widgets/OutputNameDialog.h"
 #include "platform/Message.h"
 #include "recording/RecordingController.h"
 #include "shell/CapturePanel.h"
 #include "shell/MainWindow.h"
+#include "widgets/OutputNameDialog.h"
 
 namespace fs = std::filesystem;
 namespace {
@@ -100,7 +100,8 @@ TEST_F(RecordFormats, EachFormatIsReadBackByAnIndependentReader) {
     mainWindow_->capturePanel().chooseFolder = [folder](QWidget*) { return folder; };
     item("SetCaptureLocation1")->trigger();
     QTimer::singleShot(0, mainWindow_.get(), [this] {
-        mainWindow_->outputNameDialog()->findChild<QLineEdit*>("Edit1")->setText(QStringLiteral("moon"));
+        mainWindow_->outputNameDialog()->findChild<QLineEdit*>("Edit1")->setText(
+            QStringLiteral("moon"));
         mainWindow_->outputNameDialog()->findChild<QPushButton*>("Button1")->click();
     });
     item("SetCaptureFilename1")->trigger();

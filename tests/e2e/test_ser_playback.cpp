@@ -116,7 +116,7 @@ class SerPlayback : public ::testing::Test {
         source_ = config_.dir().toStdString() + "/source.SER";
         ASSERT_TRUE(writeSource(source_));
         ASSERT_TRUE(config_.writeIni(QByteArray("[TarviVideo2R]\nEXPOLENGTH=5\nFILENAME=") +
-                                    out_.c_str() + "/moon\n"));
+                                     out_.c_str() + "/moon\n"));
     }
     void start() {
         setCameraApi(TarviApi{});  // the window loads the library and hands it this test's file

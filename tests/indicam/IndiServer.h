@@ -2,7 +2,7 @@
 // with its own HOME (the driver keeps its configuration there), in its own process group,
 // and stopped by that group's id, so exactly what it started ends.
 //
-// indiserver listens on every interface. RunInPrivateNetwork() re-runs the calling program
+// indiserver listens on every interface. runInPrivateNetwork() re-runs the calling program
 // in a private network namespace with only loopback up, where the machine allows it.
 #ifndef TESTS_INDISERVER_H
 #define TESTS_INDISERVER_H

@@ -27,12 +27,12 @@
 #include "ShellTestEnv.h"
 #include "acquisition/CameraLib.h"
 #include "acquisition/CaptureThread.h"
-#include "widgets/CameraDialog.h"
-#include "widgets/OutputNameDialog.h"
 #include "platform/Message.h"
 #include "recording/RecordingController.h"
 #include "shell/CapturePanel.h"
 #include "shell/MainWindow.h"
+#include "widgets/CameraDialog.h"
+#include "widgets/OutputNameDialog.h"
 
 namespace fs = std::filesystem;
 namespace {
@@ -302,7 +302,8 @@ TEST_F(IndiWheelRecording, FramesExposedWhileTheWheelTurnsAreNotRecordedAndFiles
     ASSERT_TRUE(
         waitUntil([&] { return watcher.moves().size() == 2 && watcher.moves()[1].restUs; }, 30000));
     const int before = mainWindow_->recorder().framesWritten();
-    ASSERT_TRUE(waitUntil([&] { return mainWindow_->recorder().framesWritten() >= before + 5; }, 30000));
+    ASSERT_TRUE(
+        waitUntil([&] { return mainWindow_->recorder().framesWritten() >= before + 5; }, 30000));
     find<QPushButton>(*mainWindow_, "CancelButton")->click();
     ASSERT_TRUE(waitUntil([this] { return !mainWindow_->recorder().busy(); }, 30000));
     const auto moves = watcher.moves();

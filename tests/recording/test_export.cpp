@@ -112,7 +112,7 @@ TEST_F(ExportTest, CountOfFiveCountsDownThenClearsThePanel) {
     const std::string path = startSer(5, false);
     for (int i = 0; i < 5; ++i) step();
     EXPECT_EQ(view_.progress, (std::vector<std::string>{"4 Frames left", "3 Frames left",
-                                                       "2 Frames left", "1 Frames left"}));
+                                                        "2 Frames left", "1 Frames left"}));
     step();
     EXPECT_EQ(view_.progress.back(), "");
     EXPECT_EQ(le32(readAll(path), kSerFrameCountOffset), 5);
@@ -230,8 +230,8 @@ TEST_F(ExportTest, FailedStillEndsTheSeries) {
 }
 
 TEST_F(ExportTest, OpenFailureLeavesNothingOpen) {
-    EXPECT_FALSE(exp_.startRecording(CaptureFormat::Ser, dir_ / "gone/moon_00000.SER", kW, kH, false,
-                                    8, {0, false}, false));
+    EXPECT_FALSE(exp_.startRecording(CaptureFormat::Ser, dir_ / "gone/moon_00000.SER", kW, kH,
+                                     false, 8, {0, false}, false));
     EXPECT_EQ(exp_.writerState(), WriterState::None);
     EXPECT_NE(exp_.lastError().find("moon_00000.SER"), std::string::npos);
 }
@@ -256,7 +256,7 @@ TEST_F(ExportTest, FramesHandedOffDuringTheCodecDialogWaitInTheQueue) {
     exp_.avi().setCodec(kCodecAsk);
     exp_.avi().setPartLimitBytes(10);  // every second frame starts a part
     ASSERT_TRUE(exp_.startRecording(CaptureFormat::Avi, dir_ / "moon_00000.AVI", kW, kH, false, 8,
-                                   {0, false}, false))
+                                    {0, false}, false))
         << exp_.lastError();
     step();
     step();  // new part: asks; the frame handed off meanwhile takes a third part

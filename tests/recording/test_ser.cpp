@@ -70,8 +70,9 @@ TEST_F(SerTest, HeaderFramesAndTrailerByteByByte) {
     const std::string path = dir_ / "moon_00000.SER";
     // Width 10 is not a multiple of 4: the buffer rows are 12 bytes, the file's 10.
     ASSERT_TRUE(ser_.open(path, 10, 3, 8));
-    const LocalDateTime stamps[3] = {at(2024, 3, 10, 21, 15, 29, 0), at(2024, 3, 10, 21, 15, 29, 100),
-                                 at(2024, 3, 10, 21, 15, 29, 250)};
+    const LocalDateTime stamps[3] = {at(2024, 3, 10, 21, 15, 29, 0),
+                                     at(2024, 3, 10, 21, 15, 29, 100),
+                                     at(2024, 3, 10, 21, 15, 29, 250)};
     for (LocalDateTime s : stamps) {
         FramePtr f(makeFrame(10, 3));
         ASSERT_EQ(frameStride(f.get()), 12u);

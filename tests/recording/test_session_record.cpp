@@ -138,7 +138,7 @@ TEST_F(SessionRecordTest, NameTakenAlreadyIsNumberedAndNumberedNamesStay) {
     std::ofstream(dir_ / "2026-12-09-2132_4-Jupiter-R.ser") << "earlier";
     std::ofstream(dir_ / "2026-12-09-2132_4-Jupiter-R.txt") << "earlier";
     ASSERT_TRUE(exp_.startRecording(CaptureFormat::Ser, dir_ / "p-unfinished.ser", kW, kH, false, 8,
-                                   {0, false}, false));
+                                    {0, false}, false));
     record(11);
     EXPECT_EQ(exp_.lastFile(), dir_ / "2026-12-09-2132_4-Jupiter-R_1.ser");
     EXPECT_EQ(exp_.lastLogPath(), dir_ / "2026-12-09-2132_4-Jupiter-R_1.txt");
@@ -146,7 +146,7 @@ TEST_F(SessionRecordTest, NameTakenAlreadyIsNumberedAndNumberedNamesStay) {
     // Numbered names: the recording keeps its name, the log goes beside it.
     exp_.setObservationNames(false);
     ASSERT_TRUE(exp_.startRecording(CaptureFormat::Ser, dir_ / "moon_00000.SER", kW, kH, false, 8,
-                                   {0, false}, false));
+                                    {0, false}, false));
     record(2);
     EXPECT_EQ(exp_.lastFile(), dir_ / "moon_00000.SER");
     EXPECT_EQ(exp_.lastLogPath(), dir_ / "moon_00000.txt");
@@ -204,7 +204,7 @@ TEST_F(SessionRecordTest, AviPartsTakeTheObservationNameAndAKillBeforeTheRenameL
             return false;
         };
         if (exp_.startRecording(CaptureFormat::Avi, provisional, kW, kH, false, 8, {0, false},
-                               false))
+                                false))
             record(11);
     }));
     const std::string left = aviPartName(provisional, 1);

@@ -266,7 +266,8 @@ TEST_F(SerCamTest, HostileFilesAreRefusedAtOnceWithAReason) {
     writeSer(dir_ + "/giant.ser", 65535, 65535, 16, 0, {});
     ASSERT_EQ(truncate((dir_ + "/giant.ser").c_str(), off_t{9} << 30), 0);
     EXPECT_FALSE(open("giant.ser"));
-    EXPECT_NE(std::string(cam_.cameraLastError()).find("65535 x 65535 x 16 bits"), std::string::npos)
+    EXPECT_NE(std::string(cam_.cameraLastError()).find("65535 x 65535 x 16 bits"),
+              std::string::npos)
         << cam_.cameraLastError();
     EXPECT_LT(Clock::now() - t0, 1s);
 }

@@ -14,8 +14,8 @@
 #include "LiveWindow.h"
 #include "acquisition/CaptureThread.h"
 #include "shell/ControlMath.h"
-#include "widgets/LabelledSlider.h"
 #include "shell/MainWindow.h"
+#include "widgets/LabelledSlider.h"
 
 namespace {
 
@@ -185,7 +185,8 @@ TEST_F(CameraControls, SubframeSlidersDrawCentredAndRequestAlignedSizes) {
     EXPECT_EQ(find<QWidget>(mainWindow_, "subframe")->height(), 43);
     EXPECT_EQ(find<QWidget>(mainWindow_, "subframe")->y(), 21);
     EXPECT_EQ(find<QLCDNumber>(mainWindow_, "VRES")->intValue(), 512);
-    find<LabelledSlider>(mainWindow_, "SliderHeight")->setValue(1023);  // drawn from the raw position
+    find<LabelledSlider>(mainWindow_, "SliderHeight")
+        ->setValue(1023);  // drawn from the raw position
     EXPECT_EQ(find<QWidget>(mainWindow_, "subframe")->height(), 85);
     EXPECT_EQ(find<QWidget>(mainWindow_, "subframe")->y(), 0);
     EXPECT_EQ(find<QLCDNumber>(mainWindow_, "VRES")->intValue(), 1020);

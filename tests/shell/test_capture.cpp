@@ -26,8 +26,6 @@
 #include "FakeCamera.h"
 #include "ShellTestEnv.h"
 #include "acquisition/CaptureThread.h"
-#include "widgets/CodecDialog.h"
-#include "widgets/OutputNameDialog.h"
 #include "platform/Clock.h"
 #include "platform/HardExit.h"
 #include "platform/Message.h"
@@ -36,6 +34,8 @@
 #include "shell/CapturePanel.h"
 #include "shell/CapturePath.h"
 #include "shell/MainWindow.h"
+#include "widgets/CodecDialog.h"
+#include "widgets/OutputNameDialog.h"
 
 namespace fs = std::filesystem;
 
@@ -182,7 +182,7 @@ TEST_F(CaptureTest, CommandsWithoutAPathOnlyComplain) {
     panel().startSequence();
     panel().startStillSeries();
     EXPECT_EQ(messages_, (std::vector<std::string>{"Error opening AVI/SER file",
-                                                  "Please set file parameters first"}));
+                                                   "Please set file parameters first"}));
     EXPECT_FALSE(recording());
     EXPECT_FALSE(mainWindow_->recorder().busy());
     EXPECT_TRUE(button("CancelButton")->isHidden());
@@ -216,7 +216,8 @@ TEST_F(CaptureTest, CountOfFiveSerCountsDownAndShowsTheSummary) {
     EXPECT_FALSE(summaryLabel()->isHidden());
     // 600 ms + 1, five frames.
     EXPECT_TRUE(summaryLabel()->text().contains(" 0.6 s")) << summaryLabel()->text().toStdString();
-    EXPECT_TRUE(summaryLabel()->text().contains(" 8.3<br>")) << summaryLabel()->text().toStdString();
+    EXPECT_TRUE(summaryLabel()->text().contains(" 8.3<br>"))
+        << summaryLabel()->text().toStdString();
     EXPECT_FALSE(w<QLabel>("StatusPanel2")->text().isEmpty());
 
     const auto bytes = readAll(out("moon_00000.SER"));
@@ -268,7 +269,8 @@ TEST_F(CaptureTest, TimedZeroSecondsWritesNothingAndShowsRateZero) {
     deliver();
     EXPECT_FALSE(recording());
     EXPECT_EQ(fileCount(), 0u);
-    EXPECT_TRUE(summaryLabel()->text().contains("<B>FPS:</B> 0.0")) << summaryLabel()->text().toStdString();
+    EXPECT_TRUE(summaryLabel()->text().contains("<B>FPS:</B> 0.0"))
+        << summaryLabel()->text().toStdString();
 }
 
 TEST_F(CaptureTest, PauseHoldsFramesBackButCancelDoesNotWait) {

@@ -15,8 +15,8 @@
 #include "acquisition/CameraLib.h"
 #include "acquisition/CaptureThread.h"
 #include "acquisition/Frame.h"
-#include "platform/Clock.h"
 #include "acquisition/FrameHandoff.h"
+#include "platform/Clock.h"
 
 namespace {
 

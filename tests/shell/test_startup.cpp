@@ -22,21 +22,21 @@
 #include "ShellTestEnv.h"
 #include "acquisition/CameraLib.h"
 #include "acquisition/CaptureThread.h"
-#include "widgets/OnScreenKeyboard.h"
-#include "widgets/OutputNameDialog.h"
-#include "widgets/OverlayDialog.h"
 #include "display/FocusWindow.h"
 #include "display/PictureView.h"
 #include "platform/HardExit.h"
 #include "platform/InstanceLock.h"
 #include "platform/Message.h"
+#include "settings/SettingsStore.h"
 #include "shell/CapturePanel.h"
 #include "shell/CommandLine.h"
-#include "widgets/LabelledSlider.h"
 #include "shell/MainWindow.h"
 #include "shell/ProgramSetup.h"
+#include "widgets/LabelledSlider.h"
+#include "widgets/OnScreenKeyboard.h"
+#include "widgets/OutputNameDialog.h"
+#include "widgets/OverlayDialog.h"
 #include "widgets/SecondInstanceWindow.h"
-#include "settings/SettingsStore.h"
 #include "widgets/SplashScreen.h"
 
 namespace {
@@ -146,7 +146,7 @@ TEST_F(Startup, WithACameraTheWindowIsConnectedAndShown) {
 TEST_F(Startup, StoredValuesAreLoadedAndOutOfRangeOrGarbageFallsBack) {
     ASSERT_TRUE(
         config_.writeIni("[TarviVideo2R]\nEXPOLENGTH=2500\nEXPOCOUNT=007\n"
-                        "FILENAME=/obs/moon\nGAIN=loud\n"));
+                         "FILENAME=/obs/moon\nGAIN=loud\n"));
     tvtest::FakeCamera cam;
     cam.install();
     cam.setAutoRelease(true);
@@ -218,7 +218,7 @@ TEST_F(Startup, ACameraLibraryThatCannotBeLoadedCountsAsNoCamera) {
     EXPECT_EQ(create(mainWindow), 1);
     // The fixed text, then the reason.
     EXPECT_EQ(messages_, std::vector<std::string>{
-                            "NO CAMERA!\n\nlibtarvidll.so: cannot open shared object file"});
+                             "NO CAMERA!\n\nlibtarvidll.so: cannot open shared object file"});
     EXPECT_FALSE(mainWindow.isVisible());
 }
 

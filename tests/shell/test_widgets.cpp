@@ -20,10 +20,10 @@
 #include "acquisition/CaptureThread.h"
 #include "acquisition/Frame.h"
 #include "shell/FrameReadyEvent.h"
-#include "widgets/LabelledSlider.h"
 #include "shell/MainWindow.h"
-#include "widgets/SplashScreen.h"
 #include "shell/StatusPanels.h"
+#include "widgets/LabelledSlider.h"
+#include "widgets/SplashScreen.h"
 
 TEST(TrackBar, LabelFollowsTheFormatAndThePosition) {
     EXPECT_EQ(formatTrackLabel("%d ms", 100), "100 ms");

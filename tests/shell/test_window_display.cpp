@@ -22,7 +22,6 @@
 #include "FakeCamera.h"
 #include "LiveWindow.h"
 #include "acquisition/CaptureThread.h"
-#include "widgets/OverlayDialog.h"
 #include "display/FocusWindow.h"
 #include "display/PictureView.h"
 #include "display/PreviewRenderer.h"
@@ -30,8 +29,9 @@
 #include "recording/SerWriter.h"
 #include "shell/CapturePanel.h"
 #include "shell/FrameReadyEvent.h"
-#include "widgets/LabelledSlider.h"
 #include "shell/MainWindow.h"
+#include "widgets/LabelledSlider.h"
+#include "widgets/OverlayDialog.h"
 
 namespace {
 
@@ -279,12 +279,14 @@ TEST_F(WindowDisplay, ACameraThatStopsAnsweringIsShownAndClearedWhenItComesBack)
     mainWindow.capture().setStallMarginMs(50);
     ASSERT_TRUE(startLiveWindow(mainWindow));
     ASSERT_TRUE(cam.waitForExposure(10000));
-    ASSERT_TRUE(waitUntil([&] { return mainWindow.capture().status().state == CameraState::Stalled; }));
+    ASSERT_TRUE(
+        waitUntil([&] { return mainWindow.capture().status().state == CameraState::Stalled; }));
     mainWindow.updateStatus();
     EXPECT_EQ(panelText(mainWindow, 1), "Camera not responding");
 
     cam.release();  // it answers after all
-    ASSERT_TRUE(waitUntil([&] { return mainWindow.capture().status().state == CameraState::Exposing; }));
+    ASSERT_TRUE(
+        waitUntil([&] { return mainWindow.capture().status().state == CameraState::Exposing; }));
     mainWindow.updateStatus();
     EXPECT_EQ(panelText(mainWindow, 1), "");
 }

@@ -3,15 +3,15 @@
 //
 //   tvtest::FakeCamera cam(640, 480, "Test Cam");
 //   cam.Install();                       // Camera() now reaches this fake
-//   CaptureThread capture(post);         // ... OpenCamera(), Start()
-//   ASSERT_TRUE(cam.WaitForExposure(10000));
+//   CaptureThread capture(post);         // ... openCamera(), start()
+//   ASSERT_TRUE(cam.waitForExposure(10000));
 //   cam.Release();                       // fills the buffer, releases the semaphore
-//   EXPECT_EQ(cam.CallNames()[0], "openUSB");
+//   EXPECT_EQ(cam.callNames()[0], "openUSB");
 //
 // Every call is recorded in order with its arguments (pointers as integers). An exposure
 // started with ThreadedExposure stays pending until the test calls Release() (or about
-// 1 ms later, before ThreadedExposure returns, with SetAutoRelease(true)); CancelExposure releases
-// it too unless SetCancelReleases(false) (a camera that hangs). Release() fills the pending buffer
+// 1 ms later, before ThreadedExposure returns, with setAutoRelease(true)); CancelExposure releases
+// it too unless setCancelReleases(false) (a camera that hangs). release() fills the pending buffer
 // with the fill function for the current subframe size (rows padded to a multiple of 4 bytes, the
 // padding left alone) and posts the semaphore handed over with ExposureSemaphore.
 //

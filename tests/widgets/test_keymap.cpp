@@ -20,7 +20,8 @@ TEST(VirtualKeyToQt, LettersFollowShift) {
 
 TEST(VirtualKeyToQt, NumericPadKeys) {
     for (int d = 0; d <= 9; ++d)
-        expectStroke(vk::kNumpad0 + d, false, Qt::Key_0 + d, QString::number(d), Qt::KeypadModifier);
+        expectStroke(vk::kNumpad0 + d, false, Qt::Key_0 + d, QString::number(d),
+                     Qt::KeypadModifier);
     expectStroke(vk::kDecimal, false, Qt::Key_Period, ".", Qt::KeypadModifier);
     expectStroke(vk::kSubtract, false, Qt::Key_Minus, "-", Qt::KeypadModifier);
 }

@@ -126,7 +126,7 @@ TEST_F(KeyboardTest, LettersFollowTheShiftLock) {
     hit("Panel42");
     EXPECT_TRUE(kb_->shiftLocked());
     hit("Panel3");
-    hit("Panel12");                  // S
+    hit("Panel12");                   // S
     EXPECT_EQ(edit_->text(), "eES");  // a lock: it stays on
 
     hit("Panel42");
@@ -308,7 +308,7 @@ TEST_F(KeyboardTest, TimerExecutesClicksOnItsOwn) {
     auto* timer = kb_->findChild<QTimer*>("Timer1");
     timer->start();
     EXPECT_EQ(timer->interval(), 100);
-    click("Panel9");              // O
+    click("Panel9");               // O
     EXPECT_EQ(edit_->text(), "");  // nothing happens at the click itself
     EXPECT_TRUE(QTest::qWaitFor([&] { return edit_->text() == "o"; }, 5000));
 }

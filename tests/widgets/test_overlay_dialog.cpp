@@ -13,8 +13,8 @@
 #include <QToolButton>
 
 #include "QtTestEnv.h"
-#include "widgets/OverlayDialog.h"
 #include "platform/DateTime.h"
+#include "widgets/OverlayDialog.h"
 
 namespace {
 

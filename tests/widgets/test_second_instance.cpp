@@ -10,12 +10,12 @@
 #include "widgets/SecondInstanceWindow.h"
 
 namespace {
-// The error window that ShowSecondInstanceError has open, if any.
+// The error window that showSecondInstanceError has open, if any.
 SecondInstanceWindow* openWindow() {
     return qobject_cast<SecondInstanceWindow*>(QApplication::activeModalWidget());
 }
 
-// Runs ShowSecondInstanceError with `action` applied to the window once it shows.
+// Runs showSecondInstanceError with `action` applied to the window once it shows.
 // Returns false when the wait had to be broken by the watchdog.
 bool showErrorWith(std::function<void(SecondInstanceWindow*)> action) {
     bool timedOut = false;

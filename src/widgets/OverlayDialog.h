@@ -17,8 +17,12 @@ class QLineEdit;
 // The date/time formats of the dialog's items, in item order, and their labels.
 inline constexpr std::array<const char*, 5> kStampFormats = {
     "", "dd/mm/yyyy", "dd/mm/yyyy hh:mm:ss", "dd/mm/yyyy hh:mm:ss.zzz", "hh:mm:ss.zzz"};
-inline constexpr std::array<const char*, 5> kStampLabels = {"No Data", "Date", "Date/Time (s)",
-                                                            "Date/Time(ms)", "Time(ms)"};
+// (Marked for translation; stampItemCaption translates them.)
+inline constexpr std::array<const char*, 5> kStampLabels = {
+    QT_TRANSLATE_NOOP("OverlayDialog", "No Data"), QT_TRANSLATE_NOOP("OverlayDialog", "Date"),
+    QT_TRANSLATE_NOOP("OverlayDialog", "Date/Time (s)"),
+    QT_TRANSLATE_NOOP("OverlayDialog", "Date/Time(ms)"),
+    QT_TRANSLATE_NOOP("OverlayDialog", "Time(ms)")};
 inline constexpr int kDefaultStampItem = 3;
 
 // The caption of one radio item: the label alone for an empty format, else

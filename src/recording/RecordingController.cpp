@@ -54,8 +54,8 @@ int32_t pauseMsFromText(const std::string& text, bool seconds) {
     return static_cast<int32_t>(std::min<int64_t>(ms, std::numeric_limits<int32_t>::max()));
 }
 
-void RecordingController::setProgress(const std::string& text) {
-    emit progressChanged(QString::fromStdString(text));
+void RecordingController::setProgress(const QString& text) {
+    emit progressChanged(text);
 }
 
 void RecordingController::updateMemoryPanel(bool now) {
@@ -424,7 +424,7 @@ bool RecordingController::close() {
     ending_ = false;
     if (capture_) capture_->setRecording(false);
     emit recordingClosed();
-    setProgress(std::string());
+    setProgress(QString());
     return failure.empty();
 }
 
@@ -436,7 +436,7 @@ void RecordingController::finish(const std::string& failure) {
     ending_ = false;
     if (capture_) capture_->setRecording(false);
     emit recordingClosed();
-    setProgress(std::string());
+    setProgress(QString());
     // The added millisecond keeps the duration above zero.
     const double duration = static_cast<double>(stopTime_ - startTime_ + 1u) / 1000.0;
     const double rate = framesWritten_.load() / duration;
@@ -460,7 +460,7 @@ void RecordingController::endRecording() {
     if (capture_) capture_->setRecording(false);
     if (writer_) writer_->finish();
     const int queued = framesQueued();
-    if (queued > 0) setProgress(formatText("Writing %d queued frames", queued));
+    if (queued > 0) setProgress(tr("Writing %1 queued frames").arg(queued));
 }
 
 bool RecordingController::completeIfEnded() {
@@ -494,7 +494,7 @@ void RecordingController::waitForWriter() {
 
 void RecordingController::recordFrame(FramePtr frame) {
     if (state_ == WriterState::None) {
-        setProgress("Idle");
+        setProgress(tr("Idle"));
     } else if (completeIfEnded()) {
         // The writer thread had ended (a failed write): the recording is over.
     } else if (ending_) {
@@ -508,11 +508,11 @@ void RecordingController::recordFrame(FramePtr frame) {
         ++framesDone_;
         if (framesToGo_ == kCountTimed) {
             const long long left = static_cast<int32_t>(endTime_ - monotonicMs()) / 1000;
-            setProgress(formatText(kTimedFormat, left, framesDone_));
+            setProgress(tr("%1 s left, %2 frames").arg(left).arg(framesDone_));
         } else if (framesToGo_ == kCountContinuous) {
-            setProgress(kContinuousText);
+            setProgress(tr(kContinuousText));
         } else if (--framesToGo_ > 0) {
-            setProgress(formatText("%d Frames left", framesToGo_));
+            setProgress(tr("%1 Frames left").arg(framesToGo_));
         }
     } else {
         endRecording();

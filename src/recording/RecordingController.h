@@ -55,12 +55,11 @@ class RecordingController : public QObject {
     RecordingController(const RecordingController&) = delete;
     RecordingController& operator=(const RecordingController&) = delete;
 
-    // Progress and memory texts (printf formats): free MiB as long long; none; seconds
-    // left as long long and framesDone() as int. The memory panel is 50 pixels wide; its
-    // tooltip names the unit.
+    // The memory text (a printf format: free MiB as long long; the memory panel is 50
+    // pixels wide, its tooltip names the unit) and the progress text of a recording that
+    // runs until cancelled (shown through tr()).
     static constexpr const char* kMemoryFormat = "%lld";
-    static constexpr const char* kContinuousText = "Recording - Cancel to stop";
-    static constexpr const char* kTimedFormat = "%lld s left, %d frames";
+    static constexpr const char* kContinuousText = QT_TR_NOOP("Recording - Cancel to stop");
 
     // The acquisition thread whose Recording flag follows the recording (may be null).
     void setCapture(CaptureThread* capture) { capture_ = capture; }
@@ -200,7 +199,7 @@ class RecordingController : public QObject {
     bool completeIfEnded();
     std::string settleWriter();
     void finish(const std::string& failure);
-    void setProgress(const std::string& text);
+    void setProgress(const QString& text);
     void updateMemoryPanel(bool now = false);
 
     AviWriter avi_;

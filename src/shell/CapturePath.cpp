@@ -1,5 +1,7 @@
 #include "shell/CapturePath.h"
 
+#include <QCoreApplication>
+
 #include "recording/RecordingController.h"
 
 namespace {
@@ -32,8 +34,10 @@ QString folderOf(const QString& chosen) {
 
 QString lastCaptureText(double durationSeconds, double framesPerSecond, const std::string& gaps) {
     // snprintf follows LC_NUMERIC, which the application takes from the user's locale.
+    const QByteArray format =
+        QCoreApplication::translate("CapturePanel", kLastCaptureTemplate).toUtf8();
     QString text =
-        QString::fromStdString(formatText(kLastCaptureTemplate, durationSeconds, framesPerSecond));
+        QString::fromStdString(formatText(format.constData(), durationSeconds, framesPerSecond));
     if (!gaps.empty())
         text.insert(text.lastIndexOf(QStringLiteral("</P>")),
                     QStringLiteral("<br>") + QString::fromStdString(gaps).toHtmlEscaped());

@@ -59,13 +59,13 @@ void RecordingController::setProgress(const QString& text) {
 }
 
 void RecordingController::updateMemoryPanel(bool now) {
-    if (!isSignalConnected(QMetaMethod::fromSignal(&RecordingController::memoryChanged))) return;
     // Reading the memory figure costs the window thread more than a frame's hand-over:
-    // a few times a second is enough for a panel the eye reads.
+    // a few times a second is enough for a panel the eye reads, and none without a reader.
     constexpr uint32_t kMemoryPanelMs = 250;
     const uint32_t tick = monotonicMs();
     if (!now && tick - memoryShownAt_ < kMemoryPanelMs) return;
     memoryShownAt_ = tick;
+    if (!isSignalConnected(QMetaMethod::fromSignal(&RecordingController::memoryChanged))) return;
     const long long mib =
         roundEven(static_cast<double>(availablePhysicalMemory()) / 1024.0 / 1024.0);
     emit memoryChanged(QString::fromStdString(formatText(kMemoryFormat, mib)));

@@ -3,6 +3,7 @@
 #include <QSettings>
 
 #include "settings/Settings.h"
+#include "settings/SettingsStore.h"
 
 namespace {
 // Keys of the group "Camera": the camera that opened last, and the choice for the next start.
@@ -14,12 +15,11 @@ CameraChoice readChoice(QSettings& store, const QString& name, const QString& op
     return {store.value(name).toString(), store.value(options).toStringList()};
 }
 
+// Leaves the group and writes the batch (flushSettings).
 bool flush(QSettings& store) {
     store.endGroup();
-    store.sync();
-    return store.status() == QSettings::NoError;
+    return flushSettings(store);
 }
-
 }  // namespace
 
 CameraChoice readCameraChoice() {

@@ -174,6 +174,5 @@ bool writeKeyboardSetting(const QString& name, const QString& value) {
     s->beginGroup(QStringLiteral("Palvid"));
     s->setValue(name, value);
     s->endGroup();
-    s->sync();
-    return s->status() == QSettings::NoError;
+    return flushSettings(*s);
 }

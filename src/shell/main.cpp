@@ -102,8 +102,8 @@ int main(int argc, char** argv) {
             fourcc = lastChoice;
             return true;
         });
+    QObject::connect(mainWindow, &MainWindow::started, [&started] { started = true; });
     mainWindow->start();  // halts when the camera does not open
-    started = true;
     if (!rememberWorkingCamera(camera))
         qCWarning(lcProgram, "the camera choice could not be stored");
 

@@ -30,7 +30,22 @@ std::string parentOf(const std::string& path) {
 }
 }  // namespace
 
+std::string programStateFolder() {
+    const char* state = std::getenv("XDG_STATE_HOME");
+    std::string base;
+    if (isAbsoluteDir(state)) {
+        base = state;
+    } else {
+        const char* home = std::getenv("HOME");
+        base = std::string(home && *home ? home : ".") + "/.local/state";
+    }
+    return base + "/TarviVideo5X";
+}
+
 std::string InstanceLock::defaultPath() {
+    const std::string state = programStateFolder();
+    if (makeDirs(state) && ::access(state.c_str(), W_OK | X_OK) == 0)
+        return state + "/instance.lock";
     const char* runtime = std::getenv("XDG_RUNTIME_DIR");
     if (isAbsoluteDir(runtime)) return std::string(runtime) + "/TarviVideo5X.lock";
     std::string config;

@@ -1,9 +1,15 @@
 #pragma once
 // A per-user lock that tells whether another instance of the program is running. It is an
-// advisory lock (flock) on a file in $XDG_RUNTIME_DIR, else in the user's configuration
-// folder; the kernel drops it when the holding process ends, however it ends, so a crashed
-// instance never blocks the next start.
+// advisory lock (flock) on a file in the program's state folder, the folder of its recovery
+// notes, so that two copies that would act on the same notes never both run; where that
+// folder cannot be made, in $XDG_RUNTIME_DIR, else in the user's configuration folder. The
+// kernel drops it when the holding process ends, however it ends, so a crashed instance
+// never blocks the next start.
 #include <string>
+
+// The program's state folder: $XDG_STATE_HOME/TarviVideo5X, with ~/.local/state standing in
+// for an unset or relative $XDG_STATE_HOME. The recovery notes live in it.
+std::string programStateFolder();
 
 enum class InstanceLockResult {
     Acquired,       // this process holds the lock now
@@ -27,6 +33,7 @@ class InstanceLock {
     // Text of the last failure to open the lock file (empty when none).
     const std::string& error() const { return error_; }
 
+    // instance.lock in programStateFolder() when that folder exists or can be made; else
     // $XDG_RUNTIME_DIR/TarviVideo5X.lock when that folder is set and absolute, else
     // TarviVideo5X/instance.lock in $XDG_CONFIG_HOME or ~/.config.
     static std::string defaultPath();

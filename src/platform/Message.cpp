@@ -8,6 +8,7 @@
 namespace {
 std::mutex g_mutex;
 MessageHandler g_handler;
+QuestionHandler g_question;
 }  // namespace
 
 void showMessage(const std::string& text) {
@@ -25,5 +26,22 @@ void showMessage(const std::string& text) {
 MessageHandler setMessageHandler(MessageHandler handler) {
     std::lock_guard<std::mutex> lock(g_mutex);
     std::swap(g_handler, handler);
+    return handler;
+}
+
+bool askQuestion(const std::string& text) {
+    QuestionHandler h;
+    {
+        std::lock_guard<std::mutex> lock(g_mutex);
+        h = g_question;
+    }
+    if (h) return h(text);
+    qCWarning(lcProgram, "%s", text.c_str());
+    return true;
+}
+
+QuestionHandler setQuestionHandler(QuestionHandler handler) {
+    std::lock_guard<std::mutex> lock(g_mutex);
+    std::swap(g_question, handler);
     return handler;
 }

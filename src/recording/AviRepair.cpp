@@ -8,6 +8,8 @@
 #include <cstring>
 #include <vector>
 
+#include "recording/OutFile.h"
+
 namespace {
 constexpr uint32_t tag(const char (&s)[5]) {
     return static_cast<uint32_t>(static_cast<uint8_t>(s[0])) |
@@ -480,4 +482,56 @@ AviRepairResult finishCutAvi(int fd, const std::string& pathForMessages) {
         return r;
     }
     return Finisher(fd, st.st_size, pathForMessages).run();
+}
+
+namespace {
+const char kTokenMark[] = "TarviVideo5X recording ";
+constexpr size_t kTokenMarkBytes = sizeof kTokenMark - 1;
+constexpr int64_t kHeaderWindow = 64 << 10;
+
+// The data offset and size of the first top-level JUNK chunk before LIST movi, within the
+// first 64 KiB of a RIFF AVI file; -1 when there is none.
+int64_t tokenChunk(int fd, uint32_t& size) {
+    struct stat st {};
+    if (::fstat(fd, &st) != 0) return -1;
+    Reader in(fd, std::min<int64_t>(st.st_size, kHeaderWindow));
+    uint32_t id = 0, riffSize = 0, form = 0;
+    uint8_t f[4];
+    if (!in.header(0, id, riffSize) || id != kRiff || !in.read(8, f, 4)) return -1;
+    form = get32(f);
+    if (form != kAvi) return -1;
+    for (int64_t at = 12; at + 8 <= in.size();) {
+        uint32_t chunk = 0, n = 0;
+        if (!in.header(at, chunk, n)) return -1;
+        if (chunk == kList) {
+            if (!in.read(at + 8, f, 4) || get32(f) == kMovi) return -1;
+        } else if (chunk == kJunk) {
+            size = n;
+            return at + 8 + static_cast<int64_t>(n) <= in.size() ? at + 8 : -1;
+        }
+        at += 8 + static_cast<int64_t>(n) + (n & 1);
+    }
+    return -1;
+}
+}  // namespace
+
+bool writeAviToken(int fd, const std::string& token) {
+    uint32_t size = 0;
+    const int64_t at = tokenChunk(fd, size);
+    const std::string text = kTokenMark + token;
+    if (at < 0 || text.size() > size) return false;
+    return writeAllAt(fd, text.data(), text.size(), at) && ::fdatasync(fd) == 0;
+}
+
+std::string readAviToken(int fd) {
+    uint32_t size = 0;
+    const int64_t at = tokenChunk(fd, size);
+    if (at < 0 || size <= kTokenMarkBytes) return std::string();
+    std::string text(std::min<uint32_t>(size, 256), '\0');
+    if (!readAllAt(fd, text.data(), text.size(), at) ||
+        text.compare(0, kTokenMarkBytes, kTokenMark) != 0)
+        return std::string();
+    text.erase(0, kTokenMarkBytes);
+    const size_t end = text.find('\0');
+    return end == std::string::npos ? text : text.substr(0, end);
 }

@@ -22,3 +22,13 @@ struct AviRepairResult {
 // AVI, or whose structure cannot be trusted, is refused with the reason and left unchanged.
 // `pathForMessages` names the file in the reason.
 AviRepairResult finishCutAvi(int fd, const std::string& pathForMessages);
+
+// The recording's token in an AVI file: the video library writes a JUNK chunk of padding
+// between the header lists and the frames ("for tag editing") and never writes there again,
+// so the recorder stores the token of its journal note there once the header is on the
+// disk. It proves at the next start that the file is the recording the note describes.
+// Writes `token` into that chunk; false when the file has no such chunk (yet) or the write
+// failed.
+bool writeAviToken(int fd, const std::string& token);
+// The token stored in the file; "" when it holds none.
+std::string readAviToken(int fd);

@@ -1,6 +1,7 @@
 #include "recording/AviWriter.h"
 
 #include <dlfcn.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <unistd.h>
@@ -15,7 +16,11 @@
 #include <opencv2/imgproc.hpp>
 #include <opencv2/videoio.hpp>
 
+#include "platform/Clock.h"
 #include "platform/Log.h"
+#include "recording/AviRepair.h"
+#include "recording/FileNames.h"
+#include "recording/OutFile.h"
 
 namespace {
 // How a codec copes with each kind of input, found by a round trip through the library.
@@ -168,16 +173,10 @@ std::vector<AviCodec> offered(bool colour) {
     return out;
 }
 
-std::string folderOf(const std::string& path) {
-    const size_t slash = path.find_last_of('/');
-    if (slash == std::string::npos) return ".";
-    return slash == 0 ? "/" : path.substr(0, slash);
-}
-
 // Free bytes for unprivileged writers in the folder of `path`; -1 when it cannot be told.
 int64_t freeBytes(const std::string& path) {
     struct statvfs vfs {};
-    if (::statvfs(folderOf(path).c_str(), &vfs) != 0) return -1;
+    if (::statvfs(folderOfPath(path).c_str(), &vfs) != 0) return -1;
     return static_cast<int64_t>(vfs.f_bavail) * static_cast<int64_t>(vfs.f_frsize);
 }
 
@@ -236,7 +235,7 @@ AviWriter::~AviWriter() {
 std::string AviWriter::createFailureReason(const std::string& path, int32_t fourcc) const {
     struct stat st {};
     if (::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) return std::strerror(EISDIR);
-    const std::string folder = folderOf(path);
+    const std::string folder = folderOfPath(path);
     if (::stat(folder.c_str(), &st) != 0) return std::strerror(errno);
     if (!S_ISDIR(st.st_mode)) return std::strerror(ENOTDIR);
     if (::access(folder.c_str(), W_OK) != 0) return std::strerror(errno);
@@ -285,6 +284,10 @@ bool AviWriter::createPart() {
     writer_ = std::move(writer);
     writerColour_ = colourWriter;
     partPath_ = name;
+    struct stat st {};
+    partDevice_ = ::stat(name.c_str(), &st) == 0 ? st.st_dev : 0;
+    partInode_ = partDevice_ ? st.st_ino : 0;
+    checkedMs_ = monotonicMs();
     notePartInJournal();
     partFrames_ = 0;
     partBytes_ = 0;
@@ -331,9 +334,12 @@ void AviWriter::finishPart() {
 
 void AviWriter::notePartInJournal() {
     journalKey_.clear();
+    partToken_.clear();
+    tokenPending_ = false;
     if (!journal_) return;
     JournalEntry entry;
     entry.format = "AVI";
+    entry.token = partToken_ = newRecordingToken();
     entry.path = absoluteFilePath(partPath_);
     entry.width = width_;
     entry.height = height_;
@@ -343,6 +349,38 @@ void AviWriter::notePartInJournal() {
     // The recording goes on; only its finishing after a crash is not possible.
     if (journalKey_.empty())
         qCWarning(lcProgram, "%s (a crash would leave this recording unfinished)", why.c_str());
+    tokenPending_ = !journalKey_.empty();
+}
+
+// The part's token goes into the file once the video library has put the header on the
+// disk (it keeps the first kilobytes in its buffer for a while); until then the part is
+// known by its creation time alone.
+void AviWriter::storeToken() {
+    struct stat st {};
+    const int fd = openRegularFile(partPath_, O_RDWR, &st);
+    if (fd < 0) return;
+    if (st.st_dev == partDevice_ && st.st_ino == partInode_ && writeAviToken(fd, partToken_))
+        tokenPending_ = false;
+    else if (st.st_size > (64 << 10))
+        tokenPending_ = false;  // the header has no room for it: the creation time must do
+    ::close(fd);
+}
+
+bool AviWriter::stillReachable() {
+    struct stat st {};
+    if (::stat(partPath_.c_str(), &st) != 0 || st.st_dev != partDevice_ ||
+        st.st_ino != partInode_) {
+        error_ = "The recording \"" + partPath_ +
+                 "\" is no longer on the disk: its folder was removed or the file deleted";
+        return false;
+    }
+    const std::string folder = folderOfPath(partPath_);
+    if (::access(folder.c_str(), W_OK) != 0) {
+        error_ = "The capture folder \"" + folder +
+                 "\" can no longer be written to: " + std::strerror(errno);
+        return false;
+    }
+    return true;
 }
 
 bool AviWriter::open(const std::string& path, int32_t width, int32_t height, bool color) {
@@ -392,6 +430,13 @@ bool AviWriter::writeFrame(const cv::Mat& image) {
         finishPart();
         if (!createPart()) return false;
     }
+    // Once a second: a part whose folder was removed or made read-only ends the recording,
+    // as a full disk does.
+    const uint32_t now = monotonicMs();
+    if (now - checkedMs_ >= 1000) {
+        checkedMs_ = now;
+        if (!stillReachable()) return false;
+    }
     // The video library does not report a full disk (it finds out only when the part is
     // finished, too late for the frames before): a frame is written only when it and the
     // part's finishing fit into the free space.
@@ -418,6 +463,7 @@ bool AviWriter::writeFrame(const cv::Mat& image) {
     ++partFrames_;
     // What the part holds on disk so far (the library's output buffer lags a little).
     partBytes_ = fileBytes(partPath_);
+    if (tokenPending_ && partBytes_ > 0) storeToken();
     return true;
 }
 

@@ -83,7 +83,9 @@ class AviWriter {
     // Writes one 8-bit image of the recording's size (grey or BGR), starting the next part
     // first when the current one is full. False, with error() set, when the frame was not
     // written (wrong size, no part could be created, a forecast of too little disk space
-    // for it and the part's finishing); it is then not counted.
+    // for it and the part's finishing); it is then not counted. Once a second it also
+    // checks that the part is still on the disk and its folder writable, and refuses the
+    // frame with the reason when not.
     bool writeFrame(const cv::Mat& image);
 
     // Finishes the current part and resets the part state. False, with error() set, when
@@ -102,6 +104,8 @@ class AviWriter {
     bool createPart();
     void notePartInJournal();
     void finishPart();
+    void storeToken();
+    bool stillReachable();
     std::string createFailureReason(const std::string& path, int32_t fourcc) const;
 
     int32_t codec_ = packFourCc('I', 'Y', 'U', 'V');
@@ -128,4 +132,8 @@ class AviWriter {
     std::string error_;
     RecoveryJournal* journal_ = nullptr;
     std::string journalKey_;  // the note of the open part; "" without one
+    std::string partToken_;   // the token of its note, stored into the part's header
+    bool tokenPending_ = false;
+    uint64_t partDevice_ = 0, partInode_ = 0;  // the part file the library created
+    uint32_t checkedMs_ = 0;  // monotonicMs when the part was last found on the disk
 };

@@ -15,6 +15,12 @@ std::string extension(const std::string& path) {
 }
 }  // namespace
 
+std::string folderOfPath(const std::string& path) {
+    const size_t slash = path.find_last_of('/');
+    if (slash == std::string::npos) return ".";
+    return slash == 0 ? "/" : path.substr(0, slash);
+}
+
 std::string numberText(int32_t n) {
     char buf[32];
     std::snprintf(buf, sizeof buf, "%05d", n);
@@ -39,7 +45,8 @@ int32_t nextRecordingNumber(const std::string& path) {
     int32_t n = 0;
     for (;;) {
         const std::string name = numberedName(path, n);
-        if (!fileExists(name) && !aviPartsExist(name)) return n;
+        if (!fileExists(name) && !fileExists(name + kSerStampsSuffix) && !aviPartsExist(name))
+            return n;
         ++n;
     }
 }

@@ -4,6 +4,12 @@
 #include <cstdint>
 #include <string>
 
+// The suffix of a SER recording's side file of time stamps ("moon_00003.SER.stamps").
+constexpr char kSerStampsSuffix[] = ".stamps";
+
+// The folder of a path ("." for a bare name, "/" for a file at the root).
+std::string folderOfPath(const std::string& path);
+
 // The number with leading zeros up to five digits ("00042"); from 100000 on all digits.
 std::string numberText(int32_t n);
 
@@ -15,7 +21,7 @@ std::string numberedName(const std::string& path, int32_t n);
 bool aviPartsExist(const std::string& name);
 
 // The first number whose numbered name of `path` is not taken, neither by a file of that
-// name nor by AVI part files of it.
+// name, nor by a SER side file of it, nor by AVI part files of it.
 int32_t nextRecordingNumber(const std::string& path);
 
 // The first number from `from` on whose numbered name of `path` is not taken by a file.

@@ -106,7 +106,8 @@ bool writeFitsFile(const std::string& path, const Frame& frame, std::string& err
     const uint8_t* src = frame.rawImage.data;
 
     OutFile file;
-    if (!file.create(path)) return fail(file, error);
+    // The file appears under its name only once it is whole: a crash leaves no cut frame.
+    if (!file.create(path, OutFile::Mode::WholeAtClose)) return fail(file, error);
     const std::string header = fitsHeader(frame, moreCards);
     if (!file.write(header.data(), header.size())) return fail(file, error);
 

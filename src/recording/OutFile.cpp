@@ -8,12 +8,21 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdlib>
+#include <cstdio>
 #include <cstring>
 
 namespace {
 // The aligned buffer the direct writes go through; a frame's middle is written in pieces of
 // this size.
 constexpr size_t kStageBytes = size_t{8} << 20;
+
+// The hidden name a whole-at-close file is written under where the file system has no
+// unnamed files: ".<name>.partial" beside it.
+std::string partialName(const std::string& path) {
+    const size_t slash = path.find_last_of('/');
+    const size_t at = slash == std::string::npos ? 0 : slash + 1;
+    return path.substr(0, at) + "." + path.substr(at) + ".partial";
+}
 }  // namespace
 
 void OutFile::FreeAligned::operator()(void* p) const {
@@ -35,29 +44,58 @@ bool OutFile::fail(const char* what, int err) {
     return false;
 }
 
-bool OutFile::create(const std::string& path, bool direct) {
+bool OutFile::create(const std::string& path, Mode mode) {
     closeDirect();
     if (fd_ >= 0) ::close(fd_);
+    fd_ = -1;
     path_ = path;
     pos_ = 0;
     reserved_ = 0;
     canReserve_ = true;
+    unnamed_ = false;
     error_.clear();
-    do {
-        fd_ = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-    } while (fd_ < 0 && errno == EINTR);
-    if (fd_ < 0) return fail("Cannot create file", errno);
-    if (direct) {
+    if (mode == Mode::WholeAtClose) {
+        // A file without a name in the target's folder, linked under the name once whole.
+        const size_t slash = path.find_last_of('/');
+        const std::string folder =
+            slash == std::string::npos ? "." : (slash == 0 ? "/" : path.substr(0, slash));
+        do {
+            fd_ = ::open(folder.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0666);
+        } while (fd_ < 0 && errno == EINTR);
+        if (fd_ >= 0) {
+            unnamed_ = true;
+        } else if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) {
+            return fail("Cannot create file", errno);
+        }
+        // A file system without unnamed files: a hidden name of its own, renamed at close.
+    }
+    if (!unnamed_) {
+        const std::string name = mode == Mode::WholeAtClose ? partialName(path) : path;
+        do {
+            fd_ = ::open(name.c_str(),
+                         O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY,
+                         0666);
+        } while (fd_ < 0 && errno == EINTR);
+        if (fd_ < 0) return fail("Cannot create file", errno);
+        // Blocking writes for the file itself (O_NONBLOCK only kept open() from waiting).
+        ::fcntl(fd_, F_SETFL, ::fcntl(fd_, F_GETFL) & ~O_NONBLOCK);
+        if (mode == Mode::WholeAtClose) partial_ = name;
+    }
+    struct stat st {};
+    if (::fstat(fd_, &st) == 0) {
+        device_ = st.st_dev;
+        inode_ = st.st_ino;
+    }
+    if (mode == Mode::Direct) {
         // A second descriptor of the very file just created, for the direct writes; where
         // the file system refuses O_DIRECT the file is written the ordinary way.
         int d;
         do {
-            d = ::open(path.c_str(), O_WRONLY | O_DIRECT | O_CLOEXEC);
+            d = ::open(path.c_str(), O_WRONLY | O_DIRECT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
         } while (d < 0 && errno == EINTR);
-        struct stat a {
-        }, b{};
-        if (d >= 0 && ::fstat(fd_, &a) == 0 && ::fstat(d, &b) == 0 && a.st_dev == b.st_dev &&
-            a.st_ino == b.st_ino) {
+        struct stat b {};
+        if (d >= 0 && ::fstat(d, &b) == 0 && b.st_dev == device_ && b.st_ino == inode_) {
+            ::fcntl(d, F_SETFL, ::fcntl(d, F_GETFL) & ~O_NONBLOCK);
             directFd_ = d;
         } else if (d >= 0) {
             ::close(d);
@@ -82,6 +120,13 @@ bool OutFile::writeZeros(size_t size) {
 
 bool OutFile::writeAt(uint64_t offset, const void* data, size_t size) {
     return writeAll(data, size, &offset);
+}
+
+bool OutFile::readAt(uint64_t offset, void* data, size_t size) {
+    if (fd_ < 0) return fail("File is not open:", EBADF);
+    if (!readAllAt(fd_, data, size, static_cast<off_t>(offset)))
+        return fail("Cannot read file", errno);
+    return true;
 }
 
 bool OutFile::writeDirect(const char*& data, size_t& size) {
@@ -193,29 +238,105 @@ bool OutFile::syncData() {
 bool OutFile::close() {
     if (fd_ < 0) return true;
     struct stat st {};
+    // Blocks allocated past the end are given back: cutting the file at its own size frees
+    // them (a hole punched past the end does not, on ext4).
     if (reserved_ > 0 && ::fstat(fd_, &st) == 0 && reserved_ > static_cast<uint64_t>(st.st_size))
-        ::fallocate(fd_, FALLOC_FL_PUNCH_HOLE | FALLOC_FL_KEEP_SIZE, st.st_size,
-                    static_cast<off_t>(reserved_ - static_cast<uint64_t>(st.st_size)));
+        ::ftruncate(fd_, st.st_size);
     reserved_ = 0;
     closeDirect();
+    bool ok = true;
+    if (unnamed_) {
+        // Linked under its name only now that it is whole; never over a file of that name.
+        const std::string self = "/proc/self/fd/" + std::to_string(fd_);
+        if (::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, path_.c_str(), AT_SYMLINK_FOLLOW) != 0)
+            ok = fail("Cannot create file", errno);
+    } else if (!partial_.empty()) {
+        if (!renameNoReplace(partial_, path_)) {
+            ok = fail("Cannot create file", errno);
+            ::unlink(partial_.c_str());
+        }
+    }
+    unnamed_ = false;
+    partial_.clear();
     const int fd = fd_;
     fd_ = -1;
     // close() may report a delayed write error (network file systems); the descriptor is
     // gone either way, so it is not retried.
-    if (::close(fd) != 0 && errno != EINTR) return fail("Cannot finish file", errno);
-    return true;
+    if (::close(fd) != 0 && errno != EINTR && ok) return fail("Cannot finish file", errno);
+    return ok;
+}
+
+bool OutFile::pathIsOurs() const {
+    struct stat st {};
+    const std::string& name = partial_.empty() ? path_ : partial_;
+    return !unnamed_ && ::lstat(name.c_str(), &st) == 0 && S_ISREG(st.st_mode) &&
+           st.st_dev == device_ && st.st_ino == inode_;
 }
 
 void OutFile::discard() {
     closeDirect();
-    if (fd_ >= 0) {
-        ::close(fd_);
-        fd_ = -1;
-    }
-    if (!path_.empty()) ::unlink(path_.c_str());
+    // Only the file this object created goes: a name that leads elsewhere now is left alone.
+    if (fd_ >= 0 && pathIsOurs()) ::unlink((partial_.empty() ? path_ : partial_).c_str());
+    if (fd_ >= 0) ::close(fd_);
+    fd_ = -1;
+    unnamed_ = false;
+    partial_.clear();
+}
+
+bool OutFile::isUnlinked() const {
+    struct stat st {};
+    return fd_ >= 0 && !unnamed_ && ::fstat(fd_, &st) == 0 && st.st_nlink == 0;
 }
 
 bool fileExists(const std::string& path) {
     struct stat st {};
     return ::lstat(path.c_str(), &st) == 0;
+}
+
+int openRegularFile(const std::string& path, int flags, struct stat* st) {
+    int fd;
+    do {
+        fd = ::open(path.c_str(), flags | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    } while (fd < 0 && errno == EINTR);
+    if (fd < 0) return -1;
+    if (::fstat(fd, st) != 0 || !S_ISREG(st->st_mode)) {
+        ::close(fd);
+        errno = EINVAL;
+        return -1;
+    }
+    // Back to ordinary blocking transfers for the file itself.
+    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    return fd;
+}
+
+bool renameNoReplace(const std::string& from, const std::string& to) {
+    return ::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0;
+}
+
+bool readAllAt(int fd, void* data, size_t size, off_t at) {
+    auto* p = static_cast<uint8_t*>(data);
+    while (size > 0) {
+        const ssize_t n = ::pread(fd, p, size, at);
+        if (n < 0 && errno == EINTR) continue;
+        if (n == 0) errno = EIO;
+        if (n <= 0) return false;
+        p += n;
+        size -= static_cast<size_t>(n);
+        at += n;
+    }
+    return true;
+}
+
+bool writeAllAt(int fd, const void* data, size_t size, off_t at) {
+    const auto* p = static_cast<const uint8_t*>(data);
+    while (size > 0) {
+        const ssize_t n = ::pwrite(fd, p, size, at);
+        if (n < 0 && errno == EINTR) continue;
+        if (n == 0) errno = ENOSPC;
+        if (n <= 0) return false;
+        p += n;
+        size -= static_cast<size_t>(n);
+        at += n;
+    }
+    return true;
 }

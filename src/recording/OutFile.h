@@ -10,6 +10,13 @@
 // Write all its bytes are in the file, where a crash of the program cannot take them; the
 // durability calls (syncData) cover both roads. A file system that refuses O_DIRECT gets
 // ordinary writes.
+//
+// A file is always the program's own: it is created only under a name that is free (never
+// over a file, a link or a special file of that name), and it is deleted only while the name
+// still leads to the very file it created. A file created whole-at-close has no name until
+// it is complete: a crash leaves no half-written file behind.
+#include <sys/types.h>
+
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -22,15 +29,23 @@ class OutFile {
     OutFile(const OutFile&) = delete;
     OutFile& operator=(const OutFile&) = delete;
 
-    // Creates the file, replacing any file of that name; `direct`: large appends bypass the
-    // page cache where the file system allows it.
-    bool create(const std::string& path, bool direct = false);
+    enum class Mode {
+        Append,       // ordinary writes
+        Direct,       // large appends bypass the page cache where the file system allows it
+        WholeAtClose  // the file appears under its name only once close() succeeds
+    };
+    // Creates the file under a name nothing has yet: a file, a link, a FIFO or a device of
+    // that name is left alone and the create fails (EEXIST). Never blocks. The file is open
+    // for reading too (readAt), so that its bytes can be read back when its name is gone.
+    bool create(const std::string& path, Mode mode = Mode::Append);
     // Appends all bytes (retrying short writes); false on any error.
     bool write(const void* data, size_t size);
     // Appends `size` zero bytes.
     bool writeZeros(size_t size);
     // Writes at an absolute offset without moving the append position.
     bool writeAt(uint64_t offset, const void* data, size_t size);
+    // Reads exactly `size` bytes at `offset`; false (with error()) when the file is shorter.
+    bool readAt(uint64_t offset, void* data, size_t size);
     // Cuts the file to `size` bytes and continues appending there.
     bool truncate(uint64_t size);
     // Makes sure the disk blocks up to byte `end` are allocated, without changing the file's
@@ -43,10 +58,17 @@ class OutFile {
     bool reserveAhead(uint64_t end, uint64_t ahead);
     // Waits until the data written so far is on the disk (fdatasync).
     bool syncData();
-    // Blocks reserved past the end of the file are given back.
+    // Blocks reserved past the end of the file are given back. A whole-at-close file gets
+    // its name now (never over a file that has appeared under it meanwhile).
     bool close();
-    // Closes (unchecked) and deletes the file; for output that must not be left half done.
+    // Closes (unchecked) and deletes the file, when its name still leads to the file this
+    // object created; for output that must not be left half done.
     void discard();
+    // The open file has no name any more (deleted, or its folder removed).
+    bool isUnlinked() const;
+    // Device and inode of the open file.
+    dev_t device() const { return device_; }
+    ino_t inode() const { return inode_; }
 
     bool isOpen() const { return fd_ >= 0; }
     // Appends go straight to the disk (Create with `direct` on a file system that allows it).
@@ -73,7 +95,14 @@ class OutFile {
         void operator()(void* p) const;
     };
 
+    // The path leads to the file this object created.
+    bool pathIsOurs() const;
+
     int fd_ = -1;
+    dev_t device_ = 0;
+    ino_t inode_ = 0;
+    bool unnamed_ = false;  // whole-at-close, not yet given its name
+    std::string partial_;   // whole-at-close under a hidden name (no unnamed files here)
     int directFd_ = -1;                         // the same file opened with O_DIRECT; -1 without
     std::unique_ptr<char, FreeAligned> stage_;  // kStageBytes, aligned to kDirectAlign
     uint64_t pos_ = 0;
@@ -83,5 +112,18 @@ class OutFile {
     std::string error_;
 };
 
-// True when something (file, folder, device) exists under the name.
+// True when something (file, folder, device, link) exists under the name.
 bool fileExists(const std::string& path);
+
+// Opens `path` for the program's own use only when it is an existing regular file: never
+// follows a link and never blocks on a FIFO or a device; -1 with errno otherwise (ELOOP for
+// a link, EINVAL for a special file). `st` receives the file's status.
+int openRegularFile(const std::string& path, int flags, struct stat* st);
+
+// Renames `from` to `to` unless `to` exists; false with errno set otherwise.
+bool renameNoReplace(const std::string& from, const std::string& to);
+
+// Reads or writes all `size` bytes at `at`, retrying short and interrupted transfers; false
+// (errno set, EIO at an early end) otherwise.
+bool readAllAt(int fd, void* data, size_t size, off_t at);
+bool writeAllAt(int fd, const void* data, size_t size, off_t at);

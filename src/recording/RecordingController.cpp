@@ -141,6 +141,12 @@ bool RecordingController::isActive() const {
     return framesToGo_ == kCountTimed && static_cast<int32_t>(endTime_ - monotonicMs()) > 0;
 }
 
+std::string RecordingController::crashSafetyProblem() const {
+    std::string why;
+    if (journal_ && !journal_->isWritable(&why)) return why;
+    return std::string();
+}
+
 bool RecordingController::startRecording(CaptureFormat format, const std::string& path,
                                          int32_t width, int32_t height, bool colorCamera,
                                          int32_t depth, RecordingLength length, bool colorFrames) {

@@ -65,9 +65,13 @@ class RecordingController : public QObject {
     void setCapture(CaptureThread* capture) { capture_ = capture; }
     // Where the SER and AVI writers note the files they have open (may be null).
     void setJournal(RecoveryJournal* journal) {
+        journal_ = journal;
         ser_.setJournal(journal);
         avi_.setJournal(journal);
     }
+    // Why a SER or AVI recording started now could not be finished after a crash (its note
+    // cannot be written); "" when it can, or when there is no journal.
+    std::string crashSafetyProblem() const;
     // Called from the writer thread when the window thread has something to do: the
     // output is closed, a write failed, or the codec chooser is wanted. It must make the
     // window thread call finishIfOver() soon (post it; never call it directly).
@@ -206,6 +210,7 @@ class RecordingController : public QObject {
     SerWriter ser_;
     StillSeriesWriter stills_;
     CaptureThread* capture_ = nullptr;
+    RecoveryJournal* journal_ = nullptr;
     std::function<void()> wake_;
     std::unique_ptr<FrameWriterThread> writer_;
 

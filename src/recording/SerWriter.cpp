@@ -12,6 +12,7 @@
 #include <utility>
 
 #include "platform/Log.h"
+#include "recording/FileNames.h"
 #include "platform/Rounding.h"
 
 namespace {
@@ -27,8 +28,10 @@ using ser::put64;
 }  // namespace
 
 std::string serStampsPath(const std::string& serPath) {
-    return serPath + ".stamps";
+    return serPath + kSerStampsSuffix;
 }
+
+
 
 int64_t toSerTicks(LocalDateTime value) {
     return roundEven(value * static_cast<double>(kTicksPerDay)) + kTicksTo18991230;
@@ -36,10 +39,6 @@ int64_t toSerTicks(LocalDateTime value) {
 
 SerWriter::~SerWriter() {
     close();
-}
-
-bool renameNoReplace(const std::string& from, const std::string& to) {
-    return ::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0;
 }
 
 bool SerWriter::open(const std::string& path, int32_t width, int32_t height, int32_t depth,
@@ -83,14 +82,11 @@ bool SerWriter::open(const std::string& path, int32_t width, int32_t height, int
     uint8_t header[ser::kHeaderSize];
     ser::encodeHeader(fields, header);
 
-    // Frames of megabytes go straight to the disk (OutFile), the rest through the page cache.
-    if (!file_.create(path, /*direct=*/true)) {
+    // Both files are created under free names only (never over a user's file, a link or a
+    // FIFO of that name); frames of megabytes go straight to the disk, the rest through the
+    // page cache.
+    if (!file_.create(path, OutFile::Mode::Direct)) {
         error_ = file_.error();
-        return false;
-    }
-    if (!file_.write(header, sizeof header)) {
-        error_ = file_.error();
-        file_.discard();
         return false;
     }
     if (!stampsFile_.create(serStampsPath(path))) {
@@ -98,7 +94,13 @@ bool SerWriter::open(const std::string& path, int32_t width, int32_t height, int
         file_.discard();
         return false;
     }
-    noteInJournal(path, width, height, depth, fields.colorId);
+    // The note names both files and the header's start time, which only this recording has.
+    noteInJournal(path, width, height, depth, fields);
+    if (!file_.write(header, sizeof header)) {
+        error_ = file_.error();
+        discardFiles();
+        return false;
+    }
     stampsReserved_ = 0;
     countUpdatedMs_ = monotonicMs();
     width_ = width;
@@ -156,6 +158,9 @@ bool SerWriter::writeFrame(const Frame& frame) {
     put64(stamp, toSerTicks(frame.timeStamp) - utcShiftTicks_);
     const uint32_t now = monotonicMs();
     const bool countDue = frames == 1 || now - countUpdatedMs_ >= kSerCountUpdateMs;
+    // Once a second: a recording whose folder was removed or made read-only ends now, as
+    // one on a full disk does, instead of writing on into a file nobody can reach.
+    if (countDue && !stillReachable()) return false;
     if (frames == 1) {
         // The recording's colour label: the mosaic of its frames as stored, or mono.
         uint8_t colorId[4];
@@ -188,6 +193,28 @@ bool SerWriter::writeFrame(const Frame& frame) {
     return true;
 }
 
+bool SerWriter::stillReachable() {
+    if (file_.isUnlinked() || stampsFile_.isUnlinked()) {
+        error_ = "The recording \"" + file_.path() +
+                 "\" is no longer on the disk: its folder was removed or the file deleted";
+        return false;
+    }
+    const std::string folder = folderOfPath(file_.path());
+    if (::access(folder.c_str(), W_OK) != 0) {
+        error_ = "The capture folder \"" + folder +
+                 "\" can no longer be written to: " + std::strerror(errno);
+        return false;
+    }
+    return true;
+}
+
+void SerWriter::discardFiles() {
+    file_.discard();
+    stampsFile_.discard();
+    if (journal_) journal_->remove(journalKey_);
+    journalKey_.clear();
+}
+
 bool SerWriter::updateHeaderCount(int32_t frames, std::string& reason) {
     uint8_t count[4];
     put32(count, frames);
@@ -208,31 +235,29 @@ bool SerWriter::close(const std::string& finalPath) {
     bool ok = true;
     std::string reason;
     const uint64_t dataEnd = file_.position();
-    // The trailer is the side file, copied in pieces.
-    const std::string stampsPath = stampsFile_.path();
-    const int in = ::open(stampsPath.c_str(), O_RDONLY | O_CLOEXEC);
-    if (in < 0) {
-        ok = false;
-        reason = "Cannot read file \"" + stampsPath + "\": " + std::strerror(errno);
+    if (file_.isUnlinked()) {
+        // Nothing is left to finish or to recover: the file went with its folder.
+        error_ = "The recording \"" + closedPath_ +
+                 "\" is no longer on the disk: its folder was removed or the file deleted";
+        discardFiles();
+        return false;
     }
+    // The trailer is the side file, copied in pieces through its own descriptor (its name
+    // may be gone).
     std::vector<uint8_t> piece(65536);
     for (uint64_t at = 0, left = ser::kStampSize * static_cast<uint64_t>(frames_);
          ok && left > 0;) {
-        const size_t want = static_cast<size_t>(std::min<uint64_t>(left, piece.size()));
-        const ssize_t got = ::pread(in, piece.data(), want, static_cast<off_t>(at));
-        if (got < 0 && errno == EINTR) continue;
-        if (got <= 0) {
+        const size_t n = static_cast<size_t>(std::min<uint64_t>(left, piece.size()));
+        if (!stampsFile_.readAt(at, piece.data(), n)) {
             ok = false;
-            reason = "Cannot read file \"" + stampsPath +
-                     "\": " + (got < 0 ? std::strerror(errno) : "it ends early");
-        } else if (!file_.write(piece.data(), static_cast<size_t>(got))) {
+            reason = stampsFile_.error();
+        } else if (!file_.write(piece.data(), n)) {
             ok = false;
             reason = file_.error();
         }
-        at += static_cast<uint64_t>(std::max<ssize_t>(got, 0));
-        left -= static_cast<uint64_t>(std::max<ssize_t>(got, 0));
+        at += n;
+        left -= n;
     }
-    if (in >= 0) ::close(in);
     // Without its full trailer the file is still a valid SER file: drop the partial one.
     if (!ok) file_.truncate(dataEnd);
     uint8_t count[4];
@@ -273,7 +298,7 @@ bool SerWriter::close(const std::string& finalPath) {
 }
 
 void SerWriter::noteInJournal(const std::string& path, int32_t width, int32_t height, int32_t depth,
-                              int32_t colorId) {
+                              const ser::Header& header) {
     journalKey_.clear();
     if (!journal_) return;
     JournalEntry entry;
@@ -283,10 +308,12 @@ void SerWriter::noteInJournal(const std::string& path, int32_t width, int32_t he
     entry.width = width;
     entry.height = height;
     entry.depth = depth;
-    entry.colorId = colorId;
+    entry.colorId = header.colorId;
+    entry.token = serHeaderToken(header);
     std::string why;
     journalKey_ = journal_->add(entry, &why);
-    // The recording goes on; only its finishing after a crash is not possible.
+    // The recording goes on; only its finishing after a crash is not possible (the window
+    // asked before the recording whether the journal can be written).
     if (journalKey_.empty())
         qCWarning(lcProgram, "%s (a crash would leave this recording unfinished)", why.c_str());
 }

@@ -43,8 +43,9 @@ class SerWriter {
     SerWriter(const SerWriter&) = delete;
     SerWriter& operator=(const SerWriter&) = delete;
 
-    // Creates (or replaces) the file and writes the header. False, with error() set, when
-    // that failed; a file whose header could not be written is removed. A file still open
+    // Creates the file and its side file, both under names nothing has yet, and writes the
+    // header. False, with error() set, when that failed (a name taken, by whatever: a file, a
+    // link, a FIFO); a file whose header could not be written is removed. A file still open
     // is finished first. `texts` fill the observer, instrument and telescope fields (cut
     // to 40 bytes, padded with blanks); an empty one keeps the field's fixed word.
     bool open(const std::string& path, int32_t width, int32_t height, int32_t depth,
@@ -85,7 +86,11 @@ class SerWriter {
     bool updateHeaderCount(int32_t frames, std::string& reason);
     // Notes the file just created in the journal (when there is one).
     void noteInJournal(const std::string& path, int32_t width, int32_t height, int32_t depth,
-                       int32_t colorId);
+                       const ser::Header& header);
+    // The file is still named on the disk and its folder writable; otherwise error() says why.
+    bool stillReachable();
+    // Deletes both files (where they are still the ones created) and takes the note back.
+    void discardFiles();
 
     OutFile file_;
     OutFile stampsFile_;           // the side file
@@ -103,5 +108,3 @@ class SerWriter {
     std::string closedPath_;
 };
 
-// Renames `from` to `to` unless `to` exists; false with errno set otherwise.
-bool renameNoReplace(const std::string& from, const std::string& to);

@@ -214,7 +214,8 @@ std::string captureLogPath(const std::string& recordingPath) {
 
 bool writeCaptureLog(const std::string& path, const std::string& text, std::string& error) {
     OutFile file;
-    if (!file.create(path) || !file.write(text.data(), text.size()) || !file.close()) {
+    if (!file.create(path, OutFile::Mode::WholeAtClose) || !file.write(text.data(), text.size()) ||
+        !file.close()) {
         error = file.error();
         file.discard();
         return false;
@@ -239,7 +240,9 @@ std::string freeObservationPath(const std::string& folder, const std::string& st
                                 const std::string& ext) {
     const std::string base = (folder.empty() ? "" : folder + "/") + stem;
     const bool avi = ext == ".avi" || ext == ".AVI";
-    auto taken = [&](const std::string& p) { return fileExists(p) || (avi && aviPartsExist(p)); };
+    auto taken = [&](const std::string& p) {
+        return fileExists(p) || fileExists(p + kSerStampsSuffix) || (avi && aviPartsExist(p));
+    };
     std::string path = base + ext;
     for (int n = 1; taken(path); ++n) path = base + "_" + std::to_string(n) + ext;
     return path;

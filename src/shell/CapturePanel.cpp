@@ -467,6 +467,14 @@ void CapturePanel::startSequence() {
     } else {
         path = numberedName(base, nextRecordingNumber(base));
     }
+    // Said before the recording starts, not found out after a crash.
+    const std::string unsafe = recorder_.crashSafetyProblem();
+    if (!unsafe.empty() &&
+        !askQuestion(tr("This recording cannot be made crash-safe: %1\n\nA crash or power cut "
+                        "would leave it unfinished. Record anyway?")
+                         .arg(QString::fromStdString(unsafe))
+                         .toStdString()))
+        return;
     status_.clear(StatusPanels::Memory);
     const CaptureStatus camera = capture_.status();
     if (!recorder_.startRecording(format_, path, camera.width, camera.height, colorCamera_,

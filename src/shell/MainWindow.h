@@ -7,6 +7,7 @@
 #include <QString>
 #include <functional>
 #include <memory>
+#include <set>
 #include <string>
 
 #include "acquisition/FrameHandoff.h"
@@ -18,6 +19,7 @@
 class CapturePanel;
 class CaptureStatusSource;
 class CaptureThread;
+class QTimer;
 class RecoveryJournal;
 class ExposurePanel;
 class FocusWindow;
@@ -122,8 +124,8 @@ class MainWindow : public QMainWindow {
     // "Select Camera...": the choice is stored for the next start.
     void selectCamera();
     void applyStoredSettings(const StoredSettings& stored);
-    // Completes SER recordings left unfinished in the capture folder; says so on stderr
-    // and in the status bar.
+    // Completes SER and AVI recordings a crash left unfinished; says so on stderr and in the
+    // status bar. While a recording waits for its disk, it looks again every few seconds.
     void finishInterruptedRecordings();
     void openCamera();
 
@@ -156,4 +158,7 @@ class MainWindow : public QMainWindow {
     WriteRateMeter diskRate_;
     uint64_t bytesCounted_ = 0;  // the recording's bytes already given to diskRate_
     bool exitProcInstalled_ = false;
+    static constexpr int kRecoveryRetryMs = 5000;
+    QTimer* recoveryRetry_ = nullptr;   // while a recording waits for its disk
+    std::set<std::string> waitingShown_;  // the waiting recordings already logged
 };

@@ -93,13 +93,37 @@ void MainWindow::completeStart() {
 
 void MainWindow::finishInterruptedRecordings() {
     // Recordings that a crash cut short are finished through the journal of the files the
-    // program had open, wherever they were written; nothing else is touched.
-    QStringList lines;
+    // program had open, wherever they were written; nothing else is touched. A recording on a
+    // disk that is not there is finished once it is back: the journal is looked at again
+    // every few seconds while one waits.
+    QStringList lines, waiting;
     for (const RecoveryOutcome& outcome : recoverInterruptedRecordings(*journal_)) {
+        if (outcome.waiting) {
+            waiting << QString::fromStdString(outcome.text);
+            // Said once, not at every look.
+            if (waitingShown_.insert(outcome.path).second)
+                qCInfo(lcProgram, "%s", outcome.text.c_str());
+            continue;
+        }
+        waitingShown_.erase(outcome.path);
         qCInfo(lcProgram, "%s", outcome.text.c_str());
         lines << QString::fromStdString(outcome.text);
     }
-    if (!lines.isEmpty()) statusBar()->showMessage(lines.join(QStringLiteral("; ")), 30000);
+    if (!waiting.isEmpty()) {
+        if (!recoveryRetry_) {
+            recoveryRetry_ = new QTimer(this);
+            recoveryRetry_->setInterval(kRecoveryRetryMs);
+            connect(recoveryRetry_, &QTimer::timeout, this,
+                    &MainWindow::finishInterruptedRecordings);
+        }
+        recoveryRetry_->start();
+    } else if (recoveryRetry_) {
+        recoveryRetry_->stop();
+    }
+    lines << waiting;
+    if (!lines.isEmpty())
+        statusBar()->showMessage(lines.join(QStringLiteral("; ")),
+                                 waiting.isEmpty() ? 30000 : kRecoveryRetryMs + 1000);
 }
 
 void MainWindow::applyStoredSettings(const StoredSettings& stored) {

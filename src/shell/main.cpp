@@ -74,6 +74,13 @@ int main(int argc, char** argv) {
         box.setWindowFlag(Qt::WindowStaysOnTopHint);
         box.exec();
     });
+    setQuestionHandler([](const std::string& text) {
+        QMessageBox box(QMessageBox::Question, QString::fromLatin1(kAppName),
+                        QString::fromStdString(text), QMessageBox::Yes | QMessageBox::No);
+        box.setDefaultButton(QMessageBox::Yes);
+        box.setWindowFlag(Qt::WindowStaysOnTopHint);
+        return box.exec() == QMessageBox::Yes;
+    });
 
     // The camera given on the command line, else the one chosen last time (in the settings
     // or with "Select Camera..."); it is kept for the next start once it has opened.

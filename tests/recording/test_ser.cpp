@@ -234,7 +234,7 @@ TEST_F(SerTest, FramesOfAnotherSizeAreRefused) {
 // Appends of megabytes (their aligned middle straight to the disk where the file system
 // allows it) beside small ones, header patches, a sync and a cut: the file holds every byte
 // after each call, as a killed program would leave it, and the model's bytes at the end.
-class OutFileAppends : public ::testing::TestWithParam<bool> {};
+class OutFileAppends : public ::testing::TestWithParam<OutFile::Mode> {};
 
 TEST_P(OutFileAppends, EveryByteIsInTheFileAfterEachCall) {
     TempDir dir;
@@ -269,4 +269,5 @@ TEST_P(OutFileAppends, EveryByteIsInTheFileAfterEachCall) {
     EXPECT_EQ(readAll(path), model);
 }
 
-INSTANTIATE_TEST_SUITE_P(DirectAndOrdinary, OutFileAppends, ::testing::Bool());
+INSTANTIATE_TEST_SUITE_P(DirectAndOrdinary, OutFileAppends,
+                         ::testing::Values(OutFile::Mode::Direct, OutFile::Mode::Append));

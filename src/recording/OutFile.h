@@ -103,7 +103,7 @@ class OutFile {
     ino_t inode_ = 0;
     bool unnamed_ = false;  // whole-at-close, not yet given its name
     std::string partial_;   // whole-at-close under a hidden name (no unnamed files here)
-    int directFd_ = -1;                         // the same file opened with O_DIRECT; -1 without
+    int directFd_ = -1;     // the same file opened with O_DIRECT; -1 without
     std::unique_ptr<char, FreeAligned> stage_;  // kStageBytes, aligned to kDirectAlign
     uint64_t pos_ = 0;
     uint64_t reserved_ = 0;   // bytes allocated ahead by Reserve (0: none)

@@ -118,9 +118,8 @@ std::string encode(const JournalEntry& e) {
     out << "format=" << e.format << "\npath=" << escape(e.path) << "\nside=" << escape(e.sidePath)
         << "\ndevice=" << e.device << "\ninode=" << e.inode << "\nwidth=" << e.width
         << "\nheight=" << e.height << "\ndepth=" << e.depth << "\ncolor=" << e.colorId
-        << "\nsidedevice=" << e.sideDevice << "\nsideinode=" << e.sideInode
-        << "\nborn=" << e.bornNs << "\nsideborn=" << e.sideBornNs << "\ntoken=" << escape(e.token)
-        << "\nend=1\n";
+        << "\nsidedevice=" << e.sideDevice << "\nsideinode=" << e.sideInode << "\nborn=" << e.bornNs
+        << "\nsideborn=" << e.sideBornNs << "\ntoken=" << escape(e.token) << "\nend=1\n";
     return out.str();
 }
 
@@ -190,7 +189,8 @@ bool diskAbsent(const JournalEntry& entry) {
     std::string folder = folderOfPath(entry.path);
     for (;;) {
         struct stat st {};
-        if (::stat(folder.c_str(), &st) == 0) return static_cast<uint64_t>(st.st_dev) != entry.device;
+        if (::stat(folder.c_str(), &st) == 0)
+            return static_cast<uint64_t>(st.st_dev) != entry.device;
         if (errno != ENOENT && errno != ENOTDIR) return true;
         if (folder == "/" || folder == ".") return true;
         folder = folderOfPath(folder);
@@ -264,7 +264,8 @@ std::string finishedText(const std::string& noted, const std::string& now, int64
 // recording's: never decreasing, none long before its start or long after the side file was
 // last written. `startUtc` is the header's UTC start in ticks.
 bool stampsPlausible(int fd, uint64_t frames, int64_t startUtc, const struct stat& sideStat) {
-    const int64_t lastUtc = kTicksTo1970 + static_cast<int64_t>(sideStat.st_mtim.tv_sec) * 10000000 +
+    const int64_t lastUtc = kTicksTo1970 +
+                            static_cast<int64_t>(sideStat.st_mtim.tv_sec) * 10000000 +
                             sideStat.st_mtim.tv_nsec / 100;
     std::vector<uint8_t> piece(kCopyPiece);
     int64_t previous = startUtc - kStampSlackTicks;
@@ -295,9 +296,9 @@ std::string newRecordingToken() {
     while (got < 0 && errno == EINTR);
     if (got != static_cast<ssize_t>(sizeof bytes)) {
         // No kernel randomness: time and process make a token that is still this run's own.
-        const uint64_t mix[2] = {static_cast<uint64_t>(::time(nullptr)) * 1000003u ^
-                                     static_cast<uint64_t>(::getpid()),
-                                 reinterpret_cast<uintptr_t>(&mix) ^ static_cast<uint64_t>(::clock())};
+        const uint64_t mix[2] = {
+            static_cast<uint64_t>(::time(nullptr)) * 1000003u ^ static_cast<uint64_t>(::getpid()),
+            reinterpret_cast<uintptr_t>(&mix) ^ static_cast<uint64_t>(::clock())};
         std::memcpy(bytes, mix, sizeof bytes);
     }
     static const char kHex[] = "0123456789abcdef";
@@ -328,9 +329,14 @@ std::string RecoveryJournal::add(JournalEntry entry, std::string* error) {
     };
     if (!identify(entry.path, entry.device, entry.inode, entry.bornNs))
         return fail("Cannot read " + quoted(entry.path));
+    // A side file that is not there (yet) is noted as none: no file found under its name
+    // later is taken for it.
     if (!entry.sidePath.empty() &&
-        !identify(entry.sidePath, entry.sideDevice, entry.sideInode, entry.sideBornNs))
-        return fail("Cannot read " + quoted(entry.sidePath));
+        !identify(entry.sidePath, entry.sideDevice, entry.sideInode, entry.sideBornNs)) {
+        if (errno != ENOENT) return fail("Cannot read " + quoted(entry.sidePath));
+        entry.sideDevice = entry.sideInode = 0;
+        entry.sideBornNs = 0;
+    }
     if (!makeFolders(folder_)) return fail("Cannot create the folder " + quoted(folder_));
 
     static std::atomic<unsigned> counter{0};
@@ -384,7 +390,8 @@ std::vector<std::string> noteNames(const std::string& folder) {
     if (DIR* dir = ::opendir(folder.c_str())) {
         while (const dirent* d = ::readdir(dir)) {
             const std::string name = d->d_name;
-            if (!endsWith(name, kNoteSuffix) && !endsWith(name, std::string(kNoteSuffix) + kNewSuffix))
+            if (!endsWith(name, kNoteSuffix) &&
+                !endsWith(name, std::string(kNoteSuffix) + kNewSuffix))
                 continue;
             struct stat st {};
             if (::fstatat(::dirfd(dir), d->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0 &&
@@ -422,7 +429,8 @@ OpenedNote openNote(const std::string& path, bool lock) {
     }
     if (st.st_size > 0 && st.st_size <= kMaxNoteBytes) {
         std::string text(static_cast<size_t>(st.st_size), '\0');
-        if (readAllAt(note.fd, text.data(), text.size(), 0)) note.entry = decode(text, &note.complete);
+        if (readAllAt(note.fd, text.data(), text.size(), 0))
+            note.entry = decode(text, &note.complete);
     }
     return note;
 }
@@ -509,6 +517,7 @@ RecoveryOutcome finishInterruptedSer(const JournalEntry& entry, bool* keepNote) 
     if (frames < claimed) return leave("it has fewer time stamps than its header counts frames");
     if (!stampsPlausible(side.fd, frames, header.dateTimeUtc, sideStat))
         return leave(quoted(entry.sidePath) + " does not hold the recording's time stamps");
+    if (frames == 0 && inFile > 0) return leave("it has no time stamps for its frames");
     if (frames == 0) {
         // Killed before its first frame: only the header was ever written.
         ::close(ser.fd);

@@ -12,8 +12,8 @@
 #include <utility>
 
 #include "platform/Log.h"
-#include "recording/FileNames.h"
 #include "platform/Rounding.h"
+#include "recording/FileNames.h"
 
 namespace {
 constexpr int64_t kTicksPerDay = 864000000000LL;
@@ -30,8 +30,6 @@ using ser::put64;
 std::string serStampsPath(const std::string& serPath) {
     return serPath + kSerStampsSuffix;
 }
-
-
 
 int64_t toSerTicks(LocalDateTime value) {
     return roundEven(value * static_cast<double>(kTicksPerDay)) + kTicksTo18991230;

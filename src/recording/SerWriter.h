@@ -107,4 +107,3 @@ class SerWriter {
     std::string journalKey_;  // the note of the open file; "" without one
     std::string closedPath_;
 };
-

@@ -53,8 +53,8 @@ bool StillSeriesWriter::writeBmp(const cv::Mat& image, std::string* written, Loc
         return false;
     }
     OutFile file;
-    if (!file.create(path, OutFile::Mode::WholeAtClose) || !file.write(bytes.data(), bytes.size()) ||
-        !file.close()) {
+    if (!file.create(path, OutFile::Mode::WholeAtClose) ||
+        !file.write(bytes.data(), bytes.size()) || !file.close()) {
         error_ = file.error();
         file.discard();
         return false;

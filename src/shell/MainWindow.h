@@ -159,6 +159,6 @@ class MainWindow : public QMainWindow {
     uint64_t bytesCounted_ = 0;  // the recording's bytes already given to diskRate_
     bool exitProcInstalled_ = false;
     static constexpr int kRecoveryRetryMs = 5000;
-    QTimer* recoveryRetry_ = nullptr;   // while a recording waits for its disk
+    QTimer* recoveryRetry_ = nullptr;     // while a recording waits for its disk
     std::set<std::string> waitingShown_;  // the waiting recordings already logged
 };

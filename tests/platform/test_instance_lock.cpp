@@ -137,7 +137,7 @@ TEST_F(InstanceLockTest, LockFileThatCannotBeCreatedIsReported) {
     EXPECT_FALSE(lock.error().empty());
 }
 
-TEST_F(InstanceLockTest, DefaultPathPrefersTheRuntimeFolder) {
+TEST_F(InstanceLockTest, DefaultPathIsBesideTheRecoveryNotes) {
     auto save = [](const char* name) {
         const char* v = std::getenv(name);
         return std::make_pair(v != nullptr, std::string(v ? v : ""));
@@ -150,11 +150,19 @@ TEST_F(InstanceLockTest, DefaultPathPrefersTheRuntimeFolder) {
     };
     const auto runtime = save("XDG_RUNTIME_DIR");
     const auto config = save("XDG_CONFIG_HOME");
+    const auto state = save("XDG_STATE_HOME");
+    // Two copies with different runtime folders but one state folder share the lock.
+    setenv("XDG_STATE_HOME", (dir_ + "/state").c_str(), 1);
     setenv("XDG_RUNTIME_DIR", "/run/user/4242", 1);
+    EXPECT_EQ(InstanceLock::defaultPath(), dir_ + "/state/TarviVideo5X/instance.lock");
+    // Where the state folder cannot be made: the runtime folder, else the configuration's.
+    std::ofstream(dir_ + "/plain") << "x";
+    setenv("XDG_STATE_HOME", (dir_ + "/plain").c_str(), 1);
     EXPECT_EQ(InstanceLock::defaultPath(), "/run/user/4242/TarviVideo5X.lock");
     setenv("XDG_RUNTIME_DIR", "relative", 1);
     setenv("XDG_CONFIG_HOME", dir_.c_str(), 1);
     EXPECT_EQ(InstanceLock::defaultPath(), dir_ + "/TarviVideo5X/instance.lock");
     restore("XDG_RUNTIME_DIR", runtime);
     restore("XDG_CONFIG_HOME", config);
+    restore("XDG_STATE_HOME", state);
 }

@@ -153,3 +153,29 @@ TEST(AviCrashDamage, RefusedUnchangedOrFinished) {
     EXPECT_GT(finished, 0);
     EXPECT_GT(refused, 0);
 }
+
+// The part of a note carries its token once the header is on the disk. A part deleted and
+// another AVI written under its name (the inode number may well be reused) is left exactly as
+// it is; a part killed before anything reached the disk is cleared away.
+TEST(AviCrashNotes, OnlyThePartTheNoteDescribesIsTouched) {
+    TempDir dir;
+    RecoveryJournal journal(dir / "journal");
+    const std::string part = killedPart(dir / "moon.AVI", 0, 200, 150, 30, &journal);
+    {
+        const int fd = ::open(part.c_str(), O_RDONLY | O_CLOEXEC);
+        EXPECT_EQ(readAviToken(fd).size(), 32u);
+        ::close(fd);
+    }
+    std::filesystem::remove(part);
+    killedPart(dir / "moon.AVI", 0, 200, 150, 30);  // a foreign cut AVI under the same name
+    const auto foreign = readAll(part);
+    const std::string empty = killedPart(dir / "short.AVI", 0, 64, 48, 2, &journal);
+    ASSERT_EQ(std::filesystem::file_size(empty), 0u);
+
+    const auto outcomes = recoverInterruptedRecordings(journal);
+    ASSERT_EQ(outcomes.size(), 2u);
+    for (const RecoveryOutcome& o : outcomes) EXPECT_FALSE(o.finished) << o.text;
+    EXPECT_EQ(readAll(part), foreign);
+    EXPECT_FALSE(std::filesystem::exists(empty));
+    EXPECT_TRUE(journal.pending().empty());
+}

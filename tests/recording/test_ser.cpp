@@ -170,17 +170,26 @@ TEST_F(SerTest, MoreThanFiftyThousandFramesKeepEveryStamp) {
 }
 
 TEST_F(SerTest, OpenFailuresAreReportedAndLeaveNoFile) {
-    // A missing folder, a path under a regular file, a full device.
+    // A missing folder, a path under a regular file; a name taken by a link, by a FIFO, or
+    // (only the side file's name) by a user's file: these are left exactly as they were, and
+    // opening never waits on the FIFO.
     std::ofstream(dir_ / "plain") << "x";
     ASSERT_EQ(::symlink("/dev/full", (dir_ / "full.SER").c_str()), 0);
-    for (const std::string& path :
-         {dir_ / "missing/a.SER", dir_ / "plain/a.SER", dir_ / "full.SER"}) {
+    ASSERT_EQ(::mkfifo((dir_ / "fifo.SER.stamps").c_str(), 0600), 0);
+    std::ofstream(dir_ / "mine.SER.stamps") << "my own notes";
+    for (const std::string& path : {dir_ / "missing/a.SER", dir_ / "plain/a.SER", dir_ / "full.SER",
+                                    dir_ / "fifo.SER", dir_ / "mine.SER"}) {
         SerWriter ser;
         EXPECT_FALSE(ser.open(path, 8, 8, 8)) << path;
         EXPECT_FALSE(ser.isOpen());
         EXPECT_NE(ser.error().find(path), std::string::npos) << ser.error();
-        EXPECT_FALSE(std::filesystem::exists(std::filesystem::symlink_status(path))) << path;
+        if (path == dir_ / "full.SER")
+            EXPECT_EQ(std::filesystem::read_symlink(path), "/dev/full");
+        else
+            EXPECT_FALSE(std::filesystem::exists(std::filesystem::symlink_status(path))) << path;
     }
+    EXPECT_TRUE(std::filesystem::is_fifo(dir_ / "fifo.SER.stamps"));
+    EXPECT_EQ(readAll(dir_ / "mine.SER.stamps").size(), 12u);
     EXPECT_FALSE(ser_.open(dir_ / "bad.SER", 0, 8, 8));
     EXPECT_FALSE(ser_.open(dir_ / "bad.SER", 8, 8, 12));
     EXPECT_FALSE(ser_.isOpen());

@@ -26,11 +26,33 @@ int64_t le(const std::vector<uint8_t>& b, size_t at, int bytes) {
     return static_cast<int64_t>(v);
 }
 
-// Frame i of a recording: the pattern frame with a time stamp of its own.
+// Frame i of a recording: the pattern frame stamped i seconds after the test began.
 FramePtr stampedFrame(int w, int h, int i) {
+    static const LocalDateTime start = localNow();
     FramePtr f = makeFrame(w, h);
-    f->timeStamp = 45000.0 + i / 86400.0;
+    f->timeStamp = start + i / 86400.0;
     return f;
+}
+
+// A recording of `frames` frames through `journal`, killed before it was closed.
+void killedRecording(RecoveryJournal& journal, const std::string& path, int frames) {
+    ASSERT_TRUE(runAndKill([&](const KillPoint& kill) {
+        SerWriter ser;
+        ser.setJournal(&journal);
+        if (!ser.open(path, 32, 8, 8)) return;
+        for (int i = 0; i < frames; ++i)
+            if (!ser.writeFrame(*stampedFrame(32, 8, i))) return;
+        kill();
+    }));
+}
+
+// Every regular file under `dir`, with its bytes.
+std::map<std::string, std::vector<uint8_t>> filesIn(const std::string& dir) {
+    std::map<std::string, std::vector<uint8_t>> files;
+    for (const auto& entry : fs::recursive_directory_iterator(dir))
+        if (fs::is_regular_file(fs::symlink_status(entry.path())))
+            files[entry.path()] = readAll(entry.path());
+    return files;
 }
 
 // Header count, data and trailer agree, and the trailer holds `frames` rising stamps.
@@ -120,7 +142,8 @@ TEST(SerCrash, RecoveryChangesNoFileOutsideItsNotesAndNeverBlocks) {
     };
     auto note = [&](const std::string& path, int32_t colorId = 0) {
         JournalEntry e{"SER", path, serStampsPath(path), 0, 0, 32, 8, 8, colorId};
-        ASSERT_FALSE(journal.add(e).empty());
+        // Added as by an earlier run: its journal (and with it the note's lock) is gone.
+        ASSERT_FALSE(RecoveryJournal(journal.folder()).add(e).empty());
     };
     // No note: a complete recording with an empty side file, and a user's own .stamps file.
     const std::string plain = complete("plain.SER", 10);
@@ -164,18 +187,88 @@ TEST(SerCrash, RecoveryChangesNoFileOutsideItsNotesAndNeverBlocks) {
     for (const auto& entry : fs::directory_iterator(dir.path()))
         if (entry.is_regular_file() && entry.path().filename() != "sparse.SER.stamps")
             before[entry.path()] = readAll(entry.path());
+    // A directory named like a note is no note: passed over without a word.
+    fs::create_directories(dir / "journal/0-0-0.note");
     const auto outcomes = recoverInterruptedRecordings(journal);
     EXPECT_EQ(outcomes.size(), 7u);
-    for (const RecoveryOutcome& o : outcomes) EXPECT_EQ(o.finished, o.path == sparse) << o.text;
-    for (const auto& [path, bytes] : before)
-        if (path != sparse) {
-            EXPECT_EQ(readAll(path), bytes) << path;
-        }
+    // None of these notes carries its recording's token (nor are zeros its stamps).
+    for (const RecoveryOutcome& o : outcomes) EXPECT_FALSE(o.finished) << o.text;
+    for (const auto& [path, bytes] : before) EXPECT_EQ(readAll(path), bytes) << path;
     EXPECT_TRUE(fs::exists(dir / "notes.stamps"));
     EXPECT_TRUE(fs::exists(serStampsPath(plain)));
     EXPECT_TRUE(journal.pending().empty());
-    // The sparse side file's zeros became the trailer of the 3 frames; the file kept them all.
+    EXPECT_TRUE(fs::is_directory(dir / "journal/0-0-0.note"));
     EXPECT_EQ(fs::file_size(sparse), kSerHeaderSize + 3u * 256 + 3u * 8);
+}
+
+// A real note whose side file was swapped for another file (a complete recording, a user's
+// file, garbage written over the very side file), or whose note names another side file:
+// the recovery leaves every byte alone and says why.
+TEST(SerCrash, ANoteIsTrustedOnlyWhenItsFilesAndTokenAgree) {
+    TempDir dir;
+    RecoveryJournal journal(dir / "journal");
+    const std::string cases[] = {"swapped", "garbage", "renoted"};
+    for (const std::string& name : cases) killedRecording(journal, dir / name + ".SER", 5);
+    SerWriter complete;
+    ASSERT_TRUE(complete.open(dir / "complete.SER", 32, 8, 8));
+    ASSERT_TRUE(complete.writeFrame(*stampedFrame(32, 8, 0)) && complete.close());
+    fs::rename(dir / "complete.SER", serStampsPath(dir / "swapped.SER"));
+    {
+        std::fstream side(serStampsPath(dir / "garbage.SER"), std::ios::in | std::ios::out);
+        side << "garbage!garbage!";  // the same file, its first two stamps overwritten
+    }
+    std::ofstream(dir / "user.txt") << "a user's own file, 40 bytes long........";
+    for (const auto& [key, entry] : journal.pending()) {
+        if (entry.path != dir / "renoted.SER") continue;
+        std::ifstream in(dir / ("journal/" + key));
+        std::string text((std::istreambuf_iterator<char>(in)), {}), side = "side=" + entry.sidePath;
+        text.replace(text.find(side), side.size(), "side=" + (dir / "user.txt"));
+        std::ofstream(dir / ("journal/" + key), std::ios::trunc) << text;
+    }
+    const auto before = filesIn(dir / "");
+    const auto outcomes = recoverInterruptedRecordings(journal);
+    ASSERT_EQ(outcomes.size(), 3u);
+    for (const RecoveryOutcome& o : outcomes) {
+        EXPECT_FALSE(o.finished) << o.text;
+        EXPECT_NE(o.text.find("as it is"), std::string::npos) << o.text;
+    }
+    auto after = filesIn(dir / "");
+    for (auto it = after.begin(); it != after.end();)
+        it = it->first.find("/journal/") != std::string::npos ? after.erase(it) : std::next(it);
+    auto noted = before;
+    for (auto it = noted.begin(); it != noted.end();)
+        it = it->first.find("/journal/") != std::string::npos ? noted.erase(it) : std::next(it);
+    EXPECT_EQ(after, noted);
+}
+
+// A note held by a running recording (another copy of the program, here a second journal on
+// the same folder) is passed over; a note a kill cut short while it was written and a
+// recording killed before its first frame are cleared away; the word "-unfinished" of a
+// provisional observation name goes when the recording is finished.
+TEST(SerCrash, LiveNotesArePassedOverAndEarlyLeftoversCleared) {
+    TempDir dir;
+    RecoveryJournal mine(dir / "journal"), other(dir / "journal");
+    SerWriter live;
+    live.setJournal(&mine);
+    ASSERT_TRUE(live.open(dir / "live.SER", 32, 8, 8));
+    for (int i = 0; i < 3; ++i) ASSERT_TRUE(live.writeFrame(*stampedFrame(32, 8, i)));
+    killedRecording(other, dir / "empty.SER", 0);
+    killedRecording(other, dir / "2026-12-10-2201_0-Jupiter-R-unfinished.ser", 4);
+    std::ofstream(dir / "journal/1-2-3.note.new") << "format=SER\npath=/x";
+    const auto liveBytes = readAll(dir / "live.SER");
+
+    const auto outcomes = recoverInterruptedRecordings(other);
+    ASSERT_EQ(outcomes.size(), 2u);
+    EXPECT_EQ(readAll(dir / "live.SER"), liveBytes);
+    EXPECT_TRUE(fs::exists(serStampsPath(dir / "live.SER")));
+    EXPECT_FALSE(fs::exists(dir / "empty.SER"));
+    EXPECT_FALSE(fs::exists(serStampsPath(dir / "empty.SER")));
+    EXPECT_FALSE(fs::exists(dir / "journal/1-2-3.note.new"));
+    expectComplete(dir / "2026-12-10-2201_0-Jupiter-R.ser", 32, 8, 4);
+    EXPECT_EQ(mine.pending().size(), 1u);  // only the live one
+    ASSERT_TRUE(live.writeFrame(*stampedFrame(32, 8, 3)) && live.close());
+    expectComplete(dir / "live.SER", 32, 8, 4);
+    EXPECT_TRUE(mine.pending().empty());
 }
 
 // Fills a small file system of its own (a tmpfs in a private mount namespace): the

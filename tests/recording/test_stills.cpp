@@ -153,7 +153,11 @@ TEST_F(FitsFiles, FailedWritesAreReportedAndLeaveNoFile) {
     std::string error;
     EXPECT_FALSE(writeFitsFile(full, *f, error));
     EXPECT_NE(error.find(full), std::string::npos) << error;
-    EXPECT_FALSE(std::filesystem::exists(std::filesystem::symlink_status(full)));
+    // The name was taken: the link is left as it was, and nothing else is in the folder.
+    EXPECT_EQ(std::filesystem::read_symlink(full), "/dev/full");
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir_.path()),
+                            std::filesystem::directory_iterator()),
+              1);
 
     std::ofstream(dir_ / "plain") << "x";
     std::string name;

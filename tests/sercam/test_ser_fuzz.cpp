@@ -30,6 +30,7 @@ constexpr int32_t kInteresting[] = {0,  1,   -1,  7,     8,     11,      12,    
 constexpr size_t kFields[] = {14, 18, 22, 26, 30, 34, 38};  // the header's integers
 
 Bytes record(const std::string& path, int w, int h, int depth, int frames) {
+    std::filesystem::remove(path);  // the writer creates only a file of its own
     SerWriter ser;
     EXPECT_TRUE(ser.open(path, w, h, depth)) << ser.error();
     for (int i = 0; i < frames; ++i) ser.writeFrame(*rectest::makeFrame(w, h, depth));
@@ -119,28 +120,55 @@ TEST(SerRecoveryFuzz, MutatedNotedRecordingsAreFinishedOrLeftAsTheyWere) {
     rectest::TempDir dir;
     const std::string path = dir / "noted.ser";
     const std::vector<Bytes> seeds = {record(path, 6, 4, 8, 3), record(path, 5, 3, 16, 2)};
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CLOEXEC);
+    int fd = ::open(path.c_str(), O_WRONLY | O_CLOEXEC);
     ASSERT_GE(fd, 0);
     struct stat st {};
     ASSERT_EQ(::fstat(fd, &st), 0);
     std::mt19937 rng(20261209);
     int finished = 0;
     for (int i = 0; i < kRecoveryCases; ++i) {
+        if (st.st_nlink == 0) {
+            // The last case was cleared away as an empty recording: a new file for the next.
+            ::close(fd);
+            fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+            ASSERT_GE(fd, 0);
+        }
+        ASSERT_EQ(::fstat(fd, &st), 0);
         Bytes b = seeds[i % seeds.size()];
         mutate(b, rng);
         ASSERT_EQ(::pwrite(fd, b.data(), b.size(), 0), static_cast<ssize_t>(b.size()));
         ASSERT_EQ(::ftruncate(fd, static_cast<off_t>(b.size())), 0);
-        { std::ofstream(serStampsPath(path)) << std::string(rng() % 200, 's'); }
         ser::Header h;
         const bool decoded = b.size() >= ser::kHeaderSize && ser::decodeHeader(b.data(), &h);
-        // Noted with the header's own geometry, so that the finishing is really tried.
-        const JournalEntry note{"SER",     path,      serStampsPath(path),
-                                st.st_dev, st.st_ino, h.width,
-                                h.height,  h.depth,   h.colorId};
+        {
+            // Rising stamps from the header's start, some of them cut.
+            std::ofstream side(serStampsPath(path), std::ios::binary | std::ios::trunc);
+            for (unsigned n = rng() % 25, k = 0; k < n; ++k) {
+                const int64_t stamp = h.dateTimeUtc + k * 10000;
+                side.write(reinterpret_cast<const char*>(&stamp), k + 1 < n ? 8 : rng() % 9);
+            }
+        }
+        struct stat sideSt {};
+        ASSERT_EQ(::stat(serStampsPath(path).c_str(), &sideSt), 0);
+        // Noted with the header's own geometry and start, so that the finishing is really tried.
+        JournalEntry note{"SER",     path,      serStampsPath(path),
+                          st.st_dev, st.st_ino, h.width,
+                          h.height,  h.depth,   h.colorId};
+        note.sideDevice = sideSt.st_dev;
+        note.sideInode = sideSt.st_ino;
+        note.token = serHeaderToken(h);
         const auto start = std::chrono::steady_clock::now();
         const RecoveryOutcome outcome = finishInterruptedSer(note);
         ASSERT_LT(std::chrono::steady_clock::now() - start, 1s) << "case " << i;
         const Bytes after = rectest::readAll(path);
+        if (outcome.text.rfind("Removed the empty recording", 0) == 0) {
+            // Only an empty file, or one of its own header without a single frame, goes.
+            ASSERT_TRUE(b.empty() || (decoded && b.size() < ser::kHeaderSize + ser::frameBytes(h)))
+                << i;
+            ASSERT_FALSE(std::filesystem::exists(path));
+            ASSERT_EQ(::fstat(fd, &st), 0);
+            continue;
+        }
         if (!outcome.finished) {
             ASSERT_EQ(after, b) << "case " << i << ": " << outcome.text;
             continue;

@@ -280,3 +280,23 @@ TEST_P(OutFileAppends, EveryByteIsInTheFileAfterEachCall) {
 
 INSTANTIATE_TEST_SUITE_P(DirectAndOrdinary, OutFileAppends,
                          ::testing::Values(OutFile::Mode::Direct, OutFile::Mode::Append));
+
+// A whole-at-close file has no name until it is complete (a kill leaves nothing behind), and
+// a closed recording keeps no disk room reserved past its end.
+TEST(OutFileNames, WholeFilesAppearAtCloseAndReservesAreGivenBack) {
+    TempDir dir;
+    OutFile whole;
+    ASSERT_TRUE(whole.create(dir / "still.FIT", OutFile::Mode::WholeAtClose));
+    ASSERT_TRUE(whole.write("SIMPLE", 6));
+    EXPECT_TRUE(std::filesystem::is_empty(dir.path()));
+    ASSERT_TRUE(whole.close()) << whole.error();
+    EXPECT_EQ(readAll(dir / "still.FIT").size(), 6u);
+
+    SerWriter ser;
+    ASSERT_TRUE(ser.open(dir / "small.SER", 64, 48, 8));
+    for (int i = 0; i < 10; ++i) ASSERT_TRUE(ser.writeFrame(*makeFrame(64, 48)));
+    ASSERT_TRUE(ser.close());
+    struct stat st {};
+    ASSERT_EQ(::stat((dir / "small.SER").c_str(), &st), 0);
+    EXPECT_LE(st.st_blocks * 512, st.st_size + 65536) << st.st_size;
+}

@@ -313,3 +313,70 @@ TEST(SerCrash, FullDiskKeepsEveryStampAndTheNextRecordingWorks) {
     ASSERT_TRUE(ser.close());
     expectComplete(next, 64, 64, 20);
 }
+
+// A recording on a disk that is not there at the next start (unplugged, not mounted) keeps
+// its note and is finished once the disk is back; here a tmpfs in a private mount namespace
+// moved away and back. Where the machine allows no such mount, it is skipped.
+TEST(SerCrash, ARecordingOnAnAbsentDiskWaitsForIt) {
+    if (!std::getenv("TV_PRIVATE_MOUNTS")) {
+        std::string out;
+        if (runCommand("unshare -rm true", out) != 0) GTEST_SKIP() << "no private mounts: " << out;
+        const int status =
+            runCommand("TV_PRIVATE_MOUNTS=1 unshare -rm " +
+                           quote(fs::read_symlink("/proc/self/exe").string()) +
+                           " --gtest_filter=SerCrash.ARecordingOnAnAbsentDiskWaitsForIt",
+                       out);
+        EXPECT_EQ(status, 0) << out;
+        EXPECT_NE(out.find("[  PASSED  ] 1 test"), std::string::npos) << out;
+        return;
+    }
+    TempDir dir;
+    fs::create_directories(dir / "disk");
+    fs::create_directories(dir / "away");
+    std::string out;
+    ASSERT_EQ(runCommand("mount -t tmpfs -o size=4m none " + quote(dir / "disk"), out), 0) << out;
+    fs::create_directories(dir / "disk/night");
+    RecoveryJournal journal(dir / "journal");
+    const std::string path = dir / "disk/night/moon_00012.SER";
+    killedRecording(journal, path, 4);
+    ASSERT_EQ(runCommand("mount --move " + quote(dir / "disk") + " " + quote(dir / "away"), out), 0)
+        << out;
+    auto outcomes = recoverInterruptedRecordings(journal);
+    ASSERT_EQ(outcomes.size(), 1u);
+    EXPECT_TRUE(outcomes[0].waiting);
+    EXPECT_EQ(outcomes[0].text,
+              "Waiting for " + (dir / "disk/night") + " to finish moon_00012.SER");
+    EXPECT_EQ(journal.pending().size(), 1u);
+
+    ASSERT_EQ(runCommand("mount --move " + quote(dir / "away") + " " + quote(dir / "disk"), out), 0)
+        << out;
+    outcomes = recoverInterruptedRecordings(journal);
+    ASSERT_EQ(outcomes.size(), 1u);
+    EXPECT_TRUE(outcomes[0].finished) << outcomes[0].text;
+    expectComplete(path, 32, 8, 4);
+    EXPECT_TRUE(journal.pending().empty());
+    runCommand("umount " + quote(dir / "disk"), out);
+}
+
+// The capture folder removed during a recording: the recording ends within a second with
+// the reason, and nothing is left noted for a file that cannot be reached.
+TEST(SerCrash, ACaptureFolderThatGoesEndsTheRecordingAtOnce) {
+    uint32_t now = 5000;
+    testclock::setMillis([&now] { return now; });
+    TempDir dir;
+    RecoveryJournal journal(dir / "journal");
+    fs::create_directories(dir / "night");
+    SerWriter ser;
+    ser.setJournal(&journal);
+    ASSERT_TRUE(ser.open(dir / "night/moon_00000.SER", 32, 8, 8));
+    ASSERT_TRUE(ser.writeFrame(*stampedFrame(32, 8, 0)));
+    fs::remove_all(dir / "night");
+    ASSERT_TRUE(ser.writeFrame(*stampedFrame(32, 8, 1)));  // within the second
+    now += kSerCountUpdateMs;
+    EXPECT_FALSE(ser.writeFrame(*stampedFrame(32, 8, 2)));
+    EXPECT_NE(ser.error().find("is no longer on the disk"), std::string::npos) << ser.error();
+    EXPECT_FALSE(ser.close());
+    EXPECT_NE(ser.error().find("is no longer on the disk"), std::string::npos) << ser.error();
+    EXPECT_TRUE(journal.pending().empty());
+    testclock::setMillis(nullptr);
+}

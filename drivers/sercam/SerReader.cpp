@@ -76,10 +76,12 @@ bool SerReader::open(const std::string& path, std::string* error) try {
         header.frameCount > 0 ? std::min<uint64_t>(header.frameCount, present) : present;
     header_ = header;
     frameCount_ = static_cast<int>(std::min<uint64_t>(frames, INT32_MAX));
-    raw_.resize(frameBytes);
+    // The frame's memory is taken at the first read: a camera that the program refuses for
+    // the size of its frames never holds it.
+    raw_.clear();
     return true;
 } catch (const std::bad_alloc&) {
-    *error = path + ": not enough memory for its frames";
+    *error = path + ": not enough memory";
     if (fd_ >= 0) ::close(fd_);
     fd_ = -1;
     return false;
@@ -88,6 +90,12 @@ bool SerReader::open(const std::string& path, std::string* error) try {
 bool SerReader::readRaw(int index, std::string* error) {
     if (fd_ < 0 || index < 0 || index >= frameCount_) {
         *error = "no such frame";
+        return false;
+    }
+    try {
+        raw_.resize(ser::frameBytes(header_));
+    } catch (const std::bad_alloc&) {
+        *error = "not enough memory for a frame of the SER file";
         return false;
     }
     const off_t offset = static_cast<off_t>(ser::frameOffset(header_, index));

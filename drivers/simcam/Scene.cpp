@@ -102,7 +102,8 @@ int sensorHeight() {
     return g_sensorHeight.load();
 }
 bool setSensorSize(int width, int height) {
-    if (width < 16 || height < 16 || width > kMaxSensorWidth || height > kMaxSensorHeight)
+    if (width < kMinSensorSide || height < kMinSensorSide || width > kMaxSensorWidth ||
+        height > kMaxSensorHeight)
         return false;
     g_sensorWidth = width;
     g_sensorHeight = height;

@@ -12,12 +12,13 @@ namespace simcam {
 // kMaxSensorWidth x kMaxSensorHeight) before the camera was opened.
 constexpr int kSensorWidth = 1280;
 constexpr int kSensorHeight = 960;
+constexpr int kMinSensorSide = 16;
 constexpr int kMaxSensorWidth = 6248;
 constexpr int kMaxSensorHeight = 4176;
 int sensorWidth();
 int sensorHeight();
-// Sets the sensor size; false (nothing changed) when either side is below 16 or above the
-// largest. Called with the camera's lock held, while no exposure runs.
+// Sets the sensor size; false (nothing changed) when either side is below kMinSensorSide or
+// above the largest. Called with the camera's lock held, while no exposure runs.
 bool setSensorSize(int width, int height);
 // Scene border around the sensor area, the largest image motion in pixels.
 constexpr int kMargin = 8;

@@ -5,9 +5,8 @@
 // (drivers/common) in real time.
 #include <algorithm>
 #include <cmath>
-#include <cstdio>
-#include <cstdlib>
-#include <cstring>
+#include <cstdint>
+#include <exception>
 #include <memory>
 #include <random>
 #include <string>
@@ -33,7 +32,8 @@ constexpr int kMaxMotion = 3;
 // What SimCamConfigure chose; guarded by camera::Lock().
 SceneKind g_sceneKind = SceneKind::Planet;
 bool g_seeing = true;
-int g_bits = 12;  // the sensor's depth, camera option "depth"
+int g_bits = 12;          // the sensor's depth, camera option "depth"
+std::string g_lastError;  // why the last camera option was refused
 
 // Used by the fills only, which run one after the other on the worker thread.
 struct Sky {
@@ -54,6 +54,42 @@ void setLevels(Readout& r, double exposureMs, int gain, const int balance[3]) {
     const double base =
         exposureMs / kDefaultExposureMs * std::pow(10.0, (gain - kDefaultGain) / 50.0);
     for (int c = 0; c < 3; ++c) r.gain[c] = base * balance[c] / kNeutralBalance;
+}
+
+// A number of decimal digits only, read up to kHuge (a longer one reads as kHuge, which every
+// range check refuses); -1 for anything else.
+int decimal(const std::string& text) {
+    constexpr int kHuge = 1'000'000'000;
+    if (text.empty() || text.find_first_not_of("0123456789") != std::string::npos) return -1;
+    int64_t n = 0;
+    for (const char c : text) n = std::min<int64_t>(kHuge, n * 10 + (c - '0'));
+    return static_cast<int>(n);
+}
+
+// Takes the option; why it is refused, "" when it was taken. Called with the lock held.
+std::string optionProblem(const std::string& key, const std::string& value) {
+    if (key == "sensor") {
+        const size_t x = value.find('x');
+        const int width = x == std::string::npos ? -1 : decimal(value.substr(0, x));
+        const int height = x == std::string::npos ? -1 : decimal(value.substr(x + 1));
+        if (width < 0 || height < 0)
+            return "sensor: '" + value + "' is not WIDTHxHEIGHT (for example sensor=1280x960)";
+        if (camera::exposureRunning()) return "sensor: cannot change during an exposure";
+        if (!simcam::setSensorSize(width, height))
+            return "sensor: " + value + " is outside " + std::to_string(simcam::kMinSensorSide) +
+                   " x " + std::to_string(simcam::kMinSensorSide) + " to " +
+                   std::to_string(simcam::kMaxSensorWidth) + " x " +
+                   std::to_string(simcam::kMaxSensorHeight);
+        return {};
+    }
+    if (key == "depth") {
+        const int bits = decimal(value);
+        if (bits < 0) return "depth: '" + value + "' is not a number of bits (8 to 16)";
+        if (bits < 8 || bits > 16) return "depth: " + value + " is outside 8 to 16";
+        g_bits = bits;
+        return {};
+    }
+    return "unknown option '" + key + "' (the simulated camera takes sensor=WxH, depth=8..16)";
 }
 
 // Renders the exposure after it ended, with the light gathered until then.
@@ -130,24 +166,20 @@ const char* GetCameraInfo(int* width, int* height) {
 }
 
 // sensor=WxH: the sensor size from the next openUSB on; depth=N: the sensor delivers N-bit
-// samples, 8 to 16.
-int CameraOption(const char* key, const char* value) {
-    if (!key || !value) return 0;
-    if (std::strcmp(key, "sensor") == 0) {
-        int width = 0, height = 0;
-        char tail = 0;
-        if (std::sscanf(value, "%dx%d%c", &width, &height, &tail) != 2) return 0;
-        auto lock = camera::lockCamera();
-        if (camera::exposureRunning()) return 0;
-        return simcam::setSensorSize(width, height) ? 1 : 0;
-    }
-    if (std::strcmp(key, "depth") != 0) return 0;
-    char* end = nullptr;
-    const long bits = std::strtol(value, &end, 10);
-    if (end == value || *end != '\0' || bits < 8 || bits > 16) return 0;
+// samples, 8 to 16. A refused option says why through CameraLastError.
+int CameraOption(const char* key, const char* value) try {
     auto lock = camera::lockCamera();
-    g_bits = static_cast<int>(bits);
-    return 1;
+    g_lastError = optionProblem(key ? key : "", value ? value : "");
+    return g_lastError.empty() ? 1 : 0;
+} catch (const std::exception&) {
+    return 0;  // no memory for the reason
+}
+
+const char* CameraLastError(void) {
+    static thread_local std::string copy;
+    auto lock = camera::lockCamera();
+    copy = g_lastError;
+    return copy.c_str();  // the caller's own copy, valid until its next call
 }
 
 int SimCamConfigure(int scene, int seeing) {

@@ -19,9 +19,12 @@ extern "C" {
  * Returns 1, or 0 for an unknown scene. Holds from the next exposure. */
 int SimCamConfigure(int scene, int seeing);
 
-/* The camera option of the program's --camera-option: "sensor" with "WxH" (16 to 6248 by
- * 16 to 4176) sets the sensor size from the next openUSB on. 1 = accepted. */
+/* The camera options of the program's --camera-option: "sensor" with "WxH" (16 to 6248 by
+ * 16 to 4176) sets the sensor size from the next openUSB on, "depth" with 8 to 16 the bits
+ * of the sensor's samples. 1 = accepted, 0 = refused; CameraLastError then says why. */
 int CameraOption(const char* key, const char* value);
+/* Why the last camera option was refused; "" after one was accepted. */
+const char* CameraLastError(void);
 
 /* NOLINTEND(readability-identifier-naming) */
 #ifdef __cplusplus

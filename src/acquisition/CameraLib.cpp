@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <mutex>
 #include <set>
 #include <vector>
 
@@ -12,6 +13,16 @@
 
 namespace {
 TarviApi g_api;
+// The program's refusal of the camera of g_api (setCameraRefusal); set on the acquisition
+// thread, read on the window thread.
+std::mutex g_refusalMutex;
+std::string g_refusal;
+
+// Puts a table in use: a new camera, so no refusal of the old one holds.
+void install(const TarviApi& api) {
+    g_api = api;
+    setCameraRefusal({});
+}
 
 constexpr const char* kLibraryName = "libtarvidll.so";
 // A camera NAME stands for the file libtarvidll-NAME.so.
@@ -112,18 +123,18 @@ std::string cameraLibraryPath() {
 }
 
 void setCameraApi(const TarviApi& api) {
-    g_api = api;
+    install(api);
 }
 
 bool loadCameraLibraryFrom(const std::string& path, std::string* error) {
     TarviApi api;
     std::string why;
     if (!tryLoad(path, &api, &why)) {
-        g_api = TarviApi{};
+        install(TarviApi{});
         if (error) *error = why;
         return false;
     }
-    g_api = api;
+    install(api);
     if (error) error->clear();
     return true;
 }
@@ -185,7 +196,7 @@ bool checkCameraChoice(const std::string& choice, std::string* error) {
 
 bool loadChosenCamera(const std::string& choice, std::string* error) {
     if (choice.empty()) return loadCameraLibrary(error);
-    g_api = TarviApi{};
+    install(TarviApi{});
     if (!checkCameraChoice(choice, error)) return false;
     if (choice.find('/') != std::string::npos) return loadCameraLibraryFrom(choice, error);
     const std::string file = kNamedPrefix + choice + kNamedSuffix;
@@ -225,8 +236,17 @@ bool applyCameraOptions(const std::vector<CameraOptionValue>& options, std::stri
 }
 
 std::string cameraFailureReason() {
+    {
+        std::lock_guard<std::mutex> lock(g_refusalMutex);
+        if (!g_refusal.empty()) return g_refusal;
+    }
     const char* text = g_api.cameraLastError ? g_api.cameraLastError() : nullptr;
     return text ? std::string(text) : std::string();
+}
+
+void setCameraRefusal(const std::string& why) {
+    std::lock_guard<std::mutex> lock(g_refusalMutex);
+    g_refusal = why;
 }
 
 bool loadCameraLibrary(std::string* error) {
@@ -240,14 +260,14 @@ bool loadCameraLibrary(std::string* error) {
         TarviApi api;
         std::string why;
         if (tryLoad(path, &api, &why)) {
-            g_api = api;
+            install(api);
             if (error) error->clear();
             return true;
         }
         if (!reasons.empty()) reasons += "; ";
         reasons += why;
     }
-    g_api = TarviApi{};
+    install(TarviApi{});
     if (error) *error = reasons;
     return false;
 }

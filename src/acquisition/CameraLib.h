@@ -70,5 +70,10 @@ bool parseCameraOption(const std::string& text, CameraOptionValue& option);
 // Hands the options to the loaded library's CameraOption, in order. False, with the
 // reason, when the library takes no options or refuses one.
 bool applyCameraOptions(const std::vector<CameraOptionValue>& options, std::string* error);
-// The library's own reason for its last failure; "" when it has none to give.
+// Why the camera cannot be used: the program's own reason when it refused the camera
+// (setCameraRefusal), else the library's reason for its last failure; "" when there is none.
 std::string cameraFailureReason();
+// The program refuses the camera that opened (its frames do not fit the frame budget):
+// cameraFailureReason gives `why` from now on. "" takes the refusal back; installing or
+// loading a camera table does too.
+void setCameraRefusal(const std::string& why);

@@ -89,6 +89,13 @@ int64_t unixNowUs() {
 LocalDateTime localDateTimeOfUnixUs(int64_t us) {
     return unixMillisToDateTime(us / 1000 + static_cast<int64_t>(utcOffsetSeconds()) * 1000);
 }
+
+// A byte count in MiB for messages.
+std::string mebibytes(uint64_t bytes) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.1f MiB", static_cast<double>(bytes) / (1 << 20));
+    return text;
+}
 }  // namespace
 
 const char* cameraStateText(CameraState state) {
@@ -302,9 +309,17 @@ void CaptureThread::markFinished() {
 
 bool CaptureThread::openOnThread() {
     const TarviApi& api = camera();
+    setCameraRefusal({});
     if (api.openUSB(0) != 1) return false;
     int width = 0, height = 0;
     const char* name = api.getCameraInfo(&width, &height);
+    // The thread starts on 8-bit frames of the full sensor: a camera whose frames do not fit
+    // the budget even so is not used, and no frame of it takes memory.
+    const std::string problem = budgetProblem(width, height, 8);
+    if (!problem.empty()) {
+        setCameraRefusal(problem);
+        return false;
+    }
     sensorWidth_ = width;
     sensorHeight_ = height;
     active_.width = width;
@@ -432,6 +447,40 @@ FramePtr CaptureThread::newCaptureFrame() const {
     return newFrame(active_.width, active_.height, std::string(), active_.flip, active_.depth);
 }
 
+// Why frames of this size cannot be held within the frame budget; "" when they can.
+std::string CaptureThread::budgetProblem(int32_t width, int32_t height, int32_t depth) const {
+    const uint64_t bytes =
+        paddedStride(std::max(width, 0), depth) * static_cast<uint64_t>(std::max(height, 0));
+    if (budget_->fitsFrame(bytes)) return {};
+    const uint64_t budget = budget_->totalLimit();
+    return "frames of " + std::to_string(width) + " x " + std::to_string(height) + " x " +
+           std::to_string(depth) + " bits (" + mebibytes(bytes) +
+           ") do not fit the frame budget of " + mebibytes(budget) + ": the program holds " +
+           std::to_string(FrameBudget::kFramesAlwaysHeld) +
+           " frames at a time, so one may take at most " +
+           mebibytes(budget / FrameBudget::kFramesAlwaysHeld);
+}
+
+// A request whose frames do not fit the budget is not taken as it is: 16-bit frames fall back
+// to 8 bits, and frames that do not fit even so (the budget lowered after the camera opened)
+// stay those in force. Each refusal is logged once.
+void CaptureThread::keepWithinBudget(CaptureSettings& want) {
+    const std::string problem = budgetProblem(want.width, want.height, want.depth);
+    const bool fresh = problem != budgetRefusal_;
+    budgetRefusal_ = problem;
+    if (problem.empty()) return;
+    if (want.depth == 16 && budgetProblem(want.width, want.height, 8).empty()) {
+        want.depth = 8;
+    } else {
+        want.width = active_.width;
+        want.height = active_.height;
+        want.depth = active_.depth;
+    }
+    if (fresh)
+        qCWarning(lcProgram, "%s; the camera delivers %d x %d x %d bits instead", problem.c_str(),
+                  want.width, want.height, want.depth);
+}
+
 void CaptureThread::applySettings(bool recording) {
     const TarviApi& api = camera();
     CaptureSettings want;
@@ -455,6 +504,7 @@ void CaptureThread::applySettings(bool recording) {
         want.width = std::clamp(want.width, 1, std::max(sensorWidth_, 1));
         want.height = std::clamp(want.height, 1, std::max(sensorHeight_, 1));
         want.depth = want.depth == 16 && cameraBits_ > 8 ? 16 : 8;
+        keepWithinBudget(want);
         if (want.depth != active_.depth && api.cameraSampleDepth &&
             api.cameraSampleDepth(want.depth) != 1)
             want.depth = active_.depth;  // refused: the buffers keep their size

@@ -131,7 +131,9 @@ class CaptureThread {
     // ---- commands
     // Opens the camera on the acquisition thread (openUSB, the sensor size and name, the
     // semaphore) and waits for the answer; true when the camera opened. The thread then
-    // waits for start(). False also when no library is loaded.
+    // waits for start(). False also when no library is loaded, and when full-sensor frames
+    // do not fit the frame budget (set it first): cameraFailureReason() then gives their
+    // size and the budget.
     bool openCamera();
     // Starts the exposures (once, after openCamera succeeded; without it the thread ends).
     void start();
@@ -158,7 +160,9 @@ class CaptureThread {
     // Frames handed to the window thread and not yet destroyed (writer queues included).
     int framesInFlight() const { return budget_->inFlight(); }
     // The budget of the frames handed over, in bytes: those in the hand-off to the window
-    // thread, and those in a recording's writer queue.
+    // thread, and those in a recording's writer queue. Frames too large for it
+    // (FrameBudget::fitsFrame) are never made: a camera whose full sensor does not fit is
+    // not opened, and 16-bit frames that do not fit are taken at 8 bits.
     void setFrameBudget(uint64_t handOffBytes, uint64_t queueBytes) {
         budget_->setLimits(handOffBytes, queueBytes);
     }
@@ -200,6 +204,8 @@ class CaptureThread {
     void setState(CameraState state);
     void noteExposureStarted(uint64_t number);
     FramePtr newCaptureFrame() const;
+    std::string budgetProblem(int32_t width, int32_t height, int32_t depth) const;
+    void keepWithinBudget(CaptureSettings& want);
     void serviceWheel();
     void publishWheel(const TarviWheelState& wheel, bool moving);
     bool exposedWhileWheelMoved(uint64_t number, int64_t startUnixUs) const;
@@ -255,6 +261,7 @@ class CaptureThread {
     int32_t cameraBits_ = 8;
     CaptureSettings active_;
     int32_t lastExposureSent_ = 99999999;
+    std::string budgetRefusal_;  // the last request refused for the budget, logged once
     uint64_t balanceSent_ = 0;
     uint64_t gainSent_ = 0;
     uint64_t failed_ = 0;

@@ -16,6 +16,11 @@ FrameBudget::Hold FrameBudget::holds(uint64_t bytes) const {
     return Hold::None;
 }
 
+uint64_t FrameBudget::totalLimit() const {
+    const uint64_t handOff = handOffLimit(), queue = queueLimit();
+    return queue > UINT64_MAX - handOff ? UINT64_MAX : handOff + queue;
+}
+
 void FrameBudget::take(uint64_t bytes) {
     // Bytes first: a reader that sees the frame count also sees its bytes.
     bytes_.fetch_add(bytes);

@@ -56,6 +56,14 @@ class FrameBudget {
     void enqueue(uint64_t bytes);
 
     static constexpr int kMinHandOffFrames = 2;
+    // The frames of one size the program may hold at a time whatever the limits: the one the
+    // camera fills and the next one made ready beside it, the kMinHandOffFrames of the
+    // hand-off, and the one a writer queue always takes.
+    static constexpr int kFramesAlwaysHeld = 2 + kMinHandOffFrames + 1;
+    // Both limits together: the memory the program allows its frames.
+    uint64_t totalLimit() const;
+    // Whether the limits have room for kFramesAlwaysHeld frames of `bytes` each.
+    bool fitsFrame(uint64_t bytes) const { return bytes <= totalLimit() / kFramesAlwaysHeld; }
 
   private:
     std::atomic<int> frames_{0};

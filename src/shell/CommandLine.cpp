@@ -120,13 +120,13 @@ std::string commandLineHelp(const std::vector<std::string>& cameras) {
 namespace {
 // A choice as the user would type it.
 std::string describe(const CameraChoice& choice) {
-    std::string text = choice.name.isEmpty()
-                           ? std::string("the default camera (libtarvidll.so)")
-                           : "--camera " + (choice.name.size() <= 40
-                                                ? choice.name
-                                                : choice.name.left(37) + QStringLiteral("..."))
-                                               .toStdString();
-    for (const QString& o : choice.options) text += " --camera-option " + o.toStdString();
+    std::string text =
+        choice.name.isEmpty()
+            ? std::string("the default camera (libtarvidll.so)")
+            : "--camera " + bytesOfText(choice.name.size() <= 40
+                                            ? choice.name
+                                            : choice.name.left(37) + QStringLiteral("..."));
+    for (const QString& o : choice.options) text += " --camera-option " + bytesOfText(o);
     return text;
 }
 }  // namespace
@@ -137,10 +137,20 @@ CameraChoice resolveCameraChoice(const CommandLine& line) {
     // reaching the camera that worked.
     forgetNextCameraChoice();
     if (!line.camera && line.options.empty()) return camera;
-    if (line.camera) camera.name = QString::fromStdString(*line.camera);
+    // The arguments' bytes, which file names may hold outside UTF-8, stay as they are.
+    if (line.camera) camera.name = textOfBytes(*line.camera);
     camera.options.clear();
-    for (const std::string& o : line.options) camera.options << QString::fromStdString(o);
+    for (const std::string& o : line.options) camera.options << textOfBytes(o);
     return camera;
+}
+
+bool loadCameraChoice(const CameraChoice& choice, std::string* error) {
+    std::vector<CameraOptionValue> options;
+    for (const QString& text : choice.options) {
+        CameraOptionValue o;
+        if (parseCameraOption(bytesOfText(text), o)) options.push_back(o);
+    }
+    return loadChosenCamera(bytesOfText(choice.name), error) && applyCameraOptions(options, error);
 }
 
 std::string noCameraHint(const CameraChoice& tried, const CameraChoice& working,

@@ -32,6 +32,9 @@ std::string commandLineHelp(const std::vector<std::string>& cameras);
 // in the program is used up here: when it does not open, the next start goes back to the
 // camera that opened last.
 CameraChoice resolveCameraChoice(const CommandLine& line);
+// Loads the chosen camera library and hands it the choice's options, with the bytes the
+// command line gave (loadChosenCamera, applyCameraOptions); false with the reason.
+bool loadCameraChoice(const CameraChoice& choice, std::string* error);
 // What to tell the user when the camera `tried` did not open: the cameras found and how to
 // choose one, and which camera the next plain start uses.
 std::string noCameraHint(const CameraChoice& tried, const CameraChoice& working,

@@ -85,17 +85,11 @@ int main(int argc, char** argv) {
     // The camera given on the command line, else the one chosen last time (in the settings
     // or with "Select Camera..."); it is kept for the next start once it has opened.
     const CameraChoice camera = resolveCameraChoice(line);
-    std::vector<CameraOptionValue> options;
-    for (const QString& text : camera.options) {
-        CameraOptionValue o;
-        if (parseCameraOption(text.toStdString(), o)) options.push_back(o);
-    }
 
     mainWindow = new MainWindow;
     mainWindow->splash = splash;
-    mainWindow->loadCameraLibrary = [name = camera.name.toStdString(),
-                                     options](std::string* error) {
-        return loadChosenCamera(name, error) && applyCameraOptions(options, error);
+    mainWindow->loadCameraLibrary = [camera](std::string* error) {
+        return loadCameraChoice(camera, error);
     };
     mainWindow->noCameraHint = noCameraHint(camera, readWorkingCameraChoice(), availableCameras());
     // With the codec set to "Ask when opening", every AVI part asks for its codec.

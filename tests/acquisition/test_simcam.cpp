@@ -262,6 +262,41 @@ TEST_F(SimCamTest, AcquisitionThreadDeliversSimulatedFrames) {
     api().exposureSemaphore(&g_done);
 }
 
+// Every option of the simulated camera, taken or refused with the reason the program shows.
+struct OptionCase {
+    const char* key;
+    const char* value;
+    const char* reason;  // "" when the option is taken
+};
+class SimCamOption : public ::testing::TestWithParam<OptionCase> {
+  protected:
+    void TearDown() override {
+        EXPECT_TRUE(applyCameraOptions({{"sensor", "1280x960"}, {"depth", "12"}}, nullptr));
+        setCameraApi(TarviApi{});
+    }
+};
+TEST_P(SimCamOption, IsTakenOrRefusedWithTheReason) {
+    const OptionCase& c = GetParam();
+    std::string error;
+    ASSERT_TRUE(loadCameraLibraryFrom(TV_SIMCAM_LIB, &error)) << error;
+    EXPECT_EQ(applyCameraOptions({{c.key, c.value}}, &error), !*c.reason);
+    const std::string option = std::string(c.key) + "=" + c.value;
+    EXPECT_EQ(error, *c.reason ? "camera option " + option + " refused: " + c.reason : "");
+}
+INSTANTIATE_TEST_SUITE_P(
+    Options, SimCamOption,
+    ::testing::Values(
+        OptionCase{"sensor", "16x16", ""}, OptionCase{"sensor", "6248x4176", ""},
+        OptionCase{"sensor", "99999x3", "sensor: 99999x3 is outside 16 x 16 to 6248 x 4176"},
+        OptionCase{"sensor", "99999999999x960",
+                   "sensor: 99999999999x960 is outside 16 x 16 to 6248 x 4176"},
+        OptionCase{"sensor", "-640x480",
+                   "sensor: '-640x480' is not WIDTHxHEIGHT (for example sensor=1280x960)"},
+        OptionCase{"depth", "16", ""}, OptionCase{"depth", "7", "depth: 7 is outside 8 to 16"},
+        OptionCase{"depth", "12 bits", "depth: '12 bits' is not a number of bits (8 to 16)"},
+        OptionCase{"foo", "1",
+                   "unknown option 'foo' (the simulated camera takes sensor=WxH, depth=8..16)"}));
+
 TEST(CameraLibrary, FoundBesideTheExecutable) {
     std::string error;
     ASSERT_TRUE(loadCameraLibrary(&error)) << error;

@@ -298,6 +298,26 @@ TEST_F(CaptureTest, FramesInFlightAreBounded) {
     EXPECT_TRUE(capture_->stop(1000));
 }
 
+// 16-bit frames the budget cannot hold come at 8 bits until it can (both budgets just fit).
+TEST_F(CaptureTest, SixteenBitFramesThatDoNotFitTheBudgetComeAtEightBits) {
+    camera().cameraSampleDepth = [](int bits) { return bits == 0 ? 12 : 1; };
+    const uint64_t frame8 = paddedStride(640, 8) * 480;
+    capture_->setFrameBudget(FrameBudget::kFramesAlwaysHeld * frame8, 0);
+    capture_->setDepth(16);
+    cam_.setAutoRelease(true);
+    start();
+    for (int i = 0; i < 3; ++i) {
+        const FramePtr frame = frames_.pop();
+        ASSERT_TRUE(frame && frameDepth(frame.get()) == 8);
+    }
+    EXPECT_EQ(capture_->status().depth, 8);
+    capture_->setFrameBudget(FrameBudget::kFramesAlwaysHeld * 2 * frame8, 0);
+    EXPECT_TRUE(eventually([&] {
+        const FramePtr frame = frames_.pop();
+        return frame && frameDepth(frame.get()) == 16;
+    }));
+}
+
 TEST_F(CaptureTest, UndeliverableFramesAreFreed) {
     frames_.setAccept(false);
     cam_.setAutoRelease(true);

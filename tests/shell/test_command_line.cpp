@@ -1,12 +1,16 @@
 // The command line, the camera choice it leaves in the settings, and the real program's
 // --help and --version.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <cstdio>
+#include <fstream>
 #include <string>
 #include <vector>
 
+#include "SerFormat.h"
 #include "ShellTestEnv.h"
 #include "acquisition/CameraLib.h"
 #include "shell/AppInfo.h"
@@ -115,6 +119,40 @@ TEST(CommandLine, AChoiceIsRememberedOnlyOnceItsCameraHasOpened) {
     EXPECT_EQ(readCameraChoice().name, QStringLiteral("ser"));
     EXPECT_EQ(resolveCameraChoice(parse({})).name, QStringLiteral("ser"));
     EXPECT_EQ(resolveCameraChoice(parse({})), indi);
+}
+
+// Names are kept as bytes (UTF-8 read as its text), so a camera library folder and a SER file
+// whose names hold byte 0xE9 alone are reached from the command line and, at the next start,
+// from the settings file.
+TEST(CommandLine, PathsOutsideUtf8ReachTheCameraWithTheirBytes) {
+    const std::string cases[] = {"caf\xC3\xA9",  "m\xE9lange", "\xF0\x90\x82\x80", "\xF0\x90\x82",
+                                 "\xED\xB2\x80", "\xC0\xAF",   "\xF4\x90\x80\x80", "\x80\xFF"};
+    for (const std::string& bytes : cases) EXPECT_EQ(bytesOfText(textOfBytes(bytes)), bytes);
+    EXPECT_EQ(textOfBytes("caf\xC3\xA9"), QString::fromUtf8("caf\xC3\xA9"));
+    TempConfig config;
+    const std::string dir = config.dir().toStdString() + "/caf\xE9";
+    ASSERT_EQ(mkdir(dir.c_str(), 0700), 0);
+    const std::string library = dir + "/libtarvidll-ser.so", file = dir + "/m\xE9lange.ser";
+    ASSERT_EQ(symlink(TV_BINARY_DIR "/bin/libtarvidll-ser.so", library.c_str()), 0);
+    ser::Header header;
+    header.width = 4, header.height = 2, header.depth = 8, header.frameCount = 1;
+    uint8_t bytes[ser::kHeaderSize + 8] = {};
+    ser::encodeHeader(header, bytes);
+    std::ofstream(file, std::ios::binary).write(reinterpret_cast<char*>(bytes), sizeof bytes);
+    const CameraChoice chosen =
+        resolveCameraChoice(parse({"--camera", library, "--camera-option", "file=" + file}));
+    ASSERT_TRUE(rememberWorkingCamera(chosen));
+    const QByteArray ini = config.readIni();
+    TempConfig nextStart;  // a file of its own, which the next start reads from the disk
+    ASSERT_TRUE(nextStart.writeIni(ini));
+    for (const CameraChoice& choice : {chosen, resolveCameraChoice(parse({}))}) {
+        std::string error;
+        ASSERT_TRUE(loadCameraChoice(choice, &error)) << error;
+        ASSERT_EQ(camera().openUSB(0), 1) << cameraFailureReason();
+        EXPECT_EQ(std::string(camera().getCameraInfo(nullptr, nullptr)),
+                  "SER playback: m\xE9lange.ser");
+    }
+    setCameraApi(TarviApi{});
 }
 
 TEST(CommandLine, TheNoCameraHintNamesTheCamerasAndTheCameraTheNextStartUses) {

@@ -208,6 +208,19 @@ TEST_F(Startup, NoCameraShowsTheMessageHaltsAndStillStoresTheSettings) {
     EXPECT_TRUE(config_.readIni().contains("[TarviVideo2R]"));
 }
 
+// A camera whose frames the frame budget cannot hold is no camera, with the sizes.
+TEST_F(Startup, ACameraWhoseFramesDoNotFitTheBudgetIsNoCameraWithTheSizes) {
+    ASSERT_TRUE(config_.writeIni("[TarviVideo2R]\nWRITERQUEUEMIB=8\n"));
+    tvtest::FakeCamera cam(4000, 4000);
+    cam.install();
+    MainWindow mainWindow;
+    EXPECT_EQ(create(mainWindow), 1);
+    EXPECT_EQ(messages_, std::vector<std::string>{
+                             "NO CAMERA!\n\nframes of 4000 x 4000 x 8 bits (15.3 MiB) do not fit "
+                             "the frame budget of 72.0 MiB: the program holds 5 frames at a "
+                             "time, so one may take at most 14.4 MiB"});
+}
+
 TEST_F(Startup, ACameraLibraryThatCannotBeLoadedCountsAsNoCamera) {
     setCameraApi(TarviApi{});
     MainWindow mainWindow;

@@ -231,6 +231,39 @@ TEST_F(CaptureTest, CountOfFiveSerCountsDownAndShowsTheSummary) {
     EXPECT_EQ(le32(readAll(out("moon_00001.SER")), kSerFrameCountOffset), 1);
 }
 
+// A recording that could not be finished after a crash (the state folder cannot be written)
+// is said so before it starts, and starts only when the user agrees; a name whose side file
+// is taken by a user's file is passed over, and that file left as it was.
+TEST_F(CaptureTest, CrashSafetyIsAskedForAndAUsersSideFileIsPassedOver) {
+    const QByteArray state = qgetenv("XDG_STATE_HOME");
+    const std::string blocked = config_.dir().toStdString() + "/not-a-folder";
+    std::ofstream(blocked) << "x";
+    qputenv("XDG_STATE_HOME", QByteArray::fromStdString(blocked));
+    std::ofstream(out("moon_00000.SER.stamps")) << "my own stamps";
+    createWithPath();
+    qputenv("XDG_STATE_HOME", state);
+    std::vector<std::string> asked;
+    bool agree = false;
+    const QuestionHandler previous = setQuestionHandler([&](const std::string& text) {
+        asked.push_back(text);
+        return agree;
+    });
+    item("SER8bit1")->trigger();
+    button("butCapture")->click();
+    ASSERT_EQ(asked.size(), 1u);
+    EXPECT_NE(asked[0].find("cannot be made crash-safe"), std::string::npos) << asked[0];
+    EXPECT_NE(asked[0].find(blocked), std::string::npos) << asked[0];
+    EXPECT_FALSE(recording());
+    EXPECT_EQ(fileCount(), 1u);  // the user's file alone
+    agree = true;
+    button("butCapture")->click();
+    EXPECT_TRUE(recording());
+    deliver(2);
+    EXPECT_EQ(le32(readAll(out("moon_00001.SER")), kSerFrameCountOffset), 1);
+    EXPECT_EQ(readAll(out("moon_00000.SER.stamps")).size(), 13u);
+    setQuestionHandler(previous);
+}
+
 TEST_F(CaptureTest, CountOfOneAviWritesOneFramePart) {
     createWithPath();
     item("AVI2")->trigger();

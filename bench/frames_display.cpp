@@ -44,7 +44,7 @@ void bmRenderPreview(benchmark::State& state) {
 
     cv::Mat frame = testFrame(channels);
     QImage picture, focus;
-    renderer.render(frame, "", picture, focus, false);  // sizes the picture once
+    renderer.render(frame, picture, focus, false);  // sizes the picture once
     const QSize size = zoomedSize(kFrameWidth, kFrameHeight, zoom);
     cv::Mat bare(size.height(), size.width(), CV_8UC(channels));
 
@@ -52,7 +52,7 @@ void bmRenderPreview(benchmark::State& state) {
     for (auto _ : state) {
         const double c0 = processCpuSeconds();
         const auto t0 = Clock::now();
-        renderer.render(frame, "", picture, focus, false);
+        renderer.render(frame, picture, focus, false);
         const auto t1 = Clock::now();
         const double c1 = processCpuSeconds();
         cv::resize(frame, bare, bare.size(), 0, 0, cv::INTER_NEAREST);
@@ -90,7 +90,7 @@ void bmPreviewFrame(benchmark::State& state) {
         prepareImage8(*frame);
         if (colour) ensureColorImage(*frame);
         cv::Mat& shown = colour ? frame->colorImage : frame->image8;
-        renderer.render(shown, "", picture, focus, false);
+        renderer.render(shown, picture, focus, false);
         benchmark::DoNotOptimize(picture.constBits());
     }
     state.counters["fps"] =
@@ -118,16 +118,16 @@ void bmPreviewLargeFrame(benchmark::State& state) {
         const auto t0 = std::chrono::steady_clock::now();
         prepareImage8(*frame);
         if (colour) ensureColorImage(*frame);
-        renderer.render(colour ? frame->colorImage : frame->image8, "", picture, focus, false);
+        renderer.render(colour ? frame->colorImage : frame->image8, picture, focus, false);
         const auto t1 = std::chrono::steady_clock::now();
         const double c1a = processCpuSeconds();
         frame->image8.release();  // the whole road's memory goes back outside both timings
         frame->colorImage.release();
         const double c1 = processCpuSeconds();
         const auto t1b = std::chrono::steady_clock::now();
-        if (!renderer.renderReduced(*frame, colour, "", picture, focus, false)) {
+        if (!renderer.renderReduced(*frame, colour, picture, focus, false)) {
             prepareImage8(*frame);
-            renderer.render(frame->image8, "", picture, focus, false);
+            renderer.render(frame->image8, picture, focus, false);
         }
         const auto t2 = std::chrono::steady_clock::now();
         const double c2 = processCpuSeconds();

@@ -156,6 +156,28 @@ void ensureColorImage(Frame& frame) {
     if (!frame.colorImage.empty()) return;
     if (frame.image8.empty()) prepareImage8(frame);
     cv::cvtColor(frame.image8, frame.colorImage, demosaicCode(frame.pattern));
+    // A mono frame's samples already carry the text; a mosaic's colour image gets it now.
+    if (frame.stampBurnt && frame.pattern != ColorPattern::Mono)
+        drawStampText(frame.colorImage, frame.stampText, 255);
+}
+
+void drawStampText(cv::Mat& image, const std::string& text, double white) {
+    if (image.empty() || text.empty()) return;
+    cv::putText(image, text, cv::Point(20, 20), cv::FONT_HERSHEY_PLAIN, 1.0,
+                cv::Scalar(white, white, white, 0), 1, cv::LINE_8, false);
+}
+
+void burnStampText(Frame& frame) {
+    if (frame.stampBurnt || frame.stampText.empty() || frame.rawImage.empty()) return;
+    frame.stampBurnt = true;
+    if (frame.pattern == ColorPattern::Mono) {
+        const int bits = frameDepth(&frame) == 16 ? std::clamp(frame.bitsPerSample, 9, 16) : 8;
+        drawStampText(frame.rawImage, frame.stampText, static_cast<double>((1 << bits) - 1));
+        // An 8-bit view made before (of a 16-bit frame) is made again with the text.
+        if (frameDepth(&frame) == 16) frame.image8.release();
+    }
+    // Pictures made before are made again: the colour image with the text.
+    frame.colorImage.release();
 }
 
 namespace {

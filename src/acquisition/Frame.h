@@ -87,6 +87,9 @@ struct Frame {
     cv::Mat image8;      // 8-bit view: rawImage itself at depth 8; empty until prepareImage8
     cv::Mat colorImage;  // 8-bit BGR demosaic; empty until ensureColorImage
     std::string stampText;
+    // The overlay stage put stampText into the frame's pictures (burnStampText): a mono
+    // frame's samples carry it, a mosaic frame's colour image once it is made.
+    bool stampBurnt = false;
     bool flipped = false;
     // Mosaic of the samples as stored; Mono for a monochrome camera or when the user said
     // the camera is not a colour one.
@@ -126,8 +129,20 @@ FramePtr newFrame(int width, int height, const std::string& stampText, bool flip
 // scaled from their true range (bitsPerSample) to 0..255, rounded and limited to 255.
 void prepareImage8(Frame& frame);
 // Demosaics the frame by its Pattern into colorImage once (a Mono frame gives three equal
-// channels).
+// channels). The colour image of a frame whose stamp is burnt carries the stamp text.
 void ensureColorImage(Frame& frame);
+
+// Draws `text` into `image` (1 or 3 channels, 8 or 16 bits) in the value `white`: plain
+// Hershey font, scale 1, thickness 1, 8-connected, base line starting at column 20, row 20;
+// clipped at the image's edges.
+void drawStampText(cv::Mat& image, const std::string& text, double white);
+
+// The overlay stage: burns the frame's stamp text into what is shown and recorded of it. A
+// mono frame gets it in its samples at full scale (so every file format and the preview
+// carry it); a colour mosaic keeps its samples as the camera made them (a raw file stores
+// the mosaic untouched) and its colour image (AVI, BMP, the colour preview) gets the text.
+// Done once, before any picture is made of the frame.
+void burnStampText(Frame& frame);
 // The frame reduced into `out`, which has the reduced size and 8-bit samples, 3 channels
 // (BGR) for `colour`, else 1: each pixel from the frame pixel that nearest-neighbour
 // resampling takes (column x * width / out.cols, likewise the row), scaled to 8 bits as

@@ -54,8 +54,8 @@ QList<QRgb> PreviewRenderer::palette() const {
                               levels_.saturationShade);
 }
 
-bool PreviewRenderer::render(cv::Mat& frame, const std::string& stampText, QImage& picture,
-                             QImage& focusPicture, bool focusVisible) const {
+bool PreviewRenderer::render(const cv::Mat& frame, QImage& picture, QImage& focusPicture,
+                             bool focusVisible) const {
     if (frame.empty() || frame.depth() != CV_8U) return false;
     const int channels = frame.channels();
     if (channels != 1 && channels != 3) return false;
@@ -63,9 +63,6 @@ bool PreviewRenderer::render(cv::Mat& frame, const std::string& stampText, QImag
     // 1. Size and 2. pixel format of the picture (and of the focus picture).
     const QSize size = zoomedSize(frame.cols, frame.rows, zoom_);
     if (!preparePictures(size, channels, picture, focusPicture)) return false;
-
-    // 3. The overlay text goes into the frame itself.
-    if (stampVisible_) putStampText(frame, stampText);
 
     // 4. Nearest-neighbour resampling straight into the picture's memory. bits() is taken
     // anew for every frame: it detaches the image while another copy of it is alive.
@@ -95,9 +92,8 @@ bool PreviewRenderer::preparePictures(QSize size, int channels, QImage& picture,
     return true;
 }
 
-bool PreviewRenderer::renderReduced(const Frame& frame, bool colour, const std::string& stampText,
-                                    QImage& picture, QImage& focusPicture,
-                                    bool focusVisible) const {
+bool PreviewRenderer::renderReduced(const Frame& frame, bool colour, QImage& picture,
+                                    QImage& focusPicture, bool focusVisible) const {
     if (zoom_ >= 100 || focusVisible || frame.rawImage.empty()) return false;
     if (!colour && frameDepth(&frame) == 8) return false;
     const int channels = colour ? 3 : 1;
@@ -106,6 +102,8 @@ bool PreviewRenderer::renderReduced(const Frame& frame, bool colour, const std::
     cv::Mat target(size.height(), size.width(), CV_8UC(channels), picture.bits(),
                    static_cast<size_t>(picture.bytesPerLine()));
     reducedImage8(frame, colour, target);
-    if (stampVisible_) putStampText(target, stampText);
+    // A mono frame's samples carry the burnt text; a mosaic's do not.
+    if (frame.stampBurnt && frame.pattern != ColorPattern::Mono)
+        putStampText(target, frame.stampText);
     return true;
 }

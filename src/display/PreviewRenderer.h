@@ -56,29 +56,25 @@ class PreviewRenderer {
     QPoint focusPoint() const { return focusPoint_; }
     void setFocusPoint(QPoint point) { focusPoint_ = point; }
 
-    bool stampVisible() const { return stampVisible_; }
-    void setStampVisible(bool visible) { stampVisible_ = visible; }
-
     // Draws one frame image (8-bit, 1 channel or 3 channels in BGR order) into `picture`:
     // sizes it to the zoom, makes it Indexed8 with a fresh levels palette (grey) or BGR888
-    // (colour), draws `stampText` into the frame when the overlay is visible, and resamples
-    // the frame nearest neighbour straight into the picture's memory. `focusPicture`
-    // (289 x 289) receives the same pixel format and palette; when `focusVisible` it is
-    // also filled with the region around the focus point. The frame is left unchanged apart
-    // from the overlay text. Returns false, and touches nothing, for an empty frame or one
-    // of another type.
-    bool render(cv::Mat& frame, const std::string& stampText, QImage& picture, QImage& focusPicture,
+    // (colour), and resamples the frame nearest neighbour straight into the picture's
+    // memory. `focusPicture` (289 x 289) receives the same pixel format and palette; when
+    // `focusVisible` it is also filled with the region around the focus point. The frame is
+    // left unchanged (the overlay text is in it already when the overlay stage burnt it).
+    // Returns false, and touches nothing, for an empty frame or one of another type.
+    bool render(const cv::Mat& frame, QImage& picture, QImage& focusPicture,
                 bool focusVisible) const;
 
     // Below 100 % zoom: draws a camera frame (`colour`: demosaiced) into `picture` straight
     // from its samples at the picture's size (reducedImage8), instead of converting and
     // demosaicing the whole frame only to show a quarter or a sixteenth of it; the overlay
-    // text goes into the picture. Returns false, touching nothing, where render() is to be
-    // used: at 100 % and more, with the focus picture visible (it shows the frame's own
-    // pixels), and for 8-bit grey frames, which are their own 8-bit view (render reads
-    // only the pixels it shows, and draws the overlay into the frame itself).
-    bool renderReduced(const Frame& frame, bool colour, const std::string& stampText,
-                       QImage& picture, QImage& focusPicture, bool focusVisible) const;
+    // text of a burnt colour mosaic (whose samples do not carry it) goes into the picture.
+    // Returns false, touching nothing, where render() is to be used: at 100 % and more, with
+    // the focus picture visible (it shows the frame's own pixels), and for 8-bit grey frames,
+    // which are their own 8-bit view (render reads only the pixels it shows).
+    bool renderReduced(const Frame& frame, bool colour, QImage& picture, QImage& focusPicture,
+                       bool focusVisible) const;
 
   private:
     // Sizes `picture` to `size` in the pixel format of `channels` (with the levels palette
@@ -88,5 +84,4 @@ class PreviewRenderer {
     int zoom_ = 100;
     DisplayLevels levels_;
     QPoint focusPoint_{-1, 0};
-    bool stampVisible_ = false;
 };

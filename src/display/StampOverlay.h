@@ -1,6 +1,7 @@
 #pragma once
-// The timestamp text drawn into rendered frames. The text of the moment is built by the
-// capture thread; whether it is drawn is the preview renderer's choice (the "Visible" item).
+// The timestamp text drawn into 8-bit pictures. The text of the moment is built by the
+// capture thread; the capture session burns it into the frames (burnStampText) while the
+// "Visible" item is on, and the reduced preview of a colour mosaic draws it on its picture.
 #include <opencv2/core.hpp>
 #include <string>
 

@@ -268,6 +268,16 @@ bool AviWriter::createPart() {
     }
     if (!color_) colourWriter = !s.greyNative;
 
+    // The part is created here, under a name nothing has yet (never over a user's file, a
+    // link or a FIFO of that name), and the video library then writes into that very file.
+    OutFile own;
+    if (!own.create(name)) {
+        const int err = errno;
+        error_ =
+            "Cannot create AVI file \"" + name + "\": " +
+            (err == EEXIST ? std::string(std::strerror(err)) : createFailureReason(name, fourcc));
+        return false;
+    }
     auto writer = std::make_unique<cv::VideoWriter>();
     bool opened = false;
     try {
@@ -276,17 +286,25 @@ bool AviWriter::createPart() {
     } catch (const cv::Exception&) {
         opened = false;
     }
-    if (!opened) {
-        error_ = "Cannot create AVI file \"" + name + "\": " + createFailureReason(name, fourcc);
+    struct stat st {};
+    if (opened && (::lstat(name.c_str(), &st) != 0 || st.st_dev != own.device() ||
+                   st.st_ino != own.inode())) {
+        writer.reset();
+        error_ = "Cannot create AVI file \"" + name + "\": another file took its name";
         return false;
     }
+    if (!opened) {
+        error_ = "Cannot create AVI file \"" + name + "\": " + createFailureReason(name, fourcc);
+        own.discard();
+        return false;
+    }
+    own.close();
     ++partNumber_;
     writer_ = std::move(writer);
     writerColour_ = colourWriter;
     partPath_ = name;
-    struct stat st {};
-    partDevice_ = ::stat(name.c_str(), &st) == 0 ? st.st_dev : 0;
-    partInode_ = partDevice_ ? st.st_ino : 0;
+    partDevice_ = st.st_dev;
+    partInode_ = st.st_ino;
     checkedMs_ = monotonicMs();
     notePartInJournal();
     partFrames_ = 0;

@@ -18,10 +18,10 @@
 
 #include "acquisition/CameraLib.h"
 #include "acquisition/CaptureThread.h"
-#include "acquisition/FrameHandoff.h"
 #include "platform/Log.h"
 #include "platform/Message.h"
 #include "recording/FileNames.h"
+#include "session/FrameHandoff.h"
 #include "shell/CapturePath.h"
 #include "shell/StatusPanels.h"
 #include "widgets/OutputNameDialog.h"

@@ -10,6 +10,7 @@ QEvent::Type FrameReadyEvent::eventType() {
 void FramePostTarget::post(FramePtr frame) {
     std::lock_guard<std::mutex> lock(mutex_);
     if (!receiver_ || !QCoreApplication::instance()) return;
+    waiting_.fetch_add(1, std::memory_order_acq_rel);
     QCoreApplication::postEvent(receiver_, new FrameReadyEvent(std::move(frame)));
 }
 

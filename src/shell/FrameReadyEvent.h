@@ -5,6 +5,7 @@
 // ending) destroys its frame.
 #include <QEvent>
 #include <QObject>
+#include <atomic>
 #include <memory>
 #include <mutex>
 
@@ -32,10 +33,13 @@ class FramePostTarget {
     // Posts a FrameReadyEvent with the frame; once detached the frame is destroyed.
     void post(FramePtr frame);
     void detach();
+    // The receiver has taken one posted frame; returns how many posted after it still wait.
+    int takeOne() { return waiting_.fetch_sub(1, std::memory_order_acq_rel) - 1; }
 
   private:
     std::mutex mutex_;
     QObject* receiver_;
+    std::atomic<int> waiting_{0};  // posted frames the receiver has not taken yet
 };
 
 // The post function for CaptureThread: wraps each frame in a FrameReadyEvent posted to

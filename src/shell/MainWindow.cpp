@@ -15,7 +15,6 @@
 #include "acquisition/CameraLib.h"
 #include "acquisition/CaptureThread.h"
 #include "display/FocusWindow.h"
-#include "display/StampOverlay.h"
 #include "platform/Clock.h"
 #include "platform/HardExit.h"
 #include "platform/Log.h"
@@ -67,6 +66,7 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent) {
     menus_ = buildMainMenus(menuBar());
     capturePanel_->addFormatItems(menus_.captureFormat);
     wireMenus();
+    connectSession();
 
     statusSource_ = new CaptureStatusSource(
         *capture_, [this] { return recorder_->framesQueued(); }, this);
@@ -104,7 +104,8 @@ void MainWindow::buildPanels() {
     exposurePanel_ = new ExposurePanel(*capture_, left);
     subframePanel_ = new SubframePanel(*capture_, left);
     histogramPanel_ = new HistogramPanel(left);
-    capturePanel_ = new CapturePanel(*capture_, *recorder_, handoff_, *status_, left);
+    capturePanel_ =
+        new CapturePanel(*capture_, *recorder_, captureSession_.handoff(), *status_, left);
     column->addWidget(exposurePanel_);
     column->addWidget(subframePanel_);
     column->addWidget(histogramPanel_);
@@ -197,7 +198,7 @@ void MainWindow::wireMenus() {
         menus_.codecIyuv->setChecked(false);
     });
     connect(menus_.stampVisible, &QAction::toggled, this,
-            [this](bool on) { renderer_.setStampVisible(on); });
+            [this](bool on) { captureSession_.setStampVisible(on); });
     connect(menus_.stampConfigure, &QAction::triggered, this, &MainWindow::configureOverlay);
     connect(menus_.horizontalFlip, &QAction::toggled, this,
             [this](bool on) { capture_->setFlip(on); });
@@ -314,35 +315,30 @@ void MainWindow::attachKeyboard(OnScreenKeyboard* keyboard) {
 
 // ---- the frame hand-off
 
-void MainWindow::frameReady(FramePtr frame) {
-    ++framesReceived_;
-    FrameFlags flags;
-    flags.recording = capture_->recording();
-    flags.previewDuringCapture = menus_.previewDuringCapture->isChecked();
-    flags.colorCamera = colorCamera_;
-    flags.histogram = histogramPanel_->enabled();
-
-    FrameActions actions;
-    actions.previewFrame = [this](const Frame& f, bool colour) {
+void MainWindow::connectSession() {
+    FrameActions consumers;
+    consumers.previewFrame = [this](const Frame& f, bool colour) {
         return pictureArea_->showReduced(f, colour, focusWindow_);
     };
-    const Frame* shown = frame.get();  // alive while the preview runs
-    actions.preview = [this, shown](cv::Mat& image) {
-        pictureArea_->showFrame(image, shown->stampText, focusWindow_);
-    };
-    actions.histogramDue = [this] { return histogramPanel_->takeFrame(); };
-    actions.histogram = [this](const cv::Mat& image8) {
+    consumers.preview = [this](cv::Mat& image) { pictureArea_->showFrame(image, focusWindow_); };
+    consumers.histogramDue = [this] { return histogramPanel_->takeFrame(); };
+    consumers.histogram = [this](const cv::Mat& image8) {
         histogramPanel_->show(image8, renderer_.levels());
     };
-    actions.stampRecorded = [this](Frame& f, bool colour) {
-        if (!renderer_.stampVisible()) return;
-        prepareImage8(f);
-        if (colour) ensureColorImage(f);
-        cv::Mat& image = colour ? f.colorImage : f.image8;
-        if (!image.empty()) putStampText(image, f.stampText);
-    };
-    actions.record = [this](FramePtr f) { recorder_->recordFrame(std::move(f)); };
-    handoff_.handle(std::move(frame), flags, actions);
+    consumers.record = [this](FramePtr f) { recorder_->recordFrame(std::move(f)); };
+    captureSession_.setConsumers(std::move(consumers), [this] {
+        FrameFlags flags;
+        flags.recording = capture_->recording();
+        flags.previewDuringCapture = menus_.previewDuringCapture->isChecked();
+        flags.colorCamera = colorCamera_;
+        flags.histogram = histogramPanel_->enabled();
+        return flags;
+    });
+}
+
+void MainWindow::frameReady(FramePtr frame) {
+    ++framesReceived_;
+    captureSession_.frameArrived(std::move(frame));
 }
 
 void MainWindow::updateStatus() {
@@ -373,7 +369,11 @@ void MainWindow::updateDiskStatus() {
 void MainWindow::customEvent(QEvent* event) {
     if (event->type() == FrameReadyEvent::eventType()) {
         FramePtr frame = static_cast<FrameReadyEvent*>(event)->take();
-        if (frame) frameReady(std::move(frame));
+        const int newerWaiting = postTarget_->takeOne();
+        if (frame) {
+            ++framesReceived_;
+            captureSession_.frameArrived(std::move(frame), true, newerWaiting);
+        }
         return;
     }
     QMainWindow::customEvent(event);

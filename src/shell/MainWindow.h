@@ -10,9 +10,9 @@
 #include <set>
 #include <string>
 
-#include "acquisition/FrameHandoff.h"
 #include "display/PreviewRenderer.h"
 #include "platform/DiskSpace.h"
+#include "session/CaptureSession.h"
 #include "settings/SettingsStore.h"
 #include "shell/MainMenus.h"
 
@@ -80,14 +80,16 @@ class MainWindow : public QMainWindow {
     RecordingController& recorder() { return *recorder_; }
     CapturePanel& capturePanel() { return *capturePanel_; }
     const PreviewRenderer& preview() const { return renderer_; }
-    const FrameHandoff& handoff() const { return handoff_; }
+    const CaptureSession& captureSession() const { return captureSession_; }
+    const FrameHandoff& handoff() const { return captureSession_.handoff(); }
     const QString& cameraName() const { return cameraName_; }
     // The four texts saveAndStop stores, kept up to date by the panels.
     const StoredSettings& storedSettings() const { return saved_; }
     // True once saveAndStop has stored them (false also when the store failed).
     bool settingsWritten() const { return settingsWritten_; }
 
-    // One frame from the acquisition thread; the window owns it from here on.
+    // One frame handed in directly (tests, benchmarks); the window owns it from here on, and
+    // hands it to the capture session. Frames of the acquisition thread come as events.
     void frameReady(FramePtr frame);
     // Frames received since start (for diagnostics and tests).
     uint64_t framesReceived() const { return framesReceived_; }
@@ -113,6 +115,8 @@ class MainWindow : public QMainWindow {
     // The second half of start(): the camera's settings, acquisition, the window shown.
     void completeStart();
     void buildPanels();
+    // Registers the preview, histogram and recorder with the capture session, once.
+    void connectSession();
     void wireMenus();
     void setColorCamera(bool color);
     // The "8 bit" / "16 bit" items: the depth asked of the capture thread, stored.
@@ -134,7 +138,7 @@ class MainWindow : public QMainWindow {
     std::unique_ptr<RecordingController> recorder_;
     std::unique_ptr<RecoveryJournal> journal_;  // the notes of the recording files open
     PreviewRenderer renderer_;
-    FrameHandoff handoff_;
+    CaptureSession captureSession_;
     std::unique_ptr<StatusPanels> status_;
     CaptureStatusSource* statusSource_ = nullptr;
     MainMenus menus_;

@@ -26,12 +26,11 @@ PictureArea::PictureArea(PreviewRenderer& renderer, QWidget* parent)
             });
 }
 
-bool PictureArea::showFrame(cv::Mat& image, const std::string& stampText, FocusWindow* focus) {
+bool PictureArea::showFrame(const cv::Mat& image, FocusWindow* focus) {
     const bool focusVisible = focus && focus->isVisible();
     QImage unused;
     QImage& focusImage = focus ? focus->image() : unused;
-    if (!renderer_.render(image, stampText, picture_->image(), focusImage, focusVisible))
-        return false;
+    if (!renderer_.render(image, picture_->image(), focusImage, focusVisible)) return false;
     picture_->updateImage();
     if (focusVisible) {
         focus->repaintImage();
@@ -45,8 +44,7 @@ bool PictureArea::showReduced(const Frame& frame, bool colour, FocusWindow* focu
     const bool focusVisible = focus && focus->isVisible();
     QImage unused;
     QImage& focusImage = focus ? focus->image() : unused;
-    if (!renderer_.renderReduced(frame, colour, frame.stampText, picture_->image(), focusImage,
-                                 focusVisible))
+    if (!renderer_.renderReduced(frame, colour, picture_->image(), focusImage, focusVisible))
         return false;
     picture_->updateImage();
     return true;

@@ -19,7 +19,7 @@ class PictureArea : public QScrollArea {
 
     // Draws a frame image (8-bit grey or BGR) through the renderer; the focus window's
     // picture too when it is shown. False when the image could not be drawn.
-    bool showFrame(cv::Mat& image, const std::string& stampText, FocusWindow* focus);
+    bool showFrame(const cv::Mat& image, FocusWindow* focus);
     // Shows a camera frame drawn straight from its samples at a reduced zoom
     // (PreviewRenderer::renderReduced); false where showFrame is to be used instead.
     bool showReduced(const Frame& frame, bool colour, FocusWindow* focus);

@@ -102,7 +102,7 @@ TEST(FocusStep, RenderFillsTheVisibleFocusPictureInColourAndLeavesTheFrame) {
     const cv::Mat before = frame.clone();
     renderer.setFocusPoint(QPoint(150, 100));
     QImage picture, focus;
-    ASSERT_TRUE(renderer.render(frame, "", picture, focus, true));
+    ASSERT_TRUE(renderer.render(frame, picture, focus, true));
     EXPECT_EQ(cv::norm(frame, before, cv::NORM_INF), 0.0);
     ASSERT_EQ(focus.format(), QImage::Format_BGR888);
     // Top-left block shows frame pixel (130, 79), bottom-right (170, 119).

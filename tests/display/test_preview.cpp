@@ -90,7 +90,7 @@ TEST(RenderPreview, DoubledPicturesAreTwoByTwoBlocksInPaddedRows) {
     cv::Mat frame = randomFrame(7, 5, CV_8UC1, 1);  // 14 pixels wide: rows padded to 16
     const cv::Mat before = frame.clone();
     QImage picture, focus;
-    ASSERT_TRUE(renderer.render(frame, "", picture, focus, false));
+    ASSERT_TRUE(renderer.render(frame, picture, focus, false));
     ASSERT_EQ(picture.format(), QImage::Format_Indexed8);
     ASSERT_EQ(picture.size(), QSize(14, 10));
     EXPECT_EQ(picture.bytesPerLine(), 16);
@@ -109,7 +109,7 @@ TEST(RenderPreview, GreyRowsOfAnOddWidthLandInTheirOwnRows) {
     cv::Mat buffer = randomFrame(16, 9, CV_8UC1, 2);
     cv::Mat frame = buffer(cv::Rect(0, 0, 13, 9));  // a padded frame view, as the camera's
     QImage picture, focus;
-    ASSERT_TRUE(renderer.render(frame, "", picture, focus, false));
+    ASSERT_TRUE(renderer.render(frame, picture, focus, false));
     ASSERT_EQ(picture.size(), QSize(13, 9));
     for (int y = 0; y < 9; ++y)
         ASSERT_EQ(0, memcmp(picture.constScanLine(y), frame.ptr(y), 13)) << "row " << y;
@@ -120,7 +120,7 @@ TEST(RenderPreview, ColourFramesAreCopiedByteForByteWhenReduced) {
     renderer.setZoom(50);
     cv::Mat frame = randomFrame(21, 10, CV_8UC3, 3);
     QImage picture, focus;
-    ASSERT_TRUE(renderer.render(frame, "", picture, focus, false));
+    ASSERT_TRUE(renderer.render(frame, picture, focus, false));
     ASSERT_EQ(picture.format(), QImage::Format_BGR888);
     ASSERT_EQ(picture.size(), QSize(10, 5));  // 10.5 -> 10
     EXPECT_EQ(focus.format(), QImage::Format_BGR888);
@@ -141,13 +141,13 @@ TEST(RenderPreview, FollowsFormatChangesAndFeedsTheHiddenFocusPicture) {
     renderer.setLevels({.black = 10, .white = 200});
     QImage picture, focus;
     cv::Mat colour = randomFrame(40, 30, CV_8UC3, 4);
-    ASSERT_TRUE(renderer.render(colour, "", picture, focus, false));
+    ASSERT_TRUE(renderer.render(colour, picture, focus, false));
     EXPECT_EQ(picture.format(), QImage::Format_BGR888);
 
     cv::Mat grey = randomFrame(40, 30, CV_8UC1, 5);
     focus = QImage(kFocusPictureSize, kFocusPictureSize, QImage::Format_Indexed8);
     focus.fill(77);
-    ASSERT_TRUE(renderer.render(grey, "", picture, focus, false));
+    ASSERT_TRUE(renderer.render(grey, picture, focus, false));
     const QList<QRgb> levels = buildLevelsPalette(10, 200, 255, 255);
     EXPECT_EQ(picture.format(), QImage::Format_Indexed8);
     EXPECT_EQ(picture.colorTable(), levels);
@@ -162,10 +162,10 @@ TEST(RenderPreview, NeverWritesIntoACopyOfThePicture) {
     renderer.setZoom(100);
     QImage picture, focus;
     cv::Mat first(8, 8, CV_8UC1, cv::Scalar(1));
-    ASSERT_TRUE(renderer.render(first, "", picture, focus, false));
+    ASSERT_TRUE(renderer.render(first, picture, focus, false));
     const QImage copy = picture;  // e.g. held by a paint in progress
     cv::Mat second(8, 8, CV_8UC1, cv::Scalar(2));
-    ASSERT_TRUE(renderer.render(second, "", picture, focus, false));
+    ASSERT_TRUE(renderer.render(second, picture, focus, false));
     EXPECT_EQ(copy.pixelIndex(3, 3), 1);
     EXPECT_EQ(picture.pixelIndex(3, 3), 2);
 }
@@ -177,21 +177,29 @@ TEST(RenderPreview, RejectsWhatItCannotShow) {
     cv::Mat empty;
     cv::Mat deep(4, 4, CV_16UC1, cv::Scalar(0));
     cv::Mat four(4, 4, CV_8UC4, cv::Scalar(0));
-    EXPECT_FALSE(renderer.render(empty, "", picture, focus, false));
-    EXPECT_FALSE(renderer.render(deep, "", picture, focus, false));
-    EXPECT_FALSE(renderer.render(four, "", picture, focus, false));
+    EXPECT_FALSE(renderer.render(empty, picture, focus, false));
+    EXPECT_FALSE(renderer.render(deep, picture, focus, false));
+    EXPECT_FALSE(renderer.render(four, picture, focus, false));
     EXPECT_EQ(picture.cacheKey(), key);
 }
 
-TEST(RenderPreview, OnlyTheOverlayTextChangesTheFrame) {
+// The overlay stage puts the text into a mono frame's samples (only into its box, at full
+// scale); the preview then shows it with the frame, twice as large at 200 %, and changes no
+// sample itself.
+TEST(RenderPreview, TheOverlayStageAloneChangesTheFrame) {
     PreviewRenderer renderer;
     renderer.setZoom(200);
-    renderer.setStampVisible(true);
-    cv::Mat frame(60, 160, CV_8UC1, cv::Scalar(40));
-    const cv::Mat before = frame.clone();
+    FramePtr f = newFrame(160, 60, "21:05:09.042", false, 8);
+    f->rawImage.setTo(40);
+    const cv::Mat before = f->rawImage.clone();
+    burnStampText(*f);
+    prepareImage8(*f);
+    cv::Mat& frame = f->image8;
+    const cv::Mat burnt = frame.clone();
     QImage picture, focus;
     renderer.setFocusPoint(QPoint(80, 30));
-    ASSERT_TRUE(renderer.render(frame, "21:05:09.042", picture, focus, true));
+    ASSERT_TRUE(renderer.render(frame, picture, focus, true));
+    EXPECT_EQ(cv::norm(frame, burnt, cv::NORM_INF), 0.0);
 
     int baseline = 0;
     const cv::Size text =
@@ -249,14 +257,13 @@ TEST_P(ReducedPreview, ShowsWhatTheWholeFrameRoadShows) {
     renderer.setZoom(25);
     QImage reduced, whole, focus;
     if (!colour && depth == 8) {
-        EXPECT_FALSE(renderer.renderReduced(*frame, false, "", reduced, focus, false));
+        EXPECT_FALSE(renderer.renderReduced(*frame, false, reduced, focus, false));
         return;  // its own 8-bit view: the ordinary render
     }
-    ASSERT_TRUE(renderer.renderReduced(*frame, colour, "", reduced, focus, false));
+    ASSERT_TRUE(renderer.renderReduced(*frame, colour, reduced, focus, false));
     prepareImage8(*frame);
     if (colour) ensureColorImage(*frame);
-    ASSERT_TRUE(
-        renderer.render(colour ? frame->colorImage : frame->image8, "", whole, focus, false));
+    ASSERT_TRUE(renderer.render(colour ? frame->colorImage : frame->image8, whole, focus, false));
     ASSERT_EQ(reduced.size(), QSize(16, 12));
     ASSERT_EQ(reduced.format(), whole.format());
     for (int y = 0; y < 12; ++y)
@@ -274,9 +281,9 @@ TEST_P(ReducedPreview, ShowsWhatTheWholeFrameRoadShows) {
             }
         }
     // The whole-frame road stays in charge at 100 % and with the focus picture shown.
-    EXPECT_FALSE(renderer.renderReduced(*frame, colour, "", reduced, focus, true));
+    EXPECT_FALSE(renderer.renderReduced(*frame, colour, reduced, focus, true));
     renderer.setZoom(100);
-    EXPECT_FALSE(renderer.renderReduced(*frame, colour, "", reduced, focus, false));
+    EXPECT_FALSE(renderer.renderReduced(*frame, colour, reduced, focus, false));
 }
 
 INSTANTIATE_TEST_SUITE_P(

@@ -15,8 +15,8 @@
 #include "acquisition/CameraLib.h"
 #include "acquisition/CaptureThread.h"
 #include "acquisition/Frame.h"
-#include "acquisition/FrameHandoff.h"
 #include "platform/Clock.h"
+#include "session/FrameHandoff.h"
 
 namespace {
 
@@ -42,13 +42,14 @@ class Handoff : public ::testing::Test {
     // One handed-over frame at time `at`.
     HandoffReport frame(uint32_t at) {
         now_ = at;
-        FramePtr frame = newFrame(32, 24, "", false, 8);
+        FramePtr frame = newFrame(48, 24, stamp_, false, 8);
         frame->rawImage.setTo(40);
         frame->holdBudget(budget_);
         return handoff_.handle(std::move(frame), flags_, actions_);
     }
 
     uint32_t now_ = 0;
+    std::string stamp_;
     std::shared_ptr<FrameBudget> budget_ = std::make_shared<FrameBudget>();
     FrameHandoff handoff_;
     FrameFlags flags_;
@@ -184,15 +185,36 @@ TEST_F(Handoff, TheEightBitViewIsMadeOnlyForFramesShownOrCounted) {
     EXPECT_EQ(histograms_, 1);
 }
 
-TEST_F(Handoff, AFrameShownReducedIsStampedBeforeItIsRecorded) {
+// While the overlay is visible every recorded frame carries the text, whether the preview
+// showed it (in full or reduced) or not; a frame with a newer one waiting is recorded but
+// neither drawn nor counted.
+TEST_F(Handoff, EveryRecordedFrameCarriesTheStampAndOnlyTheNewestIsDrawn) {
     flags_.recording = true;
-    actions_.previewFrame = [](const ::Frame&, bool) { return true; };
-    std::vector<std::string> order;
-    actions_.stampRecorded = [&order](::Frame&, bool) { order.push_back("stamp"); };
-    actions_.record = [&order](FramePtr) { order.push_back("record"); };
+    flags_.colorCamera = false;
+    flags_.stampVisible = true;
+    stamp_ = "M42";
+    bool reduced = false;
+    actions_.previewFrame = [&reduced](const ::Frame&, bool) { return reduced; };
+    std::vector<bool> stamped;
+    actions_.record = [&stamped](FramePtr f) {
+        double top = 0;
+        cv::minMaxLoc(f->rawImage, nullptr, &top);
+        stamped.push_back(top == 255);
+    };
     EXPECT_TRUE(frame(1000).previewed);
-    EXPECT_FALSE(frame(1100).previewed);  // not shown: nothing to stamp
-    EXPECT_EQ(order, (std::vector<std::string>{"stamp", "record", "record"}));
+    EXPECT_FALSE(frame(1100).previewed);  // the preview is thinned during a recording
+    reduced = true;
+    EXPECT_TRUE(frame(2200).previewed);
+    flags_.newerFrameWaiting = true;
+    const HandoffReport skipped = frame(3300);
+    EXPECT_FALSE(skipped.previewed || skipped.histogram);
+    EXPECT_TRUE(skipped.recorded && skipped.stamped);
+    EXPECT_EQ(handoff_.previewsSkipped(), 1u);
+    EXPECT_EQ(stamped, (std::vector<bool>{true, true, true, true}));
+    flags_.stampVisible = false;
+    flags_.newerFrameWaiting = false;
+    EXPECT_FALSE(frame(4400).stamped);
+    EXPECT_EQ(stamped.back(), false);
 }
 
 TEST(FrameRate, TruncatesAndSurvivesAnEmptyWindow) {

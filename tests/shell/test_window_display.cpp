@@ -101,18 +101,20 @@ TEST_F(WindowDisplay, OverlayTextReachesTheRecordedPixelsOnlyWhileVisible) {
 
     QAction* visible = find<QAction>(mainWindow, "Visible1");
     visible->trigger();  // checks itself
-    ASSERT_TRUE(mainWindow.preview().stampVisible());
+    ASSERT_TRUE(mainWindow.captureSession().stampVisible());
     mainWindow.frameReady(uniform(320, 240, 0));
     EXPECT_GT(countAtLeast(screen(mainWindow), 255), 20);  // on screen ...
 
     // A colour camera: the colour picture carries the text, the raw mosaic does not.
     setColour(mainWindow, true);
-    mainWindow.frameReady(uniform(320, 240, 0));
+    FramePtr mosaic = uniform(320, 240, 0);
+    mosaic->pattern = ColorPattern::RGGB;  // as the capture thread labels a colour frame
+    mainWindow.frameReady(std::move(mosaic));
     EXPECT_EQ(screen(mainWindow).channels(), 3);
     EXPECT_GT(countAtLeast(screen(mainWindow), 255), 20);
 
     visible->trigger();  // unchecks
-    EXPECT_FALSE(mainWindow.preview().stampVisible());
+    EXPECT_FALSE(mainWindow.captureSession().stampVisible());
     setColour(mainWindow, false);
     mainWindow.frameReady(uniform(320, 240, 0));
     ASSERT_TRUE(mainWindow.recorder().close());

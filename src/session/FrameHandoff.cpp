@@ -1,4 +1,4 @@
-#include "acquisition/FrameHandoff.h"
+#include "session/FrameHandoff.h"
 
 #include <chrono>
 
@@ -28,11 +28,24 @@ HandoffReport FrameHandoff::handle(FramePtr frame, const FrameFlags& flags,
     if (!frame) return report;
     const auto started = std::chrono::steady_clock::now();
 
+    // The overlay stage comes first: every picture made of the frame, and every file, carries
+    // the text alike.
+    if (flags.stampVisible && !frame->stampText.empty()) {
+        burnStampText(*frame);
+        report.stamped = true;
+    }
     const uint32_t now = monotonicMs();
-    const bool preview = previewDue(flags.recording, flags.previewDuringCapture, now);
+    bool preview = previewDue(flags.recording, flags.previewDuringCapture, now);
+    if (previewHeld_ && static_cast<int32_t>(now - previewHeldUntil_) >= 0) previewHeld_ = false;
+    if (preview && (flags.newerFrameWaiting || (flags.paced && previewHeld_))) {
+        preview = false;
+        ++previewsSkipped_;
+    }
+    const auto drawStarted = std::chrono::steady_clock::now();
     const bool reduced =
         preview && actions.previewFrame && actions.previewFrame(*frame, flags.colorCamera);
-    const bool histogram = flags.histogram && (!actions.histogramDue || actions.histogramDue());
+    const bool histogram = flags.histogram && !flags.newerFrameWaiting &&
+                           (!actions.histogramDue || actions.histogramDue());
     if ((preview && !reduced) || histogram) prepareImage8(*frame);
     if (preview) {
         nextPreviewTime_ = now + kPreviewIntervalMs;
@@ -45,6 +58,13 @@ HandoffReport FrameHandoff::handle(FramePtr frame, const FrameFlags& flags,
             if (actions.preview && report.demosaiced) actions.preview(frame->colorImage);
         } else if (actions.preview && !frame->image8.empty()) {
             actions.preview(frame->image8);
+        }
+        const auto tookMs = std::chrono::duration_cast<std::chrono::milliseconds>(
+                                std::chrono::steady_clock::now() - drawStarted)
+                                .count();
+        if (tookMs >= kPreviewHoldMinMs) {
+            previewHeld_ = true;
+            previewHeldUntil_ = monotonicMs() + static_cast<uint32_t>(tookMs);
         }
     }
 
@@ -62,7 +82,6 @@ HandoffReport FrameHandoff::handle(FramePtr frame, const FrameFlags& flags,
     if (flags.recording && exposedAfterStart && recordDue(tick, nextRecordTick_)) {
         nextRecordTick_ = tick + static_cast<uint32_t>(framePause_);
         report.recorded = true;
-        if (reduced && actions.stampRecorded) actions.stampRecorded(*frame, flags.colorCamera);
         if (actions.record) actions.record(std::move(frame));
     }
 

@@ -1,7 +1,7 @@
 #pragma once
 // The frame hand-off on the window thread, without the window: what is done with one
-// frame (previewed, demosaiced, counted for the histogram, recorded) and the two throttles
-// that decide it. The main window supplies the actions; tests supply their own.
+// frame (stamped, previewed, demosaiced, counted for the histogram, recorded) and the
+// throttles that decide it. The capture session supplies the actions; tests their own.
 #include <cstdint>
 #include <functional>
 #include <opencv2/core.hpp>
@@ -9,6 +9,9 @@
 #include "acquisition/Frame.h"
 
 inline constexpr uint32_t kPreviewIntervalMs = 1000;
+// A preview that took at least this long holds the next one back for as long again, so that
+// drawing never takes more than half of the window thread's time, whatever the sensor.
+inline constexpr uint32_t kPreviewHoldMinMs = 10;
 
 // The recording gate: a frame is due when `nextRecordTick` is 0 or the clock has reached
 // it (compared as a signed distance, so a wrap of the clock does not stop a recording).
@@ -20,6 +23,14 @@ struct FrameFlags {
     bool previewDuringCapture = false;  // "Preview During Capture"
     bool colorCamera = false;           // "Color Camera"
     bool histogram = true;              // the "Histogram" box
+    bool stampVisible = false;          // the overlay: "TimeStamp Overlay" > "Visible"
+    // A newer frame is already waiting for the window thread: this one is not drawn or
+    // counted (the newer one is), only recorded.
+    bool newerFrameWaiting = false;
+    // The frame comes in the camera's stream of frame events: a slow preview holds the next
+    // one back, so that the window thread always has time for its other events. (A frame
+    // handed in directly, as tests do, is drawn whenever it is due.)
+    bool paced = false;
 };
 
 // What the hand-off does with a frame; an empty function is skipped.
@@ -36,10 +47,6 @@ struct FrameActions {
     // (a conversion of the whole frame at 16 bits) is made only for a frame that is shown
     // or counted. Unset: every frame is offered.
     std::function<bool()> histogramDue;
-    // For a frame the reduced preview showed that is about to be recorded: puts the overlay
-    // text into the images the writers take from it (its 8-bit view, or its colour image
-    // with `colour`), as the whole-frame preview does by drawing into them.
-    std::function<void(Frame& frame, bool colour)> stampRecorded;
     // The recording step for a due frame, which takes the frame over (to queue it for the
     // writer thread without copying its pixels).
     std::function<void(FramePtr frame)> record;
@@ -47,6 +54,7 @@ struct FrameActions {
 
 // What happened to one frame.
 struct HandoffReport {
+    bool stamped = false;  // the overlay stage burnt the text into it
     bool previewed = false;
     bool demosaiced = false;
     bool histogram = false;  // offered to the histogram
@@ -57,10 +65,15 @@ struct HandoffReport {
 // recordings and the pause between recorded frames.
 class FrameHandoff {
   public:
-    // Handles one frame: previews it when due (demosaiced first for a colour camera),
-    // offers its Image8 to the histogram, hands it to the recording step when a recording
-    // is due, and otherwise destroys it. The 8-bit view is made only when the preview or
-    // the histogram takes the frame; the writer thread makes it for a recording that needs it.
+    // Handles one frame: burns the overlay text into it while the overlay is visible (so
+    // that every recorded frame carries it, shown or not), previews it when due (demosaiced
+    // first for a colour camera), offers its Image8 to the histogram, hands it to the
+    // recording step when a recording is due, and otherwise destroys it. The preview and
+    // the histogram take the newest frame the window can draw: a frame with a newer one
+    // waiting, or one that comes while a slow preview holds the next back, is passed over
+    // by them (counted in previewsSkipped) and still recorded. The 8-bit view is made only
+    // when the preview or the histogram takes the frame; the writer thread makes it for a
+    // recording that needs it.
     HandoffReport handle(FramePtr frame, const FrameFlags& flags, const FrameActions& actions);
 
     // The preview decision for a frame arriving at `now` (monotonicMs): always when no
@@ -85,12 +98,17 @@ class FrameHandoff {
     // The window thread's own time spent in handle(), for the benchmark.
     uint64_t framesHandled() const { return framesHandled_; }
     uint64_t nanosecondsHandling() const { return nanosHandling_; }
+    // Frames due for the preview that it passed over for a newer one (or while it held back).
+    uint64_t previewsSkipped() const { return previewsSkipped_; }
 
   private:
     uint32_t nextPreviewTime_ = 0;
     uint32_t nextRecordTick_ = 0;
     int32_t framePause_ = 0;
     uint64_t firstExposure_ = 0;
+    bool previewHeld_ = false;
+    uint32_t previewHeldUntil_ = 0;  // monotonicMs before which no preview is drawn
     uint64_t framesHandled_ = 0;
     uint64_t nanosHandling_ = 0;
+    uint64_t previewsSkipped_ = 0;
 };

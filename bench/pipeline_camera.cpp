@@ -47,6 +47,8 @@ void bmSimulatedCameraThroughAcquisitionThread(benchmark::State& state) {
         state.SkipWithError(("camera library: " + error).c_str());
         return;
     }
+    // Every frame rendered, whatever an earlier benchmark chose.
+    applyCameraOptions({{"render", "live"}}, &error);
     Handoff handoff;
     CaptureThread capture(handoff.poster());
     if (!capture.openCamera()) {

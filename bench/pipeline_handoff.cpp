@@ -11,7 +11,13 @@
 // beside a plain write of the same bytes with the same durability to the same folder, all
 // measured in the same run. The window thread's CPU time per frame (everything its event
 // loop did, the benchmark's loop included) is given beside the wall time of the hand-off,
-// which on a loaded machine also counts the time the thread waited for a core.
+// which on a loaded machine also counts the time the thread waited for a core. Each
+// recording runs with the simulated camera rendering every frame (render=live) and again
+// copying 16 frames rendered beforehand (render=cached), so that the camera's rendering
+// no longer competes with the window and the writer for the two cores.
+// The third benchmark measures how long an event posted to the window thread waits before
+// it is handled while the camera runs at 1 ms, for a bounded time: what a user's input would
+// wait for while the window handles the frames.
 #include <benchmark/benchmark.h>
 #include <fcntl.h>
 #include <time.h>
@@ -19,22 +25,28 @@
 
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QEvent>
 #include <QFileInfo>
 #include <QLabel>
 #include <QPushButton>
+#include <QSize>
 #include <QTemporaryDir>
 #include <QThread>
 #include <QTimer>
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <memory>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "acquisition/CameraLib.h"
 #include "acquisition/CaptureThread.h"
 #include "acquisition/Frame.h"
 #include "display/PictureView.h"
+#include "display/PreviewRenderer.h"
 #include "recording/RecordingController.h"
 #include "recording/RecordingGaps.h"
 #include "shell/CapturePanel.h"
@@ -120,10 +132,31 @@ bool handleFramesUntil(MainWindow& mainWindow, uint64_t count, int& maxInFlight)
     return true;
 }
 
-// The main window on the simulated camera at 1 ms exposure, 50 % zoom, showing frames of
-// width x height; nullptr (with the benchmark skipped) when that fails.
+// Loads the simulated camera with a sensor for frames of width x height (at least its usual
+// 1280 x 960) and its frames rendered per exposure or copied from 16 frames rendered once.
+// The options stay with the library until changed, so every benchmark on it sets them.
+// False (the benchmark skipped) when the library does not load.
+bool prepareCamera(benchmark::State& state, int width, int height, bool cached) {
+    app();
+    std::string error;
+    if (!loadCameraLibrary(&error)) {
+        state.SkipWithError(("camera library: " + error).c_str());
+        return false;
+    }
+    const std::string size =
+        std::to_string(std::max(width, 1280)) + "x" + std::to_string(std::max(height, 960));
+    if (!applyCameraOptions({{"sensor", size}, {"render", cached ? "cached" : "live"}}, &error)) {
+        state.SkipWithError(error.c_str());
+        return false;
+    }
+    return true;
+}
+
+// The main window on the simulated camera at 1 ms exposure, 50 % zoom (or `zoom` %: 25, 50,
+// 100 or 200), showing frames of width x height; nullptr (with the benchmark skipped) when
+// that fails.
 std::unique_ptr<MainWindow> liveWindow(benchmark::State& state, int width, int height,
-                                       int& maxInFlight, int depth = 8) {
+                                       int& maxInFlight, int depth = 8, int zoom = 50) {
     app();
     std::string error;
     if (!loadCameraLibrary(&error)) {
@@ -133,7 +166,7 @@ std::unique_ptr<MainWindow> liveWindow(benchmark::State& state, int width, int h
     auto mainWindow = std::make_unique<MainWindow>();
     mainWindow->splashDelayMs = 0;
     mainWindow->start();  // the library is loaded: no "NO CAMERA!" halt
-    child<QAction>(*mainWindow, "N501").trigger();
+    child<QAction>(*mainWindow, ("N" + std::to_string(zoom) + "1").c_str()).trigger();
     // The shortest exposure, committed like a mouse release on the slider.
     auto& exposure = child<ExposurePanel>(*mainWindow, "ExposurePanel");
     exposure.setExposureMs(1);
@@ -142,7 +175,7 @@ std::unique_ptr<MainWindow> liveWindow(benchmark::State& state, int width, int h
     child<QAction>(*mainWindow, depth == 16 ? "Depth16bit1" : "Depth8bit1").trigger();
 
     // Until the frames have the size and depth asked for.
-    const QSize shown(width / 2, height / 2);
+    const QSize shown = zoomedSize(width, height, zoom);
     const PictureView& picture = child<PictureView>(*mainWindow, "Image1");
     const auto ready = [&] {
         return picture.image().size() == shown && mainWindow->capture().status().depth == depth;
@@ -160,6 +193,7 @@ std::unique_ptr<MainWindow> liveWindow(benchmark::State& state, int width, int h
 void bmLiveViewThroughMainWindow(benchmark::State& state) {
     const int width = static_cast<int>(state.range(0));
     const int height = static_cast<int>(state.range(1));
+    if (!prepareCamera(state, width, height, false)) return;
     int maxInFlight = 0;
     auto mainWindow = liveWindow(state, width, height, maxInFlight);
     if (!mainWindow) return;
@@ -258,22 +292,17 @@ double cameraAloneFps(int width, int height, int depth, int ms) {
     return fps;
 }
 
-// The sensor the simulated camera has for a frame size: at least its usual 1280 x 960.
-void chooseSensor(int width, int height) {
-    const std::string size =
-        std::to_string(std::max(width, 1280)) + "x" + std::to_string(std::max(height, 960));
-    std::string error;
-    applyCameraOptions({{"sensor", size}}, &error);
-}
-
 enum class Output { Ser = 0, AviUncompressed = 1, AviIyuv = 2 };
+
+// The frame sizes of the recording and latency benchmarks.
+const QSize kFrameSizes[] = {{640, 480}, {1280, 960}, {4096, 3000}};
 
 // A continuous recording through the capture button of the main window, beside the camera
 // alone (measured before and after it, the mean taken, so a change of the machine's load
 // during the run weighs on both sides) and a plain write of the same bytes with the same
 // durability, all in one run.
 // Args: width, height, output, bits per sample, seconds (0: the memory run, `frames`
-// frames instead), frames.
+// frames instead), frames, the camera's frames cached (1) or rendered live (0).
 void bmRecordingThroughMainWindow(benchmark::State& state) {
     const int width = static_cast<int>(state.range(0));
     const int height = static_cast<int>(state.range(1));
@@ -281,11 +310,8 @@ void bmRecordingThroughMainWindow(benchmark::State& state) {
     const int depth = static_cast<int>(state.range(3));
     const int64_t seconds = state.range(4);
     const int64_t memoryFrames = state.range(5);
-    app();
-    std::string error;
-    if (!loadCameraLibrary(&error))
-        return state.SkipWithError(("camera library: " + error).c_str());
-    chooseSensor(width, height);
+    const bool cached = state.range(6) != 0;
+    if (!prepareCamera(state, width, height, cached)) return;
     const double cameraBefore = cameraAloneFps(width, height, depth, 2000);
 
     int maxInFlight = 0;
@@ -391,17 +417,19 @@ void bmRecordingThroughMainWindow(benchmark::State& state) {
 }
 
 // SER at three frame sizes in 8 and 16 bits, then AVI uncompressed and IYUV at 1280 x 960,
-// each for 5 s.
+// each for 5 s, first with the camera rendering live, then with its frames cached.
+void recordingCases(benchmark::internal::Benchmark* b) {
+    b->ArgNames({"w", "h", "out", "bits", "s", "frames", "cached"});
+    for (const int cached : {0, 1}) {
+        for (const int bits : {8, 16})
+            for (const QSize size : kFrameSizes)
+                b->Args({size.width(), size.height(), 0, bits, 5, 0, cached});
+        b->Args({1280, 960, 1, 8, 5, 0, cached});
+        b->Args({1280, 960, 2, 8, 5, 0, cached});
+    }
+}
 BENCHMARK(bmRecordingThroughMainWindow)
-    ->ArgNames({"w", "h", "out", "bits", "s", "frames"})
-    ->Args({640, 480, 0, 8, 5, 0})
-    ->Args({1280, 960, 0, 8, 5, 0})
-    ->Args({4096, 3000, 0, 8, 5, 0})
-    ->Args({640, 480, 0, 16, 5, 0})
-    ->Args({1280, 960, 0, 16, 5, 0})
-    ->Args({4096, 3000, 0, 16, 5, 0})
-    ->Args({1280, 960, 1, 8, 5, 0})
-    ->Args({1280, 960, 2, 8, 5, 0})
+    ->Apply(recordingCases)
     ->UseRealTime()
     ->Iterations(1)
     ->Unit(benchmark::kSecond);
@@ -411,8 +439,123 @@ void bmRecordingMemory(benchmark::State& state) {
     bmRecordingThroughMainWindow(state);
 }
 BENCHMARK(bmRecordingMemory)
-    ->ArgNames({"w", "h", "out", "bits", "s", "frames"})
-    ->Args({320, 240, 0, 8, 0, 100000})
+    ->ArgNames({"w", "h", "out", "bits", "s", "frames", "cached"})
+    ->Args({320, 240, 0, 8, 0, 100000, 0})
+    ->UseRealTime()
+    ->Iterations(1)
+    ->Unit(benchmark::kSecond);
+
+// An event posted to the window thread that carries its number; the receiver notes when
+// it arrives.
+class StampEvent : public QEvent {
+  public:
+    static QEvent::Type eventType() {
+        static const auto kRegistered = static_cast<QEvent::Type>(QEvent::registerEventType());
+        return kRegistered;
+    }
+    explicit StampEvent(size_t index) : QEvent(eventType()), index(index) {}
+    const size_t index;
+};
+
+using SteadyClock = std::chrono::steady_clock;
+
+// Lives on the window thread: the moment each stamp was handled.
+class StampReceiver : public QObject {
+  public:
+    explicit StampReceiver(size_t capacity) : handled_(capacity) {}
+    const std::vector<SteadyClock::time_point>& handled() const { return handled_; }
+
+  protected:
+    bool event(QEvent* e) override {
+        if (e->type() != StampEvent::eventType()) return QObject::event(e);
+        handled_[static_cast<StampEvent*>(e)->index] = SteadyClock::now();
+        return true;
+    }
+
+  private:
+    std::vector<SteadyClock::time_point> handled_;  // the epoch: not handled (yet)
+};
+
+// How long an event posted to the window thread waits until it is handled, while the main
+// window shows the simulated camera at 1 ms exposure, width x height, `bits` bits, its
+// frames rendered live or cached, at a zoom. A thread of its own posts an event every 10 ms
+// for 4 s; the run then stops whatever the window does, and an event not handled by then
+// counts with the time it has waited so far, so a starving window gives large figures, not
+// an endless run. Args: width, height, bits, cached, zoom in percent.
+void bmWindowLatency(benchmark::State& state) {
+    const int width = static_cast<int>(state.range(0));
+    const int height = static_cast<int>(state.range(1));
+    const int depth = static_cast<int>(state.range(2));
+    const bool cached = state.range(3) != 0;
+    const int zoom = static_cast<int>(state.range(4));
+    constexpr auto kPeriod = std::chrono::milliseconds(10);
+    constexpr auto kMeasured = std::chrono::seconds(4);
+    constexpr size_t kStamps = kMeasured / kPeriod;
+    if (!prepareCamera(state, width, height, cached)) return;
+    int maxInFlight = 0;
+    auto mainWindow = liveWindow(state, width, height, maxInFlight, depth, zoom);
+    if (!mainWindow) return;
+
+    StampReceiver receiver(kStamps);
+    std::vector<SteadyClock::time_point> posted(kStamps);
+    size_t postedCount = 0;
+    uint64_t frames = 0;
+    double seconds = 0.0;
+    for (auto _ : state) {
+        const uint64_t firstFrame = mainWindow->framesReceived();
+        const SteadyClock::time_point start = SteadyClock::now();
+        std::atomic<bool> stop{false};
+        std::thread poster([&] {
+            for (size_t i = 0; i < kStamps && !stop; ++i) {
+                std::this_thread::sleep_until(start + i * kPeriod);
+                posted[i] = SteadyClock::now();
+                QCoreApplication::postEvent(&receiver, new StampEvent(i));
+                postedCount = i + 1;
+            }
+        });
+        while (SteadyClock::now() - start < kMeasured) waitForEvents();
+        stop = true;
+        poster.join();
+        const SteadyClock::time_point end = SteadyClock::now();
+        frames = mainWindow->framesReceived() - firstFrame;
+        seconds = std::chrono::duration<double>(end - start).count();
+
+        std::vector<double> delaysMs;
+        size_t notHandled = 0;
+        for (size_t i = 0; i < postedCount; ++i) {
+            const SteadyClock::time_point handled = receiver.handled()[i];
+            if (handled == SteadyClock::time_point{}) ++notHandled;
+            const SteadyClock::time_point until =
+                handled == SteadyClock::time_point{} ? end : handled;
+            delaysMs.push_back(
+                std::chrono::duration<double, std::milli>(until - posted[i]).count());
+        }
+        std::sort(delaysMs.begin(), delaysMs.end());
+        const size_t over100 =
+            delaysMs.end() - std::upper_bound(delaysMs.begin(), delaysMs.end(), 100.0);
+        state.counters["median_delay_ms"] = delaysMs.empty() ? 0.0 : delaysMs[delaysMs.size() / 2];
+        state.counters["max_delay_ms"] = delaysMs.empty() ? 0.0 : delaysMs.back();
+        state.counters["events_posted"] = static_cast<double>(postedCount);
+        state.counters["events_over_100ms"] = static_cast<double>(over100);
+        state.counters["events_not_handled"] = static_cast<double>(notHandled);
+    }
+    mainWindow.reset();  // its pending frames go with it; the stamps with the receiver
+    state.counters["window_fps"] = seconds > 0 ? frames / seconds : 0.0;
+    state.counters["measured_s"] = seconds;
+}
+// Three frame sizes in 8 and 16 bits, the camera rendering live, then cached; at the
+// program's default zoom of 100 % (the whole frame rendered for the preview), then at 50 %
+// as in the recording benchmarks (the preview drawn at the picture's size).
+void latencyCases(benchmark::internal::Benchmark* b) {
+    b->ArgNames({"w", "h", "bits", "cached", "zoom"});
+    for (const int zoom : {100, 50})
+        for (const int cached : {0, 1})
+            for (const int bits : {8, 16})
+                for (const QSize size : kFrameSizes)
+                    b->Args({size.width(), size.height(), bits, cached, zoom});
+}
+BENCHMARK(bmWindowLatency)
+    ->Apply(latencyCases)
     ->UseRealTime()
     ->Iterations(1)
     ->Unit(benchmark::kSecond);

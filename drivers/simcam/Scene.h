@@ -49,6 +49,7 @@ struct Readout {
     int dx = 0, dy = 0;                // image motion, within +-kMargin
     int depth = 8;                     // bits of each output word: 8, or 16 for deeper samples
     int bits = 8;  // significant bits of the samples: 8, or 9 to 16 in 16-bit words
+    bool operator==(const Readout&) const = default;
 };
 
 // Left and top sensor column/row of a centred subframe; always even, so that every

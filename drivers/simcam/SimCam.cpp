@@ -2,14 +2,19 @@
 // 1280 x 960 colour sensor (Bayer mosaic, blue at the top left; 12-bit samples, or 8 bits
 // until the program asks for 16-bit words; the camera options sensor=WxH, up to 6248 x 4176,
 // and depth=8..16 change them), whose exposures run on the worker thread of the library
-// (drivers/common) in real time.
+// (drivers/common) in real time. With render=cached it renders 16 frames once and hands
+// them out in turn, so that the simulator's rendering no longer takes a core while the
+// program's own pace is measured.
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <cstring>
 #include <exception>
 #include <memory>
+#include <new>
 #include <random>
 #include <string>
+#include <vector>
 
 #include "CameraCommon.h"
 #include "Scene.h"
@@ -28,12 +33,36 @@ constexpr int kDefaultExposureMs = 100;
 constexpr int kDefaultGain = 10;
 constexpr int kNeutralBalance = 127;
 constexpr int kMaxMotion = 3;
+// Frames of render=cached: enough that the noise and the image motion do not look frozen.
+constexpr int kCachedFrames = 16;
 
-// What SimCamConfigure chose; guarded by camera::Lock().
+// How an exposure gets its picture: rendered after it ended (live), or copied from frames
+// rendered beforehand (cached).
+enum class Render { Live, Cached };
+
+// What SimCamConfigure and the camera options chose; guarded by camera::Lock().
 SceneKind g_sceneKind = SceneKind::Planet;
 bool g_seeing = true;
-int g_bits = 12;          // the sensor's depth, camera option "depth"
-std::string g_lastError;  // why the last camera option was refused
+int g_bits = 12;                 // the sensor's depth, camera option "depth"
+Render g_render = Render::Live;  // camera option "render"
+int g_opened = 0;                // openUSB calls so far: each open renders the cache anew
+std::string g_lastError;         // why the last camera option was refused
+
+// What the cached frames were rendered for; any change renders them anew.
+struct CacheKey {
+    Readout readout;  // with the image motion at 0: each frame has its own
+    bool seeing = false;
+    int opened = -1;
+    bool operator==(const CacheKey&) const = default;
+};
+
+// kCachedFrames consecutive live renders of one readout, rows without padding.
+struct FrameCache {
+    CacheKey key;
+    std::vector<std::vector<uint8_t>> frames;  // empty when there was no memory for them
+    size_t rowBytes = 0;
+    size_t next = 0;
+};
 
 // Used by the fills only, which run one after the other on the worker thread.
 struct Sky {
@@ -41,6 +70,7 @@ struct Sky {
     int dx = 0, dy = 0;
     std::shared_ptr<simcam::Scene> scene;
     SceneKind sceneKind = SceneKind::Planet;
+    FrameCache cache;
 };
 
 Sky& theSky() {
@@ -89,20 +119,32 @@ std::string optionProblem(const std::string& key, const std::string& value) {
         g_bits = bits;
         return {};
     }
-    return "unknown option '" + key + "' (the simulated camera takes sensor=WxH, depth=8..16)";
+    if (key == "render") {
+        if (value == "live")
+            g_render = Render::Live;
+        else if (value == "cached")
+            g_render = Render::Cached;
+        else
+            return "render: '" + value + "' is neither live nor cached";
+        return {};
+    }
+    return "unknown option '" + key +
+           "' (the simulated camera takes sensor=WxH, depth=8..16, render=live|cached)";
 }
 
-// Renders the exposure after it ended, with the light gathered until then.
-camera::FillResult fill(camera::Exposure& exposure, Readout r, SceneKind kind, bool seeing) {
-    Sky& sky = theSky();
-    const double part = exposure.waitForEnd();
+// The scene for the sensor as it is now; a new scene drops the cached frames.
+void ensureScene(Sky& sky, SceneKind kind) {
     if (!sky.scene || kind != sky.sceneKind ||
         sky.scene->width != simcam::sensorWidth() + 2 * simcam::kMargin ||
         sky.scene->height != simcam::sensorHeight() + 2 * simcam::kMargin) {
         sky.scene = std::make_shared<simcam::Scene>(simcam::buildScene(kind));
         sky.sceneKind = kind;
+        sky.cache = FrameCache{};
     }
-    for (double& g : r.gain) g *= part;  // a cancelled exposure holds the light so far
+}
+
+// Renders the next frame of the sky: with seeing, the image moves on first.
+void renderNext(Sky& sky, Readout r, bool seeing, uint8_t* out, size_t stride) {
     if (seeing) {
         // Atmospheric seeing: the image wanders by a pixel or so from frame to frame.
         std::uniform_int_distribution<int> step(-1, 1);
@@ -111,7 +153,64 @@ camera::FillResult fill(camera::Exposure& exposure, Readout r, SceneKind kind, b
         r.dx = sky.dx;
         r.dy = sky.dy;
     }
-    simcam::renderMosaic(*sky.scene, r, exposure.buffer(), exposure.stride(), sky.rng);
+    simcam::renderMosaic(*sky.scene, r, out, stride, sky.rng);
+}
+
+// The cached frame for this exposure, the cache rendered first when the readout, the
+// seeing or the camera's open changed since; nullptr when there is no memory for it.
+const std::vector<uint8_t>* nextCachedFrame(Sky& sky, const Readout& r, SceneKind kind, bool seeing,
+                                            int opened) {
+    ensureScene(sky, kind);
+    FrameCache& cache = sky.cache;
+    const CacheKey key{r, seeing, opened};
+    if (cache.key != key) {
+        cache = FrameCache{};
+        cache.key = key;
+        cache.rowBytes = static_cast<size_t>(r.width) * (r.depth == 16 ? 2 : 1);
+        try {
+            cache.frames.resize(kCachedFrames);
+            for (std::vector<uint8_t>& frame : cache.frames) {
+                frame.resize(cache.rowBytes * r.height);
+                renderNext(sky, r, seeing, frame.data(), cache.rowBytes);
+            }
+        } catch (const std::bad_alloc&) {
+            cache.frames = {};  // rendered live instead, until the readout changes
+        }
+    }
+    if (cache.frames.empty()) return nullptr;
+    const std::vector<uint8_t>* frame = &cache.frames[cache.next];
+    cache.next = (cache.next + 1) % cache.frames.size();
+    return frame;
+}
+
+// Copies a cached frame into the exposure's buffer, leaving the row padding alone.
+void copyFrame(const std::vector<uint8_t>& frame, size_t rowBytes, camera::Exposure& exposure) {
+    const size_t stride = exposure.stride();
+    if (stride == rowBytes) {
+        std::memcpy(exposure.buffer(), frame.data(), frame.size());
+        return;
+    }
+    const size_t rows = frame.size() / rowBytes;
+    for (size_t y = 0; y < rows; ++y)
+        std::memcpy(exposure.buffer() + y * stride, frame.data() + y * rowBytes, rowBytes);
+}
+
+// Renders the exposure after it ended, with the light gathered until then. A cached frame
+// is taken before the wait, so that rendering the cache anew overlaps the exposure; a
+// cancelled exposure, which holds less light than the cached frames, is rendered live.
+camera::FillResult fill(camera::Exposure& exposure, Readout r, SceneKind kind, bool seeing,
+                        Render render, int opened) {
+    Sky& sky = theSky();
+    const std::vector<uint8_t>* cached =
+        render == Render::Cached ? nextCachedFrame(sky, r, kind, seeing, opened) : nullptr;
+    const double part = exposure.waitForEnd();
+    if (cached && part >= 1.0) {
+        copyFrame(*cached, sky.cache.rowBytes, exposure);
+        return {true, r.bits, simcam::readoutPattern(r)};
+    }
+    ensureScene(sky, kind);
+    for (double& g : r.gain) g *= part;  // a cancelled exposure holds the light so far
+    renderNext(sky, r, seeing, exposure.buffer(), exposure.stride());
     return {true, r.bits, simcam::readoutPattern(r)};
 }
 }  // namespace
@@ -135,9 +234,8 @@ FillFunction beginExposure(const Settings& s) {
         r.bias = 4;
         r.noiseSigma = 0.8 + 0.04 * s.gain;
     }
-    return [r, kind = g_sceneKind, seeing = g_seeing](Exposure& exposure) {
-        return fill(exposure, r, kind, seeing);
-    };
+    return [r, kind = g_sceneKind, seeing = g_seeing, render = g_render, opened = g_opened](
+               Exposure& exposure) { return fill(exposure, r, kind, seeing, render, opened); };
 }
 
 }  // namespace camera
@@ -147,6 +245,7 @@ extern "C" {
 
 int openUSB(int /*reserved*/) {
     auto lock = camera::lockCamera();
+    ++g_opened;
     camera::Settings& s = camera::current();
     s.width = simcam::sensorWidth();
     s.height = simcam::sensorHeight();
@@ -166,7 +265,8 @@ const char* GetCameraInfo(int* width, int* height) {
 }
 
 // sensor=WxH: the sensor size from the next openUSB on; depth=N: the sensor delivers N-bit
-// samples, 8 to 16. A refused option says why through CameraLastError.
+// samples, 8 to 16; render=live|cached: how the next exposures get their picture. A refused
+// option says why through CameraLastError.
 int CameraOption(const char* key, const char* value) try {
     auto lock = camera::lockCamera();
     g_lastError = optionProblem(key ? key : "", value ? value : "");

@@ -21,7 +21,11 @@ int SimCamConfigure(int scene, int seeing);
 
 /* The camera options of the program's --camera-option: "sensor" with "WxH" (16 to 6248 by
  * 16 to 4176) sets the sensor size from the next openUSB on, "depth" with 8 to 16 the bits
- * of the sensor's samples. 1 = accepted, 0 = refused; CameraLastError then says why. */
+ * of the sensor's samples, "render" with "live" (the default) or "cached" how the next
+ * exposures get their picture: live renders each one after it ended; cached renders 16
+ * consecutive frames once (again after an open or a change of the subframe, flip, depth,
+ * exposure, gain, balance, scene or seeing) and copies them in turn, one per exposure.
+ * 1 = accepted, 0 = refused; CameraLastError then says why. */
 int CameraOption(const char* key, const char* value);
 /* Why the last camera option was refused; "" after one was accepted. */
 const char* CameraLastError(void);

@@ -6,6 +6,7 @@
 #include <climits>
 #include <cstdlib>
 #include <ctime>
+#include <numeric>
 #include <opencv2/imgproc.hpp>
 #include <thread>
 #include <vector>
@@ -59,7 +60,12 @@ class SimCamTest : public ::testing::Test {
     }
     void TearDown() override {
         configure_(0, 1);
+        setRender("live");
         setCameraApi(TarviApi{});
+    }
+    static void setRender(const char* mode) {
+        std::string error;
+        EXPECT_TRUE(applyCameraOptions({{"render", mode}}, &error)) << error;
     }
     static TarviApi& api() { return camera(); }
 
@@ -88,6 +94,26 @@ class SimCamTest : public ::testing::Test {
         prepareImage8(*n);
         ensureColorImage(*n);
         return n->colorImage.clone();
+    }
+
+    // One exposure at the settings in force: the whole buffer, its padded rows pre-filled
+    // with 0xAB, and the depth and pattern the camera reported.
+    struct RawFrame {
+        std::vector<uint8_t> bytes;
+        int bits = 0;
+        int pattern = 0;
+        bool operator==(const RawFrame&) const = default;
+    };
+    RawFrame exposeRaw(int w, int h, int depth) {
+        const size_t stride = (static_cast<size_t>(w) * (depth / 8) + 3) & ~size_t{3};
+        RawFrame frame{std::vector<uint8_t>(stride * h, 0xAB)};
+        EXPECT_EQ(api().threadedExposure(frame.bytes.data(), 0, 1), 1);
+        EXPECT_TRUE(waitDone(10000));
+        TarviFrameInfo info{sizeof info, 0, 0, 0, 0};
+        EXPECT_EQ(api().cameraFrameInfo(&info), 1);
+        frame.bits = info.bitsPerSample;
+        frame.pattern = info.colorPattern;
+        return frame;
     }
 
     decltype(&SimCamConfigure) configure_ = nullptr;
@@ -233,6 +259,47 @@ TEST_F(SimCamTest, PlanetSceneMovesAndHasNoise) {
     EXPECT_GT(centre, corner + 50);
 }
 
+TEST_F(SimCamTest, CachedFramesAreTheLiveRenderAtEachSizeDepthAndFlip) {
+    // The test card without noise or motion renders the same frame every time. Each case
+    // changes one thing the cache depends on.
+    struct Case {
+        int w, h, depth;
+        bool flip;
+    };
+    for (const Case c : {Case{kW, kH, 8, false}, Case{kW, kH, 8, true}, Case{999, 701, 16, true}}) {
+        ASSERT_EQ(api().subframe(c.w, c.h), 1);
+        api().horizontalFlip(c.flip ? 1 : 0);
+        ASSERT_EQ(api().cameraSampleDepth(c.depth), 1);
+        setRender("live");
+        const RawFrame live = exposeRaw(c.w, c.h, c.depth);
+        setRender("cached");
+        const RawFrame cached = exposeRaw(c.w, c.h, c.depth);
+        EXPECT_EQ(cached.bits, live.bits) << c.w;
+        EXPECT_EQ(cached.pattern, live.pattern) << c.w;
+        EXPECT_TRUE(cached.bytes == live.bytes) << c.w << " x " << c.h << " " << c.depth;
+    }
+}
+
+TEST_F(SimCamTest, CachedFramesDifferFromOneExposureToTheNextAndRepeatEverySixteen) {
+    configure_(0, 1);
+    api().setExposureLength(1);
+    ASSERT_EQ(api().subframe(320, 240), 1);
+    setRender("cached");
+    std::vector<RawFrame> frames;
+    for (int i = 0; i < 18; ++i) frames.push_back(exposeRaw(320, 240, 8));
+    for (int i = 0; i < 16; ++i)
+        for (int j = i + 1; j < 16; ++j) EXPECT_FALSE(frames[i] == frames[j]) << i << ", " << j;
+    EXPECT_TRUE(frames[16] == frames[0]);
+    EXPECT_TRUE(frames[17] == frames[1]);
+
+    // A longer exposure renders the cache anew: ten times the light.
+    const auto sum = [](const RawFrame& f) {
+        return std::accumulate(f.bytes.begin(), f.bytes.end(), int64_t{0});
+    };
+    api().setExposureLength(10);
+    EXPECT_GT(sum(exposeRaw(320, 240, 8)), 2 * sum(frames[0]));
+}
+
 TEST_F(SimCamTest, AcquisitionThreadDeliversSimulatedFrames) {
     FrameQueue frames;
     {
@@ -271,7 +338,8 @@ struct OptionCase {
 class SimCamOption : public ::testing::TestWithParam<OptionCase> {
   protected:
     void TearDown() override {
-        EXPECT_TRUE(applyCameraOptions({{"sensor", "1280x960"}, {"depth", "12"}}, nullptr));
+        EXPECT_TRUE(applyCameraOptions(
+            {{"sensor", "1280x960"}, {"depth", "12"}, {"render", "live"}}, nullptr));
         setCameraApi(TarviApi{});
     }
 };
@@ -294,8 +362,11 @@ INSTANTIATE_TEST_SUITE_P(
                    "sensor: '-640x480' is not WIDTHxHEIGHT (for example sensor=1280x960)"},
         OptionCase{"depth", "16", ""}, OptionCase{"depth", "7", "depth: 7 is outside 8 to 16"},
         OptionCase{"depth", "12 bits", "depth: '12 bits' is not a number of bits (8 to 16)"},
+        OptionCase{"render", "cached", ""}, OptionCase{"render", "live", ""},
+        OptionCase{"render", "Cached", "render: 'Cached' is neither live nor cached"},
         OptionCase{"foo", "1",
-                   "unknown option 'foo' (the simulated camera takes sensor=WxH, depth=8..16)"}));
+                   "unknown option 'foo' (the simulated camera takes sensor=WxH, depth=8..16, "
+                   "render=live|cached)"}));
 
 TEST(CameraLibrary, FoundBesideTheExecutable) {
     std::string error;

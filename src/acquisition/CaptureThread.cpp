@@ -80,14 +80,10 @@ std::string filterName(const TarviApi& api, int slot) {
     return name;
 }
 
-// A UTC instant in microseconds since 1970 as local LocalDateTime, the frames' time scale.
+// The UTC clock in microseconds since 1970, the scale of the library's reports.
 int64_t unixNowUs() {
     using namespace std::chrono;
     return duration_cast<microseconds>(system_clock::now().time_since_epoch()).count();
-}
-
-LocalDateTime localDateTimeOfUnixUs(int64_t us) {
-    return unixMillisToDateTime(us / 1000 + static_cast<int64_t>(utcOffsetSeconds()) * 1000);
 }
 
 // A byte count in MiB for messages.
@@ -653,7 +649,7 @@ void CaptureThread::finishFrame(Frame& frame, const TarviFrameInfo& info) {
         format = stampFormat_;
         prefix = stampPrefix_;
     }
-    frame.stampText = buildStampText(format, prefix, frame.timeStamp);
+    frame.stampText = buildStampText(format, prefix, frame.timeStamp.dateTime());
 }
 
 void CaptureThread::exposureLoop() {
@@ -713,7 +709,10 @@ void CaptureThread::exposureLoop() {
                 status_.failedExposures = ++failed_;
                 continue;
             }
-            if (info.startUnixUs > 0) done->timeStamp = localDateTimeOfUnixUs(info.startUnixUs);
+            // The library's start, to its microsecond, on the local clock of the moment.
+            if (info.startUnixUs > 0)
+                done->timeStamp =
+                    PreciseDateTime::fromUnixMicros(info.startUnixUs, utcOffsetSeconds());
             finishFrame(*done, info);
             done->filterMoving = exposedWhileWheelMoved(done->exposureNumber, info.startUnixUs);
             if (begunBeforeCut(done->exposureNumber, info.startUnixUs, ms))

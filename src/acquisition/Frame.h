@@ -9,7 +9,7 @@
 #include <opencv2/core.hpp>
 #include <string>
 
-#include "platform/Clock.h"
+#include "platform/DateTime.h"
 
 // The colour filter mosaic of a frame's samples as stored, from its top-left pixel. The
 // values are those of the SER format's ColorID (and of the camera library's report).
@@ -81,7 +81,10 @@ struct Frame {
     Frame(const Frame&) = delete;
     Frame& operator=(const Frame&) = delete;
 
-    LocalDateTime timeStamp = 0.0;  // local clock when newFrame created the frame
+    // Start of the exposure on the local clock: the moment newFrame created the frame
+    // until the capture thread stamps it, at the camera library's precision where the
+    // library reports the start.
+    PreciseDateTime timeStamp;
     // 1 channel, 8 or 16 bits, each row padded to a multiple of 4 bytes (rawImage.step).
     cv::Mat rawImage;
     cv::Mat image8;      // 8-bit view: rawImage itself at depth 8; empty until prepareImage8

@@ -1,7 +1,10 @@
 #include "platform/DateTime.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
+
+#include "platform/Rounding.h"
 
 namespace {
 constexpr int64_t kMsPerDay = 86400000;
@@ -37,6 +40,29 @@ void append2(std::string& out, int v) {
     out += buf;
 }
 }  // namespace
+
+PreciseDateTime::PreciseDateTime(LocalDateTime t) {
+    // Whole days and the fraction apart: the fraction times the ticks of a day stays far
+    // below 2^53, so only the double's own resolution limits the tick. Beyond some 24000
+    // years either way (and for NaN) the value is held at that limit, where a SER stamp
+    // still fits its 64 bits.
+    constexpr double kLimitDays = 9'000'000.0;
+    const double days = std::isnan(t) ? 0.0 : std::clamp(t, -kLimitDays, kLimitDays);
+    const double whole = std::floor(days);
+    ticks_ = static_cast<int64_t>(whole) * kTicksPerDay +
+             roundEven((days - whole) * static_cast<double>(kTicksPerDay));
+}
+
+PreciseDateTime PreciseDateTime::fromUnixMicros(int64_t us, int32_t utcOffsetSeconds) {
+    return fromTicks((us + int64_t{utcOffsetSeconds} * 1'000'000) * 10 +
+                     kUnixEpochDays * kTicksPerDay);
+}
+
+LocalDateTime PreciseDateTime::dateTime() const {
+    const int64_t days = floorDiv(ticks_, kTicksPerDay);
+    return static_cast<double>(days) +
+           static_cast<double>(ticks_ - days * kTicksPerDay) / static_cast<double>(kTicksPerDay);
+}
 
 LocalDateTime unixMillisToDateTime(int64_t ms) {
     return static_cast<double>(kUnixEpochDays) + static_cast<double>(ms) / kMsPerDay;

@@ -1,5 +1,6 @@
 #pragma once
 // roundEven: nearest integer, halves to the even neighbour (2.5 -> 2, 3.5 -> 4).
+// floorDiv: the quotient rounded down, also for a negative dividend (-1 / 10 -> -1).
 #include <cfenv>
 #include <cmath>
 #include <cstdint>
@@ -14,4 +15,10 @@ inline int64_t roundEven(double v) {
         return std::isnan(r) ? 0 : std::numeric_limits<int64_t>::min();
     if (r >= 9223372036854775808.0) return std::numeric_limits<int64_t>::max();
     return static_cast<int64_t>(r);
+}
+
+// `divisor` positive.
+constexpr int64_t floorDiv(int64_t value, int64_t divisor) {
+    const int64_t q = value / divisor;
+    return q * divisor > value ? q - 1 : q;
 }

@@ -69,13 +69,15 @@ std::string fitsHeader(const Frame& frame, const std::string& moreCards) {
     fitsValueCard(h, "NAXIS2", std::to_string(frameHeight(&frame)));
     fitsValueCard(h, "BZERO", depth == 16 ? "32768" : "0");
     fitsValueCard(h, "BSCALE", "1.0");
+    fitsTextCard(h, "TIMESTAMP", frame.stampText);
+    // The eight cards above keep their places whatever follows (readers take TIMESTAMP as
+    // the eighth card); every card added since goes after them.
     if (mosaic) {
         // The colour filter mosaic from the first pixel of the data.
         fitsStringCard(h, "BAYERPAT", patternName(frame.pattern));
         fitsValueCard(h, "XBAYROFF", "0");
         fitsValueCard(h, "YBAYROFF", "0");
     }
-    fitsTextCard(h, "TIMESTAMP", frame.stampText);
     // Whole cards only, and room left for END in the one block.
     const size_t room = kFitsBlock - h.size() - kFitsCard;
     h += moreCards.substr(0, std::min(room, moreCards.size() / kFitsCard * kFitsCard));

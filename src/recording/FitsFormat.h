@@ -18,10 +18,11 @@ void fitsBlankCards(std::string& header, int count);
 // String value card: keyword, "= " and the text quoted from column 11 (quotes doubled).
 void fitsStringCard(std::string& header, const std::string& keyword, const std::string& text);
 
-// The 2880-byte header block of a frame: nine cards and 27 blank ones; a mosaic frame has
-// BAYERPAT, XBAYROFF and YBAYROFF (0: the pattern starts at the first pixel) after BSCALE
-// and three blank cards fewer. `moreCards` (whole 80-byte cards, at most 24) go after
-// TIMESTAMP, before END, in place of as many blank cards.
+// The 2880-byte header block of a frame: SIMPLE, BITPIX, NAXIS, NAXIS1, NAXIS2, BZERO,
+// BSCALE and TIMESTAMP always as the first eight cards, END, and blank cards to fill the
+// block. Between TIMESTAMP and END, in place of as many blank cards: BAYERPAT, XBAYROFF and
+// YBAYROFF (0: the pattern starts at the first pixel) for a mosaic frame, then `moreCards`
+// (whole 80-byte cards, at most 24).
 std::string fitsHeader(const Frame& frame, const std::string& moreCards = std::string());
 
 // Converts 16-bit samples in place to FITS order: v - 32768 as signed big-endian.

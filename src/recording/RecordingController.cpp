@@ -252,7 +252,6 @@ bool RecordingController::writeFrameOnWriterThread(Frame& frame) {
         writerError_ = *error;
         return false;
     }
-    stampsSeconds_.push_back(frame.timeStamp * 86400.0);
     if (!firstStamp_) {
         // What the frames are, as the camera delivered them.
         firstStamp_ = frame.timeStamp;
@@ -260,6 +259,9 @@ bool RecordingController::writeFrameOnWriterThread(Frame& frame) {
         facts_.depth = frameDepth(&frame);
     }
     lastStamp_ = frame.timeStamp;
+    // Seconds from the first frame on: small numbers keep the microseconds in a double.
+    stampsSeconds_.push_back(static_cast<double>(frame.timeStamp.ticks() - firstStamp_->ticks()) /
+                             static_cast<double>(PreciseDateTime::kTicksPerSecond));
     bytesWritten_ += bytes;
     ++framesWritten_;
     return true;
@@ -307,7 +309,8 @@ std::string RecordingController::finalRecordingPath() const {
     RecordingResult result;
     result.firstFrame = firstStamp_;
     result.lastFrame = lastStamp_;
-    const LocalDateTime middle = toUtc(recordingMiddle(facts_, result), facts_.utcOffsetSeconds);
+    const LocalDateTime middle =
+        toUtc(recordingMiddle(facts_, result), facts_.utcOffsetSeconds).dateTime();
     const size_t slash = provisional.rfind('/');
     return freeObservationPath(
         slash == std::string::npos ? std::string() : provisional.substr(0, slash),

@@ -235,8 +235,8 @@ class RecordingController : public QObject {
 
     // Writer thread while a recording runs; read by the window thread once it has ended.
     std::string writerError_;
-    std::vector<double> stampsSeconds_;  // time stamps of the frames written, in seconds
-    std::optional<LocalDateTime> firstStamp_, lastStamp_;
+    std::vector<double> stampsSeconds_;  // stamps of the frames written, seconds from the first
+    std::optional<PreciseDateTime> firstStamp_, lastStamp_;
     std::string firstFile_;    // the first file the recording wrote
     std::string lastFile_;     // set on the writer thread at close, read once it ended
     std::string lastLogPath_;  // likewise

@@ -12,13 +12,11 @@
 #include <utility>
 
 #include "platform/Log.h"
-#include "platform/Rounding.h"
 #include "recording/FileNames.h"
 
 namespace {
-constexpr int64_t kTicksPerDay = 864000000000LL;
 constexpr int64_t kTicksTo18991230 = 599264352000000000LL;
-constexpr int64_t kTicksPerSecond = 10000000LL;
+constexpr int64_t kTicksPerSecond = PreciseDateTime::kTicksPerSecond;
 
 // Frames are written as they lie in memory; their 16-bit samples must be little-endian.
 static_assert(std::endian::native == std::endian::little, "16-bit SER samples are little-endian");
@@ -31,8 +29,8 @@ std::string serStampsPath(const std::string& serPath) {
     return serPath + kSerStampsSuffix;
 }
 
-int64_t toSerTicks(LocalDateTime value) {
-    return roundEven(value * static_cast<double>(kTicksPerDay)) + kTicksTo18991230;
+int64_t toSerTicks(PreciseDateTime value) {
+    return value.ticks() + kTicksTo18991230;
 }
 
 SerWriter::~SerWriter() {

@@ -18,6 +18,7 @@
 #include "SerFormat.h"
 #include "acquisition/Frame.h"
 #include "platform/Clock.h"
+#include "platform/DateTime.h"
 #include "recording/OutFile.h"
 #include "recording/RecoveryJournal.h"
 #include "recording/SessionRecord.h"
@@ -31,9 +32,9 @@ constexpr uint32_t kSerCountUpdateMs = 1000;
 // the 8-byte trailer entries, one per frame, in order.
 std::string serStampsPath(const std::string& serPath);
 
-// Date-time (days since 1899-12-30) to 100-ns ticks since 0001-01-01; the product is
-// rounded to the nearest integer, ties to even.
-int64_t toSerTicks(LocalDateTime value);
+// Date-time (since 1899-12-30) to 100-ns ticks since 0001-01-01: a frame's stamp as it is, a
+// LocalDateTime (days) through the tick nearest its value, ties to even.
+int64_t toSerTicks(PreciseDateTime value);
 
 class SerWriter {
   public:

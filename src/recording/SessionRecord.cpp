@@ -5,6 +5,7 @@
 #include <cstdlib>
 
 #include "platform/DateTime.h"
+#include "platform/Rounding.h"
 #include "recording/FileNames.h"
 #include "recording/FitsFormat.h"
 #include "recording/OutFile.h"
@@ -65,6 +66,11 @@ std::string pathStem(const std::string& path) {
 void line(std::string& out, const std::string& key, const std::string& value) {
     out += key + ": " + value + "\n";
 }
+
+PreciseDateTime exposureEnd(PreciseDateTime start, int32_t exposureMs) {
+    return PreciseDateTime::fromTicks(start.ticks() +
+                                      int64_t{exposureMs} * PreciseDateTime::kTicksPerMillisecond);
+}
 }  // namespace
 
 bool parseDegrees(const std::string& text, double limit, std::optional<double>& value) {
@@ -108,18 +114,31 @@ LocalDateTime toUtc(LocalDateTime local, int32_t utcOffsetSeconds) {
     return local - utcOffsetSeconds / 86400.0;
 }
 
-std::string isoDateTime(LocalDateTime t) {
-    const DateTimeParts p = decodeDateTime(t);
-    char buf[40];
-    std::snprintf(buf, sizeof buf, "%04d-%02d-%02dT%02d:%02d:%02d.%03d", p.year, p.month, p.day,
-                  p.hour, p.minute, p.second, p.millisecond);
+PreciseDateTime toUtc(PreciseDateTime local, int32_t utcOffsetSeconds) {
+    return PreciseDateTime::fromTicks(local.ticks() -
+                                      int64_t{utcOffsetSeconds} * PreciseDateTime::kTicksPerSecond);
+}
+
+std::string isoDateTime(PreciseDateTime t) {
+    // The nearest microsecond (halves up), as the whole second and the microseconds in it;
+    // the calendar parts come from the whole second, which a LocalDateTime holds to well
+    // within the millisecond that decodeDateTime rounds to.
+    constexpr int64_t kPerSecond = 1'000'000;
+    const int64_t us = floorDiv(t.ticks() + 5, 10);
+    const int64_t seconds = floorDiv(us, kPerSecond);
+    const DateTimeParts p = decodeDateTime(
+        PreciseDateTime::fromTicks(seconds * PreciseDateTime::kTicksPerSecond).dateTime());
+    char buf[48];
+    std::snprintf(buf, sizeof buf, "%04d-%02d-%02dT%02d:%02d:%02d.%06lld", p.year, p.month, p.day,
+                  p.hour, p.minute, p.second, static_cast<long long>(us - seconds * kPerSecond));
     return buf;
 }
 
-LocalDateTime recordingMiddle(const RecordingFacts& facts, const RecordingResult& result) {
+PreciseDateTime recordingMiddle(const RecordingFacts& facts, const RecordingResult& result) {
     if (!result.firstFrame || !result.lastFrame) return facts.startLocal;
-    const LocalDateTime end = *result.lastFrame + facts.exposureMs / 86400000.0;
-    return *result.firstFrame + (end - *result.firstFrame) / 2.0;
+    const int64_t first = result.firstFrame->ticks();
+    const int64_t end = exposureEnd(*result.lastFrame, facts.exposureMs).ticks();
+    return PreciseDateTime::fromTicks(first + floorDiv(end - first, 2));
 }
 
 SerTexts serTextsOf(const RecordingFacts& facts) {
@@ -133,8 +152,8 @@ SerTexts serTextsOf(const RecordingFacts& facts) {
     return t;
 }
 
-void appendSessionCards(std::string& header, const RecordingFacts& facts, LocalDateTime frameLocal,
-                        int32_t gain) {
+void appendSessionCards(std::string& header, const RecordingFacts& facts,
+                        PreciseDateTime frameLocal, int32_t gain) {
     const struct {
         const char* keyword;
         std::string text;
@@ -158,7 +177,8 @@ void appendSessionCards(std::string& header, const RecordingFacts& facts, LocalD
 }
 
 std::string captureLogText(const RecordingFacts& f, const RecordingResult& r) {
-    auto utc = [&](LocalDateTime local) {
+    // In ticks until printed: a LocalDateTime's sums would stray by a microsecond.
+    auto utc = [&](PreciseDateTime local) {
         return isoDateTime(toUtc(local, f.utcOffsetSeconds)) + "Z";
     };
     std::string out;
@@ -183,13 +203,14 @@ std::string captureLogText(const RecordingFacts& f, const RecordingResult& r) {
     line(out, "Gaps", std::to_string(r.gaps.gaps));
     line(out, "Longest gap", number("%.3f", r.gaps.longestSeconds) + " s");
     line(out, "Frames not written", std::to_string(r.gaps.framesLost));
-    const LocalDateTime start = r.firstFrame ? *r.firstFrame : f.startLocal;
-    const LocalDateTime end = r.lastFrame ? *r.lastFrame + f.exposureMs / 86400000.0 : r.endLocal;
+    const PreciseDateTime start = r.firstFrame ? *r.firstFrame : f.startLocal;
+    const PreciseDateTime end = r.lastFrame ? exposureEnd(*r.lastFrame, f.exposureMs) : r.endLocal;
     line(out, "Start (UTC)", utc(start));
     line(out, "Middle (UTC)", utc(recordingMiddle(f, r)));
     line(out, "End (UTC)", utc(end));
     line(out, "UTC offset", number("%+.0f", f.utcOffsetSeconds) + " s");
-    const double span = (end - start) * 86400.0;
+    const double span = static_cast<double>(end.ticks() - start.ticks()) /
+                        static_cast<double>(PreciseDateTime::kTicksPerSecond);
     line(out, "Frame rate",
          number("%.2f", span > 0 && r.frames > 0 ? r.frames / span : 0.0) + " fps");
     line(out, "Target", f.session.target);

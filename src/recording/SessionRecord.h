@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "platform/Clock.h"
+#include "platform/DateTime.h"
 #include "recording/RecordingGaps.h"
 
 struct SessionDetails {
@@ -72,19 +73,21 @@ struct RecordingResult {
     int64_t frames = 0;
     GapReport gaps;
     // Exposure starts of the first and last frame written (local), when any was.
-    std::optional<LocalDateTime> firstFrame, lastFrame;
+    std::optional<PreciseDateTime> firstFrame, lastFrame;
     LocalDateTime endLocal = 0.0;
     std::vector<SettingChange> changes;
 };
 
 // Local date-time to UTC with the offset (seconds east of UTC).
 LocalDateTime toUtc(LocalDateTime local, int32_t utcOffsetSeconds);
-// "2026-12-09T21:32:24.123": ISO 8601 with milliseconds, no zone letter (FITS DATE-OBS form).
-std::string isoDateTime(LocalDateTime t);
+PreciseDateTime toUtc(PreciseDateTime local, int32_t utcOffsetSeconds);
+// "2026-12-09T21:32:24.123456": ISO 8601 to the nearest microsecond, the precision of a
+// camera's exposure start, no zone letter (FITS DATE-OBS form).
+std::string isoDateTime(PreciseDateTime t);
 
 // The middle of the recording in local time: between the first frame's exposure start and
 // the last frame's exposure end; the start time when no frame was written.
-LocalDateTime recordingMiddle(const RecordingFacts& facts, const RecordingResult& result);
+PreciseDateTime recordingMiddle(const RecordingFacts& facts, const RecordingResult& result);
 
 // SER header texts: the observer, the camera and filter ("Camera, filter R"), the
 // telescope; "" for a field nothing was set for (the writer then keeps its fixed word).
@@ -97,8 +100,8 @@ SerTexts serTextsOf(const RecordingFacts& facts);
 // INSTRUME, FILTER where set, SITELAT and SITELONG (decimal degrees) when the site is set,
 // then DATE-OBS (the frame's exposure start in UTC), EXPTIME,
 // GAIN, XBINNING and YBINNING. Appended as 80-byte cards to `header`.
-void appendSessionCards(std::string& header, const RecordingFacts& facts, LocalDateTime frameLocal,
-                        int32_t gain);
+void appendSessionCards(std::string& header, const RecordingFacts& facts,
+                        PreciseDateTime frameLocal, int32_t gain);
 
 // The capture log: "key: value" lines, one fact per line, the settings changed during the
 // recording last ("Change: <UTC time> <name> = <value>").

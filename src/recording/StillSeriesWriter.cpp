@@ -12,12 +12,13 @@ void StillSeriesWriter::begin(const std::string& stillPath) {
     stillPath_ = stillPath;
 }
 
-std::string StillSeriesWriter::nextPath(LocalDateTime local) {
+std::string StillSeriesWriter::nextPath(PreciseDateTime local) {
     if (naming_)
-        return freeObservationPath(naming_->folder,
-                                   observationStem(toUtc(local, naming_->utcOffsetSeconds),
-                                                   naming_->target, naming_->filter),
-                                   naming_->ext);
+        return freeObservationPath(
+            naming_->folder,
+            observationStem(toUtc(local, naming_->utcOffsetSeconds).dateTime(), naming_->target,
+                            naming_->filter),
+            naming_->ext);
     const int32_t from = stillPath_ == lastPath_ ? lastNumber_ : 0;
     lastPath_ = stillPath_;
     lastNumber_ = firstFreeNumber(stillPath_, from);
@@ -31,7 +32,8 @@ bool StillSeriesWriter::writeFits(const Frame& frame, std::string* written,
     return writeFitsFile(path, frame, error_, moreCards);
 }
 
-bool StillSeriesWriter::writeBmp(const cv::Mat& image, std::string* written, LocalDateTime local) {
+bool StillSeriesWriter::writeBmp(const cv::Mat& image, std::string* written,
+                                 PreciseDateTime local) {
     const std::string path = nextPath(local);
     if (written) *written = path;
     if (image.empty() || image.depth() != CV_8U ||

@@ -30,7 +30,7 @@ class StillSeriesWriter {
     // out last when the still path is the one seen last (compared case-sensitively), else
     // at 0. A name handed out but never written is handed out again.
     // With observation naming, the free observation name of a frame exposed at `local`.
-    std::string nextPath(LocalDateTime local = 0.0);
+    std::string nextPath(PreciseDateTime local = PreciseDateTime());
 
     // The frame as a FITS file under nextPath(), with `moreCards` in its header. `written`
     // receives the name.
@@ -38,7 +38,8 @@ class StillSeriesWriter {
                    const std::string& moreCards = std::string());
     // The image (8-bit, 1 or 3 channels) of a frame exposed at `local` as a BMP file under
     // nextPath(): an 8-bit grey bitmap for 1 channel, 24-bit for 3.
-    bool writeBmp(const cv::Mat& image, std::string* written = nullptr, LocalDateTime local = 0.0);
+    bool writeBmp(const cv::Mat& image, std::string* written = nullptr,
+                  PreciseDateTime local = PreciseDateTime());
 
     // Why the last failed write failed, naming the file; not cleared by a success.
     const std::string& error() const { return error_; }

@@ -14,7 +14,7 @@ TEST(Frame, NewFrameFillsFieldsAndPadsRows) {
     ASSERT_NE(n, nullptr);
     EXPECT_EQ(n->stampText, "M42 ");
     EXPECT_TRUE(n->flipped);
-    EXPECT_DOUBLE_EQ(n->timeStamp, 40605.5);
+    EXPECT_DOUBLE_EQ(n->timeStamp.dateTime(), 40605.5);
     EXPECT_TRUE(n->image8.empty());
     EXPECT_TRUE(n->colorImage.empty());
     EXPECT_FALSE(n->handedOver());

@@ -156,7 +156,7 @@ TEST_F(CaptureTest, EachFrameIsStampedWhenItsExposureStartsAndItsTextIsThatInsta
     for (int i = 1; i <= 3; ++i) {
         Frame* f = take();
         ASSERT_TRUE(f);
-        EXPECT_DOUBLE_EQ(f->timeStamp, i == 1 ? 1.0 : i + 0.5) << "frame " << i;
+        EXPECT_DOUBLE_EQ(f->timeStamp.dateTime(), i == 1 ? 1.0 : i + 0.5) << "frame " << i;
         EXPECT_EQ(f->stampText, i == 1 ? "M42 00:00:00" : "M42 12:00:00");
     }
 }
@@ -174,7 +174,7 @@ TEST_F(CaptureTest, CameraReportedStartAndFailedExposures) {
     // The failed two were neither delivered nor left out of the numbering.
     EXPECT_EQ(first->exposureNumber, 3u);
     EXPECT_EQ(second->exposureNumber, 4u);
-    EXPECT_DOUBLE_EQ(first->timeStamp, unixMillisToDateTime(1'700'000'002'002));
+    EXPECT_DOUBLE_EQ(first->timeStamp.dateTime(), unixMillisToDateTime(1'700'000'002'002));
     EXPECT_EQ(capture_->status().failedExposures, 2u);
     // Delivered buffers were filled by their own exposure.
     EXPECT_EQ(first->rawImage.at<uint8_t>(0, 1), static_cast<uint8_t>(1 + 2));

@@ -5,7 +5,9 @@
 #include <filesystem>
 #include <fstream>
 
+#include "FakeCamera.h"
 #include "RecTestUtil.h"
+#include "acquisition/FrameQueue.h"
 #include "platform/Clock.h"
 #include "platform/DateTime.h"
 #include "recording/OutFile.h"
@@ -167,6 +169,37 @@ TEST_F(SerTest, MoreThanFiftyThousandFramesKeepEveryStamp) {
             << i;
     EXPECT_EQ(le64(b, trailer + 8 * (kFrames - 1)),
               toSerTicks(start + (kFrames - 1) / 86400000.0) - 3600 * 10000000LL);
+}
+
+// A camera library that reports its exposure starts to the microsecond, through the capture
+// thread into the file: each trailer entry is that start in UTC ticks, exactly, whatever the
+// local zone (UTC + 1 h here) the frames travel in.
+TEST_F(SerTest, TrailerHoldsEachStartTheCameraReportedToTheMicrosecond) {
+    constexpr int64_t kTicksTo1970 = 621355968000000000LL;  // 1970-01-01 in 100-ns ticks
+    // 2024-03-10 21:15:29.000001 UTC, then 33.367 ms apart: parts of 0.001 to 0.999 ms.
+    const auto reported = [](int exposure) {
+        return 1'710'105'329'000'001LL + exposure * 33'367LL;
+    };
+    tvtest::FakeCamera cam(16, 4);
+    cam.install();
+    cam.setReportedStart(reported);
+    cam.setAutoRelease(true);
+    FrameQueue queue;
+    CaptureThread capture(queue.poster());
+    ASSERT_TRUE(capture.openCamera());
+    capture.start();
+    const std::string path = dir_ / "timing.SER";
+    ASSERT_TRUE(ser_.open(path, 16, 4, 8));
+    std::vector<int64_t> want;
+    while (want.size() < 8) {
+        FramePtr f = queue.pop(5000);
+        ASSERT_TRUE(f && ser_.writeFrame(*f));
+        want.push_back(kTicksTo1970 + reported(static_cast<int>(f->exposureNumber) - 1) * 10);
+    }
+    ASSERT_TRUE(ser_.close());
+    const auto b = readAll(path);
+    ASSERT_EQ(b.size(), 178u + 8 * 64 + 8 * 8);
+    for (size_t k = 0; k < 8; ++k) EXPECT_EQ(le64(b, 178 + 8 * 64 + 8 * k), want[k]) << k;
 }
 
 TEST_F(SerTest, OpenFailuresAreReportedAndLeaveNoFile) {

@@ -71,11 +71,13 @@ class SessionRecordTest : public ::testing::Test {
         exp_.close();
         testclock::setNow(nullptr);
     }
-    // Frames exposed one second apart from 22:32:20 local (21:32:20 UTC).
+    // Frames exposed one second apart from 22:32:20.0004567 local (21:32:20.0004567 UTC),
+    // which the cards and the log give to the nearest microsecond.
     void record(int frames) {
         for (int i = 0; i < frames; ++i) {
             FramePtr f = makeFrame(kW, kH);
-            f->timeStamp = local(22, 32, 20 + i);
+            f->timeStamp =
+                PreciseDateTime::fromTicks(PreciseDateTime(local(22, 32, 20 + i)).ticks() + 4567);
             exp_.recordFrame(std::move(f));
             if (i == 0) {
                 // The first frame is written with the gain of the start, the rest with this.
@@ -122,15 +124,15 @@ TEST_F(SessionRecordTest, SerTakesItsObservationNameHeaderTextsAndLog) {
     };
     EXPECT_EQ(one("File"), name);
     EXPECT_EQ(one("Frames"), "11");
-    EXPECT_EQ(one("Start (UTC)"), "2026-12-09T21:32:20.000Z");
-    EXPECT_EQ(one("Middle (UTC)"), "2026-12-09T21:32:25.050Z");
-    EXPECT_EQ(one("End (UTC)"), "2026-12-09T21:32:30.100Z");
+    EXPECT_EQ(one("Start (UTC)"), "2026-12-09T21:32:20.000457Z");
+    EXPECT_EQ(one("Middle (UTC)"), "2026-12-09T21:32:25.050457Z");
+    EXPECT_EQ(one("End (UTC)"), "2026-12-09T21:32:30.100457Z");
     EXPECT_EQ(one("Exposure"), "100.000 ms");
     EXPECT_EQ(one("Target"), "Jupiter");
     EXPECT_EQ(one("Filter"), "R");
     EXPECT_EQ(one("Site latitude"), "48.50000");
     EXPECT_EQ(one("Gaps"), "0");
-    EXPECT_EQ(one("Change"), "2026-12-09T21:33:00.000Z Gain = 15");
+    EXPECT_EQ(one("Change"), "2026-12-09T21:33:00.000000Z Gain = 15");
 }
 
 TEST_F(SessionRecordTest, NameTakenAlreadyIsNumberedAndNumberedNamesStay) {
@@ -185,7 +187,7 @@ TEST_F(SessionRecordTest, FitsSeriesCardsPassFitsverifyAndAstropy) {
     EXPECT_EQ(
         out,
         "OBJECT|\"Comet C/2026 'A1'\"\nOBSERVER|\"?sa O'Neil\"\nTELESCOP|'C11'\n"
-        "INSTRUME|'SimCam 2000'\nFILTER|'R'\nDATE-OBS|'2026-12-09T21:32:21.000'\n"
+        "INSTRUME|'SimCam 2000'\nFILTER|'R'\nDATE-OBS|'2026-12-09T21:32:21.000457'\n"
         "SITELAT|48.5\nSITELONG|-2.25\nEXPTIME|0.1\nGAIN|15\nXBINNING|1\nYBINNING|1\nFalse\n");
 }
 

@@ -106,17 +106,22 @@ TEST_F(FitsFiles, LayoutSizesAndPaddingOfRows) {
     EXPECT_EQ(reinterpret_cast<const uint16_t*>(frameData(deep.get()))[1], sample(1, 0, 16));
 }
 
+// Mono and mosaic files alike keep TIMESTAMP as their eighth card, where readers of the
+// original eight-card layout take it; the cards after it are read by name.
 TEST_F(FitsFiles, IndependentReadersAgree) {
     struct Case {
         int w, h, depth;
         std::string stamp;
+        ColorPattern pattern = ColorPattern::Mono;
     };
     const Case cases[] = {{640, 480, 8, "2024-03-10 21:15:30.250 Moon"},
                           {10, 3, 8, ""},
-                          {5, 3, 16, std::string(80, 'z')}};
+                          {5, 3, 16, std::string(80, 'z')},
+                          {8, 6, 8, "21:15:30 Mars", ColorPattern::RGGB},
+                          {6, 4, 16, "", ColorPattern::GBRG}};
     std::string script =
         "import sys, numpy as np\nfrom astropy.io import fits\nok = True\n"
-        "def check(path, w, h, depth, stamp):\n"
+        "def check(path, w, h, depth, stamp, pattern):\n"
         "    global ok\n"
         "    with fits.open(path) as f:\n"
         "        hd = f[0].header; d = f[0].data\n"
@@ -126,17 +131,24 @@ TEST_F(FitsFiles, IndependentReadersAgree) {
         "        card = [c for c in hd.cards if c.image.startswith('TIMESTAM')][0].image\n"
         "        good = (hd['BITPIX'] == depth and hd['NAXIS1'] == w and hd['NAXIS2'] == h and\n"
         "                d.shape == (h, w) and np.array_equal(d.astype(np.int64), want) and\n"
-        "                card.rstrip() == ('TIMESTAMP= ' + stamp)[:80].rstrip())\n"
+        "                card.rstrip() == ('TIMESTAMP= ' + stamp)[:80].rstrip() and\n"
+        "                hd.get('BAYERPAT', '').strip() == pattern)\n"
         "        if not good: print('MISMATCH', path, hd['BITPIX'], d.shape, card); ok = False\n";
     for (const Case& c : cases) {
         FramePtr f(makeFrame(c.w, c.h, c.depth, c.stamp));
+        f->pattern = c.pattern;
         std::string name;
         ASSERT_TRUE(fits(*f, dir_ / "check.FIT", &name));
+        const auto bytes = readAll(name);
+        ASSERT_GE(bytes.size(), 2880u);
+        const std::string eighth(bytes.begin() + 7 * 80, bytes.begin() + 8 * 80);
+        EXPECT_EQ(eighth, ("TIMESTAMP= " + c.stamp + std::string(80, ' ')).substr(0, 80)) << name;
         std::string out;
         runCommand("fitsverify " + quote(name), out);
         EXPECT_NE(out.find("0 error(s)"), std::string::npos) << name << "\n" << out;
         script += "check('" + name + "', " + std::to_string(c.w) + ", " + std::to_string(c.h) +
-                  ", " + std::to_string(c.depth) + ", '" + c.stamp + "')\n";
+                  ", " + std::to_string(c.depth) + ", '" + c.stamp + "', '" +
+                  patternName(c.pattern) + "')\n";
     }
     script += "print('ALL OK' if ok else 'FAILED')\n";
     const std::string py = dir_ / "check.py";

@@ -28,18 +28,18 @@ std::string parentOf(const std::string& path) {
     const size_t slash = path.find_last_of('/');
     return slash == std::string::npos ? std::string() : path.substr(0, slash);
 }
+
+// The folder an XDG variable names when it is set and absolute, else `underHome` in $HOME.
+std::string xdgFolder(const char* variable, const char* underHome) {
+    const char* set = std::getenv(variable);
+    if (isAbsoluteDir(set)) return set;
+    const char* home = std::getenv("HOME");
+    return std::string(home && *home ? home : ".") + underHome;
+}
 }  // namespace
 
 std::string programStateFolder() {
-    const char* state = std::getenv("XDG_STATE_HOME");
-    std::string base;
-    if (isAbsoluteDir(state)) {
-        base = state;
-    } else {
-        const char* home = std::getenv("HOME");
-        base = std::string(home && *home ? home : ".") + "/.local/state";
-    }
-    return base + "/TarviVideo5X";
+    return xdgFolder("XDG_STATE_HOME", "/.local/state") + "/TarviVideo5X";
 }
 
 std::string InstanceLock::defaultPath() {
@@ -48,15 +48,7 @@ std::string InstanceLock::defaultPath() {
         return state + "/instance.lock";
     const char* runtime = std::getenv("XDG_RUNTIME_DIR");
     if (isAbsoluteDir(runtime)) return std::string(runtime) + "/TarviVideo5X.lock";
-    std::string config;
-    const char* xdg = std::getenv("XDG_CONFIG_HOME");
-    if (isAbsoluteDir(xdg)) {
-        config = xdg;
-    } else {
-        const char* home = std::getenv("HOME");
-        config = std::string(home && *home ? home : ".") + "/.config";
-    }
-    return config + "/TarviVideo5X/instance.lock";
+    return xdgFolder("XDG_CONFIG_HOME", "/.config") + "/TarviVideo5X/instance.lock";
 }
 
 InstanceLock::InstanceLock(std::string path) : path_(std::move(path)) {}

@@ -96,20 +96,23 @@ void MainWindow::finishInterruptedRecordings() {
     // program had open, wherever they were written; nothing else is touched. A recording on a
     // disk that is not there is finished once it is back: the journal is looked at again
     // every few seconds while one waits.
-    QStringList lines, waiting;
+    QStringList lines;
+    bool waiting = false;
     for (const RecoveryOutcome& outcome : recoverInterruptedRecordings(*journal_)) {
         if (outcome.waiting) {
-            waiting << QString::fromStdString(outcome.text);
-            // Said once, not at every look.
-            if (waitingShown_.insert(outcome.path).second)
+            waiting = true;
+            // Said once, not at every look (the status panels stay in view meanwhile).
+            if (waitingShown_.insert(outcome.path).second) {
                 qCInfo(lcProgram, "%s", outcome.text.c_str());
+                lines << QString::fromStdString(outcome.text);
+            }
             continue;
         }
         waitingShown_.erase(outcome.path);
         qCInfo(lcProgram, "%s", outcome.text.c_str());
         lines << QString::fromStdString(outcome.text);
     }
-    if (!waiting.isEmpty()) {
+    if (waiting) {
         if (!recoveryRetry_) {
             recoveryRetry_ = new QTimer(this);
             recoveryRetry_->setInterval(kRecoveryRetryMs);
@@ -120,10 +123,17 @@ void MainWindow::finishInterruptedRecordings() {
     } else if (recoveryRetry_) {
         recoveryRetry_->stop();
     }
-    lines << waiting;
-    if (!lines.isEmpty())
-        statusBar()->showMessage(lines.join(QStringLiteral("; ")),
-                                 waiting.isEmpty() ? 30000 : kRecoveryRetryMs + 1000);
+    // At start-up the window is not shown yet: a message shown before would be drawn over
+    // the status panels once they appear, so it waits for the window.
+    if (lines.isEmpty()) return;
+    const QString text = lines.join(QStringLiteral("; "));
+    const int ms = 30000;
+    if (isVisible())
+        statusBar()->showMessage(text, ms);
+    else
+        connect(
+            this, &MainWindow::started, this,
+            [this, text, ms] { statusBar()->showMessage(text, ms); }, Qt::SingleShotConnection);
 }
 
 void MainWindow::applyStoredSettings(const StoredSettings& stored) {

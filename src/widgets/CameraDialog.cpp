@@ -1,7 +1,5 @@
 #include "widgets/CameraDialog.h"
 
-#include <dlfcn.h>
-
 #include <QBoxLayout>
 #include <QCoreApplication>
 #include <QDialogButtonBox>
@@ -44,20 +42,18 @@ bool isKey(const QString& option, const char* key) {
 
 bool listIndiDevices(const std::string& server, std::vector<std::string>& devices,
                      std::string& error) {
-    using ListFn = int (*)(const char*, char*, int);
-    // Loaded once and kept: the library's client threads must never outlive its code. When
-    // the INDI camera is the one in use this is the same library, and the listing still runs
-    // on a connection of its own.
-    static ListFn list = [] {
+    // Loaded once and kept. When the INDI camera is the one in use this is the same library,
+    // and the listing still runs on a connection of its own.
+    static const auto kListDevices = [] {
         for (const std::string& folder : cameraLibraryFolders()) {
             const std::string path = folder + "libtarvidll-indi.so";
-            if (!std::filesystem::exists(path)) continue;
-            if (void* handle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL))
-                return reinterpret_cast<ListFn>(dlsym(handle, "CameraListDevices"));
+            TarviApi table;
+            if (std::filesystem::exists(path) && loadCameraTable(path, table))
+                return table.cameraListDevices;
         }
-        return static_cast<ListFn>(nullptr);
+        return decltype(TarviApi::cameraListDevices){nullptr};
     }();
-    if (!list) {
+    if (!kListDevices) {
         error = QCoreApplication::translate("CameraDialog",
                                             "the INDI camera library (libtarvidll-indi.so) is not "
                                             "installed or cannot list devices")
@@ -65,7 +61,7 @@ bool listIndiDevices(const std::string& server, std::vector<std::string>& device
         return false;
     }
     std::vector<char> buffer(16384);
-    const int count = list(server.c_str(), buffer.data(), static_cast<int>(buffer.size()));
+    const int count = kListDevices(server.c_str(), buffer.data(), static_cast<int>(buffer.size()));
     const std::string text(buffer.data());
     if (count < 0) {
         error = text;

@@ -42,7 +42,9 @@ int HorizontalFlip(int on);
  * value (the program then reports the option and does not open the camera).
  *
  * CameraLastError: why the last call failed (for example why openUSB returned 0), as a
- * zero-terminated text for the user; "" when there is nothing to say. */
+ * zero-terminated text for the user; "" when there is nothing to say. The text is the
+ * library's copy for the calling thread: it stays as it is, whatever another thread does,
+ * until the same thread calls CameraLastError again. */
 int CameraOption(const char* key, const char* value);
 const char* CameraLastError(void);
 

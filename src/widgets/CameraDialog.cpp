@@ -1,7 +1,6 @@
 #include "widgets/CameraDialog.h"
 
 #include <QBoxLayout>
-#include <QCoreApplication>
 #include <QDialogButtonBox>
 #include <QFormLayout>
 #include <QGroupBox>
@@ -23,15 +22,11 @@ constexpr int kNameRole = Qt::UserRole;
 
 // What each known camera library is, for the list.
 QString describe(const QString& name) {
-    if (name.isEmpty())
-        return QCoreApplication::translate("CameraDialog", "Simulated camera (default)");
-    if (name == QLatin1String("sim"))
-        return QCoreApplication::translate("CameraDialog", "sim - simulated camera");
+    if (name.isEmpty()) return CameraDialog::tr("Simulated camera (default)");
+    if (name == QLatin1String("sim")) return CameraDialog::tr("sim - simulated camera");
     if (name == QLatin1String(kIndi))
-        return QCoreApplication::translate("CameraDialog",
-                                           "indi - INDI server, local or on the network");
-    if (name == QLatin1String("ser"))
-        return QCoreApplication::translate("CameraDialog", "ser - plays a SER file (file=PATH)");
+        return CameraDialog::tr("indi - INDI server, local or on the network");
+    if (name == QLatin1String("ser")) return CameraDialog::tr("ser - plays a SER file (file=PATH)");
     return name;
 }
 
@@ -54,9 +49,9 @@ bool listIndiDevices(const std::string& server, std::vector<std::string>& device
         return decltype(TarviApi::cameraListDevices){nullptr};
     }();
     if (!kListDevices) {
-        error = QCoreApplication::translate("CameraDialog",
-                                            "the INDI camera library (libtarvidll-indi.so) is not "
-                                            "installed or cannot list devices")
+        error = CameraDialog::tr(
+                    "the INDI camera library (libtarvidll-indi.so) is not "
+                    "installed or cannot list devices")
                     .toStdString();
         return false;
     }
@@ -88,10 +83,10 @@ CameraDialog::CameraDialog(const std::vector<std::string>& cameras, const Camera
                            SelectionStore store, QWidget* parent, DeviceLister lister)
     : QDialog(parent), lister_(std::move(lister)), store_(std::move(store)) {
     setObjectName(QStringLiteral("CameraDialog"));
-    setWindowTitle(QCoreApplication::translate("CameraDialog", "Select Camera"));
+    setWindowTitle(tr("Select Camera"));
     auto* layout = new QVBoxLayout(this);
 
-    layout->addWidget(new QLabel(QCoreApplication::translate("CameraDialog", "Camera:"), this));
+    layout->addWidget(new QLabel(tr("Camera:"), this));
     cameraList_ = new QListWidget(this);
     cameraList_->setObjectName(QStringLiteral("CameraList"));
     auto addCamera = [this](const QString& name) {
@@ -109,32 +104,29 @@ CameraDialog::CameraDialog(const std::vector<std::string>& cameras, const Camera
     layout->addWidget(cameraList_);
 
     // The INDI server and its cameras.
-    auto* indi = new QGroupBox(QCoreApplication::translate("CameraDialog", "INDI server"), this);
+    auto* indi = new QGroupBox(tr("INDI server"), this);
     indi->setObjectName(QStringLiteral("IndiBox"));
     indiBox_ = indi;
     auto* indiLayout = new QFormLayout(indi);
     serverEdit_ = new QLineEdit(indi);
     serverEdit_->setObjectName(QStringLiteral("ServerEdit"));
     serverEdit_->setPlaceholderText(QStringLiteral("localhost:7624"));
-    fetchButton_ =
-        new QPushButton(QCoreApplication::translate("CameraDialog", "Fetch devices"), indi);
+    fetchButton_ = new QPushButton(tr("Fetch devices"), indi);
     fetchButton_->setObjectName(QStringLiteral("FetchButton"));
     auto* serverRow = new QHBoxLayout;
     serverRow->addWidget(serverEdit_, 1);
     serverRow->addWidget(fetchButton_);
-    indiLayout->addRow(QCoreApplication::translate("CameraDialog", "Server (HOST:PORT):"),
-                       serverRow);
+    indiLayout->addRow(tr("Server (HOST:PORT):"), serverRow);
     deviceList_ = new QListWidget(indi);
     deviceList_->setObjectName(QStringLiteral("DeviceList"));
-    indiLayout->addRow(QCoreApplication::translate("CameraDialog", "Device:"), deviceList_);
+    indiLayout->addRow(tr("Device:"), deviceList_);
     deviceStatus_ = new QLabel(indi);
     deviceStatus_->setObjectName(QStringLiteral("DeviceStatus"));
     deviceStatus_->setWordWrap(true);
     indiLayout->addRow(deviceStatus_);
     layout->addWidget(indi);
 
-    layout->addWidget(new QLabel(
-        QCoreApplication::translate("CameraDialog", "Options (KEY=VALUE, one a line):"), this));
+    layout->addWidget(new QLabel(tr("Options (KEY=VALUE, one a line):"), this));
     optionsEdit_ = new QPlainTextEdit(this);
     optionsEdit_->setObjectName(QStringLiteral("OptionsEdit"));
     optionsEdit_->setMaximumHeight(80);
@@ -152,9 +144,7 @@ CameraDialog::CameraDialog(const std::vector<std::string>& cameras, const Camera
             other << option;
     }
     optionsEdit_->setPlainText(other.join(QLatin1Char('\n')));
-    auto* first = new QListWidgetItem(
-        QCoreApplication::translate("CameraDialog", "(the first camera on the server)"),
-        deviceList_);
+    auto* first = new QListWidgetItem(tr("(the first camera on the server)"), deviceList_);
     first->setData(kNameRole, QString());
     deviceList_->setCurrentRow(0);
     if (!device.isEmpty()) {
@@ -163,9 +153,7 @@ CameraDialog::CameraDialog(const std::vector<std::string>& cameras, const Camera
         deviceList_->setCurrentItem(item);
     }
 
-    auto* note = new QLabel(
-        QCoreApplication::translate("CameraDialog", "The camera is used from the next start."),
-        this);
+    auto* note = new QLabel(tr("The camera is used from the next start."), this);
     note->setObjectName(QStringLiteral("NoteLabel"));
     layout->addWidget(note);
     errorLabel_ = new QLabel(this);
@@ -206,10 +194,7 @@ bool CameraDialog::selection(CameraSelection& out, QString* error) const {
         line = line.trimmed();
         if (line.isEmpty()) continue;
         if (line.indexOf(QLatin1Char('=')) < 1) {
-            if (error)
-                *error = QCoreApplication::translate("CameraDialog",
-                                                     "Not an option of the form KEY=VALUE: ") +
-                         line;
+            if (error) *error = tr("Not an option of the form KEY=VALUE: ") + line;
             return false;
         }
         // The fields below take precedence over the same options typed here.
@@ -231,8 +216,7 @@ void CameraDialog::accept() {
     QString error;
     if (!selection(chosen, &error)) {
     } else if (store_ && !store_(chosen)) {
-        error = QCoreApplication::translate("CameraDialog",
-                                            "The choice could not be saved in the settings file.");
+        error = tr("The choice could not be saved in the settings file.");
     } else {
         QDialog::accept();
         return;
@@ -245,7 +229,7 @@ void CameraDialog::fetchDevices() {
     if (fetching() || !lister_) return;
     fetch_ = std::make_shared<Fetch>();
     fetchButton_->setEnabled(false);
-    deviceStatus_->setText(QCoreApplication::translate("CameraDialog", "Asking the server..."));
+    deviceStatus_->setText(tr("Asking the server..."));
     // The server may take seconds to answer, or not answer at all: the window thread (and
     // with it the live view and a recording) does not wait for it.
     std::thread([fetch = fetch_, lister = lister_,
@@ -290,9 +274,7 @@ void CameraDialog::pollFetch() {
         item->setData(kNameRole, device);
         if (device == chosen) deviceList_->setCurrentItem(item);
     }
-    deviceStatus_->setText(
-        fetch->devices.empty()
-            ? QCoreApplication::translate("CameraDialog", "The server offers no camera.")
-            : QCoreApplication::translate("CameraDialog", "%1 camera(s) on the server.")
-                  .arg(fetch->devices.size()));
+    deviceStatus_->setText(fetch->devices.empty()
+                               ? tr("The server offers no camera.")
+                               : tr("%1 camera(s) on the server.").arg(fetch->devices.size()));
 }

@@ -37,6 +37,8 @@ bool listIndiDevices(const std::string& server, std::vector<std::string>& device
                      std::string& error);
 
 class CameraDialog : public QDialog {
+    Q_OBJECT
+
   public:
     CameraDialog(const std::vector<std::string>& cameras, const CameraSelection& current,
                  SelectionStore store, QWidget* parent = nullptr,

@@ -9,10 +9,9 @@
 #include <QListWidget>
 #include <QPlainTextEdit>
 #include <QPushButton>
-#include <QTimer>
+#include <QThreadPool>
+#include <QtConcurrent/QtConcurrentRun>
 #include <filesystem>
-#include <mutex>
-#include <thread>
 
 #include "acquisition/CameraLib.h"
 
@@ -69,15 +68,22 @@ bool listIndiDevices(const std::string& server, std::vector<std::string>& device
     return true;
 }
 
-// One request to the server, shared with the thread that asks it: the dialog may be closed
-// before the answer comes.
-struct CameraDialog::Fetch {
-    std::mutex mutex;
-    bool done = false;
+// The server's answer to one request.
+struct CameraDialog::Answer {
     bool ok = false;
     std::vector<std::string> devices;
     std::string error;
 };
+
+namespace {
+// The threads that ask servers. Never destroyed and so never waited for: a server that does
+// not answer must not hold up the end of the program, and an answer nobody waits for any
+// more is dropped with its future.
+QThreadPool& fetchPool() {
+    static QThreadPool* pool = new QThreadPool;
+    return *pool;
+}
+}  // namespace
 
 CameraDialog::CameraDialog(const std::vector<std::string>& cameras, const CameraSelection& current,
                            SelectionStore store, QWidget* parent, DeviceLister lister)
@@ -165,9 +171,8 @@ CameraDialog::CameraDialog(const std::vector<std::string>& cameras, const Camera
     buttons->setObjectName(QStringLiteral("Buttons"));
     layout->addWidget(buttons);
 
-    fetchTimer_ = new QTimer(this);
-    fetchTimer_->setInterval(50);
-    connect(fetchTimer_, &QTimer::timeout, this, &CameraDialog::pollFetch);
+    fetchWatcher_ = new QFutureWatcher<Answer>(this);
+    connect(fetchWatcher_, &QFutureWatcher<Answer>::finished, this, &CameraDialog::showDevices);
     connect(fetchButton_, &QPushButton::clicked, this, &CameraDialog::fetchDevices);
     connect(cameraList_, &QListWidget::currentRowChanged, this, &CameraDialog::cameraChanged);
     connect(buttons, &QDialogButtonBox::accepted, this, &CameraDialog::accept);
@@ -226,41 +231,31 @@ void CameraDialog::accept() {
 }
 
 void CameraDialog::fetchDevices() {
-    if (fetching() || !lister_) return;
-    fetch_ = std::make_shared<Fetch>();
+    if (fetching_ || !lister_) return;
+    fetching_ = true;
     fetchButton_->setEnabled(false);
     deviceStatus_->setText(tr("Asking the server..."));
     // The server may take seconds to answer, or not answer at all: the window thread (and
-    // with it the live view and a recording) does not wait for it.
-    std::thread([fetch = fetch_, lister = lister_,
-                 server = serverEdit_->text().trimmed().toStdString()] {
-        std::vector<std::string> devices;
-        std::string error;
-        const bool ok = lister(server, devices, error);
-        std::lock_guard<std::mutex> lock(fetch->mutex);
-        fetch->ok = ok;
-        fetch->devices = std::move(devices);
-        fetch->error = std::move(error);
-        fetch->done = true;
-    }).detach();
-    fetchTimer_->start();
+    // with it the live view and a recording) does not wait for it. The task holds its own
+    // copies, so the dialog may be closed before the answer comes.
+    fetchWatcher_->setFuture(QtConcurrent::run(
+        &fetchPool(), [lister = lister_, server = serverEdit_->text().trimmed().toStdString()] {
+            Answer answer;
+            answer.ok = lister(server, answer.devices, answer.error);
+            return answer;
+        }));
 }
 
 bool CameraDialog::fetching() const {
-    return fetch_ != nullptr;  // until the answer is shown
+    return fetching_;
 }
 
-void CameraDialog::pollFetch() {
-    if (!fetch_) return;
-    {
-        std::lock_guard<std::mutex> lock(fetch_->mutex);
-        if (!fetch_->done) return;
-    }
-    fetchTimer_->stop();
+void CameraDialog::showDevices() {
+    fetching_ = false;
     fetchButton_->setEnabled(true);
-    const std::shared_ptr<Fetch> fetch = std::move(fetch_);
-    if (!fetch->ok) {
-        deviceStatus_->setText(QString::fromStdString(fetch->error));
+    const Answer answer = fetchWatcher_->result();
+    if (!answer.ok) {
+        deviceStatus_->setText(QString::fromStdString(answer.error));
         return;
     }
     // The list anew, keeping the device chosen when the server still offers it.
@@ -268,13 +263,13 @@ void CameraDialog::pollFetch() {
     const QString chosen = current ? current->data(kNameRole).toString() : QString();
     while (deviceList_->count() > 1) delete deviceList_->takeItem(1);
     deviceList_->setCurrentRow(0);
-    for (const std::string& name : fetch->devices) {
+    for (const std::string& name : answer.devices) {
         const QString device = QString::fromStdString(name);
         auto* item = new QListWidgetItem(device, deviceList_);
         item->setData(kNameRole, device);
         if (device == chosen) deviceList_->setCurrentItem(item);
     }
-    deviceStatus_->setText(fetch->devices.empty()
+    deviceStatus_->setText(answer.devices.empty()
                                ? tr("The server offers no camera.")
-                               : tr("%1 camera(s) on the server.").arg(fetch->devices.size()));
+                               : tr("%1 camera(s) on the server.").arg(answer.devices.size()));
 }

@@ -32,11 +32,7 @@ int CameraFrameInfo(struct TarviFrameInfo* info);
 int CameraSampleDepth(int bits);
 
 /* The cameras offered by the INDI server at HOST:PORT ("" for the default localhost:7624),
- * for the camera choice: asks the server on a connection of its own, so the camera in use
- * (if any) is not disturbed. Writes the device names, one a line, zero-terminated, into
- * buffer and returns how many there are; -1 when the server cannot be reached or the address
- * is bad, with the reason in buffer instead. Names that do not fit are left out. Takes up to
- * a few seconds. */
+ * one a line; -1 with the reason when the server cannot be reached. See tarvidll.h. */
 int CameraListDevices(const char* server, char* buffer, int size);
 
 /* NOLINTEND(readability-identifier-naming) */

@@ -159,8 +159,12 @@ int CameraOption(const char* key, const char* value) try {
 }
 
 const char* CameraLastError(void) {
+    // A copy per calling thread: the text stays as it was read while another thread (the
+    // exposure worker, or a caller of CameraOption) sets the next error.
+    static thread_local std::string copy;
     auto lock = camera::lockCamera();
-    return state().lastError.c_str();  // valid until the next failure
+    copy = state().lastError;
+    return copy.c_str();
 }
 
 int openUSB(int /*reserved*/) try {

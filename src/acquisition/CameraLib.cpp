@@ -90,6 +90,7 @@ bool tryLoad(const std::string& path, TarviApi* api, std::string* why) {
     take(handle, "CameraLastError", t.cameraLastError, optional);
     take(handle, "CameraFrameInfo", t.cameraFrameInfo, optional);
     take(handle, "CameraSampleDepth", t.cameraSampleDepth, optional);
+    take(handle, "CameraListDevices", t.cameraListDevices, optional);
     // A wheel needs all three of its entry points.
     if (!take(handle, "FilterWheelState", t.filterWheelState, optional) |
         !take(handle, "FilterWheelName", t.filterWheelName, optional) |
@@ -137,6 +138,13 @@ bool loadCameraLibraryFrom(const std::string& path, std::string* error) {
     install(api);
     if (error) error->clear();
     return true;
+}
+
+bool loadCameraTable(const std::string& path, TarviApi& table, std::string* error) {
+    std::string why;
+    const bool ok = tryLoad(path, &table, &why);
+    if (error) *error = why;
+    return ok;
 }
 
 std::vector<std::string> cameraLibraryFolders() {

@@ -21,6 +21,7 @@ struct TarviApi {
     decltype(&::CameraLastError) cameraLastError = nullptr;
     decltype(&::CameraFrameInfo) cameraFrameInfo = nullptr;
     decltype(&::CameraSampleDepth) cameraSampleDepth = nullptr;
+    decltype(&::CameraListDevices) cameraListDevices = nullptr;
     // The filter wheel: all three or none.
     decltype(&::FilterWheelState) filterWheelState = nullptr;
     decltype(&::FilterWheelName) filterWheelName = nullptr;
@@ -44,6 +45,10 @@ void setCameraApi(const TarviApi& api);
 bool loadCameraLibrary(std::string* error = nullptr);
 // Same, from one explicit file.
 bool loadCameraLibraryFrom(const std::string& path, std::string* error = nullptr);
+// The table of the camera library in one file, without putting it in use (for what a library
+// offers beside the camera in use, such as its device list). The library stays loaded: its
+// threads must never outlive its code. False, with the reason, as loadCameraLibraryFrom.
+bool loadCameraTable(const std::string& path, TarviApi& table, std::string* error = nullptr);
 
 // The folders that hold camera libraries: the executable's own, then the private library
 // folder of an installed program.

@@ -3,6 +3,7 @@
 #include <pthread.h>
 #include <sched.h>
 
+#include <QtGlobal>
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
@@ -94,16 +95,17 @@ std::string mebibytes(uint64_t bytes) {
 }
 }  // namespace
 
+// Marked for translation in the context "CaptureThread"; the window translates them.
 const char* cameraStateText(CameraState state) {
     switch (state) {
         case CameraState::Stalled:
-            return "Camera not responding";
+            return QT_TRANSLATE_NOOP("CaptureThread", "Camera not responding");
         case CameraState::Stopped:
-            return "Acquisition stopped";
+            return QT_TRANSLATE_NOOP("CaptureThread", "Acquisition stopped");
         case CameraState::Throttled:
-            return "Display falling behind";
+            return QT_TRANSLATE_NOOP("CaptureThread", "Display falling behind");
         case CameraState::DiskBehind:
-            return "Disk behind";
+            return QT_TRANSLATE_NOOP("CaptureThread", "Disk behind");
         default:
             return "";
     }

@@ -40,7 +40,8 @@ enum class CameraState : int {
     DiskBehind = 5
 };
 
-// Status-bar text of a state ("" for the ordinary states).
+// Status-bar text of a state ("" for the ordinary states), untranslated: the text to pass to
+// QCoreApplication::translate in the context "CaptureThread".
 const char* cameraStateText(CameraState state);
 
 struct WhiteBalance {

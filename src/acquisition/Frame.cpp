@@ -5,6 +5,7 @@
 #include <opencv2/imgproc.hpp>
 #include <vector>
 
+#include "acquisition/tarvidll.h"
 #include "platform/Log.h"
 
 FrameBudget::Hold FrameBudget::holds(uint64_t bytes) const {
@@ -103,16 +104,19 @@ void prepareImage8(Frame& frame) {
     }
 }
 
+// The camera library reports a Bayer mosaic by the same value as the pattern's.
+static_assert(static_cast<int>(ColorPattern::RGGB) == TARVI_PATTERN_RGGB &&
+              static_cast<int>(ColorPattern::GRBG) == TARVI_PATTERN_GRBG &&
+              static_cast<int>(ColorPattern::GBRG) == TARVI_PATTERN_GBRG &&
+              static_cast<int>(ColorPattern::BGGR) == TARVI_PATTERN_BGGR);
+
 ColorPattern patternFromId(int id) {
-    switch (id) {
-        case 8:
-            return ColorPattern::RGGB;
-        case 9:
-            return ColorPattern::GRBG;
-        case 10:
-            return ColorPattern::GBRG;
-        case 11:
-            return ColorPattern::BGGR;
+    switch (static_cast<ColorPattern>(id)) {
+        case ColorPattern::RGGB:
+        case ColorPattern::GRBG:
+        case ColorPattern::GBRG:
+        case ColorPattern::BGGR:
+            return static_cast<ColorPattern>(id);
         default:
             return ColorPattern::Mono;
     }

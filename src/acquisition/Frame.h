@@ -9,11 +9,8 @@
 #include <opencv2/core.hpp>
 #include <string>
 
+#include "ColorPattern.h"
 #include "platform/DateTime.h"
-
-// The colour filter mosaic of a frame's samples as stored, from its top-left pixel. The
-// values are those of the SER format's ColorID (and of the camera library's report).
-enum class ColorPattern : int { Mono = 0, RGGB = 8, GRBG = 9, GBRG = 10, BGGR = 11 };
 
 // A pattern value of the camera library or of a SER header; Mono for anything else.
 ColorPattern patternFromId(int id);

@@ -42,7 +42,9 @@ int HorizontalFlip(int on);
  * value (the program then reports the option and does not open the camera).
  *
  * CameraLastError: why the last call failed (for example why openUSB returned 0), as a
- * zero-terminated text for the user; "" when there is nothing to say. */
+ * zero-terminated text for the user; "" when there is nothing to say. The text is the
+ * library's copy for the calling thread: it stays as it is, whatever another thread does,
+ * until the same thread calls CameraLastError again. */
 int CameraOption(const char* key, const char* value);
 const char* CameraLastError(void);
 
@@ -121,6 +123,18 @@ int FilterWheelName(int slot, char* buffer, int size);
  * (FilterWheelState then says moving until the wheel reports the position reached), 0 =
  * refused (no wheel, no such position). */
 int FilterWheelMove(int slot);
+
+/* CameraListDevices: the cameras a library can reach behind a server, for the camera choice,
+ * for a library that talks to one (such as the INDI camera). `server` is the library's
+ * address, HOST:PORT ("" for its default). Asks on a connection of its own, so that the
+ * camera in use (if any) is not disturbed, and may be called on any thread, before openUSB
+ * or without it. Writes the device names, one a line, zero-terminated, into buffer and
+ * returns how many there are; -1 when the server cannot be reached or the address is bad,
+ * with the reason in buffer instead. Names that do not fit are left out. Takes up to a few
+ * seconds.
+ *
+ * A library without this entry point offers no list; the user names the device. */
+int CameraListDevices(const char* server, char* buffer, int size);
 
 #ifdef __cplusplus
 }

@@ -7,6 +7,8 @@
 #include <cstdint>
 #include <string>
 
+#include "ColorPattern.h"
+
 namespace ser {
 
 constexpr size_t kHeaderSize = 178;
@@ -16,13 +18,13 @@ constexpr size_t kStampSize = 8;
 constexpr size_t kTextSize = 40;
 constexpr char kFileId[] = "LUCAM-RECORDER";  // 14 characters, stored without the zero
 
-// ColorID values.
-enum ColorId : int32_t {
-    KMono = 0,
-    KBayerRggb = 8,
-    KBayerGrbg = 9,
-    KBayerGbrg = 10,
-    KBayerBggr = 11,
+// ColorID values: mono and the Bayer mosaics are the colour patterns' own values.
+enum : int32_t {
+    KMono = static_cast<int32_t>(ColorPattern::Mono),
+    KBayerRggb = static_cast<int32_t>(ColorPattern::RGGB),
+    KBayerGrbg = static_cast<int32_t>(ColorPattern::GRBG),
+    KBayerGbrg = static_cast<int32_t>(ColorPattern::GBRG),
+    KBayerBggr = static_cast<int32_t>(ColorPattern::BGGR),
     KRgb = 100,  // three planes per pixel, red first
     KBgr = 101,  // three planes per pixel, blue first
 };

@@ -1,5 +1,6 @@
 #include "shell/CaptureStatusSource.h"
 
+#include <QCoreApplication>
 #include <QTimer>
 
 #include "acquisition/CameraLib.h"
@@ -25,7 +26,7 @@ void CaptureStatusSource::poll() {
         emit frameRateChanged(camera.framesPerSecond);
     }
 
-    QString state = QString::fromLatin1(cameraStateText(camera.state));
+    QString state = QCoreApplication::translate("CaptureThread", cameraStateText(camera.state));
     // A recording whose writer queue is full (the camera waits) or holds more than a
     // quarter of its budget says how far the disk is behind.
     const FrameBudget& budget = capture_.frameBudget();

@@ -1,9 +1,6 @@
 #include "widgets/CameraDialog.h"
 
-#include <dlfcn.h>
-
 #include <QBoxLayout>
-#include <QCoreApplication>
 #include <QDialogButtonBox>
 #include <QFormLayout>
 #include <QGroupBox>
@@ -12,10 +9,9 @@
 #include <QListWidget>
 #include <QPlainTextEdit>
 #include <QPushButton>
-#include <QTimer>
+#include <QThreadPool>
+#include <QtConcurrent/QtConcurrentRun>
 #include <filesystem>
-#include <mutex>
-#include <thread>
 
 #include "acquisition/CameraLib.h"
 
@@ -25,15 +21,11 @@ constexpr int kNameRole = Qt::UserRole;
 
 // What each known camera library is, for the list.
 QString describe(const QString& name) {
-    if (name.isEmpty())
-        return QCoreApplication::translate("CameraDialog", "Simulated camera (default)");
-    if (name == QLatin1String("sim"))
-        return QCoreApplication::translate("CameraDialog", "sim - simulated camera");
+    if (name.isEmpty()) return CameraDialog::tr("Simulated camera (default)");
+    if (name == QLatin1String("sim")) return CameraDialog::tr("sim - simulated camera");
     if (name == QLatin1String(kIndi))
-        return QCoreApplication::translate("CameraDialog",
-                                           "indi - INDI server, local or on the network");
-    if (name == QLatin1String("ser"))
-        return QCoreApplication::translate("CameraDialog", "ser - plays a SER file (file=PATH)");
+        return CameraDialog::tr("indi - INDI server, local or on the network");
+    if (name == QLatin1String("ser")) return CameraDialog::tr("ser - plays a SER file (file=PATH)");
     return name;
 }
 
@@ -44,28 +36,26 @@ bool isKey(const QString& option, const char* key) {
 
 bool listIndiDevices(const std::string& server, std::vector<std::string>& devices,
                      std::string& error) {
-    using ListFn = int (*)(const char*, char*, int);
-    // Loaded once and kept: the library's client threads must never outlive its code. When
-    // the INDI camera is the one in use this is the same library, and the listing still runs
-    // on a connection of its own.
-    static ListFn list = [] {
+    // Loaded once and kept. When the INDI camera is the one in use this is the same library,
+    // and the listing still runs on a connection of its own.
+    static const auto kListDevices = [] {
         for (const std::string& folder : cameraLibraryFolders()) {
             const std::string path = folder + "libtarvidll-indi.so";
-            if (!std::filesystem::exists(path)) continue;
-            if (void* handle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL))
-                return reinterpret_cast<ListFn>(dlsym(handle, "CameraListDevices"));
+            TarviApi table;
+            if (std::filesystem::exists(path) && loadCameraTable(path, table))
+                return table.cameraListDevices;
         }
-        return static_cast<ListFn>(nullptr);
+        return decltype(TarviApi::cameraListDevices){nullptr};
     }();
-    if (!list) {
-        error = QCoreApplication::translate("CameraDialog",
-                                            "the INDI camera library (libtarvidll-indi.so) is not "
-                                            "installed or cannot list devices")
+    if (!kListDevices) {
+        error = CameraDialog::tr(
+                    "the INDI camera library (libtarvidll-indi.so) is not "
+                    "installed or cannot list devices")
                     .toStdString();
         return false;
     }
     std::vector<char> buffer(16384);
-    const int count = list(server.c_str(), buffer.data(), static_cast<int>(buffer.size()));
+    const int count = kListDevices(server.c_str(), buffer.data(), static_cast<int>(buffer.size()));
     const std::string text(buffer.data());
     if (count < 0) {
         error = text;
@@ -78,24 +68,31 @@ bool listIndiDevices(const std::string& server, std::vector<std::string>& device
     return true;
 }
 
-// One request to the server, shared with the thread that asks it: the dialog may be closed
-// before the answer comes.
-struct CameraDialog::Fetch {
-    std::mutex mutex;
-    bool done = false;
+// The server's answer to one request.
+struct CameraDialog::Answer {
     bool ok = false;
     std::vector<std::string> devices;
     std::string error;
 };
 
+namespace {
+// The threads that ask servers. Never destroyed and so never waited for: a server that does
+// not answer must not hold up the end of the program, and an answer nobody waits for any
+// more is dropped with its future.
+QThreadPool& fetchPool() {
+    static QThreadPool* pool = new QThreadPool;
+    return *pool;
+}
+}  // namespace
+
 CameraDialog::CameraDialog(const std::vector<std::string>& cameras, const CameraSelection& current,
                            SelectionStore store, QWidget* parent, DeviceLister lister)
     : QDialog(parent), lister_(std::move(lister)), store_(std::move(store)) {
     setObjectName(QStringLiteral("CameraDialog"));
-    setWindowTitle(QCoreApplication::translate("CameraDialog", "Select Camera"));
+    setWindowTitle(tr("Select Camera"));
     auto* layout = new QVBoxLayout(this);
 
-    layout->addWidget(new QLabel(QCoreApplication::translate("CameraDialog", "Camera:"), this));
+    layout->addWidget(new QLabel(tr("Camera:"), this));
     cameraList_ = new QListWidget(this);
     cameraList_->setObjectName(QStringLiteral("CameraList"));
     auto addCamera = [this](const QString& name) {
@@ -113,32 +110,29 @@ CameraDialog::CameraDialog(const std::vector<std::string>& cameras, const Camera
     layout->addWidget(cameraList_);
 
     // The INDI server and its cameras.
-    auto* indi = new QGroupBox(QCoreApplication::translate("CameraDialog", "INDI server"), this);
+    auto* indi = new QGroupBox(tr("INDI server"), this);
     indi->setObjectName(QStringLiteral("IndiBox"));
     indiBox_ = indi;
     auto* indiLayout = new QFormLayout(indi);
     serverEdit_ = new QLineEdit(indi);
     serverEdit_->setObjectName(QStringLiteral("ServerEdit"));
     serverEdit_->setPlaceholderText(QStringLiteral("localhost:7624"));
-    fetchButton_ =
-        new QPushButton(QCoreApplication::translate("CameraDialog", "Fetch devices"), indi);
+    fetchButton_ = new QPushButton(tr("Fetch devices"), indi);
     fetchButton_->setObjectName(QStringLiteral("FetchButton"));
     auto* serverRow = new QHBoxLayout;
     serverRow->addWidget(serverEdit_, 1);
     serverRow->addWidget(fetchButton_);
-    indiLayout->addRow(QCoreApplication::translate("CameraDialog", "Server (HOST:PORT):"),
-                       serverRow);
+    indiLayout->addRow(tr("Server (HOST:PORT):"), serverRow);
     deviceList_ = new QListWidget(indi);
     deviceList_->setObjectName(QStringLiteral("DeviceList"));
-    indiLayout->addRow(QCoreApplication::translate("CameraDialog", "Device:"), deviceList_);
+    indiLayout->addRow(tr("Device:"), deviceList_);
     deviceStatus_ = new QLabel(indi);
     deviceStatus_->setObjectName(QStringLiteral("DeviceStatus"));
     deviceStatus_->setWordWrap(true);
     indiLayout->addRow(deviceStatus_);
     layout->addWidget(indi);
 
-    layout->addWidget(new QLabel(
-        QCoreApplication::translate("CameraDialog", "Options (KEY=VALUE, one a line):"), this));
+    layout->addWidget(new QLabel(tr("Options (KEY=VALUE, one a line):"), this));
     optionsEdit_ = new QPlainTextEdit(this);
     optionsEdit_->setObjectName(QStringLiteral("OptionsEdit"));
     optionsEdit_->setMaximumHeight(80);
@@ -156,9 +150,7 @@ CameraDialog::CameraDialog(const std::vector<std::string>& cameras, const Camera
             other << option;
     }
     optionsEdit_->setPlainText(other.join(QLatin1Char('\n')));
-    auto* first = new QListWidgetItem(
-        QCoreApplication::translate("CameraDialog", "(the first camera on the server)"),
-        deviceList_);
+    auto* first = new QListWidgetItem(tr("(the first camera on the server)"), deviceList_);
     first->setData(kNameRole, QString());
     deviceList_->setCurrentRow(0);
     if (!device.isEmpty()) {
@@ -167,9 +159,7 @@ CameraDialog::CameraDialog(const std::vector<std::string>& cameras, const Camera
         deviceList_->setCurrentItem(item);
     }
 
-    auto* note = new QLabel(
-        QCoreApplication::translate("CameraDialog", "The camera is used from the next start."),
-        this);
+    auto* note = new QLabel(tr("The camera is used from the next start."), this);
     note->setObjectName(QStringLiteral("NoteLabel"));
     layout->addWidget(note);
     errorLabel_ = new QLabel(this);
@@ -181,9 +171,8 @@ CameraDialog::CameraDialog(const std::vector<std::string>& cameras, const Camera
     buttons->setObjectName(QStringLiteral("Buttons"));
     layout->addWidget(buttons);
 
-    fetchTimer_ = new QTimer(this);
-    fetchTimer_->setInterval(50);
-    connect(fetchTimer_, &QTimer::timeout, this, &CameraDialog::pollFetch);
+    fetchWatcher_ = new QFutureWatcher<Answer>(this);
+    connect(fetchWatcher_, &QFutureWatcher<Answer>::finished, this, &CameraDialog::showDevices);
     connect(fetchButton_, &QPushButton::clicked, this, &CameraDialog::fetchDevices);
     connect(cameraList_, &QListWidget::currentRowChanged, this, &CameraDialog::cameraChanged);
     connect(buttons, &QDialogButtonBox::accepted, this, &CameraDialog::accept);
@@ -210,10 +199,7 @@ bool CameraDialog::selection(CameraSelection& out, QString* error) const {
         line = line.trimmed();
         if (line.isEmpty()) continue;
         if (line.indexOf(QLatin1Char('=')) < 1) {
-            if (error)
-                *error = QCoreApplication::translate("CameraDialog",
-                                                     "Not an option of the form KEY=VALUE: ") +
-                         line;
+            if (error) *error = tr("Not an option of the form KEY=VALUE: ") + line;
             return false;
         }
         // The fields below take precedence over the same options typed here.
@@ -235,8 +221,7 @@ void CameraDialog::accept() {
     QString error;
     if (!selection(chosen, &error)) {
     } else if (store_ && !store_(chosen)) {
-        error = QCoreApplication::translate("CameraDialog",
-                                            "The choice could not be saved in the settings file.");
+        error = tr("The choice could not be saved in the settings file.");
     } else {
         QDialog::accept();
         return;
@@ -246,41 +231,31 @@ void CameraDialog::accept() {
 }
 
 void CameraDialog::fetchDevices() {
-    if (fetching() || !lister_) return;
-    fetch_ = std::make_shared<Fetch>();
+    if (fetching_ || !lister_) return;
+    fetching_ = true;
     fetchButton_->setEnabled(false);
-    deviceStatus_->setText(QCoreApplication::translate("CameraDialog", "Asking the server..."));
+    deviceStatus_->setText(tr("Asking the server..."));
     // The server may take seconds to answer, or not answer at all: the window thread (and
-    // with it the live view and a recording) does not wait for it.
-    std::thread([fetch = fetch_, lister = lister_,
-                 server = serverEdit_->text().trimmed().toStdString()] {
-        std::vector<std::string> devices;
-        std::string error;
-        const bool ok = lister(server, devices, error);
-        std::lock_guard<std::mutex> lock(fetch->mutex);
-        fetch->ok = ok;
-        fetch->devices = std::move(devices);
-        fetch->error = std::move(error);
-        fetch->done = true;
-    }).detach();
-    fetchTimer_->start();
+    // with it the live view and a recording) does not wait for it. The task holds its own
+    // copies, so the dialog may be closed before the answer comes.
+    fetchWatcher_->setFuture(QtConcurrent::run(
+        &fetchPool(), [lister = lister_, server = serverEdit_->text().trimmed().toStdString()] {
+            Answer answer;
+            answer.ok = lister(server, answer.devices, answer.error);
+            return answer;
+        }));
 }
 
 bool CameraDialog::fetching() const {
-    return fetch_ != nullptr;  // until the answer is shown
+    return fetching_;
 }
 
-void CameraDialog::pollFetch() {
-    if (!fetch_) return;
-    {
-        std::lock_guard<std::mutex> lock(fetch_->mutex);
-        if (!fetch_->done) return;
-    }
-    fetchTimer_->stop();
+void CameraDialog::showDevices() {
+    fetching_ = false;
     fetchButton_->setEnabled(true);
-    const std::shared_ptr<Fetch> fetch = std::move(fetch_);
-    if (!fetch->ok) {
-        deviceStatus_->setText(QString::fromStdString(fetch->error));
+    const Answer answer = fetchWatcher_->result();
+    if (!answer.ok) {
+        deviceStatus_->setText(QString::fromStdString(answer.error));
         return;
     }
     // The list anew, keeping the device chosen when the server still offers it.
@@ -288,15 +263,13 @@ void CameraDialog::pollFetch() {
     const QString chosen = current ? current->data(kNameRole).toString() : QString();
     while (deviceList_->count() > 1) delete deviceList_->takeItem(1);
     deviceList_->setCurrentRow(0);
-    for (const std::string& name : fetch->devices) {
+    for (const std::string& name : answer.devices) {
         const QString device = QString::fromStdString(name);
         auto* item = new QListWidgetItem(device, deviceList_);
         item->setData(kNameRole, device);
         if (device == chosen) deviceList_->setCurrentItem(item);
     }
-    deviceStatus_->setText(
-        fetch->devices.empty()
-            ? QCoreApplication::translate("CameraDialog", "The server offers no camera.")
-            : QCoreApplication::translate("CameraDialog", "%1 camera(s) on the server.")
-                  .arg(fetch->devices.size()));
+    deviceStatus_->setText(answer.devices.empty()
+                               ? tr("The server offers no camera.")
+                               : tr("%1 camera(s) on the server.").arg(answer.devices.size()));
 }

@@ -3,10 +3,10 @@
 // the INDI camera, the server address and the cameras that server offers (asked for only
 // when the user presses "Fetch devices"). The choice is stored for the next start.
 #include <QDialog>
+#include <QFutureWatcher>
 #include <QString>
 #include <QStringList>
 #include <functional>
-#include <memory>
 #include <string>
 #include <vector>
 
@@ -15,7 +15,6 @@ class QLineEdit;
 class QListWidget;
 class QPlainTextEdit;
 class QPushButton;
-class QTimer;
 class QWidget;
 
 // A camera library ("" = the default simulated camera, a name, or a file path) and its
@@ -37,6 +36,8 @@ bool listIndiDevices(const std::string& server, std::vector<std::string>& device
                      std::string& error);
 
 class CameraDialog : public QDialog {
+    Q_OBJECT
+
   public:
     CameraDialog(const std::vector<std::string>& cameras, const CameraSelection& current,
                  SelectionStore store, QWidget* parent = nullptr,
@@ -54,10 +55,11 @@ class CameraDialog : public QDialog {
     void accept() override;
 
   private:
-    struct Fetch;
+    struct Answer;
     QString chosenName() const;
     void cameraChanged();
-    void pollFetch();
+    // Shows the answer of the request that has just finished.
+    void showDevices();
 
     DeviceLister lister_;
     SelectionStore store_;
@@ -69,6 +71,6 @@ class CameraDialog : public QDialog {
     QListWidget* deviceList_ = nullptr;
     QLabel* deviceStatus_ = nullptr;
     QLabel* errorLabel_ = nullptr;
-    QTimer* fetchTimer_ = nullptr;
-    std::shared_ptr<Fetch> fetch_;
+    QFutureWatcher<Answer>* fetchWatcher_ = nullptr;
+    bool fetching_ = false;
 };

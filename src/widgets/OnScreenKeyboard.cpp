@@ -50,8 +50,7 @@ std::vector<KeyPanel> buildKeys() {
     add("Panel39", 296, 100, ".", KeyAction::PointOrLetterM);
     add("Panel45", 416, 100, QString(QChar(0x21B5)), KeyAction::Code, vk::kReturn, 44, kKeyH);
     add("Panel44", 416, 8, QString(QChar(0x2190)), KeyAction::Code, vk::kBack);
-    add("Panel43", 56, 146, QCoreApplication::translate("OnScreenKeyboard", "SPACE"),
-        KeyAction::Code, vk::kSpace, 404, kKeyH);
+    add("Panel43", 56, 146, OnScreenKeyboard::tr("SPACE"), KeyAction::Code, vk::kSpace, 404, kKeyH);
     // Numeric block: Panel28 to Panel38 with the numeric-pad codes.
     const int padLeft[3] = {462, 502, 542};
     for (int i = 0; i < 3; ++i) {
@@ -120,7 +119,7 @@ OnScreenKeyboard::OnScreenKeyboard(QWidget* parent)
     setAttribute(Qt::WA_ShowWithoutActivating);
     setAttribute(Qt::WA_QuitOnClose, false);
     setFocusPolicy(Qt::NoFocus);
-    setWindowTitle(QCoreApplication::translate("OnScreenKeyboard", "Virtual Keyboard.... AZERTY"));
+    setWindowTitle(tr("Virtual Keyboard.... AZERTY"));
     setFixedSize(kClientWidth, kClientHeight);
 
     setLayoutCaptions(readKeyboardSetting(kKeyboardValue, kAzerty) == kAzerty);

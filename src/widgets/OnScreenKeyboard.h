@@ -38,6 +38,8 @@ struct KeyPanel {
 QPoint keyboardPositionBelow(const QRect& dialogFrame, const QSize& keyboardSize);
 
 class OnScreenKeyboard : public QWidget {
+    Q_OBJECT
+
   public:
     static constexpr int kClientWidth = 591;
     static constexpr int kClientHeight = 198;

@@ -384,6 +384,18 @@ TEST(CameraLibrary, FoundBesideTheExecutable) {
     setCameraApi(TarviApi{});
 }
 
+TEST(CameraLibrary, ATableLoadedBesideLeavesTheCameraInUseAlone) {
+    setCameraApi(TarviApi{});
+    TarviApi table;
+    std::string error;
+    ASSERT_TRUE(loadCameraTable(TV_SIMCAM_LIB, table, &error)) << error;
+    EXPECT_TRUE(table.complete());
+    EXPECT_EQ(table.cameraListDevices, nullptr);  // the simulated camera has no server
+    EXPECT_EQ(camera().openUSB, nullptr);
+    EXPECT_FALSE(loadCameraTable(TV_INCOMPLETE_LIB, table, &error));
+    EXPECT_NE(error.find("HorizontalFlip"), std::string::npos) << error;
+}
+
 TEST(CameraLibrary, IncompleteOrMissingLibraryIsNoCamera) {
     std::string error;
     EXPECT_FALSE(loadCameraLibraryFrom(TV_INCOMPLETE_LIB, &error));

@@ -272,6 +272,19 @@ TEST_F(SerCamTest, HostileFilesAreRefusedAtOnceWithAReason) {
     EXPECT_LT(Clock::now() - t0, 1s);
 }
 
+TEST_F(SerCamTest, TheLastErrorReadStaysAsItWasWhileAnotherThreadSetsTheNext) {
+    EXPECT_EQ(cam_.cameraOption("speed", "2"), 0);
+    const char* read = cam_.cameraLastError();
+    const std::string before = read;
+    ASSERT_NE(before, "");
+    // A longer reason, set on another thread, would move or overwrite a shared text.
+    std::thread([&] {
+        EXPECT_EQ(cam_.cameraOption(std::string(200, 'k').c_str(), "1"), 0);
+        EXPECT_NE(std::string(cam_.cameraLastError()), before);
+    }).join();
+    EXPECT_EQ(std::string(read), before);
+}
+
 TEST_F(SerCamTest, WithoutAPlayableFileThereIsNoCameraAndTheReasonIsGiven) {
     EXPECT_EQ(cam_.cameraOption("speed", "2"), 0);
     EXPECT_NE(std::string(cam_.cameraLastError()), "");

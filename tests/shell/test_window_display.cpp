@@ -328,6 +328,11 @@ TEST_F(WindowDisplay, ConfigureShowsTheDialogOverTheWindowAndFramesGoOnMeanwhile
 // thread every 50 ms, as an assistive tool's query arrives) instead of drawing frame after
 // frame. The bounds are loose; the figures themselves are measured in the benchmark.
 TEST_F(WindowDisplay, ALargeSensorAtTheShortestExposureLeavesTheWindowAnswering) {
+#if defined(__SANITIZE_ADDRESS__)
+    // The instrumented build draws a 12-megapixel frame many times slower than the camera
+    // makes one; what is measured here is the program's pacing, which the normal build shows.
+    GTEST_SKIP() << "not in the sanitizer build";
+#endif
     std::string error;
     ASSERT_TRUE(loadCameraLibraryFrom(TV_SIMCAM_LIB, &error)) << error;
     ASSERT_TRUE(applyCameraOptions({{"sensor", "4096x3000"}}, &error)) << error;

@@ -2,12 +2,17 @@
 // fields. The device listing against a real INDI server is tested in tests/indicam.
 #include <gtest/gtest.h>
 
+#include <QCoreApplication>
 #include <QDialogButtonBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <atomic>
+#include <chrono>
+#include <memory>
+#include <thread>
 
 #include "QtTestEnv.h"
 #include "widgets/CameraDialog.h"
@@ -92,4 +97,45 @@ TEST(CameraDialog, BadOptionsAndFailedSavesKeepTheDialogOpen) {
     ASSERT_EQ(stored.size(), 1u);
     EXPECT_EQ(stored[0].name, QStringLiteral("ser"));
     EXPECT_EQ(stored[0].options, QStringList{QStringLiteral("file=/a.ser")});
+}
+
+TEST(CameraDialog, ASlowServerLeavesTheWindowAnsweringAndAClosedDialogBehind) {
+    ensureApp();
+    // Shared with the lister's thread, which may outlive the dialog.
+    struct Gate {
+        std::atomic<bool> open{false};
+        std::atomic<int> answered{0};
+    };
+    const auto gate = std::make_shared<Gate>();
+    const DeviceLister slow = [gate](const std::string& server, std::vector<std::string>& devices,
+                                     std::string&) {
+        while (!gate->open) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        devices = {server + " A", server + " B"};
+        ++gate->answered;
+        return true;
+    };
+    auto dialog = std::make_unique<CameraDialog>(
+        kFound, CameraSelection{QStringLiteral("indi"), {}}, nullptr, nullptr, slow);
+    find<QLineEdit>(*dialog, "ServerEdit")->setText(QStringLiteral("scope:1"));
+    dialog->fetchDevices();
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+    EXPECT_TRUE(dialog->fetching());
+    EXPECT_FALSE(find<QPushButton>(*dialog, "FetchButton")->isEnabled());
+    gate->open = true;
+    for (int i = 0; i < 2000 && dialog->fetching(); ++i)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    EXPECT_EQ(find<QListWidget>(*dialog, "DeviceList")->count(), 3);
+    EXPECT_EQ(find<QLabel>(*dialog, "DeviceStatus")->text(),
+              QStringLiteral("2 camera(s) on the server."));
+    EXPECT_TRUE(find<QPushButton>(*dialog, "FetchButton")->isEnabled());
+
+    // Closed while the server has not answered: the answer comes to nobody.
+    gate->open = false;
+    dialog->fetchDevices();
+    dialog.reset();
+    gate->open = true;
+    for (int i = 0; i < 2000 && gate->answered < 2; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    EXPECT_EQ(gate->answered, 2);
+    QCoreApplication::processEvents();
 }

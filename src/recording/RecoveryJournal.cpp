@@ -238,6 +238,18 @@ void removeIfSame(const std::string& path, uint64_t device, uint64_t inode, int6
     if (fd.fd >= 0 && sameFile(fd.fd, st, device, inode, born)) ::unlink(path.c_str());
 }
 
+// A recording killed before its first frame (nothing recorded into it), proven the program's
+// own: it and its side file go.
+RecoveryOutcome removeEmptyRecording(const JournalEntry& entry, Fd& file) {
+    ::close(file.fd);
+    file.fd = -1;
+    removeIfSame(entry.path, entry.device, entry.inode, entry.bornNs);
+    if (!entry.sidePath.empty())
+        removeIfSame(entry.sidePath, entry.sideDevice, entry.sideInode, entry.sideBornNs);
+    return makeOutcome(entry.path, "Removed the empty recording " + quoted(entry.path) +
+                                       " (stopped before its first frame)");
+}
+
 // A finished recording that was written under a provisional observation name
 // ("...-unfinished.ser", "...-unfinished-PART1.AVI") gets the name without that word, never
 // over a file of that name. Returns where the file lies now.
@@ -479,11 +491,7 @@ RecoveryOutcome finishInterruptedSer(const JournalEntry& entry, bool* keepNote) 
     const bool headerRead = readAllAt(ser.fd, bytes, sizeof bytes, 0);
     if (!headerRead && st.st_size == 0 && !entry.token.empty()) {
         // Created and killed before its header: nothing was recorded into it.
-        removeIfSame(path, entry.device, entry.inode, entry.bornNs);
-        if (!entry.sidePath.empty())
-            removeIfSame(entry.sidePath, entry.sideDevice, entry.sideInode, entry.sideBornNs);
-        return makeOutcome(path, "Removed the empty recording " + quoted(path) +
-                                     " (stopped before its first frame)");
+        return removeEmptyRecording(entry, ser);
     }
     if (!headerRead || !ser::decodeHeader(bytes, &header))
         return leave("its header is not the one the program wrote");
@@ -520,12 +528,7 @@ RecoveryOutcome finishInterruptedSer(const JournalEntry& entry, bool* keepNote) 
     if (frames == 0 && inFile > 0) return leave("it has no time stamps for its frames");
     if (frames == 0) {
         // Killed before its first frame: only the header was ever written.
-        ::close(ser.fd);
-        ser.fd = -1;
-        removeIfSame(path, entry.device, entry.inode, entry.bornNs);
-        removeIfSame(entry.sidePath, entry.sideDevice, entry.sideInode, entry.sideBornNs);
-        return makeOutcome(path, "Removed the empty recording " + quoted(path) +
-                                     " (stopped before its first frame)");
+        return removeEmptyRecording(entry, ser);
     }
 
     const off_t dataEnd = static_cast<off_t>(ser::kHeaderSize + frameBytes * frames);
@@ -575,11 +578,7 @@ RecoveryOutcome finishInterruptedAvi(const JournalEntry& entry, bool& keepNote) 
     const AviRepairResult result = st.st_size == 0 ? AviRepairResult{} : finishCutAvi(avi.fd, path);
     if (st.st_size == 0 || (result.ok && result.frames == 0) || (!result.ok && token.empty())) {
         // Killed before its first frame reached the disk.
-        ::close(avi.fd);
-        avi.fd = -1;
-        removeIfSame(path, entry.device, entry.inode, entry.bornNs);
-        return makeOutcome(path, "Removed the empty recording " + quoted(path) +
-                                     " (stopped before its first frame)");
+        return removeEmptyRecording(entry, avi);
     }
     if (!result.ok) return leave(result.error);
     const std::string now = dropUnfinishedWord(path);

@@ -41,7 +41,9 @@ HandoffReport FrameHandoff::handle(FramePtr frame, const FrameFlags& flags,
         preview = false;
         ++previewsSkipped_;
     }
-    const auto drawStarted = std::chrono::steady_clock::now();
+    // The draw is timed only for a frame that is drawn.
+    const auto drawStarted =
+        preview ? std::chrono::steady_clock::now() : std::chrono::steady_clock::time_point();
     const bool reduced =
         preview && actions.previewFrame && actions.previewFrame(*frame, flags.colorCamera);
     const bool histogram = flags.histogram && !flags.newerFrameWaiting &&

@@ -337,8 +337,12 @@ void MainWindow::connectSession() {
 }
 
 void MainWindow::frameReady(FramePtr frame) {
+    receiveFrame(std::move(frame), false, 0);
+}
+
+void MainWindow::receiveFrame(FramePtr frame, bool paced, int newerWaiting) {
     ++framesReceived_;
-    captureSession_.frameArrived(std::move(frame));
+    captureSession_.frameArrived(std::move(frame), paced, newerWaiting);
 }
 
 void MainWindow::updateStatus() {
@@ -370,10 +374,7 @@ void MainWindow::customEvent(QEvent* event) {
     if (event->type() == FrameReadyEvent::eventType()) {
         FramePtr frame = static_cast<FrameReadyEvent*>(event)->take();
         const int newerWaiting = postTarget_->takeOne();
-        if (frame) {
-            ++framesReceived_;
-            captureSession_.frameArrived(std::move(frame), true, newerWaiting);
-        }
+        if (frame) receiveFrame(std::move(frame), true, newerWaiting);
         return;
     }
     QMainWindow::customEvent(event);

@@ -117,6 +117,8 @@ class MainWindow : public QMainWindow {
     void buildPanels();
     // Registers the preview, histogram and recorder with the capture session, once.
     void connectSession();
+    // Counts a frame and hands it to the capture session (see CaptureSession::frameArrived).
+    void receiveFrame(FramePtr frame, bool paced, int newerWaiting);
     void wireMenus();
     void setColorCamera(bool color);
     // The "8 bit" / "16 bit" items: the depth asked of the capture thread, stored.

@@ -180,7 +180,6 @@ bool runScenario(const char* name, bool earlierClient, double seconds, bool wind
             return false;
         ini.close();
         MainWindow mainWindow;
-        mainWindow.splashDelayMs = 0;
         mainWindow.start();
         if (!measureWindow(mainWindow, bare, sizes, seconds, rates)) {
             std::fprintf(stderr, "the window had no frames of the sizes asked for\n");

@@ -164,7 +164,6 @@ std::unique_ptr<MainWindow> liveWindow(benchmark::State& state, int width, int h
         return nullptr;
     }
     auto mainWindow = std::make_unique<MainWindow>();
-    mainWindow->splashDelayMs = 0;
     mainWindow->start();  // the library is loaded: no "NO CAMERA!" halt
     child<QAction>(*mainWindow, ("N" + std::to_string(zoom) + "1").c_str()).trigger();
     // The shortest exposure, committed like a mouse release on the slider.

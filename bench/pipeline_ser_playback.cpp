@@ -98,7 +98,6 @@ void bmHundredThousandFramesThroughSerPlayback(benchmark::State& state) {
         return state.SkipWithError(("SER playback camera: " + error).c_str());
 
     auto mainWindow = std::make_unique<MainWindow>();
-    mainWindow->splashDelayMs = 0;
     mainWindow->start();
     auto* exposure = mainWindow->findChild<ExposurePanel*>(QStringLiteral("ExposurePanel"));
     auto* colour = mainWindow->findChild<QAction*>(QStringLiteral("Col1"));

@@ -1,6 +1,7 @@
 #include "recording/RecordingController.h"
 
 #include <QMetaMethod>
+#include <QTimer>
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
@@ -15,6 +16,14 @@
 #include "platform/Log.h"
 #include "platform/Memory.h"
 #include "platform/Rounding.h"
+#include "recording/FileNames.h"
+
+namespace {
+// How often a capture command waiting for the filter wheel looks at it.
+constexpr int kWheelCheckMs = 100;
+// How long a recording whose count is done waits for the next due frame to end it.
+constexpr int kCountEndWaitMs = 200;
+}  // namespace
 
 std::string formatText(const char* format, ...) {
     char buf[512];
@@ -71,20 +80,41 @@ void RecordingController::updateMemoryPanel(bool now) {
     emit memoryChanged(QString::fromStdString(formatText(kMemoryFormat, mib)));
 }
 
+RecordingController::RecordingController(CaptureThread* capture, RecoveryJournal* journal,
+                                         FactsSource facts, QObject* parent)
+    : QObject(parent), capture_(capture), factsSource_(std::move(facts)) {
+    setJournal(journal);
+    // The writer thread's call for the window thread is posted, never run on the writer thread.
+    connect(this, &RecordingController::writerNeedsWindow, this, [this] { finishIfOver(); },
+            Qt::QueuedConnection);
+    wheelTimer_ = new QTimer(this);
+    wheelTimer_->setInterval(kWheelCheckMs);
+    connect(wheelTimer_, &QTimer::timeout, this, &RecordingController::watchWheel);
+    endTimer_ = new QTimer(this);
+    endTimer_->setSingleShot(true);
+    endTimer_->setTimerType(Qt::PreciseTimer);
+    connect(endTimer_, &QTimer::timeout, this, [this] {
+        // A timer may fire a little early: then it waits for the rest.
+        if (!finishIfOver() && state_ != WriterState::None && !ending_ && isActive())
+            endTimer_->start(std::max(1, static_cast<int32_t>(endTime_ - monotonicMs()) + 1));
+    });
+}
+
 RecordingController::~RecordingController() {
     // The recording is finished without telling anyone: the window may be half gone.
     blockSignals(true);
     close();
 }
 
-void RecordingController::beginCounting(RecordingLength length, bool colorFrames) {
-    colorFrames_ = colorFrames;
+void RecordingController::beginCounting(RecordingLength length) {
+    gate_.start(0);
     if (length.timed) {
         // Bounded to what the 32-bit millisecond timer can tell apart from "passed".
         const int64_t ms =
             std::clamp<int64_t>(length.count * 1000, 0, std::numeric_limits<int32_t>::max());
         framesToGo_ = kCountTimed;
         endTime_ = monotonicMs() + static_cast<uint32_t>(ms);
+        endTimer_->start(static_cast<int>(ms) + 1);
     } else {
         framesToGo_ = length.count == 0 ? kCountContinuous
                                         : static_cast<int32_t>(std::clamp<int64_t>(
@@ -120,9 +150,9 @@ void RecordingController::beginCounting(RecordingLength length, bool colorFrames
 void RecordingController::startWriter() {
     // From here until the writer thread has ended, the writers belong to it.
     if (state_ == WriterState::Avi) {
-        userChooser_ = avi_.codecChooser();
+        userChooser_ = writers_.avi.codecChooser();
         if (userChooser_)
-            avi_.setCodecChooser([this](const std::vector<AviCodec>& offered,
+            writers_.avi.setCodecChooser([this](const std::vector<AviCodec>& offered,
                                         const std::string& partName, int32_t& fourcc) {
                 return chooseCodecForWriter(offered, partName, fourcc);
             });
@@ -130,9 +160,7 @@ void RecordingController::startWriter() {
     writer_ = std::make_unique<FrameWriterThread>(
         [this](Frame& frame) { return writeOnWriterThread(frame); },
         [this] { return closeOnWriterThread(); },
-        [this] {
-            if (wake_) wake_();
-        });
+        [this] { emit writerNeedsWindow(); });
 }
 
 bool RecordingController::isActive() const {
@@ -147,48 +175,149 @@ std::string RecordingController::crashSafetyProblem() const {
     return std::string();
 }
 
+bool RecordingController::openOutput(CaptureFormat format, const OutputSetup& setup) {
+    format_ = format;
+    output_ = makeOutput(format, writers_);
+    if (!output_->open(setup)) {
+        lastError_ = output_->error();
+        output_.reset();
+        return false;
+    }
+    state_ = !isSequence(format)             ? WriterState::Stills
+             : format == CaptureFormat::Ser ? WriterState::Ser
+                                             : WriterState::Avi;
+    return true;
+}
+
 bool RecordingController::startRecording(CaptureFormat format, const std::string& path,
                                          int32_t width, int32_t height, bool colorCamera,
                                          int32_t depth, RecordingLength length, bool colorFrames) {
     // Never two outputs at once: one still open is finished before the next starts.
     if (busy()) close();
-    format_ = format;
-    if (format == CaptureFormat::Ser) {
-        if (!ser_.open(path, width, height, depth, serTextsOf(facts_))) {
-            lastError_ = ser_.error();
-            return false;
-        }
-        state_ = WriterState::Ser;
-    } else {
-        if (!avi_.open(path, width, height, colorCamera)) {
-            lastError_ = avi_.error();
-            return false;
-        }
-        state_ = WriterState::Avi;
-    }
+    OutputSetup setup;
+    setup.path = path;
+    setup.width = width;
+    setup.height = height;
+    setup.depth = depth;
+    setup.colorCamera = colorCamera;
+    setup.colorFrames = colorFrames;
+    setup.texts = serTextsOf(facts_);
+    if (!openOutput(format == CaptureFormat::Ser ? CaptureFormat::Ser : CaptureFormat::Avi, setup))
+        return false;
     width_ = width;
     height_ = height;
-    beginCounting(length, colorFrames);
+    beginCounting(length);
     return true;
 }
 
 bool RecordingController::startStillSeries(CaptureFormat format, const std::string& stillPath,
                                            RecordingLength length, bool colorFrames) {
     if (busy()) close();
-    format_ = format == CaptureFormat::Fit ? CaptureFormat::Fit : CaptureFormat::Bmp;
-    stills_.begin(stillPath);
+    const CaptureFormat still = format == CaptureFormat::Fit ? CaptureFormat::Fit : CaptureFormat::Bmp;
+    OutputSetup setup;
+    setup.path = stillPath;
+    setup.colorFrames = colorFrames;
     if (observationNames_) {
         const size_t slash = stillPath.rfind('/');
-        stills_.setObservationNaming(StillSeriesWriter::ObservationNaming{
+        setup.naming = StillSeriesWriter::ObservationNaming{
             slash == std::string::npos ? std::string() : stillPath.substr(0, slash),
-            facts_.session.target, facts_.filter, format_ == CaptureFormat::Fit ? ".fit" : ".bmp",
-            facts_.utcOffsetSeconds});
-    } else {
-        stills_.setObservationNaming(std::nullopt);
+            facts_.session.target, facts_.filter, formatInfo(still).observationExtension,
+            facts_.utcOffsetSeconds};
     }
-    state_ = WriterState::Stills;
-    beginCounting(length, colorFrames);
+    if (!openOutput(still, setup)) return false;
+    beginCounting(length);
     return true;
+}
+
+CaptureStart RecordingController::requestCapture(const CaptureRequest& request) {
+    if (busy() || waiting_) return CaptureStart::Failed;  // one recording at a time
+    if (capture_ && capture_->status().wheelMoving) {
+        waiting_ = request;
+        wheelTimer_->start();
+        setProgress(tr("Waiting for the filter wheel"));
+        emit waitingForWheelChanged(true);
+        return CaptureStart::WaitingForWheel;
+    }
+    return startCapture(request);
+}
+
+void RecordingController::watchWheel() {
+    if (!waiting_) {
+        wheelTimer_->stop();
+        return;
+    }
+    if (capture_ && capture_->status().wheelMoving) return;
+    const CaptureRequest request = *waiting_;
+    waiting_.reset();
+    wheelTimer_->stop();
+    setProgress(QString());
+    emit waitingForWheelChanged(false);
+    if (startCapture(request) == CaptureStart::Failed)
+        emit failed(QString::fromStdString(lastError_));
+}
+
+CaptureStart RecordingController::startCapture(const CaptureRequest& request) {
+    if (capture_ && request.exposureMs > 0) capture_->setExposureMs(request.exposureMs);
+    if (factsSource_) facts_ = factsSource_();
+    const FormatInfo& info = formatInfo(request.format);
+    bool opened = false;
+    if (info.sequence) {
+        const std::string base = request.capturePath + info.extension;
+        std::string path;
+        if (observationNames_) {
+            // Written under the name of its start and renamed after its middle at the close.
+            const size_t slash = base.rfind('/');
+            path = freeObservationPath(
+                slash == std::string::npos ? std::string() : base.substr(0, slash),
+                observationStem(toUtc(localNow(), facts_.utcOffsetSeconds), facts_.session.target,
+                                facts_.filter) +
+                    "-unfinished",
+                info.observationExtension);
+        } else {
+            path = numberedName(base, nextRecordingNumber(base));
+        }
+        const CaptureStatus camera = capture_ ? capture_->status() : CaptureStatus{};
+        opened = startRecording(request.format, path, camera.width, camera.height,
+                                request.colorCamera, camera.depth, request.length,
+                                request.colorCamera);
+        if (!opened) {
+            // The fixed text first, then what the writer found out.
+            const std::string reason = lastError_;
+            lastError_ = tr("Error opening AVI/SER file").toStdString() +
+                         (reason.empty() ? "" : "\n\n" + reason);
+        }
+    } else {
+        opened = startStillSeries(request.format, request.capturePath + info.extension,
+                                  request.length, request.colorCamera);
+    }
+    if (!opened) return CaptureStart::Failed;
+    // Cut only now that the file is open: every frame recorded was exposed after the cut,
+    // so no time stamp of a recording is earlier than the file's own start time.
+    gate_.start(request.pauseMs, capture_ ? capture_->cutExposure() + 1 : 0);
+    recordedSlot_ = capture_ ? capture_->status().filterSlot : 0;
+    emit recordingStarted();
+    return CaptureStart::Started;
+}
+
+void RecordingController::noteFilterInBeam(int32_t slot, const std::string& name) {
+    if (state_ == WriterState::None || slot == recordedSlot_) return;
+    recordedSlot_ = slot;
+    noteSettingChange("Filter", name);
+}
+
+void RecordingController::cancel() {
+    if (waiting_) {
+        waiting_.reset();
+        wheelTimer_->stop();
+        setProgress(QString());
+        emit waitingForWheelChanged(false);
+        return;
+    }
+    if (state_ == WriterState::None || ending_) return;
+    // The camera is free at once, and the recording ends now.
+    if (capture_) capture_->cutExposure();
+    framesToGo_ = 0;
+    finishIfOver();
 }
 
 // ---- the writer thread
@@ -203,55 +332,18 @@ bool RecordingController::writeOnWriterThread(Frame& frame) {
 }
 
 bool RecordingController::writeFrameOnWriterThread(Frame& frame) {
-    // AVI and BMP take the 8-bit view, which the window thread made only for the frames it
-    // showed or counted.
-    if (state_ == WriterState::Avi ||
-        (state_ == WriterState::Stills && format_ != CaptureFormat::Fit))
-        if (frame.image8.empty()) prepareImage8(frame);
-    const cv::Mat& grey = frame.image8.empty() ? frame.rawImage : frame.image8;
-    bool ok = true;
-    const std::string* error = nullptr;
-    uint64_t bytes = grey.total() * (colorFrames_ ? 3 : 1);
-    switch (state_) {
-        case WriterState::Avi:
-            if (firstFile_.empty()) firstFile_ = avi_.path();
-            if (colorFrames_) {
-                ensureColorImage(frame);
-                ok = avi_.writeFrame(frame.colorImage);
-            } else {
-                ok = avi_.writeFrame(grey);
-            }
-            error = &avi_.error();
-            break;
-        case WriterState::Ser:
-            if (firstFile_.empty()) firstFile_ = ser_.path();
-            ok = ser_.writeFrame(frame);
-            error = &ser_.error();
-            bytes = frame.rawImage.total() * frame.rawImage.elemSize();
-            break;
-        case WriterState::Stills: {
-            std::string written;
-            if (format_ == CaptureFormat::Fit) {
-                std::string cards;
-                appendSessionCards(cards, facts_, frame.timeStamp, gain_.load());
-                ok = stills_.writeFits(frame, &written, cards);
-            } else if (colorFrames_) {
-                ensureColorImage(frame);
-                ok = stills_.writeBmp(frame.colorImage, &written, frame.timeStamp);
-            } else {
-                ok = stills_.writeBmp(grey, &written, frame.timeStamp);
-            }
-            if (ok && firstFile_.empty()) firstFile_ = written;
-            error = &stills_.error();
-            break;
-        }
-        case WriterState::None:
-            return true;
-    }
-    if (!ok) {
-        writerError_ = *error;
+    if (!output_) return true;
+    FrameWritten written;
+    const auto cards = [this, &frame] {
+        std::string header;
+        appendSessionCards(header, facts_, frame.timeStamp, gain_.load());
+        return header;
+    };
+    if (!output_->write(frame, cards, written)) {
+        writerError_ = output_->error();
         return false;
     }
+    if (firstFile_.empty()) firstFile_ = written.file;
     if (!firstStamp_) {
         // What the frames are, as the camera delivered them.
         firstStamp_ = frame.timeStamp;
@@ -262,50 +354,25 @@ bool RecordingController::writeFrameOnWriterThread(Frame& frame) {
     // Seconds from the first frame on: small numbers keep the microseconds in a double.
     stampsSeconds_.push_back(static_cast<double>(frame.timeStamp.ticks() - firstStamp_->ticks()) /
                              static_cast<double>(PreciseDateTime::kTicksPerSecond));
-    bytesWritten_ += bytes;
+    bytesWritten_ += written.bytes;
     ++framesWritten_;
     return true;
 }
 
 bool RecordingController::closeOnWriterThread() {
-    if (state_ == WriterState::Ser) {
-        if (!ser_.close(finalRecordingPath())) {
-            writerError_ += (writerError_.empty() ? "" : "\n") + ser_.error();
-            return false;
-        }
-        lastFile_ = ser_.closedPath();
-    } else if (state_ == WriterState::Avi) {
-        const std::string provisional = avi_.path();
-        const int32_t parts = avi_.partNumber() - 1;
-        const std::string finalPath = finalRecordingPath();
-        if (!avi_.close()) {
-            writerError_ += (writerError_.empty() ? "" : "\n") + avi_.error();
-            return false;
-        }
-        lastFile_ = provisional;
-        // Every part is complete (and out of the journal): a crash before or during the
-        // renames leaves parts under the provisional name, each a whole file.
-        if (!finalPath.empty() && finalPath != provisional) {
-            bool renamed = true;
-            for (int32_t part = 1; part <= parts && renamed; ++part)
-                renamed =
-                    renameClosedPart(aviPartName(provisional, part), aviPartName(finalPath, part));
-            if (renamed)
-                lastFile_ = finalPath;
-            else
-                qCWarning(lcProgram, "Cannot rename the parts of \"%s\": %s", provisional.c_str(),
-                          std::strerror(errno));
-        }
-    } else {
-        lastFile_ = firstFile_;
+    if (!output_) return true;
+    if (!output_->close(finalRecordingPath())) {
+        writerError_ += (writerError_.empty() ? "" : "\n") + output_->error();
+        return false;
     }
+    lastFile_ = output_->closedPath(firstFile_);
     if (writeLog_) writeLogOnWriterThread();
     return true;
 }
 
 std::string RecordingController::finalRecordingPath() const {
-    if (!observationNames_) return std::string();
-    const std::string provisional = state_ == WriterState::Ser ? ser_.path() : avi_.path();
+    if (!observationNames_ || !output_ || !isSequence(format_)) return std::string();
+    const std::string provisional = output_->path();
     RecordingResult result;
     result.firstFrame = firstStamp_;
     result.lastFrame = lastStamp_;
@@ -315,7 +382,7 @@ std::string RecordingController::finalRecordingPath() const {
     return freeObservationPath(
         slash == std::string::npos ? std::string() : provisional.substr(0, slash),
         observationStem(middle, facts_.session.target, facts_.filter),
-        state_ == WriterState::Ser ? ".ser" : ".avi");
+        formatInfo(format_).observationExtension);
 }
 
 void RecordingController::writeLogOnWriterThread() {
@@ -364,7 +431,7 @@ bool RecordingController::chooseCodecForWriter(const std::vector<AviCodec>& offe
     codecRequest_.offered = offered;
     codecRequest_.partName = partName;
     lock.unlock();
-    if (wake_) wake_();
+    emit writerNeedsWindow();
     lock.lock();
     codecCv_.wait(lock, [this] { return codecRequest_.answered; });
     codecRequest_.pending = false;
@@ -414,7 +481,8 @@ std::string RecordingController::settleWriter() {
     lastGaps_ = findGaps(stampsSeconds_);
     lastGaps_.framesLost = lost;
     writer_.reset();
-    if (state_ == WriterState::Avi) avi_.setCodecChooser(userChooser_);
+    if (state_ == WriterState::Avi) writers_.avi.setCodecChooser(userChooser_);
+    output_.reset();
     if (!failure.empty()) lastError_ = failure;
     return failure;
 }
@@ -431,6 +499,7 @@ bool RecordingController::close() {
     }
     state_ = WriterState::None;
     ending_ = false;
+    endTimer_->stop();
     if (capture_) capture_->setRecording(false);
     emit recordingClosed();
     setProgress(QString());
@@ -466,6 +535,7 @@ void RecordingController::endRecording() {
     ending_ = true;
     stopTime_ = monotonicMs();
     framesToGo_ = 0;
+    endTimer_->stop();
     if (capture_) capture_->setRecording(false);
     if (writer_) writer_->finish();
     const int queued = framesQueued();
@@ -510,9 +580,10 @@ void RecordingController::recordFrame(FramePtr frame) {
         // Taking no frames: the queue is being written out.
     } else if (isActive()) {
         // A frame exposed before the recording's size was in force: not part of it.
-        if (state_ != WriterState::Stills &&
+        if (output_->fixedFrameSize() &&
             (frameWidth(frame.get()) != width_ || frameHeight(frame.get()) != height_))
             return;
+        if (!gate_.admits(*frame, monotonicMs())) return;
         writer_->push(std::move(frame));
         ++framesDone_;
         if (framesToGo_ == kCountTimed) {
@@ -522,6 +593,10 @@ void RecordingController::recordFrame(FramePtr frame) {
             setProgress(tr(kContinuousText));
         } else if (--framesToGo_ > 0) {
             setProgress(tr("%1 Frames left").arg(framesToGo_));
+        } else {
+            // The count is done: the next due frame ends the recording, or, should none
+            // come soon (a camera that stopped answering, a long exposure), the end timer.
+            endTimer_->start(kCountEndWaitMs);
         }
     } else {
         endRecording();

@@ -1,17 +1,21 @@
 #pragma once
-// The recording controller: turns the frames the window thread finds due into a SER file,
-// an AVI recording or a FIT/BMP series, counts down frames or time, shows the progress
-// and, when the recording is over, closes the output and shows the "Last Capture" summary.
-// It owns the three writers and all state of a recording; the controller needs no window
-// of its own and tells the window what it shows through its signals.
+// The recording controller: owns a recording from the capture command to its summary. It
+// waits for a turning filter wheel, opens the output (a SER file, an AVI recording or a
+// FIT/BMP series, through the format table), cuts the running exposure short so that every
+// recorded frame was exposed after the command, keeps the frames its gate admits (the
+// pause between recorded frames), counts down frames or time, shows the progress and, when
+// the recording is over, closes the output and shows the "Last Capture" summary. It ends
+// itself: at its count, at its time (a timer), at a cancel, or when the writer thread
+// tells it a write failed. It needs no window of its own and tells the window what it
+// shows through its signals.
 //
 // Threads: every public function runs on the window thread. The writers run on a writer
 // thread of each recording (FrameWriterThread): the window thread opens the output, then
 // hands each recorded frame over and the writer thread writes it (the SER durability
 // updates, AVI colour conversion and encoding, FITS and BMP files) and closes the output
 // once the recording has ended and every queued frame is written. The window thread learns
-// of the end (or of a failed write) through the wake-up function and finishes the
-// recording: summary, failure report. An AVI part that needs the codec chooser asks the
+// of the end (or of a failed write) through writerNeedsWindow, queued to finishIfOver, and
+// finishes the recording: summary, failure report. An AVI part that needs the codec chooser asks the
 // window thread for it and waits for the answer.
 #include <QObject>
 #include <QString>
@@ -25,15 +29,14 @@
 #include <vector>
 
 #include "acquisition/Frame.h"
-#include "recording/AviWriter.h"
 #include "recording/CaptureFormat.h"
 #include "recording/FrameWriterThread.h"
 #include "recording/RecordingGaps.h"
-#include "recording/SerWriter.h"
-#include "recording/SessionRecord.h"
-#include "recording/StillSeriesWriter.h"
+#include "recording/RecordingGate.h"
+#include "recording/RecordingOutput.h"
 
 class CaptureThread;
+class QTimer;
 
 // Modes of framesToGo() besides a positive frame count; 0 means stop.
 constexpr int32_t kCountContinuous = -10;  // until cancelled
@@ -46,10 +49,36 @@ struct RecordingLength {
     bool timed = false;
 };
 
+// A capture command: what to record, where, and how long.
+struct CaptureRequest {
+    CaptureFormat format = CaptureFormat::Fit;
+    // The capture path (folder + "/" + base name, without extension) as the file system
+    // spells it; the recording's name is made from it when it starts.
+    std::string capturePath;
+    RecordingLength length;
+    int32_t pauseMs = 0;  // between recorded frames
+    bool colorCamera = false;
+    int32_t exposureMs = 0;  // set on the camera as the recording starts; 0: as it is
+};
+
+// What a capture command did.
+enum class CaptureStart {
+    Started,
+    WaitingForWheel,  // it starts once the filter wheel is still (or is cancelled)
+    Failed,           // lastError() says why; nothing records
+};
+
 class RecordingController : public QObject {
     Q_OBJECT
   public:
-    explicit RecordingController(QObject* parent = nullptr) : QObject(parent) {}
+    using FactsSource = std::function<RecordingFacts()>;
+    // `capture`: the acquisition thread whose exposures the recording takes and whose
+    // Recording flag follows it; `journal`: where the SER and AVI writers note the files
+    // they have open; `facts`: asked as a recording starts (after a wait for the wheel) for
+    // the camera, settings and session details. Each may be absent (tests).
+    explicit RecordingController(CaptureThread* capture = nullptr,
+                                 RecoveryJournal* journal = nullptr, FactsSource facts = {},
+                                 QObject* parent = nullptr);
     // A recording still running is finished: every queued frame written, the output closed.
     ~RecordingController();
     RecordingController(const RecordingController&) = delete;
@@ -61,25 +90,18 @@ class RecordingController : public QObject {
     static constexpr const char* kMemoryFormat = "%lld";
     static constexpr const char* kContinuousText = QT_TR_NOOP("Recording - Cancel to stop");
 
-    // The acquisition thread whose Recording flag follows the recording (may be null).
-    void setCapture(CaptureThread* capture) { capture_ = capture; }
     // Where the SER and AVI writers note the files they have open (may be null).
     void setJournal(RecoveryJournal* journal) {
         journal_ = journal;
-        ser_.setJournal(journal);
-        avi_.setJournal(journal);
+        writers_.ser.setJournal(journal);
+        writers_.avi.setJournal(journal);
     }
     // Why a SER or AVI recording started now could not be finished after a crash (its note
     // cannot be written); "" when it can, or when there is no journal.
     std::string crashSafetyProblem() const;
-    // Called from the writer thread when the window thread has something to do: the
-    // output is closed, a write failed, or the codec chooser is wanted. It must make the
-    // window thread call finishIfOver() soon (post it; never call it directly).
-    void setWakeUp(std::function<void()> wake) { wake_ = std::move(wake); }
-
     // The facts of the next recording (camera, settings, session details), taken by
-    // startRecording and startStillSeries: they go into the SER header texts, the FITS
-    // cards and the capture log.
+    // startRecording and startStillSeries (a capture command asks the facts source first):
+    // they go into the SER header texts, the FITS cards and the capture log.
     void setFacts(RecordingFacts facts) { facts_ = std::move(facts); }
     const RecordingFacts& facts() const { return facts_; }
     // Whether a capture log is written beside each recording (off until asked for).
@@ -95,12 +117,27 @@ class RecordingController : public QObject {
     // Renames a closed AVI part to its observation name, never over an existing file; the
     // parts are whole files by then. Replaceable, so that a test can stop the program between
     // the close and the rename.
-    std::function<bool(const std::string& from, const std::string& to)> renameClosedPart =
-        renameNoReplace;
+    void setPartRenamer(std::function<bool(const std::string& from, const std::string& to)> rename) {
+        writers_.renamePart = std::move(rename);
+    }
     // The file of the last finished recording (its final name) and its log ("" when none
     // was written). Valid once the recording has finished.
     const std::string& lastFile() const { return lastFile_; }
     const std::string& lastLogPath() const { return lastLogPath_; }
+
+    // A capture command: waits for a turning filter wheel first (the request is carried out
+    // once it is still, with the facts of that moment), then sets the exposure, makes the
+    // recording's name (numbered, or provisional under observation names), opens the
+    // output, cuts the running exposure short and starts the gate with the pause. Ignored
+    // (Failed, with no error) while a recording runs or waits.
+    CaptureStart requestCapture(const CaptureRequest& request);
+    bool waitingForWheel() const { return waiting_.has_value(); }
+    // The pause between recorded frames, from the next recorded frame on.
+    void setPause(int32_t pauseMs) { gate_.setPause(pauseMs); }
+    const RecordingGate& gate() const { return gate_; }
+    // The filter in the beam (the wheel's slot, from 1, and its name): a change during a
+    // recording goes into its log.
+    void noteFilterInBeam(int32_t slot, const std::string& name);
 
     // Opens a SER file (format Ser) or an AVI recording (any other format) for frames of
     // the given size, `colorCamera` choosing a colour AVI, and starts counting: the start
@@ -117,14 +154,16 @@ class RecordingController : public QObject {
     bool startStillSeries(CaptureFormat format, const std::string& stillPath,
                           RecordingLength length, bool colorFrames);
 
-    // The step for one due frame: hands it to the writer thread while the recording is
-    // active, otherwise ends the recording. A frame that does not fit the open SER or AVI
-    // recording (exposed before its size was in force) is passed over.
+    // The step for every frame while a recording runs: hands it to the writer thread when the
+    // recording is active and its gate admits the frame, otherwise ends the recording when
+    // it is over. A frame that does not fit the open SER or AVI recording (exposed before its
+    // size was in force) is passed over. The last frame of a counted recording ends it.
     void recordFrame(FramePtr frame);
 
-    // The cancel command: the recording is over; finishIfOver() (or the next due frame)
-    // ends it.
-    void cancel() { framesToGo_ = 0; }
+    // The cancel command: a capture waiting for the wheel gives up; a running recording is
+    // over and ends now (the running exposure is cut short, so that the camera is free at
+    // once), whether or not the camera sends another frame.
+    void cancel();
     // Ends a recording that is over (cancelled, its count done, its time passed) without
     // waiting for another frame, as the next due frame would: no frame is taken any more,
     // the writer thread writes what is queued and closes the output. Once it has, the
@@ -171,11 +210,19 @@ class RecordingController : public QObject {
     const std::string& lastError() const { return lastError_; }
 
     // The writers, for their settings (the AVI codec and its chooser) and for tests.
-    AviWriter& avi() { return avi_; }
-    SerWriter& ser() { return ser_; }
-    StillSeriesWriter& stills() { return stills_; }
+    AviWriter& avi() { return writers_.avi; }
+    SerWriter& ser() { return writers_.ser; }
+    StillSeriesWriter& stills() { return writers_.stills; }
 
   signals:
+    // A capture command waits for the filter wheel (true), or no longer does (false: it
+    // started, failed or was cancelled).
+    void waitingForWheelChanged(bool waiting);
+    // A recording has started: its output is open and frames are taken.
+    void recordingStarted();
+    // Emitted on the writer thread when the window thread has something to do (the output
+    // is closed, a write failed, the codec chooser is wanted); queued to finishIfOver().
+    void writerNeedsWindow();
     // The progress text of status panel 0 (empty: the panel is the frame rate's again).
     void progressChanged(const QString& text);
     // The free memory text of status panel 2, a few times a second during a recording.
@@ -189,7 +236,10 @@ class RecordingController : public QObject {
     void failed(const QString& text);
 
   private:
-    void beginCounting(RecordingLength length, bool colorFrames);
+    CaptureStart startCapture(const CaptureRequest& request);
+    bool openOutput(CaptureFormat format, const OutputSetup& setup);
+    void watchWheel();
+    void beginCounting(RecordingLength length);
     void startWriter();
     bool writeOnWriterThread(Frame& frame);
     bool writeFrameOnWriterThread(Frame& frame);
@@ -206,18 +256,21 @@ class RecordingController : public QObject {
     void setProgress(const QString& text);
     void updateMemoryPanel(bool now = false);
 
-    AviWriter avi_;
-    SerWriter ser_;
-    StillSeriesWriter stills_;
+    RecordingWriters writers_;
+    std::unique_ptr<RecordingOutput> output_;  // of the running recording
     CaptureThread* capture_ = nullptr;
     RecoveryJournal* journal_ = nullptr;
-    std::function<void()> wake_;
+    FactsSource factsSource_;
     std::unique_ptr<FrameWriterThread> writer_;
+    RecordingGate gate_;
+    std::optional<CaptureRequest> waiting_;  // a capture command waiting for the wheel
+    QTimer* wheelTimer_ = nullptr;           // looks at the wheel while one waits
+    QTimer* endTimer_ = nullptr;             // the end of a timed recording
+    int32_t recordedSlot_ = 0;               // the filter in the beam, for the log
 
     // Window thread.
     WriterState state_ = WriterState::None;
     CaptureFormat format_ = CaptureFormat::Fit;
-    bool colorFrames_ = false;        // AVI and BMP get the demosaiced colour image
     int32_t width_ = 0, height_ = 0;  // frame size of the open SER/AVI recording
     int32_t framesToGo_ = 0;
     uint32_t endTime_ = 0;

@@ -11,17 +11,6 @@ bool FrameHandoff::previewDue(bool recording, bool previewDuringCapture, uint32_
     return nextPreviewTime_ - now > kPreviewIntervalMs;
 }
 
-bool recordDue(uint32_t tick, uint32_t nextRecordTick) {
-    if (nextRecordTick == 0) return true;
-    return static_cast<int32_t>(tick - nextRecordTick) >= 0;
-}
-
-void FrameHandoff::startRecording(int32_t pauseMs, uint64_t firstExposure) {
-    framePause_ = pauseMs;
-    firstExposure_ = firstExposure;
-    nextRecordTick_ = 0;
-}
-
 HandoffReport FrameHandoff::handle(FramePtr frame, const FrameFlags& flags,
                                    const FrameActions& actions) {
     HandoffReport report;
@@ -75,14 +64,7 @@ HandoffReport FrameHandoff::handle(FramePtr frame, const FrameFlags& flags,
         if (actions.histogram) actions.histogram(frame->image8);
     }
 
-    // A frame exposed before the recording began, or while the filter wheel turned, is
-    // previewed only.
-    const bool exposedAfterStart =
-        (frame->exposureNumber == 0 || frame->exposureNumber >= firstExposure_) &&
-        !frame->filterMoving;
-    const uint32_t tick = flags.recording ? monotonicMs() : 0;  // after the preview's own time
-    if (flags.recording && exposedAfterStart && recordDue(tick, nextRecordTick_)) {
-        nextRecordTick_ = tick + static_cast<uint32_t>(framePause_);
+    if (flags.recording) {
         report.recorded = true;
         if (actions.record) actions.record(std::move(frame));
     }

@@ -13,10 +13,6 @@ inline constexpr uint32_t kPreviewIntervalMs = 1000;
 // drawing never takes more than half of the window thread's time, whatever the sensor.
 inline constexpr uint32_t kPreviewHoldMinMs = 10;
 
-// The recording gate: a frame is due when `nextRecordTick` is 0 or the clock has reached
-// it (compared as a signed distance, so a wrap of the clock does not stop a recording).
-bool recordDue(uint32_t tick, uint32_t nextRecordTick);
-
 // The state the hand-off reads, taken once per frame.
 struct FrameFlags {
     bool recording = false;             // a recording is running
@@ -47,8 +43,9 @@ struct FrameActions {
     // (a conversion of the whole frame at 16 bits) is made only for a frame that is shown
     // or counted. Unset: every frame is offered.
     std::function<bool()> histogramDue;
-    // The recording step for a due frame, which takes the frame over (to queue it for the
-    // writer thread without copying its pixels).
+    // The recording step for every frame while a recording runs, which takes the frame over
+    // (to queue it for the writer thread without copying its pixels); the recording decides
+    // which frames it keeps.
     std::function<void(FramePtr frame)> record;
 };
 
@@ -62,13 +59,13 @@ struct HandoffReport {
 };
 
 // The window thread's side of the road of a frame. Owns the preview throttle during
-// recordings and the pause between recorded frames.
+// recordings; which frames a recording keeps is the recording's own decision.
 class FrameHandoff {
   public:
     // Handles one frame: burns the overlay text into it while the overlay is visible (so
     // that every recorded frame carries it, shown or not), previews it when due (demosaiced
     // first for a colour camera), offers its Image8 to the histogram, hands it to the
-    // recording step when a recording is due, and otherwise destroys it. The preview and
+    // recording step while a recording runs, and otherwise destroys it. The preview and
     // the histogram take the newest frame the window can draw: a frame with a newer one
     // waiting, or one that comes while a slow preview holds the next back, is passed over
     // by them (counted in previewsSkipped) and still recorded. The 8-bit view is made only
@@ -83,17 +80,7 @@ class FrameHandoff {
     // back, anything else counts as passed.
     bool previewDue(bool recording, bool previewDuringCapture, uint32_t now) const;
 
-    // The pause between recorded frames in ms; a new recording starts with the first frame
-    // whose exposure number is at least `firstExposure`: a frame of an exposure that began
-    // before the capture command (cut short by it) is previewed but never recorded. Frames
-    // without a number (0) are always taken; frames marked filterMoving never.
-    void startRecording(int32_t pauseMs, uint64_t firstExposure = 0);
-    // A new pause, from the next recorded frame on (the Pause field edited meanwhile).
-    void setPause(int32_t pauseMs) { framePause_ = pauseMs; }
-    // The next frame is due whatever the pause (a cancelled recording ends with it).
-    void recordNextFrame() { nextRecordTick_ = 0; }
     uint32_t nextPreviewTime() const { return nextPreviewTime_; }
-    uint32_t nextRecordTick() const { return nextRecordTick_; }
 
     // The window thread's own time spent in handle(), for the benchmark.
     uint64_t framesHandled() const { return framesHandled_; }
@@ -103,9 +90,6 @@ class FrameHandoff {
 
   private:
     uint32_t nextPreviewTime_ = 0;
-    uint32_t nextRecordTick_ = 0;
-    int32_t framePause_ = 0;
-    uint64_t firstExposure_ = 0;
     bool previewHeld_ = false;
     uint32_t previewHeldUntil_ = 0;  // monotonicMs before which no preview is drawn
     uint64_t framesHandled_ = 0;

@@ -13,15 +13,15 @@
 #include <QPushButton>
 #include <QSignalBlocker>
 #include <QTimer>
+#include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <limits>
 
 #include "acquisition/CameraLib.h"
 #include "acquisition/CaptureThread.h"
 #include "platform/Log.h"
 #include "platform/Message.h"
-#include "recording/FileNames.h"
-#include "session/FrameHandoff.h"
 #include "shell/CapturePath.h"
 #include "shell/StatusPanels.h"
 #include "widgets/OutputNameDialog.h"
@@ -69,30 +69,8 @@ QIcon stopIcon() {
     return QIcon(pm);
 }
 
-struct FormatItem {
-    CaptureFormat format;
-    const char* name;
-    const char* caption;
-    const char* button;
-};
-constexpr FormatItem kFormatItems[] = {{CaptureFormat::Ser, "SER8bit1", "    SER", "SER"},
-                                       {CaptureFormat::Avi, "AVI2", "    AVI", "AVI"},
-                                       {CaptureFormat::Fit, "FIT1", "    FIT", "FIT"},
-                                       {CaptureFormat::Bmp, "BMP1", "    BMP", "BMP"}};
-// The twins in the menu bar's (hidden) "Set Capture Format" menu, in its order.
-constexpr FormatItem kMenuFormatItems[] = {{CaptureFormat::Avi, "AVI1", "AVI", "AVI"},
-                                           {CaptureFormat::Bmp, "BMP2", "BMP", "BMP"},
-                                           {CaptureFormat::Fit, "FIT2", "FIT", "FIT"},
-                                           {CaptureFormat::Ser, "SER1", "SER", "SER"}};
-
-// How often a running recording is checked for being over without a frame.
-constexpr int kOverCheckMs = 200;
 // How often the filter row follows the wheel.
 constexpr int kWheelCheckMs = 100;
-
-bool isSequence(CaptureFormat format) {
-    return format == CaptureFormat::Ser || format == CaptureFormat::Avi;
-}
 
 // A path as the file system spells it (the locale's encoding of file names).
 std::string fileSystemName(const QString& path) {
@@ -101,8 +79,12 @@ std::string fileSystemName(const QString& path) {
 }  // namespace
 
 CapturePanel::CapturePanel(CaptureThread& capture, RecordingController& recorder,
-                           FrameHandoff& handoff, StatusPanels& status, QWidget* parent)
-    : QFrame(parent), capture_(capture), recorder_(recorder), handoff_(handoff), status_(status) {
+                           StatusPanels& status, std::function<int()> exposureMs, QWidget* parent)
+    : QFrame(parent),
+      capture_(capture),
+      recorder_(recorder),
+      status_(status),
+      exposureMs_(std::move(exposureMs)) {
     setObjectName(QStringLiteral("CapturePanel"));
     setFrameShape(QFrame::StyledPanel);
     setFrameShadow(QFrame::Raised);
@@ -111,23 +93,26 @@ CapturePanel::CapturePanel(CaptureThread& capture, RecordingController& recorder
             [this](const QString& text) { status_.setText(StatusPanels::Progress, text); });
     connect(&recorder_, &RecordingController::memoryChanged, this,
             [this](const QString& text) { status_.setText(StatusPanels::Memory, text); });
+    connect(&recorder_, &RecordingController::waitingForWheelChanged, this, [this](bool waiting) {
+        if (waiting)
+            showRecordingControls();
+        else if (!recorder_.busy())
+            endRecordingControls();
+    });
+    connect(&recorder_, &RecordingController::recordingStarted, this, [this] {
+        showRecordingControls();
+        summaryText_->hide();
+        emit recordingStarted();
+    });
     connect(&recorder_, &RecordingController::recordingClosed, this,
             &CapturePanel::endRecordingControls);
     connect(&recorder_, &RecordingController::summaryReady, this, &CapturePanel::showSummary);
     connect(&recorder_, &RecordingController::failed, this, &CapturePanel::reportFailure);
-    // The writer thread asks for the window thread (its recording ended or failed, or the
-    // codec chooser is wanted): the request is posted, never run on the writer thread.
-    recorder_.setWakeUp([this] {
-        QMetaObject::invokeMethod(this, &CapturePanel::finishIfOver, Qt::QueuedConnection);
-    });
-    overTimer_ = new QTimer(this);
-    overTimer_->setInterval(kOverCheckMs);
-    connect(overTimer_, &QTimer::timeout, this, &CapturePanel::finishIfOver);
     wheelTimer_ = new QTimer(this);
     wheelTimer_->setInterval(kWheelCheckMs);
     connect(wheelTimer_, &QTimer::timeout, this, &CapturePanel::updateWheel);
     wheelTimer_->start();
-    chooseFolder = [](QWidget* owner) {
+    chooseFolder_ = [](QWidget* owner) {
         return QFileDialog::getExistingDirectory(owner, CapturePanel::tr("Select save directory"),
                                                  QString(), QFileDialog::ShowDirsOnly);
     };
@@ -219,10 +204,10 @@ void CapturePanel::buildControls() {
     formatMenu_ = new QMenu(this);
     formatMenu_->setObjectName(QStringLiteral("SERAVI"));
     formats_ = new QActionGroup(this);
-    for (const FormatItem& f : kFormatItems) {
-        QAction* item = menuItem(formatMenu_, QString::fromLatin1(f.name),
-                                 QString::fromLatin1(f.caption), formats_);
-        item->setIcon(formatIcon(isSequence(f.format)));
+    for (const FormatInfo& f : captureFormats()) {
+        QAction* item = menuItem(formatMenu_, QString::fromLatin1(f.popupObjectName),
+                                 QString::fromLatin1(f.popupCaption), formats_);
+        item->setIcon(formatIcon(f.sequence));
         item->setData(static_cast<int>(f.format));
         connect(item, &QAction::toggled, this, [this, format = f.format](bool on) {
             if (on) selectFormat(format);
@@ -255,9 +240,14 @@ QList<QAction*> CapturePanel::allFormatItems() const {
 }
 
 void CapturePanel::addFormatItems(QMenu* menu) {
-    for (const FormatItem& f : kMenuFormatItems) {
-        QAction* item = menuItem(menu, QString::fromLatin1(f.name), QString::fromLatin1(f.caption),
-                                 menuFormats_);
+    // The menu bar lists the formats by name.
+    std::vector<FormatInfo> byName(captureFormats().begin(), captureFormats().end());
+    std::sort(byName.begin(), byName.end(), [](const FormatInfo& a, const FormatInfo& b) {
+        return std::strcmp(a.name, b.name) < 0;
+    });
+    for (const FormatInfo& f : byName) {
+        QAction* item = menuItem(menu, QString::fromLatin1(f.menuObjectName),
+                                 QString::fromLatin1(f.name), menuFormats_);
         item->setData(static_cast<int>(f.format));
         item->setChecked(f.format == format_);
         item->setEnabled(!locked_);
@@ -275,11 +265,8 @@ void CapturePanel::selectFormat(CaptureFormat format) {
         return;
     }
     format_ = format;
-    for (const FormatItem& f : kFormatItems) {
-        if (f.format != format) continue;
-        QPushButton* shown = isSequence(format) ? sequenceButton_ : stillButton_;
-        shown->setText(QString::fromLatin1(f.button));
-    }
+    (isSequence(format) ? sequenceButton_ : stillButton_)
+        ->setText(QString::fromLatin1(formatName(format)));
     for (QAction* item : allFormatItems())
         if (item->data().toInt() == static_cast<int>(format)) item->setChecked(true);
     sequenceButton_->setVisible(isSequence(format));
@@ -317,7 +304,7 @@ void CapturePanel::storePath(const QString& path) {
 }
 
 void CapturePanel::chooseLocation() {
-    const QString chosen = chooseFolder ? chooseFolder(window()) : QString();
+    const QString chosen = chooseFolder_ ? chooseFolder_(window()) : QString();
     if (chosen.isEmpty()) return;  // cancelled
     captureDirectory_ = folderOf(chosen);
     storePath(joinPath(captureDirectory_, baseName_));
@@ -365,15 +352,7 @@ int32_t CapturePanel::pauseMs() const {
 }
 
 void CapturePanel::applyPause() {
-    handoff_.setPause(pauseMs());
-}
-
-void CapturePanel::cutExposure() {
-    firstExposure_ = capture_.cutExposure() + 1;
-}
-
-void CapturePanel::finishIfOver() {
-    recorder_.finishIfOver();
+    recorder_.setPause(pauseMs());
 }
 
 // ---- the filter wheel
@@ -396,18 +375,7 @@ void CapturePanel::updateWheel() {
         camera.filterSlot <= static_cast<int32_t>(shownFilters_.size())) {
         const QSignalBlocker quiet(filter_);
         filter_->setCurrentIndex(camera.filterSlot - 1);
-        if (recorder_.busy() && recordedSlot_ != camera.filterSlot) {
-            recordedSlot_ = camera.filterSlot;
-            recorder_.noteSettingChange("Filter", shownFilters_[camera.filterSlot - 1]);
-        }
-    }
-    if (waiting_ != Waiting::None && !camera.wheelMoving) {
-        const bool sequence = waiting_ == Waiting::Sequence;
-        waiting_ = Waiting::None;
-        cancelButton_->hide();
-        setLocked(false);
-        status_.clear(StatusPanels::Progress);
-        sequence ? startSequence() : startStillSeries();
+        recorder_.noteFilterInBeam(camera.filterSlot, shownFilters_[camera.filterSlot - 1]);
     }
 }
 
@@ -415,60 +383,33 @@ void CapturePanel::chooseFilter(int index) {
     if (index >= 0) capture_.setFilterSlot(index + 1);
 }
 
-bool CapturePanel::waitForWheel(bool sequence) {
-    if (!capture_.status().wheelMoving) return false;
-    // The capture starts once the wheel is still; the cancel button gives up waiting.
-    waiting_ = sequence ? Waiting::Sequence : Waiting::Stills;
+void CapturePanel::showRecordingControls() {
     setLocked(true);
     cancelButton_->show();
     cancelButton_->raise();
-    status_.setText(StatusPanels::Progress, tr("Waiting for the filter wheel"));
-    return true;
-}
-
-void CapturePanel::showRecordingStarted() {
-    // Cut only now that the file is open: every frame recorded was exposed after the cut,
-    // so no time stamp of a recording is earlier than the file's own start time.
-    cutExposure();
-    handoff_.startRecording(pauseMs(), firstExposure_);
-    recordedSlot_ = capture_.status().filterSlot;
-    overTimer_->start();
-    setLocked(true);
-    cancelButton_->show();
-    cancelButton_->raise();
-    summaryText_->hide();
-    emit recordingStarted();
 }
 
 void CapturePanel::startSequence() {
+    requestCapture(true);
+}
+
+void CapturePanel::startStillSeries() {
+    requestCapture(false);
+}
+
+void CapturePanel::requestCapture(bool sequence) {
     if (recorder_.busy() || waitingForWheel()) return;  // one recording at a time
-    if (waitForWheel(true)) return;
-    const std::string ext = format_ == CaptureFormat::Ser ? ".SER" : ".AVI";
     if (capturePath_.isEmpty()) {
-        showMessage(tr("Error opening AVI/SER file").toStdString());
+        showMessage(sequence ? tr("Error opening AVI/SER file").toStdString()
+                             : tr("Please set file parameters first").toStdString());
         return;
     }
-    if (exposureMs_) capture_.setExposureMs(exposureMs_());
+    // The count is read before anything is set up, so a field that cannot be converted
+    // leaves nothing half prepared.
     int32_t count = 0;
     if (!readCount(true, count)) return;
-    if (factsSource) recorder_.setFacts(factsSource());
-    const std::string base = fileSystemName(capturePath_) + ext;
-    std::string path;
-    if (recorder_.observationNames()) {
-        // Written under the name of its start and renamed after its middle at the close.
-        const RecordingFacts& facts = recorder_.facts();
-        const size_t slash = base.rfind('/');
-        path =
-            freeObservationPath(slash == std::string::npos ? std::string() : base.substr(0, slash),
-                                observationStem(toUtc(localNow(), facts.utcOffsetSeconds),
-                                                facts.session.target, facts.filter) +
-                                    "-unfinished",
-                                format_ == CaptureFormat::Ser ? ".ser" : ".avi");
-    } else {
-        path = numberedName(base, nextRecordingNumber(base));
-    }
     // Said before the recording starts, not found out after a crash.
-    const std::string unsafe = recorder_.crashSafetyProblem();
+    const std::string unsafe = sequence ? recorder_.crashSafetyProblem() : std::string();
     if (!unsafe.empty() &&
         !askQuestion(tr("This recording cannot be made crash-safe: %1\n\nA crash or power cut "
                         "would leave it unfinished. Record anyway?")
@@ -476,54 +417,20 @@ void CapturePanel::startSequence() {
                          .toStdString()))
         return;
     status_.clear(StatusPanels::Memory);
-    const CaptureStatus camera = capture_.status();
-    if (!recorder_.startRecording(format_, path, camera.width, camera.height, colorCamera_,
-                                  camera.depth, {count, countUnit_->currentIndex() == 1},
-                                  colorCamera_)) {
-        // The fixed text first, then what the writer found out.
-        const std::string& reason = recorder_.lastError();
-        showMessage(tr("Error opening AVI/SER file").toStdString() +
-                    (reason.empty() ? "" : "\n\n" + reason));
-        return;
-    }
-    showRecordingStarted();
-}
-
-void CapturePanel::startStillSeries() {
-    if (recorder_.busy() || waitingForWheel()) return;
-    if (waitForWheel(false)) return;
-    if (capturePath_.isEmpty()) {
-        showMessage(tr("Please set file parameters first").toStdString());
-        return;
-    }
-    // The count is read before the series is set up, so a field that cannot be converted
-    // leaves nothing half prepared.
-    int32_t count = 0;
-    if (!readCount(true, count)) return;
-    const std::string stillPath =
-        fileSystemName(capturePath_) + (format_ == CaptureFormat::Fit ? ".FIT" : ".BMP");
-    if (exposureMs_) capture_.setExposureMs(exposureMs_());
-    if (factsSource) recorder_.setFacts(factsSource());
-    status_.clear(StatusPanels::Memory);
-    if (!recorder_.startStillSeries(format_, stillPath, {count, countUnit_->currentIndex() == 1},
-                                    colorCamera_))
-        return;
-    showRecordingStarted();
+    CaptureRequest request;
+    request.format = format_;
+    request.capturePath = fileSystemName(capturePath_);
+    request.length = {count, countUnit_->currentIndex() == 1};
+    request.pauseMs = pauseMs();
+    request.colorCamera = colorCamera_;
+    request.exposureMs = exposureMs_ ? exposureMs_() : 0;
+    if (recorder_.requestCapture(request) == CaptureStart::Failed &&
+        !recorder_.lastError().empty())
+        showMessage(recorder_.lastError());
 }
 
 void CapturePanel::cancelRecording() {
-    if (waitingForWheel()) {
-        waiting_ = Waiting::None;
-        cancelButton_->hide();
-        setLocked(false);
-        status_.clear(StatusPanels::Progress);
-        return;
-    }
-    // The recording ends now, whether or not the camera sends another frame.
-    handoff_.recordNextFrame();
-    cutExposure();
     recorder_.cancel();
-    recorder_.finishIfOver();
 }
 
 bool CapturePanel::closeForExit() {
@@ -538,7 +445,6 @@ bool CapturePanel::closeForExit() {
 // ---- what the recording controller shows
 
 void CapturePanel::endRecordingControls() {
-    overTimer_->stop();
     cancelButton_->hide();
     setLocked(false);
 }

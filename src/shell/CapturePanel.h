@@ -2,7 +2,8 @@
 // The capture group: frame count or duration, the pause between recorded frames, the
 // capture buttons with their output format menu, the cancel button and the "Last Capture"
 // summary; and the capture path (folder and base name) the recordings are written under.
-// It starts and cancels recordings on the recording controller and shows their state.
+// It gives capture commands to the recording controller, which owns the recording from
+// there on (the wait for the wheel, the pause, its end), and shows what the controller says.
 #include <QFrame>
 #include <QString>
 #include <functional>
@@ -12,7 +13,6 @@
 #include "recording/RecordingController.h"
 
 class CaptureThread;
-class FrameHandoff;
 class OutputNameDialog;
 class QAction;
 class QActionGroup;
@@ -27,8 +27,9 @@ class StatusPanels;
 class CapturePanel : public QFrame {
     Q_OBJECT
   public:
-    CapturePanel(CaptureThread& capture, RecordingController& recorder, FrameHandoff& handoff,
-                 StatusPanels& status, QWidget* parent = nullptr);
+    // `exposureMs`: the exposure length that recordings take (the exposure slider's).
+    CapturePanel(CaptureThread& capture, RecordingController& recorder, StatusPanels& status,
+                 std::function<int()> exposureMs, QWidget* parent = nullptr);
 
     // The summary panel, placed by the main window below the capture group.
     QFrame* summaryPanel() const { return summary_; }
@@ -43,11 +44,8 @@ class CapturePanel : public QFrame {
     // its caption follow.
     void selectFormat(CaptureFormat format);
 
-    // The exposure length that recordings take, and whether frames are colour.
-    void setExposureSource(std::function<int()> exposureMs) { exposureMs_ = std::move(exposureMs); }
+    // Whether frames are colour.
     void setColorCamera(bool color) { colorCamera_ = color; }
-    // The facts of a recording about to start (camera, settings, session details).
-    std::function<RecordingFacts()> factsSource;
 
     QString countText() const;
     void setCountText(const QString& text);
@@ -58,9 +56,10 @@ class CapturePanel : public QFrame {
     // The folder recordings go to; empty until known.
     QString captureDirectory() const { return captureDirectory_; }
     void setCapturePath(const QString& path);
-    // "Set Capture Location": the folder dialog (replaceable for tests).
+    // "Set Capture Location": the folder dialog, or what replaces it (a test's answer).
     void chooseLocation();
-    std::function<QString(QWidget* owner)> chooseFolder;
+    using FolderChooser = std::function<QString(QWidget* owner)>;
+    void setFolderChooser(FolderChooser chooser) { chooseFolder_ = std::move(chooser); }
     // "Set Capture Filename": the output-name dialog.
     void setOutputNameDialog(OutputNameDialog* dialog) { nameDialog_ = dialog; }
     void chooseFileName();
@@ -70,7 +69,7 @@ class CapturePanel : public QFrame {
     void startStillSeries();
     void cancelRecording();
     // A capture command given while the filter wheel turns waits for it: true meanwhile.
-    bool waitingForWheel() const { return waiting_ != Waiting::None; }
+    bool waitingForWheel() const { return recorder_.waitingForWheel(); }
     // Closes a recording still open (the exit procedure); false when it could not be
     // finished.
     bool closeForExit();
@@ -82,6 +81,7 @@ class CapturePanel : public QFrame {
 
   private:
     // What the recording controller says.
+    void showRecordingControls();
     void endRecordingControls();
     void showSummary(double durationSeconds, double framesPerSecond);
     void reportFailure(const QString& text);
@@ -90,32 +90,24 @@ class CapturePanel : public QFrame {
     void setLocked(bool locked);
     void updateButtons();
     bool readCount(bool absolute, int32_t& count);
-    void showRecordingStarted();
-    void cutExposure();
+    // The capture command of either button, for the format chosen.
+    void requestCapture(bool sequence);
     int32_t pauseMs() const;
     void applyPause();
-    void finishIfOver();
     void storePath(const QString& path);
-    // The filter row: the wheel's filters, the one in the beam, a start that waited for it.
+    // The filter row: the wheel's filters and the one in the beam.
     void updateWheel();
     void chooseFilter(int index);
-    bool waitForWheel(bool sequence);
 
     CaptureThread& capture_;
     RecordingController& recorder_;
-    FrameHandoff& handoff_;
     StatusPanels& status_;
     OutputNameDialog* nameDialog_ = nullptr;
     std::function<int()> exposureMs_;
     bool colorCamera_ = true;
     CaptureFormat format_ = CaptureFormat::Fit;
     bool locked_ = false;
-    // The first exposure a recording may take: the one after the exposure the capture
-    // command cut short.
-    uint64_t firstExposure_ = 0;
-    // While a recording runs: ends it when it is over although no frame arrives (a camera
-    // that stopped answering, a cancel, a timed end).
-    QTimer* overTimer_ = nullptr;
+    FolderChooser chooseFolder_;
     QString capturePath_;
     QString captureDirectory_;
     QString baseName_;
@@ -140,6 +132,4 @@ class CapturePanel : public QFrame {
     QComboBox* filter_ = nullptr;
     QTimer* wheelTimer_ = nullptr;
     std::vector<std::string> shownFilters_;
-    int32_t recordedSlot_ = 0;  // the filter of the running recording, for its log
-    enum class Waiting { None, Sequence, Stills } waiting_ = Waiting::None;
 };

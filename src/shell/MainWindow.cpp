@@ -37,7 +37,8 @@
 #include "widgets/PanelParts.h"
 #include "widgets/SessionDetailsDialog.h"
 
-MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent) {
+MainWindow::MainWindow(StartOptions options, QWidget* parent)
+    : QMainWindow(parent), options_(std::move(options)) {
     setObjectName(QStringLiteral("Form1"));
     // System menu and maximise box, no minimise box.
     setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
@@ -56,10 +57,9 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent) {
     // has answered (start()).
     postTarget_ = std::make_shared<FramePostTarget>(this);
     capture_ = std::make_unique<CaptureThread>(makeFramePoster(postTarget_));
-    recorder_ = std::make_unique<RecordingController>();
-    recorder_->setCapture(capture_.get());
     journal_ = std::make_unique<RecoveryJournal>(defaultJournalFolder());
-    recorder_->setJournal(journal_.get());
+    recorder_ = std::make_unique<RecordingController>(capture_.get(), journal_.get(),
+                                                      [this] { return recordingFacts(); });
     status_ = std::make_unique<StatusPanels>(statusBar());
 
     buildPanels();
@@ -104,8 +104,8 @@ void MainWindow::buildPanels() {
     exposurePanel_ = new ExposurePanel(*capture_, left);
     subframePanel_ = new SubframePanel(*capture_, left);
     histogramPanel_ = new HistogramPanel(left);
-    capturePanel_ =
-        new CapturePanel(*capture_, *recorder_, captureSession_.handoff(), *status_, left);
+    capturePanel_ = new CapturePanel(*capture_, *recorder_, *status_,
+                                     [this] { return exposurePanel_->exposureMs(); }, left);
     column->addWidget(exposurePanel_);
     column->addWidget(subframePanel_);
     column->addWidget(histogramPanel_);
@@ -141,8 +141,6 @@ void MainWindow::buildPanels() {
     nameDialog_ = new OutputNameDialog(this);
     capturePanel_->setOutputNameDialog(nameDialog_);
     sessionDialog_ = new SessionDetailsDialog(this);
-    capturePanel_->factsSource = [this] { return recordingFacts(); };
-    capturePanel_->setExposureSource([this] { return exposurePanel_->exposureMs(); });
 
     connect(exposurePanel_, &ExposurePanel::exposureCommitted, this,
             [this](int ms) { saved_.exposureMs = ms; });

@@ -35,10 +35,22 @@ class OverlayDialog;
 class SplashScreen;
 class SessionDetailsDialog;
 
+// What the main window's start() works with: the splash to report to (may be null), how long
+// the "<camera> Found" line stays readable (the program gives 2000 ms; 0 shows the window at
+// once), how the camera library is loaded, and the hint shown below "NO CAMERA!" and its
+// reason (how to choose another camera).
+struct MainWindowStartOptions {
+    SplashScreen* splash = nullptr;
+    int splashDelayMs = 0;
+    std::function<bool(std::string* error)> loadCameraLibrary;
+    std::string noCameraHint;
+};
+
 class MainWindow : public QMainWindow {
     Q_OBJECT
   public:
-    explicit MainWindow(QWidget* parent = nullptr);
+    using StartOptions = MainWindowStartOptions;
+    explicit MainWindow(StartOptions options = {}, QWidget* parent = nullptr);
     ~MainWindow() override;
 
     // ---- start-up and shutdown (MainWindowStartup.cpp)
@@ -52,14 +64,6 @@ class MainWindow : public QMainWindow {
     void saveAndStop();
     // How long saveAndStop waits at most for the acquisition thread, in milliseconds.
     uint32_t exitWaitMs() const;
-
-    // Settable before start(): the splash to report to (may be null), how long the
-    // "<camera> Found" line stays readable, and how the camera library is loaded.
-    SplashScreen* splash = nullptr;
-    int splashDelayMs = 2000;
-    std::function<bool(std::string* error)> loadCameraLibrary;
-    // Shown below "NO CAMERA!" and its reason: how to choose another camera.
-    std::string noCameraHint;
 
     // The focus aid, made by the program block after the window.
     void setFocusWindow(FocusWindow* window) { focusWindow_ = window; }
@@ -135,6 +139,7 @@ class MainWindow : public QMainWindow {
     void finishInterruptedRecordings();
     void openCamera();
 
+    StartOptions options_;
     std::shared_ptr<FramePostTarget> postTarget_;
     std::unique_ptr<CaptureThread> capture_;
     std::unique_ptr<RecordingController> recorder_;

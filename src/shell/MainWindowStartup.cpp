@@ -45,7 +45,7 @@ void MainWindow::start() {
     capture_->setExposureMs(100);
     exposurePanel_->setGain(10);
 
-    if (splash) splash->setStatus(tr("Searching..."));
+    if (options_.splash) options_.splash->setStatus(tr("Searching..."));
     processPending();
 
     capturePanel_->setPauseText(QStringLiteral("0"));
@@ -63,15 +63,15 @@ void MainWindow::start() {
 
     openCamera();
 
-    if (splash) {
-        splash->setStatusColor(QColor(0, 128, 0));
-        splash->setStatus(tr("%1 Found").arg(cameraName_));
+    if (options_.splash) {
+        options_.splash->setStatusColor(QColor(0, 128, 0));
+        options_.splash->setStatus(tr("%1 Found").arg(cameraName_));
     }
     processPending();
-    // The "<camera> Found" line stays readable for splashDelayMs while the event loop runs;
+    // The "<camera> Found" line stays readable for the splash delay while the event loop runs;
     // then the window opens.
-    if (splashDelayMs > 0)
-        QTimer::singleShot(splashDelayMs, this, &MainWindow::completeStart);
+    if (options_.splashDelayMs > 0)
+        QTimer::singleShot(options_.splashDelayMs, this, &MainWindow::completeStart);
     else
         completeStart();
 }
@@ -85,7 +85,7 @@ void MainWindow::completeStart() {
 
     capture_->start();
 
-    if (splash) splash->hide();
+    if (options_.splash) options_.splash->hide();
     show();
     processPending();
     emit started();
@@ -153,7 +153,7 @@ void MainWindow::applyStoredSettings(const StoredSettings& stored) {
 void MainWindow::openCamera() {
     // Camera discovery: a library that cannot be loaded counts as no camera.
     std::string error;
-    bool found = camera().complete() || (loadCameraLibrary && loadCameraLibrary(&error));
+    bool found = camera().complete() || (options_.loadCameraLibrary && options_.loadCameraLibrary(&error));
     if (found) {
         found = capture_->openCamera();
         if (!found) error = cameraFailureReason();
@@ -162,7 +162,8 @@ void MainWindow::openCamera() {
         // Below the fixed text: the library's reason, when it gives one, and the way to
         // another camera.
         std::string details = error;
-        if (!noCameraHint.empty()) details += (details.empty() ? "" : "\n\n") + noCameraHint;
+        if (!options_.noCameraHint.empty())
+            details += (details.empty() ? "" : "\n\n") + options_.noCameraHint;
         if (!details.empty()) qCWarning(lcProgram, "%s", details.c_str());
         const std::string noCamera = tr("NO CAMERA!").toStdString();
         showMessage(details.empty() ? noCamera : noCamera + "\n\n" + details);

@@ -86,12 +86,14 @@ int main(int argc, char** argv) {
     // or with "Select Camera..."); it is kept for the next start once it has opened.
     const CameraChoice camera = resolveCameraChoice(line);
 
-    mainWindow = new MainWindow;
-    mainWindow->splash = splash;
-    mainWindow->loadCameraLibrary = [camera](std::string* error) {
+    MainWindow::StartOptions options;
+    options.splash = splash;
+    options.splashDelayMs = 2000;
+    options.loadCameraLibrary = [camera](std::string* error) {
         return loadCameraChoice(camera, error);
     };
-    mainWindow->noCameraHint = noCameraHint(camera, readWorkingCameraChoice(), availableCameras());
+    options.noCameraHint = noCameraHint(camera, readWorkingCameraChoice(), availableCameras());
+    mainWindow = new MainWindow(std::move(options));
     // With the codec set to "Ask when opening", every AVI part asks for its codec.
     mainWindow->recorder().avi().setCodecChooser(
         [lastChoice = packFourCc('I', 'Y', 'U', 'V')](const std::vector<AviCodec>& offered,

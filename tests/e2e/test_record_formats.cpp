@@ -55,11 +55,11 @@ class RecordFormats : public ::testing::Test {
         out_ = config_.dir().toStdString() + "/captures";
         fs::create_directories(out_);
         ASSERT_TRUE(config_.writeIni("[TarviVideo2R]\nEXPOLENGTH=40\n"));
-        mainWindow_ = std::make_unique<MainWindow>();
-        mainWindow_->splashDelayMs = 0;
-        mainWindow_->loadCameraLibrary = [](std::string* error) {
+        MainWindow::StartOptions options;
+        options.loadCameraLibrary = [](std::string* error) {
             return loadCameraLibraryFrom(TV_BINARY_DIR "/bin/libtarvidll.so", error);
         };
+        mainWindow_ = std::make_unique<MainWindow>(std::move(options));
         mainWindow_->start();
         ASSERT_TRUE(messages_.empty()) << messages_[0];
     }
@@ -97,7 +97,7 @@ class RecordFormats : public ::testing::Test {
 TEST_F(RecordFormats, EachFormatIsReadBackByAnIndependentReader) {
     // The folder through the folder dialog, the base name typed into the name dialog.
     const QString folder = QString::fromStdString(out_);
-    mainWindow_->capturePanel().chooseFolder = [folder](QWidget*) { return folder; };
+    mainWindow_->capturePanel().setFolderChooser([folder](QWidget*) { return folder; });
     item("SetCaptureLocation1")->trigger();
     QTimer::singleShot(0, mainWindow_.get(), [this] {
         mainWindow_->outputNameDialog()->findChild<QLineEdit*>("Edit1")->setText(

@@ -120,13 +120,12 @@ class SerPlayback : public ::testing::Test {
     }
     void start() {
         setCameraApi(TarviApi{});  // the window loads the library and hands it this test's file
-        mainWindow_ = std::make_unique<MainWindow>();
-        mainWindow_->splashDelayMs = 0;
-        const std::string file = source_;
-        mainWindow_->loadCameraLibrary = [file](std::string* error) {
+        MainWindow::StartOptions options;
+        options.loadCameraLibrary = [file = source_](std::string* error) {
             return loadChosenCamera(TV_BINARY_DIR "/bin/libtarvidll-ser.so", error) &&
                    applyCameraOptions({{"file", file}}, error);
         };
+        mainWindow_ = std::make_unique<MainWindow>(std::move(options));
         mainWindow_->start();
         ASSERT_TRUE(messages_.empty()) << messages_[0];
     }

@@ -121,18 +121,18 @@ class IndiRecording : public ::testing::Test {
         out_ = config_.dir().toStdString() + "/captures";
         fs::create_directories(out_);
         ASSERT_TRUE(config_.writeIni(ini));
-        mainWindow_ = std::make_unique<MainWindow>();
-        mainWindow_->splashDelayMs = 0;
+        MainWindow::StartOptions options;
         // As the program loads "--camera indi --camera-option server=...".
-        mainWindow_->loadCameraLibrary = [address = server_.address()](std::string* error) {
+        options.loadCameraLibrary = [address = server_.address()](std::string* error) {
             return loadChosenCamera("indi", error) &&
                    applyCameraOptions({{"server", address}}, error);
         };
+        mainWindow_ = std::make_unique<MainWindow>(std::move(options));
         mainWindow_->start();
         ASSERT_TRUE(messages_.empty()) << messages_[0];
 
         const QString folder = QString::fromStdString(out_);
-        mainWindow_->capturePanel().chooseFolder = [folder](QWidget*) { return folder; };
+        mainWindow_->capturePanel().setFolderChooser([folder](QWidget*) { return folder; });
         find<QAction>(*mainWindow_, "SetCaptureLocation1")->trigger();
         QTimer::singleShot(0, mainWindow_.get(), [this] {
             mainWindow_->outputNameDialog()->findChild<QLineEdit*>("Edit1")->setText(

@@ -201,10 +201,10 @@ TEST_F(SessionRecordTest, AviPartsTakeTheObservationNameAndAKillBeforeTheRenameL
     exp_.setJournal(&journal);
     const std::string provisional = dir_ / "2026-12-09-2132_3-Jupiter-R-unfinished.avi";
     ASSERT_TRUE(runAndKill([&](const KillPoint& kill) {
-        exp_.renameClosedPart = [&](const std::string&, const std::string&) {
+        exp_.setPartRenamer([&](const std::string&, const std::string&) {
             kill();
             return false;
-        };
+        });
         if (exp_.startRecording(CaptureFormat::Avi, provisional, kW, kH, false, 8, {0, false},
                                 false))
             record(11);
@@ -217,7 +217,7 @@ TEST_F(SessionRecordTest, AviPartsTakeTheObservationNameAndAKillBeforeTheRenameL
     EXPECT_EQ(readAll(left), bytes);
     std::filesystem::remove(left);
 
-    exp_.renameClosedPart = renameNoReplace;
+    exp_.setPartRenamer(renameNoReplace);
     ASSERT_TRUE(
         exp_.startRecording(CaptureFormat::Avi, provisional, kW, kH, false, 8, {0, false}, false));
     record(11);

@@ -105,7 +105,7 @@ TEST(WriterThread, EveryEndWritesOutTheQueueBeforeTheFileCloses) {
         std::atomic<int> wakes{0};
         RecordingController rec;
         view.listenTo(rec);
-        rec.setWakeUp([&] { ++wakes; });
+        QObject::connect(&rec, &RecordingController::writerNeedsWindow, [&] { ++wakes; });
         const std::string path = dir / ("m_0000" + std::to_string(int(end)) + ".SER");
         ASSERT_TRUE(rec.startRecording(CaptureFormat::Ser, path, kW, kH, false, 8,
                                        {end == End::Timed ? 1 : 0, end == End::Timed}, false));
@@ -114,9 +114,13 @@ TEST(WriterThread, EveryEndWritesOutTheQueueBeforeTheFileCloses) {
             EXPECT_TRUE(rec.close());
             EXPECT_EQ(view.summaries.size(), 0u);
         } else {
-            if (end == End::Cancel) rec.cancel();
-            if (end == End::Timed) now += 1000;
-            EXPECT_TRUE(rec.finishIfOver());
+            if (end == End::Cancel) {
+                rec.cancel();  // ends the recording itself
+                EXPECT_TRUE(rec.ending() || !rec.busy());
+            } else {
+                now += 1000;
+                EXPECT_TRUE(rec.finishIfOver());
+            }
             rec.recordFrame(makeFrame(kW, kH));  // after the end: not taken
             rec.waitForWriter();
             EXPECT_EQ(view.summaries.size(), 1u);

@@ -19,7 +19,6 @@ struct HaltCalled {
 bool startLiveWindow(MainWindow& mainWindow) {
     testexit::reset();
     testexit::setTerminate([](int code) { throw HaltCalled{code}; });
-    mainWindow.splashDelayMs = 0;
     bool halted = false;
     try {
         mainWindow.start();

@@ -78,7 +78,6 @@ class CaptureTest : public ::testing::Test {
         cam_.install();
         cam_.setCancelReleases(false);  // the tests hand the frames over themselves
         mainWindow_ = std::make_unique<MainWindow>();
-        mainWindow_->splashDelayMs = 0;
         mainWindow_->start();
         ASSERT_TRUE(cam_.waitForExposure(10000));
         width_ = mainWindow_->capture().status().width;
@@ -500,10 +499,10 @@ TEST_F(CaptureTest, CaptureLocationAndFilename) {
     EXPECT_EQ(nameDialog()->baseName(), "moon");
 
     // Cancel in the folder dialog changes nothing; the root keeps its one "/".
-    panel().chooseFolder = [](QWidget*) { return QString(); };
+    panel().setFolderChooser([](QWidget*) { return QString(); });
     item("SetCaptureLocation1")->trigger();
     EXPECT_EQ(panel().capturePath(), "/obs/moon");
-    panel().chooseFolder = [](QWidget*) { return QStringLiteral("/"); };
+    panel().setFolderChooser([](QWidget*) { return QStringLiteral("/"); });
     item("SetCaptureLocation1")->trigger();
     EXPECT_EQ(panel().capturePath(), "/moon");
     EXPECT_EQ(mainWindow_->storedSettings().capturePath, "/moon");
@@ -531,7 +530,7 @@ TEST_F(CaptureTest, FirstRunNeedsFolderAndNameInEitherOrder) {
     EXPECT_EQ(panel().capturePath(), "");
     EXPECT_FALSE(button("Button3")->isEnabled());
     const QString chosen = folder_ + QStringLiteral("/");
-    panel().chooseFolder = [chosen](QWidget*) { return chosen; };
+    panel().setFolderChooser([chosen](QWidget*) { return chosen; });
     item("SetCaptureLocation1")->trigger();
     EXPECT_EQ(panel().capturePath(), folder_ + QStringLiteral("/jupiter"));
     EXPECT_TRUE(button("Button3")->isEnabled());

@@ -1,4 +1,4 @@
-// The frame hand-off's decisions: preview and recording throttles with a settable clock,
+// The frame hand-off's decisions: the preview throttle and the recording gate with a settable clock,
 // demosaic only for colour, the histogram for every frame, and every frame destroyed.
 #include <dlfcn.h>
 #include <gtest/gtest.h>
@@ -16,6 +16,7 @@
 #include "acquisition/CaptureThread.h"
 #include "acquisition/Frame.h"
 #include "platform/Clock.h"
+#include "recording/RecordingGate.h"
 #include "session/FrameHandoff.h"
 
 namespace {
@@ -125,34 +126,36 @@ TEST_F(Handoff, PreviewThrottleSurvivesTheTimerWrap) {
     EXPECT_TRUE(frame(233).previewed);
 }
 
-TEST_F(Handoff, RecordingGateKeepsThePauseOnTheTickCount) {
-    flags_.recording = true;
-    flags_.previewDuringCapture = true;
-    handoff_.startRecording(2000);  // a capture command: the first frame is due at once
-    EXPECT_EQ(handoff_.nextRecordTick(), 0u);
-    EXPECT_TRUE(frame(50000).recorded);
-    EXPECT_EQ(handoff_.nextRecordTick(), 52000u);
-    EXPECT_FALSE(frame(50100).recorded);  // dropped, but still shown and counted
-    EXPECT_FALSE(frame(51999).recorded);
-    EXPECT_TRUE(frame(52000).recorded);
-    EXPECT_EQ(steps_, 2);
-    EXPECT_EQ(histograms_, 4);
-    EXPECT_EQ(previewChannels_.size(), 4u);
+// The recording's gate keeps the pause on the tick count, across the timer's wrap, and never
+// takes a frame of an exposure that began before the capture command or while the wheel turned.
+TEST(RecordingGateTest, KeepsThePauseAndTheFirstExposure) {
+    RecordingGate gate;
+    Frame f;
+    gate.start(2000);  // a capture command: the first frame is due at once
+    EXPECT_TRUE(gate.admits(f, 50000));
+    EXPECT_EQ(gate.nextTick(), 52000u);
+    EXPECT_FALSE(gate.admits(f, 50100));
+    EXPECT_FALSE(gate.admits(f, 51999));
+    EXPECT_TRUE(gate.admits(f, 52000));
 
-    // A cancel opens the gate: the very next frame reaches the controller.
-    handoff_.recordNextFrame();
-    EXPECT_EQ(handoff_.nextRecordTick(), 0u);
-    EXPECT_TRUE(frame(52001).recorded);
+    gate.start(0);  // pause 0: every frame
+    for (uint32_t t = 60000; t < 60005; ++t) EXPECT_TRUE(gate.admits(f, t));
 
-    // Pause 0: every frame.
-    handoff_.startRecording(0);
-    for (uint32_t t = 60000; t < 60005; ++t) EXPECT_TRUE(frame(t).recorded);
+    gate.start(1000);  // a tick count that wraps during the pause does not stop the recording
+    EXPECT_TRUE(gate.admits(f, 0xFFFFFE00u));
+    EXPECT_FALSE(gate.admits(f, 0xFFFFFFFFu));
+    EXPECT_TRUE(gate.admits(f, 0x000001F0u));
 
-    // A tick count that wraps during the pause does not stop the recording.
-    handoff_.startRecording(1000);
-    EXPECT_TRUE(frame(0xFFFFFE00u).recorded);
-    EXPECT_FALSE(frame(0xFFFFFFFFu).recorded);
-    EXPECT_TRUE(frame(0x000001F0u).recorded);
+    gate.start(0, 7);
+    f.exposureNumber = 6;
+    EXPECT_FALSE(gate.admits(f, 1));
+    f.exposureNumber = 7;
+    f.filterMoving = true;
+    EXPECT_FALSE(gate.admits(f, 2));
+    f.filterMoving = false;
+    EXPECT_TRUE(gate.admits(f, 3));
+    f.exposureNumber = 0;  // a camera that does not number its exposures
+    EXPECT_TRUE(gate.admits(f, 4));
 }
 
 TEST_F(Handoff, OnlyARecordingOpensTheGateAndEveryFrameIsDestroyed) {
@@ -278,11 +281,14 @@ TEST(CaptureStart, TheCutShortExposureIsShownButNeverRecorded) {
         // Half way into the next exposure, the capture command.
         std::this_thread::sleep_for(std::chrono::milliseconds(ms / 2));
         FrameHandoff handoff;
-        handoff.startRecording(0, capture.cutExposure() + 1);
+        RecordingGate gate;
+        gate.start(0, capture.cutExposure() + 1);
         std::vector<double> shown, recorded;
         FrameActions actions;
         actions.preview = [&](cv::Mat& image) { shown.push_back(cv::mean(image)[0]); };
-        actions.record = [&](FramePtr f) { recorded.push_back(cv::mean(f->rawImage)[0]); };
+        actions.record = [&](FramePtr f) {
+            if (gate.admits(*f, monotonicMs())) recorded.push_back(cv::mean(f->rawImage)[0]);
+        };
         FrameFlags flags;
         flags.recording = true;
         flags.previewDuringCapture = true;

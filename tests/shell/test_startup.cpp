@@ -61,10 +61,12 @@ class Startup : public ::testing::Test {
         testexit::reset();
     }
 
+    // The window's start options: this test's splash, the camera library loaded by `load`.
+    MainWindow::StartOptions options(std::function<bool(std::string*)> load = {}) {
+        return {&splash_, 0, std::move(load), {}};
+    }
     // Runs start(); returns the halt code, or -1 when it did not halt.
     int create(MainWindow& mainWindow) {
-        mainWindow.splash = &splash_;
-        mainWindow.splashDelayMs = 0;
         try {
             mainWindow.start();
         } catch (const HaltCalled& h) {
@@ -85,7 +87,7 @@ TEST_F(Startup, WithACameraTheWindowIsConnectedAndShown) {
     tvtest::FakeCamera cam(640, 480, "Test Cam");
     cam.install();
     cam.setAutoRelease(true);
-    MainWindow mainWindow;
+    MainWindow mainWindow(options());
     splash_.show();
     ASSERT_EQ(create(mainWindow), -1);
 
@@ -150,7 +152,7 @@ TEST_F(Startup, StoredValuesAreLoadedAndOutOfRangeOrGarbageFallsBack) {
     tvtest::FakeCamera cam;
     cam.install();
     cam.setAutoRelease(true);
-    MainWindow mainWindow;
+    MainWindow mainWindow(options());
     ASSERT_EQ(create(mainWindow), -1);
 
     EXPECT_EQ(find<LabelledSlider>(mainWindow, "_expot")->value(),
@@ -181,7 +183,7 @@ TEST_F(Startup, EmptyStoredCountAndLengthReadAsDefaults) {
     tvtest::FakeCamera cam;
     cam.install();
     cam.setAutoRelease(true);
-    MainWindow mainWindow;
+    MainWindow mainWindow(options());
     ASSERT_EQ(create(mainWindow), -1);
     EXPECT_EQ(find<LabelledSlider>(mainWindow, "_expot")->value(), 100);
     EXPECT_EQ(find<QLineEdit>(mainWindow, "expos")->text(), "1");  // ... and reads back as "1"
@@ -193,7 +195,7 @@ TEST_F(Startup, NoCameraShowsTheMessageHaltsAndStillStoresTheSettings) {
     tvtest::FakeCamera cam;
     cam.install();
     cam.setOpenResult(0);
-    MainWindow mainWindow;
+    MainWindow mainWindow(options());
     splash_.show();
     EXPECT_EQ(create(mainWindow), 1);
     EXPECT_EQ(messages_, std::vector<std::string>{"NO CAMERA!"});
@@ -213,7 +215,7 @@ TEST_F(Startup, ACameraWhoseFramesDoNotFitTheBudgetIsNoCameraWithTheSizes) {
     ASSERT_TRUE(config_.writeIni("[TarviVideo2R]\nWRITERQUEUEMIB=8\n"));
     tvtest::FakeCamera cam(4000, 4000);
     cam.install();
-    MainWindow mainWindow;
+    MainWindow mainWindow(options());
     EXPECT_EQ(create(mainWindow), 1);
     EXPECT_EQ(messages_, std::vector<std::string>{
                              "NO CAMERA!\n\nframes of 4000 x 4000 x 8 bits (15.3 MiB) do not fit "
@@ -223,11 +225,10 @@ TEST_F(Startup, ACameraWhoseFramesDoNotFitTheBudgetIsNoCameraWithTheSizes) {
 
 TEST_F(Startup, ACameraLibraryThatCannotBeLoadedCountsAsNoCamera) {
     setCameraApi(TarviApi{});
-    MainWindow mainWindow;
-    mainWindow.loadCameraLibrary = [](std::string* error) {
+    MainWindow mainWindow(options([](std::string* error) {
         if (error) *error = "libtarvidll.so: cannot open shared object file";
         return false;
-    };
+    }));
     EXPECT_EQ(create(mainWindow), 1);
     // The fixed text, then the reason.
     EXPECT_EQ(messages_, std::vector<std::string>{
@@ -238,7 +239,7 @@ TEST_F(Startup, ACameraLibraryThatCannotBeLoadedCountsAsNoCamera) {
 TEST_F(Startup, ExitWaitsForTheExposureInProgress) {
     tvtest::FakeCamera cam;
     cam.install();
-    MainWindow mainWindow;
+    MainWindow mainWindow(options());
     ASSERT_EQ(create(mainWindow), -1);
     ASSERT_TRUE(cam.waitForExposure(10000));
 
@@ -274,7 +275,7 @@ TEST_F(Startup, ACameraThatNeverEndsItsExposureDoesNotKeepTheProgramFromEnding) 
     tvtest::FakeCamera cam;
     cam.install();
     cam.setCancelReleases(false);  // a camera unplugged during the exposure
-    MainWindow mainWindow;
+    MainWindow mainWindow(options());
     mainWindow.capture().setStallMarginMs(100);
     ASSERT_EQ(create(mainWindow), -1);
     ASSERT_TRUE(cam.waitForExposure(10000));
@@ -290,7 +291,7 @@ TEST_F(Startup, TheWindowCannotBeMinimised) {
     tvtest::FakeCamera cam;
     cam.install();
     cam.setAutoRelease(true);
-    MainWindow mainWindow;
+    MainWindow mainWindow(options());
     ASSERT_EQ(create(mainWindow), -1);
     EXPECT_FALSE(mainWindow.windowFlags() & Qt::WindowMinimizeButtonHint);
     EXPECT_TRUE(mainWindow.windowFlags() & Qt::WindowMaximizeButtonHint);
@@ -306,7 +307,7 @@ TEST_F(Startup, AuxiliaryWindowsStartHiddenAndShareTheKeyboard) {
     tvtest::FakeCamera cam;
     cam.install();
     cam.setAutoRelease(true);
-    MainWindow mainWindow;
+    MainWindow mainWindow(options());
     ASSERT_EQ(create(mainWindow), -1);
     const AuxiliaryWindows aux = createAuxiliaryWindows(mainWindow);
     OverlayDialog* overlay = mainWindow.overlayDialog();
@@ -349,12 +350,11 @@ TEST(SingleInstance, ASecondInstanceShowsTheErrorAndStops) {
 
 TEST_F(Startup, AnOptionTheLibraryRefusesIsNoCameraWithTheReason) {
     setCameraApi(TarviApi{});
-    MainWindow mainWindow;
     // As the program loads its choice: the simulated camera takes sensor=WxH and depth only.
-    mainWindow.loadCameraLibrary = [](std::string* error) {
+    MainWindow mainWindow(options([](std::string* error) {
         return loadCameraLibraryFrom(TV_BINARY_DIR "/bin/libtarvidll.so", error) &&
                applyCameraOptions({{"gain", "5"}}, error);
-    };
+    }));
     EXPECT_EQ(create(mainWindow), 1);
     setCameraApi(TarviApi{});
     ASSERT_EQ(messages_.size(), 1u);
@@ -366,7 +366,7 @@ TEST_F(Startup, SelectCameraStoresTheChoiceForTheNextStart) {
     tvtest::FakeCamera cam;
     cam.install();
     cam.setAutoRelease(true);
-    MainWindow mainWindow;
+    MainWindow mainWindow(options());
     ASSERT_EQ(create(mainWindow), -1);
     bool seen = false;
     QTimer::singleShot(0, [&seen] {

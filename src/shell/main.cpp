@@ -8,11 +8,11 @@
 #include <cstdio>
 
 #include "acquisition/CameraLib.h"
+#include "platform/AppInfo.h"
 #include "platform/HardExit.h"
 #include "platform/Log.h"
 #include "platform/Message.h"
 #include "recording/RecordingController.h"
-#include "shell/AppInfo.h"
 #include "shell/CommandLine.h"
 #include "shell/MainWindow.h"
 #include "shell/ProgramSetup.h"

@@ -13,7 +13,7 @@
 #include "SerFormat.h"
 #include "ShellTestEnv.h"
 #include "acquisition/CameraLib.h"
-#include "shell/AppInfo.h"
+#include "platform/AppInfo.h"
 #include "shell/CommandLine.h"
 
 namespace {

@@ -12,9 +12,9 @@
 
 #include "acquisition/CaptureThread.h"
 #include "platform/Clock.h"
-#include "platform/Log.h"
 #include "platform/Memory.h"
 #include "platform/Rounding.h"
+#include "recording/Log.h"
 
 std::string formatText(const char* format, ...) {
     char buf[512];
@@ -293,7 +293,7 @@ bool RecordingController::closeOnWriterThread() {
             if (renamed)
                 lastFile_ = finalPath;
             else
-                qCWarning(lcProgram, "Cannot rename the parts of \"%s\": %s", provisional.c_str(),
+                qCWarning(lcRecording, "Cannot rename the parts of \"%s\": %s", provisional.c_str(),
                           std::strerror(errno));
         }
     } else {
@@ -343,7 +343,7 @@ void RecordingController::writeLogOnWriterThread() {
     if (writeCaptureLog(path, captureLogText(facts_, result), error))
         lastLogPath_ = path;
     else
-        qCWarning(lcProgram, "%s (no capture log)", error.c_str());
+        qCWarning(lcRecording, "%s (no capture log)", error.c_str());
 }
 
 void RecordingController::noteSettingChange(const std::string& name, const std::string& value) {

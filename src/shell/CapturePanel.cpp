@@ -18,11 +18,11 @@
 
 #include "acquisition/CameraLib.h"
 #include "acquisition/CaptureThread.h"
-#include "platform/Log.h"
 #include "platform/Message.h"
 #include "recording/FileNames.h"
 #include "session/FrameHandoff.h"
 #include "shell/CapturePath.h"
+#include "shell/Log.h"
 #include "shell/StatusPanels.h"
 #include "widgets/OutputNameDialog.h"
 #include "widgets/PanelParts.h"

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "SerFormat.h"
+#include "serformat/SerFormat.h"
 
 namespace sercam {
 

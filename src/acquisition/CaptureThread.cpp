@@ -11,8 +11,8 @@
 #include <ctime>
 
 #include "acquisition/CameraLib.h"
+#include "acquisition/Log.h"
 #include "platform/DateTime.h"
-#include "platform/Log.h"
 
 namespace {
 constexpr int32_t kMinExposureMs = 1;
@@ -475,8 +475,8 @@ void CaptureThread::keepWithinBudget(CaptureSettings& want) {
         want.depth = active_.depth;
     }
     if (fresh)
-        qCWarning(lcProgram, "%s; the camera delivers %d x %d x %d bits instead", problem.c_str(),
-                  want.width, want.height, want.depth);
+        qCWarning(lcAcquisition, "%s; the camera delivers %d x %d x %d bits instead",
+                  problem.c_str(), want.width, want.height, want.depth);
 }
 
 void CaptureThread::applySettings(bool recording) {
@@ -723,9 +723,9 @@ void CaptureThread::exposureLoop() {
         }
     } catch (const std::exception& e) {
         // Any error ends acquisition for the rest of the run; the preview keeps its last frame.
-        qCWarning(lcProgram, "acquisition stopped: %s", e.what());
+        qCWarning(lcAcquisition, "acquisition stopped: %s", e.what());
     } catch (...) {
-        qCWarning(lcProgram, "acquisition stopped: unknown error");
+        qCWarning(lcAcquisition, "acquisition stopped: unknown error");
     }
 
     if (exposing) abandoned_.push_back(std::move(captureFrame_));

@@ -5,8 +5,8 @@
 #include <opencv2/imgproc.hpp>
 #include <vector>
 
+#include "acquisition/Log.h"
 #include "acquisition/tarvidll.h"
-#include "platform/Log.h"
 
 FrameBudget::Hold FrameBudget::holds(uint64_t bytes) const {
     if (queuedFrames_.load() > 0 && bytesQueued() + bytes > queueLimit()) return Hold::Queue;
@@ -88,7 +88,7 @@ FramePtr newFrame(int width, int height, const std::string& stampText, bool flip
         }
     } catch (const std::exception& e) {
         // Out of memory (std::bad_alloc or OpenCV's own): no frame this time.
-        qCWarning(lcProgram, "no memory for a %d x %d frame: %s", width, height, e.what());
+        qCWarning(lcAcquisition, "no memory for a %d x %d frame: %s", width, height, e.what());
         return nullptr;
     }
     return node;

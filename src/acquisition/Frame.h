@@ -9,8 +9,8 @@
 #include <opencv2/core.hpp>
 #include <string>
 
-#include "ColorPattern.h"
 #include "platform/DateTime.h"
+#include "serformat/ColorPattern.h"
 
 // A pattern value of the camera library or of a SER header; Mono for anything else.
 ColorPattern patternFromId(int id);

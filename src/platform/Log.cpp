@@ -1,3 +1,3 @@
 #include "platform/Log.h"
 
-Q_LOGGING_CATEGORY(lcProgram, "TarviVideo5X")
+Q_LOGGING_CATEGORY(lcPlatform, "TarviVideo5X.platform")

@@ -20,7 +20,7 @@ void showMessage(const std::string& text) {
     if (h)
         h(text);
     else
-        qCWarning(lcProgram, "%s", text.c_str());
+        qCWarning(lcPlatform, "%s", text.c_str());
 }
 
 MessageHandler setMessageHandler(MessageHandler handler) {
@@ -36,7 +36,7 @@ bool askQuestion(const std::string& text) {
         h = g_question;
     }
     if (h) return h(text);
-    qCWarning(lcProgram, "%s", text.c_str());
+    qCWarning(lcPlatform, "%s", text.c_str());
     return true;
 }
 

@@ -17,9 +17,9 @@
 #include <opencv2/videoio.hpp>
 
 #include "platform/Clock.h"
-#include "platform/Log.h"
 #include "recording/AviRepair.h"
 #include "recording/FileNames.h"
+#include "recording/Log.h"
 #include "recording/OutFile.h"
 
 namespace {
@@ -366,7 +366,7 @@ void AviWriter::notePartInJournal() {
     journalKey_ = journal_->add(entry, &why);
     // The recording goes on; only its finishing after a crash is not possible.
     if (journalKey_.empty())
-        qCWarning(lcProgram, "%s (a crash would leave this recording unfinished)", why.c_str());
+        qCWarning(lcRecording, "%s (a crash would leave this recording unfinished)", why.c_str());
     tokenPending_ = !journalKey_.empty();
 }
 

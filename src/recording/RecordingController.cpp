@@ -13,9 +13,9 @@
 
 #include "acquisition/CaptureThread.h"
 #include "platform/Clock.h"
-#include "platform/Log.h"
 #include "platform/Memory.h"
 #include "platform/Rounding.h"
+#include "recording/Log.h"
 #include "recording/FileNames.h"
 
 namespace {
@@ -410,7 +410,7 @@ void RecordingController::writeLogOnWriterThread() {
     if (writeCaptureLog(path, captureLogText(facts_, result), error))
         lastLogPath_ = path;
     else
-        qCWarning(lcProgram, "%s (no capture log)", error.c_str());
+        qCWarning(lcRecording, "%s (no capture log)", error.c_str());
 }
 
 void RecordingController::noteSettingChange(const std::string& name, const std::string& value) {

@@ -3,7 +3,7 @@
 #include <cerrno>
 #include <cstring>
 
-#include "platform/Log.h"
+#include "recording/Log.h"
 #include "recording/FileNames.h"
 
 namespace {
@@ -71,7 +71,7 @@ class AviOutput final : public RecordingOutput {
             if (renamed)
                 closed_ = finalPath;
             else
-                qCWarning(lcProgram, "Cannot rename the parts of \"%s\": %s", provisional.c_str(),
+                qCWarning(lcRecording, "Cannot rename the parts of \"%s\": %s", provisional.c_str(),
                           std::strerror(errno));
         }
         return true;

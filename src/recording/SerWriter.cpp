@@ -11,8 +11,8 @@
 #include <cstring>
 #include <utility>
 
-#include "platform/Log.h"
 #include "recording/FileNames.h"
+#include "recording/Log.h"
 
 namespace {
 constexpr int64_t kTicksTo18991230 = 599264352000000000LL;
@@ -277,7 +277,7 @@ bool SerWriter::close(const std::string& finalPath) {
         if (renameNoReplace(closedPath_, finalPath))
             closedPath_ = finalPath;
         else
-            qCWarning(lcProgram, "Cannot rename \"%s\" to \"%s\": %s", closedPath_.c_str(),
+            qCWarning(lcRecording, "Cannot rename \"%s\" to \"%s\": %s", closedPath_.c_str(),
                       finalPath.c_str(), std::strerror(errno));
     }
     if (ok) {
@@ -311,5 +311,5 @@ void SerWriter::noteInJournal(const std::string& path, int32_t width, int32_t he
     // The recording goes on; only its finishing after a crash is not possible (the window
     // asked before the recording whether the journal can be written).
     if (journalKey_.empty())
-        qCWarning(lcProgram, "%s (a crash would leave this recording unfinished)", why.c_str());
+        qCWarning(lcRecording, "%s (a crash would leave this recording unfinished)", why.c_str());
 }

@@ -15,13 +15,13 @@
 #include <string>
 #include <vector>
 
-#include "SerFormat.h"
 #include "acquisition/Frame.h"
 #include "platform/Clock.h"
 #include "platform/DateTime.h"
 #include "recording/OutFile.h"
 #include "recording/RecoveryJournal.h"
 #include "recording/SessionRecord.h"
+#include "serformat/SerFormat.h"
 
 constexpr int kSerHeaderSize = static_cast<int>(ser::kHeaderSize);
 constexpr int kSerFrameCountOffset = static_cast<int>(ser::kFrameCountOffset);

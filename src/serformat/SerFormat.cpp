@@ -1,4 +1,4 @@
-#include "SerFormat.h"
+#include "serformat/SerFormat.h"
 
 #include <algorithm>
 #include <cstring>

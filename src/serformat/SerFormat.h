@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <string>
 
-#include "ColorPattern.h"
+#include "serformat/ColorPattern.h"
 
 namespace ser {
 

@@ -20,9 +20,9 @@
 
 #include "acquisition/CameraLib.h"
 #include "acquisition/CaptureThread.h"
-#include "platform/Log.h"
 #include "platform/Message.h"
 #include "shell/CapturePath.h"
+#include "shell/Log.h"
 #include "shell/StatusPanels.h"
 #include "widgets/OutputNameDialog.h"
 #include "widgets/PanelParts.h"

@@ -8,12 +8,12 @@
 #include <cstdio>
 
 #include "acquisition/CameraLib.h"
+#include "platform/AppInfo.h"
 #include "platform/HardExit.h"
-#include "platform/Log.h"
 #include "platform/Message.h"
 #include "recording/RecordingController.h"
-#include "shell/AppInfo.h"
 #include "shell/CommandLine.h"
+#include "shell/Log.h"
 #include "shell/MainWindow.h"
 #include "shell/ProgramSetup.h"
 #include "shell/SignalCloser.h"

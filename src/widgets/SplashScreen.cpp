@@ -8,7 +8,7 @@
 #include <QScreen>
 #include <algorithm>
 
-#include "shell/AppInfo.h"
+#include "platform/AppInfo.h"
 #include "widgets/Colors.h"
 
 namespace {

@@ -17,7 +17,7 @@
 #include "IndiPeer.h"
 #include "IndiServer.h"
 #include "SemaphoreWait.h"
-#include "acquisition/tarvidll.h"
+#include "tarvidll.h"
 
 namespace {
 using namespace std::chrono_literals;

@@ -13,10 +13,10 @@
 #include <random>
 
 #include "RecTestUtil.h"
-#include "SerFormat.h"
 #include "SerReader.h"
 #include "recording/RecoveryJournal.h"
 #include "recording/SerWriter.h"
+#include "serformat/SerFormat.h"
 
 namespace {
 using namespace std::chrono_literals;

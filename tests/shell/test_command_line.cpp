@@ -10,10 +10,10 @@
 #include <string>
 #include <vector>
 
-#include "SerFormat.h"
 #include "ShellTestEnv.h"
 #include "acquisition/CameraLib.h"
-#include "shell/AppInfo.h"
+#include "platform/AppInfo.h"
+#include "serformat/SerFormat.h"
 #include "shell/CommandLine.h"
 
 namespace {

@@ -1,0 +1,3 @@
+#include "acquisition/Log.h"
+
+Q_LOGGING_CATEGORY(lcAcquisition, "TarviVideo5X.acquisition")

@@ -1,0 +1,3 @@
+#include "recording/Log.h"
+
+Q_LOGGING_CATEGORY(lcRecording, "TarviVideo5X.recording")

@@ -5,11 +5,11 @@
 
 #include <filesystem>
 
+#include "FrameQueue.h"
 #include "LoadedCamera.h"
 #include "MosaicPatches.h"
 #include "RecTestUtil.h"
 #include "acquisition/CameraLib.h"
-#include "acquisition/FrameQueue.h"
 #include "recording/FitsFormat.h"
 #include "recording/SerWriter.h"
 

@@ -19,15 +19,13 @@
 #include <QTemporaryDir>
 #include <QTimer>
 #include <chrono>
-#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
-#include <deque>
 #include <filesystem>
 #include <memory>
-#include <mutex>
 #include <string>
 
+#include "FrameQueue.h"
 #include "IndiPeer.h"
 #include "IndiServer.h"
 #include "acquisition/CameraLib.h"
@@ -56,52 +54,26 @@ double processCpuSeconds() {
            static_cast<double>(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
 }
 
-// The window thread's side of the hand-off: frames queued by the acquisition thread.
-class Handoff {
-  public:
-    PostFrameFn poster() {
-        return [this](FramePtr frame) {
-            {
-                std::lock_guard<std::mutex> lock(mutex_);
-                frames_.push_back(std::move(frame));
-            }
-            ready_.notify_one();
-        };
-    }
-    FramePtr take() {
-        std::unique_lock<std::mutex> lock(mutex_);
-        if (!ready_.wait_for(lock, 5s, [this] { return !frames_.empty(); })) return nullptr;
-        FramePtr frame = std::move(frames_.front());
-        frames_.pop_front();
-        return frame;
-    }
-
-  private:
-    std::mutex mutex_;
-    std::condition_variable ready_;
-    std::deque<FramePtr> frames_;
-};
-
 // Frames per second of the program's path for one frame size, and of the stream the driver
 // sent meanwhile as the bare client counted it; false when no frames of that size came.
-bool measureProgram(CaptureThread& capture, Handoff& handoff, indi_test::Peer& bare,
+bool measureProgram(CaptureThread& capture, FrameQueue& handoff, indi_test::Peer& bare,
                     const Size& size, double seconds, Rates* rates) {
     capture.setSubframe(size.w, size.h);
     bool sized = false;
     for (int i = 0; i < 200 && !sized; ++i) {
-        const FramePtr frame = handoff.take();
+        const FramePtr frame = handoff.pop(5000);
         if (!frame) break;
         sized = frameWidth(frame.get()) == size.w && frameHeight(frame.get()) == size.h;
     }
     if (!sized) return false;
     for (const auto warm = Clock::now() + 1s; Clock::now() < warm;)
-        if (!handoff.take()) return false;
+        if (!handoff.pop(5000)) return false;
     long frames = 0;
     const long bareStart = bare.blobs.load();
     const double cpu0 = processCpuSeconds();
     const auto t0 = Clock::now();
     while (Clock::now() - t0 < std::chrono::duration<double>(seconds)) {
-        if (!handoff.take()) break;
+        if (!handoff.pop(5000)) break;
         ++frames;
     }
     const double elapsed = std::chrono::duration<double>(Clock::now() - t0).count();
@@ -188,7 +160,7 @@ bool runScenario(const char* name, bool earlierClient, double seconds, bool wind
     }
     if (!window) {
         // The acquisition thread, as the program runs it.
-        Handoff handoff;
+        FrameQueue handoff;
         auto capture = std::make_unique<CaptureThread>(handoff.poster());
         if (!capture->openCamera()) {
             std::fprintf(stderr, "camera did not open: %s\n", cameraFailureReason().c_str());

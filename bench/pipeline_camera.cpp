@@ -3,41 +3,13 @@
 #include <benchmark/benchmark.h>
 
 #include <chrono>
-#include <condition_variable>
-#include <deque>
-#include <mutex>
 #include <string>
 
+#include "FrameQueue.h"
 #include "acquisition/CameraLib.h"
 #include "acquisition/CaptureThread.h"
 
 namespace {
-
-class Handoff {
-  public:
-    PostFrameFn poster() {
-        return [this](FramePtr frame) {
-            {
-                std::lock_guard<std::mutex> lock(mutex_);
-                frames_.push_back(std::move(frame));
-            }
-            ready_.notify_one();
-        };
-    }
-    FramePtr take() {
-        std::unique_lock<std::mutex> lock(mutex_);
-        if (!ready_.wait_for(lock, std::chrono::seconds(5), [this] { return !frames_.empty(); }))
-            return nullptr;
-        FramePtr frame = std::move(frames_.front());
-        frames_.pop_front();
-        return frame;
-    }
-
-  private:
-    std::mutex mutex_;
-    std::condition_variable ready_;
-    std::deque<FramePtr> frames_;
-};
 
 void bmSimulatedCameraThroughAcquisitionThread(benchmark::State& state) {
     const int width = static_cast<int>(state.range(0));
@@ -49,7 +21,7 @@ void bmSimulatedCameraThroughAcquisitionThread(benchmark::State& state) {
     }
     // Every frame rendered, whatever an earlier benchmark chose.
     applyCameraOptions({{"render", "live"}}, &error);
-    Handoff handoff;
+    FrameQueue handoff;
     CaptureThread capture(handoff.poster());
     if (!capture.openCamera()) {
         state.SkipWithError("camera did not open");
@@ -58,18 +30,18 @@ void bmSimulatedCameraThroughAcquisitionThread(benchmark::State& state) {
     capture.setExposureMs(1);
     capture.start();
     // The thread starts on the full frame; ask for the size and wait until it is delivered.
-    handoff.take();
+    handoff.pop(5000);
     capture.setSubframeWidth(width);
     capture.setSubframeHeight(height);
     for (int i = 0; i < 100; ++i) {
-        const FramePtr frame = handoff.take();
+        const FramePtr frame = handoff.pop(5000);
         if (!frame) break;
         if (frameWidth(frame.get()) == width && frameHeight(frame.get()) == height) break;
     }
 
     int64_t frames = 0;
     for (auto _ : state) {
-        const FramePtr frame = handoff.take();
+        const FramePtr frame = handoff.pop(5000);
         if (!frame) {
             state.SkipWithError("no frame within 5 s");
             break;

@@ -10,21 +10,10 @@
 #include <cstring>
 #include <new>
 
+#include "serformat/FileIo.h"
+
 namespace sercam {
 namespace {
-// Reads exactly n bytes at offset; false on an error or a short file.
-bool readAt(int fd, uint8_t* dst, size_t n, off_t offset) {
-    while (n > 0) {
-        const ssize_t got = pread(fd, dst, n, offset);
-        if (got < 0 && errno == EINTR) continue;
-        if (got <= 0) return false;
-        dst += got;
-        n -= static_cast<size_t>(got);
-        offset += got;
-    }
-    return true;
-}
-
 std::string mib(uint64_t bytes) {
     return std::to_string(bytes / (1024 * 1024)) + " MiB";
 }
@@ -50,7 +39,7 @@ bool SerReader::open(const std::string& path, std::string* error) try {
     if (!S_ISREG(st.st_mode)) return fail("not a regular file");
     uint8_t h[ser::kHeaderSize];
     ser::Header header;
-    if (!readAt(fd_, h, sizeof h, 0) || !ser::decodeHeader(h, &header))
+    if (!readAllAt(fd_, h, sizeof h, 0) || !ser::decodeHeader(h, &header))
         return fail("not a SER file");
     const std::string problem = ser::geometryProblem(header);
     if (!problem.empty()) return fail(problem);
@@ -99,7 +88,7 @@ bool SerReader::readRaw(int index, std::string* error) {
         return false;
     }
     const off_t offset = static_cast<off_t>(ser::frameOffset(header_, index));
-    if (!readAt(fd_, raw_.data(), raw_.size(), offset)) {
+    if (!readAllAt(fd_, raw_.data(), raw_.size(), offset)) {
         *error = "cannot read frame " + std::to_string(index) + " of the SER file";
         return false;
     }

@@ -8,7 +8,7 @@
 #include <cstring>
 #include <vector>
 
-#include "recording/OutFile.h"
+#include "serformat/FileIo.h"
 
 namespace {
 constexpr uint32_t tag(const char (&s)[5]) {
@@ -66,13 +66,7 @@ class Reader {
             return false;
         if (at < bufAt_ || at + static_cast<int64_t>(n) > bufAt_ + bufLen_) {
             const size_t want = static_cast<size_t>(std::min<int64_t>(buf_.size(), size_ - at));
-            size_t got = 0;
-            while (got < want) {
-                const ssize_t r = ::pread(fd_, buf_.data() + got, want - got, at + got);
-                if (r < 0 && errno == EINTR) continue;
-                if (r <= 0) break;
-                got += static_cast<size_t>(r);
-            }
+            const size_t got = readFullAt(fd_, buf_.data(), want, at);
             bufAt_ = at;
             bufLen_ = static_cast<int64_t>(got);
             if (got < n) return false;
@@ -336,14 +330,7 @@ bool Finisher::scanMovi(Riff& riff, int64_t dataEnd) {
 }
 
 bool Finisher::write(int64_t at, const std::vector<uint8_t>& bytes) {
-    size_t done = 0;
-    while (done < bytes.size()) {
-        const ssize_t n = ::pwrite(fd_, bytes.data() + done, bytes.size() - done, at + done);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return failIo("write");
-        done += static_cast<size_t>(n);
-    }
-    return true;
+    return writeAllAt(fd_, bytes.data(), bytes.size(), at) || failIo("write");
 }
 
 bool Finisher::write32(int64_t at, uint32_t v) {

@@ -11,6 +11,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "serformat/FileIo.h"
+
 namespace {
 // The aligned buffer the direct writes go through; a frame's middle is written in pieces of
 // this size.
@@ -174,18 +176,9 @@ bool OutFile::writeAll(const void* data, size_t size, uint64_t* offset) {
         return false;
     // The append position follows every byte written, also when a later write fails.
     uint64_t& at = offset ? *offset : pos_;
-    while (size > 0) {
-        const ssize_t n = ::pwrite(fd_, p, size, static_cast<off_t>(at));
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            return fail("Cannot write to file", errno);
-        }
-        if (n == 0) return fail("Cannot write to file", ENOSPC);
-        p += n;
-        size -= static_cast<size_t>(n);
-        at += static_cast<uint64_t>(n);
-    }
-    return true;
+    const size_t written = writeFullAt(fd_, p, size, static_cast<off_t>(at));
+    at += written;
+    return written == size || fail("Cannot write to file", errno);
 }
 
 bool OutFile::truncate(uint64_t size) {
@@ -311,32 +304,4 @@ int openRegularFile(const std::string& path, int flags, struct stat* st) {
 
 bool renameNoReplace(const std::string& from, const std::string& to) {
     return ::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0;
-}
-
-bool readAllAt(int fd, void* data, size_t size, off_t at) {
-    auto* p = static_cast<uint8_t*>(data);
-    while (size > 0) {
-        const ssize_t n = ::pread(fd, p, size, at);
-        if (n < 0 && errno == EINTR) continue;
-        if (n == 0) errno = EIO;
-        if (n <= 0) return false;
-        p += n;
-        size -= static_cast<size_t>(n);
-        at += n;
-    }
-    return true;
-}
-
-bool writeAllAt(int fd, const void* data, size_t size, off_t at) {
-    const auto* p = static_cast<const uint8_t*>(data);
-    while (size > 0) {
-        const ssize_t n = ::pwrite(fd, p, size, at);
-        if (n < 0 && errno == EINTR) continue;
-        if (n == 0) errno = ENOSPC;
-        if (n <= 0) return false;
-        p += n;
-        size -= static_cast<size_t>(n);
-        at += n;
-    }
-    return true;
 }

@@ -122,8 +122,3 @@ int openRegularFile(const std::string& path, int flags, struct stat* st);
 
 // Renames `from` to `to` unless `to` exists; false with errno set otherwise.
 bool renameNoReplace(const std::string& from, const std::string& to);
-
-// Reads or writes all `size` bytes at `at`, retrying short and interrupted transfers; false
-// (errno set, EIO at an early end) otherwise.
-bool readAllAt(int fd, void* data, size_t size, off_t at);
-bool writeAllAt(int fd, const void* data, size_t size, off_t at);

@@ -19,6 +19,7 @@
 #include "recording/AviRepair.h"
 #include "recording/FileNames.h"
 #include "recording/OutFile.h"
+#include "serformat/FileIo.h"
 #include "serformat/SerFormat.h"
 
 namespace {

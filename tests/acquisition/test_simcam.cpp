@@ -13,8 +13,8 @@
 
 #include "FrameInfoProbe.h"
 #include "FrameQueue.h"
+#include "LoadedCamera.h"
 #include "SemaphoreWait.h"
-#include "SimCam.h"
 #include "acquisition/CameraLib.h"
 #include "acquisition/CaptureThread.h"
 
@@ -47,10 +47,7 @@ class SimCamTest : public ::testing::Test {
     void SetUp() override {
         std::string error;
         ASSERT_TRUE(loadCameraLibraryFrom(TV_SIMCAM_LIB, &error)) << error;
-        void* lib = dlopen(TV_SIMCAM_LIB, RTLD_NOW | RTLD_NOLOAD);
-        ASSERT_NE(lib, nullptr);
-        configure_ = reinterpret_cast<decltype(&SimCamConfigure)>(dlsym(lib, "SimCamConfigure"));
-        dlclose(lib);  // drops only the reference taken just now
+        configure_ = tvtest::simCamConfigure(TV_SIMCAM_LIB);
         ASSERT_NE(configure_, nullptr);
         ASSERT_EQ(configure_(1, 0), 1);  // test card, no noise, no motion
         ASSERT_EQ(api().openUSB(0), 1);
@@ -116,7 +113,7 @@ class SimCamTest : public ::testing::Test {
         return frame;
     }
 
-    decltype(&SimCamConfigure) configure_ = nullptr;
+    tvtest::SimCamConfigureFn configure_ = nullptr;
     cv::Mat padded_;
 };
 
@@ -143,10 +140,7 @@ TEST_F(SimCamTest, NameAndSensorSize) {
 }
 
 TEST_F(SimCamTest, FrameInfoTellsWhenEachExposureStartedAndKeepsToTheCallersSize) {
-    void* lib = dlopen(TV_SIMCAM_LIB, RTLD_NOW | RTLD_NOLOAD);
-    FrameInfoProbe probe{api().threadedExposure, reinterpret_cast<decltype(&CameraFrameInfo)>(
-                                                     dlsym(lib, "CameraFrameInfo"))};
-    dlclose(lib);
+    FrameInfoProbe probe{api().threadedExposure, api().cameraFrameInfo};
     ASSERT_NE(probe.cameraFrameInfo, nullptr);
     ASSERT_EQ(api().subframe(64, 48), 1);
     api().setExposureLength(30);

@@ -22,20 +22,14 @@ WIDTH=1280
 HEIGHT=960
 COUNT=3  # frames per recording, from the stored frame count
 
+source "$here/lib.sh"
 if [ "${2:-}" != --drive ]; then
-  work=$(mktemp -d)
-  trap 'rm -rf "$work"' EXIT
+  make_private_home
   out=$work/captures
   mkdir -p "$out"
-  export XDG_CONFIG_HOME=$work/config XDG_STATE_HOME=$work/state
-  export XDG_RUNTIME_DIR=$work/run  # the instance lock of this run only
-  mkdir -m 700 "$XDG_RUNTIME_DIR"
-  ini=$XDG_CONFIG_HOME/TarviVideo5X/TarviVideo5X.ini
-  mkdir -p "$(dirname "$ini")"
-  printf '[TarviVideo2R]\nEXPOLENGTH=40\nEXPOCOUNT=%d\nFILENAME=%s/moon\nGAIN=33\n' \
-    "$COUNT" "$out" >"$ini"
+  store_settings "$COUNT" "$out/moon"
 
-  xvfb-run -a -s "-screen 0 1400x900x24" bash "$0" "$exe" --drive "$work"
+  on_virtual_display bash "$0" "$exe" --drive "$work"
   status=$?
   if [ $status -ne 0 ]; then
     echo "--- program output"
@@ -67,15 +61,10 @@ if [ "${2:-}" != --drive ]; then
     $checker bmp "$(printf '%s/moon_%05d.BMP' "$out" $i)" $WIDTH $HEIGHT || fail=1
   done
 
-  source "$here/lib.sh"
-  for pair in "EXPOLENGTH 40" "EXPOCOUNT $COUNT" "FILENAME $out/moon" "GAIN 33"; do
-    set -- $pair
-    got=$(ini_value "$ini" "$1")
-    if [ "$got" != "$2" ]; then
-      echo "FAIL: stored $1 is '$got', expected '$2'"
-      fail=1
-    fi
-  done
+  expect_setting EXPOLENGTH 40
+  expect_setting EXPOCOUNT "$COUNT"
+  expect_setting FILENAME "$out/moon"
+  expect_setting GAIN 33
   # The codec probe's round trips stay quiet: nothing that reads like a fault.
   if grep -F "Invalid buffer size" "$work/program.log"; then
     echo "FAIL: the program logged a video library complaint"
@@ -94,11 +83,6 @@ work=$3
 out=$work/captures
 source "$here/xwidgets.sh"
 
-QT_USE_NATIVE_WINDOWS=1 "$exe" >"$work/program.log" 2>&1 &
-pid=$!
-# Whatever happens below, the program started here does not outlive the display.
-trap 'kill -0 $pid 2>/dev/null && kill -KILL $pid' EXIT
-
 fail() {
   echo "FAIL: $*"
   echo "--- capture folder:"
@@ -108,44 +92,12 @@ fail() {
   exit 1
 }
 
-main_window_up() {
-  kill -0 $pid 2>/dev/null || fail "the program ended at start-up"
-  main=$(x_toplevel " connected to ")
-  [ -n "$main" ] && x_viewable "$main"
-}
-poll 40 main_window_up || fail "the connected main window did not appear"
-
-# The capture buttons share one place of 165 x 35 pixels in the left column: the window
-# of that size that holds children of the same size at its origin.
-find_button_place() {
-  local id geometry
-  while read -r id geometry; do
-    case $geometry in 165x35+0+0 | 165x35-*) continue ;; 165x35+*) ;; *) continue ;; esac
-    if x_children "$id" | grep -q ' 165x35+0+0$'; then
-      place=$id
-      return 0
-    fi
-  done < <(x_descendants "$main")
-  return 1
-}
+start_program program
 poll 20 find_button_place || fail "no capture button place in the main window"
-
-# The one capture button in view while nothing records (the cancel button hidden).
-shown_button() {
-  local mapped
-  mapped=$(x_mapped_children "$place")
-  [ "$(wc -l <<<"$mapped")" -eq 1 ] && [ -n "$mapped" ] && button=$mapped
-}
 
 files_exist() {
   local f
   for f in "$@"; do [ -f "$out/$f" ] || return 1; done
-}
-
-# The little-endian 32-bit number at byte $2 of file $1.
-u32_at() {
-  od -An -tu1 -j "$2" -N 4 "$1" 2>/dev/null |
-    awk 'NF == 4 { printf "%.0f\n", $1 + 256 * ($2 + 256 * ($3 + 256 * $4)) }'
 }
 
 # A SER file is finished when its header holds the frame count (written on closing).
@@ -181,10 +133,6 @@ record() {
 choose_format() {
   local what=$5 popup
   x_click "$1" 3 || fail "$what: cannot right-click the capture button"
-  one_popup() {
-    popup=$(x_popups)
-    [ -n "$popup" ] && [ "$(wc -l <<<"$popup")" -eq 1 ]
-  }
   poll 20 one_popup || fail "$what: the format menu did not open"
   x_click_menu_item "$popup" "$2" 4 || fail "$what: cannot click the format menu"
   x_park_pointer
@@ -221,10 +169,5 @@ choose_format "$still" $AVI is "$video" AVI
 record "$video" AVI avi_closed moon_00000-PART1.AVI
 
 # SIGTERM closes the program like the close box: settings stored, exit status 0.
-kill -TERM $pid
-ended() { ! kill -0 $pid 2>/dev/null; }
-poll 30 ended || fail "the program did not end after SIGTERM"
-wait $pid
-status=$?
-[ $status -eq 0 ] || fail "exit status $status"
+stop_program $pid 300 || fail "exit status $?"
 exit 0

@@ -5,39 +5,25 @@
 set -uo pipefail
 exe=$1
 here=$(cd "$(dirname "$0")" && pwd)
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-export XDG_CONFIG_HOME=$work/config XDG_STATE_HOME=$work/state
-export XDG_RUNTIME_DIR=$work/run  # the instance lock of this run only
-mkdir -m 700 "$XDG_RUNTIME_DIR"
-ini=$XDG_CONFIG_HOME/TarviVideo5X/TarviVideo5X.ini
-mkdir -p "$(dirname "$ini")"
-printf '[TarviVideo2R]\nEXPOLENGTH=40\nEXPOCOUNT=007\nFILENAME=%s/moon\nGAIN=33\n' "$work" >"$ini"
+source "$here/lib.sh"
+make_private_home
+store_settings 007 "$work/moon"
 
-xvfb-run -a -s "-screen 0 1400x900x24" bash -c '
+on_virtual_display bash -c '
   source "$3/lib.sh"
   "$1" >"$2/out.log" 2>&1 &
   pid=$!
-  if ! wait_window "TarviVideo5X1.0 connected to SimCam" 300; then
-    echo "FAIL: the connected main window did not appear"; kill -KILL $pid; exit 91
-  fi
-  kill -TERM $pid
-  if ! wait_exit $pid 300; then echo "FAIL: the program did not end after SIGTERM"; exit 92; fi
-  wait $pid
+  need_window "TarviVideo5X1.0 connected to SimCam" 300 \
+    "the connected main window did not appear" $pid
+  stop_program $pid 300
 ' _ "$exe" "$work" "$here"
 status=$?
 cat "$work/out.log" 2>/dev/null
 if [ $status -ne 0 ]; then echo "FAIL: exit status $status"; exit 1; fi
 
 fail=0
-check() {
-  local got
-  got=$(ini_value "$ini" "$1")
-  if [ "$got" != "$2" ]; then echo "FAIL: $1 is '$got', expected '$2'"; fail=1; fi
-}
-source "$here/lib.sh"
-check EXPOLENGTH 40
-check EXPOCOUNT 7
-check FILENAME "$work/moon"
-check GAIN 33
+expect_setting EXPOLENGTH 40
+expect_setting EXPOCOUNT 7
+expect_setting FILENAME "$work/moon"
+expect_setting GAIN 33
 exit $fail

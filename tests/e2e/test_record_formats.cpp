@@ -3,7 +3,6 @@
 // astropy for FITS, ImageMagick for BMP, a byte check of the SER header and trailer (all
 // through check_recording.py, which the end-to-end test of the real program uses too).
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 
 #include <QAction>
 #include <QApplication>
@@ -14,12 +13,11 @@
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTimer>
-#include <cstdio>
 #include <filesystem>
 #include <memory>
 #include <string>
 
-#include "RecTestUtil.h"
+#include "RunCommand.h"
 #include "ShellTestEnv.h"
 #include "acquisition/CameraLib.h"
 #include "acquisition/CaptureThread.h"
@@ -31,21 +29,7 @@
 
 namespace fs = std::filesystem;
 namespace {
-using rectest::quote;
-using rectest::runCommand;
-
-// What the independent readers find wrong with a recorded file; empty when it is sound.
-// `frames` is the expected frame count of a SER or AVI file.
-std::string problems(const std::string& kind, const std::string& path, int width, int height,
-                     int frames = -1) {
-    std::string command = "/usr/bin/python3 " TV_SOURCE_DIR "/tests/e2e/check_recording.py " +
-                          kind + " " + quote(path) + " " + std::to_string(width) + " " +
-                          std::to_string(height);
-    if (frames >= 0) command += " " + std::to_string(frames);
-    std::string text;
-    const int status = runCommand(command, text);
-    return status == 0 ? std::string() : "status " + std::to_string(status) + ": " + text;
-}
+using tvtest::recordingProblems;
 
 class RecordFormats : public ::testing::Test {
   protected:
@@ -116,7 +100,7 @@ TEST_F(RecordFormats, EachFormatIsReadBackByAnIndependentReader) {
     ASSERT_TRUE(waitForEnd(20000));
     const int w = mainWindow_->capture().status().width, h = mainWindow_->capture().status().height;
     // Header (identifier, size, frame count), 8-bit frames, one time stamp per frame.
-    EXPECT_EQ(problems("ser", file("moon_00000.SER"), w, h, 5), "");
+    EXPECT_EQ(recordingProblems("ser", file("moon_00000.SER"), w, h, 5), "");
     EXPECT_FALSE(widget<QLabel>("HTMLabel1")->isHidden());
     EXPECT_TRUE(widget<QLabel>("HTMLabel1")->text().contains(QStringLiteral("Last Capture")));
 
@@ -131,7 +115,7 @@ TEST_F(RecordFormats, EachFormatIsReadBackByAnIndependentReader) {
     EXPECT_GT(aviFrames, 0);
     ASSERT_TRUE(fs::exists(file("moon_00000-PART1.AVI")));  // numbers of SER files are not skipped
     // Size, every frame written, 10 frames per second.
-    EXPECT_EQ(problems("avi", file("moon_00000-PART1.AVI"), w, h, aviFrames), "");
+    EXPECT_EQ(recordingProblems("avi", file("moon_00000-PART1.AVI"), w, h, aviFrames), "");
 
     // FIT: continuous until Cancel, after three files.
     item("FIT1")->trigger();
@@ -144,7 +128,7 @@ TEST_F(RecordFormats, EachFormatIsReadBackByAnIndependentReader) {
     EXPECT_GE(fitFrames, 3);
     // fitsverify without errors, then astropy reads unsigned samples of the frame's size.
     for (int i = 0; i < fitFrames; ++i)
-        EXPECT_EQ(problems("fits", file("moon_0000" + std::to_string(i) + ".FIT"), w, h), "");
+        EXPECT_EQ(recordingProblems("fits", file("moon_0000" + std::to_string(i) + ".FIT"), w, h), "");
     EXPECT_FALSE(fs::exists(file("moon_0000" + std::to_string(fitFrames) + ".FIT")));
 
     // BMP: three colour frames.
@@ -153,7 +137,7 @@ TEST_F(RecordFormats, EachFormatIsReadBackByAnIndependentReader) {
     button("Button3")->click();
     ASSERT_TRUE(waitForEnd(20000));
     for (int i = 0; i < 3; ++i)
-        EXPECT_EQ(problems("bmp", file("moon_0000" + std::to_string(i) + ".BMP"), w, h), "");
+        EXPECT_EQ(recordingProblems("bmp", file("moon_0000" + std::to_string(i) + ".BMP"), w, h), "");
     EXPECT_FALSE(fs::exists(file("moon_00003.BMP")));
     EXPECT_TRUE(messages_.empty()) << messages_[0];
 }

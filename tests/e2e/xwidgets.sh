@@ -97,3 +97,48 @@ x_click_menu_item() {
   set -- "$1" "$2" "$3" $rect
   xdotool mousemove "$(($4 + $6 / 2))" "$(($5 + $7 * (2 * $2 + 1) / (2 * $3)))" click 1
 }
+
+# ---- the program's own windows. These use the script's $exe and $work, and its fail()
+# for what ends the script.
+
+# Starts the program ($exe) with its output in $work/$1.log; sets $pid, and $main to its
+# connected main window once that is in view. The program does not outlive the script.
+start_program() {
+  QT_USE_NATIVE_WINDOWS=1 "$exe" >"$work/$1.log" 2>&1 &
+  pid=$!
+  trap 'kill -0 $pid 2>/dev/null && kill -KILL $pid' EXIT
+  main_window_up() {
+    kill -0 $pid 2>/dev/null || fail "the program ended at start-up"
+    main=$(x_toplevel " connected to ")
+    [ -n "$main" ] && x_viewable "$main"
+  }
+  poll 40 main_window_up || fail "the connected main window did not appear"
+}
+
+# The capture buttons share one place of 165 x 35 pixels in the left column of $main: the
+# window of that size that holds children of the same size at its origin. Sets $place.
+find_button_place() {
+  local id geometry
+  while read -r id geometry; do
+    case $geometry in 165x35+0+0 | 165x35-*) continue ;; 165x35+*) ;; *) continue ;; esac
+    if x_children "$id" | grep -q ' 165x35+0+0$'; then
+      place=$id
+      return 0
+    fi
+  done < <(x_descendants "$main")
+  return 1
+}
+
+# The one capture button in view in $place while nothing records (the cancel button
+# hidden); sets $button.
+shown_button() {
+  local mapped
+  mapped=$(x_mapped_children "$place")
+  [ "$(wc -l <<<"$mapped")" -eq 1 ] && [ -n "$mapped" ] && button=$mapped
+}
+
+# Exactly one pop-up window open; sets $popup to it.
+one_popup() {
+  popup=$(x_popups)
+  [ -n "$popup" ] && [ "$(wc -l <<<"$popup")" -eq 1 ]
+}

@@ -3,7 +3,6 @@
 // window, the server killed in the middle of a recording, and a known colour mosaic served by
 // the simulator recorded in SER and FIT.
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 
 #include <QApplication>
 #include <QComboBox>
@@ -14,7 +13,6 @@
 #include <QListWidget>
 #include <QPushButton>
 #include <QTimer>
-#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -24,6 +22,7 @@
 #include "IndiPeer.h"
 #include "IndiServer.h"
 #include "MosaicPatches.h"
+#include "RunCommand.h"
 #include "ShellTestEnv.h"
 #include "acquisition/CameraLib.h"
 #include "acquisition/CaptureThread.h"
@@ -46,28 +45,6 @@ bool waitUntil(const std::function<bool()>& done, int timeoutMs) {
     return done();
 }
 
-// Runs a command through the shell; true when it exits 0. *out gets its output.
-bool runCommand(const std::string& command, std::string* out) {
-    out->clear();
-    FILE* p = ::popen((command + " 2>&1").c_str(), "r");
-    if (!p) return false;
-    char buf[4096];
-    size_t n;
-    while ((n = std::fread(buf, 1, sizeof buf, p)) > 0) out->append(buf, n);
-    const int status = ::pclose(p);
-    return WIFEXITED(status) && WEXITSTATUS(status) == 0;
-}
-
-// What the independent SER check finds wrong with a file of `frames` frames; empty if sound.
-std::string serProblems(const std::string& path, int width, int height, int frames) {
-    std::string out;
-    return runCommand("/usr/bin/python3 " TV_SOURCE_DIR "/tests/e2e/check_recording.py ser '" +
-                          path + "' " + std::to_string(width) + " " + std::to_string(height) + " " +
-                          std::to_string(frames),
-                      &out)
-               ? std::string()
-               : out;
-}
 }  // namespace
 
 TEST(IndiDeviceListing, TheDialogListsTheServersCamerasAndStoresTheOneChosen) {
@@ -180,7 +157,7 @@ TEST_F(IndiRecording, SerFramesFromTheSimulatorThroughTheProgram) {
     EXPECT_EQ(mainWindow_->capture().status().width, 1280);
     EXPECT_EQ(mainWindow_->capture().status().height, 1024);
     ASSERT_EQ(serFiles().size(), 1u);
-    EXPECT_EQ(serProblems(serFiles()[0], 1280, 1024, 5), "");
+    EXPECT_EQ(tvtest::recordingProblems("ser", serFiles()[0], 1280, 1024, 5), "");
     EXPECT_TRUE(messages_.empty()) << messages_[0];
 }
 
@@ -203,7 +180,7 @@ TEST_F(IndiRecording, ServerKilledMidRecordingShowsTheCameraStateAndTheFileEndsW
     const int frames = mainWindow_->recorder().framesWritten();
     EXPECT_GE(frames, 5);
     ASSERT_EQ(serFiles().size(), 1u);
-    EXPECT_EQ(serProblems(serFiles()[0], 1280, 1024, frames), "");
+    EXPECT_EQ(tvtest::recordingProblems("ser", serFiles()[0], 1280, 1024, frames), "");
 }
 
 // The simulator with its own Bayer mosaic on (RGGB) serving, from its image folder, a GBRG
@@ -218,10 +195,11 @@ class IndiColourRecording : public IndiRecording, public ::testing::WithParamInt
         const std::string images = config_.dir().toStdString() + "/images";
         fs::create_directories(images);
         std::string log;
-        ASSERT_TRUE(runCommand("/usr/bin/python3 " TV_SOURCE_DIR
-                               "/tests/indicam/mosaic_target.py '" +
-                                   images + "/target.fits' GBRG 1280 1024 448 512 832 512",
-                               &log))
+        ASSERT_EQ(tvtest::runCommand("/usr/bin/python3 " TV_SOURCE_DIR
+                                     "/tests/indicam/mosaic_target.py '" +
+                                         images + "/target.fits' GBRG 1280 1024 448 512 832 512",
+                                     log),
+                  0)
             << log;
         // The folder's properties come with the connection; the program finds the device
         // connected.
@@ -312,7 +290,7 @@ TEST_F(IndiWheelRecording, FramesExposedWhileTheWheelTurnsAreNotRecordedAndFiles
     const std::string path = only(".ser"), ser = read(path);
     EXPECT_NE(path.find("-Jupiter-H_Alpha.ser"), std::string::npos) << path;
     const int frames = mainWindow_->recorder().framesWritten();
-    EXPECT_EQ(serProblems(path, 1280, 1024, frames), "");
+    EXPECT_EQ(tvtest::recordingProblems("ser", path, 1280, 1024, frames), "");
     EXPECT_EQ(ser.substr(82, 40), "CCD Simulator, filter H_Alpha" + std::string(11, ' '));
     // Exposure starts (trailer: UTC, 100 ns since year 1) against the moves the other client
     // saw, 5 ms allowed for the clocks' resolution and the connections. The second move is

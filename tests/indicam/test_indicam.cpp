@@ -1,6 +1,5 @@
 // The INDI camera library, loaded with dlopen as the program loads a camera library, against
 // a real indiserver running the simulated CCD.
-#include <dlfcn.h>
 #include <gtest/gtest.h>
 #include <semaphore.h>
 
@@ -16,6 +15,7 @@
 
 #include "IndiPeer.h"
 #include "IndiServer.h"
+#include "LoadedCamera.h"
 #include "SemaphoreWait.h"
 #include "tarvidll.h"
 
@@ -26,51 +26,8 @@ using Clock = std::chrono::steady_clock;
 constexpr int kW = 1280, kH = 1024;  // the simulated sensor
 constexpr const char* kDevice = "CCD Simulator";
 
-struct Library {
-    int (*cameraOption)(const char*, const char*);
-    const char* (*cameraLastError)();
-    int (*openUSB)(int);
-    const char* (*getCameraInfo)(int*, int*);
-    int (*exposureSemaphore)(sem_t*);
-    int (*threadedExposure)(void*, int, int);
-    int (*cancelExposure)();
-    int (*setExposureLength)(int);
-    int (*setGain)(int);
-    int (*subframe)(int, int);
-    int (*horizontalFlip)(int);
-    int (*cameraFrameInfo)(TarviFrameInfo*);
-    int (*cameraSampleDepth)(int);
-};
-
-template <typename Fn>
-void take(void* lib, const char* name, Fn& slot) {
-    slot = reinterpret_cast<Fn>(dlsym(lib, name));
-    ASSERT_NE(slot, nullptr) << name;
-}
-
-Library& lib() {
-    static Library lib{};
-    static bool loaded = false;
-    if (!loaded) {
-        void* h = dlopen(TV_INDICAM_LIB, RTLD_NOW | RTLD_LOCAL);
-        EXPECT_NE(h, nullptr) << dlerror();
-        if (!h) std::abort();
-        take(h, "CameraOption", lib.cameraOption);
-        take(h, "CameraLastError", lib.cameraLastError);
-        take(h, "openUSB", lib.openUSB);
-        take(h, "GetCameraInfo", lib.getCameraInfo);
-        take(h, "ExposureSemaphore", lib.exposureSemaphore);
-        take(h, "ThreadedExposure", lib.threadedExposure);
-        take(h, "CancelExposure", lib.cancelExposure);
-        take(h, "SetExposureLength", lib.setExposureLength);
-        take(h, "SetGain", lib.setGain);
-        take(h, "Subframe", lib.subframe);
-        take(h, "HorizontalFlip", lib.horizontalFlip);
-        take(h, "CameraFrameInfo", lib.cameraFrameInfo);
-        take(h, "CameraSampleDepth", lib.cameraSampleDepth);
-        loaded = true;
-    }
-    return lib;
+const TarviApi& lib() {
+    return tvtest::loadedCamera(TV_INDICAM_LIB);
 }
 
 sem_t g_done;  // lives as long as the process: the library keeps its address
@@ -411,10 +368,9 @@ TEST_F(IndiCamTest, ServerKilledDuringAnExposureReleasesTheCaller) {
 class IndiWheelTest : public ::testing::TestWithParam<std::pair<const char*, std::string>> {};
 
 TEST_P(IndiWheelTest, TakesTheWheelListsItsFiltersAndMovesIt) {
-    void* h = dlopen(TV_INDICAM_LIB, RTLD_NOW | RTLD_LOCAL);
-    auto state = reinterpret_cast<int (*)(TarviWheelState*)>(dlsym(h, "FilterWheelState"));
-    auto name = reinterpret_cast<int (*)(int, char*, int)>(dlsym(h, "FilterWheelName"));
-    auto move = reinterpret_cast<int (*)(int)>(dlsym(h, "FilterWheelMove"));
+    const auto state = lib().filterWheelState;
+    const auto name = lib().filterWheelName;
+    const auto move = lib().filterWheelMove;
     ASSERT_TRUE(state && name && move);
     indi_test::Server server;
     ASSERT_TRUE(server.start({"indi_simulator_ccd", "indi_simulator_wheel"}));

@@ -7,8 +7,8 @@
 set -uo pipefail
 build=$1
 here=$(cd "$(dirname "$0")" && pwd)
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
+source "$here/../e2e/lib.sh"
+make_private_home
 prefix=$work/prefix
 fail=0
 problem() { echo "FAIL: $*"; fail=1; }
@@ -34,17 +34,14 @@ metainfo=$prefix/share/metainfo/io.github.tarvivideo5x.TarviVideo5X.metainfo.xml
 desktop-file-validate "$desktop" || problem "desktop-file-validate"
 appstreamcli validate --no-net "$metainfo" || problem "appstreamcli validate"
 
-export HOME=$work/home XDG_CONFIG_HOME=$work/config XDG_STATE_HOME=$work/state XDG_RUNTIME_DIR=$work/run
-export XDG_DATA_DIRS=$prefix/share:/usr/share
-mkdir -p "$HOME" && mkdir -m 700 "$XDG_RUNTIME_DIR"
+export HOME=$work/home XDG_DATA_DIRS=$prefix/share:/usr/share
+mkdir -p "$HOME"
 unset LD_LIBRARY_PATH
-xvfb-run -a -s "-screen 0 1400x900x24" bash -c '
+on_virtual_display bash -c '
   source "$3/../e2e/lib.sh"
   "$1" >"$2/out.log" 2>&1 &
   pid=$!
-  if ! wait_window "connected to SimCam" 300; then
-    echo "FAIL: the connected main window did not appear"; kill -KILL $pid; exit 91
-  fi
+  need_window "connected to SimCam" 300 "the connected main window did not appear" $pid
   # The window icon comes from the installed icon theme.
   win=$(xwininfo -root -tree | grep -F "connected to SimCam" | awk "{print \$1}" | head -n 1)
   if ! xprop -id "$win" _NET_WM_ICON | grep -q "Icon ("; then
@@ -54,12 +51,10 @@ xvfb-run -a -s "-screen 0 1400x900x24" bash -c '
     echo "FAIL: the camera library in use is not $4:"; grep tarvidll "/proc/$pid/maps"
     kill -KILL $pid; exit 93
   fi
-  kill -TERM $pid
-  if ! wait_exit $pid 300; then echo "FAIL: the program did not end after SIGTERM"; exit 92; fi
-  wait $pid
+  stop_program $pid 300
 ' _ "$exe" "$work" "$here" "$camera"
 status=$?
 cat "$work/out.log" 2>/dev/null
 [ $status -eq 0 ] || problem "the installed program: exit status $status"
-[ -f "$XDG_CONFIG_HOME/TarviVideo5X/TarviVideo5X.ini" ] || problem "no settings file in the configuration folder"
+[ -f "$ini" ] || problem "no settings file in the configuration folder"
 exit $fail

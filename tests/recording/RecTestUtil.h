@@ -19,6 +19,7 @@
 #include <string>
 #include <vector>
 
+#include "RunCommand.h"
 #include "acquisition/Frame.h"
 
 namespace rectest {
@@ -70,23 +71,8 @@ inline std::vector<uint8_t> readAll(const std::string& path) {
     return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
 }
 
-// Runs a shell command; returns its exit status and fills `out` with stdout and stderr.
-inline int runCommand(const std::string& command, std::string& out) {
-    out.clear();
-    FILE* p = ::popen((command + " 2>&1").c_str(), "r");
-    if (!p) return -1;
-    char buf[4096];
-    size_t n;
-    while ((n = std::fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
-    const int status = ::pclose(p);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
-inline std::string quote(const std::string& s) {
-    std::string q = "'";
-    for (char c : s) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    return q + "'";
-}
+using tvtest::quote;
+using tvtest::runCommand;
 
 struct Probe {
     int frames = -1, width = -1, height = -1;

@@ -1,15 +1,15 @@
 // The simulated camera's colour test card, through the capture thread, recorded as SER and
 // FITS and debayered by an independent reader (read_mosaic.py: numpy, astropy) by the
 // file's own label: the red disk comes out red, the blue one blue, at the camera's levels.
-#include <dlfcn.h>
 #include <gtest/gtest.h>
 
 #include <filesystem>
 
+#include "FrameQueue.h"
+#include "LoadedCamera.h"
 #include "MosaicPatches.h"
 #include "RecTestUtil.h"
 #include "acquisition/CameraLib.h"
-#include "acquisition/FrameQueue.h"
 #include "recording/FitsFormat.h"
 #include "recording/SerWriter.h"
 
@@ -22,8 +22,7 @@ TEST_P(ColourFiles, TestCardReadsBackRedAndBlueAtItsLevels) {
     const int depth = GetParam();
     std::string error;
     ASSERT_TRUE(loadCameraLibraryFrom(kSimCam, &error)) << error;
-    void* lib = dlopen(kSimCam, RTLD_NOW | RTLD_NOLOAD);
-    auto configure = reinterpret_cast<int (*)(int, int)>(dlsym(lib, "SimCamConfigure"));
+    const auto configure = tvtest::simCamConfigure(kSimCam);
     ASSERT_NE(configure, nullptr);
     configure(1, depth == 16 ? 1 : 0);  // the test card; noise at 16 bits, for the low bytes
 
@@ -39,7 +38,6 @@ TEST_P(ColourFiles, TestCardReadsBackRedAndBlueAtItsLevels) {
     for (int i = 0; i < 20 && !(frame && frameDepth(frame.get()) == depth); ++i)
         frame = queue.pop(5000);
     capture.stop(5000);
-    dlclose(lib);
     ASSERT_TRUE(frame && frameDepth(frame.get()) == depth);
 
     const auto dir = std::filesystem::temp_directory_path() /

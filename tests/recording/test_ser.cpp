@@ -6,8 +6,8 @@
 #include <fstream>
 
 #include "FakeCamera.h"
+#include "FrameQueue.h"
 #include "RecTestUtil.h"
-#include "acquisition/FrameQueue.h"
 #include "platform/Clock.h"
 #include "platform/DateTime.h"
 #include "recording/OutFile.h"

@@ -1,4 +1,3 @@
-#include <dlfcn.h>
 #include <gtest/gtest.h>
 #include <semaphore.h>
 #include <stdlib.h>
@@ -15,6 +14,7 @@
 #include <vector>
 
 #include "FrameInfoProbe.h"
+#include "LoadedCamera.h"
 #include "SemaphoreWait.h"
 
 namespace {
@@ -26,27 +26,6 @@ sem_t g_done;  // lives as long as the process: the library keeps its address
 
 bool waitDone(int ms) {
     return waitPosted(g_done, ms);
-}
-
-// The camera library's entry points, taken by name.
-struct SerCamLib {
-    int (*cameraOption)(const char*, const char*);
-    const char* (*cameraLastError)();
-    int (*openUSB)(int);
-    const char* (*getCameraInfo)(int*, int*);
-    int (*exposureSemaphore)(sem_t*);
-    int (*threadedExposure)(void*, int, int);
-    int (*cancelExposure)();
-    int (*setExposureLength)(int);
-    int (*subframe)(int, int);
-    int (*horizontalFlip)(int);
-    int (*cameraFrameInfo)(TarviFrameInfo*);
-};
-
-template <typename Fn>
-void take(void* lib, const char* name, Fn& fn) {
-    fn = reinterpret_cast<Fn>(dlsym(lib, name));
-    ASSERT_NE(fn, nullptr) << name;
 }
 
 void put32(std::vector<uint8_t>& b, size_t at, int32_t v) {
@@ -87,19 +66,6 @@ class SerCamTest : public ::testing::Test {
     static void SetUpTestSuite() { sem_init(&g_done, 0, 0); }
 
     void SetUp() override {
-        void* lib = dlopen(TV_SERCAM_LIB, RTLD_NOW | RTLD_LOCAL);
-        ASSERT_NE(lib, nullptr) << dlerror();
-        take(lib, "CameraOption", cam_.cameraOption);
-        take(lib, "CameraLastError", cam_.cameraLastError);
-        take(lib, "openUSB", cam_.openUSB);
-        take(lib, "GetCameraInfo", cam_.getCameraInfo);
-        take(lib, "ExposureSemaphore", cam_.exposureSemaphore);
-        take(lib, "ThreadedExposure", cam_.threadedExposure);
-        take(lib, "CancelExposure", cam_.cancelExposure);
-        take(lib, "SetExposureLength", cam_.setExposureLength);
-        take(lib, "Subframe", cam_.subframe);
-        take(lib, "HorizontalFlip", cam_.horizontalFlip);
-        take(lib, "CameraFrameInfo", cam_.cameraFrameInfo);
         std::string tmpl = ::testing::TempDir() + "sercamXXXXXX";
         ASSERT_NE(mkdtemp(tmpl.data()), nullptr);
         dir_ = tmpl;
@@ -133,7 +99,7 @@ class SerCamTest : public ::testing::Test {
         return out;
     }
 
-    SerCamLib cam_{};
+    const TarviApi& cam_ = tvtest::loadedCamera(TV_SERCAM_LIB);
     std::string dir_;
 };
 

@@ -2,14 +2,13 @@
 // --help and --version.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
-#include <cstdio>
 #include <fstream>
 #include <string>
 #include <vector>
 
+#include "RunCommand.h"
 #include "ShellTestEnv.h"
 #include "acquisition/CameraLib.h"
 #include "platform/AppInfo.h"
@@ -26,14 +25,7 @@ CommandLine parse(std::vector<std::string> args) {
 
 // Runs the program with these arguments; its exit status and what it printed.
 int runProgram(const std::string& args, std::string& out) {
-    out.clear();
-    FILE* p = ::popen((TV_BINARY_DIR "/bin/TarviVideo5X " + args + " 2>&1").c_str(), "r");
-    if (!p) return -1;
-    char buf[4096];
-    size_t n;
-    while ((n = std::fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
-    const int status = ::pclose(p);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return tvtest::runCommand(TV_BINARY_DIR "/bin/TarviVideo5X " + args, out);
 }
 }  // namespace
 

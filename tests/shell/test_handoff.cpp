@@ -1,6 +1,5 @@
 // The frame hand-off's decisions: the preview throttle and the recording gate with a settable clock,
 // demosaic only for colour, the histogram for every frame, and every frame destroyed.
-#include <dlfcn.h>
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -12,6 +11,7 @@
 #include <thread>
 #include <vector>
 
+#include "LoadedCamera.h"
 #include "acquisition/CameraLib.h"
 #include "acquisition/CaptureThread.h"
 #include "acquisition/Frame.h"
@@ -235,10 +235,7 @@ TEST(FrameRate, TruncatesAndSurvivesAnEmptyWindow) {
 TEST(CaptureStart, TheCutShortExposureIsShownButNeverRecorded) {
     std::string error;
     ASSERT_TRUE(loadCameraLibraryFrom(TV_SIMCAM_LIB, &error)) << error;
-    void* lib = dlopen(TV_SIMCAM_LIB, RTLD_NOW | RTLD_NOLOAD);
-    ASSERT_NE(lib, nullptr);
-    auto configure = reinterpret_cast<int (*)(int, int)>(dlsym(lib, "SimCamConfigure"));
-    dlclose(lib);
+    const auto configure = tvtest::simCamConfigure(TV_SIMCAM_LIB);
     ASSERT_NE(configure, nullptr);
     configure(1, 0);  // test card, no noise, no motion
 

@@ -5,11 +5,12 @@
 #define TESTS_MOSAICPATCHES_H
 
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 
 #include <cstdio>
 #include <sstream>
 #include <string>
+
+#include "RunCommand.h"
 
 namespace tvtest {
 
@@ -18,16 +19,12 @@ namespace tvtest {
 // the file's samples must have that many significant bits and vary in their low byte.
 inline void expectRedAndBluePatches(const std::string& path, const std::string& boxes, double level,
                                     double tolerance, int bits = 0) {
-    const std::string command = "/usr/bin/python3 " TV_SOURCE_DIR
-                                "/tests/recording/read_mosaic.py '" +
-                                path + "' " + boxes + " 2>&1";
     std::string out;
-    FILE* p = ::popen(command.c_str(), "r");
-    ASSERT_TRUE(p) << command;
-    char buf[4096];
-    for (size_t n; (n = std::fread(buf, 1, sizeof buf, p)) > 0;) out.append(buf, n);
-    const int status = ::pclose(p);
-    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << out;
+    ASSERT_EQ(runCommand("/usr/bin/python3 " TV_SOURCE_DIR "/tests/recording/read_mosaic.py " +
+                             quote(path) + " " + boxes,
+                         out),
+              0)
+        << out;
     std::istringstream in(out);
     double red[3] = {}, blue[3] = {};  // B, G, R
     std::string word;

@@ -1,6 +1,8 @@
 #include "CameraCommon.h"
 
 #include <semaphore.h>
+#include <sys/resource.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <condition_variable>
@@ -39,6 +41,9 @@ struct WorkerState {
     int64_t lastStartUnixUs = 0;
 };
 
+// The worker's nice value (0 is the program's own; 19 the least share).
+constexpr int kWorkerNice = 5;
+
 // Never destroyed: the worker thread is detached and may run until the process ends.
 WorkerState& state() {
     static WorkerState* state = new WorkerState;
@@ -54,6 +59,10 @@ void postDone(sem_t* done) {
 }
 
 void worker() {
+    // The worker stands in for the camera's own electronics, which work beside the computer:
+    // its waits and its rendering yield the processor to the program (the window thread
+    // first), so that a simulated camera measures the program rather than itself.
+    setpriority(PRIO_PROCESS, static_cast<id_t>(gettid()), kWorkerNice);
     WorkerState& s = state();
     std::unique_lock<std::mutex> lock(s.mutex);
     for (;;) {

@@ -11,7 +11,7 @@ MessageHandler g_handler;
 QuestionHandler g_question;
 }  // namespace
 
-void showMessage(const std::string& text) {
+void showMessage(const QString& text) {
     MessageHandler h;
     {
         std::lock_guard<std::mutex> lock(g_mutex);
@@ -20,7 +20,7 @@ void showMessage(const std::string& text) {
     if (h)
         h(text);
     else
-        qCWarning(lcPlatform, "%s", text.c_str());
+        qCWarning(lcPlatform, "%s", qUtf8Printable(text));
 }
 
 MessageHandler setMessageHandler(MessageHandler handler) {
@@ -29,14 +29,14 @@ MessageHandler setMessageHandler(MessageHandler handler) {
     return handler;
 }
 
-bool askQuestion(const std::string& text) {
+bool askQuestion(const QString& text) {
     QuestionHandler h;
     {
         std::lock_guard<std::mutex> lock(g_mutex);
         h = g_question;
     }
     if (h) return h(text);
-    qCWarning(lcPlatform, "%s", text.c_str());
+    qCWarning(lcPlatform, "%s", qUtf8Printable(text));
     return true;
 }
 

@@ -338,7 +338,7 @@ void CapturePanel::updateButtons() {
 bool CapturePanel::readCount(bool absolute, int32_t& count) {
     std::string error;
     if (!parseCount(count_->text().toStdString(), count, error)) {
-        showMessage(error);
+        showMessage(QString::fromStdString(error));
         return false;
     }
     if (absolute && count < 0)
@@ -400,8 +400,8 @@ void CapturePanel::startStillSeries() {
 void CapturePanel::requestCapture(bool sequence) {
     if (recorder_.busy() || waitingForWheel()) return;  // one recording at a time
     if (capturePath_.isEmpty()) {
-        showMessage(sequence ? tr("Error opening AVI/SER file").toStdString()
-                             : tr("Please set file parameters first").toStdString());
+        showMessage(sequence ? tr("Error opening AVI/SER file")
+                             : tr("Please set file parameters first"));
         return;
     }
     // The count is read before anything is set up, so a field that cannot be converted
@@ -413,8 +413,7 @@ void CapturePanel::requestCapture(bool sequence) {
     if (!unsafe.empty() &&
         !askQuestion(tr("This recording cannot be made crash-safe: %1\n\nA crash or power cut "
                         "would leave it unfinished. Record anyway?")
-                         .arg(QString::fromStdString(unsafe))
-                         .toStdString()))
+                         .arg(QString::fromStdString(unsafe))))
         return;
     status_.clear(StatusPanels::Memory);
     CaptureRequest request;
@@ -426,7 +425,7 @@ void CapturePanel::requestCapture(bool sequence) {
     request.exposureMs = exposureMs_ ? exposureMs_() : 0;
     if (recorder_.requestCapture(request) == CaptureStart::Failed &&
         !recorder_.lastError().empty())
-        showMessage(recorder_.lastError());
+        showMessage(QString::fromStdString(recorder_.lastError()));
 }
 
 void CapturePanel::cancelRecording() {
@@ -460,5 +459,5 @@ void CapturePanel::showSummary(double durationSeconds, double framesPerSecond) {
 void CapturePanel::reportFailure(const QString& text) {
     // Shown once the frame hand-off that found the failure has returned: the message box
     // runs an event loop of its own.
-    QTimer::singleShot(0, this, [text = text.toStdString()] { showMessage(text); });
+    QTimer::singleShot(0, this, [text] { showMessage(text); });
 }

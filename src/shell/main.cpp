@@ -68,15 +68,15 @@ int main(int argc, char** argv) {
     QCoreApplication::processEvents();
 
     // Fixed-text messages as modal boxes, above the splash while it is up.
-    setMessageHandler([](const std::string& text) {
-        QMessageBox box(QMessageBox::NoIcon, QString::fromLatin1(kAppName),
-                        QString::fromStdString(text), QMessageBox::Ok);
+    setMessageHandler([](const QString& text) {
+        QMessageBox box(QMessageBox::NoIcon, QString::fromLatin1(kAppName), text,
+                        QMessageBox::Ok);
         box.setWindowFlag(Qt::WindowStaysOnTopHint);
         box.exec();
     });
-    setQuestionHandler([](const std::string& text) {
-        QMessageBox box(QMessageBox::Question, QString::fromLatin1(kAppName),
-                        QString::fromStdString(text), QMessageBox::Yes | QMessageBox::No);
+    setQuestionHandler([](const QString& text) {
+        QMessageBox box(QMessageBox::Question, QString::fromLatin1(kAppName), text,
+                        QMessageBox::Yes | QMessageBox::No);
         box.setDefaultButton(QMessageBox::Yes);
         box.setWindowFlag(Qt::WindowStaysOnTopHint);
         return box.exec() == QMessageBox::Yes;

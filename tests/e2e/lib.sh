@@ -18,9 +18,29 @@ store_settings() {
   printf '[TarviVideo2R]\nEXPOLENGTH=40\nEXPOCOUNT=%s\nFILENAME=%s\nGAIN=33\n' "$1" "$2" >"$ini"
 }
 
-# Runs "$@" on a virtual X display of its own.
+# Runs "$@" on a virtual X display of its own. The server picks a free display number itself
+# (-displayfd), so that runs started at the same moment never race for one; it is stopped by
+# its PID afterwards.
 on_virtual_display() {
-  xvfb-run -a -s "-screen 0 1400x900x24" "$@"
+  local dir xpid num status
+  dir=$(mktemp -d)
+  Xvfb -displayfd 3 -screen 0 1400x900x24 -nolisten tcp 3>"$dir/display" 2>"$dir/xvfb.log" &
+  xpid=$!
+  for _ in $(seq 200); do
+    [ -s "$dir/display" ] && break
+    sleep 0.05
+  done
+  num=$(head -n 1 "$dir/display")
+  if [ -z "$num" ]; then
+    echo "FAIL: no virtual display"; cat "$dir/xvfb.log"
+    kill "$xpid" 2>/dev/null; rm -rf "$dir"; return 90
+  fi
+  DISPLAY=:$num "$@"
+  status=$?
+  kill "$xpid" 2>/dev/null
+  wait "$xpid" 2>/dev/null
+  rm -rf "$dir"
+  return $status
 }
 
 # The value of key $2 in the INI file $1 ("" when absent).

@@ -35,7 +35,7 @@ class RecordFormats : public ::testing::Test {
   protected:
     void SetUp() override {
         ensureApp();
-        previous_ = setMessageHandler([this](const std::string& t) { messages_.push_back(t); });
+        previous_ = setMessageHandler([this](const QString& t) { messages_.push_back(t.toStdString()); });
         out_ = config_.dir().toStdString() + "/captures";
         fs::create_directories(out_);
         ASSERT_TRUE(config_.writeIni("[TarviVideo2R]\nEXPOLENGTH=40\n"));

@@ -110,7 +110,7 @@ class SerPlayback : public ::testing::Test {
   protected:
     void SetUp() override {
         ensureApp();
-        previous_ = setMessageHandler([this](const std::string& t) { messages_.push_back(t); });
+        previous_ = setMessageHandler([this](const QString& t) { messages_.push_back(t.toStdString()); });
         out_ = config_.dir().toStdString() + "/captures";
         fs::create_directories(out_);
         source_ = config_.dir().toStdString() + "/source.SER";

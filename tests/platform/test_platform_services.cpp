@@ -121,7 +121,8 @@ TEST_F(HaltTest, SecondThreadWaitsForTheRunningExitProcedure) {
 
 TEST(Message, HandlerReceivesTextAndCanBeRestored) {
     std::vector<std::string> seen;
-    MessageHandler previous = setMessageHandler([&](const std::string& t) { seen.push_back(t); });
+    MessageHandler previous =
+        setMessageHandler([&](const QString& t) { seen.push_back(t.toStdString()); });
     showMessage("NO CAMERA!");
     showMessage("Please set file parameters first");
     ASSERT_EQ(seen.size(), 2u);

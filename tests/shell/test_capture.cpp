@@ -56,7 +56,7 @@ class CaptureTest : public ::testing::Test {
         ensureApp();
         now_ = 50000;
         testclock::setMillis([this] { return now_.load(); });
-        previous_ = setMessageHandler([this](const std::string& t) { messages_.push_back(t); });
+        previous_ = setMessageHandler([this](const QString& t) { messages_.push_back(t.toStdString()); });
         folder_ = config_.dir() + QStringLiteral("/out");
         fs::create_directories(folder_.toStdString());
     }
@@ -243,8 +243,8 @@ TEST_F(CaptureTest, CrashSafetyIsAskedForAndAUsersSideFileIsPassedOver) {
     qputenv("XDG_STATE_HOME", state);
     std::vector<std::string> asked;
     bool agree = false;
-    const QuestionHandler previous = setQuestionHandler([&](const std::string& text) {
-        asked.push_back(text);
+    const QuestionHandler previous = setQuestionHandler([&](const QString& text) {
+        asked.push_back(text.toStdString());
         return agree;
     });
     item("SER8bit1")->trigger();

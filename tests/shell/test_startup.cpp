@@ -50,8 +50,8 @@ class Startup : public ::testing::Test {
         ensureApp();
         testexit::reset();
         testexit::setTerminate([](int code) { throw HaltCalled{code}; });
-        previous_ = setMessageHandler([this](const std::string& text) {
-            messages_.push_back(text);
+        previous_ = setMessageHandler([this](const QString& text) {
+            messages_.push_back(text.toStdString());
             splashAtMessage_ = splash_.findChild<QLabel*>("Label2")->text();
         });
     }

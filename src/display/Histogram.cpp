@@ -3,6 +3,7 @@
 #include <QCoreApplication>
 #include <QFrame>
 #include <QLabel>
+#include <algorithm>
 #include <cmath>
 
 #include "display/HistogramChart.h"
@@ -57,6 +58,15 @@ bool computeHistogram(const cv::Mat& image, bool logarithmic, HistogramResult& o
     out.saturated = out.counts[255] > 0;
     const double pixels = static_cast<double>(image.total());
     out.average = roundEven(static_cast<double>(weighted) / pixels);
+    // From full scale down until the brightest share of the pixels is counted.
+    const double brightest = std::max(1.0, pixels * kBrightestShare);
+    double counted = 0;
+    int level = 255;
+    for (; level > 0; --level) {
+        counted += out.counts[static_cast<size_t>(level)];
+        if (counted >= brightest) break;
+    }
+    out.brightestPercent = static_cast<int>(roundEven(level * 100.0 / 255.0));
     // A single level towering more than tenfold over everything before it is cut off.
     out.top = (10.0 * previous >= peak || previous == 0) ? peak + 5.0 : 2.0 * previous;
     out.markerHeight = roundEven(out.top / kHistogramChartHeight * 3.0);
@@ -73,6 +83,9 @@ void showHistogram(const HistogramResult& result, const HistogramView& view, int
     if (view.average)
         view.average->setText(QCoreApplication::translate("Histogram", "AVG:%1")
                                   .arg(static_cast<int>(result.average)));
+    if (view.brightest)
+        view.brightest->setText(
+            QCoreApplication::translate("Histogram", "TOP:%1%").arg(result.brightestPercent));
     HistogramChart* chart = view.chart;
     if (!chart) return;
     const QColor barColor = histogramBarColor(view.logarithmic);

@@ -23,7 +23,13 @@ struct HistogramResult {
     double top = 0;                     // upper end of the chart's y range
     int64_t markerHeight = 0;           // roundEven(top / 80 * 3), where the level markers sit
     bool saturated = false;             // some pixel is 255
+    // The level of the brightest 0.5 % of the pixels in percent of full scale: how well a
+    // planet (a small bright disc on a black sky) is exposed, where the average says little.
+    int brightestPercent = 0;
 };
+
+// The share of the pixels whose level brightestPercent reports.
+inline constexpr double kBrightestShare = 0.005;
 
 // The throttle of the histogram: at most one frame counted every 500 ms.
 class HistogramThrottle {
@@ -50,10 +56,11 @@ struct HistogramView {
     HistogramChart* chart = nullptr;  // H1
     QLabel* sat = nullptr;            // "SAT"
     QLabel* average = nullptr;        // lAvg
+    QLabel* brightest = nullptr;      // "TOP:<percent>%"
     bool logarithmic = false;         // the "Logarithmic" box is checked
 };
 
-// Draws a computed histogram: bars, range, "AVG:%d", the SAT warning and the black and
+// Draws a computed histogram: bars, range, "AVG:%d", "TOP:%d%", the SAT warning and the black and
 // white level markers, then repaints the chart.
 void showHistogram(const HistogramResult& result, const HistogramView& view, int blackLevel,
                    int whiteLevel);

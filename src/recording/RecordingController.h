@@ -84,10 +84,9 @@ class RecordingController : public QObject {
     RecordingController(const RecordingController&) = delete;
     RecordingController& operator=(const RecordingController&) = delete;
 
-    // The memory text (a printf format: free MiB as long long; the memory panel is 50
-    // pixels wide, its tooltip names the unit) and the progress text of a recording that
-    // runs until cancelled (shown through tr()).
-    static constexpr const char* kMemoryFormat = "%lld";
+    // The memory text (a printf format: free MiB as long long) and the progress text of a
+    // recording that runs until cancelled (shown through tr()).
+    static constexpr const char* kMemoryFormat = "%lld MiB free";
     static constexpr const char* kContinuousText = QT_TR_NOOP("Recording - Cancel to stop");
 
     // Where the SER and AVI writers note the files they have open (may be null).

@@ -196,6 +196,7 @@ void CapturePanel::buildControls() {
     }
     cancelButton_->hide();
     box->addWidget(place, 0, Qt::AlignHCenter);
+    describeControls();
     connect(sequenceButton_, &QPushButton::clicked, this, &CapturePanel::startSequence);
     connect(stillButton_, &QPushButton::clicked, this, &CapturePanel::startStillSeries);
     connect(cancelButton_, &QPushButton::clicked, this, &CapturePanel::cancelRecording);
@@ -229,6 +230,28 @@ void CapturePanel::buildControls() {
     summaryBox->addWidget(summaryText_);
     summary_->hide();  // shown with the summary of the first finished recording
     updateButtons();
+}
+
+void CapturePanel::describeControls() {
+    // What each control does, for the eye (a tooltip) and for assistive tools (its name).
+    const struct {
+        QWidget* control;
+        QString name, tip;
+    } controls[] = {
+        {count_, tr("Frame count or duration"),
+         tr("How many frames, or how many seconds, a recording takes; 0 records until "
+            "cancelled (right button: common counts)")},
+        {countUnit_, tr("Unit of the count"), tr("Frames or seconds")},
+        {pause_, tr("Pause between recorded frames"),
+         tr("The time between recorded frames; the frames between are shown, not recorded")},
+        {pauseUnit_, tr("Unit of the pause"), tr("Milliseconds or seconds")},
+        {filter_, tr("Filter"), tr("The filter wheel's filter in the beam")},
+        {cancelButton_, tr("Cancel"), tr("Ends the recording; every frame taken is kept")},
+    };
+    for (const auto& c : controls) {
+        c.control->setAccessibleName(c.name);
+        c.control->setToolTip(c.tip);
+    }
 }
 
 QList<QAction*> CapturePanel::formatItems() const {
@@ -333,6 +356,15 @@ void CapturePanel::updateButtons() {
     const bool canCapture = !locked_ && !capturePath_.isEmpty();
     sequenceButton_->setEnabled(canCapture);
     stillButton_->setEnabled(canCapture);
+    // Why a button is grey, or what it does (its format is chosen with the right button).
+    const QString why = locked_                  ? tr("A recording runs")
+                        : capturePath_.isEmpty() ? tr("Choose a capture folder and a file name first")
+                                                 : QString();
+    sequenceButton_->setToolTip(
+        why.isEmpty() ? tr("Record a sequence (right button: choose the format)") : why);
+    stillButton_->setToolTip(
+        why.isEmpty() ? tr("Record a series of still frames (right button: choose the format)")
+                      : why);
 }
 
 bool CapturePanel::readCount(bool absolute, int32_t& count) {

@@ -87,6 +87,7 @@ class CapturePanel : public QFrame {
     void reportFailure(const QString& text);
 
     void buildControls();
+    void describeControls();
     void setLocked(bool locked);
     void updateButtons();
     bool readCount(bool absolute, int32_t& count);

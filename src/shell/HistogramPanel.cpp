@@ -33,10 +33,19 @@ HistogramPanel::HistogramPanel(QWidget* parent) : QWidget(parent) {
     view_.sat->setObjectName(QStringLiteral("sat"));
     view_.sat->setStyleSheet(QStringLiteral("QLabel { color: red; font-weight: bold; }"));
     view_.sat->setGeometry(11, 80, 40, 15);
+    view_.sat->setToolTip(tr("Some pixel is at full scale (a star or a hot pixel is enough)"));
     view_.average = new QLabel(tr("AVG: ---"), chartPanel_);
     view_.average->setObjectName(QStringLiteral("lAvg"));
-    view_.average->setGeometry(60, 80, 112, 15);
+    view_.average->setGeometry(44, 80, 64, 15);
     view_.average->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    view_.average->setToolTip(tr("The mean level of the whole frame, 0 to 255"));
+    view_.brightest = new QLabel(tr("TOP: ---"), chartPanel_);
+    view_.brightest->setObjectName(QStringLiteral("lTop"));
+    view_.brightest->setGeometry(110, 80, 62, 15);
+    view_.brightest->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    view_.brightest->setToolTip(
+        tr("The level of the brightest 0.5 % of the frame in % of full scale: how well a "
+           "planet is exposed"));
     column->addSpacing(3);
     column->addWidget(chartPanel_);
 

@@ -7,6 +7,7 @@
 #include <QMenuBar>
 
 #include "display/PreviewRenderer.h"
+#include "platform/AppInfo.h"
 #include "widgets/PanelParts.h"
 
 namespace {
@@ -100,5 +101,20 @@ MainMenus buildMainMenus(QMenuBar* bar) {
     // Listed, never offered.
     QAction* hidden = menuItem(zoom, QStringLiteral("N4001"), QStringLiteral("400%"), m.zoom);
     hidden->setVisible(false);
+
+    QMenu* help = bar->addMenu(QCoreApplication::translate("MainMenus", "Help"));
+    help->setObjectName(QStringLiteral("Help1"));
+    m.about = menuItem(help, QStringLiteral("About1"),
+                       QCoreApplication::translate("MainMenus", "About TarviVideo5X"));
     return m;
+}
+
+QString aboutText(const QString& cameraName, const QString& cameraLibrary) {
+    return QCoreApplication::translate("MainMenus",
+                                       "%1 %2\n\nCamera: %3\nCamera library: %4\n\nShows a video "
+                                       "camera's picture live and records SER, AVI, FITS and BMP.")
+        .arg(QString::fromLatin1(kAppName), QString::fromLatin1(kAppVersion),
+             cameraName.isEmpty() ? QCoreApplication::translate("MainMenus", "none") : cameraName,
+             cameraLibrary.isEmpty() ? QCoreApplication::translate("MainMenus", "none")
+                                     : cameraLibrary);
 }

@@ -1,4 +1,5 @@
 #pragma once
+#include <QString>
 // The main window's menu bar: File, Capture Files, Camera Setup and ZOOM. The main window
 // connects the items; the capture panel fills the output format menu with items of its own.
 class QAction;
@@ -26,7 +27,12 @@ struct MainMenus {
     QAction* horizontalFlip = nullptr;
     QAction* colorCamera = nullptr;
     QActionGroup* zoom = nullptr;  // the zoom items; each item's data is its percentage
+    QAction* about = nullptr;      // Help > "About TarviVideo5X"
 };
 
 // Builds the menus into `bar`.
 MainMenus buildMainMenus(QMenuBar* bar);
+
+// The text of Help > About: the program and its version, the camera and the camera library
+// in use.
+QString aboutText(const QString& cameraName, const QString& cameraLibrary);

@@ -7,6 +7,7 @@
 #include <QCoreApplication>
 #include <QFile>
 #include <QFrame>
+#include <QMessageBox>
 #include <QSlider>
 #include <QStatusBar>
 #include <QTimer>
@@ -209,6 +210,10 @@ void MainWindow::wireMenus() {
             if (on) pictureArea_->setZoom(item->data().toInt());
         });
     connect(menus_.selectCamera, &QAction::triggered, this, &MainWindow::selectCamera);
+    connect(menus_.about, &QAction::triggered, this, [this] {
+        QMessageBox::about(this, tr("About %1").arg(QString::fromLatin1(kAppName)),
+                           aboutText(cameraName_, QString::fromStdString(cameraLibraryPath())));
+    });
 }
 
 void MainWindow::selectCamera() {

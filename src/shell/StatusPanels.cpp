@@ -15,7 +15,17 @@ StatusPanels::StatusPanels(QStatusBar* bar) {
         bar->addWidget(panel);
         panels_[i] = panel;
     }
-    panels_[Memory]->setToolTip(QCoreApplication::translate("StatusPanels", "Free memory in MiB"));
+    // What each figure is, for the eye (a tooltip) and for assistive tools (its name).
+    const char* names[kCount] = {
+        QT_TRANSLATE_NOOP("StatusPanels", "Frame rate or recording progress"),
+        QT_TRANSLATE_NOOP("StatusPanels", "Camera state"),
+        QT_TRANSLATE_NOOP("StatusPanels", "Free memory"),
+        QT_TRANSLATE_NOOP("StatusPanels", "Free space of the capture folder")};
+    for (int i = 0; i < kCount; ++i) {
+        const QString name = QCoreApplication::translate("StatusPanels", names[i]);
+        panels_[i]->setToolTip(name);
+        panels_[i]->setAccessibleName(name);
+    }
 }
 
 void StatusPanels::setText(Panel panel, const QString& text) {

@@ -11,7 +11,7 @@ class StatusPanels {
   public:
     enum Panel { Progress = 0, CameraState = 1, Memory = 2, Disk = 3 };
     static constexpr int kCount = 4;
-    static constexpr int kWidths[kCount] = {200, 400, 50, 260};
+    static constexpr int kWidths[kCount] = {200, 400, 110, 260};
 
     explicit StatusPanels(QStatusBar* bar);
     void setText(Panel panel, const QString& text);

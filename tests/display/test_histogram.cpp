@@ -5,6 +5,7 @@
 #include <QFrame>
 #include <QLabel>
 #include <cmath>
+#include <opencv2/imgproc.hpp>
 
 #include "QtTestEnv.h"
 #include "display/Histogram.h"
@@ -52,6 +53,20 @@ TEST(HistogramFigures, AllBlackFrame) {
     EXPECT_EQ(r.top, n + 6);
     EXPECT_EQ(r.average, 0);
     EXPECT_FALSE(r.saturated);
+}
+
+// A planet: a small disc at 75 % on a black sky with one hot pixel. The average is near 0 and
+// SAT lights for the hot pixel; the brightest 0.5 % report the disc.
+TEST(HistogramFigures, TheBrightestShareReportsASmallDiscNotTheHotPixel) {
+    cv::Mat frame(480, 640, CV_8UC1, cv::Scalar(2));
+    cv::circle(frame, {320, 240}, 25, cv::Scalar(191), cv::FILLED);  // 0.64 % of the frame
+    cv::circle(frame, {320, 240}, 8, cv::Scalar(200), cv::FILLED);
+    frame.at<uint8_t>(10, 10) = 255;
+    HistogramResult r;
+    ASSERT_TRUE(computeHistogram(frame, false, r));
+    EXPECT_TRUE(r.saturated);
+    EXPECT_LT(r.average, 5);
+    EXPECT_EQ(r.brightestPercent, 75);  // 191 of 255: the disc's rim reaches the 0.5 %
 }
 
 TEST(HistogramFigures, ThousandPixelFrameLinearCutsTheToweringLevel) {

@@ -529,12 +529,14 @@ TEST_F(CaptureTest, FirstRunNeedsFolderAndNameInEitherOrder) {
     item("SetCaptureFilename1")->trigger();
     EXPECT_EQ(panel().capturePath(), "");
     EXPECT_FALSE(button("Button3")->isEnabled());
+    EXPECT_EQ(button("Button3")->toolTip(), "Choose a capture folder and a file name first");
     const QString chosen = folder_ + QStringLiteral("/");
     panel().setFolderChooser([chosen](QWidget*) { return chosen; });
     item("SetCaptureLocation1")->trigger();
     EXPECT_EQ(panel().capturePath(), folder_ + QStringLiteral("/jupiter"));
     EXPECT_TRUE(button("Button3")->isEnabled());
     EXPECT_TRUE(button("butCapture")->isEnabled());
+    EXPECT_NE(button("Button3")->toolTip(), "Choose a capture folder and a file name first");
 }
 
 TEST_F(CaptureTest, AFailedWriteStopsTheRecordingAndSaysWhy) {

@@ -19,7 +19,9 @@
 #include "ShellTestEnv.h"
 #include "acquisition/CaptureThread.h"
 #include "acquisition/Frame.h"
+#include "platform/AppInfo.h"
 #include "shell/FrameReadyEvent.h"
+#include "shell/MainMenus.h"
 #include "shell/MainWindow.h"
 #include "shell/StatusPanels.h"
 #include "widgets/LabelledSlider.h"
@@ -137,7 +139,11 @@ TEST(MainWindow, LayoutMenusAndStatusBar) {
 
     QStringList menus;
     for (QAction* a : mainWindow.menuBar()->actions()) menus << a->text();
-    EXPECT_EQ(menus, (QStringList{"File", "Capture Files", "Camera Setup", "ZOOM"}));
+    EXPECT_EQ(menus, (QStringList{"File", "Capture Files", "Camera Setup", "ZOOM", "Help"}));
+    // Help > About names the version and the camera library.
+    EXPECT_NE(find<QAction>(mainWindow, "About1"), nullptr);
+    EXPECT_TRUE(aboutText("SimCam", "/lib/libtarvidll.so").contains(kAppVersion));
+    EXPECT_TRUE(aboutText("SimCam", "/lib/libtarvidll.so").contains("/lib/libtarvidll.so"));
     EXPECT_FALSE(find<QMenu>(mainWindow, "SetCaptureFormat1")->menuAction()->isVisible());
     EXPECT_FALSE(find<QMenu>(mainWindow, "Compression1")->menuAction()->isVisible());
     EXPECT_TRUE(find<QAction>(mainWindow, "IRAW")->isChecked());

@@ -1,5 +1,7 @@
 #include "platform/HardExit.h"
 
+#include <cstdio>
+
 #include <condition_variable>
 #include <cstdlib>
 #include <mutex>
@@ -64,7 +66,9 @@ void hardExit(int code) {
         term(code);
         std::abort();
     }
-    std::exit(code);
+    // Without the static destructors: a camera library's threads may still run (see main).
+    std::fflush(nullptr);
+    std::_Exit(code);
 }
 
 namespace testexit {

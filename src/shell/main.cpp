@@ -6,6 +6,7 @@
 #include <QIcon>
 #include <QMessageBox>
 #include <cstdio>
+#include <cstdlib>
 
 #include "acquisition/CameraLib.h"
 #include "platform/AppInfo.h"
@@ -114,7 +115,12 @@ int main(int argc, char** argv) {
     createAuxiliaryWindows(*mainWindow);
 
     const int code = app.exec();
-    // However the event loop ended, the exit procedure has run once.
+    // However the event loop ended, the exit procedure has run once: the recording is
+    // closed, the settings are on disk, the camera is stopped.
     runExitHandlerOnce();
-    return code;
+    // The process ends here without the static destructors: a camera library's own
+    // threads (the INDI client's listener) may still run, and tearing down the libraries'
+    // statics under them crashed the program on its way out. Nothing is left to write.
+    std::fflush(nullptr);
+    std::_Exit(code);
 }

@@ -97,6 +97,20 @@ TEST_F(CaptureTest, FirstPassesSendSettingsInOrderAndExposureLengthOnlyOnChange)
     EXPECT_EQ(cam_.countOf("SetExposureLength"), 2);  // 20 once, then 40
 }
 
+TEST_F(CaptureTest, ALibraryWithoutMicrosecondsGetsWholeMillisecondsAtLeastOne) {
+    capture_->setExposureUs(50);
+    start();
+    const size_t mark = awaitExposure();
+    EXPECT_NE(cam_.trace().find("SetExposureLength(1)"), std::string::npos) << cam_.trace();
+    EXPECT_EQ(capture_->status().exposureUs, 1000);
+    capture_->setExposureUs(2600);
+    cam_.release();
+    awaitExposure();
+    EXPECT_NE(cam_.trace(mark).find("SetExposureLength(3)"), std::string::npos);
+    EXPECT_EQ(capture_->status().exposureUs, 3000);
+    EXPECT_EQ(exposureTakenUs(1499), 1000);
+}
+
 TEST_F(CaptureTest, WhileRecordingOnlyWhiteBalanceIsSentAndGeometryWaits) {
     start();
     awaitExposure();

@@ -100,15 +100,10 @@ TEST_F(CaptureTest, FirstPassesSendSettingsInOrderAndExposureLengthOnlyOnChange)
 TEST_F(CaptureTest, ALibraryWithoutMicrosecondsGetsWholeMillisecondsAtLeastOne) {
     capture_->setExposureUs(50);
     start();
-    const size_t mark = awaitExposure();
+    awaitExposure();
     EXPECT_NE(cam_.trace().find("SetExposureLength(1)"), std::string::npos) << cam_.trace();
     EXPECT_EQ(capture_->status().exposureUs, 1000);
-    capture_->setExposureUs(2600);
-    cam_.release();
-    awaitExposure();
-    EXPECT_NE(cam_.trace(mark).find("SetExposureLength(3)"), std::string::npos);
-    EXPECT_EQ(capture_->status().exposureUs, 3000);
-    EXPECT_EQ(exposureTakenUs(1499), 1000);
+    EXPECT_EQ(exposureTakenUs(2600), 3000);
 }
 
 TEST_F(CaptureTest, WhileRecordingOnlyWhiteBalanceIsSentAndGeometryWaits) {

@@ -211,7 +211,6 @@ TEST_F(IndiCamTest, GainReachesTheDriverAndCancelEndsTheExposure) {
 }
 
 TEST_F(IndiCamTest, MicrosecondExposuresReachTheDriverAsFractionalSeconds) {
-    ASSERT_NE(lib().setExposureMicroseconds, nullptr);
     std::vector<uint8_t> buffer(rowStride(640) * 480, 0xAB);
     ASSERT_EQ(lib().subframe(640, 480), 1);
     ASSERT_EQ(lib().setExposureMicroseconds(2500), 1);  // short: streamed

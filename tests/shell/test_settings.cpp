@@ -26,8 +26,7 @@ TEST(SettingsStore, RoundTripKeepsTheFourTextsInTheirGroup) {
     const QByteArray ini = config.readIni();
     EXPECT_TRUE(ini.contains("[TarviVideo2R]")) << ini.constData();
     EXPECT_TRUE(ini.contains("GAIN=42")) << ini.constData();
-    // Whole milliseconds for a program that knows no fractions; once such a program has
-    // changed EXPOLENGTH, the fraction left beside it no longer counts.
+    // Whole ms for older programs; once one has changed EXPOLENGTH, the fraction is stale.
     EXPECT_TRUE(ini.contains("EXPOLENGTH=2\n")) << ini.constData();
     ASSERT_TRUE(config.writeIni("[TarviVideo2R]\nEXPOLENGTH=40\nEXPOLENGTHUS=2350\n"));
     EXPECT_EQ(readStoredSettings().exposureUs, 40'000);

@@ -105,12 +105,12 @@ double Exposure::waitForEnd() {
     if (waited_) return part_;
     WorkerState& s = state();
     std::unique_lock<std::mutex> lock(s.mutex);
-    const auto end = start_ + std::chrono::milliseconds(settings_.exposureMs);
+    const auto end = start_ + std::chrono::microseconds(settings_.exposureUs);
     s.wake.wait_until(lock, end, [&] { return s.cancel; });
     if (s.cancel) {
-        const double elapsedMs =
-            std::chrono::duration<double, std::milli>(SteadyClock::now() - start_).count();
-        part_ = std::clamp(elapsedMs / settings_.exposureMs, 0.0, 1.0);
+        const double elapsedUs =
+            std::chrono::duration<double, std::micro>(SteadyClock::now() - start_).count();
+        part_ = std::clamp(elapsedUs / static_cast<double>(settings_.exposureUs), 0.0, 1.0);
     }
     waited_ = true;
     return part_;
@@ -234,7 +234,13 @@ int CameraSampleDepth(int bits) {
 
 int SetExposureLength(int ms) {
     auto lock = lockCamera();
-    current().exposureMs = std::clamp(ms, 1, 10000);
+    current().exposureUs = std::clamp(ms, 1, 10000) * 1000LL;
+    return 1;
+}
+
+int SetExposureMicroseconds(long long us) {
+    auto lock = lockCamera();
+    current().exposureUs = std::clamp(us, 10LL, 10'000'000LL);
     return 1;
 }
 

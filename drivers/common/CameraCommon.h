@@ -1,7 +1,7 @@
 #pragma once
 // The part of a camera library that every camera shares: the exposure worker thread and the
 // entry points ExposureSemaphore, ThreadedExposure, CancelExposure, SetExposureLength,
-// SetGain, SetWhiteBalance, Subframe, HorizontalFlip and CameraFrameInfo.
+// SetExposureMicroseconds, SetGain, SetWhiteBalance, Subframe, HorizontalFlip and CameraFrameInfo.
 //
 // A camera library links this and defines the two functions at the end: what its largest
 // subframe is, and how an exposure fills the buffer. openUSB, GetCameraInfo and any entry
@@ -19,7 +19,7 @@ struct Settings {
     int width = 0;
     int height = 0;
     bool flip = false;
-    int exposureMs = 100;              // 1 to 10000
+    long long exposureUs = 100'000;    // microseconds, 10 to 10000000
     int gain = 10;                     // 0 to 100
     int balance[3] = {127, 127, 127};  // blue, green, red, each 0 to 255
     int depth = 8;                     // bits of each buffer word: 8 or 16

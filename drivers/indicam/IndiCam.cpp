@@ -131,14 +131,14 @@ int ThreadedExposure(void* buffer, int /*reserved*/, int /*mode*/) {
     }
     const int w = g_settings.width, h = g_settings.height;
     // The stream's frames hold 8 bits whatever the sensor's depth: 16-bit buffers take FITS.
-    const bool stream = g_settings.exposureMs < kStreamBelowMs && g_sampleDepth == 8 &&
+    const bool stream = g_settings.exposureUs < kStreamBelowMs * 1000LL && g_sampleDepth == 8 &&
                         hasProperty("CCD_VIDEO_STREAM") && hasProperty("STREAMING_EXPOSURE");
     if (stream)
         prepareStream(w, h);
     else
         prepareSingle(w, h);
 
-    double seconds = g_settings.exposureMs / 1000.0;
+    double seconds = static_cast<double>(g_settings.exposureUs) / 1e6;
     double min = 0, max = 0;
     if (!stream && rangeOf("CCD_EXPOSURE", "CCD_EXPOSURE_VALUE", &min, &max) && max > min)
         seconds = std::clamp(seconds, min, max);  // a value out of range is refused, no image
@@ -150,7 +150,8 @@ int ThreadedExposure(void* buffer, int /*reserved*/, int /*mode*/) {
         s.height = h;
         s.mirror = g_settings.flip && !g_settings.driverFlips;
         s.depth = g_sampleDepth;
-        s.deadline = Clock::now() + std::chrono::milliseconds(g_settings.exposureMs) + kImageMargin;
+        s.deadline =
+            Clock::now() + std::chrono::microseconds(g_settings.exposureUs) + kImageMargin;
         s.exposureAnswered = false;
         s.changed.notify_all();  // the watchdog takes the new deadline
         if (stream && s.streamFrameFresh && s.streamFrameGeneration == s.generation) {
@@ -186,14 +187,18 @@ int CancelExposure(void) {
     return was == Kind::None ? 0 : 1;
 }
 
-int SetExposureLength(int ms) {
+int SetExposureMicroseconds(long long us) {
     std::lock_guard<std::mutex> api(g_apiMutex);
-    const int clamped = std::clamp(ms, 1, 10000);
-    if (clamped != g_settings.exposureMs) {
-        g_settings.exposureMs = clamped;
+    const long long clamped = std::clamp(us, 10LL, 10'000'000LL);
+    if (clamped != g_settings.exposureUs) {
+        g_settings.exposureUs = clamped;
         settingsChanged();
     }
     return 1;
+}
+
+int SetExposureLength(int ms) {
+    return SetExposureMicroseconds(std::clamp(ms, 1, 10000) * 1000LL);
 }
 
 int SetGain(int gain) {

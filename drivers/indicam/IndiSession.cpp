@@ -252,12 +252,12 @@ void checkStreamRate() {
 // Sends the frame, exposure and stream settings a stream exposure needs, then starts it.
 void prepareStream(int w, int h) {
     State& s = state();
-    const double seconds = g_settings.exposureMs / 1000.0;
+    const double seconds = static_cast<double>(g_settings.exposureUs) / 1e6;
     if (g_settings.streamExposure != seconds) {
         setNumbers("STREAMING_EXPOSURE", {{"STREAMING_EXPOSURE_VALUE", seconds}});
         g_settings.streamExposure = seconds;
         std::lock_guard<std::mutex> lock(s.mutex);
-        s.streamExposureUs = static_cast<long long>(g_settings.exposureMs) * 1000;
+        s.streamExposureUs = g_settings.exposureUs;
         s.rateFrames = 0;  // a new rate to check
     }
     // The stream takes its subframe from CCD_STREAM_FRAME: a CCD_FRAME subframe makes the

@@ -229,7 +229,7 @@ FillFunction beginExposure(const Settings& s) {
     r.flip = s.flip;
     r.depth = s.depth;
     r.bits = s.depth == 16 ? s.maxBits : 8;
-    setLevels(r, s.exposureMs, s.gain, s.balance);
+    setLevels(r, static_cast<double>(s.exposureUs) / 1000.0, s.gain, s.balance);
     if (g_seeing) {
         r.bias = 4;
         r.noiseSigma = 0.8 + 0.04 * s.gain;
@@ -252,7 +252,7 @@ int openUSB(int /*reserved*/) {
     s.flip = false;
     s.maxBits = g_bits;
     s.depth = 8;
-    s.exposureMs = kDefaultExposureMs;
+    s.exposureUs = kDefaultExposureMs * 1000LL;
     s.gain = kDefaultGain;
     std::fill(std::begin(s.balance), std::end(s.balance), kNeutralBalance);
     return 1;

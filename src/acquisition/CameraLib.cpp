@@ -91,6 +91,7 @@ bool tryLoad(const std::string& path, TarviApi* api, std::string* why) {
     take(handle, "CameraFrameInfo", t.cameraFrameInfo, optional);
     take(handle, "CameraSampleDepth", t.cameraSampleDepth, optional);
     take(handle, "CameraListDevices", t.cameraListDevices, optional);
+    take(handle, "SetExposureMicroseconds", t.setExposureMicroseconds, optional);
     // A wheel needs all three of its entry points.
     if (!take(handle, "FilterWheelState", t.filterWheelState, optional) |
         !take(handle, "FilterWheelName", t.filterWheelName, optional) |

@@ -22,6 +22,7 @@ struct TarviApi {
     decltype(&::CameraFrameInfo) cameraFrameInfo = nullptr;
     decltype(&::CameraSampleDepth) cameraSampleDepth = nullptr;
     decltype(&::CameraListDevices) cameraListDevices = nullptr;
+    decltype(&::SetExposureMicroseconds) setExposureMicroseconds = nullptr;
     // The filter wheel: all three or none.
     decltype(&::FilterWheelState) filterWheelState = nullptr;
     decltype(&::FilterWheelName) filterWheelName = nullptr;

@@ -15,8 +15,8 @@
 #include "platform/DateTime.h"
 
 namespace {
-constexpr int32_t kMinExposureMs = 1;
-constexpr int32_t kMaxExposureMs = 10000;
+constexpr int64_t kMinExposureUs = 10;
+constexpr int64_t kMaxExposureUs = 10'000'000;
 constexpr uint32_t kRateWindowMs = 1000;
 
 bool isBlank(char c) {
@@ -136,9 +136,9 @@ CaptureThread::~CaptureThread() {
 
 // ---- settings
 
-void CaptureThread::setExposureMs(int32_t ms) {
+void CaptureThread::setExposureUs(int64_t us) {
     std::lock_guard<std::mutex> lock(requestMutex_);
-    request_.exposureMs = ms;
+    request_.exposureUs = us;
 }
 
 void CaptureThread::setGain(int32_t gain) {
@@ -365,10 +365,26 @@ void CaptureThread::run() {
     markFinished();
 }
 
-void CaptureThread::sendExposureLength(int32_t ms) {
-    if (ms == lastExposureSent_) return;
-    camera().setExposureLength(ms);
-    lastExposureSent_ = ms;
+int64_t exposureTakenUs(int64_t us) {
+    us = std::clamp(us, kMinExposureUs, kMaxExposureUs);
+    return camera().setExposureMicroseconds ? us : std::max<int64_t>((us + 500) / 1000, 1) * 1000;
+}
+
+// Sends the length (microseconds) when it changed and returns the length in force: itself
+// for a library that takes microseconds, else rounded to whole milliseconds, at least 1.
+int64_t CaptureThread::sendExposureLength(int64_t us) {
+    us = std::clamp(us, kMinExposureUs, kMaxExposureUs);
+    if (us == lastExposureSent_) return exposureInForce_;
+    const TarviApi& api = camera();
+    lastExposureSent_ = us;
+    if (api.setExposureMicroseconds && api.setExposureMicroseconds(us) == 1) {
+        exposureInForce_ = us;
+    } else {
+        const int32_t ms = static_cast<int32_t>(std::max<int64_t>((us + 500) / 1000, 1));
+        api.setExposureLength(ms);
+        exposureInForce_ = int64_t{ms} * 1000;
+    }
+    return exposureInForce_;
 }
 
 bool CaptureThread::timedWaitDone(uint32_t ms) {
@@ -410,10 +426,10 @@ bool CaptureThread::waitForBudget() {
     return true;
 }
 
-bool CaptureThread::waitForExposureEnd(uint32_t exposureMs, uint64_t number) {
+bool CaptureThread::waitForExposureEnd(int64_t exposureUs, uint64_t number) {
     using Clock = std::chrono::steady_clock;
-    const auto deadline =
-        Clock::now() + std::chrono::milliseconds(exposureMs + stallMarginMs_.load());
+    const auto deadline = Clock::now() + std::chrono::microseconds(exposureUs) +
+                          std::chrono::milliseconds(stallMarginMs_.load());
     bool stalled = false;
     bool cut = false;
     for (;;) {
@@ -509,7 +525,7 @@ void CaptureThread::applySettings(bool recording) {
         const bool changed = active_.width != want.width || active_.height != want.height ||
                              active_.depth != want.depth || active_.flip != want.flip;
         api.subframe(want.width, want.height);
-        sendExposureLength(want.exposureMs);
+        want.exposureUs = sendExposureLength(want.exposureUs);
         api.horizontalFlip(want.flip ? 1 : 0);
         api.setGain(want.gain);
         gainSent_ = gainSerial;
@@ -520,7 +536,7 @@ void CaptureThread::applySettings(bool recording) {
         status_.height = active_.height;
         status_.depth = active_.depth;
         status_.flip = active_.flip;
-        status_.exposureMs = active_.exposureMs;
+        status_.exposureUs = active_.exposureUs;
     } else if (gainSerial != gainSent_) {
         // The user released the gain slider during the recording.
         gainSent_ = gainSerial;
@@ -618,11 +634,11 @@ void CaptureThread::publishWheel(const TarviWheelState& wheel, bool moving) {
 // number, so that every frame numbered above a cut was exposed entirely after it. Only a start
 // within one exposure and a margin before the cut counts: a camera clock far behind this
 // one's would otherwise keep every frame out.
-bool CaptureThread::begunBeforeCut(uint64_t number, int64_t startUnixUs, int32_t exposureMs) const {
+bool CaptureThread::begunBeforeCut(uint64_t number, int64_t startUnixUs, int64_t exposureUs) const {
     constexpr int64_t kMarginUs = 2'000'000;
     const int64_t cut = cutUnixUs_.load();
     return number > cutTarget_.load() && startUnixUs > 0 && startUnixUs < cut &&
-           cut - startUnixUs <= int64_t{exposureMs} * 1000 + kMarginUs;
+           cut - startUnixUs <= exposureUs + kMarginUs;
 }
 
 bool CaptureThread::exposedWhileWheelMoved(uint64_t number, int64_t startUnixUs) const {
@@ -696,8 +712,8 @@ void CaptureThread::exposureLoop() {
             noteExposureStarted(number);
             nextCaptureFrame_ = newCaptureFrame();
 
-            const int32_t ms = std::clamp(active_.exposureMs, kMinExposureMs, kMaxExposureMs);
-            if (!waitForExposureEnd(static_cast<uint32_t>(ms), number)) break;
+            const int64_t us = std::clamp(active_.exposureUs, kMinExposureUs, kMaxExposureUs);
+            if (!waitForExposureEnd(us, number)) break;
             exposing = false;
 
             FramePtr done = std::move(captureFrame_);
@@ -717,7 +733,7 @@ void CaptureThread::exposureLoop() {
                     PreciseDateTime::fromUnixMicros(info.startUnixUs, utcOffsetSeconds());
             finishFrame(*done, info);
             done->filterMoving = exposedWhileWheelMoved(done->exposureNumber, info.startUnixUs);
-            if (begunBeforeCut(done->exposureNumber, info.startUnixUs, ms))
+            if (begunBeforeCut(done->exposureNumber, info.startUnixUs, us))
                 done->exposureNumber = cutTarget_.load();
             deliver(std::move(done));
         }

@@ -53,7 +53,7 @@ struct WhiteBalance {
 // The camera settings the user asks for. The capture thread brings them into force before
 // an exposure while no recording runs; a recording keeps the ones it started with.
 struct CaptureSettings {
-    int32_t exposureMs = 100;
+    int64_t exposureUs = 100'000;  // microseconds
     int32_t gain = 0;
     // The subframe; kept inside the sensor (0 or more than the sensor: the full sensor).
     int32_t width = 0;
@@ -77,7 +77,9 @@ struct CaptureStatus {
     int32_t height = 0;
     int32_t depth = 8;
     bool flip = false;
-    int32_t exposureMs = 0;  // the length in force, 0 before the first exposure
+    // The length in force in microseconds (whole milliseconds for a library that takes no
+    // microseconds), 0 before the first exposure.
+    int64_t exposureUs = 0;
     bool recording = false;
     uint64_t exposuresStarted = 0;
     // Exposures the camera library reported as failed: neither shown nor recorded.
@@ -105,7 +107,10 @@ class CaptureThread {
     CaptureThread& operator=(const CaptureThread&) = delete;
 
     // ---- settings, taken before the next exposure (any thread)
-    void setExposureMs(int32_t ms);
+    // The exposure length in microseconds; a library that takes whole milliseconds only gets
+    // it rounded to the millisecond, at least 1 ms.
+    void setExposureUs(int64_t us);
+    void setExposureMs(int32_t ms) { setExposureUs(int64_t{ms} * 1000); }
     void setGain(int32_t gain);
     // Sends the gain before the next exposure even while a recording runs: the user
     // released the gain slider.
@@ -195,11 +200,11 @@ class CaptureThread {
     void exposureLoop();
     bool waitForStart();
     bool waitForBudget();
-    bool waitForExposureEnd(uint32_t exposureMs, uint64_t number);
+    bool waitForExposureEnd(int64_t exposureUs, uint64_t number);
     bool timedWaitDone(uint32_t ms);
     void deliver(FramePtr frame);
     void applySettings(bool recording);
-    void sendExposureLength(int32_t ms);
+    int64_t sendExposureLength(int64_t us);
     void finishFrame(Frame& frame, const TarviFrameInfo& info);
     void markFinished();
     void setState(CameraState state);
@@ -210,7 +215,7 @@ class CaptureThread {
     void serviceWheel();
     void publishWheel(const TarviWheelState& wheel, bool moving);
     bool exposedWhileWheelMoved(uint64_t number, int64_t startUnixUs) const;
-    bool begunBeforeCut(uint64_t number, int64_t startUnixUs, int32_t exposureMs) const;
+    bool begunBeforeCut(uint64_t number, int64_t startUnixUs, int64_t exposureUs) const;
 
     PostFrameFn post_;
     std::thread thread_;
@@ -261,7 +266,8 @@ class CaptureThread {
     int32_t sensorHeight_ = 0;
     int32_t cameraBits_ = 8;
     CaptureSettings active_;
-    int32_t lastExposureSent_ = 99999999;
+    int64_t lastExposureSent_ = -1;  // as asked for, microseconds; -1 before the first
+    int64_t exposureInForce_ = 0;    // what the camera took for it
     std::string budgetRefusal_;  // the last request refused for the budget, logged once
     uint64_t balanceSent_ = 0;
     uint64_t gainSent_ = 0;
@@ -283,6 +289,11 @@ class CaptureThread {
     FramePtr nextCaptureFrame_;
     std::vector<FramePtr> abandoned_;
 };
+
+// The exposure length (microseconds) the camera library in use takes for a request: clamped
+// to 10 us..10 s, and rounded to whole milliseconds, at least 1, for a library without
+// SetExposureMicroseconds.
+int64_t exposureTakenUs(int64_t us);
 
 // The frame rate shown in the status bar: trunc(frames / elapsedMs * 1000); 0 when no
 // time has passed.

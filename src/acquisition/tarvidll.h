@@ -92,6 +92,16 @@ int CameraFrameInfo(TarviFrameInfo* info);
  * A library without this entry point delivers 8-bit samples only. */
 int CameraSampleDepth(int bits);
 
+/* SetExposureMicroseconds: the exposure length in microseconds, 10 to 10000000, from the
+ * next exposure on, for cameras that expose shorter than a millisecond or between whole
+ * milliseconds. The program calls it in place of SetExposureLength whenever the library has
+ * it; the last of the two called sets the length. Returns 1 when accepted, 0 when the camera
+ * cannot take the length.
+ *
+ * A library without this entry point, or one that returned 0, gets SetExposureLength with
+ * the length rounded to the nearest millisecond, at least 1. */
+int SetExposureMicroseconds(long long us);
+
 /* The filter wheel: for a library that also turns a filter wheel in front of its camera.
  * Called on the acquisition thread, between exposures, once openUSB has opened the camera.
  * A library without these entry points, or whose FilterWheelState returns 0, has no wheel.

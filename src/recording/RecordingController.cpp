@@ -257,7 +257,7 @@ void RecordingController::watchWheel() {
 }
 
 CaptureStart RecordingController::startCapture(const CaptureRequest& request) {
-    if (capture_ && request.exposureMs > 0) capture_->setExposureMs(request.exposureMs);
+    if (capture_ && request.exposureUs > 0) capture_->setExposureUs(request.exposureUs);
     if (factsSource_) facts_ = factsSource_();
     const FormatInfo& info = formatInfo(request.format);
     bool opened = false;

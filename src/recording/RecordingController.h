@@ -58,7 +58,7 @@ struct CaptureRequest {
     RecordingLength length;
     int32_t pauseMs = 0;  // between recorded frames
     bool colorCamera = false;
-    int32_t exposureMs = 0;  // set on the camera as the recording starts; 0: as it is
+    int64_t exposureUs = 0;  // set on the camera as the recording starts; 0: as it is
 };
 
 // What a capture command did.

@@ -67,9 +67,9 @@ void line(std::string& out, const std::string& key, const std::string& value) {
     out += key + ": " + value + "\n";
 }
 
-PreciseDateTime exposureEnd(PreciseDateTime start, int32_t exposureMs) {
-    return PreciseDateTime::fromTicks(start.ticks() +
-                                      int64_t{exposureMs} * PreciseDateTime::kTicksPerMillisecond);
+PreciseDateTime exposureEnd(PreciseDateTime start, double exposureMs) {
+    return PreciseDateTime::fromTicks(
+        start.ticks() + std::llround(exposureMs * PreciseDateTime::kTicksPerMillisecond));
 }
 }  // namespace
 
@@ -170,7 +170,7 @@ void appendSessionCards(std::string& header, const RecordingFacts& facts,
         fitsValueCard(header, "SITELONG", number("%.6f", *facts.session.longitude));
     }
     fitsStringCard(header, "DATE-OBS", isoDateTime(toUtc(frameLocal, facts.utcOffsetSeconds)));
-    fitsValueCard(header, "EXPTIME", number("%.4f", facts.exposureMs / 1000.0));
+    fitsValueCard(header, "EXPTIME", number("%.6f", facts.exposureMs / 1000.0));
     fitsValueCard(header, "GAIN", std::to_string(gain));
     fitsValueCard(header, "XBINNING", "1");
     fitsValueCard(header, "YBINNING", "1");

@@ -1,6 +1,8 @@
 #include "settings/SettingsStore.h"
 
 #include <QRegularExpression>
+#include <algorithm>
+#include <climits>
 
 #include "platform/Memory.h"
 #include "settings/Settings.h"
@@ -42,11 +44,19 @@ int32_t decimalOr(const QString& text, int32_t def) {
     return parseDecimal(text, &v) ? v : def;
 }
 
+// A length in microseconds as EXPOLENGTH's whole milliseconds, at least 1.
+static int32_t wholeMs(int64_t us) {
+    return static_cast<int32_t>(std::clamp<int64_t>((us + 500) / 1000, 1, INT32_MAX));
+}
+
 StoredSettings readStoredSettings() {
     StoredSettings out;
     const StoredSettings defaults;
     auto store = openSettings();
-    out.exposureMs = decimalOr(readSetting(*store, kExposureLengthKey, {}), defaults.exposureMs);
+    const int32_t ms = decimalOr(readSetting(*store, kExposureLengthKey, {}),
+                                 static_cast<int32_t>(defaults.exposureUs / 1000));
+    const int32_t us = decimalOr(readSetting(*store, kExposureMicrosKey, {}), -1);
+    out.exposureUs = us > 0 && wholeMs(us) == ms ? us : int64_t{ms} * 1000;
     out.frameCountText = readSetting(*store, kFrameCountKey, defaults.frameCountText);
     out.capturePath = readSetting(*store, kCapturePathKey, defaults.capturePath);
     out.gain = decimalOr(readSetting(*store, kGainKey, {}), defaults.gain);
@@ -55,7 +65,8 @@ StoredSettings readStoredSettings() {
 
 bool writeStoredSettings(const StoredSettings& values) {
     auto store = openSettings();
-    writeSetting(*store, kExposureLengthKey, QString::number(values.exposureMs));
+    writeSetting(*store, kExposureLengthKey, QString::number(wholeMs(values.exposureUs)));
+    writeSetting(*store, kExposureMicrosKey, QString::number(values.exposureUs));
     writeSetting(*store, kFrameCountKey, values.frameCountText);
     writeSetting(*store, kCapturePathKey, values.capturePath);
     writeSetting(*store, kGainKey, QString::number(values.gain));

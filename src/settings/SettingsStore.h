@@ -31,10 +31,16 @@ inline constexpr char kExposureLengthKey[] = "EXPOLENGTH";
 inline constexpr char kFrameCountKey[] = "EXPOCOUNT";
 inline constexpr char kCapturePathKey[] = "FILENAME";
 inline constexpr char kGainKey[] = "GAIN";
+// The exposure length in microseconds, beside EXPOLENGTH's whole milliseconds (which a
+// program that knows no fractions reads and writes alone).
+inline constexpr char kExposureMicrosKey[] = "EXPOLENGTHUS";
 
 // The four values with their defaults.
 struct StoredSettings {
-    int32_t exposureMs = 100;
+    // Stored as EXPOLENGTH, rounded to whole ms (at least 1), and EXPOLENGTHUS; read from
+    // EXPOLENGTHUS only while it rounds to EXPOLENGTH (a program that knows no fractions
+    // may have written EXPOLENGTH since).
+    int64_t exposureUs = 100'000;
     // The frame count field's text as typed: an emptied field is stored empty.
     QString frameCountText = QStringLiteral("1");
     QString capturePath;

@@ -79,12 +79,13 @@ std::string fileSystemName(const QString& path) {
 }  // namespace
 
 CapturePanel::CapturePanel(CaptureThread& capture, RecordingController& recorder,
-                           StatusPanels& status, std::function<int()> exposureMs, QWidget* parent)
+                           StatusPanels& status, std::function<int64_t()> exposureUs,
+                           QWidget* parent)
     : QFrame(parent),
       capture_(capture),
       recorder_(recorder),
       status_(status),
-      exposureMs_(std::move(exposureMs)) {
+      exposureUs_(std::move(exposureUs)) {
     setObjectName(QStringLiteral("CapturePanel"));
     setFrameShape(QFrame::StyledPanel);
     setFrameShadow(QFrame::Raised);
@@ -454,7 +455,7 @@ void CapturePanel::requestCapture(bool sequence) {
     request.length = {count, countUnit_->currentIndex() == 1};
     request.pauseMs = pauseMs();
     request.colorCamera = colorCamera_;
-    request.exposureMs = exposureMs_ ? exposureMs_() : 0;
+    request.exposureUs = exposureUs_ ? exposureUs_() : 0;
     if (recorder_.requestCapture(request) == CaptureStart::Failed &&
         !recorder_.lastError().empty())
         showMessage(QString::fromStdString(recorder_.lastError()));

@@ -27,9 +27,9 @@ class StatusPanels;
 class CapturePanel : public QFrame {
     Q_OBJECT
   public:
-    // `exposureMs`: the exposure length that recordings take (the exposure slider's).
+    // `exposureUs`: the exposure length that recordings take (the exposure slider's).
     CapturePanel(CaptureThread& capture, RecordingController& recorder, StatusPanels& status,
-                 std::function<int()> exposureMs, QWidget* parent = nullptr);
+                 std::function<int64_t()> exposureUs, QWidget* parent = nullptr);
 
     // The summary panel, placed by the main window below the capture group.
     QFrame* summaryPanel() const { return summary_; }
@@ -104,7 +104,7 @@ class CapturePanel : public QFrame {
     RecordingController& recorder_;
     StatusPanels& status_;
     OutputNameDialog* nameDialog_ = nullptr;
-    std::function<int()> exposureMs_;
+    std::function<int64_t()> exposureUs_;
     bool colorCamera_ = true;
     CaptureFormat format_ = CaptureFormat::Fit;
     bool locked_ = false;

@@ -1,6 +1,8 @@
 #include "shell/ControlMath.h"
 
 #include <algorithm>
+#include <climits>
+#include <cmath>
 
 #include "platform/Rounding.h"
 
@@ -21,11 +23,39 @@ bool presetFromCaption(const QString& caption, int32_t& preset) {
     return true;
 }
 
-ExposureRange exposurePresetRange(int32_t position, int32_t preset) {
+int64_t exposureUsAt(int32_t position) {
+    if (position <= kFineExposurePositions)
+        return std::max<int64_t>(position, 1) * kFineExposureStepUs;
+    return kFineExposureEndUs + int64_t{position - kFineExposurePositions} * 1000;
+}
+
+int32_t exposurePositionOf(int64_t us) {
+    if (us <= kFineExposureEndUs)
+        return static_cast<int32_t>(
+            std::max<int64_t>((us + kFineExposureStepUs / 2) / kFineExposureStepUs, 1));
+    const int64_t ms = (us - kFineExposureEndUs + 500) / 1000;
+    return static_cast<int32_t>(std::min<int64_t>(kFineExposurePositions + ms, INT32_MAX));
+}
+
+QString exposureText(int64_t us) {
+    if (us < kFineExposureEndUs) return QString::number(static_cast<double>(us) / 1000.0, 'f', 2);
+    return QString::number((us + 500) / 1000);
+}
+
+bool exposureFromText(const QString& text, int64_t& us) {
+    bool ok = false;
+    const double ms = text.trimmed().toDouble(&ok);  // C locale: a point before the fraction
+    if (!ok || !(ms > 0) || ms > 1e7) return false;
+    us = exposureUsAt(exposurePositionOf(std::llround(ms * 1000.0)));
+    return true;
+}
+
+ExposureRange exposurePresetRange(int32_t position, int32_t presetMs) {
+    const int32_t top = exposurePositionOf(100'000);
     ExposureRange r;
-    r.position = position > 100 ? 100 : position;
-    r.max = preset;
-    r.tickInterval = preset / 10;
+    r.position = position > top ? top : position;
+    r.max = exposurePositionOf(int64_t{presetMs} * 1000);
+    r.tickInterval = r.max / 10;
     return r;
 }
 

@@ -14,14 +14,31 @@ bool commitCancelsExposure(int32_t previousMs);
 // range below 1.
 bool presetFromCaption(const QString& caption, int32_t& preset);
 
-// The exposure slider after a preset: a position above 100 comes down to 100 (which lies
-// inside every range), the maximum becomes the preset, with a tick every preset div 10.
+// The exposure slider's positions: 1..1000 are 0.01..10.00 ms in steps of 0.01 ms, for the
+// short exposures of the Sun, the Moon and bright planets; above that each position is one
+// more whole millisecond (1001 = 11 ms, 1090 = 100 ms).
+inline constexpr int32_t kFineExposurePositions = 1000;
+inline constexpr int64_t kFineExposureStepUs = 10;
+inline constexpr int64_t kFineExposureEndUs = kFineExposurePositions * kFineExposureStepUs;
+int64_t exposureUsAt(int32_t position);
+// The nearest position of a length (microseconds); at least 1.
+int32_t exposurePositionOf(int64_t us);
+// A length (microseconds) as the control shows it, in ms without the unit: two decimals
+// below 10 ms ("0.05"), whole milliseconds from 10 ms on ("40").
+QString exposureText(int64_t us);
+// A typed length in ms ("0.05", "40", "2.5") as microseconds on the slider's steps: false
+// for anything else or for a length not above 0.
+bool exposureFromText(const QString& text, int64_t& us);
+
+// The exposure slider after a preset: a length above 100 ms comes down to 100 ms (which lies
+// inside every range), the maximum becomes the preset's position, with ten ticks over the
+// range. The positions are those of exposurePositionOf.
 struct ExposureRange {
     int32_t position;
     int32_t max;
     int32_t tickInterval;
 };
-ExposureRange exposurePresetRange(int32_t position, int32_t preset);
+ExposureRange exposurePresetRange(int32_t position, int32_t presetMs);
 
 // A white-balance slider position -127..128 as the camera value 0..255.
 inline int32_t balanceValue(int32_t position) {

@@ -4,7 +4,9 @@
 #include <QBoxLayout>
 #include <QFrame>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMenu>
+#include <QRegularExpressionValidator>
 
 #include "acquisition/CameraLib.h"
 #include "acquisition/CaptureThread.h"
@@ -31,18 +33,42 @@ ExposurePanel::ExposurePanel(CaptureThread& capture, QWidget* parent)
     column->setSpacing(3);
 
     column->addWidget(smallLabel(tr("Exposure"), this));
-    exposure_ = new LabelledSlider(Qt::Horizontal, 1, 100, 1, tr("%d ms"), this);
+    // The slider and beside it the length in ms; its value label is the field.
+    auto* row = new QHBoxLayout;
+    row->setSpacing(3);
+    exposure_ = new LabelledSlider(Qt::Horizontal, 1, exposurePositionOf(100'000), 1, QString(),
+                                   this);
     exposure_->setObjectName(QStringLiteral("_expot"));
     exposure_->setTickInterval(exposure_->maximum() / 10);
-    column->addWidget(exposure_);
+    row->addWidget(exposure_, 1);
+    exposureField_ = new QLineEdit(this);
+    exposureField_->setObjectName(QStringLiteral("expofield"));
+    exposureField_->setValidator(new QRegularExpressionValidator(
+        QRegularExpression(QStringLiteral("[0-9]{0,5}([.][0-9]{0,2})?")), exposureField_));
+    exposureField_->setAlignment(Qt::AlignRight);
+    exposureField_->setMaximumWidth(fontMetrics().horizontalAdvance(QStringLiteral("00000.00")) +
+                                    12);
+    exposureField_->setToolTip(
+        tr("Exposure in ms: steps of 0.01 ms below 10 ms (for example 0.05), whole ms above"));
+    row->addWidget(exposureField_);
+    exposureUnit_ = new QLabel(tr("ms"), this);
+    exposureUnit_->setObjectName(QStringLiteral("expounit"));
+    row->addWidget(exposureUnit_);
+    column->addLayout(row);
 
     presets_ = new QMenu(this);
     presets_->setObjectName(QStringLiteral("expopup"));
+    presets_->setToolTipsVisible(true);
+    const QString presetTip = tr("Sets the slider's range up to this length; the exposure stays");
     const char* captions[] = {"100ms", "500ms", "1000ms", "2500ms", "5000ms", "10000ms"};
     for (int i = 0; i < 6; ++i)
         menuItem(presets_, QStringLiteral("MenuItem%1").arg(i + 3),
-                 QString::fromLatin1(captions[i]));
+                 QString::fromLatin1(captions[i]))
+            ->setToolTip(presetTip);
     attachContextMenu(exposure_->slider(), presets_);
+    exposure_->slider()->setToolTip(
+        tr("Right-click for the range presets: they set the slider's range, not the exposure"));
+    showExposure();
 
     column->addWidget(smallLabel(tr("Gain"), this));
     gain_ = new LabelledSlider(Qt::Horizontal, 0, 100, 10, QStringLiteral("%d %%"), this);
@@ -69,6 +95,8 @@ ExposurePanel::ExposurePanel(CaptureThread& capture, QWidget* parent)
     }
     column->addWidget(balance_);
 
+    connect(exposure_, &LabelledSlider::valueChanged, this, &ExposurePanel::showExposure);
+    connect(exposureField_, &QLineEdit::editingFinished, this, &ExposurePanel::takeTypedExposure);
     connect(exposure_, &LabelledSlider::keyReleased, this, &ExposurePanel::commitExposure);
     connect(exposure_, &LabelledSlider::released, this, &ExposurePanel::commitExposure);
     connect(presets_, &QMenu::triggered, this, &ExposurePanel::applyPreset);
@@ -80,24 +108,44 @@ ExposurePanel::ExposurePanel(CaptureThread& capture, QWidget* parent)
     connect(gain_, &LabelledSlider::released, this, &ExposurePanel::sendGain);
 }
 
-int ExposurePanel::exposureMs() const {
-    return exposure_->value();
+int64_t ExposurePanel::exposureUs() const {
+    return exposureUsAt(exposure_->value());
 }
 
 int ExposurePanel::exposureMax() const {
-    return exposure_->maximum();
+    return static_cast<int>(exposureUsAt(exposure_->maximum()) / 1000);
 }
 
-void ExposurePanel::setExposureMs(int ms) {
-    exposure_->setValue(ms);
+void ExposurePanel::setExposureUs(int64_t us) {
+    exposure_->setValue(exposurePositionOf(us));
+}
+
+void ExposurePanel::showExposure() {
+    const int64_t us = exposureUs();
+    exposureField_->setText(exposureText(us));
+    // A camera of whole milliseconds takes a fraction rounded: say what it will expose.
+    const int64_t taken = camera().setExposureLength ? exposureTakenUs(us) : us;
+    exposureUnit_->setText(taken == us ? tr("ms")
+                                       : tr("ms (camera: %1 ms)").arg(exposureText(taken)));
+}
+
+// A typed length moves the slider to it (within the range) and comes into force at once.
+void ExposurePanel::takeTypedExposure() {
+    int64_t us = 0;
+    if (exposureFromText(exposureField_->text(), us)) {
+        setExposureUs(us);
+        commitExposure();
+    }
+    showExposure();  // the length as the slider took it
 }
 
 void ExposurePanel::commitExposure() {
-    const int32_t previous = capture_.settings().exposureMs;
-    const int32_t committed = exposure_->value();
-    capture_.setExposureMs(committed);
+    const int64_t previous = capture_.settings().exposureUs;
+    const int64_t committed = exposureUs();
+    capture_.setExposureUs(committed);
+    showExposure();
     // A long exposure still running would keep the new length waiting for its old end.
-    if (commitCancelsExposure(previous)) capture_.cutExposure();
+    if (commitCancelsExposure(static_cast<int32_t>(previous / 1000))) capture_.cutExposure();
     emit exposureCommitted(committed);
 }
 

@@ -5,11 +5,14 @@
 // cancelExposure (a new exposure length while a long one runs) and setGain (the gain
 // slider released).
 #include <QWidget>
+#include <cstdint>
 
 class CaptureThread;
 class LabelledSlider;
 class QAction;
 class QFrame;
+class QLabel;
+class QLineEdit;
 class QMenu;
 
 class ExposurePanel : public QWidget {
@@ -17,11 +20,13 @@ class ExposurePanel : public QWidget {
   public:
     ExposurePanel(CaptureThread& capture, QWidget* parent = nullptr);
 
-    // The exposure slider's position in ms and its current maximum (the preset range).
-    int exposureMs() const;
+    // The exposure length at the slider's position in microseconds, and the longest length of
+    // its range (the preset) in ms. The positions map as exposurePositionOf does.
+    int64_t exposureUs() const;
     int exposureMax() const;
-    // Moves the slider (clamped to its range) without committing the length.
-    void setExposureMs(int ms);
+    // Moves the slider to the position nearest the length (clamped to its range) without
+    // committing it.
+    void setExposureUs(int64_t us);
     // Brings the slider's position into force: the capture thread's next exposure takes
     // it, and a long exposure still running is cut short.
     void commitExposure();
@@ -38,7 +43,7 @@ class ExposurePanel : public QWidget {
     void sendWhiteBalance();
 
   signals:
-    void exposureCommitted(int ms);
+    void exposureCommitted(qint64 us);
     void gainChanged(int gain);
     // A setting sent to the camera at once, also while a recording runs.
     void gainSent(int gain);
@@ -46,9 +51,13 @@ class ExposurePanel : public QWidget {
 
   private:
     void applyPreset(QAction* item);
+    void showExposure();
+    void takeTypedExposure();
 
     CaptureThread& capture_;
     LabelledSlider* exposure_ = nullptr;
+    QLineEdit* exposureField_ = nullptr;  // the length in ms, to read or type
+    QLabel* exposureUnit_ = nullptr;      // "ms", and the length the camera takes when other
     QMenu* presets_ = nullptr;
     LabelledSlider* gain_ = nullptr;
     QFrame* balance_ = nullptr;

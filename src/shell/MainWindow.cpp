@@ -106,7 +106,7 @@ void MainWindow::buildPanels() {
     subframePanel_ = new SubframePanel(*capture_, left);
     histogramPanel_ = new HistogramPanel(left);
     capturePanel_ = new CapturePanel(*capture_, *recorder_, *status_,
-                                     [this] { return exposurePanel_->exposureMs(); }, left);
+                                     [this] { return exposurePanel_->exposureUs(); }, left);
     column->addWidget(exposurePanel_);
     column->addWidget(subframePanel_);
     column->addWidget(histogramPanel_);
@@ -144,7 +144,7 @@ void MainWindow::buildPanels() {
     sessionDialog_ = new SessionDetailsDialog(this);
 
     connect(exposurePanel_, &ExposurePanel::exposureCommitted, this,
-            [this](int ms) { saved_.exposureMs = ms; });
+            [this](qint64 us) { saved_.exposureUs = us; });
     connect(exposurePanel_, &ExposurePanel::gainChanged, this,
             [this](int gain) { saved_.gain = gain; });
     // What reaches the camera while a recording runs goes into its log.
@@ -291,7 +291,7 @@ RecordingFacts MainWindow::recordingFacts() const {
     f.depth = camera.depth;
     f.flip = camera.flip;
     // The length the recording's exposures take: the capture command sets it first.
-    f.exposureMs = asked.exposureMs;
+    f.exposureMs = static_cast<double>(exposureTakenUs(asked.exposureUs)) / 1000.0;
     f.gain = asked.gain;
     f.balanceRed = balance.red;
     f.balanceGreen = balance.green;

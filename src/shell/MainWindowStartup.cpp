@@ -137,8 +137,8 @@ void MainWindow::finishInterruptedRecordings() {
 }
 
 void MainWindow::applyStoredSettings(const StoredSettings& stored) {
-    exposurePanel_->setExposureMs(stored.exposureMs);  // clamped to 1..100
-    capture_->setExposureMs(exposurePanel_->exposureMs());
+    exposurePanel_->setExposureUs(stored.exposureUs);  // clamped to 0.01..100 ms
+    capture_->setExposureUs(exposurePanel_->exposureUs());
     capturePanel_->setCountText(QString::number(decimalOr(stored.frameCountText, 1)));
     // Output format FIT: the still-capture button is the one in view.
     capturePanel_->selectFormat(CaptureFormat::Fit);
@@ -146,7 +146,7 @@ void MainWindow::applyStoredSettings(const StoredSettings& stored) {
     exposurePanel_->setGain(stored.gain);  // clamped to 0..100
 
     saved_.capturePath = capturePanel_->capturePath();
-    saved_.exposureMs = exposurePanel_->exposureMs();
+    saved_.exposureUs = exposurePanel_->exposureUs();
     saved_.frameCountText = capturePanel_->countText();
 }
 
@@ -188,7 +188,8 @@ uint32_t MainWindow::exitWaitMs() const {
     // The exposure running at exit may be longer than the one now pending (a recording
     // keeps its length); the slider's maximum bounds every length the user can choose.
     const int32_t longest =
-        std::max<int32_t>(capture_->settings().exposureMs, exposurePanel_->exposureMax());
+        std::max<int32_t>(static_cast<int32_t>((capture_->settings().exposureUs + 999) / 1000),
+                          exposurePanel_->exposureMax());
     return static_cast<uint32_t>(std::max<int32_t>(longest, 0)) + capture_->stallMarginMs();
 }
 

@@ -218,6 +218,24 @@ TEST_F(SimCamTest, LevelFollowsExposureGainAndBalanceAndSaturates) {
     EXPECT_EQ(balanced.at<uint8_t>(blueSite), 255);
 }
 
+TEST_F(SimCamTest, MicrosecondExposuresSetTheLevelAndReachItThroughTheThread) {
+    api().setGain(100);  // 63 times gain 10, where the red disk reads 200 at 100 ms
+    for (const auto [us, level] : {std::pair{1000, 126}, {50, 6}}) {
+        ASSERT_EQ(api().setExposureMicroseconds(us), 1);
+        EXPECT_NEAR(expose(kW, kH).at<uint8_t>(401, 449), level, 1) << us;
+    }
+    FrameQueue frames;  // the acquisition thread keeps the 50 us
+    {
+        CaptureThread capture(frames.poster());
+        capture.setExposureUs(50);
+        ASSERT_TRUE(capture.openCamera());
+        capture.start();
+        for (int i = 0; i < 2; ++i) ASSERT_NE(frames.pop(), nullptr);  // past the settings
+        EXPECT_EQ(capture.status().exposureUs, 50);
+    }
+    api().exposureSemaphore(&g_done);
+}
+
 TEST_F(SimCamTest, ExposureRunsInRealTimeAndCancelEndsIt) {
     std::vector<uint8_t> buffer(kW * kH);
     api().setExposureLength(300);

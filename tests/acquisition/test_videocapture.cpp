@@ -97,6 +97,15 @@ TEST_F(CaptureTest, FirstPassesSendSettingsInOrderAndExposureLengthOnlyOnChange)
     EXPECT_EQ(cam_.countOf("SetExposureLength"), 2);  // 20 once, then 40
 }
 
+TEST_F(CaptureTest, ALibraryWithoutMicrosecondsGetsWholeMillisecondsAtLeastOne) {
+    capture_->setExposureUs(50);
+    start();
+    awaitExposure();
+    EXPECT_NE(cam_.trace().find("SetExposureLength(1)"), std::string::npos) << cam_.trace();
+    EXPECT_EQ(capture_->status().exposureUs, 1000);
+    EXPECT_EQ(exposureTakenUs(2600), 3000);
+}
+
 TEST_F(CaptureTest, WhileRecordingOnlyWhiteBalanceIsSentAndGeometryWaits) {
     start();
     awaitExposure();

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <set>
@@ -207,6 +208,17 @@ TEST_F(IndiCamTest, GainReachesTheDriverAndCancelEndsTheExposure) {
     // The driver was told: the next exposure starts at once and completes.
     std::vector<uint8_t> next;
     EXPECT_TRUE(expose(200, kW, kH, next));
+}
+
+TEST_F(IndiCamTest, MicrosecondExposuresReachTheDriverAsFractionalSeconds) {
+    std::vector<uint8_t> buffer(rowStride(640) * 480, 0xAB);
+    ASSERT_EQ(lib().subframe(640, 480), 1);
+    ASSERT_EQ(lib().setExposureMicroseconds(2500), 1);  // short: streamed
+    ASSERT_EQ(lib().threadedExposure(buffer.data(), 0, 1), 1);
+    ASSERT_TRUE(waitDone(15000));
+    const std::string seconds =
+        g_server->get(std::string(kDevice) + ".STREAMING_EXPOSURE.STREAMING_EXPOSURE_VALUE");
+    EXPECT_NEAR(std::atof(seconds.c_str()), 0.0025, 1e-7) << seconds;
 }
 
 // Each frame's start against what a second client sees: the DATE-OBS of the same FITS images

@@ -6,6 +6,7 @@
 #include <QFrame>
 #include <QLCDNumber>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMenu>
 #include <QSlider>
 #include <string>
@@ -14,6 +15,7 @@
 #include "LiveWindow.h"
 #include "acquisition/CaptureThread.h"
 #include "shell/ControlMath.h"
+#include "shell/ExposurePanel.h"
 #include "shell/MainWindow.h"
 #include "widgets/LabelledSlider.h"
 
@@ -31,6 +33,8 @@ class CameraControls : public ::testing::Test {
         ASSERT_TRUE(waitUntil([&] { return cam_.exposuresStarted() >= target; }));
     }
     LabelledSlider* expot() { return find<LabelledSlider>(mainWindow_, "_expot"); }
+    // Moves the exposure slider to the position of `ms` whole milliseconds.
+    void slideTo(int ms) { expot()->setValue(exposurePositionOf(int64_t{ms} * 1000)); }
     void start() {
         cam_.install();
         cam_.setAutoRelease(true);
@@ -51,16 +55,16 @@ TEST_F(CameraControls, ExposureReachesTheCameraOnlyWhenCommitted) {
     cam_.clearCalls();
 
     // Dragging the thumb changes only the slider.
-    expot()->setValue(40);
-    EXPECT_EQ(expot()->valueLabel()->text(), "40 ms");
+    slideTo(40);
+    EXPECT_EQ(find<QLineEdit>(mainWindow_, "expofield")->text(), "40");
     exposures(3);
-    EXPECT_EQ(mainWindow_.capture().settings().exposureMs, 100);
+    EXPECT_EQ(mainWindow_.capture().settings().exposureUs, 100'000);
     EXPECT_EQ(cam_.countOf("SetExposureLength"), 0);
 
     // Releasing the mouse commits: a pending length, no cancel after 100 ms.
     emit expot()->released();
-    EXPECT_EQ(mainWindow_.capture().settings().exposureMs, 40);
-    EXPECT_EQ(mainWindow_.storedSettings().exposureMs, 40);
+    EXPECT_EQ(mainWindow_.capture().settings().exposureUs, 40'000);
+    EXPECT_EQ(mainWindow_.storedSettings().exposureUs, 40'000);
     // (Waiting dispatches the frames, or the acquisition thread would wait for the window.)
     EXPECT_TRUE(waitUntil([&] { return cam_.countOf("SetExposureLength") == 1; }));
     EXPECT_TRUE(has(cam_.trace(), "SetExposureLength(40)"));
@@ -69,16 +73,15 @@ TEST_F(CameraControls, ExposureReachesTheCameraOnlyWhenCommitted) {
     // A preset alone changes the range, never the camera.
     cam_.clearCalls();
     find<QAction>(mainWindow_, "MenuItem6")->trigger();  // "2500ms"
-    EXPECT_EQ(expot()->maximum(), 2500);
-    EXPECT_EQ(expot()->slider()->tickInterval(), 250);
-    EXPECT_EQ(expot()->value(), 40);
-    expot()->setValue(800);
+    EXPECT_EQ(mainWindow_.findChild<ExposurePanel*>()->exposureMax(), 2500);
+    EXPECT_EQ(expot()->value(), exposurePositionOf(40'000));
+    slideTo(800);
     find<QAction>(mainWindow_, "MenuItem7")->trigger();  // "5000ms": the thumb comes down to 100
-    EXPECT_EQ(expot()->value(), 100);
-    EXPECT_EQ(expot()->maximum(), 5000);
+    EXPECT_EQ(mainWindow_.findChild<ExposurePanel*>()->exposureUs(), 100'000);
+    EXPECT_EQ(mainWindow_.findChild<ExposurePanel*>()->exposureMax(), 5000);
     exposures(3);
-    EXPECT_EQ(mainWindow_.capture().settings().exposureMs, 40);
-    EXPECT_EQ(mainWindow_.storedSettings().exposureMs, 40);
+    EXPECT_EQ(mainWindow_.capture().settings().exposureUs, 40'000);
+    EXPECT_EQ(mainWindow_.storedSettings().exposureUs, 40'000);
     EXPECT_EQ(cam_.countOf("SetExposureLength"), 0);
 
     // Only a previous length above 500 ms cancels the exposure in progress. (The fake
@@ -90,14 +93,20 @@ TEST_F(CameraControls, ExposureReachesTheCameraOnlyWhenCommitted) {
     for (const auto& s : steps) {
         cam_.setAutoRelease(false);
         ASSERT_TRUE(waitUntil([&] { return cam_.exposurePending(); }));  // one in progress
-        expot()->setValue(s.position);
+        slideTo(s.position);
         emit expot()->keyReleased();
         // The cut reaches the camera through the acquisition thread within a few ms.
         waitUntil([&] { return cam_.countOf("CancelExposure") == s.cancels; }, 200);
         EXPECT_EQ(cam_.countOf("CancelExposure"), s.cancels) << "commit of " << s.position;
         cam_.setAutoRelease(true);
     }
-    EXPECT_EQ(mainWindow_.storedSettings().exposureMs, 30);
+    EXPECT_EQ(mainWindow_.storedSettings().exposureUs, 30'000);
+
+    // A typed fraction comes into force at once; this camera takes whole milliseconds.
+    find<QLineEdit>(mainWindow_, "expofield")->setText("0.05");
+    emit find<QLineEdit>(mainWindow_, "expofield")->editingFinished();
+    EXPECT_EQ(mainWindow_.storedSettings().exposureUs, 50);
+    EXPECT_EQ(find<QLabel>(mainWindow_, "expounit")->text(), "ms (camera: 1.00 ms)");
 }
 
 TEST_F(CameraControls, GainIsPendingWhileDraggedAndSentAtOnceOnRelease) {
@@ -129,7 +138,7 @@ TEST_F(CameraControls, DuringARecordingOnlyTheWhiteBalanceIsApplied) {
     find<LabelledSlider>(mainWindow_, "SliderWidth")->setValue(641);
     find<LabelledSlider>(mainWindow_, "SliderHeight")->setValue(480);
     find<LabelledSlider>(mainWindow_, "redbalance")->setValue(128);
-    expot()->setValue(20);
+    slideTo(20);
     emit expot()->released();
     // "Color Camera" sends nothing to the camera.
     find<QAction>(mainWindow_, "Col1")->trigger();
@@ -223,7 +232,7 @@ TEST(CameraControlsOddSensor, FullWidthOfA1294SensorRequests1292) {
     EXPECT_TRUE(waitUntil([&] { return cam.width() == 1292 && cam.height() == 964; }));
 }
 
-TEST(ControlMath, PresetCaptionsAndRanges) {
+TEST(ControlMath, PresetCaptionsRangesAndExposureSteps) {
     int32_t p = 0;
     EXPECT_TRUE(presetFromCaption("2500ms", p));
     EXPECT_EQ(p, 2500);
@@ -233,12 +242,24 @@ TEST(ControlMath, PresetCaptionsAndRanges) {
     EXPECT_FALSE(presetFromCaption("0ms", p));
     EXPECT_EQ(p, 10000);  // untouched by a refused caption
 
+    const int32_t at100 = exposurePositionOf(100'000);
     const ExposureRange keep = exposurePresetRange(50, 2500);
     EXPECT_EQ(keep.position, 50);
-    EXPECT_EQ(keep.max, 2500);
-    EXPECT_EQ(keep.tickInterval, 250);
-    EXPECT_EQ(exposurePresetRange(800, 5000).position, 100);
-    EXPECT_EQ(exposurePresetRange(100, 100).position, 100);
+    EXPECT_EQ(exposureUsAt(keep.max), 2'500'000);
+    EXPECT_EQ(keep.tickInterval, keep.max / 10);
+    EXPECT_EQ(exposurePresetRange(at100 + 1, 5000).position, at100);
+    EXPECT_EQ(exposurePresetRange(at100, 100).position, at100);
+    // Position, microseconds and text either side of the 10 ms boundary.
+    for (const auto [position, us, text] : {std::tuple{1, 10, "0.01"}, {999, 9'990, "9.99"},
+                                            {1000, 10'000, "10"}, {1001, 11'000, "11"}}) {
+        EXPECT_EQ(exposureUsAt(position), us);
+        EXPECT_EQ(exposurePositionOf(us), position);
+        EXPECT_EQ(exposureText(us), text);
+    }
+    int64_t us = 0;
+    EXPECT_TRUE(exposureFromText("12.6", us));
+    EXPECT_EQ(us, 13'000);  // above 10 ms: the nearest whole ms
+    EXPECT_FALSE(exposureFromText("0", us));
 }
 
 TEST(ControlMath, BalanceAlignmentAndSpans) {

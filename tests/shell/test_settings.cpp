@@ -11,14 +11,14 @@
 TEST(SettingsStore, RoundTripKeepsTheFourTextsInTheirGroup) {
     TempConfig config;
     StoredSettings in;
-    in.exposureMs = 250;
+    in.exposureUs = 2'350;  // 2.35 ms
     in.frameCountText = "";  // an emptied count field is stored as typed
     in.capturePath = "/home/obs/moon, crater";
     in.gain = 42;
     ASSERT_TRUE(writeStoredSettings(in));
 
     const StoredSettings out = readStoredSettings();
-    EXPECT_EQ(out.exposureMs, 250);
+    EXPECT_EQ(out.exposureUs, 2'350);
     EXPECT_EQ(out.frameCountText, "");
     EXPECT_EQ(out.capturePath, "/home/obs/moon, crater");
     EXPECT_EQ(out.gain, 42);
@@ -26,12 +26,16 @@ TEST(SettingsStore, RoundTripKeepsTheFourTextsInTheirGroup) {
     const QByteArray ini = config.readIni();
     EXPECT_TRUE(ini.contains("[TarviVideo2R]")) << ini.constData();
     EXPECT_TRUE(ini.contains("GAIN=42")) << ini.constData();
+    // Whole ms for older programs; once one has changed EXPOLENGTH, the fraction is stale.
+    EXPECT_TRUE(ini.contains("EXPOLENGTH=2\n")) << ini.constData();
+    ASSERT_TRUE(config.writeIni("[TarviVideo2R]\nEXPOLENGTH=40\nEXPOLENGTHUS=2350\n"));
+    EXPECT_EQ(readStoredSettings().exposureUs, 40'000);
 }
 
 TEST(SettingsStore, MissingFileGivesTheDefaults) {
     TempConfig config;
     const StoredSettings s = readStoredSettings();
-    EXPECT_EQ(s.exposureMs, 100);
+    EXPECT_EQ(s.exposureUs, 100'000);
     EXPECT_EQ(s.frameCountText, "1");
     EXPECT_EQ(s.capturePath, "");
     EXPECT_EQ(s.gain, 10);
@@ -57,7 +61,7 @@ TEST(SettingsStore, GarbageFileReadsAsDefaults) {
     TempConfig config;
     ASSERT_TRUE(config.writeIni(QByteArray("\x01\xff[[[=\n\0\0garbage", 17)));
     const StoredSettings s = readStoredSettings();
-    EXPECT_EQ(s.exposureMs, 100);
+    EXPECT_EQ(s.exposureUs, 100'000);
     EXPECT_EQ(s.gain, 10);
 }
 

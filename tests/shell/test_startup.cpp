@@ -30,6 +30,7 @@
 #include "settings/SettingsStore.h"
 #include "shell/CapturePanel.h"
 #include "shell/CommandLine.h"
+#include "shell/ControlMath.h"
 #include "shell/MainWindow.h"
 #include "shell/ProgramSetup.h"
 #include "widgets/LabelledSlider.h"
@@ -113,8 +114,8 @@ TEST_F(Startup, WithACameraTheWindowIsConnectedAndShown) {
               mainWindow.framesReceived() == 0 ? QImage::Format_Indexed8 : QImage::Format_BGR888);
 
     // Defaults of a first run; no path, so both capture buttons are disabled.
-    EXPECT_EQ(find<LabelledSlider>(mainWindow, "_expot")->value(), 100);
-    EXPECT_EQ(mainWindow.capture().settings().exposureMs, 100);
+    EXPECT_EQ(exposureUsAt(find<LabelledSlider>(mainWindow, "_expot")->value()), 100'000);
+    EXPECT_EQ(mainWindow.capture().settings().exposureUs, 100'000);
     EXPECT_EQ(find<QLineEdit>(mainWindow, "expos")->text(), "1");
     EXPECT_EQ(find<LabelledSlider>(mainWindow, "gain")->value(), 10);
     EXPECT_FALSE(find<QPushButton>(mainWindow, "butCapture")->isEnabled());
@@ -155,9 +156,9 @@ TEST_F(Startup, StoredValuesAreLoadedAndOutOfRangeOrGarbageFallsBack) {
     MainWindow mainWindow(options());
     ASSERT_EQ(create(mainWindow), -1);
 
-    EXPECT_EQ(find<LabelledSlider>(mainWindow, "_expot")->value(),
-              100);  // the slider starts with the range 1..100
-    EXPECT_EQ(mainWindow.capture().settings().exposureMs, 100);
+    EXPECT_EQ(exposureUsAt(find<LabelledSlider>(mainWindow, "_expot")->value()),
+              100'000);  // the slider starts with the range up to 100 ms
+    EXPECT_EQ(mainWindow.capture().settings().exposureUs, 100'000);
     EXPECT_EQ(find<QLineEdit>(mainWindow, "expos")->text(), "7");
     EXPECT_EQ(mainWindow.capturePanel().capturePath(), "/obs/moon");
     EXPECT_TRUE(find<QPushButton>(mainWindow, "butCapture")->isEnabled());
@@ -172,7 +173,7 @@ TEST_F(Startup, StoredValuesAreLoadedAndOutOfRangeOrGarbageFallsBack) {
     find<QLineEdit>(mainWindow, "expos")->setText("");  // an emptied field is stored as typed ...
     runExitHandlerOnce();
     const StoredSettings s = readStoredSettings();
-    EXPECT_EQ(s.exposureMs, 100);
+    EXPECT_EQ(s.exposureUs, 100'000);
     EXPECT_EQ(s.frameCountText, "");
     EXPECT_EQ(s.capturePath, "/obs/moon");
     EXPECT_EQ(s.gain, 10);
@@ -185,7 +186,7 @@ TEST_F(Startup, EmptyStoredCountAndLengthReadAsDefaults) {
     cam.setAutoRelease(true);
     MainWindow mainWindow(options());
     ASSERT_EQ(create(mainWindow), -1);
-    EXPECT_EQ(find<LabelledSlider>(mainWindow, "_expot")->value(), 100);
+    EXPECT_EQ(exposureUsAt(find<LabelledSlider>(mainWindow, "_expot")->value()), 100'000);
     EXPECT_EQ(find<QLineEdit>(mainWindow, "expos")->text(), "1");  // ... and reads back as "1"
     EXPECT_EQ(find<LabelledSlider>(mainWindow, "gain")->value(), 55);
     EXPECT_EQ(mainWindow.storedSettings().gain, 55);
@@ -204,7 +205,7 @@ TEST_F(Startup, NoCameraShowsTheMessageHaltsAndStillStoresTheSettings) {
     EXPECT_FALSE(mainWindow.capture().started());
     EXPECT_TRUE(mainWindow.settingsWritten());
     const StoredSettings s = readStoredSettings();
-    EXPECT_EQ(s.exposureMs, 100);
+    EXPECT_EQ(s.exposureUs, 100'000);
     EXPECT_EQ(s.frameCountText, "1");
     EXPECT_EQ(s.gain, 10);
     EXPECT_TRUE(config_.readIni().contains("[TarviVideo2R]"));

@@ -168,7 +168,7 @@ std::unique_ptr<MainWindow> liveWindow(benchmark::State& state, int width, int h
     child<QAction>(*mainWindow, ("N" + std::to_string(zoom) + "1").c_str()).trigger();
     // The shortest exposure, committed like a mouse release on the slider.
     auto& exposure = child<ExposurePanel>(*mainWindow, "ExposurePanel");
-    exposure.setExposureMs(1);
+    exposure.setExposureUs(1000);
     exposure.commitExposure();
     child<SubframePanel>(*mainWindow, "Panel11").setSliderPositions(width, height);
     child<QAction>(*mainWindow, depth == 16 ? "Depth16bit1" : "Depth8bit1").trigger();

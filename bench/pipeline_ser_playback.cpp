@@ -106,7 +106,7 @@ void bmHundredThousandFramesThroughSerPlayback(benchmark::State& state) {
     auto* cancel = mainWindow->findChild<QPushButton*>(QStringLiteral("CancelButton"));
     if (!exposure || !colour || !ser || !button || !cancel)
         return state.SkipWithError("the main window lacks a control");
-    exposure->setExposureMs(1);
+    exposure->setExposureUs(1000);
     exposure->commitExposure();
     colour->setChecked(false);
     CapturePanel& capture = mainWindow->capturePanel();

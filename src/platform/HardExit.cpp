@@ -1,8 +1,7 @@
 #include "platform/HardExit.h"
 
-#include <cstdio>
-
 #include <condition_variable>
+#include <cstdio>
 #include <cstdlib>
 #include <mutex>
 #include <thread>

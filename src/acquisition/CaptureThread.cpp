@@ -281,6 +281,10 @@ uint64_t CaptureThread::cutExposure() {
     // one is numbered and started after this lock is given back.
     cutTarget_ = exposuresStarted_;
     cutUnixUs_ = unixNowUs();
+    // The length of the exposure under way: a capture command sets the recording's
+    // exposure just before its cut, and a frame begun under the old one must still count
+    // as begun before the cut.
+    cutExposureMs_ = runningExposureMs_.load();
     return exposuresStarted_;
 }
 
@@ -616,13 +620,14 @@ void CaptureThread::publishWheel(const TarviWheelState& wheel, bool moving) {
 // A frame numbered after the last cut whose exposure the camera had begun before it (a video
 // stream's frame already under way, or one the library kept from before) takes the cut's own
 // number, so that every frame numbered above a cut was exposed entirely after it. Only a start
-// within one exposure and a margin before the cut counts: a camera clock far behind this
-// one's would otherwise keep every frame out.
+// within one exposure (the longer of the one cut and this frame's) and a margin before the
+// cut counts: a camera clock far behind this one's would otherwise keep every frame out.
 bool CaptureThread::begunBeforeCut(uint64_t number, int64_t startUnixUs, int32_t exposureMs) const {
     constexpr int64_t kMarginUs = 2'000'000;
     const int64_t cut = cutUnixUs_.load();
+    const int64_t longest = std::max(exposureMs, cutExposureMs_.load());
     return number > cutTarget_.load() && startUnixUs > 0 && startUnixUs < cut &&
-           cut - startUnixUs <= int64_t{exposureMs} * 1000 + kMarginUs;
+           cut - startUnixUs <= longest * 1000 + kMarginUs;
 }
 
 bool CaptureThread::exposedWhileWheelMoved(uint64_t number, int64_t startUnixUs) const {
@@ -697,6 +702,7 @@ void CaptureThread::exposureLoop() {
             nextCaptureFrame_ = newCaptureFrame();
 
             const int32_t ms = std::clamp(active_.exposureMs, kMinExposureMs, kMaxExposureMs);
+            runningExposureMs_ = ms;
             if (!waitForExposureEnd(static_cast<uint32_t>(ms), number)) break;
             exposing = false;
 

@@ -215,12 +215,7 @@ TEST_P(CutTest, AFrameTheCameraBeganBeforeACutCountsAsBeforeIt) {
     EXPECT_EQ(frames[2]->exposureNumber, 3u);
 }
 INSTANTIATE_TEST_SUITE_P(Leads, CutTest,
-                         ::testing::Values(CutCase{100'000, 20, 20}, CutCase{4'000'000, 3000, 20}),
-                         [](const ::testing::TestParamInfo<CutCase>& info) {
-                             return info.param.exposureMs == info.param.exposureAtCutMs
-                                        ? "SameExposure"
-                                        : "LongerExposureBeforeTheCut";
-                         });
+                         ::testing::Values(CutCase{100'000, 20, 20}, CutCase{4'000'000, 3000, 20}));
 
 TEST_F(CaptureTest, OnlyTheAcquisitionThreadCallsTheCamera) {
     start();

@@ -281,6 +281,10 @@ uint64_t CaptureThread::cutExposure() {
     // one is numbered and started after this lock is given back.
     cutTarget_ = exposuresStarted_;
     cutUnixUs_ = unixNowUs();
+    // The length of the exposure under way: a capture command sets the recording's
+    // exposure just before its cut, and a frame begun under the old one must still count
+    // as begun before the cut.
+    cutExposureUs_ = runningExposureUs_.load();
     return exposuresStarted_;
 }
 
@@ -632,13 +636,14 @@ void CaptureThread::publishWheel(const TarviWheelState& wheel, bool moving) {
 // A frame numbered after the last cut whose exposure the camera had begun before it (a video
 // stream's frame already under way, or one the library kept from before) takes the cut's own
 // number, so that every frame numbered above a cut was exposed entirely after it. Only a start
-// within one exposure and a margin before the cut counts: a camera clock far behind this
-// one's would otherwise keep every frame out.
+// within one exposure (the longer of the one cut and this frame's) and a margin before the
+// cut counts: a camera clock far behind this one's would otherwise keep every frame out.
 bool CaptureThread::begunBeforeCut(uint64_t number, int64_t startUnixUs, int64_t exposureUs) const {
     constexpr int64_t kMarginUs = 2'000'000;
     const int64_t cut = cutUnixUs_.load();
+    const int64_t longest = std::max(exposureUs, cutExposureUs_.load());
     return number > cutTarget_.load() && startUnixUs > 0 && startUnixUs < cut &&
-           cut - startUnixUs <= exposureUs + kMarginUs;
+           cut - startUnixUs <= longest + kMarginUs;
 }
 
 bool CaptureThread::exposedWhileWheelMoved(uint64_t number, int64_t startUnixUs) const {
@@ -713,6 +718,7 @@ void CaptureThread::exposureLoop() {
             nextCaptureFrame_ = newCaptureFrame();
 
             const int64_t us = std::clamp(active_.exposureUs, kMinExposureUs, kMaxExposureUs);
+            runningExposureUs_ = us;
             if (!waitForExposureEnd(us, number)) break;
             exposing = false;
 

@@ -252,6 +252,8 @@ class CaptureThread {
     uint64_t exposuresStarted_ = 0;  // under exposureStartMutex_
     std::atomic<uint64_t> cutTarget_{0};
     std::atomic<int64_t> cutUnixUs_{0};  // when the last cut was asked for, UTC microseconds
+    std::atomic<int64_t> runningExposureUs_{0};  // the length of the exposure under way
+    std::atomic<int64_t> cutExposureUs_{0};      // that length at the last cut
 
     std::shared_ptr<FrameBudget> budget_ = [] {
         auto budget = std::make_shared<FrameBudget>();

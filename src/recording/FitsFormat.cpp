@@ -72,6 +72,9 @@ std::string fitsHeader(const Frame& frame, const std::string& moreCards) {
     fitsTextCard(h, "TIMESTAMP", frame.stampText);
     // The eight cards above keep their places whatever follows (readers take TIMESTAMP as
     // the eighth card); every card added since goes after them.
+    // Row 0 of the frame is the top row of the picture and is written first: readers that
+    // would otherwise draw the first row at the bottom show the frame the right way up.
+    fitsStringCard(h, "ROWORDER", "TOP-DOWN");
     if (mosaic) {
         // The colour filter mosaic from the first pixel of the data.
         fitsStringCard(h, "BAYERPAT", patternName(frame.pattern));

@@ -20,9 +20,10 @@ void fitsStringCard(std::string& header, const std::string& keyword, const std::
 
 // The 2880-byte header block of a frame: SIMPLE, BITPIX, NAXIS, NAXIS1, NAXIS2, BZERO,
 // BSCALE and TIMESTAMP always as the first eight cards, END, and blank cards to fill the
-// block. Between TIMESTAMP and END, in place of as many blank cards: BAYERPAT, XBAYROFF and
-// YBAYROFF (0: the pattern starts at the first pixel) for a mosaic frame, then `moreCards`
-// (whole 80-byte cards, at most 24).
+// block. Between TIMESTAMP and END, in place of as many blank cards: ROWORDER ('TOP-DOWN':
+// the first row of the data is the top of the picture), BAYERPAT, XBAYROFF and YBAYROFF
+// (0: the pattern starts at the first pixel) for a mosaic frame, then `moreCards` (whole
+// 80-byte cards, at most 23).
 std::string fitsHeader(const Frame& frame, const std::string& moreCards = std::string());
 
 // Converts 16-bit samples in place to FITS order: v - 32768 as signed big-endian.

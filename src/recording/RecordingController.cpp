@@ -10,13 +10,15 @@
 #include <cstdlib>
 #include <cstring>
 #include <limits>
+#include <tuple>
+#include <utility>
 
 #include "acquisition/CaptureThread.h"
 #include "platform/Clock.h"
 #include "platform/Memory.h"
 #include "platform/Rounding.h"
-#include "recording/Log.h"
 #include "recording/FileNames.h"
+#include "recording/Log.h"
 
 namespace {
 // How often a capture command waiting for the filter wheel looks at it.
@@ -130,6 +132,7 @@ void RecordingController::beginCounting(RecordingLength length) {
     firstStamp_.reset();
     lastStamp_.reset();
     firstFile_.clear();
+    filesWritten_.clear();
     lastFile_.clear();
     lastLogPath_.clear();
     gain_ = facts_.gain;
@@ -139,6 +142,8 @@ void RecordingController::beginCounting(RecordingLength length) {
     }
     writerError_.clear();
     startTime_ = monotonicMs();
+    startLocal_ = localNow();
+    stopTime_ = 0;
     const CaptureStatus camera = capture_ ? capture_->status() : CaptureStatus{};
     failedAtStart_ = camera.failedExposures;
     heldBackAtStart_ = camera.exposuresHeldBack;
@@ -344,6 +349,8 @@ bool RecordingController::writeFrameOnWriterThread(Frame& frame) {
         return false;
     }
     if (firstFile_.empty()) firstFile_ = written.file;
+    if (filesWritten_.empty() || filesWritten_.back() != written.file)
+        filesWritten_.push_back(written.file);
     if (!firstStamp_) {
         // What the frames are, as the camera delivered them.
         firstStamp_ = frame.timeStamp;
@@ -370,6 +377,18 @@ bool RecordingController::closeOnWriterThread() {
     return true;
 }
 
+void RecordingController::markStopped() {
+    uint64_t unset = 0;
+    stopTime_.compare_exchange_strong(unset, (uint64_t{1} << 32) | monotonicMs());
+}
+
+std::pair<double, double> RecordingController::summaryFigures() const {
+    // The added millisecond keeps the duration above zero.
+    const double duration =
+        static_cast<double>(static_cast<uint32_t>(stopTime_.load()) - startTime_ + 1u) / 1000.0;
+    return {duration, framesWritten_.load() / duration};
+}
+
 std::string RecordingController::finalRecordingPath() const {
     if (!observationNames_ || !output_ || !isSequence(format_)) return std::string();
     const std::string provisional = output_->path();
@@ -388,6 +407,7 @@ std::string RecordingController::finalRecordingPath() const {
 void RecordingController::writeLogOnWriterThread() {
     RecordingResult result;
     result.file = lastFile_;
+    result.files = output_->closedFiles(filesWritten_);
     result.format = formatName(format_);
     result.frames = framesWritten_.load();
     result.gaps = findGaps(stampsSeconds_);
@@ -399,6 +419,10 @@ void RecordingController::writeLogOnWriterThread() {
     result.firstFrame = firstStamp_;
     result.lastFrame = lastStamp_;
     result.endLocal = localNow();
+    // A write that failed ends the recording here, before the window thread hears of it.
+    markStopped();
+    result.recordingStart = startLocal_;
+    std::tie(result.recordingSeconds, result.recordingRate) = summaryFigures();
     {
         std::lock_guard<std::mutex> lock(changesMutex_);
         result.changes = changes_;
@@ -515,9 +539,7 @@ void RecordingController::finish(const std::string& failure) {
     if (capture_) capture_->setRecording(false);
     emit recordingClosed();
     setProgress(QString());
-    // The added millisecond keeps the duration above zero.
-    const double duration = static_cast<double>(stopTime_ - startTime_ + 1u) / 1000.0;
-    const double rate = framesWritten_.load() / duration;
+    const auto [duration, rate] = summaryFigures();
     if (capture_) {
         const CaptureStatus camera = capture_->status();
         lastGaps_.failedExposures = camera.failedExposures - failedAtStart_;
@@ -533,7 +555,7 @@ void RecordingController::finish(const std::string& failure) {
 void RecordingController::endRecording() {
     // No frame is taken from now on; the writer thread writes out the queue and closes.
     ending_ = true;
-    stopTime_ = monotonicMs();
+    markStopped();
     framesToGo_ = 0;
     endTimer_->stop();
     if (capture_) capture_->setRecording(false);
@@ -546,7 +568,7 @@ bool RecordingController::completeIfEnded() {
     answerCodecRequest(false);
     if (!writer_ || !writer_->ended()) return false;
     // A failed write ends the recording at once, whatever was still to go.
-    if (!ending_) stopTime_ = monotonicMs();
+    markStopped();
     finish(std::string());
     updateMemoryPanel(true);
     return true;

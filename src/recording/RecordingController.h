@@ -245,6 +245,9 @@ class RecordingController : public QObject {
     bool closeOnWriterThread();
     std::string finalRecordingPath() const;
     void writeLogOnWriterThread();
+    void markStopped();
+    // The "Last Capture" figures: seconds from the start to the stop, frames per second.
+    std::pair<double, double> summaryFigures() const;
     bool chooseCodecForWriter(const std::vector<AviCodec>& offered, const std::string& partName,
                               int32_t& fourcc);
     void answerCodecRequest(bool refuse);
@@ -276,7 +279,11 @@ class RecordingController : public QObject {
     int32_t framesDone_ = 0;  // frames handed to the writer thread
     bool ending_ = false;
     uint32_t startTime_ = 0;
-    uint32_t stopTime_ = 0;  // monotonicMs when the recording stopped taking frames
+    // monotonicMs when the recording stopped taking frames: set by the window thread as it
+    // ends the recording, or by the writer thread at its close when a failed write ended
+    // it, whichever comes first, so that the log and the summary agree. Bit 32 marks it set.
+    std::atomic<uint64_t> stopTime_{0};
+    PreciseDateTime startLocal_;  // localNow() at startTime_
     uint32_t memoryShownAt_ = 0;
     std::string lastError_;
     GapReport lastGaps_;
@@ -290,6 +297,7 @@ class RecordingController : public QObject {
     std::vector<double> stampsSeconds_;  // stamps of the frames written, seconds from the first
     std::optional<PreciseDateTime> firstStamp_, lastStamp_;
     std::string firstFile_;    // the first file the recording wrote
+    std::vector<std::string> filesWritten_;  // every file its frames went into, in order
     std::string lastFile_;     // set on the writer thread at close, read once it ended
     std::string lastLogPath_;  // likewise
 

@@ -35,6 +35,9 @@ class SerOutput final : public RecordingOutput {
     const std::string& error() const override { return ser_.error(); }
     std::string path() const override { return ser_.path(); }
     std::string closedPath(const std::string&) const override { return ser_.closedPath(); }
+    std::vector<std::string> closedFiles(const std::vector<std::string>&) const override {
+        return {ser_.closedPath()};
+    }
     bool fixedFrameSize() const override { return true; }
 
   private:
@@ -62,6 +65,7 @@ class AviOutput final : public RecordingOutput {
         const int32_t parts = avi_.partNumber() - 1;
         if (!avi_.close()) return false;
         closed_ = provisional;
+        parts_ = parts;
         // Every part is complete (and out of the journal): a crash before or during the
         // renames leaves parts under the provisional name, each a whole file.
         if (!finalPath.empty() && finalPath != provisional) {
@@ -79,10 +83,16 @@ class AviOutput final : public RecordingOutput {
     const std::string& error() const override { return avi_.error(); }
     std::string path() const override { return avi_.path(); }
     std::string closedPath(const std::string&) const override { return closed_; }
+    std::vector<std::string> closedFiles(const std::vector<std::string>&) const override {
+        std::vector<std::string> files;
+        for (int32_t part = 1; part <= parts_; ++part) files.push_back(aviPartName(closed_, part));
+        return files;
+    }
     bool fixedFrameSize() const override { return true; }
 
   private:
     AviWriter& avi_;
+    int32_t parts_ = 0;  // the parts of the closed recording
     const std::function<bool(const std::string&, const std::string&)>& renamePart_;
     bool colorFrames_ = false;
     std::string closed_;
@@ -114,6 +124,9 @@ class StillOutput final : public RecordingOutput {
     const std::string& error() const override { return stills_.error(); }
     std::string path() const override { return std::string(); }
     std::string closedPath(const std::string& first) const override { return first; }
+    std::vector<std::string> closedFiles(const std::vector<std::string>& written) const override {
+        return written;
+    }
     bool fixedFrameSize() const override { return false; }
 
   private:

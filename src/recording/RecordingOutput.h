@@ -13,6 +13,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "acquisition/Frame.h"
 #include "recording/AviWriter.h"
@@ -73,6 +74,9 @@ class RecordingOutput {
     virtual std::string path() const = 0;
     // Where the output lies once closed; for a series its first file (given in `first`).
     virtual std::string closedPath(const std::string& first) const = 0;
+    // Every file the closed output consists of: the SER file, each AVI part, each file of a
+    // series (the files its frames went into, given in `written`, in order).
+    virtual std::vector<std::string> closedFiles(const std::vector<std::string>& written) const = 0;
     // Frames must have the size the output was opened with (a series takes any).
     virtual bool fixedFrameSize() const = 0;
 };

@@ -18,7 +18,9 @@
 #include "platform/InstanceLock.h"
 #include "recording/AviRepair.h"
 #include "recording/FileNames.h"
+#include "recording/Log.h"
 #include "recording/OutFile.h"
+#include "recording/SessionRecord.h"
 #include "serformat/FileIo.h"
 #include "serformat/SerFormat.h"
 
@@ -551,9 +553,19 @@ RecoveryOutcome finishInterruptedSer(const JournalEntry& entry, bool* keepNote) 
                                      std::strerror(errno ? errno : EIO));
     // The side file goes once the recording is complete on the disk, and only while its name
     // still leads to the side file the program created.
+    uint8_t first[ser::kStampSize], last[ser::kStampSize];
+    const bool stamped =
+        readAllAt(side.fd, first, sizeof first, 0) &&
+        readAllAt(side.fd, last, sizeof last, static_cast<off_t>((frames - 1) * ser::kStampSize));
     removeIfSame(entry.sidePath, entry.sideDevice, entry.sideInode, entry.sideBornNs);
     const std::string now = dropUnfinishedWord(path);
-    return makeOutcome(now, finishedText(path, now, static_cast<int64_t>(frames)), true);
+    outcome = makeOutcome(now, finishedText(path, now, static_cast<int64_t>(frames)), true);
+    outcome.frames = static_cast<int64_t>(frames);
+    if (stamped) {
+        outcome.firstStampUtc = ser::get64(first);
+        outcome.lastStampUtc = ser::get64(last);
+    }
+    return outcome;
 }
 
 namespace {
@@ -583,7 +595,9 @@ RecoveryOutcome finishInterruptedAvi(const JournalEntry& entry, bool& keepNote) 
     }
     if (!result.ok) return leave(result.error);
     const std::string now = dropUnfinishedWord(path);
-    return makeOutcome(now, finishedText(path, now, result.frames), true);
+    outcome = makeOutcome(now, finishedText(path, now, result.frames), true);
+    outcome.frames = result.frames;
+    return outcome;
 }
 }  // namespace
 
@@ -597,6 +611,7 @@ std::vector<RecoveryOutcome> recoverInterruptedRecordings(RecoveryJournal& journ
         if (note.busy || held.fd < 0) continue;
         const JournalEntry& entry = note.entry;
         bool keep = false;
+        const size_t before = outcomes.size();
         if (endsWith(key, kNewSuffix) && !note.complete) {
             // A note a crash cut short while it was written: it names nothing yet.
         } else if (entry.path.empty()) {
@@ -611,6 +626,26 @@ std::vector<RecoveryOutcome> recoverInterruptedRecordings(RecoveryJournal& journ
         }
         // Taken back while still locked, so no other copy acts on it meanwhile.
         if (!keep) ::unlink(notePath.c_str());
+        if (outcomes.size() > before && outcomes.back().finished) {
+            RecoveryOutcome& done = outcomes.back();
+            done.format = entry.format;
+            std::string error;
+            if (!writeCaptureLog(captureLogPath(done.path), recoveryLogText(done), error))
+                qCWarning(lcRecording, "%s (no capture log)", error.c_str());
+        }
     }
     return outcomes;
+}
+
+std::string recoveryLogText(const RecoveryOutcome& outcome) {
+    auto stamp = [](int64_t ticks) {
+        if (ticks <= 0) return std::string("unknown");
+        return isoDateTime(PreciseDateTime::fromUnixMicros((ticks - kTicksTo1970) / 10, 0)) + "Z";
+    };
+    return "Recovered: finished at the next start after the program stopped during the "
+           "recording\nFile: " +
+           outcome.path + "\nFormat: " + outcome.format +
+           "\nFrames: " + std::to_string(outcome.frames) +
+           "\nFirst frame (UTC): " + stamp(outcome.firstStampUtc) +
+           "\nLast frame (UTC): " + stamp(outcome.lastStampUtc) + "\n";
 }

@@ -93,9 +93,19 @@ struct RecoveryOutcome {
     std::string text;
     bool finished = false;  // the file is complete now
     bool waiting = false;   // its disk is not there: kept for when it is back
+    // A finished recording: its format, the frames it holds, and (SER) the UTC stamps of its
+    // first and last frame in 100-ns ticks since 0001-01-01, 0 where unknown.
+    std::string format;
+    int64_t frames = 0;
+    int64_t firstStampUtc = 0, lastStampUtc = 0;
 };
 
-// Finishes the files of every note left in the journal and takes the notes back. A note is
+// The short capture log of a recording finished after a crash: what was recovered, its
+// frames and the first and last frame's stamps.
+std::string recoveryLogText(const RecoveryOutcome& outcome);
+
+// Finishes the files of every note left in the journal and takes the notes back; beside each
+// file finished goes its capture log (captureLogPath, recoveryLogText). A note is
 // kept when its file could not be reached for a reason that may pass: its disk is absent
 // (outcome `waiting`), an input/output error. A note locked by a running recording is
 // passed over without a word. Never blocks on a special file and never follows a link.

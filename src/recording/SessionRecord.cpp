@@ -1,5 +1,6 @@
 #include "recording/SessionRecord.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -53,14 +54,6 @@ std::string number(const char* format, double v) {
     char buf[64];
     std::snprintf(buf, sizeof buf, format, v);
     return buf;
-}
-
-std::string pathStem(const std::string& path) {
-    const size_t slash = path.rfind('/');
-    const size_t dot = path.rfind('.');
-    return dot != std::string::npos && (slash == std::string::npos || dot > slash)
-               ? path.substr(0, dot)
-               : path;
 }
 
 void line(std::string& out, const std::string& key, const std::string& value) {
@@ -147,8 +140,22 @@ SerTexts serTextsOf(const RecordingFacts& facts) {
     t.telescope = asciiText(facts.session.telescope);
     const std::string camera = asciiText(facts.camera);
     const std::string filter = asciiText(facts.filter);
-    t.instrument = camera;
-    if (!filter.empty()) t.instrument += (camera.empty() ? "" : ", ") + ("filter " + filter);
+    // The field holds 40 characters: the filter is what tells recordings of one night
+    // apart, so it stays whole and the camera name is cut to the room left before it.
+    constexpr size_t kField = 40;
+    if (filter.empty()) {
+        t.instrument = camera.substr(0, std::min(camera.size(), kField));
+        return t;
+    }
+    const std::string filterText = ("filter " + filter).substr(0, kField);
+    const std::string separator = ", ";
+    if (camera.empty() || filterText.size() + separator.size() >= kField) {
+        t.instrument = filterText;
+        return t;
+    }
+    const size_t room = kField - filterText.size() - separator.size();
+    t.instrument =
+        trimmed(camera.substr(0, std::min(camera.size(), room))) + separator + filterText;
     return t;
 }
 
@@ -170,6 +177,9 @@ void appendSessionCards(std::string& header, const RecordingFacts& facts,
         fitsValueCard(header, "SITELONG", number("%.6f", *facts.session.longitude));
     }
     fitsStringCard(header, "DATE-OBS", isoDateTime(toUtc(frameLocal, facts.utcOffsetSeconds)));
+    fitsStringCard(
+        header, "DATE-END",
+        isoDateTime(toUtc(exposureEnd(frameLocal, facts.exposureMs), facts.utcOffsetSeconds)));
     fitsValueCard(header, "EXPTIME", number("%.6f", facts.exposureMs / 1000.0));
     fitsValueCard(header, "GAIN", std::to_string(gain));
     fitsValueCard(header, "XBINNING", "1");
@@ -183,7 +193,9 @@ std::string captureLogText(const RecordingFacts& f, const RecordingResult& r) {
     };
     std::string out;
     line(out, "Program", f.program);
-    line(out, "File", r.file);
+    line(out, "Recording", r.file);
+    line(out, "Files", std::to_string(r.files.size()));
+    for (const std::string& file : r.files) line(out, "File", file);
     line(out, "Format", r.format);
     line(out, "Camera", f.camera);
     line(out, "Camera library", f.cameraLibrary);
@@ -213,6 +225,17 @@ std::string captureLogText(const RecordingFacts& f, const RecordingResult& r) {
                         static_cast<double>(PreciseDateTime::kTicksPerSecond);
     line(out, "Frame rate",
          number("%.2f", span > 0 && r.frames > 0 ? r.frames / span : 0.0) + " fps");
+    // Beside the frames' own times, the program's clock from the start to the end of the
+    // recording: a camera that stalls shows here and not in the frames' rate.
+    if (r.recordingStart) {
+        const PreciseDateTime wallEnd = PreciseDateTime::fromTicks(
+            r.recordingStart->ticks() +
+            static_cast<int64_t>(r.recordingSeconds * PreciseDateTime::kTicksPerSecond + 0.5));
+        line(out, "Recording start (UTC)", utc(*r.recordingStart));
+        line(out, "Recording end (UTC)", utc(wallEnd));
+        line(out, "Recording duration", number("%.3f", r.recordingSeconds) + " s");
+        line(out, "Recording rate", number("%.2f", r.recordingRate) + " fps");
+    }
     line(out, "Target", f.session.target);
     line(out, "Observer", f.session.observer);
     line(out, "Telescope", f.session.telescope);
@@ -227,7 +250,7 @@ std::string captureLogText(const RecordingFacts& f, const RecordingResult& r) {
 }
 
 std::string captureLogPath(const std::string& recordingPath) {
-    const std::string stem = pathStem(recordingPath);
+    const std::string& stem = recordingPath;
     std::string path = stem + ".txt";
     for (int n = 1; fileExists(path); ++n) path = stem + "-" + std::to_string(n) + ".txt";
     return path;
@@ -257,14 +280,27 @@ std::string observationStem(LocalDateTime utc, const std::string& target,
     return stem;
 }
 
+namespace {
+bool observationNameTaken(const std::string& path, bool avi) {
+    return fileExists(path) || fileExists(path + kSerStampsSuffix) || (avi && aviPartsExist(path));
+}
+}  // namespace
+
 std::string freeObservationPath(const std::string& folder, const std::string& stem,
                                 const std::string& ext) {
     const std::string base = (folder.empty() ? "" : folder + "/") + stem;
     const bool avi = ext == ".avi" || ext == ".AVI";
-    auto taken = [&](const std::string& p) {
-        return fileExists(p) || fileExists(p + kSerStampsSuffix) || (avi && aviPartsExist(p));
-    };
     std::string path = base + ext;
-    for (int n = 1; taken(path); ++n) path = base + "_" + std::to_string(n) + ext;
+    for (int n = 1; observationNameTaken(path, avi); ++n)
+        path = base + "_" + std::to_string(n) + ext;
+    return path;
+}
+
+std::string numberedObservationPath(const std::string& folder, const std::string& stem,
+                                    const std::string& ext, int32_t& number) {
+    const std::string base = (folder.empty() ? "" : folder + "/") + stem;
+    const bool avi = ext == ".avi" || ext == ".AVI";
+    std::string path = base + "_" + std::to_string(number) + ext;
+    while (observationNameTaken(path, avi)) path = base + "_" + std::to_string(++number) + ext;
     return path;
 }

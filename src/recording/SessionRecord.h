@@ -68,13 +68,22 @@ struct SettingChange {
 
 // How a recording went, known at its end.
 struct RecordingResult {
-    std::string file;  // the recording file (an AVI's first part), or a series' first file
+    // The recording's name (a SER file, the name an AVI's parts are made from, a series'
+    // first file): the log is named after it.
+    std::string file;
+    // Every file written: the SER file, each AVI part, each file of a series.
+    std::vector<std::string> files;
     std::string format;
     int64_t frames = 0;
     GapReport gaps;
     // Exposure starts of the first and last frame written (local), when any was.
     std::optional<PreciseDateTime> firstFrame, lastFrame;
     LocalDateTime endLocal = 0.0;
+    // The program's own clock (local): when the recording began taking frames, how long it
+    // took them, and frames over that time: the figures of the "Last Capture" summary.
+    std::optional<PreciseDateTime> recordingStart;
+    double recordingSeconds = 0.0;
+    double recordingRate = 0.0;
     std::vector<SettingChange> changes;
 };
 
@@ -91,6 +100,8 @@ PreciseDateTime recordingMiddle(const RecordingFacts& facts, const RecordingResu
 
 // SER header texts: the observer, the camera and filter ("Camera, filter R"), the
 // telescope; "" for a field nothing was set for (the writer then keeps its fixed word).
+// The instrument fits the header's 40 characters with the filter whole: the camera name
+// is cut to the room left before ", filter R".
 struct SerTexts {
     std::string observer, instrument, telescope;
 };
@@ -98,16 +109,21 @@ SerTexts serTextsOf(const RecordingFacts& facts);
 
 // The cards a FITS frame carries about its session and exposure: OBJECT, OBSERVER, TELESCOP,
 // INSTRUME, FILTER where set, SITELAT and SITELONG (decimal degrees) when the site is set,
-// then DATE-OBS (the frame's exposure start in UTC), EXPTIME,
-// GAIN, XBINNING and YBINNING. Appended as 80-byte cards to `header`.
+// then DATE-OBS (the frame's exposure start in UTC), DATE-END (its exposure end: start plus
+// the exposure length), EXPTIME, GAIN, XBINNING and YBINNING. Appended as 80-byte cards to
+// `header`. The camera interface reports no pixel size, so no XPIXSZ/YPIXSZ cards.
 void appendSessionCards(std::string& header, const RecordingFacts& facts,
                         PreciseDateTime frameLocal, int32_t gain);
 
-// The capture log: "key: value" lines, one fact per line, the settings changed during the
-// recording last ("Change: <UTC time> <name> = <value>").
+// The capture log: "key: value" lines, one fact per line ("File" once for each file), the
+// times and rate of the frames' own stamps and those of the program's clock, the settings
+// changed during the recording last ("Change: <UTC time> <name> = <value>").
 std::string captureLogText(const RecordingFacts& facts, const RecordingResult& result);
-// Where a recording's log goes: the recording's name less its extension, ".txt"; for a name
-// already taken "-1.txt", "-2.txt" and so on (a log never replaces another one).
+// Where a recording's log goes: the recording's whole name, extension included, and ".txt"
+// ("moon_00000.SER.txt", "moon_00000.FIT.txt" for a series whose first file is
+// moon_00000.FIT). Recordings never share a name, whatever their format, so neither do
+// their logs; for a name taken all the same (a log left behind by a file since removed)
+// "-1.txt", "-2.txt" and so on (a log never replaces another one).
 std::string captureLogPath(const std::string& recordingPath);
 // Writes the log; false with `error` set when it could not be written.
 bool writeCaptureLog(const std::string& path, const std::string& text, std::string& error);
@@ -120,3 +136,8 @@ std::string observationStem(LocalDateTime utc, const std::string& target,
 // (for ".avi" also by part files of it). `ext` starts with the dot.
 std::string freeObservationPath(const std::string& folder, const std::string& stem,
                                 const std::string& ext);
+// `folder`/`stem`_<number>`ext` for the first number from `number` on whose name is not
+// taken (as above); `number` becomes the one used. The files of a FIT/BMP series are all
+// numbered this way, from 1, so that tools reading numbered sequences take every file.
+std::string numberedObservationPath(const std::string& folder, const std::string& stem,
+                                    const std::string& ext, int32_t& number);

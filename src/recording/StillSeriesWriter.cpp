@@ -10,15 +10,20 @@
 
 void StillSeriesWriter::begin(const std::string& stillPath) {
     stillPath_ = stillPath;
+    observationNumber_ = 1;
 }
 
 std::string StillSeriesWriter::nextPath(PreciseDateTime local) {
-    if (naming_)
-        return freeObservationPath(
+    if (naming_) {
+        // Every file numbered, the first too, and the numbers rising through the whole series
+        // even where the name's tenth of a minute changes.
+        handedOut_ = observationNumber_;
+        return numberedObservationPath(
             naming_->folder,
             observationStem(toUtc(local, naming_->utcOffsetSeconds).dateTime(), naming_->target,
                             naming_->filter),
-            naming_->ext);
+            naming_->ext, handedOut_);
+    }
     const int32_t from = stillPath_ == lastPath_ ? lastNumber_ : 0;
     lastPath_ = stillPath_;
     lastNumber_ = firstFreeNumber(stillPath_, from);
@@ -29,7 +34,9 @@ bool StillSeriesWriter::writeFits(const Frame& frame, std::string* written,
                                   const std::string& moreCards) {
     const std::string path = nextPath(frame.timeStamp);
     if (written) *written = path;
-    return writeFitsFile(path, frame, error_, moreCards);
+    if (!writeFitsFile(path, frame, error_, moreCards)) return false;
+    observationNumber_ = handedOut_ + 1;
+    return true;
 }
 
 bool StillSeriesWriter::writeBmp(const cv::Mat& image, std::string* written,
@@ -61,5 +68,6 @@ bool StillSeriesWriter::writeBmp(const cv::Mat& image, std::string* written,
         file.discard();
         return false;
     }
+    observationNumber_ = handedOut_ + 1;
     return true;
 }

@@ -17,7 +17,8 @@ class StillSeriesWriter {
 
     // Observation names instead of numbered ones: each file is named after its frame's
     // exposure start in UTC, the target and the filter (observationStem), in `folder`, with
-    // `ext` (".fit", ".bmp"); numbered only when the name is taken.
+    // `ext` (".fit", ".bmp"), and numbered "_1", "_2"... in the order of the series (a
+    // number whose name is taken is passed over).
     struct ObservationNaming {
         std::string folder, target, filter, ext;
         int32_t utcOffsetSeconds = 0;
@@ -50,4 +51,6 @@ class StillSeriesWriter {
     int32_t lastNumber_ = 0;                // the number it gave out last
     std::string error_;
     std::optional<ObservationNaming> naming_;
+    int32_t observationNumber_ = 1;  // the number the next observation-named file takes
+    int32_t handedOut_ = 1;          // the number nextPath() gave out last
 };

@@ -189,9 +189,19 @@ TEST_F(CaptureTest, CameraReportedStartAndFailedExposures) {
     EXPECT_EQ(first->rawImage.at<uint8_t>(0, 1), static_cast<uint8_t>(1 + 2));
 }
 
-TEST_F(CaptureTest, AFrameTheCameraBeganBeforeACutCountsAsBeforeIt) {
-    // The second exposure is asked for after the cut but is a video stream's frame the camera
-    // had begun 100 ms before it; the third begins when asked.
+// The second exposure is asked for after the cut but is a video stream's frame the camera
+// had begun `leadUs` before it; the third begins when asked. A capture command sets its
+// (shorter) exposure just before the cut: a frame begun under the longer one before counts
+// as begun before the cut all the same.
+struct CutCase {
+    int64_t leadUs;
+    int32_t exposureMs, exposureAtCutMs;
+};
+class CutTest : public CaptureTest, public ::testing::WithParamInterface<CutCase> {};
+
+TEST_P(CutTest, AFrameTheCameraBeganBeforeACutCountsAsBeforeIt) {
+    const CutCase c = GetParam();
+    capture_->setExposureMs(c.exposureMs);
     const auto unixNowUs = [] {
         return std::chrono::duration_cast<std::chrono::microseconds>(
                    std::chrono::system_clock::now().time_since_epoch())
@@ -199,10 +209,11 @@ TEST_F(CaptureTest, AFrameTheCameraBeganBeforeACutCountsAsBeforeIt) {
     };
     const int64_t cutUs = unixNowUs() + 50'000;
     cam_.setReportedStart(
-        [&](int exposure) { return exposure == 1 ? cutUs - 100'000 : unixNowUs(); });
+        [&](int exposure) { return exposure == 1 ? cutUs - c.leadUs : unixNowUs(); });
     start();
     awaitExposure();
     std::this_thread::sleep_for(60ms);
+    capture_->setExposureMs(c.exposureAtCutMs);
     const uint64_t cut = capture_->cutExposure();
     cam_.setAutoRelease(true);
     cam_.release();
@@ -212,6 +223,8 @@ TEST_F(CaptureTest, AFrameTheCameraBeganBeforeACutCountsAsBeforeIt) {
     EXPECT_LE(frames[1]->exposureNumber, cut);  // not recorded by a recording begun at the cut
     EXPECT_EQ(frames[2]->exposureNumber, 3u);
 }
+INSTANTIATE_TEST_SUITE_P(Leads, CutTest,
+                         ::testing::Values(CutCase{100'000, 20, 20}, CutCase{4'000'000, 3000, 20}));
 
 TEST_F(CaptureTest, OnlyTheAcquisitionThreadCallsTheCamera) {
     start();

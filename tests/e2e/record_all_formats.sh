@@ -42,8 +42,8 @@ if [ "${2:-}" != --drive ]; then
   expected=$(
     for ((i = 0; i < COUNT; i++)); do printf 'moon_%05d.FIT\nmoon_%05d.BMP\n' $i $i; done
     printf 'moon_00000.SER\nmoon_00000-PART1.AVI\n'
-    # A capture log beside each of the four recordings; none replaces another.
-    printf 'moon_00000.txt\nmoon_00000-1.txt\nmoon_00000-2.txt\nmoon_00000-3.txt\n'
+    # A capture log beside each of the four recordings, named after it with its extension.
+    printf 'moon_00000.FIT.txt\nmoon_00000.BMP.txt\nmoon_00000.SER.txt\nmoon_00000.AVI.txt\n'
   )
   found=$(ls -A "$out")
   if [ "$(sort <<<"$found")" != "$(sort <<<"$expected")" ]; then

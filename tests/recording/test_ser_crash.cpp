@@ -124,6 +124,11 @@ TEST(SerCrash, KilledRecordingIsReadableAndFinishedAtTheNextStartThroughItsNote)
     EXPECT_TRUE(outcomes[0].finished) << outcomes[0].text;
     EXPECT_NE(outcomes[0].text.find("(7 frames)"), std::string::npos) << outcomes[0].text;
     expectComplete(path, 64, 16, 7);
+    // Its log says what was recovered: the frames and the stamps of the first and last.
+    const auto log = readAll(path + ".txt");
+    const std::string text(log.begin(), log.end());
+    EXPECT_NE(text.find("\nFrames: 7\nFirst frame (UTC): 20"), std::string::npos) << text;
+    EXPECT_NE(text.find("\nLast frame (UTC): 20"), std::string::npos) << text;
     EXPECT_TRUE(journal.pending().empty());
     EXPECT_TRUE(recoverInterruptedRecordings(journal).empty());
 }

@@ -115,7 +115,7 @@ TEST_F(SessionRecordTest, SerTakesItsObservationNameHeaderTextsAndLog) {
     EXPECT_EQ(field40(b, 122), "TELESCOPE" + std::string(31, '_'));
 
     bool wellFormed = false;
-    const auto log = parseLog(dir_ / "2026-12-09-2132_4-Jupiter-R.txt", &wellFormed);
+    const auto log = parseLog(dir_ / "2026-12-09-2132_4-Jupiter-R.ser.txt", &wellFormed);
     EXPECT_TRUE(wellFormed);
     auto one = [&](const std::string& key) {
         EXPECT_EQ(log.count(key), 1u) << key;
@@ -123,6 +123,8 @@ TEST_F(SessionRecordTest, SerTakesItsObservationNameHeaderTextsAndLog) {
         return it == log.end() ? std::string() : it->second;
     };
     EXPECT_EQ(one("File"), name);
+    EXPECT_EQ(one("Files"), "1");
+    EXPECT_EQ(one("Recording start (UTC)"), "2026-12-09T21:33:00.000000Z");
     EXPECT_EQ(one("Frames"), "11");
     EXPECT_EQ(one("Start (UTC)"), "2026-12-09T21:32:20.000457Z");
     EXPECT_EQ(one("Middle (UTC)"), "2026-12-09T21:32:25.050457Z");
@@ -138,12 +140,12 @@ TEST_F(SessionRecordTest, SerTakesItsObservationNameHeaderTextsAndLog) {
 TEST_F(SessionRecordTest, NameTakenAlreadyIsNumberedAndNumberedNamesStay) {
     exp_.setFacts(facts_);
     std::ofstream(dir_ / "2026-12-09-2132_4-Jupiter-R.ser") << "earlier";
-    std::ofstream(dir_ / "2026-12-09-2132_4-Jupiter-R.txt") << "earlier";
+    std::ofstream(dir_ / "2026-12-09-2132_4-Jupiter-R_1.ser.txt") << "a log left behind";
     ASSERT_TRUE(exp_.startRecording(CaptureFormat::Ser, dir_ / "p-unfinished.ser", kW, kH, false, 8,
                                     {0, false}, false));
     record(11);
     EXPECT_EQ(exp_.lastFile(), dir_ / "2026-12-09-2132_4-Jupiter-R_1.ser");
-    EXPECT_EQ(exp_.lastLogPath(), dir_ / "2026-12-09-2132_4-Jupiter-R_1.txt");
+    EXPECT_EQ(exp_.lastLogPath(), dir_ / "2026-12-09-2132_4-Jupiter-R_1.ser-1.txt");
 
     // Numbered names: the recording keeps its name, the log goes beside it.
     exp_.setObservationNames(false);
@@ -151,7 +153,7 @@ TEST_F(SessionRecordTest, NameTakenAlreadyIsNumberedAndNumberedNamesStay) {
                                     {0, false}, false));
     record(2);
     EXPECT_EQ(exp_.lastFile(), dir_ / "moon_00000.SER");
-    EXPECT_EQ(exp_.lastLogPath(), dir_ / "moon_00000.txt");
+    EXPECT_EQ(exp_.lastLogPath(), dir_ / "moon_00000.SER.txt");
 }
 
 TEST_F(SessionRecordTest, FitsSeriesCardsPassFitsverifyAndAstropy) {
@@ -161,11 +163,11 @@ TEST_F(SessionRecordTest, FitsSeriesCardsPassFitsverifyAndAstropy) {
     ASSERT_TRUE(exp_.startStillSeries(CaptureFormat::Fit, dir_ / "moon.FIT", {0, false}, false));
     record(2);
     // Each frame named after its own time; the second shares the first's tenth of a minute.
-    const std::string first = dir_ / "2026-12-09-2132_3-Comet_C_2026__A1_-R.fit";
-    const std::string second = dir_ / "2026-12-09-2132_3-Comet_C_2026__A1_-R_1.fit";
+    const std::string first = dir_ / "2026-12-09-2132_3-Comet_C_2026__A1_-R_1.fit";
+    const std::string second = dir_ / "2026-12-09-2132_3-Comet_C_2026__A1_-R_2.fit";
     ASSERT_TRUE(std::filesystem::exists(first));
     ASSERT_TRUE(std::filesystem::exists(second));
-    EXPECT_EQ(exp_.lastLogPath(), dir_ / "2026-12-09-2132_3-Comet_C_2026__A1_-R.txt");
+    EXPECT_EQ(exp_.lastLogPath(), first + ".txt");
 
     for (const std::string& f : {first, second}) {
         std::string out;
@@ -176,7 +178,7 @@ TEST_F(SessionRecordTest, FitsSeriesCardsPassFitsverifyAndAstropy) {
     std::ofstream(py) << "import sys\nfrom astropy.io import fits\n"
                          "h = fits.getheader(sys.argv[1])\n"
                          "for k in ['OBJECT','OBSERVER','TELESCOP','INSTRUME','FILTER','DATE-OBS',"
-                         "'SITELAT','SITELONG','EXPTIME','GAIN','XBINNING','YBINNING']:\n"
+                         "'DATE-END','SITELAT','SITELONG','EXPTIME','GAIN','XBINNING','YBINNING']:\n"
                          "    print(k + '|' + repr(h[k]))\n"
                          "print('CCD-TEMP' in h)\n";
     std::string out;
@@ -188,7 +190,37 @@ TEST_F(SessionRecordTest, FitsSeriesCardsPassFitsverifyAndAstropy) {
         out,
         "OBJECT|\"Comet C/2026 'A1'\"\nOBSERVER|\"?sa O'Neil\"\nTELESCOP|'C11'\n"
         "INSTRUME|'SimCam 2000'\nFILTER|'R'\nDATE-OBS|'2026-12-09T21:32:21.000457'\n"
+        "DATE-END|'2026-12-09T21:32:21.100457'\n"
         "SITELAT|48.5\nSITELONG|-2.25\nEXPTIME|0.1\nGAIN|15\nXBINNING|1\nYBINNING|1\nFalse\n");
+}
+
+// A numbered series logs beside its first file (apart from a SER of the same number), lists
+// every file, and gives the summary's duration and rate beside the frames' own rate.
+TEST_F(SessionRecordTest, SeriesLogListsItsFilesAndTheSummaryFigures) {
+    exp_.setFacts(facts_);
+    exp_.setObservationNames(false);
+    double duration = 0.0, rate = 0.0;
+    QObject::connect(&exp_, &RecordingController::summaryReady, [&](double d, double r) {
+        duration = d;
+        rate = r;
+    });
+    ASSERT_TRUE(exp_.startStillSeries(CaptureFormat::Fit, dir_ / "moon.FIT", {0, false}, false));
+    for (int i = 0; i < 3; ++i) {
+        FramePtr f = makeFrame(kW, kH);
+        f->timeStamp = local(22, 32, 20 + 10 * i);
+        exp_.recordFrame(std::move(f));
+    }
+    exp_.cancel();
+    exp_.waitForWriter();
+    ASSERT_EQ(exp_.lastLogPath(), dir_ / "moon_00000.FIT.txt");
+    bool wellFormed = false;
+    auto log = parseLog(exp_.lastLogPath(), &wellFormed);
+    ASSERT_EQ(log.count("File"), 3u);
+    const std::string want[] = {"moon_00000.FIT", "moon_00001.FIT", "moon_00002.FIT"};
+    for (const std::string& name : want) EXPECT_EQ(log.extract("File").mapped(), dir_ / name);
+    EXPECT_EQ(log.find("Recording duration")->second, formatText("%.3f s", duration));
+    EXPECT_EQ(log.find("Recording rate")->second, formatText("%.2f fps", rate));
+    EXPECT_EQ(log.find("Frame rate")->second, "0.15 fps");  // 3 frames over 20.1 s
 }
 
 // An AVI is renamed part by part at its close. Killed between the close and the rename, its
@@ -222,7 +254,11 @@ TEST_F(SessionRecordTest, AviPartsTakeTheObservationNameAndAKillBeforeTheRenameL
         exp_.startRecording(CaptureFormat::Avi, provisional, kW, kH, false, 8, {0, false}, false));
     record(11);
     EXPECT_EQ(exp_.lastFile(), dir_ / "2026-12-09-2132_4-Jupiter-R.avi");
-    EXPECT_EQ(exp_.lastLogPath(), dir_ / "2026-12-09-2132_4-Jupiter-R.txt");
+    EXPECT_EQ(exp_.lastLogPath(), dir_ / "2026-12-09-2132_4-Jupiter-R.avi.txt");
+    bool wellFormed = false;
+    const auto log = parseLog(exp_.lastLogPath(), &wellFormed);
+    ASSERT_EQ(log.count("File"), 1u);
+    EXPECT_EQ(log.find("File")->second, dir_ / "2026-12-09-2132_4-Jupiter-R-PART1.AVI");
     EXPECT_FALSE(std::filesystem::exists(left));
     probe = ffProbe(dir_ / "2026-12-09-2132_4-Jupiter-R-PART1.AVI");
     EXPECT_TRUE(!probe.errors && probe.frames == 11) << probe.output;
@@ -242,6 +278,21 @@ TEST(ObservationNames, FromTheUtcTimeTargetAndFilter) {
     for (const Case& c : cases)
         EXPECT_EQ(observationStem(local(21, 32, c.seconds), c.target, c.filter), c.want)
             << c.seconds;
+}
+
+// The SER instrument field holds 40 characters: the filter stays whole, the camera is cut.
+TEST(SerInstrument, FilterStaysWholeInFortyCharacters) {
+    const std::string cam = "SimCam SP-1280 simulated planetary camera";
+    const std::string cases[][3] = {{cam, "R", "SimCam SP-1280 simulated plane, filter R"},
+                                    {cam, "", cam.substr(0, 40)},
+                                    {"", "H-Alpha", "filter H-Alpha"},
+                                    {"C", std::string(40, 'f'), "filter " + std::string(33, 'f')}};
+    for (const auto& c : cases) {
+        RecordingFacts f;
+        f.camera = c[0];
+        f.filter = c[1];
+        EXPECT_EQ(serTextsOf(f).instrument, c[2]) << c[0] << " / " << c[1];
+    }
 }
 
 TEST(SessionDetailsSite, DecimalDegreesWithinTheirRange) {

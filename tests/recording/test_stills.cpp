@@ -50,8 +50,9 @@ TEST(FitsCards, HeaderBlockOfAFrame) {
     EXPECT_EQ(card(h, 5).substr(0, 30), "BZERO   =                32768");
     EXPECT_EQ(card(h, 6).substr(0, 30), "BSCALE  =                  1.0");
     EXPECT_EQ(card(h, 7).substr(0, 30), "TIMESTAMP= 2024-03-10 21:15:30");
-    EXPECT_EQ(card(h, 8).substr(0, 4), "END ");
-    EXPECT_EQ(h.substr(9 * 80), std::string(27 * 80, ' '));
+    EXPECT_EQ(card(h, 8), "ROWORDER= 'TOP-DOWN'" + std::string(60, ' '));
+    EXPECT_EQ(card(h, 9).substr(0, 4), "END ");
+    EXPECT_EQ(h.substr(10 * 80), std::string(26 * 80, ' '));
     // Header text stays printable ASCII whatever the overlay text holds.
     FramePtr g(makeFrame(4, 4, 8,
                          "T=\xc2\xb0"
@@ -132,6 +133,7 @@ TEST_F(FitsFiles, IndependentReadersAgree) {
         "        good = (hd['BITPIX'] == depth and hd['NAXIS1'] == w and hd['NAXIS2'] == h and\n"
         "                d.shape == (h, w) and np.array_equal(d.astype(np.int64), want) and\n"
         "                card.rstrip() == ('TIMESTAMP= ' + stamp)[:80].rstrip() and\n"
+        "                hd['ROWORDER'] == 'TOP-DOWN' and\n"
         "                hd.get('BAYERPAT', '').strip() == pattern)\n"
         "        if not good: print('MISMATCH', path, hd['BITPIX'], d.shape, card); ok = False\n";
     for (const Case& c : cases) {

@@ -101,10 +101,10 @@ x_click_menu_item() {
 # ---- the program's own windows. These use the script's $exe and $work, and its fail()
 # for what ends the script.
 
-# Starts the program ($exe) with its output in $work/$1.log; sets $pid, and $main to its
+# Starts the program ($exe, with the arguments after $1) with its output in $work/$1.log; sets $pid, and $main to its
 # connected main window once that is in view. The program does not outlive the script.
 start_program() {
-  QT_USE_NATIVE_WINDOWS=1 "$exe" >"$work/$1.log" 2>&1 &
+  QT_USE_NATIVE_WINDOWS=1 "$exe" "${@:2}" >"$work/$1.log" 2>&1 &
   pid=$!
   trap 'kill -0 $pid 2>/dev/null && kill -KILL $pid' EXIT
   main_window_up() {

@@ -68,11 +68,15 @@ ExposurePanel::ExposurePanel(CaptureThread& capture, QWidget* parent)
     attachContextMenu(exposure_->slider(), presets_);
     exposure_->slider()->setToolTip(
         tr("Right-click for the range presets: they set the slider's range, not the exposure"));
+    exposure_->slider()->setAccessibleName(tr("Exposure"));
+    exposureField_->setAccessibleName(tr("Exposure in milliseconds"));
     showExposure();
 
     column->addWidget(smallLabel(tr("Gain"), this));
     gain_ = new LabelledSlider(Qt::Horizontal, 0, 100, 10, QStringLiteral("%d %%"), this);
     gain_->setObjectName(QStringLiteral("gain"));
+    gain_->slider()->setAccessibleName(tr("Gain"));
+    gain_->slider()->setToolTip(tr("The camera's gain, in percent of its range"));
     column->addWidget(gain_);
 
     balance_ = raisedPanel(QStringLiteral("Balance"), this);
@@ -83,12 +87,19 @@ ExposurePanel::ExposurePanel(CaptureThread& capture, QWidget* parent)
         LabelledSlider** bar;
         const char* name;
         QColor color;
-    } balances[] = {{&red_, "redbalance", QColor(220, 30, 30)},
-                    {&green_, "greenbalance", QColor(30, 170, 30)},
-                    {&blue_, "bluebalance", QColor(40, 70, 230)}};
+        QString caption;
+    } balances[] = {{&red_, "redbalance", QColor(220, 30, 30), tr("Red balance")},
+                    {&green_, "greenbalance", QColor(30, 170, 30), tr("Green balance")},
+                    {&blue_, "bluebalance", QColor(40, 70, 230), tr("Blue balance")}};
     for (const auto& b : balances) {
         *b.bar = new LabelledSlider(Qt::Horizontal, -127, 128, 0, QStringLiteral("%d"), balance_);
         (*b.bar)->setObjectName(QString::fromLatin1(b.name));
+        // The label shows the offset from the middle; the camera gets 127 more (0 to 255).
+        (*b.bar)->slider()->setAccessibleName(b.caption);
+        (*b.bar)->slider()->setToolTip(
+            tr("%1: the offset from the middle, -127 to 128; the camera gets the offset plus 127 "
+               "(0 to 255, 127 at 0)")
+                .arg(b.caption));
         colourThumb(*b.bar, b.color);
         wb->addWidget(*b.bar);
         connect(*b.bar, &LabelledSlider::valueChanged, this, &ExposurePanel::sendWhiteBalance);

@@ -17,7 +17,9 @@ HistogramPanel::HistogramPanel(QWidget* parent) : QWidget(parent) {
     enabled_ = new QCheckBox(tr("Histogram"), this);
     enabled_->setObjectName(QStringLiteral("HGram"));
     enabled_->setChecked(true);
+    enabled_->setToolTip(tr("Counts the levels of the picture twice a second"));
     logarithmic_ = new QCheckBox(tr("Logarithmic"), this);
+    logarithmic_->setToolTip(tr("Bar heights on a logarithmic scale: small counts stay visible"));
     logarithmic_->setObjectName(QStringLiteral("loga"));
     column->addWidget(enabled_);
     column->addWidget(logarithmic_);

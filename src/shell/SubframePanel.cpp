@@ -66,6 +66,11 @@ SubframePanel::SubframePanel(CaptureThread& capture, QWidget* parent)
     width_->setObjectName(QStringLiteral("SliderWidth"));
     width_->setFixedWidth(kFullWidth);
     grid->addWidget(width_);
+    // Names and tips for the eye and for assistive tools.
+    width_->slider()->setAccessibleName(tr("Subframe width"));
+    width_->slider()->setToolTip(tr("The subframe's width in pixels, centred on the sensor"));
+    height_->slider()->setAccessibleName(tr("Subframe height"));
+    height_->slider()->setToolTip(tr("The subframe's height in pixels, centred on the sensor"));
 
     connect(width_, &LabelledSlider::valueChanged, this, &SubframePanel::widthMoved);
     connect(height_, &LabelledSlider::valueChanged, this, &SubframePanel::heightMoved);

@@ -24,7 +24,8 @@ store_settings() {
 on_virtual_display() {
   local dir xpid num status
   dir=$(mktemp -d)
-  Xvfb -displayfd 3 -screen 0 1400x900x24 -nolisten tcp 3>"$dir/display" 2>"$dir/xvfb.log" &
+  # -noreset: a program started just after the last one ended must find the server up.
+  Xvfb -displayfd 3 -screen 0 1400x900x24 -nolisten tcp -noreset 3>"$dir/display" 2>"$dir/xvfb.log" &
   xpid=$!
   for _ in $(seq 200); do
     [ -s "$dir/display" ] && break

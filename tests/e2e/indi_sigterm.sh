@@ -34,12 +34,19 @@ source "$here/xwidgets.sh"
 fail() {
   echo "FAIL: $*"
   ls -l "$out"
+  stop_server
   exit 1
 }
 
-indiserver -p 7624 indi_simulator_ccd >"$work/server.log" 2>&1 &
+# The server and the driver it starts in a process group of their own (the server's PID),
+# stopped together: the driver outlives a server stopped alone.
+setsid indiserver -p 7624 indi_simulator_ccd >"$work/server.log" 2>&1 &
 server=$!
-trap 'kill $server 2>/dev/null' EXIT
+# Called on every way out (start_program's own EXIT trap replaces any trap set here).
+stop_server() {
+  kill -KILL -- -$server 2>/dev/null
+  wait $server 2>/dev/null || true
+}
 for _ in $(seq 50); do (echo >/dev/tcp/127.0.0.1/7624) 2>/dev/null && break; sleep 0.1; done
 
 for ((run = 1; run <= runs; run++)); do
@@ -77,3 +84,5 @@ for ((run = 1; run <= runs; run++)); do
     fail "run $run: $ser holds $size bytes for $count frames of ${w}x${h}x$depth (expected $expected)"
   echo "run $run: $count frames, exit 0"
 done
+stop_server
+exit 0

@@ -150,8 +150,7 @@ int ThreadedExposure(void* buffer, int /*reserved*/, int /*mode*/) {
         s.height = h;
         s.mirror = g_settings.flip && !g_settings.driverFlips;
         s.depth = g_sampleDepth;
-        s.deadline =
-            Clock::now() + std::chrono::microseconds(g_settings.exposureUs) + kImageMargin;
+        s.deadline = Clock::now() + std::chrono::microseconds(g_settings.exposureUs) + kImageMargin;
         s.exposureAnswered = false;
         s.changed.notify_all();  // the watchdog takes the new deadline
         if (stream && s.streamFrameFresh && s.streamFrameGeneration == s.generation) {

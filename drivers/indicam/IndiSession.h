@@ -113,7 +113,7 @@ struct State {
 // Settings of the entry points, owned by the acquisition thread (under apiMutex).
 struct Settings {
     long long exposureUs = 100'000;  // microseconds
-    int gain = -1;  // not set: the driver's own
+    int gain = -1;                   // not set: the driver's own
     int width = 0, height = 0;
     bool flip = false;
     bool driverFlips = false;

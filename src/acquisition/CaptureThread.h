@@ -270,7 +270,7 @@ class CaptureThread {
     CaptureSettings active_;
     int64_t lastExposureSent_ = -1;  // as asked for, microseconds; -1 before the first
     int64_t exposureInForce_ = 0;    // what the camera took for it
-    std::string budgetRefusal_;  // the last request refused for the budget, logged once
+    std::string budgetRefusal_;      // the last request refused for the budget, logged once
     uint64_t balanceSent_ = 0;
     uint64_t gainSent_ = 0;
     uint64_t failed_ = 0;

@@ -87,8 +87,9 @@ RecordingController::RecordingController(CaptureThread* capture, RecoveryJournal
     : QObject(parent), capture_(capture), factsSource_(std::move(facts)) {
     setJournal(journal);
     // The writer thread's call for the window thread is posted, never run on the writer thread.
-    connect(this, &RecordingController::writerNeedsWindow, this, [this] { finishIfOver(); },
-            Qt::QueuedConnection);
+    connect(
+        this, &RecordingController::writerNeedsWindow, this, [this] { finishIfOver(); },
+        Qt::QueuedConnection);
     wheelTimer_ = new QTimer(this);
     wheelTimer_->setInterval(kWheelCheckMs);
     connect(wheelTimer_, &QTimer::timeout, this, &RecordingController::watchWheel);
@@ -158,14 +159,13 @@ void RecordingController::startWriter() {
         userChooser_ = writers_.avi.codecChooser();
         if (userChooser_)
             writers_.avi.setCodecChooser([this](const std::vector<AviCodec>& offered,
-                                        const std::string& partName, int32_t& fourcc) {
+                                                const std::string& partName, int32_t& fourcc) {
                 return chooseCodecForWriter(offered, partName, fourcc);
             });
     }
     writer_ = std::make_unique<FrameWriterThread>(
         [this](Frame& frame) { return writeOnWriterThread(frame); },
-        [this] { return closeOnWriterThread(); },
-        [this] { emit writerNeedsWindow(); });
+        [this] { return closeOnWriterThread(); }, [this] { emit writerNeedsWindow(); });
 }
 
 bool RecordingController::isActive() const {
@@ -188,9 +188,9 @@ bool RecordingController::openOutput(CaptureFormat format, const OutputSetup& se
         output_.reset();
         return false;
     }
-    state_ = !isSequence(format)             ? WriterState::Stills
+    state_ = !isSequence(format)            ? WriterState::Stills
              : format == CaptureFormat::Ser ? WriterState::Ser
-                                             : WriterState::Avi;
+                                            : WriterState::Avi;
     return true;
 }
 
@@ -218,7 +218,8 @@ bool RecordingController::startRecording(CaptureFormat format, const std::string
 bool RecordingController::startStillSeries(CaptureFormat format, const std::string& stillPath,
                                            RecordingLength length, bool colorFrames) {
     if (busy()) close();
-    const CaptureFormat still = format == CaptureFormat::Fit ? CaptureFormat::Fit : CaptureFormat::Bmp;
+    const CaptureFormat still =
+        format == CaptureFormat::Fit ? CaptureFormat::Fit : CaptureFormat::Bmp;
     OutputSetup setup;
     setup.path = stillPath;
     setup.colorFrames = colorFrames;
@@ -282,9 +283,9 @@ CaptureStart RecordingController::startCapture(const CaptureRequest& request) {
             path = numberedName(base, nextRecordingNumber(base));
         }
         const CaptureStatus camera = capture_ ? capture_->status() : CaptureStatus{};
-        opened = startRecording(request.format, path, camera.width, camera.height,
-                                request.colorCamera, camera.depth, request.length,
-                                request.colorCamera);
+        opened =
+            startRecording(request.format, path, camera.width, camera.height, request.colorCamera,
+                           camera.depth, request.length, request.colorCamera);
         if (!opened) {
             // The fixed text first, then what the writer found out.
             const std::string reason = lastError_;

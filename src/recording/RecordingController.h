@@ -15,8 +15,8 @@
 // updates, AVI colour conversion and encoding, FITS and BMP files) and closes the output
 // once the recording has ended and every queued frame is written. The window thread learns
 // of the end (or of a failed write) through writerNeedsWindow, queued to finishIfOver, and
-// finishes the recording: summary, failure report. An AVI part that needs the codec chooser asks the
-// window thread for it and waits for the answer.
+// finishes the recording: summary, failure report. An AVI part that needs the codec chooser asks
+// the window thread for it and waits for the answer.
 #include <QObject>
 #include <QString>
 #include <atomic>
@@ -116,7 +116,8 @@ class RecordingController : public QObject {
     // Renames a closed AVI part to its observation name, never over an existing file; the
     // parts are whole files by then. Replaceable, so that a test can stop the program between
     // the close and the rename.
-    void setPartRenamer(std::function<bool(const std::string& from, const std::string& to)> rename) {
+    void setPartRenamer(
+        std::function<bool(const std::string& from, const std::string& to)> rename) {
         writers_.renamePart = std::move(rename);
     }
     // The file of the last finished recording (its final name) and its log ("" when none
@@ -296,7 +297,7 @@ class RecordingController : public QObject {
     std::string writerError_;
     std::vector<double> stampsSeconds_;  // stamps of the frames written, seconds from the first
     std::optional<PreciseDateTime> firstStamp_, lastStamp_;
-    std::string firstFile_;    // the first file the recording wrote
+    std::string firstFile_;                  // the first file the recording wrote
     std::vector<std::string> filesWritten_;  // every file its frames went into, in order
     std::string lastFile_;     // set on the writer thread at close, read once it ended
     std::string lastLogPath_;  // likewise

@@ -3,8 +3,8 @@
 #include <cerrno>
 #include <cstring>
 
-#include "recording/Log.h"
 #include "recording/FileNames.h"
+#include "recording/Log.h"
 
 namespace {
 
@@ -46,8 +46,8 @@ class SerOutput final : public RecordingOutput {
 
 class AviOutput final : public RecordingOutput {
   public:
-    AviOutput(AviWriter& writer, const std::function<bool(const std::string&, const std::string&)>&
-                                     renamePart)
+    AviOutput(AviWriter& writer,
+              const std::function<bool(const std::string&, const std::string&)>& renamePart)
         : avi_(writer), renamePart_(renamePart) {}
     bool open(const OutputSetup& setup) override {
         colorFrames_ = setup.colorFrames;

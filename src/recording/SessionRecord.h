@@ -47,7 +47,7 @@ struct RecordingFacts {
     int32_t sensorWidth = 0, sensorHeight = 0;
     int32_t width = 0, height = 0;  // the subframe recorded
     int32_t depth = 8;
-    std::string pattern;  // "RGGB" and so on, "" for mono
+    std::string pattern;    // "RGGB" and so on, "" for mono
     double exposureMs = 0;  // with its fraction: 0.05 for 50 microseconds
     int32_t gain = 0;
     int32_t balanceRed = 0, balanceGreen = 0, balanceBlue = 0;

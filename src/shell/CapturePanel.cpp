@@ -358,9 +358,10 @@ void CapturePanel::updateButtons() {
     sequenceButton_->setEnabled(canCapture);
     stillButton_->setEnabled(canCapture);
     // Why a button is grey, or what it does (its format is chosen with the right button).
-    const QString why = locked_                  ? tr("A recording runs")
-                        : capturePath_.isEmpty() ? tr("Choose a capture folder and a file name first")
-                                                 : QString();
+    const QString why = locked_ ? tr("A recording runs")
+                        : capturePath_.isEmpty()
+                            ? tr("Choose a capture folder and a file name first")
+                            : QString();
     sequenceButton_->setToolTip(
         why.isEmpty() ? tr("Record a sequence (right button: choose the format)") : why);
     stillButton_->setToolTip(
@@ -456,8 +457,7 @@ void CapturePanel::requestCapture(bool sequence) {
     request.pauseMs = pauseMs();
     request.colorCamera = colorCamera_;
     request.exposureUs = exposureUs_ ? exposureUs_() : 0;
-    if (recorder_.requestCapture(request) == CaptureStart::Failed &&
-        !recorder_.lastError().empty())
+    if (recorder_.requestCapture(request) == CaptureStart::Failed && !recorder_.lastError().empty())
         showMessage(QString::fromStdString(recorder_.lastError()));
 }
 

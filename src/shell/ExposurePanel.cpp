@@ -36,8 +36,8 @@ ExposurePanel::ExposurePanel(CaptureThread& capture, QWidget* parent)
     // The slider and beside it the length in ms; its value label is the field.
     auto* row = new QHBoxLayout;
     row->setSpacing(3);
-    exposure_ = new LabelledSlider(Qt::Horizontal, 1, exposurePositionOf(100'000), 1, QString(),
-                                   this);
+    exposure_ =
+        new LabelledSlider(Qt::Horizontal, 1, exposurePositionOf(100'000), 1, QString(), this);
     exposure_->setObjectName(QStringLiteral("_expot"));
     exposure_->setTickInterval(exposure_->maximum() / 10);
     row->addWidget(exposure_, 1);

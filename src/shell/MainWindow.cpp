@@ -105,8 +105,8 @@ void MainWindow::buildPanels() {
     exposurePanel_ = new ExposurePanel(*capture_, left);
     subframePanel_ = new SubframePanel(*capture_, left);
     histogramPanel_ = new HistogramPanel(left);
-    capturePanel_ = new CapturePanel(*capture_, *recorder_, *status_,
-                                     [this] { return exposurePanel_->exposureUs(); }, left);
+    capturePanel_ = new CapturePanel(
+        *capture_, *recorder_, *status_, [this] { return exposurePanel_->exposureUs(); }, left);
     column->addWidget(exposurePanel_);
     column->addWidget(subframePanel_);
     column->addWidget(histogramPanel_);

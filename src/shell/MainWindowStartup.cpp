@@ -153,8 +153,8 @@ void MainWindow::applyStoredSettings(const StoredSettings& stored) {
 void MainWindow::openCamera() {
     // Camera discovery: a library that cannot be loaded counts as no camera.
     std::string error;
-    bool found = camera().complete() ||
-                 (options_.loadCameraLibrary && options_.loadCameraLibrary(&error));
+    bool found =
+        camera().complete() || (options_.loadCameraLibrary && options_.loadCameraLibrary(&error));
     if (found) {
         found = capture_->openCamera();
         if (!found) error = cameraFailureReason();
@@ -167,8 +167,9 @@ void MainWindow::openCamera() {
             details += (details.empty() ? "" : "\n\n") + options_.noCameraHint;
         if (!details.empty()) qCWarning(lcProgram, "%s", details.c_str());
         const QString noCamera = tr("NO CAMERA!");
-        showMessage(details.empty() ? noCamera
-                                    : noCamera + QStringLiteral("\n\n") + QString::fromStdString(details));
+        showMessage(details.empty()
+                        ? noCamera
+                        : noCamera + QStringLiteral("\n\n") + QString::fromStdString(details));
         hardExit(1);
     }
 

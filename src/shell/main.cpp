@@ -70,8 +70,7 @@ int main(int argc, char** argv) {
 
     // Fixed-text messages as modal boxes, above the splash while it is up.
     setMessageHandler([](const QString& text) {
-        QMessageBox box(QMessageBox::NoIcon, QString::fromLatin1(kAppName), text,
-                        QMessageBox::Ok);
+        QMessageBox box(QMessageBox::NoIcon, QString::fromLatin1(kAppName), text, QMessageBox::Ok);
         box.setWindowFlag(Qt::WindowStaysOnTopHint);
         box.exec();
     });

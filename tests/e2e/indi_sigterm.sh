@@ -51,16 +51,7 @@ for _ in $(seq 50); do (echo >/dev/tcp/127.0.0.1/7624) 2>/dev/null && break; sle
 
 for ((run = 1; run <= runs; run++)); do
   start_program "run$run" --camera indi --camera-option server=127.0.0.1:7624
-  poll 20 find_button_place || fail "run $run: no capture button place"
-  poll 20 shown_button || fail "run $run: no capture button in view"
-  # Each start offers FIT: SER is chosen in the buttons' pop-up menu.
-  still=$button
-  x_click "$still" 3 || fail "run $run: cannot right-click the capture button"
-  poll 20 one_popup || fail "run $run: the format menu did not open"
-  x_click_menu_item "$popup" 0 4 || fail "run $run: cannot click SER in the format menu"
-  x_park_pointer
-  video_shown() { shown_button && [ "$button" != "$still" ]; }
-  poll 20 video_shown || fail "run $run: the video capture button did not come into view"
+  choose_ser  # each start offers FIT
   before=$(ls "$out" | wc -l)
   x_click "$button" 1 || fail "run $run: cannot click the capture button"
   x_park_pointer

@@ -43,17 +43,8 @@ fail() {
 }
 
 start_program run1
-# The one capture button in view at its place; the video button appears once SER is chosen
-# in its pop-up menu.
-poll 20 find_button_place || fail "no capture button place"
-poll 20 shown_button || fail "no capture button in view"
-still=$button
-x_click "$still" 3 || fail "cannot right-click the capture button"
-poll 20 one_popup || fail "the format menu did not open"
-x_click_menu_item "$popup" 0 4 || fail "cannot click SER in the format menu"
-x_park_pointer
-video_shown() { shown_button && [ "$button" != "$still" ]; }
-poll 20 video_shown || fail "the video capture button did not come into view"
+# The video button appears once SER is chosen in the capture buttons' pop-up menu.
+choose_ser
 
 x_click "$button" 1 || fail "cannot click the video capture button"
 x_park_pointer

@@ -35,7 +35,8 @@ class RecordFormats : public ::testing::Test {
   protected:
     void SetUp() override {
         ensureApp();
-        previous_ = setMessageHandler([this](const QString& t) { messages_.push_back(t.toStdString()); });
+        previous_ =
+            setMessageHandler([this](const QString& t) { messages_.push_back(t.toStdString()); });
         out_ = config_.dir().toStdString() + "/captures";
         fs::create_directories(out_);
         ASSERT_TRUE(config_.writeIni("[TarviVideo2R]\nEXPOLENGTH=40\n"));
@@ -128,7 +129,8 @@ TEST_F(RecordFormats, EachFormatIsReadBackByAnIndependentReader) {
     EXPECT_GE(fitFrames, 3);
     // fitsverify without errors, then astropy reads unsigned samples of the frame's size.
     for (int i = 0; i < fitFrames; ++i)
-        EXPECT_EQ(recordingProblems("fits", file("moon_0000" + std::to_string(i) + ".FIT"), w, h), "");
+        EXPECT_EQ(recordingProblems("fits", file("moon_0000" + std::to_string(i) + ".FIT"), w, h),
+                  "");
     EXPECT_FALSE(fs::exists(file("moon_0000" + std::to_string(fitFrames) + ".FIT")));
 
     // BMP: three colour frames.
@@ -137,7 +139,8 @@ TEST_F(RecordFormats, EachFormatIsReadBackByAnIndependentReader) {
     button("Button3")->click();
     ASSERT_TRUE(waitForEnd(20000));
     for (int i = 0; i < 3; ++i)
-        EXPECT_EQ(recordingProblems("bmp", file("moon_0000" + std::to_string(i) + ".BMP"), w, h), "");
+        EXPECT_EQ(recordingProblems("bmp", file("moon_0000" + std::to_string(i) + ".BMP"), w, h),
+                  "");
     EXPECT_FALSE(fs::exists(file("moon_00003.BMP")));
     EXPECT_TRUE(messages_.empty()) << messages_[0];
 }

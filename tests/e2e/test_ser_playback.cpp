@@ -110,7 +110,8 @@ class SerPlayback : public ::testing::Test {
   protected:
     void SetUp() override {
         ensureApp();
-        previous_ = setMessageHandler([this](const QString& t) { messages_.push_back(t.toStdString()); });
+        previous_ =
+            setMessageHandler([this](const QString& t) { messages_.push_back(t.toStdString()); });
         out_ = config_.dir().toStdString() + "/captures";
         fs::create_directories(out_);
         source_ = config_.dir().toStdString() + "/source.SER";

@@ -142,3 +142,17 @@ one_popup() {
   popup=$(x_popups)
   [ -n "$popup" ] && [ "$(wc -l <<<"$popup")" -eq 1 ]
 }
+
+# Chooses SER in the capture buttons' pop-up menu of the program's window and waits until the
+# video capture button is in view; sets $button to it. Says what failed through fail().
+choose_ser() {
+  poll 20 find_button_place || fail "no capture button place"
+  poll 20 shown_button || fail "no capture button in view"
+  local still=$button
+  x_click "$still" 3 || fail "cannot right-click the capture button"
+  poll 20 one_popup || fail "the format menu did not open"
+  x_click_menu_item "$popup" 0 4 || fail "cannot click SER in the format menu"
+  x_park_pointer
+  video_shown() { shown_button && [ "$button" != "$still" ]; }
+  poll 20 video_shown || fail "the video capture button did not come into view"
+}

@@ -94,7 +94,8 @@ class IndiRecording : public ::testing::Test {
     // Starts the main window on the server's camera with these settings, recording to
     // captures/sky in SER.
     void startProgram(const QByteArray& ini) {
-        previous_ = setMessageHandler([this](const QString& t) { messages_.push_back(t.toStdString()); });
+        previous_ =
+            setMessageHandler([this](const QString& t) { messages_.push_back(t.toStdString()); });
         out_ = config_.dir().toStdString() + "/captures";
         fs::create_directories(out_);
         ASSERT_TRUE(config_.writeIni(ini));

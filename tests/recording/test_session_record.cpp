@@ -175,12 +175,13 @@ TEST_F(SessionRecordTest, FitsSeriesCardsPassFitsverifyAndAstropy) {
         EXPECT_NE(out.find("0 warning(s) and 0 error(s)"), std::string::npos) << out;
     }
     const std::string py = dir_ / "cards.py";
-    std::ofstream(py) << "import sys\nfrom astropy.io import fits\n"
-                         "h = fits.getheader(sys.argv[1])\n"
-                         "for k in ['OBJECT','OBSERVER','TELESCOP','INSTRUME','FILTER','DATE-OBS',"
-                         "'DATE-END','SITELAT','SITELONG','EXPTIME','GAIN','XBINNING','YBINNING']:\n"
-                         "    print(k + '|' + repr(h[k]))\n"
-                         "print('CCD-TEMP' in h)\n";
+    std::ofstream(py)
+        << "import sys\nfrom astropy.io import fits\n"
+           "h = fits.getheader(sys.argv[1])\n"
+           "for k in ['OBJECT','OBSERVER','TELESCOP','INSTRUME','FILTER','DATE-OBS',"
+           "'DATE-END','SITELAT','SITELONG','EXPTIME','GAIN','XBINNING','YBINNING']:\n"
+           "    print(k + '|' + repr(h[k]))\n"
+           "print('CCD-TEMP' in h)\n";
     std::string out;
     // -W ignore: astropy warns of the TIMESTAMP card, whose nine-letter keyword is the
     // program's own unchanged convention; every card asked for must still be read.

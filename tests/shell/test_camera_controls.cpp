@@ -250,8 +250,10 @@ TEST(ControlMath, PresetCaptionsRangesAndExposureSteps) {
     EXPECT_EQ(exposurePresetRange(at100 + 1, 5000).position, at100);
     EXPECT_EQ(exposurePresetRange(at100, 100).position, at100);
     // Position, microseconds and text either side of the 10 ms boundary.
-    for (const auto [position, us, text] : {std::tuple{1, 10, "0.01"}, {999, 9'990, "9.99"},
-                                            {1000, 10'000, "10"}, {1001, 11'000, "11"}}) {
+    for (const auto [position, us, text] : {std::tuple{1, 10, "0.01"},
+                                            {999, 9'990, "9.99"},
+                                            {1000, 10'000, "10"},
+                                            {1001, 11'000, "11"}}) {
         EXPECT_EQ(exposureUsAt(position), us);
         EXPECT_EQ(exposurePositionOf(us), position);
         EXPECT_EQ(exposureText(us), text);

@@ -56,7 +56,8 @@ class CaptureTest : public ::testing::Test {
         ensureApp();
         now_ = 50000;
         testclock::setMillis([this] { return now_.load(); });
-        previous_ = setMessageHandler([this](const QString& t) { messages_.push_back(t.toStdString()); });
+        previous_ =
+            setMessageHandler([this](const QString& t) { messages_.push_back(t.toStdString()); });
         folder_ = config_.dir() + QStringLiteral("/out");
         fs::create_directories(folder_.toStdString());
     }

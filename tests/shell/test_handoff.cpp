@@ -1,5 +1,5 @@
-// The frame hand-off's decisions: the preview throttle and the recording gate with a settable clock,
-// demosaic only for colour, the histogram for every frame, and every frame destroyed.
+// The frame hand-off's decisions: the preview throttle and the recording gate with a settable
+// clock, demosaic only for colour, the histogram for every frame, and every frame destroyed.
 #include <gtest/gtest.h>
 
 #include <chrono>

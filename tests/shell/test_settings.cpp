@@ -11,7 +11,7 @@
 TEST(SettingsStore, RoundTripKeepsTheFourTextsInTheirGroup) {
     TempConfig config;
     StoredSettings in;
-    in.exposureUs = 2'350;  // 2.35 ms
+    in.exposureUs = 2'350;   // 2.35 ms
     in.frameCountText = "";  // an emptied count field is stored as typed
     in.capturePath = "/home/obs/moon, crater";
     in.gain = 42;

@@ -94,14 +94,20 @@ FramePtr newFrame(int width, int height, const std::string& stampText, bool flip
     return node;
 }
 
+namespace {
+// 8-bit samples of `raw` (8 bits: itself; 16 bits: scaled from `bitsPerSample` significant
+// bits, rounded and limited to 255).
+cv::Mat samples8(const cv::Mat& raw, int bitsPerSample) {
+    if (raw.depth() != CV_16U) return raw;
+    const int bits = std::clamp(bitsPerSample, 8, 16);
+    cv::Mat out;
+    raw.convertTo(out, CV_8U, 1.0 / static_cast<double>(1 << (bits - 8)), 0.0);
+    return out;
+}
+}  // namespace
+
 void prepareImage8(Frame& frame) {
-    if (frameDepth(&frame) == 16) {
-        const int bits = std::clamp(frame.bitsPerSample, 8, 16);
-        frame.rawImage.convertTo(frame.image8, CV_8U, 1.0 / static_cast<double>(1 << (bits - 8)),
-                                 0.0);
-    } else {
-        frame.image8 = frame.rawImage;
-    }
+    frame.image8 = samples8(frame.rawImage, frame.bitsPerSample);
 }
 
 // The camera library reports a Bayer mosaic by the same value as the pattern's.
@@ -165,10 +171,34 @@ void ensureColorImage(Frame& frame) {
         drawStampText(frame.colorImage, frame.stampText, 255);
 }
 
+namespace {
+constexpr int kStampFont = cv::FONT_HERSHEY_PLAIN;
+const cv::Point kStampAt(20, 20);
+}  // namespace
+
 void drawStampText(cv::Mat& image, const std::string& text, double white) {
     if (image.empty() || text.empty()) return;
-    cv::putText(image, text, cv::Point(20, 20), cv::FONT_HERSHEY_PLAIN, 1.0,
-                cv::Scalar(white, white, white, 0), 1, cv::LINE_8, false);
+    cv::putText(image, text, kStampAt, kStampFont, 1.0, cv::Scalar(white, white, white, 0), 1,
+                cv::LINE_8, false);
+}
+
+void drawStampTextInPart(cv::Mat& part, const std::string& text, double white, cv::Point partAt,
+                         cv::Size frameSize) {
+    if (part.empty() || text.empty()) return;
+    // The text is drawn whole into a mask of its box (with a margin) cut only where the
+    // frame ends, as it is cut in the whole frame, then laid onto the part.
+    int baseline = 0;
+    const cv::Size size = cv::getTextSize(text, kStampFont, 1.0, 1, &baseline);
+    const cv::Rect box = cv::Rect(kStampAt.x - 2, kStampAt.y - size.height - 2, size.width + 4,
+                                  size.height + baseline + 4) &
+                         cv::Rect(cv::Point(0, 0), frameSize);
+    const cv::Rect overlap = box & cv::Rect(partAt, part.size());
+    if (overlap.empty()) return;
+    cv::Mat mask = cv::Mat::zeros(box.size(), CV_8UC1);
+    cv::putText(mask, text, kStampAt - box.tl(), kStampFont, 1.0, cv::Scalar(255), 1, cv::LINE_8,
+                false);
+    cv::Mat target = part(overlap - partAt);
+    target.setTo(cv::Scalar(white, white, white, 0), mask(overlap - box.tl()));
 }
 
 void burnStampText(Frame& frame) {
@@ -267,6 +297,30 @@ void reducedImage8(const Frame& frame, bool colour, cv::Mat& out) {
         reduce<uint16_t>(frame, colour, out);
     else
         reduce<uint8_t>(frame, colour, out);
+}
+
+void croppedImage8(const cv::Mat& raw, ColorPattern pattern, int bitsPerSample, bool colour,
+                   cv::Rect crop, cv::Mat& out) {
+    crop &= cv::Rect(0, 0, raw.cols, raw.rows);
+    if (crop.empty()) {
+        out.release();
+        return;
+    }
+    if (!colour) {
+        out = samples8(raw(crop), bitsPerSample);
+        return;
+    }
+    // Widened by two pixels where the frame has them, from an even column and row: the
+    // widened part starts on the frame's own mosaic phase.
+    const int left = std::max(0, (crop.x - 2) & ~1);
+    const int top = std::max(0, (crop.y - 2) & ~1);
+    const int right = std::min(raw.cols, crop.x + crop.width + 2);
+    const int bottom = std::min(raw.rows, crop.y + crop.height + 2);
+    const cv::Mat wide =
+        samples8(raw(cv::Rect(left, top, right - left, bottom - top)), bitsPerSample);
+    cv::Mat demosaiced;
+    cv::cvtColor(wide, demosaiced, demosaicCode(pattern));
+    out = demosaiced(cv::Rect(crop.x - left, crop.y - top, crop.width, crop.height));
 }
 
 int frameWidth(const Frame* node) {

@@ -136,6 +136,12 @@ void ensureColorImage(Frame& frame);
 // Hershey font, scale 1, thickness 1, 8-connected, base line starting at column 20, row 20;
 // clipped at the image's edges.
 void drawStampText(cv::Mat& image, const std::string& text, double white);
+// The same into `part`, an image of the frame's pixels from `partAt` on of a frame of
+// `frameSize`: the pixels of the text that fall into the part, exactly as drawStampText
+// draws them into the whole frame's image (lines cut at the part's own edges would be
+// drawn from other end points).
+void drawStampTextInPart(cv::Mat& part, const std::string& text, double white, cv::Point partAt,
+                         cv::Size frameSize);
 
 // The overlay stage: burns the frame's stamp text into what is shown and recorded of it. A
 // mono frame gets it in its samples at full scale (so every file format and the preview
@@ -151,6 +157,12 @@ void burnStampText(Frame& frame);
 // Only the pixels shown are read: a quarter-size preview of a large frame costs a
 // sixteenth of the full conversion and demosaic.
 void reducedImage8(const Frame& frame, bool colour, cv::Mat& out);
+// The part `crop` of a frame's samples `raw` (as Frame::rawImage) as prepareImage8 and
+// ensureColorImage make them of the whole frame: 8-bit grey or, for `colour`, BGR demosaiced
+// by `pattern`. The demosaic reads a border of two pixels around the crop, so that its
+// pixels are those of the whole frame's colour image; only the crop is converted.
+void croppedImage8(const cv::Mat& raw, ColorPattern pattern, int bitsPerSample, bool colour,
+                   cv::Rect crop, cv::Mat& out);
 
 int frameWidth(const Frame* frame);
 int frameHeight(const Frame* frame);

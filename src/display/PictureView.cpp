@@ -9,7 +9,7 @@ PictureView::PictureView(QWidget* parent) : QWidget(parent) {
 
 void PictureView::setAutoSize(bool on) {
     autoSize_ = on;
-    if (on && !image_.isNull()) resize(image_.size());
+    if (on && !image_.isNull()) resize(pictureSize_);
 }
 
 void PictureView::setImage(const QImage& image) {
@@ -18,12 +18,18 @@ void PictureView::setImage(const QImage& image) {
 }
 
 void PictureView::updateImage() {
-    if (autoSize_ && !image_.isNull() && size() != image_.size()) resize(image_.size());
+    updateRegion(QPoint(0, 0), image_.size());
+}
+
+void PictureView::updateRegion(QPoint origin, QSize pictureSize) {
+    origin_ = origin;
+    pictureSize_ = pictureSize;
+    if (autoSize_ && !image_.isNull() && size() != pictureSize_) resize(pictureSize_);
     update();
 }
 
 QSize PictureView::sizeHint() const {
-    return image_.isNull() ? QWidget::sizeHint() : image_.size();
+    return image_.isNull() ? QWidget::sizeHint() : pictureSize_;
 }
 
 void PictureView::paintEvent(QPaintEvent* event) {
@@ -33,9 +39,10 @@ void PictureView::paintEvent(QPaintEvent* event) {
         painter.fillRect(area, palette().window());
         return;
     }
-    painter.drawImage(area.topLeft(), image_, area);
+    const QRect covered = image_.rect().translated(origin_);
+    painter.drawImage(area.topLeft(), image_, area.translated(-origin_));
     // Whatever the image does not cover shows the background.
-    const QRegion rest = QRegion(area).subtracted(QRegion(image_.rect()));
+    const QRegion rest = QRegion(area).subtracted(QRegion(covered));
     for (const QRect& r : rest) painter.fillRect(r, palette().window());
 }
 

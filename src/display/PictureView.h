@@ -1,6 +1,7 @@
 #pragma once
-// A picture control: shows one QImage at its top-left corner. With auto-size on, the
-// control takes the size of its image whenever the image is set or updated.
+// A picture control: shows one QImage, at its top-left corner or, when the image holds only a
+// part of a larger picture, where that part lies. With auto-size on, the control takes the
+// size of the whole picture whenever the image is set or updated.
 #include <QImage>
 #include <QWidget>
 
@@ -16,6 +17,12 @@ class PictureView : public QWidget {
     // After the image was drawn in place: follows its size (auto-size) and schedules a
     // repaint.
     void updateImage();
+    // After a part of a larger picture was drawn into the image: the image's top-left pixel
+    // lies at `origin` of a picture of `pictureSize`; the rest of it shows the background.
+    void updateRegion(QPoint origin, QSize pictureSize);
+    // Where the image lies in the picture (0, 0 unless it holds a part) and the picture's size.
+    QPoint imageOrigin() const { return origin_; }
+    QSize pictureSize() const { return pictureSize_; }
 
     void setAutoSize(bool on);
 
@@ -31,5 +38,7 @@ class PictureView : public QWidget {
 
   private:
     QImage image_;
+    QPoint origin_;
+    QSize pictureSize_;
     bool autoSize_ = false;
 };

@@ -107,3 +107,48 @@ bool PreviewRenderer::renderReduced(const Frame& frame, bool colour, QImage& pic
         putStampText(target, frame.stampText);
     return true;
 }
+
+PreviewSource previewSourceOf(const Frame& frame, bool colour) {
+    PreviewSource source;
+    source.raw = frame.rawImage;
+    source.pattern = frame.pattern;
+    source.bitsPerSample = frame.bitsPerSample;
+    source.colour = colour;
+    if (colour && frame.stampBurnt && frame.pattern != ColorPattern::Mono)
+        source.text = frame.stampText;
+    return source;
+}
+
+std::optional<PictureRegion> PreviewRenderer::renderRegion(const PreviewSource& source,
+                                                           QRect visible, QImage& picture,
+                                                           QImage& focusPicture) const {
+    if (zoom_ < 100 || source.empty()) return std::nullopt;
+    // 100 % and 200 %: each frame pixel is a square of `scale` picture pixels.
+    const int scale = zoom_ / 100;
+    const int width = source.raw.cols, height = source.raw.rows;
+    const QSize whole(width * scale, height * scale);
+    visible &= QRect(QPoint(0, 0), whole);
+    if (visible.isEmpty()) visible = QRect(0, 0, 1, 1);
+    const int left = visible.left() / scale, top = visible.top() / scale;
+    const int right = std::min(width, (visible.right() + scale) / scale);
+    const int bottom = std::min(height, (visible.bottom() + scale) / scale);
+    const cv::Rect crop(left, top, right - left, bottom - top);
+
+    cv::Mat part;
+    try {
+        croppedImage8(source.raw, source.pattern, source.bitsPerSample, source.colour, crop, part);
+    } catch (const cv::Exception&) {
+        return std::nullopt;  // out of memory: the picture keeps what it showed
+    }
+    if (part.empty()) return std::nullopt;
+    // A colour part is a demosaic of its own, never the frame's samples.
+    if (!source.text.empty())
+        drawStampTextInPart(part, source.text, 255, cv::Point(left, top), source.raw.size());
+    const int channels = part.channels();
+    const QSize size(crop.width * scale, crop.height * scale);
+    if (!preparePictures(size, channels, picture, focusPicture)) return std::nullopt;
+    cv::Mat target(size.height(), size.width(), CV_8UC(channels), picture.bits(),
+                   static_cast<size_t>(picture.bytesPerLine()));
+    cv::resize(part, target, target.size(), 0, 0, cv::INTER_NEAREST);
+    return PictureRegion{QPoint(left * scale, top * scale), whole};
+}

@@ -5,10 +5,12 @@
 #include <QImage>
 #include <QList>
 #include <QPoint>
+#include <QRect>
 #include <QRgb>
 #include <QSize>
 #include <cstdint>
 #include <opencv2/core.hpp>
+#include <optional>
 #include <string>
 
 #include "acquisition/Frame.h"
@@ -37,6 +39,26 @@ struct DisplayLevels {
     int white = 255;            // indices above this show white
     int saturationLimit = 255;  // indices at or above this show saturationShade
     int saturationShade = 255;  // grey of the saturated indices
+};
+
+// What a picture at 100 % or more is drawn from: the frame's samples, shared with the frame
+// (the matrix counts its users), so that the part of the picture that scrolls into view can
+// be drawn while the frame itself has gone on to the recorder or been freed.
+struct PreviewSource {
+    cv::Mat raw;
+    ColorPattern pattern = ColorPattern::Mono;
+    int bitsPerSample = 8;
+    bool colour = false;
+    std::string text;  // the burnt-in text a colour picture gets; a mono frame's samples have it
+    bool empty() const { return raw.empty(); }
+};
+PreviewSource previewSourceOf(const Frame& frame, bool colour);
+
+// A part of the picture of a frame: the image, where its top-left pixel lies in the whole
+// picture, and the whole picture's size.
+struct PictureRegion {
+    QPoint origin;
+    QSize pictureSize;
 };
 
 // Draws frames into the main picture and the focus picture. It owns what the user chose
@@ -75,6 +97,14 @@ class PreviewRenderer {
     // which are their own 8-bit view (render reads only the pixels it shows).
     bool renderReduced(const Frame& frame, bool colour, QImage& picture, QImage& focusPicture,
                        bool focusVisible) const;
+
+    // At 100 % zoom and more: draws into `picture` only the part `visible` of the whole
+    // picture (in its pixels, as the scroll box shows it), converting and demosaicing only
+    // the frame pixels under it; a sensor of 12 megapixels costs what its visible part does.
+    // Returns where the part lies; nullopt, touching nothing, below 100 %, for an empty
+    // source or when memory runs out.
+    std::optional<PictureRegion> renderRegion(const PreviewSource& source, QRect visible,
+                                              QImage& picture, QImage& focusPicture) const;
 
   private:
     // Sizes `picture` to `size` in the pixel format of `channels` (with the levels palette

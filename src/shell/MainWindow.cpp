@@ -321,7 +321,7 @@ void MainWindow::attachKeyboard(OnScreenKeyboard* keyboard) {
 void MainWindow::connectSession() {
     FrameActions consumers;
     consumers.previewFrame = [this](const Frame& f, bool colour) {
-        return pictureArea_->showReduced(f, colour, focusWindow_);
+        return pictureArea_->showDirect(f, colour, focusWindow_);
     };
     consumers.preview = [this](cv::Mat& image) { pictureArea_->showFrame(image, focusWindow_); };
     consumers.histogramDue = [this] { return histogramPanel_->takeFrame(); };

@@ -1,5 +1,6 @@
 #include "shell/PictureArea.h"
 
+#include <QEvent>
 #include <QScrollBar>
 
 #include "display/FocusWindow.h"
@@ -24,9 +25,39 @@ PictureArea::PictureArea(PreviewRenderer& renderer, QWidget* parent)
             [this](Qt::MouseButton button, Qt::KeyboardModifiers, int x, int y) {
                 pictureClicked(button, x, y);
             });
+    // A picture drawn in parts draws the part that scrolls into view.
+    for (QScrollBar* bar : {horizontalScrollBar(), verticalScrollBar()})
+        connect(bar, &QScrollBar::valueChanged, this, [this] {
+            if (!regionSource_.empty()) drawRegion();
+        });
+}
+
+bool PictureArea::viewportEvent(QEvent* event) {
+    const bool handled = QScrollArea::viewportEvent(event);
+    if (event->type() == QEvent::Resize && !regionSource_.empty()) drawRegion();
+    return handled;
+}
+
+QRect PictureArea::visibleArea(QSize picture) const {
+    const QRect whole(QPoint(0, 0), picture);
+    if (!isVisible()) return whole;
+    const QPoint at(horizontalScrollBar()->value(), verticalScrollBar()->value());
+    return QRect(at, viewport()->size()) & whole;
+}
+
+bool PictureArea::drawRegion() {
+    QImage unused;
+    const int scale = std::max(1, renderer_.zoomPercent() / 100);
+    const QSize picture(regionSource_.raw.cols * scale, regionSource_.raw.rows * scale);
+    const std::optional<PictureRegion> region =
+        renderer_.renderRegion(regionSource_, visibleArea(picture), picture_->image(), unused);
+    if (!region) return false;
+    picture_->updateRegion(region->origin, region->pictureSize);
+    return true;
 }
 
 bool PictureArea::showFrame(const cv::Mat& image, FocusWindow* focus) {
+    regionSource_ = {};
     const bool focusVisible = focus && focus->isVisible();
     QImage unused;
     QImage& focusImage = focus ? focus->image() : unused;
@@ -40,8 +71,16 @@ bool PictureArea::showFrame(const cv::Mat& image, FocusWindow* focus) {
     return true;
 }
 
-bool PictureArea::showReduced(const Frame& frame, bool colour, FocusWindow* focus) {
+bool PictureArea::showDirect(const Frame& frame, bool colour, FocusWindow* focus) {
     const bool focusVisible = focus && focus->isVisible();
+    if (focusVisible) return false;  // the focus aid reads the whole frame's picture
+    if (renderer_.zoomPercent() >= 100) {
+        regionSource_ = previewSourceOf(frame, colour);
+        if (drawRegion()) return true;
+        regionSource_ = {};
+        return false;
+    }
+    regionSource_ = {};
     QImage unused;
     QImage& focusImage = focus ? focus->image() : unused;
     if (!renderer_.renderReduced(frame, colour, picture_->image(), focusImage, focusVisible))
@@ -51,6 +90,7 @@ bool PictureArea::showReduced(const Frame& frame, bool colour, FocusWindow* focu
 }
 
 void PictureArea::showBlank(int width, int height) {
+    regionSource_ = {};
     QImage blank(std::max(width, 1), std::max(height, 1), QImage::Format_Indexed8);
     blank.setColorTable(renderer_.palette());
     blank.fill(0);

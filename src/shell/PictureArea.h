@@ -7,6 +7,8 @@
 #include <opencv2/core.hpp>
 #include <string>
 
+#include "display/PreviewRenderer.h"
+
 class FocusWindow;
 struct Frame;
 class PictureView;
@@ -20,9 +22,12 @@ class PictureArea : public QScrollArea {
     // Draws a frame image (8-bit grey or BGR) through the renderer; the focus window's
     // picture too when it is shown. False when the image could not be drawn.
     bool showFrame(const cv::Mat& image, FocusWindow* focus);
-    // Shows a camera frame drawn straight from its samples at a reduced zoom
-    // (PreviewRenderer::renderReduced); false where showFrame is to be used instead.
-    bool showReduced(const Frame& frame, bool colour, FocusWindow* focus);
+    // Shows a camera frame drawn straight from its samples: below 100 % reduced
+    // (PreviewRenderer::renderReduced), from 100 % on only its part in view
+    // (PreviewRenderer::renderRegion; the view draws more of it as it scrolls). False where
+    // showFrame is to be used instead: with the focus window shown, and for 8-bit grey frames
+    // below 100 %.
+    bool showDirect(const Frame& frame, bool colour, FocusWindow* focus);
     // A blank grey picture of the sensor's size, before the first frame.
     void showBlank(int width, int height);
 
@@ -37,10 +42,20 @@ class PictureArea : public QScrollArea {
     // The user chose a new focus point (already given to the renderer).
     void focusPointChosen();
 
+  protected:
+    bool viewportEvent(QEvent* event) override;
+
   private:
     void pictureClicked(Qt::MouseButton button, int x, int y);
+    // The part of the picture in view, in picture pixels; the whole picture while the box is
+    // not on screen (its size is not known yet).
+    QRect visibleArea(QSize picture) const;
+    // Draws the part in view of regionSource_; false when it could not be drawn.
+    bool drawRegion();
 
     PreviewRenderer& renderer_;
     PictureView* picture_ = nullptr;
     std::function<bool()> recording_;
+    // The samples of the picture drawn in parts, while it is the one shown.
+    PreviewSource regionSource_;
 };

@@ -291,3 +291,45 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Combine(::testing::Values(ColorPattern::Mono, ColorPattern::RGGB, ColorPattern::GRBG,
                                          ColorPattern::GBRG, ColorPattern::BGGR),
                        ::testing::Values(8, 16)));
+
+// A part of the picture at 100 % and 200 % holds the pixels of the whole picture under it,
+// demosaic and burnt-in text included, for a part at odd offsets and one at the frame's edge.
+class RegionPreview : public ::testing::TestWithParam<std::tuple<ColorPattern, int>> {};
+
+TEST_P(RegionPreview, HoldsTheWholePicturesPixelsUnderIt) {
+    const auto [pattern, zoom] = GetParam();
+    const bool colour = pattern != ColorPattern::Mono;
+    FramePtr frame = newFrame(96, 64, "21:05:09.042", false, 16);
+    frame->pattern = pattern;
+    frame->bitsPerSample = 12;
+    cv::RNG(5).fill(frame->rawImage, cv::RNG::UNIFORM, 0, 4096);
+    burnStampText(*frame);
+    PreviewRenderer renderer;
+    renderer.setZoom(zoom);
+    QImage whole, part, focus;
+    ensureColorImage(*frame);
+    ASSERT_TRUE(renderer.render(colour ? frame->colorImage : frame->image8, whole, focus, false));
+    const int scale = zoom / 100;
+    for (const QRect visible : {QRect(23, 11, 41, 37), QRect(60 * scale, 40 * scale, 500, 500)}) {
+        const auto region =
+            renderer.renderRegion(previewSourceOf(*frame, colour), visible, part, focus);
+        ASSERT_TRUE(region);
+        EXPECT_EQ(region->pictureSize, whole.size());
+        ASSERT_EQ(part.format(), whole.format());
+        const QRect covered(region->origin, part.size());
+        EXPECT_TRUE(covered.contains(visible & whole.rect())) << covered.x() << "," << covered.y();
+        const int bytes = part.depth() / 8;
+        for (int y = 0; y < part.height(); ++y)
+            ASSERT_EQ(0, memcmp(part.constScanLine(y),
+                                whole.constScanLine(y + covered.y()) + covered.x() * bytes,
+                                static_cast<size_t>(part.width() * bytes)))
+                << "row " << y;
+    }
+    renderer.setZoom(50);
+    EXPECT_FALSE(renderer.renderRegion(previewSourceOf(*frame, colour), whole.rect(), part, focus));
+}
+
+INSTANTIATE_TEST_SUITE_P(PatternsAndZooms, RegionPreview,
+                         ::testing::Combine(::testing::Values(ColorPattern::Mono,
+                                                              ColorPattern::GRBG),
+                                            ::testing::Values(100, 200)));

@@ -165,6 +165,9 @@ std::unique_ptr<MainWindow> liveWindow(benchmark::State& state, int width, int h
     }
     auto mainWindow = std::make_unique<MainWindow>();
     mainWindow->start();  // the library is loaded: no "NO CAMERA!" halt
+    // On screen at its smallest size, as a user sees it: from 100 % on the preview draws
+    // only the part of the picture in view.
+    mainWindow->show();
     child<QAction>(*mainWindow, ("N" + std::to_string(zoom) + "1").c_str()).trigger();
     // The shortest exposure, committed like a mouse release on the slider.
     auto& exposure = child<ExposurePanel>(*mainWindow, "ExposurePanel");
@@ -177,7 +180,7 @@ std::unique_ptr<MainWindow> liveWindow(benchmark::State& state, int width, int h
     const QSize shown = zoomedSize(width, height, zoom);
     const PictureView& picture = child<PictureView>(*mainWindow, "Image1");
     const auto ready = [&] {
-        return picture.image().size() == shown && mainWindow->capture().status().depth == depth;
+        return picture.pictureSize() == shown && mainWindow->capture().status().depth == depth;
     };
     for (int i = 0; i < 200 && !ready(); ++i) {
         if (!handleFramesUntil(*mainWindow, mainWindow->framesReceived() + 1, maxInFlight)) break;

@@ -94,20 +94,16 @@ FramePtr newFrame(int width, int height, const std::string& stampText, bool flip
     return node;
 }
 
-namespace {
-// 8-bit samples of `raw` (8 bits: itself; 16 bits: scaled from `bitsPerSample` significant
-// bits, rounded and limited to 255).
-cv::Mat samples8(const cv::Mat& raw, int bitsPerSample) {
+cv::Mat eightBitSamples(const cv::Mat& raw, int bitsPerSample) {
     if (raw.depth() != CV_16U) return raw;
     const int bits = std::clamp(bitsPerSample, 8, 16);
     cv::Mat out;
     raw.convertTo(out, CV_8U, 1.0 / static_cast<double>(1 << (bits - 8)), 0.0);
     return out;
 }
-}  // namespace
 
 void prepareImage8(Frame& frame) {
-    frame.image8 = samples8(frame.rawImage, frame.bitsPerSample);
+    frame.image8 = eightBitSamples(frame.rawImage, frame.bitsPerSample);
 }
 
 // The camera library reports a Bayer mosaic by the same value as the pattern's.
@@ -307,7 +303,7 @@ void croppedImage8(const cv::Mat& raw, ColorPattern pattern, int bitsPerSample, 
         return;
     }
     if (!colour) {
-        out = samples8(raw(crop), bitsPerSample);
+        out = eightBitSamples(raw(crop), bitsPerSample);
         return;
     }
     // Widened by two pixels where the frame has them, from an even column and row: the
@@ -317,7 +313,7 @@ void croppedImage8(const cv::Mat& raw, ColorPattern pattern, int bitsPerSample, 
     const int right = std::min(raw.cols, crop.x + crop.width + 2);
     const int bottom = std::min(raw.rows, crop.y + crop.height + 2);
     const cv::Mat wide =
-        samples8(raw(cv::Rect(left, top, right - left, bottom - top)), bitsPerSample);
+        eightBitSamples(raw(cv::Rect(left, top, right - left, bottom - top)), bitsPerSample);
     cv::Mat demosaiced;
     cv::cvtColor(wide, demosaiced, demosaicCode(pattern));
     out = demosaiced(cv::Rect(crop.x - left, crop.y - top, crop.width, crop.height));

@@ -128,6 +128,9 @@ FramePtr newFrame(int width, int height, const std::string& stampText, bool flip
 // Gives the frame its 8-bit image: the raw image itself at depth 8; at 16 the samples
 // scaled from their true range (bitsPerSample) to 0..255, rounded and limited to 255.
 void prepareImage8(Frame& frame);
+// The 8-bit samples of a frame's samples `raw`, as prepareImage8 makes them: `raw` itself at
+// 8 bits, else a new image.
+cv::Mat eightBitSamples(const cv::Mat& raw, int bitsPerSample);
 // Demosaics the frame by its Pattern into colorImage once (a Mono frame gives three equal
 // channels). The colour image of a frame whose stamp is burnt carries the stamp text.
 void ensureColorImage(Frame& frame);

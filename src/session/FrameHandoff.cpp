@@ -37,7 +37,7 @@ HandoffReport FrameHandoff::handle(FramePtr frame, const FrameFlags& flags,
         preview && actions.previewFrame && actions.previewFrame(*frame, flags.colorCamera);
     const bool histogram = flags.histogram && !flags.newerFrameWaiting &&
                            (!actions.histogramDue || actions.histogramDue());
-    if ((preview && !reduced) || histogram) prepareImage8(*frame);
+    if (preview && !reduced) prepareImage8(*frame);
     if (preview) {
         nextPreviewTime_ = now + kPreviewIntervalMs;
         report.previewed = true;
@@ -59,9 +59,9 @@ HandoffReport FrameHandoff::handle(FramePtr frame, const FrameFlags& flags,
         }
     }
 
-    if (histogram && !frame->image8.empty()) {
+    if (histogram) {
         report.histogram = true;
-        if (actions.histogram) actions.histogram(frame->image8);
+        if (actions.histogram) actions.histogram(*frame);
     }
 
     if (flags.recording) {

@@ -37,11 +37,11 @@ struct FrameActions {
     std::function<bool(const Frame& frame, bool colour)> previewFrame;
     // The preview: the frame's colorImage or Image8, which it may draw the overlay into.
     std::function<void(cv::Mat& image)> preview;
-    // The histogram with the frame's Image8 (it throttles itself).
-    std::function<void(const cv::Mat& image8)> histogram;
-    // When set, asked for each frame whether the histogram takes it: the frame's 8-bit view
-    // (a conversion of the whole frame at 16 bits) is made only for a frame that is shown
-    // or counted. Unset: every frame is offered.
+    // The histogram with the frame, which it counts on a thread of its own from the
+    // frame's samples (or its Image8 when the preview made one).
+    std::function<void(const Frame& frame)> histogram;
+    // When set, asked for each frame whether the histogram takes it. Unset: every frame is
+    // offered.
     std::function<bool()> histogramDue;
     // The recording step for every frame while a recording runs, which takes the frame over
     // (to queue it for the writer thread without copying its pixels); the recording decides
@@ -69,8 +69,8 @@ class FrameHandoff {
     // the histogram take the newest frame the window can draw: a frame with a newer one
     // waiting, or one that comes while a slow preview holds the next back, is passed over
     // by them (counted in previewsSkipped) and still recorded. The 8-bit view is made only
-    // when the preview or the histogram takes the frame; the writer thread makes it for a
-    // recording that needs it.
+    // when the preview draws the whole frame; the writer thread makes it for a recording
+    // that needs it.
     HandoffReport handle(FramePtr frame, const FrameFlags& flags, const FrameActions& actions);
 
     // The preview decision for a frame arriving at `now` (monotonicMs): always when no

@@ -2,9 +2,12 @@
 
 #include <QBoxLayout>
 #include <QCheckBox>
+#include <QCoreApplication>
 #include <QFrame>
 #include <QLabel>
+#include <memory>
 
+#include "acquisition/Frame.h"
 #include "display/HistogramChart.h"
 #include "display/PreviewRenderer.h"
 #include "platform/Clock.h"
@@ -78,4 +81,27 @@ bool HistogramPanel::show(const cv::Mat& image8, const DisplayLevels& levels) {
     if (!computeHistogram(image8, view_.logarithmic, result_)) return false;
     showHistogram(result_, view_, levels.black, levels.white);
     return true;
+}
+
+void HistogramPanel::countFrame(const Frame& frame, const DisplayLevels& levels) {
+    const bool own8 = !frame.image8.empty();
+    cv::Mat samples = own8 ? frame.image8 : frame.rawImage;
+    const int bits = own8 ? 8 : frame.bitsPerSample;
+    const bool logarithmic = logarithmic_->isChecked();
+    const int black = levels.black, white = levels.white;
+    counter_.submit([this, samples, bits, logarithmic, black, white]() -> AnalysisWorker::Result {
+        auto result = std::make_shared<HistogramResult>();
+        if (!computeHistogram(eightBitSamples(samples, bits), logarithmic, *result)) return {};
+        return [this, result, logarithmic, black, white] {
+            view_.logarithmic = logarithmic;
+            result_ = *result;
+            showHistogram(result_, view_, black, white);
+        };
+    });
+}
+
+bool HistogramPanel::waitCounted(int timeoutMs) {
+    const bool done = counter_.waitIdle(timeoutMs);
+    QCoreApplication::sendPostedEvents(this);
+    return done;
 }

@@ -5,11 +5,13 @@
 #include <opencv2/core.hpp>
 
 #include "display/Histogram.h"
+#include "session/AnalysisWorker.h"
 
 class QCheckBox;
 class QFrame;
 class QLabel;
 struct DisplayLevels;
+struct Frame;
 
 class HistogramPanel : public QWidget {
     Q_OBJECT
@@ -26,6 +28,12 @@ class HistogramPanel : public QWidget {
     // and the count and display of a taken frame.
     bool takeFrame();
     bool show(const cv::Mat& image8, const DisplayLevels& levels);
+    // Counts a taken frame on the panel's own thread, from the frame's samples shared with
+    // it (a 12-megapixel count is no work for the window thread), and shows the count when
+    // done; a frame taken while one is counted replaces the one waiting.
+    void countFrame(const Frame& frame, const DisplayLevels& levels);
+    // Until the frames taken so far are counted and shown (tests, benchmarks).
+    bool waitCounted(int timeoutMs);
 
   private:
     QCheckBox* enabled_ = nullptr;
@@ -33,5 +41,6 @@ class HistogramPanel : public QWidget {
     QFrame* chartPanel_ = nullptr;
     HistogramView view_;
     HistogramThrottle throttle_;
-    HistogramResult result_;  // kept between frames, so no memory is allocated per update
+    HistogramResult result_;        // kept between frames, so no memory is allocated per update
+    AnalysisWorker counter_{this};  // last: it stops before the rest of the panel goes
 };

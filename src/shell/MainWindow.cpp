@@ -325,8 +325,8 @@ void MainWindow::connectSession() {
     };
     consumers.preview = [this](cv::Mat& image) { pictureArea_->showFrame(image, focusWindow_); };
     consumers.histogramDue = [this] { return histogramPanel_->takeFrame(); };
-    consumers.histogram = [this](const cv::Mat& image8) {
-        histogramPanel_->show(image8, renderer_.levels());
+    consumers.histogram = [this](const Frame& f) {
+        histogramPanel_->countFrame(f, renderer_.levels());
     };
     consumers.record = [this](FramePtr f) { recorder_->recordFrame(std::move(f)); };
     captureSession_.setConsumers(std::move(consumers), [this] {

@@ -35,6 +35,7 @@
 #include "recording/SerWriter.h"
 #include "shell/CapturePanel.h"
 #include "shell/FrameReadyEvent.h"
+#include "shell/HistogramPanel.h"
 #include "shell/MainWindow.h"
 #include "widgets/LabelledSlider.h"
 #include "widgets/OverlayDialog.h"
@@ -234,15 +235,20 @@ TEST_F(WindowDisplay, HistogramFollowsTheFramesAtMostEveryHalfSecond) {
     testclock::setMillis([&] { return now; });
     MainWindow mainWindow;
     setColour(mainWindow, true);  // counted from the raw frame all the same
+    // A frame, and its count on the histogram's thread shown.
+    const auto frameCounted = [&](uint8_t value) {
+        mainWindow.frameReady(uniform(64, 48, value));
+        ASSERT_TRUE(find<HistogramPanel>(mainWindow, "HistogramPanel")->waitCounted(5000));
+    };
 
-    mainWindow.frameReady(uniform(64, 48, 10));
+    frameCounted(10);
     EXPECT_EQ(find<QLabel>(mainWindow, "lAvg")->text(), "AVG:10");
     EXPECT_FALSE(find<QLabel>(mainWindow, "sat")->isVisibleTo(&mainWindow));
     now = 10200;
-    mainWindow.frameReady(uniform(64, 48, 255));
+    frameCounted(255);
     EXPECT_EQ(find<QLabel>(mainWindow, "lAvg")->text(), "AVG:10");  // within 500 ms: not counted
     now = 10500;
-    mainWindow.frameReady(uniform(64, 48, 255));
+    frameCounted(255);
     EXPECT_EQ(find<QLabel>(mainWindow, "lAvg")->text(), "AVG:255");
     EXPECT_TRUE(find<QLabel>(mainWindow, "sat")->isVisibleTo(&mainWindow));
 
@@ -252,13 +258,13 @@ TEST_F(WindowDisplay, HistogramFollowsTheFramesAtMostEveryHalfSecond) {
     EXPECT_FALSE(find<QFrame>(mainWindow, "Panel6")->isVisibleTo(&mainWindow));
     EXPECT_FALSE(find<QCheckBox>(mainWindow, "loga")->isVisibleTo(&mainWindow));
     now = 12000;
-    mainWindow.frameReady(uniform(64, 48, 20));
+    frameCounted(20);
     find<QCheckBox>(mainWindow, "HGram")->click();
     EXPECT_TRUE(find<QFrame>(mainWindow, "Panel6")->isVisibleTo(&mainWindow));
     EXPECT_TRUE(find<QCheckBox>(mainWindow, "loga")->isVisibleTo(&mainWindow));
     EXPECT_EQ(find<QLabel>(mainWindow, "lAvg")->text(), "AVG:255");
     now = 12001;
-    mainWindow.frameReady(uniform(64, 48, 20));
+    frameCounted(20);
     EXPECT_EQ(find<QLabel>(mainWindow, "lAvg")->text(), "AVG:20");
 }
 

@@ -2,6 +2,8 @@
 // clock, demosaic only for colour, the histogram for every frame, and every frame destroyed.
 #include <gtest/gtest.h>
 
+#include <QCoreApplication>
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <deque>
@@ -17,6 +19,7 @@
 #include "acquisition/Frame.h"
 #include "platform/Clock.h"
 #include "recording/RecordingGate.h"
+#include "session/AnalysisWorker.h"
 #include "session/FrameHandoff.h"
 
 namespace {
@@ -305,4 +308,33 @@ TEST(CaptureStart, TheCutShortExposureIsShownButNeverRecorded) {
     }
     configure(0, 1);
     setCameraApi(TarviApi{});
+}
+
+// A job handed over while another runs replaces the one waiting: a slow analysis skips to the
+// newest frame and never queues; results run on the context's thread.
+TEST(AnalysisWorkerTest, RunsTheNewestJobAndPostsItsResult) {
+    QObject context;
+    std::vector<int> shown;
+    std::atomic<bool> started{false};
+    std::mutex gate;
+    std::unique_lock<std::mutex> held(gate);
+    {
+        AnalysisWorker worker(&context);
+        const auto job = [&](int n) {
+            return [&, n]() -> AnalysisWorker::Result {
+                started = true;
+                std::lock_guard<std::mutex> wait(gate);
+                return [&shown, n] { shown.push_back(n); };
+            };
+        };
+        worker.submit(job(1));
+        while (!started) std::this_thread::yield();
+        for (int n = 2; n <= 4; ++n) worker.submit(job(n));
+        held.unlock();
+        ASSERT_TRUE(worker.waitIdle(5000));
+        EXPECT_EQ(worker.replaced(), 2u);
+        EXPECT_TRUE(shown.empty());  // not before the context's thread runs its events
+        QCoreApplication::sendPostedEvents(&context);
+    }
+    EXPECT_EQ(shown, (std::vector<int>{1, 4}));
 }

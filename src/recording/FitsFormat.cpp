@@ -4,6 +4,7 @@
 #include <cstring>
 #include <vector>
 
+#include "recording/FullScale.h"
 #include "recording/OutFile.h"
 
 namespace {
@@ -121,7 +122,12 @@ bool writeFitsFile(const std::string& path, const Frame& frame, std::string& err
         std::vector<uint8_t> data(dataBytes);
         for (size_t y = 0; y < rows; ++y)
             std::memcpy(data.data() + rowBytes * y, src + stride * y, rowBytes);
-        if (depth == 16) fitsSwap16(reinterpret_cast<uint16_t*>(data.data()), dataBytes / 2);
+        if (depth == 16) {
+            // Fewer significant bits are stored at full scale (FullScale.h).
+            shiftToFullScale(reinterpret_cast<uint16_t*>(data.data()), dataBytes / 2,
+                             frame.bitsPerSample);
+            fitsSwap16(reinterpret_cast<uint16_t*>(data.data()), dataBytes / 2);
+        }
         if (!file.write(data.data(), data.size())) return fail(file, error);
     } else if (!file.write(src, dataBytes)) {
         return fail(file, error);

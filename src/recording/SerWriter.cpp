@@ -12,6 +12,7 @@
 #include <utility>
 
 #include "recording/FileNames.h"
+#include "recording/FullScale.h"
 #include "recording/Log.h"
 
 namespace {
@@ -123,10 +124,15 @@ bool SerWriter::writeFrame(const Frame& frame) {
     const uint8_t* src = frame.rawImage.data;
     const uint8_t* data = src;
     const size_t frameBytes = rowBytes * static_cast<size_t>(height_);
-    if (stride != rowBytes) {
+    // 16-bit samples of fewer significant bits are stored at full scale (FullScale.h).
+    const bool shift = depth_ == 16 && frame.bitsPerSample < 16;
+    if (stride != rowBytes || shift) {
         rowBuffer_.resize(frameBytes);
         for (int y = 0; y < height_; ++y)
             std::memcpy(rowBuffer_.data() + rowBytes * y, src + stride * y, rowBytes);
+        if (shift)
+            shiftToFullScale(reinterpret_cast<uint16_t*>(rowBuffer_.data()), frameBytes / 2,
+                             frame.bitsPerSample);
         data = rowBuffer_.data();
     }
     const uint64_t goodEnd = file_.position();

@@ -201,7 +201,11 @@ std::string captureLogText(const RecordingFacts& f, const RecordingResult& r) {
     line(out, "Camera library", f.cameraLibrary);
     line(out, "Sensor", std::to_string(f.sensorWidth) + "x" + std::to_string(f.sensorHeight));
     line(out, "Subframe", std::to_string(f.width) + "x" + std::to_string(f.height));
-    line(out, "Depth", std::to_string(f.depth) + " bits");
+    std::string depth = std::to_string(f.depth) + " bits";
+    if (f.depth == 16 && f.cameraBits > 8 && f.cameraBits < 16)
+        depth += " (the camera's " + std::to_string(f.cameraBits) + "-bit samples shifted up by " +
+                 std::to_string(16 - f.cameraBits) + " bits)";
+    line(out, "Depth", depth);
     line(out, "Colour", f.pattern.empty() ? "mono" : f.pattern);
     line(out, "Exposure", number("%.3f", f.exposureMs) + " ms");
     line(out, "Gain", std::to_string(f.gain));

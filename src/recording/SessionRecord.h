@@ -47,6 +47,9 @@ struct RecordingFacts {
     int32_t sensorWidth = 0, sensorHeight = 0;
     int32_t width = 0, height = 0;  // the subframe recorded
     int32_t depth = 8;
+    // Significant bits of the camera's samples (16-bit files store fewer at full scale); 0
+    // when not known.
+    int32_t cameraBits = 0;
     std::string pattern;    // "RGGB" and so on, "" for mono
     double exposureMs = 0;  // with its fraction: 0.05 for 50 microseconds
     int32_t gain = 0;

@@ -289,6 +289,7 @@ RecordingFacts MainWindow::recordingFacts() const {
     f.width = camera.width;
     f.height = camera.height;
     f.depth = camera.depth;
+    f.cameraBits = camera.cameraBits;
     f.flip = camera.flip;
     // The length the recording's exposures take: the capture command sets it first.
     f.exposureMs = static_cast<double>(exposureTakenUs(asked.exposureUs)) / 1000.0;

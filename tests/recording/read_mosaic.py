@@ -36,4 +36,6 @@ boxes = [int(v) for v in sys.argv[2:]]
 for x, y, size in zip(boxes[0::3], boxes[1::3], boxes[2::3]):
     box = np.s_[(y - size // 2) // 2:(y + size // 2) // 2, (x - size // 2) // 2:(x + size // 2) // 2]
     print(" ".join("%.0f" % colour[c][box].mean() for c in "BGR"))
-print("bits %d %d" % (int(frame.max()).bit_length(), len(np.unique(frame & 0xFF))))
+used = int(np.bitwise_or.reduce(frame, axis=None))
+zeros = (used & -used).bit_length() - 1 if used else 0
+print("bits %d %d %d" % (int(frame.max()).bit_length(), len(np.unique(frame & 0xFF)), zeros))

@@ -49,8 +49,9 @@ TEST_P(ColourFiles, TestCardReadsBackRedAndBlueAtItsLevels) {
     ASSERT_TRUE(writer.writeFrame(*frame) && writer.close());
     ASSERT_TRUE(writeFitsFile(fit, *frame, error)) << error;
 
-    const double level = depth == 16 ? 3200 : 200;  // level 200 of 255, in 12 bits at 16
-    for (const std::string& path : {ser, fit})      // unshifted 12-bit samples at 16
+    // Level 200 of 255; at 16 bits 12-bit samples stored at full scale.
+    const double level = depth == 16 ? 51200 : 200;
+    for (const std::string& path : {ser, fit})
         tvtest::expectRedAndBluePatches(path, "448 400 40 832 400 40", level, 0.1,
                                         depth == 16 ? 12 : 0);
     std::filesystem::remove_all(dir);

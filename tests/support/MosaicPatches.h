@@ -15,8 +15,9 @@
 namespace tvtest {
 
 // `boxes` is the reader's "X Y SIZE X Y SIZE" of the red and the blue square. The red square
-// must read red and the blue one blue at `level` (within `tolerance` of it); with `bits` set,
-// the file's samples must have that many significant bits and vary in their low byte.
+// must read red and the blue one blue at `level` (within `tolerance` of it); with `bits` set
+// (the camera's significant bits, 9 to 16), the file's samples must lie at full scale (16
+// bits, the lowest 16 - bits always 0) and vary in the bits above those.
 inline void expectRedAndBluePatches(const std::string& path, const std::string& boxes, double level,
                                     double tolerance, int bits = 0) {
     std::string out;
@@ -28,16 +29,17 @@ inline void expectRedAndBluePatches(const std::string& path, const std::string& 
     std::istringstream in(out);
     double red[3] = {}, blue[3] = {};  // B, G, R
     std::string word;
-    int fileBits = 0, lowBytes = 0;
+    int fileBits = 0, lowBytes = 0, zeroBits = -1;
     in >> red[0] >> red[1] >> red[2] >> blue[0] >> blue[1] >> blue[2] >> word >> fileBits >>
-        lowBytes;
+        lowBytes >> zeroBits;
     std::printf("%s: red patch B G R, blue patch B G R:\n%s", path.c_str(), out.c_str());
     EXPECT_NEAR(red[2], level, level * tolerance) << path;
     EXPECT_NEAR(blue[0], level, level * tolerance) << path;
     EXPECT_LT(red[0] + red[1] + blue[1] + blue[2], level * 0.3) << path;
     if (bits > 0) {
-        EXPECT_EQ(fileBits, bits) << path;
-        EXPECT_GT(lowBytes, 200) << path;  // values 8 bits cannot hold
+        EXPECT_EQ(fileBits, 16) << path;
+        EXPECT_EQ(zeroBits, 16 - bits) << path;
+        EXPECT_GT(lowBytes, (200 >> (16 - bits))) << path;  // values 8 bits cannot hold
     }
 }
 

@@ -7,6 +7,7 @@
 // program's own pace is measured.
 #include <algorithm>
 #include <cmath>
+#include <cstddef>
 #include <cstdint>
 #include <cstring>
 #include <exception>
@@ -287,6 +288,21 @@ int SimCamConfigure(int scene, int seeing) {
     auto lock = camera::lockCamera();
     g_sceneKind = static_cast<SceneKind>(scene);
     g_seeing = seeing != 0;
+    return 1;
+}
+
+// A sensor of 3.75 um pixels whose gain runs 0 to 400 in tenths of a decibel: 20 dB (one
+// decade of level) per half of the range.
+int CameraSensorInfo(TarviSensorInfo* info) {
+    if (!info) return 0;
+    // Only fields that lie wholly within the caller's struct: an older caller's is smaller.
+    const auto within = [info](size_t end) { return end <= info->size; };
+    if (within(offsetof(TarviSensorInfo, pixelHeightUm) + sizeof(double)))
+        info->pixelWidthUm = info->pixelHeightUm = 3.75;
+    if (within(offsetof(TarviSensorInfo, gainAtFull) + sizeof(double))) {
+        info->gainAtZero = 0;
+        info->gainAtFull = 400;
+    }
     return 1;
 }
 

@@ -90,6 +90,7 @@ bool tryLoad(const std::string& path, TarviApi* api, std::string* why) {
     take(handle, "CameraLastError", t.cameraLastError, optional);
     take(handle, "CameraFrameInfo", t.cameraFrameInfo, optional);
     take(handle, "CameraSampleDepth", t.cameraSampleDepth, optional);
+    take(handle, "CameraSensorInfo", t.cameraSensorInfo, optional);
     take(handle, "CameraListDevices", t.cameraListDevices, optional);
     take(handle, "SetExposureMicroseconds", t.setExposureMicroseconds, optional);
     // A wheel needs all three of its entry points.

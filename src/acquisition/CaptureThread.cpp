@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <ctime>
 
@@ -116,6 +117,12 @@ std::string buildStampText(const std::string& format, const std::string& prefix,
     const bool blankPrefix = std::all_of(prefix.begin(), prefix.end(), isBlank);
     if (!blankPrefix) text = prefix + " " + text;
     return text;
+}
+
+std::optional<double> cameraGainAt(const CaptureStatus& camera, int32_t percent) {
+    if (camera.gainAtZero == camera.gainAtFull) return std::nullopt;
+    const double share = std::clamp(percent, 0, 100) / 100.0;
+    return camera.gainAtZero + share * (camera.gainAtFull - camera.gainAtZero);
 }
 
 int framesPerSecond(uint64_t frames, uint32_t elapsedMs) {
@@ -334,6 +341,9 @@ bool CaptureThread::openOnThread() {
     }
     // A camera without the depth entry point delivers 8 bits.
     cameraBits_ = api.cameraSampleDepth ? std::clamp(api.cameraSampleDepth(0), 8, 16) : 8;
+    TarviSensorInfo sensor{};
+    sensor.size = sizeof sensor;
+    if (!api.cameraSensorInfo || api.cameraSensorInfo(&sensor) != 1) sensor = TarviSensorInfo{};
     sem_init(&doneSemaphore_, 0, 0);
     semaphoreMade_ = true;
     api.exposureSemaphore(&doneSemaphore_);
@@ -343,6 +353,13 @@ bool CaptureThread::openOnThread() {
     status_.sensorWidth = status_.width = width;
     status_.sensorHeight = status_.height = height;
     status_.cameraBits = cameraBits_;
+    // Only sizes a sensor can have: a library's nonsense is not written into files.
+    const auto pixel = [](double um) { return um > 0 && um < 1000 ? um : 0.0; };
+    status_.pixelWidthUm = pixel(sensor.pixelWidthUm);
+    status_.pixelHeightUm = pixel(sensor.pixelHeightUm);
+    const bool gainKnown = std::isfinite(sensor.gainAtZero) && std::isfinite(sensor.gainAtFull);
+    status_.gainAtZero = gainKnown ? sensor.gainAtZero : 0;
+    status_.gainAtFull = gainKnown ? sensor.gainAtFull : 0;
     return true;
 }
 

@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <functional>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -72,6 +73,10 @@ struct CaptureStatus {
     // The most significant bits per sample the camera can deliver (8 for a camera that
     // delivers 8 bits only): more than 8 means 16-bit frames can be asked for.
     int32_t cameraBits = 8;
+    // The pixel size in micrometres (0: not known) and the camera's own gain values at 0 and
+    // 100 % (equal: not known), as the camera library reports them.
+    double pixelWidthUm = 0, pixelHeightUm = 0;
+    double gainAtZero = 0, gainAtFull = 0;
     // The geometry, depth and flip of the frames being produced now.
     int32_t width = 0;
     int32_t height = 0;
@@ -98,6 +103,10 @@ struct CaptureStatus {
     // has seen the wheel still: frames of exposures begun meanwhile are marked filterMoving.
     bool wheelMoving = false;
 };
+
+// The gain `percent` (0..100) in the camera's own units; nullopt where the library reports
+// none.
+std::optional<double> cameraGainAt(const CaptureStatus& camera, int32_t percent);
 
 class CaptureThread {
   public:

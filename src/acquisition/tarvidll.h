@@ -102,6 +102,23 @@ int CameraSampleDepth(int bits);
  * the length rounded to the nearest millisecond, at least 1. */
 int SetExposureMicroseconds(long long us);
 
+/* CameraSensorInfo: what the library knows of the sensor and its gain, for the files and the
+ * window. Called on the acquisition thread once openUSB has opened the camera. The caller sets
+ * `size` as with CameraFrameInfo; the library fills only the fields that lie wholly within
+ * `size`. Returns 1 when it filled the struct, 0 when it knows nothing.
+ *
+ * A library without this entry point, or one that returns 0, reports neither pixel size nor
+ * gain units. */
+typedef struct TarviSensorInfo {
+    unsigned int size;   /* set by the caller: sizeof(TarviSensorInfo) as it knows it */
+    double pixelWidthUm; /* size of one pixel in micrometres; 0 = not known */
+    double pixelHeightUm;
+    double gainAtZero; /* the camera's own gain value at SetGain(0) and at SetGain(100),
+                          linear between; equal values = not known */
+    double gainAtFull;
+} TarviSensorInfo;
+int CameraSensorInfo(TarviSensorInfo* info);
+
 /* The filter wheel: for a library that also turns a filter wheel in front of its camera.
  * Called on the acquisition thread, between exposures, once openUSB has opened the camera.
  * A library without these entry points, or whose FilterWheelState returns 0, has no wheel.

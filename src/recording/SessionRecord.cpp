@@ -184,6 +184,10 @@ void appendSessionCards(std::string& header, const RecordingFacts& facts,
     fitsValueCard(header, "GAIN", std::to_string(gain));
     fitsValueCard(header, "XBINNING", "1");
     fitsValueCard(header, "YBINNING", "1");
+    if (facts.pixelWidthUm > 0 && facts.pixelHeightUm > 0) {
+        fitsValueCard(header, "XPIXSZ", number("%.3f", facts.pixelWidthUm));
+        fitsValueCard(header, "YPIXSZ", number("%.3f", facts.pixelHeightUm));
+    }
 }
 
 std::string captureLogText(const RecordingFacts& f, const RecordingResult& r) {
@@ -208,7 +212,12 @@ std::string captureLogText(const RecordingFacts& f, const RecordingResult& r) {
     line(out, "Depth", depth);
     line(out, "Colour", f.pattern.empty() ? "mono" : f.pattern);
     line(out, "Exposure", number("%.3f", f.exposureMs) + " ms");
-    line(out, "Gain", std::to_string(f.gain));
+    line(out, "Gain",
+         std::to_string(f.gain) +
+             (f.cameraGain ? " (" + number("%g", *f.cameraGain) + " in the camera's units)" : ""));
+    if (f.pixelWidthUm > 0 && f.pixelHeightUm > 0)
+        line(out, "Pixel size",
+             number("%g", f.pixelWidthUm) + " x " + number("%g", f.pixelHeightUm) + " µm");
     line(out, "White balance",
          f.colorCamera ? "R " + std::to_string(f.balanceRed) + ", G " +
                              std::to_string(f.balanceGreen) + ", B " + std::to_string(f.balanceBlue)

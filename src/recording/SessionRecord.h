@@ -53,6 +53,8 @@ struct RecordingFacts {
     std::string pattern;    // "RGGB" and so on, "" for mono
     double exposureMs = 0;  // with its fraction: 0.05 for 50 microseconds
     int32_t gain = 0;
+    std::optional<double> cameraGain;            // the gain in the camera's own units, when it says
+    double pixelWidthUm = 0, pixelHeightUm = 0;  // 0: not known
     int32_t balanceRed = 0, balanceGreen = 0, balanceBlue = 0;
     bool colorCamera = false;
     bool flip = false;

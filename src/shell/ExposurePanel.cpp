@@ -111,6 +111,7 @@ ExposurePanel::ExposurePanel(CaptureThread& capture, QWidget* parent)
     connect(exposure_, &LabelledSlider::keyReleased, this, &ExposurePanel::commitExposure);
     connect(exposure_, &LabelledSlider::released, this, &ExposurePanel::commitExposure);
     connect(presets_, &QMenu::triggered, this, &ExposurePanel::applyPreset);
+    connect(gain_, &LabelledSlider::valueChanged, this, &ExposurePanel::showCameraGain);
     connect(gain_, &LabelledSlider::valueChanged, this, [this](int position) {
         capture_.setGain(position);
         emit gainChanged(position);
@@ -168,6 +169,20 @@ void ExposurePanel::applyPreset(QAction* item) {
     exposure_->setValue(range.position);
     exposure_->setMaximum(range.max);
     exposure_->setTickInterval(range.tickInterval);
+}
+
+void ExposurePanel::showCameraGain() {
+    const CaptureStatus camera = capture_.status();
+    const std::optional<double> units = cameraGainAt(camera, gain_->value());
+    QString tip = tr("The camera's gain, in percent of its range");
+    if (units)
+        tip += tr(": %1 % is %2 in the camera's own units (%3 to %4)")
+                   .arg(gain_->value())
+                   .arg(*units, 0, 'g', 6)
+                   .arg(camera.gainAtZero, 0, 'g', 6)
+                   .arg(camera.gainAtFull, 0, 'g', 6);
+    gain_->slider()->setToolTip(tip);
+    gain_->slider()->setAccessibleDescription(tip);
 }
 
 int ExposurePanel::gain() const {

@@ -36,6 +36,9 @@ class ExposurePanel : public QWidget {
     void setGain(int gain);
     // Sends the gain to the camera at once (the slider released).
     void sendGain();
+    // The gain's tooltip gives the value in the camera's own units where the camera library
+    // reports them (called when the camera opens and with every move).
+    void showCameraGain();
 
     // The balance sliders are shown for a colour camera only.
     void setBalanceVisible(bool visible);

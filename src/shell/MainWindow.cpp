@@ -294,6 +294,9 @@ RecordingFacts MainWindow::recordingFacts() const {
     // The length the recording's exposures take: the capture command sets it first.
     f.exposureMs = static_cast<double>(exposureTakenUs(asked.exposureUs)) / 1000.0;
     f.gain = asked.gain;
+    f.cameraGain = cameraGainAt(camera, asked.gain);
+    f.pixelWidthUm = camera.pixelWidthUm;
+    f.pixelHeightUm = camera.pixelHeightUm;
     f.balanceRed = balance.red;
     f.balanceGreen = balance.green;
     f.balanceBlue = balance.blue;

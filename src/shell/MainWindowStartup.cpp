@@ -178,6 +178,7 @@ void MainWindow::openCamera() {
     cameraName_ = QString::fromStdString(camera.cameraName);
     capture_->setGain(exposurePanel_->gain());
     capture_->sendGain();
+    exposurePanel_->showCameraGain();
     subframePanel_->setSensorSize(w, h);
     offerSampleDepths();
     if (w > 0 && h > 0) pictureArea_->showBlank(w, h);

@@ -159,6 +159,8 @@ TEST_F(SessionRecordTest, NameTakenAlreadyIsNumberedAndNumberedNamesStay) {
 TEST_F(SessionRecordTest, FitsSeriesCardsPassFitsverifyAndAstropy) {
     facts_.session.target = "Comet C/2026 'A1'";
     facts_.session.telescope = "C11";
+    facts_.pixelWidthUm = facts_.pixelHeightUm = 2.9;
+    facts_.cameraGain = 150;
     exp_.setFacts(facts_);
     ASSERT_TRUE(exp_.startStillSeries(CaptureFormat::Fit, dir_ / "moon.FIT", {0, false}, false));
     record(2);
@@ -168,6 +170,10 @@ TEST_F(SessionRecordTest, FitsSeriesCardsPassFitsverifyAndAstropy) {
     ASSERT_TRUE(std::filesystem::exists(first));
     ASSERT_TRUE(std::filesystem::exists(second));
     EXPECT_EQ(exp_.lastLogPath(), first + ".txt");
+    bool wellFormed = false;
+    const auto log = parseLog(first + ".txt", &wellFormed);
+    EXPECT_EQ(log.find("Gain")->second, "12 (150 in the camera's units)");
+    EXPECT_EQ(log.find("Pixel size")->second, "2.9 x 2.9 µm");
 
     for (const std::string& f : {first, second}) {
         std::string out;
@@ -179,7 +185,8 @@ TEST_F(SessionRecordTest, FitsSeriesCardsPassFitsverifyAndAstropy) {
         << "import sys\nfrom astropy.io import fits\n"
            "h = fits.getheader(sys.argv[1])\n"
            "for k in ['OBJECT','OBSERVER','TELESCOP','INSTRUME','FILTER','DATE-OBS',"
-           "'DATE-END','SITELAT','SITELONG','EXPTIME','GAIN','XBINNING','YBINNING']:\n"
+           "'DATE-END','SITELAT','SITELONG','EXPTIME','GAIN','XBINNING','YBINNING','XPIXSZ',"
+           "'YPIXSZ']:\n"
            "    print(k + '|' + repr(h[k]))\n"
            "print('CCD-TEMP' in h)\n";
     std::string out;
@@ -187,12 +194,12 @@ TEST_F(SessionRecordTest, FitsSeriesCardsPassFitsverifyAndAstropy) {
     // program's own unchanged convention; every card asked for must still be read.
     ASSERT_EQ(runCommand("/usr/bin/python3 -W ignore " + quote(py) + " " + quote(second), out), 0)
         << out;
-    EXPECT_EQ(
-        out,
-        "OBJECT|\"Comet C/2026 'A1'\"\nOBSERVER|\"?sa O'Neil\"\nTELESCOP|'C11'\n"
-        "INSTRUME|'SimCam 2000'\nFILTER|'R'\nDATE-OBS|'2026-12-09T21:32:21.000457'\n"
-        "DATE-END|'2026-12-09T21:32:21.100457'\n"
-        "SITELAT|48.5\nSITELONG|-2.25\nEXPTIME|0.1\nGAIN|15\nXBINNING|1\nYBINNING|1\nFalse\n");
+    EXPECT_EQ(out,
+              "OBJECT|\"Comet C/2026 'A1'\"\nOBSERVER|\"?sa O'Neil\"\nTELESCOP|'C11'\n"
+              "INSTRUME|'SimCam 2000'\nFILTER|'R'\nDATE-OBS|'2026-12-09T21:32:21.000457'\n"
+              "DATE-END|'2026-12-09T21:32:21.100457'\n"
+              "SITELAT|48.5\nSITELONG|-2.25\nEXPTIME|0.1\nGAIN|15\nXBINNING|1\nYBINNING|1\n"
+              "XPIXSZ|2.9\nYPIXSZ|2.9\nFalse\n");
 }
 
 // A numbered series logs beside its first file (apart from a SER of the same number), lists

@@ -150,6 +150,15 @@ constexpr Spot kSpots[] = {
     {320, 320, 1.8, {180, 205, 255}},   {-380, 350, 1.3, {200, 200, 200}},
 };
 
+// The blur levels the planet is drawn at: quarter pixels up to 2.5 pixels, then a tenth of
+// the blur apart, so that a large seeing needs a few dozen levels rather than hundreds.
+double blurLevel(double blur) {
+    constexpr double kFine = 2.5;
+    if (blur <= kFine) return std::lround(std::max(blur, 0.0) * 4) / 4.0;
+    const double step = std::log(1.1);
+    return kFine * std::exp(static_cast<double>(std::lround(std::log(blur / kFine) / step)) * step);
+}
+
 // `base` blurred by a Gaussian of `sigma` pixels, grown by the blur's reach on every side.
 std::unique_ptr<PlanetSky::Patch> blurredPatch(const PlanetSky::Patch& base, double sigma) {
     const int radius = static_cast<int>(std::ceil(3 * sigma));
@@ -219,13 +228,13 @@ PlanetSky::PlanetSky(int sensorWidth, int sensorHeight)
     uint8_t* planes[3] = {base->plane[0].data(), base->plane[1].data(), base->plane[2].data()};
     Canvas canvas(planes, base->width, base->height);
     drawPlanet(canvas, halfWidth, halfHeight, kPlanetA * scale_, kPlanetB * scale_);
-    planet_[0] = std::move(base);
+    planet_[0.0] = std::move(base);
 }
 
 const PlanetSky::Patch& PlanetSky::planetAt(double blur) {
-    const int quarters = static_cast<int>(std::lround(std::max(blur, 0.0) * 4));
-    std::unique_ptr<Patch>& patch = planet_[quarters];
-    if (!patch) patch = blurredPatch(*planet_[0], quarters / 4.0);
+    const double level = blurLevel(blur);
+    std::unique_ptr<Patch>& patch = planet_[level];
+    if (!patch) patch = blurredPatch(*planet_[0.0], level);
     return *patch;
 }
 
@@ -276,7 +285,7 @@ PlanetPlace PlanetSky::draw(const SkyPose& pose) {
         const auto box = canvas.star(x, y, wide, c);
         keep(box[0], box[1], box[2], box[3]);
     }
-    return {static_cast<double>(px), static_cast<double>(py), std::lround(pose.blur * 4) / 4.0};
+    return {static_cast<double>(px), static_cast<double>(py), blurLevel(pose.blur)};
 }
 
 namespace {

@@ -56,7 +56,8 @@ struct PlanetPlace {
 // The planet scene of a sensor: a banded planet with a spot, two moons and a few field stars,
 // all scaled to the sensor (at 1280 x 960 the planet is 400 x 374 pixels in the middle), drawn
 // into a scene of the sensor's size wherever the sky lies. The planet is pasted from a patch
-// rendered once per blur level (levels 1/4 pixel apart, made the first time they are needed),
+// rendered once per blur level (a quarter pixel apart up to 2.5 pixels, then a tenth of the
+// blur; each made the first time it is needed),
 // at the whole pixel nearest to its place; moons and stars are drawn where they are, blurred
 // analytically. Used by one thread at a time.
 class PlanetSky {
@@ -82,7 +83,7 @@ class PlanetSky {
 
     Scene scene_;
     double scale_ = 1;
-    std::map<int, std::unique_ptr<Patch>> planet_;  // by blur in quarter pixels
+    std::map<double, std::unique_ptr<Patch>> planet_;  // by blur level (sigma in pixels)
     struct Rect {
         int x0, y0, x1, y1;  // inclusive-exclusive, clipped to the scene
     };

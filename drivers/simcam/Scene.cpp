@@ -263,7 +263,8 @@ PlanetPlace PlanetSky::draw(const SkyPose& pose) {
         const int ox = static_cast<int>(px) - planet.centreX;
         const int oy = static_cast<int>(py) - planet.centreY;
         const Rect r = keep(ox, oy, ox + planet.width, oy + planet.height);
-        for (int c = 0; c < 3; ++c)
+        const bool seen = r.x0 < r.x1 && r.y0 < r.y1;  // not wholly off the sensor
+        for (int c = 0; c < 3 && seen; ++c)
             for (int y = r.y0; y < r.y1; ++y) {
                 const uint8_t* src =
                     planet.plane[c].data() + static_cast<size_t>(y - oy) * planet.width - ox;

@@ -375,6 +375,17 @@ TEST_F(SimCamTest, TruthRecordsWhereTheDriftingPlanetIsInEachFrame) {
     EXPECT_NEAR(truth.back().y - truth[0].y, 100 * seconds, 7);
 }
 
+TEST_F(SimCamTest, DriftCarriesThePlanetOffTheSensor) {
+    const std::string path = recordTruth({{"drift", "-5000,0"}});
+    api().setExposureLength(100);
+    SkyFrame last;
+    for (int i = 0; i < 3; ++i) last = exposeSky();
+    const std::vector<TruthLine> truth = truthLines(path, 3);
+    ASSERT_EQ(truth.size(), 3u);
+    EXPECT_LT(truth[2].x, -200);  // more than its half width off the left edge
+    EXPECT_LT(cv::countNonZero(last.mosaic > 12), 1000);  // a moon and a star at most
+}
+
 TEST_F(SimCamTest, SeeingBlursAndTiltsEachFrameByItsOwnRecordedAmount) {
     const std::string path = recordTruth({{"seeing", "2"}});
     api().setExposureLength(60);  // longer than the seeing's 50 ms: every frame its own

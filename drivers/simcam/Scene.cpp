@@ -266,10 +266,11 @@ PlanetPlace PlanetSky::draw(const SkyPose& pose) {
         const bool seen = r.x0 < r.x1 && r.y0 < r.y1;  // not wholly off the sensor
         for (int c = 0; c < 3 && seen; ++c)
             for (int y = r.y0; y < r.y1; ++y) {
-                const uint8_t* src =
-                    planet.plane[c].data() + static_cast<size_t>(y - oy) * planet.width - ox;
+                // The clipped rectangle starts at or right of the patch's corner.
+                const uint8_t* src = planet.plane[c].data() +
+                                     static_cast<ptrdiff_t>(y - oy) * planet.width + (r.x0 - ox);
                 uint8_t* dst = scene_.plane[c].data() + static_cast<size_t>(y) * scene_.width;
-                std::copy(src + r.x0, src + r.x1, dst + r.x0);
+                std::copy_n(src, r.x1 - r.x0, dst + r.x0);
             }
     }
     Canvas canvas = canvasOf(scene_);

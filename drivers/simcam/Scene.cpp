@@ -187,14 +187,18 @@ std::unique_ptr<PlanetSky::Patch> blurredPatch(const PlanetSky::Patch& base, dou
             }
         }
         out->plane[c].assign(static_cast<size_t>(out->width) * out->height, 0);
+        // Row by row, so that the inner loop runs along memory.
+        std::vector<float> sum(out->width);
         for (int y = 0; y < out->height; ++y) {
-            uint8_t* dst = out->plane[c].data() + static_cast<size_t>(y) * out->width;
-            for (int x = 0; x < out->width; ++x) {
-                float v = 0;
-                for (int i = std::max(0, y - base.height + 1); i <= std::min(2 * radius, y); ++i)
-                    v += kernel[i] * rows[static_cast<size_t>(y - i) * out->width + x];
-                dst[x] = level(v);
+            std::fill(sum.begin(), sum.end(), 0.0f);
+            for (int i = std::max(0, y - base.height + 1); i <= std::min(2 * radius, y); ++i) {
+                const float k = kernel[i];
+                const float* src = rows.data() + static_cast<size_t>(y - i) * out->width;
+                for (int x = 0; x < out->width; ++x) sum[x] += k * src[x];
             }
+            uint8_t* dst = out->plane[c].data() + static_cast<size_t>(y) * out->width;
+            for (int x = 0; x < out->width; ++x)
+                dst[x] = static_cast<uint8_t>(std::min(sum[x], 255.0f) + 0.5f);
         }
     }
     return out;

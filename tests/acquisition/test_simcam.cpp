@@ -160,8 +160,8 @@ struct TruthLine {
     double x = 0, y = 0, blur = 0, transparency = 0;
 };
 
-// The record's exposure lines, once it holds `count` of them (its thread writes each soon
-// after the frame); fewer after 2 s.
+// The record's whole exposure lines, once it holds `count` of them (its thread writes each
+// soon after the frame); fewer after 2 s.
 std::vector<TruthLine> truthLines(const std::string& path, size_t count) {
     std::vector<TruthLine> lines;
     for (int wait = 0; wait < 100 && lines.size() < count; ++wait) {
@@ -169,6 +169,7 @@ std::vector<TruthLine> truthLines(const std::string& path, size_t count) {
         lines.clear();
         std::ifstream in(path);
         for (std::string text; std::getline(in, text);) {
+            if (in.eof()) break;  // a line still being written
             if (text.empty() || text[0] == '#') continue;
             TruthLine t;
             std::istringstream(text) >> t.number >> t.startUs >> t.x >> t.y >> t.blur >>

@@ -69,8 +69,8 @@ void worker() {
         s.wake.wait(lock, [&] { return s.requested; });
         s.requested = false;
         FillFunction fill = std::move(s.fill);
-        Exposure exposure(s.buffer, s.used, s.start);
         const int64_t startUnixUs = s.startUnixUs;
+        Exposure exposure(s.buffer, s.used, s.start, startUnixUs);
         lock.unlock();
 
         FillResult result;
@@ -114,6 +114,16 @@ double Exposure::waitForEnd() {
     }
     waited_ = true;
     return part_;
+}
+
+Placement placeSubframe(const Settings& settings, int sensorWidth, int sensorHeight) {
+    auto place = [](int asked, int size, int sensor) {
+        const int room = std::max(sensor - size, 0);
+        const int at = asked < 0 ? room / 2 : std::min(asked, room);
+        return at & ~1;
+    };
+    return {place(settings.left, settings.width, sensorWidth),
+            place(settings.top, settings.height, sensorHeight)};
 }
 
 int shiftedPattern(int pattern, int dx, int dy) {
@@ -217,6 +227,11 @@ int CameraFrameInfo(TarviFrameInfo* info) {
     if (r.bitsPerSample > 0 && TV_WITHIN(bitsPerSample)) info->bitsPerSample = r.bitsPerSample;
     if (r.colorPattern != TARVI_PATTERN_UNKNOWN && TV_WITHIN(colorPattern))
         info->colorPattern = r.colorPattern;
+    if (r.subframeLeft >= 0 && r.subframeTop >= 0 && TV_WITHIN(subframeLeft) &&
+        TV_WITHIN(subframeTop)) {
+        info->subframeLeft = r.subframeLeft;
+        info->subframeTop = r.subframeTop;
+    }
 #undef TV_WITHIN
     return 1;
 }

@@ -24,20 +24,35 @@ struct Settings {
     int balance[3] = {127, 127, 127};  // blue, green, red, each 0 to 255
     int depth = 8;                     // bits of each buffer word: 8 or 16
     int maxBits = 8;  // the camera's deepest samples; more than 8 lets it fill 16-bit words
+    // The subframe's left edge and top row on the sensor as SubframeOrigin asked for them;
+    // negative: centred in that direction. placeSubframe gives where it lies.
+    int left = -1;
+    int top = -1;
 };
+
+// Where the subframe of `settings` lies on a sensor of sensorWidth x sensorHeight: the origin
+// asked for (centred where negative), moved inside the sensor, then rounded down to even.
+struct Placement {
+    int left = 0;
+    int top = 0;
+};
+Placement placeSubframe(const Settings& settings, int sensorWidth, int sensorHeight);
 
 // What the fill function says of the exposure it filled.
 struct FillResult {
     bool filled = true;     // false: the buffer does not hold the exposure
     int bitsPerSample = 0;  // significant bits of each sample; 0 = not reported
     int colorPattern = 0;   // a TARVI_PATTERN_ value; 0 = not reported
+    int subframeLeft = -1;  // where the buffer lies on the sensor; -1 = not reported
+    int subframeTop = -1;
 };
 
 // One exposure as the worker thread hands it to the fill function.
 class Exposure {
   public:
-    Exposure(uint8_t* buffer, const Settings& settings, std::chrono::steady_clock::time_point start)
-        : buffer_(buffer), settings_(settings), start_(start) {}
+    Exposure(uint8_t* buffer, const Settings& settings, std::chrono::steady_clock::time_point start,
+             int64_t startUnixUs)
+        : buffer_(buffer), settings_(settings), start_(start), startUnixUs_(startUnixUs) {}
 
     // Rows of Used().width samples of Used().depth bits, each padded to a multiple of 4
     // bytes.
@@ -48,6 +63,10 @@ class Exposure {
     }
     // The settings this exposure was started with.
     const Settings& used() const { return settings_; }
+    // When it started: on the steady clock, and as CameraFrameInfo reports it (microseconds
+    // since 1970 UTC).
+    std::chrono::steady_clock::time_point start() const { return start_; }
+    int64_t startUnixUs() const { return startUnixUs_; }
 
     // Waits until the exposure length has passed since the start, or until CancelExposure.
     // Returns the part of the length that passed, 0 to 1. The worker calls it after the
@@ -59,6 +78,7 @@ class Exposure {
     uint8_t* buffer_;
     Settings settings_;
     std::chrono::steady_clock::time_point start_;
+    int64_t startUnixUs_ = 0;
     bool waited_ = false;
     double part_ = 1.0;
 };

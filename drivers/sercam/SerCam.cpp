@@ -1,6 +1,7 @@
 // The SER playback camera behind the ten camera functions: a SER file (option file=PATH)
 // played as the camera's picture, one frame per exposure, paced by the exposure length and
-// starting again after the last frame. The subframe is the centre of the file's frame.
+// starting again after the last frame. The subframe is a crop of the file's frame, centred
+// unless SubframeOrigin placed it.
 // Exposures run on the worker thread of drivers/common.
 #include <sys/stat.h>
 
@@ -44,20 +45,13 @@ void fail(PlaybackState& s, const std::string& why) {
     std::fprintf(stderr, "SER playback camera: %s\n", why.c_str());
 }
 
-int subframeLeft(int fullW, int w) {
-    return ((fullW - w) / 2) & ~1;
-}
-int subframeTop(int fullH, int h) {
-    return ((fullH - h) / 2) & ~1;
-}
-
-// The w x h centre of the full frame (left and top even, so that a Bayer mosaic keeps its
-// pattern), mirrored when asked, into rows of `stride` bytes.
+// The w x h crop of the full frame at `at` (left and top even, so that a Bayer mosaic keeps
+// its pattern), mirrored when asked, into rows of `stride` bytes.
 template <typename Sample>
-void copyOut(const std::vector<Sample>& full, int fullW, int fullH, int w, int h, bool flip,
-             uint8_t* dst, size_t stride) {
-    const int left = subframeLeft(fullW, w);
-    const int top = subframeTop(fullH, h);
+void copyOut(const std::vector<Sample>& full, int fullW, camera::Placement at, int w, int h,
+             bool flip, uint8_t* dst, size_t stride) {
+    const int left = at.left;
+    const int top = at.top;
     for (int y = 0; y < h; ++y) {
         const Sample* src = full.data() + static_cast<size_t>(top + y) * fullW + left;
         Sample* row = reinterpret_cast<Sample*>(dst + stride * y);
@@ -70,11 +64,11 @@ void copyOut(const std::vector<Sample>& full, int fullW, int fullH, int w, int h
 
 // The pattern of the frames delivered: the file's ColorID, moved to the subframe and
 // relabelled when mirrored (the samples themselves are never shifted).
-int deliveredPattern(const sercam::SerReader& reader, const camera::Settings& used) {
+int deliveredPattern(const sercam::SerReader& reader, const camera::Settings& used,
+                     camera::Placement at) {
     const int id = reader.colorId();
     if (id < TARVI_PATTERN_RGGB || id > TARVI_PATTERN_BGGR) return TARVI_PATTERN_MONO;
-    const int first = camera::shiftedPattern(id, subframeLeft(reader.width(), used.width),
-                                             subframeTop(reader.height(), used.height));
+    const int first = camera::shiftedPattern(id, at.left, at.top);
     return used.flip ? camera::mirroredPattern(first, used.width) : first;
 }
 
@@ -96,13 +90,14 @@ camera::FillResult fill(camera::Exposure& exposure, sercam::SerReader& reader, i
         fail(state(), why);
         return {false};
     }
+    const camera::Placement at = camera::placeSubframe(used, reader.width(), reader.height());
     if (wide)
-        copyOut(deep, reader.width(), reader.height(), used.width, used.height, used.flip,
-                exposure.buffer(), exposure.stride());
+        copyOut(deep, reader.width(), at, used.width, used.height, used.flip, exposure.buffer(),
+                exposure.stride());
     else
-        copyOut(frame, reader.width(), reader.height(), used.width, used.height, used.flip,
-                exposure.buffer(), exposure.stride());
-    return {true, wide ? reader.depth() : 8, deliveredPattern(reader, used)};
+        copyOut(frame, reader.width(), at, used.width, used.height, used.flip, exposure.buffer(),
+                exposure.stride());
+    return {true, wide ? reader.depth() : 8, deliveredPattern(reader, used, at), at.left, at.top};
 }
 
 // Why `path` cannot be played when it is there and not a regular file (a FIFO or a device
@@ -193,6 +188,7 @@ int openUSB(int /*reserved*/) try {
     settings.width = reader->width();
     settings.height = reader->height();
     settings.flip = false;
+    settings.left = settings.top = -1;
     // Deeper files can be played as they are, in 16-bit words.
     settings.maxBits = std::max(reader->depth(), 8);
     settings.depth = 8;
@@ -201,6 +197,14 @@ int openUSB(int /*reserved*/) try {
     return 1;
 } catch (const std::exception&) {
     return 0;
+}
+
+int SubframeOrigin(int left, int top) {
+    auto lock = camera::lockCamera();
+    if (!state().reader) return 0;
+    camera::current().left = left;
+    camera::current().top = top;
+    return 1;
 }
 
 const char* GetCameraInfo(int* width, int* height) {

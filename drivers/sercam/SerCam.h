@@ -1,5 +1,5 @@
-/* Optional entry points of a camera library, beside the ten camera functions; the SER
- * playback camera exports both. */
+/* Optional entry points of a camera library, beside the ten camera functions, that the SER
+ * playback camera exports (besides those of drivers/common). */
 #ifndef SERCAM_H
 #define SERCAM_H
 
@@ -13,6 +13,9 @@ extern "C" {
 int CameraOption(const char* key, const char* value);
 /* The reason of the last failure (e.g. why openUSB returned 0), or "". */
 const char* CameraLastError(void);
+/* Where the subframe lies in the file's frame: see SubframeOrigin in tarvidll.h. 0 while no
+ * file is open. */
+int SubframeOrigin(int left, int top);
 
 /* NOLINTEND(readability-identifier-naming) */
 #ifdef __cplusplus

@@ -24,6 +24,7 @@ struct TarviApi {
     decltype(&::CameraListDevices) cameraListDevices = nullptr;
     decltype(&::SetExposureMicroseconds) setExposureMicroseconds = nullptr;
     decltype(&::CameraSensorInfo) cameraSensorInfo = nullptr;
+    decltype(&::SubframeOrigin) subframeOrigin = nullptr;
     // The filter wheel: all three or none.
     decltype(&::FilterWheelState) filterWheelState = nullptr;
     decltype(&::FilterWheelName) filterWheelName = nullptr;

@@ -51,6 +51,7 @@ TarviFrameInfo askFrameInfo(const TarviApi& api) {
     TarviFrameInfo info{};
     info.size = sizeof info;
     info.status = TARVI_FRAME_GOOD;
+    info.subframeLeft = info.subframeTop = -1;
     if (!api.cameraFrameInfo) return info;
     TarviFrameInfo reported = info;
     if (api.cameraFrameInfo(&reported) != 1) return info;
@@ -178,6 +179,12 @@ void CaptureThread::setSubframeWidth(int32_t width) {
 void CaptureThread::setSubframeHeight(int32_t height) {
     std::lock_guard<std::mutex> lock(requestMutex_);
     request_.height = height;
+}
+
+void CaptureThread::setSubframeOrigin(int32_t left, int32_t top) {
+    std::lock_guard<std::mutex> lock(requestMutex_);
+    request_.left = left;
+    request_.top = top;
 }
 
 void CaptureThread::setFlip(bool on) {
@@ -563,6 +570,9 @@ void CaptureThread::applySettings(bool recording) {
         gainSent_ = gainSerial;
         api.setGain(want.gain);
     }
+    // The subframe's place leaves the frames' size alone: it moves also while recording (a
+    // tracker follows its target through a recording).
+    if (api.subframeOrigin) api.subframeOrigin(want.left, want.top);
 }
 
 void CaptureThread::noteExposureStarted(uint64_t number) {
@@ -690,6 +700,12 @@ void CaptureThread::finishFrame(Frame& frame, const TarviFrameInfo& info) {
         prefix = stampPrefix_;
     }
     frame.stampText = buildStampText(format, prefix, frame.timeStamp.dateTime());
+    const bool placed = info.subframeLeft >= 0 && info.subframeTop >= 0;
+    frame.sensorLeft = placed ? info.subframeLeft : -1;
+    frame.sensorTop = placed ? info.subframeTop : -1;
+    std::lock_guard<std::mutex> lock(statusMutex_);
+    status_.frameLeft = frame.sensorLeft;
+    status_.frameTop = frame.sensorTop;
 }
 
 void CaptureThread::exposureLoop() {

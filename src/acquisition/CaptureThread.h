@@ -52,7 +52,8 @@ struct WhiteBalance {
 };
 
 // The camera settings the user asks for. The capture thread brings them into force before
-// an exposure while no recording runs; a recording keeps the ones it started with.
+// an exposure while no recording runs; a recording keeps the ones it started with, except the
+// subframe's place.
 struct CaptureSettings {
     int64_t exposureUs = 100'000;  // microseconds
     int32_t gain = 0;
@@ -61,6 +62,10 @@ struct CaptureSettings {
     int32_t height = 0;
     int32_t depth = 8;  // bits per sample, 8 or 16
     bool flip = false;
+    // Where the subframe lies on the sensor (its left column and top row); -1: centred in
+    // that direction. The camera keeps it inside the sensor, on even pixels.
+    int32_t left = -1;
+    int32_t top = -1;
 };
 
 // One consistent picture of the capture thread, taken with status().
@@ -82,6 +87,10 @@ struct CaptureStatus {
     int32_t height = 0;
     int32_t depth = 8;
     bool flip = false;
+    // Where the last frame delivered lies on the sensor (Frame::sensorLeft and sensorTop);
+    // -1 while not known.
+    int32_t frameLeft = -1;
+    int32_t frameTop = -1;
     // The length in force in microseconds (whole milliseconds for a library that takes no
     // microseconds), 0 before the first exposure.
     int64_t exposureUs = 0;
@@ -128,6 +137,9 @@ class CaptureThread {
     void setSubframe(int32_t width, int32_t height);
     void setSubframeWidth(int32_t width);
     void setSubframeHeight(int32_t height);
+    // Where the subframe lies on the sensor, its left column and top row (-1: centred in that
+    // direction); reaches a camera library with SubframeOrigin, others keep theirs centred.
+    void setSubframeOrigin(int32_t left, int32_t top);
     void setFlip(bool on);
     // 8 or 16 bits per sample; 16 only reaches a camera that delivers more than 8 bits.
     void setDepth(int32_t bits);

@@ -101,6 +101,11 @@ struct Frame {
     // as it starts each exposure; 0 for a frame no capture thread exposed. Tells a frame
     // exposed before a command from one exposed after it.
     uint64_t exposureNumber = 0;
+    // Where the frame lies on the sensor as the camera library reported it: the sensor column
+    // of its left edge (also when flipped) and the row of its top, in full-frame pixels; -1
+    // when the library does not say.
+    int sensorLeft = -1;
+    int sensorTop = -1;
     // The filter wheel turned during the exposure (or may have): the frame is shown but
     // never recorded.
     bool filterMoving = false;

@@ -77,8 +77,31 @@ typedef struct TarviFrameInfo {
                               0 = not known */
     int bitsPerSample;     /* significant bits of each sample in the buffer; 0 = not known */
     int colorPattern;      /* TARVI_PATTERN_... */
+    /* Where the buffer's first pixel lies on the sensor: the sensor column of its left edge
+     * (also when HorizontalFlip mirrors the rows) and the sensor row of its top, in full-frame
+     * pixels. The caller sets both to -1 before the call; -1 after it = not known (a library
+     * that does not fill them, or an older one). */
+    int subframeLeft;
+    int subframeTop;
 } TarviFrameInfo;
 int CameraFrameInfo(TarviFrameInfo* info);
+
+/* SubframeOrigin: where the subframe of Subframe lies on the sensor, for cameras that can read
+ * it out anywhere (a tracker moves it to follow its target). `left` and `top` are the sensor
+ * column and row, in full-frame pixels, of the subframe's left edge and top row (the left
+ * edge also while HorizontalFlip mirrors the rows), from the next exposure on; a negative
+ * value centres the subframe in that direction, as it is after openUSB. The position is kept
+ * as asked and placed at each exposure: a subframe that would reach past the sensor's edge is
+ * moved inside it (left to at most sensor width - subframe width, top likewise), and both are
+ * then rounded down to even, so that a Bayer mosaic keeps the pattern of the full frame. A
+ * later Subframe keeps the position asked for. CameraFrameInfo reports where each frame lay
+ * (subframeLeft, subframeTop). Called on the acquisition thread, between exposures, after
+ * Subframe. Returns 1 when the position was taken (placed as above), 0 when the camera cannot
+ * place a subframe now (no camera open).
+ *
+ * A library without this entry point reads out its subframes where it always has (centred,
+ * for the cameras of this program). */
+int SubframeOrigin(int left, int top);
 
 /* CameraSampleDepth: the size of the samples in the buffers, for cameras that deliver more
  * than 8 bits. With 0 it returns the most significant bits per sample the camera can

@@ -60,6 +60,8 @@ StoredSettings readStoredSettings() {
     out.frameCountText = readSetting(*store, kFrameCountKey, defaults.frameCountText);
     out.capturePath = readSetting(*store, kCapturePathKey, defaults.capturePath);
     out.gain = decimalOr(readSetting(*store, kGainKey, {}), defaults.gain);
+    out.subframeLeft = std::max(decimalOr(readSetting(*store, kSubframeLeftKey, {}), -1), -1);
+    out.subframeTop = std::max(decimalOr(readSetting(*store, kSubframeTopKey, {}), -1), -1);
     return out;
 }
 
@@ -70,6 +72,8 @@ bool writeStoredSettings(const StoredSettings& values) {
     writeSetting(*store, kFrameCountKey, values.frameCountText);
     writeSetting(*store, kCapturePathKey, values.capturePath);
     writeSetting(*store, kGainKey, QString::number(values.gain));
+    writeSetting(*store, kSubframeLeftKey, QString::number(values.subframeLeft));
+    writeSetting(*store, kSubframeTopKey, QString::number(values.subframeTop));
     return flushSettings(*store);
 }
 

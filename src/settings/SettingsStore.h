@@ -1,6 +1,7 @@
 #pragma once
-// The four values that survive from one run to the next (group "TarviVideo2R" of the
-// settings file): exposure length, frame count, capture path and gain, kept as texts.
+// The values that survive from one run to the next (group "TarviVideo2R" of the settings
+// file): exposure length, frame count, capture path, gain and the subframe's place, kept as
+// texts.
 // They are read once while the main window is created and written once when the
 // program halts.
 #include <QSettings>
@@ -34,6 +35,9 @@ inline constexpr char kGainKey[] = "GAIN";
 // The exposure length in microseconds, beside EXPOLENGTH's whole milliseconds (which a
 // program that knows no fractions reads and writes alone).
 inline constexpr char kExposureMicrosKey[] = "EXPOLENGTHUS";
+// Where the subframe lies on the sensor as last asked for: left column and top row.
+inline constexpr char kSubframeLeftKey[] = "SUBFRAMELEFT";
+inline constexpr char kSubframeTopKey[] = "SUBFRAMETOP";
 
 // The four values with their defaults.
 struct StoredSettings {
@@ -45,6 +49,9 @@ struct StoredSettings {
     QString frameCountText = QStringLiteral("1");
     QString capturePath;
     int32_t gain = 10;
+    // The subframe's left column and top row on the sensor; -1: centred in that direction.
+    int32_t subframeLeft = -1;
+    int32_t subframeTop = -1;
 };
 
 // Reads the four values in the order above from the settings file; a stored exposure or

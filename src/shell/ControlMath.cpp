@@ -65,3 +65,15 @@ Span subframeSpan(int32_t value, int32_t max, int extent) {
     const int len = static_cast<int>(std::clamp<int64_t>(length, 0, extent));
     return Span{(extent - len) / 2, len};
 }
+
+int placedOffset(int32_t at, int32_t max, int extent, int length) {
+    if (at < 0 || max <= 0) return (extent - length) / 2;
+    const int64_t offset = std::llround(static_cast<double>(at) * extent / max);
+    return static_cast<int>(std::clamp<int64_t>(offset, 0, std::max(extent - length, 0)));
+}
+
+int32_t originUnder(int pos, int extent, int32_t size, int32_t max) {
+    if (extent <= 0) return 0;
+    const int64_t middle = std::llround(static_cast<double>(pos) * max / extent);
+    return static_cast<int32_t>(std::clamp<int64_t>(middle - size / 2, 0, std::max(max - size, 0)));
+}

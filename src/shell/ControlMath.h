@@ -57,6 +57,12 @@ struct Span {
     int length;
 };
 Span subframeSpan(int32_t value, int32_t max, int extent);
+// Where a drawn subframe of `length` starts when the subframe lies at sensor pixel `at`:
+// round(at * extent / max), kept inside the panel; centred while `at` is negative.
+int placedOffset(int32_t at, int32_t max, int extent, int length);
+// The subframe's first sensor pixel that puts its middle under panel position `pos`:
+// pos * max / extent less half of `size`, kept within 0 .. max - size.
+int32_t originUnder(int pos, int extent, int32_t size, int32_t max);
 
 // The size of the panel `full` that stands for the sensor.
 inline constexpr int kFullWidth = 106;

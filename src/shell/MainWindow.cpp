@@ -168,6 +168,10 @@ void MainWindow::buildPanels() {
     connect(subframePanel_, &SubframePanel::subframeChanged, this, [this] {
         if (focusWindow_) focusWindow_->hide();
     });
+    connect(subframePanel_, &SubframePanel::originChanged, this, [this](int32_t left, int32_t top) {
+        saved_.subframeLeft = left;
+        saved_.subframeTop = top;
+    });
     connect(pictureArea_, &PictureArea::focusPointChosen, this, &MainWindow::showFocusWindow);
 }
 
@@ -349,6 +353,7 @@ void MainWindow::frameReady(FramePtr frame) {
 
 void MainWindow::receiveFrame(FramePtr frame, bool paced, int newerWaiting) {
     ++framesReceived_;
+    subframePanel_->showPlacement(frame->sensorLeft, frame->sensorTop);
     captureSession_.frameArrived(std::move(frame), paced, newerWaiting);
 }
 

@@ -144,10 +144,13 @@ void MainWindow::applyStoredSettings(const StoredSettings& stored) {
     capturePanel_->selectFormat(CaptureFormat::Fit);
     capturePanel_->setCapturePath(stored.capturePath);
     exposurePanel_->setGain(stored.gain);  // clamped to 0..100
+    subframePanel_->setOrigin(stored.subframeLeft, stored.subframeTop);
 
     saved_.capturePath = capturePanel_->capturePath();
     saved_.exposureUs = exposurePanel_->exposureUs();
     saved_.frameCountText = capturePanel_->countText();
+    saved_.subframeLeft = stored.subframeLeft;
+    saved_.subframeTop = stored.subframeTop;
 }
 
 void MainWindow::openCamera() {

@@ -3,6 +3,7 @@
 #include <QBoxLayout>
 #include <QLCDNumber>
 #include <QLabel>
+#include <QMouseEvent>
 
 #include "acquisition/CaptureThread.h"
 #include "shell/ControlMath.h"
@@ -34,6 +35,9 @@ SubframePanel::SubframePanel(CaptureThread& capture, QWidget* parent)
     counters->addWidget(widthCounter_);
     counters->addWidget(times);
     counters->addWidget(heightCounter_);
+    placement_ = new QLabel(this);
+    placement_->setObjectName(QStringLiteral("SubframeAt"));
+    counters->addWidget(placement_);
     counters->addStretch(1);
     grid->addLayout(counters);
 
@@ -53,6 +57,9 @@ SubframePanel::SubframePanel(CaptureThread& capture, QWidget* parent)
     blue.setColor(QPalette::Window, kSkyBlue);
     subframe_->setPalette(blue);
     subframe_->setGeometry(0, 0, kFullWidth, kFullHeight);
+    subframe_->setAttribute(Qt::WA_TransparentForMouseEvents);  // the sensor takes the drags
+    sensor_->installEventFilter(this);
+    sensor_->setToolTip(tr("Drag to move the subframe on the sensor; double-click centres it"));
     sensorRow->addWidget(sensor_);
     height_ = new LabelledSlider(Qt::Vertical, 100, 2000, 999, QString(), this);
     height_->setObjectName(QStringLiteral("SliderHeight"));
@@ -68,9 +75,9 @@ SubframePanel::SubframePanel(CaptureThread& capture, QWidget* parent)
     grid->addWidget(width_);
     // Names and tips for the eye and for assistive tools.
     width_->slider()->setAccessibleName(tr("Subframe width"));
-    width_->slider()->setToolTip(tr("The subframe's width in pixels, centred on the sensor"));
+    width_->slider()->setToolTip(tr("The subframe's width in pixels"));
     height_->slider()->setAccessibleName(tr("Subframe height"));
-    height_->slider()->setToolTip(tr("The subframe's height in pixels, centred on the sensor"));
+    height_->slider()->setToolTip(tr("The subframe's height in pixels"));
 
     connect(width_, &LabelledSlider::valueChanged, this, &SubframePanel::widthMoved);
     connect(height_, &LabelledSlider::valueChanged, this, &SubframePanel::heightMoved);
@@ -104,10 +111,58 @@ void SubframePanel::requestSize() {
     capture_.setSubframe(requestedWidth(), requestedHeight());
 }
 
+void SubframePanel::setOrigin(int32_t left, int32_t top) {
+    capture_.setSubframeOrigin(left, top);
+    emit originChanged(left, top);
+}
+
+void SubframePanel::showPlacement(int32_t left, int32_t top) {
+    const bool known = left >= 0 && top >= 0;
+    if (!known) left = top = -1;
+    if (left == frameLeft_ && top == frameTop_ && !placement_->text().isEmpty() == known) return;
+    frameLeft_ = left;
+    frameTop_ = top;
+    placement_->setText(known ? tr("at %1, %2").arg(left).arg(top) : QString());
+    // The drawing keeps its size and moves to the frames' place.
+    subframe_->move(placedOffset(frameLeft_, width_->maximum(), kFullWidth, subframe_->width()),
+                    placedOffset(frameTop_, height_->maximum(), kFullHeight, subframe_->height()));
+}
+
+bool SubframePanel::eventFilter(QObject* watched, QEvent* event) {
+    if (watched != sensor_) return QFrame::eventFilter(watched, event);
+    const QEvent::Type type = event->type();
+    if (type == QEvent::MouseButtonDblClick) {
+        setOrigin(-1, -1);
+        return true;
+    }
+    const auto* mouse = static_cast<QMouseEvent*>(event);
+    if ((type == QEvent::MouseButtonPress || type == QEvent::MouseMove) &&
+        (mouse->buttons() & Qt::LeftButton)) {
+        // The subframe's middle follows the pointer.
+        const QPoint at = mouse->position().toPoint();
+        setOrigin(originUnder(at.x(), kFullWidth, requestedWidth(), width_->maximum()),
+                  originUnder(at.y(), kFullHeight, requestedHeight(), height_->maximum()));
+        return true;
+    }
+    return QFrame::eventFilter(watched, event);
+}
+
+void SubframePanel::drawColumns() {
+    const Span x = subframeSpan(requestedWidth(), width_->maximum(), kFullWidth);
+    const int left = placedOffset(frameLeft_, width_->maximum(), kFullWidth, x.length);
+    subframe_->setGeometry(left, subframe_->y(), x.length, subframe_->height());
+}
+
+void SubframePanel::drawRows() {
+    // The drawing follows the raw position, the request the aligned one.
+    const Span y = subframeSpan(height_->value(), height_->maximum(), kFullHeight);
+    const int top = placedOffset(frameTop_, height_->maximum(), kFullHeight, y.length);
+    subframe_->setGeometry(subframe_->x(), top, subframe_->width(), y.length);
+}
+
 void SubframePanel::widthMoved() {
     const int32_t aligned = requestedWidth();
-    const Span span = subframeSpan(aligned, width_->maximum(), kFullWidth);
-    subframe_->setGeometry(span.offset, subframe_->y(), span.length, subframe_->height());
+    drawColumns();
     widthCounter_->display(aligned);
     capture_.setSubframeWidth(aligned);
     emit subframeChanged();
@@ -115,9 +170,7 @@ void SubframePanel::widthMoved() {
 
 void SubframePanel::heightMoved() {
     const int32_t aligned = requestedHeight();
-    // The drawing follows the raw position, the request the aligned one.
-    const Span span = subframeSpan(height_->value(), height_->maximum(), kFullHeight);
-    subframe_->setGeometry(subframe_->x(), span.offset, subframe_->width(), span.length);
+    drawRows();
     heightCounter_->display(aligned);
     capture_.setSubframeHeight(aligned);
     emit subframeChanged();

@@ -6,8 +6,10 @@
 #include <climits>
 #include <cstdlib>
 #include <ctime>
+#include <fstream>
 #include <numeric>
 #include <opencv2/imgproc.hpp>
+#include <sstream>
 #include <thread>
 #include <vector>
 
@@ -51,6 +53,7 @@ class SimCamTest : public ::testing::Test {
         ASSERT_NE(configure_, nullptr);
         ASSERT_EQ(configure_(1, 0), 1);  // test card, no noise, no motion
         ASSERT_EQ(api().openUSB(0), 1);
+        openedAt_ = Clock::now();
         api().exposureSemaphore(&g_done);
         while (sem_trywait(&g_done) == 0) {
         }
@@ -58,6 +61,12 @@ class SimCamTest : public ::testing::Test {
     void TearDown() override {
         configure_(0, 1);
         setRender("live");
+        std::string error;
+        EXPECT_TRUE(applyCameraOptions(
+            {{"drift", "0,0"}, {"seeing", "0"}, {"clouds", "0"}, {"truth", ""}}, &error))
+            << error;
+        api().subframeOrigin(-1, -1);
+        if (!truthPath_.empty()) std::remove(truthPath_.c_str());
         setCameraApi(TarviApi{});
     }
     static void setRender(const char* mode) {
@@ -85,7 +94,7 @@ class SimCamTest : public ::testing::Test {
         api().horizontalFlip(flip ? 1 : 0);
         api().threadedExposure(frameData(n.get()), 0, 1);
         EXPECT_TRUE(waitDone(10000));
-        TarviFrameInfo info{sizeof info, 0, 0, 0, 0};
+        TarviFrameInfo info{sizeof info, 0, 0, 0, 0, -1, -1};
         EXPECT_EQ(api().cameraFrameInfo(&info), 1);
         n->pattern = patternFromId(info.colorPattern);  // as the camera reports it
         prepareImage8(*n);
@@ -106,16 +115,90 @@ class SimCamTest : public ::testing::Test {
         RawFrame frame{std::vector<uint8_t>(stride * h, 0xAB)};
         EXPECT_EQ(api().threadedExposure(frame.bytes.data(), 0, 1), 1);
         EXPECT_TRUE(waitDone(10000));
-        TarviFrameInfo info{sizeof info, 0, 0, 0, 0};
+        TarviFrameInfo info{sizeof info, 0, 0, 0, 0, -1, -1};
         EXPECT_EQ(api().cameraFrameInfo(&info), 1);
         frame.bits = info.bitsPerSample;
         frame.pattern = info.colorPattern;
         return frame;
     }
 
+    // One exposure of the full frame and its start as CameraFrameInfo reports it.
+    struct SkyFrame {
+        cv::Mat mosaic;
+        long long startUs = 0;
+    };
+    SkyFrame exposeSky() {
+        SkyFrame frame{expose(kW, kH).clone()};
+        TarviFrameInfo info{sizeof info, 0, 0, 0, 0, -1, -1};
+        EXPECT_EQ(api().cameraFrameInfo(&info), 1);
+        frame.startUs = info.startUnixUs;
+        return frame;
+    }
+    // The planet scene with its noise and motion, recording into a fresh truth file.
+    std::string recordTruth(std::vector<CameraOptionValue> sky) {
+        configure_(0, 1);
+        const std::string path = ::testing::TempDir() + "truth_" +
+                                 ::testing::UnitTest::GetInstance()->current_test_info()->name();
+        std::remove(path.c_str());
+        truthPath_ = path;
+        sky.push_back({"truth", path});
+        std::string error;
+        EXPECT_TRUE(applyCameraOptions(sky, &error)) << error;
+        return path;
+    }
+
     tvtest::SimCamConfigureFn configure_ = nullptr;
     cv::Mat padded_;
+    Clock::time_point openedAt_;
+    std::string truthPath_;
 };
+
+// One exposure's line of the truth record.
+struct TruthLine {
+    unsigned long long number = 0;
+    long long startUs = 0;
+    double x = 0, y = 0, blur = 0, transparency = 0;
+};
+
+// The record's whole exposure lines, once it holds `count` of them (its thread writes each
+// soon after the frame); fewer after 2 s.
+std::vector<TruthLine> truthLines(const std::string& path, size_t count) {
+    std::vector<TruthLine> lines;
+    for (int wait = 0; wait < 100 && lines.size() < count; ++wait) {
+        if (wait > 0) std::this_thread::sleep_for(20ms);
+        lines.clear();
+        std::ifstream in(path);
+        for (std::string text; std::getline(in, text);) {
+            if (in.eof()) break;  // a line still being written
+            if (text.empty() || text[0] == '#') continue;
+            TruthLine t;
+            std::istringstream(text) >> t.number >> t.startUs >> t.x >> t.y >> t.blur >>
+                t.transparency;
+            lines.push_back(t);
+        }
+    }
+    return lines;
+}
+
+// The centre of the planet's disc in a mosaic: the mean place of the sites above `level`
+// within `reach` pixels of `near` (the planet's banding leaves the disc's outline alone).
+cv::Point2d discCentre(const cv::Mat& mosaic, cv::Point2d near, int reach, int level) {
+    const cv::Rect window =
+        cv::Rect(cvRound(near.x) - reach, cvRound(near.y) - reach, 2 * reach + 1, 2 * reach + 1) &
+        cv::Rect(0, 0, mosaic.cols, mosaic.rows);
+    const cv::Moments m = cv::moments(mosaic(window) > level, true);
+    return {window.x + m.m10 / m.m00, window.y + m.m01 / m.m00};
+}
+
+// How sharp the planet is: the squared differences between sites of one colour (two apart).
+double sharpness(const cv::Mat& mosaic, cv::Point2d centre, int reach) {
+    const cv::Rect window(cvRound(centre.x) - reach, cvRound(centre.y) - reach, 2 * reach,
+                          2 * reach);
+    cv::Mat a, b;
+    mosaic(window + cv::Point(2, 0)).convertTo(a, CV_32F);
+    mosaic(window).convertTo(b, CV_32F);
+    return cv::norm(a, b, cv::NORM_L2SQR);
+}
 
 // Blue, green, red of a pixel.
 cv::Vec3b at(const cv::Mat& bgr, cv::Point p) {
@@ -271,6 +354,98 @@ TEST_F(SimCamTest, PlanetSceneMovesAndHasNoise) {
     EXPECT_GT(centre, corner + 50);
 }
 
+TEST_F(SimCamTest, TruthRecordsWhereTheDriftingPlanetIsInEachFrame) {
+    const std::string path = recordTruth({{"drift", "200,100"}});
+    api().setExposureLength(100);
+    std::vector<SkyFrame> frames;
+    for (int i = 0; i < 4; ++i) frames.push_back(exposeSky());
+    const std::vector<TruthLine> truth = truthLines(path, frames.size());
+    ASSERT_EQ(truth.size(), frames.size());
+    for (size_t i = 0; i < frames.size(); ++i) {
+        EXPECT_EQ(truth[i].number, truth[0].number + i);
+        EXPECT_EQ(truth[i].startUs, frames[i].startUs);
+        EXPECT_EQ(truth[i].blur, 0.0);
+        EXPECT_EQ(truth[i].transparency, 1.0);
+        const cv::Point2d disc = discCentre(frames[i].mosaic, {truth[i].x, truth[i].y}, 230, 12);
+        EXPECT_NEAR(disc.x, truth[i].x, 1.0) << "frame " << i;
+        EXPECT_NEAR(disc.y, truth[i].y, 1.0) << "frame " << i;
+    }
+    // The drift as asked, give or take the image motion of up to 3 pixels each way.
+    const double seconds = (truth.back().startUs - truth[0].startUs) / 1e6;
+    EXPECT_NEAR(truth.back().x - truth[0].x, 200 * seconds, 7);
+    EXPECT_NEAR(truth.back().y - truth[0].y, 100 * seconds, 7);
+}
+
+TEST_F(SimCamTest, DriftCarriesThePlanetOffTheSensor) {
+    const std::string path = recordTruth({{"drift", "-5000,0"}});
+    api().setExposureLength(100);
+    SkyFrame last;
+    for (int i = 0; i < 3; ++i) last = exposeSky();
+    const std::vector<TruthLine> truth = truthLines(path, 3);
+    ASSERT_EQ(truth.size(), 3u);
+    EXPECT_LT(truth[2].x, -200);  // more than its half width off the left edge
+    EXPECT_LT(cv::countNonZero(last.mosaic > 12), 1000);  // a moon and a star at most
+}
+
+TEST_F(SimCamTest, SeeingBlursAndTiltsEachFrameByItsOwnRecordedAmount) {
+    const std::string path = recordTruth({{"seeing", "2"}});
+    api().setExposureLength(60);  // longer than the seeing's 50 ms: every frame its own
+    std::vector<SkyFrame> frames;
+    for (int i = 0; i < 8; ++i) frames.push_back(exposeSky());
+    const std::vector<TruthLine> truth = truthLines(path, frames.size());
+    ASSERT_EQ(truth.size(), frames.size());
+    size_t sharpest = 0, softest = 0;
+    for (size_t i = 0; i < truth.size(); ++i) {
+        EXPECT_GT(truth[i].blur, 0.3);
+        EXPECT_LT(truth[i].blur, 6.0);
+        if (truth[i].blur < truth[sharpest].blur) sharpest = i;
+        if (truth[i].blur > truth[softest].blur) softest = i;
+        const cv::Point2d disc = discCentre(frames[i].mosaic, {truth[i].x, truth[i].y}, 240, 12);
+        EXPECT_NEAR(disc.x, truth[i].x, 1.0) << "frame " << i;
+        EXPECT_NEAR(disc.y, truth[i].y, 1.0) << "frame " << i;
+    }
+    ASSERT_GT(truth[softest].blur - truth[sharpest].blur, 0.2);
+    const cv::Point2d a(truth[sharpest].x, truth[sharpest].y),
+        b(truth[softest].x, truth[softest].y);
+    EXPECT_GT(sharpness(frames[sharpest].mosaic, a, 150),
+              sharpness(frames[softest].mosaic, b, 150));
+}
+
+TEST_F(SimCamTest, CloudsFadeThePlanetToATenthAndTheRecordSaysHowMuch) {
+    const std::string path = recordTruth({{"clouds", "3"}});  // the first from 3 to 5 s
+    api().setExposureLength(100);
+    const SkyFrame clear = exposeSky();
+    std::this_thread::sleep_until(openedAt_ + 3900ms);  // the thickest at 4 s
+    const SkyFrame cloudy = exposeSky();
+    const std::vector<TruthLine> truth = truthLines(path, 2);
+    ASSERT_EQ(truth.size(), 2u);
+    EXPECT_EQ(truth[0].transparency, 1.0);
+    EXPECT_LT(truth[1].transparency, 0.2);
+    // The planet's light above the bias of 4, as the record says.
+    const cv::Rect centre(kW / 2 - 100, kH / 2 - 100, 200, 200);
+    const double ratio =
+        (cv::mean(cloudy.mosaic(centre))[0] - 4) / (cv::mean(clear.mosaic(centre))[0] - 4);
+    EXPECT_NEAR(ratio, truth[1].transparency, 0.03);
+}
+
+TEST_F(SimCamTest, SubframeOriginPlacesTheCropOnEvenPixelsInsideTheSensor) {
+    const cv::Mat full = expose(kW, kH).clone();
+    struct Case {
+        int askLeft, askTop, left, top;
+    };
+    for (const Case c : {Case{100, 50, 100, 50}, Case{101, 51, 100, 50},
+                         Case{5000, -1, kW - 320, top(240)}, Case{-1, 5000, left(320), kH - 240}}) {
+        ASSERT_EQ(api().subframeOrigin(c.askLeft, c.askTop), 1);
+        const cv::Mat sub = expose(320, 240);
+        TarviFrameInfo info{sizeof info, 0, 0, 0, 0, -1, -1};
+        ASSERT_EQ(api().cameraFrameInfo(&info), 1);
+        EXPECT_EQ(info.subframeLeft, c.left) << c.askLeft;
+        EXPECT_EQ(info.subframeTop, c.top) << c.askTop;
+        EXPECT_EQ(cv::norm(sub, full(cv::Rect(c.left, c.top, 320, 240)), cv::NORM_INF), 0.0)
+            << c.askLeft << ", " << c.askTop;
+    }
+}
+
 TEST_F(SimCamTest, CachedFramesAreTheLiveRenderAtEachSizeDepthAndFlip) {
     // The test card without noise or motion renders the same frame every time. Each case
     // changes one thing the cache depends on.
@@ -333,10 +508,26 @@ TEST_F(SimCamTest, AcquisitionThreadDeliversSimulatedFrames) {
             if (frameWidth(n.get()) == 640) sub = std::move(n);
         }
         ASSERT_NE(sub, nullptr);
+        EXPECT_EQ(sub->sensorLeft, 320);
+        EXPECT_EQ(sub->sensorTop, 240);
+        // Moved: the frames say where they lie, and the picture moves with them.
+        capture.setSubframeOrigin(100, 61);
+        FramePtr moved;
+        for (int i = 0; i < 10 && !moved; ++i) {
+            FramePtr n = frames.pop();
+            ASSERT_NE(n, nullptr);
+            if (n->sensorLeft == 100) moved = std::move(n);
+        }
+        ASSERT_NE(moved, nullptr);
+        EXPECT_EQ(moved->sensorTop, 60);
+        EXPECT_EQ(capture.status().frameLeft, 100);
         EXPECT_TRUE(capture.stop(3000));
-        prepareImage8(*sub);
-        ensureColorImage(*sub);
-        expectDominant(at(sub->colorImage, kRed - cv::Point(320, 240)), 2, "red disk in subframe");
+        for (Frame* f : {sub.get(), moved.get()}) {
+            prepareImage8(*f);
+            ensureColorImage(*f);
+            const cv::Point origin(f->sensorLeft, f->sensorTop);
+            expectDominant(at(f->colorImage, kRed - origin), 2, "red disk in subframe");
+        }
     }
     api().exposureSemaphore(&g_done);
 }
@@ -378,7 +569,20 @@ INSTANTIATE_TEST_SUITE_P(
         OptionCase{"render", "Cached", "render: 'Cached' is neither live nor cached"},
         OptionCase{"foo", "1",
                    "unknown option 'foo' (the simulated camera takes sensor=WxH, depth=8..16, "
-                   "render=live|cached)"}));
+                   "render=live|cached, drift=DX,DY, seeing=S, clouds=SECONDS, truth=PATH)"},
+        OptionCase{"drift", "-50,2.5", ""},
+        OptionCase{"drift", "50",
+                   "drift: '50' is not DX,DY in pixels per second (for example 50,-20)"},
+        OptionCase{"drift", "1e3,0",
+                   "drift: '1e3,0' is not DX,DY in pixels per second (for example 50,-20)"},
+        OptionCase{"seeing", "1.5", ""},
+        OptionCase{"seeing", "11", "seeing: '11' is not 0 to 10 pixels (0 off, 1 average, 2 poor)"},
+        OptionCase{"clouds", "30", ""},
+        OptionCase{"clouds", "2", "clouds: '2' is neither 0 (none) nor more than 2 seconds"},
+        OptionCase{"truth", "/nonexistent/truth.txt",
+                   "truth: /nonexistent/truth.txt: No such file or directory"},
+        OptionCase{"truth", "/dev/null", "truth: /dev/null: not a regular file"},
+        OptionCase{"truth", "", ""}));
 
 TEST(CameraLibrary, FoundBesideTheExecutable) {
     std::string error;

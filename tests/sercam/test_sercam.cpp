@@ -161,6 +161,28 @@ TEST_F(SerCamTest, SubframeIsTheCentreAndFlipMirrors) {
     EXPECT_EQ(cam_.subframe(w, 0), 0);
 }
 
+TEST_F(SerCamTest, SubframeOriginMovesTheCropOnEvenPixelsInsideTheFrame) {
+    const int w = 12, h = 8;
+    const auto full = testFrame(w, h, 0);
+    writeSer(dir_ + "/bayer.ser", w, h, 8, 8, {full});
+    ASSERT_TRUE(open("bayer.ser"));
+    ASSERT_EQ(cam_.subframe(4, 2), 1);
+    // Asked, then where it lies: rounded down to even, and kept inside the 12 x 8 frame.
+    for (const auto& [ask, at] : {std::pair{std::pair{3, 5}, std::pair{2, 4}},
+                                  std::pair{std::pair{100, 100}, std::pair{8, 6}}}) {
+        ASSERT_EQ(cam_.subframeOrigin(ask.first, ask.second), 1);
+        Frame crop;
+        for (int y = at.second; y < at.second + 2; ++y)
+            for (int x = at.first; x < at.first + 4; ++x) crop.push_back(full[y * w + x]);
+        EXPECT_EQ(expose(4, 2), crop) << ask.first << ", " << ask.second;
+        TarviFrameInfo info{sizeof info, 0, 0, 0, 0, -1, -1};
+        ASSERT_EQ(cam_.cameraFrameInfo(&info), 1);
+        EXPECT_EQ(info.subframeLeft, at.first);
+        EXPECT_EQ(info.subframeTop, at.second);
+        EXPECT_EQ(info.colorPattern, TARVI_PATTERN_RGGB);  // the file's, on even sites
+    }
+}
+
 TEST_F(SerCamTest, DeepSamplesAreScaledToTheirTopEightBits) {
     const int w = 4, h = 2;
     const std::vector<uint16_t> levels = {0, 1, 17, 100, 128, 200, 254, 255};

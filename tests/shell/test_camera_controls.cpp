@@ -9,6 +9,7 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QSlider>
+#include <QTest>
 #include <string>
 
 #include "FakeCamera.h"
@@ -17,6 +18,7 @@
 #include "shell/ControlMath.h"
 #include "shell/ExposurePanel.h"
 #include "shell/MainWindow.h"
+#include "shell/SubframePanel.h"
 #include "widgets/LabelledSlider.h"
 
 namespace {
@@ -211,6 +213,29 @@ TEST_F(CameraControls, SubframeSlidersDrawCentredAndRequestAlignedSizes) {
     exposures(2);
     EXPECT_EQ(cam_.width(), 100);
     EXPECT_EQ(cam_.height(), 1020);
+}
+
+TEST(SubframePlace, ShownWhereTheFramesLieAndDraggingOrDoubleClickAsksForAnother) {
+    CaptureThread capture(nullptr);
+    SubframePanel panel(capture);
+    panel.setSensorSize(1280, 960);
+    find<LabelledSlider>(panel, "SliderWidth")->setValue(320);
+    find<LabelledSlider>(panel, "SliderHeight")->setValue(240);
+    panel.showPlacement(960, 0);
+    EXPECT_EQ(find<QLabel>(panel, "SubframeAt")->text(), "at 960, 0");
+    EXPECT_EQ(find<QWidget>(panel, "subframe")->geometry(), QRect(80, 0, 26, 21));
+    panel.showPlacement(-1, -1);  // a camera that does not say: drawn centred, no place shown
+    EXPECT_EQ(find<QLabel>(panel, "SubframeAt")->text(), "");
+    EXPECT_EQ(find<QWidget>(panel, "subframe")->x(), 40);
+
+    // The subframe's middle goes under the pointer, kept on the sensor.
+    QWidget* sensor = find<QWidget>(panel, "full");
+    QTest::mousePress(sensor, Qt::LeftButton, {}, QPoint(10, 42));
+    EXPECT_EQ(capture.settings().left, 0);
+    EXPECT_EQ(capture.settings().top, 354);  // 42 * 960 / 85 = 474, less 120
+    QTest::mouseDClick(sensor, Qt::LeftButton, {}, QPoint(10, 42));
+    EXPECT_EQ(capture.settings().left, -1);
+    EXPECT_EQ(capture.settings().top, -1);
 }
 
 TEST(CameraControlsOddSensor, FullWidthOfA1294SensorRequests1292) {

@@ -8,13 +8,14 @@
 #include "settings/Settings.h"
 #include "settings/SettingsStore.h"
 
-TEST(SettingsStore, RoundTripKeepsTheFourTextsInTheirGroup) {
+TEST(SettingsStore, RoundTripKeepsTheTextsInTheirGroup) {
     TempConfig config;
     StoredSettings in;
     in.exposureUs = 2'350;   // 2.35 ms
     in.frameCountText = "";  // an emptied count field is stored as typed
     in.capturePath = "/home/obs/moon, crater";
     in.gain = 42;
+    in.subframeLeft = 312;
     ASSERT_TRUE(writeStoredSettings(in));
 
     const StoredSettings out = readStoredSettings();
@@ -22,6 +23,8 @@ TEST(SettingsStore, RoundTripKeepsTheFourTextsInTheirGroup) {
     EXPECT_EQ(out.frameCountText, "");
     EXPECT_EQ(out.capturePath, "/home/obs/moon, crater");
     EXPECT_EQ(out.gain, 42);
+    EXPECT_EQ(out.subframeLeft, 312);
+    EXPECT_EQ(out.subframeTop, -1);  // centred
 
     const QByteArray ini = config.readIni();
     EXPECT_TRUE(ini.contains("[TarviVideo2R]")) << ini.constData();

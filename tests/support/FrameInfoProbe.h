@@ -19,7 +19,7 @@ struct FrameInfoProbe {
     // size the caller claims (an older caller passes less). Fields it must not touch keep
     // -7. Also checks that the start reported lies within the ThreadedExposure call.
     TarviFrameInfo expose(sem_t& done, void* buffer, unsigned size = sizeof(TarviFrameInfo)) {
-        TarviFrameInfo info{size, -7, -7, -7, -7};
+        TarviFrameInfo info{size, -7, -7, -7, -7, -7, -7};
         const long long before = unixUs();
         EXPECT_EQ(threadedExposure(buffer, 0, 1), 1);
         const long long after = unixUs();

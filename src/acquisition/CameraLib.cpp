@@ -92,6 +92,7 @@ bool tryLoad(const std::string& path, TarviApi* api, std::string* why) {
     take(handle, "CameraSampleDepth", t.cameraSampleDepth, optional);
     take(handle, "CameraListDevices", t.cameraListDevices, optional);
     take(handle, "SetExposureMicroseconds", t.setExposureMicroseconds, optional);
+    take(handle, "CameraHealth", t.cameraHealth, optional);
     // A wheel needs all three of its entry points.
     if (!take(handle, "FilterWheelState", t.filterWheelState, optional) |
         !take(handle, "FilterWheelName", t.filterWheelName, optional) |

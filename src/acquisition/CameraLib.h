@@ -23,6 +23,7 @@ struct TarviApi {
     decltype(&::CameraSampleDepth) cameraSampleDepth = nullptr;
     decltype(&::CameraListDevices) cameraListDevices = nullptr;
     decltype(&::SetExposureMicroseconds) setExposureMicroseconds = nullptr;
+    decltype(&::CameraHealth) cameraHealth = nullptr;
     // The filter wheel: all three or none.
     decltype(&::FilterWheelState) filterWheelState = nullptr;
     decltype(&::FilterWheelName) filterWheelName = nullptr;

@@ -7,6 +7,7 @@
 
 #include <libindi/baseclient.h>
 #include <libindi/basedevice.h>
+#include <libindi/indipropertyswitch.h>
 
 #include <algorithm>
 #include <atomic>
@@ -115,6 +116,16 @@ class Peer : public INDI::BaseClient {
         sendNewSwitch(kSimDevice, "SIMULATE_BAYER", "INDI_ENABLED");
         sendNewNumber(kSimDevice, "SIMULATOR_SETTINGS", "SIM_NOISE", noise);
         return true;
+    }
+
+    // Turns the camera's one-of-many switch to `element`, the others off (sendNewSwitch by
+    // names turns the element on and leaves the one that was on as it was).
+    void chooseSwitch(const char* property, const char* element) {
+        INDI::PropertySwitch p = getDevice(kSimDevice).getProperty(property);
+        if (!p.isValid()) return;
+        p.reset();
+        if (auto* w = p.findWidgetByName(element)) w->setState(ISS_ON);
+        sendNewSwitch(p);
     }
 
     // DATE-OBS of each FITS image seen so far, in order of arrival.

@@ -14,13 +14,11 @@
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QTimer>
-#include <atomic>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <memory>
 #include <string>
-#include <thread>
 
 #include "IndiPeer.h"
 #include "IndiServer.h"
@@ -203,16 +201,11 @@ TEST_F(IndiRecording, AStreamKeptDownIsShownStalledAndNamedInTheSummaryAndTheLog
     ASSERT_TRUE(other.join(server_.port(), /*connect=*/false));
     record(100000);
     ASSERT_TRUE(waitUntil([this] { return mainWindow_->recorder().framesWritten() >= 5; }, 30000));
-    std::atomic<bool> meddle{true};
-    std::thread meddler([&] {
-        for (; meddle; std::this_thread::sleep_for(std::chrono::milliseconds(300)))
-            other.sendNewNumber(kDevice, "LIMITS", "LIMITS_PREVIEW_FPS", 1);
-    });
+    other.meddle(true);
     const QRegularExpression stalled(QStringLiteral("INDI stream stalled: \\d+\\.\\d fps of \\d+"));
     auto* state = find<QLabel>(*mainWindow_, "StatusPanel1");
     const bool seen = waitUntil([&] { return stalled.match(state->text()).hasMatch(); }, 30000);
-    meddle = false;
-    meddler.join();
+    other.meddle(false);
     ASSERT_TRUE(seen) << state->text().toStdString();
     find<QPushButton>(*mainWindow_, "CancelButton")->click();
     ASSERT_TRUE(waitUntil([this] { return !mainWindow_->recorder().busy(); }, 10000));

@@ -81,8 +81,7 @@ class Server {
     Server& operator=(const Server&) = delete;
     ~Server() { stop(); }
 
-    // Starts indiserver with the drivers on `port` (0: a free one; the port of a server
-    // stopped before, to start it again); true once it accepts connections.
+    // Starts indiserver with the drivers on `port` (0: a free one); true once it listens.
     bool start(std::vector<std::string> drivers = {"indi_simulator_ccd"}, int port = 0) {
         port_ = port > 0 ? port : freePort();
         char dir[] = "/tmp/tv-indi-XXXXXX";

@@ -30,6 +30,76 @@ namespace {
 int g_sampleDepth = 8;
 int g_driverBits = 0;
 
+// Under apiMutex: when the camera, once lost, may next be tried again.
+Clock::time_point g_nextReopen;
+
+// Sends the gain (0..100) to the driver's gain property or control; true also for a camera
+// without gain.
+bool sendGain(int gain) {
+    if (hasProperty("CCD_GAIN")) return setScaled("CCD_GAIN", "GAIN", gain, 100);
+    const std::string element = controlElement({"Gain"});
+    if (!element.empty()) return setScaled("CCD_CONTROLS", element, gain, 100);
+    return true;
+}
+
+// Drivers that mirror in the camera offer a FLIP switch; otherwise the copy mirrors.
+void sendFlip(bool flip) {
+    g_settings.driverFlips = hasProperty("FLIP") && setSwitch("FLIP", "FLIP_HORIZONTAL", flip);
+}
+
+// Under apiMutex, with the camera lost: opens it again, at most once every kReopenInterval,
+// and brings back the settings in force (exposure, gain, subframe, mirror, depth); the stream
+// starts again with the next streamed exposure. The loss stays the reason given while the
+// server is not back. True when the camera is open again.
+bool reopenLostCamera() {
+    const auto now = Clock::now();
+    if (now < g_nextReopen) return false;
+    g_nextReopen = now + kReopenInterval;
+    State& s = state();
+    std::string loss;
+    {
+        std::lock_guard<std::mutex> lock(s.mutex);
+        loss = s.lastError;
+    }
+    const Settings kept = g_settings;
+    g_reopening = true;
+    const int opened = openCamera();
+    g_reopening = false;
+    if (opened != 1) {
+        g_settings = kept;
+        std::lock_guard<std::mutex> lock(s.mutex);
+        s.lastError = loss;
+        return false;
+    }
+    openWheel();
+    g_settings.exposureUs = kept.exposureUs;
+    int bits = 8;
+    {
+        std::lock_guard<std::mutex> lock(s.mutex);
+        bits = std::clamp(s.bitsPerPixel, 8, 16);
+        ++s.restarts;
+        noteTrouble(s, "");
+        s.lastError.clear();
+        s.lastPrinted.clear();
+    }
+    if (kept.width <= g_settings.width && kept.height <= g_settings.height) {
+        g_settings.width = kept.width;
+        g_settings.height = kept.height;
+    }
+    g_driverBits = bits;
+    if (g_sampleDepth > g_driverBits) g_sampleDepth = 8;
+    if (kept.gain >= 0) {
+        g_settings.gain = kept.gain;
+        sendGain(kept.gain);
+    }
+    g_settings.flip = kept.flip;
+    if (kept.flip) sendFlip(true);
+    settingsChanged();
+    std::fprintf(stderr, "INDI: camera '%s' is back at %s:%d\n", g_cameraName.c_str(),
+                 g_options.host.c_str(), g_options.port);
+    return true;
+}
+
 int patternId(const std::string& pattern) {
     if (pattern == "RGGB") return TARVI_PATTERN_RGGB;
     if (pattern == "GRBG") return TARVI_PATTERN_GRBG;
@@ -85,11 +155,17 @@ int openUSB(int /*reserved*/) {
     std::lock_guard<std::mutex> api(g_apiMutex);
     g_sampleDepth = 8;
     g_driverBits = 0;
+    State& s = state();
+    {
+        std::lock_guard<std::mutex> lock(s.mutex);
+        s.reopenWanted = false;
+        noteTrouble(s, "");
+    }
     const int opened = openCamera();
     if (opened == 1) {
-        State& s = state();
         std::lock_guard<std::mutex> lock(s.mutex);
         g_driverBits = std::clamp(s.bitsPerPixel, 8, 16);
+        s.reopenWanted = true;
     }
     if (opened == 1) openWheel();
     return opened;
@@ -115,20 +191,22 @@ int ThreadedExposure(void* buffer, int /*reserved*/, int /*mode*/) {
     if (!buffer) return 0;
     std::lock_guard<std::mutex> api(g_apiMutex);
     State& s = state();
-    checkStreamRate();
+    bool reopen = false;
     {
         std::unique_lock<std::mutex> lock(s.mutex);
-        if (!g_client) return 0;
-        if (s.lost || !s.serverUp) {
+        if (!g_client && !s.reopenWanted) return 0;
+        if (!g_client || s.lost || !s.serverUp) {
             if (!g_settings.lostReported) {
                 g_settings.lostReported = true;
                 report(lock,
                        s.lastError.empty() ? "INDI: the camera is not connected" : s.lastError);
             }
-            return 0;
+            if (!s.reopenWanted) return 0;
+            reopen = true;
         }
         if (s.pending != Kind::None) return 0;
     }
+    if (reopen && !reopenLostCamera()) return 0;
     const int w = g_settings.width, h = g_settings.height;
     // The stream's frames hold 8 bits whatever the sensor's depth: 16-bit buffers take FITS.
     const bool stream = g_settings.exposureUs < kStreamBelowMs * 1000LL && g_sampleDepth == 8 &&
@@ -206,11 +284,8 @@ int SetGain(int gain) {
     if (g == g_settings.gain) return 1;
     g_settings.gain = g;
     settingsChanged();
-    if (!usable()) return 1;
-    if (hasProperty("CCD_GAIN")) return setScaled("CCD_GAIN", "GAIN", g, 100) ? 1 : 0;
-    const std::string element = controlElement({"Gain"});
-    if (!element.empty()) return setScaled("CCD_CONTROLS", element, g, 100) ? 1 : 0;
-    return 1;  // a camera without gain
+    if (!usable()) return 1;  // sent when the camera is back
+    return sendGain(g) ? 1 : 0;
 }
 
 int SetWhiteBalance(int blue, int green, int red) {
@@ -249,8 +324,7 @@ int HorizontalFlip(int on) {
     const bool flip = on != 0;
     if (flip == g_settings.flip) return 1;
     g_settings.flip = flip;
-    // Drivers that mirror in the camera offer a FLIP switch; otherwise the copy mirrors.
-    g_settings.driverFlips = hasProperty("FLIP") && setSwitch("FLIP", "FLIP_HORIZONTAL", flip);
+    sendFlip(flip);
     settingsChanged();
     return 1;
 }
@@ -270,6 +344,29 @@ int CameraFrameInfo(TarviFrameInfo* info) {
         info->bitsPerSample = s.lastBits;
     if (s.lastGood && fits(offsetof(TarviFrameInfo, colorPattern), sizeof info->colorPattern))
         info->colorPattern = patternId(s.lastPattern);
+    return 1;
+}
+
+int CameraHealth(TarviCameraHealth* health) {
+    if (!health) return 0;
+    State& s = state();
+    std::lock_guard<std::mutex> lock(s.mutex);
+    if (!s.reopenWanted) return 0;
+    const bool lost = s.lost || !s.serverUp || s.device.empty();
+    const std::string text = !s.trouble.empty() ? s.trouble : lost ? s.lastError : "";
+    const auto fits = [&](size_t offset, size_t bytes) { return offset + bytes <= health->size; };
+    if (fits(offsetof(TarviCameraHealth, state), sizeof health->state))
+        health->state = lost                ? TARVI_HEALTH_LOST
+                        : s.trouble.empty() ? TARVI_HEALTH_GOOD
+                                            : TARVI_HEALTH_SLOW;
+    if (fits(offsetof(TarviCameraHealth, troubles), sizeof health->troubles))
+        health->troubles = s.troubles;
+    if (fits(offsetof(TarviCameraHealth, restarts), sizeof health->restarts))
+        health->restarts = s.restarts;
+    if (fits(offsetof(TarviCameraHealth, text), sizeof health->text)) {
+        std::strncpy(health->text, text.c_str(), sizeof health->text - 1);
+        health->text[sizeof health->text - 1] = '\0';
+    }
     return 1;
 }
 

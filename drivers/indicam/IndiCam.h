@@ -35,6 +35,12 @@ int CameraSampleDepth(int bits);
  * one a line; -1 with the reason when the server cannot be reached. See tarvidll.h. */
 int CameraListDevices(const char* server, char* buffer, int size);
 
+/* A stream far below the driver's rate (restarted by the library, with a back-off) or the
+ * server lost (opened again on the next exposure asked for, every 2 s at most). See
+ * tarvidll.h. */
+struct TarviCameraHealth;
+int CameraHealth(struct TarviCameraHealth* health);
+
 /* NOLINTEND(readability-identifier-naming) */
 #ifdef __cplusplus
 }

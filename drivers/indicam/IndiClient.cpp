@@ -109,6 +109,8 @@ class Client : public INDI::BaseClient {
         if (name == s.device && !s.lost) {
             s.lost = true;
             report(lock, "INDI: device '" + name + "' is gone");
+            noteTrouble(s, s.lastError);
+            s.watch.stopped();
             endPending(s);
         }
         s.changed.notify_all();
@@ -127,7 +129,9 @@ class Client : public INDI::BaseClient {
             s.lost = true;
             report(lock, "INDI: lost the server at " + g_options.host + ":" +
                              std::to_string(g_options.port));
+            noteTrouble(s, s.lastError);
         }
+        s.watch.stopped();
         s.lost = true;
         endPending(s);
         s.changed.notify_all();
@@ -208,7 +212,7 @@ class Client : public INDI::BaseClient {
         const std::string pattern = stream ? driverPattern(s) : std::string();
         const unsigned generation = s.generation;
         const long long streamExposureUs = s.streamExposureUs;
-        if (stream) countStreamFrame(s);
+        if (stream) s.watch.frame();
         lock.unlock();
 
         indicam::Image image;
@@ -274,24 +278,6 @@ class Client : public INDI::BaseClient {
             return;
         }
         endPending(s, true, image.startUs);
-    }
-
-    // Counts a stream frame toward the rate check and, at the end of each window of the
-    // check, compares the window's rate with the one the driver reports making (its FPS
-    // property, else one frame per streaming exposure).
-    static void countStreamFrame(State& s) {
-        const auto now = Clock::now();
-        if (s.rateFrames == 0) s.rateSince = now;
-        ++s.rateFrames;
-        if (now - s.rateSince < kRateWindow) return;
-        const double seconds = std::chrono::duration<double>(now - s.rateSince).count();
-        s.rateSeen = (s.rateFrames - 1) / seconds;
-        s.rateFrames = 0;
-        auto* made = numberOf(find(s, "FPS"), "AVG_FPS");
-        s.rateExpected = made && made->getValue() > 0 ? made->getValue()
-                         : s.streamExposureUs > 0     ? 1e6 / s.streamExposureUs
-                                                      : 0;
-        s.rateSlow = s.rateExpected > 0 && s.rateSeen < kSlowStreamShare * s.rateExpected;
     }
 };
 }  // namespace
@@ -426,7 +412,13 @@ void stopStream() {
     State& s = state();
     std::lock_guard<std::mutex> lock(s.mutex);
     s.streamFrameFresh = false;
+    s.watch.stopped();
     if (wasOn) noteStreamStopped(s);
+}
+
+void noteTrouble(State& s, const std::string& text) {
+    if (s.trouble.empty() && !text.empty()) ++s.troubles;
+    s.trouble = text;
 }
 
 // Under the state lock.

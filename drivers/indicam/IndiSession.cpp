@@ -9,6 +9,40 @@
 #include <cstring>
 
 namespace indicam {
+namespace {
+// The rate the driver reports making while it streams (its FPS property, which falls to 0
+// when its stream is turned off behind the library's back), else one frame per exposure.
+double driverRate(State& s) {
+    auto* made = numberOf(find(s, "FPS"), "AVG_FPS");
+    if (made && made->getValue() > 0 && s.driverStreamOn) s.madeFps = made->getValue();
+    if (s.madeFps > 0) return s.madeFps;
+    return s.streamExposureUs > 0 ? 1e6 / static_cast<double>(s.streamExposureUs) : 0;
+}
+
+// After a window of the stream's rate was judged (with s.mutex held): a stream that stays
+// slow after its restart is the trouble in force, its figures those of the last window; one
+// back at the driver's rate ends it.
+void noteStreamHealth(State& s, std::unique_lock<std::mutex>& lock) {
+    const bool wasStalled = s.trouble.rfind("INDI stream stalled", 0) == 0;
+    if (s.watch.stalled()) {
+        const std::string text = s.watch.stalledText();
+        noteTrouble(s, text);
+        if (!wasStalled) {
+            report(lock, text + " (the stream of '" + s.device + "' stays slow; restarting it " +
+                             "again, less and less often)");
+        }
+        s.lastError = text;
+    } else if (wasStalled && !s.watch.slow()) {
+        noteTrouble(s, "");
+        if (s.lastError.rfind("INDI stream stalled", 0) == 0) s.lastError.clear();
+        char rate[64];
+        std::snprintf(rate, sizeof rate, "%.1f frames a second", s.watch.seenFps());
+        report(lock, "INDI: the stream of '" + s.device + "' is back at " + rate);
+    }
+}
+}  // namespace
+
+// Ends exposures whose image never comes, and restarts a stream far slower than its driver.
 void watchdogLoop() {
     State& s = state();
     std::unique_lock<std::mutex> lock(s.mutex);
@@ -17,11 +51,50 @@ void watchdogLoop() {
             report(lock, "INDI: no image from '" + s.device + "' in time");
             endPending(s);
         }
-        if (s.pending != Kind::None)
-            s.changed.wait_until(lock, s.deadline);
-        else
-            s.changed.wait(lock);
+        const auto now = Clock::now();
+        const bool restart = s.watch.due(now, driverRate(s));
+        noteStreamHealth(s, lock);
+        if (restart) {
+            lock.unlock();
+            restartSlowStream();
+            lock.lock();
+            continue;
+        }
+        // A stream's windows are judged whether frames come or not.
+        auto wake = now + 250ms;
+        if (s.pending != Kind::None) wake = std::min(wake, s.deadline);
+        s.changed.wait_until(lock, wake);
     }
+}
+
+// From the watchdog: stops the stream, sends its settings again and starts it. Takes apiMutex
+// unless the session is closing (close() holds it while it waits for the watchdog).
+void restartSlowStream() {
+    State& s = state();
+    std::unique_lock<std::mutex> api(g_apiMutex, std::defer_lock);
+    while (!api.try_lock()) {
+        std::unique_lock<std::mutex> lock(s.mutex);
+        if (s.changed.wait_for(lock, 20ms, [&] { return s.stopWatchdog; })) return;
+    }
+    if (!g_settings.streamOn || !usable()) return;
+    {
+        std::unique_lock<std::mutex> lock(s.mutex);
+        char rates[96];
+        std::snprintf(rates, sizeof rates, "%.1f frames a second where the driver makes %.1f",
+                      s.watch.seenFps(), s.watch.expectedFps());
+        ++s.restarts;
+        const std::string message =
+            "INDI: the stream of '" + s.device + "' brings " + rates + "; restarting it";
+        s.lastPrinted.clear();  // every restart is told
+        const std::string kept = s.lastError;
+        report(lock, message);
+        if (kept.rfind("INDI stream stalled", 0) == 0) s.lastError = kept;
+    }
+    stopStream();
+    g_settings.streamExposure = -1;
+    g_settings.streamFrameW = -1;
+    assertSessionSettings();
+    prepareStream(g_settings.width, g_settings.height);
 }
 
 // Stops the stream, leaves the server and forgets the device. Under apiMutex. At process
@@ -30,7 +103,7 @@ void watchdogLoop() {
 void close(bool atExit) {
     if (g_client) {
         if (usable()) stopStream();
-        g_client->disconnectServer();
+        if (g_client->isServerConnected()) g_client->disconnectServer();
     }
     State& s = state();
     {
@@ -57,13 +130,15 @@ void close(bool atExit) {
     s.sensorWidth = s.sensorHeight = 0;
     s.abortsUnanswered = 0;
     s.lastKnown = false;
+    s.watch = StreamWatch{};
+    s.madeFps = 0;
     g_settings = Settings{};
     g_cameraName.clear();
 }
 
 int fail(const std::string& message) {
     State& s = state();
-    {
+    if (!g_reopening) {
         std::unique_lock<std::mutex> lock(s.mutex);
         s.lastPrinted.clear();
         report(lock, message);
@@ -215,40 +290,6 @@ void assertStreamSettings() {
         ensureNumbers("STREAMING_EXPOSURE", {{"STREAMING_DIVISOR_VALUE", std::max(min, 1.0)}});
 }
 
-// After a window of the stream's rate check: when frames came far slower than the driver
-// makes them, its settings are sent again, once a session, and the user is told; if that does
-// not help, the user is told once more.
-void checkStreamRate() {
-    State& s = state();
-    double seen = 0, expected = 0;
-    {
-        std::lock_guard<std::mutex> lock(s.mutex);
-        if (!s.rateSlow) return;
-        s.rateSlow = false;
-        seen = s.rateSeen;
-        expected = s.rateExpected;
-    }
-    if (g_settings.rateReported) return;
-    char rates[96];
-    std::snprintf(rates, sizeof rates, "%.1f frames a second where the driver makes %.1f", seen,
-                  expected);
-    std::string message = "INDI: the stream of '" + g_cameraName + "' brings " + rates;
-    if (!g_settings.rateReasserted) {
-        g_settings.rateReasserted = true;
-        g_settings.streamExposure = -1;
-        g_settings.streamFrameW = -1;
-        assertSessionSettings();
-        setSwitch("CCD_VIDEO_STREAM", "STREAM_ON");
-        message += "; its settings were sent again";
-        std::lock_guard<std::mutex> lock(s.mutex);
-        s.rateFrames = 0;
-    } else {
-        g_settings.rateReported = true;
-    }
-    std::unique_lock<std::mutex> lock(s.mutex);
-    report(lock, message);
-}
-
 // Sends the frame, exposure and stream settings a stream exposure needs, then starts it.
 void prepareStream(int w, int h) {
     State& s = state();
@@ -257,8 +298,9 @@ void prepareStream(int w, int h) {
         setNumbers("STREAMING_EXPOSURE", {{"STREAMING_EXPOSURE_VALUE", seconds}});
         g_settings.streamExposure = seconds;
         std::lock_guard<std::mutex> lock(s.mutex);
+        if (s.streamExposureUs != g_settings.exposureUs) s.madeFps = 0;  // a rate to learn again
         s.streamExposureUs = g_settings.exposureUs;
-        s.rateFrames = 0;  // a new rate to check
+        if (g_settings.streamOn) s.watch.started(Clock::now());  // a new rate to judge
     }
     // The stream takes its subframe from CCD_STREAM_FRAME: a CCD_FRAME subframe makes the
     // simulator stream frames of the wrong size, so CCD_FRAME stays at the full sensor.
@@ -304,7 +346,7 @@ void prepareStream(int w, int h) {
         setSwitch("CCD_VIDEO_STREAM", "STREAM_ON");
         g_settings.streamOn = true;
         std::lock_guard<std::mutex> lock(s.mutex);
-        s.rateFrames = 0;
+        s.watch.started(Clock::now());
     }
 }
 

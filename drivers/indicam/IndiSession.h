@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "FrameCopy.h"
+#include "StreamWatch.h"
 
 namespace indicam {
 using Clock = std::chrono::steady_clock;
@@ -35,10 +36,9 @@ constexpr auto kListingTime = 2s;      // for the server to list its devices
 constexpr auto kImageMargin = 10s;     // after the exposure time, before giving up on an image
 constexpr int kPreviewPeriodMs = 10;   // polling period asked of the driver
 constexpr auto kListingQuiet = 300ms;  // no new property for this long: the listing is complete
-// The stream's rate is checked over windows of this length: frames arriving at less than
-// kSlowStreamShare of the rate the driver reports making count as held back on the way.
-constexpr auto kRateWindow = 3s;
-constexpr double kSlowStreamShare = 0.6;
+// A camera lost (server or device gone) is opened again, with the settings in force, on the
+// first exposure asked for at least this long after the last try.
+constexpr auto kReopenInterval = 2s;
 // A stream turned off keeps its driver busy with the frame in hand for a while: the
 // simulator's stream thread, told to stop and start again before it has finished that frame,
 // sleeps for one over the exposure (100 s at 10 ms) and sends nothing meanwhile. A stream is
@@ -101,11 +101,17 @@ struct State {
     unsigned streamFrameGeneration = 0;
     int streamWidth = 0, streamHeight = 0;  // the stream frame asked of the driver
 
-    // The stream's arrival rate since it was (re)started, and what its check found.
-    Clock::time_point rateSince;
-    long rateFrames = 0;
-    bool rateSlow = false;  // the last window was far below the driver's rate
-    double rateSeen = 0, rateExpected = 0;
+    // The stream's arrival rate against the driver's, judged by the watchdog.
+    StreamWatch watch;
+    double madeFps = 0;  // the driver's rate as it last reported it while streaming
+
+    // What CameraHealth reports: the trouble in force ("" for none), the troubles begun since
+    // the camera was first opened, and the stream restarts and re-opens made meanwhile.
+    std::string trouble;
+    unsigned troubles = 0;
+    unsigned restarts = 0;
+    // The camera opened by openUSB is to be opened again when it is lost.
+    bool reopenWanted = false;
 
     bool stopWatchdog = false;
 };
@@ -122,8 +128,6 @@ struct Settings {
     int frameX = -1, frameY = -1, frameW = -1, frameH = -1;
     int streamFrameW = -1, streamFrameH = -1;
     bool lostReported = false;
-    bool rateReasserted = false;  // the stream's settings were sent again once already
-    bool rateReported = false;    // a slow stream was reported since
 };
 
 inline State& state() {
@@ -139,6 +143,7 @@ struct Globals {
     Settings settings;
     std::string cameraName;
     std::thread watchdog;
+    bool reopening = false;  // a lost camera is being opened again: its failures are quiet
 };
 inline Globals& globals() {
     static Globals* g = new Globals;
@@ -149,6 +154,7 @@ inline Options& g_options = globals().options;
 inline Settings& g_settings = globals().settings;
 inline std::string& g_cameraName = globals().cameraName;
 inline std::thread& g_watchdog = globals().watchdog;
+inline bool& g_reopening = globals().reopening;
 
 // The connection to the server (never destroyed at exit: the client thread may outlive it).
 inline std::unique_ptr<INDI::BaseClient>& g_client = *new std::unique_ptr<INDI::BaseClient>;
@@ -191,7 +197,9 @@ void prepareStream(int w, int h);
 void prepareSingle(int w, int h);
 void assertSessionSettings();
 void assertStreamSettings();
-void checkStreamRate();
+void restartSlowStream();
+// Notes a trouble begun or ended for CameraHealth (with s.mutex held): "" ends it.
+void noteTrouble(State& s, const std::string& text);
 // "HOST:PORT" into its parts; false with the reason in *why for anything else.
 bool parseServer(const std::string& v, std::string* host, int* port, std::string* why = nullptr);
 

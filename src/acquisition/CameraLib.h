@@ -25,6 +25,7 @@ struct TarviApi {
     decltype(&::SetExposureMicroseconds) setExposureMicroseconds = nullptr;
     decltype(&::CameraSensorInfo) cameraSensorInfo = nullptr;
     decltype(&::SubframeOrigin) subframeOrigin = nullptr;
+    decltype(&::CameraHealth) cameraHealth = nullptr;
     // The filter wheel: all three or none.
     decltype(&::FilterWheelState) filterWheelState = nullptr;
     decltype(&::FilterWheelName) filterWheelName = nullptr;

@@ -69,6 +69,15 @@ TarviWheelState askWheel(const TarviApi& api) {
     return wheel;
 }
 
+// The library's word on the camera; false for a library without it or with nothing to say.
+bool askHealth(const TarviApi& api, TarviCameraHealth& health) {
+    health = TarviCameraHealth{};
+    health.size = sizeof health;
+    if (!api.cameraHealth || api.cameraHealth(&health) != 1) return false;
+    health.text[sizeof health.text - 1] = '\0';
+    return true;
+}
+
 // The name of a filter position; "Slot N" for one the wheel leaves unnamed.
 std::string filterName(const TarviApi& api, int slot) {
     std::string name(64, '\0');
@@ -636,6 +645,35 @@ void CaptureThread::serviceWheel() {
     publishWheel(wheel, wheelMoving_);
 }
 
+// Between exposures, at most every kHealthPeriodMs: publishes what the library says of the
+// camera beyond its exposures (a stream far slower than the camera, the camera lost).
+void CaptureThread::serviceHealth() {
+    const uint32_t now = monotonicMs();
+    if (healthAsked_ && now - healthAskedMs_ < kHealthPeriodMs) return;
+    healthAsked_ = true;
+    healthAskedMs_ = now;
+    TarviCameraHealth health;
+    if (!askHealth(camera(), health)) return;
+    const std::string text = health.state == TARVI_HEALTH_GOOD ? std::string() : health.text;
+    std::lock_guard<std::mutex> lock(statusMutex_);
+    status_.cameraTrouble = text;
+    status_.cameraTroubles = health.troubles;
+    if (!text.empty()) status_.lastCameraTrouble = text;
+}
+
+// After the camera refused an exposure (a lost camera its library is getting back): shown
+// stalled, and a pause before the next request; false when a stop came meanwhile.
+bool CaptureThread::pauseAfterRefusal() {
+    if (!refused_) setState(CameraState::Stalled);
+    refused_ = true;
+    serviceHealth();
+    for (uint32_t waited = 0; waited < kRefusedPauseMs; waited += kWaitSliceMs) {
+        if (!running_) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(kWaitSliceMs));
+    }
+    return running_;
+}
+
 void CaptureThread::publishWheel(const TarviWheelState& wheel, bool moving) {
     const TarviApi& api = camera();
     const bool renamed = wheel.slotCount > 0 && (!wheelKnown_ || wheel.names != wheelNames_);
@@ -737,6 +775,7 @@ void CaptureThread::exposureLoop() {
             while (sem_trywait(&doneSemaphore_) == 0) {
             }
             uint64_t number = 0;
+            bool refused = false;
             {
                 std::lock_guard<std::mutex> lock(exposureStartMutex_);
                 number = exposuresStarted_ + 1;
@@ -744,8 +783,15 @@ void CaptureThread::exposureLoop() {
                 captureFrame_->exposureNumber = number;
                 // The exposure starts now, as far as the program can tell.
                 captureFrame_->timeStamp = localNow();
-                api.threadedExposure(frameData(captureFrame_.get()), 0, recording ? 0 : 1);
-                exposing = true;
+                refused =
+                    api.threadedExposure(frameData(captureFrame_.get()), 0, recording ? 0 : 1) != 1;
+                // A refused exposure never began: its number goes to the next one.
+                if (refused) exposuresStarted_ = number - 1;
+                exposing = !refused;
+            }
+            if (refused) {
+                if (!pauseAfterRefusal()) break;
+                continue;
             }
             noteExposureStarted(number);
             nextCaptureFrame_ = newCaptureFrame();
@@ -754,6 +800,11 @@ void CaptureThread::exposureLoop() {
             runningExposureUs_ = us;
             if (!waitForExposureEnd(us, number)) break;
             exposing = false;
+            if (refused_) {
+                refused_ = false;
+                setState(CameraState::Exposing);
+            }
+            serviceHealth();
 
             FramePtr done = std::move(captureFrame_);
             captureFrame_ = std::move(nextCaptureFrame_);

@@ -28,7 +28,8 @@ using PostFrameFn = std::function<void(FramePtr)>;
 //   Idle      the thread has not started its loop yet
 //   Exposing  an exposure is running (or about to start)
 //   Stalled   the camera did not report the frame within the exposure length plus the
-//             stall margin; the exposure was cancelled and the thread waits for the camera
+//             stall margin (the exposure was cancelled and the thread waits for the camera),
+//             or it refused the exposure (the thread asks again every kRefusedPauseMs)
 //   Stopped   the loop has ended (stopped, no camera, or an error)
 //   Throttled the frames handed to the window thread fill their budget; the next exposure waits
 //   DiskBehind a recording's writer queue is full; the next exposure waits for the disk
@@ -111,6 +112,12 @@ struct CaptureStatus {
     // From a move asked for (or one another program started) until the acquisition thread
     // has seen the wheel still: frames of exposures begun meanwhile are marked filterMoving.
     bool wheelMoving = false;
+    // The camera library's word on the camera beyond each exposure (CameraHealth): the trouble
+    // in force ("" while all is well), the troubles the library counted so far, and the text
+    // of the latest trouble seen (kept once it has ended).
+    std::string cameraTrouble;
+    uint64_t cameraTroubles = 0;
+    std::string lastCameraTrouble;
 };
 
 // The gain `percent` (0..100) in the camera's own units; nullopt where the library reports
@@ -212,6 +219,10 @@ class CaptureThread {
     // so that a stop is seen within one slice; a cut is seen within kCutSliceMs.
     static constexpr uint32_t kWaitSliceMs = 20;
     static constexpr uint32_t kCutSliceMs = 5;
+    // A refused exposure is asked for again after this pause; the library's health is read
+    // at most once in kHealthPeriodMs.
+    static constexpr uint32_t kRefusedPauseMs = 250;
+    static constexpr uint32_t kHealthPeriodMs = 250;
 
   private:
     enum class Phase { Created, Opening, Opened, Running, Finished };
@@ -234,6 +245,8 @@ class CaptureThread {
     std::string budgetProblem(int32_t width, int32_t height, int32_t depth) const;
     void keepWithinBudget(CaptureSettings& want);
     void serviceWheel();
+    void serviceHealth();
+    bool pauseAfterRefusal();
     void publishWheel(const TarviWheelState& wheel, bool moving);
     bool exposedWhileWheelMoved(uint64_t number, int64_t startUnixUs) const;
     bool begunBeforeCut(uint64_t number, int64_t startUnixUs, int64_t exposureUs) const;
@@ -295,6 +308,9 @@ class CaptureThread {
     uint64_t balanceSent_ = 0;
     uint64_t gainSent_ = 0;
     uint64_t failed_ = 0;
+    bool refused_ = false;  // the last exposure asked for was refused
+    uint32_t healthAskedMs_ = 0;
+    bool healthAsked_ = false;
     uint32_t rateWindowStart_ = 0;
     uint64_t rateWindowFirst_ = 0;
     // The filter wheel: the last move asked of it and what the thread has seen of it. Frames

@@ -186,6 +186,37 @@ int FilterWheelMove(int slot);
  * A library without this entry point offers no list; the user names the device. */
 int CameraListDevices(const char* server, char* buffer, int size);
 
+/* CameraHealth: how the camera is doing beyond each exposure's own result, for a library
+ * that can tell (such as one whose frames come over a network): frames coming far slower
+ * than the camera makes them, or the camera lost while the library tries to get it back. The
+ * caller sets `size` to the bytes of the struct it passes, as with CameraFrameInfo; the
+ * library fills only the fields that lie wholly within `size`, so that either side may be
+ * older. Returns 1 when it filled the struct, 0 while no camera was opened. Never waits; may
+ * be called on any thread.
+ *
+ * A library that restarts a slow stream or opens a lost camera again does so by itself,
+ * with the settings in force; an exposure asked for meanwhile is refused (ThreadedExposure
+ * returns 0) until the camera is back.
+ *
+ * A library without this entry point, or one that returns 0, is taken to be well whenever
+ * its exposures end. */
+enum {
+    TARVI_HEALTH_GOOD = 0, /* frames come as the camera makes them */
+    TARVI_HEALTH_SLOW = 1, /* frames come, far slower than the camera makes them */
+    TARVI_HEALTH_LOST = 2  /* the camera cannot be reached; the library tries again */
+};
+typedef struct TarviCameraHealth {
+    unsigned int size;     /* set by the caller: sizeof(TarviCameraHealth) as it knows it */
+    int state;             /* TARVI_HEALTH_... */
+    unsigned int troubles; /* counts each time the state left GOOD since the library was
+                              loaded: a caller that looks seldom still learns of a trouble
+                              that came and went */
+    unsigned int restarts; /* the library's restarts of the stream and re-opens of the camera */
+    char text[128];        /* the trouble in force in one line for the user, zero-terminated
+                              ("INDI stream stalled: 0.1 fps of 23"); "" when GOOD */
+} TarviCameraHealth;
+int CameraHealth(TarviCameraHealth* health);
+
 #ifdef __cplusplus
 }
 #endif

@@ -149,6 +149,8 @@ void RecordingController::beginCounting(RecordingLength length) {
     failedAtStart_ = camera.failedExposures;
     heldBackAtStart_ = camera.exposuresHeldBack;
     heldBackMsAtStart_ = camera.heldBackMs;
+    troublesAtStart_ = camera.cameraTroubles;
+    troubledAtStart_ = !camera.cameraTrouble.empty();
     if (capture_) capture_->setRecording(true);
     startWriter();
 }
@@ -383,6 +385,12 @@ void RecordingController::markStopped() {
     stopTime_.compare_exchange_strong(unset, (uint64_t{1} << 32) | monotonicMs());
 }
 
+// The camera's latest trouble when one was in force at the start or began since; "".
+std::string RecordingController::troubleDuring(const CaptureStatus& camera) const {
+    if (!troubledAtStart_ && camera.cameraTroubles == troublesAtStart_) return {};
+    return camera.lastCameraTrouble.empty() ? "camera trouble" : camera.lastCameraTrouble;
+}
+
 std::pair<double, double> RecordingController::summaryFigures() const {
     // The added millisecond keeps the duration above zero.
     const double duration =
@@ -416,6 +424,7 @@ void RecordingController::writeLogOnWriterThread() {
     if (capture_) {
         const CaptureStatus camera = capture_->status();
         result.gaps.failedExposures = camera.failedExposures - failedAtStart_;
+        result.gaps.cameraTrouble = troubleDuring(camera);
     }
     result.firstFrame = firstStamp_;
     result.lastFrame = lastStamp_;
@@ -547,6 +556,7 @@ void RecordingController::finish(const std::string& failure) {
         lastGaps_.exposuresHeldBack = camera.exposuresHeldBack - heldBackAtStart_;
         lastGaps_.heldBackSeconds =
             static_cast<double>(camera.heldBackMs - heldBackMsAtStart_) / 1000.0;
+        lastGaps_.cameraTrouble = troubleDuring(camera);
     }
     emit summaryReady(duration, rate);
     framesToGo_ = 0;

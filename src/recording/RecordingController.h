@@ -36,6 +36,7 @@
 #include "recording/RecordingOutput.h"
 
 class CaptureThread;
+struct CaptureStatus;
 class QTimer;
 
 // Modes of framesToGo() besides a positive frame count; 0 means stop.
@@ -249,6 +250,7 @@ class RecordingController : public QObject {
     void markStopped();
     // The "Last Capture" figures: seconds from the start to the stop, frames per second.
     std::pair<double, double> summaryFigures() const;
+    std::string troubleDuring(const CaptureStatus& camera) const;
     bool chooseCodecForWriter(const std::vector<AviCodec>& offered, const std::string& partName,
                               int32_t& fourcc);
     void answerCodecRequest(bool refuse);
@@ -290,8 +292,10 @@ class RecordingController : public QObject {
     GapReport lastGaps_;
     uint64_t failedAtStart_ = 0;  // the capture thread's failed exposures when it began
     uint64_t heldBackAtStart_ = 0, heldBackMsAtStart_ = 0;
-    AviCodecChooser userChooser_;  // the codec chooser the program gave the AVI writer
-    bool answering_ = false;       // the codec chooser is up (its dialog runs an event loop)
+    uint64_t troublesAtStart_ = 0;
+    bool troubledAtStart_ = false;  // a camera trouble was in force as the recording began
+    AviCodecChooser userChooser_;   // the codec chooser the program gave the AVI writer
+    bool answering_ = false;        // the codec chooser is up (its dialog runs an event loop)
 
     // Writer thread while a recording runs; read by the window thread once it has ended.
     std::string writerError_;

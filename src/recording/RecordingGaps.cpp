@@ -49,5 +49,6 @@ std::string gapText(const GapReport& report) {
     if (report.framesLost > 0)
         text += ", " + std::to_string(report.framesLost) + " frame" +
                 (report.framesLost == 1 ? "" : "s") + " not written";
+    if (!report.cameraTrouble.empty()) text += ", " + report.cameraTrouble;
     return text;
 }

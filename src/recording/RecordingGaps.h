@@ -16,6 +16,9 @@ struct GapReport {
     uint64_t exposuresHeldBack = 0;
     double heldBackSeconds = 0.0;
     int64_t framesLost = 0;
+    // The camera library's latest trouble during the recording ("INDI stream stalled: 0.1
+    // fps of 23", a lost server); "" when it reported none.
+    std::string cameraTrouble;
 };
 
 // The gaps among time stamps in seconds, in recording order. Fewer than two stamps show
@@ -24,5 +27,6 @@ GapReport findGaps(const std::vector<double>& stampsSeconds);
 
 // "no gaps", "1 gap, longest 0.4 s", "2 gaps, longest 1.2 s" (one decimal, with the
 // decimal point of the locale), followed by ", N failed exposures" when there were any,
-// ", camera held back N times (S s) for the disk" and ", N frames not written" likewise.
+// ", camera held back N times (S s) for the disk" and ", N frames not written" likewise, and
+// the camera's trouble last (", INDI stream stalled: 0.1 fps of 23").
 std::string gapText(const GapReport& report);

@@ -228,6 +228,7 @@ std::string captureLogText(const RecordingFacts& f, const RecordingResult& r) {
     line(out, "Gaps", std::to_string(r.gaps.gaps));
     line(out, "Longest gap", number("%.3f", r.gaps.longestSeconds) + " s");
     line(out, "Frames not written", std::to_string(r.gaps.framesLost));
+    if (!r.gaps.cameraTrouble.empty()) line(out, "Camera trouble", r.gaps.cameraTrouble);
     const PreciseDateTime start = r.firstFrame ? *r.firstFrame : f.startLocal;
     const PreciseDateTime end = r.lastFrame ? exposureEnd(*r.lastFrame, f.exposureMs) : r.endLocal;
     line(out, "Start (UTC)", utc(start));

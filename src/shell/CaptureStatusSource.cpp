@@ -38,6 +38,10 @@ void CaptureStatusSource::poll() {
     if (camera.state == CameraState::Stalled) {
         const std::string reason = cameraFailureReason();
         if (!reason.empty()) state += QStringLiteral(": ") + QString::fromStdString(reason);
+    } else if (state.isEmpty() && !camera.cameraTrouble.empty()) {
+        // Frames still come, but the library sees trouble (a stream far below the camera's
+        // rate): its own words.
+        state = QString::fromStdString(camera.cameraTrouble);
     }
     if (stateText_ != state) {
         stateText_ = state;

@@ -27,7 +27,8 @@ class CaptureStatusSource : public QObject {
     // The frame rate in frames per second; again when a recording has given the panel back.
     void frameRateChanged(int framesPerSecond);
     // "Camera not responding" (with the library's reason when it gives one), "Disk behind:
-    // N frames queued", or "" while all is well.
+    // N frames queued", the library's trouble while frames still come ("INDI stream stalled:
+    // 0.1 fps of 23"), or "" while all is well.
     void stateTextChanged(const QString& text);
 
   private:

@@ -7,6 +7,7 @@
 
 #include <libindi/baseclient.h>
 #include <libindi/basedevice.h>
+#include <libindi/indipropertyswitch.h>
 
 #include <algorithm>
 #include <atomic>
@@ -42,7 +43,10 @@ inline long long fitsDateObsUs(const char* data, size_t size) {
 
 class Peer : public INDI::BaseClient {
   public:
-    ~Peer() override { disconnectServer(); }
+    ~Peer() override {
+        meddle(false);
+        disconnectServer();
+    }
 
     // Connects and receives the camera's BLOBs too. With connect, also connects the camera
     // (when no one has yet) and waits until its stream properties are there.
@@ -117,6 +121,26 @@ class Peer : public INDI::BaseClient {
         return true;
     }
 
+    // Keeps the camera's stream down from a thread of its own until meddle(false): every
+    // 300 ms its preview limit set to 1 fps, or (streamOff) the stream turned off.
+    void meddle(bool on, bool streamOff = false) {
+        meddling_ = on;
+        if (!on && meddler_.joinable()) meddler_.join();
+        if (!on || meddler_.joinable()) return;
+        meddler_ = std::thread([this, streamOff] {
+            for (; meddling_; std::this_thread::sleep_for(std::chrono::milliseconds(300))) {
+                INDI::PropertySwitch stream = getDevice(kSimDevice).getProperty("CCD_VIDEO_STREAM");
+                if (!streamOff) {
+                    sendNewNumber(kSimDevice, "LIMITS", "LIMITS_PREVIEW_FPS", 1);
+                } else if (stream.isValid()) {  // sendNewSwitch by names leaves STREAM_ON on
+                    stream.reset();
+                    stream.findWidgetByName("STREAM_OFF")->setState(ISS_ON);
+                    sendNewSwitch(stream);
+                }
+            }
+        });
+    }
+
     // DATE-OBS of each FITS image seen so far, in order of arrival.
     std::vector<long long> dateObs() {
         std::lock_guard<std::mutex> lock(mutex_);
@@ -151,6 +175,8 @@ class Peer : public INDI::BaseClient {
     std::mutex mutex_;
     std::condition_variable changed_;
     bool known_ = false, streamable_ = false, bayerKnown_ = false;
+    std::atomic<bool> meddling_{false};
+    std::thread meddler_;
     std::vector<long long> dateObs_;
 };
 

@@ -81,9 +81,9 @@ class Server {
     Server& operator=(const Server&) = delete;
     ~Server() { stop(); }
 
-    // Starts indiserver with the drivers; true once it accepts connections.
-    bool start(std::vector<std::string> drivers = {"indi_simulator_ccd"}) {
-        port_ = freePort();
+    // Starts indiserver with the drivers on `port` (0: a free one); true once it listens.
+    bool start(std::vector<std::string> drivers = {"indi_simulator_ccd"}, int port = 0) {
+        port_ = port > 0 ? port : freePort();
         char dir[] = "/tmp/tv-indi-XXXXXX";
         if (!mkdtemp(dir)) return false;
         home_ = dir;

@@ -12,6 +12,7 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QTimer>
 #include <cstring>
 #include <filesystem>
@@ -182,6 +183,38 @@ TEST_F(IndiRecording, ServerKilledMidRecordingShowsTheCameraStateAndTheFileEndsW
     EXPECT_GE(frames, 5);
     ASSERT_EQ(serFiles().size(), 1u);
     EXPECT_EQ(tvtest::recordingProblems("ser", serFiles()[0], 1280, 1024, frames), "");
+
+    // The server back on the same port: the camera opens again by itself and live view
+    // resumes, the status bar back to normal.
+    ASSERT_TRUE(server_.start(drivers_, server_.port()));
+    const uint64_t shown = mainWindow_->framesReceived();
+    EXPECT_TRUE(waitUntil(
+        [&] { return mainWindow_->framesReceived() > shown + 5 && state->text().isEmpty(); },
+        30000))
+        << state->text().toStdString();
+}
+
+// Another client keeps the stream's preview rate down during a recording: the status bar says
+// the stream stalled, in the library's words, and so do the recording's summary and its log.
+TEST_F(IndiRecording, AStreamKeptDownIsShownStalledAndNamedInTheSummaryAndTheLog) {
+    indi_test::Peer other;
+    ASSERT_TRUE(other.join(server_.port(), /*connect=*/false));
+    record(100000);
+    ASSERT_TRUE(waitUntil([this] { return mainWindow_->recorder().framesWritten() >= 5; }, 30000));
+    other.meddle(true);
+    const QRegularExpression stalled(QStringLiteral("INDI stream stalled: \\d+\\.\\d fps of \\d+"));
+    auto* state = find<QLabel>(*mainWindow_, "StatusPanel1");
+    const bool seen = waitUntil([&] { return stalled.match(state->text()).hasMatch(); }, 30000);
+    other.meddle(false);
+    ASSERT_TRUE(seen) << state->text().toStdString();
+    find<QPushButton>(*mainWindow_, "CancelButton")->click();
+    ASSERT_TRUE(waitUntil([this] { return !mainWindow_->recorder().busy(); }, 10000));
+    const QString summary = find<QLabel>(*mainWindow_, "HTMLabel1")->text();
+    EXPECT_TRUE(stalled.match(summary).hasMatch()) << summary.toStdString();
+    ASSERT_EQ(serFiles().size(), 1u);
+    std::ifstream log(serFiles()[0] + ".txt");
+    const std::string text((std::istreambuf_iterator<char>(log)), {});
+    EXPECT_NE(text.find("\nCamera trouble: INDI stream stalled: "), std::string::npos) << text;
 }
 
 // The simulator with its own Bayer mosaic on (RGGB) serving, from its image folder, a GBRG

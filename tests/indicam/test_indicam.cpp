@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <regex>
 #include <set>
 #include <string>
 #include <thread>
@@ -311,6 +312,14 @@ INSTANTIATE_TEST_SUITE_P(Interference, IndiCamFailures,
                                            std::pair{"RefusedRequest", "failed"}),
                          [](const auto& info) { return std::string(info.param.first); });
 
+// Opens the library's camera on `server`, with the test's semaphore.
+void openOn(const indi_test::Server& server) {
+    sem_init(&g_done, 0, 0);
+    ASSERT_EQ(lib().cameraOption("server", server.address().c_str()), 1);
+    ASSERT_EQ(lib().openUSB(0), 1) << lib().cameraLastError();
+    lib().exposureSemaphore(&g_done);
+}
+
 // Good 640 x 480 stream frames per second through the library, after a second's warming up.
 double libraryStreamFps(std::chrono::seconds seconds) {
     std::vector<uint8_t> buffer(rowStride(640) * 480);
@@ -333,22 +342,98 @@ double libraryStreamFps(std::chrono::seconds seconds) {
 // The rates themselves are measured by bench_indi_fps beside a bare client; here only that a
 // preview limit another client sets is noticed and undone, the stream going on.
 TEST(IndiCamRate, AnotherClientsPreviewLimitIsNoticedAndUndone) {
-    sem_init(&g_done, 0, 0);
     indi_test::Server server;
     ASSERT_TRUE(server.start());
     indi_test::Peer earlier;
     ASSERT_TRUE(earlier.join(server.port()));
     earlier.earlierSession();
-    ASSERT_EQ(lib().cameraOption("server", server.address().c_str()), 1);
-    ASSERT_EQ(lib().openUSB(0), 1) << lib().cameraLastError();
-    lib().exposureSemaphore(&g_done);
+    ASSERT_NO_FATAL_FAILURE(openOn(server));
     EXPECT_GT(libraryStreamFps(2s), 0.0);
     earlier.sendNewNumber(kDevice, "LIMITS", "LIMITS_PREVIEW_FPS", 3);
     libraryStreamFps(4s);  // one window of the library's rate check, at least
-    EXPECT_NE(std::string(lib().cameraLastError()).find("settings were sent again"),
-              std::string::npos)
+    EXPECT_NE(std::string(lib().cameraLastError()).find("restarting it"), std::string::npos)
         << lib().cameraLastError();
     EXPECT_GT(libraryStreamFps(2s), 0.0);
+}
+
+// Good stream frames asked for as the acquisition thread asks, for `duration`: an exposure not
+// done within 1.5 s cancelled, a refused one asked for again a moment later.
+int pumpStream(Clock::duration duration, std::vector<uint8_t>& buffer) {
+    int good = 0;
+    for (const auto t0 = Clock::now(); Clock::now() - t0 < duration;) {
+        if (lib().threadedExposure(buffer.data(), 0, 1) != 1) {
+            std::this_thread::sleep_for(250ms);
+            continue;
+        }
+        if (!waitDone(1500) && lib().cancelExposure() == 1) waitDone(1000);
+        good += lastFrame().status == TARVI_FRAME_GOOD;
+    }
+    return good;
+}
+
+TarviCameraHealth health() {
+    TarviCameraHealth h{sizeof h, -1, 0, 0, {}};
+    EXPECT_EQ(lib().cameraHealth(&h), 1);
+    return h;
+}
+
+// Another client keeps the stream down, by its preview limit or by turning it off behind the
+// library's back: the library restarts it again and again, less and less often, and reports
+// the stall; left alone, the stream comes back and the report ends.
+class IndiCamStall : public ::testing::TestWithParam<const char*> {};
+
+TEST_P(IndiCamStall, AStreamKeptDownIsRestartedWithABackOffAndReportedStalled) {
+    indi_test::Server server;
+    indi_test::Peer other;
+    ASSERT_TRUE(server.start() && other.join(server.port(), /*connect=*/false));
+    ASSERT_NO_FATAL_FAILURE(openOn(server));
+    std::vector<uint8_t> buffer(rowStride(640) * 480);
+    lib().subframe(640, 480);
+    lib().setExposureLength(10);
+    ASSERT_GT(pumpStream(3s, buffer), 10);
+    const TarviCameraHealth before = health();
+    EXPECT_EQ(before.state, TARVI_HEALTH_GOOD);
+
+    other.meddle(true, std::string(GetParam()) == "StreamOff");
+    pumpStream(20s, buffer);
+    const TarviCameraHealth stalled = health();
+    other.meddle(false);
+    EXPECT_EQ(stalled.state, TARVI_HEALTH_SLOW);
+    EXPECT_TRUE(std::regex_match(stalled.text,
+                                 std::regex("INDI stream stalled: [0-9]+\\.[0-9] fps of [0-9]+")))
+        << stalled.text;
+    EXPECT_EQ(stalled.troubles, before.troubles + 1);
+    // Restarted about every 4 s at first, then less often: the pause doubles.
+    EXPECT_GE(stalled.restarts - before.restarts, 3u);
+    EXPECT_LE(stalled.restarts - before.restarts, 5u);
+
+    EXPECT_GT(pumpStream(30s, buffer), 100);
+    EXPECT_EQ(health().state, TARVI_HEALTH_GOOD);
+}
+INSTANTIATE_TEST_SUITE_P(Meddling, IndiCamStall, ::testing::Values("PreviewLimit", "StreamOff"));
+
+// The server killed and started again on the same port: the library opens the camera again by
+// itself, the exposures asked for meanwhile refused, and the frames come back with the
+// settings in force.
+TEST(IndiCamReopen, FramesComeBackWithTheSettingsInForceWhenTheServerReturns) {
+    indi_test::Server server;
+    ASSERT_TRUE(server.start());
+    ASSERT_NO_FATAL_FAILURE(openOn(server));
+    lib().setGain(37);
+    std::vector<uint8_t> buffer;
+    ASSERT_TRUE(expose(20, 640, 480, buffer));
+    const int port = server.port();
+    server.stop();
+    ASSERT_EQ(pumpStream(3s, buffer), 0);
+    EXPECT_EQ(health().state, TARVI_HEALTH_LOST);
+
+    ASSERT_TRUE(server.start({"indi_simulator_ccd"}, port));
+    ASSERT_GT(pumpStream(10s, buffer), 0) << lib().cameraLastError();
+    const std::string dev = std::string(kDevice) + ".";
+    EXPECT_EQ(server.get(dev + "CCD_GAIN.GAIN"), "37");
+    EXPECT_EQ(server.get(dev + "CCD_STREAM_FRAME.WIDTH"), "640");
+    EXPECT_NEAR(std::atof(server.get(dev + "STREAMING_EXPOSURE.STREAMING_EXPOSURE_VALUE").c_str()),
+                0.02, 1e-6);
 }
 
 TEST_F(IndiCamTest, ServerKilledDuringAnExposureReleasesTheCaller) {

@@ -42,6 +42,13 @@ bool sendGain(int gain) {
     return true;
 }
 
+// The driver's gain range, the values sendGain sends for 0 and 100; false without gain.
+bool gainRange(double* low, double* high) {
+    if (hasProperty("CCD_GAIN")) return rangeOf("CCD_GAIN", "GAIN", low, high);
+    const std::string element = controlElement({"Gain"});
+    return !element.empty() && rangeOf("CCD_CONTROLS", element.c_str(), low, high);
+}
+
 // Drivers that mirror in the camera offer a FLIP switch; otherwise the copy mirrors.
 void sendFlip(bool flip) {
     g_settings.driverFlips = hasProperty("FLIP") && setSwitch("FLIP", "FLIP_HORIZONTAL", flip);
@@ -286,6 +293,32 @@ int SetGain(int gain) {
     settingsChanged();
     if (!usable()) return 1;  // sent when the camera is back
     return sendGain(g) ? 1 : 0;
+}
+
+// CCD_INFO's pixel size and the gain property's range.
+int CameraSensorInfo(TarviSensorInfo* info) {
+    if (!info) return 0;
+    std::lock_guard<std::mutex> api(g_apiMutex);
+    if (!usable()) return 0;
+    double pixelW = 0, pixelH = 0;
+    {
+        State& st = state();
+        std::lock_guard<std::mutex> lock(st.mutex);
+        pixelW = st.pixelWidthUm;
+        pixelH = st.pixelHeightUm;
+    }
+    double low = 0, high = 0;
+    if (!gainRange(&low, &high)) low = high = 0;
+    const auto within = [info](size_t end) { return end <= info->size; };
+    if (within(offsetof(TarviSensorInfo, pixelHeightUm) + sizeof(double))) {
+        info->pixelWidthUm = pixelW;
+        info->pixelHeightUm = pixelH;
+    }
+    if (within(offsetof(TarviSensorInfo, gainAtFull) + sizeof(double))) {
+        info->gainAtZero = low;
+        info->gainAtFull = high;
+    }
+    return 1;
 }
 
 int SetWhiteBalance(int blue, int green, int red) {

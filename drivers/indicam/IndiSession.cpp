@@ -234,6 +234,10 @@ int openCamera() {
         if (auto* h = numberOf(info, "CCD_MAX_Y")) s.sensorHeight = static_cast<int>(h->getValue());
         if (auto* b = numberOf(info, "CCD_BITSPERPIXEL"))
             s.bitsPerPixel = static_cast<int>(b->getValue());
+        auto* px = numberOf(info, "CCD_PIXEL_SIZE_X");
+        auto* py = numberOf(info, "CCD_PIXEL_SIZE_Y");
+        s.pixelWidthUm = px ? px->getValue() : 0;
+        s.pixelHeightUm = py ? py->getValue() : 0;
         s.generation = 0;
     }
     if (s.sensorWidth < 1 || s.sensorHeight < 1)

@@ -69,6 +69,7 @@ struct State {
 
     std::string device;
     int sensorWidth = 0, sensorHeight = 0, bitsPerPixel = 16;
+    double pixelWidthUm = 0, pixelHeightUm = 0;  // CCD_INFO's pixel size; 0: not reported
     sem_t* done = nullptr;
 
     // The running exposure.

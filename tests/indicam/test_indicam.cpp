@@ -115,6 +115,13 @@ TEST_F(IndiCamTest, OpensTheSimulatorAndReportsItsSensor) {
     EXPECT_EQ(w, kW);
     EXPECT_EQ(h, kH);
     EXPECT_STREQ(lib().cameraLastError(), "");
+    // The pixel size of CCD_INFO and the gain property's range.
+    TarviSensorInfo sensor{};
+    sensor.size = sizeof sensor;
+    ASSERT_EQ(lib().cameraSensorInfo(&sensor), 1);
+    EXPECT_GT(sensor.pixelWidthUm, 1.0);
+    EXPECT_GT(sensor.pixelHeightUm, 1.0);
+    EXPECT_GT(sensor.gainAtFull, sensor.gainAtZero);
 
     // Named device: found; unknown device: a clear reason, quickly.
     ASSERT_EQ(lib().cameraOption("device", kDevice), 1);

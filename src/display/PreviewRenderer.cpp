@@ -122,33 +122,55 @@ PreviewSource previewSourceOf(const Frame& frame, bool colour) {
 std::optional<PictureRegion> PreviewRenderer::renderRegion(const PreviewSource& source,
                                                            QRect visible, QImage& picture,
                                                            QImage& focusPicture) const {
-    if (zoom_ < 100 || source.empty()) return std::nullopt;
-    // 100 % and 200 %: each frame pixel is a square of `scale` picture pixels.
-    const int scale = zoom_ / 100;
+    if (source.empty()) return std::nullopt;
     const int width = source.raw.cols, height = source.raw.rows;
-    const QSize whole(width * scale, height * scale);
+    // From 100 %: each frame pixel is a square of `scale` picture pixels. Below: each picture
+    // pixel is the frame pixel at the top left of its `reduce` x `reduce` square, which only a
+    // frame of whole squares maps the same way part by part (others are drawn whole).
+    const int scale = zoom_ >= 100 ? zoom_ / 100 : 1;
+    const int reduce = zoom_ >= 100 ? 1 : 100 / zoom_;
+    if (width % reduce != 0 || height % reduce != 0) return std::nullopt;
+    const QSize whole(width * scale / reduce, height * scale / reduce);
     visible &= QRect(QPoint(0, 0), whole);
     if (visible.isEmpty()) visible = QRect(0, 0, 1, 1);
     const int left = visible.left() / scale, top = visible.top() / scale;
-    const int right = std::min(width, (visible.right() + scale) / scale);
-    const int bottom = std::min(height, (visible.bottom() + scale) / scale);
-    const cv::Rect crop(left, top, right - left, bottom - top);
-
-    cv::Mat part;
-    try {
-        croppedImage8(source.raw, source.pattern, source.bitsPerSample, source.colour, crop, part);
-    } catch (const cv::Exception&) {
-        return std::nullopt;  // out of memory: the picture keeps what it showed
-    }
-    if (part.empty()) return std::nullopt;
-    // A colour part is a demosaic of its own, never the frame's samples.
-    if (!source.text.empty())
-        drawStampTextInPart(part, source.text, 255, cv::Point(left, top), source.raw.size());
-    const int channels = part.channels();
-    const QSize size(crop.width * scale, crop.height * scale);
+    const int right = std::min(whole.width() / scale, (visible.right() + scale) / scale);
+    const int bottom = std::min(whole.height() / scale, (visible.bottom() + scale) / scale);
+    // The part in picture pixels of the frame's own size (before the scale up).
+    const cv::Rect part8(left, top, right - left, bottom - top);
+    const int channels = source.colour ? 3 : 1;
+    const QSize size(part8.width * scale, part8.height * scale);
     if (!preparePictures(size, channels, picture, focusPicture)) return std::nullopt;
     cv::Mat target(size.height(), size.width(), CV_8UC(channels), picture.bits(),
                    static_cast<size_t>(picture.bytesPerLine()));
-    cv::resize(part, target, target.size(), 0, 0, cv::INTER_NEAREST);
+    try {
+        if (reduce > 1) {
+            // The samples under the part, reduced as the whole frame's picture is; the part
+            // starts on a whole square, so on the frame's own mosaic phase. The text of a
+            // burnt colour frame goes onto the reduced picture, as renderReduced puts it.
+            Frame view;
+            view.rawImage = source.raw(cv::Rect(part8.x * reduce, part8.y * reduce,
+                                                part8.width * reduce, part8.height * reduce));
+            view.pattern = source.pattern;
+            view.bitsPerSample = source.bitsPerSample;
+            reducedImage8(view, source.colour, target);
+            if (!source.text.empty())
+                drawStampTextInPart(target, source.text, 255, cv::Point(left, top),
+                                    cv::Size(whole.width(), whole.height()));
+        } else {
+            // A colour part is a demosaic of its own, never the frame's samples: the text of a
+            // burnt colour frame is drawn into it at the frame's scale.
+            cv::Mat part;
+            croppedImage8(source.raw, source.pattern, source.bitsPerSample, source.colour, part8,
+                          part);
+            if (part.empty()) return std::nullopt;
+            if (!source.text.empty())
+                drawStampTextInPart(part, source.text, 255, cv::Point(left, top),
+                                    source.raw.size());
+            cv::resize(part, target, target.size(), 0, 0, cv::INTER_NEAREST);
+        }
+    } catch (const cv::Exception&) {
+        return std::nullopt;  // out of memory: the picture shows what it was given
+    }
     return PictureRegion{QPoint(left * scale, top * scale), whole};
 }

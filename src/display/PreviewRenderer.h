@@ -98,11 +98,12 @@ class PreviewRenderer {
     bool renderReduced(const Frame& frame, bool colour, QImage& picture, QImage& focusPicture,
                        bool focusVisible) const;
 
-    // At 100 % zoom and more: draws into `picture` only the part `visible` of the whole
-    // picture (in its pixels, as the scroll box shows it), converting and demosaicing only
-    // the frame pixels under it; a sensor of 12 megapixels costs what its visible part does.
-    // Returns where the part lies; nullopt, touching nothing, below 100 %, for an empty
-    // source or when memory runs out.
+    // Draws into `picture` only the part `visible` of the whole picture (in its pixels, as
+    // the scroll box shows it), converting and demosaicing only the frame pixels under it
+    // (below 100 %: reducing them as renderReduced does): a sensor of 12 megapixels costs
+    // what its visible part does. Returns where the part lies; nullopt for an empty source,
+    // when memory runs out, and below 100 % for a frame that is no whole number of the
+    // reduction's squares (renderReduced draws it whole).
     std::optional<PictureRegion> renderRegion(const PreviewSource& source, QRect visible,
                                               QImage& picture, QImage& focusPicture) const;
 

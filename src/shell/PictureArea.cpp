@@ -27,15 +27,18 @@ PictureArea::PictureArea(PreviewRenderer& renderer, QWidget* parent)
             });
     // A picture drawn in parts draws the part that scrolls into view.
     for (QScrollBar* bar : {horizontalScrollBar(), verticalScrollBar()})
-        connect(bar, &QScrollBar::valueChanged, this, [this] {
-            if (!regionSource_.empty()) drawRegion();
-        });
+        connect(bar, &QScrollBar::valueChanged, this, [this] { drawMoreOfRegion(); });
 }
 
 bool PictureArea::viewportEvent(QEvent* event) {
     const bool handled = QScrollArea::viewportEvent(event);
-    if (event->type() == QEvent::Resize && !regionSource_.empty()) drawRegion();
+    if (event->type() == QEvent::Resize) drawMoreOfRegion();
     return handled;
+}
+
+void PictureArea::drawMoreOfRegion() {
+    // At the zoom it was drawn at: a new zoom takes effect with the next frame.
+    if (!regionSource_.empty() && renderer_.zoomPercent() == regionZoom_) drawRegion();
 }
 
 QRect PictureArea::visibleArea(QSize picture) const {
@@ -47,8 +50,8 @@ QRect PictureArea::visibleArea(QSize picture) const {
 
 bool PictureArea::drawRegion() {
     QImage unused;
-    const int scale = std::max(1, renderer_.zoomPercent() / 100);
-    const QSize picture(regionSource_.raw.cols * scale, regionSource_.raw.rows * scale);
+    const QSize picture =
+        zoomedSize(regionSource_.raw.cols, regionSource_.raw.rows, renderer_.zoomPercent());
     const std::optional<PictureRegion> region =
         renderer_.renderRegion(regionSource_, visibleArea(picture), picture_->image(), unused);
     if (!region) return false;
@@ -74,12 +77,9 @@ bool PictureArea::showFrame(const cv::Mat& image, FocusWindow* focus) {
 bool PictureArea::showDirect(const Frame& frame, bool colour, FocusWindow* focus) {
     const bool focusVisible = focus && focus->isVisible();
     if (focusVisible) return false;  // the focus aid reads the whole frame's picture
-    if (renderer_.zoomPercent() >= 100) {
-        regionSource_ = previewSourceOf(frame, colour);
-        if (drawRegion()) return true;
-        regionSource_ = {};
-        return false;
-    }
+    regionSource_ = previewSourceOf(frame, colour);
+    regionZoom_ = renderer_.zoomPercent();
+    if (drawRegion()) return true;
     regionSource_ = {};
     QImage unused;
     QImage& focusImage = focus ? focus->image() : unused;

@@ -22,11 +22,10 @@ class PictureArea : public QScrollArea {
     // Draws a frame image (8-bit grey or BGR) through the renderer; the focus window's
     // picture too when it is shown. False when the image could not be drawn.
     bool showFrame(const cv::Mat& image, FocusWindow* focus);
-    // Shows a camera frame drawn straight from its samples: below 100 % reduced
-    // (PreviewRenderer::renderReduced), from 100 % on only its part in view
-    // (PreviewRenderer::renderRegion; the view draws more of it as it scrolls). False where
-    // showFrame is to be used instead: with the focus window shown, and for 8-bit grey frames
-    // below 100 %.
+    // Shows a camera frame drawn straight from its samples, only its part in view
+    // (PreviewRenderer::renderRegion; the view draws more of it as it scrolls), or reduced
+    // whole (renderReduced). False where showFrame is to be used instead: with the focus
+    // window shown.
     bool showDirect(const Frame& frame, bool colour, FocusWindow* focus);
     // A blank grey picture of the sensor's size, before the first frame.
     void showBlank(int width, int height);
@@ -52,10 +51,13 @@ class PictureArea : public QScrollArea {
     QRect visibleArea(QSize picture) const;
     // Draws the part in view of regionSource_; false when it could not be drawn.
     bool drawRegion();
+    // The view scrolled or changed size: draws the part now in view.
+    void drawMoreOfRegion();
 
     PreviewRenderer& renderer_;
     PictureView* picture_ = nullptr;
     std::function<bool()> recording_;
     // The samples of the picture drawn in parts, while it is the one shown.
     PreviewSource regionSource_;
+    int regionZoom_ = 100;
 };

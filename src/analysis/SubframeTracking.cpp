@@ -28,12 +28,13 @@ SubframeTracking::Decision SubframeTracking::step(const FramePlacement& at, cons
         d.step = canMove ? Step::Lost : Step::Fixed;
         return d;
     }
-    d.discOnSensor = {f.x + disc.centre.x, f.y + disc.centre.y};
+    const double column = at.mirrored ? f.width - 1 - disc.centre.x : disc.centre.x;
+    d.discOnSensor = {f.x + column, f.y + disc.centre.y};
     if (!canMove) {
         d.step = Step::Fixed;
         return d;
     }
-    const double offX = disc.centre.x - (f.width - 1) / 2.0;
+    const double offX = column - (f.width - 1) / 2.0;
     const double offY = disc.centre.y - (f.height - 1) / 2.0;
     const cv::Point origin = centredOrigin(d.discOnSensor, f.size(), at.sensor);
     const bool far =

@@ -12,6 +12,9 @@
 struct FramePlacement {
     cv::Rect frame;  // the subframe's left, top, width and height on the sensor
     cv::Size sensor;
+    // The rows are mirrored (horizontal flip): the frame's first column is the subframe's
+    // last on the sensor.
+    bool mirrored = false;
 };
 
 class SubframeTracking {

@@ -62,6 +62,18 @@ MainWindow::MainWindow(StartOptions options, QWidget* parent)
     recorder_ = std::make_unique<RecordingController>(capture_.get(), journal_.get(),
                                                       [this] { return recordingFacts(); });
     status_ = std::make_unique<StatusPanels>(statusBar());
+    PlanetTracker::Hooks trackerHooks;
+    trackerHooks.moveSubframe = [this](int left, int top) {
+        capture_->setSubframeOrigin(left, top);
+    };
+    trackerHooks.noteMove = [this](const std::string& text) {
+        recorder_->noteSettingChange("Planet tracking", text);
+    };
+    trackerHooks.showState = [this](PlanetTracker::State state) {
+        status_->setText(StatusPanels::Tracking,
+                         QString::fromStdString(PlanetTracker::stateText(state)));
+    };
+    tracker_ = std::make_unique<PlanetTracker>(this, std::move(trackerHooks));
 
     buildPanels();
     menus_ = buildMainMenus(menuBar());
@@ -206,6 +218,11 @@ void MainWindow::wireMenus() {
     connect(menus_.horizontalFlip, &QAction::toggled, this,
             [this](bool on) { capture_->setFlip(on); });
     connect(menus_.colorCamera, &QAction::toggled, this, &MainWindow::setColorCamera);
+    connect(menus_.trackPlanet, &QAction::toggled, this, [this](bool on) {
+        tracker_->setOn(on);
+        if (!writeTrackPlanet(on))
+            qCWarning(lcProgram, "the planet tracking choice could not be stored");
+    });
     connect(menus_.depth8, &QAction::triggered, this, [this] { chooseSampleDepth(8); });
     connect(menus_.depth16, &QAction::triggered, this, [this] { chooseSampleDepth(16); });
     // Each zoom item acts on its state, however it gets checked.
@@ -336,6 +353,7 @@ void MainWindow::connectSession() {
     consumers.histogram = [this](const Frame& f) {
         histogramPanel_->countFrame(f, renderer_.levels());
     };
+    consumers.track = [this](const Frame& f) { tracker_->offer(f); };
     consumers.record = [this](FramePtr f) { recorder_->recordFrame(std::move(f)); };
     captureSession_.setConsumers(std::move(consumers), [this] {
         FrameFlags flags;

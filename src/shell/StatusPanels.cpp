@@ -20,7 +20,8 @@ StatusPanels::StatusPanels(QStatusBar* bar) {
         QT_TRANSLATE_NOOP("StatusPanels", "Frame rate or recording progress"),
         QT_TRANSLATE_NOOP("StatusPanels", "Camera state"),
         QT_TRANSLATE_NOOP("StatusPanels", "Free memory"),
-        QT_TRANSLATE_NOOP("StatusPanels", "Free space of the capture folder")};
+        QT_TRANSLATE_NOOP("StatusPanels", "Free space of the capture folder"),
+        QT_TRANSLATE_NOOP("StatusPanels", "Planet tracking")};
     for (int i = 0; i < kCount; ++i) {
         const QString name = QCoreApplication::translate("StatusPanels", names[i]);
         panels_[i]->setToolTip(name);

@@ -18,6 +18,7 @@
 #include "FrameQueue.h"
 #include "LoadedCamera.h"
 #include "SemaphoreWait.h"
+#include "TruthRecord.h"
 #include "acquisition/CameraLib.h"
 #include "acquisition/CaptureThread.h"
 #include "analysis/DiscFinder.h"
@@ -157,33 +158,6 @@ class SimCamTest : public ::testing::Test {
     Clock::time_point openedAt_;
     std::string truthPath_;
 };
-
-// One exposure's line of the truth record.
-struct TruthLine {
-    unsigned long long number = 0;
-    long long startUs = 0;
-    double x = 0, y = 0, blur = 0, transparency = 0;
-};
-
-// The record's whole exposure lines, once it holds `count` of them (its thread writes each
-// soon after the frame); fewer after 2 s.
-std::vector<TruthLine> truthLines(const std::string& path, size_t count) {
-    std::vector<TruthLine> lines;
-    for (int wait = 0; wait < 100 && lines.size() < count; ++wait) {
-        if (wait > 0) std::this_thread::sleep_for(20ms);
-        lines.clear();
-        std::ifstream in(path);
-        for (std::string text; std::getline(in, text);) {
-            if (in.eof()) break;  // a line still being written
-            if (text.empty() || text[0] == '#') continue;
-            TruthLine t;
-            std::istringstream(text) >> t.number >> t.startUs >> t.x >> t.y >> t.blur >>
-                t.transparency;
-            lines.push_back(t);
-        }
-    }
-    return lines;
-}
 
 // The centre of the planet's disc in a mosaic: the mean place of the sites above `level`
 // within `reach` pixels of `near` (the planet's banding leaves the disc's outline alone).

@@ -70,8 +70,8 @@ MainWindow::MainWindow(StartOptions options, QWidget* parent)
         recorder_->noteSettingChange("Planet tracking", text);
     };
     trackerHooks.showState = [this](PlanetTracker::State state) {
-        status_->setText(StatusPanels::Tracking,
-                         QString::fromStdString(PlanetTracker::stateText(state)));
+        trackingText_ = QString::fromStdString(PlanetTracker::stateText(state));
+        showCameraState();
     };
     tracker_ = std::make_unique<PlanetTracker>(this, std::move(trackerHooks));
 
@@ -87,7 +87,10 @@ MainWindow::MainWindow(StartOptions options, QWidget* parent)
         status_->setText(StatusPanels::Progress, QString::asprintf("%2d FPS", fps));
     });
     connect(statusSource_, &CaptureStatusSource::stateTextChanged, this,
-            [this](const QString& text) { status_->setText(StatusPanels::CameraState, text); });
+            [this](const QString& text) {
+                cameraStateText_ = text;
+                showCameraState();
+            });
     // A recording that has ended gives the progress panel back to the frame rate, at the
     // next reading.
     connect(recorder_.get(), &RecordingController::progressChanged, statusSource_,
@@ -373,6 +376,14 @@ void MainWindow::receiveFrame(FramePtr frame, bool paced, int newerWaiting) {
     ++framesReceived_;
     subframePanel_->showPlacement(frame->sensorLeft, frame->sensorTop);
     captureSession_.frameArrived(std::move(frame), paced, newerWaiting);
+}
+
+void MainWindow::showCameraState() {
+    // The tracker's state shares the camera's panel: both say what the camera is doing.
+    status_->setText(StatusPanels::CameraState,
+                     trackingText_.isEmpty() || cameraStateText_.isEmpty()
+                         ? cameraStateText_ + trackingText_
+                         : cameraStateText_ + QStringLiteral(" | ") + trackingText_);
 }
 
 void MainWindow::updateStatus() {

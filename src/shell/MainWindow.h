@@ -140,6 +140,8 @@ class MainWindow : public QMainWindow {
     // status bar. While a recording waits for its disk, it looks again every few seconds.
     void finishInterruptedRecordings();
     void openCamera();
+    // Status panel 1: the camera's state, then the tracker's while it is on.
+    void showCameraState();
 
     StartOptions options_;
     std::shared_ptr<FramePostTarget> postTarget_;
@@ -152,6 +154,9 @@ class MainWindow : public QMainWindow {
     // Moves the subframe through capture_, notes moves in recorder_'s log and shows its state
     // in status_: made after them and gone before them.
     std::unique_ptr<PlanetTracker> tracker_;
+    // The camera panel's two parts: the camera's state and the tracker's ("" while off).
+    QString cameraStateText_;
+    QString trackingText_;
     CaptureStatusSource* statusSource_ = nullptr;
     MainMenus menus_;
 

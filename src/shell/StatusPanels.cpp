@@ -20,8 +20,7 @@ StatusPanels::StatusPanels(QStatusBar* bar) {
         QT_TRANSLATE_NOOP("StatusPanels", "Frame rate or recording progress"),
         QT_TRANSLATE_NOOP("StatusPanels", "Camera state"),
         QT_TRANSLATE_NOOP("StatusPanels", "Free memory"),
-        QT_TRANSLATE_NOOP("StatusPanels", "Free space of the capture folder"),
-        QT_TRANSLATE_NOOP("StatusPanels", "Planet tracking")};
+        QT_TRANSLATE_NOOP("StatusPanels", "Free space of the capture folder")};
     for (int i = 0; i < kCount; ++i) {
         const QString name = QCoreApplication::translate("StatusPanels", names[i]);
         panels_[i]->setToolTip(name);

@@ -1,7 +1,7 @@
 #pragma once
 // The status bar's panels: 0 the frame rate or the recording's progress, 1 the camera's
 // state, 2 the free memory during a recording, 3 the free disk space of the capture folder
-// (and the recording time left), 4 the planet tracker's state.
+// (and the recording time left).
 #include <QString>
 
 class QLabel;
@@ -9,9 +9,9 @@ class QStatusBar;
 
 class StatusPanels {
   public:
-    enum Panel { Progress = 0, CameraState = 1, Memory = 2, Disk = 3, Tracking = 4 };
-    static constexpr int kCount = 5;
-    static constexpr int kWidths[kCount] = {200, 400, 110, 260, 220};
+    enum Panel { Progress = 0, CameraState = 1, Memory = 2, Disk = 3 };
+    static constexpr int kCount = 4;
+    static constexpr int kWidths[kCount] = {200, 400, 110, 260};
 
     explicit StatusPanels(QStatusBar* bar);
     void setText(Panel panel, const QString& text);

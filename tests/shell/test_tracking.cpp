@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <QAction>
+#include <QLabel>
 #include <QTemporaryDir>
 #include <cmath>
 #include <string>
@@ -68,6 +69,10 @@ TEST_F(Tracking, TheSubframeFollowsADriftingPlanet) {
     EXPECT_LT(farthestX, kW / 10.0 + kDriftX * 0.3);
     EXPECT_LT(farthestY, kH / 10.0 + kDriftY * 0.3);
     EXPECT_EQ(mainWindow.tracker().state(), PlanetTracker::State::Tracking);
+    const auto* cameraPanel = mainWindow.findChild<QLabel*>(QStringLiteral("StatusPanel1"));
+    ASSERT_NE(cameraPanel, nullptr);
+    EXPECT_TRUE(cameraPanel->text().endsWith(QStringLiteral("Tracking the planet")))
+        << cameraPanel->text().toStdString();
 }
 
 }  // namespace

@@ -18,6 +18,8 @@
 // The third benchmark measures how long an event posted to the window thread waits before
 // it is handled while the camera runs at 1 ms, for a bounded time: what a user's input would
 // wait for while the window handles the frames.
+// The last one measures how far a drifting planet strays from the subframe's centre with
+// "Track Planet" off and on.
 #include <benchmark/benchmark.h>
 #include <fcntl.h>
 #include <time.h>
@@ -36,12 +38,14 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <memory>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "TruthRecord.h"
 #include "acquisition/CameraLib.h"
 #include "acquisition/CaptureThread.h"
 #include "acquisition/Frame.h"
@@ -49,6 +53,7 @@
 #include "display/PreviewRenderer.h"
 #include "recording/RecordingController.h"
 #include "recording/RecordingGaps.h"
+#include "session/PlanetTracker.h"
 #include "shell/CapturePanel.h"
 #include "shell/ExposurePanel.h"
 #include "shell/MainWindow.h"
@@ -560,6 +565,69 @@ BENCHMARK(bmWindowLatency)
     ->Apply(latencyCases)
     ->UseRealTime()
     ->Iterations(1)
+    ->Unit(benchmark::kSecond);
+
+// How far the planet strays from the subframe's centre while the sky drifts by 20 and 12
+// pixels a second for 20 s, with "Track Planet" off and on: a 640 x 480 subframe of the
+// 1280 x 960 sensor at 50 ms exposures; every 50 ms the newest line of the camera's truth
+// record against the place of the newest frame. Reports the median and the 95th percentile
+// of the distance in pixels, and the moves.
+void bmTrackingDrift(benchmark::State& state) {
+    const bool tracking = state.range(0) == 1;
+    app();
+    QTemporaryDir dir;
+    const std::string truth = dir.filePath(QStringLiteral("truth.txt")).toStdString();
+    std::string error;
+    if (!loadCameraLibrary(&error) ||
+        !applyCameraOptions(
+            {{"sensor", "1280x960"}, {"render", "live"}, {"drift", "20,12"}, {"truth", truth}},
+            &error)) {
+        state.SkipWithError(error.c_str());
+        return;
+    }
+    std::vector<double> distances;
+    uint64_t moves = 0;
+    for (auto _ : state) {
+        auto mainWindow = std::make_unique<MainWindow>();
+        mainWindow->start();
+        auto& exposure = child<ExposurePanel>(*mainWindow, "ExposurePanel");
+        exposure.setExposureUs(50000);
+        exposure.commitExposure();
+        child<SubframePanel>(*mainWindow, "Panel11").setSliderPositions(640, 480);
+        child<QAction>(*mainWindow, "TrackPlanet1").setChecked(tracking);
+        QElapsedTimer clock;
+        clock.start();
+        while (clock.elapsed() < 20000) {
+            app().processEvents(QEventLoop::AllEvents, 50);
+            QThread::msleep(50);
+            app().processEvents(QEventLoop::AllEvents, 5);
+            const CaptureStatus at = mainWindow->capture().status();
+            const std::vector<TruthLine> lines = truthLines(truth, 1);
+            if (lines.empty() || at.frameLeft < 0 || at.width != 640) continue;
+            const double dx = lines.back().x - (at.frameLeft + (at.width - 1) / 2.0);
+            const double dy = lines.back().y - (at.frameTop + (at.height - 1) / 2.0);
+            distances.push_back(std::hypot(dx, dy));
+        }
+        moves = mainWindow->tracker().moves();
+        mainWindow.reset();
+    }
+    applyCameraOptions({{"drift", "0,0"}, {"truth", ""}}, &error);
+    if (distances.empty()) {
+        state.SkipWithError("no frame of the subframe's size");
+        return;
+    }
+    std::sort(distances.begin(), distances.end());
+    state.counters["median_px"] = distances[distances.size() / 2];
+    state.counters["p95_px"] = distances[distances.size() * 95 / 100];
+    state.counters["moves"] = static_cast<double>(moves);
+    state.counters["samples"] = static_cast<double>(distances.size());
+}
+BENCHMARK(bmTrackingDrift)
+    ->ArgName("tracking")
+    ->Arg(0)
+    ->Arg(1)
+    ->Iterations(1)
+    ->UseRealTime()
     ->Unit(benchmark::kSecond);
 
 }  // namespace

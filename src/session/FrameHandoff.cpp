@@ -64,6 +64,8 @@ HandoffReport FrameHandoff::handle(FramePtr frame, const FrameFlags& flags,
         if (actions.histogram) actions.histogram(*frame);
     }
 
+    if (actions.track) actions.track(*frame);
+
     if (flags.recording) {
         report.recorded = true;
         if (actions.record) actions.record(std::move(frame));

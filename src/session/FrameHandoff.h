@@ -43,6 +43,9 @@ struct FrameActions {
     // When set, asked for each frame whether the histogram takes it. Unset: every frame is
     // offered.
     std::function<bool()> histogramDue;
+    // The planet tracker with every frame, which it searches on a thread of its own (the
+    // newest it can take); it returns at once.
+    std::function<void(const Frame& frame)> track;
     // The recording step for every frame while a recording runs, which takes the frame over
     // (to queue it for the writer thread without copying its pixels); the recording decides
     // which frames it keeps.

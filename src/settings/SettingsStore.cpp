@@ -174,6 +174,14 @@ bool writeObservationNames(bool on) {
     return writeSwitch(QStringLiteral("ObservationNames"), on);
 }
 
+bool readTrackPlanet() {
+    return readSwitch(QStringLiteral("TrackPlanet"), false);
+}
+
+bool writeTrackPlanet(bool on) {
+    return writeSwitch(QStringLiteral("TrackPlanet"), on);
+}
+
 QString readKeyboardSetting(const QString& name, const QString& def) {
     auto s = openSettings();
     if (s->status() != QSettings::NoError) return def;

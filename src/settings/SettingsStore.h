@@ -83,6 +83,10 @@ bool readCaptureLogOn();
 bool writeCaptureLogOn(bool on);
 bool readObservationNames();
 bool writeObservationNames(bool on);
+// Whether "Camera Setup > Track Planet" is on (off when nothing is stored), under group
+// "Capture", written at once.
+bool readTrackPlanet();
+bool writeTrackPlanet(bool on);
 
 // The on-screen keyboard's settings, under group "Palvid". Reading gives `def` when the
 // value is missing or the file cannot be read; writing an empty name does nothing and

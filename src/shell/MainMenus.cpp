@@ -86,6 +86,8 @@ MainMenus buildMainMenus(QMenuBar* bar) {
                   QCoreApplication::translate("MainMenus", "Horizontal Flip"), false);
     m.colorCamera = checkItem(cameraSetup, QStringLiteral("Col1"),
                               QCoreApplication::translate("MainMenus", "Color Camera"), true);
+    m.trackPlanet = checkItem(cameraSetup, QStringLiteral("TrackPlanet1"),
+                              QCoreApplication::translate("MainMenus", "Track Planet"), false);
     cameraSetup->addSeparator();
     m.selectCamera = menuItem(cameraSetup, QStringLiteral("SelectCamera1"),
                               QCoreApplication::translate("MainMenus", "Select Camera..."));

@@ -26,8 +26,9 @@ struct MainMenus {
     QAction* previewDuringCapture = nullptr;
     QAction* horizontalFlip = nullptr;
     QAction* colorCamera = nullptr;
-    QActionGroup* zoom = nullptr;  // the zoom items; each item's data is its percentage
-    QAction* about = nullptr;      // Help > "About TarviVideo5X"
+    QAction* trackPlanet = nullptr;  // "Track Planet": the subframe follows the planet
+    QActionGroup* zoom = nullptr;    // the zoom items; each item's data is its percentage
+    QAction* about = nullptr;        // Help > "About TarviVideo5X"
 };
 
 // Builds the menus into `bar`.

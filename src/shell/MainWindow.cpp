@@ -62,6 +62,18 @@ MainWindow::MainWindow(StartOptions options, QWidget* parent)
     recorder_ = std::make_unique<RecordingController>(capture_.get(), journal_.get(),
                                                       [this] { return recordingFacts(); });
     status_ = std::make_unique<StatusPanels>(statusBar());
+    PlanetTracker::Hooks trackerHooks;
+    trackerHooks.moveSubframe = [this](int left, int top) {
+        capture_->setSubframeOrigin(left, top);
+    };
+    trackerHooks.noteMove = [this](const std::string& text) {
+        recorder_->noteSettingChange("Planet tracking", text);
+    };
+    trackerHooks.showState = [this](PlanetTracker::State state) {
+        trackingText_ = QString::fromStdString(PlanetTracker::stateText(state));
+        showCameraState();
+    };
+    tracker_ = std::make_unique<PlanetTracker>(this, std::move(trackerHooks));
 
     buildPanels();
     menus_ = buildMainMenus(menuBar());
@@ -75,7 +87,10 @@ MainWindow::MainWindow(StartOptions options, QWidget* parent)
         status_->setText(StatusPanels::Progress, QString::asprintf("%2d FPS", fps));
     });
     connect(statusSource_, &CaptureStatusSource::stateTextChanged, this,
-            [this](const QString& text) { status_->setText(StatusPanels::CameraState, text); });
+            [this](const QString& text) {
+                cameraStateText_ = text;
+                showCameraState();
+            });
     // A recording that has ended gives the progress panel back to the frame rate, at the
     // next reading.
     connect(recorder_.get(), &RecordingController::progressChanged, statusSource_,
@@ -206,6 +221,11 @@ void MainWindow::wireMenus() {
     connect(menus_.horizontalFlip, &QAction::toggled, this,
             [this](bool on) { capture_->setFlip(on); });
     connect(menus_.colorCamera, &QAction::toggled, this, &MainWindow::setColorCamera);
+    connect(menus_.trackPlanet, &QAction::toggled, this, [this](bool on) {
+        tracker_->setOn(on);
+        if (!writeTrackPlanet(on))
+            qCWarning(lcProgram, "the planet tracking choice could not be stored");
+    });
     connect(menus_.depth8, &QAction::triggered, this, [this] { chooseSampleDepth(8); });
     connect(menus_.depth16, &QAction::triggered, this, [this] { chooseSampleDepth(16); });
     // Each zoom item acts on its state, however it gets checked.
@@ -336,6 +356,7 @@ void MainWindow::connectSession() {
     consumers.histogram = [this](const Frame& f) {
         histogramPanel_->countFrame(f, renderer_.levels());
     };
+    consumers.track = [this](const Frame& f) { tracker_->offer(f); };
     consumers.record = [this](FramePtr f) { recorder_->recordFrame(std::move(f)); };
     captureSession_.setConsumers(std::move(consumers), [this] {
         FrameFlags flags;
@@ -355,6 +376,14 @@ void MainWindow::receiveFrame(FramePtr frame, bool paced, int newerWaiting) {
     ++framesReceived_;
     subframePanel_->showPlacement(frame->sensorLeft, frame->sensorTop);
     captureSession_.frameArrived(std::move(frame), paced, newerWaiting);
+}
+
+void MainWindow::showCameraState() {
+    // The tracker's state shares the camera's panel: both say what the camera is doing.
+    status_->setText(StatusPanels::CameraState,
+                     trackingText_.isEmpty() || cameraStateText_.isEmpty()
+                         ? cameraStateText_ + trackingText_
+                         : cameraStateText_ + QStringLiteral(" | ") + trackingText_);
 }
 
 void MainWindow::updateStatus() {

@@ -13,6 +13,7 @@
 #include "display/PreviewRenderer.h"
 #include "platform/DiskSpace.h"
 #include "session/CaptureSession.h"
+#include "session/PlanetTracker.h"
 #include "settings/SettingsStore.h"
 #include "shell/MainMenus.h"
 
@@ -81,6 +82,7 @@ class MainWindow : public QMainWindow {
 
     // The parts of the window, for the program block, the tests and the benchmarks.
     CaptureThread& capture() { return *capture_; }
+    PlanetTracker& tracker() { return *tracker_; }
     RecordingController& recorder() { return *recorder_; }
     CapturePanel& capturePanel() { return *capturePanel_; }
     const PreviewRenderer& preview() const { return renderer_; }
@@ -138,6 +140,8 @@ class MainWindow : public QMainWindow {
     // status bar. While a recording waits for its disk, it looks again every few seconds.
     void finishInterruptedRecordings();
     void openCamera();
+    // Status panel 1: the camera's state, then the tracker's while it is on.
+    void showCameraState();
 
     StartOptions options_;
     std::shared_ptr<FramePostTarget> postTarget_;
@@ -147,6 +151,12 @@ class MainWindow : public QMainWindow {
     PreviewRenderer renderer_;
     CaptureSession captureSession_;
     std::unique_ptr<StatusPanels> status_;
+    // Moves the subframe through capture_, notes moves in recorder_'s log and shows its state
+    // in status_: made after them and gone before them.
+    std::unique_ptr<PlanetTracker> tracker_;
+    // The camera panel's two parts: the camera's state and the tracker's ("" while off).
+    QString cameraStateText_;
+    QString trackingText_;
     CaptureStatusSource* statusSource_ = nullptr;
     MainMenus menus_;
 

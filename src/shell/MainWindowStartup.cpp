@@ -55,6 +55,7 @@ void MainWindow::start() {
     recorder_->setWriteLog(menus_.writeCaptureLog->isChecked());
     (readObservationNames() ? menus_.observationNames : menus_.numberedNames)->setChecked(true);
     recorder_->setObservationNames(menus_.observationNames->isChecked());
+    menus_.trackPlanet->setChecked(readTrackPlanet());
     capture_->setFrameBudget(CaptureThread::kHandOffBudgetBytes, readWriterQueueBytes());
     finishInterruptedRecordings();
 
@@ -183,6 +184,7 @@ void MainWindow::openCamera() {
     capture_->sendGain();
     exposurePanel_->showCameraGain();
     subframePanel_->setSensorSize(w, h);
+    tracker_->setSensorSize(w, h);
     offerSampleDepths();
     if (w > 0 && h > 0) pictureArea_->showBlank(w, h);
     setWindowTitle(QString::fromLatin1(kAppName) + QString::fromLatin1(kAppVersion) +

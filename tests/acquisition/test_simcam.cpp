@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 #include <semaphore.h>
 
+#include <algorithm>
 #include <chrono>
 #include <climits>
 #include <cstdlib>
@@ -17,8 +18,10 @@
 #include "FrameQueue.h"
 #include "LoadedCamera.h"
 #include "SemaphoreWait.h"
+#include "TruthRecord.h"
 #include "acquisition/CameraLib.h"
 #include "acquisition/CaptureThread.h"
+#include "analysis/DiscFinder.h"
 
 namespace {
 using namespace std::chrono_literals;
@@ -126,19 +129,22 @@ class SimCamTest : public ::testing::Test {
     struct SkyFrame {
         cv::Mat mosaic;
         long long startUs = 0;
+        int pattern = 0;
     };
     SkyFrame exposeSky() {
         SkyFrame frame{expose(kW, kH).clone()};
         TarviFrameInfo info{sizeof info, 0, 0, 0, 0, -1, -1};
         EXPECT_EQ(api().cameraFrameInfo(&info), 1);
         frame.startUs = info.startUnixUs;
+        frame.pattern = info.colorPattern;
         return frame;
     }
     // The planet scene with its noise and motion, recording into a fresh truth file.
     std::string recordTruth(std::vector<CameraOptionValue> sky) {
         configure_(0, 1);
-        const std::string path = ::testing::TempDir() + "truth_" +
-                                 ::testing::UnitTest::GetInstance()->current_test_info()->name();
+        std::string name = ::testing::UnitTest::GetInstance()->current_test_info()->name();
+        std::replace(name.begin(), name.end(), '/', '_');  // a parameterised case's name
+        const std::string path = ::testing::TempDir() + "truth_" + name;
         std::remove(path.c_str());
         truthPath_ = path;
         sky.push_back({"truth", path});
@@ -152,33 +158,6 @@ class SimCamTest : public ::testing::Test {
     Clock::time_point openedAt_;
     std::string truthPath_;
 };
-
-// One exposure's line of the truth record.
-struct TruthLine {
-    unsigned long long number = 0;
-    long long startUs = 0;
-    double x = 0, y = 0, blur = 0, transparency = 0;
-};
-
-// The record's whole exposure lines, once it holds `count` of them (its thread writes each
-// soon after the frame); fewer after 2 s.
-std::vector<TruthLine> truthLines(const std::string& path, size_t count) {
-    std::vector<TruthLine> lines;
-    for (int wait = 0; wait < 100 && lines.size() < count; ++wait) {
-        if (wait > 0) std::this_thread::sleep_for(20ms);
-        lines.clear();
-        std::ifstream in(path);
-        for (std::string text; std::getline(in, text);) {
-            if (in.eof()) break;  // a line still being written
-            if (text.empty() || text[0] == '#') continue;
-            TruthLine t;
-            std::istringstream(text) >> t.number >> t.startUs >> t.x >> t.y >> t.blur >>
-                t.transparency;
-            lines.push_back(t);
-        }
-    }
-    return lines;
-}
 
 // The centre of the planet's disc in a mosaic: the mean place of the sites above `level`
 // within `reach` pixels of `near` (the planet's banding leaves the disc's outline alone).
@@ -625,6 +604,84 @@ TEST(CameraLibrary, IncompleteOrMissingLibraryIsNoCamera) {
     EXPECT_FALSE(loadCameraLibraryFrom("/nonexistent/libtarvidll.so", &error));
     EXPECT_FALSE(error.empty());
     EXPECT_FALSE(camera().complete());
+}
+
+// The disc finder on the simulated sky, against the planet's centre that the truth record
+// gives (the planet is 400 x 374 pixels at this sensor size).
+DiscFound findDiscIn(const cv::Mat& mosaic, int pattern, double clearBright = 0) {
+    return findDisc(mosaic, {.mosaic = patternFromId(pattern) != ColorPattern::Mono,
+                             .clearBright = clearBright});
+}
+
+struct DiscSky {
+    const char* name;
+    std::vector<CameraOptionValue> options;
+};
+
+class SimCamDiscTest : public SimCamTest, public ::testing::WithParamInterface<DiscSky> {};
+
+TEST_P(SimCamDiscTest, FinderHitsThePlanetsCentreNotItsMoonsOrStars) {
+    const std::string path = recordTruth(GetParam().options);
+    api().setExposureLength(60);
+    std::vector<SkyFrame> frames;
+    for (int i = 0; i < 6; ++i) frames.push_back(exposeSky());
+    const std::vector<TruthLine> truth = truthLines(path, frames.size());
+    ASSERT_EQ(truth.size(), frames.size());
+    for (size_t i = 0; i < frames.size(); ++i) {
+        const DiscFound disc = findDiscIn(frames[i].mosaic, frames[i].pattern);
+        ASSERT_TRUE(disc.found) << "frame " << i;
+        EXPECT_FALSE(disc.touchesEdge);
+        EXPECT_NEAR(disc.centre.x, truth[i].x, 1.5) << "frame " << i;
+        EXPECT_NEAR(disc.centre.y, truth[i].y, 1.5) << "frame " << i;
+        EXPECT_NEAR(disc.area, M_PI * 200 * 187, 0.1 * M_PI * 200 * 187);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Sky, SimCamDiscTest,
+                         ::testing::Values(DiscSky{"Still", {}},
+                                           DiscSky{"Drifting", {{"drift", "150,-90"}}},
+                                           DiscSky{"PoorSeeing", {{"seeing", "2"}}}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(SimCamTest, FinderSeesNoDiscBehindThickCloud) {
+    const std::string path = recordTruth({{"clouds", "3"}});  // the first from 3 to 5 s
+    api().setExposureLength(100);
+    const SkyFrame clear = exposeSky();
+    std::this_thread::sleep_until(openedAt_ + 3900ms);  // the thickest at 4 s
+    const SkyFrame cloudy = exposeSky();
+    const std::vector<TruthLine> truth = truthLines(path, 2);
+    ASSERT_EQ(truth.size(), 2u);
+    ASSERT_LT(truth[1].transparency, 0.15);
+    const DiscFound seen = findDiscIn(clear.mosaic, clear.pattern);
+    EXPECT_TRUE(seen.found);
+    const DiscFound hidden = findDiscIn(cloudy.mosaic, cloudy.pattern, seen.bright);
+    EXPECT_FALSE(hidden.found) << "sky " << hidden.sky << ", bright " << hidden.bright
+                               << " (clear: " << seen.sky << ", " << seen.bright << ")";
+}
+
+TEST_F(SimCamTest, FinderMarksADiscCutByTheSensorsEdge) {
+    const std::string path = recordTruth({{"drift", "-600,0"}});
+    api().setExposureLength(50);
+    std::vector<SkyFrame> frames;
+    std::vector<TruthLine> truth;
+    // Until the planet's centre is within 100 pixels of the left edge (about 1 s).
+    for (int i = 0; i < 60; ++i) {
+        frames.push_back(exposeSky());
+        truth = truthLines(path, frames.size());
+        if (truth.size() == frames.size() && truth.back().x < 100) break;
+    }
+    ASSERT_EQ(truth.size(), frames.size());
+    ASSERT_LT(truth.back().x, 100);
+    ASSERT_GT(truth.back().x, -100);
+    const DiscFound disc = findDiscIn(frames.back().mosaic, frames.back().pattern);
+    ASSERT_TRUE(disc.found);
+    EXPECT_TRUE(disc.touchesEdge);
+    // The centre of the part on the sensor: between the edge and the planet's right rim, on
+    // the planet's own row (the cut is upright).
+    EXPECT_GT(disc.centre.x, 0);
+    EXPECT_LT(disc.centre.x, truth.back().x + 200);
+    EXPECT_GT(disc.centre.x, truth.back().x);
+    EXPECT_NEAR(disc.centre.y, truth.back().y, 1.5);
 }
 
 }  // namespace

@@ -1,0 +1,64 @@
+#pragma once
+// Keeps the planet in the subframe: while it is on, frames are searched for the disc on a
+// thread of their own (the newest frame; frames that come while one is searched are
+// skipped), and the subframe is moved to centre the disc whenever it strays more than a
+// tenth of the subframe from the centre. The window thread only hands frames over and acts
+// on the results; it never waits for a search.
+#include <QObject>
+#include <cstdint>
+#include <functional>
+#include <opencv2/core.hpp>
+#include <string>
+
+#include "analysis/SubframeTracking.h"
+#include "session/AnalysisWorker.h"
+
+struct Frame;
+
+class PlanetTracker {
+  public:
+    // What the tracker sees, for the status bar.
+    enum class State { Off, Searching, Tracking, Lost, Fixed };
+    struct Hooks {
+        // Asks the capture thread for the subframe's new left and top.
+        std::function<void(int left, int top)> moveSubframe;
+        // A move was asked for: its text for the capture log of a running recording.
+        std::function<void(const std::string& text)> noteMove;
+        // The state changed.
+        std::function<void(State state)> showState;
+    };
+
+    PlanetTracker(QObject* context, Hooks hooks);
+
+    void setOn(bool on);
+    bool on() const { return on_; }
+    void setSensorSize(int width, int height) { sensor_ = {width, height}; }
+    // Hands the frame's samples over to the search (shared, not copied); does nothing while
+    // off or for a frame whose place on the sensor is unknown.
+    void offer(const Frame& frame);
+
+    State state() const { return state_; }
+    uint64_t moves() const { return moves_; }
+    // Until the searches handed over so far have run; true when done within `timeoutMs`.
+    bool waitIdle(int timeoutMs) const { return worker_.waitIdle(timeoutMs); }
+
+    // "Tracking: planet lost" and the like; "" while off.
+    static std::string stateText(State state);
+
+  private:
+    void act(const FramePlacement& at, const DiscFound& disc, uint32_t atMs);
+    void setState(State state);
+
+    Hooks hooks_;
+    bool on_ = false;
+    cv::Size sensor_;
+    SubframeTracking tracking_;
+    State state_ = State::Off;
+    uint64_t moves_ = 0;
+    // The disc's bright level in clear frames, fading by half in 2 s so that a lower
+    // exposure or gain is soon taken as the new clear level, while a cloud that dims the
+    // planet within a second or so hides it.
+    double clearBright_ = 0;
+    uint32_t clearBrightAtMs_ = 0;
+    AnalysisWorker worker_;  // last: its thread ends before the members its results use
+};

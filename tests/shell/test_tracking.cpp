@@ -1,0 +1,78 @@
+// "Track Planet" in the window on the simulated camera: the subframe follows a drifting
+// planet, checked against the camera's truth record of where the planet was.
+#include <gtest/gtest.h>
+
+#include <QAction>
+#include <QLabel>
+#include <QTemporaryDir>
+#include <cmath>
+#include <string>
+
+#include "LiveWindow.h"
+#include "TruthRecord.h"
+#include "acquisition/CameraLib.h"
+#include "acquisition/CaptureThread.h"
+#include "session/PlanetTracker.h"
+#include "shell/MainWindow.h"
+
+namespace {
+
+class Tracking : public ::testing::Test {
+  protected:
+    void TearDown() override {
+        std::string error;
+        applyCameraOptions({{"drift", "0,0"}, {"truth", ""}}, &error);
+    }
+    DisplayStateGuard guard_;
+};
+
+TEST_F(Tracking, TheSubframeFollowsADriftingPlanet) {
+    constexpr int kW = 640, kH = 480;
+    constexpr double kDriftX = 40, kDriftY = 25;  // pixels a second
+    QTemporaryDir dir;
+    const std::string truth = dir.filePath(QStringLiteral("truth.txt")).toStdString();
+    std::string error;
+    ASSERT_TRUE(loadCameraLibraryFrom(TV_SIMCAM_LIB, &error)) << error;
+    ASSERT_TRUE(applyCameraOptions({{"drift", "40,25"}, {"truth", truth}}, &error)) << error;
+    MainWindow mainWindow;
+    ASSERT_TRUE(startLiveWindow(mainWindow));
+    mainWindow.capture().setSubframe(kW, kH);
+    mainWindow.capture().setExposureMs(50);
+    waitUntil([] { return false; }, 500);  // the frames of the new size and exposure
+    auto* item = mainWindow.findChild<QAction*>(QStringLiteral("TrackPlanet1"));
+    ASSERT_NE(item, nullptr);
+    item->setChecked(true);
+
+    // Where the planet is against the subframe's centre, sampled while it drifts: the newest
+    // truth line against the newest frame's place (at most an exposure or two apart).
+    double farthestX = 0, farthestY = 0, firstX = NAN, lastX = NAN;
+    int samples = 0;
+    waitUntil([] { return false; }, 1000);  // the first move settles
+    for (int i = 0; i < 40; ++i) {
+        waitUntil([] { return false; }, 100);
+        const CaptureStatus at = mainWindow.capture().status();
+        const std::vector<TruthLine> lines = truthLines(truth, 1);
+        if (lines.empty() || at.frameLeft < 0) continue;
+        const TruthLine& planet = lines.back();
+        farthestX = std::max(farthestX, std::abs(planet.x - (at.frameLeft + (kW - 1) / 2.0)));
+        farthestY = std::max(farthestY, std::abs(planet.y - (at.frameTop + (kH - 1) / 2.0)));
+        if (std::isnan(firstX)) firstX = planet.x;
+        lastX = planet.x;
+        ++samples;
+    }
+    ASSERT_GT(samples, 30);
+    // The planet drifted farther than the tracker lets it stray: the subframe moved with it.
+    EXPECT_GT(lastX - firstX, 2 * kW / 10.0);
+    EXPECT_GT(mainWindow.tracker().moves(), 1u);
+    // A tenth of the subframe, and the drift over the time a move takes to reach the frames
+    // and the sampling's mismatch of a few exposures.
+    EXPECT_LT(farthestX, kW / 10.0 + kDriftX * 0.3);
+    EXPECT_LT(farthestY, kH / 10.0 + kDriftY * 0.3);
+    EXPECT_EQ(mainWindow.tracker().state(), PlanetTracker::State::Tracking);
+    const auto* cameraPanel = mainWindow.findChild<QLabel*>(QStringLiteral("StatusPanel1"));
+    ASSERT_NE(cameraPanel, nullptr);
+    EXPECT_TRUE(cameraPanel->text().endsWith(QStringLiteral("Tracking the planet")))
+        << cameraPanel->text().toStdString();
+}
+
+}  // namespace

@@ -32,7 +32,7 @@ cv::Mat skyFrame(int width, int height, int depth) {
     return samples;
 }
 
-void BM_FindDisc(benchmark::State& state) {
+void bmFindDisc(benchmark::State& state) {
     cv::setNumThreads(1);
     const int width = static_cast<int>(state.range(0));
     const bool mosaic = state.range(1) == 8;
@@ -47,7 +47,7 @@ void BM_FindDisc(benchmark::State& state) {
         benchmark::Counter(static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
     state.SetLabel(mosaic ? "8-bit mosaic" : "16-bit mono");
 }
-BENCHMARK(BM_FindDisc)
+BENCHMARK(bmFindDisc)
     ->ArgsProduct({{640, 1280}, {8, 16}})
     ->ArgNames({"width", "bits"})
     ->Unit(benchmark::kMillisecond);

@@ -135,9 +135,10 @@ bool SubframePanel::eventFilter(QObject* watched, QEvent* event) {
         setOrigin(-1, -1);
         return true;
     }
+    if (type != QEvent::MouseButtonPress && type != QEvent::MouseMove)
+        return QFrame::eventFilter(watched, event);
     const auto* mouse = static_cast<QMouseEvent*>(event);
-    if ((type == QEvent::MouseButtonPress || type == QEvent::MouseMove) &&
-        (mouse->buttons() & Qt::LeftButton)) {
+    if (mouse->buttons() & Qt::LeftButton) {
         // The subframe's middle follows the pointer.
         const QPoint at = mouse->position().toPoint();
         setOrigin(originUnder(at.x(), kFullWidth, requestedWidth(), width_->maximum()),

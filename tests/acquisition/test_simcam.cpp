@@ -139,6 +139,22 @@ class SimCamTest : public ::testing::Test {
         frame.pattern = info.colorPattern;
         return frame;
     }
+    // With clouds every 3 s (the first from 3 to 5 s): a clear frame at once and one at the
+    // thickest cloud, 4 s after the open, with their two lines of the truth record.
+    struct CloudPair {
+        SkyFrame clear, cloudy;
+        std::vector<TruthLine> truth;
+    };
+    CloudPair exposeClearAndCloudy() {
+        const std::string path = recordTruth({{"clouds", "3"}});
+        api().setExposureLength(100);
+        CloudPair pair;
+        pair.clear = exposeSky();
+        std::this_thread::sleep_until(openedAt_ + 3900ms);
+        pair.cloudy = exposeSky();
+        pair.truth = truthLines(path, 2);
+        return pair;
+    }
     // The planet scene with its noise and motion, recording into a fresh truth file.
     std::string recordTruth(std::vector<CameraOptionValue> sky) {
         configure_(0, 1);
@@ -391,12 +407,7 @@ TEST_F(SimCamTest, SeeingBlursAndTiltsEachFrameByItsOwnRecordedAmount) {
 }
 
 TEST_F(SimCamTest, CloudsFadeThePlanetToATenthAndTheRecordSaysHowMuch) {
-    const std::string path = recordTruth({{"clouds", "3"}});  // the first from 3 to 5 s
-    api().setExposureLength(100);
-    const SkyFrame clear = exposeSky();
-    std::this_thread::sleep_until(openedAt_ + 3900ms);  // the thickest at 4 s
-    const SkyFrame cloudy = exposeSky();
-    const std::vector<TruthLine> truth = truthLines(path, 2);
+    const auto [clear, cloudy, truth] = exposeClearAndCloudy();
     ASSERT_EQ(truth.size(), 2u);
     EXPECT_EQ(truth[0].transparency, 1.0);
     EXPECT_LT(truth[1].transparency, 0.2);
@@ -644,12 +655,7 @@ INSTANTIATE_TEST_SUITE_P(Sky, SimCamDiscTest,
                          [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(SimCamTest, FinderSeesNoDiscBehindThickCloud) {
-    const std::string path = recordTruth({{"clouds", "3"}});  // the first from 3 to 5 s
-    api().setExposureLength(100);
-    const SkyFrame clear = exposeSky();
-    std::this_thread::sleep_until(openedAt_ + 3900ms);  // the thickest at 4 s
-    const SkyFrame cloudy = exposeSky();
-    const std::vector<TruthLine> truth = truthLines(path, 2);
+    const auto [clear, cloudy, truth] = exposeClearAndCloudy();
     ASSERT_EQ(truth.size(), 2u);
     ASSERT_LT(truth[1].transparency, 0.15);
     const DiscFound seen = findDiscIn(clear.mosaic, clear.pattern);

@@ -31,10 +31,13 @@ test: build
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
 	$(MAKE) test-asan
 
-# Line tables only (-g1: the sanitizers' reports keep their file and line) and the gold
-# linker: the sanitizer build is made from scratch on every fresh clone, and full debug
-# information with the default linker took most of its time.
-ASAN_FAST_FLAGS = -DCMAKE_CXX_FLAGS_DEBUG=-g1 -DCMAKE_C_FLAGS_DEBUG=-g1 \
+# The sanitizer build is made from scratch on every fresh clone: line tables only (-g1: the
+# sanitizers' reports keep their file and line), the gold linker, the program and camera
+# libraries as unity builds, and no INDI camera (its tests need a server and are left out of
+# this run anyway). Together they take the build from about 19 to about 7 minutes of
+# compiler time.
+ASAN_FAST_FLAGS = -DTV_UNITY_BUILD=ON -DTV_CAMERA_INDI=OFF \
+  -DCMAKE_CXX_FLAGS_DEBUG=-g1 -DCMAKE_C_FLAGS_DEBUG=-g1 \
   -DCMAKE_EXE_LINKER_FLAGS=-fuse-ld=gold -DCMAKE_SHARED_LINKER_FLAGS=-fuse-ld=gold \
   -DCMAKE_MODULE_LINKER_FLAGS=-fuse-ld=gold
 
@@ -60,11 +63,12 @@ clean:
 	rm -rf $(BUILD) $(ASAN_BUILD) $(RELEASE_BUILD)
 
 # The Debian package, written into $(RELEASE_BUILD)/: a release build of the program alone
-# (no tests, no benchmarks) for the prefix /usr, with Debian's build and hardening flags.
+# (no tests, no benchmarks; a unity build: 2 instead of 7 minutes from scratch) for the prefix
+# /usr, with Debian's build and hardening flags.
 # Only the packages for building and packaging are installed.
 $(RELEASE_BUILD)/build.ninja:
 	cmake -S . -B $(RELEASE_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Release -DTV_TESTS=OFF -DTV_BENCH=OFF \
-	  -DTV_DEB_BUILDFLAGS=ON -DCMAKE_INSTALL_PREFIX=/usr $(CMAKE_FLAGS)
+	  -DTV_UNITY_BUILD=ON -DTV_DEB_BUILDFLAGS=ON -DCMAKE_INSTALL_PREFIX=/usr $(CMAKE_FLAGS)
 
 release: $(RELEASE_BUILD)/build.ninja
 	cmake --build $(RELEASE_BUILD) -j $(JOBS)

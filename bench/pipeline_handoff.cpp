@@ -157,11 +157,12 @@ bool prepareCamera(benchmark::State& state, int width, int height, bool cached) 
     return true;
 }
 
-// The main window on the simulated camera at 1 ms exposure, 50 % zoom (or `zoom` %: 25, 50,
-// 100 or 200), showing frames of width x height; nullptr (with the benchmark skipped) when
-// that fails.
+// The main window on the simulated camera at 1 ms exposure (or `exposureUs`), 50 % zoom (or
+// `zoom` %: 25, 50, 100 or 200), showing frames of width x height; nullptr (with the benchmark
+// skipped) when that fails.
 std::unique_ptr<MainWindow> liveWindow(benchmark::State& state, int width, int height,
-                                       int& maxInFlight, int depth = 8, int zoom = 50) {
+                                       int& maxInFlight, int depth = 8, int zoom = 50,
+                                       int64_t exposureUs = 1000) {
     app();
     std::string error;
     if (!loadCameraLibrary(&error)) {
@@ -174,9 +175,9 @@ std::unique_ptr<MainWindow> liveWindow(benchmark::State& state, int width, int h
     // only the part of the picture in view.
     mainWindow->show();
     child<QAction>(*mainWindow, ("N" + std::to_string(zoom) + "1").c_str()).trigger();
-    // The shortest exposure, committed like a mouse release on the slider.
+    // The exposure, committed like a mouse release on the slider.
     auto& exposure = child<ExposurePanel>(*mainWindow, "ExposurePanel");
-    exposure.setExposureUs(1000);
+    exposure.setExposureUs(exposureUs);
     exposure.commitExposure();
     child<SubframePanel>(*mainWindow, "Panel11").setSliderPositions(width, height);
     child<QAction>(*mainWindow, depth == 16 ? "Depth16bit1" : "Depth8bit1").trigger();
@@ -273,8 +274,8 @@ double plainWriteSeconds(const std::string& path, size_t frameBytes, size_t fram
 }
 
 // The simulated camera alone through the acquisition thread, frames freed as they come,
-// for `ms` milliseconds at width x height and `depth` bits: frames per second.
-double cameraAloneFps(int width, int height, int depth, int ms) {
+// for `ms` milliseconds at width x height, `depth` bits and `exposureUs`: frames per second.
+double cameraAloneFps(int width, int height, int depth, int ms, int64_t exposureUs) {
     std::atomic<uint64_t> frames{0};
     std::atomic<bool> ready{false};
     CaptureThread capture([&](FramePtr f) {
@@ -285,7 +286,7 @@ double cameraAloneFps(int width, int height, int depth, int ms) {
         }
     });
     if (!capture.openCamera()) return 0.0;
-    capture.setExposureMs(1);
+    capture.setExposureUs(exposureUs);
     capture.setSubframe(width, height);
     capture.setDepth(depth);
     capture.start();
@@ -309,7 +310,10 @@ const QSize kFrameSizes[] = {{640, 480}, {1280, 960}, {4096, 3000}};
 // during the run weighs on both sides) and a plain write of the same bytes with the same
 // durability, all in one run.
 // Args: width, height, output, bits per sample, seconds (0: the memory run, `frames`
-// frames instead), frames, the camera's frames cached (1) or rendered live (0).
+// frames instead), frames, the camera's frames cached (1) or rendered live (0), and paced
+// (1): the exposure made long enough that the camera brings half the bytes a second that
+// the disk took in a plain synced write just before, so that the share measures what the
+// program loses, not what the disk cannot take (at 1 ms the cached camera outruns the disk).
 void bmRecordingThroughMainWindow(benchmark::State& state) {
     const int width = static_cast<int>(state.range(0));
     const int height = static_cast<int>(state.range(1));
@@ -318,14 +322,28 @@ void bmRecordingThroughMainWindow(benchmark::State& state) {
     const int64_t seconds = state.range(4);
     const int64_t memoryFrames = state.range(5);
     const bool cached = state.range(6) != 0;
+    const bool paced = state.range(7) != 0;
     if (!prepareCamera(state, width, height, cached)) return;
-    const double cameraBefore = cameraAloneFps(width, height, depth, 2000);
-
-    int maxInFlight = 0;
-    auto mainWindow = liveWindow(state, width, height, maxInFlight, depth);
-    if (!mainWindow) return;
     QTemporaryDir folder;
     if (!folder.isValid()) return state.SkipWithError("no folder to write to");
+    const std::string plainPath = (folder.path() + QStringLiteral("/plain.bin")).toStdString();
+    const size_t frameBytes = static_cast<size_t>(width) * height * (depth > 8 ? 2 : 1);
+    int64_t exposureUs = 1000;
+    if (paced) {
+        // About 400 MB, at least 20 frames.
+        const size_t frames = std::max<size_t>(20, (400u << 20) / frameBytes);
+        const double seconds = plainWriteSeconds(plainPath, frameBytes, frames);
+        const double diskBytesPerSecond = seconds > 0 ? frameBytes * frames / seconds : 0.0;
+        if (diskBytesPerSecond <= 0) return state.SkipWithError("the plain write failed");
+        exposureUs = std::max<int64_t>(
+            1000, static_cast<int64_t>(std::ceil(2e6 * frameBytes / diskBytesPerSecond)));
+        state.counters["paced_exposure_ms"] = exposureUs / 1000.0;
+    }
+    const double cameraBefore = cameraAloneFps(width, height, depth, 2000, exposureUs);
+
+    int maxInFlight = 0;
+    auto mainWindow = liveWindow(state, width, height, maxInFlight, depth, 50, exposureUs);
+    if (!mainWindow) return;
     CapturePanel& capture = mainWindow->capturePanel();
     capture.setCapturePath(folder.path() + QStringLiteral("/bench"));
     capture.setColorCamera(false);
@@ -382,7 +400,7 @@ void bmRecordingThroughMainWindow(benchmark::State& state) {
     const double writingSeconds = mainWindow->recorder().secondsWriting();
     const std::string gaps = gapText(mainWindow->recorder().lastGaps());
     mainWindow.reset();
-    const double cameraAfter = cameraAloneFps(width, height, depth, 2000);
+    const double cameraAfter = cameraAloneFps(width, height, depth, 2000, exposureUs);
     const double cameraFps = (cameraBefore + cameraAfter) / 2;
 
     const double fps = written / recordSeconds;
@@ -400,8 +418,7 @@ void bmRecordingThroughMainWindow(benchmark::State& state) {
     if (output == Output::Ser) {
         // The disk's own pace for the same bytes, written and synced the same way.
         const double plain = plainWriteSeconds(
-            (folder.path() + QStringLiteral("/plain.bin")).toStdString(),
-            dataBytes / std::max<int32_t>(written, 1), static_cast<size_t>(written));
+            plainPath, dataBytes / std::max<int32_t>(written, 1), static_cast<size_t>(written));
         const double plainMBs = plain > 0 ? dataBytes / plain / 1e6 : 0.0;
         // The recording's pace: its bytes over the time until the last was written (the
         // recording plus the drain of the queue after Cancel). While the writer keeps up
@@ -424,16 +441,20 @@ void bmRecordingThroughMainWindow(benchmark::State& state) {
 }
 
 // SER at three frame sizes in 8 and 16 bits, then AVI uncompressed and IYUV at 1280 x 960,
-// each for 5 s, first with the camera rendering live, then with its frames cached.
+// each for 5 s, first with the camera rendering live, then with its frames cached; last the
+// SER cases again with the cached camera paced below the disk.
 void recordingCases(benchmark::internal::Benchmark* b) {
-    b->ArgNames({"w", "h", "out", "bits", "s", "frames", "cached"});
+    b->ArgNames({"w", "h", "out", "bits", "s", "frames", "cached", "paced"});
     for (const int cached : {0, 1}) {
         for (const int bits : {8, 16})
             for (const QSize size : kFrameSizes)
-                b->Args({size.width(), size.height(), 0, bits, 5, 0, cached});
-        b->Args({1280, 960, 1, 8, 5, 0, cached});
-        b->Args({1280, 960, 2, 8, 5, 0, cached});
+                b->Args({size.width(), size.height(), 0, bits, 5, 0, cached, 0});
+        b->Args({1280, 960, 1, 8, 5, 0, cached, 0});
+        b->Args({1280, 960, 2, 8, 5, 0, cached, 0});
     }
+    for (const int bits : {8, 16})
+        for (const QSize size : kFrameSizes)
+            b->Args({size.width(), size.height(), 0, bits, 5, 0, 1, 1});
 }
 BENCHMARK(bmRecordingThroughMainWindow)
     ->Apply(recordingCases)
@@ -446,8 +467,8 @@ void bmRecordingMemory(benchmark::State& state) {
     bmRecordingThroughMainWindow(state);
 }
 BENCHMARK(bmRecordingMemory)
-    ->ArgNames({"w", "h", "out", "bits", "s", "frames", "cached"})
-    ->Args({320, 240, 0, 8, 0, 100000, 0})
+    ->ArgNames({"w", "h", "out", "bits", "s", "frames", "cached", "paced"})
+    ->Args({320, 240, 0, 8, 0, 100000, 0, 0})
     ->UseRealTime()
     ->Iterations(1)
     ->Unit(benchmark::kSecond);

@@ -13,12 +13,10 @@ bool validPattern(const std::string& p) {
     return p == "RGGB" || p == "BGGR" || p == "GRBG" || p == "GBRG";
 }
 
-// Copies rows of the centred cut-out into dst, each sample through put(out, x, value).
+// Copies rows of the cut-out at (left, top) into dst, each sample through put(out, x, value).
 template <typename Word, typename Put>
-void copyRows(const Image& src, int width, int height, bool mirror, uint8_t* dst, size_t stride,
-              Put put) {
-    const int left = centredOffset(src.width, width);
-    const int top = centredOffset(src.height, height);
+void copyRows(const Image& src, int width, int height, int left, int top, bool mirror,
+              uint8_t* dst, size_t stride, Put put) {
     for (int y = 0; y < height; ++y) {
         const uint16_t* row = src.pixels.data() +
                               static_cast<size_t>(top + y) * static_cast<size_t>(src.width) + left;
@@ -135,32 +133,36 @@ std::string shiftPattern(const std::string& pattern, int dx, int dy) {
     return moved;
 }
 
-bool copyToFrame(const Image& src, int width, int height, bool mirror, int depth, uint8_t* dst) {
+bool copyToFrame(const Image& src, int width, int height, bool mirror, int depth, uint8_t* dst,
+                 int left, int top) {
     if (width < 1 || height < 1 || src.width < width || src.height < height ||
         src.pixels.size() < static_cast<size_t>(src.width) * static_cast<size_t>(src.height))
         return false;
     const size_t stride = paddedStride(width, depth);
+    left = placedOffset(src.width, width, left);
+    top = placedOffset(src.height, height, top);
     if (depth == 16) {
-        copyRows<uint16_t>(src, width, height, mirror, dst, stride,
+        copyRows<uint16_t>(src, width, height, left, top, mirror, dst, stride,
                            [](uint16_t* out, int x, uint16_t v) { out[x] = v; });
         return true;
     }
     // To 8 bits: the top 8 of the significant bits; values beyond them are full scale.
     const int shift = std::clamp(src.bits, 8, 16) - 8;
-    const unsigned top = (1u << (shift + 8)) - 1;
-    copyRows<uint8_t>(src, width, height, mirror, dst, stride,
+    const unsigned fullScale = (1u << (shift + 8)) - 1;
+    copyRows<uint8_t>(src, width, height, left, top, mirror, dst, stride,
                       [=](uint8_t* out, int x, uint16_t v) {
-                          out[x] = static_cast<uint8_t>(std::min<unsigned>(v, top) >> shift);
+                          out[x] = static_cast<uint8_t>(std::min<unsigned>(v, fullScale) >> shift);
                       });
     return true;
 }
 
-std::string framePattern(const Image& src, int width, int height, bool mirror) {
+std::string framePattern(const Image& src, int width, int height, bool mirror, int left,
+                         int top) {
     if (!validPattern(src.bayer)) return {};
-    // The cut-out starts at the centred offsets (even: the same cell); its mirror image
-    // starts at the cut-out's last column.
-    const std::string cut =
-        shiftPattern(src.bayer, centredOffset(src.width, width), centredOffset(src.height, height));
+    // The cut-out starts at even offsets (the same cell); its mirror image starts at the
+    // cut-out's last column.
+    const std::string cut = shiftPattern(src.bayer, placedOffset(src.width, width, left),
+                                         placedOffset(src.height, height, top));
     return mirror ? shiftPattern(cut, width - 1, 0) : cut;
 }
 

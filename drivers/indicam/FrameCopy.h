@@ -37,16 +37,19 @@ long long fitsDateToUnixUs(const std::string& text);
 // The 2 x 2 colour mosaic "RGGB", "BGGR", "GRBG" or "GBRG" moved by (dx, dy) pixels.
 std::string shiftPattern(const std::string& pattern, int dx, int dy);
 
-// Copies the centred width x height part of src into dst, mirrored left to right when mirror
+// Copies the width x height part of src whose left edge and top row are `left` and `top`
+// (placed by placedOffset; negative: centred) into dst, mirrored left to right when mirror
 // is set. depth 8: one byte per sample, scaled from src.bits to 8 bits; depth 16: one 16-bit
 // word per sample in the machine's byte order, the value as the driver sent it. Rows are
 // padded to a multiple of 4 bytes. The mosaic is left as it is: framePattern names it.
 // False when src is smaller than width x height.
-bool copyToFrame(const Image& src, int width, int height, bool mirror, int depth, uint8_t* dst);
+bool copyToFrame(const Image& src, int width, int height, bool mirror, int depth, uint8_t* dst,
+                 int left = -1, int top = -1);
 
 // The mosaic of what copyToFrame makes of src: src.bayer relabelled for the crop and the
 // mirror; empty for mono.
-std::string framePattern(const Image& src, int width, int height, bool mirror);
+std::string framePattern(const Image& src, int width, int height, bool mirror, int left = -1,
+                         int top = -1);
 
 // The padded row length the program uses for a frame of this width and depth (8 or 16).
 inline size_t paddedStride(int width, int depth = 8) {
@@ -58,6 +61,14 @@ inline size_t paddedStride(int width, int depth = 8) {
 // a colour mosaic keeps its phase.
 inline int centredOffset(int full, int part) {
     return part >= full ? 0 : ((full - part) / 2) & ~1;
+}
+
+// Left or top of a part of `full` asked to start at `asked`: centred where negative, else
+// moved inside (at most full - part), then rounded down to even for the mosaic's phase.
+inline int placedOffset(int full, int part, int asked) {
+    if (asked < 0) return centredOffset(full, part);
+    const int room = part >= full ? 0 : full - part;
+    return (asked < room ? asked : room) & ~1;
 }
 
 }  // namespace indicam

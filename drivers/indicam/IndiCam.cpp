@@ -99,6 +99,8 @@ bool reopenLostCamera() {
         g_settings.gain = kept.gain;
         sendGain(kept.gain);
     }
+    g_settings.originLeft = kept.originLeft;
+    g_settings.originTop = kept.originTop;
     g_settings.flip = kept.flip;
     if (kept.flip) sendFlip(true);
     settingsChanged();
@@ -118,9 +120,16 @@ int patternId(const std::string& pattern) {
 
 namespace indicam {
 bool copyImage(State& s, const Image& image) {
-    if (!copyToFrame(image, s.width, s.height, s.mirror, s.depth, s.buffer)) return false;
+    // An image of the subframe's size is the subframe; a larger one (a driver that sent the
+    // whole sensor) is cut at the subframe's place.
+    const bool whole = image.width > s.width || image.height > s.height;
+    const int left = whole ? s.left : 0, top = whole ? s.top : 0;
+    if (!copyToFrame(image, s.width, s.height, s.mirror, s.depth, s.buffer, left, top))
+        return false;
     s.lastBits = s.depth == 16 ? image.bits : 8;
-    s.lastPattern = framePattern(image, s.width, s.height, s.mirror);
+    s.lastPattern = framePattern(image, s.width, s.height, s.mirror, left, top);
+    s.lastLeft = s.left;
+    s.lastTop = s.top;
     return true;
 }
 }  // namespace indicam
@@ -222,6 +231,7 @@ int ThreadedExposure(void* buffer, int /*reserved*/, int /*mode*/) {
         prepareStream(w, h);
     else
         prepareSingle(w, h);
+    const Placement at = placeSubframe(w, h);
 
     double seconds = static_cast<double>(g_settings.exposureUs) / 1e6;
     double min = 0, max = 0;
@@ -233,6 +243,8 @@ int ThreadedExposure(void* buffer, int /*reserved*/, int /*mode*/) {
         s.buffer = static_cast<uint8_t*>(buffer);
         s.width = w;
         s.height = h;
+        s.left = at.left;
+        s.top = at.top;
         s.mirror = g_settings.flip && !g_settings.driverFlips;
         s.depth = g_sampleDepth;
         s.deadline = Clock::now() + std::chrono::microseconds(g_settings.exposureUs) + kImageMargin;
@@ -377,6 +389,18 @@ int CameraFrameInfo(TarviFrameInfo* info) {
         info->bitsPerSample = s.lastBits;
     if (s.lastGood && fits(offsetof(TarviFrameInfo, colorPattern), sizeof info->colorPattern))
         info->colorPattern = patternId(s.lastPattern);
+    if (s.lastGood && fits(offsetof(TarviFrameInfo, subframeTop), sizeof info->subframeTop)) {
+        info->subframeLeft = s.lastLeft;
+        info->subframeTop = s.lastTop;
+    }
+    return 1;
+}
+
+int SubframeOrigin(int left, int top) {
+    std::lock_guard<std::mutex> api(g_apiMutex);
+    if (!g_client) return 0;
+    g_settings.originLeft = left < 0 ? -1 : left;
+    g_settings.originTop = top < 0 ? -1 : top;
     return 1;
 }
 

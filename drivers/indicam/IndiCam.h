@@ -22,9 +22,15 @@ const char* CameraLastError(void);
  * arrival of a stream frame less its exposure), the bits per sample (8 in 8-bit buffers; in
  * 16-bit ones the driver's bits per pixel) and the mosaic of the samples as stored (the FITS
  * BAYERPAT or the driver's CCD_CFA, relabelled for the crop and the mirror; mono when the
- * driver names none). See tarvidll.h. */
+ * driver names none) and where its subframe lay on the sensor. See tarvidll.h. */
 struct TarviFrameInfo;
 int CameraFrameInfo(struct TarviFrameInfo* info);
+
+/* Where the subframe lies on the sensor: see SubframeOrigin in tarvidll.h. Sent as CCD_FRAME
+ * X and Y for single exposures and CCD_STREAM_FRAME X and Y while streaming; a driver that
+ * sends the whole sensor instead has its image cut at that place. CameraFrameInfo reports the
+ * place of each frame. 0 while no camera is open. */
+int SubframeOrigin(int left, int top);
 
 /* 0: the driver's bits per pixel once the camera is open, 8 before. 8 or 16: the words of
  * the next buffers; 16 only for a driver of more than 8 bits. Exposures into 16-bit buffers

@@ -294,6 +294,12 @@ void assertStreamSettings() {
         ensureNumbers("STREAMING_EXPOSURE", {{"STREAMING_DIVISOR_VALUE", std::max(min, 1.0)}});
 }
 
+Placement placeSubframe(int w, int h) {
+    const State& s = state();
+    return {indicam::placedOffset(s.sensorWidth, w, g_settings.originLeft),
+            indicam::placedOffset(s.sensorHeight, h, g_settings.originTop)};
+}
+
 // Sends the frame, exposure and stream settings a stream exposure needs, then starts it.
 void prepareStream(int w, int h) {
     State& s = state();
@@ -317,27 +323,33 @@ void prepareStream(int w, int h) {
         g_settings.frameH = s.sensorHeight;
         g_settings.streamFrameW = -1;
     }
-    if (g_settings.streamFrameW != w || g_settings.streamFrameH != h) {
+    const Placement at = placeSubframe(w, h);
+    if (g_settings.streamFrameW != w || g_settings.streamFrameH != h ||
+        g_settings.streamFrameX != at.left || g_settings.streamFrameY != at.top) {
         // The driver answers a CCD_FRAME change by resetting its stream frame, possibly after
         // this one arrives: wait for the frame asked for, and ask again once if need be.
         bool set = false;
         for (int attempt = 0; attempt < 2 && !set; ++attempt) {
-            if (!setNumbers("CCD_STREAM_FRAME", {{"X", indicam::centredOffset(s.sensorWidth, w)},
-                                                 {"Y", indicam::centredOffset(s.sensorHeight, h)},
-                                                 {"WIDTH", w},
-                                                 {"HEIGHT", h}}))
+            if (!setNumbers("CCD_STREAM_FRAME",
+                            {{"X", at.left}, {"Y", at.top}, {"WIDTH", w}, {"HEIGHT", h}}))
                 break;
             set = waitFor(1s, [&](State& st) {
                 INDI::Property f = find(st, "CCD_STREAM_FRAME");
+                auto* fx = numberOf(f, "X");
+                auto* fy = numberOf(f, "Y");
                 auto* fw = numberOf(f, "WIDTH");
                 auto* fh = numberOf(f, "HEIGHT");
                 return f.getState() != IPS_BUSY && fw && fh &&
                        static_cast<int>(fw->getValue()) == w &&
-                       static_cast<int>(fh->getValue()) == h;
+                       static_cast<int>(fh->getValue()) == h &&
+                       (!fx || static_cast<int>(fx->getValue()) == at.left) &&
+                       (!fy || static_cast<int>(fy->getValue()) == at.top);
             });
         }
         g_settings.streamFrameW = w;
         g_settings.streamFrameH = h;
+        g_settings.streamFrameX = at.left;
+        g_settings.streamFrameY = at.top;
         std::lock_guard<std::mutex> lock(s.mutex);
         // Without a stream frame the driver streams the full sensor; the copy crops.
         s.streamWidth = set ? w : s.sensorWidth;
@@ -355,10 +367,9 @@ void prepareStream(int w, int h) {
 }
 
 void prepareSingle(int w, int h) {
-    State& s = state();
     if (g_settings.streamOn) stopStream();
-    const int x = indicam::centredOffset(s.sensorWidth, w);
-    const int y = indicam::centredOffset(s.sensorHeight, h);
+    const Placement at = placeSubframe(w, h);
+    const int x = at.left, y = at.top;
     if (g_settings.frameX != x || g_settings.frameY != y || g_settings.frameW != w ||
         g_settings.frameH != h) {
         setNumbers("CCD_FRAME", {{"X", x}, {"Y", y}, {"WIDTH", w}, {"HEIGHT", h}});

@@ -76,6 +76,7 @@ struct State {
     Kind pending = Kind::None;
     uint8_t* buffer = nullptr;
     int width = 0, height = 0;
+    int left = 0, top = 0;  // where the subframe lies on the sensor
     bool mirror = false;
     int depth = 8;  // bits of each buffer word: 8 or 16
     Clock::time_point deadline;
@@ -94,6 +95,7 @@ struct State {
     bool lastGood = false;
     long long lastStartUs = 0;
     int lastBits = 0;         // significant bits of its samples
+    int lastLeft = 0, lastTop = 0;  // where its subframe lay on the sensor
     std::string lastPattern;  // mosaic of its samples as stored; empty for mono
 
     // The newest stream frame not yet delivered, and the settings it was taken with.
@@ -122,12 +124,14 @@ struct Settings {
     long long exposureUs = 100'000;  // microseconds
     int gain = -1;                   // not set: the driver's own
     int width = 0, height = 0;
+    // The subframe's origin as SubframeOrigin asked for it; negative: centred.
+    int originLeft = -1, originTop = -1;
     bool flip = false;
     bool driverFlips = false;
     bool streamOn = false;
     double streamExposure = -1;
     int frameX = -1, frameY = -1, frameW = -1, frameH = -1;
-    int streamFrameW = -1, streamFrameH = -1;
+    int streamFrameW = -1, streamFrameH = -1, streamFrameX = -1, streamFrameY = -1;
     bool lostReported = false;
 };
 
@@ -194,6 +198,13 @@ std::string chooseDevice();
 bool switchIsOnNow(const char* name, const char* element);
 int openCamera();
 void settingsChanged();
+// Where a w x h subframe lies on the sensor: the origin SubframeOrigin asked for (centred
+// where negative), moved inside the sensor and rounded down to even.
+struct Placement {
+    int left = 0;
+    int top = 0;
+};
+Placement placeSubframe(int w, int h);
 void prepareStream(int w, int h);
 void prepareSingle(int w, int h);
 void assertSessionSettings();

@@ -3,6 +3,14 @@
 // sits at its centre, keep it, or say the planet is lost. Frames exposed before the last
 // move took effect are passed over. Plain arithmetic, no camera and no threads: the caller
 // finds the disc and moves the subframe.
+//
+// A mount that drifts moves the disc steadily one way. The tracker measures that drift (the
+// slope of the disc's path over the last few seconds) and how long a move takes to show in
+// the frames, and leads: it moves when the disc will have strayed by the time the move
+// shows, and places the subframe so that the disc starts on the side it comes from and
+// drifts across the centre, which halves the moves and keeps the disc within a tenth of
+// the centre while the move is on its way.
+#include <deque>
 #include <opencv2/core.hpp>
 #include <optional>
 
@@ -38,14 +46,35 @@ class SubframeTracking {
     // A move not seen in this many frames is taken as overruled (the user placed the
     // subframe, or the camera could not): the frames are looked at again.
     static constexpr int kStaleLimit = 30;
+    // The disc's path that its drift is measured over, in seconds.
+    static constexpr double kPathSeconds = 4.0;
+    // A move is asked for when the disc will lie beyond this share of the limit above by the
+    // time it shows, and places the disc this share of the limit from the centre on the side
+    // it drifts from.
+    static constexpr double kTriggerShare = 0.85;
+    static constexpr double kStartShare = 0.6;
+    // The lead is the move's delay and one frame more, at most kMaxLead seconds.
+    static constexpr double kMaxLead = 2.0;
 
-    Decision step(const FramePlacement& at, const DiscFound& disc);
-    // Forgets the move asked for (tracking turned off and on, a new subframe size).
-    void reset() { asked_.reset(); }
+    // `seconds`: when the frame was handed over, on any steady clock.
+    Decision step(const FramePlacement& at, const DiscFound& disc, double seconds);
+    // Forgets the move asked for, the drift and the delay (tracking turned off and on).
+    void reset();
+
+    // The disc's drift on the sensor in pixels a second (0, 0 until measured) and the time
+    // a move takes to show in the frames (0 until one was seen).
+    cv::Point2d drift() const { return drift_; }
+    double moveDelay() const { return moveDelay_; }
 
   private:
+    void notePath(double seconds, cv::Point2d onSensor);
+
     std::optional<cv::Point> asked_;
+    double askedAt_ = 0;
     int staleFrames_ = 0;
+    std::deque<std::pair<double, cv::Point2d>> path_;  // the disc's centres, newest last
+    cv::Point2d drift_;
+    double moveDelay_ = 0;
 };
 
 // The left and top that put `centre` at the subframe's centre as near as the sensor allows,

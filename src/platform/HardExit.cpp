@@ -7,7 +7,7 @@
 #include <thread>
 
 namespace {
-std::mutex g_mutex;
+std::mutex g_exitMutex;
 std::function<void()> g_exitProc;
 std::function<void(int)> g_terminate;
 
@@ -22,7 +22,7 @@ std::thread::id g_runner;
 }  // namespace
 
 void setExitHandler(std::function<void()> proc) {
-    std::lock_guard<std::mutex> lock(g_mutex);
+    std::lock_guard<std::mutex> lock(g_exitMutex);
     g_exitProc = std::move(proc);
 }
 
@@ -40,7 +40,7 @@ void runExitHandlerOnce() {
 
     std::function<void()> proc;
     {
-        std::lock_guard<std::mutex> lock(g_mutex);
+        std::lock_guard<std::mutex> lock(g_exitMutex);
         proc = g_exitProc;
     }
     // Marks the procedure done however it leaves (tests may leave it by an exception).
@@ -58,7 +58,7 @@ void hardExit(int code) {
     runExitHandlerOnce();
     std::function<void(int)> term;
     {
-        std::lock_guard<std::mutex> lock(g_mutex);
+        std::lock_guard<std::mutex> lock(g_exitMutex);
         term = g_terminate;
     }
     if (term) {
@@ -72,7 +72,7 @@ void hardExit(int code) {
 
 namespace testexit {
 void setTerminate(std::function<void(int)> fn) {
-    std::lock_guard<std::mutex> lock(g_mutex);
+    std::lock_guard<std::mutex> lock(g_exitMutex);
     g_terminate = std::move(fn);
 }
 void reset() {

@@ -6,7 +6,7 @@
 #include "platform/Log.h"
 
 namespace {
-std::mutex g_mutex;
+std::mutex g_handlerMutex;
 MessageHandler g_handler;
 QuestionHandler g_question;
 }  // namespace
@@ -14,7 +14,7 @@ QuestionHandler g_question;
 void showMessage(const QString& text) {
     MessageHandler h;
     {
-        std::lock_guard<std::mutex> lock(g_mutex);
+        std::lock_guard<std::mutex> lock(g_handlerMutex);
         h = g_handler;
     }
     if (h)
@@ -24,7 +24,7 @@ void showMessage(const QString& text) {
 }
 
 MessageHandler setMessageHandler(MessageHandler handler) {
-    std::lock_guard<std::mutex> lock(g_mutex);
+    std::lock_guard<std::mutex> lock(g_handlerMutex);
     std::swap(g_handler, handler);
     return handler;
 }
@@ -32,7 +32,7 @@ MessageHandler setMessageHandler(MessageHandler handler) {
 bool askQuestion(const QString& text) {
     QuestionHandler h;
     {
-        std::lock_guard<std::mutex> lock(g_mutex);
+        std::lock_guard<std::mutex> lock(g_handlerMutex);
         h = g_question;
     }
     if (h) return h(text);
@@ -41,7 +41,7 @@ bool askQuestion(const QString& text) {
 }
 
 QuestionHandler setQuestionHandler(QuestionHandler handler) {
-    std::lock_guard<std::mutex> lock(g_mutex);
+    std::lock_guard<std::mutex> lock(g_handlerMutex);
     std::swap(g_question, handler);
     return handler;
 }

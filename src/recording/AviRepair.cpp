@@ -91,7 +91,7 @@ class Reader {
 };
 
 // One frame chunk: its header's place relative to the "movi" code and its data size.
-struct Frame {
+struct FrameChunk {
     uint32_t offset;
     uint32_t size;  // the top bit marks a "00db" chunk
 };
@@ -104,7 +104,7 @@ struct Riff {
     bool moviClosed = false;
     int64_t moviEnd = 0;   // end of the last whole chunk in movi, without padding
     bool moviCut = false;  // bytes after the last whole chunk belong to no chunk
-    std::vector<Frame> frames;
+    std::vector<FrameChunk> frames;
     int64_t leaf = -1;  // the last standard index chunk in movi
     uint32_t leafSize = 0, leafEntries = 0;
     bool idx1 = false;  // an idx1 follows movi
@@ -360,7 +360,7 @@ bool Finisher::finish() {
     } else if (single) {
         put32(tail, kIdx1);
         put32(tail, static_cast<uint32_t>(16 * last.frames.size()));
-        for (const Frame& f : last.frames) {
+        for (const FrameChunk& f : last.frames) {
             const uint32_t size = f.size & ~kNotKeyFrame;
             put32(tail, (f.size & kNotKeyFrame) ? tag("00db") : tag("00dc"));
             put32(tail, size > 0 ? kKeyFrame : 0);
@@ -378,7 +378,7 @@ bool Finisher::finish() {
         put32(tail, raw ? tag("00db") : tag("00dc"));
         put64(tail, static_cast<uint64_t>(base));
         put32(tail, 0);
-        for (const Frame& f : last.frames) {
+        for (const FrameChunk& f : last.frames) {
             const uint32_t size = f.size & ~kNotKeyFrame;
             put32(tail, f.offset + 8);  // the data, after the chunk header
             put32(tail, size > 0 ? size : size | kNotKeyFrame);

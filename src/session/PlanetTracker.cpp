@@ -52,7 +52,7 @@ void PlanetTracker::act(const FramePlacement& at, const DiscFound& disc, uint32_
             clearBrightAtMs_ = atMs;
         }
     }
-    const SubframeTracking::Decision d = tracking_.step(at, disc);
+    const SubframeTracking::Decision d = tracking_.step(at, disc, atMs / 1000.0);
     switch (d.step) {
         case SubframeTracking::Step::Stale:
             return;

@@ -190,6 +190,34 @@ TEST_F(IndiCamTest, SingleAndStreamedExposuresFillThePaddedSubframe) {
     // Back to a single exposure: the stream is stopped first.
     ASSERT_TRUE(expose(150, 640, 480, buffer));
     EXPECT_EQ(g_server->get(std::string(kDevice) + ".CCD_VIDEO_STREAM.STREAM_ON"), "Off");
+    EXPECT_EQ(lastFrame().subframeLeft, 320);  // centred
+    EXPECT_EQ(lastFrame().subframeTop, 272);
+}
+
+// A subframe placed on the sensor: sent to the driver as the frame's X and Y for a single
+// exposure and for the stream, moved inside the sensor and down to even, each frame's place
+// reported; a negative origin centres it again.
+TEST_F(IndiCamTest, ThePlacedSubframeReachesTheDriverAndEachFrameSaysWhereItLay) {
+    ASSERT_NE(lib().subframeOrigin, nullptr);
+    std::vector<uint8_t> buffer;
+    const std::string frame = std::string(kDevice) + ".CCD_FRAME.";
+    const std::string stream = std::string(kDevice) + ".CCD_STREAM_FRAME.";
+    struct Case {
+        int askedLeft, askedTop, ms;
+        int left, top;
+        std::string prefix;
+    };
+    for (const Case& c : {Case{101, 31, 200, 100, 30, frame}, Case{1000, 900, 200, 640, 544, frame},
+                          Case{200, 100, 20, 200, 100, stream}, Case{-1, -1, 20, 320, 272, stream}}) {
+        ASSERT_EQ(lib().subframeOrigin(c.askedLeft, c.askedTop), 1);
+        ASSERT_TRUE(expose(c.ms, 640, 480, buffer)) << c.askedLeft;
+        EXPECT_TRUE(inspect(buffer, 640, 480).paddingKept);
+        EXPECT_EQ(g_server->get(c.prefix + "X"), std::to_string(c.left)) << c.askedLeft;
+        EXPECT_EQ(g_server->get(c.prefix + "Y"), std::to_string(c.top)) << c.askedLeft;
+        const TarviFrameInfo info = lastFrame();
+        EXPECT_EQ(info.subframeLeft, c.left) << c.askedLeft;
+        EXPECT_EQ(info.subframeTop, c.top) << c.askedLeft;
+    }
 }
 
 TEST_F(IndiCamTest, GainReachesTheDriverAndCancelEndsTheExposure) {

@@ -52,6 +52,11 @@ SubframeTracking::Decision SubframeTracking::step(const FramePlacement& at, cons
                                                   double seconds) {
     Decision d;
     const cv::Rect& f = at.frame;
+    const bool placed = f.x >= 0 && f.y >= 0;
+    const double column = at.mirrored ? f.width - 1 - disc.centre.x : disc.centre.x;
+    if (disc.found) d.discOnSensor = {f.x + column, f.y + disc.centre.y};
+    // Every frame with a disc tells where it is on the sensor, also one from before a move.
+    if (disc.found && placed) notePath(seconds, d.discOnSensor);
     if (asked_) {
         if (f.tl() != *asked_ && ++staleFrames_ <= kStaleLimit) return d;
         if (f.tl() == *asked_) {
@@ -61,15 +66,11 @@ SubframeTracking::Decision SubframeTracking::step(const FramePlacement& at, cons
         }
         asked_.reset();
     }
-    const bool canMove =
-        f.x >= 0 && f.y >= 0 && (f.width < at.sensor.width || f.height < at.sensor.height);
+    const bool canMove = placed && (f.width < at.sensor.width || f.height < at.sensor.height);
     if (!disc.found) {
         d.step = canMove ? Step::Lost : Step::Fixed;
         return d;
     }
-    const double column = at.mirrored ? f.width - 1 - disc.centre.x : disc.centre.x;
-    d.discOnSensor = {f.x + column, f.y + disc.centre.y};
-    notePath(seconds, d.discOnSensor);
     if (!canMove) {
         d.step = Step::Fixed;
         return d;

@@ -1,9 +1,9 @@
 #pragma once
 // Keeps the planet in the subframe: while it is on, frames are searched for the disc on a
 // thread of their own (the newest frame; frames that come while one is searched are
-// skipped), and the subframe is moved to centre the disc whenever it strays more than a
-// tenth of the subframe from the centre. The window thread only hands frames over and acts
-// on the results; it never waits for a search.
+// skipped), and the subframe is moved before the disc strays more than a tenth of the
+// subframe from the centre (SubframeTracking leads the drift). The window thread only hands
+// frames over and acts on the results; it never waits for a search.
 #include <QObject>
 #include <cstdint>
 #include <functional>

@@ -55,6 +55,7 @@
 #include "recording/RecordingGaps.h"
 #include "session/PlanetTracker.h"
 #include "shell/CapturePanel.h"
+#include "shell/ControlMath.h"
 #include "shell/ExposurePanel.h"
 #include "shell/MainWindow.h"
 #include "shell/SubframePanel.h"
@@ -335,8 +336,14 @@ void bmRecordingThroughMainWindow(benchmark::State& state) {
         const double seconds = plainWriteSeconds(plainPath, frameBytes, frames);
         const double diskBytesPerSecond = seconds > 0 ? frameBytes * frames / seconds : 0.0;
         if (diskBytesPerSecond <= 0) return state.SkipWithError("the plain write failed");
-        exposureUs = std::max<int64_t>(
-            1000, static_cast<int64_t>(std::ceil(2e6 * frameBytes / diskBytesPerSecond)));
+        // At most 100 ms, the top of the exposure slider's first range.
+        const auto wanted = std::clamp<int64_t>(
+            static_cast<int64_t>(std::ceil(2e6 * frameBytes / diskBytesPerSecond)), 1000, 100000);
+        // The exposure slider's nearest length at or above it: the window and the camera
+        // alone run at the same length.
+        int32_t position = exposurePositionOf(wanted);
+        if (exposureUsAt(position) < wanted) ++position;
+        exposureUs = exposureUsAt(position);
         state.counters["paced_exposure_ms"] = exposureUs / 1000.0;
     }
     const double cameraBefore = cameraAloneFps(width, height, depth, 2000, exposureUs);
@@ -344,6 +351,8 @@ void bmRecordingThroughMainWindow(benchmark::State& state) {
     int maxInFlight = 0;
     auto mainWindow = liveWindow(state, width, height, maxInFlight, depth, 50, exposureUs);
     if (!mainWindow) return;
+    if (mainWindow->capture().settings().exposureUs != exposureUs)
+        return state.SkipWithError("the window took another exposure than the camera alone");
     CapturePanel& capture = mainWindow->capturePanel();
     capture.setCapturePath(folder.path() + QStringLiteral("/bench"));
     capture.setColorCamera(false);

@@ -463,7 +463,7 @@ bool CaptureThread::waitForBudget() {
     return true;
 }
 
-bool CaptureThread::waitForExposureEnd(int64_t exposureUs, uint64_t number) {
+bool CaptureThread::waitForExposureEnd(int64_t exposureUs, uint64_t number, bool* cancelled) {
     using Clock = std::chrono::steady_clock;
     const auto deadline = Clock::now() + std::chrono::microseconds(exposureUs) +
                           std::chrono::milliseconds(stallMarginMs_.load());
@@ -472,7 +472,7 @@ bool CaptureThread::waitForExposureEnd(int64_t exposureUs, uint64_t number) {
     for (;;) {
         if (!cut && cutTarget_.load() == number) {
             cut = true;
-            if (camera().cancelExposure) camera().cancelExposure();
+            if (camera().cancelExposure) *cancelled = camera().cancelExposure() != 0;
         }
         if (timedWaitDone(cut ? kWaitSliceMs : kCutSliceMs)) {
             if (stalled) setState(CameraState::Exposing);
@@ -798,7 +798,8 @@ void CaptureThread::exposureLoop() {
 
             const int64_t us = std::clamp(active_.exposureUs, kMinExposureUs, kMaxExposureUs);
             runningExposureUs_ = us;
-            if (!waitForExposureEnd(us, number)) break;
+            bool cancelled = false;
+            if (!waitForExposureEnd(us, number, &cancelled)) break;
             exposing = false;
             if (refused_) {
                 refused_ = false;
@@ -822,6 +823,7 @@ void CaptureThread::exposureLoop() {
                 done->timeStamp =
                     PreciseDateTime::fromUnixMicros(info.startUnixUs, utcOffsetSeconds());
             finishFrame(*done, info);
+            done->cutShort = cancelled;
             done->filterMoving = exposedWhileWheelMoved(done->exposureNumber, info.startUnixUs);
             if (begunBeforeCut(done->exposureNumber, info.startUnixUs, us))
                 done->exposureNumber = cutTarget_.load();

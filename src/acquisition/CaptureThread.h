@@ -232,7 +232,8 @@ class CaptureThread {
     void exposureLoop();
     bool waitForStart();
     bool waitForBudget();
-    bool waitForExposureEnd(int64_t exposureUs, uint64_t number);
+    // `cancelled`: set when a cut cancelled the exposure before it ended.
+    bool waitForExposureEnd(int64_t exposureUs, uint64_t number, bool* cancelled);
     bool timedWaitDone(uint32_t ms);
     void deliver(FramePtr frame);
     void applySettings(bool recording);

@@ -109,6 +109,10 @@ struct Frame {
     // The filter wheel turned during the exposure (or may have): the frame is shown but
     // never recorded.
     bool filterMoving = false;
+    // The exposure was cancelled before its end (a cut): the frame holds less light than
+    // its length says. It is shown, never recorded, and the analyses that judge the light
+    // (the planet tracker) pass it over.
+    bool cutShort = false;
 
     // Marks the frame as handed over: its pixel bytes count in `budget` until it is
     // destroyed.

@@ -64,7 +64,7 @@ HandoffReport FrameHandoff::handle(FramePtr frame, const FrameFlags& flags,
         if (actions.histogram) actions.histogram(*frame);
     }
 
-    if (actions.track) actions.track(*frame);
+    if (actions.track && !frame->cutShort) actions.track(*frame);
 
     if (flags.recording) {
         report.recorded = true;

@@ -1,9 +1,13 @@
 // "Track Planet" in the window on the simulated camera: the subframe follows a drifting
-// planet, checked against the camera's truth record of where the planet was.
+// planet, checked against the camera's truth record of where the planet was, and every
+// frame of a SER recording made meanwhile holds the whole disc.
 #include <gtest/gtest.h>
 
 #include <QAction>
+#include <QDir>
+#include <QFile>
 #include <QLabel>
+#include <QPushButton>
 #include <QTemporaryDir>
 #include <cmath>
 #include <string>
@@ -12,7 +16,11 @@
 #include "TruthRecord.h"
 #include "acquisition/CameraLib.h"
 #include "acquisition/CaptureThread.h"
+#include "analysis/DiscFinder.h"
+#include "recording/RecordingController.h"
+#include "serformat/SerFormat.h"
 #include "session/PlanetTracker.h"
+#include "shell/CapturePanel.h"
 #include "shell/MainWindow.h"
 
 namespace {
@@ -48,6 +56,12 @@ TEST_F(Tracking, TheSubframeFollowsADriftingPlanet) {
     double farthestX = 0, farthestY = 0, firstX = NAN, lastX = NAN;
     int samples = 0;
     waitUntil([] { return false; }, 1000);  // the first move settles
+    // A SER recording runs while the planet drifts.
+    mainWindow.capturePanel().setCapturePath(dir.filePath(QStringLiteral("track")));
+    mainWindow.findChild<QAction*>(QStringLiteral("SER8bit1"))->trigger();
+    mainWindow.capturePanel().setCountText(QStringLiteral("0"));
+    mainWindow.findChild<QPushButton*>(QStringLiteral("butCapture"))->click();
+    ASSERT_TRUE(mainWindow.capture().recording());
     for (int i = 0; i < 40; ++i) {
         waitUntil([] { return false; }, 100);
         const CaptureStatus at = mainWindow.capture().status();
@@ -60,6 +74,8 @@ TEST_F(Tracking, TheSubframeFollowsADriftingPlanet) {
         lastX = planet.x;
         ++samples;
     }
+    mainWindow.findChild<QPushButton*>(QStringLiteral("CancelButton"))->click();
+    ASSERT_TRUE(waitUntil([&] { return !mainWindow.recorder().busy(); }));
     ASSERT_GT(samples, 30);
     // The planet drifted farther than the tracker lets it stray: the subframe moved with it.
     EXPECT_GT(lastX - firstX, 2 * kW / 10.0);
@@ -73,6 +89,24 @@ TEST_F(Tracking, TheSubframeFollowsADriftingPlanet) {
     ASSERT_NE(cameraPanel, nullptr);
     EXPECT_TRUE(cameraPanel->text().endsWith(QStringLiteral("Tracking the planet")))
         << cameraPanel->text().toStdString();
+
+    // Every recorded frame holds the disc whole: found, and clear of the frame's edges.
+    const QStringList files = QDir(dir.path()).entryList({QStringLiteral("*.SER")});
+    ASSERT_EQ(files.size(), 1);
+    QFile file(dir.filePath(files[0]));
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    const QByteArray bytes = file.readAll();
+    ser::Header header;
+    ASSERT_TRUE(ser::decodeHeader(reinterpret_cast<const uint8_t*>(bytes.constData()), &header));
+    ASSERT_EQ(header.width, kW);
+    ASSERT_GT(header.frameCount, 30);
+    const DiscSearch search{.mosaic = header.colorId != ser::KMono};
+    for (int i = 0; i < header.frameCount; ++i) {
+        const cv::Mat frame(kH, kW, CV_8UC1,
+                            const_cast<char*>(bytes.constData()) + ser::frameOffset(header, i));
+        const DiscFound disc = findDisc(frame, search);
+        EXPECT_TRUE(disc.found && !disc.touchesEdge) << "frame " << i;
+    }
 }
 
 }  // namespace

@@ -109,6 +109,9 @@ struct Frame {
     // The filter wheel turned during the exposure (or may have): the frame is shown but
     // never recorded.
     bool filterMoving = false;
+    // The part of the frame its seeing figure is measured on (a square around the tracked
+    // planet's disc), in frame pixels; empty: the whole frame.
+    cv::Rect qualityRegion;
 
     // Marks the frame as handed over: its pixel bytes count in `budget` until it is
     // destroyed.

@@ -65,6 +65,7 @@ HandoffReport FrameHandoff::handle(FramePtr frame, const FrameFlags& flags,
     }
 
     if (actions.track) actions.track(*frame);
+    if (actions.seeing) actions.seeing(*frame);
 
     if (flags.recording) {
         report.recorded = true;

@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <map>
 
+#include "CaptureLogReader.h"
 #include "RecTestUtil.h"
 #include "platform/DateTime.h"
 #include "recording/RecordingController.h"
@@ -27,22 +28,6 @@ LocalDateTime local(int h, int m, double s) {
                     static_cast<int>(s),
                     static_cast<int>((s - static_cast<int>(s)) * 1000 + 0.5)};
     return encodeDateTime(p);
-}
-
-// The log as key -> values, in order; every line must be "key: value".
-std::multimap<std::string, std::string> parseLog(const std::string& path, bool* wellFormed) {
-    std::multimap<std::string, std::string> out;
-    std::ifstream in(path);
-    std::string line;
-    *wellFormed = true;
-    while (std::getline(in, line)) {
-        if (line.empty()) continue;
-        const size_t colon = line.find(": ");
-        if (colon == std::string::npos && line.back() != ':') *wellFormed = false;
-        out.emplace(line.substr(0, std::min(colon, line.size() - 1)),
-                    colon == std::string::npos ? "" : line.substr(colon + 2));
-    }
-    return out;
 }
 
 std::string field40(const std::vector<uint8_t>& b, size_t at) {

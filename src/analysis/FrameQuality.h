@@ -25,7 +25,8 @@ struct QualityPatch {
 // A patch of more pixels than this (after the mosaic's cells are summed) is reduced by a
 // whole factor first, so that a large frame costs no more than a 640 x 480 one.
 inline constexpr int kQualityMaxPixels = 640 * 480;
-// The figure's scale: a sharp planet gives some hundreds to thousands, a blurred one tens.
+// The figure's scale: a well-exposed sharp planet gives tens of thousands, a blurred one
+// thousands.
 inline constexpr double kQualityScale = 1e6;
 
 // The figure of one frame's samples (1 channel, 8 or 16 bits, rows may be padded); 0 for an

@@ -218,7 +218,7 @@ bool RecordingController::startRecording(CaptureFormat format, const std::string
     setup.texts = serTextsOf(facts_);
     // The side file first: a recording starts only with the name of its figures free.
     if (!qualityFile_.create(qualityFilePath(path))) {
-        lastError_ = qualityFile_.error();
+        lastError_ = "No seeing figures file for " + path + ": " + qualityFile_.error();
         return false;
     }
     if (!openOutput(format == CaptureFormat::Ser ? CaptureFormat::Ser : CaptureFormat::Avi, setup)) {

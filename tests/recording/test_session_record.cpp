@@ -9,6 +9,7 @@
 #include "CaptureLogReader.h"
 #include "RecTestUtil.h"
 #include "platform/DateTime.h"
+#include "recording/FileNames.h"
 #include "recording/RecordingController.h"
 #include "recording/RecoveryJournal.h"
 #include "recording/SessionRecord.h"
@@ -241,6 +242,9 @@ TEST_F(SessionRecordTest, AviPartsTakeTheObservationNameAndAKillBeforeTheRenameL
     EXPECT_TRUE(journal.pending().empty() && recoverInterruptedRecordings(journal).empty());
     EXPECT_EQ(readAll(left), bytes);
     std::filesystem::remove(left);
+    // The killed run's seeing figures stay under its provisional name, which is taken again
+    // here by hand (the program itself would pick a free one).
+    std::filesystem::remove(qualityFilePath(provisional));
 
     exp_.setPartRenamer(renameNoReplace);
     ASSERT_TRUE(

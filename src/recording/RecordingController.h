@@ -136,8 +136,8 @@ class RecordingController : public QObject {
     // output, cuts the running exposure short and starts the gate with the pause. Ignored
     // (Failed, with no error) while a recording runs or waits.
     CaptureStart requestCapture(const CaptureRequest& request);
-    bool waitingForWheel() const { return waiting_.has_value(); }
-    // A capture command waits (for the wheel or for sharp seeing).
+    // A capture command waits: for the filter wheel, then (with "Start When Sharp") for
+    // sharp seeing; one state for both, the progress text says which.
     bool waiting() const { return waiting_.has_value(); }
     // Where a capture that waits for sharp seeing learns that the moment has come: asked
     // every kWaitCheckMs on the window thread; `restart` is called as the wait begins, so

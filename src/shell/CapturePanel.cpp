@@ -432,7 +432,7 @@ void CapturePanel::startStillSeries() {
 }
 
 void CapturePanel::requestCapture(bool sequence) {
-    if (recorder_.busy() || recorder_.waiting()) return;  // one recording at a time
+    if (recorder_.busy() || waiting()) return;  // one recording at a time
     if (capturePath_.isEmpty()) {
         showMessage(sequence ? tr("Error opening AVI/SER file")
                              : tr("Please set file parameters first"));

@@ -1,11 +1,14 @@
-// The disc finder on one core: a banded planet with two moons, a few stars, hot pixels and
-// noise, as a colour mosaic of 8 bits and as 16-bit mono samples, at 640 x 480 and 1280 x 960.
+// The disc finder and the seeing figure on one core: a banded planet with two moons, a few
+// stars, hot pixels and noise, as a colour mosaic of 8 bits and as 16-bit mono samples, at
+// 640 x 480 and 1280 x 960.
 #include <benchmark/benchmark.h>
 
 #include <opencv2/core/utility.hpp>
+#include <string>
 #include <opencv2/imgproc.hpp>
 
 #include "analysis/DiscFinder.h"
+#include "analysis/FrameQuality.h"
 
 namespace {
 
@@ -50,6 +53,30 @@ void bmFindDisc(benchmark::State& state) {
 BENCHMARK(bmFindDisc)
     ->ArgsProduct({{640, 1280}, {8, 16}})
     ->ArgNames({"width", "bits"})
+    ->Unit(benchmark::kMillisecond);
+
+// The seeing figure of the whole frame (no disc tracked) and of the disc's square.
+void bmFrameQuality(benchmark::State& state) {
+    cv::setNumThreads(1);
+    const int width = static_cast<int>(state.range(0));
+    const bool mosaic = state.range(1) == 8;
+    const bool onDisc = state.range(2) == 1;
+    const cv::Mat frame = skyFrame(width, width * 3 / 4, mosaic ? CV_8U : CV_16U);
+    QualityPatch patch{.mosaic = mosaic, .region = {}};
+    if (onDisc) {
+        const DiscFound disc =
+            findDisc(frame, {.mosaic = mosaic, .bitsPerSample = mosaic ? 8 : 12});
+        patch.region = discPatch(disc.centre, disc.area, frame.size());
+    }
+    for (auto _ : state) benchmark::DoNotOptimize(frameQuality(frame, patch));
+    state.counters["frames_per_s"] =
+        benchmark::Counter(static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
+    state.SetLabel(std::string(mosaic ? "8-bit mosaic" : "16-bit mono") +
+                   (onDisc ? ", disc" : ", whole frame"));
+}
+BENCHMARK(bmFrameQuality)
+    ->ArgsProduct({{640, 1280}, {8, 16}, {0, 1}})
+    ->ArgNames({"width", "bits", "disc"})
     ->Unit(benchmark::kMillisecond);
 
 }  // namespace

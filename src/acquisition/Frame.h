@@ -111,8 +111,11 @@ struct Frame {
     bool filterMoving = false;
     // The exposure was cancelled before its end (a cut): the frame holds less light than
     // its length says. It is shown, never recorded, and the analyses that judge the light
-    // (the planet tracker) pass it over.
+    // (the planet tracker, the seeing figure) pass it over.
     bool cutShort = false;
+    // The part of the frame its seeing figure is measured on (a square around the tracked
+    // planet's disc), in frame pixels; empty: the whole frame.
+    cv::Rect qualityRegion;
 
     // Marks the frame as handed over: its pixel bytes count in `budget` until it is
     // destroyed.

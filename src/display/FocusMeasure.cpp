@@ -7,6 +7,7 @@
 #include <opencv2/imgproc.hpp>
 #include <vector>
 
+#include "analysis/FrameQuality.h"
 #include "platform/Rounding.h"
 
 namespace {
@@ -17,7 +18,6 @@ constexpr double kRadiusPerHalfMax = 3.5;  // measuring radius: about four sigma
 constexpr double kMinRadius = 6.0;
 constexpr int kWindowMargin = 3;    // pixels between the measuring circle and the border
 constexpr double kBinWidth = 0.02;  // radial resolution of the enclosed-flux curve
-constexpr double kSharpnessScale = 1e6;
 
 // Square of `side` pixels around `c`, cut to the frame.
 cv::Rect square(cv::Point c, int side, cv::Size frame) {
@@ -205,17 +205,7 @@ FocusFigure measureFocus(const cv::Mat& frame, cv::Point centre) {
 }
 
 double sharpness(const cv::Mat& grey) {
-    if (grey.empty()) return 0;
-    cv::Mat f, smooth, laplacian;
-    grey.convertTo(f, CV_32F);
-    const double mean = cv::mean(f)[0];
-    if (mean <= 0) return 0;
-    cv::GaussianBlur(f, smooth, cv::Size(7, 7), 1.0, 1.0, cv::BORDER_REFLECT);
-    cv::Laplacian(smooth, laplacian, CV_32F, 1, 1.0, 0.0, cv::BORDER_REFLECT);
-    // The outer 3 pixels see the reflected border; leave them out where the patch allows.
-    const int m = std::min({3, (laplacian.cols - 1) / 2, (laplacian.rows - 1) / 2});
-    const cv::Mat inner = laplacian(cv::Rect(m, m, laplacian.cols - 2 * m, laplacian.rows - 2 * m));
-    return kSharpnessScale * inner.dot(inner) / static_cast<double>(inner.total()) / (mean * mean);
+    return laplacianSharpness(grey, 0);
 }
 
 std::string focusText(const FocusFigure& figure) {

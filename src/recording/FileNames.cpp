@@ -15,6 +15,10 @@ std::string extension(const std::string& path) {
 }
 }  // namespace
 
+std::string qualityFilePath(const std::string& recordingPath) {
+    return pathStem(recordingPath) + ".quality.csv";
+}
+
 std::string folderOfPath(const std::string& path) {
     const size_t slash = path.find_last_of('/');
     if (slash == std::string::npos) return ".";
@@ -45,7 +49,8 @@ int32_t nextRecordingNumber(const std::string& path) {
     int32_t n = 0;
     for (;;) {
         const std::string name = numberedName(path, n);
-        if (!fileExists(name) && !fileExists(name + kSerStampsSuffix) && !aviPartsExist(name))
+        if (!fileExists(name) && !fileExists(name + kSerStampsSuffix) &&
+            !fileExists(qualityFilePath(name)) && !aviPartsExist(name))
             return n;
         ++n;
     }

@@ -7,6 +7,10 @@
 // The suffix of a SER recording's side file of time stamps ("moon_00003.SER.stamps").
 constexpr char kSerStampsSuffix[] = ".stamps";
 
+// The side file of a SER or AVI recording's seeing figures, one row per frame: the
+// recording's path less its extension, and ".quality.csv" ("moon_00003.quality.csv").
+std::string qualityFilePath(const std::string& recordingPath);
+
 // The folder of a path ("." for a bare name, "/" for a file at the root).
 std::string folderOfPath(const std::string& path);
 
@@ -21,7 +25,7 @@ std::string numberedName(const std::string& path, int32_t n);
 bool aviPartsExist(const std::string& name);
 
 // The first number whose numbered name of `path` is not taken, neither by a file of that
-// name, nor by a SER side file of it, nor by AVI part files of it.
+// name, nor by a side file of it (SER stamps, seeing figures), nor by AVI part files of it.
 int32_t nextRecordingNumber(const std::string& path);
 
 // The first number from `from` on whose numbered name of `path` is not taken by a file.

@@ -46,7 +46,7 @@ void FrameWriterThread::run() {
             frame = std::move(queue_.front());
             queue_.pop_front();
         }
-        const bool ok = write_ ? write_(*frame) : true;
+        const bool ok = write_ ? write_(frame) : true;
         frame.reset();  // its memory goes back to the budget before the next write
         std::deque<FramePtr> dropped;
         {

@@ -20,9 +20,10 @@
 class FrameWriterThread {
   public:
     // Run on the writer thread: writes one frame (false: it failed, the recording is
-    // over); closes the output once every frame is written or a write failed (false: it
-    // could not be finished).
-    using WriteFn = std::function<bool(Frame& frame)>;
+    // over), or takes it over to write later (it then leaves the pointer empty; the frame
+    // keeps its bytes in the queue's account meanwhile); closes the output once every frame
+    // is written or a write failed (false: it could not be finished).
+    using WriteFn = std::function<bool(FramePtr& frame)>;
     using CloseFn = std::function<bool()>;
     // Called on the writer thread when it has ended, so the window thread can finish the
     // recording without polling for it.

@@ -17,12 +17,12 @@
 #include "platform/Clock.h"
 #include "platform/Memory.h"
 #include "platform/Rounding.h"
+#include "analysis/FrameQuality.h"
+#include "analysis/SeeingHistory.h"
 #include "recording/FileNames.h"
 #include "recording/Log.h"
 
 namespace {
-// How often a capture command waiting for the filter wheel looks at it.
-constexpr int kWheelCheckMs = 100;
 // How long a recording whose count is done waits for the next due frame to end it.
 constexpr int kCountEndWaitMs = 200;
 }  // namespace
@@ -90,9 +90,9 @@ RecordingController::RecordingController(CaptureThread* capture, RecoveryJournal
     connect(
         this, &RecordingController::writerNeedsWindow, this, [this] { finishIfOver(); },
         Qt::QueuedConnection);
-    wheelTimer_ = new QTimer(this);
-    wheelTimer_->setInterval(kWheelCheckMs);
-    connect(wheelTimer_, &QTimer::timeout, this, &RecordingController::watchWheel);
+    waitTimer_ = new QTimer(this);
+    waitTimer_->setInterval(kWaitCheckMs);
+    connect(waitTimer_, &QTimer::timeout, this, &RecordingController::watchWait);
     endTimer_ = new QTimer(this);
     endTimer_->setSingleShot(true);
     endTimer_->setTimerType(Qt::PreciseTimer);
@@ -136,6 +136,13 @@ void RecordingController::beginCounting(RecordingLength length) {
     filesWritten_.clear();
     lastFile_.clear();
     lastLogPath_.clear();
+    lastQualityFile_.clear();
+    qualities_.clear();
+    // Held frames stay in the writer queue's account: at most half of it, so that the
+    // camera is never held back for them.
+    const uint64_t queueLimit = capture_ ? capture_->frameBudget().queueLimit() : UINT64_MAX;
+    sharpest_ = keepSharpest_ ? std::make_unique<SharpestFrames>(keepPercent_, queueLimit / 2)
+                              : nullptr;
     gain_ = facts_.gain;
     {
         std::lock_guard<std::mutex> lock(changesMutex_);
@@ -166,7 +173,7 @@ void RecordingController::startWriter() {
             });
     }
     writer_ = std::make_unique<FrameWriterThread>(
-        [this](Frame& frame) { return writeOnWriterThread(frame); },
+        [this](FramePtr& frame) { return writeOnWriterThread(frame); },
         [this] { return closeOnWriterThread(); }, [this] { emit writerNeedsWindow(); });
 }
 
@@ -209,8 +216,15 @@ bool RecordingController::startRecording(CaptureFormat format, const std::string
     setup.colorCamera = colorCamera;
     setup.colorFrames = colorFrames;
     setup.texts = serTextsOf(facts_);
-    if (!openOutput(format == CaptureFormat::Ser ? CaptureFormat::Ser : CaptureFormat::Avi, setup))
+    // The side file first: a recording starts only with the name of its figures free.
+    if (!qualityFile_.create(qualityFilePath(path))) {
+        lastError_ = "No seeing figures file for " + path + ": " + qualityFile_.error();
         return false;
+    }
+    if (!openOutput(format == CaptureFormat::Ser ? CaptureFormat::Ser : CaptureFormat::Avi, setup)) {
+        qualityFile_.discard();
+        return false;
+    }
     width_ = width;
     height_ = height;
     beginCounting(length);
@@ -239,27 +253,43 @@ bool RecordingController::startStillSeries(CaptureFormat format, const std::stri
 
 CaptureStart RecordingController::requestCapture(const CaptureRequest& request) {
     if (busy() || waiting_) return CaptureStart::Failed;  // one recording at a time
-    if (capture_ && capture_->status().wheelMoving) {
-        waiting_ = request;
-        wheelTimer_->start();
-        setProgress(tr("Waiting for the filter wheel"));
-        emit waitingForWheelChanged(true);
-        return CaptureStart::WaitingForWheel;
+    waitedForSharp_ = startWhenSharp_ && sharpNow_;
+    if (waitedForSharp_ && restartSharp_) restartSharp_();
+    waiting_ = request;
+    const QString reason = waitReason();
+    if (reason.isEmpty()) {
+        waiting_.reset();
+        return startCapture(request);
     }
-    return startCapture(request);
+    waitTimer_->start();
+    setProgress(reason);
+    emit waitingChanged(true);
+    return waitedForSharp_ && !(capture_ && capture_->status().wheelMoving)
+               ? CaptureStart::WaitingForSharp
+               : CaptureStart::WaitingForWheel;
 }
 
-void RecordingController::watchWheel() {
+QString RecordingController::waitReason() const {
+    if (capture_ && capture_->status().wheelMoving) return tr("Waiting for the filter wheel");
+    if (waitedForSharp_ && !sharpNow_()) return tr(kWaitingForSharpText);
+    return QString();
+}
+
+void RecordingController::watchWait() {
     if (!waiting_) {
-        wheelTimer_->stop();
+        waitTimer_->stop();
         return;
     }
-    if (capture_ && capture_->status().wheelMoving) return;
+    const QString reason = waitReason();
+    if (!reason.isEmpty()) {
+        setProgress(reason);
+        return;
+    }
     const CaptureRequest request = *waiting_;
     waiting_.reset();
-    wheelTimer_->stop();
+    waitTimer_->stop();
     setProgress(QString());
-    emit waitingForWheelChanged(false);
+    emit waitingChanged(false);
     if (startCapture(request) == CaptureStart::Failed)
         emit failed(QString::fromStdString(lastError_));
 }
@@ -316,9 +346,9 @@ void RecordingController::noteFilterInBeam(int32_t slot, const std::string& name
 void RecordingController::cancel() {
     if (waiting_) {
         waiting_.reset();
-        wheelTimer_->stop();
+        waitTimer_->stop();
         setProgress(QString());
-        emit waitingForWheelChanged(false);
+        emit waitingChanged(false);
         return;
     }
     if (state_ == WriterState::None || ending_) return;
@@ -330,16 +360,38 @@ void RecordingController::cancel() {
 
 // ---- the writer thread
 
-bool RecordingController::writeOnWriterThread(Frame& frame) {
+bool RecordingController::writeOnWriterThread(FramePtr& frame) {
     const auto started = std::chrono::steady_clock::now();
-    const bool ok = writeFrameOnWriterThread(frame);
+    bool ok = true;
+    // Every frame of a SER or AVI recording gets its figure (its side file lists them), and
+    // every frame when only the sharpest are kept.
+    const bool measure = sharpest_ || qualityFile_.isOpen();
+    const double quality =
+        measure ? frameQuality(frame->rawImage, {.mosaic = frame->pattern != ColorPattern::Mono,
+                                                 .region = frame->qualityRegion})
+                : 0;
+    if (sharpest_) {
+        std::vector<SharpestFrames::Judged> judged;
+        sharpest_->add(std::move(frame), quality, judged);
+        ok = writeJudgedOnWriterThread(judged);
+    } else {
+        ok = writeFrameOnWriterThread(*frame, quality);
+    }
     nanosWriting_ += static_cast<uint64_t>(std::chrono::duration_cast<std::chrono::nanoseconds>(
                                                std::chrono::steady_clock::now() - started)
                                                .count());
     return ok;
 }
 
-bool RecordingController::writeFrameOnWriterThread(Frame& frame) {
+bool RecordingController::writeJudgedOnWriterThread(std::vector<SharpestFrames::Judged>& judged) {
+    for (SharpestFrames::Judged& j : judged) {
+        if (!writeFrameOnWriterThread(*j.frame, j.quality)) return false;
+        j.frame.reset();  // its memory goes back to the budget before the next write
+    }
+    return true;
+}
+
+bool RecordingController::writeFrameOnWriterThread(Frame& frame, double quality) {
     if (!output_) return true;
     FrameWritten written;
     const auto cards = [this, &frame] {
@@ -351,6 +403,13 @@ bool RecordingController::writeFrameOnWriterThread(Frame& frame) {
         writerError_ = output_->error();
         return false;
     }
+    if (qualityFile_.isOpen() &&
+        !qualityFile_.append(framesWritten_.load(), toUtc(frame.timeStamp, facts_.utcOffsetSeconds),
+                             quality)) {
+        writerError_ = qualityFile_.error();
+        return false;
+    }
+    if (sharpest_ || qualityFile_.isOpen()) qualities_.push_back(quality);
     if (firstFile_.empty()) firstFile_ = written.file;
     if (filesWritten_.empty() || filesWritten_.back() != written.file)
         filesWritten_.push_back(written.file);
@@ -371,13 +430,40 @@ bool RecordingController::writeFrameOnWriterThread(Frame& frame) {
 
 bool RecordingController::closeOnWriterThread() {
     if (!output_) return true;
-    if (!output_->close(finalRecordingPath())) {
+    // The last, partial second is judged like the others: its kept frames are written.
+    bool flushed = true;
+    if (sharpest_) {
+        std::vector<SharpestFrames::Judged> judged;
+        sharpest_->flush(judged);
+        // After a failed write nothing more is written: the held frames go.
+        if (!writer_->failed()) flushed = writeJudgedOnWriterThread(judged);
+    }
+    const std::string finalPath = finalRecordingPath();
+    if (!output_->close(finalPath)) {
         writerError_ += (writerError_.empty() ? "" : "\n") + output_->error();
+        qualityFile_.close(std::string());
         return false;
     }
     lastFile_ = output_->closedPath(firstFile_);
+    if (qualityFile_.isOpen()) {
+        // Renamed with its recording under observation names.
+        const bool renamed = !finalPath.empty() && lastFile_ == finalPath;
+        if (!qualityFile_.close(renamed ? qualityFilePath(finalPath) : std::string())) {
+            writerError_ += (writerError_.empty() ? "" : "\n") + qualityFile_.error();
+            flushed = false;
+        }
+        lastQualityFile_ = qualityFile_.path();
+    }
     if (writeLog_) writeLogOnWriterThread();
-    return true;
+    return flushed;
+}
+
+std::string RecordingController::selectionText() const {
+    std::string text = sharpest_ ? "sharpest " + std::to_string(sharpest_->percent()) +
+                                       " % of each second"
+                                 : "every frame";
+    if (waitedForSharp_) text += ", started when the seeing was sharp";
+    return text;
 }
 
 void RecordingController::markStopped() {
@@ -421,6 +507,17 @@ void RecordingController::writeLogOnWriterThread() {
     result.frames = framesWritten_.load();
     result.gaps = findGaps(stampsSeconds_);
     result.gaps.framesLost = writer_ ? writer_->framesLost() : 0;
+    if (sharpest_) {
+        result.gaps.keptPercent = sharpest_->percent();
+        result.gaps.framesKept = sharpest_->kept();
+        result.gaps.framesLeftOut = sharpest_->leftOut();
+    }
+    result.selection = selectionText();
+    if (!qualities_.empty()) {
+        result.qualityMedian = medianOf(qualities_);
+        result.qualityBest = *std::max_element(qualities_.begin(), qualities_.end());
+    }
+    result.qualityFile = lastQualityFile_;
     if (capture_) {
         const CaptureStatus camera = capture_->status();
         result.gaps.failedExposures = camera.failedExposures - failedAtStart_;
@@ -514,6 +611,11 @@ std::string RecordingController::settleWriter() {
                    " recorded frame(s) could not be written.";
     lastGaps_ = findGaps(stampsSeconds_);
     lastGaps_.framesLost = lost;
+    if (sharpest_) {
+        lastGaps_.keptPercent = sharpest_->percent();
+        lastGaps_.framesKept = sharpest_->kept();
+        lastGaps_.framesLeftOut = sharpest_->leftOut();
+    }
     writer_.reset();
     if (state_ == WriterState::Avi) writers_.avi.setCodecChooser(userChooser_);
     output_.reset();

@@ -31,9 +31,11 @@
 #include "acquisition/Frame.h"
 #include "recording/CaptureFormat.h"
 #include "recording/FrameWriterThread.h"
+#include "recording/QualityFile.h"
 #include "recording/RecordingGaps.h"
 #include "recording/RecordingGate.h"
 #include "recording/RecordingOutput.h"
+#include "recording/SharpestFrames.h"
 
 class CaptureThread;
 struct CaptureStatus;
@@ -66,6 +68,7 @@ struct CaptureRequest {
 enum class CaptureStart {
     Started,
     WaitingForWheel,  // it starts once the filter wheel is still (or is cancelled)
+    WaitingForSharp,  // it starts once the seeing is sharp (or is cancelled)
     Failed,           // lastError() says why; nothing records
 };
 
@@ -126,13 +129,33 @@ class RecordingController : public QObject {
     const std::string& lastFile() const { return lastFile_; }
     const std::string& lastLogPath() const { return lastLogPath_; }
 
-    // A capture command: waits for a turning filter wheel first (the request is carried out
-    // once it is still, with the facts of that moment), then sets the exposure, makes the
+    // A capture command: waits for a turning filter wheel first and, with "Start When
+    // Sharp", for sharp seeing (the request is carried out once both are there, with the
+    // facts of that moment), then sets the exposure, makes the
     // recording's name (numbered, or provisional under observation names), opens the
     // output, cuts the running exposure short and starts the gate with the pause. Ignored
     // (Failed, with no error) while a recording runs or waits.
     CaptureStart requestCapture(const CaptureRequest& request);
-    bool waitingForWheel() const { return waiting_.has_value(); }
+    // A capture command waits: for the filter wheel, then (with "Start When Sharp") for
+    // sharp seeing; one state for both, the progress text says which.
+    bool waiting() const { return waiting_.has_value(); }
+    // Where a capture that waits for sharp seeing learns that the moment has come: asked
+    // every kWaitCheckMs on the window thread; `restart` is called as the wait begins, so
+    // that only sharp seeing from then on counts.
+    void setSharpSource(std::function<bool()> sharpNow, std::function<void()> restart) {
+        sharpNow_ = std::move(sharpNow);
+        restartSharp_ = std::move(restart);
+    }
+    // "Keep Sharpest Frames": of each second only `percent` % of the frames, those with the
+    // best seeing figures, are written; from the next recording on.
+    void setKeepSharpest(bool on, int percent) {
+        keepSharpest_ = on;
+        keepPercent_ = percent;
+    }
+    // "Start When Sharp": a capture command waits for sharp seeing first.
+    void setStartWhenSharp(bool on) { startWhenSharp_ = on; }
+    static constexpr int kWaitCheckMs = 100;
+    static constexpr const char* kWaitingForSharpText = QT_TR_NOOP("Waiting for sharp seeing...");
     // The pause between recorded frames, from the next recorded frame on.
     void setPause(int32_t pauseMs) { gate_.setPause(pauseMs); }
     const RecordingGate& gate() const { return gate_; }
@@ -207,6 +230,8 @@ class RecordingController : public QObject {
     uint32_t startTime() const { return startTime_; }  // monotonicMs at the start
     // The gaps of the last finished recording, from its written frames' time stamps.
     const GapReport& lastGaps() const { return lastGaps_; }
+    // The seeing figures file of the last finished SER or AVI recording ("" when none).
+    const std::string& lastQualityFile() const { return lastQualityFile_; }
     // The reason of the last failed start, write or close, naming the file.
     const std::string& lastError() const { return lastError_; }
 
@@ -216,9 +241,9 @@ class RecordingController : public QObject {
     StillSeriesWriter& stills() { return writers_.stills; }
 
   signals:
-    // A capture command waits for the filter wheel (true), or no longer does (false: it
-    // started, failed or was cancelled).
-    void waitingForWheelChanged(bool waiting);
+    // A capture command waits for the filter wheel or for sharp seeing (true), or no longer
+    // does (false: it started, failed or was cancelled).
+    void waitingChanged(bool waiting);
     // A recording has started: its output is open and frames are taken.
     void recordingStarted();
     // Emitted on the writer thread when the window thread has something to do (the output
@@ -239,11 +264,15 @@ class RecordingController : public QObject {
   private:
     CaptureStart startCapture(const CaptureRequest& request);
     bool openOutput(CaptureFormat format, const OutputSetup& setup);
-    void watchWheel();
+    void watchWait();
+    // What a waiting capture command still waits for: its progress text, "" when nothing.
+    QString waitReason() const;
     void beginCounting(RecordingLength length);
     void startWriter();
-    bool writeOnWriterThread(Frame& frame);
-    bool writeFrameOnWriterThread(Frame& frame);
+    bool writeOnWriterThread(FramePtr& frame);
+    bool writeFrameOnWriterThread(Frame& frame, double quality);
+    bool writeJudgedOnWriterThread(std::vector<SharpestFrames::Judged>& judged);
+    std::string selectionText() const;
     bool closeOnWriterThread();
     std::string finalRecordingPath() const;
     void writeLogOnWriterThread();
@@ -269,7 +298,7 @@ class RecordingController : public QObject {
     std::unique_ptr<FrameWriterThread> writer_;
     RecordingGate gate_;
     std::optional<CaptureRequest> waiting_;  // a capture command waiting for the wheel
-    QTimer* wheelTimer_ = nullptr;           // looks at the wheel while one waits
+    QTimer* waitTimer_ = nullptr;            // looks at the wheel and the seeing while one waits
     QTimer* endTimer_ = nullptr;             // the end of a timed recording
     int32_t recordedSlot_ = 0;               // the filter in the beam, for the log
 
@@ -305,11 +334,23 @@ class RecordingController : public QObject {
     std::vector<std::string> filesWritten_;  // every file its frames went into, in order
     std::string lastFile_;     // set on the writer thread at close, read once it ended
     std::string lastLogPath_;  // likewise
+    std::string lastQualityFile_;  // likewise
+    // The frames' seeing figures: the side file of a SER or AVI recording, the figures of
+    // the frames written, and the stage that keeps the sharpest frames of each second.
+    QualityFile qualityFile_;
+    std::vector<double> qualities_;
+    std::unique_ptr<SharpestFrames> sharpest_;
 
     // What the files and the log say about the recording; set before it starts.
     RecordingFacts facts_;
     bool writeLog_ = false;  // the program turns it on from its stored choice
     bool observationNames_ = false;
+    bool keepSharpest_ = false;
+    int keepPercent_ = 25;
+    bool startWhenSharp_ = false;
+    bool waitedForSharp_ = false;  // the running recording waited for sharp seeing
+    std::function<bool()> sharpNow_;
+    std::function<void()> restartSharp_;
     std::atomic<int32_t> gain_{0};  // the gain in force, for the FITS cards
     std::mutex changesMutex_;
     std::vector<SettingChange> changes_;  // of the running recording

@@ -36,6 +36,11 @@ std::string gapText(const GapReport& report) {
                       report.gaps == 1 ? "" : "s", report.longestSeconds);
         text = buf;
     }
+    if (report.keptPercent > 0)
+        text = "sharpest " + std::to_string(report.keptPercent) + " % kept: " +
+               std::to_string(report.framesKept) + " frame" +
+               (report.framesKept == 1 ? "" : "s") + ", " + std::to_string(report.framesLeftOut) +
+               " left out";
     if (report.failedExposures > 0)
         text += ", " + std::to_string(report.failedExposures) + " failed exposure" +
                 (report.failedExposures == 1 ? "" : "s");

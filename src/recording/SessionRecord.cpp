@@ -229,6 +229,14 @@ std::string captureLogText(const RecordingFacts& f, const RecordingResult& r) {
     line(out, "Longest gap", number("%.3f", r.gaps.longestSeconds) + " s");
     line(out, "Frames not written", std::to_string(r.gaps.framesLost));
     if (!r.gaps.cameraTrouble.empty()) line(out, "Camera trouble", r.gaps.cameraTrouble);
+    if (!r.selection.empty()) line(out, "Frame selection", r.selection);
+    if (r.gaps.keptPercent > 0) {
+        line(out, "Frames kept", std::to_string(r.gaps.framesKept));
+        line(out, "Frames left out", std::to_string(r.gaps.framesLeftOut));
+    }
+    if (r.qualityMedian) line(out, "Seeing figure median", number("%.1f", *r.qualityMedian));
+    if (r.qualityBest) line(out, "Seeing figure best", number("%.1f", *r.qualityBest));
+    if (!r.qualityFile.empty()) line(out, "Seeing figures", r.qualityFile);
     const PreciseDateTime start = r.firstFrame ? *r.firstFrame : f.startLocal;
     const PreciseDateTime end = r.lastFrame ? exposureEnd(*r.lastFrame, f.exposureMs) : r.endLocal;
     line(out, "Start (UTC)", utc(start));
@@ -296,7 +304,8 @@ std::string observationStem(LocalDateTime utc, const std::string& target,
 
 namespace {
 bool observationNameTaken(const std::string& path, bool avi) {
-    return fileExists(path) || fileExists(path + kSerStampsSuffix) || (avi && aviPartsExist(path));
+    return fileExists(path) || fileExists(path + kSerStampsSuffix) ||
+           fileExists(qualityFilePath(path)) || (avi && aviPartsExist(path));
 }
 }  // namespace
 

@@ -90,6 +90,12 @@ struct RecordingResult {
     double recordingSeconds = 0.0;
     double recordingRate = 0.0;
     std::vector<SettingChange> changes;
+    // The frames' seeing figures: how the frames were chosen ("every frame", "sharpest 25 %
+    // of each second", after "waiting for sharp seeing"), the median and best figure of the
+    // frames written, and the side file that lists them ("" when none was written).
+    std::string selection;
+    std::optional<double> qualityMedian, qualityBest;
+    std::string qualityFile;
 };
 
 // Local date-time to UTC with the offset (seconds east of UTC).

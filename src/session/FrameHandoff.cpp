@@ -64,7 +64,11 @@ HandoffReport FrameHandoff::handle(FramePtr frame, const FrameFlags& flags,
         if (actions.histogram) actions.histogram(*frame);
     }
 
-    if (actions.track && !frame->cutShort) actions.track(*frame);
+    // A frame cut short holds less light than its exposure: no measure of the picture.
+    if (!frame->cutShort) {
+        if (actions.track) actions.track(*frame);
+        if (actions.seeing) actions.seeing(*frame);
+    }
 
     if (flags.recording) {
         report.recorded = true;

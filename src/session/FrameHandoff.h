@@ -46,6 +46,9 @@ struct FrameActions {
     // The planet tracker with every frame, which it searches on a thread of its own (the
     // newest it can take); it returns at once.
     std::function<void(const Frame& frame)> track;
+    // The seeing figure with every frame, which it measures on a thread of its own (the
+    // newest it can take); it returns at once.
+    std::function<void(const Frame& frame)> seeing;
     // The recording step for every frame while a recording runs, which takes the frame over
     // (to queue it for the writer thread without copying its pixels); the recording decides
     // which frames it keeps.

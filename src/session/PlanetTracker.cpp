@@ -5,6 +5,7 @@
 #include <memory>
 
 #include "acquisition/Frame.h"
+#include "analysis/FrameQuality.h"
 #include "platform/Clock.h"
 
 namespace {
@@ -20,6 +21,7 @@ void PlanetTracker::setOn(bool on) {
     on_ = on;
     tracking_.reset();
     clearBright_ = 0;
+    discArea_ = 0;
     setState(on ? State::Searching : State::Off);
 }
 
@@ -44,7 +46,10 @@ void PlanetTracker::offer(const Frame& frame) {
 
 void PlanetTracker::act(const FramePlacement& at, const DiscFound& disc, uint32_t atMs) {
     if (!on_) return;
+    discArea_ = disc.found ? disc.area : 0;
     if (disc.found) {
+        const double x = at.mirrored ? at.frame.width - 1 - disc.centre.x : disc.centre.x;
+        discOnSensor_ = {at.frame.x + x, at.frame.y + disc.centre.y};
         const double fade =
             std::exp2(-static_cast<double>(atMs - clearBrightAtMs_) / kClearHalfLifeMs);
         if (disc.bright >= clearBright_ * fade) {
@@ -77,6 +82,15 @@ void PlanetTracker::act(const FramePlacement& at, const DiscFound& disc, uint32_
                       d.origin.y, d.discOnSensor.x, d.discOnSensor.y);
         hooks_.noteMove(text);
     }
+}
+
+cv::Rect PlanetTracker::qualityRegion(const Frame& frame) const {
+    if (!on_ || discArea_ <= 0 || frame.sensorLeft < 0 || frame.sensorTop < 0) return {};
+    const int width = frame.rawImage.cols;
+    double x = discOnSensor_.x - frame.sensorLeft;
+    if (frame.flipped) x = width - 1 - x;
+    return discPatch({x, discOnSensor_.y - frame.sensorTop}, discArea_,
+                     {width, frame.rawImage.rows});
 }
 
 void PlanetTracker::setState(State state) {

@@ -42,6 +42,11 @@ class PlanetTracker {
     // Until the searches handed over so far have run; true when done within `timeoutMs`.
     bool waitIdle(int timeoutMs) const { return worker_.waitIdle(timeoutMs); }
 
+    // The part of `frame` the seeing figure is measured on: a square around the disc where
+    // the last search found it (on the sensor, so that a move of the subframe since does not
+    // put it astray); empty (the whole frame) while off or without a disc.
+    cv::Rect qualityRegion(const Frame& frame) const;
+
     // "Tracking: planet lost" and the like; "" while off.
     static std::string stateText(State state);
 
@@ -55,6 +60,10 @@ class PlanetTracker {
     SubframeTracking tracking_;
     State state_ = State::Off;
     uint64_t moves_ = 0;
+    // Where the last search found the disc, on the sensor (the centre of sensor column x at
+    // x), and its area in pixels; area 0 while no disc is known.
+    cv::Point2d discOnSensor_;
+    double discArea_ = 0;
     // The disc's bright level in clear frames, fading by half in 2 s so that a lower
     // exposure or gain is soon taken as the new clear level, while a cloud that dims the
     // planet within a second or so hides it.

@@ -182,6 +182,30 @@ bool writeTrackPlanet(bool on) {
     return writeSwitch(QStringLiteral("TrackPlanet"), on);
 }
 
+SharpnessChoices readSharpnessChoices() {
+    SharpnessChoices c;
+    const auto within = [](const QString& name, int def, int low, int high) {
+        const int v = decimalOr(readGroupText(QStringLiteral("Capture"), name), def);
+        return v >= low && v <= high ? v : def;
+    };
+    c.keepSharpest = readSwitch(QStringLiteral("KeepSharpest"), false);
+    c.keepPercent = within(QStringLiteral("KeepSharpestPercent"), c.keepPercent, 1, 100);
+    c.startWhenSharp = readSwitch(QStringLiteral("StartWhenSharp"), false);
+    c.sharpPercentile = within(QStringLiteral("SharpPercentile"), c.sharpPercentile, 1, 99);
+    return c;
+}
+
+bool writeSharpnessChoices(const SharpnessChoices& c) {
+    auto store = openSettings();
+    store->beginGroup(QStringLiteral("Capture"));
+    store->setValue(QStringLiteral("KeepSharpest"), c.keepSharpest ? QStringLiteral("1") : QStringLiteral("0"));
+    store->setValue(QStringLiteral("KeepSharpestPercent"), QString::number(c.keepPercent));
+    store->setValue(QStringLiteral("StartWhenSharp"), c.startWhenSharp ? QStringLiteral("1") : QStringLiteral("0"));
+    store->setValue(QStringLiteral("SharpPercentile"), QString::number(c.sharpPercentile));
+    store->endGroup();
+    return flushSettings(*store);
+}
+
 QString readKeyboardSetting(const QString& name, const QString& def) {
     auto s = openSettings();
     if (s->status() != QSettings::NoError) return def;

@@ -88,6 +88,20 @@ bool writeObservationNames(bool on);
 bool readTrackPlanet();
 bool writeTrackPlanet(bool on);
 
+// The sharp-seeing choices of "Capture Files" (group "Capture", written at once): "Keep
+// Sharpest Frames" and the share of each second it keeps, "Start When Sharp" and the
+// percentile of the last minute's seeing figures the seeing must stay above. Off, 25 % and
+// the 75th percentile when nothing valid is stored; the numbers lie within 1 to 100 and 1 to
+// 99.
+struct SharpnessChoices {
+    bool keepSharpest = false;
+    int keepPercent = 25;
+    bool startWhenSharp = false;
+    int sharpPercentile = 75;
+};
+SharpnessChoices readSharpnessChoices();
+bool writeSharpnessChoices(const SharpnessChoices& choices);
+
 // The on-screen keyboard's settings, under group "Palvid". Reading gives `def` when the
 // value is missing or the file cannot be read; writing an empty name does nothing and
 // returns false, as it does when the value did not reach the file.

@@ -94,7 +94,7 @@ CapturePanel::CapturePanel(CaptureThread& capture, RecordingController& recorder
             [this](const QString& text) { status_.setText(StatusPanels::Progress, text); });
     connect(&recorder_, &RecordingController::memoryChanged, this,
             [this](const QString& text) { status_.setText(StatusPanels::Memory, text); });
-    connect(&recorder_, &RecordingController::waitingForWheelChanged, this, [this](bool waiting) {
+    connect(&recorder_, &RecordingController::waitingChanged, this, [this](bool waiting) {
         if (waiting)
             showRecordingControls();
         else if (!recorder_.busy())
@@ -432,7 +432,7 @@ void CapturePanel::startStillSeries() {
 }
 
 void CapturePanel::requestCapture(bool sequence) {
-    if (recorder_.busy() || waitingForWheel()) return;  // one recording at a time
+    if (recorder_.busy() || waiting()) return;  // one recording at a time
     if (capturePath_.isEmpty()) {
         showMessage(sequence ? tr("Error opening AVI/SER file")
                              : tr("Please set file parameters first"));

@@ -68,8 +68,9 @@ class CapturePanel : public QFrame {
     void startSequence();
     void startStillSeries();
     void cancelRecording();
-    // A capture command given while the filter wheel turns waits for it: true meanwhile.
-    bool waitingForWheel() const { return recorder_.waitingForWheel(); }
+    // A capture command waits (for the filter wheel to stop, for sharp seeing): true
+    // meanwhile.
+    bool waiting() const { return recorder_.waiting(); }
     // Closes a recording still open (the exit procedure); false when it could not be
     // finished.
     bool closeForExit();

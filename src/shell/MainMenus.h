@@ -18,6 +18,9 @@ struct MainMenus {
     QMenu* captureFormat = nullptr;       // "Set Capture Format" (hidden), filled by the panel
     QAction* codecIyuv = nullptr;         // "IYUV codec (Registax)"
     QAction* codecAsk = nullptr;          // "Ask when opening"
+    QAction* keepSharpest = nullptr;       // "Keep Sharpest Frames" (checkable)
+    QAction* startWhenSharp = nullptr;     // "Start When Sharp" (checkable)
+    QAction* sharpnessSettings = nullptr;  // "Sharpness Settings..."
     QAction* depth8 = nullptr;            // "8 bit": samples of the files
     QAction* depth16 = nullptr;           // "16 bit": enabled for cameras of more than 8 bits
     QAction* stampVisible = nullptr;      // TimeStamp Overlay > "Visible"

@@ -8,6 +8,7 @@
 #include <QFile>
 #include <QFrame>
 #include <QMessageBox>
+#include <QSignalBlocker>
 #include <QSlider>
 #include <QStatusBar>
 #include <QTimer>
@@ -29,6 +30,7 @@
 #include "shell/HistogramPanel.h"
 #include "shell/Log.h"
 #include "shell/PictureArea.h"
+#include "shell/SeeingPanel.h"
 #include "shell/StatusPanels.h"
 #include "shell/SubframePanel.h"
 #include "widgets/CameraDialog.h"
@@ -37,6 +39,7 @@
 #include "widgets/OverlayDialog.h"
 #include "widgets/PanelParts.h"
 #include "widgets/SessionDetailsDialog.h"
+#include "widgets/SharpnessDialog.h"
 
 MainWindow::MainWindow(StartOptions options, QWidget* parent)
     : QMainWindow(parent), options_(std::move(options)) {
@@ -74,6 +77,15 @@ MainWindow::MainWindow(StartOptions options, QWidget* parent)
         showCameraState();
     };
     tracker_ = std::make_unique<PlanetTracker>(this, std::move(trackerHooks));
+    seeing_ = std::make_unique<SeeingMonitor>(this, [this](const SeeingHistory& history) {
+        if (sharpMoment_.step(history)) sharpReached_ = true;
+        seeingPanel_->showHistory(history);
+    });
+    recorder_->setSharpSource([this] { return sharpReached_; },
+                              [this] {
+                                  sharpMoment_.reset();
+                                  sharpReached_ = false;
+                              });
 
     buildPanels();
     menus_ = buildMainMenus(menuBar());
@@ -125,6 +137,8 @@ void MainWindow::buildPanels() {
     column->addWidget(exposurePanel_);
     column->addWidget(subframePanel_);
     column->addWidget(histogramPanel_);
+    seeingPanel_ = new SeeingPanel(left);
+    column->addWidget(seeingPanel_);
     column->addWidget(capturePanel_);
     column->addWidget(capturePanel_->summaryPanel());
     column->addStretch(1);
@@ -226,6 +240,18 @@ void MainWindow::wireMenus() {
         if (!writeTrackPlanet(on))
             qCWarning(lcProgram, "the planet tracking choice could not be stored");
     });
+    connect(menus_.keepSharpest, &QAction::toggled, this, [this](bool on) {
+        SharpnessChoices c = sharpness_;
+        c.keepSharpest = on;
+        applySharpnessChoices(c, true);
+    });
+    connect(menus_.startWhenSharp, &QAction::toggled, this, [this](bool on) {
+        SharpnessChoices c = sharpness_;
+        c.startWhenSharp = on;
+        applySharpnessChoices(c, true);
+    });
+    connect(menus_.sharpnessSettings, &QAction::triggered, this,
+            &MainWindow::editSharpnessSettings);
     connect(menus_.depth8, &QAction::triggered, this, [this] { chooseSampleDepth(8); });
     connect(menus_.depth16, &QAction::triggered, this, [this] { chooseSampleDepth(16); });
     // Each zoom item acts on its state, however it gets checked.
@@ -338,6 +364,23 @@ RecordingFacts MainWindow::recordingFacts() const {
     return f;
 }
 
+void MainWindow::applySharpnessChoices(const SharpnessChoices& choices, bool store) {
+    sharpness_ = choices;
+    recorder_->setKeepSharpest(choices.keepSharpest, choices.keepPercent);
+    recorder_->setStartWhenSharp(choices.startWhenSharp);
+    sharpMoment_.setPercent(choices.sharpPercentile);
+    const QSignalBlocker keep(menus_.keepSharpest), start(menus_.startWhenSharp);
+    menus_.keepSharpest->setChecked(choices.keepSharpest);
+    menus_.startWhenSharp->setChecked(choices.startWhenSharp);
+    if (store && !writeSharpnessChoices(choices))
+        qCWarning(lcProgram, "the sharpness choices could not be stored");
+}
+
+void MainWindow::editSharpnessSettings() {
+    SharpnessDialog dialog(this);
+    if (const auto edited = dialog.edit(sharpness_)) applySharpnessChoices(*edited, true);
+}
+
 void MainWindow::attachKeyboard(OnScreenKeyboard* keyboard) {
     sessionDialog_->attachKeyboard(keyboard);
     nameDialog_->attachKeyboard(keyboard);
@@ -357,7 +400,12 @@ void MainWindow::connectSession() {
         histogramPanel_->countFrame(f, renderer_.levels());
     };
     consumers.track = [this](const Frame& f) { tracker_->offer(f); };
-    consumers.record = [this](FramePtr f) { recorder_->recordFrame(std::move(f)); };
+    consumers.seeing = [this](const Frame& f) { seeing_->offer(f, tracker_->qualityRegion(f)); };
+    consumers.record = [this](FramePtr f) {
+        // The recording measures each frame where the live figure does.
+        f->qualityRegion = tracker_->qualityRegion(*f);
+        recorder_->recordFrame(std::move(f));
+    };
     captureSession_.setConsumers(std::move(consumers), [this] {
         FrameFlags flags;
         flags.recording = capture_->recording();

@@ -13,7 +13,9 @@
 #include "display/PreviewRenderer.h"
 #include "platform/DiskSpace.h"
 #include "session/CaptureSession.h"
+#include "analysis/SeeingHistory.h"
 #include "session/PlanetTracker.h"
+#include "session/SeeingMonitor.h"
 #include "settings/SettingsStore.h"
 #include "shell/MainMenus.h"
 
@@ -35,6 +37,7 @@ class OutputNameDialog;
 class OverlayDialog;
 class SplashScreen;
 class SessionDetailsDialog;
+class SeeingPanel;
 
 // What the main window's start() works with: the splash to report to (may be null), how long
 // the "<camera> Found" line stays readable (the program gives 2000 ms; 0 shows the window at
@@ -83,6 +86,8 @@ class MainWindow : public QMainWindow {
     // The parts of the window, for the program block, the tests and the benchmarks.
     CaptureThread& capture() { return *capture_; }
     PlanetTracker& tracker() { return *tracker_; }
+    SeeingMonitor& seeing() { return *seeing_; }
+    SeeingPanel& seeingPanel() { return *seeingPanel_; }
     RecordingController& recorder() { return *recorder_; }
     CapturePanel& capturePanel() { return *capturePanel_; }
     const PreviewRenderer& preview() const { return renderer_; }
@@ -142,6 +147,10 @@ class MainWindow : public QMainWindow {
     void openCamera();
     // Status panel 1: the camera's state, then the tracker's while it is on.
     void showCameraState();
+    // The sharp-seeing choices of the menu and the dialog, given to the recorder and stored.
+    void applySharpnessChoices(const SharpnessChoices& choices, bool store);
+    // "Sharpness Settings...".
+    void editSharpnessSettings();
 
     StartOptions options_;
     std::shared_ptr<FramePostTarget> postTarget_;
@@ -154,6 +163,12 @@ class MainWindow : public QMainWindow {
     // Moves the subframe through capture_, notes moves in recorder_'s log and shows its state
     // in status_: made after them and gone before them.
     std::unique_ptr<PlanetTracker> tracker_;
+    // The live seeing figure, its graph and the moment a capture that waits for sharp
+    // seeing starts.
+    std::unique_ptr<SeeingMonitor> seeing_;
+    SharpMoment sharpMoment_;
+    bool sharpReached_ = false;
+    SharpnessChoices sharpness_;
     // The camera panel's two parts: the camera's state and the tracker's ("" while off).
     QString cameraStateText_;
     QString trackingText_;
@@ -163,6 +178,7 @@ class MainWindow : public QMainWindow {
     ExposurePanel* exposurePanel_ = nullptr;
     SubframePanel* subframePanel_ = nullptr;
     HistogramPanel* histogramPanel_ = nullptr;
+    SeeingPanel* seeingPanel_ = nullptr;
     CapturePanel* capturePanel_ = nullptr;
     PictureArea* pictureArea_ = nullptr;
     FocusWindow* focusWindow_ = nullptr;

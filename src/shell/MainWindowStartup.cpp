@@ -56,6 +56,7 @@ void MainWindow::start() {
     (readObservationNames() ? menus_.observationNames : menus_.numberedNames)->setChecked(true);
     recorder_->setObservationNames(menus_.observationNames->isChecked());
     menus_.trackPlanet->setChecked(readTrackPlanet());
+    applySharpnessChoices(readSharpnessChoices(), false);
     capture_->setFrameBudget(CaptureThread::kHandOffBudgetBytes, readWriterQueueBytes());
     finishInterruptedRecordings();
 

@@ -18,10 +18,12 @@
 #include "FrameQueue.h"
 #include "LoadedCamera.h"
 #include "SemaphoreWait.h"
+#include "RankCorrelation.h"
 #include "TruthRecord.h"
 #include "acquisition/CameraLib.h"
 #include "acquisition/CaptureThread.h"
 #include "analysis/DiscFinder.h"
+#include "analysis/FrameQuality.h"
 
 namespace {
 using namespace std::chrono_literals;
@@ -404,6 +406,31 @@ TEST_F(SimCamTest, SeeingBlursAndTiltsEachFrameByItsOwnRecordedAmount) {
         b(truth[softest].x, truth[softest].y);
     EXPECT_GT(sharpness(frames[sharpest].mosaic, a, 150),
               sharpness(frames[softest].mosaic, b, 150));
+}
+
+TEST_F(SimCamTest, SeeingFigureRanksFramesByTheirTrueBlurAtAnyGain) {
+    const std::string path = recordTruth({{"seeing", "2"}});
+    api().setExposureLength(20);
+    std::vector<double> figures, sharpness;
+    std::vector<SkyFrame> frames;
+    for (int i = 0; i < 150; ++i) frames.push_back(exposeSky());
+    const std::vector<TruthLine> truth = truthLines(path, frames.size());
+    ASSERT_EQ(truth.size(), frames.size());
+    for (size_t i = 0; i < frames.size(); ++i) {
+        ASSERT_EQ(truth[i].startUs, frames[i].startUs);
+        figures.push_back(frameQuality(frames[i].mosaic, {.mosaic = true, .region = {}}));
+        sharpness.push_back(-truth[i].blur);
+    }
+    EXPECT_GE(spearman(figures, sharpness), 0.8);
+
+    // Without seeing, the scene at twice the gain has the same figure (the noise aside).
+    std::string error;
+    ASSERT_TRUE(applyCameraOptions({{"seeing", "0"}}, &error)) << error;
+    api().setGain(20);
+    const double low = frameQuality(exposeSky().mosaic, {.mosaic = true, .region = {}});
+    api().setGain(40);
+    const double high = frameQuality(exposeSky().mosaic, {.mosaic = true, .region = {}});
+    EXPECT_NEAR(high / low, 1.0, 0.1);
 }
 
 TEST_F(SimCamTest, CloudsFadeThePlanetToATenthAndTheRecordSaysHowMuch) {

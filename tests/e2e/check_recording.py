@@ -6,11 +6,15 @@
     check_recording.py avi  FILE WIDTH HEIGHT FRAMES   ffprobe: size, frame count, 10 fps
     check_recording.py fits FILE WIDTH HEIGHT          fitsverify, then astropy
     check_recording.py bmp  FILE WIDTH HEIGHT          ImageMagick identify, header size
+    check_recording.py quality FILE [WIDTH HEIGHT] FRAMES   the seeing figures beside it
 
 Exit status 0 when the file is sound; otherwise 1 with the reasons on standard output.
 """
+import csv
+import datetime
 import json
 import os
+import re
 import struct
 import subprocess
 import sys
@@ -25,6 +29,42 @@ def run(args, merge=True):
     p = subprocess.run(args, stdout=subprocess.PIPE,
                        stderr=subprocess.STDOUT if merge else subprocess.PIPE, text=True)
     return (p.returncode, p.stdout) if merge else (p.returncode, p.stdout, p.stderr)
+
+
+def ser_stamps(path):
+    data = open(path, "rb").read()
+    _color_id, _endian, w, h, depth, count = struct.unpack_from("<6i", data, 18)
+    trailer = SER_HEADER + count * w * h * (depth // 8)
+    return struct.unpack_from("<%dq" % count, data, trailer)
+
+
+def check_quality(recording, *numbers):
+    """The seeing figures beside a SER or AVI recording (NAME.SER, NAME.AVI whose parts are
+    NAME-PART1.AVI...): one row per frame, in order, each with its exposure start (for SER the
+    trailer's stamp to the microsecond) and a figure. The numbers end with the frame count
+    (WIDTH HEIGHT before it are taken and not needed)."""
+    frames = numbers[-1]
+    stem = os.path.splitext(recording)[0]
+    stamps = ser_stamps(recording) if recording.upper().endswith(".SER") else None
+    path = re.sub(r"-PART\d+$", "", stem) + ".quality.csv"
+    if not os.path.isfile(path):
+        return ["no seeing figures file %s" % path]
+    with open(path, newline="") as f:
+        rows = list(csv.reader(f))
+    if not rows or rows[0] != ["frame", "exposure_start_utc", "quality"]:
+        return ["%s: header %r" % (path, rows[:1])]
+    rows = rows[1:]
+    if len(rows) != frames:
+        return ["%s: %d rows for %d frames" % (path, len(rows), frames)]
+    errors = []
+    for i, (index, start, quality) in enumerate(rows):
+        at = datetime.datetime.strptime(start, "%Y-%m-%dT%H:%M:%S.%fZ")
+        ticks = ((at - datetime.datetime(1, 1, 1)) // datetime.timedelta(microseconds=1)) * 10
+        if int(index) != i or float(quality) < 0:
+            errors.append("%s: row %d reads %r" % (path, i, (index, start, quality)))
+        if stamps is not None and ticks != stamps[i] // 10 * 10:
+            errors.append("%s: row %d starts %s, the trailer says otherwise" % (path, i, start))
+    return errors
 
 
 def check_ser(path, width, height, frames, exposure_ms=0):
@@ -140,7 +180,7 @@ def check_bmp(path, width, height):
 
 
 CHECKS = {"ser": (check_ser, (4, 5)), "avi": (check_avi, (4,)), "fits": (check_fits, (3,)),
-          "bmp": (check_bmp, (3,))}
+          "bmp": (check_bmp, (3,)), "quality": (check_quality, (2, 4))}
 
 
 def main(argv):

@@ -41,9 +41,11 @@ if [ "${2:-}" != --drive ]; then
   fail=0
   expected=$(
     for ((i = 0; i < COUNT; i++)); do printf 'moon_%05d.FIT\nmoon_%05d.BMP\n' $i $i; done
-    printf 'moon_00000.SER\nmoon_00000-PART1.AVI\n'
+    printf 'moon_00000.SER\nmoon_00001-PART1.AVI\n'
     # A capture log beside each of the four recordings, named after it with its extension.
-    printf 'moon_00000.FIT.txt\nmoon_00000.BMP.txt\nmoon_00000.SER.txt\nmoon_00000.AVI.txt\n'
+    printf 'moon_00000.FIT.txt\nmoon_00000.BMP.txt\nmoon_00000.SER.txt\nmoon_00001.AVI.txt\n'
+    # The seeing figures beside the SER and the AVI recording, which take their number.
+    printf 'moon_00000.quality.csv\nmoon_00001.quality.csv\n'
   )
   found=$(ls -A "$out")
   if [ "$(sort <<<"$found")" != "$(sort <<<"$expected")" ]; then
@@ -55,7 +57,9 @@ if [ "${2:-}" != --drive ]; then
   fi
   checker="/usr/bin/python3 $here/check_recording.py"
   $checker ser "$out/moon_00000.SER" $WIDTH $HEIGHT $COUNT 40 || fail=1
-  $checker avi "$out/moon_00000-PART1.AVI" $WIDTH $HEIGHT $COUNT || fail=1
+  $checker avi "$out/moon_00001-PART1.AVI" $WIDTH $HEIGHT $COUNT || fail=1
+  $checker quality "$out/moon_00000.SER" $COUNT || fail=1
+  $checker quality "$out/moon_00001-PART1.AVI" $COUNT || fail=1
   for ((i = 0; i < COUNT; i++)); do
     $checker fits "$(printf '%s/moon_%05d.FIT' "$out" $i)" $WIDTH $HEIGHT || fail=1
     $checker bmp "$(printf '%s/moon_%05d.BMP' "$out" $i)" $WIDTH $HEIGHT || fail=1
@@ -166,7 +170,7 @@ choose_format "$video" $BMP is "$still" BMP
 record "$still" BMP files_exist "${bmps[@]}"
 
 choose_format "$still" $AVI is "$video" AVI
-record "$video" AVI avi_closed moon_00000-PART1.AVI
+record "$video" AVI avi_closed moon_00001-PART1.AVI
 
 # SIGTERM closes the program like the close box: settings stored, exit status 0.
 stop_program $pid 300 || fail "exit status $?"

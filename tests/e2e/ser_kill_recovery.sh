@@ -71,5 +71,9 @@ stop_program $pid 300 || fail "exit status $?"
 frames=$(u32_at "$ser" 38)
 [ "$frames" -ge "$count" ] || fail "completed with $frames frames, fewer than the $count counted"
 /usr/bin/python3 "$here/check_recording.py" ser "$ser" $WIDTH $HEIGHT "$frames" || fail "file not sound"
+# The seeing figures hold a row for every frame written before the kill: the frame the kill
+# may have caught between its write and its row is the one that can lack it.
+rows=$(($(wc -l < "${ser%.*}.quality.csv") - 1))
+[ "$rows" -ge $((frames - 1)) ] && [ "$rows" -le "$frames" ] || fail "$rows figure rows for $frames frames"
 echo "completed: $frames frames"
 exit 0

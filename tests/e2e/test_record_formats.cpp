@@ -102,6 +102,7 @@ TEST_F(RecordFormats, EachFormatIsReadBackByAnIndependentReader) {
     const int w = mainWindow_->capture().status().width, h = mainWindow_->capture().status().height;
     // Header (identifier, size, frame count), 8-bit frames, one time stamp per frame.
     EXPECT_EQ(recordingProblems("ser", file("moon_00000.SER"), w, h, 5), "");
+    EXPECT_EQ(recordingProblems("quality", file("moon_00000.SER"), w, h, 5), "");
     EXPECT_FALSE(widget<QLabel>("HTMLabel1")->isHidden());
     EXPECT_TRUE(widget<QLabel>("HTMLabel1")->text().contains(QStringLiteral("Last Capture")));
 
@@ -114,9 +115,11 @@ TEST_F(RecordFormats, EachFormatIsReadBackByAnIndependentReader) {
     ASSERT_TRUE(waitForEnd(20000));
     const int aviFrames = mainWindow_->recorder().framesWritten();
     EXPECT_GT(aviFrames, 0);
-    ASSERT_TRUE(fs::exists(file("moon_00000-PART1.AVI")));  // numbers of SER files are not skipped
+    // The SER recording's seeing figures (moon_00000.quality.csv) take its number.
+    ASSERT_TRUE(fs::exists(file("moon_00001-PART1.AVI")));
     // Size, every frame written, 10 frames per second.
-    EXPECT_EQ(recordingProblems("avi", file("moon_00000-PART1.AVI"), w, h, aviFrames), "");
+    EXPECT_EQ(recordingProblems("avi", file("moon_00001-PART1.AVI"), w, h, aviFrames), "");
+    EXPECT_EQ(recordingProblems("quality", file("moon_00001-PART1.AVI"), w, h, aviFrames), "");
 
     // FIT: continuous until Cancel, after three files.
     item("FIT1")->trigger();

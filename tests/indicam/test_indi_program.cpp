@@ -308,7 +308,7 @@ TEST_F(IndiWheelRecording, FramesExposedWhileTheWheelTurnsAreNotRecordedAndFiles
     emit filter->activated(3);  // H_Alpha
     find<QLineEdit>(*mainWindow_, "expos")->setText(QStringLiteral("0"));
     find<QPushButton>(*mainWindow_, "butCapture")->click();
-    EXPECT_TRUE(mainWindow_->capturePanel().waitingForWheel() && !mainWindow_->recorder().busy());
+    EXPECT_TRUE(mainWindow_->capturePanel().waiting() && !mainWindow_->recorder().busy());
     ASSERT_TRUE(waitUntil([&] { return mainWindow_->recorder().framesWritten() >= 5; }, 30000));
     ASSERT_TRUE(server_.set("Filter Simulator.FILTER_SLOT.FILTER_SLOT_VALUE=5"));  // SII
     ASSERT_TRUE(

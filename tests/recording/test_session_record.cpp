@@ -6,8 +6,10 @@
 #include <filesystem>
 #include <map>
 
+#include "CaptureLogReader.h"
 #include "RecTestUtil.h"
 #include "platform/DateTime.h"
+#include "recording/FileNames.h"
 #include "recording/RecordingController.h"
 #include "recording/RecoveryJournal.h"
 #include "recording/SessionRecord.h"
@@ -27,22 +29,6 @@ LocalDateTime local(int h, int m, double s) {
                     static_cast<int>(s),
                     static_cast<int>((s - static_cast<int>(s)) * 1000 + 0.5)};
     return encodeDateTime(p);
-}
-
-// The log as key -> values, in order; every line must be "key: value".
-std::multimap<std::string, std::string> parseLog(const std::string& path, bool* wellFormed) {
-    std::multimap<std::string, std::string> out;
-    std::ifstream in(path);
-    std::string line;
-    *wellFormed = true;
-    while (std::getline(in, line)) {
-        if (line.empty()) continue;
-        const size_t colon = line.find(": ");
-        if (colon == std::string::npos && line.back() != ':') *wellFormed = false;
-        out.emplace(line.substr(0, std::min(colon, line.size() - 1)),
-                    colon == std::string::npos ? "" : line.substr(colon + 2));
-    }
-    return out;
 }
 
 std::string field40(const std::vector<uint8_t>& b, size_t at) {
@@ -256,6 +242,9 @@ TEST_F(SessionRecordTest, AviPartsTakeTheObservationNameAndAKillBeforeTheRenameL
     EXPECT_TRUE(journal.pending().empty() && recoverInterruptedRecordings(journal).empty());
     EXPECT_EQ(readAll(left), bytes);
     std::filesystem::remove(left);
+    // The killed run's seeing figures stay under its provisional name, which is taken again
+    // here by hand (the program itself would pick a free one).
+    std::filesystem::remove(qualityFilePath(provisional));
 
     exp_.setPartRenamer(renameNoReplace);
     ASSERT_TRUE(

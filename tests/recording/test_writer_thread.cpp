@@ -43,9 +43,9 @@ TEST(WriterThread, WritesInOrderAndHoldsTheCameraBackWhileTheQueueIsFull) {
     int closed = 0;
     {
         FrameWriterThread writer(
-            [&](Frame& f) {
+            [&](FramePtr& f) {
                 disk.acquire();
-                order.push_back(f.exposureNumber);
+                order.push_back(f->exposureNumber);
                 return true;
             },
             [&] { return ++closed == 1; }, nullptr);
@@ -75,7 +75,7 @@ TEST(WriterThread, AFailedWriteClosesAndCountsEveryLaterFrameLost) {
     std::binary_semaphore gate(0);
     std::atomic<int> writes{0};
     FrameWriterThread writer(
-        [&](Frame&) {
+        [&](FramePtr&) {
             gate.acquire();
             return ++writes < 3;  // the third write fails
         },

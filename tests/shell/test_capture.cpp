@@ -31,6 +31,7 @@
 #include "platform/Message.h"
 #include "recording/RecordingController.h"
 #include "recording/SerWriter.h"
+#include "settings/SettingsStore.h"
 #include "shell/CapturePanel.h"
 #include "shell/CapturePath.h"
 #include "shell/MainWindow.h"
@@ -103,11 +104,12 @@ class CaptureTest : public ::testing::Test {
         mainWindow_->recorder().waitForWriter();
     }
     std::string out(const std::string& name) const { return folder_.toStdString() + "/" + name; }
-    // The recorded files; the capture log beside each recording is not counted.
+    // The recorded files; the capture log and the seeing figures beside each recording are
+    // not counted.
     size_t fileCount() const {
         const fs::directory_iterator it(folder_.toStdString());
         return std::count_if(fs::begin(it), fs::end(it), [](const fs::directory_entry& e) {
-            return e.path().extension() != ".txt";
+            return e.path().extension() != ".txt" && e.path().extension() != ".csv";
         });
     }
     QString progress() const { return w<QLabel>("StatusPanel0")->text(); }
@@ -646,4 +648,34 @@ TEST_F(CaptureTest, DiskPanelShowsTheCaptureFolderSpaceAndTheTimeLeftWhileRecord
     const QString busy = w<QLabel>("StatusPanel3")->text();
     EXPECT_TRUE(busy.contains(" GB free, ") && busy.endsWith(" left")) << busy.toStdString();
     cancel();
+}
+
+TEST_F(CaptureTest, SharpSeeingChoicesAreKeptAndAWaitForSharpSeeingCanBeCancelled) {
+    createWithPath();
+    item("SER8bit1")->trigger();
+    count()->setText(QStringLiteral("0"));
+    item("KeepSharpestFrames1")->trigger();
+    item("StartWhenSharp1")->trigger();
+    const SharpnessChoices stored = readSharpnessChoices();
+    EXPECT_TRUE(stored.keepSharpest && stored.startWhenSharp);
+    EXPECT_EQ(stored.keepPercent, 25);
+    // The clock stands still: the seeing never has the minute's history it is judged by.
+    button("butCapture")->click();
+    deliver(3);
+    EXPECT_EQ(progress(), RecordingController::kWaitingForSharpText);
+    expectLocked(true);
+    cancel();
+    expectLocked(false);
+    EXPECT_FALSE(mainWindow_->recorder().busy());
+    EXPECT_EQ(fileCount(), 0u);
+
+    // Keeping the sharpest quarter: the frames of one second, four kept of sixteen.
+    item("StartWhenSharp1")->trigger();
+    button("butCapture")->click();
+    deliver(16);
+    cancel();
+    EXPECT_EQ(le32(readAll(out("moon_00000.SER")), kSerFrameCountOffset), 4);
+    EXPECT_TRUE(summaryLabel()->text().contains("sharpest 25 % kept: 4 frames, 12 left out"))
+        << summaryLabel()->text().toStdString();
+    EXPECT_TRUE(fs::exists(out("moon_00000.quality.csv")));
 }

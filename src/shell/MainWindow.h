@@ -27,6 +27,8 @@ class FocusWindow;
 class FramePostTarget;
 class HistogramPanel;
 class PictureArea;
+class PreviewControls;
+class StretchControl;
 class RecordingController;
 class StatusPanels;
 class SubframePanel;
@@ -83,6 +85,7 @@ class MainWindow : public QMainWindow {
     // The parts of the window, for the program block, the tests and the benchmarks.
     CaptureThread& capture() { return *capture_; }
     PlanetTracker& tracker() { return *tracker_; }
+    PreviewControls& previewControls() { return *previewControls_; }
     RecordingController& recorder() { return *recorder_; }
     CapturePanel& capturePanel() { return *capturePanel_; }
     const PreviewRenderer& preview() const { return renderer_; }
@@ -107,6 +110,8 @@ class MainWindow : public QMainWindow {
     void updateDiskStatus();
 
     static constexpr int kLeftColumnWidth = 185;
+    static constexpr int kMinimumWidth = 800;
+    static constexpr int kMinimumHeight = 520;
 
   signals:
     // The window is shown and the camera runs.
@@ -165,6 +170,8 @@ class MainWindow : public QMainWindow {
     HistogramPanel* histogramPanel_ = nullptr;
     CapturePanel* capturePanel_ = nullptr;
     PictureArea* pictureArea_ = nullptr;
+    StretchControl* stretchControl_ = nullptr;
+    PreviewControls* previewControls_ = nullptr;
     FocusWindow* focusWindow_ = nullptr;
     OverlayDialog* overlayDialog_ = nullptr;
     OutputNameDialog* nameDialog_ = nullptr;

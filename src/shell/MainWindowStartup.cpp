@@ -4,6 +4,8 @@
 #include <QApplication>
 #include <QFile>
 #include <QFileInfo>
+#include <QGuiApplication>
+#include <QScreen>
 #include <QStatusBar>
 #include <QTimer>
 #include <algorithm>
@@ -17,6 +19,7 @@
 #include "platform/Message.h"
 #include "recording/RecordingController.h"
 #include "recording/RecoveryJournal.h"
+#include "settings/PreviewSettings.h"
 #include "settings/Settings.h"
 #include "settings/SettingsStore.h"
 #include "shell/CapturePanel.h"
@@ -24,6 +27,7 @@
 #include "shell/Log.h"
 #include "shell/MainWindow.h"
 #include "shell/PictureArea.h"
+#include "shell/PreviewControls.h"
 #include "shell/SubframePanel.h"
 #include "widgets/OverlayDialog.h"
 #include "widgets/SplashScreen.h"
@@ -37,8 +41,16 @@ void processPending() {
 }  // namespace
 
 void MainWindow::start() {
-    // 570 pixels high, as far as the size limits allow.
-    resize(width(), 570);
+    // Where the window was last time (Qt keeps it on a screen that is there now); the first
+    // time as large as the screen allows up to 1280 x 900, room left for the title bar.
+    if (!restoreGeometry(readWindowGeometry())) {
+        const QRect screen = QGuiApplication::primaryScreen()
+                                 ? QGuiApplication::primaryScreen()->availableGeometry()
+                                 : QRect(0, 0, 1280, 900);
+        resize(std::clamp(screen.width() - 16, kMinimumWidth, 1280),
+               std::clamp(screen.height() - 40, kMinimumHeight, 900));
+        move(screen.center() - QPoint(width() / 2, height() / 2 + 15));
+    }
     // A grey picture with the palette of the start levels; sized to the sensor once the
     // camera is known.
     pictureArea_->showBlank(1, 1);
@@ -56,6 +68,7 @@ void MainWindow::start() {
     (readObservationNames() ? menus_.observationNames : menus_.numberedNames)->setChecked(true);
     recorder_->setObservationNames(menus_.observationNames->isChecked());
     menus_.trackPlanet->setChecked(readTrackPlanet());
+    previewControls_->restore();
     capture_->setFrameBudget(CaptureThread::kHandOffBudgetBytes, readWriterQueueBytes());
     finishInterruptedRecordings();
 
@@ -212,6 +225,10 @@ void MainWindow::saveAndStop() {
         qCWarning(lcProgram, "the settings could not be stored in %s",
                   store->fileName().toLocal8Bit().constData());
     }
+
+    // The window's place only once it was shown: a start that halted keeps the last one.
+    if (isVisible() && !writeWindowGeometry(saveGeometry()))
+        qCWarning(lcProgram, "the window's size and place could not be stored");
 
     if (focusWindow_) focusWindow_->hide();
     if (overlayDialog_) overlayDialog_->hide();

@@ -114,7 +114,10 @@ void mapSamples(const cv::Mat& samples, const std::vector<uint8_t>& table, cv::M
     const bool wide = samples.depth() == CV_16U;
     for (int y = 0; y < samples.rows; ++y) {
         uint8_t* o = out.ptr<uint8_t>(y);
-        if (wide) {
+        if (wide && table.size() == 65536) {  // every word has its entry: no bounds check
+            const uint16_t* in = samples.ptr<uint16_t>(y);
+            for (int x = 0; x < samples.cols; ++x) o[x] = t[in[x]];
+        } else if (wide) {
             const uint16_t* in = samples.ptr<uint16_t>(y);
             for (int x = 0; x < samples.cols; ++x) o[x] = t[std::min<size_t>(in[x], top)];
         } else {

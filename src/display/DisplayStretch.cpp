@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 
 #include "platform/Rounding.h"
 
@@ -28,13 +29,17 @@ int stretchedGrey(double level8, const DisplayLevels& levels) {
 std::vector<uint8_t> displayTable(const DisplayLevels& levels, int bitsPerSample,
                                   bool markClipped) {
     const int bits = std::clamp(bitsPerSample, 8, 16);
-    std::vector<uint8_t> table(size_t{1} << bits);
+    // 16-bit words get an entry for every word, so that drawing needs no bounds check; the
+    // words above the camera's full scale (which it does not send) read as full scale.
+    const size_t values = size_t{1} << bits;
+    std::vector<uint8_t> table(bits > 8 ? size_t{1} << 16 : values);
     const double scale = 1.0 / static_cast<double>(1 << (bits - 8));
-    for (size_t v = 0; v < table.size(); ++v) {
+    for (size_t v = 0; v < values; ++v) {
         const int grey = stretchedGrey(static_cast<double>(v) * scale, levels);
         table[v] = static_cast<uint8_t>(markClipped ? std::min(grey, 254) : grey);
     }
-    if (markClipped) table.back() = 255;
+    if (markClipped) table[values - 1] = 255;
+    std::fill(table.begin() + static_cast<std::ptrdiff_t>(values), table.end(), table[values - 1]);
     return table;
 }
 
@@ -58,14 +63,21 @@ bool stretchesSamples(const DisplayLevels& levels, bool markClipped) {
 }
 
 void paintClipped(cv::Mat& bgr) {
+    // Clipped pixels are few: each row is searched for 255 bytes (memchr runs wide), and only
+    // the pixels found are painted.
+    const auto rowBytes = static_cast<size_t>(bgr.cols) * 3;
     for (int y = 0; y < bgr.rows; ++y) {
-        uint8_t* p = bgr.ptr<uint8_t>(y);
-        for (int x = 0; x < bgr.cols; ++x, p += 3) {
-            if (p[0] == 255 || p[1] == 255 || p[2] == 255) {
-                p[0] = static_cast<uint8_t>(qBlue(kClippedColor));
-                p[1] = static_cast<uint8_t>(qGreen(kClippedColor));
-                p[2] = static_cast<uint8_t>(qRed(kClippedColor));
-            }
+        uint8_t* row = bgr.ptr<uint8_t>(y);
+        size_t at = 0;
+        while (at < rowBytes) {
+            const void* found = std::memchr(row + at, 255, rowBytes - at);
+            if (!found) break;
+            const size_t byte = static_cast<size_t>(static_cast<const uint8_t*>(found) - row);
+            uint8_t* p = row + byte / 3 * 3;
+            p[0] = static_cast<uint8_t>(qBlue(kClippedColor));
+            p[1] = static_cast<uint8_t>(qGreen(kClippedColor));
+            p[2] = static_cast<uint8_t>(qRed(kClippedColor));
+            at = byte / 3 * 3 + 3;
         }
     }
 }

@@ -37,7 +37,8 @@ int stretchedGrey(double level8, const DisplayLevels& levels);
 inline constexpr QRgb kClippedColor = 0xffff00ff;
 
 // The 8-bit picture value of every sample of `bitsPerSample` significant bits (8: 256
-// entries; 9..16: 2^bits entries): its stretched grey. With `markClipped` the greys end at
+// entries; 9..16: one for each of the 65536 words, those above 2^bits - 1 as full scale): its
+// stretched grey. With `markClipped` the greys end at
 // 254 and the camera's full scale (2^bits - 1), a clipped sample, alone takes 255.
 std::vector<uint8_t> displayTable(const DisplayLevels& levels, int bitsPerSample, bool markClipped);
 // The colour table of a grey picture. `stretched`: its indices are already the table's

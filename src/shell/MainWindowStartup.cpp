@@ -41,15 +41,21 @@ void processPending() {
 }  // namespace
 
 void MainWindow::start() {
-    // Where the window was last time (Qt keeps it on a screen that is there now); the first
-    // time as large as the screen allows up to 1280 x 900, room left for the title bar.
-    if (!restoreGeometry(readWindowGeometry())) {
-        const QRect screen = QGuiApplication::primaryScreen()
-                                 ? QGuiApplication::primaryScreen()->availableGeometry()
-                                 : QRect(0, 0, 1280, 900);
-        resize(std::clamp(screen.width() - 16, kMinimumWidth, 1280),
-               std::clamp(screen.height() - 40, kMinimumHeight, 900));
-        move(screen.center() - QPoint(width() / 2, height() / 2 + 15));
+    // Where the window was last time, the first time as large as the screen allows up to
+    // 1280 x 900; either way within the screen it is on now (a place stored on a larger
+    // monitor shrinks to the laptop's), room left for the title bar.
+    const bool restored = restoreGeometry(readWindowGeometry());
+    const QScreen* screen = this->screen() ? this->screen() : QGuiApplication::primaryScreen();
+    const QRect room = screen ? screen->availableGeometry() : QRect(0, 0, 1280, 900);
+    const QSize frame = restored ? QSize(0, 0) : QSize(16, 40);
+    const QSize fits(std::clamp(restored ? width() : 1280, kMinimumWidth,
+                                std::max(kMinimumWidth, room.width() - frame.width())),
+                     std::clamp(restored ? height() : 900, kMinimumHeight,
+                                std::max(kMinimumHeight, room.height() - frame.height())));
+    if (!restored || fits != size() || !room.contains(geometry())) {
+        resize(fits);
+        const QPoint centred = room.center() - QPoint(width() / 2, height() / 2 - 15);
+        move(restored && room.contains(geometry()) ? pos() : centred);
     }
     // A grey picture with the palette of the start levels; sized to the sensor once the
     // camera is known.

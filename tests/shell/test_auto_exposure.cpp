@@ -52,6 +52,7 @@ TEST_P(AutoExposureLoop, ReachesTheTargetWithinFiftyExposuresAndHoldsIt) {
     // Within 50 exposures of at most 100 ms (the default longest): 5 s of camera time.
     ASSERT_TRUE(waitUntil([&] { return sim.loop().control().settled(); }, 30000));
     EXPECT_LE(sim.exposures() - first, 50u);
+    RecordProperty("exposures_to_settle", static_cast<int>(sim.exposures() - first));
     EXPECT_NEAR(sim.loop().lastLevel(), 75.0, 75.0 * 0.03);
     EXPECT_LE(sim.panel->exposureUs(), 100'000);
 

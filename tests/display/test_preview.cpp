@@ -370,7 +370,8 @@ INSTANTIATE_TEST_SUITE_P(Depths, DisplayTable, ::testing::Values(8, 10, 12, 16))
 class StretchedPreview : public ::testing::TestWithParam<std::tuple<bool, int, int>> {};
 
 TEST_P(StretchedPreview, ShowsTheStretchAndTheClippedSamplesOnly) {
-    const auto [colour, depth, zoom] = GetParam();
+    const bool colour = std::get<0>(GetParam());
+    const int depth = std::get<1>(GetParam()), zoom = std::get<2>(GetParam());
     const int bits = depth == 16 ? 12 : 8, full = (1 << bits) - 1;
     FramePtr frame = newFrame(64, 48, "", false, depth);
     frame->bitsPerSample = bits;

@@ -54,8 +54,11 @@ void MainWindow::start() {
                                 std::max(kMinimumHeight, room.height() - frame.height())));
     if (!restored || fits != size() || !room.contains(geometry())) {
         resize(fits);
+        // Centred a little below the middle (the title bar), never past the screen's edges.
         const QPoint centred = room.center() - QPoint(width() / 2, height() / 2 - 15);
-        move(restored && room.contains(geometry()) ? pos() : centred);
+        const QPoint at = restored && room.contains(geometry()) ? pos() : centred;
+        move(std::clamp(at.x(), room.left(), std::max(room.left(), room.right() + 1 - width())),
+             std::clamp(at.y(), room.top(), std::max(room.top(), room.bottom() + 1 - height())));
     }
     // A grey picture with the palette of the start levels; sized to the sensor once the
     // camera is known.

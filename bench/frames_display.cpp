@@ -26,6 +26,33 @@ double processCpuSeconds() {
     return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) * 1e-9;
 }
 
+// Process CPU and wall seconds spent on one piece of work, summed over the iterations.
+struct Spent {
+    double cpu = 0, wall = 0;
+};
+// Runs `work`, adds its times to `spent` and returns its wall time.
+template <class Work>
+double timeInto(Spent& spent, Work&& work) {
+    const double c0 = processCpuSeconds();
+    const auto t0 = std::chrono::steady_clock::now();
+    work();
+    const double wall =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+    spent.cpu += processCpuSeconds() - c0;
+    spent.wall += wall;
+    return wall;
+}
+
+// A camera frame of random samples: 8-bit, or 12 significant bits in 16-bit words; an RGGB
+// mosaic for `colour`.
+FramePtr randomCameraFrame(int width, int height, int depth, bool colour) {
+    FramePtr frame = newFrame(width, height, "", false, depth);
+    frame->bitsPerSample = depth == 16 ? 12 : 8;
+    frame->pattern = colour ? ColorPattern::RGGB : ColorPattern::Mono;
+    cv::RNG(42).fill(frame->rawImage, cv::RNG::UNIFORM, 0, 1 << frame->bitsPerSample);
+    return frame;
+}
+
 cv::Mat testFrame(int channels) {
     cv::Mat frame(kFrameHeight, kFrameWidth, CV_8UC(channels));
     cv::RNG(42).fill(frame, cv::RNG::UNIFORM, 0, 256);
@@ -76,12 +103,9 @@ void bmRenderPreview(benchmark::State& state) {
 // 16-bit words, or the frame itself at 8), the demosaic when colour, the render. Args: bits
 // per sample word (8 or 16), colour (0 or 1).
 void bmPreviewFrame(benchmark::State& state) {
-    const int depth = static_cast<int>(state.range(0));
     const bool colour = state.range(1) != 0;
-    FramePtr frame = newFrame(kFrameWidth, kFrameHeight, "", false, depth);
-    frame->bitsPerSample = depth == 16 ? 12 : 8;
-    frame->pattern = colour ? ColorPattern::RGGB : ColorPattern::Mono;
-    cv::RNG(42).fill(frame->rawImage, cv::RNG::UNIFORM, 0, 1 << frame->bitsPerSample);
+    FramePtr frame =
+        randomCameraFrame(kFrameWidth, kFrameHeight, static_cast<int>(state.range(0)), colour);
     PreviewRenderer renderer;
     QImage picture, focus;
     for (auto _ : state) {
@@ -103,47 +127,65 @@ void bmPreviewFrame(benchmark::State& state) {
 // is its own 8-bit view and takes the ordinary render on both sides). "speedup" is the
 // ratio of their process CPU times. Args: bits per sample word, colour, zoom percent.
 void bmPreviewLargeFrame(benchmark::State& state) {
-    const int depth = static_cast<int>(state.range(0));
     const bool colour = state.range(1) != 0;
-    FramePtr frame = newFrame(4096, 3000, "", false, depth);
-    frame->bitsPerSample = depth == 16 ? 12 : 8;
-    frame->pattern = colour ? ColorPattern::RGGB : ColorPattern::Mono;
-    cv::RNG(42).fill(frame->rawImage, cv::RNG::UNIFORM, 0, 1 << frame->bitsPerSample);
+    FramePtr frame = randomCameraFrame(4096, 3000, static_cast<int>(state.range(0)), colour);
     PreviewRenderer renderer;
     renderer.setZoom(static_cast<int>(state.range(2)));
     QImage picture, focus;
-    double wholeCpu = 0, reducedCpu = 0, wholeWall = 0, reducedWall = 0;
+    Spent whole, reduced;
     for (auto _ : state) {
-        const double c0 = processCpuSeconds();
-        const auto t0 = std::chrono::steady_clock::now();
-        prepareImage8(*frame);
-        if (colour) ensureColorImage(*frame);
-        renderer.render(colour ? frame->colorImage : frame->image8, picture, focus, false);
-        const auto t1 = std::chrono::steady_clock::now();
-        const double c1a = processCpuSeconds();
+        timeInto(whole, [&] {
+            prepareImage8(*frame);
+            if (colour) ensureColorImage(*frame);
+            renderer.render(colour ? frame->colorImage : frame->image8, picture, focus, false);
+        });
         frame->image8.release();  // the whole road's memory goes back outside both timings
         frame->colorImage.release();
-        const double c1 = processCpuSeconds();
-        const auto t1b = std::chrono::steady_clock::now();
-        if (!renderer.renderReduced(*frame, colour, picture, focus, false)) {
-            prepareImage8(*frame);
-            renderer.render(frame->image8, picture, focus, false);
-        }
-        const auto t2 = std::chrono::steady_clock::now();
-        const double c2 = processCpuSeconds();
+        state.SetIterationTime(timeInto(reduced, [&] {
+            if (!renderer.renderReduced(*frame, colour, picture, focus, false)) {
+                prepareImage8(*frame);
+                renderer.render(frame->image8, picture, focus, false);
+            }
+        }));
         benchmark::DoNotOptimize(picture.constBits());
-        wholeCpu += c1a - c0;
-        reducedCpu += c2 - c1;
-        wholeWall += std::chrono::duration<double>(t1 - t0).count();
-        const double reduced = std::chrono::duration<double>(t2 - t1b).count();
-        reducedWall += reduced;
-        state.SetIterationTime(reduced);
     }
     const double n = static_cast<double>(state.iterations());
-    state.counters["whole_ms"] = wholeWall / n * 1e3;
-    state.counters["reduced_ms"] = reducedWall / n * 1e3;
-    state.counters["speedup"] = reducedCpu > 0 ? wholeCpu / reducedCpu : 0.0;
+    state.counters["whole_ms"] = whole.wall / n * 1e3;
+    state.counters["reduced_ms"] = reduced.wall / n * 1e3;
+    state.counters["speedup"] = reduced.cpu > 0 ? whole.cpu / reduced.cpu : 0.0;
 }
+// The preview of a 1280 x 960 camera frame as the window draws it (the part in view, here the
+// whole frame at 100 %), without and with the display stretch and the clip mark, alternately
+// in one run: "plain_ms" and "stretched_ms" per frame, "ratio" their process CPU times. Args:
+// bits per sample word (16: 12 significant), colour.
+void bmPreviewStretch(benchmark::State& state) {
+    const bool colour = state.range(1) != 0;
+    FramePtr frame =
+        randomCameraFrame(kFrameWidth, kFrameHeight, static_cast<int>(state.range(0)), colour);
+    const PreviewSource source = previewSourceOf(*frame, colour);
+    const QRect visible(0, 0, kFrameWidth, kFrameHeight);
+    PreviewRenderer plain, stretched;
+    stretched.setLevels(DisplayLevels{.black = 12, .white = 200, .gamma = 1.6});
+    stretched.setShowClipped(true);
+    QImage picture, focus;
+    Spent without, with;
+    for (auto _ : state) {
+        timeInto(without, [&] { plain.renderRegion(source, visible, picture, focus); });
+        state.SetIterationTime(
+            timeInto(with, [&] { stretched.renderRegion(source, visible, picture, focus); }));
+        benchmark::DoNotOptimize(picture.constBits());
+    }
+    const double n = static_cast<double>(state.iterations());
+    state.counters["plain_ms"] = without.wall / n * 1e3;
+    state.counters["stretched_ms"] = with.wall / n * 1e3;
+    state.counters["ratio"] = without.cpu > 0 ? with.cpu / without.cpu : 0.0;
+}
+BENCHMARK(bmPreviewStretch)
+    ->ArgNames({"bits", "colour"})
+    ->ArgsProduct({{8, 16}, {0, 1}})
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond);
+
 BENCHMARK(bmPreviewLargeFrame)
     ->ArgNames({"bits", "colour", "zoom"})
     ->ArgsProduct({{8, 16}, {0, 1}, {25, 50}})

@@ -102,6 +102,31 @@ cv::Mat eightBitSamples(const cv::Mat& raw, int bitsPerSample) {
     return out;
 }
 
+void mapSamples(const cv::Mat& samples, const std::vector<uint8_t>& table, cv::Mat& out) {
+    if (samples.depth() == CV_8U && table.size() == 256) {
+        cv::LUT(samples, cv::Mat(1, 256, CV_8U, const_cast<uint8_t*>(table.data())), out);
+        return;
+    }
+    out.create(samples.size(), CV_8UC1);
+    if (table.empty()) return;
+    const size_t top = table.size() - 1;
+    const uint8_t* t = table.data();
+    const bool wide = samples.depth() == CV_16U;
+    for (int y = 0; y < samples.rows; ++y) {
+        uint8_t* o = out.ptr<uint8_t>(y);
+        if (wide && table.size() == 65536) {  // every word has its entry: no bounds check
+            const uint16_t* in = samples.ptr<uint16_t>(y);
+            for (int x = 0; x < samples.cols; ++x) o[x] = t[in[x]];
+        } else if (wide) {
+            const uint16_t* in = samples.ptr<uint16_t>(y);
+            for (int x = 0; x < samples.cols; ++x) o[x] = t[std::min<size_t>(in[x], top)];
+        } else {
+            const uint8_t* in = samples.ptr<uint8_t>(y);
+            for (int x = 0; x < samples.cols; ++x) o[x] = t[std::min<size_t>(in[x], top)];
+        }
+    }
+}
+
 void prepareImage8(Frame& frame) {
     frame.image8 = eightBitSamples(frame.rawImage, frame.bitsPerSample);
 }
@@ -223,14 +248,15 @@ std::vector<uint8_t> levels8(int bits) {
 }
 
 template <typename T>
-void reduce(const Frame& frame, bool colour, cv::Mat& out) {
+void reduce(const Frame& frame, bool colour, cv::Mat& out, const std::vector<uint8_t>* given) {
     const cv::Mat& raw = frame.rawImage;
     const int width = raw.cols, height = raw.rows;
-    std::vector<uint8_t> table;
-    if (sizeof(T) == 2) table = levels8(std::clamp(frame.bitsPerSample, 8, 16));
+    std::vector<uint8_t> scaled;
+    if (!given && sizeof(T) == 2) scaled = levels8(std::clamp(frame.bitsPerSample, 8, 16));
+    const std::vector<uint8_t>& table = given ? *given : scaled;
     const size_t top = table.empty() ? 0 : table.size() - 1;
     const auto to8 = [&table, top](int v) -> uint8_t {
-        if constexpr (sizeof(T) == 1) return static_cast<uint8_t>(v);
+        if (table.empty()) return static_cast<uint8_t>(v);
         return table[std::min(static_cast<size_t>(v), top)];
     };
     // Where red and blue lie in a 2 x 2 cell; the greens take the other two places.
@@ -287,23 +313,30 @@ void reduce(const Frame& frame, bool colour, cv::Mat& out) {
 }
 }  // namespace
 
-void reducedImage8(const Frame& frame, bool colour, cv::Mat& out) {
+void reducedImage8(const Frame& frame, bool colour, cv::Mat& out,
+                   const std::vector<uint8_t>* table) {
     if (frame.rawImage.empty() || out.empty()) return;
     if (frameDepth(&frame) == 16)
-        reduce<uint16_t>(frame, colour, out);
+        reduce<uint16_t>(frame, colour, out, table);
     else
-        reduce<uint8_t>(frame, colour, out);
+        reduce<uint8_t>(frame, colour, out, table);
 }
 
 void croppedImage8(const cv::Mat& raw, ColorPattern pattern, int bitsPerSample, bool colour,
-                   cv::Rect crop, cv::Mat& out) {
+                   cv::Rect crop, cv::Mat& out, const std::vector<uint8_t>* table) {
     crop &= cv::Rect(0, 0, raw.cols, raw.rows);
     if (crop.empty()) {
         out.release();
         return;
     }
+    const auto to8 = [bitsPerSample, table](const cv::Mat& samples) {
+        if (!table) return eightBitSamples(samples, bitsPerSample);
+        cv::Mat mapped;
+        mapSamples(samples, *table, mapped);
+        return mapped;
+    };
     if (!colour) {
-        out = eightBitSamples(raw(crop), bitsPerSample);
+        out = to8(raw(crop));
         return;
     }
     // Widened by two pixels where the frame has them, from an even column and row: the
@@ -312,8 +345,7 @@ void croppedImage8(const cv::Mat& raw, ColorPattern pattern, int bitsPerSample, 
     const int top = std::max(0, (crop.y - 2) & ~1);
     const int right = std::min(raw.cols, crop.x + crop.width + 2);
     const int bottom = std::min(raw.rows, crop.y + crop.height + 2);
-    const cv::Mat wide =
-        eightBitSamples(raw(cv::Rect(left, top, right - left, bottom - top)), bitsPerSample);
+    const cv::Mat wide = to8(raw(cv::Rect(left, top, right - left, bottom - top)));
     cv::Mat demosaiced;
     cv::cvtColor(wide, demosaiced, demosaicCode(pattern));
     out = demosaiced(cv::Rect(crop.x - left, crop.y - top, crop.width, crop.height));

@@ -8,6 +8,7 @@
 #include <memory>
 #include <opencv2/core.hpp>
 #include <string>
+#include <vector>
 
 #include "platform/DateTime.h"
 #include "serformat/ColorPattern.h"
@@ -143,6 +144,10 @@ void prepareImage8(Frame& frame);
 // The 8-bit samples of a frame's samples `raw`, as prepareImage8 makes them: `raw` itself at
 // 8 bits, else a new image.
 cv::Mat eightBitSamples(const cv::Mat& raw, int bitsPerSample);
+// Samples (8 or 16 bits, 1 channel) through `table` (an 8-bit value for each sample value;
+// samples past its end take the last entry) into 8-bit `out`, which keeps its memory when it
+// has the samples' size already.
+void mapSamples(const cv::Mat& samples, const std::vector<uint8_t>& table, cv::Mat& out);
 // Demosaics the frame by its Pattern into colorImage once (a Mono frame gives three equal
 // channels). The colour image of a frame whose stamp is burnt carries the stamp text.
 void ensureColorImage(Frame& frame);
@@ -171,13 +176,16 @@ void burnStampText(Frame& frame);
 // blue as they are and the two greens averaged (a Mono frame gives three equal channels).
 // Only the pixels shown are read: a quarter-size preview of a large frame costs a
 // sixteenth of the full conversion and demosaic.
-void reducedImage8(const Frame& frame, bool colour, cv::Mat& out);
+// With `table` each sample goes through it (mapSamples) instead of the plain 8-bit scaling.
+void reducedImage8(const Frame& frame, bool colour, cv::Mat& out,
+                   const std::vector<uint8_t>* table = nullptr);
 // The part `crop` of a frame's samples `raw` (as Frame::rawImage) as prepareImage8 and
 // ensureColorImage make them of the whole frame: 8-bit grey or, for `colour`, BGR demosaiced
 // by `pattern`. The demosaic reads a border of two pixels around the crop, so that its
 // pixels are those of the whole frame's colour image; only the crop is converted.
+// With `table` the samples go through it (mapSamples) instead of the plain 8-bit scaling.
 void croppedImage8(const cv::Mat& raw, ColorPattern pattern, int bitsPerSample, bool colour,
-                   cv::Rect crop, cv::Mat& out);
+                   cv::Rect crop, cv::Mat& out, const std::vector<uint8_t>* table = nullptr);
 
 int frameWidth(const Frame* frame);
 int frameHeight(const Frame* frame);

@@ -5,6 +5,9 @@
 #include <QImage>
 #include <QWidget>
 
+// A sight drawn over the picture, for centring and collimation; never part of a frame.
+enum class Reticle { Off, Cross, Circles };
+
 class PictureView : public QWidget {
     Q_OBJECT
   public:
@@ -26,6 +29,11 @@ class PictureView : public QWidget {
 
     void setAutoSize(bool on);
 
+    // The reticle, centred on the whole picture: a cross through its centre from edge to
+    // edge, or a cross with circles of a tenth to four tenths of its smaller side.
+    Reticle reticle() const { return reticle_; }
+    void setReticle(Reticle reticle);
+
     QSize sizeHint() const override;
 
   signals:
@@ -41,4 +49,5 @@ class PictureView : public QWidget {
     QPoint origin_;
     QSize pictureSize_;
     bool autoSize_ = false;
+    Reticle reticle_ = Reticle::Off;
 };

@@ -9,26 +9,7 @@
 #include "platform/Rounding.h"
 
 QList<QRgb> buildLevelsPalette(int black, int white, int limit, int shade) {
-    if (black == white) white += 1;
-    const double scale = 255.0 / (white - black);
-    QList<QRgb> palette;
-    palette.reserve(256);
-    for (int i = 0; i < 256; ++i) {
-        int64_t v;
-        if (i <= black) {
-            v = 0;
-        } else if (i > white) {
-            v = 255;
-        } else {
-            v = roundEven((i - black) * scale);
-        }
-        if (i >= limit) v = shade;
-        // A black level above the white one makes the ramp run backwards; keep every entry
-        // a valid grey whatever the parameters.
-        const int g = static_cast<int>(std::clamp<int64_t>(v, 0, 255));
-        palette.append(qRgb(g, g, g));
-    }
-    return palette;
+    return displayPalette(DisplayLevels{black, white, limit, shade, 1.0}, false, false);
 }
 
 QSize zoomedSize(int width, int height, int zoomPercent) {
@@ -49,9 +30,31 @@ bool PreviewRenderer::setZoom(int percent) {
     return false;
 }
 
+void PreviewRenderer::setLevels(const DisplayLevels& levels) {
+    if (levels == levels_) return;
+    levels_ = levels;
+    tableBits_ = 0;
+}
+
+void PreviewRenderer::setShowClipped(bool on) {
+    if (on == showClipped_) return;
+    showClipped_ = on;
+    tableBits_ = 0;
+}
+
 QList<QRgb> PreviewRenderer::palette() const {
-    return buildLevelsPalette(levels_.black, levels_.white, levels_.saturationLimit,
-                              levels_.saturationShade);
+    return displayPalette(levels_, false, showClipped_);
+}
+
+const std::vector<uint8_t>* PreviewRenderer::sampleTable(int bits, bool colour) const {
+    if (!stretchesSamples(levels_, showClipped_)) return nullptr;
+    if (!colour && bits <= 8) return nullptr;
+    const int b = std::clamp(bits, 8, 16);
+    if (tableBits_ != b) {
+        table_ = displayTable(levels_, b, showClipped_);
+        tableBits_ = b;
+    }
+    return &table_;
 }
 
 bool PreviewRenderer::render(const cv::Mat& frame, QImage& picture, QImage& focusPicture,
@@ -70,6 +73,15 @@ bool PreviewRenderer::render(const cv::Mat& frame, QImage& picture, QImage& focu
     cv::Mat target(size.height(), size.width(), CV_8UC(channels), bits,
                    static_cast<size_t>(picture.bytesPerLine()));
     cv::resize(frame, target, target.size(), 0, 0, cv::INTER_NEAREST);
+    // A colour picture is stretched in its own memory (the frame's colour image stays as it
+    // is); a grey one through its palette. The 8-bit view of a 16-bit frame reaches 255 from
+    // a little below full scale, so here the clip mark may take a few more pixels.
+    if (channels == 3) {
+        if (const std::vector<uint8_t>* table = sampleTable(8, true)) {
+            cv::LUT(target, cv::Mat(1, 256, CV_8U, const_cast<uint8_t*>(table->data())), target);
+            if (showClipped_) paintClipped(target);
+        }
+    }
 
     // 6. Focus aid.
     if (focusVisible) focusStep(frame, focusPicture, focusPoint_.x(), focusPoint_.y());
@@ -77,7 +89,7 @@ bool PreviewRenderer::render(const cv::Mat& frame, QImage& picture, QImage& focu
 }
 
 bool PreviewRenderer::preparePictures(QSize size, int channels, QImage& picture,
-                                      QImage& focusPicture) const {
+                                      QImage& focusPicture, bool stretched) const {
     const QImage::Format format = channels == 3 ? QImage::Format_BGR888 : QImage::Format_Indexed8;
     if (picture.size() != size || picture.format() != format) {
         picture = QImage(size, format);
@@ -85,7 +97,7 @@ bool PreviewRenderer::preparePictures(QSize size, int channels, QImage& picture,
     }
     QList<QRgb> palette;
     if (channels == 1) {
-        palette = this->palette();
+        palette = displayPalette(levels_, stretched, showClipped_);
         picture.setColorTable(palette);
     }
     prepareFocusPicture(focusPicture, channels, palette);
@@ -98,10 +110,12 @@ bool PreviewRenderer::renderReduced(const Frame& frame, bool colour, QImage& pic
     if (!colour && frameDepth(&frame) == 8) return false;
     const int channels = colour ? 3 : 1;
     const QSize size = zoomedSize(frameWidth(&frame), frameHeight(&frame), zoom_);
-    if (!preparePictures(size, channels, picture, focusPicture)) return false;
+    const std::vector<uint8_t>* table = sampleTable(frameDepth(&frame), colour);
+    if (!preparePictures(size, channels, picture, focusPicture, table != nullptr)) return false;
     cv::Mat target(size.height(), size.width(), CV_8UC(channels), picture.bits(),
                    static_cast<size_t>(picture.bytesPerLine()));
-    reducedImage8(frame, colour, target);
+    reducedImage8(frame, colour, target, table);
+    if (colour && table && showClipped_) paintClipped(target);
     // A mono frame's samples carry the burnt text; a mosaic's do not.
     if (frame.stampBurnt && frame.pattern != ColorPattern::Mono)
         putStampText(target, frame.stampText);
@@ -140,7 +154,12 @@ std::optional<PictureRegion> PreviewRenderer::renderRegion(const PreviewSource& 
     const cv::Rect part8(left, top, right - left, bottom - top);
     const int channels = source.colour ? 3 : 1;
     const QSize size(part8.width * scale, part8.height * scale);
-    if (!preparePictures(size, channels, picture, focusPicture)) return std::nullopt;
+    const int bits = source.raw.depth() == CV_16U ? source.bitsPerSample : 8;
+    const std::vector<uint8_t>* table = sampleTable(bits, source.colour);
+    // Clipped pixels of a colour part are painted before the burnt text goes in.
+    const bool paint = source.colour && table && showClipped_;
+    if (!preparePictures(size, channels, picture, focusPicture, table != nullptr))
+        return std::nullopt;
     cv::Mat target(size.height(), size.width(), CV_8UC(channels), picture.bits(),
                    static_cast<size_t>(picture.bytesPerLine()));
     try {
@@ -153,17 +172,24 @@ std::optional<PictureRegion> PreviewRenderer::renderRegion(const PreviewSource& 
                                                 part8.width * reduce, part8.height * reduce));
             view.pattern = source.pattern;
             view.bitsPerSample = source.bitsPerSample;
-            reducedImage8(view, source.colour, target);
+            reducedImage8(view, source.colour, target, table);
+            if (paint) paintClipped(target);
             if (!source.text.empty())
                 drawStampTextInPart(target, source.text, 255, cv::Point(left, top),
                                     cv::Size(whole.width(), whole.height()));
         } else {
             // A colour part is a demosaic of its own, never the frame's samples: the text of a
-            // burnt colour frame is drawn into it at the frame's scale.
+            // burnt colour frame is drawn into it at the frame's scale. A grey part at 100 %
+            // goes through the table straight into the picture.
+            if (scale == 1 && table && !source.colour) {
+                mapSamples(source.raw(part8), *table, target);
+                return PictureRegion{QPoint(left, top), whole};
+            }
             cv::Mat part;
             croppedImage8(source.raw, source.pattern, source.bitsPerSample, source.colour, part8,
-                          part);
+                          part, table);
             if (part.empty()) return std::nullopt;
+            if (paint) paintClipped(part);
             if (!source.text.empty())
                 drawStampTextInPart(part, source.text, 255, cv::Point(left, top),
                                     source.raw.size());

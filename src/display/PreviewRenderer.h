@@ -14,6 +14,7 @@
 #include <string>
 
 #include "acquisition/Frame.h"
+#include "display/DisplayStretch.h"
 
 // 256 greys for a QImage::Format_Indexed8 picture: black up to `black`, a linear ramp
 // (rounded halves to even) up to `white`, white above it, and `shade` from `limit` on.
@@ -32,14 +33,6 @@ struct ZoomChoice {
 };
 inline constexpr ZoomChoice kZoomChoices[4] = {
     {"N251", "25%", 25}, {"N501", "50%", 50}, {"N1001", "100%", 100}, {"N2001", "200%", 200}};
-
-// The grey levels of monochrome previews.
-struct DisplayLevels {
-    int black = 0;              // indices up to and including this show black
-    int white = 255;            // indices above this show white
-    int saturationLimit = 255;  // indices at or above this show saturationShade
-    int saturationShade = 255;  // grey of the saturated indices
-};
 
 // What a picture at 100 % or more is drawn from: the frame's samples, shared with the frame
 // (the matrix counts its users), so that the part of the picture that scrolls into view can
@@ -62,7 +55,9 @@ struct PictureRegion {
 };
 
 // Draws frames into the main picture and the focus picture. It owns what the user chose
-// for the preview: zoom, levels, focus point and whether the overlay text is drawn.
+// for the preview: zoom, the display stretch (levels), the clip mark and the focus point.
+// The stretch and the clip mark go through lookup tables on the samples of the part drawn
+// (for 8-bit grey frames through the palette alone); the frame's samples are never touched.
 class PreviewRenderer {
   public:
     int zoomPercent() const { return zoom_; }
@@ -71,7 +66,11 @@ class PreviewRenderer {
     bool setZoom(int percent);
 
     const DisplayLevels& levels() const { return levels_; }
-    void setLevels(const DisplayLevels& levels) { levels_ = levels; }
+    void setLevels(const DisplayLevels& levels);
+    // Samples at the camera's full scale are painted in kClippedColor.
+    bool showClipped() const { return showClipped_; }
+    void setShowClipped(bool on);
+    // The palette of a grey picture whose indices are 8-bit samples.
     QList<QRgb> palette() const;
 
     // The focus point in frame pixels; (-1, 0) until the user clicks on the picture.
@@ -110,9 +109,18 @@ class PreviewRenderer {
   private:
     // Sizes `picture` to `size` in the pixel format of `channels` (with the levels palette
     // for grey) and gives the focus picture the same; false when out of memory.
-    bool preparePictures(QSize size, int channels, QImage& picture, QImage& focusPicture) const;
+    // `stretched`: the picture's indices are display values already (the identity palette).
+    bool preparePictures(QSize size, int channels, QImage& picture, QImage& focusPicture,
+                         bool stretched = false) const;
+    // The display table for samples of `bits` (kept until the stretch changes), or nullptr
+    // where the samples are drawn plain: no stretch and no clip mark, or 8-bit grey samples,
+    // which the palette stretches at no cost.
+    const std::vector<uint8_t>* sampleTable(int bits, bool colour) const;
 
     int zoom_ = 100;
     DisplayLevels levels_;
+    bool showClipped_ = false;
+    mutable std::vector<uint8_t> table_;
+    mutable int tableBits_ = 0;  // the bits table_ was made for; 0: none
     QPoint focusPoint_{-1, 0};
 };

@@ -80,6 +80,7 @@ bool HistogramPanel::show(const cv::Mat& image8, const DisplayLevels& levels) {
     view_.logarithmic = logarithmic_->isChecked();
     if (!computeHistogram(image8, view_.logarithmic, result_)) return false;
     showHistogram(result_, view_, levels.black, levels.white);
+    if (counted_) counted_(result_);
     return true;
 }
 
@@ -96,6 +97,7 @@ void HistogramPanel::countFrame(const Frame& frame, const DisplayLevels& levels)
             view_.logarithmic = logarithmic;
             result_ = *result;
             showHistogram(result_, view_, black, white);
+            if (counted_) counted_(result_);
         };
     });
 }

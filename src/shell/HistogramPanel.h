@@ -2,6 +2,7 @@
 // The histogram of the newest frame: the "Histogram" and "Logarithmic" boxes and the chart
 // with its "SAT" warning and average level. At most one frame counted every 500 ms.
 #include <QWidget>
+#include <functional>
 #include <opencv2/core.hpp>
 
 #include "display/Histogram.h"
@@ -32,6 +33,10 @@ class HistogramPanel : public QWidget {
     // it (a 12-megapixel count is no work for the window thread), and shows the count when
     // done; a frame taken while one is counted replaces the one waiting.
     void countFrame(const Frame& frame, const DisplayLevels& levels);
+    // Called on the window thread with every count shown (the automatic stretch).
+    void setCountedHook(std::function<void(const HistogramResult&)> hook) {
+        counted_ = std::move(hook);
+    }
     // Until the frames taken so far are counted and shown (tests, benchmarks).
     bool waitCounted(int timeoutMs);
 
@@ -41,6 +46,7 @@ class HistogramPanel : public QWidget {
     QFrame* chartPanel_ = nullptr;
     HistogramView view_;
     HistogramThrottle throttle_;
+    std::function<void(const HistogramResult&)> counted_;
     HistogramResult result_;        // kept between frames, so no memory is allocated per update
     AnalysisWorker counter_{this};  // last: it stops before the rest of the panel goes
 };

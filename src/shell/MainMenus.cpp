@@ -97,6 +97,29 @@ MainMenus buildMainMenus(QMenuBar* bar) {
     m.trackPlanet = checkItem(cameraSetup, QStringLiteral("TrackPlanet1"),
                               QCoreApplication::translate("MainMenus", "Track Planet"), false);
     cameraSetup->addSeparator();
+    m.autoStretch = checkItem(cameraSetup, QStringLiteral("AutoStretch1"),
+                              QCoreApplication::translate("MainMenus", "Auto Stretch"), false);
+    m.showClipped =
+        checkItem(cameraSetup, QStringLiteral("ShowClipped1"),
+                  QCoreApplication::translate("MainMenus", "Show Clipped Pixels"), false);
+    QMenu* reticle = cameraSetup->addMenu(QCoreApplication::translate("MainMenus", "Reticle"));
+    reticle->setObjectName(QStringLiteral("Reticle1"));
+    m.reticle = new QActionGroup(reticle);
+    const char* reticles[] = {QT_TRANSLATE_NOOP("MainMenus", "Off"),
+                              QT_TRANSLATE_NOOP("MainMenus", "Cross"),
+                              QT_TRANSLATE_NOOP("MainMenus", "Circles")};
+    for (int i = 0; i < 3; ++i) {
+        QAction* item = menuItem(reticle, QStringLiteral("Reticle%1").arg(reticles[i]),
+                                 QCoreApplication::translate("MainMenus", reticles[i]), m.reticle);
+        item->setData(i);
+        item->setChecked(i == 0);
+    }
+    m.autoExposure = checkItem(cameraSetup, QStringLiteral("AutoExposure1"),
+                               QCoreApplication::translate("MainMenus", "Auto Exposure"), false);
+    m.autoExposureSettings =
+        menuItem(cameraSetup, QStringLiteral("AutoExposureSettings1"),
+                 QCoreApplication::translate("MainMenus", "Auto Exposure Settings..."));
+    cameraSetup->addSeparator();
     m.selectCamera = menuItem(cameraSetup, QStringLiteral("SelectCamera1"),
                               QCoreApplication::translate("MainMenus", "Select Camera..."));
 

@@ -30,6 +30,12 @@ struct MainMenus {
     QAction* horizontalFlip = nullptr;
     QAction* colorCamera = nullptr;
     QAction* trackPlanet = nullptr;  // "Track Planet": the subframe follows the planet
+    // The live picture and the automatic exposure (PreviewControls wires them).
+    QAction* autoStretch = nullptr;           // "Auto Stretch" (checkable)
+    QAction* showClipped = nullptr;           // "Show Clipped Pixels" (checkable)
+    QActionGroup* reticle = nullptr;          // "Reticle" > Off, Cross, Circles; data 0, 1, 2
+    QAction* autoExposure = nullptr;          // "Auto Exposure" (checkable)
+    QAction* autoExposureSettings = nullptr;  // "Auto Exposure Settings..."
     QActionGroup* zoom = nullptr;    // the zoom items; each item's data is its percentage
     QAction* about = nullptr;        // Help > "About TarviVideo5X"
 };

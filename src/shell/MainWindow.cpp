@@ -9,6 +9,8 @@
 #include <QFrame>
 #include <QMessageBox>
 #include <QSignalBlocker>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QSlider>
 #include <QStatusBar>
 #include <QTimer>
@@ -31,6 +33,7 @@
 #include "shell/Log.h"
 #include "shell/PictureArea.h"
 #include "shell/SeeingPanel.h"
+#include "shell/PreviewControls.h"
 #include "shell/StatusPanels.h"
 #include "shell/SubframePanel.h"
 #include "widgets/CameraDialog.h"
@@ -40,6 +43,7 @@
 #include "widgets/PanelParts.h"
 #include "widgets/SessionDetailsDialog.h"
 #include "widgets/SharpnessDialog.h"
+#include "widgets/StretchControl.h"
 
 MainWindow::MainWindow(StartOptions options, QWidget* parent)
     : QMainWindow(parent), options_(std::move(options)) {
@@ -49,9 +53,11 @@ MainWindow::MainWindow(StartOptions options, QWidget* parent)
                    Qt::WindowSystemMenuHint | Qt::WindowMaximizeButtonHint |
                    Qt::WindowCloseButtonHint);
     setWindowTitle(QStringLiteral("TarviVideo "));
-    setMinimumSize(1024, 750);
+    // Small enough for a laptop's 1366 x 768 screen with a panel: the left column scrolls
+    // when the window is lower than it, and the picture area takes the rest.
+    setMinimumSize(kMinimumWidth, kMinimumHeight);
     setMaximumSize(9999, 9999);
-    resize(1024, 750);
+    resize(1024, 700);
     QFont font(QStringLiteral("Tahoma"));
     font.setPixelSize(11);
     font.setBold(true);
@@ -91,6 +97,9 @@ MainWindow::MainWindow(StartOptions options, QWidget* parent)
     menus_ = buildMainMenus(menuBar());
     capturePanel_->addFormatItems(menus_.captureFormat);
     wireMenus();
+    previewControls_ = new PreviewControls({&menus_, &renderer_, pictureArea_, histogramPanel_,
+                                            stretchControl_, exposurePanel_, capture_.get()},
+                                           this);
     connectSession();
 
     statusSource_ = new CaptureStatusSource(
@@ -123,7 +132,17 @@ void MainWindow::buildPanels() {
     row->setSpacing(0);
     setCentralWidget(central);
 
-    auto* left = new QFrame(central);
+    // The left column scrolls up and down when the window is lower than the column; its
+    // width keeps room for the scroll bar, so nothing of it is ever covered.
+    auto* leftScroll = new QScrollArea(central);
+    leftScroll->setObjectName(QStringLiteral("LeftScroll"));
+    leftScroll->setFrameShape(QFrame::NoFrame);
+    leftScroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    leftScroll->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    leftScroll->setWidgetResizable(true);
+    leftScroll->setFixedWidth(kLeftColumnWidth +
+                              leftScroll->verticalScrollBar()->sizeHint().width());
+    auto* left = new QFrame;
     left->setObjectName(QStringLiteral("LeftPanel"));
     left->setFixedWidth(kLeftColumnWidth);
     auto* column = new QVBoxLayout(left);
@@ -139,10 +158,13 @@ void MainWindow::buildPanels() {
     column->addWidget(histogramPanel_);
     seeingPanel_ = new SeeingPanel(left);
     column->addWidget(seeingPanel_);
+    stretchControl_ = new StretchControl(left);
+    column->addWidget(stretchControl_);
     column->addWidget(capturePanel_);
     column->addWidget(capturePanel_->summaryPanel());
     column->addStretch(1);
-    row->addWidget(left);
+    leftScroll->setWidget(left);
+    row->addWidget(leftScroll);
 
     pictureArea_ = new PictureArea(renderer_, central);
     pictureArea_->setRecordingQuery([this] { return capture_->recording(); });
@@ -399,7 +421,10 @@ void MainWindow::connectSession() {
     consumers.histogram = [this](const Frame& f) {
         histogramPanel_->countFrame(f, renderer_.levels());
     };
-    consumers.track = [this](const Frame& f) { tracker_->offer(f); };
+    consumers.track = [this](const Frame& f) {
+        tracker_->offer(f);
+        previewControls_->offer(f);
+    };
     consumers.seeing = [this](const Frame& f) { seeing_->offer(f, tracker_->qualityRegion(f)); };
     consumers.record = [this](FramePtr f) {
         // The recording measures each frame where the live figure does.

@@ -29,6 +29,8 @@ class FocusWindow;
 class FramePostTarget;
 class HistogramPanel;
 class PictureArea;
+class PreviewControls;
+class StretchControl;
 class RecordingController;
 class StatusPanels;
 class SubframePanel;
@@ -88,6 +90,7 @@ class MainWindow : public QMainWindow {
     PlanetTracker& tracker() { return *tracker_; }
     SeeingMonitor& seeing() { return *seeing_; }
     SeeingPanel& seeingPanel() { return *seeingPanel_; }
+    PreviewControls& previewControls() { return *previewControls_; }
     RecordingController& recorder() { return *recorder_; }
     CapturePanel& capturePanel() { return *capturePanel_; }
     const PreviewRenderer& preview() const { return renderer_; }
@@ -112,6 +115,8 @@ class MainWindow : public QMainWindow {
     void updateDiskStatus();
 
     static constexpr int kLeftColumnWidth = 185;
+    static constexpr int kMinimumWidth = 800;
+    static constexpr int kMinimumHeight = 520;
 
   signals:
     // The window is shown and the camera runs.
@@ -181,6 +186,8 @@ class MainWindow : public QMainWindow {
     SeeingPanel* seeingPanel_ = nullptr;
     CapturePanel* capturePanel_ = nullptr;
     PictureArea* pictureArea_ = nullptr;
+    StretchControl* stretchControl_ = nullptr;
+    PreviewControls* previewControls_ = nullptr;
     FocusWindow* focusWindow_ = nullptr;
     OverlayDialog* overlayDialog_ = nullptr;
     OutputNameDialog* nameDialog_ = nullptr;

@@ -4,6 +4,8 @@
 #include <QApplication>
 #include <QFile>
 #include <QFileInfo>
+#include <QGuiApplication>
+#include <QScreen>
 #include <QStatusBar>
 #include <QTimer>
 #include <algorithm>
@@ -17,6 +19,7 @@
 #include "platform/Message.h"
 #include "recording/RecordingController.h"
 #include "recording/RecoveryJournal.h"
+#include "settings/PreviewSettings.h"
 #include "settings/Settings.h"
 #include "settings/SettingsStore.h"
 #include "shell/CapturePanel.h"
@@ -24,6 +27,7 @@
 #include "shell/Log.h"
 #include "shell/MainWindow.h"
 #include "shell/PictureArea.h"
+#include "shell/PreviewControls.h"
 #include "shell/SubframePanel.h"
 #include "widgets/OverlayDialog.h"
 #include "widgets/SplashScreen.h"
@@ -37,8 +41,25 @@ void processPending() {
 }  // namespace
 
 void MainWindow::start() {
-    // 570 pixels high, as far as the size limits allow.
-    resize(width(), 570);
+    // Where the window was last time, the first time as large as the screen allows up to
+    // 1280 x 900; either way within the screen it is on now (a place stored on a larger
+    // monitor shrinks to the laptop's), room left for the title bar.
+    const bool restored = restoreGeometry(readWindowGeometry());
+    const QScreen* screen = this->screen() ? this->screen() : QGuiApplication::primaryScreen();
+    const QRect room = screen ? screen->availableGeometry() : QRect(0, 0, 1280, 900);
+    const QSize frame = restored ? QSize(0, 0) : QSize(16, 40);
+    const QSize fits(std::clamp(restored ? width() : 1280, kMinimumWidth,
+                                std::max(kMinimumWidth, room.width() - frame.width())),
+                     std::clamp(restored ? height() : 900, kMinimumHeight,
+                                std::max(kMinimumHeight, room.height() - frame.height())));
+    if (!restored || fits != size() || !room.contains(geometry())) {
+        resize(fits);
+        // Centred a little below the middle (the title bar), never past the screen's edges.
+        const QPoint centred = room.center() - QPoint(width() / 2, height() / 2 - 15);
+        const QPoint at = restored && room.contains(geometry()) ? pos() : centred;
+        move(std::clamp(at.x(), room.left(), std::max(room.left(), room.right() + 1 - width())),
+             std::clamp(at.y(), room.top(), std::max(room.top(), room.bottom() + 1 - height())));
+    }
     // A grey picture with the palette of the start levels; sized to the sensor once the
     // camera is known.
     pictureArea_->showBlank(1, 1);
@@ -57,6 +78,7 @@ void MainWindow::start() {
     recorder_->setObservationNames(menus_.observationNames->isChecked());
     menus_.trackPlanet->setChecked(readTrackPlanet());
     applySharpnessChoices(readSharpnessChoices(), false);
+    previewControls_->restore();
     capture_->setFrameBudget(CaptureThread::kHandOffBudgetBytes, readWriterQueueBytes());
     finishInterruptedRecordings();
 
@@ -213,6 +235,10 @@ void MainWindow::saveAndStop() {
         qCWarning(lcProgram, "the settings could not be stored in %s",
                   store->fileName().toLocal8Bit().constData());
     }
+
+    // The window's place only once it was shown: a start that halted keeps the last one.
+    if (isVisible() && !writeWindowGeometry(saveGeometry()))
+        qCWarning(lcProgram, "the window's size and place could not be stored");
 
     if (focusWindow_) focusWindow_->hide();
     if (overlayDialog_) overlayDialog_->hide();

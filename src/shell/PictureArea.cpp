@@ -97,6 +97,14 @@ void PictureArea::showBlank(int width, int height) {
     picture_->setImage(blank);
 }
 
+void PictureArea::redraw() {
+    drawMoreOfRegion();
+}
+
+void PictureArea::setReticle(Reticle reticle) {
+    picture_->setReticle(reticle);
+}
+
 void PictureArea::setZoom(int percent) {
     if (!renderer_.setZoom(percent)) return;
     // The next rendered frame takes the new size; the view goes back to the top left.

@@ -7,11 +7,11 @@
 #include <opencv2/core.hpp>
 #include <string>
 
+#include "display/PictureView.h"
 #include "display/PreviewRenderer.h"
 
 class FocusWindow;
 struct Frame;
-class PictureView;
 class PreviewRenderer;
 
 class PictureArea : public QScrollArea {
@@ -29,6 +29,12 @@ class PictureArea : public QScrollArea {
     bool showDirect(const Frame& frame, bool colour, FocusWindow* focus);
     // A blank grey picture of the sensor's size, before the first frame.
     void showBlank(int width, int height);
+
+    // Draws the picture shown in parts again (a new stretch or clip mark shows at once, also
+    // between the frames of long exposures).
+    void redraw();
+    // The reticle over the picture.
+    void setReticle(Reticle reticle);
 
     // One of the ZOOM menu's percentages; the view goes back to the top left.
     void setZoom(int percent);

@@ -1,6 +1,9 @@
 // Palette, zoom sizes and rendering into the picture.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <array>
+#include <cmath>
 #include <cstring>
 #include <opencv2/imgproc.hpp>
 #include <tuple>
@@ -335,3 +338,112 @@ INSTANTIATE_TEST_SUITE_P(PatternsAndZooms, RegionPreview,
                          ::testing::Combine(::testing::Values(ColorPattern::Mono,
                                                               ColorPattern::GRBG),
                                             ::testing::Values(25, 50, 100, 200)));
+
+// The display table against a grey computed here from its definition, and against the plain
+// 8-bit view, which the table without a stretch must reproduce exactly. Param: bits.
+class DisplayTable : public ::testing::TestWithParam<int> {};
+
+TEST_P(DisplayTable, MatchesTheReferenceAndMarksOnlyFullScale) {
+    const int bits = GetParam();
+    const int depth = bits > 8 ? CV_16U : CV_8U;
+    cv::Mat all(1, 1 << bits, depth);
+    for (int v = 0; v < (1 << bits); ++v) {
+        if (depth == CV_16U) all.at<uint16_t>(0, v) = static_cast<uint16_t>(v);
+        else all.at<uint8_t>(0, v) = static_cast<uint8_t>(v);
+    }
+    const cv::Mat plain = eightBitSamples(all, bits);
+    const std::vector<uint8_t> identity = displayTable(DisplayLevels{}, bits, false);
+    const DisplayLevels stretch{.black = 20, .white = 180, .gamma = 1.8};
+    const std::vector<uint8_t> marked = displayTable(stretch, bits, true);
+    for (int v = 0; v < (1 << bits); ++v) {
+        ASSERT_EQ(identity[static_cast<size_t>(v)], plain.at<uint8_t>(0, v)) << v;
+        const double t = std::clamp((v / std::ldexp(1.0, bits - 8) - 20) / 160.0, 0.0, 1.0);
+        const int grey = std::min(254, static_cast<int>(std::lround(255 * std::pow(t, 1 / 1.8))));
+        ASSERT_EQ(marked[static_cast<size_t>(v)], v == (1 << bits) - 1 ? 255 : grey) << v;
+    }
+}
+INSTANTIATE_TEST_SUITE_P(Depths, DisplayTable, ::testing::Values(8, 10, 12, 16));
+
+// The picture drawn with a stretch and the clip mark shows each sample's reference grey, a
+// clipped sample in the signal colour (also in colour, at its own site), at every zoom, and the
+// frame's samples stay as they were. Params: colour, bits per sample word, zoom.
+class StretchedPreview : public ::testing::TestWithParam<std::tuple<bool, int, int>> {};
+
+TEST_P(StretchedPreview, ShowsTheStretchAndTheClippedSamplesOnly) {
+    const bool colour = std::get<0>(GetParam());
+    const int depth = std::get<1>(GetParam()), zoom = std::get<2>(GetParam());
+    const int bits = depth == 16 ? 12 : 8, full = (1 << bits) - 1;
+    FramePtr frame = newFrame(64, 48, "", false, depth);
+    frame->bitsPerSample = bits;
+    frame->pattern = colour ? ColorPattern::RGGB : ColorPattern::Mono;
+    const auto at = [&](int x, int y) -> int {
+        return depth == 16 ? frame->rawImage.at<uint16_t>(y, x) : frame->rawImage.at<uint8_t>(y, x);
+    };
+    const auto put = [&](int x, int y, int v) {
+        if (depth == 16) frame->rawImage.at<uint16_t>(y, x) = static_cast<uint16_t>(v);
+        else frame->rawImage.at<uint8_t>(y, x) = static_cast<uint8_t>(v);
+    };
+    if (colour) {  // red 200, greens 100, blue 40 at 8 bits; one red site clipped
+        for (int y = 0; y < 48; ++y)
+            for (int x = 0; x < 64; ++x)
+                put(x, y, ((x % 2) + (y % 2) == 0 ? 200 : (x % 2) + (y % 2) == 2 ? 40 : 100) *
+                              (full + 1) / 256);
+    } else {
+        cv::RNG(3).fill(frame->rawImage, cv::RNG::UNIFORM, 0, full + 1);
+    }
+    put(20, 12, full);
+    const cv::Mat before = frame->rawImage.clone();
+    PreviewRenderer renderer;
+    renderer.setZoom(zoom);
+    const DisplayLevels stretch{.black = 30, .white = 220, .gamma = 1.5};
+    renderer.setLevels(stretch);
+    renderer.setShowClipped(true);
+    const std::vector<uint8_t> table = displayTable(stretch, bits, true);
+    const auto grey = [&](int v) { return static_cast<int>(table[static_cast<size_t>(v)]); };
+    QImage picture, focus;
+    const auto region = renderer.renderRegion(previewSourceOf(*frame, colour),
+                                              QRect(0, 0, 200, 200), picture, focus);
+    ASSERT_TRUE(region);
+    // Each picture pixel shows the sample at the top left of its square (nearest neighbour).
+    const auto sampleAt = [&](int px) { return px * 100 / zoom; };
+    for (int y = 0; y < picture.height(); ++y)
+        for (int x = 0; x < picture.width(); ++x) {
+            const int sx = sampleAt(x), sy = sampleAt(y);
+            const QRgb shown = picture.pixel(x, y);
+            if (!colour) {
+                const int v = at(sx, sy);
+                ASSERT_EQ(shown, v == full ? kClippedColor : qRgb(grey(v), grey(v), grey(v)))
+                    << x << "," << y;
+                continue;
+            }
+            // The clipped site's pixel and no other far from it.
+            const bool clippedSite = zoom >= 100 ? sx == 20 && sy == 12 : sx / 2 == 10 && sy / 2 == 6;
+            if (clippedSite) {
+                ASSERT_EQ(shown, kClippedColor) << x << "," << y;
+            } else if ((std::abs(sx - 20) > 2 || std::abs(sy - 12) > 2) && sx > 1 && sy > 1 &&
+                       sx < 62 && sy < 46) {  // the demosaic's border is its own
+                ASSERT_EQ(shown, qRgb(grey(200 * (full + 1) / 256), grey(100 * (full + 1) / 256),
+                                      grey(40 * (full + 1) / 256)))
+                    << x << "," << y;
+            }
+        }
+    EXPECT_EQ(cv::norm(before, frame->rawImage, cv::NORM_INF), 0.0);
+}
+INSTANTIATE_TEST_SUITE_P(ColoursDepthsZooms, StretchedPreview,
+                         ::testing::Combine(::testing::Bool(), ::testing::Values(8, 16),
+                                            ::testing::Values(50, 100, 200)));
+
+TEST(AutoStretch, BlackAtTheSkyWhiteAtTheBrightestTenthOfAPercent) {
+    std::array<uint32_t, 256> counts{};
+    counts[12] = 9000;  // the sky
+    counts[130] = 990;  // the planet
+    counts[240] = 10;   // its brightest 0.1 %
+    const DisplayLevels levels = autoStretchLevels(counts, DisplayLevels{.gamma = 2.0});
+    EXPECT_EQ(levels.black, 12);
+    EXPECT_EQ(levels.white, 240);
+    EXPECT_EQ(levels.gamma, 2.0);
+    counts = {};
+    counts[255] = 100;  // a flat frame still gets a white above its black
+    const DisplayLevels flat = autoStretchLevels(counts, DisplayLevels{});
+    EXPECT_LT(flat.black, flat.white);
+}

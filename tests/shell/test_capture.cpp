@@ -679,3 +679,35 @@ TEST_F(CaptureTest, SharpSeeingChoicesAreKeptAndAWaitForSharpSeeingCanBeCancelle
         << summaryLabel()->text().toStdString();
     EXPECT_TRUE(fs::exists(out("moon_00000.quality.csv")));
 }
+
+// Every display option on (stretch, automatic stretch, clip mark, reticle, in colour and in
+// grey): the recorded samples are the camera's, byte for byte.
+TEST_F(CaptureTest, DisplayOptionsLeaveTheRecordedSamplesAlone) {
+    createWithPath();
+    item("AutoStretch1")->setChecked(true);
+    item("ShowClipped1")->setChecked(true);
+    item("ReticleCircles")->setChecked(true);
+    item("SER8bit1")->trigger();
+    count()->setText(QStringLiteral("4"));
+    button("butCapture")->click();
+    ASSERT_TRUE(recording());
+    std::vector<uint8_t> sent;
+    for (int i = 0; i < 5; ++i) {
+        if (i == 2) item("Col1")->setChecked(false);  // the grey preview too
+        now_ += 100;
+        FramePtr f = newFrame(width_, height_, "", false, 8);
+        for (int y = 0; y < height_; ++y)
+            for (int x = 0; x < width_; ++x)
+                f->rawImage.at<uint8_t>(y, x) = static_cast<uint8_t>((x * 7 + y * 3 + i * 50) % 256);
+        if (i < 4)
+            for (int y = 0; y < height_; ++y)
+                sent.insert(sent.end(), f->rawImage.ptr<uint8_t>(y),
+                            f->rawImage.ptr<uint8_t>(y) + width_);
+        mainWindow_->frameReady(std::move(f));
+        mainWindow_->recorder().waitForWriter();
+    }
+    EXPECT_FALSE(recording());
+    const auto bytes = readAll(out("moon_00000.SER"));
+    ASSERT_EQ(bytes.size(), size_t(kSerHeaderSize) + 4 * (width_ * height_ + 8));
+    EXPECT_TRUE(std::equal(sent.begin(), sent.end(), bytes.begin() + kSerHeaderSize));
+}

@@ -7,10 +7,12 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFrame>
+#include <QGuiApplication>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
+#include <QScreen>
 #include <QThread>
 #include <QTimer>
 #include <chrono>
@@ -100,7 +102,11 @@ TEST_F(Startup, WithACameraTheWindowIsConnectedAndShown) {
     EXPECT_FALSE(splash_.isVisible());
     EXPECT_TRUE(mainWindow.isVisible());
     EXPECT_TRUE(messages_.empty());
-    EXPECT_EQ(mainWindow.height(), 750);  // 570 asked, the lower size limit wins
+    // Without a stored place the window fits the screen's height (an 800 pixel screen is as
+    // wide as the window's least width).
+    const QRect room = mainWindow.screen()->availableGeometry();
+    EXPECT_TRUE(room.top() <= mainWindow.frameGeometry().top() &&
+                mainWindow.frameGeometry().bottom() <= room.bottom());
 
     // Sensor size reaches the subframe sliders (the height clamps 999 to 480) and the
     // picture.
@@ -388,4 +394,32 @@ TEST_F(Startup, SelectCameraStoresTheChoiceForTheNextStart) {
     EXPECT_EQ(readCameraChoice().name, QStringLiteral("sim"));
     EXPECT_TRUE(
         mainWindow.capture().status().cameraOpen);  // the camera in use stays until the next start
+}
+
+// The window's size and place come back at the next start; a place too large for the screen
+// it opens on shrinks to it.
+TEST_F(Startup, TheWindowsPlaceIsStoredAndFitsTheScreen) {
+    tvtest::FakeCamera cam;
+    cam.install();
+    cam.setAutoRelease(true);
+    const QRect room = QGuiApplication::primaryScreen()->availableGeometry();
+    for (const QSize asked :
+         {QSize(MainWindow::kMinimumWidth, 540), QSize(room.width() + 300, room.height() + 300)}) {
+        QRect left;
+        {
+            MainWindow first(options());
+            ASSERT_EQ(create(first), -1);
+            first.setGeometry(QRect(QPoint(0, 20), asked));
+            left = first.geometry();
+            first.saveAndStop();
+        }
+        MainWindow second(options());
+        ASSERT_EQ(create(second), -1);
+        EXPECT_EQ(second.size(), asked.boundedTo(room.size()));
+        EXPECT_TRUE(room.contains(second.frameGeometry().topLeft()));
+        // The same place, to the offscreen platform's frame margin of a pixel or two.
+        if (asked.height() < room.height())
+            EXPECT_LE((second.geometry().topLeft() - left.topLeft()).manhattanLength(), 4);
+        second.saveAndStop();
+    }
 }

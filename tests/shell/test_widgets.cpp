@@ -126,7 +126,7 @@ TEST(MainWindow, LayoutMenusAndStatusBar) {
     ensureApp();
     MainWindow mainWindow;
     EXPECT_EQ(mainWindow.windowTitle(), "TarviVideo ");
-    EXPECT_EQ(mainWindow.minimumSize(), QSize(1024, 750));
+    EXPECT_EQ(mainWindow.minimumSize(), QSize(800, 520));
     EXPECT_EQ(mainWindow.maximumSize(), QSize(9999, 9999));
     EXPECT_TRUE(mainWindow.font().bold());
     EXPECT_EQ(find<QFrame>(mainWindow, "LeftPanel")->width(), 185);

@@ -30,7 +30,7 @@ constexpr int kRate = 40;  // frames a second
 // A textured scene blurred by `sigma` (the same scene for every frame), at `gain` times its
 // level, stamped `ms` after a fixed start.
 FramePtr blurredFrame(double sigma, int64_t ms, double gain = 1) {
-    static const cv::Mat scene = [] {
+    static const cv::Mat kScene = [] {
         cv::Mat s(kH, kW, CV_32F);
         cv::RNG rng(11);
         rng.fill(s, cv::RNG::UNIFORM, 20, 110);
@@ -38,7 +38,7 @@ FramePtr blurredFrame(double sigma, int64_t ms, double gain = 1) {
     }();
     FramePtr f = newFrame(kW, kH, "", false, 8);
     cv::Mat blurred;
-    cv::GaussianBlur(scene, blurred, cv::Size(0, 0), sigma);
+    cv::GaussianBlur(kScene, blurred, cv::Size(0, 0), sigma);
     cv::Mat(blurred * gain).convertTo(f->rawImage, CV_8U);
     f->timeStamp = PreciseDateTime::fromTicks(PreciseDateTime(LocalDateTime{46000.5}).ticks() +
                                               ms * PreciseDateTime::kTicksPerMillisecond);

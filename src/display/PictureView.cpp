@@ -40,11 +40,14 @@ void PictureView::paintEvent(QPaintEvent* event) {
         painter.fillRect(area, palette().window());
         return;
     }
-    const QRect covered = image_.rect().translated(origin_);
-    painter.drawImage(area.topLeft(), image_, area.translated(-origin_));
+    const QPoint at = origin_ + shift_;
+    const QRect covered = image_.rect().translated(at);
+    painter.drawImage(covered.intersected(area).topLeft(), image_,
+                      covered.intersected(area).translated(-at));
     // Whatever the image does not cover shows the background.
     const QRegion rest = QRegion(area).subtracted(QRegion(covered));
     for (const QRect& r : rest) painter.fillRect(r, palette().window());
+    drawTrackMarks(painter);
     if (reticle_ == Reticle::Off) return;
     // Over the picture, not into it: thin red lines, a dark edge beside each so that they
     // show on a bright disc as on the black sky.
@@ -61,6 +64,35 @@ void PictureView::paintEvent(QPaintEvent* event) {
     }
 }
 
+void PictureView::drawTrackMarks(QPainter& painter) const {
+    if (!disc_) return;
+    const QPointF centre(pictureSize_.width() / 2.0, pictureSize_.height() / 2.0);
+    const QPointF disc = *disc_ + QPointF(shift_);
+    painter.save();
+    painter.setRenderHint(QPainter::Antialiasing);
+    // Each mark with a dark edge, so that it shows on the bright disc and on the black sky.
+    for (const bool edge : {true, false}) {
+        const int width = edge ? 3 : 1;
+        painter.setPen(QPen(edge ? QColor(0, 0, 0, 160) : QColor(60, 220, 90), width));
+        painter.setBrush(Qt::NoBrush);
+        painter.drawEllipse(disc, 6.0, 6.0);
+        painter.drawLine(disc - QPointF(10, 0), disc + QPointF(10, 0));
+        painter.drawLine(disc - QPointF(0, 10), disc + QPointF(0, 10));
+        painter.setPen(QPen(edge ? QColor(0, 0, 0, 160) : QColor(250, 210, 40), width));
+        painter.drawLine(centre - QPointF(6, 6), centre + QPointF(6, 6));
+        painter.drawLine(centre - QPointF(6, -6), centre + QPointF(6, -6));
+    }
+    painter.restore();
+}
+
+void PictureView::setTrackMarks(std::optional<QPointF> disc, QPoint shift) {
+    if (!disc) shift = QPoint();
+    if (disc == disc_ && shift == shift_) return;
+    disc_ = disc;
+    shift_ = shift;
+    update();
+}
+
 void PictureView::setReticle(Reticle reticle) {
     if (reticle == reticle_) return;
     reticle_ = reticle;
@@ -68,7 +100,7 @@ void PictureView::setReticle(Reticle reticle) {
 }
 
 void PictureView::mousePressEvent(QMouseEvent* event) {
-    const QPoint p = event->position().toPoint();
+    const QPoint p = event->position().toPoint() - shift_;
     emit clicked(event->button(), event->modifiers(), p.x(), p.y());
     QWidget::mousePressEvent(event);
 }

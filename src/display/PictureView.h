@@ -4,9 +4,12 @@
 // size of the whole picture whenever the image is set or updated.
 #include <QImage>
 #include <QWidget>
+#include <optional>
 
 // A sight drawn over the picture, for centring and collimation; never part of a frame.
 enum class Reticle { Off, Cross, Circles };
+
+class QPainter;
 
 class PictureView : public QWidget {
     Q_OBJECT
@@ -34,10 +37,18 @@ class PictureView : public QWidget {
     Reticle reticle() const { return reticle_; }
     void setReticle(Reticle reticle);
 
+    // While the planet is tracked: a ring and cross at the disc's centre (`disc`, picture
+    // pixels before the shift) and a small cross at the picture's centre, the subframe's; and
+    // the picture drawn `shift` pixels off (the steady preview: the disc held at the centre;
+    // what the shift uncovers shows the background). No disc: neither mark nor shift.
+    void setTrackMarks(std::optional<QPointF> disc, QPoint shift);
+    std::optional<QPointF> trackedDisc() const { return disc_; }
+    QPoint shift() const { return shift_; }
+
     QSize sizeHint() const override;
 
   signals:
-    // Mouse press on the picture, in its own pixels.
+    // Mouse press on the picture, in its own pixels (the steady preview's shift taken off).
     void clicked(Qt::MouseButton button, Qt::KeyboardModifiers shift, int x, int y);
 
   protected:
@@ -45,9 +56,13 @@ class PictureView : public QWidget {
     void mousePressEvent(QMouseEvent* event) override;
 
   private:
+    void drawTrackMarks(QPainter& painter) const;
+
     QImage image_;
     QPoint origin_;
     QSize pictureSize_;
     bool autoSize_ = false;
     Reticle reticle_ = Reticle::Off;
+    std::optional<QPointF> disc_;
+    QPoint shift_;
 };

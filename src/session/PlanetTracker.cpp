@@ -84,13 +84,17 @@ void PlanetTracker::act(const FramePlacement& at, const DiscFound& disc, uint32_
     }
 }
 
-cv::Rect PlanetTracker::qualityRegion(const Frame& frame) const {
+std::optional<cv::Point2d> PlanetTracker::discInFrame(const Frame& frame) const {
     if (!on_ || discArea_ <= 0 || frame.sensorLeft < 0 || frame.sensorTop < 0) return {};
-    const int width = frame.rawImage.cols;
     double x = discOnSensor_.x - frame.sensorLeft;
-    if (frame.flipped) x = width - 1 - x;
-    return discPatch({x, discOnSensor_.y - frame.sensorTop}, discArea_,
-                     {width, frame.rawImage.rows});
+    if (frame.flipped) x = frame.rawImage.cols - 1 - x;
+    return cv::Point2d(x, discOnSensor_.y - frame.sensorTop);
+}
+
+cv::Rect PlanetTracker::qualityRegion(const Frame& frame) const {
+    const std::optional<cv::Point2d> centre = discInFrame(frame);
+    if (!centre) return {};
+    return discPatch(*centre, discArea_, {frame.rawImage.cols, frame.rawImage.rows});
 }
 
 void PlanetTracker::setState(State state) {

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <functional>
 #include <opencv2/core.hpp>
+#include <optional>
 #include <string>
 
 #include "analysis/SubframeTracking.h"
@@ -46,6 +47,10 @@ class PlanetTracker {
     // the last search found it (on the sensor, so that a move of the subframe since does not
     // put it astray); empty (the whole frame) while off or without a disc.
     cv::Rect qualityRegion(const Frame& frame) const;
+    // The disc's centre in the pixels of `frame` (of any frame, from its place on the
+    // sensor: also one shown after a move, before a search of it); empty while off, without
+    // a disc, or for a frame whose place is unknown.
+    std::optional<cv::Point2d> discInFrame(const Frame& frame) const;
 
     // "Tracking: planet lost" and the like; "" while off.
     static std::string stateText(State state);

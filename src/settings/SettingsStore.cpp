@@ -182,6 +182,14 @@ bool writeTrackPlanet(bool on) {
     return writeSwitch(QStringLiteral("TrackPlanet"), on);
 }
 
+bool readSteadyPreview() {
+    return readSwitch(QStringLiteral("SteadyPreview"), false);
+}
+
+bool writeSteadyPreview(bool on) {
+    return writeSwitch(QStringLiteral("SteadyPreview"), on);
+}
+
 SharpnessChoices readSharpnessChoices() {
     SharpnessChoices c;
     const auto within = [](const QString& name, int def, int low, int high) {

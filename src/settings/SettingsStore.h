@@ -87,6 +87,9 @@ bool writeObservationNames(bool on);
 // "Capture", written at once.
 bool readTrackPlanet();
 bool writeTrackPlanet(bool on);
+// Whether "Camera Setup > Steady Preview" is on (off when nothing is stored), the same way.
+bool readSteadyPreview();
+bool writeSteadyPreview(bool on);
 
 // The sharp-seeing choices of "Capture Files" (group "Capture", written at once): "Keep
 // Sharpest Frames" and the share of each second it keeps, "Start When Sharp" and the

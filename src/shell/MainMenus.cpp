@@ -96,6 +96,8 @@ MainMenus buildMainMenus(QMenuBar* bar) {
                               QCoreApplication::translate("MainMenus", "Color Camera"), true);
     m.trackPlanet = checkItem(cameraSetup, QStringLiteral("TrackPlanet1"),
                               QCoreApplication::translate("MainMenus", "Track Planet"), false);
+    m.steadyPreview = checkItem(cameraSetup, QStringLiteral("SteadyPreview1"),
+                                QCoreApplication::translate("MainMenus", "Steady Preview"), false);
     cameraSetup->addSeparator();
     m.autoStretch = checkItem(cameraSetup, QStringLiteral("AutoStretch1"),
                               QCoreApplication::translate("MainMenus", "Auto Stretch"), false);

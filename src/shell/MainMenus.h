@@ -30,6 +30,8 @@ struct MainMenus {
     QAction* horizontalFlip = nullptr;
     QAction* colorCamera = nullptr;
     QAction* trackPlanet = nullptr;  // "Track Planet": the subframe follows the planet
+    // "Steady Preview": while tracking, the preview holds the planet still on screen.
+    QAction* steadyPreview = nullptr;
     // The live picture and the automatic exposure (PreviewControls wires them).
     QAction* autoStretch = nullptr;           // "Auto Stretch" (checkable)
     QAction* showClipped = nullptr;           // "Show Clipped Pixels" (checkable)

@@ -262,6 +262,10 @@ void MainWindow::wireMenus() {
         if (!writeTrackPlanet(on))
             qCWarning(lcProgram, "the planet tracking choice could not be stored");
     });
+    connect(menus_.steadyPreview, &QAction::toggled, this, [](bool on) {
+        if (!writeSteadyPreview(on))
+            qCWarning(lcProgram, "the steady preview choice could not be stored");
+    });
     connect(menus_.keepSharpest, &QAction::toggled, this, [this](bool on) {
         SharpnessChoices c = sharpness_;
         c.keepSharpest = on;
@@ -411,9 +415,24 @@ void MainWindow::attachKeyboard(OnScreenKeyboard* keyboard) {
 
 // ---- the frame hand-off
 
+void MainWindow::showTrackMarks(const Frame& frame) {
+    const std::optional<cv::Point2d> disc = tracker_->discInFrame(frame);
+    if (!disc) {
+        pictureArea_->setTrackMarks(std::nullopt, QPoint());
+        return;
+    }
+    const int zoom = renderer_.zoomPercent();
+    const QSize picture = zoomedSize(frame.rawImage.cols, frame.rawImage.rows, zoom);
+    const QPointF mark((disc->x + 0.5) * zoom / 100.0, (disc->y + 0.5) * zoom / 100.0);
+    const QPointF centre(picture.width() / 2.0, picture.height() / 2.0);
+    pictureArea_->setTrackMarks(
+        mark, menus_.steadyPreview->isChecked() ? (centre - mark).toPoint() : QPoint());
+}
+
 void MainWindow::connectSession() {
     FrameActions consumers;
     consumers.previewFrame = [this](const Frame& f, bool colour) {
+        showTrackMarks(f);
         return pictureArea_->showDirect(f, colour, focusWindow_);
     };
     consumers.preview = [this](cv::Mat& image) { pictureArea_->showFrame(image, focusWindow_); };

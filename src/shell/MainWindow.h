@@ -142,6 +142,9 @@ class MainWindow : public QMainWindow {
     // Enables "16 bit" for a camera of more than 8 bits and applies the stored choice.
     void offerSampleDepths();
     void showFocusWindow();
+    // The tracked disc's marks on the picture of `frame` and, with "Steady Preview", the
+    // shift that holds the disc at the picture's centre.
+    void showTrackMarks(const Frame& frame);
     void configureOverlay();
     // "Select Camera...": the choice is stored for the next start.
     void selectCamera();

@@ -77,6 +77,7 @@ void MainWindow::start() {
     (readObservationNames() ? menus_.observationNames : menus_.numberedNames)->setChecked(true);
     recorder_->setObservationNames(menus_.observationNames->isChecked());
     menus_.trackPlanet->setChecked(readTrackPlanet());
+    menus_.steadyPreview->setChecked(readSteadyPreview());
     applySharpnessChoices(readSharpnessChoices(), false);
     previewControls_->restore();
     capture_->setFrameBudget(CaptureThread::kHandOffBudgetBytes, readWriterQueueBytes());

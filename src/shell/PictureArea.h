@@ -35,6 +35,10 @@ class PictureArea : public QScrollArea {
     void redraw();
     // The reticle over the picture.
     void setReticle(Reticle reticle);
+    // The tracked disc's marks and the steady preview's shift (PictureView::setTrackMarks).
+    void setTrackMarks(std::optional<QPointF> disc, QPoint shift) {
+        picture_->setTrackMarks(disc, shift);
+    }
 
     // One of the ZOOM menu's percentages; the view goes back to the top left.
     void setZoom(int percent);

@@ -17,6 +17,7 @@
 #include "acquisition/CameraLib.h"
 #include "acquisition/CaptureThread.h"
 #include "analysis/DiscFinder.h"
+#include "display/PictureView.h"
 #include "recording/RecordingController.h"
 #include "serformat/SerFormat.h"
 #include "session/PlanetTracker.h"
@@ -89,6 +90,20 @@ TEST_F(Tracking, TheSubframeFollowsADriftingPlanet) {
     ASSERT_NE(cameraPanel, nullptr);
     EXPECT_TRUE(cameraPanel->text().endsWith(QStringLiteral("Tracking the planet")))
         << cameraPanel->text().toStdString();
+
+    // The disc's mark lies where the planet is, near the picture's centre (the subframe's);
+    // the steady preview shifts the picture to hold it at the centre.
+    const PictureView& picture = *mainWindow.findChild<PictureView*>(QStringLiteral("Image1"));
+    const QPointF centre(picture.pictureSize().width() / 2.0, picture.pictureSize().height() / 2.0);
+    ASSERT_TRUE(picture.trackedDisc().has_value());
+    EXPECT_LT(std::abs(picture.trackedDisc()->x() - centre.x()), 0.15 * kW);
+    EXPECT_EQ(picture.shift(), QPoint());
+    mainWindow.findChild<QAction*>(QStringLiteral("SteadyPreview1"))->setChecked(true);
+    waitUntil([] { return false; }, 300);
+    ASSERT_TRUE(picture.trackedDisc().has_value());
+    const QPointF held = *picture.trackedDisc() + QPointF(picture.shift());
+    EXPECT_LE(std::abs(held.x() - centre.x()), 1.0);
+    EXPECT_LE(std::abs(held.y() - centre.y()), 1.0);
 
     // Every recorded frame holds the disc whole: found, and clear of the frame's edges.
     const QStringList files = QDir(dir.path()).entryList({QStringLiteral("*.SER")});

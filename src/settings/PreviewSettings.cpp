@@ -7,7 +7,7 @@
 #include "settings/SettingsStore.h"
 
 namespace {
-const QString kGroup = QStringLiteral("Preview");
+const QString kPreviewGroup = QStringLiteral("Preview");
 
 // The stored number under `name`, or `def` when it is missing or no number; limited to
 // `low`..`high`.
@@ -25,7 +25,7 @@ bool flag(QSettings& s, const char* name, bool def) {
 PreviewChoices readPreviewChoices() {
     PreviewChoices c;
     auto s = openSettings();
-    s->beginGroup(kGroup);
+    s->beginGroup(kPreviewGroup);
     c.black = static_cast<int>(number(*s, "Black", c.black, 0, 254));
     c.white = static_cast<int>(number(*s, "White", c.white, c.black + 1, 255));
     c.gamma = number(*s, "Gamma", c.gamma, 0.2, 5.0);
@@ -37,7 +37,7 @@ PreviewChoices readPreviewChoices() {
 
 bool writePreviewChoices(const PreviewChoices& c) {
     auto s = openSettings();
-    s->beginGroup(kGroup);
+    s->beginGroup(kPreviewGroup);
     s->setValue(QStringLiteral("Black"), QString::number(c.black));
     s->setValue(QStringLiteral("White"), QString::number(c.white));
     s->setValue(QStringLiteral("Gamma"), QString::number(c.gamma, 'f', 2));
@@ -51,7 +51,7 @@ bool writePreviewChoices(const PreviewChoices& c) {
 AutoExposureChoices readAutoExposureChoices() {
     AutoExposureChoices c;
     auto s = openSettings();
-    s->beginGroup(kGroup);
+    s->beginGroup(kPreviewGroup);
     c.on = flag(*s, "AutoExposure", c.on);
     c.targetPercent = static_cast<int>(number(*s, "AutoExposureTarget", c.targetPercent, 5, 98));
     c.longestUs = static_cast<int64_t>(
@@ -63,7 +63,7 @@ AutoExposureChoices readAutoExposureChoices() {
 
 bool writeAutoExposureChoices(const AutoExposureChoices& c) {
     auto s = openSettings();
-    s->beginGroup(kGroup);
+    s->beginGroup(kPreviewGroup);
     s->setValue(QStringLiteral("AutoExposure"), c.on ? "1" : "0");
     s->setValue(QStringLiteral("AutoExposureTarget"), QString::number(c.targetPercent));
     s->setValue(QStringLiteral("AutoExposureLongestUs"), QString::number(c.longestUs));
@@ -75,14 +75,14 @@ bool writeAutoExposureChoices(const AutoExposureChoices& c) {
 
 QByteArray readWindowGeometry() {
     auto s = openSettings();
-    s->beginGroup(kGroup);
+    s->beginGroup(kPreviewGroup);
     const QVariant v = s->value(QStringLiteral("WindowGeometry"));
     return v.typeId() == QMetaType::QByteArray ? v.toByteArray() : QByteArray();
 }
 
 bool writeWindowGeometry(const QByteArray& geometry) {
     auto s = openSettings();
-    s->beginGroup(kGroup);
+    s->beginGroup(kPreviewGroup);
     s->setValue(QStringLiteral("WindowGeometry"), geometry);
     s->endGroup();
     return flushSettings(*s);

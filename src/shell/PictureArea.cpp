@@ -44,8 +44,10 @@ void PictureArea::drawMoreOfRegion() {
 QRect PictureArea::visibleArea(QSize picture) const {
     const QRect whole(QPoint(0, 0), picture);
     if (!isVisible()) return whole;
+    // The steady preview draws the picture shifted: the pixels in view are those the shift
+    // brings there.
     const QPoint at(horizontalScrollBar()->value(), verticalScrollBar()->value());
-    return QRect(at, viewport()->size()) & whole;
+    return QRect(at - picture_->shift(), viewport()->size()) & whole;
 }
 
 bool PictureArea::drawRegion() {

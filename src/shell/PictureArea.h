@@ -56,8 +56,8 @@ class PictureArea : public QScrollArea {
 
   private:
     void pictureClicked(Qt::MouseButton button, int x, int y);
-    // The part of the picture in view, in picture pixels; the whole picture while the box is
-    // not on screen (its size is not known yet).
+    // The part of the picture in view (the steady preview's shift taken off), in picture
+    // pixels; the whole picture while the box is not on screen (its size is not known yet).
     QRect visibleArea(QSize picture) const;
     // Draws the part in view of regionSource_; false when it could not be drawn.
     bool drawRegion();

@@ -423,14 +423,21 @@ TEST_F(SimCamTest, SeeingFigureRanksFramesByTheirTrueBlurAtAnyGain) {
     }
     EXPECT_GE(spearman(figures, sharpness), 0.8);
 
-    // Without seeing, the scene at twice the gain has the same figure (the noise aside).
+    // Without seeing, the scene at twice the gain has the same figure (the noise aside: the
+    // median of four frames, after one that may have begun before the change).
     std::string error;
     ASSERT_TRUE(applyCameraOptions({{"seeing", "0"}}, &error)) << error;
-    api().setGain(20);
-    const double low = frameQuality(exposeSky().mosaic, {.mosaic = true, .region = {}});
-    api().setGain(40);
-    const double high = frameQuality(exposeSky().mosaic, {.mosaic = true, .region = {}});
-    EXPECT_NEAR(high / low, 1.0, 0.1);
+    const auto figureAt = [&](int gain) {
+        api().setGain(gain);
+        exposeSky();
+        std::vector<double> f;
+        for (int i = 0; i < 4; ++i)
+            f.push_back(frameQuality(exposeSky().mosaic, {.mosaic = true, .region = {}}));
+        std::sort(f.begin(), f.end());
+        return (f[1] + f[2]) / 2;
+    };
+    const double low = figureAt(20);
+    EXPECT_NEAR(figureAt(40) / low, 1.0, 0.1);
 }
 
 TEST_F(SimCamTest, CloudsFadeThePlanetToATenthAndTheRecordSaysHowMuch) {

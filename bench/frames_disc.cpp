@@ -4,8 +4,8 @@
 #include <benchmark/benchmark.h>
 
 #include <opencv2/core/utility.hpp>
-#include <string>
 #include <opencv2/imgproc.hpp>
+#include <string>
 
 #include "analysis/DiscFinder.h"
 #include "analysis/FrameQuality.h"

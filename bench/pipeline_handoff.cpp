@@ -426,8 +426,8 @@ void bmRecordingThroughMainWindow(benchmark::State& state) {
     state.counters["drain_s"] = drainSeconds;
     if (output == Output::Ser) {
         // The disk's own pace for the same bytes, written and synced the same way.
-        const double plain = plainWriteSeconds(
-            plainPath, dataBytes / std::max<int32_t>(written, 1), static_cast<size_t>(written));
+        const double plain = plainWriteSeconds(plainPath, dataBytes / std::max<int32_t>(written, 1),
+                                               static_cast<size_t>(written));
         const double plainMBs = plain > 0 ? dataBytes / plain / 1e6 : 0.0;
         // The recording's pace: its bytes over the time until the last was written (the
         // recording plus the drain of the queue after Cancel). While the writer keeps up

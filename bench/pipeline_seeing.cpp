@@ -66,8 +66,8 @@ void bmSeeingRanking(benchmark::State& state) {
             figures.push_back({us, figure});
             level += cv::mean(frame->rawImage)[0];
         }
-        runSeconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started)
-                         .count();
+        runSeconds =
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
         capture.stop(5000);
     }
     applyCameraOptions({{"seeing", "0"}, {"truth", ""}}, &error);

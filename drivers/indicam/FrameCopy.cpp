@@ -15,8 +15,8 @@ bool validPattern(const std::string& p) {
 
 // Copies rows of the cut-out at (left, top) into dst, each sample through put(out, x, value).
 template <typename Word, typename Put>
-void copyRows(const Image& src, int width, int height, int left, int top, bool mirror,
-              uint8_t* dst, size_t stride, Put put) {
+void copyRows(const Image& src, int width, int height, int left, int top, bool mirror, uint8_t* dst,
+              size_t stride, Put put) {
     for (int y = 0; y < height; ++y) {
         const uint16_t* row = src.pixels.data() +
                               static_cast<size_t>(top + y) * static_cast<size_t>(src.width) + left;
@@ -156,8 +156,7 @@ bool copyToFrame(const Image& src, int width, int height, bool mirror, int depth
     return true;
 }
 
-std::string framePattern(const Image& src, int width, int height, bool mirror, int left,
-                         int top) {
+std::string framePattern(const Image& src, int width, int height, bool mirror, int left, int top) {
     if (!validPattern(src.bayer)) return {};
     // The cut-out starts at even offsets (the same cell); its mirror image starts at the
     // cut-out's last column.

@@ -94,9 +94,9 @@ struct State {
     bool lastKnown = false;
     bool lastGood = false;
     long long lastStartUs = 0;
-    int lastBits = 0;         // significant bits of its samples
+    int lastBits = 0;               // significant bits of its samples
     int lastLeft = 0, lastTop = 0;  // where its subframe lay on the sensor
-    std::string lastPattern;  // mosaic of its samples as stored; empty for mono
+    std::string lastPattern;        // mosaic of its samples as stored; empty for mono
 
     // The newest stream frame not yet delivered, and the settings it was taken with.
     indicam::Image streamFrame;

@@ -31,9 +31,9 @@ std::optional<double> SeeingHistory::percentile(double percent, uint32_t minSpan
     values.reserve(samples_.size());
     for (const Sample& s : samples_) values.push_back(s.value);
     const double share = std::clamp(percent, 0.0, 100.0) / 100.0;
-    const auto rank = static_cast<size_t>(
-        std::clamp(std::ceil(share * static_cast<double>(values.size())) - 1, 0.0,
-                   static_cast<double>(values.size() - 1)));
+    const auto rank =
+        static_cast<size_t>(std::clamp(std::ceil(share * static_cast<double>(values.size())) - 1,
+                                       0.0, static_cast<double>(values.size() - 1)));
     std::nth_element(values.begin(), values.begin() + static_cast<std::ptrdiff_t>(rank),
                      values.end());
     return values[rank];

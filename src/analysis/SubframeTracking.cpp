@@ -84,8 +84,8 @@ SubframeTracking::Decision SubframeTracking::step(const FramePlacement& at, cons
     const double offX = ahead.x - (f.x + (f.width - 1) / 2.0);
     const double offY = ahead.y - (f.y + (f.height - 1) / 2.0);
     const double limitX = kMoveShare * f.width, limitY = kMoveShare * f.height;
-    const bool far = std::abs(offX) > kTriggerShare * limitX ||
-                     std::abs(offY) > kTriggerShare * limitY;
+    const bool far =
+        std::abs(offX) > kTriggerShare * limitX || std::abs(offY) > kTriggerShare * limitY;
     // The disc starts on the side it drifts from, on each axis it drifts along by more than
     // a pixel a second, and crosses the centre on its way.
     const auto backOff = [](double rate, double limit) {

@@ -22,7 +22,8 @@ bool QualityFile::append(int64_t index, PreciseDateTime utcStart, double quality
     char row[96];
     const int n = std::snprintf(row, sizeof row, "%lld,%sZ,%.3f\n", static_cast<long long>(index),
                                 isoDateTime(utcStart).c_str(), quality);
-    if (n <= 0 || static_cast<size_t>(n) >= sizeof row || !file_.write(row, static_cast<size_t>(n))) {
+    if (n <= 0 || static_cast<size_t>(n) >= sizeof row ||
+        !file_.write(row, static_cast<size_t>(n))) {
         error_ = file_.error();
         return false;
     }

@@ -14,11 +14,11 @@
 #include <utility>
 
 #include "acquisition/CaptureThread.h"
+#include "analysis/FrameQuality.h"
+#include "analysis/SeeingHistory.h"
 #include "platform/Clock.h"
 #include "platform/Memory.h"
 #include "platform/Rounding.h"
-#include "analysis/FrameQuality.h"
-#include "analysis/SeeingHistory.h"
 #include "recording/FileNames.h"
 #include "recording/Log.h"
 
@@ -141,8 +141,8 @@ void RecordingController::beginCounting(RecordingLength length) {
     // Held frames stay in the writer queue's account: at most half of it, so that the
     // camera is never held back for them.
     const uint64_t queueLimit = capture_ ? capture_->frameBudget().queueLimit() : UINT64_MAX;
-    sharpest_ = keepSharpest_ ? std::make_unique<SharpestFrames>(keepPercent_, queueLimit / 2)
-                              : nullptr;
+    sharpest_ =
+        keepSharpest_ ? std::make_unique<SharpestFrames>(keepPercent_, queueLimit / 2) : nullptr;
     gain_ = facts_.gain;
     {
         std::lock_guard<std::mutex> lock(changesMutex_);
@@ -221,7 +221,8 @@ bool RecordingController::startRecording(CaptureFormat format, const std::string
         lastError_ = "No seeing figures file for " + path + ": " + qualityFile_.error();
         return false;
     }
-    if (!openOutput(format == CaptureFormat::Ser ? CaptureFormat::Ser : CaptureFormat::Avi, setup)) {
+    if (!openOutput(format == CaptureFormat::Ser ? CaptureFormat::Ser : CaptureFormat::Avi,
+                    setup)) {
         qualityFile_.discard();
         return false;
     }
@@ -459,9 +460,9 @@ bool RecordingController::closeOnWriterThread() {
 }
 
 std::string RecordingController::selectionText() const {
-    std::string text = sharpest_ ? "sharpest " + std::to_string(sharpest_->percent()) +
-                                       " % of each second"
-                                 : "every frame";
+    std::string text =
+        sharpest_ ? "sharpest " + std::to_string(sharpest_->percent()) + " % of each second"
+                  : "every frame";
     if (waitedForSharp_) text += ", started when the seeing was sharp";
     return text;
 }

@@ -332,8 +332,8 @@ class RecordingController : public QObject {
     std::optional<PreciseDateTime> firstStamp_, lastStamp_;
     std::string firstFile_;                  // the first file the recording wrote
     std::vector<std::string> filesWritten_;  // every file its frames went into, in order
-    std::string lastFile_;     // set on the writer thread at close, read once it ended
-    std::string lastLogPath_;  // likewise
+    std::string lastFile_;         // set on the writer thread at close, read once it ended
+    std::string lastLogPath_;      // likewise
     std::string lastQualityFile_;  // likewise
     // The frames' seeing figures: the side file of a SER or AVI recording, the figures of
     // the frames written, and the stage that keeps the sharpest frames of each second.

@@ -37,8 +37,8 @@ std::string gapText(const GapReport& report) {
         text = buf;
     }
     if (report.keptPercent > 0)
-        text = "sharpest " + std::to_string(report.keptPercent) + " % kept: " +
-               std::to_string(report.framesKept) + " frame" +
+        text = "sharpest " + std::to_string(report.keptPercent) +
+               " % kept: " + std::to_string(report.framesKept) + " frame" +
                (report.framesKept == 1 ? "" : "s") + ", " + std::to_string(report.framesLeftOut) +
                " left out";
     if (report.failedExposures > 0)

@@ -20,8 +20,7 @@ void SharpestFrames::add(FramePtr frame, double quality, std::vector<Judged>& ou
     const uint64_t bytes = frameDataSize(frame.get());
     if (!held_.empty()) {
         const int64_t since = frame->timeStamp.ticks() - held_.front().frame->timeStamp.ticks();
-        if (since >= PreciseDateTime::kTicksPerSecond || heldBytes_ + bytes > maxBytes_)
-            flush(out);
+        if (since >= PreciseDateTime::kTicksPerSecond || heldBytes_ + bytes > maxBytes_) flush(out);
     }
     heldBytes_ += bytes;
     held_.push_back({std::move(frame), quality});

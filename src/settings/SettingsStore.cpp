@@ -206,9 +206,11 @@ SharpnessChoices readSharpnessChoices() {
 bool writeSharpnessChoices(const SharpnessChoices& c) {
     auto store = openSettings();
     store->beginGroup(QStringLiteral("Capture"));
-    store->setValue(QStringLiteral("KeepSharpest"), c.keepSharpest ? QStringLiteral("1") : QStringLiteral("0"));
+    store->setValue(QStringLiteral("KeepSharpest"),
+                    c.keepSharpest ? QStringLiteral("1") : QStringLiteral("0"));
     store->setValue(QStringLiteral("KeepSharpestPercent"), QString::number(c.keepPercent));
-    store->setValue(QStringLiteral("StartWhenSharp"), c.startWhenSharp ? QStringLiteral("1") : QStringLiteral("0"));
+    store->setValue(QStringLiteral("StartWhenSharp"),
+                    c.startWhenSharp ? QStringLiteral("1") : QStringLiteral("0"));
     store->setValue(QStringLiteral("SharpPercentile"), QString::number(c.sharpPercentile));
     store->endGroup();
     return flushSettings(*store);

@@ -64,10 +64,12 @@ MainMenus buildMainMenus(QMenuBar* bar) {
     m.keepSharpest =
         checkItem(captureFiles, QStringLiteral("KeepSharpestFrames1"),
                   QCoreApplication::translate("MainMenus", "Keep Sharpest Frames"), false);
-    m.startWhenSharp = checkItem(captureFiles, QStringLiteral("StartWhenSharp1"),
-                                 QCoreApplication::translate("MainMenus", "Start When Sharp"), false);
-    m.sharpnessSettings = menuItem(captureFiles, QStringLiteral("SharpnessSettings1"),
-                                   QCoreApplication::translate("MainMenus", "Sharpness Settings..."));
+    m.startWhenSharp =
+        checkItem(captureFiles, QStringLiteral("StartWhenSharp1"),
+                  QCoreApplication::translate("MainMenus", "Start When Sharp"), false);
+    m.sharpnessSettings =
+        menuItem(captureFiles, QStringLiteral("SharpnessSettings1"),
+                 QCoreApplication::translate("MainMenus", "Sharpness Settings..."));
     captureFiles->addSeparator();
     auto* depths = new QActionGroup(captureFiles);
     m.depth8 = checkItem(captureFiles, QStringLiteral("Depth8bit1"),

@@ -11,21 +11,21 @@ struct MainMenus {
     QAction* exit = nullptr;
     QAction* setCaptureLocation = nullptr;
     QAction* setCaptureFilename = nullptr;
-    QAction* sessionDetails = nullptr;    // "Session Details..."
-    QAction* writeCaptureLog = nullptr;   // "Write a capture log" (checkable)
-    QAction* numberedNames = nullptr;     // "Numbered Names" (radio, the default)
-    QAction* observationNames = nullptr;  // "Observation Names" (radio)
-    QMenu* captureFormat = nullptr;       // "Set Capture Format" (hidden), filled by the panel
-    QAction* codecIyuv = nullptr;         // "IYUV codec (Registax)"
-    QAction* codecAsk = nullptr;          // "Ask when opening"
+    QAction* sessionDetails = nullptr;     // "Session Details..."
+    QAction* writeCaptureLog = nullptr;    // "Write a capture log" (checkable)
+    QAction* numberedNames = nullptr;      // "Numbered Names" (radio, the default)
+    QAction* observationNames = nullptr;   // "Observation Names" (radio)
+    QMenu* captureFormat = nullptr;        // "Set Capture Format" (hidden), filled by the panel
+    QAction* codecIyuv = nullptr;          // "IYUV codec (Registax)"
+    QAction* codecAsk = nullptr;           // "Ask when opening"
     QAction* keepSharpest = nullptr;       // "Keep Sharpest Frames" (checkable)
     QAction* startWhenSharp = nullptr;     // "Start When Sharp" (checkable)
     QAction* sharpnessSettings = nullptr;  // "Sharpness Settings..."
-    QAction* depth8 = nullptr;            // "8 bit": samples of the files
-    QAction* depth16 = nullptr;           // "16 bit": enabled for cameras of more than 8 bits
-    QAction* stampVisible = nullptr;      // TimeStamp Overlay > "Visible"
-    QAction* stampConfigure = nullptr;    // TimeStamp Overlay > "Configure"
-    QAction* selectCamera = nullptr;      // "Select Camera..."
+    QAction* depth8 = nullptr;             // "8 bit": samples of the files
+    QAction* depth16 = nullptr;            // "16 bit": enabled for cameras of more than 8 bits
+    QAction* stampVisible = nullptr;       // TimeStamp Overlay > "Visible"
+    QAction* stampConfigure = nullptr;     // TimeStamp Overlay > "Configure"
+    QAction* selectCamera = nullptr;       // "Select Camera..."
     QAction* previewDuringCapture = nullptr;
     QAction* horizontalFlip = nullptr;
     QAction* colorCamera = nullptr;
@@ -38,8 +38,8 @@ struct MainMenus {
     QActionGroup* reticle = nullptr;          // "Reticle" > Off, Cross, Circles; data 0, 1, 2
     QAction* autoExposure = nullptr;          // "Auto Exposure" (checkable)
     QAction* autoExposureSettings = nullptr;  // "Auto Exposure Settings..."
-    QActionGroup* zoom = nullptr;    // the zoom items; each item's data is its percentage
-    QAction* about = nullptr;        // Help > "About TarviVideo5X"
+    QActionGroup* zoom = nullptr;             // the zoom items; each item's data is its percentage
+    QAction* about = nullptr;                 // Help > "About TarviVideo5X"
 };
 
 // Builds the menus into `bar`.

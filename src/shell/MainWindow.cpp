@@ -8,9 +8,9 @@
 #include <QFile>
 #include <QFrame>
 #include <QMessageBox>
-#include <QSignalBlocker>
 #include <QScrollArea>
 #include <QScrollBar>
+#include <QSignalBlocker>
 #include <QSlider>
 #include <QStatusBar>
 #include <QTimer>
@@ -32,8 +32,8 @@
 #include "shell/HistogramPanel.h"
 #include "shell/Log.h"
 #include "shell/PictureArea.h"
-#include "shell/SeeingPanel.h"
 #include "shell/PreviewControls.h"
+#include "shell/SeeingPanel.h"
 #include "shell/StatusPanels.h"
 #include "shell/SubframePanel.h"
 #include "widgets/CameraDialog.h"

@@ -10,10 +10,10 @@
 #include <set>
 #include <string>
 
+#include "analysis/SeeingHistory.h"
 #include "display/PreviewRenderer.h"
 #include "platform/DiskSpace.h"
 #include "session/CaptureSession.h"
-#include "analysis/SeeingHistory.h"
 #include "session/PlanetTracker.h"
 #include "session/SeeingMonitor.h"
 #include "settings/SettingsStore.h"

@@ -22,8 +22,9 @@ SeeingPanel::SeeingPanel(QWidget* parent) : QFrame(parent) {
     column->addWidget(title);
     graph_ = new SeeingGraph(this);
     graph_->setObjectName(QStringLiteral("SeeingGraph"));
-    graph_->setToolTip(tr("The sharpness of the picture over the last 30 s (higher is sharper); "
-                          "dashed: the best of the last minute"));
+    graph_->setToolTip(
+        tr("The sharpness of the picture over the last 30 s (higher is sharper); "
+           "dashed: the best of the last minute"));
     column->addWidget(graph_, 0, Qt::AlignHCenter);
     figures_ = new QLabel(this);
     figures_->setObjectName(QStringLiteral("SeeingFigures"));
@@ -40,10 +41,9 @@ void SeeingPanel::showHistory(const SeeingHistory& history) {
     graph_->setHistory(history);
     const auto current = history.current();
     const auto best = history.best();
-    figures_->setText(current && best ? tr("Now %1, best %2")
-                                            .arg(*current, 0, 'f', 0)
-                                            .arg(*best, 0, 'f', 0)
-                                      : tr("Now ---, best ---"));
+    figures_->setText(current && best
+                          ? tr("Now %1, best %2").arg(*current, 0, 'f', 0).arg(*best, 0, 'f', 0)
+                          : tr("Now ---, best ---"));
 }
 
 QString SeeingPanel::figuresText() const {

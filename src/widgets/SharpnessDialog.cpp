@@ -27,10 +27,10 @@ SharpnessDialog::SharpnessDialog(QWidget* parent) : QDialog(parent) {
            "percentile of the last minute's figures for half a second"));
     form->addRow(tr("Start when above the percentile:"), sharpPercentile_);
     column->addLayout(form);
-    auto* note = new QLabel(
-        tr("The seeing figure is measured on the tracked planet, or on the whole frame "
-           "without tracking."),
-        this);
+    auto* note =
+        new QLabel(tr("The seeing figure is measured on the tracked planet, or on the whole frame "
+                      "without tracking."),
+                   this);
     note->setWordWrap(true);
     column->addWidget(note);
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);

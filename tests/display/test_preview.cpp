@@ -348,8 +348,10 @@ TEST_P(DisplayTable, MatchesTheReferenceAndMarksOnlyFullScale) {
     const int depth = bits > 8 ? CV_16U : CV_8U;
     cv::Mat all(1, 1 << bits, depth);
     for (int v = 0; v < (1 << bits); ++v) {
-        if (depth == CV_16U) all.at<uint16_t>(0, v) = static_cast<uint16_t>(v);
-        else all.at<uint8_t>(0, v) = static_cast<uint8_t>(v);
+        if (depth == CV_16U)
+            all.at<uint16_t>(0, v) = static_cast<uint16_t>(v);
+        else
+            all.at<uint8_t>(0, v) = static_cast<uint8_t>(v);
     }
     const cv::Mat plain = eightBitSamples(all, bits);
     const std::vector<uint8_t> identity = displayTable(DisplayLevels{}, bits, false);
@@ -380,14 +382,19 @@ TEST_P(StretchedPreview, ShowsTheStretchAndTheClippedSamplesOnly) {
         return depth == 16 ? frame->rawImage.at<uint16_t>(y, x) : frame->rawImage.at<uint8_t>(y, x);
     };
     const auto put = [&](int x, int y, int v) {
-        if (depth == 16) frame->rawImage.at<uint16_t>(y, x) = static_cast<uint16_t>(v);
-        else frame->rawImage.at<uint8_t>(y, x) = static_cast<uint8_t>(v);
+        if (depth == 16)
+            frame->rawImage.at<uint16_t>(y, x) = static_cast<uint16_t>(v);
+        else
+            frame->rawImage.at<uint8_t>(y, x) = static_cast<uint8_t>(v);
     };
     if (colour) {  // red 200, greens 100, blue 40 at 8 bits; one red site clipped
         for (int y = 0; y < 48; ++y)
             for (int x = 0; x < 64; ++x)
-                put(x, y, ((x % 2) + (y % 2) == 0 ? 200 : (x % 2) + (y % 2) == 2 ? 40 : 100) *
-                              (full + 1) / 256);
+                put(x, y,
+                    ((x % 2) + (y % 2) == 0   ? 200
+                     : (x % 2) + (y % 2) == 2 ? 40
+                                              : 100) *
+                        (full + 1) / 256);
     } else {
         cv::RNG(3).fill(frame->rawImage, cv::RNG::UNIFORM, 0, full + 1);
     }
@@ -417,7 +424,8 @@ TEST_P(StretchedPreview, ShowsTheStretchAndTheClippedSamplesOnly) {
                 continue;
             }
             // The clipped site's pixel and no other far from it.
-            const bool clippedSite = zoom >= 100 ? sx == 20 && sy == 12 : sx / 2 == 10 && sy / 2 == 6;
+            const bool clippedSite =
+                zoom >= 100 ? sx == 20 && sy == 12 : sx / 2 == 10 && sy / 2 == 6;
             if (clippedSite) {
                 ASSERT_EQ(shown, kClippedColor) << x << "," << y;
             } else if ((std::abs(sx - 20) > 2 || std::abs(sy - 12) > 2) && sx > 1 && sy > 1 &&

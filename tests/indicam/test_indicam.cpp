@@ -208,8 +208,9 @@ TEST_F(IndiCamTest, ThePlacedSubframeReachesTheDriverAndEachFrameSaysWhereItLay)
         std::string prefix;
     };
     // The streamed cases first: the test ends on a single exposure, with the stream stopped.
-    for (const Case& c : {Case{200, 100, 20, 200, 100, stream}, Case{-1, -1, 20, 320, 272, stream},
-                          Case{101, 31, 200, 100, 30, frame}, Case{1000, 900, 200, 640, 544, frame}}) {
+    for (const Case& c :
+         {Case{200, 100, 20, 200, 100, stream}, Case{-1, -1, 20, 320, 272, stream},
+          Case{101, 31, 200, 100, 30, frame}, Case{1000, 900, 200, 640, 544, frame}}) {
         ASSERT_EQ(lib().subframeOrigin(c.askedLeft, c.askedTop), 1);
         ASSERT_TRUE(expose(c.ms, 640, 480, buffer)) << c.askedLeft;
         EXPECT_TRUE(inspect(buffer, 640, 480).paddingKept);

@@ -3,9 +3,9 @@
 // and its log are read back.
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <cstring>
 #include <map>
 #include <opencv2/imgproc.hpp>
 #include <sstream>

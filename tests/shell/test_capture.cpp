@@ -698,7 +698,8 @@ TEST_F(CaptureTest, DisplayOptionsLeaveTheRecordedSamplesAlone) {
         FramePtr f = newFrame(width_, height_, "", false, 8);
         for (int y = 0; y < height_; ++y)
             for (int x = 0; x < width_; ++x)
-                f->rawImage.at<uint8_t>(y, x) = static_cast<uint8_t>((x * 7 + y * 3 + i * 50) % 256);
+                f->rawImage.at<uint8_t>(y, x) =
+                    static_cast<uint8_t>((x * 7 + y * 3 + i * 50) % 256);
         if (i < 4)
             for (int y = 0; y < height_; ++y)
                 sent.insert(sent.end(), f->rawImage.ptr<uint8_t>(y),

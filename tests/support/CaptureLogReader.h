@@ -6,8 +6,7 @@
 #include <string>
 
 // Every line must be "key: value" (or "key:"), else `wellFormed` turns false.
-inline std::multimap<std::string, std::string> parseLog(const std::string& path,
-                                                        bool* wellFormed) {
+inline std::multimap<std::string, std::string> parseLog(const std::string& path, bool* wellFormed) {
     std::multimap<std::string, std::string> out;
     std::ifstream in(path);
     std::string line;

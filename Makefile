@@ -13,7 +13,8 @@ deps:
 	@scripts/install-deps
 
 $(BUILD)/build.ninja:
-	cmake -S . -B $(BUILD) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTV_TESTS=ON -DTV_BENCH=ON $(CMAKE_FLAGS)
+	cmake -S . -B $(BUILD) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTV_TESTS=ON -DTV_BENCH=ON \
+	  -DTV_UNITY_BUILD=ON $(CMAKE_FLAGS)
 
 configure: deps $(BUILD)/build.ninja
 

@@ -442,7 +442,7 @@ QString CapturePanel::startCaptureAs(const QString& format, int64_t count, const
     if (refusal.kind != CaptureOutcome::Kind::Accepted) return refusal.reason;
     const FormatInfo* chosen = nullptr;
     for (const FormatInfo& f : captureFormats())
-        if (format == QLatin1String(f.name)) chosen = &f;
+        if (format.compare(QLatin1String(f.name), Qt::CaseInsensitive) == 0) chosen = &f;
     if (!chosen) return tr("Unknown format \"%1\": SER, AVI, FIT or BMP").arg(format);
     int unitIndex = countUnit_->count() - 1;
     while (unitIndex >= 0 && trimBlanks(countUnit_->itemText(unitIndex)) != trimBlanks(unit))

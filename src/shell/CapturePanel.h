@@ -69,9 +69,9 @@ class CapturePanel : public QFrame {
     void startStillSeries();
     void cancelRecording();
     // The capture command of a script, in the panel's words: the format ("SER", "AVI",
-    // "FIT", "BMP"), the count and its unit (" expo(s)" or " sec(s)"; blanks around it do not
-    // count) are chosen in the panel as the user would choose them, then the capture starts
-    // as with the button. Nothing is asked: a recording that cannot be made crash-safe is
+    // "FIT", "BMP", in either case), the count and its unit (" expo(s)" or " sec(s)"; blanks around
+    // it do not count) are chosen in the panel as the user would choose them, then the capture
+    // starts as with the button. Nothing is asked: a recording that cannot be made crash-safe is
     // made, and the log says why. "" when it started or waits, else why not.
     QString startCaptureAs(const QString& format, int64_t count, const QString& unit);
     // The cancel command of a script: "" when a recording ran or waited, else why not.

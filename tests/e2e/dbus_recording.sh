@@ -71,7 +71,7 @@ expect_ok SetGain 40
 expect_ok SetSubframe 640 480
 expect_refusal "The gain must be 0 to 100" SetGain 101
 expect_refusal "No recording runs" CancelRecording
-expect_ok StartRecording "'SER'" 0 "' expo(s)'"
+expect_ok StartRecording "'ser'" 0 "' expo(s)'"
 expect_refusal "A recording runs" StartRecording "'FIT'" 1 "' expo(s)'"
 sleep 1
 [ "$(status_value recording)" = true ] || { echo "FAIL: Status says no recording runs"; fail=1; }

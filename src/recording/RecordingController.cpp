@@ -189,6 +189,12 @@ std::string RecordingController::crashSafetyProblem() const {
     return std::string();
 }
 
+std::string RecordingController::openPath() const {
+    if (!output_) return std::string();
+    const std::string open = output_->path();
+    return open.empty() ? stillPath_ : open;
+}
+
 bool RecordingController::openOutput(CaptureFormat format, const OutputSetup& setup) {
     format_ = format;
     output_ = makeOutput(format, writers_);
@@ -248,6 +254,7 @@ bool RecordingController::startStillSeries(CaptureFormat format, const std::stri
             facts_.utcOffsetSeconds};
     }
     if (!openOutput(still, setup)) return false;
+    stillPath_ = stillPath;
     beginCounting(length);
     return true;
 }

@@ -127,6 +127,10 @@ class RecordingController : public QObject {
     // The file of the last finished recording (its final name) and its log ("" when none
     // was written). Valid once the recording has finished.
     const std::string& lastFile() const { return lastFile_; }
+    // The name the running recording started under: the SER file or AVI part open now (its
+    // provisional name under observation names), or a series' still path (capture path +
+    // ".FIT" or ".BMP"), after which its files are named; "" while none runs.
+    std::string openPath() const;
     const std::string& lastLogPath() const { return lastLogPath_; }
 
     // A capture command: waits for a turning filter wheel first and, with "Start When
@@ -292,6 +296,7 @@ class RecordingController : public QObject {
 
     RecordingWriters writers_;
     std::unique_ptr<RecordingOutput> output_;  // of the running recording
+    std::string stillPath_;                    // of the running series
     CaptureThread* capture_ = nullptr;
     RecoveryJournal* journal_ = nullptr;
     FactsSource factsSource_;

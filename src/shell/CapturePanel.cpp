@@ -9,11 +9,11 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
-#include <QPainter>
 #include <QPushButton>
 #include <QSignalBlocker>
 #include <QTimer>
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <limits>
@@ -28,47 +28,6 @@
 #include "widgets/PanelParts.h"
 
 namespace {
-// The pictures of the format items: a strip of film (SER, AVI) or a single frame (FIT,
-// BMP); 25 x 25 pixels.
-QIcon formatIcon(bool sequence) {
-    QPixmap pm(25, 25);
-    pm.fill(Qt::transparent);
-    QPainter p(&pm);
-    p.setRenderHint(QPainter::Antialiasing);
-    if (sequence) {
-        p.setPen(Qt::NoPen);
-        p.setBrush(QColor(40, 40, 40));
-        p.drawRect(2, 5, 21, 15);
-        p.setBrush(Qt::white);
-        for (int x = 4; x < 22; x += 4) {
-            p.drawRect(x, 6, 2, 2);
-            p.drawRect(x, 17, 2, 2);
-        }
-        p.setBrush(QColor(120, 170, 230));
-        p.drawRect(5, 9, 6, 7);
-        p.drawRect(14, 9, 6, 7);
-    } else {
-        p.setPen(QPen(QColor(40, 40, 40), 1.5));
-        p.setBrush(QColor(20, 20, 60));
-        p.drawRect(QRectF(3.5, 4.5, 18, 16));
-        p.setPen(Qt::NoPen);
-        p.setBrush(QColor(255, 250, 200));
-        p.drawEllipse(QPointF(12.5, 12.5), 3, 3);
-    }
-    return QIcon(pm);
-}
-
-// The cancel button has no caption; a stop sign says what it does.
-QIcon stopIcon() {
-    QPixmap pm(20, 20);
-    pm.fill(Qt::transparent);
-    QPainter p(&pm);
-    p.setPen(Qt::NoPen);
-    p.setBrush(QColor(200, 30, 30));
-    p.drawRect(3, 3, 14, 14);
-    return QIcon(pm);
-}
-
 // How often the filter row follows the wheel.
 constexpr int kWheelCheckMs = 100;
 
@@ -209,7 +168,7 @@ void CapturePanel::buildControls() {
     for (const FormatInfo& f : captureFormats()) {
         QAction* item = menuItem(formatMenu_, QString::fromLatin1(f.popupObjectName),
                                  QString::fromLatin1(f.popupCaption), formats_);
-        item->setIcon(formatIcon(f.sequence));
+        item->setIcon(captureFormatIcon(f.sequence));
         item->setData(static_cast<int>(f.format));
         connect(item, &QAction::toggled, this, [this, format = f.format](bool on) {
             if (on) selectFormat(format);
@@ -353,15 +312,19 @@ void CapturePanel::setLocked(bool locked) {
     updateButtons();
 }
 
+CapturePanel::CaptureOutcome CapturePanel::captureRefusal() const {
+    using Kind = CaptureOutcome::Kind;
+    if (locked_ || recorder_.busy() || waiting()) return {Kind::Running, tr("A recording runs")};
+    if (capturePath_.isEmpty())
+        return {Kind::NoPath, tr("Choose a capture folder and a file name first")};
+    return {};
+}
+
 void CapturePanel::updateButtons() {
-    const bool canCapture = !locked_ && !capturePath_.isEmpty();
-    sequenceButton_->setEnabled(canCapture);
-    stillButton_->setEnabled(canCapture);
     // Why a button is grey, or what it does (its format is chosen with the right button).
-    const QString why = locked_ ? tr("A recording runs")
-                        : capturePath_.isEmpty()
-                            ? tr("Choose a capture folder and a file name first")
-                            : QString();
+    const QString why = captureRefusal().reason;
+    sequenceButton_->setEnabled(why.isEmpty());
+    stillButton_->setEnabled(why.isEmpty());
     sequenceButton_->setToolTip(
         why.isEmpty() ? tr("Record a sequence (right button: choose the format)") : why);
     stillButton_->setToolTip(
@@ -369,12 +332,8 @@ void CapturePanel::updateButtons() {
                       : why);
 }
 
-bool CapturePanel::readCount(bool absolute, int32_t& count) {
-    std::string error;
-    if (!parseCount(count_->text().toStdString(), count, error)) {
-        showMessage(QString::fromStdString(error));
-        return false;
-    }
+bool CapturePanel::readCount(bool absolute, int32_t& count, std::string& error) const {
+    if (!parseCount(count_->text().toStdString(), count, error)) return false;
     if (absolute && count < 0)
         count = count == std::numeric_limits<int32_t>::min() ? std::numeric_limits<int32_t>::max()
                                                              : -count;
@@ -424,31 +383,46 @@ void CapturePanel::showRecordingControls() {
 }
 
 void CapturePanel::startSequence() {
-    requestCapture(true);
+    showRefusal(requestCapture(true, true), true);
 }
 
 void CapturePanel::startStillSeries() {
-    requestCapture(false);
+    showRefusal(requestCapture(false, true), false);
 }
 
-void CapturePanel::requestCapture(bool sequence) {
-    if (recorder_.busy() || waiting()) return;  // one recording at a time
-    if (capturePath_.isEmpty()) {
-        showMessage(sequence ? tr("Error opening AVI/SER file")
-                             : tr("Please set file parameters first"));
-        return;
+void CapturePanel::showRefusal(const CaptureOutcome& outcome, bool sequence) {
+    switch (outcome.kind) {
+        case CaptureOutcome::Kind::Accepted:
+        case CaptureOutcome::Kind::Running:  // its cancel button is in view
+            return;
+        case CaptureOutcome::Kind::NoPath:
+            showMessage(sequence ? tr("Error opening AVI/SER file")
+                                 : tr("Please set file parameters first"));
+            return;
+        case CaptureOutcome::Kind::Refused:
+            if (!outcome.reason.isEmpty()) showMessage(outcome.reason);
+            return;
     }
+}
+
+CapturePanel::CaptureOutcome CapturePanel::requestCapture(bool sequence, bool interactive) {
+    const CaptureOutcome refusal = captureRefusal();  // one recording at a time
+    if (refusal.kind != CaptureOutcome::Kind::Accepted) return refusal;
     // The count is read before anything is set up, so a field that cannot be converted
     // leaves nothing half prepared.
     int32_t count = 0;
-    if (!readCount(true, count)) return;
+    std::string error;
+    if (!readCount(true, count, error))
+        return {CaptureOutcome::Kind::Refused, QString::fromStdString(error)};
     // Said before the recording starts, not found out after a crash.
     const std::string unsafe = sequence ? recorder_.crashSafetyProblem() : std::string();
-    if (!unsafe.empty() &&
+    if (!unsafe.empty() && !interactive)
+        qCWarning(lcProgram, "this recording cannot be made crash-safe: %s", unsafe.c_str());
+    if (!unsafe.empty() && interactive &&
         !askQuestion(tr("This recording cannot be made crash-safe: %1\n\nA crash or power cut "
                         "would leave it unfinished. Record anyway?")
                          .arg(QString::fromStdString(unsafe))))
-        return;
+        return {CaptureOutcome::Kind::Refused, QString()};
     status_.clear(StatusPanels::Memory);
     CaptureRequest request;
     request.format = format_;
@@ -457,12 +431,43 @@ void CapturePanel::requestCapture(bool sequence) {
     request.pauseMs = pauseMs();
     request.colorCamera = colorCamera_;
     request.exposureUs = exposureUs_ ? exposureUs_() : 0;
-    if (recorder_.requestCapture(request) == CaptureStart::Failed && !recorder_.lastError().empty())
-        showMessage(QString::fromStdString(recorder_.lastError()));
+    if (recorder_.requestCapture(request) != CaptureStart::Failed) return {};
+    const QString failure = QString::fromStdString(recorder_.lastError());
+    return {CaptureOutcome::Kind::Refused,
+            failure.isEmpty() ? tr("The recording could not be started") : failure};
+}
+
+QString CapturePanel::startCaptureAs(const QString& format, int64_t count, const QString& unit) {
+    const CaptureOutcome refusal = captureRefusal();
+    if (refusal.kind != CaptureOutcome::Kind::Accepted) return refusal.reason;
+    const FormatInfo* chosen = nullptr;
+    for (const FormatInfo& f : captureFormats())
+        if (format.compare(QLatin1String(f.name), Qt::CaseInsensitive) == 0) chosen = &f;
+    if (!chosen) return tr("Unknown format \"%1\": SER, AVI, FIT or BMP").arg(format);
+    int unitIndex = countUnit_->count() - 1;
+    while (unitIndex >= 0 && trimBlanks(countUnit_->itemText(unitIndex)) != trimBlanks(unit))
+        --unitIndex;
+    if (unitIndex < 0)
+        return tr("Unknown unit \"%1\": \"%2\" or \"%3\"")
+            .arg(unit, countUnit_->itemText(0), countUnit_->itemText(1));
+    // What the count field takes.
+    const int64_t largest = static_cast<int64_t>(std::pow(10, count_->maxLength())) - 1;
+    if (count < 0 || count > largest)
+        return tr("The frame count or duration must be 0 to %1").arg(largest);
+    selectFormat(chosen->format);
+    setCountText(QString::number(count));
+    countUnit_->setCurrentIndex(unitIndex);
+    return requestCapture(chosen->sequence, false).reason;
 }
 
 void CapturePanel::cancelRecording() {
     recorder_.cancel();
+}
+
+QString CapturePanel::cancelCaptureAs() {
+    if (!recorder_.busy() && !waiting()) return tr("No recording runs");
+    cancelRecording();
+    return QString();
 }
 
 bool CapturePanel::closeForExit() {
@@ -487,6 +492,7 @@ void CapturePanel::showSummary(double durationSeconds, double framesPerSecond) {
         lastCaptureText(durationSeconds, framesPerSecond, gapText(recorder_.lastGaps())));
     summary_->show();
     summaryText_->show();
+    emit summaryShown(summaryText_->text());
 }
 
 void CapturePanel::reportFailure(const QString& text) {

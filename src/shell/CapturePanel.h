@@ -68,6 +68,14 @@ class CapturePanel : public QFrame {
     void startSequence();
     void startStillSeries();
     void cancelRecording();
+    // The capture command of a script, in the panel's words: the format ("SER", "AVI",
+    // "FIT", "BMP", in either case), the count and its unit (" expo(s)" or " sec(s)"; blanks around
+    // it do not count) are chosen in the panel as the user would choose them, then the capture
+    // starts as with the button. Nothing is asked: a recording that cannot be made crash-safe is
+    // made, and the log says why. "" when it started or waits, else why not.
+    QString startCaptureAs(const QString& format, int64_t count, const QString& unit);
+    // The cancel command of a script: "" when a recording ran or waited, else why not.
+    QString cancelCaptureAs();
     // A capture command waits (for the filter wheel to stop, for sharp seeing): true
     // meanwhile.
     bool waiting() const { return recorder_.waiting(); }
@@ -77,6 +85,8 @@ class CapturePanel : public QFrame {
 
   signals:
     void recordingStarted();
+    // The "Last Capture" summary shown at a recording's end (rich text).
+    void summaryShown(const QString& text);
     void capturePathChanged(const QString& path);
     void countChanged(const QString& text);
 
@@ -91,9 +101,20 @@ class CapturePanel : public QFrame {
     void describeControls();
     void setLocked(bool locked);
     void updateButtons();
-    bool readCount(bool absolute, int32_t& count);
-    // The capture command of either button, for the format chosen.
-    void requestCapture(bool sequence);
+    bool readCount(bool absolute, int32_t& count, std::string& error) const;
+    // What a capture command did: it started or waits, or why not.
+    struct CaptureOutcome {
+        enum class Kind { Accepted, Running, NoPath, Refused };
+        Kind kind = Kind::Accepted;
+        QString reason;  // in words; "" when accepted, or when the user declined
+    };
+    // Why a capture command cannot start now (a recording runs or waits, no capture path).
+    CaptureOutcome captureRefusal() const;
+    // The capture command of either button, or of a script (`interactive` false: nothing
+    // is asked), for the format chosen.
+    CaptureOutcome requestCapture(bool sequence, bool interactive);
+    // A refusal of a button's command, as the window says it.
+    void showRefusal(const CaptureOutcome& outcome, bool sequence);
     int32_t pauseMs() const;
     void applyPause();
     void storePath(const QString& path);

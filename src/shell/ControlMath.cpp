@@ -50,6 +50,12 @@ bool exposureFromText(const QString& text, int64_t& us) {
     return true;
 }
 
+int32_t presetHolding(int64_t us) {
+    for (const int32_t preset : kExposurePresetsMs)
+        if (exposurePositionOf(us) <= exposurePositionOf(int64_t{preset} * 1000)) return preset;
+    return 0;
+}
+
 ExposureRange exposurePresetRange(int32_t position, int32_t presetMs) {
     const int32_t top = exposurePositionOf(100'000);
     ExposureRange r;

@@ -9,6 +9,11 @@
 inline constexpr int32_t kCancelAboveMs = 500;
 bool commitCancelsExposure(int32_t previousMs);
 
+// The exposure slider's range presets in ms, as their menu lists them ("100ms" ...).
+inline constexpr int32_t kExposurePresetsMs[] = {100, 500, 1000, 2500, 5000, 10000};
+// The smallest preset whose range holds `us` microseconds; 0 when none does.
+int32_t presetHolding(int64_t us);
+
 // The range of an exposure preset caption such as "2500ms": the first "&" and then the
 // first "ms" removed, the rest read as a decimal integer. False for anything else or for a
 // range below 1.

@@ -7,6 +7,8 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QRegularExpressionValidator>
+#include <cmath>
+#include <iterator>
 
 #include "acquisition/CameraLib.h"
 #include "acquisition/CaptureThread.h"
@@ -60,10 +62,10 @@ ExposurePanel::ExposurePanel(CaptureThread& capture, QWidget* parent)
     presets_->setObjectName(QStringLiteral("expopup"));
     presets_->setToolTipsVisible(true);
     const QString presetTip = tr("Sets the slider's range up to this length; the exposure stays");
-    const char* captions[] = {"100ms", "500ms", "1000ms", "2500ms", "5000ms", "10000ms"};
-    for (int i = 0; i < 6; ++i)
-        menuItem(presets_, QStringLiteral("MenuItem%1").arg(i + 3),
-                 QString::fromLatin1(captions[i]))
+    int item = 3;
+    for (const int32_t preset : kExposurePresetsMs)
+        menuItem(presets_, QStringLiteral("MenuItem%1").arg(item++),
+                 QStringLiteral("%1ms").arg(preset))
             ->setToolTip(presetTip);
     attachContextMenu(exposure_->slider(), presets_);
     exposure_->slider()->setToolTip(
@@ -161,10 +163,25 @@ void ExposurePanel::commitExposure() {
     emit exposureCommitted(committed);
 }
 
+QString ExposurePanel::applyExposureMs(double ms) {
+    const int32_t longest = std::end(kExposurePresetsMs)[-1];
+    // Also refuses NaN.
+    if (!(ms > 0 && ms <= longest))
+        return tr("The exposure must be above 0 ms and at most %1 ms").arg(longest);
+    const int64_t us = exposureUsAt(exposurePositionOf(std::llround(ms * 1000.0)));
+    if (exposurePositionOf(us) > exposure_->maximum()) setRange(presetHolding(us));
+    setExposureUs(us);
+    commitExposure();
+    return QString();
+}
+
 void ExposurePanel::applyPreset(QAction* item) {
     int32_t preset = 0;
-    if (!item || !presetFromCaption(item->text(), preset)) return;
-    const ExposureRange range = exposurePresetRange(exposure_->value(), preset);
+    if (item && presetFromCaption(item->text(), preset)) setRange(preset);
+}
+
+void ExposurePanel::setRange(int32_t presetMs) {
+    const ExposureRange range = exposurePresetRange(exposure_->value(), presetMs);
     // The camera keeps its length until the next commit, even when the thumb moved.
     exposure_->setValue(range.position);
     exposure_->setMaximum(range.max);
@@ -201,6 +218,14 @@ void ExposurePanel::sendGain() {
     capture_.setGain(gain_->value());
     capture_.sendGain();
     emit gainSent(gain_->value());
+}
+
+QString ExposurePanel::applyGain(int gain) {
+    if (gain < gain_->minimum() || gain > gain_->maximum())
+        return tr("The gain must be %1 to %2").arg(gain_->minimum()).arg(gain_->maximum());
+    setGain(gain);
+    sendGain();
+    return QString();
 }
 
 void ExposurePanel::setBalanceVisible(bool visible) {

@@ -31,11 +31,20 @@ class ExposurePanel : public QWidget {
     // it, and a long exposure still running is cut short.
     void commitExposure();
 
+    // A length set from outside the panel (a script), as the user would set it: the
+    // slider's range grows to the smallest preset that holds the length, the slider moves
+    // there and the length comes into force. "" when done, else why not (a length no preset
+    // reaches).
+    QString applyExposureMs(double ms);
+
     int gain() const;
     // Moves the gain slider; the capture thread takes the value with its next exposure.
     void setGain(int gain);
     // Sends the gain to the camera at once (the slider released).
     void sendGain();
+    // The gain set from outside the panel, as if the slider were moved there and released:
+    // "" when done, else why not (a value outside the slider's range).
+    QString applyGain(int gain);
     // The gain's tooltip gives the value in the camera's own units where the camera library
     // reports them (called when the camera opens and with every move).
     void showCameraGain();
@@ -54,6 +63,7 @@ class ExposurePanel : public QWidget {
 
   private:
     void applyPreset(QAction* item);
+    void setRange(int32_t presetMs);
     void showExposure();
     void takeTypedExposure();
 

@@ -93,6 +93,8 @@ class MainWindow : public QMainWindow {
     PreviewControls& previewControls() { return *previewControls_; }
     RecordingController& recorder() { return *recorder_; }
     CapturePanel& capturePanel() { return *capturePanel_; }
+    ExposurePanel& exposurePanel() { return *exposurePanel_; }
+    SubframePanel& subframePanel() { return *subframePanel_; }
     const PreviewRenderer& preview() const { return renderer_; }
     const CaptureSession& captureSession() const { return captureSession_; }
     const FrameHandoff& handoff() const { return captureSession_.handoff(); }

@@ -99,6 +99,19 @@ void SubframePanel::setSliderPositions(int width, int height) {
     height_->setValue(height);
 }
 
+QString SubframePanel::applySize(int width, int height) {
+    if (width < width_->minimum() || width > width_->maximum() || height < height_->minimum() ||
+        height > height_->maximum())
+        return tr("The subframe must be %1 to %2 pixels wide and %3 to %4 pixels high")
+            .arg(width_->minimum())
+            .arg(width_->maximum())
+            .arg(height_->minimum())
+            .arg(height_->maximum());
+    setSliderPositions(width, height);
+    requestSize();
+    return QString();
+}
+
 int SubframePanel::requestedWidth() const {
     return alignedSize(width_->value());
 }

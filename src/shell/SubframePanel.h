@@ -4,6 +4,7 @@
 // inside the sensor, where dragging moves it and a double click centres it. The capture
 // thread takes the requested size and place between two exposures.
 #include <QFrame>
+#include <QString>
 #include <cstdint>
 
 class CaptureThread;
@@ -20,6 +21,9 @@ class SubframePanel : public QFrame {
     void setSensorSize(int width, int height);
     // Slider positions (raw) and the requested, aligned sizes.
     void setSliderPositions(int width, int height);
+    // A size set from outside the panel (a script), as if both sliders were moved there and
+    // released: "" when done, else why not (a size outside the sliders' ranges).
+    QString applySize(int width, int height);
     int requestedWidth() const;
     int requestedHeight() const;
     // Asks for the subframe's place: its left column and top row on the sensor, -1 for

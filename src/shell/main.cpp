@@ -13,6 +13,7 @@
 #include "platform/HardExit.h"
 #include "platform/Message.h"
 #include "recording/RecordingController.h"
+#include "shell/CaptureBus.h"
 #include "shell/CommandLine.h"
 #include "shell/Log.h"
 #include "shell/MainWindow.h"
@@ -105,7 +106,11 @@ int main(int argc, char** argv) {
             fourcc = lastChoice;
             return true;
         });
-    QObject::connect(mainWindow, &MainWindow::started, [&started] { started = true; });
+    // Scripts reach the program once its camera runs.
+    QObject::connect(mainWindow, &MainWindow::started, [&started, mainWindow] {
+        started = true;
+        startCaptureBus(*mainWindow);
+    });
     mainWindow->start();  // halts when the camera does not open
     if (!rememberWorkingCamera(camera))
         qCWarning(lcProgram, "the camera choice could not be stored");

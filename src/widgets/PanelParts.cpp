@@ -7,6 +7,8 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
+#include <QPainter>
+#include <QPixmap>
 #include <QRegularExpressionValidator>
 
 QLabel* smallLabel(const QString& text, QWidget* parent) {
@@ -57,4 +59,42 @@ void attachContextMenu(QWidget* widget, QMenu* menu) {
     widget->setContextMenuPolicy(Qt::CustomContextMenu);
     QObject::connect(widget, &QWidget::customContextMenuRequested, menu,
                      [widget, menu](const QPoint& p) { menu->popup(widget->mapToGlobal(p)); });
+}
+
+QIcon captureFormatIcon(bool sequence) {
+    QPixmap pm(25, 25);
+    pm.fill(Qt::transparent);
+    QPainter p(&pm);
+    p.setRenderHint(QPainter::Antialiasing);
+    if (sequence) {
+        p.setPen(Qt::NoPen);
+        p.setBrush(QColor(40, 40, 40));
+        p.drawRect(2, 5, 21, 15);
+        p.setBrush(Qt::white);
+        for (int x = 4; x < 22; x += 4) {
+            p.drawRect(x, 6, 2, 2);
+            p.drawRect(x, 17, 2, 2);
+        }
+        p.setBrush(QColor(120, 170, 230));
+        p.drawRect(5, 9, 6, 7);
+        p.drawRect(14, 9, 6, 7);
+    } else {
+        p.setPen(QPen(QColor(40, 40, 40), 1.5));
+        p.setBrush(QColor(20, 20, 60));
+        p.drawRect(QRectF(3.5, 4.5, 18, 16));
+        p.setPen(Qt::NoPen);
+        p.setBrush(QColor(255, 250, 200));
+        p.drawEllipse(QPointF(12.5, 12.5), 3, 3);
+    }
+    return QIcon(pm);
+}
+
+QIcon stopIcon() {
+    QPixmap pm(20, 20);
+    pm.fill(Qt::transparent);
+    QPainter p(&pm);
+    p.setPen(Qt::NoPen);
+    p.setBrush(QColor(200, 30, 30));
+    p.drawRect(3, 3, 14, 14);
+    return QIcon(pm);
 }

@@ -1,5 +1,6 @@
 #pragma once
 // Small building blocks shared by the main window's panels.
+#include <QIcon>
 #include <QString>
 #include <QStringList>
 
@@ -25,3 +26,8 @@ QAction* menuItem(QMenu* menu, const QString& name, const QString& caption,
                   QActionGroup* group = nullptr);
 // Opens `menu` as the context menu of `widget` (right click).
 void attachContextMenu(QWidget* widget, QMenu* menu);
+// The pictures of the output format items: a strip of film (SER, AVI) or a single frame
+// (FIT, BMP); 25 x 25 pixels.
+QIcon captureFormatIcon(bool sequence);
+// The cancel button's picture: a stop sign, since the button has no caption.
+QIcon stopIcon();

@@ -48,7 +48,8 @@ int CameraOption(const char* key, const char* value) {
         g_optionError = "GenICam: no pixel format '" + v +
                         "' (mono or Bayer, 8 to 16 bits: Mono8, Mono12, BayerRG8, ...)";
     } else {
-        g_optionError = "GenICam: no option '" + k + "' (the options are device=ID and format=NAME)";
+        g_optionError =
+            "GenICam: no option '" + k + "' (the options are device=ID and format=NAME)";
     }
     return g_optionError.empty() ? 1 : 0;
 }

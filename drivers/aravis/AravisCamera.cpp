@@ -131,17 +131,17 @@ bool Camera::configure(std::string* why) {
             return false;
         }
     } else {
-        const PixelFormat* own =
-            format_ ? format_
-                    : findPixelFormat(static_cast<uint32_t>(arv_camera_get_pixel_format(camera_, nullptr)));
+        const PixelFormat* own = format_ ? format_
+                                         : findPixelFormat(static_cast<uint32_t>(
+                                               arv_camera_get_pixel_format(camera_, nullptr)));
         const int family = own ? own->pattern : TARVI_PATTERN_MONO;
         guint n = 0;
         gint64* codes = arv_camera_dup_available_pixel_formats(camera_, &n, nullptr);
         for (guint i = 0; i < n; ++i) {
             const PixelFormat* f = findPixelFormat(static_cast<uint32_t>(codes[i]));
             if (!f || f->pattern != family) continue;
-            const bool better = !chosen || (request_.depth == 16 ? f->bits > chosen->bits
-                                                                 : f->bits < chosen->bits);
+            const bool better =
+                !chosen || (request_.depth == 16 ? f->bits > chosen->bits : f->bits < chosen->bits);
             if (better) chosen = f;
         }
         g_free(codes);
@@ -177,14 +177,17 @@ bool Camera::configure(std::string* why) {
         if (*x + *length > sensor) *x = roundDown(sensor - *length, offsetStep);
     };
     int x = 0, y = 0, rw = 0, rh = 0;
-    region(placedLeft_, w, sensorWidth_, std::max(1, arv_camera_get_x_offset_increment(camera_, nullptr)),
+    region(placedLeft_, w, sensorWidth_,
+           std::max(1, arv_camera_get_x_offset_increment(camera_, nullptr)),
            std::max(1, arv_camera_get_width_increment(camera_, nullptr)), &x, &rw);
-    region(placedTop_, h, sensorHeight_, std::max(1, arv_camera_get_y_offset_increment(camera_, nullptr)),
+    region(placedTop_, h, sensorHeight_,
+           std::max(1, arv_camera_get_y_offset_increment(camera_, nullptr)),
            std::max(1, arv_camera_get_height_increment(camera_, nullptr)), &y, &rh);
     arv_camera_set_region(camera_, x, y, rw, rh, &error);
     if (error) {
         *why = "camera refused the region " + std::to_string(rw) + " x " + std::to_string(rh) +
-               " at " + std::to_string(x) + ", " + std::to_string(y) + " (" + messageOf(error) + ")";
+               " at " + std::to_string(x) + ", " + std::to_string(y) + " (" + messageOf(error) +
+               ")";
         return false;
     }
     arv_camera_get_region(camera_, &regionX_, &regionY_, &regionWidth_, &regionHeight_, nullptr);
@@ -479,7 +482,8 @@ void Camera::deliverLocked() {
     source.size = size;
     source.width = arv_buffer_get_image_width(buffer);
     source.height = arv_buffer_get_image_height(buffer);
-    source.format = findPixelFormat(static_cast<uint32_t>(arv_buffer_get_image_pixel_format(buffer)));
+    source.format =
+        findPixelFormat(static_cast<uint32_t>(arv_buffer_get_image_pixel_format(buffer)));
     const bool good = copyImage(source, pending_.target);
     Delivered& d = delivered_;
     d.known = true;

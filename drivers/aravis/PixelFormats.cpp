@@ -48,16 +48,20 @@ const PixelFormat kFormats[] = {
 size_t sourceStride(const SourceImage& source) {
     const size_t w = static_cast<size_t>(source.width);
     switch (source.format->packing) {
-        case Packing::Bytes: return w;
-        case Packing::Words: return 2 * w;
-        default: return (3 * w + 1) / 2;
+        case Packing::Bytes:
+            return w;
+        case Packing::Words:
+            return 2 * w;
+        default:
+            return (3 * w + 1) / 2;
     }
 }
 
 // Sample x of a row as it lies in the stream buffer.
 uint16_t sampleAt(const uint8_t* row, Packing packing, int x) {
     switch (packing) {
-        case Packing::Bytes: return row[x];
+        case Packing::Bytes:
+            return row[x];
         case Packing::Words:
             return static_cast<uint16_t>(row[2 * x] | (row[2 * x + 1] << 8));
         case Packing::GigePacked12: {

@@ -18,9 +18,9 @@ enum class Packing {
 };
 
 struct PixelFormat {
-    uint32_t code = 0;      // the PFNC number
-    int bits = 0;           // significant bits of a sample
-    int pattern = 0;        // TARVI_PATTERN_MONO or the Bayer pattern of the image's first rows
+    uint32_t code = 0;  // the PFNC number
+    int bits = 0;       // significant bits of a sample
+    int pattern = 0;    // TARVI_PATTERN_MONO or the Bayer pattern of the image's first rows
     Packing packing = Packing::Bytes;
     const char* name = "";  // the GenICam name
 };

@@ -52,7 +52,7 @@ test-asan: deps $(ASAN_BUILD)/build.ninja
 
 # The benchmarks of a camera library the build left out (TV_CAMERA_*) are not built.
 bench: build
-	@for b in bench_frames bench_pipeline bench_indi_fps; do \
+	@for b in bench_frames bench_pipeline bench_indi_fps bench_aravis_fps; do \
 	  if [ -x $(BUILD)/bin/$$b ]; then echo $(BUILD)/bin/$$b; $(BUILD)/bin/$$b || exit 1; \
 	  else echo "$$b: not built, skipped"; fi; \
 	done

@@ -26,6 +26,8 @@ QString describe(const QString& name) {
     if (name == QLatin1String(kIndi))
         return CameraDialog::tr("indi - INDI server, local or on the network");
     if (name == QLatin1String("ser")) return CameraDialog::tr("ser - plays a SER file (file=PATH)");
+    if (name == QLatin1String("aravis"))
+        return CameraDialog::tr("aravis - GenICam camera through Aravis (device=ID, format=NAME)");
     return name;
 }
 

@@ -41,9 +41,9 @@
 #include "IndiServer.h"
 #include "acquisition/CameraLib.h"
 #include "acquisition/CaptureThread.h"
+#include "recording/RecordingController.h"
 #include "shell/CapturePanel.h"
 #include "shell/MainWindow.h"
-#include "recording/RecordingController.h"
 
 namespace {
 using namespace std::chrono_literals;
@@ -133,7 +133,8 @@ bool measureThread(indi_test::Peer& watcher, double seconds, Rates (&rates)[2]) 
         for (int k = 0; k < 200 && !sized; ++k) {
             const FramePtr frame = handoff.pop(5000);
             if (!frame) break;
-            sized = frameWidth(frame.get()) == kSizes[i].w && frameHeight(frame.get()) == kSizes[i].h;
+            sized =
+                frameWidth(frame.get()) == kSizes[i].w && frameHeight(frame.get()) == kSizes[i].h;
         }
         if (!sized) return false;
         for (const auto warm = Clock::now() + 1s; Clock::now() < warm;)
@@ -170,7 +171,8 @@ bool measureWindow(MainWindow& mainWindow, indi_test::Peer& watcher, const QStri
         if (!mainWindow.recorder().busy()) return false;
         runFor(1.0);
         rates[i] = measure(
-            watcher, seconds, [&] { return static_cast<long>(mainWindow.recorder().framesWritten()); },
+            watcher, seconds,
+            [&] { return static_cast<long>(mainWindow.recorder().framesWritten()); },
             [&] { return runFor(0.1); });
         mainWindow.findChild<QPushButton*>(QStringLiteral("CancelButton"))->click();
         for (int k = 0; k < 600 && mainWindow.recorder().busy(); ++k) runFor(0.05);
@@ -201,8 +203,8 @@ bool runScenario(const char* name, bool earlierClient, double seconds, bool wind
         return false;
     }
     if (window) {
-        // The main window, started as the program starts it, at the same exposure. The settings folder is the one main() chose: the
-        // toolkit fixes it at its first use in a process.
+        // The main window, started as the program starts it, at the same exposure. The settings
+        // folder is the one main() chose: the toolkit fixes it at its first use in a process.
         const QString config = qEnvironmentVariable("XDG_CONFIG_HOME");
         QDir().mkpath(config + "/TarviVideo5X");
         QFile ini(config + "/TarviVideo5X/TarviVideo5X.ini");
@@ -214,8 +216,8 @@ bool runScenario(const char* name, bool earlierClient, double seconds, bool wind
         QTemporaryDir folder;
         for (int repeat = 0; repeat < kRepeats; ++repeat) {
             Rates recorded[2], bareRates[2];
-            if (!applyCameraOptions({{"server", server.address()}, {"socket", server.localSocket()}},
-                                    &error))
+            if (!applyCameraOptions(
+                    {{"server", server.address()}, {"socket", server.localSocket()}}, &error))
                 return false;
             {
                 MainWindow mainWindow;
@@ -250,7 +252,8 @@ bool runScenario(const char* name, bool earlierClient, double seconds, bool wind
         }
         measureBare(bare, seconds, bareRates);
         for (int i = 0; i < 2; ++i)
-            for (int v = 0; v < 3; ++v) printRow(name, variants[v].path, kSizes[i], bareRates[i], rates[v][i]);
+            for (int v = 0; v < 3; ++v)
+                printRow(name, variants[v].path, kSizes[i], bareRates[i], rates[v][i]);
     }
     return true;
 }

@@ -1,14 +1,14 @@
 // The INDI client of the camera: what the server tells (properties, images) kept in the
 // shared state, and the helpers that send settings to the device.
+#include <sys/syscall.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <atomic>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-
-#include <sys/syscall.h>
-#include <unistd.h>
 
 #include "IndiSession.h"
 
@@ -340,8 +340,7 @@ bool openImages(const std::string& host) {
     // The BLOB definitions first: an image connection that takes only BLOBs is sent no
     // definitions, and its client library drops images of properties it does not know.
     if (connected &&
-        waitFor(kAnswerTimeout, [](State& st) { return st.blobsDefined || st.lost; }) &&
-        usable())
+        waitFor(kAnswerTimeout, [](State& st) { return st.blobsDefined || st.lost; }) && usable())
         return true;
     closeImages();
     return false;
@@ -355,7 +354,8 @@ void connectImages(const std::string& device) {
         if (ready) {
             g_imageClient->enableDirectBlobAccess(device.c_str(), nullptr);  // read in place
         } else {
-            std::fprintf(stderr, "INDI: no server at the local socket '%s'; the images come over %s:%d\n",
+            std::fprintf(stderr,
+                         "INDI: no server at the local socket '%s'; the images come over %s:%d\n",
                          g_options.localSocket.c_str(), g_options.host.c_str(), g_options.port);
         }
     }

@@ -70,7 +70,7 @@ struct State {
     Clock::time_point lastProperty;
     Clock::time_point lastDefined;  // the newest property definition
     bool serverUp = false;
-    bool lost = false;  // server or device gone since openUSB
+    bool lost = false;          // server or device gone since openUSB
     bool blobsDefined = false;  // the image connection has the camera's BLOB properties
     // The thread that reads the stream's images (the image connection's), 0 before the first.
     pid_t readerTid = 0;

@@ -24,9 +24,9 @@ bool StreamWatch::due(Clock::time_point now, double expectedFps, long long reade
     seen_ = static_cast<double>(frames_) / seconds;
     expected_ = expectedFps;
     const double busySeconds = std::chrono::duration<double>(now - busyStart_).count();
-    readerLimited_ = busyAtStart_ >= 0 && readerBusyNs >= busyAtStart_ && busySeconds > 0 &&
-                     static_cast<double>(readerBusyNs - busyAtStart_) / 1e9 >=
-                         kReaderBusyShare * busySeconds;
+    readerLimited_ =
+        busyAtStart_ >= 0 && readerBusyNs >= busyAtStart_ && busySeconds > 0 &&
+        static_cast<double>(readerBusyNs - busyAtStart_) / 1e9 >= kReaderBusyShare * busySeconds;
     windowStart_ = now;
     frames_ = 0;
     busyAtStart_ = readerBusyNs;

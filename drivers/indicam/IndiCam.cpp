@@ -150,9 +150,17 @@ int CameraOption(const char* key, const char* value) {
             g_options.device = v;
     } else if (k == "wheel") {
         setWheelOption(v, &why);
+    } else if (k == "socket") {
+        g_options.localSocket = v;
+    } else if (k == "blobs") {
+        if (v == "separate" || v == "shared")
+            g_options.separateBlobs = v == "separate";
+        else
+            why = "blobs is 'separate' (the images on a connection of their own) or 'shared'";
     } else {
-        why =
-            "no option '" + k + "' (the options are server=HOST:PORT, device=NAME and wheel=NAME)";
+        why = "no option '" + k +
+              "' (the options are server=HOST:PORT, device=NAME, wheel=NAME, socket=PATH and "
+              "blobs=separate|shared)";
     }
     State& s = state();
     std::lock_guard<std::mutex> lock(s.mutex);

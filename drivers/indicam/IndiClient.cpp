@@ -1,6 +1,10 @@
 // The INDI client of the camera: what the server tells (properties, images) kept in the
 // shared state, and the helpers that send settings to the device.
+#include <sys/syscall.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -78,11 +82,25 @@ std::string driverPattern(State& s) {
 }
 
 namespace {
+// One connection to the server. The control connection keeps what the server tells about
+// the devices and their properties; an image connection (Role::Images) takes nothing but the
+// camera's image BLOBs once it has their definitions.
 class Client : public INDI::BaseClient {
+  public:
+    explicit Client(Role role) : role_(role) {}
+
   protected:
     void newProperty(INDI::Property p) override {
-        remember(p);
         State& s = state();
+        if (role_ == Role::Images) {
+            std::lock_guard<std::mutex> lock(s.mutex);
+            if (p.getType() == INDI_BLOB && p.getDeviceName() == s.device) {
+                s.blobsDefined = true;
+                s.changed.notify_all();
+            }
+            return;
+        }
+        remember(p);
         std::lock_guard<std::mutex> lock(s.mutex);
         s.lastDefined = Clock::now();
     }
@@ -91,15 +109,18 @@ class Client : public INDI::BaseClient {
             image(p);
             return;
         }
+        if (role_ == Role::Images) return;
         remember(p);
         if (p.isNameMatch("CCD_EXPOSURE")) exposureState(p);
     }
     void removeProperty(INDI::Property p) override {
+        if (role_ == Role::Images) return;
         State& s = state();
         std::lock_guard<std::mutex> lock(s.mutex);
         s.props.erase({p.getDeviceName(), p.getName()});
     }
     void removeDevice(INDI::BaseDevice d) override {
+        if (role_ == Role::Images) return;
         State& s = state();
         std::unique_lock<std::mutex> lock(s.mutex);
         const std::string name = d.getDeviceName();
@@ -116,11 +137,16 @@ class Client : public INDI::BaseClient {
         s.changed.notify_all();
     }
     void serverConnected() override {
+        connected_ = true;
+        if (role_ == Role::Images) return;
         State& s = state();
         std::lock_guard<std::mutex> lock(s.mutex);
         s.serverUp = true;
     }
+    // Either connection closing means the server is gone (or dropped this client): the
+    // camera is opened again, both connections anew.
     void serverDisconnected(int /*exitCode*/) override {
+        if (!connected_.exchange(false)) return;  // never connected, or left on purpose
         State& s = state();
         std::unique_lock<std::mutex> lock(s.mutex);
         const bool wasUp = s.serverUp;
@@ -212,7 +238,10 @@ class Client : public INDI::BaseClient {
         const std::string pattern = stream ? driverPattern(s) : std::string();
         const unsigned generation = s.generation;
         const long long streamExposureUs = s.streamExposureUs;
-        if (stream) s.watch.frame();
+        if (stream) {
+            s.watch.frame();
+            s.readerTid = static_cast<pid_t>(syscall(SYS_gettid));
+        }
         lock.unlock();
 
         indicam::Image image;
@@ -279,11 +308,70 @@ class Client : public INDI::BaseClient {
         }
         endPending(s, true, image.startUs);
     }
+
+  public:
+    // Its end from now on is no news: the library leaves it on purpose.
+    void leaving() { connected_ = false; }
+
+  private:
+    const Role role_;
+    std::atomic<bool> connected_{false};
 };
 }  // namespace
 
-std::unique_ptr<INDI::BaseClient> makeClient() {
-    return std::make_unique<Client>();
+std::unique_ptr<INDI::BaseClient> makeClient(Role role) {
+    return std::make_unique<Client>(role);
+}
+
+namespace {
+// Connects the image connection to `host` (a name, or "localhost:" and a local socket's path)
+// and waits for the camera's BLOB definitions; false, with the connection closed, otherwise.
+bool openImages(const std::string& host) {
+    State& s = state();
+    {
+        std::lock_guard<std::mutex> lock(s.mutex);
+        s.blobsDefined = false;
+    }
+    g_imageClient = makeClient(Role::Images);
+    g_imageClient->setServer(host.c_str(), static_cast<unsigned>(g_options.port));
+    g_imageClient->setConnectionTimeout(3, 0);
+    bool connected = false;
+    send([&] { connected = g_imageClient->connectServer(); });
+    // The BLOB definitions first: an image connection that takes only BLOBs is sent no
+    // definitions, and its client library drops images of properties it does not know.
+    if (connected &&
+        waitFor(kAnswerTimeout, [](State& st) { return st.blobsDefined || st.lost; }) && usable())
+        return true;
+    closeImages();
+    return false;
+}
+}  // namespace
+
+void connectImages(const std::string& device) {
+    bool ready = false;
+    if (g_options.separateBlobs && !g_options.localSocket.empty()) {
+        ready = openImages("localhost:" + g_options.localSocket);
+        if (ready) {
+            g_imageClient->enableDirectBlobAccess(device.c_str(), nullptr);  // read in place
+        } else {
+            std::fprintf(stderr,
+                         "INDI: no server at the local socket '%s'; the images come over %s:%d\n",
+                         g_options.localSocket.c_str(), g_options.host.c_str(), g_options.port);
+        }
+    }
+    if (g_options.separateBlobs && !ready) ready = openImages(g_options.host);
+    if (ready) send([&] { g_imageClient->setBLOBMode(B_ONLY, device.c_str(), nullptr); });
+    send([&] { g_client->setBLOBMode(ready ? B_NEVER : B_ALSO, device.c_str(), nullptr); });
+}
+
+void closeImages(bool atExit) {
+    if (!g_imageClient) return;
+    static_cast<Client&>(*g_imageClient).leaving();
+    if (g_imageClient->isServerConnected()) g_imageClient->disconnectServer();
+    if (atExit)
+        g_imageClient.release();
+    else
+        g_imageClient.reset();
 }
 
 bool usable() {

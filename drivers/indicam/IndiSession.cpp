@@ -52,7 +52,8 @@ void watchdogLoop() {
             endPending(s);
         }
         const auto now = Clock::now();
-        const bool restart = s.watch.due(now, driverRate(s));
+        const bool restart =
+            s.watch.due(now, driverRate(s), StreamWatch::threadBusyNs(s.readerTid));
         noteStreamHealth(s, lock);
         if (restart) {
             lock.unlock();
@@ -101,6 +102,7 @@ void restartSlowStream() {
 // exit (atExit) the client and what it told are left in memory: tearing down the client
 // library's device tree during exit was seen to crash inside that library.
 void close(bool atExit) {
+    closeImages(atExit);
     if (g_client) {
         if (usable()) stopStream();
         if (g_client->isServerConnected()) g_client->disconnectServer();
@@ -124,6 +126,8 @@ void close(bool atExit) {
     s.device.clear();
     s.serverUp = false;
     s.lost = false;
+    s.blobsDefined = false;
+    s.readerTid = 0;
     s.stopWatchdog = false;
     s.streamFrameFresh = false;
     s.driverStreamOn = false;
@@ -246,7 +250,7 @@ int openCamera() {
     g_settings.width = s.sensorWidth;
     g_settings.height = s.sensorHeight;
 
-    send([&] { g_client->setBLOBMode(B_ALSO, device.c_str(), nullptr); });
+    connectImages(device);
     // A stream left on by an earlier client blocks exposures.
     stopStream();
     assertSessionSettings();

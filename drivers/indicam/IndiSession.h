@@ -8,6 +8,7 @@
 #include <pthread.h>
 #include <semaphore.h>
 #include <signal.h>
+#include <sys/types.h>
 
 #include <chrono>
 #include <condition_variable>
@@ -51,6 +52,12 @@ struct Options {
     std::string host = "localhost";
     int port = 7624;
     std::string device;  // empty: the first camera
+    // The images come on a second connection of their own (blobs=separate), so that the
+    // settings and states on the first are never queued behind megabytes of image text.
+    bool separateBlobs = true;
+    // The server's local socket (indiserver -u PATH) for the image connection, empty for
+    // none: there the server hands the images over in shared memory instead of as text.
+    std::string localSocket;
 };
 
 struct State {
@@ -63,7 +70,10 @@ struct State {
     Clock::time_point lastProperty;
     Clock::time_point lastDefined;  // the newest property definition
     bool serverUp = false;
-    bool lost = false;  // server or device gone since openUSB
+    bool lost = false;          // server or device gone since openUSB
+    bool blobsDefined = false;  // the image connection has the camera's BLOB properties
+    // The thread that reads the stream's images (the image connection's), 0 before the first.
+    pid_t readerTid = 0;
     std::string lastError;
     std::string lastPrinted;
 
@@ -161,9 +171,18 @@ inline std::string& g_cameraName = globals().cameraName;
 inline std::thread& g_watchdog = globals().watchdog;
 inline bool& g_reopening = globals().reopening;
 
-// The connection to the server (never destroyed at exit: the client thread may outlive it).
+// The connection to the server (never destroyed at exit: the client thread may outlive it),
+// and the one that takes only the camera's images when they come apart (null otherwise).
 inline std::unique_ptr<INDI::BaseClient>& g_client = *new std::unique_ptr<INDI::BaseClient>;
-std::unique_ptr<INDI::BaseClient> makeClient();
+inline std::unique_ptr<INDI::BaseClient>& g_imageClient = *new std::unique_ptr<INDI::BaseClient>;
+enum class Role { Control, Images };
+std::unique_ptr<INDI::BaseClient> makeClient(Role role = Role::Control);
+// Opens the image connection when the options ask for one and the server serves it, and sets
+// which connection takes the camera's BLOBs; the control connection takes them otherwise.
+// Under apiMutex, with the device connected and its properties listed.
+void connectImages(const std::string& device);
+// Leaves the image connection, if any; at exit (atExit) its client stays in memory.
+void closeImages(bool atExit = false);
 
 // Property and state helpers (IndiClient.cpp).
 void report(std::unique_lock<std::mutex>& lock, const std::string& message);

@@ -141,6 +141,19 @@ class Peer : public INDI::BaseClient {
         });
     }
 
+    // Whether this client takes the camera's images (it does from join on).
+    void takeImages(bool on) { setBLOBMode(on ? B_ALSO : B_NEVER, kSimDevice, nullptr); }
+
+    // The driver's own frame rate (the mean of its FPS property's AVG_FPS reports while it
+    // streamed) since the last call.
+    double driverFps() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        const double mean = fpsReports_ > 0 ? fpsSum_ / fpsReports_ : 0;
+        fpsSum_ = 0;
+        fpsReports_ = 0;
+        return mean;
+    }
+
     // DATE-OBS of each FITS image seen so far, in order of arrival.
     std::vector<long long> dateObs() {
         std::lock_guard<std::mutex> lock(mutex_);
@@ -169,12 +182,21 @@ class Peer : public INDI::BaseClient {
         known_ |= std::strcmp(p.getDeviceName(), kSimDevice) == 0;
         streamable_ |= p.isNameMatch("STREAMING_EXPOSURE");
         bayerKnown_ |= p.isNameMatch("SIMULATE_BAYER");
+        if (p.isNameMatch("FPS") && p.getType() == INDI_NUMBER) {
+            auto* average = p.getNumber()->findWidgetByName("AVG_FPS");
+            if (average && average->getValue() > 0) {
+                fpsSum_ += average->getValue();
+                ++fpsReports_;
+            }
+        }
         changed_.notify_all();
     }
 
     std::mutex mutex_;
     std::condition_variable changed_;
     bool known_ = false, streamable_ = false, bayerKnown_ = false;
+    double fpsSum_ = 0;
+    int fpsReports_ = 0;
     std::atomic<bool> meddling_{false};
     std::thread meddler_;
     std::vector<long long> dateObs_;

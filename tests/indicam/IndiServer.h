@@ -135,6 +135,7 @@ class Server {
 
     int port() const { return port_; }
     std::string address() const { return "localhost:" + std::to_string(port_); }
+    std::string localSocket() const { return home_ + "/indiserver.socket"; }
 
     // The value of DEVICE.PROPERTY.ELEMENT as the server has it, read by indi_getprop.
     std::string get(const std::string& what) const {

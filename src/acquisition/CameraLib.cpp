@@ -103,6 +103,18 @@ bool tryLoad(const std::string& path, TarviApi* api, std::string* why) {
         t.filterWheelName = nullptr;
         t.filterWheelMove = nullptr;
     }
+    // Controls need all five of theirs.
+    if (!take(handle, "CameraControlCount", t.cameraControlCount, optional) |
+        !take(handle, "CameraControlInfo", t.cameraControlInfo, optional) |
+        !take(handle, "CameraControlChoice", t.cameraControlChoice, optional) |
+        !take(handle, "CameraControlGet", t.cameraControlGet, optional) |
+        !take(handle, "CameraControlSet", t.cameraControlSet, optional)) {
+        t.cameraControlCount = nullptr;
+        t.cameraControlInfo = nullptr;
+        t.cameraControlChoice = nullptr;
+        t.cameraControlGet = nullptr;
+        t.cameraControlSet = nullptr;
+    }
     *api = t;
     return true;
 }

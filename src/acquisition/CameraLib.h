@@ -30,6 +30,12 @@ struct TarviApi {
     decltype(&::FilterWheelState) filterWheelState = nullptr;
     decltype(&::FilterWheelName) filterWheelName = nullptr;
     decltype(&::FilterWheelMove) filterWheelMove = nullptr;
+    // The camera controls: all five or none.
+    decltype(&::CameraControlCount) cameraControlCount = nullptr;
+    decltype(&::CameraControlInfo) cameraControlInfo = nullptr;
+    decltype(&::CameraControlChoice) cameraControlChoice = nullptr;
+    decltype(&::CameraControlGet) cameraControlGet = nullptr;
+    decltype(&::CameraControlSet) cameraControlSet = nullptr;
 
     // True when all ten entry points are present.
     bool complete() const;

@@ -95,6 +95,7 @@ bool tryLoad(const std::string& path, TarviApi* api, std::string* why) {
     take(handle, "SetExposureMicroseconds", t.setExposureMicroseconds, optional);
     take(handle, "SubframeOrigin", t.subframeOrigin, optional);
     take(handle, "CameraHealth", t.cameraHealth, optional);
+    take(handle, "CameraClose", t.cameraClose, optional);
     // A wheel needs all three of its entry points.
     if (!take(handle, "FilterWheelState", t.filterWheelState, optional) |
         !take(handle, "FilterWheelName", t.filterWheelName, optional) |

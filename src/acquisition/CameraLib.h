@@ -26,6 +26,7 @@ struct TarviApi {
     decltype(&::CameraSensorInfo) cameraSensorInfo = nullptr;
     decltype(&::SubframeOrigin) subframeOrigin = nullptr;
     decltype(&::CameraHealth) cameraHealth = nullptr;
+    decltype(&::CameraClose) cameraClose = nullptr;
     // The filter wheel: all three or none.
     decltype(&::FilterWheelState) filterWheelState = nullptr;
     decltype(&::FilterWheelName) filterWheelName = nullptr;

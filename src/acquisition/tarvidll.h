@@ -306,6 +306,18 @@ int CameraControlChoice(const char* id, int choice, char* buffer, int size);
 int CameraControlGet(const char* id, double* value);
 int CameraControlSet(const char* id, double value);
 
+/* CameraClose: ends the use of the camera, for a program that changes camera while it runs:
+ * stops what runs on the camera (an exposure, a stream, a cooler left as it is), closes it,
+ * and ends every thread the library started, so that none of the library's code runs once it
+ * returns and the program may unload the library. Called on the acquisition thread once the
+ * last exposure has ended or been cancelled; openUSB may open the camera again afterwards.
+ * Returns 1 when closed, 0 when a thread of the library could not be ended (the program then
+ * keeps the library loaded).
+ *
+ * A library without this entry point stays loaded after a change of camera (its threads may
+ * still run); the program stops using it and never calls it again unless it is chosen anew. */
+int CameraClose(void);
+
 #ifdef __cplusplus
 }
 #endif

@@ -48,6 +48,10 @@ TarviApi& camera();
 std::string cameraLibraryPath();
 // Installs a table (tests put a fake camera here).
 void setCameraApi(const TarviApi& api);
+// Takes the camera library in use out of use (a change of camera): the table empties, and
+// with `unload` the library is unloaded (only once its CameraClose has ended its threads;
+// otherwise it stays loaded, never to be called again unless it is loaded anew).
+void releaseCameraLibrary(bool unload);
 
 // Loads libtarvidll.so from the executable's own folder first, then through the normal
 // loader search, and takes the ten functions by name. On success the table is installed

@@ -22,10 +22,20 @@ constexpr double kAmbientC = 20;
 constexpr double kCoolingRangeC = 40;  // the cooler holds at most this far below ambient
 constexpr double kTimeConstantS = 5;   // the sensor follows the cooler with this lag
 
-enum ControlIndex { kOffset, kBinning, kCooler, kTarget, kSensorTemp, kPower, kWarmUp, kCount };
+// The controls in the order of the list; ControlCount is their number.
+enum ControlIndex {
+    OffsetControl,
+    BinningControl,
+    CoolerControl,
+    TargetControl,
+    SensorTempControl,
+    PowerControl,
+    WarmUpControl,
+    ControlCount
+};
 
 const camera::ControlSpec& spec(int index) {
-    static const camera::ControlSpec specs[kCount] = {
+    static const camera::ControlSpec kSpecs[ControlCount] = {
         {"Offset", "Offset", "", TARVI_CONTROL_INTEGER, 0, TARVI_ROLE_OFFSET, 0, 0, 255, 1},
         {"Binning", "Binning", "", TARVI_CONTROL_INTEGER, TARVI_CONTROL_GEOMETRY,
          TARVI_ROLE_BINNING, 0, 1, simcam::kMaxBinning, 1},
@@ -40,7 +50,7 @@ const camera::ControlSpec& spec(int index) {
          TARVI_CONTROL_READ_ONLY | TARVI_CONTROL_VOLATILE, TARVI_ROLE_NONE, 0, 0, 100, 1},
         {"WarmUp", "Warm Up", "", TARVI_CONTROL_ACTION, TARVI_CONTROL_WHILE_RECORDING,
          TARVI_ROLE_NONE, 0, 0, 0, 0}};
-    return specs[index];
+    return kSpecs[index];
 }
 
 struct ControlState {
@@ -59,7 +69,7 @@ ControlState& controls() {
 
 int indexOf(const char* id) {
     if (!id) return -1;
-    for (int i = 0; i < kCount; ++i)
+    for (int i = 0; i < ControlCount; ++i)
         if (spec(i).id == id) return i;
     return -1;
 }
@@ -77,17 +87,17 @@ void advanceTemperature(ControlState& s) {
 double valueOf(ControlState& s, int index) {
     advanceTemperature(s);
     switch (index) {
-        case kOffset:
+        case OffsetControl:
             return s.offset;
-        case kBinning:
+        case BinningControl:
             return simcam::binning();
-        case kCooler:
+        case CoolerControl:
             return s.cooler ? 1 : 0;
-        case kTarget:
+        case TargetControl:
             return s.target;
-        case kSensorTemp:
+        case SensorTempControl:
             return std::round(s.temperature * 10) / 10;
-        case kPower:
+        case PowerControl:
             return s.cooler ? std::round(std::clamp((kAmbientC - s.temperature) / kCoolingRangeC,
                                                     0.0, 1.0) *
                                          100)
@@ -106,10 +116,10 @@ std::string setValue(ControlState& s, int index, double value) {
         return c.caption + ": " + std::to_string(value) + " is out of range";
     advanceTemperature(s);
     switch (index) {
-        case kOffset:
+        case OffsetControl:
             s.offset = static_cast<int>(std::lround(value));
             break;
-        case kBinning: {
+        case BinningControl: {
             if (camera::exposureRunning()) return "Binning cannot change during an exposure";
             simcam::setBinning(static_cast<int>(std::lround(value)));
             camera::Settings& settings = camera::current();
@@ -117,13 +127,13 @@ std::string setValue(ControlState& s, int index, double value) {
             settings.height = simcam::sensorHeight();
             break;
         }
-        case kCooler:
+        case CoolerControl:
             s.cooler = value != 0;
             break;
-        case kTarget:
+        case TargetControl:
             s.target = value;
             break;
-        case kWarmUp:
+        case WarmUpControl:
             s.cooler = false;
             break;
         default:
@@ -167,12 +177,12 @@ extern "C" {
 int CameraControlCount(unsigned int* generation) {
     auto lock = camera::lockCamera();
     if (generation) *generation = 1;  // the list never changes
-    return controls().open ? kCount : 0;
+    return controls().open ? ControlCount : 0;
 }
 
 int CameraControlInfo(int index, TarviControlInfo* info) {
     auto lock = camera::lockCamera();
-    if (!info || !controls().open || index < 0 || index >= kCount) return 0;
+    if (!info || !controls().open || index < 0 || index >= ControlCount) return 0;
     camera::fillControlInfo(spec(index), info);
     return 1;
 }

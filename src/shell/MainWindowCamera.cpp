@@ -37,7 +37,9 @@ void MainWindow::buildControlsPanel() {
     connect(menus_.cameraControls, &QAction::triggered, this,
             [this](bool on) { controlsPanel_->setVisible(on && controlsPanel_->rowCount() > 0); });
     connect(controlsPanel_, &QDockWidget::visibilityChanged, this, [this](bool visible) {
-        if (!visible && !controlsPanel_->isHidden()) return;  // only tabbed away
+        // Only the user's closing counts: not a dock tabbed away, nor one hidden for a camera
+        // without controls of its own.
+        if (!visible && (!controlsPanel_->isHidden() || controlsPanel_->rowCount() == 0)) return;
         menus_.cameraControls->setChecked(visible);
     });
     auto* timer = new QTimer(this);

@@ -26,6 +26,8 @@ struct WorkerState {
 
     // The exposure.
     bool workerStarted = false;
+    std::thread thread;  // the worker, joined by stopWorker
+    bool quit = false;   // the worker ends at its next wait
     bool requested = false;
     bool busy = false;
     bool cancel = false;
@@ -44,7 +46,7 @@ struct WorkerState {
 // The worker's nice value (0 is the program's own; 19 the least share).
 constexpr int kWorkerNice = 5;
 
-// Never destroyed: the worker thread is detached and may run until the process ends.
+// Never destroyed: the worker thread may run until the process ends (stopWorker ends it).
 WorkerState& state() {
     static WorkerState* state = new WorkerState;
     return *state;
@@ -66,7 +68,8 @@ void worker() {
     WorkerState& s = state();
     std::unique_lock<std::mutex> lock(s.mutex);
     for (;;) {
-        s.wake.wait(lock, [&] { return s.requested; });
+        s.wake.wait(lock, [&] { return s.requested || s.quit; });
+        if (!s.requested) return;  // quit
         s.requested = false;
         FillFunction fill = std::move(s.fill);
         const int64_t startUnixUs = s.startUnixUs;
@@ -157,6 +160,26 @@ bool exposureRunning() {
     return state().busy;
 }
 
+void stopWorker() {
+    WorkerState& s = state();
+    std::thread worker;
+    {
+        auto lock = lockCamera();
+        if (!s.workerStarted) return;
+        // An exposure still running is cut short; its semaphore post is the last.
+        s.cancel = true;
+        s.quit = true;
+        s.wake.notify_all();
+        worker = std::move(s.thread);
+        s.workerStarted = false;
+    }
+    if (worker.joinable()) worker.join();
+    auto lock = lockCamera();
+    s.quit = false;
+    s.cancel = false;
+    s.done = nullptr;
+}
+
 }  // namespace camera
 
 using namespace camera;
@@ -181,7 +204,7 @@ int ThreadedExposure(void* buffer, int /*reserved*/, int /*mode*/) {
             fill = beginExposure(s.settings);
             if (!fill) return 0;
             if (!s.workerStarted) {
-                std::thread(worker).detach();
+                s.thread = std::thread(worker);
                 s.workerStarted = true;
             }
         } catch (const std::exception&) {

@@ -97,6 +97,10 @@ std::unique_lock<std::mutex> lockCamera();
 // With lockCamera() held: the settings for the next exposure, and whether one is running.
 Settings& current();
 bool exposureRunning();
+// Ends the worker thread (cutting short an exposure still running), without the lock held: a
+// library's CameraClose calls it so that none of its code runs once it is unloaded. The next
+// ThreadedExposure starts the worker again.
+void stopWorker();
 
 // Defined by the camera library.
 // The largest subframe now; 0 x 0 while the camera is not open. Called with Lock() held.

@@ -215,5 +215,16 @@ const char* GetCameraInfo(int* width, int* height) {
     return s.name.c_str();  // changes only with openUSB
 }
 
+// Ends the exposure worker and closes the file: nothing of the library runs afterwards.
+int CameraClose(void) {
+    camera::stopWorker();
+    auto lock = camera::lockCamera();
+    PlaybackState& s = state();
+    s.reader.reset();
+    s.name.clear();
+    camera::current().width = camera::current().height = 0;
+    return 1;
+}
+
 // NOLINTEND(readability-identifier-naming)
 }  // extern "C"

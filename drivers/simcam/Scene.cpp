@@ -103,13 +103,26 @@ void drawPlanet(Canvas& canvas, double cx, double cy, double a, double b) {
 namespace {
 std::atomic<int> g_sensorWidth{kSensorWidth};
 std::atomic<int> g_sensorHeight{kSensorHeight};
+std::atomic<int> g_binning{1};
+
+int binnedSide(int side) {
+    return std::max(2, side / g_binning.load() / 2 * 2);
+}
 }  // namespace
 
 int sensorWidth() {
-    return g_sensorWidth.load();
+    return binnedSide(g_sensorWidth.load());
 }
 int sensorHeight() {
-    return g_sensorHeight.load();
+    return binnedSide(g_sensorHeight.load());
+}
+int binning() {
+    return g_binning.load();
+}
+bool setBinning(int factor) {
+    if (factor < 1 || factor > kMaxBinning) return false;
+    g_binning = factor;
+    return true;
 }
 bool setSensorSize(int width, int height) {
     if (width < kMinSensorSide || height < kMinSensorSide || width > kMaxSensorWidth ||

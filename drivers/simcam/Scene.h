@@ -18,8 +18,15 @@ constexpr int kSensorHeight = 960;
 constexpr int kMinSensorSide = 16;
 constexpr int kMaxSensorWidth = 6248;
 constexpr int kMaxSensorHeight = 4176;
+// The sensor as the camera reads it out: in binned pixels (the full sensor's size divided by
+// the binning, rounded down to even).
 int sensorWidth();
 int sensorHeight();
+// Pixels binned in each direction, 1 to kMaxBinning; false (nothing changed) for any other.
+// Called with the camera's lock held, while no exposure runs.
+constexpr int kMaxBinning = 4;
+int binning();
+bool setBinning(int factor);
 // Sets the sensor size; false (nothing changed) when either side is below kMinSensorSide or
 // above the largest. Called with the camera's lock held, while no exposure runs.
 bool setSensorSize(int width, int height);

@@ -22,6 +22,7 @@
 
 #include "CameraCommon.h"
 #include "Scene.h"
+#include "SimControls.h"
 #include "SkyMotion.h"
 #include "TruthLog.h"
 
@@ -60,7 +61,6 @@ int g_opened = 0;                // openUSB calls so far: each open renders the 
 SteadyClock::time_point g_openedAt = SteadyClock::now();  // the sky's time 0
 uint64_t g_skySeed = 0;                                   // the seeing of this open
 uint64_t g_exposures = 0;                                 // exposures started since the open
-std::string g_lastError;                                  // why the last camera option was refused
 
 // The record of option truth=PATH; never destroyed, as its writer thread runs to the end.
 simcam::TruthLog& truthLog() {
@@ -363,10 +363,14 @@ FillFunction beginExposure(const Settings& s) {
     r.depth = s.depth;
     r.bits = s.depth == 16 ? s.maxBits : 8;
     setLevels(r, static_cast<double>(s.exposureUs) / 1000.0, s.gain, s.balance);
+    // A binned pixel gathers the light of binning x binning sensor pixels.
+    const int bin = simcam::binning();
+    for (double& g : r.gain) g *= bin * bin;
     if (g_seeing) {
         r.bias = 4;
         r.noiseSigma = 0.8 + 0.04 * s.gain;
     }
+    r.bias += simcam::offsetLevel();
     shot.kind = g_sceneKind;
     shot.motion = g_seeing;
     shot.weather = g_weather;
@@ -387,6 +391,7 @@ extern "C" {
 int openUSB(int /*reserved*/) {
     auto lock = camera::lockCamera();
     ++g_opened;
+    simcam::resetControls();
     g_openedAt = SteadyClock::now();
     g_skySeed = std::random_device{}();
     g_exposures = 0;
@@ -418,8 +423,8 @@ const char* GetCameraInfo(int* width, int* height) {
 // of each exposure's planet. A refused option says why through CameraLastError.
 int CameraOption(const char* key, const char* value) try {
     auto lock = camera::lockCamera();
-    g_lastError = optionProblem(key ? key : "", value ? value : "");
-    return g_lastError.empty() ? 1 : 0;
+    simcam::lastError() = optionProblem(key ? key : "", value ? value : "");
+    return simcam::lastError().empty() ? 1 : 0;
 } catch (const std::exception&) {
     return 0;  // no memory for the reason
 }
@@ -427,7 +432,7 @@ int CameraOption(const char* key, const char* value) try {
 const char* CameraLastError(void) {
     static thread_local std::string copy;
     auto lock = camera::lockCamera();
-    copy = g_lastError;
+    copy = simcam::lastError();
     return copy.c_str();  // the caller's own copy, valid until its next call
 }
 
@@ -436,6 +441,15 @@ int SubframeOrigin(int left, int top) {
     camera::current().left = left;
     camera::current().top = top;
     return 1;
+}
+
+// Ends the exposure worker; the truth record's writer, once started, runs to the end of the
+// process, so a library that kept one stays loaded.
+int CameraClose(void) {
+    camera::stopWorker();
+    auto lock = camera::lockCamera();
+    simcam::closeControls();
+    return truthLog().started() ? 0 : 1;
 }
 
 int SimCamConfigure(int scene, int seeing) {

@@ -88,4 +88,9 @@ void TruthLog::drain() {
     }
 }
 
+bool TruthLog::started() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return writerStarted_;
+}
+
 }  // namespace simcam

@@ -22,6 +22,8 @@ class TruthLog {
     // not (the record then goes on as before).
     std::string open(const std::string& path);
     bool active() const;
+    // True once the writer thread has started (it runs until the process ends).
+    bool started() const;
     // Queues one line (the newline is added); returns at once.
     void write(std::string line);
 

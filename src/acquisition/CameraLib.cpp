@@ -13,14 +13,18 @@
 
 namespace {
 TarviApi g_api;
+// The dlopen handle of the library of g_api; null for a table installed by a test.
+void* g_handle = nullptr;
 // The program's refusal of the camera of g_api (setCameraRefusal); set on the acquisition
 // thread, read on the window thread.
 std::mutex g_refusalMutex;
 std::string g_refusal;
 
-// Puts a table in use: a new camera, so no refusal of the old one holds.
-void install(const TarviApi& api) {
+// Puts a table in use: a new camera, so no refusal of the old one holds. The library of the
+// table before, unless released, stays loaded for good.
+void install(const TarviApi& api, void* handle = nullptr) {
     g_api = api;
+    g_handle = handle;
     setCameraRefusal({});
 }
 
@@ -58,9 +62,9 @@ bool take(void* handle, const char* name, Fn& slot, std::string& missing) {
     return true;
 }
 
-// Opens one candidate and fills *api from it. The handle stays open on success: nothing
-// closes the camera library while the program runs.
-bool tryLoad(const std::string& path, TarviApi* api, std::string* why) {
+// Opens one candidate and fills *api from it. The handle stays open on success (in *handle
+// when asked for): only releaseCameraLibrary closes it.
+bool tryLoad(const std::string& path, TarviApi* api, std::string* why, void** opened = nullptr) {
     void* handle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
     if (!handle) {
         const char* err = dlerror();
@@ -95,6 +99,7 @@ bool tryLoad(const std::string& path, TarviApi* api, std::string* why) {
     take(handle, "SetExposureMicroseconds", t.setExposureMicroseconds, optional);
     take(handle, "SubframeOrigin", t.subframeOrigin, optional);
     take(handle, "CameraHealth", t.cameraHealth, optional);
+    take(handle, "CameraClose", t.cameraClose, optional);
     // A wheel needs all three of its entry points.
     if (!take(handle, "FilterWheelState", t.filterWheelState, optional) |
         !take(handle, "FilterWheelName", t.filterWheelName, optional) |
@@ -103,7 +108,20 @@ bool tryLoad(const std::string& path, TarviApi* api, std::string* why) {
         t.filterWheelName = nullptr;
         t.filterWheelMove = nullptr;
     }
+    // Controls need all five of theirs.
+    if (!take(handle, "CameraControlCount", t.cameraControlCount, optional) |
+        !take(handle, "CameraControlInfo", t.cameraControlInfo, optional) |
+        !take(handle, "CameraControlChoice", t.cameraControlChoice, optional) |
+        !take(handle, "CameraControlGet", t.cameraControlGet, optional) |
+        !take(handle, "CameraControlSet", t.cameraControlSet, optional)) {
+        t.cameraControlCount = nullptr;
+        t.cameraControlInfo = nullptr;
+        t.cameraControlChoice = nullptr;
+        t.cameraControlGet = nullptr;
+        t.cameraControlSet = nullptr;
+    }
     *api = t;
+    if (opened) *opened = handle;
     return true;
 }
 }  // namespace
@@ -131,15 +149,22 @@ void setCameraApi(const TarviApi& api) {
     install(api);
 }
 
+void releaseCameraLibrary(bool unload) {
+    void* handle = g_handle;
+    install(TarviApi{});
+    if (unload && handle) dlclose(handle);
+}
+
 bool loadCameraLibraryFrom(const std::string& path, std::string* error) {
     TarviApi api;
     std::string why;
-    if (!tryLoad(path, &api, &why)) {
+    void* handle = nullptr;
+    if (!tryLoad(path, &api, &why, &handle)) {
         install(TarviApi{});
         if (error) *error = why;
         return false;
     }
-    install(api);
+    install(api, handle);
     if (error) error->clear();
     return true;
 }
@@ -271,8 +296,9 @@ bool loadCameraLibrary(std::string* error) {
     for (const std::string& path : candidates) {
         TarviApi api;
         std::string why;
-        if (tryLoad(path, &api, &why)) {
-            install(api);
+        void* handle = nullptr;
+        if (tryLoad(path, &api, &why, &handle)) {
+            install(api, handle);
             if (error) error->clear();
             return true;
         }

@@ -26,10 +26,17 @@ struct TarviApi {
     decltype(&::CameraSensorInfo) cameraSensorInfo = nullptr;
     decltype(&::SubframeOrigin) subframeOrigin = nullptr;
     decltype(&::CameraHealth) cameraHealth = nullptr;
+    decltype(&::CameraClose) cameraClose = nullptr;
     // The filter wheel: all three or none.
     decltype(&::FilterWheelState) filterWheelState = nullptr;
     decltype(&::FilterWheelName) filterWheelName = nullptr;
     decltype(&::FilterWheelMove) filterWheelMove = nullptr;
+    // The camera controls: all five or none.
+    decltype(&::CameraControlCount) cameraControlCount = nullptr;
+    decltype(&::CameraControlInfo) cameraControlInfo = nullptr;
+    decltype(&::CameraControlChoice) cameraControlChoice = nullptr;
+    decltype(&::CameraControlGet) cameraControlGet = nullptr;
+    decltype(&::CameraControlSet) cameraControlSet = nullptr;
 
     // True when all ten entry points are present.
     bool complete() const;
@@ -41,6 +48,10 @@ TarviApi& camera();
 std::string cameraLibraryPath();
 // Installs a table (tests put a fake camera here).
 void setCameraApi(const TarviApi& api);
+// Takes the camera library in use out of use (a change of camera): the table empties, and
+// with `unload` the library is unloaded (only once its CameraClose has ended its threads;
+// otherwise it stays loaded, never to be called again unless it is loaded anew).
+void releaseCameraLibrary(bool unload);
 
 // Loads libtarvidll.so from the executable's own folder first, then through the normal
 // loader search, and takes the ten functions by name. On success the table is installed

@@ -363,6 +363,7 @@ bool CaptureThread::openOnThread() {
     sem_init(&doneSemaphore_, 0, 0);
     semaphoreMade_ = true;
     api.exposureSemaphore(&doneSemaphore_);
+    controlHost_.open(api);
     std::lock_guard<std::mutex> lock(statusMutex_);
     status_.cameraOpen = true;
     status_.cameraName = name ? name : "";
@@ -389,6 +390,9 @@ bool CaptureThread::waitForStart() {
 
 void CaptureThread::run() {
     const bool opened = openOnThread();
+    // A camera that failed to open is closed before the opener hears of it: the library may
+    // then be unloaded at once.
+    if (!opened && closeAtEnd_) closeOnThread();
     {
         std::lock_guard<std::mutex> lock(phaseMutex_);
         phase_ = opened ? Phase::Opened : Phase::Finished;
@@ -399,7 +403,62 @@ void CaptureThread::run() {
         return;
     }
     if (waitForStart()) exposureLoop();
+    if (closeAtEnd_) closeOnThread();
     markFinished();
+}
+
+void CaptureThread::closeOnThread() {
+    const TarviApi& api = camera();
+    libraryClosed_ = api.cameraClose && api.cameraClose() == 1;
+    controlHost_.clear();
+}
+
+void CaptureThread::reset() {
+    if (!finished()) return;
+    if (thread_.joinable()) thread_.join();
+    keepUntilExit(std::move(abandoned_));
+    abandoned_.clear();
+    {
+        std::lock_guard<std::mutex> lock(phaseMutex_);
+        phase_ = Phase::Created;
+        startRequested_ = false;
+        running_ = true;
+    }
+    started_ = false;
+    libraryClosed_ = false;
+    {
+        std::lock_guard<std::mutex> lock(requestMutex_);
+        // A move asked of the old camera's wheel is not the new one's.
+        filterSent_ = filterSerial_;
+        // The new camera gets the white balance and the gain asked for.
+        balanceSent_ = balanceSerial_ - 1;
+        gainSent_ = gainSerial_ - 1;
+    }
+    {
+        std::lock_guard<std::mutex> lock(statusMutex_);
+        status_ = CaptureStatus{};
+    }
+    sensorWidth_ = sensorHeight_ = 0;
+    cameraBits_ = 8;
+    active_ = CaptureSettings{};
+    lastExposureSent_ = -1;
+    exposureInForce_ = 0;
+    budgetRefusal_.clear();
+    failed_ = 0;
+    refused_ = false;
+    healthAsked_ = false;
+    rateWindowStart_ = 0;
+    rateWindowFirst_ = 0;
+    wheelTarget_ = 0;
+    wheelMoving_ = false;
+    moveFrom_ = steadyFrom_ = 0;
+    lastWheelSlot_ = 0;
+    settledUs_ = 0;
+    wheelNames_ = 0;
+    wheelKnown_ = false;
+    captureFrame_.reset();
+    nextCaptureFrame_.reset();
+    controlHost_.clear();
 }
 
 int64_t exposureTakenUs(int64_t us) {
@@ -584,6 +643,24 @@ void CaptureThread::applySettings(bool recording) {
     if (api.subframeOrigin) api.subframeOrigin(want.left, want.top);
 }
 
+// After a control that changes the sensor size (binning): the new size, and frames of the
+// whole of it, as after the open; the window sizes its subframe controls anew from the status.
+void CaptureThread::readSensorSize() {
+    int width = 0, height = 0;
+    camera().getCameraInfo(&width, &height);
+    if (width <= 0 || height <= 0 || (width == sensorWidth_ && height == sensorHeight_)) return;
+    sensorWidth_ = width;
+    sensorHeight_ = height;
+    {
+        std::lock_guard<std::mutex> lock(requestMutex_);
+        request_.width = width;
+        request_.height = height;
+    }
+    std::lock_guard<std::mutex> lock(statusMutex_);
+    status_.sensorWidth = width;
+    status_.sensorHeight = height;
+}
+
 void CaptureThread::noteExposureStarted(uint64_t number) {
     const uint32_t now = monotonicMs();
     std::lock_guard<std::mutex> lock(statusMutex_);
@@ -761,6 +838,9 @@ void CaptureThread::exposureLoop() {
         while (running_) {
             if (!waitForBudget()) break;
             const bool recording = recording_.load();
+            // The camera's own controls first: one may change the sensor size, which the
+            // subframe of applySettings then keeps within.
+            if (controlHost_.service(api, recording, monotonicMs())) readSensorSize();
             applySettings(recording);
 
             if (!captureFrame_) {
@@ -841,5 +921,8 @@ void CaptureThread::exposureLoop() {
     nextCaptureFrame_.reset();
     // With an exposure still in the library's hands, its release may yet come: the
     // semaphore must stay valid for it.
-    if (!exposing && semaphoreMade_) sem_destroy(&doneSemaphore_);
+    if (!exposing && semaphoreMade_) {
+        sem_destroy(&doneSemaphore_);
+        semaphoreMade_ = false;
+    }
 }

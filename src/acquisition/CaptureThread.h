@@ -15,6 +15,7 @@
 #include <thread>
 #include <vector>
 
+#include "acquisition/CameraControls.h"
 #include "acquisition/Frame.h"
 #include "acquisition/tarvidll.h"
 #include "platform/Clock.h"
@@ -156,6 +157,10 @@ class CaptureThread {
     // Turns the filter wheel to position `slot` (1..) between exposures; wheelMoving holds
     // in the status from this call on until the thread has seen the wheel still.
     void setFilterSlot(int32_t slot);
+    // Sets one of the camera's own controls (CameraControl::id) between exposures; one that a
+    // recording must not see waits for its end. controls() tells what came of it.
+    void setControl(const std::string& id, double value) { controlHost_.request(id, value); }
+    ControlSnapshot controls() const { return controlHost_.snapshot(); }
     CaptureSettings settings() const;   // as asked for, not necessarily in force yet
     WhiteBalance whiteBalance() const;  // as asked for last
     // The overlay text: date-time format and prefix, applied to each frame's start time.
@@ -179,6 +184,14 @@ class CaptureThread {
     bool stop(uint32_t timeoutMs);
     // True once the thread body has returned, or when it never started.
     bool finished() const;
+    // For a change of camera: with `on`, the thread has the library close the camera
+    // (CameraClose) as its last act, also after an open that failed. libraryClosed() then says
+    // whether the library ended its threads (it may be unloaded) once the thread has finished.
+    void setCloseAtEnd(bool on) { closeAtEnd_ = on; }
+    bool libraryClosed() const { return libraryClosed_.load(); }
+    // Back to the state before openCamera, for the next camera, once the thread has finished
+    // (stop): the settings asked for stay, everything learnt of the camera goes.
+    void reset();
     // Recording on or off: while on, only white balance and a sent gain reach the camera,
     // and exposures are started in recording mode.
     void setRecording(bool on);
@@ -229,6 +242,7 @@ class CaptureThread {
 
     void run();
     bool openOnThread();
+    void closeOnThread();
     void exposureLoop();
     bool waitForStart();
     bool waitForBudget();
@@ -246,6 +260,7 @@ class CaptureThread {
     std::string budgetProblem(int32_t width, int32_t height, int32_t depth) const;
     void keepWithinBudget(CaptureSettings& want);
     void serviceWheel();
+    void readSensorSize();
     void serviceHealth();
     bool pauseAfterRefusal();
     void publishWheel(const TarviWheelState& wheel, bool moving);
@@ -279,6 +294,8 @@ class CaptureThread {
     std::atomic<bool> running_{true};
     std::atomic<bool> recording_{false};
     std::atomic<bool> colorCamera_{true};
+    std::atomic<bool> closeAtEnd_{false};
+    std::atomic<bool> libraryClosed_{false};
     std::atomic<uint32_t> stallMarginMs_{kStallMarginMs};
 
     // Held while an exposure is numbered and started, and while cutExposure picks the one
@@ -328,6 +345,7 @@ class CaptureThread {
     FramePtr captureFrame_;
     FramePtr nextCaptureFrame_;
     std::vector<FramePtr> abandoned_;
+    ControlHost controlHost_;
 };
 
 // The exposure length (microseconds) the camera library in use takes for a request: clamped

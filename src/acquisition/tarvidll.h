@@ -217,6 +217,107 @@ typedef struct TarviCameraHealth {
 } TarviCameraHealth;
 int CameraHealth(TarviCameraHealth* health);
 
+/* Camera controls: every setting of the camera beside the ten functions (offset, binning, a
+ * cooler, USB bandwidth, ...) as data the library lists, so that a new control needs no new
+ * entry point. All five entry points, or none; a library without them has no controls beyond
+ * the ten functions. All are called on the acquisition thread, between exposures, once openUSB
+ * has opened the camera.
+ *
+ * CameraControlCount: how many controls the camera has now, numbered 0..count-1 for
+ * CameraControlInfo. When `generation` is not null it receives a number that changes whenever
+ * the list or any control's description changes (a control added or removed, a range or a
+ * choice name changed, a control turned read-only), never for a change of a value alone: the
+ * program reads the list again when it changes. Returns 0 while no camera is open.
+ *
+ * CameraControlInfo: the description of control `index` (0..count-1). The caller sets `size`
+ * as with CameraFrameInfo; the library fills only the fields that lie wholly within `size`.
+ * Returns 1 when it filled the struct, 0 for no such control.
+ *
+ * CameraControlChoice: the name of value `choice` (0..choiceCount-1) of a TARVI_CONTROL_CHOICE
+ * control, zero-terminated into buffer and cut to fit. Returns the length of the whole name, or
+ * -1 when there is no such control or value.
+ *
+ * CameraControlGet: the value of the control in force, as the library last heard of it,
+ * answered quickly (from what the library keeps where it can). The program reads every value
+ * after the open, after a change of the list and after each CameraControlSet (a change of one
+ * control may change others), and those marked TARVI_CONTROL_VOLATILE again every second or
+ * so. A choice gives the number of its value, a switch 0 or 1, an action 1 while what it
+ * started still runs, else 0. Returns 1 when it wrote *value, 0 when there is no such control
+ * or its value is not known yet.
+ *
+ * CameraControlSet: sets the control from the next exposure on (a cooler's target temperature:
+ * the cooler starts towards it), or starts an action (the value is then ignored). Integer,
+ * choice and switch values are whole numbers. Returns 1 when accepted, 0 when refused (no such
+ * control, read-only, outside its range, or the camera said no; CameraLastError then says
+ * why). The value in force afterwards is what CameraControlGet gives; a library may move it
+ * onto the camera's step. The program never sets a control during a recording unless it has
+ * TARVI_CONTROL_WHILE_RECORDING. */
+enum {
+    TARVI_CONTROL_INTEGER = 1, /* whole numbers minimum..maximum in steps of step */
+    TARVI_CONTROL_NUMBER = 2,  /* any number minimum..maximum; step a sensible increment */
+    TARVI_CONTROL_CHOICE = 3,  /* one of choiceCount named values 0..choiceCount-1 */
+    TARVI_CONTROL_SWITCH = 4,  /* off 0 or on 1 */
+    TARVI_CONTROL_ACTION = 5   /* a command without a value ("Abort cooling") */
+};
+enum {
+    /* flags: */
+    TARVI_CONTROL_READ_ONLY = 1,       /* shown, never set (a sensor temperature) */
+    TARVI_CONTROL_WHILE_RECORDING = 2, /* may change while a recording runs */
+    TARVI_CONTROL_GEOMETRY = 4,        /* a change may change the sensor size of GetCameraInfo
+                                          (binning: the size in binned pixels): the program asks
+                                          for it again afterwards and sets the subframe anew */
+    TARVI_CONTROL_VOLATILE = 8         /* the value changes by itself (a temperature, a cooler's
+                                          power): read again every second or so */
+};
+/* role: what the control means to the program, beyond its caption. The program reaches the
+ * first six through its own entry points and leaves them out of its control panel; it writes
+ * the values of the others into its files (offset, binning, temperatures). */
+enum {
+    TARVI_ROLE_NONE = 0,
+    TARVI_ROLE_EXPOSURE = 1, /* the length of SetExposureLength */
+    TARVI_ROLE_GAIN = 2,     /* the gain of SetGain */
+    TARVI_ROLE_WHITE_BALANCE = 3,
+    TARVI_ROLE_FLIP = 4,
+    TARVI_ROLE_SUBFRAME = 5, /* size or place of the subframe */
+    TARVI_ROLE_SAMPLE_DEPTH = 6,
+    TARVI_ROLE_OFFSET = 20,             /* the black level added to each sample, camera units */
+    TARVI_ROLE_BINNING = 21,            /* pixels binned in each direction, 1, 2, ... */
+    TARVI_ROLE_SENSOR_TEMPERATURE = 22, /* degrees Celsius, read-only */
+    TARVI_ROLE_TARGET_TEMPERATURE = 23, /* the cooler's set point, degrees Celsius */
+    TARVI_ROLE_COOLER = 24              /* switch: the cooler on */
+};
+typedef struct TarviControlInfo {
+    unsigned int size; /* set by the caller: sizeof(TarviControlInfo) as it knows it */
+    char id[64];       /* the library's name of the control, unique and the same from one open to
+                          the next, zero-terminated ("CCD_CONTROLS.Offset") */
+    char caption[64];  /* the text for the user, zero-terminated ("Offset") */
+    char unit[16];     /* of the values, zero-terminated; "" for none ("C", "%") */
+    int kind;          /* TARVI_CONTROL_INTEGER ... TARVI_CONTROL_ACTION */
+    int flags;         /* TARVI_CONTROL_READ_ONLY | ... */
+    int role;          /* TARVI_ROLE_... */
+    int choiceCount;   /* the values of a choice; 0 for the other kinds */
+    double minimum;    /* the range of an integer or number, both included */
+    double maximum;
+    double step; /* 0 = any */
+} TarviControlInfo;
+int CameraControlCount(unsigned int* generation);
+int CameraControlInfo(int index, TarviControlInfo* info);
+int CameraControlChoice(const char* id, int choice, char* buffer, int size);
+int CameraControlGet(const char* id, double* value);
+int CameraControlSet(const char* id, double value);
+
+/* CameraClose: ends the use of the camera, for a program that changes camera while it runs:
+ * stops what runs on the camera (an exposure, a stream, a cooler left as it is), closes it,
+ * and ends every thread the library started, so that none of the library's code runs once it
+ * returns and the program may unload the library. Called on the acquisition thread once the
+ * last exposure has ended or been cancelled; openUSB may open the camera again afterwards.
+ * Returns 1 when closed, 0 when a thread of the library could not be ended (the program then
+ * keeps the library loaded).
+ *
+ * A library without this entry point stays loaded after a change of camera (its threads may
+ * still run); the program stops using it and never calls it again unless it is chosen anew. */
+int CameraClose(void);
+
 #ifdef __cplusplus
 }
 #endif

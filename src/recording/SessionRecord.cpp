@@ -5,6 +5,8 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "acquisition/CameraControls.h"
+#include "acquisition/tarvidll.h"
 #include "platform/DateTime.h"
 #include "platform/Rounding.h"
 #include "recording/FileNames.h"
@@ -182,12 +184,36 @@ void appendSessionCards(std::string& header, const RecordingFacts& facts,
         isoDateTime(toUtc(exposureEnd(frameLocal, facts.exposureMs), facts.utcOffsetSeconds)));
     fitsValueCard(header, "EXPTIME", number("%.6f", facts.exposureMs / 1000.0));
     fitsValueCard(header, "GAIN", std::to_string(gain));
-    fitsValueCard(header, "XBINNING", "1");
-    fitsValueCard(header, "YBINNING", "1");
+    fitsValueCard(header, "XBINNING", std::to_string(facts.binning));
+    fitsValueCard(header, "YBINNING", std::to_string(facts.binning));
     if (facts.pixelWidthUm > 0 && facts.pixelHeightUm > 0) {
         fitsValueCard(header, "XPIXSZ", number("%.3f", facts.pixelWidthUm));
         fitsValueCard(header, "YPIXSZ", number("%.3f", facts.pixelHeightUm));
     }
+    if (facts.offset) fitsValueCard(header, "OFFSET", number("%g", *facts.offset));
+    if (facts.sensorTemperature)
+        fitsValueCard(header, "CCD-TEMP", number("%.2f", *facts.sensorTemperature));
+    if (facts.targetTemperature)
+        fitsValueCard(header, "SET-TEMP", number("%.2f", *facts.targetTemperature));
+}
+
+void takeControlFacts(RecordingFacts& facts, const std::vector<CameraControl>& controls) {
+    facts.cameraControls.clear();
+    for (const CameraControl& c : controls)
+        if (shownInPanel(c) && c.kind != ControlKind::Action && c.value)
+            facts.cameraControls.emplace_back(c.caption, controlValueText(c));
+    const auto valueOf = [&](int role) -> std::optional<double> {
+        const CameraControl* c = controlOfRole(controls, role);
+        return c ? c->value : std::nullopt;
+    };
+    const std::optional<double> binning = valueOf(TARVI_ROLE_BINNING);
+    facts.binning = binning && *binning >= 1 ? static_cast<int32_t>(std::lround(*binning)) : 1;
+    facts.offset = valueOf(TARVI_ROLE_OFFSET);
+    facts.sensorTemperature = valueOf(TARVI_ROLE_SENSOR_TEMPERATURE);
+    // The set point says something only while the cooler works towards it.
+    const std::optional<double> cooler = valueOf(TARVI_ROLE_COOLER);
+    facts.targetTemperature =
+        !cooler || *cooler != 0 ? valueOf(TARVI_ROLE_TARGET_TEMPERATURE) : std::nullopt;
 }
 
 std::string captureLogText(const RecordingFacts& f, const RecordingResult& r) {
@@ -223,6 +249,8 @@ std::string captureLogText(const RecordingFacts& f, const RecordingResult& r) {
                              std::to_string(f.balanceGreen) + ", B " + std::to_string(f.balanceBlue)
                        : "none");
     line(out, "Flip", f.flip ? "horizontal" : "none");
+    for (const auto& [caption, value] : f.cameraControls)
+        line(out, "Control", caption + " = " + value);
     line(out, "Frames", std::to_string(r.frames));
     line(out, "Failed exposures", std::to_string(r.gaps.failedExposures));
     line(out, "Gaps", std::to_string(r.gaps.gaps));

@@ -63,6 +63,12 @@ struct RecordingFacts {
     int32_t utcOffsetSeconds = 0;
     LocalDateTime startLocal = 0.0;
     std::optional<uint64_t> freeDiskBytes;
+    // The camera's own controls in force as the recording starts, caption and value
+    // ("Offset", "12"), for the log; those the FITS cards carry besides: the binning, the
+    // offset, the sensor's temperature and the cooler's set point while it cools.
+    std::vector<std::pair<std::string, std::string>> cameraControls;
+    int32_t binning = 1;
+    std::optional<double> offset, sensorTemperature, targetTemperature;
 };
 
 struct SettingChange {
@@ -121,10 +127,15 @@ SerTexts serTextsOf(const RecordingFacts& facts);
 // The cards a FITS frame carries about its session and exposure: OBJECT, OBSERVER, TELESCOP,
 // INSTRUME, FILTER where set, SITELAT and SITELONG (decimal degrees) when the site is set,
 // then DATE-OBS (the frame's exposure start in UTC), DATE-END (its exposure end: start plus
-// the exposure length), EXPTIME, GAIN, XBINNING and YBINNING. Appended as 80-byte cards to
-// `header`. The camera interface reports no pixel size, so no XPIXSZ/YPIXSZ cards.
+// the exposure length), EXPTIME, GAIN, XBINNING and YBINNING, XPIXSZ and YPIXSZ when the
+// camera reports its pixels, and OFFSET, CCD-TEMP and SET-TEMP (degrees Celsius) where the
+// camera's controls tell them. Appended as 80-byte cards to `header`.
 void appendSessionCards(std::string& header, const RecordingFacts& facts,
                         PreciseDateTime frameLocal, int32_t gain);
+
+// Takes the camera's controls of the facts from the controls in force.
+struct CameraControl;
+void takeControlFacts(RecordingFacts& facts, const std::vector<CameraControl>& controls);
 
 // The capture log: "key: value" lines, one fact per line ("File" once for each file), the
 // times and rate of the frames' own stamps and those of the program's clock, the settings

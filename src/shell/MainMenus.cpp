@@ -126,6 +126,8 @@ MainMenus buildMainMenus(QMenuBar* bar) {
     cameraSetup->addSeparator();
     m.selectCamera = menuItem(cameraSetup, QStringLiteral("SelectCamera1"),
                               QCoreApplication::translate("MainMenus", "Select Camera..."));
+    m.cameraControls = checkItem(cameraSetup, QStringLiteral("CameraControls1"),
+                                 QCoreApplication::translate("MainMenus", "Camera Controls"), true);
 
     QMenu* zoom = bar->addMenu(QCoreApplication::translate("MainMenus", "ZOOM"));
     zoom->setObjectName(QStringLiteral("ZOOM1"));

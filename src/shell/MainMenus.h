@@ -26,6 +26,7 @@ struct MainMenus {
     QAction* stampVisible = nullptr;       // TimeStamp Overlay > "Visible"
     QAction* stampConfigure = nullptr;     // TimeStamp Overlay > "Configure"
     QAction* selectCamera = nullptr;       // "Select Camera..."
+    QAction* cameraControls = nullptr;     // "Camera Controls" (checkable): the dock shown
     QAction* previewDuringCapture = nullptr;
     QAction* horizontalFlip = nullptr;
     QAction* colorCamera = nullptr;

@@ -97,6 +97,8 @@ MainWindow::MainWindow(StartOptions options, QWidget* parent)
     menus_ = buildMainMenus(menuBar());
     capturePanel_->addFormatItems(menus_.captureFormat);
     wireMenus();
+    camera_ = options_.camera;
+    buildControlsPanel();
     previewControls_ = new PreviewControls({&menus_, &renderer_, pictureArea_, histogramPanel_,
                                             stretchControl_, exposurePanel_, capture_.get()},
                                            this);
@@ -292,17 +294,6 @@ void MainWindow::wireMenus() {
     });
 }
 
-void MainWindow::selectCamera() {
-    const CameraChoice current = readCameraChoice();
-    CameraDialog dialog(
-        availableCameras(), {current.name, current.options},
-        [](const CameraSelection& chosen) {
-            return writeCameraChoice({chosen.name, chosen.options});
-        },
-        this);
-    dialog.exec();
-}
-
 MainWindow::~MainWindow() {
     if (exitProcInstalled_) setExitHandler(nullptr);
     // No frame may be posted to this window once it is gone; frames still queued are
@@ -383,6 +374,7 @@ RecordingFacts MainWindow::recordingFacts() const {
     if (camera.filterSlot >= 1 &&
         camera.filterSlot <= static_cast<int32_t>(camera.filterNames.size()))
         f.filter = camera.filterNames[static_cast<size_t>(camera.filterSlot) - 1];
+    takeControlFacts(f, capture_->controls().controls);
     f.utcOffsetSeconds = utcOffsetSeconds();
     f.startLocal = localNow();
     const QString folder = capturePanel_->captureDirectory();

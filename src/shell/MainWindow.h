@@ -4,6 +4,7 @@
 //   MainWindow.cpp         the panels, menus, wiring, the frame hand-off and window events
 //   MainWindowStartup.cpp  start-up (camera discovery, stored settings) and the exit procedure
 #include <QMainWindow>
+#include <QSize>
 #include <QString>
 #include <functional>
 #include <memory>
@@ -16,6 +17,7 @@
 #include "session/CaptureSession.h"
 #include "session/PlanetTracker.h"
 #include "session/SeeingMonitor.h"
+#include "settings/CameraChoiceStore.h"
 #include "settings/SettingsStore.h"
 #include "shell/MainMenus.h"
 
@@ -23,6 +25,7 @@ class CapturePanel;
 class CaptureStatusSource;
 class CaptureThread;
 class QTimer;
+class CameraControlsPanel;
 class RecoveryJournal;
 class ExposurePanel;
 class FocusWindow;
@@ -50,6 +53,8 @@ struct MainWindowStartOptions {
     int splashDelayMs = 0;
     std::function<bool(std::string* error)> loadCameraLibrary;
     std::string noCameraHint;
+    // The camera chosen at the start: the one a change of camera that fails opens again.
+    CameraChoice camera;
 };
 
 class MainWindow : public QMainWindow {
@@ -70,6 +75,11 @@ class MainWindow : public QMainWindow {
     void saveAndStop();
     // How long saveAndStop waits at most for the acquisition thread, in milliseconds.
     uint32_t exitWaitMs() const;
+    // Closes the camera in use and opens `choice` in its place, the acquisition started again;
+    // a camera that fails to open says why, and the camera before is opened again. Refused
+    // while a recording runs. True when `choice` runs.
+    bool switchCamera(const CameraChoice& choice);
+    CameraControlsPanel& controlsPanel() { return *controlsPanel_; }
 
     // The focus aid, made by the program block after the window.
     void setFocusWindow(FocusWindow* window) { focusWindow_ = window; }
@@ -148,8 +158,20 @@ class MainWindow : public QMainWindow {
     // shift that holds the disc at the picture's centre.
     void showTrackMarks(const Frame& frame);
     void configureOverlay();
-    // "Select Camera...": the choice is stored for the next start.
+    // "Select Camera...": the camera chosen replaces the one in use (MainWindowCamera.cpp).
     void selectCamera();
+    // The "Camera Controls" dock, kept up to date from the acquisition thread's snapshot.
+    void buildControlsPanel();
+    void refreshCameraControls();
+    // The subframe sliders, the tracker and the blank picture sized to a sensor.
+    void showSensor(int width, int height);
+    // What the window takes from a camera just opened: name, gain units, sensor, depths.
+    void cameraOpened();
+    // Stops acquisition and has the library close the camera (unloaded when it can be);
+    // false when the camera did not finish its exposure (it then stays in use).
+    bool closeCamera();
+    // Loads and opens a camera; false with the reason, the library closed again.
+    bool openChosenCamera(const CameraChoice& choice, std::string* error);
     void applyStoredSettings(const StoredSettings& stored);
     // Completes SER and AVI recordings a crash left unfinished; says so on stderr and in the
     // status bar. While a recording waits for its disk, it looks again every few seconds.
@@ -198,6 +220,12 @@ class MainWindow : public QMainWindow {
     OutputNameDialog* nameDialog_ = nullptr;
     SessionDetailsDialog* sessionDialog_ = nullptr;
     SessionDetails session_;
+
+    CameraControlsPanel* controlsPanel_ = nullptr;
+    uint64_t refusalsShown_ = 0;  // the control refusals already shown
+    QSize sensorShown_;           // the sensor the subframe controls are sized to
+    static constexpr int kControlsRefreshMs = 500;
+    CameraChoice camera_;  // the camera in use, as chosen
 
     QString cameraName_;
     StoredSettings saved_;

@@ -201,18 +201,7 @@ void MainWindow::openCamera() {
         hardExit(1);
     }
 
-    const CaptureStatus camera = capture_->status();
-    const int w = camera.sensorWidth, h = camera.sensorHeight;
-    cameraName_ = QString::fromStdString(camera.cameraName);
-    capture_->setGain(exposurePanel_->gain());
-    capture_->sendGain();
-    exposurePanel_->showCameraGain();
-    subframePanel_->setSensorSize(w, h);
-    tracker_->setSensorSize(w, h);
-    offerSampleDepths();
-    if (w > 0 && h > 0) pictureArea_->showBlank(w, h);
-    setWindowTitle(QString::fromLatin1(kAppName) + QString::fromLatin1(kAppVersion) +
-                   tr(" connected to %1").arg(cameraName_));
+    cameraOpened();
 }
 
 uint32_t MainWindow::exitWaitMs() const {

@@ -93,6 +93,7 @@ int main(int argc, char** argv) {
     options.loadCameraLibrary = [camera](std::string* error) {
         return loadCameraChoice(camera, error);
     };
+    options.camera = camera;
     options.noCameraHint = noCameraHint(camera, readWorkingCameraChoice(), availableCameras());
     mainWindow = new MainWindow(std::move(options));
     // With the codec set to "Ask when opening", every AVI part asks for its codec.

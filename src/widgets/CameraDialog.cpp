@@ -161,7 +161,7 @@ CameraDialog::CameraDialog(const std::vector<std::string>& cameras, const Camera
         deviceList_->setCurrentItem(item);
     }
 
-    auto* note = new QLabel(tr("The camera is used from the next start."), this);
+    auto* note = new QLabel(tr("The camera chosen opens in place of the one in use."), this);
     note->setObjectName(QStringLiteral("NoteLabel"));
     layout->addWidget(note);
     errorLabel_ = new QLabel(this);

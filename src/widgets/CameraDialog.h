@@ -1,7 +1,7 @@
 #pragma once
 // "Select Camera...": the camera libraries found, their options as KEY=VALUE lines and, for
 // the INDI camera, the server address and the cameras that server offers (asked for only
-// when the user presses "Fetch devices"). The choice is stored for the next start.
+// when the user presses "Fetch devices"). The choice is stored; the main window then opens it.
 #include <QDialog>
 #include <QFutureWatcher>
 #include <QString>

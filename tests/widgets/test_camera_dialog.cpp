@@ -48,7 +48,7 @@ TEST(CameraDialog, IndiServerAndDeviceHaveTheirOwnFieldsAndAreStoredWithTheOptio
     EXPECT_EQ(find<QListWidget>(dialog, "DeviceList")->currentItem()->text(),
               QStringLiteral("Cam A"));
     EXPECT_EQ(find<QPlainTextEdit>(dialog, "OptionsEdit")->toPlainText(), QStringLiteral("x=1"));
-    EXPECT_TRUE(find<QLabel>(dialog, "NoteLabel")->text().contains(QStringLiteral("next start")));
+    EXPECT_TRUE(find<QLabel>(dialog, "NoteLabel")->text().contains(QStringLiteral("in place of")));
 
     // A server typed among the options gives way to the server field.
     find<QLineEdit>(dialog, "ServerEdit")->setText(QStringLiteral("other:7000"));

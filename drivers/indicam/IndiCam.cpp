@@ -15,6 +15,7 @@
 #include <cstring>
 
 #include "IndiSession.h"
+#include "IndiFocuser.h"
 #include "IndiWheel.h"
 
 #pragma GCC visibility push(default)
@@ -79,6 +80,7 @@ bool reopenLostCamera() {
         return false;
     }
     openWheel();
+    openFocuser();
     g_settings.exposureUs = kept.exposureUs;
     int bits = 8;
     {
@@ -150,9 +152,11 @@ int CameraOption(const char* key, const char* value) {
             g_options.device = v;
     } else if (k == "wheel") {
         setWheelOption(v, &why);
+    } else if (k == "focuser") {
+        setFocuserOption(v, &why);
     } else {
-        why =
-            "no option '" + k + "' (the options are server=HOST:PORT, device=NAME and wheel=NAME)";
+        why = "no option '" + k +
+              "' (the options are server=HOST:PORT, device=NAME, wheel=NAME and focuser=NAME)";
     }
     State& s = state();
     std::lock_guard<std::mutex> lock(s.mutex);
@@ -183,7 +187,10 @@ int openUSB(int /*reserved*/) {
         g_driverBits = std::clamp(s.bitsPerPixel, 8, 16);
         s.reopenWanted = true;
     }
-    if (opened == 1) openWheel();
+    if (opened == 1) {
+        openWheel();
+        openFocuser();
+    }
     return opened;
 }
 

@@ -103,6 +103,11 @@ bool tryLoad(const std::string& path, TarviApi* api, std::string* why) {
         t.filterWheelName = nullptr;
         t.filterWheelMove = nullptr;
     }
+    if (!take(handle, "FocuserState", t.focuserState, optional) |
+        !take(handle, "FocuserMove", t.focuserMove, optional)) {
+        t.focuserState = nullptr;
+        t.focuserMove = nullptr;
+    }
     *api = t;
     return true;
 }

@@ -30,6 +30,9 @@ struct TarviApi {
     decltype(&::FilterWheelState) filterWheelState = nullptr;
     decltype(&::FilterWheelName) filterWheelName = nullptr;
     decltype(&::FilterWheelMove) filterWheelMove = nullptr;
+    // The focuser: both or none.
+    decltype(&::FocuserState) focuserState = nullptr;
+    decltype(&::FocuserMove) focuserMove = nullptr;
 
     // True when all ten entry points are present.
     bool complete() const;

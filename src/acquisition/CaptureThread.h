@@ -15,6 +15,7 @@
 #include <thread>
 #include <vector>
 
+#include "acquisition/FocuserLink.h"
 #include "acquisition/Frame.h"
 #include "acquisition/tarvidll.h"
 #include "platform/Clock.h"
@@ -156,6 +157,9 @@ class CaptureThread {
     // Turns the filter wheel to position `slot` (1..) between exposures; wheelMoving holds
     // in the status from this call on until the thread has seen the wheel still.
     void setFilterSlot(int32_t slot);
+    // The focuser of the camera library: moves asked for are sent between exposures.
+    FocuserLink& focuser() { return focuser_; }
+    const FocuserLink& focuser() const { return focuser_; }
     CaptureSettings settings() const;   // as asked for, not necessarily in force yet
     WhiteBalance whiteBalance() const;  // as asked for last
     // The overlay text: date-time format and prefix, applied to each frame's start time.
@@ -325,6 +329,7 @@ class CaptureThread {
     int64_t settledUs_ = 0;
     unsigned wheelNames_ = 0;
     bool wheelKnown_ = false;  // the names have been read
+    FocuserLink focuser_;
     FramePtr captureFrame_;
     FramePtr nextCaptureFrame_;
     std::vector<FramePtr> abandoned_;

@@ -462,7 +462,18 @@ void CapturePanel::requestCapture(bool sequence) {
 }
 
 void CapturePanel::cancelRecording() {
-    recorder_.cancel();
+    if (sequenceCancel_)
+        sequenceCancel_();
+    else
+        recorder_.cancel();
+}
+
+void CapturePanel::holdForSequence(std::function<void()> cancel) {
+    sequenceCancel_ = std::move(cancel);
+    if (sequenceCancel_)
+        showRecordingControls();
+    else if (!recorder_.busy() && !waiting())
+        endRecordingControls();
 }
 
 bool CapturePanel::closeForExit() {
@@ -477,6 +488,7 @@ bool CapturePanel::closeForExit() {
 // ---- what the recording controller shows
 
 void CapturePanel::endRecordingControls() {
+    if (sequenceCancel_) return;  // between two recordings of a sequence
     cancelButton_->hide();
     setLocked(false);
 }

@@ -68,6 +68,10 @@ class CapturePanel : public QFrame {
     void startSequence();
     void startStillSeries();
     void cancelRecording();
+    // While a sequence runs (`cancel` set): the capture controls stay locked and Cancel in
+    // view between its recordings, and Cancel calls `cancel` instead of ending the recording
+    // itself. An empty function gives the controls back.
+    void holdForSequence(std::function<void()> cancel);
     // A capture command waits (for the filter wheel to stop, for sharp seeing): true
     // meanwhile.
     bool waiting() const { return recorder_.waiting(); }
@@ -106,6 +110,7 @@ class CapturePanel : public QFrame {
     StatusPanels& status_;
     OutputNameDialog* nameDialog_ = nullptr;
     std::function<int64_t()> exposureUs_;
+    std::function<void()> sequenceCancel_;
     bool colorCamera_ = true;
     CaptureFormat format_ = CaptureFormat::Fit;
     bool locked_ = false;

@@ -76,8 +76,8 @@ std::string openAccessory(const std::string& named, unsigned mask, const char* w
             return true;
         });
     const bool answered = waitFor(kAnswerTimeout, [&](State& st) {
-        return st.lost ||
-               (switchIsOn(deviceProperty(st, device, "CONNECTION"), "CONNECT") && ready(st, device));
+        return st.lost || (switchIsOn(deviceProperty(st, device, "CONNECTION"), "CONNECT") &&
+                           ready(st, device));
     });
     std::lock_guard<std::mutex> lock(s.mutex);
     if (!answered || s.lost) {

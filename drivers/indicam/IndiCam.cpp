@@ -14,8 +14,8 @@
 #include <cstdio>
 #include <cstring>
 
-#include "IndiSession.h"
 #include "IndiFocuser.h"
+#include "IndiSession.h"
 #include "IndiWheel.h"
 
 #pragma GCC visibility push(default)

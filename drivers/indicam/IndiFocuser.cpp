@@ -83,17 +83,15 @@ int FocuserState(TarviFocuserState* out) {
     if (f.device.empty() || !value || !g_client || !s.serverUp || s.lost) return 0;
     const IPState driverState = property.getState();
     const int position = static_cast<int>(std::lround(value->getValue()));
-    if (f.asked &&
-        (driverState == IPS_ALERT || (driverState != IPS_BUSY && position == f.target) ||
-         Clock::now() - f.askedAt > kFocusTimeout)) {
+    if (f.asked && (driverState == IPS_ALERT || (driverState != IPS_BUSY && position == f.target) ||
+                    Clock::now() - f.askedAt > kFocusTimeout)) {
         f.asked = false;
         if (position != f.target)
-            std::fprintf(stderr, "INDI: focuser '%s' did not reach position %d\n",
-                         f.device.c_str(), f.target);
+            std::fprintf(stderr, "INDI: focuser '%s' did not reach position %d\n", f.device.c_str(),
+                         f.target);
     }
     const auto fits = [&](size_t offset, size_t bytes) { return offset + bytes <= out->size; };
-    if (fits(offsetof(TarviFocuserState, position), sizeof out->position))
-        out->position = position;
+    if (fits(offsetof(TarviFocuserState, position), sizeof out->position)) out->position = position;
     if (fits(offsetof(TarviFocuserState, minimum), sizeof out->minimum))
         out->minimum = static_cast<int>(std::lround(value->getMin()));
     if (fits(offsetof(TarviFocuserState, maximum), sizeof out->maximum))
@@ -110,8 +108,7 @@ int FocuserMove(int position) {
     {
         std::lock_guard<std::mutex> lock(s.mutex);
         auto* value = focusPosition(s, f.device);
-        if (f.device.empty() || !value || position < value->getMin() ||
-            position > value->getMax())
+        if (f.device.empty() || !value || position < value->getMin() || position > value->getMax())
             return 0;
     }
     const bool sent =

@@ -8,7 +8,7 @@ namespace indicam {
 // focuser. False, with the reason in *why, for an empty name.
 bool setFocuserOption(const std::string& value, std::string* why);
 // Once the camera is open (under apiMutex): finds the focuser on the same server, connects it
-// (the one named, else the first found) and waits for its absolute position. A focuser that is missing or does not answer is
-// reported on stderr and left out.
+// (the one named, else the first found) and waits for its absolute position. A focuser that is
+// missing or does not answer is reported on stderr and left out.
 void openFocuser();
 }  // namespace indicam

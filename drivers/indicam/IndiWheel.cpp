@@ -96,16 +96,16 @@ void openWheel() {
         w.settledUs = 0;
     }
     if (w.option == "none") return;
-    const std::string device = openAccessory(
-        w.option, INDI::BaseDevice::FILTER_INTERFACE, "filter wheel",
-        [](State& st, const std::string& d) {
-            INDI::Property slot = deviceProperty(st, d, "FILTER_SLOT");
-            auto* value = numberOf(slot, "FILTER_SLOT_VALUE");
-            INDI::Property names = deviceProperty(st, d, "FILTER_NAME");
-            return value && names.isValid() &&
-                   (value->getMax() >= 1 ||
-                    (names.getType() == INDI_TEXT && names.getText()->count() >= 1));
-        });
+    const std::string device =
+        openAccessory(w.option, INDI::BaseDevice::FILTER_INTERFACE, "filter wheel",
+                      [](State& st, const std::string& d) {
+                          INDI::Property slot = deviceProperty(st, d, "FILTER_SLOT");
+                          auto* value = numberOf(slot, "FILTER_SLOT_VALUE");
+                          INDI::Property names = deviceProperty(st, d, "FILTER_NAME");
+                          return value && names.isValid() &&
+                                 (value->getMax() >= 1 ||
+                                  (names.getType() == INDI_TEXT && names.getText()->count() >= 1));
+                      });
     std::lock_guard<std::mutex> lock(s.mutex);
     w.device = device;
 }

@@ -37,7 +37,8 @@ void FocuserLink::service(const TarviApi& api) {
     }
     if (present && serial != sent_) {
         sent_ = serial;
-        const int32_t target = std::clamp(asked, state.minimum, std::max(state.minimum, state.maximum));
+        const int32_t target =
+            std::clamp(asked, state.minimum, std::max(state.minimum, state.maximum));
         if (target != state.position && api.focuserMove(target) == 1) readFocuser(api, state);
     }
     std::lock_guard<std::mutex> lock(mutex_);

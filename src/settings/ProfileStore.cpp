@@ -39,8 +39,7 @@ std::string ProfileStore::pathOf(const std::string& name) const {
     return folder_ + "/" + name + kProfileExtension;
 }
 
-std::optional<TargetProfile> ProfileStore::load(const std::string& name,
-                                                std::string& error) const {
+std::optional<TargetProfile> ProfileStore::load(const std::string& name, std::string& error) const {
     const std::string path = pathOf(name);
     QFile file(qtPath(path));
     if (!profileNameProblem(name).empty() || !file.open(QIODevice::ReadOnly)) {
@@ -70,8 +69,8 @@ bool ProfileStore::save(const TargetProfile& profile, std::string& error) const 
         file.write(text.data(), static_cast<qint64>(text.size())) !=
             static_cast<qint64>(text.size()) ||
         !file.commit()) {
-        error = "The profile could not be written to " + path + ": " +
-                file.errorString().toStdString();
+        error =
+            "The profile could not be written to " + path + ": " + file.errorString().toStdString();
         return false;
     }
     return true;

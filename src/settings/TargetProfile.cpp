@@ -81,12 +81,12 @@ const char* const kGainReason = "must be a whole number from 0 to 100";
 
 std::string ProfileReader::take(const std::string& key, const std::string& value) {
     switch (section) {
-    case Section::Top:
-        return takeTop(key, value);
-    case Section::Filter:
-        return takeFilter(key, value);
-    case Section::Step:
-        return takeStep(key, value);
+        case Section::Top:
+            return takeTop(key, value);
+        case Section::Filter:
+            return takeFilter(key, value);
+        case Section::Step:
+            return takeStep(key, value);
     }
     return {};
 }
@@ -97,10 +97,14 @@ std::string ProfileReader::takeTop(const std::string& key, const std::string& va
     const auto whole = [&](int32_t low, int32_t high, int32_t& out, const char* reason) {
         return readWhole32(value, low, high, out) ? std::string() : std::string(reason);
     };
-    if (key == "target") s.target = value;
-    else if (key == "observer") s.observer = value;
-    else if (key == "telescope") s.telescope = value;
-    else if (key == "filter") s.filter = value;
+    if (key == "target")
+        s.target = value;
+    else if (key == "observer")
+        s.observer = value;
+    else if (key == "telescope")
+        s.telescope = value;
+    else if (key == "filter")
+        s.filter = value;
     else if (key == "latitude" || key == "longitude") {
         std::optional<double> degrees;
         const bool lat = key == "latitude";
@@ -171,8 +175,7 @@ std::string ProfileReader::takeStep(const std::string& key, const std::string& v
     } else if (key == "seconds") {
         if (!readWhole32(value, 1, 86400, s.seconds)) return "must be from 1 to 86400 seconds";
     } else if (key == "pause_s") {
-        if (!readWhole32(value, 0, 86400, s.pauseSeconds))
-            return "must be from 0 to 86400 seconds";
+        if (!readWhole32(value, 0, 86400, s.pauseSeconds)) return "must be from 0 to 86400 seconds";
     } else {
         return "no setting '" + key + "' for a step";
     }
@@ -250,8 +253,9 @@ std::optional<TargetProfile> parseProfile(const std::string& text, ProfileError&
                 reader.section = Section::Filter;
                 reader.profile.filters.push_back({name, {}, {}, 0});
             } else {
-                return fail(number, "no section '" + inside + "' (the sections are [filter NAME] "
-                                    "and [step])");
+                return fail(number, "no section '" + inside +
+                                        "' (the sections are [filter NAME] "
+                                        "and [step])");
             }
             continue;
         }

@@ -5,9 +5,9 @@
 #include <QFrame>
 #include <QLabel>
 #include <QLineEdit>
-#include <QSignalBlocker>
 #include <QMenu>
 #include <QRegularExpressionValidator>
+#include <QSignalBlocker>
 
 #include "acquisition/CameraLib.h"
 #include "acquisition/CaptureThread.h"

@@ -30,10 +30,9 @@ void MainWindow::makeSequenceRunner() {
         return request;
     };
     hooks.holdControls = [this](bool running) {
-        capturePanel_->holdForSequence(running ? std::function<void()>([this] {
-            sequence_->cancelStep();
-        })
-                                               : std::function<void()>());
+        capturePanel_->holdForSequence(
+            running ? std::function<void()>([this] { sequence_->cancelStep(); })
+                    : std::function<void()>());
         // The capture buttons and Cancel in view for the whole sequence.
         if (running)
             if (auto* scroll = findChild<QScrollArea*>(QStringLiteral("LeftScroll")))
@@ -65,8 +64,8 @@ TargetProfile MainWindow::currentProfile(const std::string& name) const {
     const CaptureSettings asked = capture_->settings();
     const CaptureStatus camera = capture_->status();
     // The full sensor is kept as 0 x 0, so that the profile fits another camera too.
-    const bool full = asked.width <= 0 || (asked.width >= camera.sensorWidth &&
-                                           asked.height >= camera.sensorHeight);
+    const bool full = asked.width <= 0 ||
+                      (asked.width >= camera.sensorWidth && asked.height >= camera.sensorHeight);
     p.width = full ? 0 : asked.width;
     p.height = full ? 0 : asked.height;
     p.depth = menus_.depth16->isChecked() ? 16 : 8;
@@ -99,8 +98,7 @@ QString MainWindow::applyProfile(const QString& name) {
     (depth == 16 ? menus_.depth16 : menus_.depth8)->setChecked(true);
     chooseSampleDepth(depth);
     capturePanel_->selectFormat(p.format);
-    if (!writeLastProfile(p.name))
-        qCWarning(lcProgram, "the profile in use could not be stored");
+    if (!writeLastProfile(p.name)) qCWarning(lcProgram, "the profile in use could not be stored");
     return {};
 }
 

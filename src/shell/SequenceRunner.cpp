@@ -62,7 +62,8 @@ QString SequenceRunner::start(const TargetProfile& profile) {
     const FocuserStatus focus = capture_.focuser().status();
     focusing_ = focus.present;
     const std::string inBeam =
-        camera.filterSlot >= 1 && camera.filterSlot <= static_cast<int32_t>(camera.filterNames.size())
+        camera.filterSlot >= 1 &&
+                camera.filterSlot <= static_cast<int32_t>(camera.filterNames.size())
             ? camera.filterNames[static_cast<size_t>(camera.filterSlot) - 1]
             : std::string();
     focusBase_ = focus.position - profile_.focusOffsetFor(inBeam);
@@ -201,19 +202,20 @@ double SequenceRunner::secondsLeft() const {
         return std::max(0, static_cast<int32_t>(end - monotonicMs())) / 1000.0;
     };
     switch (phase_) {
-    case Phase::Pausing:
-        return msUntil(pauseEnd_);
-    case Phase::Recording:
-        if (recorder_.busy()) {
-            if (recorder_.framesToGo() == kCountTimed) return msUntil(recorder_.endTime()) + pause;
-            if (recorder_.framesToGo() > 0)
-                return recorder_.framesToGo() *
-                           static_cast<double>(profile_.exposureFor(step.filter)) / 1e6 +
-                       pause;
-        }
-        [[fallthrough]];
-    default:
-        return stepSeconds(profile_, step) + pause;
+        case Phase::Pausing:
+            return msUntil(pauseEnd_);
+        case Phase::Recording:
+            if (recorder_.busy()) {
+                if (recorder_.framesToGo() == kCountTimed)
+                    return msUntil(recorder_.endTime()) + pause;
+                if (recorder_.framesToGo() > 0)
+                    return recorder_.framesToGo() *
+                               static_cast<double>(profile_.exposureFor(step.filter)) / 1e6 +
+                           pause;
+            }
+            [[fallthrough]];
+        default:
+            return stepSeconds(profile_, step) + pause;
     }
 }
 

@@ -34,8 +34,7 @@ ProfilesDialog::ProfilesDialog(ProfileStore store, Actions actions, QWidget* par
     row->addLayout(left, 1);
 
     auto* buttons = new QVBoxLayout;
-    const auto button = [&](const char* name, const QString& caption, bool needsChoice,
-                            auto slot) {
+    const auto button = [&](const char* name, const QString& caption, bool needsChoice, auto slot) {
         auto* b = new QPushButton(caption, this);
         b->setObjectName(QString::fromLatin1(name));
         b->setAutoDefault(false);
@@ -135,5 +134,6 @@ void ProfilesDialog::editSequence() {
 }
 
 void ProfilesDialog::dryRun() {
-    if (const auto profile = loadChosen()) showMessage(QString::fromStdString(dryRunText(*profile)));
+    if (const auto profile = loadChosen())
+        showMessage(QString::fromStdString(dryRunText(*profile)));
 }

@@ -65,8 +65,8 @@ SequenceDialog::SequenceDialog(QStringList wheelFilters, QWidget* parent)
     box->addLayout(form);
 
     box->addWidget(new QLabel(tr("Steps"), this));
-    steps_ = table(QStringLiteral("Steps"), {tr("Filter"), tr("Count"), tr("Unit"), tr("Pause")},
-                   this);
+    steps_ =
+        table(QStringLiteral("Steps"), {tr("Filter"), tr("Count"), tr("Unit"), tr("Pause")}, this);
     box->addWidget(steps_, 2);
     auto* stepButtons = new QHBoxLayout;
     const auto button = [&](const char* name, const QString& caption) {
@@ -182,7 +182,8 @@ TargetProfile SequenceDialog::edited() const {
     p.steps.clear();
     for (int row = 0; row < steps_->rowCount(); ++row) {
         SequenceStep step;
-        step.filter = cell<QComboBox>(steps_, row, StepFilter)->currentText().trimmed().toStdString();
+        step.filter =
+            cell<QComboBox>(steps_, row, StepFilter)->currentText().trimmed().toStdString();
         const int count = cell<QSpinBox>(steps_, row, StepCount)->value();
         (cell<QComboBox>(steps_, row, StepUnit)->currentIndex() == 1 ? step.seconds : step.frames) =
             count;

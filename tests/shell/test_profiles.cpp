@@ -36,7 +36,8 @@ TargetProfile everySetting() {
 
 bool writeFile(const std::string& path, const std::string& text) {
     QFile f(QString::fromStdString(path));
-    return f.open(QIODevice::WriteOnly) && f.write(text.data(), qint64(text.size())) == qint64(text.size());
+    return f.open(QIODevice::WriteOnly) &&
+           f.write(text.data(), qint64(text.size())) == qint64(text.size());
 }
 }  // namespace
 
@@ -98,7 +99,8 @@ TEST(TargetProfiles, TheWindowAppliesAProfileWholeRefusesABrokenOneAndAppliesThe
     saturn.gain = 33;
     saturn.format = CaptureFormat::Ser;
     ASSERT_TRUE(store.save(saturn, error)) << error;
-    ASSERT_TRUE(writeFile(store.pathOf("Broken"), "gain = 77\nexposure_ms = 50\nwhite_balance = 1 2\n"));
+    ASSERT_TRUE(
+        writeFile(store.pathOf("Broken"), "gain = 77\nexposure_ms = 50\nwhite_balance = 1 2\n"));
     {
         MainWindow mainWindow;
         ASSERT_TRUE(startLiveWindow(mainWindow));

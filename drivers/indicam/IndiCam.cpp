@@ -14,6 +14,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "IndiFocuser.h"
 #include "IndiSession.h"
 #include "IndiWheel.h"
 
@@ -79,6 +80,7 @@ bool reopenLostCamera() {
         return false;
     }
     openWheel();
+    openFocuser();
     g_settings.exposureUs = kept.exposureUs;
     int bits = 8;
     {
@@ -150,6 +152,8 @@ int CameraOption(const char* key, const char* value) {
             g_options.device = v;
     } else if (k == "wheel") {
         setWheelOption(v, &why);
+    } else if (k == "focuser") {
+        setFocuserOption(v, &why);
     } else if (k == "socket") {
         g_options.localSocket = v;
     } else if (k == "blobs") {
@@ -159,8 +163,8 @@ int CameraOption(const char* key, const char* value) {
             why = "blobs is 'separate' (the images on a connection of their own) or 'shared'";
     } else {
         why = "no option '" + k +
-              "' (the options are server=HOST:PORT, device=NAME, wheel=NAME, socket=PATH and "
-              "blobs=separate|shared)";
+              "' (the options are server=HOST:PORT, device=NAME, wheel=NAME, focuser=NAME, "
+              "socket=PATH and blobs=separate|shared)";
     }
     State& s = state();
     std::lock_guard<std::mutex> lock(s.mutex);
@@ -191,7 +195,10 @@ int openUSB(int /*reserved*/) {
         g_driverBits = std::clamp(s.bitsPerPixel, 8, 16);
         s.reopenWanted = true;
     }
-    if (opened == 1) openWheel();
+    if (opened == 1) {
+        openWheel();
+        openFocuser();
+    }
     return opened;
 }
 

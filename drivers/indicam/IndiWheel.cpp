@@ -15,7 +15,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 
+#include "IndiAccessory.h"
 #include "IndiSession.h"
 
 #pragma GCC visibility push(default)
@@ -43,44 +45,11 @@ Wheel& wheel() {
 }
 
 INDI::Property wheelProperty(State& s, const char* name) {
-    auto it = s.props.find({wheel().device, name});
-    return it == s.props.end() ? INDI::Property() : it->second;
+    return deviceProperty(s, wheel().device, name);
 }
 
-bool hasFilterInterface(State& s, const std::string& device) {
-    auto it = s.props.find({device, "DRIVER_INFO"});
-    if (it == s.props.end() || it->second.getType() != INDI_TEXT) return false;
-    auto* iface = it->second.getText()->findWidgetByName("DRIVER_INTERFACE");
-    return iface && iface->getText() &&
-           (std::atoi(iface->getText()) & INDI::BaseDevice::FILTER_INTERFACE);
-}
-
-// The wheel's device: the one named, else the first wheel that is not the camera, else the
-// camera when it is a wheel too. Under the state lock.
-std::string chooseWheel(State& s, const std::string& named) {
-    if (!named.empty())
-        return std::find(s.devices.begin(), s.devices.end(), named) != s.devices.end() ? named : "";
-    for (const std::string& d : s.devices)
-        if (d != s.device && hasFilterInterface(s, d)) return d;
-    return hasFilterInterface(s, s.device) ? s.device : std::string();
-}
-
-// Sends a property of the wheel (the state lock not held).
-template <typename Edit>
-bool sendWheel(const char* name, Edit edit) {
-    State& s = state();
-    INDI::Property p;
-    {
-        std::lock_guard<std::mutex> lock(s.mutex);
-        if (!g_client || !s.serverUp || s.lost || wheel().device.empty()) return false;
-        p = wheelProperty(s, name);
-        if (!p.isValid() || !edit(p)) return false;
-    }
-    if (p.getType() == INDI_SWITCH)
-        send([&] { g_client->sendNewSwitch(p); });
-    else
-        send([&] { g_client->sendNewNumber(p); });
-    return true;
+bool sendWheel(const char* name, const std::function<bool(INDI::Property&)>& edit) {
+    return sendDeviceProperty(wheel().device, name, edit);
 }
 
 INDI::WidgetView<INumber>* slotValue(State& s) {
@@ -127,47 +96,18 @@ void openWheel() {
         w.settledUs = 0;
     }
     if (w.option == "none") return;
-    std::string device;
-    // The server lists every device at once; a wheel named may take a moment more.
-    waitFor(w.option.empty() ? kListingQuiet : Clock::duration(kListingTime), [&](State& st) {
-        device = chooseWheel(st, w.option);
-        return !device.empty() || st.lost;
-    });
-    if (device.empty()) {
-        if (!w.option.empty())
-            std::fprintf(stderr, "INDI: filter wheel '%s' not found; no wheel in use\n",
-                         w.option.c_str());
-        return;
-    }
-    {
-        std::lock_guard<std::mutex> lock(s.mutex);
-        w.device = device;
-    }
-    bool connected = false;
-    {
-        std::lock_guard<std::mutex> lock(s.mutex);
-        connected = switchIsOn(wheelProperty(s, "CONNECTION"), "CONNECT");
-    }
-    if (!connected)
-        sendWheel("CONNECTION", [](INDI::Property& p) {
-            auto* sw = p.getSwitch();
-            auto* on = sw->findWidgetByName("CONNECT");
-            if (!on) return false;
-            sw->reset();
-            on->setState(ISS_ON);
-            return true;
-        });
-    const bool ready = waitFor(kAnswerTimeout, [&](State& st) {
-        return st.lost ||
-               (switchIsOn(wheelProperty(st, "CONNECTION"), "CONNECT") && slotValue(st) &&
-                slotCount(st) >= 1 && wheelProperty(st, "FILTER_NAME").isValid());
-    });
+    const std::string device =
+        openAccessory(w.option, INDI::BaseDevice::FILTER_INTERFACE, "filter wheel",
+                      [](State& st, const std::string& d) {
+                          INDI::Property slot = deviceProperty(st, d, "FILTER_SLOT");
+                          auto* value = numberOf(slot, "FILTER_SLOT_VALUE");
+                          INDI::Property names = deviceProperty(st, d, "FILTER_NAME");
+                          return value && names.isValid() &&
+                                 (value->getMax() >= 1 ||
+                                  (names.getType() == INDI_TEXT && names.getText()->count() >= 1));
+                      });
     std::lock_guard<std::mutex> lock(s.mutex);
-    if (!ready || s.lost) {
-        std::fprintf(stderr, "INDI: filter wheel '%s' does not answer; no wheel in use\n",
-                     device.c_str());
-        w.device.clear();
-    }
+    w.device = device;
 }
 }  // namespace indicam
 

@@ -120,6 +120,12 @@ bool tryLoad(const std::string& path, TarviApi* api, std::string* why, void** op
         t.cameraControlGet = nullptr;
         t.cameraControlSet = nullptr;
     }
+    // The focuser: both or none.
+    if (!take(handle, "FocuserState", t.focuserState, optional) |
+        !take(handle, "FocuserMove", t.focuserMove, optional)) {
+        t.focuserState = nullptr;
+        t.focuserMove = nullptr;
+    }
     *api = t;
     if (opened) *opened = handle;
     return true;

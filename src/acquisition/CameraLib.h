@@ -37,6 +37,9 @@ struct TarviApi {
     decltype(&::CameraControlChoice) cameraControlChoice = nullptr;
     decltype(&::CameraControlGet) cameraControlGet = nullptr;
     decltype(&::CameraControlSet) cameraControlSet = nullptr;
+    // The focuser: both or none.
+    decltype(&::FocuserState) focuserState = nullptr;
+    decltype(&::FocuserMove) focuserMove = nullptr;
 
     // True when all ten entry points are present.
     bool complete() const;

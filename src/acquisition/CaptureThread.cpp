@@ -835,6 +835,7 @@ void CaptureThread::exposureLoop() {
     try {
         captureFrame_ = newCaptureFrame();
         serviceWheel();
+        focuser_.service(api);
         while (running_) {
             if (!waitForBudget()) break;
             const bool recording = recording_.load();
@@ -891,6 +892,7 @@ void CaptureThread::exposureLoop() {
             captureFrame_ = std::move(nextCaptureFrame_);
             const TarviFrameInfo info = askFrameInfo(api);
             serviceWheel();
+            focuser_.service(api);
             if (info.status != TARVI_FRAME_GOOD) {
                 // A failed exposure left the buffer unfilled: it is neither shown nor
                 // recorded, and the next exposure starts.

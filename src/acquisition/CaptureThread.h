@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "acquisition/CameraControls.h"
+#include "acquisition/FocuserLink.h"
 #include "acquisition/Frame.h"
 #include "acquisition/tarvidll.h"
 #include "platform/Clock.h"
@@ -161,6 +162,9 @@ class CaptureThread {
     // recording must not see waits for its end. controls() tells what came of it.
     void setControl(const std::string& id, double value) { controlHost_.request(id, value); }
     ControlSnapshot controls() const { return controlHost_.snapshot(); }
+    // The focuser of the camera library: moves asked for are sent between exposures.
+    FocuserLink& focuser() { return focuser_; }
+    const FocuserLink& focuser() const { return focuser_; }
     CaptureSettings settings() const;   // as asked for, not necessarily in force yet
     WhiteBalance whiteBalance() const;  // as asked for last
     // The overlay text: date-time format and prefix, applied to each frame's start time.
@@ -342,6 +346,7 @@ class CaptureThread {
     int64_t settledUs_ = 0;
     unsigned wheelNames_ = 0;
     bool wheelKnown_ = false;  // the names have been read
+    FocuserLink focuser_;
     FramePtr captureFrame_;
     FramePtr nextCaptureFrame_;
     std::vector<FramePtr> abandoned_;

@@ -174,6 +174,28 @@ int FilterWheelName(int slot, char* buffer, int size);
  * refused (no wheel, no such position). */
 int FilterWheelMove(int slot);
 
+/* The focuser: for a library that also moves a focuser of the camera's telescope. Called on
+ * the acquisition thread, between exposures, once openUSB has opened the camera. A library
+ * without these entry points, or whose FocuserState returns 0, has no focuser.
+ *
+ * FocuserState: the focuser as the library last heard of it, without waiting for it. The
+ * caller sets `size` as with FilterWheelState; the library fills only the fields that lie
+ * wholly within `size`. Returns 1 when there is a focuser, 0 when there is none. */
+typedef struct TarviFocuserState {
+    unsigned int size; /* set by the caller: sizeof(TarviFocuserState) as it knows it */
+    int position;      /* the absolute position, in the focuser's steps */
+    int minimum;       /* the positions it can reach */
+    int maximum;
+    int moving; /* 1 from a move asked for (by this program or anyone else) until the
+                   focuser reports the position reached */
+} TarviFocuserState;
+int FocuserState(TarviFocuserState* state);
+
+/* FocuserMove: starts the move to the absolute position and returns at once: 1 = asked for
+ * (FocuserState then says moving until the focuser reports the position reached), 0 =
+ * refused (no focuser, a position out of its range). */
+int FocuserMove(int position);
+
 /* CameraListDevices: the cameras a library can reach behind a server, for the camera choice,
  * for a library that talks to one (such as the INDI camera). `server` is the library's
  * address, HOST:PORT ("" for its default). Asks on a connection of its own, so that the

@@ -42,6 +42,10 @@ std::string programStateFolder() {
     return xdgFolder("XDG_STATE_HOME", "/.local/state") + "/TarviVideo5X";
 }
 
+std::string programDataFolder() {
+    return xdgFolder("XDG_DATA_HOME", "/.local/share") + "/TarviVideo5X";
+}
+
 std::string InstanceLock::defaultPath() {
     const std::string state = programStateFolder();
     if (makeDirs(state) && ::access(state.c_str(), W_OK | X_OK) == 0)

@@ -10,6 +10,9 @@
 // The program's state folder: $XDG_STATE_HOME/TarviVideo5X, with ~/.local/state standing in
 // for an unset or relative $XDG_STATE_HOME. The recovery notes live in it.
 std::string programStateFolder();
+// The program's data folder: $XDG_DATA_HOME/TarviVideo5X, with ~/.local/share standing in the
+// same way. The target profiles live in it.
+std::string programDataFolder();
 
 enum class InstanceLockResult {
     Acquired,       // this process holds the lock now

@@ -11,6 +11,7 @@
 #include "shell/ExposurePanel.h"
 #include "shell/Log.h"
 #include "shell/MainWindow.h"
+#include "shell/SequenceRunner.h"
 #include "shell/SubframePanel.h"
 
 namespace {
@@ -71,6 +72,8 @@ QVariantMap CaptureBus::Status() {
         {QStringLiteral("filter"), QString::fromStdString(window_.recordingFacts().filter)},
         {QStringLiteral("width"), camera.width},
         {QStringLiteral("height"), camera.height},
+        {QStringLiteral("sequence"),
+         window_.sequence().running() ? window_.sequence().statusText() : QString()},
     };
 }
 
@@ -92,6 +95,19 @@ void CaptureBus::StartRecording(const QString& format, int count, const QString&
 
 void CaptureBus::CancelRecording() {
     answer(window_.capturePanel().cancelCaptureAs());
+}
+
+void CaptureBus::ApplyProfile(const QString& name) {
+    answer(window_.applyProfile(name));
+}
+
+void CaptureBus::StartSequence(const QString& profile) {
+    answer(window_.startSequence(profile));
+}
+
+void CaptureBus::StopSequence() {
+    if (!window_.sequence().running()) return answer(QStringLiteral("No sequence runs"));
+    window_.stopSequence();
 }
 
 // ---- the signals

@@ -37,7 +37,7 @@ class CaptureBus : public QObject, protected QDBusContext {
   public slots:
     // camera, recording, waiting (for the wheel or sharp seeing), frames (of the running or
     // last recording), fps, lastFile, exposureUs, gain, filter (the one the files name),
-    // width and height (of the frames now).
+    // width and height (of the frames now), sequence (its status text; "" when none runs).
     QVariantMap Status();
     void SetExposure(double milliseconds);
     void SetGain(int gain);
@@ -45,6 +45,12 @@ class CaptureBus : public QObject, protected QDBusContext {
     // format "SER", "AVI", "FIT" or "BMP"; unit " expo(s)" or " sec(s)", as in the window.
     void StartRecording(const QString& format, int count, const QString& unit);
     void CancelRecording();
+    // A target profile by its name, as Capture Files > Profiles... applies it.
+    void ApplyProfile(const QString& name);
+    // The filter sequence of a profile; StopSequence ends the running one, its recording
+    // closed complete.
+    void StartSequence(const QString& profile);
+    void StopSequence();
 
   signals:
     // The SER file or AVI part opened (its provisional name under observation names), or a

@@ -461,7 +461,18 @@ QString CapturePanel::startCaptureAs(const QString& format, int64_t count, const
 }
 
 void CapturePanel::cancelRecording() {
-    recorder_.cancel();
+    if (sequenceCancel_)
+        sequenceCancel_();
+    else
+        recorder_.cancel();
+}
+
+void CapturePanel::holdForSequence(std::function<void()> cancel) {
+    sequenceCancel_ = std::move(cancel);
+    if (sequenceCancel_)
+        showRecordingControls();
+    else if (!recorder_.busy() && !waiting())
+        endRecordingControls();
 }
 
 QString CapturePanel::cancelCaptureAs() {
@@ -482,6 +493,7 @@ bool CapturePanel::closeForExit() {
 // ---- what the recording controller shows
 
 void CapturePanel::endRecordingControls() {
+    if (sequenceCancel_) return;  // between two recordings of a sequence
     cancelButton_->hide();
     setLocked(false);
 }

@@ -76,6 +76,10 @@ class CapturePanel : public QFrame {
     QString startCaptureAs(const QString& format, int64_t count, const QString& unit);
     // The cancel command of a script: "" when a recording ran or waited, else why not.
     QString cancelCaptureAs();
+    // While a sequence runs (`cancel` set): the capture controls stay locked and Cancel in
+    // view between its recordings, and Cancel calls `cancel` instead of ending the recording
+    // itself. An empty function gives the controls back.
+    void holdForSequence(std::function<void()> cancel);
     // A capture command waits (for the filter wheel to stop, for sharp seeing): true
     // meanwhile.
     bool waiting() const { return recorder_.waiting(); }
@@ -127,6 +131,7 @@ class CapturePanel : public QFrame {
     StatusPanels& status_;
     OutputNameDialog* nameDialog_ = nullptr;
     std::function<int64_t()> exposureUs_;
+    std::function<void()> sequenceCancel_;
     bool colorCamera_ = true;
     CaptureFormat format_ = CaptureFormat::Fit;
     bool locked_ = false;

@@ -7,6 +7,7 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QRegularExpressionValidator>
+#include <QSignalBlocker>
 #include <cmath>
 #include <iterator>
 
@@ -237,4 +238,14 @@ void ExposurePanel::sendWhiteBalance() {
                                balanceValue(red_->value())};
     capture_.setWhiteBalance(balance);
     emit whiteBalanceSent(balance.red, balance.green, balance.blue);
+}
+
+void ExposurePanel::setWhiteBalance(int32_t red, int32_t green, int32_t blue) {
+    {
+        const QSignalBlocker r(red_), g(green_), b(blue_);
+        red_->setValue(red - balanceValue(0));
+        green_->setValue(green - balanceValue(0));
+        blue_->setValue(blue - balanceValue(0));
+    }
+    sendWhiteBalance();
 }

@@ -53,6 +53,8 @@ class ExposurePanel : public QWidget {
     void setBalanceVisible(bool visible);
     // Sends the three balance positions to the capture thread.
     void sendWhiteBalance();
+    // Moves the balance sliders to the camera values (0..255) and sends them.
+    void setWhiteBalance(int32_t red, int32_t green, int32_t blue);
 
   signals:
     void exposureCommitted(qint64 us);

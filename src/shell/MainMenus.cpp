@@ -36,6 +36,8 @@ MainMenus buildMainMenus(QMenuBar* bar) {
                  QCoreApplication::translate("MainMenus", "Set Capture Filename"));
     m.sessionDetails = menuItem(captureFiles, QStringLiteral("SessionDetails1"),
                                 QCoreApplication::translate("MainMenus", "Session Details..."));
+    m.profiles = menuItem(captureFiles, QStringLiteral("Profiles1"),
+                          QCoreApplication::translate("MainMenus", "Profiles..."));
     m.writeCaptureLog =
         checkItem(captureFiles, QStringLiteral("WriteCaptureLog1"),
                   QCoreApplication::translate("MainMenus", "Write a capture log"), true);

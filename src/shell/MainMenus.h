@@ -12,6 +12,7 @@ struct MainMenus {
     QAction* setCaptureLocation = nullptr;
     QAction* setCaptureFilename = nullptr;
     QAction* sessionDetails = nullptr;     // "Session Details..."
+    QAction* profiles = nullptr;           // "Profiles...": the target profiles and sequences
     QAction* writeCaptureLog = nullptr;    // "Write a capture log" (checkable)
     QAction* numberedNames = nullptr;      // "Numbered Names" (radio, the default)
     QAction* observationNames = nullptr;   // "Observation Names" (radio)

@@ -34,6 +34,7 @@
 #include "shell/PictureArea.h"
 #include "shell/PreviewControls.h"
 #include "shell/SeeingPanel.h"
+#include "shell/SequenceRunner.h"
 #include "shell/StatusPanels.h"
 #include "shell/SubframePanel.h"
 #include "widgets/CameraDialog.h"
@@ -94,6 +95,7 @@ MainWindow::MainWindow(StartOptions options, QWidget* parent)
                               });
 
     buildPanels();
+    makeSequenceRunner();
     menus_ = buildMainMenus(menuBar());
     capturePanel_->addFormatItems(menus_.captureFormat);
     wireMenus();
@@ -235,6 +237,7 @@ void MainWindow::wireMenus() {
     connect(menus_.setCaptureFilename, &QAction::triggered, capturePanel_,
             &CapturePanel::chooseFileName);
     connect(menus_.sessionDetails, &QAction::triggered, this, &MainWindow::editSessionDetails);
+    connect(menus_.profiles, &QAction::triggered, this, &MainWindow::editProfiles);
     connect(menus_.writeCaptureLog, &QAction::toggled, this, [this](bool on) {
         recorder_->setWriteLog(on);
         if (!writeCaptureLogOn(on))
@@ -302,6 +305,7 @@ MainWindow::~MainWindow() {
     capture_->stop(exitWaitMs());
     // The panels go with the window: a recording still open ends without telling them.
     recorder_->blockSignals(true);
+    sequence_.reset();
 }
 
 void MainWindow::chooseSampleDepth(int32_t bits) {
@@ -460,14 +464,16 @@ void MainWindow::receiveFrame(FramePtr frame, bool paced, int newerWaiting) {
     ++framesReceived_;
     subframePanel_->showPlacement(frame->sensorLeft, frame->sensorTop);
     captureSession_.frameArrived(std::move(frame), paced, newerWaiting);
+    sequence_->frameArrived();
 }
 
 void MainWindow::showCameraState() {
-    // The tracker's state shares the camera's panel: both say what the camera is doing.
-    status_->setText(StatusPanels::CameraState,
-                     trackingText_.isEmpty() || cameraStateText_.isEmpty()
-                         ? cameraStateText_ + trackingText_
-                         : cameraStateText_ + QStringLiteral(" | ") + trackingText_);
+    // The tracker's state and the sequence's share the camera's panel: they all say what the
+    // camera is doing.
+    QStringList parts;
+    for (const QString* part : {&sequenceText_, &cameraStateText_, &trackingText_})
+        if (!part->isEmpty()) parts << *part;
+    status_->setText(StatusPanels::CameraState, parts.join(QStringLiteral(" | ")));
 }
 
 void MainWindow::updateStatus() {

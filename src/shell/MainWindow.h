@@ -19,6 +19,7 @@
 #include "session/SeeingMonitor.h"
 #include "settings/CameraChoiceStore.h"
 #include "settings/SettingsStore.h"
+#include "settings/TargetProfile.h"
 #include "shell/MainMenus.h"
 
 class CapturePanel;
@@ -43,6 +44,7 @@ class OverlayDialog;
 class SplashScreen;
 class SessionDetailsDialog;
 class SeeingPanel;
+class SequenceRunner;
 
 // What the main window's start() works with: the splash to report to (may be null), how long
 // the "<camera> Found" line stays readable (the program gives 2000 ms; 0 shows the window at
@@ -94,6 +96,25 @@ class MainWindow : public QMainWindow {
     RecordingFacts recordingFacts() const;
     // The dialogs type with the on-screen keyboard.
     void attachKeyboard(OnScreenKeyboard* keyboard);
+
+    // ---- target profiles and their sequences (MainWindowProfiles.cpp)
+    // Brings the stored profile of that name into force, whole (a profile that does not parse
+    // changes nothing), and keeps it as the one applied at the next start. "" when applied,
+    // else why not: the file's line and reason, a recording or a sequence running.
+    QString applyProfile(const QString& name);
+    // Applies the profile and starts its sequence; "" when it started, else why not (also a
+    // loop longer than the profile's budget).
+    QString startSequence(const QString& profile);
+    // Ends the running sequence; a recording of it ends with its file complete.
+    void stopSequence();
+    // The running sequence: running(), loop(), loops(), stepFilter(), secondsLeft(),
+    // statusText(), profile().name; its finished(error) signal.
+    const SequenceRunner& sequence() const { return *sequence_; }
+    SequenceRunner& sequence() { return *sequence_; }
+    // The settings in force as a profile of that name (the sequence left empty).
+    TargetProfile currentProfile(const std::string& name) const;
+    // "Profiles...": the profiles dialog.
+    void editProfiles();
 
     // The parts of the window, for the program block, the tests and the benchmarks.
     CaptureThread& capture() { return *capture_; }
@@ -183,6 +204,9 @@ class MainWindow : public QMainWindow {
     void applySharpnessChoices(const SharpnessChoices& choices, bool store);
     // "Sharpness Settings...".
     void editSharpnessSettings();
+    void makeSequenceRunner();
+    // The profile applied last, at start; a broken one is named in the status bar.
+    void applyLastProfile();
 
     StartOptions options_;
     std::shared_ptr<FramePostTarget> postTarget_;
@@ -204,6 +228,8 @@ class MainWindow : public QMainWindow {
     // The camera panel's two parts: the camera's state and the tracker's ("" while off).
     QString cameraStateText_;
     QString trackingText_;
+    QString sequenceText_;  // the running sequence's, "" while none runs
+    std::unique_ptr<SequenceRunner> sequence_;
     CaptureStatusSource* statusSource_ = nullptr;
     MainMenus menus_;
 

@@ -108,6 +108,7 @@ void MainWindow::completeStart() {
     for (QAction* item : menus_.zoom->actions())
         if (item->data().toInt() == 100) item->setChecked(true);
 
+    applyLastProfile();
     capture_->start();
 
     if (options_.splash) options_.splash->hide();

@@ -29,8 +29,10 @@
 #include "acquisition/CaptureThread.h"
 #include "platform/Message.h"
 #include "recording/RecordingController.h"
+#include "settings/ProfileStore.h"
 #include "shell/CapturePanel.h"
 #include "shell/MainWindow.h"
+#include "shell/SequenceRunner.h"
 #include "widgets/CameraDialog.h"
 #include "widgets/OutputNameDialog.h"
 
@@ -357,6 +359,83 @@ TEST_F(IndiWheelRecording, FramesExposedWhileTheWheelTurnsAreNotRecordedAndFiles
     const std::string fit = only(".fit");
     EXPECT_NE(fit.find("-Jupiter-SII_1.fit"), std::string::npos) << fit;
     EXPECT_NE(read(fit).substr(0, 2880).find("FILTER  = 'SII     '"), std::string::npos);
+    EXPECT_TRUE(messages_.empty()) << messages_[0];
+}
+
+// A profile's sequence of two loops through Red and Green, with the simulated wheel and
+// focuser: four FITS files under observation names, each with its filter's FILTER card,
+// exposure and gain; the focuser ends at the offset of the last filter; the status bar
+// follows the sequence.
+class IndiSequence : public IndiWheelRecording {
+  protected:
+    IndiSequence() { drivers_.push_back("indi_simulator_focus"); }
+    // A FITS value card's first 30 bytes: the value right-aligned in columns 11 to 30.
+    static std::string valueCard(const std::string& key, const std::string& value) {
+        return key + std::string(8 - key.size(), ' ') + "= " + std::string(20 - value.size(), ' ') +
+               value;
+    }
+};
+
+TEST_F(IndiSequence, TwoLoopsOfRedAndGreenRecordFourFilesWithTheirFiltersAndExposures) {
+    CaptureThread& capture = mainWindow_->capture();
+    ASSERT_TRUE(waitUntil(
+        [&] { return capture.status().filterSlot >= 1 && capture.focuser().status().present; },
+        10000));
+    TargetProfile profile;
+    profile.name = "Jupiter";
+    profile.session.target = "Jupiter";
+    profile.format = CaptureFormat::Fit;
+    profile.filters = {{"Red", 120'000, 20, -100}, {"Green", 200'000, 30, 150}};
+    profile.steps = {{"Red", 1, 0, 0}, {"Green", 1, 0, 1}};
+    profile.loops = 2;
+    std::string error;
+    ASSERT_TRUE(ProfileStore().save(profile, error)) << error;
+    const CaptureStatus camera = capture.status();
+    const int base = capture.focuser().status().position -
+                     profile.focusOffsetFor(camera.filterNames[camera.filterSlot - 1]);
+
+    // A loop budget shorter than the loop is refused before anything moves.
+    profile.loopBudgetSeconds = 1;
+    profile.name = "Hurried";
+    ASSERT_TRUE(ProfileStore().save(profile, error)) << error;
+    EXPECT_TRUE(mainWindow_->startSequence(QStringLiteral("Hurried"))
+                    .contains(QStringLiteral("longer than")));
+
+    ASSERT_EQ(mainWindow_->startSequence(QStringLiteral("Jupiter")), QString());
+    auto* state = find<QLabel>(*mainWindow_, "StatusPanel1");
+    const QRegularExpression shown(QStringLiteral("^Sequence: loop 2/2, step Green, 0:0\\d left"));
+    bool seen = false;
+    ASSERT_TRUE(waitUntil(
+        [&] {
+            seen = seen || shown.match(state->text()).hasMatch();
+            return !mainWindow_->sequence().running();
+        },
+        90000));
+    EXPECT_TRUE(seen) << state->text().toStdString();
+    EXPECT_EQ(mainWindow_->sequence().lastError(), QString());
+    EXPECT_EQ(mainWindow_->sequence().recordingsMade(), 4);
+    EXPECT_TRUE(find<QPushButton>(*mainWindow_, "Button3")->isEnabled());
+
+    const std::vector<std::string> fits = files(".fit");
+    ASSERT_EQ(fits.size(), 4u);
+    int red = 0, green = 0;
+    for (const std::string& path : fits) {
+        const std::string header = read(path).substr(0, 2880);
+        const bool isRed = path.find("-Jupiter-Red_") != std::string::npos;
+        red += isRed;
+        green += path.find("-Jupiter-Green_") != std::string::npos;
+        EXPECT_NE(header.find(isRed ? "FILTER  = 'Red     '" : "FILTER  = 'Green   '"),
+                  std::string::npos)
+            << path;
+        for (const std::string& card : {valueCard("EXPTIME", isRed ? "0.120000" : "0.200000"),
+                                        valueCard("GAIN", isRed ? "20" : "30")})
+            EXPECT_NE(header.find(card), std::string::npos) << path << ": " << card;
+    }
+    EXPECT_EQ(red, 2);
+    EXPECT_EQ(green, 2);
+    EXPECT_EQ(server_.await("Focuser Simulator.ABS_FOCUS_POSITION.FOCUS_ABSOLUTE_POSITION",
+                            std::to_string(base + 150)),
+              std::to_string(base + 150));
     EXPECT_TRUE(messages_.empty()) << messages_[0];
 }
 

@@ -24,6 +24,7 @@ QTemporaryDir& processConfig() {
         qputenv("XDG_CONFIG_HOME", g_configDir->path().toLocal8Bit());
         // The recovery journal too: notes of the tests' recordings stay with the tests.
         qputenv("XDG_STATE_HOME", (g_configDir->path() + "/state").toLocal8Bit());
+        qputenv("XDG_DATA_HOME", (g_configDir->path() + "/data").toLocal8Bit());
         QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, g_configDir->path());
     }
     return *g_configDir;

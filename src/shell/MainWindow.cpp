@@ -305,6 +305,9 @@ MainWindow::~MainWindow() {
     capture_->stop(exitWaitMs());
     // The panels go with the window: a recording still open ends without telling them.
     recorder_->blockSignals(true);
+    // The dock is hidden as the window's widgets go: its signals must not reach the window
+    // that is already half destroyed.
+    if (controlsPanel_) controlsPanel_->disconnect(this);
     sequence_.reset();
 }
 

@@ -24,6 +24,7 @@
 #include "platform/HardExit.h"
 #include "recording/RecordingController.h"
 #include "recording/RecoveryJournal.h"
+#include "shell/CameraControlsPanel.h"
 #include "shell/CapturePanel.h"
 #include "shell/CaptureStatusSource.h"
 #include "shell/CommandLine.h"

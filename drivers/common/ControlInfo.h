@@ -11,7 +11,7 @@
 namespace camera {
 
 // One control as the library describes it.
-struct ControlSpec {
+struct ControlDescription {
     std::string id, caption, unit;
     int kind = TARVI_CONTROL_INTEGER;
     int flags = 0;
@@ -30,19 +30,19 @@ inline int copyText(const std::string& text, char* buffer, int size) {
     return static_cast<int>(text.size());
 }
 
-// Fills *out from spec, only the fields that lie wholly within out->size.
-inline void fillControlInfo(const ControlSpec& spec, TarviControlInfo* out) {
+// Fills *out from description, only the fields that lie wholly within out->size.
+inline void fillControlInfo(const ControlDescription& description, TarviControlInfo* out) {
     TarviControlInfo full{};
-    copyText(spec.id, full.id, sizeof full.id);
-    copyText(spec.caption, full.caption, sizeof full.caption);
-    copyText(spec.unit, full.unit, sizeof full.unit);
-    full.kind = spec.kind;
-    full.flags = spec.flags;
-    full.role = spec.role;
-    full.choiceCount = spec.choiceCount;
-    full.minimum = spec.minimum;
-    full.maximum = spec.maximum;
-    full.step = spec.step;
+    copyText(description.id, full.id, sizeof full.id);
+    copyText(description.caption, full.caption, sizeof full.caption);
+    copyText(description.unit, full.unit, sizeof full.unit);
+    full.kind = description.kind;
+    full.flags = description.flags;
+    full.role = description.role;
+    full.choiceCount = description.choiceCount;
+    full.minimum = description.minimum;
+    full.maximum = description.maximum;
+    full.step = description.step;
     const unsigned size = out->size;
     // Field by field from the front: the first one that does not fit ends the copy.
     const size_t ends[] = {offsetof(TarviControlInfo, id) + sizeof full.id,

@@ -44,7 +44,7 @@ constexpr const char* kSetPoint = "CCD_TEMPERATURE.SET_POINT";
 
 // One control: where it lives in the driver's properties.
 struct Control {
-    camera::ControlSpec spec;
+    camera::ControlDescription description;
     std::string property, element;    // element: of a number; "" for a switch property
     std::vector<std::string> values;  // a choice's elements, or a switch's on and off
 };
@@ -80,25 +80,25 @@ void addNumbers(const INDI::Property& p, const Offered& o, std::vector<Control>&
         Control c;
         c.property = o.property;
         c.element = w.getName();
-        c.spec.id = c.property + "." + c.element;
+        c.description.id = c.property + "." + c.element;
         const std::string label = w.getLabel() ? w.getLabel() : c.element;
-        c.spec.caption = p.getNumber()->count() == 1 && p.getLabel() ? p.getLabel() : label;
+        c.description.caption = p.getNumber()->count() == 1 && p.getLabel() ? p.getLabel() : label;
         const bool whole = std::floor(w.getStep()) == w.getStep() && w.getStep() >= 1;
-        c.spec.kind = whole ? TARVI_CONTROL_INTEGER : TARVI_CONTROL_NUMBER;
-        c.spec.flags = o.flags | (readOnly ? TARVI_CONTROL_READ_ONLY : 0);
-        c.spec.role = roleOfElement(o, c.element);
-        c.spec.minimum = w.getMin();
-        c.spec.maximum = w.getMax();
-        c.spec.step = w.getStep();
+        c.description.kind = whole ? TARVI_CONTROL_INTEGER : TARVI_CONTROL_NUMBER;
+        c.description.flags = o.flags | (readOnly ? TARVI_CONTROL_READ_ONLY : 0);
+        c.description.role = roleOfElement(o, c.element);
+        c.description.minimum = w.getMin();
+        c.description.maximum = w.getMax();
+        c.description.step = w.getStep();
         if (std::string(o.property) == "CCD_TEMPERATURE") {
-            c.spec.caption = "Sensor Temperature";
-            c.spec.unit = "C";
+            c.description.caption = "Sensor Temperature";
+            c.description.unit = "C";
             if (!readOnly) {
                 Control set = c;
-                set.spec.id = kSetPoint;
-                set.spec.caption = "Target Temperature";
-                set.spec.role = TARVI_ROLE_TARGET_TEMPERATURE;
-                set.spec.flags = TARVI_CONTROL_WHILE_RECORDING;
+                set.description.id = kSetPoint;
+                set.description.caption = "Target Temperature";
+                set.description.role = TARVI_ROLE_TARGET_TEMPERATURE;
+                set.description.flags = TARVI_CONTROL_WHILE_RECORDING;
                 out.push_back(std::move(set));
             }
         }
@@ -109,10 +109,10 @@ void addNumbers(const INDI::Property& p, const Offered& o, std::vector<Control>&
 void addSwitch(const INDI::Property& p, const Offered& o, std::vector<Control>& out) {
     Control c;
     c.property = o.property;
-    c.spec.id = o.property;
-    c.spec.caption = p.getLabel() ? p.getLabel() : o.property;
-    c.spec.flags = o.flags | (p.getPermission() == IP_RO ? TARVI_CONTROL_READ_ONLY : 0);
-    c.spec.role = o.role;
+    c.description.id = o.property;
+    c.description.caption = p.getLabel() ? p.getLabel() : o.property;
+    c.description.flags = o.flags | (p.getPermission() == IP_RO ? TARVI_CONTROL_READ_ONLY : 0);
+    c.description.role = o.role;
     for (const auto& w : *p.getSwitch()) c.values.push_back(w.getName());
     std::vector<std::string> labels;
     for (const auto& w : *p.getSwitch())
@@ -122,15 +122,15 @@ void addSwitch(const INDI::Property& p, const Offered& o, std::vector<Control>& 
                       ((endsWith(c.values[0], "_ON") && endsWith(c.values[1], "_OFF")) ||
                        (endsWith(c.values[0], "_ENABLED") && endsWith(c.values[1], "_DISABLED")));
     if (pair) {
-        c.spec.kind = TARVI_CONTROL_SWITCH;
-        c.spec.maximum = 1;
-        c.spec.step = 1;
+        c.description.kind = TARVI_CONTROL_SWITCH;
+        c.description.maximum = 1;
+        c.description.step = 1;
     } else {
         if (c.values.empty()) return;
-        c.spec.kind = TARVI_CONTROL_CHOICE;
-        c.spec.choiceCount = static_cast<int>(c.values.size());
-        c.spec.maximum = c.spec.choiceCount - 1;
-        c.spec.step = 1;
+        c.description.kind = TARVI_CONTROL_CHOICE;
+        c.description.choiceCount = static_cast<int>(c.values.size());
+        c.description.maximum = c.description.choiceCount - 1;
+        c.description.step = 1;
         c.values.insert(c.values.end(), labels.begin(), labels.end());  // names, then captions
     }
     out.push_back(std::move(c));
@@ -151,15 +151,15 @@ std::vector<Control> readControls(State& s) {
 std::string describe(const std::vector<Control>& controls) {
     std::string text;
     for (const Control& c : controls)
-        text += c.spec.id + c.spec.caption + std::to_string(c.spec.flags) +
-                std::to_string(c.spec.minimum) + std::to_string(c.spec.maximum) + ";";
+        text += c.description.id + c.description.caption + std::to_string(c.description.flags) +
+                std::to_string(c.description.minimum) + std::to_string(c.description.maximum) + ";";
     return text;
 }
 
 const Control* findControl(const std::vector<Control>& controls, const char* id) {
     if (!id) return nullptr;
     for (const Control& c : controls)
-        if (c.spec.id == id) return &c;
+        if (c.description.id == id) return &c;
     return nullptr;
 }
 
@@ -199,7 +199,7 @@ int CameraControlInfo(int index, TarviControlInfo* info) {
     ControlList& l = list();
     std::lock_guard<std::mutex> lock(l.mutex);
     if (!info || index < 0 || index >= static_cast<int>(l.controls.size())) return 0;
-    camera::fillControlInfo(l.controls[static_cast<size_t>(index)].spec, info);
+    camera::fillControlInfo(l.controls[static_cast<size_t>(index)].description, info);
     return 1;
 }
 
@@ -207,10 +207,11 @@ int CameraControlChoice(const char* id, int choice, char* buffer, int size) {
     ControlList& l = list();
     std::lock_guard<std::mutex> lock(l.mutex);
     const Control* c = findControl(l.controls, id);
-    if (!c || c->spec.kind != TARVI_CONTROL_CHOICE || choice < 0 || choice >= c->spec.choiceCount)
+    if (!c || c->description.kind != TARVI_CONTROL_CHOICE || choice < 0 ||
+        choice >= c->description.choiceCount)
         return -1;
-    return camera::copyText(c->values[static_cast<size_t>(c->spec.choiceCount + choice)], buffer,
-                            size);
+    return camera::copyText(c->values[static_cast<size_t>(c->description.choiceCount + choice)],
+                            buffer, size);
 }
 
 int CameraControlGet(const char* id, double* value) {
@@ -218,7 +219,7 @@ int CameraControlGet(const char* id, double* value) {
     std::lock_guard<std::mutex> listLock(l.mutex);
     const Control* c = findControl(l.controls, id);
     if (!c || !value) return 0;
-    if (c->spec.id == kSetPoint) {
+    if (c->description.id == kSetPoint) {
         if (std::isnan(l.setPoint)) return 0;
         *value = l.setPoint;
         return 1;
@@ -236,8 +237,8 @@ int CameraControlGet(const char* id, double* value) {
     if (p.getType() != INDI_SWITCH) return 0;
     for (size_t i = 0; i < c->values.size(); ++i)
         if (switchIsOn(p, c->values[i].c_str())) {
-            *value =
-                c->spec.kind == TARVI_CONTROL_SWITCH ? (i == 0 ? 1 : 0) : static_cast<double>(i);
+            *value = c->description.kind == TARVI_CONTROL_SWITCH ? (i == 0 ? 1 : 0)
+                                                                 : static_cast<double>(i);
             return 1;
         }
     return 0;
@@ -256,29 +257,29 @@ int CameraControlSet(const char* id, double value) {
         }
         c = *found;
     }
-    if (c.spec.flags & TARVI_CONTROL_READ_ONLY) {
-        refuse(c.spec.caption + " cannot be changed");
+    if (c.description.flags & TARVI_CONTROL_READ_ONLY) {
+        refuse(c.description.caption + " cannot be changed");
         return 0;
     }
-    if (!std::isfinite(value) || value < c.spec.minimum || value > c.spec.maximum) {
-        refuse(c.spec.caption + ": the value is out of range");
+    if (!std::isfinite(value) || value < c.description.minimum || value > c.description.maximum) {
+        refuse(c.description.caption + ": the value is out of range");
         return 0;
     }
     bool sent = false;
     if (!c.element.empty()) {
         sent = setNumbers(c.property.c_str(), {{c.element.c_str(), value}});
-        if (sent && c.spec.id == kSetPoint) {
+        if (sent && c.description.id == kSetPoint) {
             ControlList& l = list();
             std::lock_guard<std::mutex> lock(l.mutex);
             l.setPoint = value;
         }
     } else {
-        const size_t index = c.spec.kind == TARVI_CONTROL_SWITCH
+        const size_t index = c.description.kind == TARVI_CONTROL_SWITCH
                                  ? (value != 0 ? 0 : 1)
                                  : static_cast<size_t>(std::lround(value));
         sent = index < c.values.size() && setSwitch(c.property.c_str(), c.values[index].c_str());
     }
-    if (!sent) refuse(c.spec.caption + ": the camera is not reachable");
+    if (!sent) refuse(c.description.caption + ": the camera is not reachable");
     return sent ? 1 : 0;
 }
 

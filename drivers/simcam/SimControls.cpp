@@ -34,8 +34,8 @@ enum ControlIndex {
     ControlCount
 };
 
-const camera::ControlSpec& spec(int index) {
-    static const camera::ControlSpec kSpecs[ControlCount] = {
+const camera::ControlDescription& description(int index) {
+    static const camera::ControlDescription kDescriptions[ControlCount] = {
         {"Offset", "Offset", "", TARVI_CONTROL_INTEGER, 0, TARVI_ROLE_OFFSET, 0, 0, 255, 1},
         {"Binning", "Binning", "", TARVI_CONTROL_INTEGER, TARVI_CONTROL_GEOMETRY,
          TARVI_ROLE_BINNING, 0, 1, simcam::kMaxBinning, 1},
@@ -50,7 +50,7 @@ const camera::ControlSpec& spec(int index) {
          TARVI_CONTROL_READ_ONLY | TARVI_CONTROL_VOLATILE, TARVI_ROLE_NONE, 0, 0, 100, 1},
         {"WarmUp", "Warm Up", "", TARVI_CONTROL_ACTION, TARVI_CONTROL_WHILE_RECORDING,
          TARVI_ROLE_NONE, 0, 0, 0, 0}};
-    return kSpecs[index];
+    return kDescriptions[index];
 }
 
 struct ControlState {
@@ -70,7 +70,7 @@ ControlState& controls() {
 int indexOf(const char* id) {
     if (!id) return -1;
     for (int i = 0; i < ControlCount; ++i)
-        if (spec(i).id == id) return i;
+        if (description(i).id == id) return i;
     return -1;
 }
 
@@ -109,7 +109,7 @@ double valueOf(ControlState& s, int index) {
 
 // "" when the value was set, else why not.
 std::string setValue(ControlState& s, int index, double value) {
-    const camera::ControlSpec& c = spec(index);
+    const camera::ControlDescription& c = description(index);
     if (c.flags & TARVI_CONTROL_READ_ONLY) return c.caption + " cannot be changed";
     if (c.kind != TARVI_CONTROL_ACTION &&
         (!std::isfinite(value) || value < c.minimum || value > c.maximum))
@@ -183,7 +183,7 @@ int CameraControlCount(unsigned int* generation) {
 int CameraControlInfo(int index, TarviControlInfo* info) {
     auto lock = camera::lockCamera();
     if (!info || !controls().open || index < 0 || index >= ControlCount) return 0;
-    camera::fillControlInfo(spec(index), info);
+    camera::fillControlInfo(description(index), info);
     return 1;
 }
 
